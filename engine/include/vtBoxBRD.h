@@ -1,0 +1,258 @@
+/*
+ * vtBoxBRD.h - the engine library's exported interface.
+ *
+ * Plain C: records with fixed field order and widths, and free functions that
+ * return a result code (0 = success; otherwise a Win32 error number, see
+ * vtGetMessageText in vtplatform.h) or a memory handle with the code left as
+ * the thread's last error.
+ *
+ * Ownership: the caller owns every record it passes (session, progress,
+ * version, output buffers) and the two events of a long operation. The engine
+ * fills them and keeps no pointer to them after a call returns. Lists that the
+ * engine returns are one block of fixed global memory; the returned handle owns
+ * it and the caller frees it with GlobalFree. The engine keeps no state
+ * between calls beyond what the session record holds.
+ *
+ * Threads: one VTMFPSESSION is used by one thread at a time. The long
+ * operations change the process's current folder, so no two of them may run
+ * at once in one process.
+ */
+#ifndef VTBOXBRD_H
+#define VTBOXBRD_H
+
+#include <stdint.h>
+
+#include "vtplatform.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(VTBOXBRD_BUILDING)
+#define VTBOX_API __attribute__((visibility("default")))
+#else
+#define VTBOX_API
+#endif
+
+/* ---- records ------------------------------------------------------------ */
+
+/* One device connection. The caller fills Host and Port (and Reserved2),
+ * passes the record to vtBoxOpenConnection, to every later call for that
+ * device, and finally to vtBoxCloseConnection. The session is open while
+ * ConnectHandle is not NULL and SessionId is not 0. */
+typedef struct _VTMFPSESSION {
+    char Host[512];          /* device host name or dotted IPv4 text */
+    uint32_t Port;           /* box web service port (the utility uses 8080) */
+    uint8_t Reserved[1024];  /* never read or written */
+    uint32_t Reserved2;      /* set by the utility to 10000; never read */
+    void *InternetHandle;    /* engine: transport session */
+    void *ConnectHandle;     /* engine: connection to Host:Port */
+    uint32_t SessionId;      /* engine: web session number, 0 = none */
+} VTMFPSESSION;
+
+/* Engine version and MAC address of a device. */
+typedef struct _VTENGVERSION {
+    char EngineVersion[512];
+    char MACAddress[512];
+} VTENGVERSION;
+
+/* One entry of the box list. */
+typedef struct _VTBOX {
+    uint32_t BoxNo;
+    char BoxName[256];
+    SYSTEMTIME LastUpdateDate; /* UTC */
+    uint32_t Reserved0;        /* always 0 */
+    uint32_t Protected;
+} VTBOX;
+
+/* One box's properties. Callers zero the record before the call. */
+typedef struct _VTBOXEX {
+    uint32_t BoxNo;
+    char BoxName[256];
+    char BoxOwner[256];
+    SYSTEMTIME CreateDate; /* UTC */
+    uint32_t Reserved0;    /* always 0 */
+    uint32_t Protected;
+    uint32_t NumOfDocs;
+    uint32_t NumOfFolders;
+    SYSTEMTIME LastUpdateDate; /* UTC */
+    uint32_t BoxUsedDisk;
+    uint32_t PreservationPeriod;
+    char WarningNotice[256];
+} VTBOXEX;
+
+/* One folder (Kind 0) or document (Kind 1) of a box. */
+typedef struct _VTBOXELEMENT {
+    uint32_t Kind;
+    uint32_t Id;
+    uint16_t Name[128]; /* UTF-16, NUL-terminated */
+    SYSTEMTIME CreateDate;
+    SYSTEMTIME LastUpdateDate;
+    uint32_t StatusFlag;
+    uint32_t NumOfDocs;
+    SYSTEMTIME LastAccessDate;
+    uint32_t NumOfPages;
+    uint32_t DocSize; /* bytes */
+    uint32_t SourceType;
+    uint32_t ColorMode;
+    char ThumbnailPath[256];
+    uint32_t XResolution;
+    uint32_t YResolution;
+    uint32_t Duplex;
+} VTBOXELEMENT;
+
+/* Progress of a long operation; written by the engine, read by the caller
+ * whenever the progress event fires. */
+typedef struct _VTPROGRESSINFO {
+    int32_t Percent;   /* 0..100 */
+    int32_t DocsDone;
+    int32_t DocsTotal;
+    char BoxName[512];
+    char FolderName[512];
+    char DocName[512];
+    int32_t Phase;     /* see the VTPHASE_ values */
+    int32_t bDelete;   /* conversions: the current document was removed */
+    int32_t Flag;      /* conversions: filters that matched the current document */
+} VTPROGRESSINFO;
+
+enum {
+    VTPHASE_FINISHED = 0,
+    VTPHASE_PACKING = 1,
+    VTPHASE_UNPACKING = 2,
+    VTPHASE_DOWNLOADING = 3,
+    VTPHASE_UPLOADING = 4,
+    VTPHASE_PREPARING = 5,
+    VTPHASE_TIDYING = 7,
+    VTPHASE_FAILED = 8,
+    VTPHASE_TOO_MANY_DOCUMENTS = 9,
+    VTPHASE_TOO_MANY_FOLDERS = 10
+};
+
+/* Description of a backup (Kind 1) or archive (Kind 2) file. */
+typedef struct _VTBACKUPINFO {
+    SYSTEMTIME Date;
+    char EngineVersion[512];
+    char MACAddress[512];
+    uint32_t Kind;
+} VTBACKUPINFO;
+
+/* One box of a backup description. */
+typedef struct _VTBOXBK {
+    uint32_t BoxNo;
+    char BoxName[256];
+    uint32_t Protected;
+    uint32_t NumOfFolders;
+    uint32_t NumOfDocs;
+    uint32_t BoxUsedDisk;
+} VTBOXBK;
+
+/* ---- session calls ---------------------------------------------------------
+ * Every call but vtBoxOpenConnection answers 87 at once, sending nothing,
+ * when the session pointer is NULL or the session is not open. */
+
+/* Opens the web session; fills InternetHandle, ConnectHandle and SessionId.
+ * On failure the three fields are left cleared. */
+VTBOX_API uint32_t vtBoxOpenConnection(VTMFPSESSION *session);
+/* Ends the web session; always leaves the three engine fields cleared. */
+VTBOX_API uint32_t vtBoxCloseConnection(VTMFPSESSION *session);
+/* Fills *version; also proves the password (1216 when it is wrong). */
+VTBOX_API uint32_t vtBoxGetEngineVersion(VTMFPSESSION *session, const char *password,
+                                         VTENGVERSION *version);
+/* Puts the device into exclusive mode (mode 0 backup, 1 restore) and returns
+ * the device's time in *device_time. */
+VTBOX_API uint32_t vtBoxLockUiJob(VTMFPSESSION *session, const char *password, uint32_t mode,
+                                  uint32_t *device_time);
+VTBOX_API uint32_t vtBoxUnlockUiJob(VTMFPSESSION *session, const char *password, uint32_t mode);
+/* Creates the temporary FTP account; its login name goes into login_name,
+ * a caller buffer of 256 bytes. */
+VTBOX_API uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *session, const char *password,
+                                         char *login_name);
+VTBOX_API uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *session, const char *password);
+
+/* ---- box calls -------------------------------------------------------------- */
+
+/* The box list: returns the handle of a block of *count VTBOX records (also
+ * given in *boxes) that the caller frees with GlobalFree; NULL on failure with
+ * the code as last error. */
+VTBOX_API HGLOBAL vtBoxGetBoxList(VTMFPSESSION *session, uint32_t *count, VTBOX **boxes);
+/* One box's properties; raw_name (256 bytes) may be NULL. */
+VTBOX_API uint32_t vtBoxGetBoxProperty(VTMFPSESSION *session, uint32_t box_no,
+                                       const char *password, VTBOXEX *box, char *raw_name);
+VTBOX_API uint32_t vtBoxDeleteAllBox(VTMFPSESSION *session, const char *password);
+VTBOX_API uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *session, const char *password,
+                                        uint32_t *capacity, uint32_t *available);
+
+/* ---- folder and document calls --------------------------------------------- */
+
+/* Folders first, then documents, of a box's top level (folder 0) or of one
+ * folder. Returns the handle of the block (freed by the caller with
+ * GlobalFree); NULL on failure with the code as last error. */
+VTBOX_API HGLOBAL vtBoxGetCollection(VTMFPSESSION *session, uint32_t box_no,
+                                     const char *password, uint32_t folder_no, uint32_t *count,
+                                     VTBOXELEMENT **elements);
+VTBOX_API uint32_t vtBoxDeleteDocument(VTMFPSESSION *session, uint32_t box_no,
+                                       const char *password, uint32_t folder_no,
+                                       uint32_t doc_no);
+VTBOX_API uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *session, uint32_t box_no,
+                                               const char *password, uint32_t folder_no,
+                                               uint32_t doc_no, uint32_t noc, uint32_t mod);
+
+/* ---- backup files ------------------------------------------------------------ */
+
+/* Reads the description of a backup or archive file. For a backup, *count is
+ * the number of boxes and *boxes / *handle receive the box array, which the
+ * caller frees with GlobalFree(*handle); for an archive, *count is its
+ * document count and no array is made. work_folder is an existing folder
+ * used for a moment. */
+VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder,
+                                   VTBACKUPINFO *info, uint32_t *count, VTBOXBK **boxes,
+                                   void **handle);
+
+/* Backs the chosen boxes up into target_file. Runs synchronously; progress is
+ * written to *progress and progress_event is signalled after each update;
+ * cancel_event (may be NULL) stops the operation with 995. */
+VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
+                               const char *work_folder, const char *target_file,
+                               uint32_t box_count, const uint32_t *box_numbers,
+                               HANDLE cancel_event, HANDLE progress_event,
+                               VTPROGRESSINFO *progress);
+
+/* Writes the chosen boxes of a backup file back into the device; mode 1
+ * replaces same-named documents, any other value keeps both. device_time is
+ * the time vtBoxLockUiJob returned. */
+VTBOX_API uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
+                                const char *work_folder, const char *backup_file,
+                                uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
+                                uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
+                                VTPROGRESSINFO *progress);
+
+/* ---- whole-store packing ---------------------------------------------------- */
+
+VTBOX_API uint32_t vtBoxZipAllVaultraData(const char *archive_path, const char *store_root,
+                                          void *reserved, HANDLE progress_event,
+                                          uint32_t *progress);
+VTBOX_API uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char *store_root,
+                                            void *reserved, HANDLE progress_event,
+                                            uint32_t *progress);
+
+/* ---- conversion between engine versions ------------------------------------- */
+
+VTBOX_API uint32_t vtBoxConvertBackupData(const char *source_archive,
+                                          const char *destination_archive,
+                                          const char *work_folder, const char *source_version,
+                                          const char *destination_version, HANDLE cancel_event,
+                                          HANDLE progress_event, VTPROGRESSINFO *progress);
+VTBOX_API uint32_t vtBoxConvertArchiveData(const char *source_archive,
+                                           const char *destination_file,
+                                           const char *temporary_folder,
+                                           const char *source_version,
+                                           const char *destination_version, HANDLE cancel_event,
+                                           HANDLE progress_event, VTPROGRESSINFO *progress);
+VTBOX_API uint32_t vtBoxGetConvertSummary(const char *source_version,
+                                          const char *destination_version, uint32_t *checks);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VTBOXBRD_H */

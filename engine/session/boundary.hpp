@@ -1,0 +1,79 @@
+// The frame around every export: argument check, one failure handler, one
+// report line, result code and last error.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "session/report.hpp"
+#include "session/result.hpp"
+#include "vtBoxBRD.h"
+#include "vtplatform.h"
+
+namespace vtbox {
+
+// A session counts as open when it has a connection and a web session number.
+inline bool SessionIsOpen(const VTMFPSESSION *session) {
+    return session != nullptr && session->ConnectHandle != nullptr && session->SessionId != 0;
+}
+
+namespace detail {
+template <typename Body>
+uint32_t RunGuarded(const char *name, Body &&body) {
+    uint32_t rc = 0;
+    try {
+        std::forward<Body>(body)();
+    } catch (const BoxError &e) {
+        rc = e.code();
+    } catch (...) {
+        rc = vt::code(vt::Code::InternalError);
+    }
+    // Whatever the body held has been released by now (RAII); report once.
+    if (rc != 0) ReportFailure(name, rc);
+    return rc;
+}
+}  // namespace detail
+
+// Frames an export whose result is a code. When arguments_valid is false the
+// export answers 87 at once, without a report line. The body raises codes
+// with Raise(); it returns normally on success.
+template <typename Body>
+uint32_t RunExport(const char *name, bool arguments_valid, Body &&body) {
+    constexpr uint32_t kInvalidParameter = 87;
+    if (!arguments_valid) {
+        SetLastError(kInvalidParameter);
+        return kInvalidParameter;
+    }
+    uint32_t rc = detail::RunGuarded(name, std::forward<Body>(body));
+    SetLastError(rc);
+    return rc;
+}
+
+// Owns a global memory block until it is handed out.
+struct GlobalBlockDeleter {
+    void operator()(void *block) const { GlobalFree(block); }
+};
+using GlobalBlock = std::unique_ptr<void, GlobalBlockDeleter>;
+
+// Frames an export whose result is a memory handle. The body returns the
+// block it filled; on failure the handle is null and the code is the last error.
+template <typename Body>
+HGLOBAL RunListExport(const char *name, bool arguments_valid, Body &&body) {
+    constexpr uint32_t kInvalidParameter = 87;
+    SetLastError(0);
+    if (!arguments_valid) {
+        SetLastError(kInvalidParameter);
+        return nullptr;
+    }
+    GlobalBlock result;
+    uint32_t rc = detail::RunGuarded(name, [&] { result = std::forward<Body>(body)(); });
+    if (rc == 0 && !result) {
+        rc = vt::code(vt::Code::InternalError);
+        ReportFailure(name, rc);
+    }
+    SetLastError(rc);
+    return rc == 0 ? result.release() : nullptr;
+}
+
+}  // namespace vtbox
