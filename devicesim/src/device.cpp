@@ -16,7 +16,7 @@ struct Device::Impl {
   explicit Impl(DeviceOptions o)
       : options(std::move(o)),
         store(options.store),
-        state(options.maxSessions),
+        state(options.maxSessions, options.sessionIdleSeconds),
         pages(store, state, recorder, faults, options),
         control(faults, recorder) {}
 

@@ -1,33 +1,56 @@
 #include "device_state.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace devicesim {
 
+void DeviceState::EndLocked(uint32_t sid) {
+  sessions_.erase(sid);
+  if (exclusive_ && exclusive_->holder == sid) exclusive_.reset();
+  if (account_ && account_->owner == sid) account_.reset();
+}
+
+void DeviceState::ExpireLocked() {
+  if (idle_.count() == 0) return;
+  const auto now = now_();
+  std::vector<uint32_t> expired;
+  for (const auto& [sid, seen] : sessions_)
+    if (now - seen > idle_) expired.push_back(sid);
+  for (uint32_t sid : expired) EndLocked(sid);
+}
+
 uint32_t DeviceState::OpenSession() {
   std::lock_guard lock(mutex_);
+  ExpireLocked();
   if (sessions_.size() >= maxSessions_) return 0;
   uint32_t sid = nextSession_++;
   if (nextSession_ > 99999999) nextSession_ = 10000001;  // ids stay eight digits
-  sessions_[sid] = true;
+  while (sessions_.count(sid)) sid = nextSession_++;
+  sessions_[sid] = now_();
   return sid;
 }
 
 bool DeviceState::CloseSession(uint32_t sid) {
   std::lock_guard lock(mutex_);
-  if (sessions_.erase(sid) == 0) return false;
-  if (exclusive_ && exclusive_->holder == sid) exclusive_.reset();
-  if (account_ && account_->owner == sid) account_.reset();
+  ExpireLocked();
+  if (sessions_.count(sid) == 0) return false;
+  EndLocked(sid);
   return true;
 }
 
 bool DeviceState::HasSession(uint32_t sid) {
   std::lock_guard lock(mutex_);
-  return sessions_.count(sid) != 0;
+  ExpireLocked();
+  auto it = sessions_.find(sid);
+  if (it == sessions_.end()) return false;
+  it->second = now_();
+  return true;
 }
 
 std::optional<DeviceState::Exclusive> DeviceState::HeldByOther(uint32_t sid) {
   std::lock_guard lock(mutex_);
+  ExpireLocked();
   if (exclusive_ && exclusive_->holder != sid) return exclusive_;
   return std::nullopt;
 }
@@ -71,6 +94,7 @@ bool DeviceState::DeleteFtpAccount() {
 
 bool DeviceState::FtpLoginAllowed(const std::string& user) {
   std::lock_guard lock(mutex_);
+  ExpireLocked();
   return account_ && account_->login == user;
 }
 

@@ -2,7 +2,9 @@
 // mode, the temporary FTP account, and the records of what it saw.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -14,12 +16,18 @@ namespace devicesim {
 
 class DeviceState {
  public:
-  explicit DeviceState(unsigned maxSessions) : maxSessions_(maxSessions) {}
+  using Clock = std::chrono::steady_clock;
+  using Now = std::function<Clock::time_point()>;
+  // Sessions idle for longer than `idleSeconds` (0: never) end, with what they
+  // hold, so that a client that died mid-job does not lock the device for good.
+  DeviceState(unsigned maxSessions, unsigned idleSeconds, Now now = Clock::now)
+      : maxSessions_(maxSessions), idle_(idleSeconds), now_(std::move(now)) {}
 
   // A new web session id, or 0 when too many sessions are open.
   uint32_t OpenSession();
   // Ends a session; the exclusive mode and the FTP account it holds end with it.
   bool CloseSession(uint32_t sid);
+  // True for an open session, which counts as active from now on.
   bool HasSession(uint32_t sid);
 
   struct Exclusive {
@@ -41,9 +49,14 @@ class DeviceState {
   bool FtpLoginAllowed(const std::string& user);
 
  private:
+  void ExpireLocked();
+  void EndLocked(uint32_t sid);
+
   std::mutex mutex_;
   unsigned maxSessions_;
-  std::map<uint32_t, bool> sessions_;
+  std::chrono::seconds idle_;
+  Now now_;
+  std::map<uint32_t, Clock::time_point> sessions_;  // session -> last request
   uint32_t nextSession_ = 10000001;
   std::optional<Exclusive> exclusive_;
   struct Account {

@@ -28,7 +28,8 @@ void Usage(std::FILE* out) {
       "  --mac TEXT             MAC address text\n"
       "  --capacity-kb N        disk capacity reported by the disk space page\n"
       "  --listing-crlf         end FTP listing lines with CR LF instead of LF\n"
-      "  --busy-503             refuse other sessions during exclusive mode with HTTP 503\n",
+      "  --busy-503             refuse other sessions during exclusive mode with HTTP 503\n"
+      "  --session-idle S       end web sessions idle for S seconds (default 900; 0 = never)\n",
       out);
 }
 
@@ -103,6 +104,8 @@ int main(int argc, char** argv) {
       options.capacityKb = static_cast<uint32_t>(number(0xFFFFFFFFul));
     } else if (arg == "--listing-crlf") {
       options.listingCrLf = true;
+    } else if (arg == "--session-idle") {
+      options.sessionIdleSeconds = static_cast<unsigned>(number(86400 * 365));
     } else if (arg == "--busy-503") {
       options.busyAsHttp503 = true;
     } else {

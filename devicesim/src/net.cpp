@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace devicesim {
 
@@ -172,17 +173,22 @@ bool ConnectionSet::Spawn(Fd fd, std::function<void(int fd)> fn) {
   std::lock_guard lock(mutex_);
   ReapLocked();
   if (stopping_ || workers_.size() >= max_) return false;
-  const int raw = fd.Release();
-  fds_.insert(raw);
+  const int raw = fd.Get();
   workers_.emplace_back();
   Worker* worker = &workers_.back();
-  worker->thread = std::thread([this, raw, fn = std::move(fn), worker] {
-    fn(raw);
-    std::lock_guard lock(mutex_);
-    fds_.erase(raw);
-    ::close(raw);
-    worker->done = true;
-  });
+  try {
+    worker->thread = std::thread([this, raw, fn = std::move(fn), worker] {
+      fn(raw);
+      std::lock_guard lock(mutex_);
+      fds_.erase(raw);
+      ::close(raw);
+      worker->done = true;
+    });
+  } catch (const std::system_error&) {  // no thread to be had: refuse this connection
+    workers_.pop_back();
+    return false;
+  }
+  fds_.insert(fd.Release());
   return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include "box_pages.h"
 #include "control_page.h"
+#include "device_state.h"
 #include "devicesim/record_file.h"
 #include "devicesim/seeding.h"
 #include "devicesim/text.h"
@@ -252,6 +253,32 @@ TEST(ControlPageAccess, OnlyLoopbackClients) {
   r.loopbackPeer = true;
   EXPECT_EQ(page.Handle(r).status, 200);
   EXPECT_EQ(faults.LowDisk(), 1u);
+}
+
+TEST(WebSessions, IdleSessionsEndWithWhatTheyHold) {
+  auto now = DeviceState::Clock::time_point{};
+  DeviceState state(2, 900, [&now] { return now; });
+  const uint32_t a = state.OpenSession(), b = state.OpenSession();
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+  EXPECT_EQ(state.OpenSession(), 0u);  // full
+  ASSERT_EQ(state.EnterExclusive(a, 1), 0);
+  ASSERT_TRUE(state.CreateFtpAccount(a).has_value());
+  EXPECT_EQ(state.EnterExclusive(b, 0), 212);
+
+  now += std::chrono::seconds(600);
+  EXPECT_TRUE(state.HasSession(b));  // b stays active, a does not
+  now += std::chrono::seconds(600);
+  EXPECT_FALSE(state.HasSession(a));
+  EXPECT_TRUE(state.HasSession(b));
+  EXPECT_EQ(state.EnterExclusive(b, 0), 0);
+  EXPECT_FALSE(state.FtpLoginAllowed("vtbkup0001"));
+  EXPECT_NE(state.OpenSession(), 0u);  // a's place is free again
+
+  DeviceState forever(1, 0, [&now] { return now; });
+  const uint32_t c = forever.OpenSession();
+  now += std::chrono::hours(1000);
+  EXPECT_TRUE(forever.HasSession(c));
 }
 
 TEST(XmlOutput, EscapesMarkupAndDropsForbiddenControls) {

@@ -34,6 +34,7 @@ struct DeviceOptions {
   bool listingCrLf = false;             // listing lines end in CR LF instead of a bare LF
   bool busyAsHttp503 = false;           // exclusive mode refusals as HTTP 503, not Result 211/212
   unsigned maxSessions = 64;            // web sessions open at once; more get Result 102
+  unsigned sessionIdleSeconds = 900;    // a session idle this long ends (0: never); jobs touch every 5 minutes
 };
 
 // One boxnwDirSerialClusterChange request as the device accepted it.
