@@ -1,0 +1,61 @@
+// The simulated device, seeded in a temporary store and started on free
+// loopback ports, for the engine's integration tests. The registry store and
+// VTBOX_FTP_PORT point at it for the life of the object.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "devicesim/device.h"
+#include "devicesim/seeding.h"
+#include "temp_dir.hpp"
+#include "vtBoxBRD.h"
+
+namespace vttest {
+
+struct SimOptions {
+    devicesim::SeedOptions seed;
+    bool seedStore = true;
+    std::string engineVersion = "Korvo-B V1.3.0.0";
+    std::string password = "admin";
+    bool busyAsHttp503 = false;
+    bool listingCrLf = false;
+};
+
+class SimDevice {
+public:
+    explicit SimDevice(const SimOptions &o = SimOptions()) {
+        storeRoot = dir / "store";
+        std::string error;
+        if (o.seedStore && !devicesim::SeedStore(storeRoot, o.seed, error)) throw std::runtime_error(error);
+        devicesim::DeviceOptions d;
+        d.store = storeRoot;
+        d.password = o.password;
+        d.engineVersion = o.engineVersion;
+        d.busyAsHttp503 = o.busyAsHttp503;
+        d.listingCrLf = o.listingCrLf;
+        device = std::make_unique<devicesim::Device>(d);
+        device->Start();
+        ftpPort = std::make_unique<ScopedEnv>("VTBOX_FTP_PORT", std::to_string(device->FtpPort()));
+    }
+
+    VTMFPSESSION Session() const {
+        VTMFPSESSION s{};
+        std::strcpy(s.Host, "127.0.0.1");
+        s.Port = device->HttpPort();
+        s.Reserved2 = 10000;
+        return s;
+    }
+
+    size_t RequestCount() const { return device->Records().httpRequests.size(); }
+    devicesim::Faults &faults() { return device->GetFaults(); }
+
+    TempDir dir;
+    ScopedEnv registry{"VTBOX_REGISTRY_DIR", dir / "registry"};
+    std::string storeRoot;
+    std::unique_ptr<devicesim::Device> device;
+    std::unique_ptr<ScopedEnv> ftpPort;
+};
+
+}  // namespace vttest
