@@ -172,7 +172,9 @@ HttpReply BoxPages::GetBoxProperty(const Call& call) {
 }
 
 std::string BoxPages::VirtualPath(const fs::path& local) const {
-  return "/" + local.lexically_relative(store_.Root()).generic_string();
+  std::string path = "/";
+  path += local.lexically_relative(store_.Root()).generic_string();
+  return path;
 }
 
 void BoxPages::WriteDocument(XmlOut& x, const StoreEntry& doc) const {
