@@ -20,11 +20,12 @@ struct EventHandle {
 
 TEST(Events, AutoResetReleasesExactlyOneWaiterAndResets) {
     EventHandle ev(false);
-    std::atomic<int> woken{0};
+    std::atomic<int> woken{0}, timedOut{0};
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i)
         waiters.emplace_back([&] {
-            if (WaitForSingleObject(ev.h, 2000) == WAIT_OBJECT_0) ++woken;
+            if (WaitForSingleObject(ev.h, 1500) == WAIT_OBJECT_0) ++woken;
+            else ++timedOut;
         });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(SetEvent(ev.h));
@@ -33,9 +34,17 @@ TEST(Events, AutoResetReleasesExactlyOneWaiterAndResets) {
     // The signal was consumed: a poll now finds the event reset.
     EXPECT_EQ(WaitForSingleObject(ev.h, 0), WAIT_TIMEOUT);
     SetEvent(ev.h);
-    SetEvent(ev.h);  // a second set while still signalled does not count twice
     for (auto &t : waiters) t.join();
     EXPECT_EQ(woken.load(), 2);
+    EXPECT_EQ(timedOut.load(), 1);
+}
+
+TEST(Events, SettingTwiceWithNobodyWaitingCountsOnce) {
+    EventHandle ev(false);
+    SetEvent(ev.h);
+    SetEvent(ev.h);
+    EXPECT_EQ(WaitForSingleObject(ev.h, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(ev.h, 0), WAIT_TIMEOUT);
 }
 
 TEST(Events, ManualResetStaysSetUntilReset) {

@@ -1,0 +1,53 @@
+#include <cstdio>
+
+#include "commands.hpp"
+#include "device_job.hpp"
+#include "password.hpp"
+#include "text_output.hpp"
+#include "vtBoxBRD.h"
+
+namespace vtcli {
+
+int RunBoxes(const Options &o) {
+    std::string password, error;
+    if (!ReadPassword(o.passwordFile, &password, &error)) {
+        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
+        return 1;
+    }
+    DeviceSession session(o.host, o.port);
+    VTENGVERSION version{};
+    if (session.Open(password, &version) != 0) return 1;
+    uint32_t count = 0;
+    VTBOX *boxes = nullptr;
+    HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &boxes);
+    if (!block) {
+        PrintError("listing the boxes", GetLastError());
+        return 1;
+    }
+    if (o.json) {
+        std::printf("{\"engineVersion\":%s,\"macAddress\":%s,\"boxes\":[", JsonString(version.EngineVersion).c_str(),
+                    JsonString(version.MACAddress).c_str());
+        for (uint32_t i = 0; i < count; ++i)
+            std::printf("%s{\"number\":%u,\"name\":%s,\"protected\":%u,\"lastUpdate\":\"%s\"}", i ? "," : "",
+                        boxes[i].BoxNo, JsonString(boxes[i].BoxName).c_str(), boxes[i].Protected,
+                        FormatTime(boxes[i].LastUpdateDate, true).c_str());
+        std::printf("]}\n");
+    } else {
+        std::printf("Device %s, engine %s, MAC %s\n", o.host.c_str(), version.EngineVersion, version.MACAddress);
+        std::printf("%-5s %-9s %-19s %s\n", "Box", "Protected", "Last update (UTC)", "Name");
+        for (uint32_t i = 0; i < count; ++i)
+            std::printf("%03u   %-9s %-19s %s\n", boxes[i].BoxNo, boxes[i].Protected ? "yes" : "no",
+                        FormatTime(boxes[i].LastUpdateDate, false).c_str(), boxes[i].BoxName);
+        std::printf("%u box%s\n", count, count == 1 ? "" : "es");
+    }
+    GlobalFree(block);
+    return 0;
+}
+
+int RunCommand(const Options &o) {
+    if (o.command == "boxes") return RunBoxes(o);
+    std::fprintf(stderr, "vtbox: the %s command is not part of this build yet\n", o.command.c_str());
+    return 1;
+}
+
+}  // namespace vtcli

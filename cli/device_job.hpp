@@ -1,0 +1,56 @@
+// The device around a job, as the interactive utility prepares it: the
+// session, the password check, the panel lock and the temporary FTP account.
+// Whatever was set up is undone when the objects end, also after a failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vtBoxBRD.h"
+
+namespace vtcli {
+
+class DeviceSession {
+public:
+    DeviceSession(const std::string &host, uint32_t port);
+    ~DeviceSession();
+    DeviceSession(const DeviceSession &) = delete;
+    DeviceSession &operator=(const DeviceSession &) = delete;
+
+    // Opens the session and proves the password (1216 when it is wrong).
+    // Prints what failed.
+    uint32_t Open(const std::string &password, VTENGVERSION *version);
+    VTMFPSESSION *get() { return &session_; }
+
+private:
+    VTMFPSESSION session_{};
+    bool open_ = false;
+};
+
+class ExclusiveJob {
+public:
+    ExclusiveJob(DeviceSession &session, const std::string &password, uint32_t mode);
+    ~ExclusiveJob();
+    ExclusiveJob(const ExclusiveJob &) = delete;
+    ExclusiveJob &operator=(const ExclusiveJob &) = delete;
+
+    // Locks the panel and creates the FTP account. Prints what failed.
+    uint32_t Begin();
+    // Deletes the account and unlocks, each if it was done; returns the first
+    // failure (0 when both worked). Safe to call more than once.
+    uint32_t End();
+
+    uint32_t deviceTime() const { return deviceTime_; }
+    const char *ftpUser() const { return login_; }
+
+private:
+    DeviceSession &session_;
+    std::string password_;
+    uint32_t mode_;
+    uint32_t deviceTime_ = 0;
+    char login_[256] = {};
+    bool locked_ = false;
+    bool account_ = false;
+};
+
+}  // namespace vtcli

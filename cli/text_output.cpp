@@ -1,0 +1,55 @@
+#include "text_output.hpp"
+
+#include <cstdio>
+
+namespace vtcli {
+
+void PrintError(const std::string &what, uint32_t code) {
+    char text[512];
+    if (vtGetMessageText(code, text, sizeof text) == 0) std::snprintf(text, sizeof text, "unknown error");
+    std::fprintf(stderr, "vtbox: %s failed: error %u: %s\n", what.c_str(), code, text);
+}
+
+std::string JsonString(const std::string &text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else {
+                // Copy a well-formed UTF-8 sequence; anything else becomes U+FFFD.
+                size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+                bool ok = len > 0 && i + len <= text.size();
+                for (size_t k = 1; ok && k < len; ++k)
+                    ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+                if (ok) {
+                    out.append(text, i, len);
+                    i += len - 1;
+                } else {
+                    out += "\xef\xbf\xbd";
+                }
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string FormatTime(const SYSTEMTIME &t, bool iso_utc) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, iso_utc ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u",
+                  t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return buf;
+}
+
+}  // namespace vtcli

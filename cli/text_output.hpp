@@ -1,0 +1,20 @@
+// Output helpers: error lines, JSON strings, dates.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vtplatform.h"
+
+namespace vtcli {
+
+// "vtbox: <what> failed: error <code>: <text>" on standard error.
+void PrintError(const std::string &what, uint32_t code);
+
+// A JSON string literal for UTF-8 text (invalid bytes become U+FFFD).
+std::string JsonString(const std::string &text);
+
+// "2023-11-14 22:13:20" (and "T...Z" in ISO form for JSON, UTC times).
+std::string FormatTime(const SYSTEMTIME &t, bool iso_utc);
+
+}  // namespace vtcli

@@ -1,0 +1,14 @@
+// Which box engine versions the engine works with.
+#pragma once
+
+#include <string>
+
+namespace vtbox {
+
+enum class VersionVerdict { Supported, Old, New, Unnumbered };
+
+// Old: the text holds one of the old versions anywhere. New: the number right
+// after the last "V" is 2 or more. Unnumbered: the text has no "V" at all.
+VersionVerdict CheckEngineVersion(const std::string &version_text);
+
+}  // namespace vtbox

@@ -1,0 +1,376 @@
+#include "transport/box_transport.hpp"
+
+#include <curl/curl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "session/report.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtregistry.h"
+
+namespace vtbox {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kInitialReplySize = 1048576;
+constexpr uint32_t kPollConnectTimeoutMs = 10000;
+std::atomic<uint32_t> g_pollPeriodMs{30000};
+
+void GlobalCurlInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Whether the user has set this computer to work offline.
+bool WorkingOffline() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_READ, &key) != 0) return false;
+    DWORD value = 0, size = sizeof value, type = 0;
+    LONG rc = RegQueryValueExA(key, kOfflineValue, nullptr, &type, reinterpret_cast<uint8_t *>(&value), &size);
+    RegCloseKey(key);
+    return rc == 0 && type == REG_DWORD && value != 0;
+}
+
+// Request targets carry their values as given; only bytes that cannot travel
+// in a request line at all (blanks, controls, '#', bytes above 0x7E) are
+// percent-encoded so that the URL reaches the device whole.
+std::string RequestTarget(const std::string &path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(path.size());
+    for (unsigned char c : path) {
+        if (c <= 0x20 || c >= 0x7F || c == '#') {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string HostForUrl(const std::string &host) {
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+// One request in flight: shared by the caller and the worker thread.
+struct Request {
+    CURL *curl = nullptr;
+    std::atomic<bool> abandon{false};     // set by the caller when the device stopped answering
+    std::atomic<int64_t> lastActivityNs{0};
+    uint32_t silenceLimitMs = 0;
+    bool silenceExpired = false;
+    bool headersComplete = false;
+    bool outOfMemory = false;
+    HGLOBAL buffer = nullptr;
+    size_t used = 0;
+    CURLcode result = CURLE_OK;
+
+    ~Request() {
+        if (curl) curl_easy_cleanup(curl);
+        if (buffer) GlobalFree(buffer);
+    }
+    void Touch() {
+        lastActivityNs = Clock::now().time_since_epoch().count();
+    }
+};
+
+size_t OnHeader(char *data, size_t size, size_t n, void *user) {
+    auto *r = static_cast<Request *>(user);
+    r->Touch();
+    size_t len = size * n;
+    if (len <= 2 && (len == 0 || data[0] == '\r' || data[0] == '\n')) r->headersComplete = true;
+    return len;
+}
+
+size_t OnBody(char *data, size_t size, size_t n, void *user) {
+    auto *r = static_cast<Request *>(user);
+    r->Touch();
+    size_t len = size * n;
+    size_t capacity = GlobalSize(r->buffer);
+    if (r->used + len > capacity) {
+        // A reply longer than the first block grows it rather than being cut.
+        size_t grown = capacity ? capacity : kInitialReplySize;
+        while (grown < r->used + len) grown *= 2;
+        HGLOBAL bigger = GlobalReAlloc(r->buffer, grown, GMEM_MOVEABLE);
+        if (!bigger) {
+            r->outOfMemory = true;
+            return CURL_WRITEFUNC_ERROR;
+        }
+        std::memset(static_cast<char *>(bigger) + capacity, ' ', grown - capacity);
+        r->buffer = bigger;
+    }
+    std::memcpy(static_cast<char *>(r->buffer) + r->used, data, len);
+    r->used += len;
+    return len;
+}
+
+int OnProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto *r = static_cast<Request *>(user);
+    if (r->abandon) return 1;
+    int64_t idleNs = Clock::now().time_since_epoch().count() - r->lastActivityNs.load();
+    if (idleNs > static_cast<int64_t>(r->silenceLimitMs) * 1000000) {
+        r->silenceExpired = true;
+        return 1;
+    }
+    return 0;
+}
+
+// The worker's body: the blocking send. Ends with 0 or the failure's code.
+DWORD SendRequestWorker(void *arg) {
+    auto *r = static_cast<Request *>(arg);
+    r->Touch();
+    r->result = curl_easy_perform(r->curl);
+    switch (r->result) {
+    case CURLE_OK:
+        return 0;
+    case CURLE_OPERATION_TIMEDOUT:
+        return vt::code(vt::Code::InternetTimeout);
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return vt::code(vt::Code::InternetCannotConnect);
+    case CURLE_WRITE_ERROR:
+        return r->outOfMemory ? vt::code(vt::Code::NotEnoughMemory)
+                              : vt::code(vt::Code::InternetInternalError);
+    case CURLE_ABORTED_BY_CALLBACK:
+        if (r->silenceExpired) return vt::code(vt::Code::InternetTimeout);
+        return vt::code(vt::Code::InternetInternalError);
+    default:
+        return vt::code(vt::Code::InternetInternalError);
+    }
+}
+
+// A real connection to the device's web port, as the polling test.
+bool DeviceAnswers(const std::string &host, uint16_t port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    std::string service = std::to_string(port);
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) return false;
+    bool ok = false;
+    for (addrinfo *a = found; a && !ok; a = a->ai_next) {
+        int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+        if (fd < 0) continue;
+        int rc = connect(fd, a->ai_addr, a->ai_addrlen);
+        if (rc == 0) {
+            ok = true;
+        } else if (errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            if (poll(&p, 1, static_cast<int>(kPollConnectTimeoutMs)) == 1) {
+                int err = 0;
+                socklen_t len = sizeof err;
+                ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+            }
+        }
+        close(fd);
+    }
+    freeaddrinfo(found);
+    return ok;
+}
+
+std::string NoProxyList() {
+    std::string list = "localhost,127.0.0.1,::1";
+    for (const char *name : {"no_proxy", "NO_PROXY"})
+        if (const char *v = std::getenv(name); v && *v) list = std::string(v) + "," + list;
+    return list;
+}
+
+}  // namespace
+
+InternetSession *InternetOf(const VTMFPSESSION *s) {
+    return static_cast<InternetSession *>(s->InternetHandle);
+}
+HttpConnection *ConnectionOf(const VTMFPSESSION *s) {
+    return static_cast<HttpConnection *>(s->ConnectHandle);
+}
+
+void CloseTransport(VTMFPSESSION *s) {
+    if (s->ConnectHandle) delete ConnectionOf(s);
+    s->ConnectHandle = nullptr;
+    if (s->InternetHandle) delete InternetOf(s);
+    s->InternetHandle = nullptr;
+}
+
+uint32_t PollPeriodMs() { return g_pollPeriodMs; }
+void SetPollPeriodMsForTesting(uint32_t ms) { g_pollPeriodMs = ms; }
+
+uint32_t ConnectToBoxService(VTMFPSESSION *s) {
+    if (WorkingOffline()) return vt::code(vt::Code::NotConnected);
+    GlobalCurlInit();
+    auto internet = std::make_unique<InternetSession>();
+    internet->SetTimeouts(kOpeningTimeoutMs);
+    auto conn = std::make_unique<HttpConnection>();
+    conn->session = internet.get();
+    conn->host.assign(s->Host, strnlen(s->Host, sizeof s->Host));
+    conn->port = static_cast<uint16_t>(s->Port & 0xFFFF);
+    if (conn->host.empty()) {
+        ReportFailure("InternetConnect", vt::code(vt::Code::InternetInvalidUrl));
+        return vt::code(vt::Code::InternetCannotConnect);
+    }
+    s->InternetHandle = internet.release();
+    s->ConnectHandle = conn.release();
+    return 0;
+}
+
+uint32_t MapHttpStatus(long status) {
+    if (status >= 200 && status <= 299) return 0;
+    if (status == 400) return vt::code(vt::Code::InvalidParameter);
+    if (status == 404) return vt::code(vt::Code::FileNotFound);
+    if (status == 405) return vt::code(vt::Code::NotSupported);
+    if (status >= 300 && status <= 499) return vt::code(vt::Code::InvalidAccess);
+    if (status == 503) {
+        OutputDebugStringA("\n\n Backup Restore Mode is already ON....!!! \n\n");
+        return vt::code(vt::Code::TooManySemaphores);
+    }
+    if (status >= 600) return vt::code(vt::Code::InternetInternalError);
+    return vt::code(vt::Code::BadNetResp);
+}
+
+uint32_t PageTimeoutMs(const std::string &path) {
+    for (const char *longPage : {"/VaultraBox/Admin/boxnwGetBoxList", "/VaultraBox/Admin/boxnwGetFolderDocList",
+                                 "/VaultraBox/Admin/boxnwGetBoxProperty"})
+        if (path.find(longPage) != std::string::npos) return 7500000;
+    if (path.find("/VaultraBox/boxnwConnect") != std::string::npos) return 60000;
+    return 250000;
+}
+
+std::string RequestLogLine(const VTMFPSESSION *s, const std::string &path) {
+    if (path.find("boxnwDirSerialClusterChange") != std::string::npos) return {};
+    std::string line = vt::Format("http://%s:%u%s\n", s->Host, s->Port, path.c_str());
+    // The password never shows: its whole value becomes "XXXXXX". An empty
+    // value followed by another parameter has nothing to hide.
+    size_t at = line.find("&PWD=");
+    if (at != std::string::npos) {
+        size_t begin = at + 5;
+        if (begin >= line.size() || line[begin] != '&') {
+            size_t end = line.find('&', begin);
+            if (end == std::string::npos) end = line.size() - 1;  // up to the line feed
+            line.replace(begin, end - begin, "XXXXXX");
+        }
+    }
+    // The line is built in a 512-byte buffer.
+    if (line.size() > 511) line.resize(511);
+    return line;
+}
+
+HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
+    HttpConnection *conn = ConnectionOf(s);
+    if (!conn) {
+        SetLastError(vt::code(vt::Code::InternetIncorrectHandleState));
+        return nullptr;
+    }
+    std::string logLine = RequestLogLine(s, path);
+    if (!logLine.empty()) OutputDebugStringA(logLine.c_str());
+
+    auto req = std::make_unique<Request>();
+    req->curl = curl_easy_init();
+    if (!req->curl) {
+        SetLastError(vt::code(vt::Code::InternetOutOfHandles));
+        return nullptr;
+    }
+    req->buffer = GlobalAlloc(GPTR, kInitialReplySize);
+    if (!req->buffer) {
+        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        return nullptr;
+    }
+    std::memset(req->buffer, ' ', kInitialReplySize);
+
+    uint32_t timeoutMs = PageTimeoutMs(path);
+    req->silenceLimitMs = timeoutMs;
+    std::string url = "http://" + HostForUrl(conn->host) + ":" + std::to_string(conn->port) + RequestTarget(path);
+    std::string noProxy = NoProxyList();
+    CURL *c = req->curl;
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+    curl_easy_setopt(c, CURLOPT_NOPROXY, noProxy.c_str());
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, req.get());
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, req.get());
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, req.get());
+    curl_easy_setopt(c, CURLOPT_USERAGENT, "vtBoxFTPAcs");
+
+    HANDLE worker = CreateThread(nullptr, 1024, SendRequestWorker, req.get(), 0, nullptr);
+    if (!worker) return nullptr;  // last error set by CreateThread
+
+    // Wait for the worker; between periods, make sure the device still answers.
+    for (;;) {
+        if (WaitForSingleObject(worker, PollPeriodMs()) == WAIT_OBJECT_0) break;
+        OutputDebugStringA("\n Polling the WebSite URL for connection...\n");
+        bool alive = DeviceAnswers(conn->host, conn->port);
+        OutputDebugStringA("\n Polling Complete...\n");
+        if (!alive) {
+            // Stop the transfer through its progress callback and wait for
+            // the worker to notice; a thread is never killed.
+            req->abandon = true;
+            WaitForSingleObject(worker, INFINITE);
+            break;
+        }
+    }
+    DWORD exitCode = 0;
+    if (!GetExitCodeThread(worker, &exitCode)) exitCode = 0;
+    CloseHandle(worker);
+    if (req->abandon) exitCode = vt::code(vt::Code::InternetInternalError);
+
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    bool bodyFailure = exitCode != 0 && req->headersComplete && status > 0 && !req->abandon;
+    if (bodyFailure) {
+        // The reply had begun. A body that broke off after some data counts as
+        // complete (the reader will find out whether it is whole).
+        bool brokeOff = req->used > 0 && (req->result == CURLE_PARTIAL_FILE || req->result == CURLE_RECV_ERROR);
+        if (!brokeOff && MapHttpStatus(status) == 0) {
+            ReportFailure("InternetReadFile ", exitCode);
+            SetLastError(vt::code(vt::Code::InternetInternalError));
+            return nullptr;
+        }
+        exitCode = 0;
+    }
+    if (exitCode != 0) {
+        ReportFailure("HttpSendRequest", exitCode);
+        bool passOn = exitCode == vt::code(vt::Code::InternetTimeout) ||
+                      exitCode == vt::code(vt::Code::InternetCannotConnect) ||
+                      exitCode == vt::code(vt::Code::NotEnoughMemory);
+        SetLastError(passOn ? exitCode : vt::code(vt::Code::InternetInternalError));
+        return nullptr;
+    }
+    if (status <= 0) {
+        ReportFailure("HttpQueryInfo ", vt::code(vt::Code::HttpInvalidServerResponse));
+        SetLastError(vt::code(vt::Code::InternetInternalError));
+        return nullptr;
+    }
+    if (uint32_t mapped = MapHttpStatus(status)) {
+        SetLastError(mapped);
+        return nullptr;
+    }
+    HGLOBAL exact = GlobalReAlloc(req->buffer, req->used, GMEM_MOVEABLE);
+    if (!exact) {
+        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        return nullptr;
+    }
+    req->buffer = nullptr;
+    return exact;
+}
+
+}  // namespace vtbox

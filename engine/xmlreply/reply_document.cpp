@@ -1,0 +1,237 @@
+#include "xmlreply/reply_document.hpp"
+
+#include <libxml/parser.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "session/result.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
+#include "vtplatform/times.hpp"
+
+namespace vtbox {
+
+namespace {
+constexpr uint32_t kMissing = 11;
+
+void InitParser() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+bool NameIs(xmlNodePtr n, const char *name) {
+    return n->type == XML_ELEMENT_NODE && std::strcmp(reinterpret_cast<const char *>(n->name), name) == 0;
+}
+
+std::string ContentOf(xmlNodePtr n) {
+    xmlChar *c = xmlNodeGetContent(n);
+    std::string out = c ? reinterpret_cast<const char *>(c) : "";
+    xmlFree(c);
+    return out;
+}
+
+xmlNodePtr FirstChildNamed(xmlNodePtr parent, const char *name) {
+    for (xmlNodePtr c = parent->children; c; c = c->next)
+        if (NameIs(c, name)) return c;
+    return nullptr;
+}
+
+bool AttributeOf(xmlNodePtr n, const char *name, std::string *out) {
+    xmlChar *v = xmlGetNoNsProp(n, reinterpret_cast<const xmlChar *>(name));
+    if (!v) return false;
+    *out = reinterpret_cast<const char *>(v);
+    xmlFree(v);
+    return true;
+}
+}  // namespace
+
+ReplyDocument::~ReplyDocument() {
+    if (doc_) xmlFreeDoc(doc_);
+}
+
+const std::vector<xmlNodePtr> &ReplyDocument::Select(const char *path) {
+    auto it = selections_.find(path);
+    if (it != selections_.end()) return it->second;
+    // Walk the path one step at a time, from the document node: every
+    // element child that matches a step carries the walk on.
+    std::vector<xmlNodePtr> current{reinterpret_cast<xmlNodePtr>(doc_)};
+    std::string p(path);
+    size_t i = 0;
+    while (i <= p.size() && !current.empty()) {
+        size_t j = p.find('/', i);
+        if (j == std::string::npos) j = p.size();
+        std::string step = p.substr(i, j - i);
+        std::vector<xmlNodePtr> next;
+        for (xmlNodePtr n : current)
+            for (xmlNodePtr c = n->children; c; c = c->next)
+                if (NameIs(c, step.c_str())) next.push_back(c);
+        current.swap(next);
+        i = j + 1;
+    }
+    return selections_.emplace(path, std::move(current)).first->second;
+}
+
+uint32_t ReplyDocument::ReadNodeText(const char *path, std::string *out) {
+    const auto &nodes = Select(path);
+    if (nodes.empty()) return kMissing;
+    *out = ContentOf(nodes[0]);
+    return 0;
+}
+
+uint32_t ReplyDocument::ReadChildText(const char *path, const char *child, std::string *out) {
+    std::string full = std::string(path) + "/" + child;
+    return ReadNodeText(full.c_str(), out);
+}
+
+uint32_t ReplyDocument::ReadNodeAttribute(const char *path, const char *name, std::string *out) {
+    const auto &nodes = Select(path);
+    if (nodes.empty() || !AttributeOf(nodes[0], name, out)) return kMissing;
+    return 0;
+}
+
+uint32_t ReplyDocument::ReadItemAttribute(const char *path, size_t index, const char *name,
+                                          std::string *out) {
+    const auto &nodes = Select(path);
+    if (index >= nodes.size() || !AttributeOf(nodes[index], name, out)) return kMissing;
+    return 0;
+}
+
+uint32_t ReplyDocument::ReadItemChildText(const char *path, size_t index, const char *child,
+                                          std::string *out) {
+    const auto &nodes = Select(path);
+    if (index >= nodes.size()) return kMissing;
+    xmlNodePtr c = FirstChildNamed(nodes[index], child);
+    if (!c) return kMissing;
+    *out = ContentOf(c);
+    return 0;
+}
+
+uint32_t ReplyDocument::ReadItemChildWideText(const char *path, size_t index, const char *child,
+                                              std::u16string *out) {
+    std::string utf8;
+    if (uint32_t rc = ReadItemChildText(path, index, child, &utf8)) return rc;
+    *out = vt::Utf8ToUtf16(utf8);
+    return 0;
+}
+
+ReplyDocumentPtr LoadReplyDocument(const char *data, size_t size) {
+    InitParser();
+    if (!data || size > static_cast<size_t>(INT32_MAX)) {
+        SetLastError(kMissing);
+        return nullptr;
+    }
+    // No network, no entity expansion from outside, no DTD loading: a reply
+    // is data, never instructions to fetch more.
+    xmlDocPtr doc = xmlReadMemory(data, static_cast<int>(size), "reply.xml", nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc) {
+        SetLastError(kMissing);
+        return nullptr;
+    }
+    return std::make_unique<ReplyDocument>(doc);
+}
+
+ReplyDocumentPtr LoadReplyDocument(HGLOBAL buffer) {
+    return LoadReplyDocument(static_cast<const char *>(buffer), GlobalSize(buffer));
+}
+
+int64_t ParseNumber(const std::string &text) {
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    return v;
+}
+
+void ParseTime(const std::string &text, SYSTEMTIME *out) {
+    int32_t secs = static_cast<int32_t>(static_cast<uint32_t>(ParseNumber(text)));
+    vt::UnixTimeToSystemTime(secs, out);
+}
+
+void CheckBoxResult(const std::string &text) {
+    int64_t n = ParseNumber(text);
+    if (n == 0) return;
+    vt::DebugPrint("BOX CGI return ERROR = %s \n", text.c_str());
+    struct Row {
+        int64_t result;
+        const char *name;
+        uint32_t code;
+    };
+    static const Row kRows[] = {
+        {1, nullptr, 8},
+        {2, nullptr, 1216},
+        {100, "S_BOXNW_BOX_ACCESS_ERROR", 1460},
+        {101, nullptr, 161},
+        {102, "S_BOXNW_WEB_SESSION_INIT_ERROR", 4351},
+        {105, "S_BOXNW_WEB_EX_ERROR", 100},
+        {201, "S_BOXNW_BOX_IS_NOT_READY", 170},
+        {202, "S_BOXNW_BOX_NO_SESSION", 1460},
+        {203, nullptr, 170},
+        {204, nullptr, 161},
+        {205, "S_BOXNW_BOX_STS_UPDATE", 170},
+        {206, nullptr, 8},
+        {207, nullptr, 170},
+        {208, nullptr, 170},
+        {209, nullptr, 170},
+        {210, nullptr, 1216},
+        {211, "S_BOXNW_BOX_BOXISUSED", 100},
+        {212, "S_BOXNW_BOX_BACKUP_RESTORE_MODE", 100},
+        {300, "S_BOXNW_PANEL_EX_ERROR", 100},
+        {400, "S_BOXNW_JOB_EX_ERROR", 100},
+        {500, "S_BOXNW_NIC_FTP_CREATE_ERROR", 1371},
+        {501, "S_BOXNW_NIC_FTP_DELETE_ERROR", 1371},
+    };
+    for (const Row &row : kRows) {
+        if (row.result != n) continue;
+        if (row.name) OutputDebugStringA(row.name);
+        Raise(row.code);
+    }
+    Raise(vt::Code::InternalError);
+}
+
+uint32_t NodeNumber(ReplyDocument &doc, const char *path) {
+    return static_cast<uint32_t>(ParseNumber(NodeText(doc, path)));
+}
+
+std::string NodeText(ReplyDocument &doc, const char *path) {
+    std::string v;
+    if (uint32_t rc = doc.ReadNodeText(path, &v)) Raise(rc);
+    return v;
+}
+
+std::string NodeAttribute(ReplyDocument &doc, const char *path, const char *name) {
+    std::string v;
+    if (uint32_t rc = doc.ReadNodeAttribute(path, name, &v)) Raise(rc);
+    return v;
+}
+
+std::string ItemAttribute(ReplyDocument &doc, const char *path, size_t index, const char *name) {
+    std::string v;
+    if (uint32_t rc = doc.ReadItemAttribute(path, index, name, &v)) Raise(rc);
+    return v;
+}
+
+std::string ItemChildText(ReplyDocument &doc, const char *path, size_t index, const char *child) {
+    std::string v;
+    if (uint32_t rc = doc.ReadItemChildText(path, index, child, &v)) Raise(rc);
+    return v;
+}
+
+uint32_t ItemChildNumber(ReplyDocument &doc, const char *path, size_t index, const char *child) {
+    return static_cast<uint32_t>(ParseNumber(ItemChildText(doc, path, index, child)));
+}
+
+void ItemChildTime(ReplyDocument &doc, const char *path, size_t index, const char *child,
+                   SYSTEMTIME *out) {
+    ParseTime(ItemChildText(doc, path, index, child), out);
+}
+
+std::u16string ItemChildWideText(ReplyDocument &doc, const char *path, size_t index,
+                                 const char *child) {
+    std::u16string v;
+    if (uint32_t rc = doc.ReadItemChildWideText(path, index, child, &v)) Raise(rc);
+    return v;
+}
+
+}  // namespace vtbox
