@@ -27,6 +27,16 @@ vt::FindData EntryNamed(std::string_view name) {
     return entry;
 }
 
+// A long-format entry line begins with a mode field: "drwxr-xr-x ", "-rw-r--r-- ".
+bool LooksLikeEntryLine(std::string_view line) {
+    if (line.size() < 11 || line[10] != ' ') return false;
+    if (std::string_view("-dlbcps").find(line[0]) == std::string_view::npos) return false;
+    for (size_t i = 1; i < 10; ++i) {
+        if (std::string_view("-rwxsStT").find(line[i]) == std::string_view::npos) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsSafeEntryName(std::string_view name) {
@@ -38,10 +48,13 @@ ListingOutcome ParseListing(std::string_view text, FindList *folders, FindList *
     if (folders) folders->clear();
     if (files) files->clear();
 
-    // The head line ("total 12") carries no entry.
+    // The head line ("total 12") carries no entry. A listing that begins
+    // with an entry line at once (as some servers send it) keeps that entry.
     size_t head_end = text.find('\n');
-    if (head_end == std::string_view::npos) return {};
-    text.remove_prefix(head_end + 1);
+    if (!LooksLikeEntryLine(text.substr(0, head_end))) {
+        if (head_end == std::string_view::npos) return {};
+        text.remove_prefix(head_end + 1);
+    }
 
     while (!text.empty()) {
         size_t line_end = text.find('\n');

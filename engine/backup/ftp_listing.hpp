@@ -17,7 +17,8 @@ struct ListingOutcome {
 };
 
 // Parses the raw text of a listing command. The first line is the listing's
-// head and carries no entry. Every other line names one entry by its last
+// head and carries no entry, unless it is itself a long-format entry line
+// ("-rw-r--r-- 1 ..."; servers other than the device send no head). Every other line names one entry by its last
 // blank-separated word. A name that ends in an extension of one to three
 // characters (D0000001.XML, A.B) is a file; any other name (D0000001, AB, X.)
 // is a folder. Only the name of each

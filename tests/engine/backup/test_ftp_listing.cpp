@@ -70,6 +70,12 @@ TEST(FtpListing, EmptyLinesAndTheHeadCarryNoEntry) {
     ASSERT_EQ(ParseListing(text, &folders, &files).code, 0u);
     EXPECT_EQ(Names(folders), Strings{"F0000001"});
     EXPECT_EQ(Names(files), Strings{"P0000001.JPG"});
+    // Without a head, the first entry line is not taken for one.
+    ASSERT_EQ(ParseListing(Line("CREATE.STS") + Line("F0000002"), &folders, &files).code, 0u);
+    EXPECT_EQ(Names(folders), Strings{"F0000002"});
+    EXPECT_EQ(Names(files), Strings{"CREATE.STS"});
+    ASSERT_EQ(ParseListing("drwxr-xr-x 2 a b 0 Dec  8 05:40 F0000003\r\n", &folders, &files).code, 0u);
+    EXPECT_EQ(Names(folders), Strings{"F0000003"});
     // A short-form line right after the head keeps its whole name.
     ASSERT_EQ(ParseListing("total 1\nB0000001\n", &folders, &files).code, 0u);
     EXPECT_EQ(Names(folders), Strings{"B0000001"});

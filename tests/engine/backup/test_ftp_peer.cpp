@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "ftp_test_support.hpp"
 #include "temp_dir.hpp"
 #include "vsftpd_server.hpp"
+#include "vtregistry.h"
 
 namespace {
 
@@ -124,6 +126,87 @@ TEST_F(FtpPeer, StatusFilesFollowTheDeviceConvention) {
     EXPECT_NE(capture.text().find("FtpDeleteFile Failed With ERROR - 1359"), std::string::npos);
     // An empty file that cannot be made raises 12004.
     EXPECT_EQ(RaisedCode([&] { client_->CreateEmptyFile(Remote("nofolder/UNLOCK.STS")); }), 12004u);
+}
+
+// A small box tree: records, page folders, status files.
+void MakeTree(const std::string &root) {
+    const std::string bytes = AwkwardBytes(40);
+    fs::create_directories(root + "/D0000001");
+    fs::create_directories(root + "/F0000001/D0000002");
+    fs::create_directories(root + "/F0000001/EMPTY");
+    WriteAll(root + "/UNLOCK.STS", "");
+    WriteAll(root + "/CREATE.STS", "");
+    WriteAll(root + "/D0000001.XML", bytes + "1");
+    WriteAll(root + "/D0000001/P0000001.JPG", bytes + "2");
+    WriteAll(root + "/F0000001.XML", bytes + "3");
+    WriteAll(root + "/F0000001/D0000002.XML", bytes + "4");
+    WriteAll(root + "/F0000001/D0000002/P0000001.JPG", bytes + "5");
+    WriteAll(root + "/F0000001/D0000002/UNLOCK.STS", "");
+}
+
+// Every file below root, by relative path, with its bytes.
+std::map<std::string, std::string> Files(const std::string &root) {
+    std::map<std::string, std::string> out;
+    for (const auto &e : fs::recursive_directory_iterator(root)) {
+        std::string rel = fs::relative(e.path(), root).string();
+        out[rel] = e.is_directory() ? std::string("<folder>") : ReadAll(e.path());
+    }
+    return out;
+}
+
+TEST_F(FtpPeer, AWholeTreeIsMirroredByteForByteWithoutUnlockFiles) {
+    vttest::KeepCwd keep;
+    MakeTree(Remote("tree"));
+    auto expected = Files(Remote("tree"));
+    expected.erase("UNLOCK.STS");
+    expected.erase("F0000001/D0000002/UNLOCK.STS");
+
+    int folders = 0;
+    client_->DownloadTree(local_ / "mirror", Remote("tree"), [&] { ++folders; });
+    EXPECT_EQ(Files(local_ / "mirror"), expected);
+    EXPECT_EQ(folders, 5);
+    EXPECT_EQ(client_->DownloadCount(), 6u);
+    EXPECT_TRUE(client_->IsPendingEmpty());
+}
+
+TEST_F(FtpPeer, ListingDataIsTakenAsItArrived) {
+    // vsftpd ends listing lines in CR LF; at log level 2 the listing is logged
+    // as received, so the CRs must still be there.
+    MakeTree(Remote("tree"));
+    HKEY key = nullptr;
+    DWORD level = 2;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &key, nullptr),
+              0);
+    RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&level),
+                   sizeof level);
+    RegCloseKey(key);
+    client_ = vtbox::MakeFtpClient("");
+    client_->Connect(&session_, "anonymous", "guest");
+    ASSERT_EQ(client_->LogLevel(), 2u);
+
+    vttest::DebugCapture capture;
+    vtbox::FindList folders, files;
+    ASSERT_NE(client_->FtpListDirectory(Remote("tree"), &folders, &files), 0);
+    EXPECT_EQ(folders.size(), 2u);
+    EXPECT_EQ(files.size(), 4u);
+    EXPECT_NE(capture.text().find(" D0000001.XML\r\n"), std::string::npos) << capture.text();
+}
+
+TEST_F(FtpPeer, AFolderUploadSendsTheFolderOwnFilesOnly) {
+    vttest::KeepCwd keep;
+    fs::create_directories(local_ / "up/sub");
+    WriteAll(local_ / "up/D0000001.XML", AwkwardBytes(3));
+    WriteAll(local_ / "up/CREATE.STS", "");
+    WriteAll(local_ / "up/sub/P0000001.JPG", "not sent");
+    ASSERT_NE(client_->FtpCreateFolder(Remote("box")), 0);
+
+    EXPECT_EQ(client_->UploadFolderByFTP(local_ / "up", Remote("box")), 0);
+    EXPECT_EQ(ReadAll(Remote("box/D0000001.XML")), AwkwardBytes(3));
+    EXPECT_TRUE(fs::exists(Remote("box/CREATE.STS")));
+    EXPECT_FALSE(fs::exists(Remote("box/sub")));
+    EXPECT_EQ(client_->UploadCount(), 2u);
+    EXPECT_EQ(client_->UploadBytes(), AwkwardBytes(3).size());
 }
 
 TEST(FtpPeerLogin, ARefusedLoginRaises12014) {
