@@ -60,9 +60,9 @@ class PartFile : public FtpSink {
 public:
     explicit PartFile(const std::string &final_path) : final_(final_path) {
         size_t slash = final_path.rfind('/');
-        std::string folder = slash == std::string::npos ? "." : final_path.substr(0, slash + 1);
-        if (folder.empty()) folder = "/";
-        std::string pattern = folder + (folder.back() == '/' ? "" : "/") + ".vtftp-XXXXXX";
+        // The folder part, with its "/": the temporary file goes beside the final one.
+        std::string pattern = final_path.substr(0, slash == std::string::npos ? 0 : slash + 1);
+        pattern.append(".vtftp-XXXXXX");
         int fd = ::mkstemp(pattern.data());
         if (fd < 0) {
             errno_ = errno;
