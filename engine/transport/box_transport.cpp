@@ -374,3 +374,37 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
 }
 
 }  // namespace vtbox
+
+namespace vtbox {
+
+namespace {
+size_t Discard(char *, size_t size, size_t n, void *) { return size * n; }
+int StopRequested(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool> *>(user)->load() ? 1 : 0;
+}
+}  // namespace
+
+void SendKeepAliveRequest(const VTMFPSESSION *s, const std::string &path, const std::atomic<bool> *stop) {
+    HttpConnection *conn = ConnectionOf(s);
+    if (!conn) return;
+    GlobalCurlInit();
+    CURL *c = curl_easy_init();
+    if (!c) return;
+    std::string url = "http://" + HostForUrl(conn->host) + ":" + std::to_string(conn->port) + RequestTarget(path);
+    std::string noProxy = NoProxyList();
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+    curl_easy_setopt(c, CURLOPT_NOPROXY, noProxy.c_str());
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_USERAGENT, "vtBoxFTPAcs");
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kOpenTimeoutMs));
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(PageTimeoutMs(path)));
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Discard);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, StopRequested);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(stop));
+    curl_easy_perform(c);
+    curl_easy_cleanup(c);
+}
+
+}  // namespace vtbox

@@ -1,6 +1,7 @@
 // Requests to the device's box web service: one GET, one reply body.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -62,5 +63,13 @@ void SetPollPeriodMsForTesting(uint32_t ms);
 // The registry value that says this computer works offline.
 inline constexpr const char *kInternetSettingsKey = "Software\\vtbox\\Internet Settings";
 inline constexpr const char *kOfflineValue = "GlobalUserOffline";
+
+}  // namespace vtbox
+
+namespace vtbox {
+
+// Sends one GET and ignores the reply: the keep-alive touch of the web
+// session. No log line, no polling. Ends early when *stop becomes true.
+void SendKeepAliveRequest(const VTMFPSESSION *s, const std::string &path, const std::atomic<bool> *stop);
 
 }  // namespace vtbox

@@ -1,0 +1,107 @@
+// Faults that tests switch on, in-process through this class or on the
+// running program through the control page (devicesim/README.md).
+// Thread-safe; every call may come from any thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace devicesim {
+
+// `times` argument: how many requests a fault hits before it clears itself.
+inline constexpr int kAlways = -1;
+
+// What the box web service must do with one request, taken from the faults.
+struct PageFaultAction {
+  std::optional<int> result;      // reply with this Result instead of doing the page
+  std::optional<int> httpStatus;  // reply with this HTTP status instead
+  bool malformed = false;         // do the page, then send a broken XML document
+  unsigned delaySeconds = 0;      // wait before answering
+  std::optional<unsigned> silentSeconds;  // go silent now, leaving this request unanswered
+};
+
+class Faults {
+ public:
+  // Box web service. `page` is the last component of the page path
+  // ("boxnwGetBoxList", "boxnwConnect", "vtb.asp"); "*" hits every page.
+  void ForceResult(const std::string& page, int result, int times = kAlways);
+  void ForceHttpStatus(const std::string& page, int status, int times = kAlways);
+  void MalformedReply(const std::string& page, int times = kAlways);
+  void DelayReply(const std::string& page, unsigned seconds, int times = kAlways);
+  // The device goes silent: the web service stops accepting connections and
+  // leaves requests in flight unanswered, for `seconds` (0: until Resume()).
+  // Requests held over the silence are closed without an answer afterwards.
+  void GoSilent(unsigned seconds);
+  // The same, starting when the next request for `page` arrives.
+  void GoSilentOn(const std::string& page, unsigned seconds);
+  void Resume();
+
+  // FTP. The counters start when the fault is set.
+  // The nth data transfer (RETR, STOR or listing) from now is cut after
+  // `afterBytes` bytes (nullopt: after half of the file) and answered with 426.
+  void DropDataConnection(unsigned nth = 1, std::optional<uint64_t> afterBytes = std::nullopt);
+  // The nth STOR from now is refused with "552 Requested file action aborted."
+  // (code 552) or "451 Requested action aborted: local error in processing."
+  // (code 451); with `always`, every STOR from the nth on.
+  void FailStor(int code, unsigned nth = 1, bool always = false);
+  void RefuseLogin(int times = kAlways);
+  void RefuseFolderCreation(int times = kAlways);
+
+  // The disk space page reports this availability (KB) instead of capacity - used.
+  void SetLowDisk(uint32_t availableKb);
+
+  // Clears every fault and ends a silence.
+  void Clear();
+
+  // ---- used by the servers ----
+  PageFaultAction TakePageFaults(const std::string& page);
+  bool Silent();
+  // Waits while the device is silent; false when the device is stopping.
+  bool WaitWhileSilent();
+  // Sleeps, waking early when the device stops; false when stopping.
+  bool Sleep(unsigned seconds);
+  std::optional<uint64_t> TakeDataDrop(uint64_t transferSize);
+  std::optional<int> TakeStorFailure();
+  bool TakeLoginRefusal();
+  bool TakeFolderCreationRefusal();
+  std::optional<uint32_t> LowDisk();
+  void Shutdown();
+
+ private:
+  struct Counted {
+    int value = 0;
+    int times = 0;  // remaining, or kAlways
+  };
+  static bool Take(std::map<std::string, Counted>& faults, const std::string& page, int& value);
+  bool SilentLocked();
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool stopping_ = false;
+  std::map<std::string, Counted> results_, statuses_, malformed_, delays_, silentOn_;
+  bool silent_ = false;
+  std::optional<std::chrono::steady_clock::time_point> silentUntil_;
+  struct Drop {
+    unsigned nth = 0;
+    unsigned seen = 0;
+    std::optional<uint64_t> afterBytes;
+  };
+  std::optional<Drop> drop_;
+  struct StorFailure {
+    int code = 0;
+    unsigned nth = 0;
+    unsigned seen = 0;
+    bool always = false;
+  };
+  std::optional<StorFailure> stor_;
+  int loginRefusals_ = 0;
+  int mkdirRefusals_ = 0;
+  std::optional<uint32_t> lowDisk_;
+};
+
+}  // namespace devicesim

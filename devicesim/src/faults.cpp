@@ -1,0 +1,184 @@
+#include "devicesim/faults.h"
+
+namespace devicesim {
+
+using Clock = std::chrono::steady_clock;
+
+void Faults::ForceResult(const std::string& page, int result, int times) {
+  std::lock_guard lock(mutex_);
+  results_[page] = {result, times};
+}
+
+void Faults::ForceHttpStatus(const std::string& page, int status, int times) {
+  std::lock_guard lock(mutex_);
+  statuses_[page] = {status, times};
+}
+
+void Faults::MalformedReply(const std::string& page, int times) {
+  std::lock_guard lock(mutex_);
+  malformed_[page] = {1, times};
+}
+
+void Faults::DelayReply(const std::string& page, unsigned seconds, int times) {
+  std::lock_guard lock(mutex_);
+  delays_[page] = {static_cast<int>(seconds), times};
+}
+
+void Faults::GoSilent(unsigned seconds) {
+  std::lock_guard lock(mutex_);
+  silent_ = true;
+  silentUntil_.reset();
+  if (seconds > 0) silentUntil_ = Clock::now() + std::chrono::seconds(seconds);
+  cv_.notify_all();
+}
+
+void Faults::GoSilentOn(const std::string& page, unsigned seconds) {
+  std::lock_guard lock(mutex_);
+  silentOn_[page] = {static_cast<int>(seconds), 1};
+}
+
+void Faults::Resume() {
+  std::lock_guard lock(mutex_);
+  silent_ = false;
+  silentUntil_.reset();
+  cv_.notify_all();
+}
+
+void Faults::DropDataConnection(unsigned nth, std::optional<uint64_t> afterBytes) {
+  std::lock_guard lock(mutex_);
+  drop_ = Drop{nth == 0 ? 1 : nth, 0, afterBytes};
+}
+
+void Faults::FailStor(int code, unsigned nth, bool always) {
+  std::lock_guard lock(mutex_);
+  stor_ = StorFailure{code, nth == 0 ? 1 : nth, 0, always};
+}
+
+void Faults::RefuseLogin(int times) {
+  std::lock_guard lock(mutex_);
+  loginRefusals_ = times;
+}
+
+void Faults::RefuseFolderCreation(int times) {
+  std::lock_guard lock(mutex_);
+  mkdirRefusals_ = times;
+}
+
+void Faults::SetLowDisk(uint32_t availableKb) {
+  std::lock_guard lock(mutex_);
+  lowDisk_ = availableKb;
+}
+
+void Faults::Clear() {
+  std::lock_guard lock(mutex_);
+  results_.clear();
+  statuses_.clear();
+  malformed_.clear();
+  delays_.clear();
+  silentOn_.clear();
+  silent_ = false;
+  silentUntil_.reset();
+  drop_.reset();
+  stor_.reset();
+  loginRefusals_ = 0;
+  mkdirRefusals_ = 0;
+  lowDisk_.reset();
+  cv_.notify_all();
+}
+
+bool Faults::Take(std::map<std::string, Counted>& faults, const std::string& page, int& value) {
+  for (const std::string& key : {page, std::string("*")}) {
+    auto it = faults.find(key);
+    if (it == faults.end()) continue;
+    value = it->second.value;
+    if (it->second.times != kAlways && --it->second.times <= 0) faults.erase(it);
+    return true;
+  }
+  return false;
+}
+
+PageFaultAction Faults::TakePageFaults(const std::string& page) {
+  std::lock_guard lock(mutex_);
+  PageFaultAction action;
+  int value = 0;
+  if (Take(silentOn_, page, value)) action.silentSeconds = static_cast<unsigned>(value);
+  if (Take(delays_, page, value)) action.delaySeconds = static_cast<unsigned>(value);
+  if (Take(statuses_, page, value)) action.httpStatus = value;
+  if (Take(results_, page, value)) action.result = value;
+  if (Take(malformed_, page, value)) action.malformed = true;
+  return action;
+}
+
+bool Faults::SilentLocked() {
+  if (silent_ && silentUntil_ && Clock::now() >= *silentUntil_) {
+    silent_ = false;
+    silentUntil_.reset();
+  }
+  return silent_;
+}
+
+bool Faults::Silent() {
+  std::lock_guard lock(mutex_);
+  return SilentLocked();
+}
+
+bool Faults::WaitWhileSilent() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_ && SilentLocked()) cv_.wait_for(lock, std::chrono::milliseconds(100));
+  return !stopping_;
+}
+
+bool Faults::Sleep(unsigned seconds) {
+  std::unique_lock lock(mutex_);
+  const auto until = Clock::now() + std::chrono::seconds(seconds);
+  while (!stopping_ && Clock::now() < until) cv_.wait_until(lock, until);
+  return !stopping_;
+}
+
+std::optional<uint64_t> Faults::TakeDataDrop(uint64_t transferSize) {
+  std::lock_guard lock(mutex_);
+  if (!drop_) return std::nullopt;
+  if (++drop_->seen < drop_->nth) return std::nullopt;
+  const uint64_t after = drop_->afterBytes ? *drop_->afterBytes : transferSize / 2;
+  drop_.reset();
+  return after;
+}
+
+std::optional<int> Faults::TakeStorFailure() {
+  std::lock_guard lock(mutex_);
+  if (!stor_) return std::nullopt;
+  ++stor_->seen;
+  if (stor_->seen == stor_->nth || (stor_->always && stor_->seen > stor_->nth)) {
+    const int code = stor_->code;
+    if (!stor_->always) stor_.reset();
+    return code;
+  }
+  return std::nullopt;
+}
+
+bool Faults::TakeLoginRefusal() {
+  std::lock_guard lock(mutex_);
+  if (loginRefusals_ == 0) return false;
+  if (loginRefusals_ > 0) --loginRefusals_;
+  return true;
+}
+
+bool Faults::TakeFolderCreationRefusal() {
+  std::lock_guard lock(mutex_);
+  if (mkdirRefusals_ == 0) return false;
+  if (mkdirRefusals_ > 0) --mkdirRefusals_;
+  return true;
+}
+
+std::optional<uint32_t> Faults::LowDisk() {
+  std::lock_guard lock(mutex_);
+  return lowDisk_;
+}
+
+void Faults::Shutdown() {
+  std::lock_guard lock(mutex_);
+  stopping_ = true;
+  cv_.notify_all();
+}
+
+}  // namespace devicesim

@@ -1,0 +1,87 @@
+// The HTTP side of the device: one thread per connection, HTTP/1.0 and 1.1
+// requests, one reply per connection (Content-Length, then close). The
+// faults for silence, delay, forced status, forced Result and malformed
+// replies are applied here, around the page handler.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "devicesim/faults.h"
+#include "device_state.h"
+#include "net.h"
+
+namespace devicesim {
+
+struct HttpRequest {
+  std::string method;
+  std::string target;   // as received: path and query
+  std::string path;
+  std::string query;
+  std::string version;  // "HTTP/1.0" or "HTTP/1.1"
+  std::vector<std::pair<std::string, std::string>> params;  // query pairs, not decoded
+  bool loopbackPeer = false;
+
+  // The first value of a query key; nullopt when the key is absent.
+  std::optional<std::string> Param(const std::string& key) const;
+  bool Has(const std::string& key) const { return Param(key).has_value(); }
+};
+
+struct HttpReply {
+  int status = 200;
+  std::string contentType = "text/xml; charset=utf-8";
+  std::string body;
+};
+
+// Splits "a=1&b=&c" into pairs; values are kept as sent (the engine does not
+// escape them, so neither side decodes).
+std::vector<std::pair<std::string, std::string>> ParseQuery(const std::string& query);
+// Parses a request head (request line and headers, CR LF or LF); false when malformed.
+bool ParseRequestLine(const std::string& line, HttpRequest& request);
+// "HTTP/1.0 200 OK" style status line text.
+const char* ReasonPhrase(int status);
+// Cuts a reply document so that no XML parser accepts it.
+std::string Malform(const std::string& body);
+
+class HttpServer {
+ public:
+  using Handler = std::function<HttpReply(const HttpRequest&)>;
+  // Paths that begin with `controlPrefix` go to `control` and bypass faults and records.
+  // `version` is the Header/Version text of replies with a forced Result.
+  HttpServer(std::string address, uint16_t port, std::string version, Faults& faults,
+             Recorder& recorder, Handler pages, std::string controlPrefix, Handler control);
+  ~HttpServer() { Stop(); }
+
+  void Start();
+  void Stop();
+  uint16_t Port() const { return port_; }
+
+ private:
+  void AcceptLoop();
+  void Serve(int fd, bool loopbackPeer);
+  HttpReply Answer(const HttpRequest& request, bool& answer);
+
+  std::string address_;
+  std::string version_;
+  std::atomic<uint16_t> port_;
+  Faults& faults_;
+  Recorder& recorder_;
+  Handler pages_;
+  std::string controlPrefix_;
+  Handler control_;
+  Fd listen_;
+  std::thread acceptThread_;
+  std::atomic<bool> stop_{false};
+  ConnectionSet connections_{256};
+};
+
+}  // namespace devicesim
