@@ -2,6 +2,7 @@
 // with the device's faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -311,6 +312,30 @@ TEST_P(FtpDevice, TheDestructorLogsTheTotals) {
     EXPECT_EQ(capture.text().find("Total Files Uploaded"), std::string::npos);
 }
 
+TEST_P(FtpDevice, TheLesserOperationsSpeakTheDialectToo) {
+    std::string inner;
+    EXPECT_EQ(client_->GetBoxInnerFolderName(1, &inner), 1);
+    EXPECT_EQ(inner, "P0000001");
+
+    const std::string folder = std::string(kBox) + "/F0000094";
+    fs::create_directories(Store(folder) / "D0000005");
+    WriteAll(Store(folder) / "D0000005.XML", "r");
+    EXPECT_NE(client_->FtpChangeDirectory(folder), 0);
+    EXPECT_NE(client_->DeleteDocumentEntry(5), 0);  // relative to the folder changed to
+    EXPECT_FALSE(fs::exists(Store(folder) / "D0000005.XML"));
+    EXPECT_FALSE(fs::exists(Store(folder) / "D0000005"));
+    EXPECT_EQ(RaisedCode([&] { client_->FtpChangeDirectory(folder + "/NOSUCH"); }), 12003u);
+
+    WriteAll(local_ / "s.bin", AwkwardBytes(2000));
+    EXPECT_EQ(client_->PutFileStreamed(folder + "/S.DAT", local_ / "s.bin"), 1);
+    EXPECT_EQ(ReadAll(Store(folder) / "S.DAT"), AwkwardBytes(2000));
+
+    auto commands = Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), std::string(Word("CWD", "cd")) + " " + folder), 1);
+    EXPECT_EQ(CountCommands(commands, std::string(Word("DELE", "delete")) + " D0000005.XML"), 1u);
+    EXPECT_EQ(CountCommands(commands, std::string(Word("RMD", "rmdir")) + " D0000005"), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Dialects, FtpDevice,
                          ::testing::Values(Setting{false, false}, Setting{true, false},
                                            Setting{false, true}, Setting{true, true}),
@@ -323,6 +348,27 @@ TEST(FtpNoServer, NothingListeningRaises12004) {
     vttest::DebugCapture capture;
     EXPECT_EQ(RaisedCode([&] { client->Connect(&session, "u", "p"); }), 12004u);
     EXPECT_NE(capture.text().find("==> InternetConnect Failed With ERROR"), std::string::npos);
+}
+
+TEST(FtpNoServer, AServerThatNeverGreetsTimesOut) {
+    // A socket that listens but never answers: the connection is made by the
+    // kernel, the greeting never comes.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+    vttest::ScopedEnv port("VTBOX_FTP_PORT", std::to_string(ntohs(addr.sin_port)));
+    VTMFPSESSION session = vttest::LoopbackSession();
+    auto client = vtbox::MakeFtpClient("");
+    vttest::DebugCapture capture;
+    EXPECT_EQ(RaisedCode([&] { client->Connect(&session, "u", "p"); }), 12004u);
+    EXPECT_NE(capture.text().find("InternetConnect Failed With ERROR - 12002"), std::string::npos)
+        << capture.text();
+    ::close(fd);
 }
 
 }  // namespace
