@@ -66,7 +66,7 @@ TEST_F(FtpPeer, BinaryFilesTravelUnchangedBothWaysOverOneConnection) {
     EXPECT_EQ(client_->DownloadCount(), 1u);
     EXPECT_EQ(client_->UploadCount(), 1u);
 
-    // The designed type is what the server was told, for both transfers, and
+    // TYPE A is what the server was told before both transfers, and
     // both went over the one control connection that Connect opened.
     client_.reset();
     std::string log = server_.Log();
