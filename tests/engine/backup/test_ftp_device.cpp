@@ -242,6 +242,19 @@ TEST_P(FtpDevice, ADroppedDataConnectionLeavesNoFileReportedAsDone) {
     EXPECT_EQ(RaisedCode([&] { client_->PutFile(folder + "/UP.DAT", local_ / "up.bin"); }), 12030u);
 }
 
+TEST_P(FtpDevice, AListedNameThatWouldLeaveTheFolderFailsTheDownload) {
+    const std::string folder = std::string(kBox) + "/F0000095";
+    fs::create_directories(Store(folder));
+    WriteAll(Store(folder) / "..\\OUT.XML", "outside");  // one name with a backslash in it
+    WriteAll(Store(folder) / "GOOD.XML", "inside");
+    vttest::DebugCapture capture;
+    EXPECT_EQ(RaisedCode([&] { client_->DownloadFolderByFTP(local_ / "F0000095", folder); }), 123u);
+    EXPECT_NE(capture.text().find("refused the entry \"..\\OUT.XML\""), std::string::npos)
+        << capture.text();
+    EXPECT_EQ(client_->DownloadCount(), 0u);
+    EXPECT_EQ(Files(local_.path()).size(), 1u);  // the empty folder made for the download
+}
+
 TEST_P(FtpDevice, CancellingStopsAfterTheFileInFlight) {
     const std::string folder = std::string(kBox) + "/F0000093";
     fs::create_directories(Store(folder));
