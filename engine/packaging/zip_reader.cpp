@@ -46,6 +46,21 @@ bool WriteAll(int fd, const char *data, size_t size) {
     return true;
 }
 
+// minizip does not find an end record at the very start of the file, which
+// is where an archive without entries has it. Such an archive is valid.
+bool IsEmptyArchive(int fd, off_t size) {
+    constexpr off_t kEndRecord = 22;
+    if (size < kEndRecord || size > kEndRecord + 0xFFFF) return false;
+    unsigned char rec[kEndRecord];
+    if (pread(fd, rec, sizeof rec, 0) != static_cast<ssize_t>(sizeof rec)) return false;
+    static constexpr unsigned char kSignature[] = {'P', 'K', 5, 6};
+    for (int i = 0; i < 4; ++i)
+        if (rec[i] != kSignature[i]) return false;
+    for (int i = 4; i < 20; ++i)  // disk numbers, counts, size and offset: all 0
+        if (rec[i] != 0) return false;
+    return static_cast<off_t>(rec[20] | (rec[21] << 8)) == size - kEndRecord;
+}
+
 std::string JoinParts(const std::vector<std::string> &parts) {
     std::string out;
     for (const auto &p : parts) out += (out.empty() ? "" : "/") + p;
@@ -59,23 +74,25 @@ ZipReader::~ZipReader() { close(); }
 void ZipReader::close() {
     if (unz_) unzClose(Handle(unz_));
     unz_ = nullptr;
+    empty_ = false;
 }
 
 bool ZipReader::open(const std::string &archive) {
     close();
     std::string full = FullPath(archive);
-    {
-        // Say why a file cannot be read before minizip turns it into "no zip".
-        UniqueFd probe(::open(full.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!probe) {
-            LastErrorFromErrno(errno);
-            return false;
-        }
-        struct stat st;
-        if (fstat(probe.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::FileCorrupt);
+    // Say why a file cannot be read before minizip turns it into "no zip".
+    UniqueFd probe(::open(full.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!probe) {
+        LastErrorFromErrno(errno);
+        return false;
     }
+    struct stat st;
+    if (fstat(probe.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::FileCorrupt);
     unz_ = unzOpen64(full.c_str());
-    if (!unz_) return Fail(vt::Code::FileCorrupt);
+    if (!unz_) {
+        if (!IsEmptyArchive(probe.get(), st.st_size)) return Fail(vt::Code::FileCorrupt);
+        empty_ = true;
+    }
     output_folder_ = ParentFolder(full);
     return true;
 }
@@ -88,6 +105,7 @@ uint64_t ZipReader::entryCount() {
 }
 
 bool ZipReader::move(bool first, const char *extension) {
+    if (empty_) return Fail(vt::Code::NoMoreFiles);
     if (!unz_) return Fail(vt::Code::InvalidHandle);
     int rc = first ? unzGoToFirstFile(Handle(unz_)) : unzGoToNextFile(Handle(unz_));
     for (;;) {
@@ -105,6 +123,7 @@ bool ZipReader::gotoFirst(const char *extension) { return move(true, extension);
 bool ZipReader::gotoNext(const char *extension) { return move(false, extension); }
 
 bool ZipReader::currentInfo(ZipEntryInfo *out) {
+    if (empty_) return Fail(vt::Code::NoMoreFiles);
     if (!unz_) return Fail(vt::Code::InvalidHandle);
     unz_file_info64 fi{};
     if (unzGetCurrentFileInfo64(Handle(unz_), &fi, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
@@ -135,6 +154,7 @@ bool ZipReader::currentInfo(ZipEntryInfo *out) {
 }
 
 bool ZipReader::locate(std::string_view name, bool ignore_path) {
+    if (empty_) return Fail(vt::Code::FileNotFound);
     if (!unz_) return Fail(vt::Code::InvalidHandle);
     const std::string wanted(name);
     constexpr int kIgnoreCase = 2;
@@ -156,6 +176,7 @@ bool ZipReader::locate(std::string_view name, bool ignore_path) {
 
 bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
                                const std::string &save_as) {
+    if (empty_) return Fail(vt::Code::NoMoreFiles);
     if (!unz_) return Fail(vt::Code::InvalidHandle);
     if (target.empty()) return Fail(vt::Code::InvalidParameter);
     output_folder_ = FullPath(target);
@@ -224,7 +245,7 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
 }
 
 bool ZipReader::extractAll(const std::string &target, bool ignore_path) {
-    if (!unz_) return Fail(vt::Code::InvalidHandle);
+    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
     if (target.empty()) return Fail(vt::Code::InvalidParameter);
     if (!CreateFolderTree(FullPath(target))) return false;
     if (entryCount() == 0) return Fail(vt::Code::FileCorrupt);

@@ -44,7 +44,7 @@ public:
     // fails with 1392; a file that cannot be opened with its system error.
     bool open(const std::string &archive);
     void close();
-    bool isOpen() const { return unz_ != nullptr; }
+    bool isOpen() const { return unz_ != nullptr || empty_; }
 
     // The number of entries; 0 when none is open or the count cannot be read.
     uint64_t entryCount();
@@ -78,6 +78,7 @@ private:
     bool extractFile(const ZipEntryInfo &info, const std::string &destination);
 
     void *unz_ = nullptr;  // unzFile
+    bool empty_ = false;   // open, and an archive without entries
     std::string output_folder_;
 };
 
