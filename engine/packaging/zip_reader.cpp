@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "packaging/entry_name.hpp"
+#include "packaging/zip64_entry.hpp"
 #include "packaging/local_file.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
@@ -74,6 +75,7 @@ ZipReader::~ZipReader() { close(); }
 void ZipReader::close() {
     if (unz_) unzClose(Handle(unz_));
     unz_ = nullptr;
+    archive_fd_.reset();
     empty_ = false;
 }
 
@@ -93,6 +95,7 @@ bool ZipReader::open(const std::string &archive) {
         if (!IsEmptyArchive(probe.get(), st.st_size)) return Fail(vt::Code::FileCorrupt);
         empty_ = true;
     }
+    archive_fd_ = std::move(probe);
     output_folder_ = ParentFolder(full);
     return true;
 }
@@ -148,6 +151,13 @@ bool ZipReader::currentInfo(ZipEntryInfo *out) {
     out->uncompressedSize = fi.uncompressed_size;
     out->internalAttributes = static_cast<uint32_t>(fi.internal_fa);
     out->externalAttributes = static_cast<uint32_t>(fi.external_fa);
+    if (fi.compressed_size == 0xFFFFFFFFu || fi.uncompressed_size == 0xFFFFFFFFu) {
+        CentralRecord record;
+        if (ReadCentralRecord(archive_fd_.get(), unzGetOffset64(Handle(unz_)), &record)) {
+            out->compressedSize = record.compressedSize;
+            out->uncompressedSize = record.uncompressedSize;
+        }
+    }
     out->isFolder = (out->externalAttributes & vt::kAttrDirectory) != 0 ||
                     (!out->name.empty() && out->name.back() == '\\');
     return true;
@@ -210,8 +220,26 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     // leaves neither a half-written file nor a lost older one.
     PartFile part;
     if (!part.create(ParentFolder(destination), true)) return false;
-    if (unzOpenCurrentFile(Handle(unz_)) != UNZ_OK) return Fail(vt::Code::FileCorrupt);
+    CentralRecord record;
+    if (ReadCentralRecord(archive_fd_.get(), unzGetOffset64(Handle(unz_)), &record) &&
+        record.usesZip64) {
+        if (!CopyEntryData(archive_fd_.get(), record, part.fd())) {
+            vt::DebugPrint("\n Entry %s is damaged \n", info.name.c_str());
+            return false;
+        }
+    } else if (!copyCurrent(info, part.fd())) {
+        return false;
+    }
+    time_t written;
+    if (UnixFromDosDateTime(info.dosDateTime, &written)) {
+        struct timespec times[2] = {{0, UTIME_OMIT}, {written, 0}};
+        futimens(part.fd(), times);  // a time that cannot be set is no failure
+    }
+    return part.commit(destination, true);
+}
 
+bool ZipReader::copyCurrent(const ZipEntryInfo &info, int out_fd) {
+    if (unzOpenCurrentFile(Handle(unz_)) != UNZ_OK) return Fail(vt::Code::FileCorrupt);
     std::vector<char> block(kBlockSize);
     uint64_t total = 0;
     for (;;) {
@@ -225,7 +253,7 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
             return false;
         }
         if (got == 0) break;
-        if (!WriteAll(part.fd(), block.data(), static_cast<size_t>(got))) {
+        if (!WriteAll(out_fd, block.data(), static_cast<size_t>(got))) {
             unzCloseCurrentFile(Handle(unz_));
             return false;
         }
@@ -236,12 +264,7 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
         vt::DebugPrint("\n Entry %s is damaged \n", info.name.c_str());
         return Fail(vt::Code::FileCorrupt);
     }
-    time_t written;
-    if (UnixFromDosDateTime(info.dosDateTime, &written)) {
-        struct timespec times[2] = {{0, UTIME_OMIT}, {written, 0}};
-        futimens(part.fd(), times);  // a time that cannot be set is no failure
-    }
-    return part.commit(destination, true);
+    return true;
 }
 
 bool ZipReader::extractAll(const std::string &target, bool ignore_path) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "packaging/local_file.hpp"
+
 namespace vtbox {
 
 // What the reader tells about the current entry.
@@ -76,8 +78,10 @@ public:
 private:
     bool move(bool first, const char *extension);
     bool extractFile(const ZipEntryInfo &info, const std::string &destination);
+    bool copyCurrent(const ZipEntryInfo &info, int out_fd);
 
     void *unz_ = nullptr;  // unzFile
+    UniqueFd archive_fd_;  // the same archive, for entries with zip64 records
     bool empty_ = false;   // open, and an archive without entries
     std::string output_folder_;
 };
