@@ -22,6 +22,21 @@ uint32_t LastErrorFromErrno(int err) {
     return vt::SetLastErrorFromErrno(err);
 }
 
+bool WriteAll(int fd, const void *data, size_t size) {
+    auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t put = write(fd, bytes, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            LastErrorFromErrno(put < 0 ? errno : ENOSPC);
+            return false;
+        }
+        bytes += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
 std::string FullPath(const std::string &path) {
     std::string joined = path;
     if (path.empty() || path[0] != '/') {

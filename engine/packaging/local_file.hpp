@@ -3,6 +3,7 @@
 // they are complete.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -27,6 +28,9 @@ bool CreateFolderTree(const std::string &path);
 
 // True when something (file, folder or link) exists at path.
 bool PathExists(const std::string &path);
+
+// Writes all of data to fd (retrying short writes). False with last error set.
+bool WriteAll(int fd, const void *data, size_t size);
 
 // Sets last error from errno and returns it (1359 when errno is 0, so that a
 // failure never reads as success).

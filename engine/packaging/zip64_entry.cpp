@@ -54,20 +54,6 @@ bool ReadExactly(int fd, void *buffer, size_t size, uint64_t at) {
     return true;
 }
 
-bool WriteAll(int fd, const unsigned char *data, size_t size) {
-    while (size > 0) {
-        ssize_t put = write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            LastErrorFromErrno(put < 0 ? errno : ENOSPC);
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // Owns an inflate stream.
 struct Inflater {
     z_stream stream{};

@@ -33,20 +33,6 @@ bool Fail(vt::Code code) {
     return false;
 }
 
-bool WriteAll(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t put = write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            LastErrorFromErrno(put < 0 ? errno : ENOSPC);
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // minizip does not find an end record at the very start of the file, which
 // is where an archive without entries has it. Such an archive is valid.
 bool IsEmptyArchive(int fd, off_t size) {
