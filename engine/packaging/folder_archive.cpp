@@ -1,0 +1,226 @@
+#include "packaging/folder_archive.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "backup/local_folder.hpp"
+#include "packaging/local_file.hpp"
+#include "packaging/zip_reader.hpp"
+#include "packaging/zip_writer.hpp"
+#include "vtplatform.h"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+
+namespace vtbox {
+
+namespace {
+
+constexpr char kNotAZip[] = "\n\n Not a valid zip file \n";
+constexpr char kUnzipFailed[] = "\n\n *************** UNZIP FAILED ***************\n\n";
+
+// The code a failed step returns: the system error it left, or a fixed code
+// when it left none, so that a failure never reads as success.
+uint32_t FailureCode() {
+    uint32_t code = GetLastError();
+    if (code == 0) {
+        code = vt::code(vt::Code::InternalError);
+        SetLastError(code);
+    }
+    return code;
+}
+
+uint32_t Failed(vt::Code code) {
+    SetLastError(vt::code(code));
+    return vt::code(code);
+}
+
+// The source folder must exist: packing a missing folder would give an
+// archive that looks fine and holds nothing.
+bool IsFolder(const std::string &path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        LastErrorFromErrno(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        SetLastError(vt::code(vt::Code::Directory));
+        return false;
+    }
+    return true;
+}
+
+uint32_t PackTree(PartFile &part, const std::string &source) {
+    ZipWriter writer;
+    if (!writer.open(part.path(), ParentFolder(source))) return FailureCode();
+    if (writer.addFolder(source, false) == AddResult::Broken) return FailureCode();
+    if (!writer.close()) return FailureCode();
+    return 0;
+}
+
+uint32_t PackFlat(PartFile &part, const std::string &source, const FindList &files) {
+    ZipWriter writer;
+    if (!writer.open(part.path(), ParentFolder(part.path()))) {
+        vt::DebugPrint("%s", kNotAZip);
+        return FailureCode();
+    }
+    for (const auto &f : files) {
+        if (writer.addFile(JoinPath(source, f.cFileName), true) != AddResult::Added) {
+            vt::DebugPrint("%s", kNotAZip);
+            uint32_t code = FailureCode();
+            writer.close();
+            SetLastError(code);
+            return code;
+        }
+    }
+    if (!writer.close()) return FailureCode();
+    return 0;
+}
+
+}  // namespace
+
+uint32_t ChangeLast32Bytes(const std::string &archive) {
+    vt::DebugPrint("bChangeLast32Bytes done ");
+    UniqueFd fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
+    if (!fd) {
+        uint32_t code = LastErrorFromErrno(errno);
+        vt::DebugPrint("Zip File Open Failed \n\n\n\n");
+        return code;
+    }
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return LastErrorFromErrno(errno);
+    if (st.st_size < 16) return Failed(vt::Code::FileCorrupt);
+    const off_t at = st.st_size - 16;
+    unsigned char bytes[8];
+    ssize_t got = pread(fd.get(), bytes, sizeof bytes, at);
+    if (got != static_cast<ssize_t>(sizeof bytes)) {
+        return got < 0 ? LastErrorFromErrno(errno) : Failed(vt::Code::HandleEof);
+    }
+    for (auto &b : bytes) b = static_cast<unsigned char>(~b);
+    ssize_t put = pwrite(fd.get(), bytes, sizeof bytes, at);
+    if (put != static_cast<ssize_t>(sizeof bytes)) {
+        return put < 0 ? LastErrorFromErrno(errno) : Failed(vt::Code::DiskFull);
+    }
+    if (!fd.close()) return FailureCode();
+    return 0;
+}
+
+namespace detail {
+
+uint32_t ZipFolderTo(const std::string &target, const std::string &source,
+                     bool bChangeLast32Bytes, bool bFlat, bool replace_target) {
+    if (target.empty()) vt::DebugPrint("\n %s Zipping to %s.zip ", source.c_str(), source.c_str());
+    else vt::DebugPrint("\n %s Zipping to %s ", source.c_str(), target.c_str());
+    SetLastError(0);
+    if (source.empty() || (bFlat && target.empty())) return Failed(vt::Code::InvalidParameter);
+
+    const std::string folder = FullPath(source);
+    const std::string archive = target.empty() ? folder + ".zip" : FullPath(target);
+    if (!IsFolder(folder)) return FailureCode();
+    if (!replace_target && PathExists(archive)) {
+        vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
+        return Failed(vt::Code::AlreadyExists);
+    }
+
+    FindList files;
+    if (bFlat) {
+        uint32_t rc = ListLocalFolder(folder, "*", nullptr, &files);
+        if (rc != 0) return Failed(static_cast<vt::Code>(rc));
+    }
+
+    PartFile part;
+    if (!part.create(ParentFolder(archive), false)) {
+        if (bFlat) vt::DebugPrint("%s", kNotAZip);
+        return FailureCode();
+    }
+    uint32_t rc = bFlat ? PackFlat(part, folder, files) : PackTree(part, folder);
+    if (rc != 0) return rc;
+    if (bChangeLast32Bytes) {
+        rc = ChangeLast32Bytes(part.path());
+        if (rc != 0) return rc;
+    }
+    if (!part.commit(archive, replace_target)) {
+        uint32_t code = FailureCode();
+        if (code == vt::code(vt::Code::AlreadyExists))
+            vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
+        return code;
+    }
+    SetLastError(0);
+    return 0;
+}
+
+}  // namespace detail
+
+uint32_t ZipFolder(const std::string &target, const std::string &source, bool bChangeLast32Bytes,
+                   bool bFlat) {
+    return detail::ZipFolderTo(target, source, bChangeLast32Bytes, bFlat, false);
+}
+
+uint32_t UnzipArchive(const std::string &archive, const std::string &target,
+                      bool bChangeLast32Bytes, bool bDeleteArchive) {
+    const std::string full = FullPath(archive);
+    const std::string folder = target.empty() ? ParentFolder(full) : FullPath(target);
+    vt::DebugPrint("\n %s UnZipping to %s ", archive.c_str(), folder.c_str());
+    SetLastError(0);
+    if (archive.empty()) return Failed(vt::Code::InvalidParameter);
+    if (bChangeLast32Bytes) {
+        uint32_t rc = ChangeLast32Bytes(full);
+        if (rc != 0) return rc;
+    }
+    ZipReader reader;
+    if (!reader.open(full)) {
+        vt::DebugPrint("%s", kNotAZip);
+        return FailureCode();
+    }
+    if (!reader.extractAll(folder, false)) {
+        uint32_t code = FailureCode();
+        vt::DebugPrint("%s", kUnzipFailed);
+        reader.close();
+        return code;
+    }
+    reader.close();
+    if (bDeleteArchive && unlink(full.c_str()) != 0)
+        vt::DebugPrint("\n %s unpacked but not deleted \n", full.c_str());
+    SetLastError(0);
+    return 0;
+}
+
+uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target, uint32_t box) {
+    char name[32];
+    std::snprintf(name, sizeof name, "B0000%03u.vtb", box);
+    vt::DebugPrint("Extracting %s --> %s", name, target.c_str());
+    SetLastError(0);
+    ZipReader reader;
+    if (!reader.open(archive)) {
+        vt::DebugPrint("%s", kNotAZip);
+        return FailureCode();
+    }
+    if (!reader.locate(name, true)) {
+        vt::DebugPrint("\n\n File to be extracted was not Found.. \n");
+        return FailureCode();
+    }
+    // Saved under the name asked for: on this system names differ by case.
+    if (!reader.extractCurrent(target, true, name)) {
+        vt::DebugPrint("\n\n File cannot be extracted.. \n");
+        return FailureCode();
+    }
+    reader.close();
+    SetLastError(0);
+    return 0;
+}
+
+int GetArchiveKind(const std::string &archive) {
+    ZipReader reader;
+    if (!reader.open(archive)) {
+        vt::DebugPrint("%s", kNotAZip);
+        return 0;
+    }
+    if (reader.locate("Backup.XML", true)) return 1;
+    if (reader.locate("Archive.XML", true)) return 2;
+    return 0;
+}
+
+}  // namespace vtbox

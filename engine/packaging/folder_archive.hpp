@@ -1,0 +1,58 @@
+// Folder archives: packing a folder into a zip archive and unpacking one,
+// box archives inside a data archive, the kind of a backup file, and the
+// byte change that hides an archive from zip readers.
+//
+// Every operation runs on the caller's thread, logs to the diagnostics
+// channel, never throws, and returns 0 or a non-zero code (the system error
+// at the point of failure, else a fixed one). The tree walk and the folder
+// listing change the process's current folder: run one at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vtbox {
+
+// Packs source into the archive target.
+//  - tree mode (bFlat false): entries are the folder's own name and every
+//    file and subfolder below it ("DATA\\", "DATA\\B0000001.vtb"); names
+//    beginning with a dot and items that cannot be read are left out. An
+//    empty target means source + ".zip".
+//  - flat mode (bFlat true): the files directly in source, by bare name; the
+//    first file that cannot be added fails the operation.
+// With bChangeLast32Bytes the finished archive gets the byte change. The
+// archive is built under a hidden temporary name beside the target and takes
+// the target's name only when complete. An existing target is never replaced:
+// the call fails with 183 and leaves that file as it was.
+uint32_t ZipFolder(const std::string &target, const std::string &source, bool bChangeLast32Bytes,
+                   bool bFlat);
+
+// Unpacks every entry of archive into target (empty: the archive's folder).
+// With bChangeLast32Bytes the byte change is undone on the archive file first
+// (it stays undone). With bDeleteArchive the archive is deleted after a
+// complete unpack. A failure keeps the archive and what was unpacked before
+// the failing entry. Entries that would reach outside target are refused.
+uint32_t UnzipArchive(const std::string &archive, const std::string &target,
+                      bool bChangeLast32Bytes, bool bDeleteArchive);
+
+// Finds the box archive "B0000nnn.vtb" (any folder, any case) in archive and
+// writes it into target under that name.
+uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target, uint32_t box);
+
+// 1 when archive holds "Backup.XML", 2 when it holds "Archive.XML" (any
+// folder, any case), 0 otherwise and when it is no zip archive.
+int GetArchiveKind(const std::string &archive);
+
+// Complements the 8 bytes that begin 16 bytes before the end of the file
+// (in an archive of ours: fields of the end record, so that readers reject
+// it). Applying it twice restores the file. A failure leaves it unchanged.
+uint32_t ChangeLast32Bytes(const std::string &archive);
+
+namespace detail {
+// ZipFolder that may replace an existing target in one step (the whole-store
+// archive is written over an older one only once the new one is complete).
+uint32_t ZipFolderTo(const std::string &target, const std::string &source,
+                     bool bChangeLast32Bytes, bool bFlat, bool replace_target);
+}  // namespace detail
+
+}  // namespace vtbox

@@ -1,0 +1,98 @@
+// Local file helpers for packing and unpacking: full paths, folder trees,
+// owned descriptors, and files that appear under their final name only once
+// they are complete.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vtbox {
+
+// The path made absolute against the current folder, with "." and ".." parts
+// and repeated or trailing "/" removed (no file-system access).
+std::string FullPath(const std::string &path);
+
+// The folder part of a full path ("/a/b" -> "/a", "/a" -> "/").
+std::string ParentFolder(const std::string &path);
+
+// The last name of a path ("/a/b" -> "b").
+std::string LastName(const std::string &path);
+
+// path joined to name with one "/".
+std::string JoinPath(const std::string &folder, const std::string &name);
+
+// Creates a folder and any missing parents. An existing folder counts as
+// success; an existing file in the way fails. False with last error set.
+bool CreateFolderTree(const std::string &path);
+
+// True when something (file, folder or link) exists at path.
+bool PathExists(const std::string &path);
+
+// Writes all of data to fd (retrying short writes). False with last error set.
+bool WriteAll(int fd, const void *data, size_t size);
+
+// Sets last error from errno and returns it (1359 when errno is 0, so that a
+// failure never reads as success).
+uint32_t LastErrorFromErrno(int err);
+
+// An owned file descriptor, closed when the object dies.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd &&other) noexcept : fd_(other.release()) {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = other.release();
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset();
+    // Closes now and reports a failed close (a late write error) as false.
+    bool close();
+
+private:
+    int fd_ = -1;
+};
+
+// A file being written under a unique hidden name (".vtbox-XXXXXX.part") in
+// the folder of its final name. It takes the final name only when it is
+// complete; until then, and on every failure path, the object removes it.
+class PartFile {
+public:
+    PartFile() = default;
+    ~PartFile();
+    PartFile(const PartFile &) = delete;
+    PartFile &operator=(const PartFile &) = delete;
+
+    // Creates the file (mode 0666 less the umask) in folder. When keep_open
+    // is set the descriptor stays open for fd(). False with last error set.
+    bool create(const std::string &folder, bool keep_open);
+    const std::string &path() const { return path_; }
+    int fd() const { return fd_.get(); }
+    // Closes the descriptor; false when the close reports a write error.
+    bool closeFd() { return fd_.close(); }
+
+    // Gives the file its final name. Without replace an existing file is
+    // never replaced (last error 183); with replace it is, in one step.
+    bool commit(const std::string &final_path, bool replace);
+
+private:
+    std::string path_;
+    UniqueFd fd_;
+};
+
+}  // namespace vtbox

@@ -1,0 +1,137 @@
+// The two exports that pack a whole local store into one archive and back.
+// Layout of the archive: BOX\DATA.zip (one changed archive per box folder
+// B0000nnn) and BOX\DATABASE.vtb, inside the outer archive.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "backup/local_folder.hpp"
+#include "packaging/folder_archive.hpp"
+#include "packaging/local_file.hpp"
+#include "vtBoxBRD.h"
+#include "vtplatform.h"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+
+namespace vtbox {
+namespace {
+
+// Stores a new progress value and tells the caller's event.
+class ProgressWord {
+public:
+    ProgressWord(HANDLE event, uint32_t *word) : event_(event), word_(word) {}
+    void store(uint32_t value) const {
+        if (word_) *word_ = value;
+        if (event_) SetEvent(event_);
+    }
+
+private:
+    HANDLE event_;
+    uint32_t *word_;
+};
+
+// Both exports report failures through the packaging steps' own lines and
+// add none; nothing thrown may cross the library boundary.
+template <typename Body>
+uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &&body) {
+    if (!archive_path || !*archive_path || !store_root || !*store_root) {
+        SetLastError(vt::code(vt::Code::InvalidParameter));
+        return vt::code(vt::Code::InvalidParameter);
+    }
+    uint32_t rc;
+    try {
+        rc = body(FullPath(archive_path), FullPath(store_root));
+    } catch (const std::bad_alloc &) {
+        rc = vt::code(vt::Code::NotEnoughMemory);
+    } catch (...) {
+        rc = vt::code(vt::Code::InternalError);
+    }
+    SetLastError(rc);
+    return rc;
+}
+
+uint32_t ZipAll(const std::string &archive, const std::string &root, const ProgressWord &progress) {
+    vt::DebugPrint("\n vtBoxZipAllVaultraData START \n");
+    const std::string box = root + "/BOX";
+    const std::string data = box + "/DATA";
+    const std::string database = box + "/DATABASE";
+
+    FindList boxes;
+    ListLocalFolder(data, "B0000*", &boxes, nullptr);  // none found: n is 0
+    const uint32_t n = static_cast<uint32_t>(boxes.size());
+    for (uint32_t i = 0; i < n; ++i) {
+        const std::string folder = data + "/" + boxes[i].cFileName;
+        if (uint32_t rc = ZipFolder(folder + ".vtb", folder, true, false)) return rc;
+        DeleteLocalTree(folder, root);
+        progress.store(85 + (8 * i) / n);
+    }
+
+    if (chdir(root.c_str()) != 0) return LastErrorFromErrno(errno);
+    if (uint32_t rc = ZipFolder(data + ".zip", data, false, false)) return rc;
+    DeleteLocalTree(data, root);
+    progress.store(96);
+
+    if (uint32_t rc = ZipFolder(database + ".vtb", database, true, false)) return rc;
+    DeleteLocalTree(database, root);
+    progress.store(97);
+
+    // An older archive at the path gives way only to a complete new one.
+    if (uint32_t rc = detail::ZipFolderTo(archive, box, false, false, true)) return rc;
+    DeleteLocalTree(box, root);
+    progress.store(99);
+
+    if (chdir(root.c_str()) != 0) return LastErrorFromErrno(errno);
+    return 0;
+}
+
+uint32_t UnzipAll(const std::string &archive, const std::string &root,
+                  const ProgressWord &progress) {
+    vt::DebugPrint("\n vtBoxUnzipAllVaultraData START \n");
+    progress.store(1);
+    const std::string box = root + "/BOX";
+    const std::string data = box + "/DATA";
+
+    if (uint32_t rc = UnzipArchive(archive, root, false, false)) return rc;
+    progress.store(3);
+    if (uint32_t rc = UnzipArchive(box + "/DATABASE.vtb", box, true, true)) return rc;
+    progress.store(5);
+    if (uint32_t rc = UnzipArchive(box + "/DATA.zip", box, false, true)) return rc;
+    progress.store(7);
+
+    FindList box_archives;
+    ListLocalFolder(data, "*.vtb", nullptr, &box_archives);  // none found: n is 0
+    const uint32_t n = static_cast<uint32_t>(box_archives.size());
+    for (uint32_t i = 0; i < n; ++i) {
+        if (uint32_t rc = UnzipArchive(data + "/" + box_archives[i].cFileName, data, true, true))
+            return rc;
+        progress.store(7 + (8 * i) / n);
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace vtbox
+
+extern "C" uint32_t vtBoxZipAllVaultraData(const char *archive_path, const char *store_root,
+                                           void * /*reserved*/, HANDLE progress_event,
+                                           uint32_t *progress) {
+    const vtbox::ProgressWord word(progress_event, progress);
+    return vtbox::RunStoreExport(archive_path, store_root,
+                                 [&](const std::string &archive, const std::string &root) {
+                                     return vtbox::ZipAll(archive, root, word);
+                                 });
+}
+
+extern "C" uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char *store_root,
+                                             void * /*reserved*/, HANDLE progress_event,
+                                             uint32_t *progress) {
+    const vtbox::ProgressWord word(progress_event, progress);
+    return vtbox::RunStoreExport(archive_path, store_root,
+                                 [&](const std::string &archive, const std::string &root) {
+                                     return vtbox::UnzipAll(archive, root, word);
+                                 });
+}

@@ -1,0 +1,89 @@
+// Reads zip archives (minizip over zlib) and unpacks their entries safely.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "packaging/local_file.hpp"
+
+namespace vtbox {
+
+// What the reader tells about the current entry.
+struct ZipEntryInfo {
+    std::string name;     // as stored, every "/" turned into "\\"
+    std::string comment;  // at most 255 bytes
+    uint32_t versionMadeBy = 0;
+    uint32_t versionNeeded = 0;
+    uint32_t flags = 0;
+    uint32_t method = 0;
+    uint32_t dosDateTime = 0;  // date in the high 16 bits, time in the low 16
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint32_t internalAttributes = 0;
+    uint32_t externalAttributes = 0;
+    bool isFolder = false;  // directory bit 0x10, or a name that ends in a separator
+};
+
+// Owns at most one archive opened for reading. Typical use:
+//
+//   ZipReader zip;
+//   if (zip.open(path) && zip.locate("Backup.XML", true)) zip.extractCurrent(work, true);
+//
+// Every failing call returns false with the thread's last error set (never 0).
+// Entry names are untrusted: extraction refuses names that would reach outside
+// the target folder, and a file appears under its name only once it is whole.
+class ZipReader {
+public:
+    ZipReader() = default;
+    ~ZipReader();
+    ZipReader(const ZipReader &) = delete;
+    ZipReader &operator=(const ZipReader &) = delete;
+
+    // Opens an archive; the output folder becomes the archive's own folder.
+    // A file that is no zip archive (also one with the byte change applied)
+    // fails with 1392; a file that cannot be opened with its system error.
+    bool open(const std::string &archive);
+    void close();
+    bool isOpen() const { return unz_ != nullptr || empty_; }
+
+    // The number of entries; 0 when none is open or the count cannot be read.
+    uint64_t entryCount();
+
+    // Moves to the first or next entry; with an extension ("vtb", no dot,
+    // any case) other entries are passed over. False at the end (last error 18).
+    bool gotoFirst(const char *extension = nullptr);
+    bool gotoNext(const char *extension = nullptr);
+
+    bool currentInfo(ZipEntryInfo *info);
+
+    // Makes the entry called name current: first the whole stored name
+    // ("/" and "\\" alike, any case); then, with ignore_path, the first entry
+    // whose last part equals name. False with last error 2 when none matches.
+    bool locate(std::string_view name, bool ignore_path);
+
+    // Extracts the current entry below target (created when missing). With
+    // ignore_path a file lands directly in target under its last name, or
+    // under save_as when given. A folder entry creates the folder.
+    bool extractCurrent(const std::string &target, bool ignore_path,
+                        const std::string &save_as = std::string());
+
+    // Extracts every entry in stored order; the first failure ends it. An
+    // archive without entries fails (1392).
+    bool extractAll(const std::string &target, bool ignore_path);
+
+    const std::string &outputFolder() const { return output_folder_; }
+
+private:
+    bool move(bool first, const char *extension);
+    bool extractFile(const ZipEntryInfo &info, const std::string &destination);
+    bool copyCurrent(const ZipEntryInfo &info, int out_fd);
+
+    void *unz_ = nullptr;  // unzFile
+    UniqueFd archive_fd_;  // the same archive, for entries with zip64 records
+    bool empty_ = false;   // open, and an archive without entries
+    std::string output_folder_;
+};
+
+}  // namespace vtbox

@@ -1,0 +1,64 @@
+// Writes zip archives of local files and folders (minizip over zlib).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vtbox {
+
+// What became of one item that the writer was asked to add.
+enum class AddResult {
+    Added,    // the entry is in the archive
+    LeftOut,  // the item could not be read; the archive is intact without it
+    Broken,   // writing the archive failed; the archive is unusable
+};
+
+// Owns at most one archive being written. Entry names are paths relative to
+// the root folder with "\\" between parts; folder entries end in "\\". Files
+// are deflated at zlib's default level and carry their modification time and
+// DOS attributes. Files of nearly 4 GiB and more get zip64 records.
+class ZipWriter {
+public:
+    ZipWriter() = default;
+    ~ZipWriter();  // closes an open archive
+    ZipWriter(const ZipWriter &) = delete;
+    ZipWriter &operator=(const ZipWriter &) = delete;
+
+    // Creates the archive (replacing a file of that name; with append, adds
+    // to an existing archive). Entry names are made relative to root, or to
+    // the archive's own folder when root is empty. False with last error set.
+    bool open(const std::string &archive, const std::string &root, bool append = false);
+
+    // Adds one file. With ignore_path the entry carries the bare file name;
+    // otherwise the path (relative paths are taken against the root) must
+    // lie under the root. Non-regular files are left out.
+    AddResult addFile(const std::string &path, bool ignore_path);
+
+    // Adds a folder entry, then every file and subfolder below it whose name
+    // does not begin with a dot. Items that cannot be read are left out and
+    // the walk goes on; only a failure to write the archive breaks it.
+    // Lists folders with ListLocalFolder, which changes the current folder.
+    AddResult addFolder(const std::string &path, bool ignore_path);
+
+    // Writes the central directory and closes. False (last error set) when
+    // the archive could not be completed or an earlier write had failed.
+    bool close();
+
+    bool isOpen() const { return zip_ != nullptr; }
+
+    // Files at least this large are written with zip64 records. Deflate may
+    // grow incompressible data a little, so the limit stays below 4 GiB.
+    static constexpr uint64_t kZip64Threshold = 0xFF000000ull;
+
+private:
+    bool entryName(const std::string &path, bool ignore_path, std::string *name,
+                   std::string *absolute) const;
+    AddResult broken(int err);
+
+    void *zip_ = nullptr;  // zipFile
+    std::string archive_;
+    std::string root_;     // full path, ends with "/"
+    bool broken_ = false;
+};
+
+}  // namespace vtbox
