@@ -44,10 +44,4 @@ int RunBoxes(const Options &o) {
     return 0;
 }
 
-int RunCommand(const Options &o) {
-    if (o.command == "boxes") return RunBoxes(o);
-    std::fprintf(stderr, "vtbox: the %s command is not part of this build yet\n", o.command.c_str());
-    return 1;
-}
-
 }  // namespace vtcli

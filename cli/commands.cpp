@@ -1,0 +1,13 @@
+#include <cstdio>
+
+#include "commands.hpp"
+
+namespace vtcli {
+
+int RunCommand(const Options &o) {
+    if (o.command == "boxes") return RunBoxes(o);
+    std::fprintf(stderr, "vtbox: the %s command is not part of this build yet\n", o.command.c_str());
+    return 1;
+}
+
+}  // namespace vtcli
