@@ -9,5 +9,7 @@ namespace vtcli {
 int RunCommand(const Options &options);
 
 int RunBoxes(const Options &options);
+int RunBackup(const Options &options);
+int RunInfo(const Options &options);
 
 }  // namespace vtcli

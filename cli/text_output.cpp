@@ -46,7 +46,7 @@ std::string JsonString(const std::string &text) {
 }
 
 std::string FormatTime(const SYSTEMTIME &t, bool iso_utc) {
-    char buf[40];
+    char buf[64];
     std::snprintf(buf, sizeof buf, iso_utc ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u",
                   t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     return buf;

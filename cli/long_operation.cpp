@@ -1,0 +1,83 @@
+#include "long_operation.hpp"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "progress_display.hpp"
+
+namespace vtcli {
+
+namespace {
+std::atomic<bool> g_terminate{false};
+std::atomic<HANDLE> g_cancel{nullptr};
+
+sigset_t TerminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Waits for the termination signals on a thread of its own; they reach no
+// other thread while they are held.
+void SignalWatcher() {
+    sigset_t set = TerminationSignals();
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&set, &sig) != 0) continue;
+        g_terminate = true;
+        if (HANDLE cancel = g_cancel.load()) {
+            SetEvent(cancel);
+            const char msg[] = "\nvtbox: cancelling; the device is released once the job has stopped\n";
+            (void)!write(STDERR_FILENO, msg, sizeof msg - 1);
+        }
+    }
+}
+}  // namespace
+
+void HoldTerminationSignals() {
+    sigset_t set = TerminationSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread(SignalWatcher).detach();
+}
+
+bool TerminationRequested() { return g_terminate; }
+
+uint32_t RunLongOperation(const char *what, const LongOperation &operation) {
+    HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_cancel = cancel;
+    if (g_terminate) SetEvent(cancel);  // asked to stop before the job began
+    VTPROGRESSINFO progress{};
+    std::atomic<bool> finished{false};
+    uint32_t rc = 0;
+    std::thread worker([&] {
+        rc = operation(cancel, status, &progress);
+        finished = true;
+        SetEvent(status);
+    });
+    ProgressDisplay display(what);
+    while (!finished) {
+        // The record is written by the engine without a lock: its texts are
+        // advisory, and it is shown at least once a second.
+        WaitForSingleObject(status, 1000);
+        display.Show(progress);
+    }
+    worker.join();
+    display.Finish(progress, rc);
+    g_cancel = nullptr;
+    CloseHandle(status);
+    CloseHandle(cancel);
+    return rc;
+}
+
+}  // namespace vtcli

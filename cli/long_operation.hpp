@@ -1,0 +1,27 @@
+// Runs one long engine operation (backup or restore) on a worker thread while
+// this thread shows its progress, and turns Ctrl-C (or SIGTERM, SIGHUP) into
+// the operation's cancel event, so that the operation ends cleanly with 995
+// and the caller can still unlock the device.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "vtBoxBRD.h"
+
+namespace vtcli {
+
+using LongOperation = std::function<uint32_t(HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress)>;
+
+// Blocks the termination signals in the calling thread and every thread it
+// starts from now on; call first thing in main for commands that hold the
+// device, so that no signal ends the process while the device is locked.
+void HoldTerminationSignals();
+
+// True once a termination signal has arrived.
+bool TerminationRequested();
+
+// Returns the operation's result.
+uint32_t RunLongOperation(const char *what, const LongOperation &operation);
+
+}  // namespace vtcli

@@ -1,0 +1,276 @@
+// vtBoxBackup: the chosen boxes of a device into one backup file.
+//
+// Work tree under the caller's work folder:
+//   BOX/Backup.XML                 the description
+//   BOX/DATABASE/B0000nnn.XML      box records  -> BOX/DATABASE.vtb
+//   BOX/DATA/B0000nnn/...          box trees    -> BOX/DATA/B0000nnn.vtb -> BOX/DATA.zip
+//   BOX.zip                        the whole BOX folder, moved to the target at the end
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backup/description_writer.hpp"
+#include "backup/ftp_client.hpp"
+#include "backup/ftp_dialects.hpp"
+#include "backup/keep_alive.hpp"
+#include "backup/local_folder.hpp"
+#include "backup/progress.hpp"
+#include "backup/record_file.hpp"
+#include "backup/target_file.hpp"
+#include "packaging/folder_archive.hpp"
+#include "session/boundary.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/times.hpp"
+
+using namespace vtbox;
+
+namespace {
+
+std::string BoxFolderName(uint32_t box) { return vt::Format("B0000%03u", box); }
+
+void MakeNewFolder(const std::string &path) {
+    if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno));
+}
+
+void Check(uint32_t rc) {
+    if (rc != 0) Raise(rc);
+}
+
+// The display name of the entry whose folder is being fetched. Only a label
+// for the progress record: a record that cannot be read leaves it empty
+// rather than failing the backup.
+std::string EntryLabel(const std::string &folder) {
+    try {
+        return ReadRecordNameUtf8(folder + ".XML");
+    } catch (const BoxError &) {
+        return {};
+    }
+}
+
+class Backup {
+public:
+    Backup(VTMFPSESSION *session, const char *password, const char *ftp_user, const std::string &work,
+           const std::string &target, std::vector<uint32_t> boxes, HANDLE cancel, HANDLE progress_event,
+           VTPROGRESSINFO *record)
+        : session_(session), password_(password), ftpUser_(ftp_user), work_(work), box_(work + "/BOX"),
+          target_(target), boxes_(std::move(boxes)), progress_(record, progress_event, cancel) {}
+
+    void Run();
+    void Fail();
+
+private:
+    std::unique_ptr<BoxFtpClient> Connect();
+    void WriteDescription();
+    void FetchBoxRecords();
+    void FetchBox(size_t index);
+
+    VTMFPSESSION *session_;
+    const char *password_;
+    const char *ftpUser_;
+    std::string work_, box_, target_;
+    std::vector<uint32_t> boxes_;
+    Progress progress_;
+    KeepAlive keepAlive_;
+    VTENGVERSION version_{};
+    std::vector<VTBOXEX> properties_;
+    std::unique_ptr<BoxFtpClient> client_;
+    double total_ = 0, done_ = 0;
+    bool madeBoxZip_ = false;
+};
+
+std::unique_ptr<BoxFtpClient> Backup::Connect() {
+    std::unique_ptr<BoxFtpClient> client = MakeFtpClient(version_.EngineVersion);
+    if (!client) Raise(vt::Code::NotEnoughMemory);
+    client->SetCancelEvent(progress_.cancelEvent());
+    client->Connect(session_, ftpUser_, password_);
+    return client;
+}
+
+void Backup::WriteDescription() {
+    DescriptionWriter writer(box_ + "/Backup.XML");
+    writer.WriteHeader();
+    Check(vtBoxGetEngineVersion(session_, password_, &version_));
+    progress_.CheckCancel();
+    SYSTEMTIME local;
+    vt::GetLocalTime(&local);
+    writer.WriteDevice(version_, local, vt::LocalUtcOffsetMinutes(time(nullptr)));
+    writer.BeginBoxes(static_cast<uint32_t>(boxes_.size()));
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    for (size_t i = 0; i < boxes_.size(); ++i) {
+        progress_.CheckCancel();
+        VTBOXEX box{};
+        char rawName[256] = {};
+        Check(vtBoxGetBoxProperty(session_, boxes_[i], password_, &box, rawName));
+        total_ += static_cast<double>(box.NumOfDocs) + box.NumOfFolders + 2;
+        writer.WriteBox(box);
+        progress_.SetPercent(static_cast<int32_t>(i * 4 / boxes_.size()));
+        progress_.Signal();
+        properties_.push_back(box);
+        progress_.record().DocsTotal += static_cast<int32_t>(box.NumOfDocs);
+    }
+    progress_.Signal();
+    progress_.CheckCancel();
+    writer.Finish();
+}
+
+void Backup::FetchBoxRecords() {
+    progress_.SetPhase(VTPHASE_DOWNLOADING);
+    progress_.Signal();
+    progress_.CheckCancel();
+    if (!boxes_.empty()) {
+        client_ = Connect();
+        for (uint32_t box : boxes_)
+            client_->GetFile("/SHR/BOX/DATABASE/" + BoxFolderName(box) + ".XML",
+                             box_ + "/DATABASE/" + BoxFolderName(box) + ".XML");
+        client_->Close();
+        client_.reset();
+    }
+    Check(ZipFolder(box_ + "/DATABASE.vtb", box_ + "/DATABASE", true, false));
+    DeleteLocalTree(box_ + "/DATABASE", work_);
+    progress_.SetPercent(5);
+    progress_.Signal();
+    progress_.CheckCancel();
+}
+
+void Backup::FetchBox(size_t index) {
+    const uint32_t box = boxes_[index];
+    OutputDebugStringA(("\n" + std::string(33, '#') + " BOX " + std::string(38, '#')).c_str());
+    progress_.SetPhase(VTPHASE_DOWNLOADING);
+    progress_.SetBoxName(properties_[index].BoxName);
+    progress_.SetFolderName("");
+    progress_.SetDocName("");
+    progress_.Signal();
+    client_ = Connect();
+    progress_.CheckCancel();
+
+    const std::string local = box_ + "/DATA/" + BoxFolderName(box);
+    MakeNewFolder(local);
+    // The whole tree, folder by folder in the order of their local paths.
+    client_->ClearPendingFolders();
+    client_->AddPendingFolder(local, "/SHR/BOX/DATA/" + BoxFolderName(box));
+    while (!client_->IsPendingEmpty()) {
+        client_->CheckCancel();
+        std::string folder, remote;
+        client_->PeekPendingFolder(&folder, &remote);
+        client_->RemoveFirstPendingFolder();
+        if (folder.find("D0000") != std::string::npos) {
+            progress_.SetDocName(EntryLabel(folder));
+            progress_.record().DocsDone += 1;
+        } else {
+            progress_.SetDocName("");
+        }
+        size_t f = folder.find("F0000");
+        if (f != std::string::npos && folder.size() - f == 8) progress_.SetFolderName(EntryLabel(folder));
+        progress_.Signal();
+
+        client_->DownloadFolderByFTP(folder, remote);
+        done_ += 1;
+        int32_t percent = total_ > 0 ? static_cast<int32_t>(done_ * 90 / total_ + 5) : 95;
+        progress_.SetPercent(percent);
+        if (percent < 100) progress_.Signal();
+        progress_.CheckCancel();
+    }
+    client_->Close();
+    client_.reset();
+
+    progress_.SetFolderName("");
+    progress_.SetDocName("");
+    progress_.SetPhase(VTPHASE_PACKING);
+    progress_.Signal();
+    Check(ZipFolder(local + ".vtb", local, true, false));
+    DeleteLocalTree(local, work_);
+    OutputDebugStringA((std::string(80, '#') + "\n").c_str());
+}
+
+void Backup::Run() {
+    OutputDebugStringA("\n vtBoxBackup STARTS");
+    if (!keepAlive_.Start(session_)) Raise(vt::Code::InternalError);
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    // An existing target stays as it is until the new backup is complete.
+    progress_.CheckCancel();
+
+    MakeNewFolder(box_);
+    MakeNewFolder(box_ + "/DATA");
+    MakeNewFolder(box_ + "/DATABASE");
+    progress_.CheckCancel();
+
+    WriteDescription();
+    FetchBoxRecords();
+    for (size_t i = 0; i < boxes_.size(); ++i) FetchBox(i);
+
+    progress_.ClearNames();
+    progress_.SetPhase(VTPHASE_PACKING);
+    progress_.Signal();
+    Check(ZipFolder(box_ + "/DATA.zip", box_ + "/DATA", false, false));
+    progress_.SetPhase(VTPHASE_TIDYING);
+    progress_.Signal();
+    progress_.CheckCancel();
+    DeleteLocalTree(box_ + "/DATA", work_);
+    progress_.SetPercent(97);
+    progress_.Signal();
+    progress_.SetPhase(VTPHASE_PACKING);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    Check(ZipFolder(work_ + "/BOX.zip", box_, false, false));
+    madeBoxZip_ = true;
+    progress_.SetPhase(VTPHASE_TIDYING);
+    progress_.Signal();
+    progress_.CheckCancel();
+    DeleteLocalTree(box_, work_);
+    Check(ReplaceTargetFile(work_ + "/BOX.zip", target_));
+    madeBoxZip_ = false;
+
+    progress_.SetPercent(100);
+    progress_.SetPhase(VTPHASE_FINISHED);
+    progress_.Signal();
+    keepAlive_.Stop();
+    OutputDebugStringA("vtBoxBackup Complete... \n");
+}
+
+void Backup::Fail() {
+    progress_.SetPhase(VTPHASE_FAILED);
+    progress_.Signal();
+    client_.reset();  // closes the connection and logs its totals
+    DeleteLocalTree(box_, work_);
+    if (madeBoxZip_) unlink((work_ + "/BOX.zip").c_str());
+    keepAlive_.Stop();
+}
+
+std::string Absolute(const char *path) {
+    if (path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+}  // namespace
+
+extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
+                                const char *work_folder, const char *target_file, uint32_t box_count,
+                                const uint32_t *box_numbers, HANDLE cancel_event, HANDLE progress_event,
+                                VTPROGRESSINFO *progress) {
+    bool valid = SessionIsOpen(session) && password && ftp_user && work_folder && *work_folder && target_file &&
+                 *target_file && progress && (box_count == 0 || box_numbers);
+    std::unique_ptr<Backup> backup;
+    return RunExport("vtBoxBackup", valid, [&] {
+        std::vector<uint32_t> boxes(box_numbers, box_numbers + box_count);
+        backup = std::make_unique<Backup>(session, password, ftp_user, Absolute(work_folder), Absolute(target_file),
+                                          std::move(boxes), cancel_event, progress_event, progress);
+        try {
+            backup->Run();
+        } catch (...) {
+            backup->Fail();
+            throw;
+        }
+    });
+}

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "options.hpp"
+#include "text_output.hpp"
+
+namespace {
+
+bool Parse(std::vector<std::string> args, vtcli::Options *o, std::string *error) {
+    std::vector<char *> argv{const_cast<char *>("vtbox")};
+    for (auto &a : args) argv.push_back(a.data());
+    return vtcli::ParseOptions(static_cast<int>(argv.size()), argv.data(), o, error);
+}
+
+TEST(CliOptions, BackupAndRestoreCommandLines) {
+    vtcli::Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--host", "10.0.0.5", "--port", "8081", "--ftp-port", "2121", "backup", "--boxes", "1,2,5,2",
+                       "--output", "b.zip"},
+                      &o, &error))
+        << error;
+    EXPECT_EQ(o.host, "10.0.0.5");
+    EXPECT_EQ(o.port, 8081u);
+    EXPECT_EQ(*o.ftpPort, 2121u);
+    EXPECT_EQ(o.boxes, (std::vector<uint32_t>{1, 2, 5}));  // a repeated box once
+    EXPECT_EQ(o.output, "b.zip");
+
+    vtcli::Options r;
+    ASSERT_TRUE(Parse({"--host", "h", "restore", "--input", "b.zip", "--boxes", "all", "--mode", "replace"}, &r, &error));
+    EXPECT_TRUE(r.allBoxes);
+    EXPECT_EQ(r.mode, 1u);
+    vtcli::Options i;
+    ASSERT_TRUE(Parse({"info", "b.zip", "--json"}, &i, &error));
+    EXPECT_EQ(i.input, "b.zip");
+    EXPECT_TRUE(i.json);
+}
+
+TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
+    struct Case {
+        std::vector<std::string> args;
+        const char *says;
+    } cases[] = {
+        {{"backup", "--boxes", "1", "--output", "x"}, "--host"},
+        {{"--host", "h", "backup", "--output", "x"}, "--boxes"},
+        {{"--host", "h", "backup", "--boxes", "0", "--output", "x"}, "1 to 999"},
+        {{"--host", "h", "backup", "--boxes", "1,,2", "--output", "x"}, "1 to 999"},
+        {{"--host", "h", "backup", "--boxes", "1000", "--output", "x"}, "1 to 999"},
+        {{"--host", "h", "--port", "70000", "boxes"}, "--port"},
+        {{"--host", "h", "--password", "secret", "boxes"}, "never taken from the command line"},
+        {{"--host", "h", "restore", "--input", "b", "--boxes", "1", "--mode", "merge"}, "replace or keep-both"},
+        {{"--host", "h", "restore", "--input", "b", "--boxes", "1"}, "--mode"},
+        {{"--host", "h", "frobnicate"}, "unknown command"},
+        {{"--host", "h", "boxes", "--what"}, "unknown option"},
+        {{}, "no command"},
+    };
+    for (const Case &c : cases) {
+        vtcli::Options o;
+        std::string error;
+        EXPECT_FALSE(Parse(c.args, &o, &error)) << c.says;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+TEST(CliOutput, JsonStringsAreAlwaysValid) {
+    EXPECT_EQ(vtcli::JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(vtcli::JsonString("Z\xc3\xbcrich \xe6\x9b\xb8"), "\"Z\xc3\xbcrich \xe6\x9b\xb8\"");
+    EXPECT_EQ(vtcli::JsonString("bad \xff byte \xc3"), "\"bad \xef\xbf\xbd byte \xef\xbf\xbd\"");
+}
+
+}  // namespace

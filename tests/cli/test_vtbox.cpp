@@ -1,0 +1,122 @@
+// The vtbox program against the simulated device: the device is always
+// released (lock and FTP account) whatever becomes of the job.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "sim_device.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vttest::SimDevice;
+
+struct Result {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs vtbox with the device's ports; interrupt_after_ms > 0 sends SIGINT then.
+Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &password = "admin",
+             int interrupt_after_ms = 0) {
+    vttest::TempDir io;
+    std::string outPath = io / "out", errPath = io / "err";
+    std::vector<std::string> full = {VTBOX_PROGRAM, "--host", "127.0.0.1", "--port",
+                                     std::to_string(sim.device->HttpPort()), "--ftp-port",
+                                     std::to_string(sim.device->FtpPort())};
+    full.insert(full.end(), args.begin(), args.end());
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("VTBOX_PASSWORD", password.c_str(), 1);
+        freopen(outPath.c_str(), "w", stdout);
+        freopen(errPath.c_str(), "w", stderr);
+        std::vector<char *> argv;
+        for (auto &a : full) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (interrupt_after_ms > 0) {
+        usleep(static_cast<useconds_t>(interrupt_after_ms) * 1000);
+        kill(pid, SIGINT);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Result r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::stringstream o, e;
+    o << std::ifstream(outPath).rdbuf();
+    e << std::ifstream(errPath).rdbuf();
+    r.out = o.str();
+    r.err = e.str();
+    return r;
+}
+
+// The device is free: another session can lock it and make an FTP account.
+void ExpectDeviceReleased(SimDevice &sim) {
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    uint32_t t = 0;
+    EXPECT_EQ(vtBoxLockUiJob(&s, "admin", 0, &t), 0u) << "the panel is still locked";
+    char login[256];
+    EXPECT_EQ(vtBoxCreateFTPAccount(&s, "admin", login), 0u) << "the FTP account still exists";
+    vtBoxDeleteFTPAccount(&s, "admin");
+    vtBoxUnlockUiJob(&s, "admin", 0);
+    vtBoxCloseConnection(&s);
+}
+
+TEST(Vtbox, BackupThenInfo) {
+    SimDevice sim;
+    std::string target = sim.dir / "b.zip";
+    Result r = Vtbox(sim, {"backup", "--boxes", "all", "--output", target});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("3 boxes backed up"), std::string::npos);
+    EXPECT_NE(r.err.find("backup: 100% finished"), std::string::npos) << r.err;
+    ExpectDeviceReleased(sim);
+    // Nothing but the backup file is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(sim.dir.path()), fs::directory_iterator()), 3)
+        << "store, registry, b.zip";
+
+    Result info = Vtbox(sim, {"info", target, "--json"});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("\"kind\":\"backup\""), std::string::npos);
+    EXPECT_NE(info.out.find("\"number\":3"), std::string::npos);
+}
+
+TEST(Vtbox, AFailedBackupReleasesTheDevice) {
+    SimDevice sim;
+    Result r = Vtbox(sim, {"backup", "--boxes", "1,77", "--output", sim.dir / "b.zip"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("the backup failed: error 161"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
+    ExpectDeviceReleased(sim);
+}
+
+TEST(Vtbox, CtrlCCancelsAndReleasesTheDevice) {
+    SimDevice sim;
+    sim.faults().DelayReply("boxnwGetBoxProperty", 2, 1);
+    Result r = Vtbox(sim, {"backup", "--boxes", "1,2", "--output", sim.dir / "b.zip"}, "admin", 700);
+    EXPECT_EQ(r.exitCode, 130) << r.err;
+    EXPECT_NE(r.err.find("error 995"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
+    ExpectDeviceReleased(sim);
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "work folder left";
+}
+
+TEST(Vtbox, AWrongPasswordSaysSo) {
+    SimDevice sim;
+    Result r = Vtbox(sim, {"boxes"}, "not-the-password");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("logging in failed: error 1216: The password is not correct."), std::string::npos) << r.err;
+    Result ok = Vtbox(sim, {"boxes", "--json"});
+    EXPECT_EQ(ok.exitCode, 0);
+    EXPECT_NE(ok.out.find("\"number\":2"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// vtBoxBackup against the simulated device, read back by Python's zipfile.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "backup/keep_alive.hpp"
+#include "backup_job.hpp"
+#include "devicesim/seeding.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vttest::BackupRun;
+using vttest::ReadFile;
+using vttest::RunBackup;
+using vttest::SimDevice;
+
+std::string Unpack(const std::string &backup, const std::string &out) {
+    std::string output;
+    int status = vttest::RunCommand("python3 " VTBOX_SUPPORT_DIR "/unpack_backup.py '" + backup + "' '" + out + "' 2>&1",
+                                    &output);
+    EXPECT_EQ(status, 0) << output;
+    return output;
+}
+
+// Every file of the device's box tree is in the backup, byte for byte, and
+// nothing else is, but for the completion marks, which are never fetched.
+void ExpectSameTree(const fs::path &device, const fs::path &copy) {
+    size_t files = 0;
+    for (const auto &e : fs::recursive_directory_iterator(device)) {
+        fs::path rel = fs::relative(e.path(), device);
+        if (e.is_directory()) {
+            EXPECT_TRUE(fs::is_directory(copy / rel)) << rel;
+        } else if (e.path().filename() == "UNLOCK.STS") {
+            EXPECT_FALSE(fs::exists(copy / rel)) << rel;
+        } else {
+            ASSERT_TRUE(fs::exists(copy / rel)) << rel;
+            EXPECT_EQ(ReadFile(e.path()), ReadFile(copy / rel)) << rel;
+            ++files;
+        }
+    }
+    for (const auto &e : fs::recursive_directory_iterator(copy))
+        EXPECT_TRUE(fs::exists(device / fs::relative(e.path(), copy))) << e.path();
+    EXPECT_GT(files, 0u);
+}
+
+TEST(Backup, EveryRecordAndPageFileComesBackByteForByte) {
+    SimDevice sim;
+    fs::path store = fs::path(sim.storeRoot) / "SHR/BOX";
+    // An entry still being written on the device: its CREATE.STS is fetched too.
+    std::ofstream(store / "DATA/B0000002/P0000001/D0000001/CREATE.STS");
+    std::string target = sim.dir / "backup.zip";
+    BackupRun run = RunBackup(sim, target, {3, 1, 2});
+    ASSERT_EQ(run.rc, 0u);
+    EXPECT_EQ(run.progress.Phase, 0);
+    EXPECT_EQ(run.progress.Percent, 100);
+    EXPECT_EQ(run.progress.DocsTotal, 27);
+    EXPECT_EQ(run.progress.DocsDone, 27);
+    EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
+    EXPECT_FALSE(fs::exists(sim.dir / "work/BOX.zip"));
+
+    std::string out = sim.dir / "unpacked";
+    std::string log = Unpack(target, out);
+    EXPECT_NE(log.find("['BOX\\\\', 'BOX\\\\Backup.XML', 'BOX\\\\DATA.zip', 'BOX\\\\DATABASE.vtb']"), std::string::npos) << log;
+    for (uint32_t box : {1u, 2u, 3u}) {
+        char name[16];
+        std::snprintf(name, sizeof name, "B0000%03u", box);
+        ExpectSameTree(store / "DATA" / name, fs::path(out) / "BOX/DATA" / name);
+        EXPECT_EQ(ReadFile(store / "DATABASE" / (std::string(name) + ".XML")),
+                  ReadFile(fs::path(out) / "BOX/DATABASE" / (std::string(name) + ".XML")));
+    }
+    // The phases went from preparing through downloading and packing to the end.
+    std::vector<int> phases;
+    for (const auto &p : run.seen)
+        if (phases.empty() || phases.back() != p.Phase) phases.push_back(p.Phase);
+    ASSERT_GE(phases.size(), 4u);
+    EXPECT_EQ(phases.front(), 5);
+    EXPECT_EQ(phases.back(), 0);
+}
+
+TEST(Backup, TheDescriptionIsWrittenAsDesignedAndReadsBack) {
+    SimDevice sim;
+    std::string target = sim.dir / "backup.zip";
+    ASSERT_EQ(RunBackup(sim, target, {2, 1}).rc, 0u);
+    std::string out = sim.dir / "unpacked";
+    Unpack(target, out);
+    std::string xml = ReadFile(out + "/BOX/Backup.XML");
+    std::regex shape(
+        "<\\?xml version=\"1.0\" encoding=\"UTF-8\"\\?>\r\n<BackupInfo>\r\n"
+        "<EngineVersion>Korvo-B V1\\.3\\.0\\.0 {24}</EngineVersion>\r\n"
+        "<MACAddress>02:00:5E:10:20:30</MACAddress>\r\n"
+        "<BackupDate>\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d</BackupDate>\r\n"
+        "<Timezone>GMT[+-]\\d\\d:\\d\\d</Timezone>\r\n"
+        "<Boxes NumOfBoxes=\"2\">\r\n"
+        "(<BoxProp>\r\n<BoxName>[^\r\n]*</BoxName>\r\n<BoxNo>\\d+</BoxNo>\r\n<Protected>(yes|no)</Protected>\r\n"
+        "<NumOfFolders>\\d+</NumOfFolders>\r\n<NumOfDocs>\\d+</NumOfDocs>\r\n<BoxUsedDisk>\\d+</BoxUsedDisk>\r\n"
+        "</BoxProp>\r\n){2}"
+        "</Boxes>\r\n</BackupInfo>");
+    EXPECT_TRUE(std::regex_match(xml, shape)) << xml;
+    EXPECT_LT(xml.find("<BoxNo>2</BoxNo>"), xml.find("<BoxNo>1</BoxNo>"));  // the caller's order
+
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    std::string work = sim.dir / "info";
+    fs::create_directories(work);
+    ASSERT_EQ(vtBoxGetXMLInfo(target.c_str(), work.c_str(), &info, &count, &boxes, &handle), 0u);
+    EXPECT_TRUE(fs::is_empty(work));  // the unpacked description is gone again
+    EXPECT_EQ(info.Kind, 1u);
+    EXPECT_STREQ(info.EngineVersion, "Korvo-B V1.3.0.0");  // without its padding
+    EXPECT_STREQ(info.MACAddress, "02:00:5E:10:20:30");
+    EXPECT_GE(info.Date.wYear, 2024);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(boxes[0].BoxNo, 2u);
+    EXPECT_EQ(boxes[1].BoxNo, 1u);
+    // The name exactly as the device gave it, markup characters and all.
+    EXPECT_EQ(std::string(boxes[0].BoxName), devicesim::SeededBoxName(2));
+    EXPECT_EQ(boxes[0].NumOfFolders, 2u);
+    EXPECT_EQ(boxes[0].NumOfDocs, 9u);
+    EXPECT_GT(boxes[0].BoxUsedDisk, 0u);
+    GlobalFree(handle);
+}
+
+TEST(Backup, NoBoxesStillMakesAWholeFile) {
+    SimDevice sim;
+    std::string target = sim.dir / "empty.zip";
+    ASSERT_EQ(RunBackup(sim, target, {}).rc, 0u);
+    std::string log = Unpack(target, sim.dir / "unpacked");
+    EXPECT_NE(log.find("'BOX\\\\Backup.XML', 'BOX\\\\DATA.zip', 'BOX\\\\DATABASE.vtb'"), std::string::npos) << log;
+    for (const auto &cmd : sim.device->Records().ftpCommands) EXPECT_EQ(cmd.find("RETR"), std::string::npos);
+    VTBACKUPINFO info{};
+    uint32_t count = 7;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    ASSERT_EQ(vtBoxGetXMLInfo(target.c_str(), sim.dir.path().c_str(), &info, &count, &boxes, &handle), 0u);
+    EXPECT_EQ(count, 0u);
+    GlobalFree(handle);
+}
+
+TEST(Backup, AnUnknownBoxFailsBeforeAnyDownloadAndAnOlderTargetSurvives) {
+    SimDevice sim;
+    std::string target = sim.dir / "backup.zip";
+    std::ofstream(target) << "the previous backup";
+    BackupRun run = RunBackup(sim, target, {1, 42});
+    EXPECT_EQ(run.rc, 161u);
+    EXPECT_EQ(run.progress.Phase, 8);
+    EXPECT_TRUE(sim.device->Records().ftpCommands.empty());
+    EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
+    EXPECT_EQ(ReadFile(target), "the previous backup");
+
+    // A complete backup replaces it.
+    ASSERT_EQ(RunBackup(sim, target, {1}).rc, 0u);
+    EXPECT_NE(ReadFile(target), "the previous backup");
+}
+
+TEST(Backup, CancelDuringABoxDownload) {
+    SimDevice sim;
+    std::string target = sim.dir / "backup.zip";
+    BackupRun run = RunBackup(sim, target, {1, 2}, [](const VTPROGRESSINFO &p, HANDLE cancel) {
+        if (p.Phase == 3 && p.DocsDone >= 2) SetEvent(cancel);
+    });
+    EXPECT_EQ(run.rc, 995u);
+    EXPECT_EQ(run.progress.Phase, 8);
+    EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
+    EXPECT_FALSE(fs::exists(target));
+    auto entries = fs::directory_iterator(sim.dir / "work");
+    EXPECT_EQ(entries, fs::directory_iterator());  // nothing left in the work folder
+}
+
+TEST(Backup, AShellDialectDevice) {
+    vttest::SimOptions o;
+    o.engineVersion = "Korvo-D V1.0.0.0";
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string target = sim.dir / "backup.zip";
+    ASSERT_EQ(RunBackup(sim, target, {1}).rc, 0u);
+    std::string out = sim.dir / "unpacked";
+    Unpack(target, out);
+    ExpectSameTree(fs::path(sim.storeRoot) / "SHR/BOX/DATA/B0000001", fs::path(out) / "BOX/DATA/B0000001");
+    bool sawLs = false;
+    for (const auto &cmd : sim.device->Records().ftpCommands) sawLs |= cmd.rfind("ls ", 0) == 0;
+    EXPECT_TRUE(sawLs);
+}
+
+TEST(Backup, TheSessionIsKeptAliveDuringTheBackupAndNeverAfter) {
+    vttest::SimOptions o;
+    o.seed.pageKb = 256;
+    SimDevice sim(o);
+    vtbox::KeepAlive::SetPeriodMsForTesting(20);
+    BackupRun run = RunBackup(sim, sim.dir / "backup.zip", {1, 2, 3});
+    vtbox::KeepAlive::SetPeriodMsForTesting(300000);
+    ASSERT_EQ(run.rc, 0u);
+    unsigned touches = sim.device->Records().keepAlives;
+    EXPECT_GT(touches, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(sim.device->Records().keepAlives, touches);
+}
+
+TEST(Backup, BadArgumentsGive87) {
+    SimDevice sim;
+    VTMFPSESSION closed = sim.Session();
+    VTPROGRESSINFO p;
+    uint32_t box = 1;
+    EXPECT_EQ(vtBoxBackup(&closed, "admin", "u", "/tmp", "/tmp/x.zip", 1, &box, nullptr, nullptr, &p), 87u);
+    EXPECT_EQ(vtBoxBackup(nullptr, "admin", "u", "/tmp", "/tmp/x.zip", 1, &box, nullptr, nullptr, &p), 87u);
+}
+
+}  // namespace
