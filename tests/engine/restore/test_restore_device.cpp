@@ -1,0 +1,478 @@
+// vtBoxRestore against the simulated device, with backup files that
+// vtBoxBackup made of it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "backup/ftp_client.hpp"
+#include "backup_job.hpp"
+#include "level_files.hpp"
+#include "vtregistry.h"
+
+namespace {
+
+using namespace vttest;
+
+constexpr uint32_t kReplace = 1;
+constexpr uint32_t kKeepBoth = 0;
+
+struct RestoreRun {
+    uint32_t rc = 0;
+    uint32_t device_time = 0;
+    VTPROGRESSINFO progress{};
+    std::vector<VTPROGRESSINFO> seen;
+};
+
+// Runs a restore the way the utility does: lock in mode 1, FTP account, the
+// restore with the lock's device time, then the account and the lock released.
+// The cancel event (made here when none is given) is passed on.
+RestoreRun RunRestore(SimDevice &sim, const std::string &backup, std::vector<uint32_t> boxes, uint32_t mode,
+                      HANDLE cancel = nullptr) {
+    RestoreRun run;
+    VTMFPSESSION s = sim.Session();
+    if (vtBoxOpenConnection(&s) != 0) throw std::runtime_error("open");
+    if (vtBoxLockUiJob(&s, "admin", 1, &run.device_time) != 0) throw std::runtime_error("lock");
+    char login[256] = {};
+    if (vtBoxCreateFTPAccount(&s, "admin", login) != 0) throw std::runtime_error("account");
+    std::string work = sim.dir / "work";
+    fs::create_directories(work);
+
+    HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done)
+            if (WaitForSingleObject(status, 20) == WAIT_OBJECT_0) run.seen.push_back(run.progress);
+    });
+    run.rc = vtBoxRestore(&s, "admin", login, work.c_str(), backup.c_str(), static_cast<uint32_t>(boxes.size()),
+                          boxes.data(), mode, run.device_time, cancel, status, &run.progress);
+    done = true;
+    watcher.join();
+    CloseHandle(status);
+    vtBoxDeleteFTPAccount(&s, "admin");
+    vtBoxUnlockUiJob(&s, "admin", 1);
+    vtBoxCloseConnection(&s);
+    return run;
+}
+
+std::string MakeBackup(SimDevice &sim, std::vector<uint32_t> boxes) {
+    std::string target = sim.dir / "backup.zip";
+    BackupRun run = RunBackup(sim, target, std::move(boxes));
+    if (run.rc != 0) throw std::runtime_error("backup failed: " + std::to_string(run.rc));
+    sim.device->ClearRecords();
+    return target;
+}
+
+fs::path Level(const SimDevice &sim, uint32_t box) {
+    return fs::path(sim.storeRoot) / vt::Format("SHR/BOX/DATA/B0000%03u/P0000001", box);
+}
+
+// Every file under the store's box tree, by relative path.
+std::map<std::string, std::vector<uint8_t>> Snapshot(const SimDevice &sim) {
+    std::map<std::string, std::vector<uint8_t>> out;
+    fs::path root = fs::path(sim.storeRoot) / "SHR/BOX";
+    for (const auto &e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) out[fs::relative(e.path(), root).string()] = FileBytes(e.path());
+    return out;
+}
+
+bool IsDocumentRecord(const std::string &rel) {
+    std::string name = fs::path(rel).filename().string();
+    return rel.rfind("DATA/", 0) == 0 && name.size() == 12 && name[0] == 'D' && name.ends_with(".XML");
+}
+
+// Display names of a store level's documents (or folders), by number.
+std::map<uint32_t, std::u16string> Names(const fs::path &level, char letter) {
+    std::map<uint32_t, std::u16string> out;
+    for (const auto &e : fs::directory_iterator(level)) {
+        std::string name = e.path().filename().string();
+        if (name.size() == 12 && name[0] == letter && name.ends_with(".XML"))
+            out[static_cast<uint32_t>(std::stoul(name.substr(5, 3)))] = ReadEntry(e.path()).displayName;
+    }
+    return out;
+}
+
+size_t CountCommands(const SimDevice &sim, const std::string &prefix) {
+    size_t n = 0;
+    for (const auto &c : sim.device->Records().ftpCommands) n += c.rfind(prefix, 0) == 0;
+    return n;
+}
+
+size_t CountRequests(const SimDevice &sim, const std::string &page) {
+    size_t n = 0;
+    for (const auto &r : sim.device->Records().httpRequests) n += r.find(page) != std::string::npos;
+    return n;
+}
+
+void ExpectNothingSent(const SimDevice &sim) {
+    EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
+    EXPECT_EQ(CountCommands(sim, "MKD"), 0u);
+    EXPECT_EQ(CountCommands(sim, "DELE"), 0u);
+    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 0u);
+    EXPECT_EQ(CountRequests(sim, "boxnwDirSerialClusterChange"), 0u);
+}
+
+void ExpectWorkFolderEmpty(const SimDevice &sim) {
+    EXPECT_EQ(fs::directory_iterator(sim.dir / "work"), fs::directory_iterator());
+}
+
+std::vector<std::string> Listing(VTMFPSESSION &s, uint32_t box, uint32_t folder) {
+    uint32_t n = 0;
+    VTBOXELEMENT *e = nullptr;
+    HGLOBAL block = vtBoxGetCollection(&s, box, "admin", folder, &n, &e);
+    std::vector<std::string> out;
+    if (!block) return {"error " + std::to_string(GetLastError())};
+    for (uint32_t i = 0; i < n; ++i)
+        out.push_back(std::to_string(e[i].Kind) + "/" + std::to_string(e[i].Id) + "/" +
+                      vt::Utf16ToUtf8(vt::Utf16View(reinterpret_cast<const char16_t *>(e[i].Name), 128)) + "/" +
+                      std::to_string(e[i].NumOfDocs) + "/" + std::to_string(e[i].NumOfPages));
+    GlobalFree(block);
+    return out;
+}
+
+// The box list and every level's listing, as the box service gives them.
+std::vector<std::string> DeviceView(SimDevice &sim) {
+    VTMFPSESSION s = sim.Session();
+    EXPECT_EQ(vtBoxOpenConnection(&s), 0u);
+    std::vector<std::string> view;
+    uint32_t count = 0;
+    VTBOX *boxes = nullptr;
+    HGLOBAL list = vtBoxGetBoxList(&s, &count, &boxes);
+    for (uint32_t i = 0; list && i < count; ++i) {
+        view.push_back("box " + std::to_string(boxes[i].BoxNo) + " " + boxes[i].BoxName);
+        for (const auto &line : Listing(s, boxes[i].BoxNo, 0)) {
+            view.push_back(line);
+            if (line[0] == '0') {
+                uint32_t folder = static_cast<uint32_t>(std::stoul(line.substr(2)));
+                for (const auto &inner : Listing(s, boxes[i].BoxNo, folder)) view.push_back("  " + inner);
+            }
+        }
+    }
+    GlobalFree(list);
+    vtBoxCloseConnection(&s);
+    return view;
+}
+
+void DeleteAllBoxes(SimDevice &sim) {
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    ASSERT_EQ(vtBoxDeleteAllBox(&s, "admin"), 0u);
+    vtBoxCloseConnection(&s);
+    sim.device->ClearRecords();
+}
+
+// The restored store equals the original but for the time stamps of the
+// document records, which carry the lock's device time.
+void ExpectRestoredStore(const std::map<std::string, std::vector<uint8_t>> &original,
+                         const std::map<std::string, std::vector<uint8_t>> &restored, uint32_t device_time) {
+    for (const auto &[rel, bytes] : original) {
+        auto it = restored.find(rel);
+        if (it == restored.end()) {
+            ADD_FAILURE() << "missing " << rel;
+            continue;
+        }
+        std::vector<uint8_t> expected = bytes;
+        if (IsDocumentRecord(rel)) {
+            ASSERT_GE(expected.size(), 152u);
+            expected[148] = static_cast<uint8_t>(device_time >> 24);
+            expected[149] = static_cast<uint8_t>(device_time >> 16);
+            expected[150] = static_cast<uint8_t>(device_time >> 8);
+            expected[151] = static_cast<uint8_t>(device_time);
+            EXPECT_NE(expected, bytes) << rel;  // the stamp did change something
+        }
+        EXPECT_EQ(it->second, expected) << rel;
+    }
+    for (const auto &[rel, bytes] : restored) EXPECT_TRUE(original.count(rel)) << "extra " << rel;
+}
+
+TEST(RestoreRoundTrip, EveryBoxComesBackByteForByteButTheTimeStamps) {
+    SimDevice sim;
+    auto original = Snapshot(sim);
+    std::vector<std::string> view = DeviceView(sim);
+    std::string backup = MakeBackup(sim, {1, 2, 3});
+    DeleteAllBoxes(sim);
+    ASSERT_TRUE(DeviceView(sim).empty());
+
+    RestoreRun run = RunRestore(sim, backup, {1, 2, 3}, kKeepBoth);
+    ASSERT_EQ(run.rc, 0u);
+    ExpectRestoredStore(original, Snapshot(sim), run.device_time);
+    EXPECT_EQ(DeviceView(sim), view);
+
+    EXPECT_EQ(run.progress.Phase, 0);
+    EXPECT_EQ(run.progress.Percent, 100);
+    EXPECT_EQ(run.progress.DocsTotal, 27);
+    EXPECT_EQ(run.progress.DocsDone, 27);
+    ExpectWorkFolderEmpty(sim);
+    // Percent never falls, and the phases end 7 -> 0.
+    for (size_t i = 1; i < run.seen.size(); ++i) EXPECT_GE(run.seen[i].Percent, run.seen[i - 1].Percent);
+    ASSERT_FALSE(run.seen.empty());
+    EXPECT_EQ(run.seen.back().Phase, 0);
+
+    // The service heard of every box, folder and document made.
+    auto calls = sim.device->Records().serialChanges;
+    size_t boxes = 0, folders = 0, docs = 0;
+    for (const auto &c : calls) {
+        if (c.folder == 0 && c.document == 0) boxes += c.noc == 2 && c.mod == 1;
+        else if (c.document == 0) folders += c.noc == 2 && c.mod == 1;
+        else docs += c.noc == 0 && c.mod == 0;
+    }
+    EXPECT_EQ(boxes, 3u);
+    EXPECT_EQ(folders, 6u);
+    EXPECT_EQ(docs, 27u);
+    EXPECT_EQ(calls.size(), 36u);
+}
+
+TEST(RestoreRoundTrip, AShellDialectDevice) {
+    SimOptions o;
+    o.engineVersion = "Korvo-D V1.0.0.0";
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    auto original = Snapshot(sim);
+    std::string backup = MakeBackup(sim, {1});
+    DeleteAllBoxes(sim);
+    RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    ASSERT_EQ(run.rc, 0u);
+    ExpectRestoredStore(original, Snapshot(sim), run.device_time);
+    EXPECT_GT(CountCommands(sim, "mkdir "), 0u);
+    EXPECT_EQ(CountCommands(sim, "MKD "), 0u);
+}
+
+TEST(RestoreRoundTrip, A552DuringTheUploadIsRecovered) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    auto original = Snapshot(sim);
+    std::string backup = MakeBackup(sim, {1});
+    DeleteAllBoxes(sim);
+    sim.faults().FailStor(552, 6, false);
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+    ASSERT_EQ(run.rc, 0u);
+    ExpectRestoredStore(original, Snapshot(sim), run.device_time);
+}
+
+// A box the device has: one top-level document named Report, one with a
+// 64-unit name, one folder that the backup also holds.
+class Merge : public ::testing::Test {
+protected:
+    static SimOptions Options() {
+        SimOptions o;
+        o.seed.boxes = 1;
+        o.seed.folders = 1;
+        o.seed.docs = 2;
+        return o;
+    }
+    void SetUp() override {
+        WriteName(top / "D0000001.XML", u"Report");
+        WriteName(top / "D0000002.XML", long_name);
+        backup = MakeBackup(sim, {1});
+    }
+    static void WriteName(const fs::path &record, const std::u16string &name) {
+        devicesim::EntryRecord r = ReadEntry(record);
+        r.displayName = name;
+        WriteBytes(record, devicesim::EncodeEntryRecord(r));
+    }
+    SimDevice sim{Options()};
+    fs::path top = Level(sim, 1);
+    std::u16string long_name = std::u16string(64, u'\u00E9');
+    std::string backup;
+};
+
+TEST_F(Merge, KeepBothAddsSuffixesAndMergesTheSameNamedFolder) {
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+    ASSERT_EQ(run.rc, 0u);
+    std::u16string cut = std::u16string(60, u'\u00E9') + u"-001";
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{
+                                   {1, u"Report"}, {2, long_name}, {3, u"Report-001"}, {4, cut}}));
+    // The folder was poured into the device's folder of that name: no new folder.
+    EXPECT_EQ(Names(top, 'F').size(), 1u);
+    auto inside = Names(top / "F0000001", 'D');
+    ASSERT_EQ(inside.size(), 4u);
+    EXPECT_EQ(inside[3], inside[1] + u"-001");
+    EXPECT_EQ(ReadEntry(top / "D0000003.XML").ownName, "D0000003");
+    EXPECT_TRUE(fs::exists(top / "D0000003/UNLOCK.STS"));
+    EXPECT_FALSE(fs::exists(top / "D0000003/CREATE.STS"));
+    EXPECT_EQ(ReadEntry(top / "D0000003.XML").updateTime, run.device_time);
+    EXPECT_EQ(run.progress.DocsDone, 4);
+
+    // Report-001 is taken now: the next restore makes Report-002.
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
+    EXPECT_EQ(Names(top, 'D')[5], u"Report-002");
+    EXPECT_EQ(Names(top, 'D').size(), 6u);
+}
+
+TEST_F(Merge, ReplaceDeletesTheDevicesDocumentAndKeepsTheName) {
+    WriteBytes(top / "D0000001/PAGE0001.DAT", {9, 9, 9});  // changed since the backup
+    auto before_restore = FileBytes(top / "D0000001/PAGE0002.DAT");
+    RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    ASSERT_EQ(run.rc, 0u);
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{1, u"Report"}, {2, long_name}}));
+    EXPECT_NE(FileBytes(top / "D0000001/PAGE0001.DAT"), (std::vector<uint8_t>{9, 9, 9}));
+    EXPECT_EQ(FileBytes(top / "D0000001/PAGE0002.DAT"), before_restore);
+    EXPECT_EQ(Names(top / "F0000001", 'D').size(), 2u);
+    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 4u);  // two at the top, two in the folder
+}
+
+TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
+    // The device now holds other documents at numbers 1 and 3; 2 is free.
+    fs::remove_all(top / "D0000002");
+    fs::remove(top / "D0000002.XML");
+    fs::rename(top / "D0000001", top / "D0000003");
+    fs::rename(top / "D0000001.XML", top / "D0000003.XML");
+    AddEntry(top, 'D', 1, "device one");
+    WriteName(top / "D0000003.XML", u"device three");
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{
+                                   {1, u"device one"}, {2, long_name}, {3, u"device three"}, {4, u"Report"}}));
+    EXPECT_EQ(ReadEntry(top / "D0000004.XML").ownName, "D0000004");
+}
+
+TEST_F(Merge, ANewFolderTakesAFreeNumber) {
+    WriteName(top / "F0000001.XML", u"renamed on the device");
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
+    auto folders = Names(top, 'F');
+    ASSERT_EQ(folders.size(), 2u);
+    EXPECT_EQ(folders[1], u"renamed on the device");
+    EXPECT_EQ(vt::Utf16ToUtf8(folders[2]), devicesim::SeededFolderName(1, 1));
+    EXPECT_EQ(ReadEntry(top / "F0000002.XML").ownName, "F0000002");
+    EXPECT_EQ(Names(top / "F0000002", 'D').size(), 2u);
+    EXPECT_TRUE(fs::exists(top / "F0000002/UNLOCK.STS"));
+}
+
+TEST(RestoreLimits, FourHundredDocumentsAtALevel) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    o.seed.folders = 0;
+    o.seed.docs = 2;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    fs::path top = Level(sim, 1);
+    for (uint32_t n = 3; n <= 399; ++n) AddEntry(top, 'D', n, "device " + std::to_string(n));
+    auto before = Snapshot(sim);
+
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);  // 399 + 2
+    EXPECT_EQ(run.rc, 8260u);
+    EXPECT_EQ(run.progress.Phase, 9);
+    ExpectNothingSent(sim);
+    EXPECT_EQ(Snapshot(sim), before);
+    ExpectWorkFolderEmpty(sim);
+
+    // Replacing both same-named documents keeps the level at 399.
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    EXPECT_EQ(Names(top, 'D').size(), 399u);
+}
+
+TEST(RestoreLimits, AHundredFoldersInABox) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    o.seed.folders = 41;
+    o.seed.docs = 0;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    fs::path top = Level(sim, 1);
+    for (const auto &e : fs::directory_iterator(top)) fs::remove_all(e.path());
+    for (uint32_t n = 1; n <= 60; ++n) AddEntry(top, 'F', n, "device folder " + std::to_string(n));
+    auto before = Snapshot(sim);
+
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);  // 60 + 41
+    EXPECT_EQ(run.rc, 8260u);
+    EXPECT_EQ(run.progress.Phase, 10);
+    ExpectNothingSent(sim);
+    EXPECT_EQ(Snapshot(sim), before);
+
+    // A device folder of the same name takes one of them in: 60 + 40 pass.
+    devicesim::EntryRecord r = ReadEntry(top / "F0000007.XML");
+    r.displayName = vt::Utf8ToUtf16(devicesim::SeededFolderName(1, 1));
+    WriteBytes(top / "F0000007.XML", devicesim::EncodeEntryRecord(r));
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
+    EXPECT_EQ(Names(top, 'F').size(), 100u);
+}
+
+TEST(RestoreFailures, A451EndsWith8260InPhase4) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    DeleteAllBoxes(sim);
+    sim.faults().FailStor(451, 8, true);
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 8260u);
+    EXPECT_EQ(run.progress.Phase, 4);
+    ExpectWorkFolderEmpty(sim);
+}
+
+void SetFtpLog(DWORD level) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+    RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&level), sizeof level);
+    RegCloseKey(key);
+}
+
+// Sets the cancel event the moment the first page upload of a document starts.
+struct CancelAtUpload {
+    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CancelAtUpload() { vtSetDebugHook(&Hook, this); }
+    ~CancelAtUpload() {
+        vtSetDebugHook(nullptr, nullptr);
+        CloseHandle(cancel);
+    }
+    static void Hook(const char *text, void *self) {
+        if (std::strstr(text, "Uploading...")) SetEvent(static_cast<CancelAtUpload *>(self)->cancel);
+    }
+};
+
+TEST(RestoreFailures, CancelMidUploadLeavesTheEntryInFlightMarkedAsBeingWritten) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    DeleteAllBoxes(sim);
+    SetFtpLog(1);
+    RestoreRun run;
+    {
+        CancelAtUpload canceller;
+        run = RunRestore(sim, backup, {1}, kKeepBoth, canceller.cancel);
+    }
+    EXPECT_EQ(run.rc, 995u);
+    EXPECT_EQ(run.progress.Phase, 8);
+    fs::path doc = Level(sim, 1) / "D0000001";
+    EXPECT_TRUE(fs::exists(doc / "CREATE.STS"));
+    EXPECT_FALSE(fs::exists(doc / "UNLOCK.STS"));
+    EXPECT_FALSE(fs::exists(Level(sim, 1) / "D0000002"));
+    ExpectWorkFolderEmpty(sim);
+}
+
+TEST(RestoreFailures, TooLittleDiskSpaceIs1344BeforeTheBoxIsMade) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    DeleteAllBoxes(sim);
+    sim.faults().SetLowDisk(1);
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 1344u);
+    EXPECT_EQ(run.progress.Phase, 8);
+    ExpectNothingSent(sim);
+    ExpectWorkFolderEmpty(sim);
+}
+
+TEST(RestoreFailures, ABoxTheFileDoesNotDescribeIsRefusedBeforeAnythingIsDone) {
+    SimOptions o;
+    o.seed.boxes = 2;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    RestoreRun got = RunRestore(sim, backup, {1, 2}, kKeepBoth);
+    EXPECT_EQ(got.rc, 87u);
+    EXPECT_EQ(got.progress.Phase, 0);
+    EXPECT_TRUE(got.seen.empty());
+    EXPECT_EQ(CountCommands(sim, "USER"), 0u);
+    ExpectWorkFolderEmpty(sim);
+
+    VTMFPSESSION closed = sim.Session();
+    VTPROGRESSINFO p;
+    uint32_t box = 1;
+    EXPECT_EQ(vtBoxRestore(&closed, "admin", "u", "/tmp", backup.c_str(), 1, &box, 0, 0, nullptr, nullptr, &p), 87u);
+}
+
+}  // namespace
