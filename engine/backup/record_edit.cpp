@@ -80,6 +80,13 @@ int RenameNoReplace(const std::string &from, const std::string &to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+std::string Join(const std::string &folder, const std::string &name) {
+    std::string path = folder;
+    path += '/';
+    path += name;
+    return path;
+}
+
 bool IsDirectory(const std::string &path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -127,7 +134,7 @@ void WriteRecordName(const std::string &folder, uint32_t number, const std::u16s
         bytes[kRecordNameOffset + 2 * i] = static_cast<unsigned char>(name[i] & 0xFF);
         bytes[kRecordNameOffset + 2 * i + 1] = static_cast<unsigned char>(name[i] >> 8);
     }
-    RecordFile file(folder + "/" + own + ".XML");
+    RecordFile file(Join(folder, own + ".XML"));
     if (!file.Opened()) Raise(vt::Code::FileNotFound);
     if (!file.WriteAt(0, bytes, sizeof bytes) || !file.Close()) Raise(ErrnoCode(errno));
 }
@@ -138,11 +145,11 @@ void StampDocumentTime(const std::string &folder, uint32_t device_time) {
     if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
     for (const auto &f : files) {
         if (f.dwFileAttributes & vt::kAttrReparsePoint) continue;  // a link is no record of ours
-        StampRecord(folder + "/" + f.cFileName, device_time);
+        StampRecord(Join(folder, f.cFileName), device_time);
     }
     rc = ListLocalFolder(folder, "F000*", &folders, nullptr);
     if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
-    for (const auto &d : folders) StampDocumentTime(folder + "/" + d.cFileName, device_time);
+    for (const auto &d : folders) StampDocumentTime(Join(folder, d.cFileName), device_time);
 }
 
 void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t document,
@@ -154,9 +161,9 @@ void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t docum
     if (new_number == 0 || new_number > kMaxEntryNumber) Raise(vt::Code::InvalidParameter);
 
     std::string level = box_level;
-    if (is_document && folder != 0) level += "/" + EntryName(folder, false);
-    std::string old_entry = level + "/" + EntryName(old_number, is_document);
-    std::string new_entry = level + "/" + EntryName(new_number, is_document);
+    if (is_document && folder != 0) level = Join(level, EntryName(folder, false));
+    std::string old_entry = Join(level, EntryName(old_number, is_document));
+    std::string new_entry = Join(level, EntryName(new_number, is_document));
 
     // The entry's folder first. A document without a page folder has none to move.
     bool moved_folder = false;
