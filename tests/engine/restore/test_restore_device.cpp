@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "backup/ftp_client.hpp"
+#include "backup/keep_alive.hpp"
 #include "backup_job.hpp"
 #include "level_files.hpp"
 #include "vtregistry.h"
@@ -232,9 +233,14 @@ TEST(RestoreRoundTrip, AShellDialectDevice) {
     auto original = Snapshot(sim);
     std::string backup = MakeBackup(sim, {1});
     DeleteAllBoxes(sim);
+    // A BOX folder left over by a process that died: none of it is restored.
+    fs::path stale = sim.dir / "work/BOX/DATA/B0000001/P0000001";
+    fs::create_directories(stale);
+    AddEntry(stale, 'D', 99, "left over");
     RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
     ASSERT_EQ(run.rc, 0u);
     ExpectRestoredStore(original, Snapshot(sim), run.device_time);
+    ExpectWorkFolderEmpty(sim);
     EXPECT_GT(CountCommands(sim, "mkdir "), 0u);
     EXPECT_EQ(CountCommands(sim, "MKD "), 0u);
 }
@@ -441,6 +447,24 @@ TEST(RestoreFailures, CancelMidUploadLeavesTheEntryInFlightMarkedAsBeingWritten)
     EXPECT_FALSE(fs::exists(doc / "UNLOCK.STS"));
     EXPECT_FALSE(fs::exists(Level(sim, 1) / "D0000002"));
     ExpectWorkFolderEmpty(sim);
+}
+
+TEST(RestoreFailures, TheSessionIsKeptAliveUntilAFailedRestoreReturns) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    o.seed.pageKb = 256;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    DeleteAllBoxes(sim);
+    sim.faults().FailStor(451, 30, true);
+    vtbox::KeepAlive::SetPeriodMsForTesting(5);
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+    vtbox::KeepAlive::SetPeriodMsForTesting(300000);
+    EXPECT_NE(run.rc, 0u);
+    unsigned touches = sim.device->Records().keepAlives;
+    EXPECT_GT(touches, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(sim.device->Records().keepAlives, touches);
 }
 
 TEST(RestoreFailures, TooLittleDiskSpaceIs1344BeforeTheBoxIsMade) {

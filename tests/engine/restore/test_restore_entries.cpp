@@ -68,6 +68,18 @@ TEST_F(Level, ReadLocalEntriesTakesOnlyTheDevicesRecordNames) {
     EXPECT_EQ(folders[0].name, u"folder");
 }
 
+TEST_F(Level, ShortAndUnterminatedRecordsAreReadWithinTheirBounds) {
+    WriteBytes(level / "D0000001.XML", {'D', '0', '0', '0', '0', '0', '0', '1', 0, 'A'});
+    std::vector<uint8_t> full(512, 0);
+    for (size_t i = 9; i < 300; i += 2) full[i] = 'z';  // no terminator anywhere near the field's end
+    WriteBytes(level / "D0000002.XML", full);
+    EntryList docs;
+    vtbox::ReadLocalEntries(level.string(), nullptr, &docs);
+    ASSERT_EQ(docs.size(), 2u);
+    EXPECT_EQ(docs[0].name, u"");  // half a unit is no unit
+    EXPECT_EQ(docs[1].name, std::u16string(64, u'z'));
+}
+
 TEST_F(Level, FindInnerFolderRefusesNamesUnfitForAPath) {
     EXPECT_EQ(vtbox::FindInnerFolder(tmp.path(), 1), "P0000001");
     fs::remove_all(level);
