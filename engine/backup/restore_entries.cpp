@@ -21,14 +21,15 @@ constexpr size_t kKeepBothBaseUnits = 60;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// "D0000nnn.XML" (letter given), exactly as the device writes it; the number
-// or -1.
+// "D0000nnn.XML" (letter given), exactly as the device writes it, nnn from
+// 001 to 999; the number or -1.
 int EntryNumberFromRecordName(const char *name, char letter) {
     std::string_view n(name);
     if (n.size() != 12 || n[0] != letter || n.substr(1, 4) != "0000" || n.substr(8) != ".XML")
         return -1;
     if (!IsDigit(n[5]) || !IsDigit(n[6]) || !IsDigit(n[7])) return -1;
-    return (n[5] - '0') * 100 + (n[6] - '0') * 10 + (n[7] - '0');
+    int number = (n[5] - '0') * 100 + (n[6] - '0') * 10 + (n[7] - '0');
+    return number != 0 ? number : -1;  // 0 stands for "no entry" on the device
 }
 
 void ReadLevel(const std::string &level_folder, const char *pattern, char letter, uint32_t kind,

@@ -34,8 +34,9 @@ std::string FindInnerFolder(const std::string &work_folder, uint32_t box);
 // The entries of a local level folder, in name order: folders from
 // "F0000???.XML" (when folders is given), documents from "D0000*.XML" (when
 // documents is given); each list is emptied first. Only regular files named
-// exactly "D0000nnn.XML" / "F0000nnn.XML" count; the number comes from the
-// name and the name from the record. The folder becomes the current folder.
+// exactly "D0000nnn.XML" / "F0000nnn.XML", nnn from 001, count; the number
+// comes from the name and the name from the record. The folder becomes the
+// current folder.
 // Raises 161 when the folder cannot be entered, 2 when a record cannot be read.
 void ReadLocalEntries(const std::string &level_folder, EntryList *folders, EntryList *documents);
 

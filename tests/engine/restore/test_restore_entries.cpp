@@ -57,6 +57,7 @@ TEST_F(Level, ReadLocalEntriesTakesOnlyTheDevicesRecordNames) {
     WriteBytes(level / "D00001234.XML", {0});
     WriteBytes(level / "D0000abc.XML", {0});
     WriteBytes(level / "d0000005.xml", {0});
+    WriteBytes(level / "D0000000.XML", {0});
     fs::create_symlink(level / "D0000001.XML", level / "D0000009.XML");
     EntryList folders, docs;
     vtbox::ReadLocalEntries(level.string(), &folders, &docs);
