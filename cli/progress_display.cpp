@@ -72,7 +72,11 @@ void ProgressDisplay::Show(const VTPROGRESSINFO &p) {
         const size_t barWidth = 20;
         int32_t percent = p.Percent < 0 ? 0 : p.Percent > 100 ? 100 : p.Percent;
         size_t filled = static_cast<size_t>(percent) * barWidth / 100;
-        std::string text = "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "] " + Line(p);
+        std::string text = "[";
+        text.append(filled, '#');
+        text.append(barWidth - filled, '.');
+        text += "] ";
+        text += Line(p);
         text = CutChars(text, width - 1);
         std::string pad = lastWidth_ > text.size() ? std::string(lastWidth_ - text.size(), ' ') : "";
         std::fprintf(stderr, "\r%s%s", text.c_str(), pad.c_str());

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "backup/local_folder.hpp"
+#include "packaging/deflate_pool.hpp"
 #include "packaging/entry_name.hpp"
 #include "packaging/local_file.hpp"
 #include "vtplatform.h"
@@ -41,21 +44,42 @@ bool IsNonAsciiUtf8(const std::string &text) {
     return non_ascii;
 }
 
+// How an entry's data is put in the archive.
+enum class EntryData { Folder, Deflate, Store, RawDeflated };
+
 // Opens one entry with the fixed settings of this system's archives.
 int OpenEntry(zipFile zip, const std::string &name, uint32_t dos_time, uint32_t attributes,
-              bool folder, bool zip64) {
+              EntryData kind, bool zip64) {
     zip_fileinfo info{};
     info.dosDate = dos_time;
     info.internal_fa = 0;
     info.external_fa = attributes;
     uLong flags = IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0;
-    // A folder entry holds no data: stored, as zip tools write them.
-    int method = folder ? 0 : Z_DEFLATED;
-    int level = folder ? 0 : Z_DEFAULT_COMPRESSION;
+    // A folder entry holds no data: stored, as zip tools write them. Archives
+    // inside archives are compressed already and are stored as they are.
+    bool stored = kind == EntryData::Folder || kind == EntryData::Store;
+    int method = stored ? 0 : Z_DEFLATED;
+    int level = stored ? 0 : Z_DEFAULT_COMPRESSION;
+    int raw = kind == EntryData::RawDeflated ? 1 : 0;
     return zipOpenNewFileInZip4_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                   method, level, 0, -MAX_WBITS, kDefaultMemLevel,
+                                   method, level, raw, -MAX_WBITS, kDefaultMemLevel,
                                    Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByDos, flags,
                                    zip64 ? 1 : 0);
+}
+
+// Archives (box archives, data archives) gain nothing from a second deflate.
+bool IsArchiveName(const std::string &name) {
+    auto endsWith = [&](const char *suffix) {
+        size_t n = std::strlen(suffix);
+        if (name.size() < n) return false;
+        for (size_t i = 0; i < n; ++i) {
+            char c = name[name.size() - n + i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != suffix[i]) return false;
+        }
+        return true;
+    };
+    return endsWith(".vtb") || endsWith(".zip");
 }
 
 uint32_t DosAttributes(const struct stat &st) {
@@ -163,7 +187,8 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignore_path) {
 
     bool zip64 = static_cast<uint64_t>(st.st_size) >= kZip64Threshold;
     errno = 0;
-    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(st.st_mtime), DosAttributes(st), false,
+    EntryData kind = IsArchiveName(name) ? EntryData::Store : EntryData::Deflate;
+    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(st.st_mtime), DosAttributes(st), kind,
                   zip64) != ZIP_OK)
         return broken(errno);
 
@@ -190,17 +215,7 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignore_path) {
     return AddResult::Added;
 }
 
-AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path) {
-    if (!zip_ || broken_) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
-        return AddResult::Broken;
-    }
-    std::string name, absolute;
-    if (!entryName(path, ignore_path, &name, &absolute)) {
-        vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
-        SetLastError(vt::code(vt::Code::InvalidName));
-        return AddResult::LeftOut;
-    }
+AddResult ZipWriter::addFolderEntry(const std::string &absolute, const std::string &name) {
     struct stat st;
     if (stat(absolute.c_str(), &st) != 0) {
         LastErrorFromErrno(errno);
@@ -212,29 +227,113 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path) {
     }
     errno = 0;
     if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(st.st_mtime), DosAttributes(st),
-                  true, false) != ZIP_OK)
+                  EntryData::Folder, false) != ZIP_OK)
         return broken(errno);
     errno = 0;
     if (zipCloseFileInZip(Handle(zip_)) != ZIP_OK) return broken(errno);
+    return AddResult::Added;
+}
 
+AddResult ZipWriter::addDeflated(const std::string &path, DeflatedFile &file) {
+    std::string name, absolute;
+    if (!entryName(path, false, &name, &absolute)) {
+        vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
+        SetLastError(vt::code(vt::Code::InvalidName));
+        return AddResult::LeftOut;
+    }
+    errno = 0;
+    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(file.st.st_mtime), DosAttributes(file.st),
+                  EntryData::RawDeflated, false) != ZIP_OK)
+        return broken(errno);
+    size_t written = 0;
+    while (written < file.data.size()) {
+        unsigned chunk = static_cast<unsigned>(std::min<size_t>(file.data.size() - written, 1u << 30));
+        errno = 0;
+        if (zipWriteInFileInZip(Handle(zip_), file.data.data() + written, chunk) != ZIP_OK) {
+            int err = errno;
+            zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc);
+            return broken(err);
+        }
+        written += chunk;
+    }
+    errno = 0;
+    if (zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc) != ZIP_OK) return broken(errno);
+    return AddResult::Added;
+}
+
+// Lists a folder tree in the order its entries are written: the folder, its
+// files, then each subfolder in the same way. Names beginning with a dot are
+// not packed.
+void ZipWriter::plan(const std::string &absolute, std::vector<PlannedItem> *items) {
     FindList folders, files;
     if (ListLocalFolder(absolute, "*.*", &folders, &files) == vt::code(vt::Code::BadPathname)) {
         vt::DebugPrint("\n %s cannot be listed, its content is left out \n", absolute.c_str());
-        return AddResult::Added;
+        return;
     }
-    for (const auto &f : files) {
-        if (IsDotName(f.cFileName)) continue;
-        std::string item = JoinPath(absolute, f.cFileName);
-        AddResult r = addFile(item, false);
-        if (r == AddResult::Broken) return r;
-        if (r == AddResult::LeftOut) vt::DebugPrint("\n %s left out \n", item.c_str());
-    }
+    for (const auto &f : files)
+        if (!IsDotName(f.cFileName)) items->push_back({JoinPath(absolute, f.cFileName), false});
     for (const auto &d : folders) {
         if (IsDotName(d.cFileName)) continue;
-        std::string item = JoinPath(absolute, d.cFileName);
-        AddResult r = addFolder(item, false);
+        std::string sub = JoinPath(absolute, d.cFileName);
+        items->push_back({sub, true});
+        plan(sub, items);
+    }
+}
+
+AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path) {
+    if (!zip_ || broken_) {
+        SetLastError(vt::code(vt::Code::InvalidHandle));
+        return AddResult::Broken;
+    }
+    std::string name, absolute;
+    if (!entryName(path, ignore_path, &name, &absolute)) {
+        vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
+        SetLastError(vt::code(vt::Code::InvalidName));
+        return AddResult::LeftOut;
+    }
+    AddResult top = addFolderEntry(absolute, name);
+    if (top != AddResult::Added) return top;
+
+    std::vector<PlannedItem> items;
+    plan(absolute, &items);
+    std::vector<std::string> paths;
+    std::vector<bool> stream;
+    for (const auto &item : items)
+        if (!item.folder) {
+            paths.push_back(item.path);
+            stream.push_back(IsArchiveName(item.path));
+        }
+    DeflatePool pool(paths, stream);
+    size_t next = 0;
+    for (const auto &item : items) {
+        AddResult r;
+        if (item.folder) {
+            std::string subName, subAbsolute;
+            if (entryName(item.path, false, &subName, &subAbsolute)) {
+                r = addFolderEntry(subAbsolute, subName);
+            } else {
+                SetLastError(vt::code(vt::Code::InvalidName));
+                r = AddResult::LeftOut;
+            }
+        } else {
+            DeflatedFile file = pool.Take(next++);
+            switch (file.state) {
+            case DeflatedFile::State::Done:
+                r = addDeflated(item.path, file);
+                break;
+            case DeflatedFile::State::Unreadable:
+                LastErrorFromErrno(file.error);
+                r = AddResult::LeftOut;
+                break;
+            case DeflatedFile::State::ReadFailed:
+                r = broken(file.error);
+                break;
+            default:
+                r = addFile(item.path, false);
+            }
+        }
         if (r == AddResult::Broken) return r;
-        if (r == AddResult::LeftOut) vt::DebugPrint("\n %s left out \n", item.c_str());
+        if (r == AddResult::LeftOut) vt::DebugPrint("\n %s left out \n", item.path.c_str());
     }
     return AddResult::Added;
 }

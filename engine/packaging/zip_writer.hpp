@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vtbox {
 
@@ -15,8 +16,12 @@ enum class AddResult {
 
 // Owns at most one archive being written. Entry names are paths relative to
 // the root folder with "\\" between parts; folder entries end in "\\". Files
-// are deflated at zlib's default level and carry their modification time and
-// DOS attributes. Files of nearly 4 GiB and more get zip64 records.
+// are deflated at zlib's default level (archives inside the archive, ".vtb"
+// and ".zip", are stored as they are) and carry their modification time and
+// DOS attributes. Files of nearly 4 GiB and more get zip64 records. A folder's
+// files are compressed ahead of the writer on several cores.
+struct DeflatedFile;
+
 class ZipWriter {
 public:
     ZipWriter() = default;
@@ -51,6 +56,13 @@ public:
     static constexpr uint64_t kZip64Threshold = 0xFF000000ull;
 
 private:
+    struct PlannedItem {
+        std::string path;
+        bool folder;
+    };
+    void plan(const std::string &absolute, std::vector<PlannedItem> *items);
+    AddResult addFolderEntry(const std::string &absolute, const std::string &name);
+    AddResult addDeflated(const std::string &path, DeflatedFile &file);
     bool entryName(const std::string &path, bool ignore_path, std::string *name,
                    std::string *absolute) const;
     AddResult broken(int err);

@@ -132,3 +132,44 @@ TEST_F(PeerReaders, ArchivesMadeByPythonUnpackThroughUnzipArchive) {
 }
 
 }  // namespace
+
+namespace {
+
+// Many files compressed ahead of the writer, and archives inside the archive
+// stored as they are: every reader gets every byte back, in the order written.
+TEST_F(PeerReaders, ManyFilesAndStoredInnerArchivesReadBackEverywhere) {
+    fs::create_directories(dir / "DATA/B0000001");
+    std::string names = "DATA\\\nDATA\\inner.ZIP\nDATA\\B0000001.vtb\n";
+    WriteFile(dir / "DATA/inner.ZIP", PageBytes(300000, 1));
+    WriteFile(dir / "DATA/B0000001.vtb", PageBytes(200000, 2));
+    names += "DATA\\B0000001\\\n";
+    for (int i = 0; i < 120; ++i) {
+        char file[32];
+        std::snprintf(file, sizeof file, "PAGE%04d.DAT", i);
+        WriteFile(dir / (std::string("DATA/B0000001/") + file), PageBytes(1000 + i * 997, 10 + i));
+        names += std::string("DATA\\B0000001\\") + file + "\n";
+    }
+    auto before = Snapshot(dir / "DATA");
+    ASSERT_EQ(vtbox::ZipFolder(dir / "data.zip", dir / "DATA", false, false), 0u);
+    ExpectAccepted(dir / "data.zip", names);
+    // The two archives went in uncompressed, the pages deflated.
+    std::string listing;
+    FILE *p = popen(("unzip -v " + Quote(dir / "data.zip")).c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) listing.append(buf, n);
+    pclose(p);
+    for (const char *archive : {"DATA\\inner.ZIP", "DATA\\B0000001.vtb"}) {
+        size_t at = listing.find(archive);
+        ASSERT_NE(at, std::string::npos) << listing;
+        size_t lineStart = listing.rfind('\n', at) + 1;
+        EXPECT_NE(listing.substr(lineStart, at - lineStart).find("Stored"), std::string::npos) << listing;
+    }
+    EXPECT_NE(listing.find("Defl:N"), std::string::npos);
+
+    fs::create_directories(dir / "out");
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "data.zip", dir / "out", false, false), 0u);
+    EXPECT_EQ(Snapshot(dir / "out/DATA"), before);
+}
+
+}  // namespace
