@@ -69,8 +69,8 @@ private:
     bool seek_failed_ = false;
 };
 
-// A rename that never replaces what is already there (as the design's file
-// system does). 0 or an errno value.
+// A rename that never replaces what is already there, as a Windows rename
+// never does. 0 or an errno value.
 int RenameNoReplace(const std::string &from, const std::string &to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return errno;
