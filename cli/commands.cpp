@@ -8,7 +8,8 @@ int RunCommand(const Options &o) {
     if (o.command == "boxes") return RunBoxes(o);
     if (o.command == "backup") return RunBackup(o);
     if (o.command == "info") return RunInfo(o);
-    std::fprintf(stderr, "vtbox: the %s command is not part of this build yet\n", o.command.c_str());
+    if (o.command == "restore") return RunRestore(o);
+    std::fprintf(stderr, "vtbox: unknown command %s\n", o.command.c_str());
     return 1;
 }
 

@@ -11,5 +11,6 @@ int RunCommand(const Options &options);
 int RunBoxes(const Options &options);
 int RunBackup(const Options &options);
 int RunInfo(const Options &options);
+int RunRestore(const Options &options);
 
 }  // namespace vtcli

@@ -120,3 +120,83 @@ TEST(Vtbox, AWrongPasswordSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t BoxCount(SimDevice &sim) {
+    VTMFPSESSION s = sim.Session();
+    if (vtBoxOpenConnection(&s) != 0) return 0;
+    uint32_t n = 0;
+    VTBOX *boxes = nullptr;
+    HGLOBAL h = vtBoxGetBoxList(&s, &n, &boxes);
+    GlobalFree(h);
+    vtBoxCloseConnection(&s);
+    return n;
+}
+
+void DeleteAllBoxes(SimDevice &sim) {
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    uint32_t t = 0;
+    ASSERT_EQ(vtBoxLockUiJob(&s, "admin", 1, &t), 0u);
+    ASSERT_EQ(vtBoxDeleteAllBox(&s, "admin"), 0u);
+    vtBoxUnlockUiJob(&s, "admin", 1);
+    vtBoxCloseConnection(&s);
+}
+
+bool SawPage(SimDevice &sim, const std::string &page) {
+    for (const auto &t : sim.device->Records().httpRequests)
+        if (t.find(page) != std::string::npos) return true;
+    return false;
+}
+
+TEST(VtboxRestore, BackupDeleteRestore) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "all", "--output", file}).exitCode, 0);
+    DeleteAllBoxes(sim);
+    ASSERT_EQ(BoxCount(sim), 0u);
+    Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "keep-both"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("3 boxes restored"), std::string::npos);
+    EXPECT_EQ(BoxCount(sim), 3u);
+    ExpectDeviceReleased(sim);
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "work folder left";
+}
+
+TEST(VtboxRestore, RefusesBeforeLockingWhatCannotBeRestored) {
+    std::string file;
+    vttest::TempDir keep;
+    {
+        SimDevice source;
+        file = keep / "b.zip";
+        ASSERT_EQ(Vtbox(source, {"backup", "--boxes", "1", "--output", file}).exitCode, 0);
+    }
+    vttest::SimOptions other;
+    other.engineVersion = "Korvo-B V1.4.0.0";
+    SimDevice sim(other);
+    Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "replace"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("same engine version"), std::string::npos) << r.err;
+    EXPECT_FALSE(SawPage(sim, "boxnwBoxExModeIn"));
+
+    SimDevice same;
+    Result missing = Vtbox(same, {"restore", "--input", file, "--boxes", "1,2", "--mode", "replace"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("box 002 is not in"), std::string::npos) << missing.err;
+    EXPECT_FALSE(SawPage(same, "boxnwConnect"));
+}
+
+TEST(VtboxRestore, CtrlCCancelsAndReleasesTheDevice) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1,2", "--output", file}).exitCode, 0);
+    sim.faults().DelayReply("boxnwGetFolderDocList", 2, 1);
+    Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "keep-both"}, "admin", 700);
+    EXPECT_EQ(r.exitCode, 130) << r.err;
+    EXPECT_NE(r.err.find("error 995"), std::string::npos) << r.err;
+    ExpectDeviceReleased(sim);
+}
+
+}  // namespace
