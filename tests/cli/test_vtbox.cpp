@@ -99,8 +99,8 @@ TEST(Vtbox, AFailedBackupReleasesTheDevice) {
 
 TEST(Vtbox, CtrlCCancelsAndReleasesTheDevice) {
     SimDevice sim;
-    sim.faults().DelayReply("boxnwGetBoxProperty", 2, 1);
-    Result r = Vtbox(sim, {"backup", "--boxes", "1,2", "--output", sim.dir / "b.zip"}, "admin", 700);
+    sim.faults().DelayReply("boxnwGetBoxProperty", 3, 1);
+    Result r = Vtbox(sim, {"backup", "--boxes", "1,2", "--output", sim.dir / "b.zip"}, "admin", 1200);
     EXPECT_EQ(r.exitCode, 130) << r.err;
     EXPECT_NE(r.err.find("error 995"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
@@ -192,8 +192,8 @@ TEST(VtboxRestore, CtrlCCancelsAndReleasesTheDevice) {
     SimDevice sim;
     std::string file = sim.dir / "b.zip";
     ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1,2", "--output", file}).exitCode, 0);
-    sim.faults().DelayReply("boxnwGetFolderDocList", 2, 1);
-    Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "keep-both"}, "admin", 700);
+    sim.faults().DelayReply("boxnwGetFolderDocList", 3, 1);
+    Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "keep-both"}, "admin", 1200);
     EXPECT_EQ(r.exitCode, 130) << r.err;
     EXPECT_NE(r.err.find("error 995"), std::string::npos) << r.err;
     ExpectDeviceReleased(sim);

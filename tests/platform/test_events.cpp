@@ -24,12 +24,15 @@ TEST(Events, AutoResetReleasesExactlyOneWaiterAndResets) {
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i)
         waiters.emplace_back([&] {
-            if (WaitForSingleObject(ev.h, 1500) == WAIT_OBJECT_0) ++woken;
+            if (WaitForSingleObject(ev.h, 3000) == WAIT_OBJECT_0) ++woken;
             else ++timedOut;
         });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(SetEvent(ev.h));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // One waiter takes the signal (a waiter that was slow to start takes it
+    // on arrival), and no second one follows.
+    for (int i = 0; i < 300 && woken.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(woken.load(), 1);
     // The signal was consumed: a poll now finds the event reset.
     EXPECT_EQ(WaitForSingleObject(ev.h, 0), WAIT_TIMEOUT);

@@ -17,7 +17,8 @@ TEST(KeepAlive, TouchesTheSessionPeriodicallyAndNeverAfterStop) {
     {
         vtbox::KeepAlive keepAlive;
         ASSERT_TRUE(keepAlive.Start(&s));
-        std::this_thread::sleep_for(std::chrono::milliseconds(550));
+        for (int i = 0; i < 500 && device.Count("boxnwGetBoxProperty") < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         keepAlive.Stop();
     }
     vtbox::KeepAlive::SetPeriodMsForTesting(300000);
