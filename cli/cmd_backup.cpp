@@ -5,7 +5,6 @@
 #include "commands.hpp"
 #include "device_job.hpp"
 #include "long_operation.hpp"
-#include "password.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
@@ -45,15 +44,10 @@ int RunBackup(const Options &o) {
         std::fprintf(stderr, "vtbox: the folder %s does not exist\n", FolderOf(o.output).c_str());
         return 1;
     }
-    std::string password, error;
-    if (!ReadPassword(o.passwordFile, &password, &error)) {
-        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
-        return 1;
-    }
-    HoldTerminationSignals();
     DeviceSession session(o.host, o.port);
+    std::string password;
     VTENGVERSION version{};
-    if (session.Open(password, &version) != 0) return 1;
+    if (!OpenWithPassword(o, true, session, &password, &version)) return 1;
     std::vector<uint32_t> boxes;
     if (!ChooseBoxes(o, session, &boxes)) return 1;
     WorkFolder work(o.output);

@@ -2,21 +2,16 @@
 
 #include "commands.hpp"
 #include "device_job.hpp"
-#include "password.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtcli {
 
 int RunBoxes(const Options &o) {
-    std::string password, error;
-    if (!ReadPassword(o.passwordFile, &password, &error)) {
-        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
-        return 1;
-    }
     DeviceSession session(o.host, o.port);
+    std::string password;
     VTENGVERSION version{};
-    if (session.Open(password, &version) != 0) return 1;
+    if (!OpenWithPassword(o, false, session, &password, &version)) return 1;
     uint32_t count = 0;
     VTBOX *boxes = nullptr;
     HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &boxes);

@@ -7,7 +7,6 @@
 #include "commands.hpp"
 #include "device_job.hpp"
 #include "long_operation.hpp"
-#include "password.hpp"
 #include "progress_display.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
@@ -72,15 +71,10 @@ int RunRestore(const Options &o) {
         return 1;
     }
 
-    std::string password, error;
-    if (!ReadPassword(o.passwordFile, &password, &error)) {
-        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
-        return 1;
-    }
-    HoldTerminationSignals();
     DeviceSession session(o.host, o.port);
+    std::string password;
     VTENGVERSION version{};
-    if (session.Open(password, &version) != 0) return 1;
+    if (!OpenWithPassword(o, true, session, &password, &version)) return 1;
     if (Trimmed(version.EngineVersion) != description.engineVersion) {
         std::fprintf(stderr,
                      "vtbox: the backup was made on engine \"%s\" but the device runs \"%s\"; a backup can only be "

@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#include <cstdio>
+
+#include "long_operation.hpp"
+#include "options.hpp"
+#include "password.hpp"
 #include "text_output.hpp"
 
 namespace vtcli {
@@ -26,6 +31,17 @@ uint32_t DeviceSession::Open(const std::string &password, VTENGVERSION *version)
     rc = vtBoxGetEngineVersion(&session_, password.c_str(), version);
     if (rc != 0) PrintError(rc == 1216 ? "logging in" : "reading the engine version", rc);
     return rc;
+}
+
+bool OpenWithPassword(const Options &o, bool hold_signals, DeviceSession &session, std::string *password,
+                      VTENGVERSION *version) {
+    std::string error;
+    if (!ReadPassword(o.passwordFile, password, &error)) {
+        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
+        return false;
+    }
+    if (hold_signals) HoldTerminationSignals();
+    return session.Open(*password, version) == 0;
 }
 
 ExclusiveJob::ExclusiveJob(DeviceSession &session, const std::string &password, uint32_t mode)

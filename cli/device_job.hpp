@@ -10,6 +10,8 @@
 
 namespace vtcli {
 
+struct Options;
+
 class DeviceSession {
 public:
     DeviceSession(const std::string &host, uint32_t port);
@@ -26,6 +28,12 @@ private:
     VTMFPSESSION session_{};
     bool open_ = false;
 };
+
+// Reads the administrator password (see ReadPassword) and opens the session
+// with it. With hold_signals, Ctrl-C is held from then on so that a job can
+// still release the device (see HoldTerminationSignals). Prints what failed.
+bool OpenWithPassword(const Options &options, bool hold_signals, DeviceSession &session,
+                      std::string *password, VTENGVERSION *version);
 
 class ExclusiveJob {
 public:

@@ -24,6 +24,7 @@
 #include "backup/record_file.hpp"
 #include "backup/target_file.hpp"
 #include "packaging/folder_archive.hpp"
+#include "packaging/local_file.hpp"
 #include "session/boundary.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
@@ -246,13 +247,6 @@ void Backup::Fail() {
     keepAlive_.Stop();
 }
 
-std::string Absolute(const char *path) {
-    if (path[0] == '/') return path;
-    char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd)) return path;
-    return std::string(cwd) + "/" + path;
-}
-
 }  // namespace
 
 extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
@@ -264,7 +258,7 @@ extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, con
     std::unique_ptr<Backup> backup;
     return RunExport("vtBoxBackup", valid, [&] {
         std::vector<uint32_t> boxes(box_numbers, box_numbers + box_count);
-        backup = std::make_unique<Backup>(session, password, ftp_user, Absolute(work_folder), Absolute(target_file),
+        backup = std::make_unique<Backup>(session, password, ftp_user, FullPath(work_folder), FullPath(target_file),
                                           std::move(boxes), cancel_event, progress_event, progress);
         try {
             backup->Run();

@@ -47,22 +47,6 @@ void ParseDate(const std::string &text, SYSTEMTIME *out) {
     }
 }
 
-void CheckVersion(const std::string &version) {
-    switch (CheckEngineVersion(version)) {
-    case VersionVerdict::Supported:
-        return;
-    case VersionVerdict::Old:
-        vt::DebugPrint("Vaultra Version \"%s\" is Old and Unsupported \n", version.c_str());
-        Raise(vt::Code::NotSupported);
-    case VersionVerdict::New:
-        vt::DebugPrint("Vaultra Version \"%s\" is New and Unsupported \n", version.c_str());
-        Raise(vt::Code::UnknownProduct);
-    case VersionVerdict::Unnumbered:
-        vt::DebugPrint("Vaultra Version \"%s\" has no version number and is Unsupported \n", version.c_str());
-        Raise(vt::Code::UnknownProduct);
-    }
-}
-
 // The description is unpacked under a name of its own, so that a file the
 // caller keeps in the work folder is never overwritten or deleted.
 std::string UniqueName(const char *base) {
@@ -150,7 +134,8 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
             date = Text(*doc, "ArchiveInfo/ArchiveDate");
         }
         ParseDate(date, &info->Date);
-        CheckVersion(info->EngineVersion);
+        VersionVerdict verdict = CheckEngineVersion(info->EngineVersion);
+        if (verdict != VersionVerdict::Supported) Raise(RefuseEngineVersion(verdict, info->EngineVersion));
         if (array) {
             *boxes = static_cast<VTBOXBK *>(array.get());
             *handle = array.release();

@@ -26,6 +26,7 @@
 #include "backup/record_file.hpp"
 #include "backup/restore_entries.hpp"
 #include "packaging/folder_archive.hpp"
+#include "packaging/local_file.hpp"
 #include "session/boundary.hpp"
 #include "session/report.hpp"
 #include "session/result.hpp"
@@ -44,17 +45,6 @@ constexpr uint32_t kReplaceMode = 1;
 
 void Check(uint32_t rc) {
     if (rc != 0) Raise(rc);
-}
-
-// The path taken against the current folder now: the restore changes the
-// current folder as it goes.
-std::string Absolute(const char *path) {
-    std::string p(path);
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    if (!p.empty() && p[0] == '/') return p;
-    char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd)) RaiseLastError();
-    return p.empty() ? std::string(cwd) : std::string(cwd) + "/" + p;
 }
 
 std::vector<std::u16string> Names(const EntryList &list) {
@@ -580,7 +570,7 @@ extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, co
     std::unique_ptr<Restore> job;
     try {
         job = std::make_unique<Restore>(
-            session, password, ftp_user, Absolute(work_folder), Absolute(backup_file),
+            session, password, ftp_user, FullPath(work_folder), FullPath(backup_file),
             std::vector<uint32_t>(box_numbers, box_numbers + box_count), mode == kReplaceMode,
             device_time, cancel_event, progress_event, progress);
         job->Run();

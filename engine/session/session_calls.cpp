@@ -61,24 +61,10 @@ uint32_t vtBoxOpenConnection(VTMFPSESSION *s) {
         CheckBoxResult(NodeText(*doc, "BoxNwLib/Message/Result"));
         s->SessionId = NodeNumber(*doc, "BoxNwLib/Message/SessionInfo/WebSessionID");
         std::string version = NodeText(*doc, "BoxNwLib/Header/Version");
-        switch (CheckEngineVersion(version)) {
-        case VersionVerdict::Supported:
-            return;
-        case VersionVerdict::Old:
+        VersionVerdict verdict = CheckEngineVersion(version);
+        if (verdict != VersionVerdict::Supported) {
             vtBoxCloseConnection(s);
-            vt::DebugPrint("Vaultra Version \"%s\" is Old and Unsupported \n", version.c_str());
-            Raise(vt::Code::NotSupported);
-        case VersionVerdict::New:
-            vtBoxCloseConnection(s);
-            vt::DebugPrint("Vaultra Version \"%s\" is New and Unsupported \n", version.c_str());
-            Raise(vt::Code::UnknownProduct);
-        case VersionVerdict::Unnumbered:
-            // Without a version number nothing says the engine's formats are
-            // ones we know: refuse, as for a newer engine.
-            vtBoxCloseConnection(s);
-            vt::DebugPrint("Vaultra Version \"%s\" has no version number and is Unsupported \n",
-                           version.c_str());
-            Raise(vt::Code::UnknownProduct);
+            Raise(RefuseEngineVersion(verdict, version));
         }
     });
 }

@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+
 namespace vtbox {
 
 VersionVerdict CheckEngineVersion(const std::string &text) {
@@ -15,6 +18,25 @@ VersionVerdict CheckEngineVersion(const std::string &text) {
     if (v == std::string::npos) return VersionVerdict::Unnumbered;
     long major = std::strtol(text.c_str() + v + 1, nullptr, 10);
     return major >= 2 ? VersionVerdict::New : VersionVerdict::Supported;
+}
+
+uint32_t RefuseEngineVersion(VersionVerdict verdict, const std::string &text) {
+    switch (verdict) {
+    case VersionVerdict::Old:
+        vt::DebugPrint("Vaultra Version \"%s\" is Old and Unsupported \n", text.c_str());
+        return vt::code(vt::Code::NotSupported);
+    case VersionVerdict::New:
+        vt::DebugPrint("Vaultra Version \"%s\" is New and Unsupported \n", text.c_str());
+        return vt::code(vt::Code::UnknownProduct);
+    case VersionVerdict::Unnumbered:
+        // Without a version number nothing says the engine's formats are
+        // ones we know: refused, as a newer engine is.
+        vt::DebugPrint("Vaultra Version \"%s\" has no version number and is Unsupported \n", text.c_str());
+        return vt::code(vt::Code::UnknownProduct);
+    case VersionVerdict::Supported:
+        break;
+    }
+    return 0;
 }
 
 }  // namespace vtbox

@@ -28,6 +28,13 @@ private:
     std::string path_;
 };
 
+// Puts the process's current folder back when it ends (the local-folder
+// functions change it, as designed).
+struct KeepCwd {
+    std::filesystem::path saved = std::filesystem::current_path();
+    ~KeepCwd() { std::filesystem::current_path(saved); }
+};
+
 // Sets an environment variable for the life of the object, then restores it.
 class ScopedEnv {
 public:

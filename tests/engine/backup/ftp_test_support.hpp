@@ -1,6 +1,7 @@
 // Shared pieces of the FTP client tests.
 #pragma once
 
+#include "temp_dir.hpp"
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,12 +15,6 @@
 #include "vtBoxBRD.h"
 
 namespace vttest {
-
-// Restores the process's current folder, which folder transfers change.
-struct KeepCwd {
-    std::filesystem::path saved = std::filesystem::current_path();
-    ~KeepCwd() { std::filesystem::current_path(saved); }
-};
 
 inline VTMFPSESSION LoopbackSession() {
     VTMFPSESSION s;

@@ -12,10 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct KeepCwd {
-    fs::path saved = fs::current_path();
-    ~KeepCwd() { fs::current_path(saved); }
-};
+using vttest::KeepCwd;
 
 std::string BackupXml(const std::string &version, const std::string &boxes, int count) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BackupInfo>\r\n<EngineVersion>" + version +

@@ -13,11 +13,7 @@ namespace {
 namespace fs = std::filesystem;
 using vttest::TempDir;
 
-// Restores the process's current folder, which these functions change.
-struct KeepCwd {
-    fs::path saved = fs::current_path();
-    ~KeepCwd() { fs::current_path(saved); }
-};
+using vttest::KeepCwd;
 
 std::vector<std::string> Names(const vtbox::FindList &list) {
     std::vector<std::string> out;

@@ -2,6 +2,7 @@
 // entry by entry (names no writer of ours would produce), entry listings.
 #pragma once
 
+#include "temp_dir.hpp"
 #include <minizip/zip.h>
 
 #include <filesystem>
@@ -17,11 +18,7 @@ namespace pkgtest {
 
 namespace fs = std::filesystem;
 
-// Restores the process's current folder, which the folder listing changes.
-struct KeepCwd {
-    fs::path saved = fs::current_path();
-    ~KeepCwd() { fs::current_path(saved); }
-};
+using vttest::KeepCwd;
 
 inline void WriteFile(const fs::path &path, const std::string &bytes) {
     fs::create_directories(path.parent_path());
