@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "backup/local_folder.hpp"
-#include "packaging/local_file.hpp"
+#include "localfiles/local_folder.hpp"
+#include "localfiles/local_file.hpp"
 #include "packaging/zip_reader.hpp"
 #include "packaging/zip_writer.hpp"
 #include "vtplatform.h"

@@ -9,9 +9,9 @@
 #include <new>
 #include <string>
 
-#include "backup/local_folder.hpp"
+#include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
-#include "packaging/local_file.hpp"
+#include "localfiles/local_file.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"

@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "archive_helpers.hpp"
-#include "backup/local_folder.hpp"
+#include "localfiles/local_folder.hpp"
 #include "debug_capture.hpp"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"

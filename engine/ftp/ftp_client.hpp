@@ -1,0 +1,140 @@
+// The FTP client that moves box data between the device and this machine.
+//
+// One object serves one FTP connection. Backup and restore create it on the
+// heap (MakeFtpClient), hand it the cancel event with SetCancelEvent, call
+// Connect, and destroy it when done; the destructor logs the totals and closes
+// the connection. Operations that "raise" throw vtbox::BoxError with the
+// result code, for the export's boundary to catch.
+//
+// The device speaks one of two command dialects; the concrete classes in
+// ftp_verbs.hpp carry their words.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "ftp/ftp_session.hpp"
+#include "localfiles/local_folder.hpp"
+#include "vtBoxBRD.h"
+#include "vtplatform.h"
+
+namespace vtbox {
+
+// The five command words of a dialect.
+struct FtpVerbs {
+    const char *list;
+    const char *make_folder;
+    const char *remove_folder;
+    const char *change_folder;
+    const char *delete_file;
+};
+
+// The registry key that holds the FTP log level (value "FtpLog", 4 bytes)
+// under HKEY_CURRENT_USER.
+inline constexpr const char *kFtpLogKey = "Software\\Lumo\\Tarvo Lumo Client\\BRD";
+inline constexpr const char *kFtpLogValue = "FtpLog";
+
+class BoxFtpClient {
+public:
+    virtual ~BoxFtpClient();
+    BoxFtpClient(const BoxFtpClient &) = delete;
+    BoxFtpClient &operator=(const BoxFtpClient &) = delete;
+
+    // Connects to the session's Host on the FTP port (21, or $VTBOX_FTP_PORT)
+    // and logs in. Raises 12014 when the login is refused, 12004 for any other
+    // failure. The session record is only read.
+    virtual void Connect(const VTMFPSESSION *session, const char *user, const char *password);
+    virtual void Close();
+
+    // Each returns non-zero on success. FtpCreateFolder reports a refusal and
+    // returns 0; FtpChangeDirectory raises it.
+    virtual int FtpCreateFolder(const std::string &remote_path);
+    virtual int FtpChangeDirectory(const std::string &remote_path);
+    // Lists a remote folder into folders and files (each may be null).
+    // Raises on failure (a refused command, a broken transfer, an entry name
+    // that is unsafe or too long).
+    virtual int FtpListDirectory(const std::string &remote_path, FindList *folders,
+                                 FindList *files) = 0;
+    // Deletes "D0000nnn.XML" and removes "D0000nnn" in the current remote
+    // folder; the result is that of the removal.
+    virtual int DeleteDocumentEntry(uint32_t document);
+    // Never raises and reports nothing: a refusal only shows as 0.
+    virtual int RemoveEntry(const std::string &remote_path, bool folder);
+    // The name of the first folder inside box box's data folder: 1 when found.
+    virtual int GetBoxInnerFolderName(uint32_t box, std::string *name);
+    // Single files. GetFile replaces local_path only once the whole file has
+    // arrived; a failed download leaves no file behind. Both raise on failure.
+    virtual int GetFile(const std::string &remote_path, const std::string &local_path);
+    virtual int PutFile(const std::string &remote_path, const std::string &local_path);
+    virtual int PutFileStreamed(const std::string &remote_path, const std::string &local_path);
+    // Whole folders: the download fetches the folder's files and queues its
+    // subfolders (see DownloadTree); the upload sends the folder's own files.
+    virtual int DownloadFolderByFTP(const std::string &local_folder,
+                                    const std::string &remote_folder);
+    virtual int UploadFolderByFTP(const std::string &local_folder,
+                                  const std::string &remote_folder);
+    // Status files: an empty remote file (binary type), and the change of
+    // "CREATE.STS" to "UNLOCK.STS" that marks an entry complete.
+    virtual int CreateEmptyFile(const std::string &remote_path);
+    virtual int FtpReplaceStatusFile(const std::string &remote_folder);
+
+    // The queue of folders still to download, ordered by local path (bytes).
+    virtual void PeekPendingFolder(std::string *local_path, std::string *remote_path) const;
+    virtual void AddPendingFolder(const std::string &local_path, const std::string &remote_path);
+    virtual void RemoveFirstPendingFolder();
+    virtual void ClearPendingFolders();
+    virtual bool IsPendingEmpty() const;
+
+    // Raises 995 when the cancel event is signalled.
+    virtual void CheckCancel();
+    // At log level 2: the label (when given) and the server's last reply.
+    virtual void LogResponse(const char *label);
+
+    // Mirrors a remote tree into a local folder, folder by folder in the
+    // queue's order. after_folder (when given) runs after each folder.
+    void DownloadTree(const std::string &local_root, const std::string &remote_root,
+                      const std::function<void()> &after_folder = {});
+
+    // The event polled by CheckCancel; null means no cancellation. Not owned.
+    void SetCancelEvent(HANDLE cancel_event) { cancel_event_ = cancel_event; }
+
+    uint32_t LogLevel() const { return log_level_; }
+    uint32_t DownloadBytes() const { return download_bytes_; }
+    uint32_t DownloadCount() const { return download_count_; }
+    uint32_t UploadBytes() const { return upload_bytes_; }
+    uint32_t UploadCount() const { return upload_count_; }
+    bool IsConnected() const { return session_ != nullptr; }
+    const FtpVerbs &Verbs() const { return verbs_; }
+
+protected:
+    explicit BoxFtpClient(const FtpVerbs &verbs);
+
+    // The listing algorithm that both dialects share, with their list word.
+    int ListWith(const char *list_word, const std::string &remote_path, FindList *folders,
+                 FindList *files);
+
+private:
+    FtpSession &Session();  // raises 6 before Connect or after Close
+    uint32_t Upload(const std::string &remote_path, const std::string &local_path, FtpType type);
+    void RaiseToLevel2() { log_level_ = 2; }
+    std::string LastResponseText() const;
+
+    std::unique_ptr<FtpSession> session_;
+    HANDLE cancel_event_ = nullptr;
+    uint32_t log_level_ = 0;
+    uint32_t download_bytes_ = 0;
+    uint32_t download_count_ = 0;
+    uint32_t upload_bytes_ = 0;
+    uint32_t upload_count_ = 0;
+    uint64_t last_get_bytes_ = 0;  // size of the file GetFile fetched last
+    FtpVerbs verbs_;
+    std::map<std::string, std::string> pending_;
+};
+
+// Reads the log level from the registry: 0 when the key or value is missing.
+uint32_t ReadFtpLogLevel();
+
+}  // namespace vtbox

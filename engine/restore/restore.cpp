@@ -1,0 +1,593 @@
+// vtBoxRestore: writes chosen boxes of a backup file back into the device.
+//
+// The backup is unpacked into BOX in the work folder, one box at a time
+// under BOX/DATA. A box the device lacks is made whole; a box it has is
+// merged level by level. Everything that can refuse a box (the device's
+// document and folder limits, its free space) is checked before anything of
+// that box is sent, deleted or made.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ftp/ftp_verbs.hpp"
+#include "jobs/keep_alive.hpp"
+#include "localfiles/local_folder.hpp"
+#include "jobs/progress.hpp"
+#include "store/record_edit.hpp"
+#include "store/record_file.hpp"
+#include "restore/restore_entries.hpp"
+#include "packaging/folder_archive.hpp"
+#include "localfiles/local_file.hpp"
+#include "session/boundary.hpp"
+#include "session/report.hpp"
+#include "session/result.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
+
+using namespace vtbox;
+
+namespace {
+
+constexpr const char *kOperation = "vtBoxRestore";
+constexpr const char *kBoxBanner =
+    "\n ################################# BOX ######################################\n";
+constexpr uint32_t kReplaceMode = 1;
+
+void Check(uint32_t rc) {
+    if (rc != 0) Raise(rc);
+}
+
+std::vector<std::u16string> Names(const EntryList &list) {
+    std::vector<std::u16string> names;
+    for (const auto &e : list) names.push_back(e.name);
+    return names;
+}
+
+std::string Join(const std::string &folder, const std::string &name) { return folder + "/" + name; }
+
+// One chosen box, with the paths of its level on both sides.
+struct BoxWork {
+    VTBOXBK info;
+    std::string local;   // the unpacked box level (inner folder)
+    std::string remote;  // the device's box level
+};
+
+// A backup folder that pours into the device folder of the same name.
+struct FolderMerge {
+    uint32_t local_id;
+    uint32_t device_id;
+};
+
+class Restore {
+public:
+    Restore(VTMFPSESSION *session, const char *password, const char *ftp_user, std::string work,
+            std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t device_time,
+            HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress)
+        : session_(session), password_(password), ftp_user_(ftp_user), work_(std::move(work)),
+          box_root_(work_ + "/BOX"), backup_(std::move(backup)), chosen_(std::move(boxes)),
+          replace_(replace), device_time_(device_time), cancel_(cancel_event),
+          progress_(progress, progress_event, cancel_event) {}
+
+    void Run();
+    // The failure path: never throws.
+    void Fail(uint32_t code) noexcept;
+
+private:
+    void RemoveStaleWorkTree();
+    void ReadDescription();
+    void RestoreBox(const VTBOXBK &box);
+    void CheckNewBox(BoxWork &box);
+    void MakeBox(BoxWork &box);
+    void MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents);
+    void MergeFolder(BoxWork &box, const FolderMerge &merge);
+    void RenumberNewFolders(BoxWork &box, const EntryList &device_folders);
+    void CheckDiskSpace(const BoxWork &box);
+    void UploadLevel(BoxWork &box);
+    void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
+                   const std::string &local, bool cancel_before_upload = false);
+    void DocumentDone();
+    void Step();
+    [[noreturn]] void FailLimit(int32_t phase);
+
+    VTMFPSESSION *session_;
+    const char *password_;
+    const char *ftp_user_;
+    std::string work_;
+    std::string box_root_;
+    std::string backup_;
+    std::vector<uint32_t> chosen_;
+    bool replace_;
+    uint32_t device_time_;
+    HANDLE cancel_;
+    Progress progress_;
+    KeepAlive keep_alive_;
+    std::unique_ptr<BoxFtpClient> ftp_;
+    VTBACKUPINFO info_{};
+    GlobalBlock description_;
+    std::vector<VTBOXBK> boxes_;
+    uint64_t steps_ = 0;  // progress steps done
+    uint64_t total_ = 0;  // progress steps expected
+};
+
+void Restore::Run() {
+    OutputDebugStringA("\n vtBoxRestore STARTS");
+    if (!keep_alive_.Start(session_)) Raise(vt::Code::InternalError);
+
+    std::memset(&progress_.record(), 0, sizeof progress_.record());
+    progress_.SetPhase(VTPHASE_UNPACKING);
+    progress_.SetPercent(1);
+    progress_.Signal();
+
+    RemoveStaleWorkTree();
+    Check(UnzipArchive(backup_, work_, false, false));
+    progress_.SetPercent(2);
+    progress_.CheckCancel();
+    Check(UnzipArchive(box_root_ + "/DATABASE.vtb", box_root_, true, true));
+    progress_.SetPercent(4);
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    ReadDescription();
+    progress_.SetPercent(5);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    for (const auto &box : boxes_) RestoreBox(box);
+
+    progress_.CheckCancel();
+    progress_.ClearNames();
+    progress_.SetPhase(VTPHASE_TIDYING);
+    progress_.SetPercent(99);
+    progress_.Signal();
+    DeleteLocalTree(box_root_, work_);
+    progress_.SetPercent(100);
+    progress_.SetPhase(VTPHASE_FINISHED);
+    progress_.Signal();
+
+    description_.reset();
+    keep_alive_.Stop();
+    OutputDebugStringA("vtBoxRestore Complete... \n");
+}
+
+void Restore::Fail(uint32_t code) noexcept {
+    try {
+        int32_t phase = progress_.record().Phase;
+        progress_.SetPhase(VTPHASE_FAILED);
+        progress_.Signal();
+        ftp_.reset();
+        description_.reset();
+        struct stat st;
+        if (::lstat(box_root_.c_str(), &st) == 0) DeleteLocalTree(box_root_, work_);
+        keep_alive_.Stop();
+        if (code == vt::code(vt::Code::AdminLimitExceeded)) progress_.SetPhase(phase);
+    } catch (...) {
+        keep_alive_.Stop();
+    }
+}
+
+// A BOX left by a process that died mid-way would mix old entries into this
+// restore.
+void Restore::RemoveStaleWorkTree() {
+    struct stat st;
+    if (::lstat(box_root_.c_str(), &st) != 0) return;
+    OutputDebugStringA("\n Removing an old BOX folder from the work folder \n");
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(box_root_.c_str()) != 0) Raise(vt::Win32FromErrno(errno));
+        return;
+    }
+    Check(DeleteLocalTree(box_root_, work_));
+}
+
+void Restore::ReadDescription() {
+    uint32_t count = 0;
+    VTBOXBK *described = nullptr;
+    void *handle = nullptr;
+    uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work_.c_str(), &info_, &count, &described, &handle);
+    description_.reset(handle);
+    Check(rc);
+    int64_t docs_total = 0;
+    for (uint32_t number : chosen_) {
+        const VTBOXBK *found = nullptr;
+        for (uint32_t i = 0; i < count && !found; ++i)
+            if (described[i].BoxNo == number) found = &described[i];
+        if (!found) Raise(vt::Code::InvalidParameter);
+        boxes_.push_back(*found);
+        total_ += uint64_t{found->NumOfFolders} + found->NumOfDocs + 2;
+        docs_total += found->NumOfDocs;
+    }
+    progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docs_total, INT32_MAX));
+}
+
+void Restore::Step() {
+    if (total_ == 0) return;
+    uint64_t percent = (steps_ * 94 + 94) / total_ + 5;
+    ++steps_;
+    // Counts from the description may be short of what the box holds.
+    progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>(percent, 99)));
+}
+
+void Restore::DocumentDone() {
+    Step();
+    progress_.SetDocName("");
+    ++progress_.record().DocsDone;
+    progress_.Signal();
+}
+
+void Restore::FailLimit(int32_t phase) {
+    progress_.SetPhase(phase);
+    Raise(vt::Code::AdminLimitExceeded);
+}
+
+void Restore::RestoreBox(const VTBOXBK &info) {
+    uint32_t number = info.BoxNo;
+    OutputDebugStringA(kBoxBanner);
+    progress_.CheckCancel();
+    progress_.SetPhase(VTPHASE_UNPACKING);
+    progress_.SetBoxName(std::string(info.BoxName, strnlen(info.BoxName, sizeof info.BoxName)));
+    progress_.SetFolderName("");
+    progress_.SetDocName("");
+    progress_.Signal();
+
+    std::string data = box_root_ + "/DATA";
+    Check(ExtractBoxArchive(box_root_ + "/DATA.zip", data, number));
+    std::string archive = data + vt::Format("/B0000%03u.vtb", number);
+    Check(UnzipArchive(archive, data, true, true));
+    ::unlink(archive.c_str());
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+
+    BoxWork box{info, {}, {}};
+    std::string inner = FindInnerFolder(work_, number);
+    box.local = Join(LocalBoxFolder(work_, number), inner);
+    box.remote = vt::Format("/SHR/BOX/DATA/B0000%03u/", number) + inner;
+    StampDocumentTime(box.local, device_time_);
+    progress_.CheckCancel();
+
+    ftp_ = MakeFtpClient(info_.EngineVersion);
+    ftp_->SetCancelEvent(cancel_);
+    ftp_->Connect(session_, ftp_user_, password_);
+
+    EntryList device_folders, device_documents;
+    uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &device_folders, &device_documents);
+    if (rc == vt::code(vt::Code::BadPathname)) {
+        CheckNewBox(box);
+        MakeBox(box);
+    } else {
+        Check(rc);
+        MergeBox(box, device_folders, device_documents);
+    }
+    UploadLevel(box);
+
+    ftp_->Close();
+    ftp_.reset();
+    progress_.CheckCancel();
+    DeleteLocalTree(LocalBoxFolder(work_, number), work_);
+    OutputDebugStringA(("\n " + std::string(80, '#') + "\n").c_str());
+}
+
+// A box made whole must fit the device's limits too (a backup file is not
+// trusted to come from a device).
+void Restore::CheckNewBox(BoxWork &box) {
+    EntryList folders, documents;
+    ReadLocalEntries(box.local, &folders, &documents);
+    if (documents.size() > kMaxDocumentsPerLevel) FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+    if (folders.size() > kMaxFoldersPerBox) FailLimit(VTPHASE_TOO_MANY_FOLDERS);
+    for (const auto &f : folders) {
+        EntryList inside;
+        ReadLocalEntries(Join(box.local, EntryName(f.id, false)), nullptr, &inside);
+        if (inside.size() > kMaxDocumentsPerLevel) {
+            progress_.SetFolderName(vt::Utf16ToUtf8(f.name));
+            FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+        }
+    }
+    CheckDiskSpace(box);
+}
+
+void Restore::MakeBox(BoxWork &box) {
+    uint32_t number = box.info.BoxNo;
+    std::string box_folder = vt::Format("/SHR/BOX/DATA/B0000%03u", number);
+    ftp_->RemoveEntry(box_folder, true);
+    ftp_->FtpCreateFolder(box_folder);
+    ftp_->CreateEmptyFile(box_folder + "/CREATE.STS");
+    ftp_->FtpCreateFolder(box.remote);
+    if (total_ != 0)
+        progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>((steps_ * 94 + 94) / total_ + 5, 99)));
+    progress_.SetPhase(VTPHASE_UPLOADING);
+    progress_.Signal();
+
+    std::string record = vt::Format("/SHR/BOX/DATABASE/B0000%03u.XML", number);
+    ftp_->RemoveEntry(record, false);
+    ftp_->PutFile(record, box_root_ + vt::Format("/DATABASE/B0000%03u.XML", number));
+    Check(vtBoxDirSerialClusterChange(session_, number, password_, 0, 0, 2, 1));
+    ftp_->FtpReplaceStatusFile(box_folder);
+
+    steps_ += 2;
+    if (total_ != 0)
+        progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>(steps_ * 94 / total_ + 5, 99)));
+    progress_.Signal();
+    progress_.CheckCancel();
+}
+
+void Restore::MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents) {
+    uint32_t number = box.info.BoxNo;
+    std::string device_inner;
+    if (ftp_->GetBoxInnerFolderName(number, &device_inner))
+        box.remote = vt::Format("/SHR/BOX/DATA/B0000%03u/", number) + device_inner;
+
+    EntryList local_folders, local_documents;
+    ReadLocalEntries(box.local, &local_folders, &local_documents);
+    Step();
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    // Everything that can refuse the box, before anything changes.
+    std::vector<std::u16string> top = Names(device_documents);
+    if (DocumentsAfterRestore(top, local_documents, replace_) > kMaxDocumentsPerLevel) {
+        progress_.SetFolderName("");
+        FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+    }
+    std::vector<FolderMerge> merges;
+    std::map<uint32_t, std::vector<std::u16string>> merged_names;
+    size_t new_folders = 0;
+    for (const auto &lf : local_folders) {
+        EntryList inside;
+        ReadLocalEntries(Join(box.local, EntryName(lf.id, false)), nullptr, &inside);
+        auto same = std::find_if(device_folders.begin(), device_folders.end(),
+                                 [&](const BoxEntry &df) { return df.name == lf.name; });
+        size_t after = inside.size();
+        if (same != device_folders.end()) {
+            merges.push_back({lf.id, same->id});
+            auto names = merged_names.find(same->id);
+            if (names == merged_names.end()) {
+                EntryList device_inside;
+                Check(ReadDeviceEntries(session_, password_, number, same->id, nullptr, &device_inside));
+                names = merged_names.emplace(same->id, Names(device_inside)).first;
+            }
+            after = DocumentsAfterRestore(names->second, inside, replace_);
+        } else {
+            ++new_folders;
+        }
+        if (after > kMaxDocumentsPerLevel) {
+            progress_.SetFolderName(vt::Utf16ToUtf8(lf.name));
+            FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+        }
+    }
+    if (device_folders.size() + new_folders > kMaxFoldersPerBox) {
+        progress_.SetFolderName("");
+        FailLimit(VTPHASE_TOO_MANY_FOLDERS);
+    }
+    CheckDiskSpace(box);
+
+    EntryList replaced;
+    ResolveDocumentClashes(box.local, 0, replace_, device_documents, local_documents, replaced);
+    if (replace_) {
+        for (const auto &r : replaced) {
+            progress_.CheckCancel();
+            Check(vtBoxDeleteDocument(session_, number, password_, 0, r.id));
+        }
+    }
+    for (const auto &m : merges) MergeFolder(box, m);
+
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+    RenumberNewFolders(box, device_folders);
+    Step();
+    progress_.Signal();
+    progress_.CheckCancel();
+}
+
+void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
+    uint32_t number = box.info.BoxNo;
+    std::string local_folder = Join(box.local, EntryName(merge.local_id, false));
+    progress_.SetFolderName(ReadRecordNameUtf8(local_folder + ".XML"));
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+
+    EntryList device_documents, local_documents, replaced;
+    Check(ReadDeviceEntries(session_, password_, number, merge.device_id, nullptr, &device_documents));
+    ReadLocalEntries(local_folder, nullptr, &local_documents);
+    ResolveDocumentClashes(box.local, merge.local_id, replace_, device_documents, local_documents,
+                           replaced);
+    // The device's list is read afresh here: a second backup folder of the same
+    // name counts on from the first.
+    if (device_documents.size() + local_documents.size() > kMaxDocumentsPerLevel)
+        FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+    if (replace_) {
+        for (const auto &r : replaced) {
+            progress_.CheckCancel();
+            Check(vtBoxDeleteDocument(session_, number, password_, merge.device_id, r.id));
+        }
+    }
+
+    ReadLocalEntries(local_folder, nullptr, &local_documents);
+    progress_.SetPhase(VTPHASE_UPLOADING);
+    progress_.Signal();
+    std::string remote_folder = Join(box.remote, EntryName(merge.device_id, false));
+    for (const auto &d : local_documents) {
+        std::string name = EntryName(d.id, true);
+        MakeEntry(number, merge.device_id, d.id, Join(remote_folder, name), Join(local_folder, name));
+        DocumentDone();
+        progress_.CheckCancel();
+    }
+    progress_.SetFolderName("");
+    progress_.SetPhase(VTPHASE_TIDYING);
+    progress_.Signal();
+
+    // Gone from the local tree, so that the new folders do not add it again.
+    ::unlink((local_folder + ".XML").c_str());
+    DeleteLocalTree(local_folder, box.local);
+    Step();
+    progress_.Signal();
+    progress_.CheckCancel();
+}
+
+// New folders keep their numbers where the device has none of them; the
+// others take the lowest numbers left.
+void Restore::RenumberNewFolders(BoxWork &box, const EntryList &device_folders) {
+    EntryList local_folders;
+    ReadLocalEntries(box.local, &local_folders, nullptr);
+    std::set<uint32_t> used;
+    for (const auto &df : device_folders) used.insert(df.id);
+    EntryList clashing;
+    for (const auto &lf : local_folders) {
+        if (lf.id != 0 && used.insert(lf.id).second) continue;
+        clashing.push_back(lf);
+    }
+    progress_.CheckCancel();
+    uint32_t j = 0;
+    for (const auto &lf : clashing) {
+        do {
+            ++j;
+        } while (used.count(j) != 0);
+        if (j > kMaxEntryNumber) FailLimit(VTPHASE_TOO_MANY_FOLDERS);
+        RenumberEntry(box.local, lf.id, 0, j);
+    }
+}
+
+void Restore::CheckDiskSpace(const BoxWork &box) {
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+    uint32_t capacity = 0, available = 0;
+    if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available) != 0) available = 0;
+    if (!(box.info.BoxUsedDisk < available)) {
+        vt::DebugPrint("\n Box %03u needs %u KB, the device has %u KB \n", box.info.BoxNo,
+                       box.info.BoxUsedDisk, available);
+        Raise(vt::Code::DiskSpaceQuota);
+    }
+}
+
+// The box level's documents, then its folders with their documents.
+void Restore::UploadLevel(BoxWork &box) {
+    uint32_t number = box.info.BoxNo;
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    EntryList folders, documents;
+    ReadLocalEntries(box.local, &folders, &documents);
+    progress_.SetPhase(VTPHASE_UPLOADING);
+    progress_.Signal();
+    for (const auto &d : documents) {
+        std::string name = EntryName(d.id, true);
+        MakeEntry(number, 0, d.id, Join(box.remote, name), Join(box.local, name));
+        DocumentDone();
+        progress_.CheckCancel();
+    }
+    for (const auto &f : folders) {
+        std::string name = EntryName(f.id, false);
+        std::string local_folder = Join(box.local, name);
+        std::string remote_folder = Join(box.remote, name);
+        progress_.SetFolderName(ReadRecordNameUtf8(local_folder + ".XML"));
+        progress_.Signal();
+        MakeEntry(number, f.id, 0, remote_folder, local_folder);
+        Step();
+        progress_.Signal();
+
+        EntryList inside;
+        ReadLocalEntries(local_folder, nullptr, &inside);
+        progress_.CheckCancel();
+        for (const auto &d : inside) {
+            std::string doc = EntryName(d.id, true);
+            MakeEntry(number, f.id, d.id, Join(remote_folder, doc), Join(local_folder, doc), true);
+            DocumentDone();
+        }
+        progress_.SetFolderName("");
+    }
+}
+
+// One entry on the device: its folder marked as being written, the service
+// told, the record sent, a document's pages sent, then marked complete.
+void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
+                        const std::string &local, bool cancel_before_upload) {
+    bool is_document = document != 0;
+    ftp_->RemoveEntry(remote, true);
+    ftp_->FtpCreateFolder(remote);
+    ftp_->CreateEmptyFile(remote + "/CREATE.STS");
+    Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document,
+                                      is_document ? 0 : 2, is_document ? 0 : 1));
+    ftp_->RemoveEntry(remote + ".XML", false);
+    ftp_->PutFile(remote + ".XML", local + ".XML");
+    if (is_document) {
+        progress_.SetDocName(ReadRecordNameUtf8(local + ".XML"));
+        progress_.Signal();
+        if (cancel_before_upload) progress_.CheckCancel();
+        ftp_->UploadFolderByFTP(local, remote);
+    }
+    ftp_->FtpReplaceStatusFile(remote);
+}
+
+// True when every chosen box is one the backup file describes, or when the
+// description cannot be read here (the restore then fails on it in order).
+bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_t box_count,
+                       const uint32_t *box_numbers) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    if (vtBoxGetXMLInfo(backup_file, work_folder, &info, &count, &boxes, &handle) != 0) return true;
+    GlobalBlock owner(handle);
+    for (uint32_t i = 0; i < box_count; ++i) {
+        bool found = false;
+        for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == box_numbers[i];
+        if (!found) {
+            vt::DebugPrint("\n Box %03u is not in the backup file \n", box_numbers[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
+                                 const char *work_folder, const char *backup_file,
+                                 uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
+                                 uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
+                                 VTPROGRESSINFO *progress) {
+    constexpr uint32_t kInvalidParameter = 87;
+    bool valid = SessionIsOpen(session) && password && ftp_user && work_folder && *work_folder &&
+                 backup_file && *backup_file && progress && (box_count == 0 || box_numbers);
+    if (!valid || !BoxesAreDescribed(backup_file, work_folder, box_count, box_numbers)) {
+        SetLastError(kInvalidParameter);
+        return kInvalidParameter;
+    }
+
+    uint32_t rc = 0;
+    std::unique_ptr<Restore> job;
+    try {
+        job = std::make_unique<Restore>(
+            session, password, ftp_user, FullPath(work_folder), FullPath(backup_file),
+            std::vector<uint32_t>(box_numbers, box_numbers + box_count), mode == kReplaceMode,
+            device_time, cancel_event, progress_event, progress);
+        job->Run();
+    } catch (const BoxError &e) {
+        rc = e.code();
+    } catch (...) {
+        rc = vt::code(vt::Code::InternalError);
+    }
+    if (rc != 0) {
+        ReportFailure(kOperation, rc);
+        if (job) {
+            job->Fail(rc);
+        } else {
+            progress->Phase = VTPHASE_FAILED;
+            if (progress_event) SetEvent(progress_event);
+        }
+    }
+    SetLastError(rc);
+    return rc;
+}
