@@ -17,7 +17,6 @@
 
 #include "description/description_writer.hpp"
 #include "ftp/ftp_client.hpp"
-#include "ftp/ftp_verbs.hpp"
 #include "jobs/keep_alive.hpp"
 #include "localfiles/local_folder.hpp"
 #include "jobs/progress.hpp"

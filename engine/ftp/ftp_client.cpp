@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "ftp/ftp_listing.hpp"
@@ -172,6 +173,14 @@ uint32_t ReadFtpLogLevel() {
 
 BoxFtpClient::BoxFtpClient(const FtpVerbs &verbs) : log_level_(ReadFtpLogLevel()), verbs_(verbs) {}
 
+std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version) {
+    try {
+        return std::make_unique<BoxFtpClient>(VerbsFor(engine_version));
+    } catch (const std::bad_alloc &) {
+        Raise(vt::Code::NotEnoughMemory);
+    }
+}
+
 BoxFtpClient::~BoxFtpClient() {
     try {
         LogResponse("Last Ftp Response Before Closing");
@@ -274,12 +283,12 @@ int BoxFtpClient::FtpChangeDirectory(const std::string &remote_path) {
     }
 }
 
-int BoxFtpClient::ListWith(const char *list_word, const std::string &remote_path,
-                           FindList *folders, FindList *files) {
+int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *folders,
+                                   FindList *files) {
     if (folders) folders->clear();
     if (files) files->clear();
     try {
-        std::string command = std::string(list_word) + " " + remote_path;
+        std::string command = std::string(verbs_.list) + " " + remote_path;
         std::string text;
         uint32_t rc = Session().List(command, &text, kMaxListingBytes);
         LogResponse(command.c_str());

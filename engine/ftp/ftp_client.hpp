@@ -1,13 +1,13 @@
 // The FTP client that moves box data between the device and this machine.
 //
-// One object serves one FTP connection. Backup and restore create it on the
-// heap (MakeFtpClient), hand it the cancel event with SetCancelEvent, call
-// Connect, and destroy it when done; the destructor logs the totals and closes
-// the connection. Operations that "raise" throw vtbox::BoxError with the
-// result code, for the export's boundary to catch.
+// One object serves one FTP connection. Backup and restore create it for the
+// device's engine version (MakeFtpClient), hand it the cancel event with
+// SetCancelEvent, call Connect, and destroy it when done; the destructor logs
+// the totals and closes the connection. Operations that "raise" throw
+// vtbox::BoxError with the result code, for the export's boundary to catch.
 //
-// The device speaks one of two command dialects; the concrete classes in
-// ftp_verbs.hpp carry their words.
+// The device speaks one of two command dialects; the client sends the words
+// of the verb table it was made with (ftp_verbs.hpp) and is otherwise the same.
 #pragma once
 
 #include <cstdint>
@@ -17,20 +17,12 @@
 #include <string>
 
 #include "ftp/ftp_session.hpp"
+#include "ftp/ftp_verbs.hpp"
 #include "localfiles/local_folder.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"
 
 namespace vtbox {
-
-// The five command words of a dialect.
-struct FtpVerbs {
-    const char *list;
-    const char *make_folder;
-    const char *remove_folder;
-    const char *change_folder;
-    const char *delete_file;
-};
 
 // The registry key that holds the FTP log level (value "FtpLog", 4 bytes)
 // under HKEY_CURRENT_USER.
@@ -39,59 +31,60 @@ inline constexpr const char *kFtpLogValue = "FtpLog";
 
 class BoxFtpClient {
 public:
-    virtual ~BoxFtpClient();
+    // A client that speaks the dialect of verbs (not connected yet).
+    explicit BoxFtpClient(const FtpVerbs &verbs);
+    ~BoxFtpClient();
     BoxFtpClient(const BoxFtpClient &) = delete;
     BoxFtpClient &operator=(const BoxFtpClient &) = delete;
 
     // Connects to the session's Host on the FTP port (21, or $VTBOX_FTP_PORT)
     // and logs in. Raises 12014 when the login is refused, 12004 for any other
     // failure. The session record is only read.
-    virtual void Connect(const VTMFPSESSION *session, const char *user, const char *password);
-    virtual void Close();
+    void Connect(const VTMFPSESSION *session, const char *user, const char *password);
+    void Close();
 
     // Each returns non-zero on success. FtpCreateFolder reports a refusal and
     // returns 0; FtpChangeDirectory raises it.
-    virtual int FtpCreateFolder(const std::string &remote_path);
-    virtual int FtpChangeDirectory(const std::string &remote_path);
+    int FtpCreateFolder(const std::string &remote_path);
+    int FtpChangeDirectory(const std::string &remote_path);
     // Lists a remote folder into folders and files (each may be null).
     // Raises on failure (a refused command, a broken transfer, an entry name
     // that is unsafe or too long).
-    virtual int FtpListDirectory(const std::string &remote_path, FindList *folders,
-                                 FindList *files) = 0;
+    int FtpListDirectory(const std::string &remote_path, FindList *folders, FindList *files);
     // Deletes "D0000nnn.XML" and removes "D0000nnn" in the current remote
     // folder; the result is that of the removal.
-    virtual int DeleteDocumentEntry(uint32_t document);
+    int DeleteDocumentEntry(uint32_t document);
     // Never raises and reports nothing: a refusal only shows as 0.
-    virtual int RemoveEntry(const std::string &remote_path, bool folder);
+    int RemoveEntry(const std::string &remote_path, bool folder);
     // The name of the first folder inside box box's data folder: 1 when found.
-    virtual int GetBoxInnerFolderName(uint32_t box, std::string *name);
+    int GetBoxInnerFolderName(uint32_t box, std::string *name);
     // Single files. GetFile replaces local_path only once the whole file has
     // arrived; a failed download leaves no file behind. Both raise on failure.
-    virtual int GetFile(const std::string &remote_path, const std::string &local_path);
-    virtual int PutFile(const std::string &remote_path, const std::string &local_path);
-    virtual int PutFileStreamed(const std::string &remote_path, const std::string &local_path);
+    int GetFile(const std::string &remote_path, const std::string &local_path);
+    int PutFile(const std::string &remote_path, const std::string &local_path);
+    int PutFileStreamed(const std::string &remote_path, const std::string &local_path);
     // Whole folders: the download fetches the folder's files and queues its
     // subfolders (see DownloadTree); the upload sends the folder's own files.
-    virtual int DownloadFolderByFTP(const std::string &local_folder,
+    int DownloadFolderByFTP(const std::string &local_folder,
                                     const std::string &remote_folder);
-    virtual int UploadFolderByFTP(const std::string &local_folder,
+    int UploadFolderByFTP(const std::string &local_folder,
                                   const std::string &remote_folder);
     // Status files: an empty remote file (binary type), and the change of
     // "CREATE.STS" to "UNLOCK.STS" that marks an entry complete.
-    virtual int CreateEmptyFile(const std::string &remote_path);
-    virtual int FtpReplaceStatusFile(const std::string &remote_folder);
+    int CreateEmptyFile(const std::string &remote_path);
+    int FtpReplaceStatusFile(const std::string &remote_folder);
 
     // The queue of folders still to download, ordered by local path (bytes).
-    virtual void PeekPendingFolder(std::string *local_path, std::string *remote_path) const;
-    virtual void AddPendingFolder(const std::string &local_path, const std::string &remote_path);
-    virtual void RemoveFirstPendingFolder();
-    virtual void ClearPendingFolders();
-    virtual bool IsPendingEmpty() const;
+    void PeekPendingFolder(std::string *local_path, std::string *remote_path) const;
+    void AddPendingFolder(const std::string &local_path, const std::string &remote_path);
+    void RemoveFirstPendingFolder();
+    void ClearPendingFolders();
+    bool IsPendingEmpty() const;
 
     // Raises 995 when the cancel event is signalled.
-    virtual void CheckCancel();
+    void CheckCancel();
     // At log level 2: the label (when given) and the server's last reply.
-    virtual void LogResponse(const char *label);
+    void LogResponse(const char *label);
 
     // Mirrors a remote tree into a local folder, folder by folder in the
     // queue's order. after_folder (when given) runs after each folder.
@@ -108,13 +101,6 @@ public:
     uint32_t UploadCount() const { return upload_count_; }
     bool IsConnected() const { return session_ != nullptr; }
     const FtpVerbs &Verbs() const { return verbs_; }
-
-protected:
-    explicit BoxFtpClient(const FtpVerbs &verbs);
-
-    // The listing algorithm that both dialects share, with their list word.
-    int ListWith(const char *list_word, const std::string &remote_path, FindList *folders,
-                 FindList *files);
 
 private:
     FtpSession &Session();  // raises 6 before Connect or after Close
@@ -136,5 +122,10 @@ private:
 
 // Reads the log level from the registry: 0 when the key or value is missing.
 uint32_t ReadFtpLogLevel();
+
+// The client for a device with this engine version (as vtBoxGetEngineVersion
+// gives it), speaking the dialect VerbsFor chooses. Raises 8 when no object
+// can be had.
+std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version);
 
 }  // namespace vtbox

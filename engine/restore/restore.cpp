@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp/ftp_verbs.hpp"
+#include "ftp/ftp_client.hpp"
 #include "jobs/keep_alive.hpp"
 #include "localfiles/local_folder.hpp"
 #include "jobs/progress.hpp"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "ftp/ftp_verbs.hpp"
+#include "ftp/ftp_client.hpp"
 #include "debug_capture.hpp"
 #include "ftp_test_support.hpp"
 #include "temp_dir.hpp"
@@ -42,15 +42,15 @@ TEST_F(FtpClientState, TheDialectFollowsTheEngineVersionExactly) {
 }
 
 TEST_F(FtpClientState, TheLogLevelComesFromTheRegistry) {
-    EXPECT_EQ(vtbox::ListVerbFtpClient().LogLevel(), 0u);  // no key
+    EXPECT_EQ(vtbox::BoxFtpClient(vtbox::kListVerbs).LogLevel(), 0u);  // no key
     SetFtpLog(1);
-    EXPECT_EQ(vtbox::ListVerbFtpClient().LogLevel(), 1u);
+    EXPECT_EQ(vtbox::BoxFtpClient(vtbox::kListVerbs).LogLevel(), 1u);
     SetFtpLog(2);
-    EXPECT_EQ(vtbox::ShellVerbFtpClient().LogLevel(), 2u);
+    EXPECT_EQ(vtbox::BoxFtpClient(vtbox::kShellVerbs).LogLevel(), 2u);
 }
 
 TEST_F(FtpClientState, PendingFoldersComeOutInByteOrderOfTheLocalPath) {
-    vtbox::ListVerbFtpClient client;
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
     EXPECT_TRUE(client.IsPendingEmpty());
     client.AddPendingFolder("w/b", "/r/b");
     client.AddPendingFolder("w/a/z", "/r/a/z");
@@ -78,7 +78,7 @@ TEST_F(FtpClientState, PendingFoldersComeOutInByteOrderOfTheLocalPath) {
 }
 
 TEST_F(FtpClientState, CheckCancelRaises995OnceTheEventIsSignalled) {
-    vtbox::ListVerbFtpClient client;
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
     EXPECT_EQ(RaisedCode([&] { client.CheckCancel(); }), 0u);  // no event: never cancelled
     HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     client.SetCancelEvent(cancel);
@@ -91,7 +91,7 @@ TEST_F(FtpClientState, CheckCancelRaises995OnceTheEventIsSignalled) {
 }
 
 TEST_F(FtpClientState, WithoutAConnectionTransfersRaiseAndRemovalsGiveZero) {
-    vtbox::ListVerbFtpClient client;
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
     EXPECT_FALSE(client.IsConnected());
     EXPECT_EQ(RaisedCode([&] { client.GetFile("/x.XML", "x.XML"); }), 6u);
     EXPECT_EQ(RaisedCode([&] { client.PutFile("/x.XML", "x.XML"); }), 6u);
@@ -104,7 +104,7 @@ TEST_F(FtpClientState, WithoutAConnectionTransfersRaiseAndRemovalsGiveZero) {
 }
 
 TEST_F(FtpClientState, ConnectWithoutArgumentsRaises12004) {
-    vtbox::ListVerbFtpClient client;
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
     vttest::DebugCapture capture;
     EXPECT_EQ(RaisedCode([&] { client.Connect(nullptr, "u", "p"); }), 12004u);
     EXPECT_NE(capture.text().find("Connecting to MFP FTP Server..!!"), std::string::npos);

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "ftp/ftp_verbs.hpp"
+#include "ftp/ftp_client.hpp"
 #include "debug_capture.hpp"
 #include "devicesim/device.h"
 #include "devicesim/seeding.h"

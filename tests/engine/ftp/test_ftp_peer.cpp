@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "ftp/ftp_verbs.hpp"
+#include "ftp/ftp_client.hpp"
 #include "debug_capture.hpp"
 #include "ftp_test_support.hpp"
 #include "temp_dir.hpp"
