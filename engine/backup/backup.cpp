@@ -1,6 +1,6 @@
 // vtBoxBackup: the chosen boxes of a device into one backup file.
 //
-// Work tree under the caller's work folder:
+// The work tree under the caller's work folder (store/layout.hpp):
 //   BOX/Backup.XML                 the description
 //   BOX/DATABASE/B0000nnn.XML      box records  -> BOX/DATABASE.vtb
 //   BOX/DATA/B0000nnn/...          box trees    -> BOX/DATA/B0000nnn.vtb -> BOX/DATA.zip
@@ -25,6 +25,7 @@
 #include "packaging/folder_archive.hpp"
 #include "localfiles/local_file.hpp"
 #include "session/boundary.hpp"
+#include "store/layout.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/times.hpp"
@@ -32,8 +33,6 @@
 using namespace vtbox;
 
 namespace {
-
-std::string BoxFolderName(uint32_t box) { return vt::Format("B0000%03u", box); }
 
 void MakeNewFolder(const std::string &path) {
     if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno));
@@ -48,7 +47,7 @@ void Check(uint32_t rc) {
 // rather than failing the backup.
 std::string EntryLabel(const std::string &folder) {
     try {
-        return ReadRecordNameUtf8(folder + ".XML");
+        return ReadRecordNameUtf8(RecordFileName(folder));
     } catch (const BoxError &) {
         return {};
     }
@@ -59,8 +58,8 @@ public:
     Backup(VTMFPSESSION *session, const char *password, const char *ftp_user, const std::string &work,
            const std::string &target, std::vector<uint32_t> boxes, HANDLE cancel, HANDLE progress_event,
            VTPROGRESSINFO *record)
-        : session_(session), password_(password), ftpUser_(ftp_user), work_(work), box_(work + "/BOX"),
-          target_(target), boxes_(std::move(boxes)), progress_(record, progress_event, cancel) {}
+        : session_(session), password_(password), ftpUser_(ftp_user), work_(work), tree_(work),
+          box_(tree_.box()), target_(target), boxes_(std::move(boxes)), progress_(record, progress_event, cancel) {}
 
     void Run();
     void Fail();
@@ -74,7 +73,9 @@ private:
     VTMFPSESSION *session_;
     const char *password_;
     const char *ftpUser_;
-    std::string work_, box_, target_;
+    std::string work_;
+    StoreTree tree_;
+    std::string box_, target_;
     std::vector<uint32_t> boxes_;
     Progress progress_;
     KeepAlive keepAlive_;
@@ -94,7 +95,7 @@ std::unique_ptr<BoxFtpClient> Backup::Connect() {
 }
 
 void Backup::WriteDescription() {
-    DescriptionWriter writer(box_ + "/Backup.XML");
+    DescriptionWriter writer(tree_.description());
     writer.WriteHeader();
     Check(vtBoxGetEngineVersion(session_, password_, &version_));
     progress_.CheckCancel();
@@ -128,13 +129,12 @@ void Backup::FetchBoxRecords() {
     if (!boxes_.empty()) {
         client_ = Connect();
         for (uint32_t box : boxes_)
-            client_->GetFile("/SHR/BOX/DATABASE/" + BoxFolderName(box) + ".XML",
-                             box_ + "/DATABASE/" + BoxFolderName(box) + ".XML");
+            client_->GetFile(DeviceBoxRecord(box), tree_.boxRecord(box));
         client_->Close();
         client_.reset();
     }
-    Check(ZipFolder(box_ + "/DATABASE.vtb", box_ + "/DATABASE", true, false));
-    DeleteLocalTree(box_ + "/DATABASE", work_);
+    Check(ZipFolder(tree_.databaseArchive(), tree_.database(), true, false));
+    DeleteLocalTree(tree_.database(), work_);
     progress_.SetPercent(5);
     progress_.Signal();
     progress_.CheckCancel();
@@ -151,24 +151,26 @@ void Backup::FetchBox(size_t index) {
     client_ = Connect();
     progress_.CheckCancel();
 
-    const std::string local = box_ + "/DATA/" + BoxFolderName(box);
+    const std::string local = tree_.boxFolder(box);
     MakeNewFolder(local);
     // The whole tree, folder by folder in the order of their local paths.
     client_->ClearPendingFolders();
-    client_->AddPendingFolder(local, "/SHR/BOX/DATA/" + BoxFolderName(box));
+    client_->AddPendingFolder(local, DeviceBoxFolder(box));
     while (!client_->IsPendingEmpty()) {
         client_->CheckCancel();
         std::string folder, remote;
         client_->PeekPendingFolder(&folder, &remote);
         client_->RemoveFirstPendingFolder();
-        if (folder.find("D0000") != std::string::npos) {
+        if (folder.find(kDocumentEntryPrefix) != std::string::npos) {
             progress_.SetDocName(EntryLabel(folder));
             progress_.record().DocsDone += 1;
         } else {
             progress_.SetDocName("");
         }
-        size_t f = folder.find("F0000");
-        if (f != std::string::npos && folder.size() - f == 8) progress_.SetFolderName(EntryLabel(folder));
+        // A folder entry's own folder: its path ends in "F0000nnn".
+        size_t f = folder.find(kFolderEntryPrefix);
+        if (f != std::string::npos && folder.size() - f == FolderEntryName(0).size())
+            progress_.SetFolderName(EntryLabel(folder));
         progress_.Signal();
 
         client_->DownloadFolderByFTP(folder, remote);
@@ -185,7 +187,7 @@ void Backup::FetchBox(size_t index) {
     progress_.SetDocName("");
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(local + ".vtb", local, true, false));
+    Check(ZipFolder(tree_.boxArchive(box), local, true, false));
     DeleteLocalTree(local, work_);
     OutputDebugStringA((std::string(80, '#') + "\n").c_str());
 }
@@ -199,8 +201,8 @@ void Backup::Run() {
     progress_.CheckCancel();
 
     MakeNewFolder(box_);
-    MakeNewFolder(box_ + "/DATA");
-    MakeNewFolder(box_ + "/DATABASE");
+    MakeNewFolder(tree_.data());
+    MakeNewFolder(tree_.database());
     progress_.CheckCancel();
 
     WriteDescription();
@@ -210,24 +212,24 @@ void Backup::Run() {
     progress_.ClearNames();
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(box_ + "/DATA.zip", box_ + "/DATA", false, false));
+    Check(ZipFolder(tree_.dataArchive(), tree_.data(), false, false));
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
     progress_.CheckCancel();
-    DeleteLocalTree(box_ + "/DATA", work_);
+    DeleteLocalTree(tree_.data(), work_);
     progress_.SetPercent(97);
     progress_.Signal();
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
     progress_.CheckCancel();
 
-    Check(ZipFolder(work_ + "/BOX.zip", box_, false, false));
+    Check(ZipFolder(tree_.packedBox(), box_, false, false));
     madeBoxZip_ = true;
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
     progress_.CheckCancel();
     DeleteLocalTree(box_, work_);
-    Check(ReplaceTargetFile(work_ + "/BOX.zip", target_));
+    Check(ReplaceTargetFile(tree_.packedBox(), target_));
     madeBoxZip_ = false;
 
     progress_.SetPercent(100);
@@ -242,7 +244,7 @@ void Backup::Fail() {
     progress_.Signal();
     client_.reset();  // closes the connection and logs its totals
     DeleteLocalTree(box_, work_);
-    if (madeBoxZip_) unlink((work_ + "/BOX.zip").c_str());
+    if (madeBoxZip_) unlink(tree_.packedBox().c_str());
     keepAlive_.Stop();
 }
 

@@ -15,6 +15,7 @@
 #include "packaging/zip_reader.hpp"
 #include "session/boundary.hpp"
 #include "session/version_check.hpp"
+#include "store/layout.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 
@@ -75,7 +76,7 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
     return RunExport("vtBoxGetXMLInfo", valid, [&] {
         int kind = GetArchiveKind(archive_path);
         if (kind == 0) Raise(vt::Code::FileCorrupt);
-        const char *name = kind == 1 ? "Backup.XML" : "Archive.XML";
+        const char *name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
 
         RemoveOnExit unpacked;
         {

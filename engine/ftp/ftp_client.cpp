@@ -13,6 +13,7 @@
 #include "ftp/ftp_listing.hpp"
 #include "session/report.hpp"
 #include "session/result.hpp"
+#include "store/layout.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtregistry.h"
@@ -27,7 +28,6 @@ constexpr const char *kHyphenLine =
 constexpr size_t kResponseBuffer = 512;
 // A listing larger than this is not a listing of a box folder.
 constexpr size_t kMaxListingBytes = 64u * 1024u * 1024u;
-constexpr const char *kUnlockStatusFile = "UNLOCK.STS";
 
 uint32_t ErrnoCode(int err) {
     uint32_t code = vt::SetLastErrorFromErrno(err);
@@ -328,8 +328,8 @@ int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *fol
 }
 
 int BoxFtpClient::DeleteDocumentEntry(uint32_t document) {
-    RemoveEntry(vt::Format("D0000%03u.XML", document), false);
-    return RemoveEntry(vt::Format("D0000%03u", document), true);
+    RemoveEntry(RecordFileName(DocumentEntryName(document)), false);
+    return RemoveEntry(DocumentEntryName(document), true);
 }
 
 int BoxFtpClient::RemoveEntry(const std::string &remote_path, bool folder) {
@@ -343,7 +343,7 @@ int BoxFtpClient::RemoveEntry(const std::string &remote_path, bool folder) {
 
 int BoxFtpClient::GetBoxInnerFolderName(uint32_t box, std::string *name) {
     FindList folders;
-    FtpListDirectory(vt::Format("/SHR/BOX/DATA/B0000%03u", box), &folders, nullptr);
+    FtpListDirectory(DeviceBoxFolder(box), &folders, nullptr);
     if (folders.empty()) return 0;
     if (name) *name = folders.front().cFileName;
     return 1;
@@ -509,8 +509,8 @@ int BoxFtpClient::CreateEmptyFile(const std::string &remote_path) {
 
 int BoxFtpClient::FtpReplaceStatusFile(const std::string &remote_folder) {
     try {
-        CreateEmptyFile(remote_folder + "/UNLOCK.STS");
-        std::string command = std::string(verbs_.delete_file) + " " + remote_folder + "/CREATE.STS";
+        CreateEmptyFile(Join(remote_folder, kUnlockStatusFile));
+        std::string command = std::string(verbs_.delete_file) + " " + Join(remote_folder, kCreateStatusFile);
         uint32_t rc = Session().Command(command);
         LogResponse(command.c_str());
         if (rc != 0) ReportFailure("FtpDeleteFile", vt::code(vt::Code::InternalError));

@@ -11,6 +11,7 @@
 #include "localfiles/local_file.hpp"
 #include "packaging/zip_reader.hpp"
 #include "packaging/zip_writer.hpp"
+#include "store/layout.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
@@ -189,9 +190,8 @@ uint32_t UnzipArchive(const std::string &archive, const std::string &target,
 }
 
 uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target, uint32_t box) {
-    char name[32];
-    std::snprintf(name, sizeof name, "B0000%03u.vtb", box);
-    vt::DebugPrint("Extracting %s --> %s", name, target.c_str());
+    const std::string name = BoxArchiveName(box);
+    vt::DebugPrint("Extracting %s --> %s", name.c_str(), target.c_str());
     SetLastError(0);
     ZipReader reader;
     if (!reader.open(archive)) {
@@ -218,8 +218,8 @@ int GetArchiveKind(const std::string &archive) {
         vt::DebugPrint("%s", kNotAZip);
         return 0;
     }
-    if (reader.locate("Backup.XML", true)) return 1;
-    if (reader.locate("Archive.XML", true)) return 2;
+    if (reader.locate(kBackupDescriptionName, true)) return 1;
+    if (reader.locate(kArchiveDescriptionName, true)) return 2;
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // The two exports that pack a whole local store into one archive and back.
-// Layout of the archive: BOX\DATA.zip (one changed archive per box folder
-// B0000nnn) and BOX\DATABASE.vtb, inside the outer archive.
+// The archive holds the store's BOX tree as a backup file does
+// (store/layout.hpp), without a description.
 
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
 #include "localfiles/local_file.hpp"
+#include "store/layout.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
@@ -56,26 +57,27 @@ uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &
 
 uint32_t ZipAll(const std::string &archive, const std::string &root, const ProgressWord &progress) {
     vt::DebugPrint("\n vtBoxZipAllVaultraData START \n");
-    const std::string box = root + "/BOX";
-    const std::string data = box + "/DATA";
-    const std::string database = box + "/DATABASE";
+    const StoreTree tree(root);
+    const std::string box = tree.box();
+    const std::string data = tree.data();
+    const std::string database = tree.database();
 
     FindList boxes;
-    ListLocalFolder(data, "B0000*", &boxes, nullptr);  // none found: n is 0
+    ListLocalFolder(data, kBoxFolderPattern, &boxes, nullptr);  // none found: n is 0
     const uint32_t n = static_cast<uint32_t>(boxes.size());
     for (uint32_t i = 0; i < n; ++i) {
         const std::string folder = data + "/" + boxes[i].cFileName;
-        if (uint32_t rc = ZipFolder(folder + ".vtb", folder, true, false)) return rc;
+        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, true, false)) return rc;
         DeleteLocalTree(folder, root);
         progress.store(85 + (8 * i) / n);
     }
 
     if (chdir(root.c_str()) != 0) return LastErrorFromErrno(errno);
-    if (uint32_t rc = ZipFolder(data + ".zip", data, false, false)) return rc;
+    if (uint32_t rc = ZipFolder(tree.dataArchive(), data, false, false)) return rc;
     DeleteLocalTree(data, root);
     progress.store(96);
 
-    if (uint32_t rc = ZipFolder(database + ".vtb", database, true, false)) return rc;
+    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, true, false)) return rc;
     DeleteLocalTree(database, root);
     progress.store(97);
 
@@ -92,18 +94,19 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
                   const ProgressWord &progress) {
     vt::DebugPrint("\n vtBoxUnzipAllVaultraData START \n");
     progress.store(1);
-    const std::string box = root + "/BOX";
-    const std::string data = box + "/DATA";
+    const StoreTree tree(root);
+    const std::string box = tree.box();
+    const std::string data = tree.data();
 
     if (uint32_t rc = UnzipArchive(archive, root, false, false)) return rc;
     progress.store(3);
-    if (uint32_t rc = UnzipArchive(box + "/DATABASE.vtb", box, true, true)) return rc;
+    if (uint32_t rc = UnzipArchive(tree.databaseArchive(), box, true, true)) return rc;
     progress.store(5);
-    if (uint32_t rc = UnzipArchive(box + "/DATA.zip", box, false, true)) return rc;
+    if (uint32_t rc = UnzipArchive(tree.dataArchive(), box, false, true)) return rc;
     progress.store(7);
 
     FindList box_archives;
-    ListLocalFolder(data, "*.vtb", nullptr, &box_archives);  // none found: n is 0
+    ListLocalFolder(data, kBoxArchivePattern, nullptr, &box_archives);  // none found: n is 0
     const uint32_t n = static_cast<uint32_t>(box_archives.size());
     for (uint32_t i = 0; i < n; ++i) {
         if (uint32_t rc = UnzipArchive(data + "/" + box_archives[i].cFileName, data, true, true))

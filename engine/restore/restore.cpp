@@ -22,6 +22,7 @@
 #include "jobs/keep_alive.hpp"
 #include "localfiles/local_folder.hpp"
 #include "jobs/progress.hpp"
+#include "store/layout.hpp"
 #include "store/record_edit.hpp"
 #include "store/record_file.hpp"
 #include "restore/restore_entries.hpp"
@@ -74,7 +75,7 @@ public:
             std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t device_time,
             HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress)
         : session_(session), password_(password), ftp_user_(ftp_user), work_(std::move(work)),
-          box_root_(work_ + "/BOX"), backup_(std::move(backup)), chosen_(std::move(boxes)),
+          tree_(work_), box_root_(tree_.box()), backup_(std::move(backup)), chosen_(std::move(boxes)),
           replace_(replace), device_time_(device_time), cancel_(cancel_event),
           progress_(progress, progress_event, cancel_event) {}
 
@@ -103,6 +104,7 @@ private:
     const char *password_;
     const char *ftp_user_;
     std::string work_;
+    StoreTree tree_;
     std::string box_root_;
     std::string backup_;
     std::vector<uint32_t> chosen_;
@@ -132,7 +134,7 @@ void Restore::Run() {
     Check(UnzipArchive(backup_, work_, false, false));
     progress_.SetPercent(2);
     progress_.CheckCancel();
-    Check(UnzipArchive(box_root_ + "/DATABASE.vtb", box_root_, true, true));
+    Check(UnzipArchive(tree_.databaseArchive(), box_root_, true, true));
     progress_.SetPercent(4);
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
@@ -239,9 +241,9 @@ void Restore::RestoreBox(const VTBOXBK &info) {
     progress_.SetDocName("");
     progress_.Signal();
 
-    std::string data = box_root_ + "/DATA";
-    Check(ExtractBoxArchive(box_root_ + "/DATA.zip", data, number));
-    std::string archive = data + vt::Format("/B0000%03u.vtb", number);
+    std::string data = tree_.data();
+    Check(ExtractBoxArchive(tree_.dataArchive(), data, number));
+    std::string archive = tree_.boxArchive(number);
     Check(UnzipArchive(archive, data, true, true));
     ::unlink(archive.c_str());
     progress_.SetPhase(VTPHASE_PREPARING);
@@ -249,8 +251,8 @@ void Restore::RestoreBox(const VTBOXBK &info) {
 
     BoxWork box{info, {}, {}};
     std::string inner = FindInnerFolder(work_, number);
-    box.local = Join(LocalBoxFolder(work_, number), inner);
-    box.remote = vt::Format("/SHR/BOX/DATA/B0000%03u/", number) + inner;
+    box.local = Join(tree_.boxFolder(number), inner);
+    box.remote = Join(DeviceBoxFolder(number), inner);
     StampDocumentTime(box.local, device_time_);
     progress_.CheckCancel();
 
@@ -272,7 +274,7 @@ void Restore::RestoreBox(const VTBOXBK &info) {
     ftp_->Close();
     ftp_.reset();
     progress_.CheckCancel();
-    DeleteLocalTree(LocalBoxFolder(work_, number), work_);
+    DeleteLocalTree(tree_.boxFolder(number), work_);
     OutputDebugStringA(("\n " + std::string(80, '#') + "\n").c_str());
 }
 
@@ -296,19 +298,19 @@ void Restore::CheckNewBox(BoxWork &box) {
 
 void Restore::MakeBox(BoxWork &box) {
     uint32_t number = box.info.BoxNo;
-    std::string box_folder = vt::Format("/SHR/BOX/DATA/B0000%03u", number);
+    std::string box_folder = DeviceBoxFolder(number);
     ftp_->RemoveEntry(box_folder, true);
     ftp_->FtpCreateFolder(box_folder);
-    ftp_->CreateEmptyFile(box_folder + "/CREATE.STS");
+    ftp_->CreateEmptyFile(Join(box_folder, kCreateStatusFile));
     ftp_->FtpCreateFolder(box.remote);
     if (total_ != 0)
         progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>((steps_ * 94 + 94) / total_ + 5, 99)));
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
 
-    std::string record = vt::Format("/SHR/BOX/DATABASE/B0000%03u.XML", number);
+    std::string record = DeviceBoxRecord(number);
     ftp_->RemoveEntry(record, false);
-    ftp_->PutFile(record, box_root_ + vt::Format("/DATABASE/B0000%03u.XML", number));
+    ftp_->PutFile(record, tree_.boxRecord(number));
     Check(vtBoxDirSerialClusterChange(session_, number, password_, 0, 0, 2, 1));
     ftp_->FtpReplaceStatusFile(box_folder);
 
@@ -323,7 +325,7 @@ void Restore::MergeBox(BoxWork &box, EntryList &device_folders, EntryList &devic
     uint32_t number = box.info.BoxNo;
     std::string device_inner;
     if (ftp_->GetBoxInnerFolderName(number, &device_inner))
-        box.remote = vt::Format("/SHR/BOX/DATA/B0000%03u/", number) + device_inner;
+        box.remote = Join(DeviceBoxFolder(number), device_inner);
 
     EntryList local_folders, local_documents;
     ReadLocalEntries(box.local, &local_folders, &local_documents);
@@ -392,7 +394,7 @@ void Restore::MergeBox(BoxWork &box, EntryList &device_folders, EntryList &devic
 void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     uint32_t number = box.info.BoxNo;
     std::string local_folder = Join(box.local, EntryName(merge.local_id, false));
-    progress_.SetFolderName(ReadRecordNameUtf8(local_folder + ".XML"));
+    progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(local_folder)));
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
 
@@ -427,7 +429,7 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     progress_.Signal();
 
     // Gone from the local tree, so that the new folders do not add it again.
-    ::unlink((local_folder + ".XML").c_str());
+    ::unlink(RecordFileName(local_folder).c_str());
     DeleteLocalTree(local_folder, box.local);
     Step();
     progress_.Signal();
@@ -491,7 +493,7 @@ void Restore::UploadLevel(BoxWork &box) {
         std::string name = EntryName(f.id, false);
         std::string local_folder = Join(box.local, name);
         std::string remote_folder = Join(box.remote, name);
-        progress_.SetFolderName(ReadRecordNameUtf8(local_folder + ".XML"));
+        progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(local_folder)));
         progress_.Signal();
         MakeEntry(number, f.id, 0, remote_folder, local_folder);
         Step();
@@ -516,13 +518,13 @@ void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const 
     bool is_document = document != 0;
     ftp_->RemoveEntry(remote, true);
     ftp_->FtpCreateFolder(remote);
-    ftp_->CreateEmptyFile(remote + "/CREATE.STS");
+    ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
     Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document,
                                       is_document ? 0 : 2, is_document ? 0 : 1));
-    ftp_->RemoveEntry(remote + ".XML", false);
-    ftp_->PutFile(remote + ".XML", local + ".XML");
+    ftp_->RemoveEntry(RecordFileName(remote), false);
+    ftp_->PutFile(RecordFileName(remote), RecordFileName(local));
     if (is_document) {
-        progress_.SetDocName(ReadRecordNameUtf8(local + ".XML"));
+        progress_.SetDocName(ReadRecordNameUtf8(RecordFileName(local)));
         progress_.Signal();
         if (cancel_before_upload) progress_.CheckCancel();
         ftp_->UploadFolderByFTP(local, remote);

@@ -5,6 +5,7 @@
 
 #include "localfiles/local_folder.hpp"
 #include "store/record_edit.hpp"
+#include "store/layout.hpp"
 #include "store/record_file.hpp"
 #include "session/boundary.hpp"
 #include "session/result.hpp"
@@ -20,17 +21,6 @@ namespace {
 constexpr size_t kKeepBothBaseUnits = 60;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// "D0000nnn.XML" (letter given), exactly as the device writes it, nnn from
-// 001 to 999; the number or -1.
-int EntryNumberFromRecordName(const char *name, char letter) {
-    std::string_view n(name);
-    if (n.size() != 12 || n[0] != letter || n.substr(1, 4) != "0000" || n.substr(8) != ".XML")
-        return -1;
-    if (!IsDigit(n[5]) || !IsDigit(n[6]) || !IsDigit(n[7])) return -1;
-    int number = (n[5] - '0') * 100 + (n[6] - '0') * 10 + (n[7] - '0');
-    return number != 0 ? number : -1;  // 0 stands for "no entry" on the device
-}
 
 void ReadLevel(const std::string &level_folder, const char *pattern, char letter, uint32_t kind,
                EntryList *out) {
@@ -66,13 +56,9 @@ bool NameTaken(const EntryList &list, const std::u16string &name) {
 
 }  // namespace
 
-std::string LocalBoxFolder(const std::string &work_folder, uint32_t box) {
-    return work_folder + vt::Format("/BOX/DATA/B0000%03u", box);
-}
-
 std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
     FindList folders;
-    ListLocalFolder(LocalBoxFolder(work_folder, box), "P*", &folders, nullptr);
+    ListLocalFolder(StoreTree(work_folder).boxFolder(box), kInnerFolderPattern, &folders, nullptr);
     if (folders.empty()) {
         vt::DebugPrint("\n No inner folder in box %03u of the backup \n", box);
         Raise(vt::Code::PathNotFound);
@@ -86,8 +72,8 @@ std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
 }
 
 void ReadLocalEntries(const std::string &level_folder, EntryList *folders, EntryList *documents) {
-    if (folders) ReadLevel(level_folder, "F0000???.XML", 'F', 0, folders);
-    if (documents) ReadLevel(level_folder, "D0000*.XML", 'D', 1, documents);
+    if (folders) ReadLevel(level_folder, kFolderRecordPattern, 'F', 0, folders);
+    if (documents) ReadLevel(level_folder, kDocumentRecordPattern, 'D', 1, documents);
 }
 
 uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box,

@@ -23,9 +23,6 @@ using EntryList = std::vector<BoxEntry>;
 inline constexpr size_t kMaxDocumentsPerLevel = 400;
 inline constexpr size_t kMaxFoldersPerBox = 100;
 
-// "<work>/BOX/DATA/B0000nnn".
-std::string LocalBoxFolder(const std::string &work_folder, uint32_t box);
-
 // The name of the first folder matching "P*" in the local box folder. Raises
 // 3 when there is none, or when its name is not a plain name of letters,
 // digits, '_' and '-' (it becomes part of FTP paths).

@@ -119,11 +119,6 @@ void StampRecord(const std::string &path, uint32_t device_time) {
 
 }  // namespace
 
-std::string EntryName(uint32_t number, bool document) {
-    if (number > kMaxEntryNumber) Raise(vt::Code::InvalidParameter);
-    return vt::Format(document ? "D0000%03u" : "F0000%03u", number);
-}
-
 void WriteRecordName(const std::string &folder, uint32_t number, const std::u16string &name,
                      bool document) {
     std::string own = EntryName(number, document);
@@ -134,20 +129,20 @@ void WriteRecordName(const std::string &folder, uint32_t number, const std::u16s
         bytes[kRecordNameOffset + 2 * i] = static_cast<unsigned char>(name[i] & 0xFF);
         bytes[kRecordNameOffset + 2 * i + 1] = static_cast<unsigned char>(name[i] >> 8);
     }
-    RecordFile file(Join(folder, own + ".XML"));
+    RecordFile file(Join(folder, RecordFileName(own)));
     if (!file.Opened()) Raise(vt::Code::FileNotFound);
     if (!file.WriteAt(0, bytes, sizeof bytes) || !file.Close()) Raise(ErrnoCode(errno));
 }
 
 void StampDocumentTime(const std::string &folder, uint32_t device_time) {
     FindList folders, files;
-    uint32_t rc = ListLocalFolder(folder, "D000*", nullptr, &files);
+    uint32_t rc = ListLocalFolder(folder, kDocumentItemPattern, nullptr, &files);
     if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
     for (const auto &f : files) {
         if (f.dwFileAttributes & vt::kAttrReparsePoint) continue;  // a link is no record of ours
         StampRecord(Join(folder, f.cFileName), device_time);
     }
-    rc = ListLocalFolder(folder, "F000*", &folders, nullptr);
+    rc = ListLocalFolder(folder, kFolderItemPattern, &folders, nullptr);
     if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
     for (const auto &d : folders) StampDocumentTime(Join(folder, d.cFileName), device_time);
 }
@@ -176,8 +171,8 @@ void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t docum
             vt::DebugPrint("\n Cannot move %s back to %s \n", new_entry.c_str(), old_entry.c_str());
     };
 
-    std::string old_record = old_entry + ".XML";
-    std::string new_record = new_entry + ".XML";
+    std::string old_record = RecordFileName(old_entry);
+    std::string new_record = RecordFileName(new_entry);
     int err = WriteOwnName(old_record, EntryName(new_number, is_document));
     if (err != 0) {
         undo_folder();

@@ -10,15 +10,12 @@
 #include <cstdint>
 #include <string>
 
+#include "store/layout.hpp"
+
 namespace vtbox {
 
-// Entry numbers on the device: three decimal digits, 0 standing for "none".
-inline constexpr uint32_t kMaxEntryNumber = 999;
 // The display name field of a record holds this many UTF-16 units.
 inline constexpr size_t kRecordNameUnits = 64;
-
-// "D0000nnn" for a document, "F0000nnn" for a folder (number 0..999).
-std::string EntryName(uint32_t number, bool document);
 
 // Writes the own name and the display name (cut to 64 units, never inside a
 // surrogate pair, zero-filled) over bytes 0..136 of the record "<entry>.XML"
