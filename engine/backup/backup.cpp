@@ -133,7 +133,7 @@ void Backup::FetchBoxRecords() {
         client_->Close();
         client_.reset();
     }
-    Check(ZipFolder(tree_.databaseArchive(), tree_.database(), true, false));
+    Check(ZipFolder(tree_.databaseArchive(), tree_.database(), {.byte_change = true}));
     DeleteLocalTree(tree_.database(), work_);
     progress_.SetPercent(5);
     progress_.Signal();
@@ -187,7 +187,7 @@ void Backup::FetchBox(size_t index) {
     progress_.SetDocName("");
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(tree_.boxArchive(box), local, true, false));
+    Check(ZipFolder(tree_.boxArchive(box), local, {.byte_change = true}));
     DeleteLocalTree(local, work_);
     OutputDebugStringA((std::string(80, '#') + "\n").c_str());
 }
@@ -212,7 +212,7 @@ void Backup::Run() {
     progress_.ClearNames();
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(tree_.dataArchive(), tree_.data(), false, false));
+    Check(ZipFolder(tree_.dataArchive(), tree_.data()));
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
     progress_.CheckCancel();
@@ -223,7 +223,7 @@ void Backup::Run() {
     progress_.Signal();
     progress_.CheckCancel();
 
-    Check(ZipFolder(tree_.packedBox(), box_, false, false));
+    Check(ZipFolder(tree_.packedBox(), box_));
     madeBoxZip_ = true;
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();

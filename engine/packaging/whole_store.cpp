@@ -67,22 +67,22 @@ uint32_t ZipAll(const std::string &archive, const std::string &root, const Progr
     const uint32_t n = static_cast<uint32_t>(boxes.size());
     for (uint32_t i = 0; i < n; ++i) {
         const std::string folder = data + "/" + boxes[i].cFileName;
-        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, true, false)) return rc;
+        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, {.byte_change = true})) return rc;
         DeleteLocalTree(folder, root);
         progress.store(85 + (8 * i) / n);
     }
 
     if (chdir(root.c_str()) != 0) return LastErrorFromErrno(errno);
-    if (uint32_t rc = ZipFolder(tree.dataArchive(), data, false, false)) return rc;
+    if (uint32_t rc = ZipFolder(tree.dataArchive(), data)) return rc;
     DeleteLocalTree(data, root);
     progress.store(96);
 
-    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, true, false)) return rc;
+    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, {.byte_change = true})) return rc;
     DeleteLocalTree(database, root);
     progress.store(97);
 
     // An older archive at the path gives way only to a complete new one.
-    if (uint32_t rc = detail::ZipFolderTo(archive, box, false, false, true)) return rc;
+    if (uint32_t rc = ZipFolder(archive, box, {.replace_target = true})) return rc;
     DeleteLocalTree(box, root);
     progress.store(99);
 
@@ -98,18 +98,18 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
     const std::string box = tree.box();
     const std::string data = tree.data();
 
-    if (uint32_t rc = UnzipArchive(archive, root, false, false)) return rc;
+    if (uint32_t rc = UnzipArchive(archive, root)) return rc;
     progress.store(3);
-    if (uint32_t rc = UnzipArchive(tree.databaseArchive(), box, true, true)) return rc;
+    if (uint32_t rc = UnzipArchive(tree.databaseArchive(), box, kUnpackBoxArchive)) return rc;
     progress.store(5);
-    if (uint32_t rc = UnzipArchive(tree.dataArchive(), box, false, true)) return rc;
+    if (uint32_t rc = UnzipArchive(tree.dataArchive(), box, {.delete_archive = true})) return rc;
     progress.store(7);
 
     FindList box_archives;
     ListLocalFolder(data, kBoxArchivePattern, nullptr, &box_archives);  // none found: n is 0
     const uint32_t n = static_cast<uint32_t>(box_archives.size());
     for (uint32_t i = 0; i < n; ++i) {
-        if (uint32_t rc = UnzipArchive(data + "/" + box_archives[i].cFileName, data, true, true))
+        if (uint32_t rc = UnzipArchive(data + "/" + box_archives[i].cFileName, data, kUnpackBoxArchive))
             return rc;
         progress.store(7 + (8 * i) / n);
     }

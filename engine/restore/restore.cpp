@@ -131,10 +131,10 @@ void Restore::Run() {
     progress_.Signal();
 
     RemoveStaleWorkTree();
-    Check(UnzipArchive(backup_, work_, false, false));
+    Check(UnzipArchive(backup_, work_));
     progress_.SetPercent(2);
     progress_.CheckCancel();
-    Check(UnzipArchive(tree_.databaseArchive(), box_root_, true, true));
+    Check(UnzipArchive(tree_.databaseArchive(), box_root_, kUnpackBoxArchive));
     progress_.SetPercent(4);
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
@@ -244,7 +244,7 @@ void Restore::RestoreBox(const VTBOXBK &info) {
     std::string data = tree_.data();
     Check(ExtractBoxArchive(tree_.dataArchive(), data, number));
     std::string archive = tree_.boxArchive(number);
-    Check(UnzipArchive(archive, data, true, true));
+    Check(UnzipArchive(archive, data, kUnpackBoxArchive));
     ::unlink(archive.c_str());
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();

@@ -35,7 +35,7 @@ protected:
         fs::create_directories(src);
         for (const auto &[file, text] : files) std::ofstream(src / file, std::ios::binary) << text;
         std::string archive = dir / (name + ".zip");
-        EXPECT_EQ(vtbox::ZipFolder(archive, src.string(), false, false), 0u);
+        EXPECT_EQ(vtbox::ZipFolder(archive, src.string()), 0u);
         return archive;
     }
     uint32_t Read(const std::string &archive) {
