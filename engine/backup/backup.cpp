@@ -17,15 +17,14 @@
 
 #include "description/description_writer.hpp"
 #include "ftp/ftp_client.hpp"
-#include "jobs/keep_alive.hpp"
+#include "jobs/long_job.hpp"
+#include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
-#include "jobs/progress.hpp"
-#include "store/record_file.hpp"
 #include "localfiles/target_file.hpp"
 #include "packaging/folder_archive.hpp"
-#include "localfiles/local_file.hpp"
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
+#include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/times.hpp"
@@ -36,10 +35,6 @@ namespace {
 
 void MakeNewFolder(const std::string &path) {
     if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno));
-}
-
-void Check(uint32_t rc) {
-    if (rc != 0) Raise(rc);
 }
 
 // The display name of the entry whose folder is being fetched. Only a label
@@ -59,7 +54,8 @@ public:
            const std::string &target, std::vector<uint32_t> boxes, HANDLE cancel, HANDLE progress_event,
            VTPROGRESSINFO *record)
         : session_(session), password_(password), ftpUser_(ftp_user), work_(work), tree_(work),
-          box_(tree_.box()), target_(target), boxes_(std::move(boxes)), progress_(record, progress_event, cancel) {}
+          box_(tree_.box()), target_(target), boxes_(std::move(boxes)),
+          job_("vtBoxBackup", record, progress_event, cancel), progress_(job_.progress()) {}
 
     void Run();
     void Fail();
@@ -77,8 +73,8 @@ private:
     StoreTree tree_;
     std::string box_, target_;
     std::vector<uint32_t> boxes_;
-    Progress progress_;
-    KeepAlive keepAlive_;
+    LongJob job_;
+    Progress &progress_;
     VTENGVERSION version_{};
     std::vector<VTBOXEX> properties_;
     std::unique_ptr<BoxFtpClient> client_;
@@ -87,11 +83,7 @@ private:
 };
 
 std::unique_ptr<BoxFtpClient> Backup::Connect() {
-    std::unique_ptr<BoxFtpClient> client = MakeFtpClient(version_.EngineVersion);
-    if (!client) Raise(vt::Code::NotEnoughMemory);
-    client->SetCancelEvent(progress_.cancelEvent());
-    client->Connect(session_, ftpUser_, password_);
-    return client;
+    return ConnectFtpClient(session_, ftpUser_, password_, version_.EngineVersion, progress_.cancelEvent());
 }
 
 void Backup::WriteDescription() {
@@ -193,8 +185,7 @@ void Backup::FetchBox(size_t index) {
 }
 
 void Backup::Run() {
-    OutputDebugStringA("\n vtBoxBackup STARTS");
-    if (!keepAlive_.Start(session_)) Raise(vt::Code::InternalError);
+    job_.Start(session_);
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     // An existing target stays as it is until the new backup is complete.
@@ -232,20 +223,15 @@ void Backup::Run() {
     Check(ReplaceTargetFile(tree_.packedBox(), target_));
     madeBoxZip_ = false;
 
-    progress_.SetPercent(100);
-    progress_.SetPhase(VTPHASE_FINISHED);
-    progress_.Signal();
-    keepAlive_.Stop();
-    OutputDebugStringA("vtBoxBackup Complete... \n");
+    job_.Finish();
 }
 
 void Backup::Fail() {
-    progress_.SetPhase(VTPHASE_FAILED);
-    progress_.Signal();
+    job_.MarkFailed();
     client_.reset();  // closes the connection and logs its totals
     DeleteLocalTree(box_, work_);
     if (madeBoxZip_) unlink(tree_.packedBox().c_str());
-    keepAlive_.Stop();
+    job_.StopKeepAlive();
 }
 
 }  // namespace

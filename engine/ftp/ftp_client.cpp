@@ -181,6 +181,15 @@ std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version) {
     }
 }
 
+std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user,
+                                               const char *password, const std::string &engine_version,
+                                               HANDLE cancel_event) {
+    std::unique_ptr<BoxFtpClient> client = MakeFtpClient(engine_version);
+    client->SetCancelEvent(cancel_event);
+    client->Connect(session, user, password);
+    return client;
+}
+
 BoxFtpClient::~BoxFtpClient() {
     try {
         LogResponse("Last Ftp Response Before Closing");

@@ -128,4 +128,10 @@ uint32_t ReadFtpLogLevel();
 // can be had.
 std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version);
 
+// The same client, polling cancel_event (may be null) and connected to the
+// session's host with user and password; raises as Connect does.
+std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user,
+                                               const char *password, const std::string &engine_version,
+                                               HANDLE cancel_event);
+
 }  // namespace vtbox

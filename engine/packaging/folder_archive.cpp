@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "localfiles/local_folder.hpp"
 #include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
 #include "packaging/zip_reader.hpp"
 #include "packaging/zip_writer.hpp"
 #include "store/layout.hpp"

@@ -9,9 +9,9 @@
 #include <new>
 #include <string>
 
+#include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
-#include "localfiles/local_file.hpp"
 #include "store/layout.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"

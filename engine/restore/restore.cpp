@@ -19,18 +19,17 @@
 #include <vector>
 
 #include "ftp/ftp_client.hpp"
-#include "jobs/keep_alive.hpp"
-#include "localfiles/local_folder.hpp"
-#include "jobs/progress.hpp"
-#include "store/layout.hpp"
-#include "store/record_edit.hpp"
-#include "store/record_file.hpp"
-#include "restore/restore_entries.hpp"
-#include "packaging/folder_archive.hpp"
+#include "jobs/long_job.hpp"
 #include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
+#include "packaging/folder_archive.hpp"
+#include "restore/restore_entries.hpp"
 #include "session/boundary.hpp"
 #include "session/report.hpp"
 #include "session/result.hpp"
+#include "store/layout.hpp"
+#include "store/record_edit.hpp"
+#include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"
@@ -43,10 +42,6 @@ constexpr const char *kOperation = "vtBoxRestore";
 constexpr const char *kBoxBanner =
     "\n ################################# BOX ######################################\n";
 constexpr uint32_t kReplaceMode = 1;
-
-void Check(uint32_t rc) {
-    if (rc != 0) Raise(rc);
-}
 
 std::vector<std::u16string> Names(const EntryList &list) {
     std::vector<std::u16string> names;
@@ -77,7 +72,7 @@ public:
         : session_(session), password_(password), ftp_user_(ftp_user), work_(std::move(work)),
           tree_(work_), box_root_(tree_.box()), backup_(std::move(backup)), chosen_(std::move(boxes)),
           replace_(replace), device_time_(device_time), cancel_(cancel_event),
-          progress_(progress, progress_event, cancel_event) {}
+          job_(kOperation, progress, progress_event, cancel_event), progress_(job_.progress()) {}
 
     void Run();
     // The failure path: never throws.
@@ -111,8 +106,8 @@ private:
     bool replace_;
     uint32_t device_time_;
     HANDLE cancel_;
-    Progress progress_;
-    KeepAlive keep_alive_;
+    LongJob job_;
+    Progress &progress_;
     std::unique_ptr<BoxFtpClient> ftp_;
     VTBACKUPINFO info_{};
     GlobalBlock description_;
@@ -122,10 +117,7 @@ private:
 };
 
 void Restore::Run() {
-    OutputDebugStringA("\n vtBoxRestore STARTS");
-    if (!keep_alive_.Start(session_)) Raise(vt::Code::InternalError);
-
-    std::memset(&progress_.record(), 0, sizeof progress_.record());
+    job_.Start(session_);
     progress_.SetPhase(VTPHASE_UNPACKING);
     progress_.SetPercent(1);
     progress_.Signal();
@@ -153,28 +145,22 @@ void Restore::Run() {
     progress_.SetPercent(99);
     progress_.Signal();
     DeleteLocalTree(box_root_, work_);
-    progress_.SetPercent(100);
-    progress_.SetPhase(VTPHASE_FINISHED);
-    progress_.Signal();
-
     description_.reset();
-    keep_alive_.Stop();
-    OutputDebugStringA("vtBoxRestore Complete... \n");
+    job_.Finish();
 }
 
 void Restore::Fail(uint32_t code) noexcept {
     try {
         int32_t phase = progress_.record().Phase;
-        progress_.SetPhase(VTPHASE_FAILED);
-        progress_.Signal();
+        job_.MarkFailed();
         ftp_.reset();
         description_.reset();
         struct stat st;
         if (::lstat(box_root_.c_str(), &st) == 0) DeleteLocalTree(box_root_, work_);
-        keep_alive_.Stop();
+        job_.StopKeepAlive();
         if (code == vt::code(vt::Code::AdminLimitExceeded)) progress_.SetPhase(phase);
     } catch (...) {
-        keep_alive_.Stop();
+        job_.StopKeepAlive();
     }
 }
 
@@ -256,9 +242,7 @@ void Restore::RestoreBox(const VTBOXBK &info) {
     StampDocumentTime(box.local, device_time_);
     progress_.CheckCancel();
 
-    ftp_ = MakeFtpClient(info_.EngineVersion);
-    ftp_->SetCancelEvent(cancel_);
-    ftp_->Connect(session_, ftp_user_, password_);
+    ftp_ = ConnectFtpClient(session_, ftp_user_, password_, info_.EngineVersion, cancel_);
 
     EntryList device_folders, device_documents;
     uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &device_folders, &device_documents);

@@ -4,11 +4,11 @@
 #include <set>
 
 #include "localfiles/local_folder.hpp"
-#include "store/record_edit.hpp"
-#include "store/layout.hpp"
-#include "store/record_file.hpp"
 #include "session/boundary.hpp"
 #include "session/result.hpp"
+#include "store/layout.hpp"
+#include "store/record_edit.hpp"
+#include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"

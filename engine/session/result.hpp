@@ -29,4 +29,10 @@ private:
 // Raises the thread's last error (as a failed system call leaves it).
 [[noreturn]] inline void RaiseLastError() { Raise(GetLastError()); }
 
+// Raises the code that a step returned, unless it is 0 (for steps that
+// return their code rather than raise it: other exports, packaging).
+inline void Check(uint32_t rc) {
+    if (rc != 0) Raise(rc);
+}
+
 }  // namespace vtbox

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "localfiles/local_folder.hpp"
-#include "store/record_file.hpp"
 #include "session/result.hpp"
+#include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"
