@@ -61,11 +61,16 @@ int RunBackup(const Options &o) {
     uint32_t rc = job.Begin();
     if (rc == 0 && TerminationRequested()) rc = 995;
     if (rc == 0) {
-        rc = RunLongOperation("backup", [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-            return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(), target.c_str(),
-                               static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status, progress);
-        });
-        if (rc != 0) PrintError("the backup", rc);
+        std::string detail;
+        rc = RunLongOperation(
+            "backup",
+            [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
+                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(),
+                                   target.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status,
+                                   progress);
+            },
+            &detail);
+        if (rc != 0) PrintError("the backup", rc, detail);
     }
     uint32_t released = job.End();
     if (rc == 0 && released == 0) {

@@ -34,7 +34,7 @@ using namespace vtbox;
 namespace {
 
 void MakeNewFolder(const std::string &path) {
-    if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno));
+    if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno), "cannot make the folder " + path);
 }
 
 // The display name of the entry whose folder is being fetched. Only a label
@@ -44,6 +44,7 @@ std::string EntryLabel(const std::string &folder) {
     try {
         return ReadRecordNameUtf8(RecordFileName(folder));
     } catch (const BoxError &) {
+        ClearFailureDetail();  // not a failure of the backup
         return {};
     }
 }
@@ -220,7 +221,7 @@ void Backup::Run() {
     progress_.Signal();
     progress_.CheckCancel();
     DeleteLocalTree(box_, work_);
-    Check(ReplaceTargetFile(tree_.packedBox(), target_));
+    Check(ReplaceTargetFile(tree_.packedBox(), target_), "putting the backup in place of " + target_);
     madeBoxZip_ = false;
 
     job_.Finish();

@@ -32,6 +32,7 @@ extern "C" {
 uint32_t vtBoxOpenConnection(VTMFPSESSION *s) {
     for (const char *module : kLoggedModules) LogModuleVersion(module);
     OutputDebugStringA("vtBoxOpenConnection() called\n");
+    ClearFailureDetail();
     if (!s) {
         SetLastError(kInvalidParameter);
         return kInvalidParameter;
@@ -39,6 +40,7 @@ uint32_t vtBoxOpenConnection(VTMFPSESSION *s) {
     s->SessionId = 1;
     if (uint32_t rc = ConnectToBoxService(s)) {
         ReportFailure("vtBoxOpenConnection", rc);
+        SettleFailureDetail(rc);
         SetLastError(rc);
         return rc;
     }
@@ -47,9 +49,12 @@ uint32_t vtBoxOpenConnection(VTMFPSESSION *s) {
         uint32_t rc = GetLastError();
         CloseTransport(s);
         s->SessionId = 0;
-        if (rc == vt::code(vt::Code::InternetTimeout) || rc == vt::code(vt::Code::InternetCannotConnect))
+        if (rc == vt::code(vt::Code::InternetTimeout) || rc == vt::code(vt::Code::InternetCannotConnect)) {
             rc = vt::code(vt::Code::DeviceNotAvailable);
+            RetagFailure(rc);
+        }
         ReportFailure("vtBoxOpenConnection", rc);
+        SettleFailureDetail(rc);
         SetLastError(rc);
         return rc;
     }

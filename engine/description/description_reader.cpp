@@ -75,7 +75,8 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
     bool valid = archive_path && work_folder && info && count && handle && boxes;
     return RunExport("vtBoxGetXMLInfo", valid, [&] {
         int kind = GetArchiveKind(archive_path);
-        if (kind == 0) Raise(vt::Code::FileCorrupt);
+        if (kind == 0)
+            Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive");
         const char *name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
 
         RemoveOnExit unpacked;
@@ -87,7 +88,8 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
             }
             std::string saveAs = UniqueName(name);
             if (!zip.locate(name, true) || !zip.extractCurrent(work_folder, true, saveAs))
-                Raise(vt::Code::FileCorrupt);
+                Raise(vt::Code::FileCorrupt, std::string("cannot unpack ") + name + " of " + archive_path +
+                                                 " into " + work_folder);
             unpacked.path = std::string(work_folder) + "/" + saveAs;
         }
 
@@ -103,7 +105,7 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
             Raise(vt::Code::InvalidData);
         file.reset();
         ReplyDocumentPtr doc = LoadReplyDocument(block.get());
-        if (!doc) Raise(vt::Code::InvalidData);
+        if (!doc) Raise(vt::Code::InvalidData, std::string(name) + " of " + archive_path + " is no XML document");
 
         GlobalBlock array;
         std::string date;
@@ -113,7 +115,9 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
             CopyField(info->MACAddress, Text(*doc, "BackupInfo/MACAddress"));
             uint32_t n = static_cast<uint32_t>(ParseNumber(NodeAttribute(*doc, "BackupInfo/Boxes", "NumOfBoxes")));
             const char *items = "BackupInfo/Boxes/BoxProp";
-            if (doc->Select(items).size() < n) Raise(vt::Code::BadFormat);
+            if (doc->Select(items).size() < n)
+                Raise(vt::Code::BadFormat, vt::Format("the description counts %u boxes but holds %zu", n,
+                                                      doc->Select(items).size()));
             array.reset(GlobalAlloc(GPTR, sizeof(VTBOXBK) * static_cast<size_t>(n)));
             if (!array) Raise(vt::Code::NotEnoughMemory);
             auto *bk = static_cast<VTBOXBK *>(array.get());

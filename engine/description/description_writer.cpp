@@ -33,7 +33,7 @@ std::string EscapeXml(const std::string &text) {
 
 DescriptionWriter::DescriptionWriter(const std::string &path) : path_(path) {
     file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) Raise(vt::Win32FromErrno(errno));
+    if (!file_) Raise(vt::Win32FromErrno(errno), "cannot write " + path);
 }
 
 DescriptionWriter::~DescriptionWriter() {
@@ -42,7 +42,8 @@ DescriptionWriter::~DescriptionWriter() {
 
 void DescriptionWriter::Line(const std::string &text) {
     std::string line = text + "\r\n";
-    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size()) Raise(vt::Win32FromErrno(errno));
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size())
+        Raise(vt::Win32FromErrno(errno), "cannot write " + path_);
 }
 
 void DescriptionWriter::WriteHeader() {
@@ -87,7 +88,7 @@ void DescriptionWriter::Finish() {
         err = errno;
     }
     file_ = nullptr;
-    if (!ok) Raise(vt::Win32FromErrno(err));
+    if (!ok) Raise(vt::Win32FromErrno(err), "cannot write " + path_);
 }
 
 }  // namespace vtbox

@@ -211,6 +211,10 @@ FtpSession &BoxFtpClient::Session() {
     return *session_;
 }
 
+void BoxFtpClient::RaiseFailed(uint32_t code, const std::string &command) {
+    Raise(code, session_ ? session_->DescribeFailure(command) : command + " failed");
+}
+
 std::string BoxFtpClient::LastResponseText() const {
     if (!session_) return {};
     const std::string &text = session_->LastResponse();
@@ -234,16 +238,21 @@ void BoxFtpClient::Connect(const VTMFPSESSION *session, const char *user, const 
     }
     LogResponse(nullptr);
     if (rc != 0) {
+        std::string server = session ? vt::Format("%.*s:%u", static_cast<int>(strnlen(session->Host, sizeof session->Host)),
+                                                  session->Host, FtpSession::DefaultPort())
+                                     : std::string("the device");
+        std::string why = session_ ? session_->DescribeFailure("the FTP login at " + server)
+                                   : "no FTP login name or password";
         session_.reset();  // no connection was made
         ReportFailure("InternetConnect", rc);
         if (rc == vt::code(vt::Code::InternetIncorrectPassword)) {
             ReportFailure("Connect", rc);
             SetLastError(rc);
-            Raise(rc);
+            Raise(rc, why);
         }
         if (rc == vt::code(vt::Code::InvalidParameter)) ReportFailure("Connect", rc);
         SetLastError(rc);
-        Raise(vt::Code::InternetInternalError);
+        Raise(vt::Code::InternetInternalError, why);
     }
     OutputDebugStringA("Connection with FTP Server Established");
 }
@@ -280,7 +289,7 @@ int BoxFtpClient::FtpChangeDirectory(const std::string &remote_path) {
         LogResponse(command.c_str());
         if (rc != 0) {
             ReportFailure("FtpChangeDirectory", rc);
-            Raise(rc);
+            RaiseFailed(rc, command);
         }
         return 1;
     } catch (const BoxError &) {
@@ -304,13 +313,13 @@ int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *fol
         if (rc == vt::code(vt::Code::InternetExtendedError)) {
             // The server refused the command.
             ReportFailure("FtpListDirectory", rc);
-            Raise(rc);
+            RaiseFailed(rc, command);
         }
         if (rc != 0) {
             // The listing data did not arrive whole.
             ReportFailure("InternetReadFile ", rc);
             LogResponse("");
-            Raise(rc);
+            RaiseFailed(rc, command);
         }
         LogResponse(text.c_str());
         ListingOutcome outcome = ParseListing(text, folders, files);
@@ -318,7 +327,8 @@ int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *fol
             vt::DebugPrint("\n==> FtpListDirectory refused the entry \"%s\" listed in %s \n",
                            Printable(outcome.refused_name).c_str(), remote_path.c_str());
             SetLastError(outcome.code);
-            Raise(outcome.code);
+            Raise(outcome.code, "the listing of " + remote_path + " names the unusable entry \"" +
+                                    Printable(outcome.refused_name) + "\"");
         }
         return 1;
     } catch (const BoxError &e) {
@@ -363,17 +373,25 @@ int BoxFtpClient::GetFile(const std::string &remote_path, const std::string &loc
     PartFile part(local_path);
     uint32_t rc = 0;
     uint64_t bytes = 0;
+    bool local_failure = false;  // this side could not write the file
     if (!part.Opened()) {
         rc = ErrnoCode(part.OpenErrno());
+        local_failure = true;
     } else {
         rc = session.Download(remote_path, FtpType::Ascii, part, &bytes);
-        if (rc == 0 && !part.Commit()) rc = ErrnoCode(errno);
+        if (rc != 0) {
+            local_failure = session.LocalErrno() != 0;
+        } else if (!part.Commit()) {
+            rc = ErrnoCode(errno);
+            local_failure = true;
+        }
     }
     LogResponse(local_path.c_str());
     if (rc != 0) {
         ReportFailure("FtpGetFile", rc);
         SetLastError(rc);
-        Raise(rc);
+        if (local_failure) Raise(rc, "cannot write " + local_path + " (RETR " + remote_path + ")");
+        RaiseFailed(rc, "RETR " + remote_path);
     }
     ++download_count_;
     last_get_bytes_ = bytes;
@@ -390,15 +408,16 @@ uint32_t BoxFtpClient::Upload(const std::string &remote_path, const std::string 
 int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &local_path) {
     FtpSession &session = Session();
     LocalSource source(local_path);
-    if (!source.Opened()) Raise(ErrnoCode(source.OpenErrno()));
+    if (!source.Opened()) Raise(ErrnoCode(source.OpenErrno()), "cannot read " + local_path);
 
+    const std::string command = "STOR " + remote_path;
     uint32_t rc = session.Upload(remote_path, FtpType::Ascii, source, source.Size());
     if (rc != 0) {
         // Only a refusal from the server carries a reply worth reading.
         std::string response = LastResponseText();
         if (response.find("451 Requested action aborted") != std::string::npos)
-            Raise(vt::Code::AdminLimitExceeded);
-        if (response.find("552 Requested file action aborted") == std::string::npos) Raise(rc);
+            RaiseFailed(vt::code(vt::Code::AdminLimitExceeded), command);
+        if (response.find("552 Requested file action aborted") == std::string::npos) RaiseFailed(rc, command);
 
         OutputDebugStringA("\n***********************************\n\n ");
         OutputDebugStringA("\n ERROR ---> 552 Requested file action aborted \n");
@@ -412,7 +431,7 @@ int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &loc
             OutputDebugStringA("\n Retying After 552 Error also Failed ...!! \n ");
             OutputDebugStringA("\n\n***********************************\n");
             SetLastError(rc);
-            Raise(rc);
+            RaiseFailed(rc, command + " (sent again after 552)");
         }
         OutputDebugStringA("\n After 552 Error, PUT Operation recovered ...!! \n ");
         OutputDebugStringA("\n\n***********************************\n");
@@ -427,7 +446,7 @@ int BoxFtpClient::PutFileStreamed(const std::string &remote_path, const std::str
     LogResponse(local_path.c_str());
     if (rc != 0) {
         SetLastError(rc);
-        Raise(rc);
+        RaiseFailed(rc, "STOR " + remote_path);
     }
     return 1;
 }
@@ -441,7 +460,8 @@ int BoxFtpClient::DownloadFolderByFTP(const std::string &local_folder,
                            local_folder.c_str());
             OutputDebugStringA(kHyphenLine);
         }
-        if (::mkdir(local_folder.c_str(), 0777) != 0 && errno != EEXIST) Raise(ErrnoCode(errno));
+        if (::mkdir(local_folder.c_str(), 0777) != 0 && errno != EEXIST)
+            Raise(ErrnoCode(errno), "cannot make the folder " + local_folder);
         if (::chdir(local_folder.c_str()) != 0) ReportFailure("SetCurrentDirectory", ErrnoCode(errno));
 
         FindList folders, files;
@@ -512,7 +532,7 @@ int BoxFtpClient::CreateEmptyFile(const std::string &remote_path) {
     EmptySource nothing;
     uint32_t rc = Session().Upload(remote_path, FtpType::Binary, nothing, 0);
     LogResponse(remote_path.c_str());
-    if (rc != 0) Raise(vt::Code::InternetInternalError);
+    if (rc != 0) RaiseFailed(vt::code(vt::Code::InternetInternalError), "STOR " + remote_path);
     return 0;
 }
 
@@ -528,6 +548,7 @@ int BoxFtpClient::FtpReplaceStatusFile(const std::string &remote_folder) {
         uint32_t last = GetLastError();
         RaiseToLevel2();
         ReportFailure("FtpReplaceStatusFile", vt::code(vt::Code::InternalError));
+        RetagFailure(last != 0 ? last : vt::code(vt::Code::InternalError));
         Raise(last != 0 ? last : vt::code(vt::Code::InternalError));
     }
 }

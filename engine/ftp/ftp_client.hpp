@@ -106,6 +106,8 @@ private:
     FtpSession &Session();  // raises 6 before Connect or after Close
     uint32_t Upload(const std::string &remote_path, const std::string &local_path, FtpType type);
     void RaiseToLevel2() { log_level_ = 2; }
+    // Notes why the last command failed (as the session tells it) and raises code.
+    [[noreturn]] void RaiseFailed(uint32_t code, const std::string &command);
     std::string LastResponseText() const;
 
     std::unique_ptr<FtpSession> session_;

@@ -287,6 +287,16 @@ FtpSession::~FtpSession() {
 
 const std::string &FtpSession::LastResponse() const { return impl_->last_reply; }
 int FtpSession::LastReplyCode() const { return impl_->last_code; }
+int FtpSession::LocalErrno() const { return impl_->local_errno; }
+
+std::string FtpSession::DescribeFailure(const std::string &command) const {
+    const Impl &s = *impl_;
+    if (s.refused_code != 0) return "FTP " + std::to_string(s.refused_code) + " on " + command;
+    if (s.list_overflow) return "the reply to " + command + " is too long";
+    if (s.local_errno != 0) return command + ": " + std::strerror(s.local_errno) + " on this side";
+    if (s.error_text[0] != '\0') return command + ": " + s.error_text;
+    return command + " failed";
+}
 
 uint16_t FtpSession::DefaultPort() {
     const char *text = std::getenv("VTBOX_FTP_PORT");

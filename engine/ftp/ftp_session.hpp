@@ -78,6 +78,13 @@ public:
     const std::string &LastResponse() const;
     int LastReplyCode() const;
 
+    // Why the last call failed, for a failure's detail, naming the command
+    // it was (as "RETR /SHR/BOX/..."): "FTP 451 on RETR ..." when the server
+    // refused, else what broke ("RETR ...: Connection reset by peer").
+    std::string DescribeFailure(const std::string &command) const;
+    // The errno of a failed local read or write in the last call, or 0.
+    int LocalErrno() const;
+
     // The port that an FTP connection uses: 21, or $VTBOX_FTP_PORT when that
     // is a valid port number.
     static uint16_t DefaultPort();

@@ -11,6 +11,7 @@
 #include "localfiles/local_folder.hpp"
 #include "packaging/zip_reader.hpp"
 #include "packaging/zip_writer.hpp"
+#include "session/error_detail.hpp"
 #include "store/layout.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
@@ -109,7 +110,9 @@ uint32_t ChangeLast32Bytes(const std::string &archive) {
     return 0;
 }
 
-uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOptions options) {
+namespace {
+
+uint32_t PackFolder(const std::string &target, const std::string &source, ZipOptions options) {
     if (target.empty()) vt::DebugPrint("\n %s Zipping to %s.zip ", source.c_str(), source.c_str());
     else vt::DebugPrint("\n %s Zipping to %s ", source.c_str(), target.c_str());
     SetLastError(0);
@@ -150,7 +153,17 @@ uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOpti
     return 0;
 }
 
-uint32_t UnzipArchive(const std::string &archive, const std::string &target, UnzipOptions options) {
+}  // namespace
+
+uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOptions options) {
+    uint32_t rc = PackFolder(target, source, options);
+    if (rc != 0) AddFailureContext(rc, "packing " + source + " into " + (target.empty() ? source + ".zip" : target));
+    return rc;
+}
+
+namespace {
+
+uint32_t Unpack(const std::string &archive, const std::string &target, UnzipOptions options) {
     const std::string full = FullPath(archive);
     const std::string folder = target.empty() ? ParentFolder(full) : FullPath(target);
     vt::DebugPrint("\n %s UnZipping to %s ", archive.c_str(), folder.c_str());
@@ -178,6 +191,14 @@ uint32_t UnzipArchive(const std::string &archive, const std::string &target, Unz
     return 0;
 }
 
+}  // namespace
+
+uint32_t UnzipArchive(const std::string &archive, const std::string &target, UnzipOptions options) {
+    uint32_t rc = Unpack(archive, target, options);
+    if (rc != 0) AddFailureContext(rc, "unpacking " + archive + " into " + (target.empty() ? "its folder" : target));
+    return rc;
+}
+
 uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target, uint32_t box) {
     const std::string name = BoxArchiveName(box);
     vt::DebugPrint("Extracting %s --> %s", name.c_str(), target.c_str());
@@ -185,16 +206,22 @@ uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target
     ZipReader reader;
     if (!reader.open(archive)) {
         vt::DebugPrint("%s", kNotAZip);
-        return FailureCode();
+        uint32_t code = FailureCode();
+        NoteFailure(code, archive + " is no zip archive that can be read");
+        return code;
     }
     if (!reader.locate(name, true)) {
         vt::DebugPrint("\n\n File to be extracted was not Found.. \n");
-        return FailureCode();
+        uint32_t code = FailureCode();
+        NoteFailure(code, "no " + name + " in " + archive);
+        return code;
     }
     // Saved under the name asked for: on this system names differ by case.
     if (!reader.extractCurrent(target, true, name)) {
         vt::DebugPrint("\n\n File cannot be extracted.. \n");
-        return FailureCode();
+        uint32_t code = FailureCode();
+        AddFailureContext(code, "taking " + name + " out of " + archive);
+        return code;
     }
     reader.close();
     SetLastError(0);

@@ -12,6 +12,7 @@
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
+#include "session/error_detail.hpp"
 #include "store/layout.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"
@@ -39,6 +40,7 @@ private:
 // add none; nothing thrown may cross the library boundary.
 template <typename Body>
 uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &&body) {
+    ClearFailureDetail();
     if (!archive_path || !*archive_path || !store_root || !*store_root) {
         SetLastError(vt::code(vt::Code::InvalidParameter));
         return vt::code(vt::Code::InvalidParameter);
@@ -51,6 +53,7 @@ uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &
     } catch (...) {
         rc = vt::code(vt::Code::InternalError);
     }
+    SettleFailureDetail(rc);
     SetLastError(rc);
     return rc;
 }

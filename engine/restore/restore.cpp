@@ -112,6 +112,7 @@ private:
     VTBACKUPINFO info_{};
     GlobalBlock description_;
     std::vector<VTBOXBK> boxes_;
+    uint32_t current_box_ = 0;
     uint64_t steps_ = 0;  // progress steps done
     uint64_t total_ = 0;  // progress steps expected
 };
@@ -214,11 +215,18 @@ void Restore::DocumentDone() {
 
 void Restore::FailLimit(int32_t phase) {
     progress_.SetPhase(phase);
-    Raise(vt::Code::AdminLimitExceeded);
+    std::string where = vt::Format("box %03u", current_box_);
+    const char *folder = progress_.record().FolderName;
+    if (folder[0] != '\0') where += vt::Format(", folder \"%s\"", folder);
+    Raise(vt::Code::AdminLimitExceeded,
+          phase == VTPHASE_TOO_MANY_FOLDERS
+              ? where + vt::Format(": more than %zu folders, or no folder number left", kMaxFoldersPerBox)
+              : where + vt::Format(": more than %zu documents in one level", kMaxDocumentsPerLevel));
 }
 
 void Restore::RestoreBox(const VTBOXBK &info) {
     uint32_t number = info.BoxNo;
+    current_box_ = number;
     OutputDebugStringA(kBoxBanner);
     progress_.CheckCancel();
     progress_.SetPhase(VTPHASE_UNPACKING);
@@ -247,6 +255,7 @@ void Restore::RestoreBox(const VTBOXBK &info) {
     EntryList device_folders, device_documents;
     uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &device_folders, &device_documents);
     if (rc == vt::code(vt::Code::BadPathname)) {
+        ClearFailureDetail();  // no such box on the device: it is made whole
         CheckNewBox(box);
         MakeBox(box);
     } else {
@@ -452,7 +461,8 @@ void Restore::CheckDiskSpace(const BoxWork &box) {
     if (!(box.info.BoxUsedDisk < available)) {
         vt::DebugPrint("\n Box %03u needs %u KB, the device has %u KB \n", box.info.BoxNo,
                        box.info.BoxUsedDisk, available);
-        Raise(vt::Code::DiskSpaceQuota);
+        Raise(vt::Code::DiskSpaceQuota, vt::Format("box %03u needs %u KB, the device has %u KB free",
+                                                   box.info.BoxNo, box.info.BoxUsedDisk, available));
     }
 }
 
@@ -531,6 +541,8 @@ bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_
         for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == box_numbers[i];
         if (!found) {
             vt::DebugPrint("\n Box %03u is not in the backup file \n", box_numbers[i]);
+            NoteFailure(vt::code(vt::Code::InvalidParameter),
+                        vt::Format("box %03u is not in %s", box_numbers[i], backup_file));
             return false;
         }
     }
@@ -545,9 +557,11 @@ extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, co
                                  uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
                                  VTPROGRESSINFO *progress) {
     constexpr uint32_t kInvalidParameter = 87;
+    ClearFailureDetail();
     bool valid = SessionIsOpen(session) && password && ftp_user && work_folder && *work_folder &&
                  backup_file && *backup_file && progress && (box_count == 0 || box_numbers);
     if (!valid || !BoxesAreDescribed(backup_file, work_folder, box_count, box_numbers)) {
+        SettleFailureDetail(kInvalidParameter);
         SetLastError(kInvalidParameter);
         return kInvalidParameter;
     }
@@ -574,6 +588,7 @@ extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, co
             if (progress_event) SetEvent(progress_event);
         }
     }
+    SettleFailureDetail(rc);
     SetLastError(rc);
     return rc;
 }

@@ -16,6 +16,7 @@ namespace vttest {
 
 struct BackupRun {
     uint32_t rc = 0;
+    std::string detail;  // vtBoxGetLastErrorText() right after the backup
     VTPROGRESSINFO progress{};
     std::vector<VTPROGRESSINFO> seen;  // the record each time the progress event fired
 };
@@ -23,16 +24,18 @@ struct BackupRun {
 // on_progress (when given) runs on a watcher thread each time the progress
 // event fires; it may set the cancel event.
 inline BackupRun RunBackup(SimDevice &sim, const std::string &target, std::vector<uint32_t> boxes,
-                           const std::function<void(const VTPROGRESSINFO &, HANDLE cancel)> &on_progress = {}) {
+                           const std::function<void(const VTPROGRESSINFO &, HANDLE cancel)> &on_progress = {},
+                           const std::string &password = "admin") {
     BackupRun run;
+    const char *pw = password.c_str();
     VTMFPSESSION s = sim.Session();
     if (vtBoxOpenConnection(&s) != 0) throw std::runtime_error("open");
     VTENGVERSION v;
-    vtBoxGetEngineVersion(&s, "admin", &v);
+    vtBoxGetEngineVersion(&s, pw, &v);
     uint32_t t = 0;
-    if (vtBoxLockUiJob(&s, "admin", 0, &t) != 0) throw std::runtime_error("lock");
+    if (vtBoxLockUiJob(&s, pw, 0, &t) != 0) throw std::runtime_error("lock");
     char login[256] = {};
-    if (vtBoxCreateFTPAccount(&s, "admin", login) != 0) throw std::runtime_error("account");
+    if (vtBoxCreateFTPAccount(&s, pw, login) != 0) throw std::runtime_error("account");
     std::string work = sim.dir / "work";
     std::filesystem::create_directories(work);
 
@@ -47,14 +50,15 @@ inline BackupRun RunBackup(SimDevice &sim, const std::string &target, std::vecto
             }
         }
     });
-    run.rc = vtBoxBackup(&s, "admin", login, work.c_str(), target.c_str(), static_cast<uint32_t>(boxes.size()),
+    run.rc = vtBoxBackup(&s, pw, login, work.c_str(), target.c_str(), static_cast<uint32_t>(boxes.size()),
                          boxes.data(), cancel, status, &run.progress);
+    run.detail = vtBoxGetLastErrorText();
     done = true;
     watcher.join();
     CloseHandle(status);
     CloseHandle(cancel);
-    vtBoxDeleteFTPAccount(&s, "admin");
-    vtBoxUnlockUiJob(&s, "admin", 0);
+    vtBoxDeleteFTPAccount(&s, pw);
+    vtBoxUnlockUiJob(&s, pw, 0);
     vtBoxCloseConnection(&s);
     return run;
 }
