@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ftp/ftp_listing.hpp"
+#include "ftp/transfer_file.hpp"
 #include "session/report.hpp"
 #include "session/result.hpp"
 #include "store/layout.hpp"
@@ -33,113 +34,6 @@ uint32_t ErrnoCode(int err) {
     uint32_t code = vt::SetLastErrorFromErrno(err);
     return code != 0 ? code : vt::code(vt::Code::InternalError);
 }
-
-// A file descriptor closed with the object.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    // Closes now; false (errno set) when the close reports a failed write.
-    bool Close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-// A download target: a temporary file beside the final one, renamed over it
-// once the whole file has arrived, and removed otherwise.
-class PartFile : public FtpSink {
-public:
-    explicit PartFile(const std::string &final_path) : final_(final_path) {
-        size_t slash = final_path.rfind('/');
-        // The folder part, with its "/": the temporary file goes beside the final one.
-        std::string pattern = final_path.substr(0, slash == std::string::npos ? 0 : slash + 1);
-        pattern.append(".vtftp-XXXXXX");
-        int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
-            errno_ = errno;
-            return;
-        }
-        fd_ = std::make_unique<Fd>(fd);
-        temp_ = pattern;
-        ::fchmod(fd, 0644);
-    }
-    ~PartFile() override {
-        if (!temp_.empty()) ::unlink(temp_.c_str());
-    }
-    bool Opened() const { return fd_ != nullptr; }
-    int OpenErrno() const { return errno_; }
-
-    bool Write(const char *data, size_t size) override {
-        while (size > 0) {
-            ssize_t n = ::write(fd_->get(), data, size);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            data += n;
-            size -= static_cast<size_t>(n);
-        }
-        return true;
-    }
-
-    // Puts the file in place; false with errno set.
-    bool Commit() {
-        if (!fd_->Close()) return false;
-        if (::rename(temp_.c_str(), final_.c_str()) != 0) return false;
-        temp_.clear();
-        return true;
-    }
-
-private:
-    std::string final_;
-    std::string temp_;
-    std::unique_ptr<Fd> fd_;
-    int errno_ = 0;
-};
-
-// A local file read from its start for an upload.
-class LocalSource : public FtpSource {
-public:
-    explicit LocalSource(const std::string &path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st;
-        if (fd_.get() < 0) {
-            errno_ = errno;
-        } else if (::fstat(fd_.get(), &st) != 0) {
-            errno_ = errno;
-        } else if (S_ISDIR(st.st_mode)) {
-            errno_ = EISDIR;
-        } else {
-            size_ = static_cast<uint64_t>(st.st_size);
-        }
-    }
-    bool Opened() const { return errno_ == 0; }
-    int OpenErrno() const { return errno_; }
-    uint64_t Size() const { return size_; }
-    bool Rewind() { return ::lseek(fd_.get(), 0, SEEK_SET) == 0; }
-
-    long long Read(char *buffer, size_t size) override {
-        for (;;) {
-            ssize_t n = ::read(fd_.get(), buffer, size);
-            if (n < 0 && errno == EINTR) continue;
-            return n;
-        }
-    }
-
-private:
-    Fd fd_;
-    int errno_ = 0;
-    uint64_t size_ = 0;
-};
 
 // A name from the network, shown with its control bytes escaped.
 std::string Printable(const std::string &name) {
@@ -370,7 +264,7 @@ int BoxFtpClient::GetBoxInnerFolderName(uint32_t box, std::string *name) {
 
 int BoxFtpClient::GetFile(const std::string &remote_path, const std::string &local_path) {
     FtpSession &session = Session();
-    PartFile part(local_path);
+    DownloadFile part(local_path);
     uint32_t rc = 0;
     uint64_t bytes = 0;
     bool local_failure = false;  // this side could not write the file
@@ -400,14 +294,14 @@ int BoxFtpClient::GetFile(const std::string &remote_path, const std::string &loc
 
 uint32_t BoxFtpClient::Upload(const std::string &remote_path, const std::string &local_path,
                               FtpType type) {
-    LocalSource source(local_path);
+    UploadFile source(local_path);
     if (!source.Opened()) return ErrnoCode(source.OpenErrno());
     return Session().Upload(remote_path, type, source, source.Size());
 }
 
 int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &local_path) {
     FtpSession &session = Session();
-    LocalSource source(local_path);
+    UploadFile source(local_path);
     if (!source.Opened()) Raise(ErrnoCode(source.OpenErrno()), "cannot read " + local_path);
 
     const std::string command = "STOR " + remote_path;
@@ -520,13 +414,6 @@ int BoxFtpClient::UploadFolderByFTP(const std::string &local_folder,
         Raise(vt::Code::InternalError);
     }
 }
-
-namespace {
-class EmptySource : public FtpSource {
-public:
-    long long Read(char *, size_t) override { return 0; }
-};
-}  // namespace
 
 int BoxFtpClient::CreateEmptyFile(const std::string &remote_path) {
     EmptySource nothing;

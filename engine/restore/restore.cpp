@@ -12,19 +12,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "ftp/ftp_client.hpp"
-#include "jobs/long_job.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
-#include "restore/restore_entries.hpp"
-#include "session/boundary.hpp"
+#include "restore/restore_job.hpp"
 #include "session/report.hpp"
 #include "session/result.hpp"
 #include "store/layout.hpp"
@@ -34,88 +29,15 @@
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"
 
-using namespace vtbox;
+namespace vtbox {
 
 namespace {
 
-constexpr const char *kOperation = "vtBoxRestore";
 constexpr const char *kBoxBanner =
     "\n ################################# BOX ######################################\n";
 constexpr uint32_t kReplaceMode = 1;
 
-std::vector<std::u16string> Names(const EntryList &list) {
-    std::vector<std::u16string> names;
-    for (const auto &e : list) names.push_back(e.name);
-    return names;
-}
-
-std::string Join(const std::string &folder, const std::string &name) { return folder + "/" + name; }
-
-// One chosen box, with the paths of its level on both sides.
-struct BoxWork {
-    VTBOXBK info;
-    std::string local;   // the unpacked box level (inner folder)
-    std::string remote;  // the device's box level
-};
-
-// A backup folder that pours into the device folder of the same name.
-struct FolderMerge {
-    uint32_t local_id;
-    uint32_t device_id;
-};
-
-class Restore {
-public:
-    Restore(VTMFPSESSION *session, const char *password, const char *ftp_user, std::string work,
-            std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t device_time,
-            HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress)
-        : session_(session), password_(password), ftp_user_(ftp_user), work_(std::move(work)),
-          tree_(work_), box_root_(tree_.box()), backup_(std::move(backup)), chosen_(std::move(boxes)),
-          replace_(replace), device_time_(device_time), cancel_(cancel_event),
-          job_(kOperation, progress, progress_event, cancel_event), progress_(job_.progress()) {}
-
-    void Run();
-    // The failure path: never throws.
-    void Fail(uint32_t code) noexcept;
-
-private:
-    void RemoveStaleWorkTree();
-    void ReadDescription();
-    void RestoreBox(const VTBOXBK &box);
-    void CheckNewBox(BoxWork &box);
-    void MakeBox(BoxWork &box);
-    void MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents);
-    void MergeFolder(BoxWork &box, const FolderMerge &merge);
-    void RenumberNewFolders(BoxWork &box, const EntryList &device_folders);
-    void CheckDiskSpace(const BoxWork &box);
-    void UploadLevel(BoxWork &box);
-    void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
-                   const std::string &local, bool cancel_before_upload = false);
-    void DocumentDone();
-    void Step();
-    [[noreturn]] void FailLimit(int32_t phase);
-
-    VTMFPSESSION *session_;
-    const char *password_;
-    const char *ftp_user_;
-    std::string work_;
-    StoreTree tree_;
-    std::string box_root_;
-    std::string backup_;
-    std::vector<uint32_t> chosen_;
-    bool replace_;
-    uint32_t device_time_;
-    HANDLE cancel_;
-    LongJob job_;
-    Progress &progress_;
-    std::unique_ptr<BoxFtpClient> ftp_;
-    VTBACKUPINFO info_{};
-    GlobalBlock description_;
-    std::vector<VTBOXBK> boxes_;
-    uint32_t current_box_ = 0;
-    uint64_t steps_ = 0;  // progress steps done
-    uint64_t total_ = 0;  // progress steps expected
-};
+}  // namespace
 
 void Restore::Run() {
     job_.Start(session_);
@@ -313,145 +235,6 @@ void Restore::MakeBox(BoxWork &box) {
     progress_.Signal();
     progress_.CheckCancel();
 }
-
-void Restore::MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents) {
-    uint32_t number = box.info.BoxNo;
-    std::string device_inner;
-    if (ftp_->GetBoxInnerFolderName(number, &device_inner))
-        box.remote = Join(DeviceBoxFolder(number), device_inner);
-
-    EntryList local_folders, local_documents;
-    ReadLocalEntries(box.local, &local_folders, &local_documents);
-    Step();
-    progress_.SetPhase(VTPHASE_PREPARING);
-    progress_.Signal();
-    progress_.CheckCancel();
-
-    // Everything that can refuse the box, before anything changes.
-    std::vector<std::u16string> top = Names(device_documents);
-    if (DocumentsAfterRestore(top, local_documents, replace_) > kMaxDocumentsPerLevel) {
-        progress_.SetFolderName("");
-        FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
-    }
-    std::vector<FolderMerge> merges;
-    std::map<uint32_t, std::vector<std::u16string>> merged_names;
-    size_t new_folders = 0;
-    for (const auto &lf : local_folders) {
-        EntryList inside;
-        ReadLocalEntries(Join(box.local, EntryName(lf.id, false)), nullptr, &inside);
-        auto same = std::find_if(device_folders.begin(), device_folders.end(),
-                                 [&](const BoxEntry &df) { return df.name == lf.name; });
-        size_t after = inside.size();
-        if (same != device_folders.end()) {
-            merges.push_back({lf.id, same->id});
-            auto names = merged_names.find(same->id);
-            if (names == merged_names.end()) {
-                EntryList device_inside;
-                Check(ReadDeviceEntries(session_, password_, number, same->id, nullptr, &device_inside));
-                names = merged_names.emplace(same->id, Names(device_inside)).first;
-            }
-            after = DocumentsAfterRestore(names->second, inside, replace_);
-        } else {
-            ++new_folders;
-        }
-        if (after > kMaxDocumentsPerLevel) {
-            progress_.SetFolderName(vt::Utf16ToUtf8(lf.name));
-            FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
-        }
-    }
-    if (device_folders.size() + new_folders > kMaxFoldersPerBox) {
-        progress_.SetFolderName("");
-        FailLimit(VTPHASE_TOO_MANY_FOLDERS);
-    }
-    CheckDiskSpace(box);
-
-    EntryList replaced;
-    ResolveDocumentClashes(box.local, 0, replace_, device_documents, local_documents, replaced);
-    if (replace_) {
-        for (const auto &r : replaced) {
-            progress_.CheckCancel();
-            Check(vtBoxDeleteDocument(session_, number, password_, 0, r.id));
-        }
-    }
-    for (const auto &m : merges) MergeFolder(box, m);
-
-    progress_.SetPhase(VTPHASE_PREPARING);
-    progress_.Signal();
-    progress_.CheckCancel();
-    RenumberNewFolders(box, device_folders);
-    Step();
-    progress_.Signal();
-    progress_.CheckCancel();
-}
-
-void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
-    uint32_t number = box.info.BoxNo;
-    std::string local_folder = Join(box.local, EntryName(merge.local_id, false));
-    progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(local_folder)));
-    progress_.SetPhase(VTPHASE_PREPARING);
-    progress_.Signal();
-
-    EntryList device_documents, local_documents, replaced;
-    Check(ReadDeviceEntries(session_, password_, number, merge.device_id, nullptr, &device_documents));
-    ReadLocalEntries(local_folder, nullptr, &local_documents);
-    ResolveDocumentClashes(box.local, merge.local_id, replace_, device_documents, local_documents,
-                           replaced);
-    // The device's list is read afresh here: a second backup folder of the same
-    // name counts on from the first.
-    if (device_documents.size() + local_documents.size() > kMaxDocumentsPerLevel)
-        FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
-    if (replace_) {
-        for (const auto &r : replaced) {
-            progress_.CheckCancel();
-            Check(vtBoxDeleteDocument(session_, number, password_, merge.device_id, r.id));
-        }
-    }
-
-    ReadLocalEntries(local_folder, nullptr, &local_documents);
-    progress_.SetPhase(VTPHASE_UPLOADING);
-    progress_.Signal();
-    std::string remote_folder = Join(box.remote, EntryName(merge.device_id, false));
-    for (const auto &d : local_documents) {
-        std::string name = EntryName(d.id, true);
-        MakeEntry(number, merge.device_id, d.id, Join(remote_folder, name), Join(local_folder, name));
-        DocumentDone();
-        progress_.CheckCancel();
-    }
-    progress_.SetFolderName("");
-    progress_.SetPhase(VTPHASE_TIDYING);
-    progress_.Signal();
-
-    // Gone from the local tree, so that the new folders do not add it again.
-    ::unlink(RecordFileName(local_folder).c_str());
-    DeleteLocalTree(local_folder, box.local);
-    Step();
-    progress_.Signal();
-    progress_.CheckCancel();
-}
-
-// New folders keep their numbers where the device has none of them; the
-// others take the lowest numbers left.
-void Restore::RenumberNewFolders(BoxWork &box, const EntryList &device_folders) {
-    EntryList local_folders;
-    ReadLocalEntries(box.local, &local_folders, nullptr);
-    std::set<uint32_t> used;
-    for (const auto &df : device_folders) used.insert(df.id);
-    EntryList clashing;
-    for (const auto &lf : local_folders) {
-        if (lf.id != 0 && used.insert(lf.id).second) continue;
-        clashing.push_back(lf);
-    }
-    progress_.CheckCancel();
-    uint32_t j = 0;
-    for (const auto &lf : clashing) {
-        do {
-            ++j;
-        } while (used.count(j) != 0);
-        if (j > kMaxEntryNumber) FailLimit(VTPHASE_TOO_MANY_FOLDERS);
-        RenumberEntry(box.local, lf.id, 0, j);
-    }
-}
-
 void Restore::CheckDiskSpace(const BoxWork &box) {
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
@@ -526,6 +309,8 @@ void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const 
     ftp_->FtpReplaceStatusFile(remote);
 }
 
+namespace {
+
 // True when every chosen box is one the backup file describes, or when the
 // description cannot be read here (the restore then fails on it in order).
 bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_t box_count,
@@ -550,6 +335,9 @@ bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_
 }
 
 }  // namespace
+}  // namespace vtbox
+
+using namespace vtbox;
 
 extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                  const char *work_folder, const char *backup_file,
@@ -580,7 +368,7 @@ extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, co
         rc = vt::code(vt::Code::InternalError);
     }
     if (rc != 0) {
-        ReportFailure(kOperation, rc);
+        ReportFailure(kRestoreExport, rc);
         if (job) {
             job->Fail(rc);
         } else {
