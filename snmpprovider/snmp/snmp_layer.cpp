@@ -294,7 +294,7 @@ GenAddress::GenAddress(std::string_view text) {
     unsigned portNumber = 161;
     if (!port.empty() && !ParsePort(port, &portNumber)) return;
     if (v6 ? !ValidIpv6(host) : !ValidHostName(host)) return;
-    spec_ = (v6 ? "udp6:[" : "udp:") + std::string(host) + (v6 ? "]:" : ":") + std::to_string(portNumber);
+    peername_ = (v6 ? "udp6:[" : "udp:") + std::string(host) + (v6 ? "]:" : ":") + std::to_string(portNumber);
     valid_ = true;
 }
 
@@ -322,7 +322,7 @@ int Snmp::Request(int command, Pdu &pdu, const CTarget &target, const std::strin
     if (!target.address().valid()) return kInvalidAddress;
     if (pdu.vbs().empty()) return kError;
 
-    std::string peer = target.address().transport_spec();
+    std::string peer = target.address().peername();
     std::string communityCopy = community;
     void *session = nullptr;
     netsnmp_pdu *request = nullptr;

@@ -130,12 +130,12 @@ class GenAddress {
 public:
     explicit GenAddress(std::string_view text);
     bool valid() const { return valid_; }
-    // The transport specifier net-snmp opens ("udp:host:port", "udp6:[a]:port").
-    const std::string &transport_spec() const { return spec_; }
+    // The peer name net-snmp opens ("udp:host:port", "udp6:[a]:port").
+    const std::string &peername() const { return peername_; }
 
 private:
     bool valid_ = false;
-    std::string spec_;
+    std::string peername_;
 };
 
 class CTarget {

@@ -13,12 +13,12 @@ using snmp::Vb;
 std::string Text(const Variant &v) { return v.get().vt == VT_BSTR ? v.Utf8() : "<not text>"; }
 
 TEST(Addresses, AcceptedFormsBecomeUdpTransports) {
-    EXPECT_EQ(GenAddress("printer.example.org").transport_spec(), "udp:printer.example.org:161");
-    EXPECT_EQ(GenAddress("192.0.2.7:1161").transport_spec(), "udp:192.0.2.7:1161");
-    EXPECT_EQ(GenAddress("192.0.2.7/1161").transport_spec(), "udp:192.0.2.7:1161");
-    EXPECT_EQ(GenAddress("::1").transport_spec(), "udp6:[::1]:161");
-    EXPECT_EQ(GenAddress("[fe80::1%eth0]:162").transport_spec(), "udp6:[fe80::1%eth0]:162");
-    EXPECT_EQ(GenAddress("[2001:db8::5]").transport_spec(), "udp6:[2001:db8::5]:161");
+    EXPECT_EQ(GenAddress("printer.example.org").peername(), "udp:printer.example.org:161");
+    EXPECT_EQ(GenAddress("192.0.2.7:1161").peername(), "udp:192.0.2.7:1161");
+    EXPECT_EQ(GenAddress("192.0.2.7/1161").peername(), "udp:192.0.2.7:1161");
+    EXPECT_EQ(GenAddress("::1").peername(), "udp6:[::1]:161");
+    EXPECT_EQ(GenAddress("[fe80::1%eth0]:162").peername(), "udp6:[fe80::1%eth0]:162");
+    EXPECT_EQ(GenAddress("[2001:db8::5]").peername(), "udp6:[2001:db8::5]:161");
 }
 
 TEST(Addresses, EverythingElseIsRefused) {
