@@ -23,7 +23,7 @@ bool ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t>
     VTBOX *list = nullptr;
     HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &list);
     if (!block) {
-        PrintError("listing the boxes", GetLastError());
+        PrintError("listing the boxes", GetLastError(), vtBoxGetLastErrorText());
         return false;
     }
     for (uint32_t i = 0; i < count; ++i) boxes->push_back(list[i].BoxNo);

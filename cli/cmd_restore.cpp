@@ -40,7 +40,7 @@ bool Describe(const std::string &file, FileDescription *out) {
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(file.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
     if (rc != 0) {
-        PrintError("reading " + file, rc);
+        PrintError("reading " + file, rc, vtBoxGetLastErrorText());
         return false;
     }
     if (info.Kind != 1) {

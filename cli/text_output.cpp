@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "vtBoxBRD.h"
-
 namespace vtcli {
 
 void PrintError(const std::string &what, uint32_t code, const std::string &detail) {
@@ -13,8 +11,6 @@ void PrintError(const std::string &what, uint32_t code, const std::string &detai
     if (!detail.empty()) line += " (" + detail + ")";
     std::fprintf(stderr, "%s\n", line.c_str());
 }
-
-void PrintError(const std::string &what, uint32_t code) { PrintError(what, code, vtBoxGetLastErrorText()); }
 
 std::string JsonString(const std::string &text) {
     std::string out = "\"";

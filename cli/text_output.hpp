@@ -9,13 +9,10 @@
 namespace vtcli {
 
 // "vtbox: <what> failed: error <code>: <text> (<detail>)" on standard error.
-// The detail is where the engine says the failure happened; without it the
+// The detail is where the engine says the failure happened
+// (vtBoxGetLastErrorText right after the failing call); without one the
 // parenthesis is left out.
-void PrintError(const std::string &what, uint32_t code, const std::string &detail);
-
-// The same, with the detail that the engine call that just failed on this
-// thread left (vtBoxGetLastErrorText).
-void PrintError(const std::string &what, uint32_t code);
+void PrintError(const std::string &what, uint32_t code, const std::string &detail = std::string());
 
 // A JSON string literal for UTF-8 text (invalid bytes become U+FFFD).
 std::string JsonString(const std::string &text);
