@@ -1,6 +1,7 @@
 // Start-up of the utility: one instance, the chosen device or the discovery
 // program, and the retry policy written at every start.
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -129,8 +130,9 @@ private slots:
         crashed.setProcessEnvironment(ProgramEnvironment());
         crashed.start(VTUTIL_PROGRAM, {});
         QVERIFY(crashed.waitForStarted());
-        // It holds the lock while it waits at the login.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(vtutil::SingleInstance::LockPath()), 10000);
+        // It holds the lock, with its process id written, while it waits at
+        // the login.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(vtutil::SingleInstance::LockPath()).size() > 0, 20000);
         QVERIFY(!vtutil::SingleInstance().Acquire());
         ::kill(static_cast<pid_t>(crashed.processId()), SIGKILL);
         QVERIFY(crashed.waitForFinished(10000));
