@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QTest>
+#include <fstream>
 
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
@@ -10,6 +11,7 @@
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "modal_answerer.hpp"
+#include "program_files.hpp"
 #include "select_devices_dlg.hpp"
 #include "utility_fixture.hpp"
 
@@ -87,6 +89,46 @@ private slots:
         QVERIFY(device.session.Connected());
         QCOMPARE(device.CountRequests("boxnwConnect"), connectsBefore + 1);
         QCOMPARE(window.BackupPage()->List()->topLevelItemCount(), 3);
+    }
+
+    void DiscoveryChangesTheDeviceOnlyWhenAnotherWasChosen() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        vttest::ModalAnswerer answerer;
+
+        // The discovery program leaves the same device chosen: nothing to do.
+        vtutil::SetDiscoveryProgram("/bin/true");
+        window.Action(vtutil::CBackupRestoreDlg::Command::DeviceDiscovery)->trigger();
+        QVERIFY(window.isVisible() && !window.isMinimized());
+
+        // Another device: its login; cancelled, the previous device is back.
+        const std::string script = device.sim.dir / "choose-other";
+        std::ofstream(script) << "#!/bin/sh\nexec '" << VTUTIL_DISCOVER_PROGRAM
+                              << "' --choose 127.0.0.2 --name Other\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        // A second device on the same port, at another loopback address.
+        devicesim::DeviceOptions o;
+        o.store = device.sim.dir / "other-store";
+        o.address = "127.0.0.2";
+        o.httpPort = device.sim.device->HttpPort();
+        devicesim::Device other(o);
+        other.Start();
+        vtutil::SetDiscoveryProgram(QString::fromStdString(script));
+        bool loginShown = false;
+        answerer.OnDialog<vtutil::CLoginDlg>([&loginShown](vtutil::CLoginDlg *login) {
+            loginShown = true;
+            vttest::Later([login] { login->reject(); });
+        });
+        window.Action(vtutil::CBackupRestoreDlg::Command::DeviceDiscovery)->trigger();
+        vtutil::SetDiscoveryProgram(QString());
+
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QVERIFY(loginShown);
+        QCOMPARE(device.app.deviceAddress, std::string("127.0.0.1"));
+        QCOMPARE(device.app.deviceName, std::string("Print room"));
+        QVERIFY(device.session.Connected());
     }
 };
 

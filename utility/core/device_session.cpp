@@ -104,8 +104,8 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
         connected_ = true;
         return;
     }
-    // The design leaves LastResult alone here; keeping the code lets a
-    // caller that reports LastResult name the failure instead of "0".
+    // Kept like the codes of the steps before, so that a caller that
+    // reports LastResult names this failure too instead of "0".
     lastResult_ = GetLastError();
     Report(lastResult_);
     CloseRecord();

@@ -27,8 +27,8 @@ public:
     void Unload();
     bool Loaded() const { return lookup_ != nullptr; }
 
-    // The text of id, read into a 256-byte buffer as designed; empty when no
-    // library is loaded or the id has none.
+    // The text of id, read through a 256-byte buffer (longer texts are
+    // cut); empty when no library is loaded or the id has none.
     QString Text(uint32_t id) const;
 
     // Ids asked for while a library was loaded that had no text (so that a
