@@ -1,6 +1,6 @@
 // Saves pictures of the utility's windows for people to look at (not a
 // test): the login dialog, the main window on each page and enlarged, the
-// Device menu, the device choice and the about box.
+// Device menu, the device choice, a question and the about box.
 //
 //   utility_screenshots OUTPUT_FOLDER PASSWORD
 //
@@ -22,6 +22,7 @@
 #include "login_dlg.hpp"
 #include "message_box.hpp"
 #include "select_devices_dlg.hpp"
+#include "text_ids.hpp"
 #include "va_property_sheet.hpp"
 
 namespace {
@@ -92,6 +93,14 @@ int main(int argc, char *argv[]) {
     choose.show();
     Save(&choose, "device-choice.png");
     choose.hide();
+
+    // The question before the storage is initialised, as the command asks it.
+    QMessageBox question(QMessageBox::Question, vtutil::Text(vtutil::ids::kCaptionInitialise),
+                         vtutil::Text(vtutil::ids::kMsgConfirmInitialise), QMessageBox::Yes | QMessageBox::No, &window);
+    question.setDefaultButton(QMessageBox::No);
+    question.show();
+    Save(&question, "message-initialise.png");
+    question.hide();
 
     vtutil::CAboutDlg about(&window);
     about.show();
