@@ -70,6 +70,20 @@ private slots:
         QCOMPARE(device.session.BoxCount(), uint32_t(3));
     }
 
+    void BoxListFailureAtLoginKeepsItsCode() {
+        vttest::UtilityDevice device;
+        // Result 100 reads as a time-out (1460).
+        device.sim.faults().ForceResult("boxnwGetBoxList", 100, 1);
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::Ok);
+        device.Login();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[0].text, vtutil::ErrorTextFor(1460));
+        QVERIFY(!device.session.Connected());
+        QCOMPARE(device.session.LastResult(), uint32_t(1460));
+        QCOMPARE(device.CountRequests("boxnwDisconnect"), size_t(1));
+    }
+
     // The whole start: login to a device that does not answer, then the main
     // window, open but unconnected.
     void SilentDeviceOpensTheMainWindowUnconnected() {
