@@ -47,6 +47,11 @@ class FtpServer {
   uint16_t Port() const { return port_; }
   const FtpDialect& Dialect() const { return dialect_; }
 
+  // Runs one control connection on a connected socket until the client
+  // quits or goes away (the fuzz target drives it over a socket pair
+  // without Start()).
+  void ServeConnection(int fd, const sockaddr_storage& peer);
+
  private:
   class Session;
   void AcceptLoop();
