@@ -51,6 +51,13 @@ StatInfo Stat(const fs::path& path) {
 
 }  // namespace
 
+std::string RecordedLine(const std::string& line) {
+  // Blanks before the word make the command unknown, not its argument harmless.
+  const size_t word = std::min(line.find_first_not_of(" \t"), line.size());
+  const size_t end = std::min(line.find_first_of(" \t", word), line.size());
+  return IEquals(line.substr(word, end - word), "PASS") ? "PASS ****" : line;
+}
+
 std::string ListingLine(const std::string& name, bool folder, uint64_t size, int64_t mtime) {
   static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -201,7 +208,7 @@ void FtpServer::Session::Run() {
     const size_t sp = line.find(' ');
     const std::string verb = line.substr(0, sp);
     const std::string argument = sp == std::string::npos ? "" : line.substr(sp + 1);
-    s_.recorder_.Ftp(IEquals(verb, "PASS") ? "PASS ****" : line);
+    s_.recorder_.Ftp(RecordedLine(line));
     if (!Dispatch(verb, argument)) return;
   }
 }

@@ -53,9 +53,9 @@ VT_FUZZ_TARGET(sim_ftp) {
   VT_FUZZ_CHECK(reply.rfind("220 ", 0) == 0);
   // A PASS command is recorded without its argument.
   for (const std::string& line : recorder.Snapshot().ftpCommands) {
-    const size_t word = line.find_first_not_of(' ');
+    const size_t word = line.find_first_not_of(" \t");
     if (word != std::string::npos && ::strncasecmp(line.c_str() + word, "PASS", 4) == 0 &&
-        (line.size() == word + 4 || line[word + 4] == ' '))
+        (line.size() == word + 4 || line[word + 4] == ' ' || line[word + 4] == '\t'))
       VT_FUZZ_CHECK(line == "PASS ****");
   }
 
