@@ -1,0 +1,90 @@
+// The server's life in a process: the provider made at load and destroyed
+// at unload, and the entry points that hand out class objects.
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+
+#include "class_factory.hpp"
+#include "provider.hpp"
+
+#define KX9_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace kx9 {
+
+namespace {
+
+Provider *g_provider = nullptr;
+std::mutex g_initLock;
+bool g_initialised = false;
+HRESULT g_initResult = E_FAIL;
+std::atomic<bool> g_providerClassHandedOut{false};
+
+// Loading into a process. (There are no thread attach and detach
+// notifications to turn off here, and the module is found with dladdr.)
+__attribute__((constructor)) void OnLoad() { g_provider = new (std::nothrow) Provider; }
+
+// Unloading: the provider's destructor queues the stop request and waits for
+// the worker before the session and the schema go.
+__attribute__((destructor)) void OnUnload() {
+    delete g_provider;
+    g_provider = nullptr;
+}
+
+std::string FolderOf(const std::string &path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+HRESULT InitialiseOnce() {
+    std::lock_guard<std::mutex> g(g_initLock);
+    if (!g_initialised) {
+        g_initResult = g_provider->Initialise(FolderOf(ServerPath()));
+        g_initialised = true;
+    }
+    return g_initResult;
+}
+
+HRESULT HandOut(ClassFactory::Product product, REFIID riid, void **ppv) {
+    ClassFactory *factory = ClassFactory::New(product);
+    if (!factory) return E_OUTOFMEMORY;
+    HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();  // the creation reference
+    return hr;
+}
+
+}  // namespace
+
+Provider *TheProvider() { return g_provider; }
+
+std::string ServerPath() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void *>(&OnLoad), &info) || !info.dli_fname) return {};
+    char resolved[PATH_MAX];
+    if (realpath(info.dli_fname, resolved)) return resolved;
+    return info.dli_fname;
+}
+
+}  // namespace kx9
+
+using namespace kx9;
+
+KX9_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!rclsid || !riid) return E_INVALIDARG;
+    if (IsEqualGUID(rclsid, &CLSID_DSE_Provider)) {
+        if (!g_provider || FAILED(InitialiseOnce())) return E_FAIL;
+        HRESULT hr = HandOut(ClassFactory::Product::Provider, riid, ppv);
+        if (SUCCEEDED(hr)) g_providerClassHandedOut = true;
+        return hr;
+    }
+    if (IsEqualGUID(rclsid, &CLSID_DSE_SNMPElement)) {
+        if (!g_providerClassHandedOut || !g_provider) return E_FAIL;
+        return HandOut(ClassFactory::Product::Element, riid, ppv);
+    }
+    return E_FAIL;
+}
+
+KX9_EXPORT HRESULT DllCanUnloadNow(void) { return ServerLocks() == 0 ? S_OK : S_FALSE; }
