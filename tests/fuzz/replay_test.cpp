@@ -10,8 +10,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kTargets[] = {"xmlreply",    "ftp_listing", "zip_reader", "record_file",
-                                "description", "registry",    "sim_http",   "sim_ftp"};
+const char* const kTargets[] = {"xmlreply", "ftp_listing", "zip_reader", "record_file", "description",
+                                "registry", "sim_http",    "sim_ftp",    "element_map"};
 
 class Corpus : public ::testing::TestWithParam<const char*> {};
 

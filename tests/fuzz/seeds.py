@@ -181,5 +181,20 @@ def sim_ftp():
     put("sim_ftp", "shell-words", login + "ls\r\nmkdir a\r\ncd a\r\nrmdir a\r\npass secret\r\nNOOP\r\n")
 
 
-for make in (xmlreply, ftp_listing, zip_reader, record_file, description, registry, sim_http, sim_ftp):
+def element_map():
+    # The head of a shipped map (snmpprovider/maps), and lines each reader rule meets.
+    with open(os.path.join(HERE, "..", "..", "snmpprovider", "maps", "TabsNMap.txt"), "rb") as f:
+        put("element_map", "shipped", b"\n".join(f.read().split(b"\n")[:24]) + b"\n")
+    t = "\t"
+    put("element_map", "rules", "-- comment\tignored\n\n" + t.join(
+        ["root", "1", "1.3.6.1.2.1.25", "", "Root", "0", "0", "", "not-accessible", "", "root-OID"]) + "\n" + t.join(
+        ["tab", "2", "1.3.6.1.2.1.25.3.2", "", "T", "0", "0", "", "not-accessible", "", "table"]) + "\n" + t.join(
+        ["entry", "3", "1.3.6.1.2.1.25.3.2.1", "1.3.6", "E", "1", "2", "", "not-accessible", "", "row", "4"]) +
+        "\n" + t.join(["index", "4", "1.3.6.1.2.1.25.3.2.1.1", "", "I", "0", "0", "integer", "read-only", "",
+                      "dynamic"]) + "\n" + t.join(
+        ["scalar", "5", "1.3.6.1.2.1.1.5", "", "S", "0", "0", "DateAndTime", "read-write", "v", "static"]) + "\r\n")
+
+
+for make in (xmlreply, ftp_listing, zip_reader, record_file, description, registry, sim_http, sim_ftp,
+             element_map):
     make()
