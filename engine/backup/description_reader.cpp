@@ -10,8 +10,6 @@
 #include <cstring>
 #include <memory>
 
-#include "backup/description_reader.hpp"
-
 #include "boxcalls/box_call.hpp"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
@@ -69,50 +67,6 @@ struct FileCloser {
 
 }  // namespace
 
-namespace vtbox {
-
-void ReadDescription(const char *data, size_t size, int kind, VTBACKUPINFO *info, uint32_t *count,
-                     GlobalBlock *boxes) {
-    ReplyDocumentPtr doc = LoadReplyDocument(data, size);
-    if (!doc) Raise(vt::Code::InvalidData);
-
-    GlobalBlock array;
-    std::string date;
-    if (kind == 1) {
-        info->Kind = 1;
-        CopyField(info->EngineVersion, Text(*doc, "BackupInfo/EngineVersion"));
-        CopyField(info->MACAddress, Text(*doc, "BackupInfo/MACAddress"));
-        uint32_t n = static_cast<uint32_t>(ParseNumber(NodeAttribute(*doc, "BackupInfo/Boxes", "NumOfBoxes")));
-        const char *items = "BackupInfo/Boxes/BoxProp";
-        if (doc->Select(items).size() < n) Raise(vt::Code::BadFormat);
-        array.reset(GlobalAlloc(GPTR, sizeof(VTBOXBK) * static_cast<size_t>(n)));
-        if (!array) Raise(vt::Code::NotEnoughMemory);
-        auto *bk = static_cast<VTBOXBK *>(array.get());
-        for (uint32_t i = 0; i < n; ++i) {
-            CopyField(bk[i].BoxName, Trim(ItemChildText(*doc, items, i, "BoxName")));
-            bk[i].BoxNo = ItemChildNumber(*doc, items, i, "BoxNo");
-            bk[i].NumOfFolders = ItemChildNumber(*doc, items, i, "NumOfFolders");
-            bk[i].NumOfDocs = ItemChildNumber(*doc, items, i, "NumOfDocs");
-            bk[i].BoxUsedDisk = ItemChildNumber(*doc, items, i, "BoxUsedDisk");
-            bk[i].Protected = Trim(ItemChildText(*doc, items, i, "Protected")) == "yes" ? 1 : 0;
-        }
-        *count = n;
-        date = Text(*doc, "BackupInfo/BackupDate");
-    } else {
-        info->Kind = 2;
-        CopyField(info->EngineVersion, Text(*doc, "ArchiveInfo/Version"));
-        CopyField(info->MACAddress, Text(*doc, "ArchiveInfo/MACAddress"));
-        *count = static_cast<uint32_t>(ParseNumber(Text(*doc, "ArchiveInfo/NumOfDocs")));
-        date = Text(*doc, "ArchiveInfo/ArchiveDate");
-    }
-    ParseDate(date, &info->Date);
-    VersionVerdict verdict = CheckEngineVersion(info->EngineVersion);
-    if (verdict != VersionVerdict::Supported) Raise(RefuseEngineVersion(verdict, info->EngineVersion));
-    *boxes = std::move(array);
-}
-
-}  // namespace vtbox
-
 extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder, VTBACKUPINFO *info,
                                     uint32_t *count, VTBOXBK **boxes, void **handle) {
     if (handle) *handle = nullptr;
@@ -147,10 +101,41 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
                                   static_cast<size_t>(st.st_size))
             Raise(vt::Code::InvalidData);
         file.reset();
+        ReplyDocumentPtr doc = LoadReplyDocument(block.get());
+        if (!doc) Raise(vt::Code::InvalidData);
 
         GlobalBlock array;
-        ReadDescription(static_cast<const char *>(block.get()), GlobalSize(block.get()), kind, info, count,
-                        &array);
+        std::string date;
+        if (kind == 1) {
+            info->Kind = 1;
+            CopyField(info->EngineVersion, Text(*doc, "BackupInfo/EngineVersion"));
+            CopyField(info->MACAddress, Text(*doc, "BackupInfo/MACAddress"));
+            uint32_t n = static_cast<uint32_t>(ParseNumber(NodeAttribute(*doc, "BackupInfo/Boxes", "NumOfBoxes")));
+            const char *items = "BackupInfo/Boxes/BoxProp";
+            if (doc->Select(items).size() < n) Raise(vt::Code::BadFormat);
+            array.reset(GlobalAlloc(GPTR, sizeof(VTBOXBK) * static_cast<size_t>(n)));
+            if (!array) Raise(vt::Code::NotEnoughMemory);
+            auto *bk = static_cast<VTBOXBK *>(array.get());
+            for (uint32_t i = 0; i < n; ++i) {
+                CopyField(bk[i].BoxName, Trim(ItemChildText(*doc, items, i, "BoxName")));
+                bk[i].BoxNo = ItemChildNumber(*doc, items, i, "BoxNo");
+                bk[i].NumOfFolders = ItemChildNumber(*doc, items, i, "NumOfFolders");
+                bk[i].NumOfDocs = ItemChildNumber(*doc, items, i, "NumOfDocs");
+                bk[i].BoxUsedDisk = ItemChildNumber(*doc, items, i, "BoxUsedDisk");
+                bk[i].Protected = Trim(ItemChildText(*doc, items, i, "Protected")) == "yes" ? 1 : 0;
+            }
+            *count = n;
+            date = Text(*doc, "BackupInfo/BackupDate");
+        } else {
+            info->Kind = 2;
+            CopyField(info->EngineVersion, Text(*doc, "ArchiveInfo/Version"));
+            CopyField(info->MACAddress, Text(*doc, "ArchiveInfo/MACAddress"));
+            *count = static_cast<uint32_t>(ParseNumber(Text(*doc, "ArchiveInfo/NumOfDocs")));
+            date = Text(*doc, "ArchiveInfo/ArchiveDate");
+        }
+        ParseDate(date, &info->Date);
+        VersionVerdict verdict = CheckEngineVersion(info->EngineVersion);
+        if (verdict != VersionVerdict::Supported) Raise(RefuseEngineVersion(verdict, info->EngineVersion));
         if (array) {
             *boxes = static_cast<VTBOXBK *>(array.get());
             *handle = array.release();
