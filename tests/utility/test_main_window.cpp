@@ -1,0 +1,133 @@
+// The main window's device commands against the simulated device.
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "backup_page.hpp"
+#include "backup_restore_dlg.hpp"
+#include "box_list.hpp"
+#include "error_text.hpp"
+#include "language.hpp"
+#include "modal_answerer.hpp"
+#include "restore_pg.hpp"
+#include "status_bar.hpp"
+#include "utility_fixture.hpp"
+#include "va_property_sheet.hpp"
+
+using Command = vtutil::CBackupRestoreDlg::Command;
+
+namespace {
+
+int BackupRows(vtutil::CBackupRestoreDlg &window) { return window.BackupPage()->List()->topLevelItemCount(); }
+int RestoreRows(vtutil::CBackupRestoreDlg &window) { return window.RestorePage()->List()->topLevelItemCount(); }
+
+// Initialise storage is a command of the restore page.
+void ShowRestorePage(vtutil::CBackupRestoreDlg &window) {
+    window.Sheet()->setCurrentWidget(window.RestorePage());
+    QVERIFY(window.Action(Command::InitialiseStorage)->isEnabled());
+}
+
+std::vector<std::string> BoxesOnDevice(vttest::UtilityDevice &device) {
+    VTMFPSESSION s = device.sim.Session();
+    std::vector<std::string> names;
+    if (vtBoxOpenConnection(&s) != 0) return {"<no session>"};
+    uint32_t count = 0;
+    VTBOX *boxes = nullptr;
+    if (HGLOBAL block = vtBoxGetBoxList(&s, &count, &boxes)) {
+        for (uint32_t i = 0; i < count; ++i) names.push_back(boxes[i].BoxName);
+        GlobalFree(block);
+    }
+    vtBoxCloseConnection(&s);
+    return names;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_LANGUAGE_LIBRARY)); }
+
+    void InitialiseStorageEmptiesTheDevice() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        QCOMPARE(BackupRows(window), 3);
+        ShowRestorePage(window);
+
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::No);
+        window.Action(Command::InitialiseStorage)->trigger();
+        QCOMPARE(BoxesOnDevice(device).size(), size_t(3));
+
+        answerer.AnswerMessage(QMessageBox::Yes);
+        window.Action(Command::InitialiseStorage)->trigger();
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QCOMPARE(answerer.Messages()[1].caption, vtutil::Text(89));
+        QVERIFY(BoxesOnDevice(device).empty());
+        QCOMPARE(BackupRows(window), 0);
+        QVERIFY(device.session.Connected());
+        QVERIFY(window.Status()->ShowsConnected());
+        QCOMPARE(window.Status()->Activity(), vtutil::Text(34));
+        // The device was given back.
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
+    }
+
+    void LockLostToTheNetworkMarksTheSessionLost() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        window.RestorePage()->List()->AddBox(7, "From a file", false);
+        ShowRestorePage(window);
+        // Result 100 reads as a time-out (1460), one of the codes of a lost device.
+        device.sim.faults().ForceResult("boxnwBoxExModeIn", 100, 1);
+
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::Yes);
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *) {
+            // Already marked when the error shows.
+            QVERIFY(!device.session.Connected());
+            QCOMPARE(BackupRows(window), 0);
+            QCOMPARE(RestoreRows(window), 0);
+            QVERIFY(!window.Status()->ShowsConnected());
+            QVERIFY(!window.ActionButton()->isEnabled());
+            QVERIFY(!window.Action(Command::InitialiseStorage)->isEnabled());
+        });
+        window.Action(Command::InitialiseStorage)->trigger();
+
+        QVERIFY(answerer.Done());
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QCOMPARE(answerer.Messages()[1].text, vtutil::ErrorTextFor(1460));
+        QCOMPARE(answerer.Messages()[1].icon, QMessageBox::Critical);
+        QCOMPARE(BoxesOnDevice(device).size(), size_t(3));
+        QCOMPARE(device.CountRequests("boxnwDeleteAllBox"), size_t(0));
+    }
+
+    void RefreshReconnectsWhenTheDeviceForgotTheSession() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        window.BackupPage()->List()->SetAllChecked(false);
+        // The device no longer knows the session (202: no session).
+        device.sim.faults().ForceResult("boxnwGetBoxList", 202, 1);
+        const size_t connectsBefore = device.CountRequests("boxnwConnect");
+
+        vttest::ModalAnswerer answerer;
+        window.Action(Command::Refresh)->trigger();
+
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QVERIFY(device.session.Connected());
+        QCOMPARE(device.CountRequests("boxnwConnect"), connectsBefore + 1);
+        QCOMPARE(BackupRows(window), 3);
+        QCOMPARE(window.BackupPage()->List()->CountChecked(), 3);
+        QCOMPARE(window.Status()->Activity(), vtutil::Text(34));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "test_main_window.moc"

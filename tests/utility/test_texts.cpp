@@ -1,0 +1,119 @@
+// Every visible text of every window comes from the language library: with
+// a language whose texts are their ids in brackets, a walk over the widgets
+// finds nothing else (apart from widgets that show data), and every id the
+// windows asked for is in the table.
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "about_dlg.hpp"
+#include "backup_restore_dlg.hpp"
+#include "language.hpp"
+#include "login_dlg.hpp"
+#include "modal_answerer.hpp"
+#include "select_devices_dlg.hpp"
+#include "utility_fixture.hpp"
+#include "va_property_sheet.hpp"
+#include "widget_marks.hpp"
+
+namespace {
+
+// Texts made of ids in brackets, joined by blanks or line feeds.
+bool FromLibrary(const QString &text) {
+    static const QRegularExpression pseudo(QStringLiteral("^(\\[\\d+\\]([ \\n]\\[\\d+\\])*)?$"));
+    return pseudo.match(text).hasMatch();
+}
+
+class TextWalk {
+public:
+    void Check(const QString &where, const QString &text) {
+        ++seen_;
+        if (!FromLibrary(text)) strays_ << where + QStringLiteral(": \"") + text + QLatin1Char('"');
+    }
+
+    void Walk(QWidget *window) {
+        Check(window->metaObject()->className() + QStringLiteral(" title"), window->windowTitle());
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            if (vtutil::ShowsData(w)) continue;
+            const QString where = QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') + w->objectName();
+            if (auto *label = qobject_cast<QLabel *>(w)) Check(where, label->text());
+            else if (auto *button = qobject_cast<QAbstractButton *>(w)) Check(where, button->text());
+            else if (auto *group = qobject_cast<QGroupBox *>(w)) Check(where, group->title());
+            else if (auto *tabs = qobject_cast<QTabBar *>(w))
+                for (int i = 0; i < tabs->count(); ++i) Check(where, tabs->tabText(i));
+            else if (auto *menu = qobject_cast<QMenu *>(w)) {
+                Check(where, menu->title());
+                for (QAction *action : menu->actions()) Check(where, action->text());
+            }
+        }
+        // Headers of lists, also of lists that show data.
+        for (QTreeWidget *list : window->findChildren<QTreeWidget *>())
+            for (int c = 0; c < list->columnCount(); ++c) Check(list->objectName() + " header", list->headerItem()->text(c));
+    }
+
+    int Seen() const { return seen_; }
+    const QStringList &Strays() const { return strays_; }
+
+private:
+    int seen_ = 0;
+    QStringList strays_;
+};
+
+}  // namespace
+
+class TextsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_PSEUDO_LIBRARY)); }
+
+    void EveryVisibleTextComesFromTheLibrary() {
+        vttest::UtilityDevice device;
+        vttest::WriteBrdValues({{"Address0", "127.0.0.1"}, {"Name0", "Print room"}, {"Model0", "M"}, {"Location0", "L"}});
+        vtutil::Language::Instance().ClearMissingIds();
+        TextWalk walk;
+
+        vtutil::CLoginDlg login(device.session);
+        walk.Walk(&login);
+
+        // A failed login shows a message box on the way.
+        vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(vttest::ClosedPort()));
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::Ok,
+                               [&walk](QMessageBox *box) { walk.Check("message box", box->text()); });
+        login.PasswordEdit()->setText("admin");
+        login.accept();
+        QVERIFY(answerer.Done());
+
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        walk.Walk(&window);
+        window.Sheet()->setCurrentIndex(1);
+        walk.Walk(&window);
+
+        vtutil::CSelectDevicesDlg choose(device.app, &window);
+        walk.Walk(&choose);
+        vtutil::CAboutDlg about(&window);
+        walk.Walk(&about);
+
+        QVERIFY2(walk.Strays().isEmpty(), qPrintable(walk.Strays().join('\n')));
+        QVERIFY(walk.Seen() > 40);
+        QVERIFY(vtutil::Language::Instance().MissingIds().empty());
+    }
+
+    void UnknownIdsAreNoted() {
+        QCOMPARE(vtutil::Text(33), QString("[33]"));
+        QVERIFY(vtutil::Text(9999).isEmpty());
+        QCOMPARE(vtutil::Language::Instance().MissingIds().count(9999), size_t(1));
+    }
+};
+
+QTEST_MAIN(TextsTest)
+#include "test_texts.moc"

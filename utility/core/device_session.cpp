@@ -1,0 +1,124 @@
+#include "device_session.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vtutil {
+
+namespace {
+constexpr uint32_t kDefaultBoxServicePort = 8080;
+constexpr uint32_t kSessionReserved2 = 10000;
+constexpr uint32_t kWrongPassword = 1216;
+constexpr size_t kPasswordBytes = 255;
+}  // namespace
+
+uint32_t BoxServicePort() {
+    if (const char *text = std::getenv("VTBOX_HTTP_PORT")) {
+        char *end = nullptr;
+        long port = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && port > 0 && port < 65536) return static_cast<uint32_t>(port);
+    }
+    return kDefaultBoxServicePort;
+}
+
+DeviceSession::DeviceSession(AppState &app) : app_(app) {}
+
+DeviceSession::~DeviceSession() {
+    CloseRecord();
+    FreeBoxList();
+}
+
+void DeviceSession::SetPassword(const std::string &password) {
+    password_ = password.substr(0, kPasswordBytes);
+}
+
+void DeviceSession::Report(uint32_t code) {
+    if (!quiet_ && reporter_) reporter_(code);
+}
+
+void DeviceSession::TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes) {
+    FreeBoxList();
+    boxBlock_ = block;
+    boxList_ = boxes;
+    boxCount_ = count;
+}
+
+void DeviceSession::FreeBoxList() {
+    if (boxBlock_) GlobalFree(boxBlock_);
+    boxBlock_ = nullptr;
+    boxList_ = nullptr;
+    boxCount_ = 0;
+}
+
+bool DeviceSession::RecordOpen() const { return record_.ConnectHandle != nullptr || record_.SessionId != 0; }
+
+void DeviceSession::CloseRecord() {
+    if (RecordOpen()) vtBoxCloseConnection(&record_);
+}
+
+void DeviceSession::ConnectDevice(ConnectReason reason) {
+    if (reason == ConnectReason::Refresh || reason == ConnectReason::ReloadAfterJob) {
+        uint32_t count = 0;
+        VTBOX *boxes = nullptr;
+        if (HGLOBAL block = vtBoxGetBoxList(&record_, &count, &boxes)) {
+            TakeBoxList(block, count, boxes);
+            connected_ = true;
+            return;
+        }
+        if (reason == ConnectReason::ReloadAfterJob) {
+            connected_ = false;
+            FreeBoxList();
+            return;
+        }
+    }
+    // A record left open by a lost connection is released here too, so that
+    // its transport handles are not overwritten.
+    CloseRecord();
+    connected_ = false;
+
+    record_ = VTMFPSESSION{};
+    std::strncpy(record_.Host, app_.deviceAddress.c_str(), sizeof record_.Host - 1);
+    record_.Port = BoxServicePort();
+    record_.Reserved2 = kSessionReserved2;
+    lastResult_ = 0;
+    FreeBoxList();
+
+    if (uint32_t rc = vtBoxOpenConnection(&record_)) {
+        lastResult_ = rc;
+        Report(rc);
+        return;
+    }
+    passwordRejected_ = false;
+    engineInfo_ = VTENGVERSION{};
+    if (uint32_t rc = vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_)) {
+        lastResult_ = rc;
+        Report(rc);
+        CloseRecord();
+        passwordRejected_ = rc == kWrongPassword;
+        return;
+    }
+    uint32_t count = 0;
+    VTBOX *boxes = nullptr;
+    if (HGLOBAL block = vtBoxGetBoxList(&record_, &count, &boxes)) {
+        TakeBoxList(block, count, boxes);
+        connected_ = true;
+        return;
+    }
+    // Kept like the codes of the steps before, so that a caller that
+    // reports LastResult names this failure too instead of "0".
+    lastResult_ = GetLastError();
+    Report(lastResult_);
+    CloseRecord();
+}
+
+void DeviceSession::Close() {
+    CloseRecord();
+    connected_ = false;
+}
+
+void DeviceSession::MarkLost() {
+    connected_ = false;
+    FreeBoxList();
+}
+
+}  // namespace vtutil

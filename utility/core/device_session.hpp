@@ -1,0 +1,98 @@
+// The one engine session of the utility: connecting and logging in to the
+// device, the box list, and the values that jobs take from it.
+//
+// All calls are made on the thread that owns the object; jobs use it only
+// while the windows are blocked by their progress dialog.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app_state.hpp"
+#include "vtBoxBRD.h"
+
+namespace vtutil {
+
+// Why ConnectDevice runs.
+enum class ConnectReason {
+    Connect = 0,           // login, device change: a new session
+    Refresh = 7,           // reload the box list, reconnecting when that fails
+    ReloadAfterJob = 8,    // reload the box list; on failure the device counts as lost
+    BeforeAutomaticRun = 9 // reconnect before a scheduled run
+};
+
+class DeviceSession {
+public:
+    explicit DeviceSession(AppState &app);
+    ~DeviceSession();
+    DeviceSession(const DeviceSession &) = delete;
+    DeviceSession &operator=(const DeviceSession &) = delete;
+
+    // Reports a failed step of ConnectDevice (a result code) to the user.
+    using ErrorReporter = std::function<void(uint32_t code)>;
+    void SetErrorReporter(ErrorReporter reporter) { reporter_ = std::move(reporter); }
+    // While quiet (automatic backup), failures are not reported; the
+    // automatic run reports them itself.
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
+
+    // Connects to the device at the application's address with Password,
+    // reads the engine version and the box list. Afterwards Connected tells
+    // whether device commands are allowed.
+    void ConnectDevice(ConnectReason reason);
+    // Ends the engine session (if one is open) and clears Connected.
+    void Close();
+    // The device is gone: Connected = 0 and no boxes. The engine session is
+    // released at the next connect or at the end.
+    void MarkLost();
+
+    bool Connected() const { return connected_; }
+    // Restores a remembered state (a cancelled device change).
+    void SetConnected(bool connected) { connected_ = connected; }
+    bool PasswordRejected() const { return passwordRejected_; }
+    uint32_t LastResult() const { return lastResult_; }
+    const VTENGVERSION &EngineInfo() const { return engineInfo_; }
+
+    // The administrator password as typed (at most 255 bytes are kept).
+    const std::string &Password() const { return password_; }
+    void SetPassword(const std::string &password);
+
+    // The box list of the last successful vtBoxGetBoxList; the array stays
+    // valid until the next ConnectDevice or MarkLost.
+    uint32_t BoxCount() const { return boxCount_; }
+    const VTBOX *BoxList() const { return boxList_; }
+
+    // For the engine calls of commands and jobs.
+    VTMFPSESSION *Record() { return &record_; }
+    AppState &App() { return app_; }
+    uint32_t &LockValue() { return lockValue_; }
+    char *FtpAccount() { return ftpAccount_; }
+
+private:
+    void Report(uint32_t code);
+    void TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes);
+    void FreeBoxList();
+    bool RecordOpen() const;
+    void CloseRecord();
+
+    AppState &app_;
+    ErrorReporter reporter_;
+    bool quiet_ = false;
+
+    bool connected_ = false;
+    bool passwordRejected_ = false;
+    VTENGVERSION engineInfo_{};
+    char ftpAccount_[256] = {};
+    std::string password_;
+    uint32_t lockValue_ = 0;
+    uint32_t lastResult_ = 0;
+    VTMFPSESSION record_{};
+    uint32_t boxCount_ = 0;
+    VTBOX *boxList_ = nullptr;
+    HGLOBAL boxBlock_ = nullptr;
+};
+
+// The box web service port: 8080, or VTBOX_HTTP_PORT when that holds a port.
+uint32_t BoxServicePort();
+
+}  // namespace vtutil

@@ -1,0 +1,22 @@
+// Result codes of the engine as message texts, and the codes that mean the
+// device has gone.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace vtutil {
+
+// The message text for an engine result code; empty for 0. Codes without a
+// row of their own get the text for any other error.
+QString ErrorTextFor(uint32_t code);
+
+// ErrorTextFor(code) cut before its last line feed; without one, before its
+// last comma; without either, the whole text. For one-line reports.
+QString ShortErrorText(uint32_t code);
+
+// True for the codes after which a device command counts the session as
+// lost (the device no longer answers).
+bool IsConnectionLoss(uint32_t code);
+
+}  // namespace vtutil

@@ -1,0 +1,329 @@
+#include "backup_restore_dlg.hpp"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "about_dlg.hpp"
+#include "app_state.hpp"
+#include "backup_page.hpp"
+#include "box_list.hpp"
+#include "brd_registry.hpp"
+#include "device_session.hpp"
+#include "discovery.hpp"
+#include "error_text.hpp"
+#include "icons.hpp"
+#include "language.hpp"
+#include "login_dlg.hpp"
+#include "message_box.hpp"
+#include "program_files.hpp"
+#include "restore_pg.hpp"
+#include "select_devices_dlg.hpp"
+#include "status_bar.hpp"
+#include "text_ids.hpp"
+#include "va_property_sheet.hpp"
+#include "widget_marks.hpp"
+
+namespace vtutil {
+
+namespace {
+constexpr QSize kFirstSize(450, 550);
+constexpr const char *kRetryIntervalDefault = "5";
+constexpr const char *kRetryCountDefault = "12";
+constexpr uint32_t kRestoreLockMode = 1;
+}  // namespace
+
+struct CBackupRestoreDlg::PreviousDevice {
+    std::string address;
+    std::string name;
+    std::string password;
+    bool connected = false;
+};
+
+CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWidget *parent)
+    : QMainWindow(parent), app_(app), session_(session) {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowIcon(icons::Application());
+    setWindowTitle(Text(ids::kMainTitle));
+
+    status_ = new StatusBar(this);
+    setStatusBar(status_);
+    status_->SetActivity(Text(ids::kStatusReady));
+
+    auto *central = new QWidget(this);
+    sheet_ = new CVAPropertySheet(central);
+    backupPage_ = new CBackupPage(*this, session_);
+    restorePage_ = new CRestorePg(*this, session_);
+    action_ = new QPushButton(central);
+    action_->setObjectName(QStringLiteral("action"));
+    action_->setMinimumWidth(140);
+    sheet_->addTab(backupPage_, Text(ids::kBackupPageTitle));
+    sheet_->addTab(restorePage_, Text(ids::kRestorePageTitle));
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    buttonRow->addWidget(action_);
+    auto *layout = new QVBoxLayout(central);
+    layout->addWidget(sheet_, 1);
+    layout->addSpacing(4);
+    layout->addLayout(buttonRow);
+    setCentralWidget(central);
+
+    BuildMenus();
+
+    // The retry policy of automatic backup starts from the same values at
+    // every start, whatever was stored before.
+    BrdKey key = BrdKey::Open(KEY_ALL_ACCESS);
+    if (key.IsOpen()) {
+        key.Write(kRetryInterval, kRetryIntervalDefault);
+        key.Write(kRetryCount, kRetryCountDefault);
+    }
+
+    connect(sheet_, &QTabWidget::currentChanged, this, &CBackupRestoreDlg::OnPageChanged);
+    backupPage_->LoadList();
+    sheet_->setCurrentIndex(0);
+    OnPageChanged();
+}
+
+QAction *CBackupRestoreDlg::AddCommand(QMenu *menu, Command command, uint32_t textId,
+                                       void (CBackupRestoreDlg::*slot)()) {
+    QAction *action = menu->addAction(Text(textId));
+    connect(action, &QAction::triggered, this, slot);
+    actions_[command] = action;
+    return action;
+}
+
+QAction *CBackupRestoreDlg::Action(Command command) const { return actions_.at(command); }
+
+void CBackupRestoreDlg::BuildMenus() {
+    QMenu *file = menuBar()->addMenu(Text(ids::kMenuFile));
+    AddCommand(file, Command::BackupData, ids::kMenuBackupData, &CBackupRestoreDlg::OnBackupData);
+    AddCommand(file, Command::RestoreData, ids::kMenuRestoreData, &CBackupRestoreDlg::OnRestoreData);
+    // Set up with the automatic schedule; until then it stays grey.
+    actions_[Command::AutomaticBackup] = file->addAction(Text(ids::kMenuAutomaticBackup));
+    file->addSeparator();
+    AddCommand(file, Command::Exit, ids::kMenuExit, &CBackupRestoreDlg::OnExit)
+        ->setIcon(QIcon::fromTheme(QStringLiteral("application-exit")));
+
+    QMenu *edit = menuBar()->addMenu(Text(ids::kMenuEdit));
+    AddCommand(edit, Command::SelectAll, ids::kMenuSelectAll, &CBackupRestoreDlg::OnSelectAll);
+    AddCommand(edit, Command::ClearAll, ids::kMenuClearAll, &CBackupRestoreDlg::OnClearAll);
+
+    QMenu *view = menuBar()->addMenu(Text(ids::kMenuView));
+    QAction *refresh = AddCommand(view, Command::Refresh, ids::kMenuRefresh, &CBackupRestoreDlg::OnRefresh);
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    refresh->setIcon(QIcon::fromTheme(QStringLiteral("view-refresh")));
+
+    QMenu *device = menuBar()->addMenu(Text(ids::kMenuDevice));
+    AddCommand(device, Command::DeviceDiscovery, ids::kMenuDeviceDiscovery, &CBackupRestoreDlg::OnDeviceDiscovery);
+    AddCommand(device, Command::DeviceSettings, ids::kMenuDeviceSettings, &CBackupRestoreDlg::OnDeviceSettings);
+    device->addSeparator();
+    AddCommand(device, Command::InitialiseStorage, ids::kMenuInitialiseStorage,
+               &CBackupRestoreDlg::OnInitialiseStorage);
+
+    QMenu *help = menuBar()->addMenu(Text(ids::kMenuHelp));
+    QAction *helpFile = AddCommand(help, Command::Help, ids::kMenuHelp, &CBackupRestoreDlg::OnHelp);
+    helpFile->setShortcut(QKeySequence(Qt::Key_F1));
+    helpFile->setIcon(QIcon::fromTheme(QStringLiteral("help-contents")));
+    AddCommand(help, Command::About, ids::kMenuAbout, &CBackupRestoreDlg::OnAbout)
+        ->setIcon(QIcon::fromTheme(QStringLiteral("help-about")));
+
+    // Qt has no hook before a window command; the state is recomputed
+    // before a menu opens and whenever the page changes.
+    menus_ = {file, edit, view, device, help};
+    for (QMenu *menu : menus_) connect(menu, &QMenu::aboutToShow, this, &CBackupRestoreDlg::UpdateMenuState);
+    // The shortcuts act only while this window is the active one.
+    for (auto &[command, action] : actions_) action->setShortcutContext(Qt::WindowShortcut);
+}
+
+bool CBackupRestoreDlg::BackupPageActive() const { return sheet_->currentWidget() == backupPage_; }
+
+void CBackupRestoreDlg::UpdateMenuState() {
+    if (autoMode_ && BackupPageActive()) return;
+    const bool connected = session_.Connected();
+    if (!BackupPageActive()) {
+        Action(Command::BackupData)->setEnabled(true);
+        Action(Command::RestoreData)->setEnabled(false);
+        Action(Command::AutomaticBackup)->setEnabled(false);
+        Action(Command::InitialiseStorage)->setEnabled(connected);
+    } else {
+        Action(Command::BackupData)->setEnabled(false);
+        Action(Command::RestoreData)->setEnabled(true);
+        // Enabled when connected once the automatic schedule exists.
+        Action(Command::AutomaticBackup)->setEnabled(false);
+        Action(Command::InitialiseStorage)->setEnabled(false);
+    }
+}
+
+int CBackupRestoreDlg::CountCheckedRows() const {
+    return BackupPageActive() ? backupPage_->List()->CountChecked() : restorePage_->List()->CountChecked();
+}
+
+void CBackupRestoreDlg::OnPageChanged() {
+    if (BackupPageActive()) backupPage_->OnActivate();
+    else restorePage_->OnActivate();
+    UpdateMenuState();
+}
+
+void CBackupRestoreDlg::RefreshPages() {
+    backupPage_->Reload();
+    restorePage_->Reload();
+    OnPageChanged();
+    OnSelectAll();
+}
+
+void CBackupRestoreDlg::MarkSessionLost() {
+    Action(Command::InitialiseStorage)->setEnabled(false);
+    status_->SetConnected(false);
+    action_->setEnabled(false);
+    session_.MarkLost();
+    backupPage_->ClearList();
+    restorePage_->ClearList();
+}
+
+void CBackupRestoreDlg::ShowConnectionState() {
+    if (session_.Connected()) status_->SetConnected(true);
+    else MarkSessionLost();
+}
+
+void CBackupRestoreDlg::showEvent(QShowEvent *event) {
+    QMainWindow::showEvent(event);
+    if (sizedOnce_) return;
+    sizedOnce_ = true;
+    // The first size is also the smallest.
+    setMinimumSize(kFirstSize);
+    resize(kFirstSize);
+    CentreOnScreen(this);
+}
+
+void CBackupRestoreDlg::closeEvent(QCloseEvent *event) {
+    // While the discovery program runs, the window waits for it.
+    if (discovering_) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted()) emit Closed();
+}
+
+void CBackupRestoreDlg::OnBackupData() { sheet_->setCurrentWidget(backupPage_); }
+void CBackupRestoreDlg::OnRestoreData() { sheet_->setCurrentWidget(restorePage_); }
+
+void CBackupRestoreDlg::OnSelectAll() {
+    (BackupPageActive() ? backupPage_->List() : restorePage_->List())->SetAllChecked(true);
+}
+
+void CBackupRestoreDlg::OnClearAll() {
+    (BackupPageActive() ? backupPage_->List() : restorePage_->List())->SetAllChecked(false);
+}
+
+void CBackupRestoreDlg::OnRefresh() {
+    if (autoMode_) return;
+    status_->SetActivity(Text(ids::kStatusRefreshing));
+    if (session_.Connected()) {
+        WaitCursor wait;
+        session_.ConnectDevice(ConnectReason::Refresh);
+        RefreshPages();
+    } else {
+        CLoginDlg login(session_, this);
+        if (login.exec() == QDialog::Accepted) RefreshPages();
+    }
+    UpdateMenuState();
+    status_->SetActivity(Text(ids::kStatusReady));
+}
+
+void CBackupRestoreDlg::LoginToChosenDevice(const PreviousDevice &previous, bool rewriteRegistry) {
+    CLoginDlg login(session_, this);
+    if (login.exec() == QDialog::Accepted) {
+        RefreshPages();
+        return;
+    }
+    // Back to the device used before. Its name goes back with its address,
+    // so that the two never describe different devices.
+    app_.deviceAddress = previous.address;
+    app_.deviceName = previous.name;
+    session_.SetConnected(previous.connected);
+    session_.SetPassword(previous.password);
+    if (rewriteRegistry) {
+        BrdKey key = BrdKey::Open(KEY_WRITE);
+        key.Write(kLastSelectedIp, previous.address);
+        key.Write(kLastSelectedName, previous.name);
+    }
+    if (previous.connected) {
+        WaitCursor wait;
+        session_.ConnectDevice(ConnectReason::Connect);
+    }
+    ShowConnectionState();
+}
+
+void CBackupRestoreDlg::OnDeviceDiscovery() {
+    discovering_ = true;
+    showMinimized();
+    const bool ran = RunDiscovery();
+    discovering_ = false;
+    showNormal();
+    raise();
+    activateWindow();
+    if (!ran) return;
+
+    const PreviousDevice previous{app_.deviceAddress, app_.deviceName, session_.Password(), session_.Connected()};
+    std::optional<ChosenDevice> chosen = ReadChosenDevice();
+    if (!chosen || chosen->address == previous.address) return;
+    app_.deviceAddress = chosen->address;
+    app_.deviceName = chosen->name;
+    LoginToChosenDevice(previous, false);
+}
+
+void CBackupRestoreDlg::OnDeviceSettings() {
+    const PreviousDevice previous{app_.deviceAddress, app_.deviceName, session_.Password(), session_.Connected()};
+    CSelectDevicesDlg choose(app_, this);
+    if (choose.exec() != QDialog::Accepted) return;
+    LoginToChosenDevice(previous, true);
+}
+
+void CBackupRestoreDlg::OnInitialiseStorage() {
+    if (ShowMessage(this, Text(ids::kMsgConfirmInitialise), Text(ids::kCaptionInitialise), QMessageBox::Question,
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
+    status_->SetActivity(Text(ids::kStatusInitialising));
+    WaitCursor wait;
+    const std::string passwordText = session_.Password();
+    const char *password = passwordText.c_str();
+    if (uint32_t rc = vtBoxLockUiJob(session_.Record(), password, kRestoreLockMode, &session_.LockValue())) {
+        if (IsConnectionLoss(rc)) MarkSessionLost();
+        ShowErrorCode(this, rc);
+        status_->SetActivity(Text(ids::kStatusReady));
+        return;
+    }
+    const uint32_t deleted = vtBoxDeleteAllBox(session_.Record(), password);
+    if (deleted != 0) {
+        ShowErrorCode(this, deleted);
+    } else {
+        session_.ConnectDevice(ConnectReason::ReloadAfterJob);
+        backupPage_->LoadList();
+    }
+    if (vtBoxUnlockUiJob(session_.Record(), password, kRestoreLockMode) != 0) {
+        QString text = Text(ids::kSomeError);
+        if (deleted == 0) text = Text(ids::kMsgNotReleased) + QLatin1Char('\n') + text;
+        ShowMessage(this, text, Text(ids::kCaptionError), QMessageBox::Warning);
+    }
+    session_.ConnectDevice(ConnectReason::ReloadAfterJob);
+    backupPage_->LoadList();
+    ShowConnectionState();
+    status_->SetActivity(Text(ids::kStatusReady));
+}
+
+void CBackupRestoreDlg::OnHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFilePath())); }
+
+void CBackupRestoreDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CBackupRestoreDlg::OnExit() { close(); }
+
+}  // namespace vtutil

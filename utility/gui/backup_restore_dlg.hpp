@@ -1,0 +1,97 @@
+// The main window: the backup and restore pages, the action button below
+// them, the status bar and the menu with the device commands.
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+#include <string>
+
+class QAction;
+class QMenu;
+class QPushButton;
+
+namespace vtutil {
+
+struct AppState;
+class CBackupPage;
+class CRestorePg;
+class CVAPropertySheet;
+class DeviceSession;
+class StatusBar;
+
+class CBackupRestoreDlg : public QMainWindow {
+    Q_OBJECT
+public:
+    CBackupRestoreDlg(AppState &app, DeviceSession &session, QWidget *parent = nullptr);
+
+    // What the pages and later the jobs use.
+    bool AutoMode() const { return autoMode_; }
+    QPushButton *ActionButton() const { return action_; }
+    StatusBar *Status() const { return status_; }
+    CBackupPage *BackupPage() const { return backupPage_; }
+    CRestorePg *RestorePage() const { return restorePage_; }
+    CVAPropertySheet *Sheet() const { return sheet_; }
+    // Checked rows of the active page's list.
+    int CountCheckedRows() const;
+
+    // Reloads both pages (after a login or a change of device) and checks
+    // every row of the active one.
+    void RefreshPages();
+    // The device is gone: disconnected icon, no action, both lists empty.
+    void MarkSessionLost();
+    // Enables the menu commands for the active page and the connection.
+    void UpdateMenuState();
+
+    enum class Command {
+        BackupData, RestoreData, AutomaticBackup, Exit, SelectAll, ClearAll,
+        Refresh, DeviceDiscovery, DeviceSettings, InitialiseStorage, Help, About
+    };
+    QAction *Action(Command command) const;
+    // File, Edit, View, Device, Help.
+    const QList<QMenu *> &Menus() const { return menus_; }
+
+signals:
+    // The window was closed; the program ends.
+    void Closed();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void BuildMenus();
+    QAction *AddCommand(QMenu *menu, Command command, uint32_t textId, void (CBackupRestoreDlg::*slot)());
+    void OnPageChanged();
+    void OnBackupData();
+    void OnRestoreData();
+    void OnSelectAll();
+    void OnClearAll();
+    void OnRefresh();
+    void OnDeviceDiscovery();
+    void OnDeviceSettings();
+    void OnInitialiseStorage();
+    void OnHelp();
+    void OnAbout();
+    void OnExit();
+    // A login for a newly chosen device; on Cancel the previous device is
+    // put back (and reconnected when it was connected).
+    struct PreviousDevice;
+    void LoginToChosenDevice(const PreviousDevice &previous, bool rewriteRegistry);
+    void ShowConnectionState();
+    bool BackupPageActive() const;
+
+    AppState &app_;
+    DeviceSession &session_;
+    StatusBar *status_;
+    CVAPropertySheet *sheet_;
+    CBackupPage *backupPage_;
+    CRestorePg *restorePage_;
+    QPushButton *action_;
+    QList<QMenu *> menus_;
+    std::map<Command, QAction *> actions_;
+    bool autoMode_ = false;
+    bool sizedOnce_ = false;
+    bool discovering_ = false;
+};
+
+}  // namespace vtutil

@@ -1,0 +1,23 @@
+// A list of boxes with a check box on every row, sorted by its text (which
+// begins with the three-digit box number).
+#pragma once
+
+#include <QTreeWidget>
+
+namespace vtutil {
+
+class BoxList : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit BoxList(QWidget *parent = nullptr);
+
+    // Adds a checked row; the first column is "%.3d name".
+    QTreeWidgetItem *AddBox(uint32_t number, const QString &name, bool isProtected);
+    int CountChecked() const;
+    void SetAllChecked(bool checked);
+};
+
+// A box name from a device record: at most size bytes of UTF-8, cut at a NUL.
+QString BoxNameText(const char *name, size_t size);
+
+}  // namespace vtutil
