@@ -52,14 +52,15 @@ void BusyAnimation::paintEvent(QPaintEvent *) {
     DrawDevice(painter, deviceArea);
     DrawFile(painter, fileArea);
 
-    // Pages fly on an arc between the two, smallest at either end.
-    QPointF from(deviceArea.right() - 6, deviceArea.top() + 10);
-    QPointF to(fileArea.left() + 8, fileArea.center().y());
+    // Pages fly on a low arc between the printer's output and the file,
+    // smallest at either end.
+    QPointF from(deviceArea.right() - 4, deviceArea.top() + deviceArea.height() * 0.65);
+    QPointF to(fileArea.left() + 6, fileArea.center().y());
     if (direction_ == Direction::ToDevice) std::swap(from, to);
     for (int i = 0; i < kPagesInFlight; ++i) {
         const qreal t = std::fmod(static_cast<qreal>(frame_) / kFrames + static_cast<qreal>(i) / kPagesInFlight, 1.0);
         const QPointF along = from + (to - from) * t;
-        const QPointF centre(along.x(), along.y() - std::sin(t * M_PI) * (h / 2 - 8));
+        const QPointF centre(along.x(), along.y() - std::sin(t * M_PI) * (h / 2 - 16));
         DrawPage(painter, centre, 0.6 + 0.4 * std::sin(t * M_PI));
     }
 }

@@ -23,6 +23,7 @@
 #include "size_texts.hpp"
 #include "target_path.hpp"
 #include "text_ids.hpp"
+#include "widget_marks.hpp"
 
 namespace vtutil {
 
@@ -63,6 +64,8 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     total_ = new QLabel(this);
     total_->setObjectName(QStringLiteral("total"));
     total_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // A size after the library's label.
+    MarkShowsData(total_);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group_);

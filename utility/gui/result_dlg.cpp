@@ -1,8 +1,8 @@
 #include "result_dlg.hpp"
 
 #include <QDesktopServices>
-#include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
@@ -67,24 +67,28 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     second_->setTextFormat(Qt::PlainText);
     second_->setWordWrap(true);
 
-    auto *buttons = new QDialogButtonBox(this);
-    viewLog_ = buttons->addButton(Text(ids::kViewLogFile), QDialogButtonBox::ActionRole);
+    viewLog_ = new QPushButton(Text(ids::kViewLogFile), this);
     viewLog_->setObjectName(QStringLiteral("viewLog"));
     viewLog_->setAutoDefault(false);
-    ok_ = buttons->addButton(Text(ids::kOk), QDialogButtonBox::AcceptRole);
+    ok_ = new QPushButton(Text(ids::kOk), this);
     ok_->setObjectName(QStringLiteral("ok"));
     ok_->setDefault(true);
     connect(viewLog_, &QPushButton::clicked, this, &CResultDlg::OnViewLog);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(viewLog_);
+    buttons->addStretch(1);
+    buttons->addWidget(ok_);
 
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(15, 15, 15, 12);
     grid->setHorizontalSpacing(15);
     grid->addWidget(icon, 0, 0, 2, 1);
     grid->addWidget(first_, 0, 1);
-    grid->addWidget(second_, 1, 1);
+    grid->addWidget(second_, 1, 1, Qt::AlignTop);
+    grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
-    grid->addWidget(buttons, 3, 0, 1, 2);
+    grid->addLayout(buttons, 3, 0, 1, 2);
     setMinimumWidth(340);
 }
 
