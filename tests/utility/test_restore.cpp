@@ -45,11 +45,12 @@ struct RestoreWindow {
     vtutil::CBackupRestoreDlg window;
 };
 
-// Backs boxes up with the utility's own job, without a window.
+// Backs boxes up with the utility's own job, without a window. The name's
+// capitals stay, and a restore takes the file as it is.
 std::string Backup(vttest::UtilityDevice &device, std::vector<uint32_t> boxes) {
     vttest::KeepCwd keep;
     vtutil::JobRequest request;
-    request.target = device.sim.dir / "backup.zip";
+    request.target = device.sim.dir / "Backup.ZIP";
     request.boxes = std::move(boxes);
     const vtutil::JobOutcome outcome = vttest::RunJobWithoutWindow(device.session, request);
     if (outcome.state != vtutil::kJobFinished) throw std::runtime_error("backup failed");

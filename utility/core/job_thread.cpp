@@ -27,6 +27,8 @@ constexpr DWORD kStatusWaitMs = 5000;
 constexpr uint32_t kOperationAborted = 995;
 constexpr const char *kTempFolderName = ".$__B_R_Temp__$";
 constexpr int kTempFolderTries = 1000;
+// The phase whose first line stays empty.
+constexpr int32_t kBlankPhase = 6;
 
 // A platform event, closed with the object.
 struct EventCloser {
@@ -101,7 +103,7 @@ CJobThread::CJobThread(DeviceSession &session, JobRequest request, HANDLE waitFo
         {VTPHASE_FAILED, ids::kPhaseFailed},
     };
     for (const auto &[phase, id] : phases) phaseTexts_[phase] = Text(id);
-    phaseTexts_[6] = QString();
+    phaseTexts_[kBlankPhase] = QString();
     documentsLabel_ = Text(ids::kDocumentsLine);
 }
 
@@ -169,10 +171,12 @@ void CJobThread::run() {
 
 void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) {
     progress_ = VTPROGRESSINFO{};
+    // Reset here rather than on the worker, so that a cancel confirmed while
+    // the worker is starting is never lost.
+    ResetEvent(cancel);
     std::thread worker;
     try {
         worker = std::thread([this, status, cancel] {
-            ResetEvent(cancel);
             const uint32_t rc = CallEngine(cancel, status, &progress_);
             ResetEvent(cancel);
             ResetEvent(status);
