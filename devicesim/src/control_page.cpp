@@ -94,6 +94,28 @@ HttpReply ControlPage::SetFault(const HttpRequest& r) {
     faults_.RefuseLogin(*times);
   } else if (kind == "mkdir-refused") {
     faults_.RefuseFolderCreation(*times);
+  } else if (kind == "freeze") {
+    const std::string scopeText = r.Param("scope").value_or("device");
+    FreezeScope scope = FreezeScope::Device;
+    if (scopeText == "web") scope = FreezeScope::Web;
+    else if (scopeText == "ftp") scope = FreezeScope::Ftp;
+    else if (scopeText != "device") return Text(400, "scope must be web, ftp or device");
+    // The control page answers through a freeze, so seconds may be 0 (until thawed).
+    const unsigned forSeconds = seconds.value_or(0);
+    if (r.Has("seconds") && !seconds) return Text(400, "seconds must be a number");
+    if (auto b = r.Param("bytes")) {
+      auto n = ParseDecimal(*b);
+      if (!n) return Text(400, "bytes must be a number");
+      faults_.FreezeInTransfer(scope, *nth, *n, forSeconds);
+    } else if (!page.empty()) {
+      faults_.FreezeOn(page, scope, forSeconds);
+    } else {
+      faults_.Freeze(scope, forSeconds);
+    }
+  } else if (kind == "thaw") {
+    faults_.Thaw();
+  } else if (kind == "delete-refused") {
+    faults_.RefuseDeletion(*times);
   } else if (kind == "low-disk") {
     if (!value || *value < 0 || *value > 0xFFFFFFFFll) return Text(400, "value (KB) is required");
     faults_.SetLowDisk(static_cast<uint32_t>(*value));

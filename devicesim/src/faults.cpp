@@ -44,6 +44,38 @@ void Faults::Resume() {
   cv_.notify_all();
 }
 
+void Faults::FreezeLocked(FreezeScope scope, unsigned seconds) {
+  std::optional<Clock::time_point> until;
+  if (seconds > 0) until = Clock::now() + std::chrono::seconds(seconds);
+  if (scope != FreezeScope::Ftp) webFrozen_ = until;
+  if (scope != FreezeScope::Web) ftpFrozen_ = until;
+  cv_.notify_all();
+}
+
+void Faults::Freeze(FreezeScope scope, unsigned seconds) {
+  std::lock_guard lock(mutex_);
+  FreezeLocked(scope, seconds);
+}
+
+void Faults::FreezeInTransfer(FreezeScope scope, unsigned nth, uint64_t afterBytes, unsigned seconds) {
+  std::lock_guard lock(mutex_);
+  transferFreeze_ = PendingTransferFreeze{nth == 0 ? 1 : nth, 0, TransferFreeze{scope, afterBytes, seconds}};
+}
+
+void Faults::FreezeOn(const std::string& page, FreezeScope scope, unsigned seconds) {
+  std::lock_guard lock(mutex_);
+  freezeOn_[page] = {scope, seconds};
+}
+
+void Faults::Thaw() {
+  std::lock_guard lock(mutex_);
+  webFrozen_.reset();
+  ftpFrozen_.reset();
+  freezeOn_.clear();
+  transferFreeze_.reset();
+  cv_.notify_all();
+}
+
 void Faults::DropDataConnection(unsigned nth, std::optional<uint64_t> afterBytes) {
   std::lock_guard lock(mutex_);
   drop_ = Drop{nth == 0 ? 1 : nth, 0, afterBytes};
@@ -64,6 +96,11 @@ void Faults::RefuseFolderCreation(int times) {
   mkdirRefusals_ = times;
 }
 
+void Faults::RefuseDeletion(int times) {
+  std::lock_guard lock(mutex_);
+  deleteRefusals_ = times;
+}
+
 void Faults::SetLowDisk(uint32_t availableKb) {
   std::lock_guard lock(mutex_);
   lowDisk_ = availableKb;
@@ -78,10 +115,15 @@ void Faults::Clear() {
   silentOn_.clear();
   silent_ = false;
   silentUntil_.reset();
+  webFrozen_.reset();
+  ftpFrozen_.reset();
+  freezeOn_.clear();
+  transferFreeze_.reset();
   drop_.reset();
   stor_.reset();
   loginRefusals_ = 0;
   mkdirRefusals_ = 0;
+  deleteRefusals_ = 0;
   lowDisk_.reset();
   cv_.notify_all();
 }
@@ -106,6 +148,13 @@ PageFaultAction Faults::TakePageFaults(const std::string& page) {
   if (Take(statuses_, page, value)) action.httpStatus = value;
   if (Take(results_, page, value)) action.result = value;
   if (Take(malformed_, page, value)) action.malformed = true;
+  for (const std::string& key : {page, std::string("*")}) {
+    auto it = freezeOn_.find(key);
+    if (it == freezeOn_.end()) continue;
+    FreezeLocked(it->second.scope, it->second.seconds);
+    freezeOn_.erase(it);
+    break;
+  }
   return action;
 }
 
@@ -133,6 +182,31 @@ bool Faults::Sleep(unsigned seconds) {
   const auto until = Clock::now() + std::chrono::seconds(seconds);
   while (!stopping_ && Clock::now() < until) cv_.wait_until(lock, until);
   return !stopping_;
+}
+
+bool Faults::FrozenLocked(bool web) {
+  FreezeState& state = web ? webFrozen_ : ftpFrozen_;
+  if (state && *state && Clock::now() >= **state) state.reset();
+  return state.has_value();
+}
+
+bool Faults::Frozen(bool web) {
+  std::lock_guard lock(mutex_);
+  return FrozenLocked(web);
+}
+
+bool Faults::WaitWhileFrozen(bool web) {
+  std::unique_lock lock(mutex_);
+  while (!stopping_ && FrozenLocked(web)) cv_.wait_for(lock, std::chrono::milliseconds(100));
+  return !stopping_;
+}
+
+std::optional<TransferFreeze> Faults::TakeTransferFreeze() {
+  std::lock_guard lock(mutex_);
+  if (!transferFreeze_ || ++transferFreeze_->seen < transferFreeze_->nth) return std::nullopt;
+  const TransferFreeze freeze = transferFreeze_->freeze;
+  transferFreeze_.reset();
+  return freeze;
 }
 
 std::optional<uint64_t> Faults::TakeDataDrop(uint64_t transferSize) {
@@ -167,6 +241,13 @@ bool Faults::TakeFolderCreationRefusal() {
   std::lock_guard lock(mutex_);
   if (mkdirRefusals_ == 0) return false;
   if (mkdirRefusals_ > 0) --mkdirRefusals_;
+  return true;
+}
+
+bool Faults::TakeDeletionRefusal() {
+  std::lock_guard lock(mutex_);
+  if (deleteRefusals_ == 0) return false;
+  if (deleteRefusals_ > 0) --deleteRefusals_;
   return true;
 }
 

@@ -51,6 +51,13 @@ StatInfo Stat(const fs::path& path) {
 
 }  // namespace
 
+std::string RecordedLine(const std::string& line) {
+  // Blanks before the word make the command unknown, not its argument harmless.
+  const size_t word = std::min(line.find_first_not_of(" \t"), line.size());
+  const size_t end = std::min(line.find_first_of(" \t", word), line.size());
+  return IEquals(line.substr(word, end - word), "PASS") ? "PASS ****" : line;
+}
+
 std::string ListingLine(const std::string& name, bool folder, uint64_t size, int64_t mtime) {
   static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -121,6 +128,32 @@ bool ParseEprtArgument(const std::string& argument, sockaddr_storage& target) {
   return false;
 }
 
+// The freezes a data transfer honours: one set to start part-way through
+// this transfer, and any freeze of the FTP server while it runs.
+class TransferGate {
+ public:
+  explicit TransferGate(Faults& faults) : faults_(faults), start_(faults.TakeTransferFreeze()) {}
+  // How many bytes may move, `done` bytes into the transfer, before it stalls.
+  uint64_t Room(uint64_t done) const {
+    if (!start_ || started_) return UINT64_MAX;
+    return start_->afterBytes > done ? start_->afterBytes - done : 0;
+  }
+  // After bytes moved: starts the freeze at its point and waits while the
+  // FTP server is frozen. False when the device is stopping.
+  bool Pass(uint64_t done) {
+    if (start_ && !started_ && done >= start_->afterBytes) {
+      started_ = true;
+      faults_.Freeze(start_->scope, start_->seconds);
+    }
+    return faults_.WaitWhileFrozen(false);
+  }
+
+ private:
+  Faults& faults_;
+  std::optional<TransferFreeze> start_;
+  bool started_ = false;
+};
+
 // One control connection.
 class FtpServer::Session {
  public:
@@ -129,7 +162,8 @@ class FtpServer::Session {
   void Run();
 
  private:
-  bool Reply(const std::string& line) { return SendAll(fd_, line + "\r\n"); }
+  // A frozen server holds its replies back.
+  bool Reply(const std::string& line) { return s_.faults_.WaitWhileFrozen(false) && SendAll(fd_, line + "\r\n"); }
   // False ends the session.
   bool Dispatch(const std::string& verb, const std::string& argument);
   std::optional<fs::path> Resolve(const std::string& argument, std::string* virtualPath = nullptr);
@@ -142,8 +176,11 @@ class FtpServer::Session {
   void ChangeFolder(const std::string& argument);
   void DeleteFile(const std::string& argument);
   void SetPort(const std::string& argument, bool extended);
-  // Sends bytes on the data connection, honouring a drop fault. False when dropped or failed.
-  bool SendData(int dataFd, const std::string& bytes, std::optional<uint64_t> dropAfter);
+  // Sends bytes on the data connection, `sent` bytes into the transfer,
+  // honouring a drop at byte `dropAfter` and the freezes. False when dropped
+  // or failed.
+  bool SendData(int dataFd, const char* bytes, size_t size, uint64_t& sent,
+                std::optional<uint64_t> dropAfter, TransferGate& gate);
 
   FtpServer& s_;
   int fd_;
@@ -162,6 +199,8 @@ void FtpServer::Session::Run() {
   while (!s_.stop_) {
     auto status = reader_.ReadLine(line, kMaxCommandLine);
     if (status == LineReader::Status::Closed) return;
+    // A frozen server reads nothing: the command waits until the freeze ends.
+    if (!s_.faults_.WaitWhileFrozen(false)) return;
     if (status == LineReader::Status::TooLong) {
       if (!Reply("500 Command line too long.")) return;
       continue;
@@ -169,7 +208,7 @@ void FtpServer::Session::Run() {
     const size_t sp = line.find(' ');
     const std::string verb = line.substr(0, sp);
     const std::string argument = sp == std::string::npos ? "" : line.substr(sp + 1);
-    s_.recorder_.Ftp(IEquals(verb, "PASS") ? "PASS ****" : line);
+    s_.recorder_.Ftp(RecordedLine(line));
     if (!Dispatch(verb, argument)) return;
   }
 }
@@ -274,10 +313,18 @@ Fd FtpServer::Session::OpenData() {
   return data;
 }
 
-bool FtpServer::Session::SendData(int dataFd, const std::string& bytes, std::optional<uint64_t> dropAfter) {
-  const size_t limit = dropAfter ? std::min<uint64_t>(*dropAfter, bytes.size()) : bytes.size();
-  if (!SendAll(dataFd, bytes.data(), limit)) return false;
-  return !dropAfter;
+bool FtpServer::Session::SendData(int dataFd, const char* bytes, size_t size, uint64_t& sent,
+                                  std::optional<uint64_t> dropAfter, TransferGate& gate) {
+  for (size_t off = 0; off < size;) {
+    uint64_t piece = std::min<uint64_t>(size - off, gate.Room(sent));
+    if (dropAfter) piece = std::min(piece, *dropAfter > sent ? *dropAfter - sent : 0);
+    if (!SendAll(dataFd, bytes + off, static_cast<size_t>(piece))) return false;
+    off += static_cast<size_t>(piece);
+    sent += piece;
+    if (dropAfter && sent >= *dropAfter) return false;
+    if (!gate.Pass(sent)) return false;
+  }
+  return true;
 }
 
 void FtpServer::Session::List(const std::string& argument) {
@@ -318,7 +365,11 @@ void FtpServer::Session::List(const std::string& argument) {
   if (!data.Valid()) return;
   s_.connections_.Track(data.Get());
   Reply("150 Here comes the directory listing.");
-  const bool ok = SendData(data.Get(), text, s_.faults_.TakeDataDrop(text.size()));
+  const std::optional<uint64_t> drop = s_.faults_.TakeDataDrop(text.size());
+  TransferGate gate(s_.faults_);
+  uint64_t sent = 0;
+  // A listing shorter than the cut is still a dropped transfer.
+  const bool ok = SendData(data.Get(), text.data(), text.size(), sent, drop, gate) && !drop;
   s_.connections_.Untrack(data.Get());
   data.Reset();
   Reply(ok ? "226 Directory send OK." : "426 Connection closed; transfer aborted.");
@@ -342,27 +393,17 @@ void FtpServer::Session::Retrieve(const std::string& argument) {
   Reply("150 Opening BINARY mode data connection for " + local->filename().string() + " (" +
         std::to_string(info.size) + " bytes).");
   const std::optional<uint64_t> drop = s_.faults_.TakeDataDrop(info.size);
+  TransferGate gate(s_.faults_);
   uint64_t sent = 0;
   bool ok = true;
   std::vector<char> buf(kBlock);
-  for (;;) {
+  while (ok) {
     ssize_t n = ::read(file.Get(), buf.data(), buf.size());
-    if (n < 0) {
-      ok = false;
+    if (n <= 0) {
+      ok = n == 0;
       break;
     }
-    if (n == 0) break;
-    size_t chunk = static_cast<size_t>(n);
-    if (drop && sent + chunk >= *drop) {
-      SendAll(data.Get(), buf.data(), static_cast<size_t>(*drop - sent));
-      ok = false;
-      break;
-    }
-    if (!SendAll(data.Get(), buf.data(), chunk)) {
-      ok = false;
-      break;
-    }
-    sent += chunk;
+    ok = SendData(data.Get(), buf.data(), static_cast<size_t>(n), sent, drop, gate);
   }
   if (drop && ok) ok = false;  // an empty file or one shorter than the cut: still a dropped transfer
   s_.connections_.Untrack(data.Get());
@@ -402,11 +443,18 @@ void FtpServer::Session::Store(const std::string& argument) {
   Reply("150 Ok to send data.");
   // The size of an upload is unknown up front: a drop without a byte count cuts after 1 KB.
   const std::optional<uint64_t> drop = s_.faults_.TakeDataDrop(2048);
+  TransferGate gate(s_.faults_);
   uint64_t received = 0;
   bool ok = true;
   std::vector<char> buf(kBlock);
   for (;;) {
-    ssize_t n = ::recv(data.Get(), buf.data(), buf.size(), 0);
+    // A freeze stops the reading: the client's sends back up and stall.
+    if (!gate.Pass(received)) {
+      ok = false;
+      break;
+    }
+    const size_t room = static_cast<size_t>(std::min<uint64_t>(buf.size(), gate.Room(received)));
+    ssize_t n = ::recv(data.Get(), buf.data(), room, 0);
     if (n < 0) {
       ok = false;  // time-out or reset: the upload did not end cleanly
       break;
@@ -452,7 +500,7 @@ void FtpServer::Session::MakeFolder(const std::string& argument) {
 void FtpServer::Session::RemoveFolder(const std::string& argument) {
   std::string virt;
   auto local = Resolve(argument, &virt);
-  if (!local || argument.empty() || virt == "/" || !Stat(*local).folder || ::rmdir(local->c_str()) != 0) {
+  if (s_.faults_.TakeDeletionRefusal() || !local || argument.empty() || virt == "/" || !Stat(*local).folder || ::rmdir(local->c_str()) != 0) {
     Reply("550 Remove directory operation failed.");
     return;
   }
@@ -472,7 +520,7 @@ void FtpServer::Session::ChangeFolder(const std::string& argument) {
 
 void FtpServer::Session::DeleteFile(const std::string& argument) {
   auto local = Resolve(argument);
-  if (!local || !Stat(*local).file || ::unlink(local->c_str()) != 0) {
+  if (s_.faults_.TakeDeletionRefusal() || !local || !Stat(*local).file || ::unlink(local->c_str()) != 0) {
     Reply("550 Delete operation failed.");
     return;
   }
@@ -506,11 +554,13 @@ void FtpServer::AcceptLoop() {
     sockaddr_storage peer{};
     Fd client = AcceptWithTimeout(listen_.Get(), 50, &peer);
     if (!client.Valid()) continue;
-    connections_.Spawn(std::move(client), [this, peer](int fd) {
-      Session session(*this, fd, peer);
-      session.Run();
-    });
+    connections_.Spawn(std::move(client), [this, peer](int fd) { ServeConnection(fd, peer); });
   }
+}
+
+void FtpServer::ServeConnection(int fd, const sockaddr_storage& peer) {
+  Session session(*this, fd, peer);
+  session.Run();
 }
 
 }  // namespace devicesim

@@ -29,6 +29,10 @@ struct FtpDialect {
 inline constexpr FtpDialect kListDialect{"LIST", "MKD", "RMD", "CWD", "DELE"};
 inline constexpr FtpDialect kShellDialect{"ls", "mkdir", "rmdir", "cd", "delete"};
 
+// A command line as the records keep it: a PASS command (whatever blanks
+// precede it) without its argument.
+std::string RecordedLine(const std::string& line);
+
 // One long-format line, without its line end:
 // "-rw-r--r--   1 vtbox    vtbox            1234 Nov 14 22:15 D0000001.XML".
 std::string ListingLine(const std::string& name, bool folder, uint64_t size, int64_t mtime);
@@ -46,6 +50,11 @@ class FtpServer {
   void Stop();
   uint16_t Port() const { return port_; }
   const FtpDialect& Dialect() const { return dialect_; }
+
+  // Runs one control connection on a connected socket until the client
+  // quits or goes away (the fuzz target drives it over a socket pair
+  // without Start()).
+  void ServeConnection(int fd, const sockaddr_storage& peer);
 
  private:
   class Session;

@@ -18,20 +18,83 @@ std::optional<std::string> HttpRequest::Param(const std::string& key) const {
   return std::nullopt;
 }
 
-std::vector<std::pair<std::string, std::string>> ParseQuery(const std::string& query) {
-  std::vector<std::pair<std::string, std::string>> out;
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The query keys of the box pages.
+bool IsPageKey(std::string_view key) {
+  for (const char* k : {"SID", "BNO", "PWD", "FID", "DID", "NOC", "MOD"})
+    if (key == k) return true;
+  return false;
+}
+
+}  // namespace
+
+bool PercentDecode(std::string_view text, std::string& out) {
+  out.clear();
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (text.size() - i < 3) return false;
+    const int hi = HexValue(text[i + 1]), lo = HexValue(text[i + 2]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<char>(hi * 16 + lo));
+    i += 2;
+  }
+  return true;
+}
+
+bool ParseQuery(std::string_view query, std::vector<std::pair<std::string, std::string>>& out) {
+  out.clear();
   size_t pos = 0;
   while (pos <= query.size() && out.size() < 64) {
     size_t amp = query.find('&', pos);
-    if (amp == std::string::npos) amp = query.size();
-    std::string part = query.substr(pos, amp - pos);
+    if (amp == std::string_view::npos) amp = query.size();
+    const std::string_view part = query.substr(pos, amp - pos);
     pos = amp + 1;
     if (part.empty()) continue;
-    size_t eq = part.find('=');
-    if (eq == std::string::npos)
-      out.emplace_back(part, "");
-    else
-      out.emplace_back(part.substr(0, eq), part.substr(eq + 1));
+    const size_t eq = part.find('=');
+    std::string key, value;
+    if (!PercentDecode(part.substr(0, eq), key)) return false;
+    if (eq != std::string_view::npos && !PercentDecode(part.substr(eq + 1), value)) return false;
+    out.emplace_back(std::move(key), std::move(value));
+  }
+  return true;
+}
+
+std::string MaskedTarget(std::string_view target) {
+  const size_t q = target.find('?');
+  if (q == std::string_view::npos) return std::string(target);
+  std::string out(target.substr(0, q + 1));
+  const std::string_view query = target.substr(q + 1);
+  bool inPassword = false, first = true;
+  for (size_t pos = 0; pos <= query.size();) {
+    size_t amp = query.find('&', pos);
+    if (amp == std::string_view::npos) amp = query.size();
+    const std::string_view part = query.substr(pos, amp - pos);
+    pos = amp + 1;
+    const size_t eq = part.find('=');
+    std::string key;
+    if (!PercentDecode(part.substr(0, eq), key)) key.clear();
+    if (inPassword && !IsPageKey(key)) continue;
+    if (!first) out += '&';
+    first = false;
+    inPassword = key == "PWD";
+    if (inPassword && eq != std::string_view::npos) {
+      out.append(part.substr(0, eq + 1));
+      out += "****";
+    } else {
+      out.append(part);
+    }
   }
   return out;
 }
@@ -56,8 +119,7 @@ bool ParseRequestLine(const std::string& line, HttpRequest& r) {
   size_t q = target.find('?');
   r.path = target.substr(0, q);
   r.query = q == std::string::npos ? "" : target.substr(q + 1);
-  r.params = ParseQuery(r.query);
-  return true;
+  return ParseQuery(r.query, r.params);
 }
 
 const char* ReasonPhrase(int status) {
@@ -159,6 +221,8 @@ void HttpServer::Serve(int fd, bool loopbackPeer) {
     }
     if (reply.status == 200) reply = Answer(request, answer);
   }
+  // A freeze that began while the page ran holds its reply back.
+  if (answer && !IsControl(request) && !faults_.WaitWhileFrozen(true)) return;
   if (!answer || stop_) return;
   std::string head = request.version + " " + std::to_string(reply.status) + " " +
                      ReasonPhrase(reply.status) + "\r\nContent-Type: " + reply.contentType +
@@ -168,12 +232,26 @@ void HttpServer::Serve(int fd, bool loopbackPeer) {
   ::shutdown(fd, SHUT_WR);
 }
 
+bool HttpServer::IsControl(const HttpRequest& request) const {
+  return !controlPrefix_.empty() && request.path.rfind(controlPrefix_, 0) == 0;
+}
+
 HttpReply HttpServer::Answer(const HttpRequest& request, bool& answer) {
-  if (!controlPrefix_.empty() && request.path.rfind(controlPrefix_, 0) == 0) return control_(request);
-  recorder_.Http(request.target);
+  if (IsControl(request)) return control_(request);
+  // A frozen device reads nothing: the request waits, unrecorded, until the
+  // freeze ends (or the device stops).
+  if (!faults_.WaitWhileFrozen(true)) {
+    answer = false;
+    return {};
+  }
+  recorder_.Http(MaskedTarget(request.target));
   const std::string page = request.path.substr(request.path.rfind('/') + 1);
   PageFaultAction action = faults_.TakePageFaults(page);
   if (action.silentSeconds) faults_.GoSilent(*action.silentSeconds);
+  if (!faults_.WaitWhileFrozen(true)) {  // a freeze this request started
+    answer = false;
+    return {};
+  }
   if (faults_.Silent()) {
     // Held unanswered; once the device speaks again the connection just closes.
     faults_.WaitWhileSilent();

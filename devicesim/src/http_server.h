@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -28,7 +29,7 @@ struct HttpRequest {
   std::string path;
   std::string query;
   std::string version;  // "HTTP/1.0" or "HTTP/1.1"
-  std::vector<std::pair<std::string, std::string>> params;  // query pairs, not decoded
+  std::vector<std::pair<std::string, std::string>> params;  // query pairs, percent-decoded
   bool loopbackPeer = false;
 
   // The first value of a query key; nullopt when the key is absent.
@@ -42,11 +43,21 @@ struct HttpReply {
   std::string body;
 };
 
-// Splits "a=1&b=&c" into pairs; values are kept as sent (the engine does not
-// escape them, so neither side decodes).
-std::vector<std::pair<std::string, std::string>> ParseQuery(const std::string& query);
-// Parses a request head (request line and headers, CR LF or LF); false when malformed.
+// Decodes every "%XX" (hex digits in either case) of text into out. A "+"
+// stays a plus sign: clients escape every byte outside the unreserved set,
+// a blank among them. False when a "%" is not followed by two hex digits.
+bool PercentDecode(std::string_view text, std::string& out);
+// Splits "a=1&b=&c" into pairs, keys and values percent-decoded; false when
+// an escape is malformed.
+bool ParseQuery(std::string_view query, std::vector<std::pair<std::string, std::string>>& pairs);
+// Parses a request line ("GET /path?query HTTP/1.0"); false when it is
+// malformed, its query escapes among it.
 bool ParseRequestLine(const std::string& line, HttpRequest& request);
+// The request target as the device's records keep it: the PWD value is
+// replaced by "****" however it is escaped. Parts after it that name no query
+// key of the pages can only be pieces of a password sent with a raw "&", and
+// are folded into the mask.
+std::string MaskedTarget(std::string_view target);
 // "HTTP/1.0 200 OK" style status line text.
 const char* ReasonPhrase(int status);
 // Cuts a reply document so that no XML parser accepts it.
@@ -65,9 +76,13 @@ class HttpServer {
   void Stop();
   uint16_t Port() const { return port_; }
 
+  // Reads one request from a connected socket and answers it (the fuzz
+  // target drives it over a socket pair without Start()).
+  void Serve(int fd, bool loopbackPeer);
+
  private:
   void AcceptLoop();
-  void Serve(int fd, bool loopbackPeer);
+  bool IsControl(const HttpRequest& request) const;
   HttpReply Answer(const HttpRequest& request, bool& answer);
 
   std::string address_;

@@ -19,6 +19,11 @@ void Usage(std::FILE* out) {
       "  --seed                 fill an empty store with boxes, folders and documents\n"
       "  --boxes N --folders N --docs N --pages N --page-kb N\n"
       "                         size of the seeded store (defaults 3, 2, 3, 2, 16)\n"
+      "  --colour-docs SEL --wide-docs SEL --mix-docs SEL\n"
+      "                         seeded documents with the colour, wide-paper and copy-mix\n"
+      "                         flags: \"none\", \"all\" or BOX.FOLDER.DOC items (number,\n"
+      "                         A-B or *; folder 0 = top level), each optionally =VALUE,\n"
+      "                         separated by commas (default: some documents)\n"
       "  --address A            listen address of both servers (default 127.0.0.1)\n"
       "  --http-port P          box web service port (default 8080; 0 = any free port)\n"
       "  --ftp-port P           FTP port (default $VTBOX_FTP_PORT, else 21; 0 = any free port)\n"
@@ -40,6 +45,25 @@ std::optional<unsigned long> Number(const char* text, unsigned long max) {
   unsigned long v = std::strtoul(text, &end, 10);
   if (errno != 0 || *end != '\0' || text[0] == '-' || v > max) return std::nullopt;
   return v;
+}
+
+// The options that say which seeded documents carry a flag.
+struct FlagOption {
+  const char* name;
+  std::optional<devicesim::DocumentSelection> devicesim::SeedOptions::*field;
+  uint32_t value;  // the flag value of an item without one
+  uint32_t max;    // the largest value the record field holds
+};
+constexpr FlagOption kFlagOptions[] = {
+    {"--colour-docs", &devicesim::SeedOptions::colourDocs, devicesim::kColourFlag, 0xFFFF},
+    {"--wide-docs", &devicesim::SeedOptions::wideDocs, devicesim::kWidePaperFlag, 0xFFFFFFFF},
+    {"--mix-docs", &devicesim::SeedOptions::mixDocs, devicesim::kCopyMixFlag, 0xFF},
+};
+
+const FlagOption* FindFlagOption(const std::string& arg) {
+  for (const FlagOption& f : kFlagOptions)
+    if (arg == f.name) return &f;
+  return nullptr;
 }
 
 }  // namespace
@@ -88,6 +112,13 @@ int main(int argc, char** argv) {
       seed.pages = static_cast<unsigned>(number(9999));
     } else if (arg == "--page-kb") {
       seed.pageKb = static_cast<unsigned>(number(1024 * 1024));
+    } else if (const FlagOption* flag = FindFlagOption(arg)) {
+      std::string error;
+      seed.*(flag->field) = devicesim::DocumentSelection::Parse(value(), flag->value, flag->max, error);
+      if (!(seed.*(flag->field))) {
+        std::fprintf(stderr, "vtbox-devicesim: %s: %s\n", arg.c_str(), error.c_str());
+        std::exit(2);
+      }
     } else if (arg == "--address") {
       options.address = value();
     } else if (arg == "--http-port") {

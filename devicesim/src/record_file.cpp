@@ -141,9 +141,10 @@ BoxRecord DecodeBoxRecord(std::span<const uint8_t> bytes) {
   r.protectedFlag = b.U32Le(o::kProtected);
   r.preservationFlag = b.U32Le(o::kPreservationFlag);
   r.preservationDays = b.U32Le(o::kPreservation);
-  r.name = b.Utf16Le(o::kName, 128);
-  r.owner = b.Utf16Le(o::kOwner, 128);
-  r.warningNotice = b.Utf16Le(o::kWarning, 224);
+  // As many units as the encoder writes: the last unit of each field is its terminator.
+  r.name = b.Utf16Le(o::kName, 127);
+  r.owner = b.Utf16Le(o::kOwner, 127);
+  r.warningNotice = b.Utf16Le(o::kWarning, 223);
   return r;
 }
 

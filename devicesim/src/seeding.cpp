@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -63,6 +64,89 @@ const uint8_t kColourModes[] = {1, 2, 3, 4, 8};
 
 }  // namespace
 
+namespace {
+
+// A decimal number, or a hex one after "0x"; nullopt for anything else.
+std::optional<uint64_t> ParseNumber(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > (base == 16 ? 8u : 9u)) return std::nullopt;
+  uint64_t n = 0;
+  for (char c : text) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return std::nullopt;
+    n = n * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+  }
+  return n;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (size_t pos = 0;;) {
+    const size_t next = text.find(separator, pos);
+    parts.push_back(text.substr(pos, next == std::string_view::npos ? std::string_view::npos : next - pos));
+    if (next == std::string_view::npos) return parts;
+    pos = next + 1;
+  }
+}
+
+}  // namespace
+
+std::optional<DocumentSelection> DocumentSelection::Parse(std::string_view text, uint32_t defaultValue,
+                                                          uint32_t maxValue, std::string& error) {
+  DocumentSelection selection;
+  const auto fail = [&](std::string_view item, const char* why) {
+    error = "bad document selection item '" + std::string(item) + "': " + why;
+    return std::nullopt;
+  };
+  if (text == "none") return selection;
+  for (std::string_view item : Split(text, ',')) {
+    Item parsed;
+    parsed.value = defaultValue;
+    std::string_view where = item;
+    if (const size_t eq = item.find('='); eq != std::string_view::npos) {
+      where = item.substr(0, eq);
+      const auto value = ParseNumber(item.substr(eq + 1));
+      if (!value || *value > maxValue) return fail(item, "the value is not a number that fits the flag field");
+      parsed.value = static_cast<uint32_t>(*value);
+    }
+    const Range any{0, UINT32_MAX};
+    if (where == "all") {
+      parsed.box = parsed.folder = parsed.doc = any;
+    } else {
+      const auto parts = Split(where, '.');
+      if (parts.size() != 3) return fail(item, "not BOX.FOLDER.DOC");
+      Range* ranges[] = {&parsed.box, &parsed.folder, &parsed.doc};
+      for (size_t i = 0; i < 3; ++i) {
+        if (parts[i] == "*") {
+          *ranges[i] = any;
+          continue;
+        }
+        const size_t dash = parts[i].find('-');
+        const auto first = ParseNumber(parts[i].substr(0, dash));
+        const auto last = dash == std::string_view::npos ? first : ParseNumber(parts[i].substr(dash + 1));
+        if (!first || !last || *first > *last) return fail(item, "a part is not a number, a range A-B or *");
+        *ranges[i] = Range{static_cast<unsigned>(*first), static_cast<unsigned>(*last)};
+      }
+    }
+    selection.items_.push_back(parsed);
+  }
+  return selection;
+}
+
+std::optional<uint32_t> DocumentSelection::ValueFor(unsigned box, unsigned folder, unsigned doc) const {
+  std::optional<uint32_t> value;
+  for (const Item& item : items_)
+    if (item.box.Holds(box) && item.folder.Holds(folder) && item.doc.Holds(doc)) value = item.value;
+  return value;
+}
+
 std::string SeededBoxName(unsigned box) {
   // Non-ASCII text and the XML markup characters & < > " on purpose.
   return "Box " + std::to_string(box) + " Ablage \xC3\xBC" "ber & <Scans> \"Z\xC3\xBCrich\" \xE6\x9B\xB8\xE9\xA1\x9E";
@@ -110,9 +194,15 @@ bool WriteDocument(const fs::path& level, unsigned box, unsigned folder, unsigne
   r.mResolution = 600;
   r.sResolution = ((pick >> 20) % 2) ? 300 : 600;
   r.rotation = static_cast<uint8_t>((pick >> 24) % 4);
-  r.colourFlags = (r.colorMonoMix == 2 || r.colorMonoMix == 8) ? 0x0200 : 0;
-  r.paperFlags = ((pick >> 28) % 4 == 0) ? 0x4000 : 0;
-  r.mixFlags = ((pick >> 32) % 5 == 0) ? 0x06 : 0;
+  // The flags: the options' selection, else seeding's own choice.
+  const auto flag = [&](const std::optional<DocumentSelection>& selection, bool chosen, uint32_t value) {
+    if (selection) return selection->ValueFor(box, folder, doc).value_or(0);
+    return chosen ? value : 0;
+  };
+  r.colourFlags = static_cast<int16_t>(
+      flag(o.colourDocs, r.colorMonoMix == 2 || r.colorMonoMix == 8, kColourFlag));
+  r.paperFlags = flag(o.wideDocs, (pick >> 28) % 4 == 0, kWidePaperFlag);
+  r.mixFlags = static_cast<uint8_t>(flag(o.mixDocs, (pick >> 32) % 5 == 0, kCopyMixFlag));
   r.sizeTermA = static_cast<int16_t>(o.pages);
   r.sizeTermB = o.pages * o.pageKb;
   r.thumbnail = "THUMB.BIN";

@@ -157,6 +157,76 @@ TEST_F(Faults, RefusedLoginAndFolderCreation) {
   EXPECT_TRUE(Contains(Ftp({loginOp, "raw:MKD /SHR/BOX/N1"}), "257"));
 }
 
+TEST_F(Faults, FrozenFtpServerAcceptsButAnswersNothingUntilThawed) {
+  const std::string loginOp = FtpLogin();
+  const std::string sid = Connect();
+  F().Freeze(devicesim::FreezeScope::Ftp, 0);
+  auto login = std::async(std::launch::async, [&] { return Ftp({loginOp, "raw:PWD"}); });
+  EXPECT_EQ(login.wait_for(std::chrono::seconds(1)), std::future_status::timeout);
+  EXPECT_EQ(Status(BoxList(sid)), 200);  // the web service goes on
+  F().Thaw();
+  auto out = login.get();
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].rfind("WELCOME 220", 0), 0u);
+  EXPECT_EQ(out[2], "257 \"/\" is the current directory.");
+}
+
+TEST_F(Faults, TransferStallsWhereTheFreezeBeginsAndGoesOnAfter) {
+  const std::string page = "/SHR/BOX/DATA/B0000001/P0000001/D0000001/PAGE0001.DAT";
+  const std::string loginOp = FtpLogin();
+  F().FreezeInTransfer(devicesim::FreezeScope::Ftp, 2, 3000, 0);
+  auto out = std::async(std::launch::async, [&] { return Ftp({loginOp, "get:" + page, "get:" + page, "get:" + page}); });
+  for (int i = 0; i < 2000 && !F().Frozen(false); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(F().Frozen(false));  // the second transfer reached byte 3000
+  EXPECT_EQ(out.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+  F().Thaw();
+  EXPECT_EQ(out.get(), (std::vector<std::string>{Ftp({loginOp}).at(0), "230 User logged in.", "GOT 8192",
+                                                 "226 Transfer complete.", "GOT 8192", "226 Transfer complete.",
+                                                 "GOT 8192", "226 Transfer complete."}));
+}
+
+TEST_F(Faults, FrozenDeviceHoldsRequestsAndTheControlPageStillAnswers) {
+  const std::string sid = Connect();
+  const std::string loginOp = FtpLogin();
+  F().FreezeOn("boxnwGetBoxList", devicesim::FreezeScope::Device, 0);
+  auto held = std::async(std::launch::async, [&] { return CurlExit(BoxList(sid), 60); });
+  while (!F().Frozen(true)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Connections are accepted, as by a stopped process, and stay unanswered (28, not 7).
+  EXPECT_EQ(CurlExit(Url("/VaultraBox/vtb.asp?"), 1), 28);
+  auto ftp = std::async(std::launch::async, [&] { return Ftp({loginOp}); });
+  EXPECT_EQ(ftp.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+  EXPECT_EQ(Status(Url("/devicesim/records")), 200);
+  EXPECT_EQ(held.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  F().Thaw();
+  EXPECT_EQ(held.get(), 0);  // answered once the device goes on
+  EXPECT_TRUE(Contains(ftp.get(), "230 User logged in."));
+}
+
+TEST_F(Faults, StoppingEndsAFreeze) {
+  const std::string sid = Connect();
+  F().Freeze(devicesim::FreezeScope::Device, 0);
+  auto held = std::async(std::launch::async, [&] { return CurlExit(BoxList(sid), 60); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto start = std::chrono::steady_clock::now();
+  device->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(held.get(), 52);  // closed without an answer
+}
+
+TEST_F(Faults, RefusedDeletion) {
+  WriteFile(dir.Path() / "f", "data");
+  const std::string loginOp = FtpLogin();
+  fs::create_directories(Store() / "SHR/BOX/empty");
+  F().RefuseDeletion(2);
+  auto out = Ftp({loginOp, "put:/SHR/BOX/f.bin:" + (dir.Path() / "f").string(), "raw:DELE /SHR/BOX/f.bin",
+                  "raw:RMD /SHR/BOX/empty", "raw:DELE /SHR/BOX/f.bin", "raw:RMD /SHR/BOX/empty"});
+  ASSERT_EQ(out.size(), 7u);
+  EXPECT_EQ(out[3], "ERR 550 Delete operation failed.");
+  EXPECT_EQ(out[4], "ERR 550 Remove directory operation failed.");
+  EXPECT_EQ(out[5], "250 Delete operation successful.");
+  EXPECT_EQ(out[6], "250 Remove directory operation successful.");
+}
+
 TEST_F(Faults, LowDiskAvailability) {
   const std::string sid = Connect();
   const std::string url = Admin("boxnwGetBoxDiskSpace", "SID=" + sid + "&PWD=admin");

@@ -114,7 +114,51 @@ TEST_F(HttpPages, WholeSessionPageSequence) {
   const auto records = device->Records();
   ASSERT_GE(records.httpRequests.size(), 3u);
   EXPECT_EQ(records.httpRequests[0], "/VaultraBox/boxnwConnect");
-  EXPECT_EQ(records.httpRequests[2], "/VaultraBox/Admin/boxnwGetEngineVersion?" + auth);
+  EXPECT_EQ(records.httpRequests[2], "/VaultraBox/Admin/boxnwGetEngineVersion?SID=" + sid + "&PWD=****");
+}
+
+TEST_F(HttpPages, PasswordsWithAnyCharacterOnceEscapedAndNeverRecorded) {
+  devicesim::DeviceOptions o;
+  o.password = "p&%+= #\xC3\xA9";
+  StartDevice(o);
+  const std::string sid = Connect();
+  const std::string escaped = "p%26%25%2B%3D%20%23%C3%A9";
+  EXPECT_EQ(Page(Admin("boxnwGetEngineVersion", "SID=" + sid + "&PWD=" + escaped), {"Message/Result"}).at(0), "0");
+  // "+" is a plus sign, not a blank; lower-case escapes are as good.
+  EXPECT_EQ(Page(Admin("boxnwGetEngineVersion", "SID=" + sid + "&PWD=p%26%25+%3d%20%23%c3%a9"), {"Message/Result"}).at(0),
+            "0");
+  EXPECT_EQ(Page(Admin("boxnwGetEngineVersion", "SID=" + sid + "&PWD=p%26%25%20%3D%20%23%C3%A9"), {"Message/Result"})
+                .at(0),
+            "2");
+  EXPECT_EQ(Status(Admin("boxnwGetEngineVersion", "SID=" + sid + "&PWD=p%2")), 400);
+  EXPECT_EQ(Status(Admin("boxnwGetEngineVersion", "SID=" + sid + "&PWD=p%G6")), 400);
+  // Sent unescaped by an older client: wrong, and masked all the same.
+  EXPECT_EQ(Page(Admin("boxnwGetEngineVersion", "SID=" + sid + "&PWD=p&%2B=%20#"), {"Message/Result"}).at(0), "2");
+
+  std::string seen;
+  for (const auto& t : device->Records().httpRequests) seen += t + "\n";
+  const std::string page = Shell("curl -s -0 --max-time 20 " + Quote(Url("/devicesim/records"))).out;
+  for (const std::string& text : {seen, page}) {
+    for (const char* secret : {"p%26", "p&", "%C3%A9", "%c3%a9", "\xC3\xA9", "%3D%20%23"})
+      EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in\n" << text;
+    EXPECT_NE(text.find("boxnwGetEngineVersion?SID=" + sid + "&PWD=****\n"), std::string::npos) << text;
+  }
+}
+
+TEST_F(HttpPages, ServesAsAnyEngineVersion) {
+  bool seeded = false;
+  for (const std::string version : {"Korvo-A V1.2.0.0", "Korvo-C V1.3.0.0", "Korvo-D V1.0.0.0", "Korvo-B/E V1.4.0.0 <&>"}) {
+    devicesim::DeviceOptions o;
+    o.engineVersion = version;
+    if (device) device->Stop();
+    StartDevice(o, !seeded);
+    seeded = true;
+    const std::string sid = Connect();
+    EXPECT_EQ(Page(Admin("boxnwGetEngineVersion", "SID=" + sid + "&PWD=admin"),
+                   {"Header/Version", "Message/VersionInfo/EngineVersion"}),
+              (std::vector<std::string>{version, version}));
+    EXPECT_EQ(device->ShellDialect(), version == devicesim::kShellDialectVersion) << version;
+  }
 }
 
 TEST_F(HttpPages, WrongPasswordGetsResult2) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "sim_support.h"
 
@@ -207,10 +208,42 @@ TEST_F(ProgramTest, FaultsThroughTheControlPage) {
   EXPECT_EQ(p.Terminate(), 0);
 }
 
+TEST_F(ProgramTest, SeedsFlaggedDocumentsAndFreezesThroughTheControlPage) {
+  auto args = BaseArgs();
+  for (const char* a : {"--seed", "--boxes", "1", "--folders", "1", "--docs", "2", "--pages", "1", "--page-kb", "1",
+                        "--colour-docs", "1.0.2", "--wide-docs", "none", "--mix-docs", "1.1.1=0x02"})
+    args.push_back(a);
+  Program p(args);
+  ASSERT_NE(p.httpPort, 0) << p.Banner();
+  const fs::path level = dir.Path() / "store/SHR/BOX/DATA/B0000001/P0000001";
+  for (const auto& [record, mix, colour] : {std::tuple{"D0000001.XML", 0, 0}, std::tuple{"D0000002.XML", 0, 2},
+                                            std::tuple{"F0000001/D0000001.XML", 2, 0},
+                                            std::tuple{"F0000001/D0000002.XML", 0, 0}}) {
+    const std::string bytes = ReadFile(level / record);
+    ASSERT_EQ(bytes.size(), 512u) << record;
+    EXPECT_EQ(bytes[157], mix) << record;
+    EXPECT_EQ(bytes[162], 0) << record;
+    EXPECT_EQ(bytes[167], colour) << record;
+  }
+
+  const std::string list = Url(p, "/VaultraBox/Admin/boxnwGetBoxList?SID=" + Sid(p));
+  EXPECT_EQ(Control(p, "fault?kind=freeze&scope=web"), "OK\n");
+  EXPECT_EQ(Shell("curl -s -0 -o /dev/null --max-time 1 " + Quote(list)).exitCode, 28);
+  EXPECT_TRUE(Contains(Lines(Control(p, "records")), "http /VaultraBox/boxnwConnect"));
+  EXPECT_EQ(Control(p, "fault?kind=thaw"), "OK\n");
+  EXPECT_EQ(QueryXml(list, {"Message/Result"}).at(0), "0");
+  EXPECT_EQ(Control(p, "fault?kind=freeze&scope=ftp&nth=1&bytes=100&seconds=5"), "OK\n");
+  EXPECT_EQ(Control(p, "fault?kind=freeze&page=boxnwDisconnect&seconds=5"), "OK\n");
+  EXPECT_EQ(Control(p, "fault?kind=delete-refused&times=1"), "OK\n");
+  EXPECT_EQ(Control(p, "fault?kind=freeze&scope=all").rfind("scope", 0), 0u);
+  EXPECT_EQ(p.Terminate(), 0);
+}
+
 TEST_F(ProgramTest, RefusesBadOptions) {
   EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --http-port 70000 --store x 2>/dev/null").exitCode, 2);
   EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --frobnicate 2>/dev/null").exitCode, 2);
   EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --http-port 1 2>/dev/null").exitCode, 2);  // no store
+  EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --store x --colour-docs 1.x.1 2>/dev/null").exitCode, 2);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Record files, seeding, path confinement and parsers of the simulated device.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -174,6 +175,51 @@ TEST_F(Seeding, IsDeterministicAndFillsOnlyAnEmptyStore) {
   EXPECT_EQ(Tree(root_ / "a"), a);
 }
 
+// The filters of a conversion read these bytes of a document record.
+TEST_F(Seeding, FlagOptionsChangeOnlyTheFlagBytesOfTheSelectedDocuments) {
+  SeedOptions o;
+  o.boxes = 2;
+  o.folders = 1;
+  o.docs = 2;
+  o.pages = 1;
+  o.pageKb = 1;
+  std::string error;
+  ASSERT_TRUE(SeedStore(root_ / "plain", o, error)) << error;
+  o.colourDocs = DocumentSelection::Parse("1.0.1,2.1.2=0x0800", kColourFlag, 0xFFFF, error);
+  o.wideDocs = DocumentSelection::Parse("1.0.1=0x8000,1.1.*", kWidePaperFlag, 0xFFFFFFFF, error);
+  o.mixDocs = DocumentSelection::Parse("2.0.2,2.1.1=0x02", kCopyMixFlag, 0xFF, error);
+  ASSERT_TRUE(o.colourDocs && o.wideDocs && o.mixDocs);
+  ASSERT_TRUE(SeedStore(root_ / "flagged", o, error)) << error;
+  const auto plain = Tree(root_ / "plain"), flagged = Tree(root_ / "flagged");
+  ASSERT_EQ(plain.size(), flagged.size());
+
+  // document -> bytes at 157, 162, 167
+  const std::map<std::string, std::array<uint8_t, 3>> expected = {
+      {"SHR/BOX/DATA/B0000001/P0000001/D0000001.XML", {0, 0x80, 0x02}},  // colour + wide
+      {"SHR/BOX/DATA/B0000001/P0000001/D0000002.XML", {0, 0, 0}},
+      {"SHR/BOX/DATA/B0000001/P0000001/F0000001/D0000001.XML", {0, 0x40, 0}},
+      {"SHR/BOX/DATA/B0000001/P0000001/F0000001/D0000002.XML", {0, 0x40, 0}},
+      {"SHR/BOX/DATA/B0000002/P0000001/D0000001.XML", {0, 0, 0}},
+      {"SHR/BOX/DATA/B0000002/P0000001/D0000002.XML", {0x06, 0, 0}},
+      {"SHR/BOX/DATA/B0000002/P0000001/F0000001/D0000001.XML", {0x02, 0, 0}},
+      {"SHR/BOX/DATA/B0000002/P0000001/F0000001/D0000002.XML", {0, 0, 0x08}},  // kept by a colour filter
+  };
+  for (const auto& [path, bytes] : flagged) {
+    std::string other = plain.at(path);
+    auto want = expected.find(path);
+    if (want == expected.end()) {
+      EXPECT_EQ(bytes, other) << path;  // pages, folders, box records: untouched
+      continue;
+    }
+    ASSERT_EQ(bytes.size(), kEntryRecordSize) << path;
+    EXPECT_EQ(static_cast<uint8_t>(bytes[157]), want->second[0]) << path;
+    EXPECT_EQ(static_cast<uint8_t>(bytes[162]), want->second[1]) << path;
+    EXPECT_EQ(static_cast<uint8_t>(bytes[167]), want->second[2]) << path;
+    for (size_t at : {157, 160, 161, 162, 163, 166, 167}) other[at] = bytes[at];
+    EXPECT_EQ(bytes, other) << path << ": a byte other than the flags changed";
+  }
+}
+
 TEST(StorePaths, NormaliseInsideTheRootOnly) {
   EXPECT_EQ(Store::NormalizeVirtual("/", "/SHR/BOX"), "/SHR/BOX");
   EXPECT_EQ(Store::NormalizeVirtual("/SHR", "BOX//DATA/./"), "/SHR/BOX/DATA");
@@ -230,7 +276,7 @@ TEST(HttpWire, RequestLinesAndQueries) {
   HttpRequest r;
   ASSERT_TRUE(ParseRequestLine("GET /VaultraBox/Admin/boxnwDeleteDoc?SID=00000001&BNO=001&PWD=a=b&FID=&DID=D0000002 HTTP/1.0", r));
   EXPECT_EQ(r.path, "/VaultraBox/Admin/boxnwDeleteDoc");
-  EXPECT_EQ(r.Param("PWD"), "a=b");  // values are taken as sent
+  EXPECT_EQ(r.Param("PWD"), "a=b");  // only the first "=" separates
   EXPECT_EQ(r.Param("FID"), "");
   EXPECT_EQ(r.Param("DID"), "D0000002");
   EXPECT_EQ(r.Param("MOD"), std::nullopt);
@@ -239,6 +285,48 @@ TEST(HttpWire, RequestLinesAndQueries) {
   for (const char* bad : {"", "GET", "GET /x", "GET /x HTTP/2.0", "GET x HTTP/1.0", "GET  /x HTTP/1.0",
                           "GET /x HTTP/1.0 extra"})
     EXPECT_FALSE(ParseRequestLine(bad, r)) << bad;
+}
+
+TEST(HttpWire, QueryValuesArePercentDecoded) {
+  HttpRequest r;
+  // Every escape decodes, in either case; "+" stays a plus sign.
+  ASSERT_TRUE(ParseRequestLine("GET /p?P%57D=a%26b%25c+%3d%20%23%C3%a9&SID=1 HTTP/1.0", r));
+  EXPECT_EQ(r.Param("PWD"), "a&b%c+= #\xC3\xA9");
+  EXPECT_EQ(r.Param("SID"), "1");
+  for (const char* bad : {"GET /p?PWD=%zz HTTP/1.0", "GET /p?PWD=ab%4 HTTP/1.0", "GET /p?PWD=% HTTP/1.0",
+                          "GET /p?P%G0D=a HTTP/1.0"})
+    EXPECT_FALSE(ParseRequestLine(bad, r)) << bad;
+}
+
+TEST(HttpWire, RecordsMaskThePasswordHoweverItIsEscaped) {
+  EXPECT_EQ(MaskedTarget("/p?SID=1&PWD=secret&BNO=001"), "/p?SID=1&PWD=****&BNO=001");
+  EXPECT_EQ(MaskedTarget("/p?SID=1&PWD=%73%65cret"), "/p?SID=1&PWD=****");
+  EXPECT_EQ(MaskedTarget("/p?P%57D=secret&MOD=0"), "/p?P%57D=****&MOD=0");
+  // A raw "&" inside the password: the pieces before the next page key are folded in.
+  EXPECT_EQ(MaskedTarget("/p?SID=1&PWD=a&b=c&d&FID="), "/p?SID=1&PWD=****&FID=");
+  EXPECT_EQ(MaskedTarget("/p?PWD="), "/p?PWD=****");
+  EXPECT_EQ(MaskedTarget("/VaultraBox/vtb.asp?"), "/VaultraBox/vtb.asp?");
+  EXPECT_EQ(MaskedTarget("/p?a&&SID=1"), "/p?a&&SID=1");
+}
+
+TEST(SeedSelection, ItemsRangesAndValues) {
+  std::string error;
+  auto s = DocumentSelection::Parse("1.0.2,2.*.1-2=0x0400,all=7,3.1.*", 0x0200, 0xFFFF, error);
+  ASSERT_TRUE(s) << error;
+  EXPECT_EQ(s->ValueFor(1, 0, 2), 7u);  // the last item that selects a document gives its value
+  EXPECT_EQ(s->ValueFor(3, 1, 9), 0x0200u);
+  EXPECT_EQ(s->ValueFor(3, 2, 9), 7u);
+  s = DocumentSelection::Parse("1.0.2,2.*.1-2=0x0400", 0x0200, 0xFFFF, error);
+  ASSERT_TRUE(s) << error;
+  EXPECT_EQ(s->ValueFor(1, 0, 2), 0x0200u);
+  EXPECT_EQ(s->ValueFor(1, 1, 2), std::nullopt);
+  EXPECT_EQ(s->ValueFor(2, 5, 2), 0x0400u);
+  EXPECT_EQ(s->ValueFor(2, 0, 3), std::nullopt);
+  EXPECT_EQ(DocumentSelection::Parse("none", 1, 1, error)->ValueFor(1, 0, 1), std::nullopt);
+  for (const char* bad : {"", "1.2", "1.2.3.4", "1.x.3", "2-1.0.1", "1.0.1=", "1.0.1=0x100", "1.0.1=256", "*.*"}) {
+    EXPECT_FALSE(DocumentSelection::Parse(bad, 1, 0xFF, error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
 }
 
 TEST(ControlPageAccess, OnlyLoopbackClients) {

@@ -16,6 +16,16 @@ namespace devicesim {
 // `times` argument: how many requests a fault hits before it clears itself.
 inline constexpr int kAlways = -1;
 
+// What a freeze stops: the box web service, the FTP server, or both.
+enum class FreezeScope { Web, Ftp, Device };
+
+// A freeze that starts part-way through a data transfer.
+struct TransferFreeze {
+  FreezeScope scope = FreezeScope::Ftp;
+  uint64_t afterBytes = 0;  // bytes of the transfer moved before it stalls
+  unsigned seconds = 0;     // 0: until Thaw()
+};
+
 // What the box web service must do with one request, taken from the faults.
 struct PageFaultAction {
   std::optional<int> result;      // reply with this Result instead of doing the page
@@ -41,6 +51,20 @@ class Faults {
   void GoSilentOn(const std::string& page, unsigned seconds);
   void Resume();
 
+  // A freeze, as of a stopped process: connections are still accepted (the
+  // kernel would complete them), but nothing is read or answered and data
+  // transfers in flight stall, for `seconds` (0: until Thaw()). When it ends
+  // the device goes on where it stopped. The control page keeps answering.
+  void Freeze(FreezeScope scope, unsigned seconds);
+  // The same, starting when the nth data transfer (RETR, STOR or listing)
+  // from now has moved `afterBytes` bytes.
+  void FreezeInTransfer(FreezeScope scope, unsigned nth, uint64_t afterBytes, unsigned seconds);
+  // The same, starting when the next request for `page` arrives ("*": any);
+  // that request stays unanswered until the freeze ends.
+  void FreezeOn(const std::string& page, FreezeScope scope, unsigned seconds);
+  // Ends a freeze, and drops the freezes still waiting for their start.
+  void Thaw();
+
   // FTP. The counters start when the fault is set.
   // The nth data transfer (RETR, STOR or listing) from now is cut after
   // `afterBytes` bytes (nullopt: after half of the file) and answered with 426.
@@ -51,24 +75,33 @@ class Faults {
   void FailStor(int code, unsigned nth = 1, bool always = false);
   void RefuseLogin(int times = kAlways);
   void RefuseFolderCreation(int times = kAlways);
+  // File deletion and folder removal (either dialect's words) answered with 550.
+  void RefuseDeletion(int times = kAlways);
 
   // The disk space page reports this availability (KB) instead of capacity - used.
   void SetLowDisk(uint32_t availableKb);
 
-  // Clears every fault and ends a silence.
+  // Clears every fault and ends a silence and a freeze.
   void Clear();
 
   // ---- used by the servers ----
+  // Also starts a freeze set with FreezeOn for this page.
   PageFaultAction TakePageFaults(const std::string& page);
   bool Silent();
   // Waits while the device is silent; false when the device is stopping.
   bool WaitWhileSilent();
   // Sleeps, waking early when the device stops; false when stopping.
   bool Sleep(unsigned seconds);
+  // Waits while the web service (web true) or the FTP server is frozen;
+  // false when the device is stopping.
+  bool WaitWhileFrozen(bool web);
+  bool Frozen(bool web);
+  std::optional<TransferFreeze> TakeTransferFreeze();
   std::optional<uint64_t> TakeDataDrop(uint64_t transferSize);
   std::optional<int> TakeStorFailure();
   bool TakeLoginRefusal();
   bool TakeFolderCreationRefusal();
+  bool TakeDeletionRefusal();
   std::optional<uint32_t> LowDisk();
   void Shutdown();
 
@@ -79,6 +112,11 @@ class Faults {
   };
   static bool Take(std::map<std::string, Counted>& faults, const std::string& page, int& value);
   bool SilentLocked();
+  using Clock = std::chrono::steady_clock;
+  // A service's freeze: nullopt when it runs; a time point, or none for "until thawed".
+  using FreezeState = std::optional<std::optional<Clock::time_point>>;
+  void FreezeLocked(FreezeScope scope, unsigned seconds);
+  bool FrozenLocked(bool web);
 
   std::mutex mutex_;
   std::condition_variable cv_;
@@ -86,6 +124,18 @@ class Faults {
   std::map<std::string, Counted> results_, statuses_, malformed_, delays_, silentOn_;
   bool silent_ = false;
   std::optional<std::chrono::steady_clock::time_point> silentUntil_;
+  FreezeState webFrozen_, ftpFrozen_;
+  struct FreezeOnPage {
+    FreezeScope scope;
+    unsigned seconds;
+  };
+  std::map<std::string, FreezeOnPage> freezeOn_;
+  struct PendingTransferFreeze {
+    unsigned nth = 0;
+    unsigned seen = 0;
+    TransferFreeze freeze;
+  };
+  std::optional<PendingTransferFreeze> transferFreeze_;
   struct Drop {
     unsigned nth = 0;
     unsigned seen = 0;
@@ -101,6 +151,7 @@ class Faults {
   std::optional<StorFailure> stor_;
   int loginRefusals_ = 0;
   int mkdirRefusals_ = 0;
+  int deleteRefusals_ = 0;
   std::optional<uint32_t> lowDisk_;
 };
 

@@ -79,9 +79,9 @@ inline constexpr size_t kUpdateTime = 20;        // u32 little-endian
 inline constexpr size_t kProtected = 24;         // u32 little-endian
 inline constexpr size_t kPreservationFlag = 28;  // u32 little-endian
 inline constexpr size_t kPreservation = 32;      // u32 little-endian, days
-inline constexpr size_t kName = 64;              // 256 bytes UTF-16LE (128 units)
-inline constexpr size_t kOwner = 320;            // 256 bytes UTF-16LE (128 units)
-inline constexpr size_t kWarning = 576;          // 448 bytes UTF-16LE (224 units)
+inline constexpr size_t kName = 64;              // 256 bytes UTF-16LE: 127 units and a terminator
+inline constexpr size_t kOwner = 320;            // 256 bytes UTF-16LE: 127 units and a terminator
+inline constexpr size_t kWarning = 576;          // 448 bytes UTF-16LE: 223 units and a terminator
 }  // namespace box_offset
 
 struct BoxRecord {

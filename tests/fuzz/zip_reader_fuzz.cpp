@@ -1,0 +1,47 @@
+// Zip archives as the reader opens, walks and unpacks them (zip64 entries
+// included): nothing may be written outside the folder unpacked into.
+#include "fuzz_target.h"
+#include "packaging/folder_archive.hpp"
+#include "packaging/zip_reader.hpp"
+
+namespace fs = std::filesystem;
+
+VT_FUZZ_TARGET(zip_reader) {
+  using namespace vtbox;
+  const fs::path root = vtfuzz::Scratch() / "zip";
+  const fs::path archive = root / "in" / "a.zip";
+  const fs::path out = root / "in" / "out";
+  static const bool prepared = [&] {
+    fs::create_directories(root / "in");
+    fs::create_directories(root / "outside");
+    vtfuzz::WriteFile(root / "outside" / "keep", "keep");
+    return true;
+  }();
+  (void)prepared;
+  vtfuzz::WriteFile(archive, std::string_view(reinterpret_cast<const char*>(data), size));
+
+  GetArchiveKind(archive.string());
+  {
+    ZipReader zip;
+    if (zip.open(archive.string())) {
+      zip.entryCount();
+      ZipEntryInfo info;
+      int entries = 0;
+      for (bool more = zip.gotoFirst(); more && entries < 64; more = zip.gotoNext(), ++entries) {
+        zip.currentInfo(&info);
+        zip.extractCurrent(out.string(), false);
+        zip.extractCurrent(out.string(), true);
+      }
+      if (zip.locate("Backup.XML", true)) zip.extractCurrent(out.string(), true, "saved.XML");
+      zip.extractAll((out / "all").string(), false);
+    }
+  }
+  // Only the archive and what it unpacked, and all of it below out.
+  VT_FUZZ_CHECK((vtfuzz::Names(root) == std::set<std::string>{"in", "outside"}));
+  VT_FUZZ_CHECK((vtfuzz::Names(root / "outside") == std::set<std::string>{"keep"}));
+  VT_FUZZ_CHECK(vtfuzz::ReadFile(root / "outside" / "keep") == "keep");
+  for (const std::string& name : vtfuzz::Names(root / "in")) VT_FUZZ_CHECK(name == "a.zip" || name == "out");
+  std::error_code ec;
+  fs::remove_all(out, ec);
+  return 0;
+}
