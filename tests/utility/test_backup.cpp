@@ -260,8 +260,11 @@ private slots:
 
     void ADeviceThatDropsOffMidJob() {
         vttest::KeepCwd keep;
-        vttest::UtilityDevice device(BusyDevice());
+        vttest::UtilityDevice device;
         device.Login();
+        // The download stalls part-way, so that the job is surely running
+        // when the device goes.
+        device.sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 10, 100, 0);
         Window w(device);
         w.window.RestorePage()->List()->AddBox(4, "From a file", false);
         const std::string target = device.sim.dir / "office.zip";
