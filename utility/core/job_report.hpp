@@ -12,7 +12,7 @@ struct JobReport {
     QString caption;
     QString text;     // the outcome, and on a second line what went wrong
     Icon icon = Icon::Error;
-    QString details;  // the engine's account of the failure, for the curious
+    QString details;  // more about the failure than the text says, behind "Show Details"
     bool deviceLost = false;  // the job failed because the device no longer answers
 };
 

@@ -112,7 +112,6 @@ CJobThread::~CJobThread() { wait(); }
 void CJobThread::Fail(JobOutcome &outcome, uint32_t code) {
     outcome.state = kJobFailed;
     outcome.result = code;
-    outcome.detail.clear();
 }
 
 void CJobThread::run() {
@@ -158,14 +157,8 @@ void CJobThread::run() {
     cancel.reset();
     RemoveJobTempFolder(workFolder_);
     // The device is always given back; a failure here is the job's result.
-    if (uint32_t rc = vtBoxDeleteFTPAccount(record, password.c_str())) {
-        outcome.result = rc;
-        outcome.detail.clear();
-    }
-    if (uint32_t rc = vtBoxUnlockUiJob(record, password.c_str(), LockMode())) {
-        outcome.result = rc;
-        outcome.detail.clear();
-    }
+    if (uint32_t rc = vtBoxDeleteFTPAccount(record, password.c_str())) outcome.result = rc;
+    if (uint32_t rc = vtBoxUnlockUiJob(record, password.c_str(), LockMode())) outcome.result = rc;
     Finish(outcome);
 }
 
@@ -207,7 +200,6 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
             } else {
                 outcome.state = kJobCancelled;
                 outcome.result = workerResult_ == kOperationAborted ? 0 : workerResult_;
-                outcome.detail = outcome.result ? workerDetail_ : QString();
             }
             break;
         }
@@ -216,7 +208,6 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
         if (done) {
             worker.join();
             outcome.result = workerResult_;
-            outcome.detail = workerDetail_;
             if (workerResult_ == 0) outcome.state = kJobFinished;
             break;
         }

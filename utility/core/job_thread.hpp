@@ -49,7 +49,7 @@ struct JobRequest {
 struct JobOutcome {
     int32_t state = kJobFailed;
     uint32_t result = 0;  // the engine's code, or that of the last clean-up step that failed
-    QString detail;       // the engine's account of that failure, when it gave one
+    QString detail;       // more about that failure than its code says, when known
     // Where the engine was when it ended (a restore's report names them).
     int32_t lastPhase = 0;
     QString boxName;
@@ -124,7 +124,6 @@ private:
     VTPROGRESSINFO progress_{};
     std::atomic<bool> workerDone_{false};
     uint32_t workerResult_ = 0;
-    QString workerDetail_;
     int32_t lastPhase_ = 0;
     // Texts looked up on the window's thread, before the job starts.
     std::map<int32_t, QString> phaseTexts_;
