@@ -1,21 +1,37 @@
 // Saves pictures of the utility's windows for people to look at (not a
 // test): the login dialog, the main window on each page and enlarged, the
-// Device menu, the device choice, a question and the about box.
+// Device menu, the device choice, a question, the about box, and a backup
+// and a restore from the pages: the file dialog, the progress window mid-job,
+// the restore mode question, the report of every outcome and the result
+// window of automatic runs.
 //
-//   utility_screenshots OUTPUT_FOLDER PASSWORD
+//   utility_screenshots OUTPUT_FOLDER PASSWORD BACKUP_FOLDER
 //
+// The backup is written into BACKUP_FOLDER.
 // The device is the chosen one of the registry store (VTBOX_REGISTRY_DIR,
 // VTBOX_HTTP_PORT); scripts/screenshots sets everything up.
 #include <QApplication>
-#include <QLineEdit>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
 #include <cstdio>
 
 #include "about_dlg.hpp"
+#include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
+#include "br_file_dialog.hpp"
+#include "job_report.hpp"
+#include "modal_answerer.hpp"
+#include "progress_dlg.hpp"
+#include "restore_mode_dlg.hpp"
+#include "restore_pg.hpp"
+#include "result_dlg.hpp"
 #include "brd_registry.hpp"
 #include "device_session.hpp"
 #include "language.hpp"
@@ -29,21 +45,47 @@ namespace {
 
 QDir g_out;
 
-void Save(QWidget *widget, const char *name) {
-    QTest::qWait(400);
+// Saves a picture of the widget as it is now.
+void Grab(QWidget *widget, const char *name) {
     const QString path = g_out.filePath(QString::fromLatin1(name));
     if (!widget->grab().save(path)) std::fprintf(stderr, "utility_screenshots: cannot write %s\n", qPrintable(path));
     else std::printf("%s\n", qPrintable(path));
+}
+
+// Saves it once it has settled.
+void Save(QWidget *widget, const char *name) {
+    QTest::qWait(400);
+    Grab(widget, name);
+}
+
+// Saves the progress window once it shows a document on its way, and the
+// report when the job has ended.
+void WatchJob(vttest::ModalAnswerer &answerer, const char *progressName, const char *reportName) {
+    answerer.LetStay<vtutil::CProgressDlg>();
+    answerer.Then([progressName](QWidget *modal) {
+        auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
+        if (!progress || progress->Bar()->value() < 30 || progress->StatusLine()->text().isEmpty()) return false;
+        Grab(progress, progressName);
+        return true;
+    });
+    answerer.AnswerMessage(QMessageBox::Ok, [reportName](QMessageBox *box) { Grab(box, reportName); });
+}
+
+void SaveReport(QWidget *parent, const vtutil::JobReport &report, const char *name) {
+    std::unique_ptr<QMessageBox> box = vtutil::MakeReportBox(parent, report);
+    box->show();
+    Save(box.get(), name);
 }
 
 }  // namespace
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: utility_screenshots OUTPUT_FOLDER PASSWORD\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: utility_screenshots OUTPUT_FOLDER PASSWORD BACKUP_FOLDER\n");
         return 2;
     }
+    const QString backupFolder = QString::fromLocal8Bit(argv[3]);
     g_out = QDir(QString::fromLocal8Bit(argv[1]));
     if (!vtutil::Language::Instance().LoadFrom(QStringLiteral(VTUTIL_LANGUAGE_LIBRARY))) {
         std::fprintf(stderr, "utility_screenshots: cannot load %s\n", VTUTIL_LANGUAGE_LIBRARY);
@@ -72,9 +114,65 @@ int main(int argc, char *argv[]) {
 
     vtutil::CBackupRestoreDlg window(state, session);
     window.show();
+    const QString backupFile = QDir(backupFolder).filePath(QStringLiteral("print-room.zip"));
+    window.BackupPage()->TargetEdit()->setText(backupFile);
     Save(&window, "main-backup.png");
+
+    {
+        vtutil::CBRFileDialog files(backupFolder, QStringLiteral("20250314_093000"), &window);
+        files.resize(640, 420);
+        files.show();
+        Save(&files, "file-dialog.png");
+    }
+
+    // A backup from the page.
+    {
+        vttest::ModalAnswerer answerer;
+        WatchJob(answerer, "progress-backup.png", "message-backup-finished.png");
+        window.ActionButton()->click();
+        if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the backup did not run as expected\n");
+    }
+
+    // The restore page with the file's boxes, the question before a restore,
+    // and the restore itself, keeping both documents.
     window.Sheet()->setCurrentIndex(1);
+    window.RestorePage()->PathEdit()->setText(backupFile);
     Save(&window, "main-restore.png");
+    {
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CRestoreModeDlg>([](vtutil::CRestoreModeDlg *mode) {
+            mode->KeepBothButton()->setChecked(true);
+            Grab(mode, "restore-mode.png");
+            vttest::Later([mode] { mode->accept(); });
+        });
+        WatchJob(answerer, "progress-restore.png", "message-restore-finished.png");
+        window.ActionButton()->click();
+        if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the restore did not run as expected\n");
+    }
+
+    // The other outcomes, as the pages report them.
+    vtutil::JobOutcome failed;
+    failed.result = 12029;
+    SaveReport(&window, vtutil::BackupReport(failed), "message-backup-failed.png");
+    vtutil::JobOutcome cancelled;
+    cancelled.state = vtutil::kJobCancelled;
+    SaveReport(&window, vtutil::BackupReport(cancelled), "message-backup-cancelled.png");
+    vtutil::JobOutcome tooMany;
+    tooMany.result = 8260;
+    tooMany.lastPhase = VTPHASE_TOO_MANY_DOCUMENTS;
+    tooMany.boxName = QStringLiteral("Sales");
+    tooMany.folderName = QStringLiteral("Quotes 2025");
+    SaveReport(&window, vtutil::RestoreReport(tooMany), "message-restore-failed.png");
+    SaveReport(&window, vtutil::RestoreReport(cancelled), "message-restore-cancelled.png");
+
+    // The result window of automatic runs.
+    {
+        vtutil::CResultDlg *result = window.ShowResult(vtutil::CResultDlg::kFinished, 0);
+        Save(result, "result-finished.png");
+        result = window.ShowResult(vtutil::CResultDlg::kRetryPlanned, 12029);
+        Save(result, "result-retry.png");
+        result->accept();
+    }
     window.Sheet()->setCurrentIndex(0);
     window.resize(820, 680);
     Save(&window, "main-enlarged.png");

@@ -1,5 +1,8 @@
 // The utility's core without a screen or a device: error texts, the
-// language lookup and the registry values.
+// language lookup, the registry values, the progress window's status line
+// and the names a backup file may have.
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <cstring>
 
@@ -7,6 +10,8 @@
 #include "brlang.h"
 #include "error_text.hpp"
 #include "language.hpp"
+#include "status_line.hpp"
+#include "target_path.hpp"
 #include "temp_dir.hpp"
 
 namespace {
@@ -56,6 +61,55 @@ private slots:
         QCOMPARE(length, 0);
         Lookup(1, 0, &length);
         QCOMPARE(length, 0);
+    }
+
+    void StatusLineKeepsNearThirtyCharacters() {
+        using vtutil::BuildStatusLine;
+        const QString box = "Box nine!";  // 9 characters
+        const QString folder22(22, 'f'), folder32(32, 'f');
+        // One character over: nothing is cut for so little.
+        QCOMPARE(BuildStatusLine(box, folder22, ""), box + " " + folder22);
+        QCOMPARE(BuildStatusLine(box, folder32, ""), box + " " + QString(21, 'f') + "...");
+        // The folder alone cannot make room: it goes, then the document is cut.
+        QCOMPARE(BuildStatusLine(box, "Plans", QString(30, 'd')), box + " ...\\" + QString(21, 'd') + "...");
+        // Neither can: the box name is cut to 30 characters and stands alone.
+        QCOMPARE(BuildStatusLine(QString(40, 'b'), "ff", "dd"), QString(30, 'b') + "... ");
+        QCOMPARE(BuildStatusLine(box, "", "Report"), box + " \\Report");
+        // A cut never splits a character made of two UTF-16 units.
+        const QString wide = QString::fromUtf8("\xF0\x9F\x93\x84");  // one character, two units
+        const QString cut = BuildStatusLine(box, QString(20, 'f') + wide + QString(10, 'f'), "");
+        QCOMPARE(cut, box + " " + QString(20, 'f') + "...");
+    }
+
+    void BackupFileNames() {
+        QCOMPARE(vtutil::ZipNameMessage("/home/ann/Office.ZIP"), 0u);
+        QCOMPARE(vtutil::ZipNameMessage("/home/ann/office.zip.zip"), 0u);
+        QCOMPARE(vtutil::ZipNameMessage("/home/ann/.zip"), 64u);
+        QCOMPARE(vtutil::ZipNameMessage("/home/ann/office..zip"), 64u);
+        QCOMPARE(vtutil::ZipNameMessage("/home/ann/office"), 64u);
+        // A network path is refused before a relative one; "/" is no refused character.
+        QCOMPARE(vtutil::TypedTargetMessage("/home/ann/Backups/office.zip"), 0u);
+        QCOMPARE(vtutil::TypedTargetMessage("//server/office.zip"), 179u);
+        QCOMPARE(vtutil::TypedTargetMessage("C:\\office.zip"), 180u);
+        QCOMPARE(vtutil::TypedTargetMessage("//server/of|fice.zip"), 181u);
+        QCOMPARE(vtutil::RestorePathMessage("//server/of|fice.zip"), 179u);
+        QCOMPARE(vtutil::FolderPart("/home/ann/office.zip"), QString("/home/ann/"));
+        QCOMPARE(vtutil::FolderPart("office.zip"), QString());
+    }
+
+    void FolderLevels() {
+        vttest::TempDir dir;
+        const QString root = QString::fromStdString(dir.path());
+        QCOMPARE(vtutil::CreateFolderLevels(root + "/a/b/c/"), 0u);
+        QVERIFY(QFileInfo(root + "/a/b/c").isDir());
+        QCOMPARE(vtutil::CreateFolderLevels(root + "/a/b/c"), 183u);
+        // A file in the way: the level below it cannot be made.
+        QFile(root + "/a/file").open(QIODevice::WriteOnly);
+        QCOMPARE(vtutil::CreateFolderLevels(root + "/a/file"), 267u);
+        QCOMPARE(vtutil::CreateFolderLevels(root + "/a/file/d"), 3u);
+        uint32_t code = 0;
+        QCOMPARE(vtutil::ProbeFolder(root + "/a/file/d/", &code), vtutil::FolderState::Missing);
+        QCOMPARE(vtutil::ProbeFolder(root + "/a/b/", &code), vtutil::FolderState::Exists);
     }
 
     void RegistryValues() {

@@ -9,13 +9,22 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
 
 #include "about_dlg.hpp"
+#include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
+#include "box_list.hpp"
+#include "br_file_dialog.hpp"
+#include "job_files.hpp"
+#include "progress_dlg.hpp"
+#include "restore_mode_dlg.hpp"
+#include "restore_pg.hpp"
+#include "result_dlg.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "modal_answerer.hpp"
@@ -84,13 +93,15 @@ private slots:
         walk.Walk(&login);
 
         // A failed login shows a message box on the way.
-        vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(vttest::ClosedPort()));
         vttest::ModalAnswerer answerer;
-        answerer.AnswerMessage(QMessageBox::Ok,
-                               [&walk](QMessageBox *box) { walk.Check("message box", box->text()); });
-        login.PasswordEdit()->setText("admin");
-        login.accept();
-        QVERIFY(answerer.Done());
+        {
+            vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(vttest::ClosedPort()));
+            answerer.AnswerMessage(QMessageBox::Ok,
+                                   [&walk](QMessageBox *box) { walk.Check("message box", box->text()); });
+            login.PasswordEdit()->setText("admin");
+            login.accept();
+            QVERIFY(answerer.Done());
+        }
 
         vtutil::CBackupRestoreDlg window(device.app, device.session);
         window.show();
@@ -103,8 +114,45 @@ private slots:
         vtutil::CAboutDlg about(&window);
         walk.Walk(&about);
 
+        // The restore page with a file's boxes, and the question before a restore.
+        const std::string file = device.sim.dir / "described.zip";
+        vttest::WriteBackupDescription(file, "Korvo-B V1.3.0.0", {{1, "Office", 3000}});
+        device.Login();
+        window.RefreshPages();
+        window.Sheet()->setCurrentIndex(1);
+        window.RestorePage()->PathEdit()->setText(QString::fromStdString(file));
+        QCOMPARE(window.RestorePage()->List()->topLevelItemCount(), 1);
+        walk.Walk(&window);
+        vtutil::CRestoreModeDlg mode(&window);
+        walk.Walk(&mode);
+        for (int kind = vtutil::CResultDlg::kFinished; kind <= vtutil::CResultDlg::kBoxesDeleted; ++kind) {
+            vtutil::CResultDlg result(kind, 12029, &window);
+            walk.Walk(&result);
+        }
+
+        // A backup: its progress window and the report.
+        window.Sheet()->setCurrentIndex(0);
+        window.BackupPage()->TargetEdit()->setText(QString::fromStdString(device.sim.dir / "office.zip"));
+        answerer.LetStay<vtutil::CProgressDlg>();
+        answerer.OnDialog<vtutil::CProgressDlg>([&walk](vtutil::CProgressDlg *progress) { walk.Walk(progress); });
+        answerer.AnswerMessage(QMessageBox::Ok, [&walk](QMessageBox *box) {
+            walk.Check("report caption", box->windowTitle());
+            walk.Check("report", box->text());
+        });
+        {
+            vttest::KeepCwd keep;
+            window.ActionButton()->click();
+        }
+        QVERIFY(answerer.Done());
+
+        // The backup file dialog is the toolkit's; its free-space line is ours.
+        vtutil::CBRFileDialog files(QString::fromStdString(device.sim.dir.path()), "name", &window);
+        const QString freeSpace = files.FreeSpaceLine()->text();
+        walk.Check("free space", freeSpace.section("  ", 0, 0));
+        walk.Check("free space", freeSpace.section("  ", 2, 2));
+
         QVERIFY2(walk.Strays().isEmpty(), qPrintable(walk.Strays().join('\n')));
-        QVERIFY(walk.Seen() > 40);
+        QVERIFY(walk.Seen() > 80);
         QVERIFY(vtutil::Language::Instance().MissingIds().empty());
     }
 

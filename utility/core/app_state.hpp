@@ -16,6 +16,7 @@ struct AppState {
     uint32_t continuePolicy = 1; // 1: go on when chosen boxes were deleted
     uint32_t retryCounter = 0;   // retries made for the current scheduled run
     double totalSizeKb = 0;      // archives of the automatic session
+    uint32_t restoreMode = 1;    // of the next restore: 1 replace same-named documents, 2 keep both
 };
 
 }  // namespace vtutil

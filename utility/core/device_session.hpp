@@ -63,6 +63,7 @@ public:
     const VTBOX *BoxList() const { return boxList_; }
 
     // For the engine calls of commands and jobs.
+    static constexpr size_t kFtpAccountBytes = 256;
     VTMFPSESSION *Record() { return &record_; }
     AppState &App() { return app_; }
     uint32_t &LockValue() { return lockValue_; }
@@ -82,7 +83,7 @@ private:
     bool connected_ = false;
     bool passwordRejected_ = false;
     VTENGVERSION engineInfo_{};
-    char ftpAccount_[256] = {};
+    char ftpAccount_[kFtpAccountBytes] = {};
     std::string password_;
     uint32_t lockValue_ = 0;
     uint32_t lastResult_ = 0;

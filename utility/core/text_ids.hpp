@@ -68,4 +68,66 @@ inline constexpr uint32_t kMsgConfirmInitialise = 63;
 inline constexpr uint32_t kMsgNotReleased = 118;
 inline constexpr uint32_t kSomeError = 114;
 
+// Backup and restore jobs: the pages' checks.
+inline constexpr uint32_t kMsgTickABox = 61;
+inline constexpr uint32_t kMsgNotZip = 64;
+inline constexpr uint32_t kMsgFolderReadOnly = 65;
+inline constexpr uint32_t kMsgFolderNotMade = 66;
+inline constexpr uint32_t kMsgFileExists = 74;
+inline constexpr uint32_t kMsgNameUnusable = 75;
+inline constexpr uint32_t kMsgNotBackupFile = 102;
+inline constexpr uint32_t kMsgOtherEngineVersion = 138;
+inline constexpr uint32_t kMsgCreateFolder = 139;
+inline constexpr uint32_t kMsgEngineTooNew = 140;
+inline constexpr uint32_t kMsgNetworkPath = 179;
+inline constexpr uint32_t kMsgNotFullPath = 180;
+inline constexpr uint32_t kMsgRefusedCharacters = 181;
+inline constexpr uint32_t kCaptionAutomatic = 39;
+inline constexpr uint32_t kTotalLabel = 107;
+
+// Backup file dialog: the free-space line.
+inline constexpr uint32_t kFreeSpaceOn = 81;
+inline constexpr uint32_t kFreeSpaceIs = 82;
+
+// Restore mode dialog.
+inline constexpr uint32_t kRestoreModeTitle = 83;
+inline constexpr uint32_t kRestoreModeQuestion = 84;
+inline constexpr uint32_t kRestoreModeReplace = 85;
+inline constexpr uint32_t kRestoreModeKeepBoth = 86;
+inline constexpr uint32_t kRestoreModeGroup = 87;
+
+// Progress dialog.
+inline constexpr uint32_t kCaptionBackup = 43;
+inline constexpr uint32_t kBackingUpTitle = 44;
+inline constexpr uint32_t kBackupStarting = 45;
+inline constexpr uint32_t kRestoreStarting = 46;
+inline constexpr uint32_t kCaptionRestore = 47;
+inline constexpr uint32_t kRestoringTitle = 48;
+inline constexpr uint32_t kAskCancelBackup = 49;
+inline constexpr uint32_t kAskCancelRestore = 50;
+inline constexpr uint32_t kCaptionCancel = 108;
+inline constexpr uint32_t kDocumentsLine = 113;
+// Phase texts: phases 1 to 5, then 7 and 8 (phase 6 shows an empty line).
+inline constexpr uint32_t kPhasePacking = 90;
+inline constexpr uint32_t kPhaseUnpacking = 91;
+inline constexpr uint32_t kPhaseDownloading = 92;
+inline constexpr uint32_t kPhaseUploading = 93;
+inline constexpr uint32_t kPhasePreparing = 94;
+inline constexpr uint32_t kPhaseTidying = 95;
+inline constexpr uint32_t kPhaseFailed = 96;
+
+// Outcomes of a job and the result dialog.
+inline constexpr uint32_t kBackupFinished = 51;
+inline constexpr uint32_t kBackupFailed = 52;
+inline constexpr uint32_t kBackupCancelled = 53;
+inline constexpr uint32_t kRestoreFinished = 54;
+inline constexpr uint32_t kRestoreFailed = 55;
+inline constexpr uint32_t kRestoreCancelled = 56;
+inline constexpr uint32_t kTooManyDocuments = 175;
+inline constexpr uint32_t kTooManyFolders = 176;
+inline constexpr uint32_t kViewLogFile = 150;
+inline constexpr uint32_t kBoxesDeletedStopped = 171;
+inline constexpr uint32_t kRetryPlanned = 172;
+inline constexpr uint32_t kRetriesUsedUp = 173;
+
 }  // namespace vtutil::ids

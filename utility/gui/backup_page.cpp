@@ -1,5 +1,8 @@
 #include "backup_page.hpp"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -8,15 +11,24 @@
 
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
+#include "br_file_dialog.hpp"
 #include "device_session.hpp"
+#include "error_text.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
+#include "message_box.hpp"
+#include "progress_dlg.hpp"
 #include "status_bar.hpp"
+#include "target_path.hpp"
 #include "text_ids.hpp"
 
 namespace vtutil {
 
 namespace {
 constexpr int kTargetMaxLength = 228;
+// Shorter texts are not checked while they are typed.
+constexpr int kShortestChecked = 5;
+constexpr uint32_t kAlreadyExists = 183;
 }  // namespace
 
 CBackupPage::CBackupPage(CBackupRestoreDlg &main, DeviceSession &session, QWidget *parent)
@@ -26,12 +38,12 @@ CBackupPage::CBackupPage(CBackupRestoreDlg &main, DeviceSession &session, QWidge
     target_->setObjectName(QStringLiteral("target"));
     target_->setMaxLength(kTargetMaxLength);
     browse_ = new QPushButton(Text(ids::kBrowse), group_);
-    // Choosing the file and starting a backup come with the backup job.
-    target_->setEnabled(false);
-    browse_->setEnabled(false);
+    browse_->setObjectName(QStringLiteral("browse"));
     auto *row = new QHBoxLayout(group_);
     row->addWidget(target_, 1);
     row->addWidget(browse_);
+    connect(target_, &QLineEdit::textChanged, this, &CBackupPage::OnTargetChanged);
+    connect(browse_, &QPushButton::clicked, this, &CBackupPage::Browse);
 
     list_ = new BoxList(this);
     list_->setObjectName(QStringLiteral("backupBoxes"));
@@ -43,7 +55,7 @@ CBackupPage::CBackupPage(CBackupRestoreDlg &main, DeviceSession &session, QWidge
     layout->addWidget(list_, 1);
 }
 
-bool CBackupPage::TargetIsZip() const { return target_->text().endsWith(QStringLiteral(".zip"), Qt::CaseInsensitive); }
+bool CBackupPage::TargetIsZip() const { return EndsWithZip(target_->text()); }
 
 void CBackupPage::Reload() {
     if (!main_.AutoMode()) target_->clear();
@@ -70,6 +82,112 @@ void CBackupPage::OnActivate() {
 
 void CBackupPage::OnCheckChanged() {
     if (TargetIsZip() && session_.Connected()) main_.ActionButton()->setEnabled(list_->CountChecked() > 0);
+}
+
+void CBackupPage::OnTargetChanged(const QString &text) {
+    main_.SetOverwriteConfirmed(false);
+    if (text.size() < kShortestChecked) return;
+    QPushButton *action = main_.ActionButton();
+    const bool zip = EndsWithZip(text);
+    if (zip && session_.Connected()) {
+        if (uint32_t message = TypedTargetMessage(text)) {
+            ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical);
+            action->setEnabled(false);
+            target_->clear();
+            return;
+        }
+        if (QFileInfo::exists(text)) {
+            if (ShowMessage(this, Text(ids::kMsgFileExists), Text(ids::kCaptionError), QMessageBox::Question,
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+                target_->clear();
+                action->setEnabled(false);
+                return;
+            }
+            main_.SetOverwriteConfirmed(true);
+        }
+    }
+    action->setEnabled(zip && session_.Connected() && main_.CountCheckedRows() > 0);
+}
+
+void CBackupPage::Browse() {
+    if (main_.AutoMode()) return;
+    const QString typed = target_->text();
+    const QString folder = NotALocalFolder(typed) ? QDir::homePath() : FolderPart(typed);
+    CBRFileDialog dialog(folder, DefaultBackupName(QDateTime::currentDateTime()), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QString chosen = dialog.ChosenPath();
+    if (!EndsWithZip(chosen)) {
+        ShowMessage(this, Text(ids::kMsgNameUnusable), Text(ids::kCaptionError), QMessageBox::Critical);
+        return;
+    }
+    target_->setText(chosen);
+    target_->setCursorPosition(static_cast<int>(chosen.size()));
+}
+
+bool CBackupPage::PrepareJob(bool automatic, JobRequest *request) {
+    auto tell = [&](uint32_t message, uint32_t caption, QMessageBox::Icon icon, const QString &details = {}) {
+        if (automatic) return;
+        ShowMessage(this, Text(message), Text(caption), icon, QMessageBox::Ok, QMessageBox::NoButton, details);
+        target_->setFocus();
+    };
+    request->operation = JobOperation::Backup;
+    request->boxes = list_->CheckedNumbers();
+    // The file is written under the name as typed: names are case-sensitive.
+    path_ = target_->text();
+    if (uint32_t message = ZipNameMessage(path_)) {
+        tell(message, ids::kCaptionBackup, QMessageBox::Warning);
+        return false;
+    }
+    if (NotALocalFolder(path_)) {
+        tell(ids::kMsgNotFullPath, ids::kCaptionError, QMessageBox::Critical);
+        return false;
+    }
+    const QString folder = FolderPart(path_);
+    uint32_t code = 0;
+    switch (ProbeFolder(folder, &code)) {
+    case FolderState::Exists:
+        break;
+    case FolderState::Missing: {
+        if (automatic) return false;
+        if (ShowMessage(this, Text(ids::kMsgCreateFolder), Text(ids::kCaptionError), QMessageBox::Question,
+                        QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+            target_->clear();
+            return false;
+        }
+        const uint32_t made = CreateFolderLevels(folder);
+        if (made == 0 || (made == kAlreadyExists && !FolderIsReadOnly(folder))) break;
+        tell(made == kAlreadyExists ? ids::kMsgFolderReadOnly : ids::kMsgFolderNotMade, ids::kCaptionBackup,
+             QMessageBox::Warning, ErrorTextFor(made));
+        return false;
+    }
+    case FolderState::Unusable:
+        tell(ids::kMsgRefusedCharacters, ids::kCaptionBackup, QMessageBox::Warning, ErrorTextFor(code));
+        return false;
+    }
+    request->target = path_.toStdString();
+    return true;
+}
+
+void CBackupPage::Start() {
+    if (main_.CountCheckedRows() == 0) {
+        ShowMessage(this, Text(ids::kMsgTickABox), Text(ids::kCaptionAutomatic), QMessageBox::Critical);
+        return;
+    }
+    JobRequest request;
+    if (!PrepareJob(false, &request)) return;
+    if (!main_.OverwriteConfirmed() && QFileInfo::exists(path_) &&
+        ShowMessage(this, Text(ids::kMsgFileExists), Text(ids::kCaptionError), QMessageBox::Question,
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
+
+    CProgressDlg progress(session_, std::move(request), &main_);
+    progress.exec();
+    const JobOutcome outcome = progress.Outcome();
+    progress.DeleteJob();
+
+    const JobReport report = BackupReport(outcome);
+    if (report.deviceLost) main_.MarkSessionLost();
+    ShowReport(&main_, report);
 }
 
 }  // namespace vtutil

@@ -1,8 +1,11 @@
 // The backup page: the boxes of the connected device, each with a check box,
-// and the backup file to write.
+// and the backup file to write. Its Start runs a backup job behind the
+// progress window and reports how it ended.
 #pragma once
 
 #include <QWidget>
+
+#include "job_thread.hpp"
 
 class QGroupBox;
 class QLineEdit;
@@ -29,11 +32,25 @@ public:
     // The page became the active one.
     void OnActivate();
 
+    // The action button while this page is active.
+    void Start();
+    // Chooses the backup file in the file dialog.
+    void Browse();
+    // The checks before a job: the file name, its folder (made when the user
+    // agrees). Fills the request with the checked boxes and the path as
+    // typed. An automatic run shows no message and asks nothing: a missing
+    // folder then fails the preparation.
+    bool PrepareJob(bool automatic, JobRequest *request);
+
     BoxList *List() const { return list_; }
     QLineEdit *TargetEdit() const { return target_; }
+    QPushButton *BrowseButton() const { return browse_; }
+    // The backup file of the last job, as typed.
+    const QString &TargetPath() const { return path_; }
 
 private:
     void OnCheckChanged();
+    void OnTargetChanged(const QString &text);
     bool TargetIsZip() const;
 
     CBackupRestoreDlg &main_;
@@ -42,6 +59,7 @@ private:
     QLineEdit *target_;
     QPushButton *browse_;
     BoxList *list_;
+    QString path_;
 };
 
 }  // namespace vtutil

@@ -22,6 +22,7 @@
 #include "message_box.hpp"
 #include "program_files.hpp"
 #include "restore_pg.hpp"
+#include "result_dlg.hpp"
 #include "select_devices_dlg.hpp"
 #include "status_bar.hpp"
 #include "text_ids.hpp"
@@ -84,6 +85,7 @@ CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWid
     }
 
     connect(sheet_, &QTabWidget::currentChanged, this, &CBackupRestoreDlg::OnPageChanged);
+    connect(action_, &QPushButton::clicked, this, &CBackupRestoreDlg::OnAction);
     backupPage_->LoadList();
     sheet_->setCurrentIndex(0);
     OnPageChanged();
@@ -167,6 +169,40 @@ void CBackupRestoreDlg::OnPageChanged() {
     if (BackupPageActive()) backupPage_->OnActivate();
     else restorePage_->OnActivate();
     UpdateMenuState();
+}
+
+void CBackupRestoreDlg::OnAction() {
+    if (BackupPageActive()) backupPage_->Start();
+    else restorePage_->Start();
+}
+
+CResultDlg *CBackupRestoreDlg::ShowResult(int kind, uint32_t result) {
+    if (result_) {
+        result_->disconnect(this);
+        delete result_;
+    }
+    result_ = new CResultDlg(kind, result, this);
+    connect(result_, &QDialog::finished, this, &CBackupRestoreDlg::OnResultClosed);
+    action_->setEnabled(false);
+    result_->adjustSize();
+    QRect frame = result_->frameGeometry();
+    frame.moveCenter(frameGeometry().center());
+    result_->move(frame.topLeft());
+    result_->show();
+    return result_;
+}
+
+void CBackupRestoreDlg::OnResultClosed() {
+    if (result_) result_->deleteLater();
+    result_ = nullptr;
+    action_->setEnabled(true);
+    if (!refreshAfterAutomatic_) return;
+    // Automatic backup ended while the window was open: back to work.
+    refreshAfterAutomatic_ = false;
+    session_.SetConnected(true);
+    OnRefresh();
+    raise();
+    activateWindow();
 }
 
 void CBackupRestoreDlg::RefreshPages() {

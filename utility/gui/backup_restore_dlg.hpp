@@ -3,8 +3,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <map>
 #include <string>
+
+#include "result_dlg.hpp"
 
 class QAction;
 class QMenu;
@@ -42,6 +45,21 @@ public:
     // Enables the menu commands for the active page and the connection.
     void UpdateMenuState();
 
+    // The backup file typed on the backup page may be replaced: the user
+    // said so when it was typed.
+    bool OverwriteConfirmed() const { return overwriteConfirmed_; }
+    void SetOverwriteConfirmed(bool confirmed) { overwriteConfirmed_ = confirmed; }
+
+    // The result window of automatic runs: one at a time (a new one ends the
+    // one before), modeless, centred on this window. While it is open the
+    // action button is disabled.
+    CResultDlg *ShowResult(int kind, uint32_t result);
+    CResultDlg *ResultWindow() const { return result_; }
+    // Set when automatic backup ends: the result window, once closed,
+    // reconnects and refreshes the pages.
+    bool RefreshAfterAutomatic() const { return refreshAfterAutomatic_; }
+    void SetRefreshAfterAutomatic(bool refresh) { refreshAfterAutomatic_ = refresh; }
+
     enum class Command {
         BackupData, RestoreData, AutomaticBackup, Exit, SelectAll, ClearAll,
         Refresh, DeviceDiscovery, DeviceSettings, InitialiseStorage, Help, About
@@ -62,6 +80,8 @@ private:
     void BuildMenus();
     QAction *AddCommand(QMenu *menu, Command command, uint32_t textId, void (CBackupRestoreDlg::*slot)());
     void OnPageChanged();
+    void OnAction();
+    void OnResultClosed();
     void OnBackupData();
     void OnRestoreData();
     void OnSelectAll();
@@ -89,7 +109,10 @@ private:
     QPushButton *action_;
     QList<QMenu *> menus_;
     std::map<Command, QAction *> actions_;
+    QPointer<CResultDlg> result_;
     bool autoMode_ = false;
+    bool overwriteConfirmed_ = false;
+    bool refreshAfterAutomatic_ = false;
     bool sizedOnce_ = false;
     bool discovering_ = false;
 };

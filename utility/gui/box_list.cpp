@@ -44,6 +44,15 @@ int BoxList::CountChecked() const {
     return checked;
 }
 
+std::vector<uint32_t> BoxList::CheckedNumbers() const {
+    std::vector<uint32_t> numbers;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->checkState(0) == Qt::Checked) numbers.push_back(Number(topLevelItem(i)));
+    return numbers;
+}
+
+uint32_t BoxList::Number(const QTreeWidgetItem *item) { return item->data(0, Qt::UserRole).toUInt(); }
+
 void BoxList::SetAllChecked(bool checked) {
     for (int i = 0; i < topLevelItemCount(); ++i) topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QTreeWidget>
+#include <cstdint>
+#include <vector>
 
 namespace vtutil {
 
@@ -14,6 +16,10 @@ public:
     // Adds a checked row; the first column is "%.3d name".
     QTreeWidgetItem *AddBox(uint32_t number, const QString &name, bool isProtected);
     int CountChecked() const;
+    // The box numbers of the checked rows, in list order.
+    std::vector<uint32_t> CheckedNumbers() const;
+    // A row's box number.
+    static uint32_t Number(const QTreeWidgetItem *item);
     void SetAllChecked(bool checked);
 };
 

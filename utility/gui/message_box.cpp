@@ -4,6 +4,7 @@
 
 #include "device_session.hpp"
 #include "error_text.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "text_ids.hpp"
 
@@ -11,9 +12,10 @@ namespace vtutil {
 
 QMessageBox::StandardButton ShowMessage(QWidget *parent, const QString &text, const QString &caption,
                                         QMessageBox::Icon icon, QMessageBox::StandardButtons buttons,
-                                        QMessageBox::StandardButton defaultButton) {
+                                        QMessageBox::StandardButton defaultButton, const QString &details) {
     QMessageBox box(icon, caption, text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
+    if (!details.isEmpty()) box.setDetailedText(details);
     const bool waiting = QApplication::overrideCursor() != nullptr;
     if (waiting) QApplication::setOverrideCursor(Qt::ArrowCursor);
     int answer = box.exec();
@@ -23,6 +25,21 @@ QMessageBox::StandardButton ShowMessage(QWidget *parent, const QString &text, co
 
 void ShowErrorCode(QWidget *parent, uint32_t code) {
     ShowMessage(parent, ErrorTextFor(code), Text(ids::kCaptionError), QMessageBox::Critical);
+}
+
+std::unique_ptr<QMessageBox> MakeReportBox(QWidget *parent, const JobReport &report) {
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    if (report.icon == JobReport::Icon::Information) icon = QMessageBox::Information;
+    else if (report.icon == JobReport::Icon::Warning) icon = QMessageBox::Warning;
+    auto box = std::make_unique<QMessageBox>(icon, report.caption, report.text, QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText);
+    if (!report.details.isEmpty()) box->setDetailedText(report.details);
+    return box;
+}
+
+void ShowReport(QWidget *parent, const JobReport &report) {
+    std::unique_ptr<QMessageBox> box = MakeReportBox(parent, report);
+    box->exec();
 }
 
 void ReportSessionErrorsInMessageBoxes(DeviceSession &session) {

@@ -4,21 +4,31 @@
 #include <QMessageBox>
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 namespace vtutil {
 
 class DeviceSession;
+struct JobReport;
 
 // Shows a modal message box and returns the button pressed. The parent may
 // be null (then the box is modal for the whole program). The arrow cursor
-// shows over the box even while a wait cursor is up.
+// shows over the box even while a wait cursor is up. Details, when given,
+// are behind "Show Details".
 QMessageBox::StandardButton ShowMessage(QWidget *parent, const QString &text, const QString &caption,
                                         QMessageBox::Icon icon,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+                                        const QString &details = {});
 
 // ErrorTextFor(code) with the error caption and icon.
 void ShowErrorCode(QWidget *parent, uint32_t code);
+
+// The report of a job as a message box, not yet shown; the engine's
+// account of a failure, when there is one, is behind "Show Details".
+std::unique_ptr<QMessageBox> MakeReportBox(QWidget *parent, const JobReport &report);
+// Shows it (modal).
+void ShowReport(QWidget *parent, const JobReport &report);
 
 // Makes the session report its connection failures in message boxes.
 void ReportSessionErrorsInMessageBoxes(DeviceSession &session);

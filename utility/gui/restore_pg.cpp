@@ -1,6 +1,7 @@
 #include "restore_pg.hpp"
 
-#include <QGridLayout>
+#include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -8,18 +9,34 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cstring>
 
+#include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "device_session.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
+#include "message_box.hpp"
+#include "progress_dlg.hpp"
+#include "restore_mode_dlg.hpp"
+#include "size_texts.hpp"
+#include "target_path.hpp"
 #include "text_ids.hpp"
+#include "widget_marks.hpp"
 
 namespace vtutil {
 
 namespace {
 constexpr int kPathMaxLength = 228;
 constexpr int kBoxColumnWidth = 299;
+constexpr int kSizeColumn = 1;
+constexpr uint32_t kEngineTooNew = 1605;
+constexpr uint32_t kBackupKind = 1;
+
+QString FieldText(const char *field, size_t size) {
+    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, size)));
+}
 }  // namespace
 
 CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget *parent)
@@ -29,12 +46,12 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     path_->setObjectName(QStringLiteral("path"));
     path_->setMaxLength(kPathMaxLength);
     browse_ = new QPushButton(Text(ids::kBrowse), group_);
-    // Reading a backup file and restoring it come with the restore job.
-    path_->setEnabled(false);
-    browse_->setEnabled(false);
+    browse_->setObjectName(QStringLiteral("browse"));
     auto *row = new QHBoxLayout(group_);
     row->addWidget(path_, 1);
     row->addWidget(browse_);
+    connect(path_, &QLineEdit::textChanged, this, &CRestorePg::OnPathChanged);
+    connect(browse_, &QPushButton::clicked, this, &CRestorePg::Browse);
 
     list_ = new BoxList(this);
     list_->setObjectName(QStringLiteral("restoreBoxes"));
@@ -42,10 +59,13 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     list_->setHeaderLabels({Text(ids::kNameHeader), Text(ids::kSizeHeader)});
     list_->setColumnWidth(0, kBoxColumnWidth);
     list_->header()->setStretchLastSection(true);
+    connect(list_, &QTreeWidget::itemChanged, this, &CRestorePg::OnCheckChanged);
 
     total_ = new QLabel(this);
     total_->setObjectName(QStringLiteral("total"));
     total_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // A size after the library's label.
+    MarkShowsData(total_);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group_);
@@ -53,7 +73,7 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     layout->addWidget(total_);
 }
 
-bool CRestorePg::PathIsZip() const { return path_->text().endsWith(QStringLiteral(".zip"), Qt::CaseInsensitive); }
+bool CRestorePg::PathIsZip() const { return EndsWithZip(path_->text()); }
 
 void CRestorePg::Reload() {
     path_->clear();
@@ -70,6 +90,141 @@ void CRestorePg::OnActivate() {
     action->setText(Text(ids::kStartRestore));
     if (!PathIsZip()) targetValid_ = false;
     action->setEnabled(targetValid_ && list_->CountChecked() > 0 && session_.Connected());
+}
+
+void CRestorePg::OnCheckChanged() {
+    ShowTotal();
+    if (!PathIsZip() || !session_.Connected()) return;
+    const int checked = list_->CountChecked();
+    if (checked == 0) main_.ActionButton()->setEnabled(false);
+    else if (targetValid_) main_.ActionButton()->setEnabled(true);
+}
+
+void CRestorePg::ShowTotal() {
+    if (list_->topLevelItemCount() == 0) {
+        total_->clear();
+        return;
+    }
+    uint64_t kb = 0;
+    bool any = false;
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = list_->topLevelItem(i);
+        if (item->checkState(0) != Qt::Checked) continue;
+        any = true;
+        kb += item->data(kSizeColumn, Qt::UserRole).toUInt();
+    }
+    total_->setText(TotalSizeText(kb, any));
+}
+
+void CRestorePg::Refuse(uint32_t message) {
+    targetValid_ = false;
+    main_.ActionButton()->setEnabled(false);
+    ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical);
+}
+
+void CRestorePg::OnPathChanged(const QString &text) {
+    QPushButton *action = main_.ActionButton();
+    if (!EndsWithZip(text)) {
+        targetValid_ = false;
+        action->setEnabled(false);
+        return;
+    }
+    if (list_->CountChecked() > 0 && session_.Connected() && targetValid_) action->setEnabled(true);
+    if (uint32_t message = RestorePathMessage(text)) {
+        ClearList();
+        Refuse(message);
+        return;
+    }
+    ReadFile(text);
+}
+
+void CRestorePg::ReadFile(const QString &path) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    uint32_t rc;
+    {
+        WaitCursor wait;
+        const QByteArray file = path.toUtf8();
+        const QByteArray folder = FolderPart(path).toUtf8();
+        rc = vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle);
+    }
+    ClearList();
+    if (rc != 0 || info.Kind != kBackupKind) {
+        if (handle) GlobalFree(handle);
+        Refuse(rc == kEngineTooNew ? ids::kMsgEngineTooNew : ids::kMsgNotBackupFile);
+        return;
+    }
+    {
+        const QSignalBlocker quiet(list_);
+        for (uint32_t i = 0; boxes && i < count; ++i) {
+            const VTBOXBK &box = boxes[i];
+            QTreeWidgetItem *item =
+                list_->AddBox(box.BoxNo, BoxNameText(box.BoxName, sizeof box.BoxName), box.Protected != 0);
+            item->setText(kSizeColumn, BoxSizeText(box.BoxUsedDisk));
+            item->setData(kSizeColumn, Qt::UserRole, box.BoxUsedDisk);
+        }
+    }
+    if (handle) GlobalFree(handle);
+    ShowTotal();
+
+    const QString fileVersion = FieldText(info.EngineVersion, sizeof info.EngineVersion);
+    const QString deviceVersion = FieldText(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion);
+    if (fileVersion != deviceVersion) {
+        Refuse(ids::kMsgOtherEngineVersion);
+        return;
+    }
+    targetValid_ = true;
+    main_.ActionButton()->setEnabled(session_.Connected() && list_->CountChecked() > 0);
+}
+
+void CRestorePg::Browse() {
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("restoreFileDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Zip Files (*.zip)"));
+    const QString folder = FolderPart(path_->text());
+    if (!NotALocalFolder(folder) && QDir(folder).exists()) dialog.setDirectory(folder);
+    if (dialog.exec() != QDialog::Accepted) return;
+    path_->setText(dialog.selectedFiles().value(0));
+}
+
+void CRestorePg::Start() {
+    CRestoreModeDlg mode(this);
+    if (mode.exec() != QDialog::Accepted) return;
+    session_.App().restoreMode = mode.RestoreMode();
+    zipPath_ = path_->text();
+    JobRequest request;
+    request.operation = JobOperation::Restore;
+    request.boxes = list_->CheckedNumbers();
+    request.restoreMode = session_.App().restoreMode;
+    // Any case, as the file was read: a file named "X.ZIP" is a backup too.
+    if (!zipPath_.contains(QStringLiteral(".zip"), Qt::CaseInsensitive)) {
+        ShowMessage(this, Text(ids::kMsgNotZip), Text(ids::kCaptionRestore), QMessageBox::Warning);
+        return;
+    }
+    request.target = zipPath_.toStdString();
+
+    CProgressDlg progress(session_, std::move(request), &main_);
+    progress.exec();
+    const JobOutcome outcome = progress.Outcome();
+    progress.DeleteJob();
+
+    const JobReport report = RestoreReport(outcome);
+    if (report.deviceLost) main_.MarkSessionLost();
+    ShowReport(&main_, report);
+    if (outcome.state == kJobFinished) {
+        // The device's boxes have changed.
+        {
+            WaitCursor wait;
+            session_.ConnectDevice(ConnectReason::ReloadAfterJob);
+        }
+        main_.BackupPage()->LoadList();
+        if (!session_.Connected()) main_.ActionButton()->setEnabled(false);
+    }
 }
 
 }  // namespace vtutil

@@ -1,5 +1,6 @@
 // The restore page: a backup file and the boxes it holds, each with a check
-// box and its size.
+// box and its size. Its Start asks how to treat documents of the same name,
+// runs a restore job behind the progress window and reports how it ended.
 #pragma once
 
 #include <QWidget>
@@ -27,14 +28,28 @@ public:
     // The page became the active one.
     void OnActivate();
 
+    // The action button while this page is active.
+    void Start();
+    // Chooses an existing backup file.
+    void Browse();
+
     BoxList *List() const { return list_; }
     QLineEdit *PathEdit() const { return path_; }
+    QPushButton *BrowseButton() const { return browse_; }
     QLabel *TotalLabel() const { return total_; }
     // Set once the chosen file was read and matches the connected device.
     bool TargetValid() const { return targetValid_; }
+    // The backup file of the last job.
+    const QString &ZipPath() const { return zipPath_; }
 
 private:
     bool PathIsZip() const;
+    void OnPathChanged(const QString &text);
+    void OnCheckChanged();
+    // Reads the file's description and lists its boxes.
+    void ReadFile(const QString &path);
+    void ShowTotal();
+    void Refuse(uint32_t message);
 
     CBackupRestoreDlg &main_;
     DeviceSession &session_;
@@ -44,6 +59,7 @@ private:
     BoxList *list_;
     QLabel *total_;
     bool targetValid_ = false;
+    QString zipPath_;
 };
 
 }  // namespace vtutil

@@ -52,6 +52,11 @@ void ModalAnswerer::Tick() {
         unaskedTicks_ = 0;
         return;
     }
+    for (const auto &mayStay : mayStay_) {
+        if (!mayStay(modal)) continue;
+        unaskedTicks_ = 0;
+        return;
+    }
     if (modal != lastUnasked_) {
         lastUnasked_ = modal;
         unaskedTicks_ = 0;

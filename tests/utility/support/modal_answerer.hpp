@@ -70,6 +70,14 @@ public:
         });
     }
 
+    // Modal windows of type T may stay up as long as they like (a progress
+    // window that the program closes itself): they are never closed as
+    // unasked.
+    template <typename T>
+    void LetStay() {
+        mayStay_.push_back([](QWidget *w) { return qobject_cast<T *>(w) != nullptr; });
+    }
+
     bool Done() const { return steps_.empty(); }
     const std::vector<SeenMessage> &Messages() const { return messages_; }
     // Titles and texts of modal windows that came unasked.
@@ -80,6 +88,7 @@ private:
 
     QTimer timer_;
     std::deque<Step> steps_;
+    std::vector<std::function<bool(QWidget *)>> mayStay_;
     std::vector<SeenMessage> messages_;
     QStringList unexpected_;
     QWidget *lastUnasked_ = nullptr;

@@ -1,0 +1,419 @@
+// The backup page and its job against the simulated device: a whole backup
+// from the page, cancelling, a device that drops off mid-job, and the checks
+// of the backup file as it is typed and when the job starts.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <set>
+
+#include "backup_page.hpp"
+#include "backup_restore_dlg.hpp"
+#include "box_list.hpp"
+#include "br_file_dialog.hpp"
+#include "busy_animation.hpp"
+#include "error_text.hpp"
+#include "job_files.hpp"
+#include "language.hpp"
+#include "modal_answerer.hpp"
+#include "progress_dlg.hpp"
+#include "restore_pg.hpp"
+#include "status_bar.hpp"
+#include "utility_fixture.hpp"
+
+using vtutil::CProgressDlg;
+using vtutil::Text;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the progress window showed while it was up, sampled from a timer.
+class ProgressWatch : public QObject {
+public:
+    ProgressWatch() {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *progress = qobject_cast<CProgressDlg *>(w);
+                if (!progress || !progress->isVisible()) continue;
+                percents.insert(progress->Bar()->value());
+                phases.insert(progress->PhaseLine()->text());
+                if (!progress->StatusLine()->text().isEmpty()) statusLines.insert(progress->StatusLine()->text());
+                if (!progress->DocumentsLine()->text().isEmpty()) documentLines.insert(progress->DocumentsLine()->text());
+                if (progress->Animation()->Playing()) sawAnimation = true;
+            }
+        });
+        timer_.start(10);
+    }
+    std::set<int> percents;
+    std::set<QString> phases, statusLines, documentLines;
+    bool sawAnimation = false;
+
+private:
+    QTimer timer_;
+};
+
+// A device whose backup takes a little while: enough documents that the
+// progress window shows the download.
+vttest::SimOptions BusyDevice() {
+    vttest::SimOptions o;
+    o.seed.docs = 10;
+    return o;
+}
+
+struct Window {
+    explicit Window(vttest::UtilityDevice &device) : window(device.app, device.session) {
+        window.show();
+    }
+    vtutil::CBackupPage *Page() { return window.BackupPage(); }
+    QLineEdit *Target() { return Page()->TargetEdit(); }
+    vtutil::CBackupRestoreDlg window;
+};
+
+std::vector<uint32_t> BoxesInFile(const std::string &path, std::string *version = nullptr) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    const std::string folder = fs::path(path).parent_path().string();
+    if (vtBoxGetXMLInfo(path.c_str(), folder.c_str(), &info, &count, &boxes, &handle) != 0) return {};
+    std::vector<uint32_t> numbers;
+    for (uint32_t i = 0; i < count; ++i) numbers.push_back(boxes[i].BoxNo);
+    if (version) *version = info.EngineVersion;
+    GlobalFree(handle);
+    return numbers;
+}
+
+// The device was given back: the lock and the FTP account of the job are gone.
+void ExpectDeviceReleased(vttest::UtilityDevice &device) {
+    QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
+    QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
+    QCOMPARE(device.CountRequests("boxnwCreateFTPAccount?"), size_t(1));
+    QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
+}
+
+// Presses Cancel (or the close box) once the progress window is up.
+void PressCancel(vttest::ModalAnswerer &answerer, bool closeBox = false) {
+    answerer.OnDialog<CProgressDlg>([closeBox](CProgressDlg *progress) {
+        vttest::Later([progress, closeBox] {
+            if (closeBox) progress->close();
+            else progress->CancelButton()->click();
+        });
+    });
+}
+
+void ExpectCancelQuestion(QMessageBox *box) {
+    QCOMPARE(box->windowTitle(), Text(108));
+    QCOMPARE(box->text(), Text(49));
+    QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+}
+
+// Types a name into the file dialog's name field, as a user would.
+void TypeFileName(QFileDialog *dialog, const QString &name) {
+    auto *field = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    QVERIFY(field);
+    field->setText(name);
+}
+
+}  // namespace
+
+class BackupTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_LANGUAGE_LIBRARY)); }
+
+    void AWholeBackupFromThePage() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device(BusyDevice());
+        device.Login();
+        Window w(device);
+        QCOMPARE(w.Page()->List()->CountChecked(), 3);
+        w.Page()->List()->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+        QVERIFY(!w.window.ActionButton()->isEnabled());
+
+        // Capital letters stay: the file is written under the name as typed.
+        const std::string folder = device.sim.dir / "Backups";
+        fs::create_directories(folder);
+        const std::string target = folder + "/Office.ZIP";
+        w.Target()->setText(QString::fromStdString(target));
+        QVERIFY(w.window.ActionButton()->isEnabled());
+
+        ProgressWatch watch;
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        QCOMPARE(answerer.Messages()[0].caption, Text(43));
+        QCOMPARE(answerer.Messages()[0].text, Text(51));
+        QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Information);
+
+        // The window moved on and showed where the job was.
+        QVERIFY2(watch.percents.size() >= 3, qPrintable(QString::number(watch.percents.size())));
+        QVERIFY(watch.phases.count(Text(92)));
+        QVERIFY(!watch.statusLines.empty());
+        QVERIFY(watch.documentLines.size() >= 2);
+        for (const QString &line : watch.documentLines) QVERIFY(line.startsWith(Text(113) + " "));
+        QVERIFY(watch.sawAnimation);
+
+        std::string version;
+        QCOMPARE(BoxesInFile(target, &version), (std::vector<uint32_t>{1, 3}));
+        QCOMPARE(version, std::string("Korvo-B V1.3.0.0"));
+        QVERIFY(!fs::exists(folder + "/office.zip"));
+        QVERIFY(vttest::WorkFoldersIn(folder).empty());
+        ExpectDeviceReleased(device);
+        QVERIFY(device.session.Connected());
+    }
+
+    void CancelAnsweredNoLetsTheJobFinish() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        // Two slow box replies keep the job busy while the question is up.
+        device.sim.faults().DelayReply("boxnwGetBoxProperty", 1, 2);
+        Window w(device);
+        const std::string target = device.sim.dir / "office.zip";
+        w.Target()->setText(QString::fromStdString(target));
+
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        // Escape does nothing; the close box asks as Cancel does.
+        answerer.OnDialog<CProgressDlg>([](CProgressDlg *progress) {
+            vttest::Later([progress] {
+                QTest::keyClick(progress, Qt::Key_Escape);
+                QVERIFY(progress->isVisible());
+                progress->close();
+            });
+        });
+        answerer.AnswerMessage(QMessageBox::No, ExpectCancelQuestion);
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        QCOMPARE(answerer.Messages()[1].text, Text(51));
+        QCOMPARE(BoxesInFile(target), (std::vector<uint32_t>{1, 2, 3}));
+        ExpectDeviceReleased(device);
+    }
+
+    void CancelAnsweredYesStopsTheJob() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        device.sim.faults().DelayReply("boxnwGetBoxProperty", 1, 2);
+        Window w(device);
+        const std::string target = device.sim.dir / "office.zip";
+        w.Target()->setText(QString::fromStdString(target));
+
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        PressCancel(answerer);
+        answerer.AnswerMessage(QMessageBox::Yes, ExpectCancelQuestion);
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        // The cancellation, without a detail.
+        QCOMPARE(answerer.Messages()[1].caption, Text(43));
+        QCOMPARE(answerer.Messages()[1].text, Text(53));
+        QCOMPARE(answerer.Messages()[1].icon, QMessageBox::Warning);
+        QVERIFY(!fs::exists(target));
+        QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+        ExpectDeviceReleased(device);
+        QVERIFY(device.session.Connected());
+    }
+
+    // A cancel confirmed after the engine wrote the file's last byte does
+    // not call a complete backup cancelled.
+    void CancelAfterTheLastStepReportsTheFinishedBackup() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        Window w(device);
+        const std::string target = device.sim.dir / "office.zip";
+        w.Target()->setText(QString::fromStdString(target));
+
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        PressCancel(answerer);
+        answerer.AnswerMessage(QMessageBox::Yes, [&](QMessageBox *) {
+            // The engine goes on while the question is up; answer once it
+            // has moved the finished file into place.
+            QTRY_VERIFY_WITH_TIMEOUT(fs::exists(target), 20000);
+        });
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[1].text, Text(51));
+        QCOMPARE(BoxesInFile(target), (std::vector<uint32_t>{1, 2, 3}));
+        ExpectDeviceReleased(device);
+    }
+
+    void ADeviceThatDropsOffMidJob() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        // The download stalls part-way, so that the job is surely running
+        // when the device goes.
+        device.sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 10, 100, 0);
+        Window w(device);
+        w.window.RestorePage()->List()->AddBox(4, "From a file", false);
+        const std::string target = device.sim.dir / "office.zip";
+        w.Target()->setText(QString::fromStdString(target));
+
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        // Off the network once the boxes are being read.
+        answerer.Then([&](QWidget *modal) {
+            auto *progress = qobject_cast<CProgressDlg *>(modal);
+            if (!progress || progress->Bar()->value() < 5) return false;
+            device.sim.device->Stop();
+            return true;
+        });
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *) {
+            // Marked before the message shows.
+            QVERIFY(!device.session.Connected());
+            QVERIFY(!w.window.Status()->ShowsConnected());
+            QCOMPARE(w.Page()->List()->topLevelItemCount(), 0);
+            QCOMPARE(w.window.RestorePage()->List()->topLevelItemCount(), 0);
+            QVERIFY(!w.window.ActionButton()->isEnabled());
+        });
+        w.window.ActionButton()->click();
+
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        const vttest::SeenMessage &failure = answerer.Messages()[0];
+        QCOMPARE(failure.caption, Text(43));
+        QCOMPARE(failure.icon, QMessageBox::Critical);
+        QVERIFY2(failure.text.startsWith(Text(52) + "\n"), qPrintable(failure.text));
+        QVERIFY(failure.text.endsWith(vtutil::ErrorTextFor(12029)) || failure.text.endsWith(vtutil::ErrorTextFor(12004)) ||
+                failure.text.endsWith(vtutil::ErrorTextFor(1460)));
+        QVERIFY(!fs::exists(target));
+        QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+    }
+
+    void TheTypedFileIsChecked() {
+        vttest::UtilityDevice device;
+        device.Login();
+        Window w(device);
+        const QString dir = QString::fromStdString(device.sim.dir.path());
+
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        struct Refused {
+            QString typed;
+            int message;
+        };
+        const Refused refused[] = {
+            {"backups/office.zip", 180},
+            {dir + "/what?.zip", 181},
+            {dir + "/a<b.ZIP", 181},
+            {"//server/share/office.zip", 179},
+        };
+        for (const Refused &r : refused) {
+            answerer.AnswerMessage(QMessageBox::Ok);
+            w.Target()->setText(r.typed);
+            QVERIFY(answerer.Done());
+            QCOMPARE(answerer.Messages().back().text, Text(r.message));
+            QCOMPARE(answerer.Messages().back().caption, Text(88));
+            QVERIFY2(w.Target()->text().isEmpty(), qPrintable(r.typed));
+            QVERIFY(!w.window.ActionButton()->isEnabled());
+        }
+        // Not a zip file yet: nothing is checked while typing.
+        w.Target()->setText("what?");
+        QVERIFY(answerer.Messages().size() == 4);
+
+        // An existing file: No keeps it and empties the field.
+        const std::string existing = device.sim.dir / "kept.zip";
+        std::ofstream(existing) << "older";
+        answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) {
+            QCOMPARE(box->text(), Text(74));
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+        });
+        w.Target()->setText(QString::fromStdString(existing));
+        QVERIFY(answerer.Done());
+        QVERIFY(w.Target()->text().isEmpty());
+        QVERIFY(!w.window.ActionButton()->isEnabled());
+        QVERIFY(answerer.Unexpected().isEmpty());
+    }
+
+    void StartMakesTheFolderAndAsksOnceAboutAnExistingFile() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        Window w(device);
+
+        // A folder two levels deep that does not exist: asked at Start, made.
+        const std::string deeper = device.sim.dir / "new/deeper";
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        w.Target()->setText(QString::fromStdString(deeper + "/office.zip"));
+        QVERIFY(answerer.Messages().empty());
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(139)); });
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages().back().text, Text(51));
+        QCOMPARE(BoxesInFile(deeper + "/office.zip").size(), size_t(3));
+
+        // The same file again: asked once while typed, not again at Start.
+        w.Target()->clear();
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(74)); });
+        w.Target()->setText(QString::fromStdString(deeper + "/office.zip"));
+        QVERIFY(answerer.Done());
+        QVERIFY(w.window.ActionButton()->isEnabled());
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages().size(), size_t(4));
+        QCOMPARE(answerer.Messages().back().text, Text(51));
+        QVERIFY(answerer.Unexpected().isEmpty());
+    }
+
+    void TheFileDialogShowsTheFreeSpaceAndRefusesBadNames() {
+        vttest::UtilityDevice device;
+        device.Login();
+        Window w(device);
+        const QString dir = QString::fromStdString(device.sim.dir.path());
+        w.Target()->setText(dir + "/first.zip");
+
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        answerer.OnDialog<vtutil::CBRFileDialog>([&](vtutil::CBRFileDialog *dialog) {
+            // Opens in the typed file's folder with a name made of the time.
+            QCOMPARE(dialog->directory().absolutePath(), dir);
+            const QString line = dialog->FreeSpaceLine()->text();
+            QVERIFY2(line.startsWith(Text(81) + "  /"), qPrintable(line));
+            QVERIFY(line.contains("  " + Text(82) + "  "));
+            QVERIFY(line.endsWith("  MB") || line.endsWith("  KB"));
+            QVERIFY(QRegularExpression("^\\d{8}_\\d{6}$").match(dialog->ChosenPath().section('/', -1).section('.', 0, 0)).hasMatch());
+            TypeFileName(dialog, "bad|name");
+            vttest::Later([dialog] { dialog->accept(); });
+        });
+        answerer.AnswerMessage(QMessageBox::Ok, [](QMessageBox *box) { QCOMPARE(box->text(), Text(75)); });
+        answerer.OnDialog<vtutil::CBRFileDialog>([](vtutil::CBRFileDialog *dialog) {
+            // Still open; a plain name gets the zip extension.
+            TypeFileName(dialog, "office");
+            vttest::Later([dialog] { dialog->accept(); });
+        });
+        w.Page()->BrowseButton()->click();
+
+        QVERIFY(answerer.Done());
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QCOMPARE(w.Target()->text(), dir + "/office.zip");
+        QCOMPARE(w.Target()->cursorPosition(), w.Target()->text().size());
+        QVERIFY(w.window.ActionButton()->isEnabled());
+    }
+};
+
+QTEST_MAIN(BackupTest)
+#include "test_backup.moc"

@@ -1,0 +1,247 @@
+// The restore page and its job against the simulated device: what a backup
+// file's boxes look like, files that cannot be restored, a restore that keeps
+// both documents, a restore refused by the device's limits, and the backup
+// page's list after a restore.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <fstream>
+
+#include "backup_page.hpp"
+#include "backup_restore_dlg.hpp"
+#include "box_list.hpp"
+#include "devicesim/seeding.h"
+#include "job_files.hpp"
+#include "job_report.hpp"
+#include "language.hpp"
+#include "modal_answerer.hpp"
+#include "progress_dlg.hpp"
+#include "restore_mode_dlg.hpp"
+#include "restore_pg.hpp"
+#include "utility_fixture.hpp"
+#include "va_property_sheet.hpp"
+
+using vtutil::Text;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDeviceVersion = "Korvo-B V1.3.0.0";
+
+struct RestoreWindow {
+    explicit RestoreWindow(vttest::UtilityDevice &device) : window(device.app, device.session) {
+        window.show();
+        window.Sheet()->setCurrentWidget(window.RestorePage());
+    }
+    vtutil::CRestorePg *Page() { return window.RestorePage(); }
+    vtutil::BoxList *List() { return Page()->List(); }
+    QString Total() { return Page()->TotalLabel()->text(); }
+    QString SizeOf(int row) { return List()->topLevelItem(row)->text(1); }
+    void Choose(const std::string &path) { Page()->PathEdit()->setText(QString::fromStdString(path)); }
+    bool CanStart() { return window.ActionButton()->isEnabled(); }
+    vtutil::CBackupRestoreDlg window;
+};
+
+// Backs boxes up with the utility's own job, without a window. The name's
+// capitals stay, and a restore takes the file as it is.
+std::string Backup(vttest::UtilityDevice &device, std::vector<uint32_t> boxes) {
+    vttest::KeepCwd keep;
+    vtutil::JobRequest request;
+    request.target = device.sim.dir / "Backup.ZIP";
+    request.boxes = std::move(boxes);
+    const vtutil::JobOutcome outcome = vttest::RunJobWithoutWindow(device.session, request);
+    if (outcome.state != vtutil::kJobFinished) throw std::runtime_error("backup failed");
+    device.sim.device->ClearRecords();
+    return request.target;
+}
+
+void RemoveBox(vttest::UtilityDevice &device, uint32_t box) {
+    char name[16];
+    std::snprintf(name, sizeof name, "B0000%03u", box);
+    fs::remove_all(fs::path(device.sim.storeRoot) / "SHR/BOX/DATA" / name);
+    fs::remove(fs::path(device.sim.storeRoot) / "SHR/BOX/DATABASE" / (std::string(name) + ".XML"));
+}
+
+// Starts a restore from the page in the given mode; the report is answered.
+void StartRestore(vttest::ModalAnswerer &answerer, RestoreWindow &w, bool keepBoth) {
+    answerer.LetStay<vtutil::CProgressDlg>();
+    answerer.OnDialog<vtutil::CRestoreModeDlg>([keepBoth](vtutil::CRestoreModeDlg *mode) {
+        // Replacing is the choice when it opens.
+        QVERIFY(mode->ReplaceButton()->isChecked());
+        if (keepBoth) mode->KeepBothButton()->setChecked(true);
+        vttest::Later([mode] { mode->accept(); });
+    });
+    answerer.AnswerMessage(QMessageBox::Ok);
+    w.window.ActionButton()->click();
+}
+
+}  // namespace
+
+class RestoreTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_LANGUAGE_LIBRARY)); }
+
+    void TheBoxesOfAFileWithTheirSizes() {
+        vttest::UtilityDevice device;
+        device.Login();
+        RestoreWindow w(device);
+        const std::string file = device.sim.dir / "Sizes.ZIP";
+        vttest::WriteBackupDescription(file, kDeviceVersion,
+                                       {{3, "Empty", 0}, {1, "Office", 1500}, {2, "Plans", 2048, true}});
+        vttest::ModalAnswerer answerer;
+        w.Choose(file);
+        QVERIFY(answerer.Messages().empty());
+
+        QCOMPARE(w.List()->topLevelItemCount(), 3);
+        QCOMPARE(w.List()->topLevelItem(0)->text(0), QString("001 Office"));
+        QCOMPARE(w.SizeOf(0), QString("1500 KB"));
+        QCOMPARE(w.SizeOf(1), QString("2 MB"));
+        QCOMPARE(w.SizeOf(2), QString("1 KB"));
+        QCOMPARE(w.Total(), Text(107) + "3 MB");
+        QVERIFY(w.Page()->TargetValid());
+        QVERIFY(w.CanStart());
+
+        w.window.Action(vtutil::CBackupRestoreDlg::Command::ClearAll)->trigger();
+        QCOMPARE(w.Total(), Text(107) + "0 KB");
+        QVERIFY(!w.CanStart());
+        w.List()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        QCOMPARE(w.Total(), Text(107) + "1500 KB");
+        QVERIFY(w.CanStart());
+        w.List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+        w.List()->topLevelItem(2)->setCheckState(0, Qt::Checked);
+        QCOMPARE(w.Total(), Text(107) + "1 KB");
+        QVERIFY(answerer.Unexpected().isEmpty());
+    }
+
+    void FilesThatCannotBeRestored() {
+        vttest::UtilityDevice device;
+        device.Login();
+        RestoreWindow w(device);
+        const vttest::TempDir &dir = device.sim.dir;
+        vttest::WriteBackupDescription(dir / "other.zip", "Korvo-C V1.4.2.0", {{1, "Office", 10}, {2, "Plans", 20}});
+        vttest::WriteBackupDescription(dir / "newer.zip", "Korvo-B V2.0.0.0", {{1, "Office", 10}});
+        vttest::WriteBackupDescription(dir / "good.zip", kDeviceVersion, {{1, "Office", 10}});
+        vttest::WriteArchiveDescription(dir / "archive.zip", kDeviceVersion);
+        std::ofstream(dir / "text.zip") << "not a zip file";
+
+        struct Refused {
+            std::string path;
+            int message;
+            int rowsListed;
+        };
+        const Refused refused[] = {
+            // Another engine version is listed, but cannot be restored.
+            {dir / "other.zip", 138, 2},
+            {dir / "newer.zip", 140, 0},
+            {dir / "archive.zip", 102, 0},
+            {dir / "text.zip", 102, 0},
+            {"backup.zip", 180, 0},
+            {"//server/backup.zip", 179, 0},
+            {dir / "what?.zip", 181, 0},
+        };
+        vttest::ModalAnswerer answerer;
+        for (const Refused &r : refused) {
+            // A good file first, so that every refusal undoes a valid choice.
+            w.Choose(dir / "good.zip");
+            QVERIFY(w.CanStart());
+            answerer.AnswerMessage(QMessageBox::Ok);
+            w.Choose(r.path);
+            QVERIFY(answerer.Done());
+            QCOMPARE(answerer.Messages().back().text, Text(r.message));
+            QCOMPARE(answerer.Messages().back().caption, Text(88));
+            QCOMPARE(w.List()->topLevelItemCount(), r.rowsListed);
+            QVERIFY2(!w.CanStart(), r.path.c_str());
+            QVERIFY(!w.Page()->TargetValid());
+        }
+        // A path that does not end in .zip yet is not read.
+        w.Choose(dir / "good.zip.txt");
+        QVERIFY(!w.CanStart());
+        QCOMPARE(answerer.Messages().size(), std::size(refused));
+        QVERIFY(answerer.Unexpected().isEmpty());
+    }
+
+    void ARestoreThatKeepsBothDocuments() {
+        vttest::SimOptions options;
+        options.seed.boxes = 2;
+        options.seed.folders = 0;
+        options.seed.docs = 2;
+        vttest::UtilityDevice device(options);
+        const fs::path top = vttest::BoxLevel(device.sim, 1);
+        vttest::RenameEntry(top / "D0000001.XML", "Report");
+        vttest::RenameEntry(top / "D0000002.XML", "Report-001");
+        device.Login();
+        const std::string backup = Backup(device, {1, 2});
+        // Box 2 leaves the device; the backup page still lists what it knew.
+        RemoveBox(device, 2);
+        RestoreWindow w(device);
+        QCOMPARE(w.window.BackupPage()->List()->topLevelItemCount(), 2);
+        device.session.ConnectDevice(vtutil::ConnectReason::Refresh);
+        w.window.BackupPage()->LoadList();
+        QCOMPARE(w.window.BackupPage()->List()->topLevelItemCount(), 1);
+
+        w.Choose(backup);
+        QVERIFY(w.CanStart());
+        vttest::ModalAnswerer answerer;
+        {
+            vttest::KeepCwd keep;
+            StartRestore(answerer, w, true);
+        }
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        QCOMPARE(answerer.Messages()[0].caption, Text(47));
+        QCOMPARE(answerer.Messages()[0].text, Text(54));
+        QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Information);
+        QCOMPARE(device.app.restoreMode, uint32_t(2));
+
+        // The restored "Report" clashes with "Report" and "Report-001".
+        const std::vector<std::string> names = vttest::DocumentNames(top);
+        QCOMPARE(names.size(), size_t(4));
+        QCOMPARE(names[0], std::string("Report"));
+        QCOMPARE(names[1], std::string("Report-001"));
+        QVERIFY(std::count(names.begin(), names.end(), "Report-002") == 1);
+        // The device's box list is read again: box 2 is back.
+        QCOMPARE(w.window.BackupPage()->List()->topLevelItemCount(), 2);
+        QVERIFY(device.session.Connected());
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
+        QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+    }
+
+    void TooManyDocumentsInAFolderNamesTheBoxAndFolder() {
+        vttest::SimOptions options;
+        options.seed.boxes = 1;
+        options.seed.folders = 1;
+        options.seed.docs = 2;
+        vttest::UtilityDevice device(options);
+        device.Login();
+        const std::string backup = Backup(device, {1});
+        // The device's folder fills up: 399, and the backup brings 2 more.
+        const fs::path folder = vttest::BoxLevel(device.sim, 1) / "F0000001";
+        for (uint32_t n = 3; n <= 399; ++n) vttest::AddDocument(folder, n, "device " + std::to_string(n));
+
+        RestoreWindow w(device);
+        w.Choose(backup);
+        vttest::ModalAnswerer answerer;
+        {
+            vttest::KeepCwd keep;
+            StartRestore(answerer, w, true);
+        }
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        const QString where = QString::fromStdString(devicesim::SeededBoxName(1)) + "\\" +
+                              QString::fromStdString(devicesim::SeededFolderName(1, 1));
+        QCOMPARE(answerer.Messages()[0].text, Text(55) + "\n" + vtutil::FormatText(Text(175), where));
+        QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Critical);
+        QCOMPARE(vttest::DocumentNames(folder).size(), size_t(399));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
+        QVERIFY(device.session.Connected());
+    }
+};
+
+QTEST_MAIN(RestoreTest)
+#include "test_restore.moc"

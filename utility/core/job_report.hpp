@@ -1,0 +1,25 @@
+// What the pages tell the user when a backup or restore job has ended.
+#pragma once
+
+#include <QString>
+
+#include "job_thread.hpp"
+
+namespace vtutil {
+
+struct JobReport {
+    enum class Icon { Information, Warning, Error };
+    QString caption;
+    QString text;     // the outcome, and on a second line what went wrong
+    Icon icon = Icon::Error;
+    QString details;  // more about the failure than the text says, behind "Show Details"
+    bool deviceLost = false;  // the job failed because the device no longer answers
+};
+
+JobReport BackupReport(const JobOutcome &outcome);
+JobReport RestoreReport(const JobOutcome &outcome);
+
+// text with its first "%s" replaced by value (text as it is without one).
+QString FormatText(const QString &text, const QString &value);
+
+}  // namespace vtutil

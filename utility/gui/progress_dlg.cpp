@@ -1,0 +1,183 @@
+#include "progress_dlg.hpp"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "busy_animation.hpp"
+#include "icons.hpp"
+#include "language.hpp"
+#include "message_box.hpp"
+#include "text_ids.hpp"
+#include "widget_marks.hpp"
+
+namespace vtutil {
+
+namespace {
+constexpr int kWidth = 400;
+constexpr DWORD kWaitSliceMs = 20;
+
+bool IsBackup(const JobRequest &request) { return request.operation == JobOperation::Backup; }
+
+QLabel *TextLine(QWidget *parent, const char *name) {
+    auto *line = new QLabel(parent);
+    line->setObjectName(QLatin1String(name));
+    line->setTextFormat(Qt::PlainText);
+    // Long names must not widen the window.
+    line->setMinimumWidth(1);
+    line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return line;
+}
+}  // namespace
+
+void CProgressDlg::EventCloser::operator()(void *event) const { CloseHandle(event); }
+
+CProgressDlg::CProgressDlg(DeviceSession &session, JobRequest request, QWidget *parent)
+    : QDialog(parent), session_(session), request_(std::move(request)) {
+    const bool backup = IsBackup(request_);
+    setObjectName(QStringLiteral("progress"));
+    setWindowTitle(Text(backup ? ids::kBackingUpTitle : ids::kRestoringTitle));
+    setWindowIcon(icons::Application());
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setModal(true);
+
+    animation_ = new BusyAnimation(backup ? BusyAnimation::Direction::ToFile : BusyAnimation::Direction::ToDevice, this);
+    phaseLine_ = TextLine(this, "phase");
+    phaseLine_->setText(Text(backup ? ids::kBackupStarting : ids::kRestoreStarting));
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(QStringLiteral("bar"));
+    bar_->setRange(0, CJobThread::kProgressRange);
+    bar_->setValue(0);
+    bar_->setTextVisible(false);
+    // The two lines show names from the device and counts.
+    statusLine_ = TextLine(this, "where");
+    MarkShowsData(statusLine_);
+    documentsLine_ = TextLine(this, "documents");
+    MarkShowsData(documentsLine_);
+    cancel_ = new QPushButton(Text(ids::kCancel), this);
+    cancel_->setObjectName(QStringLiteral("cancel"));
+    cancel_->setAutoDefault(false);
+    connect(cancel_, &QPushButton::clicked, this, &CProgressDlg::OnCancel);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cancel_);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(animation_, 0, Qt::AlignHCenter);
+    layout->addWidget(phaseLine_);
+    layout->addWidget(bar_);
+    layout->addWidget(statusLine_);
+    layout->addWidget(documentsLine_);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+    setFixedWidth(kWidth);
+}
+
+CProgressDlg::~CProgressDlg() { DeleteJob(); }
+
+void CProgressDlg::DeleteJob() { job_.reset(); }
+
+void CProgressDlg::showEvent(QShowEvent *event) {
+    QDialog::showEvent(event);
+    if (started_) return;
+    started_ = true;
+    StartJob();
+}
+
+void CProgressDlg::StartJob() {
+    waitForThread_.reset(CreateEventA(nullptr, FALSE, FALSE, "WAITFORTHREAD"));
+    if (IsBackup(request_)) job_ = std::make_unique<CBackupThread>(session_, request_, waitForThread_.get());
+    else job_ = std::make_unique<CRestoreThread>(session_, request_, waitForThread_.get());
+
+    CJobThread *job = job_.get();
+    connect(job, &CJobThread::ProgressReset, this, [this](int range, int) {
+        bar_->setRange(0, range);
+        bar_->setValue(0);
+        update();
+    }, Qt::QueuedConnection);
+    connect(job, &CJobThread::AnimationStarted, animation_, &BusyAnimation::Play, Qt::QueuedConnection);
+    connect(job, &CJobThread::PercentChanged, bar_, &QProgressBar::setValue, Qt::QueuedConnection);
+    connect(job, &CJobThread::PhaseTextChanged, phaseLine_, &QLabel::setText, Qt::QueuedConnection);
+    connect(job, &CJobThread::StatusLineChanged, statusLine_, &QLabel::setText, Qt::QueuedConnection);
+    connect(job, &CJobThread::DocumentsLineChanged, documentsLine_, &QLabel::setText, Qt::QueuedConnection);
+    connect(job, &CJobThread::Ended, this, &CProgressDlg::OnEnded, Qt::QueuedConnection);
+
+    job->start();
+    if (!job->isRunning() && !job->isFinished()) {
+        // No thread: the job ends failed, once the modal run has begun.
+        QMetaObject::invokeMethod(this, [this] { OnEnded(JobOutcome{}); }, Qt::QueuedConnection);
+    }
+}
+
+void CProgressDlg::OnEnded(const JobOutcome &outcome) {
+    outcome_ = outcome;
+    ended_ = true;
+    animation_->Close();
+    // While the cancel question is up, the window ends once it is answered.
+    if (!asking_) done(QDialog::Accepted);
+}
+
+void CProgressDlg::OnCancel() {
+    if (ended_ || asking_ || !job_) return;
+    asking_ = true;
+    job_->Gate().Close();
+    cancel_->setEnabled(false);
+    animation_->Stop();
+    const bool backup = IsBackup(request_);
+    const QMessageBox::StandardButton answer =
+        ShowMessage(this, Text(backup ? ids::kAskCancelBackup : ids::kAskCancelRestore), Text(ids::kCaptionCancel),
+                    QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (!ended_ && answer == QMessageBox::Yes) {
+        WaitCursor wait;
+        job_->SetCancelFlag();
+        job_->Gate().Open();
+        outcome_.state = kJobCancelled;
+        WaitForJobThread();
+        animation_->Close();
+    } else {
+        job_->Gate().Open();
+        if (!ended_) {
+            animation_->Play();
+            cancel_->setEnabled(true);
+        }
+    }
+    asking_ = false;
+    if (ended_) done(QDialog::Accepted);
+}
+
+void CProgressDlg::WaitForJobThread() {
+    // The window stays painted meanwhile; input waits until the job has
+    // stopped.
+    HANDLE event = waitForThread_.get();
+    while (!ended_) {
+        if (event && WaitForSingleObject(event, kWaitSliceMs) == WAIT_OBJECT_0) break;
+        QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents;
+        // Without the event, the job's end arrives as an event.
+        if (!event) flags |= QEventLoop::WaitForMoreEvents;
+        QCoreApplication::processEvents(flags);
+    }
+}
+
+void CProgressDlg::closeEvent(QCloseEvent *event) {
+    if (ended_) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    OnCancel();
+}
+
+void CProgressDlg::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace vtutil

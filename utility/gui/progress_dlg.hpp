@@ -1,0 +1,81 @@
+// The progress window of a backup or restore job. It starts the job thread
+// when it is first shown, shows what the job reports, offers Cancel, and
+// ends only when the job thread asks it to; the outcome stays in it for the
+// caller to report.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "job_thread.hpp"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace vtutil {
+
+class BusyAnimation;
+class DeviceSession;
+
+class CProgressDlg : public QDialog {
+    Q_OBJECT
+public:
+    CProgressDlg(DeviceSession &session, JobRequest request, QWidget *parent = nullptr);
+    ~CProgressDlg() override;
+
+    // After the modal run: how the job ended.
+    const JobOutcome &Outcome() const { return outcome_; }
+    int32_t State() const { return outcome_.state; }
+    uint32_t Result() const { return outcome_.result; }
+    // Ends the job thread object once the caller has read the outcome.
+    void DeleteJob();
+
+    // What it shows (tests, pictures).
+    BusyAnimation *Animation() const { return animation_; }
+    QLabel *PhaseLine() const { return phaseLine_; }
+    QLabel *StatusLine() const { return statusLine_; }
+    QLabel *DocumentsLine() const { return documentsLine_; }
+    QProgressBar *Bar() const { return bar_; }
+    QPushButton *CancelButton() const { return cancel_; }
+    // The job thread, once the window has been shown.
+    CJobThread *Job() const { return job_.get(); }
+
+public slots:
+    // Only the job closes the window.
+    void reject() override {}
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    // The close box asks the same question as Cancel.
+    void closeEvent(QCloseEvent *event) override;
+    // Escape does nothing.
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void StartJob();
+    void OnCancel();
+    void OnEnded(const JobOutcome &outcome);
+    void WaitForJobThread();
+
+    struct EventCloser {
+        void operator()(void *event) const;
+    };
+
+    DeviceSession &session_;
+    JobRequest request_;
+    BusyAnimation *animation_;
+    QLabel *phaseLine_;
+    QProgressBar *bar_;
+    QLabel *statusLine_;
+    QLabel *documentsLine_;
+    QPushButton *cancel_;
+    std::unique_ptr<void, EventCloser> waitForThread_;
+    std::unique_ptr<CJobThread> job_;
+    JobOutcome outcome_;
+    bool started_ = false;
+    bool ended_ = false;
+    bool asking_ = false;
+};
+
+}  // namespace vtutil
