@@ -1,6 +1,9 @@
 #include "ftp/ftp_session.hpp"
 
 #include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -98,14 +101,38 @@ struct FtpSession::Impl {
     // Local side of a transfer: the errno of a failed read or write.
     int local_errno = 0;
     FtpSink *sink = nullptr;
+    bool sink_raw = false;     // the sink takes the data as received (debug callback)
+    bool sink_failed = false;
     FtpSource *source = nullptr;
     uint64_t sunk = 0;
+
+    // The data port: one listening port for the whole session, bound again
+    // for every transfer (SO_REUSEADDR), so that thousands of transfers do not
+    // each take a port of their own and leave it in TIME_WAIT.
+    uint16_t data_port = 0;
+    std::string port_spec;  // ":P-P" for CURLOPT_FTPPORT
+
+    // Transfer types. libcurl sends "TYPE I" before RETR/STOR and "TYPE A"
+    // before LIST when its own idea of the type differs (lib_type); the type
+    // the caller wants is sent before the transfer only when the server is not
+    // in it already (wire_type). kNone: a fresh connection, on which libcurl
+    // sends its TYPE; kUnknown: nothing can be assumed.
+    static constexpr char kNone = 0;
+    static constexpr char kUnknown = '?';
+    char lib_type = kNone;
+    char wire_type = kUnknown;
 
     static size_t OnHeader(char *data, size_t size, size_t count, void *self);
     static int OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *self);
     static size_t OnWrite(char *data, size_t size, size_t count, void *self);
     static size_t OnDiscard(char *data, size_t size, size_t count, void *self);
     static size_t OnRead(char *buffer, size_t size, size_t count, void *self);
+    static curl_socket_t OnOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address);
+
+    bool PickDataPort();
+    // Runs a transfer whose libcurl type is curl_type ('A' or 'I') in the
+    // type wanted, with "TYPE" on the wire only when the type changes.
+    uint32_t PerformTransfer(char curl_type, char wanted);
 
     void TakeReplyLine(std::string_view line);
     void ResetCall();
@@ -147,7 +174,18 @@ int FtpSession::Impl::OnDebug(CURL *, curl_infotype type, char *data, size_t siz
     // Listing data is taken here, as received: the write callback would see it
     // after libcurl has rewritten its line ends.
     auto *impl = static_cast<Impl *>(self);
-    if (type != CURLINFO_DATA_IN || !impl->list_data) return 0;
+    if (type != CURLINFO_DATA_IN) return 0;
+    if (impl->sink && impl->sink_raw) {
+        if (impl->sink_failed) return 0;
+        if (!impl->sink->Write(data, size)) {
+            impl->local_errno = errno != 0 ? errno : EIO;
+            impl->sink_failed = true;
+            return 0;
+        }
+        impl->sunk += size;
+        return 0;
+    }
+    if (!impl->list_data) return 0;
     if (impl->list_data->size() + size > impl->list_limit) {
         impl->list_overflow = true;
         return 0;
@@ -164,6 +202,9 @@ size_t FtpSession::Impl::OnDiscard(char *, size_t size, size_t count, void *self
 size_t FtpSession::Impl::OnWrite(char *data, size_t size, size_t count, void *self) {
     auto *impl = static_cast<Impl *>(self);
     size_t n = size * count;
+    // Raw data went to the sink from the debug callback already; this copy may
+    // have had its line ends rewritten.
+    if (impl->sink_raw) return impl->sink_failed ? 0 : n;
     if (!impl->sink->Write(data, n)) {
         impl->local_errno = errno != 0 ? errno : EIO;
         return 0;
@@ -182,6 +223,78 @@ size_t FtpSession::Impl::OnRead(char *buffer, size_t size, size_t count, void *s
     return static_cast<size_t>(n);
 }
 
+curl_socket_t FtpSession::Impl::OnOpenSocket(void *, curlsocktype, curl_sockaddr *address) {
+    curl_socket_t fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd == CURL_SOCKET_BAD) return fd;
+    // The data port is bound again while connections of earlier transfers on
+    // it wait out TIME_WAIT.
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    return fd;
+}
+
+// A free port on the control connection's local address, to listen on for
+// every data connection of this session. False leaves libcurl's default (a
+// new port for each transfer).
+bool FtpSession::Impl::PickDataPort() {
+    curl_socket_t control = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &control) != CURLE_OK || control == CURL_SOCKET_BAD)
+        return false;
+    sockaddr_storage local{};
+    socklen_t len = sizeof local;
+    if (::getsockname(control, reinterpret_cast<sockaddr *>(&local), &len) != 0) return false;
+    if (local.ss_family == AF_INET) reinterpret_cast<sockaddr_in &>(local).sin_port = 0;
+    else if (local.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6 &>(local).sin6_port = 0;
+    else return false;
+    int probe = ::socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    int on = 1;
+    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    uint16_t port = 0;
+    if (::bind(probe, reinterpret_cast<sockaddr *>(&local), len) == 0 &&
+        ::getsockname(probe, reinterpret_cast<sockaddr *>(&local), &len) == 0)
+        port = ntohs(local.ss_family == AF_INET ? reinterpret_cast<sockaddr_in &>(local).sin_port
+                                                : reinterpret_cast<sockaddr_in6 &>(local).sin6_port);
+    ::close(probe);
+    if (port == 0) return false;
+    data_port = port;
+    port_spec = ":" + std::to_string(port) + "-" + std::to_string(port);
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, port_spec.c_str());
+    return true;
+}
+
+uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
+    char after_curl = lib_type == curl_type ? wire_type : lib_type == kUnknown ? kUnknown : curl_type;
+    bool send_type = after_curl != wanted;
+    Slist prequote;
+    if (send_type) prequote = MakeList({wanted == 'A' ? "TYPE A" : "TYPE I"});
+    curl_easy_setopt(curl, CURLOPT_PREQUOTE, prequote.get());
+    capturing = true;
+    CURLcode rc = curl_easy_perform(curl);
+    if (rc == CURLE_FTP_PORT_FAILED && data_port != 0 && PickDataPort()) {
+        // The data port was taken meanwhile: once more on a new one. Nothing
+        // went to the server for this transfer yet.
+        rc = curl_easy_perform(curl);
+    }
+    capturing = false;
+    curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
+    long connects = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+    if (rc == CURLE_OK) {
+        // A connection made anew within the call got libcurl's TYPE first.
+        wire_type = send_type ? wanted : connects > 0 ? curl_type : after_curl;
+        lib_type = curl_type;
+    } else {
+        wire_type = kUnknown;
+        lib_type = kUnknown;
+    }
+    uint32_t code = MapResult(rc, false);
+    if (code == 0 && sink_failed) code = local_errno != 0 ? vt::Win32FromErrno(local_errno)
+                                                          : vt::code(vt::Code::InternalError);
+    SetLastError(code);
+    return code;
+}
+
 void FtpSession::Impl::ResetCall() {
     partial.clear();
     open_code = 0;
@@ -190,6 +303,8 @@ void FtpSession::Impl::ResetCall() {
     list_overflow = false;
     local_errno = 0;
     sink = nullptr;
+    sink_raw = false;
+    sink_failed = false;
     source = nullptr;
     sunk = 0;
     error_text[0] = '\0';
@@ -217,6 +332,15 @@ uint32_t FtpSession::Impl::Perform(bool opening) {
     capturing = true;
     CURLcode rc = curl_easy_perform(curl);
     capturing = false;
+    long connects = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+    if (rc != CURLE_OK) {
+        lib_type = kUnknown;
+        wire_type = kUnknown;
+    } else if (connects > 0) {
+        lib_type = kNone;
+        wire_type = kUnknown;
+    }
     uint32_t code = MapResult(rc, opening);
     SetLastError(code);
     return code;
@@ -330,8 +454,11 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
     curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 0L);
     curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 0L);
     curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, 24L * 3600L);
-    // Active data mode: PORT with the control connection's own address.
+    // Active data mode: PORT with the control connection's own address, on
+    // one port for the session once the login is done.
     curl_easy_setopt(c, CURLOPT_FTPPORT, "-");
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &Impl::OnOpenSocket);
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, &s);
     curl_easy_setopt(c, CURLOPT_FTP_USE_EPRT, 0L);
     curl_easy_setopt(c, CURLOPT_FTP_USE_EPSV, 0L);
     curl_easy_setopt(c, CURLOPT_FTP_USE_PRET, 0L);
@@ -356,8 +483,15 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
     s.ResetCall();
     s.SetCommon(s.base_url);
     curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    return s.Perform(true);
+    s.data_port = 0;
+    s.lib_type = Impl::kNone;
+    s.wire_type = Impl::kUnknown;
+    uint32_t code = s.Perform(true);
+    if (code == 0) s.PickDataPort();
+    return code;
 }
+
+uint16_t FtpSession::DataPort() const { return impl_->data_port; }
 
 uint32_t FtpSession::Command(const std::string &text) {
     Impl &s = *impl_;
@@ -394,7 +528,7 @@ uint32_t FtpSession::List(const std::string &text, std::string *data, size_t max
     s.list_limit = max_bytes;
     curl_easy_setopt(s.curl, CURLOPT_CUSTOMREQUEST, text.c_str());
     curl_easy_setopt(s.curl, CURLOPT_VERBOSE, 1L);  // to the debug callback only
-    uint32_t code = s.Perform(false);
+    uint32_t code = s.PerformTransfer('A', 'A');
     curl_easy_setopt(s.curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(s.curl, CURLOPT_CUSTOMREQUEST, nullptr);
     s.list_data = nullptr;
@@ -412,15 +546,21 @@ uint32_t FtpSession::Download(const std::string &remote_path, FtpType type, FtpS
     }
     s.SetCommon(s.base_url + UrlPath(remote_path));
     s.sink = &sink;
-    // libcurl stays in binary mode so that it never rewrites line ends; the
-    // type the caller wants is put on the wire just before RETR.
-    Slist prequote = MakeList({type == FtpType::Ascii ? "TYPE A" : "TYPE I"});
-    curl_easy_setopt(s.curl, CURLOPT_PREQUOTE, prequote.get());
+    // libcurl sends the type itself (and only when it changes, as for the
+    // listings, which are ASCII too). An ASCII download is taken as it arrived,
+    // from the debug callback: libcurl rewrites the line ends of what it hands
+    // to the write callback.
+    const bool ascii = type == FtpType::Ascii;
+    s.sink_raw = ascii;
+    curl_easy_setopt(s.curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
+    curl_easy_setopt(s.curl, CURLOPT_VERBOSE, ascii ? 1L : 0L);
     curl_easy_setopt(s.curl, CURLOPT_WRITEFUNCTION, &Impl::OnWrite);
-    uint32_t code = s.Perform(false);
-    curl_easy_setopt(s.curl, CURLOPT_PREQUOTE, nullptr);
+    uint32_t code = s.PerformTransfer(ascii ? 'A' : 'I', ascii ? 'A' : 'I');
+    curl_easy_setopt(s.curl, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(s.curl, CURLOPT_TRANSFERTEXT, 0L);
     if (bytes) *bytes = s.sunk;
     s.sink = nullptr;
+    s.sink_raw = false;
     return code;
 }
 
@@ -434,12 +574,12 @@ uint32_t FtpSession::Upload(const std::string &remote_path, FtpType type, FtpSou
     }
     s.SetCommon(s.base_url + UrlPath(remote_path));
     s.source = &source;
-    Slist prequote = MakeList({type == FtpType::Ascii ? "TYPE A" : "TYPE I"});
-    curl_easy_setopt(s.curl, CURLOPT_PREQUOTE, prequote.get());
+    // libcurl stays in binary mode so that it never rewrites line ends (it
+    // would on an ASCII upload); the type the caller wants goes on the wire
+    // just before STOR when the server is not in it already.
     curl_easy_setopt(s.curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(s.curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    uint32_t code = s.Perform(false);
-    curl_easy_setopt(s.curl, CURLOPT_PREQUOTE, nullptr);
+    uint32_t code = s.PerformTransfer('I', type == FtpType::Ascii ? 'A' : 'I');
     curl_easy_setopt(s.curl, CURLOPT_UPLOAD, 0L);
     s.source = nullptr;
     return code;

@@ -5,11 +5,17 @@
 // as the caller's raw text. Every server reply is captured, so that the text
 // of the last one can be logged and checked ("552 ...", "451 ...").
 //
-// Transfer types: files are sent and fetched with "TYPE A" or "TYPE I" on the
-// wire as the caller asks, but bytes are never converted on this side in
-// either type: the device (and servers set up like it) transfer raw bytes under
-// TYPE A, and the record and page files are binary. Listing data is taken as
-// it arrived on the data connection, before libcurl's own line-end handling.
+// Data connections: every transfer of a session listens on the same local port
+// (chosen after the login, bound again with SO_REUSEADDR), so that a session of
+// thousands of transfers neither runs out of local ports nor leaves one
+// TIME_WAIT port per transfer behind.
+//
+// Transfer types: files are sent and fetched under "TYPE A" or "TYPE I" as the
+// caller asks, and a TYPE command goes on the wire only when the type changes.
+// Bytes are never converted on this side in either type: the device (and
+// servers set up like it) transfer raw bytes under TYPE A, and the record and
+// page files are binary. Listing data and ASCII downloads are taken as they
+// arrived on the data connection, before libcurl's own line-end handling.
 //
 // Every call returns 0 or a Win32 result code and leaves that code as the
 // thread's last error.
@@ -73,6 +79,10 @@ public:
     // STOR of size bytes from source to a remote path.
     uint32_t Upload(const std::string &remote_path, FtpType type, FtpSource &source,
                     uint64_t size);
+
+    // The local port that data connections are accepted on, 0 when each
+    // transfer takes a new one.
+    uint16_t DataPort() const;
 
     // The text of the last complete reply (all its lines), and its code.
     const std::string &LastResponse() const;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -347,6 +349,82 @@ TEST_P(FtpDevice, TheLesserOperationsSpeakTheDialectToo) {
     EXPECT_EQ(std::count(commands.begin(), commands.end(), std::string(Word("CWD", "cd")) + " " + folder), 1);
     EXPECT_EQ(CountCommands(commands, std::string(Word("DELE", "delete")) + " D0000005.XML"), 1u);
     EXPECT_EQ(CountCommands(commands, std::string(Word("RMD", "rmdir")) + " D0000005"), 1u);
+}
+
+// The type in force at each transfer, read off the recorded commands: "A"
+// or "I" per STOR, RETR and listing, in order ("?" before any TYPE).
+std::vector<std::string> TypesAtTransfers(const std::vector<std::string> &commands, const char *list_word) {
+    std::string type = "?";
+    std::vector<std::string> out;
+    for (const auto &c : commands) {
+        if (c.rfind("TYPE ", 0) == 0) type = c.substr(5, 1);
+        else if (c.rfind("STOR ", 0) == 0 || c.rfind("RETR ", 0) == 0 ||
+                 c.rfind(std::string(list_word) + " ", 0) == 0)
+            out.push_back(type);
+    }
+    return out;
+}
+
+// The distinct arguments of the PORT commands (address and port).
+std::set<std::string> PortArguments(const std::vector<std::string> &commands) {
+    std::set<std::string> out;
+    for (const auto &c : commands)
+        if (c.rfind("PORT ", 0) == 0) out.insert(c.substr(5));
+    return out;
+}
+
+TEST_P(FtpDevice, TransfersShareOneDataPortAndSendTheTypeOnlyWhenItChanges) {
+    const std::string folder = std::string(kBox) + "/F0000095";
+    WriteAll(local_ / "r.bin", AwkwardBytes(3));
+    ASSERT_NE(client_->FtpCreateFolder(folder), 0);
+    device_->ClearRecords();
+
+    // As a restore writes documents: status file (binary), record and pages
+    // (ASCII), status file again.
+    auto document = [&](int n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "/D%07d", n);
+        std::string d = folder + name;
+        client_->FtpCreateFolder(d);
+        client_->CreateEmptyFile(d + "/CREATE.STS");
+        client_->PutFile(d + ".XML", local_ / "r.bin");
+        client_->PutFile(d + "/PAGE0001.DAT", local_ / "r.bin");
+        client_->PutFile(d + "/PAGE0002.DAT", local_ / "r.bin");
+        client_->FtpReplaceStatusFile(d);
+    };
+    document(1);
+    document(2);
+    document(3);
+    auto commands = Commands();
+    std::vector<std::string> per_document{"I", "A", "A", "A", "I"};
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), per_document.begin(), per_document.end());
+    EXPECT_EQ(TypesAtTransfers(commands, Word("LIST", "ls")), expected);
+    // After the first document, two changes of type per document.
+    size_t first = CountCommands(std::vector<std::string>(commands.begin(),
+                                                          std::find(commands.begin(), commands.end(),
+                                                                    std::string(Word("MKD", "mkdir")) + " " + folder + "/D0000002")),
+                                 "TYPE ");
+    EXPECT_EQ(CountCommands(commands, "TYPE "), first + 4);
+    const std::set<std::string> ports = PortArguments(commands);
+
+    // As a backup reads a tree: listings and downloads, all ASCII, one TYPE.
+    device_->ClearRecords();
+    vtbox::FindList folders, files;
+    client_->FtpListDirectory(folder, &folders, &files);
+    client_->GetFile(folder + "/D0000001/PAGE0001.DAT", local_ / "back.bin");
+    client_->GetFile(folder + "/D0000001.XML", local_ / "back2.bin");
+    client_->FtpListDirectory(folder + "/D0000002", &folders, &files);
+    client_->GetFile(folder + "/D0000002/PAGE0002.DAT", local_ / "back3.bin");
+    EXPECT_EQ(ReadAll(local_ / "back.bin"), AwkwardBytes(3));
+    EXPECT_EQ(ReadAll(local_ / "back3.bin"), AwkwardBytes(3));
+    commands = Commands();
+    EXPECT_EQ(TypesAtTransfers(commands, Word("LIST", "ls")), std::vector<std::string>(5, "A"));
+    EXPECT_LE(CountCommands(commands, "TYPE "), 1u);
+
+    // Every data connection of the session came back to the same local port.
+    EXPECT_EQ(ports.size(), 1u);
+    EXPECT_EQ(PortArguments(commands), ports);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, FtpDevice,
