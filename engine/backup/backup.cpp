@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "description/description_writer.hpp"
@@ -23,6 +24,7 @@
 #include "localfiles/target_file.hpp"
 #include "packaging/folder_archive.hpp"
 #include "session/boundary.hpp"
+#include "session/error_detail.hpp"
 #include "store/layout.hpp"
 #include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
@@ -48,6 +50,54 @@ std::string EntryLabel(const std::string &folder) {
         return {};
     }
 }
+
+// Packs a downloaded box folder into its box archive and removes the folder,
+// on a thread of its own, so that the next box downloads meanwhile. One box
+// at a time; Wait raises the packing's failure on the calling thread.
+class BoxPacker {
+public:
+    BoxPacker() = default;
+    ~BoxPacker() { Join(); }
+    BoxPacker(const BoxPacker &) = delete;
+    BoxPacker &operator=(const BoxPacker &) = delete;
+
+    void Start(const std::string &archive, const std::string &folder, const std::string &step_into) {
+        Wait();
+        code_ = 0;
+        detail_.clear();
+        thread_ = std::thread([this, archive, folder, step_into] {
+            try {
+                code_ = ZipFolder(archive, folder, {.byte_change = true});
+                if (code_ != 0) detail_ = FailureDetail();
+                DeleteLocalTree(folder, step_into);
+            } catch (...) {
+                code_ = vt::code(vt::Code::InternalError);
+            }
+            OutputDebugStringA((std::string(80, '#') + "\n").c_str());
+        });
+    }
+
+    // Waits for the box in work, if any; raises its failure.
+    void Wait() {
+        Join();
+        if (code_ == 0) return;
+        uint32_t code = code_;
+        code_ = 0;
+        if (!detail_.empty()) NoteFailure(code, detail_);
+        SetLastError(code);
+        Raise(code);
+    }
+
+    // Waits without raising (the failure path).
+    void Join() noexcept {
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::thread thread_;
+    uint32_t code_ = 0;
+    std::string detail_;
+};
 
 class Backup {
 public:
@@ -81,6 +131,7 @@ private:
     std::unique_ptr<BoxFtpClient> client_;
     double total_ = 0, done_ = 0;
     bool madeBoxZip_ = false;
+    BoxPacker packer_;
 };
 
 std::unique_ptr<BoxFtpClient> Backup::Connect() {
@@ -180,9 +231,8 @@ void Backup::FetchBox(size_t index) {
     progress_.SetDocName("");
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(tree_.boxArchive(box), local, {.byte_change = true}));
-    DeleteLocalTree(local, work_);
-    OutputDebugStringA((std::string(80, '#') + "\n").c_str());
+    // Packed while the next box downloads (the box before must be done first).
+    packer_.Start(tree_.boxArchive(box), local, work_);
 }
 
 void Backup::Run() {
@@ -200,6 +250,7 @@ void Backup::Run() {
     WriteDescription();
     FetchBoxRecords();
     for (size_t i = 0; i < boxes_.size(); ++i) FetchBox(i);
+    packer_.Wait();
 
     progress_.ClearNames();
     progress_.SetPhase(VTPHASE_PACKING);
@@ -230,6 +281,7 @@ void Backup::Run() {
 void Backup::Fail() {
     job_.MarkFailed();
     client_.reset();  // closes the connection and logs its totals
+    packer_.Join();
     DeleteLocalTree(box_, work_);
     if (madeBoxZip_) unlink(tree_.packedBox().c_str());
     job_.StopKeepAlive();

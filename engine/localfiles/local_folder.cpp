@@ -29,9 +29,9 @@ void RemoveTree(const std::string &folder, const std::string &step_into) {
     FindList folders, files;
     ListLocalFolder(folder, "*", &folders, &files);
     for (const auto &f : files) {
-        // By bare name: the folder is current. A failure shows only in the
-        // final removal's code.
-        if (unlink(f.cFileName) != 0) vt::SetLastErrorFromErrno(errno);
+        // By full path, not by the current folder: another thread may change
+        // that meanwhile. A failure shows only in the final removal's code.
+        if (unlink((folder + "/" + f.cFileName).c_str()) != 0) vt::SetLastErrorFromErrno(errno);
     }
     for (const auto &d : folders) RemoveTree(folder + "/" + d.cFileName, step_into);
     if (chdir(step_into.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
@@ -42,12 +42,16 @@ void RemoveTree(const std::string &folder, const std::string &step_into) {
 
 uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindList *folders,
                          FindList *files) {
-    if (chdir(folder.c_str()) != 0) {
+    const std::string absolute = Absolute(folder);
+    if (chdir(absolute.c_str()) != 0) {
         vt::SetLastErrorFromErrno(errno);
         return vt::code(vt::Code::BadPathname);
     }
+    // The search names the folder itself rather than trusting the current
+    // folder, which a packing thread and a download may both change.
     vt::FindData entry;
-    HANDLE search = vt::FindFirstFile(pattern ? pattern : "*", &entry);
+    const std::string search_pattern = (absolute == "/" ? std::string("/") : absolute + "/") + (pattern ? pattern : "*");
+    HANDLE search = vt::FindFirstFile(search_pattern.c_str(), &entry);
     if (!search) return vt::code(vt::Code::InternalError);
     do {
         if (entry.dwFileAttributes & vt::kAttrDirectory) {

@@ -159,17 +159,35 @@ TEST(Backup, AnUnknownBoxFailsBeforeAnyDownloadAndAnOlderTargetSurvives) {
 }
 
 TEST(Backup, CancelDuringABoxDownload) {
+    // In the first box, and in the second while the first is being packed.
+    for (int32_t after_docs : {2, 11}) {
+        SimDevice sim;
+        std::string target = sim.dir / "backup.zip";
+        BackupRun run = RunBackup(sim, target, {1, 2}, [&](const VTPROGRESSINFO &p, HANDLE cancel) {
+            if (p.Phase == 3 && p.DocsDone >= after_docs) SetEvent(cancel);
+        });
+        EXPECT_EQ(run.rc, 995u) << after_docs;
+        EXPECT_EQ(run.progress.Phase, 8);
+        EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
+        EXPECT_FALSE(fs::exists(target));
+        auto entries = fs::directory_iterator(sim.dir / "work");
+        EXPECT_EQ(entries, fs::directory_iterator());  // nothing left in the work folder
+    }
+}
+
+TEST(Backup, ABoxThatCannotBePackedFailsTheBackup) {
+    // Box 1 is packed while box 2 downloads; its failure still ends the backup.
     SimDevice sim;
     std::string target = sim.dir / "backup.zip";
-    BackupRun run = RunBackup(sim, target, {1, 2}, [](const VTPROGRESSINFO &p, HANDLE cancel) {
-        if (p.Phase == 3 && p.DocsDone >= 2) SetEvent(cancel);
+    fs::path in_the_way = sim.dir / "work/BOX/DATA/B0000001.vtb";
+    BackupRun run = RunBackup(sim, target, {1, 2}, [&](const VTPROGRESSINFO &p, HANDLE) {
+        if (p.Phase == 3 && p.BoxName[0] != '\0' && !fs::exists(in_the_way)) std::ofstream(in_the_way) << "x";
     });
-    EXPECT_EQ(run.rc, 995u);
+    EXPECT_EQ(run.rc, 183u);
+    EXPECT_NE(run.detail.find("B0000001"), std::string::npos) << run.detail;
     EXPECT_EQ(run.progress.Phase, 8);
     EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
     EXPECT_FALSE(fs::exists(target));
-    auto entries = fs::directory_iterator(sim.dir / "work");
-    EXPECT_EQ(entries, fs::directory_iterator());  // nothing left in the work folder
 }
 
 TEST(Backup, AShellDialectDevice) {
