@@ -13,18 +13,17 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "description/description_writer.hpp"
 #include "ftp/ftp_client.hpp"
+#include "jobs/background_step.hpp"
 #include "jobs/long_job.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "localfiles/target_file.hpp"
 #include "packaging/folder_archive.hpp"
 #include "session/boundary.hpp"
-#include "session/error_detail.hpp"
 #include "store/layout.hpp"
 #include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
@@ -50,54 +49,6 @@ std::string EntryLabel(const std::string &folder) {
         return {};
     }
 }
-
-// Packs a downloaded box folder into its box archive and removes the folder,
-// on a thread of its own, so that the next box downloads meanwhile. One box
-// at a time; Wait raises the packing's failure on the calling thread.
-class BoxPacker {
-public:
-    BoxPacker() = default;
-    ~BoxPacker() { Join(); }
-    BoxPacker(const BoxPacker &) = delete;
-    BoxPacker &operator=(const BoxPacker &) = delete;
-
-    void Start(const std::string &archive, const std::string &folder, const std::string &step_into) {
-        Wait();
-        code_ = 0;
-        detail_.clear();
-        thread_ = std::thread([this, archive, folder, step_into] {
-            try {
-                code_ = ZipFolder(archive, folder, {.byte_change = true});
-                if (code_ != 0) detail_ = FailureDetail();
-                DeleteLocalTree(folder, step_into);
-            } catch (...) {
-                code_ = vt::code(vt::Code::InternalError);
-            }
-            OutputDebugStringA((std::string(80, '#') + "\n").c_str());
-        });
-    }
-
-    // Waits for the box in work, if any; raises its failure.
-    void Wait() {
-        Join();
-        if (code_ == 0) return;
-        uint32_t code = code_;
-        code_ = 0;
-        if (!detail_.empty()) NoteFailure(code, detail_);
-        SetLastError(code);
-        Raise(code);
-    }
-
-    // Waits without raising (the failure path).
-    void Join() noexcept {
-        if (thread_.joinable()) thread_.join();
-    }
-
-private:
-    std::thread thread_;
-    uint32_t code_ = 0;
-    std::string detail_;
-};
 
 class Backup {
 public:
@@ -131,7 +82,7 @@ private:
     std::unique_ptr<BoxFtpClient> client_;
     double total_ = 0, done_ = 0;
     bool madeBoxZip_ = false;
-    BoxPacker packer_;
+    BackgroundStep packing_;  // the box before, packed while this one downloads
 };
 
 std::unique_ptr<BoxFtpClient> Backup::Connect() {
@@ -232,7 +183,12 @@ void Backup::FetchBox(size_t index) {
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
     // Packed while the next box downloads (the box before must be done first).
-    packer_.Start(tree_.boxArchive(box), local, work_);
+    packing_.Start([archive = tree_.boxArchive(box), local, work = work_] {
+        uint32_t rc = ZipFolder(archive, local, {.byte_change = true});
+        if (rc == 0) DeleteLocalTree(local, work);
+        OutputDebugStringA((std::string(80, '#') + "\n").c_str());
+        return rc;
+    });
 }
 
 void Backup::Run() {
@@ -250,7 +206,7 @@ void Backup::Run() {
     WriteDescription();
     FetchBoxRecords();
     for (size_t i = 0; i < boxes_.size(); ++i) FetchBox(i);
-    packer_.Wait();
+    packing_.Wait();
 
     progress_.ClearNames();
     progress_.SetPhase(VTPHASE_PACKING);
@@ -281,7 +237,7 @@ void Backup::Run() {
 void Backup::Fail() {
     job_.MarkFailed();
     client_.reset();  // closes the connection and logs its totals
-    packer_.Join();
+    packing_.Join();
     DeleteLocalTree(box_, work_);
     if (madeBoxZip_) unlink(tree_.packedBox().c_str());
     job_.StopKeepAlive();

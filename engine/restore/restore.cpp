@@ -60,7 +60,7 @@ void Restore::Run() {
     progress_.Signal();
     progress_.CheckCancel();
 
-    for (const auto &box : boxes_) RestoreBox(box);
+    for (size_t i = 0; i < boxes_.size(); ++i) RestoreBox(i);
 
     progress_.CheckCancel();
     progress_.ClearNames();
@@ -77,6 +77,7 @@ void Restore::Fail(uint32_t code) noexcept {
         int32_t phase = progress_.record().Phase;
         job_.MarkFailed();
         ftp_.reset();
+        unpacking_.Join();
         description_.reset();
         struct stat st;
         if (::lstat(box_root_.c_str(), &st) == 0) DeleteLocalTree(box_root_, work_);
@@ -146,7 +147,20 @@ void Restore::FailLimit(int32_t phase) {
               : where + vt::Format(": more than %zu documents in one level", kMaxDocumentsPerLevel));
 }
 
-void Restore::RestoreBox(const VTBOXBK &info) {
+uint32_t Restore::UnpackBox(uint32_t number) {
+    std::string data = tree_.data();
+    uint32_t rc = ExtractBoxArchive(tree_.dataArchive(), data, number);
+    if (rc != 0) return rc;
+    std::string archive = tree_.boxArchive(number);
+    rc = UnzipArchive(archive, data, kUnpackBoxArchive);
+    if (rc != 0) return rc;
+    ::unlink(archive.c_str());
+    StampDocumentTime(Join(tree_.boxFolder(number), FindInnerFolder(work_, number)), device_time_);
+    return 0;
+}
+
+void Restore::RestoreBox(size_t index) {
+    const VTBOXBK &info = boxes_[index];
     uint32_t number = info.BoxNo;
     current_box_ = number;
     OutputDebugStringA(kBoxBanner);
@@ -157,22 +171,29 @@ void Restore::RestoreBox(const VTBOXBK &info) {
     progress_.SetDocName("");
     progress_.Signal();
 
-    std::string data = tree_.data();
-    Check(ExtractBoxArchive(tree_.dataArchive(), data, number));
-    std::string archive = tree_.boxArchive(number);
-    Check(UnzipArchive(archive, data, kUnpackBoxArchive));
-    ::unlink(archive.c_str());
+    if (unpacked_ahead_ == number && unpacking_.Running()) {
+        unpacking_.Wait();
+    } else {
+        unpacking_.Wait();
+        Check(UnpackBox(number));
+    }
+    unpacked_ahead_ = 0;
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
+    // The next box is unpacked while this one goes to the device.
+    if (index + 1 < boxes_.size() && boxes_[index + 1].BoxNo != number) {
+        unpacked_ahead_ = boxes_[index + 1].BoxNo;
+        unpacking_.Start([this, next = unpacked_ahead_] { return UnpackBox(next); });
+    }
 
     BoxWork box{info, {}, {}};
     std::string inner = FindInnerFolder(work_, number);
     box.local = Join(tree_.boxFolder(number), inner);
     box.remote = Join(DeviceBoxFolder(number), inner);
-    StampDocumentTime(box.local, device_time_);
     progress_.CheckCancel();
 
     ftp_ = ConnectFtpClient(session_, ftp_user_, password_, info_.EngineVersion, cancel_);
+    remote_levels_.clear();
 
     EntryList device_folders, device_documents;
     uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &device_folders, &device_documents);
@@ -217,7 +238,7 @@ void Restore::MakeBox(BoxWork &box) {
     ftp_->RemoveEntry(box_folder, true);
     ftp_->FtpCreateFolder(box_folder);
     ftp_->CreateEmptyFile(Join(box_folder, kCreateStatusFile));
-    ftp_->FtpCreateFolder(box.remote);
+    NoteRemote(box.remote, ftp_->FtpCreateFolder(box.remote) != 0);
     if (total_ != 0)
         progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>((steps_ * 94 + 94) / total_ + 5, 99)));
     progress_.SetPhase(VTPHASE_UPLOADING);
@@ -290,16 +311,22 @@ void Restore::UploadLevel(BoxWork &box) {
 
 // One entry on the device: its folder marked as being written, the service
 // told, the record sent, a document's pages sent, then marked complete.
+// One entry on the device: its folder marked as being written, the service
+// told, the record sent, a document's pages sent, then marked complete. A
+// folder or record left on the device under the entry's name is removed
+// first; where the device surely has none, nothing is sent for it.
 void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                         const std::string &local, bool cancel_before_upload) {
     bool is_document = document != 0;
-    ftp_->RemoveEntry(remote, true);
-    ftp_->FtpCreateFolder(remote);
+    const std::string record = RecordFileName(remote);
+    if (RemoteMayHave(remote)) ftp_->RemoveEntry(remote, true);
+    NoteRemote(remote, ftp_->FtpCreateFolder(remote) != 0);
     ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
     Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document,
                                       is_document ? 0 : 2, is_document ? 0 : 1));
-    ftp_->RemoveEntry(RecordFileName(remote), false);
-    ftp_->PutFile(RecordFileName(remote), RecordFileName(local));
+    if (RemoteMayHave(record)) ftp_->RemoveEntry(record, false);
+    ftp_->PutFile(record, RecordFileName(local));
+    NoteRemote(record, false);
     if (is_document) {
         progress_.SetDocName(ReadRecordNameUtf8(RecordFileName(local)));
         progress_.Signal();
@@ -307,6 +334,39 @@ void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const 
         ftp_->UploadFolderByFTP(local, remote);
     }
     ftp_->FtpReplaceStatusFile(remote);
+}
+
+bool Restore::RemoteMayHave(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    const std::string level = path.substr(0, slash);
+    auto known = remote_levels_.find(level);
+    if (known == remote_levels_.end()) {
+        // One listing of the level instead of a removal for every entry.
+        FindList folders, files;
+        try {
+            ftp_->FtpListDirectory(level, &folders, &files);
+        } catch (const BoxError &) {
+            ClearFailureDetail();  // not known, then: every removal is sent
+            return true;
+        }
+        std::set<std::string> names;
+        for (const auto &f : folders) names.insert(f.cFileName);
+        for (const auto &f : files) names.insert(f.cFileName);
+        known = remote_levels_.emplace(level, std::move(names)).first;
+    }
+    return known->second.count(path.substr(slash + 1)) != 0;
+}
+
+void Restore::NoteRemote(const std::string &path, bool fresh_level) {
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos) {
+        auto known = remote_levels_.find(path.substr(0, slash));
+        if (known != remote_levels_.end()) known->second.insert(path.substr(slash + 1));
+    }
+    // A folder that could not be made was there already: its content is not known.
+    if (fresh_level) remote_levels_[path].clear();
+    else remote_levels_.erase(path);
 }
 
 namespace {

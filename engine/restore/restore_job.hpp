@@ -5,11 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "ftp/ftp_client.hpp"
+#include "jobs/background_step.hpp"
 #include "jobs/long_job.hpp"
 #include "restore/restore_entries.hpp"
 #include "session/boundary.hpp"
@@ -52,7 +55,15 @@ public:
 private:
     void RemoveStaleWorkTree();
     void ReadDescription();
-    void RestoreBox(const VTBOXBK &box);
+    void RestoreBox(size_t index);
+    // Takes box number out of the data archive, unpacks it and stamps its
+    // documents: 0 or the failing step's code (it may also raise).
+    uint32_t UnpackBox(uint32_t number);
+    // False only when the device's FTP server surely has no entry at path:
+    // its level was made by this restore or has been listed once.
+    bool RemoteMayHave(const std::string &path);
+    // path now exists on the device; fresh_level: it is a folder just made.
+    void NoteRemote(const std::string &path, bool fresh_level);
     void CheckNewBox(BoxWork &box);
     void MakeBox(BoxWork &box);
     void MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents);
@@ -84,6 +95,10 @@ private:
     GlobalBlock description_;
     std::vector<VTBOXBK> boxes_;
     uint32_t current_box_ = 0;
+    BackgroundStep unpacking_;       // the next box, unpacked while this one uploads
+    uint32_t unpacked_ahead_ = 0;    // the box number it unpacks
+    // Names at remote levels (folders and files), as listed or made.
+    std::map<std::string, std::set<std::string>> remote_levels_;
     uint64_t steps_ = 0;  // progress steps done
     uint64_t total_ = 0;  // progress steps expected
 };

@@ -223,6 +223,16 @@ TEST(RestoreRoundTrip, EveryBoxComesBackByteForByteButTheTimeStamps) {
     EXPECT_EQ(folders, 6u);
     EXPECT_EQ(docs, 27u);
     EXPECT_EQ(calls.size(), 36u);
+
+    // None of it was on the device: a removal goes only to each box's folder
+    // and record, never to an entry the device cannot have.
+    EXPECT_EQ(CountCommands(sim, "RMD "), 3u);
+    EXPECT_EQ(CountCommands(sim, "DELE /SHR/BOX/DATABASE/"), 3u);
+    size_t status_deletes = 0;
+    for (const auto &c : sim.device->Records().ftpCommands)
+        status_deletes += c.rfind("DELE ", 0) == 0 && c.ends_with("/CREATE.STS");
+    EXPECT_EQ(status_deletes, 36u);
+    EXPECT_EQ(CountCommands(sim, "DELE "), 39u);
 }
 
 TEST(RestoreRoundTrip, AShellDialectDevice) {
@@ -332,6 +342,22 @@ TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
     EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{
                                    {1, u"device one"}, {2, long_name}, {3, u"device three"}, {4, u"Report"}}));
     EXPECT_EQ(ReadEntry(top / "D0000004.XML").ownName, "D0000004");
+}
+
+TEST_F(Merge, AnEntryLeftOnTheDeviceIsRemovedFirstAndNoOtherIs) {
+    // An empty folder where the restored Report-001 will go, which the box
+    // service does not list (it has no record).
+    fs::create_directories(top / "D0000003");
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
+    std::string level = "/SHR/BOX/DATA/B0000001/P0000001";
+    EXPECT_EQ(CountCommands(sim, "RMD " + level + "/D0000003"), 1u);
+    EXPECT_EQ(CountCommands(sim, "RMD " + level + "/D0000004"), 0u);
+    EXPECT_EQ(CountCommands(sim, "DELE " + level + "/D0000003.XML"), 0u);
+    EXPECT_EQ(CountCommands(sim, "DELE " + level + "/D0000004.XML"), 0u);
+    auto commands = sim.device->Records().ftpCommands;
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST " + level), 1);  // listed once
+    EXPECT_EQ(Names(top, 'D').size(), 4u);
+    EXPECT_TRUE(fs::exists(top / "D0000003/UNLOCK.STS"));
 }
 
 TEST_F(Merge, ANewFolderTakesAFreeNumber) {
