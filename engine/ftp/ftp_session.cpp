@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "session/result.hpp"
 #include "vtplatform.h"
@@ -106,11 +107,15 @@ struct FtpSession::Impl {
     FtpSource *source = nullptr;
     uint64_t sunk = 0;
 
-    // The data port: one listening port for the whole session, bound again
-    // for every transfer (SO_REUSEADDR), so that thousands of transfers do not
-    // each take a port of their own and leave it in TIME_WAIT.
-    uint16_t data_port = 0;
+    // The data ports: a few listening ports for the whole session, taken in
+    // turn and bound again (SO_REUSEADDR), so that thousands of transfers do
+    // not each take a port of their own and leave it in TIME_WAIT. In turn,
+    // so that the server's connection to a port seldom meets one of its own
+    // earlier connections still in TIME_WAIT. Empty: a new port per transfer.
+    std::vector<uint16_t> data_ports;
+    size_t next_port = 0;
     std::string port_spec;  // ":P-P" for CURLOPT_FTPPORT
+    bool source_read = false;  // the upload's source was read from
 
     // Transfer types. libcurl sends "TYPE I" before RETR/STOR and "TYPE A"
     // before LIST when its own idea of the type differs (lib_type); the type
@@ -129,7 +134,12 @@ struct FtpSession::Impl {
     static size_t OnRead(char *buffer, size_t size, size_t count, void *self);
     static curl_socket_t OnOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address);
 
-    bool PickDataPort();
+    // Fills data_ports with free ports of the control connection's local
+    // address; false (ports left empty) when none can be had.
+    bool PickDataPorts(size_t count);
+    void UseNextPort();
+    void UseNewPortPerTransfer();
+    void RestartCall();
     // Runs a transfer whose libcurl type is curl_type ('A' or 'I') in the
     // type wanted, with "TYPE" on the wire only when the type changes.
     uint32_t PerformTransfer(char curl_type, char wanted);
@@ -215,6 +225,7 @@ size_t FtpSession::Impl::OnWrite(char *data, size_t size, size_t count, void *se
 
 size_t FtpSession::Impl::OnRead(char *buffer, size_t size, size_t count, void *self) {
     auto *impl = static_cast<Impl *>(self);
+    impl->source_read = true;
     long long n = impl->source->Read(buffer, size * count);
     if (n < 0) {
         impl->local_errno = errno != 0 ? errno : EIO;
@@ -233,34 +244,55 @@ curl_socket_t FtpSession::Impl::OnOpenSocket(void *, curlsocktype, curl_sockaddr
     return fd;
 }
 
-// A free port on the control connection's local address, to listen on for
-// every data connection of this session. False leaves libcurl's default (a
-// new port for each transfer).
-bool FtpSession::Impl::PickDataPort() {
+bool FtpSession::Impl::PickDataPorts(size_t count) {
+    data_ports.clear();
     curl_socket_t control = CURL_SOCKET_BAD;
     if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &control) != CURLE_OK || control == CURL_SOCKET_BAD)
         return false;
     sockaddr_storage local{};
     socklen_t len = sizeof local;
     if (::getsockname(control, reinterpret_cast<sockaddr *>(&local), &len) != 0) return false;
-    if (local.ss_family == AF_INET) reinterpret_cast<sockaddr_in &>(local).sin_port = 0;
-    else if (local.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6 &>(local).sin6_port = 0;
-    else return false;
-    int probe = ::socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0) return false;
-    int on = 1;
-    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    uint16_t port = 0;
-    if (::bind(probe, reinterpret_cast<sockaddr *>(&local), len) == 0 &&
-        ::getsockname(probe, reinterpret_cast<sockaddr *>(&local), &len) == 0)
-        port = ntohs(local.ss_family == AF_INET ? reinterpret_cast<sockaddr_in &>(local).sin_port
-                                                : reinterpret_cast<sockaddr_in6 &>(local).sin6_port);
-    ::close(probe);
-    if (port == 0) return false;
-    data_port = port;
+    auto port_of = [](sockaddr_storage &a) -> in_port_t & {
+        return a.ss_family == AF_INET ? reinterpret_cast<sockaddr_in &>(a).sin_port
+                                      : reinterpret_cast<sockaddr_in6 &>(a).sin6_port;
+    };
+    if (local.ss_family != AF_INET && local.ss_family != AF_INET6) return false;
+    port_of(local) = 0;
+    // All bound at once, so that the system hands out different ports.
+    std::vector<int> probes;
+    for (size_t i = 0; i < count; ++i) {
+        int probe = ::socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (probe < 0) break;
+        probes.push_back(probe);
+        sockaddr_storage bound = local;
+        socklen_t bound_len = len;
+        if (::bind(probe, reinterpret_cast<sockaddr *>(&bound), len) == 0 &&
+            ::getsockname(probe, reinterpret_cast<sockaddr *>(&bound), &bound_len) == 0 && port_of(bound) != 0)
+            data_ports.push_back(ntohs(port_of(bound)));
+    }
+    for (int probe : probes) ::close(probe);
+    next_port = 0;
+    return !data_ports.empty();
+}
+
+void FtpSession::Impl::UseNextPort() {
+    if (data_ports.empty()) return;
+    uint16_t port = data_ports[next_port++ % data_ports.size()];
     port_spec = ":" + std::to_string(port) + "-" + std::to_string(port);
     curl_easy_setopt(curl, CURLOPT_FTPPORT, port_spec.c_str());
-    return true;
+}
+
+void FtpSession::Impl::UseNewPortPerTransfer() {
+    data_ports.clear();
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+}
+
+// Forgets what a call that is about to be made again has seen.
+void FtpSession::Impl::RestartCall() {
+    partial.clear();
+    open_code = 0;
+    refused_code = 0;
+    error_text[0] = '\0';
 }
 
 uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
@@ -270,10 +302,22 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
     if (send_type) prequote = MakeList({wanted == 'A' ? "TYPE A" : "TYPE I"});
     curl_easy_setopt(curl, CURLOPT_PREQUOTE, prequote.get());
     capturing = true;
+    UseNextPort();
     CURLcode rc = curl_easy_perform(curl);
-    if (rc == CURLE_FTP_PORT_FAILED && data_port != 0 && PickDataPort()) {
-        // The data port was taken meanwhile: once more on a new one. Nothing
-        // went to the server for this transfer yet.
+    if (rc == CURLE_FTP_PORT_FAILED && !data_ports.empty()) {
+        // A data port was taken by someone else meanwhile: once more on new
+        // ones. Nothing went to the server for this transfer yet.
+        RestartCall();
+        if (!PickDataPorts(data_ports.size())) UseNewPortPerTransfer();
+        UseNextPort();
+        rc = curl_easy_perform(curl);
+    } else if (rc != CURLE_OK && refused_code == 425 && !data_ports.empty() && sunk == 0 && !source_read) {
+        // The server could not connect back to a port it used a moment ago
+        // (a server that connects from one fixed port and keeps its side in
+        // TIME_WAIT): a new port for every transfer from here on, as plain
+        // active mode does. Nothing was transferred yet.
+        RestartCall();
+        UseNewPortPerTransfer();
         rc = curl_easy_perform(curl);
     }
     capturing = false;
@@ -306,6 +350,7 @@ void FtpSession::Impl::ResetCall() {
     sink_raw = false;
     sink_failed = false;
     source = nullptr;
+    source_read = false;
     sunk = 0;
     error_text[0] = '\0';
 }
@@ -483,15 +528,13 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
     s.ResetCall();
     s.SetCommon(s.base_url);
     curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    s.data_port = 0;
+    s.UseNewPortPerTransfer();
     s.lib_type = Impl::kNone;
     s.wire_type = Impl::kUnknown;
     uint32_t code = s.Perform(true);
-    if (code == 0) s.PickDataPort();
+    if (code == 0) s.PickDataPorts(kDataPorts);
     return code;
 }
-
-uint16_t FtpSession::DataPort() const { return impl_->data_port; }
 
 uint32_t FtpSession::Command(const std::string &text) {
     Impl &s = *impl_;

@@ -5,10 +5,12 @@
 // as the caller's raw text. Every server reply is captured, so that the text
 // of the last one can be logged and checked ("552 ...", "451 ...").
 //
-// Data connections: every transfer of a session listens on the same local port
-// (chosen after the login, bound again with SO_REUSEADDR), so that a session of
-// thousands of transfers neither runs out of local ports nor leaves one
-// TIME_WAIT port per transfer behind.
+// Data connections: the transfers of a session listen in turn on a few local
+// ports chosen after the login (kDataPorts, bound again with SO_REUSEADDR), so
+// that a session of thousands of transfers neither runs out of local ports nor
+// leaves one TIME_WAIT port per transfer behind. A server that cannot connect
+// back to a port it used shortly before (425) turns the session to a new port
+// for each transfer, and the transfer is made again.
 //
 // Transfer types: files are sent and fetched under "TYPE A" or "TYPE I" as the
 // caller asks, and a TYPE command goes on the wire only when the type changes.
@@ -80,9 +82,8 @@ public:
     uint32_t Upload(const std::string &remote_path, FtpType type, FtpSource &source,
                     uint64_t size);
 
-    // The local port that data connections are accepted on, 0 when each
-    // transfer takes a new one.
-    uint16_t DataPort() const;
+    // How many local ports the data connections of one session take in turn.
+    static constexpr size_t kDataPorts = 32;
 
     // The text of the last complete reply (all its lines), and its code.
     const std::string &LastResponse() const;
