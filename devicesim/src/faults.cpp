@@ -86,6 +86,18 @@ void Faults::FailStor(int code, unsigned nth, bool always) {
   stor_ = StorFailure{code, nth == 0 ? 1 : nth, 0, always};
 }
 
+void Faults::RefuseReusedDataPorts(bool on) {
+  std::lock_guard lock(mutex_);
+  refuseReusedPorts_ = on;
+  dataPortsSeen_.clear();
+}
+
+bool Faults::TakeReusedPortRefusal(uint16_t port) {
+  std::lock_guard lock(mutex_);
+  if (!refuseReusedPorts_) return false;
+  return !dataPortsSeen_.insert(port).second;
+}
+
 void Faults::RefuseLogin(int times) {
   std::lock_guard lock(mutex_);
   loginRefusals_ = times;
@@ -121,6 +133,8 @@ void Faults::Clear() {
   transferFreeze_.reset();
   drop_.reset();
   stor_.reset();
+  refuseReusedPorts_ = false;
+  dataPortsSeen_.clear();
   loginRefusals_ = 0;
   mkdirRefusals_ = 0;
   deleteRefusals_ = 0;

@@ -303,6 +303,14 @@ Fd FtpServer::Session::OpenData() {
     Reply("425 Use PORT or EPRT first.");
     return Fd();
   }
+  const sockaddr_storage& target = *dataTarget_;
+  const uint16_t port = ntohs(target.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(target).sin6_port
+                                                           : reinterpret_cast<const sockaddr_in&>(target).sin_port);
+  if (s_.faults_.TakeReusedPortRefusal(port)) {
+    dataTarget_.reset();
+    Reply("425 Can't open data connection.");
+    return Fd();
+  }
   Fd data = ConnectTcp(*dataTarget_, kDataConnectTimeoutMs);
   dataTarget_.reset();
   if (!data.Valid()) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace devicesim {
@@ -73,6 +74,10 @@ class Faults {
   // (code 552) or "451 Requested action aborted: local error in processing."
   // (code 451); with `always`, every STOR from the nth on.
   void FailStor(int code, unsigned nth = 1, bool always = false);
+  // Like a server that connects from one fixed port and keeps its side of
+  // each data connection in TIME_WAIT: a PORT naming a client port that a data
+  // connection went to before is answered with 425 at the transfer.
+  void RefuseReusedDataPorts(bool on = true);
   void RefuseLogin(int times = kAlways);
   void RefuseFolderCreation(int times = kAlways);
   // File deletion and folder removal (either dialect's words) answered with 550.
@@ -99,6 +104,8 @@ class Faults {
   std::optional<TransferFreeze> TakeTransferFreeze();
   std::optional<uint64_t> TakeDataDrop(uint64_t transferSize);
   std::optional<int> TakeStorFailure();
+  // Notes a data connection to `port`; true when it must be refused.
+  bool TakeReusedPortRefusal(uint16_t port);
   bool TakeLoginRefusal();
   bool TakeFolderCreationRefusal();
   bool TakeDeletionRefusal();
@@ -149,6 +156,8 @@ class Faults {
     bool always = false;
   };
   std::optional<StorFailure> stor_;
+  bool refuseReusedPorts_ = false;
+  std::set<uint16_t> dataPortsSeen_;
   int loginRefusals_ = 0;
   int mkdirRefusals_ = 0;
   int deleteRefusals_ = 0;

@@ -373,7 +373,7 @@ std::set<std::string> PortArguments(const std::vector<std::string> &commands) {
     return out;
 }
 
-TEST_P(FtpDevice, TransfersShareOneDataPortAndSendTheTypeOnlyWhenItChanges) {
+TEST_P(FtpDevice, TransfersTakeAFewDataPortsInTurnAndSendTheTypeOnlyWhenItChanges) {
     const std::string folder = std::string(kBox) + "/F0000095";
     WriteAll(local_ / "r.bin", AwkwardBytes(3));
     ASSERT_NE(client_->FtpCreateFolder(folder), 0);
@@ -422,9 +422,29 @@ TEST_P(FtpDevice, TransfersShareOneDataPortAndSendTheTypeOnlyWhenItChanges) {
     EXPECT_EQ(TypesAtTransfers(commands, Word("LIST", "ls")), std::vector<std::string>(5, "A"));
     EXPECT_LE(CountCommands(commands, "TYPE "), 1u);
 
-    // Every data connection of the session came back to the same local port.
-    EXPECT_EQ(ports.size(), 1u);
-    EXPECT_EQ(PortArguments(commands), ports);
+    // The data connections of the session come back to a few local ports,
+    // taken in turn.
+    for (size_t i = 0; i < 2 * vtbox::FtpSession::kDataPorts; ++i) client_->CreateEmptyFile(folder + "/E.STS");
+    std::set<std::string> all = PortArguments(Commands());
+    all.insert(ports.begin(), ports.end());
+    EXPECT_EQ(all.size(), vtbox::FtpSession::kDataPorts);
+}
+
+TEST_P(FtpDevice, AServerThatCannotComeBackToAPortGetsANewPortForEachTransfer) {
+    device_->GetFaults().RefuseReusedDataPorts(true);
+    const std::string folder = std::string(kBox) + "/F0000097";
+    ASSERT_NE(client_->FtpCreateFolder(folder), 0);
+    WriteAll(local_ / "p.bin", AwkwardBytes(2));
+    for (size_t i = 0; i < vtbox::FtpSession::kDataPorts + 8; ++i)
+        client_->PutFile(folder + "/P" + std::to_string(i) + ".DAT", local_ / "p.bin");
+    EXPECT_EQ(ReadAll(Store(folder) / "P0.DAT"), AwkwardBytes(2));
+    EXPECT_EQ(ReadAll(Store(folder) / ("P" + std::to_string(vtbox::FtpSession::kDataPorts) + ".DAT")),
+              AwkwardBytes(2));
+    EXPECT_EQ(client_->UploadCount(), vtbox::FtpSession::kDataPorts + 8);
+    // One refusal, the transfer made again, and no port used twice since.
+    auto commands = Commands();
+    EXPECT_EQ(CountCommands(commands, "PORT "), vtbox::FtpSession::kDataPorts + 9);
+    EXPECT_EQ(PortArguments(commands).size(), vtbox::FtpSession::kDataPorts + 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, FtpDevice,
