@@ -63,14 +63,17 @@ int ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> 
     return kExitDone;
 }
 
-// Bytes in a folder tree, read at most every half second.
+// Bytes downloaded so far: the work tree's size, read at each change of
+// phase and otherwise at most five times a second. The tree only grows until
+// packing starts, so the largest size seen is what has moved.
 class TreeSize {
 public:
     explicit TreeSize(std::string root) : root_(std::move(root)) {}
-    uint64_t operator()() {
+    uint64_t operator()(const VTPROGRESSINFO &p) {
         auto now = std::chrono::steady_clock::now();
-        if (now - last_ < std::chrono::milliseconds(500)) return bytes_;
+        if (p.Phase == phase_ && now - last_ < std::chrono::milliseconds(200)) return bytes_;
         last_ = now;
+        phase_ = p.Phase;
         uint64_t total = 0;
         std::error_code ec;
         for (fs::recursive_directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
@@ -83,6 +86,7 @@ public:
 private:
     std::string root_;
     uint64_t bytes_ = 0;
+    int32_t phase_ = -1;
     std::chrono::steady_clock::time_point last_{};
 };
 
@@ -130,7 +134,7 @@ int RunBackup(const Context &c) {
     if (rc == 0) {
         std::string detail;
         TreeSize size(engine_work);
-        ProgressBar bar("backup", [&](const VTPROGRESSINFO &) { return size(); });
+        ProgressBar bar("backup", [&](const VTPROGRESSINFO &p) { return size(p); });
         rc = RunLongOperation(
             bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {

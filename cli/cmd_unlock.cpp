@@ -12,9 +12,9 @@ namespace vtcli {
 int RunUnlock(const Context &c) {
     const Settings &s = c.settings;
     DeviceSession session(s);
-    std::string password;
-    VTENGVERSION version{};
-    if (int rc = OpenWithPassword(c, false, session, &password, &version)) return rc;
+    std::string password, error;
+    if (!ObtainPassword(c.options, c.file, &password, &error)) return ReportProblem(error, kExitUsage);
+    if (int rc = session.OpenWhileHeld(password)) return rc;
 
     std::optional<JobRecord> record = ReadJobRecord(s.host, s.port);
     if (record && VtboxProcessRuns(record->pid))
@@ -31,6 +31,8 @@ int RunUnlock(const Context &c) {
         uint32_t account = vtBoxDeleteFTPAccount(own, password.c_str());
         uint32_t lock = vtBoxUnlockUiJob(own, password.c_str(), record->mode);
         own->SessionId = own_id;
+        if (account == 1216 || lock == 1216)
+            return ReportFailure("releasing the device", 1216, std::string(), FailureSite::Device, &s);
         RemoveJobRecord(s.host, s.port);
         // 1371: no account to delete; 100/1460: that session no longer holds
         // the lock or has ended (the device's time-out came first).

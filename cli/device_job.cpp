@@ -46,6 +46,15 @@ struct Opening {
 }  // namespace
 
 int DeviceSession::Open(const std::string &password, VTENGVERSION *version) {
+    return OpenSession(password, version, false);
+}
+
+int DeviceSession::OpenWhileHeld(const std::string &password) {
+    VTENGVERSION version{};
+    return OpenSession(password, &version, true);
+}
+
+int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *version, bool busy_is_open) {
     auto opening = std::make_shared<Opening>();
     opening->session = session_;
     opening->password = password;
@@ -79,7 +88,7 @@ int DeviceSession::Open(const std::string &password, VTENGVERSION *version) {
     session_ = opening->session;
     open_ = opening->opened;
     *version = opening->version;
-    if (opening->rc == 0) return 0;
+    if (opening->rc == 0 || (busy_is_open && open_ && opening->rc == 100)) return 0;
     return ReportFailure(open_ ? (opening->rc == 1216 ? "logging in" : "reading the engine version")
                                : "connecting to " + settings_.host,
                          opening->rc, opening->detail, FailureSite::Device, &settings_);

@@ -22,10 +22,15 @@ public:
     // settings' timeout for the device's answer. Prints what failed and what
     // to do; returns the exit code (0 when open).
     int Open(const std::string &password, VTENGVERSION *version);
+    // The same for releasing a device another session holds: the device then
+    // refuses the engine version (busy), and the password is proven by the
+    // release itself.
+    int OpenWhileHeld(const std::string &password);
     VTMFPSESSION *get() { return &session_; }
     const Settings &settings() const { return settings_; }
 
 private:
+    int OpenSession(const std::string &password, VTENGVERSION *version, bool busy_is_open);
     Settings settings_;
     VTMFPSESSION session_{};
     bool open_ = false;
