@@ -22,6 +22,9 @@ int RunInfo(const Context &c) {
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(o.input.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
     if (rc != 0) return ReportFailure("reading " + o.input, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
+    // The zone the description records for its date (backups only).
+    int32_t offset = 0;
+    bool zoned = info.Kind == 1 && vtBoxGetBackupTimeZone(o.input.c_str(), work.path().c_str(), &offset) == 0;
     const char *kind = info.Kind == 1 ? "backup" : "document archive";
     char date[64];
     std::snprintf(date, sizeof date, "%04u-%02u-%02u %02u:%02u:%02u", info.Date.wYear, info.Date.wMonth,
@@ -30,7 +33,7 @@ int RunInfo(const Context &c) {
         JsonObject out;
         out.Add("file", o.input).Add("kind", info.Kind == 1 ? "backup" : "archive")
             .Add("engineVersion", info.EngineVersion).Add("macAddress", info.MACAddress)
-            .Add("date", IsoLocal(info.Date));
+            .Add("date", IsoLocal(info.Date, zoned ? &offset : nullptr));
         if (info.Kind == 1) {
             std::vector<std::string> items;
             for (uint32_t i = 0; i < count; ++i)
@@ -47,7 +50,9 @@ int RunInfo(const Context &c) {
         PrintJsonLine(out.str());
     } else {
         std::printf("%s: %s\n", o.input.c_str(), kind);
-        std::printf("  made on    %s (local time of the machine that wrote it)\n", date);
+        std::printf("  made on    %s %s\n", date,
+                    zoned ? ("(UTC" + IsoLocal(info.Date, &offset).substr(19) + ")").c_str()
+                          : "(local time of the machine that wrote it)");
         std::printf("  engine     %s\n  MAC        %s\n", info.EngineVersion, info.MACAddress);
         if (info.Kind == 1) {
             std::printf("  %-5s %-9s %7s %9s %10s  %s\n", "Box", "Protected", "Folders", "Documents", "Used (KB)", "Name");

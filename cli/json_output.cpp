@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "exit_codes.hpp"
 #include "text_output.hpp"
@@ -81,23 +80,12 @@ std::string IsoUtc(const SYSTEMTIME &t) {
     return buf;
 }
 
-std::string IsoLocal(const SYSTEMTIME &t) {
-    std::tm tm{};
-    tm.tm_year = t.wYear - 1900;
-    tm.tm_mon = t.wMonth - 1;
-    tm.tm_mday = t.wDay;
-    tm.tm_hour = t.wHour;
-    tm.tm_min = t.wMinute;
-    tm.tm_sec = t.wSecond;
-    tm.tm_isdst = -1;
-    char zone[24] = "Z";
-    if (std::mktime(&tm) != static_cast<time_t>(-1)) {
-        long offset = tm.tm_gmtoff / 60;
-        if (offset != 0)
-            std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
-                          std::labs(offset) % 60);
-        else
-            std::snprintf(zone, sizeof zone, "+00:00");
+std::string IsoLocal(const SYSTEMTIME &t, const int32_t *offset_minutes) {
+    char zone[16] = "";
+    if (offset_minutes) {
+        long offset = *offset_minutes;
+        std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60 % 100,
+                      std::labs(offset) % 60);
     }
     char buf[48];
     std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u%s", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,

@@ -48,8 +48,9 @@ void PrintJsonLine(const std::string &json);
 
 // A UTC time as "2026-12-08T14:02:03Z".
 std::string IsoUtc(const SYSTEMTIME &t);
-// A local time with the zone that was in force then, as "2026-12-08T15:02:03+01:00".
-std::string IsoLocal(const SYSTEMTIME &t);
+// A local time with its offset from UTC in minutes, as
+// "2026-12-08T15:02:03+01:00"; without an offset, the bare local time.
+std::string IsoLocal(const SYSTEMTIME &t, const int32_t *offset_minutes);
 
 // The last line of a long command with --json.
 struct Summary {

@@ -224,6 +224,13 @@ VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_fo
                                    VTBACKUPINFO *info, uint32_t *count, VTBOXBK **boxes,
                                    void **handle);
 
+/* Writes into the caller's *offset_minutes the offset from UTC of the date in
+ * a backup file's description (the local time of the computer that made it),
+ * positive east of Greenwich; 1168 when the description records none;
+ * work_folder as for vtBoxGetXMLInfo. */
+VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder,
+                                          int32_t *offset_minutes);
+
 /* Backs the chosen boxes up into target_file, which is replaced only once the
  * new file is complete; runs synchronously on the calling thread, writing
  * *progress and signalling progress_event after each update, and stops with

@@ -465,6 +465,43 @@ TEST(VtboxDryRun, ThePlanIsWhatTheRestoreDoesAndNothingIsTouched) {
     }
 }
 
+// A box that would pass the device's 400 documents a level: the dry run
+// shows the refusal with its counts, and the restore is refused the same way
+// before it sends anything.
+TEST(VtboxDryRun, ShowsTheDocumentLimitAsTheRestoreMeetsIt) {
+    std::string file;
+    vttest::TempDir keep;
+    {
+        vttest::SimOptions small;
+        small.seed.boxes = 1;
+        SimDevice source(small);
+        file = keep / "b.zip";
+        ASSERT_EQ(Vtbox(source, {"backup", "--boxes", "1", "-o", file}).exitCode, 0);
+    }
+    vttest::SimOptions full;
+    full.seed.boxes = 1;
+    full.seed.folders = 0;
+    full.seed.docs = 399;
+    full.seed.pages = 1;
+    full.seed.pageKb = 1;
+    SimDevice sim(full);
+
+    Result dry = Vtbox(sim, {"restore", "-n", "-i", file, "--boxes", "1", "--mode", "keep-both"});
+    EXPECT_EQ(dry.exitCode, 1) << dry.err;
+    EXPECT_TRUE(Has(dry.out, "REFUSED: the box's top level would hold 402 documents; the device takes 400")) << dry.out;
+    // In replace mode the three same-named documents give way: the box fits.
+    Result fits = Vtbox(sim, {"restore", "-n", "-i", file, "--boxes", "1", "--mode", "replace"});
+    EXPECT_EQ(fits.exitCode, 0) << fits.out << fits.err;
+    EXPECT_TRUE(Has(fits.out, "replaces the device's document 001")) << fits.out;
+
+    Result real = Vtbox(sim, {"restore", "-i", file, "--boxes", "1", "--mode", "keep-both"});
+    EXPECT_EQ(real.exitCode, 1) << real.err;
+    EXPECT_TRUE(Has(real.err, "error 8260")) << real.err;
+    EXPECT_TRUE(Has(real.err, "more than 400 documents")) << real.err;
+    EXPECT_EQ(DeviceLevel(sim, 1, 0, false).size(), 399u) << "nothing of the box was sent";
+    ExpectDeviceReleased(sim);
+}
+
 TEST(VtboxUnlock, ReleasesWhatAKilledBackupLeft) {
     SimDevice sim;
     std::string target = sim.dir / "b.zip";
