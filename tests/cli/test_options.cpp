@@ -227,3 +227,33 @@ TEST(CliConfig, PasswordSourcesAndRefusals) {
 }
 
 }  // namespace
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "work_folder.hpp"
+
+namespace {
+
+// Only work folders of our own name whose process is gone are removed.
+TEST(CliWorkFolder, RemovesOnlyTheFoldersOfDeadRuns) {
+    vttest::TempDir dir;
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);  // a number no process has now
+    std::string dead = dir / (".vtbox-work-" + std::to_string(child) + "-AbC123");
+    std::string mine = dir / (".vtbox-work-" + std::to_string(getpid()) + "-AbC123");
+    std::string foreign = dir / ".vtbox-work-notes";
+    std::string other = dir / "keep-me";
+    for (const auto &f : {dead, mine, foreign, other}) std::filesystem::create_directories(f + "/inside");
+    std::string link = dir / (".vtbox-work-" + std::to_string(child) + "-Link12");
+    std::filesystem::create_directory_symlink(other, link);
+
+    std::vector<std::string> removed = vtcli::RemoveDeadWorkFolders(dir.path());
+    EXPECT_EQ(removed, std::vector<std::string>{dead});
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    for (const auto &f : {mine, foreign, other, other + "/inside"}) EXPECT_TRUE(std::filesystem::exists(f)) << f;
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "a link is never followed nor removed";
+}
+
+}  // namespace
