@@ -37,7 +37,7 @@ const char *ExitCodeTable() {
            "  7    box or file not found\n"
            "  8    damaged or foreign backup file\n"
            "  9    local disk full or not writable\n"
-           "  10   partial: a restore wrote some boxes, then failed\n"
+           "  10   partial: a restore wrote some documents, then failed\n"
            "  130  interrupted (Ctrl-C)\n"
            "  143  terminated (SIGTERM)\n";
 }
