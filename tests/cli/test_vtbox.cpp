@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -36,6 +37,7 @@ struct Run {
     int signal = 0;                          // sent after signal_after_ms
     int signal_after_ms = 0;
     std::string out_file;                    // keep standard output here
+    std::function<bool()> ready = {};        // the signal waits for this first
 };
 
 Result Launch(const Run &run) {
@@ -59,6 +61,7 @@ Result Launch(const Run &run) {
         _exit(127);
     }
     if (run.signal) {
+        for (int i = 0; run.ready && !run.ready() && i < 1000; ++i) usleep(20000);
         usleep(static_cast<useconds_t>(run.signal_after_ms) * 1000);
         kill(pid, run.signal);
     }
@@ -89,9 +92,14 @@ std::vector<std::string> DeviceArgs(SimDevice &sim, std::vector<std::string> arg
     return full;
 }
 
+bool SawPage(SimDevice &sim, const std::string &page);
+
+// With a signal, it is sent signal_after_ms after the job holds the device
+// (its FTP account made), however slowly the program starts.
 Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &password = "admin", int signal = 0,
              int signal_after_ms = 0) {
-    Run run{DeviceArgs(sim, std::move(args)), BaseEnv(sim.dir.path(), password), signal, signal_after_ms, {}};
+    Run run{DeviceArgs(sim, std::move(args)), BaseEnv(sim.dir.path(), password), signal, signal_after_ms, {},
+            [&sim] { return SawPage(sim, "boxnwCreateFTPAccount"); }};
     return Launch(run);
 }
 
@@ -313,7 +321,7 @@ TEST(VtboxExitCodes, CtrlCAndSigtermCancelAndReleaseTheDevice) {
     for (int sig : {SIGINT, SIGTERM}) {
         SimDevice sim;
         sim.faults().DelayReply("boxnwGetBoxProperty", 3, 1);
-        Result r = Vtbox(sim, {"backup", "--boxes", "1,2", "--output", sim.dir / "b.zip"}, "admin", sig, 1200);
+        Result r = Vtbox(sim, {"backup", "--boxes", "1,2", "--output", sim.dir / "b.zip"}, "admin", sig, 300);
         EXPECT_EQ(r.exitCode, sig == SIGINT ? 130 : 143) << r.err;
         EXPECT_TRUE(Has(r.err, "error 995")) << r.err;
         EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
@@ -506,7 +514,7 @@ TEST(VtboxUnlock, ReleasesWhatAKilledBackupLeft) {
     SimDevice sim;
     std::string target = sim.dir / "b.zip";
     sim.faults().DelayReply("boxnwGetBoxProperty", 3, 1);
-    Result killed = Vtbox(sim, {"backup", "--boxes", "1,2", "-o", target}, "admin", SIGKILL, 1200);
+    Result killed = Vtbox(sim, {"backup", "--boxes", "1,2", "-o", target}, "admin", SIGKILL, 300);
     ASSERT_EQ(killed.exitCode, 128 + SIGKILL);
     // The dead run's lock holds (another session cannot lock) and its work folder stays.
     {
