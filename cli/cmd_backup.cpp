@@ -23,7 +23,7 @@ bool ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t>
     VTBOX *list = nullptr;
     HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &list);
     if (!block) {
-        PrintError("listing the boxes", GetLastError());
+        PrintError("listing the boxes", GetLastError(), vtBoxGetLastErrorText());
         return false;
     }
     for (uint32_t i = 0; i < count; ++i) boxes->push_back(list[i].BoxNo);
@@ -61,11 +61,16 @@ int RunBackup(const Options &o) {
     uint32_t rc = job.Begin();
     if (rc == 0 && TerminationRequested()) rc = 995;
     if (rc == 0) {
-        rc = RunLongOperation("backup", [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-            return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(), target.c_str(),
-                               static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status, progress);
-        });
-        if (rc != 0) PrintError("the backup", rc);
+        std::string detail;
+        rc = RunLongOperation(
+            "backup",
+            [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
+                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(),
+                                   target.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status,
+                                   progress);
+            },
+            &detail);
+        if (rc != 0) PrintError("the backup", rc, detail);
     }
     uint32_t released = job.End();
     if (rc == 0 && released == 0) {

@@ -16,7 +16,7 @@ int RunBoxes(const Options &o) {
     VTBOX *boxes = nullptr;
     HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &boxes);
     if (!block) {
-        PrintError("listing the boxes", GetLastError());
+        PrintError("listing the boxes", GetLastError(), vtBoxGetLastErrorText());
         return 1;
     }
     if (o.json) {

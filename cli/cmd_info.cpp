@@ -25,7 +25,7 @@ int RunInfo(const Options &o) {
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(o.input.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
     if (rc != 0) {
-        PrintError("reading " + o.input, rc);
+        PrintError("reading " + o.input, rc, vtBoxGetLastErrorText());
         return 1;
     }
     const char *kind = info.Kind == 1 ? "backup" : "document archive";

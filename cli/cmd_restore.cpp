@@ -40,7 +40,7 @@ bool Describe(const std::string &file, FileDescription *out) {
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(file.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
     if (rc != 0) {
-        PrintError("reading " + file, rc);
+        PrintError("reading " + file, rc, vtBoxGetLastErrorText());
         return false;
     }
     if (info.Kind != 1) {
@@ -94,15 +94,19 @@ int RunRestore(const Options &o) {
     if (rc == 0 && TerminationRequested()) rc = 995;
     int32_t phase = 0;
     if (rc == 0) {
-        rc = RunLongOperation("restore", [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-            uint32_t r = vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(),
-                                      input.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode,
-                                      job.deviceTime(), cancel, status, progress);
-            phase = progress->Phase;
-            return r;
-        });
+        std::string detail;
+        rc = RunLongOperation(
+            "restore",
+            [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
+                uint32_t r = vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(),
+                                          input.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode,
+                                          job.deviceTime(), cancel, status, progress);
+                phase = progress->Phase;
+                return r;
+            },
+            &detail);
         if (rc != 0) {
-            PrintError("the restore", rc);
+            PrintError("the restore", rc, detail);
             if (phase == VTPHASE_TOO_MANY_DOCUMENTS)
                 std::fprintf(stderr, "vtbox: a folder of the box would hold more than 400 documents\n");
             else if (phase == VTPHASE_TOO_MANY_FOLDERS)

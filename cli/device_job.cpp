@@ -24,12 +24,12 @@ DeviceSession::~DeviceSession() {
 uint32_t DeviceSession::Open(const std::string &password, VTENGVERSION *version) {
     uint32_t rc = vtBoxOpenConnection(&session_);
     if (rc != 0) {
-        PrintError("connecting to " + std::string(session_.Host), rc);
+        PrintError("connecting to " + std::string(session_.Host), rc, vtBoxGetLastErrorText());
         return rc;
     }
     open_ = true;
     rc = vtBoxGetEngineVersion(&session_, password.c_str(), version);
-    if (rc != 0) PrintError(rc == 1216 ? "logging in" : "reading the engine version", rc);
+    if (rc != 0) PrintError(rc == 1216 ? "logging in" : "reading the engine version", rc, vtBoxGetLastErrorText());
     return rc;
 }
 
@@ -52,13 +52,13 @@ ExclusiveJob::~ExclusiveJob() { End(); }
 uint32_t ExclusiveJob::Begin() {
     uint32_t rc = vtBoxLockUiJob(session_.get(), password_.c_str(), mode_, &deviceTime_);
     if (rc != 0) {
-        PrintError("locking the device's panel", rc);
+        PrintError("locking the device's panel", rc, vtBoxGetLastErrorText());
         return rc;
     }
     locked_ = true;
     rc = vtBoxCreateFTPAccount(session_.get(), password_.c_str(), login_);
     if (rc != 0) {
-        PrintError("creating the FTP account", rc);
+        PrintError("creating the FTP account", rc, vtBoxGetLastErrorText());
         return rc;
     }
     account_ = true;
@@ -71,7 +71,7 @@ uint32_t ExclusiveJob::End() {
         account_ = false;
         uint32_t rc = vtBoxDeleteFTPAccount(session_.get(), password_.c_str());
         if (rc != 0) {
-            PrintError("deleting the FTP account", rc);
+            PrintError("deleting the FTP account", rc, vtBoxGetLastErrorText());
             first = rc;
         }
     }
@@ -79,7 +79,7 @@ uint32_t ExclusiveJob::End() {
         locked_ = false;
         uint32_t rc = vtBoxUnlockUiJob(session_.get(), password_.c_str(), mode_);
         if (rc != 0) {
-            PrintError("unlocking the device's panel", rc);
+            PrintError("unlocking the device's panel", rc, vtBoxGetLastErrorText());
             if (!first) first = rc;
         }
     }

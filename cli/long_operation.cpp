@@ -52,7 +52,7 @@ void HoldTerminationSignals() {
 
 bool TerminationRequested() { return g_terminate; }
 
-uint32_t RunLongOperation(const char *what, const LongOperation &operation) {
+uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail) {
     HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     g_cancel = cancel;
@@ -60,8 +60,11 @@ uint32_t RunLongOperation(const char *what, const LongOperation &operation) {
     VTPROGRESSINFO progress{};
     std::atomic<bool> finished{false};
     uint32_t rc = 0;
+    std::string failure_detail;
     std::thread worker([&] {
         rc = operation(cancel, status, &progress);
+        // The detail lives on this thread: take it before the thread ends.
+        if (rc != 0) failure_detail = vtBoxGetLastErrorText();
         finished = true;
         SetEvent(status);
     });
@@ -73,6 +76,7 @@ uint32_t RunLongOperation(const char *what, const LongOperation &operation) {
         display.Show(progress);
     }
     worker.join();
+    if (detail) *detail = failure_detail;
     display.Finish(progress, rc);
     g_cancel = nullptr;
     CloseHandle(status);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "vtBoxBRD.h"
 
@@ -21,7 +22,8 @@ void HoldTerminationSignals();
 // True once a termination signal has arrived.
 bool TerminationRequested();
 
-// Returns the operation's result.
-uint32_t RunLongOperation(const char *what, const LongOperation &operation);
+// Returns the operation's result; *detail (when given) receives the detail
+// that the engine left for a failure on the thread that ran it.
+uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail = nullptr);
 
 }  // namespace vtcli

@@ -4,10 +4,12 @@
 
 namespace vtcli {
 
-void PrintError(const std::string &what, uint32_t code) {
+void PrintError(const std::string &what, uint32_t code, const std::string &detail) {
     char text[512];
     if (vtGetMessageText(code, text, sizeof text) == 0) std::snprintf(text, sizeof text, "unknown error");
-    std::fprintf(stderr, "vtbox: %s failed: error %u: %s\n", what.c_str(), code, text);
+    std::string line = "vtbox: " + what + " failed: error " + std::to_string(code) + ": " + text;
+    if (!detail.empty()) line += " (" + detail + ")";
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 std::string JsonString(const std::string &text) {

@@ -8,8 +8,11 @@
 
 namespace vtcli {
 
-// "vtbox: <what> failed: error <code>: <text>" on standard error.
-void PrintError(const std::string &what, uint32_t code);
+// "vtbox: <what> failed: error <code>: <text> (<detail>)" on standard error.
+// The detail is where the engine says the failure happened
+// (vtBoxGetLastErrorText right after the failing call); without one the
+// parenthesis is left out.
+void PrintError(const std::string &what, uint32_t code, const std::string &detail = std::string());
 
 // A JSON string literal for UTF-8 text (invalid bytes become U+FFFD).
 std::string JsonString(const std::string &text);

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "backup/ftp_dialects.hpp"
+#include "ftp/ftp_client.hpp"
 #include "session/result.hpp"
 #include "temp_dir.hpp"
 #include "vsftpd_server.hpp"

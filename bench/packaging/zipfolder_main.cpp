@@ -12,7 +12,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     const bool flat = argc > 3 && std::strcmp(argv[3], "flat") == 0;
-    const uint32_t rc = vtbox::ZipFolder(argv[1], argv[2], false, flat);
+    const uint32_t rc = vtbox::ZipFolder(argv[1], argv[2], {.flat = flat});
     if (rc != 0) std::fprintf(stderr, "ZipFolder failed with %u\n", rc);
     return rc == 0 ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 // vtBoxBackup: the chosen boxes of a device into one backup file.
 //
-// Work tree under the caller's work folder:
+// The work tree under the caller's work folder (store/layout.hpp):
 //   BOX/Backup.XML                 the description
 //   BOX/DATABASE/B0000nnn.XML      box records  -> BOX/DATABASE.vtb
 //   BOX/DATA/B0000nnn/...          box trees    -> BOX/DATA/B0000nnn.vtb -> BOX/DATA.zip
@@ -15,17 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "backup/description_writer.hpp"
-#include "backup/ftp_client.hpp"
-#include "backup/ftp_dialects.hpp"
-#include "backup/keep_alive.hpp"
-#include "backup/local_folder.hpp"
-#include "backup/progress.hpp"
-#include "backup/record_file.hpp"
-#include "backup/target_file.hpp"
+#include "description/description_writer.hpp"
+#include "ftp/ftp_client.hpp"
+#include "jobs/long_job.hpp"
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
+#include "localfiles/target_file.hpp"
 #include "packaging/folder_archive.hpp"
-#include "packaging/local_file.hpp"
 #include "session/boundary.hpp"
+#include "store/layout.hpp"
+#include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/times.hpp"
@@ -34,14 +33,8 @@ using namespace vtbox;
 
 namespace {
 
-std::string BoxFolderName(uint32_t box) { return vt::Format("B0000%03u", box); }
-
 void MakeNewFolder(const std::string &path) {
-    if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno));
-}
-
-void Check(uint32_t rc) {
-    if (rc != 0) Raise(rc);
+    if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno), "cannot make the folder " + path);
 }
 
 // The display name of the entry whose folder is being fetched. Only a label
@@ -49,8 +42,9 @@ void Check(uint32_t rc) {
 // rather than failing the backup.
 std::string EntryLabel(const std::string &folder) {
     try {
-        return ReadRecordNameUtf8(folder + ".XML");
+        return ReadRecordNameUtf8(RecordFileName(folder));
     } catch (const BoxError &) {
+        ClearFailureDetail();  // not a failure of the backup
         return {};
     }
 }
@@ -60,8 +54,9 @@ public:
     Backup(VTMFPSESSION *session, const char *password, const char *ftp_user, const std::string &work,
            const std::string &target, std::vector<uint32_t> boxes, HANDLE cancel, HANDLE progress_event,
            VTPROGRESSINFO *record)
-        : session_(session), password_(password), ftpUser_(ftp_user), work_(work), box_(work + "/BOX"),
-          target_(target), boxes_(std::move(boxes)), progress_(record, progress_event, cancel) {}
+        : session_(session), password_(password), ftpUser_(ftp_user), work_(work), tree_(work),
+          box_(tree_.box()), target_(target), boxes_(std::move(boxes)),
+          job_("vtBoxBackup", record, progress_event, cancel), progress_(job_.progress()) {}
 
     void Run();
     void Fail();
@@ -75,10 +70,12 @@ private:
     VTMFPSESSION *session_;
     const char *password_;
     const char *ftpUser_;
-    std::string work_, box_, target_;
+    std::string work_;
+    StoreTree tree_;
+    std::string box_, target_;
     std::vector<uint32_t> boxes_;
-    Progress progress_;
-    KeepAlive keepAlive_;
+    LongJob job_;
+    Progress &progress_;
     VTENGVERSION version_{};
     std::vector<VTBOXEX> properties_;
     std::unique_ptr<BoxFtpClient> client_;
@@ -87,15 +84,11 @@ private:
 };
 
 std::unique_ptr<BoxFtpClient> Backup::Connect() {
-    std::unique_ptr<BoxFtpClient> client = MakeFtpClient(version_.EngineVersion);
-    if (!client) Raise(vt::Code::NotEnoughMemory);
-    client->SetCancelEvent(progress_.cancelEvent());
-    client->Connect(session_, ftpUser_, password_);
-    return client;
+    return ConnectFtpClient(session_, ftpUser_, password_, version_.EngineVersion, progress_.cancelEvent());
 }
 
 void Backup::WriteDescription() {
-    DescriptionWriter writer(box_ + "/Backup.XML");
+    DescriptionWriter writer(tree_.description());
     writer.WriteHeader();
     Check(vtBoxGetEngineVersion(session_, password_, &version_));
     progress_.CheckCancel();
@@ -129,13 +122,12 @@ void Backup::FetchBoxRecords() {
     if (!boxes_.empty()) {
         client_ = Connect();
         for (uint32_t box : boxes_)
-            client_->GetFile("/SHR/BOX/DATABASE/" + BoxFolderName(box) + ".XML",
-                             box_ + "/DATABASE/" + BoxFolderName(box) + ".XML");
+            client_->GetFile(DeviceBoxRecord(box), tree_.boxRecord(box));
         client_->Close();
         client_.reset();
     }
-    Check(ZipFolder(box_ + "/DATABASE.vtb", box_ + "/DATABASE", true, false));
-    DeleteLocalTree(box_ + "/DATABASE", work_);
+    Check(ZipFolder(tree_.databaseArchive(), tree_.database(), {.byte_change = true}));
+    DeleteLocalTree(tree_.database(), work_);
     progress_.SetPercent(5);
     progress_.Signal();
     progress_.CheckCancel();
@@ -152,24 +144,26 @@ void Backup::FetchBox(size_t index) {
     client_ = Connect();
     progress_.CheckCancel();
 
-    const std::string local = box_ + "/DATA/" + BoxFolderName(box);
+    const std::string local = tree_.boxFolder(box);
     MakeNewFolder(local);
     // The whole tree, folder by folder in the order of their local paths.
     client_->ClearPendingFolders();
-    client_->AddPendingFolder(local, "/SHR/BOX/DATA/" + BoxFolderName(box));
+    client_->AddPendingFolder(local, DeviceBoxFolder(box));
     while (!client_->IsPendingEmpty()) {
         client_->CheckCancel();
         std::string folder, remote;
         client_->PeekPendingFolder(&folder, &remote);
         client_->RemoveFirstPendingFolder();
-        if (folder.find("D0000") != std::string::npos) {
+        if (folder.find(kDocumentEntryPrefix) != std::string::npos) {
             progress_.SetDocName(EntryLabel(folder));
             progress_.record().DocsDone += 1;
         } else {
             progress_.SetDocName("");
         }
-        size_t f = folder.find("F0000");
-        if (f != std::string::npos && folder.size() - f == 8) progress_.SetFolderName(EntryLabel(folder));
+        // A folder entry's own folder: its path ends in "F0000nnn".
+        size_t f = folder.find(kFolderEntryPrefix);
+        if (f != std::string::npos && folder.size() - f == FolderEntryName(0).size())
+            progress_.SetFolderName(EntryLabel(folder));
         progress_.Signal();
 
         client_->DownloadFolderByFTP(folder, remote);
@@ -186,22 +180,21 @@ void Backup::FetchBox(size_t index) {
     progress_.SetDocName("");
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(local + ".vtb", local, true, false));
+    Check(ZipFolder(tree_.boxArchive(box), local, {.byte_change = true}));
     DeleteLocalTree(local, work_);
     OutputDebugStringA((std::string(80, '#') + "\n").c_str());
 }
 
 void Backup::Run() {
-    OutputDebugStringA("\n vtBoxBackup STARTS");
-    if (!keepAlive_.Start(session_)) Raise(vt::Code::InternalError);
+    job_.Start(session_);
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     // An existing target stays as it is until the new backup is complete.
     progress_.CheckCancel();
 
     MakeNewFolder(box_);
-    MakeNewFolder(box_ + "/DATA");
-    MakeNewFolder(box_ + "/DATABASE");
+    MakeNewFolder(tree_.data());
+    MakeNewFolder(tree_.database());
     progress_.CheckCancel();
 
     WriteDescription();
@@ -211,40 +204,35 @@ void Backup::Run() {
     progress_.ClearNames();
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(box_ + "/DATA.zip", box_ + "/DATA", false, false));
+    Check(ZipFolder(tree_.dataArchive(), tree_.data()));
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
     progress_.CheckCancel();
-    DeleteLocalTree(box_ + "/DATA", work_);
+    DeleteLocalTree(tree_.data(), work_);
     progress_.SetPercent(97);
     progress_.Signal();
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
     progress_.CheckCancel();
 
-    Check(ZipFolder(work_ + "/BOX.zip", box_, false, false));
+    Check(ZipFolder(tree_.packedBox(), box_));
     madeBoxZip_ = true;
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
     progress_.CheckCancel();
     DeleteLocalTree(box_, work_);
-    Check(ReplaceTargetFile(work_ + "/BOX.zip", target_));
+    Check(ReplaceTargetFile(tree_.packedBox(), target_), "putting the backup in place of " + target_);
     madeBoxZip_ = false;
 
-    progress_.SetPercent(100);
-    progress_.SetPhase(VTPHASE_FINISHED);
-    progress_.Signal();
-    keepAlive_.Stop();
-    OutputDebugStringA("vtBoxBackup Complete... \n");
+    job_.Finish();
 }
 
 void Backup::Fail() {
-    progress_.SetPhase(VTPHASE_FAILED);
-    progress_.Signal();
+    job_.MarkFailed();
     client_.reset();  // closes the connection and logs its totals
     DeleteLocalTree(box_, work_);
-    if (madeBoxZip_) unlink((work_ + "/BOX.zip").c_str());
-    keepAlive_.Stop();
+    if (madeBoxZip_) unlink(tree_.packedBox().c_str());
+    job_.StopKeepAlive();
 }
 
 }  // namespace

@@ -9,8 +9,15 @@ BoxReply CallBox(VTMFPSESSION *session, const std::string &path) {
     reply.buffer.reset(SendBoxRequest(session, path));
     if (!reply.buffer) RaiseLastError();
     reply.doc = LoadReplyDocument(reply.buffer.get());
-    if (!reply.doc) Raise(vt::Code::InvalidData);
-    CheckBoxResult(NodeText(*reply.doc, "BoxNwLib/Message/Result"));
+    if (!reply.doc) Raise(vt::Code::InvalidData, "the reply to " + RequestForDetail(path) + " is no XML document");
+    std::string result;
+    try {
+        result = NodeText(*reply.doc, "BoxNwLib/Message/Result");
+        CheckBoxResult(result);
+    } catch (const BoxError &e) {
+        AddFailureContext(e.code(), "the reply to " + RequestForDetail(path));
+        throw;
+    }
     return reply;
 }
 

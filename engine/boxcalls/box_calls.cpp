@@ -45,7 +45,9 @@ HGLOBAL vtBoxGetBoxList(VTMFPSESSION *s, uint32_t *count, VTBOX **boxes) {
         *count = n;
         // Fewer entries than the count says: the reply is incomplete. Found
         // before allocating, so that a wild count costs nothing.
-        if (doc.Select(kBoxItems).size() < n) Raise(vt::Code::BadFormat);
+        if (doc.Select(kBoxItems).size() < n)
+            Raise(vt::Code::BadFormat, vt::Format("the box list counts %u boxes but holds %zu", n,
+                                                  doc.Select(kBoxItems).size()));
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBOX) * static_cast<size_t>(n)));
         if (!block) RaiseLastError();
         auto *array = static_cast<VTBOX *>(block.get());

@@ -80,7 +80,8 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *passwor
             return empty;
         }
         // Lists shorter than their counts: the reply is incomplete.
-        if (doc.Select(kFolders).size() < nf || doc.Select(kDocs).size() < nd) Raise(vt::Code::BadFormat);
+        if (doc.Select(kFolders).size() < nf || doc.Select(kDocs).size() < nd)
+            Raise(vt::Code::BadFormat, vt::Format("the list of box %03u counts more entries than it holds", box_no));
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBOXELEMENT) * static_cast<size_t>(nf + nd)));
         if (!block) RaiseLastError();
         auto *array = static_cast<VTBOXELEMENT *>(block.get());

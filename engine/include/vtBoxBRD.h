@@ -148,78 +148,99 @@ typedef struct _VTBOXBK {
 
 /* ---- session calls ---------------------------------------------------------
  * Every call but vtBoxOpenConnection answers 87 at once, sending nothing,
- * when the session pointer is NULL or the session is not open. */
+ * when the session pointer is NULL or the session is not open. The password
+ * is the device's administrator password; the engine keeps no copy of it. */
 
-/* Opens the web session; fills InternetHandle, ConnectHandle and SessionId.
- * On failure the three fields are left cleared. */
+/* Opens the web session to Host:Port and fills InternetHandle, ConnectHandle
+ * and SessionId, which the engine owns until vtBoxCloseConnection; on failure
+ * the three fields are left cleared. */
 VTBOX_API uint32_t vtBoxOpenConnection(VTMFPSESSION *session);
-/* Ends the web session; always leaves the three engine fields cleared. */
+/* Ends the web session and frees what vtBoxOpenConnection put into the
+ * record, always leaving the three engine fields cleared. */
 VTBOX_API uint32_t vtBoxCloseConnection(VTMFPSESSION *session);
-/* Fills *version; also proves the password (1216 when it is wrong). */
+/* Fills the caller's *version with the device's engine version and MAC
+ * address, and so proves the password (1216 when it is wrong). */
 VTBOX_API uint32_t vtBoxGetEngineVersion(VTMFPSESSION *session, const char *password,
                                          VTENGVERSION *version);
-/* Puts the device into exclusive mode (mode 0 backup, 1 restore) and returns
- * the device's time in *device_time. */
+/* Locks the device's panel for a job (mode 0 backup, 1 restore) and writes
+ * the device's time (seconds since 1970, UTC) into the caller's *device_time. */
 VTBOX_API uint32_t vtBoxLockUiJob(VTMFPSESSION *session, const char *password, uint32_t mode,
                                   uint32_t *device_time);
+/* Releases the panel that vtBoxLockUiJob locked with the same mode. */
 VTBOX_API uint32_t vtBoxUnlockUiJob(VTMFPSESSION *session, const char *password, uint32_t mode);
-/* Creates the temporary FTP account; its login name goes into login_name,
- * a caller buffer of 256 bytes. */
+/* Creates the device's temporary FTP account and copies its login name,
+ * cut to fit, into login_name, a caller buffer of 256 bytes. */
 VTBOX_API uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *session, const char *password,
                                          char *login_name);
+/* Deletes the temporary FTP account that vtBoxCreateFTPAccount made. */
 VTBOX_API uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *session, const char *password);
 
 /* ---- box calls -------------------------------------------------------------- */
 
-/* The box list: returns the handle of a block of *count VTBOX records (also
- * given in *boxes) that the caller frees with GlobalFree; NULL on failure with
- * the code as last error. */
+/* Returns the box list as one block of *count VTBOX records (also given in
+ * *boxes), owned by the returned handle, which the caller frees with
+ * GlobalFree; NULL on failure with the code as last error. */
 VTBOX_API HGLOBAL vtBoxGetBoxList(VTMFPSESSION *session, uint32_t *count, VTBOX **boxes);
-/* One box's properties; raw_name (256 bytes) may be NULL. */
+/* Fills the caller's *box with one box's properties and, when raw_name (a
+ * caller buffer of 256 bytes) is not NULL, the name as the reply spelled it. */
 VTBOX_API uint32_t vtBoxGetBoxProperty(VTMFPSESSION *session, uint32_t box_no,
                                        const char *password, VTBOXEX *box, char *raw_name);
+/* Deletes every box of the device with everything in it. */
 VTBOX_API uint32_t vtBoxDeleteAllBox(VTMFPSESSION *session, const char *password);
+/* Writes the device's box storage capacity and what is still available (both
+ * in KB) into the caller's *capacity and *available. */
 VTBOX_API uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *session, const char *password,
                                         uint32_t *capacity, uint32_t *available);
 
 /* ---- folder and document calls --------------------------------------------- */
 
-/* Folders first, then documents, of a box's top level (folder 0) or of one
- * folder. Returns the handle of the block (freed by the caller with
- * GlobalFree); NULL on failure with the code as last error. */
+/* Returns the folders, then the documents, of a box's top level (folder 0)
+ * or of one folder as one block of *count VTBOXELEMENT records (also given in
+ * *elements), owned by the returned handle, which the caller frees with
+ * GlobalFree; NULL on failure with the code as last error. */
 VTBOX_API HGLOBAL vtBoxGetCollection(VTMFPSESSION *session, uint32_t box_no,
                                      const char *password, uint32_t folder_no, uint32_t *count,
                                      VTBOXELEMENT **elements);
+/* Deletes one document (doc_no, not 0) of a box's top level (folder 0) or of
+ * one folder. */
 VTBOX_API uint32_t vtBoxDeleteDocument(VTMFPSESSION *session, uint32_t box_no,
                                        const char *password, uint32_t folder_no,
                                        uint32_t doc_no);
+/* Tells the box service that an entry of a box (a folder, or a document at
+ * the top level or in a folder) is being written, with the service's NOC and
+ * MOD values (a document 0 and 0, a folder 2 and 1). */
 VTBOX_API uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *session, uint32_t box_no,
                                                const char *password, uint32_t folder_no,
                                                uint32_t doc_no, uint32_t noc, uint32_t mod);
 
 /* ---- backup files ------------------------------------------------------------ */
 
-/* Reads the description of a backup or archive file. For a backup, *count is
- * the number of boxes and *boxes / *handle receive the box array, which the
- * caller frees with GlobalFree(*handle); for an archive, *count is its
- * document count and no array is made. work_folder is an existing folder
- * used for a moment. */
+/* Reads the description of a backup or archive file into the caller's *info;
+ * for a backup, *count is the number of boxes and *boxes the box array, owned
+ * by *handle, which the caller frees with GlobalFree(*handle); for an archive,
+ * *count is its document count and *boxes and *handle stay NULL. work_folder
+ * is an existing folder used for a moment and left as it was. */
 VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder,
                                    VTBACKUPINFO *info, uint32_t *count, VTBOXBK **boxes,
                                    void **handle);
 
-/* Backs the chosen boxes up into target_file. Runs synchronously; progress is
- * written to *progress and progress_event is signalled after each update;
- * cancel_event (may be NULL) stops the operation with 995. */
+/* Backs the chosen boxes up into target_file, which is replaced only once the
+ * new file is complete; runs synchronously on the calling thread, writing
+ * *progress and signalling progress_event after each update, and stops with
+ * 995 when cancel_event (may be NULL) is signalled; the caller holds the lock
+ * (mode 0) and the FTP account ftp_user for the whole call, and work_folder
+ * is left as it was. */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                const char *work_folder, const char *target_file,
                                uint32_t box_count, const uint32_t *box_numbers,
                                HANDLE cancel_event, HANDLE progress_event,
                                VTPROGRESSINFO *progress);
 
-/* Writes the chosen boxes of a backup file back into the device; mode 1
- * replaces same-named documents, any other value keeps both. device_time is
- * the time vtBoxLockUiJob returned. */
+/* Writes the chosen boxes of backup_file back into the device, mode 1
+ * replacing same-named documents and any other value keeping both (the
+ * restored ones renamed); runs synchronously like vtBoxBackup, with the lock
+ * (mode 1) held by the caller and device_time the time vtBoxLockUiJob
+ * returned; the file and work_folder are left as they were. */
 VTBOX_API uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                 const char *work_folder, const char *backup_file,
                                 uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
@@ -228,28 +249,28 @@ VTBOX_API uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, con
 
 /* ---- whole-store packing ---------------------------------------------------- */
 
+/* Packs a local copy of the store (store_root/BOX, consumed on the way) into
+ * archive_path, which an older file gives way to only once the new one is
+ * complete; *progress (may be NULL) takes the percentage and progress_event
+ * (may be NULL) is signalled after each step; reserved is not read. */
 VTBOX_API uint32_t vtBoxZipAllVaultraData(const char *archive_path, const char *store_root,
                                           void *reserved, HANDLE progress_event,
                                           uint32_t *progress);
+/* Unpacks an archive that vtBoxZipAllVaultraData made into store_root/BOX,
+ * box folders included, keeping the archive; progress as there. */
 VTBOX_API uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char *store_root,
                                             void *reserved, HANDLE progress_event,
                                             uint32_t *progress);
 
-/* ---- conversion between engine versions ------------------------------------- */
+/* ---- failure detail --------------------------------------------------------- */
 
-VTBOX_API uint32_t vtBoxConvertBackupData(const char *source_archive,
-                                          const char *destination_archive,
-                                          const char *work_folder, const char *source_version,
-                                          const char *destination_version, HANDLE cancel_event,
-                                          HANDLE progress_event, VTPROGRESSINFO *progress);
-VTBOX_API uint32_t vtBoxConvertArchiveData(const char *source_archive,
-                                           const char *destination_file,
-                                           const char *temporary_folder,
-                                           const char *source_version,
-                                           const char *destination_version, HANDLE cancel_event,
-                                           HANDLE progress_event, VTPROGRESSINFO *progress);
-VTBOX_API uint32_t vtBoxGetConvertSummary(const char *source_version,
-                                          const char *destination_version, uint32_t *checks);
+/* Returns the detail of the last failing engine call on this thread: where it
+ * failed (the box, the file, the FTP reply or the HTTP status), as in
+ * "FTP 451 on STOR /SHR/BOX/DATA/B0000002/P0000001/D0000003.XML"; "" when the
+ * call succeeded or gave no detail, never NULL and never a password. The text
+ * belongs to the engine and stays valid until the next engine call on this
+ * thread. */
+VTBOX_API const char *vtBoxGetLastErrorText(void);
 
 #ifdef __cplusplus
 }

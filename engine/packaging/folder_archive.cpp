@@ -7,10 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "backup/local_folder.hpp"
-#include "packaging/local_file.hpp"
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
 #include "packaging/zip_reader.hpp"
 #include "packaging/zip_writer.hpp"
+#include "session/error_detail.hpp"
+#include "store/layout.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
@@ -108,41 +110,40 @@ uint32_t ChangeLast32Bytes(const std::string &archive) {
     return 0;
 }
 
-namespace detail {
+namespace {
 
-uint32_t ZipFolderTo(const std::string &target, const std::string &source,
-                     bool bChangeLast32Bytes, bool bFlat, bool replace_target) {
+uint32_t PackFolder(const std::string &target, const std::string &source, ZipOptions options) {
     if (target.empty()) vt::DebugPrint("\n %s Zipping to %s.zip ", source.c_str(), source.c_str());
     else vt::DebugPrint("\n %s Zipping to %s ", source.c_str(), target.c_str());
     SetLastError(0);
-    if (source.empty() || (bFlat && target.empty())) return Failed(vt::Code::InvalidParameter);
+    if (source.empty() || (options.flat && target.empty())) return Failed(vt::Code::InvalidParameter);
 
     const std::string folder = FullPath(source);
     const std::string archive = target.empty() ? folder + ".zip" : FullPath(target);
     if (!IsFolder(folder)) return FailureCode();
-    if (!replace_target && PathExists(archive)) {
+    if (!options.replace_target && PathExists(archive)) {
         vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
         return Failed(vt::Code::AlreadyExists);
     }
 
     FindList files;
-    if (bFlat) {
+    if (options.flat) {
         uint32_t rc = ListLocalFolder(folder, "*", nullptr, &files);
         if (rc != 0) return Failed(static_cast<vt::Code>(rc));
     }
 
     PartFile part;
     if (!part.create(ParentFolder(archive), false)) {
-        if (bFlat) vt::DebugPrint("%s", kNotAZip);
+        if (options.flat) vt::DebugPrint("%s", kNotAZip);
         return FailureCode();
     }
-    uint32_t rc = bFlat ? PackFlat(part, folder, files) : PackTree(part, folder);
+    uint32_t rc = options.flat ? PackFlat(part, folder, files) : PackTree(part, folder);
     if (rc != 0) return rc;
-    if (bChangeLast32Bytes) {
+    if (options.byte_change) {
         rc = ChangeLast32Bytes(part.path());
         if (rc != 0) return rc;
     }
-    if (!part.commit(archive, replace_target)) {
+    if (!part.commit(archive, options.replace_target)) {
         uint32_t code = FailureCode();
         if (code == vt::code(vt::Code::AlreadyExists))
             vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
@@ -152,21 +153,23 @@ uint32_t ZipFolderTo(const std::string &target, const std::string &source,
     return 0;
 }
 
-}  // namespace detail
+}  // namespace
 
-uint32_t ZipFolder(const std::string &target, const std::string &source, bool bChangeLast32Bytes,
-                   bool bFlat) {
-    return detail::ZipFolderTo(target, source, bChangeLast32Bytes, bFlat, false);
+uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOptions options) {
+    uint32_t rc = PackFolder(target, source, options);
+    if (rc != 0) AddFailureContext(rc, "packing " + source + " into " + (target.empty() ? source + ".zip" : target));
+    return rc;
 }
 
-uint32_t UnzipArchive(const std::string &archive, const std::string &target,
-                      bool bChangeLast32Bytes, bool bDeleteArchive) {
+namespace {
+
+uint32_t Unpack(const std::string &archive, const std::string &target, UnzipOptions options) {
     const std::string full = FullPath(archive);
     const std::string folder = target.empty() ? ParentFolder(full) : FullPath(target);
     vt::DebugPrint("\n %s UnZipping to %s ", archive.c_str(), folder.c_str());
     SetLastError(0);
     if (archive.empty()) return Failed(vt::Code::InvalidParameter);
-    if (bChangeLast32Bytes) {
+    if (options.undo_byte_change) {
         uint32_t rc = ChangeLast32Bytes(full);
         if (rc != 0) return rc;
     }
@@ -182,30 +185,43 @@ uint32_t UnzipArchive(const std::string &archive, const std::string &target,
         return code;
     }
     reader.close();
-    if (bDeleteArchive && unlink(full.c_str()) != 0)
+    if (options.delete_archive && unlink(full.c_str()) != 0)
         vt::DebugPrint("\n %s unpacked but not deleted \n", full.c_str());
     SetLastError(0);
     return 0;
 }
 
+}  // namespace
+
+uint32_t UnzipArchive(const std::string &archive, const std::string &target, UnzipOptions options) {
+    uint32_t rc = Unpack(archive, target, options);
+    if (rc != 0) AddFailureContext(rc, "unpacking " + archive + " into " + (target.empty() ? "its folder" : target));
+    return rc;
+}
+
 uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target, uint32_t box) {
-    char name[32];
-    std::snprintf(name, sizeof name, "B0000%03u.vtb", box);
-    vt::DebugPrint("Extracting %s --> %s", name, target.c_str());
+    const std::string name = BoxArchiveName(box);
+    vt::DebugPrint("Extracting %s --> %s", name.c_str(), target.c_str());
     SetLastError(0);
     ZipReader reader;
     if (!reader.open(archive)) {
         vt::DebugPrint("%s", kNotAZip);
-        return FailureCode();
+        uint32_t code = FailureCode();
+        NoteFailure(code, archive + " is no zip archive that can be read");
+        return code;
     }
     if (!reader.locate(name, true)) {
         vt::DebugPrint("\n\n File to be extracted was not Found.. \n");
-        return FailureCode();
+        uint32_t code = FailureCode();
+        NoteFailure(code, "no " + name + " in " + archive);
+        return code;
     }
     // Saved under the name asked for: on this system names differ by case.
     if (!reader.extractCurrent(target, true, name)) {
         vt::DebugPrint("\n\n File cannot be extracted.. \n");
-        return FailureCode();
+        uint32_t code = FailureCode();
+        AddFailureContext(code, "taking " + name + " out of " + archive);
+        return code;
     }
     reader.close();
     SetLastError(0);
@@ -218,8 +234,8 @@ int GetArchiveKind(const std::string &archive) {
         vt::DebugPrint("%s", kNotAZip);
         return 0;
     }
-    if (reader.locate("Backup.XML", true)) return 1;
-    if (reader.locate("Archive.XML", true)) return 2;
+    if (reader.locate(kBackupDescriptionName, true)) return 1;
+    if (reader.locate(kArchiveDescriptionName, true)) return 2;
     return 0;
 }
 

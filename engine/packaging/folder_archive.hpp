@@ -13,27 +13,46 @@
 
 namespace vtbox {
 
+// What ZipFolder is asked for beyond a plain archive of the folder's tree,
+// named at the call: ZipFolder(target, folder, {.byte_change = true}).
+struct ZipOptions {
+    // The finished archive gets the byte change (box archives, ".vtb").
+    bool byte_change = false;
+    // The files directly in the folder, by bare name, instead of its tree.
+    bool flat = false;
+    // An existing target gives way to the new archive once that is complete.
+    bool replace_target = false;
+};
+
 // Packs source into the archive target.
-//  - tree mode (bFlat false): entries are the folder's own name and every
-//    file and subfolder below it ("DATA\\", "DATA\\B0000001.vtb"); names
-//    beginning with a dot and items that cannot be read are left out. An
-//    empty target means source + ".zip".
-//  - flat mode (bFlat true): the files directly in source, by bare name; the
-//    first file that cannot be added fails the operation.
-// With bChangeLast32Bytes the finished archive gets the byte change. The
-// archive is built under a hidden temporary name beside the target and takes
-// the target's name only when complete. An existing target is never replaced:
-// the call fails with 183 and leaves that file as it was.
-uint32_t ZipFolder(const std::string &target, const std::string &source, bool bChangeLast32Bytes,
-                   bool bFlat);
+//  - tree (the default): entries are the folder's own name and every file and
+//    subfolder below it ("DATA\\", "DATA\\B0000001.vtb"); names beginning
+//    with a dot and items that cannot be read are left out. An empty target
+//    means source + ".zip".
+//  - flat: the files directly in source, by bare name; the first file that
+//    cannot be added fails the operation.
+// The archive is built under a hidden temporary name beside the target and
+// takes the target's name only when complete. Unless replace_target is set,
+// an existing target is never replaced: the call fails with 183 and leaves
+// that file as it was.
+uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOptions options = {});
+
+// What UnzipArchive is asked for beyond unpacking, named at the call.
+struct UnzipOptions {
+    // The byte change is undone on the archive file first (it stays undone).
+    bool undo_byte_change = false;
+    // The archive is deleted after a complete unpack.
+    bool delete_archive = false;
+};
+
+// A box archive (or the records' DATABASE.vtb) unpacked and gone afterwards.
+inline constexpr UnzipOptions kUnpackBoxArchive{.undo_byte_change = true, .delete_archive = true};
 
 // Unpacks every entry of archive into target (empty: the archive's folder).
-// With bChangeLast32Bytes the byte change is undone on the archive file first
-// (it stays undone). With bDeleteArchive the archive is deleted after a
-// complete unpack. A failure keeps the archive and what was unpacked before
-// the failing entry. Entries that would reach outside target are refused.
+// A failure keeps the archive and what was unpacked before the failing
+// entry. Entries that would reach outside target are refused.
 uint32_t UnzipArchive(const std::string &archive, const std::string &target,
-                      bool bChangeLast32Bytes, bool bDeleteArchive);
+                      UnzipOptions options = {});
 
 // Finds the box archive "B0000nnn.vtb" (any folder, any case) in archive and
 // writes it into target under that name.
@@ -47,12 +66,5 @@ int GetArchiveKind(const std::string &archive);
 // (in an archive of ours: fields of the end record, so that readers reject
 // it). Applying it twice restores the file. A failure leaves it unchanged.
 uint32_t ChangeLast32Bytes(const std::string &archive);
-
-namespace detail {
-// ZipFolder that may replace an existing target in one step (the whole-store
-// archive is written over an older one only once the new one is complete).
-uint32_t ZipFolderTo(const std::string &target, const std::string &source,
-                     bool bChangeLast32Bytes, bool bFlat, bool replace_target);
-}  // namespace detail
 
 }  // namespace vtbox

@@ -1,6 +1,6 @@
 // The two exports that pack a whole local store into one archive and back.
-// Layout of the archive: BOX\DATA.zip (one changed archive per box folder
-// B0000nnn) and BOX\DATABASE.vtb, inside the outer archive.
+// The archive holds the store's BOX tree as a backup file does
+// (store/layout.hpp), without a description.
 
 #include <unistd.h>
 
@@ -9,9 +9,11 @@
 #include <new>
 #include <string>
 
-#include "backup/local_folder.hpp"
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
-#include "packaging/local_file.hpp"
+#include "session/error_detail.hpp"
+#include "store/layout.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
@@ -38,6 +40,7 @@ private:
 // add none; nothing thrown may cross the library boundary.
 template <typename Body>
 uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &&body) {
+    ClearFailureDetail();
     if (!archive_path || !*archive_path || !store_root || !*store_root) {
         SetLastError(vt::code(vt::Code::InvalidParameter));
         return vt::code(vt::Code::InvalidParameter);
@@ -50,37 +53,39 @@ uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &
     } catch (...) {
         rc = vt::code(vt::Code::InternalError);
     }
+    SettleFailureDetail(rc);
     SetLastError(rc);
     return rc;
 }
 
 uint32_t ZipAll(const std::string &archive, const std::string &root, const ProgressWord &progress) {
     vt::DebugPrint("\n vtBoxZipAllVaultraData START \n");
-    const std::string box = root + "/BOX";
-    const std::string data = box + "/DATA";
-    const std::string database = box + "/DATABASE";
+    const StoreTree tree(root);
+    const std::string box = tree.box();
+    const std::string data = tree.data();
+    const std::string database = tree.database();
 
     FindList boxes;
-    ListLocalFolder(data, "B0000*", &boxes, nullptr);  // none found: n is 0
+    ListLocalFolder(data, kBoxFolderPattern, &boxes, nullptr);  // none found: n is 0
     const uint32_t n = static_cast<uint32_t>(boxes.size());
     for (uint32_t i = 0; i < n; ++i) {
         const std::string folder = data + "/" + boxes[i].cFileName;
-        if (uint32_t rc = ZipFolder(folder + ".vtb", folder, true, false)) return rc;
+        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, {.byte_change = true})) return rc;
         DeleteLocalTree(folder, root);
         progress.store(85 + (8 * i) / n);
     }
 
     if (chdir(root.c_str()) != 0) return LastErrorFromErrno(errno);
-    if (uint32_t rc = ZipFolder(data + ".zip", data, false, false)) return rc;
+    if (uint32_t rc = ZipFolder(tree.dataArchive(), data)) return rc;
     DeleteLocalTree(data, root);
     progress.store(96);
 
-    if (uint32_t rc = ZipFolder(database + ".vtb", database, true, false)) return rc;
+    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, {.byte_change = true})) return rc;
     DeleteLocalTree(database, root);
     progress.store(97);
 
     // An older archive at the path gives way only to a complete new one.
-    if (uint32_t rc = detail::ZipFolderTo(archive, box, false, false, true)) return rc;
+    if (uint32_t rc = ZipFolder(archive, box, {.replace_target = true})) return rc;
     DeleteLocalTree(box, root);
     progress.store(99);
 
@@ -92,21 +97,22 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
                   const ProgressWord &progress) {
     vt::DebugPrint("\n vtBoxUnzipAllVaultraData START \n");
     progress.store(1);
-    const std::string box = root + "/BOX";
-    const std::string data = box + "/DATA";
+    const StoreTree tree(root);
+    const std::string box = tree.box();
+    const std::string data = tree.data();
 
-    if (uint32_t rc = UnzipArchive(archive, root, false, false)) return rc;
+    if (uint32_t rc = UnzipArchive(archive, root)) return rc;
     progress.store(3);
-    if (uint32_t rc = UnzipArchive(box + "/DATABASE.vtb", box, true, true)) return rc;
+    if (uint32_t rc = UnzipArchive(tree.databaseArchive(), box, kUnpackBoxArchive)) return rc;
     progress.store(5);
-    if (uint32_t rc = UnzipArchive(box + "/DATA.zip", box, false, true)) return rc;
+    if (uint32_t rc = UnzipArchive(tree.dataArchive(), box, {.delete_archive = true})) return rc;
     progress.store(7);
 
     FindList box_archives;
-    ListLocalFolder(data, "*.vtb", nullptr, &box_archives);  // none found: n is 0
+    ListLocalFolder(data, kBoxArchivePattern, nullptr, &box_archives);  // none found: n is 0
     const uint32_t n = static_cast<uint32_t>(box_archives.size());
     for (uint32_t i = 0; i < n; ++i) {
-        if (uint32_t rc = UnzipArchive(data + "/" + box_archives[i].cFileName, data, true, true))
+        if (uint32_t rc = UnzipArchive(data + "/" + box_archives[i].cFileName, data, kUnpackBoxArchive))
             return rc;
         progress.store(7 + (8 * i) / n);
     }

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "packaging/local_file.hpp"
+#include "localfiles/local_file.hpp"
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
 

@@ -9,9 +9,9 @@
 #include <ctime>
 #include <vector>
 
+#include "localfiles/local_file.hpp"
 #include "packaging/entry_name.hpp"
 #include "packaging/zip64_entry.hpp"
-#include "packaging/local_file.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"

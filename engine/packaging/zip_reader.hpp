@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "packaging/local_file.hpp"
+#include "localfiles/local_file.hpp"
 
 namespace vtbox {
 

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <vector>
 
-#include "backup/local_folder.hpp"
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
 #include "packaging/deflate_pool.hpp"
 #include "packaging/entry_name.hpp"
-#include "packaging/local_file.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"

@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "session/error_detail.hpp"
 #include "session/report.hpp"
 #include "session/result.hpp"
 #include "vtBoxBRD.h"
@@ -22,6 +23,7 @@ namespace detail {
 template <typename Body>
 uint32_t RunGuarded(const char *name, Body &&body) {
     uint32_t rc = 0;
+    ClearFailureDetail();
     try {
         std::forward<Body>(body)();
     } catch (const BoxError &e) {
@@ -31,6 +33,7 @@ uint32_t RunGuarded(const char *name, Body &&body) {
     }
     // Whatever the body held has been released by now (RAII); report once.
     if (rc != 0) ReportFailure(name, rc);
+    SettleFailureDetail(rc);
     return rc;
 }
 }  // namespace detail
@@ -42,6 +45,7 @@ template <typename Body>
 uint32_t RunExport(const char *name, bool arguments_valid, Body &&body) {
     constexpr uint32_t kInvalidParameter = 87;
     if (!arguments_valid) {
+        ClearFailureDetail();
         SetLastError(kInvalidParameter);
         return kInvalidParameter;
     }
@@ -63,6 +67,7 @@ HGLOBAL RunListExport(const char *name, bool arguments_valid, Body &&body) {
     constexpr uint32_t kInvalidParameter = 87;
     SetLastError(0);
     if (!arguments_valid) {
+        ClearFailureDetail();
         SetLastError(kInvalidParameter);
         return nullptr;
     }
@@ -71,6 +76,7 @@ HGLOBAL RunListExport(const char *name, bool arguments_valid, Body &&body) {
     if (rc == 0 && !result) {
         rc = vt::code(vt::Code::InternalError);
         ReportFailure(name, rc);
+        SettleFailureDetail(rc);
     }
     SetLastError(rc);
     return rc == 0 ? result.release() : nullptr;

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
+#include "session/error_detail.hpp"
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
 
@@ -26,7 +29,31 @@ private:
 }
 [[noreturn]] inline void Raise(vt::Code code) { Raise(vt::code(code)); }
 
+// Raises a code and notes the failure's detail for the caller.
+[[noreturn]] inline void Raise(uint32_t code, std::string detail) {
+    if (code == 0) code = vt::code(vt::Code::InternalError);
+    NoteFailure(code, std::move(detail));
+    throw BoxError(code);
+}
+[[noreturn]] inline void Raise(vt::Code code, std::string detail) {
+    Raise(vt::code(code), std::move(detail));
+}
+
 // Raises the thread's last error (as a failed system call leaves it).
 [[noreturn]] inline void RaiseLastError() { Raise(GetLastError()); }
+
+// Raises the code that a step returned, unless it is 0 (for steps that
+// return their code rather than raise it: other exports, packaging).
+inline void Check(uint32_t rc) {
+    if (rc != 0) Raise(rc);
+}
+
+// The same, with what the step was doing in front of its detail
+// ("packing X into Y: ...").
+inline void Check(uint32_t rc, const std::string &context) {
+    if (rc == 0) return;
+    AddFailureContext(rc, context);
+    Raise(rc);
+}
 
 }  // namespace vtbox

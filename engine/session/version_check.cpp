@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "session/error_detail.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 
@@ -24,14 +25,17 @@ uint32_t RefuseEngineVersion(VersionVerdict verdict, const std::string &text) {
     switch (verdict) {
     case VersionVerdict::Old:
         vt::DebugPrint("Vaultra Version \"%s\" is Old and Unsupported \n", text.c_str());
+        NoteFailure(vt::code(vt::Code::NotSupported), "engine version \"" + text + "\" is too old for this engine");
         return vt::code(vt::Code::NotSupported);
     case VersionVerdict::New:
         vt::DebugPrint("Vaultra Version \"%s\" is New and Unsupported \n", text.c_str());
+        NoteFailure(vt::code(vt::Code::UnknownProduct), "engine version \"" + text + "\" is newer than this engine knows");
         return vt::code(vt::Code::UnknownProduct);
     case VersionVerdict::Unnumbered:
         // Without a version number nothing says the engine's formats are
         // ones we know: refused, as a newer engine is.
         vt::DebugPrint("Vaultra Version \"%s\" has no version number and is Unsupported \n", text.c_str());
+        NoteFailure(vt::code(vt::Code::UnknownProduct), "engine version \"" + text + "\" has no version number");
         return vt::code(vt::Code::UnknownProduct);
     case VersionVerdict::Supported:
         break;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "session/error_detail.hpp"
 #include "session/report.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
@@ -269,6 +270,23 @@ std::string RequestLogLine(const VTMFPSESSION *s, const std::string &path) {
     return line;
 }
 
+std::string RequestForDetail(const std::string &path) {
+    for (const char *key : {"?PWD=", "&PWD="}) {
+        size_t at = path.find(key);
+        if (at != std::string::npos) return path.substr(0, at);
+    }
+    return path;
+}
+
+namespace {
+// Notes why a request got no usable reply.
+void NoteRequestFailure(uint32_t code, const HttpConnection &conn, const std::string &path,
+                        const std::string &why) {
+    NoteFailure(code, why + " from " + HostForUrl(conn.host) + ":" + std::to_string(conn.port) + " on " +
+                          RequestForDetail(path));
+}
+}  // namespace
+
 HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     HttpConnection *conn = ConnectionOf(s);
     if (!conn) {
@@ -342,6 +360,8 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         bool brokeOff = req->used > 0 && (req->result == CURLE_PARTIAL_FILE || req->result == CURLE_RECV_ERROR);
         if (!brokeOff && MapHttpStatus(status) == 0) {
             ReportFailure("InternetReadFile ", exitCode);
+            NoteRequestFailure(vt::code(vt::Code::InternetInternalError), *conn, path,
+                               std::string("the reply broke off (") + curl_easy_strerror(req->result) + ")");
             SetLastError(vt::code(vt::Code::InternetInternalError));
             return nullptr;
         }
@@ -352,15 +372,22 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         bool passOn = exitCode == vt::code(vt::Code::InternetTimeout) ||
                       exitCode == vt::code(vt::Code::InternetCannotConnect) ||
                       exitCode == vt::code(vt::Code::NotEnoughMemory);
-        SetLastError(passOn ? exitCode : vt::code(vt::Code::InternetInternalError));
+        uint32_t code = passOn ? exitCode : vt::code(vt::Code::InternetInternalError);
+        std::string why = req->abandon          ? std::string("the device stopped answering")
+                          : req->silenceExpired ? vt::Format("no reply within %u s", timeoutMs / 1000)
+                                                : std::string("no HTTP reply (") + curl_easy_strerror(req->result) + ")";
+        NoteRequestFailure(code, *conn, path, why);
+        SetLastError(code);
         return nullptr;
     }
     if (status <= 0) {
         ReportFailure("HttpQueryInfo ", vt::code(vt::Code::HttpInvalidServerResponse));
+        NoteRequestFailure(vt::code(vt::Code::InternetInternalError), *conn, path, "no HTTP status");
         SetLastError(vt::code(vt::Code::InternetInternalError));
         return nullptr;
     }
     if (uint32_t mapped = MapHttpStatus(status)) {
+        NoteRequestFailure(mapped, *conn, path, "HTTP " + std::to_string(status));
         SetLastError(mapped);
         return nullptr;
     }

@@ -51,6 +51,11 @@ uint32_t PageTimeoutMs(const std::string &path);
 // requests that are never logged.
 std::string RequestLogLine(const VTMFPSESSION *s, const std::string &path);
 
+// A request as a failure's detail names it: the page and its query up to the
+// password, which is left out with everything after it
+// ("/VaultraBox/Admin/boxnwGetBoxProperty?SID=00000001&BNO=002").
+std::string RequestForDetail(const std::string &path);
+
 // The session time-outs: until the connect reply, and after it.
 inline constexpr uint32_t kOpeningTimeoutMs = 5000;
 inline constexpr uint32_t kOpenTimeoutMs = 75000;

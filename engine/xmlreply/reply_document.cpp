@@ -182,12 +182,16 @@ void CheckBoxResult(const std::string &text) {
         {500, "S_BOXNW_NIC_FTP_CREATE_ERROR", 1371},
         {501, "S_BOXNW_NIC_FTP_DELETE_ERROR", 1371},
     };
+    std::string detail = "the device answered Result " + std::to_string(n);
     for (const Row &row : kRows) {
         if (row.result != n) continue;
-        if (row.name) OutputDebugStringA(row.name);
-        Raise(row.code);
+        if (row.name) {
+            OutputDebugStringA(row.name);
+            detail += std::string(" (") + row.name + ")";
+        }
+        Raise(row.code, detail);
     }
-    Raise(vt::Code::InternalError);
+    Raise(vt::Code::InternalError, detail);
 }
 
 uint32_t NodeNumber(ReplyDocument &doc, const char *path) {
@@ -196,25 +200,28 @@ uint32_t NodeNumber(ReplyDocument &doc, const char *path) {
 
 std::string NodeText(ReplyDocument &doc, const char *path) {
     std::string v;
-    if (uint32_t rc = doc.ReadNodeText(path, &v)) Raise(rc);
+    if (uint32_t rc = doc.ReadNodeText(path, &v)) Raise(rc, std::string("no ") + path);
     return v;
 }
 
 std::string NodeAttribute(ReplyDocument &doc, const char *path, const char *name) {
     std::string v;
-    if (uint32_t rc = doc.ReadNodeAttribute(path, name, &v)) Raise(rc);
+    if (uint32_t rc = doc.ReadNodeAttribute(path, name, &v))
+        Raise(rc, std::string("no ") + path + " attribute " + name);
     return v;
 }
 
 std::string ItemAttribute(ReplyDocument &doc, const char *path, size_t index, const char *name) {
     std::string v;
-    if (uint32_t rc = doc.ReadItemAttribute(path, index, name, &v)) Raise(rc);
+    if (uint32_t rc = doc.ReadItemAttribute(path, index, name, &v))
+        Raise(rc, vt::Format("no %s attribute %s in item %zu", path, name, index + 1));
     return v;
 }
 
 std::string ItemChildText(ReplyDocument &doc, const char *path, size_t index, const char *child) {
     std::string v;
-    if (uint32_t rc = doc.ReadItemChildText(path, index, child, &v)) Raise(rc);
+    if (uint32_t rc = doc.ReadItemChildText(path, index, child, &v))
+        Raise(rc, vt::Format("no %s/%s in item %zu", path, child, index + 1));
     return v;
 }
 
@@ -230,7 +237,8 @@ void ItemChildTime(ReplyDocument &doc, const char *path, size_t index, const cha
 std::u16string ItemChildWideText(ReplyDocument &doc, const char *path, size_t index,
                                  const char *child) {
     std::u16string v;
-    if (uint32_t rc = doc.ReadItemChildWideText(path, index, child, &v)) Raise(rc);
+    if (uint32_t rc = doc.ReadItemChildWideText(path, index, child, &v))
+        Raise(rc, vt::Format("no %s/%s in item %zu", path, child, index + 1));
     return v;
 }
 

@@ -93,6 +93,9 @@ TEST(Vtbox, AFailedBackupReleasesTheDevice) {
     Result r = Vtbox(sim, {"backup", "--boxes", "1,77", "--output", sim.dir / "b.zip"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("the backup failed: error 161"), std::string::npos) << r.err;
+    // The engine's detail follows the code's text: which request, which box.
+    EXPECT_NE(r.err.find("(the reply to /VaultraBox/Admin/boxnwGetBoxProperty?"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("BNO=077"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
     ExpectDeviceReleased(sim);
 }

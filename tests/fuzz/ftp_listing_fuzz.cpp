@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "backup/ftp_listing.hpp"
+#include "ftp/ftp_listing.hpp"
 #include "fuzz_target.h"
 
 VT_FUZZ_TARGET(ftp_listing) {

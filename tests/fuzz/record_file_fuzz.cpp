@@ -1,8 +1,8 @@
 // Record files of the store (D0000nnn.XML, F0000nnn.XML, B0000nnn.XML): the
 // engine reads their names and edits them in place when it restores; the
 // simulated device decodes what clients upload.
-#include "backup/record_edit.hpp"
-#include "backup/record_file.hpp"
+#include "store/record_edit.hpp"
+#include "store/record_file.hpp"
 #include "devicesim/record_file.h"
 #include "fuzz_target.h"
 #include "session/result.hpp"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "backup/keep_alive.hpp"
+#include "jobs/keep_alive.hpp"
 #include "backup_job.hpp"
 #include "devicesim/seeding.h"
 

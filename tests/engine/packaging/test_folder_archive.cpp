@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "archive_helpers.hpp"
-#include "backup/local_folder.hpp"
+#include "localfiles/local_folder.hpp"
 #include "debug_capture.hpp"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
@@ -27,7 +27,7 @@ TEST(ZipFolderTree, EmptyFolderGivesOnlyItsOwnFolderEntry) {
     KeepCwd keep;
     TempDir dir;
     fs::create_directory(dir / "EMPTY");
-    ASSERT_EQ(vtbox::ZipFolder("", dir / "EMPTY", false, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder("", dir / "EMPTY"), 0u);
     EXPECT_EQ(EntryNames(dir / "EMPTY.zip"), Names{"EMPTY\\"});
 
     vtbox::ZipReader reader;
@@ -46,14 +46,14 @@ TEST(ZipFolderTree, NamesEntriesFromTheFolderAndLeavesOutDotNames) {
     WriteFile(dir / "BOX/DATA/.hidden", "no");
     WriteFile(dir / "BOX/DATA/.cache/inside", "no");
     WriteFile(dir / "BOX/DATA/sub/page", "yes");
-    ASSERT_EQ(vtbox::ZipFolder(dir / "BOX/DATA.zip", dir / "BOX/DATA", false, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "BOX/DATA.zip", dir / "BOX/DATA"), 0u);
     EXPECT_EQ(EntryNames(dir / "BOX/DATA.zip"),
               (Names{"DATA\\", "DATA\\B0000001.vtb", "DATA\\sub\\", "DATA\\sub\\page"}));
     EXPECT_FALSE(HasPartFiles(dir / "BOX"));
 
     // Unpacking into BOX recreates the folder's files in place.
     vtbox::DeleteLocalTree(dir / "BOX/DATA", dir.path());
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "BOX/DATA.zip", dir / "BOX", false, true), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "BOX/DATA.zip", dir / "BOX", {.delete_archive = true}), 0u);
     EXPECT_EQ(ReadFile(dir / "BOX/DATA/B0000001.vtb"), "box one");
     EXPECT_EQ(ReadFile(dir / "BOX/DATA/sub/page"), "yes");
     EXPECT_FALSE(fs::exists(dir / "BOX/DATA/.hidden"));
@@ -76,7 +76,7 @@ TEST(ZipFolderTree, EntriesCarryTheFilesModificationTime) {
     struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (dir / "SRC/scan.tif").c_str(), times, 0), 0);
 
-    ASSERT_EQ(vtbox::ZipFolder(dir / "src.zip", dir / "SRC", false, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "src.zip", dir / "SRC"), 0u);
     vtbox::ZipReader reader;
     ASSERT_TRUE(reader.open(dir / "src.zip"));
     ASSERT_TRUE(reader.locate("SRC\\scan.tif", false));
@@ -86,7 +86,7 @@ TEST(ZipFolderTree, EntriesCarryTheFilesModificationTime) {
     EXPECT_EQ(info.method, 8u);
     reader.close();
 
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "src.zip", dir / "out", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "src.zip", dir / "out"), 0u);
     struct stat st;
     ASSERT_EQ(stat((dir / "out/SRC/scan.tif").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, stamp);
@@ -98,21 +98,21 @@ TEST(ZipFolderTree, AnExistingTargetFailsAndKeepsItsBytes) {
     WriteFile(dir / "B0000001/P0000001/page", "new data");
     WriteFile(dir / "B0000001.vtb", "precious older archive");
     vttest::DebugCapture log;
-    EXPECT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", true, false), 183u);
+    EXPECT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byte_change = true}), 183u);
     EXPECT_EQ(ReadFile(dir / "B0000001.vtb"), "precious older archive");
     EXPECT_EQ(log.text().find("bChangeLast32Bytes done "), std::string::npos);
     EXPECT_FALSE(HasPartFiles(dir.path()));
 
     // Without a target the archive beside the folder is the target.
     WriteFile(dir / "B0000001.zip", "also older");
-    EXPECT_EQ(vtbox::ZipFolder("", dir / "B0000001", false, false), 183u);
+    EXPECT_EQ(vtbox::ZipFolder("", dir / "B0000001"), 183u);
     EXPECT_EQ(ReadFile(dir / "B0000001.zip"), "also older");
 }
 
 TEST(ZipFolderTree, AMissingSourceFailsWithoutAnArchive) {
     KeepCwd keep;
     TempDir dir;
-    EXPECT_NE(vtbox::ZipFolder(dir / "x.zip", dir / "missing", false, false), 0u);
+    EXPECT_NE(vtbox::ZipFolder(dir / "x.zip", dir / "missing"), 0u);
     EXPECT_FALSE(fs::exists(dir / "x.zip"));
     EXPECT_FALSE(HasPartFiles(dir.path()));
 }
@@ -123,13 +123,13 @@ TEST(ZipFolderFlat, PacksOnlyTheFilesDirectlyInsideByBareName) {
     WriteFile(dir / "work/Archive.XML", "<a/>");
     WriteFile(dir / "work/D0000001.zip", PageBytes(3000, 2));
     WriteFile(dir / "work/D0000001/page", "unpacked folder, not included");
-    ASSERT_EQ(vtbox::ZipFolder(dir / "out.zip", dir / "work", false, true), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "out.zip", dir / "work", {.flat = true}), 0u);
     EXPECT_EQ(EntryNames(dir / "out.zip"), (Names{"Archive.XML", "D0000001.zip"}));
 
     vttest::DebugCapture log;
-    EXPECT_NE(vtbox::ZipFolder(dir / "no/such/folder/out.zip", dir / "work", false, true), 0u);
+    EXPECT_NE(vtbox::ZipFolder(dir / "no/such/folder/out.zip", dir / "work", {.flat = true}), 0u);
     EXPECT_NE(log.text().find("\n\n Not a valid zip file \n"), std::string::npos);
-    EXPECT_NE(vtbox::ZipFolder("", dir / "work", false, true), 0u);  // flat needs a target
+    EXPECT_NE(vtbox::ZipFolder("", dir / "work", {.flat = true}), 0u);  // flat needs a target
 }
 
 TEST(ChangeLast32Bytes, ChangedOnceIsRejectedChangedTwiceEqualsThePlainArchive) {
@@ -137,8 +137,8 @@ TEST(ChangeLast32Bytes, ChangedOnceIsRejectedChangedTwiceEqualsThePlainArchive) 
     TempDir dir;
     WriteFile(dir / "B0000003/P0000001/D0000001.XML", PageBytes(700, 3));
     WriteFile(dir / "B0000003/P0000001/D0000001/PAGE0001.JPG", PageBytes(40000, 4));
-    ASSERT_EQ(vtbox::ZipFolder(dir / "plain.zip", dir / "B0000003", false, false), 0u);
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000003.vtb", dir / "B0000003", true, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "plain.zip", dir / "B0000003"), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000003.vtb", dir / "B0000003", {.byte_change = true}), 0u);
 
     const std::string plain = ReadFile(dir / "plain.zip");
     const std::string changed = ReadFile(dir / "B0000003.vtb");
@@ -175,17 +175,17 @@ TEST(UnzipArchive, ArchivesWithoutEntriesOrNotZipFailAndAreKept) {
     TempDir dir;
     ASSERT_TRUE(CraftArchive(dir / "empty.zip", {}));
     vttest::DebugCapture log;
-    EXPECT_NE(vtbox::UnzipArchive(dir / "empty.zip", dir / "out", false, true), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "empty.zip", dir / "out", {.delete_archive = true}), 0u);
     EXPECT_NE(log.text().find("\n\n *************** UNZIP FAILED ***************\n\n"),
               std::string::npos);
     EXPECT_TRUE(fs::exists(dir / "empty.zip"));
 
     log.clear();
     WriteFile(dir / "garbage.zip", PageBytes(4096, 5));
-    EXPECT_NE(vtbox::UnzipArchive(dir / "garbage.zip", dir / "out", false, true), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "garbage.zip", dir / "out", {.delete_archive = true}), 0u);
     EXPECT_NE(log.text().find("\n\n Not a valid zip file \n"), std::string::npos);
     EXPECT_TRUE(fs::exists(dir / "garbage.zip"));
-    EXPECT_NE(vtbox::UnzipArchive(dir / "missing.zip", dir / "out", false, true), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "missing.zip", dir / "out", {.delete_archive = true}), 0u);
 }
 
 TEST(UnzipArchive, ForwardAndBackwardSlashEntriesLandInTheSameFolders) {
@@ -195,7 +195,7 @@ TEST(UnzipArchive, ForwardAndBackwardSlashEntriesLandInTheSameFolders) {
                                                   {"BOX/DATA/b.bin", "B"},
                                                   {"BOX/DATA/sub/", ""},
                                                   {"BOX\\DATA\\sub\\c.bin", "C"}}));
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "mixed.zip", dir / "out", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "mixed.zip", dir / "out"), 0u);
     EXPECT_EQ(Snapshot(dir / "out"),
               (std::map<std::string, std::string>{{"BOX/", ""},
                                                   {"BOX/DATA/", ""},
@@ -219,7 +219,7 @@ TEST(UnzipArchive, AnEntryWithDosDateZeroKeepsItsWritingTime) {
     WriteFile(dir / "zero.zip", bytes);
 
     time_t before = time(nullptr);
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "zero.zip", dir / "out", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "zero.zip", dir / "out"), 0u);
     struct stat st;
     ASSERT_EQ(stat((dir / "out/f.txt").c_str(), &st), 0);
     EXPECT_GE(st.st_mtime, before - 1);
@@ -236,7 +236,7 @@ TEST(UnzipArchive, ADamagedEntryFailsAndLeavesTheOlderFileWhole) {
     WriteFile(dir / "bad.zip", bytes);
     WriteFile(dir / "out/f.bin", "older copy");
 
-    EXPECT_NE(vtbox::UnzipArchive(dir / "bad.zip", dir / "out", false, false), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "bad.zip", dir / "out"), 0u);
     EXPECT_EQ(ReadFile(dir / "out/f.bin"), "older copy");
     EXPECT_FALSE(HasPartFiles(dir / "out"));
 }
@@ -245,16 +245,16 @@ TEST(UnzipArchive, UndoesTheByteChangeAndDeletesOnlyAfterACompleteUnpack) {
     KeepCwd keep;
     TempDir dir;
     WriteFile(dir / "B0000009/P0000001/D0000001.XML", "record");
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000009.vtb", dir / "B0000009", true, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000009.vtb", dir / "B0000009", {.byte_change = true}), 0u);
     vtbox::DeleteLocalTree(dir / "B0000009", dir.path());
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "B0000009.vtb", "", true, true), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "B0000009.vtb", "", vtbox::kUnpackBoxArchive), 0u);
     EXPECT_EQ(ReadFile(dir / "B0000009/P0000001/D0000001.XML"), "record");
     EXPECT_FALSE(fs::exists(dir / "B0000009.vtb"));
 
     // A failed unpack keeps the archive, with the change undone.
-    ASSERT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000009", true, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000009", {.byte_change = true}), 0u);
     WriteFile(dir / "blocked", "a file where a folder is needed");
-    EXPECT_NE(vtbox::UnzipArchive(dir / "again.vtb", dir / "blocked", true, true), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "again.vtb", dir / "blocked", vtbox::kUnpackBoxArchive), 0u);
     vtbox::ZipReader reader;
     EXPECT_TRUE(reader.open(dir / "again.vtb"));
 }
@@ -270,7 +270,7 @@ TEST(ZipSlip, EntriesThatWouldLeaveTheTargetAreRefused) {
         fs::create_directories(dir / "a/b/target");
         ASSERT_TRUE(CraftArchive(dir / "evil.zip", {{"fine.txt", "ok"}, {name, "escaped"}}));
         vttest::DebugCapture log;
-        EXPECT_NE(vtbox::UnzipArchive(dir / "evil.zip", dir / "a/b/target", false, true), 0u);
+        EXPECT_NE(vtbox::UnzipArchive(dir / "evil.zip", dir / "a/b/target", {.delete_archive = true}), 0u);
         EXPECT_NE(log.text().find("UNZIP FAILED"), std::string::npos);
         EXPECT_TRUE(fs::exists(dir / "evil.zip"));
         EXPECT_FALSE(fs::exists(outside));
@@ -352,7 +352,7 @@ TEST(ZipReader, WalksEntriesByExtensionAndSurvivesBrokenArchives) {
         noisy[(seed * 7919u) % (noisy.size() - 22)] ^= static_cast<char>(1 + seed);
         WriteFile(dir / "noisy.zip", noisy);
         fs::remove_all(dir / "noisy");
-        vtbox::UnzipArchive(dir / "noisy.zip", dir / "noisy", false, false);
+        vtbox::UnzipArchive(dir / "noisy.zip", dir / "noisy");
     }
     for (const auto &e : fs::directory_iterator(dir.path())) {
         std::string name = e.path().filename().string();

@@ -75,15 +75,15 @@ TEST_F(PeerReaders, AcceptTreeFlatAndUnchangedBoxArchives) {
         "B0000005\\F0000001\\D0000002\\\nB0000005\\F0000001\\D0000002\\PAGE0001.TIF\n"
         "B0000005\\F0000002\\\n";
 
-    ASSERT_EQ(vtbox::ZipFolder(dir / "tree.zip", dir / "B0000005", false, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "tree.zip", dir / "B0000005"), 0u);
     ExpectAccepted(dir / "tree.zip", tree_names);
 
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000005.vtb", dir / "B0000005", true, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000005.vtb", dir / "B0000005", {.byte_change = true}), 0u);
     EXPECT_NE(RunShell("unzip -tq " + Quote(dir / "B0000005.vtb")), 0);  // hidden until undone
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "B0000005.vtb"), 0u);
     ExpectAccepted(dir / "B0000005.vtb", tree_names);
 
-    ASSERT_EQ(vtbox::ZipFolder(dir / "flat.zip", dir / "B0000005/F0000001", false, true), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "flat.zip", dir / "B0000005/F0000001", {.flat = true}), 0u);
     ExpectAccepted(dir / "flat.zip", "UNLOCK.STS\nÜberweisung.txt\n");
 }
 
@@ -98,12 +98,12 @@ TEST_F(PeerReaders, AcceptEveryArchiveOfAWholeStore) {
     ExpectAccepted(archive, "BOX\\\nBOX\\DATA.zip\nBOX\\DATABASE.vtb\n");
 
     // The inner archives, opened with the same readers.
-    ASSERT_EQ(vtbox::UnzipArchive(archive, dir / "look", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(archive, dir / "look"), 0u);
     ExpectAccepted(dir / "look/BOX/DATA.zip", "DATA\\\nDATA\\B0000001.vtb\nDATA\\B0000002.vtb\n");
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "look/BOX/DATABASE.vtb"), 0u);
     ExpectAccepted(dir / "look/BOX/DATABASE.vtb",
                    "DATABASE\\\nDATABASE\\B0000001.XML\nDATABASE\\B0000002.XML\n");
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "look/BOX/DATA.zip", dir / "look/BOX", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "look/BOX/DATA.zip", dir / "look/BOX"), 0u);
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "look/BOX/DATA/B0000002.vtb"), 0u);
     EXPECT_EQ(RunShell("unzip -tq " + Quote(dir / "look/BOX/DATA/B0000002.vtb")), 0);
 }
@@ -111,7 +111,7 @@ TEST_F(PeerReaders, AcceptEveryArchiveOfAWholeStore) {
 TEST_F(PeerReaders, ArchivesMadeByInfoZipUnpackThroughUnzipArchive) {
     MakeTree(dir / "src/B0000003");
     ASSERT_EQ(RunShell("cd " + Quote(dir / "src") + " && zip -r -q ../infozip.zip B0000003"), 0);
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "infozip.zip", dir / "out", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "infozip.zip", dir / "out"), 0u);
     EXPECT_EQ(Snapshot(dir / "out/B0000003"), Snapshot(dir / "src/B0000003"));
 }
 
@@ -127,7 +127,7 @@ TEST_F(PeerReaders, ArchivesMadeByPythonUnpackThroughUnzipArchive) {
     ASSERT_EQ(RunShell("python3 -c " + Quote(script) + " " + Quote(dir / "src") + " " +
                   Quote(dir / "python.zip")),
               0);
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "python.zip", dir / "out", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "python.zip", dir / "out"), 0u);
     EXPECT_EQ(Snapshot(dir / "out/B0000004"), Snapshot(dir / "src/B0000004"));
 }
 
@@ -150,7 +150,7 @@ TEST_F(PeerReaders, ManyFilesAndStoredInnerArchivesReadBackEverywhere) {
         names += std::string("DATA\\B0000001\\") + file + "\n";
     }
     auto before = Snapshot(dir / "DATA");
-    ASSERT_EQ(vtbox::ZipFolder(dir / "data.zip", dir / "DATA", false, false), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "data.zip", dir / "DATA"), 0u);
     ExpectAccepted(dir / "data.zip", names);
     // The two archives went in uncompressed, the pages deflated.
     std::string listing;
@@ -168,7 +168,7 @@ TEST_F(PeerReaders, ManyFilesAndStoredInnerArchivesReadBackEverywhere) {
     EXPECT_NE(listing.find("Defl:N"), std::string::npos);
 
     fs::create_directories(dir / "out");
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "data.zip", dir / "out", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "data.zip", dir / "out"), 0u);
     EXPECT_EQ(Snapshot(dir / "out/DATA"), before);
 }
 

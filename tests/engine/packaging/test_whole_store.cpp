@@ -120,7 +120,7 @@ TEST(WholeStore, AnEmptyDataFolderStillGivesDataZipAndDatabase) {
     EXPECT_EQ(progress.values(), (Values{96, 97, 99}));
     EXPECT_TRUE(fs::is_empty(root));
 
-    ASSERT_EQ(vtbox::UnzipArchive(archive, dir / "look", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(archive, dir / "look"), 0u);
     EXPECT_EQ(EntryNames(dir / "look/BOX/DATA.zip"), Names{"DATA\\"});
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "look/BOX/DATABASE.vtb"), 0u);
     EXPECT_EQ(EntryNames(dir / "look/BOX/DATABASE.vtb"),

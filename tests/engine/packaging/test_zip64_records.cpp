@@ -134,7 +134,7 @@ TEST(Zip64Records, EntriesWithSizesAndOffsetOnlyInZip64FieldsUnpackWhole) {
     EXPECT_EQ(info.uncompressedSize, page.size());
     reader.close();
 
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "big.zip", dir / "out", false, false), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "big.zip", dir / "out"), 0u);
     EXPECT_EQ(Snapshot(dir / "out"), (std::map<std::string, std::string>{
                                          {"BOX/", ""},
                                          {"BOX/plain.txt", "32-bit fields"},
@@ -149,7 +149,7 @@ TEST(Zip64Records, ADamagedZip64EntryFailsWithoutAFile) {
     std::string bytes = BuildArchive({{"page.bin", page, true, true}});
     bytes[30 + 8 + 200] ^= 0x21;
     WriteFile(dir / "bad.zip", bytes);
-    EXPECT_NE(vtbox::UnzipArchive(dir / "bad.zip", dir / "out", false, false), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "bad.zip", dir / "out"), 0u);
     EXPECT_FALSE(fs::exists(dir / "out/page.bin"));
 
     // Sizes that claim more than the archive holds are refused too.
@@ -158,7 +158,7 @@ TEST(Zip64Records, ADamagedZip64EntryFailsWithoutAFile) {
     ASSERT_NE(extra, std::string::npos);
     lying[extra + 4 + 8 + 5] = 0x7F;  // compressed size far beyond the file
     WriteFile(dir / "lying.zip", lying);
-    EXPECT_NE(vtbox::UnzipArchive(dir / "lying.zip", dir / "out2", false, false), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "lying.zip", dir / "out2"), 0u);
     EXPECT_FALSE(fs::exists(dir / "out2/page.bin"));
 }
 

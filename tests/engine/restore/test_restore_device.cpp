@@ -7,8 +7,8 @@
 #include <map>
 #include <thread>
 
-#include "backup/ftp_client.hpp"
-#include "backup/keep_alive.hpp"
+#include "ftp/ftp_client.hpp"
+#include "jobs/keep_alive.hpp"
 #include "backup_job.hpp"
 #include "level_files.hpp"
 #include "vtregistry.h"

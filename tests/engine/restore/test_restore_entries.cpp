@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "backup/restore_entries.hpp"
+#include "restore/restore_entries.hpp"
 #include "level_files.hpp"
 #include "session/result.hpp"
 #include "temp_dir.hpp"

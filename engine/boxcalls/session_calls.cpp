@@ -1,0 +1,130 @@
+// Opening and closing the session, the engine version, the exclusive mode and
+// the temporary FTP account.
+#include <cstring>
+
+#include "boxcalls/box_call.hpp"
+#include "session/boundary.hpp"
+#include "session/report.hpp"
+#include "session/version_check.hpp"
+#include "vtplatform/diag.hpp"
+
+using namespace vtbox;
+
+namespace {
+
+constexpr uint32_t kInvalidParameter = 87;
+
+std::string Path(const char *page, const std::string &query) { return std::string(page) + query; }
+
+// Closes the transport when the scope ends, whatever happened.
+struct CloseOnExit {
+    VTMFPSESSION *s;
+    ~CloseOnExit() {
+        CloseTransport(s);
+        s->SessionId = 0;
+    }
+};
+
+}  // namespace
+
+extern "C" {
+
+uint32_t vtBoxOpenConnection(VTMFPSESSION *s) {
+    for (const char *module : kLoggedModules) LogModuleVersion(module);
+    OutputDebugStringA("vtBoxOpenConnection() called\n");
+    ClearFailureDetail();
+    if (!s) {
+        SetLastError(kInvalidParameter);
+        return kInvalidParameter;
+    }
+    s->SessionId = 1;
+    if (uint32_t rc = ConnectToBoxService(s)) {
+        ReportFailure("vtBoxOpenConnection", rc);
+        SettleFailureDetail(rc);
+        SetLastError(rc);
+        return rc;
+    }
+    GlobalBlock reply(SendBoxRequest(s, "/VaultraBox/boxnwConnect"));
+    if (!reply) {
+        uint32_t rc = GetLastError();
+        CloseTransport(s);
+        s->SessionId = 0;
+        if (rc == vt::code(vt::Code::InternetTimeout) || rc == vt::code(vt::Code::InternetCannotConnect)) {
+            rc = vt::code(vt::Code::DeviceNotAvailable);
+            RetagFailure(rc);
+        }
+        ReportFailure("vtBoxOpenConnection", rc);
+        SettleFailureDetail(rc);
+        SetLastError(rc);
+        return rc;
+    }
+    return RunExport("vtBoxOpenConnection", true, [&] {
+        InternetOf(s)->SetTimeouts(kOpenTimeoutMs);
+        ReplyDocumentPtr doc = LoadReplyDocument(reply.get());
+        if (!doc) Raise(vt::Code::InvalidData);
+        NodeText(*doc, "BoxNwLib/Header/Version");
+        CheckBoxResult(NodeText(*doc, "BoxNwLib/Message/Result"));
+        s->SessionId = NodeNumber(*doc, "BoxNwLib/Message/SessionInfo/WebSessionID");
+        std::string version = NodeText(*doc, "BoxNwLib/Header/Version");
+        VersionVerdict verdict = CheckEngineVersion(version);
+        if (verdict != VersionVerdict::Supported) {
+            vtBoxCloseConnection(s);
+            Raise(RefuseEngineVersion(verdict, version));
+        }
+    });
+}
+
+uint32_t vtBoxCloseConnection(VTMFPSESSION *s) {
+    return RunExport("vtBoxCloseConnection", SessionIsOpen(s), [&] {
+        CloseOnExit closer{s};
+        CallBox(s, vt::Format("/VaultraBox/boxnwDisconnect?SID=%08u", s->SessionId));
+    });
+}
+
+uint32_t vtBoxGetEngineVersion(VTMFPSESSION *s, const char *password, VTENGVERSION *out) {
+    return RunExport("vtBoxGetEngineVersion", SessionIsOpen(s) && out, [&] {
+        std::string query = password ? vt::Format("?SID=%08u&PWD=%s", s->SessionId, password)
+                                     : vt::Format("?SID=%08u&PWD=", s->SessionId);
+        BoxReply r = CallBox(s, Path("/VaultraBox/Admin/boxnwGetEngineVersion", query));
+        std::string version = NodeText(*r.doc, "BoxNwLib/Message/VersionInfo/EngineVersion");
+        CopyField(out->EngineVersion, version);
+        OutputDebugStringA(version.c_str());
+        CopyField(out->MACAddress, NodeText(*r.doc, "BoxNwLib/Message/MACAddress"));
+    });
+}
+
+uint32_t vtBoxLockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode, uint32_t *device_time) {
+    OutputDebugStringA("vtBoxLockUiJob() called\n");
+    return RunExport("vtBoxLockUiJob", SessionIsOpen(s) && password && device_time, [&] {
+        *device_time = 0;
+        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeIn?SID=%08u&PWD=%s&MOD=%01u",
+                                           s->SessionId, password, mode));
+        *device_time = NodeNumber(*r.doc, "BoxNwLib/Message/CurrentTime");
+    });
+}
+
+uint32_t vtBoxUnlockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode) {
+    OutputDebugStringA("vtBoxUnlockUiJob() called\n");
+    return RunExport("vtBoxUnlockUiJob", SessionIsOpen(s) && password, [&] {
+        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeOut?SID=%08u&PWD=%s&MOD=%01u",
+                              s->SessionId, password, mode));
+    });
+}
+
+uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *s, const char *password, char *login_name) {
+    return RunExport("vtBoxCreateFTPAccount", SessionIsOpen(s) && password && login_name, [&] {
+        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwCreateFTPAccount?SID=%08u&PWD=%s",
+                                           s->SessionId, password));
+        std::string login = NodeText(*r.doc, "BoxNwLib/Message/LoginName");
+        vt::CopyUtf8(login_name, 256, login);  // the caller's buffer holds 256 bytes
+    });
+}
+
+uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *s, const char *password) {
+    return RunExport("vtBoxDeleteFTPAccount", SessionIsOpen(s) && password, [&] {
+        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteFTPAccount?SID=%08u&PWD=%s", s->SessionId,
+                              password));
+    });
+}
+
+}  // extern "C"

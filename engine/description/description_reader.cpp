@@ -1,0 +1,149 @@
+// vtBoxGetXMLInfo: the description inside a backup file (Backup.XML) or a
+// document archive (Archive.XML).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "boxcalls/box_call.hpp"
+#include "packaging/folder_archive.hpp"
+#include "packaging/zip_reader.hpp"
+#include "session/boundary.hpp"
+#include "session/version_check.hpp"
+#include "store/layout.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+
+using namespace vtbox;
+
+namespace {
+
+std::string Trim(const std::string &s) {
+    size_t a = s.find_first_not_of(" \t\r\n");
+    if (a == std::string::npos) return {};
+    size_t b = s.find_last_not_of(" \t\r\n");
+    return s.substr(a, b - a + 1);
+}
+
+std::string Text(ReplyDocument &doc, const char *path) { return Trim(NodeText(doc, path)); }
+
+// "2026/12/08 05:07:09": year, month, day, hour, minute, second; a missing
+// part stays 0.
+void ParseDate(const std::string &text, SYSTEMTIME *out) {
+    std::memset(out, 0, sizeof *out);
+    WORD *fields[] = {&out->wYear, &out->wMonth, &out->wDay, &out->wHour, &out->wMinute, &out->wSecond};
+    const char separators[] = {'/', '/', ' ', ':', ':'};
+    size_t pos = 0;
+    for (int i = 0; i < 6 && pos <= text.size(); ++i) {
+        size_t end = i < 5 ? text.find(separators[i], pos) : std::string::npos;
+        std::string part = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        *fields[i] = static_cast<WORD>(std::strtoul(part.c_str(), nullptr, 10));
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+}
+
+// The description is unpacked under a name of its own, so that a file the
+// caller keeps in the work folder is never overwritten or deleted.
+std::string UniqueName(const char *base) {
+    static std::atomic<unsigned> counter{0};
+    return vt::Format(".~vt%d-%u-%s", static_cast<int>(getpid()), counter++, base);
+}
+
+struct RemoveOnExit {
+    std::string path;
+    ~RemoveOnExit() {
+        if (!path.empty()) std::remove(path.c_str());
+    }
+};
+
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder, VTBACKUPINFO *info,
+                                    uint32_t *count, VTBOXBK **boxes, void **handle) {
+    if (handle) *handle = nullptr;
+    if (boxes) *boxes = nullptr;
+    bool valid = archive_path && work_folder && info && count && handle && boxes;
+    return RunExport("vtBoxGetXMLInfo", valid, [&] {
+        int kind = GetArchiveKind(archive_path);
+        if (kind == 0)
+            Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive");
+        const char *name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
+
+        RemoveOnExit unpacked;
+        {
+            ZipReader zip;
+            if (!zip.open(archive_path)) {
+                OutputDebugStringA("\n\n Not a valid zip file \n");
+                Raise(vt::Code::FileCorrupt);
+            }
+            std::string saveAs = UniqueName(name);
+            if (!zip.locate(name, true) || !zip.extractCurrent(work_folder, true, saveAs))
+                Raise(vt::Code::FileCorrupt, std::string("cannot unpack ") + name + " of " + archive_path +
+                                                 " into " + work_folder);
+            unpacked.path = std::string(work_folder) + "/" + saveAs;
+        }
+
+        std::unique_ptr<FILE, FileCloser> file(std::fopen(unpacked.path.c_str(), "rb"));
+        if (!file) Raise(vt::Code::FileNotFound);
+        struct stat st;
+        if (fstat(fileno(file.get()), &st) != 0) Raise(vt::Code::InvalidData);
+        GlobalBlock block(GlobalAlloc(GPTR, static_cast<size_t>(st.st_size)));
+        if (!block) Raise(vt::Code::NotEnoughMemory);
+        std::memset(block.get(), ' ', static_cast<size_t>(st.st_size));
+        if (st.st_size > 0 && std::fread(block.get(), 1, static_cast<size_t>(st.st_size), file.get()) !=
+                                  static_cast<size_t>(st.st_size))
+            Raise(vt::Code::InvalidData);
+        file.reset();
+        ReplyDocumentPtr doc = LoadReplyDocument(block.get());
+        if (!doc) Raise(vt::Code::InvalidData, std::string(name) + " of " + archive_path + " is no XML document");
+
+        GlobalBlock array;
+        std::string date;
+        if (kind == 1) {
+            info->Kind = 1;
+            CopyField(info->EngineVersion, Text(*doc, "BackupInfo/EngineVersion"));
+            CopyField(info->MACAddress, Text(*doc, "BackupInfo/MACAddress"));
+            uint32_t n = static_cast<uint32_t>(ParseNumber(NodeAttribute(*doc, "BackupInfo/Boxes", "NumOfBoxes")));
+            const char *items = "BackupInfo/Boxes/BoxProp";
+            if (doc->Select(items).size() < n)
+                Raise(vt::Code::BadFormat, vt::Format("the description counts %u boxes but holds %zu", n,
+                                                      doc->Select(items).size()));
+            array.reset(GlobalAlloc(GPTR, sizeof(VTBOXBK) * static_cast<size_t>(n)));
+            if (!array) Raise(vt::Code::NotEnoughMemory);
+            auto *bk = static_cast<VTBOXBK *>(array.get());
+            for (uint32_t i = 0; i < n; ++i) {
+                CopyField(bk[i].BoxName, Trim(ItemChildText(*doc, items, i, "BoxName")));
+                bk[i].BoxNo = ItemChildNumber(*doc, items, i, "BoxNo");
+                bk[i].NumOfFolders = ItemChildNumber(*doc, items, i, "NumOfFolders");
+                bk[i].NumOfDocs = ItemChildNumber(*doc, items, i, "NumOfDocs");
+                bk[i].BoxUsedDisk = ItemChildNumber(*doc, items, i, "BoxUsedDisk");
+                bk[i].Protected = Trim(ItemChildText(*doc, items, i, "Protected")) == "yes" ? 1 : 0;
+            }
+            *count = n;
+            date = Text(*doc, "BackupInfo/BackupDate");
+        } else {
+            info->Kind = 2;
+            CopyField(info->EngineVersion, Text(*doc, "ArchiveInfo/Version"));
+            CopyField(info->MACAddress, Text(*doc, "ArchiveInfo/MACAddress"));
+            *count = static_cast<uint32_t>(ParseNumber(Text(*doc, "ArchiveInfo/NumOfDocs")));
+            date = Text(*doc, "ArchiveInfo/ArchiveDate");
+        }
+        ParseDate(date, &info->Date);
+        VersionVerdict verdict = CheckEngineVersion(info->EngineVersion);
+        if (verdict != VersionVerdict::Supported) Raise(RefuseEngineVersion(verdict, info->EngineVersion));
+        if (array) {
+            *boxes = static_cast<VTBOXBK *>(array.get());
+            *handle = array.release();
+        }
+    });
+}

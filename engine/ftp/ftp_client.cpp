@@ -1,0 +1,492 @@
+#include "ftp/ftp_client.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "ftp/ftp_listing.hpp"
+#include "ftp/transfer_file.hpp"
+#include "session/report.hpp"
+#include "session/result.hpp"
+#include "store/layout.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtregistry.h"
+
+namespace vtbox {
+
+namespace {
+
+constexpr const char *kHyphenLine =
+    "------------------------------------------------------------------------";
+// The last reply is logged from a buffer of this size (terminator included).
+constexpr size_t kResponseBuffer = 512;
+// A listing larger than this is not a listing of a box folder.
+constexpr size_t kMaxListingBytes = 64u * 1024u * 1024u;
+
+uint32_t ErrnoCode(int err) {
+    uint32_t code = vt::SetLastErrorFromErrno(err);
+    return code != 0 ? code : vt::code(vt::Code::InternalError);
+}
+
+// A name from the network, shown with its control bytes escaped.
+std::string Printable(const std::string &name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) out += vt::Format("\\x%02X", c);
+        else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::string Join(const std::string &folder, const std::string &name) {
+    return folder + "/" + name;
+}
+
+}  // namespace
+
+uint32_t ReadFtpLogLevel() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kFtpLogKey, 0, KEY_READ, &key) != 0) return 0;
+    uint32_t level = 0;
+    DWORD type = 0;
+    DWORD size = sizeof level;
+    uint8_t data[sizeof level] = {};
+    if (RegQueryValueExA(key, kFtpLogValue, nullptr, &type, data, &size) == 0 &&
+        size == sizeof level)
+        std::memcpy(&level, data, sizeof level);
+    RegCloseKey(key);
+    return level;
+}
+
+BoxFtpClient::BoxFtpClient(const FtpVerbs &verbs) : log_level_(ReadFtpLogLevel()), verbs_(verbs) {}
+
+std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version) {
+    try {
+        return std::make_unique<BoxFtpClient>(VerbsFor(engine_version));
+    } catch (const std::bad_alloc &) {
+        Raise(vt::Code::NotEnoughMemory);
+    }
+}
+
+std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user,
+                                               const char *password, const std::string &engine_version,
+                                               HANDLE cancel_event) {
+    std::unique_ptr<BoxFtpClient> client = MakeFtpClient(engine_version);
+    client->SetCancelEvent(cancel_event);
+    client->Connect(session, user, password);
+    return client;
+}
+
+BoxFtpClient::~BoxFtpClient() {
+    try {
+        LogResponse("Last Ftp Response Before Closing");
+        if (download_count_ != 0)
+            vt::DebugPrint("\n Total Files Downloaded = %u \n Total Download Size = %u ",
+                           download_count_, download_bytes_);
+        if (upload_count_ != 0)
+            vt::DebugPrint("\n Total Files Uploaded = %u \n Total Uplaoded Size = %u ", upload_count_,
+                           upload_bytes_);
+        Close();
+    } catch (...) {
+        // A destructor reports nothing further; the connection goes with session_.
+    }
+    pending_.clear();
+}
+
+FtpSession &BoxFtpClient::Session() {
+    if (!session_) Raise(vt::Code::InvalidHandle);
+    return *session_;
+}
+
+void BoxFtpClient::RaiseFailed(uint32_t code, const std::string &command) {
+    Raise(code, session_ ? session_->DescribeFailure(command) : command + " failed");
+}
+
+std::string BoxFtpClient::LastResponseText() const {
+    if (!session_) return {};
+    const std::string &text = session_->LastResponse();
+    return text.substr(0, kResponseBuffer - 1);
+}
+
+void BoxFtpClient::Connect(const VTMFPSESSION *session, const char *user, const char *password) {
+    OutputDebugStringA("Connecting to MFP FTP Server..!!");
+    session_.reset();
+    uint32_t rc = 0;
+    if (!session || !user || !password) {
+        rc = vt::code(vt::Code::InvalidParameter);
+    } else {
+        FtpLogin login;
+        login.host.assign(session->Host, strnlen(session->Host, sizeof session->Host));
+        login.port = FtpSession::DefaultPort();
+        login.user = user;
+        login.password = password;
+        session_ = std::make_unique<FtpSession>();
+        rc = session_->Open(login);
+    }
+    LogResponse(nullptr);
+    if (rc != 0) {
+        std::string server = session ? vt::Format("%.*s:%u", static_cast<int>(strnlen(session->Host, sizeof session->Host)),
+                                                  session->Host, FtpSession::DefaultPort())
+                                     : std::string("the device");
+        std::string why = session_ ? session_->DescribeFailure("the FTP login at " + server)
+                                   : "no FTP login name or password";
+        session_.reset();  // no connection was made
+        ReportFailure("InternetConnect", rc);
+        if (rc == vt::code(vt::Code::InternetIncorrectPassword)) {
+            ReportFailure("Connect", rc);
+            SetLastError(rc);
+            Raise(rc, why);
+        }
+        if (rc == vt::code(vt::Code::InvalidParameter)) ReportFailure("Connect", rc);
+        SetLastError(rc);
+        Raise(vt::Code::InternetInternalError, why);
+    }
+    OutputDebugStringA("Connection with FTP Server Established");
+}
+
+void BoxFtpClient::Close() {
+    if (!session_) return;
+    OutputDebugStringA("Closing the Ftp Connection....!!!");
+    session_.reset();
+}
+
+int BoxFtpClient::FtpCreateFolder(const std::string &remote_path) {
+    try {
+        std::string command = std::string(verbs_.make_folder) + " " + remote_path;
+        uint32_t rc = Session().Command(command);
+        LogResponse(command.c_str());
+        if (rc != 0) {
+            ReportFailure("FtpCreateFolder", rc);
+            return 0;
+        }
+        return 1;
+    } catch (const BoxError &e) {
+        RaiseToLevel2();
+        throw;
+    } catch (...) {
+        RaiseToLevel2();
+        Raise(vt::Code::InternalError);
+    }
+}
+
+int BoxFtpClient::FtpChangeDirectory(const std::string &remote_path) {
+    try {
+        std::string command = std::string(verbs_.change_folder) + " " + remote_path;
+        uint32_t rc = Session().Command(command);
+        LogResponse(command.c_str());
+        if (rc != 0) {
+            ReportFailure("FtpChangeDirectory", rc);
+            RaiseFailed(rc, command);
+        }
+        return 1;
+    } catch (const BoxError &) {
+        RaiseToLevel2();
+        throw;
+    } catch (...) {
+        RaiseToLevel2();
+        Raise(vt::Code::InternalError);
+    }
+}
+
+int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *folders,
+                                   FindList *files) {
+    if (folders) folders->clear();
+    if (files) files->clear();
+    try {
+        std::string command = std::string(verbs_.list) + " " + remote_path;
+        std::string text;
+        uint32_t rc = Session().List(command, &text, kMaxListingBytes);
+        LogResponse(command.c_str());
+        if (rc == vt::code(vt::Code::InternetExtendedError)) {
+            // The server refused the command.
+            ReportFailure("FtpListDirectory", rc);
+            RaiseFailed(rc, command);
+        }
+        if (rc != 0) {
+            // The listing data did not arrive whole.
+            ReportFailure("InternetReadFile ", rc);
+            LogResponse("");
+            RaiseFailed(rc, command);
+        }
+        LogResponse(text.c_str());
+        ListingOutcome outcome = ParseListing(text, folders, files);
+        if (outcome.code != 0) {
+            vt::DebugPrint("\n==> FtpListDirectory refused the entry \"%s\" listed in %s \n",
+                           Printable(outcome.refused_name).c_str(), remote_path.c_str());
+            SetLastError(outcome.code);
+            Raise(outcome.code, "the listing of " + remote_path + " names the unusable entry \"" +
+                                    Printable(outcome.refused_name) + "\"");
+        }
+        return 1;
+    } catch (const BoxError &e) {
+        if (folders) folders->clear();
+        if (files) files->clear();
+        RaiseToLevel2();
+        ReportFailure("FtpListDirectory", e.code());
+        throw;
+    } catch (...) {
+        if (folders) folders->clear();
+        if (files) files->clear();
+        RaiseToLevel2();
+        ReportFailure("FtpListDirectory", vt::code(vt::Code::InternalError));
+        Raise(vt::Code::InternalError);
+    }
+}
+
+int BoxFtpClient::DeleteDocumentEntry(uint32_t document) {
+    RemoveEntry(RecordFileName(DocumentEntryName(document)), false);
+    return RemoveEntry(DocumentEntryName(document), true);
+}
+
+int BoxFtpClient::RemoveEntry(const std::string &remote_path, bool folder) {
+    try {
+        const char *word = folder ? verbs_.remove_folder : verbs_.delete_file;
+        return Session().Command(std::string(word) + " " + remote_path) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int BoxFtpClient::GetBoxInnerFolderName(uint32_t box, std::string *name) {
+    FindList folders;
+    FtpListDirectory(DeviceBoxFolder(box), &folders, nullptr);
+    if (folders.empty()) return 0;
+    if (name) *name = folders.front().cFileName;
+    return 1;
+}
+
+int BoxFtpClient::GetFile(const std::string &remote_path, const std::string &local_path) {
+    FtpSession &session = Session();
+    DownloadFile part(local_path);
+    uint32_t rc = 0;
+    uint64_t bytes = 0;
+    bool local_failure = false;  // this side could not write the file
+    if (!part.Opened()) {
+        rc = ErrnoCode(part.OpenErrno());
+        local_failure = true;
+    } else {
+        rc = session.Download(remote_path, FtpType::Ascii, part, &bytes);
+        if (rc != 0) {
+            local_failure = session.LocalErrno() != 0;
+        } else if (!part.Commit()) {
+            rc = ErrnoCode(errno);
+            local_failure = true;
+        }
+    }
+    LogResponse(local_path.c_str());
+    if (rc != 0) {
+        ReportFailure("FtpGetFile", rc);
+        SetLastError(rc);
+        if (local_failure) Raise(rc, "cannot write " + local_path + " (RETR " + remote_path + ")");
+        RaiseFailed(rc, "RETR " + remote_path);
+    }
+    ++download_count_;
+    last_get_bytes_ = bytes;
+    return 1;
+}
+
+uint32_t BoxFtpClient::Upload(const std::string &remote_path, const std::string &local_path,
+                              FtpType type) {
+    UploadFile source(local_path);
+    if (!source.Opened()) return ErrnoCode(source.OpenErrno());
+    return Session().Upload(remote_path, type, source, source.Size());
+}
+
+int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &local_path) {
+    FtpSession &session = Session();
+    UploadFile source(local_path);
+    if (!source.Opened()) Raise(ErrnoCode(source.OpenErrno()), "cannot read " + local_path);
+
+    const std::string command = "STOR " + remote_path;
+    uint32_t rc = session.Upload(remote_path, FtpType::Ascii, source, source.Size());
+    if (rc != 0) {
+        // Only a refusal from the server carries a reply worth reading.
+        std::string response = LastResponseText();
+        if (response.find("451 Requested action aborted") != std::string::npos)
+            RaiseFailed(vt::code(vt::Code::AdminLimitExceeded), command);
+        if (response.find("552 Requested file action aborted") == std::string::npos) RaiseFailed(rc, command);
+
+        OutputDebugStringA("\n***********************************\n\n ");
+        OutputDebugStringA("\n ERROR ---> 552 Requested file action aborted \n");
+        OutputDebugStringA("\n RETRYING TO PUT FILE AGAIN \n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        OutputDebugStringA("\n Just for Safety Deleting the File.. \n ");
+        RemoveEntry(remote_path, false);
+        rc = source.Rewind() ? session.Upload(remote_path, FtpType::Ascii, source, source.Size())
+                             : ErrnoCode(errno);
+        if (rc != 0) {
+            OutputDebugStringA("\n Retying After 552 Error also Failed ...!! \n ");
+            OutputDebugStringA("\n\n***********************************\n");
+            SetLastError(rc);
+            RaiseFailed(rc, command + " (sent again after 552)");
+        }
+        OutputDebugStringA("\n After 552 Error, PUT Operation recovered ...!! \n ");
+        OutputDebugStringA("\n\n***********************************\n");
+    }
+    LogResponse(remote_path.c_str());
+    ++upload_count_;
+    return 1;
+}
+
+int BoxFtpClient::PutFileStreamed(const std::string &remote_path, const std::string &local_path) {
+    uint32_t rc = Upload(remote_path, local_path, FtpType::Binary);
+    LogResponse(local_path.c_str());
+    if (rc != 0) {
+        SetLastError(rc);
+        RaiseFailed(rc, "STOR " + remote_path);
+    }
+    return 1;
+}
+
+int BoxFtpClient::DownloadFolderByFTP(const std::string &local_folder,
+                                      const std::string &remote_folder) {
+    try {
+        if (log_level_ != 0) {
+            OutputDebugStringA(kHyphenLine);
+            vt::DebugPrint("\t Downloading...%s --> %s", remote_folder.c_str(),
+                           local_folder.c_str());
+            OutputDebugStringA(kHyphenLine);
+        }
+        if (::mkdir(local_folder.c_str(), 0777) != 0 && errno != EEXIST)
+            Raise(ErrnoCode(errno), "cannot make the folder " + local_folder);
+        if (::chdir(local_folder.c_str()) != 0) ReportFailure("SetCurrentDirectory", ErrnoCode(errno));
+
+        FindList folders, files;
+        if (!FtpListDirectory(remote_folder, &folders, &files)) RaiseLastError();
+        CheckCancel();
+        for (const auto &folder : folders)
+            AddPendingFolder(Join(local_folder, folder.cFileName),
+                             Join(remote_folder, folder.cFileName));
+        for (const auto &file : files) {
+            if (std::strcmp(file.cFileName, kUnlockStatusFile) == 0) continue;
+            GetFile(Join(remote_folder, file.cFileName), Join(local_folder, file.cFileName));
+            // The listing gives no sizes: count what arrived.
+            download_bytes_ += static_cast<uint32_t>(last_get_bytes_);
+            CheckCancel();
+        }
+        return 0;
+    } catch (const BoxError &e) {
+        RaiseToLevel2();
+        LogResponse("Ftp Response After Error in DownloadFolder");
+        ReportFailure("DownloadFolderByFTP", e.code());
+        throw;
+    } catch (...) {
+        RaiseToLevel2();
+        LogResponse("Ftp Response After Error in DownloadFolder");
+        ReportFailure("DownloadFolderByFTP", vt::code(vt::Code::InternalError));
+        Raise(vt::Code::InternalError);
+    }
+}
+
+int BoxFtpClient::UploadFolderByFTP(const std::string &local_folder,
+                                    const std::string &remote_folder) {
+    try {
+        if (log_level_ != 0) {
+            OutputDebugStringA(kHyphenLine);
+            vt::DebugPrint("\t Uploading... %s --> %s", local_folder.c_str(), remote_folder.c_str());
+            OutputDebugStringA(kHyphenLine);
+        }
+        FindList files;
+        // Only the folder's own files go; a folder that cannot be listed sends nothing.
+        if (ListLocalFolder(local_folder, "*", nullptr, &files) != 0) return 0;
+        for (const auto &file : files) {
+            PutFile(Join(remote_folder, file.cFileName), Join(local_folder, file.cFileName));
+            upload_bytes_ += file.nFileSizeLow;
+            CheckCancel();
+        }
+        return 0;
+    } catch (const BoxError &e) {
+        RaiseToLevel2();
+        LogResponse("Ftp Response After Error in UploadFolderByFTP");
+        ReportFailure("UploadFolderByFTP", e.code());
+        throw;
+    } catch (...) {
+        RaiseToLevel2();
+        LogResponse("Ftp Response After Error in UploadFolderByFTP");
+        ReportFailure("UploadFolderByFTP", vt::code(vt::Code::InternalError));
+        Raise(vt::Code::InternalError);
+    }
+}
+
+int BoxFtpClient::CreateEmptyFile(const std::string &remote_path) {
+    EmptySource nothing;
+    uint32_t rc = Session().Upload(remote_path, FtpType::Binary, nothing, 0);
+    LogResponse(remote_path.c_str());
+    if (rc != 0) RaiseFailed(vt::code(vt::Code::InternetInternalError), "STOR " + remote_path);
+    return 0;
+}
+
+int BoxFtpClient::FtpReplaceStatusFile(const std::string &remote_folder) {
+    try {
+        CreateEmptyFile(Join(remote_folder, kUnlockStatusFile));
+        std::string command = std::string(verbs_.delete_file) + " " + Join(remote_folder, kCreateStatusFile);
+        uint32_t rc = Session().Command(command);
+        LogResponse(command.c_str());
+        if (rc != 0) ReportFailure("FtpDeleteFile", vt::code(vt::Code::InternalError));
+        return 0;
+    } catch (...) {
+        uint32_t last = GetLastError();
+        RaiseToLevel2();
+        ReportFailure("FtpReplaceStatusFile", vt::code(vt::Code::InternalError));
+        RetagFailure(last != 0 ? last : vt::code(vt::Code::InternalError));
+        Raise(last != 0 ? last : vt::code(vt::Code::InternalError));
+    }
+}
+
+void BoxFtpClient::PeekPendingFolder(std::string *local_path, std::string *remote_path) const {
+    if (pending_.empty()) Raise(vt::Code::InternalError);
+    if (local_path) *local_path = pending_.begin()->first;
+    if (remote_path) *remote_path = pending_.begin()->second;
+}
+
+void BoxFtpClient::AddPendingFolder(const std::string &local_path, const std::string &remote_path) {
+    pending_.insert_or_assign(local_path, remote_path);
+}
+
+void BoxFtpClient::RemoveFirstPendingFolder() {
+    if (!pending_.empty()) pending_.erase(pending_.begin());
+}
+
+void BoxFtpClient::ClearPendingFolders() { pending_.clear(); }
+
+bool BoxFtpClient::IsPendingEmpty() const { return pending_.empty(); }
+
+void BoxFtpClient::CheckCancel() {
+    if (cancel_event_ && WaitForSingleObject(cancel_event_, 0) == WAIT_OBJECT_0) {
+        OutputDebugStringA("\n\n <<<<****  Ftp Operation Aborted ****>>>>\n\n\n");
+        Raise(vt::Code::OperationAborted);
+    }
+}
+
+void BoxFtpClient::LogResponse(const char *label) {
+    if (log_level_ != 2) return;
+    if (label) {
+        OutputDebugStringA(kHyphenLine);
+        OutputDebugStringA(label);
+    }
+    OutputDebugStringA(kHyphenLine);
+    OutputDebugStringA(LastResponseText().c_str());
+}
+
+void BoxFtpClient::DownloadTree(const std::string &local_root, const std::string &remote_root,
+                                const std::function<void()> &after_folder) {
+    ClearPendingFolders();
+    AddPendingFolder(local_root, remote_root);
+    while (!IsPendingEmpty()) {
+        CheckCancel();
+        std::string local, remote;
+        PeekPendingFolder(&local, &remote);
+        RemoveFirstPendingFolder();
+        DownloadFolderByFTP(local, remote);
+        if (after_folder) after_folder();
+    }
+}
+
+}  // namespace vtbox

@@ -1,0 +1,58 @@
+// The local ends of FTP transfers: a download target that takes its name only
+// once the whole file has arrived, and a local file read for an upload.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "ftp/ftp_session.hpp"
+#include "localfiles/local_file.hpp"
+
+namespace vtbox {
+
+// A temporary file beside the final one (".vtftp-XXXXXX", mode 0644),
+// renamed over it by Commit and removed otherwise.
+class DownloadFile : public FtpSink {
+public:
+    explicit DownloadFile(const std::string &final_path);
+    ~DownloadFile() override;
+    DownloadFile(const DownloadFile &) = delete;
+    DownloadFile &operator=(const DownloadFile &) = delete;
+
+    bool Opened() const { return static_cast<bool>(fd_); }
+    int OpenErrno() const { return errno_; }
+    bool Write(const char *data, size_t size) override;
+    // Puts the file in place; false with errno set.
+    bool Commit();
+
+private:
+    std::string final_;
+    std::string temp_;
+    UniqueFd fd_;
+    int errno_ = 0;
+};
+
+// A local regular file, read from its start.
+class UploadFile : public FtpSource {
+public:
+    explicit UploadFile(const std::string &path);
+    bool Opened() const { return errno_ == 0; }
+    int OpenErrno() const { return errno_; }
+    uint64_t Size() const { return size_; }
+    bool Rewind();
+    long long Read(char *buffer, size_t size) override;
+
+private:
+    UniqueFd fd_;
+    int errno_ = 0;
+    uint64_t size_ = 0;
+};
+
+// Nothing to send: an empty remote file.
+class EmptySource : public FtpSource {
+public:
+    long long Read(char *, size_t) override { return 0; }
+};
+
+}  // namespace vtbox

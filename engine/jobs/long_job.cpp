@@ -1,0 +1,30 @@
+#include "jobs/long_job.hpp"
+
+#include <string>
+
+#include "session/result.hpp"
+
+namespace vtbox {
+
+LongJob::LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progress_event, HANDLE cancel_event)
+    : name_(name), progress_(record, progress_event, cancel_event) {}
+
+void LongJob::Start(const VTMFPSESSION *session) {
+    OutputDebugStringA(("\n " + std::string(name_) + " STARTS").c_str());
+    if (session && !keep_alive_.Start(session)) Raise(vt::Code::InternalError);
+}
+
+void LongJob::Finish() {
+    progress_.SetPercent(100);
+    progress_.SetPhase(VTPHASE_FINISHED);
+    progress_.Signal();
+    keep_alive_.Stop();
+    OutputDebugStringA((std::string(name_) + " Complete... \n").c_str());
+}
+
+void LongJob::MarkFailed() {
+    progress_.SetPhase(VTPHASE_FAILED);
+    progress_.Signal();
+}
+
+}  // namespace vtbox

@@ -1,0 +1,176 @@
+#include "localfiles/local_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "vtplatform.h"
+#include "vtplatform/errors.hpp"
+
+namespace vtbox {
+
+uint32_t LastErrorFromErrno(int err) {
+    if (err == 0) {
+        SetLastError(vt::code(vt::Code::InternalError));
+        return vt::code(vt::Code::InternalError);
+    }
+    return vt::SetLastErrorFromErrno(err);
+}
+
+bool WriteAll(int fd, const void *data, size_t size) {
+    auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t put = write(fd, bytes, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            LastErrorFromErrno(put < 0 ? errno : ENOSPC);
+            return false;
+        }
+        bytes += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+std::string FullPath(const std::string &path) {
+    std::string joined = path;
+    if (path.empty() || path[0] != '/') {
+        std::vector<char> cwd(4096);
+        if (getcwd(cwd.data(), cwd.size())) joined = std::string(cwd.data()) + "/" + path;
+    }
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= joined.size()) {
+        size_t slash = joined.find('/', pos);
+        if (slash == std::string::npos) slash = joined.size();
+        std::string part = joined.substr(pos, slash - pos);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        pos = slash + 1;
+    }
+    std::string out;
+    for (const auto &p : parts) out += "/" + p;
+    return out.empty() ? "/" : out;
+}
+
+std::string ParentFolder(const std::string &path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string LastName(const std::string &path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string JoinPath(const std::string &folder, const std::string &name) {
+    if (folder.empty()) return name;
+    if (folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+bool PathExists(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool CreateFolderTree(const std::string &path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return true;
+        SetLastError(vt::code(vt::Code::AlreadyExists));
+        return false;
+    }
+    std::string parent = ParentFolder(path);
+    if (parent != path && parent != "." && parent != "/" && !CreateFolderTree(parent)) return false;
+    if (mkdir(path.c_str(), 0777) == 0) return true;
+    int err = errno;
+    // Made by someone else in the meantime: fine, as long as it is a folder.
+    if (err == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    LastErrorFromErrno(err);
+    return false;
+}
+
+void UniqueFd::reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+bool UniqueFd::close() {
+    if (fd_ < 0) return true;
+    int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) {
+        LastErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+PartFile::~PartFile() {
+    fd_.reset();
+    if (!path_.empty()) unlink(path_.c_str());
+}
+
+bool PartFile::create(const std::string &folder, bool keep_open) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device seed;
+    std::mt19937 gen(seed());
+    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".vtbox-";
+        for (int i = 0; i < 6; ++i) name += kLetters[pick(gen)];
+        name += ".part";
+        std::string candidate = JoinPath(folder, name);
+        int fd = open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            path_ = candidate;
+            fd_ = UniqueFd(fd);
+            if (!keep_open) fd_.close();
+            return true;
+        }
+        if (errno != EEXIST) {
+            LastErrorFromErrno(errno);
+            return false;
+        }
+    }
+    SetLastError(vt::code(vt::Code::CannotMake));
+    return false;
+}
+
+bool PartFile::commit(const std::string &final_path, bool replace) {
+    if (fd_ && !fd_.close()) return false;
+    if (replace) {
+        if (rename(path_.c_str(), final_path.c_str()) != 0) {
+            LastErrorFromErrno(errno);
+            return false;
+        }
+    } else if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_path.c_str(), RENAME_NOREPLACE) != 0) {
+        int err = errno;
+        if (err != EINVAL && err != ENOSYS) {
+            LastErrorFromErrno(err);
+            return false;
+        }
+        // A file system without the no-replace rename: a hard link refuses an
+        // existing name just the same.
+        if (link(path_.c_str(), final_path.c_str()) != 0) {
+            LastErrorFromErrno(errno);
+            return false;
+        }
+        unlink(path_.c_str());
+    }
+    path_.clear();
+    return true;
+}
+
+}  // namespace vtbox

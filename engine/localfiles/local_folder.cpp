@@ -1,0 +1,68 @@
+#include "localfiles/local_folder.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "vtplatform.h"
+#include "vtplatform/errors.hpp"
+
+namespace vtbox {
+
+namespace {
+bool IsDotName(const char *name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// Relative paths are taken against the current folder now, because the walk
+// below changes the current folder as it goes.
+std::string Absolute(const std::string &path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd)) return path;
+    return path.empty() ? std::string(cwd) : std::string(cwd) + "/" + path;
+}
+
+void RemoveTree(const std::string &folder, const std::string &step_into) {
+    FindList folders, files;
+    ListLocalFolder(folder, "*", &folders, &files);
+    for (const auto &f : files) {
+        // By bare name: the folder is current. A failure shows only in the
+        // final removal's code.
+        if (unlink(f.cFileName) != 0) vt::SetLastErrorFromErrno(errno);
+    }
+    for (const auto &d : folders) RemoveTree(folder + "/" + d.cFileName, step_into);
+    if (chdir(step_into.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
+    if (rmdir(folder.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
+    else SetLastError(0);
+}
+}  // namespace
+
+uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindList *folders,
+                         FindList *files) {
+    if (chdir(folder.c_str()) != 0) {
+        vt::SetLastErrorFromErrno(errno);
+        return vt::code(vt::Code::BadPathname);
+    }
+    vt::FindData entry;
+    HANDLE search = vt::FindFirstFile(pattern ? pattern : "*", &entry);
+    if (!search) return vt::code(vt::Code::InternalError);
+    do {
+        if (entry.dwFileAttributes & vt::kAttrDirectory) {
+            if (folders && !IsDotName(entry.cFileName)) folders->push_back(entry);
+        } else if (files) {
+            files->push_back(entry);
+        }
+    } while (vt::FindNextFile(search, &entry));
+    vt::FindClose(search);
+    return 0;
+}
+
+uint32_t DeleteLocalTree(const std::string &folder, const std::string &step_into) {
+    RemoveTree(Absolute(folder), Absolute(step_into));
+    return GetLastError();
+}
+
+}  // namespace vtbox

@@ -1,0 +1,382 @@
+// vtBoxRestore: writes chosen boxes of a backup file back into the device.
+//
+// The backup is unpacked into BOX in the work folder, one box at a time
+// under BOX/DATA. A box the device lacks is made whole; a box it has is
+// merged level by level. Everything that can refuse a box (the device's
+// document and folder limits, its free space) is checked before anything of
+// that box is sent, deleted or made.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
+#include "packaging/folder_archive.hpp"
+#include "restore/restore_job.hpp"
+#include "session/report.hpp"
+#include "session/result.hpp"
+#include "store/layout.hpp"
+#include "store/record_edit.hpp"
+#include "store/record_file.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
+
+namespace vtbox {
+
+namespace {
+
+constexpr const char *kBoxBanner =
+    "\n ################################# BOX ######################################\n";
+constexpr uint32_t kReplaceMode = 1;
+
+}  // namespace
+
+void Restore::Run() {
+    job_.Start(session_);
+    progress_.SetPhase(VTPHASE_UNPACKING);
+    progress_.SetPercent(1);
+    progress_.Signal();
+
+    RemoveStaleWorkTree();
+    Check(UnzipArchive(backup_, work_));
+    progress_.SetPercent(2);
+    progress_.CheckCancel();
+    Check(UnzipArchive(tree_.databaseArchive(), box_root_, kUnpackBoxArchive));
+    progress_.SetPercent(4);
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    ReadDescription();
+    progress_.SetPercent(5);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    for (const auto &box : boxes_) RestoreBox(box);
+
+    progress_.CheckCancel();
+    progress_.ClearNames();
+    progress_.SetPhase(VTPHASE_TIDYING);
+    progress_.SetPercent(99);
+    progress_.Signal();
+    DeleteLocalTree(box_root_, work_);
+    description_.reset();
+    job_.Finish();
+}
+
+void Restore::Fail(uint32_t code) noexcept {
+    try {
+        int32_t phase = progress_.record().Phase;
+        job_.MarkFailed();
+        ftp_.reset();
+        description_.reset();
+        struct stat st;
+        if (::lstat(box_root_.c_str(), &st) == 0) DeleteLocalTree(box_root_, work_);
+        job_.StopKeepAlive();
+        if (code == vt::code(vt::Code::AdminLimitExceeded)) progress_.SetPhase(phase);
+    } catch (...) {
+        job_.StopKeepAlive();
+    }
+}
+
+// A BOX left by a process that died mid-way would mix old entries into this
+// restore.
+void Restore::RemoveStaleWorkTree() {
+    struct stat st;
+    if (::lstat(box_root_.c_str(), &st) != 0) return;
+    OutputDebugStringA("\n Removing an old BOX folder from the work folder \n");
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(box_root_.c_str()) != 0) Raise(vt::Win32FromErrno(errno));
+        return;
+    }
+    Check(DeleteLocalTree(box_root_, work_));
+}
+
+void Restore::ReadDescription() {
+    uint32_t count = 0;
+    VTBOXBK *described = nullptr;
+    void *handle = nullptr;
+    uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work_.c_str(), &info_, &count, &described, &handle);
+    description_.reset(handle);
+    Check(rc);
+    int64_t docs_total = 0;
+    for (uint32_t number : chosen_) {
+        const VTBOXBK *found = nullptr;
+        for (uint32_t i = 0; i < count && !found; ++i)
+            if (described[i].BoxNo == number) found = &described[i];
+        if (!found) Raise(vt::Code::InvalidParameter);
+        boxes_.push_back(*found);
+        total_ += uint64_t{found->NumOfFolders} + found->NumOfDocs + 2;
+        docs_total += found->NumOfDocs;
+    }
+    progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docs_total, INT32_MAX));
+}
+
+void Restore::Step() {
+    if (total_ == 0) return;
+    uint64_t percent = (steps_ * 94 + 94) / total_ + 5;
+    ++steps_;
+    // Counts from the description may be short of what the box holds.
+    progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>(percent, 99)));
+}
+
+void Restore::DocumentDone() {
+    Step();
+    progress_.SetDocName("");
+    ++progress_.record().DocsDone;
+    progress_.Signal();
+}
+
+void Restore::FailLimit(int32_t phase) {
+    progress_.SetPhase(phase);
+    std::string where = vt::Format("box %03u", current_box_);
+    const char *folder = progress_.record().FolderName;
+    if (folder[0] != '\0') where += vt::Format(", folder \"%s\"", folder);
+    Raise(vt::Code::AdminLimitExceeded,
+          phase == VTPHASE_TOO_MANY_FOLDERS
+              ? where + vt::Format(": more than %zu folders, or no folder number left", kMaxFoldersPerBox)
+              : where + vt::Format(": more than %zu documents in one level", kMaxDocumentsPerLevel));
+}
+
+void Restore::RestoreBox(const VTBOXBK &info) {
+    uint32_t number = info.BoxNo;
+    current_box_ = number;
+    OutputDebugStringA(kBoxBanner);
+    progress_.CheckCancel();
+    progress_.SetPhase(VTPHASE_UNPACKING);
+    progress_.SetBoxName(std::string(info.BoxName, strnlen(info.BoxName, sizeof info.BoxName)));
+    progress_.SetFolderName("");
+    progress_.SetDocName("");
+    progress_.Signal();
+
+    std::string data = tree_.data();
+    Check(ExtractBoxArchive(tree_.dataArchive(), data, number));
+    std::string archive = tree_.boxArchive(number);
+    Check(UnzipArchive(archive, data, kUnpackBoxArchive));
+    ::unlink(archive.c_str());
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+
+    BoxWork box{info, {}, {}};
+    std::string inner = FindInnerFolder(work_, number);
+    box.local = Join(tree_.boxFolder(number), inner);
+    box.remote = Join(DeviceBoxFolder(number), inner);
+    StampDocumentTime(box.local, device_time_);
+    progress_.CheckCancel();
+
+    ftp_ = ConnectFtpClient(session_, ftp_user_, password_, info_.EngineVersion, cancel_);
+
+    EntryList device_folders, device_documents;
+    uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &device_folders, &device_documents);
+    if (rc == vt::code(vt::Code::BadPathname)) {
+        ClearFailureDetail();  // no such box on the device: it is made whole
+        CheckNewBox(box);
+        MakeBox(box);
+    } else {
+        Check(rc);
+        MergeBox(box, device_folders, device_documents);
+    }
+    UploadLevel(box);
+
+    ftp_->Close();
+    ftp_.reset();
+    progress_.CheckCancel();
+    DeleteLocalTree(tree_.boxFolder(number), work_);
+    OutputDebugStringA(("\n " + std::string(80, '#') + "\n").c_str());
+}
+
+// A box made whole must fit the device's limits too (a backup file is not
+// trusted to come from a device).
+void Restore::CheckNewBox(BoxWork &box) {
+    EntryList folders, documents;
+    ReadLocalEntries(box.local, &folders, &documents);
+    if (documents.size() > kMaxDocumentsPerLevel) FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+    if (folders.size() > kMaxFoldersPerBox) FailLimit(VTPHASE_TOO_MANY_FOLDERS);
+    for (const auto &f : folders) {
+        EntryList inside;
+        ReadLocalEntries(Join(box.local, EntryName(f.id, false)), nullptr, &inside);
+        if (inside.size() > kMaxDocumentsPerLevel) {
+            progress_.SetFolderName(vt::Utf16ToUtf8(f.name));
+            FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+        }
+    }
+    CheckDiskSpace(box);
+}
+
+void Restore::MakeBox(BoxWork &box) {
+    uint32_t number = box.info.BoxNo;
+    std::string box_folder = DeviceBoxFolder(number);
+    ftp_->RemoveEntry(box_folder, true);
+    ftp_->FtpCreateFolder(box_folder);
+    ftp_->CreateEmptyFile(Join(box_folder, kCreateStatusFile));
+    ftp_->FtpCreateFolder(box.remote);
+    if (total_ != 0)
+        progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>((steps_ * 94 + 94) / total_ + 5, 99)));
+    progress_.SetPhase(VTPHASE_UPLOADING);
+    progress_.Signal();
+
+    std::string record = DeviceBoxRecord(number);
+    ftp_->RemoveEntry(record, false);
+    ftp_->PutFile(record, tree_.boxRecord(number));
+    Check(vtBoxDirSerialClusterChange(session_, number, password_, 0, 0, 2, 1));
+    ftp_->FtpReplaceStatusFile(box_folder);
+
+    steps_ += 2;
+    if (total_ != 0)
+        progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>(steps_ * 94 / total_ + 5, 99)));
+    progress_.Signal();
+    progress_.CheckCancel();
+}
+void Restore::CheckDiskSpace(const BoxWork &box) {
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+    uint32_t capacity = 0, available = 0;
+    if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available) != 0) available = 0;
+    if (!(box.info.BoxUsedDisk < available)) {
+        vt::DebugPrint("\n Box %03u needs %u KB, the device has %u KB \n", box.info.BoxNo,
+                       box.info.BoxUsedDisk, available);
+        Raise(vt::Code::DiskSpaceQuota, vt::Format("box %03u needs %u KB, the device has %u KB free",
+                                                   box.info.BoxNo, box.info.BoxUsedDisk, available));
+    }
+}
+
+// The box level's documents, then its folders with their documents.
+void Restore::UploadLevel(BoxWork &box) {
+    uint32_t number = box.info.BoxNo;
+    progress_.SetPhase(VTPHASE_PREPARING);
+    progress_.Signal();
+    progress_.CheckCancel();
+
+    EntryList folders, documents;
+    ReadLocalEntries(box.local, &folders, &documents);
+    progress_.SetPhase(VTPHASE_UPLOADING);
+    progress_.Signal();
+    for (const auto &d : documents) {
+        std::string name = EntryName(d.id, true);
+        MakeEntry(number, 0, d.id, Join(box.remote, name), Join(box.local, name));
+        DocumentDone();
+        progress_.CheckCancel();
+    }
+    for (const auto &f : folders) {
+        std::string name = EntryName(f.id, false);
+        std::string local_folder = Join(box.local, name);
+        std::string remote_folder = Join(box.remote, name);
+        progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(local_folder)));
+        progress_.Signal();
+        MakeEntry(number, f.id, 0, remote_folder, local_folder);
+        Step();
+        progress_.Signal();
+
+        EntryList inside;
+        ReadLocalEntries(local_folder, nullptr, &inside);
+        progress_.CheckCancel();
+        for (const auto &d : inside) {
+            std::string doc = EntryName(d.id, true);
+            MakeEntry(number, f.id, d.id, Join(remote_folder, doc), Join(local_folder, doc), true);
+            DocumentDone();
+        }
+        progress_.SetFolderName("");
+    }
+}
+
+// One entry on the device: its folder marked as being written, the service
+// told, the record sent, a document's pages sent, then marked complete.
+void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
+                        const std::string &local, bool cancel_before_upload) {
+    bool is_document = document != 0;
+    ftp_->RemoveEntry(remote, true);
+    ftp_->FtpCreateFolder(remote);
+    ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
+    Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document,
+                                      is_document ? 0 : 2, is_document ? 0 : 1));
+    ftp_->RemoveEntry(RecordFileName(remote), false);
+    ftp_->PutFile(RecordFileName(remote), RecordFileName(local));
+    if (is_document) {
+        progress_.SetDocName(ReadRecordNameUtf8(RecordFileName(local)));
+        progress_.Signal();
+        if (cancel_before_upload) progress_.CheckCancel();
+        ftp_->UploadFolderByFTP(local, remote);
+    }
+    ftp_->FtpReplaceStatusFile(remote);
+}
+
+namespace {
+
+// True when every chosen box is one the backup file describes, or when the
+// description cannot be read here (the restore then fails on it in order).
+bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_t box_count,
+                       const uint32_t *box_numbers) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    if (vtBoxGetXMLInfo(backup_file, work_folder, &info, &count, &boxes, &handle) != 0) return true;
+    GlobalBlock owner(handle);
+    for (uint32_t i = 0; i < box_count; ++i) {
+        bool found = false;
+        for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == box_numbers[i];
+        if (!found) {
+            vt::DebugPrint("\n Box %03u is not in the backup file \n", box_numbers[i]);
+            NoteFailure(vt::code(vt::Code::InvalidParameter),
+                        vt::Format("box %03u is not in %s", box_numbers[i], backup_file));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace vtbox
+
+using namespace vtbox;
+
+extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
+                                 const char *work_folder, const char *backup_file,
+                                 uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
+                                 uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
+                                 VTPROGRESSINFO *progress) {
+    constexpr uint32_t kInvalidParameter = 87;
+    ClearFailureDetail();
+    bool valid = SessionIsOpen(session) && password && ftp_user && work_folder && *work_folder &&
+                 backup_file && *backup_file && progress && (box_count == 0 || box_numbers);
+    if (!valid || !BoxesAreDescribed(backup_file, work_folder, box_count, box_numbers)) {
+        SettleFailureDetail(kInvalidParameter);
+        SetLastError(kInvalidParameter);
+        return kInvalidParameter;
+    }
+
+    uint32_t rc = 0;
+    std::unique_ptr<Restore> job;
+    try {
+        job = std::make_unique<Restore>(
+            session, password, ftp_user, FullPath(work_folder), FullPath(backup_file),
+            std::vector<uint32_t>(box_numbers, box_numbers + box_count), mode == kReplaceMode,
+            device_time, cancel_event, progress_event, progress);
+        job->Run();
+    } catch (const BoxError &e) {
+        rc = e.code();
+    } catch (...) {
+        rc = vt::code(vt::Code::InternalError);
+    }
+    if (rc != 0) {
+        ReportFailure(kRestoreExport, rc);
+        if (job) {
+            job->Fail(rc);
+        } else {
+            progress->Phase = VTPHASE_FAILED;
+            if (progress_event) SetEvent(progress_event);
+        }
+    }
+    SettleFailureDetail(rc);
+    SetLastError(rc);
+    return rc;
+}

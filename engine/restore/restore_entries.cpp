@@ -1,0 +1,179 @@
+#include "restore/restore_entries.hpp"
+
+#include <algorithm>
+#include <set>
+
+#include "localfiles/local_folder.hpp"
+#include "session/boundary.hpp"
+#include "session/result.hpp"
+#include "store/layout.hpp"
+#include "store/record_edit.hpp"
+#include "store/record_file.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
+
+namespace vtbox {
+
+namespace {
+
+// Keep-both names: this many units of the original name at most.
+constexpr size_t kKeepBothBaseUnits = 60;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void ReadLevel(const std::string &level_folder, const char *pattern, char letter, uint32_t kind,
+               EntryList *out) {
+    out->clear();
+    FindList files;
+    uint32_t rc = ListLocalFolder(level_folder, pattern, nullptr, &files);
+    if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
+    for (const auto &f : files) {
+        int number = EntryNumberFromRecordName(f.cFileName, letter);
+        if (number < 0 || (f.dwFileAttributes & vt::kAttrReparsePoint)) {
+            vt::DebugPrint("\n Skipping %s in %s: not a record of the box \n", f.cFileName,
+                           level_folder.c_str());
+            continue;
+        }
+        BoxEntry e;
+        e.kind = kind;
+        e.id = static_cast<uint32_t>(number);
+        e.name = ReadRecordName(level_folder + "/" + f.cFileName);
+        out->push_back(std::move(e));
+    }
+}
+
+bool IsPlainFolderName(const std::string &name) {
+    if (name.empty() || name.size() > 64) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_' || c == '-';
+    });
+}
+
+bool NameTaken(const EntryList &list, const std::u16string &name) {
+    return std::any_of(list.begin(), list.end(), [&](const BoxEntry &e) { return e.name == name; });
+}
+
+}  // namespace
+
+std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
+    FindList folders;
+    ListLocalFolder(StoreTree(work_folder).boxFolder(box), kInnerFolderPattern, &folders, nullptr);
+    if (folders.empty()) {
+        vt::DebugPrint("\n No inner folder in box %03u of the backup \n", box);
+        Raise(vt::Code::PathNotFound);
+    }
+    std::string name = folders.front().cFileName;
+    if (!IsPlainFolderName(name)) {
+        vt::DebugPrint("\n The inner folder of box %03u has an unusable name \n", box);
+        Raise(vt::Code::PathNotFound);
+    }
+    return name;
+}
+
+void ReadLocalEntries(const std::string &level_folder, EntryList *folders, EntryList *documents) {
+    if (folders) ReadLevel(level_folder, kFolderRecordPattern, 'F', 0, folders);
+    if (documents) ReadLevel(level_folder, kDocumentRecordPattern, 'D', 1, documents);
+}
+
+uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box,
+                           uint32_t folder, EntryList *folders, EntryList *documents) {
+    if (folders) folders->clear();
+    if (documents) documents->clear();
+    uint32_t count = 0;
+    VTBOXELEMENT *elements = nullptr;
+    GlobalBlock block(vtBoxGetCollection(session, box, password, folder, &count, &elements));
+    if (!block) {
+        uint32_t rc = GetLastError();
+        return rc != 0 ? rc : vt::code(vt::Code::InternalError);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const VTBOXELEMENT &el = elements[i];
+        BoxEntry e;
+        e.kind = el.Kind;
+        e.id = el.Id;
+        e.name = std::u16string(vt::Utf16View(reinterpret_cast<const char16_t *>(el.Name), 128));
+        EntryList *to = el.Kind == 0 ? folders : documents;
+        if (to) to->push_back(std::move(e));
+    }
+    return 0;
+}
+
+std::u16string KeepBothName(const std::u16string &name, uint32_t k) {
+    std::u16string suffix = vt::Utf8ToUtf16(vt::Format("-%03u", k));
+    size_t room = suffix.size() < kRecordNameUnits ? kRecordNameUnits - suffix.size() : 0;
+    size_t keep = vt::Utf16PrefixLength(name, std::min(kKeepBothBaseUnits, room));
+    return name.substr(0, keep) + suffix;
+}
+
+size_t DocumentsAfterRestore(std::vector<std::u16string> &device_names, const EntryList &local,
+                             bool replace) {
+    if (replace) {
+        // Each local document replaces at most one device document of its name.
+        std::vector<std::u16string> original = device_names;
+        std::vector<bool> gone(original.size(), false);
+        for (const auto &l : local) {
+            for (size_t i = 0; i < original.size(); ++i) {
+                if (!gone[i] && original[i] == l.name) {
+                    gone[i] = true;
+                    break;
+                }
+            }
+        }
+        device_names.clear();
+        for (size_t i = 0; i < original.size(); ++i)
+            if (!gone[i]) device_names.push_back(original[i]);
+    }
+    for (const auto &l : local) device_names.push_back(l.name);
+    return device_names.size();
+}
+
+void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool replace,
+                            EntryList &device, EntryList &local, EntryList &replaced) {
+    std::string level = folder == 0 ? box_level : box_level + "/" + EntryName(folder, false);
+
+    // Names.
+    for (auto &l : local) {
+        auto same = std::find_if(device.begin(), device.end(),
+                                 [&](const BoxEntry &d) { return d.name == l.name; });
+        if (same == device.end()) continue;
+        if (replace) {
+            replaced.push_back(*same);
+            device.erase(same);
+            continue;
+        }
+        for (uint32_t k = 1;; ++k) {
+            std::u16string candidate = KeepBothName(l.name, k);
+            if (NameTaken(device, candidate) || NameTaken(local, candidate)) continue;
+            WriteRecordName(level, l.id, candidate, true);
+            l.name = std::move(candidate);
+            break;
+        }
+    }
+
+    // Numbers: those the device does not use stay; 0 is no number and never stays.
+    std::set<uint32_t> used;
+    for (const auto &d : device) used.insert(d.id);
+    EntryList clashing;
+    for (auto &l : local) {
+        if (l.id != 0 && used.count(l.id) == 0) {
+            used.insert(l.id);
+            device.push_back(std::move(l));
+        } else {
+            clashing.push_back(std::move(l));
+        }
+    }
+    local = std::move(clashing);
+
+    uint32_t j = 0;
+    for (auto &l : local) {
+        do {
+            ++j;
+        } while (used.count(j) != 0);
+        if (j > kMaxEntryNumber) Raise(vt::Code::AdminLimitExceeded);
+        RenumberEntry(box_level, folder, l.id, j);
+        l.id = j;
+    }
+}
+
+}  // namespace vtbox

@@ -1,0 +1,91 @@
+// The restore job behind vtBoxRestore: one object per call, holding the
+// paths, the FTP client and the progress of the run. restore.cpp holds the
+// run (unpacking, new boxes, uploads), merge.cpp the merge into boxes the
+// device has.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp/ftp_client.hpp"
+#include "jobs/long_job.hpp"
+#include "restore/restore_entries.hpp"
+#include "session/boundary.hpp"
+#include "store/layout.hpp"
+#include "vtBoxBRD.h"
+
+namespace vtbox {
+
+inline constexpr const char *kRestoreExport = "vtBoxRestore";
+
+inline std::string Join(const std::string &folder, const std::string &name) { return folder + "/" + name; }
+
+// One chosen box, with the paths of its level on both sides.
+struct BoxWork {
+    VTBOXBK info;
+    std::string local;   // the unpacked box level (inner folder)
+    std::string remote;  // the device's box level
+};
+
+// A backup folder that pours into the device folder of the same name.
+struct FolderMerge {
+    uint32_t local_id;
+    uint32_t device_id;
+};
+
+class Restore {
+public:
+    Restore(VTMFPSESSION *session, const char *password, const char *ftp_user, std::string work,
+            std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t device_time,
+            HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress)
+        : session_(session), password_(password), ftp_user_(ftp_user), work_(std::move(work)),
+          tree_(work_), box_root_(tree_.box()), backup_(std::move(backup)), chosen_(std::move(boxes)),
+          replace_(replace), device_time_(device_time), cancel_(cancel_event),
+          job_(kRestoreExport, progress, progress_event, cancel_event), progress_(job_.progress()) {}
+
+    void Run();
+    // The failure path: never throws.
+    void Fail(uint32_t code) noexcept;
+
+private:
+    void RemoveStaleWorkTree();
+    void ReadDescription();
+    void RestoreBox(const VTBOXBK &box);
+    void CheckNewBox(BoxWork &box);
+    void MakeBox(BoxWork &box);
+    void MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents);
+    void MergeFolder(BoxWork &box, const FolderMerge &merge);
+    void RenumberNewFolders(BoxWork &box, const EntryList &device_folders);
+    void CheckDiskSpace(const BoxWork &box);
+    void UploadLevel(BoxWork &box);
+    void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
+                   const std::string &local, bool cancel_before_upload = false);
+    void DocumentDone();
+    void Step();
+    [[noreturn]] void FailLimit(int32_t phase);
+
+    VTMFPSESSION *session_;
+    const char *password_;
+    const char *ftp_user_;
+    std::string work_;
+    StoreTree tree_;
+    std::string box_root_;
+    std::string backup_;
+    std::vector<uint32_t> chosen_;
+    bool replace_;
+    uint32_t device_time_;
+    HANDLE cancel_;
+    LongJob job_;
+    Progress &progress_;
+    std::unique_ptr<BoxFtpClient> ftp_;
+    VTBACKUPINFO info_{};
+    GlobalBlock description_;
+    std::vector<VTBOXBK> boxes_;
+    uint32_t current_box_ = 0;
+    uint64_t steps_ = 0;  // progress steps done
+    uint64_t total_ = 0;  // progress steps expected
+};
+
+}  // namespace vtbox

@@ -1,0 +1,189 @@
+#include "store/record_edit.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "localfiles/local_folder.hpp"
+#include "session/result.hpp"
+#include "store/record_file.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
+
+namespace vtbox {
+
+namespace {
+
+constexpr size_t kOwnNameBytes = 8;
+
+uint32_t ErrnoCode(int err) {
+    uint32_t code = vt::Win32FromErrno(err);
+    return code != 0 ? code : vt::code(vt::Code::InternalError);
+}
+
+// A record opened for writing, never through a symbolic link, never created.
+class RecordFile {
+public:
+    explicit RecordFile(const std::string &path)
+        : fd_(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC)) {}
+    ~RecordFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    RecordFile(const RecordFile &) = delete;
+    RecordFile &operator=(const RecordFile &) = delete;
+    bool Opened() const { return fd_ >= 0; }
+
+    // Writes all of data at offset; false with errno set.
+    bool WriteAt(off_t offset, const void *data, size_t size) {
+        if (::lseek(fd_, offset, SEEK_SET) != offset) {
+            seek_failed_ = true;
+            return false;
+        }
+        const auto *p = static_cast<const unsigned char *>(data);
+        while (size > 0) {
+            ssize_t n = ::write(fd_, p, size);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            p += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+    bool SeekFailed() const { return seek_failed_; }
+    // Closes now; false when the close reports a failed write.
+    bool Close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+    bool seek_failed_ = false;
+};
+
+// A rename that never replaces what is already there, as a Windows rename
+// never does. 0 or an errno value.
+int RenameNoReplace(const std::string &from, const std::string &to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the flag: check, then rename (one thread owns the tree).
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+std::string Join(const std::string &folder, const std::string &name) {
+    std::string path = folder;
+    path += '/';
+    path += name;
+    return path;
+}
+
+bool IsDirectory(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writes the own name of an entry into the first 8 bytes of its record.
+int WriteOwnName(const std::string &record, const std::string &own_name) {
+    RecordFile file(record);
+    if (!file.Opened()) return errno;
+    if (!file.WriteAt(0, own_name.data(), kOwnNameBytes)) return errno != 0 ? errno : EIO;
+    return file.Close() ? 0 : errno;
+}
+
+void StampRecord(const std::string &path, uint32_t device_time) {
+    RecordFile file(path);
+    if (!file.Opened()) {
+        vt::DebugPrint("\n Cannot open %s to stamp its time \n", path.c_str());
+        Raise(vt::Code::FileNotFound);
+    }
+    const unsigned char stamp[4] = {static_cast<unsigned char>(device_time >> 24),
+                                    static_cast<unsigned char>(device_time >> 16),
+                                    static_cast<unsigned char>(device_time >> 8),
+                                    static_cast<unsigned char>(device_time)};
+    if (!file.WriteAt(static_cast<off_t>(kRecordStampOffset), stamp, sizeof stamp)) {
+        if (file.SeekFailed()) Raise(vt::Code::InvalidData);
+        Raise(ErrnoCode(errno));
+    }
+    if (!file.Close()) Raise(ErrnoCode(errno));
+}
+
+}  // namespace
+
+void WriteRecordName(const std::string &folder, uint32_t number, const std::u16string &name,
+                     bool document) {
+    std::string own = EntryName(number, document);
+    unsigned char bytes[kRecordNameOffset + kRecordNameBytes] = {};
+    std::memcpy(bytes, own.data(), kOwnNameBytes);
+    size_t units = vt::Utf16PrefixLength(name, kRecordNameUnits);
+    for (size_t i = 0; i < units; ++i) {
+        bytes[kRecordNameOffset + 2 * i] = static_cast<unsigned char>(name[i] & 0xFF);
+        bytes[kRecordNameOffset + 2 * i + 1] = static_cast<unsigned char>(name[i] >> 8);
+    }
+    RecordFile file(Join(folder, RecordFileName(own)));
+    if (!file.Opened()) Raise(vt::Code::FileNotFound);
+    if (!file.WriteAt(0, bytes, sizeof bytes) || !file.Close()) Raise(ErrnoCode(errno));
+}
+
+void StampDocumentTime(const std::string &folder, uint32_t device_time) {
+    FindList folders, files;
+    uint32_t rc = ListLocalFolder(folder, kDocumentItemPattern, nullptr, &files);
+    if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
+    for (const auto &f : files) {
+        if (f.dwFileAttributes & vt::kAttrReparsePoint) continue;  // a link is no record of ours
+        StampRecord(Join(folder, f.cFileName), device_time);
+    }
+    rc = ListLocalFolder(folder, kFolderItemPattern, &folders, nullptr);
+    if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
+    for (const auto &d : folders) StampDocumentTime(Join(folder, d.cFileName), device_time);
+}
+
+void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t document,
+                   uint32_t new_number) {
+    bool is_document = document != 0;
+    if (!is_document && folder == 0) Raise(vt::Code::InvalidParameter);
+    uint32_t old_number = is_document ? document : folder;
+    if (old_number == new_number) return;
+    if (new_number == 0 || new_number > kMaxEntryNumber) Raise(vt::Code::InvalidParameter);
+
+    std::string level = box_level;
+    if (is_document && folder != 0) level = Join(level, EntryName(folder, false));
+    std::string old_entry = Join(level, EntryName(old_number, is_document));
+    std::string new_entry = Join(level, EntryName(new_number, is_document));
+
+    // The entry's folder first. A document without a page folder has none to move.
+    bool moved_folder = false;
+    if (IsDirectory(old_entry)) {
+        if (int err = RenameNoReplace(old_entry, new_entry)) Raise(ErrnoCode(err));
+        moved_folder = true;
+    }
+    auto undo_folder = [&] {
+        if (moved_folder && RenameNoReplace(new_entry, old_entry) != 0)
+            vt::DebugPrint("\n Cannot move %s back to %s \n", new_entry.c_str(), old_entry.c_str());
+    };
+
+    std::string old_record = RecordFileName(old_entry);
+    std::string new_record = RecordFileName(new_entry);
+    int err = WriteOwnName(old_record, EntryName(new_number, is_document));
+    if (err != 0) {
+        undo_folder();
+        Raise(vt::Code::FileNotFound);
+    }
+    err = RenameNoReplace(old_record, new_record);
+    if (err != 0) {
+        WriteOwnName(old_record, EntryName(old_number, is_document));
+        undo_folder();
+        Raise(ErrnoCode(err));
+    }
+}
+
+}  // namespace vtbox

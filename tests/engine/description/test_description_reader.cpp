@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "debug_capture.hpp"
+#include "packaging/folder_archive.hpp"
+#include "temp_dir.hpp"
+#include "vtBoxBRD.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using vttest::KeepCwd;
+
+std::string BackupXml(const std::string &version, const std::string &boxes, int count) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BackupInfo>\r\n<EngineVersion>" + version +
+           "</EngineVersion>\r\n<MACAddress>AA:BB</MACAddress>\r\n<BackupDate>2025/03/04 05:06:07</BackupDate>\r\n"
+           "<Timezone>GMT+01:00</Timezone>\r\n<Boxes NumOfBoxes=\"" + std::to_string(count) + "\">\r\n" + boxes +
+           "</Boxes>\r\n</BackupInfo>";
+}
+
+std::string Box(int no, const std::string &name, const std::string &prot) {
+    return "<BoxProp>\r\n<BoxName>" + name + "</BoxName>\r\n<BoxNo>" + std::to_string(no) + "</BoxNo>\r\n<Protected>" +
+           prot + "</Protected>\r\n<NumOfFolders>3</NumOfFolders>\r\n<NumOfDocs>40</NumOfDocs>\r\n"
+           "<BoxUsedDisk>900</BoxUsedDisk>\r\n</BoxProp>\r\n";
+}
+
+class DescriptionReader : public ::testing::Test {
+protected:
+    // Packs files into dir/<name>.zip as BOX\<file>.
+    std::string Pack(const std::string &name, const std::vector<std::pair<std::string, std::string>> &files) {
+        fs::path src = fs::path(dir.path()) / ("src-" + name) / "BOX";
+        fs::create_directories(src);
+        for (const auto &[file, text] : files) std::ofstream(src / file, std::ios::binary) << text;
+        std::string archive = dir / (name + ".zip");
+        EXPECT_EQ(vtbox::ZipFolder(archive, src.string()), 0u);
+        return archive;
+    }
+    uint32_t Read(const std::string &archive) {
+        if (handle) GlobalFree(handle);
+        handle = nullptr;
+        boxes = nullptr;
+        return vtBoxGetXMLInfo(archive.c_str(), work.c_str(), &info, &count, &boxes, &handle);
+    }
+    void TearDown() override {
+        if (handle) GlobalFree(handle);
+    }
+    KeepCwd keep;
+    vttest::TempDir dir;
+    std::string work = [this] {
+        fs::create_directories(dir / "work");
+        return dir / "work";
+    }();
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+};
+
+TEST_F(DescriptionReader, ABackupDescription) {
+    std::string a = Pack("a", {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0" + std::string(24, ' '),
+                                                          Box(4, "A &amp; B", "yes") + Box(9, " Padded ", "Yes"), 2)}});
+    ASSERT_EQ(Read(a), 0u);
+    EXPECT_EQ(info.Kind, 1u);
+    EXPECT_STREQ(info.EngineVersion, "Korvo-B V1.3.0.0");
+    EXPECT_STREQ(info.MACAddress, "AA:BB");
+    EXPECT_EQ(info.Date.wYear, 2025);
+    EXPECT_EQ(info.Date.wMonth, 3);
+    EXPECT_EQ(info.Date.wDay, 4);
+    EXPECT_EQ(info.Date.wHour, 5);
+    EXPECT_EQ(info.Date.wMinute, 6);
+    EXPECT_EQ(info.Date.wSecond, 7);
+    EXPECT_EQ(info.Date.wDayOfWeek + info.Date.wMilliseconds, 0);
+    ASSERT_EQ(count, 2u);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(static_cast<void *>(boxes), handle);
+    EXPECT_EQ(boxes[0].BoxNo, 4u);
+    EXPECT_STREQ(boxes[0].BoxName, "A & B");
+    EXPECT_EQ(boxes[0].Protected, 1u);
+    EXPECT_EQ(boxes[1].Protected, 0u);  // "Yes" is not "yes"
+    EXPECT_STREQ(boxes[1].BoxName, "Padded");
+    EXPECT_EQ(boxes[1].NumOfFolders, 3u);
+    EXPECT_EQ(boxes[1].NumOfDocs, 40u);
+    EXPECT_EQ(boxes[1].BoxUsedDisk, 900u);
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
+TEST_F(DescriptionReader, AnArchiveDescriptionAndAFileWithBoth) {
+    std::string archive = Pack("arch", {{"Archive.XML",
+                                         "<ArchiveInfo><Version>Korvo-C V1.3.0.0</Version><MACAddress>M</MACAddress>"
+                                         "<NumOfDocs>17</NumOfDocs><ArchiveDate>2024/1/2</ArchiveDate></ArchiveInfo>"}});
+    ASSERT_EQ(Read(archive), 0u);
+    EXPECT_EQ(info.Kind, 2u);
+    EXPECT_EQ(count, 17u);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(info.Date.wYear, 2024);
+    EXPECT_EQ(info.Date.wDay, 2);
+    EXPECT_EQ(info.Date.wHour, 0);  // missing parts stay 0
+
+    std::string both = Pack("both", {{"Archive.XML", "<ArchiveInfo/>"},
+                                     {"Backup.XML", BackupXml("Korvo-B V1.3.0.0", "", 0)}});
+    ASSERT_EQ(Read(both), 0u);
+    EXPECT_EQ(info.Kind, 1u);
+    EXPECT_EQ(count, 0u);
+    EXPECT_NE(handle, nullptr);
+}
+
+TEST_F(DescriptionReader, VersionsThatAreRefused) {
+    vttest::DebugCapture cap;
+    EXPECT_EQ(Read(Pack("old", {{"Backup.XML", BackupXml("Korvo-B V1.1.0.0", "", 0)}})), 50u);
+    EXPECT_NE(cap.text().find("Vaultra Version \"Korvo-B V1.1.0.0\" is Old and Unsupported \n"), std::string::npos);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(boxes, nullptr);
+    EXPECT_EQ(Read(Pack("new", {{"Backup.XML", BackupXml("Korvo-B V2.0.0.0", Box(1, "x", "no"), 1)}})), 1605u);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
+TEST_F(DescriptionReader, FilesThatAreNotDescriptions) {
+    std::ofstream(dir / "plain.zip") << "not a zip at all";
+    EXPECT_EQ(Read(dir / "plain.zip"), 1392u);
+    EXPECT_EQ(Read(Pack("other", {{"readme.txt", "hello"}})), 1392u);
+    EXPECT_EQ(Read(Pack("broken", {{"Backup.XML", "<BackupInfo><Boxes NumOfBoxes=\"1\">"}})), 13u);
+    EXPECT_EQ(Read(Pack("short", {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0", Box(1, "x", "no"), 2)}})), 11u);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(Read(Pack("nomac", {{"Backup.XML", "<BackupInfo><EngineVersion>Korvo-B V1.3.0.0</EngineVersion></BackupInfo>"}})),
+              11u);
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
+TEST_F(DescriptionReader, AFileOfTheCallersInTheWorkFolderIsLeftAlone) {
+    std::ofstream(fs::path(work) / "Backup.XML") << "mine";
+    ASSERT_EQ(Read(Pack("a", {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0", "", 0)}})), 0u);
+    std::ifstream in(fs::path(work) / "Backup.XML");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "mine");
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// The FTP client's own state: dialects, log level, pending-folder queue,
+// cancellation, and what it does before it is connected. No sockets here.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "ftp/ftp_client.hpp"
+#include "debug_capture.hpp"
+#include "ftp_test_support.hpp"
+#include "temp_dir.hpp"
+#include "vtplatform.h"
+#include "vtregistry.h"
+
+namespace {
+
+using vttest::RaisedCode;
+
+class FtpClientState : public ::testing::Test {
+protected:
+    vttest::TempDir registry_;
+    vttest::ScopedEnv registry_env_{"VTBOX_REGISTRY_DIR", registry_.path()};
+};
+
+void SetFtpLog(DWORD level) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &key, nullptr),
+              0);
+    ASSERT_EQ(RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD,
+                             reinterpret_cast<const uint8_t *>(&level), sizeof level),
+              0);
+    RegCloseKey(key);
+}
+
+TEST_F(FtpClientState, TheDialectFollowsTheEngineVersionExactly) {
+    EXPECT_STREQ(vtbox::MakeFtpClient("Korvo-D V1.0.0.0")->Verbs().list, "ls");
+    EXPECT_STREQ(vtbox::MakeFtpClient("Korvo-D V1.0.0.0")->Verbs().delete_file, "delete");
+    EXPECT_STREQ(vtbox::MakeFtpClient("Korvo-D V1.0.0.1")->Verbs().list, "LIST");
+    EXPECT_STREQ(vtbox::MakeFtpClient("korvo-d v1.0.0.0")->Verbs().list, "LIST");
+    EXPECT_STREQ(vtbox::MakeFtpClient("")->Verbs().make_folder, "MKD");
+}
+
+TEST_F(FtpClientState, TheLogLevelComesFromTheRegistry) {
+    EXPECT_EQ(vtbox::BoxFtpClient(vtbox::kListVerbs).LogLevel(), 0u);  // no key
+    SetFtpLog(1);
+    EXPECT_EQ(vtbox::BoxFtpClient(vtbox::kListVerbs).LogLevel(), 1u);
+    SetFtpLog(2);
+    EXPECT_EQ(vtbox::BoxFtpClient(vtbox::kShellVerbs).LogLevel(), 2u);
+}
+
+TEST_F(FtpClientState, PendingFoldersComeOutInByteOrderOfTheLocalPath) {
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
+    EXPECT_TRUE(client.IsPendingEmpty());
+    client.AddPendingFolder("w/b", "/r/b");
+    client.AddPendingFolder("w/a/z", "/r/a/z");
+    client.AddPendingFolder("w/\xC3\xA9", "/r/e-acute");  // a high byte sorts after ASCII
+    client.AddPendingFolder("w/B", "/r/B");
+    client.AddPendingFolder("w/a", "/r/a");
+    client.AddPendingFolder("w/b", "/r/b-again");  // same key: the remote path is replaced
+
+    std::vector<std::pair<std::string, std::string>> order;
+    while (!client.IsPendingEmpty()) {
+        std::string local, remote;
+        client.PeekPendingFolder(&local, &remote);
+        client.RemoveFirstPendingFolder();
+        order.emplace_back(local, remote);
+    }
+    std::vector<std::pair<std::string, std::string>> expected{
+        {"w/B", "/r/B"}, {"w/a", "/r/a"}, {"w/a/z", "/r/a/z"}, {"w/b", "/r/b-again"},
+        {"w/\xC3\xA9", "/r/e-acute"}};
+    EXPECT_EQ(order, expected);
+
+    client.AddPendingFolder("x", "y");
+    client.ClearPendingFolders();
+    EXPECT_TRUE(client.IsPendingEmpty());
+    EXPECT_NE(RaisedCode([&] { client.PeekPendingFolder(nullptr, nullptr); }), 0u);
+}
+
+TEST_F(FtpClientState, CheckCancelRaises995OnceTheEventIsSignalled) {
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
+    EXPECT_EQ(RaisedCode([&] { client.CheckCancel(); }), 0u);  // no event: never cancelled
+    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    client.SetCancelEvent(cancel);
+    EXPECT_EQ(RaisedCode([&] { client.CheckCancel(); }), 0u);
+    SetEvent(cancel);
+    vttest::DebugCapture capture;
+    EXPECT_EQ(RaisedCode([&] { client.CheckCancel(); }), 995u);
+    EXPECT_NE(capture.text().find("<<<<****  Ftp Operation Aborted ****>>>>"), std::string::npos);
+    CloseHandle(cancel);
+}
+
+TEST_F(FtpClientState, WithoutAConnectionTransfersRaiseAndRemovalsGiveZero) {
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(RaisedCode([&] { client.GetFile("/x.XML", "x.XML"); }), 6u);
+    EXPECT_EQ(RaisedCode([&] { client.PutFile("/x.XML", "x.XML"); }), 6u);
+    EXPECT_EQ(client.RemoveEntry("/x", true), 0);
+    EXPECT_EQ(client.DeleteDocumentEntry(1), 0);
+    vtbox::FindList folders;
+    EXPECT_EQ(RaisedCode([&] { client.FtpListDirectory("/", &folders, nullptr); }), 6u);
+    // A failed listing raises the log level so that later replies are shown.
+    EXPECT_EQ(client.LogLevel(), 2u);
+}
+
+TEST_F(FtpClientState, ConnectWithoutArgumentsRaises12004) {
+    vtbox::BoxFtpClient client{vtbox::kListVerbs};
+    vttest::DebugCapture capture;
+    EXPECT_EQ(RaisedCode([&] { client.Connect(nullptr, "u", "p"); }), 12004u);
+    EXPECT_NE(capture.text().find("Connecting to MFP FTP Server..!!"), std::string::npos);
+    EXPECT_NE(capture.text().find("InternetConnect Failed With ERROR - 87"), std::string::npos);
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(FtpPort, TwentyOneUnlessTheEnvironmentNamesAValidPort) {
+    {
+        vttest::ScopedEnv env("VTBOX_FTP_PORT", "2121");
+        EXPECT_EQ(vtbox::FtpSession::DefaultPort(), 2121);
+    }
+    for (const char *bad : {"", "0", "65536", "21x", "-5"}) {
+        vttest::ScopedEnv env("VTBOX_FTP_PORT", bad);
+        EXPECT_EQ(vtbox::FtpSession::DefaultPort(), 21) << bad;
+    }
+}
+
+}  // namespace
