@@ -203,6 +203,7 @@ void UtilityLog::WriteAutoTrailer(int kind, bool *written, int64_t now, double t
     const int64_t wholeKb = static_cast<int64_t>(totalKb);
     if (wholeKb > 1024) WriteLine(Pair(ids::kLogTotalSize, QString::number(wholeKb / 1024) + " MB(s)"));
     else WriteLine(Pair(ids::kLogTotalSize, QString::number(wholeKb) + " KB(s)"));
+    WriteLine(kLogStarLine);
 }
 
 }  // namespace vtutil

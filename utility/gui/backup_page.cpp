@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "automatic_backup.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "br_file_dialog.hpp"
@@ -176,6 +177,13 @@ bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *fail
 }
 
 void CBackupPage::Start() {
+    // While a schedule waits the button stops it (its caption says so);
+    // the state rather than the caption decides, so that a missing language,
+    // where every caption is empty, never stops a schedule by mistake.
+    if (main_.AutoMode()) {
+        main_.Automatic()->StopByUser();
+        return;
+    }
     if (main_.CountCheckedRows() == 0) {
         ShowMessage(this, Text(ids::kMsgTickABox), Text(ids::kCaptionAutomatic), QMessageBox::Critical);
         return;
