@@ -73,7 +73,7 @@ std::vector<uint32_t> BoxesInFile(const std::string &path) {
 class Scheduled {
 public:
     explicit Scheduled(const vttest::SimOptions &o = SmallDevice())
-        : device(o), state("XDG_STATE_HOME", device.sim.dir / "state"), window(device.app, device.session) {
+        : device(o), window(device.app, device.session) {
         vtutil::ReplaceClock(&clock);
         device.Login();
         window.RefreshPages();
@@ -130,7 +130,6 @@ public:
 
     FakeClock clock;
     vttest::UtilityDevice device;
-    vttest::ScopedEnv state;
     CBackupRestoreDlg window;
     vttest::ModalAnswerer answerer;
     std::string target;
