@@ -253,6 +253,33 @@ private slots:
         QVERIFY(s.Log().contains("[155] [149]"));
     }
 
+    // The start must lie ahead, and no later than 18 January 2038 (the
+    // schedule's times are 32-bit); the window stays open until it does.
+    void TheStartIsChecked() {
+        Scheduled s;
+        s.clock.now = At(2037, 12, 1, 10, 0) + 30;
+        const auto setStart = [&s](QDate date, QTime time) {
+            s.answerer.OnDialog<vtutil::CAutoBackupDlg>([=](vtutil::CAutoBackupDlg *dlg) {
+                dlg->DateEdit()->setDate(date);
+                dlg->TimeEdit()->setTime(time);
+                vttest::Later([dlg] { dlg->SetButton()->click(); });
+            });
+        };
+        setStart(QDate(2037, 12, 1), QTime(10, 0));
+        s.answerer.AnswerMessage(QMessageBox::Ok);
+        setStart(QDate(2038, 1, 19), QTime(9, 0));
+        s.answerer.AnswerMessage(QMessageBox::Ok);
+        setStart(QDate(2038, 1, 18), QTime(23, 59));
+        s.window.Action(CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
+        QVERIFY(s.answerer.Done());
+        QCOMPARE(s.answerer.Messages().size(), size_t(2));
+        QCOMPARE(s.answerer.Messages()[0].text, Text(58));
+        QCOMPARE(s.answerer.Messages()[1].text, Text(57));
+        QCOMPARE(s.answerer.Messages()[1].caption, Text(39));
+        QVERIFY(s.window.AutoMode());
+        QCOMPARE(s.window.Automatic()->State().nextRunTime, At(2038, 1, 18, 23, 59));
+    }
+
     void AMissedSingleRunEndsTheSchedule() {
         Scheduled s;
         const int64_t start = At(2030, 5, 6, 10, 0);
