@@ -72,6 +72,14 @@ private slots:
         QCOMPARE(Shown(spring.nextRunTime), QString("2030-03-31 10:00"));
         QCOMPARE(spring.nextRunTime - At(2030, 3, 30, 10, 0), int64_t(23 * 3600));
 
+        // A time of day that the change skips is run just after the gap,
+        // and the day after at its own time again.
+        ScheduleState gap = Regular(vtutil::kRunDaily, At(2030, 3, 30, 2, 30));
+        vtutil::AdvanceSchedule(gap, Advance::Regular, At(2030, 3, 30, 2, 30));
+        QCOMPARE(Shown(gap.nextRunTime), QString("2030-03-31 03:30"));
+        vtutil::AdvanceSchedule(gap, Advance::Regular, gap.nextRunTime);
+        QCOMPARE(Shown(gap.nextRunTime), QString("2030-04-01 02:30"));
+
         // Weekly, three weeks and a day missed.
         ScheduleState weekly = Regular(vtutil::kRunWeekly, At(2030, 5, 6, 8, 15));
         vtutil::AdvanceSchedule(weekly, Advance::Regular, At(2030, 5, 28, 9, 0));
