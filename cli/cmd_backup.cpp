@@ -1,3 +1,7 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -13,10 +17,14 @@ namespace vtcli {
 
 namespace {
 
+// The exit code of a backup written while the device stayed locked.
+constexpr int kWrittenNotReleased = 3;
+
 // The chosen boxes, or every box of the device for "all".
 bool ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> *boxes) {
     if (!o.allBoxes) {
-        *boxes = o.boxes;
+        for (uint32_t box : o.boxes)  // each box once
+            if (std::find(boxes->begin(), boxes->end(), box) == boxes->end()) boxes->push_back(box);
         return true;
     }
     uint32_t count = 0;
@@ -42,6 +50,17 @@ int RunBackup(const Options &o) {
     }
     if (!fs::is_directory(FolderOf(o.output), ec)) {
         std::fprintf(stderr, "vtbox: the folder %s does not exist\n", FolderOf(o.output).c_str());
+        return 1;
+    }
+    // A file made read-only is one somebody meant to keep (root may write it
+    // all the same: its write bits say what was meant).
+    struct stat st;
+    bool read_only = ::stat(o.output.c_str(), &st) == 0 &&
+                     ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(o.output.c_str(), W_OK) != 0);
+    if (read_only && !o.replaceReadOnly) {
+        std::fprintf(stderr,
+                     "vtbox: %s is read-only; give --replace-read-only to replace it, or choose another file\n",
+                     o.output.c_str());
         return 1;
     }
     DeviceSession session(o.host, o.port);
@@ -73,9 +92,13 @@ int RunBackup(const Options &o) {
         if (rc != 0) PrintError("the backup", rc, detail);
     }
     uint32_t released = job.End();
-    if (rc == 0 && released == 0) {
+    if (rc == 0) {
         std::printf("%s: %zu box%s backed up\n", o.output.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es");
-        return 0;
+        if (released == 0) return 0;
+        // The file is whole and in place; only the device is left as it was.
+        std::fprintf(stderr, "vtbox: warning: the backup %s was written, but the device was not released\n",
+                     o.output.c_str());
+        return kWrittenNotReleased;
     }
     return rc == 995 ? 130 : 1;
 }

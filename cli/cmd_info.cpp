@@ -14,7 +14,7 @@ int RunInfo(const Options &o) {
         std::fprintf(stderr, "vtbox: %s is not a file\n", o.input.c_str());
         return 1;
     }
-    WorkFolder work(std::filesystem::temp_directory_path().string() + "/x");
+    WorkFolder work = TempWorkFolder();
     if (!work.ok()) {
         std::fprintf(stderr, "vtbox: %s\n", work.error().c_str());
         return 1;
@@ -48,14 +48,16 @@ int RunInfo(const Options &o) {
         }
         std::printf("}\n");
     } else {
-        std::printf("%s: %s\n", o.input.c_str(), kind);
+        std::printf("%s: %s\n", PlainText(o.input).c_str(), kind);
         std::printf("  made on    %s (local time of the machine that wrote it)\n", date);
-        std::printf("  engine     %s\n  MAC        %s\n", info.EngineVersion, info.MACAddress);
+        std::printf("  engine     %s\n  MAC        %s\n", PlainText(info.EngineVersion).c_str(),
+                    PlainText(info.MACAddress).c_str());
         if (info.Kind == 1) {
             std::printf("  %-5s %-9s %7s %9s %10s  %s\n", "Box", "Protected", "Folders", "Documents", "Used (KB)", "Name");
             for (uint32_t i = 0; i < count; ++i)
                 std::printf("  %03u   %-9s %7u %9u %10u  %s\n", boxes[i].BoxNo, boxes[i].Protected ? "yes" : "no",
-                            boxes[i].NumOfFolders, boxes[i].NumOfDocs, boxes[i].BoxUsedDisk, boxes[i].BoxName);
+                            boxes[i].NumOfFolders, boxes[i].NumOfDocs, boxes[i].BoxUsedDisk,
+                            PlainText(boxes[i].BoxName).c_str());
         } else {
             std::printf("  documents  %u\n", count);
         }

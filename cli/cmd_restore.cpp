@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,11 @@
 namespace vtcli {
 
 namespace {
+// The exit code of a job done while the device stayed locked.
+constexpr int kDoneNotReleased = 3;
+}  // namespace
+
+namespace {
 
 std::string Trimmed(const char *text) {
     std::string s(text);
@@ -29,7 +35,7 @@ struct FileDescription {
 };
 
 bool Describe(const std::string &file, FileDescription *out) {
-    WorkFolder work(std::filesystem::temp_directory_path().string() + "/x");
+    WorkFolder work = TempWorkFolder();
     if (!work.ok()) {
         std::fprintf(stderr, "vtbox: %s\n", work.error().c_str());
         return false;
@@ -59,7 +65,9 @@ bool Describe(const std::string &file, FileDescription *out) {
 int RunRestore(const Options &o) {
     FileDescription description;
     if (!Describe(o.input, &description)) return 1;
-    std::vector<uint32_t> boxes = o.allBoxes ? description.boxes : o.boxes;
+    std::vector<uint32_t> boxes;
+    for (uint32_t box : o.allBoxes ? description.boxes : o.boxes)  // each box once
+        if (std::find(boxes.begin(), boxes.end(), box) == boxes.end()) boxes.push_back(box);
     std::set<uint32_t> described(description.boxes.begin(), description.boxes.end());
     for (uint32_t box : boxes)
         if (!described.count(box)) {
@@ -114,10 +122,12 @@ int RunRestore(const Options &o) {
         }
     }
     uint32_t released = job.End();
-    if (rc == 0 && released == 0) {
+    if (rc == 0) {
         std::printf("%s: %zu box%s restored (%s)\n", o.input.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     o.mode == 1 ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");
-        return 0;
+        if (released == 0) return 0;
+        std::fprintf(stderr, "vtbox: warning: the boxes were restored, but the device was not released\n");
+        return kDoneNotReleased;
     }
     return rc == 995 ? 130 : 1;
 }

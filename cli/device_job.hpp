@@ -23,6 +23,8 @@ public:
     // Prints what failed.
     uint32_t Open(const std::string &password, VTENGVERSION *version);
     VTMFPSESSION *get() { return &session_; }
+    // Ends the web session if it is open; 0 or the failure's code.
+    uint32_t Close();
 
 private:
     VTMFPSESSION session_{};
@@ -44,8 +46,13 @@ public:
 
     // Locks the panel and creates the FTP account. Prints what failed.
     uint32_t Begin();
-    // Deletes the account and unlocks, each if it was done; returns the first
-    // failure (0 when both worked). Safe to call more than once.
+    // Releases the device: deletes the account and unlocks, each if it was
+    // done, then closes the session. A step that fails is tried again with
+    // growing pauses for a bounded time ($VTBOX_RELEASE_SECONDS, default 60);
+    // a termination signal during the release stops it at once. When the
+    // device stays unreleased, prints a plain warning with what to do and
+    // returns the first failure's code (0 when all worked). Safe to call more
+    // than once.
     uint32_t End();
 
     uint32_t deviceTime() const { return deviceTime_; }
@@ -59,6 +66,10 @@ private:
     char login_[256] = {};
     bool locked_ = false;
     bool account_ = false;
+    bool ended_ = false;
 };
+
+// How long the release of the device is tried, in seconds.
+unsigned ReleaseSeconds();
 
 }  // namespace vtcli

@@ -16,7 +16,11 @@ namespace vtcli {
 
 namespace {
 std::atomic<bool> g_terminate{false};
+std::atomic<int> g_signals{0};
+std::atomic<bool> g_releasing{false};
 std::atomic<HANDLE> g_cancel{nullptr};
+HANDLE g_stop = nullptr;     // set at the first signal
+HANDLE g_give_up = nullptr;  // set when the release should stop trying
 
 sigset_t TerminationSignals() {
     sigset_t set;
@@ -35,9 +39,16 @@ void SignalWatcher() {
         int sig = 0;
         if (sigwait(&set, &sig) != 0) continue;
         g_terminate = true;
-        if (HANDLE cancel = g_cancel.load()) {
+        int count = ++g_signals;
+        SetEvent(g_stop);
+        if (count >= 2 || g_releasing) {
+            SetEvent(g_give_up);
+            const char msg[] = "\nvtbox: stopping without waiting for the device any longer\n";
+            (void)!write(STDERR_FILENO, msg, sizeof msg - 1);
+        } else if (HANDLE cancel = g_cancel.load()) {
             SetEvent(cancel);
-            const char msg[] = "\nvtbox: cancelling; the device is released once the job has stopped\n";
+            const char msg[] = "\nvtbox: cancelling; the device is released once the job has stopped "
+                               "(Ctrl-C again to stop at once)\n";
             (void)!write(STDERR_FILENO, msg, sizeof msg - 1);
         }
     }
@@ -45,12 +56,21 @@ void SignalWatcher() {
 }  // namespace
 
 void HoldTerminationSignals() {
+    g_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_give_up = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     sigset_t set = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(SignalWatcher).detach();
 }
 
 bool TerminationRequested() { return g_terminate; }
+
+HANDLE StopEvent() { return g_stop; }
+HANDLE GiveUpEvent() { return g_give_up; }
+void BeginRelease() {
+    g_releasing = true;
+    if (g_signals >= 2) SetEvent(g_give_up);
+}
 
 uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail) {
     HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -22,6 +22,13 @@ void HoldTerminationSignals();
 // True once a termination signal has arrived.
 bool TerminationRequested();
 
+// Events of the held signals (null until HoldTerminationSignals): StopEvent is
+// set by the first signal; GiveUpEvent by a second one, or by any signal once
+// BeginRelease has been called, to stop waiting for the device at all.
+HANDLE StopEvent();
+HANDLE GiveUpEvent();
+void BeginRelease();
+
 // Returns the operation's result; *detail (when given) receives the detail
 // that the engine left for a failure on the thread that ran it.
 uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail = nullptr);

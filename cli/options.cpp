@@ -87,6 +87,8 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
             if (!need(i, a, &v) || !ParseBoxList(v, &o->boxes, &o->allBoxes, error)) return false;
         } else if (a == "--output" || a == "-o") {
             if (!need(i, a, &o->output)) return false;
+        } else if (a == "--replace-read-only") {
+            o->replaceReadOnly = true;
         } else if (a == "--input" || a == "-i") {
             if (!need(i, a, &o->input)) return false;
         } else if (a == "--mode") {
@@ -141,6 +143,14 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
 }
 
 std::string HelpText(const std::string &command) {
+    const std::string kExitCodes =
+        "\nExit codes:\n"
+        "  0    done\n"
+        "  1    failed (the message says why)\n"
+        "  2    the command line is wrong\n"
+        "  3    the backup file was written, or the boxes restored, but the device\n"
+        "       could not be released (its panel may stay locked until its idle time-out)\n"
+        "  130  cancelled (Ctrl-C or SIGTERM)\n";
     const std::string common =
         "Global options:\n"
         "  --host H            the device's address (name or IPv4)\n"
@@ -154,14 +164,17 @@ std::string HelpText(const std::string &command) {
                "  Lists the device's boxes: number, name, protection and last update.\n\n" + common;
     if (command == "backup")
         return "vtbox --host H [--port N] [--ftp-port N] backup --boxes 1,2,5|all --output FILE\n"
+               "      [--replace-read-only]\n"
                "  Backs the chosen boxes up into FILE (a zip file). The device's panel is locked\n"
                "  and a temporary FTP account made for the job; both are undone when it ends,\n"
-               "  also after a failure or Ctrl-C.\n\n" + common;
+               "  also after a failure or Ctrl-C. A read-only FILE is refused unless\n"
+               "  --replace-read-only is given.\n\n" + common + kExitCodes;
     if (command == "restore")
         return "vtbox --host H [--port N] [--ftp-port N] restore --input FILE --boxes 1,2|all\n"
                "      --mode replace|keep-both\n"
                "  Writes the chosen boxes of a backup file back into the device. replace deletes\n"
-               "  the device's documents of the same name; keep-both renames the restored ones.\n\n" + common;
+               "  the device's documents of the same name; keep-both renames the restored ones.\n\n" + common +
+               kExitCodes;
     if (command == "info")
         return "vtbox info FILE [--json]\n"
                "  Shows the description of a backup or archive file: source device, date, boxes.\n";
@@ -171,7 +184,7 @@ std::string HelpText(const std::string &command) {
            "  backup    back boxes up into a file\n"
            "  restore   write boxes of a backup file back into the device\n"
            "  info      describe a backup file\n\n"
-           "vtbox COMMAND --help shows a command's options.\n\n" + common;
+           "vtbox COMMAND --help shows a command's options.\n\n" + common + kExitCodes;
 }
 
 }  // namespace vtcli

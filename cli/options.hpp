@@ -22,6 +22,7 @@ struct Options {
     std::string input;    // restore source, info file
     uint32_t mode = 0;    // restore: 1 replace, 0 keep both
     bool modeGiven = false;
+    bool replaceReadOnly = false;  // backup: a read-only target may be replaced
 };
 
 // Parses argv. On a usage error returns false with the message in *error.

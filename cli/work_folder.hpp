@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace vtcli {
 
@@ -9,6 +10,9 @@ namespace vtcli {
 class WorkFolder {
 public:
     explicit WorkFolder(const std::string &beside_file);
+    WorkFolder(WorkFolder &&other) noexcept : path_(std::move(other.path_)), error_(std::move(other.error_)) {
+        other.path_.clear();
+    }
     ~WorkFolder();
     WorkFolder(const WorkFolder &) = delete;
     WorkFolder &operator=(const WorkFolder &) = delete;
@@ -18,8 +22,14 @@ public:
     const std::string &error() const { return error_; }
 
 private:
+    WorkFolder() = default;
+    friend WorkFolder TempWorkFolder();
     std::string path_, error_;
 };
+
+// A work folder in the temp folder ($TMPDIR, else /tmp). When that is not a
+// usable folder the object is not ok() and error() says so.
+WorkFolder TempWorkFolder();
 
 // The folder part of a path ("." when it has none).
 std::string FolderOf(const std::string &path);

@@ -1,6 +1,7 @@
 #include "restore/restore_entries.hpp"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "localfiles/local_folder.hpp"
@@ -132,13 +133,17 @@ void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool 
                             EntryList &device, EntryList &local, EntryList &replaced) {
     std::string level = folder == 0 ? box_level : box_level + "/" + EntryName(folder, false);
 
-    // Names.
+    // Names. replacing: the original number of a local document -> its entry
+    // in replaced.
+    std::map<uint32_t, size_t> replacing;
     for (auto &l : local) {
         auto same = std::find_if(device.begin(), device.end(),
                                  [&](const BoxEntry &d) { return d.name == l.name; });
         if (same == device.end()) continue;
         if (replace) {
+            replacing[l.id] = replaced.size();
             replaced.push_back(*same);
+            replaced.back().replaced_by = l.id;
             device.erase(same);
             continue;
         }
@@ -172,6 +177,7 @@ void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool 
         } while (used.count(j) != 0);
         if (j > kMaxEntryNumber) Raise(vt::Code::AdminLimitExceeded);
         RenumberEntry(box_level, folder, l.id, j);
+        if (auto r = replacing.find(l.id); r != replacing.end()) replaced[r->second].replaced_by = j;
         l.id = j;
     }
 }

@@ -16,6 +16,9 @@ struct BoxEntry {
     uint32_t kind = 0;
     uint32_t id = 0;
     std::u16string name;  // at most 64 units from a record, 127 from the device
+    // In a list of replaced device documents: the number of the restored
+    // document that replaces this one (its final number at the level).
+    uint32_t replaced_by = 0;
 };
 using EntryList = std::vector<BoxEntry>;
 
@@ -59,7 +62,8 @@ size_t DocumentsAfterRestore(std::vector<std::u16string> &device_names, const En
 // (folder 0: the top level; otherwise the local folder "F0000<folder>") of
 // the local box level box_level.
 //  - names: in replace mode the device's same-named document moves from
-//    device to replaced; otherwise the local document is renamed (record and
+//    device to replaced, its replaced_by the local document's final number
+//    (nothing is deleted here); otherwise the local document is renamed (record and
 //    list) with the lowest free keep-both counter.
 //  - numbers: a local document whose number the device does not use keeps
 //    it (and moves into device, its number now used); the others, in order,

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "ftp/ftp_client.hpp"
@@ -317,7 +319,101 @@ TEST_F(Merge, ReplaceDeletesTheDevicesDocumentAndKeepsTheName) {
     EXPECT_NE(FileBytes(top / "D0000001/PAGE0001.DAT"), (std::vector<uint8_t>{9, 9, 9}));
     EXPECT_EQ(FileBytes(top / "D0000001/PAGE0002.DAT"), before_restore);
     EXPECT_EQ(Names(top / "F0000001", 'D').size(), 2u);
-    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 4u);  // two at the top, two in the folder
+    // Each replacement takes its document's own number, so it is made under a
+    // spare number first: the old document and then the spare copy go.
+    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 8u);
+    for (const auto &e : fs::directory_iterator(top)) {
+        std::string name = e.path().filename().string();
+        EXPECT_TRUE(name == "F0000001" || name == "F0000001.XML" || name == "D0000001" || name == "D0000001.XML" ||
+                    name == "D0000002" || name == "D0000002.XML" || name == "UNLOCK.STS")
+            << name << " left behind";
+    }
+}
+
+// Complete documents of the store (their folder not marked as being
+// written), as level, display name and page bytes; the same document twice
+// counts twice.
+std::multiset<std::string> CompleteDocuments(const SimDevice &sim) {
+    std::multiset<std::string> out;
+    fs::path data = fs::path(sim.storeRoot) / "SHR/BOX/DATA";
+    for (const auto &e : fs::recursive_directory_iterator(data)) {
+        std::string name = e.path().filename().string();
+        if (!(name.size() == 12 && name[0] == 'D' && name.ends_with(".XML"))) continue;
+        fs::path folder = e.path().parent_path() / name.substr(0, 8);
+        if (fs::exists(folder / "CREATE.STS")) continue;
+        std::string pages;
+        std::vector<fs::path> files;
+        for (const auto &p : fs::directory_iterator(folder)) files.push_back(p.path());
+        std::sort(files.begin(), files.end());
+        for (const auto &p : files)
+            if (p.filename().string().rfind("PAGE", 0) == 0) {
+                auto bytes = FileBytes(p);
+                pages += p.filename().string() + ":" + std::string(bytes.begin(), bytes.end());
+            }
+        out.insert(fs::relative(e.path().parent_path(), data).string() + "|" +
+                   vt::Utf16ToUtf8(ReadEntry(e.path()).displayName) + "|" + pages);
+    }
+    return out;
+}
+
+// A replace-mode restore that stops part-way, whatever stops it, leaves every
+// document the device had: the old one, its replacement complete, or both.
+TEST(ReplaceLosesNothing, WhereverTheRestoreStops) {
+    struct Stop {
+        const char *what;
+        std::function<void(SimDevice &)> fault;
+    };
+    std::vector<Stop> stops;
+    for (int nth : {1, 2, 4, 7, 11})
+        stops.push_back({"STOR refused from this one on", [nth](SimDevice &sim) { sim.faults().FailStor(451, nth, true); }});
+    stops.push_back({"data connection dropped", [](SimDevice &sim) { sim.faults().DropDataConnection(5, 100); }});
+    stops.push_back({"folder creation refused", [](SimDevice &sim) { sim.faults().RefuseFolderCreation(); }});
+    for (const auto &stop : stops) {
+        SCOPED_TRACE(stop.what);
+        SimOptions o;
+        o.seed.boxes = 1;
+        o.seed.folders = 1;
+        o.seed.docs = 3;
+        SimDevice sim(o);
+        std::string backup = MakeBackup(sim, {1});
+        auto before = CompleteDocuments(sim);
+        stop.fault(sim);
+        RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+        EXPECT_NE(run.rc, 0u);
+        auto after = CompleteDocuments(sim);
+        for (const auto &doc : before)
+            EXPECT_GE(after.count(doc), 1u) << "lost: " << doc.substr(0, doc.find('|', doc.find('|') + 1));
+        ExpectWorkFolderEmpty(sim);
+    }
+}
+
+// Names that changed places: the backup's Report is at 2 and its Other at 1,
+// the device's the other way round. Each replacement must wait for the number
+// that the other old document holds.
+TEST(ReplaceLosesNothing, DocumentsThatSwappedNumbers) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    o.seed.folders = 0;
+    o.seed.docs = 2;
+    SimDevice sim(o);
+    fs::path top = Level(sim, 1);
+    auto rename = [&](const fs::path &record, const std::u16string &name) {
+        devicesim::EntryRecord r = ReadEntry(record);
+        r.displayName = name;
+        WriteBytes(record, devicesim::EncodeEntryRecord(r));
+    };
+    rename(top / "D0000001.XML", u"Other");
+    rename(top / "D0000002.XML", u"Report");
+    std::string backup = MakeBackup(sim, {1});
+    rename(top / "D0000001.XML", u"Report");
+    rename(top / "D0000002.XML", u"Other");
+    auto pages1 = FileBytes(top / "D0000001/PAGE0001.DAT");
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    // As the backup had them, and nothing else.
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{1, u"Other"}, {2, u"Report"}}));
+    EXPECT_EQ(FileBytes(top / "D0000001/PAGE0001.DAT"), pages1);
+    EXPECT_FALSE(fs::exists(top / "D0000001/CREATE.STS"));
+    EXPECT_FALSE(fs::exists(top / "D0000002/CREATE.STS"));
 }
 
 TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
@@ -367,6 +463,14 @@ TEST(RestoreLimits, FourHundredDocumentsAtALevel) {
     // Replacing both same-named documents keeps the level at 399.
     ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
     EXPECT_EQ(Names(top, 'D').size(), 399u);
+
+    // A full level has no room for a copy made first: the replacements still
+    // arrive, one old document at a time going before its replacement.
+    AddEntry(top, 'D', 400, "device 400");
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    auto names = Names(top, 'D');
+    EXPECT_EQ(names.size(), 400u);
+    EXPECT_EQ(names[400], u"device 400");
 }
 
 TEST(RestoreLimits, AHundredFoldersInABox) {
