@@ -141,8 +141,10 @@ std::vector<Fault> Faults() {
         {"web service frozen for 3 s on a page",
          [=](SimDevice &s, Op, const std::string &p) { s.faults().FreezeOn(p, devicesim::FreezeScope::Web, 3); return none; },
          kFailed, kFailed, true},
-        {"FTP frozen mid-transfer",
-         [=](SimDevice &s, Op, const std::string &) { s.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 3, 1000, 0); return none; },
+        {"FTP frozen mid-job",
+         [=](SimDevice &s, Op, const std::string &) {
+             return std::function<void()>([&s] { s.faults().Freeze(devicesim::FreezeScope::Ftp, 0); });
+         },
          kFailed, kFailed, true},
         {"device frozen on a page for good",
          [=](SimDevice &s, Op, const std::string &p) { s.faults().FreezeOn(p, devicesim::FreezeScope::Device, 0); return none; },
@@ -199,8 +201,8 @@ TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
                 if (at_first_page) trigger = std::make_unique<AtFirstPage>(sim, at_first_page);
                 r = vttest::Vtbox(sim, args, "admin", {},
                                   {{"TMPDIR", temp.string()},
-                                   {"VTBOX_NETWORK_TIMEOUT_MS", "1500"},
-                                   {"VTBOX_RELEASE_SECONDS", "6"}});
+                                   {"VTBOX_NETWORK_TIMEOUT_MS", "2000"},
+                                   {"VTBOX_RELEASE_SECONDS", "4"}});
             }
             ++runs;
             int expected = op == Op::Backup ? fault.backup : fault.restore;
