@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,22 @@ namespace {
 constexpr const char *kBoxBanner =
     "\n ################################# BOX ######################################\n";
 constexpr uint32_t kReplaceMode = 1;
+
+// The bytes of the regular files under folder, in KB rounded up (links are
+// not followed).
+uint64_t TreeKilobytes(const std::string &folder) {
+    uint64_t bytes = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code size_ec;
+        if (it->is_regular_file(size_ec)) {
+            uint64_t size = it->file_size(size_ec);
+            if (!size_ec) bytes += size;
+        }
+    }
+    return (bytes + 1023) / 1024;
+}
 
 }  // namespace
 
@@ -175,6 +192,7 @@ void Restore::RestoreBox(const VTBOXBK &info) {
     std::string inner = FindInnerFolder(work_, number);
     box.local = Join(tree_.boxFolder(number), inner);
     box.remote = Join(DeviceBoxFolder(number), inner);
+    CheckBoxLayout(box.local);
     StampDocumentTime(box.local, device_time_);
     progress_.CheckCancel();
 
@@ -247,11 +265,13 @@ void Restore::CheckDiskSpace(const BoxWork &box) {
     progress_.CheckCancel();
     uint32_t capacity = 0, available = 0;
     if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available) != 0) available = 0;
-    if (!(box.info.BoxUsedDisk < available)) {
-        vt::DebugPrint("\n Box %03u needs %u KB, the device has %u KB \n", box.info.BoxNo,
-                       box.info.BoxUsedDisk, available);
-        Raise(vt::Code::DiskSpaceQuota, vt::Format("box %03u needs %u KB, the device has %u KB free",
-                                                   box.info.BoxNo, box.info.BoxUsedDisk, available));
+    // What the box really holds, unpacked, counts when the description says less.
+    uint64_t need = std::max<uint64_t>(box.info.BoxUsedDisk, TreeKilobytes(tree_.boxFolder(box.info.BoxNo)));
+    if (!(need < available)) {
+        vt::DebugPrint("\n Box %03u needs %llu KB, the device has %u KB \n", box.info.BoxNo,
+                       static_cast<unsigned long long>(need), available);
+        Raise(vt::Code::DiskSpaceQuota, vt::Format("box %03u needs %llu KB, the device has %u KB free",
+                                                   box.info.BoxNo, static_cast<unsigned long long>(need), available));
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "ftp/ftp_client.hpp"
 #include "jobs/keep_alive.hpp"
+#include "packaging/folder_archive.hpp"
 #include "backup_job.hpp"
 #include "level_files.hpp"
 #include "vtregistry.h"
@@ -601,6 +602,90 @@ TEST(RestoreFailures, ABoxTheFileDoesNotDescribeIsRefusedBeforeAnythingIsDone) {
     VTPROGRESSINFO p;
     uint32_t box = 1;
     EXPECT_EQ(vtBoxRestore(&closed, "admin", "u", "/tmp", backup.c_str(), 1, &box, 0, 0, nullptr, nullptr, &p), 87u);
+}
+
+}  // namespace
+
+namespace {
+
+// A backup file rebuilt with one box's unpacked tree changed by edit
+// (given the box level, the inner folder), as a crafted file would be.
+std::string RepackBackup(SimDevice &sim, const std::string &backup, uint32_t box,
+                         const std::function<void(const fs::path &level)> &edit) {
+    fs::path work = sim.dir / "repack";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    EXPECT_EQ(vtbox::UnzipArchive(backup, work.string()), 0u);
+    fs::path data = work / "BOX/DATA";
+    EXPECT_EQ(vtbox::UnzipArchive((work / "BOX/DATA.zip").string(), (work / "BOX").string(),
+                                  {.delete_archive = true}), 0u);
+    std::string box_name = vt::Format("B0000%03u", box);
+    EXPECT_EQ(vtbox::UnzipArchive((data / (box_name + ".vtb")).string(), data.string(), vtbox::kUnpackBoxArchive),
+              0u);
+    edit(data / box_name / "P0000001");
+    EXPECT_EQ(vtbox::ZipFolder((data / (box_name + ".vtb")).string(), (data / box_name).string(),
+                               {.byte_change = true}), 0u);
+    fs::remove_all(data / box_name);
+    EXPECT_EQ(vtbox::ZipFolder((work / "BOX/DATA.zip").string(), data.string()), 0u);
+    fs::remove_all(data);
+    std::string crafted = sim.dir / "crafted.zip";
+    fs::remove(crafted);
+    EXPECT_EQ(vtbox::ZipFolder(crafted, (work / "BOX").string()), 0u);
+    fs::remove_all(work);
+    return crafted;
+}
+
+// What does not belong to a box is refused before anything of the box is
+// sent, whatever it is.
+TEST(CraftedBackups, WhatIsNoPartOfABoxIsRefusedBeforeAnythingIsSent) {
+    struct Craft {
+        const char *what;
+        std::function<void(const fs::path &)> edit;
+    };
+    const Craft crafts[] = {
+        {"a stray file in a page folder",
+         [](const fs::path &l) { WriteBytes(l / "D0000001" / "evil name", {1, 2, 3}); }},
+        {"a stray file at the level", [](const fs::path &l) { WriteBytes(l / "notes.txt", {1}); }},
+        {"a link instead of a page folder",
+         [](const fs::path &l) {
+             fs::remove_all(l / "D0000002");
+             fs::create_symlink("/etc", l / "D0000002");
+         }},
+        {"a record without its page folder", [](const fs::path &l) { fs::remove_all(l / "D0000003"); }},
+        {"a page folder inside a page folder", [](const fs::path &l) { fs::create_directories(l / "D0000001/sub"); }},
+    };
+    for (const Craft &craft : crafts) {
+        SCOPED_TRACE(craft.what);
+        SimOptions o;
+        o.seed.boxes = 1;
+        SimDevice sim(o);
+        std::string backup = MakeBackup(sim, {1});
+        std::string crafted = RepackBackup(sim, backup, 1, craft.edit);
+        DeleteAllBoxes(sim);
+        auto before = Snapshot(sim);
+        RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
+        EXPECT_EQ(run.rc, 1392u);
+        ExpectNothingSent(sim);
+        EXPECT_EQ(Snapshot(sim), before);
+        ExpectWorkFolderEmpty(sim);
+    }
+}
+
+// A box whose pages unpack to more than the description says is measured by
+// what it really holds before the device's free space is trusted with it.
+TEST(CraftedBackups, TheSpaceCheckCountsWhatTheBoxReallyHolds) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    // 8 MB of zeros: a few KB packed, and the description still says ~100 KB.
+    std::string crafted = RepackBackup(sim, backup, 1, [](const fs::path &l) {
+        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(8u << 20, 0));
+    });
+    sim.faults().SetLowDisk(4096);
+    RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 1344u);
+    EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
 }
 
 }  // namespace
