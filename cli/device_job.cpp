@@ -118,7 +118,7 @@ private:
 }  // namespace
 
 uint32_t ExclusiveJob::End() {
-    if (ended_ || (!account_ && !locked_)) return 0;
+    if (ended_) return 0;
     ended_ = true;
     BeginRelease();
     // One event ends every wait of the release: set by the deadline, or by a
