@@ -112,6 +112,8 @@ const std::vector<OptionSpec> &Specs() {
              return true;
          }},
         {"verify", 0, false, {"backup"}, [](Options *o, const std::string &, std::string *) { return o->verify = true; }},
+        {"replace-read-only", 0, false, {"backup"},
+         [](Options *o, const std::string &, std::string *) { return o->replaceReadOnly = true; }},
         {"dry-run", 'n', false, {"restore"},
          [](Options *o, const std::string &, std::string *) { return o->dryRun = true; }},
     };
@@ -346,10 +348,12 @@ std::string HelpText(const std::string &command) {
                device + "\n" + output;
     if (command == "backup")
         return "vtbox [device options] backup --boxes 1,2,5|1-3,7|all -o|--output FILE [--verify] [--json]\n"
+               "      [--replace-read-only]\n"
                "  Backs the chosen boxes up into FILE (a zip file, mode 600). The device's panel\n"
                "  is locked and a temporary FTP account made for the job; both are undone when\n"
                "  it ends, also after a failure or Ctrl-C. With --verify the new file is read\n"
-               "  back whole before it replaces an older FILE.\n\n" +
+               "  back whole before it replaces an older FILE. A read-only FILE is refused\n"
+               "  unless --replace-read-only is given.\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "restore")
         return "vtbox [device options] restore -i|--input FILE --boxes 1,2|1-3|all\n"

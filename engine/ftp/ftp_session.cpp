@@ -1,6 +1,7 @@
 #include "ftp/ftp_session.hpp"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <mutex>
 
 #include "session/result.hpp"
+#include "session/waits.hpp"
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
 
@@ -15,7 +17,10 @@ namespace vtbox {
 
 namespace {
 
-constexpr long kTimeoutSeconds = 10;
+constexpr uint32_t kTimeoutMs = 10000;
+
+// The ten seconds as libcurl takes them in whole seconds (at least 1).
+long TimeoutSeconds() { return static_cast<long>((NetworkTimeoutMs(kTimeoutMs) + 999) / 1000); }
 // A reply longer than this is kept cut; the device's replies are one line.
 constexpr size_t kMaxReplyText = 4096;
 
@@ -101,6 +106,14 @@ struct FtpSession::Impl {
     FtpSource *source = nullptr;
     uint64_t sunk = 0;
 
+    // The job's cancel event during a call; set when it ended the call.
+    HANDLE cancel = nullptr;
+    bool cancelled = false;
+    // The control connection can no longer be trusted to answer (a call was
+    // cancelled or timed out): it is cut without a QUIT at the end.
+    bool broken = false;
+
+    static int OnProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     static size_t OnHeader(char *data, size_t size, size_t count, void *self);
     static int OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *self);
     static size_t OnWrite(char *data, size_t size, size_t count, void *self);
@@ -113,6 +126,17 @@ struct FtpSession::Impl {
     uint32_t Perform(bool opening);
     uint32_t MapResult(CURLcode rc, bool opening) const;
 };
+
+// libcurl calls this at least once a second while a call lasts, also while
+// it waits for a reply or a data connection that never comes.
+int FtpSession::Impl::OnProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto *impl = static_cast<Impl *>(self);
+    if (IsSignalled(impl->cancel)) {
+        impl->cancelled = true;
+        return 1;
+    }
+    return 0;
+}
 
 size_t FtpSession::Impl::OnHeader(char *data, size_t size, size_t count, void *self) {
     auto *impl = static_cast<Impl *>(self);
@@ -215,9 +239,13 @@ void FtpSession::Impl::SetCommon(const std::string &url) {
 
 uint32_t FtpSession::Impl::Perform(bool opening) {
     capturing = true;
+    cancel = CurrentCancelEvent();
+    cancelled = false;
     CURLcode rc = curl_easy_perform(curl);
     capturing = false;
+    cancel = nullptr;
     uint32_t code = MapResult(rc, opening);
+    if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
     SetLastError(code);
     return code;
 }
@@ -241,7 +269,7 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
     case CURLE_COULDNT_CONNECT:
         return vt::code(opening ? Code::InternetInternalError : Code::InternetCannotConnect);
     case CURLE_ABORTED_BY_CALLBACK:
-        return vt::code(Code::OperationAborted);
+        return vt::code(cancelled ? Code::OperationAborted : Code::InternetInternalError);
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
         if (list_overflow) return vt::code(Code::BufferOverflow);
@@ -281,8 +309,15 @@ FtpSession::FtpSession() : impl_(std::make_unique<Impl>()) {
 }
 
 FtpSession::~FtpSession() {
-    // Ends the control connection (QUIT) with the handle.
-    if (impl_->curl) curl_easy_cleanup(impl_->curl);
+    // Ends the control connection (QUIT) with the handle. A server that no
+    // longer answers is not waited for: its connection is cut first, so that
+    // the QUIT fails at once.
+    if (!impl_->curl) return;
+    curl_socket_t fd = CURL_SOCKET_BAD;
+    if (impl_->broken && curl_easy_getinfo(impl_->curl, CURLINFO_ACTIVESOCKET, &fd) == CURLE_OK &&
+        fd != CURL_SOCKET_BAD)
+        ::shutdown(fd, SHUT_RDWR);
+    curl_easy_cleanup(impl_->curl);
 }
 
 const std::string &FtpSession::LastResponse() const { return impl_->last_reply; }
@@ -343,11 +378,14 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
     curl_easy_setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     // Ten seconds to connect, for each reply, for the server to connect back,
     // and of silence on a transfer.
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
-    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, kTimeoutSeconds);
-    curl_easy_setopt(c, CURLOPT_ACCEPTTIMEOUT_MS, kTimeoutSeconds * 1000L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(NetworkTimeoutMs(kTimeoutMs)));
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, TimeoutSeconds());
+    curl_easy_setopt(c, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(NetworkTimeoutMs(kTimeoutMs)));
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, TimeoutSeconds());
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &s);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &s);
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &Impl::OnDebug);
