@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -59,7 +60,8 @@ int ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> 
                                  "; vtbox boxes lists them)",
                              kExitNotFound);
     }
-    *boxes = o.boxes;
+    for (uint32_t box : o.boxes)  // each box once
+        if (std::find(boxes->begin(), boxes->end(), box) == boxes->end()) boxes->push_back(box);
     return kExitDone;
 }
 
@@ -100,6 +102,14 @@ int RunBackup(const Context &c) {
     if (!fs::is_directory(folder, ec)) return ReportProblem("the folder " + folder + " does not exist", kExitNotFound);
     if (access(folder.c_str(), W_OK) != 0)
         return ReportProblem("the folder " + folder + " cannot be written to", kExitLocalDisk);
+    // A file made read-only is one somebody meant to keep (root may write it
+    // all the same: its write bits say what was meant).
+    struct stat st;
+    bool read_only = ::stat(o.output.c_str(), &st) == 0 &&
+                     ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(o.output.c_str(), W_OK) != 0);
+    if (read_only && !o.replaceReadOnly)
+        return ReportProblem(o.output + " is read-only; give --replace-read-only to replace it, or choose another file",
+                             kExitLocalDisk);
     // The backup holds every document of its boxes: only its owner reads it.
     umask(077);
     for (const auto &dead : RemoveDeadWorkFolders(folder))
@@ -167,13 +177,18 @@ int RunBackup(const Context &c) {
             exit_code = ReportProblem("cannot put the backup in place as " + o.output, kExitLocalDisk);
         }
     }
-    if (exit_code == kExitDone && released != 0) exit_code = kExitNotReleased;
+    if (exit_code == kExitDone && released != 0) {
+        // The file is whole and in place; only the device is left as it was.
+        exit_code = kExitNotReleased;
+        std::fprintf(stderr, "vtbox: warning: the backup %s was written, but the device was not released\n",
+                     o.output.c_str());
+    }
     if (exit_code == kExitDone || exit_code == kExitNotReleased) summary.size = fs::file_size(target, ec);
     summary.exitCode = exit_code;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (Output().json) PrintSummary(summary);
-    else if (exit_code == kExitDone && !Output().quiet)
+    else if ((exit_code == kExitDone || exit_code == kExitNotReleased) && !Output().quiet)
         std::printf("%s: %zu box%s backed up, %.1f MB\n", o.output.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     static_cast<double>(summary.size) / 1e6);
     return exit_code;

@@ -32,11 +32,12 @@ int RunBoxes(const Context &c) {
             .AddRaw("boxes", JsonArray(items));
         PrintJsonLine(out.str());
     } else {
-        std::printf("Device %s, engine %s, MAC %s\n", c.settings.host.c_str(), version.EngineVersion, version.MACAddress);
+        std::printf("Device %s, engine %s, MAC %s\n", c.settings.host.c_str(), PlainText(version.EngineVersion).c_str(),
+                    PlainText(version.MACAddress).c_str());
         std::printf("%-5s %-9s %-19s %s\n", "Box", "Protected", "Last update (UTC)", "Name");
         for (uint32_t i = 0; i < count; ++i)
             std::printf("%03u   %-9s %-19s %s\n", boxes[i].BoxNo, boxes[i].Protected ? "yes" : "no",
-                        FormatTime(boxes[i].LastUpdateDate, false).c_str(), boxes[i].BoxName);
+                        FormatTime(boxes[i].LastUpdateDate, false).c_str(), PlainText(boxes[i].BoxName).c_str());
         std::printf("%u box%s\n", count, count == 1 ? "" : "es");
     }
     GlobalFree(block);

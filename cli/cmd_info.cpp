@@ -4,6 +4,7 @@
 #include "commands.hpp"
 #include "failure_report.hpp"
 #include "json_output.hpp"
+#include "text_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
 
@@ -14,7 +15,7 @@ int RunInfo(const Context &c) {
     std::error_code ec;
     if (!std::filesystem::exists(o.input, ec)) return ReportProblem("the backup file " + o.input + " does not exist", kExitNotFound);
     if (!std::filesystem::is_regular_file(o.input, ec)) return ReportProblem(o.input + " is not a file", kExitNotFound);
-    WorkFolder work(std::filesystem::temp_directory_path().string() + "/x");
+    WorkFolder work = TempWorkFolder();
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     VTBACKUPINFO info{};
     uint32_t count = 0;
@@ -49,16 +50,18 @@ int RunInfo(const Context &c) {
         }
         PrintJsonLine(out.str());
     } else {
-        std::printf("%s: %s\n", o.input.c_str(), kind);
+        std::printf("%s: %s\n", PlainText(o.input).c_str(), kind);
         std::printf("  made on    %s %s\n", date,
                     zoned ? ("(UTC" + IsoLocal(info.Date, &offset).substr(19) + ")").c_str()
                           : "(local time of the machine that wrote it)");
-        std::printf("  engine     %s\n  MAC        %s\n", info.EngineVersion, info.MACAddress);
+        std::printf("  engine     %s\n  MAC        %s\n", PlainText(info.EngineVersion).c_str(),
+                    PlainText(info.MACAddress).c_str());
         if (info.Kind == 1) {
             std::printf("  %-5s %-9s %7s %9s %10s  %s\n", "Box", "Protected", "Folders", "Documents", "Used (KB)", "Name");
             for (uint32_t i = 0; i < count; ++i)
                 std::printf("  %03u   %-9s %7u %9u %10u  %s\n", boxes[i].BoxNo, boxes[i].Protected ? "yes" : "no",
-                            boxes[i].NumOfFolders, boxes[i].NumOfDocs, boxes[i].BoxUsedDisk, boxes[i].BoxName);
+                            boxes[i].NumOfFolders, boxes[i].NumOfDocs, boxes[i].BoxUsedDisk,
+                            PlainText(boxes[i].BoxName).c_str());
         } else {
             std::printf("  documents  %u\n", count);
         }

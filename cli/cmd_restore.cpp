@@ -41,7 +41,7 @@ int Describe(const std::string &file, FileDescription *out) {
     std::error_code ec;
     if (!fs::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
     if (!fs::is_regular_file(file, ec)) return ReportProblem(file + " is not a file", kExitNotFound);
-    WorkFolder work(fs::temp_directory_path().string() + "/x");
+    WorkFolder work = TempWorkFolder();
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     VTBACKUPINFO info{};
     uint32_t count = 0;
@@ -65,7 +65,9 @@ int RunRestore(const Context &c) {
     const Options &o = c.options;
     FileDescription description;
     if (int rc = Describe(o.input, &description)) return rc;
-    std::vector<uint32_t> boxes = o.allBoxes ? description.boxes : o.boxes;
+    std::vector<uint32_t> boxes;
+    for (uint32_t box : o.allBoxes ? description.boxes : o.boxes)  // each box once
+        if (std::find(boxes.begin(), boxes.end(), box) == boxes.end()) boxes.push_back(box);
     std::set<uint32_t> described(description.boxes.begin(), description.boxes.end());
     Refusals refusals;
     for (uint32_t box : boxes)
@@ -96,7 +98,7 @@ int RunRestore(const Context &c) {
     std::unique_ptr<WorkFolder> elsewhere;
     const WorkFolder *use = &work;
     if (!work.ok()) {
-        elsewhere = std::make_unique<WorkFolder>(fs::temp_directory_path().string() + "/x");
+        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
         if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
         use = elsewhere.get();
     }
@@ -153,12 +155,15 @@ int RunRestore(const Context &c) {
     }
     summary.code = rc;
     uint32_t released = job.End();
-    if (exit_code == kExitDone && released != 0) exit_code = kExitFailure;
+    if (exit_code == kExitDone && released != 0) {
+        exit_code = kExitNotReleased;
+        std::fprintf(stderr, "vtbox: warning: the boxes were restored, but the device was not released\n");
+    }
     summary.exitCode = exit_code;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (o.json) PrintSummary(summary);
-    else if (exit_code == kExitDone && !Output().quiet)
+    else if ((exit_code == kExitDone || exit_code == kExitNotReleased) && !Output().quiet)
         std::printf("%s: %zu box%s restored (%s)\n", o.input.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     o.mode == 1 ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");
     return exit_code;

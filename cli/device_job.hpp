@@ -28,6 +28,8 @@ public:
     int OpenWhileHeld(const std::string &password);
     VTMFPSESSION *get() { return &session_; }
     const Settings &settings() const { return settings_; }
+    // Ends the web session if it is open; 0 or the failure's code.
+    uint32_t Close();
 
 private:
     int OpenSession(const std::string &password, VTENGVERSION *version, bool busy_is_open);
@@ -53,8 +55,13 @@ public:
     // Locks the panel and creates the FTP account, noting the job in the job
     // record (see job_record.hpp). Prints what failed; returns the engine code.
     uint32_t Begin();
-    // Deletes the account and unlocks, each if it was done; returns the first
-    // failure (0 when both worked). Safe to call more than once.
+    // Releases the device: deletes the account and unlocks, each if it was
+    // done, then closes the session. A step that fails is tried again with
+    // growing pauses for a bounded time ($VTBOX_RELEASE_SECONDS, default 60);
+    // a termination signal during the release stops it at once. When the
+    // device stays unreleased, prints a plain warning with what to do and
+    // returns the first failure's code (0 when all worked). Safe to call more
+    // than once.
     uint32_t End();
 
     uint32_t deviceTime() const { return deviceTime_; }
@@ -68,6 +75,10 @@ private:
     char login_[256] = {};
     bool locked_ = false;
     bool account_ = false;
+    bool ended_ = false;
 };
+
+// How long the release of the device is tried, in seconds.
+unsigned ReleaseSeconds();
 
 }  // namespace vtcli

@@ -17,7 +17,11 @@ namespace vtcli {
 namespace {
 std::atomic<bool> g_terminate{false};
 std::atomic<int> g_signal{0};
+std::atomic<int> g_signals{0};
+std::atomic<bool> g_releasing{false};
 std::atomic<HANDLE> g_cancel{nullptr};
+HANDLE g_stop = nullptr;     // set at the first signal
+HANDLE g_give_up = nullptr;  // set when the release should stop trying
 
 sigset_t TerminationSignals() {
     sigset_t set;
@@ -37,9 +41,16 @@ void SignalWatcher() {
         if (sigwait(&set, &sig) != 0) continue;
         if (!g_terminate) g_signal = sig;
         g_terminate = true;
-        if (HANDLE cancel = g_cancel.load()) {
+        int count = ++g_signals;
+        SetEvent(g_stop);
+        if (count >= 2 || g_releasing) {
+            SetEvent(g_give_up);
+            const char msg[] = "\nvtbox: stopping without waiting for the device any longer\n";
+            (void)!write(STDERR_FILENO, msg, sizeof msg - 1);
+        } else if (HANDLE cancel = g_cancel.load()) {
             SetEvent(cancel);
-            const char msg[] = "\nvtbox: cancelling; the device is released once the job has stopped\n";
+            const char msg[] = "\nvtbox: cancelling; the device is released once the job has stopped "
+                               "(Ctrl-C again to stop at once)\n";
             (void)!write(STDERR_FILENO, msg, sizeof msg - 1);
         }
     }
@@ -47,6 +58,8 @@ void SignalWatcher() {
 }  // namespace
 
 void HoldTerminationSignals() {
+    g_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_give_up = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     sigset_t set = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(SignalWatcher).detach();
@@ -55,6 +68,13 @@ void HoldTerminationSignals() {
 bool TerminationRequested() { return g_terminate; }
 
 int TerminationSignal() { return g_signal; }
+
+HANDLE StopEvent() { return g_stop; }
+HANDLE GiveUpEvent() { return g_give_up; }
+void BeginRelease() {
+    g_releasing = true;
+    if (g_signals >= 2) SetEvent(g_give_up);
+}
 
 uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, VTPROGRESSINFO *last, std::string *detail) {
     HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -25,6 +25,13 @@ bool TerminationRequested();
 // The first termination signal that arrived (0 when none has).
 int TerminationSignal();
 
+// Events of the held signals (null until HoldTerminationSignals): StopEvent is
+// set by the first signal; GiveUpEvent by a second one, or by any signal once
+// BeginRelease has been called, to stop waiting for the device at all.
+HANDLE StopEvent();
+HANDLE GiveUpEvent();
+void BeginRelease();
+
 class ProgressBar;
 
 // Returns the operation's result, showing its progress on display; *last

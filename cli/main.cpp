@@ -1,5 +1,6 @@
 // vtbox: command-line front end over the engine's exports.
 #include <cstdio>
+#include <exception>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -9,7 +10,7 @@
 #include "json_output.hpp"
 #include "options.hpp"
 
-int main(int argc, char **argv) {
+static int RunProgram(int argc, char **argv) {
     vtcli::Context c;
     std::string error;
     if (!vtcli::ParseOptions(argc, argv, &c.options, &error)) {
@@ -42,4 +43,17 @@ int main(int argc, char **argv) {
         setenv("VTBOX_FTP_PORT", std::to_string(c.settings.ftpPort).c_str(), 1);
     }
     return vtcli::RunCommand(c);
+}
+
+// Nothing may end the program with an exception: a failure the code did not
+// foresee (a broken temp folder, no memory) is said plainly and fails.
+int main(int argc, char **argv) {
+    try {
+        return RunProgram(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vtbox: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "vtbox: an unexpected failure\n");
+    }
+    return 1;
 }

@@ -112,6 +112,8 @@ const std::vector<OptionSpec> &Specs() {
              return true;
          }},
         {"verify", 0, false, {"backup"}, [](Options *o, const std::string &, std::string *) { return o->verify = true; }},
+        {"replace-read-only", 0, false, {"backup"},
+         [](Options *o, const std::string &, std::string *) { return o->replaceReadOnly = true; }},
         {"dry-run", 'n', false, {"restore"},
          [](Options *o, const std::string &, std::string *) { return o->dryRun = true; }},
     };
@@ -135,7 +137,7 @@ size_t EditDistance(const std::string &a, const std::string &b) {
 
 // An option met before its command is known, checked once the command is.
 struct Given {
-    const OptionSpec *spec;
+    const OptionSpec *known;
     std::string spelled;
 };
 
@@ -209,7 +211,7 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
             positional.push_back(a);
             continue;
         }
-        const OptionSpec *spec = nullptr;
+        const OptionSpec *known = nullptr;
         std::string value;
         bool inline_value = false;
         if (a[1] == '-') {
@@ -226,8 +228,8 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
                 return false;
             }
             for (const auto &s : Specs())
-                if (name == s.name) spec = &s;
-            if (!spec) {
+                if (name == s.name) known = &s;
+            if (!known) {
                 std::string near = ClosestMatch("--" + name, names);
                 *error = "unknown option --" + name + (near.empty() ? "" : "; did you mean " + near + "?");
                 return false;
@@ -236,33 +238,33 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
             if (a.size() != 2) {
                 // "-ofile" is -o with its value, as in getopt.
                 for (const auto &s : Specs())
-                    if (s.letter == a[1] && s.value) spec = &s;
-                if (spec) {
+                    if (s.letter == a[1] && s.value) known = &s;
+                if (known) {
                     value = a.substr(2);
                     inline_value = true;
                 }
             } else {
                 for (const auto &s : Specs())
-                    if (s.letter == a[1]) spec = &s;
+                    if (s.letter == a[1]) known = &s;
             }
-            if (!spec) {
+            if (!known) {
                 *error = "unknown option " + a;
                 return false;
             }
         }
-        std::string spelled = a[1] == '-' ? "--" + std::string(spec->name) : a.substr(0, 2);
-        if (spec->value && !inline_value) {
+        std::string spelled = a[1] == '-' ? "--" + std::string(known->name) : a.substr(0, 2);
+        if (known->value && !inline_value) {
             if (i + 1 >= argc) {
                 *error = spelled + " needs a value";
                 return false;
             }
             value = argv[++i];
-        } else if (!spec->value && inline_value) {
+        } else if (!known->value && inline_value) {
             *error = spelled + " takes no value";
             return false;
         }
-        if (!spec->apply(o, value, error)) return false;
-        given.push_back({spec, spelled});
+        if (!known->apply(o, value, error)) return false;
+        given.push_back({known, spelled});
     }
 
     if (o->command == "version" && positional.empty()) positional.push_back("version");
@@ -282,7 +284,7 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         return false;
     }
     for (const auto &g : given)
-        if (!g.spec->commands.empty() && !g.spec->commands.count(o->command)) {
+        if (!g.known->commands.empty() && !g.known->commands.count(o->command)) {
             *error = o->command + " does not take " + g.spelled;
             return false;
         }
@@ -346,10 +348,12 @@ std::string HelpText(const std::string &command) {
                device + "\n" + output;
     if (command == "backup")
         return "vtbox [device options] backup --boxes 1,2,5|1-3,7|all -o|--output FILE [--verify] [--json]\n"
+               "      [--replace-read-only]\n"
                "  Backs the chosen boxes up into FILE (a zip file, mode 600). The device's panel\n"
                "  is locked and a temporary FTP account made for the job; both are undone when\n"
                "  it ends, also after a failure or Ctrl-C. With --verify the new file is read\n"
-               "  back whole before it replaces an older FILE.\n\n" +
+               "  back whole before it replaces an older FILE. A read-only FILE is refused\n"
+               "  unless --replace-read-only is given.\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "restore")
         return "vtbox [device options] restore -i|--input FILE --boxes 1,2|1-3|all\n"

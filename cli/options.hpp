@@ -31,6 +31,7 @@ struct Options {
     bool modeGiven = false;
     bool verify = false;  // backup --verify
     bool dryRun = false;  // restore --dry-run
+    bool replaceReadOnly = false;  // backup: a read-only target may be replaced
 };
 
 // Parses argv. On a usage error returns false with the message in *error.

@@ -47,6 +47,45 @@ std::string JsonString(const std::string &text) {
     return out + "\"";
 }
 
+namespace {
+// The length of the well-formed UTF-8 sequence at text[i], 0 when there is none.
+size_t Utf8Length(const std::string &text, size_t i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+    if (len == 0 || i + len > text.size()) return 0;
+    for (size_t k = 1; k < len; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    return len;
+}
+}  // namespace
+
+std::string PlainText(const std::string &text) {
+    std::string out;
+    auto escape = [&](unsigned char c) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\x%02X", c);
+        out += buf;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (size_t len = Utf8Length(text, i); len == 0) {
+            escape(c);
+        } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            escape(c);  // U+0080..U+009F, the C1 controls
+            escape(static_cast<unsigned char>(text[i + 1]));
+            ++i;
+        } else {
+            out.append(text, i, len);
+            i += len - 1;
+        }
+    }
+    return out;
+}
+
 std::string FormatTime(const SYSTEMTIME &t, bool iso_utc) {
     char buf[64];
     std::snprintf(buf, sizeof buf, iso_utc ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u",

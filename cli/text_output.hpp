@@ -17,6 +17,11 @@ void PrintError(const std::string &what, uint32_t code, const std::string &detai
 // A JSON string literal for UTF-8 text (invalid bytes become U+FFFD).
 std::string JsonString(const std::string &text);
 
+// Text from a device or a file as it may go to a terminal: control
+// characters (C0, DEL, C1) and bytes that are not UTF-8 become "\xNN", so
+// that no name can move the cursor, clear the screen or fake a line.
+std::string PlainText(const std::string &text);
+
 // "2023-11-14 22:13:20" (and "T...Z" in ISO form for JSON, UTC times).
 std::string FormatTime(const SYSTEMTIME &t, bool iso_utc);
 

@@ -75,7 +75,7 @@ int RunVerify(const Context &c) {
     const WorkFolder *use = &work;
     if (!work.ok()) {
         // A file in a folder we cannot write to is checked in the temp folder.
-        elsewhere = std::make_unique<WorkFolder>(std::filesystem::temp_directory_path().string() + "/x");
+        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
         if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
         use = elsewhere.get();
     }

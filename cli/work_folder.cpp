@@ -33,6 +33,19 @@ WorkFolder::WorkFolder(const std::string &beside_file) {
     }
 }
 
+WorkFolder TempWorkFolder() {
+    std::error_code ec;
+    std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    if (ec || !std::filesystem::is_directory(temp, ec)) {
+        const char *named = std::getenv("TMPDIR");
+        WorkFolder none;
+        none.error_ = "the temp folder " + std::string(named && *named ? named : "/tmp") +
+                      " is not a folder; set TMPDIR to an existing folder";
+        return none;
+    }
+    return WorkFolder(temp.string() + "/x");
+}
+
 WorkFolder::~WorkFolder() {
     if (path_.empty()) return;
     std::error_code ec;

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <vector>
+#include <utility>
 
 namespace vtcli {
 
@@ -11,6 +12,10 @@ namespace vtcli {
 class WorkFolder {
 public:
     explicit WorkFolder(const std::string &beside_file);
+    WorkFolder(WorkFolder &&other) noexcept
+        : path_(std::move(other.path_)), error_(std::move(other.error_)), errno_(other.errno_) {
+        other.path_.clear();
+    }
     ~WorkFolder();
     WorkFolder(const WorkFolder &) = delete;
     WorkFolder &operator=(const WorkFolder &) = delete;
@@ -21,9 +26,15 @@ public:
     int error_number() const { return errno_; }
 
 private:
+    WorkFolder() = default;
+    friend WorkFolder TempWorkFolder();
     std::string path_, error_;
     int errno_ = 0;
 };
+
+// A work folder in the temp folder ($TMPDIR, else /tmp). When that is not a
+// usable folder the object is not ok() and error() says so.
+WorkFolder TempWorkFolder();
 
 // The folder part of a path ("." when it has none).
 std::string FolderOf(const std::string &path);

@@ -1,11 +1,13 @@
 // VAULTRABackupRestore: backs up and restores the document boxes of a
 // network printer, interactively.
 #include <QApplication>
+#include <cstdio>
+#include <exception>
 
 #include "backup_restore_app.hpp"
 #include "icons.hpp"
 
-int main(int argc, char *argv[]) {
+static int RunProgram(int argc, char *argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VAULTRABackupRestore"));
     QApplication::setDesktopFileName(QStringLiteral("vaultra-backup-restore"));
@@ -15,4 +17,17 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     vtutil::CBackupRestoreApp app;
     return app.Run();
+}
+
+// Nothing may end the program with an exception: a failure the code did not
+// foresee (a broken temp folder, no memory) is said plainly and fails.
+int main(int argc, char **argv) {
+    try {
+        return RunProgram(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "VAULTRABackupRestore: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "VAULTRABackupRestore: an unexpected failure\n");
+    }
+    return 1;
 }

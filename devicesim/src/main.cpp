@@ -1,5 +1,6 @@
 // vtbox-devicesim: serves a simulated device until SIGINT or SIGTERM.
 #include <csignal>
+#include <exception>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,7 +69,7 @@ const FlagOption* FindFlagOption(const std::string& arg) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int RunProgram(int argc, char** argv) {
   devicesim::DeviceOptions options;
   devicesim::SeedOptions seed;
   bool doSeed = false;
@@ -180,4 +181,17 @@ int main(int argc, char** argv) {
   std::printf("vtbox-devicesim: stopping on signal %d\n", sig);
   device.Stop();
   return 0;
+}
+
+// Nothing may end the program with an exception: a failure the code did not
+// foresee (a broken temp folder, no memory) is said plainly and fails.
+int main(int argc, char **argv) {
+  try {
+    return RunProgram(argc, argv);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "vtbox-devicesim: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "vtbox-devicesim: an unexpected failure\n");
+  }
+  return 1;
 }

@@ -68,7 +68,7 @@ uint32_t vtBoxGetBoxProperty(VTMFPSESSION *s, uint32_t box_no, const char *passw
                              char *raw_name) {
     return RunExport("vtBoxGetBoxProperty", SessionIsOpen(s) && password && box, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetBoxProperty?SID=%08u&BNO=%03u&PWD=%s",
-                                           s->SessionId, box_no, password));
+                                           s->SessionId, box_no, QueryValue(password).c_str()));
         if (raw_name) CopyRawBoxName(r.raw(), raw_name);
         ReplyDocument &doc = *r.doc;
         box->BoxNo = static_cast<uint32_t>(ParseNumber(NodeAttribute(doc, kBoxProp, "BoxNo")));
@@ -89,7 +89,7 @@ uint32_t vtBoxGetBoxProperty(VTMFPSESSION *s, uint32_t box_no, const char *passw
 
 uint32_t vtBoxDeleteAllBox(VTMFPSESSION *s, const char *password) {
     return RunExport("vtBoxDeleteAllBox", SessionIsOpen(s) && password, [&] {
-        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteAllBox?SID=%08u&PWD=%s", s->SessionId, password));
+        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteAllBox?SID=%08u&PWD=%s", s->SessionId, QueryValue(password).c_str()));
     });
 }
 
@@ -97,7 +97,7 @@ uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *s, const char *password, uint32_t *c
                               uint32_t *available) {
     return RunExport("vtBoxGetBoxDiskSpace", SessionIsOpen(s) && password && capacity && available, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetBoxDiskSpace?SID=%08u&PWD=%s",
-                                           s->SessionId, password));
+                                           s->SessionId, QueryValue(password).c_str()));
         *capacity = NodeNumber(*r.doc, "BoxNwLib/Message/DiskCapacity");
         *available = NodeNumber(*r.doc, "BoxNwLib/Message/DiskAvailability");
         vt::DebugPrint(" DiskCapacity = %d DiskAvailability = %d \n", static_cast<int>(*capacity),

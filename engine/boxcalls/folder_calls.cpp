@@ -67,7 +67,7 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *passwor
                            uint32_t *count, VTBOXELEMENT **elements) {
     return RunListExport("vtBoxGetCollection", SessionIsOpen(s) && password && count && elements, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetFolderDocList?SID=%08u&BNO=%03u&PWD=%s&FID=%s",
-                                           s->SessionId, box_no, password, FolderQuery(folder_no).c_str()));
+                                           s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str()));
         ReplyDocument &doc = *r.doc;
         uint64_t nf = static_cast<uint32_t>(ParseNumber(NodeAttribute(doc, "BoxNwLib/Message/Folders", "NumOfFolders")));
         uint64_t nd = static_cast<uint32_t>(ParseNumber(NodeAttribute(doc, "BoxNwLib/Message/Documents", "NumOfDocs")));
@@ -97,7 +97,7 @@ uint32_t vtBoxDeleteDocument(VTMFPSESSION *s, uint32_t box_no, const char *passw
     return RunExport("vtBoxDeleteDocument", SessionIsOpen(s) && password, [&] {
         if (doc_no == 0) Raise(vt::Code::InvalidParameter);
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteDoc?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s",
-                              s->SessionId, box_no, password, FolderQuery(folder_no).c_str(),
+                              s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str(),
                               DocQuery(doc_no).c_str()));
     });
 }
@@ -107,7 +107,7 @@ uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *s, uint32_t box_no, const cha
     return RunExport("vtBoxDirSerialClusterChange", SessionIsOpen(s) && password, [&] {
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDirSerialClusterChange?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s"
                               "&NOC=%01u&MOD=%01u",
-                              s->SessionId, box_no, password, FolderQuery(folder_no).c_str(),
+                              s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str(),
                               DocQuery(doc_no).c_str(), noc, mod));
     });
 }

@@ -83,7 +83,7 @@ uint32_t vtBoxCloseConnection(VTMFPSESSION *s) {
 
 uint32_t vtBoxGetEngineVersion(VTMFPSESSION *s, const char *password, VTENGVERSION *out) {
     return RunExport("vtBoxGetEngineVersion", SessionIsOpen(s) && out, [&] {
-        std::string query = password ? vt::Format("?SID=%08u&PWD=%s", s->SessionId, password)
+        std::string query = password ? vt::Format("?SID=%08u&PWD=%s", s->SessionId, QueryValue(password).c_str())
                                      : vt::Format("?SID=%08u&PWD=", s->SessionId);
         BoxReply r = CallBox(s, Path("/VaultraBox/Admin/boxnwGetEngineVersion", query));
         std::string version = NodeText(*r.doc, "BoxNwLib/Message/VersionInfo/EngineVersion");
@@ -98,7 +98,7 @@ uint32_t vtBoxLockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode, ui
     return RunExport("vtBoxLockUiJob", SessionIsOpen(s) && password && device_time, [&] {
         *device_time = 0;
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeIn?SID=%08u&PWD=%s&MOD=%01u",
-                                           s->SessionId, password, mode));
+                                           s->SessionId, QueryValue(password).c_str(), mode));
         *device_time = NodeNumber(*r.doc, "BoxNwLib/Message/CurrentTime");
     });
 }
@@ -107,14 +107,14 @@ uint32_t vtBoxUnlockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode) 
     OutputDebugStringA("vtBoxUnlockUiJob() called\n");
     return RunExport("vtBoxUnlockUiJob", SessionIsOpen(s) && password, [&] {
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeOut?SID=%08u&PWD=%s&MOD=%01u",
-                              s->SessionId, password, mode));
+                              s->SessionId, QueryValue(password).c_str(), mode));
     });
 }
 
 uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *s, const char *password, char *login_name) {
     return RunExport("vtBoxCreateFTPAccount", SessionIsOpen(s) && password && login_name, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwCreateFTPAccount?SID=%08u&PWD=%s",
-                                           s->SessionId, password));
+                                           s->SessionId, QueryValue(password).c_str()));
         std::string login = NodeText(*r.doc, "BoxNwLib/Message/LoginName");
         vt::CopyUtf8(login_name, 256, login);  // the caller's buffer holds 256 bytes
     });
@@ -123,8 +123,13 @@ uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *s, const char *password, char *logi
 uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *s, const char *password) {
     return RunExport("vtBoxDeleteFTPAccount", SessionIsOpen(s) && password, [&] {
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteFTPAccount?SID=%08u&PWD=%s", s->SessionId,
-                              password));
+                              QueryValue(password).c_str()));
     });
 }
 
 }  // extern "C"
+
+extern "C" uint32_t vtBoxSetRequestCancelEvent(VTMFPSESSION *s, HANDLE cancel_event) {
+    return RunExport("vtBoxSetRequestCancelEvent", SessionIsOpen(s) && InternetOf(s),
+                     [&] { InternetOf(s)->requestCancel = cancel_event; });
+}

@@ -23,6 +23,10 @@ using namespace vtbox;
 
 namespace {
 
+// A description is a few hundred bytes per box, and a backup holds at most
+// 999 boxes: anything much larger is no description.
+constexpr size_t kMaxDescriptionBytes = 4u << 20;
+
 std::string Trim(const std::string &s) {
     size_t a = s.find_first_not_of(" \t\r\n");
     if (a == std::string::npos) return {};
@@ -82,6 +86,12 @@ ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_fold
             Raise(vt::Code::FileCorrupt);
         }
         std::string saveAs = UniqueName(name);
+        ZipEntryInfo entry;
+        if (zip.locate(name, true) && zip.currentInfo(&entry) && entry.uncompressedSize > kMaxDescriptionBytes)
+            Raise(vt::Code::FileCorrupt,
+                  vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %zu", name,
+                             archive_path, static_cast<unsigned long long>(entry.uncompressedSize),
+                             kMaxDescriptionBytes));
         if (!zip.locate(name, true) || !zip.extractCurrent(work_folder, true, saveAs))
             Raise(vt::Code::FileCorrupt, std::string("cannot unpack ") + name + " of " + archive_path +
                                              " into " + work_folder);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "session/result.hpp"
+#include "session/waits.hpp"
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
 
@@ -19,7 +20,10 @@ namespace vtbox {
 
 namespace {
 
-constexpr long kTimeoutSeconds = 10;
+constexpr uint32_t kTimeoutMs = 10000;
+
+// The ten seconds as libcurl takes them in whole seconds (at least 1).
+long TimeoutSeconds() { return static_cast<long>((NetworkTimeoutMs(kTimeoutMs) + 999) / 1000); }
 // A reply longer than this is kept cut; the device's replies are one line.
 constexpr size_t kMaxReplyText = 4096;
 
@@ -127,6 +131,14 @@ struct FtpSession::Impl {
     char lib_type = kNone;
     char wire_type = kUnknown;
 
+    // The job's cancel event during a call; set when it ended the call.
+    HANDLE cancel = nullptr;
+    bool cancelled = false;
+    // The control connection can no longer be trusted to answer (a call was
+    // cancelled or timed out): it is cut without a QUIT at the end.
+    bool broken = false;
+
+    static int OnProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     static size_t OnHeader(char *data, size_t size, size_t count, void *self);
     static int OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *self);
     static size_t OnWrite(char *data, size_t size, size_t count, void *self);
@@ -150,6 +162,17 @@ struct FtpSession::Impl {
     uint32_t Perform(bool opening);
     uint32_t MapResult(CURLcode rc, bool opening) const;
 };
+
+// libcurl calls this at least once a second while a call lasts, also while
+// it waits for a reply or a data connection that never comes.
+int FtpSession::Impl::OnProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto *impl = static_cast<Impl *>(self);
+    if (IsSignalled(impl->cancel)) {
+        impl->cancelled = true;
+        return 1;
+    }
+    return 0;
+}
 
 size_t FtpSession::Impl::OnHeader(char *data, size_t size, size_t count, void *self) {
     auto *impl = static_cast<Impl *>(self);
@@ -302,9 +325,13 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
     if (send_type) prequote = MakeList({wanted == 'A' ? "TYPE A" : "TYPE I"});
     curl_easy_setopt(curl, CURLOPT_PREQUOTE, prequote.get());
     capturing = true;
+    cancel = CurrentCancelEvent();
+    cancelled = false;
     UseNextPort();
     CURLcode rc = curl_easy_perform(curl);
-    if (rc == CURLE_FTP_PORT_FAILED && !data_ports.empty()) {
+    if (cancelled) {
+        // Ended by the job's cancel: not tried again.
+    } else if (rc == CURLE_FTP_PORT_FAILED && !data_ports.empty()) {
         // A data port was taken by someone else meanwhile: once more on new
         // ones. Nothing went to the server for this transfer yet.
         RestartCall();
@@ -321,6 +348,7 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
         rc = curl_easy_perform(curl);
     }
     capturing = false;
+    cancel = nullptr;
     curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
     long connects = 0;
     curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
@@ -333,6 +361,7 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
         lib_type = kUnknown;
     }
     uint32_t code = MapResult(rc, false);
+    if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
     if (code == 0 && sink_failed) code = local_errno != 0 ? vt::Win32FromErrno(local_errno)
                                                           : vt::code(vt::Code::InternalError);
     SetLastError(code);
@@ -375,8 +404,11 @@ void FtpSession::Impl::SetCommon(const std::string &url) {
 
 uint32_t FtpSession::Impl::Perform(bool opening) {
     capturing = true;
+    cancel = CurrentCancelEvent();
+    cancelled = false;
     CURLcode rc = curl_easy_perform(curl);
     capturing = false;
+    cancel = nullptr;
     long connects = 0;
     curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
     if (rc != CURLE_OK) {
@@ -387,6 +419,7 @@ uint32_t FtpSession::Impl::Perform(bool opening) {
         wire_type = kUnknown;
     }
     uint32_t code = MapResult(rc, opening);
+    if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
     SetLastError(code);
     return code;
 }
@@ -410,7 +443,7 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
     case CURLE_COULDNT_CONNECT:
         return vt::code(opening ? Code::InternetInternalError : Code::InternetCannotConnect);
     case CURLE_ABORTED_BY_CALLBACK:
-        return vt::code(Code::OperationAborted);
+        return vt::code(cancelled ? Code::OperationAborted : Code::InternetInternalError);
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
         if (list_overflow) return vt::code(Code::BufferOverflow);
@@ -450,8 +483,15 @@ FtpSession::FtpSession() : impl_(std::make_unique<Impl>()) {
 }
 
 FtpSession::~FtpSession() {
-    // Ends the control connection (QUIT) with the handle.
-    if (impl_->curl) curl_easy_cleanup(impl_->curl);
+    // Ends the control connection (QUIT) with the handle. A server that no
+    // longer answers is not waited for: its connection is cut first, so that
+    // the QUIT fails at once.
+    if (!impl_->curl) return;
+    curl_socket_t fd = CURL_SOCKET_BAD;
+    if (impl_->broken && curl_easy_getinfo(impl_->curl, CURLINFO_ACTIVESOCKET, &fd) == CURLE_OK &&
+        fd != CURL_SOCKET_BAD)
+        ::shutdown(fd, SHUT_RDWR);
+    curl_easy_cleanup(impl_->curl);
 }
 
 const std::string &FtpSession::LastResponse() const { return impl_->last_reply; }
@@ -515,11 +555,14 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
     curl_easy_setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     // Ten seconds to connect, for each reply, for the server to connect back,
     // and of silence on a transfer.
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
-    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, kTimeoutSeconds);
-    curl_easy_setopt(c, CURLOPT_ACCEPTTIMEOUT_MS, kTimeoutSeconds * 1000L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(NetworkTimeoutMs(kTimeoutMs)));
+    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, TimeoutSeconds());
+    curl_easy_setopt(c, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(NetworkTimeoutMs(kTimeoutMs)));
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, TimeoutSeconds());
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &Impl::OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &s);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &s);
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &Impl::OnDebug);

@@ -175,6 +175,13 @@ VTBOX_API uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *session, const char *pass
 /* Deletes the temporary FTP account that vtBoxCreateFTPAccount made. */
 VTBOX_API uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *session, const char *password);
 
+/* Gives the session a cancel event (NULL: none), which the engine does not
+ * own: once it is signalled, every box service request of the session, the
+ * one in flight included, ends within about a second with 995, whatever the
+ * device does. A caller uses it to bound the release of the device at the end
+ * of a job (unlock, FTP account, close) by a time of its own choosing. */
+VTBOX_API uint32_t vtBoxSetRequestCancelEvent(VTMFPSESSION *session, HANDLE cancel_event);
+
 /* ---- box calls -------------------------------------------------------------- */
 
 /* Returns the box list as one block of *count VTBOX records (also given in

@@ -7,7 +7,7 @@
 namespace vtbox {
 
 LongJob::LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progress_event, HANDLE cancel_event)
-    : name_(name), progress_(record, progress_event, cancel_event) {}
+    : cancel_scope_(cancel_event), name_(name), progress_(record, progress_event, cancel_event) {}
 
 void LongJob::Start(const VTMFPSESSION *session) {
     OutputDebugStringA(("\n " + std::string(name_) + " STARTS").c_str());

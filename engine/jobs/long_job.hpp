@@ -6,6 +6,7 @@
 
 #include "jobs/keep_alive.hpp"
 #include "jobs/progress.hpp"
+#include "session/waits.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtbox {
@@ -31,6 +32,8 @@ public:
     Progress &progress() { return progress_; }
 
 private:
+    // Requests and transfers of the job's thread end when the job is cancelled.
+    CancelScope cancel_scope_;
     const char *name_;
     Progress progress_;
     KeepAlive keep_alive_;

@@ -77,14 +77,9 @@ void Restore::MergeBox(BoxWork &box, EntryList &device_folders, EntryList &devic
     }
     CheckDiskSpace(box);
 
-    EntryList replaced;
-    ResolveDocumentClashes(box.local, 0, replace_, device_documents, local_documents, replaced);
-    if (replace_) {
-        for (const auto &r : replaced) {
-            progress_.CheckCancel();
-            Check(vtBoxDeleteDocument(session_, number, password_, 0, r.id));
-        }
-    }
+    // The replaced top-level documents go as their replacements arrive.
+    for (const auto &d : device_documents) box.top_device_ids.insert(d.id);
+    ResolveDocumentClashes(box.local, 0, replace_, device_documents, local_documents, box.top_replaced);
     for (const auto &m : merges) MergeFolder(box, m);
 
     progress_.SetPhase(VTPHASE_PREPARING);
@@ -105,6 +100,8 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
 
     EntryList device_documents, local_documents, replaced;
     Check(ReadDeviceEntries(session_, password_, number, merge.device_id, nullptr, &device_documents));
+    std::set<uint32_t> on_device;
+    for (const auto &d : device_documents) on_device.insert(d.id);
     ReadLocalEntries(local_folder, nullptr, &local_documents);
     ResolveDocumentClashes(box.local, merge.local_id, replace_, device_documents, local_documents,
                            replaced);
@@ -112,23 +109,13 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     // name counts on from the first.
     if (device_documents.size() + local_documents.size() > kMaxDocumentsPerLevel)
         FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
-    if (replace_) {
-        for (const auto &r : replaced) {
-            progress_.CheckCancel();
-            Check(vtBoxDeleteDocument(session_, number, password_, merge.device_id, r.id));
-        }
-    }
 
     ReadLocalEntries(local_folder, nullptr, &local_documents);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    std::string remote_folder = Join(box.remote, EntryName(merge.device_id, false));
-    for (const auto &d : local_documents) {
-        std::string name = EntryName(d.id, true);
-        MakeEntry(number, merge.device_id, d.id, Join(remote_folder, name), Join(local_folder, name));
-        DocumentDone();
-        progress_.CheckCancel();
-    }
+    LevelWork level{merge.device_id, merge.local_id, Join(box.remote, EntryName(merge.device_id, false)),
+                    local_folder};
+    SendDocuments(box, level, local_documents, replaced, on_device, false);
     progress_.SetFolderName("");
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();

@@ -11,7 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <map>
+#include <set>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +39,22 @@ namespace {
 constexpr const char *kBoxBanner =
     "\n ################################# BOX ######################################\n";
 constexpr uint32_t kReplaceMode = 1;
+
+// The bytes of the regular files under folder, in KB rounded up (links are
+// not followed).
+uint64_t TreeKilobytes(const std::string &folder) {
+    uint64_t bytes = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code size_ec;
+        if (it->is_regular_file(size_ec)) {
+            uint64_t size = it->file_size(size_ec);
+            if (!size_ec) bytes += size;
+        }
+    }
+    return (bytes + 1023) / 1024;
+}
 
 }  // namespace
 
@@ -110,6 +129,9 @@ void Restore::ReadDescription() {
     Check(rc);
     int64_t docs_total = 0;
     for (uint32_t number : chosen_) {
+        // Each box once, however often it is chosen or described.
+        if (std::any_of(boxes_.begin(), boxes_.end(), [&](const VTBOXBK &b) { return b.BoxNo == number; }))
+            continue;
         const VTBOXBK *found = nullptr;
         for (uint32_t i = 0; i < count && !found; ++i)
             if (described[i].BoxNo == number) found = &described[i];
@@ -155,7 +177,9 @@ uint32_t Restore::UnpackBox(uint32_t number) {
     rc = UnzipArchive(archive, data, kUnpackBoxArchive);
     if (rc != 0) return rc;
     ::unlink(archive.c_str());
-    StampDocumentTime(Join(tree_.boxFolder(number), FindInnerFolder(work_, number)), device_time_);
+    std::string level = Join(tree_.boxFolder(number), FindInnerFolder(work_, number));
+    CheckBoxLayout(level);
+    StampDocumentTime(level, device_time_);
     return 0;
 }
 
@@ -186,7 +210,8 @@ void Restore::RestoreBox(size_t index) {
         unpacking_.Start([this, next = unpacked_ahead_] { return UnpackBox(next); });
     }
 
-    BoxWork box{info, {}, {}};
+    BoxWork box;
+    box.info = info;
     std::string inner = FindInnerFolder(work_, number);
     box.local = Join(tree_.boxFolder(number), inner);
     box.remote = Join(DeviceBoxFolder(number), inner);
@@ -262,11 +287,13 @@ void Restore::CheckDiskSpace(const BoxWork &box) {
     progress_.CheckCancel();
     uint32_t capacity = 0, available = 0;
     if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available) != 0) available = 0;
-    if (!(box.info.BoxUsedDisk < available)) {
-        vt::DebugPrint("\n Box %03u needs %u KB, the device has %u KB \n", box.info.BoxNo,
-                       box.info.BoxUsedDisk, available);
-        Raise(vt::Code::DiskSpaceQuota, vt::Format("box %03u needs %u KB, the device has %u KB free",
-                                                   box.info.BoxNo, box.info.BoxUsedDisk, available));
+    // What the box really holds, unpacked, counts when the description says less.
+    uint64_t need = std::max<uint64_t>(box.info.BoxUsedDisk, TreeKilobytes(tree_.boxFolder(box.info.BoxNo)));
+    if (!(need < available)) {
+        vt::DebugPrint("\n Box %03u needs %llu KB, the device has %u KB \n", box.info.BoxNo,
+                       static_cast<unsigned long long>(need), available);
+        Raise(vt::Code::DiskSpaceQuota, vt::Format("box %03u needs %llu KB, the device has %u KB free",
+                                                   box.info.BoxNo, static_cast<unsigned long long>(need), available));
     }
 }
 
@@ -281,12 +308,9 @@ void Restore::UploadLevel(BoxWork &box) {
     ReadLocalEntries(box.local, &folders, &documents);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    for (const auto &d : documents) {
-        std::string name = EntryName(d.id, true);
-        MakeEntry(number, 0, d.id, Join(box.remote, name), Join(box.local, name));
-        DocumentDone();
-        progress_.CheckCancel();
-    }
+    SendDocuments(box, LevelWork{0, 0, box.remote, box.local}, documents, box.top_replaced, box.top_device_ids,
+                  false);
+    ReadLocalEntries(box.local, &folders, nullptr);
     for (const auto &f : folders) {
         std::string name = EntryName(f.id, false);
         std::string local_folder = Join(box.local, name);
@@ -367,6 +391,87 @@ void Restore::NoteRemote(const std::string &path, bool fresh_level) {
     // A folder that could not be made was there already: its content is not known.
     if (fresh_level) remote_levels_[path].clear();
     else remote_levels_.erase(path);
+}
+
+// The documents of one level, those that replace a device document first. A
+// replaced document is deleted only once its replacement is complete on the
+// device, so that a failure or a cancel part-way loses nothing: the device
+// then holds the old document, or the new one, or both.
+//
+// A replacement goes straight to its number when that is free on the device;
+// when a device document still holds it (the one it replaces, or another that
+// is replaced later), it is made under a spare number first and moved to its
+// own number once every replaced document is gone. Each step adds one entry
+// before it removes one, which needs room for one more entry at the level; a
+// full level (the device's limit reached) removes first, so that there one
+// document at a time is at risk until its replacement is complete.
+void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
+                            const EntryList &replaced, std::set<uint32_t> on_device,
+                            bool cancel_before_upload) {
+    uint32_t b = box.info.BoxNo;
+    std::map<uint32_t, uint32_t> replaces;  // restored number -> the device's document it replaces
+    for (const auto &r : replaced) replaces[r.replaced_by] = r.id;
+    std::set<uint32_t> finals;
+    for (const auto &d : documents) finals.insert(d.id);
+    std::stable_partition(documents.begin(), documents.end(),
+                          [&](const BoxEntry &d) { return replaces.count(d.id) != 0; });
+
+    auto make = [&](uint32_t number) {
+        std::string name = EntryName(number, true);
+        MakeEntry(b, level.device_folder, number, Join(level.remote, name), Join(level.local, name),
+                  cancel_before_upload);
+        on_device.insert(number);
+    };
+    auto remove = [&](uint32_t number) {
+        progress_.CheckCancel();
+        Check(vtBoxDeleteDocument(session_, b, password_, level.device_folder, number));
+        on_device.erase(number);
+    };
+    auto room = [&] { return on_device.size() < kMaxDocumentsPerLevel; };
+
+    std::vector<std::pair<uint32_t, uint32_t>> moves;  // spare -> own number
+    for (const auto &d : documents) {
+        auto old = replaces.find(d.id);
+        bool deferred = false;
+        if (old == replaces.end()) {
+            make(d.id);
+        } else {
+            bool full = !room();
+            if (full) {
+                vt::DebugPrint("\n The level is full: document %03u goes before its replacement is made \n",
+                               old->second);
+                remove(old->second);
+            }
+            if (on_device.count(d.id) == 0) {
+                make(d.id);
+            } else {
+                uint32_t spare = 1;
+                while (spare <= kMaxEntryNumber && (on_device.count(spare) || finals.count(spare))) ++spare;
+                if (spare > kMaxEntryNumber) FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+                RenumberEntry(box.local, level.local_folder, d.id, spare);
+                make(spare);
+                moves.emplace_back(spare, d.id);
+                deferred = true;
+            }
+            if (!full) remove(old->second);
+        }
+        if (deferred) continue;
+        DocumentDone();
+        progress_.CheckCancel();
+    }
+    // Every replaced document is gone now: the spare copies take their numbers.
+    for (const auto &[spare, number] : moves) {
+        RenumberEntry(box.local, level.local_folder, spare, number);
+        if (room()) {
+            make(number);
+            remove(spare);
+        } else {
+            remove(spare);
+            make(number);
+        }
+        DocumentDone();
+        progress_.CheckCancel();
+    }
 }
 
 namespace {

@@ -16,6 +16,9 @@ struct BoxEntry {
     uint32_t kind = 0;
     uint32_t id = 0;
     std::u16string name;  // at most 64 units from a record, 127 from the device
+    // In a list of replaced device documents: the number of the restored
+    // document that replaces this one (its final number at the level).
+    uint32_t replaced_by = 0;
 };
 using EntryList = std::vector<BoxEntry>;
 
@@ -27,6 +30,15 @@ inline constexpr size_t kMaxFoldersPerBox = 100;
 // 3 when there is none, or when its name is not a plain name of letters,
 // digits, '_' and '-' (it becomes part of FTP paths).
 std::string FindInnerFolder(const std::string &work_folder, uint32_t box);
+
+// Checks an unpacked box level (its inner folder) against the store layout
+// before anything of it is sent: record files "D0000nnn.XML" and "F0000nnn.XML"
+// each with its folder, folders holding documents the same way, page folders
+// holding only plain files whose names end in a three-letter extension, and
+// status files. Raises 1392 naming the first thing that does not belong
+// (another file, a link, a record without its folder or a folder without its
+// record).
+void CheckBoxLayout(const std::string &box_level);
 
 // The entries of a local level folder, in name order: folders from
 // "F0000???.XML" (when folders is given), documents from "D0000*.XML" (when
@@ -73,7 +85,8 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
 // (folder 0: the top level; otherwise the local folder "F0000<folder>") of
 // the local box level box_level.
 //  - names: in replace mode the device's same-named document moves from
-//    device to replaced; otherwise the local document is renamed (record and
+//    device to replaced, its replaced_by the local document's final number
+//    (nothing is deleted here); otherwise the local document is renamed (record and
 //    list) with the lowest free keep-both counter.
 //  - numbers: a local document whose number the device does not use keeps
 //    it (and moves into device, its number now used); the others, in order,

@@ -30,6 +30,19 @@ struct BoxWork {
     VTBOXBK info;
     std::string local;   // the unpacked box level (inner folder)
     std::string remote;  // the device's box level
+    // The device's top-level documents before the restore, and those of them
+    // that restored documents replace.
+    std::set<uint32_t> top_device_ids;
+    EntryList top_replaced;
+};
+
+// One level as its documents are sent: the device's folder number (0 for the
+// top level) and the local one, and both paths.
+struct LevelWork {
+    uint32_t device_folder = 0;
+    uint32_t local_folder = 0;
+    std::string remote;
+    std::string local;
 };
 
 // A backup folder that pours into the device folder of the same name.
@@ -73,6 +86,8 @@ private:
     void UploadLevel(BoxWork &box);
     void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                    const std::string &local, bool cancel_before_upload = false);
+    void SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
+                       const EntryList &replaced, std::set<uint32_t> on_device, bool cancel_before_upload);
     void DocumentDone();
     void Step();
     [[noreturn]] void FailLimit(int32_t phase);

@@ -17,6 +17,7 @@
 
 #include "session/error_detail.hpp"
 #include "session/report.hpp"
+#include "session/waits.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtregistry.h"
@@ -73,6 +74,9 @@ std::string HostForUrl(const std::string &host) {
 struct Request {
     CURL *curl = nullptr;
     std::atomic<bool> abandon{false};     // set by the caller when the device stopped answering
+    HANDLE jobCancel = nullptr;            // the job's cancel event, and the session's
+    HANDLE sessionCancel = nullptr;
+    bool cancelled = false;
     std::atomic<int64_t> lastActivityNs{0};
     uint32_t silenceLimitMs = 0;
     bool silenceExpired = false;
@@ -123,6 +127,11 @@ size_t OnBody(char *data, size_t size, size_t n, void *user) {
 int OnProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto *r = static_cast<Request *>(user);
     if (r->abandon) return 1;
+    // Called at least once a second, also while nothing arrives.
+    if (IsSignalled(r->jobCancel) || IsSignalled(r->sessionCancel)) {
+        r->cancelled = true;
+        return 1;
+    }
     int64_t idleNs = Clock::now().time_since_epoch().count() - r->lastActivityNs.load();
     if (idleNs > static_cast<int64_t>(r->silenceLimitMs) * 1000000) {
         r->silenceExpired = true;
@@ -148,6 +157,7 @@ DWORD SendRequestWorker(void *arg) {
         return r->outOfMemory ? vt::code(vt::Code::NotEnoughMemory)
                               : vt::code(vt::Code::InternetInternalError);
     case CURLE_ABORTED_BY_CALLBACK:
+        if (r->cancelled) return vt::code(vt::Code::OperationAborted);
         if (r->silenceExpired) return vt::code(vt::Code::InternetTimeout);
         return vt::code(vt::Code::InternetInternalError);
     default:
@@ -172,7 +182,7 @@ bool DeviceAnswers(const std::string &host, uint16_t port) {
             ok = true;
         } else if (errno == EINPROGRESS) {
             pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, static_cast<int>(kPollConnectTimeoutMs)) == 1) {
+            if (poll(&p, 1, static_cast<int>(NetworkTimeoutMs(kPollConnectTimeoutMs))) == 1) {
                 int err = 0;
                 socklen_t len = sizeof err;
                 ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
@@ -226,6 +236,24 @@ uint32_t ConnectToBoxService(VTMFPSESSION *s) {
     s->InternetHandle = internet.release();
     s->ConnectHandle = conn.release();
     return 0;
+}
+
+std::string QueryValue(const std::string &value) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(value.size() * 3);
+    for (unsigned char c : value) {
+        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                          c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
 }
 
 uint32_t MapHttpStatus(long status) {
@@ -310,8 +338,10 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         return nullptr;
     }
 
-    uint32_t timeoutMs = PageTimeoutMs(path);
+    uint32_t timeoutMs = NetworkTimeoutMs(PageTimeoutMs(path));
     req->silenceLimitMs = timeoutMs;
+    req->jobCancel = CurrentCancelEvent();
+    req->sessionCancel = conn->session ? conn->session->requestCancel : nullptr;
     std::string url = "http://" + HostForUrl(conn->host) + ":" + std::to_string(conn->port) + RequestTarget(path);
     std::string noProxy = NoProxyList();
     CURL *c = req->curl;
@@ -372,9 +402,11 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         ReportFailure("HttpSendRequest", exitCode);
         bool passOn = exitCode == vt::code(vt::Code::InternetTimeout) ||
                       exitCode == vt::code(vt::Code::InternetCannotConnect) ||
-                      exitCode == vt::code(vt::Code::NotEnoughMemory);
+                      exitCode == vt::code(vt::Code::NotEnoughMemory) ||
+                      exitCode == vt::code(vt::Code::OperationAborted);
         uint32_t code = passOn ? exitCode : vt::code(vt::Code::InternetInternalError);
-        std::string why = req->abandon          ? std::string("the device stopped answering")
+        std::string why = req->cancelled        ? std::string("cancelled while waiting for the reply")
+                          : req->abandon        ? std::string("the device stopped answering")
                           : req->silenceExpired ? vt::Format("no reply within %u s", timeoutMs / 1000)
                                                 : std::string("no HTTP reply (") + curl_easy_strerror(req->result) + ")";
         NoteRequestFailure(code, *conn, path, why);

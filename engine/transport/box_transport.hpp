@@ -15,6 +15,8 @@ struct InternetSession {
     uint32_t connectTimeoutMs = 0;
     uint32_t receiveTimeoutMs = 0;
     uint32_t dataReceiveTimeoutMs = 0;
+    // Ends every request of the session with 995 once signalled (not owned).
+    HANDLE requestCancel = nullptr;
 
     void SetTimeouts(uint32_t ms) { connectTimeoutMs = receiveTimeoutMs = dataReceiveTimeoutMs = ms; }
 };
@@ -40,6 +42,11 @@ uint32_t ConnectToBoxService(VTMFPSESSION *s);
 // a ReplyBuffer, a global block sized exactly to the body, which the caller
 // frees with GlobalFree. On failure: null with the code as last error.
 HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path);
+
+// A value as it goes into a query: every byte outside the unreserved set
+// (letters, digits, "-", ".", "_", "~") percent-encoded, so that "&", "=",
+// "%", "+", "#", blanks and UTF-8 text reach the device as typed.
+std::string QueryValue(const std::string &value);
 
 // The result code of an HTTP status (0 for success).
 uint32_t MapHttpStatus(long status);

@@ -1,5 +1,6 @@
 // vtbox-snmp: a host of the SNMP element provider, over its public header.
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "commands.hpp"
@@ -25,7 +26,7 @@ int Registration(const vtsnmp::Options &o) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+static int RunProgram(int argc, char **argv) {
     vtsnmp::Options o;
     std::string error;
     if (!vtsnmp::ParseOptions(argc, argv, &o, &error)) {
@@ -59,4 +60,17 @@ int main(int argc, char **argv) {
     }
     vtSetDebugHook(nullptr, nullptr);
     return rc;
+}
+
+// Nothing may end the program with an exception: a failure the code did not
+// foresee (a broken temp folder, no memory) is said plainly and fails.
+int main(int argc, char **argv) {
+    try {
+        return RunProgram(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vtbox-snmp: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "vtbox-snmp: an unexpected failure\n");
+    }
+    return 1;
 }

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "sim_device.hpp"
 #include "vtplatform/text.hpp"

@@ -195,6 +195,11 @@ def element_map():
         ["scalar", "5", "1.3.6.1.2.1.1.5", "", "S", "0", "0", "DateAndTime", "read-write", "v", "static"]) + "\r\n")
 
 
+def plain_text():
+    put("plain_text", "names", "Box 1 R&D <caf\u00e9> \u6587\u66f8\n\tfake row\r\x1b[2J\x7f\u0085")
+    put("plain_text", "bytes", b"ok \xc2\x9b31m \xff\xfe \xe6\x96 \xf0\x9f\x98\x80 end")
+
+
 for make in (xmlreply, ftp_listing, zip_reader, record_file, description, registry, sim_http, sim_ftp,
-             element_map):
+             element_map, plain_text):
     make()

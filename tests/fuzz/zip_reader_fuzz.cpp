@@ -3,6 +3,8 @@
 #include "fuzz_target.h"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
+#include "restore/restore_entries.hpp"
+#include "session/result.hpp"
 
 namespace fs = std::filesystem;
 
@@ -35,6 +37,19 @@ VT_FUZZ_TARGET(zip_reader) {
       if (zip.locate("Backup.XML", true)) zip.extractCurrent(out.string(), true, "saved.XML");
       zip.extractAll((out / "all").string(), false);
     }
+  }
+  // The unpacked tree checked as a box level: refused or accepted, and when
+  // accepted, it holds no link.
+  if (fs::is_directory(out / "all")) {
+    bool accepted = true;
+    try {
+      CheckBoxLayout((out / "all").string());
+    } catch (const BoxError&) {
+      accepted = false;
+    }
+    if (accepted)
+      for (const auto& e : fs::recursive_directory_iterator(out / "all"))
+        VT_FUZZ_CHECK(!e.is_symlink());
   }
   // Only the archive and what it unpacked, and all of it below out.
   VT_FUZZ_CHECK((vtfuzz::Names(root) == std::set<std::string>{"in", "outside"}));

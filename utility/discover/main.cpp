@@ -8,6 +8,7 @@
 //
 // The port is 8080, or VTBOX_HTTP_PORT. It never scans a network.
 #include <QApplication>
+#include <exception>
 #include <QCommandLineParser>
 #include <QEventLoop>
 #include <algorithm>
@@ -58,7 +59,7 @@ int ChooseWithoutWindow(const QString &address, const QString &name, const QStri
 
 }  // namespace
 
-int main(int argc, char *argv[]) {
+static int RunProgram(int argc, char *argv[]) {
     // --choose needs no display: decide before a GUI application is made.
     bool withoutWindow = false;
     for (int i = 1; i < argc; ++i)
@@ -95,4 +96,17 @@ int main(int argc, char *argv[]) {
     vtdiscover::DiscoverDlg dialog(port, parser.positionalArguments());
     dialog.show();
     return dialog.exec() == QDialog::Accepted ? 0 : 1;
+}
+
+// Nothing may end the program with an exception: a failure the code did not
+// foresee (a broken temp folder, no memory) is said plainly and fails.
+int main(int argc, char **argv) {
+    try {
+        return RunProgram(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vtbox-discover: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "vtbox-discover: an unexpected failure\n");
+    }
+    return 1;
 }

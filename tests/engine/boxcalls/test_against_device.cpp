@@ -218,3 +218,41 @@ TEST(AgainstNoDevice, OpeningWhereNothingListensIs4319) {
 }
 
 }  // namespace
+
+namespace {
+
+// A password with every character that means something in a query, a blank
+// and UTF-8 text: each page that carries it must get it whole, and no part
+// of it may reach the request log.
+TEST(AgainstDeviceAwkwardPassword, EveryPageTakesItAndTheLogHidesIt) {
+    const std::string password = "a&b%2=c+d #e\xC3\xA9&PWD=x";
+    vttest::SimOptions o;
+    o.password = password;
+    SimDevice sim(o);
+    VTMFPSESSION s = sim.Session();
+    DebugCapture log;
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    VTENGVERSION v;
+    VTBOXEX box{};
+    uint32_t t = 0, n = 0, a = 0;
+    char login[256];
+    VTBOXELEMENT *e = nullptr;
+    EXPECT_EQ(vtBoxGetEngineVersion(&s, password.c_str(), &v), 0u);
+    EXPECT_EQ(vtBoxGetBoxProperty(&s, 1, password.c_str(), &box, nullptr), 0u);
+    HGLOBAL list = vtBoxGetCollection(&s, 1, password.c_str(), 0, &n, &e);
+    EXPECT_NE(list, nullptr);
+    if (list) GlobalFree(list);
+    EXPECT_EQ(vtBoxGetBoxDiskSpace(&s, password.c_str(), &n, &a), 0u);
+    EXPECT_EQ(vtBoxLockUiJob(&s, password.c_str(), 0, &t), 0u);
+    EXPECT_EQ(vtBoxCreateFTPAccount(&s, password.c_str(), login), 0u);
+    EXPECT_EQ(vtBoxDeleteFTPAccount(&s, password.c_str()), 0u);
+    EXPECT_EQ(vtBoxUnlockUiJob(&s, password.c_str(), 0), 0u);
+    EXPECT_EQ(vtBoxCloseConnection(&s), 0u);
+
+    std::string text = log.text();
+    EXPECT_NE(text.find("PWD=XXXXXX\n"), std::string::npos) << text;
+    for (const char *part : {"a&b", "%2=c", "c+d", "#e", "\xC3\xA9", "a%26b", "%C3%A9", "%2B"})
+        EXPECT_EQ(text.find(part), std::string::npos) << part << " shows in\n" << text;
+}
+
+}  // namespace

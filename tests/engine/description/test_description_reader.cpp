@@ -130,6 +130,20 @@ TEST_F(DescriptionReader, FilesThatAreNotDescriptions) {
     EXPECT_TRUE(fs::is_empty(work));
 }
 
+// A description that unpacks to far more than any description holds (a few
+// KB packed, 64 MB unpacked) is refused before it is unpacked or read.
+TEST_F(DescriptionReader, AHugeDescriptionIsRefusedUnread) {
+    std::string xml = BackupXml("Korvo-B V1.3.0.0", Box(1, "x", "no"), 1);
+    xml.insert(xml.find("<BackupInfo>") + 12, std::string(64u << 20, ' '));
+    std::string archive = Pack("huge", {{"Backup.XML", xml}});
+    fs::remove_all(dir / "src-huge");
+    EXPECT_LT(fs::file_size(archive), 1u << 20);
+    EXPECT_EQ(Read(archive), 1392u);
+    EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("a description holds at most"), std::string::npos)
+        << vtBoxGetLastErrorText();
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
 TEST_F(DescriptionReader, AFileOfTheCallersInTheWorkFolderIsLeftAlone) {
     std::ofstream(fs::path(work) / "Backup.XML") << "mine";
     ASSERT_EQ(Read(Pack("a", {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0", "", 0)}})), 0u);

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "ftp/ftp_client.hpp"
 #include "jobs/keep_alive.hpp"
+#include "packaging/folder_archive.hpp"
 #include "backup_job.hpp"
 #include "level_files.hpp"
 #include "vtregistry.h"
@@ -327,7 +330,101 @@ TEST_F(Merge, ReplaceDeletesTheDevicesDocumentAndKeepsTheName) {
     EXPECT_NE(FileBytes(top / "D0000001/PAGE0001.DAT"), (std::vector<uint8_t>{9, 9, 9}));
     EXPECT_EQ(FileBytes(top / "D0000001/PAGE0002.DAT"), before_restore);
     EXPECT_EQ(Names(top / "F0000001", 'D').size(), 2u);
-    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 4u);  // two at the top, two in the folder
+    // Each replacement takes its document's own number, so it is made under a
+    // spare number first: the old document and then the spare copy go.
+    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 8u);
+    for (const auto &e : fs::directory_iterator(top)) {
+        std::string name = e.path().filename().string();
+        EXPECT_TRUE(name == "F0000001" || name == "F0000001.XML" || name == "D0000001" || name == "D0000001.XML" ||
+                    name == "D0000002" || name == "D0000002.XML" || name == "UNLOCK.STS")
+            << name << " left behind";
+    }
+}
+
+// Complete documents of the store (their folder not marked as being
+// written), as level, display name and page bytes; the same document twice
+// counts twice.
+std::multiset<std::string> CompleteDocuments(const SimDevice &sim) {
+    std::multiset<std::string> out;
+    fs::path data = fs::path(sim.storeRoot) / "SHR/BOX/DATA";
+    for (const auto &e : fs::recursive_directory_iterator(data)) {
+        std::string name = e.path().filename().string();
+        if (!(name.size() == 12 && name[0] == 'D' && name.ends_with(".XML"))) continue;
+        fs::path folder = e.path().parent_path() / name.substr(0, 8);
+        if (fs::exists(folder / "CREATE.STS")) continue;
+        std::string pages;
+        std::vector<fs::path> files;
+        for (const auto &p : fs::directory_iterator(folder)) files.push_back(p.path());
+        std::sort(files.begin(), files.end());
+        for (const auto &p : files)
+            if (p.filename().string().rfind("PAGE", 0) == 0) {
+                auto bytes = FileBytes(p);
+                pages += p.filename().string() + ":" + std::string(bytes.begin(), bytes.end());
+            }
+        out.insert(fs::relative(e.path().parent_path(), data).string() + "|" +
+                   vt::Utf16ToUtf8(ReadEntry(e.path()).displayName) + "|" + pages);
+    }
+    return out;
+}
+
+// A replace-mode restore that stops part-way, whatever stops it, leaves every
+// document the device had: the old one, its replacement complete, or both.
+TEST(ReplaceLosesNothing, WhereverTheRestoreStops) {
+    struct Stop {
+        const char *what;
+        std::function<void(SimDevice &)> fault;
+    };
+    std::vector<Stop> stops;
+    for (int nth : {1, 2, 4, 7, 11})
+        stops.push_back({"STOR refused from this one on", [nth](SimDevice &sim) { sim.faults().FailStor(451, nth, true); }});
+    stops.push_back({"data connection dropped", [](SimDevice &sim) { sim.faults().DropDataConnection(5, 100); }});
+    stops.push_back({"folder creation refused", [](SimDevice &sim) { sim.faults().RefuseFolderCreation(); }});
+    for (const auto &stop : stops) {
+        SCOPED_TRACE(stop.what);
+        SimOptions o;
+        o.seed.boxes = 1;
+        o.seed.folders = 1;
+        o.seed.docs = 3;
+        SimDevice sim(o);
+        std::string backup = MakeBackup(sim, {1});
+        auto before = CompleteDocuments(sim);
+        stop.fault(sim);
+        RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+        EXPECT_NE(run.rc, 0u);
+        auto after = CompleteDocuments(sim);
+        for (const auto &doc : before)
+            EXPECT_GE(after.count(doc), 1u) << "lost: " << doc.substr(0, doc.find('|', doc.find('|') + 1));
+        ExpectWorkFolderEmpty(sim);
+    }
+}
+
+// Names that changed places: the backup's Report is at 2 and its Other at 1,
+// the device's the other way round. Each replacement must wait for the number
+// that the other old document holds.
+TEST(ReplaceLosesNothing, DocumentsThatSwappedNumbers) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    o.seed.folders = 0;
+    o.seed.docs = 2;
+    SimDevice sim(o);
+    fs::path top = Level(sim, 1);
+    auto rename = [&](const fs::path &record, const std::u16string &name) {
+        devicesim::EntryRecord r = ReadEntry(record);
+        r.displayName = name;
+        WriteBytes(record, devicesim::EncodeEntryRecord(r));
+    };
+    rename(top / "D0000001.XML", u"Other");
+    rename(top / "D0000002.XML", u"Report");
+    std::string backup = MakeBackup(sim, {1});
+    rename(top / "D0000001.XML", u"Report");
+    rename(top / "D0000002.XML", u"Other");
+    auto pages1 = FileBytes(top / "D0000001/PAGE0001.DAT");
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    // As the backup had them, and nothing else.
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{1, u"Other"}, {2, u"Report"}}));
+    EXPECT_EQ(FileBytes(top / "D0000001/PAGE0001.DAT"), pages1);
+    EXPECT_FALSE(fs::exists(top / "D0000001/CREATE.STS"));
+    EXPECT_FALSE(fs::exists(top / "D0000002/CREATE.STS"));
 }
 
 TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
@@ -393,6 +490,14 @@ TEST(RestoreLimits, FourHundredDocumentsAtALevel) {
     // Replacing both same-named documents keeps the level at 399.
     ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
     EXPECT_EQ(Names(top, 'D').size(), 399u);
+
+    // A full level has no room for a copy made first: the replacements still
+    // arrive, one old document at a time going before its replacement.
+    AddEntry(top, 'D', 400, "device 400");
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    auto names = Names(top, 'D');
+    EXPECT_EQ(names.size(), 400u);
+    EXPECT_EQ(names[400], u"device 400");
 }
 
 TEST(RestoreLimits, AHundredFoldersInABox) {
@@ -523,6 +628,90 @@ TEST(RestoreFailures, ABoxTheFileDoesNotDescribeIsRefusedBeforeAnythingIsDone) {
     VTPROGRESSINFO p;
     uint32_t box = 1;
     EXPECT_EQ(vtBoxRestore(&closed, "admin", "u", "/tmp", backup.c_str(), 1, &box, 0, 0, nullptr, nullptr, &p), 87u);
+}
+
+}  // namespace
+
+namespace {
+
+// A backup file rebuilt with one box's unpacked tree changed by edit
+// (given the box level, the inner folder), as a crafted file would be.
+std::string RepackBackup(SimDevice &sim, const std::string &backup, uint32_t box,
+                         const std::function<void(const fs::path &level)> &edit) {
+    fs::path work = sim.dir / "repack";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    EXPECT_EQ(vtbox::UnzipArchive(backup, work.string()), 0u);
+    fs::path data = work / "BOX/DATA";
+    EXPECT_EQ(vtbox::UnzipArchive((work / "BOX/DATA.zip").string(), (work / "BOX").string(),
+                                  {.delete_archive = true}), 0u);
+    std::string box_name = vt::Format("B0000%03u", box);
+    EXPECT_EQ(vtbox::UnzipArchive((data / (box_name + ".vtb")).string(), data.string(), vtbox::kUnpackBoxArchive),
+              0u);
+    edit(data / box_name / "P0000001");
+    EXPECT_EQ(vtbox::ZipFolder((data / (box_name + ".vtb")).string(), (data / box_name).string(),
+                               {.byte_change = true}), 0u);
+    fs::remove_all(data / box_name);
+    EXPECT_EQ(vtbox::ZipFolder((work / "BOX/DATA.zip").string(), data.string()), 0u);
+    fs::remove_all(data);
+    std::string crafted = sim.dir / "crafted.zip";
+    fs::remove(crafted);
+    EXPECT_EQ(vtbox::ZipFolder(crafted, (work / "BOX").string()), 0u);
+    fs::remove_all(work);
+    return crafted;
+}
+
+// What does not belong to a box is refused before anything of the box is
+// sent, whatever it is.
+TEST(CraftedBackups, WhatIsNoPartOfABoxIsRefusedBeforeAnythingIsSent) {
+    struct Craft {
+        const char *what;
+        std::function<void(const fs::path &)> edit;
+    };
+    const Craft crafts[] = {
+        {"a stray file in a page folder",
+         [](const fs::path &l) { WriteBytes(l / "D0000001" / "evil name", {1, 2, 3}); }},
+        {"a stray file at the level", [](const fs::path &l) { WriteBytes(l / "notes.txt", {1}); }},
+        {"a link instead of a page folder",
+         [](const fs::path &l) {
+             fs::remove_all(l / "D0000002");
+             fs::create_symlink("/etc", l / "D0000002");
+         }},
+        {"a record without its page folder", [](const fs::path &l) { fs::remove_all(l / "D0000003"); }},
+        {"a page folder inside a page folder", [](const fs::path &l) { fs::create_directories(l / "D0000001/sub"); }},
+    };
+    for (const Craft &craft : crafts) {
+        SCOPED_TRACE(craft.what);
+        SimOptions o;
+        o.seed.boxes = 1;
+        SimDevice sim(o);
+        std::string backup = MakeBackup(sim, {1});
+        std::string crafted = RepackBackup(sim, backup, 1, craft.edit);
+        DeleteAllBoxes(sim);
+        auto before = Snapshot(sim);
+        RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
+        EXPECT_EQ(run.rc, 1392u);
+        ExpectNothingSent(sim);
+        EXPECT_EQ(Snapshot(sim), before);
+        ExpectWorkFolderEmpty(sim);
+    }
+}
+
+// A box whose pages unpack to more than the description says is measured by
+// what it really holds before the device's free space is trusted with it.
+TEST(CraftedBackups, TheSpaceCheckCountsWhatTheBoxReallyHolds) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    // 8 MB of zeros: a few KB packed, and the description still says ~100 KB.
+    std::string crafted = RepackBackup(sim, backup, 1, [](const fs::path &l) {
+        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(8u << 20, 0));
+    });
+    sim.faults().SetLowDisk(4096);
+    RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 1344u);
+    EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+#include "session/waits.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace vtbox {
+
+namespace {
+thread_local HANDLE t_cancel = nullptr;
+}  // namespace
+
+HANDLE CurrentCancelEvent() { return t_cancel; }
+
+CancelScope::CancelScope(HANDLE cancel_event) : previous_(t_cancel) { t_cancel = cancel_event; }
+CancelScope::~CancelScope() { t_cancel = previous_; }
+
+bool IsSignalled(HANDLE event) { return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+uint32_t NetworkTimeoutMs(uint32_t designed_ms) {
+    static const uint32_t cap = [] {
+        const char *text = std::getenv("VTBOX_NETWORK_TIMEOUT_MS");
+        if (!text || !*text) return 0u;
+        char *end = nullptr;
+        errno = 0;
+        unsigned long v = std::strtoul(text, &end, 10);
+        if (errno != 0 || *end != '\0' || text[0] == '-' || v == 0 || v > 0xFFFFFFFFul) return 0u;
+        return static_cast<uint32_t>(v);
+    }();
+    return cap != 0 && cap < designed_ms ? cap : designed_ms;
+}
+
+}  // namespace vtbox

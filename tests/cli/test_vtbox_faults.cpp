@@ -1,0 +1,176 @@
+// vtbox against a device or a machine that misbehaves: a broken temp folder,
+// hostile names, read-only targets, a device silent at the release, a device
+// frozen while Ctrl-C is pressed.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "sim_device.hpp"
+#include "vtbox_run.hpp"
+#include "devicesim/record_file.h"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/text.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vttest::SimDevice;
+using vttest::Result;
+using vttest::Vtbox;
+using vttest::ExpectDeviceReleased;
+using vttest::Signal;
+
+bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+bool SawPage(SimDevice &sim, const std::string &page) {
+    for (const auto &t : sim.device->Records().httpRequests)
+        if (t.find(page) != std::string::npos) return true;
+    return false;
+}
+
+void SetBoxName(SimDevice &sim, uint32_t box, const std::u16string &name) {
+    fs::path record = fs::path(sim.storeRoot) / vt::Format("SHR/BOX/DATABASE/B0000%03u.XML", box);
+    std::ifstream in(record, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    devicesim::BoxRecord r = devicesim::DecodeBoxRecord(bytes);
+    r.name = name;
+    auto out = devicesim::EncodeBoxRecord(r);
+    std::ofstream(record, std::ios::binary).write(reinterpret_cast<const char *>(out.data()), out.size());
+}
+
+TEST(VtboxFaults, ABrokenTempFolderIsSaidPlainly) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1", "--output", file}).exitCode, 0);
+    for (const std::string &temp : {std::string("/nonexistent/vtbox-temp"), file}) {
+        Result r = Vtbox(sim, {"info", file}, "admin", {}, {{"TMPDIR", temp}});
+        EXPECT_EQ(r.exitCode, 9) << temp << "\n" << r.err;
+        EXPECT_TRUE(Has(r.err, "set TMPDIR to an existing folder")) << r.err;
+    }
+}
+
+TEST(VtboxFaults, InfoShowsControlCharactersOfNamesEscaped) {
+    SimDevice sim;
+    SetBoxName(sim, 2, u"Evil\nFake row\tx");
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "2", "--output", file}).exitCode, 0);
+    Result r = Vtbox(sim, {"info", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "Evil\\x0AFake row\\x09x\n")) << r.out;
+    EXPECT_FALSE(Has(r.out, "Evil\n")) << r.out;
+}
+
+TEST(VtboxFaults, AReadOnlyTargetIsKeptUnlessReplacingItIsAsked) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    std::ofstream(file) << "an older backup";
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    Result r = Vtbox(sim, {"backup", "--boxes", "1", "--output", file});
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_TRUE(Has(r.err, "is read-only; give --replace-read-only")) << r.err;
+    std::ifstream in(file);
+    std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, "an older backup");
+    EXPECT_FALSE(SawPage(sim, "boxnwBoxExModeIn"));
+    Result replaced = Vtbox(sim, {"backup", "--boxes", "1", "--output", file, "--replace-read-only"});
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+}
+
+}  // namespace
+
+namespace {
+
+// A device that is silent for a moment when the job ends is released all the
+// same: the release is tried again until it answers.
+TEST(VtboxRelease, ASilenceAtTheEndIsWaitedOut) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    sim.faults().GoSilentOn("boxnwDeleteFTPAccount", 3);
+    Result r = Vtbox(sim, {"backup", "--boxes", "1", "--output", file});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ExpectDeviceReleased(sim);
+}
+
+// A backup written while the device stays silent at the end: the file is
+// there, the exit code says so, and the warning says what to do.
+TEST(VtboxRelease, ABackupWrittenOnADeviceThatStaysSilentIsExit3) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    sim.faults().GoSilentOn("boxnwDeleteFTPAccount", 0);
+    Result r = Vtbox(sim, {"backup", "--boxes", "1", "--output", file}, "admin", {},
+                     {{"VTBOX_RELEASE_SECONDS", "2"}, {"VTBOX_NETWORK_TIMEOUT_MS", "1000"}});
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_TRUE(Has(r.out, "1 box backed up")) << r.out;
+    EXPECT_TRUE(Has(r.err, "warning: the backup " + file + " was written, but the device was not released")) << r.err;
+    EXPECT_TRUE(Has(r.err, "was not released: its panel may stay locked")) << r.err;
+    sim.faults().Clear();
+}
+
+// Freezes the whole device (connections accepted, nothing answered) once the
+// backup has begun to fetch page files.
+struct FreezeAtFirstPage {
+    explicit FreezeAtFirstPage(SimDevice &sim) : sim(sim), watcher([this] {
+        while (!stop) {
+            for (const auto &c : this->sim.device->Records().ftpCommands)
+                if (c.rfind("RETR", 0) == 0 && c.find("PAGE") != std::string::npos) {
+                    this->sim.faults().Freeze(devicesim::FreezeScope::Device, 0);
+                    return;
+                }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }) {}
+    ~FreezeAtFirstPage() {
+        stop = true;
+        watcher.join();
+    }
+    SimDevice &sim;
+    std::atomic<bool> stop{false};
+    std::thread watcher;
+};
+
+// Ctrl-C, a second Ctrl-C and SIGTERM end vtbox on a frozen device: the job in
+// a second or two, the release within its own bound.
+TEST(VtboxCancel, AFrozenDeviceDoesNotHoldTheProgram) {
+    struct Case {
+        const char *what;
+        std::vector<Signal> signals;
+        double within;  // seconds from the first signal to the exit
+    };
+    const Case cases[] = {
+        {"Ctrl-C", {{2500, SIGINT}}, 2.0 + 1.0 + 1.0},    // the job, the release bound, a margin
+        {"Ctrl-C twice", {{2500, SIGINT}, {2800, SIGINT}}, 2.0},
+        {"SIGTERM", {{2500, SIGTERM}}, 2.0 + 1.0 + 1.0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        vttest::SimOptions o;
+        o.seed.docs = 6;
+        SimDevice sim(o);
+        std::string file = sim.dir / "b.zip";
+        Result r;
+        {
+            FreezeAtFirstPage freeze(sim);
+            r = Vtbox(sim, {"backup", "--boxes", "all", "--output", file}, "admin", c.signals,
+                      {{"VTBOX_RELEASE_SECONDS", "1"}});
+        }
+        EXPECT_EQ(r.exitCode, c.signals.front().number == SIGTERM ? 143 : 130) << r.err;
+        EXPECT_LT(r.secondsAfterSignal, c.within) << r.err;
+        EXPECT_TRUE(Has(r.err, "error 995")) << r.err;
+        EXPECT_TRUE(Has(r.err, "was not released")) << r.err;
+        EXPECT_FALSE(fs::exists(file));
+        for (const auto &e : fs::directory_iterator(sim.dir.path()))
+            EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << "work folder left";
+        std::printf("[ figures  ] %s on a frozen device: vtbox ended %.2f s after the first signal\n", c.what,
+                    r.secondsAfterSignal);
+    }
+}
+
+}  // namespace
