@@ -2,6 +2,7 @@
 
 #include "session/error_detail.hpp"
 #include "session/result.hpp"
+#include "session/waits.hpp"
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
 
@@ -11,7 +12,8 @@ void BackgroundStep::Start(std::function<uint32_t()> step) {
     Wait();
     code_ = 0;
     detail_.clear();
-    thread_ = std::thread([this, step = std::move(step)] {
+    thread_ = std::thread([this, step = std::move(step), cancel = CurrentCancelEvent()] {
+        CancelScope scope(cancel);
         try {
             code_ = step();
         } catch (const BoxError &e) {

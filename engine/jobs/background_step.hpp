@@ -1,7 +1,8 @@
 // One step of a long operation run on a thread of its own while the
 // operation goes on (a box packed while the next downloads, a box unpacked
 // while the one before uploads). One step at a time; its failure is raised on
-// the operation's thread by Wait, with its detail.
+// the operation's thread by Wait, with its detail. The step runs under the
+// cancel event current where it was started, so that a cancel ends it too.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <minizip/unzip.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include "localfiles/local_file.hpp"
 #include "packaging/entry_name.hpp"
 #include "packaging/zip64_entry.hpp"
+#include "session/waits.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
@@ -19,6 +21,22 @@
 #include "vtplatform/text.hpp"
 
 namespace vtbox {
+
+namespace {
+
+// Whether the file system of folder has room for bytes more (what the archive
+// declares is all an entry may unpack to: a longer one is refused as damaged).
+bool RoomFor(const std::string &folder, uint64_t bytes) {
+    struct statvfs fs;
+    if (statvfs(folder.c_str(), &fs) != 0) return true;  // unknown: the writes will tell
+    uint64_t free_bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+    if (bytes <= free_bytes) return true;
+    vt::DebugPrint("\n %llu bytes to unpack, %llu free in %s \n", static_cast<unsigned long long>(bytes),
+                   static_cast<unsigned long long>(free_bytes), folder.c_str());
+    return false;
+}
+
+}  // namespace
 
 namespace {
 
@@ -194,6 +212,7 @@ bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
     else return Fail(vt::Code::InvalidName);
     std::string destination = JoinPath(output_folder_, relative);
     if (!CreateFolderTree(ParentFolder(destination))) return false;
+    if (!RoomFor(ParentFolder(destination), info.uncompressedSize)) return Fail(vt::Code::DiskFull);
     return extractFile(info, destination);
 }
 
@@ -274,8 +293,19 @@ bool ZipReader::extractAll(const std::string &target, bool ignore_path) {
     if (target.empty()) return Fail(vt::Code::InvalidParameter);
     if (!CreateFolderTree(FullPath(target))) return false;
     if (entryCount() == 0) return Fail(vt::Code::FileCorrupt);
+    // The whole archive must fit before anything is unpacked.
+    uint64_t total = 0;
+    for (bool more = unzGoToFirstFile(Handle(unz_)) == UNZ_OK; more;
+         more = unzGoToNextFile(Handle(unz_)) == UNZ_OK) {
+        ZipEntryInfo info;
+        if (!currentInfo(&info)) return false;
+        total = total + info.uncompressedSize < total ? UINT64_MAX : total + info.uncompressedSize;
+    }
+    if (!RoomFor(FullPath(target), total)) return Fail(vt::Code::DiskFull);
     if (unzGoToFirstFile(Handle(unz_)) != UNZ_OK) return Fail(vt::Code::FileCorrupt);
     for (;;) {
+        // A long job's cancel ends the unpacking between two files.
+        if (IsSignalled(CurrentCancelEvent())) return Fail(vt::Code::OperationAborted);
         if (!extractCurrent(target, ignore_path)) return false;
         int rc = unzGoToNextFile(Handle(unz_));
         if (rc == UNZ_END_OF_LIST_OF_FILE) return true;

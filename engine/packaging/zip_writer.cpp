@@ -14,6 +14,7 @@
 #include "localfiles/local_folder.hpp"
 #include "packaging/deflate_pool.hpp"
 #include "packaging/entry_name.hpp"
+#include "session/waits.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
@@ -306,6 +307,11 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path) {
     DeflatePool pool(paths, stream);
     size_t next = 0;
     for (const auto &item : items) {
+        // A long job's cancel ends the packing between two files.
+        if (IsSignalled(CurrentCancelEvent())) {
+            SetLastError(vt::code(vt::Code::OperationAborted));
+            return AddResult::Broken;
+        }
         AddResult r;
         if (item.folder) {
             std::string subName, subAbsolute;

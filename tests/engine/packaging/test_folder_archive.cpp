@@ -9,7 +9,10 @@
 #include "debug_capture.hpp"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
+#include "session/waits.hpp"
 #include "temp_dir.hpp"
+#include "vtplatform.h"
+#include "vtplatform/errors.hpp"
 
 namespace {
 
@@ -257,6 +260,31 @@ TEST(UnzipArchive, UndoesTheByteChangeAndDeletesOnlyAfterACompleteUnpack) {
     EXPECT_NE(vtbox::UnzipArchive(dir / "again.vtb", dir / "blocked", vtbox::kUnpackBoxArchive), 0u);
     vtbox::ZipReader reader;
     EXPECT_TRUE(reader.open(dir / "again.vtb"));
+}
+
+TEST(ZipFolderTree, ACancelledJobEndsPackingAndUnpackingWithNothingHalfDone) {
+    KeepCwd keep;
+    TempDir dir;
+    for (int i = 1; i <= 3; ++i) WriteFile(dir / ("B0000001/P0000001/D000000" + std::to_string(i) + ".XML"), "r");
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byte_change = true}), 0u);
+
+    HANDLE cancel = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    ASSERT_NE(cancel, nullptr);
+    {
+        vtbox::CancelScope scope(cancel);
+        const uint32_t aborted = vt::code(vt::Code::OperationAborted);
+        EXPECT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000001", {.byte_change = true}), aborted);
+        EXPECT_FALSE(fs::exists(dir / "again.vtb"));
+        EXPECT_FALSE(HasPartFiles(dir.path()));
+
+        fs::create_directory(dir / "out");
+        EXPECT_EQ(vtbox::UnzipArchive(dir / "B0000001.vtb", dir / "out", vtbox::kUnpackBoxArchive), aborted);
+        EXPECT_TRUE(fs::exists(dir / "B0000001.vtb"));  // kept for another try
+    }
+    CloseHandle(cancel);
+    // The archive left behind is whole (its byte change undone, as after any failed unpack).
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "B0000001.vtb", dir / "out"), 0u);
+    EXPECT_EQ(ReadFile(dir / "out/B0000001/P0000001/D0000003.XML"), "r");
 }
 
 TEST(ZipSlip, EntriesThatWouldLeaveTheTargetAreRefused) {
