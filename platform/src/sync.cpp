@@ -41,7 +41,11 @@ public:
     DWORD Wait(DWORD milliseconds) {
         std::unique_lock<std::mutex> lk(m_);
         auto ready = [&] { return signalled_; };
-        if (milliseconds == INFINITE) {
+        if (milliseconds == 0) {
+            // A look, not a wait: polled on every transfer callback, it must
+            // not cost a timed sleep in the kernel.
+            if (!signalled_) return WAIT_TIMEOUT;
+        } else if (milliseconds == INFINITE) {
             cv_.wait(lk, ready);
         } else if (!cv_.wait_for(lk, std::chrono::milliseconds(milliseconds), ready)) {
             return WAIT_TIMEOUT;
