@@ -52,7 +52,7 @@ void HoldTerminationSignals() {
 
 bool TerminationRequested() { return g_terminate; }
 
-uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail) {
+uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail, bool conversion) {
     HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     g_cancel = cancel;
@@ -68,7 +68,7 @@ uint32_t RunLongOperation(const char *what, const LongOperation &operation, std:
         finished = true;
         SetEvent(status);
     });
-    ProgressDisplay display(what);
+    ProgressDisplay display(what, conversion);
     while (!finished) {
         // The record is written by the engine without a lock: its texts are
         // advisory, and it is shown at least once a second.

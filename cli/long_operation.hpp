@@ -24,6 +24,8 @@ bool TerminationRequested();
 
 // Returns the operation's result; *detail (when given) receives the detail
 // that the engine left for a failure on the thread that ran it.
-uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail = nullptr);
+// A conversion (conversion set) names its phases as conversions do.
+uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail = nullptr,
+                          bool conversion = false);
 
 }  // namespace vtcli

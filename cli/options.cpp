@@ -17,7 +17,45 @@ bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
     return true;
 }
 
-const std::set<std::string> kCommands = {"boxes", "backup", "restore", "info"};
+const std::set<std::string> kCommands = {"boxes", "backup", "restore", "info", "convert"};
+
+// convert backup|archive SRC DST, convert summary.
+bool ParseConvert(const std::vector<std::string> &positional, Options *o, std::string *error) {
+    if (positional.size() < 2 && o->help) return true;
+    if (positional.size() < 2) {
+        *error = "convert needs backup, archive or summary";
+        return false;
+    }
+    o->convertWhat = positional[1];
+    if (o->convertWhat == "summary") {
+        if (positional.size() > 2) {
+            *error = "unexpected argument \"" + positional[2] + "\"";
+            return false;
+        }
+        if (o->help) return true;
+        if (o->fromVersion.empty() || o->toVersion.empty()) {
+            *error = "convert summary needs --from and --to";
+            return false;
+        }
+        return true;
+    }
+    if (o->convertWhat != "backup" && o->convertWhat != "archive") {
+        *error = "convert takes backup, archive or summary, not \"" + o->convertWhat + "\"";
+        return false;
+    }
+    if (o->help) return true;
+    if (positional.size() != 4) {
+        *error = "convert " + o->convertWhat + " needs the source file and the destination file";
+        return false;
+    }
+    o->source = positional[2];
+    o->destination = positional[3];
+    if (o->toVersion.empty()) {
+        *error = "convert " + o->convertWhat + " needs --to (the engine version to convert for)";
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -98,6 +136,10 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
                 return false;
             }
             o->modeGiven = true;
+        } else if (a == "--from") {
+            if (!need(i, a, &o->fromVersion)) return false;
+        } else if (a == "--to") {
+            if (!need(i, a, &o->toVersion)) return false;
         } else if (!a.empty() && a[0] == '-') {
             *error = "unknown option " + a;
             return false;
@@ -114,6 +156,7 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         *error = "unknown command \"" + o->command + "\"";
         return false;
     }
+    if (o->command == "convert") return ParseConvert(positional, o, error);
     if (o->command == "info" && positional.size() == 2 && o->input.empty()) {
         o->input = positional[1];
     } else if (positional.size() > 1) {
@@ -162,6 +205,20 @@ std::string HelpText(const std::string &command) {
                "      --mode replace|keep-both\n"
                "  Writes the chosen boxes of a backup file back into the device. replace deletes\n"
                "  the device's documents of the same name; keep-both renames the restored ones.\n\n" + common;
+    if (command == "convert")
+        return "vtbox convert backup SOURCE DESTINATION [--from VERSION] --to VERSION\n"
+               "vtbox convert archive SOURCE DESTINATION [--from VERSION] --to VERSION\n"
+               "vtbox convert summary --from VERSION --to VERSION [--json]\n"
+               "  Converts a backup file or a document archive made on one engine version for\n"
+               "  another, leaving out the documents the other cannot hold (colour, wide paper,\n"
+               "  copies of mixed kind) as the settings file of the source version says, and\n"
+               "  prints what was kept and removed, per box. SOURCE is never changed and an\n"
+               "  existing DESTINATION is never replaced. Without --from the source version is\n"
+               "  read from SOURCE's own description. summary tells what a conversion would\n"
+               "  leave out without converting anything. Ctrl-C cancels cleanly.\n"
+               "  Settings files (\"<version>.ini\", every \"/\" as \"_\") are looked for beside\n"
+               "  vtbox, in the current folder, in <prefix>/share/vtbox/conversion and in the\n"
+               "  folders of VTBOX_CONVERSION_PATH.\n";
     if (command == "info")
         return "vtbox info FILE [--json]\n"
                "  Shows the description of a backup or archive file: source device, date, boxes.\n";
@@ -170,7 +227,8 @@ std::string HelpText(const std::string &command) {
            "  boxes     list the device's boxes\n"
            "  backup    back boxes up into a file\n"
            "  restore   write boxes of a backup file back into the device\n"
-           "  info      describe a backup file\n\n"
+           "  info      describe a backup file\n"
+           "  convert   convert a backup file or document archive for another engine version\n\n"
            "vtbox COMMAND --help shows a command's options.\n\n" + common;
 }
 

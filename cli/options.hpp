@@ -13,7 +13,7 @@ struct Options {
     uint32_t port = 8080;
     std::optional<uint32_t> ftpPort;
     std::string passwordFile;
-    std::string command;  // boxes, backup, restore, info
+    std::string command;  // boxes, backup, restore, info, convert
     bool json = false;
     bool help = false;
     bool allBoxes = false;
@@ -22,6 +22,10 @@ struct Options {
     std::string input;    // restore source, info file
     uint32_t mode = 0;    // restore: 1 replace, 0 keep both
     bool modeGiven = false;
+    // convert: what (backup, archive, summary), the two files, the versions.
+    std::string convertWhat;
+    std::string source, destination;
+    std::string fromVersion, toVersion;
 };
 
 // Parses argv. On a usage error returns false with the message in *error.

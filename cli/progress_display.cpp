@@ -8,7 +8,8 @@
 
 namespace vtcli {
 
-const char *PhaseName(int32_t phase) {
+const char *PhaseName(int32_t phase, bool conversion) {
+    if (conversion && phase == VTPHASE_CONVERTING) return "converting";
     switch (phase) {
     case VTPHASE_FINISHED: return "finished";
     case VTPHASE_PACKING: return "packing";
@@ -45,13 +46,13 @@ std::string CutChars(const std::string &s, size_t n) {
 }
 }  // namespace
 
-ProgressDisplay::ProgressDisplay(const char *what)
-    : what_(what), terminal_(isatty(STDERR_FILENO)), start_(std::chrono::steady_clock::now()) {}
+ProgressDisplay::ProgressDisplay(const char *what, bool conversion)
+    : what_(what), conversion_(conversion), terminal_(isatty(STDERR_FILENO)), start_(std::chrono::steady_clock::now()) {}
 
 std::string ProgressDisplay::Line(const VTPROGRESSINFO &p) const {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char head[160];
-    std::snprintf(head, sizeof head, "%3d%% %-11s docs %d/%d", p.Percent, PhaseName(p.Phase), p.DocsDone, p.DocsTotal);
+    std::snprintf(head, sizeof head, "%3d%% %-11s docs %d/%d", p.Percent, PhaseName(p.Phase, conversion_), p.DocsDone, p.DocsTotal);
     std::string line = head;
     if (seconds > 1 && p.DocsDone > 0) {
         char rate[40];

@@ -121,8 +121,10 @@ void ArchiveConversion::Run(const char *source_as_given, const char *destination
     ListLocalFolder(work_, kDocumentArchivePattern, nullptr, &documents);  // none: n is 0
     const size_t n = documents.size();
     remaining_ = static_cast<uint32_t>(n);
+    progress_.record().DocsTotal = static_cast<int32_t>(n);
     for (size_t i = 0; i < n; ++i) {
         ConvertDocument(documents[i].cFileName);
+        progress_.record().DocsDone = static_cast<int32_t>(i + 1);
         ReportDocument(progress_, static_cast<int32_t>(90 * i / n), false);
     }
     progress_.record().bDelete = 0;

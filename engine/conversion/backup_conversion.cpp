@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -118,6 +119,7 @@ void BackupConversion::ConvertDocument(VTBOXBK &box, const std::string &level, u
         if (box.NumOfDocs > 0) box.NumOfDocs -= 1;
     }
     done_ += 1;
+    r.DocsDone = static_cast<int32_t>(std::min<uint64_t>(done_, INT32_MAX));
     ReportDocument(progress_, DocumentPercent(), true);
 }
 
@@ -198,6 +200,7 @@ void BackupConversion::Run(const char *source_as_given, const char *destination_
         Raise(GetLastError(), "cannot write the new engine version into " + tree_.description());
 
     for (uint32_t i = 0; i < boxCount_; ++i) total_ += boxes_[i].NumOfDocs;
+    progress_.record().DocsTotal = static_cast<int32_t>(std::min<uint64_t>(total_, INT32_MAX));
     for (uint32_t i = 0; i < boxCount_; ++i) ConvertBox(boxes_[i]);
     progress_.ClearNames();
 

@@ -34,6 +34,19 @@ TEST(CliOptions, BackupAndRestoreCommandLines) {
     EXPECT_TRUE(i.json);
 }
 
+TEST(CliOptions, ConvertNeedsNoDevice) {
+    vtcli::Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"convert", "backup", "a.zip", "b.zip", "--to", "Korvo-C V1.3.0.0"}, &o, &error)) << error;
+    EXPECT_EQ(o.convertWhat, "backup");
+    EXPECT_EQ(o.source, "a.zip");
+    EXPECT_EQ(o.destination, "b.zip");
+    EXPECT_EQ(o.fromVersion, "");
+    EXPECT_EQ(o.toVersion, "Korvo-C V1.3.0.0");
+    vtcli::Options h;
+    EXPECT_TRUE(Parse({"convert", "--help"}, &h, &error)) << error;
+}
+
 TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
     struct Case {
         std::vector<std::string> args;
@@ -51,6 +64,12 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
         {{"--host", "h", "frobnicate"}, "unknown command"},
         {{"--host", "h", "boxes", "--what"}, "unknown option"},
         {{}, "no command"},
+        {{"convert"}, "backup, archive or summary"},
+        {{"convert", "restore", "a", "b", "--to", "V"}, "not \"restore\""},
+        {{"convert", "backup", "a", "--to", "V"}, "the source file and the destination file"},
+        {{"convert", "archive", "a", "b"}, "--to"},
+        {{"convert", "summary", "--to", "V"}, "--from and --to"},
+        {{"convert", "summary", "x", "--from", "U", "--to", "V"}, "unexpected argument"},
     };
     for (const Case &c : cases) {
         vtcli::Options o;
