@@ -79,7 +79,7 @@ private:
     GlobalBlock boxList_;
     VTBOXBK *boxes_ = nullptr;
     uint32_t boxCount_ = 0;
-    uint64_t total_ = 0, done_ = 0;
+    uint64_t total_ = 0, done_ = 0, removed_ = 0;
 };
 
 void BackupConversion::ReadBoxList() {
@@ -117,6 +117,7 @@ void BackupConversion::ConvertDocument(VTBOXBK &box, const std::string &level, u
         const uint32_t freed = FreedSize(fields);
         box.BoxUsedDisk = box.BoxUsedDisk > freed ? box.BoxUsedDisk - freed : 0;
         if (box.NumOfDocs > 0) box.NumOfDocs -= 1;
+        removed_ += 1;
     }
     done_ += 1;
     r.DocsDone = static_cast<int32_t>(std::min<uint64_t>(done_, INT32_MAX));
@@ -134,8 +135,12 @@ void BackupConversion::ConvertBox(VTBOXBK &box) {
     progress_.CheckCancel();
 
     const uint32_t number = box.BoxNo;
+    const std::string archive = tree_.boxArchive(number);
     Check(ExtractBoxArchive(tree_.dataArchive(), tree_.data(), number));
-    Check(UnzipArchive(tree_.boxArchive(number), tree_.data(), kUnpackBoxArchive));
+    // The box archive stays (readable) until it is known whether anything
+    // leaves the box.
+    Check(UnzipArchive(archive, tree_.data(), {.undo_byte_change = true}));
+    const uint64_t removedBefore = removed_;
 
     const std::string level = JoinPath(tree_.boxFolder(number), FindInnerFolder(work_, number));
     EntryList folders, documents;
@@ -158,8 +163,16 @@ void BackupConversion::ConvertBox(VTBOXBK &box) {
     progress_.record().bDelete = 0;
     progress_.record().Flag = 0;
     PaceForWatcher(progress_);
-    Check(ZipFolder(tree_.boxArchive(number), tree_.boxFolder(number), {.byte_change = true}));
-    DeleteLocalTree(tree_.boxFolder(number), work_);
+    if (removed_ == removedBefore) {
+        // Nothing left the box: the archive it came in holds what packing it
+        // again would, and keeping it spares compressing the box once more.
+        DeleteLocalTree(tree_.boxFolder(number), work_);
+        Check(ChangeLast32Bytes(archive));
+    } else {
+        std::remove(archive.c_str());
+        Check(ZipFolder(archive, tree_.boxFolder(number), {.byte_change = true}));
+        DeleteLocalTree(tree_.boxFolder(number), work_);
+    }
     OutputDebugStringA("\n****************************************************\n");
 }
 

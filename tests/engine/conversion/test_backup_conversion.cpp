@@ -229,6 +229,12 @@ TEST_F(BackupConversion, AllChecksOffChangesOnlyTheVersion) {
         }
     }
     EXPECT_GT(files, 20u);
+    // A box that lost nothing keeps the very archive it came in.
+    const char *boxArchive =
+        "import io,sys,zipfile\n"
+        "d=zipfile.ZipFile(io.BytesIO(zipfile.ZipFile(sys.argv[1]).read(\"BOX\\\\DATA.zip\")))\n"
+        "sys.stdout.buffer.write(d.read(\"DATA\\\\B0000002.vtb\"))";
+    EXPECT_EQ(vtconv::Python(boxArchive, {result}), vtconv::Python(boxArchive, {source}));
 }
 
 TEST_F(BackupConversion, RefusedBeforeAnythingIsUnpacked) {
