@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -22,8 +23,9 @@ struct Result {
 };
 
 // Runs vtbox with the device's ports; interrupt_after_ms > 0 sends SIGINT then.
+// interrupt_when (when given) is polled every 20 ms; SIGINT follows once it holds.
 Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &password = "admin",
-             int interrupt_after_ms = 0) {
+             int interrupt_after_ms = 0, const std::function<bool()> &interrupt_when = {}) {
     vttest::TempDir io;
     std::string outPath = io / "out", errPath = io / "err";
     std::vector<std::string> full = {VTBOX_PROGRAM, "--host", "127.0.0.1", "--port",
@@ -46,7 +48,16 @@ Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &p
         kill(pid, SIGINT);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    bool reaped = false;
+    while (interrupt_when && !reaped) {
+        reaped = waitpid(pid, &status, WNOHANG) == pid;
+        if (!reaped && interrupt_when()) {
+            kill(pid, SIGINT);
+            break;
+        }
+        usleep(20000);
+    }
+    if (!reaped) waitpid(pid, &status, 0);
     Result r;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::stringstream o, e;
@@ -266,7 +277,13 @@ TEST_F(VtboxConvert, CtrlCCancelsAndLeavesNothing) {
     SimDevice sim(Flagged(1024));
     std::string file = sim.dir / "b.zip", out = sim.dir / "c.zip";
     ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "all", "--output", file}).exitCode, 0);
-    Result r = Vtbox(sim, {"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0"}, "admin", 500);
+    // Interrupted once the conversion has begun: its work folder is there.
+    auto working = [&] {
+        for (const auto &e : fs::directory_iterator(sim.dir.path()))
+            if (e.path().filename().string().rfind(".vtbox-work", 0) == 0) return true;
+        return false;
+    };
+    Result r = Vtbox(sim, {"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0"}, "admin", 0, working);
     EXPECT_EQ(r.exitCode, 130) << r.err;
     EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(out));
