@@ -1,12 +1,17 @@
 // vtbox convert backup|archive|summary: conversion of backup files and
 // document archives between engine versions, without a device.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "commands.hpp"
 #include "conversion_report.hpp"
+#include "exit_codes.hpp"
+#include "failure_report.hpp"
+#include "json_output.hpp"
 #include "long_operation.hpp"
+#include "progress_bar.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
@@ -31,15 +36,16 @@ std::string Drops(uint32_t mask) {
 int RunSummary(const Options &o) {
     uint32_t mask = 0;
     uint32_t rc = vtBoxGetConvertSummary(o.fromVersion.c_str(), o.toVersion.c_str(), &mask);
-    if (rc != 0) {
-        PrintError("the conversion summary", rc, vtBoxGetLastErrorText());
-        return 1;
-    }
+    if (rc != 0) return ReportFailure("the conversion summary", rc, vtBoxGetLastErrorText(), FailureSite::LocalDisk);
     if (o.json) {
-        std::printf("{\"from\":%s,\"to\":%s,\"mask\":%u,\"colour\":%s,\"widePaper\":%s,\"copyMix\":%s}\n",
-                    JsonString(o.fromVersion).c_str(), JsonString(o.toVersion).c_str(), mask,
-                    mask & VTCONVERT_COLOUR ? "true" : "false", mask & VTCONVERT_WIDE_PAPER ? "true" : "false",
-                    mask & VTCONVERT_COPY_MIX ? "true" : "false");
+        PrintJsonLine(JsonObject()
+                          .Add("from", o.fromVersion)
+                          .Add("to", o.toVersion)
+                          .Add("mask", mask)
+                          .Add("colour", (mask & VTCONVERT_COLOUR) != 0)
+                          .Add("widePaper", (mask & VTCONVERT_WIDE_PAPER) != 0)
+                          .Add("copyMix", (mask & VTCONVERT_COPY_MIX) != 0)
+                          .str());
     } else {
         std::printf("From %s to %s a conversion leaves out: %s\n", o.fromVersion.c_str(), o.toVersion.c_str(),
                     Drops(mask).c_str());
@@ -56,7 +62,7 @@ bool SourceVersion(const std::string &source, const std::string &work, std::stri
     uint32_t rc = vtBoxGetXMLInfo(source.c_str(), work.c_str(), &info, &count, &boxes, &handle);
     if (handle) GlobalFree(handle);
     if (rc != 0) {
-        PrintError("reading the engine version of " + source, rc, vtBoxGetLastErrorText());
+        ReportFailure("reading the engine version of " + source, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
         return false;
     }
     *version = info.EngineVersion;
@@ -71,28 +77,27 @@ void PrintTally(const BoxTally &t, bool backup) {
         std::printf("  %6u %8u %7u %11u %9u\n", t.kept, t.removed, t.colour, t.widePaper, t.copyMix);
 }
 
-std::string TallyJson(const BoxTally &t) {
-    return "\"kept\":" + std::to_string(t.kept) + ",\"removed\":" + std::to_string(t.removed) +
-           ",\"colour\":" + std::to_string(t.colour) + ",\"widePaper\":" + std::to_string(t.widePaper) +
-           ",\"copyMix\":" + std::to_string(t.copyMix);
+JsonObject &AddTally(JsonObject &json, const BoxTally &t) {
+    return json.Add("kept", t.kept).Add("removed", t.removed).Add("colour", t.colour).Add("widePaper", t.widePaper)
+        .Add("copyMix", t.copyMix);
 }
 
 void PrintReport(const Options &o, const std::string &from, const ConversionReport &report) {
     const bool backup = o.convertWhat == "backup";
     if (o.json) {
-        std::string json = "{\"destination\":" + JsonString(o.destination) + ",\"from\":" + JsonString(from) +
-                           ",\"to\":" + JsonString(o.toVersion) + "," + TallyJson(report.Total());
+        JsonObject json;
+        json.Add("destination", o.destination).Add("from", from).Add("to", o.toVersion);
+        AddTally(json, report.Total());
         if (backup) {
-            json += ",\"boxes\":[";
-            bool first = true;
+            std::vector<std::string> boxes;
             for (const BoxTally &t : report.Boxes()) {
-                json += std::string(first ? "" : ",") + "{\"number\":" + std::to_string(t.box) +
-                        ",\"name\":" + JsonString(t.name) + "," + TallyJson(t) + "}";
-                first = false;
+                JsonObject box;
+                box.Add("number", t.box).Add("name", t.name);
+                boxes.push_back(AddTally(box, t).str());
             }
-            json += "]";
+            json.AddRaw("boxes", JsonArray(boxes));
         }
-        std::printf("%s}\n", json.c_str());
+        PrintJsonLine(json.str());
         return;
     }
     std::printf("%s: %s for %s (from %s)\n", o.destination.c_str(), backup ? "backup" : "document archive",
@@ -113,34 +118,24 @@ void PrintReport(const Options &o, const std::string &from, const ConversionRepo
 
 }  // namespace
 
-int RunConvert(const Options &o) {
+int RunConvert(const Context &c) {
+    const Options &o = c.options;
     if (o.convertWhat == "summary") return RunSummary(o);
     // Ctrl-C from here on cancels the conversion, which then cleans up.
     HoldTerminationSignals();
     std::error_code ec;
-    if (!fs::is_regular_file(o.source, ec)) {
-        std::fprintf(stderr, "vtbox: %s is not a file\n", o.source.c_str());
-        return 1;
-    }
-    if (fs::is_directory(o.destination, ec)) {
-        std::fprintf(stderr, "vtbox: %s is a folder; give the converted file's name\n", o.destination.c_str());
-        return 1;
-    }
-    if (fs::exists(fs::symlink_status(o.destination, ec))) {
-        std::fprintf(stderr, "vtbox: %s exists already; it is never replaced\n", o.destination.c_str());
-        return 1;
-    }
-    if (!fs::is_directory(FolderOf(o.destination), ec)) {
-        std::fprintf(stderr, "vtbox: the folder %s does not exist\n", FolderOf(o.destination).c_str());
-        return 1;
-    }
+    if (!fs::exists(o.source, ec)) return ReportProblem("the file " + o.source + " does not exist", kExitNotFound);
+    if (!fs::is_regular_file(o.source, ec)) return ReportProblem(o.source + " is not a file", kExitNotFound);
+    if (fs::is_directory(o.destination, ec))
+        return ReportProblem(o.destination + " is a folder; give the converted file's name", kExitUsage);
+    if (fs::exists(fs::symlink_status(o.destination, ec)))
+        return ReportProblem(o.destination + " exists already; it is never replaced", kExitUsage);
+    if (!fs::is_directory(FolderOf(o.destination), ec))
+        return ReportProblem("the folder " + FolderOf(o.destination) + " does not exist", kExitNotFound);
     WorkFolder work(o.destination);
-    if (!work.ok()) {
-        std::fprintf(stderr, "vtbox: %s\n", work.error().c_str());
-        return 1;
-    }
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     std::string from = o.fromVersion;
-    if (from.empty() && !SourceVersion(o.source, work.path(), &from)) return 1;
+    if (from.empty() && !SourceVersion(o.source, work.path(), &from)) return kExitDamagedFile;
 
     const bool backup = o.convertWhat == "backup";
     const std::string source = fs::absolute(o.source).string();
@@ -149,27 +144,27 @@ int RunConvert(const Options &o) {
     std::string detail;
     uint32_t rc = 995;
     if (!TerminationRequested()) {
+        ProgressBar bar(backup ? "backup conversion" : "archive conversion");
         rc = RunLongOperation(
-            backup ? "backup conversion" : "archive conversion",
+            bar,
             [&](HANDLE cancel, HANDLE /*status*/, VTPROGRESSINFO *progress) {
-                // No progress event: the display reads the record on its own
+                // No progress event: the bar reads the record on its own
                 // timer, and the engine need not pause for a watcher.
                 auto convert = backup ? vtBoxConvertBackupData : vtBoxConvertArchiveData;
                 return convert(source.c_str(), destination.c_str(), work.path().c_str(), from.c_str(),
                                o.toVersion.c_str(), cancel, nullptr, progress);
             },
-            &detail, true);
+            nullptr, &detail);
     }
     if (rc == 995) {
         std::fprintf(stderr, "vtbox: the conversion was cancelled; nothing was written\n");
-        return 130;
+        return TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }
-    if (rc != 0) {
-        PrintError(backup ? "the backup conversion" : "the archive conversion", rc, detail);
-        return 1;
-    }
+    if (rc != 0)
+        return ReportFailure(backup ? "the backup conversion" : "the archive conversion", rc, detail,
+                             FailureSite::BackupFile);
     PrintReport(o, from, report);
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace vtcli
