@@ -57,6 +57,7 @@ int RunCommand(const Context &c) {
     if (command == "verify") return RunVerify(c);
     if (command == "unlock") return RunUnlock(c);
     if (command == "version") return RunVersion(c);
+    if (command == "convert") return RunConvert(c);
     std::fprintf(stderr, "vtbox: unknown command %s\n", command.c_str());
     return 2;
 }

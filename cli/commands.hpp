@@ -23,5 +23,6 @@ int RunRestore(const Context &context);
 int RunVerify(const Context &context);
 int RunUnlock(const Context &context);
 int RunVersion(const Context &context);
+int RunConvert(const Context &context);
 
 }  // namespace vtcli

@@ -21,7 +21,8 @@ bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
     return true;
 }
 
-const std::vector<std::string> kCommands = {"boxes", "backup", "restore", "info", "verify", "unlock", "version"};
+const std::vector<std::string> kCommands = {"boxes",  "backup",  "restore", "info",
+                                            "verify", "unlock", "version", "convert"};
 const std::set<std::string> kDeviceCommands = {"boxes", "backup", "restore", "unlock"};
 
 // One option: its long name, its short letter (or 0), whether it takes a
@@ -51,7 +52,7 @@ const std::vector<OptionSpec> &Specs() {
              o->command = "version";
              return true;
          }},
-        {"json", 0, false, {"boxes", "backup", "restore", "info", "verify", "version"},
+        {"json", 0, false, {"boxes", "backup", "restore", "info", "verify", "version", "convert"},
          [](Options *o, const std::string &, std::string *) { return o->json = true; }},
         {"quiet", 'q', false, {}, [](Options *o, const std::string &, std::string *) { return o->quiet = true; }},
         {"verbose", 'v', false, {}, [](Options *o, const std::string &, std::string *) { return o->verbose = true; }},
@@ -114,10 +115,58 @@ const std::vector<OptionSpec> &Specs() {
         {"verify", 0, false, {"backup"}, [](Options *o, const std::string &, std::string *) { return o->verify = true; }},
         {"replace-read-only", 0, false, {"backup"},
          [](Options *o, const std::string &, std::string *) { return o->replaceReadOnly = true; }},
+        {"from", 0, true, {"convert"},
+         [](Options *o, const std::string &v, std::string *) {
+             o->fromVersion = v;
+             return true;
+         }},
+        {"to", 0, true, {"convert"},
+         [](Options *o, const std::string &v, std::string *) {
+             o->toVersion = v;
+             return true;
+         }},
         {"dry-run", 'n', false, {"restore"},
          [](Options *o, const std::string &, std::string *) { return o->dryRun = true; }},
     };
     return specs;
+}
+
+// convert backup|archive SRC DST, convert summary.
+bool ParseConvert(const std::vector<std::string> &positional, Options *o, std::string *error) {
+    if (positional.size() < 2 && o->help) return true;
+    if (positional.size() < 2) {
+        *error = "convert needs backup, archive or summary";
+        return false;
+    }
+    o->convertWhat = positional[1];
+    if (o->convertWhat == "summary") {
+        if (positional.size() > 2) {
+            *error = "convert summary takes no files; unexpected \"" + positional[2] + "\"";
+            return false;
+        }
+        if (o->help) return true;
+        if (o->fromVersion.empty() || o->toVersion.empty()) {
+            *error = "convert summary needs --from and --to";
+            return false;
+        }
+        return true;
+    }
+    if (o->convertWhat != "backup" && o->convertWhat != "archive") {
+        *error = "convert takes backup, archive or summary, not \"" + o->convertWhat + "\"";
+        return false;
+    }
+    if (o->help) return true;
+    if (positional.size() != 4) {
+        *error = "convert " + o->convertWhat + " needs the source file and the destination file";
+        return false;
+    }
+    o->source = positional[2];
+    o->destination = positional[3];
+    if (o->toVersion.empty()) {
+        *error = "convert " + o->convertWhat + " needs --to (the engine version to convert for)";
+        return false;
+    }
+    return true;
 }
 
 size_t EditDistance(const std::string &a, const std::string &b) {
@@ -292,6 +341,7 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         *error = "--quiet and --verbose exclude each other";
         return false;
     }
+    if (o->command == "convert") return ParseConvert(positional, o, error);
     if (o->help) return true;
 
     bool takes_file = o->command == "info" || o->command == "verify";
@@ -379,6 +429,20 @@ std::string HelpText(const std::string &command) {
                "  Releases the panel lock and the temporary FTP account that a vtbox job killed\n"
                "  on this computer (SIGKILL, power loss) left on the device.\n\n" +
                device;
+    if (command == "convert")
+        return "vtbox convert backup SOURCE DESTINATION [--from VERSION] --to VERSION [--json]\n"
+               "vtbox convert archive SOURCE DESTINATION [--from VERSION] --to VERSION [--json]\n"
+               "vtbox convert summary --from VERSION --to VERSION [--json]\n"
+               "  Converts a backup file or a document archive made on one engine version for\n"
+               "  another, leaving out the documents the other cannot hold (colour, wide paper,\n"
+               "  copies of mixed kind) as the settings file of the source version says, and\n"
+               "  prints what was kept and removed, per box. SOURCE is never changed and an\n"
+               "  existing DESTINATION is never replaced. Without --from the source version is\n"
+               "  read from SOURCE's own description. summary tells what a conversion would\n"
+               "  leave out without converting anything. Ctrl-C cancels cleanly. No device.\n"
+               "  Settings files (\"<version>.ini\", every \"/\" as \"_\") are looked for beside\n"
+               "  vtbox, in the current folder, in <prefix>/share/vtbox/conversion and in the\n"
+               "  folders of VTBOX_CONVERSION_PATH.\n";
     if (command == "version") return "vtbox version [--json]\n  Versions of vtbox, the engine and the platform library.\n";
     return "vtbox - backup and restore of a printer's document boxes\n\n"
            "Commands:\n"
@@ -388,6 +452,7 @@ std::string HelpText(const std::string &command) {
            "  info      describe a backup file\n"
            "  verify    read a whole backup file and report damage\n"
            "  unlock    release the device after a killed job\n"
+           "  convert   convert a backup file or document archive for another engine version\n"
            "  version   show the versions (also --version)\n\n"
            "vtbox COMMAND --help shows a command's options. Options may stand before or\n"
            "after the command, as --name value or --name=value.\n\n" +

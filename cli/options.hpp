@@ -10,7 +10,7 @@
 namespace vtcli {
 
 struct Options {
-    std::string command;  // boxes, backup, restore, info, verify, unlock, version
+    std::string command;  // boxes, backup, restore, info, verify, unlock, version, convert
     // Device and password; unset when not given on the command line (the
     // environment and the configuration file may still give them).
     std::optional<std::string> host;
@@ -32,6 +32,10 @@ struct Options {
     bool verify = false;  // backup --verify
     bool dryRun = false;  // restore --dry-run
     bool replaceReadOnly = false;  // backup: a read-only target may be replaced
+    // convert: what (backup, archive, summary), the two files, the versions.
+    std::string convertWhat;
+    std::string source, destination;
+    std::string fromVersion, toVersion;
 };
 
 // Parses argv. On a usage error returns false with the message in *error.
