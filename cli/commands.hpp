@@ -12,5 +12,6 @@ int RunBoxes(const Options &options);
 int RunBackup(const Options &options);
 int RunInfo(const Options &options);
 int RunRestore(const Options &options);
+int RunPrune(const Options &options);
 
 }  // namespace vtcli

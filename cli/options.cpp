@@ -17,7 +17,7 @@ bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
     return true;
 }
 
-const std::set<std::string> kCommands = {"boxes", "backup", "restore", "info"};
+const std::set<std::string> kCommands = {"boxes", "backup", "restore", "info", "prune"};
 
 }  // namespace
 
@@ -98,6 +98,18 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
                 return false;
             }
             o->modeGiven = true;
+        } else if (a == "--keep-last" || a == "--keep-daily" || a == "--keep-weekly" || a == "--keep-monthly") {
+            uint32_t *rule = a == "--keep-last" ? &o->prune.last
+                             : a == "--keep-daily" ? &o->prune.daily
+                             : a == "--keep-weekly" ? &o->prune.weekly
+                                                    : &o->prune.monthly;
+            if (!need(i, a, &v)) return false;
+            if (!ParseNumber(v, 100000, rule)) {
+                *error = a + " takes a count from 0 to 100000";
+                return false;
+            }
+        } else if (a == "--dry-run") {
+            o->dryRun = true;
         } else if (!a.empty() && a[0] == '-') {
             *error = "unknown option " + a;
             return false;
@@ -114,14 +126,14 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         *error = "unknown command \"" + o->command + "\"";
         return false;
     }
-    if (o->command == "info" && positional.size() == 2 && o->input.empty()) {
+    if ((o->command == "info" || o->command == "prune") && positional.size() == 2 && o->input.empty()) {
         o->input = positional[1];
     } else if (positional.size() > 1) {
         *error = "unexpected argument \"" + positional[1] + "\"";
         return false;
     }
     if (o->help) return true;
-    if (o->command != "info" && o->host.empty()) {
+    if (o->command != "info" && o->command != "prune" && o->host.empty()) {
         *error = "--host is needed to reach the device";
         return false;
     }
@@ -135,6 +147,10 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
     }
     if (o->command == "info" && o->input.empty()) {
         *error = "info needs the backup file";
+        return false;
+    }
+    if (o->command == "prune" && (o->input.empty() || !o->prune.any())) {
+        *error = "prune needs the folder and at least one of --keep-last, --keep-daily, --keep-weekly, --keep-monthly";
         return false;
     }
     return true;
@@ -156,7 +172,8 @@ std::string HelpText(const std::string &command) {
         return "vtbox --host H [--port N] [--ftp-port N] backup --boxes 1,2,5|all --output FILE\n"
                "  Backs the chosen boxes up into FILE (a zip file). The device's panel is locked\n"
                "  and a temporary FTP account made for the job; both are undone when it ends,\n"
-               "  also after a failure or Ctrl-C.\n\n" + common;
+               "  also after a failure or Ctrl-C. In FILE, %Y %m %d %H %M %S are the date and\n"
+               "  time the backup starts (%% is a percent sign): --output box-%Y%m%d-%H%M.zip\n\n" + common;
     if (command == "restore")
         return "vtbox --host H [--port N] [--ftp-port N] restore --input FILE --boxes 1,2|all\n"
                "      --mode replace|keep-both\n"
@@ -165,12 +182,21 @@ std::string HelpText(const std::string &command) {
     if (command == "info")
         return "vtbox info FILE [--json]\n"
                "  Shows the description of a backup or archive file: source device, date, boxes.\n";
+    if (command == "prune")
+        return "vtbox prune DIR [--keep-last N] [--keep-daily N] [--keep-weekly N] [--keep-monthly N]\n"
+               "      [--dry-run] [--json]\n"
+               "  Keeps the N newest backups and the newest backup of each of the N latest days,\n"
+               "  weeks (Monday to Sunday) and months that have one, and removes the other\n"
+               "  backups in DIR. The date is the one in each file's description. Files that\n"
+               "  are not backups are left alone, and the newest backup is never removed.\n"
+               "  --dry-run prints what would be kept and removed, and removes nothing.\n";
     return "vtbox - backup and restore of a printer's document boxes\n\n"
            "Commands:\n"
            "  boxes     list the device's boxes\n"
            "  backup    back boxes up into a file\n"
            "  restore   write boxes of a backup file back into the device\n"
-           "  info      describe a backup file\n\n"
+           "  info      describe a backup file\n"
+           "  prune     remove old backups from a folder\n\n"
            "vtbox COMMAND --help shows a command's options.\n\n" + common;
 }
 

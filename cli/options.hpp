@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "prune.hpp"
+
 namespace vtcli {
 
 struct Options {
@@ -19,9 +21,11 @@ struct Options {
     bool allBoxes = false;
     std::vector<uint32_t> boxes;
     std::string output;   // backup target
-    std::string input;    // restore source, info file
+    std::string input;    // restore source, info file, prune folder
     uint32_t mode = 0;    // restore: 1 replace, 0 keep both
     bool modeGiven = false;
+    PruneRules prune;     // prune: the retention rules
+    bool dryRun = false;  // prune: remove nothing
 };
 
 // Parses argv. On a usage error returns false with the message in *error.
