@@ -11,7 +11,6 @@ set(CPACK_PACKAGE_NAME vtbox)
 set(CPACK_PACKAGE_VENDOR "vtbox developers")
 set(CPACK_PACKAGE_CONTACT "${VTBOX_DEB_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "backup and restore of a network printer's document boxes")
 set(CPACK_PACKAGE_DIRECTORY "${PROJECT_BINARY_DIR}/packages")
 set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(CPACK_GENERATOR DEB)
@@ -37,10 +36,29 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
 set(VTBOX_DEB_PACKAGES
   "runtime|libvtboxbrd1|libs|backup and restore engine for printer document boxes (libraries)|The engine library libvtBoxBRD backs up the numbered boxes of a network printer's document store into one zip file and writes them back, and libvtplatform holds the system services it and the vtbox programs share. Also holds the settings of backup conversion between device engine versions.|"
   "dev|libvtboxbrd-dev|libdevel|backup and restore engine for printer document boxes (development files)|C headers, link names, a pkg-config file (vtboxbrd) and a CMake package (find_package(vtBoxBRD)) for programs that use the engine library and the SNMP element provider's interfaces.|runtime"
-  "cli|vtbox|utils|command line backup and restore of printer document boxes|vtbox lists, backs up and restores the document boxes of a network printer, describes backup files and prunes old ones. Comes with systemd units for unattended scheduled backups (vtbox-backup@.service and .timer), its manual page and bash and zsh completion.|runtime"
+  "cli|vtbox|utils|command line backup and restore of printer document boxes|vtbox lists, backs up and restores the document boxes of a network printer, describes backup files and prunes old ones. Comes with systemd units for unattended scheduled backups (vtbox-backup@.service and vtbox-backup@.timer), its manual page and bash and zsh completion.|runtime"
   "utility|vtbox-utility|utils|desktop program to back up and restore printer document boxes|VAULTRABackupRestore is the interactive Qt program for an administrator: it finds the device, logs in, lists the boxes, backs them up and restores them behind a progress window. vtbox-discover chooses the device.|runtime"
   "snmp|vtbox-snmp|net|SNMP element provider for network printers|libKX9SNMPProvider is an in-process component server that reads and writes a printer's elements over SNMP as defined by its element maps. vtbox-snmp is its host program on the command line.|runtime"
   "devicesim|vtbox-devicesim|utils|simulated printer document store for trying and testing vtbox|vtbox-devicesim plays a network printer on loopback: its box web service, its FTP server and a seeded document store, with injectable faults. A tool for trying and testing, not for production.|")
+
+# vt_wrap_text(<out> <text>): the text in lines of at most 72 characters.
+function(vt_wrap_text out text)
+  string(REPLACE " " ";" words "${text}")
+  set(result "")
+  set(line "")
+  foreach(word ${words})
+    string(LENGTH "${line} ${word}" n)
+    if(line STREQUAL "")
+      set(line "${word}")
+    elseif(n GREATER 72)
+      string(APPEND result "${line}\n")
+      set(line "${word}")
+    else()
+      string(APPEND line " ${word}")
+    endif()
+  endforeach()
+  set(${out} "${result}${line}" PARENT_SCOPE)
+endfunction()
 
 include(CPackComponent)
 foreach(entry ${VTBOX_DEB_PACKAGES})
@@ -55,6 +73,7 @@ foreach(entry ${VTBOX_DEB_PACKAGES})
   if(n GREATER 5)
     list(GET entry 5 depends)
   endif()
+  vt_wrap_text(description "${description}")
   string(TOUPPER "${component}" C)
   cpack_add_component(${component} DISPLAY_NAME "${package}" DESCRIPTION "${summary}\n${description}"
                       DEPENDS ${depends})
@@ -75,9 +94,12 @@ foreach(entry ${VTBOX_DEB_PACKAGES})
 endforeach()
 add_custom_target(debian_changelogs ALL DEPENDS ${VTBOX_DEB_CHANGELOGS})
 
-# The runtime library package records its libraries for dpkg-shlibdeps and
-# runs ldconfig; the command line package makes the user of unattended backups.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# The runtime library package records its libraries for dpkg-shlibdeps of
+# other packages and has ldconfig run; the command line package makes the
+# user of unattended backups.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/dist/debian/triggers")
 configure_file("${PROJECT_SOURCE_DIR}/dist/debian/vtbox.postinst" "${PROJECT_BINARY_DIR}/debian/vtbox/postinst" COPYONLY)
 set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA "${PROJECT_BINARY_DIR}/debian/vtbox/postinst")
 set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_STRICT_PERMISSION ON)
