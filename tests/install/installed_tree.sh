@@ -55,6 +55,15 @@ run VTBOX_PASSWORD=admin "$bin/vtbox" --host 127.0.0.1 --port "$http_port" --ftp
   backup --boxes all --output "$work/backup.zip" || fail "the backup"
 run "$bin/vtbox" info "$work/backup.zip" | grep "^  002" >/dev/null || fail "the backup does not hold box 2"
 
+echo "== the utility loads its language library from the installed tree"
+mkdir -m 700 "$work/run"
+gui() { run XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen VTBOX_HTTP_PORT="$http_port" "$@"; }
+gui "$bin/vtbox-discover" --choose 127.0.0.1 --name "Print room" >/dev/null || fail "vtbox-discover --choose"
+# With a device chosen, the program loads its texts and waits at the login.
+gui LD_DEBUG=files timeout -k 2 5 "$bin/VAULTRABackupRestore" 2>"$work/gui.err" || true
+grep "file=$stage/$pkglibdir/libbrlang.so .*generating link map" "$work/gui.err" >/dev/null ||
+  fail "the utility did not load $pkglibdir/libbrlang.so"
+
 echo "== manuals and completion"
 for page in vtbox VAULTRABackupRestore vtbox-discover vtbox-snmp vtbox-devicesim; do
   zcat "$stage/$mandir/man1/$page.1.gz" >"$work/page" || fail "no manual page for $page"
