@@ -270,6 +270,17 @@ TEST_F(PruneFolder, DryRunThenPrune) {
     EXPECT_EQ(Contents(folder), before) << "--dry-run changed the folder";
     EXPECT_NE(dry.out.find("13 backups kept, 97 would be removed"), std::string::npos) << dry.out;
 
+    args.push_back("--json");
+    Outcome json = Vtbox(args);
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(Contents(folder), before);
+    EXPECT_EQ(json.out.rfind("{\"folder\":", 0), 0u) << json.out;
+    size_t kept = 0;
+    for (size_t at = 0; (at = json.out.find("\"keep\":true,\"removed\":false", at)) != std::string::npos; ++at) ++kept;
+    EXPECT_EQ(kept, 13u) << json.out;
+    EXPECT_EQ(json.out.find("\"removed\":true"), std::string::npos) << json.out;
+
+    args.pop_back();
     args.erase(args.begin() + 2);
     Outcome real = Vtbox(args);
     ASSERT_EQ(real.exitCode, 0) << real.err;
