@@ -71,12 +71,33 @@ for page in vtbox VAULTRABackupRestore vtbox-discover vtbox-snmp vtbox-devicesim
 done
 bash_completion=$stage/$datadir/bash-completion/completions/vtbox
 zsh_completion=$stage/$datadir/zsh/vendor-completions/_vtbox
-bash -n "$bash_completion" || fail "the bash completion does not parse"
-# Every command that vtbox --help lists is completed by both shells.
+# What bash offers for a command line whose last word is being typed.
+complete_words() {
+  bash -c 'source /usr/share/bash-completion/bash_completion; source "$0"
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+    _vtbox vtbox "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+    printf "%s\n" "${COMPREPLY[@]}"' "$bash_completion" vtbox "$@"
+}
+if command -v zsh >/dev/null; then zsh -n "$zsh_completion" || fail "the zsh completion does not parse"; fi
+# Every command that vtbox --help lists, and every option that a command's
+# help names, is completed.
 commands=$(run "$bin/vtbox" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p')
 [ -n "$commands" ] || fail "vtbox --help lists no commands"
-for c in $commands; do
-  grep -q "commands=\".*\b$c\b" "$bash_completion" || fail "the bash completion lacks $c"
-  grep -q "\b$c\\\\:" "$zsh_completion" || fail "the zsh completion lacks $c"
-done
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+  offered=$(complete_words "")
+  for c in $commands; do
+    grep -qx "$c" <<<"$offered" || fail "bash does not complete the command $c"
+    options=$(run "$bin/vtbox" "$c" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+    offered_options=$(complete_words --host h "$c" --)
+    for option in $options; do
+      grep -qx -- "$option" <<<"$offered_options" || fail "bash does not complete $option after $c"
+      grep -q -- "'$option\[\|'(-[a-z] $option)'\|{-[a-z],$option}" "$zsh_completion" ||
+        fail "zsh does not complete $option"
+    done
+  done
+  grep -qx keep-both <<<"$(complete_words restore --mode "")" || fail "bash does not complete the restore modes"
+else
+  echo "bash-completion is not installed: the bash completion is not tried (scripts/install-deps installs it)"
+fi
+for c in $commands; do grep -q "\b$c\\\\:" "$zsh_completion" || fail "zsh does not complete the command $c"; done
 echo "ok"
