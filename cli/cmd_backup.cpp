@@ -1,11 +1,21 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <vector>
 
 #include "commands.hpp"
 #include "device_job.hpp"
+#include "failure_report.hpp"
+#include "json_output.hpp"
 #include "long_operation.hpp"
+#include "progress_bar.hpp"
 #include "text_output.hpp"
+#include "verify.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
 
@@ -13,71 +23,160 @@ namespace vtcli {
 
 namespace {
 
-// The chosen boxes, or every box of the device for "all".
-bool ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> *boxes) {
-    if (!o.allBoxes) {
-        *boxes = o.boxes;
-        return true;
-    }
+namespace fs = std::filesystem;
+
+// The chosen boxes, or every box of the device for "all". Boxes the device
+// lacks are refused by number, before anything is locked.
+int ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> *boxes) {
     uint32_t count = 0;
     VTBOX *list = nullptr;
     HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &list);
-    if (!block) {
-        PrintError("listing the boxes", GetLastError(), vtBoxGetLastErrorText());
-        return false;
-    }
-    for (uint32_t i = 0; i < count; ++i) boxes->push_back(list[i].BoxNo);
+    if (!block)
+        return ReportFailure("listing the boxes", GetLastError(), vtBoxGetLastErrorText(), FailureSite::Device,
+                             &session.settings());
+    std::set<uint32_t> present;
+    for (uint32_t i = 0; i < count; ++i) present.insert(list[i].BoxNo);
     GlobalFree(block);
-    return true;
+    if (o.allBoxes) {
+        boxes->assign(present.begin(), present.end());
+        return kExitDone;
+    }
+    std::string missing;
+    for (uint32_t b : o.boxes) {
+        char n[8];
+        std::snprintf(n, sizeof n, "%03u", b);
+        if (!present.count(b)) missing += (missing.empty() ? "" : ", ") + std::string(n);
+    }
+    if (!missing.empty()) {
+        std::string have;
+        for (uint32_t b : present) {
+            char n[8];
+            std::snprintf(n, sizeof n, "%03u", b);
+            have += (have.empty() ? "" : ", ") + std::string(n);
+        }
+        return ReportProblem("box " + missing + (missing.find(',') != std::string::npos ? " do" : " does") +
+                                 " not exist on the device (it has " + (have.empty() ? "no boxes" : have) +
+                                 "; vtbox boxes lists them)",
+                             kExitNotFound);
+    }
+    *boxes = o.boxes;
+    return kExitDone;
 }
+
+// Bytes downloaded so far: the work tree's size, read at each change of
+// phase and otherwise at most five times a second. The tree only grows until
+// packing starts, so the largest size seen is what has moved.
+class TreeSize {
+public:
+    explicit TreeSize(std::string root) : root_(std::move(root)) {}
+    uint64_t operator()(const VTPROGRESSINFO &p) {
+        auto now = std::chrono::steady_clock::now();
+        if (p.Phase == phase_ && now - last_ < std::chrono::milliseconds(200)) return bytes_;
+        last_ = now;
+        phase_ = p.Phase;
+        uint64_t total = 0;
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code e2;
+            if (it->is_regular_file(e2)) total += it->file_size(e2);
+        }
+        return bytes_ = std::max(bytes_, total);
+    }
+
+private:
+    std::string root_;
+    uint64_t bytes_ = 0;
+    int32_t phase_ = -1;
+    std::chrono::steady_clock::time_point last_{};
+};
 
 }  // namespace
 
-int RunBackup(const Options &o) {
-    namespace fs = std::filesystem;
+int RunBackup(const Context &c) {
+    const Options &o = c.options;
     std::error_code ec;
-    if (fs::is_directory(o.output, ec)) {
-        std::fprintf(stderr, "vtbox: %s is a folder; give the backup file's name\n", o.output.c_str());
-        return 1;
-    }
-    if (!fs::is_directory(FolderOf(o.output), ec)) {
-        std::fprintf(stderr, "vtbox: the folder %s does not exist\n", FolderOf(o.output).c_str());
-        return 1;
-    }
-    DeviceSession session(o.host, o.port);
+    if (fs::is_directory(o.output, ec)) return ReportProblem(o.output + " is a folder; give the backup file's name", kExitUsage);
+    std::string folder = FolderOf(o.output);
+    if (!fs::is_directory(folder, ec)) return ReportProblem("the folder " + folder + " does not exist", kExitNotFound);
+    if (access(folder.c_str(), W_OK) != 0)
+        return ReportProblem("the folder " + folder + " cannot be written to", kExitLocalDisk);
+    // The backup holds every document of its boxes: only its owner reads it.
+    umask(077);
+    for (const auto &dead : RemoveDeadWorkFolders(folder))
+        if (!Output().quiet) std::fprintf(stderr, "vtbox: removed %s, left by a vtbox run that was killed\n", dead.c_str());
+
+    DeviceSession session(c.settings);
     std::string password;
     VTENGVERSION version{};
-    if (!OpenWithPassword(o, true, session, &password, &version)) return 1;
+    if (int rc = OpenWithPassword(c, true, session, &password, &version)) return rc;
     std::vector<uint32_t> boxes;
-    if (!ChooseBoxes(o, session, &boxes)) return 1;
+    if (int rc = ChooseBoxes(o, session, &boxes)) return rc;
     WorkFolder work(o.output);
-    if (!work.ok()) {
-        std::fprintf(stderr, "vtbox: %s\n", work.error().c_str());
-        return 1;
-    }
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     std::string target = fs::absolute(o.output).string();
+    // With --verify the file is made in the work folder and takes its name
+    // only once it has been read back whole.
+    std::string written = o.verify ? work.path() + "/new-backup.zip" : target;
+    std::string engine_work = work.path() + "/job";
+    fs::create_directory(engine_work, ec);
+
+    Summary summary;
+    summary.command = "backup";
+    summary.file = target;
+    summary.boxes = static_cast<uint32_t>(boxes.size());
+    auto started = std::chrono::steady_clock::now();
 
     ExclusiveJob job(session, password, 0);
     uint32_t rc = job.Begin();
+    int exit_code = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
     if (rc == 0 && TerminationRequested()) rc = 995;
+    VTPROGRESSINFO last{};
     if (rc == 0) {
         std::string detail;
+        TreeSize size(engine_work);
+        ProgressBar bar("backup", [&](const VTPROGRESSINFO &p) { return size(p); });
         rc = RunLongOperation(
-            "backup",
+            bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(),
-                                   target.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status,
+                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), engine_work.c_str(),
+                                   written.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status,
                                    progress);
             },
-            &detail);
-        if (rc != 0) PrintError("the backup", rc, detail);
+            &last, &detail);
+        summary.detail = detail;
+        if (rc == 995) exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+        else if (rc != 0) exit_code = ReportFailure("the backup", rc, detail, FailureSite::LocalDisk, &c.settings);
+    } else if (rc == 995) {
+        exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }
+    summary.code = rc;
+    if (rc == 995) PrintError("the backup", rc, summary.detail);
     uint32_t released = job.End();
-    if (rc == 0 && released == 0) {
-        std::printf("%s: %zu box%s backed up\n", o.output.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es");
-        return 0;
+
+    if (rc == 0 && o.verify) {
+        if (!Output().quiet && !Output().json) std::fprintf(stderr, "backup: verifying %s\n", o.output.c_str());
+        int verdict = VerifyQuietly(written, work.path());
+        if (verdict != kExitDone) {
+            exit_code = verdict;
+            summary.code = 1392;
+            ReportProblem("the new backup is damaged; " +
+                              std::string(fs::exists(target, ec) ? "the older " + o.output + " was kept"
+                                                                 : o.output + " was not written"),
+                          verdict);
+        } else if (std::rename(written.c_str(), target.c_str()) != 0) {
+            exit_code = ReportProblem("cannot put the backup in place as " + o.output, kExitLocalDisk);
+        }
     }
-    return rc == 995 ? 130 : 1;
+    if (exit_code == kExitDone && released != 0) exit_code = kExitNotReleased;
+    if (exit_code == kExitDone || exit_code == kExitNotReleased) summary.size = fs::file_size(target, ec);
+    summary.exitCode = exit_code;
+    summary.documents = last.DocsDone;
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (Output().json) PrintSummary(summary);
+    else if (exit_code == kExitDone && !Output().quiet)
+        std::printf("%s: %zu box%s backed up, %.1f MB\n", o.output.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
+                    static_cast<double>(summary.size) / 1e6);
+    return exit_code;
 }
 
 }  // namespace vtcli

@@ -2,33 +2,37 @@
 
 #include "commands.hpp"
 #include "device_job.hpp"
+#include "failure_report.hpp"
+#include "json_output.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtcli {
 
-int RunBoxes(const Options &o) {
-    DeviceSession session(o.host, o.port);
+int RunBoxes(const Context &c) {
+    DeviceSession session(c.settings);
     std::string password;
     VTENGVERSION version{};
-    if (!OpenWithPassword(o, false, session, &password, &version)) return 1;
+    if (int rc = OpenWithPassword(c, false, session, &password, &version)) return rc;
     uint32_t count = 0;
     VTBOX *boxes = nullptr;
     HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &boxes);
-    if (!block) {
-        PrintError("listing the boxes", GetLastError(), vtBoxGetLastErrorText());
-        return 1;
-    }
-    if (o.json) {
-        std::printf("{\"engineVersion\":%s,\"macAddress\":%s,\"boxes\":[", JsonString(version.EngineVersion).c_str(),
-                    JsonString(version.MACAddress).c_str());
+    if (!block)
+        return ReportFailure("listing the boxes", GetLastError(), vtBoxGetLastErrorText(), FailureSite::Device,
+                             &c.settings);
+    if (c.options.json) {
+        std::vector<std::string> items;
         for (uint32_t i = 0; i < count; ++i)
-            std::printf("%s{\"number\":%u,\"name\":%s,\"protected\":%u,\"lastUpdate\":\"%s\"}", i ? "," : "",
-                        boxes[i].BoxNo, JsonString(boxes[i].BoxName).c_str(), boxes[i].Protected,
-                        FormatTime(boxes[i].LastUpdateDate, true).c_str());
-        std::printf("]}\n");
+            items.push_back(BoxJson(boxes[i].BoxNo, boxes[i].BoxName)
+                                .Add("protected", boxes[i].Protected != 0)
+                                .Add("lastUpdate", IsoUtc(boxes[i].LastUpdateDate))
+                                .str());
+        JsonObject out;
+        out.Add("engineVersion", version.EngineVersion).Add("macAddress", version.MACAddress)
+            .AddRaw("boxes", JsonArray(items));
+        PrintJsonLine(out.str());
     } else {
-        std::printf("Device %s, engine %s, MAC %s\n", o.host.c_str(), version.EngineVersion, version.MACAddress);
+        std::printf("Device %s, engine %s, MAC %s\n", c.settings.host.c_str(), version.EngineVersion, version.MACAddress);
         std::printf("%-5s %-9s %-19s %s\n", "Box", "Protected", "Last update (UTC)", "Name");
         for (uint32_t i = 0; i < count; ++i)
             std::printf("%03u   %-9s %-19s %s\n", boxes[i].BoxNo, boxes[i].Protected ? "yes" : "no",
@@ -36,7 +40,7 @@ int RunBoxes(const Options &o) {
         std::printf("%u box%s\n", count, count == 1 ? "" : "es");
     }
     GlobalFree(block);
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace vtcli

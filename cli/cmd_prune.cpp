@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "failure_report.hpp"
+#include "json_output.hpp"
 #include "prune.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
@@ -76,28 +78,21 @@ bool FindBackups(const std::string &folder, const std::string &work, std::vector
 
 }  // namespace
 
-int RunPrune(const Options &o) {
+int RunPrune(const Context &c) {
+    const Options &o = c.options;
     std::error_code ec;
-    if (!fs::is_directory(o.input, ec)) {
-        std::fprintf(stderr, "vtbox: %s is not a folder\n", o.input.c_str());
-        return 1;
-    }
+    if (!fs::is_directory(o.input, ec)) return ReportProblem(o.input + " is not a folder", kExitNotFound);
     WorkFolder work((fs::temp_directory_path(ec) / "x").string());
-    if (!work.ok()) {
-        std::fprintf(stderr, "vtbox: %s\n", work.error().c_str());
-        return 1;
-    }
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     std::vector<PruneCandidate> backups;
-    if (!FindBackups(o.input, work.path(), &backups)) return 1;
+    if (!FindBackups(o.input, work.path(), &backups)) return kExitLocalDisk;
 
     int failures = 0;
-    size_t removed = 0;
-    std::vector<PruneVerdict> verdicts = DecidePrune(std::move(backups), o.prune);
-    if (o.json) std::printf("{\"folder\":%s,\"dryRun\":%s,\"backups\":[", JsonString(o.input).c_str(),
-                            o.dryRun ? "true" : "false");
-    for (size_t i = 0; i < verdicts.size(); ++i) {
-        const PruneVerdict &v = verdicts[i];
+    size_t removed = 0, kept = 0, total = backups.size();
+    std::vector<std::string> items;
+    for (const PruneVerdict &v : DecidePrune(std::move(backups), o.prune)) {
         bool gone = false;
+        kept += v.keep;
         if (!v.keep && !o.dryRun) {
             fs::path path = fs::path(o.input) / v.name;
             if (fs::remove(path, ec) && !ec) {
@@ -105,32 +100,31 @@ int RunPrune(const Options &o) {
                 ++removed;
             } else {
                 ++failures;
-                std::fprintf(stderr, "vtbox: cannot remove %s: %s\n", path.c_str(),
-                             ec ? ec.message().c_str() : "it is gone");
+                ReportProblem("cannot remove " + path.string() + ": " + (ec ? ec.message() : "it is gone"),
+                              kExitLocalDisk);
             }
         }
-        std::string reasons;
-        for (const std::string &r : v.reasons)
-            reasons += (reasons.empty() ? "" : o.json ? "," : ", ") + (o.json ? JsonString(r) : r);
-        if (o.json) {
-            std::printf("%s{\"file\":%s,\"date\":\"%s\",\"keep\":%s,\"removed\":%s,\"rules\":[%s]}", i ? "," : "",
-                        JsonString(v.name).c_str(), DateText(v.date).c_str(), v.keep ? "true" : "false",
-                        gone ? "true" : "false", reasons.c_str());
-        } else {
+        if (Output().json) {
+            std::vector<std::string> rules;
+            for (const std::string &r : v.reasons) rules.push_back(JsonString(r));
+            items.push_back(JsonObject().Add("file", v.name).Add("date", DateText(v.date)).Add("keep", v.keep)
+                                .Add("removed", gone).AddRaw("rules", JsonArray(rules)).str());
+        } else if (!Output().quiet) {
+            std::string reasons;
+            for (const std::string &r : v.reasons) reasons += (reasons.empty() ? "" : ", ") + r;
             const char *verb = v.keep ? "keep" : o.dryRun ? "would remove" : gone ? "remove" : "not removed";
             std::printf("%-12s  %s  %s%s%s\n", verb, DateText(v.date).c_str(), v.name.c_str(),
                         reasons.empty() ? "" : "  ", reasons.c_str());
         }
     }
-    if (o.json) {
-        std::printf("]}\n");
-    } else {
-        size_t kept = 0;
-        for (const PruneVerdict &v : verdicts) kept += v.keep;
-        std::printf("%zu backup%s kept, %zu %s\n", kept, kept == 1 ? "" : "s",
-                    o.dryRun ? verdicts.size() - kept : removed, o.dryRun ? "would be removed" : "removed");
+    if (Output().json) {
+        PrintJsonLine(JsonObject().Add("folder", o.input).Add("dryRun", o.dryRun).AddRaw("backups", JsonArray(items))
+                          .str());
+    } else if (!Output().quiet) {
+        std::printf("%zu backup%s kept, %zu %s\n", kept, kept == 1 ? "" : "s", o.dryRun ? total - kept : removed,
+                    o.dryRun ? "would be removed" : "removed");
     }
-    return failures ? 1 : 0;
+    return failures ? kExitLocalDisk : kExitDone;
 }
 
 }  // namespace vtcli

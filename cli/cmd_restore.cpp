@@ -1,3 +1,7 @@
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -6,8 +10,11 @@
 
 #include "commands.hpp"
 #include "device_job.hpp"
+#include "dry_run.hpp"
+#include "failure_report.hpp"
+#include "json_output.hpp"
 #include "long_operation.hpp"
-#include "progress_display.hpp"
+#include "progress_bar.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
@@ -15,6 +22,8 @@
 namespace vtcli {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string Trimmed(const char *text) {
     std::string s(text);
@@ -28,98 +37,131 @@ struct FileDescription {
     std::vector<uint32_t> boxes;
 };
 
-bool Describe(const std::string &file, FileDescription *out) {
-    WorkFolder work(std::filesystem::temp_directory_path().string() + "/x");
-    if (!work.ok()) {
-        std::fprintf(stderr, "vtbox: %s\n", work.error().c_str());
-        return false;
-    }
+int Describe(const std::string &file, FileDescription *out) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
+    if (!fs::is_regular_file(file, ec)) return ReportProblem(file + " is not a file", kExitNotFound);
+    WorkFolder work(fs::temp_directory_path().string() + "/x");
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     VTBACKUPINFO info{};
     uint32_t count = 0;
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(file.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
-    if (rc != 0) {
-        PrintError("reading " + file, rc, vtBoxGetLastErrorText());
-        return false;
-    }
+    if (rc != 0) return ReportFailure("reading " + file, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
     if (info.Kind != 1) {
-        std::fprintf(stderr, "vtbox: %s is a document archive, not a backup file\n", file.c_str());
         if (handle) GlobalFree(handle);
-        return false;
+        return ReportProblem(file + " is a document archive, not a backup file", kExitDamagedFile);
     }
     out->engineVersion = Trimmed(info.EngineVersion);
     for (uint32_t i = 0; i < count; ++i) out->boxes.push_back(boxes[i].BoxNo);
     if (handle) GlobalFree(handle);
-    return true;
+    return kExitDone;
 }
 
 }  // namespace
 
-int RunRestore(const Options &o) {
+int RunRestore(const Context &c) {
+    const Options &o = c.options;
     FileDescription description;
-    if (!Describe(o.input, &description)) return 1;
+    if (int rc = Describe(o.input, &description)) return rc;
     std::vector<uint32_t> boxes = o.allBoxes ? description.boxes : o.boxes;
     std::set<uint32_t> described(description.boxes.begin(), description.boxes.end());
+    Refusals refusals;
     for (uint32_t box : boxes)
-        if (!described.count(box)) {
-            std::fprintf(stderr, "vtbox: box %03u is not in %s\n", box, o.input.c_str());
-            return 1;
+        if (!described.count(box)) refusals.unknownBoxes.push_back(box);
+    if (!o.dryRun) {
+        for (uint32_t box : refusals.unknownBoxes) {
+            char n[8];
+            std::snprintf(n, sizeof n, "%03u", box);
+            return ReportProblem("box " + std::string(n) + " is not in " + o.input, kExitNotFound);
         }
-    if (boxes.empty()) {
-        std::fprintf(stderr, "vtbox: %s holds no boxes\n", o.input.c_str());
-        return 1;
+        if (boxes.empty()) return ReportProblem(o.input + " holds no boxes", kExitNotFound);
     }
 
-    DeviceSession session(o.host, o.port);
+    DeviceSession session(c.settings);
     std::string password;
     VTENGVERSION version{};
-    if (!OpenWithPassword(o, true, session, &password, &version)) return 1;
+    if (int rc = OpenWithPassword(c, !o.dryRun, session, &password, &version)) return rc;
     if (Trimmed(version.EngineVersion) != description.engineVersion) {
-        std::fprintf(stderr,
-                     "vtbox: the backup was made on engine \"%s\" but the device runs \"%s\"; a backup can only be "
-                     "restored into a device of the same engine version\n",
-                     description.engineVersion.c_str(), version.EngineVersion);
-        return 1;
+        refusals.engineVersion = description.engineVersion;
+        refusals.deviceEngineVersion = version.EngineVersion;
+        if (!o.dryRun)
+            return ReportProblem("the backup was made on engine \"" + description.engineVersion +
+                                     "\" but the device runs \"" + version.EngineVersion +
+                                     "\"; a backup can only be restored into a device of the same engine version",
+                                 kExitDamagedFile);
     }
     WorkFolder work(o.input);
+    std::unique_ptr<WorkFolder> elsewhere;
+    const WorkFolder *use = &work;
     if (!work.ok()) {
-        std::fprintf(stderr, "vtbox: %s\n", work.error().c_str());
-        return 1;
+        elsewhere = std::make_unique<WorkFolder>(fs::temp_directory_path().string() + "/x");
+        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
+        use = elsewhere.get();
     }
-    std::string input = std::filesystem::absolute(o.input).string();
+    if (o.dryRun) return RunDryRun(c, session, password, use->path(), boxes, refusals);
+    std::string input = fs::absolute(o.input).string();
+
+    Summary summary;
+    summary.command = "restore";
+    summary.file = input;
+    summary.boxes = static_cast<uint32_t>(boxes.size());
+    std::error_code ec;
+    uint64_t file_size = fs::file_size(input, ec);
+    summary.size = file_size;
+    auto started = std::chrono::steady_clock::now();
 
     ExclusiveJob job(session, password, 1);
     uint32_t rc = job.Begin();
+    int exit_code = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
     if (rc == 0 && TerminationRequested()) rc = 995;
-    int32_t phase = 0;
+    VTPROGRESSINFO last{};
     if (rc == 0) {
         std::string detail;
+        ProgressBar bar("restore", [&](const VTPROGRESSINFO &p) {
+            return file_size / 100 * static_cast<uint64_t>(std::clamp(p.Percent, 0, 100));
+        });
         rc = RunLongOperation(
-            "restore",
+            bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-                uint32_t r = vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(),
-                                          input.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode,
-                                          job.deviceTime(), cancel, status, progress);
-                phase = progress->Phase;
-                return r;
+                return vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), use->path().c_str(),
+                                    input.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode,
+                                    job.deviceTime(), cancel, status, progress);
             },
-            &detail);
-        if (rc != 0) {
+            &last, &detail);
+        summary.detail = detail;
+        if (rc == 995) {
+            exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
             PrintError("the restore", rc, detail);
-            if (phase == VTPHASE_TOO_MANY_DOCUMENTS)
+        } else if (rc != 0) {
+            exit_code = ReportFailure("the restore", rc, detail, FailureSite::Device, &c.settings);
+            if (last.Phase == VTPHASE_TOO_MANY_DOCUMENTS)
                 std::fprintf(stderr, "vtbox: a folder of the box would hold more than 400 documents\n");
-            else if (phase == VTPHASE_TOO_MANY_FOLDERS)
+            else if (last.Phase == VTPHASE_TOO_MANY_FOLDERS)
                 std::fprintf(stderr, "vtbox: the box would hold more than 100 folders\n");
+            // What was written before the failure stays on the device.
+            if (last.DocsDone > 0 && exit_code != kExitInterrupted) {
+                std::fprintf(stderr, "vtbox: %d document%s had been restored before the failure and stay on the device\n",
+                             last.DocsDone, last.DocsDone == 1 ? "" : "s");
+                exit_code = kExitPartial;
+            }
         }
+    } else if (rc == 995) {
+        exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+        PrintError("the restore", rc);
     }
+    summary.code = rc;
     uint32_t released = job.End();
-    if (rc == 0 && released == 0) {
+    if (exit_code == kExitDone && released != 0) exit_code = kExitFailure;
+    summary.exitCode = exit_code;
+    summary.documents = last.DocsDone;
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (o.json) PrintSummary(summary);
+    else if (exit_code == kExitDone && !Output().quiet)
         std::printf("%s: %zu box%s restored (%s)\n", o.input.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     o.mode == 1 ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");
-        return 0;
-    }
-    return rc == 995 ? 130 : 1;
+    return exit_code;
 }
 
 }  // namespace vtcli

@@ -1,17 +1,28 @@
 #pragma once
 
+#include "config.hpp"
 #include "options.hpp"
 
 namespace vtcli {
 
-// Runs the parsed command; returns the process exit code (0 success,
-// 1 failure).
-int RunCommand(const Options &options);
+// Everything a command needs: the command line, the configuration file and
+// the device settings drawn from both and the environment.
+struct Context {
+    Options options;
+    ConfigFile file;
+    Settings settings;
+};
 
-int RunBoxes(const Options &options);
-int RunBackup(const Options &options);
-int RunInfo(const Options &options);
-int RunRestore(const Options &options);
-int RunPrune(const Options &options);
+// Runs the parsed command; returns the process exit code (exit_codes.hpp).
+int RunCommand(const Context &context);
+
+int RunBoxes(const Context &context);
+int RunBackup(const Context &context);
+int RunInfo(const Context &context);
+int RunRestore(const Context &context);
+int RunVerify(const Context &context);
+int RunUnlock(const Context &context);
+int RunVersion(const Context &context);
+int RunPrune(const Context &context);
 
 }  // namespace vtcli

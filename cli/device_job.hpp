@@ -6,34 +6,42 @@
 #include <cstdint>
 #include <string>
 
+#include "commands.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtcli {
 
-struct Options;
-
 class DeviceSession {
 public:
-    DeviceSession(const std::string &host, uint32_t port);
+    explicit DeviceSession(const Settings &settings);
     ~DeviceSession();
     DeviceSession(const DeviceSession &) = delete;
     DeviceSession &operator=(const DeviceSession &) = delete;
 
-    // Opens the session and proves the password (1216 when it is wrong).
-    // Prints what failed.
-    uint32_t Open(const std::string &password, VTENGVERSION *version);
+    // Opens the session and proves the password, waiting at most the
+    // settings' timeout for the device's answer. Prints what failed and what
+    // to do; returns the exit code (0 when open).
+    int Open(const std::string &password, VTENGVERSION *version);
+    // The same for releasing a device another session holds: the device then
+    // refuses the engine version (busy), and the password is proven by the
+    // release itself.
+    int OpenWhileHeld(const std::string &password);
     VTMFPSESSION *get() { return &session_; }
+    const Settings &settings() const { return settings_; }
 
 private:
+    int OpenSession(const std::string &password, VTENGVERSION *version, bool busy_is_open);
+    Settings settings_;
     VTMFPSESSION session_{};
     bool open_ = false;
 };
 
-// Reads the administrator password (see ReadPassword) and opens the session
+// Reads the administrator password (ObtainPassword) and opens the session
 // with it. With hold_signals, Ctrl-C is held from then on so that a job can
-// still release the device (see HoldTerminationSignals). Prints what failed.
-bool OpenWithPassword(const Options &options, bool hold_signals, DeviceSession &session,
-                      std::string *password, VTENGVERSION *version);
+// still release the device (see HoldTerminationSignals). Prints what failed;
+// returns the exit code (0 when open).
+int OpenWithPassword(const Context &context, bool hold_signals, DeviceSession &session, std::string *password,
+                     VTENGVERSION *version);
 
 class ExclusiveJob {
 public:
@@ -42,7 +50,8 @@ public:
     ExclusiveJob(const ExclusiveJob &) = delete;
     ExclusiveJob &operator=(const ExclusiveJob &) = delete;
 
-    // Locks the panel and creates the FTP account. Prints what failed.
+    // Locks the panel and creates the FTP account, noting the job in the job
+    // record (see job_record.hpp). Prints what failed; returns the engine code.
     uint32_t Begin();
     // Deletes the account and unlocks, each if it was done; returns the first
     // failure (0 when both worked). Safe to call more than once.

@@ -10,12 +10,13 @@
 #include <string>
 #include <thread>
 
-#include "progress_display.hpp"
+#include "progress_bar.hpp"
 
 namespace vtcli {
 
 namespace {
 std::atomic<bool> g_terminate{false};
+std::atomic<int> g_signal{0};
 std::atomic<HANDLE> g_cancel{nullptr};
 
 sigset_t TerminationSignals() {
@@ -34,6 +35,7 @@ void SignalWatcher() {
     for (;;) {
         int sig = 0;
         if (sigwait(&set, &sig) != 0) continue;
+        if (!g_terminate) g_signal = sig;
         g_terminate = true;
         if (HANDLE cancel = g_cancel.load()) {
             SetEvent(cancel);
@@ -52,7 +54,9 @@ void HoldTerminationSignals() {
 
 bool TerminationRequested() { return g_terminate; }
 
-uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail) {
+int TerminationSignal() { return g_signal; }
+
+uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, VTPROGRESSINFO *last, std::string *detail) {
     HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     g_cancel = cancel;
@@ -68,7 +72,6 @@ uint32_t RunLongOperation(const char *what, const LongOperation &operation, std:
         finished = true;
         SetEvent(status);
     });
-    ProgressDisplay display(what);
     while (!finished) {
         // The record is written by the engine without a lock: its texts are
         // advisory, and it is shown at least once a second.
@@ -78,6 +81,7 @@ uint32_t RunLongOperation(const char *what, const LongOperation &operation, std:
     worker.join();
     if (detail) *detail = failure_detail;
     display.Finish(progress, rc);
+    if (last) *last = progress;
     g_cancel = nullptr;
     CloseHandle(status);
     CloseHandle(cancel);

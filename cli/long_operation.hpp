@@ -22,8 +22,15 @@ void HoldTerminationSignals();
 // True once a termination signal has arrived.
 bool TerminationRequested();
 
-// Returns the operation's result; *detail (when given) receives the detail
-// that the engine left for a failure on the thread that ran it.
-uint32_t RunLongOperation(const char *what, const LongOperation &operation, std::string *detail = nullptr);
+// The first termination signal that arrived (0 when none has).
+int TerminationSignal();
+
+class ProgressBar;
+
+// Returns the operation's result, showing its progress on display; *last
+// (when given) receives the final progress record and *detail (when given)
+// the detail that the engine left for a failure on the thread that ran it.
+uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, VTPROGRESSINFO *last = nullptr,
+                          std::string *detail = nullptr);
 
 }  // namespace vtcli

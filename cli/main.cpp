@@ -1,22 +1,45 @@
 // vtbox: command-line front end over the engine's exports.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "commands.hpp"
+#include "exit_codes.hpp"
+#include "json_output.hpp"
 #include "options.hpp"
 
 int main(int argc, char **argv) {
-    vtcli::Options options;
+    vtcli::Context c;
     std::string error;
-    if (!vtcli::ParseOptions(argc, argv, &options, &error)) {
+    if (!vtcli::ParseOptions(argc, argv, &c.options, &error)) {
         std::fprintf(stderr, "vtbox: %s\n(vtbox --help lists the commands)\n", error.c_str());
-        return 2;
+        return vtcli::kExitUsage;
     }
-    if (options.help) {
-        std::fputs(vtcli::HelpText(options.command).c_str(), stdout);
-        return 0;
+    if (c.options.help) {
+        std::fputs(vtcli::HelpText(c.options.command).c_str(), stdout);
+        return vtcli::kExitDone;
     }
-    if (options.ftpPort) setenv("VTBOX_FTP_PORT", std::to_string(*options.ftpPort).c_str(), 1);
-    return vtcli::RunCommand(options);
+    // The engine moves the process's current folder while it works: every
+    // path is made absolute first.
+    std::error_code ec;
+    if (!c.options.input.empty()) c.options.input = std::filesystem::absolute(c.options.input, ec).string();
+    if (!c.options.output.empty()) c.options.output = std::filesystem::absolute(c.options.output, ec).string();
+    vtcli::OutputMode &mode = vtcli::Output();
+    mode.json = c.options.json;
+    mode.quiet = c.options.quiet;
+    mode.verbose = c.options.verbose;
+    // The engine's diagnostic lines go to standard error with -v.
+    if (mode.verbose) setenv("VTBOX_DEBUG", "stderr", 1);
+
+    const std::string &command = c.options.command;
+    if (command == "boxes" || command == "backup" || command == "restore" || command == "unlock") {
+        if (!vtcli::LoadConfigFile(&c.file, &error) || !vtcli::ResolveSettings(c.options, c.file, &c.settings, &error)) {
+            std::fprintf(stderr, "vtbox: %s\n", error.c_str());
+            return vtcli::kExitUsage;
+        }
+        // The engine reads the FTP port from here.
+        setenv("VTBOX_FTP_PORT", std::to_string(c.settings.ftpPort).c_str(), 1);
+    }
+    return vtcli::RunCommand(c);
 }

@@ -1,15 +1,19 @@
 #include "options.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <set>
+
+#include "exit_codes.hpp"
 
 namespace vtcli {
 
 namespace {
 
 bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     errno = 0;
     unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
     if (errno != 0 || v > max) return false;
@@ -17,9 +21,162 @@ bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
     return true;
 }
 
-const std::set<std::string> kCommands = {"boxes", "backup", "restore", "info", "prune"};
+const std::vector<std::string> kCommands = {"boxes", "backup", "restore", "info", "verify", "unlock", "version",
+                                           "prune"};
+const std::set<std::string> kDeviceCommands = {"boxes", "backup", "restore", "unlock"};
+
+// One option: its long name, its short letter (or 0), whether it takes a
+// value, and which commands take it (empty: every command).
+struct OptionSpec {
+    const char *name;
+    char letter;
+    bool value;
+    std::set<std::string> commands;
+    std::function<bool(Options *, const std::string &, std::string *)> apply;
+};
+
+bool Port(const std::string &name, const std::string &v, std::optional<uint32_t> *out, std::string *error) {
+    uint32_t p = 0;
+    if (!ParseNumber(v, 65535, &p) || p == 0) {
+        *error = name + " takes a port number from 1 to 65535, not \"" + v + "\"";
+        return false;
+    }
+    *out = p;
+    return true;
+}
+
+bool Count(const std::string &name, const std::string &v, uint32_t *out, std::string *error) {
+    if (!ParseNumber(v, 100000, out)) {
+        *error = name + " takes a count from 0 to 100000, not \"" + v + "\"";
+        return false;
+    }
+    return true;
+}
+
+const std::vector<OptionSpec> &Specs() {
+    static const std::vector<OptionSpec> specs = {
+        {"help", 'h', false, {}, [](Options *o, const std::string &, std::string *) { return o->help = true; }},
+        {"version", 0, false, {}, [](Options *o, const std::string &, std::string *) {
+             o->command = "version";
+             return true;
+         }},
+        {"json", 0, false, {"boxes", "backup", "restore", "info", "verify", "version", "prune"},
+         [](Options *o, const std::string &, std::string *) { return o->json = true; }},
+        {"quiet", 'q', false, {}, [](Options *o, const std::string &, std::string *) { return o->quiet = true; }},
+        {"verbose", 'v', false, {}, [](Options *o, const std::string &, std::string *) { return o->verbose = true; }},
+        {"host", 0, true, kDeviceCommands,
+         [](Options *o, const std::string &v, std::string *e) {
+             if (v.empty()) {
+                 *e = "--host needs the device's address";
+                 return false;
+             }
+             o->host = v;
+             return true;
+         }},
+        {"port", 0, true, kDeviceCommands,
+         [](Options *o, const std::string &v, std::string *e) { return Port("--port", v, &o->port, e); }},
+        {"ftp-port", 0, true, kDeviceCommands,
+         [](Options *o, const std::string &v, std::string *e) { return Port("--ftp-port", v, &o->ftpPort, e); }},
+        {"password-file", 0, true, kDeviceCommands,
+         [](Options *o, const std::string &v, std::string *) {
+             o->passwordFile = v;
+             return true;
+         }},
+        {"password-command", 0, true, kDeviceCommands,
+         [](Options *o, const std::string &v, std::string *) {
+             o->passwordCommand = v;
+             return true;
+         }},
+        {"timeout", 0, true, kDeviceCommands,
+         [](Options *o, const std::string &v, std::string *e) {
+             uint32_t s = 0;
+             if (!ParseNumber(v, 3600, &s) || s == 0) {
+                 *e = "--timeout takes seconds from 1 to 3600, not \"" + v + "\"";
+                 return false;
+             }
+             o->timeout = s;
+             return true;
+         }},
+        {"boxes", 0, true, {"backup", "restore"},
+         [](Options *o, const std::string &v, std::string *e) { return ParseBoxList(v, &o->boxes, &o->allBoxes, e); }},
+        {"output", 'o', true, {"backup"},
+         [](Options *o, const std::string &v, std::string *) {
+             o->output = v;
+             return true;
+         }},
+        {"input", 'i', true, {"restore", "info", "verify"},
+         [](Options *o, const std::string &v, std::string *) {
+             o->input = v;
+             return true;
+         }},
+        {"mode", 0, true, {"restore"},
+         [](Options *o, const std::string &v, std::string *e) {
+             if (v == "replace") o->mode = 1;
+             else if (v == "keep-both") o->mode = 0;
+             else {
+                 *e = "--mode is replace or keep-both, not \"" + v + "\"";
+                 return false;
+             }
+             o->modeGiven = true;
+             return true;
+         }},
+        {"verify", 0, false, {"backup"}, [](Options *o, const std::string &, std::string *) { return o->verify = true; }},
+        {"dry-run", 'n', false, {"restore", "prune"},
+         [](Options *o, const std::string &, std::string *) { return o->dryRun = true; }},
+        {"keep-last", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) { return Count("--keep-last", v, &o->prune.last, e); }},
+        {"keep-daily", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) { return Count("--keep-daily", v, &o->prune.daily, e); }},
+        {"keep-weekly", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) {
+             return Count("--keep-weekly", v, &o->prune.weekly, e);
+         }},
+        {"keep-monthly", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) {
+             return Count("--keep-monthly", v, &o->prune.monthly, e);
+         }},
+    };
+    return specs;
+}
+
+size_t EditDistance(const std::string &a, const std::string &b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// An option met before its command is known, checked once the command is.
+struct Given {
+    const OptionSpec *spec;
+    std::string spelled;
+};
 
 }  // namespace
+
+std::string ClosestMatch(const std::string &word, const std::vector<std::string> &candidates) {
+    std::string best;
+    size_t best_distance = 0;
+    for (const auto &c : candidates) {
+        size_t d = EditDistance(word, c);
+        // A prefix of a candidate counts as close too ("--out" for "--output").
+        if (c.size() > word.size() && word.size() >= 3 && c.compare(0, word.size(), word) == 0) d = 1;
+        if (best.empty() || d < best_distance) {
+            best = c;
+            best_distance = d;
+        }
+    }
+    size_t allowed = std::max<size_t>(1, std::min<size_t>(2, word.size() / 3));
+    return !best.empty() && best_distance <= allowed ? best : std::string();
+}
 
 bool ParseBoxList(const std::string &text, std::vector<uint32_t> *boxes, bool *all, std::string *error) {
     boxes->clear();
@@ -28,113 +185,144 @@ bool ParseBoxList(const std::string &text, std::vector<uint32_t> *boxes, bool *a
         *all = true;
         return true;
     }
+    auto bad = [&] {
+        *error = "--boxes takes box numbers from 1 to 999 and ranges, separated by commas (1-3,7), or \"all\": \"" +
+                 text + "\"";
+        return false;
+    };
     std::set<uint32_t> seen;
     size_t i = 0;
     while (i <= text.size()) {
         size_t comma = text.find(',', i);
         if (comma == std::string::npos) comma = text.size();
         std::string part = text.substr(i, comma - i);
-        uint32_t n = 0;
-        if (!ParseNumber(part, 999, &n) || n == 0) {
-            *error = "box numbers are 1 to 999, separated by commas, or \"all\": \"" + text + "\"";
-            return false;
+        size_t dash = part.find('-');
+        uint32_t first = 0, last = 0;
+        if (dash == std::string::npos) {
+            if (!ParseNumber(part, 999, &first)) return bad();
+            last = first;
+        } else if (!ParseNumber(part.substr(0, dash), 999, &first) || !ParseNumber(part.substr(dash + 1), 999, &last) ||
+                   last < first) {
+            return bad();
         }
-        if (seen.insert(n).second) boxes->push_back(n);
+        if (first == 0) return bad();
+        for (uint32_t n = first; n <= last; ++n)
+            if (seen.insert(n).second) boxes->push_back(n);
         i = comma + 1;
     }
     return true;
 }
 
 bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
-    auto need = [&](int &i, const std::string &name, std::string *value) {
-        if (i + 1 >= argc) {
-            *error = name + " needs a value";
-            return false;
-        }
-        *value = argv[++i];
-        return true;
-    };
     std::vector<std::string> positional;
+    std::vector<Given> given;
+    std::vector<std::string> names;
+    for (const auto &s : Specs()) names.push_back(std::string("--") + s.name);
+    names.push_back("--password");
+
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        std::string v;
-        if (a == "--help" || a == "-h") {
-            o->help = true;
-        } else if (a == "--host") {
-            if (!need(i, a, &o->host)) return false;
-        } else if (a == "--port") {
-            if (!need(i, a, &v)) return false;
-            if (!ParseNumber(v, 65535, &o->port) || o->port == 0) {
-                *error = "--port takes a port number from 1 to 65535";
-                return false;
-            }
-        } else if (a == "--ftp-port") {
-            uint32_t p = 0;
-            if (!need(i, a, &v)) return false;
-            if (!ParseNumber(v, 65535, &p) || p == 0) {
-                *error = "--ftp-port takes a port number from 1 to 65535";
-                return false;
-            }
-            o->ftpPort = p;
-        } else if (a == "--password-file") {
-            if (!need(i, a, &o->passwordFile)) return false;
-        } else if (a == "--password") {
-            *error = "the password is never taken from the command line: use VTBOX_PASSWORD, --password-file or the prompt";
-            return false;
-        } else if (a == "--json") {
-            o->json = true;
-        } else if (a == "--boxes") {
-            if (!need(i, a, &v) || !ParseBoxList(v, &o->boxes, &o->allBoxes, error)) return false;
-        } else if (a == "--output" || a == "-o") {
-            if (!need(i, a, &o->output)) return false;
-        } else if (a == "--input" || a == "-i") {
-            if (!need(i, a, &o->input)) return false;
-        } else if (a == "--mode") {
-            if (!need(i, a, &v)) return false;
-            if (v == "replace") o->mode = 1;
-            else if (v == "keep-both") o->mode = 0;
-            else {
-                *error = "--mode is replace or keep-both";
-                return false;
-            }
-            o->modeGiven = true;
-        } else if (a == "--keep-last" || a == "--keep-daily" || a == "--keep-weekly" || a == "--keep-monthly") {
-            uint32_t *rule = a == "--keep-last" ? &o->prune.last
-                             : a == "--keep-daily" ? &o->prune.daily
-                             : a == "--keep-weekly" ? &o->prune.weekly
-                                                    : &o->prune.monthly;
-            if (!need(i, a, &v)) return false;
-            if (!ParseNumber(v, 100000, rule)) {
-                *error = a + " takes a count from 0 to 100000";
-                return false;
-            }
-        } else if (a == "--dry-run") {
-            o->dryRun = true;
-        } else if (!a.empty() && a[0] == '-') {
-            *error = "unknown option " + a;
-            return false;
-        } else {
-            positional.push_back(a);
+        if (a == "--") {
+            for (++i; i < argc; ++i) positional.push_back(argv[i]);
+            break;
         }
+        if (a.size() < 2 || a[0] != '-') {
+            positional.push_back(a);
+            continue;
+        }
+        const OptionSpec *spec = nullptr;
+        std::string value;
+        bool inline_value = false;
+        if (a[1] == '-') {
+            std::string name = a.substr(2);
+            size_t eq = name.find('=');
+            if (eq != std::string::npos) {
+                value = name.substr(eq + 1);
+                name = name.substr(0, eq);
+                inline_value = true;
+            }
+            if (name == "password") {
+                *error = "the password is never taken from the command line: use --password-file, "
+                         "--password-command, VTBOX_PASSWORD or the prompt";
+                return false;
+            }
+            for (const auto &s : Specs())
+                if (name == s.name) spec = &s;
+            if (!spec) {
+                std::string near = ClosestMatch("--" + name, names);
+                *error = "unknown option --" + name + (near.empty() ? "" : "; did you mean " + near + "?");
+                return false;
+            }
+        } else {
+            if (a.size() != 2) {
+                // "-ofile" is -o with its value, as in getopt.
+                for (const auto &s : Specs())
+                    if (s.letter == a[1] && s.value) spec = &s;
+                if (spec) {
+                    value = a.substr(2);
+                    inline_value = true;
+                }
+            } else {
+                for (const auto &s : Specs())
+                    if (s.letter == a[1]) spec = &s;
+            }
+            if (!spec) {
+                *error = "unknown option " + a;
+                return false;
+            }
+        }
+        std::string spelled = a[1] == '-' ? "--" + std::string(spec->name) : a.substr(0, 2);
+        if (spec->value && !inline_value) {
+            if (i + 1 >= argc) {
+                *error = spelled + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        } else if (!spec->value && inline_value) {
+            *error = spelled + " takes no value";
+            return false;
+        }
+        if (!spec->apply(o, value, error)) return false;
+        given.push_back({spec, spelled});
     }
+
+    if (o->command == "version" && positional.empty()) positional.push_back("version");
     if (positional.empty()) {
-        if (!o->help) *error = "no command given";
-        return o->help;
-    }
-    o->command = positional[0];
-    if (!kCommands.count(o->command)) {
-        *error = "unknown command \"" + o->command + "\"";
+        if (o->help) return true;
+        *error = "no command given";
         return false;
     }
-    if ((o->command == "info" || o->command == "prune") && positional.size() == 2 && o->input.empty()) {
-        o->input = positional[1];
-    } else if (positional.size() > 1) {
-        *error = "unexpected argument \"" + positional[1] + "\"";
+    if (o->command == "version" && positional[0] != "version") {
+        *error = "--version takes no command";
+        return false;
+    }
+    o->command = positional[0];
+    if (std::find(kCommands.begin(), kCommands.end(), o->command) == kCommands.end()) {
+        std::string near = ClosestMatch(o->command, kCommands);
+        *error = "unknown command \"" + o->command + "\"" + (near.empty() ? "" : "; did you mean " + near + "?");
+        return false;
+    }
+    for (const auto &g : given)
+        if (!g.spec->commands.empty() && !g.spec->commands.count(o->command)) {
+            *error = o->command + " does not take " + g.spelled;
+            return false;
+        }
+    if (o->quiet && o->verbose) {
+        *error = "--quiet and --verbose exclude each other";
         return false;
     }
     if (o->help) return true;
-    if (o->command != "info" && o->command != "prune" && o->host.empty()) {
-        *error = "--host is needed to reach the device";
+
+    bool takes_file = o->command == "info" || o->command == "verify";
+    bool takes_folder = o->command == "prune";
+    if ((takes_file || takes_folder) && positional.size() >= 2 && o->input.empty()) {
+        o->input = positional[1];
+        positional.erase(positional.begin() + 1);
+    }
+    if (positional.size() > 1) {
+        *error = o->command +
+                 (takes_file ? " takes one backup file" : takes_folder ? " takes one folder" : " takes no arguments") +
+                 "; unexpected \"" + positional[1] + "\"";
         return false;
     }
     if (o->command == "backup" && ((o->boxes.empty() && !o->allBoxes) || o->output.empty())) {
@@ -145,11 +333,11 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         *error = "restore needs --input, --boxes and --mode";
         return false;
     }
-    if (o->command == "info" && o->input.empty()) {
-        *error = "info needs the backup file";
+    if (takes_file && o->input.empty()) {
+        *error = o->command + " needs the backup file";
         return false;
     }
-    if (o->command == "prune" && (o->input.empty() || !o->prune.any())) {
+    if (takes_folder && (o->input.empty() || !o->prune.any())) {
         *error = "prune needs the folder and at least one of --keep-last, --keep-daily, --keep-weekly, --keep-monthly";
         return false;
     }
@@ -157,47 +345,88 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
 }
 
 std::string HelpText(const std::string &command) {
-    const std::string common =
-        "Global options:\n"
-        "  --host H            the device's address (name or IPv4)\n"
-        "  --port N            the box web service port (default 8080)\n"
-        "  --ftp-port N        the device's FTP port (default 21, or VTBOX_FTP_PORT)\n"
-        "  --password-file F   read the administrator password from the first line of F\n"
-        "The password comes from VTBOX_PASSWORD, --password-file, or a prompt; never\n"
-        "from the command line.\n";
+    const std::string device =
+        "Device options (also from the environment or the configuration file):\n"
+        "  --host H               the device's address (name or IPv4)       VTBOX_HOST\n"
+        "  --port N               the box web service port (default 8080)   VTBOX_PORT\n"
+        "  --ftp-port N           the device's FTP port (default 21)        VTBOX_FTP_PORT\n"
+        "  --timeout S            seconds to wait for the device's first answer (default 60)\n"
+        "  --password-file F      the administrator password: first line of F (mode 600)\n"
+        "                                                                   VTBOX_PASSWORD_FILE\n"
+        "  --password-command C   the password: first line C prints         VTBOX_PASSWORD_COMMAND\n"
+        "The password comes from --password-file or --password-command, else from\n"
+        "VTBOX_PASSWORD, the variables above, the configuration file, or a prompt;\n"
+        "never from the command line. Flags beat the environment, which beats the\n"
+        "file ($XDG_CONFIG_HOME/vtbox/vtbox.conf, else /etc/vtbox/vtbox.conf; lines\n"
+        "\"key = value\" with the keys host, port, ftp-port, timeout, password,\n"
+        "password-file, password-command). A file that holds a password must not be\n"
+        "readable by others.\n";
+    const std::string output =
+        "Output options:\n"
+        "  --json                 JSON on standard output (JSON lines for backup and restore)\n"
+        "  -q, --quiet            errors only\n"
+        "  -v, --verbose          the engine's diagnostic lines too\n";
+    const std::string codes = std::string("Exit codes:\n") + ExitCodeTable();
     if (command == "boxes")
-        return "vtbox --host H [--port N] boxes [--json]\n"
-               "  Lists the device's boxes: number, name, protection and last update.\n\n" + common;
+        return "vtbox [device options] boxes [--json]\n"
+               "  Lists the device's boxes: number, name, protection and last update.\n\n" +
+               device + "\n" + output;
     if (command == "backup")
-        return "vtbox --host H [--port N] [--ftp-port N] backup --boxes 1,2,5|all --output FILE\n"
-               "  Backs the chosen boxes up into FILE (a zip file). The device's panel is locked\n"
-               "  and a temporary FTP account made for the job; both are undone when it ends,\n"
-               "  also after a failure or Ctrl-C. In FILE, %Y %m %d %H %M %S are the date and\n"
-               "  time the backup starts (%% is a percent sign): --output box-%Y%m%d-%H%M.zip\n\n" + common;
+        return "vtbox [device options] backup --boxes 1,2,5|1-3,7|all -o|--output FILE [--verify] [--json]\n"
+               "  Backs the chosen boxes up into FILE (a zip file, mode 600). The device's panel\n"
+               "  is locked and a temporary FTP account made for the job; both are undone when\n"
+               "  it ends, also after a failure or Ctrl-C. With --verify the new file is read\n"
+               "  back whole before it replaces an older FILE. In FILE, %Y %m %d %H %M %S are\n"
+               "  the date and time the backup starts (%% is a percent sign):\n"
+               "  --output box-%Y%m%d-%H%M.zip\n\n" +
+               device + "\n" + output + "\n" + codes;
     if (command == "restore")
-        return "vtbox --host H [--port N] [--ftp-port N] restore --input FILE --boxes 1,2|all\n"
-               "      --mode replace|keep-both\n"
+        return "vtbox [device options] restore -i|--input FILE --boxes 1,2|1-3|all\n"
+               "      --mode replace|keep-both [--dry-run] [--json]\n"
                "  Writes the chosen boxes of a backup file back into the device. replace deletes\n"
-               "  the device's documents of the same name; keep-both renames the restored ones.\n\n" + common;
+               "  the device's documents of the same name; keep-both renames the restored ones.\n"
+               "  --dry-run (-n) shows what the restore would do, box by box, without locking or\n"
+               "  writing anything.\n\n" +
+               device + "\n" + output + "\n" + codes;
     if (command == "info")
         return "vtbox info FILE [--json]\n"
-               "  Shows the description of a backup or archive file: source device, date, boxes.\n";
+               "  Shows the description of a backup or archive file: source device, date, boxes.\n"
+               "  It reads the description only; vtbox verify reads the whole file.\n\n" +
+               output;
+    if (command == "verify")
+        return "vtbox verify FILE [--json]\n"
+               "  Reads the whole backup file without a device: every archive and entry against\n"
+               "  its CRC, the description against what the box archives hold, a record for\n"
+               "  every document and folder. Exits 8 when something is wrong.\n\n" +
+               output;
+    if (command == "unlock")
+        return "vtbox [device options] unlock\n"
+               "  Releases the panel lock and the temporary FTP account that a vtbox job killed\n"
+               "  on this computer (SIGKILL, power loss) left on the device.\n\n" +
+               device;
+    if (command == "version") return "vtbox version [--json]\n  Versions of vtbox, the engine and the platform library.\n";
     if (command == "prune")
         return "vtbox prune DIR [--keep-last N] [--keep-daily N] [--keep-weekly N] [--keep-monthly N]\n"
-               "      [--dry-run] [--json]\n"
+               "      [-n|--dry-run] [--json]\n"
                "  Keeps the N newest backups and the newest backup of each of the N latest days,\n"
                "  weeks (Monday to Sunday) and months that have one, and removes the other\n"
                "  backups in DIR. The date is the one in each file's description. Files that\n"
                "  are not backups are left alone, and the newest backup is never removed.\n"
-               "  --dry-run prints what would be kept and removed, and removes nothing.\n";
+               "  --dry-run prints what would be kept and removed, and removes nothing.\n\n" +
+               output;
     return "vtbox - backup and restore of a printer's document boxes\n\n"
            "Commands:\n"
            "  boxes     list the device's boxes\n"
            "  backup    back boxes up into a file\n"
-           "  restore   write boxes of a backup file back into the device\n"
+           "  restore   write boxes of a backup file back into the device (--dry-run: plan only)\n"
            "  info      describe a backup file\n"
+           "  verify    read a whole backup file and report damage\n"
+           "  unlock    release the device after a killed job\n"
+           "  version   show the versions (also --version)\n"
            "  prune     remove old backups from a folder\n\n"
-           "vtbox COMMAND --help shows a command's options.\n\n" + common;
+           "vtbox COMMAND --help shows a command's options. Options may stand before or\n"
+           "after the command, as --name value or --name=value.\n\n" +
+           device + "\n" + output + "\n" + codes;
 }
 
 }  // namespace vtcli

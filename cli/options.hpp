@@ -1,4 +1,5 @@
-// The command line: global options, the command and its options.
+// The command line: the command, its options and their values, checked
+// against what each command takes.
 #pragma once
 
 #include <cstdint>
@@ -11,28 +12,38 @@
 namespace vtcli {
 
 struct Options {
-    std::string host;
-    uint32_t port = 8080;
+    std::string command;  // boxes, backup, restore, info, verify, unlock, version, prune
+    // Device and password; unset when not given on the command line (the
+    // environment and the configuration file may still give them).
+    std::optional<std::string> host;
+    std::optional<uint32_t> port;
     std::optional<uint32_t> ftpPort;
-    std::string passwordFile;
-    std::string command;  // boxes, backup, restore, info
+    std::optional<std::string> passwordFile;
+    std::optional<std::string> passwordCommand;
+    std::optional<uint32_t> timeout;  // seconds to wait for the device to answer at all
     bool json = false;
+    bool quiet = false;
+    bool verbose = false;
     bool help = false;
     bool allBoxes = false;
     std::vector<uint32_t> boxes;
-    std::string output;   // backup target
-    std::string input;    // restore source, info file, prune folder
-    uint32_t mode = 0;    // restore: 1 replace, 0 keep both
+    std::string output;  // backup target
+    std::string input;   // restore source, info and verify file, prune folder
+    uint32_t mode = 0;   // restore: 1 replace, 0 keep both
     bool modeGiven = false;
+    bool verify = false;  // backup --verify
+    bool dryRun = false;  // restore and prune --dry-run
     PruneRules prune;     // prune: the retention rules
-    bool dryRun = false;  // prune: remove nothing
 };
 
 // Parses argv. On a usage error returns false with the message in *error.
 bool ParseOptions(int argc, char **argv, Options *out, std::string *error);
 
-// "1,2,5" or "all".
+// "1,2,5", ranges "1-3,7", or "all".
 bool ParseBoxList(const std::string &text, std::vector<uint32_t> *boxes, bool *all, std::string *error);
+
+// The closest of the candidates to a mistyped word, or "" when none is close.
+std::string ClosestMatch(const std::string &word, const std::vector<std::string> &candidates);
 
 // The help text of a command ("" for the general help).
 std::string HelpText(const std::string &command);

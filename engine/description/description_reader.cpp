@@ -66,6 +66,46 @@ struct FileCloser {
     void operator()(FILE *f) const { std::fclose(f); }
 };
 
+// The description inside a backup file or document archive, loaded; kind
+// is 1 for a backup, 2 for an archive. Raises as vtBoxGetXMLInfo does.
+ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_folder, int *kind_out) {
+    int kind = GetArchiveKind(archive_path);
+    if (kind == 0)
+        Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive");
+    const char *name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
+
+    RemoveOnExit unpacked;
+    {
+        ZipReader zip;
+        if (!zip.open(archive_path)) {
+            OutputDebugStringA("\n\n Not a valid zip file \n");
+            Raise(vt::Code::FileCorrupt);
+        }
+        std::string saveAs = UniqueName(name);
+        if (!zip.locate(name, true) || !zip.extractCurrent(work_folder, true, saveAs))
+            Raise(vt::Code::FileCorrupt, std::string("cannot unpack ") + name + " of " + archive_path +
+                                             " into " + work_folder);
+        unpacked.path = std::string(work_folder) + "/" + saveAs;
+    }
+
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(unpacked.path.c_str(), "rb"));
+    if (!file) Raise(vt::Code::FileNotFound);
+    struct stat st;
+    if (fstat(fileno(file.get()), &st) != 0) Raise(vt::Code::InvalidData);
+    GlobalBlock block(GlobalAlloc(GPTR, static_cast<size_t>(st.st_size)));
+    if (!block) Raise(vt::Code::NotEnoughMemory);
+    std::memset(block.get(), ' ', static_cast<size_t>(st.st_size));
+    if (st.st_size > 0 && std::fread(block.get(), 1, static_cast<size_t>(st.st_size), file.get()) !=
+                              static_cast<size_t>(st.st_size))
+        Raise(vt::Code::InvalidData);
+    file.reset();
+    ReplyDocumentPtr doc = LoadReplyDocument(block.get());
+    if (!doc) Raise(vt::Code::InvalidData, std::string(name) + " of " + archive_path + " is no XML document");
+
+    *kind_out = kind;
+    return doc;
+}
+
 }  // namespace
 
 extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder, VTBACKUPINFO *info,
@@ -74,39 +114,8 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
     if (boxes) *boxes = nullptr;
     bool valid = archive_path && work_folder && info && count && handle && boxes;
     return RunExport("vtBoxGetXMLInfo", valid, [&] {
-        int kind = GetArchiveKind(archive_path);
-        if (kind == 0)
-            Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive");
-        const char *name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
-
-        RemoveOnExit unpacked;
-        {
-            ZipReader zip;
-            if (!zip.open(archive_path)) {
-                OutputDebugStringA("\n\n Not a valid zip file \n");
-                Raise(vt::Code::FileCorrupt);
-            }
-            std::string saveAs = UniqueName(name);
-            if (!zip.locate(name, true) || !zip.extractCurrent(work_folder, true, saveAs))
-                Raise(vt::Code::FileCorrupt, std::string("cannot unpack ") + name + " of " + archive_path +
-                                                 " into " + work_folder);
-            unpacked.path = std::string(work_folder) + "/" + saveAs;
-        }
-
-        std::unique_ptr<FILE, FileCloser> file(std::fopen(unpacked.path.c_str(), "rb"));
-        if (!file) Raise(vt::Code::FileNotFound);
-        struct stat st;
-        if (fstat(fileno(file.get()), &st) != 0) Raise(vt::Code::InvalidData);
-        GlobalBlock block(GlobalAlloc(GPTR, static_cast<size_t>(st.st_size)));
-        if (!block) Raise(vt::Code::NotEnoughMemory);
-        std::memset(block.get(), ' ', static_cast<size_t>(st.st_size));
-        if (st.st_size > 0 && std::fread(block.get(), 1, static_cast<size_t>(st.st_size), file.get()) !=
-                                  static_cast<size_t>(st.st_size))
-            Raise(vt::Code::InvalidData);
-        file.reset();
-        ReplyDocumentPtr doc = LoadReplyDocument(block.get());
-        if (!doc) Raise(vt::Code::InvalidData, std::string(name) + " of " + archive_path + " is no XML document");
-
+        int kind = 0;
+        ReplyDocumentPtr doc = LoadDescription(archive_path, work_folder, &kind);
         GlobalBlock array;
         std::string date;
         if (kind == 1) {
@@ -145,5 +154,26 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
             *boxes = static_cast<VTBOXBK *>(array.get());
             *handle = array.release();
         }
+    });
+}
+
+extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder,
+                                           int32_t *offset_minutes) {
+    bool valid = archive_path && work_folder && offset_minutes;
+    return RunExport("vtBoxGetBackupTimeZone", valid, [&] {
+        int kind = 0;
+        ReplyDocumentPtr doc = LoadDescription(archive_path, work_folder, &kind);
+        const char *path = "BackupInfo/Timezone";
+        if (kind != 1 || doc->Select(path).empty()) Raise(vt::Code::NotFound, "the description records no time zone");
+        // "GMT+09:00", "GMT-05:30".
+        std::string text = Text(*doc, path);
+        unsigned hours = 0, minutes = 0;
+        char sign = 0;
+        int used = 0;
+        if (std::sscanf(text.c_str(), "GMT%c%2u:%2u%n", &sign, &hours, &minutes, &used) != 3 ||
+            static_cast<size_t>(used) != text.size() || (sign != '+' && sign != '-') || hours > 14 || minutes > 59)
+            Raise(vt::Code::InvalidData, "the description's time zone \"" + text + "\" cannot be read");
+        int32_t offset = static_cast<int32_t>(hours * 60 + minutes);
+        *offset_minutes = sign == '-' ? -offset : offset;
     });
 }

@@ -224,6 +224,13 @@ VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_fo
                                    VTBACKUPINFO *info, uint32_t *count, VTBOXBK **boxes,
                                    void **handle);
 
+/* Writes into the caller's *offset_minutes the offset from UTC of the date in
+ * a backup file's description (the local time of the computer that made it),
+ * positive east of Greenwich; 1168 when the description records none;
+ * work_folder as for vtBoxGetXMLInfo. */
+VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder,
+                                          int32_t *offset_minutes);
+
 /* Backs the chosen boxes up into target_file, which is replaced only once the
  * new file is complete; runs synchronously on the calling thread, writing
  * *progress and signalling progress_event after each update, and stops with
@@ -246,6 +253,67 @@ VTBOX_API uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, con
                                 uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
                                 uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
                                 VTPROGRESSINFO *progress);
+
+/* ---- checking a backup file and planning a restore ------------------------ */
+
+/* One thing wrong with a backup file. */
+typedef struct _VTCHECKITEM {
+    uint32_t BoxNo;   /* the box concerned, 0 for the file as a whole */
+    char Entry[512];  /* the archive entry or record concerned, "" when none */
+    char Text[512];   /* what is wrong, in words */
+} VTCHECKITEM;
+
+/* What a restore would do with one entry of a box, one line of the plan. */
+typedef struct _VTRESTOREPLAN {
+    uint32_t BoxNo;
+    uint32_t Action;    /* see the VTPLAN_ values */
+    uint32_t FolderNo;  /* documents: the folder they go to (0 = the box's top
+                         * level), as numbered on the device after the restore */
+    uint32_t EntryNo;   /* the folder's or document's number in the backup */
+    uint32_t NewNo;     /* the number it takes on the device */
+    uint32_t DeviceNo;  /* replace: the number of the device's document deleted */
+    char Name[256];     /* its name in the backup (UTF-8) */
+    char NewName[256];  /* the name it takes on the device (UTF-8) */
+    uint32_t Count;     /* limits: entries the level would hold; disk: KB the box needs */
+    uint32_t Limit;     /* limits: the device's limit; disk: KB the device has free */
+} VTRESTOREPLAN;
+
+enum {
+    VTPLAN_NEW_BOX = 1,           /* the device lacks the box: it is made whole */
+    VTPLAN_MERGE_BOX = 2,         /* the box exists: the backup is merged into it */
+    VTPLAN_ADD_DOCUMENT = 3,      /* a document is added under its name */
+    VTPLAN_REPLACE_DOCUMENT = 4,  /* replace mode: the device's document DeviceNo of that name is deleted first */
+    VTPLAN_RENAME_DOCUMENT = 5,   /* keep-both mode: the document is added as NewName */
+    VTPLAN_ADD_FOLDER = 6,        /* a folder is added */
+    VTPLAN_MERGE_FOLDER = 7,      /* a folder pours into the device's folder NewNo of the same name */
+    VTPLAN_TOO_MANY_DOCUMENTS = 8,/* refused: a level would hold Count documents, above Limit */
+    VTPLAN_TOO_MANY_FOLDERS = 9,  /* refused: the box would hold Count folders, above Limit */
+    VTPLAN_DISK_SPACE = 10,       /* the box needs Count KB; the device has Limit KB free */
+    VTPLAN_NO_DISK_SPACE = 11     /* refused: Count KB needed is not below Limit KB free */
+};
+
+/* Reads the whole backup file without a device: every entry of the file, of
+ * its record and data archives and of every box archive (byte change undone)
+ * read in full against its CRC, the description parsed and its counts
+ * compared with what the box archives hold, a record for every document and
+ * folder and the reverse; returns 0 when nothing is wrong, 1392 when something
+ * is, each finding then one of the *count VTCHECKITEM records of the block
+ * owned by *handle (freed with GlobalFree(*handle), NULL when *count is 0), or
+ * another code when the file cannot be read at all; work_folder is an
+ * existing folder used for unpacking and left as it was. */
+VTBOX_API uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_folder,
+                                    uint32_t *count, VTCHECKITEM **items, void **handle);
+
+/* Works out what vtBoxRestore would do with the chosen boxes of backup_file
+ * in the given mode, reading the device's entries and free space only (no
+ * lock, no FTP account, nothing written to the device), and returns it as one
+ * block of *count VTRESTOREPLAN records (also given in *items), owned by the
+ * returned handle, which the caller frees with GlobalFree; NULL on failure
+ * with the code as last error; work_folder as for vtBoxRestore. */
+VTBOX_API HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
+                                   const char *work_folder, const char *backup_file,
+                                   uint32_t box_count, const uint32_t *box_numbers,
+                                   uint32_t mode, uint32_t *count, VTRESTOREPLAN **items);
 
 /* ---- whole-store packing ---------------------------------------------------- */
 

@@ -206,22 +206,38 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     // leaves neither a half-written file nor a lost older one.
     PartFile part;
     if (!part.create(ParentFolder(destination), true)) return false;
-    CentralRecord record;
-    if (ReadCentralRecord(archive_fd_.get(), unzGetOffset64(Handle(unz_)), &record) &&
-        record.usesZip64) {
-        if (!CopyEntryData(archive_fd_.get(), record, part.fd())) {
-            vt::DebugPrint("\n Entry %s is damaged \n", info.name.c_str());
-            return false;
-        }
-    } else if (!copyCurrent(info, part.fd())) {
-        return false;
-    }
+    if (!copyEntry(info, part.fd())) return false;
     time_t written;
     if (UnixFromDosDateTime(info.dosDateTime, &written)) {
         struct timespec times[2] = {{0, UTIME_OMIT}, {written, 0}};
         futimens(part.fd(), times);  // a time that cannot be set is no failure
     }
     return part.commit(destination, true);
+}
+
+bool ZipReader::copyEntry(const ZipEntryInfo &info, int out_fd) {
+    CentralRecord record;
+    if (ReadCentralRecord(archive_fd_.get(), unzGetOffset64(Handle(unz_)), &record) &&
+        record.usesZip64) {
+        if (!CopyEntryData(archive_fd_.get(), record, out_fd)) {
+            vt::DebugPrint("\n Entry %s is damaged \n", info.name.c_str());
+            return false;
+        }
+        return true;
+    }
+    return copyCurrent(info, out_fd);
+}
+
+bool ZipReader::checkCurrent() {
+    ZipEntryInfo info;
+    if (!currentInfo(&info)) return false;
+    if (info.isFolder) return true;
+    if (info.flags & kFlagEncrypted) return Fail(vt::Code::NotSupported);
+    UniqueFd sink(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    if (!sink) return Fail(vt::Code::OpenFailed);
+    if (copyEntry(info, sink.get())) return true;
+    // A sink that never fails leaves damage as the only cause.
+    return Fail(vt::Code::FileCorrupt);
 }
 
 bool ZipReader::copyCurrent(const ZipEntryInfo &info, int out_fd) {

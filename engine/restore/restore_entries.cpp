@@ -128,16 +128,20 @@ size_t DocumentsAfterRestore(std::vector<std::u16string> &device_names, const En
     return device_names.size();
 }
 
-void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool replace,
-                            EntryList &device, EntryList &local, EntryList &replaced) {
-    std::string level = folder == 0 ? box_level : box_level + "/" + EntryName(folder, false);
+std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
+                                                   EntryList &replaced) {
+    std::vector<SettledDocument> settled;
+    for (const auto &l : local) settled.push_back({l.id, l.id, l.name, l.name});
 
     // Names.
-    for (auto &l : local) {
+    for (size_t i = 0; i < local.size(); ++i) {
+        BoxEntry &l = local[i];
         auto same = std::find_if(device.begin(), device.end(),
                                  [&](const BoxEntry &d) { return d.name == l.name; });
         if (same == device.end()) continue;
         if (replace) {
+            settled[i].replaces = true;
+            settled[i].replaced_id = same->id;
             replaced.push_back(*same);
             device.erase(same);
             continue;
@@ -145,8 +149,8 @@ void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool 
         for (uint32_t k = 1;; ++k) {
             std::u16string candidate = KeepBothName(l.name, k);
             if (NameTaken(device, candidate) || NameTaken(local, candidate)) continue;
-            WriteRecordName(level, l.id, candidate, true);
             l.name = std::move(candidate);
+            settled[i].new_name = l.name;
             break;
         }
     }
@@ -155,25 +159,39 @@ void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool 
     std::set<uint32_t> used;
     for (const auto &d : device) used.insert(d.id);
     EntryList clashing;
-    for (auto &l : local) {
+    std::vector<size_t> clashing_index;
+    for (size_t i = 0; i < local.size(); ++i) {
+        BoxEntry &l = local[i];
         if (l.id != 0 && used.count(l.id) == 0) {
             used.insert(l.id);
             device.push_back(std::move(l));
         } else {
             clashing.push_back(std::move(l));
+            clashing_index.push_back(i);
         }
     }
     local = std::move(clashing);
 
     uint32_t j = 0;
-    for (auto &l : local) {
+    for (size_t k = 0; k < local.size(); ++k) {
         do {
             ++j;
         } while (used.count(j) != 0);
         if (j > kMaxEntryNumber) Raise(vt::Code::AdminLimitExceeded);
-        RenumberEntry(box_level, folder, l.id, j);
-        l.id = j;
+        local[k].id = j;
+        settled[clashing_index[k]].new_id = j;
     }
+    return settled;
+}
+
+void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool replace,
+                            EntryList &device, EntryList &local, EntryList &replaced) {
+    std::string level = folder == 0 ? box_level : box_level + "/" + EntryName(folder, false);
+    std::vector<SettledDocument> settled = SettleDocumentClashes(replace, device, local, replaced);
+    for (const auto &s : settled)
+        if (s.new_name != s.old_name) WriteRecordName(level, s.old_id, s.new_name, true);
+    for (const auto &s : settled)
+        if (s.new_id != s.old_id) RenumberEntry(box_level, folder, s.old_id, s.new_id);
 }
 
 }  // namespace vtbox

@@ -55,6 +55,20 @@ std::u16string KeepBothName(const std::u16string &name, uint32_t k);
 size_t DocumentsAfterRestore(std::vector<std::u16string> &device_names, const EntryList &local,
                              bool replace);
 
+// What settling the clashes did to one local document.
+struct SettledDocument {
+    uint32_t old_id = 0, new_id = 0;
+    std::u16string old_name, new_name;
+    bool replaces = false;     // replace mode: a device document of its name goes
+    uint32_t replaced_id = 0;  // that document's number
+};
+
+// The clash settling of ResolveDocumentClashes worked out in memory, nothing
+// written: device, local and replaced change as described there, and the
+// result lists every local document in its original order.
+std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
+                                                   EntryList &replaced);
+
 // Settles the clashes of local documents with the device's at one level
 // (folder 0: the top level; otherwise the local folder "F0000<folder>") of
 // the local box level box_level.

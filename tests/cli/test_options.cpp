@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <fstream>
+
+#include "config.hpp"
 #include "options.hpp"
+#include "progress_bar.hpp"
+#include "temp_dir.hpp"
 #include "text_output.hpp"
 
 namespace {
@@ -14,24 +20,29 @@ bool Parse(std::vector<std::string> args, vtcli::Options *o, std::string *error)
 TEST(CliOptions, BackupAndRestoreCommandLines) {
     vtcli::Options o;
     std::string error;
-    ASSERT_TRUE(Parse({"--host", "10.0.0.5", "--port", "8081", "--ftp-port", "2121", "backup", "--boxes", "1,2,5,2",
-                       "--output", "b.zip"},
+    ASSERT_TRUE(Parse({"--host=10.0.0.5", "--port", "8081", "backup", "--ftp-port=2121", "--boxes", "1-3,7,2",
+                       "-ob.zip", "--verify"},
                       &o, &error))
         << error;
-    EXPECT_EQ(o.host, "10.0.0.5");
-    EXPECT_EQ(o.port, 8081u);
+    EXPECT_EQ(*o.host, "10.0.0.5");
+    EXPECT_EQ(*o.port, 8081u);
     EXPECT_EQ(*o.ftpPort, 2121u);
-    EXPECT_EQ(o.boxes, (std::vector<uint32_t>{1, 2, 5}));  // a repeated box once
+    EXPECT_EQ(o.boxes, (std::vector<uint32_t>{1, 2, 3, 7}));  // a range, a repeated box once
     EXPECT_EQ(o.output, "b.zip");
+    EXPECT_TRUE(o.verify);
 
     vtcli::Options r;
-    ASSERT_TRUE(Parse({"--host", "h", "restore", "--input", "b.zip", "--boxes", "all", "--mode", "replace"}, &r, &error));
-    EXPECT_TRUE(r.allBoxes);
+    ASSERT_TRUE(Parse({"restore", "-i", "b.zip", "--boxes=all", "--mode=replace", "-n", "--json", "-q"}, &r, &error))
+        << error;
+    EXPECT_TRUE(r.allBoxes && r.dryRun && r.json && r.quiet);
     EXPECT_EQ(r.mode, 1u);
+    EXPECT_FALSE(r.host) << "unset until the environment or the file is asked";
     vtcli::Options i;
-    ASSERT_TRUE(Parse({"info", "b.zip", "--json"}, &i, &error));
+    ASSERT_TRUE(Parse({"verify", "b.zip", "--json"}, &i, &error));
     EXPECT_EQ(i.input, "b.zip");
-    EXPECT_TRUE(i.json);
+    vtcli::Options v;
+    ASSERT_TRUE(Parse({"--version"}, &v, &error));
+    EXPECT_EQ(v.command, "version");
 }
 
 TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
@@ -39,17 +50,28 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
         std::vector<std::string> args;
         const char *says;
     } cases[] = {
-        {{"backup", "--boxes", "1", "--output", "x"}, "--host"},
-        {{"--host", "h", "backup", "--output", "x"}, "--boxes"},
-        {{"--host", "h", "backup", "--boxes", "0", "--output", "x"}, "1 to 999"},
-        {{"--host", "h", "backup", "--boxes", "1,,2", "--output", "x"}, "1 to 999"},
-        {{"--host", "h", "backup", "--boxes", "1000", "--output", "x"}, "1 to 999"},
-        {{"--host", "h", "--port", "70000", "boxes"}, "--port"},
-        {{"--host", "h", "--password", "secret", "boxes"}, "never taken from the command line"},
-        {{"--host", "h", "restore", "--input", "b", "--boxes", "1", "--mode", "merge"}, "replace or keep-both"},
-        {{"--host", "h", "restore", "--input", "b", "--boxes", "1"}, "--mode"},
-        {{"--host", "h", "frobnicate"}, "unknown command"},
-        {{"--host", "h", "boxes", "--what"}, "unknown option"},
+        {{"backup", "--output", "x"}, "--boxes"},
+        {{"backup", "--boxes", "0", "--output", "x"}, "1 to 999"},
+        {{"backup", "--boxes", "1,,2", "--output", "x"}, "1 to 999"},
+        {{"backup", "--boxes", "5-3", "--output", "x"}, "ranges"},
+        {{"backup", "--boxes", "1000", "--output", "x"}, "1 to 999"},
+        {{"--port", "70000", "boxes"}, "--port"},
+        {{"--password", "secret", "boxes"}, "never taken from the command line"},
+        {{"--password=secret", "boxes"}, "never taken from the command line"},
+        {{"restore", "--input", "b", "--boxes", "1", "--mode", "merge"}, "replace or keep-both"},
+        {{"restore", "--input", "b", "--boxes", "1"}, "--mode"},
+        {{"frobnicate"}, "unknown command \"frobnicate\""},
+        {{"restroe"}, "did you mean restore?"},
+        {{"boxes", "--jsn"}, "did you mean --json?"},
+        {{"backup", "--outptu", "x"}, "did you mean --output?"},
+        {{"info", "--host", "h", "b.zip"}, "info does not take --host"},
+        {{"boxes", "--mode", "replace"}, "boxes does not take --mode"},
+        {{"backup", "--dry-run", "--boxes", "1", "-o", "x"}, "backup does not take --dry-run"},
+        {{"info", "a.zip", "b.zip"}, "info takes one backup file; unexpected \"b.zip\""},
+        {{"boxes", "extra"}, "boxes takes no arguments; unexpected \"extra\""},
+        {{"boxes", "--json=yes"}, "--json takes no value"},
+        {{"boxes", "-q", "-v"}, "exclude each other"},
+        {{"boxes", "--host"}, "--host needs a value"},
         {{}, "no command"},
     };
     for (const Case &c : cases) {
@@ -64,6 +86,174 @@ TEST(CliOutput, JsonStringsAreAlwaysValid) {
     EXPECT_EQ(vtcli::JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
     EXPECT_EQ(vtcli::JsonString("Z\xc3\xbcrich \xe6\x9b\xb8"), "\"Z\xc3\xbcrich \xe6\x9b\xb8\"");
     EXPECT_EQ(vtcli::JsonString("bad \xff byte \xc3"), "\"bad \xef\xbf\xbd byte \xef\xbf\xbd\"");
+}
+
+// Wide characters take two columns; the bar never reaches the last column,
+// so the terminal never wraps it.
+TEST(CliProgressBar, FitsTheTerminalByDisplayWidth) {
+    EXPECT_EQ(vtcli::DisplayWidth("abc"), 3u);
+    EXPECT_EQ(vtcli::DisplayWidth("\xe6\x9b\xb8\xe9\xa1\x9e"), 4u);      // two CJK characters
+    EXPECT_EQ(vtcli::DisplayWidth("Zu\xcc\x88rich"), 6u);                // u + combining diaeresis
+    EXPECT_EQ(vtcli::FitToWidth("ab\xe6\x9b\xb8", 3), "ab");             // a wide character is never halved
+    EXPECT_EQ(vtcli::FitToWidth("ab\xe6\x9b\xb8", 4), "ab\xe6\x9b\xb8");
+
+    VTPROGRESSINFO p{};
+    p.Percent = 42;
+    p.Phase = VTPHASE_DOWNLOADING;
+    p.DocsDone = 3;
+    p.DocsTotal = 9;
+    std::string name;
+    for (int i = 0; i < 40; ++i) name += "\xe6\x9b\xb8";  // 80 columns of box name
+    std::snprintf(p.BoxName, sizeof p.BoxName, "%s", name.c_str());
+    vtcli::ProgressBar bar("backup", [](const VTPROGRESSINFO &) { return uint64_t{1} << 20; });
+    for (size_t width : {20u, 41u, 80u, 200u}) {
+        std::string line = bar.BarLine(p, width);
+        EXPECT_LE(vtcli::DisplayWidth(line), width - 1) << width;
+        EXPECT_NE(line.find("42%"), std::string::npos) << line;
+    }
+    EXPECT_EQ(vtcli::FormatDuration(125), "2:05");
+    EXPECT_EQ(vtcli::FormatRate(1.5e6), "1.5 MB/s");
+}
+
+// The environment and the configuration file for one test.
+struct Scene {
+    vttest::TempDir dir;
+    vttest::ScopedEnv xdg{"XDG_CONFIG_HOME", dir.path()};
+    std::vector<std::unique_ptr<vttest::ScopedEnv>> env;
+    Scene() {
+        for (const char *name : {"VTBOX_HOST", "VTBOX_PORT", "VTBOX_FTP_PORT", "VTBOX_PASSWORD", "VTBOX_PASSWORD_FILE",
+                                 "VTBOX_PASSWORD_COMMAND", "VTBOX_TIMEOUT"}) {
+            env.push_back(std::make_unique<vttest::ScopedEnv>(name, ""));
+            unsetenv(name);
+        }
+        std::filesystem::create_directories(dir / "vtbox");
+    }
+    std::string Write(const std::string &name, const std::string &text, mode_t mode) {
+        std::string path = dir / name;
+        std::ofstream(path) << text;
+        chmod(path.c_str(), mode);
+        return path;
+    }
+};
+
+TEST(CliConfig, FlagsBeatTheEnvironmentWhichBeatsTheFile) {
+    Scene s;
+    s.Write("vtbox/vtbox.conf", "# device\nhost = file-host\nport = 1001\nVTBOX_FTP_PORT=1002\n", 0644);
+    vtcli::Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"boxes"}, &o, &error));
+    vtcli::ConfigFile file;
+    ASSERT_TRUE(vtcli::LoadConfigFile(&file, &error)) << error;
+    vtcli::Settings st;
+    ASSERT_TRUE(vtcli::ResolveSettings(o, file, &st, &error)) << error;
+    EXPECT_EQ(st.host, "file-host");
+    EXPECT_EQ(st.port, 1001u);
+    EXPECT_EQ(st.ftpPort, 1002u);
+
+    setenv("VTBOX_HOST", "env-host", 1);
+    setenv("VTBOX_PORT", "2001", 1);
+    ASSERT_TRUE(vtcli::ResolveSettings(o, file, &st, &error));
+    EXPECT_EQ(st.host, "env-host");
+    EXPECT_EQ(st.port, 2001u);
+    EXPECT_EQ(st.ftpPort, 1002u);
+
+    vtcli::Options flags;
+    ASSERT_TRUE(Parse({"--host", "flag-host", "--port=3001", "boxes"}, &flags, &error));
+    vtcli::Settings sf;
+    ASSERT_TRUE(vtcli::ResolveSettings(flags, file, &sf, &error));
+    EXPECT_EQ(sf.host, "flag-host");
+    EXPECT_EQ(sf.port, 3001u);
+
+    setenv("VTBOX_PORT", "80x", 1);
+    EXPECT_FALSE(vtcli::ResolveSettings(o, file, &st, &error));
+    EXPECT_NE(error.find("VTBOX_PORT"), std::string::npos) << error;
+}
+
+TEST(CliConfig, PasswordSourcesAndRefusals) {
+    Scene s;
+    std::string error, password;
+    vtcli::ConfigFile none;
+    std::string file = s.Write("pw", "from-file\nsecond line\n", 0600);
+    vtcli::Options o;
+    ASSERT_TRUE(Parse({"--password-file", file, "boxes"}, &o, &error));
+
+    // An explicit --password-file beats VTBOX_PASSWORD.
+    setenv("VTBOX_PASSWORD", "from-env", 1);
+    ASSERT_TRUE(vtcli::ObtainPassword(o, none, &password, &error)) << error;
+    EXPECT_EQ(password, "from-file");
+    vtcli::Options plain;
+    ASSERT_TRUE(Parse({"boxes"}, &plain, &error));
+    ASSERT_TRUE(vtcli::ObtainPassword(plain, none, &password, &error));
+    EXPECT_EQ(password, "from-env");
+
+    // An empty password from the environment is refused, not sent.
+    setenv("VTBOX_PASSWORD", "", 1);
+    EXPECT_FALSE(vtcli::ObtainPassword(plain, none, &password, &error));
+    EXPECT_NE(error.find("VTBOX_PASSWORD is set but empty"), std::string::npos) << error;
+    unsetenv("VTBOX_PASSWORD");
+
+    // A password file others can read is refused, as is an empty one.
+    chmod(file.c_str(), 0644);
+    EXPECT_FALSE(vtcli::ObtainPassword(o, none, &password, &error));
+    EXPECT_NE(error.find("can be read by others (mode 644)"), std::string::npos) << error;
+    vtcli::Options empty;
+    ASSERT_TRUE(Parse({"--password-file", s.Write("empty", "\n", 0600), "boxes"}, &empty, &error));
+    EXPECT_FALSE(vtcli::ObtainPassword(empty, none, &password, &error));
+
+    // A command's first line; a failing command is refused.
+    setenv("VTBOX_PASSWORD_COMMAND", "printf 'from-command\\nrest'", 1);
+    ASSERT_TRUE(vtcli::ObtainPassword(plain, none, &password, &error)) << error;
+    EXPECT_EQ(password, "from-command");
+    setenv("VTBOX_PASSWORD_COMMAND", "exit 3", 1);
+    EXPECT_FALSE(vtcli::ObtainPassword(plain, none, &password, &error));
+    EXPECT_NE(error.find("exit code 3"), std::string::npos) << error;
+    unsetenv("VTBOX_PASSWORD_COMMAND");
+
+    // A configuration file with a password must be private.
+    std::string conf = s.Write("vtbox/vtbox.conf", "host = h\npassword = from-config\n", 0644);
+    vtcli::ConfigFile loaded;
+    EXPECT_FALSE(vtcli::LoadConfigFile(&loaded, &error));
+    EXPECT_NE(error.find("holds a password and can be read by others"), std::string::npos) << error;
+    chmod(conf.c_str(), 0600);
+    vtcli::ConfigFile loaded2;
+    ASSERT_TRUE(vtcli::LoadConfigFile(&loaded2, &error)) << error;
+    ASSERT_TRUE(vtcli::ObtainPassword(plain, loaded2, &password, &error));
+    EXPECT_EQ(password, "from-config");
+
+    s.Write("vtbox/vtbox.conf", "hots = h\n", 0600);
+    vtcli::ConfigFile bad;
+    EXPECT_FALSE(vtcli::LoadConfigFile(&bad, &error));
+    EXPECT_NE(error.find("vtbox.conf:1"), std::string::npos) << error;
+}
+
+}  // namespace
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "work_folder.hpp"
+
+namespace {
+
+// Only work folders of our own name whose process is gone are removed.
+TEST(CliWorkFolder, RemovesOnlyTheFoldersOfDeadRuns) {
+    vttest::TempDir dir;
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);  // a number no process has now
+    std::string dead = dir / (".vtbox-work-" + std::to_string(child) + "-AbC123");
+    std::string mine = dir / (".vtbox-work-" + std::to_string(getpid()) + "-AbC123");
+    std::string foreign = dir / ".vtbox-work-notes";
+    std::string other = dir / "keep-me";
+    for (const auto &f : {dead, mine, foreign, other}) std::filesystem::create_directories(f + "/inside");
+    std::string link = dir / (".vtbox-work-" + std::to_string(child) + "-Link12");
+    std::filesystem::create_directory_symlink(other, link);
+
+    std::vector<std::string> removed = vtcli::RemoveDeadWorkFolders(dir.path());
+    EXPECT_EQ(removed, std::vector<std::string>{dead});
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    for (const auto &f : {mine, foreign, other, other + "/inside"}) EXPECT_TRUE(std::filesystem::exists(f)) << f;
+    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "a link is never followed nor removed";
 }
 
 }  // namespace

@@ -318,7 +318,7 @@ TEST_F(PruneFolder, UsageAndMissingFolder) {
     EXPECT_EQ(noRule.exitCode, 2);
     EXPECT_NE(noRule.err.find("at least one of --keep-last"), std::string::npos) << noRule.err;
     Outcome missing = Vtbox({"prune", (folder / "nowhere").string(), "--keep-last", "1"});
-    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.exitCode, 7);
     EXPECT_NE(missing.err.find("is not a folder"), std::string::npos) << missing.err;
     Outcome badName = Vtbox({"--host", "127.0.0.1", "--port", "1", "backup", "--boxes", "all", "--output", "b-%q.zip"});
     EXPECT_EQ(badName.exitCode, 2) << "a bad output name is refused before the device is called";

@@ -1,15 +1,24 @@
-// The vtbox program against the simulated device: the device is always
-// released (lock and FTP account) whatever becomes of the job.
+// The vtbox program against the simulated device: exit codes by class, the
+// words of its failures, verify, the restore's dry run, JSON lines, unlock;
+// and the device always released (lock and FTP account) whatever becomes of
+// the job.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "sim_device.hpp"
+#include "vtplatform/text.hpp"
 
 namespace {
 
@@ -19,35 +28,47 @@ using vttest::SimDevice;
 struct Result {
     int exitCode = -1;
     std::string out, err;
+    double seconds = 0;
 };
 
-// Runs vtbox with the device's ports; interrupt_after_ms > 0 sends SIGINT then.
-Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &password = "admin",
-             int interrupt_after_ms = 0) {
+struct Run {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;  // "" value: unset
+    int signal = 0;                          // sent after signal_after_ms
+    int signal_after_ms = 0;
+    std::string out_file;                    // keep standard output here
+    std::function<bool()> ready = {};        // the signal waits for this first
+};
+
+Result Launch(const Run &run) {
     vttest::TempDir io;
-    std::string outPath = io / "out", errPath = io / "err";
-    std::vector<std::string> full = {VTBOX_PROGRAM, "--host", "127.0.0.1", "--port",
-                                     std::to_string(sim.device->HttpPort()), "--ftp-port",
-                                     std::to_string(sim.device->FtpPort())};
-    full.insert(full.end(), args.begin(), args.end());
+    std::string outPath = run.out_file.empty() ? io / "out" : run.out_file, errPath = io / "err";
+    std::vector<std::string> full = {VTBOX_PROGRAM};
+    full.insert(full.end(), run.args.begin(), run.args.end());
+    auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
-        setenv("VTBOX_PASSWORD", password.c_str(), 1);
+        for (const auto &[k, v] : run.env) {
+            if (v.empty()) unsetenv(k.c_str());
+            else setenv(k.c_str(), v.c_str(), 1);
+        }
         freopen(outPath.c_str(), "w", stdout);
         freopen(errPath.c_str(), "w", stderr);
         std::vector<char *> argv;
-        for (auto &a : full) argv.push_back(a.data());
+        for (auto &a : full) argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }
-    if (interrupt_after_ms > 0) {
-        usleep(static_cast<useconds_t>(interrupt_after_ms) * 1000);
-        kill(pid, SIGINT);
+    if (run.signal) {
+        for (int i = 0; run.ready && !run.ready() && i < 1000; ++i) usleep(20000);
+        usleep(static_cast<useconds_t>(run.signal_after_ms) * 1000);
+        kill(pid, run.signal);
     }
     int status = 0;
     waitpid(pid, &status, 0);
     Result r;
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::stringstream o, e;
     o << std::ifstream(outPath).rdbuf();
@@ -55,6 +76,36 @@ Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &p
     r.out = o.str();
     r.err = e.str();
     return r;
+}
+
+// The environment of every run: the password, no configuration file, the
+// job records in the test's folder.
+std::map<std::string, std::string> BaseEnv(const std::string &dir, const std::string &password = "admin") {
+    return {{"VTBOX_PASSWORD", password}, {"XDG_CONFIG_HOME", dir + "/config"}, {"XDG_STATE_HOME", dir + "/state"},
+            {"VTBOX_HOST", ""}, {"VTBOX_PORT", ""}, {"VTBOX_PASSWORD_FILE", ""}, {"VTBOX_PASSWORD_COMMAND", ""}};
+}
+
+std::vector<std::string> DeviceArgs(SimDevice &sim, std::vector<std::string> args) {
+    std::vector<std::string> full = {"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()),
+                                     "--ftp-port", std::to_string(sim.device->FtpPort())};
+    full.insert(full.end(), args.begin(), args.end());
+    return full;
+}
+
+bool SawPage(SimDevice &sim, const std::string &page);
+
+// With a signal, it is sent signal_after_ms after the job holds the device
+// (its FTP account made), however slowly the program starts.
+Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &password = "admin", int signal = 0,
+             int signal_after_ms = 0) {
+    Run run{DeviceArgs(sim, std::move(args)), BaseEnv(sim.dir.path(), password), signal, signal_after_ms, {},
+            [&sim] { return SawPage(sim, "boxnwCreateFTPAccount"); }};
+    return Launch(run);
+}
+
+// A command that takes no device (info, verify).
+Result Local(SimDevice &sim, std::vector<std::string> args) {
+    return Launch({std::move(args), BaseEnv(sim.dir.path()), 0, 0, {}});
 }
 
 // The device is free: another session can lock it and make an FTP account.
@@ -70,61 +121,429 @@ void ExpectDeviceReleased(SimDevice &sim) {
     vtBoxCloseConnection(&s);
 }
 
-TEST(Vtbox, BackupThenInfo) {
+bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+// A loopback port that nothing listens on.
+uint16_t ClosedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool SawPage(SimDevice &sim, const std::string &page) {
+    for (const auto &t : sim.device->Records().httpRequests)
+        if (Has(t, page)) return true;
+    return false;
+}
+
+// Runs a Python check over a file; returns its output ("" and exit 0 = fine).
+std::pair<int, std::string> Python(const std::string &script, const std::string &file) {
+    vttest::TempDir dir;
+    std::ofstream(dir / "check.py") << script;
+    std::string command = "python3 " + dir / "check.py" + " '" + file + "' > " + dir / "out" + " 2>&1";
+    int status = std::system(command.c_str());
+    std::stringstream out;
+    out << std::ifstream(dir / "out").rdbuf();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.str()};
+}
+
+std::string Damage(const std::string &file, const std::string &how) {
+    std::string out = file + "." + how.substr(0, how.find(':')) + ".zip";
+    std::string command = "python3 '" DAMAGE_SCRIPT "' '" + file + "' '" + out + "' " + how;
+    EXPECT_EQ(std::system(command.c_str()), 0) << how;
+    return out;
+}
+
+TEST(Vtbox, BackupThenInfoAndVerify) {
     SimDevice sim;
     std::string target = sim.dir / "b.zip";
-    Result r = Vtbox(sim, {"backup", "--boxes", "all", "--output", target});
+    Result r = Vtbox(sim, {"backup", "--boxes", "1-3", "-o", target, "--verify"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("3 boxes backed up"), std::string::npos);
-    EXPECT_NE(r.err.find("backup: 100% finished"), std::string::npos) << r.err;
+    EXPECT_TRUE(Has(r.out, "3 boxes backed up")) << r.out;
+    EXPECT_TRUE(Has(r.err, "backup: 100% finished")) << r.err;
     ExpectDeviceReleased(sim);
+    struct stat st {};
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a backup holds every document: only its owner may read it";
     // Nothing but the backup file is left beside it.
-    EXPECT_EQ(std::distance(fs::directory_iterator(sim.dir.path()), fs::directory_iterator()), 3)
-        << "store, registry, b.zip";
+    EXPECT_EQ(std::distance(fs::directory_iterator(sim.dir.path()), fs::directory_iterator()), 4)
+        << "store, registry, state, b.zip";
 
-    Result info = Vtbox(sim, {"info", target, "--json"});
+    Result info = Local(sim, {"info", target, "--json"});
     ASSERT_EQ(info.exitCode, 0) << info.err;
-    EXPECT_NE(info.out.find("\"kind\":\"backup\""), std::string::npos);
-    EXPECT_NE(info.out.find("\"number\":3"), std::string::npos);
+    EXPECT_TRUE(Has(info.out, "\"kind\":\"backup\"")) << info.out;
+    EXPECT_TRUE(Has(info.out, "\"protected\":false")) << info.out;
+    Result verify = Local(sim, {"verify", target});
+    EXPECT_EQ(verify.exitCode, 0) << verify.err;
+    EXPECT_TRUE(Has(verify.out, "whole")) << verify.out;
 }
 
-TEST(Vtbox, AFailedBackupReleasesTheDevice) {
+// Every kind of damage is found and named, with the damaged-file code, and
+// info (description only) still passes a damaged file.
+TEST(Vtbox, VerifyFindsAndNamesDamage) {
     SimDevice sim;
-    Result r = Vtbox(sim, {"backup", "--boxes", "1,77", "--output", sim.dir / "b.zip"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("the backup failed: error 161"), std::string::npos) << r.err;
-    // The engine's detail follows the code's text: which request, which box.
-    EXPECT_NE(r.err.find("(the reply to /VaultraBox/Admin/boxnwGetBoxProperty?"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("BNO=077"), std::string::npos) << r.err;
+    std::string good = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1,2", "-o", good}).exitCode, 0);
+    struct Case {
+        const char *how;
+        std::vector<const char *> says;
+    } cases[] = {
+        {"outer", {"BOX\\DATA.zip: the entry is damaged"}},
+        {"database", {"DATABASE.vtb", "B0000001.XML: the entry is damaged"}},
+        {"box:2", {"box 002", "B0000002.vtb", "PAGE", "the entry is damaged"}},
+        {"no-document:1", {"box 001", "D0000001.XML: a document record in the top level without its document folder"}},
+        {"count:2", {"box 002", "the description counts 10 documents, the box archive holds 9"}},
+    };
+    for (const Case &c : cases) {
+        std::string bad = Damage(good, c.how);
+        Result r = Local(sim, {"verify", bad});
+        EXPECT_EQ(r.exitCode, 8) << c.how << "\n" << r.err;
+        for (const char *s : c.says) EXPECT_TRUE(Has(r.err, s)) << c.how << ": " << s << "\n" << r.err;
+        std::string json = sim.dir / "verify.json";
+        EXPECT_EQ(Launch({{"verify", "--json", bad}, BaseEnv(sim.dir.path()), 0, 0, json}).exitCode, 8);
+        auto [rc, out] = Python(
+            "import json,sys\n"
+            "lines=open(sys.argv[1]).read().splitlines()\n"
+            "assert len(lines)==1\n"
+            "o=json.loads(lines[0])\n"
+            "assert o['ok'] is False and o['exitCode']==8 and len(o['findings'])>=1, o\n"
+            "assert all(set(f)=={'box','entry','text'} for f in o['findings'])\n",
+            json);
+        EXPECT_EQ(rc, 0) << c.how << ": " << out;
+    }
+    // info reads the description only and passes the flipped file.
+    EXPECT_EQ(Local(sim, {"info", Damage(good, "outer")}).exitCode, 0);
+}
+
+TEST(VtboxExitCodes, WrongPasswordBusyAndNotFound) {
+    SimDevice sim;
+    Result wrong = Vtbox(sim, {"boxes"}, "not-the-password");
+    EXPECT_EQ(wrong.exitCode, 4) << wrong.err;
+    EXPECT_TRUE(Has(wrong.err, "logging in failed: error 1216: The password is not correct.")) << wrong.err;
+
+    // Another session holds the device.
+    VTMFPSESSION other = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&other), 0u);
+    uint32_t t = 0;
+    ASSERT_EQ(vtBoxLockUiJob(&other, "admin", 1, &t), 0u);
+    Result busy = Vtbox(sim, {"backup", "--boxes", "1", "-o", sim.dir / "b.zip"});
+    EXPECT_EQ(busy.exitCode, 5) << busy.err;
+    EXPECT_TRUE(Has(busy.err, "another job holds the device")) << busy.err;
+    vtBoxUnlockUiJob(&other, "admin", 1);
+    vtBoxCloseConnection(&other);
+
+    // An unknown box is named before anything is locked.
+    sim.device->ClearRecords();
+    Result box = Vtbox(sim, {"backup", "--boxes", "1,77", "-o", sim.dir / "b.zip"});
+    EXPECT_EQ(box.exitCode, 7) << box.err;
+    EXPECT_TRUE(Has(box.err, "box 077 does not exist on the device (it has 001, 002, 003")) << box.err;
+    EXPECT_FALSE(SawPage(sim, "boxnwBoxExModeIn"));
+
+    // A box that vanishes on the way: the engine's detail follows the code's text.
+    sim.faults().ForceResult("boxnwGetBoxProperty", 101, 1);
+    Result gone = Vtbox(sim, {"backup", "--boxes", "2", "-o", sim.dir / "b.zip"});
+    EXPECT_EQ(gone.exitCode, 7) << gone.err;
+    EXPECT_TRUE(Has(gone.err, "the backup failed: error 161")) << gone.err;
+    EXPECT_TRUE(Has(gone.err, "(the reply to /VaultraBox/Admin/boxnwGetBoxProperty?")) << gone.err;
     EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
+    ExpectDeviceReleased(sim);
+
+    Result missing = Vtbox(sim, {"restore", "-i", sim.dir / "nothing.zip", "--boxes", "1", "--mode", "replace"});
+    EXPECT_EQ(missing.exitCode, 7) << missing.err;
+    EXPECT_TRUE(Has(missing.err, "nothing.zip does not exist")) << missing.err;
+
+    Result usage = Vtbox(sim, {"backup", "--boxes", "1"});
+    EXPECT_EQ(usage.exitCode, 2) << usage.err;
+}
+
+TEST(VtboxExitCodes, UnreachableDevicesEachGetTheirWords) {
+    SimDevice sim;
+    vttest::TempDir dir;
+    auto run = [&](std::vector<std::string> args) {
+        return Launch({std::move(args), BaseEnv(dir.path()), 0, 0, {}});
+    };
+    Result refused = run({"--host", "127.0.0.1", "--port", std::to_string(ClosedPort()), "boxes"});
+    EXPECT_EQ(refused.exitCode, 6) << refused.err;
+    EXPECT_TRUE(Has(refused.err, "refuses connections on port")) << refused.err;
+
+    Result name = run({"--host", "no-such-device.invalid", "boxes"});
+    EXPECT_EQ(name.exitCode, 6) << name.err;
+    EXPECT_TRUE(Has(name.err, "\"no-such-device.invalid\" does not resolve")) << name.err;
+
+    // Accepts connections and never answers: given up after --timeout.
+    sim.faults().Freeze(devicesim::FreezeScope::Web, 0);
+    Result silent = Vtbox(sim, {"--timeout", "2", "boxes"});
+    sim.faults().Thaw();
+    EXPECT_EQ(silent.exitCode, 6) << silent.err;
+    EXPECT_LT(silent.seconds, 10) << "waited past --timeout";
+    EXPECT_TRUE(Has(silent.err, "no answer within 2 s")) << silent.err;
+    EXPECT_TRUE(Has(silent.err, "accepts connections but the box web service never answers")) << silent.err;
+
+    // A wrong FTP port: the words name FTP and the port tried.
+    uint16_t ftp = ClosedPort();
+    Result wrongFtp = Launch({{"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()), "--ftp-port",
+                               std::to_string(ftp), "backup", "--boxes", "1", "-o", sim.dir / "b.zip"},
+                              BaseEnv(sim.dir.path()), 0, 0, {}});
+    EXPECT_EQ(wrongFtp.exitCode, 6) << wrongFtp.err;
+    EXPECT_TRUE(Has(wrongFtp.err, "FTP server")) << wrongFtp.err;
+    EXPECT_TRUE(Has(wrongFtp.err, "port " + std::to_string(ftp))) << wrongFtp.err;
     ExpectDeviceReleased(sim);
 }
 
-TEST(Vtbox, CtrlCCancelsAndReleasesTheDevice) {
+TEST(VtboxExitCodes, LocalDiskDamagedFileAndPartialRestore) {
     SimDevice sim;
+    Result disk = Vtbox(sim, {"backup", "--boxes", "1", "-o", "/proc/vtbox-backup.zip"});
+    EXPECT_EQ(disk.exitCode, 9) << disk.err;
+
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1,2", "-o", file}).exitCode, 0);
+    std::ofstream(sim.dir / "not-a-backup.zip") << "plain text";
+    Result notZip = Vtbox(sim, {"restore", "-i", sim.dir / "not-a-backup.zip", "--boxes", "1", "--mode", "replace"});
+    EXPECT_EQ(notZip.exitCode, 8) << notZip.err;
+
+    // The first box goes through, the second is refused by the device: what
+    // was written stays, and the run says it was partial.
+    sim.faults().FailStor(451, 40, true);
+    Result partial = Vtbox(sim, {"restore", "-i", file, "--boxes", "all", "--mode", "keep-both"});
+    sim.faults().Clear();
+    EXPECT_EQ(partial.exitCode, 10) << partial.err;
+    EXPECT_TRUE(Has(partial.err, "had been restored before the failure and stay on the device")) << partial.err;
+    ExpectDeviceReleased(sim);
+}
+
+TEST(VtboxExitCodes, CtrlCAndSigtermCancelAndReleaseTheDevice) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        SimDevice sim;
+        sim.faults().DelayReply("boxnwGetBoxProperty", 3, 1);
+        Result r = Vtbox(sim, {"backup", "--boxes", "1,2", "--output", sim.dir / "b.zip"}, "admin", sig, 300);
+        EXPECT_EQ(r.exitCode, sig == SIGINT ? 130 : 143) << r.err;
+        EXPECT_TRUE(Has(r.err, "error 995")) << r.err;
+        EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
+        ExpectDeviceReleased(sim);
+        for (const auto &e : fs::directory_iterator(sim.dir.path()))
+            EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << "work folder left";
+    }
+}
+
+TEST(Vtbox, JsonLinesParseAndAgree) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    std::string lines = sim.dir / "backup.jsonl";
+    Result r = Launch({DeviceArgs(sim, {"backup", "--json", "--boxes", "1,2", "-o", file}), BaseEnv(sim.dir.path()), 0,
+                       0, lines});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "--json leaves standard error to failures";
+    auto [rc, out] = Python(
+        "import json,sys\n"
+        "objs=[json.loads(l) for l in open(sys.argv[1]).read().splitlines()]\n"
+        "assert all(isinstance(o,dict) for o in objs)\n"
+        "types=[o['type'] for o in objs]\n"
+        "assert len(types)>2 and types[-1]=='summary' and set(types[:-1])=={'status'}, types\n"
+        "for o in objs[:-1]:\n"
+        "    for k in ('phase','percent','box','documentsDone','documentsTotal','bytes','secondsElapsed','secondsRemaining'):\n"
+        "        assert k in o, (k,o)\n"
+        "assert max(o['bytes'] for o in objs[:-1])>0\n"
+        "s=objs[-1]\n"
+        "assert s['outcome']=='done' and s['exitCode']==0 and s['code']==0, s\n"
+        "assert s['boxes']==2 and s['documents']==18 and s['size']>0 and s['file'].endswith('b.zip'), s\n",
+        lines);
+    EXPECT_EQ(rc, 0) << out;
+
+    // boxes, info and the dry run name a box the same way.
+    std::string boxes = sim.dir / "boxes.json", info = sim.dir / "info.json", plan = sim.dir / "plan.json";
+    ASSERT_EQ(Launch({DeviceArgs(sim, {"boxes", "--json"}), BaseEnv(sim.dir.path()), 0, 0, boxes}).exitCode, 0);
+    ASSERT_EQ(Launch({{"info", "--json", file}, BaseEnv(sim.dir.path()), 0, 0, info}).exitCode, 0);
+    ASSERT_EQ(Launch({DeviceArgs(sim, {"restore", "--json", "-n", "-i", file, "--boxes", "all", "--mode", "replace"}),
+                      BaseEnv(sim.dir.path()), 0, 0, plan})
+                  .exitCode,
+              0);
+    auto [rc2, out2] = Python(
+        "import json,sys,re\n"
+        "d=sys.argv[1].rsplit('/',1)[0]\n"
+        "b=json.load(open(d+'/boxes.json')); i=json.load(open(d+'/info.json')); p=json.load(open(d+'/plan.json'))\n"
+        "assert b['boxes'][0]['protected'] in (True,False) and i['boxes'][0]['protected'] in (True,False)\n"
+        "assert re.match(r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)$', b['boxes'][0]['lastUpdate'])\n"
+        "assert re.match(r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)$', i['date'])\n"
+        "for x in (b['boxes'][0], i['boxes'][0], p['boxes'][0]):\n"
+        "    assert x['number']==1 and x['name']==b['boxes'][0]['name'], x\n"
+        "assert p['wouldSucceed'] is True and p['mode']=='replace'\n",
+        boxes);
+    EXPECT_EQ(rc2, 0) << out2;
+}
+
+// The device's documents of a box level: number -> name.
+std::map<uint32_t, std::string> DeviceLevel(SimDevice &sim, uint32_t box, uint32_t folder, bool folders) {
+    std::map<uint32_t, std::string> out;
+    VTMFPSESSION s = sim.Session();
+    if (vtBoxOpenConnection(&s) != 0) return out;
+    uint32_t n = 0;
+    VTBOXELEMENT *e = nullptr;
+    HGLOBAL h = vtBoxGetCollection(&s, box, "admin", folder, &n, &e);
+    for (uint32_t i = 0; h && i < n; ++i)
+        if ((e[i].Kind == 0) == folders)
+            out[e[i].Id] = vt::Utf16ToUtf8(vt::Utf16View(reinterpret_cast<const char16_t *>(e[i].Name), 128));
+    if (h) GlobalFree(h);
+    vtBoxCloseConnection(&s);
+    return out;
+}
+
+TEST(VtboxDryRun, ThePlanIsWhatTheRestoreDoesAndNothingIsTouched) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1,2", "-o", file}).exitCode, 0);
+    // The device keeps some of the file's documents: box 1 lost its second
+    // document, box 2 is gone.
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    ASSERT_EQ(vtBoxDeleteDocument(&s, 1, "admin", 0, 2), 0u);
+    vtBoxCloseConnection(&s);
+    fs::remove_all(sim.storeRoot + "/SHR/BOX/DATA/B0000002");
+    fs::remove(sim.storeRoot + "/SHR/BOX/DATABASE/B0000002.XML");
+
+    for (const char *mode : {"keep-both"}) {
+        std::string plan = sim.dir / "plan.json";
+        sim.device->ClearRecords();
+        Result dry = Launch({DeviceArgs(sim, {"restore", "--dry-run", "--json", "-i", file, "--boxes", "all", "--mode",
+                                              mode}),
+                             BaseEnv(sim.dir.path()), 0, 0, plan});
+        ASSERT_EQ(dry.exitCode, 0) << dry.err;
+        devicesim::DeviceRecords seen = sim.device->Records();
+        EXPECT_TRUE(seen.ftpCommands.empty()) << "the dry run used FTP";
+        EXPECT_TRUE(seen.serialChanges.empty());
+        for (const auto &t : seen.httpRequests)
+            for (const char *page : {"ExModeIn", "CreateFTPAccount", "DeleteDoc", "DeleteAllBox"})
+                EXPECT_FALSE(Has(t, page)) << t;
+
+        // The plan as lines: box, folder (or F for a folder), number, name.
+        std::string lines = sim.dir / "plan.txt";
+        auto [rc, out] = Python(
+            "import json,sys\n"
+            "p=json.load(open(sys.argv[1]))\n"
+            "with open(sys.argv[1]+'.txt','w') as f:\n"
+            "  for b in p['boxes']:\n"
+            "    f.write('%d B %s\\n' % (b['number'], b['action']))\n"
+            "    for x in b['folders']: f.write('%d F %d %s\\n' % (b['number'], x['newNumber'], x['newName']))\n"
+            "    for x in b['documents']: f.write('%d %d %d %s\\n' % (b['number'], x['folder'], x['newNumber'], x['newName']))\n",
+            plan);
+        ASSERT_EQ(rc, 0) << out;
+        std::stringstream planned;
+        planned << std::ifstream(plan + ".txt").rdbuf();
+        std::string text = planned.str();
+        EXPECT_TRUE(Has(text, "1 B merge\n")) << text;
+        EXPECT_TRUE(Has(text, "2 B new\n")) << text;
+        EXPECT_TRUE(Has(text, "-001\n")) << "keep-both names in the plan:\n" << text;
+
+        Result real = Vtbox(sim, {"restore", "-i", file, "--boxes", "all", "--mode", mode});
+        ASSERT_EQ(real.exitCode, 0) << real.err;
+
+        // Every planned entry is on the device under the planned number and name.
+        std::istringstream in(text);
+        std::string line;
+        size_t checked = 0;
+        std::map<uint32_t, size_t> planned_top;
+        while (std::getline(in, line)) {
+            std::istringstream f(line);
+            uint32_t box = 0;
+            std::string where;
+            f >> box >> where;
+            if (where == "B") continue;
+            uint32_t number = 0;
+            f >> number;
+            std::string name;
+            std::getline(f, name);
+            name = name.substr(1);
+            bool folder = where == "F";
+            uint32_t level = folder ? 0 : static_cast<uint32_t>(std::stoul(where));
+            if (!folder && level == 0) ++planned_top[box];
+            auto on_device = DeviceLevel(sim, box, level, folder);
+            ASSERT_TRUE(on_device.count(number)) << line;
+            EXPECT_EQ(on_device[number], name) << line;
+            ++checked;
+        }
+        EXPECT_GE(checked, 2u * (2 + 3 + 2 * 3));
+        // Box 1's top level: the two documents it kept and the three restored.
+        EXPECT_EQ(planned_top[1], 3u);
+        EXPECT_EQ(DeviceLevel(sim, 1, 0, false).size(), 5u);
+    }
+}
+
+// A box that would pass the device's 400 documents a level: the dry run
+// shows the refusal with its counts, and the restore is refused the same way
+// before it sends anything.
+TEST(VtboxDryRun, ShowsTheDocumentLimitAsTheRestoreMeetsIt) {
+    std::string file;
+    vttest::TempDir keep;
+    {
+        vttest::SimOptions small;
+        small.seed.boxes = 1;
+        SimDevice source(small);
+        file = keep / "b.zip";
+        ASSERT_EQ(Vtbox(source, {"backup", "--boxes", "1", "-o", file}).exitCode, 0);
+    }
+    vttest::SimOptions full;
+    full.seed.boxes = 1;
+    full.seed.folders = 0;
+    full.seed.docs = 399;
+    full.seed.pages = 1;
+    full.seed.pageKb = 1;
+    SimDevice sim(full);
+
+    Result dry = Vtbox(sim, {"restore", "-n", "-i", file, "--boxes", "1", "--mode", "keep-both"});
+    EXPECT_EQ(dry.exitCode, 1) << dry.err;
+    EXPECT_TRUE(Has(dry.out, "REFUSED: the box's top level would hold 402 documents; the device takes 400")) << dry.out;
+    // In replace mode the three same-named documents give way: the box fits.
+    Result fits = Vtbox(sim, {"restore", "-n", "-i", file, "--boxes", "1", "--mode", "replace"});
+    EXPECT_EQ(fits.exitCode, 0) << fits.out << fits.err;
+    EXPECT_TRUE(Has(fits.out, "replaces the device's document 001")) << fits.out;
+
+    Result real = Vtbox(sim, {"restore", "-i", file, "--boxes", "1", "--mode", "keep-both"});
+    EXPECT_EQ(real.exitCode, 1) << real.err;
+    EXPECT_TRUE(Has(real.err, "error 8260")) << real.err;
+    EXPECT_TRUE(Has(real.err, "more than 400 documents")) << real.err;
+    EXPECT_EQ(DeviceLevel(sim, 1, 0, false).size(), 399u) << "nothing of the box was sent";
+    ExpectDeviceReleased(sim);
+}
+
+TEST(VtboxUnlock, ReleasesWhatAKilledBackupLeft) {
+    SimDevice sim;
+    std::string target = sim.dir / "b.zip";
     sim.faults().DelayReply("boxnwGetBoxProperty", 3, 1);
-    Result r = Vtbox(sim, {"backup", "--boxes", "1,2", "--output", sim.dir / "b.zip"}, "admin", 1200);
-    EXPECT_EQ(r.exitCode, 130) << r.err;
-    EXPECT_NE(r.err.find("error 995"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(sim.dir / "b.zip"));
-    ExpectDeviceReleased(sim);
+    Result killed = Vtbox(sim, {"backup", "--boxes", "1,2", "-o", target}, "admin", SIGKILL, 300);
+    ASSERT_EQ(killed.exitCode, 128 + SIGKILL);
+    // The dead run's lock holds (another session cannot lock) and its work folder stays.
+    {
+        VTMFPSESSION s = sim.Session();
+        ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+        uint32_t t = 0;
+        EXPECT_NE(vtBoxLockUiJob(&s, "admin", 0, &t), 0u) << "the killed job left no lock: the test shows nothing";
+        vtBoxCloseConnection(&s);
+    }
+    size_t work_folders = 0;
     for (const auto &e : fs::directory_iterator(sim.dir.path()))
-        EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "work folder left";
+        work_folders += Has(e.path().filename().string(), ".vtbox-work-");
+    EXPECT_EQ(work_folders, 1u);
+
+    Result unlock = Vtbox(sim, {"unlock"});
+    EXPECT_EQ(unlock.exitCode, 0) << unlock.err;
+    EXPECT_TRUE(Has(unlock.out, "released the device")) << unlock.out;
+    ExpectDeviceReleased(sim);
+    Result again = Vtbox(sim, {"unlock"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_TRUE(Has(again.out, "not locked")) << again.out;
+
+    // The next backup beside it removes the dead run's work folder.
+    Result next = Vtbox(sim, {"backup", "--boxes", "1", "-o", target});
+    ASSERT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_TRUE(Has(next.err, "left by a vtbox run that was killed")) << next.err;
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << e.path();
 }
-
-TEST(Vtbox, AWrongPasswordSaysSo) {
-    SimDevice sim;
-    Result r = Vtbox(sim, {"boxes"}, "not-the-password");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("logging in failed: error 1216: The password is not correct."), std::string::npos) << r.err;
-    Result ok = Vtbox(sim, {"boxes", "--json"});
-    EXPECT_EQ(ok.exitCode, 0);
-    EXPECT_NE(ok.out.find("\"number\":2"), std::string::npos);
-}
-
-}  // namespace
-
-namespace {
 
 size_t BoxCount(SimDevice &sim) {
     VTMFPSESSION s = sim.Session();
@@ -147,12 +566,6 @@ void DeleteAllBoxes(SimDevice &sim) {
     vtBoxCloseConnection(&s);
 }
 
-bool SawPage(SimDevice &sim, const std::string &page) {
-    for (const auto &t : sim.device->Records().httpRequests)
-        if (t.find(page) != std::string::npos) return true;
-    return false;
-}
-
 TEST(VtboxRestore, BackupDeleteRestore) {
     SimDevice sim;
     std::string file = sim.dir / "b.zip";
@@ -161,11 +574,11 @@ TEST(VtboxRestore, BackupDeleteRestore) {
     ASSERT_EQ(BoxCount(sim), 0u);
     Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "keep-both"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("3 boxes restored"), std::string::npos);
+    EXPECT_TRUE(Has(r.out, "3 boxes restored"));
     EXPECT_EQ(BoxCount(sim), 3u);
     ExpectDeviceReleased(sim);
     for (const auto &e : fs::directory_iterator(sim.dir.path()))
-        EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "work folder left";
+        EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << "work folder left";
 }
 
 TEST(VtboxRestore, RefusesBeforeLockingWhatCannotBeRestored) {
@@ -180,26 +593,18 @@ TEST(VtboxRestore, RefusesBeforeLockingWhatCannotBeRestored) {
     other.engineVersion = "Korvo-B V1.4.0.0";
     SimDevice sim(other);
     Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "replace"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("same engine version"), std::string::npos) << r.err;
+    EXPECT_EQ(r.exitCode, 8);
+    EXPECT_TRUE(Has(r.err, "same engine version")) << r.err;
     EXPECT_FALSE(SawPage(sim, "boxnwBoxExModeIn"));
+    Result dry = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "replace", "--dry-run"});
+    EXPECT_EQ(dry.exitCode, 8);
+    EXPECT_TRUE(Has(dry.out, "REFUSED: the backup was made on engine")) << dry.out;
 
     SimDevice same;
     Result missing = Vtbox(same, {"restore", "--input", file, "--boxes", "1,2", "--mode", "replace"});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("box 002 is not in"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.exitCode, 7);
+    EXPECT_TRUE(Has(missing.err, "box 002 is not in")) << missing.err;
     EXPECT_FALSE(SawPage(same, "boxnwConnect"));
-}
-
-TEST(VtboxRestore, CtrlCCancelsAndReleasesTheDevice) {
-    SimDevice sim;
-    std::string file = sim.dir / "b.zip";
-    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1,2", "--output", file}).exitCode, 0);
-    sim.faults().DelayReply("boxnwGetFolderDocList", 3, 1);
-    Result r = Vtbox(sim, {"restore", "--input", file, "--boxes", "all", "--mode", "keep-both"}, "admin", 1200);
-    EXPECT_EQ(r.exitCode, 130) << r.err;
-    EXPECT_NE(r.err.find("error 995"), std::string::npos) << r.err;
-    ExpectDeviceReleased(sim);
 }
 
 }  // namespace

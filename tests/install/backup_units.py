@@ -145,6 +145,7 @@ def main():
             "VTBOX_PRUNE=--keep-last 1\n" % (http_port, ftp_port)
         open(spec["E"] + "/vtbox/printroom.conf", "w").write(conf)
         open(spec["E"] + "/vtbox/printroom.password", "w").write("admin\n")
+        os.chmod(spec["E"] + "/vtbox/printroom.password", 0o600)
 
         # What systemd gives a service of a system user: a path and the
         # user's home, where what the job keeps for itself goes, beside the
@@ -160,8 +161,10 @@ def main():
         for credential in values(service, "LoadCredential"):
             name, _, path = specifiers(credential, spec).partition(":")
             shutil.copy(path, os.path.join(spec["d"], name))
-        for state in values(service, "StateDirectory"):
-            os.makedirs(os.path.join(spec["S"], specifiers(state, spec)), exist_ok=True)
+            os.chmod(os.path.join(spec["d"], name), 0o400)  # as systemd hands it over
+        for line in values(service, "StateDirectory"):
+            for state in specifiers(line, spec).split():
+                os.makedirs(os.path.join(spec["S"], state), exist_ok=True)
         cwd = specifiers(one("WorkingDirectory"), spec)
         writable = specifiers(one("ReadWritePaths"), spec)
 

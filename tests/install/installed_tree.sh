@@ -43,7 +43,9 @@ run "$bin/vtbox-snmp" schema >"$work/schema.txt" || { cat "$work/schema.txt"; fa
 grep -q sysDescr "$work/schema.txt" || fail "the schema lacks sysDescr"
 
 echo "== a backup against the simulated device, from the installed files"
-run "$bin/vtbox" --help >/dev/null || fail "vtbox --help"
+run "$bin/vtbox" --version >"$work/version.txt" || fail "vtbox --version"
+grep -F "($stage/$libdir/libvtBoxBRD.so." "$work/version.txt" >/dev/null ||
+  fail "vtbox does not use the engine of the moved tree: $(cat "$work/version.txt")"
 run "$bin/vtbox-devicesim" --store "$work/store" --seed --boxes 2 --folders 1 --docs 2 --pages 1 \
   --http-port 0 --ftp-port 0 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!

@@ -139,3 +139,32 @@ TEST_F(DescriptionReader, AFileOfTheCallersInTheWorkFolderIsLeftAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// The zone a backup records for its date, both signs; none recorded and a
+// zone that cannot be read are told apart from a zone of +00:00.
+TEST_F(DescriptionReader, TimeZoneOfTheBackupDate) {
+    int n = 0;
+    auto zone = [&](const std::string &xml, int32_t *minutes) {
+        std::string archive = Pack("zone" + std::to_string(++n), {{"Backup.XML", xml}});
+        return vtBoxGetBackupTimeZone(archive.c_str(), work.c_str(), minutes);
+    };
+    std::string base = BackupXml("Korvo-B V1.3.0.0", "", 0);
+    int32_t minutes = 1;
+    ASSERT_EQ(zone(base, &minutes), 0u);
+    EXPECT_EQ(minutes, 60);
+    std::string west = base;
+    west.replace(west.find("GMT+01:00"), 9, "GMT-05:30");
+    ASSERT_EQ(zone(west, &minutes), 0u);
+    EXPECT_EQ(minutes, -330);
+    std::string none = base;
+    none.erase(none.find("<Timezone>"), std::string("<Timezone>GMT+01:00</Timezone>\r\n").size());
+    EXPECT_EQ(zone(none, &minutes), 1168u);
+    std::string bad = base;
+    bad.replace(bad.find("GMT+01:00"), 9, "GMT+1:00x");
+    EXPECT_EQ(zone(bad, &minutes), 13u);
+    EXPECT_EQ(fs::directory_iterator(work), fs::directory_iterator()) << "the work folder is left as it was";
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+// vtbox unlock: releases what a killed vtbox job left on the device.
+#include <cstdio>
+
+#include "commands.hpp"
+#include "device_job.hpp"
+#include "failure_report.hpp"
+#include "job_record.hpp"
+#include "vtBoxBRD.h"
+
+namespace vtcli {
+
+int RunUnlock(const Context &c) {
+    const Settings &s = c.settings;
+    DeviceSession session(s);
+    std::string password, error;
+    if (!ObtainPassword(c.options, c.file, &password, &error)) return ReportProblem(error, kExitUsage);
+    if (int rc = session.OpenWhileHeld(password)) return rc;
+
+    std::optional<JobRecord> record = ReadJobRecord(s.host, s.port);
+    if (record && VtboxProcessRuns(record->pid))
+        return ReportProblem("the vtbox job " + std::to_string(record->pid) +
+                                 " still runs and holds the device; stop it with Ctrl-C or kill " +
+                                 std::to_string(record->pid) + " (it releases the device itself)",
+                             kExitDeviceBusy);
+    if (record) {
+        // The dead job's web session still holds the lock and the account:
+        // they are released in its name.
+        VTMFPSESSION *own = session.get();
+        uint32_t own_id = own->SessionId;
+        own->SessionId = record->sessionId;
+        uint32_t account = vtBoxDeleteFTPAccount(own, password.c_str());
+        uint32_t lock = vtBoxUnlockUiJob(own, password.c_str(), record->mode);
+        own->SessionId = own_id;
+        if (account == 1216 || lock == 1216)
+            return ReportFailure("releasing the device", 1216, std::string(), FailureSite::Device, &s);
+        RemoveJobRecord(s.host, s.port);
+        // 1371: no account to delete; 100/1460: that session no longer holds
+        // the lock or has ended (the device's time-out came first).
+        bool account_gone = account == 0 || account == 1371 || account == 1460;
+        bool lock_gone = lock == 0 || lock == 100 || lock == 1460;
+        if (account_gone && lock_gone) {
+            std::printf("released the device %s: the %s job of process %d (session %u) had %s\n", s.host.c_str(),
+                        record->mode == 1 ? "restore" : "backup", record->pid, record->sessionId,
+                        account == 0 || lock == 0 ? "left it locked" : "already been released by the device");
+        }
+    }
+    // Whatever the record said, the device must now be free.
+    uint32_t device_time = 0;
+    uint32_t rc = vtBoxLockUiJob(session.get(), password.c_str(), 0, &device_time);
+    if (rc != 0)
+        return ReportFailure(record ? "releasing the device" : "checking the device's lock (no vtbox job of this computer holds it)",
+                             rc, vtBoxGetLastErrorText(), FailureSite::Device, &s);
+    vtBoxUnlockUiJob(session.get(), password.c_str(), 0);
+    if (!record) std::printf("the device %s is not locked; nothing to release\n", s.host.c_str());
+    return kExitDone;
+}
+
+}  // namespace vtcli

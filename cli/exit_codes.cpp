@@ -1,0 +1,45 @@
+#include "exit_codes.hpp"
+
+namespace vtcli {
+
+int ExitCodeFor(uint32_t code, FailureSite site) {
+    switch (code) {
+    case 0: return kExitDone;
+    case 995: return kExitInterrupted;
+    case 1216: return kExitWrongPassword;
+    // Another job holds the device (Result 105, 211, 212, HTTP 503), it is
+    // busy (Result 201, 203, ...), its sessions are used up, or another
+    // session's FTP account exists.
+    case 100: case 170: case 4351: case 1371: return kExitDeviceBusy;
+    // No answer, refused, name not found, timed out, connection lost.
+    case 4319: case 2250: case 12002: case 12004: case 12007: case 12029: case 12030: case 12031:
+        return kExitUnreachable;
+    case 161: return kExitNotFound;
+    case 2: case 3: return site == FailureSite::Device ? kExitFailure : kExitNotFound;
+    // Not a backup, damaged, of an engine version that cannot be read.
+    case 1392: case 50: case 1605: return site == FailureSite::Device ? kExitFailure : kExitDamagedFile;
+    case 11: case 13: return site == FailureSite::BackupFile ? kExitDamagedFile : kExitFailure;
+    // Full, read-only or refused local disk.
+    case 39: case 112: case 19: return kExitLocalDisk;
+    case 5: return site == FailureSite::LocalDisk ? kExitLocalDisk : kExitFailure;
+    default: return kExitFailure;
+    }
+}
+
+const char *ExitCodeTable() {
+    return "  0    done\n"
+           "  1    other failure\n"
+           "  2    usage: bad command line or configuration\n"
+           "  3    backup written, but the device was not released\n"
+           "  4    wrong password\n"
+           "  5    device busy or locked by another job\n"
+           "  6    device unreachable: no answer, connection refused, name not found\n"
+           "  7    box or file not found\n"
+           "  8    damaged or foreign backup file\n"
+           "  9    local disk full or not writable\n"
+           "  10   partial: a restore wrote some documents, then failed\n"
+           "  130  interrupted (Ctrl-C)\n"
+           "  143  terminated (SIGTERM)\n";
+}
+
+}  // namespace vtcli

@@ -1,0 +1,60 @@
+#include "failure_report.hpp"
+
+#include <cstdio>
+
+#include "reachability.hpp"
+#include "text_output.hpp"
+
+namespace vtcli {
+
+namespace {
+
+std::string NextStep(uint32_t code, const std::string &detail, int exit_code, const Settings *s) {
+    switch (exit_code) {
+    case kExitWrongPassword:
+        return "the device refused the administrator password: check --password-file, --password-command, "
+               "VTBOX_PASSWORD or the configuration file";
+    case kExitDeviceBusy:
+        return "another job holds the device (the utility, another vtbox, or a job that was killed): wait for it "
+               "to end; vtbox unlock releases what a killed vtbox on this computer left";
+    case kExitUnreachable: {
+        if (!s) return "check the device's address and that it is on";
+        bool ftp = detail.find("FTP") != std::string::npos;
+        uint32_t port = ftp ? s->ftpPort : s->port;
+        Reach reach = ProbeDevice(s->host, port, 3000);
+        if (ftp && reach != Reach::Accepts)
+            return "the device's FTP server did not take the connection: " +
+                   ReachText(reach, s->host, port, "the FTP server", "--ftp-port or VTBOX_FTP_PORT (default 21)");
+        if (ftp) return "the connection to the device's FTP server at " + s->host + ":" + std::to_string(port) +
+                        " broke off; try again";
+        if (code == 12030 || code == 12031) return "the connection to the device broke off; try again";
+        return ReachText(reach, s->host, port, "the box web service", "--port or VTBOX_PORT (default 8080)");
+    }
+    case kExitLocalDisk:
+        return "make room on the local disk, or write the file to a folder you can write to";
+    default:
+        break;
+    }
+    if (code == 8260) return "the device's limits (400 documents a level, 100 folders a box) would be passed: "
+                             "vtbox restore --dry-run shows where";
+    if (code == 1344) return "the device has too little free space for the box: delete documents on the device first";
+    return {};
+}
+
+}  // namespace
+
+int ReportFailure(const std::string &what, uint32_t code, const std::string &detail, FailureSite site,
+                  const Settings *settings) {
+    PrintError(what, code, detail);
+    int exit_code = ExitCodeFor(code, site);
+    std::string next = NextStep(code, detail, exit_code, settings);
+    if (!next.empty()) std::fprintf(stderr, "vtbox: %s\n", next.c_str());
+    return exit_code;
+}
+
+int ReportProblem(const std::string &text, int exit_code) {
+    std::fprintf(stderr, "vtbox: %s\n", text.c_str());
+    return exit_code;
+}
+
+}  // namespace vtcli

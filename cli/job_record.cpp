@@ -1,0 +1,92 @@
+#include "job_record.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+namespace vtcli {
+
+namespace {
+
+std::string Folder() {
+    if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vtbox/jobs";
+    if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/vtbox/jobs";
+    return {};
+}
+
+std::string PathFor(const std::string &host, uint32_t port) {
+    std::string folder = Folder();
+    if (folder.empty()) return {};
+    std::string name;
+    for (char c : host) name += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') ? c : '_';
+    return folder + "/" + name + "_" + std::to_string(port);
+}
+
+bool MakeFolders(const std::string &path) {
+    for (size_t at = 1; (at = path.find('/', at)) != std::string::npos; ++at) {
+        std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+}  // namespace
+
+bool WriteJobRecord(const std::string &host, uint32_t port, const JobRecord &r) {
+    std::string path = PathFor(host, port);
+    if (path.empty() || !MakeFolders(Folder())) return false;
+    std::string part = path + ".part";
+    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    std::string text = "session " + std::to_string(r.sessionId) + "\nmode " + std::to_string(r.mode) + "\npid " +
+                       std::to_string(r.pid) + "\n";
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(part.c_str(), path.c_str()) != 0) {
+        unlink(part.c_str());
+        return false;
+    }
+    return true;
+}
+
+void RemoveJobRecord(const std::string &host, uint32_t port) {
+    std::string path = PathFor(host, port);
+    if (!path.empty()) unlink(path.c_str());
+}
+
+std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
+    std::string path = PathFor(host, port);
+    if (path.empty()) return std::nullopt;
+    std::ifstream in(path);
+    if (!in) return std::nullopt;
+    JobRecord r;
+    std::string key;
+    unsigned long value = 0;
+    int seen = 0;
+    while (in >> key >> value) {
+        if (key == "session") r.sessionId = static_cast<uint32_t>(value), seen |= 1;
+        else if (key == "mode") r.mode = static_cast<uint32_t>(value), seen |= 2;
+        else if (key == "pid") r.pid = static_cast<int>(value), seen |= 4;
+    }
+    if (seen != 7 || r.sessionId == 0 || r.mode > 1) return std::nullopt;
+    return r;
+}
+
+bool VtboxProcessRuns(int pid) {
+    if (pid <= 0) return false;
+    if (kill(pid, 0) != 0 && errno == ESRCH) return false;
+    // A number taken over by another program is no vtbox job.
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    if (comm && std::getline(comm, name)) return name == "vtbox";
+    return true;
+}
+
+}  // namespace vtcli

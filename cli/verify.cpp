@@ -1,0 +1,117 @@
+#include "verify.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "commands.hpp"
+#include "failure_report.hpp"
+#include "json_output.hpp"
+#include "vtBoxBRD.h"
+#include "work_folder.hpp"
+
+namespace vtcli {
+
+namespace {
+
+struct Verdict {
+    uint32_t rc = 0;
+    std::string detail;
+    std::vector<VTCHECKITEM> findings;
+};
+
+Verdict Check(const std::string &file, const std::string &work_folder) {
+    Verdict v;
+    uint32_t count = 0;
+    VTCHECKITEM *items = nullptr;
+    void *handle = nullptr;
+    v.rc = vtBoxCheckBackup(file.c_str(), work_folder.c_str(), &count, &items, &handle);
+    v.detail = vtBoxGetLastErrorText();
+    if (handle) {
+        v.findings.assign(items, items + count);
+        GlobalFree(handle);
+    }
+    return v;
+}
+
+std::string Where(const VTCHECKITEM &f) {
+    std::string where;
+    if (f.BoxNo) {
+        char box[16];
+        std::snprintf(box, sizeof box, "box %03u", f.BoxNo);
+        where = box;
+    }
+    if (f.Entry[0]) where += (where.empty() ? "" : ", ") + std::string(f.Entry);
+    return where;
+}
+
+void PrintFindings(const std::string &file, const std::vector<VTCHECKITEM> &findings) {
+    for (const auto &f : findings) {
+        std::string where = Where(f);
+        std::fprintf(stderr, "vtbox: %s: %s%s%s\n", file.c_str(), where.c_str(), where.empty() ? "" : ": ", f.Text);
+    }
+}
+
+}  // namespace
+
+int VerifyQuietly(const std::string &file, const std::string &work_folder) {
+    Verdict v = Check(file, work_folder);
+    if (v.rc == 0) return kExitDone;
+    if (v.rc == 1392 && !v.findings.empty()) {
+        PrintFindings(file, v.findings);
+        return kExitDamagedFile;
+    }
+    return ReportFailure("verifying " + file, v.rc, v.detail, FailureSite::BackupFile);
+}
+
+int RunVerify(const Context &c) {
+    const std::string &file = c.options.input;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
+    WorkFolder work(file);
+    std::unique_ptr<WorkFolder> elsewhere;
+    const WorkFolder *use = &work;
+    if (!work.ok()) {
+        // A file in a folder we cannot write to is checked in the temp folder.
+        elsewhere = std::make_unique<WorkFolder>(std::filesystem::temp_directory_path().string() + "/x");
+        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
+        use = elsewhere.get();
+    }
+    auto started = std::chrono::steady_clock::now();
+    Verdict v = Check(file, use->path());
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    int exit_code = kExitDone;
+    if (v.rc == 1392 && !v.findings.empty()) exit_code = kExitDamagedFile;
+    else if (v.rc != 0) exit_code = ExitCodeFor(v.rc, FailureSite::BackupFile);
+
+    if (c.options.json) {
+        std::vector<std::string> items;
+        for (const auto &f : v.findings) {
+            JsonObject o;
+            if (f.BoxNo) o.Add("box", f.BoxNo);
+            else o.AddNull("box");
+            o.Add("entry", f.Entry).Add("text", f.Text);
+            items.push_back(o.str());
+        }
+        JsonObject out;
+        out.Add("file", file).Add("ok", v.rc == 0).Add("exitCode", exit_code).Add("code", v.rc);
+        if (v.rc != 0 && v.findings.empty()) out.Add("detail", v.detail);
+        out.AddRaw("findings", JsonArray(items)).Add("size", static_cast<uint64_t>(std::filesystem::file_size(file, ec)))
+            .Add("seconds", seconds);
+        PrintJsonLine(out.str());
+        return exit_code;
+    }
+    if (exit_code == kExitDamagedFile) {
+        PrintFindings(file, v.findings);
+        std::fprintf(stderr, "vtbox: %s is damaged: %zu finding%s\n", file.c_str(), v.findings.size(),
+                     v.findings.size() == 1 ? "" : "s");
+        return exit_code;
+    }
+    if (v.rc != 0) return ReportFailure("verifying " + file, v.rc, v.detail, FailureSite::BackupFile);
+    if (!Output().quiet) std::printf("%s: whole; every archive and entry read, the description matches\n", file.c_str());
+    return kExitDone;
+}
+
+}  // namespace vtcli

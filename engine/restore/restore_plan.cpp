@@ -1,0 +1,285 @@
+// vtBoxPlanRestore: what a restore would do, worked out without changing the
+// device. It reads the backup as the restore does (unpacked into a folder of
+// its own in the work folder, one box at a time), reads the device's entries
+// and free space, and settles clashes with the restore's own rules, writing
+// only to its local copy.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "boxcalls/box_call.hpp"
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
+#include "packaging/folder_archive.hpp"
+#include "restore/restore_entries.hpp"
+#include "session/boundary.hpp"
+#include "store/layout.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
+
+using namespace vtbox;
+
+namespace {
+
+constexpr const char *kExport = "vtBoxPlanRestore";
+
+std::string Utf8(const std::u16string &s) { return vt::Utf16ToUtf8(s); }
+
+class RestorePlan {
+public:
+    RestorePlan(VTMFPSESSION *session, const char *password, std::string work, std::string backup,
+                bool replace)
+        : session_(session), password_(password), work_(std::move(work)), tree_(work_),
+          backup_(std::move(backup)), replace_(replace) {}
+
+    void Run(const std::vector<uint32_t> &chosen) {
+        Check(UnzipArchive(backup_, work_), "unpacking " + backup_);
+        VTBACKUPINFO info{};
+        uint32_t count = 0;
+        VTBOXBK *described = nullptr;
+        void *handle = nullptr;
+        uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work_.c_str(), &info, &count, &described, &handle);
+        GlobalBlock owner(handle);
+        Check(rc);
+        uint32_t capacity = 0;
+        if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available_) != 0) available_ = 0;
+        for (uint32_t number : chosen) {
+            const VTBOXBK *found = nullptr;
+            for (uint32_t i = 0; i < count && !found; ++i)
+                if (described[i].BoxNo == number) found = &described[i];
+            if (!found) Raise(vt::Code::InvalidParameter, vt::Format("box %03u is not in %s", number, backup_.c_str()));
+            PlanBox(*found);
+        }
+    }
+
+    const std::vector<VTRESTOREPLAN> &items() const { return items_; }
+
+private:
+    VTRESTOREPLAN &Add(uint32_t action, uint32_t folder, uint32_t entry, uint32_t new_no,
+                       const std::string &name, const std::string &new_name) {
+        VTRESTOREPLAN p{};
+        p.BoxNo = box_;
+        p.Action = action;
+        p.FolderNo = folder;
+        p.EntryNo = entry;
+        p.NewNo = new_no;
+        CopyField(p.Name, name);
+        CopyField(p.NewName, new_name);
+        items_.push_back(p);
+        return items_.back();
+    }
+
+    void Limit(uint32_t action, const std::u16string &folder_name, size_t count, size_t limit) {
+        VTRESTOREPLAN &p = Add(action, 0, 0, 0, Utf8(folder_name), "");
+        p.Count = static_cast<uint32_t>(count);
+        p.Limit = static_cast<uint32_t>(limit);
+    }
+
+    void PlanBox(const VTBOXBK &info) {
+        box_ = info.BoxNo;
+        std::string data = tree_.data();
+        Check(ExtractBoxArchive(tree_.dataArchive(), data, box_));
+        std::string archive = tree_.boxArchive(box_);
+        Check(UnzipArchive(archive, data, kUnpackBoxArchive));
+        ::unlink(archive.c_str());
+        std::string level = tree_.boxFolder(box_) + "/" + FindInnerFolder(work_, box_);
+
+        EntryList device_folders, device_documents;
+        uint32_t rc = ReadDeviceEntries(session_, password_, box_, 0, &device_folders, &device_documents);
+        std::string name(info.BoxName, strnlen(info.BoxName, sizeof info.BoxName));
+        if (rc == vt::code(vt::Code::BadPathname)) {
+            Add(VTPLAN_NEW_BOX, 0, box_, box_, name, name);
+            PlanNewBox(level);
+        } else {
+            Check(rc);
+            Add(VTPLAN_MERGE_BOX, 0, box_, box_, name, name);
+            PlanMerge(level, device_folders, device_documents);
+        }
+        VTRESTOREPLAN &disk = Add(info.BoxUsedDisk < available_ ? VTPLAN_DISK_SPACE : VTPLAN_NO_DISK_SPACE,
+                                  0, 0, 0, name, "");
+        disk.Count = info.BoxUsedDisk;
+        disk.Limit = available_;
+        available_ = info.BoxUsedDisk < available_ ? available_ - info.BoxUsedDisk : 0;
+        DeleteLocalTree(tree_.boxFolder(box_), work_);
+    }
+
+    void PlanNewBox(const std::string &level) {
+        EntryList folders, documents;
+        ReadLocalEntries(level, &folders, &documents);
+        if (documents.size() > kMaxDocumentsPerLevel)
+            Limit(VTPLAN_TOO_MANY_DOCUMENTS, u"", documents.size(), kMaxDocumentsPerLevel);
+        if (folders.size() > kMaxFoldersPerBox)
+            Limit(VTPLAN_TOO_MANY_FOLDERS, u"", folders.size(), kMaxFoldersPerBox);
+        for (const auto &d : documents) Add(VTPLAN_ADD_DOCUMENT, 0, d.id, d.id, Utf8(d.name), Utf8(d.name));
+        for (const auto &f : folders) {
+            Add(VTPLAN_ADD_FOLDER, 0, f.id, f.id, Utf8(f.name), Utf8(f.name));
+            EntryList inside;
+            ReadLocalEntries(level + "/" + EntryName(f.id, false), nullptr, &inside);
+            if (inside.size() > kMaxDocumentsPerLevel)
+                Limit(VTPLAN_TOO_MANY_DOCUMENTS, f.name, inside.size(), kMaxDocumentsPerLevel);
+            for (const auto &d : inside) Add(VTPLAN_ADD_DOCUMENT, f.id, d.id, d.id, Utf8(d.name), Utf8(d.name));
+        }
+    }
+
+    void Settled(uint32_t folder, const std::vector<SettledDocument> &settled) {
+        for (const auto &s : settled) {
+            uint32_t action = s.replaces ? VTPLAN_REPLACE_DOCUMENT
+                              : s.new_name != s.old_name ? VTPLAN_RENAME_DOCUMENT
+                                                         : VTPLAN_ADD_DOCUMENT;
+            VTRESTOREPLAN &p = Add(action, folder, s.old_id, s.new_id, Utf8(s.old_name), Utf8(s.new_name));
+            p.DeviceNo = s.replaced_id;
+        }
+    }
+
+    static std::vector<std::u16string> Names(const EntryList &list) {
+        std::vector<std::u16string> names;
+        for (const auto &e : list) names.push_back(e.name);
+        return names;
+    }
+
+    // The limits as the restore checks them, before it changes anything.
+    void CheckMergeLimits(const std::string &level, const EntryList &local_folders,
+                          const EntryList &local_documents, const EntryList &device_folders,
+                          const EntryList &device_documents) {
+        std::vector<std::u16string> top = Names(device_documents);
+        size_t after = DocumentsAfterRestore(top, local_documents, replace_);
+        if (after > kMaxDocumentsPerLevel) Limit(VTPLAN_TOO_MANY_DOCUMENTS, u"", after, kMaxDocumentsPerLevel);
+        std::map<uint32_t, std::vector<std::u16string>> merged;
+        size_t new_folders = 0;
+        for (const auto &lf : local_folders) {
+            EntryList inside;
+            ReadLocalEntries(level + "/" + EntryName(lf.id, false), nullptr, &inside);
+            auto same = std::find_if(device_folders.begin(), device_folders.end(),
+                                     [&](const BoxEntry &df) { return df.name == lf.name; });
+            size_t n = inside.size();
+            if (same != device_folders.end()) {
+                auto names = merged.find(same->id);
+                if (names == merged.end()) {
+                    EntryList device_inside;
+                    Check(ReadDeviceEntries(session_, password_, box_, same->id, nullptr, &device_inside));
+                    names = merged.emplace(same->id, Names(device_inside)).first;
+                }
+                n = DocumentsAfterRestore(names->second, inside, replace_);
+            } else {
+                ++new_folders;
+            }
+            if (n > kMaxDocumentsPerLevel) Limit(VTPLAN_TOO_MANY_DOCUMENTS, lf.name, n, kMaxDocumentsPerLevel);
+        }
+        if (device_folders.size() + new_folders > kMaxFoldersPerBox)
+            Limit(VTPLAN_TOO_MANY_FOLDERS, u"", device_folders.size() + new_folders, kMaxFoldersPerBox);
+    }
+
+    void PlanMerge(const std::string &level, EntryList &device_folders, EntryList &device_documents) {
+        EntryList local_folders, local_documents;
+        ReadLocalEntries(level, &local_folders, &local_documents);
+        CheckMergeLimits(level, local_folders, local_documents, device_folders, device_documents);
+
+        EntryList replaced;
+        Settled(0, SettleDocumentClashes(replace_, device_documents, local_documents, replaced));
+
+        // Same-named folders pour into the device's; a later backup folder of
+        // the same name meets what an earlier one brought.
+        std::map<uint32_t, EntryList> poured;
+        std::set<uint32_t> merged_local;
+        for (const auto &lf : local_folders) {
+            auto same = std::find_if(device_folders.begin(), device_folders.end(),
+                                     [&](const BoxEntry &df) { return df.name == lf.name; });
+            if (same == device_folders.end()) continue;
+            merged_local.insert(lf.id);
+            Add(VTPLAN_MERGE_FOLDER, 0, lf.id, same->id, Utf8(lf.name), Utf8(same->name));
+            auto it = poured.find(same->id);
+            if (it == poured.end()) {
+                EntryList device_inside;
+                Check(ReadDeviceEntries(session_, password_, box_, same->id, nullptr, &device_inside));
+                it = poured.emplace(same->id, std::move(device_inside)).first;
+            }
+            EntryList inside, gone;
+            ReadLocalEntries(level + "/" + EntryName(lf.id, false), nullptr, &inside);
+            Settled(same->id, SettleDocumentClashes(replace_, it->second, inside, gone));
+            for (auto &e : inside) it->second.push_back(std::move(e));
+        }
+
+        // New folders keep free numbers; the others take the lowest left.
+        std::set<uint32_t> used;
+        for (const auto &df : device_folders) used.insert(df.id);
+        std::vector<std::pair<BoxEntry, uint32_t>> added;
+        EntryList clashing;
+        for (const auto &lf : local_folders) {
+            if (merged_local.count(lf.id)) continue;
+            if (lf.id != 0 && used.insert(lf.id).second) added.push_back({lf, lf.id});
+            else clashing.push_back(lf);
+        }
+        uint32_t j = 0;
+        for (const auto &lf : clashing) {
+            do {
+                ++j;
+            } while (used.count(j) != 0);
+            added.push_back({lf, j});
+        }
+        std::sort(added.begin(), added.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
+        for (const auto &[lf, number] : added) {
+            Add(VTPLAN_ADD_FOLDER, 0, lf.id, number, Utf8(lf.name), Utf8(lf.name));
+            EntryList inside;
+            ReadLocalEntries(level + "/" + EntryName(lf.id, false), nullptr, &inside);
+            for (const auto &d : inside) Add(VTPLAN_ADD_DOCUMENT, number, d.id, d.id, Utf8(d.name), Utf8(d.name));
+        }
+    }
+
+    VTMFPSESSION *session_;
+    const char *password_;
+    std::string work_;
+    StoreTree tree_;
+    std::string backup_;
+    bool replace_;
+    uint32_t box_ = 0;
+    uint32_t available_ = 0;
+    std::vector<VTRESTOREPLAN> items_;
+};
+
+// A folder of its own inside the caller's work folder, gone at the end.
+struct PlanFolder {
+    std::string path;
+    explicit PlanFolder(const std::string &work) {
+        static std::atomic<unsigned> counter{0};
+        path = JoinPath(FullPath(work), vt::Format(".~vtplan%d-%u", static_cast<int>(getpid()), counter++));
+        if (::mkdir(path.c_str(), 0700) != 0) {
+            path.clear();
+            RaiseLastError();
+        }
+    }
+    ~PlanFolder() {
+        if (!path.empty()) DeleteLocalTree(path, ParentFolder(path));
+    }
+};
+
+}  // namespace
+
+extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password, const char *work_folder,
+                                    const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
+                                    uint32_t mode, uint32_t *count, VTRESTOREPLAN **items) {
+    if (count) *count = 0;
+    if (items) *items = nullptr;
+    bool valid = SessionIsOpen(session) && password && work_folder && *work_folder && backup_file &&
+                 *backup_file && count && items && (box_count == 0 || box_numbers);
+    return RunListExport(kExport, valid, [&] {
+        PlanFolder folder(work_folder);
+        RestorePlan plan(session, password, folder.path, FullPath(backup_file), mode == 1);
+        plan.Run(std::vector<uint32_t>(box_numbers, box_numbers + box_count));
+        const auto &found = plan.items();
+        // A block of at least one record, so that an empty plan still has a handle.
+        GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTRESTOREPLAN) * std::max<size_t>(found.size(), 1)));
+        if (!block) Raise(vt::Code::NotEnoughMemory);
+        std::copy(found.begin(), found.end(), static_cast<VTRESTOREPLAN *>(block.get()));
+        *count = static_cast<uint32_t>(found.size());
+        *items = static_cast<VTRESTOREPLAN *>(block.get());
+        return block;
+    });
+}
