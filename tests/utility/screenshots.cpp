@@ -2,8 +2,9 @@
 // test): the login dialog, the main window on each page and enlarged, the
 // Device menu, the device choice, a question, the about box, and a backup
 // and a restore from the pages: the file dialog, the progress window mid-job,
-// the restore mode question, the report of every outcome and the result
-// window of automatic runs.
+// the restore mode question, the report of every outcome; the set-up of
+// automatic backup, the main window waiting for its first run, and the
+// result window of automatic runs of every kind.
 //
 //   utility_screenshots OUTPUT_FOLDER PASSWORD BACKUP_FOLDER
 //
@@ -11,6 +12,7 @@
 // The device is the chosen one of the registry store (VTBOX_REGISTRY_DIR,
 // VTBOX_HTTP_PORT); scripts/screenshots sets everything up.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +25,7 @@
 #include <cstdio>
 
 #include "about_dlg.hpp"
+#include "auto_backup_dlg.hpp"
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "br_file_dialog.hpp"
@@ -165,12 +168,39 @@ int main(int argc, char *argv[]) {
     SaveReport(&window, vtutil::RestoreReport(tooMany), "message-restore-failed.png");
     SaveReport(&window, vtutil::RestoreReport(cancelled), "message-restore-cancelled.png");
 
-    // The result window of automatic runs.
+    // Automatic backup: the set-up window, the main window waiting for the
+    // first run, then stopped by the user.
+    window.Sheet()->setCurrentIndex(0);
+    window.BackupPage()->TargetEdit()->setText(QDir(backupFolder).filePath(QStringLiteral("nightly.zip")));
     {
-        vtutil::CResultDlg *result = window.ShowResult(vtutil::CResultDlg::kFinished, 0);
-        Save(result, "result-finished.png");
-        result = window.ShowResult(vtutil::CResultDlg::kRetryPlanned, 12029);
-        Save(result, "result-retry.png");
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CAutoBackupDlg>([](vtutil::CAutoBackupDlg *setUp) {
+            setUp->RepeatList()->setCurrentIndex(1);
+            Grab(setUp, "auto-setup.png");
+            vttest::Later([setUp] { setUp->SetButton()->click(); });
+        });
+        window.Action(vtutil::CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
+        Save(&window, "main-waiting.png");
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { Grab(box, "message-stop-automatic.png"); });
+        window.ActionButton()->click();
+        if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the schedule did not run as expected\n");
+    }
+
+    // The result window of automatic runs, of every kind.
+    {
+        const std::pair<int, const char *> kinds[] = {
+            {vtutil::CResultDlg::kFinished, "result-1-finished.png"},
+            {vtutil::CResultDlg::kCancelled, "result-2-stopped.png"},
+            {vtutil::CResultDlg::kFailed, "result-3-failed.png"},
+            {vtutil::CResultDlg::kRetriesUsedUp, "result-4-retries-used-up.png"},
+            {vtutil::CResultDlg::kRetryPlanned, "result-5-retry.png"},
+            {vtutil::CResultDlg::kBoxesDeleted, "result-6-boxes-deleted.png"},
+        };
+        vtutil::CResultDlg *result = nullptr;
+        for (const auto &[kind, name] : kinds) {
+            result = window.ShowResult(kind, 12029);
+            Save(result, name);
+        }
         result->accept();
     }
     window.Sheet()->setCurrentIndex(0);

@@ -301,6 +301,38 @@ private slots:
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
     }
 
+    // What the engine knows about a failure reaches the report: from the
+    // worker's long call and from the job thread's own calls.
+    void AFailureCarriesTheEngineDetail() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        const auto run = [&device] {
+            vtutil::JobRequest request;
+            request.target = device.sim.dir / "detail.zip";
+            request.boxes = {1};
+            return vttest::RunJobWithoutWindow(device.session, request);
+        };
+        // Transfers: the box record, two listings, then the first file.
+        device.sim.faults().DropDataConnection(4);
+        vtutil::JobOutcome outcome = run();
+        QCOMPARE(outcome.result, 12030u);
+        QVERIFY2(outcome.detail.contains("FTP 426 on RETR /SHR/BOX/DATA/B0000001/"), qPrintable(outcome.detail));
+
+        device.sim.faults().Clear();
+        device.sim.faults().ForceResult("boxnwBoxExModeIn", 100, 1);
+        outcome = run();
+        QCOMPARE(outcome.result, 1460u);
+        QVERIFY2(outcome.detail.contains("boxnwBoxExModeIn"), qPrintable(outcome.detail));
+
+        device.sim.faults().ForceResult("boxnwDeleteFTPAccount", 100, 1);
+        outcome = run();
+        QCOMPARE(outcome.state, vtutil::kJobFinished);
+        QCOMPARE(outcome.result, 1460u);
+        QVERIFY2(outcome.detail.contains("boxnwDeleteFTPAccount"), qPrintable(outcome.detail));
+        QVERIFY(!outcome.detail.contains("admin"));
+    }
+
     void TheTypedFileIsChecked() {
         vttest::UtilityDevice device;
         device.Login();

@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "about_dlg.hpp"
+#include "auto_backup_dlg.hpp"
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
@@ -29,6 +30,7 @@
 #include "login_dlg.hpp"
 #include "modal_answerer.hpp"
 #include "select_devices_dlg.hpp"
+#include "status_bar.hpp"
 #include "utility_fixture.hpp"
 #include "va_property_sheet.hpp"
 #include "widget_marks.hpp"
@@ -144,6 +146,26 @@ private slots:
             window.ActionButton()->click();
         }
         QVERIFY(answerer.Done());
+
+        // Automatic backup: the set-up window, the waiting window's button
+        // and next run, and the question before the schedule stops.
+        vtutil::CAutoBackupDlg setUp(&window);
+        walk.Walk(&setUp);
+        answerer.OnDialog<vtutil::CAutoBackupDlg>([](vtutil::CAutoBackupDlg *dlg) {
+            vttest::Later([dlg] { dlg->SetButton()->click(); });
+        });
+        window.Action(vtutil::CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
+        QVERIFY(window.AutoMode());
+        walk.Check("stop button", window.ActionButton()->text());
+        const QString nextRun = window.Status()->Activity();
+        walk.Check("next run", nextRun.left(nextRun.indexOf(']') + 1));
+        answerer.AnswerMessage(QMessageBox::Yes, [&walk](QMessageBox *box) {
+            walk.Check("stop caption", box->windowTitle());
+            walk.Check("stop question", box->text());
+        });
+        window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QVERIFY(!window.AutoMode());
 
         // The backup file dialog is the toolkit's; its free-space line is ours.
         vtutil::CBRFileDialog files(QString::fromStdString(device.sim.dir.path()), "name", &window);

@@ -116,6 +116,8 @@ void DeviceSession::Close() {
     connected_ = false;
 }
 
+void DeviceSession::CloseBetweenRuns() { CloseRecord(); }
+
 void DeviceSession::MarkLost() {
     connected_ = false;
     FreeBoxList();

@@ -42,6 +42,10 @@ public:
     void ConnectDevice(ConnectReason reason);
     // Ends the engine session (if one is open) and clears Connected.
     void Close();
+    // Ends the engine session between two runs of automatic backup, leaving
+    // the device free; Connected keeps its value (the next run connects
+    // again) and so does the box list.
+    void CloseBetweenRuns();
     // The device is gone: Connected = 0 and no boxes. The engine session is
     // released at the next connect or at the end.
     void MarkLost();

@@ -37,8 +37,9 @@ QString ErrorTextFor(uint32_t code) {
     return Text(ids::kSomeError);
 }
 
-QString ShortErrorText(uint32_t code) {
-    QString text = ErrorTextFor(code);
+QString ShortErrorText(uint32_t code) { return ShortText(ErrorTextFor(code)); }
+
+QString ShortText(const QString &text) {
     qsizetype cut = text.lastIndexOf(QLatin1Char('\n'));
     if (cut < 0) cut = text.lastIndexOf(QLatin1Char(','));
     return cut < 0 ? text : text.left(cut);

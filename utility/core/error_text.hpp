@@ -11,9 +11,12 @@ namespace vtutil {
 // row of their own get the text for any other error.
 QString ErrorTextFor(uint32_t code);
 
-// ErrorTextFor(code) cut before its last line feed; without one, before its
-// last comma; without either, the whole text. For one-line reports.
+// ShortText(ErrorTextFor(code)). For one-line reports.
 QString ShortErrorText(uint32_t code);
+
+// text cut before its last line feed; without one, before its last comma;
+// without either, the whole text.
+QString ShortText(const QString &text);
 
 // True for the codes after which a device command counts the session as
 // lost (the device no longer answers).

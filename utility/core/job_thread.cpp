@@ -114,6 +114,13 @@ void CJobThread::Fail(JobOutcome &outcome, uint32_t code) {
     outcome.result = code;
 }
 
+void CJobThread::NoteEngineFailure(JobOutcome &outcome, uint32_t code) {
+    outcome.result = code;
+    // The engine keeps the detail per thread: read here, on the thread of
+    // the call that failed, before the next call replaces it.
+    outcome.detail = QString::fromUtf8(vtBoxGetLastErrorText());
+}
+
 void CJobThread::run() {
     JobOutcome outcome;
     emit ProgressReset(kProgressRange, kProgressStep);
@@ -136,6 +143,7 @@ void CJobThread::run() {
     const std::string password = session_.Password();
     if (uint32_t rc = vtBoxLockUiJob(record, password.c_str(), LockMode(), &session_.LockValue())) {
         Fail(outcome, rc);
+        NoteEngineFailure(outcome, rc);
         RemoveJobTempFolder(workFolder_);
         Finish(outcome);
         return;
@@ -143,6 +151,7 @@ void CJobThread::run() {
     std::memset(session_.FtpAccount(), 0, DeviceSession::kFtpAccountBytes);
     if (uint32_t rc = vtBoxCreateFTPAccount(record, password.c_str(), session_.FtpAccount())) {
         Fail(outcome, rc);
+        NoteEngineFailure(outcome, rc);
         vtBoxUnlockUiJob(record, password.c_str(), LockMode());
         RemoveJobTempFolder(workFolder_);
         Finish(outcome);
@@ -157,8 +166,8 @@ void CJobThread::run() {
     cancel.reset();
     RemoveJobTempFolder(workFolder_);
     // The device is always given back; a failure here is the job's result.
-    if (uint32_t rc = vtBoxDeleteFTPAccount(record, password.c_str())) outcome.result = rc;
-    if (uint32_t rc = vtBoxUnlockUiJob(record, password.c_str(), LockMode())) outcome.result = rc;
+    if (uint32_t rc = vtBoxDeleteFTPAccount(record, password.c_str())) NoteEngineFailure(outcome, rc);
+    if (uint32_t rc = vtBoxUnlockUiJob(record, password.c_str(), LockMode())) NoteEngineFailure(outcome, rc);
     Finish(outcome);
 }
 
@@ -171,6 +180,7 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
     try {
         worker = std::thread([this, status, cancel] {
             const uint32_t rc = CallEngine(cancel, status, &progress_);
+            if (rc != 0) workerDetail_ = vtBoxGetLastErrorText();
             ResetEvent(cancel);
             ResetEvent(status);
             workerResult_ = rc;
@@ -200,6 +210,7 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
             } else {
                 outcome.state = kJobCancelled;
                 outcome.result = workerResult_ == kOperationAborted ? 0 : workerResult_;
+                if (outcome.result != 0) outcome.detail = QString::fromStdString(workerDetail_);
             }
             break;
         }
@@ -208,6 +219,7 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
         if (done) {
             worker.join();
             outcome.result = workerResult_;
+            outcome.detail = QString::fromStdString(workerDetail_);
             if (workerResult_ == 0) outcome.state = kJobFinished;
             break;
         }

@@ -117,6 +117,8 @@ private:
     void ShowProgress(const VTPROGRESSINFO &progress);
     void Finish(JobOutcome &outcome);
     void Fail(JobOutcome &outcome, uint32_t code);
+    // A failing engine call on this thread: its code and the engine's detail.
+    void NoteEngineFailure(JobOutcome &outcome, uint32_t code);
 
     const HANDLE waitForThread_;
     JobGate gate_;
@@ -124,6 +126,7 @@ private:
     VTPROGRESSINFO progress_{};
     std::atomic<bool> workerDone_{false};
     uint32_t workerResult_ = 0;
+    std::string workerDetail_;  // the engine's detail of a failing call on the worker
     int32_t lastPhase_ = 0;
     // Texts looked up on the window's thread, before the job starts.
     std::map<int32_t, QString> phaseTexts_;

@@ -130,4 +130,46 @@ inline constexpr uint32_t kBoxesDeletedStopped = 171;
 inline constexpr uint32_t kRetryPlanned = 172;
 inline constexpr uint32_t kRetriesUsedUp = 173;
 
+// Automatic backup: the set-up dialog, the waiting main window, stopping.
+inline constexpr uint32_t kStopAutomatic = 35;
+inline constexpr uint32_t kStartTimeGroup = 40;
+inline constexpr uint32_t kRepeatGroup = 41;
+inline constexpr uint32_t kSet = 42;
+inline constexpr uint32_t kMsgStartTooLate = 57;
+inline constexpr uint32_t kMsgStartPassed = 58;
+inline constexpr uint32_t kMsgNeedZipAndLogin = 62;
+inline constexpr uint32_t kMsgAskStopAutomatic = 98;
+inline constexpr uint32_t kMsgExitDuringSchedule = 121;
+inline constexpr uint32_t kCaptionExit = 141;
+// Repeat list entries, in list order (once, daily, weekly, monthly).
+inline constexpr uint32_t kRepeatOnce = 143;
+inline constexpr uint32_t kRepeatDaily = 144;
+inline constexpr uint32_t kRepeatWeekly = 145;
+inline constexpr uint32_t kRepeatMonthly = 146;
+inline constexpr uint32_t kDeletedBoxesGroup = 147;
+inline constexpr uint32_t kGoOnWithOthers = 148;
+inline constexpr uint32_t kStopTheSchedule = 149;
+inline constexpr uint32_t kNextBackup = 174;
+
+// The log of automatic backup.
+inline constexpr uint32_t kLogTitle = 151;
+inline constexpr uint32_t kLogSchedule = 152;
+inline constexpr uint32_t kLogDeviceName = 153;
+inline constexpr uint32_t kLogDeviceAddress = 154;
+inline constexpr uint32_t kLogDeletedPolicy = 155;
+inline constexpr uint32_t kLogBoxColumn = 157;
+inline constexpr uint32_t kLogNameColumn = 158;
+inline constexpr uint32_t kLogRun = 159;
+inline constexpr uint32_t kLogStarted = 160;
+inline constexpr uint32_t kLogBoxes = 161;
+inline constexpr uint32_t kLogDeletedBoxes = 162;
+inline constexpr uint32_t kLogSize = 163;
+inline constexpr uint32_t kLogFinished = 164;
+inline constexpr uint32_t kLogStopped = 165;
+inline constexpr uint32_t kLogFailed = 166;
+inline constexpr uint32_t kLogFailedRetry = 167;
+inline constexpr uint32_t kLogScheduleEnded = 168;
+inline constexpr uint32_t kLogEndedAt = 169;
+inline constexpr uint32_t kLogTotalSize = 170;
+
 }  // namespace vtutil::ids

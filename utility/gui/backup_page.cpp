@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "automatic_backup.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "br_file_dialog.hpp"
@@ -29,6 +30,7 @@ constexpr int kTargetMaxLength = 228;
 // Shorter texts are not checked while they are typed.
 constexpr int kShortestChecked = 5;
 constexpr uint32_t kAlreadyExists = 183;
+constexpr uint32_t kPathNotFound = 3;
 }  // namespace
 
 CBackupPage::CBackupPage(CBackupRestoreDlg &main, DeviceSession &session, QWidget *parent)
@@ -124,7 +126,10 @@ void CBackupPage::Browse() {
     target_->setCursorPosition(static_cast<int>(chosen.size()));
 }
 
-bool CBackupPage::PrepareJob(bool automatic, JobRequest *request) {
+bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *failure) {
+    uint32_t ignored = 0;
+    if (!failure) failure = &ignored;
+    *failure = kPathNotFound;
     auto tell = [&](uint32_t message, uint32_t caption, QMessageBox::Icon icon, const QString &details = {}) {
         if (automatic) return;
         ShowMessage(this, Text(message), Text(caption), icon, QMessageBox::Ok, QMessageBox::NoButton, details);
@@ -156,19 +161,29 @@ bool CBackupPage::PrepareJob(bool automatic, JobRequest *request) {
         }
         const uint32_t made = CreateFolderLevels(folder);
         if (made == 0 || (made == kAlreadyExists && !FolderIsReadOnly(folder))) break;
+        *failure = made;
         tell(made == kAlreadyExists ? ids::kMsgFolderReadOnly : ids::kMsgFolderNotMade, ids::kCaptionBackup,
              QMessageBox::Warning, ErrorTextFor(made));
         return false;
     }
     case FolderState::Unusable:
+        *failure = code;
         tell(ids::kMsgRefusedCharacters, ids::kCaptionBackup, QMessageBox::Warning, ErrorTextFor(code));
         return false;
     }
     request->target = path_.toStdString();
+    *failure = 0;
     return true;
 }
 
 void CBackupPage::Start() {
+    // While a schedule waits the button stops it (its caption says so);
+    // the state rather than the caption decides, so that a missing language,
+    // where every caption is empty, never stops a schedule by mistake.
+    if (main_.AutoMode()) {
+        main_.Automatic()->StopByUser();
+        return;
+    }
     if (main_.CountCheckedRows() == 0) {
         ShowMessage(this, Text(ids::kMsgTickABox), Text(ids::kCaptionAutomatic), QMessageBox::Critical);
         return;

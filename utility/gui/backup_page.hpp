@@ -39,8 +39,9 @@ public:
     // The checks before a job: the file name, its folder (made when the user
     // agrees). Fills the request with the checked boxes and the path as
     // typed. An automatic run shows no message and asks nothing: a missing
-    // folder then fails the preparation.
-    bool PrepareJob(bool automatic, JobRequest *request);
+    // folder then fails the preparation, and *failure (when given) gets the
+    // code that says why (3 for the missing folder).
+    bool PrepareJob(bool automatic, JobRequest *request, uint32_t *failure = nullptr);
 
     BoxList *List() const { return list_; }
     QLineEdit *TargetEdit() const { return target_; }

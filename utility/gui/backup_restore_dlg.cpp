@@ -10,6 +10,7 @@
 
 #include "about_dlg.hpp"
 #include "app_state.hpp"
+#include "automatic_backup.hpp"
 #include "backup_page.hpp"
 #include "box_list.hpp"
 #include "brd_registry.hpp"
@@ -46,7 +47,7 @@ struct CBackupRestoreDlg::PreviousDevice {
 };
 
 CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWidget *parent)
-    : QMainWindow(parent), app_(app), session_(session) {
+    : QMainWindow(parent), app_(app), session_(session), automatic_(new AutomaticBackup(*this, session, app)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowIcon(icons::Application());
     setWindowTitle(Text(ids::kMainTitle));
@@ -105,8 +106,7 @@ void CBackupRestoreDlg::BuildMenus() {
     QMenu *file = menuBar()->addMenu(Text(ids::kMenuFile));
     AddCommand(file, Command::BackupData, ids::kMenuBackupData, &CBackupRestoreDlg::OnBackupData);
     AddCommand(file, Command::RestoreData, ids::kMenuRestoreData, &CBackupRestoreDlg::OnRestoreData);
-    // Set up with the automatic schedule; until then it stays grey.
-    actions_[Command::AutomaticBackup] = file->addAction(Text(ids::kMenuAutomaticBackup));
+    AddCommand(file, Command::AutomaticBackup, ids::kMenuAutomaticBackup, &CBackupRestoreDlg::OnAutomaticBackup);
     file->addSeparator();
     AddCommand(file, Command::Exit, ids::kMenuExit, &CBackupRestoreDlg::OnExit)
         ->setIcon(QIcon::fromTheme(QStringLiteral("application-exit")));
@@ -145,7 +145,7 @@ void CBackupRestoreDlg::BuildMenus() {
 bool CBackupRestoreDlg::BackupPageActive() const { return sheet_->currentWidget() == backupPage_; }
 
 void CBackupRestoreDlg::UpdateMenuState() {
-    if (autoMode_ && BackupPageActive()) return;
+    if (AutoMode() && BackupPageActive()) return;
     const bool connected = session_.Connected();
     if (!BackupPageActive()) {
         Action(Command::BackupData)->setEnabled(true);
@@ -155,8 +155,7 @@ void CBackupRestoreDlg::UpdateMenuState() {
     } else {
         Action(Command::BackupData)->setEnabled(false);
         Action(Command::RestoreData)->setEnabled(true);
-        // Enabled when connected once the automatic schedule exists.
-        Action(Command::AutomaticBackup)->setEnabled(false);
+        Action(Command::AutomaticBackup)->setEnabled(connected);
         Action(Command::InitialiseStorage)->setEnabled(false);
     }
 }
@@ -171,16 +170,21 @@ void CBackupRestoreDlg::OnPageChanged() {
     UpdateMenuState();
 }
 
+bool CBackupRestoreDlg::AutoMode() const { return automatic_->Active(); }
+
 void CBackupRestoreDlg::OnAction() {
     if (BackupPageActive()) backupPage_->Start();
     else restorePage_->Start();
 }
 
+void CBackupRestoreDlg::DestroyResult() {
+    if (!result_) return;
+    result_->disconnect(this);
+    delete result_;
+}
+
 CResultDlg *CBackupRestoreDlg::ShowResult(int kind, uint32_t result) {
-    if (result_) {
-        result_->disconnect(this);
-        delete result_;
-    }
+    DestroyResult();
     result_ = new CResultDlg(kind, result, this);
     connect(result_, &QDialog::finished, this, &CBackupRestoreDlg::OnResultClosed);
     action_->setEnabled(false);
@@ -203,6 +207,43 @@ void CBackupRestoreDlg::OnResultClosed() {
     OnRefresh();
     raise();
     activateWindow();
+}
+
+void CBackupRestoreDlg::RefreshAfterSchedule() {
+    if (result_) {
+        refreshAfterAutomatic_ = true;
+        return;
+    }
+    refreshAfterAutomatic_ = false;
+    session_.SetConnected(true);
+    OnRefresh();
+}
+
+void CBackupRestoreDlg::SetWaiting(bool waiting) {
+    // Edit, View and Device.
+    for (int menu = 1; menu <= 3; ++menu) menus_[menu]->menuAction()->setEnabled(!waiting);
+    sheet_->setEnabled(!waiting);
+    BoxList *list = backupPage_->List();
+    if (waiting) {
+        // The list shows on the window's face while it cannot be changed.
+        QPalette greyed = list->palette();
+        greyed.setColor(QPalette::Base, greyed.color(QPalette::Window));
+        list->setPalette(greyed);
+    } else {
+        list->setPalette(QPalette());
+    }
+    if (waiting) {
+        Action(Command::RestoreData)->setEnabled(false);
+        Action(Command::AutomaticBackup)->setEnabled(false);
+        action_->setText(Text(ids::kStopAutomatic));
+        action_->setEnabled(!result_);
+        action_->setFocus();
+        return;
+    }
+    action_->setText(Text(ids::kStartBackup));
+    if (result_) action_->setEnabled(false);
+    else backupPage_->OnActivate();
+    UpdateMenuState();
 }
 
 void CBackupRestoreDlg::RefreshPages() {
@@ -238,7 +279,7 @@ void CBackupRestoreDlg::showEvent(QShowEvent *event) {
 
 void CBackupRestoreDlg::closeEvent(QCloseEvent *event) {
     // While the discovery program runs, the window waits for it.
-    if (discovering_) {
+    if (discovering_ || !automatic_->ConfirmExit()) {
         event->ignore();
         return;
     }
@@ -258,7 +299,7 @@ void CBackupRestoreDlg::OnClearAll() {
 }
 
 void CBackupRestoreDlg::OnRefresh() {
-    if (autoMode_) return;
+    if (AutoMode()) return;
     status_->SetActivity(Text(ids::kStatusRefreshing));
     if (session_.Connected()) {
         WaitCursor wait;
@@ -361,5 +402,7 @@ void CBackupRestoreDlg::OnAbout() {
 }
 
 void CBackupRestoreDlg::OnExit() { close(); }
+
+void CBackupRestoreDlg::OnAutomaticBackup() { automatic_->SetUp(); }
 
 }  // namespace vtutil

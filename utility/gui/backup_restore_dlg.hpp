@@ -16,6 +16,7 @@ class QPushButton;
 namespace vtutil {
 
 struct AppState;
+class AutomaticBackup;
 class CBackupPage;
 class CRestorePg;
 class CVAPropertySheet;
@@ -28,7 +29,9 @@ public:
     CBackupRestoreDlg(AppState &app, DeviceSession &session, QWidget *parent = nullptr);
 
     // What the pages and later the jobs use.
-    bool AutoMode() const { return autoMode_; }
+    // A schedule of automatic backup is set up (waiting or running).
+    bool AutoMode() const;
+    AutomaticBackup *Automatic() const { return automatic_; }
     QPushButton *ActionButton() const { return action_; }
     StatusBar *Status() const { return status_; }
     CBackupPage *BackupPage() const { return backupPage_; }
@@ -55,10 +58,20 @@ public:
     // action button is disabled.
     CResultDlg *ShowResult(int kind, uint32_t result);
     CResultDlg *ResultWindow() const { return result_; }
+    // Ends the result window without the steps of its closing (a new run
+    // is about to start).
+    void DestroyResult();
     // Set when automatic backup ends: the result window, once closed,
     // reconnects and refreshes the pages.
     bool RefreshAfterAutomatic() const { return refreshAfterAutomatic_; }
     void SetRefreshAfterAutomatic(bool refresh) { refreshAfterAutomatic_ = refresh; }
+    // A schedule has ended: the device is taken up again and the pages
+    // reloaded, at once or, while a result window is open, when it closes.
+    void RefreshAfterSchedule();
+
+    // The waiting state of automatic backup: only the action button (which
+    // stops the schedule) and Help stay live.
+    void SetWaiting(bool waiting);
 
     enum class Command {
         BackupData, RestoreData, AutomaticBackup, Exit, SelectAll, ClearAll,
@@ -93,6 +106,7 @@ private:
     void OnHelp();
     void OnAbout();
     void OnExit();
+    void OnAutomaticBackup();
     // A login for a newly chosen device; on Cancel the previous device is
     // put back (and reconnected when it was connected).
     struct PreviousDevice;
@@ -110,7 +124,7 @@ private:
     QList<QMenu *> menus_;
     std::map<Command, QAction *> actions_;
     QPointer<CResultDlg> result_;
-    bool autoMode_ = false;
+    AutomaticBackup *automatic_;
     bool overwriteConfirmed_ = false;
     bool refreshAfterAutomatic_ = false;
     bool sizedOnce_ = false;

@@ -1,6 +1,7 @@
 #include "box_list.hpp"
 
 #include <QHeaderView>
+#include <algorithm>
 #include <cstring>
 
 #include "icons.hpp"
@@ -52,6 +53,14 @@ std::vector<uint32_t> BoxList::CheckedNumbers() const {
 }
 
 uint32_t BoxList::Number(const QTreeWidgetItem *item) { return item->data(0, Qt::UserRole).toUInt(); }
+
+void BoxList::CheckOnly(const std::vector<uint32_t> &numbers) {
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = topLevelItem(i);
+        const bool chosen = std::find(numbers.begin(), numbers.end(), Number(item)) != numbers.end();
+        item->setCheckState(0, chosen ? Qt::Checked : Qt::Unchecked);
+    }
+}
 
 void BoxList::SetAllChecked(bool checked) {
     for (int i = 0; i < topLevelItemCount(); ++i) topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);

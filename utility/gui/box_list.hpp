@@ -21,6 +21,8 @@ public:
     // A row's box number.
     static uint32_t Number(const QTreeWidgetItem *item);
     void SetAllChecked(bool checked);
+    // Checks exactly the rows of these box numbers.
+    void CheckOnly(const std::vector<uint32_t> &numbers);
 };
 
 // A box name from a device record: at most size bytes of UTF-8, cut at a NUL.

@@ -33,7 +33,11 @@ StatusBar::StatusBar(QWidget *parent) : QStatusBar(parent) {
     SetConnected(false);
 }
 
-void StatusBar::SetActivity(const QString &text) { parts_[0]->setText(text); }
+void StatusBar::SetActivity(const QString &text) {
+    parts_[0]->setText(text);
+    // The part is narrow at the window's first size (the next run's time).
+    parts_[0]->setToolTip(text);
+}
 QString StatusBar::Activity() const { return parts_[0]->text(); }
 
 void StatusBar::SetAddress(const QString &address) {

@@ -1,7 +1,7 @@
 // A simulated device on loopback with the utility's state around it: the
-// registry store, the runtime folder and the web service port point into a
-// fresh temporary folder for the life of the object, and the device is the
-// chosen one.
+// registry store, the runtime folder, the state folder (the log of automatic
+// backup) and the web service port point into a fresh temporary folder for
+// the life of the object, and the device is the chosen one.
 #pragma once
 
 #include <QTcpServer>
@@ -38,7 +38,8 @@ public:
     explicit UtilityDevice(const SimOptions &options = SimOptions())
         : sim(options),
           httpPort("VTBOX_HTTP_PORT", std::to_string(sim.device->HttpPort())),
-          runtime("XDG_RUNTIME_DIR", MakeRuntimeFolder(sim.dir)) {
+          runtime("XDG_RUNTIME_DIR", MakeRuntimeFolder(sim.dir)),
+          state("XDG_STATE_HOME", sim.dir / "state") {
         app.deviceAddress = "127.0.0.1";
         app.deviceName = "Print room";
         WriteBrdValues({{vtutil::kLastSelectedIp, app.deviceAddress}, {vtutil::kLastSelectedName, app.deviceName}});
@@ -61,6 +62,7 @@ public:
     SimDevice sim;
     ScopedEnv httpPort;
     ScopedEnv runtime;
+    ScopedEnv state;
     vtutil::AppState app;
     vtutil::DeviceSession session{app};
 

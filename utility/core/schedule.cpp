@@ -1,0 +1,143 @@
+#include "schedule.hpp"
+
+#include <QDateTime>
+#include <QLocale>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "brd_registry.hpp"
+#include "job_thread.hpp"
+
+namespace vtutil {
+
+namespace {
+
+constexpr int64_t kMinute = 60;
+constexpr uint32_t kDefaultRetryInterval = 5;
+constexpr uint32_t kDefaultRetryCount = 12;
+constexpr uint32_t kMaxRetryInterval = 5;
+constexpr uint32_t kMaxRetryCount = 12;
+constexpr int kDaysInWeek = 7;
+
+// Codes that another try a few minutes later cannot turn into success.
+constexpr uint32_t kFinalCodes[] = {4,   5,   6,    11,   12,   13,   16,   30,   32,   38,   50,    58,
+                                    82,  87,  112,  995,  1127, 1216, 1359, 1605, 2250, 12004, 12029};
+
+QDate LocalDate(int64_t t) { return QDateTime::fromSecsSinceEpoch(t, Qt::LocalTime).date(); }
+
+// The same day of the next month; a day beyond the month's end rolls over
+// into the month after (31 January -> 3 March, or 2 March in a leap year).
+QDate SameDayNextMonth(const QDate &date) {
+    const QDate first = QDate(date.year(), date.month(), 1).addMonths(1);
+    return first.addDays(date.day() - 1);
+}
+
+std::optional<uint32_t> ReadNumber(const std::optional<std::string> &text, uint32_t low, uint32_t high) {
+    if (!text || text->empty()) return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    const long long value = std::strtoll(text->c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') return std::nullopt;
+    return static_cast<uint32_t>(std::clamp<long long>(value, low, high));
+}
+
+}  // namespace
+
+int64_t MinuteOf(int64_t t) {
+    int64_t minute = t - t % kMinute;
+    if (t % kMinute < 0) minute -= kMinute;
+    return minute;
+}
+
+int CompareToNow(int64_t t, int64_t now) {
+    const int64_t a = MinuteOf(t), b = MinuteOf(now);
+    return a == b ? 0 : (a < b ? -1 : 1);
+}
+
+void AdvanceSchedule(ScheduleState &state, Advance kind, int64_t now) {
+    const int64_t minute = MinuteOf(now);
+    if (kind == Advance::Retry) {
+        state.retryTime = minute + static_cast<int64_t>(state.retryInterval) * kMinute;
+        return;
+    }
+    if (state.intervalCode == kRunOnce) {
+        state.nextRunTime = LocalMoment(QDate(1979, 1, 1), QTime(1, 1, 1));
+        return;
+    }
+    if (state.intervalCode != kRunDaily && state.intervalCode != kRunWeekly && state.intervalCode != kRunMonthly)
+        return;
+    QDate date = LocalDate(state.nextRunTime);
+    const QTime timeOfDay = state.timeOfDay.isValid()
+                                ? state.timeOfDay
+                                : QDateTime::fromSecsSinceEpoch(state.nextRunTime, Qt::LocalTime).time();
+    // Whole days, then a step at a time: the runs a switched-off machine
+    // missed are skipped, and the next lies after the present minute.
+    if (state.intervalCode != kRunMonthly && state.nextRunTime < minute) {
+        const int64_t days = (minute - state.nextRunTime) / (24 * 60 * kMinute);
+        const int64_t step = state.intervalCode == kRunWeekly ? kDaysInWeek : 1;
+        date = date.addDays(days / step * step);
+    }
+    int64_t next = LocalMoment(date, timeOfDay);
+    while (next <= minute) {
+        if (state.intervalCode == kRunDaily) date = date.addDays(1);
+        else if (state.intervalCode == kRunWeekly) date = date.addDays(kDaysInWeek);
+        else date = SameDayNextMonth(date);
+        next = LocalMoment(date, timeOfDay);
+    }
+    state.nextRunTime = next;
+}
+
+void PlanRetry(ScheduleState &state, uint32_t &retryCounter, int64_t now) {
+    ++retryCounter;
+    if (retryCounter > state.retryCount) {
+        retryCounter = 0;
+        state.retryPending = false;
+        return;
+    }
+    state.retryPending = true;
+    AdvanceSchedule(state, Advance::Retry, now);
+}
+
+bool IsRetryableError(uint32_t code) {
+    return std::find(std::begin(kFinalCodes), std::end(kFinalCodes), code) == std::end(kFinalCodes);
+}
+
+OutcomeKind RunOutcomeKind(int32_t state, uint32_t code, uint32_t retriesSoFar, uint32_t retryCount) {
+    if (state == kJobFinished) return kOutcomeFinished;
+    if (state == kJobCancelled) return kOutcomeCancelled;
+    if (retriesSoFar < retryCount && IsRetryableError(code)) return kOutcomeRetryPlanned;
+    if (retriesSoFar == retryCount) return kOutcomeRetriesUsedUp;
+    return kOutcomeFailed;
+}
+
+QString NumberedArchiveName(const QString &target, uint32_t number) {
+    const qsizetype dot = target.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot < 0 ? target : target.left(dot);
+    return stem + QString::asprintf("_%.3u", number) + QStringLiteral(".zip");
+}
+
+RetrySettings ParseRetrySettings(const std::optional<std::string> &interval, const std::optional<std::string> &count) {
+    RetrySettings settings;
+    settings.interval = ReadNumber(interval, 1, kMaxRetryInterval).value_or(kDefaultRetryInterval);
+    settings.count = ReadNumber(count, 1, kMaxRetryCount).value_or(kDefaultRetryCount);
+    return settings;
+}
+
+RetrySettings ReadRetrySettings() {
+    const BrdKey key = BrdKey::Open(KEY_READ);
+    return ParseRetrySettings(key.Read(kRetryInterval), key.Read(kRetryCount));
+}
+
+QString ScheduleTimeText(int64_t t) {
+    return QLocale::c().toString(QDateTime::fromSecsSinceEpoch(t, Qt::LocalTime),
+                                 QStringLiteral("dddd, MMMM dd, yyyy, HH:mm"));
+}
+
+int64_t LocalMoment(const QDate &date, const QTime &time) {
+    return QDateTime(date, time, Qt::LocalTime).toSecsSinceEpoch();
+}
+
+bool BeyondLastStartDate(const QDate &date) { return date > QDate(2038, 1, 18); }
+
+}  // namespace vtutil
