@@ -46,7 +46,9 @@ echo "== a backup against the simulated device, from the installed files"
 run "$bin/vtbox" --version >"$work/version.txt" || fail "vtbox --version"
 grep -F "($stage/$libdir/libvtBoxBRD.so." "$work/version.txt" >/dev/null ||
   fail "vtbox does not use the engine of the moved tree: $(cat "$work/version.txt")"
-run "$bin/vtbox-devicesim" --store "$work/store" --seed --boxes 2 --folders 1 --docs 2 --pages 1 \
+# Started without the function, so that $! is the device itself.
+env -i PATH=/usr/bin:/bin HOME="$work/home" ${ASAN_OPTIONS:+ASAN_OPTIONS=$ASAN_OPTIONS} \
+  "$bin/vtbox-devicesim" --store "$work/store" --seed --boxes 2 --folders 1 --docs 2 --pages 1 \
   --http-port 0 --ftp-port 0 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
 for _ in $(seq 1 100); do grep -q '^ftp port' "$work/sim.out" && break; sleep 0.1; done
