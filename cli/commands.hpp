@@ -24,5 +24,6 @@ int RunVerify(const Context &context);
 int RunUnlock(const Context &context);
 int RunVersion(const Context &context);
 int RunConvert(const Context &context);
+int RunPrune(const Context &context);
 
 }  // namespace vtcli

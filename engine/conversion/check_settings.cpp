@@ -1,5 +1,6 @@
 #include "conversion/check_settings.hpp"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +9,8 @@
 #include "conversion/ini_file.hpp"
 #include "localfiles/local_file.hpp"
 
-#ifndef VTBOX_CONVERSION_DATADIR
-#define VTBOX_CONVERSION_DATADIR "/usr/local/share/vtbox/conversion"
+#ifndef VTBOX_CONVERSION_FROM_LIBDIR
+#define VTBOX_CONVERSION_FROM_LIBDIR "../share/vtbox/conversion"
 #endif
 
 namespace vtbox {
@@ -22,6 +23,16 @@ std::string ProgramFolder() {
     if (n <= 0) return {};
     buffer[n] = '\0';
     return ParentFolder(buffer);
+}
+
+// The installed data folder, <prefix>/share/vtbox/conversion, found from the
+// file that holds this code (the engine library once installed).
+std::string InstalledFolder() {
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void *>(&SettingsSearchFolders), &info) || !info.dli_fname) return {};
+    std::string library = info.dli_fname;
+    if (library.find('/') == std::string::npos) return {};
+    return JoinPath(ParentFolder(library), VTBOX_CONVERSION_FROM_LIBDIR);
 }
 
 std::string CurrentFolder() {
@@ -45,7 +56,7 @@ std::string SettingsFileName(const std::string &source_version) {
 
 std::vector<std::string> SettingsSearchFolders() {
     std::vector<std::string> folders;
-    for (std::string f : {ProgramFolder(), CurrentFolder(), std::string(VTBOX_CONVERSION_DATADIR)})
+    for (std::string f : {ProgramFolder(), CurrentFolder(), InstalledFolder()})
         if (!f.empty()) folders.push_back(std::move(f));
     if (const char *extra = std::getenv("VTBOX_CONVERSION_PATH")) {
         std::string list = extra;
