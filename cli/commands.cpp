@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "exit_codes.hpp"
 #include "json_output.hpp"
+#include "output_name.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtcli {
@@ -30,6 +32,17 @@ Library LibraryOf(const void *symbol) {
     return lib;
 }
 
+// backup, with the date and time fields of --output filled in.
+int RunBackupNamed(const Context &c) {
+    Context named = c;
+    std::string error;
+    if (!ExpandOutputNameNow(c.options.output, &named.options.output, &error)) {
+        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    return RunBackup(named);
+}
+
 }  // namespace
 
 int RunVersion(const Context &c) {
@@ -51,12 +64,14 @@ int RunVersion(const Context &c) {
 int RunCommand(const Context &c) {
     const std::string &command = c.options.command;
     if (command == "boxes") return RunBoxes(c);
-    if (command == "backup") return RunBackup(c);
+    if (command == "backup") return RunBackupNamed(c);
     if (command == "info") return RunInfo(c);
     if (command == "restore") return RunRestore(c);
     if (command == "verify") return RunVerify(c);
     if (command == "unlock") return RunUnlock(c);
     if (command == "version") return RunVersion(c);
+    if (command == "convert") return RunConvert(c);
+    if (command == "prune") return RunPrune(c);
     std::fprintf(stderr, "vtbox: unknown command %s\n", command.c_str());
     return 2;
 }

@@ -23,5 +23,7 @@ int RunRestore(const Context &context);
 int RunVerify(const Context &context);
 int RunUnlock(const Context &context);
 int RunVersion(const Context &context);
+int RunConvert(const Context &context);
+int RunPrune(const Context &context);
 
 }  // namespace vtcli

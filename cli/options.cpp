@@ -21,7 +21,8 @@ bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
     return true;
 }
 
-const std::vector<std::string> kCommands = {"boxes", "backup", "restore", "info", "verify", "unlock", "version"};
+const std::vector<std::string> kCommands = {"boxes",   "backup",  "restore", "info", "verify",
+                                            "unlock",  "version", "convert", "prune"};
 const std::set<std::string> kDeviceCommands = {"boxes", "backup", "restore", "unlock"};
 
 // One option: its long name, its short letter (or 0), whether it takes a
@@ -44,6 +45,14 @@ bool Port(const std::string &name, const std::string &v, std::optional<uint32_t>
     return true;
 }
 
+bool Count(const std::string &name, const std::string &v, uint32_t *out, std::string *error) {
+    if (!ParseNumber(v, 100000, out)) {
+        *error = name + " takes a count from 0 to 100000, not \"" + v + "\"";
+        return false;
+    }
+    return true;
+}
+
 const std::vector<OptionSpec> &Specs() {
     static const std::vector<OptionSpec> specs = {
         {"help", 'h', false, {}, [](Options *o, const std::string &, std::string *) { return o->help = true; }},
@@ -51,7 +60,7 @@ const std::vector<OptionSpec> &Specs() {
              o->command = "version";
              return true;
          }},
-        {"json", 0, false, {"boxes", "backup", "restore", "info", "verify", "version"},
+        {"json", 0, false, {"boxes", "backup", "restore", "info", "verify", "version", "convert", "prune"},
          [](Options *o, const std::string &, std::string *) { return o->json = true; }},
         {"quiet", 'q', false, {}, [](Options *o, const std::string &, std::string *) { return o->quiet = true; }},
         {"verbose", 'v', false, {}, [](Options *o, const std::string &, std::string *) { return o->verbose = true; }},
@@ -114,10 +123,70 @@ const std::vector<OptionSpec> &Specs() {
         {"verify", 0, false, {"backup"}, [](Options *o, const std::string &, std::string *) { return o->verify = true; }},
         {"replace-read-only", 0, false, {"backup"},
          [](Options *o, const std::string &, std::string *) { return o->replaceReadOnly = true; }},
-        {"dry-run", 'n', false, {"restore"},
+        {"from", 0, true, {"convert"},
+         [](Options *o, const std::string &v, std::string *) {
+             o->fromVersion = v;
+             return true;
+         }},
+        {"to", 0, true, {"convert"},
+         [](Options *o, const std::string &v, std::string *) {
+             o->toVersion = v;
+             return true;
+         }},
+        {"dry-run", 'n', false, {"restore", "prune"},
          [](Options *o, const std::string &, std::string *) { return o->dryRun = true; }},
+        {"keep-last", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) { return Count("--keep-last", v, &o->prune.last, e); }},
+        {"keep-daily", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) { return Count("--keep-daily", v, &o->prune.daily, e); }},
+        {"keep-weekly", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) {
+             return Count("--keep-weekly", v, &o->prune.weekly, e);
+         }},
+        {"keep-monthly", 0, true, {"prune"},
+         [](Options *o, const std::string &v, std::string *e) {
+             return Count("--keep-monthly", v, &o->prune.monthly, e);
+         }},
     };
     return specs;
+}
+
+// convert backup|archive SRC DST, convert summary.
+bool ParseConvert(const std::vector<std::string> &positional, Options *o, std::string *error) {
+    if (positional.size() < 2 && o->help) return true;
+    if (positional.size() < 2) {
+        *error = "convert needs backup, archive or summary";
+        return false;
+    }
+    o->convertWhat = positional[1];
+    if (o->convertWhat == "summary") {
+        if (positional.size() > 2) {
+            *error = "convert summary takes no files; unexpected \"" + positional[2] + "\"";
+            return false;
+        }
+        if (o->help) return true;
+        if (o->fromVersion.empty() || o->toVersion.empty()) {
+            *error = "convert summary needs --from and --to";
+            return false;
+        }
+        return true;
+    }
+    if (o->convertWhat != "backup" && o->convertWhat != "archive") {
+        *error = "convert takes backup, archive or summary, not \"" + o->convertWhat + "\"";
+        return false;
+    }
+    if (o->help) return true;
+    if (positional.size() != 4) {
+        *error = "convert " + o->convertWhat + " needs the source file and the destination file";
+        return false;
+    }
+    o->source = positional[2];
+    o->destination = positional[3];
+    if (o->toVersion.empty()) {
+        *error = "convert " + o->convertWhat + " needs --to (the engine version to convert for)";
+        return false;
+    }
+    return true;
 }
 
 size_t EditDistance(const std::string &a, const std::string &b) {
@@ -292,16 +361,19 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         *error = "--quiet and --verbose exclude each other";
         return false;
     }
+    if (o->command == "convert") return ParseConvert(positional, o, error);
     if (o->help) return true;
 
     bool takes_file = o->command == "info" || o->command == "verify";
-    if (takes_file && positional.size() >= 2 && o->input.empty()) {
+    bool takes_folder = o->command == "prune";
+    if ((takes_file || takes_folder) && positional.size() >= 2 && o->input.empty()) {
         o->input = positional[1];
         positional.erase(positional.begin() + 1);
     }
     if (positional.size() > 1) {
-        *error = o->command + (takes_file ? " takes one backup file" : " takes no arguments") + "; unexpected \"" +
-                 positional[1] + "\"";
+        *error = o->command +
+                 (takes_file ? " takes one backup file" : takes_folder ? " takes one folder" : " takes no arguments") +
+                 "; unexpected \"" + positional[1] + "\"";
         return false;
     }
     if (o->command == "backup" && ((o->boxes.empty() && !o->allBoxes) || o->output.empty())) {
@@ -314,6 +386,10 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
     }
     if (takes_file && o->input.empty()) {
         *error = o->command + " needs the backup file";
+        return false;
+    }
+    if (takes_folder && (o->input.empty() || !o->prune.any())) {
+        *error = "prune needs the folder and at least one of --keep-last, --keep-daily, --keep-weekly, --keep-monthly";
         return false;
     }
     return true;
@@ -353,7 +429,9 @@ std::string HelpText(const std::string &command) {
                "  is locked and a temporary FTP account made for the job; both are undone when\n"
                "  it ends, also after a failure or Ctrl-C. With --verify the new file is read\n"
                "  back whole before it replaces an older FILE. A read-only FILE is refused\n"
-               "  unless --replace-read-only is given.\n\n" +
+               "  unless --replace-read-only is given. In FILE, %Y %m %d %H %M %S are the date\n"
+               "  and time the backup starts (%% is a percent sign):\n"
+               "  --output box-%Y%m%d-%H%M.zip\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "restore")
         return "vtbox [device options] restore -i|--input FILE --boxes 1,2|1-3|all\n"
@@ -379,7 +457,30 @@ std::string HelpText(const std::string &command) {
                "  Releases the panel lock and the temporary FTP account that a vtbox job killed\n"
                "  on this computer (SIGKILL, power loss) left on the device.\n\n" +
                device;
+    if (command == "convert")
+        return "vtbox convert backup SOURCE DESTINATION [--from VERSION] --to VERSION [--json]\n"
+               "vtbox convert archive SOURCE DESTINATION [--from VERSION] --to VERSION [--json]\n"
+               "vtbox convert summary --from VERSION --to VERSION [--json]\n"
+               "  Converts a backup file or a document archive made on one engine version for\n"
+               "  another, leaving out the documents the other cannot hold (colour, wide paper,\n"
+               "  copies of mixed kind) as the settings file of the source version says, and\n"
+               "  prints what was kept and removed, per box. SOURCE is never changed and an\n"
+               "  existing DESTINATION is never replaced. Without --from the source version is\n"
+               "  read from SOURCE's own description. summary tells what a conversion would\n"
+               "  leave out without converting anything. Ctrl-C cancels cleanly. No device.\n"
+               "  Settings files (\"<version>.ini\", every \"/\" as \"_\") are looked for beside\n"
+               "  vtbox, in the current folder, in <prefix>/share/vtbox/conversion and in the\n"
+               "  folders of VTBOX_CONVERSION_PATH.\n";
     if (command == "version") return "vtbox version [--json]\n  Versions of vtbox, the engine and the platform library.\n";
+    if (command == "prune")
+        return "vtbox prune DIR [--keep-last N] [--keep-daily N] [--keep-weekly N] [--keep-monthly N]\n"
+               "      [-n|--dry-run] [--json]\n"
+               "  Keeps the N newest backups and the newest backup of each of the N latest days,\n"
+               "  weeks (Monday to Sunday) and months that have one, and removes the other\n"
+               "  backups in DIR. The date is the one in each file's description. Files that\n"
+               "  are not backups are left alone, and the newest backup is never removed.\n"
+               "  --dry-run prints what would be kept and removed, and removes nothing.\n\n" +
+               output;
     return "vtbox - backup and restore of a printer's document boxes\n\n"
            "Commands:\n"
            "  boxes     list the device's boxes\n"
@@ -388,7 +489,9 @@ std::string HelpText(const std::string &command) {
            "  info      describe a backup file\n"
            "  verify    read a whole backup file and report damage\n"
            "  unlock    release the device after a killed job\n"
-           "  version   show the versions (also --version)\n\n"
+           "  convert   convert a backup file or document archive for another engine version\n"
+           "  version   show the versions (also --version)\n"
+           "  prune     remove old backups from a folder\n\n"
            "vtbox COMMAND --help shows a command's options. Options may stand before or\n"
            "after the command, as --name value or --name=value.\n\n" +
            device + "\n" + output + "\n" + codes;

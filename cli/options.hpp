@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "prune.hpp"
+
 namespace vtcli {
 
 struct Options {
-    std::string command;  // boxes, backup, restore, info, verify, unlock, version
+    std::string command;  // boxes, backup, restore, info, verify, unlock, version, convert, prune
     // Device and password; unset when not given on the command line (the
     // environment and the configuration file may still give them).
     std::optional<std::string> host;
@@ -26,12 +28,17 @@ struct Options {
     bool allBoxes = false;
     std::vector<uint32_t> boxes;
     std::string output;  // backup target
-    std::string input;   // restore source, info and verify file
+    std::string input;   // restore source, info and verify file, prune folder
     uint32_t mode = 0;   // restore: 1 replace, 0 keep both
     bool modeGiven = false;
     bool verify = false;  // backup --verify
-    bool dryRun = false;  // restore --dry-run
+    bool dryRun = false;  // restore and prune --dry-run
     bool replaceReadOnly = false;  // backup: a read-only target may be replaced
+    // convert: what (backup, archive, summary), the two files, the versions.
+    std::string convertWhat;
+    std::string source, destination;
+    std::string fromVersion, toVersion;
+    PruneRules prune;  // prune: the retention rules
 };
 
 // Parses argv. On a usage error returns false with the message in *error.

@@ -125,9 +125,13 @@ double ProgressBar::Remaining(int32_t percent) const {
     return seconds * (100 - percent) / percent;
 }
 
+const char *ProgressBar::Phase(const VTPROGRESSINFO &p) const {
+    return converting_ && p.Phase == VTPHASE_CONVERTING ? "converting" : PhaseName(p.Phase);
+}
+
 std::string ProgressBar::Line(const VTPROGRESSINFO &p) const {
     char head[160];
-    std::snprintf(head, sizeof head, "%3d%% %-11s docs %d/%d", p.Percent, PhaseName(p.Phase), p.DocsDone, p.DocsTotal);
+    std::snprintf(head, sizeof head, "%3d%% %-11s docs %d/%d", p.Percent, Phase(p), p.DocsDone, p.DocsTotal);
     std::string line = head;
     double seconds = Seconds();
     if (seconds > 1 && bytes_) line += "  " + FormatRate(static_cast<double>(Bytes(p)) / seconds);
@@ -159,7 +163,7 @@ void ProgressBar::Show(const VTPROGRESSINFO &p) {
         JsonObject o;
         double left = Remaining(p.Percent);
         o.Add("type", "status")
-            .Add("phase", PhaseName(p.Phase))
+            .Add("phase", Phase(p))
             .Add("percent", p.Percent)
             .Add("box", Field(p.BoxName, sizeof p.BoxName))
             .Add("folder", Field(p.FolderName, sizeof p.FolderName))

@@ -30,6 +30,8 @@ public:
     using ByteCount = std::function<uint64_t(const VTPROGRESSINFO &)>;
     // bytes tells how many bytes have moved so far (may be empty).
     explicit ProgressBar(const char *what, ByteCount bytes = {});
+    // Conversions report their box work under the unpacking phase's number.
+    void NamePhase2Converting() { converting_ = true; }
     void Show(const VTPROGRESSINFO &p);
     void Finish(const VTPROGRESSINFO &p, uint32_t rc);
 
@@ -43,8 +45,10 @@ public:
 
 private:
     std::string Line(const VTPROGRESSINFO &p) const;
+    const char *Phase(const VTPROGRESSINFO &p) const;
     std::string what_;
     ByteCount bytes_;
+    bool converting_ = false;
     bool terminal_;
     std::chrono::steady_clock::time_point start_;
     int32_t lastPercentShown_ = -1, lastPhase_ = -1;

@@ -119,6 +119,7 @@ enum {
     VTPHASE_FINISHED = 0,
     VTPHASE_PACKING = 1,
     VTPHASE_UNPACKING = 2,
+    VTPHASE_CONVERTING = 2, /* conversions: boxes being converted */
     VTPHASE_DOWNLOADING = 3,
     VTPHASE_UPLOADING = 4,
     VTPHASE_PREPARING = 5,
@@ -336,6 +337,44 @@ VTBOX_API uint32_t vtBoxZipAllVaultraData(const char *archive_path, const char *
 VTBOX_API uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char *store_root,
                                             void *reserved, HANDLE progress_event,
                                             uint32_t *progress);
+
+/* ---- conversion between engine versions ------------------------------------
+ * Which documents a conversion drops comes from the settings file of the
+ * source version, "<source_version>.ini" with every "/" turned into "_",
+ * found beside the running program, in the current folder, in the installed
+ * data folder (<prefix>/share/vtbox/conversion) or in a folder of
+ * VTBOX_CONVERSION_PATH; its section named after the destination version
+ * turns ColorCheck, WidePaperCheck and CopyCompoundCheck on (non-zero).
+ * The bits of the per-document Flag and of the summary mask: */
+#define VTCONVERT_COLOUR 1u     /* colour documents */
+#define VTCONVERT_WIDE_PAPER 2u /* documents on wide paper */
+#define VTCONVERT_COPY_MIX 4u   /* copy documents of mixed kind */
+
+/* Writes into destination (which must not exist; it appears only when
+ * complete) the backup file source made for destination_version, without
+ * the documents its checks drop and with the boxes' totals lowered; source
+ * is never changed, work_folder holds the work folder BOX for the length of
+ * the call (an older BOX there is removed), and the call runs synchronously
+ * like vtBoxBackup, with *progress written throughout, progress_event (may be
+ * NULL; then nothing waits for a watcher) set after each change and 995 when
+ * cancel_event (may be NULL) is signalled. */
+VTBOX_API uint32_t vtBoxConvertBackupData(const char *source, const char *destination,
+                                          const char *work_folder, const char *source_version,
+                                          const char *destination_version, HANDLE cancel_event,
+                                          HANDLE progress_event, VTPROGRESSINFO *progress);
+/* The same for a document archive (Archive.XML and one D0000nnn.zip per
+ * document), working in a folder of its own made and removed in temp_folder;
+ * 259 when no document would be left. */
+VTBOX_API uint32_t vtBoxConvertArchiveData(const char *source, const char *destination,
+                                           const char *temp_folder, const char *source_version,
+                                           const char *destination_version, HANDLE cancel_event,
+                                           HANDLE progress_event, VTPROGRESSINFO *progress);
+/* Writes into the caller's *checks the VTCONVERT_ bits of the documents a
+ * conversion from source_version to destination_version would drop (0 when
+ * the settings file has no section for the destination), touching no file
+ * but the settings file; *checks is 0 after a failure. */
+VTBOX_API uint32_t vtBoxGetConvertSummary(const char *source_version,
+                                          const char *destination_version, uint32_t *checks);
 
 /* ---- failure detail --------------------------------------------------------- */
 

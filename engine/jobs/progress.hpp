@@ -26,6 +26,8 @@ public:
     // Raises 995 (after the abort line) when the cancel event is signalled.
     void CheckCancel();
     HANDLE cancelEvent() const { return cancel_; }
+    // Someone watches the record: the caller gave a progress event.
+    bool observed() const { return event_ != nullptr; }
 
 private:
     VTPROGRESSINFO *record_;

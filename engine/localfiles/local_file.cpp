@@ -1,5 +1,6 @@
 #include "localfiles/local_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
 
 namespace vtbox {
 
@@ -82,6 +84,23 @@ std::string JoinPath(const std::string &folder, const std::string &name) {
 bool PathExists(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::string FindIgnoringCase(const std::string &path) {
+    if (PathExists(path)) return path;
+    const std::string folder = ParentFolder(FullPath(path));
+    const std::string name = LastName(path);
+    DIR *dir = opendir(folder.c_str());
+    if (!dir) return path;
+    std::string found = path;
+    while (dirent *e = readdir(dir)) {
+        if (vt::EqualsIgnoreCase(e->d_name, name)) {
+            found = JoinPath(folder, e->d_name);
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 bool CreateFolderTree(const std::string &path) {

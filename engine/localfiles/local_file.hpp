@@ -29,6 +29,12 @@ bool CreateFolderTree(const std::string &path);
 // True when something (file, folder or link) exists at path.
 bool PathExists(const std::string &path);
 
+// The path of an existing item whose last name equals path's without regard
+// to case (names written on another system may differ in case: "DATA.ZIP"
+// for "DATA.zip"). The path itself when it exists, or when nothing matches.
+// Lists the folder without changing the current folder.
+std::string FindIgnoringCase(const std::string &path);
+
 // Writes all of data to fd (retrying short writes). False with last error set.
 bool WriteAll(int fd, const void *data, size_t size);
 

@@ -102,6 +102,7 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
     const std::string data = tree.data();
 
     if (uint32_t rc = UnzipArchive(archive, root)) return rc;
+    tree.AdoptNameCase();
     progress.store(3);
     if (uint32_t rc = UnzipArchive(tree.databaseArchive(), box, kUnpackBoxArchive)) return rc;
     progress.store(5);

@@ -66,6 +66,7 @@ void Restore::Run() {
 
     RemoveStaleWorkTree();
     Check(UnzipArchive(backup_, work_));
+    tree_.AdoptNameCase();
     progress_.SetPercent(2);
     progress_.CheckCancel();
     Check(UnzipArchive(tree_.databaseArchive(), box_root_, kUnpackBoxArchive));

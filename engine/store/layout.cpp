@@ -1,5 +1,8 @@
 #include "store/layout.hpp"
 
+#include <cstdio>
+
+#include "localfiles/local_file.hpp"
 #include "session/result.hpp"
 #include "vtplatform/diag.hpp"
 
@@ -53,5 +56,13 @@ std::string StoreTree::dataArchive() const { return data() + kPackedSuffix; }
 std::string StoreTree::boxRecord(uint32_t box) const { return database() + "/" + RecordFileName(BoxFolderName(box)); }
 std::string StoreTree::boxFolder(uint32_t box) const { return data() + "/" + BoxFolderName(box); }
 std::string StoreTree::boxArchive(uint32_t box) const { return data() + "/" + BoxArchiveName(box); }
+
+void StoreTree::AdoptNameCase() const {
+    for (const std::string &name : {box(), description(), databaseArchive(), dataArchive()}) {
+        const std::string found = FindIgnoringCase(name);
+        if (found != name && std::rename(found.c_str(), name.c_str()) != 0)
+            vt::DebugPrint("\n cannot rename %s to %s \n", found.c_str(), name.c_str());
+    }
+}
 
 }  // namespace vtbox

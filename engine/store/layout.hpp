@@ -101,6 +101,12 @@ public:
     std::string boxFolder(uint32_t box) const;   // <root>/BOX/DATA/B0000nnn
     std::string boxArchive(uint32_t box) const;  // <root>/BOX/DATA/B0000nnn.vtb
 
+    // After a backup file made elsewhere has been unpacked under the root:
+    // BOX, the description, DATABASE.vtb and DATA.zip take the spelling
+    // above when the file spelled them in another case ("DATA.ZIP"), so that
+    // every step after finds them. Names already right, or missing, stay.
+    void AdoptNameCase() const;
+
 private:
     std::string root_;
 };

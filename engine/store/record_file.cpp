@@ -32,4 +32,37 @@ std::u16string ReadRecordName(const std::string &path, uint32_t *number) {
 
 std::string ReadRecordNameUtf8(const std::string &path) { return vt::Utf16ToUtf8(ReadRecordName(path)); }
 
+namespace {
+constexpr size_t kMixOffset = 157;
+constexpr size_t kPaperOffset = 160;
+constexpr size_t kColourOffset = 166;
+constexpr size_t kSizeAOffset = 169;
+constexpr size_t kSizeBOffset = 172;
+
+uint32_t BigEndian32(const unsigned char *p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+int16_t LittleEndian16(const unsigned char *p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+}  // namespace
+
+bool ReadRecordFields(const std::string &path, RecordFields *fields) {
+    *fields = RecordFields{};
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    unsigned char bytes[kRecordFieldsBytes] = {};
+    std::fread(bytes, 1, sizeof bytes, f);  // a short record reads as zeros past its end
+    std::fclose(f);
+    for (size_t i = kRecordNameOffset; i + 1 < kRecordNameOffset + kRecordNameBytes; i += 2) {
+        char16_t unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+        if (unit == 0) break;
+        fields->name += unit;
+    }
+    fields->mixFlags = bytes[kMixOffset];
+    fields->paperFlags = BigEndian32(bytes + kPaperOffset);
+    fields->colourFlags = LittleEndian16(bytes + kColourOffset);
+    fields->sizeA = LittleEndian16(bytes + kSizeAOffset);
+    fields->sizeB = BigEndian32(bytes + kSizeBOffset);
+    return true;
+}
+
 }  // namespace vtbox

@@ -19,4 +19,26 @@ std::u16string ReadRecordName(const std::string &record_path, uint32_t *number =
 // The same name as UTF-8 text.
 std::string ReadRecordNameUtf8(const std::string &record_path);
 
+// The fields of a document record that tell what kind of document it is and
+// how much room it takes on the device. They lie in its first 500 bytes:
+//   157  u8            mix flags
+//   160  u32 BE        paper flags
+//   166  i16 LE        colour flags
+//   169  i16 LE        size term A
+//   172  u32 BE        size term B
+struct RecordFields {
+    std::u16string name;  // the display name, as ReadRecordName reads it
+    uint8_t mixFlags = 0;
+    uint32_t paperFlags = 0;
+    int16_t colourFlags = 0;
+    int16_t sizeA = 0;
+    uint32_t sizeB = 0;
+};
+
+inline constexpr size_t kRecordFieldsBytes = 500;
+
+// Reads the fields of a record. A record that cannot be opened, or a short
+// one, leaves what it does not hold at zero; false when it cannot be opened.
+bool ReadRecordFields(const std::string &record_path, RecordFields *fields);
+
 }  // namespace vtbox

@@ -1,12 +1,14 @@
 // The server's life in a process: the provider made at load and destroyed
 // at unload, and the entry points that hand out class objects.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <mutex>
 
 #include "class_factory.hpp"
+#include "map_reader.hpp"
 #include "provider.hpp"
 
 #define KX9_EXPORT extern "C" __attribute__((visibility("default")))
@@ -37,10 +39,24 @@ std::string FolderOf(const std::string &path) {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+// The maps beside the server file (a build tree, or a copy of the server
+// with its maps), else in the installed data folder, found from the server's
+// own folder so that a moved installation keeps working.
+std::string MapFolder() {
+    const std::string beside = FolderOf(ServerPath());
+#ifdef KX9_INSTALLED_MAP_DIR
+    if (access((beside + "/" + kMapFileNames[0]).c_str(), R_OK) != 0) {
+        const std::string installed = beside + "/" KX9_INSTALLED_MAP_DIR;
+        if (access((installed + "/" + kMapFileNames[0]).c_str(), R_OK) == 0) return installed;
+    }
+#endif
+    return beside;
+}
+
 HRESULT InitialiseOnce() {
     std::lock_guard<std::mutex> g(g_initLock);
     if (!g_initialised) {
-        g_initResult = g_provider->Initialise(FolderOf(ServerPath()));
+        g_initResult = g_provider->Initialise(MapFolder());
         g_initialised = true;
     }
     return g_initResult;

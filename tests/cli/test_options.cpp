@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "config.hpp"
+#include "conversion_report.hpp"
 #include "options.hpp"
 #include "progress_bar.hpp"
 #include "temp_dir.hpp"
@@ -80,6 +81,51 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
         EXPECT_FALSE(Parse(c.args, &o, &error)) << c.says;
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
     }
+}
+
+TEST(CliOptions, ConvertNeedsNoDevice) {
+    vtcli::Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"convert", "backup", "a.zip", "b.zip", "--to", "Korvo-C V1.3.0.0"}, &o, &error)) << error;
+    EXPECT_EQ(o.convertWhat, "backup");
+    EXPECT_EQ(o.source, "a.zip");
+    EXPECT_EQ(o.destination, "b.zip");
+    EXPECT_EQ(o.toVersion, "Korvo-C V1.3.0.0");
+    vtcli::Options h;
+    EXPECT_TRUE(Parse({"convert", "--help"}, &h, &error)) << error;
+    for (const std::vector<std::string> &bad :
+         {std::vector<std::string>{"convert"}, {"convert", "restore", "a", "b", "--to", "V"},
+          {"convert", "backup", "a", "--to", "V"}, {"convert", "archive", "a", "b"}, {"convert", "summary", "--to", "V"},
+          {"convert", "backup", "a", "b", "--to", "V", "--host", "h"}}) {
+        vtcli::Options x;
+        EXPECT_FALSE(Parse(bad, &x, &error)) << bad.size();
+    }
+}
+
+// The tally reads the engine's box and document lines; names may hold the
+// very words the lines are made of.
+TEST(CliConversionReport, CountsPerBoxAndFilterWhateverTheNames) {
+    vtcli::ConversionReport report;
+    OutputDebugStringA("\n Converting Box -->7 Scans bDelete = 1 Flag = 7  \n");
+    OutputDebugStringA("Deleting WidePaper Document ");
+    OutputDebugStringA("Doc Details---->>> Box = B , Folder = , Document = x bDelete = 1 Flag = 7  bDelete = 1 Flag = 3 ");
+    OutputDebugStringA("Doc Details---->>> Box = B , Folder = F, Document = y bDelete = 0 Flag = 0 ");
+    OutputDebugStringA("\n Converting Box -->12 Other  \n");
+    OutputDebugStringA("Doc Details---->>> Box = O , Folder = , Document = z bDelete = 1 Flag = 4 ");
+    auto boxes = report.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].box, 7u);
+    EXPECT_EQ(boxes[0].name, "Scans bDelete = 1 Flag = 7");
+    EXPECT_EQ(boxes[0].kept, 1u);
+    EXPECT_EQ(boxes[0].removed, 1u);
+    EXPECT_EQ(boxes[0].colour, 1u);
+    EXPECT_EQ(boxes[0].widePaper, 1u);
+    EXPECT_EQ(boxes[0].copyMix, 0u);
+    EXPECT_EQ(boxes[1].box, 12u);
+    EXPECT_EQ(boxes[1].copyMix, 1u);
+    vtcli::BoxTally total = report.Total();
+    EXPECT_EQ(total.kept, 1u);
+    EXPECT_EQ(total.removed, 2u);
 }
 
 TEST(CliOutput, JsonStringsAreAlwaysValid) {

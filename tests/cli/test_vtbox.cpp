@@ -608,4 +608,81 @@ TEST(VtboxRestore, RefusesBeforeLockingWhatCannotBeRestored) {
     EXPECT_FALSE(SawPage(same, "boxnwConnect"));
 }
 
+// vtbox convert: a backup of a device with flagged documents, converted
+// for a model without wide paper, reports per box what went.
+class VtboxConvert : public testing::Test {
+protected:
+    static vttest::SimOptions Flagged(unsigned page_kb) {
+        vttest::SimOptions o;
+        o.seed.boxes = 2;
+        o.seed.folders = 1;
+        o.seed.docs = 3;
+        o.seed.pages = 2;
+        o.seed.pageKb = page_kb;
+        std::string error;
+        o.seed.wideDocs = devicesim::DocumentSelection::Parse("1.0.1,1.1.2,2.*.*", 0x4000, 0xFFFFFFFF, error);
+        o.seed.colourDocs = devicesim::DocumentSelection::Parse("1.0.3", 0x0200, 0xFFFF, error);
+        o.seed.mixDocs = devicesim::DocumentSelection::Parse("none", 0x06, 0xFF, error);
+        return o;
+    }
+    vttest::ScopedEnv settings{"VTBOX_CONVERSION_PATH", VTBOX_SETTINGS_DIR};
+};
+
+TEST_F(VtboxConvert, BackupReportsWhatWentPerBox) {
+    SimDevice sim(Flagged(4));
+    std::string file = sim.dir / "b.zip", out = sim.dir / "c.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "all", "--output", file}).exitCode, 0);
+    Result r = Local(sim, {"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The source version came from the file itself.
+    EXPECT_NE(r.out.find("\"from\":\"Korvo-B V1.3.0.0\",\"to\":\"Korvo-C V1.3.0.0\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"number\":1,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"kept\":4,\"removed\":2,\"colour\":0,\"widePaper\":2,\"copyMix\":0}"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"kept\":0,\"removed\":6,\"colour\":0,\"widePaper\":6,\"copyMix\":0}"), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(fs::is_regular_file(out));
+
+    // The result reads as a backup of the new version; an unknown source
+    // version is refused, and an existing destination is never replaced.
+    Result info = Local(sim, {"info", out, "--json"});
+    EXPECT_NE(info.out.find("\"engineVersion\":\"Korvo-C V1.3.0.0\""), std::string::npos) << info.out;
+    Result again = Local(sim, {"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0"});
+    EXPECT_NE(again.exitCode, 0);
+    EXPECT_NE(again.err.find("never replaced"), std::string::npos) << again.err;
+    Result unknown = Local(sim, {"convert", "backup", out, sim.dir / "d.zip", "--from", "Nobody V1.0.0.0", "--to", "X"});
+    EXPECT_NE(unknown.exitCode, 0);
+    EXPECT_NE(unknown.err.find("error 50"), std::string::npos) << unknown.err;
+    EXPECT_NE(unknown.err.find("Nobody V1.0.0.0.ini"), std::string::npos) << unknown.err;
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "left behind: " << e.path();
+
+    Result summary = Local(sim, {"convert", "summary", "--from", "Korvo-B V1.3.0.0", "--to", "Korvo-A V1.2.0.0"});
+    ASSERT_EQ(summary.exitCode, 0) << summary.err;
+    EXPECT_NE(summary.out.find("colour documents, documents on wide paper, copies of mixed kind"), std::string::npos)
+        << summary.out;
+    Result same = Local(sim, {"convert", "summary", "--from", "Korvo-B V1.3.0.0", "--to", "Korvo-B V1.3.0.0"});
+    EXPECT_NE(same.exitCode, 0);
+    EXPECT_NE(same.err.find("error 87"), std::string::npos) << same.err;
+}
+
+TEST_F(VtboxConvert, CtrlCCancelsAndLeavesNothing) {
+    SimDevice sim(Flagged(1024));
+    std::string file = sim.dir / "b.zip", out = sim.dir / "c.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "all", "--output", file}).exitCode, 0);
+    // Interrupted once the conversion has begun: its work folder is there.
+    auto working = [&] {
+        for (const auto &e : fs::directory_iterator(sim.dir.path()))
+            if (e.path().filename().string().rfind(".vtbox-work", 0) == 0) return true;
+        return false;
+    };
+    Result r = Launch({{"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0"}, BaseEnv(sim.dir.path()), SIGINT, 0,
+                       {}, working});
+    EXPECT_EQ(r.exitCode, 130) << r.err;
+    EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "left behind: " << e.path();
+}
+
 }  // namespace

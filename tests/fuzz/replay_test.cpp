@@ -11,7 +11,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kTargets[] = {"xmlreply", "ftp_listing", "zip_reader", "record_file", "description",
-                                "registry", "sim_http",    "sim_ftp",    "element_map", "plain_text"};
+                                "registry", "sim_http",    "sim_ftp",    "element_map", "plain_text",
+                                "conversion_settings"};
 
 class Corpus : public ::testing::TestWithParam<const char*> {};
 

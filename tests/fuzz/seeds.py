@@ -200,6 +200,21 @@ def plain_text():
     put("plain_text", "bytes", b"ok \xc2\x9b31m \xff\xfe \xe6\x96 \xf0\x9f\x98\x80 end")
 
 
+def conversion_settings():
+    # A shipped settings file, and lines each reader rule meets.
+    with open(os.path.join(HERE, "..", "..", "engine", "conversion", "settings", "Korvo-B V1.3.0.0.ini"), "rb") as f:
+        put("conversion_settings", "shipped", f.read())
+    put("conversion_settings", "rules",
+        "; comment\r\n[korvo-a v1.2.0.0]\r\nCOLORCHECK=1\r\nWidePaperCheck = 1\r\n   Indented=1\r\n"
+        "Copy=[x];y\r\n[no end\r\nx[Second]\r\nCopyCompoundCheck=-2\r\nK-SizeCheck=abc\r\n\r\n")
+    put("conversion_settings", "tab", "[A]\nColorCheck=1\n\tWidePaperCheck=1\n")
+    put("conversion_settings", "no-section", "ColorCheck=1\n")
+    put("conversion_settings", "backup-xml",
+        '<?xml version="1.0" encoding="UTF-8"?>\r\n<BackupInfo>\r\n<EngineVersion>Korvo-B V1.3.0.0</EngineVersion>\r\n'
+        '<Boxes NumOfBoxes="1">\r\n<BoxProp>\r\n<BoxName>NumOfDocs</BoxName>\r\n<NumOfDocs>5</NumOfDocs>\r\n'
+        '<BoxUsedDisk>9</BoxUsedDisk>\r\n</BoxProp>\r\n</Boxes>\r\n</BackupInfo>')
+
+
 for make in (xmlreply, ftp_listing, zip_reader, record_file, description, registry, sim_http, sim_ftp,
-             element_map, plain_text):
+             element_map, plain_text, conversion_settings):
     make()

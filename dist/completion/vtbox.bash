@@ -1,0 +1,86 @@
+# bash completion for vtbox
+_vtbox() {
+    local cur prev words cword
+    _init_completion -s || return
+
+    local commands="boxes backup restore info verify unlock convert version prune"
+    local device="--host --port --ftp-port --timeout --password-file --password-command"
+    local output="--json --quiet --verbose"
+
+    case $prev in
+        --host)
+            _known_hosts_real -- "$cur"
+            return ;;
+        --port | --ftp-port | --timeout | --keep-last | --keep-daily | --keep-weekly | --keep-monthly | --from | --to)
+            return ;;
+        --password-command)
+            compopt -o filenames
+            COMPREPLY=($(compgen -c -- "$cur"))
+            return ;;
+        --password-file | --input | -i | --output | -o)
+            _filedir
+            return ;;
+        --boxes)
+            COMPREPLY=($(compgen -W "all" -- "$cur"))
+            return ;;
+        --mode)
+            COMPREPLY=($(compgen -W "replace keep-both" -- "$cur"))
+            return ;;
+    esac
+
+    # The command: the first word that is neither an option nor its value.
+    local command="" i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            --host | --port | --ftp-port | --timeout | --password-file | --password-command | --boxes | \
+                --output | -o | --input | -i | --mode | --keep-last | --keep-daily | --keep-weekly | --keep-monthly | \
+                --from | --to)
+                ((i++)) ;;
+            -*) ;;
+            *)
+                command=${words[i]}
+                break ;;
+        esac
+    done
+
+    local options
+    case $command in
+        "")
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "$device $output --help --version" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+            fi
+            return ;;
+        boxes) options="$device $output" ;;
+        backup) options="$device $output --boxes --output --verify --replace-read-only" ;;
+        restore) options="$device $output --input --boxes --mode --dry-run" ;;
+        info | verify) options="$output --input" ;;
+        unlock) options="$device --quiet --verbose" ;;
+        version) options="--json" ;;
+        prune) options="$output --keep-last --keep-daily --keep-weekly --keep-monthly --dry-run" ;;
+        convert) options="--from --to --json" ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
+    elif [[ $command == info || $command == verify ]]; then
+        _filedir '@(zip|ZIP)'
+    elif [[ $command == prune ]]; then
+        _filedir -d
+    elif [[ $command == convert ]]; then
+        # What to convert first, then the source and the destination.
+        local what="" j
+        for ((j = i + 1; j < cword; j++)); do
+            case ${words[j]} in
+                --from | --to) ((j++)) ;;
+                -*) ;;
+                *) what=${words[j]}; break ;;
+            esac
+        done
+        if [[ -z $what ]]; then
+            COMPREPLY=($(compgen -W "backup archive summary" -- "$cur"))
+        elif [[ $what != summary ]]; then
+            _filedir '@(zip|ZIP)'
+        fi
+    fi
+} && complete -F _vtbox vtbox

@@ -1,0 +1,166 @@
+// vtBoxConvertArchiveData: a document archive made on one engine version
+// turned into one for another. A document archive is a zip of bare names:
+// "Archive.XML" and one "D0000nnn.zip" per document, which holds the
+// document's record "D0000nnn.XML" and its folder "D0000nnn".
+//
+// The source is unpacked into a work folder of its own under the temporary
+// folder; each document archive is unpacked on its own to read its record
+// and is dropped when a filter matches; the description gets the new version
+// and count, and the files left are packed into the destination, which
+// appears only when whole. The source is never changed; the work folder is
+// removed on every path.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "conversion/conversion_start.hpp"
+#include "conversion/description_edit.hpp"
+#include "conversion/document_filter.hpp"
+#include "jobs/progress.hpp"
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
+#include "packaging/folder_archive.hpp"
+#include "session/boundary.hpp"
+#include "store/layout.hpp"
+#include "store/record_file.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
+
+using namespace vtbox;
+
+namespace {
+
+constexpr const char *kDocumentArchivePattern = "D000*.zip";
+// Each document archive is unpacked here, inside the work folder, so that
+// what it holds can never take the place of the description or of another
+// document archive.
+constexpr const char *kUnpackFolder = ".document";
+
+class ArchiveConversion {
+public:
+    ArchiveConversion(ConversionRequest request, std::string temp, HANDLE cancel, HANDLE progress_event,
+                      VTPROGRESSINFO *record)
+        : request_(std::move(request)), temp_(std::move(temp)), progress_(record, progress_event, cancel) {}
+
+    void Run(const char *source_as_given, const char *destination_as_given);
+    void Fail() {
+        if (!work_.empty()) DeleteLocalTree(work_, temp_);
+    }
+
+private:
+    void MakeWorkFolder();
+    void ConvertDocument(const std::string &archive_name);
+    std::string Description() const { return JoinPath(work_, kArchiveDescriptionName); }
+
+    ConversionRequest request_;
+    std::string temp_, work_;
+    Progress progress_;
+    CheckSettings checks_;
+    uint32_t remaining_ = 0;
+};
+
+// The work folder: a fresh folder under the temporary folder, "BKR" and a
+// unique part (the system's temporary names keep three characters of their
+// prefix, here "BKRT--").
+void ArchiveConversion::MakeWorkFolder() {
+    std::string pattern = JoinPath(temp_, "BKRXXXXXX");
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data())) Raise(vt::Win32FromErrno(errno), "cannot make a work folder in " + temp_);
+    work_ = name.data();
+    if (chdir(work_.c_str()) != 0) Raise(vt::Win32FromErrno(errno), "cannot enter " + work_);
+}
+
+void ArchiveConversion::ConvertDocument(const std::string &archive_name) {
+    OutputDebugStringA(std::string(76, '-').c_str());
+    VTPROGRESSINFO &r = progress_.record();
+    r.bDelete = 0;
+    r.Flag = 0;
+    const std::string archive = JoinPath(work_, archive_name);
+    const std::string unpacked = JoinPath(work_, kUnpackFolder);
+    if (UnzipArchive(archive, unpacked) != 0) {
+        OutputDebugStringA("\n UnZip 1 Failed  \n ");
+        Raise(vt::Code::InvalidData, "cannot unpack the document archive " + archive_name);
+    }
+    const std::string record =
+        FindIgnoringCase(JoinPath(unpacked, archive_name.substr(0, archive_name.size() - 4) + kRecordExtension));
+    RecordFields fields;
+    ReadRecordFields(record, &fields);  // unreadable or missing: zeros, and the document stays
+    progress_.SetDocName(vt::Utf16ToUtf8(fields.name));
+    const FilterOutcome outcome = ApplyFilters(fields, checks_, FilterContext::Archive);
+    if (outcome.remove) {
+        if (unlink(archive.c_str()) != 0) Raise(vt::Win32FromErrno(errno), "cannot remove " + archive);
+        r.bDelete = 1;
+        r.Flag = static_cast<int32_t>(outcome.flag);
+        remaining_ -= 1;
+    }
+    DeleteLocalTree(unpacked, work_);
+}
+
+void ArchiveConversion::Run(const char *source_as_given, const char *destination_as_given) {
+    OutputDebugStringA("\n vtBoxConvertArchiveData Starts \n");
+    checks_ = StartConversion(request_, source_as_given, destination_as_given, 2,
+                              "\n Could not Find the Src .ini File \n");
+    MakeWorkFolder();
+    if (UnzipArchive(request_.source, work_) != 0)
+        Raise(vt::Code::InvalidData, "cannot unpack " + request_.source);
+    const std::string found = FindIgnoringCase(Description());
+    if (found != Description()) std::rename(found.c_str(), Description().c_str());
+
+    progress_.SetPercent(5);
+    progress_.Signal();
+    if (ReplaceXmlElementLine(Description(), temp_, "Version", request_.destinationVersion) != 0)
+        Raise(GetLastError(), "cannot write the new engine version into " + std::string(kArchiveDescriptionName));
+
+    FindList documents;
+    ListLocalFolder(work_, kDocumentArchivePattern, nullptr, &documents);  // none: n is 0
+    const size_t n = documents.size();
+    remaining_ = static_cast<uint32_t>(n);
+    progress_.record().DocsTotal = static_cast<int32_t>(n);
+    for (size_t i = 0; i < n; ++i) {
+        ConvertDocument(documents[i].cFileName);
+        progress_.record().DocsDone = static_cast<int32_t>(i + 1);
+        ReportDocument(progress_, static_cast<int32_t>(90 * i / n), false);
+    }
+    progress_.record().bDelete = 0;
+    progress_.record().Flag = 0;
+    if (remaining_ == 0) {
+        OutputDebugStringA("\n All the DOcument in Archive File are inconsistence..!! \n ");
+        Raise(vt::Code::NoMoreItems, n == 0 ? "the archive holds no document" : "every document of the archive was removed");
+    }
+    if (ReplaceXmlElementLine(Description(), temp_, "NumOfDocs", std::to_string(remaining_)) != 0)
+        Raise(GetLastError(), "cannot write the document count into " + std::string(kArchiveDescriptionName));
+
+    Check(ZipFolder(request_.destination, work_, {.flat = true}));
+    DeleteLocalTree(work_, temp_);
+    work_.clear();
+    progress_.SetPercent(100);
+    progress_.Signal();
+    OutputDebugStringA("\n vtBoxConvertArchiveData Complete... \n");
+}
+
+}  // namespace
+
+extern "C" uint32_t vtBoxConvertArchiveData(const char *source, const char *destination, const char *temp_folder,
+                                            const char *source_version, const char *destination_version,
+                                            HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress) {
+    const bool valid = source && *source && destination && *destination && temp_folder && *temp_folder &&
+                       source_version && destination_version && progress;
+    std::unique_ptr<ArchiveConversion> conversion;
+    return RunExport("vtBoxConvertArchiveData", valid, [&] {
+        ConversionRequest request{FullPath(source), FullPath(destination), source_version, destination_version};
+        conversion = std::make_unique<ArchiveConversion>(std::move(request), FullPath(temp_folder), cancel_event,
+                                                         progress_event, progress);
+        try {
+            conversion->Run(source, destination);
+        } catch (...) {
+            conversion->Fail();
+            throw;
+        }
+    });
+}
