@@ -116,6 +116,9 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
     zs.avail_out = static_cast<uInt>(out->data.size());
     int rc = deflate(&zs, Z_FINISH);
     out->data.resize(zs.total_out);
+    // What the window holds is what it counts: a page that compresses well
+    // must not keep the whole worst-case buffer while it waits for the writer.
+    out->data.shrink_to_fit();
     deflateEnd(&zs);
     if (rc != Z_STREAM_END) {
         out->state = DeflatedFile::State::ReadFailed;
