@@ -201,13 +201,12 @@ TEST_F(BackupConversion, AllChecksOffChangesOnlyTheVersion) {
     vttest::DebugCapture log;
     ConversionRun run = Run(kTo, true);
     ASSERT_EQ(run.rc, 0u) << run.detail;
-    // With a watcher the documents are shown as the percent climbs (a busy
-    // machine may wake the watcher late and skip a step, never reorder one).
+    // With a watcher the documents are shown as the percent climbs (a watcher
+    // woken late may skip a step, the opening ones too, never reorder one).
     std::vector<int> percents;
     for (const auto &p : run.seen)
         if (percents.empty() || percents.back() != p.Percent) percents.push_back(p.Percent);
     ASSERT_GE(percents.size(), 5u);
-    EXPECT_LE(percents.front(), 7);
     EXPECT_EQ(percents.back(), 99);
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_NE(log.text().find("\n Converting Box -->2 "), std::string::npos);
