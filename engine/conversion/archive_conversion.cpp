@@ -149,18 +149,7 @@ void ArchiveConversion::Run(const char *source_as_given, const char *destination
 extern "C" uint32_t vtBoxConvertArchiveData(const char *source, const char *destination, const char *temp_folder,
                                             const char *source_version, const char *destination_version,
                                             HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress) {
-    const bool valid = source && *source && destination && *destination && temp_folder && *temp_folder &&
-                       source_version && destination_version && progress;
-    std::unique_ptr<ArchiveConversion> conversion;
-    return RunExport("vtBoxConvertArchiveData", valid, [&] {
-        ConversionRequest request{FullPath(source), FullPath(destination), source_version, destination_version};
-        conversion = std::make_unique<ArchiveConversion>(std::move(request), FullPath(temp_folder), cancel_event,
-                                                         progress_event, progress);
-        try {
-            conversion->Run(source, destination);
-        } catch (...) {
-            conversion->Fail();
-            throw;
-        }
-    });
+    return RunConversionExport<ArchiveConversion>("vtBoxConvertArchiveData", source, destination, temp_folder,
+                                              source_version, destination_version, cancel_event,
+                                              progress_event, progress);
 }

@@ -248,18 +248,7 @@ void BackupConversion::Run(const char *source_as_given, const char *destination_
 extern "C" uint32_t vtBoxConvertBackupData(const char *source, const char *destination, const char *work_folder,
                                            const char *source_version, const char *destination_version,
                                            HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress) {
-    const bool valid = source && *source && destination && *destination && work_folder && *work_folder &&
-                       source_version && destination_version && progress;
-    std::unique_ptr<BackupConversion> conversion;
-    return RunExport("vtBoxConvertBackupData", valid, [&] {
-        ConversionRequest request{FullPath(source), FullPath(destination), source_version, destination_version};
-        conversion = std::make_unique<BackupConversion>(std::move(request), FullPath(work_folder), cancel_event,
-                                                        progress_event, progress);
-        try {
-            conversion->Run(source, destination);
-        } catch (...) {
-            conversion->Fail();
-            throw;
-        }
-    });
+    return RunConversionExport<BackupConversion>("vtBoxConvertBackupData", source, destination, work_folder,
+                                              source_version, destination_version, cancel_event,
+                                              progress_event, progress);
 }

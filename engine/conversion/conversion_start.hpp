@@ -1,10 +1,14 @@
 // The checks that open both conversions, before anything is unpacked.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "conversion/check_settings.hpp"
 #include "jobs/progress.hpp"
+#include "localfiles/local_file.hpp"
+#include "session/boundary.hpp"
 
 namespace vtbox {
 
@@ -23,5 +27,28 @@ struct ConversionRequest {
 // never replaced). Returns the checks for the two versions.
 CheckSettings StartConversion(const ConversionRequest &request, const std::string &source_as_given,
                               const std::string &destination_as_given, int kind, const char *missing_settings_line);
+
+// One conversion export: the argument check, then Conversion(request, full
+// work folder, events, progress).Run(source, destination); whatever raises
+// has Fail() clean up (work folder, half-made destination) first.
+template <class Conversion>
+uint32_t RunConversionExport(const char *export_name, const char *source, const char *destination,
+                             const char *folder, const char *source_version, const char *destination_version,
+                             HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress) {
+    const bool valid = source && *source && destination && *destination && folder && *folder && source_version &&
+                       destination_version && progress;
+    std::unique_ptr<Conversion> conversion;
+    return RunExport(export_name, valid, [&] {
+        ConversionRequest request{FullPath(source), FullPath(destination), source_version, destination_version};
+        conversion = std::make_unique<Conversion>(std::move(request), FullPath(folder), cancel_event, progress_event,
+                                                  progress);
+        try {
+            conversion->Run(source, destination);
+        } catch (...) {
+            conversion->Fail();
+            throw;
+        }
+    });
+}
 
 }  // namespace vtbox

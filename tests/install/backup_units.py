@@ -40,8 +40,8 @@ def values(section, key):
     return [v for k, v in section if k == key]
 
 
-def specifiers(text, spec):
-    return re.sub(r"%(.)", lambda m: spec[m.group(1)], text)
+def specifiers(text, unit_values):
+    return re.sub(r"%(.)", lambda m: unit_values[m.group(1)], text)
 
 
 def environment_file(path):
@@ -137,41 +137,41 @@ def main():
         # ---- the service run by hand, as systemd would run it
         sim, http_port, ftp_port = start_device(bin_dir, work)
         root = os.path.join(work, "root")
-        spec = {"i": "printroom", "E": root + "/etc", "S": root + "/var/lib", "d": root + "/credentials",
+        unit_values = {"i": "printroom", "E": root + "/etc", "S": root + "/var/lib", "d": root + "/credentials",
                 "%": "%"}
-        for d in (spec["E"] + "/vtbox", spec["S"], spec["d"]):
+        for d in (unit_values["E"] + "/vtbox", unit_values["S"], unit_values["d"]):
             os.makedirs(d)
         conf = open(example).read() + "\nVTBOX_HOST=127.0.0.1\nVTBOX_PORT=%s\nVTBOX_FTP_PORT=%s\n" \
             "VTBOX_PRUNE=--keep-last 1\n" % (http_port, ftp_port)
-        open(spec["E"] + "/vtbox/printroom.conf", "w").write(conf)
-        open(spec["E"] + "/vtbox/printroom.password", "w").write("admin\n")
-        os.chmod(spec["E"] + "/vtbox/printroom.password", 0o600)
+        open(unit_values["E"] + "/vtbox/printroom.conf", "w").write(conf)
+        open(unit_values["E"] + "/vtbox/printroom.password", "w").write("admin\n")
+        os.chmod(unit_values["E"] + "/vtbox/printroom.password", 0o600)
 
         # What systemd gives a service of a system user: a path and the
         # user's home, where what the job keeps for itself goes, beside the
         # backup folder and not in it.
-        home = spec["S"] + "/vtbox"
+        home = unit_values["S"] + "/vtbox"
         env = {"PATH": "/usr/bin:/bin", "HOME": home}
         for line in values(service, "Environment"):
-            for assignment in shlex.split(specifiers(line, spec)):
+            for assignment in shlex.split(specifiers(line, unit_values)):
                 key, _, value = assignment.partition("=")
                 env[key] = value
         for path in values(service, "EnvironmentFile"):
-            env.update(environment_file(specifiers(path, spec)))
+            env.update(environment_file(specifiers(path, unit_values)))
         for credential in values(service, "LoadCredential"):
-            name, _, path = specifiers(credential, spec).partition(":")
-            shutil.copy(path, os.path.join(spec["d"], name))
-            os.chmod(os.path.join(spec["d"], name), 0o400)  # as systemd hands it over
+            name, _, path = specifiers(credential, unit_values).partition(":")
+            shutil.copy(path, os.path.join(unit_values["d"], name))
+            os.chmod(os.path.join(unit_values["d"], name), 0o400)  # as systemd hands it over
         for line in values(service, "StateDirectory"):
-            for state in specifiers(line, spec).split():
-                os.makedirs(os.path.join(spec["S"], state), exist_ok=True)
-        cwd = specifiers(one("WorkingDirectory"), spec)
-        writable = specifiers(one("ReadWritePaths"), spec)
+            for state in specifiers(line, unit_values).split():
+                os.makedirs(os.path.join(unit_values["S"], state), exist_ok=True)
+        cwd = specifiers(one("WorkingDirectory"), unit_values)
+        writable = specifiers(one("ReadWritePaths"), unit_values)
 
         def run(key):
             for line in values(service, key):
                 argv = [w.replace(configured_vtbox, staged_vtbox)
-                        for w in expand_command(specifiers(line, spec), env)]
+                        for w in expand_command(specifiers(line, unit_values), env)]
                 r = subprocess.run(argv, env=env, cwd=cwd, capture_output=True, text=True)
                 if r.returncode != 0:
                     fail("%s= %s exited with %d:\n%s%s" % (key, argv, r.returncode, r.stdout, r.stderr))
