@@ -109,19 +109,6 @@ Result Local(SimDevice &sim, std::vector<std::string> args) {
     return Launch({std::move(args), BaseEnv(sim.dir.path()), 0, 0, {}});
 }
 
-// The device is free: another session can lock it and make an FTP account.
-void ExpectDeviceReleased(SimDevice &sim) {
-    VTMFPSESSION s = sim.Session();
-    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
-    uint32_t t = 0;
-    EXPECT_EQ(vtBoxLockUiJob(&s, "admin", 0, &t), 0u) << "the panel is still locked";
-    char login[256];
-    EXPECT_EQ(vtBoxCreateFTPAccount(&s, "admin", login), 0u) << "the FTP account still exists";
-    vtBoxDeleteFTPAccount(&s, "admin");
-    vtBoxUnlockUiJob(&s, "admin", 0);
-    vtBoxCloseConnection(&s);
-}
-
 bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 // A loopback port that nothing listens on.

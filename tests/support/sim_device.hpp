@@ -3,6 +3,8 @@
 // VTBOX_FTP_PORT point at it for the life of the object.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -57,5 +59,18 @@ public:
     std::unique_ptr<devicesim::Device> device;
     std::unique_ptr<ScopedEnv> ftpPort;
 };
+
+// The device is free: another session can lock it and make an FTP account.
+inline void ExpectDeviceReleased(SimDevice &sim) {
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    uint32_t t = 0;
+    EXPECT_EQ(vtBoxLockUiJob(&s, "admin", 0, &t), 0u) << "the panel is still locked";
+    char login[256];
+    EXPECT_EQ(vtBoxCreateFTPAccount(&s, "admin", login), 0u) << "the FTP account still exists";
+    vtBoxDeleteFTPAccount(&s, "admin");
+    vtBoxUnlockUiJob(&s, "admin", 0);
+    vtBoxCloseConnection(&s);
+}
 
 }  // namespace vttest

@@ -98,17 +98,4 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
     return Vtbox(sim, std::move(args), password, signals, {});
 }
 
-// The device is free: another session can lock it and make an FTP account.
-inline void ExpectDeviceReleased(SimDevice &sim) {
-    VTMFPSESSION s = sim.Session();
-    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
-    uint32_t t = 0;
-    EXPECT_EQ(vtBoxLockUiJob(&s, "admin", 0, &t), 0u) << "the panel is still locked";
-    char login[256];
-    EXPECT_EQ(vtBoxCreateFTPAccount(&s, "admin", login), 0u) << "the FTP account still exists";
-    vtBoxDeleteFTPAccount(&s, "admin");
-    vtBoxUnlockUiJob(&s, "admin", 0);
-    vtBoxCloseConnection(&s);
-}
-
 }  // namespace vttest
