@@ -59,7 +59,7 @@ void Faults::Freeze(FreezeScope scope, unsigned seconds) {
 
 void Faults::FreezeInTransfer(FreezeScope scope, unsigned nth, uint64_t afterBytes, unsigned seconds) {
   std::lock_guard lock(mutex_);
-  transferFreeze_ = PendingTransferFreeze{nth == 0 ? 1 : nth, 0, TransferFreeze{scope, afterBytes, seconds}};
+  transferFreezes_.push_back(PendingTransferFreeze{nth == 0 ? 1 : nth, 0, TransferFreeze{scope, afterBytes, seconds}});
 }
 
 void Faults::FreezeOn(const std::string& page, FreezeScope scope, unsigned seconds) {
@@ -72,7 +72,7 @@ void Faults::Thaw() {
   webFrozen_.reset();
   ftpFrozen_.reset();
   freezeOn_.clear();
-  transferFreeze_.reset();
+  transferFreezes_.clear();
   cv_.notify_all();
 }
 
@@ -130,7 +130,7 @@ void Faults::Clear() {
   webFrozen_.reset();
   ftpFrozen_.reset();
   freezeOn_.clear();
-  transferFreeze_.reset();
+  transferFreezes_.clear();
   drop_.reset();
   stor_.reset();
   refuseReusedPorts_ = false;
@@ -217,10 +217,17 @@ bool Faults::WaitWhileFrozen(bool web) {
 
 std::optional<TransferFreeze> Faults::TakeTransferFreeze() {
   std::lock_guard lock(mutex_);
-  if (!transferFreeze_ || ++transferFreeze_->seen < transferFreeze_->nth) return std::nullopt;
-  const TransferFreeze freeze = transferFreeze_->freeze;
-  transferFreeze_.reset();
-  return freeze;
+  // Every waiting freeze counts this transfer; the first that is due starts.
+  std::optional<TransferFreeze> due;
+  for (auto it = transferFreezes_.begin(); it != transferFreezes_.end();) {
+    if (++it->seen >= it->nth && !due) {
+      due = it->freeze;
+      it = transferFreezes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return due;
 }
 
 std::optional<uint64_t> Faults::TakeDataDrop(uint64_t transferSize) {

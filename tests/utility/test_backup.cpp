@@ -143,6 +143,10 @@ private slots:
         w.Target()->setText(QString::fromStdString(target));
         QVERIFY(w.window.ActionButton()->isEnabled());
 
+        // The download stands still three times for a moment, so that the
+        // window is seen at three points of the job however fast it runs.
+        for (unsigned nth : {2u, 10u, 20u})
+            device.sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, nth, 0, 1);
         ProgressWatch watch;
         vttest::ModalAnswerer answerer;
         answerer.LetStay<CProgressDlg>();

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace devicesim {
 
@@ -58,7 +59,8 @@ class Faults {
   // the device goes on where it stopped. The control page keeps answering.
   void Freeze(FreezeScope scope, unsigned seconds);
   // The same, starting when the nth data transfer (RETR, STOR or listing)
-  // from now has moved `afterBytes` bytes.
+  // from now has moved `afterBytes` bytes. Freezes set one after another
+  // each wait for their own transfer.
   void FreezeInTransfer(FreezeScope scope, unsigned nth, uint64_t afterBytes, unsigned seconds);
   // The same, starting when the next request for `page` arrives ("*": any);
   // that request stays unanswered until the freeze ends.
@@ -142,7 +144,7 @@ class Faults {
     unsigned seen = 0;
     TransferFreeze freeze;
   };
-  std::optional<PendingTransferFreeze> transferFreeze_;
+  std::vector<PendingTransferFreeze> transferFreezes_;
   struct Drop {
     unsigned nth = 0;
     unsigned seen = 0;
