@@ -34,6 +34,15 @@ public:
     // the archive's own folder when root is empty. False with last error set.
     bool open(const std::string &archive, const std::string &root, bool append = false);
 
+    // Creates the archive inside the open file fd, from offset base on (the
+    // archive's own offsets count from there, so it reads as a whole archive
+    // once taken out). Entry names are made relative to root. The descriptor
+    // stays the caller's. False with last error set.
+    bool openAt(int fd, uint64_t base, const std::string &root);
+
+    // After close: the bytes the last archive took (openAt only).
+    uint64_t writtenSize() const;
+
     // Adds one file. With ignore_path the entry carries the bare file name;
     // otherwise the path (relative paths are taken against the root) must
     // lie under the root. Non-regular files are left out.
@@ -67,7 +76,10 @@ private:
                    std::string *absolute) const;
     AddResult broken(int err);
 
+    struct Window;
+
     void *zip_ = nullptr;  // zipFile
+    Window *window_ = nullptr;  // the file region of openAt, else none
     std::string archive_;
     std::string root_;     // full path, ends with "/"
     bool broken_ = false;
