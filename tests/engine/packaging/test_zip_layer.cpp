@@ -145,9 +145,9 @@ TEST(BackupFileWriter, ABackupFileUnpacksToTheTreeItWasWrittenFrom) {
     // With the usual limits, and with limits that put every zip64 form into
     // both levels (long headers, moved data, 64-bit sizes, offsets and end
     // records).
-    for (uint64_t threshold : {uint64_t{0}, uint64_t{4096}}) {
+    for (uint64_t threshold : {uint64_t{0}, uint64_t{1024}}) {
         SCOPED_TRACE(threshold);
-        LimitsForTest limits(threshold, threshold * 8);
+        LimitsForTest limits(threshold, threshold * 4);
         KeepCwd keep;
         TempDir dir;
         MakeWorkTree(dir / "BOX");
@@ -169,6 +169,9 @@ TEST(BackupFileWriter, ABackupFileUnpacksToTheTreeItWasWrittenFrom) {
         EXPECT_EQ(names, (std::vector<std::string>{"BOX", "BOX.zip"}));
         EXPECT_EQ(EntryNames(tree.packedBox()),
                   (std::vector<std::string>{"BOX\\", "BOX\\Backup.XML", "BOX\\DATA.zip", "BOX\\DATABASE.vtb"}));
+        // The zip64 end records appear exactly when the limits were lowered.
+        const bool zip64End = ReadFile(tree.packedBox()).find(std::string("PK\x06\x06", 4)) != std::string::npos;
+        EXPECT_EQ(zip64End, threshold != 0);
         EXPECT_EQ(UnpackBackup(tree.packedBox(), dir / "out"), before);
     }
 }
