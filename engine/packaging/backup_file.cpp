@@ -126,7 +126,7 @@ uint32_t BackupFileWriter::finish() {
         LastErrorFromErrno(file.error ? file.error : EIO);
     } else {
         ok = outer_->addDeflated(EntryFor(description, tree_.root()), DosDateTimeFromUnix(file.st.st_mtime),
-                                 DosAttributesOf(file.st), file.data, file.size, file.crc) &&
+                                 DosAttributesOf(file.st), file.joined(), file.size, file.crc) &&
              StatFolder(tree_.box(), &st) &&
              outer_->addFolder(EntryFor(tree_.box(), tree_.root()) + "\\", DosDateTimeFromUnix(st.st_mtime),
                                DosAttributesOf(st)) &&

@@ -300,16 +300,14 @@ AddResult ZipWriter::addDeflated(const std::string &path, DeflatedFile &file) {
     if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(file.st.st_mtime), DosAttributesOf(file.st),
                   EntryData::RawDeflated, false) != ZIP_OK)
         return broken(errno);
-    size_t written = 0;
-    while (written < file.data.size()) {
-        unsigned chunk = static_cast<unsigned>(std::min<size_t>(file.data.size() - written, 1u << 30));
+    for (const auto &block : file.blocks) {
         errno = 0;
-        if (zipWriteInFileInZip(Handle(zip_), file.data.data() + written, chunk) != ZIP_OK) {
+        if (!block.empty() &&
+            zipWriteInFileInZip(Handle(zip_), block.data(), static_cast<unsigned>(block.size())) != ZIP_OK) {
             int err = errno;
             zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc);
             return broken(err);
         }
-        written += chunk;
     }
     errno = 0;
     if (zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc) != ZIP_OK) return broken(errno);

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <random>
+
 #include "archive_helpers.hpp"
 #include "packaging/backup_file.hpp"
 #include "packaging/deflate_pool.hpp"
@@ -76,7 +78,7 @@ TEST(ZipLayer, WritesWhatZipWriterWritesForTheSameEntries) {
     vtbox::DeflatedFile notes = pool.Take(0);
     ASSERT_EQ(notes.state, vtbox::DeflatedFile::State::Done);
     ASSERT_TRUE(layer.addDeflated("DATA\\notes.XML", vtbox::DosDateTimeFromUnix(notes.st.st_mtime),
-                                  vtbox::DosAttributesOf(notes.st), notes.data, notes.size, notes.crc));
+                                  vtbox::DosAttributesOf(notes.st), notes.joined(), notes.size, notes.crc));
     ASSERT_TRUE(layer.finish());
     close(fd);
 
@@ -129,6 +131,11 @@ void MakeWorkTree(const fs::path &box) {
         WriteFile(level / "D0000001/PAGE0001.JPG", PageBytes(30000 * b, b + 10));
         WriteFile(level / "F0000001/D0000001/PAGE0001.TIF", PageBytes(9000, b + 20));
     }
+    // A large page that does not compress: read and compressed in several blocks.
+    std::mt19937 noise(7);
+    std::string scan(700000, '\0');
+    for (auto &c : scan) c = static_cast<char>(noise());
+    WriteFile(box / "DATA/B0000001/P0000001/D0000002/PAGE0001.JPG", scan);
 }
 
 // The backup file unpacked level by level with the engine's own reader.
