@@ -117,15 +117,15 @@ struct ZipWriter::Window {
     static int Error(voidpf, voidpf stream) { return static_cast<Window *>(stream)->error; }
 };
 
+ZipWriter::ZipWriter() = default;
+
 ZipWriter::~ZipWriter() {
     if (zip_) zipClose(Handle(zip_), nullptr);
-    delete window_;
 }
 
 bool ZipWriter::openAt(int fd, uint64_t base, const std::string &root) {
     if (zip_) close();
-    delete window_;
-    window_ = new Window{fd, base};
+    window_ = std::make_unique<Window>(Window{fd, base});
     archive_.clear();
     std::string full = FullPath(root);
     root_ = full == "/" ? full : full + "/";
@@ -138,9 +138,9 @@ bool ZipWriter::openAt(int fd, uint64_t base, const std::string &root) {
     io.zseek64_file = &Window::Seek;
     io.zclose_file = &Window::Close;
     io.zerror_file = &Window::Error;
-    io.opaque = window_;
+    io.opaque = window_.get();
     errno = 0;
-    zip_ = zipOpen2_64(window_, APPEND_STATUS_CREATE, nullptr, &io);
+    zip_ = zipOpen2_64(window_.get(), APPEND_STATUS_CREATE, nullptr, &io);
     if (!zip_) {
         LastErrorFromErrno(errno);
         root_.clear();
@@ -153,6 +153,7 @@ uint64_t ZipWriter::writtenSize() const { return window_ ? window_->end : 0; }
 
 bool ZipWriter::open(const std::string &archive, const std::string &root, bool append) {
     if (zip_) close();
+    window_.reset();
     archive_ = FullPath(archive);
     std::string base = root.empty() ? ParentFolder(archive_) : FullPath(root);
     root_ = base == "/" ? base : base + "/";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ struct DeflatedFile;
 
 class ZipWriter {
 public:
-    ZipWriter() = default;
+    ZipWriter();
     ~ZipWriter();  // closes an open archive
     ZipWriter(const ZipWriter &) = delete;
     ZipWriter &operator=(const ZipWriter &) = delete;
@@ -79,7 +80,7 @@ private:
     struct Window;
 
     void *zip_ = nullptr;  // zipFile
-    Window *window_ = nullptr;  // the file region of openAt, else none
+    std::unique_ptr<Window> window_;  // the file region of openAt, else none
     std::string archive_;
     std::string root_;     // full path, ends with "/"
     bool broken_ = false;
