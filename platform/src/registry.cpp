@@ -204,19 +204,27 @@ std::string Serialise(const Hive &hive, Root root) {
     return out.str();
 }
 
-// Holds the root's lock file locked for the life of the object.
+// Holds the root's lock file locked for the life of the object. Only a
+// writer makes the folder and the lock file: a reader of a store that was
+// never written finds nothing to lock and reads it as empty, so reading
+// works where the folder cannot be made (a read-only home, a hardened
+// service).
 class HiveLock {
 public:
     HiveLock(Root root, bool exclusive) {
         dir_ = Directory();
-        if (int e = MakeDirs(dir_)) {
-            error_ = static_cast<LONG>(vt::Win32FromErrno(e));
-            return;
+        if (exclusive) {
+            if (int e = MakeDirs(dir_)) {
+                error_ = static_cast<LONG>(vt::Win32FromErrno(e));
+                return;
+            }
         }
         file_ = dir_ + "/" + RootName(root) + ".reg";
         std::string lockPath = file_ + ".lock";
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        fd_ = exclusive ? ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)
+                        : ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) {
+            if (!exclusive && (errno == ENOENT || errno == ENOTDIR)) return;  // nothing written yet
             error_ = static_cast<LONG>(vt::Win32FromErrno(errno));
             return;
         }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "temp_dir.hpp"
@@ -62,6 +63,12 @@ TEST_F(Registry, ValuesSurviveReopenWithTheirTypes) {
 
 TEST_F(Registry, MissingKeysAndValuesReadAsMissing) {
     HKEY k;
+    {
+        // Reading a store never written makes nothing, not even its folder.
+        ScopedEnv unmade{"VTBOX_REGISTRY_DIR", dir.path() + "/not/made"};
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &k), 2);
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/not"));
+    }
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Nobody", 0, KEY_READ, &k), 2);
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, 0, nullptr, &k, nullptr), 0);
     LONG rc = 0;

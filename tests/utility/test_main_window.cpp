@@ -76,6 +76,24 @@ private slots:
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
     }
 
+    // At the window's first size the next run's date and time are read
+    // whole (the window is as wide as our font needs); a long address is
+    // cut with an ellipsis.
+    void TheNextRunIsShownWholeAtTheFirstSize() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        vtutil::StatusBar *status = window.Status();
+        status->SetAddress(QStringLiteral("device-in-the-second-floor-copy-room.example.org"));
+        const QString next = vtutil::Text(174) + QStringLiteral(" Wednesday, September 30, 2026, 21:00");
+        status->SetActivity(next);
+        QLabel *activity = status->Part(0), *address = status->Part(1);
+        QVERIFY(activity->contentsRect().width() >= activity->fontMetrics().horizontalAdvance(next));
+        QVERIFY(address->text().contains(QChar(0x2026)));
+        QVERIFY(status->Part(2)->geometry().left() >= address->geometry().right());
+    }
+
     void LockLostToTheNetworkMarksTheSessionLost() {
         vttest::UtilityDevice device;
         device.Login();

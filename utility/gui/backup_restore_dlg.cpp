@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "about_dlg.hpp"
 #include "app_state.hpp"
@@ -23,6 +24,7 @@
 #include "message_box.hpp"
 #include "program_files.hpp"
 #include "restore_pg.hpp"
+#include "schedule.hpp"
 #include "result_dlg.hpp"
 #include "select_devices_dlg.hpp"
 #include "status_bar.hpp"
@@ -271,9 +273,14 @@ void CBackupRestoreDlg::showEvent(QShowEvent *event) {
     QMainWindow::showEvent(event);
     if (sizedOnce_) return;
     sizedOnce_ = true;
-    // The first size is also the smallest.
-    setMinimumSize(kFirstSize);
-    resize(kFirstSize);
+    // The first size is also the smallest. It is wide enough for the status
+    // bar to show a next run with the longest names whole in our font.
+    const QString longest = Text(ids::kNextBackup) + QLatin1Char(' ') +
+                            ScheduleTimeText(LocalMoment(QDate(2026, 9, 30), QTime(21, 0)));
+    const QSize first(std::max(kFirstSize.width(), status_->WidthToShowWhole(longest) + width() - status_->width()),
+                      kFirstSize.height());
+    setMinimumSize(first);
+    resize(first);
     CentreOnScreen(this);
 }
 

@@ -53,6 +53,16 @@ void StatusBar::SetConnected(bool connected) {
     parts_[2]->setPixmap((connected ? icons::Connected() : icons::Disconnected()).pixmap(kIconSize, kIconSize));
 }
 
+int StatusBar::WidthToShowWhole(const QString &activity) const {
+    const QLabel *part = parts_[0];
+    const QMargins margins = part->contentsMargins();
+    const int needed = part->fontMetrics().horizontalAdvance(activity) + margins.left() + margins.right() +
+                       2 * part->frameWidth();
+    int w = needed;  // part 0 is never wider than the bar
+    while (StatusPartEdges(w, w)[0] < needed) ++w;
+    return w;
+}
+
 void StatusBar::resizeEvent(QResizeEvent *event) {
     QStatusBar::resizeEvent(event);
     Layout();

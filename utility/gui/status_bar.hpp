@@ -26,6 +26,8 @@ public:
     QString Address() const;
     bool ShowsConnected() const { return connected_; }
     QLabel *Part(int index) const { return parts_[index]; }
+    // The smallest bar width at which part 0 shows this text whole.
+    int WidthToShowWhole(const QString &activity) const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
