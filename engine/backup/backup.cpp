@@ -2,9 +2,11 @@
 //
 // The work tree under the caller's work folder (store/layout.hpp):
 //   BOX/Backup.XML                 the description
-//   BOX/DATABASE/B0000nnn.XML      box records  -> BOX/DATABASE.vtb
-//   BOX/DATA/B0000nnn/...          box trees    -> BOX/DATA/B0000nnn.vtb -> BOX/DATA.zip
-//   BOX.zip                        the whole BOX folder, moved to the target at the end
+//   BOX/DATABASE/B0000nnn.XML      box records
+//   BOX/DATA/B0000nnn/...          box trees
+// Each folder is packed, once fetched, straight into its place in the backup
+// file (packaging/backup_file.hpp), built under a hidden name beside BOX; the
+// file becomes BOX.zip when complete and is then moved to the target.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +24,7 @@
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "localfiles/target_file.hpp"
-#include "packaging/folder_archive.hpp"
+#include "packaging/backup_file.hpp"
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
 #include "store/record_file.hpp"
@@ -57,7 +59,7 @@ public:
            VTPROGRESSINFO *record)
         : session_(session), password_(password), ftpUser_(ftp_user), work_(work), tree_(work),
           box_(tree_.box()), target_(target), boxes_(std::move(boxes)),
-          job_("vtBoxBackup", record, progress_event, cancel), progress_(job_.progress()) {}
+          job_("vtBoxBackup", record, progress_event, cancel), progress_(job_.progress()), file_(tree_) {}
 
     void Run();
     void Fail();
@@ -81,6 +83,7 @@ private:
     std::vector<VTBOXEX> properties_;
     std::unique_ptr<BoxFtpClient> client_;
     double total_ = 0, done_ = 0;
+    BackupFileWriter file_;
     bool madeBoxZip_ = false;
     BackgroundStep packing_;  // the box before, packed while this one downloads
 };
@@ -128,7 +131,7 @@ void Backup::FetchBoxRecords() {
         client_->Close();
         client_.reset();
     }
-    Check(ZipFolder(tree_.databaseArchive(), tree_.database(), {.byte_change = true}));
+    Check(file_.addDatabase());
     DeleteLocalTree(tree_.database(), work_);
     progress_.SetPercent(5);
     progress_.Signal();
@@ -183,8 +186,8 @@ void Backup::FetchBox(size_t index) {
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
     // Packed while the next box downloads (the box before must be done first).
-    packing_.Start([archive = tree_.boxArchive(box), local, work = work_] {
-        uint32_t rc = ZipFolder(archive, local, {.byte_change = true});
+    packing_.Start([this, box, local, work = work_] {
+        uint32_t rc = file_.addBox(box);
         if (rc == 0) DeleteLocalTree(local, work);
         OutputDebugStringA((std::string(80, '#') + "\n").c_str());
         return rc;
@@ -201,6 +204,7 @@ void Backup::Run() {
     MakeNewFolder(box_);
     MakeNewFolder(tree_.data());
     MakeNewFolder(tree_.database());
+    Check(file_.create(), "making the backup file in " + work_);
     progress_.CheckCancel();
 
     WriteDescription();
@@ -211,7 +215,7 @@ void Backup::Run() {
     progress_.ClearNames();
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(ZipFolder(tree_.dataArchive(), tree_.data()));
+    Check(file_.finishData());
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
     progress_.CheckCancel();
@@ -222,7 +226,7 @@ void Backup::Run() {
     progress_.Signal();
     progress_.CheckCancel();
 
-    Check(ZipFolder(tree_.packedBox(), box_));
+    Check(file_.finish());
     madeBoxZip_ = true;
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
@@ -238,6 +242,7 @@ void Backup::Fail() {
     job_.MarkFailed();
     client_.reset();  // closes the connection and logs its totals
     packing_.Join();
+    file_.discard();
     DeleteLocalTree(box_, work_);
     if (madeBoxZip_) unlink(tree_.packedBox().c_str());
     job_.StopKeepAlive();

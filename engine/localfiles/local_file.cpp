@@ -39,6 +39,45 @@ bool WriteAll(int fd, const void *data, size_t size) {
     return true;
 }
 
+bool WriteAllAt(int fd, const void *data, size_t size, uint64_t at) {
+    auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t put = pwrite(fd, bytes, size, static_cast<off_t>(at));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            int err = errno;
+            LastErrorFromErrno(err);
+            errno = err;
+            return false;
+        }
+        bytes += put;
+        at += static_cast<uint64_t>(put);
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool ReadAllAt(int fd, void *data, size_t size, uint64_t at) {
+    auto *bytes = static_cast<char *>(data);
+    while (size > 0) {
+        ssize_t got = pread(fd, bytes, size, static_cast<off_t>(at));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            LastErrorFromErrno(errno);
+            return false;
+        }
+        if (got == 0) {
+            SetLastError(vt::code(vt::Code::HandleEof));
+            return false;
+        }
+        bytes += got;
+        at += static_cast<uint64_t>(got);
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
 std::string FullPath(const std::string &path) {
     std::string joined = path;
     if (path.empty() || path[0] != '/') {
@@ -136,9 +175,12 @@ bool UniqueFd::close() {
     return true;
 }
 
-PartFile::~PartFile() {
+PartFile::~PartFile() { discard(); }
+
+void PartFile::discard() {
     fd_.reset();
     if (!path_.empty()) unlink(path_.c_str());
+    path_.clear();
 }
 
 bool PartFile::create(const std::string &folder, bool keep_open) {

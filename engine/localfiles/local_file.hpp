@@ -37,6 +37,12 @@ std::string FindIgnoringCase(const std::string &path);
 
 // Writes all of data to fd (retrying short writes). False with last error set.
 bool WriteAll(int fd, const void *data, size_t size);
+// The same at an offset of fd, which keeps its file position. errno is left
+// as the failing call set it.
+bool WriteAllAt(int fd, const void *data, size_t size, uint64_t at);
+// Reads exactly size bytes at offset at; a file that ends early fails with
+// 38 (end of file). False with last error set.
+bool ReadAllAt(int fd, void *data, size_t size, uint64_t at);
 
 // Sets last error from errno and returns it (1359 when errno is 0, so that a
 // failure never reads as success).
@@ -95,6 +101,9 @@ public:
     // Gives the file its final name. Without replace an existing file is
     // never replaced (last error 183); with replace it is, in one step.
     bool commit(const std::string &final_path, bool replace);
+
+    // Closes and removes the file now (as the destructor would).
+    void discard();
 
 private:
     std::string path_;

@@ -13,6 +13,7 @@ namespace {
 constexpr size_t kWindow = 16;                   // files ahead of the writer
 constexpr uint64_t kMaxHeldBytes = 96ull << 20;  // compressed bytes ahead of the writer
 constexpr int kDefaultMemLevel = 8;
+constexpr size_t kBlock = 256 * 1024;            // read and output blocks
 
 struct Fd {
     int fd;
@@ -21,6 +22,13 @@ struct Fd {
     }
 };
 }  // namespace
+
+std::vector<unsigned char> DeflatedFile::joined() const {
+    std::vector<unsigned char> out;
+    out.reserve(static_cast<size_t>(compressedSize));
+    for (const auto &b : blocks) out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
 
 DeflatePool::DeflatePool(std::vector<std::string> paths, std::vector<bool> stream)
     : paths_(std::move(paths)), stream_(std::move(stream)), results_(paths_.size()) {
@@ -42,7 +50,7 @@ DeflatedFile DeflatePool::Take(size_t index) {
     std::unique_lock<std::mutex> lk(m_);
     ready_.wait(lk, [&] { return results_[index].state != DeflatedFile::State::Pending; });
     DeflatedFile out = std::move(results_[index]);
-    heldBytes_ -= std::min<uint64_t>(heldBytes_, out.data.size());
+    heldBytes_ -= std::min<uint64_t>(heldBytes_, out.compressedSize);
     taken_ = index + 1;
     lk.unlock();
     room_.notify_all();
@@ -66,7 +74,7 @@ void DeflatePool::Work() {
         else Compress(index, &result);
         {
             std::lock_guard<std::mutex> g(m_);
-            heldBytes_ += result.data.size();
+            heldBytes_ += result.compressedSize;
             results_[index] = std::move(result);
         }
         ready_.notify_all();
@@ -85,47 +93,70 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
         out->state = DeflatedFile::State::Stream;
         return;
     }
-    std::vector<unsigned char> input(static_cast<size_t>(out->st.st_size));
-    size_t got = 0;
-    while (got < input.size()) {
-        ssize_t n = ::read(fd.fd, input.data() + got, input.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            out->state = DeflatedFile::State::ReadFailed;
-            out->error = errno;
-            return;
-        }
-        if (n == 0) break;  // the file shrank meanwhile: take what is there
-        got += static_cast<size_t>(n);
-    }
-    input.resize(got);
-    out->size = got;
-    out->crc = static_cast<uint32_t>(crc32(0L, input.data(), static_cast<uInt>(got)));
-
-    // The same raw deflate stream the zip layer would write itself.
+    // The same raw deflate stream the zip layer would write itself, made a
+    // block at a time: a thread holds one block of the file and the
+    // compressed bytes so far, not the file and its worst-case output.
     z_stream zs{};
     if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, kDefaultMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
         out->state = DeflatedFile::State::ReadFailed;
         out->error = ENOMEM;
         return;
     }
-    out->data.resize(deflateBound(&zs, static_cast<uLong>(got)));
-    zs.next_in = input.data();
-    zs.avail_in = static_cast<uInt>(got);
-    zs.next_out = out->data.data();
-    zs.avail_out = static_cast<uInt>(out->data.size());
-    int rc = deflate(&zs, Z_FINISH);
-    out->data.resize(zs.total_out);
-    // What the window holds is what it counts: a page that compresses well
-    // must not keep the whole worst-case buffer while it waits for the writer.
-    out->data.shrink_to_fit();
+    const uint64_t expected = static_cast<uint64_t>(out->st.st_size);
+    std::vector<unsigned char> input(static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(expected, 1), kBlock)));
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t got = 0;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        size_t n = 0;
+        if (got < expected) {
+            ssize_t r = ::read(fd.fd, input.data(), static_cast<size_t>(std::min<uint64_t>(input.size(), expected - got)));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) {
+                out->state = DeflatedFile::State::ReadFailed;
+                out->error = errno;
+                deflateEnd(&zs);
+                out->blocks.clear();
+                return;
+            }
+            n = static_cast<size_t>(r);
+        }
+        // A file that shrank meanwhile: what is there is taken.
+        const int flush = (n == 0 || got + n >= expected) ? Z_FINISH : Z_NO_FLUSH;
+        got += n;
+        crc = crc32(crc, input.data(), static_cast<uInt>(n));
+        zs.next_in = input.data();
+        zs.avail_in = static_cast<uInt>(n);
+        do {
+            if (out->blocks.empty() || zs.avail_out == 0) {
+                // The first block fits a small file's whole stream.
+                size_t size = out->blocks.empty() ? std::min<size_t>(kBlock, deflateBound(&zs, static_cast<uLong>(expected)))
+                                                  : kBlock;
+                out->blocks.emplace_back(size);
+                zs.next_out = out->blocks.back().data();
+                zs.avail_out = static_cast<uInt>(size);
+            }
+            rc = deflate(&zs, flush);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) break;
+        } while (zs.avail_out == 0 && rc != Z_STREAM_END);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) break;
+        if (flush != Z_FINISH && zs.avail_in != 0) break;  // deflate left input behind: never expected
+    }
+    out->size = got;
+    out->crc = static_cast<uint32_t>(crc);
+    out->compressedSize = zs.total_out;
     deflateEnd(&zs);
     if (rc != Z_STREAM_END) {
         out->state = DeflatedFile::State::ReadFailed;
         out->error = ENOMEM;
-        out->data.clear();
+        out->blocks.clear();
         return;
     }
+    // What the window holds is what it counts: the last block keeps only
+    // the bytes it took.
+    auto &last = out->blocks.back();
+    last.resize(last.size() - zs.avail_out);
+    last.shrink_to_fit();
     out->state = DeflatedFile::State::Done;
 }
 

@@ -22,7 +22,12 @@ struct DeflatedFile {
     struct stat st {};
     uint64_t size = 0;                 // bytes of the file
     uint32_t crc = 0;                  // CRC-32 of the file
-    std::vector<unsigned char> data;   // raw deflate stream
+    // The raw deflate stream in blocks of its own size, so that a file
+    // being compressed never needs room for the worst case nor a copy.
+    std::vector<std::vector<unsigned char>> blocks;
+    uint64_t compressedSize = 0;
+    // The stream in one piece (small files).
+    std::vector<unsigned char> joined() const;
 };
 
 class DeflatePool {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "vtplatform.h"
+#include "vtplatform/find.hpp"
+
 namespace vtbox {
 
 std::string EntryNameFromRelativePath(std::string_view relative) {
@@ -43,6 +46,26 @@ std::string_view EntryExtension(std::string_view name) {
     std::string_view base = EntryBaseName(name);
     size_t dot = base.find_last_of('.');
     return dot == std::string_view::npos ? std::string_view() : base.substr(dot + 1);
+}
+
+uint32_t DosAttributesOf(const struct stat &st) {
+    uint32_t attributes = S_ISDIR(st.st_mode) ? vt::kAttrDirectory : vt::kAttrArchive;
+    if (!(st.st_mode & S_IWUSR)) attributes |= vt::kAttrReadOnly;
+    return attributes;
+}
+
+bool IsNonAsciiUtf8(std::string_view text) {
+    bool non_ascii = false;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (len == 0 || i + len > text.size()) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        if (len > 1) non_ascii = true;
+        i += len;
+    }
+    return non_ascii;
 }
 
 uint32_t DosDateTimeFromUnix(time_t when) {

@@ -2,6 +2,8 @@
 // system's archives always have; readers accept "/" as well.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -27,6 +29,15 @@ bool SplitSafeEntryName(std::string_view name, std::vector<std::string> *parts);
 // empty when there is none).
 std::string_view EntryBaseName(std::string_view name);
 std::string_view EntryExtension(std::string_view name);
+
+// True when name is valid UTF-8 with at least one character beyond ASCII:
+// such names carry the UTF-8 flag (general purpose bit 11).
+bool IsNonAsciiUtf8(std::string_view name);
+inline constexpr uint16_t kFlagUtf8Name = 0x0800;
+
+// The DOS attributes an entry carries for a local file or folder: folder or
+// archive, and read-only when its owner may not write it.
+uint32_t DosAttributesOf(const struct stat &st);
 
 // DOS date and time (date in the high 16 bits) of a Unix time, in local time.
 // Times before 1980 or after 2107 are clamped to the DOS range.

@@ -84,6 +84,16 @@ uint32_t PackFlat(PartFile &part, const std::string &source, const FindList &fil
 
 }  // namespace
 
+uint32_t ChangeLast32BytesAt(int fd, uint64_t end) {
+    if (end < 16) return Failed(vt::Code::FileCorrupt);
+    const uint64_t at = end - 16;
+    unsigned char bytes[8];
+    if (!ReadAllAt(fd, bytes, sizeof bytes, at)) return FailureCode();
+    for (auto &b : bytes) b = static_cast<unsigned char>(~b);
+    if (!WriteAllAt(fd, bytes, sizeof bytes, at)) return FailureCode();
+    return 0;
+}
+
 uint32_t ChangeLast32Bytes(const std::string &archive) {
     vt::DebugPrint("bChangeLast32Bytes done ");
     UniqueFd fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
@@ -94,19 +104,28 @@ uint32_t ChangeLast32Bytes(const std::string &archive) {
     }
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return LastErrorFromErrno(errno);
-    if (st.st_size < 16) return Failed(vt::Code::FileCorrupt);
-    const off_t at = st.st_size - 16;
-    unsigned char bytes[8];
-    ssize_t got = pread(fd.get(), bytes, sizeof bytes, at);
-    if (got != static_cast<ssize_t>(sizeof bytes)) {
-        return got < 0 ? LastErrorFromErrno(errno) : Failed(vt::Code::HandleEof);
-    }
-    for (auto &b : bytes) b = static_cast<unsigned char>(~b);
-    ssize_t put = pwrite(fd.get(), bytes, sizeof bytes, at);
-    if (put != static_cast<ssize_t>(sizeof bytes)) {
-        return put < 0 ? LastErrorFromErrno(errno) : Failed(vt::Code::DiskFull);
-    }
+    if (uint32_t rc = ChangeLast32BytesAt(fd.get(), static_cast<uint64_t>(st.st_size))) return rc;
     if (!fd.close()) return FailureCode();
+    return 0;
+}
+
+uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byte_change, uint64_t *size) {
+    vt::DebugPrint("\n %s Zipping in place ", source.c_str());
+    SetLastError(0);
+    const std::string folder = FullPath(source);
+    uint32_t rc = 0;
+    ZipWriter writer;
+    if (!IsFolder(folder) || !writer.openAt(fd, base, ParentFolder(folder)) ||
+        writer.addFolder(folder, false) == AddResult::Broken || !writer.close())
+        rc = FailureCode();
+    else if (byte_change)
+        rc = ChangeLast32BytesAt(fd, base + writer.writtenSize());
+    if (rc != 0) {
+        AddFailureContext(rc, "packing " + source);
+        return rc;
+    }
+    *size = writer.writtenSize();
+    SetLastError(0);
     return 0;
 }
 

@@ -37,6 +37,12 @@ struct ZipOptions {
 // that file as it was.
 uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOptions options = {});
 
+// Packs source's tree (as ZipFolder's tree form does) into the open file fd
+// from offset base on, as an archive of its own: its offsets count from base.
+// With byte_change the finished archive gets the byte change. *size gets the
+// bytes written. The caller owns the file and removes it on failure.
+uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byte_change, uint64_t *size);
+
 // What UnzipArchive is asked for beyond unpacking, named at the call.
 struct UnzipOptions {
     // The byte change is undone on the archive file first (it stays undone).
@@ -66,5 +72,7 @@ int GetArchiveKind(const std::string &archive);
 // (in an archive of ours: fields of the end record, so that readers reject
 // it). Applying it twice restores the file. A failure leaves it unchanged.
 uint32_t ChangeLast32Bytes(const std::string &archive);
+// The same for the archive that ends at offset end of the open file fd.
+uint32_t ChangeLast32BytesAt(int fd, uint64_t end);
 
 }  // namespace vtbox

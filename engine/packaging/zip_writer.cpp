@@ -26,24 +26,9 @@ namespace {
 
 constexpr size_t kBlockSize = 64 * 1024;
 constexpr uLong kMadeByDos = 0;           // host 0: names and attributes in the DOS way
-constexpr uLong kFlagUtf8Name = 0x0800;   // general purpose bit 11
 constexpr int kDefaultMemLevel = 8;
 
 zipFile Handle(void *zip) { return static_cast<zipFile>(zip); }
-
-bool IsNonAsciiUtf8(const std::string &text) {
-    bool non_ascii = false;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > text.size()) return false;
-        for (size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        if (len > 1) non_ascii = true;
-        i += len;
-    }
-    return non_ascii;
-}
 
 // How an entry's data is put in the archive.
 enum class EntryData { Folder, Deflate, Store, RawDeflated };
@@ -83,22 +68,92 @@ bool IsArchiveName(const std::string &name) {
     return endsWith(".vtb") || endsWith(".zip");
 }
 
-uint32_t DosAttributes(const struct stat &st) {
-    uint32_t attributes = S_ISDIR(st.st_mode) ? vt::kAttrDirectory : vt::kAttrArchive;
-    if (!(st.st_mode & S_IWUSR)) attributes |= vt::kAttrReadOnly;
-    return attributes;
-}
-
 bool IsDotName(const char *name) { return name[0] == '.'; }
 
 }  // namespace
+
+// A region of an open file from a base offset on, as minizip's file: every
+// position minizip uses counts from the base.
+struct ZipWriter::Window {
+    int fd;
+    uint64_t base;
+    uint64_t pos = 0;
+    uint64_t end = 0;  // the furthest byte written
+    int error = 0;
+
+    static voidpf Open(voidpf opaque, const void *, int) { return opaque; }
+    static uLong Read(voidpf, voidpf stream, void *buf, uLong size) {
+        auto *w = static_cast<Window *>(stream);
+        ssize_t got = pread(w->fd, buf, size, static_cast<off_t>(w->base + w->pos));
+        if (got < 0) {
+            w->error = errno;
+            return 0;
+        }
+        w->pos += static_cast<uint64_t>(got);
+        return static_cast<uLong>(got);
+    }
+    static uLong Write(voidpf, voidpf stream, const void *buf, uLong size) {
+        auto *w = static_cast<Window *>(stream);
+        if (!WriteAllAt(w->fd, buf, size, w->base + w->pos)) {
+            w->error = errno;
+            return 0;
+        }
+        w->pos += size;
+        w->end = std::max(w->end, w->pos);
+        return size;
+    }
+    static ZPOS64_T Tell(voidpf, voidpf stream) { return static_cast<Window *>(stream)->pos; }
+    static long Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+        auto *w = static_cast<Window *>(stream);
+        switch (origin) {
+        case ZLIB_FILEFUNC_SEEK_SET: w->pos = offset; break;
+        case ZLIB_FILEFUNC_SEEK_CUR: w->pos += offset; break;
+        case ZLIB_FILEFUNC_SEEK_END: w->pos = w->end + offset; break;
+        default: return -1;
+        }
+        return 0;
+    }
+    static int Close(voidpf, voidpf) { return 0; }
+    static int Error(voidpf, voidpf stream) { return static_cast<Window *>(stream)->error; }
+};
+
+ZipWriter::ZipWriter() = default;
 
 ZipWriter::~ZipWriter() {
     if (zip_) zipClose(Handle(zip_), nullptr);
 }
 
+bool ZipWriter::openAt(int fd, uint64_t base, const std::string &root) {
+    if (zip_) close();
+    window_ = std::make_unique<Window>(Window{fd, base});
+    archive_.clear();
+    std::string full = FullPath(root);
+    root_ = full == "/" ? full : full + "/";
+    broken_ = false;
+    zlib_filefunc64_def io{};
+    io.zopen64_file = &Window::Open;
+    io.zread_file = &Window::Read;
+    io.zwrite_file = &Window::Write;
+    io.ztell64_file = &Window::Tell;
+    io.zseek64_file = &Window::Seek;
+    io.zclose_file = &Window::Close;
+    io.zerror_file = &Window::Error;
+    io.opaque = window_.get();
+    errno = 0;
+    zip_ = zipOpen2_64(window_.get(), APPEND_STATUS_CREATE, nullptr, &io);
+    if (!zip_) {
+        LastErrorFromErrno(errno);
+        root_.clear();
+        return false;
+    }
+    return true;
+}
+
+uint64_t ZipWriter::writtenSize() const { return window_ ? window_->end : 0; }
+
 bool ZipWriter::open(const std::string &archive, const std::string &root, bool append) {
     if (zip_) close();
+    window_.reset();
     archive_ = FullPath(archive);
     std::string base = root.empty() ? ParentFolder(archive_) : FullPath(root);
     root_ = base == "/" ? base : base + "/";
@@ -189,7 +244,7 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignore_path) {
     bool zip64 = static_cast<uint64_t>(st.st_size) >= kZip64Threshold;
     errno = 0;
     EntryData kind = IsArchiveName(name) ? EntryData::Store : EntryData::Deflate;
-    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(st.st_mtime), DosAttributes(st), kind,
+    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st), kind,
                   zip64) != ZIP_OK)
         return broken(errno);
 
@@ -227,7 +282,7 @@ AddResult ZipWriter::addFolderEntry(const std::string &absolute, const std::stri
         return AddResult::LeftOut;
     }
     errno = 0;
-    if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(st.st_mtime), DosAttributes(st),
+    if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st),
                   EntryData::Folder, false) != ZIP_OK)
         return broken(errno);
     errno = 0;
@@ -243,19 +298,17 @@ AddResult ZipWriter::addDeflated(const std::string &path, DeflatedFile &file) {
         return AddResult::LeftOut;
     }
     errno = 0;
-    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(file.st.st_mtime), DosAttributes(file.st),
+    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(file.st.st_mtime), DosAttributesOf(file.st),
                   EntryData::RawDeflated, false) != ZIP_OK)
         return broken(errno);
-    size_t written = 0;
-    while (written < file.data.size()) {
-        unsigned chunk = static_cast<unsigned>(std::min<size_t>(file.data.size() - written, 1u << 30));
+    for (const auto &block : file.blocks) {
         errno = 0;
-        if (zipWriteInFileInZip(Handle(zip_), file.data.data() + written, chunk) != ZIP_OK) {
+        if (!block.empty() &&
+            zipWriteInFileInZip(Handle(zip_), block.data(), static_cast<unsigned>(block.size())) != ZIP_OK) {
             int err = errno;
             zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc);
             return broken(err);
         }
-        written += chunk;
     }
     errno = 0;
     if (zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc) != ZIP_OK) return broken(errno);

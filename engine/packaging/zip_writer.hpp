@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ struct DeflatedFile;
 
 class ZipWriter {
 public:
-    ZipWriter() = default;
+    ZipWriter();
     ~ZipWriter();  // closes an open archive
     ZipWriter(const ZipWriter &) = delete;
     ZipWriter &operator=(const ZipWriter &) = delete;
@@ -33,6 +34,15 @@ public:
     // to an existing archive). Entry names are made relative to root, or to
     // the archive's own folder when root is empty. False with last error set.
     bool open(const std::string &archive, const std::string &root, bool append = false);
+
+    // Creates the archive inside the open file fd, from offset base on (the
+    // archive's own offsets count from there, so it reads as a whole archive
+    // once taken out). Entry names are made relative to root. The descriptor
+    // stays the caller's. False with last error set.
+    bool openAt(int fd, uint64_t base, const std::string &root);
+
+    // After close: the bytes the last archive took (openAt only).
+    uint64_t writtenSize() const;
 
     // Adds one file. With ignore_path the entry carries the bare file name;
     // otherwise the path (relative paths are taken against the root) must
@@ -67,7 +77,10 @@ private:
                    std::string *absolute) const;
     AddResult broken(int err);
 
+    struct Window;
+
     void *zip_ = nullptr;  // zipFile
+    std::unique_ptr<Window> window_;  // the file region of openAt, else none
     std::string archive_;
     std::string root_;     // full path, ends with "/"
     bool broken_ = false;

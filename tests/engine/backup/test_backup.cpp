@@ -1,10 +1,14 @@
 // vtBoxBackup against the simulated device, read back by Python's zipfile.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <regex>
 
 #include "jobs/keep_alive.hpp"
+#include "packaging/zip_layer.hpp"
 #include "backup_job.hpp"
 #include "devicesim/seeding.h"
 
@@ -80,6 +84,32 @@ TEST(Backup, EveryRecordAndPageFileComesBackByteForByte) {
     ASSERT_GE(phases.size(), 4u);
     EXPECT_EQ(phases.front(), 5);
     EXPECT_EQ(phases.back(), 0);
+}
+
+TEST(Backup, ABackupWithZip64SizedArchivesReadsBackEverywhere) {
+    // Limits lowered so that both outer levels take every zip64 form: long
+    // local headers, sizes, offsets and end records in 64-bit fields.
+    vtbox::ZipLayer::SetZip64LimitsForTesting(4096, 32768);
+    SimDevice sim;
+    std::string target = sim.dir / "backup.zip";
+    BackupRun run = RunBackup(sim, target, {2, 1});
+    vtbox::ZipLayer::SetZip64LimitsForTesting(0, 0);
+    ASSERT_EQ(run.rc, 0u);
+    EXPECT_NE(ReadFile(target).find(std::string("PK\x06\x06", 4)), std::string::npos);  // zip64 end record
+    std::string out = sim.dir / "unpacked";
+    Unpack(target, out);  // every level, DATA.zip included
+    fs::path store = fs::path(sim.storeRoot) / "SHR/BOX";
+    for (const char *box : {"B0000001", "B0000002"}) ExpectSameTree(store / "DATA" / box, fs::path(out) / "BOX/DATA" / box);
+    std::string listing;
+    EXPECT_EQ(vttest::RunCommand("unzip -tq '" + target + "' 2>&1", &listing), 0) << listing;
+    // The engine's own reader, as a restore opens the file.
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    ASSERT_EQ(vtBoxGetXMLInfo(target.c_str(), sim.dir.path().c_str(), &info, &count, &boxes, &handle), 0u);
+    EXPECT_EQ(count, 2u);
+    GlobalFree(handle);
 }
 
 TEST(Backup, TheDescriptionIsWrittenAsDesignedAndReadsBack) {
@@ -159,35 +189,46 @@ TEST(Backup, AnUnknownBoxFailsBeforeAnyDownloadAndAnOlderTargetSurvives) {
 }
 
 TEST(Backup, CancelDuringABoxDownload) {
-    // In the first box, and in the second while the first is being packed.
+    // In the first box, and in the second while the first is being packed
+    // into the backup file. The half-made file goes, the older target stays.
     for (int32_t after_docs : {2, 11}) {
         SimDevice sim;
         std::string target = sim.dir / "backup.zip";
+        std::ofstream(target) << "the previous backup";
         BackupRun run = RunBackup(sim, target, {1, 2}, [&](const VTPROGRESSINFO &p, HANDLE cancel) {
             if (p.Phase == 3 && p.DocsDone >= after_docs) SetEvent(cancel);
         });
         EXPECT_EQ(run.rc, 995u) << after_docs;
         EXPECT_EQ(run.progress.Phase, 8);
         EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
-        EXPECT_FALSE(fs::exists(target));
+        EXPECT_EQ(ReadFile(target), "the previous backup");
         auto entries = fs::directory_iterator(sim.dir / "work");
         EXPECT_EQ(entries, fs::directory_iterator());  // nothing left in the work folder
     }
 }
 
 TEST(Backup, ABoxThatCannotBePackedFailsTheBackup) {
-    // Box 1 is packed while box 2 downloads; its failure still ends the backup.
+    // Box 1 is packed while box 2 downloads; the disk fills up under it (a
+    // file size limit far above any file fetched, below what box 1 packs to).
+    // Its failure still ends the backup, and an older target survives.
     SimDevice sim;
     std::string target = sim.dir / "backup.zip";
-    fs::path in_the_way = sim.dir / "work/BOX/DATA/B0000001.vtb";
-    BackupRun run = RunBackup(sim, target, {1, 2}, [&](const VTPROGRESSINFO &p, HANDLE) {
-        if (p.Phase == 3 && p.BoxName[0] != '\0' && !fs::exists(in_the_way)) std::ofstream(in_the_way) << "x";
-    });
-    EXPECT_EQ(run.rc, 183u);
+    std::ofstream(target) << "the previous backup";
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 48 * 1024;
+    auto previous = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    BackupRun run = RunBackup(sim, target, {1, 2});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(run.rc, 112u);
     EXPECT_NE(run.detail.find("B0000001"), std::string::npos) << run.detail;
     EXPECT_EQ(run.progress.Phase, 8);
     EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
-    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(fs::directory_iterator(sim.dir / "work"), fs::directory_iterator());
+    EXPECT_EQ(ReadFile(target), "the previous backup");
 }
 
 TEST(Backup, AShellDialectDevice) {
