@@ -24,15 +24,6 @@ namespace {
 
 constexpr size_t kCrcBlock = 256 * 1024;
 
-uint32_t FailureCode() {
-    uint32_t code = GetLastError();
-    if (code == 0) {
-        code = vt::code(vt::Code::InternalError);
-        SetLastError(code);
-    }
-    return code;
-}
-
 // The entry name of path, relative to the folder holding the archive's top.
 std::string EntryFor(const std::string &path, const std::string &top_parent) {
     return EntryNameFromRelativePath(path.substr(top_parent.size() + 1));

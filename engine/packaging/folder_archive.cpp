@@ -19,13 +19,6 @@
 
 namespace vtbox {
 
-namespace {
-
-constexpr char kNotAZip[] = "\n\n Not a valid zip file \n";
-constexpr char kUnzipFailed[] = "\n\n *************** UNZIP FAILED ***************\n\n";
-
-// The code a failed step returns: the system error it left, or a fixed code
-// when it left none, so that a failure never reads as success.
 uint32_t FailureCode() {
     uint32_t code = GetLastError();
     if (code == 0) {
@@ -34,6 +27,11 @@ uint32_t FailureCode() {
     }
     return code;
 }
+
+namespace {
+
+constexpr char kNotAZip[] = "\n\n Not a valid zip file \n";
+constexpr char kUnzipFailed[] = "\n\n *************** UNZIP FAILED ***************\n\n";
 
 uint32_t Failed(vt::Code code) {
     SetLastError(vt::code(code));

@@ -24,6 +24,11 @@ struct ZipOptions {
     bool replace_target = false;
 };
 
+// The code a failed step returns: the system error it left, or a fixed code
+// when it left none (set as the last error too), so that a failure never
+// reads as success.
+uint32_t FailureCode();
+
 // Packs source into the archive target.
 //  - tree (the default): entries are the folder's own name and every file and
 //    subfolder below it ("DATA\\", "DATA\\B0000001.vtb"); names beginning

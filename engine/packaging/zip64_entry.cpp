@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "localfiles/local_file.hpp"
+#include "packaging/zip_format.hpp"
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
 
@@ -15,12 +16,8 @@ namespace vtbox {
 
 namespace {
 
-constexpr uint32_t kCentralSignature = 0x02014b50;
-constexpr uint32_t kLocalSignature = 0x04034b50;
+using namespace zipformat;
 constexpr size_t kCentralSize = 46;
-constexpr size_t kLocalSize = 30;
-constexpr uint32_t kPlaceholder32 = 0xFFFFFFFFu;
-constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr size_t kBlockSize = 64 * 1024;
 
 uint16_t Le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

@@ -7,6 +7,7 @@
 
 #include "localfiles/local_file.hpp"
 #include "packaging/entry_name.hpp"
+#include "packaging/zip_format.hpp"
 #include "packaging/zip_writer.hpp"
 #include "session/waits.hpp"
 #include "vtplatform.h"
@@ -16,18 +17,14 @@ namespace vtbox {
 
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr uint32_t kCentralSignature = 0x02014b50;
+using namespace zipformat;
 constexpr uint32_t kEndSignature = 0x06054b50;
 constexpr uint32_t kZip64EndSignature = 0x06064b50;
 constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr size_t kLocalSize = 30;
 constexpr size_t kZip64LocalExtra = 20;  // id, length, two sizes
-constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint16_t kMadeByDos = 0;
 constexpr uint16_t kVersionPlain = 20;
 constexpr uint16_t kVersionZip64 = 45;
-constexpr uint32_t kPlaceholder32 = 0xFFFFFFFFu;
 constexpr uint64_t kMaxEntries16 = 0xFFFF;
 constexpr size_t kMoveBlock = 1 << 20;
 
