@@ -3,7 +3,6 @@
 // and the device always released (lock and FTP account) whatever becomes of
 // the job.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -21,6 +20,7 @@
 #include <thread>
 
 #include "sim_device.hpp"
+#include "spawn.hpp"
 #include "vtplatform/text.hpp"
 
 namespace {
@@ -48,30 +48,8 @@ Result Launch(const Run &run) {
     std::string outPath = run.out_file.empty() ? io / "out" : run.out_file, errPath = io / "err";
     std::vector<std::string> full = {VTBOX_PROGRAM};
     full.insert(full.end(), run.args.begin(), run.args.end());
-    // Everything the child needs is made before the fork: the simulated
-    // device's threads may hold the allocator's lock at that moment, and a
-    // child that allocates would wait for it forever.
-    std::vector<std::string> environment;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry(*e);
-        if (!run.env.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
-    }
-    for (const auto &[k, v] : run.env)
-        if (!v.empty()) environment.push_back(k + "=" + v);
-    std::vector<char *> argv, envp;
-    for (auto &a : full) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    for (auto &e : environment) envp.push_back(const_cast<char *>(e.c_str()));
-    envp.push_back(nullptr);
     auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
+    pid_t pid = vttest::Spawn(full, run.env, outPath, errPath);
     if (run.signal) {
         for (int i = 0; run.ready && !run.ready() && i < 1000; ++i) usleep(20000);
         usleep(static_cast<useconds_t>(run.signal_after_ms) * 1000);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim_device.hpp"
+#include "spawn.hpp"
 
 namespace vttest {
 
@@ -46,18 +47,9 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
                                  "--ftp-port", std::to_string(sim.device->FtpPort())});
     full.insert(full.end(), args.begin(), args.end());
     std::fflush(nullptr);  // the child must not write this process's buffered output again
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("VTBOX_PASSWORD", password.c_str(), 1);
-        for (const auto &[name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-        freopen(outPath.c_str(), "w", stdout);
-        freopen(errPath.c_str(), "w", stderr);
-        std::vector<char *> argv;
-        for (auto &a : full) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    std::map<std::string, std::string> childEnv(env.begin(), env.end());
+    childEnv.emplace("VTBOX_PASSWORD", password);
+    pid_t pid = Spawn(full, childEnv, outPath, errPath);
     using Clock = std::chrono::steady_clock;
     auto start = Clock::now();
     Clock::time_point first_signal{};
