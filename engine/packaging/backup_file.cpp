@@ -86,20 +86,25 @@ uint32_t BackupFileWriter::addDatabase() {
     return packInto(*outer_, EntryFor(tree_.databaseArchive(), tree_.root()), tree_.database());
 }
 
-uint32_t BackupFileWriter::addBox(uint32_t box) {
+// DATA.zip begins where the data of its entry in the file begins.
+ZipLayer &BackupFileWriter::dataLayer() {
     if (!data_) data_ = std::make_unique<ZipLayer>(part_.fd(), outer_->nextDataOffset(EntryFor(tree_.dataArchive(), tree_.root())));
-    return packInto(*data_, EntryFor(tree_.boxArchive(box), tree_.box()), tree_.boxFolder(box));
+    return *data_;
+}
+
+uint32_t BackupFileWriter::addBox(uint32_t box) {
+    return packInto(dataLayer(), EntryFor(tree_.boxArchive(box), tree_.box()), tree_.boxFolder(box));
 }
 
 uint32_t BackupFileWriter::finishData() {
-    if (!data_) data_ = std::make_unique<ZipLayer>(part_.fd(), outer_->nextDataOffset(EntryFor(tree_.dataArchive(), tree_.root())));
+    ZipLayer &data = dataLayer();
     struct stat st;
     if (!StatFolder(tree_.data(), &st) ||
-        !data_->addFolder(EntryFor(tree_.data(), tree_.box()) + "\\", DosDateTimeFromUnix(st.st_mtime),
+        !data.addFolder(EntryFor(tree_.data(), tree_.box()) + "\\", DosDateTimeFromUnix(st.st_mtime),
                           DosAttributesOf(st)) ||
-        !data_->finish() ||
+        !data.finish() ||
         !outer_->addWritten(EntryFor(tree_.dataArchive(), tree_.root()), DosDateTimeFromUnix(time(nullptr)),
-                            vt::kAttrArchive, data_->size(), data_->crc())) {
+                            vt::kAttrArchive, data.size(), data.crc())) {
         uint32_t code = FailureCode();
         AddFailureContext(code, "packing " + tree_.data() + " into " + tree_.dataArchive());
         return code;

@@ -54,6 +54,7 @@ public:
     void discard();
 
 private:
+    ZipLayer &dataLayer();
     uint32_t packInto(ZipLayer &layer, const std::string &name, const std::string &folder);
 
     StoreTree tree_;

@@ -34,21 +34,11 @@ bool Corrupt() {
     return false;
 }
 
+// An archive that ends too early is a corrupt one.
 bool ReadExactly(int fd, void *buffer, size_t size, uint64_t at) {
-    auto *out = static_cast<unsigned char *>(buffer);
-    while (size > 0) {
-        ssize_t got = pread(fd, out, size, static_cast<off_t>(at));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            LastErrorFromErrno(errno);
-            return false;
-        }
-        if (got == 0) return Corrupt();  // the archive ends too early
-        out += got;
-        at += static_cast<uint64_t>(got);
-        size -= static_cast<size_t>(got);
-    }
-    return true;
+    if (ReadAllAt(fd, buffer, size, at)) return true;
+    if (GetLastError() == vt::code(vt::Code::HandleEof)) return Corrupt();
+    return false;
 }
 
 // Owns an inflate stream.
