@@ -44,6 +44,9 @@ struct Opening {
     bool done = false;
     uint32_t rc = 0;
     bool opened = false;
+    // A failed open may still leave a session on the device (the failure
+    // came after the device handed out its number): it is closed like one.
+    bool held = false;
     std::string detail;
     VTMFPSESSION session{};
     VTENGVERSION version{};
@@ -68,6 +71,7 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
     std::thread([opening] {
         uint32_t rc = vtBoxOpenConnection(&opening->session);
         bool opened = rc == 0;
+        bool held = opening->session.ConnectHandle != nullptr && opening->session.SessionId != 0;
         std::string detail = vtBoxGetLastErrorText();
         if (opened) {
             rc = vtBoxGetEngineVersion(&opening->session, opening->password.c_str(), &opening->version);
@@ -76,6 +80,7 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
         std::lock_guard<std::mutex> hold(opening->lock);
         opening->rc = rc;
         opening->opened = opened;
+        opening->held = held;
         opening->detail = detail;
         opening->done = true;
         opening->done_signal.notify_all();
@@ -93,14 +98,17 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
         _exit(kExitUnreachable);
     }
     session_ = opening->session;
-    open_ = opening->opened;
+    open_ = opening->held;
+    bool opened = opening->opened;
     // Ctrl-C ends a request in flight at once (null when signals are not held).
-    if (open_) vtBoxSetRequestCancelEvent(&session_, StopEvent());
+    if (opened) vtBoxSetRequestCancelEvent(&session_, StopEvent());
     *version = opening->version;
-    if (opening->rc == 0 || (busy_is_open && open_ && opening->rc == 100)) return 0;
-    return ReportFailure(open_ ? (opening->rc == 1216 ? "logging in" : "reading the engine version")
-                               : "connecting to " + settings_.host,
-                         opening->rc, opening->detail, FailureSite::Device, &settings_);
+    if (opening->rc == 0 || (busy_is_open && opened && opening->rc == 100)) return 0;
+    int exit_code = ReportFailure(opened ? (opening->rc == 1216 ? "logging in" : "reading the engine version")
+                                         : "connecting to " + settings_.host,
+                                  opening->rc, opening->detail, FailureSite::Device, &settings_);
+    Close();
+    return exit_code;
 }
 
 int OpenWithPassword(const Context &c, bool hold_signals, DeviceSession &session, std::string *password,

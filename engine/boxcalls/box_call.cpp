@@ -8,8 +8,10 @@ BoxReply CallBox(VTMFPSESSION *session, const std::string &path) {
     BoxReply reply;
     reply.buffer.reset(SendBoxRequest(session, path));
     if (!reply.buffer) RaiseLastError();
-    reply.doc = LoadReplyDocument(reply.buffer.get());
-    if (!reply.doc) Raise(vt::Code::InvalidData, "the reply to " + RequestForDetail(path) + " is no XML document");
+    std::string why;
+    reply.doc = LoadReplyDocument(reply.buffer.get(), &why);
+    if (!reply.doc)
+        Raise(vt::Code::InvalidData, "the reply to " + RequestForDetail(path) + " is refused: " + why);
     std::string result;
     try {
         result = NodeText(*reply.doc, "BoxNwLib/Message/Result");

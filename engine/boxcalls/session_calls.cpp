@@ -25,6 +25,25 @@ struct CloseOnExit {
     }
 };
 
+// The device's session number: decimal digits, not 0. Anything else is a bad
+// reply, and the transport is closed at once (no number is known to close
+// on the device, and 0 would leave handles in a record that reads closed).
+uint32_t SessionNumber(VTMFPSESSION *s, const std::string &text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    size_t last = text.find_last_not_of(" \t\r\n");
+    std::string digits = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+    bool number = !digits.empty() && digits.size() <= 10 &&
+                  digits.find_first_not_of("0123456789") == std::string::npos;
+    uint64_t value = number ? std::stoull(digits) : 0;
+    if (value == 0 || value > UINT32_MAX) {
+        CloseTransport(s);
+        s->SessionId = 0;
+        Raise(vt::Code::BadFormat, "the device's WebSessionID \"" + text.substr(0, vt::Utf8PrefixLength(text, 40)) +
+                                       "\" is not a session number");
+    }
+    return static_cast<uint32_t>(value);
+}
+
 }  // namespace
 
 extern "C" {
@@ -64,7 +83,7 @@ uint32_t vtBoxOpenConnection(VTMFPSESSION *s) {
         if (!doc) Raise(vt::Code::InvalidData);
         NodeText(*doc, "BoxNwLib/Header/Version");
         CheckBoxResult(NodeText(*doc, "BoxNwLib/Message/Result"));
-        s->SessionId = NodeNumber(*doc, "BoxNwLib/Message/SessionInfo/WebSessionID");
+        s->SessionId = SessionNumber(s, NodeText(*doc, "BoxNwLib/Message/SessionInfo/WebSessionID"));
         std::string version = NodeText(*doc, "BoxNwLib/Header/Version");
         VersionVerdict verdict = CheckEngineVersion(version);
         if (verdict != VersionVerdict::Supported) {

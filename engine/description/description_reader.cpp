@@ -109,8 +109,9 @@ ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_fold
                               static_cast<size_t>(st.st_size))
         Raise(vt::Code::InvalidData);
     file.reset();
-    ReplyDocumentPtr doc = LoadReplyDocument(block.get());
-    if (!doc) Raise(vt::Code::InvalidData, std::string(name) + " of " + archive_path + " is no XML document");
+    std::string why;
+    ReplyDocumentPtr doc = LoadReplyDocument(block.get(), &why);
+    if (!doc) Raise(vt::Code::InvalidData, std::string(name) + " of " + archive_path + " is refused: " + why);
 
     *kind_out = kind;
     return doc;

@@ -153,8 +153,14 @@ typedef struct _VTBOXBK {
  * is the device's administrator password; the engine keeps no copy of it. */
 
 /* Opens the web session to Host:Port and fills InternetHandle, ConnectHandle
- * and SessionId, which the engine owns until vtBoxCloseConnection; on failure
- * the three fields are left cleared. */
+ * and SessionId, which the engine owns until vtBoxCloseConnection. A failure
+ * before the device answers (no connection, no reply), a session number that
+ * is 0 or not a number, and an unsupported engine version leave the three
+ * fields cleared. A reply refused after that (not XML, no header, a Result
+ * that is not success) leaves the record open (ConnectHandle set, SessionId
+ * not 0): the caller then ends it with vtBoxCloseConnection like an open one.
+ * Calling vtBoxCloseConnection after any failed open is always safe (87 on a
+ * record that is cleared). */
 VTBOX_API uint32_t vtBoxOpenConnection(VTMFPSESSION *session);
 /* Ends the web session and frees what vtBoxOpenConnection put into the
  * record, always leaving the three engine fields cleared. */

@@ -117,25 +117,48 @@ uint32_t ReplyDocument::ReadItemChildWideText(const char *path, size_t index, co
     return 0;
 }
 
-ReplyDocumentPtr LoadReplyDocument(const char *data, size_t size) {
+namespace {
+// A document type declaration ends the parse where it stands, before any of
+// its declarations is read: neither the device nor our own writer ever sends
+// one, and its entities are what makes a few kilobytes expand to gigabytes.
+void RefuseDocumentType(void *context, const xmlChar *, const xmlChar *, const xmlChar *) {
+    auto *parser = static_cast<xmlParserCtxtPtr>(context);
+    *static_cast<bool *>(parser->_private) = true;
+    xmlStopParser(parser);
+}
+
+struct ParserCloser {
+    void operator()(xmlParserCtxtPtr p) const { xmlFreeParserCtxt(p); }
+};
+}  // namespace
+
+ReplyDocumentPtr LoadReplyDocument(const char *data, size_t size, std::string *why) {
     InitParser();
-    if (!data || size > static_cast<size_t>(INT32_MAX)) {
+    auto refuse = [&](const char *reason) -> ReplyDocumentPtr {
+        if (why) *why = reason;
         SetLastError(kMissing);
         return nullptr;
-    }
+    };
+    if (!data || size > static_cast<size_t>(INT32_MAX)) return refuse("it is too large to read");
+    std::unique_ptr<xmlParserCtxt, ParserCloser> parser(xmlNewParserCtxt());
+    if (!parser || !parser->sax) return refuse("no parser could be made");
+    bool declares_type = false;
+    parser->_private = &declares_type;
+    parser->sax->internalSubset = RefuseDocumentType;
     // No network, no entity expansion from outside, no DTD loading: a reply
     // is data, never instructions to fetch more.
-    xmlDocPtr doc = xmlReadMemory(data, static_cast<int>(size), "reply.xml", nullptr,
-                                  XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (!doc) {
-        SetLastError(kMissing);
-        return nullptr;
+    xmlDocPtr doc = xmlCtxtReadMemory(parser.get(), data, static_cast<int>(size), "reply.xml", nullptr,
+                                      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (declares_type) {
+        if (doc) xmlFreeDoc(doc);
+        return refuse("it declares a document type (DOCTYPE)");
     }
+    if (!doc) return refuse("it is not well-formed XML");
     return std::make_unique<ReplyDocument>(doc);
 }
 
-ReplyDocumentPtr LoadReplyDocument(HGLOBAL buffer) {
-    return LoadReplyDocument(static_cast<const char *>(buffer), GlobalSize(buffer));
+ReplyDocumentPtr LoadReplyDocument(HGLOBAL buffer, std::string *why) {
+    return LoadReplyDocument(static_cast<const char *>(buffer), GlobalSize(buffer), why);
 }
 
 int64_t ParseNumber(const std::string &text) {

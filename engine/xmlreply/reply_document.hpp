@@ -43,9 +43,11 @@ private:
 using ReplyDocumentPtr = std::unique_ptr<ReplyDocument>;
 
 // Parses a reply block (its whole allocated size; trailing blanks are fine).
-// Null with last error 11 when it is not a well-formed XML document.
-ReplyDocumentPtr LoadReplyDocument(HGLOBAL buffer);
-ReplyDocumentPtr LoadReplyDocument(const char *data, size_t size);
+// Null with last error 11 when it is not a well-formed XML document, or when
+// it declares a document type (the parse stops there, before any entity is
+// declared or expanded). why, when given, receives the reason in words.
+ReplyDocumentPtr LoadReplyDocument(HGLOBAL buffer, std::string *why = nullptr);
+ReplyDocumentPtr LoadReplyDocument(const char *data, size_t size, std::string *why = nullptr);
 
 // Value forms: numbers as the C library reads them ("  12abc" is 12, "x" is 0),
 // times as signed 32-bit seconds since 1970 (UTC).

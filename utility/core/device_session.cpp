@@ -86,6 +86,9 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     if (uint32_t rc = vtBoxOpenConnection(&record_)) {
         lastResult_ = rc;
         Report(rc);
+        // A failure after the device gave out its session number leaves that
+        // session open on the device: end it now.
+        CloseRecord();
         return;
     }
     passwordRejected_ = false;

@@ -131,6 +131,23 @@ TEST_F(SessionCalls, ABadConnectReplyKeepsTheHandlesForClose) {
     EXPECT_EQ(s.SessionId, 0u);
 }
 
+TEST_F(SessionCalls, ASessionNumberThatIsZeroOrNoNumberFailsTheOpenAndClosesLocally) {
+    for (const char *sid : {"0", "00000000", "abc", "", "4294967296", "-3"}) {
+        device.Answer("boxnwConnect", ConnectReply("Korvo-B V1.3.0.0", sid));
+        VTMFPSESSION rec = device.Session();
+        EXPECT_EQ(vtBoxOpenConnection(&rec), 11u) << sid;
+        EXPECT_EQ(rec.ConnectHandle, nullptr) << sid;
+        EXPECT_EQ(rec.InternetHandle, nullptr) << sid;
+        EXPECT_EQ(rec.SessionId, 0u) << sid;
+        EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("WebSessionID"), std::string::npos);
+    }
+    EXPECT_EQ(device.Count("boxnwDisconnect"), 0);  // no number to end on the device
+    device.Answer("boxnwConnect", ConnectReply("Korvo-B V1.3.0.0", " 42 "));
+    EXPECT_EQ(vtBoxOpenConnection(&s), 0u);
+    EXPECT_EQ(s.SessionId, 42u);
+    vtBoxCloseConnection(&s);
+}
+
 TEST_F(SessionCalls, ADeviceThatIsNotThereGives4319) {
     VTMFPSESSION rec{};
     std::strcpy(rec.Host, "127.0.0.1");

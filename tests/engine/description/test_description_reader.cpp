@@ -130,6 +130,15 @@ TEST_F(DescriptionReader, FilesThatAreNotDescriptions) {
     EXPECT_TRUE(fs::is_empty(work));
 }
 
+TEST_F(DescriptionReader, ADescriptionThatDeclaresADocumentTypeIsRefused) {
+    std::string xml = BackupXml("Korvo-B V1.3.0.0", Box(1, "&n;", "no"), 1);
+    xml.insert(xml.find("<BackupInfo>"), "<!DOCTYPE BackupInfo [<!ENTITY n \"name\">]>");
+    EXPECT_EQ(Read(Pack("dtd", {{"Backup.XML", xml}})), 13u);
+    EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("DOCTYPE"), std::string::npos) << vtBoxGetLastErrorText();
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_TRUE(fs::is_empty(work));
+}
+
 // A description that unpacks to far more than any description holds (a few
 // KB packed, 64 MB unpacked) is refused before it is unpacked or read.
 TEST_F(DescriptionReader, AHugeDescriptionIsRefusedUnread) {

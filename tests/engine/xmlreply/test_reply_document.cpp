@@ -120,14 +120,31 @@ TEST(ReplyDocument, MalformedRepliesAreRefused) {
     EXPECT_EQ(Load("<a></b>"), nullptr);
 }
 
-TEST(ReplyDocument, ExternalEntitiesAreNeverFetchedOrExpanded) {
-    auto doc = Load(
-        "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-        "<BoxNwLib><Message><Result>&x;</Result></Message></BoxNwLib>");
-    if (doc) {
-        std::string v;
-        doc->ReadNodeText("BoxNwLib/Message/Result", &v);
-        EXPECT_EQ(v.find("root"), std::string::npos);
+TEST(ReplyDocument, ADocumentTypeDeclarationIsRefusedBeforeAnyEntityIsRead) {
+    // Nested entities that would expand to 10^9 bytes if any lookup ever
+    // reached them; an external one that would read a local file; and a
+    // declaration without a subset at all.
+    std::string laughs = "<!DOCTYPE BoxNwLib [<!ENTITY a \"aaaaaaaaaa\">";
+    std::string prev = "a";
+    for (int i = 0; i < 8; ++i) {
+        std::string next(1, static_cast<char>('b' + i));
+        laughs += "<!ENTITY " + next + " \"";
+        for (int k = 0; k < 10; ++k) laughs += "&" + prev + ";";
+        laughs += "\">";
+        prev = next;
+    }
+    laughs += "]><BoxNwLib><Message><Result>&" + prev + ";</Result></Message></BoxNwLib>";
+    for (const std::string &xml : {
+             "<?xml version=\"1.0\"?>" + laughs,
+             std::string("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+                         "<BoxNwLib><Message><Result>&x;</Result></Message></BoxNwLib>"),
+             std::string("<!DOCTYPE BoxNwLib><BoxNwLib><Message><Result>0</Result></Message></BoxNwLib>"),
+         }) {
+        std::string why;
+        SetLastError(0);
+        EXPECT_EQ(vtbox::LoadReplyDocument(xml.data(), xml.size(), &why), nullptr) << xml.substr(0, 60);
+        EXPECT_EQ(GetLastError(), 11u);
+        EXPECT_NE(why.find("DOCTYPE"), std::string::npos) << why;
     }
 }
 
