@@ -37,5 +37,7 @@ bool IsSignalled(HANDLE event);
 // that tests of a silent or frozen device need not wait minutes. Unset, the
 // designed values hold.
 uint32_t NetworkTimeoutMs(uint32_t designed_ms);
+// Tests set the cap without the environment (0: the designed values).
+void SetNetworkTimeoutCapForTesting(uint32_t ms);
 
 }  // namespace vtbox

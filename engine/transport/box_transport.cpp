@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <fcntl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -29,6 +30,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kInitialReplySize = 1048576;
+// No reply of the box service comes near this: a list of all 999 boxes, or of
+// a level's 400 documents, is well under a megabyte. A body that passes it is
+// refused (and its connection dropped) instead of growing without end.
+constexpr size_t kMaxReplyBytes = 16u << 20;
+// The silence limit restarts with every byte, so a device that trickles could
+// hold a request for ever: the whole reply must also be in within the page's
+// time-out plus this margin.
+constexpr uint32_t kReplyDeadlineMarginMs = 60000;
 constexpr uint32_t kPollConnectTimeoutMs = 10000;
 std::atomic<uint32_t> g_pollPeriodMs{30000};
 
@@ -80,6 +89,9 @@ struct Request {
     std::atomic<int64_t> lastActivityNs{0};
     uint32_t silenceLimitMs = 0;
     bool silenceExpired = false;
+    int64_t deadlineNs = 0;  // steady clock; the whole reply by then
+    bool deadlinePassed = false;
+    bool tooLarge = false;
     bool headersComplete = false;
     bool outOfMemory = false;
     HGLOBAL buffer = nullptr;
@@ -107,11 +119,16 @@ size_t OnBody(char *data, size_t size, size_t n, void *user) {
     auto *r = static_cast<Request *>(user);
     r->Touch();
     size_t len = size * n;
+    if (len > kMaxReplyBytes - r->used) {
+        r->tooLarge = true;
+        return CURL_WRITEFUNC_ERROR;
+    }
     size_t capacity = GlobalSize(r->buffer);
     if (r->used + len > capacity) {
         // A reply longer than the first block grows it rather than being cut.
         size_t grown = capacity ? capacity : kInitialReplySize;
         while (grown < r->used + len) grown *= 2;
+        grown = std::min(grown, kMaxReplyBytes);
         HGLOBAL bigger = GlobalReAlloc(r->buffer, grown, GMEM_MOVEABLE);
         if (!bigger) {
             r->outOfMemory = true;
@@ -132,9 +149,13 @@ int OnProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
         r->cancelled = true;
         return 1;
     }
-    int64_t idleNs = Clock::now().time_since_epoch().count() - r->lastActivityNs.load();
-    if (idleNs > static_cast<int64_t>(r->silenceLimitMs) * 1000000) {
+    int64_t nowNs = Clock::now().time_since_epoch().count();
+    if (nowNs - r->lastActivityNs.load() > static_cast<int64_t>(r->silenceLimitMs) * 1000000) {
         r->silenceExpired = true;
+        return 1;
+    }
+    if (nowNs > r->deadlineNs) {
+        r->deadlinePassed = true;
         return 1;
     }
     return 0;
@@ -158,7 +179,7 @@ DWORD SendRequestWorker(void *arg) {
                               : vt::code(vt::Code::InternetInternalError);
     case CURLE_ABORTED_BY_CALLBACK:
         if (r->cancelled) return vt::code(vt::Code::OperationAborted);
-        if (r->silenceExpired) return vt::code(vt::Code::InternetTimeout);
+        if (r->silenceExpired || r->deadlinePassed) return vt::code(vt::Code::InternetTimeout);
         return vt::code(vt::Code::InternetInternalError);
     default:
         return vt::code(vt::Code::InternetInternalError);
@@ -339,7 +360,9 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     }
 
     uint32_t timeoutMs = NetworkTimeoutMs(PageTimeoutMs(path));
+    uint32_t deadlineMs = timeoutMs + NetworkTimeoutMs(kReplyDeadlineMarginMs);
     req->silenceLimitMs = timeoutMs;
+    req->deadlineNs = Clock::now().time_since_epoch().count() + static_cast<int64_t>(deadlineMs) * 1000000;
     req->jobCancel = CurrentCancelEvent();
     req->sessionCancel = conn->session ? conn->session->requestCancel : nullptr;
     std::string url = "http://" + HostForUrl(conn->host) + ":" + std::to_string(conn->port) + RequestTarget(path);
@@ -384,6 +407,20 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
 
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    // A cancel is a cancel wherever it found the request, a reply body too.
+    if (req->cancelled) {
+        ReportFailure("HttpSendRequest", vt::code(vt::Code::OperationAborted));
+        NoteRequestFailure(vt::code(vt::Code::OperationAborted), *conn, path, "cancelled while waiting for the reply");
+        SetLastError(vt::code(vt::Code::OperationAborted));
+        return nullptr;
+    }
+    if (req->tooLarge) {
+        ReportFailure("InternetReadFile ", vt::code(vt::Code::InvalidData));
+        NoteRequestFailure(vt::code(vt::Code::InvalidData), *conn, path,
+                           vt::Format("a reply of more than %zu MiB (none is near that size)", kMaxReplyBytes >> 20));
+        SetLastError(vt::code(vt::Code::InvalidData));
+        return nullptr;
+    }
     bool bodyFailure = exitCode != 0 && req->headersComplete && status > 0 && !req->abandon;
     if (bodyFailure) {
         // The reply had begun. A body that broke off after some data counts as
@@ -392,7 +429,10 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         if (!brokeOff && MapHttpStatus(status) == 0) {
             ReportFailure("InternetReadFile ", exitCode);
             NoteRequestFailure(vt::code(vt::Code::InternetInternalError), *conn, path,
-                               std::string("the reply broke off (") + curl_easy_strerror(req->result) + ")");
+                               req->deadlinePassed ? vt::Format("the reply was not complete within %u s", deadlineMs / 1000)
+                               : req->silenceExpired
+                                   ? vt::Format("the reply stood still for %u s", timeoutMs / 1000)
+                                   : std::string("the reply broke off (") + curl_easy_strerror(req->result) + ")");
             SetLastError(vt::code(vt::Code::InternetInternalError));
             return nullptr;
         }
@@ -408,6 +448,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         std::string why = req->cancelled        ? std::string("cancelled while waiting for the reply")
                           : req->abandon        ? std::string("the device stopped answering")
                           : req->silenceExpired ? vt::Format("no reply within %u s", timeoutMs / 1000)
+                          : req->deadlinePassed ? vt::Format("no complete reply within %u s", deadlineMs / 1000)
                                                 : std::string("no HTTP reply (") + curl_easy_strerror(req->result) + ")";
         NoteRequestFailure(code, *conn, path, why);
         SetLastError(code);

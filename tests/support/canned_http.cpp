@@ -111,14 +111,26 @@ void CannedHttpServer::Serve(int fd) {
     }
     for (int waited = 0; waited < reply.delayMs && !stopping_; waited += 20)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::string out = reply.raw ? reply.body
-                                : "HTTP/1.0 " + std::to_string(reply.status) + " Canned\r\nContent-Type: text/xml\r\n"
-                                      "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n" + reply.body;
-    size_t sent = 0;
-    while (sent < out.size()) {
-        ssize_t n = send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
+    auto send_all = [&](const std::string &bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size() && !stopping_) {
+            size_t chunk = reply.trickleMs > 0 ? 1 : bytes.size() - sent;
+            ssize_t n = send(fd, bytes.data() + sent, chunk, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            sent += static_cast<size_t>(n);
+            if (reply.trickleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.trickleMs));
+        }
+        return sent == bytes.size();
+    };
+    if (reply.endless) {
+        // No length: the body runs until the client stops reading.
+        if (send_all("HTTP/1.0 200 Canned\r\nContent-Type: text/xml\r\n\r\n"))
+            while (!stopping_ && send_all(reply.body)) {
+            }
+    } else {
+        send_all(reply.raw ? reply.body
+                           : "HTTP/1.0 " + std::to_string(reply.status) + " Canned\r\nContent-Type: text/xml\r\n"
+                                 "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n" + reply.body);
     }
     shutdown(fd, SHUT_WR);
     close(fd);

@@ -17,6 +17,8 @@ struct CannedReply {
     int delayMs = 0;        // wait before answering
     bool goSilent = false;  // stop listening and never answer this request
     bool raw = false;       // body is the whole response, sent as is
+    int trickleMs = 0;      // send the response one byte at a time, this far apart
+    bool endless = false;   // after the head, send the body over and over until the client goes
 };
 
 class CannedHttpServer {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "canned_device.hpp"
 #include "debug_capture.hpp"
 #include "temp_dir.hpp"
+#include "session/waits.hpp"
 #include "transport/box_transport.hpp"
 #include "vtregistry.h"
 
@@ -259,6 +262,57 @@ TEST_F(SessionCalls, ASlowDeviceThatStillAnswersIsWaitedFor) {
     EXPECT_EQ(vtBoxDeleteAllBox(&s, "admin"), 0u);
     vtbox::SetPollPeriodMsForTesting(30000);
     EXPECT_NE(cap.text().find("Polling Complete"), std::string::npos);
+    vtBoxCloseConnection(&s);
+}
+
+}  // namespace
+
+namespace {
+
+// Replies an attacker shapes: one that never ends, one that trickles a byte
+// at a time (each byte restarts the silence limit), and a cancel that lands
+// while a body is being read.
+TEST_F(SessionCalls, RepliesWithoutEndAreBoundedBySizeAndByDeadline) {
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    device.pages["boxnwGetBoxList"] = [](const std::string &) {
+        CannedReply r{200, std::string(65536, ' ')};
+        r.endless = true;
+        return r;
+    };
+    uint32_t count = 0;
+    VTBOX *boxes = nullptr;
+    EXPECT_EQ(vtBoxGetBoxList(&s, &count, &boxes), nullptr);
+    EXPECT_EQ(GetLastError(), 13u);
+    EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("MiB"), std::string::npos) << vtBoxGetLastErrorText();
+
+    // 1,600 bytes at 20 ms each would take half a minute, and no pause comes
+    // near the page's limit, cut to 1 s: the whole reply is due within 2 s.
+    vtbox::SetNetworkTimeoutCapForTesting(1000);
+    device.pages["boxnwDeleteAllBox"] = [](const std::string &) {
+        CannedReply r{200, Ok() + std::string(1500, ' ')};
+        r.trickleMs = 20;
+        return r;
+    };
+    uint32_t rc = vtBoxDeleteAllBox(&s, "admin");
+    vtbox::SetNetworkTimeoutCapForTesting(0);
+    EXPECT_TRUE(rc == 12002u || rc == 12004u) << rc;
+    EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("within 2 s"), std::string::npos) << vtBoxGetLastErrorText();
+
+    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(vtBoxSetRequestCancelEvent(&s, cancel), 0u);
+    device.pages["boxnwDeleteAllBox"] = [](const std::string &) {
+        CannedReply r{200, Ok() + std::string(5000, ' ')};
+        r.trickleMs = 5;  // the body takes 25 s
+        return r;
+    };
+    std::thread stop([cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        SetEvent(cancel);
+    });
+    EXPECT_EQ(vtBoxDeleteAllBox(&s, "admin"), 995u);
+    stop.join();
+    vtBoxSetRequestCancelEvent(&s, nullptr);
+    CloseHandle(cancel);
     vtBoxCloseConnection(&s);
 }
 
