@@ -40,6 +40,9 @@ int ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> 
     GlobalFree(block);
     if (o.allBoxes) {
         boxes->assign(present.begin(), present.end());
+        if (boxes->empty())
+            return ReportProblem("the device has no boxes: there is nothing to back up, and no file was written",
+                                 kExitNothingToBackUp);
         return kExitDone;
     }
     std::string missing;

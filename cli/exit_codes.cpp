@@ -38,6 +38,7 @@ const char *ExitCodeTable() {
            "  8    damaged or foreign backup file\n"
            "  9    local disk full or not writable\n"
            "  10   partial: a restore wrote some documents, then failed\n"
+           "  11   nothing to back up: the device has no boxes (no file written)\n"
            "  130  interrupted (Ctrl-C)\n"
            "  143  terminated (SIGTERM)\n";
 }

@@ -17,6 +17,7 @@ enum ExitCode : int {
     kExitDamagedFile = 8,      // a damaged or foreign backup file
     kExitLocalDisk = 9,        // the local disk is full or not writable
     kExitPartial = 10,         // a restore that wrote part of its boxes before it failed
+    kExitNothingToBackUp = 11, // the device has no box to back up: no file was written
     kExitInterrupted = 130,    // Ctrl-C (SIGINT)
     kExitTerminated = 143,     // SIGTERM
 };

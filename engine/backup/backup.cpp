@@ -258,6 +258,9 @@ extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, con
                  *target_file && progress && (box_count == 0 || box_numbers);
     std::unique_ptr<Backup> backup;
     return RunExport("vtBoxBackup", valid, [&] {
+        // A file without a box would pass for a backup (and, dated and
+        // pruned, push real ones out): none is written.
+        if (box_count == 0) Raise(vt::Code::InvalidParameter, "no box is chosen: a backup holds at least one box");
         std::vector<uint32_t> boxes(box_numbers, box_numbers + box_count);
         backup = std::make_unique<Backup>(session, password, ftp_user, FullPath(work_folder), FullPath(target_file),
                                           std::move(boxes), cancel_event, progress_event, progress);

@@ -41,13 +41,8 @@ HGLOBAL vtBoxGetBoxList(VTMFPSESSION *s, uint32_t *count, VTBOX **boxes) {
     return RunListExport("vtBoxGetBoxList", SessionIsOpen(s) && count && boxes, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetBoxList?SID=%08u", s->SessionId));
         ReplyDocument &doc = *r.doc;
-        uint32_t n = static_cast<uint32_t>(ParseNumber(NodeAttribute(doc, "BoxNwLib/Message/Boxes", "NumOfBoxes")));
+        uint32_t n = ListCount(doc, "BoxNwLib/Message/Boxes", "NumOfBoxes", kBoxItems, "the box list");
         *count = n;
-        // Fewer entries than the count says: the reply is incomplete. Found
-        // before allocating, so that a wild count costs nothing.
-        if (doc.Select(kBoxItems).size() < n)
-            Raise(vt::Code::BadFormat, vt::Format("the box list counts %u boxes but holds %zu", n,
-                                                  doc.Select(kBoxItems).size()));
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBOX) * static_cast<size_t>(n)));
         if (!block) RaiseLastError();
         auto *array = static_cast<VTBOX *>(block.get());

@@ -69,8 +69,9 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *passwor
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetFolderDocList?SID=%08u&BNO=%03u&PWD=%s&FID=%s",
                                            s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str()));
         ReplyDocument &doc = *r.doc;
-        uint64_t nf = static_cast<uint32_t>(ParseNumber(NodeAttribute(doc, "BoxNwLib/Message/Folders", "NumOfFolders")));
-        uint64_t nd = static_cast<uint32_t>(ParseNumber(NodeAttribute(doc, "BoxNwLib/Message/Documents", "NumOfDocs")));
+        std::string what = vt::Format("the list of box %03u", box_no);
+        uint64_t nf = ListCount(doc, "BoxNwLib/Message/Folders", "NumOfFolders", kFolders, what.c_str());
+        uint64_t nd = ListCount(doc, "BoxNwLib/Message/Documents", "NumOfDocs", kDocs, what.c_str());
         if (nf + nd > std::numeric_limits<uint32_t>::max()) Raise(vt::Code::BadFormat);
         *count = static_cast<uint32_t>(nf + nd);
         if (nf + nd == 0) {
@@ -79,9 +80,6 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *passwor
             *elements = static_cast<VTBOXELEMENT *>(empty.get());
             return empty;
         }
-        // Lists shorter than their counts: the reply is incomplete.
-        if (doc.Select(kFolders).size() < nf || doc.Select(kDocs).size() < nd)
-            Raise(vt::Code::BadFormat, vt::Format("the list of box %03u counts more entries than it holds", box_no));
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBOXELEMENT) * static_cast<size_t>(nf + nd)));
         if (!block) RaiseLastError();
         auto *array = static_cast<VTBOXELEMENT *>(block.get());

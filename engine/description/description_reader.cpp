@@ -133,11 +133,8 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
             info->Kind = 1;
             CopyField(info->EngineVersion, Text(*doc, "BackupInfo/EngineVersion"));
             CopyField(info->MACAddress, Text(*doc, "BackupInfo/MACAddress"));
-            uint32_t n = static_cast<uint32_t>(ParseNumber(NodeAttribute(*doc, "BackupInfo/Boxes", "NumOfBoxes")));
             const char *items = "BackupInfo/Boxes/BoxProp";
-            if (doc->Select(items).size() < n)
-                Raise(vt::Code::BadFormat, vt::Format("the description counts %u boxes but holds %zu", n,
-                                                      doc->Select(items).size()));
+            uint32_t n = ListCount(*doc, "BackupInfo/Boxes", "NumOfBoxes", items, "the description");
             array.reset(GlobalAlloc(GPTR, sizeof(VTBOXBK) * static_cast<size_t>(n)));
             if (!array) Raise(vt::Code::NotEnoughMemory);
             auto *bk = static_cast<VTBOXBK *>(array.get());

@@ -250,7 +250,7 @@ VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *
  * *progress and signalling progress_event after each update, and stops with
  * 995 when cancel_event (may be NULL) is signalled; the caller holds the lock
  * (mode 0) and the FTP account ftp_user for the whole call, and work_folder
- * is left as it was. */
+ * is left as it was. A box_count of 0 is refused with 87 (no file is made). */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                const char *work_folder, const char *target_file,
                                uint32_t box_count, const uint32_t *box_numbers,

@@ -217,6 +217,17 @@ void CheckBoxResult(const std::string &text) {
     Raise(vt::Code::InternalError, detail);
 }
 
+uint32_t ListCount(ReplyDocument &doc, const char *list_path, const char *count_attribute,
+                   const char *items_path, const char *what) {
+    std::string text = NodeAttribute(doc, list_path, count_attribute);
+    int64_t stated = ParseNumber(text);
+    size_t held = doc.Select(items_path).size();
+    if (stated < 0 || static_cast<uint64_t>(stated) != held)
+        Raise(kMissing, vt::Format("%s counts %s (%s) but holds %zu", what,
+                                   text.substr(0, vt::Utf8PrefixLength(text, 24)).c_str(), count_attribute, held));
+    return static_cast<uint32_t>(held);
+}
+
 uint32_t NodeNumber(ReplyDocument &doc, const char *path) {
     return static_cast<uint32_t>(ParseNumber(NodeText(doc, path)));
 }

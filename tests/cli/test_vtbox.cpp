@@ -238,6 +238,18 @@ TEST(VtboxExitCodes, WrongPasswordBusyAndNotFound) {
 
     Result usage = Vtbox(sim, {"backup", "--boxes", "1"});
     EXPECT_EQ(usage.exitCode, 2) << usage.err;
+
+    // A device without boxes: no file that would pass for a backup.
+    VTMFPSESSION admin = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&admin), 0u);
+    ASSERT_EQ(vtBoxLockUiJob(&admin, "admin", 1, &t), 0u);
+    ASSERT_EQ(vtBoxDeleteAllBox(&admin, "admin"), 0u);
+    vtBoxUnlockUiJob(&admin, "admin", 1);
+    vtBoxCloseConnection(&admin);
+    Result empty = Vtbox(sim, {"backup", "--boxes", "all", "-o", sim.dir / "empty.zip"});
+    EXPECT_EQ(empty.exitCode, 11) << empty.err;
+    EXPECT_TRUE(Has(empty.err, "the device has no boxes")) << empty.err;
+    EXPECT_FALSE(fs::exists(sim.dir / "empty.zip"));
 }
 
 TEST(VtboxExitCodes, UnreachableDevicesEachGetTheirWords) {

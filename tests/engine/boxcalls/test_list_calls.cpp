@@ -61,9 +61,14 @@ TEST_F(ListCalls, EmptyListIsAHandleAndShortListsFail) {
     EXPECT_EQ(GetLastError(), 11u);
     EXPECT_EQ(boxes, nullptr);
 
-    device.Answer("boxnwGetBoxList", Ok("<Boxes NumOfBoxes=\"4000000000\"></Boxes>"));
-    EXPECT_EQ(vtBoxGetBoxList(&s, &count, &boxes), nullptr);
-    EXPECT_EQ(GetLastError(), 11u);
+    // Counts that disagree with the entries listed, a wrap to 0 among them:
+    // the list is refused, never read as empty.
+    for (const char *stated : {"4000000000", "0", "4294967296", "-1", "1"}) {
+        std::string listed = std::string(stated) == "4000000000" ? "" : BoxProp(1, "a") + BoxProp(2, "b");
+        device.Answer("boxnwGetBoxList", Ok("<Boxes NumOfBoxes=\"" + std::string(stated) + "\">" + listed + "</Boxes>"));
+        EXPECT_EQ(vtBoxGetBoxList(&s, &count, &boxes), nullptr) << stated;
+        EXPECT_EQ(GetLastError(), 11u) << stated;
+    }
 
     device.Answer("boxnwGetBoxList", Ok("<Boxes></Boxes>"));
     EXPECT_EQ(vtBoxGetBoxList(&s, &count, &boxes), nullptr);
@@ -228,6 +233,10 @@ TEST_F(ListCalls, CollectionEdgeCases) {
     EXPECT_EQ(vtBoxGetCollection(&s, 1, "admin", 0, &count, &e), nullptr);
     EXPECT_EQ(GetLastError(), 11u);
     EXPECT_EQ(e, nullptr);
+    device.Answer("boxnwGetFolderDocList", Ok("<Folders NumOfFolders=\"0\"/><Documents NumOfDocs=\"4294967296\">" +
+                                                Doc("D0000001", "x", 0, 1, 0, 0, 0, 0, 0, 0) + "</Documents>"));
+    EXPECT_EQ(vtBoxGetCollection(&s, 1, "admin", 0, &count, &e), nullptr);  // a level read as empty would be overwritten
+    EXPECT_EQ(GetLastError(), 11u);
     device.Answer("boxnwGetFolderDocList", Reply("<Result>101</Result>"));
     EXPECT_EQ(vtBoxGetCollection(&s, 99, "admin", 0, &count, &e), nullptr);
     EXPECT_EQ(GetLastError(), 161u);
