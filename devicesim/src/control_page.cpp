@@ -107,6 +107,8 @@ HttpReply ControlPage::SetFault(const HttpRequest& r) {
       auto n = ParseDecimal(*b);
       if (!n) return Text(400, "bytes must be a number");
       faults_.FreezeInTransfer(scope, *nth, *n, forSeconds);
+    } else if (auto command = r.Param("command")) {
+      faults_.FreezeOnCommand(*command, scope, forSeconds);
     } else if (!page.empty()) {
       faults_.FreezeOn(page, scope, forSeconds);
     } else {

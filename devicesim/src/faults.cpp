@@ -1,5 +1,7 @@
 #include "devicesim/faults.h"
 
+#include <cctype>
+
 namespace devicesim {
 
 using Clock = std::chrono::steady_clock;
@@ -65,6 +67,28 @@ void Faults::FreezeInTransfer(FreezeScope scope, unsigned nth, uint64_t afterByt
 void Faults::FreezeOn(const std::string& page, FreezeScope scope, unsigned seconds) {
   std::lock_guard lock(mutex_);
   freezeOn_[page] = {scope, seconds};
+}
+
+namespace {
+std::string CommandKey(const std::string& verb) {
+  std::string key = "ftp:";
+  for (char c : verb) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+}  // namespace
+
+void Faults::FreezeOnCommand(const std::string& verb, FreezeScope scope, unsigned seconds) {
+  std::lock_guard lock(mutex_);
+  freezeOn_[CommandKey(verb)] = {scope, seconds};
+}
+
+bool Faults::TakeCommandFreeze(const std::string& verb) {
+  std::lock_guard lock(mutex_);
+  auto it = freezeOn_.find(CommandKey(verb));
+  if (it == freezeOn_.end()) return false;
+  FreezeLocked(it->second.scope, it->second.seconds);
+  freezeOn_.erase(it);
+  return true;
 }
 
 void Faults::Thaw() {

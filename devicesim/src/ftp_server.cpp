@@ -209,6 +209,7 @@ void FtpServer::Session::Run() {
     const std::string verb = line.substr(0, sp);
     const std::string argument = sp == std::string::npos ? "" : line.substr(sp + 1);
     s_.recorder_.Ftp(RecordedLine(line));
+    if (s_.faults_.TakeCommandFreeze(verb) && !s_.faults_.WaitWhileFrozen(false)) return;
     if (!Dispatch(verb, argument)) return;
   }
 }

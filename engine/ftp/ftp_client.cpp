@@ -105,6 +105,28 @@ FtpSession &BoxFtpClient::Session() {
     return *session_;
 }
 
+void BoxFtpClient::RaiseIfCancelled(uint32_t rc, const std::string &command) {
+    // A command that the job's cancel ended is no refusal of the server's:
+    // it ends the job with the cancel's code wherever it lands.
+    if (rc == vt::code(vt::Code::OperationAborted)) {
+        OutputDebugStringA("\n\n <<<<****  Ftp Operation Aborted ****>>>>\n\n\n");
+        Raise(rc, "cancelled during " + command);
+    }
+}
+
+namespace {
+// True inside a handler when the failure caught is the job's cancel.
+bool CancelledNow() {
+    try {
+        throw;
+    } catch (const BoxError &e) {
+        return e.code() == vt::code(vt::Code::OperationAborted);
+    } catch (...) {
+        return false;
+    }
+}
+}  // namespace
+
 void BoxFtpClient::RaiseFailed(uint32_t code, const std::string &command) {
     Raise(code, session_ ? session_->DescribeFailure(command) : command + " failed");
 }
@@ -131,6 +153,10 @@ void BoxFtpClient::Connect(const VTMFPSESSION *session, const char *user, const 
         rc = session_->Open(login);
     }
     LogResponse(nullptr);
+    if (rc == vt::code(vt::Code::OperationAborted)) {
+        session_.reset();
+        RaiseIfCancelled(rc, "the FTP login");
+    }
     if (rc != 0) {
         std::string server = session ? vt::Format("%.*s:%u", static_cast<int>(strnlen(session->Host, sizeof session->Host)),
                                                   session->Host, FtpSession::DefaultPort())
@@ -162,6 +188,7 @@ int BoxFtpClient::FtpCreateFolder(const std::string &remote_path) {
         std::string command = std::string(verbs_.make_folder) + " " + remote_path;
         uint32_t rc = Session().Command(command);
         LogResponse(command.c_str());
+        RaiseIfCancelled(rc, command);
         if (rc != 0) {
             ReportFailure("FtpCreateFolder", rc);
             return 0;
@@ -246,12 +273,16 @@ int BoxFtpClient::DeleteDocumentEntry(uint32_t document) {
 }
 
 int BoxFtpClient::RemoveEntry(const std::string &remote_path, bool folder) {
+    const char *word = folder ? verbs_.remove_folder : verbs_.delete_file;
+    std::string command = std::string(word) + " " + remote_path;
+    uint32_t rc = 0;
     try {
-        const char *word = folder ? verbs_.remove_folder : verbs_.delete_file;
-        return Session().Command(std::string(word) + " " + remote_path) == 0 ? 1 : 0;
+        rc = Session().Command(command);
     } catch (...) {
         return 0;
     }
+    RaiseIfCancelled(rc, command);
+    return rc == 0 ? 1 : 0;
 }
 
 int BoxFtpClient::GetBoxInnerFolderName(uint32_t box, std::string *name) {
@@ -419,6 +450,7 @@ int BoxFtpClient::CreateEmptyFile(const std::string &remote_path) {
     EmptySource nothing;
     uint32_t rc = Session().Upload(remote_path, FtpType::Binary, nothing, 0);
     LogResponse(remote_path.c_str());
+    RaiseIfCancelled(rc, "STOR " + remote_path);
     if (rc != 0) RaiseFailed(vt::code(vt::Code::InternetInternalError), "STOR " + remote_path);
     return 0;
 }
@@ -429,9 +461,11 @@ int BoxFtpClient::FtpReplaceStatusFile(const std::string &remote_folder) {
         std::string command = std::string(verbs_.delete_file) + " " + Join(remote_folder, kCreateStatusFile);
         uint32_t rc = Session().Command(command);
         LogResponse(command.c_str());
+        RaiseIfCancelled(rc, command);
         if (rc != 0) ReportFailure("FtpDeleteFile", vt::code(vt::Code::InternalError));
         return 0;
     } catch (...) {
+        if (CancelledNow()) throw;
         uint32_t last = GetLastError();
         RaiseToLevel2();
         ReportFailure("FtpReplaceStatusFile", vt::code(vt::Code::InternalError));

@@ -108,6 +108,8 @@ private:
     void RaiseToLevel2() { log_level_ = 2; }
     // Notes why the last command failed (as the session tells it) and raises code.
     [[noreturn]] void RaiseFailed(uint32_t code, const std::string &command);
+    // Raises 995 when rc says the job's cancel ended the command.
+    void RaiseIfCancelled(uint32_t rc, const std::string &command);
     std::string LastResponseText() const;
 
     std::unique_ptr<FtpSession> session_;

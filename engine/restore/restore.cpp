@@ -287,14 +287,20 @@ void Restore::CheckDiskSpace(const BoxWork &box) {
     progress_.Signal();
     progress_.CheckCancel();
     uint32_t capacity = 0, available = 0;
-    if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available) != 0) available = 0;
+    uint32_t asked = vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available);
+    // A cancel that lands on the request is a cancel, not a full disk.
+    if (asked == vt::code(vt::Code::OperationAborted)) Raise(asked, "cancelled while asking the device's free space");
+    if (asked != 0) available = 0;
     // What the box really holds, unpacked, counts when the description says less.
     uint64_t need = std::max<uint64_t>(box.info.BoxUsedDisk, TreeKilobytes(tree_.boxFolder(box.info.BoxNo)));
     if (!(need < available)) {
         vt::DebugPrint("\n Box %03u needs %llu KB, the device has %u KB \n", box.info.BoxNo,
                        static_cast<unsigned long long>(need), available);
-        Raise(vt::Code::DiskSpaceQuota, vt::Format("box %03u needs %llu KB, the device has %u KB free",
-                                                   box.info.BoxNo, static_cast<unsigned long long>(need), available));
+        Raise(vt::Code::DiskSpaceQuota,
+              asked != 0 ? vt::Format("box %03u needs %llu KB, and the device did not tell its free space (error %u)",
+                                      box.info.BoxNo, static_cast<unsigned long long>(need), asked)
+                         : vt::Format("box %03u needs %llu KB, the device has %u KB free", box.info.BoxNo,
+                                      static_cast<unsigned long long>(need), available));
     }
 }
 

@@ -65,6 +65,10 @@ class Faults {
   // The same, starting when the next request for `page` arrives ("*": any);
   // that request stays unanswered until the freeze ends.
   void FreezeOn(const std::string& page, FreezeScope scope, unsigned seconds);
+  // The same, starting when the next FTP command with this verb arrives
+  // ("MKD", "PASS", "dele": either dialect, any case); that command stays
+  // unanswered until the freeze ends.
+  void FreezeOnCommand(const std::string& verb, FreezeScope scope, unsigned seconds);
   // Ends a freeze, and drops the freezes still waiting for their start.
   void Thaw();
 
@@ -108,6 +112,8 @@ class Faults {
   std::optional<int> TakeStorFailure();
   // Notes a data connection to `port`; true when it must be refused.
   bool TakeReusedPortRefusal(uint16_t port);
+  // Starts a freeze set for this FTP verb; true when one started.
+  bool TakeCommandFreeze(const std::string& verb);
   bool TakeLoginRefusal();
   bool TakeFolderCreationRefusal();
   bool TakeDeletionRefusal();

@@ -580,6 +580,45 @@ TEST(RestoreFailures, CancelMidUploadLeavesTheEntryInFlightMarkedAsBeingWritten)
     ExpectWorkFolderEmpty(sim);
 }
 
+// A cancel is 995 wherever it lands: the device holds each step (the FTP
+// login, a removal, a folder's creation, the free-space request) until well
+// after the cancel, which is signalled once the step has reached the device.
+TEST(RestoreFailures, ACancelInEveryWindowIsACancel) {
+    SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string backup = MakeBackup(sim, {1});
+    struct Window {
+        const char *what;
+        std::function<void()> hold;
+        std::function<bool()> reached;
+    };
+    auto command_seen = [&](const char *prefix) { return [&sim, prefix] { return CountCommands(sim, prefix) > 0; }; };
+    using devicesim::FreezeScope;
+    Window windows[] = {
+        {"login", [&] { sim.faults().FreezeOnCommand("PASS", FreezeScope::Ftp, 3); }, command_seen("PASS")},
+        {"free space", [&] { sim.faults().FreezeOn("boxnwGetBoxDiskSpace", FreezeScope::Web, 3); },
+         [&] { return CountRequests(sim, "boxnwGetBoxDiskSpace") > 0; }},
+        {"removal", [&] { sim.faults().FreezeOnCommand("RMD", FreezeScope::Ftp, 3); }, command_seen("RMD")},
+        {"folder creation", [&] { sim.faults().FreezeOnCommand("MKD", FreezeScope::Ftp, 3); }, command_seen("MKD")},
+    };
+    for (const Window &w : windows) {
+        DeleteAllBoxes(sim);
+        w.hold();
+        HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::thread canceller([&] {
+            for (int i = 0; i < 1000 && !w.reached(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            SetEvent(cancel);
+        });
+        RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth, cancel);
+        canceller.join();
+        CloseHandle(cancel);
+        EXPECT_EQ(run.rc, 995u) << w.what << ": " << vtBoxGetLastErrorText();
+        sim.faults().Thaw();
+        ExpectWorkFolderEmpty(sim);
+    }
+}
+
 TEST(RestoreFailures, TheSessionIsKeptAliveUntilAFailedRestoreReturns) {
     SimOptions o;
     o.seed.boxes = 1;
