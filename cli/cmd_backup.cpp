@@ -99,6 +99,15 @@ private:
     std::chrono::steady_clock::duration interval_ = std::chrono::milliseconds(200);
 };
 
+const char *FileKindText(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
 }  // namespace
 
 int RunBackup(const Context &c) {
@@ -109,6 +118,13 @@ int RunBackup(const Context &c) {
     if (!fs::is_directory(folder, ec)) return ReportProblem("the folder " + folder + " does not exist", kExitNotFound);
     if (access(folder.c_str(), W_OK) != 0)
         return ReportProblem("the folder " + folder + " cannot be written to", kExitLocalDisk);
+    // A device node, a FIFO or a link is never replaced by a backup (as root,
+    // "-o /dev/null" would replace a system file).
+    struct stat link_st;
+    if (::lstat(o.output.c_str(), &link_st) == 0 && !S_ISREG(link_st.st_mode))
+        return ReportProblem(o.output + " is " + FileKindText(link_st.st_mode) +
+                                 ", not a regular file; a backup never replaces one: choose a file name",
+                             kExitLocalDisk);
     // A file made read-only is one somebody meant to keep (root may write it
     // all the same: its write bits say what was meant).
     struct stat st;

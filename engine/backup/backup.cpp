@@ -198,8 +198,10 @@ void Backup::Run() {
     job_.Start(session_);
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
-    // An existing target stays as it is until the new backup is complete.
+    // An existing target stays as it is until the new backup is complete,
+    // and one that is no regular file is refused before anything is fetched.
     progress_.CheckCancel();
+    Check(CheckReplaceableTarget(target_), "the backup's target");
 
     MakeNewFolder(box_);
     MakeNewFolder(tree_.data());

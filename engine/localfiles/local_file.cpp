@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "session/error_detail.hpp"
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"
@@ -125,6 +126,30 @@ bool PathExists(const std::string &path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
+const char *IrregularFileKind(const std::string &path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return nullptr;
+    switch (st.st_mode & S_IFMT) {
+    case S_IFREG: return nullptr;
+    case S_IFLNK: return "a symbolic link";
+    case S_IFDIR: return "a folder";
+    case S_IFIFO: return "a FIFO";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    case S_IFSOCK: return "a socket";
+    default: return "not a regular file";
+    }
+}
+
+uint32_t CheckReplaceableTarget(const std::string &path) {
+    const char *kind = IrregularFileKind(path);
+    if (!kind) return 0;
+    uint32_t rc = vt::code(vt::Code::AccessDenied);
+    NoteFailure(rc, path + " is " + kind + ", not a regular file: it is never replaced by one");
+    SetLastError(rc);
+    return rc;
+}
+
 std::string FindIgnoringCase(const std::string &path) {
     if (PathExists(path)) return path;
     const std::string folder = ParentFolder(FullPath(path));
@@ -212,6 +237,7 @@ bool PartFile::create(const std::string &folder, bool keep_open) {
 bool PartFile::commit(const std::string &final_path, bool replace) {
     if (fd_ && !fd_.close()) return false;
     if (replace) {
+        if (CheckReplaceableTarget(final_path) != 0) return false;
         if (rename(path_.c_str(), final_path.c_str()) != 0) {
             LastErrorFromErrno(errno);
             return false;

@@ -29,6 +29,17 @@ bool CreateFolderTree(const std::string &path);
 // True when something (file, folder or link) exists at path.
 bool PathExists(const std::string &path);
 
+// What stands at path when it is something a finished file must never take
+// the place of ("a FIFO", "a character device", "a symbolic link", ...):
+// replacing a device node or a link with a regular file is never what the
+// caller meant (as root, "/dev/null" would be replaced). Null when path is a
+// regular file or nothing at all.
+const char *IrregularFileKind(const std::string &path);
+
+// 0 when a finished file may take path's place; otherwise notes why not and
+// returns 5 (the local disk refuses).
+uint32_t CheckReplaceableTarget(const std::string &path);
+
 // The path of an existing item whose last name equals path's without regard
 // to case (names written on another system may differ in case: "DATA.ZIP"
 // for "DATA.zip"). The path itself when it exists, or when nothing matches.

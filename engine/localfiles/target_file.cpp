@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "localfiles/local_file.hpp"
 #include "vtplatform/errors.hpp"
 
 namespace vtbox {
@@ -52,6 +53,7 @@ uint32_t CopyBeside(const std::string &from, const std::string &target, std::str
 }  // namespace
 
 uint32_t ReplaceTargetFile(const std::string &finished, const std::string &target) {
+    if (uint32_t rc = CheckReplaceableTarget(target)) return rc;
     if (rename(finished.c_str(), target.c_str()) == 0) return 0;
     if (errno != EXDEV) return vt::Win32FromErrno(errno);
     std::string temp;

@@ -290,6 +290,20 @@ TEST(VtboxExitCodes, LocalDiskDamagedFileAndPartialRestore) {
     SimDevice sim;
     Result disk = Vtbox(sim, {"backup", "--boxes", "1", "-o", "/proc/vtbox-backup.zip"});
     EXPECT_EQ(disk.exitCode, 9) << disk.err;
+    // What is no regular file is never replaced, and nothing is locked for it.
+    std::string fifo = sim.dir / "fifo.zip", link = sim.dir / "link.zip";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink(sim.dir / "elsewhere.zip", link);
+    sim.device->ClearRecords();
+    for (const std::string &target : {fifo, link}) {
+        Result odd = Vtbox(sim, {"backup", "--boxes", "1", "-o", target});
+        EXPECT_EQ(odd.exitCode, 9) << odd.err;
+        EXPECT_TRUE(Has(odd.err, "not a regular file; a backup never replaces one")) << odd.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(sim.dir / "elsewhere.zip"));
+    EXPECT_FALSE(SawPage(sim, "boxnwBoxExModeIn"));
 
     std::string file = sim.dir / "b.zip";
     ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1,2", "-o", file}).exitCode, 0);

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
+#include "localfiles/target_file.hpp"
 #include "temp_dir.hpp"
 
 namespace {
@@ -83,6 +85,38 @@ TEST(DeleteLocalTree, AMissingFolderGivesTheSystemError) {
     KeepCwd keep;
     TempDir dir;
     EXPECT_EQ(vtbox::DeleteLocalTree(dir / "nothing", dir.path()), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// A finished file never takes the place of a FIFO, a device or a link: the
+// thing stays as it was and the finished file is kept for the caller.
+TEST(TargetFile, WhatIsNoRegularFileIsNeverReplaced) {
+    TempDir dir;
+    std::string fifo = dir / "fifo", link = dir / "link", kept = dir / "kept", finished = dir / "finished";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(kept) << "somebody's file";
+    fs::create_symlink(kept, link);
+    for (const std::string &target : {fifo, link}) {
+        std::ofstream(finished) << "backup";
+        EXPECT_EQ(vtbox::ReplaceTargetFile(finished, target), 5u) << target;
+        EXPECT_TRUE(fs::exists(finished)) << target;
+        vtbox::PartFile part;
+        ASSERT_TRUE(part.create(dir.path(), false));
+        EXPECT_FALSE(part.commit(target, true)) << target;
+        EXPECT_EQ(GetLastError(), 5u);
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_symlink(link));
+    std::ifstream in(kept);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "somebody's file");
+    // A regular file and a free name are replaced and taken as before.
+    EXPECT_EQ(vtbox::ReplaceTargetFile(finished, kept), 0u);
+    std::ofstream(finished) << "again";
+    EXPECT_EQ(vtbox::ReplaceTargetFile(finished, dir / "new"), 0u);
 }
 
 }  // namespace
