@@ -72,7 +72,7 @@ bool SourceVersion(const std::string &source, const std::string &work, std::stri
 void PrintTally(const BoxTally &t, bool backup) {
     if (backup)
         std::printf("  %03u  %6u %8u %7u %11u %9u  %s\n", t.box, t.kept, t.removed, t.colour, t.widePaper, t.copyMix,
-                    t.name.c_str());
+                    PlainText(t.name).c_str());
     else
         std::printf("  %6u %8u %7u %11u %9u\n", t.kept, t.removed, t.colour, t.widePaper, t.copyMix);
 }

@@ -71,7 +71,7 @@ bool FindBackups(const std::string &folder, const std::string &work, std::vector
         if (why.empty())
             backups->push_back({path.filename().string(), date});
         else if (LooksLikeZip(path))
-            std::fprintf(stderr, "vtbox: left alone: %s (%s)\n", path.c_str(), why.c_str());
+            std::fprintf(stderr, "vtbox: left alone: %s (%s)\n", PlainText(path.string()).c_str(), why.c_str());
     }
     return true;
 }
@@ -113,7 +113,7 @@ int RunPrune(const Context &c) {
             std::string reasons;
             for (const std::string &r : v.reasons) reasons += (reasons.empty() ? "" : ", ") + r;
             const char *verb = v.keep ? "keep" : o.dryRun ? "would remove" : gone ? "remove" : "not removed";
-            std::printf("%-12s  %s  %s%s%s\n", verb, DateText(v.date).c_str(), v.name.c_str(),
+            std::printf("%-12s  %s  %s%s%s\n", verb, DateText(v.date).c_str(), PlainText(v.name).c_str(),
                         reasons.empty() ? "" : "  ", reasons.c_str());
         }
     }

@@ -5,6 +5,7 @@
 
 #include "failure_report.hpp"
 #include "json_output.hpp"
+#include "text_output.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtcli {
@@ -38,7 +39,7 @@ bool IsRefusal(uint32_t action) {
 }
 
 std::string RefusalText(const VTRESTOREPLAN &p) {
-    std::string where = p.Name[0] ? "folder \"" + std::string(p.Name) + "\"" : std::string("the box's top level");
+    std::string where = p.Name[0] ? "folder \"" + PlainText(p.Name) + "\"" : std::string("the box's top level");
     switch (p.Action) {
     case VTPLAN_TOO_MANY_DOCUMENTS:
         return where + " would hold " + std::to_string(p.Count) + " documents; the device takes " +
@@ -55,33 +56,35 @@ std::string RefusalText(const VTRESTOREPLAN &p) {
 void PrintText(const std::vector<VTRESTOREPLAN> &plan, bool replace) {
     for (const auto &p : plan) {
         std::string folder = p.FolderNo ? " in folder " + Number(p.FolderNo) : "";
+        // Names come from the backup file and the device: never raw to a terminal.
+        std::string name = PlainText(p.Name), new_name = PlainText(p.NewName);
         switch (p.Action) {
         case VTPLAN_NEW_BOX:
-            std::printf("box %s \"%s\": new on the device, restored whole\n", Number(p.BoxNo).c_str(), p.Name);
+            std::printf("box %s \"%s\": new on the device, restored whole\n", Number(p.BoxNo).c_str(), name.c_str());
             break;
         case VTPLAN_MERGE_BOX:
-            std::printf("box %s \"%s\": the device has it; merged (%s)\n", Number(p.BoxNo).c_str(), p.Name,
+            std::printf("box %s \"%s\": the device has it; merged (%s)\n", Number(p.BoxNo).c_str(), name.c_str(),
                         replace ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");
             break;
         case VTPLAN_ADD_DOCUMENT:
-            std::printf("  document %s \"%s\"%s: added%s\n", Number(p.EntryNo).c_str(), p.Name, folder.c_str(),
+            std::printf("  document %s \"%s\"%s: added%s\n", Number(p.EntryNo).c_str(), name.c_str(), folder.c_str(),
                         p.NewNo != p.EntryNo ? (" as number " + Number(p.NewNo)).c_str() : "");
             break;
         case VTPLAN_REPLACE_DOCUMENT:
             std::printf("  document %s \"%s\"%s: replaces the device's document %s of that name\n",
-                        Number(p.EntryNo).c_str(), p.Name, folder.c_str(), Number(p.DeviceNo).c_str());
+                        Number(p.EntryNo).c_str(), name.c_str(), folder.c_str(), Number(p.DeviceNo).c_str());
             break;
         case VTPLAN_RENAME_DOCUMENT:
             std::printf("  document %s \"%s\"%s: the name is taken; added as \"%s\" (number %s)\n",
-                        Number(p.EntryNo).c_str(), p.Name, folder.c_str(), p.NewName, Number(p.NewNo).c_str());
+                        Number(p.EntryNo).c_str(), name.c_str(), folder.c_str(), new_name.c_str(), Number(p.NewNo).c_str());
             break;
         case VTPLAN_ADD_FOLDER:
-            std::printf("  folder %s \"%s\": added as folder %s\n", Number(p.EntryNo).c_str(), p.Name,
+            std::printf("  folder %s \"%s\": added as folder %s\n", Number(p.EntryNo).c_str(), name.c_str(),
                         Number(p.NewNo).c_str());
             break;
         case VTPLAN_MERGE_FOLDER:
             std::printf("  folder %s \"%s\": merged into the device's folder %s of that name\n",
-                        Number(p.EntryNo).c_str(), p.Name, Number(p.NewNo).c_str());
+                        Number(p.EntryNo).c_str(), name.c_str(), Number(p.NewNo).c_str());
             break;
         case VTPLAN_DISK_SPACE:
             std::printf("  needs %u KB; the device has %u KB free\n", p.Count, p.Limit);
@@ -178,7 +181,7 @@ int RunDryRun(const Context &c, DeviceSession &session, const std::string &passw
         std::printf("REFUSED: box %s is not in %s\n", Number(b).c_str(), o.input.c_str());
     if (!refusals.engineVersion.empty())
         std::printf("REFUSED: the backup was made on engine \"%s\" but the device runs \"%s\"\n",
-                    refusals.engineVersion.c_str(), refusals.deviceEngineVersion.c_str());
+                    PlainText(refusals.engineVersion).c_str(), PlainText(refusals.deviceEngineVersion).c_str());
     PrintText(plan, o.mode == 1);
     if (exit_code == kExitDone)
         std::printf("dry run: nothing was locked or written; the restore would go through\n");

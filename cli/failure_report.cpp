@@ -48,12 +48,13 @@ int ReportFailure(const std::string &what, uint32_t code, const std::string &det
     PrintError(what, code, detail);
     int exit_code = ExitCodeFor(code, site);
     std::string next = NextStep(code, detail, exit_code, settings);
-    if (!next.empty()) std::fprintf(stderr, "vtbox: %s\n", next.c_str());
+    if (!next.empty()) std::fprintf(stderr, "vtbox: %s\n", PlainText(next).c_str());
     return exit_code;
 }
 
 int ReportProblem(const std::string &text, int exit_code) {
-    std::fprintf(stderr, "vtbox: %s\n", text.c_str());
+    // Problems name paths and names from files and the device.
+    std::fprintf(stderr, "vtbox: %s\n", PlainText(text).c_str());
     return exit_code;
 }
 

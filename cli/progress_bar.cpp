@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "json_output.hpp"
+#include "text_output.hpp"
 
 namespace vtcli {
 
@@ -140,7 +141,7 @@ std::string ProgressBar::Line(const VTPROGRESSINFO &p) const {
     std::string where;
     for (std::string part : {Field(p.BoxName, sizeof p.BoxName), Field(p.FolderName, sizeof p.FolderName),
                              Field(p.DocName, sizeof p.DocName)})
-        if (!part.empty()) where += (where.empty() ? "" : " / ") + part;
+        if (!part.empty()) where += (where.empty() ? "" : " / ") + PlainText(part);
     if (!where.empty()) line += "  " + where;
     return line;
 }

@@ -8,7 +8,8 @@ void PrintError(const std::string &what, uint32_t code, const std::string &detai
     char text[512];
     if (vtGetMessageText(code, text, sizeof text) == 0) std::snprintf(text, sizeof text, "unknown error");
     std::string line = "vtbox: " + what + " failed: error " + std::to_string(code) + ": " + text;
-    if (!detail.empty()) line += " (" + detail + ")";
+    // The detail names files and the device's own words: escaped like them.
+    if (!detail.empty()) line += " (" + PlainText(detail) + ")";
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 

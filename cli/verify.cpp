@@ -11,6 +11,7 @@
 #include "json_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
+#include "text_output.hpp"
 
 namespace vtcli {
 
@@ -50,7 +51,8 @@ std::string Where(const VTCHECKITEM &f) {
 void PrintFindings(const std::string &file, const std::vector<VTCHECKITEM> &findings) {
     for (const auto &f : findings) {
         std::string where = Where(f);
-        std::fprintf(stderr, "vtbox: %s: %s%s%s\n", file.c_str(), where.c_str(), where.empty() ? "" : ": ", f.Text);
+        std::fprintf(stderr, "vtbox: %s: %s%s%s\n", file.c_str(), where.c_str(), where.empty() ? "" : ": ",
+                     PlainText(f.Text).c_str());
     }
 }
 

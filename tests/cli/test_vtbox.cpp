@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "level_files.hpp"
 #include "sim_device.hpp"
 #include "spawn.hpp"
 #include "vtplatform/text.hpp"
@@ -480,6 +481,35 @@ TEST(VtboxDryRun, ThePlanIsWhatTheRestoreDoesAndNothingIsTouched) {
 // A box that would pass the device's 400 documents a level: the dry run
 // shows the refusal with its counts, and the restore is refused the same way
 // before it sends anything.
+// A record name may hold anything: a title change, a screen clear, a bare CR
+// and a C1 control. None reaches the output raw, in the plan or the
+// restore's progress lines.
+TEST(VtboxDryRun, NamesFromTheFileNeverReachTheTerminalRaw) {
+    SimDevice sim;
+    fs::path record = fs::path(sim.storeRoot) / "SHR/BOX/DATA/B0000001/P0000001/D0000001.XML";
+    std::vector<uint8_t> bytes = vttest::FileBytes(record);
+    std::u16string hostile = u"\x1b]0;owned\x07\r\x1b[2JScan\u009b1m";
+    ASSERT_GE(bytes.size(), 137u);
+    std::fill(bytes.begin() + 9, bytes.begin() + 137, 0);
+    for (size_t i = 0; i < hostile.size(); ++i) {
+        bytes[9 + 2 * i] = static_cast<uint8_t>(hostile[i] & 0xFF);
+        bytes[10 + 2 * i] = static_cast<uint8_t>(hostile[i] >> 8);
+    }
+    vttest::WriteBytes(record, bytes);
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1", "-o", file}).exitCode, 0);
+    auto raw = [](const std::string &text) {
+        return text.find_first_of("\x1b\x07\r") != std::string::npos || Has(text, "\xc2\x9b");
+    };
+    Result dry = Vtbox(sim, {"restore", "--dry-run", "-i", file, "--boxes", "1", "--mode", "keep-both"});
+    ASSERT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_TRUE(Has(dry.out, "\\x1B]0;owned\\x07\\x0D\\x1B[2JScan")) << dry.out;
+    EXPECT_FALSE(raw(dry.out)) << dry.out;
+    Result restore = Vtbox(sim, {"restore", "-i", file, "--boxes", "1", "--mode", "keep-both"});
+    ASSERT_EQ(restore.exitCode, 0) << restore.err;
+    EXPECT_FALSE(raw(restore.err + restore.out)) << restore.err;
+}
+
 TEST(VtboxDryRun, ShowsTheDocumentLimitAsTheRestoreMeetsIt) {
     std::string file;
     vttest::TempDir keep;

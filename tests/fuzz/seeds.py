@@ -54,6 +54,12 @@ def xmlreply():
         "  <VersionInfo><EngineVersion>Korvo-B V1.3.0.0</EngineVersion></VersionInfo>\n"
         "  <MACAddress>02:00:5E:10:20:30</MACAddress>\n  <DiskCapacity>1048576</DiskCapacity>\n"))
     put("xmlreply", "refused", reply("").replace("<Result>0</Result>", "<Result>211</Result>"))
+    laughs = '<!DOCTYPE BoxNwLib [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;">]>'
+    put("xmlreply", "doctype", reply("  <Boxes NumOfBoxes=\"1\"><BoxProp BoxNo=\"1\"><BoxName>&b;</BoxName>"
+                                      "</BoxProp></Boxes>\n").replace("?>\n", "?>" + laughs, 1))
+    put("xmlreply", "count-wraps", reply(
+        '  <Boxes NumOfBoxes="4294967296"><BoxProp BoxNo="1"><BoxName>a</BoxName></BoxProp>'
+        '<BoxProp BoxNo="2"><BoxName>b</BoxName></BoxProp></Boxes>\n'))
 
 
 def ftp_listing():
@@ -147,6 +153,8 @@ def description():
                '</MACAddress><NumOfDocs>3</NumOfDocs><ArchiveDate>2026/1/2 3:4:5</ArchiveDate></ArchiveInfo>\n')
     put("description", "archive", b"\x02" + archive.encode("utf-8"))
     put("description", "old-version", b"\x01" + backup.replace("V1.3.0.0", "V1.2.0.0").encode("utf-8"))
+    put("description", "doctype", b"\x01" + backup.replace("<BackupInfo>", '<!DOCTYPE BackupInfo [<!ENTITY n "x">]>'
+                                                                         "<BackupInfo>", 1).encode("utf-8"))
 
 
 def registry():
