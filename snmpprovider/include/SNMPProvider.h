@@ -285,6 +285,12 @@ struct IDSE_SNMPQUEUED {
 
 /* ---- the server's exports --------------------------------------------------- */
 
+/* DllCanUnloadNow answers S_OK only when no object the server handed out
+ * lives any more (class objects, providers, elements with their companions,
+ * collections, iterators; an element whose queued request has not completed
+ * yet lives) and no IClassFactory::LockServer lock is held; S_FALSE
+ * otherwise. */
+
 HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv);
 HRESULT DllCanUnloadNow(void);
 HRESULT DllRegisterServer(void);
