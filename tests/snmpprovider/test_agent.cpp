@@ -211,6 +211,46 @@ TEST_F(Agent, ASetOfSysContactIsReadBack) {
     VariantClear(&contact);
 }
 
+// A value written to a column goes to the row it was read at, however
+// sparse the table: printers 1, 3 and 1000 (one index) and input trays 1.1,
+// 1.4 and 5.2 (two), which printer_pass.py serves writable. (By its place in
+// the lists it went to printer 3, and to a tray 2.1 that does not exist.)
+TEST_F(Agent, AWriteToAColumnLandsOnTheRowItsValueWasReadAt) {
+    struct Case {
+        int number;
+        std::string column;
+        int list, index;
+        std::string instance;
+    };
+    for (const Case &c : {Case{219, "1.3.6.1.2.1.43.5.1.1.16", 0, 2, "1000"},  // prtGeneralPrinterName
+                          Case{250, "1.3.6.1.2.1.43.8.2.1.13", 1, 0, "5.2"}}) {   // prtInputName
+        SCOPED_TRACE(c.column);
+        std::map<std::string, std::string> rows = SnmpWalk(snmpd_->address(), c.column);
+        auto lists = Read(c.number);
+        ASSERT_GT(lists[c.list].size(), static_cast<size_t>(c.index));
+        ASSERT_EQ(lists[c.list][c.index].instance, c.instance);
+
+        Ptr<IDSE_ELEMENT> element = session_->Element(c.number);
+        Ptr<IDSE_SNMPSCALAR> scalar;
+        ASSERT_EQ(element->lpVtbl->QueryInterface(element.get(), &IID_IDSE_SNMPSCALAR, scalar.put_void()), S_OK);
+        VARIANT name;
+        VariantInit(&name);
+        name.vt = VT_BSTR;
+        name.bstrVal = vtSysAllocStringUtf8(("Renamed " + c.instance).c_str());
+        EXPECT_EQ(scalar->lpVtbl->PutListValue(scalar.get(), c.list, c.index, &name), S_OK);
+        VariantClear(&name);
+        Recorder recorder;
+        ASSERT_EQ(scalar->lpVtbl->SetValue(scalar.get(), recorder.Interface()), S_OK);
+        EXPECT_EQ(recorder.completed(), 1);
+        DSE_ELEMENT_STATE state = DSE_ELEMENT_OP_IN_PROGRESS;
+        scalar->lpVtbl->get_ElementState(scalar.get(), &state);
+        EXPECT_EQ(state, DSE_ELEMENT_NO_ERROR);
+
+        rows[c.column + "." + c.instance] = "Renamed " + c.instance;
+        EXPECT_EQ(SnmpWalk(snmpd_->address(), c.column), rows);
+    }
+}
+
 // A device element without children 997 and 998 means one second and two
 // retries: three requests, about three seconds, then empty lists.
 TEST_F(Host, ASilentAgentEndsWithEmptyListsAfterTheDefaultTimeoutAndRetries) {
