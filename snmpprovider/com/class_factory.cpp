@@ -2,14 +2,9 @@
 
 #include "collection_object.hpp"
 #include "element.hpp"
+#include "server_lifetime.hpp"
 
 namespace kx9 {
-
-namespace {
-std::atomic<long> g_serverLocks{0};
-}
-
-long ServerLocks() { return g_serverLocks; }
 
 // ---- DSE_Provider -------------------------------------------------------------
 
@@ -108,8 +103,7 @@ HRESULT ClassFactory::CreateInstance(IUnknown *pUnkOuter, REFIID riid, void **pp
 }
 
 HRESULT ClassFactory::LockServer(BOOL fLock) {
-    if (fLock) ++g_serverLocks;
-    else --g_serverLocks;
+    kx9::LockServer(fLock != FALSE);
     return S_OK;
 }
 

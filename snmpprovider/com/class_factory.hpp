@@ -2,6 +2,7 @@
 #pragma once
 
 #include "com_object.hpp"
+#include "server_lifetime.hpp"
 
 namespace kx9 {
 
@@ -22,6 +23,7 @@ private:
     static const IDSE_EPVtbl kVtbl;
     Tearoff<IDSE_EP, ProviderObject> iface_;
     RefCount refs_;
+    LiveObject live_;
 };
 
 class ClassFactory {
@@ -42,10 +44,8 @@ private:
     static const IClassFactoryVtbl kVtbl;
     Tearoff<IClassFactory, ClassFactory> iface_;
     RefCount refs_;
+    LiveObject live_;
     const Product product_;
 };
-
-// The server lock count, changed only by IClassFactory::LockServer.
-long ServerLocks();
 
 }  // namespace kx9

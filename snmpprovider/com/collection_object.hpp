@@ -11,6 +11,7 @@
 
 #include "com_object.hpp"
 #include "provider.hpp"
+#include "server_lifetime.hpp"
 
 namespace kx9 {
 
@@ -60,6 +61,7 @@ private:
     Tearoff<IDSE_SNMPCOLLECTION, CollectionObject> iface_;
     ElementObject *owner_;  // null for the schema
     RefCount refs_;         // the schema's own count
+    LiveObject live_;
     const int position_;    // the owner's entry, -1 for the schema
     std::vector<int32_t> members_;
     std::mutex m_;  // guards everything below
@@ -93,6 +95,7 @@ private:
     static const IDSE_EP_ITERATORVtbl kVtbl;
     Tearoff<IDSE_EP_ITERATOR, IteratorObject> iface_;
     RefCount refs_;
+    LiveObject live_;
     ComRef<CollectionObject> collection_;
     std::mutex m_;
     size_t position_;

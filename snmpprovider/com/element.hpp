@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "com_object.hpp"
+#include "server_lifetime.hpp"
 
 namespace kx9 {
 
@@ -54,6 +55,7 @@ private:
     static const IDSE_ELEMENTVtbl kVtbl;
     Tearoff<IDSE_ELEMENT, ElementObject> iface_;
     RefCount refs_;
+    LiveObject live_;
     mutable std::mutex m_;
     int32_t id_ = 0;
     DSE_ELEMENT_TYPE type_ = DSE_SCALAR;

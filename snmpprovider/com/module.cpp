@@ -10,6 +10,7 @@
 #include "class_factory.hpp"
 #include "map_reader.hpp"
 #include "provider.hpp"
+#include "server_lifetime.hpp"
 
 #define KX9_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -103,4 +104,6 @@ KX9_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv) {
     return E_FAIL;
 }
 
-KX9_EXPORT HRESULT DllCanUnloadNow(void) { return ServerLocks() == 0 ? S_OK : S_FALSE; }
+// Not while an object lives (a host would call into the unloaded server)
+// or a lock is held.
+KX9_EXPORT HRESULT DllCanUnloadNow(void) { return CanUnload() ? S_OK : S_FALSE; }

@@ -220,7 +220,10 @@ enum DSE_KIND {
  * not composite or its child 999 holds no address; missing 995-998 are given
  * their defaults); GetValue reads (a column: the whole column, grouped into
  * the lists by the first index) and SetValue writes every value marked
- * changed, both completing through the callback before they return (they
+ * changed (a column's value to the instance its read found, see
+ * GetListInstance; one the host appended beyond them to its place, list i
+ * and index j as instance i+1.j+1 with two index slots and j+1 with one),
+ * both completing through the callback before they return (they
  * answer E_FAIL, without completing, when the parent no longer names a
  * device); get_ElementState answers the outcome of the last operation;
  * get_ElementCollectionID the number of the table holding the element
@@ -230,8 +233,9 @@ enum DSE_KIND {
  *   get_ValueCount   number of values in list 0..4
  *   GetListValue     a copy of one value; the caller clears it with VariantClear
  *   PutListValue     stores a value (index == count appends) and marks it changed
- *   GetListInstance  the instance a column read found the value at ("3", "1.4");
- *                    NULL for a scalar's value and for a value the host stored
+ *   GetListInstance  the instance a column read found the value at ("3", "1.4"),
+ *                    kept when the host stores over that value; NULL for a
+ *                    scalar's value and for a value the host appended
  *   get_Name, get_Oid, get_Description, get_Syntax, get_Access
  *                    the element's map entry (get_Oid as it is addressed)
  */
@@ -284,6 +288,12 @@ struct IDSE_SNMPQUEUED {
 };
 
 /* ---- the server's exports --------------------------------------------------- */
+
+/* DllCanUnloadNow answers S_OK only when no object the server handed out
+ * lives any more (class objects, providers, elements with their companions,
+ * collections, iterators; an element whose queued request has not completed
+ * yet lives) and no IClassFactory::LockServer lock is held; S_FALSE
+ * otherwise. */
 
 HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void **ppv);
 HRESULT DllCanUnloadNow(void);

@@ -68,6 +68,10 @@ struct MapEntry {
     bool inTable = false;
     int table = -1;
 
+    // Where the entry was read (the map's name and line), for diagnostics.
+    std::string map;
+    size_t line = 0;
+
     // The count of leading index slots that are not "none".
     int IndexSlotsInUse() const;
 };

@@ -1,10 +1,13 @@
 #include "map_reader.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <vector>
 
 #include "vtplatform/text.hpp"
@@ -153,6 +156,20 @@ bool ParseEntry(std::string_view line, MapEntry *e, std::string *why) {
     return true;
 }
 
+std::string TooLarge(std::string_view name, const std::string &size) {
+    return std::string(name) + ": " + size + "; a map has at most " + std::to_string(kMaxMapBytes) + " bytes (" +
+           std::to_string(kMaxMapBytes >> 20) + " MiB)";
+}
+
+const char *KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "no plain file";
+}
+
 }  // namespace
 
 bool ParseOid(std::string_view text, OidParts *oid) {
@@ -176,6 +193,10 @@ bool ParseOid(std::string_view text, OidParts *oid) {
 }
 
 bool ReadMapText(std::string_view name, std::string_view text, Schema *schema, std::string *error) {
+    if (text.size() > kMaxMapBytes) {
+        *error = TooLarge(name, std::to_string(text.size()) + " bytes");
+        return false;
+    }
     size_t lineNo = 0;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -197,22 +218,63 @@ bool ReadMapText(std::string_view name, std::string_view text, Schema *schema, s
         MapEntry entry;
         std::string why;
         if (!ParseEntry(line, &entry, &why)) return fail(why);
+        if (const MapEntry *first = schema->FindByElementId(entry.elementId))
+            return fail("element number " + std::to_string(entry.elementId) + " is already defined by " + first->map +
+                        " line " + std::to_string(first->line) + " (" + Quoted(first->name) + ")");
+        if (schema->size() >= kMaxSchemaEntries)
+            return fail("the maps define more than " + std::to_string(kMaxSchemaEntries) + " elements");
+        entry.map = std::string(name);
+        entry.line = lineNo;
         schema->Append(std::move(entry));
     }
     return true;
 }
 
 bool LoadMapFile(const std::string &path, Schema *schema, std::string *error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         *error = path + ": cannot be opened (" + std::strerror(errno) + ")";
         return false;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        *error = path + ": read error";
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        *error = path + ": cannot be examined (" + std::strerror(errno) + ")";
         return false;
     }
+    if (!S_ISREG(st.st_mode)) {
+        *error = path + ": " + KindOf(st.st_mode) + ", not a regular file";
+        return false;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kMaxMapBytes) {
+        *error = TooLarge(path, std::to_string(st.st_size) + " bytes");
+        return false;
+    }
+    // One byte more than the bound tells a file that grew since fstat.
+    std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+    size_t have = 0;
+    for (;;) {
+        if (have == text.size()) {
+            if (text.size() > kMaxMapBytes) {
+                *error = TooLarge(path, "more than " + std::to_string(kMaxMapBytes) + " bytes");
+                return false;
+            }
+            text.resize(std::min(kMaxMapBytes + 1, text.size() * 2));
+        }
+        ssize_t n = read(fd, text.data() + have, text.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = path + ": read error (" + std::strerror(errno) + ")";
+            return false;
+        }
+        if (n == 0) break;
+        have += static_cast<size_t>(n);
+    }
+    text.resize(have);
     std::string base = path.substr(path.find_last_of('/') + 1);
     return ReadMapText(base, text, schema, error);
 }
@@ -220,7 +282,6 @@ bool LoadMapFile(const std::string &path, Schema *schema, std::string *error) {
 bool LoadMaps(const std::string &folder, Schema *schema, std::string *error) {
     for (const char *file : kMapFileNames)
         if (!LoadMapFile(folder + "/" + file, schema, error)) return false;
-    schema->BuildIndex();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "schema.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace kx9 {
 
@@ -36,36 +37,33 @@ bool OidStartsWith(const OidParts &oid, const OidParts &prefix) {
     return prefix.size() <= oid.size() && std::equal(prefix.begin(), prefix.end(), oid.begin());
 }
 
-void Schema::Append(MapEntry entry) {
-    entries_.push_back(std::move(entry));
-    const int self = static_cast<int>(entries_.size()) - 1;
-    int k = self;
-    while (k >= 0 && entries_[k].kind != kKindTable && entries_[k].kind != kKindRoot) --k;
-    MapEntry &e = entries_[self];
+bool Schema::Append(MapEntry entry) {
+    const int self = static_cast<int>(entries_.size());
+    auto [slot, fresh] = index_.emplace(entry.elementId, self);
+    if (!fresh) return false;
+    try {
+        entries_.push_back(std::move(entry));
+    } catch (...) {
+        index_.erase(slot);
+        throw;
+    }
+    MapEntry &e = entries_.back();
+    // The walk back from the entry itself ends at the entry when it is a
+    // table or a root, else at the last one before it.
+    if (e.kind == kKindTable || e.kind == kKindRoot) lastGroup_ = self;
+    const int k = lastGroup_;
     if (k >= 0 && entries_[k].kind == kKindTable && OidStartsWith(e.oid, entries_[k].oid)) {
         e.inTable = true;
         e.table = k;
     } else if (e.access == kAccessReadOnly || e.access == kAccessReadWrite || e.access == kAccessReadCreate) {
         e.oid.push_back(0);
     }
-}
-
-void Schema::BuildIndex() {
-    index_.resize(entries_.size());
-    for (size_t i = 0; i < entries_.size(); ++i) index_[i] = static_cast<int>(i);
-    std::stable_sort(index_.begin(), index_.end(),
-                     [this](int a, int b) { return entries_[a].elementId < entries_[b].elementId; });
+    return true;
 }
 
 int Schema::Find(int32_t elementId) const {
-    if (index_.size() != entries_.size()) {
-        for (size_t i = 0; i < entries_.size(); ++i)
-            if (entries_[i].elementId == elementId) return static_cast<int>(i);
-        return -1;
-    }
-    auto it = std::lower_bound(index_.begin(), index_.end(), elementId,
-                               [this](int pos, int32_t id) { return entries_[pos].elementId < id; });
-    return it != index_.end() && entries_[*it].elementId == elementId ? *it : -1;
+    auto it = index_.find(elementId);
+    return it == index_.end() ? -1 : it->second;
 }
 
 const MapEntry *Schema::FindByElementId(int32_t elementId) const {

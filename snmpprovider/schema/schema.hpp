@@ -1,8 +1,10 @@
 // The schema: every map entry in map order, an ordered index by element
-// number, and the relations the element objects need (tables, children).
+// number (each number once), and the relations the element objects need
+// (tables, children). Appending costs the same whatever the schema holds.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,12 +18,9 @@ public:
     // itself to the nearest "table" or "root-OID" entry, the entry lies in
     // that table when it is a table whose identifier begins the entry's.
     // Accessible entries outside tables are addressed as scalar instances,
-    // so they get the sub-identifier 0 appended.
-    void Append(MapEntry entry);
-
-    // Orders the index by element number; entries with equal numbers keep
-    // their map order, so a lookup finds the first of them.
-    void BuildIndex();
+    // so they get the sub-identifier 0 appended. An entry whose number the
+    // schema already holds is not appended: false.
+    bool Append(MapEntry entry);
 
     // The position of the entry with this number, or -1.
     int Find(int32_t elementId) const;
@@ -40,7 +39,8 @@ public:
 
 private:
     std::vector<MapEntry> entries_;
-    std::vector<int> index_;  // positions ordered by element number
+    std::map<int32_t, int> index_;  // element number -> position, ordered by number
+    int lastGroup_ = -1;            // the last "table" or "root-OID" entry, where a walk back stops
 };
 
 }  // namespace kx9

@@ -66,6 +66,31 @@ bool ValueBinding(const Variant &value, int syntax, snmp::Vb *vb) {
     return true;
 }
 
+// Appends where a changed value of a column goes: the instance the table
+// read found it at, else its place in the lists. False when neither says.
+bool AddInstance(const Operation &op, const ValueLists::Change &change, OidParts *oid) {
+    if (!op.inTable) return true;
+    if (change.hasInstance) {
+        OidParts instance;
+        if (!ParseOid(change.instance, &instance) || oid->size() + instance.size() > kMaxOidParts) return false;
+        oid->insert(oid->end(), instance.begin(), instance.end());
+        return true;
+    }
+    switch (op.indexSlots) {
+    case 0:
+        return true;
+    case 1:
+        oid->push_back(static_cast<uint32_t>(change.index + 1));
+        return true;
+    case 2:
+        oid->push_back(static_cast<uint32_t>(change.list + 1));
+        oid->push_back(static_cast<uint32_t>(change.index + 1));
+        return true;
+    default:
+        return false;  // no place in the lists says where such a value belongs
+    }
+}
+
 }  // namespace
 
 std::string DateAndTimeText(const std::string &o) {
@@ -162,17 +187,9 @@ int Write(snmp::Snmp &session, const Operation &op, ValueLists &lists) {
     int result = DSE_ELEMENT_NO_ERROR;
     for (const ValueLists::Change &change : lists.Changed()) {
         OidParts oid = base;
-        if (op.inTable) {
-            if (op.indexSlots == 2) {
-                oid.push_back(static_cast<uint32_t>(change.list + 1));
-                oid.push_back(static_cast<uint32_t>(change.index + 1));
-            } else if (op.indexSlots == 1) {
-                oid.push_back(static_cast<uint32_t>(change.index + 1));
-            } else if (op.indexSlots > 2) {
-                // No place in the lists says where such a value belongs.
-                if (result == DSE_ELEMENT_NO_ERROR) result = DSE_ELEMENT_OP_GEN_ERROR;
-                continue;
-            }
+        if (!AddInstance(op, change, &oid)) {
+            if (result == DSE_ELEMENT_NO_ERROR) result = DSE_ELEMENT_OP_GEN_ERROR;
+            continue;
         }
         snmp::Vb vb{snmp::Oid(oid)};
         if (!ValueBinding(change.value, op.syntax, &vb)) {

@@ -49,10 +49,13 @@ int SingleRead(snmp::Snmp &session, const Operation &op, ValueSet *out);
 // groups are kept whole). Values read before a failure are kept.
 int TableRead(snmp::Snmp &session, const Operation &op, ValueSet *out);
 
-// SET of every value marked changed, one request each. A value in a table is
-// addressed by its place: list i, index j is instance ".i+1.j+1" with two
-// index slots in use and ".j+1" with one. A value written is unmarked; every
-// value is tried. Answers the state of the first failure, or success.
+// SET of every value marked changed, one request each. A value in a table
+// goes to the instance the table read found it at (in a sparse table its
+// place in the lists says nothing of its row); one the host added beyond
+// what was read is addressed by its place: list i, index j is instance
+// ".i+1.j+1" with two index slots in use and ".j+1" with one. A value written
+// is unmarked; every value is tried. Answers the state of the first failure,
+// or success.
 int Write(snmp::Snmp &session, const Operation &op, ValueLists &lists);
 
 }  // namespace kx9

@@ -92,8 +92,8 @@ std::vector<ValueLists::Change> ValueLists::Changed() const {
     std::lock_guard<std::mutex> g(m_);
     for (int i = 0; i < kValueLists; ++i)
         for (size_t j = 0; j < lists_[i].size(); ++j)
-            if (lists_[i][j].changed)
-                out.push_back({i, static_cast<int>(j), lists_[i][j].value, lists_[i][j].stamp});
+            if (const StoredValue &v = lists_[i][j]; v.changed)
+                out.push_back({i, static_cast<int>(j), v.value, v.stamp, v.hasInstance, v.instance});
     return out;
 }
 

@@ -43,7 +43,7 @@ struct StoredValue {
     bool changed = false;  // stored by the host and not yet written
     uint64_t stamp = 0;    // which store of the host this is
     bool hasInstance = false;
-    std::string instance;  // where a table read found the value ("3", "1.4")
+    std::string instance;  // where a table read found the value ("3", "1.4"); a store keeps it
 };
 
 constexpr int kValueLists = 5;
@@ -70,6 +70,8 @@ public:
         int index;
         Variant value;
         uint64_t stamp;
+        bool hasInstance;      // the slot holds a value a table read found
+        std::string instance;  // where it found it
     };
     // The values marked changed, list by list.
     std::vector<Change> Changed() const;

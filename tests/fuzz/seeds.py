@@ -201,6 +201,14 @@ def element_map():
         "\n" + t.join(["index", "4", "1.3.6.1.2.1.25.3.2.1.1", "", "I", "0", "0", "integer", "read-only", "",
                       "dynamic"]) + "\n" + t.join(
         ["scalar", "5", "1.3.6.1.2.1.1.5", "", "S", "0", "0", "DateAndTime", "read-write", "v", "static"]) + "\r\n")
+    # A number given again (refused at its line), after the extreme numbers.
+    put("element_map", "duplicates", "".join(t.join([name, number, oid, "", "", "0", "0", "integer", "read-only", "",
+                                                      "static"]) + "\n" for name, number, oid in (
+        ("max", "2147483647", "1.3.1"), ("min", "-2147483648", "1.3.2"), ("first", "7", "1.3.7"),
+        ("again", "7", "1.3.8"), ("after", "8", "1.3.9"))))
+    # Many short scalars under one root: each once walked back to the root.
+    put("element_map", "many-entries", t.join(["r", "1", "1.3", "", "", "", "", "", "", "", "root-OID"]) + "\n" +
+        "".join(f"s\t{n}\t1.3.{n}\t\t\t\t\tcounter\tread-only\t\t\n" for n in range(2, 120)))
 
 
 def plain_text():

@@ -97,7 +97,10 @@ Snmpd::Snmpd(const std::string &dir) {
     port_ = FreeUdpPort();
     const std::string conf = dir + "/snmpd.conf";
     std::ofstream(conf) << "rocommunity public 127.0.0.1\n"
-                           "rwcommunity private 127.0.0.1 .1.3.6.1.2.1.1\n"
+                           // One community line per community: a second would not widen the first.
+                           "view writable included .1.3.6.1.2.1.1\n"
+                           "view writable included .1.3.6.1.2.1.43\n"
+                           "rwcommunity private 127.0.0.1 -V writable\n"
                            "pass_persist .1.3.6.1.2.1.43 /usr/bin/env python3 " KX9_PRINTER_PASS "\n";
     const std::string snmpd = Program("snmpd"), log = dir + "/snmpd.log", persist = dir + "/persist";
     const std::string listen = "udp:" + address();

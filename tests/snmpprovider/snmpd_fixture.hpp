@@ -10,8 +10,9 @@ namespace kx9test {
 
 // snmpd on 127.0.0.1 and a free port, with a generated configuration: the
 // read community "public", the write community "private" for the system
-// group (sysContact, sysName, sysLocation), and the printer objects of
-// printer_pass.py (through pass_persist). Stopped when the object dies.
+// group (sysContact, sysName, sysLocation) and the printer objects, and the
+// printer objects of printer_pass.py (through pass_persist, two sparse
+// tables of them writable). Stopped when the object dies.
 class Snmpd {
 public:
     explicit Snmpd(const std::string &workDir);

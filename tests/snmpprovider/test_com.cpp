@@ -90,18 +90,77 @@ TEST_F(Com, TheElementClassIsAvailableOnlyAfterTheProviderClass) {
     EXPECT_EQ(hr, S_OK);
 }
 
-TEST_F(Com, CanUnloadNowCountsServerLocksNotLivingObjects) {
+// Every object handed out keeps the server loaded while it lives, and so
+// does a lock: each kind is held alone here, then let go of.
+TEST_F(Com, CanUnloadNowWaitsForEveryLivingObjectAndLock) {
     ServerUnderTest server;
-    Ptr<IClassFactory> providers = server.Factory(CLSID_DSE_Provider);
-    Ptr<IClassFactory> elements = server.Factory(CLSID_DSE_SNMPElement);
-    ASSERT_TRUE(providers && elements);
-    Ptr<IDSE_ELEMENT> element;
-    ASSERT_EQ(elements->lpVtbl->CreateInstance(elements.get(), nullptr, &IID_IDSE_ELEMENT, element.put_void()), S_OK);
     EXPECT_EQ(server.CanUnloadNow(), S_OK);
-    providers->lpVtbl->LockServer(providers.get(), TRUE);
-    EXPECT_EQ(server.CanUnloadNow(), S_FALSE);
-    providers->lpVtbl->LockServer(providers.get(), FALSE);
+    auto alone = [&](const char *what, auto &held) {
+        ASSERT_TRUE(held) << what;
+        EXPECT_EQ(server.CanUnloadNow(), S_FALSE) << what;
+        held = {};
+        EXPECT_EQ(server.CanUnloadNow(), S_OK) << what;
+    };
+    auto provider = [&] {
+        Ptr<IDSE_EP> ep;
+        Ptr<IClassFactory> f = server.Factory(CLSID_DSE_Provider);
+        EXPECT_EQ(f->lpVtbl->CreateInstance(f.get(), nullptr, &IID_IDSE_EP, ep.put_void()), S_OK);
+        return ep;
+    };
+    Ptr<IClassFactory> factory = server.Factory(CLSID_DSE_Provider);
+    alone("a class object", factory);
+
+    Ptr<IDSE_EP> ep = provider();
+    alone("a provider", ep);
+
+    Ptr<IEnumVARIANT> clone;
+    {
+        Ptr<IDSE_EP> owner = provider();
+        Ptr<IDSE_EP_ITERATOR> schema;
+        ASSERT_EQ(owner->lpVtbl->GetSchema(owner.get(), schema.put()), S_OK);
+        ASSERT_EQ(schema->lpVtbl->Clone(schema.get(), clone.put()), S_OK);
+    }
+    alone("a clone of the schema's iterator", clone);
+
+    Ptr<IDSE_SNMPSCALAR> scalar;
+    {
+        Ptr<IDSE_ELEMENT> element;
+        Ptr<IClassFactory> elements = server.Factory(CLSID_DSE_SNMPElement);
+        ASSERT_EQ(elements->lpVtbl->CreateInstance(elements.get(), nullptr, &IID_IDSE_ELEMENT, element.put_void()), S_OK);
+        ASSERT_EQ(element->lpVtbl->put_ElementId(element.get(), 2), S_OK);
+        ASSERT_EQ(element->lpVtbl->QueryInterface(element.get(), &IID_IDSE_SNMPSCALAR, scalar.put_void()), S_OK);
+    }
+    alone("an element, through its companion", scalar);
+
+    factory = server.Factory(CLSID_DSE_Provider);
+    factory->lpVtbl->LockServer(factory.get(), TRUE);
+    factory = {};
+    EXPECT_EQ(server.CanUnloadNow(), S_FALSE) << "a lock";
+    factory = server.Factory(CLSID_DSE_Provider);
+    factory->lpVtbl->LockServer(factory.get(), FALSE);
+    factory = {};
     EXPECT_EQ(server.CanUnloadNow(), S_OK);
+}
+
+// The host's free-unused call leaves the server loaded under an element
+// that the host still holds (it once unloaded it, and the next call crashed).
+TEST_F(Com, FreeingUnusedLibrariesKeepsTheServerUnderAHeldElement) {
+    Ptr<IDSE_SNMPSCALAR> scalar;
+    {
+        vtsnmp::Session session;
+        std::string error;
+        ASSERT_TRUE(session.Open(KX9_SERVER, &error)) << error;
+        Ptr<IDSE_ELEMENT> element = session.Element(2);
+        ASSERT_EQ(element->lpVtbl->QueryInterface(element.get(), &IID_IDSE_SNMPSCALAR, scalar.put_void()), S_OK);
+    }
+    vtCoFreeUnusedLibraries();
+    ASSERT_TRUE(IsLoaded(KX9_SERVER));
+    BSTR name = nullptr;
+    ASSERT_EQ(scalar->lpVtbl->get_Name(scalar.get(), &name), S_OK);
+    EXPECT_EQ(Utf8Of(name), "sysDescr");
+    scalar = Ptr<IDSE_SNMPSCALAR>();
+    vtCoFreeUnusedLibraries();
+    EXPECT_FALSE(IsLoaded(KX9_SERVER));
 }
 
 TEST_F(Com, UnknownInterfacesAndAggregationAreRefused) {

@@ -1,9 +1,11 @@
 // Element maps: the line rules, the table marking and ".0" instances, the
-// refusals with their diagnostics, and the five maps we ship.
+// refusals with their diagnostics (numbers given twice, files that are no
+// regular file or too large, too many entries), and the five maps we ship.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
-#include <set>
 #include <string>
 
 #include "map_reader.hpp"
@@ -28,7 +30,6 @@ struct Loaded {
 Loaded Read(const std::string &text) {
     Loaded l;
     l.ok = ReadMapText("Test.txt", text, &l.schema, &l.error);
-    l.schema.BuildIndex();
     return l;
 }
 
@@ -122,15 +123,36 @@ TEST(MapLines, StringValuesLoseTheirLastCharacterNumbersKeepNothing) {
     EXPECT_EQ(l.schema.FindByElementId(3)->value, "");
 }
 
-TEST(MapLines, LookupFindsTheFirstOfEqualNumbers) {
+// A number given twice would list the first element twice in the schema.
+TEST(MapLines, ANumberGivenAgainFailsTheLoadNamingTheFirstLine) {
     Loaded l = Read(Entry("z", "9", "1.9", "integer", "read-only", "static") +
                     Entry("first", "3", "1.3", "integer", "read-only", "static") +
-                    Entry("second", "3", "1.4", "integer", "read-only", "static"));
-    ASSERT_TRUE(l.ok) << l.error;
+                    Entry("second", "3", "1.4", "integer", "read-only", "static") +
+                    Entry("after", "7", "1.7", "integer", "read-only", "static"));
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.error, "Test.txt line 3: element number 3 is already defined by Test.txt line 2 (\"first\")");
+    EXPECT_EQ(l.schema.size(), 2u);
     EXPECT_EQ(l.schema.FindByElementId(3)->name, "first");
-    EXPECT_EQ(l.schema.FindByElementId(9)->name, "z");
-    EXPECT_EQ(l.schema.FindByElementId(4), nullptr);
+    EXPECT_EQ(l.schema.FindByElementId(7), nullptr);
     EXPECT_EQ(l.schema.FindByElementId(-3), nullptr);
+}
+
+// Entries cost the same whatever the schema holds (a map of scalars once
+// took seconds), up to the bound on their number.
+TEST(MapLines, AsManyEntriesAsTheBoundLoadAndOneMoreFails) {
+    std::string text = Entry("root", "1", "1.3.6.1.4.1.9", "", "not-accessible", "root-OID");
+    for (size_t n = 2; n <= kMaxSchemaEntries + 1; ++n)
+        text += "e\t" + std::to_string(n) + "\t1.3.6.1.4.1.9." + std::to_string(n) + "\t\t\t\t\tinteger\tread-only\t\tstatic\n";
+    const size_t lastLine = text.rfind("\ne\t") + 1;
+    Loaded full = Read(text.substr(0, lastLine));
+    ASSERT_TRUE(full.ok) << full.error;
+    EXPECT_EQ(full.schema.size(), kMaxSchemaEntries);
+    EXPECT_EQ(OidText(full.schema.FindByElementId(static_cast<int32_t>(kMaxSchemaEntries))->oid),
+              "1.3.6.1.4.1.9." + std::to_string(kMaxSchemaEntries) + ".0");
+    Loaded over = Read(text);
+    EXPECT_FALSE(over.ok);
+    EXPECT_EQ(over.error, "Test.txt line " + std::to_string(kMaxSchemaEntries + 1) + ": the maps define more than " +
+                              std::to_string(kMaxSchemaEntries) + " elements");
 }
 
 // Every refusal names the map and the line, and says what is wrong.
@@ -194,16 +216,64 @@ TEST(MapFiles, AllFiveLoadInOrderAndAMissingOneFailsTheLoad) {
     EXPECT_NE(error.find("TabsJMap.txt: cannot be opened"), std::string::npos) << error;
 }
 
-// The maps we ship: they load, numbers are unique, the device element holds
+// Later maps may not give a number again either.
+TEST(MapFiles, ANumberOfAnEarlierMapFailsTheLoad) {
+    vttest::TempDir dir;
+    for (int i = 0; i < 5; ++i)
+        std::ofstream(dir / kMapFileNames[i]) << Entry(std::string("e") + std::to_string(i), std::to_string(100 + i),
+                                                       "1.3.6", "", "not-accessible", "root-OID");
+    std::ofstream(dir / kMapFileNames[3], std::ios::app) << "-- again\n" << Entry("again", "101", "1.3.7", "", "", "");
+    Schema schema;
+    std::string error;
+    EXPECT_FALSE(LoadMaps(dir.path(), &schema, &error));
+    EXPECT_EQ(error, "TabsJMap.txt line 3: element number 101 is already defined by PrintMap.txt line 1 (\"e1\")");
+}
+
+// Only a regular file is read, and only one within the bound: a device or a
+// FIFO in a map's place would be read without end (or wait for a writer).
+TEST(MapFiles, AMapThatIsNoRegularFileOrTooLargeIsRefusedUnread) {
+    vttest::TempDir dir;
+    Schema schema;
+    std::string error;
+    auto refusal = [&](const std::string &path) {
+        Schema s;
+        std::string e;
+        EXPECT_FALSE(LoadMapFile(path, &s, &e)) << path;
+        EXPECT_EQ(s.size(), 0u);
+        return e;
+    };
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(refusal(dir / "fifo"), dir / "fifo: a FIFO, not a regular file");
+    EXPECT_EQ(refusal(dir.path()), dir.path() + ": a folder, not a regular file");
+
+    // Links are followed to what they name.
+    for (int i = 0; i < 5; ++i) std::ofstream(dir / kMapFileNames[i]);
+    ASSERT_TRUE(LoadMaps(dir.path(), &schema, &error)) << error;
+    std::remove((dir / kMapFileNames[2]).c_str());
+    ASSERT_EQ(symlink("/dev/zero", (dir / kMapFileNames[2]).c_str()), 0);
+    EXPECT_FALSE(LoadMaps(dir.path(), &schema, &error));
+    EXPECT_EQ(error, dir / "TabsMap.txt: a character device, not a regular file");
+
+    // At the bound the file is read (and its one long line refused); a byte
+    // more and it is refused by its size. Both files are sparse.
+    const std::string big = dir / "big.txt";
+    std::ofstream(big).close();
+    ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(kMaxMapBytes)), 0);
+    EXPECT_NE(refusal(big).find("big.txt line 1: the line has " + std::to_string(kMaxMapBytes) + " characters"),
+              std::string::npos);
+    ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(kMaxMapBytes + 1)), 0);
+    EXPECT_EQ(refusal(big), big + ": " + std::to_string(kMaxMapBytes + 1) + " bytes; a map has at most " +
+                                std::to_string(kMaxMapBytes) + " bytes (16 MiB)");
+}
+
+// The maps we ship: they load (so numbers are unique), the device element holds
 // its five connection children, and every column lies in its table.
 TEST(MapFiles, ShippedMapsAreConsistent) {
     Schema schema;
     std::string error;
     ASSERT_TRUE(LoadMaps(KX9_MAP_DIR, &schema, &error)) << error;
-    std::set<int32_t> numbers;
     for (size_t i = 0; i < schema.size(); ++i) {
         const MapEntry &e = schema.at(i);
-        EXPECT_TRUE(numbers.insert(e.elementId).second) << "duplicate number " << e.elementId;
         bool column = e.access != kAccessNotAccessible && ElementTypeOfKind(e.kind) == 0 && e.IndexSlotsInUse() > 0;
         if (column) {
             EXPECT_TRUE(e.inTable) << e.name;
