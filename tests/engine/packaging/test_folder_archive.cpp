@@ -303,7 +303,9 @@ TEST(ZipSlip, EntriesThatWouldLeaveTheTargetAreRefused) {
         ASSERT_TRUE(CraftArchive(dir / "evil.zip", {{"fine.txt", "ok"}, {name, "escaped"}}));
         vttest::DebugCapture log;
         EXPECT_NE(vtbox::UnzipArchive(dir / "evil.zip", dir / "a/b/target", {.delete_archive = true}), 0u);
-        EXPECT_NE(log.text().find("UNZIP FAILED"), std::string::npos);
+        // Refused as a whole before anything of it is unpacked.
+        EXPECT_NE(log.text().find("leads out of its folder"), std::string::npos) << log.text();
+        EXPECT_FALSE(fs::exists(dir / "a/b/target/fine.txt"));
         EXPECT_TRUE(fs::exists(dir / "evil.zip"));
         EXPECT_FALSE(fs::exists(outside));
         EXPECT_FALSE(fs::exists("/x.txt"));
@@ -358,7 +360,7 @@ TEST(ExtractBoxArchive, FindsTheBoxInAnyCaseAndWritesItIntoTheTarget) {
     TempDir dir;
     ASSERT_TRUE(CraftArchive(dir / "DATA.zip", {{"DATA\\", ""},
                                                  {"DATA\\B0000017.vtb", "seventeen"},
-                                                 {"data\\b0000007.VTB", "seven"}}));
+                                                 {"DATA\\b0000007.VTB", "seven"}}));
     ASSERT_EQ(vtbox::ExtractBoxArchive(dir / "DATA.zip", dir / "BOX/DATA", 7), 0u);
     EXPECT_EQ(Snapshot(dir / "BOX/DATA"),
               (std::map<std::string, std::string>{{"B0000007.vtb", "seven"}}));
