@@ -22,6 +22,10 @@ struct ZipOptions {
     bool flat = false;
     // An existing target gives way to the new archive once that is complete.
     bool replace_target = false;
+    // Tree form: every item below the folder goes in, or the packing fails
+    // (with the code of the first that could not be read). For a folder that
+    // is removed once packed, where an item left out would be lost.
+    bool every_item = false;
 };
 
 // The code a failed step returns: the system error it left, or a fixed code
@@ -32,8 +36,8 @@ uint32_t FailureCode();
 // Packs source into the archive target.
 //  - tree (the default): entries are the folder's own name and every file and
 //    subfolder below it ("DATA\\", "DATA\\B0000001.vtb"); names beginning
-//    with a dot and items that cannot be read are left out. An empty target
-//    means source + ".zip".
+//    with a dot and, unless every_item is set, items that cannot be read are
+//    left out. An empty target means source + ".zip".
 //  - flat: the files directly in source, by bare name; the first file that
 //    cannot be added fails the operation.
 // The archive is built under a hidden temporary name beside the target and
