@@ -84,6 +84,7 @@ private:
     std::unique_ptr<BoxFtpClient> client_;
     double total_ = 0, done_ = 0;
     BackupFileWriter file_;
+    bool madeBox_ = false;  // BOX is this call's: a BOX the caller had is left alone
     bool madeBoxZip_ = false;
     BackgroundStep packing_;  // the box before, packed while this one downloads
 };
@@ -202,6 +203,7 @@ void Backup::Run() {
     progress_.CheckCancel();
 
     MakeNewFolder(box_);
+    madeBox_ = true;
     MakeNewFolder(tree_.data());
     MakeNewFolder(tree_.database());
     Check(file_.create(), "making the backup file in " + work_);
@@ -243,7 +245,7 @@ void Backup::Fail() {
     client_.reset();  // closes the connection and logs its totals
     packing_.Join();
     file_.discard();
-    DeleteLocalTree(box_, work_);
+    if (madeBox_) DeleteLocalTree(box_, work_);
     if (madeBoxZip_) unlink(tree_.packedBox().c_str());
     job_.StopKeepAlive();
 }
