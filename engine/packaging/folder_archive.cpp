@@ -257,6 +257,10 @@ int GetArchiveKind(const std::string &archive) {
         vt::DebugPrint("%s", kNotAZip);
         return 0;
     }
+    return ArchiveKindOf(reader);
+}
+
+int ArchiveKindOf(ZipReader &reader) {
     if (reader.locate(kBackupDescriptionName, true)) return 1;
     if (reader.locate(kArchiveDescriptionName, true)) return 2;
     return 0;

@@ -76,6 +76,9 @@ uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target
 // 1 when archive holds "Backup.XML", 2 when it holds "Archive.XML" (any
 // folder, any case), 0 otherwise and when it is no zip archive.
 int GetArchiveKind(const std::string &archive);
+class ZipReader;
+// The same for an archive open in reader (which is left at the description).
+int ArchiveKindOf(ZipReader &reader);
 
 // Complements the 8 bytes that begin 16 bytes before the end of the file
 // (in an archive of ours: fields of the end record, so that readers reject

@@ -77,6 +77,19 @@ bool FoldedStartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && vt::EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
+// The name is its parts joined by single separators (and a folder entry's
+// one separator at the end): no empty or "." part.
+bool IsPlainPath(std::string_view name, const std::vector<std::string> &parts) {
+    if (!name.empty() && name.back() == '\\') name.remove_suffix(1);
+    size_t at = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0 && (at >= name.size() || name[at++] != '\\')) return false;
+        if (name.compare(at, parts[i].size(), parts[i]) != 0) return false;
+        at += parts[i].size();
+    }
+    return at == name.size();
+}
+
 // An entry's name as a path: a folder entry's without its closing separator.
 std::string_view PathOf(const DirectoryEntry &e) {
     std::string_view name = e.name;
@@ -231,6 +244,8 @@ bool ReadDirectory(int fd, uint64_t file_size, uint64_t first_central, uint64_t 
         std::vector<std::string> parts;
         if (!SplitSafeEntryName(e.name, &parts))
             return Refuse(problem, "the name \"" + e.name + "\" leads out of its folder");
+        // One spelling for a path: "a\\.\\b" or "a\\\\b" would unpack onto "a\\b".
+        if (!IsPlainPath(e.name, parts)) return Refuse(problem, "the name \"" + e.name + "\" is no plain path");
 
         // The local header, and where the data behind it begins.
         const uint64_t local = e.record.localHeaderOffset;

@@ -58,7 +58,8 @@ inline constexpr uint64_t kMaxArchiveEntries = 1u << 20;
 //  - every record and local header reads whole, and every entry's header and
 //    data lie in the file before the central directory;
 //  - no two entries' bytes overlap;
-//  - every name is a safe relative path (SplitSafeEntryName);
+//  - every name is a safe relative path (SplitSafeEntryName), spelled one
+//    way only (no empty or "." part);
 //  - no two names are the same, nor the same but for case, nor does a folder
 //    part of one differ from another's only in case; no name is a file's and
 //    also a folder's;

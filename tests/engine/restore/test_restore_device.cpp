@@ -697,21 +697,35 @@ TEST(CraftedBackups, WhatIsNoPartOfABoxIsRefusedBeforeAnythingIsSent) {
     }
 }
 
-// A box whose pages unpack to more than the description says is measured by
-// what it really holds before the device's free space is trusted with it.
-TEST(CraftedBackups, TheSpaceCheckCountsWhatTheBoxReallyHolds) {
+// A box whose pages unpack to more than the description says, within the
+// margin it is given, is measured by what it really holds before the
+// device's free space is trusted with it; beyond the margin the box is
+// damaged, and refused before anything of it is unpacked or sent.
+TEST(CraftedBackups, WhatABoxHoldsIsMeasuredAndBoundByItsDescription) {
     SimOptions o;
     o.seed.boxes = 1;
     SimDevice sim(o);
     std::string backup = MakeBackup(sim, {1});
-    // 8 MB of zeros: a few KB packed, and the description still says ~100 KB.
+    // 3 MB of zeros: a few KB packed, and the description still says ~100 KB.
     std::string crafted = RepackBackup(sim, backup, 1, [](const fs::path &l) {
-        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(8u << 20, 0));
+        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(3u << 20, 0));
     });
-    sim.faults().SetLowDisk(4096);
+    sim.faults().SetLowDisk(1024);
     RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
     EXPECT_EQ(run.rc, 1344u);
     EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
+
+    // 64 MB of zeros, far more than the box's description lets it hold.
+    sim.faults().Clear();
+    std::string bomb = RepackBackup(sim, backup, 1, [](const fs::path &l) {
+        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(64u << 20, 0));
+    });
+    DeleteAllBoxes(sim);
+    sim.device->ClearRecords();
+    run = RunRestore(sim, bomb, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 1392u);
+    ExpectNothingSent(sim);
+    ExpectWorkFolderEmpty(sim);
 }
 
 }  // namespace
