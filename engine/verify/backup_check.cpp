@@ -32,6 +32,15 @@ namespace {
 
 constexpr const char *kExport = "vtBoxCheckBackup";
 
+// The codes the description reader gives for what is wrong with the file
+// itself: damaged, malformed, or of an engine version that cannot be read.
+bool IsFileFault(uint32_t rc) {
+    for (vt::Code c : {vt::Code::FileCorrupt, vt::Code::BadFormat, vt::Code::InvalidData, vt::Code::NotSupported,
+                       vt::Code::UnknownProduct})
+        if (rc == vt::code(c)) return true;
+    return false;
+}
+
 bool IsDiskFull(uint32_t rc) {
     return rc == vt::code(vt::Code::DiskFull) || rc == vt::code(vt::Code::HandleDiskFull);
 }
@@ -118,6 +127,8 @@ private:
         GlobalBlock owner(handle);
         if (rc != 0) {
             std::string detail = vtBoxGetLastErrorText();
+            // A full or closed work folder is no fault of the file.
+            if (!IsFileFault(rc)) Raise(rc, detail);
             // Without its description the file's levels cannot be measured.
             Note(0, "BOX/Backup.XML",
                  vt::Format("the description cannot be read (error %u)", rc) + (detail.empty() ? "" : ": " + detail));

@@ -105,6 +105,7 @@ class Backup:
         self.data_extra = []          # more entries of DATA.zip
         self.outer_extra = []         # more entries of the backup file
         self.data_names = {}          # a box archive's name in DATA.zip
+        self.padding = 0              # bytes of an XML comment in the description
 
     def description(self):
         lines = ['<?xml version="1.0" encoding="UTF-8"?>', "<BackupInfo>",
@@ -118,6 +119,8 @@ class Backup:
                       "<NumOfDocs>%d</NumOfDocs>" % b["docs"], "<BoxUsedDisk>%d</BoxUsedDisk>" % b["used"],
                       "</BoxProp>"]
         lines += ["</Boxes>", "</BackupInfo>"]
+        if self.padding:
+            lines.insert(2, "<!--" + "." * self.padding + "-->")
         return "\r\n".join(lines).encode("utf-8")
 
     def bytes(self):
@@ -153,6 +156,10 @@ def main():
 
     put("whole-plain", Backup())
     put("whole-two-boxes", Backup((1, 2)))
+    # A description of 16 KB (vtbox's tests fill the disk under it).
+    long_description = Backup()
+    long_description.padding = 16 << 10
+    put("whole-long-description", long_description)
     # Forward slashes, as other zip writers store names.
     slashes = Backup()
     for e in slashes.boxes[1]["entries"]:
