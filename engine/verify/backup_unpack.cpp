@@ -100,7 +100,8 @@ void BackupUnpacker::UnpackFile() {
 
 void BackupUnpacker::UnpackBox(uint32_t box) const {
     auto described = boxes_.find(box);
-    if (described == boxes_.end()) Raise(vt::Code::InvalidParameter, vt::Format("box %03u is not in %s", box, backup_.c_str()));
+    if (described == boxes_.end())
+        Raise(vt::Code::InvalidParameter, vt::Format("box %03u is not in %s", box, backup_.c_str()));
     const std::string archive = tree_.boxArchive(box);
     RemoveOnExit remove{archive};
     {

@@ -159,8 +159,9 @@ TEST(WholeStore, AFileThatCannotBePackedFailsAndNothingIsRemoved) {
         TempDir dir;
         const fs::path root = dir / "store";
         MakeStore(root, 2);
-        const fs::path odd = root / "BOX/DATA/B0000002/P0000001/D0000001" / (std::string(kind) == "name" ? "PAGE\\2.JPG" : "PAGE0002.JPG");
-        if (std::string(kind) == "name") WriteFile(odd, "the only copy");
+        const bool name = std::string(kind) == "name";
+        const fs::path odd = root / "BOX/DATA/B0000002/P0000001/D0000001" / (name ? "PAGE\\2.JPG" : "PAGE0002.JPG");
+        if (name) WriteFile(odd, "the only copy");
         else ASSERT_EQ(mkfifo(odd.c_str(), 0600), 0);
         const std::string archive = (root / "store.zip").string();
         ProgressRecorder progress;
