@@ -16,12 +16,17 @@ int ExitCodeFor(uint32_t code, FailureSite site) {
         return kExitUnreachable;
     case 161: return kExitNotFound;
     case 2: case 3: return site == FailureSite::Device ? kExitFailure : kExitNotFound;
-    // Not a backup, damaged, of an engine version that cannot be read.
-    case 1392: case 50: case 1605: return site == FailureSite::Device ? kExitFailure : kExitDamagedFile;
+    // Damaged or no backup: no reply of a device maps to 1392, so it is the
+    // file's also in a restore (a box refused as damaged).
+    case 1392: return kExitDamagedFile;
+    // Of an engine version that cannot be read.
+    case 50: case 1605: return site == FailureSite::Device ? kExitFailure : kExitDamagedFile;
     case 11: case 13: return site == FailureSite::BackupFile ? kExitDamagedFile : kExitFailure;
     // Full, read-only or refused local disk.
     case 39: case 112: case 19: return kExitLocalDisk;
-    case 5: return site == FailureSite::LocalDisk ? kExitLocalDisk : kExitFailure;
+    // Access denied: no reply of a device maps to it either; a file or
+    // folder here that this user may not read or write.
+    case 5: return kExitLocalDisk;
     default: return kExitFailure;
     }
 }
@@ -36,7 +41,7 @@ const char *ExitCodeTable() {
            "  6    device unreachable: no answer, connection refused, name not found\n"
            "  7    box or file not found\n"
            "  8    damaged or foreign backup file\n"
-           "  9    local disk full or not writable\n"
+           "  9    local disk full, or a local file or folder that may not be read or written\n"
            "  10   partial: a restore wrote some documents, then failed\n"
            "  11   nothing to back up: the device has no boxes (no file written)\n"
            "  130  interrupted (Ctrl-C)\n"

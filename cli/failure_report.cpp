@@ -31,7 +31,14 @@ std::string NextStep(uint32_t code, const std::string &detail, int exit_code, co
         return ReachText(reach, s->host, port, "the box web service", "--port or VTBOX_PORT (default 8080)");
     }
     case kExitLocalDisk:
-        return "make room on the local disk, or write the file to a folder you can write to";
+        if (code == 5)
+            return "you may not read or write there: check the owner and permissions of the file and of its folder "
+                   "(temporary files go to TMPDIR, else /tmp)";
+        return "the local disk is full or read-only: make room on it (temporary files go to TMPDIR, else /tmp), or "
+               "use a folder on another disk";
+    case kExitDamagedFile:
+        if (code == 1392) return "the backup file is damaged or no backup file: vtbox verify names what is wrong with it";
+        break;
     default:
         break;
     }

@@ -84,6 +84,7 @@ private:
     std::unique_ptr<BoxFtpClient> client_;
     double total_ = 0, done_ = 0;
     BackupFileWriter file_;
+    bool madeBox_ = false;  // BOX is this call's: a BOX the caller had is left alone
     bool madeBoxZip_ = false;
     BackgroundStep packing_;  // the box before, packed while this one downloads
 };
@@ -204,6 +205,7 @@ void Backup::Run() {
     Check(CheckReplaceableTarget(target_), "the backup's target");
 
     MakeNewFolder(box_);
+    madeBox_ = true;
     MakeNewFolder(tree_.data());
     MakeNewFolder(tree_.database());
     Check(file_.create(), "making the backup file in " + work_);
@@ -245,7 +247,7 @@ void Backup::Fail() {
     client_.reset();  // closes the connection and logs its totals
     packing_.Join();
     file_.discard();
-    DeleteLocalTree(box_, work_);
+    if (madeBox_) DeleteLocalTree(box_, work_);
     if (madeBoxZip_) unlink(tree_.packedBox().c_str());
     job_.StopKeepAlive();
 }

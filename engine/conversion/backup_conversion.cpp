@@ -57,7 +57,11 @@ public:
         : request_(std::move(request)), work_(work), tree_(work), progress_(record, progress_event, cancel) {}
 
     void Run(const char *source_as_given, const char *destination_as_given);
-    void Fail() { DeleteLocalTree(tree_.box(), work_); }
+    // Removes BOX once it is the conversion's: a failure before that (a
+    // refused argument, a missing settings file) leaves the caller's BOX.
+    void Fail() {
+        if (ownsBox_) DeleteLocalTree(tree_.box(), work_);
+    }
 
 private:
     void Step(int32_t percent) {
@@ -80,6 +84,7 @@ private:
     VTBOXBK *boxes_ = nullptr;
     uint32_t boxCount_ = 0;
     uint64_t total_ = 0, done_ = 0, removed_ = 0;
+    bool ownsBox_ = false;
 };
 
 void BackupConversion::ReadBoxList() {
@@ -198,6 +203,7 @@ void BackupConversion::Run(const char *source_as_given, const char *destination_
     Step(3);
     // The work folder is the conversion's: a BOX left by an earlier run that
     // stopped would mix into this one.
+    ownsBox_ = true;
     struct stat st;
     if (lstat(tree_.box().c_str(), &st) == 0) {
         OutputDebugStringA("\n Removing an old BOX folder from the work folder \n");

@@ -23,10 +23,6 @@ using namespace vtbox;
 
 namespace {
 
-// A description is a few hundred bytes per box, and a backup holds at most
-// 999 boxes: anything much larger is no description.
-constexpr size_t kMaxDescriptionBytes = 4u << 20;
-
 std::string Trim(const std::string &s) {
     size_t a = s.find_first_not_of(" \t\r\n");
     if (a == std::string::npos) return {};
@@ -73,28 +69,39 @@ struct FileCloser {
 // The description inside a backup file or document archive, loaded; kind
 // is 1 for a backup, 2 for an archive. Raises as vtBoxGetXMLInfo does.
 ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_folder, int *kind_out) {
-    int kind = GetArchiveKind(archive_path);
-    if (kind == 0)
-        Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive");
-    const char *name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
-
     RemoveOnExit unpacked;
+    int kind = 0;
+    const char *name = nullptr;
     {
         ZipReader zip;
         if (!zip.open(archive_path)) {
+            const uint32_t code = GetLastError();
             OutputDebugStringA("\n\n Not a valid zip file \n");
-            Raise(vt::Code::FileCorrupt);
+            // A file this process may not read is no damaged file.
+            if (code != vt::code(vt::Code::FileCorrupt)) Raise(code, std::string(archive_path) + " cannot be read");
+            Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive" +
+                                             (zip.problem().empty() ? "" : ": " + zip.problem()));
         }
+        kind = ArchiveKindOf(zip);
+        if (kind == 0)
+            Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive");
+        name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
         std::string saveAs = UniqueName(name);
         ZipEntryInfo entry;
-        if (zip.locate(name, true) && zip.currentInfo(&entry) && entry.uncompressedSize > kMaxDescriptionBytes)
+        if (!zip.locate(name, true) || !zip.currentInfo(&entry)) RaiseLastError();
+        if (entry.uncompressedSize > kMaxDescriptionBytes)
             Raise(vt::Code::FileCorrupt,
-                  vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %zu", name,
+                  vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %llu", name,
                              archive_path, static_cast<unsigned long long>(entry.uncompressedSize),
-                             kMaxDescriptionBytes));
-        if (!zip.locate(name, true) || !zip.extractCurrent(work_folder, true, saveAs))
-            Raise(vt::Code::FileCorrupt, std::string("cannot unpack ") + name + " of " + archive_path +
-                                             " into " + work_folder);
+                             static_cast<unsigned long long>(kMaxDescriptionBytes)));
+        if (!zip.extractCurrent(work_folder, true, saveAs)) {
+            // Damage is the file's; a full or closed work folder is the local disk's.
+            const uint32_t code = GetLastError();
+            const bool damaged = code == vt::code(vt::Code::FileCorrupt) || code == vt::code(vt::Code::NotSupported);
+            Raise(damaged ? vt::code(vt::Code::FileCorrupt) : code,
+                  std::string(damaged ? "the " : "cannot unpack the ") + name + " of " + archive_path +
+                      (damaged ? " is damaged" : std::string(" into ") + work_folder));
+        }
         unpacked.path = std::string(work_folder) + "/" + saveAs;
     }
 

@@ -310,8 +310,9 @@ enum {
  * its record and data archives and of every box archive (byte change undone)
  * read in full against its CRC, the description parsed and its counts
  * compared with what the box archives hold, a record for every document and
- * folder and the reverse; returns 0 when nothing is wrong, 1392 when something
- * is, each finding then one of the *count VTCHECKITEM records of the block
+ * folder and the reverse, and every level held to what a backup file holds
+ * there (the same checks vtBoxRestore and vtBoxPlanRestore refuse a file by);
+ * returns 0 when nothing is wrong, 1392 when something is, each finding then one of the *count VTCHECKITEM records of the block
  * owned by *handle (freed with GlobalFree(*handle), NULL when *count is 0), or
  * another code when the file cannot be read at all; work_folder is an
  * existing folder used for unpacking and left as it was. */
@@ -323,7 +324,8 @@ VTBOX_API uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_fo
  * lock, no FTP account, nothing written to the device), and returns it as one
  * block of *count VTRESTOREPLAN records (also given in *items), owned by the
  * returned handle, which the caller frees with GlobalFree; NULL on failure
- * with the code as last error; work_folder as for vtBoxRestore. */
+ * with the code as last error (1392 for a file vtBoxRestore would refuse as
+ * damaged); work_folder as for vtBoxRestore. */
 VTBOX_API HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
                                    const char *work_folder, const char *backup_file,
                                    uint32_t box_count, const uint32_t *box_numbers,

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <random>
 #include <vector>
@@ -174,14 +175,32 @@ bool CreateFolderTree(const std::string &path) {
         SetLastError(vt::code(vt::Code::AlreadyExists));
         return false;
     }
-    std::string parent = ParentFolder(path);
-    if (parent != path && parent != "." && parent != "/" && !CreateFolderTree(parent)) return false;
-    if (mkdir(path.c_str(), 0777) == 0) return true;
-    int err = errno;
-    // Made by someone else in the meantime: fine, as long as it is a folder.
-    if (err == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
-    LastErrorFromErrno(err);
-    return false;
+    // No folder of a path the system cannot name is made, not even its first levels.
+    if (path.size() >= PATH_MAX) {
+        LastErrorFromErrno(ENAMETOOLONG);
+        return false;
+    }
+    // Made from the top down in one copy of the path, each level cut off in
+    // place: the memory stays that of the path, however many levels it has.
+    std::string prefix = path;
+    for (size_t end = prefix.find('/', 1);; end = prefix.find('/', end + 1)) {
+        const bool last = end == std::string::npos;
+        if (!last) prefix[end] = '\0';
+        if (mkdir(prefix.c_str(), 0777) != 0) {
+            int err = errno;
+            // There already (or made by someone else meanwhile): fine, as long as it is a folder.
+            if (err != EEXIST) {
+                LastErrorFromErrno(err);
+                return false;
+            }
+            if (stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                SetLastError(vt::code(vt::Code::AlreadyExists));
+                return false;
+            }
+        }
+        if (last) return true;
+        prefix[end] = '/';
+    }
 }
 
 void UniqueFd::reset() {

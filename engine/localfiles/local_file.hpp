@@ -23,7 +23,9 @@ std::string LastName(const std::string &path);
 std::string JoinPath(const std::string &folder, const std::string &name);
 
 // Creates a folder and any missing parents. An existing folder counts as
-// success; an existing file in the way fails. False with last error set.
+// success; an existing file in the way fails, as does a path of PATH_MAX
+// bytes or more (nothing of it is made). The memory it takes is that of the
+// path, however deep. False with last error set.
 bool CreateFolderTree(const std::string &path);
 
 // True when something (file, folder or link) exists at path.

@@ -1,5 +1,6 @@
 #include "localfiles/local_folder.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,7 +66,17 @@ uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindLis
 }
 
 uint32_t DeleteLocalTree(const std::string &folder, const std::string &step_into) {
-    RemoveTree(Absolute(folder), Absolute(step_into));
+    const std::string top = Absolute(folder);
+    struct stat st;
+    if (lstat(top.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // A link in the folder's place goes itself: what it points to is
+        // no part of the tree.
+        if (chdir(Absolute(step_into).c_str()) != 0) vt::SetLastErrorFromErrno(errno);
+        if (unlink(top.c_str()) != 0) return vt::SetLastErrorFromErrno(errno);
+        SetLastError(0);
+        return 0;
+    }
+    RemoveTree(top, Absolute(step_into));
     return GetLastError();
 }
 

@@ -20,8 +20,8 @@ uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindLis
 
 // Removes folder with everything in it, stepping into step_into first so that
 // the folder is not in use. Returns the system error code of the final
-// removal (0 when it worked). Symbolic links inside are removed, never
-// followed.
+// removal (0 when it worked). Symbolic links are removed, never followed:
+// those inside, and a link that stands in the folder's own place.
 uint32_t DeleteLocalTree(const std::string &folder, const std::string &step_into);
 
 }  // namespace vtbox

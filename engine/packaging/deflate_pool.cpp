@@ -82,7 +82,8 @@ void DeflatePool::Work() {
 }
 
 void DeflatePool::Compress(size_t index, DeflatedFile *out) {
-    Fd fd{::open(paths_[index].c_str(), O_RDONLY | O_CLOEXEC)};
+    // Not blocking: a FIFO is handed to the writer, which leaves it out.
+    Fd fd{::open(paths_[index].c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (fd.fd < 0 || fstat(fd.fd, &out->st) != 0) {
         out->state = DeflatedFile::State::Unreadable;
         out->error = errno;

@@ -53,10 +53,16 @@ bool IsFolder(const std::string &path) {
     return true;
 }
 
-uint32_t PackTree(PartFile &part, const std::string &source) {
+uint32_t PackTree(PartFile &part, const std::string &source, bool every_item) {
     ZipWriter writer;
     if (!writer.open(part.path(), ParentFolder(source))) return FailureCode();
-    if (writer.addFolder(source, false) == AddResult::Broken) return FailureCode();
+    AddResult added = writer.addFolder(source, false, every_item);
+    if (added == AddResult::Broken) return FailureCode();
+    if (added == AddResult::LeftOut && every_item) {
+        uint32_t code = FailureCode();
+        NoteFailure(code, writer.firstLeftOut() + " cannot be packed; nothing of " + source + " is removed");
+        return code;
+    }
     if (!writer.close()) return FailureCode();
     return 0;
 }
@@ -154,7 +160,7 @@ uint32_t PackFolder(const std::string &target, const std::string &source, ZipOpt
         if (options.flat) vt::DebugPrint("%s", kNotAZip);
         return FailureCode();
     }
-    uint32_t rc = options.flat ? PackFlat(part, folder, files) : PackTree(part, folder);
+    uint32_t rc = options.flat ? PackFlat(part, folder, files) : PackTree(part, folder, options.every_item);
     if (rc != 0) return rc;
     if (options.byte_change) {
         rc = ChangeLast32Bytes(part.path());
@@ -251,6 +257,10 @@ int GetArchiveKind(const std::string &archive) {
         vt::DebugPrint("%s", kNotAZip);
         return 0;
     }
+    return ArchiveKindOf(reader);
+}
+
+int ArchiveKindOf(ZipReader &reader) {
     if (reader.locate(kBackupDescriptionName, true)) return 1;
     if (reader.locate(kArchiveDescriptionName, true)) return 2;
     return 0;

@@ -22,6 +22,10 @@ struct ZipOptions {
     bool flat = false;
     // An existing target gives way to the new archive once that is complete.
     bool replace_target = false;
+    // Tree form: every item below the folder goes in, or the packing fails
+    // (with the code of the first that could not be read). For a folder that
+    // is removed once packed, where an item left out would be lost.
+    bool every_item = false;
 };
 
 // The code a failed step returns: the system error it left, or a fixed code
@@ -32,8 +36,8 @@ uint32_t FailureCode();
 // Packs source into the archive target.
 //  - tree (the default): entries are the folder's own name and every file and
 //    subfolder below it ("DATA\\", "DATA\\B0000001.vtb"); names beginning
-//    with a dot and items that cannot be read are left out. An empty target
-//    means source + ".zip".
+//    with a dot and, unless every_item is set, items that cannot be read are
+//    left out. An empty target means source + ".zip".
 //  - flat: the files directly in source, by bare name; the first file that
 //    cannot be added fails the operation.
 // The archive is built under a hidden temporary name beside the target and
@@ -72,6 +76,9 @@ uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target
 // 1 when archive holds "Backup.XML", 2 when it holds "Archive.XML" (any
 // folder, any case), 0 otherwise and when it is no zip archive.
 int GetArchiveKind(const std::string &archive);
+class ZipReader;
+// The same for an archive open in reader (which is left at the description).
+int ArchiveKindOf(ZipReader &reader);
 
 // Complements the 8 bytes that begin 16 bytes before the end of the file
 // (in an archive of ours: fields of the end record, so that readers reject

@@ -70,22 +70,24 @@ uint32_t ZipAll(const std::string &archive, const std::string &root, const Progr
     const uint32_t n = static_cast<uint32_t>(boxes.size());
     for (uint32_t i = 0; i < n; ++i) {
         const std::string folder = data + "/" + boxes[i].cFileName;
-        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, {.byte_change = true})) return rc;
+        // Each folder is removed once packed: what cannot be packed fails the step.
+        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, {.byte_change = true, .every_item = true}))
+            return rc;
         DeleteLocalTree(folder, root);
         progress.store(85 + (8 * i) / n);
     }
 
     if (chdir(root.c_str()) != 0) return LastErrorFromErrno(errno);
-    if (uint32_t rc = ZipFolder(tree.dataArchive(), data)) return rc;
+    if (uint32_t rc = ZipFolder(tree.dataArchive(), data, {.every_item = true})) return rc;
     DeleteLocalTree(data, root);
     progress.store(96);
 
-    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, {.byte_change = true})) return rc;
+    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, {.byte_change = true, .every_item = true})) return rc;
     DeleteLocalTree(database, root);
     progress.store(97);
 
     // An older archive at the path gives way only to a complete new one.
-    if (uint32_t rc = ZipFolder(archive, box, {.replace_target = true})) return rc;
+    if (uint32_t rc = ZipFolder(archive, box, {.replace_target = true, .every_item = true})) return rc;
     DeleteLocalTree(box, root);
     progress.store(99);
 

@@ -12,7 +12,6 @@
 
 #include "localfiles/local_file.hpp"
 #include "packaging/entry_name.hpp"
-#include "packaging/zip64_entry.hpp"
 #include "session/waits.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
@@ -40,11 +39,8 @@ bool RoomFor(const std::string &folder, uint64_t bytes) {
 
 namespace {
 
-constexpr size_t kBlockSize = 64 * 1024;
 constexpr size_t kMaxComment = 255;
 constexpr uint32_t kFlagEncrypted = 0x0001;
-
-unzFile Handle(void *unz) { return static_cast<unzFile>(unz); }
 
 bool Fail(vt::Code code) {
     SetLastError(vt::code(code));
@@ -77,112 +73,103 @@ std::string JoinParts(const std::vector<std::string> &parts) {
 ZipReader::~ZipReader() { close(); }
 
 void ZipReader::close() {
-    if (unz_) unzClose(Handle(unz_));
-    unz_ = nullptr;
     archive_fd_.reset();
-    empty_ = false;
+    entries_.clear();
+    current_ = 0;
+}
+
+// minizip finds the end records (zip64 ones included) and where the central
+// directory begins; every record is then read and checked by ReadDirectory.
+bool ZipReader::readEntries(const std::string &archive, uint64_t file_size) {
+    unzFile unz = unzOpen64(archive.c_str());
+    if (!unz) {
+        if (IsEmptyArchive(archive_fd_.get(), static_cast<off_t>(file_size))) return true;
+        return Fail(vt::Code::FileCorrupt);
+    }
+    unz_global_info64 global{};
+    bool ok = unzGetGlobalInfo64(unz, &global) == UNZ_OK;
+    // Where the first record is; a place no record can be when minizip finds
+    // none, so that the count is still judged before anything is read.
+    uint64_t first = UINT64_MAX;
+    if (ok && global.number_entry > 0 && unzGoToFirstFile(unz) == UNZ_OK) first = unzGetOffset64(unz);
+    unzClose(unz);
+    if (!ok) return Fail(vt::Code::FileCorrupt);
+    if (global.number_entry == 0) return true;
+    return ReadDirectory(archive_fd_.get(), file_size, first, global.number_entry, &entries_, &problem_);
 }
 
 bool ZipReader::open(const std::string &archive) {
     close();
+    problem_.clear();
     std::string full = FullPath(archive);
     // Say why a file cannot be read before minizip turns it into "no zip".
-    UniqueFd probe(::open(full.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!probe) {
+    UniqueFd fd(::open(full.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         LastErrorFromErrno(errno);
         return false;
     }
     struct stat st;
-    if (fstat(probe.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::FileCorrupt);
-    unz_ = unzOpen64(full.c_str());
-    if (!unz_) {
-        if (!IsEmptyArchive(probe.get(), st.st_size)) return Fail(vt::Code::FileCorrupt);
-        empty_ = true;
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::FileCorrupt);
+    archive_fd_ = std::move(fd);
+    if (!readEntries(full, static_cast<uint64_t>(st.st_size))) {
+        uint32_t code = GetLastError();
+        close();
+        SetLastError(code);
+        return false;
     }
-    archive_fd_ = std::move(probe);
+    current_ = entries_.size();
     output_folder_ = ParentFolder(full);
     return true;
 }
 
-uint64_t ZipReader::entryCount() {
-    if (!unz_) return 0;
-    unz_global_info64 info{};
-    if (unzGetGlobalInfo64(Handle(unz_), &info) != UNZ_OK) return 0;
-    return info.number_entry;
-}
+uint64_t ZipReader::entryCount() { return entries_.size(); }
 
 bool ZipReader::move(bool first, const char *extension) {
-    if (empty_) return Fail(vt::Code::NoMoreFiles);
-    if (!unz_) return Fail(vt::Code::InvalidHandle);
-    int rc = first ? unzGoToFirstFile(Handle(unz_)) : unzGoToNextFile(Handle(unz_));
-    for (;;) {
-        if (rc == UNZ_END_OF_LIST_OF_FILE) return Fail(vt::Code::NoMoreFiles);
-        if (rc != UNZ_OK) return Fail(vt::Code::FileCorrupt);
-        if (!extension) return true;
-        ZipEntryInfo info;
-        if (!currentInfo(&info)) return false;
-        if (vt::EqualsIgnoreCase(EntryExtension(info.name), extension)) return true;
-        rc = unzGoToNextFile(Handle(unz_));
-    }
+    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
+    size_t next = first ? 0 : (current_ < entries_.size() ? current_ + 1 : entries_.size());
+    for (; next < entries_.size(); ++next)
+        if (!extension || vt::EqualsIgnoreCase(EntryExtension(entries_[next].name), extension)) break;
+    current_ = next;
+    if (current_ >= entries_.size()) return Fail(vt::Code::NoMoreFiles);
+    return true;
 }
 
 bool ZipReader::gotoFirst(const char *extension) { return move(true, extension); }
 bool ZipReader::gotoNext(const char *extension) { return move(false, extension); }
 
 bool ZipReader::currentInfo(ZipEntryInfo *out) {
-    if (empty_) return Fail(vt::Code::NoMoreFiles);
-    if (!unz_) return Fail(vt::Code::InvalidHandle);
-    unz_file_info64 fi{};
-    if (unzGetCurrentFileInfo64(Handle(unz_), &fi, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-        return Fail(vt::Code::FileCorrupt);
-    // The stored lengths are 16-bit values; buffers of exactly that size
-    // (plus the terminator minizip may add) hold every name whole.
-    std::vector<char> name(fi.size_filename + 1), comment(fi.size_file_comment + 1);
-    if (unzGetCurrentFileInfo64(Handle(unz_), &fi, name.data(), name.size(), nullptr, 0,
-                                comment.data(), comment.size()) != UNZ_OK)
-        return Fail(vt::Code::FileCorrupt);
-    out->name = NormalizeEntryName(std::string_view(name.data(), fi.size_filename));
-    size_t comment_len = vt::Utf8PrefixLength(
-        std::string_view(comment.data(), fi.size_file_comment), kMaxComment);
-    out->comment.assign(comment.data(), comment_len);
-    out->versionMadeBy = static_cast<uint32_t>(fi.version);
-    out->versionNeeded = static_cast<uint32_t>(fi.version_needed);
-    out->flags = static_cast<uint32_t>(fi.flag);
-    out->method = static_cast<uint32_t>(fi.compression_method);
-    out->dosDateTime = static_cast<uint32_t>(fi.dosDate);
-    out->crc = static_cast<uint32_t>(fi.crc);
-    out->compressedSize = fi.compressed_size;
-    out->uncompressedSize = fi.uncompressed_size;
-    out->internalAttributes = static_cast<uint32_t>(fi.internal_fa);
-    out->externalAttributes = static_cast<uint32_t>(fi.external_fa);
-    if (fi.compressed_size == 0xFFFFFFFFu || fi.uncompressed_size == 0xFFFFFFFFu) {
-        CentralRecord record;
-        if (ReadCentralRecord(archive_fd_.get(), unzGetOffset64(Handle(unz_)), &record)) {
-            out->compressedSize = record.compressedSize;
-            out->uncompressedSize = record.uncompressedSize;
-        }
-    }
-    out->isFolder = (out->externalAttributes & vt::kAttrDirectory) != 0 ||
-                    (!out->name.empty() && out->name.back() == '\\');
+    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
+    if (current_ >= entries_.size()) return Fail(vt::Code::NoMoreFiles);
+    const DirectoryEntry &e = entries_[current_];
+    const CentralRecord &r = e.record;
+    out->name = e.name;
+    out->comment.assign(r.comment, 0, vt::Utf8PrefixLength(r.comment, kMaxComment));
+    out->versionMadeBy = r.versionMadeBy;
+    out->versionNeeded = r.versionNeeded;
+    out->flags = r.flags;
+    out->method = r.method;
+    out->dosDateTime = r.dosDateTime;
+    out->crc = r.crc;
+    out->compressedSize = r.compressedSize;
+    out->uncompressedSize = r.uncompressedSize;
+    out->internalAttributes = r.internalAttributes;
+    out->externalAttributes = r.externalAttributes;
+    out->isFolder = e.isFolder;
     return true;
 }
 
 bool ZipReader::locate(std::string_view name, bool ignore_path) {
-    if (empty_) return Fail(vt::Code::FileNotFound);
-    if (!unz_) return Fail(vt::Code::InvalidHandle);
-    const std::string wanted(name);
-    constexpr int kIgnoreCase = 2;
-    if (wanted.size() < 256 && unzLocateFile(Handle(unz_), wanted.c_str(), kIgnoreCase) == UNZ_OK)
-        return true;
+    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
     // Names stored with "/" match a name asked with "\\" and the other way round.
-    const std::string normalized = NormalizeEntryName(wanted);
+    const std::string normalized = NormalizeEntryName(name);
     for (int pass = 0; pass < (ignore_path ? 2 : 1); ++pass) {
-        ZipEntryInfo info;
-        for (int rc = unzGoToFirstFile(Handle(unz_)); rc == UNZ_OK; rc = unzGoToNextFile(Handle(unz_))) {
-            if (!currentInfo(&info)) break;
-            if (pass == 0 && vt::EqualsIgnoreCase(info.name, normalized)) return true;
-            if (pass == 1 && !info.isFolder && vt::EqualsIgnoreCase(EntryBaseName(info.name), wanted))
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            const DirectoryEntry &e = entries_[i];
+            if ((pass == 0 && vt::EqualsIgnoreCase(e.name, normalized)) ||
+                (pass == 1 && !e.isFolder && vt::EqualsIgnoreCase(EntryBaseName(e.name), name))) {
+                current_ = i;
                 return true;
+            }
         }
     }
     return Fail(vt::Code::FileNotFound);
@@ -190,8 +177,8 @@ bool ZipReader::locate(std::string_view name, bool ignore_path) {
 
 bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
                                const std::string &save_as) {
-    if (empty_) return Fail(vt::Code::NoMoreFiles);
-    if (!unz_) return Fail(vt::Code::InvalidHandle);
+    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
+    if (current_ >= entries_.size()) return Fail(vt::Code::NoMoreFiles);
     if (target.empty()) return Fail(vt::Code::InvalidParameter);
     output_folder_ = FullPath(target);
     if (!CreateFolderTree(output_folder_)) return false;
@@ -225,7 +212,7 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     // leaves neither a half-written file nor a lost older one.
     PartFile part;
     if (!part.create(ParentFolder(destination), true)) return false;
-    if (!copyEntry(info, part.fd())) return false;
+    if (!copyCurrent(part.fd())) return false;
     time_t written;
     if (UnixFromDosDateTime(info.dosDateTime, &written)) {
         struct timespec times[2] = {{0, UTIME_OMIT}, {written, 0}};
@@ -234,17 +221,11 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     return part.commit(destination, true);
 }
 
-bool ZipReader::copyEntry(const ZipEntryInfo &info, int out_fd) {
-    CentralRecord record;
-    if (ReadCentralRecord(archive_fd_.get(), unzGetOffset64(Handle(unz_)), &record) &&
-        record.usesZip64) {
-        if (!CopyEntryData(archive_fd_.get(), record, out_fd)) {
-            vt::DebugPrint("\n Entry %s is damaged \n", info.name.c_str());
-            return false;
-        }
-        return true;
-    }
-    return copyCurrent(info, out_fd);
+bool ZipReader::copyCurrent(int out_fd) {
+    const DirectoryEntry &e = entries_[current_];
+    if (CopyEntryData(archive_fd_.get(), e, out_fd)) return true;
+    vt::DebugPrint("\n Entry %s is damaged \n", e.name.c_str());
+    return false;
 }
 
 bool ZipReader::checkCurrent() {
@@ -254,63 +235,30 @@ bool ZipReader::checkCurrent() {
     if (info.flags & kFlagEncrypted) return Fail(vt::Code::NotSupported);
     UniqueFd sink(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     if (!sink) return Fail(vt::Code::OpenFailed);
-    if (copyEntry(info, sink.get())) return true;
-    // A sink that never fails leaves damage as the only cause.
-    return Fail(vt::Code::FileCorrupt);
-}
-
-bool ZipReader::copyCurrent(const ZipEntryInfo &info, int out_fd) {
-    if (unzOpenCurrentFile(Handle(unz_)) != UNZ_OK) return Fail(vt::Code::FileCorrupt);
-    std::vector<char> block(kBlockSize);
-    uint64_t total = 0;
-    for (;;) {
-        errno = 0;
-        int got = unzReadCurrentFile(Handle(unz_), block.data(), static_cast<unsigned>(block.size()));
-        if (got < 0) {
-            int err = errno;
-            unzCloseCurrentFile(Handle(unz_));
-            if (got == UNZ_ERRNO && err != 0) LastErrorFromErrno(err);
-            else SetLastError(vt::code(vt::Code::FileCorrupt));
-            return false;
-        }
-        if (got == 0) break;
-        if (!WriteAll(out_fd, block.data(), static_cast<size_t>(got))) {
-            unzCloseCurrentFile(Handle(unz_));
-            return false;
-        }
-        total += static_cast<uint64_t>(got);
-    }
-    // minizip checks the CRC only when the whole declared size was read.
-    if (unzCloseCurrentFile(Handle(unz_)) != UNZ_OK || total != info.uncompressedSize) {
-        vt::DebugPrint("\n Entry %s is damaged \n", info.name.c_str());
-        return Fail(vt::Code::FileCorrupt);
-    }
-    return true;
+    if (copyCurrent(sink.get())) return true;
+    // A sink that never fails leaves damage (or an unknown method) as the only cause.
+    if (GetLastError() != vt::code(vt::Code::NotSupported)) SetLastError(vt::code(vt::Code::FileCorrupt));
+    return false;
 }
 
 bool ZipReader::extractAll(const std::string &target, bool ignore_path) {
     if (!isOpen()) return Fail(vt::Code::InvalidHandle);
     if (target.empty()) return Fail(vt::Code::InvalidParameter);
     if (!CreateFolderTree(FullPath(target))) return false;
-    if (entryCount() == 0) return Fail(vt::Code::FileCorrupt);
+    if (entries_.empty()) return Fail(vt::Code::FileCorrupt);
     // The whole archive must fit before anything is unpacked.
     uint64_t total = 0;
-    for (bool more = unzGoToFirstFile(Handle(unz_)) == UNZ_OK; more;
-         more = unzGoToNextFile(Handle(unz_)) == UNZ_OK) {
-        ZipEntryInfo info;
-        if (!currentInfo(&info)) return false;
-        total = total + info.uncompressedSize < total ? UINT64_MAX : total + info.uncompressedSize;
+    for (const auto &e : entries_) {
+        const uint64_t size = e.record.uncompressedSize;
+        total = total + size < total ? UINT64_MAX : total + size;
     }
     if (!RoomFor(FullPath(target), total)) return Fail(vt::Code::DiskFull);
-    if (unzGoToFirstFile(Handle(unz_)) != UNZ_OK) return Fail(vt::Code::FileCorrupt);
-    for (;;) {
+    for (current_ = 0; current_ < entries_.size(); ++current_) {
         // A long job's cancel ends the unpacking between two files.
         if (IsSignalled(CurrentCancelEvent())) return Fail(vt::Code::OperationAborted);
         if (!extractCurrent(target, ignore_path)) return false;
-        int rc = unzGoToNextFile(Handle(unz_));
-        if (rc == UNZ_END_OF_LIST_OF_FILE) return true;
-        if (rc != UNZ_OK) return Fail(vt::Code::FileCorrupt);
     }
+    return true;
 }
 
 }  // namespace vtbox

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "localfiles/local_file.hpp"
+#include "packaging/zip_directory.hpp"
 
 namespace vtbox {
 
@@ -32,8 +34,11 @@ struct ZipEntryInfo {
 //   if (zip.open(path) && zip.locate("Backup.XML", true)) zip.extractCurrent(work, true);
 //
 // Every failing call returns false with the thread's last error set (never 0).
-// Entry names are untrusted: extraction refuses names that would reach outside
-// the target folder, and a file appears under its name only once it is whole.
+// Everything in the archive is untrusted: open() reads and checks the whole
+// list of entries first (ReadDirectory: entries inside the file, no overlaps,
+// safe and distinct names), an entry's data is read only as far as its sizes
+// say and must inflate to exactly its size and CRC, and a file appears under
+// its name only once it is whole.
 class ZipReader {
 public:
     ZipReader() = default;
@@ -42,11 +47,20 @@ public:
     ZipReader &operator=(const ZipReader &) = delete;
 
     // Opens an archive; the output folder becomes the archive's own folder.
-    // A file that is no zip archive (also one with the byte change applied)
-    // fails with 1392; a file that cannot be opened with its system error.
+    // A file that is no zip archive (also one with the byte change applied),
+    // or whose list of entries fails the checks, fails with 1392 and
+    // problem() says what is wrong; a file that cannot be opened fails with
+    // its system error.
     bool open(const std::string &archive);
     void close();
-    bool isOpen() const { return unz_ != nullptr || empty_; }
+    bool isOpen() const { return static_cast<bool>(archive_fd_); }
+
+    // Why the last open() refused the archive ("" when it did not, or when
+    // the file is no zip archive at all).
+    const std::string &problem() const { return problem_; }
+
+    // The checked list of entries, in stored order.
+    const std::vector<DirectoryEntry> &entries() const { return entries_; }
 
     // The number of entries; 0 when none is open or the count cannot be read.
     uint64_t entryCount();
@@ -83,12 +97,13 @@ public:
 private:
     bool move(bool first, const char *extension);
     bool extractFile(const ZipEntryInfo &info, const std::string &destination);
-    bool copyEntry(const ZipEntryInfo &info, int out_fd);
-    bool copyCurrent(const ZipEntryInfo &info, int out_fd);
+    bool copyCurrent(int out_fd);
+    bool readEntries(const std::string &archive, uint64_t file_size);
 
-    void *unz_ = nullptr;  // unzFile
-    UniqueFd archive_fd_;  // the same archive, for entries with zip64 records
-    bool empty_ = false;   // open, and an archive without entries
+    UniqueFd archive_fd_;
+    std::vector<DirectoryEntry> entries_;
+    size_t current_ = 0;  // entries_.size(): no current entry
+    std::string problem_;
     std::string output_folder_;
 };
 

@@ -226,7 +226,8 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignore_path) {
     }
     if (absolute == archive_) return AddResult::LeftOut;  // never the archive itself
 
-    UniqueFd fd(::open(absolute.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocking: a FIFO in the tree is left out, not waited on.
+    UniqueFd fd(::open(absolute.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
         LastErrorFromErrno(errno);
         return AddResult::LeftOut;
@@ -334,7 +335,7 @@ void ZipWriter::plan(const std::string &absolute, std::vector<PlannedItem> *item
     }
 }
 
-AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path) {
+AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path, bool every_item) {
     if (!zip_ || broken_) {
         SetLastError(vt::code(vt::Code::InvalidHandle));
         return AddResult::Broken;
@@ -392,7 +393,13 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path) {
             }
         }
         if (r == AddResult::Broken) return r;
-        if (r == AddResult::LeftOut) vt::DebugPrint("\n %s left out \n", item.path.c_str());
+        if (r == AddResult::LeftOut) {
+            vt::DebugPrint("\n %s left out \n", item.path.c_str());
+            if (every_item) {
+                firstLeftOut_ = item.path;
+                return r;
+            }
+        }
     }
     return AddResult::Added;
 }

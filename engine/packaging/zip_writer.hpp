@@ -51,9 +51,15 @@ public:
 
     // Adds a folder entry, then every file and subfolder below it whose name
     // does not begin with a dot. Items that cannot be read are left out and
-    // the walk goes on; only a failure to write the archive breaks it.
-    // Lists folders with ListLocalFolder, which changes the current folder.
-    AddResult addFolder(const std::string &path, bool ignore_path);
+    // the walk goes on; only a failure to write the archive breaks it. With
+    // every_item the first item left out ends the walk: the result is then
+    // LeftOut, with its error as the last error and its path in
+    // firstLeftOut(). Lists folders with ListLocalFolder, which changes the
+    // current folder.
+    AddResult addFolder(const std::string &path, bool ignore_path, bool every_item = false);
+
+    // The path of the item that ended addFolder with every_item.
+    const std::string &firstLeftOut() const { return firstLeftOut_; }
 
     // Writes the central directory and closes. False (last error set) when
     // the archive could not be completed or an earlier write had failed.
@@ -83,6 +89,7 @@ private:
     std::unique_ptr<Window> window_;  // the file region of openAt, else none
     std::string archive_;
     std::string root_;     // full path, ends with "/"
+    std::string firstLeftOut_;
     bool broken_ = false;
 };
 

@@ -21,7 +21,6 @@
 
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
-#include "packaging/folder_archive.hpp"
 #include "restore/restore_job.hpp"
 #include "session/report.hpp"
 #include "session/result.hpp"
@@ -65,17 +64,15 @@ void Restore::Run() {
     progress_.Signal();
 
     RemoveStaleWorkTree();
-    Check(UnzipArchive(backup_, work_));
-    tree_.AdoptNameCase();
+    // The description first: what the file may hold is measured by it.
+    ReadDescription();
     progress_.SetPercent(2);
     progress_.CheckCancel();
-    Check(UnzipArchive(tree_.databaseArchive(), box_root_, kUnpackBoxArchive));
+    unpacker_.UnpackFile();
     progress_.SetPercent(4);
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     progress_.CheckCancel();
-
-    ReadDescription();
     progress_.SetPercent(5);
     progress_.Signal();
     progress_.CheckCancel();
@@ -128,6 +125,7 @@ void Restore::ReadDescription() {
     uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work_.c_str(), &info_, &count, &described, &handle);
     description_.reset(handle);
     Check(rc);
+    unpacker_.Describe(described, count);
     int64_t docs_total = 0;
     for (uint32_t number : chosen_) {
         // Each box once, however often it is chosen or described.
@@ -171,16 +169,8 @@ void Restore::FailLimit(int32_t phase) {
 }
 
 uint32_t Restore::UnpackBox(uint32_t number) {
-    std::string data = tree_.data();
-    uint32_t rc = ExtractBoxArchive(tree_.dataArchive(), data, number);
-    if (rc != 0) return rc;
-    std::string archive = tree_.boxArchive(number);
-    rc = UnzipArchive(archive, data, kUnpackBoxArchive);
-    if (rc != 0) return rc;
-    ::unlink(archive.c_str());
-    std::string level = Join(tree_.boxFolder(number), FindInnerFolder(work_, number));
-    CheckBoxLayout(level);
-    StampDocumentTime(level, device_time_);
+    unpacker_.UnpackBox(number);
+    StampDocumentTime(Join(tree_.boxFolder(number), FindInnerFolder(work_, number)), device_time_);
     return 0;
 }
 

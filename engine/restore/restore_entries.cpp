@@ -1,7 +1,6 @@
 #include "restore/restore_entries.hpp"
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <set>
 
@@ -21,8 +20,6 @@ namespace {
 
 // Keep-both names: this many units of the original name at most.
 constexpr size_t kKeepBothBaseUnits = 60;
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 void ReadLevel(const std::string &level_folder, const char *pattern, char letter, uint32_t kind,
                EntryList *out) {
@@ -45,81 +42,11 @@ void ReadLevel(const std::string &level_folder, const char *pattern, char letter
     }
 }
 
-bool IsPlainFolderName(const std::string &name) {
-    if (name.empty() || name.size() > 64) return false;
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_' || c == '-';
-    });
-}
-
 bool NameTaken(const EntryList &list, const std::u16string &name) {
     return std::any_of(list.begin(), list.end(), [&](const BoxEntry &e) { return e.name == name; });
 }
 
-bool IsStatusFile(const std::string &name) { return name == kCreateStatusFile || name == kUnlockStatusFile; }
-
-// A page file's name as the device's listings can carry it: printable, no
-// blank or separator, not hidden, a three-letter extension.
-bool IsPageFileName(const std::string &name) {
-    if (name.size() < 5 || name.size() > 255 || name[0] == '.' || name[name.size() - 4] != '.') return false;
-    return std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F && c != '/' && c != '\\'; });
-}
-
-[[noreturn]] void NotOfTheBox(const std::filesystem::path &root, const std::filesystem::path &item, const char *why) {
-    std::string relative = std::filesystem::path(root.filename() / item.lexically_relative(root)).string();
-    vt::DebugPrint("\n %s: %s; the box is not restored \n", relative.c_str(), why);
-    Raise(vt::Code::FileCorrupt, "the backup's " + relative + " " + why + "; the box is not restored");
-}
-
-// One level (the box level, or a folder when documents_only): records with
-// their folders, status files, nothing else.
-void CheckLevel(const std::filesystem::path &root, const std::filesystem::path &level, bool documents_only) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    std::set<std::string> names;
-    for (fs::directory_iterator it(level, ec), end; !ec && it != end; it.increment(ec))
-        names.insert(it->path().filename().string());
-    if (ec) NotOfTheBox(root, level, "cannot be read");
-    for (const std::string &name : names) {
-        fs::path item = level / name;
-        fs::file_status st = fs::symlink_status(item, ec);
-        bool file = fs::is_regular_file(st), folder = fs::is_directory(st);
-        if (IsStatusFile(name) && file) continue;
-        bool document = EntryNumberFromRecordName(name, 'D') > 0;
-        bool subfolder = !documents_only && EntryNumberFromRecordName(name, 'F') > 0;
-        if (document || subfolder) {
-            if (!file) NotOfTheBox(root, item, "is no record file");
-            fs::path own = level / name.substr(0, 8);
-            if (!fs::is_directory(fs::symlink_status(own, ec)))
-                NotOfTheBox(root, item, document ? "has no folder of pages" : "has no folder");
-            continue;
-        }
-        bool entry_folder = name.size() == 8 &&
-                            (EntryNumberFromRecordName(name + kRecordExtension, 'D') > 0 ||
-                             (!documents_only && EntryNumberFromRecordName(name + kRecordExtension, 'F') > 0));
-        if (entry_folder && folder) {
-            if (!names.count(name + kRecordExtension)) NotOfTheBox(root, item, "has no record file");
-            if (name[0] == 'F') {
-                CheckLevel(root, item, true);
-            } else {
-                for (fs::directory_iterator page(item, ec), end; !ec && page != end; page.increment(ec)) {
-                    std::string page_name = page->path().filename().string();
-                    if (!fs::is_regular_file(fs::symlink_status(page->path(), ec)))
-                        NotOfTheBox(root, page->path(), "is no plain file");
-                    if (!IsStatusFile(page_name) && !IsPageFileName(page_name))
-                        NotOfTheBox(root, page->path(), "is no page file");
-                }
-                if (ec) NotOfTheBox(root, item, "cannot be read");
-            }
-            continue;
-        }
-        NotOfTheBox(root, item, "is no part of a box");
-    }
-}
-
 }  // namespace
-
-void CheckBoxLayout(const std::string &box_level) { CheckLevel(box_level, box_level, false); }
 
 std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
     FindList folders;
@@ -129,7 +56,7 @@ std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
         Raise(vt::Code::PathNotFound);
     }
     std::string name = folders.front().cFileName;
-    if (!IsPlainFolderName(name)) {
+    if (!IsInnerFolderName(name)) {
         vt::DebugPrint("\n The inner folder of box %03u has an unusable name \n", box);
         Raise(vt::Code::PathNotFound);
     }

@@ -31,15 +31,6 @@ inline constexpr size_t kMaxFoldersPerBox = 100;
 // digits, '_' and '-' (it becomes part of FTP paths).
 std::string FindInnerFolder(const std::string &work_folder, uint32_t box);
 
-// Checks an unpacked box level (its inner folder) against the store layout
-// before anything of it is sent: record files "D0000nnn.XML" and "F0000nnn.XML"
-// each with its folder, folders holding documents the same way, page folders
-// holding only plain files whose names end in a three-letter extension, and
-// status files. Raises 1392 naming the first thing that does not belong
-// (another file, a link, a record without its folder or a folder without its
-// record).
-void CheckBoxLayout(const std::string &box_level);
-
 // The entries of a local level folder, in name order: folders from
 // "F0000???.XML" (when folders is given), documents from "D0000*.XML" (when
 // documents is given); each list is emptied first. Only regular files named

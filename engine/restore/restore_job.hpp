@@ -17,6 +17,7 @@
 #include "restore/restore_entries.hpp"
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
+#include "verify/backup_unpack.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtbox {
@@ -57,7 +58,8 @@ public:
             std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t device_time,
             HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress)
         : session_(session), password_(password), ftp_user_(ftp_user), work_(std::move(work)),
-          tree_(work_), box_root_(tree_.box()), backup_(std::move(backup)), chosen_(std::move(boxes)),
+          tree_(work_), box_root_(tree_.box()), backup_(std::move(backup)), unpacker_(backup_, tree_),
+          chosen_(std::move(boxes)),
           replace_(replace), device_time_(device_time), cancel_(cancel_event),
           job_(kRestoreExport, progress, progress_event, cancel_event), progress_(job_.progress()) {}
 
@@ -69,8 +71,8 @@ private:
     void RemoveStaleWorkTree();
     void ReadDescription();
     void RestoreBox(size_t index);
-    // Takes box number out of the data archive, unpacks it and stamps its
-    // documents: 0 or the failing step's code (it may also raise).
+    // Takes box number out of the data archive, checks and unpacks it and
+    // stamps its documents: 0, or it raises.
     uint32_t UnpackBox(uint32_t number);
     // False only when the device's FTP server surely has no entry at path:
     // its level was made by this restore or has been listed once.
@@ -99,6 +101,7 @@ private:
     StoreTree tree_;
     std::string box_root_;
     std::string backup_;
+    BackupUnpacker unpacker_;  // every level checked before it is unpacked
     std::vector<uint32_t> chosen_;
     bool replace_;
     uint32_t device_time_;

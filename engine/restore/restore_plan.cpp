@@ -17,10 +17,10 @@
 #include "boxcalls/box_call.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
-#include "packaging/folder_archive.hpp"
 #include "restore/restore_entries.hpp"
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
+#include "verify/backup_unpack.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"
@@ -38,10 +38,11 @@ public:
     RestorePlan(VTMFPSESSION *session, const char *password, std::string work, std::string backup,
                 bool replace)
         : session_(session), password_(password), work_(std::move(work)), tree_(work_),
-          backup_(std::move(backup)), replace_(replace) {}
+          backup_(std::move(backup)), unpacker_(backup_, tree_), replace_(replace) {}
 
+    // The file is read and checked as the restore reads it: what the restore
+    // would refuse, the plan refuses.
     void Run(const std::vector<uint32_t> &chosen) {
-        Check(UnzipArchive(backup_, work_), "unpacking " + backup_);
         VTBACKUPINFO info{};
         uint32_t count = 0;
         VTBOXBK *described = nullptr;
@@ -49,6 +50,8 @@ public:
         uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work_.c_str(), &info, &count, &described, &handle);
         GlobalBlock owner(handle);
         Check(rc);
+        unpacker_.Describe(described, count);
+        unpacker_.UnpackFile();
         uint32_t capacity = 0;
         if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available_) != 0) available_ = 0;
         for (uint32_t number : chosen) {
@@ -85,11 +88,7 @@ private:
 
     void PlanBox(const VTBOXBK &info) {
         box_ = info.BoxNo;
-        std::string data = tree_.data();
-        Check(ExtractBoxArchive(tree_.dataArchive(), data, box_));
-        std::string archive = tree_.boxArchive(box_);
-        Check(UnzipArchive(archive, data, kUnpackBoxArchive));
-        ::unlink(archive.c_str());
+        unpacker_.UnpackBox(box_);
         std::string level = tree_.boxFolder(box_) + "/" + FindInnerFolder(work_, box_);
 
         EntryList device_folders, device_documents;
@@ -238,6 +237,7 @@ private:
     std::string work_;
     StoreTree tree_;
     std::string backup_;
+    BackupUnpacker unpacker_;
     bool replace_;
     uint32_t box_ = 0;
     uint32_t available_ = 0;

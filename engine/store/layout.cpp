@@ -1,17 +1,16 @@
 #include "store/layout.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "localfiles/local_file.hpp"
 #include "session/result.hpp"
 #include "vtplatform/diag.hpp"
+#include "vtplatform/text.hpp"
 
 namespace vtbox {
 
 namespace {
-constexpr const char *kBoxTree = "BOX";
-constexpr const char *kDataName = "DATA";
-constexpr const char *kDatabaseName = "DATABASE";
 constexpr const char *kPackedSuffix = ".zip";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -38,21 +37,44 @@ int EntryNumberFromRecordName(std::string_view n, char letter) {
 
 std::string BoxArchiveName(uint32_t box) { return BoxFolderName(box) + kBoxArchiveExtension; }
 
+int BoxNumberFromArchiveName(std::string_view n) {
+    if (n.size() != 12 || !vt::EqualsIgnoreCase(n.substr(0, 5), "B0000") ||
+        !vt::EqualsIgnoreCase(n.substr(8), kBoxArchiveExtension))
+        return -1;
+    if (!IsDigit(n[5]) || !IsDigit(n[6]) || !IsDigit(n[7])) return -1;
+    int number = (n[5] - '0') * 100 + (n[6] - '0') * 10 + (n[7] - '0');
+    return number != 0 ? number : -1;
+}
+
+bool IsInnerFolderName(std::string_view name) {
+    if (name.empty() || name.size() > 64 || (name[0] != 'P' && name[0] != 'p')) return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_' || c == '-';
+    });
+}
+
+bool IsPageFileName(std::string_view name) {
+    if (name.size() < 5 || name.size() > 255 || name[0] == '.' || name[name.size() - 4] != '.') return false;
+    return std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F && c != '/' && c != '\\'; });
+}
+
+bool IsStatusFileName(std::string_view name) { return name == kCreateStatusFile || name == kUnlockStatusFile; }
+
 std::string DeviceBoxRecord(uint32_t box) {
-    return std::string(kDeviceStoreRoot) + "/" + kDatabaseName + "/" + RecordFileName(BoxFolderName(box));
+    return std::string(kDeviceStoreRoot) + "/" + kDatabaseFolderName + "/" + RecordFileName(BoxFolderName(box));
 }
 
 std::string DeviceBoxFolder(uint32_t box) {
-    return std::string(kDeviceStoreRoot) + "/" + kDataName + "/" + BoxFolderName(box);
+    return std::string(kDeviceStoreRoot) + "/" + kDataFolderName + "/" + BoxFolderName(box);
 }
 
-std::string StoreTree::box() const { return root_ + "/" + kBoxTree; }
+std::string StoreTree::box() const { return root_ + "/" + kBoxTreeName; }
 std::string StoreTree::packedBox() const { return box() + kPackedSuffix; }
 std::string StoreTree::description() const { return box() + "/" + kBackupDescriptionName; }
-std::string StoreTree::database() const { return box() + "/" + kDatabaseName; }
-std::string StoreTree::databaseArchive() const { return database() + kBoxArchiveExtension; }
-std::string StoreTree::data() const { return box() + "/" + kDataName; }
-std::string StoreTree::dataArchive() const { return data() + kPackedSuffix; }
+std::string StoreTree::database() const { return box() + "/" + kDatabaseFolderName; }
+std::string StoreTree::databaseArchive() const { return box() + "/" + kDatabaseArchiveName; }
+std::string StoreTree::data() const { return box() + "/" + kDataFolderName; }
+std::string StoreTree::dataArchive() const { return box() + "/" + kDataArchiveName; }
 std::string StoreTree::boxRecord(uint32_t box) const { return database() + "/" + RecordFileName(BoxFolderName(box)); }
 std::string StoreTree::boxFolder(uint32_t box) const { return data() + "/" + BoxFolderName(box); }
 std::string StoreTree::boxArchive(uint32_t box) const { return data() + "/" + BoxArchiveName(box); }

@@ -55,6 +55,20 @@ int EntryNumberFromRecordName(std::string_view file_name, char letter);
 inline constexpr const char *kBoxArchiveExtension = ".vtb";
 std::string BoxArchiveName(uint32_t box);
 
+// The box number of a box archive's name in any case ("b0000007.VTB": 7, as a
+// file written on a system that ignores case may spell it); -1 for any
+// other name.
+int BoxNumberFromArchiveName(std::string_view file_name);
+
+// A box's inner folder: "P" (or "p", as the pattern "P*" finds it), then
+// letters, digits, '_' or '-', at most 64 in all (it becomes part of FTP
+// paths).
+bool IsInnerFolderName(std::string_view name);
+
+// A page file's name as the device's listings can carry it: printable, no
+// blank or separator, not hidden, a three-letter extension, at most 255.
+bool IsPageFileName(std::string_view name);
+
 // Patterns for listing a local tree.
 inline constexpr const char *kBoxFolderPattern = "B0000*";      // box folders in DATA
 inline constexpr const char *kBoxArchivePattern = "*.vtb";      // box archives in DATA
@@ -76,12 +90,24 @@ std::string DeviceBoxFolder(uint32_t box);
 // The marks of an entry on the device: being written, complete.
 inline constexpr const char *kCreateStatusFile = "CREATE.STS";
 inline constexpr const char *kUnlockStatusFile = "UNLOCK.STS";
+bool IsStatusFileName(std::string_view name);
 
 // ---- backup files and local copies -----------------------------------------
+
+// The names of the BOX tree (StoreTree gives their paths).
+inline constexpr const char *kBoxTreeName = "BOX";
+inline constexpr const char *kDataFolderName = "DATA";
+inline constexpr const char *kDatabaseFolderName = "DATABASE";
+inline constexpr const char *kDataArchiveName = "DATA.zip";
+inline constexpr const char *kDatabaseArchiveName = "DATABASE.vtb";
 
 // The descriptions that tell a backup file from a document archive.
 inline constexpr const char *kBackupDescriptionName = "Backup.XML";
 inline constexpr const char *kArchiveDescriptionName = "Archive.XML";
+
+// A description is a few hundred bytes per box, and a backup holds at most
+// 999 boxes: anything much larger is no description.
+inline constexpr uint64_t kMaxDescriptionBytes = 4u << 20;
 
 // The BOX tree under a root folder: the work folder of a backup or a
 // restore, or the folder of a local copy of the store.

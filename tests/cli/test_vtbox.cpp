@@ -42,12 +42,14 @@ struct Run {
     int signal_after_ms = 0;
     std::string out_file;                    // keep standard output here
     std::function<bool()> ready = {};        // the signal waits for this first
+    std::vector<std::string> wrapper = {};   // a program that runs vtbox (setpriv, prlimit)
 };
 
 Result Launch(const Run &run) {
     vttest::TempDir io;
     std::string outPath = run.out_file.empty() ? io / "out" : run.out_file, errPath = io / "err";
-    std::vector<std::string> full = {VTBOX_PROGRAM};
+    std::vector<std::string> full = run.wrapper;
+    full.push_back(VTBOX_PROGRAM);
     full.insert(full.end(), run.args.begin(), run.args.end());
     auto start = std::chrono::steady_clock::now();
     pid_t pid = vttest::Spawn(full, run.env, outPath, errPath);
@@ -319,6 +321,61 @@ TEST(VtboxExitCodes, LocalDiskDamagedFileAndPartialRestore) {
     sim.faults().Clear();
     EXPECT_EQ(partial.exitCode, 10) << partial.err;
     EXPECT_TRUE(Has(partial.err, "had been restored before the failure and stay on the device")) << partial.err;
+    ExpectDeviceReleased(sim);
+}
+
+// Problems on the local side get the local-disk code and their own words,
+// whichever command meets them: a backup file this user may not read, a
+// temporary folder that fills up (a file size limit, the signal it raises
+// ignored as vtbox's parent may). A box the restore refuses as damaged is
+// the damaged-file code.
+TEST(VtboxExitCodes, LocalProblemsAndDamagedBoxesGetTheirClass) {
+    if (access("/usr/bin/setpriv", X_OK) != 0 || access("/usr/bin/prlimit", X_OK) != 0)
+        GTEST_SKIP() << "needs setpriv and prlimit (util-linux)";
+    vttest::SimOptions o;
+    o.seed.boxes = 0;
+    SimDevice sim(o);
+    const std::string file = sim.dir / "b.zip";
+    fs::copy_file(fs::path(BACKUP_CORPUS_DIR) / "whole-long-description.zip", file);
+    const std::vector<std::vector<std::string>> commands = {
+        {"info", file}, {"verify", file}, {"restore", "-n", "-i", file, "--boxes", "all", "--mode", "replace"},
+        {"restore", "-i", file, "--boxes", "all", "--mode", "replace"}};
+    auto run = [&](const std::vector<std::string> &args, std::vector<std::string> wrapper) {
+        const bool local = args[0] == "info" || args[0] == "verify";
+        return Launch({local ? args : DeviceArgs(sim, args), BaseEnv(sim.dir.path()), 0, 0, {}, {}, std::move(wrapper)});
+    };
+
+    // Root reads every file: it runs here without the capabilities that let it.
+    ASSERT_EQ(chmod(file.c_str(), 0), 0);
+    for (const auto &args : commands) {
+        Result r = run(args, {"/usr/bin/setpriv", "--bounding-set", "-dac_override,-dac_read_search"});
+        EXPECT_EQ(r.exitCode, 9) << args[0] << "\n" << r.err;
+        EXPECT_TRUE(Has(r.err, "you may not read or write there")) << r.err;
+        EXPECT_FALSE(Has(r.err, "not a valid") || Has(r.err, "no backup")) << r.err;
+    }
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+
+    // The 16 KB description does not fit under a limit of 8 KB.
+    auto previous = signal(SIGXFSZ, SIG_IGN);
+    for (const auto &args : commands) {
+        Result r = run(args, {"/usr/bin/prlimit", "--fsize=8192", "--"});
+        EXPECT_EQ(r.exitCode, 9) << args[0] << "\n" << r.err;
+        EXPECT_TRUE(Has(r.err, "the local disk is full")) << r.err;
+    }
+    signal(SIGXFSZ, previous);
+    EXPECT_TRUE(sim.device->Records().ftpCommands.empty());
+    ASSERT_EQ(run(commands[3], {}).exitCode, 0);
+
+    // A box whose archive holds a page no device names so: refused before
+    // anything of it is sent, as a damaged file.
+    const std::string damaged = sim.dir / "damaged.zip";
+    fs::copy_file(fs::path(BACKUP_CORPUS_DIR) / "damaged-page-name.zip", damaged);
+    sim.device->ClearRecords();
+    Result r = run({"restore", "-i", damaged, "--boxes", "1", "--mode", "keep-both"}, {});
+    EXPECT_EQ(r.exitCode, 8) << r.err;
+    EXPECT_TRUE(Has(r.err, "is no page file")) << r.err;
+    EXPECT_TRUE(Has(r.err, "vtbox verify names what is wrong")) << r.err;
+    for (const auto &c : sim.device->Records().ftpCommands) EXPECT_NE(c.rfind("STOR", 0), 0u) << c;
     ExpectDeviceReleased(sim);
 }
 

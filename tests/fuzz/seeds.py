@@ -112,6 +112,20 @@ def zip_reader():
     put("zip_reader", "escape", zip_archive([("../up.txt", b"x", False, 0x20), ("/abs.txt", b"y", False, 0x20),
                                              ("C:\\drive.txt", b"z", False, 0x20)]))
     put("zip_reader", "empty", struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0, 0, 0, 0, 0))
+    level = "B0000001\\P0000001\\"
+    page = level + "D0000001\\PAGE0001.DAT"
+    box = [("B0000001\\", b"", False, 0x10), (level, b"", False, 0x10),
+           (level + "D0000001.XML", b"D0000001" + b"\0" * 40, False, 0x20), (page, b"\x11" * 200 + b"page", True, 0x20)]
+    put("zip_reader", "box", zip_archive(box))
+    put("zip_reader", "duplicate-names", zip_archive(box + [(page, b"the other one", True, 0x20)]))
+    put("zip_reader", "case-only-names", zip_archive(box + [(page.lower(), b"the other one", True, 0x20)]))
+    put("zip_reader", "deep-name", zip_archive([("\\".join(["a"] * 700) + "\\PAGE0001.DAT", b"x", False, 0x20)]))
+    # The central record of the last entry pointed at the first's header, and
+    # one whose data is said to run past the central directory.
+    two = zip_archive(box + [(level + "D0000001\\PAGE0002.DAT", b"\x22" * 300, True, 0x20)])
+    last = two.rindex(b"PK\x01\x02")
+    put("zip_reader", "overlap", two[:last + 42] + struct.pack("<I", 0) + two[last + 46:])
+    put("zip_reader", "beyond-file", two[:last + 20] + struct.pack("<I", 1 << 20) + two[last + 24:])
 
 
 def record(own, name, mix=0, paper=0, colour=0):

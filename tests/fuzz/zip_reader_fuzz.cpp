@@ -1,10 +1,11 @@
 // Zip archives as the reader opens, walks and unpacks them (zip64 entries
-// included): nothing may be written outside the folder unpacked into.
+// included), and as the backup checks judge them: nothing may be written
+// outside the folder unpacked into.
 #include "fuzz_target.h"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
-#include "restore/restore_entries.hpp"
 #include "session/result.hpp"
+#include "verify/backup_layout.hpp"
 
 namespace fs = std::filesystem;
 
@@ -38,18 +39,31 @@ VT_FUZZ_TARGET(zip_reader) {
       zip.extractAll((out / "all").string(), false);
     }
   }
-  // The unpacked tree checked as a box level: refused or accepted, and when
-  // accepted, it holds no link.
-  if (fs::is_directory(out / "all")) {
-    bool accepted = true;
-    try {
-      CheckBoxLayout((out / "all").string());
-    } catch (const BoxError&) {
-      accepted = false;
+  // The archive judged as each level of a backup file; one the box check
+  // accepts (but for the description's counts) unpacks to a box's folder
+  // that holds no link.
+  {
+    ZipReader zip;
+    if (zip.open(archive.string())) {
+      DescribedBoxes boxes;
+      VTBOXBK box{};
+      box.BoxNo = 1;
+      box.BoxUsedDisk = 64;
+      boxes[1] = box;
+      BackupFindings findings;
+      CheckOuterLevel(zip, boxes, &findings);
+      CheckRecordsLevel(zip, boxes, &findings);
+      CheckDataLevel(zip, boxes, &findings);
+      findings.clear();
+      bool accepted = CheckBoxLevel(zip, box, &findings);
+      for (const auto& f : findings) accepted = accepted && f.entry == "BOX/Backup.XML";
+      if (accepted && zip.extractAll((out / "box").string(), false)) {
+        for (const auto& e : fs::recursive_directory_iterator(out / "box")) {
+          VT_FUZZ_CHECK(!e.is_symlink());
+          VT_FUZZ_CHECK(fs::relative(e.path(), out / "box").string().rfind("B0000001", 0) == 0);
+        }
+      }
     }
-    if (accepted)
-      for (const auto& e : fs::recursive_directory_iterator(out / "all"))
-        VT_FUZZ_CHECK(!e.is_symlink());
   }
   // Only the archive and what it unpacked, and all of it below out.
   VT_FUZZ_CHECK((vtfuzz::Names(root) == std::set<std::string>{"in", "outside"}));

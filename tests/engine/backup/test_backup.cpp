@@ -185,6 +185,27 @@ TEST(Backup, AnUnknownBoxFailsBeforeAnyDownloadAndAnOlderTargetSurvives) {
     EXPECT_NE(ReadFile(target), "the previous backup");
 }
 
+// A BOX the caller had in the work folder ends the backup at once (183)
+// and stays as it was, as does whatever a link in its place points to.
+TEST(Backup, ABoxFolderTheCallerHadIsLeftAsItWas) {
+    SimDevice sim;
+    std::string target = sim.dir / "backup.zip";
+    const fs::path box = sim.dir / "work/BOX";
+    fs::create_directories(box);
+    std::ofstream(box / "mine.txt") << "the caller's";
+    EXPECT_EQ(RunBackup(sim, target, {1}).rc, 183u);
+    EXPECT_EQ(ReadFile(box / "mine.txt"), "the caller's");
+
+    fs::remove_all(box);
+    fs::create_directories(sim.dir / "elsewhere");
+    std::ofstream(sim.dir / "elsewhere/precious") << "only copy";
+    fs::create_directory_symlink(sim.dir / "elsewhere", box);
+    EXPECT_EQ(RunBackup(sim, target, {1}).rc, 183u);
+    EXPECT_TRUE(fs::is_symlink(box));
+    EXPECT_EQ(ReadFile(sim.dir / "elsewhere/precious"), "only copy");
+    EXPECT_FALSE(fs::exists(target));
+}
+
 TEST(Backup, CancelDuringABoxDownload) {
     // In the first box, and in the second while the first is being packed
     // into the backup file. The half-made file goes, the older target stays.

@@ -239,6 +239,9 @@ TEST_F(BackupConversion, AllChecksOffChangesOnlyTheVersion) {
 
 TEST_F(BackupConversion, RefusedBeforeAnythingIsUnpacked) {
     vttest::DebugCapture log;
+    // A refusal is no run that stopped: the caller's own BOX stays.
+    fs::create_directories(work + "/BOX");
+    std::ofstream(work + "/BOX/mine.txt") << "the caller's";
     result = source;
     EXPECT_EQ(Run().rc, 87u);
     result = sim->dir / "out.zip";
@@ -249,6 +252,8 @@ TEST_F(BackupConversion, RefusedBeforeAnythingIsUnpacked) {
     std::ofstream(result) << "keep me";
     EXPECT_EQ(Run().rc, 183u);
     EXPECT_EQ(ReadFile(result), "keep me");
+    EXPECT_EQ(ReadFile(work + "/BOX/mine.txt"), "the caller's");
+    fs::remove_all(work + "/BOX");
     EXPECT_TRUE(fs::is_empty(work));
     EXPECT_EQ(vtBoxConvertBackupData(source.c_str(), nullptr, work.c_str(), kFrom, kTo, nullptr, nullptr, nullptr), 87u);
 }

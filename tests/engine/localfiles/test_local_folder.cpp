@@ -79,6 +79,12 @@ TEST(DeleteLocalTree, NeverFollowsALinkOutOfTheTree) {
     EXPECT_EQ(vtbox::DeleteLocalTree(dir / "tree", dir.path()), 0u);
     EXPECT_FALSE(fs::exists(dir / "tree"));
     EXPECT_TRUE(fs::exists(dir / "keep/precious"));
+
+    // A link given as the folder itself goes, and what it points to stays.
+    fs::create_directory_symlink(dir / "keep", dir / "BOX");
+    EXPECT_EQ(vtbox::DeleteLocalTree(dir / "BOX", dir.path()), 0u);
+    EXPECT_FALSE(fs::is_symlink(dir / "BOX"));
+    EXPECT_EQ(fs::directory_iterator(dir / "keep")->path().filename(), "precious");
 }
 
 TEST(DeleteLocalTree, AMissingFolderGivesTheSystemError) {

@@ -4,6 +4,7 @@
 
 #include "temp_dir.hpp"
 #include <minizip/zip.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -72,6 +73,110 @@ inline bool CraftArchive(const std::string &path,
     }
     return zipClose(zip, nullptr) == ZIP_OK && ok;
 }
+
+// Raw deflate data of bytes, as an entry holds it.
+inline std::string RawDeflate(const std::string &data) {
+    z_stream s{};
+    deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&s, data.size()), '\0');
+    s.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
+    s.avail_in = static_cast<uInt>(data.size());
+    s.next_out = reinterpret_cast<Bytef *>(out.data());
+    s.avail_out = static_cast<uInt>(out.size());
+    deflate(&s, Z_FINISH);
+    out.resize(s.total_out);
+    deflateEnd(&s);
+    return out;
+}
+
+inline uint32_t Crc32(const std::string &data) {
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
+}
+
+// An archive laid down byte by byte, for central directories no writer
+// would produce: entries whose records point at the same data, past the end,
+// or declare sizes their data does not have.
+class RawArchive {
+public:
+    struct Record {
+        std::string name;
+        uint16_t method;
+        uint32_t crc;
+        uint64_t compressed, size, offset;
+        uint32_t attributes;
+    };
+
+    // A local header and data; the record that describes them, as written,
+    // is returned for central() (change its fields to lie).
+    Record local(const std::string &name, const std::string &data, bool deflate = true) {
+        const std::string stored = deflate ? RawDeflate(data) : data;
+        Record r{name, static_cast<uint16_t>(deflate ? 8 : 0), Crc32(data), stored.size(), data.size(), bytes_.size(),
+                 static_cast<uint32_t>(!name.empty() && name.back() == '\\' ? 0x10 : 0x20)};
+        put32(bytes_, 0x04034b50);
+        put16(bytes_, 20);
+        put16(bytes_, 0);
+        put16(bytes_, r.method);
+        put32(bytes_, 0x5A2F6000);
+        put32(bytes_, r.crc);
+        put32(bytes_, static_cast<uint32_t>(r.compressed));
+        put32(bytes_, static_cast<uint32_t>(r.size));
+        put16(bytes_, static_cast<uint32_t>(name.size()));
+        put16(bytes_, 0);
+        bytes_ += name + stored;
+        return r;
+    }
+    void central(const Record &r) { records_.push_back(r); }
+    // Both at once: an entry as any writer makes it.
+    void entry(const std::string &name, const std::string &data, bool deflate = true) { central(local(name, data, deflate)); }
+
+    // The file: the entries, the central directory and the end record.
+    std::string finish() const {
+        std::string file = bytes_, dir;
+        for (const Record &r : records_) {
+            put32(dir, 0x02014b50);
+            put16(dir, 20);
+            put16(dir, 20);
+            put16(dir, 0);
+            put16(dir, r.method);
+            put32(dir, 0x5A2F6000);
+            put32(dir, r.crc);
+            put32(dir, static_cast<uint32_t>(r.compressed));
+            put32(dir, static_cast<uint32_t>(r.size));
+            put16(dir, static_cast<uint32_t>(r.name.size()));
+            put16(dir, 0);
+            put16(dir, 0);
+            put16(dir, 0);
+            put16(dir, 0);
+            put32(dir, r.attributes);
+            put32(dir, static_cast<uint32_t>(r.offset));
+            dir += r.name;
+        }
+        const size_t at = file.size();
+        file += dir;
+        put32(file, 0x06054b50);
+        put16(file, 0);
+        put16(file, 0);
+        put16(file, static_cast<uint32_t>(records_.size()));
+        put16(file, static_cast<uint32_t>(records_.size()));
+        put32(file, static_cast<uint32_t>(dir.size()));
+        put32(file, static_cast<uint32_t>(at));
+        put16(file, 0);
+        return file;
+    }
+
+    static void put16(std::string &out, uint32_t v) {
+        out += static_cast<char>(v & 0xFF);
+        out += static_cast<char>((v >> 8) & 0xFF);
+    }
+    static void put32(std::string &out, uint32_t v) {
+        put16(out, v & 0xFFFF);
+        put16(out, v >> 16);
+    }
+
+private:
+    std::string bytes_;
+    std::vector<Record> records_;
+};
 
 // The stored entry names in order ("/" shown as "\\"), or empty when the
 // archive cannot be opened.

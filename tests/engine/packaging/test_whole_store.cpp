@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "archive_helpers.hpp"
@@ -145,6 +147,33 @@ TEST(WholeStore, AStepThatFailsStopsAndLeavesItsFolder) {
     EXPECT_TRUE(fs::exists(root / "BOX/DATA/B0000002/P0000001/D0000001.XML"));
     EXPECT_EQ(ReadFile(root / "BOX/DATA/B0000002.vtb"), "someone else's file");
     EXPECT_FALSE(fs::exists(archive));
+}
+
+// Packing consumes the store: a file that cannot go into its archive (a
+// name no entry can carry, a FIFO) fails the step and its folder stays, with
+// the file in it.
+TEST(WholeStore, AFileThatCannotBePackedFailsAndNothingIsRemoved) {
+    KeepCwd keep;
+    for (const char *kind : {"name", "fifo"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        const fs::path root = dir / "store";
+        MakeStore(root, 2);
+        const bool name = std::string(kind) == "name";
+        const fs::path odd = root / "BOX/DATA/B0000002/P0000001/D0000001" / (name ? "PAGE\\2.JPG" : "PAGE0002.JPG");
+        if (name) WriteFile(odd, "the only copy");
+        else ASSERT_EQ(mkfifo(odd.c_str(), 0600), 0);
+        const std::string archive = (root / "store.zip").string();
+        ProgressRecorder progress;
+        EXPECT_NE(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word()),
+                  0u);
+        EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("cannot be packed"), std::string::npos)
+            << vtBoxGetLastErrorText();
+        EXPECT_TRUE(fs::exists(fs::symlink_status(odd)));
+        EXPECT_TRUE(fs::exists(root / "BOX/DATA/B0000002/P0000001/D0000001.XML"));
+        EXPECT_FALSE(fs::exists(root / "BOX/DATA/B0000002.vtb"));
+        EXPECT_FALSE(fs::exists(archive));
+    }
 }
 
 TEST(WholeStore, AnOlderArchiveIsReplacedOnlyByACompleteOne) {

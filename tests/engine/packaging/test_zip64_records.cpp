@@ -26,20 +26,6 @@ void Put64(std::string &out, uint64_t v) {
     Put32(out, static_cast<uint32_t>(v >> 32));
 }
 
-std::string RawDeflate(const std::string &data) {
-    z_stream s{};
-    deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&s, data.size()), '\0');
-    s.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.data()));
-    s.avail_in = static_cast<uInt>(data.size());
-    s.next_out = reinterpret_cast<Bytef *>(out.data());
-    s.avail_out = static_cast<uInt>(out.size());
-    deflate(&s, Z_FINISH);
-    out.resize(s.total_out);
-    deflateEnd(&s);
-    return out;
-}
-
 struct Entry {
     std::string name, data;
     bool deflate, zip64;

@@ -736,21 +736,127 @@ TEST(CraftedBackups, WhatIsNoPartOfABoxIsRefusedBeforeAnythingIsSent) {
     }
 }
 
-// A box whose pages unpack to more than the description says is measured by
-// what it really holds before the device's free space is trusted with it.
-TEST(CraftedBackups, TheSpaceCheckCountsWhatTheBoxReallyHolds) {
+// A box whose pages unpack to more than the description says, within the
+// margin it is given, is measured by what it really holds before the
+// device's free space is trusted with it; beyond the margin the box is
+// damaged, and refused before anything of it is unpacked or sent.
+TEST(CraftedBackups, WhatABoxHoldsIsMeasuredAndBoundByItsDescription) {
     SimOptions o;
     o.seed.boxes = 1;
     SimDevice sim(o);
     std::string backup = MakeBackup(sim, {1});
-    // 8 MB of zeros: a few KB packed, and the description still says ~100 KB.
+    // 3 MB of zeros: a few KB packed, and the description still says ~100 KB.
     std::string crafted = RepackBackup(sim, backup, 1, [](const fs::path &l) {
-        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(8u << 20, 0));
+        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(3u << 20, 0));
     });
-    sim.faults().SetLowDisk(4096);
+    sim.faults().SetLowDisk(1024);
     RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
     EXPECT_EQ(run.rc, 1344u);
     EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
+
+    // 64 MB of zeros, far more than the box's description lets it hold.
+    sim.faults().Clear();
+    std::string bomb = RepackBackup(sim, backup, 1, [](const fs::path &l) {
+        WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(64u << 20, 0));
+    });
+    DeleteAllBoxes(sim);
+    sim.device->ClearRecords();
+    run = RunRestore(sim, bomb, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 1392u);
+    ExpectNothingSent(sim);
+    ExpectWorkFolderEmpty(sim);
+}
+
+}  // namespace
+
+namespace {
+
+// The boxes a file describes (each once), or box 1 when its description
+// does not read: the restore is asked for what it would be asked for.
+std::vector<uint32_t> DescribedBoxes(const std::string &file, const std::string &work) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    std::vector<uint32_t> out;
+    if (vtBoxGetXMLInfo(file.c_str(), work.c_str(), &info, &count, &boxes, &handle) == 0)
+        for (uint32_t i = 0; i < count; ++i)
+            if (std::find(out.begin(), out.end(), boxes[i].BoxNo) == out.end()) out.push_back(boxes[i].BoxNo);
+    if (handle) GlobalFree(handle);
+    if (out.empty()) out.push_back(1);
+    return out;
+}
+
+// Whole (0) or damaged (1392 and what is wrong), as vtBoxCheckBackup says.
+bool VerifySaysWhole(const std::string &file, const std::string &work, std::string *said) {
+    uint32_t count = 0;
+    VTCHECKITEM *items = nullptr;
+    void *handle = nullptr;
+    uint32_t rc = vtBoxCheckBackup(file.c_str(), work.c_str(), &count, &items, &handle);
+    for (uint32_t i = 0; i < count; ++i) *said += std::string(items[i].Entry) + ": " + items[i].Text + "\n";
+    if (handle) GlobalFree(handle);
+    EXPECT_TRUE(rc == 0 || (rc == 1392u && count > 0)) << "verify failed with " << rc;
+    return rc == 0;
+}
+
+// Whether the dry run plans a restore that goes through.
+bool DryRunGoesThrough(SimDevice &sim, const std::string &file, std::vector<uint32_t> boxes, std::string *said) {
+    VTMFPSESSION s = sim.Session();
+    EXPECT_EQ(vtBoxOpenConnection(&s), 0u);
+    std::string work = sim.dir / "work";
+    uint32_t count = 0;
+    VTRESTOREPLAN *items = nullptr;
+    HGLOBAL plan = vtBoxPlanRestore(&s, "admin", work.c_str(), file.c_str(), static_cast<uint32_t>(boxes.size()),
+                                    boxes.data(), kKeepBoth, &count, &items);
+    bool through = plan != nullptr;
+    if (!plan) *said = vt::Format("error %u: ", GetLastError()) + vtBoxGetLastErrorText();
+    for (uint32_t i = 0; plan && i < count; ++i)
+        through = through && items[i].Action != VTPLAN_TOO_MANY_DOCUMENTS &&
+                  items[i].Action != VTPLAN_TOO_MANY_FOLDERS && items[i].Action != VTPLAN_NO_DISK_SPACE;
+    if (plan) GlobalFree(plan);
+    vtBoxCloseConnection(&s);
+    return through;
+}
+
+// For every crafted file of backup_corpus (written by make_backup_corpus.py),
+// verify, the restore and its dry run come to one verdict, the one the
+// file's name gives: whole-* is restored, damaged-* is refused, and a refused
+// file changes nothing on the device. The restore runs against the
+// simulated device, all of the boxes the file describes.
+TEST(CraftedBackups, VerifyTheRestoreAndItsDryRunAgreeOnEveryFile) {
+    SimOptions o;
+    o.seed.boxes = 0;
+    SimDevice sim(o);
+    std::string work = sim.dir / "work";
+    fs::create_directories(work);
+    std::vector<fs::path> files;
+    for (const auto &e : fs::directory_iterator(BACKUP_CORPUS_DIR)) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    size_t whole = 0, damaged = 0;
+    for (const fs::path &file : files) {
+        const std::string name = file.filename().string();
+        const bool expected = name.rfind("whole-", 0) == 0;
+        ASSERT_TRUE(expected || name.rfind("damaged-", 0) == 0) << name;
+        (expected ? whole : damaged) += 1;
+        SCOPED_TRACE(name);
+        std::string verified, planned;
+        EXPECT_EQ(VerifySaysWhole(file, work, &verified), expected) << verified;
+        const std::vector<uint32_t> boxes = DescribedBoxes(file, work);
+        EXPECT_EQ(DryRunGoesThrough(sim, file, boxes, &planned), expected) << planned;
+
+        DeleteAllBoxes(sim);
+        auto before = Snapshot(sim);
+        RestoreRun run = RunRestore(sim, file, boxes, kKeepBoth);
+        EXPECT_EQ(run.rc == 0, expected) << "restore: " << run.rc;
+        if (!expected) {
+            EXPECT_EQ(run.rc, 1392u);
+            ExpectNothingSent(sim);
+            EXPECT_EQ(Snapshot(sim), before);
+        }
+        ExpectWorkFolderEmpty(sim);
+    }
+    EXPECT_GE(whole, 3u);
+    EXPECT_GE(damaged, 20u);
 }
 
 }  // namespace

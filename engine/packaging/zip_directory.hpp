@@ -1,0 +1,77 @@
+// An archive's list of entries, read from its central directory and checked
+// whole before anything of it is unpacked, and the data of one entry copied
+// out with its sizes and CRC checked.
+//
+// minizip finds the end records; every central record and local header is
+// then read here. minizip 1.1 as shipped by Debian keeps the 32-bit
+// placeholders (0xFFFFFFFF) of zip64 entries on 64-bit systems and tells
+// neither where an entry's data lies nor whether a deflate stream ends where
+// its sizes say, so the reader takes the records apart and inflates with
+// zlib itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vtbox {
+
+// What the central record says about one entry, zip64 fields applied.
+struct CentralRecord {
+    std::string name;  // as stored
+    std::string comment;
+    uint64_t localHeaderOffset = 0;
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint64_t recordSize = 0;  // the record's bytes: the next one follows
+    uint32_t crc = 0;
+    uint32_t dosDateTime = 0;
+    uint32_t externalAttributes = 0;
+    uint16_t versionMadeBy = 0;
+    uint16_t versionNeeded = 0;
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint16_t internalAttributes = 0;
+    bool usesZip64 = false;  // some 32-bit field held the zip64 placeholder
+};
+
+// Reads the central record at offset central_pos of the archive file.
+// False (last error 1392) when the bytes there are no valid record.
+bool ReadCentralRecord(int archive_fd, uint64_t central_pos, CentralRecord *record);
+
+// One entry of a checked directory.
+struct DirectoryEntry {
+    CentralRecord record;
+    std::string name;         // the stored name with every "/" turned into "\\"
+    uint64_t dataOffset = 0;  // where its data begins, behind its local header
+    bool isFolder = false;    // directory bit 0x10, or a name that ends in a separator
+};
+
+// More entries than this in one archive are refused unread: a box filled to
+// the device's limits (101 levels of 400 documents) with a record, a folder
+// and twenty pages a document stays below it, and the list of an archive
+// this long takes about 150 MB.
+inline constexpr uint64_t kMaxArchiveEntries = 1u << 20;
+
+// Reads the count entries whose central records begin at first_central, in
+// an archive file of file_size bytes, and checks them as one list:
+//  - every record and local header reads whole, and every entry's header and
+//    data lie in the file before the central directory;
+//  - no two entries' bytes overlap;
+//  - every name is a safe relative path (SplitSafeEntryName), spelled one
+//    way only (no empty or "." part);
+//  - no two names are the same, nor the same but for case, nor does a folder
+//    part of one differ from another's only in case; no name is a file's and
+//    also a folder's;
+//  - count is at most kMaxArchiveEntries and no more than the file can hold.
+// False with last error 1392 and *problem naming the first fault found.
+bool ReadDirectory(int archive_fd, uint64_t file_size, uint64_t first_central, uint64_t count,
+                   std::vector<DirectoryEntry> *entries, std::string *problem);
+
+// Writes the entry's data (stored or deflated) to out_fd. Fails (1392) when
+// the data does not end where the compressed size says, inflates to more or
+// less than the uncompressed size, or does not match the CRC; an unknown
+// method fails with 50. False with last error set.
+bool CopyEntryData(int archive_fd, const DirectoryEntry &entry, int out_fd);
+
+}  // namespace vtbox

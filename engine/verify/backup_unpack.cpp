@@ -1,0 +1,123 @@
+#include "verify/backup_unpack.hpp"
+
+#include <unistd.h>
+
+#include "localfiles/local_file.hpp"
+#include "packaging/folder_archive.hpp"
+#include "packaging/zip_reader.hpp"
+#include "session/result.hpp"
+#include "vtplatform.h"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/errors.hpp"
+
+namespace vtbox {
+
+namespace {
+
+[[noreturn]] void Refuse(const BackupFindings &findings) {
+    std::string text = FindingText(findings.front());
+    if (findings.size() > 1) text += vt::Format(" (and %zu more findings)", findings.size() - 1);
+    Raise(vt::Code::FileCorrupt, text);
+}
+
+void RefuseAny(const BackupFindings &findings) {
+    if (!findings.empty()) Refuse(findings);
+}
+
+// An archive of one level opened, its list of entries checked as a zip.
+void Open(ZipReader &zip, const std::string &path, const std::string &label) {
+    if (zip.open(path)) return;
+    const uint32_t code = GetLastError();
+    if (code != vt::code(vt::Code::FileCorrupt)) Raise(code, path + " cannot be read");
+    Raise(code, label + ": " + (zip.problem().empty() ? "no zip archive, or its end is damaged" : zip.problem()));
+}
+
+// The current entry's failure to unpack, in words: damage is the file's, the
+// rest is the local disk's.
+[[noreturn]] void RaiseUnpackFailure(ZipReader &zip, const std::string &label, const std::string &target) {
+    const uint32_t code = GetLastError();
+    ZipEntryInfo info;
+    const std::string name = zip.currentInfo(&info) ? info.name : std::string("an entry");
+    SetLastError(code);
+    if (code == vt::code(vt::Code::FileCorrupt))
+        Raise(code, label + ": " + name + ": the entry is damaged (its data does not match its CRC)");
+    if (code == vt::code(vt::Code::NotSupported))
+        Raise(vt::Code::FileCorrupt, label + ": " + name + ": the entry is encrypted or packed in a way not read here");
+    Raise(code, "cannot unpack " + name + " of " + label + " into " + target);
+}
+
+// One entry, named name at its level, taken out into folder as save_as.
+void TakeOut(ZipReader &zip, const std::string &name, const std::string &label, const std::string &folder,
+             const std::string &save_as) {
+    if (!zip.locate(name, false)) Raise(vt::Code::FileCorrupt, label + ": " + name + " is missing");
+    if (!zip.extractCurrent(folder, true, save_as)) RaiseUnpackFailure(zip, label, folder);
+}
+
+void UndoByteChange(const std::string &archive) {
+    if (uint32_t rc = ChangeLast32Bytes(archive)) Raise(rc, "cannot undo the byte change of " + archive);
+}
+
+struct RemoveOnExit {
+    std::string path;
+    ~RemoveOnExit() { ::unlink(path.c_str()); }
+};
+
+}  // namespace
+
+void BackupUnpacker::Describe(const VTBOXBK *boxes, uint32_t count) {
+    BackupFindings findings;
+    CheckDescription(boxes, count, &boxes_, &findings);
+    RefuseAny(findings);
+}
+
+void BackupUnpacker::UnpackFile() {
+    BackupFindings findings;
+    {
+        ZipReader outer;
+        Open(outer, backup_, OuterLabel());
+        CheckOuterLevel(outer, boxes_, &findings);
+        RefuseAny(findings);
+        if (!CreateFolderTree(tree_.box())) Raise(GetLastError(), "cannot make " + tree_.box());
+        const std::string box = std::string(kBoxTreeName) + "\\";
+        TakeOut(outer, box + kDatabaseArchiveName, OuterLabel(), tree_.box(), kDatabaseArchiveName);
+        TakeOut(outer, box + kDataArchiveName, OuterLabel(), tree_.box(), kDataArchiveName);
+    }
+    {
+        const std::string archive = tree_.databaseArchive();
+        RemoveOnExit remove{archive};
+        UndoByteChange(archive);
+        ZipReader records;
+        Open(records, archive, RecordsLabel());
+        CheckRecordsLevel(records, boxes_, &findings);
+        RefuseAny(findings);
+        if (!records.extractAll(tree_.box(), false)) RaiseUnpackFailure(records, RecordsLabel(), tree_.box());
+    }
+    ZipReader data;
+    Open(data, tree_.dataArchive(), DataLabel());
+    CheckDataLevel(data, boxes_, &findings);
+    RefuseAny(findings);
+}
+
+void BackupUnpacker::UnpackBox(uint32_t box) const {
+    auto described = boxes_.find(box);
+    if (described == boxes_.end())
+        Raise(vt::Code::InvalidParameter, vt::Format("box %03u is not in %s", box, backup_.c_str()));
+    const std::string archive = tree_.boxArchive(box);
+    RemoveOnExit remove{archive};
+    {
+        ZipReader data;
+        Open(data, tree_.dataArchive(), DataLabel());
+        const std::string name = BoxArchiveName(box);
+        if (!data.locate(name, true)) Raise(vt::Code::FileCorrupt, DataLabel() + ": " + name + " is missing");
+        if (!data.extractCurrent(tree_.data(), true, name)) RaiseUnpackFailure(data, DataLabel(), tree_.data());
+    }
+    UndoByteChange(archive);
+    ZipReader zip;
+    Open(zip, archive, BoxLabel(box));
+    BackupFindings findings;
+    CheckBoxLevel(zip, described->second, &findings);
+    RefuseAny(findings);
+    if (!zip.extractAll(tree_.data(), false)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
+}
+
+}  // namespace vtbox
