@@ -341,7 +341,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     uint32_t timeoutMs = NetworkTimeoutMs(PageTimeoutMs(path));
     req->silenceLimitMs = timeoutMs;
     req->jobCancel = CurrentCancelEvent();
-    req->sessionCancel = conn->session ? conn->session->requestCancel : nullptr;
+    req->sessionCancel = conn->session ? conn->session->requestCancel.load() : nullptr;
     std::string url = "http://" + HostForUrl(conn->host) + ":" + std::to_string(conn->port) + RequestTarget(path);
     std::string noProxy = NoProxyList();
     CURL *c = req->curl;
