@@ -97,6 +97,42 @@ TEST(VtboxFaults, AFileSizeLimitIsAFullDisk) {
         EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << "work folder left";
 }
 
+// A backup that is complete but cannot take its name (a folder has come to
+// stand there) is kept where it was made, vtbox says where, and later runs
+// keep it too.
+TEST(VtboxFaults, ACompleteBackupThatCannotTakeItsNameIsKept) {
+    for (bool verify : {false, true}) {
+        SCOPED_TRACE(verify ? "--verify" : "without --verify");
+        vttest::SimOptions o;
+        o.seed.boxes = 1;
+        SimDevice sim(o);
+        std::string file = sim.dir / "b.zip";
+        std::vector<std::string> args = {"backup", "--boxes", "1", "--output", file};
+        if (verify) args.push_back("--verify");
+        Result r = Vtbox(sim, args, "admin", {}, {}, [&](pid_t) {
+            for (int i = 0; i < 10000 && !SawPage(sim, "boxnwCreateFTPAccount"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            fs::create_directories(fs::path(file) / "in the way");
+        });
+        EXPECT_NE(r.exitCode, 0) << r.err;
+        std::vector<fs::path> work;
+        for (const auto &e : fs::directory_iterator(sim.dir.path()))
+            if (Has(e.path().filename().string(), ".vtbox-work-")) work.push_back(e.path());
+        ASSERT_EQ(work.size(), 1u) << r.err;
+        fs::path kept = verify ? work[0] / VTBOX_KEPT_BACKUP : work[0] / "job" / VTBOX_KEPT_BACKUP;
+        ASSERT_TRUE(fs::is_regular_file(kept)) << r.err;
+        EXPECT_TRUE(Has(r.err, "vtbox: the complete backup is kept as " + kept.string())) << r.err;
+        EXPECT_EQ(Vtbox(sim, {"info", kept.string()}).exitCode, 0);
+        ExpectDeviceReleased(sim);
+
+        Result next = Vtbox(sim, {"backup", "--boxes", "1", "--output", sim.dir / "c.zip"});
+        EXPECT_EQ(next.exitCode, 0) << next.err;
+        EXPECT_TRUE(Has(next.err, "vtbox: kept " + work[0].string())) << next.err;
+        EXPECT_TRUE(Has(next.err, "a complete backup that could not be put in place, " + kept.string())) << next.err;
+        EXPECT_TRUE(fs::is_regular_file(kept));
+    }
+}
+
 // What a killed run left is cleared by whichever command next makes a work
 // folder in the same place: a killed restore's unpacked backup beside its
 // file, the work folder of a run in the temp folder.
