@@ -36,8 +36,9 @@ const char *ExitCodeTable() {
            "  6    device unreachable: no answer, connection refused, name not found\n"
            "  7    box or file not found\n"
            "  8    damaged or foreign backup file\n"
-           "  9    local disk full or not writable\n"
-           "  10   partial: a restore wrote some documents, then failed\n"
+           "  9    local disk full or not writable, or a file-size limit reached\n"
+           "  10   partial: a restore wrote some documents, then failed, or keeps the only\n"
+           "       copy of a document it took off the device\n"
            "  130  interrupted (Ctrl-C)\n"
            "  143  terminated (SIGTERM)\n";
 }
