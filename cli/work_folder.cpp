@@ -1,5 +1,6 @@
 #include "work_folder.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -180,7 +181,10 @@ DeadWorkFolders ClearDeadWorkFolders(const std::string &folder) {
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) found.push_back(it->path());
     for (const fs::path &entry : found) {
         int pid = OwnerOf(entry.filename().string());
-        if (pid == 0 || !IsRealFolder(entry)) continue;
+        struct stat st;
+        // Another user's runs are theirs to clear (a shared temp folder).
+        if (pid == 0 || ::lstat(entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
         if (pid == getpid() || VtboxProcessRuns(pid)) continue;
         std::vector<std::string> kept = KeptContent(entry.string());
         if (!kept.empty()) {

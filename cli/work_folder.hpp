@@ -58,7 +58,7 @@ size_t RescuedDocuments(const std::string &work_folder);
 std::string DescribeKeptContent(const std::string &work_folder);
 
 // The work folders that ended vtbox runs left in folder: only folders of our
-// own name whose process is gone. Those that hold KeptContent are kept, with
+// own name and user whose process is gone. Those that hold KeptContent are kept, with
 // everything else in them removed; the others are removed whole.
 struct DeadWorkFolders {
     std::vector<std::string> removed;

@@ -129,21 +129,27 @@ void Restore::ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t 
     } catch (...) {
         uint32_t code = CodeInFlight();
         std::string detail = FailureDetail();
-        std::string what = "the device's document \"" + name + "\" (" + Where(box, level, old.id) +
-                           "), deleted to make room for its replacement, ";
-        if (PutBack(box, level, number, old, copy.pages())) {
-            what += "was put back as it was";
-        } else {
+        std::string what = "the device's document \"" + name + "\" (" + Where(box, level, old.id) + ")";
+        switch (PutBack(box, level, number, old, copy.pages())) {
+        case PutBackResult::StillThere:
+            what += " was not deleted";
+            break;
+        case PutBackResult::PutBack:
+            what += ", deleted to make room for its replacement, was put back as it was";
+            break;
+        case PutBackResult::Failed:
             copy.Keep();
-            what += "could not be put back: its only copy is kept in " + copy.folder();
+            what += ", deleted to make room for its replacement, could not be put back: its only copy is kept in " +
+                    copy.folder();
+            break;
         }
         NoteFailure(code, detail.empty() ? what : detail + "; " + what);
         throw;
     }
 }
 
-bool Restore::PutBack(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
-                      const std::string &copy) noexcept {
+Restore::PutBackResult Restore::PutBack(uint32_t box, const LevelWork &level, uint32_t number,
+                                        const BoxEntry &old, const std::string &copy) noexcept {
     try {
         Uncancellable guard(session_);
         vt::DebugPrint("\n Putting document %03u back from %s \n", old.id, copy.c_str());
@@ -156,14 +162,14 @@ bool Restore::PutBack(uint32_t box, const LevelWork &level, uint32_t number, con
         auto has = [&](uint32_t id) {
             return std::any_of(listed.begin(), listed.end(), [&](const BoxEntry &e) { return e.id == id; });
         };
-        if (has(old.id)) return true;  // the delete never happened
+        if (has(old.id)) return PutBackResult::StillThere;  // the delete never happened
         // A replacement left half made would take the room the old one needs.
         if (has(number)) DeleteDocument(box, level, number);
         MakeEntry(box, level.device_folder, old.id, Join(level.remote, EntryName(old.id, true)), copy);
-        return true;
+        return PutBackResult::PutBack;
     } catch (...) {
         vt::DebugPrint("\n Document %03u could not be put back; its copy stays in %s \n", old.id, copy.c_str());
-        return false;
+        return PutBackResult::Failed;
     }
 }
 

@@ -96,9 +96,10 @@ private:
                             bool cancel_before_upload);
     // After a failed replacement: puts old back on the device from copy
     // (unless the device still has it), removing what was made of the
-    // replacement number. True when the device has old again; never throws.
-    bool PutBack(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
-                 const std::string &copy) noexcept;
+    // replacement number. Never throws.
+    enum class PutBackResult { StillThere, PutBack, Failed };
+    PutBackResult PutBack(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
+                          const std::string &copy) noexcept;
     void DocumentDone();
     void Step();
     [[noreturn]] void FailLimit(int32_t phase);

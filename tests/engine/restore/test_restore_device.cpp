@@ -486,13 +486,15 @@ TEST(RestoreLimits, FourHundredDocumentsAtALevel) {
     ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
     EXPECT_EQ(Names(top, 'D').size(), 399u);
 
-    // A full level has no room for a copy made first: the replacements still
-    // arrive, one old document at a time going before its replacement.
+    // A full level has no room for a replacement beside its old document: the
+    // replacements still arrive, each old document copied into the work
+    // folder before it goes, and the copies go once they are in.
     AddEntry(top, 'D', 400, "device 400");
     ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
     auto names = Names(top, 'D');
     EXPECT_EQ(names.size(), 400u);
     EXPECT_EQ(names[400], u"device 400");
+    ExpectWorkFolderEmpty(sim);
 }
 
 TEST(RestoreLimits, AHundredFoldersInABox) {
