@@ -309,7 +309,7 @@ void Restore::UploadLevel(BoxWork &box) {
     ReadLocalEntries(box.local, &folders, &documents);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    SendDocuments(box, LevelWork{0, 0, box.remote, box.local}, documents, box.top_replaced, box.top_device_ids,
+    SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.top_replaced, box.top_device_ids,
                   false);
     ReadLocalEntries(box.local, &folders, nullptr);
     for (const auto &f : folders) {

@@ -37,10 +37,9 @@ struct BoxWork {
 };
 
 // One level as its documents are sent: the device's folder number (0 for the
-// top level) and the local one, and both paths.
+// top level), and its paths on the device and here.
 struct LevelWork {
     uint32_t device_folder = 0;
-    uint32_t local_folder = 0;
     std::string remote;
     std::string local;
 };
