@@ -65,7 +65,6 @@ TEST(VtboxRescue, NoDocumentIsLostWhateverStopsAReplacementAtAFullLevel) {
     std::string made = keep / "full.zip";
     {
         SimDevice source(FullLevel());
-        auto started = std::chrono::steady_clock::now();
         Result r = vttest::Vtbox(source, {"backup", "--boxes", "1", "--output", made});
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
