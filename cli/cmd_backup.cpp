@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -108,6 +110,16 @@ const char *FileKindText(mode_t mode) {
     return "not a regular file";
 }
 
+// A complete backup that could not take its name stays in the work folder
+// (the folder then outlives the run): says where.
+void KeepCompleteBackup(const WorkFolder &work, const std::string &output) {
+    for (const std::string &kept : KeptContent(work.path()))
+        if (fs::path(kept).filename() == VTBOX_KEPT_BACKUP)
+            std::fprintf(stderr, "vtbox: the complete backup is kept as %s; move it to %s (or where you want it) "
+                                 "yourself\n",
+                         kept.c_str(), output.c_str());
+}
+
 }  // namespace
 
 int RunBackup(const Context &c) {
@@ -135,8 +147,6 @@ int RunBackup(const Context &c) {
                              kExitLocalDisk);
     // The backup holds every document of its boxes: only its owner reads it.
     umask(077);
-    for (const auto &dead : RemoveDeadWorkFolders(folder))
-        if (!Output().quiet) std::fprintf(stderr, "vtbox: removed %s, left by a vtbox run that was killed\n", dead.c_str());
 
     DeviceSession session(c.settings);
     std::string password;
@@ -148,8 +158,9 @@ int RunBackup(const Context &c) {
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     std::string target = fs::absolute(o.output).string();
     // With --verify the file is made in the work folder and takes its name
-    // only once it has been read back whole.
-    std::string written = o.verify ? work.path() + "/new-backup.zip" : target;
+    // only once it has been read back whole; under the name of a kept backup,
+    // so that it stays when it cannot take its name.
+    std::string written = o.verify ? work.path() + "/" VTBOX_KEPT_BACKUP : target;
     std::string engine_work = work.path() + "/job";
     fs::create_directory(engine_work, ec);
 
@@ -179,6 +190,7 @@ int RunBackup(const Context &c) {
         summary.detail = detail;
         if (rc == 995) exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
         else if (rc != 0) exit_code = ReportFailure("the backup", rc, detail, FailureSite::LocalDisk, &c.settings);
+        if (rc != 0) KeepCompleteBackup(work, o.output);
     } else if (rc == 995) {
         exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }
@@ -192,12 +204,15 @@ int RunBackup(const Context &c) {
         if (verdict != kExitDone) {
             exit_code = verdict;
             summary.code = 1392;
+            fs::remove(written, ec);  // a damaged file is nothing to keep
             ReportProblem("the new backup is damaged; " +
                               std::string(fs::exists(target, ec) ? "the older " + o.output + " was kept"
                                                                  : o.output + " was not written"),
                           verdict);
         } else if (std::rename(written.c_str(), target.c_str()) != 0) {
-            exit_code = ReportProblem("cannot put the backup in place as " + o.output, kExitLocalDisk);
+            exit_code = ReportProblem("cannot put the backup in place as " + o.output + ": " + std::strerror(errno),
+                                      kExitLocalDisk);
+            KeepCompleteBackup(work, o.output);
         }
     }
     if (exit_code == kExitDone && released != 0) {

@@ -59,6 +59,21 @@ int Describe(const std::string &file, FileDescription *out) {
     return kExitDone;
 }
 
+// Documents the restore took off the device and could not put back are kept
+// in the work folder (which then outlives the run): says where, and true
+// when there are any.
+bool ReportRescueCopies(const std::string &work) {
+    size_t n = RescuedDocuments(work);
+    if (n == 0) return false;
+    std::fprintf(stderr,
+                 "vtbox: %zu document%s of the device had to be deleted to make room for %s replacement%s and could "
+                 "not be put back: the only copy is kept in %s/%s (the NOTE.txt of each copy says what it is). "
+                 "Running the restore again completes the replacement; keep the copies as long as you may need "
+                 "the documents as they were.\n",
+                 n, n == 1 ? "" : "s", n == 1 ? "its" : "their", n == 1 ? "" : "s", work.c_str(), VTBOX_RESCUE_FOLDER);
+    return true;
+}
+
 }  // namespace
 
 int RunRestore(const Context &c) {
@@ -149,6 +164,7 @@ int RunRestore(const Context &c) {
                 exit_code = kExitPartial;
             }
         }
+        if (rc != 0 && ReportRescueCopies(use->path())) exit_code = kExitPartial;
     } else if (rc == 995) {
         exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
         PrintError("the restore", rc);

@@ -159,6 +159,10 @@ namespace {
 constexpr uint32_t kCancelled = 995;
 constexpr uint32_t kDeviceBusy = 100;      // unlocking a mode not held (any more)
 constexpr uint32_t kFtpAccountError = 1371;  // deleting an account that is gone
+// The device no longer has the web session (Result 202): it ended it by
+// itself, and with it the lock and the FTP account, so nothing is left to
+// release.
+constexpr uint32_t kSessionGone = 1460;
 
 // Signals an event when a time has passed, unless dismissed first.
 class Deadline {
@@ -222,7 +226,7 @@ uint32_t ExclusiveJob::End() {
             for (Step &step : steps) {
                 if (!step.pending) continue;
                 uint32_t rc = step.call();
-                if (rc == 0 || (round > 0 && rc == step.doneOnRetry)) {
+                if (rc == 0 || rc == kSessionGone || (round > 0 && rc == step.doneOnRetry)) {
                     step.pending = false;
                     continue;
                 }

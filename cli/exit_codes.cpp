@@ -41,8 +41,10 @@ const char *ExitCodeTable() {
            "  6    device unreachable: no answer, connection refused, name not found\n"
            "  7    box or file not found\n"
            "  8    damaged or foreign backup file\n"
-           "  9    local disk full, or a local file or folder that may not be read or written\n"
-           "  10   partial: a restore wrote some documents, then failed\n"
+           "  9    local disk full, a file-size limit reached, or a local file or folder\n"
+           "       that may not be read or written\n"
+           "  10   partial: a restore wrote some documents, then failed, or keeps the only\n"
+           "       copy of a document it took off the device\n"
            "  11   nothing to back up: the device has no boxes (no file written)\n"
            "  130  interrupted (Ctrl-C)\n"
            "  143  terminated (SIGTERM)\n";

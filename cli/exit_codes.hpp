@@ -16,7 +16,8 @@ enum ExitCode : int {
     kExitNotFound = 7,         // a box or file that does not exist
     kExitDamagedFile = 8,      // a damaged or foreign backup file
     kExitLocalDisk = 9,        // the local disk is full or not writable
-    kExitPartial = 10,         // a restore that wrote part of its boxes before it failed
+    kExitPartial = 10,         // a restore that wrote part of its boxes before it failed, or that keeps a
+                               // rescue copy of a document it could not put back
     kExitNothingToBackUp = 11, // the device has no box to back up: no file was written
     kExitInterrupted = 130,    // Ctrl-C (SIGINT)
     kExitTerminated = 143,     // SIGTERM

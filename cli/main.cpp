@@ -1,4 +1,5 @@
 // vtbox: command-line front end over the engine's exports.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <cstdlib>
@@ -48,6 +49,10 @@ static int RunProgram(int argc, char **argv) {
 // Nothing may end the program with an exception: a failure the code did not
 // foresee (a broken temp folder, no memory) is said plainly and fails.
 int main(int argc, char **argv) {
+    // A file-size limit (ulimit -f) makes a write fail with EFBIG, which the
+    // engine reports as a full disk, instead of ending the program on the spot
+    // with the device locked and the work folder left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return RunProgram(argc, argv);
     } catch (const std::exception &e) {

@@ -85,7 +85,10 @@ HttpReply ControlPage::SetFault(const HttpRequest& r) {
       if (!n) return Text(400, "bytes must be a number");
       bytes = *n;
     }
-    faults_.DropDataConnection(*nth, bytes);
+    if (auto after = r.Param("after"))
+      faults_.DropDataConnectionAfter(*after, *nth, bytes);
+    else
+      faults_.DropDataConnection(*nth, bytes);
   } else if (kind == "stor552" || kind == "stor451") {
     const std::string repeat = r.Param("repeat").value_or("once");
     if (repeat != "once" && repeat != "always") return Text(400, "repeat must be once or always");
@@ -109,6 +112,8 @@ HttpReply ControlPage::SetFault(const HttpRequest& r) {
       faults_.FreezeInTransfer(scope, *nth, *n, forSeconds);
     } else if (auto command = r.Param("command")) {
       faults_.FreezeOnCommand(*command, scope, forSeconds);
+    } else if (auto after = r.Param("after")) {
+      faults_.FreezeAfter(*after, scope, forSeconds);
     } else if (!page.empty()) {
       faults_.FreezeOn(page, scope, forSeconds);
     } else {

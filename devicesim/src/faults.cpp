@@ -91,11 +91,40 @@ bool Faults::TakeCommandFreeze(const std::string& verb) {
   return true;
 }
 
+void Faults::FreezeAfter(const std::string& page, FreezeScope scope, unsigned seconds) {
+  std::lock_guard lock(mutex_);
+  freezeAfter_[page] = {scope, seconds};
+}
+
+void Faults::DropDataConnectionAfter(const std::string& page, unsigned nth, std::optional<uint64_t> afterBytes) {
+  std::lock_guard lock(mutex_);
+  dropAfter_[page] = Drop{nth == 0 ? 1 : nth, 0, afterBytes};
+}
+
+void Faults::PageAnswered(const std::string& page) {
+  std::lock_guard lock(mutex_);
+  for (const std::string& key : {page, std::string("*")}) {
+    if (auto it = dropAfter_.find(key); it != dropAfter_.end()) {
+      drop_ = it->second;
+      dropAfter_.erase(it);
+      break;
+    }
+  }
+  for (const std::string& key : {page, std::string("*")}) {
+    if (auto it = freezeAfter_.find(key); it != freezeAfter_.end()) {
+      FreezeLocked(it->second.scope, it->second.seconds);
+      freezeAfter_.erase(it);
+      break;
+    }
+  }
+}
+
 void Faults::Thaw() {
   std::lock_guard lock(mutex_);
   webFrozen_.reset();
   ftpFrozen_.reset();
   freezeOn_.clear();
+  freezeAfter_.clear();
   transferFreezes_.clear();
   cv_.notify_all();
 }
@@ -154,8 +183,10 @@ void Faults::Clear() {
   webFrozen_.reset();
   ftpFrozen_.reset();
   freezeOn_.clear();
+  freezeAfter_.clear();
   transferFreezes_.clear();
   drop_.reset();
+  dropAfter_.clear();
   stor_.reset();
   refuseReusedPorts_ = false;
   dataPortsSeen_.clear();

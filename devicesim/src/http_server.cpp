@@ -230,6 +230,8 @@ void HttpServer::Serve(int fd, bool loopbackPeer) {
                      "\r\nConnection: close\r\n\r\n";
   if (SendAll(fd, head) && request.method != "HEAD") SendAll(fd, reply.body);
   ::shutdown(fd, SHUT_WR);
+  if (!IsControl(request) && !request.path.empty())
+    faults_.PageAnswered(request.path.substr(request.path.rfind('/') + 1));
 }
 
 bool HttpServer::IsControl(const HttpRequest& request) const {

@@ -236,8 +236,12 @@ void Backup::Run() {
     progress_.Signal();
     progress_.CheckCancel();
     DeleteLocalTree(box_, work_);
-    Check(ReplaceTargetFile(tree_.packedBox(), target_), "putting the backup in place of " + target_);
+    // From here the file is the backup: a failure to put it in place keeps
+    // it (the device still has the data, but the backup is made).
     madeBoxZip_ = false;
+    if (uint32_t rc = ReplaceTargetFile(tree_.packedBox(), target_))
+        Raise(rc, "putting the backup in place of " + target_ + " failed; the complete backup is kept as " +
+                      tree_.packedBox());
 
     job_.Finish();
 }

@@ -245,12 +245,25 @@ VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_fo
 VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder,
                                           int32_t *offset_minutes);
 
+/* What a failed long operation may leave in its work folder for the caller
+ * to keep, as it may be the only copy of what it holds: */
+/* vtBoxBackup: the complete backup file, when it could not be put in place
+ * as the target file. */
+#define VTBOX_KEPT_BACKUP "BOX.zip"
+/* vtBoxRestore: copies of device documents that a replace-mode restore had
+ * to delete before their replacements were complete, and that could not be
+ * put back (one folder per document, with a NOTE.txt saying what it is). */
+#define VTBOX_RESCUE_FOLDER "RESCUE"
+
 /* Backs the chosen boxes up into target_file, which is replaced only once the
  * new file is complete; runs synchronously on the calling thread, writing
  * *progress and signalling progress_event after each update, and stops with
  * 995 when cancel_event (may be NULL) is signalled; the caller holds the lock
  * (mode 0) and the FTP account ftp_user for the whole call, and work_folder
- * is left as it was. A box_count of 0 is refused with 87 (no file is made). */
+ * is left as it was, but for a complete backup that cannot be put in place
+ * as target_file: it stays in work_folder as VTBOX_KEPT_BACKUP, and the
+ * failure's detail names it. A box_count of 0 is refused with 87 (no file is
+ * made). */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                const char *work_folder, const char *target_file,
                                uint32_t box_count, const uint32_t *box_numbers,
@@ -261,7 +274,12 @@ VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, cons
  * replacing same-named documents and any other value keeping both (the
  * restored ones renamed); runs synchronously like vtBoxBackup, with the lock
  * (mode 1) held by the caller and device_time the time vtBoxLockUiJob
- * returned; the file and work_folder are left as they were. */
+ * returned; the file and work_folder are left as they were, but for rescue
+ * copies: a device document that has to go before its replacement is on the
+ * device (its level holds the device's limit of documents) is first copied
+ * into work_folder/VTBOX_RESCUE_FOLDER, and when the replacement fails it is
+ * put back from there; a copy that could not be put back stays (the failure's
+ * detail names it), also when the call is cancelled, and the caller keeps it. */
 VTBOX_API uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                 const char *work_folder, const char *backup_file,
                                 uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,

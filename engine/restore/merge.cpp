@@ -113,7 +113,7 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     ReadLocalEntries(local_folder, nullptr, &local_documents);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    LevelWork level{merge.device_id, merge.local_id, Join(box.remote, EntryName(merge.device_id, false)),
+    LevelWork level{merge.device_id, Join(box.remote, EntryName(merge.device_id, false)),
                     local_folder};
     SendDocuments(box, level, local_documents, replaced, on_device, false);
     progress_.SetFolderName("");

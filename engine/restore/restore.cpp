@@ -305,7 +305,7 @@ void Restore::UploadLevel(BoxWork &box) {
     ReadLocalEntries(box.local, &folders, &documents);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    SendDocuments(box, LevelWork{0, 0, box.remote, box.local}, documents, box.top_replaced, box.top_device_ids,
+    SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.top_replaced, box.top_device_ids,
                   false);
     ReadLocalEntries(box.local, &folders, nullptr);
     for (const auto &f : folders) {
@@ -330,8 +330,6 @@ void Restore::UploadLevel(BoxWork &box) {
     }
 }
 
-// One entry on the device: its folder marked as being written, the service
-// told, the record sent, a document's pages sent, then marked complete.
 // One entry on the device: its folder marked as being written, the service
 // told, the record sent, a document's pages sent, then marked complete. A
 // folder or record left on the device under the entry's name is removed
@@ -388,87 +386,6 @@ void Restore::NoteRemote(const std::string &path, bool fresh_level) {
     // A folder that could not be made was there already: its content is not known.
     if (fresh_level) remote_levels_[path].clear();
     else remote_levels_.erase(path);
-}
-
-// The documents of one level, those that replace a device document first. A
-// replaced document is deleted only once its replacement is complete on the
-// device, so that a failure or a cancel part-way loses nothing: the device
-// then holds the old document, or the new one, or both.
-//
-// A replacement goes straight to its number when that is free on the device;
-// when a device document still holds it (the one it replaces, or another that
-// is replaced later), it is made under a spare number first and moved to its
-// own number once every replaced document is gone. Each step adds one entry
-// before it removes one, which needs room for one more entry at the level; a
-// full level (the device's limit reached) removes first, so that there one
-// document at a time is at risk until its replacement is complete.
-void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
-                            const EntryList &replaced, std::set<uint32_t> on_device,
-                            bool cancel_before_upload) {
-    uint32_t b = box.info.BoxNo;
-    std::map<uint32_t, uint32_t> replaces;  // restored number -> the device's document it replaces
-    for (const auto &r : replaced) replaces[r.replaced_by] = r.id;
-    std::set<uint32_t> finals;
-    for (const auto &d : documents) finals.insert(d.id);
-    std::stable_partition(documents.begin(), documents.end(),
-                          [&](const BoxEntry &d) { return replaces.count(d.id) != 0; });
-
-    auto make = [&](uint32_t number) {
-        std::string name = EntryName(number, true);
-        MakeEntry(b, level.device_folder, number, Join(level.remote, name), Join(level.local, name),
-                  cancel_before_upload);
-        on_device.insert(number);
-    };
-    auto remove = [&](uint32_t number) {
-        progress_.CheckCancel();
-        Check(vtBoxDeleteDocument(session_, b, password_, level.device_folder, number));
-        on_device.erase(number);
-    };
-    auto room = [&] { return on_device.size() < kMaxDocumentsPerLevel; };
-
-    std::vector<std::pair<uint32_t, uint32_t>> moves;  // spare -> own number
-    for (const auto &d : documents) {
-        auto old = replaces.find(d.id);
-        bool deferred = false;
-        if (old == replaces.end()) {
-            make(d.id);
-        } else {
-            bool full = !room();
-            if (full) {
-                vt::DebugPrint("\n The level is full: document %03u goes before its replacement is made \n",
-                               old->second);
-                remove(old->second);
-            }
-            if (on_device.count(d.id) == 0) {
-                make(d.id);
-            } else {
-                uint32_t spare = 1;
-                while (spare <= kMaxEntryNumber && (on_device.count(spare) || finals.count(spare))) ++spare;
-                if (spare > kMaxEntryNumber) FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
-                RenumberEntry(box.local, level.local_folder, d.id, spare);
-                make(spare);
-                moves.emplace_back(spare, d.id);
-                deferred = true;
-            }
-            if (!full) remove(old->second);
-        }
-        if (deferred) continue;
-        DocumentDone();
-        progress_.CheckCancel();
-    }
-    // Every replaced document is gone now: the spare copies take their numbers.
-    for (const auto &[spare, number] : moves) {
-        RenumberEntry(box.local, level.local_folder, spare, number);
-        if (room()) {
-            make(number);
-            remove(spare);
-        } else {
-            remove(spare);
-            make(number);
-        }
-        DocumentDone();
-        progress_.CheckCancel();
-    }
 }
 
 namespace {

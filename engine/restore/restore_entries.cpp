@@ -150,9 +150,13 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
         }
     }
 
-    // Numbers: those the device does not use stay; 0 is no number and never stays.
+    // Numbers: those the device does not use stay; 0 is no number and never
+    // stays. A replaced document still holds its number until its replacement
+    // is complete, so that number is not free for the replacement: each
+    // replacement is made once, under a free number, before the old one goes.
     std::set<uint32_t> used;
     for (const auto &d : device) used.insert(d.id);
+    for (const auto &r : replaced) used.insert(r.id);
     EntryList clashing;
     std::vector<size_t> clashing_index;
     for (size_t i = 0; i < local.size(); ++i) {

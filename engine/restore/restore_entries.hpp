@@ -81,7 +81,9 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
 //    list) with the lowest free keep-both counter.
 //  - numbers: a local document whose number the device does not use keeps
 //    it (and moves into device, its number now used); the others, in order,
-//    take the lowest free numbers (RenumberEntry).
+//    take the lowest free numbers (RenumberEntry). The numbers of the
+//    documents in replaced count as used: a replacement never takes the
+//    number of a document that is still on the device.
 // Raises 8260 when no number is left.
 void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool replace,
                             EntryList &device, EntryList &local, EntryList &replaced);

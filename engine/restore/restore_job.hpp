@@ -38,10 +38,9 @@ struct BoxWork {
 };
 
 // One level as its documents are sent: the device's folder number (0 for the
-// top level) and the local one, and both paths.
+// top level), and its paths on the device and here.
 struct LevelWork {
     uint32_t device_folder = 0;
-    uint32_t local_folder = 0;
     std::string remote;
     std::string local;
 };
@@ -88,8 +87,20 @@ private:
     void UploadLevel(BoxWork &box);
     void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                    const std::string &local, bool cancel_before_upload = false);
+    // replace.cpp: the documents of one level, replacements first.
     void SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
                        const EntryList &replaced, std::set<uint32_t> on_device, bool cancel_before_upload);
+    void MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancel_before_upload);
+    void DeleteDocument(uint32_t box, const LevelWork &level, uint32_t number);
+    // A replacement at a level with no room for one more document.
+    void ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
+                            bool cancel_before_upload);
+    // After a failed replacement: puts old back on the device from copy
+    // (unless the device still has it), removing what was made of the
+    // replacement number. Never throws.
+    enum class PutBackResult { StillThere, PutBack, Failed };
+    PutBackResult PutBack(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
+                          const std::string &copy) noexcept;
     void DocumentDone();
     void Step();
     [[noreturn]] void FailLimit(int32_t phase);

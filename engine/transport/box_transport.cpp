@@ -364,7 +364,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     req->silenceLimitMs = timeoutMs;
     req->deadlineNs = Clock::now().time_since_epoch().count() + static_cast<int64_t>(deadlineMs) * 1000000;
     req->jobCancel = CurrentCancelEvent();
-    req->sessionCancel = conn->session ? conn->session->requestCancel : nullptr;
+    req->sessionCancel = conn->session ? conn->session->requestCancel.load() : nullptr;
     std::string url = "http://" + HostForUrl(conn->host) + ":" + std::to_string(conn->port) + RequestTarget(path);
     std::string noProxy = NoProxyList();
     CURL *c = req->curl;

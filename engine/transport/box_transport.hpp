@@ -16,7 +16,8 @@ struct InternetSession {
     uint32_t receiveTimeoutMs = 0;
     uint32_t dataReceiveTimeoutMs = 0;
     // Ends every request of the session with 995 once signalled (not owned).
-    HANDLE requestCancel = nullptr;
+    // Read by each request as it starts, on whichever thread sends it.
+    std::atomic<HANDLE> requestCancel{nullptr};
 
     void SetTimeouts(uint32_t ms) { connectTimeoutMs = receiveTimeoutMs = dataReceiveTimeoutMs = ms; }
 };

@@ -277,29 +277,74 @@ TEST(CliConfig, PasswordSourcesAndRefusals) {
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+
 #include "work_folder.hpp"
 
 namespace {
 
-// Only work folders of our own name whose process is gone are removed.
-TEST(CliWorkFolder, RemovesOnlyTheFoldersOfDeadRuns) {
+// Only work folders of our own name whose process is gone are cleared; one
+// that holds the only copy of something keeps that, and nothing else.
+TEST(CliWorkFolder, ClearsOnlyTheFoldersOfDeadRunsAndKeepsWhatMayBeTheOnlyCopy) {
+    namespace fs = std::filesystem;
     vttest::TempDir dir;
     pid_t child = fork();
     if (child == 0) _exit(0);
     waitpid(child, nullptr, 0);  // a number no process has now
     std::string dead = dir / (".vtbox-work-" + std::to_string(child) + "-AbC123");
+    std::string rescued = dir / (".vtbox-work-" + std::to_string(child) + "-Res123");
+    std::string backup = dir / (".vtbox-work-" + std::to_string(child) + "-Bak123");
+    std::string empty_rescue = dir / (".vtbox-work-" + std::to_string(child) + "-Emp123");
     std::string mine = dir / (".vtbox-work-" + std::to_string(getpid()) + "-AbC123");
     std::string foreign = dir / ".vtbox-work-notes";
     std::string other = dir / "keep-me";
-    for (const auto &f : {dead, mine, foreign, other}) std::filesystem::create_directories(f + "/inside");
+    for (const auto &f : {dead, mine, foreign, other}) fs::create_directories(f + "/inside");
+    fs::create_directories(rescued + "/BOX/DATA");
+    fs::create_directories(rescued + "/RESCUE/B0000001-F0000000-D0000007/D0000007");
+    fs::create_directories(backup + "/job/BOX");
+    std::ofstream(backup + "/job/BOX.zip") << "PK";
+    fs::create_directories(empty_rescue + "/RESCUE");
     std::string link = dir / (".vtbox-work-" + std::to_string(child) + "-Link12");
-    std::filesystem::create_directory_symlink(other, link);
+    fs::create_directory_symlink(other, link);
 
-    std::vector<std::string> removed = vtcli::RemoveDeadWorkFolders(dir.path());
-    EXPECT_EQ(removed, std::vector<std::string>{dead});
-    EXPECT_FALSE(std::filesystem::exists(dead));
-    for (const auto &f : {mine, foreign, other, other + "/inside"}) EXPECT_TRUE(std::filesystem::exists(f)) << f;
-    EXPECT_TRUE(std::filesystem::is_symlink(link)) << "a link is never followed nor removed";
+    vtcli::DeadWorkFolders found = vtcli::ClearDeadWorkFolders(dir.path());
+    std::sort(found.removed.begin(), found.removed.end());
+    std::sort(found.kept.begin(), found.kept.end());
+    EXPECT_EQ(found.removed, (std::vector<std::string>{dead, empty_rescue}));
+    EXPECT_EQ(found.kept, (std::vector<std::string>{backup, rescued}));
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(rescued + "/RESCUE/B0000001-F0000000-D0000007/D0000007"));
+    EXPECT_FALSE(fs::exists(rescued + "/BOX")) << "what is not kept goes";
+    EXPECT_TRUE(fs::exists(backup + "/job/BOX.zip"));
+    EXPECT_FALSE(fs::exists(backup + "/job/BOX"));
+    EXPECT_EQ(vtcli::RescuedDocuments(rescued), 1u);
+    EXPECT_NE(vtcli::DescribeKeptContent(rescued).find("the only copy of 1 document"), std::string::npos);
+    EXPECT_NE(vtcli::DescribeKeptContent(backup).find("a complete backup that could not be put in place, " + backup +
+                                                      "/job/BOX.zip"),
+              std::string::npos);
+    for (const auto &f : {mine, foreign, other, other + "/inside"}) EXPECT_TRUE(fs::exists(f)) << f;
+    EXPECT_TRUE(fs::is_symlink(link)) << "a link is never followed nor removed";
+}
+
+// A work folder of this run keeps, when it ends, only what may be the only copy.
+TEST(CliWorkFolder, EndsWithNothingButWhatItMustKeep) {
+    namespace fs = std::filesystem;
+    vttest::TempDir dir;
+    std::string beside = dir / "backup.zip";
+    std::string plain, rescued;
+    {
+        vtcli::WorkFolder a(beside), b(beside);
+        ASSERT_TRUE(a.ok() && b.ok());
+        plain = a.path();
+        rescued = b.path();
+        fs::create_directories(plain + "/BOX/DATA");
+        fs::create_directories(rescued + "/BOX/DATA");
+        fs::create_directories(rescued + "/RESCUE/B0000001-F0000002-D0000003/D0000003");
+    }
+    EXPECT_FALSE(fs::exists(plain));
+    EXPECT_TRUE(fs::exists(rescued + "/RESCUE/B0000001-F0000002-D0000003/D0000003"));
+    EXPECT_FALSE(fs::exists(rescued + "/BOX"));
 }
 
 }  // namespace

@@ -83,9 +83,122 @@ TEST(VtboxFaults, AReadOnlyTargetIsKeptUnlessReplacingItIsAsked) {
     EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
 }
 
+// A file-size limit (ulimit -f) is a full disk to vtbox: it says so, releases
+// the device and leaves nothing behind, instead of being ended by SIGXFSZ.
+TEST(VtboxFaults, AFileSizeLimitIsAFullDisk) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    Result r = Vtbox(sim, {"backup", "--boxes", "all", "--output", file}, "admin", {}, {}, {}, 128 * 1024);
+    EXPECT_EQ(r.exitCode, 9) << r.err;
+    EXPECT_TRUE(Has(r.err, "error 112")) << r.err;
+    EXPECT_FALSE(fs::exists(file));
+    ExpectDeviceReleased(sim);
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << "work folder left";
+}
+
+// A backup that is complete but cannot take its name (a folder has come to
+// stand there) is kept where it was made, vtbox says where, and later runs
+// keep it too.
+TEST(VtboxFaults, ACompleteBackupThatCannotTakeItsNameIsKept) {
+    for (bool verify : {false, true}) {
+        SCOPED_TRACE(verify ? "--verify" : "without --verify");
+        vttest::SimOptions o;
+        o.seed.boxes = 1;
+        SimDevice sim(o);
+        std::string file = sim.dir / "b.zip";
+        std::vector<std::string> args = {"backup", "--boxes", "1", "--output", file};
+        if (verify) args.push_back("--verify");
+        Result r = Vtbox(sim, args, "admin", {}, {}, [&](pid_t) {
+            // Once the download has begun: a folder there at the start is
+            // refused before anything is fetched.
+            auto fetching = [&] {
+                for (const auto &c : sim.device->Records().ftpCommands)
+                    if (c.rfind("RETR", 0) == 0) return true;
+                return false;
+            };
+            for (int i = 0; i < 10000 && !fetching(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            fs::create_directories(fs::path(file) / "in the way");
+        });
+        EXPECT_NE(r.exitCode, 0) << r.err;
+        std::vector<fs::path> work;
+        for (const auto &e : fs::directory_iterator(sim.dir.path()))
+            if (Has(e.path().filename().string(), ".vtbox-work-")) work.push_back(e.path());
+        ASSERT_EQ(work.size(), 1u) << r.err;
+        fs::path kept = verify ? work[0] / VTBOX_KEPT_BACKUP : work[0] / "job" / VTBOX_KEPT_BACKUP;
+        ASSERT_TRUE(fs::is_regular_file(kept)) << r.err;
+        EXPECT_TRUE(Has(r.err, "vtbox: the complete backup is kept as " + kept.string())) << r.err;
+        EXPECT_EQ(Vtbox(sim, {"info", kept.string()}).exitCode, 0);
+        ExpectDeviceReleased(sim);
+
+        Result next = Vtbox(sim, {"backup", "--boxes", "1", "--output", sim.dir / "c.zip"});
+        EXPECT_EQ(next.exitCode, 0) << next.err;
+        EXPECT_TRUE(Has(next.err, "vtbox: kept " + work[0].string())) << next.err;
+        EXPECT_TRUE(Has(next.err, "a complete backup that could not be put in place, " + kept.string())) << next.err;
+        EXPECT_TRUE(fs::is_regular_file(kept));
+    }
+}
+
+// What a killed run left is cleared by whichever command next makes a work
+// folder in the same place: a killed restore's unpacked backup beside its
+// file, the work folder of a run in the temp folder.
+TEST(VtboxFaults, EveryCommandThatMakesWorkFoldersClearsDeadOnes) {
+    SimDevice sim;
+    std::string file = sim.dir / "b.zip";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1", "--output", file}).exitCode, 0);
+    Result killed = Vtbox(sim, {"restore", "--input", file, "--boxes", "1", "--mode", "keep-both"}, "admin", {}, {},
+                          [&](pid_t pid) {
+                              for (int i = 0; i < 10000 && !SawPage(sim, "boxnwGetFolderDocList"); ++i)
+                                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                              kill(pid, SIGKILL);
+                          });
+    ASSERT_EQ(killed.exitCode, 128 + SIGKILL);
+    std::vector<fs::path> left;
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        if (Has(e.path().filename().string(), ".vtbox-work-")) left.push_back(e.path());
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_TRUE(fs::exists(left[0] / "BOX")) << "the killed restore left no unpacked backup: the test shows nothing";
+    fs::path temp = sim.dir / "tmp";
+    fs::path dead_in_temp = temp / (left[0].filename().string());
+    fs::create_directories(dead_in_temp / "BOX");
+
+    Result verified = Vtbox(sim, {"verify", file});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    EXPECT_TRUE(Has(verified.err, "removed " + left[0].string() + ", left by a vtbox run that was killed"))
+        << verified.err;
+    EXPECT_FALSE(fs::exists(left[0]));
+    Result info = Vtbox(sim, {"info", file}, "admin", {}, {{"TMPDIR", temp.string()}});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_FALSE(fs::exists(dead_in_temp));
+    EXPECT_TRUE(fs::is_empty(temp));
+}
+
 }  // namespace
 
 namespace {
+
+// A device that ended the web session by itself (it was idle too long) ended
+// the lock and the FTP account with it: there is nothing to release, and
+// vtbox neither tries again for a minute nor warns that the device may stay
+// locked.
+TEST(VtboxRelease, ASessionTheDeviceEndedNeedsNoRelease) {
+    vttest::SimOptions o;
+    o.seed.boxes = 1;
+    o.sessionIdleSeconds = 1;
+    SimDevice sim(o);
+    std::string file = sim.dir / "b.zip";
+    // The download of the box stands still for 3 s, with no web request meanwhile.
+    sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 3, 100, 3);
+    Result r = Vtbox(sim, {"backup", "--boxes", "1", "--output", file}, "admin", {},
+                     {{"VTBOX_RELEASE_SECONDS", "10"}});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(Has(r.err, "was not released")) << r.err;
+    EXPECT_TRUE(fs::exists(file));
+    size_t unlocks = 0;
+    for (const auto &t : sim.device->Records().httpRequests) unlocks += Has(t, "boxnwBoxExModeOut");
+    EXPECT_EQ(unlocks, 1u) << "the release was tried again";
+    ExpectDeviceReleased(sim);
+}
 
 // A device that is silent for a moment when the job ends is released all the
 // same: the release is tried again until it answers.

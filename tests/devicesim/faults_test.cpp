@@ -202,6 +202,33 @@ TEST_F(Faults, FrozenDeviceHoldsRequestsAndTheControlPageStillAnswers) {
   EXPECT_TRUE(Contains(ftp.get(), "230 User logged in."));
 }
 
+// The faults that follow a page start only once its reply is out: the page
+// did its work and the client heard of it.
+TEST_F(Faults, FaultsAfterAPageStartOnceItIsAnswered) {
+  const std::string sid = Connect();
+  const std::string page = "/SHR/BOX/DATA/B0000001/P0000001/D0000001/PAGE0001.DAT";
+  const std::string loginOp = FtpLogin();
+  F().DropDataConnectionAfter("boxnwGetBoxList", 2, 1000);
+  F().FreezeAfter("boxnwGetBoxList", devicesim::FreezeScope::Ftp, 0);
+  EXPECT_EQ(Ftp({loginOp, "get:" + page}).at(2), "GOT 8192");  // nothing armed yet
+  EXPECT_FALSE(F().Frozen(false));
+  EXPECT_EQ(Page(BoxList(sid), {"Message/Result"}).at(0), "0");  // answered in full
+  EXPECT_TRUE(F().Frozen(false));
+  EXPECT_FALSE(F().Frozen(true));
+  auto out = std::async(std::launch::async, [&] { return Ftp({loginOp, "get:" + page, "get:" + page}); });
+  EXPECT_EQ(out.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+  F().Thaw();
+  auto got = out.get();
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(got[2], "GOT 8192");
+  EXPECT_EQ(got[4], "GOT 1000");  // the drop counted from the page on
+  EXPECT_EQ(got[5].rfind("ERR 426", 0), 0u) << got[5];
+  // Each starts once.
+  EXPECT_EQ(Page(BoxList(sid), {"Message/Result"}).at(0), "0");
+  EXPECT_FALSE(F().Frozen(false));
+  EXPECT_EQ(Ftp({loginOp, "get:" + page}).at(2), "GOT 8192");
+}
+
 TEST_F(Faults, StoppingEndsAFreeze) {
   const std::string sid = Connect();
   F().Freeze(devicesim::FreezeScope::Device, 0);

@@ -343,6 +343,27 @@ TEST(ControlPageAccess, OnlyLoopbackClients) {
   EXPECT_EQ(faults.LowDisk(), 1u);
 }
 
+TEST(ControlPageAccess, FaultsAfterAPageWaitForThatPage) {
+  Faults faults;
+  Recorder recorder;
+  ControlPage page(faults, recorder);
+  for (const char* line : {"GET /devicesim/fault?kind=freeze&scope=web&after=boxnwDeleteDoc HTTP/1.0",
+                           "GET /devicesim/fault?kind=ftp-drop&after=boxnwDeleteDoc&nth=2&bytes=7 HTTP/1.0"}) {
+    HttpRequest r;
+    ASSERT_TRUE(ParseRequestLine(line, r));
+    r.loopbackPeer = true;
+    EXPECT_EQ(page.Handle(r).status, 200) << line;
+  }
+  faults.PageAnswered("boxnwGetBoxList");
+  EXPECT_FALSE(faults.Frozen(true));
+  EXPECT_EQ(faults.TakeDataDrop(100), std::nullopt);
+  faults.PageAnswered("boxnwDeleteDoc");
+  EXPECT_TRUE(faults.Frozen(true));
+  EXPECT_FALSE(faults.Frozen(false));
+  EXPECT_EQ(faults.TakeDataDrop(100), std::nullopt);
+  EXPECT_EQ(faults.TakeDataDrop(100), 7u);
+}
+
 TEST(WebSessions, IdleSessionsEndWithWhatTheyHold) {
   auto now = DeviceState::Clock::time_point{};
   DeviceState state(2, 900, [&now] { return now; });

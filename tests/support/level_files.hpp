@@ -1,10 +1,12 @@
 // Record files and entry folders of one box level, written the device's way.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,54 @@ inline void AddEntry(const fs::path &level, char letter, uint32_t number, const 
 inline devicesim::EntryRecord ReadEntry(const fs::path &record) {
     std::vector<uint8_t> bytes = FileBytes(record);
     return devicesim::DecodeEntryRecord(bytes);
+}
+
+// A document as its display name and page files ("Report|PAGE0001.DAT:..."),
+// from its record file and the page folder beside it: the same text for the
+// same document under any number, on the device or in a copy.
+inline std::string DocumentKey(const fs::path &record) {
+    std::string name = record.filename().string();
+    fs::path folder = record.parent_path() / name.substr(0, name.size() - 4);
+    std::string key = vt::Utf16ToUtf8(ReadEntry(record).displayName) + "|";
+    std::vector<fs::path> pages;
+    if (fs::is_directory(folder))
+        for (const auto &p : fs::directory_iterator(folder))
+            if (p.path().filename().string().rfind("PAGE", 0) == 0) pages.push_back(p.path());
+    std::sort(pages.begin(), pages.end());
+    for (const auto &p : pages) {
+        auto bytes = FileBytes(p);
+        key += p.filename().string() + ":" + std::string(bytes.begin(), bytes.end());
+    }
+    return key;
+}
+
+inline bool IsDocumentRecordName(const std::string &name) {
+    return name.size() == 12 && name[0] == 'D' && name.ends_with(".XML");
+}
+
+// The complete documents of one store level (their folder not marked as
+// being written), by DocumentKey.
+inline std::multiset<std::string> CompleteDocumentsOf(const fs::path &level) {
+    std::multiset<std::string> out;
+    for (const auto &e : fs::directory_iterator(level)) {
+        std::string name = e.path().filename().string();
+        if (!IsDocumentRecordName(name)) continue;
+        fs::path folder = level / name.substr(0, 8);
+        if (fs::exists(folder / "CREATE.STS") && !fs::exists(folder / "UNLOCK.STS")) continue;
+        out.insert(DocumentKey(e.path()));
+    }
+    return out;
+}
+
+// The documents that rescue copies under a work folder hold, by DocumentKey.
+inline std::multiset<std::string> RescuedDocumentsIn(const fs::path &work) {
+    std::multiset<std::string> out;
+    fs::path rescue = work / "RESCUE";
+    if (!fs::is_directory(rescue)) return out;
+    for (const auto &copy : fs::directory_iterator(rescue))
+        for (const auto &e : fs::directory_iterator(copy.path()))
+            if (IsDocumentRecordName(e.path().filename().string())) out.insert(DocumentKey(e.path()));
+    return out;
 }
 
 }  // namespace vttest

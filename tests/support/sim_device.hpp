@@ -23,6 +23,7 @@ struct SimOptions {
     std::string password = "admin";
     bool busyAsHttp503 = false;
     bool listingCrLf = false;
+    unsigned sessionIdleSeconds = 900;
 };
 
 class SimDevice {
@@ -37,6 +38,7 @@ public:
         d.engineVersion = o.engineVersion;
         d.busyAsHttp503 = o.busyAsHttp503;
         d.listingCrLf = o.listingCrLf;
+        d.sessionIdleSeconds = o.sessionIdleSeconds;
         device = std::make_unique<devicesim::Device>(d);
         device->Start();
         ftpPort = std::make_unique<ScopedEnv>("VTBOX_FTP_PORT", std::to_string(device->FtpPort()));

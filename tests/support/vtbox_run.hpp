@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -34,9 +35,12 @@ struct Signal {
 };
 
 // Runs vtbox with the device's ports, the password in VTBOX_PASSWORD and env
-// added to its environment, sending the signals on the way.
+// added to its environment, sending the signals on the way. during (when
+// given) runs on this thread once the program has started, with its process
+// id; file_size_limit is its RLIMIT_FSIZE in bytes.
 inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &password,
-                    const std::vector<Signal> &signals, const std::map<std::string, std::string> &env) {
+                    const std::vector<Signal> &signals, const std::map<std::string, std::string> &env,
+                    const std::function<void(pid_t)> &during = {}, rlim_t file_size_limit = RLIM_INFINITY) {
     vttest::TempDir io;
     std::string outPath = io / "out", errPath = io / "err";
     // Commands that take no device take no device options either.
@@ -49,9 +53,10 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
     std::fflush(nullptr);  // the child must not write this process's buffered output again
     std::map<std::string, std::string> childEnv(env.begin(), env.end());
     childEnv.emplace("VTBOX_PASSWORD", password);
-    pid_t pid = Spawn(full, childEnv, outPath, errPath);
+    pid_t pid = Spawn(full, childEnv, outPath, errPath, file_size_limit);
     using Clock = std::chrono::steady_clock;
     auto start = Clock::now();
+    if (during) during(pid);
     Clock::time_point first_signal{};
     for (const auto &sig : signals) {
         std::this_thread::sleep_until(start + std::chrono::milliseconds(sig.at_ms));

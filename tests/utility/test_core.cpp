@@ -5,8 +5,11 @@
 #include <QFileInfo>
 #include <QTest>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "brd_registry.hpp"
+#include "job_thread.hpp"
 #include "brlang.h"
 #include "error_text.hpp"
 #include "language.hpp"
@@ -28,6 +31,26 @@ std::string Lookup(uint32_t id, int32_t bufferSize, int32_t *length) {
 class CoreTest : public QObject {
     Q_OBJECT
 private slots:
+    // A job's work folder goes whole, unless it holds the only copy of
+    // something: then that alone stays.
+    void AJobsWorkFolderKeepsOnlyWhatMayBeTheOnlyCopy() {
+        namespace fs = std::filesystem;
+        vttest::TempDir dir;
+        const std::string plain = dir / "plain", rescued = dir / "rescued", backup = dir / "backup";
+        for (const auto &f : {plain, rescued, backup}) fs::create_directories(f + "/BOX/DATA");
+        fs::create_directories(plain + "/" VTBOX_RESCUE_FOLDER);  // empty: nothing to keep
+        fs::create_directories(rescued + "/" VTBOX_RESCUE_FOLDER "/B0000001-F0000000-D0000004/D0000004");
+        std::ofstream(backup + "/" VTBOX_KEPT_BACKUP) << "PK";
+        QVERIFY(!vtutil::RemoveJobTempFolder(plain));
+        QVERIFY(!fs::exists(plain));
+        QVERIFY(vtutil::RemoveJobTempFolder(rescued));
+        QVERIFY(fs::exists(rescued + "/" VTBOX_RESCUE_FOLDER "/B0000001-F0000000-D0000004/D0000004"));
+        QVERIFY(!fs::exists(rescued + "/BOX"));
+        QVERIFY(vtutil::RemoveJobTempFolder(backup));
+        QVERIFY(fs::is_regular_file(backup + "/" VTBOX_KEPT_BACKUP));
+        QVERIFY(!fs::exists(backup + "/BOX"));
+    }
+
     void ErrorTexts() {
         QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_PSEUDO_LIBRARY));
         QCOMPARE(vtutil::ErrorTextFor(0), QString());

@@ -49,17 +49,26 @@ std::string ParentFolder(const std::string &path) {
     return std::filesystem::path(path).parent_path().string();
 }
 
-// Leaves the work folder (the engine works in the process's current folder)
-// and removes it with anything a failed engine call left in it: it is this
-// job's own folder, made new for it.
-void RemoveJobTempFolder(const std::string &path) {
-    if (path.empty()) return;
+}  // namespace
+
+bool RemoveJobTempFolder(const std::string &path) {
+    namespace fs = std::filesystem;
+    if (path.empty()) return false;
     if (::chdir(ParentFolder(path).c_str()) != 0) ::chdir("/");
     std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+    const fs::path rescue = fs::path(path) / VTBOX_RESCUE_FOLDER, backup = fs::path(path) / VTBOX_KEPT_BACKUP;
+    const bool keep_rescue = fs::is_directory(fs::symlink_status(rescue, ec)) && !fs::is_empty(rescue, ec);
+    const bool keep_backup = fs::is_regular_file(fs::symlink_status(backup, ec));
+    if (!keep_rescue && !keep_backup) {
+        fs::remove_all(path, ec);
+        return false;
+    }
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    for (const fs::path &entry : entries)
+        if (!(keep_rescue && entry == rescue) && !(keep_backup && entry == backup)) fs::remove_all(entry, ec);
+    return true;
 }
-
-}  // namespace
 
 uint32_t MakeJobTempFolder(const std::string &folder, std::string *path) {
     std::string base = folder;

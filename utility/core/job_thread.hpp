@@ -158,6 +158,15 @@ protected:
 // system's code.
 uint32_t MakeJobTempFolder(const std::string &folder, std::string *path);
 
+// Leaves the work folder (the engine works in the process's current folder)
+// and removes it with anything a failed engine call left in it, but for what
+// may be the only copy of something: the restore's rescue copies of device
+// documents (VTBOX_RESCUE_FOLDER) and a complete backup that could not be put
+// in place (VTBOX_KEPT_BACKUP). The folder then stays with those alone, and
+// the engine's failure detail, which the job shows, names them. True when
+// the folder stays.
+bool RemoveJobTempFolder(const std::string &path);
+
 }  // namespace vtutil
 
 Q_DECLARE_METATYPE(vtutil::JobOutcome)

@@ -72,6 +72,14 @@ class Faults {
   // Ends a freeze, and drops the freezes still waiting for their start.
   void Thaw();
 
+  // The moment right after what a page did: a fault that starts once a
+  // request for `page` ("*": any) has been answered, its reply sent. A freeze
+  // as Freeze sets it; a drop as DropDataConnection sets it, its count of
+  // transfers starting then. Each starts once.
+  void FreezeAfter(const std::string& page, FreezeScope scope, unsigned seconds);
+  void DropDataConnectionAfter(const std::string& page, unsigned nth = 1,
+                               std::optional<uint64_t> afterBytes = std::nullopt);
+
   // FTP. The counters start when the fault is set.
   // The nth data transfer (RETR, STOR or listing) from now is cut after
   // `afterBytes` bytes (nullopt: after half of the file) and answered with 426.
@@ -98,6 +106,9 @@ class Faults {
   // ---- used by the servers ----
   // Also starts a freeze set with FreezeOn for this page.
   PageFaultAction TakePageFaults(const std::string& page);
+  // A request for this page has been answered: starts what FreezeAfter and
+  // DropDataConnectionAfter set for it.
+  void PageAnswered(const std::string& page);
   bool Silent();
   // Waits while the device is silent; false when the device is stopping.
   bool WaitWhileSilent();
@@ -144,7 +155,7 @@ class Faults {
     FreezeScope scope;
     unsigned seconds;
   };
-  std::map<std::string, FreezeOnPage> freezeOn_;
+  std::map<std::string, FreezeOnPage> freezeOn_, freezeAfter_;
   struct PendingTransferFreeze {
     unsigned nth = 0;
     unsigned seen = 0;
@@ -157,6 +168,7 @@ class Faults {
     std::optional<uint64_t> afterBytes;
   };
   std::optional<Drop> drop_;
+  std::map<std::string, Drop> dropAfter_;
   struct StorFailure {
     int code = 0;
     unsigned nth = 0;

@@ -206,6 +206,34 @@ TEST(Backup, ABoxFolderTheCallerHadIsLeftAsItWas) {
     EXPECT_FALSE(fs::exists(target));
 }
 
+// A backup that is complete but cannot take the target's place (here a
+// folder stands there) is kept in the work folder, and the detail says where:
+// the device still has the data, but the backup is made.
+TEST(Backup, ACompleteBackupThatCannotBePutInPlaceIsKept) {
+    vttest::SimOptions o;
+    o.seed.boxes = 1;
+    SimDevice sim(o);
+    std::string target = sim.dir / "backup.zip";
+    // The folder comes once the boxes are fetched (one there at the start is
+    // refused before anything is fetched).
+    BackupRun run = RunBackup(sim, target, {1}, [&](const VTPROGRESSINFO &p, HANDLE) {
+        if (p.Phase == VTPHASE_PACKING) fs::create_directories(fs::path(target) / "in the way");
+    });
+    EXPECT_NE(run.rc, 0u);
+    std::string kept = sim.dir / ("work/" VTBOX_KEPT_BACKUP);
+    ASSERT_TRUE(fs::is_regular_file(kept)) << run.detail;
+    EXPECT_NE(run.detail.find("the complete backup is kept as " + kept), std::string::npos) << run.detail;
+    // It is the whole backup: it reads back.
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    ASSERT_EQ(vtBoxGetXMLInfo(kept.c_str(), sim.dir.path().c_str(), &info, &count, &boxes, &handle), 0u);
+    EXPECT_EQ(count, 1u);
+    GlobalFree(handle);
+    EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
+}
+
 TEST(Backup, CancelDuringABoxDownload) {
     // In the first box, and in the second while the first is being packed
     // into the backup file. The half-made file goes, the older target stays.

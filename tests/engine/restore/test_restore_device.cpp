@@ -25,6 +25,7 @@ constexpr uint32_t kKeepBoth = 0;
 
 struct RestoreRun {
     uint32_t rc = 0;
+    std::string detail;  // vtBoxGetLastErrorText() right after the restore
     uint32_t device_time = 0;
     VTPROGRESSINFO progress{};
     std::vector<VTPROGRESSINFO> seen;
@@ -52,6 +53,7 @@ RestoreRun RunRestore(SimDevice &sim, const std::string &backup, std::vector<uin
     });
     run.rc = vtBoxRestore(&s, "admin", login, work.c_str(), backup.c_str(), static_cast<uint32_t>(boxes.size()),
                           boxes.data(), mode, run.device_time, cancel, status, &run.progress);
+    run.detail = vtBoxGetLastErrorText();
     done = true;
     watcher.join();
     CloseHandle(status);
@@ -321,24 +323,30 @@ TEST_F(Merge, KeepBothAddsSuffixesAndMergesTheSameNamedFolder) {
     EXPECT_EQ(Names(top, 'D').size(), 6u);
 }
 
-TEST_F(Merge, ReplaceDeletesTheDevicesDocumentAndKeepsTheName) {
+// Each replacement is made once, under a number the device does not use, and
+// the document it replaces is deleted once it is complete: names, pages and
+// folders end as the backup has them, only the numbers differ.
+TEST_F(Merge, ReplaceMakesEachReplacementOnceThenDeletesTheOldOne) {
     WriteBytes(top / "D0000001/PAGE0001.DAT", {9, 9, 9});  // changed since the backup
     auto before_restore = FileBytes(top / "D0000001/PAGE0002.DAT");
     RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
     ASSERT_EQ(run.rc, 0u);
-    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{1, u"Report"}, {2, long_name}}));
-    EXPECT_NE(FileBytes(top / "D0000001/PAGE0001.DAT"), (std::vector<uint8_t>{9, 9, 9}));
-    EXPECT_EQ(FileBytes(top / "D0000001/PAGE0002.DAT"), before_restore);
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{3, u"Report"}, {4, long_name}}));
+    EXPECT_NE(FileBytes(top / "D0000003/PAGE0001.DAT"), (std::vector<uint8_t>{9, 9, 9}));
+    EXPECT_EQ(FileBytes(top / "D0000003/PAGE0002.DAT"), before_restore);
     EXPECT_EQ(Names(top / "F0000001", 'D').size(), 2u);
-    // Each replacement takes its document's own number, so it is made under a
-    // spare number first: the old document and then the spare copy go.
-    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 8u);
+    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 4u);
+    size_t record_uploads = 0;
+    for (const auto &c : sim.device->Records().ftpCommands)
+        record_uploads += c.rfind("STOR ", 0) == 0 && c.find("/D0000") != std::string::npos && c.ends_with(".XML");
+    EXPECT_EQ(record_uploads, 4u);
     for (const auto &e : fs::directory_iterator(top)) {
         std::string name = e.path().filename().string();
-        EXPECT_TRUE(name == "F0000001" || name == "F0000001.XML" || name == "D0000001" || name == "D0000001.XML" ||
-                    name == "D0000002" || name == "D0000002.XML" || name == "UNLOCK.STS")
+        EXPECT_TRUE(name == "F0000001" || name == "F0000001.XML" || name == "D0000003" || name == "D0000003.XML" ||
+                    name == "D0000004" || name == "D0000004.XML" || name == "UNLOCK.STS")
             << name << " left behind";
     }
+    ExpectWorkFolderEmpty(sim);
 }
 
 // Complete documents of the store (their folder not marked as being
@@ -347,23 +355,10 @@ TEST_F(Merge, ReplaceDeletesTheDevicesDocumentAndKeepsTheName) {
 std::multiset<std::string> CompleteDocuments(const SimDevice &sim) {
     std::multiset<std::string> out;
     fs::path data = fs::path(sim.storeRoot) / "SHR/BOX/DATA";
-    for (const auto &e : fs::recursive_directory_iterator(data)) {
-        std::string name = e.path().filename().string();
-        if (!(name.size() == 12 && name[0] == 'D' && name.ends_with(".XML"))) continue;
-        fs::path folder = e.path().parent_path() / name.substr(0, 8);
-        if (fs::exists(folder / "CREATE.STS")) continue;
-        std::string pages;
-        std::vector<fs::path> files;
-        for (const auto &p : fs::directory_iterator(folder)) files.push_back(p.path());
-        std::sort(files.begin(), files.end());
-        for (const auto &p : files)
-            if (p.filename().string().rfind("PAGE", 0) == 0) {
-                auto bytes = FileBytes(p);
-                pages += p.filename().string() + ":" + std::string(bytes.begin(), bytes.end());
-            }
-        out.insert(fs::relative(e.path().parent_path(), data).string() + "|" +
-                   vt::Utf16ToUtf8(ReadEntry(e.path()).displayName) + "|" + pages);
-    }
+    for (const auto &e : fs::recursive_directory_iterator(data))
+        if (e.is_directory())
+            for (const auto &doc : CompleteDocumentsOf(e.path()))
+                out.insert(fs::relative(e.path(), data).string() + "|" + doc);
     return out;
 }
 
@@ -399,8 +394,8 @@ TEST(ReplaceLosesNothing, WhereverTheRestoreStops) {
 }
 
 // Names that changed places: the backup's Report is at 2 and its Other at 1,
-// the device's the other way round. Each replacement must wait for the number
-// that the other old document holds.
+// the device's the other way round. Neither replacement takes a number an old
+// document still holds.
 TEST(ReplaceLosesNothing, DocumentsThatSwappedNumbers) {
     SimOptions o;
     o.seed.boxes = 1;
@@ -421,10 +416,10 @@ TEST(ReplaceLosesNothing, DocumentsThatSwappedNumbers) {
     auto pages1 = FileBytes(top / "D0000001/PAGE0001.DAT");
     ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
     // As the backup had them, and nothing else.
-    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{1, u"Other"}, {2, u"Report"}}));
-    EXPECT_EQ(FileBytes(top / "D0000001/PAGE0001.DAT"), pages1);
-    EXPECT_FALSE(fs::exists(top / "D0000001/CREATE.STS"));
-    EXPECT_FALSE(fs::exists(top / "D0000002/CREATE.STS"));
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{3, u"Other"}, {4, u"Report"}}));
+    EXPECT_EQ(FileBytes(top / "D0000003/PAGE0001.DAT"), pages1);
+    EXPECT_FALSE(fs::exists(top / "D0000003/CREATE.STS"));
+    EXPECT_FALSE(fs::exists(top / "D0000004/CREATE.STS"));
 }
 
 TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
@@ -491,13 +486,15 @@ TEST(RestoreLimits, FourHundredDocumentsAtALevel) {
     ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
     EXPECT_EQ(Names(top, 'D').size(), 399u);
 
-    // A full level has no room for a copy made first: the replacements still
-    // arrive, one old document at a time going before its replacement.
+    // A full level has no room for a replacement beside its old document: the
+    // replacements still arrive, each old document copied into the work
+    // folder before it goes, and the copies go once they are in.
     AddEntry(top, 'D', 400, "device 400");
     ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
     auto names = Names(top, 'D');
     EXPECT_EQ(names.size(), 400u);
     EXPECT_EQ(names[400], u"device 400");
+    ExpectWorkFolderEmpty(sim);
 }
 
 TEST(RestoreLimits, AHundredFoldersInABox) {
@@ -617,6 +614,118 @@ TEST(RestoreFailures, ACancelInEveryWindowIsACancel) {
         sim.faults().Thaw();
         ExpectWorkFolderEmpty(sim);
     }
+}
+
+// A level at the device's limit of 400 documents, restored over itself in
+// replace mode: there is no room for a replacement beside its old document,
+// so the old one is copied into the work folder before it goes.
+class FullLevel : public ::testing::Test {
+protected:
+    static SimOptions Options() {
+        SimOptions o;
+        o.seed.boxes = 1;
+        o.seed.folders = 0;
+        o.seed.docs = 400;
+        o.seed.pages = 1;
+        o.seed.pageKb = 1;
+        return o;
+    }
+    void SetUp() override {
+        backup = MakeBackup(sim, {1});
+        before = CompleteDocumentsOf(top);
+        ASSERT_EQ(before.size(), 400u);
+    }
+    // Every document of the level is on the device or in a rescue copy.
+    void ExpectNothingLost() {
+        auto on_device = CompleteDocumentsOf(top);
+        auto rescued = RescuedDocumentsIn(sim.dir / "work");
+        for (const auto &d : before)
+            EXPECT_GE(on_device.count(d) + rescued.count(d), 1u) << "lost: " << d.substr(0, d.find('|'));
+        std::printf("[ figures  ] %zu documents on the device, %zu in rescue copies, %zu lost\n", on_device.size(),
+                    rescued.size(), static_cast<size_t>(std::count_if(before.begin(), before.end(), [&](const auto &d) {
+                        return on_device.count(d) + rescued.count(d) == 0;
+                    })));
+    }
+    SimDevice sim{Options()};
+    fs::path top = Level(sim, 1);
+    std::string backup;
+    std::multiset<std::string> before;
+};
+
+TEST_F(FullLevel, EveryReplacementArrivesAndNoCopyStays) {
+    RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    ASSERT_EQ(run.rc, 0u) << run.detail;
+    EXPECT_EQ(CompleteDocumentsOf(top), before);
+    EXPECT_EQ(Names(top, 'D').size(), 400u);
+    EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 400u);
+    ExpectWorkFolderEmpty(sim);
+}
+
+TEST_F(FullLevel, ADroppedConnectionPutsTheOldDocumentBack) {
+    // The third transfer after the first delete: the replacement's first page.
+    sim.faults().DropDataConnectionAfter("boxnwDeleteDoc", 3, 100);
+    RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    EXPECT_NE(run.rc, 0u);
+    EXPECT_EQ(CompleteDocumentsOf(top), before);
+    EXPECT_EQ(Names(top, 'D').size(), 400u) << "the half-made replacement stayed";
+    EXPECT_NE(run.detail.find("deleted to make room for its replacement, was put back as it was"), std::string::npos)
+        << run.detail;
+    ExpectNothingLost();
+    ExpectWorkFolderEmpty(sim);
+}
+
+// Sets the cancel event as the first replacement at a full level sends its
+// pages, the old document being off the device.
+struct CancelWhileOffTheDevice {
+    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> full{false};
+    CancelWhileOffTheDevice() { vtSetDebugHook(&Hook, this); }
+    ~CancelWhileOffTheDevice() {
+        vtSetDebugHook(nullptr, nullptr);
+        CloseHandle(cancel);
+    }
+    static void Hook(const char *text, void *p) {
+        auto *self = static_cast<CancelWhileOffTheDevice *>(p);
+        if (std::strstr(text, "The level is full")) self->full = true;
+        else if (self->full && std::strstr(text, "Uploading...")) SetEvent(self->cancel);
+    }
+};
+
+TEST_F(FullLevel, ACancelWhileTheOldDocumentIsOffTheDevicePutsItBack) {
+    SetFtpLog(1);
+    RestoreRun run;
+    {
+        CancelWhileOffTheDevice canceller;
+        run = RunRestore(sim, backup, {1}, kReplace, canceller.cancel);
+    }
+    EXPECT_EQ(run.rc, 995u);
+    EXPECT_EQ(CompleteDocumentsOf(top), before);
+    ExpectWorkFolderEmpty(sim);
+}
+
+TEST_F(FullLevel, ADeviceKilledWhileTheOldDocumentIsOffTheDeviceLeavesItsCopy) {
+    sim.faults().FreezeAfter("boxnwDeleteDoc", devicesim::FreezeScope::Device, 0);
+    std::thread killer([&] {
+        for (int i = 0; i < 30000 && !sim.faults().Frozen(true); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        sim.device->Stop();
+    });
+    RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    killer.join();
+    EXPECT_NE(run.rc, 0u);
+    auto rescued = RescuedDocumentsIn(sim.dir / "work");
+    ASSERT_EQ(rescued.size(), 1u);
+    EXPECT_EQ(CompleteDocumentsOf(top).size(), 399u);
+    ExpectNothingLost();
+    std::string copies = (fs::path(sim.dir / "work") / VTBOX_RESCUE_FOLDER).string();
+    EXPECT_NE(run.detail.find("could not be put back: its only copy is kept in " + copies), std::string::npos)
+        << run.detail;
+    // The copy says what it is, and nothing else of the job stays.
+    fs::path copy = fs::directory_iterator(copies)->path();
+    EXPECT_NE(ReadFile(copy / "NOTE.txt").find("/SHR/BOX/DATA/B0000001/P0000001/D0000"), std::string::npos);
+    std::vector<std::string> left;
+    for (const auto &e : fs::directory_iterator(sim.dir / "work")) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{VTBOX_RESCUE_FOLDER});
 }
 
 TEST(RestoreFailures, TheSessionIsKeptAliveUntilAFailedRestoreReturns) {
