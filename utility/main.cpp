@@ -1,6 +1,7 @@
 // VAULTRABackupRestore: backs up and restores the document boxes of a
 // network printer, interactively.
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -22,6 +23,9 @@ static int RunProgram(int argc, char *argv[]) {
 // Nothing may end the program with an exception: a failure the code did not
 // foresee (a broken temp folder, no memory) is said plainly and fails.
 int main(int argc, char **argv) {
+    // A file-size limit (ulimit -f) fails the write (reported as a full disk)
+    // instead of ending the program with the device locked.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return RunProgram(argc, argv);
     } catch (const std::exception &e) {
