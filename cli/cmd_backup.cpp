@@ -173,7 +173,7 @@ int RunBackup(const Context &c) {
     ExclusiveJob job(session, password, 0);
     uint32_t rc = job.Begin();
     int exit_code = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
-    if (rc == 0 && TerminationRequested()) rc = 995;
+    if (rc == 0 && TerminationRequested()) rc = VTBOX_E_CANCELLED;
     VTPROGRESSINFO last{};
     if (rc == 0) {
         std::string detail;
@@ -188,14 +188,14 @@ int RunBackup(const Context &c) {
             },
             &last, &detail);
         summary.detail = detail;
-        if (rc == 995) exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+        if (rc == VTBOX_E_CANCELLED) exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
         else if (rc != 0) exit_code = ReportFailure("the backup", rc, detail, FailureSite::LocalDisk, &c.settings);
         if (rc != 0) KeepCompleteBackup(work, o.output);
-    } else if (rc == 995) {
+    } else if (rc == VTBOX_E_CANCELLED) {
         exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }
     summary.code = rc;
-    if (rc == 995) PrintError("the backup", rc, summary.detail);
+    if (rc == VTBOX_E_CANCELLED) PrintError("the backup", rc, summary.detail);
     uint32_t released = job.End();
 
     if (rc == 0 && o.verify) {
@@ -203,7 +203,7 @@ int RunBackup(const Context &c) {
         int verdict = VerifyQuietly(written, work.path());
         if (verdict != kExitDone) {
             exit_code = verdict;
-            summary.code = 1392;
+            summary.code = VTBOX_E_DAMAGED_FILE;
             fs::remove(written, ec);  // a damaged file is nothing to keep
             ReportProblem("the new backup is damaged; " +
                               std::string(fs::exists(target, ec) ? "the older " + o.output + " was kept"

@@ -142,7 +142,7 @@ int RunConvert(const Context &c) {
     const std::string destination = fs::absolute(o.destination).string();
     ConversionReport report;
     std::string detail;
-    uint32_t rc = 995;
+    uint32_t rc = VTBOX_E_CANCELLED;
     if (!TerminationRequested()) {
         ProgressBar bar(backup ? "backup conversion" : "archive conversion");
         bar.NamePhase2Converting();
@@ -157,7 +157,7 @@ int RunConvert(const Context &c) {
             },
             nullptr, &detail);
     }
-    if (rc == 995) {
+    if (rc == VTBOX_E_CANCELLED) {
         std::fprintf(stderr, "vtbox: the conversion was cancelled; nothing was written\n");
         return TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }

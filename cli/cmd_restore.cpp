@@ -132,7 +132,7 @@ int RunRestore(const Context &c) {
     ExclusiveJob job(session, password, 1);
     uint32_t rc = job.Begin();
     int exit_code = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
-    if (rc == 0 && TerminationRequested()) rc = 995;
+    if (rc == 0 && TerminationRequested()) rc = VTBOX_E_CANCELLED;
     VTPROGRESSINFO last{};
     if (rc == 0) {
         std::string detail;
@@ -148,7 +148,7 @@ int RunRestore(const Context &c) {
             },
             &last, &detail);
         summary.detail = detail;
-        if (rc == 995) {
+        if (rc == VTBOX_E_CANCELLED) {
             exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
             PrintError("the restore", rc, detail);
         } else if (rc != 0) {
@@ -165,7 +165,7 @@ int RunRestore(const Context &c) {
             }
         }
         if (rc != 0 && ReportRescueCopies(use->path())) exit_code = kExitPartial;
-    } else if (rc == 995) {
+    } else if (rc == VTBOX_E_CANCELLED) {
         exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
         PrintError("the restore", rc);
     }

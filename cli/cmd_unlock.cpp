@@ -31,13 +31,13 @@ int RunUnlock(const Context &c) {
         uint32_t account = vtBoxDeleteFTPAccount(own, password.c_str());
         uint32_t lock = vtBoxUnlockUiJob(own, password.c_str(), record->mode);
         own->SessionId = own_id;
-        if (account == 1216 || lock == 1216)
-            return ReportFailure("releasing the device", 1216, std::string(), FailureSite::Device, &s);
+        if (account == VTBOX_E_WRONG_PASSWORD || lock == VTBOX_E_WRONG_PASSWORD)
+            return ReportFailure("releasing the device", VTBOX_E_WRONG_PASSWORD, std::string(), FailureSite::Device, &s);
         RemoveJobRecord(s.host, s.port);
-        // 1371: no account to delete; 100/1460: that session no longer holds
+        // No account to delete; that session no longer holds
         // the lock or has ended (the device's time-out came first).
-        bool account_gone = account == 0 || account == 1371 || account == 1460;
-        bool lock_gone = lock == 0 || lock == 100 || lock == 1460;
+        bool account_gone = account == 0 || account == VTBOX_E_FTP_ACCOUNT_FAILED || account == VTBOX_E_STORE_TIMEOUT;
+        bool lock_gone = lock == 0 || lock == VTBOX_E_DEVICE_IN_USE || lock == VTBOX_E_STORE_TIMEOUT;
         if (account_gone && lock_gone) {
             std::printf("released the device %s: the %s job of process %d (session %u) had %s\n", s.host.c_str(),
                         record->mode == 1 ? "restore" : "backup", record->pid, record->sessionId,

@@ -103,8 +103,8 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
     // Ctrl-C ends a request in flight at once (null when signals are not held).
     if (opened) vtBoxSetRequestCancelEvent(&session_, StopEvent());
     *version = opening->version;
-    if (opening->rc == 0 || (busy_is_open && opened && opening->rc == 100)) return 0;
-    int exit_code = ReportFailure(opened ? (opening->rc == 1216 ? "logging in" : "reading the engine version")
+    if (opening->rc == 0 || (busy_is_open && opened && opening->rc == VTBOX_E_DEVICE_IN_USE)) return 0;
+    int exit_code = ReportFailure(opened ? (opening->rc == VTBOX_E_WRONG_PASSWORD ? "logging in" : "reading the engine version")
                                          : "connecting to " + settings_.host,
                                   opening->rc, opening->detail, FailureSite::Device, &settings_);
     Close();
@@ -156,13 +156,12 @@ unsigned ReleaseSeconds() {
 
 namespace {
 
-constexpr uint32_t kCancelled = 995;
-constexpr uint32_t kDeviceBusy = 100;      // unlocking a mode not held (any more)
-constexpr uint32_t kFtpAccountError = 1371;  // deleting an account that is gone
+constexpr uint32_t kDeviceBusy = VTBOX_E_DEVICE_IN_USE;      // unlocking a mode not held (any more)
+constexpr uint32_t kFtpAccountError = VTBOX_E_FTP_ACCOUNT_FAILED;  // deleting an account that is gone
 // The device no longer has the web session (Result 202): it ended it by
 // itself, and with it the lock and the FTP account, so nothing is left to
 // release.
-constexpr uint32_t kSessionGone = 1460;
+constexpr uint32_t kSessionGone = VTBOX_E_STORE_TIMEOUT;
 
 // Signals an event when a time has passed, unless dismissed first.
 class Deadline {
@@ -231,7 +230,7 @@ uint32_t ExclusiveJob::End() {
                     continue;
                 }
                 // A cancelled attempt says less than the failure before it.
-                if (rc != kCancelled || step.rc == 0) {
+                if (rc != VTBOX_E_CANCELLED || step.rc == 0) {
                     step.rc = rc;
                     step.detail = vtBoxGetLastErrorText();
                 }

@@ -1,32 +1,34 @@
 #include "exit_codes.hpp"
 
+#include "vtresult.h"
+
 namespace vtcli {
 
 int ExitCodeFor(uint32_t code, FailureSite site) {
     switch (code) {
-    case 0: return kExitDone;
-    case 995: return kExitInterrupted;
-    case 1216: return kExitWrongPassword;
+    case VTBOX_E_SUCCESS: return kExitDone;
+    case VTBOX_E_CANCELLED: return kExitInterrupted;
+    case VTBOX_E_WRONG_PASSWORD: return kExitWrongPassword;
     // Another job holds the device (Result 105, 211, 212, HTTP 503), it is
     // busy (Result 201, 203, ...), its sessions are used up, or another
     // session's FTP account exists.
-    case 100: case 170: case 4351: case 1371: return kExitDeviceBusy;
+    case VTBOX_E_DEVICE_IN_USE: case VTBOX_E_STORE_BUSY: case VTBOX_E_WEB_SESSION_FAILED: case VTBOX_E_FTP_ACCOUNT_FAILED: return kExitDeviceBusy;
     // No answer, refused, name not found, timed out, connection lost.
-    case 4319: case 2250: case 12002: case 12004: case 12007: case 12029: case 12030: case 12031:
+    case VTBOX_E_DEVICE_NOT_AVAILABLE: case VTBOX_E_OFFLINE: case VTBOX_E_NET_TIMEOUT: case VTBOX_E_CONNECTION_FAILED: case VTBOX_E_NAME_NOT_RESOLVED: case VTBOX_E_CANNOT_CONNECT: case VTBOX_E_CONNECTION_ABORTED: case VTBOX_E_CONNECTION_RESET:
         return kExitUnreachable;
-    case 161: return kExitNotFound;
-    case 2: case 3: return site == FailureSite::Device ? kExitFailure : kExitNotFound;
-    // Damaged or no backup: no reply of a device maps to 1392, so it is the
+    case VTBOX_E_NOT_ON_DEVICE: return kExitNotFound;
+    case VTBOX_E_FILE_NOT_FOUND: case VTBOX_E_PATH_NOT_FOUND: return site == FailureSite::Device ? kExitFailure : kExitNotFound;
+    // Damaged or no backup: no reply of a device maps to VTBOX_E_DAMAGED_FILE, so it is the
     // file's also in a restore (a box refused as damaged).
-    case 1392: return kExitDamagedFile;
+    case VTBOX_E_DAMAGED_FILE: return kExitDamagedFile;
     // Of an engine version that cannot be read.
-    case 50: case 1605: return site == FailureSite::Device ? kExitFailure : kExitDamagedFile;
-    case 11: case 13: return site == FailureSite::BackupFile ? kExitDamagedFile : kExitFailure;
+    case VTBOX_E_NOT_SUPPORTED: case VTBOX_E_ENGINE_TOO_NEW: return site == FailureSite::Device ? kExitFailure : kExitDamagedFile;
+    case VTBOX_E_BAD_FORMAT: case VTBOX_E_INVALID_DATA: return site == FailureSite::BackupFile ? kExitDamagedFile : kExitFailure;
     // Full, read-only or refused local disk.
-    case 39: case 112: case 19: return kExitLocalDisk;
+    case VTBOX_E_HANDLE_DISK_FULL: case VTBOX_E_DISK_FULL: case VTBOX_E_WRITE_PROTECTED: return kExitLocalDisk;
     // Access denied: no reply of a device maps to it either; a file or
     // folder here that this user may not read or write.
-    case 5: return kExitLocalDisk;
+    case VTBOX_E_ACCESS_DENIED: return kExitLocalDisk;
     default: return kExitFailure;
     }
 }

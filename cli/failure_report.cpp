@@ -4,6 +4,7 @@
 
 #include "reachability.hpp"
 #include "text_output.hpp"
+#include "vtresult.h"
 
 namespace vtcli {
 
@@ -27,24 +28,24 @@ std::string NextStep(uint32_t code, const std::string &detail, int exit_code, co
                    ReachText(reach, s->host, port, "the FTP server", "--ftp-port or VTBOX_FTP_PORT (default 21)");
         if (ftp) return "the connection to the device's FTP server at " + s->host + ":" + std::to_string(port) +
                         " broke off; try again";
-        if (code == 12030 || code == 12031) return "the connection to the device broke off; try again";
+        if (code == VTBOX_E_CONNECTION_ABORTED || code == VTBOX_E_CONNECTION_RESET) return "the connection to the device broke off; try again";
         return ReachText(reach, s->host, port, "the box web service", "--port or VTBOX_PORT (default 8080)");
     }
     case kExitLocalDisk:
-        if (code == 5)
+        if (code == VTBOX_E_ACCESS_DENIED)
             return "you may not read or write there: check the owner and permissions of the file and of its folder "
                    "(temporary files go to TMPDIR, else /tmp)";
         return "the local disk is full or read-only: make room on it (temporary files go to TMPDIR, else /tmp), or "
                "use a folder on another disk";
     case kExitDamagedFile:
-        if (code == 1392) return "the backup file is damaged or no backup file: vtbox verify names what is wrong with it";
+        if (code == VTBOX_E_DAMAGED_FILE) return "the backup file is damaged or no backup file: vtbox verify names what is wrong with it";
         break;
     default:
         break;
     }
-    if (code == 8260) return "the device's limits (400 documents a level, 100 folders a box) would be passed: "
+    if (code == VTBOX_E_DEVICE_LIMIT) return "the device's limits (400 documents a level, 100 folders a box) would be passed: "
                              "vtbox restore --dry-run shows where";
-    if (code == 1344) return "the device has too little free space for the box: delete documents on the device first";
+    if (code == VTBOX_E_NO_DEVICE_SPACE) return "the device has too little free space for the box: delete documents on the device first";
     return {};
 }
 

@@ -1,6 +1,6 @@
 // Runs one long engine operation (backup or restore) on a worker thread while
 // this thread shows its progress, and turns Ctrl-C (or SIGTERM, SIGHUP) into
-// the operation's cancel event, so that the operation ends cleanly with 995
+// the operation's cancel event, so that the operation ends cleanly with VTBOX_E_CANCELLED
 // and the caller can still unlock the device.
 #pragma once
 

@@ -61,7 +61,7 @@ void PrintFindings(const std::string &file, const std::vector<VTCHECKITEM> &find
 int VerifyQuietly(const std::string &file, const std::string &work_folder) {
     Verdict v = Check(file, work_folder);
     if (v.rc == 0) return kExitDone;
-    if (v.rc == 1392 && !v.findings.empty()) {
+    if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty()) {
         PrintFindings(file, v.findings);
         return kExitDamagedFile;
     }
@@ -85,7 +85,7 @@ int RunVerify(const Context &c) {
     Verdict v = Check(file, use->path());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     int exit_code = kExitDone;
-    if (v.rc == 1392 && !v.findings.empty()) exit_code = kExitDamagedFile;
+    if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty()) exit_code = kExitDamagedFile;
     else if (v.rc != 0) exit_code = ExitCodeFor(v.rc, FailureSite::BackupFile);
 
     if (c.options.json) {

@@ -62,7 +62,7 @@ public:
           job_("vtBoxBackup", record, progress_event, cancel), progress_(job_.progress()), file_(tree_) {}
 
     void Run();
-    void Fail();
+    void Fail() noexcept;
 
 private:
     std::unique_ptr<BoxFtpClient> Connect();
@@ -246,13 +246,16 @@ void Backup::Run() {
     job_.Finish();
 }
 
-void Backup::Fail() {
-    job_.MarkFailed();
-    client_.reset();  // closes the connection and logs its totals
-    packing_.Join();
-    file_.discard();
-    if (madeBox_) DeleteLocalTree(box_, work_);
-    if (madeBoxZip_) unlink(tree_.packedBox().c_str());
+void Backup::Fail() noexcept {
+    try {
+        job_.MarkFailed();
+        client_.reset();  // closes the connection and logs its totals
+        packing_.Join();
+        file_.discard();
+        if (madeBox_) DeleteLocalTree(box_, work_);
+        if (madeBoxZip_) unlink(tree_.packedBox().c_str());
+    } catch (...) {
+    }
     job_.StopKeepAlive();
 }
 
@@ -268,15 +271,13 @@ extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, con
     return RunExport("vtBoxBackup", valid, [&] {
         // A file without a box would pass for a backup (and, dated and
         // pruned, push real ones out): none is written.
-        if (box_count == 0) Raise(vt::Code::InvalidParameter, "no box is chosen: a backup holds at least one box");
+        if (box_count == 0) Raise(vt::Code::INVALID_PARAMETER, "no box is chosen: a backup holds at least one box");
         std::vector<uint32_t> boxes(box_numbers, box_numbers + box_count);
         backup = std::make_unique<Backup>(session, password, ftp_user, FullPath(work_folder), FullPath(target_file),
                                           std::move(boxes), cancel_event, progress_event, progress);
-        try {
-            backup->Run();
-        } catch (...) {
-            backup->Fail();
-            throw;
-        }
+        backup->Run();
+    },
+    [&](uint32_t) noexcept {
+        if (backup) backup->Fail();
     });
 }

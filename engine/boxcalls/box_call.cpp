@@ -11,7 +11,7 @@ BoxReply CallBox(VTMFPSESSION *session, const std::string &path) {
     std::string why;
     reply.doc = LoadReplyDocument(reply.buffer.get(), &why);
     if (!reply.doc)
-        Raise(vt::Code::InvalidData, "the reply to " + RequestForDetail(path) + " is refused: " + why);
+        Raise(vt::Code::INVALID_DATA, "the reply to " + RequestForDetail(path) + " is refused: " + why);
     std::string result;
     try {
         result = NodeText(*reply.doc, "BoxNwLib/Message/Result");

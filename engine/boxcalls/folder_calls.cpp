@@ -72,7 +72,7 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *passwor
         std::string what = vt::Format("the list of box %03u", box_no);
         uint64_t nf = ListCount(doc, "BoxNwLib/Message/Folders", "NumOfFolders", kFolders, what.c_str());
         uint64_t nd = ListCount(doc, "BoxNwLib/Message/Documents", "NumOfDocs", kDocs, what.c_str());
-        if (nf + nd > std::numeric_limits<uint32_t>::max()) Raise(vt::Code::BadFormat);
+        if (nf + nd > std::numeric_limits<uint32_t>::max()) Raise(vt::Code::BAD_FORMAT);
         *count = static_cast<uint32_t>(nf + nd);
         if (nf + nd == 0) {
             GlobalBlock empty(GlobalAlloc(GPTR, 4));
@@ -93,7 +93,7 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *passwor
 uint32_t vtBoxDeleteDocument(VTMFPSESSION *s, uint32_t box_no, const char *password, uint32_t folder_no,
                              uint32_t doc_no) {
     return RunExport("vtBoxDeleteDocument", SessionIsOpen(s) && password, [&] {
-        if (doc_no == 0) Raise(vt::Code::InvalidParameter);
+        if (doc_no == 0) Raise(vt::Code::INVALID_PARAMETER);
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteDoc?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s",
                               s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str(),
                               DocQuery(doc_no).c_str()));

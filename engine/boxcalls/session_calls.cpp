@@ -12,7 +12,6 @@ using namespace vtbox;
 
 namespace {
 
-constexpr uint32_t kInvalidParameter = 87;
 
 std::string Path(const char *page, const std::string &query) { return std::string(page) + query; }
 
@@ -38,7 +37,7 @@ uint32_t SessionNumber(VTMFPSESSION *s, const std::string &text) {
     if (value == 0 || value > UINT32_MAX) {
         CloseTransport(s);
         s->SessionId = 0;
-        Raise(vt::Code::BadFormat, "the device's WebSessionID \"" + text.substr(0, vt::Utf8PrefixLength(text, 40)) +
+        Raise(vt::Code::BAD_FORMAT, "the device's WebSessionID \"" + text.substr(0, vt::Utf8PrefixLength(text, 40)) +
                                        "\" is not a session number");
     }
     return static_cast<uint32_t>(value);
@@ -51,36 +50,26 @@ extern "C" {
 uint32_t vtBoxOpenConnection(VTMFPSESSION *s) {
     for (const char *module : kLoggedModules) LogModuleVersion(module);
     OutputDebugStringA("vtBoxOpenConnection() called\n");
-    ClearFailureDetail();
-    if (!s) {
-        SetLastError(kInvalidParameter);
-        return kInvalidParameter;
-    }
-    s->SessionId = 1;
-    if (uint32_t rc = ConnectToBoxService(s)) {
-        ReportFailure("vtBoxOpenConnection", rc);
-        SettleFailureDetail(rc);
-        SetLastError(rc);
-        return rc;
-    }
-    GlobalBlock reply(SendBoxRequest(s, "/VaultraBox/boxnwConnect"));
-    if (!reply) {
-        uint32_t rc = GetLastError();
-        CloseTransport(s);
-        s->SessionId = 0;
-        if (rc == vt::code(vt::Code::InternetTimeout) || rc == vt::code(vt::Code::InternetCannotConnect)) {
-            rc = vt::code(vt::Code::DeviceNotAvailable);
-            RetagFailure(rc);
+    return RunExport("vtBoxOpenConnection", s != nullptr, [&] {
+        s->SessionId = 1;
+        Check(ConnectToBoxService(s));
+        GlobalBlock reply(SendBoxRequest(s, "/VaultraBox/boxnwConnect"));
+        if (!reply) {
+            // Nothing answered: the record is closed again, and a device that
+            // cannot be reached says so as such.
+            uint32_t rc = GetLastError();
+            CloseTransport(s);
+            s->SessionId = 0;
+            if (rc == vt::code(vt::Code::NET_TIMEOUT) || rc == vt::code(vt::Code::CANNOT_CONNECT)) {
+                rc = vt::code(vt::Code::DEVICE_NOT_AVAILABLE);
+                RetagFailure(rc);
+            }
+            Raise(rc);
         }
-        ReportFailure("vtBoxOpenConnection", rc);
-        SettleFailureDetail(rc);
-        SetLastError(rc);
-        return rc;
-    }
-    return RunExport("vtBoxOpenConnection", true, [&] {
         InternetOf(s)->SetTimeouts(kOpenTimeoutMs);
-        ReplyDocumentPtr doc = LoadReplyDocument(reply.get());
-        if (!doc) Raise(vt::Code::InvalidData);
+        std::string why;
+        ReplyDocumentPtr doc = LoadReplyDocument(reply.get(), &why);
+        if (!doc) Raise(vt::Code::INVALID_DATA, "the reply to /VaultraBox/boxnwConnect is refused: " + why);
         NodeText(*doc, "BoxNwLib/Header/Version");
         CheckBoxResult(NodeText(*doc, "BoxNwLib/Message/Result"));
         s->SessionId = SessionNumber(s, NodeText(*doc, "BoxNwLib/Message/SessionInfo/WebSessionID"));

@@ -85,7 +85,7 @@ void ArchiveConversion::ConvertDocument(const std::string &archive_name) {
     const std::string unpacked = JoinPath(work_, kUnpackFolder);
     if (UnzipArchive(archive, unpacked) != 0) {
         OutputDebugStringA("\n UnZip 1 Failed  \n ");
-        Raise(vt::Code::InvalidData, "cannot unpack the document archive " + archive_name);
+        Raise(vt::Code::INVALID_DATA, "cannot unpack the document archive " + archive_name);
     }
     const std::string record =
         FindIgnoringCase(JoinPath(unpacked, archive_name.substr(0, archive_name.size() - 4) + kRecordExtension));
@@ -108,7 +108,7 @@ void ArchiveConversion::Run(const char *source_as_given, const char *destination
                               "\n Could not Find the Src .ini File \n");
     MakeWorkFolder();
     if (UnzipArchive(request_.source, work_) != 0)
-        Raise(vt::Code::InvalidData, "cannot unpack " + request_.source);
+        Raise(vt::Code::INVALID_DATA, "cannot unpack " + request_.source);
     const std::string found = FindIgnoringCase(Description());
     if (found != Description()) std::rename(found.c_str(), Description().c_str());
 
@@ -131,7 +131,7 @@ void ArchiveConversion::Run(const char *source_as_given, const char *destination
     progress_.record().Flag = 0;
     if (remaining_ == 0) {
         OutputDebugStringA("\n All the DOcument in Archive File are inconsistence..!! \n ");
-        Raise(vt::Code::NoMoreItems, n == 0 ? "the archive holds no document" : "every document of the archive was removed");
+        Raise(vt::Code::NO_MORE_ITEMS, n == 0 ? "the archive holds no document" : "every document of the archive was removed");
     }
     if (ReplaceXmlElementLine(Description(), temp_, "NumOfDocs", std::to_string(remaining_)) != 0)
         Raise(GetLastError(), "cannot write the document count into " + std::string(kArchiveDescriptionName));

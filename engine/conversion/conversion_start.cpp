@@ -10,22 +10,22 @@ namespace vtbox {
 CheckSettings StartConversion(const ConversionRequest &r, const std::string &source_as_given,
                               const std::string &destination_as_given, int kind, const char *missing_settings_line) {
     if (GetArchiveKind(r.source) != kind)
-        Raise(vt::Code::InvalidData, r.source + (kind == 1 ? " is no backup file" : " is no document archive"));
+        Raise(vt::Code::INVALID_DATA, r.source + (kind == 1 ? " is no backup file" : " is no document archive"));
     if (source_as_given == destination_as_given)
-        Raise(vt::Code::InvalidParameter, "the source and the destination are the same file");
+        Raise(vt::Code::INVALID_PARAMETER, "the source and the destination are the same file");
     if (r.sourceVersion == r.destinationVersion)
-        Raise(vt::Code::InvalidParameter, "the two engine versions are the same: nothing to convert");
+        Raise(vt::Code::INVALID_PARAMETER, "the two engine versions are the same: nothing to convert");
     std::optional<CheckSettings> checks = ReadCheckSettings(r.sourceVersion, r.destinationVersion);
     if (!checks) {
         OutputDebugStringA(missing_settings_line);
         const std::string name = SettingsFileName(r.sourceVersion);
         const std::string found = FindSettingsFile(name);
-        Raise(vt::Code::NotSupported, found.empty() ? "no settings file \"" + name + "\" for engine version \"" +
+        Raise(vt::Code::NOT_SUPPORTED, found.empty() ? "no settings file \"" + name + "\" for engine version \"" +
                                                           r.sourceVersion + "\""
                                                     : "the settings file " + found + " does not load");
     }
     if (PathExists(r.destination))
-        Raise(vt::Code::AlreadyExists, r.destination + " exists already and is not replaced");
+        Raise(vt::Code::ALREADY_EXISTS, r.destination + " exists already and is not replaced");
     return *checks;
 }
 

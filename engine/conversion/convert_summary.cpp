@@ -14,11 +14,11 @@ extern "C" uint32_t vtBoxGetConvertSummary(const char *source_version, const cha
     return RunExport("vtBoxConvertVaultraData ", valid, [&] {
         OutputDebugStringA("\n vtBoxGetConvertSummary Starts \n");
         if (std::string(source_version) == destination_version)
-            Raise(vt::Code::InvalidParameter, "the two engine versions are the same: nothing to convert");
+            Raise(vt::Code::INVALID_PARAMETER, "the two engine versions are the same: nothing to convert");
         std::optional<CheckSettings> settings = ReadCheckSettings(source_version, destination_version);
         if (!settings) {
             OutputDebugStringA("\n Could not Find the Src engine .ini File \n");
-            Raise(vt::Code::NotSupported, "no settings file \"" + SettingsFileName(source_version) +
+            Raise(vt::Code::NOT_SUPPORTED, "no settings file \"" + SettingsFileName(source_version) +
                                               "\" that loads for engine version \"" + source_version + "\"");
         }
         *checks = SummaryMask(*settings);

@@ -97,7 +97,7 @@ int ReplaceXmlElementsInOrder(const std::string &file, const std::string &temp_f
         written = written && std::fwrite(line.data(), 1, line.size(), temp.file) == line.size();
     }
     if (in.bad()) {
-        SetLastError(vt::code(vt::Code::InvalidData));
+        SetLastError(vt::code(vt::Code::INVALID_DATA));
         return -1;
     }
     FILE *f = temp.file;

@@ -78,27 +78,27 @@ ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_fold
             const uint32_t code = GetLastError();
             OutputDebugStringA("\n\n Not a valid zip file \n");
             // A file this process may not read is no damaged file.
-            if (code != vt::code(vt::Code::FileCorrupt)) Raise(code, std::string(archive_path) + " cannot be read");
-            Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive" +
+            if (code != vt::code(vt::Code::DAMAGED_FILE)) Raise(code, std::string(archive_path) + " cannot be read");
+            Raise(vt::Code::DAMAGED_FILE, std::string(archive_path) + " is no backup file or document archive" +
                                              (zip.problem().empty() ? "" : ": " + zip.problem()));
         }
         kind = ArchiveKindOf(zip);
         if (kind == 0)
-            Raise(vt::Code::FileCorrupt, std::string(archive_path) + " is no backup file or document archive");
+            Raise(vt::Code::DAMAGED_FILE, std::string(archive_path) + " is no backup file or document archive");
         name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
         std::string saveAs = UniqueName(name);
         ZipEntryInfo entry;
         if (!zip.locate(name, true) || !zip.currentInfo(&entry)) RaiseLastError();
         if (entry.uncompressedSize > kMaxDescriptionBytes)
-            Raise(vt::Code::FileCorrupt,
+            Raise(vt::Code::DAMAGED_FILE,
                   vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %llu", name,
                              archive_path, static_cast<unsigned long long>(entry.uncompressedSize),
                              static_cast<unsigned long long>(kMaxDescriptionBytes)));
         if (!zip.extractCurrent(work_folder, true, saveAs)) {
             // Damage is the file's; a full or closed work folder is the local disk's.
             const uint32_t code = GetLastError();
-            const bool damaged = code == vt::code(vt::Code::FileCorrupt) || code == vt::code(vt::Code::NotSupported);
-            Raise(damaged ? vt::code(vt::Code::FileCorrupt) : code,
+            const bool damaged = code == vt::code(vt::Code::DAMAGED_FILE) || code == vt::code(vt::Code::NOT_SUPPORTED);
+            Raise(damaged ? vt::code(vt::Code::DAMAGED_FILE) : code,
                   std::string(damaged ? "the " : "cannot unpack the ") + name + " of " + archive_path +
                       (damaged ? " is damaged" : std::string(" into ") + work_folder));
         }
@@ -106,19 +106,19 @@ ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_fold
     }
 
     std::unique_ptr<FILE, FileCloser> file(std::fopen(unpacked.path.c_str(), "rb"));
-    if (!file) Raise(vt::Code::FileNotFound);
+    if (!file) Raise(vt::Code::FILE_NOT_FOUND);
     struct stat st;
-    if (fstat(fileno(file.get()), &st) != 0) Raise(vt::Code::InvalidData);
+    if (fstat(fileno(file.get()), &st) != 0) Raise(vt::Code::INVALID_DATA);
     GlobalBlock block(GlobalAlloc(GPTR, static_cast<size_t>(st.st_size)));
-    if (!block) Raise(vt::Code::NotEnoughMemory);
+    if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
     std::memset(block.get(), ' ', static_cast<size_t>(st.st_size));
     if (st.st_size > 0 && std::fread(block.get(), 1, static_cast<size_t>(st.st_size), file.get()) !=
                               static_cast<size_t>(st.st_size))
-        Raise(vt::Code::InvalidData);
+        Raise(vt::Code::INVALID_DATA);
     file.reset();
     std::string why;
     ReplyDocumentPtr doc = LoadReplyDocument(block.get(), &why);
-    if (!doc) Raise(vt::Code::InvalidData, std::string(name) + " of " + archive_path + " is refused: " + why);
+    if (!doc) Raise(vt::Code::INVALID_DATA, std::string(name) + " of " + archive_path + " is refused: " + why);
 
     *kind_out = kind;
     return doc;
@@ -143,7 +143,7 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
             const char *items = "BackupInfo/Boxes/BoxProp";
             uint32_t n = ListCount(*doc, "BackupInfo/Boxes", "NumOfBoxes", items, "the description");
             array.reset(GlobalAlloc(GPTR, sizeof(VTBOXBK) * static_cast<size_t>(n)));
-            if (!array) Raise(vt::Code::NotEnoughMemory);
+            if (!array) Raise(vt::Code::NOT_ENOUGH_MEMORY);
             auto *bk = static_cast<VTBOXBK *>(array.get());
             for (uint32_t i = 0; i < n; ++i) {
                 CopyField(bk[i].BoxName, Trim(ItemChildText(*doc, items, i, "BoxName")));
@@ -179,7 +179,7 @@ extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char 
         int kind = 0;
         ReplyDocumentPtr doc = LoadDescription(archive_path, work_folder, &kind);
         const char *path = "BackupInfo/Timezone";
-        if (kind != 1 || doc->Select(path).empty()) Raise(vt::Code::NotFound, "the description records no time zone");
+        if (kind != 1 || doc->Select(path).empty()) Raise(vt::Code::NOT_FOUND, "the description records no time zone");
         // "GMT+09:00", "GMT-05:30".
         std::string text = Text(*doc, path);
         unsigned hours = 0, minutes = 0;
@@ -187,7 +187,7 @@ extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char 
         int used = 0;
         if (std::sscanf(text.c_str(), "GMT%c%2u:%2u%n", &sign, &hours, &minutes, &used) != 3 ||
             static_cast<size_t>(used) != text.size() || (sign != '+' && sign != '-') || hours > 14 || minutes > 59)
-            Raise(vt::Code::InvalidData, "the description's time zone \"" + text + "\" cannot be read");
+            Raise(vt::Code::INVALID_DATA, "the description's time zone \"" + text + "\" cannot be read");
         int32_t offset = static_cast<int32_t>(hours * 60 + minutes);
         *offset_minutes = sign == '-' ? -offset : offset;
     });

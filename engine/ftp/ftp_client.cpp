@@ -32,7 +32,7 @@ constexpr size_t kMaxListingBytes = 64u * 1024u * 1024u;
 
 uint32_t ErrnoCode(int err) {
     uint32_t code = vt::SetLastErrorFromErrno(err);
-    return code != 0 ? code : vt::code(vt::Code::InternalError);
+    return code != 0 ? code : vt::code(vt::Code::INTERNAL_ERROR);
 }
 
 // A name from the network, shown with its control bytes escaped.
@@ -71,7 +71,7 @@ std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version) {
     try {
         return std::make_unique<BoxFtpClient>(VerbsFor(engine_version));
     } catch (const std::bad_alloc &) {
-        Raise(vt::Code::NotEnoughMemory);
+        Raise(vt::Code::NOT_ENOUGH_MEMORY);
     }
 }
 
@@ -101,14 +101,14 @@ BoxFtpClient::~BoxFtpClient() {
 }
 
 FtpSession &BoxFtpClient::Session() {
-    if (!session_) Raise(vt::Code::InvalidHandle);
+    if (!session_) Raise(vt::Code::INVALID_HANDLE);
     return *session_;
 }
 
 void BoxFtpClient::RaiseIfCancelled(uint32_t rc, const std::string &command) {
     // A command that the job's cancel ended is no refusal of the server's:
     // it ends the job with the cancel's code wherever it lands.
-    if (rc == vt::code(vt::Code::OperationAborted)) {
+    if (rc == vt::code(vt::Code::CANCELLED)) {
         OutputDebugStringA("\n\n <<<<****  Ftp Operation Aborted ****>>>>\n\n\n");
         Raise(rc, "cancelled during " + command);
     }
@@ -120,7 +120,7 @@ bool CancelledNow() {
     try {
         throw;
     } catch (const BoxError &e) {
-        return e.code() == vt::code(vt::Code::OperationAborted);
+        return e.code() == vt::code(vt::Code::CANCELLED);
     } catch (...) {
         return false;
     }
@@ -142,7 +142,7 @@ void BoxFtpClient::Connect(const VTMFPSESSION *session, const char *user, const 
     session_.reset();
     uint32_t rc = 0;
     if (!session || !user || !password) {
-        rc = vt::code(vt::Code::InvalidParameter);
+        rc = vt::code(vt::Code::INVALID_PARAMETER);
     } else {
         FtpLogin login;
         login.host.assign(session->Host, strnlen(session->Host, sizeof session->Host));
@@ -153,7 +153,7 @@ void BoxFtpClient::Connect(const VTMFPSESSION *session, const char *user, const 
         rc = session_->Open(login);
     }
     LogResponse(nullptr);
-    if (rc == vt::code(vt::Code::OperationAborted)) {
+    if (rc == vt::code(vt::Code::CANCELLED)) {
         session_.reset();
         RaiseIfCancelled(rc, "the FTP login");
     }
@@ -165,14 +165,14 @@ void BoxFtpClient::Connect(const VTMFPSESSION *session, const char *user, const 
                                    : "no FTP login name or password";
         session_.reset();  // no connection was made
         ReportFailure("InternetConnect", rc);
-        if (rc == vt::code(vt::Code::InternetIncorrectPassword)) {
+        if (rc == vt::code(vt::Code::FTP_LOGIN_REFUSED)) {
             ReportFailure("Connect", rc);
             SetLastError(rc);
             Raise(rc, why);
         }
-        if (rc == vt::code(vt::Code::InvalidParameter)) ReportFailure("Connect", rc);
+        if (rc == vt::code(vt::Code::INVALID_PARAMETER)) ReportFailure("Connect", rc);
         SetLastError(rc);
-        Raise(vt::Code::InternetInternalError, why);
+        Raise(vt::Code::CONNECTION_FAILED, why);
     }
     OutputDebugStringA("Connection with FTP Server Established");
 }
@@ -199,7 +199,7 @@ int BoxFtpClient::FtpCreateFolder(const std::string &remote_path) {
         throw;
     } catch (...) {
         RaiseToLevel2();
-        Raise(vt::Code::InternalError);
+        Raise(vt::Code::INTERNAL_ERROR);
     }
 }
 
@@ -218,7 +218,7 @@ int BoxFtpClient::FtpChangeDirectory(const std::string &remote_path) {
         throw;
     } catch (...) {
         RaiseToLevel2();
-        Raise(vt::Code::InternalError);
+        Raise(vt::Code::INTERNAL_ERROR);
     }
 }
 
@@ -231,7 +231,7 @@ int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *fol
         std::string text;
         uint32_t rc = Session().List(command, &text, kMaxListingBytes);
         LogResponse(command.c_str());
-        if (rc == vt::code(vt::Code::InternetExtendedError)) {
+        if (rc == vt::code(vt::Code::SERVER_REFUSED)) {
             // The server refused the command.
             ReportFailure("FtpListDirectory", rc);
             RaiseFailed(rc, command);
@@ -262,8 +262,8 @@ int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *fol
         if (folders) folders->clear();
         if (files) files->clear();
         RaiseToLevel2();
-        ReportFailure("FtpListDirectory", vt::code(vt::Code::InternalError));
-        Raise(vt::Code::InternalError);
+        ReportFailure("FtpListDirectory", vt::code(vt::Code::INTERNAL_ERROR));
+        Raise(vt::Code::INTERNAL_ERROR);
     }
 }
 
@@ -341,7 +341,7 @@ int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &loc
         // Only a refusal from the server carries a reply worth reading.
         std::string response = LastResponseText();
         if (response.find("451 Requested action aborted") != std::string::npos)
-            RaiseFailed(vt::code(vt::Code::AdminLimitExceeded), command);
+            RaiseFailed(vt::code(vt::Code::DEVICE_LIMIT), command);
         if (response.find("552 Requested file action aborted") == std::string::npos) RaiseFailed(rc, command);
 
         OutputDebugStringA("\n***********************************\n\n ");
@@ -411,8 +411,8 @@ int BoxFtpClient::DownloadFolderByFTP(const std::string &local_folder,
     } catch (...) {
         RaiseToLevel2();
         LogResponse("Ftp Response After Error in DownloadFolder");
-        ReportFailure("DownloadFolderByFTP", vt::code(vt::Code::InternalError));
-        Raise(vt::Code::InternalError);
+        ReportFailure("DownloadFolderByFTP", vt::code(vt::Code::INTERNAL_ERROR));
+        Raise(vt::Code::INTERNAL_ERROR);
     }
 }
 
@@ -441,8 +441,8 @@ int BoxFtpClient::UploadFolderByFTP(const std::string &local_folder,
     } catch (...) {
         RaiseToLevel2();
         LogResponse("Ftp Response After Error in UploadFolderByFTP");
-        ReportFailure("UploadFolderByFTP", vt::code(vt::Code::InternalError));
-        Raise(vt::Code::InternalError);
+        ReportFailure("UploadFolderByFTP", vt::code(vt::Code::INTERNAL_ERROR));
+        Raise(vt::Code::INTERNAL_ERROR);
     }
 }
 
@@ -451,7 +451,7 @@ int BoxFtpClient::CreateEmptyFile(const std::string &remote_path) {
     uint32_t rc = Session().Upload(remote_path, FtpType::Binary, nothing, 0);
     LogResponse(remote_path.c_str());
     RaiseIfCancelled(rc, "STOR " + remote_path);
-    if (rc != 0) RaiseFailed(vt::code(vt::Code::InternetInternalError), "STOR " + remote_path);
+    if (rc != 0) RaiseFailed(vt::code(vt::Code::CONNECTION_FAILED), "STOR " + remote_path);
     return 0;
 }
 
@@ -462,20 +462,20 @@ int BoxFtpClient::FtpReplaceStatusFile(const std::string &remote_folder) {
         uint32_t rc = Session().Command(command);
         LogResponse(command.c_str());
         RaiseIfCancelled(rc, command);
-        if (rc != 0) ReportFailure("FtpDeleteFile", vt::code(vt::Code::InternalError));
+        if (rc != 0) ReportFailure("FtpDeleteFile", vt::code(vt::Code::INTERNAL_ERROR));
         return 0;
     } catch (...) {
         if (CancelledNow()) throw;
         uint32_t last = GetLastError();
         RaiseToLevel2();
-        ReportFailure("FtpReplaceStatusFile", vt::code(vt::Code::InternalError));
-        RetagFailure(last != 0 ? last : vt::code(vt::Code::InternalError));
-        Raise(last != 0 ? last : vt::code(vt::Code::InternalError));
+        ReportFailure("FtpReplaceStatusFile", vt::code(vt::Code::INTERNAL_ERROR));
+        RetagFailure(last != 0 ? last : vt::code(vt::Code::INTERNAL_ERROR));
+        Raise(last != 0 ? last : vt::code(vt::Code::INTERNAL_ERROR));
     }
 }
 
 void BoxFtpClient::PeekPendingFolder(std::string *local_path, std::string *remote_path) const {
-    if (pending_.empty()) Raise(vt::Code::InternalError);
+    if (pending_.empty()) Raise(vt::Code::INTERNAL_ERROR);
     if (local_path) *local_path = pending_.begin()->first;
     if (remote_path) *remote_path = pending_.begin()->second;
 }
@@ -495,7 +495,7 @@ bool BoxFtpClient::IsPendingEmpty() const { return pending_.empty(); }
 void BoxFtpClient::CheckCancel() {
     if (cancel_event_ && WaitForSingleObject(cancel_event_, 0) == WAIT_OBJECT_0) {
         OutputDebugStringA("\n\n <<<<****  Ftp Operation Aborted ****>>>>\n\n\n");
-        Raise(vt::Code::OperationAborted);
+        Raise(vt::Code::CANCELLED);
     }
 }
 

@@ -72,12 +72,12 @@ ListingOutcome ParseListing(std::string_view text, FindList *folders, FindList *
         if (!IsSafeEntryName(name)) {
             if (folders) folders->clear();
             if (files) files->clear();
-            return {vt::code(vt::Code::InvalidName), std::string(name.substr(0, kMaxNameLength))};
+            return {vt::code(vt::Code::INVALID_NAME), std::string(name.substr(0, kMaxNameLength))};
         }
         if (name.size() > kMaxNameLength) {
             if (folders) folders->clear();
             if (files) files->clear();
-            return {vt::code(vt::Code::FilenameExcedRange), std::string(name.substr(0, kMaxNameLength))};
+            return {vt::code(vt::Code::PATH_TOO_LONG), std::string(name.substr(0, kMaxNameLength))};
         }
         FindList *target = LooksLikeFile(name) ? files : folders;
         if (target) target->push_back(EntryNamed(name));

@@ -43,7 +43,7 @@ Slist MakeList(std::initializer_list<std::string> items) {
         curl_slist *grown = curl_slist_append(list, item.c_str());
         if (!grown) {
             curl_slist_free_all(list);
-            Raise(vt::Code::NotEnoughMemory);
+            Raise(vt::Code::NOT_ENOUGH_MEMORY);
         }
         list = grown;
     }
@@ -363,7 +363,7 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
     uint32_t code = MapResult(rc, false);
     if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
     if (code == 0 && sink_failed) code = local_errno != 0 ? vt::Win32FromErrno(local_errno)
-                                                          : vt::code(vt::Code::InternalError);
+                                                          : vt::code(vt::Code::INTERNAL_ERROR);
     SetLastError(code);
     return code;
 }
@@ -430,25 +430,25 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
     case CURLE_OK:
         return 0;
     case CURLE_LOGIN_DENIED:
-        return vt::code(Code::InternetIncorrectPassword);
+        return vt::code(Code::FTP_LOGIN_REFUSED);
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_FTP_ACCEPT_TIMEOUT:
-        return vt::code(Code::InternetTimeout);
+        return vt::code(Code::NET_TIMEOUT);
     case CURLE_OUT_OF_MEMORY:
-        return vt::code(Code::NotEnoughMemory);
+        return vt::code(Code::NOT_ENOUGH_MEMORY);
     case CURLE_URL_MALFORMAT:
-        return vt::code(Code::InvalidName);
+        return vt::code(Code::INVALID_NAME);
     case CURLE_COULDNT_RESOLVE_HOST:
-        return vt::code(Code::InternetNameNotResolved);
+        return vt::code(Code::NAME_NOT_RESOLVED);
     case CURLE_COULDNT_CONNECT:
-        return vt::code(opening ? Code::InternetInternalError : Code::InternetCannotConnect);
+        return vt::code(opening ? Code::CONNECTION_FAILED : Code::CANNOT_CONNECT);
     case CURLE_ABORTED_BY_CALLBACK:
-        return vt::code(cancelled ? Code::OperationAborted : Code::InternetInternalError);
+        return vt::code(cancelled ? Code::CANCELLED : Code::CONNECTION_FAILED);
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
-        if (list_overflow) return vt::code(Code::BufferOverflow);
+        if (list_overflow) return vt::code(Code::BUFFER_OVERFLOW);
         if (local_errno != 0) return vt::Win32FromErrno(local_errno);
-        return vt::code(Code::InternalError);
+        return vt::code(Code::INTERNAL_ERROR);
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
@@ -457,8 +457,8 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
         // The server ended a transfer early (426, a closed data connection)
         // or the connection broke. A 4xx/5xx reply counts as a refusal.
         if (refused_code != 0 && rc == CURLE_PARTIAL_FILE && refused_code != 426)
-            return vt::code(Code::InternetExtendedError);
-        return vt::code(Code::InternetConnectionAborted);
+            return vt::code(Code::SERVER_REFUSED);
+        return vt::code(Code::CONNECTION_ABORTED);
     case CURLE_QUOTE_ERROR:
     case CURLE_UPLOAD_FAILED:
     case CURLE_REMOTE_FILE_NOT_FOUND:
@@ -470,16 +470,16 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
     case CURLE_FTP_WEIRD_SERVER_REPLY:
         // The server refused; its reply says why (as the extended error of
         // the platform's FTP layer does).
-        return vt::code(Code::InternetExtendedError);
+        return vt::code(Code::SERVER_REFUSED);
     default:
-        return vt::code(Code::InternetInternalError);
+        return vt::code(Code::CONNECTION_FAILED);
     }
 }
 
 FtpSession::FtpSession() : impl_(std::make_unique<Impl>()) {
     GlobalInit();
     impl_->curl = curl_easy_init();
-    if (!impl_->curl) Raise(vt::Code::NotEnoughMemory);
+    if (!impl_->curl) Raise(vt::Code::NOT_ENOUGH_MEMORY);
 }
 
 FtpSession::~FtpSession() {
@@ -523,8 +523,8 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
     Impl &s = *impl_;
     if (login.host.empty() || !IsOneLine(login.host) || !IsOneLine(login.user) ||
         !IsOneLine(login.password) || login.host.find_first_of("/?#@ ") != std::string::npos) {
-        SetLastError(vt::code(vt::Code::InvalidParameter));
-        return vt::code(vt::Code::InvalidParameter);
+        SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
+        return vt::code(vt::Code::INVALID_PARAMETER);
     }
     std::string host = login.host.find(':') != std::string::npos ? "[" + login.host + "]" : login.host;
     s.base_url = "ftp://" + host + ":" + std::to_string(login.port) + "/";
@@ -582,8 +582,8 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
 uint32_t FtpSession::Command(const std::string &text) {
     Impl &s = *impl_;
     if (!IsOneLine(text)) {
-        SetLastError(vt::code(vt::Code::InvalidName));
-        return vt::code(vt::Code::InvalidName);
+        SetLastError(vt::code(vt::Code::INVALID_NAME));
+        return vt::code(vt::Code::INVALID_NAME);
     }
     s.ResetCall();
     s.SetCommon(s.base_url);
@@ -595,7 +595,7 @@ uint32_t FtpSession::Command(const std::string &text) {
     uint32_t code = s.Perform(false);
     curl_easy_setopt(s.curl, CURLOPT_QUOTE, nullptr);
     if (code == 0 && s.refused_code != 0) {
-        code = vt::code(vt::Code::InternetExtendedError);
+        code = vt::code(vt::Code::SERVER_REFUSED);
         SetLastError(code);
     }
     return code;
@@ -605,8 +605,8 @@ uint32_t FtpSession::List(const std::string &text, std::string *data, size_t max
     Impl &s = *impl_;
     data->clear();
     if (!IsOneLine(text)) {
-        SetLastError(vt::code(vt::Code::InvalidName));
-        return vt::code(vt::Code::InvalidName);
+        SetLastError(vt::code(vt::Code::INVALID_NAME));
+        return vt::code(vt::Code::INVALID_NAME);
     }
     s.ResetCall();
     s.SetCommon(s.base_url);
@@ -627,8 +627,8 @@ uint32_t FtpSession::Download(const std::string &remote_path, FtpType type, FtpS
     Impl &s = *impl_;
     s.ResetCall();
     if (remote_path.empty() || remote_path.back() == '/') {
-        SetLastError(vt::code(vt::Code::InvalidName));
-        return vt::code(vt::Code::InvalidName);
+        SetLastError(vt::code(vt::Code::INVALID_NAME));
+        return vt::code(vt::Code::INVALID_NAME);
     }
     s.SetCommon(s.base_url + UrlPath(remote_path));
     s.sink = &sink;
@@ -655,8 +655,8 @@ uint32_t FtpSession::Upload(const std::string &remote_path, FtpType type, FtpSou
     Impl &s = *impl_;
     s.ResetCall();
     if (remote_path.empty() || remote_path.back() == '/') {
-        SetLastError(vt::code(vt::Code::InvalidName));
-        return vt::code(vt::Code::InvalidName);
+        SetLastError(vt::code(vt::Code::INVALID_NAME));
+        return vt::code(vt::Code::INVALID_NAME);
     }
     s.SetCommon(s.base_url + UrlPath(remote_path));
     s.source = &source;

@@ -2,9 +2,9 @@
  * vtBoxBRD.h - the engine library's exported interface.
  *
  * Plain C: records with fixed field order and widths, and free functions that
- * return a result code (0 = success; otherwise a Win32 error number, see
- * vtGetMessageText in vtplatform.h) or a memory handle with the code left as
- * the thread's last error.
+ * return a result code (VTBOX_E_SUCCESS, 0, or another code of vtresult.h,
+ * whose text vtGetMessageText of vtplatform.h gives) or a memory handle with
+ * the code left as the thread's last error.
  *
  * Ownership: the caller owns every record it passes (session, progress,
  * version, output buffers) and the two events of a long operation. The engine
@@ -148,7 +148,7 @@ typedef struct _VTBOXBK {
 } VTBOXBK;
 
 /* ---- session calls ---------------------------------------------------------
- * Every call but vtBoxOpenConnection answers 87 at once, sending nothing,
+ * Every call but vtBoxOpenConnection answers VTBOX_E_INVALID_PARAMETER at once, sending nothing,
  * when the session pointer is NULL or the session is not open. The password
  * is the device's administrator password; the engine keeps no copy of it. */
 
@@ -159,14 +159,14 @@ typedef struct _VTBOXBK {
  * fields cleared. A reply refused after that (not XML, no header, a Result
  * that is not success) leaves the record open (ConnectHandle set, SessionId
  * not 0): the caller then ends it with vtBoxCloseConnection like an open one.
- * Calling vtBoxCloseConnection after any failed open is always safe (87 on a
+ * Calling vtBoxCloseConnection after any failed open is always safe (VTBOX_E_INVALID_PARAMETER on a
  * record that is cleared). */
 VTBOX_API uint32_t vtBoxOpenConnection(VTMFPSESSION *session);
 /* Ends the web session and frees what vtBoxOpenConnection put into the
  * record, always leaving the three engine fields cleared. */
 VTBOX_API uint32_t vtBoxCloseConnection(VTMFPSESSION *session);
 /* Fills the caller's *version with the device's engine version and MAC
- * address, and so proves the password (1216 when it is wrong). */
+ * address, and so proves the password (VTBOX_E_WRONG_PASSWORD when it is wrong). */
 VTBOX_API uint32_t vtBoxGetEngineVersion(VTMFPSESSION *session, const char *password,
                                          VTENGVERSION *version);
 /* Locks the device's panel for a job (mode 0 backup, 1 restore) and writes
@@ -184,7 +184,7 @@ VTBOX_API uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *session, const char *pass
 
 /* Gives the session a cancel event (NULL: none), which the engine does not
  * own: once it is signalled, every box service request of the session, the
- * one in flight included, ends within about a second with 995, whatever the
+ * one in flight included, ends within about a second with VTBOX_E_CANCELLED, whatever the
  * device does. A caller uses it to bound the release of the device at the end
  * of a job (unlock, FTP account, close) by a time of its own choosing. */
 VTBOX_API uint32_t vtBoxSetRequestCancelEvent(VTMFPSESSION *session, HANDLE cancel_event);
@@ -240,7 +240,7 @@ VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_fo
 
 /* Writes into the caller's *offset_minutes the offset from UTC of the date in
  * a backup file's description (the local time of the computer that made it),
- * positive east of Greenwich; 1168 when the description records none;
+ * positive east of Greenwich; VTBOX_E_NOT_FOUND when the description records none;
  * work_folder as for vtBoxGetXMLInfo. */
 VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder,
                                           int32_t *offset_minutes);
@@ -258,11 +258,11 @@ VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *
 /* Backs the chosen boxes up into target_file, which is replaced only once the
  * new file is complete; runs synchronously on the calling thread, writing
  * *progress and signalling progress_event after each update, and stops with
- * 995 when cancel_event (may be NULL) is signalled; the caller holds the lock
+ * VTBOX_E_CANCELLED when cancel_event (may be NULL) is signalled; the caller holds the lock
  * (mode 0) and the FTP account ftp_user for the whole call, and work_folder
  * is left as it was, but for a complete backup that cannot be put in place
  * as target_file: it stays in work_folder as VTBOX_KEPT_BACKUP, and the
- * failure's detail names it. A box_count of 0 is refused with 87 (no file is
+ * failure's detail names it. A box_count of 0 is refused with VTBOX_E_INVALID_PARAMETER (no file is
  * made). */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                const char *work_folder, const char *target_file,
@@ -330,7 +330,7 @@ enum {
  * compared with what the box archives hold, a record for every document and
  * folder and the reverse, and every level held to what a backup file holds
  * there (the same checks vtBoxRestore and vtBoxPlanRestore refuse a file by);
- * returns 0 when nothing is wrong, 1392 when something is, each finding then one of the *count VTCHECKITEM records of the block
+ * returns 0 when nothing is wrong, VTBOX_E_DAMAGED_FILE when something is, each finding then one of the *count VTCHECKITEM records of the block
  * owned by *handle (freed with GlobalFree(*handle), NULL when *count is 0), or
  * another code when the file cannot be read at all; work_folder is an
  * existing folder used for unpacking and left as it was. */
@@ -342,7 +342,7 @@ VTBOX_API uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_fo
  * lock, no FTP account, nothing written to the device), and returns it as one
  * block of *count VTRESTOREPLAN records (also given in *items), owned by the
  * returned handle, which the caller frees with GlobalFree; NULL on failure
- * with the code as last error (1392 for a file vtBoxRestore would refuse as
+ * with the code as last error (VTBOX_E_DAMAGED_FILE for a file vtBoxRestore would refuse as
  * damaged); work_folder as for vtBoxRestore. */
 VTBOX_API HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
                                    const char *work_folder, const char *backup_file,
@@ -382,7 +382,7 @@ VTBOX_API uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char
  * is never changed, work_folder holds the work folder BOX for the length of
  * the call (an older BOX there is removed), and the call runs synchronously
  * like vtBoxBackup, with *progress written throughout, progress_event (may be
- * NULL; then nothing waits for a watcher) set after each change and 995 when
+ * NULL; then nothing waits for a watcher) set after each change and VTBOX_E_CANCELLED when
  * cancel_event (may be NULL) is signalled. */
 VTBOX_API uint32_t vtBoxConvertBackupData(const char *source, const char *destination,
                                           const char *work_folder, const char *source_version,

@@ -19,7 +19,7 @@ void BackgroundStep::Start(std::function<uint32_t()> step) {
         } catch (const BoxError &e) {
             code_ = e.code();
         } catch (...) {
-            code_ = vt::code(vt::Code::InternalError);
+            code_ = vt::code(vt::Code::INTERNAL_ERROR);
         }
         // The detail lives with the thread that noted it: carried over by Wait.
         if (code_ != 0) detail_ = FailureDetail();

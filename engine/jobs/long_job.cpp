@@ -11,7 +11,7 @@ LongJob::LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progress_event
 
 void LongJob::Start(const VTMFPSESSION *session) {
     OutputDebugStringA(("\n " + std::string(name_) + " STARTS").c_str());
-    if (session && !keep_alive_.Start(session)) Raise(vt::Code::InternalError);
+    if (session && !keep_alive_.Start(session)) Raise(vt::Code::INTERNAL_ERROR);
 }
 
 void LongJob::Finish() {

@@ -32,7 +32,7 @@ void Progress::ClearNames() {
 void Progress::CheckCancel() {
     if (cancel_ && WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) {
         OutputDebugStringA("\n <<<<****  Operation Aborted ****>>>>\n");
-        Raise(vt::Code::OperationAborted);
+        Raise(vt::Code::CANCELLED);
     }
 }
 

@@ -20,8 +20,8 @@ namespace vtbox {
 
 uint32_t LastErrorFromErrno(int err) {
     if (err == 0) {
-        SetLastError(vt::code(vt::Code::InternalError));
-        return vt::code(vt::Code::InternalError);
+        SetLastError(vt::code(vt::Code::INTERNAL_ERROR));
+        return vt::code(vt::Code::INTERNAL_ERROR);
     }
     return vt::SetLastErrorFromErrno(err);
 }
@@ -70,7 +70,7 @@ bool ReadAllAt(int fd, void *data, size_t size, uint64_t at) {
             return false;
         }
         if (got == 0) {
-            SetLastError(vt::code(vt::Code::HandleEof));
+            SetLastError(vt::code(vt::Code::END_OF_FILE));
             return false;
         }
         bytes += got;
@@ -145,7 +145,7 @@ const char *IrregularFileKind(const std::string &path) {
 uint32_t CheckReplaceableTarget(const std::string &path) {
     const char *kind = IrregularFileKind(path);
     if (!kind) return 0;
-    uint32_t rc = vt::code(vt::Code::AccessDenied);
+    uint32_t rc = vt::code(vt::Code::ACCESS_DENIED);
     NoteFailure(rc, path + " is " + kind + ", not a regular file: it is never replaced by one");
     SetLastError(rc);
     return rc;
@@ -172,7 +172,7 @@ bool CreateFolderTree(const std::string &path) {
     struct stat st;
     if (stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return true;
-        SetLastError(vt::code(vt::Code::AlreadyExists));
+        SetLastError(vt::code(vt::Code::ALREADY_EXISTS));
         return false;
     }
     // No folder of a path the system cannot name is made, not even its first levels.
@@ -194,7 +194,7 @@ bool CreateFolderTree(const std::string &path) {
                 return false;
             }
             if (stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-                SetLastError(vt::code(vt::Code::AlreadyExists));
+                SetLastError(vt::code(vt::Code::ALREADY_EXISTS));
                 return false;
             }
         }
@@ -249,7 +249,7 @@ bool PartFile::create(const std::string &folder, bool keep_open) {
             return false;
         }
     }
-    SetLastError(vt::code(vt::Code::CannotMake));
+    SetLastError(vt::code(vt::Code::CANNOT_MAKE));
     return false;
 }
 

@@ -46,14 +46,14 @@ uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindLis
     const std::string absolute = Absolute(folder);
     if (chdir(absolute.c_str()) != 0) {
         vt::SetLastErrorFromErrno(errno);
-        return vt::code(vt::Code::BadPathname);
+        return vt::code(vt::Code::NOT_ON_DEVICE);
     }
     // The search names the folder itself rather than trusting the current
     // folder, which a packing thread and a download may both change.
     vt::FindData entry;
     const std::string search_pattern = (absolute == "/" ? std::string("/") : absolute + "/") + (pattern ? pattern : "*");
     HANDLE search = vt::FindFirstFile(search_pattern.c_str(), &entry);
-    if (!search) return vt::code(vt::Code::InternalError);
+    if (!search) return vt::code(vt::Code::INTERNAL_ERROR);
     do {
         if (entry.dwFileAttributes & vt::kAttrDirectory) {
             if (folders && !IsDotName(entry.cFileName)) folders->push_back(entry);

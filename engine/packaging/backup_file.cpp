@@ -35,7 +35,7 @@ bool CrcOfRegion(int fd, uint64_t at, uint64_t size, uint32_t *crc) {
     uLong value = crc32(0L, Z_NULL, 0);
     while (size > 0) {
         if (IsSignalled(CurrentCancelEvent())) {
-            SetLastError(vt::code(vt::Code::OperationAborted));
+            SetLastError(vt::code(vt::Code::CANCELLED));
             return false;
         }
         const size_t chunk = static_cast<size_t>(std::min<uint64_t>(size, block.size()));

@@ -22,7 +22,7 @@ namespace vtbox {
 uint32_t FailureCode() {
     uint32_t code = GetLastError();
     if (code == 0) {
-        code = vt::code(vt::Code::InternalError);
+        code = vt::code(vt::Code::INTERNAL_ERROR);
         SetLastError(code);
     }
     return code;
@@ -47,7 +47,7 @@ bool IsFolder(const std::string &path) {
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-        SetLastError(vt::code(vt::Code::Directory));
+        SetLastError(vt::code(vt::Code::IS_A_FOLDER));
         return false;
     }
     return true;
@@ -89,7 +89,7 @@ uint32_t PackFlat(PartFile &part, const std::string &source, const FindList &fil
 }  // namespace
 
 uint32_t ChangeLast32BytesAt(int fd, uint64_t end) {
-    if (end < 16) return Failed(vt::Code::FileCorrupt);
+    if (end < 16) return Failed(vt::Code::DAMAGED_FILE);
     const uint64_t at = end - 16;
     unsigned char bytes[8];
     if (!ReadAllAt(fd, bytes, sizeof bytes, at)) return FailureCode();
@@ -139,14 +139,14 @@ uint32_t PackFolder(const std::string &target, const std::string &source, ZipOpt
     if (target.empty()) vt::DebugPrint("\n %s Zipping to %s.zip ", source.c_str(), source.c_str());
     else vt::DebugPrint("\n %s Zipping to %s ", source.c_str(), target.c_str());
     SetLastError(0);
-    if (source.empty() || (options.flat && target.empty())) return Failed(vt::Code::InvalidParameter);
+    if (source.empty() || (options.flat && target.empty())) return Failed(vt::Code::INVALID_PARAMETER);
 
     const std::string folder = FullPath(source);
     const std::string archive = target.empty() ? folder + ".zip" : FullPath(target);
     if (!IsFolder(folder)) return FailureCode();
     if (!options.replace_target && PathExists(archive)) {
         vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
-        return Failed(vt::Code::AlreadyExists);
+        return Failed(vt::Code::ALREADY_EXISTS);
     }
 
     FindList files;
@@ -168,7 +168,7 @@ uint32_t PackFolder(const std::string &target, const std::string &source, ZipOpt
     }
     if (!part.commit(archive, options.replace_target)) {
         uint32_t code = FailureCode();
-        if (code == vt::code(vt::Code::AlreadyExists))
+        if (code == vt::code(vt::Code::ALREADY_EXISTS))
             vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
         return code;
     }
@@ -191,7 +191,7 @@ uint32_t Unpack(const std::string &archive, const std::string &target, UnzipOpti
     const std::string folder = target.empty() ? ParentFolder(full) : FullPath(target);
     vt::DebugPrint("\n %s UnZipping to %s ", archive.c_str(), folder.c_str());
     SetLastError(0);
-    if (archive.empty()) return Failed(vt::Code::InvalidParameter);
+    if (archive.empty()) return Failed(vt::Code::INVALID_PARAMETER);
     if (options.undo_byte_change) {
         uint32_t rc = ChangeLast32Bytes(full);
         if (rc != 0) return rc;

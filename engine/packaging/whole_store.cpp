@@ -42,16 +42,16 @@ template <typename Body>
 uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &&body) {
     ClearFailureDetail();
     if (!archive_path || !*archive_path || !store_root || !*store_root) {
-        SetLastError(vt::code(vt::Code::InvalidParameter));
-        return vt::code(vt::Code::InvalidParameter);
+        SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
+        return vt::code(vt::Code::INVALID_PARAMETER);
     }
     uint32_t rc;
     try {
         rc = body(FullPath(archive_path), FullPath(store_root));
     } catch (const std::bad_alloc &) {
-        rc = vt::code(vt::Code::NotEnoughMemory);
+        rc = vt::code(vt::Code::NOT_ENOUGH_MEMORY);
     } catch (...) {
-        rc = vt::code(vt::Code::InternalError);
+        rc = vt::code(vt::Code::INTERNAL_ERROR);
     }
     SettleFailureDetail(rc);
     SetLastError(rc);

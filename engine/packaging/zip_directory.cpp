@@ -35,7 +35,7 @@ uint64_t Le64(const unsigned char *p) {
 }
 
 bool Corrupt() {
-    SetLastError(vt::code(vt::Code::FileCorrupt));
+    SetLastError(vt::code(vt::Code::DAMAGED_FILE));
     return false;
 }
 
@@ -48,7 +48,7 @@ bool Refuse(std::string *problem, std::string text) {
 // An archive that ends too early is a corrupt one.
 bool ReadExactly(int fd, void *buffer, size_t size, uint64_t at) {
     if (ReadAllAt(fd, buffer, size, at)) return true;
-    if (GetLastError() == vt::code(vt::Code::HandleEof)) return Corrupt();
+    if (GetLastError() == vt::code(vt::Code::END_OF_FILE)) return Corrupt();
     return false;
 }
 
@@ -267,7 +267,7 @@ bool ReadDirectory(int fd, uint64_t file_size, uint64_t first_central, uint64_t 
 bool CopyEntryData(int fd, const DirectoryEntry &entry, int out_fd) {
     const CentralRecord &record = entry.record;
     if (record.method != 0 && record.method != Z_DEFLATED) {
-        SetLastError(vt::code(vt::Code::NotSupported));
+        SetLastError(vt::code(vt::Code::NOT_SUPPORTED));
         return false;
     }
     // An empty file some writers keep as a deflated entry without bytes.
@@ -277,7 +277,7 @@ bool CopyEntryData(int fd, const DirectoryEntry &entry, int out_fd) {
     uLong crc = crc32(0L, Z_NULL, 0);
     Inflater inflater;
     if (record.method == Z_DEFLATED && !inflater.ready) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return false;
     }
     bool ended = record.method == 0;

@@ -79,7 +79,7 @@ bool ZipLayer::moveUp(uint64_t from, uint64_t length, uint64_t by) {
     uint64_t left = length;
     while (left > 0) {
         if (IsSignalled(CurrentCancelEvent())) {
-            SetLastError(vt::code(vt::Code::OperationAborted));
+            SetLastError(vt::code(vt::Code::CANCELLED));
             return false;
         }
         const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, block.size()));

@@ -84,7 +84,7 @@ bool ZipReader::readEntries(const std::string &archive, uint64_t file_size) {
     unzFile unz = unzOpen64(archive.c_str());
     if (!unz) {
         if (IsEmptyArchive(archive_fd_.get(), static_cast<off_t>(file_size))) return true;
-        return Fail(vt::Code::FileCorrupt);
+        return Fail(vt::Code::DAMAGED_FILE);
     }
     unz_global_info64 global{};
     bool ok = unzGetGlobalInfo64(unz, &global) == UNZ_OK;
@@ -93,7 +93,7 @@ bool ZipReader::readEntries(const std::string &archive, uint64_t file_size) {
     uint64_t first = UINT64_MAX;
     if (ok && global.number_entry > 0 && unzGoToFirstFile(unz) == UNZ_OK) first = unzGetOffset64(unz);
     unzClose(unz);
-    if (!ok) return Fail(vt::Code::FileCorrupt);
+    if (!ok) return Fail(vt::Code::DAMAGED_FILE);
     if (global.number_entry == 0) return true;
     return ReadDirectory(archive_fd_.get(), file_size, first, global.number_entry, &entries_, &problem_);
 }
@@ -109,7 +109,7 @@ bool ZipReader::open(const std::string &archive) {
         return false;
     }
     struct stat st;
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::FileCorrupt);
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::DAMAGED_FILE);
     archive_fd_ = std::move(fd);
     if (!readEntries(full, static_cast<uint64_t>(st.st_size))) {
         uint32_t code = GetLastError();
@@ -125,12 +125,12 @@ bool ZipReader::open(const std::string &archive) {
 uint64_t ZipReader::entryCount() { return entries_.size(); }
 
 bool ZipReader::move(bool first, const char *extension) {
-    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
+    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
     size_t next = first ? 0 : (current_ < entries_.size() ? current_ + 1 : entries_.size());
     for (; next < entries_.size(); ++next)
         if (!extension || vt::EqualsIgnoreCase(EntryExtension(entries_[next].name), extension)) break;
     current_ = next;
-    if (current_ >= entries_.size()) return Fail(vt::Code::NoMoreFiles);
+    if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
     return true;
 }
 
@@ -138,8 +138,8 @@ bool ZipReader::gotoFirst(const char *extension) { return move(true, extension);
 bool ZipReader::gotoNext(const char *extension) { return move(false, extension); }
 
 bool ZipReader::currentInfo(ZipEntryInfo *out) {
-    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
-    if (current_ >= entries_.size()) return Fail(vt::Code::NoMoreFiles);
+    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+    if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
     const DirectoryEntry &e = entries_[current_];
     const CentralRecord &r = e.record;
     out->name = e.name;
@@ -159,7 +159,7 @@ bool ZipReader::currentInfo(ZipEntryInfo *out) {
 }
 
 bool ZipReader::locate(std::string_view name, bool ignore_path) {
-    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
+    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
     // Names stored with "/" match a name asked with "\\" and the other way round.
     const std::string normalized = NormalizeEntryName(name);
     for (int pass = 0; pass < (ignore_path ? 2 : 1); ++pass) {
@@ -172,14 +172,14 @@ bool ZipReader::locate(std::string_view name, bool ignore_path) {
             }
         }
     }
-    return Fail(vt::Code::FileNotFound);
+    return Fail(vt::Code::FILE_NOT_FOUND);
 }
 
 bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
                                const std::string &save_as) {
-    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
-    if (current_ >= entries_.size()) return Fail(vt::Code::NoMoreFiles);
-    if (target.empty()) return Fail(vt::Code::InvalidParameter);
+    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+    if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
+    if (target.empty()) return Fail(vt::Code::INVALID_PARAMETER);
     output_folder_ = FullPath(target);
     if (!CreateFolderTree(output_folder_)) return false;
 
@@ -188,7 +188,7 @@ bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
     std::vector<std::string> parts;
     if (!SplitSafeEntryName(info.name, &parts)) {
         vt::DebugPrint("\n Entry %s would leave the target folder, refused \n", info.name.c_str());
-        return Fail(vt::Code::InvalidName);
+        return Fail(vt::Code::INVALID_NAME);
     }
     if (info.isFolder) return CreateFolderTree(JoinPath(output_folder_, JoinParts(parts)));
 
@@ -196,17 +196,17 @@ bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
     if (!ignore_path) relative = JoinParts(parts);
     else if (save_as.empty()) relative = parts.back();
     else if (save_as.find('/') == std::string::npos && save_as != "." && save_as != "..") relative = save_as;
-    else return Fail(vt::Code::InvalidName);
+    else return Fail(vt::Code::INVALID_NAME);
     std::string destination = JoinPath(output_folder_, relative);
     if (!CreateFolderTree(ParentFolder(destination))) return false;
-    if (!RoomFor(ParentFolder(destination), info.uncompressedSize)) return Fail(vt::Code::DiskFull);
+    if (!RoomFor(ParentFolder(destination), info.uncompressedSize)) return Fail(vt::Code::DISK_FULL);
     return extractFile(info, destination);
 }
 
 bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destination) {
     if (info.flags & kFlagEncrypted) {
         vt::DebugPrint("\n Entry %s is encrypted, not extracted \n", info.name.c_str());
-        return Fail(vt::Code::NotSupported);
+        return Fail(vt::Code::NOT_SUPPORTED);
     }
     // Written beside its final name and renamed at the end: a failed copy
     // leaves neither a half-written file nor a lost older one.
@@ -232,30 +232,30 @@ bool ZipReader::checkCurrent() {
     ZipEntryInfo info;
     if (!currentInfo(&info)) return false;
     if (info.isFolder) return true;
-    if (info.flags & kFlagEncrypted) return Fail(vt::Code::NotSupported);
+    if (info.flags & kFlagEncrypted) return Fail(vt::Code::NOT_SUPPORTED);
     UniqueFd sink(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    if (!sink) return Fail(vt::Code::OpenFailed);
+    if (!sink) return Fail(vt::Code::OPEN_FAILED);
     if (copyCurrent(sink.get())) return true;
     // A sink that never fails leaves damage (or an unknown method) as the only cause.
-    if (GetLastError() != vt::code(vt::Code::NotSupported)) SetLastError(vt::code(vt::Code::FileCorrupt));
+    if (GetLastError() != vt::code(vt::Code::NOT_SUPPORTED)) SetLastError(vt::code(vt::Code::DAMAGED_FILE));
     return false;
 }
 
 bool ZipReader::extractAll(const std::string &target, bool ignore_path) {
-    if (!isOpen()) return Fail(vt::Code::InvalidHandle);
-    if (target.empty()) return Fail(vt::Code::InvalidParameter);
+    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+    if (target.empty()) return Fail(vt::Code::INVALID_PARAMETER);
     if (!CreateFolderTree(FullPath(target))) return false;
-    if (entries_.empty()) return Fail(vt::Code::FileCorrupt);
+    if (entries_.empty()) return Fail(vt::Code::DAMAGED_FILE);
     // The whole archive must fit before anything is unpacked.
     uint64_t total = 0;
     for (const auto &e : entries_) {
         const uint64_t size = e.record.uncompressedSize;
         total = total + size < total ? UINT64_MAX : total + size;
     }
-    if (!RoomFor(FullPath(target), total)) return Fail(vt::Code::DiskFull);
+    if (!RoomFor(FullPath(target), total)) return Fail(vt::Code::DISK_FULL);
     for (current_ = 0; current_ < entries_.size(); ++current_) {
         // A long job's cancel ends the unpacking between two files.
-        if (IsSignalled(CurrentCancelEvent())) return Fail(vt::Code::OperationAborted);
+        if (IsSignalled(CurrentCancelEvent())) return Fail(vt::Code::CANCELLED);
         if (!extractCurrent(target, ignore_path)) return false;
     }
     return true;

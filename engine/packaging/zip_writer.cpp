@@ -211,17 +211,17 @@ bool ZipWriter::entryName(const std::string &path, bool ignore_path, std::string
 
 AddResult ZipWriter::addFile(const std::string &path, bool ignore_path) {
     if (!zip_ || broken_) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return AddResult::Broken;
     }
     if (!ignore_path && path.compare(0, 3, "../") == 0) {
-        SetLastError(vt::code(vt::Code::InvalidParameter));
+        SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
         return AddResult::LeftOut;
     }
     std::string name, absolute;
     if (!entryName(path, ignore_path, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
-        SetLastError(vt::code(vt::Code::InvalidName));
+        SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
     }
     if (absolute == archive_) return AddResult::LeftOut;  // never the archive itself
@@ -238,7 +238,7 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignore_path) {
         return AddResult::LeftOut;
     }
     if (!S_ISREG(st.st_mode)) {
-        SetLastError(vt::code(vt::Code::AccessDenied));
+        SetLastError(vt::code(vt::Code::ACCESS_DENIED));
         return AddResult::LeftOut;
     }
 
@@ -279,7 +279,7 @@ AddResult ZipWriter::addFolderEntry(const std::string &absolute, const std::stri
         return AddResult::LeftOut;
     }
     if (!S_ISDIR(st.st_mode)) {
-        SetLastError(vt::code(vt::Code::Directory));
+        SetLastError(vt::code(vt::Code::IS_A_FOLDER));
         return AddResult::LeftOut;
     }
     errno = 0;
@@ -295,7 +295,7 @@ AddResult ZipWriter::addDeflated(const std::string &path, DeflatedFile &file) {
     std::string name, absolute;
     if (!entryName(path, false, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
-        SetLastError(vt::code(vt::Code::InvalidName));
+        SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
     }
     errno = 0;
@@ -321,7 +321,7 @@ AddResult ZipWriter::addDeflated(const std::string &path, DeflatedFile &file) {
 // not packed.
 void ZipWriter::plan(const std::string &absolute, std::vector<PlannedItem> *items) {
     FindList folders, files;
-    if (ListLocalFolder(absolute, "*.*", &folders, &files) == vt::code(vt::Code::BadPathname)) {
+    if (ListLocalFolder(absolute, "*.*", &folders, &files) == vt::code(vt::Code::NOT_ON_DEVICE)) {
         vt::DebugPrint("\n %s cannot be listed, its content is left out \n", absolute.c_str());
         return;
     }
@@ -337,13 +337,13 @@ void ZipWriter::plan(const std::string &absolute, std::vector<PlannedItem> *item
 
 AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path, bool every_item) {
     if (!zip_ || broken_) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return AddResult::Broken;
     }
     std::string name, absolute;
     if (!entryName(path, ignore_path, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
-        SetLastError(vt::code(vt::Code::InvalidName));
+        SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
     }
     AddResult top = addFolderEntry(absolute, name);
@@ -363,7 +363,7 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path, bool e
     for (const auto &item : items) {
         // A long job's cancel ends the packing between two files.
         if (IsSignalled(CurrentCancelEvent())) {
-            SetLastError(vt::code(vt::Code::OperationAborted));
+            SetLastError(vt::code(vt::Code::CANCELLED));
             return AddResult::Broken;
         }
         AddResult r;
@@ -372,7 +372,7 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path, bool e
             if (entryName(item.path, false, &subName, &subAbsolute)) {
                 r = addFolderEntry(subAbsolute, subName);
             } else {
-                SetLastError(vt::code(vt::Code::InvalidName));
+                SetLastError(vt::code(vt::Code::INVALID_NAME));
                 r = AddResult::LeftOut;
             }
         } else {

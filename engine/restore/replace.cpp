@@ -55,7 +55,7 @@ uint32_t CodeInFlight() {
     } catch (const BoxError &e) {
         return e.code();
     } catch (...) {
-        return vt::code(vt::Code::InternalError);
+        return vt::code(vt::Code::INTERNAL_ERROR);
     }
 }
 
@@ -80,7 +80,7 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
     for (const auto &d : documents) {
         // Nothing is ever made over a device document.
         if (on_device.count(d.id))
-            Raise(vt::Code::InternalError, Where(b, level, d.id) + ": the number is taken on the device");
+            Raise(vt::Code::INTERNAL_ERROR, Where(b, level, d.id) + ": the number is taken on the device");
         auto old = replaces.find(d.id);
         if (old == replaces.end()) {
             MakeDocument(b, level, d.id, cancel_before_upload);

@@ -99,7 +99,7 @@ void Restore::Fail(uint32_t code) noexcept {
         struct stat st;
         if (::lstat(box_root_.c_str(), &st) == 0) DeleteLocalTree(box_root_, work_);
         job_.StopKeepAlive();
-        if (code == vt::code(vt::Code::AdminLimitExceeded)) progress_.SetPhase(phase);
+        if (code == vt::code(vt::Code::DEVICE_LIMIT)) progress_.SetPhase(phase);
     } catch (...) {
         job_.StopKeepAlive();
     }
@@ -134,7 +134,7 @@ void Restore::ReadDescription() {
         const VTBOXBK *found = nullptr;
         for (uint32_t i = 0; i < count && !found; ++i)
             if (described[i].BoxNo == number) found = &described[i];
-        if (!found) Raise(vt::Code::InvalidParameter);
+        if (!found) Raise(vt::Code::INVALID_PARAMETER);
         boxes_.push_back(*found);
         total_ += uint64_t{found->NumOfFolders} + found->NumOfDocs + 2;
         docs_total += found->NumOfDocs;
@@ -162,7 +162,7 @@ void Restore::FailLimit(int32_t phase) {
     std::string where = vt::Format("box %03u", current_box_);
     const char *folder = progress_.record().FolderName;
     if (folder[0] != '\0') where += vt::Format(", folder \"%s\"", folder);
-    Raise(vt::Code::AdminLimitExceeded,
+    Raise(vt::Code::DEVICE_LIMIT,
           phase == VTPHASE_TOO_MANY_FOLDERS
               ? where + vt::Format(": more than %zu folders, or no folder number left", kMaxFoldersPerBox)
               : where + vt::Format(": more than %zu documents in one level", kMaxDocumentsPerLevel));
@@ -213,7 +213,7 @@ void Restore::RestoreBox(size_t index) {
 
     EntryList device_folders, device_documents;
     uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &device_folders, &device_documents);
-    if (rc == vt::code(vt::Code::BadPathname)) {
+    if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) {
         ClearFailureDetail();  // no such box on the device: it is made whole
         CheckNewBox(box);
         MakeBox(box);
@@ -279,14 +279,14 @@ void Restore::CheckDiskSpace(const BoxWork &box) {
     uint32_t capacity = 0, available = 0;
     uint32_t asked = vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available);
     // A cancel that lands on the request is a cancel, not a full disk.
-    if (asked == vt::code(vt::Code::OperationAborted)) Raise(asked, "cancelled while asking the device's free space");
+    if (asked == vt::code(vt::Code::CANCELLED)) Raise(asked, "cancelled while asking the device's free space");
     if (asked != 0) available = 0;
     // What the box really holds, unpacked, counts when the description says less.
     uint64_t need = std::max<uint64_t>(box.info.BoxUsedDisk, TreeKilobytes(tree_.boxFolder(box.info.BoxNo)));
     if (!(need < available)) {
         vt::DebugPrint("\n Box %03u needs %llu KB, the device has %u KB \n", box.info.BoxNo,
                        static_cast<unsigned long long>(need), available);
-        Raise(vt::Code::DiskSpaceQuota,
+        Raise(vt::Code::NO_DEVICE_SPACE,
               asked != 0 ? vt::Format("box %03u needs %llu KB, and the device did not tell its free space (error %u)",
                                       box.info.BoxNo, static_cast<unsigned long long>(need), asked)
                          : vt::Format("box %03u needs %llu KB, the device has %u KB free", box.info.BoxNo,
@@ -405,7 +405,7 @@ bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_
         for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == box_numbers[i];
         if (!found) {
             vt::DebugPrint("\n Box %03u is not in the backup file \n", box_numbers[i]);
-            NoteFailure(vt::code(vt::Code::InvalidParameter),
+            NoteFailure(vt::code(vt::Code::INVALID_PARAMETER),
                         vt::Format("box %03u is not in %s", box_numbers[i], backup_file));
             return false;
         }
@@ -423,39 +423,28 @@ extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, co
                                  uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
                                  uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
                                  VTPROGRESSINFO *progress) {
-    constexpr uint32_t kInvalidParameter = 87;
-    ClearFailureDetail();
     bool valid = SessionIsOpen(session) && password && ftp_user && work_folder && *work_folder &&
                  backup_file && *backup_file && progress && (box_count == 0 || box_numbers);
-    if (!valid || !BoxesAreDescribed(backup_file, work_folder, box_count, box_numbers)) {
-        SettleFailureDetail(kInvalidParameter);
-        SetLastError(kInvalidParameter);
-        return kInvalidParameter;
-    }
-
-    uint32_t rc = 0;
     std::unique_ptr<Restore> job;
-    try {
-        job = std::make_unique<Restore>(
-            session, password, ftp_user, FullPath(work_folder), FullPath(backup_file),
-            std::vector<uint32_t>(box_numbers, box_numbers + box_count), mode == kReplaceMode,
-            device_time, cancel_event, progress_event, progress);
-        job->Run();
-    } catch (const BoxError &e) {
-        rc = e.code();
-    } catch (...) {
-        rc = vt::code(vt::Code::InternalError);
-    }
-    if (rc != 0) {
-        ReportFailure(kRestoreExport, rc);
-        if (job) {
-            job->Fail(rc);
-        } else {
-            progress->Phase = VTPHASE_FAILED;
-            if (progress_event) SetEvent(progress_event);
-        }
-    }
-    SettleFailureDetail(rc);
-    SetLastError(rc);
-    return rc;
+    bool started = false;  // a box the file does not describe is refused like an argument
+    return RunExport(
+        kRestoreExport, valid,
+        [&] {
+            if (!BoxesAreDescribed(backup_file, work_folder, box_count, box_numbers))
+                Raise(vt::Code::INVALID_PARAMETER);
+            started = true;
+            job = std::make_unique<Restore>(
+                session, password, ftp_user, FullPath(work_folder), FullPath(backup_file),
+                std::vector<uint32_t>(box_numbers, box_numbers + box_count), mode == kReplaceMode, device_time,
+                cancel_event, progress_event, progress);
+            job->Run();
+        },
+        [&](uint32_t rc) noexcept {
+            if (job) {
+                job->Fail(rc);
+            } else if (started) {
+                progress->Phase = VTPHASE_FAILED;
+                if (progress_event) SetEvent(progress_event);
+            }
+        });
 }

@@ -26,7 +26,7 @@ void ReadLevel(const std::string &level_folder, const char *pattern, char letter
     out->clear();
     FindList files;
     uint32_t rc = ListLocalFolder(level_folder, pattern, nullptr, &files);
-    if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
+    if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) Raise(rc);
     for (const auto &f : files) {
         int number = EntryNumberFromRecordName(f.cFileName, letter);
         if (number < 0 || (f.dwFileAttributes & vt::kAttrReparsePoint)) {
@@ -53,12 +53,12 @@ std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
     ListLocalFolder(StoreTree(work_folder).boxFolder(box), kInnerFolderPattern, &folders, nullptr);
     if (folders.empty()) {
         vt::DebugPrint("\n No inner folder in box %03u of the backup \n", box);
-        Raise(vt::Code::PathNotFound);
+        Raise(vt::Code::PATH_NOT_FOUND);
     }
     std::string name = folders.front().cFileName;
     if (!IsInnerFolderName(name)) {
         vt::DebugPrint("\n The inner folder of box %03u has an unusable name \n", box);
-        Raise(vt::Code::PathNotFound);
+        Raise(vt::Code::PATH_NOT_FOUND);
     }
     return name;
 }
@@ -77,7 +77,7 @@ uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t
     GlobalBlock block(vtBoxGetCollection(session, box, password, folder, &count, &elements));
     if (!block) {
         uint32_t rc = GetLastError();
-        return rc != 0 ? rc : vt::code(vt::Code::InternalError);
+        return rc != 0 ? rc : vt::code(vt::Code::INTERNAL_ERROR);
     }
     for (uint32_t i = 0; i < count; ++i) {
         const VTBOXELEMENT &el = elements[i];
@@ -176,7 +176,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
         do {
             ++j;
         } while (used.count(j) != 0);
-        if (j > kMaxEntryNumber) Raise(vt::Code::AdminLimitExceeded);
+        if (j > kMaxEntryNumber) Raise(vt::Code::DEVICE_LIMIT);
         local[k].id = j;
         settled[clashing_index[k]].new_id = j;
         if (auto r = replacing.find(clashing_index[k]); r != replacing.end()) replaced[r->second].replaced_by = j;

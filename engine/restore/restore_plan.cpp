@@ -58,7 +58,7 @@ public:
             const VTBOXBK *found = nullptr;
             for (uint32_t i = 0; i < count && !found; ++i)
                 if (described[i].BoxNo == number) found = &described[i];
-            if (!found) Raise(vt::Code::InvalidParameter, vt::Format("box %03u is not in %s", number, backup_.c_str()));
+            if (!found) Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", number, backup_.c_str()));
             PlanBox(*found);
         }
     }
@@ -94,7 +94,7 @@ private:
         EntryList device_folders, device_documents;
         uint32_t rc = ReadDeviceEntries(session_, password_, box_, 0, &device_folders, &device_documents);
         std::string name(info.BoxName, strnlen(info.BoxName, sizeof info.BoxName));
-        if (rc == vt::code(vt::Code::BadPathname)) {
+        if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) {
             Add(VTPLAN_NEW_BOX, 0, box_, box_, name, name);
             PlanNewBox(level);
         } else {
@@ -276,7 +276,7 @@ extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
         const auto &found = plan.items();
         // A block of at least one record, so that an empty plan still has a handle.
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTRESTOREPLAN) * std::max<size_t>(found.size(), 1)));
-        if (!block) Raise(vt::Code::NotEnoughMemory);
+        if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
         std::copy(found.begin(), found.end(), static_cast<VTRESTOREPLAN *>(block.get()));
         *count = static_cast<uint32_t>(found.size());
         *items = static_cast<VTRESTOREPLAN *>(block.get());

@@ -20,8 +20,14 @@ inline bool SessionIsOpen(const VTMFPSESSION *session) {
 }
 
 namespace detail {
-template <typename Body>
-uint32_t RunGuarded(const char *name, Body &&body) {
+// What an export does after its report line when it fails (a long
+// operation's failure path); by default nothing.
+struct NoFailurePath {
+    void operator()(uint32_t) const noexcept {}
+};
+
+template <typename Body, typename FailurePath = NoFailurePath>
+uint32_t RunGuarded(const char *name, Body &&body, FailurePath &&on_failure = {}) {
     uint32_t rc = 0;
     ClearFailureDetail();
     try {
@@ -29,10 +35,14 @@ uint32_t RunGuarded(const char *name, Body &&body) {
     } catch (const BoxError &e) {
         rc = e.code();
     } catch (...) {
-        rc = vt::code(vt::Code::InternalError);
+        rc = vt::code(vt::Code::INTERNAL_ERROR);
     }
-    // Whatever the body held has been released by now (RAII); report once.
-    if (rc != 0) ReportFailure(name, rc);
+    // Whatever the body held has been released by now (RAII); report once,
+    // then let the export tidy up what outlives the body.
+    if (rc != 0) {
+        ReportFailure(name, rc);
+        on_failure(rc);
+    }
     SettleFailureDetail(rc);
     return rc;
 }
@@ -40,16 +50,17 @@ uint32_t RunGuarded(const char *name, Body &&body) {
 
 // Frames an export whose result is a code. When arguments_valid is false the
 // export answers 87 at once, without a report line. The body raises codes
-// with Raise(); it returns normally on success.
-template <typename Body>
-uint32_t RunExport(const char *name, bool arguments_valid, Body &&body) {
-    constexpr uint32_t kInvalidParameter = 87;
+// with Raise(); it returns normally on success. on_failure, when given, runs
+// after the report line with the code (it must not throw).
+template <typename Body, typename FailurePath = detail::NoFailurePath>
+uint32_t RunExport(const char *name, bool arguments_valid, Body &&body, FailurePath &&on_failure = {}) {
+    constexpr uint32_t kInvalidParameter = vt::code(vt::Code::INVALID_PARAMETER);
     if (!arguments_valid) {
         ClearFailureDetail();
         SetLastError(kInvalidParameter);
         return kInvalidParameter;
     }
-    uint32_t rc = detail::RunGuarded(name, std::forward<Body>(body));
+    uint32_t rc = detail::RunGuarded(name, std::forward<Body>(body), std::forward<FailurePath>(on_failure));
     SetLastError(rc);
     return rc;
 }
@@ -64,7 +75,7 @@ using GlobalBlock = std::unique_ptr<void, GlobalBlockDeleter>;
 // block it filled; on failure the handle is null and the code is the last error.
 template <typename Body>
 HGLOBAL RunListExport(const char *name, bool arguments_valid, Body &&body) {
-    constexpr uint32_t kInvalidParameter = 87;
+    constexpr uint32_t kInvalidParameter = vt::code(vt::Code::INVALID_PARAMETER);
     SetLastError(0);
     if (!arguments_valid) {
         ClearFailureDetail();
@@ -74,7 +85,7 @@ HGLOBAL RunListExport(const char *name, bool arguments_valid, Body &&body) {
     GlobalBlock result;
     uint32_t rc = detail::RunGuarded(name, [&] { result = std::forward<Body>(body)(); });
     if (rc == 0 && !result) {
-        rc = vt::code(vt::Code::InternalError);
+        rc = vt::code(vt::Code::INTERNAL_ERROR);
         ReportFailure(name, rc);
         SettleFailureDetail(rc);
     }

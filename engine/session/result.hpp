@@ -25,13 +25,13 @@ private:
 // Raises a result code. A step that failed without saying why (a system call
 // that left last error at 0) still fails: 0 is raised as 1359.
 [[noreturn]] inline void Raise(uint32_t code) {
-    throw BoxError(code != 0 ? code : vt::code(vt::Code::InternalError));
+    throw BoxError(code != 0 ? code : vt::code(vt::Code::INTERNAL_ERROR));
 }
 [[noreturn]] inline void Raise(vt::Code code) { Raise(vt::code(code)); }
 
 // Raises a code and notes the failure's detail for the caller.
 [[noreturn]] inline void Raise(uint32_t code, std::string detail) {
-    if (code == 0) code = vt::code(vt::Code::InternalError);
+    if (code == 0) code = vt::code(vt::Code::INTERNAL_ERROR);
     NoteFailure(code, std::move(detail));
     throw BoxError(code);
 }

@@ -25,18 +25,18 @@ uint32_t RefuseEngineVersion(VersionVerdict verdict, const std::string &text) {
     switch (verdict) {
     case VersionVerdict::Old:
         vt::DebugPrint("Vaultra Version \"%s\" is Old and Unsupported \n", text.c_str());
-        NoteFailure(vt::code(vt::Code::NotSupported), "engine version \"" + text + "\" is too old for this engine");
-        return vt::code(vt::Code::NotSupported);
+        NoteFailure(vt::code(vt::Code::NOT_SUPPORTED), "engine version \"" + text + "\" is too old for this engine");
+        return vt::code(vt::Code::NOT_SUPPORTED);
     case VersionVerdict::New:
         vt::DebugPrint("Vaultra Version \"%s\" is New and Unsupported \n", text.c_str());
-        NoteFailure(vt::code(vt::Code::UnknownProduct), "engine version \"" + text + "\" is newer than this engine knows");
-        return vt::code(vt::Code::UnknownProduct);
+        NoteFailure(vt::code(vt::Code::ENGINE_TOO_NEW), "engine version \"" + text + "\" is newer than this engine knows");
+        return vt::code(vt::Code::ENGINE_TOO_NEW);
     case VersionVerdict::Unnumbered:
         // Without a version number nothing says the engine's formats are
         // ones we know: refused, as a newer engine is.
         vt::DebugPrint("Vaultra Version \"%s\" has no version number and is Unsupported \n", text.c_str());
-        NoteFailure(vt::code(vt::Code::UnknownProduct), "engine version \"" + text + "\" has no version number");
-        return vt::code(vt::Code::UnknownProduct);
+        NoteFailure(vt::code(vt::Code::ENGINE_TOO_NEW), "engine version \"" + text + "\" has no version number");
+        return vt::code(vt::Code::ENGINE_TOO_NEW);
     case VersionVerdict::Supported:
         break;
     }

@@ -21,7 +21,7 @@ std::string FolderEntryName(uint32_t folder) { return vt::Format("F0000%03u", fo
 std::string DocumentEntryName(uint32_t document) { return vt::Format("D0000%03u", document); }
 
 std::string EntryName(uint32_t number, bool document) {
-    if (number > kMaxEntryNumber) Raise(vt::Code::InvalidParameter);
+    if (number > kMaxEntryNumber) Raise(vt::Code::INVALID_PARAMETER);
     return document ? DocumentEntryName(number) : FolderEntryName(number);
 }
 

@@ -23,7 +23,7 @@ constexpr size_t kOwnNameBytes = 8;
 
 uint32_t ErrnoCode(int err) {
     uint32_t code = vt::Win32FromErrno(err);
-    return code != 0 ? code : vt::code(vt::Code::InternalError);
+    return code != 0 ? code : vt::code(vt::Code::INTERNAL_ERROR);
 }
 
 // A record opened for writing, never through a symbolic link, never created.
@@ -104,14 +104,14 @@ void StampRecord(const std::string &path, uint32_t device_time) {
     RecordFile file(path);
     if (!file.Opened()) {
         vt::DebugPrint("\n Cannot open %s to stamp its time \n", path.c_str());
-        Raise(vt::Code::FileNotFound);
+        Raise(vt::Code::FILE_NOT_FOUND);
     }
     const unsigned char stamp[4] = {static_cast<unsigned char>(device_time >> 24),
                                     static_cast<unsigned char>(device_time >> 16),
                                     static_cast<unsigned char>(device_time >> 8),
                                     static_cast<unsigned char>(device_time)};
     if (!file.WriteAt(static_cast<off_t>(kRecordStampOffset), stamp, sizeof stamp)) {
-        if (file.SeekFailed()) Raise(vt::Code::InvalidData);
+        if (file.SeekFailed()) Raise(vt::Code::INVALID_DATA);
         Raise(ErrnoCode(errno));
     }
     if (!file.Close()) Raise(ErrnoCode(errno));
@@ -130,30 +130,30 @@ void WriteRecordName(const std::string &folder, uint32_t number, const std::u16s
         bytes[kRecordNameOffset + 2 * i + 1] = static_cast<unsigned char>(name[i] >> 8);
     }
     RecordFile file(Join(folder, RecordFileName(own)));
-    if (!file.Opened()) Raise(vt::Code::FileNotFound);
+    if (!file.Opened()) Raise(vt::Code::FILE_NOT_FOUND);
     if (!file.WriteAt(0, bytes, sizeof bytes) || !file.Close()) Raise(ErrnoCode(errno));
 }
 
 void StampDocumentTime(const std::string &folder, uint32_t device_time) {
     FindList folders, files;
     uint32_t rc = ListLocalFolder(folder, kDocumentItemPattern, nullptr, &files);
-    if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
+    if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) Raise(rc);
     for (const auto &f : files) {
         if (f.dwFileAttributes & vt::kAttrReparsePoint) continue;  // a link is no record of ours
         StampRecord(Join(folder, f.cFileName), device_time);
     }
     rc = ListLocalFolder(folder, kFolderItemPattern, &folders, nullptr);
-    if (rc == vt::code(vt::Code::BadPathname)) Raise(rc);
+    if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) Raise(rc);
     for (const auto &d : folders) StampDocumentTime(Join(folder, d.cFileName), device_time);
 }
 
 void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t document,
                    uint32_t new_number) {
     bool is_document = document != 0;
-    if (!is_document && folder == 0) Raise(vt::Code::InvalidParameter);
+    if (!is_document && folder == 0) Raise(vt::Code::INVALID_PARAMETER);
     uint32_t old_number = is_document ? document : folder;
     if (old_number == new_number) return;
-    if (new_number == 0 || new_number > kMaxEntryNumber) Raise(vt::Code::InvalidParameter);
+    if (new_number == 0 || new_number > kMaxEntryNumber) Raise(vt::Code::INVALID_PARAMETER);
 
     std::string level = box_level;
     if (is_document && folder != 0) level = Join(level, EntryName(folder, false));
@@ -176,7 +176,7 @@ void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t docum
     int err = WriteOwnName(old_record, EntryName(new_number, is_document));
     if (err != 0) {
         undo_folder();
-        Raise(vt::Code::FileNotFound);
+        Raise(vt::Code::FILE_NOT_FOUND);
     }
     err = RenameNoReplace(old_record, new_record);
     if (err != 0) {

@@ -15,7 +15,7 @@ std::u16string ReadRecordName(const std::string &path, uint32_t *number) {
         if (path.size() >= 7) *number = static_cast<uint32_t>(std::strtoul(path.substr(path.size() - 7, 3).c_str(), nullptr, 10));
     }
     FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) Raise(vt::Code::FileNotFound, "cannot read the record " + path);
+    if (!f) Raise(vt::Code::FILE_NOT_FOUND, "cannot read the record " + path);
     unsigned char bytes[kRecordNameBytes] = {};
     size_t got = 0;
     if (std::fseek(f, static_cast<long>(kRecordNameOffset), SEEK_SET) == 0)

@@ -170,19 +170,19 @@ DWORD SendRequestWorker(void *arg) {
     case CURLE_OK:
         return 0;
     case CURLE_OPERATION_TIMEDOUT:
-        return vt::code(vt::Code::InternetTimeout);
+        return vt::code(vt::Code::NET_TIMEOUT);
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
-        return vt::code(vt::Code::InternetCannotConnect);
+        return vt::code(vt::Code::CANNOT_CONNECT);
     case CURLE_WRITE_ERROR:
-        return r->outOfMemory ? vt::code(vt::Code::NotEnoughMemory)
-                              : vt::code(vt::Code::InternetInternalError);
+        return r->outOfMemory ? vt::code(vt::Code::NOT_ENOUGH_MEMORY)
+                              : vt::code(vt::Code::CONNECTION_FAILED);
     case CURLE_ABORTED_BY_CALLBACK:
-        if (r->cancelled) return vt::code(vt::Code::OperationAborted);
-        if (r->silenceExpired || r->deadlinePassed) return vt::code(vt::Code::InternetTimeout);
-        return vt::code(vt::Code::InternetInternalError);
+        if (r->cancelled) return vt::code(vt::Code::CANCELLED);
+        if (r->silenceExpired || r->deadlinePassed) return vt::code(vt::Code::NET_TIMEOUT);
+        return vt::code(vt::Code::CONNECTION_FAILED);
     default:
-        return vt::code(vt::Code::InternetInternalError);
+        return vt::code(vt::Code::CONNECTION_FAILED);
     }
 }
 
@@ -242,7 +242,7 @@ uint32_t PollPeriodMs() { return g_pollPeriodMs; }
 void SetPollPeriodMsForTesting(uint32_t ms) { g_pollPeriodMs = ms; }
 
 uint32_t ConnectToBoxService(VTMFPSESSION *s) {
-    if (WorkingOffline()) return vt::code(vt::Code::NotConnected);
+    if (WorkingOffline()) return vt::code(vt::Code::OFFLINE);
     GlobalCurlInit();
     auto internet = std::make_unique<InternetSession>();
     internet->SetTimeouts(kOpeningTimeoutMs);
@@ -251,8 +251,8 @@ uint32_t ConnectToBoxService(VTMFPSESSION *s) {
     conn->host.assign(s->Host, strnlen(s->Host, sizeof s->Host));
     conn->port = static_cast<uint16_t>(s->Port & 0xFFFF);
     if (conn->host.empty()) {
-        ReportFailure("InternetConnect", vt::code(vt::Code::InternetInvalidUrl));
-        return vt::code(vt::Code::InternetCannotConnect);
+        ReportFailure("InternetConnect", vt::code(vt::Code::INVALID_URL));
+        return vt::code(vt::Code::CANNOT_CONNECT);
     }
     s->InternetHandle = internet.release();
     s->ConnectHandle = conn.release();
@@ -279,16 +279,16 @@ std::string QueryValue(const std::string &value) {
 
 uint32_t MapHttpStatus(long status) {
     if (status >= 200 && status <= 299) return 0;
-    if (status == 400) return vt::code(vt::Code::InvalidParameter);
-    if (status == 404) return vt::code(vt::Code::FileNotFound);
-    if (status == 405) return vt::code(vt::Code::NotSupported);
-    if (status >= 300 && status <= 499) return vt::code(vt::Code::InvalidAccess);
+    if (status == 400) return vt::code(vt::Code::INVALID_PARAMETER);
+    if (status == 404) return vt::code(vt::Code::FILE_NOT_FOUND);
+    if (status == 405) return vt::code(vt::Code::NOT_SUPPORTED);
+    if (status >= 300 && status <= 499) return vt::code(vt::Code::REQUEST_REFUSED);
     if (status == 503) {
         OutputDebugStringA("\n\n Backup Restore Mode is already ON....!!! \n\n");
-        return vt::code(vt::Code::TooManySemaphores);
+        return vt::code(vt::Code::DEVICE_IN_USE);
     }
-    if (status >= 600) return vt::code(vt::Code::InternetInternalError);
-    return vt::code(vt::Code::BadNetResp);
+    if (status >= 600) return vt::code(vt::Code::CONNECTION_FAILED);
+    return vt::code(vt::Code::BAD_NET_RESPONSE);
 }
 
 uint32_t PageTimeoutMs(const std::string &path) {
@@ -338,7 +338,7 @@ void NoteRequestFailure(uint32_t code, const HttpConnection &conn, const std::st
 HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     HttpConnection *conn = ConnectionOf(s);
     if (!conn) {
-        SetLastError(vt::code(vt::Code::InternetIncorrectHandleState));
+        SetLastError(vt::code(vt::Code::WRONG_HANDLE_STATE));
         return nullptr;
     }
     std::string logLine = RequestLogLine(s, path);
@@ -347,7 +347,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     auto req = std::make_unique<Request>();
     req->curl = curl_easy_init();
     if (!req->curl) {
-        SetLastError(vt::code(vt::Code::InternetOutOfHandles));
+        SetLastError(vt::code(vt::Code::OUT_OF_HANDLES));
         return nullptr;
     }
     // Zeroed by the allocator without touching its pages; the space fill is
@@ -355,7 +355,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     // (filling a megabyte for every request cost a restore a fifth of its time).
     req->buffer = GlobalAlloc(GPTR, kInitialReplySize);
     if (!req->buffer) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
 
@@ -403,22 +403,22 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     DWORD exitCode = 0;
     if (!GetExitCodeThread(worker, &exitCode)) exitCode = 0;
     CloseHandle(worker);
-    if (req->abandon) exitCode = vt::code(vt::Code::InternetInternalError);
+    if (req->abandon) exitCode = vt::code(vt::Code::CONNECTION_FAILED);
 
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     // A cancel is a cancel wherever it found the request, a reply body too.
     if (req->cancelled) {
-        ReportFailure("HttpSendRequest", vt::code(vt::Code::OperationAborted));
-        NoteRequestFailure(vt::code(vt::Code::OperationAborted), *conn, path, "cancelled while waiting for the reply");
-        SetLastError(vt::code(vt::Code::OperationAborted));
+        ReportFailure("HttpSendRequest", vt::code(vt::Code::CANCELLED));
+        NoteRequestFailure(vt::code(vt::Code::CANCELLED), *conn, path, "cancelled while waiting for the reply");
+        SetLastError(vt::code(vt::Code::CANCELLED));
         return nullptr;
     }
     if (req->tooLarge) {
-        ReportFailure("InternetReadFile ", vt::code(vt::Code::InvalidData));
-        NoteRequestFailure(vt::code(vt::Code::InvalidData), *conn, path,
+        ReportFailure("InternetReadFile ", vt::code(vt::Code::INVALID_DATA));
+        NoteRequestFailure(vt::code(vt::Code::INVALID_DATA), *conn, path,
                            vt::Format("a reply of more than %zu MiB (none is near that size)", kMaxReplyBytes >> 20));
-        SetLastError(vt::code(vt::Code::InvalidData));
+        SetLastError(vt::code(vt::Code::INVALID_DATA));
         return nullptr;
     }
     bool bodyFailure = exitCode != 0 && req->headersComplete && status > 0 && !req->abandon;
@@ -428,23 +428,23 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         bool brokeOff = req->used > 0 && (req->result == CURLE_PARTIAL_FILE || req->result == CURLE_RECV_ERROR);
         if (!brokeOff && MapHttpStatus(status) == 0) {
             ReportFailure("InternetReadFile ", exitCode);
-            NoteRequestFailure(vt::code(vt::Code::InternetInternalError), *conn, path,
+            NoteRequestFailure(vt::code(vt::Code::CONNECTION_FAILED), *conn, path,
                                req->deadlinePassed ? vt::Format("the reply was not complete within %u s", deadlineMs / 1000)
                                : req->silenceExpired
                                    ? vt::Format("the reply stood still for %u s", timeoutMs / 1000)
                                    : std::string("the reply broke off (") + curl_easy_strerror(req->result) + ")");
-            SetLastError(vt::code(vt::Code::InternetInternalError));
+            SetLastError(vt::code(vt::Code::CONNECTION_FAILED));
             return nullptr;
         }
         exitCode = 0;
     }
     if (exitCode != 0) {
         ReportFailure("HttpSendRequest", exitCode);
-        bool passOn = exitCode == vt::code(vt::Code::InternetTimeout) ||
-                      exitCode == vt::code(vt::Code::InternetCannotConnect) ||
-                      exitCode == vt::code(vt::Code::NotEnoughMemory) ||
-                      exitCode == vt::code(vt::Code::OperationAborted);
-        uint32_t code = passOn ? exitCode : vt::code(vt::Code::InternetInternalError);
+        bool passOn = exitCode == vt::code(vt::Code::NET_TIMEOUT) ||
+                      exitCode == vt::code(vt::Code::CANNOT_CONNECT) ||
+                      exitCode == vt::code(vt::Code::NOT_ENOUGH_MEMORY) ||
+                      exitCode == vt::code(vt::Code::CANCELLED);
+        uint32_t code = passOn ? exitCode : vt::code(vt::Code::CONNECTION_FAILED);
         std::string why = req->cancelled        ? std::string("cancelled while waiting for the reply")
                           : req->abandon        ? std::string("the device stopped answering")
                           : req->silenceExpired ? vt::Format("no reply within %u s", timeoutMs / 1000)
@@ -455,9 +455,9 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         return nullptr;
     }
     if (status <= 0) {
-        ReportFailure("HttpQueryInfo ", vt::code(vt::Code::HttpInvalidServerResponse));
-        NoteRequestFailure(vt::code(vt::Code::InternetInternalError), *conn, path, "no HTTP status");
-        SetLastError(vt::code(vt::Code::InternetInternalError));
+        ReportFailure("HttpQueryInfo ", vt::code(vt::Code::BAD_SERVER_RESPONSE));
+        NoteRequestFailure(vt::code(vt::Code::CONNECTION_FAILED), *conn, path, "no HTTP status");
+        SetLastError(vt::code(vt::Code::CONNECTION_FAILED));
         return nullptr;
     }
     if (uint32_t mapped = MapHttpStatus(status)) {
@@ -467,7 +467,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     }
     HGLOBAL exact = GlobalReAlloc(req->buffer, req->used, GMEM_MOVEABLE);
     if (!exact) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
     // Any slack beyond the body reads as whitespace.

@@ -35,14 +35,14 @@ constexpr const char *kExport = "vtBoxCheckBackup";
 // The codes the description reader gives for what is wrong with the file
 // itself: damaged, malformed, or of an engine version that cannot be read.
 bool IsFileFault(uint32_t rc) {
-    for (vt::Code c : {vt::Code::FileCorrupt, vt::Code::BadFormat, vt::Code::InvalidData, vt::Code::NotSupported,
-                       vt::Code::UnknownProduct})
+    for (vt::Code c : {vt::Code::DAMAGED_FILE, vt::Code::BAD_FORMAT, vt::Code::INVALID_DATA, vt::Code::NOT_SUPPORTED,
+                       vt::Code::ENGINE_TOO_NEW})
         if (rc == vt::code(c)) return true;
     return false;
 }
 
 bool IsDiskFull(uint32_t rc) {
-    return rc == vt::code(vt::Code::DiskFull) || rc == vt::code(vt::Code::HandleDiskFull);
+    return rc == vt::code(vt::Code::DISK_FULL) || rc == vt::code(vt::Code::HANDLE_DISK_FULL);
 }
 
 class BackupCheck {
@@ -85,7 +85,7 @@ private:
     bool Open(ZipReader &zip, const std::string &path, uint32_t box, const std::string &label) {
         if (zip.open(path)) return true;
         const uint32_t rc = GetLastError();
-        if (rc != vt::code(vt::Code::FileCorrupt)) Raise(rc, path + " cannot be read");
+        if (rc != vt::code(vt::Code::DAMAGED_FILE)) Raise(rc, path + " cannot be read");
         Note(box, label, zip.problem().empty() ? "no zip archive, or its end is damaged" : zip.problem());
         return false;
     }
@@ -97,10 +97,10 @@ private:
         ZipEntryInfo info;
         const std::string name = zip.currentInfo(&info) ? info.name : std::string();
         if (IsDiskFull(rc)) Raise(rc, "no room to unpack " + name + " in " + work_);
-        if (rc != vt::code(vt::Code::FileCorrupt) && rc != vt::code(vt::Code::NotSupported))
+        if (rc != vt::code(vt::Code::DAMAGED_FILE) && rc != vt::code(vt::Code::NOT_SUPPORTED))
             Raise(rc, "cannot unpack " + name + " of " + label + " into " + work_);
         Note(box, label + ": " + name,
-             rc == vt::code(vt::Code::NotSupported) ? "the entry is encrypted or packed in a way not read here"
+             rc == vt::code(vt::Code::NOT_SUPPORTED) ? "the entry is encrypted or packed in a way not read here"
                                                     : "the entry is damaged (its data does not match its CRC)");
     }
 
@@ -224,14 +224,14 @@ extern "C" uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_f
             LastErrorFromErrno(errno);
             Raise(GetLastError(), std::string(backup_file) + " cannot be read");
         }
-        if (!S_ISREG(st.st_mode)) Raise(vt::Code::FileNotFound, std::string(backup_file) + " is not a file");
+        if (!S_ISREG(st.st_mode)) Raise(vt::Code::FILE_NOT_FOUND, std::string(backup_file) + " is not a file");
         CheckFolder folder(work_folder);
         BackupCheck check(FullPath(backup_file), folder.path);
         check.Run();
         const auto &found = check.findings();
         if (found.empty()) return;
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTCHECKITEM) * found.size()));
-        if (!block) Raise(vt::Code::NotEnoughMemory);
+        if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
         auto *out = static_cast<VTCHECKITEM *>(block.get());
         for (size_t i = 0; i < found.size(); ++i) {
             out[i].BoxNo = found[i].box;
@@ -244,7 +244,7 @@ extern "C" uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_f
         damaged = true;
     });
     if (rc == 0 && damaged) {
-        rc = vt::code(vt::Code::FileCorrupt);
+        rc = vt::code(vt::Code::DAMAGED_FILE);
         NoteFailure(rc, vt::Format("%u finding%s in %s", *count, *count == 1 ? "" : "s", backup_file));
         SetLastError(rc);
     }

@@ -17,7 +17,7 @@ namespace {
 [[noreturn]] void Refuse(const BackupFindings &findings) {
     std::string text = FindingText(findings.front());
     if (findings.size() > 1) text += vt::Format(" (and %zu more findings)", findings.size() - 1);
-    Raise(vt::Code::FileCorrupt, text);
+    Raise(vt::Code::DAMAGED_FILE, text);
 }
 
 void RefuseAny(const BackupFindings &findings) {
@@ -28,7 +28,7 @@ void RefuseAny(const BackupFindings &findings) {
 void Open(ZipReader &zip, const std::string &path, const std::string &label) {
     if (zip.open(path)) return;
     const uint32_t code = GetLastError();
-    if (code != vt::code(vt::Code::FileCorrupt)) Raise(code, path + " cannot be read");
+    if (code != vt::code(vt::Code::DAMAGED_FILE)) Raise(code, path + " cannot be read");
     Raise(code, label + ": " + (zip.problem().empty() ? "no zip archive, or its end is damaged" : zip.problem()));
 }
 
@@ -39,17 +39,17 @@ void Open(ZipReader &zip, const std::string &path, const std::string &label) {
     ZipEntryInfo info;
     const std::string name = zip.currentInfo(&info) ? info.name : std::string("an entry");
     SetLastError(code);
-    if (code == vt::code(vt::Code::FileCorrupt))
+    if (code == vt::code(vt::Code::DAMAGED_FILE))
         Raise(code, label + ": " + name + ": the entry is damaged (its data does not match its CRC)");
-    if (code == vt::code(vt::Code::NotSupported))
-        Raise(vt::Code::FileCorrupt, label + ": " + name + ": the entry is encrypted or packed in a way not read here");
+    if (code == vt::code(vt::Code::NOT_SUPPORTED))
+        Raise(vt::Code::DAMAGED_FILE, label + ": " + name + ": the entry is encrypted or packed in a way not read here");
     Raise(code, "cannot unpack " + name + " of " + label + " into " + target);
 }
 
 // One entry, named name at its level, taken out into folder as save_as.
 void TakeOut(ZipReader &zip, const std::string &name, const std::string &label, const std::string &folder,
              const std::string &save_as) {
-    if (!zip.locate(name, false)) Raise(vt::Code::FileCorrupt, label + ": " + name + " is missing");
+    if (!zip.locate(name, false)) Raise(vt::Code::DAMAGED_FILE, label + ": " + name + " is missing");
     if (!zip.extractCurrent(folder, true, save_as)) RaiseUnpackFailure(zip, label, folder);
 }
 
@@ -101,14 +101,14 @@ void BackupUnpacker::UnpackFile() {
 void BackupUnpacker::UnpackBox(uint32_t box) const {
     auto described = boxes_.find(box);
     if (described == boxes_.end())
-        Raise(vt::Code::InvalidParameter, vt::Format("box %03u is not in %s", box, backup_.c_str()));
+        Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", box, backup_.c_str()));
     const std::string archive = tree_.boxArchive(box);
     RemoveOnExit remove{archive};
     {
         ZipReader data;
         Open(data, tree_.dataArchive(), DataLabel());
         const std::string name = BoxArchiveName(box);
-        if (!data.locate(name, true)) Raise(vt::Code::FileCorrupt, DataLabel() + ": " + name + " is missing");
+        if (!data.locate(name, true)) Raise(vt::Code::DAMAGED_FILE, DataLabel() + ": " + name + " is missing");
         if (!data.extractCurrent(tree_.data(), true, name)) RaiseUnpackFailure(data, DataLabel(), tree_.data());
     }
     UndoByteChange(archive);

@@ -15,7 +15,7 @@
 namespace vtbox {
 
 namespace {
-constexpr uint32_t kMissing = 11;
+constexpr uint32_t kMissing = vt::code(vt::Code::BAD_FORMAT);
 
 void InitParser() {
     static std::once_flag once;
@@ -179,31 +179,31 @@ void CheckBoxResult(const std::string &text) {
     struct Row {
         int64_t result;
         const char *name;
-        uint32_t code;
+        vt::Code code;
     };
     static const Row kRows[] = {
-        {1, nullptr, 8},
-        {2, nullptr, 1216},
-        {100, "S_BOXNW_BOX_ACCESS_ERROR", 1460},
-        {101, nullptr, 161},
-        {102, "S_BOXNW_WEB_SESSION_INIT_ERROR", 4351},
-        {105, "S_BOXNW_WEB_EX_ERROR", 100},
-        {201, "S_BOXNW_BOX_IS_NOT_READY", 170},
-        {202, "S_BOXNW_BOX_NO_SESSION", 1460},
-        {203, nullptr, 170},
-        {204, nullptr, 161},
-        {205, "S_BOXNW_BOX_STS_UPDATE", 170},
-        {206, nullptr, 8},
-        {207, nullptr, 170},
-        {208, nullptr, 170},
-        {209, nullptr, 170},
-        {210, nullptr, 1216},
-        {211, "S_BOXNW_BOX_BOXISUSED", 100},
-        {212, "S_BOXNW_BOX_BACKUP_RESTORE_MODE", 100},
-        {300, "S_BOXNW_PANEL_EX_ERROR", 100},
-        {400, "S_BOXNW_JOB_EX_ERROR", 100},
-        {500, "S_BOXNW_NIC_FTP_CREATE_ERROR", 1371},
-        {501, "S_BOXNW_NIC_FTP_DELETE_ERROR", 1371},
+        {1, nullptr, vt::Code::NOT_ENOUGH_MEMORY},
+        {2, nullptr, vt::Code::WRONG_PASSWORD},
+        {100, "S_BOXNW_BOX_ACCESS_ERROR", vt::Code::STORE_TIMEOUT},
+        {101, nullptr, vt::Code::NOT_ON_DEVICE},
+        {102, "S_BOXNW_WEB_SESSION_INIT_ERROR", vt::Code::WEB_SESSION_FAILED},
+        {105, "S_BOXNW_WEB_EX_ERROR", vt::Code::DEVICE_IN_USE},
+        {201, "S_BOXNW_BOX_IS_NOT_READY", vt::Code::STORE_BUSY},
+        {202, "S_BOXNW_BOX_NO_SESSION", vt::Code::STORE_TIMEOUT},
+        {203, nullptr, vt::Code::STORE_BUSY},
+        {204, nullptr, vt::Code::NOT_ON_DEVICE},
+        {205, "S_BOXNW_BOX_STS_UPDATE", vt::Code::STORE_BUSY},
+        {206, nullptr, vt::Code::NOT_ENOUGH_MEMORY},
+        {207, nullptr, vt::Code::STORE_BUSY},
+        {208, nullptr, vt::Code::STORE_BUSY},
+        {209, nullptr, vt::Code::STORE_BUSY},
+        {210, nullptr, vt::Code::WRONG_PASSWORD},
+        {211, "S_BOXNW_BOX_BOXISUSED", vt::Code::DEVICE_IN_USE},
+        {212, "S_BOXNW_BOX_BACKUP_RESTORE_MODE", vt::Code::DEVICE_IN_USE},
+        {300, "S_BOXNW_PANEL_EX_ERROR", vt::Code::DEVICE_IN_USE},
+        {400, "S_BOXNW_JOB_EX_ERROR", vt::Code::DEVICE_IN_USE},
+        {500, "S_BOXNW_NIC_FTP_CREATE_ERROR", vt::Code::FTP_ACCOUNT_FAILED},
+        {501, "S_BOXNW_NIC_FTP_DELETE_ERROR", vt::Code::FTP_ACCOUNT_FAILED},
     };
     std::string detail = "the device answered Result " + std::to_string(n);
     for (const Row &row : kRows) {
@@ -214,7 +214,7 @@ void CheckBoxResult(const std::string &text) {
         }
         Raise(row.code, detail);
     }
-    Raise(vt::Code::InternalError, detail);
+    Raise(vt::Code::INTERNAL_ERROR, detail);
 }
 
 uint32_t ListCount(ReplyDocument &doc, const char *list_path, const char *count_attribute,

@@ -15,6 +15,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "vtresult.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -76,7 +76,7 @@ bool DescribeFile(const std::string &path, FindData *out) {
     size_t slash = path.rfind('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.size() >= kMaxPath) {
-        SetLastError(code(Code::FilenameExcedRange));
+        SetLastError(code(Code::PATH_TOO_LONG));
         return false;
     }
     CopyUtf8(out->cFileName, sizeof out->cFileName, name);
@@ -85,7 +85,7 @@ bool DescribeFile(const std::string &path, FindData *out) {
 
 HANDLE FindFirstFile(const char *pattern, FindData *first) {
     if (!pattern || !*pattern || !first) {
-        SetLastError(code(Code::InvalidParameter));
+        SetLastError(code(Code::INVALID_PARAMETER));
         return nullptr;
     }
     std::string pat(pattern);
@@ -98,7 +98,7 @@ HANDLE FindFirstFile(const char *pattern, FindData *first) {
     std::unique_ptr<DIR, int (*)(DIR *)> d(opendir(dir.c_str()), closedir);
     if (!d) {
         SetLastErrorFromErrno(errno);
-        if (GetLastError() == code(Code::FileNotFound)) SetLastError(code(Code::PathNotFound));
+        if (GetLastError() == code(Code::FILE_NOT_FOUND)) SetLastError(code(Code::PATH_NOT_FOUND));
         return nullptr;
     }
     auto search = std::make_unique<Search>();
@@ -122,7 +122,7 @@ HANDLE FindFirstFile(const char *pattern, FindData *first) {
         return x < y;
     });
     if (search->entries.empty()) {
-        SetLastError(code(Code::FileNotFound));
+        SetLastError(code(Code::FILE_NOT_FOUND));
         return nullptr;
     }
     *first = search->entries[0];
@@ -133,11 +133,11 @@ HANDLE FindFirstFile(const char *pattern, FindData *first) {
 bool FindNextFile(HANDLE h, FindData *next) {
     auto *s = static_cast<Search *>(h);
     if (!s || !next) {
-        SetLastError(code(Code::InvalidHandle));
+        SetLastError(code(Code::INVALID_HANDLE));
         return false;
     }
     if (s->next >= s->entries.size()) {
-        SetLastError(code(Code::NoMoreFiles));
+        SetLastError(code(Code::NO_MORE_FILES));
         return false;
     }
     *next = s->entries[s->next++];

@@ -30,13 +30,13 @@ extern "C" {
 
 HGLOBAL GlobalAlloc(DWORD flags, size_t bytes) {
     if (bytes > SIZE_MAX - sizeof(Header)) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
     void *raw = (flags & GMEM_ZEROINIT) ? std::calloc(1, sizeof(Header) + bytes)
                                         : std::malloc(sizeof(Header) + bytes);
     if (!raw) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
     auto *h = static_cast<Header *>(raw);
@@ -48,17 +48,17 @@ HGLOBAL GlobalAlloc(DWORD flags, size_t bytes) {
 HGLOBAL GlobalReAlloc(HGLOBAL block, size_t bytes, DWORD flags) {
     Header *h = HeaderOf(block);
     if (!h) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return nullptr;
     }
     if (bytes > SIZE_MAX - sizeof(Header)) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
     size_t old = h->size;
     void *raw = std::realloc(h, sizeof(Header) + bytes);
     if (!raw) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
     h = static_cast<Header *>(raw);
@@ -71,7 +71,7 @@ HGLOBAL GlobalReAlloc(HGLOBAL block, size_t bytes, DWORD flags) {
 size_t GlobalSize(HGLOBAL block) {
     Header *h = HeaderOf(block);
     if (!h) {
-        if (block) SetLastError(vt::code(vt::Code::InvalidHandle));
+        if (block) SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return 0;
     }
     return h->size;
@@ -79,7 +79,7 @@ size_t GlobalSize(HGLOBAL block) {
 
 void *GlobalLock(HGLOBAL block) {
     if (!HeaderOf(block)) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return nullptr;
     }
     return block;
@@ -87,7 +87,7 @@ void *GlobalLock(HGLOBAL block) {
 
 BOOL GlobalUnlock(HGLOBAL block) {
     // Fixed blocks carry no lock count: unlocking reports "no longer locked".
-    if (!HeaderOf(block)) SetLastError(vt::code(vt::Code::InvalidHandle));
+    if (!HeaderOf(block)) SetLastError(vt::code(vt::Code::INVALID_HANDLE));
     else SetLastError(0);
     return FALSE;
 }
@@ -96,7 +96,7 @@ HGLOBAL GlobalFree(HGLOBAL block) {
     if (!block) return nullptr;
     Header *h = HeaderOf(block);
     if (!h) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return block;
     }
     h->magic = 0;

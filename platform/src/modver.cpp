@@ -150,7 +150,7 @@ DWORD GetFileVersionInfoSize(const char *bare_name, DWORD *handle) {
     if (handle) *handle = 0;
     std::string file = FindModuleFile(bare_name);
     if (file.empty()) {
-        SetLastError(code(Code::FileNotFound));
+        SetLastError(code(Code::FILE_NOT_FOUND));
         return 0;
     }
     EmbeddedRecord rec;
@@ -163,7 +163,7 @@ DWORD GetFileVersionInfoSize(const char *bare_name, DWORD *handle) {
 
 BOOL GetFileVersionInfo(const char *bare_name, DWORD, DWORD len, void *data) {
     if (!data || len < sizeof(VersionBlock)) {
-        SetLastError(code(Code::InsufficientBuffer));
+        SetLastError(code(Code::BUFFER_TOO_SMALL));
         return FALSE;
     }
     std::string file = FindModuleFile(bare_name);

@@ -140,7 +140,7 @@ HANDLE CreateEventA(void *, BOOL manual_reset, BOOL initial_state, const char *)
     try {
         return Register(std::make_unique<Event>(manual_reset != 0, initial_state != 0));
     } catch (...) {
-        SetLastError(vt::code(vt::Code::NotEnoughMemory));
+        SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
 }
@@ -150,7 +150,7 @@ BOOL SetEvent(HANDLE event) {
     // another thread sets it is a caller error, as it is for any handle.
     Event *e = Lookup<Event>(event);
     if (!e) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return FALSE;
     }
     e->state().Set();
@@ -160,7 +160,7 @@ BOOL SetEvent(HANDLE event) {
 BOOL ResetEvent(HANDLE event) {
     Event *e = Lookup<Event>(event);
     if (!e) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return FALSE;
     }
     e->state().Reset();
@@ -170,7 +170,7 @@ BOOL ResetEvent(HANDLE event) {
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     Waitable *w = Lookup<Waitable>(object);
     if (!w) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return WAIT_FAILED;
     }
     return w->Wait(milliseconds);
@@ -179,7 +179,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE routine, void *parameter,
                     DWORD flags, DWORD *thread_id) {
     if (!routine || flags != 0) {
-        SetLastError(vt::code(vt::Code::InvalidParameter));
+        SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
         return nullptr;
     }
     auto shared = std::make_shared<ThreadShared>();
@@ -211,7 +211,7 @@ HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE routine, v
 BOOL GetExitCodeThread(HANDLE thread, DWORD *exit_code) {
     Thread *t = Lookup<Thread>(thread);
     if (!t || !exit_code) {
-        SetLastError(vt::code(vt::Code::InvalidHandle));
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return FALSE;
     }
     *exit_code = t->ExitCode();
@@ -224,7 +224,7 @@ BOOL CloseHandle(HANDLE object) {
         std::lock_guard<std::mutex> g(Table().m);
         auto it = Table().live.find(static_cast<Waitable *>(object));
         if (it == Table().live.end()) {
-            SetLastError(vt::code(vt::Code::InvalidHandle));
+            SetLastError(vt::code(vt::Code::INVALID_HANDLE));
             return FALSE;
         }
         w = *it;

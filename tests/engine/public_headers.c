@@ -24,6 +24,9 @@ _Static_assert(offsetof(VTPROGRESSINFO, Phase) == 12 + 3 * 512, "progress layout
 _Static_assert(sizeof(VTPROGRESSINFO) == 12 + 3 * 512 + 12, "progress size");
 _Static_assert(offsetof(VTBACKUPINFO, Kind) == 16 + 1024, "backup info layout");
 _Static_assert(sizeof(VTBOXBK) == 4 + 256 + 16, "VTBOXBK size");
+/* The numbers callers compare are those of the design. */
+_Static_assert(VTBOX_E_CANCELLED == 995 && VTBOX_E_WRONG_PASSWORD == 1216 && VTBOX_E_INVALID_PARAMETER == 87,
+               "result numbers");
 
 int main(void) {
     int failures = 0;
@@ -37,9 +40,16 @@ int main(void) {
     if (!block || GlobalSize(block) != sizeof(VTBOX) * 3 || GlobalLock(block) != block) ++failures;
     GlobalFree(block);
 
+    /* Every named code has its text from the one table, as callers see it. */
     char text[128];
-    if (vtGetMessageText(995, text, sizeof text) == 0) ++failures;
-    SetLastError(12029);
+#define CHECK_TEXT(name, number, meaning)                                                       \
+    if (vtGetMessageText(VTBOX_E_##name, text, sizeof text) == 0 || strcmp(text, meaning) != 0) { \
+        printf("no text for %s (%d)\n", #name, number);                                        \
+        ++failures;                                                                              \
+    }
+    VTBOX_RESULT_TABLE(CHECK_TEXT)
+#undef CHECK_TEXT
+    SetLastError(VTBOX_E_CANNOT_CONNECT);
     if (GetLastError() != 12029) ++failures;
 
     printf("public headers: %s (session record %zu bytes)\n", failures ? "FAILED" : "ok",

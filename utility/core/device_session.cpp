@@ -8,7 +8,6 @@ namespace vtutil {
 namespace {
 constexpr uint32_t kDefaultBoxServicePort = 8080;
 constexpr uint32_t kSessionReserved2 = 10000;
-constexpr uint32_t kWrongPassword = 1216;
 constexpr size_t kPasswordBytes = 255;
 }  // namespace
 
@@ -97,7 +96,7 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
         lastResult_ = rc;
         Report(rc);
         CloseRecord();
-        passwordRejected_ = rc == kWrongPassword;
+        passwordRejected_ = rc == VTBOX_E_WRONG_PASSWORD;
         return;
     }
     uint32_t count = 0;

@@ -2,6 +2,7 @@
 
 #include "language.hpp"
 #include "text_ids.hpp"
+#include "vtresult.h"
 
 namespace vtutil {
 
@@ -16,14 +17,14 @@ struct ErrorRow {
 // A row with a second id shows two lines; for a device that does not answer
 // they are the fact and what to check.
 constexpr ErrorRow kErrorRows[] = {
-    {3, 139, 0},      {5, 136, 0},       {8, 131, 0},       {12, 128, 0},      {50, 138, 0},
-    {58, 128, 0},     {100, 103, 0},     {112, 126, 0},     {170, 115, 0},     {183, 137, 0},
-    {1216, 68, 0},    {1344, 142, 0},    {1460, 117, 0},    {1605, 140, 0},    {2250, 132, 0},
-    {4319, 67, 125},  {4351, 116, 0},    {12002, 67, 125},  {12004, 128, 0},   {12009, 67, 125},
-    {12029, 67, 125},
+    {VTBOX_E_PATH_NOT_FOUND, 139, 0},      {VTBOX_E_ACCESS_DENIED, 136, 0},       {VTBOX_E_NOT_ENOUGH_MEMORY, 131, 0},       {VTBOX_E_REQUEST_REFUSED, 128, 0},      {VTBOX_E_NOT_SUPPORTED, 138, 0},
+    {VTBOX_E_BAD_NET_RESPONSE, 128, 0},     {VTBOX_E_DEVICE_IN_USE, 103, 0},     {VTBOX_E_DISK_FULL, 126, 0},     {VTBOX_E_STORE_BUSY, 115, 0},     {VTBOX_E_ALREADY_EXISTS, 137, 0},
+    {VTBOX_E_WRONG_PASSWORD, 68, 0},    {VTBOX_E_NO_DEVICE_SPACE, 142, 0},    {VTBOX_E_STORE_TIMEOUT, 117, 0},    {VTBOX_E_ENGINE_TOO_NEW, 140, 0},    {VTBOX_E_OFFLINE, 132, 0},
+    {VTBOX_E_DEVICE_NOT_AVAILABLE, 67, 125},  {VTBOX_E_WEB_SESSION_FAILED, 116, 0},    {VTBOX_E_NET_TIMEOUT, 67, 125},  {VTBOX_E_CONNECTION_FAILED, 128, 0},   {VTBOX_E_INVALID_OPTION, 67, 125},
+    {VTBOX_E_CANNOT_CONNECT, 67, 125},
 };
 
-constexpr uint32_t kConnectionLossCodes[] = {12004, 12, 50, 58, 4319, 12002, 1460, 12029};
+constexpr uint32_t kConnectionLossCodes[] = {VTBOX_E_CONNECTION_FAILED, VTBOX_E_REQUEST_REFUSED, VTBOX_E_NOT_SUPPORTED, VTBOX_E_BAD_NET_RESPONSE, VTBOX_E_DEVICE_NOT_AVAILABLE, VTBOX_E_NET_TIMEOUT, VTBOX_E_STORE_TIMEOUT, VTBOX_E_CANNOT_CONNECT};
 
 }  // namespace
 

@@ -3,13 +3,12 @@
 #include "error_text.hpp"
 #include "language.hpp"
 #include "text_ids.hpp"
+#include "vtresult.h"
 
 namespace vtutil {
 
 namespace {
 
-constexpr uint32_t kPathNotFound = 3;
-constexpr uint32_t kAdminLimitExceeded = 8260;
 
 // The outcome's line, and the detail on a line of its own when there is one.
 QString Lines(uint32_t outcomeId, const QString &detail) {
@@ -59,7 +58,7 @@ JobReport BackupReport(const JobOutcome &outcome) {
         report.icon = JobReport::Icon::Warning;
         break;
     default:
-        report.text = Lines(ids::kBackupFailed, outcome.result == kPathNotFound ? Text(ids::kMsgFolderNotMade) : detail);
+        report.text = Lines(ids::kBackupFailed, outcome.result == VTBOX_E_PATH_NOT_FOUND ? Text(ids::kMsgFolderNotMade) : detail);
         report.icon = JobReport::Icon::Error;
         break;
     }
@@ -78,7 +77,7 @@ JobReport RestoreReport(const JobOutcome &outcome) {
         report.icon = JobReport::Icon::Warning;
         break;
     default:
-        report.text = Lines(ids::kRestoreFailed, outcome.result == kAdminLimitExceeded ? LimitDetail(outcome)
+        report.text = Lines(ids::kRestoreFailed, outcome.result == VTBOX_E_DEVICE_LIMIT ? LimitDetail(outcome)
                                                                                        : ErrorTextFor(outcome.result));
         report.icon = JobReport::Icon::Error;
         break;

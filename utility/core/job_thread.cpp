@@ -24,7 +24,6 @@ namespace {
 
 constexpr unsigned long kSleepBeforeWaitMs = 100;
 constexpr DWORD kStatusWaitMs = 5000;
-constexpr uint32_t kOperationAborted = 995;
 constexpr const char *kTempFolderName = ".$__B_R_Temp__$";
 constexpr int kTempFolderTries = 1000;
 // The phase whose first line stays empty.
@@ -218,7 +217,7 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
                 outcome.result = 0;
             } else {
                 outcome.state = kJobCancelled;
-                outcome.result = workerResult_ == kOperationAborted ? 0 : workerResult_;
+                outcome.result = workerResult_ == VTBOX_E_CANCELLED ? 0 : workerResult_;
                 if (outcome.result != 0) outcome.detail = QString::fromStdString(workerDetail_);
             }
             break;

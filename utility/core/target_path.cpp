@@ -7,13 +7,12 @@
 
 #include "text_ids.hpp"
 #include "vtplatform/errors.hpp"
+#include "vtresult.h"
 
 namespace vtutil {
 
 namespace {
 
-constexpr uint32_t kAlreadyExists = 183;
-constexpr uint32_t kNotAFolder = 267;
 
 bool HoldsRefusedCharacter(const QString &path) {
     for (const char *c = kRefusedPathCharacters; *c; ++c)
@@ -87,10 +86,10 @@ uint32_t CreateFolderLevels(const QString &folder) {
         const QByteArray level = path.left(end);
         any = true;
         if (::mkdir(level.constData(), 0777) == 0) result = 0;
-        else if (errno == EEXIST) result = IsFolder(level) ? kAlreadyExists : kNotAFolder;
+        else if (errno == EEXIST) result = IsFolder(level) ? VTBOX_E_ALREADY_EXISTS : VTBOX_E_IS_A_FOLDER;
         else result = vt::Win32FromErrno(errno);
     }
-    return any ? result : kAlreadyExists;
+    return any ? result : static_cast<uint32_t>(VTBOX_E_ALREADY_EXISTS);
 }
 
 bool FolderIsReadOnly(const QString &folder) { return ::access(folder.toUtf8().constData(), W_OK) != 0; }

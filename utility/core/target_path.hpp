@@ -47,7 +47,7 @@ FolderState ProbeFolder(const QString &folder, uint32_t *code);
 
 // Creates a folder and every missing level above it, from the top down; a
 // level that exists or cannot be made is passed over. Returns the result of
-// the last level: 0, 183 when it existed, or another code. A name that
+// the last level: 0, VTBOX_E_ALREADY_EXISTS when it existed, or another code. A name that
 // exists but is not a folder gives 267.
 uint32_t CreateFolderLevels(const QString &folder);
 

@@ -29,8 +29,6 @@ namespace {
 constexpr int kTargetMaxLength = 228;
 // Shorter texts are not checked while they are typed.
 constexpr int kShortestChecked = 5;
-constexpr uint32_t kAlreadyExists = 183;
-constexpr uint32_t kPathNotFound = 3;
 }  // namespace
 
 CBackupPage::CBackupPage(CBackupRestoreDlg &main, DeviceSession &session, QWidget *parent)
@@ -129,7 +127,7 @@ void CBackupPage::Browse() {
 bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *failure) {
     uint32_t ignored = 0;
     if (!failure) failure = &ignored;
-    *failure = kPathNotFound;
+    *failure = VTBOX_E_PATH_NOT_FOUND;
     auto tell = [&](uint32_t message, uint32_t caption, QMessageBox::Icon icon, const QString &details = {}) {
         if (automatic) return;
         ShowMessage(this, Text(message), Text(caption), icon, QMessageBox::Ok, QMessageBox::NoButton, details);
@@ -160,9 +158,9 @@ bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *fail
             return false;
         }
         const uint32_t made = CreateFolderLevels(folder);
-        if (made == 0 || (made == kAlreadyExists && !FolderIsReadOnly(folder))) break;
+        if (made == 0 || (made == VTBOX_E_ALREADY_EXISTS && !FolderIsReadOnly(folder))) break;
         *failure = made;
-        tell(made == kAlreadyExists ? ids::kMsgFolderReadOnly : ids::kMsgFolderNotMade, ids::kCaptionBackup,
+        tell(made == VTBOX_E_ALREADY_EXISTS ? ids::kMsgFolderReadOnly : ids::kMsgFolderNotMade, ids::kCaptionBackup,
              QMessageBox::Warning, ErrorTextFor(made));
         return false;
     }

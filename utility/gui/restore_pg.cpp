@@ -31,7 +31,6 @@ namespace {
 constexpr int kPathMaxLength = 228;
 constexpr int kBoxColumnWidth = 299;
 constexpr int kSizeColumn = 1;
-constexpr uint32_t kEngineTooNew = 1605;
 constexpr uint32_t kBackupKind = 1;
 
 QString FieldText(const char *field, size_t size) {
@@ -153,7 +152,7 @@ void CRestorePg::ReadFile(const QString &path) {
     ClearList();
     if (rc != 0 || info.Kind != kBackupKind) {
         if (handle) GlobalFree(handle);
-        Refuse(rc == kEngineTooNew ? ids::kMsgEngineTooNew : ids::kMsgNotBackupFile);
+        Refuse(rc == VTBOX_E_ENGINE_TOO_NEW ? ids::kMsgEngineTooNew : ids::kMsgNotBackupFile);
         return;
     }
     {

@@ -276,7 +276,7 @@ TEST(ZipFolderTree, ACancelledJobEndsPackingAndUnpackingWithNothingHalfDone) {
     ASSERT_NE(cancel, nullptr);
     {
         vtbox::CancelScope scope(cancel);
-        const uint32_t aborted = vt::code(vt::Code::OperationAborted);
+        const uint32_t aborted = vt::code(vt::Code::CANCELLED);
         EXPECT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000001", {.byte_change = true}), aborted);
         EXPECT_FALSE(fs::exists(dir / "again.vtb"));
         EXPECT_FALSE(HasPartFiles(dir.path()));
