@@ -21,6 +21,7 @@
 #include "verify.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -33,13 +34,12 @@ namespace fs = std::filesystem;
 int ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> *boxes) {
     uint32_t count = 0;
     VTBOX *list = nullptr;
-    HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &list);
+    vt::GlobalBlock block(vtBoxGetBoxList(session.get(), &count, &list));
     if (!block)
         return ReportFailure("listing the boxes", GetLastError(), vtBoxGetLastErrorText(), FailureSite::Device,
                              &session.settings());
     std::set<uint32_t> present;
     for (uint32_t i = 0; i < count; ++i) present.insert(list[i].BoxNo);
-    GlobalFree(block);
     if (o.allBoxes) {
         boxes->assign(present.begin(), present.end());
         if (boxes->empty())

@@ -6,6 +6,7 @@
 #include "json_output.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -16,7 +17,7 @@ int RunBoxes(const Context &c) {
     if (int rc = OpenWithPassword(c, false, session, &password, &version)) return rc;
     uint32_t count = 0;
     VTBOX *boxes = nullptr;
-    HGLOBAL block = vtBoxGetBoxList(session.get(), &count, &boxes);
+    vt::GlobalBlock block(vtBoxGetBoxList(session.get(), &count, &boxes));
     if (!block)
         return ReportFailure("listing the boxes", GetLastError(), vtBoxGetLastErrorText(), FailureSite::Device,
                              &c.settings);
@@ -40,7 +41,6 @@ int RunBoxes(const Context &c) {
                         FormatTime(boxes[i].LastUpdateDate, false).c_str(), PlainText(boxes[i].BoxName).c_str());
         std::printf("%u box%s\n", count, count == 1 ? "" : "es");
     }
-    GlobalFree(block);
     return kExitDone;
 }
 

@@ -7,6 +7,7 @@
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -22,6 +23,7 @@ int RunInfo(const Context &c) {
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(o.input.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
+    vt::GlobalBlock box_list(handle);
     if (rc != 0) return ReportFailure("reading " + o.input, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
     // The zone the description records for its date (backups only).
     int32_t offset = 0;
@@ -66,7 +68,6 @@ int RunInfo(const Context &c) {
             std::printf("  documents  %u\n", count);
         }
     }
-    if (handle) GlobalFree(handle);
     return kExitDone;
 }
 

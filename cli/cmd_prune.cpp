@@ -12,6 +12,7 @@
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -55,7 +56,7 @@ bool FindBackups(const std::string &folder, const std::string &work, std::vector
         VTBOXBK *boxes = nullptr;
         void *handle = nullptr;
         uint32_t rc = vtBoxGetXMLInfo(path.c_str(), work.c_str(), &info, &count, &boxes, &handle);
-        if (handle) GlobalFree(handle);
+        vt::GlobalBlock box_list(handle);
         BackupDate date{info.Date.wYear, info.Date.wMonth, info.Date.wDay,
                         info.Date.wHour, info.Date.wMinute, info.Date.wSecond};
         std::string why;

@@ -18,6 +18,7 @@
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -48,14 +49,12 @@ int Describe(const std::string &file, FileDescription *out) {
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(file.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
+    vt::GlobalBlock box_list(handle);
     if (rc != 0) return ReportFailure("reading " + file, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
-    if (info.Kind != 1) {
-        if (handle) GlobalFree(handle);
+    if (info.Kind != 1)
         return ReportProblem(file + " is a document archive, not a backup file", kExitDamagedFile);
-    }
     out->engineVersion = Trimmed(info.EngineVersion);
     for (uint32_t i = 0; i < count; ++i) out->boxes.push_back(boxes[i].BoxNo);
-    if (handle) GlobalFree(handle);
     return kExitDone;
 }
 

@@ -17,6 +17,7 @@
 #include "job_record.hpp"
 #include "long_operation.hpp"
 #include "reachability.hpp"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -194,9 +195,12 @@ uint32_t ExclusiveJob::End() {
     BeginRelease();
     // One event ends every wait of the release: set by the deadline, or by a
     // termination signal (the program's give-up event, when it holds them).
-    HANDLE own = nullptr;
+    vt::OwnedHandle own;
     HANDLE stop = GiveUpEvent();
-    if (!stop) stop = own = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!stop) {
+        own = vt::NewEvent(true);
+        stop = own.get();
+    }
     uint32_t first = 0;
     {
         Deadline deadline(stop, std::chrono::seconds(ReleaseSeconds()));
@@ -256,7 +260,6 @@ uint32_t ExclusiveJob::End() {
                      "run vtbox unlock once it answers, or restart it.\n",
                      session_.get()->Host);
     }
-    if (own) CloseHandle(own);
     return first;
 }
 

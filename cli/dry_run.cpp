@@ -7,6 +7,7 @@
 #include "json_output.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -159,13 +160,12 @@ int RunDryRun(const Context &c, DeviceSession &session, const std::string &passw
     if (refusals.unknownBoxes.empty()) {
         uint32_t count = 0;
         VTRESTOREPLAN *items = nullptr;
-        HGLOBAL block = vtBoxPlanRestore(session.get(), password.c_str(), work_folder.c_str(), o.input.c_str(),
-                                         static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, &count, &items);
+        vt::GlobalBlock block(vtBoxPlanRestore(session.get(), password.c_str(), work_folder.c_str(), o.input.c_str(),
+                                         static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, &count, &items));
         if (!block)
             return ReportFailure("planning the restore", GetLastError(), vtBoxGetLastErrorText(),
                                  FailureSite::BackupFile, &c.settings);
         plan.assign(items, items + count);
-        GlobalFree(block);
     }
     int exit_code = kExitDone;
     if (!refusals.unknownBoxes.empty()) exit_code = kExitNotFound;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "progress_bar.hpp"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -77,8 +78,8 @@ void BeginRelease() {
 }
 
 uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, VTPROGRESSINFO *last, std::string *detail) {
-    HANDLE status = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    HANDLE cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    vt::OwnedHandle status_event = vt::NewEvent(false), cancel_event = vt::NewEvent(true);
+    HANDLE status = status_event.get(), cancel = cancel_event.get();
     g_cancel = cancel;
     if (g_terminate) SetEvent(cancel);  // asked to stop before the job began
     VTPROGRESSINFO progress{};
@@ -103,8 +104,6 @@ uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, 
     display.Finish(progress, rc);
     if (last) *last = progress;
     g_cancel = nullptr;
-    CloseHandle(status);
-    CloseHandle(cancel);
     return rc;
 }
 

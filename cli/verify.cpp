@@ -12,6 +12,7 @@
 #include "vtBoxBRD.h"
 #include "work_folder.hpp"
 #include "text_output.hpp"
+#include "vthandles.hpp"
 
 namespace vtcli {
 
@@ -30,10 +31,8 @@ Verdict Check(const std::string &file, const std::string &work_folder) {
     void *handle = nullptr;
     v.rc = vtBoxCheckBackup(file.c_str(), work_folder.c_str(), &count, &items, &handle);
     v.detail = vtBoxGetLastErrorText();
-    if (handle) {
-        v.findings.assign(items, items + count);
-        GlobalFree(handle);
-    }
+    vt::GlobalBlock findings(handle);
+    if (findings) v.findings.assign(items, items + count);
     return v;
 }
 

@@ -18,6 +18,7 @@
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtregistry.h"
+#include "vthandles.hpp"
 
 namespace vtbox {
 
@@ -52,16 +53,15 @@ std::string Join(const std::string &folder, const std::string &name) {
 }  // namespace
 
 uint32_t ReadFtpLogLevel() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kFtpLogKey, 0, KEY_READ, &key) != 0) return 0;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kFtpLogKey, 0, KEY_READ, &opened) != 0) return 0;
+    vt::RegistryKey key(opened);
     uint32_t level = 0;
     DWORD type = 0;
     DWORD size = sizeof level;
     uint8_t data[sizeof level] = {};
-    if (RegQueryValueExA(key, kFtpLogValue, nullptr, &type, data, &size) == 0 &&
-        size == sizeof level)
+    if (RegQueryValueExA(key.get(), kFtpLogValue, nullptr, &type, data, &size) == 0 && size == sizeof level)
         std::memcpy(&level, data, sizeof level);
-    RegCloseKey(key);
     return level;
 }
 

@@ -15,12 +15,11 @@ void KeepAlive::SetPeriodMsForTesting(uint32_t ms) { g_periodMs = ms; }
 bool KeepAlive::Start(const VTMFPSESSION *session) {
     session_ = session;
     stopping_ = false;
-    stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    stopEvent_ = vt::NewEvent(true);
     if (!stopEvent_) return false;
-    thread_ = CreateThread(nullptr, 1024, &KeepAlive::Run, this, 0, nullptr);
+    thread_.reset(CreateThread(nullptr, 1024, &KeepAlive::Run, this, 0, nullptr));
     if (!thread_) {
-        CloseHandle(stopEvent_);
-        stopEvent_ = nullptr;
+        stopEvent_.reset();
         return false;
     }
     return true;
@@ -29,17 +28,16 @@ bool KeepAlive::Start(const VTMFPSESSION *session) {
 void KeepAlive::Stop() {
     if (!thread_) return;
     stopping_ = true;
-    SetEvent(stopEvent_);
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    CloseHandle(stopEvent_);
-    thread_ = stopEvent_ = nullptr;
+    SetEvent(stopEvent_.get());
+    WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+    stopEvent_.reset();
 }
 
 DWORD KeepAlive::Run(void *arg) {
     auto *self = static_cast<KeepAlive *>(arg);
     // Sleep on the stop event rather than blindly, so that stopping is prompt.
-    while (WaitForSingleObject(self->stopEvent_, PeriodMs()) == WAIT_TIMEOUT) {
+    while (WaitForSingleObject(self->stopEvent_.get(), PeriodMs()) == WAIT_TIMEOUT) {
         std::string path = vt::Format("/VaultraBox/Admin/boxnwGetBoxProperty?SID=%08u", self->session_->SessionId);
         SendKeepAliveRequest(self->session_, path, &self->stopping_);
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "vtBoxBRD.h"
+#include "vthandles.hpp"
 
 namespace vtbox {
 
@@ -28,8 +29,8 @@ public:
 private:
     static DWORD Run(void *self);
     const VTMFPSESSION *session_ = nullptr;
-    HANDLE stopEvent_ = nullptr;
-    HANDLE thread_ = nullptr;
+    vt::OwnedHandle stopEvent_;
+    vt::OwnedHandle thread_;
     std::atomic<bool> stopping_{false};
 };
 

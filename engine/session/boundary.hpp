@@ -10,6 +10,7 @@
 #include "session/report.hpp"
 #include "session/result.hpp"
 #include "vtBoxBRD.h"
+#include "vthandles.hpp"
 #include "vtplatform.h"
 
 namespace vtbox {
@@ -66,10 +67,7 @@ uint32_t RunExport(const char *name, bool arguments_valid, Body &&body, FailureP
 }
 
 // Owns a global memory block until it is handed out.
-struct GlobalBlockDeleter {
-    void operator()(void *block) const { GlobalFree(block); }
-};
-using GlobalBlock = std::unique_ptr<void, GlobalBlockDeleter>;
+using vt::GlobalBlock;
 
 // Frames an export whose result is a memory handle. The body returns the
 // block it filled; on failure the handle is null and the code is the last error.

@@ -22,6 +22,7 @@
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtregistry.h"
+#include "vthandles.hpp"
 
 namespace vtbox {
 
@@ -48,11 +49,11 @@ void GlobalCurlInit() {
 
 // Whether the user has set this computer to work offline.
 bool WorkingOffline() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_READ, &key) != 0) return false;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_READ, &opened) != 0) return false;
+    vt::RegistryKey key(opened);
     DWORD value = 0, size = sizeof value, type = 0;
-    LONG rc = RegQueryValueExA(key, kOfflineValue, nullptr, &type, reinterpret_cast<uint8_t *>(&value), &size);
-    RegCloseKey(key);
+    LONG rc = RegQueryValueExA(key.get(), kOfflineValue, nullptr, &type, reinterpret_cast<uint8_t *>(&value), &size);
     return rc == 0 && type == REG_DWORD && value != 0;
 }
 
@@ -383,8 +384,9 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, req.get());
     curl_easy_setopt(c, CURLOPT_USERAGENT, "vtBoxFTPAcs");
 
-    HANDLE worker = CreateThread(nullptr, 1024, SendRequestWorker, req.get(), 0, nullptr);
-    if (!worker) return nullptr;  // last error set by CreateThread
+    vt::OwnedHandle worker_thread(CreateThread(nullptr, 1024, SendRequestWorker, req.get(), 0, nullptr));
+    if (!worker_thread) return nullptr;  // last error set by CreateThread
+    HANDLE worker = worker_thread.get();
 
     // Wait for the worker; between periods, make sure the device still answers.
     for (;;) {
@@ -402,7 +404,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     }
     DWORD exitCode = 0;
     if (!GetExitCodeThread(worker, &exitCode)) exitCode = 0;
-    CloseHandle(worker);
+    worker_thread.reset();
     if (req->abandon) exitCode = vt::code(vt::Code::CONNECTION_FAILED);
 
     long status = 0;

@@ -23,9 +23,9 @@ HRESULT Provider::Initialise(const std::string &mapFolder) {
         vt::DebugPrint("KX9SNMPProvider: the element maps did not load: %s\n", error.c_str());
         return E_FAIL;
     }
-    wake_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    wake_ = vt::NewEvent(true);
     if (!wake_) return E_OUTOFMEMORY;
-    worker_ = CreateThread(nullptr, 0, &Provider::WorkerMain, this, 0, nullptr);
+    worker_.reset(CreateThread(nullptr, 0, &Provider::WorkerMain, this, 0, nullptr));
     if (!worker_) return E_OUTOFMEMORY;
     return S_OK;
 }
@@ -36,7 +36,7 @@ bool Provider::Enqueue(Request request) {
         if (!worker_ || stopped_) return false;
         queue_.push_back(std::move(request));
     }
-    SetEvent(wake_);
+    SetEvent(wake_.get());
     return true;
 }
 
@@ -48,17 +48,16 @@ void Provider::Stop() {
         stopped_ = true;
         queue_.push_back(Request{});  // kind 3
     }
-    SetEvent(wake_);
-    if (WaitForSingleObject(worker_, kStopWaitMs) == WAIT_TIMEOUT) {
+    SetEvent(wake_.get());
+    if (WaitForSingleObject(worker_.get(), kStopWaitMs) == WAIT_TIMEOUT) {
         // The worker is inside a host's callback. Its code is ours, so the
         // server cannot be unmapped under it: wait until it has returned.
         vt::DebugPrint("KX9SNMPProvider: the worker did not stop within %u ms; waiting for it\n",
                        static_cast<unsigned>(kStopWaitMs));
-        WaitForSingleObject(worker_, INFINITE);
+        WaitForSingleObject(worker_.get(), INFINITE);
     }
-    CloseHandle(worker_);
-    CloseHandle(wake_);
-    worker_ = wake_ = nullptr;
+    worker_.reset();
+    wake_.reset();
 }
 
 DWORD Provider::WorkerMain(void *self) {
@@ -73,8 +72,8 @@ void Provider::RunWorker() {
             std::lock_guard<std::mutex> g(queueLock_);
             empty = queue_.empty();
         }
-        if (empty) WaitForSingleObject(wake_, INFINITE);
-        ResetEvent(wake_);
+        if (empty) WaitForSingleObject(wake_.get(), INFINITE);
+        ResetEvent(wake_.get());
         Request request;
         {
             std::lock_guard<std::mutex> g(queueLock_);

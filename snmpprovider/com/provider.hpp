@@ -13,6 +13,7 @@
 #include "schema.hpp"
 #include "snmp_layer.hpp"
 #include "vtplatform.h"
+#include "vthandles.hpp"
 
 namespace kx9 {
 
@@ -75,8 +76,8 @@ private:
 
     std::unique_ptr<snmp::Snmp> snmp_;
     Schema schema_;
-    HANDLE wake_ = nullptr;    // manual-reset, wakes the worker
-    HANDLE worker_ = nullptr;
+    vt::OwnedHandle wake_;    // manual-reset, wakes the worker
+    vt::OwnedHandle worker_;
     std::mutex queueLock_;     // held only while a request is copied in or out
     std::deque<Request> queue_;
     bool stopped_ = false;

@@ -5,6 +5,7 @@
 #include "provider.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtregistry.h"
+#include "vthandles.hpp"
 
 #define KX9_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -37,13 +38,13 @@ std::string ClsidText(const CLSID *clsid) {
 // Creates the key and sets its default value. A key that cannot be written
 // is skipped (and said so); the others are still written.
 bool SetKey(const std::string &path, const std::string &value) {
-    HKEY key = nullptr;
+    HKEY created = nullptr;
     LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                              nullptr, &key, nullptr);
+                              nullptr, &created, nullptr);
     if (rc == 0) {
-        rc = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const uint8_t *>(value.c_str()),
+        vt::RegistryKey key(created);
+        rc = RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const uint8_t *>(value.c_str()),
                             static_cast<DWORD>(value.size() + 1));
-        RegCloseKey(key);
     }
     if (rc != 0) vt::DebugPrint("KX9SNMPProvider: registry key %s not written (error %d)\n", path.c_str(), rc);
     return rc == 0;

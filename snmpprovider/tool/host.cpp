@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "vtregistry.h"
+#include "vthandles.hpp"
 
 namespace vtsnmp {
 
@@ -24,13 +25,13 @@ namespace {
 std::string RegisteredServer() {
     char clsid[VT_GUID_TEXT_SIZE];
     vtGuidToString(&CLSID_DSE_Provider, clsid);
-    HKEY key = nullptr;
+    HKEY opened = nullptr;
     std::string path = std::string("CLSID\\") + clsid + "\\InprocServer32";
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != 0) return {};
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &opened) != 0) return {};
+    vt::RegistryKey key(opened);
     char value[4096] = {};
     DWORD type = 0, size = sizeof value - 1;
-    LONG rc = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<uint8_t *>(value), &size);
-    RegCloseKey(key);
+    LONG rc = RegQueryValueExA(key.get(), nullptr, nullptr, &type, reinterpret_cast<uint8_t *>(value), &size);
     return rc == 0 && type == REG_SZ ? std::string(value) : std::string();
 }
 

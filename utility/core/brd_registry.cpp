@@ -24,28 +24,24 @@ BrdKey BrdKey::Create() {
     return BrdKey(key);
 }
 
-BrdKey::~BrdKey() {
-    if (key_) RegCloseKey(key_);
-}
-
 std::optional<std::string> BrdKey::Read(const char *name) const {
     if (!key_) return std::nullopt;
     uint8_t buffer[kValueBufferSize] = {};
     DWORD size = sizeof buffer, type = 0;
-    if (RegQueryValueExA(key_, name, nullptr, &type, buffer, &size) != 0 || type != REG_SZ) return std::nullopt;
+    if (RegQueryValueExA(key_.get(), name, nullptr, &type, buffer, &size) != 0 || type != REG_SZ) return std::nullopt;
     return std::string(reinterpret_cast<const char *>(buffer), strnlen(reinterpret_cast<const char *>(buffer), size));
 }
 
 bool BrdKey::Write(const char *name, const std::string &value) {
     if (!key_) return false;
     // The stored length leaves out the terminating zero.
-    return RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const uint8_t *>(value.c_str()),
+    return RegSetValueExA(key_.get(), name, 0, REG_SZ, reinterpret_cast<const uint8_t *>(value.c_str()),
                           static_cast<DWORD>(value.size())) == 0;
 }
 
 bool BrdKey::Delete(const std::string &name) {
     if (!key_) return false;
-    LONG rc = RegDeleteValueA(key_, name.c_str());
+    LONG rc = RegDeleteValueA(key_.get(), name.c_str());
     return rc == 0 || rc == 2;
 }
 

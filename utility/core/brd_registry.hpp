@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vtregistry.h"
+#include "vthandles.hpp"
 
 namespace vtutil {
 
@@ -26,10 +27,9 @@ public:
     // Opens the key, creating it (the discovery program, on a fresh machine).
     static BrdKey Create();
 
-    BrdKey(BrdKey &&other) noexcept : key_(other.key_) { other.key_ = nullptr; }
+    BrdKey(BrdKey &&other) noexcept = default;
     BrdKey &operator=(BrdKey &&) = delete;
     BrdKey(const BrdKey &) = delete;
-    ~BrdKey();
 
     bool IsOpen() const { return key_ != nullptr; }
     // A text value read into 256 bytes; missing when absent, not text, or
@@ -42,7 +42,7 @@ public:
 
 private:
     explicit BrdKey(HKEY key) : key_(key) {}
-    HKEY key_;
+    vt::RegistryKey key_;
 };
 
 // The chosen device: both values, or nothing.

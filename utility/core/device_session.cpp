@@ -37,14 +37,13 @@ void DeviceSession::Report(uint32_t code) {
 
 void DeviceSession::TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes) {
     FreeBoxList();
-    boxBlock_ = block;
+    boxBlock_.reset(block);
     boxList_ = boxes;
     boxCount_ = count;
 }
 
 void DeviceSession::FreeBoxList() {
-    if (boxBlock_) GlobalFree(boxBlock_);
-    boxBlock_ = nullptr;
+    boxBlock_.reset();
     boxList_ = nullptr;
     boxCount_ = 0;
 }

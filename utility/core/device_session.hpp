@@ -11,6 +11,7 @@
 
 #include "app_state.hpp"
 #include "vtBoxBRD.h"
+#include "vthandles.hpp"
 
 namespace vtutil {
 
@@ -94,7 +95,7 @@ private:
     VTMFPSESSION record_{};
     uint32_t boxCount_ = 0;
     VTBOX *boxList_ = nullptr;
-    HGLOBAL boxBlock_ = nullptr;
+    vt::GlobalBlock boxBlock_;
 };
 
 // The box web service port: 8080, or VTBOX_HTTP_PORT when that holds a port.

@@ -17,6 +17,7 @@
 #include "status_line.hpp"
 #include "text_ids.hpp"
 #include "vtplatform/errors.hpp"
+#include "vthandles.hpp"
 
 namespace vtutil {
 
@@ -29,11 +30,7 @@ constexpr int kTempFolderTries = 1000;
 // The phase whose first line stays empty.
 constexpr int32_t kBlankPhase = 6;
 
-// A platform event, closed with the object.
-struct EventCloser {
-    void operator()(void *event) const { CloseHandle(event); }
-};
-using Event = std::unique_ptr<void, EventCloser>;
+using Event = vt::OwnedHandle;
 
 QString FieldText(const char *field, size_t size) {
     return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, size)));

@@ -35,8 +35,6 @@ QLabel *TextLine(QWidget *parent, const char *name) {
 }
 }  // namespace
 
-void CProgressDlg::EventCloser::operator()(void *event) const { CloseHandle(event); }
-
 CProgressDlg::CProgressDlg(DeviceSession &session, JobRequest request, QWidget *parent)
     : QDialog(parent), session_(session), request_(std::move(request)) {
     const bool backup = IsBackup(request_);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "job_thread.hpp"
+#include "vthandles.hpp"
 
 class QLabel;
 class QProgressBar;
@@ -58,10 +59,6 @@ private:
     void OnEnded(const JobOutcome &outcome);
     void WaitForJobThread();
 
-    struct EventCloser {
-        void operator()(void *event) const;
-    };
-
     DeviceSession &session_;
     JobRequest request_;
     BusyAnimation *animation_;
@@ -70,7 +67,7 @@ private:
     QLabel *statusLine_;
     QLabel *documentsLine_;
     QPushButton *cancel_;
-    std::unique_ptr<void, EventCloser> waitForThread_;
+    vt::OwnedHandle waitForThread_;
     std::unique_ptr<CJobThread> job_;
     JobOutcome outcome_;
     bool started_ = false;

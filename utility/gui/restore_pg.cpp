@@ -24,6 +24,7 @@
 #include "target_path.hpp"
 #include "text_ids.hpp"
 #include "widget_marks.hpp"
+#include "vthandles.hpp"
 
 namespace vtutil {
 
@@ -149,9 +150,9 @@ void CRestorePg::ReadFile(const QString &path) {
         const QByteArray folder = FolderPart(path).toUtf8();
         rc = vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle);
     }
+    vt::GlobalBlock box_list(handle);
     ClearList();
     if (rc != 0 || info.Kind != kBackupKind) {
-        if (handle) GlobalFree(handle);
         Refuse(rc == VTBOX_E_ENGINE_TOO_NEW ? ids::kMsgEngineTooNew : ids::kMsgNotBackupFile);
         return;
     }
@@ -165,7 +166,6 @@ void CRestorePg::ReadFile(const QString &path) {
             item->setData(kSizeColumn, Qt::UserRole, box.BoxUsedDisk);
         }
     }
-    if (handle) GlobalFree(handle);
     ShowTotal();
 
     const QString fileVersion = FieldText(info.EngineVersion, sizeof info.EngineVersion);
