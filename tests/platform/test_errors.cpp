@@ -18,16 +18,15 @@ TEST(Errors, LastErrorIsPerThread) {
     EXPECT_EQ(GetLastError(), 87u);
 }
 
-TEST(Errors, ErrnoMapsToTheDesignedCodes) {
-    EXPECT_EQ(vt::Win32FromErrno(ENOENT), 2u);
-    EXPECT_EQ(vt::Win32FromErrno(ENOTDIR), 3u);
-    EXPECT_EQ(vt::Win32FromErrno(EACCES), 5u);
-    EXPECT_EQ(vt::Win32FromErrno(EPERM), 5u);
-    EXPECT_EQ(vt::Win32FromErrno(ENOMEM), 8u);
-    EXPECT_EQ(vt::Win32FromErrno(EEXIST), 183u);
-    EXPECT_EQ(vt::Win32FromErrno(ENOSPC), 112u);
-    // Nothing maps to success by accident.
-    EXPECT_NE(vt::Win32FromErrno(EPROTO), 0u);
+// Every errno value maps to a code that has a text, and none to success: a
+// failed system call never reads as done, nor as "some error".
+TEST(Errors, EveryErrnoMapsToAFailureWithAText) {
+    char text[256];
+    for (int err = 1; err < 134; ++err) {
+        uint32_t code = vt::Win32FromErrno(err);
+        EXPECT_NE(code, 0u) << err;
+        EXPECT_GT(vtGetMessageText(code, text, sizeof text), 0u) << err << " -> " << code;
+    }
 }
 
 TEST(Errors, MessageTextsAreCutSafelyAndUnknownCodesHaveNone) {

@@ -226,7 +226,7 @@ TEST_F(SessionCalls, EngineVersionPasswordAndAccountCalls) {
 
 TEST_F(SessionCalls, HttpStatusesBecomeTheirCodes) {
     ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
-    for (auto [status, code] : {std::pair{404, 2u}, {302, 12u}, {600, 12004u}, {500, 58u}, {405, 50u}}) {
+    for (auto [status, code] : {std::pair{404, 2u}, {302, 12u}, {600, 12004u}, {500, 58u}, {405, 50u}, {400, 87u}, {199, 58u}}) {
         device.Answer("boxnwDeleteAllBox", "", status);
         EXPECT_EQ(vtBoxDeleteAllBox(&s, "admin"), code) << status;
     }

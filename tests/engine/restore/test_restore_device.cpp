@@ -14,6 +14,7 @@
 #include "packaging/folder_archive.hpp"
 #include "backup_job.hpp"
 #include "level_files.hpp"
+#include "vthandles.hpp"
 #include "vtregistry.h"
 
 namespace {
@@ -420,6 +421,76 @@ TEST(ReplaceLosesNothing, DocumentsThatSwappedNumbers) {
     EXPECT_EQ(FileBytes(top / "D0000003/PAGE0001.DAT"), pages1);
     EXPECT_FALSE(fs::exists(top / "D0000003/CREATE.STS"));
     EXPECT_FALSE(fs::exists(top / "D0000004/CREATE.STS"));
+}
+
+// The entries of every level of a box as the box service lists them:
+// (folder, number) -> name, folders under folder number 0 with kind 0.
+std::map<std::pair<uint32_t, uint32_t>, std::string> ListedEntries(SimDevice &sim, uint32_t box) {
+    VTMFPSESSION s = sim.Session();
+    EXPECT_EQ(vtBoxOpenConnection(&s), 0u);
+    std::map<std::pair<uint32_t, uint32_t>, std::string> out;
+    std::vector<uint32_t> folders{0};
+    for (size_t f = 0; f < folders.size(); ++f) {
+        for (const std::string &line : Listing(s, box, folders[f])) {
+            // kind/id/name/docs/pages
+            size_t a = line.find('/'), b = line.find('/', a + 1), c = line.find('/', b + 1);
+            uint32_t id = static_cast<uint32_t>(std::stoul(line.substr(a + 1, b - a - 1)));
+            std::string name = line.substr(b + 1, c - b - 1);
+            if (line[0] == '0') {
+                folders.push_back(id);
+                out[{0, 1000 + id}] = name;  // a folder, apart from the top level's documents
+            } else {
+                out[{folders[f], id}] = name;
+            }
+        }
+    }
+    vtBoxCloseConnection(&s);
+    return out;
+}
+
+// The plan a dry run makes is what the restore then does, entry by entry,
+// in both modes: every document and folder it names arrives under the number
+// and name it gives, and each document it says is replaced is gone.
+TEST_F(Merge, ThePlanIsWhatTheRestoreThenDoes) {
+    for (uint32_t mode : {kKeepBoth, kReplace}) {
+        SCOPED_TRACE(mode == kReplace ? "replace" : "keep both");
+        VTMFPSESSION s = sim.Session();
+        ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+        std::string work = sim.dir / "work";
+        fs::create_directories(work);
+        uint32_t box = 1, count = 0;
+        VTRESTOREPLAN *items = nullptr;
+        HGLOBAL block = vtBoxPlanRestore(&s, "admin", work.c_str(), backup.c_str(), 1, &box, mode, &count, &items);
+        ASSERT_NE(block, nullptr) << vtBoxGetLastErrorText();
+        std::vector<VTRESTOREPLAN> plan(items, items + count);
+        GlobalFree(block);
+        vtBoxCloseConnection(&s);
+        ASSERT_EQ(RunRestore(sim, backup, {1}, mode).rc, 0u);
+        auto after = ListedEntries(sim, 1);
+        size_t documents = 0;
+        for (const VTRESTOREPLAN &p : plan) {
+            switch (p.Action) {
+            case VTPLAN_ADD_DOCUMENT:
+            case VTPLAN_REPLACE_DOCUMENT:
+            case VTPLAN_RENAME_DOCUMENT: {
+                ++documents;
+                const char *name = p.Action == VTPLAN_RENAME_DOCUMENT ? p.NewName : p.Name;
+                EXPECT_EQ(after[std::make_pair(p.FolderNo, p.NewNo)], name) << "document " << p.EntryNo << " in " << p.FolderNo;
+                if (p.Action == VTPLAN_REPLACE_DOCUMENT) {
+                    EXPECT_EQ(after.count(std::make_pair(p.FolderNo, p.DeviceNo)), 0u) << "replaced " << p.DeviceNo;
+                }
+                break;
+            }
+            case VTPLAN_ADD_FOLDER:
+            case VTPLAN_MERGE_FOLDER:
+                EXPECT_EQ(after[std::make_pair(0u, 1000 + p.NewNo)], p.Name) << "folder " << p.EntryNo;
+                break;
+            default:
+                break;
+            }
+        }
+        EXPECT_EQ(documents, 4u);  // every document of the backup has its line
+    }
 }
 
 TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
@@ -925,6 +996,38 @@ bool DryRunGoesThrough(SimDevice &sim, const std::string &file, std::vector<uint
     if (plan) GlobalFree(plan);
     vtBoxCloseConnection(&s);
     return through;
+}
+
+// verify names what is wrong: the box, the entry and the kind of damage.
+TEST(CraftedBackups, VerifyNamesTheBoxTheEntryAndTheDamage) {
+    vttest::TempDir work;
+    struct Case {
+        const char *file;
+        uint32_t box;
+        const char *said;
+    } cases[] = {
+        {"damaged-page-crc.zip", 1, "D0000001\\PAGE0002.DAT: the entry is damaged (its data does not match its CRC)"},
+        {"damaged-duplicate-description.zip", 0, "two entries are named BOX\\Backup.XML"},
+        {"damaged-undescribed-box-archive.zip", 2, "B0000002.vtb, a box the description does not list"},
+        {"damaged-document-count.zip", 1, "the description counts 3 documents, the box archive holds 2"},
+        {"damaged-overlapping-entries.zip", 1, "overlap"},
+    };
+    for (const Case &c : cases) {
+        std::string file = std::string(BACKUP_CORPUS_DIR) + "/" + c.file;
+        uint32_t count = 0;
+        VTCHECKITEM *items = nullptr;
+        void *handle = nullptr;
+        EXPECT_EQ(vtBoxCheckBackup(file.c_str(), work.path().c_str(), &count, &items, &handle), 1392u) << c.file;
+        vt::GlobalBlock owner(handle);
+        bool found = false;
+        std::string all;
+        for (uint32_t i = 0; i < count; ++i) {
+            std::string line = std::string(items[i].Entry) + ": " + items[i].Text;
+            all += line + "\n";
+            found = found || (items[i].BoxNo == c.box && line.find(c.said) != std::string::npos);
+        }
+        EXPECT_TRUE(found) << c.file << "\n" << all;
+    }
 }
 
 // For every crafted file of backup_corpus (written by make_backup_corpus.py),

@@ -14,28 +14,6 @@ VTMFPSESSION Session() {
     return s;
 }
 
-TEST(HttpStatus, EveryRowOfTheMap) {
-    vttest::DebugCapture cap;
-    EXPECT_EQ(vtbox::MapHttpStatus(200), 0u);
-    EXPECT_EQ(vtbox::MapHttpStatus(204), 0u);
-    EXPECT_EQ(vtbox::MapHttpStatus(299), 0u);
-    EXPECT_EQ(vtbox::MapHttpStatus(400), 87u);
-    EXPECT_EQ(vtbox::MapHttpStatus(404), 2u);
-    EXPECT_EQ(vtbox::MapHttpStatus(405), 50u);
-    EXPECT_EQ(vtbox::MapHttpStatus(302), 12u);
-    EXPECT_EQ(vtbox::MapHttpStatus(401), 12u);
-    EXPECT_EQ(vtbox::MapHttpStatus(499), 12u);
-    EXPECT_EQ(cap.text(), "");
-    EXPECT_EQ(vtbox::MapHttpStatus(503), 100u);
-    EXPECT_EQ(cap.text(), "\n\n Backup Restore Mode is already ON....!!! \n\n");
-    EXPECT_EQ(vtbox::MapHttpStatus(0), 58u);
-    EXPECT_EQ(vtbox::MapHttpStatus(199), 58u);
-    EXPECT_EQ(vtbox::MapHttpStatus(500), 58u);
-    EXPECT_EQ(vtbox::MapHttpStatus(599), 58u);
-    EXPECT_EQ(vtbox::MapHttpStatus(600), 12004u);
-    EXPECT_EQ(vtbox::MapHttpStatus(999), 12004u);
-}
-
 TEST(RequestLog, PasswordsNeverShow) {
     VTMFPSESSION s = Session();
     EXPECT_EQ(vtbox::RequestLogLine(&s, "/VaultraBox/Admin/boxnwDeleteAllBox?SID=00000007&PWD=secret"),
