@@ -21,16 +21,16 @@ namespace {
 struct EmbeddedRecord {
     char magic[24];
     uint32_t signature;
-    uint32_t file_version_ms, file_version_ls;
-    uint32_t product_version_ms, product_version_ls;
-    uint16_t translation_count, language, codepage, pad;
+    uint32_t fileVersionMs, fileVersionLs;
+    uint32_t productVersionMs, productVersionLs;
+    uint16_t translationCount, language, codepage, pad;
 };
 
 // The block handed to callers.
 struct VersionBlock {
     char tag[4];  // "VTVI"
     FixedFileInfo fixed;
-    uint16_t translation_count;
+    uint16_t translationCount;
     uint16_t translation[2];
 };
 
@@ -135,9 +135,9 @@ bool ReadRecord(const std::string &path, EmbeddedRecord *out) {
 
 }  // namespace
 
-std::string FindModuleFile(const char *bare_name) {
-    if (!bare_name || !*bare_name || std::strchr(bare_name, '/')) return {};
-    const auto names = Candidates(bare_name);
+std::string FindModuleFile(const char *bareName) {
+    if (!bareName || !*bareName || std::strchr(bareName, '/')) return {};
+    const auto names = Candidates(bareName);
     for (const std::string &dir : SearchFolders())
         for (const std::string &name : names) {
             std::string path = dir + "/" + name;
@@ -146,9 +146,9 @@ std::string FindModuleFile(const char *bare_name) {
     return {};
 }
 
-DWORD GetFileVersionInfoSize(const char *bare_name, DWORD *handle) {
+DWORD GetFileVersionInfoSize(const char *bareName, DWORD *handle) {
     if (handle) *handle = 0;
-    std::string file = FindModuleFile(bare_name);
+    std::string file = FindModuleFile(bareName);
     if (file.empty()) {
         SetLastError(code(Code::FILE_NOT_FOUND));
         return 0;
@@ -161,12 +161,12 @@ DWORD GetFileVersionInfoSize(const char *bare_name, DWORD *handle) {
     return sizeof(VersionBlock);
 }
 
-BOOL GetFileVersionInfo(const char *bare_name, DWORD, DWORD len, void *data) {
+BOOL GetFileVersionInfo(const char *bareName, DWORD, DWORD len, void *data) {
     if (!data || len < sizeof(VersionBlock)) {
         SetLastError(code(Code::BUFFER_TOO_SMALL));
         return FALSE;
     }
-    std::string file = FindModuleFile(bare_name);
+    std::string file = FindModuleFile(bareName);
     EmbeddedRecord rec;
     if (file.empty() || !ReadRecord(file, &rec)) {
         SetLastError(kResourceTypeNotFound);
@@ -176,27 +176,27 @@ BOOL GetFileVersionInfo(const char *bare_name, DWORD, DWORD len, void *data) {
     std::memcpy(block.tag, "VTVI", 4);
     block.fixed.dwSignature = rec.signature;
     block.fixed.dwStrucVersion = 0x00010000;
-    block.fixed.dwFileVersionMS = rec.file_version_ms;
-    block.fixed.dwFileVersionLS = rec.file_version_ls;
-    block.fixed.dwProductVersionMS = rec.product_version_ms;
-    block.fixed.dwProductVersionLS = rec.product_version_ls;
-    block.translation_count = rec.translation_count > 0 ? 1 : 0;
+    block.fixed.dwFileVersionMS = rec.fileVersionMs;
+    block.fixed.dwFileVersionLS = rec.fileVersionLs;
+    block.fixed.dwProductVersionMS = rec.productVersionMs;
+    block.fixed.dwProductVersionLS = rec.productVersionLs;
+    block.translationCount = rec.translationCount > 0 ? 1 : 0;
     block.translation[0] = rec.language;
     block.translation[1] = rec.codepage;
     std::memcpy(data, &block, sizeof block);
     return TRUE;
 }
 
-BOOL VerQueryValue(const void *data, const char *sub_block, void **buffer, uint32_t *len) {
-    if (!data || !sub_block || !buffer || !len) return FALSE;
+BOOL VerQueryValue(const void *data, const char *subBlock, void **buffer, uint32_t *len) {
+    if (!data || !subBlock || !buffer || !len) return FALSE;
     auto *block = static_cast<const VersionBlock *>(data);
     if (std::memcmp(block->tag, "VTVI", 4) != 0) return FALSE;
-    if (std::strcmp(sub_block, "\\") == 0) {
+    if (std::strcmp(subBlock, "\\") == 0) {
         *buffer = const_cast<FixedFileInfo *>(&block->fixed);
         *len = sizeof(FixedFileInfo);
         return TRUE;
     }
-    if (std::strcmp(sub_block, "\\VarFileInfo\\Translation") == 0 && block->translation_count > 0) {
+    if (std::strcmp(subBlock, "\\VarFileInfo\\Translation") == 0 && block->translationCount > 0) {
         *buffer = const_cast<uint16_t *>(block->translation);
         *len = 4;
         return TRUE;

@@ -316,10 +316,10 @@ HKEY NewHandle(Root root, const std::string &path) {
 
 extern "C" {
 
-LONG RegOpenKeyExA(HKEY key, const char *sub_key, DWORD, DWORD, HKEY *result) {
+LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD, DWORD, HKEY *result) {
     Root root;
     std::string path;
-    if (!result || !Resolve(key, sub_key, &root, &path)) return kInvalid;
+    if (!result || !Resolve(key, subKey, &root, &path)) return kInvalid;
     *result = nullptr;
     HiveLock lock(root, false);
     if (lock.error()) return lock.error();
@@ -329,11 +329,11 @@ LONG RegOpenKeyExA(HKEY key, const char *sub_key, DWORD, DWORD, HKEY *result) {
     return kOk;
 }
 
-LONG RegCreateKeyExA(HKEY key, const char *sub_key, DWORD, char *, DWORD, DWORD, void *,
+LONG RegCreateKeyExA(HKEY key, const char *subKey, DWORD, char *, DWORD, DWORD, void *,
                      HKEY *result, DWORD *disposition) {
     Root root;
     std::string path;
-    if (!result || !Resolve(key, sub_key, &root, &path)) return kInvalid;
+    if (!result || !Resolve(key, subKey, &root, &path)) return kInvalid;
     *result = nullptr;
     HiveLock lock(root, true);
     if (lock.error()) return lock.error();
@@ -431,10 +431,10 @@ LONG RegDeleteValueA(HKEY key, const char *name) {
     return Store(lock, hive, root);
 }
 
-LONG RegDeleteTreeA(HKEY key, const char *sub_key) {
+LONG RegDeleteTreeA(HKEY key, const char *subKey) {
     Root root;
     std::string path;
-    if (!Resolve(key, sub_key, &root, &path)) return kInvalid;
+    if (!Resolve(key, subKey, &root, &path)) return kInvalid;
     HiveLock lock(root, true);
     if (lock.error()) return lock.error();
     Hive hive = Load(lock.file());
@@ -452,10 +452,10 @@ LONG RegDeleteTreeA(HKEY key, const char *sub_key) {
     return Store(lock, hive, root);
 }
 
-LONG RegEnumKeyA(HKEY key, DWORD index, char *name, DWORD name_size) {
+LONG RegEnumKeyA(HKEY key, DWORD index, char *name, DWORD nameSize) {
     Root root;
     std::string path;
-    if (!name || !name_size || !Resolve(key, nullptr, &root, &path)) return kInvalid;
+    if (!name || !nameSize || !Resolve(key, nullptr, &root, &path)) return kInvalid;
     HiveLock lock(root, false);
     if (lock.error()) return lock.error();
     Hive hive = Load(lock.file());
@@ -473,7 +473,7 @@ LONG RegEnumKeyA(HKEY key, DWORD index, char *name, DWORD name_size) {
     }
     if (index >= children.size()) return kNoMoreItems;
     const std::string &child = children[index];
-    if (child.size() + 1 > name_size) return kMoreData;
+    if (child.size() + 1 > nameSize) return kMoreData;
     std::memcpy(name, child.c_str(), child.size() + 1);
     return kOk;
 }

@@ -136,9 +136,9 @@ void *ThreadMain(void *arg) {
 
 extern "C" {
 
-HANDLE CreateEventA(void *, BOOL manual_reset, BOOL initial_state, const char *) {
+HANDLE CreateEventA(void *, BOOL manualReset, BOOL initialState, const char *) {
     try {
-        return Register(std::make_unique<Event>(manual_reset != 0, initial_state != 0));
+        return Register(std::make_unique<Event>(manualReset != 0, initialState != 0));
     } catch (...) {
         SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
@@ -176,8 +176,8 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return w->Wait(milliseconds);
 }
 
-HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE routine, void *parameter,
-                    DWORD flags, DWORD *thread_id) {
+HANDLE CreateThread(void *, size_t stackSize, LPTHREAD_START_ROUTINE routine, void *parameter,
+                    DWORD flags, DWORD *threadId) {
     if (!routine || flags != 0) {
         SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
         return nullptr;
@@ -192,7 +192,7 @@ HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE routine, v
     // The design asks for tiny stacks in places; anything under 256 KiB is
     // raised, since libcurl and libxml2 run on these threads.
     constexpr size_t kMinStack = 256 * 1024;
-    pthread_attr_setstacksize(&attr, std::max(stack_size, kMinStack));
+    pthread_attr_setstacksize(&attr, std::max(stackSize, kMinStack));
 
     auto *start = new std::shared_ptr<ThreadShared>(shared);
     pthread_t tid;
@@ -204,7 +204,7 @@ HANDLE CreateThread(void *, size_t stack_size, LPTHREAD_START_ROUTINE routine, v
         return nullptr;
     }
     static std::atomic<DWORD> nextId{1};
-    if (thread_id) *thread_id = nextId++;
+    if (threadId) *threadId = nextId++;
     return Register(std::make_unique<Thread>(std::move(shared)));
 }
 

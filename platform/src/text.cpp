@@ -102,40 +102,40 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-std::u16string_view Utf16View(const char16_t *text, size_t max_units) {
+std::u16string_view Utf16View(const char16_t *text, size_t maxUnits) {
     if (!text) return {};
     size_t n = 0;
-    while (n < max_units && text[n] != 0) ++n;
+    while (n < maxUnits && text[n] != 0) ++n;
     return {text, n};
 }
 
-size_t Utf8PrefixLength(std::string_view text, size_t max_bytes) {
-    if (text.size() <= max_bytes) return text.size();
-    size_t n = max_bytes;
+size_t Utf8PrefixLength(std::string_view text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text.size();
+    size_t n = maxBytes;
     // Step back over continuation bytes to the start of the sequence that
     // straddles the cut, and drop it whole.
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
     return n;
 }
 
-size_t Utf16PrefixLength(std::u16string_view text, size_t max_units) {
-    if (text.size() <= max_units) return text.size();
-    size_t n = max_units;
+size_t Utf16PrefixLength(std::u16string_view text, size_t maxUnits) {
+    if (text.size() <= maxUnits) return text.size();
+    size_t n = maxUnits;
     if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
     return n;
 }
 
-bool CopyUtf8(char *dst, size_t dst_size, std::string_view text) {
-    if (!dst || dst_size == 0) return text.empty();
-    size_t n = Utf8PrefixLength(text, dst_size - 1);
+bool CopyUtf8(char *dst, size_t dstSize, std::string_view text) {
+    if (!dst || dstSize == 0) return text.empty();
+    size_t n = Utf8PrefixLength(text, dstSize - 1);
     std::memcpy(dst, text.data(), n);
     dst[n] = '\0';
     return n == text.size();
 }
 
-bool CopyUtf16(char16_t *dst, size_t dst_units, std::u16string_view text) {
-    if (!dst || dst_units == 0) return text.empty();
-    size_t n = Utf16PrefixLength(text, dst_units - 1);
+bool CopyUtf16(char16_t *dst, size_t dstUnits, std::u16string_view text) {
+    if (!dst || dstUnits == 0) return text.empty();
+    size_t n = Utf16PrefixLength(text, dstUnits - 1);
     std::memcpy(dst, text.data(), n * sizeof(char16_t));
     dst[n] = 0;
     return n == text.size();

@@ -130,8 +130,8 @@ void GetLocalTime(SYSTEMTIME *out) {
               static_cast<uint32_t>(ts.tv_nsec / 1000000), out);
 }
 
-int LocalUtcOffsetMinutes(int64_t unix_seconds) {
-    time_t t = static_cast<time_t>(unix_seconds);
+int LocalUtcOffsetMinutes(int64_t unixSeconds) {
+    time_t t = static_cast<time_t>(unixSeconds);
     struct tm local;
     if (!localtime_r(&t, &local)) return 0;
     return static_cast<int>(local.tm_gmtoff / 60);
