@@ -28,7 +28,7 @@ struct NoFailurePath {
 };
 
 template <typename Body, typename FailurePath = NoFailurePath>
-uint32_t RunGuarded(const char *name, Body &&body, FailurePath &&on_failure = {}) {
+uint32_t RunGuarded(const char *name, Body &&body, FailurePath &&onFailure = {}) {
     uint32_t rc = 0;
     ClearFailureDetail();
     try {
@@ -42,26 +42,26 @@ uint32_t RunGuarded(const char *name, Body &&body, FailurePath &&on_failure = {}
     // then let the export tidy up what outlives the body.
     if (rc != 0) {
         ReportFailure(name, rc);
-        on_failure(rc);
+        onFailure(rc);
     }
     SettleFailureDetail(rc);
     return rc;
 }
 }  // namespace detail
 
-// Frames an export whose result is a code. When arguments_valid is false the
+// Frames an export whose result is a code. When argumentsValid is false the
 // export answers 87 at once, without a report line. The body raises codes
-// with Raise(); it returns normally on success. on_failure, when given, runs
+// with Raise(); it returns normally on success. onFailure, when given, runs
 // after the report line with the code (it must not throw).
 template <typename Body, typename FailurePath = detail::NoFailurePath>
-uint32_t RunExport(const char *name, bool arguments_valid, Body &&body, FailurePath &&on_failure = {}) {
+uint32_t RunExport(const char *name, bool argumentsValid, Body &&body, FailurePath &&onFailure = {}) {
     constexpr uint32_t kInvalidParameter = vt::code(vt::Code::INVALID_PARAMETER);
-    if (!arguments_valid) {
+    if (!argumentsValid) {
         ClearFailureDetail();
         SetLastError(kInvalidParameter);
         return kInvalidParameter;
     }
-    uint32_t rc = detail::RunGuarded(name, std::forward<Body>(body), std::forward<FailurePath>(on_failure));
+    uint32_t rc = detail::RunGuarded(name, std::forward<Body>(body), std::forward<FailurePath>(onFailure));
     SetLastError(rc);
     return rc;
 }
@@ -72,10 +72,10 @@ using vt::GlobalBlock;
 // Frames an export whose result is a memory handle. The body returns the
 // block it filled; on failure the handle is null and the code is the last error.
 template <typename Body>
-HGLOBAL RunListExport(const char *name, bool arguments_valid, Body &&body) {
+HGLOBAL RunListExport(const char *name, bool argumentsValid, Body &&body) {
     constexpr uint32_t kInvalidParameter = vt::code(vt::Code::INVALID_PARAMETER);
     SetLastError(0);
-    if (!arguments_valid) {
+    if (!argumentsValid) {
         ClearFailureDetail();
         SetLastError(kInvalidParameter);
         return nullptr;

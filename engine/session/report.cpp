@@ -41,13 +41,13 @@ void ReportFailure(const char *operation, uint32_t code) {
     }
 }
 
-void LogModuleVersion(const char *module_name) {
+void LogModuleVersion(const char *moduleName) {
     DWORD handle = 0;
-    DWORD size = vt::GetFileVersionInfoSize(module_name, &handle);
+    DWORD size = vt::GetFileVersionInfoSize(moduleName, &handle);
     if (size == 0) return;
     std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[size]);
     if (!block) return;
-    if (!vt::GetFileVersionInfo(module_name, handle, size, block.get())) return;
+    if (!vt::GetFileVersionInfo(moduleName, handle, size, block.get())) return;
     void *fixedPtr = nullptr, *translation = nullptr;
     uint32_t fixedLen = 0, translationLen = 0;
     if (!vt::VerQueryValue(block.get(), "\\", &fixedPtr, &fixedLen) ||
@@ -56,7 +56,7 @@ void LogModuleVersion(const char *module_name) {
         return;
     const auto *fixed = static_cast<const vt::FixedFileInfo *>(fixedPtr);
     char line[kLineBuffer];
-    std::snprintf(line, sizeof line, " %12s ==> %2d.%2d.%2d.%2d ", module_name,
+    std::snprintf(line, sizeof line, " %12s ==> %2d.%2d.%2d.%2d ", moduleName,
                   static_cast<int>(fixed->dwFileVersionMS >> 16),
                   static_cast<int>(fixed->dwFileVersionMS & 0xFFFF),
                   static_cast<int>(fixed->dwFileVersionLS >> 16),

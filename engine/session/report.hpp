@@ -12,7 +12,7 @@ void ReportFailure(const char *operation, uint32_t code);
 
 // Writes " <name> ==> a.b.c.d " for a module found by its bare file name that
 // carries a version record; writes nothing when there is none.
-void LogModuleVersion(const char *module_name);
+void LogModuleVersion(const char *moduleName);
 
 // The modules whose versions vtBoxOpenConnection logs, in order.
 inline constexpr const char *kLoggedModules[] = {"KoVaBKRT.exe", "vtBoxBRD.dll", "Ko1MISvr.exe"};

@@ -12,7 +12,7 @@ thread_local HANDLE t_cancel = nullptr;
 
 HANDLE CurrentCancelEvent() { return t_cancel; }
 
-CancelScope::CancelScope(HANDLE cancel_event) : previous_(t_cancel) { t_cancel = cancel_event; }
+CancelScope::CancelScope(HANDLE cancelEvent) : previous_(t_cancel) { t_cancel = cancelEvent; }
 CancelScope::~CancelScope() { t_cancel = previous_; }
 
 bool IsSignalled(HANDLE event) { return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
@@ -34,9 +34,9 @@ std::atomic<uint32_t> &Cap() {
 }
 }  // namespace
 
-uint32_t NetworkTimeoutMs(uint32_t designed_ms) {
+uint32_t NetworkTimeoutMs(uint32_t designedMs) {
     uint32_t cap = Cap();
-    return cap != 0 && cap < designed_ms ? cap : designed_ms;
+    return cap != 0 && cap < designedMs ? cap : designedMs;
 }
 
 void SetNetworkTimeoutCapForTesting(uint32_t ms) { Cap() = ms; }

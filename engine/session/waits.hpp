@@ -17,10 +17,10 @@ namespace vtbox {
 // The cancel event current on this thread, or null.
 HANDLE CurrentCancelEvent();
 
-// Makes cancel_event current on this thread while it lives.
+// Makes cancelEvent current on this thread while it lives.
 class CancelScope {
 public:
-    explicit CancelScope(HANDLE cancel_event);
+    explicit CancelScope(HANDLE cancelEvent);
     ~CancelScope();
     CancelScope(const CancelScope &) = delete;
     CancelScope &operator=(const CancelScope &) = delete;
@@ -36,7 +36,7 @@ bool IsSignalled(HANDLE event);
 // $VTBOX_NETWORK_TIMEOUT_MS (a positive number of milliseconds) is set, so
 // that tests of a silent or frozen device need not wait minutes. Unset, the
 // designed values hold.
-uint32_t NetworkTimeoutMs(uint32_t designed_ms);
+uint32_t NetworkTimeoutMs(uint32_t designedMs);
 // Tests set the cap without the environment (0: the designed values).
 void SetNetworkTimeoutCapForTesting(uint32_t ms);
 
