@@ -227,7 +227,7 @@ void PartFile::discard() {
     path_.clear();
 }
 
-bool PartFile::create(const std::string &folder, bool keep_open) {
+bool PartFile::create(const std::string &folder, bool keepOpen) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device seed;
     std::mt19937 gen(seed());
@@ -241,7 +241,7 @@ bool PartFile::create(const std::string &folder, bool keep_open) {
         if (fd >= 0) {
             path_ = candidate;
             fd_ = UniqueFd(fd);
-            if (!keep_open) fd_.close();
+            if (!keepOpen) fd_.close();
             return true;
         }
         if (errno != EEXIST) {
@@ -253,15 +253,15 @@ bool PartFile::create(const std::string &folder, bool keep_open) {
     return false;
 }
 
-bool PartFile::commit(const std::string &final_path, bool replace) {
+bool PartFile::commit(const std::string &finalPath, bool replace) {
     if (fd_ && !fd_.close()) return false;
     if (replace) {
-        if (CheckReplaceableTarget(final_path) != 0) return false;
-        if (rename(path_.c_str(), final_path.c_str()) != 0) {
+        if (CheckReplaceableTarget(finalPath) != 0) return false;
+        if (rename(path_.c_str(), finalPath.c_str()) != 0) {
             LastErrorFromErrno(errno);
             return false;
         }
-    } else if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_path.c_str(), RENAME_NOREPLACE) != 0) {
+    } else if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, finalPath.c_str(), RENAME_NOREPLACE) != 0) {
         int err = errno;
         if (err != EINVAL && err != ENOSYS) {
             LastErrorFromErrno(err);
@@ -269,7 +269,7 @@ bool PartFile::commit(const std::string &final_path, bool replace) {
         }
         // A file system without the no-replace rename: a hard link refuses an
         // existing name just the same.
-        if (link(path_.c_str(), final_path.c_str()) != 0) {
+        if (link(path_.c_str(), finalPath.c_str()) != 0) {
             LastErrorFromErrno(errno);
             return false;
         }

@@ -103,9 +103,9 @@ public:
     PartFile(const PartFile &) = delete;
     PartFile &operator=(const PartFile &) = delete;
 
-    // Creates the file (mode 0666 less the umask) in folder. When keep_open
+    // Creates the file (mode 0666 less the umask) in folder. When keepOpen
     // is set the descriptor stays open for fd(). False with last error set.
-    bool create(const std::string &folder, bool keep_open);
+    bool create(const std::string &folder, bool keepOpen);
     const std::string &path() const { return path_; }
     int fd() const { return fd_.get(); }
     // Closes the descriptor; false when the close reports a write error.
@@ -113,7 +113,7 @@ public:
 
     // Gives the file its final name. Without replace an existing file is
     // never replaced (last error 183); with replace it is, in one step.
-    bool commit(const std::string &final_path, bool replace);
+    bool commit(const std::string &finalPath, bool replace);
 
     // Closes and removes the file now (as the destructor would).
     void discard();

@@ -26,7 +26,7 @@ std::string Absolute(const std::string &path) {
     return path.empty() ? std::string(cwd) : std::string(cwd) + "/" + path;
 }
 
-void RemoveTree(const std::string &folder, const std::string &step_into) {
+void RemoveTree(const std::string &folder, const std::string &stepInto) {
     FindList folders, files;
     ListLocalFolder(folder, "*", &folders, &files);
     for (const auto &f : files) {
@@ -34,8 +34,8 @@ void RemoveTree(const std::string &folder, const std::string &step_into) {
         // that meanwhile. A failure shows only in the final removal's code.
         if (unlink((folder + "/" + f.cFileName).c_str()) != 0) vt::SetLastErrorFromErrno(errno);
     }
-    for (const auto &d : folders) RemoveTree(folder + "/" + d.cFileName, step_into);
-    if (chdir(step_into.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
+    for (const auto &d : folders) RemoveTree(folder + "/" + d.cFileName, stepInto);
+    if (chdir(stepInto.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
     if (rmdir(folder.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
     else SetLastError(0);
 }
@@ -51,8 +51,8 @@ uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindLis
     // The search names the folder itself rather than trusting the current
     // folder, which a packing thread and a download may both change.
     vt::FindData entry;
-    const std::string search_pattern = (absolute == "/" ? std::string("/") : absolute + "/") + (pattern ? pattern : "*");
-    HANDLE search = vt::FindFirstFile(search_pattern.c_str(), &entry);
+    const std::string searchPattern = (absolute == "/" ? std::string("/") : absolute + "/") + (pattern ? pattern : "*");
+    HANDLE search = vt::FindFirstFile(searchPattern.c_str(), &entry);
     if (!search) return vt::code(vt::Code::INTERNAL_ERROR);
     do {
         if (entry.dwFileAttributes & vt::kAttrDirectory) {
@@ -65,18 +65,18 @@ uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindLis
     return 0;
 }
 
-uint32_t DeleteLocalTree(const std::string &folder, const std::string &step_into) {
+uint32_t DeleteLocalTree(const std::string &folder, const std::string &stepInto) {
     const std::string top = Absolute(folder);
     struct stat st;
     if (lstat(top.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         // A link in the folder's place goes itself: what it points to is
         // no part of the tree.
-        if (chdir(Absolute(step_into).c_str()) != 0) vt::SetLastErrorFromErrno(errno);
+        if (chdir(Absolute(stepInto).c_str()) != 0) vt::SetLastErrorFromErrno(errno);
         if (unlink(top.c_str()) != 0) return vt::SetLastErrorFromErrno(errno);
         SetLastError(0);
         return 0;
     }
-    RemoveTree(top, Absolute(step_into));
+    RemoveTree(top, Absolute(stepInto));
     return GetLastError();
 }
 

@@ -18,10 +18,10 @@ using FindList = std::vector<vt::FindData>;
 uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindList *folders,
                          FindList *files);
 
-// Removes folder with everything in it, stepping into step_into first so that
+// Removes folder with everything in it, stepping into stepInto first so that
 // the folder is not in use. Returns the system error code of the final
 // removal (0 when it worked). Symbolic links are removed, never followed:
 // those inside, and a link that stands in the folder's own place.
-uint32_t DeleteLocalTree(const std::string &folder, const std::string &step_into);
+uint32_t DeleteLocalTree(const std::string &folder, const std::string &stepInto);
 
 }  // namespace vtbox
