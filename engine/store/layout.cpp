@@ -25,7 +25,7 @@ std::string EntryName(uint32_t number, bool document) {
     return document ? DocumentEntryName(number) : FolderEntryName(number);
 }
 
-std::string RecordFileName(const std::string &item_name) { return item_name + kRecordExtension; }
+std::string RecordFileName(const std::string &itemName) { return itemName + kRecordExtension; }
 
 int EntryNumberFromRecordName(std::string_view n, char letter) {
     if (n.size() != 12 || n[0] != letter || n.substr(1, 4) != "0000" || n.substr(8) != kRecordExtension)

@@ -45,11 +45,11 @@ inline constexpr std::string_view kDocumentEntryPrefix = "D0000";
 
 // An item's record file: "<name>.XML".
 inline constexpr const char *kRecordExtension = ".XML";
-std::string RecordFileName(const std::string &item_name);
+std::string RecordFileName(const std::string &itemName);
 
 // The number in a record file name exactly as the device writes it,
 // "<letter>0000nnn.XML" with nnn from 001 to 999; -1 for any other name.
-int EntryNumberFromRecordName(std::string_view file_name, char letter);
+int EntryNumberFromRecordName(std::string_view fileName, char letter);
 
 // Box archives: a box folder packed with the byte change, "B0000nnn.vtb".
 inline constexpr const char *kBoxArchiveExtension = ".vtb";
@@ -58,7 +58,7 @@ std::string BoxArchiveName(uint32_t box);
 // The box number of a box archive's name in any case ("b0000007.VTB": 7, as a
 // file written on a system that ignores case may spell it); -1 for any
 // other name.
-int BoxNumberFromArchiveName(std::string_view file_name);
+int BoxNumberFromArchiveName(std::string_view fileName);
 
 // A box's inner folder: "P" (or "p", as the pattern "P*" finds it), then
 // letters, digits, '_' or '-', at most 64 in all (it becomes part of FTP

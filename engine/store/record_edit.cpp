@@ -41,7 +41,7 @@ public:
     // Writes all of data at offset; false with errno set.
     bool WriteAt(off_t offset, const void *data, size_t size) {
         if (::lseek(fd_, offset, SEEK_SET) != offset) {
-            seek_failed_ = true;
+            seekFailed_ = true;
             return false;
         }
         const auto *p = static_cast<const unsigned char *>(data);
@@ -56,7 +56,7 @@ public:
         }
         return true;
     }
-    bool SeekFailed() const { return seek_failed_; }
+    bool SeekFailed() const { return seekFailed_; }
     // Closes now; false when the close reports a failed write.
     bool Close() {
         int fd = fd_;
@@ -66,7 +66,7 @@ public:
 
 private:
     int fd_;
-    bool seek_failed_ = false;
+    bool seekFailed_ = false;
 };
 
 // A rename that never replaces what is already there, as a Windows rename
@@ -93,23 +93,23 @@ bool IsDirectory(const std::string &path) {
 }
 
 // Writes the own name of an entry into the first 8 bytes of its record.
-int WriteOwnName(const std::string &record, const std::string &own_name) {
+int WriteOwnName(const std::string &record, const std::string &ownName) {
     RecordFile file(record);
     if (!file.Opened()) return errno;
-    if (!file.WriteAt(0, own_name.data(), kOwnNameBytes)) return errno != 0 ? errno : EIO;
+    if (!file.WriteAt(0, ownName.data(), kOwnNameBytes)) return errno != 0 ? errno : EIO;
     return file.Close() ? 0 : errno;
 }
 
-void StampRecord(const std::string &path, uint32_t device_time) {
+void StampRecord(const std::string &path, uint32_t deviceTime) {
     RecordFile file(path);
     if (!file.Opened()) {
         vt::DebugPrint("\n Cannot open %s to stamp its time \n", path.c_str());
         Raise(vt::Code::FILE_NOT_FOUND);
     }
-    const unsigned char stamp[4] = {static_cast<unsigned char>(device_time >> 24),
-                                    static_cast<unsigned char>(device_time >> 16),
-                                    static_cast<unsigned char>(device_time >> 8),
-                                    static_cast<unsigned char>(device_time)};
+    const unsigned char stamp[4] = {static_cast<unsigned char>(deviceTime >> 24),
+                                    static_cast<unsigned char>(deviceTime >> 16),
+                                    static_cast<unsigned char>(deviceTime >> 8),
+                                    static_cast<unsigned char>(deviceTime)};
     if (!file.WriteAt(static_cast<off_t>(kRecordStampOffset), stamp, sizeof stamp)) {
         if (file.SeekFailed()) Raise(vt::Code::INVALID_DATA);
         Raise(ErrnoCode(errno));
@@ -134,54 +134,54 @@ void WriteRecordName(const std::string &folder, uint32_t number, const std::u16s
     if (!file.WriteAt(0, bytes, sizeof bytes) || !file.Close()) Raise(ErrnoCode(errno));
 }
 
-void StampDocumentTime(const std::string &folder, uint32_t device_time) {
+void StampDocumentTime(const std::string &folder, uint32_t deviceTime) {
     FindList folders, files;
     uint32_t rc = ListLocalFolder(folder, kDocumentItemPattern, nullptr, &files);
     if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) Raise(rc);
     for (const auto &f : files) {
         if (f.dwFileAttributes & vt::kAttrReparsePoint) continue;  // a link is no record of ours
-        StampRecord(Join(folder, f.cFileName), device_time);
+        StampRecord(Join(folder, f.cFileName), deviceTime);
     }
     rc = ListLocalFolder(folder, kFolderItemPattern, &folders, nullptr);
     if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) Raise(rc);
-    for (const auto &d : folders) StampDocumentTime(Join(folder, d.cFileName), device_time);
+    for (const auto &d : folders) StampDocumentTime(Join(folder, d.cFileName), deviceTime);
 }
 
-void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t document,
-                   uint32_t new_number) {
-    bool is_document = document != 0;
-    if (!is_document && folder == 0) Raise(vt::Code::INVALID_PARAMETER);
-    uint32_t old_number = is_document ? document : folder;
-    if (old_number == new_number) return;
-    if (new_number == 0 || new_number > kMaxEntryNumber) Raise(vt::Code::INVALID_PARAMETER);
+void RenumberEntry(const std::string &boxLevel, uint32_t folder, uint32_t document,
+                   uint32_t newNumber) {
+    bool isDocument = document != 0;
+    if (!isDocument && folder == 0) Raise(vt::Code::INVALID_PARAMETER);
+    uint32_t oldNumber = isDocument ? document : folder;
+    if (oldNumber == newNumber) return;
+    if (newNumber == 0 || newNumber > kMaxEntryNumber) Raise(vt::Code::INVALID_PARAMETER);
 
-    std::string level = box_level;
-    if (is_document && folder != 0) level = Join(level, EntryName(folder, false));
-    std::string old_entry = Join(level, EntryName(old_number, is_document));
-    std::string new_entry = Join(level, EntryName(new_number, is_document));
+    std::string level = boxLevel;
+    if (isDocument && folder != 0) level = Join(level, EntryName(folder, false));
+    std::string oldEntry = Join(level, EntryName(oldNumber, isDocument));
+    std::string newEntry = Join(level, EntryName(newNumber, isDocument));
 
     // The entry's folder first. A document without a page folder has none to move.
-    bool moved_folder = false;
-    if (IsDirectory(old_entry)) {
-        if (int err = RenameNoReplace(old_entry, new_entry)) Raise(ErrnoCode(err));
-        moved_folder = true;
+    bool movedFolder = false;
+    if (IsDirectory(oldEntry)) {
+        if (int err = RenameNoReplace(oldEntry, newEntry)) Raise(ErrnoCode(err));
+        movedFolder = true;
     }
-    auto undo_folder = [&] {
-        if (moved_folder && RenameNoReplace(new_entry, old_entry) != 0)
-            vt::DebugPrint("\n Cannot move %s back to %s \n", new_entry.c_str(), old_entry.c_str());
+    auto undoFolder = [&] {
+        if (movedFolder && RenameNoReplace(newEntry, oldEntry) != 0)
+            vt::DebugPrint("\n Cannot move %s back to %s \n", newEntry.c_str(), oldEntry.c_str());
     };
 
-    std::string old_record = RecordFileName(old_entry);
-    std::string new_record = RecordFileName(new_entry);
-    int err = WriteOwnName(old_record, EntryName(new_number, is_document));
+    std::string oldRecord = RecordFileName(oldEntry);
+    std::string newRecord = RecordFileName(newEntry);
+    int err = WriteOwnName(oldRecord, EntryName(newNumber, isDocument));
     if (err != 0) {
-        undo_folder();
+        undoFolder();
         Raise(vt::Code::FILE_NOT_FOUND);
     }
-    err = RenameNoReplace(old_record, new_record);
+    err = RenameNoReplace(oldRecord, newRecord);
     if (err != 0) {
-        WriteOwnName(old_record, EntryName(old_number, is_document));
-        undo_folder();
+        WriteOwnName(oldRecord, EntryName(oldNumber, isDocument));
+        undoFolder();
         Raise(ErrnoCode(err));
     }
 }

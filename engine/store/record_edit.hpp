@@ -27,17 +27,17 @@ void WriteRecordName(const std::string &folder, uint32_t number, const std::u16s
 // matching "D000*") in folder, then in every subfolder matching "F000*".
 // Raises 2 when a record cannot be opened, 13 when it cannot be positioned,
 // 161 when a folder cannot be entered.
-void StampDocumentTime(const std::string &folder, uint32_t device_time);
+void StampDocumentTime(const std::string &folder, uint32_t deviceTime);
 
 // Gives an entry of a box level a new number: its page folder (or folder)
 // and its record take the new name, and the record's own name changes with
-// them. box_level is the local box level (the inner folder). A document is
+// them. boxLevel is the local box level (the inner folder). A document is
 // renumbered when document is not 0, inside folder "F0000<folder>" or at the
 // top level (folder 0); a folder when document is 0. Nothing happens when the
 // numbers are equal. Existing entries are never replaced. When the record
 // cannot be rewritten, the folder rename is undone so that the two agree, and
 // the failure is raised (2 for a record that cannot be opened).
-void RenumberEntry(const std::string &box_level, uint32_t folder, uint32_t document,
-                   uint32_t new_number);
+void RenumberEntry(const std::string &boxLevel, uint32_t folder, uint32_t document,
+                   uint32_t newNumber);
 
 }  // namespace vtbox

@@ -14,10 +14,10 @@ inline constexpr size_t kRecordStampOffset = 148;
 // The entry's display name from its record file, and the number that the
 // path's "nnn" (7 to 5 characters before its end) gives. Raises 2 when the
 // file cannot be read.
-std::u16string ReadRecordName(const std::string &record_path, uint32_t *number = nullptr);
+std::u16string ReadRecordName(const std::string &recordPath, uint32_t *number = nullptr);
 
 // The same name as UTF-8 text.
-std::string ReadRecordNameUtf8(const std::string &record_path);
+std::string ReadRecordNameUtf8(const std::string &recordPath);
 
 // The fields of a document record that tell what kind of document it is and
 // how much room it takes on the device. They lie in its first 500 bytes:
@@ -39,6 +39,6 @@ inline constexpr size_t kRecordFieldsBytes = 500;
 
 // Reads the fields of a record. A record that cannot be opened, or a short
 // one, leaves what it does not hold at zero; false when it cannot be opened.
-bool ReadRecordFields(const std::string &record_path, RecordFields *fields);
+bool ReadRecordFields(const std::string &recordPath, RecordFields *fields);
 
 }  // namespace vtbox
