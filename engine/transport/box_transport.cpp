@@ -384,9 +384,9 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, req.get());
     curl_easy_setopt(c, CURLOPT_USERAGENT, "vtBoxFTPAcs");
 
-    vt::OwnedHandle worker_thread(CreateThread(nullptr, 1024, SendRequestWorker, req.get(), 0, nullptr));
-    if (!worker_thread) return nullptr;  // last error set by CreateThread
-    HANDLE worker = worker_thread.get();
+    vt::OwnedHandle workerThread(CreateThread(nullptr, 1024, SendRequestWorker, req.get(), 0, nullptr));
+    if (!workerThread) return nullptr;  // last error set by CreateThread
+    HANDLE worker = workerThread.get();
 
     // Wait for the worker; between periods, make sure the device still answers.
     for (;;) {
@@ -404,7 +404,7 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     }
     DWORD exitCode = 0;
     if (!GetExitCodeThread(worker, &exitCode)) exitCode = 0;
-    worker_thread.reset();
+    workerThread.reset();
     if (req->abandon) exitCode = vt::code(vt::Code::CONNECTION_FAILED);
 
     long status = 0;
