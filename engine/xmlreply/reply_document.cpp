@@ -142,14 +142,14 @@ ReplyDocumentPtr LoadReplyDocument(const char *data, size_t size, std::string *w
     if (!data || size > static_cast<size_t>(INT32_MAX)) return refuse("it is too large to read");
     std::unique_ptr<xmlParserCtxt, ParserCloser> parser(xmlNewParserCtxt());
     if (!parser || !parser->sax) return refuse("no parser could be made");
-    bool declares_type = false;
-    parser->_private = &declares_type;
+    bool declaresType = false;
+    parser->_private = &declaresType;
     parser->sax->internalSubset = RefuseDocumentType;
     // No network, no entity expansion from outside, no DTD loading: a reply
     // is data, never instructions to fetch more.
     xmlDocPtr doc = xmlCtxtReadMemory(parser.get(), data, static_cast<int>(size), "reply.xml", nullptr,
                                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    if (declares_type) {
+    if (declaresType) {
         if (doc) xmlFreeDoc(doc);
         return refuse("it declares a document type (DOCTYPE)");
     }
@@ -217,14 +217,14 @@ void CheckBoxResult(const std::string &text) {
     Raise(vt::Code::INTERNAL_ERROR, detail);
 }
 
-uint32_t ListCount(ReplyDocument &doc, const char *list_path, const char *count_attribute,
-                   const char *items_path, const char *what) {
-    std::string text = NodeAttribute(doc, list_path, count_attribute);
+uint32_t ListCount(ReplyDocument &doc, const char *listPath, const char *countAttribute,
+                   const char *itemsPath, const char *what) {
+    std::string text = NodeAttribute(doc, listPath, countAttribute);
     int64_t stated = ParseNumber(text);
-    size_t held = doc.Select(items_path).size();
+    size_t held = doc.Select(itemsPath).size();
     if (stated < 0 || static_cast<uint64_t>(stated) != held)
         Raise(kMissing, vt::Format("%s counts %s (%s) but holds %zu", what,
-                                   text.substr(0, vt::Utf8PrefixLength(text, 24)).c_str(), count_attribute, held));
+                                   text.substr(0, vt::Utf8PrefixLength(text, 24)).c_str(), countAttribute, held));
     return static_cast<uint32_t>(held);
 }
 

@@ -62,8 +62,8 @@ void CheckBoxResult(const std::string &text);
 // off) when it agrees with the entries the list holds; raises 11 otherwise, so
 // that a reply or file that says 0 (or 2^32) and lists two is refused, not
 // read as empty. what names the list in the failure's detail.
-uint32_t ListCount(ReplyDocument &doc, const char *list_path, const char *count_attribute,
-                   const char *items_path, const char *what);
+uint32_t ListCount(ReplyDocument &doc, const char *listPath, const char *countAttribute,
+                   const char *itemsPath, const char *what);
 
 // The numeric and time forms of the lookups: raise 11 when the value is missing.
 uint32_t NodeNumber(ReplyDocument &doc, const char *path);
