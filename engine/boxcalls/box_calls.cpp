@@ -59,12 +59,12 @@ HGLOBAL vtBoxGetBoxList(VTMFPSESSION *s, uint32_t *count, VTBOX **boxes) {
     });
 }
 
-uint32_t vtBoxGetBoxProperty(VTMFPSESSION *s, uint32_t box_no, const char *password, VTBOXEX *box,
-                             char *raw_name) {
+uint32_t vtBoxGetBoxProperty(VTMFPSESSION *s, uint32_t boxNo, const char *password, VTBOXEX *box,
+                             char *rawName) {
     return RunExport("vtBoxGetBoxProperty", SessionIsOpen(s) && password && box, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetBoxProperty?SID=%08u&BNO=%03u&PWD=%s",
-                                           s->SessionId, box_no, QueryValue(password).c_str()));
-        if (raw_name) CopyRawBoxName(r.raw(), raw_name);
+                                           s->SessionId, boxNo, QueryValue(password).c_str()));
+        if (rawName) CopyRawBoxName(r.raw(), rawName);
         ReplyDocument &doc = *r.doc;
         box->BoxNo = static_cast<uint32_t>(ParseNumber(NodeAttribute(doc, kBoxProp, "BoxNo")));
         CopyField(box->BoxName, Child(doc, "BoxName"));

@@ -63,13 +63,13 @@ std::string DocQuery(uint32_t doc) { return doc ? vt::Format("D%07u", doc) : std
 
 extern "C" {
 
-HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *password, uint32_t folder_no,
+HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t boxNo, const char *password, uint32_t folderNo,
                            uint32_t *count, VTBOXELEMENT **elements) {
     return RunListExport("vtBoxGetCollection", SessionIsOpen(s) && password && count && elements, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetFolderDocList?SID=%08u&BNO=%03u&PWD=%s&FID=%s",
-                                           s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str()));
+                                           s->SessionId, boxNo, QueryValue(password).c_str(), FolderQuery(folderNo).c_str()));
         ReplyDocument &doc = *r.doc;
-        std::string what = vt::Format("the list of box %03u", box_no);
+        std::string what = vt::Format("the list of box %03u", boxNo);
         uint64_t nf = ListCount(doc, "BoxNwLib/Message/Folders", "NumOfFolders", kFolders, what.c_str());
         uint64_t nd = ListCount(doc, "BoxNwLib/Message/Documents", "NumOfDocs", kDocs, what.c_str());
         if (nf + nd > std::numeric_limits<uint32_t>::max()) Raise(vt::Code::BAD_FORMAT);
@@ -90,23 +90,23 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t box_no, const char *passwor
     });
 }
 
-uint32_t vtBoxDeleteDocument(VTMFPSESSION *s, uint32_t box_no, const char *password, uint32_t folder_no,
-                             uint32_t doc_no) {
+uint32_t vtBoxDeleteDocument(VTMFPSESSION *s, uint32_t boxNo, const char *password, uint32_t folderNo,
+                             uint32_t docNo) {
     return RunExport("vtBoxDeleteDocument", SessionIsOpen(s) && password, [&] {
-        if (doc_no == 0) Raise(vt::Code::INVALID_PARAMETER);
+        if (docNo == 0) Raise(vt::Code::INVALID_PARAMETER);
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteDoc?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s",
-                              s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str(),
-                              DocQuery(doc_no).c_str()));
+                              s->SessionId, boxNo, QueryValue(password).c_str(), FolderQuery(folderNo).c_str(),
+                              DocQuery(docNo).c_str()));
     });
 }
 
-uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *s, uint32_t box_no, const char *password,
-                                     uint32_t folder_no, uint32_t doc_no, uint32_t noc, uint32_t mod) {
+uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *s, uint32_t boxNo, const char *password,
+                                     uint32_t folderNo, uint32_t docNo, uint32_t noc, uint32_t mod) {
     return RunExport("vtBoxDirSerialClusterChange", SessionIsOpen(s) && password, [&] {
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDirSerialClusterChange?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s"
                               "&NOC=%01u&MOD=%01u",
-                              s->SessionId, box_no, QueryValue(password).c_str(), FolderQuery(folder_no).c_str(),
-                              DocQuery(doc_no).c_str(), noc, mod));
+                              s->SessionId, boxNo, QueryValue(password).c_str(), FolderQuery(folderNo).c_str(),
+                              DocQuery(docNo).c_str(), noc, mod));
     });
 }
 

@@ -101,13 +101,13 @@ uint32_t vtBoxGetEngineVersion(VTMFPSESSION *s, const char *password, VTENGVERSI
     });
 }
 
-uint32_t vtBoxLockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode, uint32_t *device_time) {
+uint32_t vtBoxLockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode, uint32_t *deviceTime) {
     OutputDebugStringA("vtBoxLockUiJob() called\n");
-    return RunExport("vtBoxLockUiJob", SessionIsOpen(s) && password && device_time, [&] {
-        *device_time = 0;
+    return RunExport("vtBoxLockUiJob", SessionIsOpen(s) && password && deviceTime, [&] {
+        *deviceTime = 0;
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeIn?SID=%08u&PWD=%s&MOD=%01u",
                                            s->SessionId, QueryValue(password).c_str(), mode));
-        *device_time = NodeNumber(*r.doc, "BoxNwLib/Message/CurrentTime");
+        *deviceTime = NodeNumber(*r.doc, "BoxNwLib/Message/CurrentTime");
     });
 }
 
@@ -119,12 +119,12 @@ uint32_t vtBoxUnlockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode) 
     });
 }
 
-uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *s, const char *password, char *login_name) {
-    return RunExport("vtBoxCreateFTPAccount", SessionIsOpen(s) && password && login_name, [&] {
+uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *s, const char *password, char *loginName) {
+    return RunExport("vtBoxCreateFTPAccount", SessionIsOpen(s) && password && loginName, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwCreateFTPAccount?SID=%08u&PWD=%s",
                                            s->SessionId, QueryValue(password).c_str()));
         std::string login = NodeText(*r.doc, "BoxNwLib/Message/LoginName");
-        vt::CopyUtf8(login_name, 256, login);  // the caller's buffer holds 256 bytes
+        vt::CopyUtf8(loginName, 256, login);  // the caller's buffer holds 256 bytes
     });
 }
 
@@ -137,7 +137,7 @@ uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *s, const char *password) {
 
 }  // extern "C"
 
-extern "C" uint32_t vtBoxSetRequestCancelEvent(VTMFPSESSION *s, HANDLE cancel_event) {
+extern "C" uint32_t vtBoxSetRequestCancelEvent(VTMFPSESSION *s, HANDLE cancelEvent) {
     return RunExport("vtBoxSetRequestCancelEvent", SessionIsOpen(s) && InternetOf(s),
-                     [&] { InternetOf(s)->requestCancel = cancel_event; });
+                     [&] { InternetOf(s)->requestCancel = cancelEvent; });
 }
