@@ -65,21 +65,21 @@ uint32_t ReadFtpLogLevel() {
     return level;
 }
 
-BoxFtpClient::BoxFtpClient(const FtpVerbs &verbs) : log_level_(ReadFtpLogLevel()), verbs_(verbs) {}
+BoxFtpClient::BoxFtpClient(const FtpVerbs &verbs) : logLevel_(ReadFtpLogLevel()), verbs_(verbs) {}
 
-std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version) {
+std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engineVersion) {
     try {
-        return std::make_unique<BoxFtpClient>(VerbsFor(engine_version));
+        return std::make_unique<BoxFtpClient>(VerbsFor(engineVersion));
     } catch (const std::bad_alloc &) {
         Raise(vt::Code::NOT_ENOUGH_MEMORY);
     }
 }
 
 std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user,
-                                               const char *password, const std::string &engine_version,
-                                               HANDLE cancel_event) {
-    std::unique_ptr<BoxFtpClient> client = MakeFtpClient(engine_version);
-    client->SetCancelEvent(cancel_event);
+                                               const char *password, const std::string &engineVersion,
+                                               HANDLE cancelEvent) {
+    std::unique_ptr<BoxFtpClient> client = MakeFtpClient(engineVersion);
+    client->SetCancelEvent(cancelEvent);
     client->Connect(session, user, password);
     return client;
 }
@@ -87,12 +87,12 @@ std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, cons
 BoxFtpClient::~BoxFtpClient() {
     try {
         LogResponse("Last Ftp Response Before Closing");
-        if (download_count_ != 0)
+        if (downloadCount_ != 0)
             vt::DebugPrint("\n Total Files Downloaded = %u \n Total Download Size = %u ",
-                           download_count_, download_bytes_);
-        if (upload_count_ != 0)
-            vt::DebugPrint("\n Total Files Uploaded = %u \n Total Uplaoded Size = %u ", upload_count_,
-                           upload_bytes_);
+                           downloadCount_, downloadBytes_);
+        if (uploadCount_ != 0)
+            vt::DebugPrint("\n Total Files Uploaded = %u \n Total Uplaoded Size = %u ", uploadCount_,
+                           uploadBytes_);
         Close();
     } catch (...) {
         // A destructor reports nothing further; the connection goes with session_.
@@ -183,9 +183,9 @@ void BoxFtpClient::Close() {
     session_.reset();
 }
 
-int BoxFtpClient::FtpCreateFolder(const std::string &remote_path) {
+int BoxFtpClient::FtpCreateFolder(const std::string &remotePath) {
     try {
-        std::string command = std::string(verbs_.make_folder) + " " + remote_path;
+        std::string command = std::string(verbs_.makeFolder) + " " + remotePath;
         uint32_t rc = Session().Command(command);
         LogResponse(command.c_str());
         RaiseIfCancelled(rc, command);
@@ -203,9 +203,9 @@ int BoxFtpClient::FtpCreateFolder(const std::string &remote_path) {
     }
 }
 
-int BoxFtpClient::FtpChangeDirectory(const std::string &remote_path) {
+int BoxFtpClient::FtpChangeDirectory(const std::string &remotePath) {
     try {
-        std::string command = std::string(verbs_.change_folder) + " " + remote_path;
+        std::string command = std::string(verbs_.changeFolder) + " " + remotePath;
         uint32_t rc = Session().Command(command);
         LogResponse(command.c_str());
         if (rc != 0) {
@@ -222,12 +222,12 @@ int BoxFtpClient::FtpChangeDirectory(const std::string &remote_path) {
     }
 }
 
-int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *folders,
+int BoxFtpClient::FtpListDirectory(const std::string &remotePath, FindList *folders,
                                    FindList *files) {
     if (folders) folders->clear();
     if (files) files->clear();
     try {
-        std::string command = std::string(verbs_.list) + " " + remote_path;
+        std::string command = std::string(verbs_.list) + " " + remotePath;
         std::string text;
         uint32_t rc = Session().List(command, &text, kMaxListingBytes);
         LogResponse(command.c_str());
@@ -246,10 +246,10 @@ int BoxFtpClient::FtpListDirectory(const std::string &remote_path, FindList *fol
         ListingOutcome outcome = ParseListing(text, folders, files);
         if (outcome.code != 0) {
             vt::DebugPrint("\n==> FtpListDirectory refused the entry \"%s\" listed in %s \n",
-                           Printable(outcome.refused_name).c_str(), remote_path.c_str());
+                           Printable(outcome.refusedName).c_str(), remotePath.c_str());
             SetLastError(outcome.code);
-            Raise(outcome.code, "the listing of " + remote_path + " names the unusable entry \"" +
-                                    Printable(outcome.refused_name) + "\"");
+            Raise(outcome.code, "the listing of " + remotePath + " names the unusable entry \"" +
+                                    Printable(outcome.refusedName) + "\"");
         }
         return 1;
     } catch (const BoxError &e) {
@@ -272,9 +272,9 @@ int BoxFtpClient::DeleteDocumentEntry(uint32_t document) {
     return RemoveEntry(DocumentEntryName(document), true);
 }
 
-int BoxFtpClient::RemoveEntry(const std::string &remote_path, bool folder) {
-    const char *word = folder ? verbs_.remove_folder : verbs_.delete_file;
-    std::string command = std::string(word) + " " + remote_path;
+int BoxFtpClient::RemoveEntry(const std::string &remotePath, bool folder) {
+    const char *word = folder ? verbs_.removeFolder : verbs_.deleteFile;
+    std::string command = std::string(word) + " " + remotePath;
     uint32_t rc = 0;
     try {
         rc = Session().Command(command);
@@ -293,50 +293,50 @@ int BoxFtpClient::GetBoxInnerFolderName(uint32_t box, std::string *name) {
     return 1;
 }
 
-int BoxFtpClient::GetFile(const std::string &remote_path, const std::string &local_path) {
+int BoxFtpClient::GetFile(const std::string &remotePath, const std::string &localPath) {
     FtpSession &session = Session();
-    DownloadFile part(local_path);
+    DownloadFile part(localPath);
     uint32_t rc = 0;
     uint64_t bytes = 0;
-    bool local_failure = false;  // this side could not write the file
+    bool localFailure = false;  // this side could not write the file
     if (!part.Opened()) {
         rc = ErrnoCode(part.OpenErrno());
-        local_failure = true;
+        localFailure = true;
     } else {
-        rc = session.Download(remote_path, FtpType::Ascii, part, &bytes);
+        rc = session.Download(remotePath, FtpType::Ascii, part, &bytes);
         if (rc != 0) {
-            local_failure = session.LocalErrno() != 0;
+            localFailure = session.LocalErrno() != 0;
         } else if (!part.Commit()) {
             rc = ErrnoCode(errno);
-            local_failure = true;
+            localFailure = true;
         }
     }
-    LogResponse(local_path.c_str());
+    LogResponse(localPath.c_str());
     if (rc != 0) {
         ReportFailure("FtpGetFile", rc);
         SetLastError(rc);
-        if (local_failure) Raise(rc, "cannot write " + local_path + " (RETR " + remote_path + ")");
-        RaiseFailed(rc, "RETR " + remote_path);
+        if (localFailure) Raise(rc, "cannot write " + localPath + " (RETR " + remotePath + ")");
+        RaiseFailed(rc, "RETR " + remotePath);
     }
-    ++download_count_;
-    last_get_bytes_ = bytes;
+    ++downloadCount_;
+    lastGetBytes_ = bytes;
     return 1;
 }
 
-uint32_t BoxFtpClient::Upload(const std::string &remote_path, const std::string &local_path,
+uint32_t BoxFtpClient::Upload(const std::string &remotePath, const std::string &localPath,
                               FtpType type) {
-    UploadFile source(local_path);
+    UploadFile source(localPath);
     if (!source.Opened()) return ErrnoCode(source.OpenErrno());
-    return Session().Upload(remote_path, type, source, source.Size());
+    return Session().Upload(remotePath, type, source, source.Size());
 }
 
-int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &local_path) {
+int BoxFtpClient::PutFile(const std::string &remotePath, const std::string &localPath) {
     FtpSession &session = Session();
-    UploadFile source(local_path);
-    if (!source.Opened()) Raise(ErrnoCode(source.OpenErrno()), "cannot read " + local_path);
+    UploadFile source(localPath);
+    if (!source.Opened()) Raise(ErrnoCode(source.OpenErrno()), "cannot read " + localPath);
 
-    const std::string command = "STOR " + remote_path;
-    uint32_t rc = session.Upload(remote_path, FtpType::Ascii, source, source.Size());
+    const std::string command = "STOR " + remotePath;
+    uint32_t rc = session.Upload(remotePath, FtpType::Ascii, source, source.Size());
     if (rc != 0) {
         // Only a refusal from the server carries a reply worth reading.
         std::string response = LastResponseText();
@@ -349,8 +349,8 @@ int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &loc
         OutputDebugStringA("\n RETRYING TO PUT FILE AGAIN \n");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         OutputDebugStringA("\n Just for Safety Deleting the File.. \n ");
-        RemoveEntry(remote_path, false);
-        rc = source.Rewind() ? session.Upload(remote_path, FtpType::Ascii, source, source.Size())
+        RemoveEntry(remotePath, false);
+        rc = source.Rewind() ? session.Upload(remotePath, FtpType::Ascii, source, source.Size())
                              : ErrnoCode(errno);
         if (rc != 0) {
             OutputDebugStringA("\n Retying After 552 Error also Failed ...!! \n ");
@@ -361,45 +361,45 @@ int BoxFtpClient::PutFile(const std::string &remote_path, const std::string &loc
         OutputDebugStringA("\n After 552 Error, PUT Operation recovered ...!! \n ");
         OutputDebugStringA("\n\n***********************************\n");
     }
-    LogResponse(remote_path.c_str());
-    ++upload_count_;
+    LogResponse(remotePath.c_str());
+    ++uploadCount_;
     return 1;
 }
 
-int BoxFtpClient::PutFileStreamed(const std::string &remote_path, const std::string &local_path) {
-    uint32_t rc = Upload(remote_path, local_path, FtpType::Binary);
-    LogResponse(local_path.c_str());
+int BoxFtpClient::PutFileStreamed(const std::string &remotePath, const std::string &localPath) {
+    uint32_t rc = Upload(remotePath, localPath, FtpType::Binary);
+    LogResponse(localPath.c_str());
     if (rc != 0) {
         SetLastError(rc);
-        RaiseFailed(rc, "STOR " + remote_path);
+        RaiseFailed(rc, "STOR " + remotePath);
     }
     return 1;
 }
 
-int BoxFtpClient::DownloadFolderByFTP(const std::string &local_folder,
-                                      const std::string &remote_folder) {
+int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder,
+                                      const std::string &remoteFolder) {
     try {
-        if (log_level_ != 0) {
+        if (logLevel_ != 0) {
             OutputDebugStringA(kHyphenLine);
-            vt::DebugPrint("\t Downloading...%s --> %s", remote_folder.c_str(),
-                           local_folder.c_str());
+            vt::DebugPrint("\t Downloading...%s --> %s", remoteFolder.c_str(),
+                           localFolder.c_str());
             OutputDebugStringA(kHyphenLine);
         }
-        if (::mkdir(local_folder.c_str(), 0777) != 0 && errno != EEXIST)
-            Raise(ErrnoCode(errno), "cannot make the folder " + local_folder);
-        if (::chdir(local_folder.c_str()) != 0) ReportFailure("SetCurrentDirectory", ErrnoCode(errno));
+        if (::mkdir(localFolder.c_str(), 0777) != 0 && errno != EEXIST)
+            Raise(ErrnoCode(errno), "cannot make the folder " + localFolder);
+        if (::chdir(localFolder.c_str()) != 0) ReportFailure("SetCurrentDirectory", ErrnoCode(errno));
 
         FindList folders, files;
-        if (!FtpListDirectory(remote_folder, &folders, &files)) RaiseLastError();
+        if (!FtpListDirectory(remoteFolder, &folders, &files)) RaiseLastError();
         CheckCancel();
         for (const auto &folder : folders)
-            AddPendingFolder(Join(local_folder, folder.cFileName),
-                             Join(remote_folder, folder.cFileName));
+            AddPendingFolder(Join(localFolder, folder.cFileName),
+                             Join(remoteFolder, folder.cFileName));
         for (const auto &file : files) {
             if (std::strcmp(file.cFileName, kUnlockStatusFile) == 0) continue;
-            GetFile(Join(remote_folder, file.cFileName), Join(local_folder, file.cFileName));
+            GetFile(Join(remoteFolder, file.cFileName), Join(localFolder, file.cFileName));
             // The listing gives no sizes: count what arrived.
-            download_bytes_ += static_cast<uint32_t>(last_get_bytes_);
+            downloadBytes_ += static_cast<uint32_t>(lastGetBytes_);
             CheckCancel();
         }
         return 0;
@@ -416,20 +416,20 @@ int BoxFtpClient::DownloadFolderByFTP(const std::string &local_folder,
     }
 }
 
-int BoxFtpClient::UploadFolderByFTP(const std::string &local_folder,
-                                    const std::string &remote_folder) {
+int BoxFtpClient::UploadFolderByFTP(const std::string &localFolder,
+                                    const std::string &remoteFolder) {
     try {
-        if (log_level_ != 0) {
+        if (logLevel_ != 0) {
             OutputDebugStringA(kHyphenLine);
-            vt::DebugPrint("\t Uploading... %s --> %s", local_folder.c_str(), remote_folder.c_str());
+            vt::DebugPrint("\t Uploading... %s --> %s", localFolder.c_str(), remoteFolder.c_str());
             OutputDebugStringA(kHyphenLine);
         }
         FindList files;
         // Only the folder's own files go; a folder that cannot be listed sends nothing.
-        if (ListLocalFolder(local_folder, "*", nullptr, &files) != 0) return 0;
+        if (ListLocalFolder(localFolder, "*", nullptr, &files) != 0) return 0;
         for (const auto &file : files) {
-            PutFile(Join(remote_folder, file.cFileName), Join(local_folder, file.cFileName));
-            upload_bytes_ += file.nFileSizeLow;
+            PutFile(Join(remoteFolder, file.cFileName), Join(localFolder, file.cFileName));
+            uploadBytes_ += file.nFileSizeLow;
             CheckCancel();
         }
         return 0;
@@ -446,19 +446,19 @@ int BoxFtpClient::UploadFolderByFTP(const std::string &local_folder,
     }
 }
 
-int BoxFtpClient::CreateEmptyFile(const std::string &remote_path) {
+int BoxFtpClient::CreateEmptyFile(const std::string &remotePath) {
     EmptySource nothing;
-    uint32_t rc = Session().Upload(remote_path, FtpType::Binary, nothing, 0);
-    LogResponse(remote_path.c_str());
-    RaiseIfCancelled(rc, "STOR " + remote_path);
-    if (rc != 0) RaiseFailed(vt::code(vt::Code::CONNECTION_FAILED), "STOR " + remote_path);
+    uint32_t rc = Session().Upload(remotePath, FtpType::Binary, nothing, 0);
+    LogResponse(remotePath.c_str());
+    RaiseIfCancelled(rc, "STOR " + remotePath);
+    if (rc != 0) RaiseFailed(vt::code(vt::Code::CONNECTION_FAILED), "STOR " + remotePath);
     return 0;
 }
 
-int BoxFtpClient::FtpReplaceStatusFile(const std::string &remote_folder) {
+int BoxFtpClient::FtpReplaceStatusFile(const std::string &remoteFolder) {
     try {
-        CreateEmptyFile(Join(remote_folder, kUnlockStatusFile));
-        std::string command = std::string(verbs_.delete_file) + " " + Join(remote_folder, kCreateStatusFile);
+        CreateEmptyFile(Join(remoteFolder, kUnlockStatusFile));
+        std::string command = std::string(verbs_.deleteFile) + " " + Join(remoteFolder, kCreateStatusFile);
         uint32_t rc = Session().Command(command);
         LogResponse(command.c_str());
         RaiseIfCancelled(rc, command);
@@ -474,14 +474,14 @@ int BoxFtpClient::FtpReplaceStatusFile(const std::string &remote_folder) {
     }
 }
 
-void BoxFtpClient::PeekPendingFolder(std::string *local_path, std::string *remote_path) const {
+void BoxFtpClient::PeekPendingFolder(std::string *localPath, std::string *remotePath) const {
     if (pending_.empty()) Raise(vt::Code::INTERNAL_ERROR);
-    if (local_path) *local_path = pending_.begin()->first;
-    if (remote_path) *remote_path = pending_.begin()->second;
+    if (localPath) *localPath = pending_.begin()->first;
+    if (remotePath) *remotePath = pending_.begin()->second;
 }
 
-void BoxFtpClient::AddPendingFolder(const std::string &local_path, const std::string &remote_path) {
-    pending_.insert_or_assign(local_path, remote_path);
+void BoxFtpClient::AddPendingFolder(const std::string &localPath, const std::string &remotePath) {
+    pending_.insert_or_assign(localPath, remotePath);
 }
 
 void BoxFtpClient::RemoveFirstPendingFolder() {
@@ -493,14 +493,14 @@ void BoxFtpClient::ClearPendingFolders() { pending_.clear(); }
 bool BoxFtpClient::IsPendingEmpty() const { return pending_.empty(); }
 
 void BoxFtpClient::CheckCancel() {
-    if (cancel_event_ && WaitForSingleObject(cancel_event_, 0) == WAIT_OBJECT_0) {
+    if (cancelEvent_ && WaitForSingleObject(cancelEvent_, 0) == WAIT_OBJECT_0) {
         OutputDebugStringA("\n\n <<<<****  Ftp Operation Aborted ****>>>>\n\n\n");
         Raise(vt::Code::CANCELLED);
     }
 }
 
 void BoxFtpClient::LogResponse(const char *label) {
-    if (log_level_ != 2) return;
+    if (logLevel_ != 2) return;
     if (label) {
         OutputDebugStringA(kHyphenLine);
         OutputDebugStringA(label);
@@ -509,17 +509,17 @@ void BoxFtpClient::LogResponse(const char *label) {
     OutputDebugStringA(LastResponseText().c_str());
 }
 
-void BoxFtpClient::DownloadTree(const std::string &local_root, const std::string &remote_root,
-                                const std::function<void()> &after_folder) {
+void BoxFtpClient::DownloadTree(const std::string &localRoot, const std::string &remoteRoot,
+                                const std::function<void()> &afterFolder) {
     ClearPendingFolders();
-    AddPendingFolder(local_root, remote_root);
+    AddPendingFolder(localRoot, remoteRoot);
     while (!IsPendingEmpty()) {
         CheckCancel();
         std::string local, remote;
         PeekPendingFolder(&local, &remote);
         RemoveFirstPendingFolder();
         DownloadFolderByFTP(local, remote);
-        if (after_folder) after_folder();
+        if (afterFolder) afterFolder();
     }
 }
 

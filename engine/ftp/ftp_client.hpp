@@ -45,38 +45,38 @@ public:
 
     // Each returns non-zero on success. FtpCreateFolder reports a refusal and
     // returns 0; FtpChangeDirectory raises it.
-    int FtpCreateFolder(const std::string &remote_path);
-    int FtpChangeDirectory(const std::string &remote_path);
+    int FtpCreateFolder(const std::string &remotePath);
+    int FtpChangeDirectory(const std::string &remotePath);
     // Lists a remote folder into folders and files (each may be null).
     // Raises on failure (a refused command, a broken transfer, an entry name
     // that is unsafe or too long).
-    int FtpListDirectory(const std::string &remote_path, FindList *folders, FindList *files);
+    int FtpListDirectory(const std::string &remotePath, FindList *folders, FindList *files);
     // Deletes "D0000nnn.XML" and removes "D0000nnn" in the current remote
     // folder; the result is that of the removal.
     int DeleteDocumentEntry(uint32_t document);
     // Never raises and reports nothing: a refusal only shows as 0.
-    int RemoveEntry(const std::string &remote_path, bool folder);
+    int RemoveEntry(const std::string &remotePath, bool folder);
     // The name of the first folder inside box box's data folder: 1 when found.
     int GetBoxInnerFolderName(uint32_t box, std::string *name);
-    // Single files. GetFile replaces local_path only once the whole file has
+    // Single files. GetFile replaces localPath only once the whole file has
     // arrived; a failed download leaves no file behind. Both raise on failure.
-    int GetFile(const std::string &remote_path, const std::string &local_path);
-    int PutFile(const std::string &remote_path, const std::string &local_path);
-    int PutFileStreamed(const std::string &remote_path, const std::string &local_path);
+    int GetFile(const std::string &remotePath, const std::string &localPath);
+    int PutFile(const std::string &remotePath, const std::string &localPath);
+    int PutFileStreamed(const std::string &remotePath, const std::string &localPath);
     // Whole folders: the download fetches the folder's files and queues its
     // subfolders (see DownloadTree); the upload sends the folder's own files.
-    int DownloadFolderByFTP(const std::string &local_folder,
-                                    const std::string &remote_folder);
-    int UploadFolderByFTP(const std::string &local_folder,
-                                  const std::string &remote_folder);
+    int DownloadFolderByFTP(const std::string &localFolder,
+                                    const std::string &remoteFolder);
+    int UploadFolderByFTP(const std::string &localFolder,
+                                  const std::string &remoteFolder);
     // Status files: an empty remote file (binary type), and the change of
     // "CREATE.STS" to "UNLOCK.STS" that marks an entry complete.
-    int CreateEmptyFile(const std::string &remote_path);
-    int FtpReplaceStatusFile(const std::string &remote_folder);
+    int CreateEmptyFile(const std::string &remotePath);
+    int FtpReplaceStatusFile(const std::string &remoteFolder);
 
     // The queue of folders still to download, ordered by local path (bytes).
-    void PeekPendingFolder(std::string *local_path, std::string *remote_path) const;
-    void AddPendingFolder(const std::string &local_path, const std::string &remote_path);
+    void PeekPendingFolder(std::string *localPath, std::string *remotePath) const;
+    void AddPendingFolder(const std::string &localPath, const std::string &remotePath);
     void RemoveFirstPendingFolder();
     void ClearPendingFolders();
     bool IsPendingEmpty() const;
@@ -87,25 +87,25 @@ public:
     void LogResponse(const char *label);
 
     // Mirrors a remote tree into a local folder, folder by folder in the
-    // queue's order. after_folder (when given) runs after each folder.
-    void DownloadTree(const std::string &local_root, const std::string &remote_root,
-                      const std::function<void()> &after_folder = {});
+    // queue's order. afterFolder (when given) runs after each folder.
+    void DownloadTree(const std::string &localRoot, const std::string &remoteRoot,
+                      const std::function<void()> &afterFolder = {});
 
     // The event polled by CheckCancel; null means no cancellation. Not owned.
-    void SetCancelEvent(HANDLE cancel_event) { cancel_event_ = cancel_event; }
+    void SetCancelEvent(HANDLE cancelEvent) { cancelEvent_ = cancelEvent; }
 
-    uint32_t LogLevel() const { return log_level_; }
-    uint32_t DownloadBytes() const { return download_bytes_; }
-    uint32_t DownloadCount() const { return download_count_; }
-    uint32_t UploadBytes() const { return upload_bytes_; }
-    uint32_t UploadCount() const { return upload_count_; }
+    uint32_t LogLevel() const { return logLevel_; }
+    uint32_t DownloadBytes() const { return downloadBytes_; }
+    uint32_t DownloadCount() const { return downloadCount_; }
+    uint32_t UploadBytes() const { return uploadBytes_; }
+    uint32_t UploadCount() const { return uploadCount_; }
     bool IsConnected() const { return session_ != nullptr; }
     const FtpVerbs &Verbs() const { return verbs_; }
 
 private:
     FtpSession &Session();  // raises 6 before Connect or after Close
-    uint32_t Upload(const std::string &remote_path, const std::string &local_path, FtpType type);
-    void RaiseToLevel2() { log_level_ = 2; }
+    uint32_t Upload(const std::string &remotePath, const std::string &localPath, FtpType type);
+    void RaiseToLevel2() { logLevel_ = 2; }
     // Notes why the last command failed (as the session tells it) and raises code.
     [[noreturn]] void RaiseFailed(uint32_t code, const std::string &command);
     // Raises 995 when rc says the job's cancel ended the command.
@@ -113,13 +113,13 @@ private:
     std::string LastResponseText() const;
 
     std::unique_ptr<FtpSession> session_;
-    HANDLE cancel_event_ = nullptr;
-    uint32_t log_level_ = 0;
-    uint32_t download_bytes_ = 0;
-    uint32_t download_count_ = 0;
-    uint32_t upload_bytes_ = 0;
-    uint32_t upload_count_ = 0;
-    uint64_t last_get_bytes_ = 0;  // size of the file GetFile fetched last
+    HANDLE cancelEvent_ = nullptr;
+    uint32_t logLevel_ = 0;
+    uint32_t downloadBytes_ = 0;
+    uint32_t downloadCount_ = 0;
+    uint32_t uploadBytes_ = 0;
+    uint32_t uploadCount_ = 0;
+    uint64_t lastGetBytes_ = 0;  // size of the file GetFile fetched last
     FtpVerbs verbs_;
     std::map<std::string, std::string> pending_;
 };
@@ -130,12 +130,12 @@ uint32_t ReadFtpLogLevel();
 // The client for a device with this engine version (as vtBoxGetEngineVersion
 // gives it), speaking the dialect VerbsFor chooses. Raises 8 when no object
 // can be had.
-std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engine_version);
+std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engineVersion);
 
-// The same client, polling cancel_event (may be null) and connected to the
+// The same client, polling cancelEvent (may be null) and connected to the
 // session's host with user and password; raises as Connect does.
 std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user,
-                                               const char *password, const std::string &engine_version,
-                                               HANDLE cancel_event);
+                                               const char *password, const std::string &engineVersion,
+                                               HANDLE cancelEvent);
 
 }  // namespace vtbox

@@ -50,24 +50,24 @@ ListingOutcome ParseListing(std::string_view text, FindList *folders, FindList *
 
     // The head line ("total 12") carries no entry. A listing that begins
     // with an entry line at once (as some servers send it) keeps that entry.
-    size_t head_end = text.find('\n');
-    if (!LooksLikeEntryLine(text.substr(0, head_end))) {
-        if (head_end == std::string_view::npos) return {};
-        text.remove_prefix(head_end + 1);
+    size_t headEnd = text.find('\n');
+    if (!LooksLikeEntryLine(text.substr(0, headEnd))) {
+        if (headEnd == std::string_view::npos) return {};
+        text.remove_prefix(headEnd + 1);
     }
 
     while (!text.empty()) {
-        size_t line_end = text.find('\n');
-        std::string_view line = text.substr(0, line_end);
-        text.remove_prefix(line_end == std::string_view::npos ? text.size() : line_end + 1);
+        size_t lineEnd = text.find('\n');
+        std::string_view line = text.substr(0, lineEnd);
+        text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
 
         // A CR before the LF belongs to the line end, not to the name.
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.find_first_not_of(' ') == std::string_view::npos) continue;
 
-        size_t last_blank = line.rfind(' ');
+        size_t lastBlank = line.rfind(' ');
         std::string_view name =
-            last_blank == std::string_view::npos ? line : line.substr(last_blank + 1);
+            lastBlank == std::string_view::npos ? line : line.substr(lastBlank + 1);
 
         if (!IsSafeEntryName(name)) {
             if (folders) folders->clear();

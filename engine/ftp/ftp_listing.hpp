@@ -10,10 +10,10 @@
 namespace vtbox {
 
 // What became of a listing. On success code is 0; otherwise the entry that was
-// refused is in refused_name (as listed, possibly cut) and both lists are empty.
+// refused is in refusedName (as listed, possibly cut) and both lists are empty.
 struct ListingOutcome {
     uint32_t code = 0;
-    std::string refused_name;
+    std::string refusedName;
 };
 
 // Parses the raw text of a listing command. The first line is the listing's

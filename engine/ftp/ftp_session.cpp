@@ -87,27 +87,27 @@ bool IsOneLine(const std::string &text) {
 
 struct FtpSession::Impl {
     CURL *curl = nullptr;
-    std::string base_url;  // "ftp://host:port/"
-    char error_text[CURL_ERROR_SIZE] = {};
+    std::string baseUrl;  // "ftp://host:port/"
+    char errorText[CURL_ERROR_SIZE] = {};
 
     // Replies: lines gather in `partial` until the final line of a reply.
     bool capturing = false;
     std::string partial;
-    std::string last_reply;
-    int last_code = 0;
-    int open_code = 0;     // code of a reply still open ("ddd-")
-    int refused_code = 0;  // first reply of 400 or more in the current call
+    std::string lastReply;
+    int lastCode = 0;
+    int openCode = 0;     // code of a reply still open ("ddd-")
+    int refusedCode = 0;  // first reply of 400 or more in the current call
 
     // Listing data, as it arrived.
-    std::string *list_data = nullptr;
-    size_t list_limit = 0;
-    bool list_overflow = false;
+    std::string *listData = nullptr;
+    size_t listLimit = 0;
+    bool listOverflow = false;
 
     // Local side of a transfer: the errno of a failed read or write.
-    int local_errno = 0;
+    int localErrno = 0;
     FtpSink *sink = nullptr;
-    bool sink_raw = false;     // the sink takes the data as received (debug callback)
-    bool sink_failed = false;
+    bool sinkRaw = false;     // the sink takes the data as received (debug callback)
+    bool sinkFailed = false;
     FtpSource *source = nullptr;
     uint64_t sunk = 0;
 
@@ -116,20 +116,20 @@ struct FtpSession::Impl {
     // not each take a port of their own and leave it in TIME_WAIT. In turn,
     // so that the server's connection to a port seldom meets one of its own
     // earlier connections still in TIME_WAIT. Empty: a new port per transfer.
-    std::vector<uint16_t> data_ports;
-    size_t next_port = 0;
-    std::string port_spec;  // ":P-P" for CURLOPT_FTPPORT
-    bool source_read = false;  // the upload's source was read from
+    std::vector<uint16_t> dataPorts;
+    size_t nextPort = 0;
+    std::string portSpec;  // ":P-P" for CURLOPT_FTPPORT
+    bool sourceRead = false;  // the upload's source was read from
 
     // Transfer types. libcurl sends "TYPE I" before RETR/STOR and "TYPE A"
-    // before LIST when its own idea of the type differs (lib_type); the type
+    // before LIST when its own idea of the type differs (libType); the type
     // the caller wants is sent before the transfer only when the server is not
-    // in it already (wire_type). kNone: a fresh connection, on which libcurl
+    // in it already (wireType). kNone: a fresh connection, on which libcurl
     // sends its TYPE; kUnknown: nothing can be assumed.
     static constexpr char kNone = 0;
     static constexpr char kUnknown = '?';
-    char lib_type = kNone;
-    char wire_type = kUnknown;
+    char libType = kNone;
+    char wireType = kUnknown;
 
     // The job's cancel event during a call; set when it ended the call.
     HANDLE cancel = nullptr;
@@ -146,15 +146,15 @@ struct FtpSession::Impl {
     static size_t OnRead(char *buffer, size_t size, size_t count, void *self);
     static curl_socket_t OnOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address);
 
-    // Fills data_ports with free ports of the control connection's local
+    // Fills dataPorts with free ports of the control connection's local
     // address; false (ports left empty) when none can be had.
     bool PickDataPorts(size_t count);
     void UseNextPort();
     void UseNewPortPerTransfer();
     void RestartCall();
-    // Runs a transfer whose libcurl type is curl_type ('A' or 'I') in the
+    // Runs a transfer whose libcurl type is curlType ('A' or 'I') in the
     // type wanted, with "TYPE" on the wire only when the type changes.
-    uint32_t PerformTransfer(char curl_type, char wanted);
+    uint32_t PerformTransfer(char curlType, char wanted);
 
     void TakeReplyLine(std::string_view line);
     void ResetCall();
@@ -185,22 +185,22 @@ void FtpSession::Impl::TakeReplyLine(std::string_view line) {
     auto digit = [&](size_t i) { return line.size() > i && line[i] >= '0' && line[i] <= '9'; };
     bool coded = digit(0) && digit(1) && digit(2);
     int code = coded ? (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0') : 0;
-    bool starts_reply = partial.empty();
+    bool startsReply = partial.empty();
     if (partial.size() < kMaxReplyText) partial.append(line.substr(0, kMaxReplyText - partial.size()));
 
     // A reply is one line "ddd text", or lines from "ddd-text" to "ddd text"
     // with the same code.
-    if (starts_reply && coded && line.size() > 3 && line[3] == '-') {
-        open_code = code;
+    if (startsReply && coded && line.size() > 3 && line[3] == '-') {
+        openCode = code;
         return;
     }
-    bool ends = coded && (line.size() == 3 || line[3] != '-') && (open_code == 0 || code == open_code);
+    bool ends = coded && (line.size() == 3 || line[3] != '-') && (openCode == 0 || code == openCode);
     if (!ends) return;
-    open_code = 0;
-    last_code = code;
-    last_reply.swap(partial);
+    openCode = 0;
+    lastCode = code;
+    lastReply.swap(partial);
     partial.clear();
-    if (last_code >= 400 && refused_code == 0) refused_code = last_code;
+    if (lastCode >= 400 && refusedCode == 0) refusedCode = lastCode;
 }
 
 int FtpSession::Impl::OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *self) {
@@ -208,28 +208,28 @@ int FtpSession::Impl::OnDebug(CURL *, curl_infotype type, char *data, size_t siz
     // after libcurl has rewritten its line ends.
     auto *impl = static_cast<Impl *>(self);
     if (type != CURLINFO_DATA_IN) return 0;
-    if (impl->sink && impl->sink_raw) {
-        if (impl->sink_failed) return 0;
+    if (impl->sink && impl->sinkRaw) {
+        if (impl->sinkFailed) return 0;
         if (!impl->sink->Write(data, size)) {
-            impl->local_errno = errno != 0 ? errno : EIO;
-            impl->sink_failed = true;
+            impl->localErrno = errno != 0 ? errno : EIO;
+            impl->sinkFailed = true;
             return 0;
         }
         impl->sunk += size;
         return 0;
     }
-    if (!impl->list_data) return 0;
-    if (impl->list_data->size() + size > impl->list_limit) {
-        impl->list_overflow = true;
+    if (!impl->listData) return 0;
+    if (impl->listData->size() + size > impl->listLimit) {
+        impl->listOverflow = true;
         return 0;
     }
-    impl->list_data->append(data, size);
+    impl->listData->append(data, size);
     return 0;
 }
 
 size_t FtpSession::Impl::OnDiscard(char *, size_t size, size_t count, void *self) {
     auto *impl = static_cast<Impl *>(self);
-    return impl->list_overflow ? 0 : size * count;
+    return impl->listOverflow ? 0 : size * count;
 }
 
 size_t FtpSession::Impl::OnWrite(char *data, size_t size, size_t count, void *self) {
@@ -237,9 +237,9 @@ size_t FtpSession::Impl::OnWrite(char *data, size_t size, size_t count, void *se
     size_t n = size * count;
     // Raw data went to the sink from the debug callback already; this copy may
     // have had its line ends rewritten.
-    if (impl->sink_raw) return impl->sink_failed ? 0 : n;
+    if (impl->sinkRaw) return impl->sinkFailed ? 0 : n;
     if (!impl->sink->Write(data, n)) {
-        impl->local_errno = errno != 0 ? errno : EIO;
+        impl->localErrno = errno != 0 ? errno : EIO;
         return 0;
     }
     impl->sunk += n;
@@ -248,10 +248,10 @@ size_t FtpSession::Impl::OnWrite(char *data, size_t size, size_t count, void *se
 
 size_t FtpSession::Impl::OnRead(char *buffer, size_t size, size_t count, void *self) {
     auto *impl = static_cast<Impl *>(self);
-    impl->source_read = true;
+    impl->sourceRead = true;
     long long n = impl->source->Read(buffer, size * count);
     if (n < 0) {
-        impl->local_errno = errno != 0 ? errno : EIO;
+        impl->localErrno = errno != 0 ? errno : EIO;
         return CURL_READFUNC_ABORT;
     }
     return static_cast<size_t>(n);
@@ -268,19 +268,19 @@ curl_socket_t FtpSession::Impl::OnOpenSocket(void *, curlsocktype, curl_sockaddr
 }
 
 bool FtpSession::Impl::PickDataPorts(size_t count) {
-    data_ports.clear();
+    dataPorts.clear();
     curl_socket_t control = CURL_SOCKET_BAD;
     if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &control) != CURLE_OK || control == CURL_SOCKET_BAD)
         return false;
     sockaddr_storage local{};
     socklen_t len = sizeof local;
     if (::getsockname(control, reinterpret_cast<sockaddr *>(&local), &len) != 0) return false;
-    auto port_of = [](sockaddr_storage &a) -> in_port_t & {
+    auto portOf = [](sockaddr_storage &a) -> in_port_t & {
         return a.ss_family == AF_INET ? reinterpret_cast<sockaddr_in &>(a).sin_port
                                       : reinterpret_cast<sockaddr_in6 &>(a).sin6_port;
     };
     if (local.ss_family != AF_INET && local.ss_family != AF_INET6) return false;
-    port_of(local) = 0;
+    portOf(local) = 0;
     // All bound at once, so that the system hands out different ports.
     std::vector<int> probes;
     for (size_t i = 0; i < count; ++i) {
@@ -288,41 +288,41 @@ bool FtpSession::Impl::PickDataPorts(size_t count) {
         if (probe < 0) break;
         probes.push_back(probe);
         sockaddr_storage bound = local;
-        socklen_t bound_len = len;
+        socklen_t boundLen = len;
         if (::bind(probe, reinterpret_cast<sockaddr *>(&bound), len) == 0 &&
-            ::getsockname(probe, reinterpret_cast<sockaddr *>(&bound), &bound_len) == 0 && port_of(bound) != 0)
-            data_ports.push_back(ntohs(port_of(bound)));
+            ::getsockname(probe, reinterpret_cast<sockaddr *>(&bound), &boundLen) == 0 && portOf(bound) != 0)
+            dataPorts.push_back(ntohs(portOf(bound)));
     }
     for (int probe : probes) ::close(probe);
-    next_port = 0;
-    return !data_ports.empty();
+    nextPort = 0;
+    return !dataPorts.empty();
 }
 
 void FtpSession::Impl::UseNextPort() {
-    if (data_ports.empty()) return;
-    uint16_t port = data_ports[next_port++ % data_ports.size()];
-    port_spec = ":" + std::to_string(port) + "-" + std::to_string(port);
-    curl_easy_setopt(curl, CURLOPT_FTPPORT, port_spec.c_str());
+    if (dataPorts.empty()) return;
+    uint16_t port = dataPorts[nextPort++ % dataPorts.size()];
+    portSpec = ":" + std::to_string(port) + "-" + std::to_string(port);
+    curl_easy_setopt(curl, CURLOPT_FTPPORT, portSpec.c_str());
 }
 
 void FtpSession::Impl::UseNewPortPerTransfer() {
-    data_ports.clear();
+    dataPorts.clear();
     curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
 }
 
 // Forgets what a call that is about to be made again has seen.
 void FtpSession::Impl::RestartCall() {
     partial.clear();
-    open_code = 0;
-    refused_code = 0;
-    error_text[0] = '\0';
+    openCode = 0;
+    refusedCode = 0;
+    errorText[0] = '\0';
 }
 
-uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
-    char after_curl = lib_type == curl_type ? wire_type : lib_type == kUnknown ? kUnknown : curl_type;
-    bool send_type = after_curl != wanted;
+uint32_t FtpSession::Impl::PerformTransfer(char curlType, char wanted) {
+    char afterCurl = libType == curlType ? wireType : libType == kUnknown ? kUnknown : curlType;
+    bool sendType = afterCurl != wanted;
     Slist prequote;
-    if (send_type) prequote = MakeList({wanted == 'A' ? "TYPE A" : "TYPE I"});
+    if (sendType) prequote = MakeList({wanted == 'A' ? "TYPE A" : "TYPE I"});
     curl_easy_setopt(curl, CURLOPT_PREQUOTE, prequote.get());
     capturing = true;
     cancel = CurrentCancelEvent();
@@ -331,14 +331,14 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
     CURLcode rc = curl_easy_perform(curl);
     if (cancelled) {
         // Ended by the job's cancel: not tried again.
-    } else if (rc == CURLE_FTP_PORT_FAILED && !data_ports.empty()) {
+    } else if (rc == CURLE_FTP_PORT_FAILED && !dataPorts.empty()) {
         // A data port was taken by someone else meanwhile: once more on new
         // ones. Nothing went to the server for this transfer yet.
         RestartCall();
-        if (!PickDataPorts(data_ports.size())) UseNewPortPerTransfer();
+        if (!PickDataPorts(dataPorts.size())) UseNewPortPerTransfer();
         UseNextPort();
         rc = curl_easy_perform(curl);
-    } else if (rc != CURLE_OK && refused_code == 425 && !data_ports.empty() && sunk == 0 && !source_read) {
+    } else if (rc != CURLE_OK && refusedCode == 425 && !dataPorts.empty() && sunk == 0 && !sourceRead) {
         // The server could not connect back to a port it used a moment ago
         // (a server that connects from one fixed port and keeps its side in
         // TIME_WAIT): a new port for every transfer from here on, as plain
@@ -354,15 +354,15 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
     curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
     if (rc == CURLE_OK) {
         // A connection made anew within the call got libcurl's TYPE first.
-        wire_type = send_type ? wanted : connects > 0 ? curl_type : after_curl;
-        lib_type = curl_type;
+        wireType = sendType ? wanted : connects > 0 ? curlType : afterCurl;
+        libType = curlType;
     } else {
-        wire_type = kUnknown;
-        lib_type = kUnknown;
+        wireType = kUnknown;
+        libType = kUnknown;
     }
     uint32_t code = MapResult(rc, false);
     if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
-    if (code == 0 && sink_failed) code = local_errno != 0 ? vt::Win32FromErrno(local_errno)
+    if (code == 0 && sinkFailed) code = localErrno != 0 ? vt::Win32FromErrno(localErrno)
                                                           : vt::code(vt::Code::INTERNAL_ERROR);
     SetLastError(code);
     return code;
@@ -370,18 +370,18 @@ uint32_t FtpSession::Impl::PerformTransfer(char curl_type, char wanted) {
 
 void FtpSession::Impl::ResetCall() {
     partial.clear();
-    open_code = 0;
-    refused_code = 0;
-    list_data = nullptr;
-    list_overflow = false;
-    local_errno = 0;
+    openCode = 0;
+    refusedCode = 0;
+    listData = nullptr;
+    listOverflow = false;
+    localErrno = 0;
     sink = nullptr;
-    sink_raw = false;
-    sink_failed = false;
+    sinkRaw = false;
+    sinkFailed = false;
     source = nullptr;
-    source_read = false;
+    sourceRead = false;
     sunk = 0;
-    error_text[0] = '\0';
+    errorText[0] = '\0';
 }
 
 // The options that differ from call to call are all set again here, so that no
@@ -412,11 +412,11 @@ uint32_t FtpSession::Impl::Perform(bool opening) {
     long connects = 0;
     curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
     if (rc != CURLE_OK) {
-        lib_type = kUnknown;
-        wire_type = kUnknown;
+        libType = kUnknown;
+        wireType = kUnknown;
     } else if (connects > 0) {
-        lib_type = kNone;
-        wire_type = kUnknown;
+        libType = kNone;
+        wireType = kUnknown;
     }
     uint32_t code = MapResult(rc, opening);
     if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
@@ -446,8 +446,8 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
         return vt::code(cancelled ? Code::CANCELLED : Code::CONNECTION_FAILED);
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
-        if (list_overflow) return vt::code(Code::BUFFER_OVERFLOW);
-        if (local_errno != 0) return vt::Win32FromErrno(local_errno);
+        if (listOverflow) return vt::code(Code::BUFFER_OVERFLOW);
+        if (localErrno != 0) return vt::Win32FromErrno(localErrno);
         return vt::code(Code::INTERNAL_ERROR);
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
@@ -456,7 +456,7 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
     case CURLE_FTP_ACCEPT_FAILED:
         // The server ended a transfer early (426, a closed data connection)
         // or the connection broke. A 4xx/5xx reply counts as a refusal.
-        if (refused_code != 0 && rc == CURLE_PARTIAL_FILE && refused_code != 426)
+        if (refusedCode != 0 && rc == CURLE_PARTIAL_FILE && refusedCode != 426)
             return vt::code(Code::SERVER_REFUSED);
         return vt::code(Code::CONNECTION_ABORTED);
     case CURLE_QUOTE_ERROR:
@@ -494,16 +494,16 @@ FtpSession::~FtpSession() {
     curl_easy_cleanup(impl_->curl);
 }
 
-const std::string &FtpSession::LastResponse() const { return impl_->last_reply; }
-int FtpSession::LastReplyCode() const { return impl_->last_code; }
-int FtpSession::LocalErrno() const { return impl_->local_errno; }
+const std::string &FtpSession::LastResponse() const { return impl_->lastReply; }
+int FtpSession::LastReplyCode() const { return impl_->lastCode; }
+int FtpSession::LocalErrno() const { return impl_->localErrno; }
 
 std::string FtpSession::DescribeFailure(const std::string &command) const {
     const Impl &s = *impl_;
-    if (s.refused_code != 0) return "FTP " + std::to_string(s.refused_code) + " on " + command;
-    if (s.list_overflow) return "the reply to " + command + " is too long";
-    if (s.local_errno != 0) return command + ": " + std::strerror(s.local_errno) + " on this side";
-    if (s.error_text[0] != '\0') return command + ": " + s.error_text;
+    if (s.refusedCode != 0) return "FTP " + std::to_string(s.refusedCode) + " on " + command;
+    if (s.listOverflow) return "the reply to " + command + " is too long";
+    if (s.localErrno != 0) return command + ": " + std::strerror(s.localErrno) + " on this side";
+    if (s.errorText[0] != '\0') return command + ": " + s.errorText;
     return command + " failed";
 }
 
@@ -527,11 +527,11 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
         return vt::code(vt::Code::INVALID_PARAMETER);
     }
     std::string host = login.host.find(':') != std::string::npos ? "[" + login.host + "]" : login.host;
-    s.base_url = "ftp://" + host + ":" + std::to_string(login.port) + "/";
+    s.baseUrl = "ftp://" + host + ":" + std::to_string(login.port) + "/";
 
     CURL *c = s.curl;
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, s.error_text);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, s.errorText);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
     curl_easy_setopt(c, CURLOPT_USERNAME, login.user.c_str());
     curl_easy_setopt(c, CURLOPT_PASSWORD, login.password.c_str());
@@ -569,11 +569,11 @@ uint32_t FtpSession::Open(const FtpLogin &login) {
     curl_easy_setopt(c, CURLOPT_DEBUGDATA, &s);
 
     s.ResetCall();
-    s.SetCommon(s.base_url);
+    s.SetCommon(s.baseUrl);
     curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
     s.UseNewPortPerTransfer();
-    s.lib_type = Impl::kNone;
-    s.wire_type = Impl::kUnknown;
+    s.libType = Impl::kNone;
+    s.wireType = Impl::kUnknown;
     uint32_t code = s.Perform(true);
     if (code == 0) s.PickDataPorts(kDataPorts);
     return code;
@@ -586,7 +586,7 @@ uint32_t FtpSession::Command(const std::string &text) {
         return vt::code(vt::Code::INVALID_NAME);
     }
     s.ResetCall();
-    s.SetCommon(s.base_url);
+    s.SetCommon(s.baseUrl);
     // "*" lets a refused command end the call without closing the connection;
     // the refusal is judged from the reply below. libcurl does not send the "*".
     Slist quote = MakeList({"*" + text});
@@ -594,14 +594,14 @@ uint32_t FtpSession::Command(const std::string &text) {
     curl_easy_setopt(s.curl, CURLOPT_NOBODY, 1L);
     uint32_t code = s.Perform(false);
     curl_easy_setopt(s.curl, CURLOPT_QUOTE, nullptr);
-    if (code == 0 && s.refused_code != 0) {
+    if (code == 0 && s.refusedCode != 0) {
         code = vt::code(vt::Code::SERVER_REFUSED);
         SetLastError(code);
     }
     return code;
 }
 
-uint32_t FtpSession::List(const std::string &text, std::string *data, size_t max_bytes) {
+uint32_t FtpSession::List(const std::string &text, std::string *data, size_t maxBytes) {
     Impl &s = *impl_;
     data->clear();
     if (!IsOneLine(text)) {
@@ -609,35 +609,35 @@ uint32_t FtpSession::List(const std::string &text, std::string *data, size_t max
         return vt::code(vt::Code::INVALID_NAME);
     }
     s.ResetCall();
-    s.SetCommon(s.base_url);
-    s.list_data = data;
-    s.list_limit = max_bytes;
+    s.SetCommon(s.baseUrl);
+    s.listData = data;
+    s.listLimit = maxBytes;
     curl_easy_setopt(s.curl, CURLOPT_CUSTOMREQUEST, text.c_str());
     curl_easy_setopt(s.curl, CURLOPT_VERBOSE, 1L);  // to the debug callback only
     uint32_t code = s.PerformTransfer('A', 'A');
     curl_easy_setopt(s.curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(s.curl, CURLOPT_CUSTOMREQUEST, nullptr);
-    s.list_data = nullptr;
+    s.listData = nullptr;
     if (code != 0) data->clear();
     return code;
 }
 
-uint32_t FtpSession::Download(const std::string &remote_path, FtpType type, FtpSink &sink,
+uint32_t FtpSession::Download(const std::string &remotePath, FtpType type, FtpSink &sink,
                               uint64_t *bytes) {
     Impl &s = *impl_;
     s.ResetCall();
-    if (remote_path.empty() || remote_path.back() == '/') {
+    if (remotePath.empty() || remotePath.back() == '/') {
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return vt::code(vt::Code::INVALID_NAME);
     }
-    s.SetCommon(s.base_url + UrlPath(remote_path));
+    s.SetCommon(s.baseUrl + UrlPath(remotePath));
     s.sink = &sink;
     // libcurl sends the type itself (and only when it changes, as for the
     // listings, which are ASCII too). An ASCII download is taken as it arrived,
     // from the debug callback: libcurl rewrites the line ends of what it hands
     // to the write callback.
     const bool ascii = type == FtpType::Ascii;
-    s.sink_raw = ascii;
+    s.sinkRaw = ascii;
     curl_easy_setopt(s.curl, CURLOPT_TRANSFERTEXT, ascii ? 1L : 0L);
     curl_easy_setopt(s.curl, CURLOPT_VERBOSE, ascii ? 1L : 0L);
     curl_easy_setopt(s.curl, CURLOPT_WRITEFUNCTION, &Impl::OnWrite);
@@ -646,19 +646,19 @@ uint32_t FtpSession::Download(const std::string &remote_path, FtpType type, FtpS
     curl_easy_setopt(s.curl, CURLOPT_TRANSFERTEXT, 0L);
     if (bytes) *bytes = s.sunk;
     s.sink = nullptr;
-    s.sink_raw = false;
+    s.sinkRaw = false;
     return code;
 }
 
-uint32_t FtpSession::Upload(const std::string &remote_path, FtpType type, FtpSource &source,
+uint32_t FtpSession::Upload(const std::string &remotePath, FtpType type, FtpSource &source,
                             uint64_t size) {
     Impl &s = *impl_;
     s.ResetCall();
-    if (remote_path.empty() || remote_path.back() == '/') {
+    if (remotePath.empty() || remotePath.back() == '/') {
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return vt::code(vt::Code::INVALID_NAME);
     }
-    s.SetCommon(s.base_url + UrlPath(remote_path));
+    s.SetCommon(s.baseUrl + UrlPath(remotePath));
     s.source = &source;
     // libcurl stays in binary mode so that it never rewrites line ends (it
     // would on an ASCII upload); the type the caller wants goes on the wire

@@ -71,15 +71,15 @@ public:
     uint32_t Command(const std::string &text);
 
     // Sends a listing command (its full text) and collects the data, at most
-    // max_bytes of it (more is 111).
-    uint32_t List(const std::string &text, std::string *data, size_t max_bytes);
+    // maxBytes of it (more is 111).
+    uint32_t List(const std::string &text, std::string *data, size_t maxBytes);
 
     // RETR of a remote path into sink; bytes counts what the sink accepted.
-    uint32_t Download(const std::string &remote_path, FtpType type, FtpSink &sink,
+    uint32_t Download(const std::string &remotePath, FtpType type, FtpSink &sink,
                       uint64_t *bytes);
 
     // STOR of size bytes from source to a remote path.
-    uint32_t Upload(const std::string &remote_path, FtpType type, FtpSource &source,
+    uint32_t Upload(const std::string &remotePath, FtpType type, FtpSource &source,
                     uint64_t size);
 
     // How many local ports the data connections of one session take in turn.

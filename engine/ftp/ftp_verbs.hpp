@@ -9,10 +9,10 @@ namespace vtbox {
 // The five command words of a dialect.
 struct FtpVerbs {
     const char *list;
-    const char *make_folder;
-    const char *remove_folder;
-    const char *change_folder;
-    const char *delete_file;
+    const char *makeFolder;
+    const char *removeFolder;
+    const char *changeFolder;
+    const char *deleteFile;
 };
 
 // The words of each dialect: list, make folder, remove folder, change folder,
@@ -25,8 +25,8 @@ inline constexpr const char *kShellDialectEngineVersion = "Korvo-D V1.0.0.0";
 
 // The shell dialect for exactly kShellDialectEngineVersion, the list dialect
 // for anything else.
-inline const FtpVerbs &VerbsFor(const std::string &engine_version) {
-    return engine_version == kShellDialectEngineVersion ? kShellVerbs : kListVerbs;
+inline const FtpVerbs &VerbsFor(const std::string &engineVersion) {
+    return engineVersion == kShellDialectEngineVersion ? kShellVerbs : kListVerbs;
 }
 
 }  // namespace vtbox

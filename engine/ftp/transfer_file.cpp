@@ -9,10 +9,10 @@
 
 namespace vtbox {
 
-DownloadFile::DownloadFile(const std::string &final_path) : final_(final_path) {
-    size_t slash = final_path.rfind('/');
+DownloadFile::DownloadFile(const std::string &finalPath) : final_(finalPath) {
+    size_t slash = finalPath.rfind('/');
     // The folder part, with its "/": the temporary file goes beside the final one.
-    std::string pattern = final_path.substr(0, slash == std::string::npos ? 0 : slash + 1);
+    std::string pattern = finalPath.substr(0, slash == std::string::npos ? 0 : slash + 1);
     pattern.append(".vtftp-XXXXXX");
     int fd = ::mkstemp(pattern.data());
     if (fd < 0) {

@@ -15,7 +15,7 @@ namespace vtbox {
 // renamed over it by Commit and removed otherwise.
 class DownloadFile : public FtpSink {
 public:
-    explicit DownloadFile(const std::string &final_path);
+    explicit DownloadFile(const std::string &finalPath);
     ~DownloadFile() override;
     DownloadFile(const DownloadFile &) = delete;
     DownloadFile &operator=(const DownloadFile &) = delete;

@@ -35,10 +35,10 @@ void SetFtpLog(DWORD level) {
 
 TEST_F(FtpClientState, TheDialectFollowsTheEngineVersionExactly) {
     EXPECT_STREQ(vtbox::MakeFtpClient("Korvo-D V1.0.0.0")->Verbs().list, "ls");
-    EXPECT_STREQ(vtbox::MakeFtpClient("Korvo-D V1.0.0.0")->Verbs().delete_file, "delete");
+    EXPECT_STREQ(vtbox::MakeFtpClient("Korvo-D V1.0.0.0")->Verbs().deleteFile, "delete");
     EXPECT_STREQ(vtbox::MakeFtpClient("Korvo-D V1.0.0.1")->Verbs().list, "LIST");
     EXPECT_STREQ(vtbox::MakeFtpClient("korvo-d v1.0.0.0")->Verbs().list, "LIST");
-    EXPECT_STREQ(vtbox::MakeFtpClient("")->Verbs().make_folder, "MKD");
+    EXPECT_STREQ(vtbox::MakeFtpClient("")->Verbs().makeFolder, "MKD");
 }
 
 TEST_F(FtpClientState, TheLogLevelComesFromTheRegistry) {

@@ -97,7 +97,7 @@ TEST(FtpListing, NamesThatWouldLeaveTheFolderAreRefused) {
         EXPECT_EQ(outcome.code, 123u) << name;
         EXPECT_TRUE(folders.empty() && files.empty()) << name;
     }
-    EXPECT_EQ(ParseListing(kHead + Line(".."), nullptr, nullptr).refused_name, "..");
+    EXPECT_EQ(ParseListing(kHead + Line(".."), nullptr, nullptr).refusedName, "..");
 }
 
 TEST(FtpListing, NamesLongerThanTheRecordFieldAreRefusedNotCut) {
