@@ -25,8 +25,8 @@ namespace {
 constexpr size_t kCrcBlock = 256 * 1024;
 
 // The entry name of path, relative to the folder holding the archive's top.
-std::string EntryFor(const std::string &path, const std::string &top_parent) {
-    return EntryNameFromRelativePath(path.substr(top_parent.size() + 1));
+std::string EntryFor(const std::string &path, const std::string &topParent) {
+    return EntryNameFromRelativePath(path.substr(topParent.size() + 1));
 }
 
 // The CRC-32 of size bytes at offset at (read back from the page cache).

@@ -55,17 +55,17 @@ uint32_t DosAttributesOf(const struct stat &st) {
 }
 
 bool IsNonAsciiUtf8(std::string_view text) {
-    bool non_ascii = false;
+    bool nonAscii = false;
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
         if (len == 0 || i + len > text.size()) return false;
         for (size_t k = 1; k < len; ++k)
             if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        if (len > 1) non_ascii = true;
+        if (len > 1) nonAscii = true;
         i += len;
     }
-    return non_ascii;
+    return nonAscii;
 }
 
 uint32_t DosDateTimeFromUnix(time_t when) {

@@ -53,12 +53,12 @@ bool IsFolder(const std::string &path) {
     return true;
 }
 
-uint32_t PackTree(PartFile &part, const std::string &source, bool every_item) {
+uint32_t PackTree(PartFile &part, const std::string &source, bool everyItem) {
     ZipWriter writer;
     if (!writer.open(part.path(), ParentFolder(source))) return FailureCode();
-    AddResult added = writer.addFolder(source, false, every_item);
+    AddResult added = writer.addFolder(source, false, everyItem);
     if (added == AddResult::Broken) return FailureCode();
-    if (added == AddResult::LeftOut && every_item) {
+    if (added == AddResult::LeftOut && everyItem) {
         uint32_t code = FailureCode();
         NoteFailure(code, writer.firstLeftOut() + " cannot be packed; nothing of " + source + " is removed");
         return code;
@@ -113,7 +113,7 @@ uint32_t ChangeLast32Bytes(const std::string &archive) {
     return 0;
 }
 
-uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byte_change, uint64_t *size) {
+uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byteChange, uint64_t *size) {
     vt::DebugPrint("\n %s Zipping in place ", source.c_str());
     SetLastError(0);
     const std::string folder = FullPath(source);
@@ -122,7 +122,7 @@ uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byte
     if (!IsFolder(folder) || !writer.openAt(fd, base, ParentFolder(folder)) ||
         writer.addFolder(folder, false) == AddResult::Broken || !writer.close())
         rc = FailureCode();
-    else if (byte_change)
+    else if (byteChange)
         rc = ChangeLast32BytesAt(fd, base + writer.writtenSize());
     if (rc != 0) {
         AddFailureContext(rc, "packing " + source);
@@ -144,7 +144,7 @@ uint32_t PackFolder(const std::string &target, const std::string &source, ZipOpt
     const std::string folder = FullPath(source);
     const std::string archive = target.empty() ? folder + ".zip" : FullPath(target);
     if (!IsFolder(folder)) return FailureCode();
-    if (!options.replace_target && PathExists(archive)) {
+    if (!options.replaceTarget && PathExists(archive)) {
         vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
         return Failed(vt::Code::ALREADY_EXISTS);
     }
@@ -160,13 +160,13 @@ uint32_t PackFolder(const std::string &target, const std::string &source, ZipOpt
         if (options.flat) vt::DebugPrint("%s", kNotAZip);
         return FailureCode();
     }
-    uint32_t rc = options.flat ? PackFlat(part, folder, files) : PackTree(part, folder, options.every_item);
+    uint32_t rc = options.flat ? PackFlat(part, folder, files) : PackTree(part, folder, options.everyItem);
     if (rc != 0) return rc;
-    if (options.byte_change) {
+    if (options.byteChange) {
         rc = ChangeLast32Bytes(part.path());
         if (rc != 0) return rc;
     }
-    if (!part.commit(archive, options.replace_target)) {
+    if (!part.commit(archive, options.replaceTarget)) {
         uint32_t code = FailureCode();
         if (code == vt::code(vt::Code::ALREADY_EXISTS))
             vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());
@@ -192,7 +192,7 @@ uint32_t Unpack(const std::string &archive, const std::string &target, UnzipOpti
     vt::DebugPrint("\n %s UnZipping to %s ", archive.c_str(), folder.c_str());
     SetLastError(0);
     if (archive.empty()) return Failed(vt::Code::INVALID_PARAMETER);
-    if (options.undo_byte_change) {
+    if (options.undoByteChange) {
         uint32_t rc = ChangeLast32Bytes(full);
         if (rc != 0) return rc;
     }
@@ -208,7 +208,7 @@ uint32_t Unpack(const std::string &archive, const std::string &target, UnzipOpti
         return code;
     }
     reader.close();
-    if (options.delete_archive && unlink(full.c_str()) != 0)
+    if (options.deleteArchive && unlink(full.c_str()) != 0)
         vt::DebugPrint("\n %s unpacked but not deleted \n", full.c_str());
     SetLastError(0);
     return 0;

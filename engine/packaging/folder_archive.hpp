@@ -14,18 +14,18 @@
 namespace vtbox {
 
 // What ZipFolder is asked for beyond a plain archive of the folder's tree,
-// named at the call: ZipFolder(target, folder, {.byte_change = true}).
+// named at the call: ZipFolder(target, folder, {.byteChange = true}).
 struct ZipOptions {
     // The finished archive gets the byte change (box archives, ".vtb").
-    bool byte_change = false;
+    bool byteChange = false;
     // The files directly in the folder, by bare name, instead of its tree.
     bool flat = false;
     // An existing target gives way to the new archive once that is complete.
-    bool replace_target = false;
+    bool replaceTarget = false;
     // Tree form: every item below the folder goes in, or the packing fails
     // (with the code of the first that could not be read). For a folder that
     // is removed once packed, where an item left out would be lost.
-    bool every_item = false;
+    bool everyItem = false;
 };
 
 // The code a failed step returns: the system error it left, or a fixed code
@@ -36,32 +36,32 @@ uint32_t FailureCode();
 // Packs source into the archive target.
 //  - tree (the default): entries are the folder's own name and every file and
 //    subfolder below it ("DATA\\", "DATA\\B0000001.vtb"); names beginning
-//    with a dot and, unless every_item is set, items that cannot be read are
+//    with a dot and, unless everyItem is set, items that cannot be read are
 //    left out. An empty target means source + ".zip".
 //  - flat: the files directly in source, by bare name; the first file that
 //    cannot be added fails the operation.
 // The archive is built under a hidden temporary name beside the target and
-// takes the target's name only when complete. Unless replace_target is set,
+// takes the target's name only when complete. Unless replaceTarget is set,
 // an existing target is never replaced: the call fails with 183 and leaves
 // that file as it was.
 uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOptions options = {});
 
 // Packs source's tree (as ZipFolder's tree form does) into the open file fd
 // from offset base on, as an archive of its own: its offsets count from base.
-// With byte_change the finished archive gets the byte change. *size gets the
+// With byteChange the finished archive gets the byte change. *size gets the
 // bytes written. The caller owns the file and removes it on failure.
-uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byte_change, uint64_t *size);
+uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byteChange, uint64_t *size);
 
 // What UnzipArchive is asked for beyond unpacking, named at the call.
 struct UnzipOptions {
     // The byte change is undone on the archive file first (it stays undone).
-    bool undo_byte_change = false;
+    bool undoByteChange = false;
     // The archive is deleted after a complete unpack.
-    bool delete_archive = false;
+    bool deleteArchive = false;
 };
 
 // A box archive (or the records' DATABASE.vtb) unpacked and gone afterwards.
-inline constexpr UnzipOptions kUnpackBoxArchive{.undo_byte_change = true, .delete_archive = true};
+inline constexpr UnzipOptions kUnpackBoxArchive{.undoByteChange = true, .deleteArchive = true};
 
 // Unpacks every entry of archive into target (empty: the archive's folder).
 // A failure keeps the archive and what was unpacked before the failing

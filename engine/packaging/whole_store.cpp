@@ -39,15 +39,15 @@ private:
 // Both exports report failures through the packaging steps' own lines and
 // add none; nothing thrown may cross the library boundary.
 template <typename Body>
-uint32_t RunStoreExport(const char *archive_path, const char *store_root, Body &&body) {
+uint32_t RunStoreExport(const char *archivePath, const char *storeRoot, Body &&body) {
     ClearFailureDetail();
-    if (!archive_path || !*archive_path || !store_root || !*store_root) {
+    if (!archivePath || !*archivePath || !storeRoot || !*storeRoot) {
         SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
         return vt::code(vt::Code::INVALID_PARAMETER);
     }
     uint32_t rc;
     try {
-        rc = body(FullPath(archive_path), FullPath(store_root));
+        rc = body(FullPath(archivePath), FullPath(storeRoot));
     } catch (const std::bad_alloc &) {
         rc = vt::code(vt::Code::NOT_ENOUGH_MEMORY);
     } catch (...) {
@@ -71,23 +71,23 @@ uint32_t ZipAll(const std::string &archive, const std::string &root, const Progr
     for (uint32_t i = 0; i < n; ++i) {
         const std::string folder = data + "/" + boxes[i].cFileName;
         // Each folder is removed once packed: what cannot be packed fails the step.
-        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, {.byte_change = true, .every_item = true}))
+        if (uint32_t rc = ZipFolder(folder + kBoxArchiveExtension, folder, {.byteChange = true, .everyItem = true}))
             return rc;
         DeleteLocalTree(folder, root);
         progress.store(85 + (8 * i) / n);
     }
 
     if (chdir(root.c_str()) != 0) return LastErrorFromErrno(errno);
-    if (uint32_t rc = ZipFolder(tree.dataArchive(), data, {.every_item = true})) return rc;
+    if (uint32_t rc = ZipFolder(tree.dataArchive(), data, {.everyItem = true})) return rc;
     DeleteLocalTree(data, root);
     progress.store(96);
 
-    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, {.byte_change = true, .every_item = true})) return rc;
+    if (uint32_t rc = ZipFolder(tree.databaseArchive(), database, {.byteChange = true, .everyItem = true})) return rc;
     DeleteLocalTree(database, root);
     progress.store(97);
 
     // An older archive at the path gives way only to a complete new one.
-    if (uint32_t rc = ZipFolder(archive, box, {.replace_target = true, .every_item = true})) return rc;
+    if (uint32_t rc = ZipFolder(archive, box, {.replaceTarget = true, .everyItem = true})) return rc;
     DeleteLocalTree(box, root);
     progress.store(99);
 
@@ -108,14 +108,14 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
     progress.store(3);
     if (uint32_t rc = UnzipArchive(tree.databaseArchive(), box, kUnpackBoxArchive)) return rc;
     progress.store(5);
-    if (uint32_t rc = UnzipArchive(tree.dataArchive(), box, {.delete_archive = true})) return rc;
+    if (uint32_t rc = UnzipArchive(tree.dataArchive(), box, {.deleteArchive = true})) return rc;
     progress.store(7);
 
-    FindList box_archives;
-    ListLocalFolder(data, kBoxArchivePattern, nullptr, &box_archives);  // none found: n is 0
-    const uint32_t n = static_cast<uint32_t>(box_archives.size());
+    FindList boxArchives;
+    ListLocalFolder(data, kBoxArchivePattern, nullptr, &boxArchives);  // none found: n is 0
+    const uint32_t n = static_cast<uint32_t>(boxArchives.size());
     for (uint32_t i = 0; i < n; ++i) {
-        if (uint32_t rc = UnzipArchive(data + "/" + box_archives[i].cFileName, data, kUnpackBoxArchive))
+        if (uint32_t rc = UnzipArchive(data + "/" + boxArchives[i].cFileName, data, kUnpackBoxArchive))
             return rc;
         progress.store(7 + (8 * i) / n);
     }
@@ -125,21 +125,21 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
 }  // namespace
 }  // namespace vtbox
 
-extern "C" uint32_t vtBoxZipAllVaultraData(const char *archive_path, const char *store_root,
-                                           void * /*reserved*/, HANDLE progress_event,
+extern "C" uint32_t vtBoxZipAllVaultraData(const char *archivePath, const char *storeRoot,
+                                           void * /*reserved*/, HANDLE progressEvent,
                                            uint32_t *progress) {
-    const vtbox::ProgressWord word(progress_event, progress);
-    return vtbox::RunStoreExport(archive_path, store_root,
+    const vtbox::ProgressWord word(progressEvent, progress);
+    return vtbox::RunStoreExport(archivePath, storeRoot,
                                  [&](const std::string &archive, const std::string &root) {
                                      return vtbox::ZipAll(archive, root, word);
                                  });
 }
 
-extern "C" uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char *store_root,
-                                             void * /*reserved*/, HANDLE progress_event,
+extern "C" uint32_t vtBoxUnzipAllVaultraData(const char *archivePath, const char *storeRoot,
+                                             void * /*reserved*/, HANDLE progressEvent,
                                              uint32_t *progress) {
-    const vtbox::ProgressWord word(progress_event, progress);
-    return vtbox::RunStoreExport(archive_path, store_root,
+    const vtbox::ProgressWord word(progressEvent, progress);
+    return vtbox::RunStoreExport(archivePath, storeRoot,
                                  [&](const std::string &archive, const std::string &root) {
                                      return vtbox::UnzipAll(archive, root, word);
                                  });

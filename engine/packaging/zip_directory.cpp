@@ -159,9 +159,9 @@ bool CheckRegions(const std::vector<DirectoryEntry> &entries, std::string *probl
 
 }  // namespace
 
-bool ReadCentralRecord(int fd, uint64_t central_pos, CentralRecord *record) {
+bool ReadCentralRecord(int fd, uint64_t centralPos, CentralRecord *record) {
     unsigned char head[kCentralSize];
-    if (!ReadExactly(fd, head, sizeof head, central_pos)) return false;
+    if (!ReadExactly(fd, head, sizeof head, centralPos)) return false;
     if (Le32(head) != kCentralSignature) return Corrupt();
     CentralRecord r;
     r.versionMadeBy = Le16(head + 4);
@@ -171,7 +171,7 @@ bool ReadCentralRecord(int fd, uint64_t central_pos, CentralRecord *record) {
     r.dosDateTime = Le32(head + 12);
     r.crc = Le32(head + 16);
     const uint32_t compressed = Le32(head + 20), uncompressed = Le32(head + 24);
-    const uint16_t name_len = Le16(head + 28), extra_len = Le16(head + 30), comment_len = Le16(head + 32);
+    const uint16_t nameLen = Le16(head + 28), extraLen = Le16(head + 30), commentLen = Le16(head + 32);
     r.internalAttributes = Le16(head + 36);
     r.externalAttributes = Le32(head + 38);
     const uint32_t offset = Le32(head + 42);
@@ -179,19 +179,19 @@ bool ReadCentralRecord(int fd, uint64_t central_pos, CentralRecord *record) {
     r.uncompressedSize = uncompressed;
     r.localHeaderOffset = offset;
     r.usesZip64 = compressed == kPlaceholder32 || uncompressed == kPlaceholder32 || offset == kPlaceholder32;
-    r.recordSize = kCentralSize + name_len + extra_len + comment_len;
+    r.recordSize = kCentralSize + nameLen + extraLen + commentLen;
 
-    std::vector<unsigned char> rest(static_cast<size_t>(name_len) + extra_len + comment_len);
-    if (!rest.empty() && !ReadExactly(fd, rest.data(), rest.size(), central_pos + kCentralSize)) return false;
-    r.name.assign(reinterpret_cast<const char *>(rest.data()), name_len);
-    r.comment.assign(reinterpret_cast<const char *>(rest.data()) + name_len + extra_len, comment_len);
+    std::vector<unsigned char> rest(static_cast<size_t>(nameLen) + extraLen + commentLen);
+    if (!rest.empty() && !ReadExactly(fd, rest.data(), rest.size(), centralPos + kCentralSize)) return false;
+    r.name.assign(reinterpret_cast<const char *>(rest.data()), nameLen);
+    r.comment.assign(reinterpret_cast<const char *>(rest.data()) + nameLen + extraLen, commentLen);
 
     if (r.usesZip64) {
-        const unsigned char *extra = rest.data() + name_len;
+        const unsigned char *extra = rest.data() + nameLen;
         bool found = false;
-        for (size_t at = 0; at + 4 <= extra_len;) {
+        for (size_t at = 0; at + 4 <= extraLen;) {
             const uint16_t id = Le16(extra + at), size = Le16(extra + at + 2);
-            if (at + 4 + size > extra_len) return Corrupt();
+            if (at + 4 + size > extraLen) return Corrupt();
             if (id == kZip64ExtraId) {
                 // Only the fields whose 32-bit value is the placeholder are
                 // present, always in this order.
@@ -218,7 +218,7 @@ bool ReadCentralRecord(int fd, uint64_t central_pos, CentralRecord *record) {
     return true;
 }
 
-bool ReadDirectory(int fd, uint64_t file_size, uint64_t first_central, uint64_t count,
+bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t count,
                    std::vector<DirectoryEntry> *entries, std::string *problem) {
     entries->clear();
     problem->clear();
@@ -226,12 +226,12 @@ bool ReadDirectory(int fd, uint64_t file_size, uint64_t first_central, uint64_t 
         return Refuse(problem, vt::Format("the archive lists %llu entries; at most %llu are read",
                                           static_cast<unsigned long long>(count),
                                           static_cast<unsigned long long>(kMaxArchiveEntries)));
-    if (first_central > file_size) return Refuse(problem, "the list of entries lies outside the file");
-    if (count > (file_size - first_central) / kCentralSize)
+    if (firstCentral > fileSize) return Refuse(problem, "the list of entries lies outside the file");
+    if (count > (fileSize - firstCentral) / kCentralSize)
         return Refuse(problem, vt::Format("the archive lists %llu entries, more than the file can hold",
                                           static_cast<unsigned long long>(count)));
     entries->reserve(static_cast<size_t>(count));
-    uint64_t pos = first_central;
+    uint64_t pos = firstCentral;
     for (uint64_t i = 0; i < count; ++i) {
         DirectoryEntry e;
         if (!ReadCentralRecord(fd, pos, &e.record))
@@ -250,21 +250,21 @@ bool ReadDirectory(int fd, uint64_t file_size, uint64_t first_central, uint64_t 
         // The local header, and where the data behind it begins.
         const uint64_t local = e.record.localHeaderOffset;
         unsigned char head[kLocalSize];
-        if (local >= first_central || kLocalSize > first_central - local)
+        if (local >= firstCentral || kLocalSize > firstCentral - local)
             return Refuse(problem, "the header of " + e.name + " lies outside the file's entries");
         if (!ReadExactly(fd, head, sizeof head, local) || Le32(head) != kLocalSignature)
             return Refuse(problem, "the header of " + e.name + " is damaged");
         e.dataOffset = local + kLocalSize + Le16(head + 26) + Le16(head + 28);
-        if (e.dataOffset > first_central || e.record.compressedSize > first_central - e.dataOffset)
+        if (e.dataOffset > firstCentral || e.record.compressedSize > firstCentral - e.dataOffset)
             return Refuse(problem, "the data of " + e.name + " lies outside the file's entries");
         entries->push_back(std::move(e));
     }
-    if (pos > file_size || file_size - pos < kEndRecordSize)
+    if (pos > fileSize || fileSize - pos < kEndRecordSize)
         return Refuse(problem, "the list of entries runs past the end of the file");
     return CheckRegions(*entries, problem) && CheckNames(*entries, problem);
 }
 
-bool CopyEntryData(int fd, const DirectoryEntry &entry, int out_fd) {
+bool CopyEntryData(int fd, const DirectoryEntry &entry, int outFd) {
     const CentralRecord &record = entry.record;
     if (record.method != 0 && record.method != Z_DEFLATED) {
         SetLastError(vt::code(vt::Code::NOT_SUPPORTED));
@@ -293,7 +293,7 @@ bool CopyEntryData(int fd, const DirectoryEntry &entry, int out_fd) {
             produced += chunk;
             if (produced > record.uncompressedSize) return Corrupt();
             crc = crc32(crc, in.data(), static_cast<uInt>(chunk));
-            if (!WriteAll(out_fd, in.data(), chunk)) return false;
+            if (!WriteAll(outFd, in.data(), chunk)) return false;
             continue;
         }
         inflater.stream.next_in = in.data();
@@ -309,7 +309,7 @@ bool CopyEntryData(int fd, const DirectoryEntry &entry, int out_fd) {
             produced += made;
             if (produced > record.uncompressedSize) return Corrupt();
             crc = crc32(crc, out.data(), static_cast<uInt>(made));
-            if (!WriteAll(out_fd, out.data(), made)) return false;
+            if (!WriteAll(outFd, out.data(), made)) return false;
             ended = rc == Z_STREAM_END;
             if (rc == Z_OK && made == 0 && inflater.stream.avail_in == 0) break;
         }

@@ -35,9 +35,9 @@ struct CentralRecord {
     bool usesZip64 = false;  // some 32-bit field held the zip64 placeholder
 };
 
-// Reads the central record at offset central_pos of the archive file.
+// Reads the central record at offset centralPos of the archive file.
 // False (last error 1392) when the bytes there are no valid record.
-bool ReadCentralRecord(int archive_fd, uint64_t central_pos, CentralRecord *record);
+bool ReadCentralRecord(int archiveFd, uint64_t centralPos, CentralRecord *record);
 
 // One entry of a checked directory.
 struct DirectoryEntry {
@@ -53,8 +53,8 @@ struct DirectoryEntry {
 // this long takes about 150 MB.
 inline constexpr uint64_t kMaxArchiveEntries = 1u << 20;
 
-// Reads the count entries whose central records begin at first_central, in
-// an archive file of file_size bytes, and checks them as one list:
+// Reads the count entries whose central records begin at firstCentral, in
+// an archive file of fileSize bytes, and checks them as one list:
 //  - every record and local header reads whole, and every entry's header and
 //    data lie in the file before the central directory;
 //  - no two entries' bytes overlap;
@@ -65,13 +65,13 @@ inline constexpr uint64_t kMaxArchiveEntries = 1u << 20;
 //    also a folder's;
 //  - count is at most kMaxArchiveEntries and no more than the file can hold.
 // False with last error 1392 and *problem naming the first fault found.
-bool ReadDirectory(int archive_fd, uint64_t file_size, uint64_t first_central, uint64_t count,
+bool ReadDirectory(int archiveFd, uint64_t fileSize, uint64_t firstCentral, uint64_t count,
                    std::vector<DirectoryEntry> *entries, std::string *problem);
 
-// Writes the entry's data (stored or deflated) to out_fd. Fails (1392) when
+// Writes the entry's data (stored or deflated) to outFd. Fails (1392) when
 // the data does not end where the compressed size says, inflates to more or
 // less than the uncompressed size, or does not match the CRC; an unknown
 // method fails with 50. False with last error set.
-bool CopyEntryData(int archive_fd, const DirectoryEntry &entry, int out_fd);
+bool CopyEntryData(int archiveFd, const DirectoryEntry &entry, int outFd);
 
 }  // namespace vtbox

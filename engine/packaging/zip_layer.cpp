@@ -50,15 +50,15 @@ uint32_t Crc(const std::vector<unsigned char> &bytes) {
     return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
-uint32_t Combine(uint32_t first, uint32_t second, uint64_t second_length) {
-    return static_cast<uint32_t>(crc32_combine(first, second, static_cast<z_off_t>(second_length)));
+uint32_t Combine(uint32_t first, uint32_t second, uint64_t secondLength) {
+    return static_cast<uint32_t>(crc32_combine(first, second, static_cast<z_off_t>(secondLength)));
 }
 
 }  // namespace
 
-void ZipLayer::SetZip64LimitsForTesting(uint64_t threshold, uint64_t field_limit) {
+void ZipLayer::SetZip64LimitsForTesting(uint64_t threshold, uint64_t limitForTesting) {
     zip64Threshold = threshold ? threshold : ZipWriter::kZip64Threshold;
-    fieldLimit = field_limit ? field_limit : kPlaceholder32;
+    fieldLimit = limitForTesting ? limitForTesting : kPlaceholder32;
 }
 
 uint64_t ZipLayer::nextDataOffset(const std::string &name) const {
@@ -90,11 +90,11 @@ bool ZipLayer::moveUp(uint64_t from, uint64_t length, uint64_t by) {
     return true;
 }
 
-bool ZipLayer::addWritten(const std::string &name, uint32_t dos_time, uint32_t attributes, uint64_t size,
+bool ZipLayer::addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size,
                           uint32_t crc) {
     const bool zip64 = size >= zip64Threshold;
     const uint64_t limit = fieldLimit;
-    Entry e{name, static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0), 0, dos_time, crc, attributes,
+    Entry e{name, static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0), 0, dosTime, crc, attributes,
             size, size, size_};
     // The header of a zip64 entry holds the sizes in an extra field that the
     // data, written behind the shorter header, must make room for.
@@ -105,7 +105,7 @@ bool ZipLayer::addWritten(const std::string &name, uint32_t dos_time, uint32_t a
     h.u16(zip64 ? kVersionZip64 : kVersionPlain);
     h.u16(e.flags);
     h.u16(e.method);
-    h.u32(dos_time);
+    h.u32(dosTime);
     h.u32(crc);
     const bool wide = size >= limit;
     h.u32(wide ? kPlaceholder32 : size);
@@ -126,25 +126,25 @@ bool ZipLayer::addWritten(const std::string &name, uint32_t dos_time, uint32_t a
     return true;
 }
 
-bool ZipLayer::addFolder(const std::string &name, uint32_t dos_time, uint32_t attributes) {
-    return addInline(name, 0, dos_time, attributes, {}, 0, 0);
+bool ZipLayer::addFolder(const std::string &name, uint32_t dosTime, uint32_t attributes) {
+    return addInline(name, 0, dosTime, attributes, {}, 0, 0);
 }
 
-bool ZipLayer::addDeflated(const std::string &name, uint32_t dos_time, uint32_t attributes,
+bool ZipLayer::addDeflated(const std::string &name, uint32_t dosTime, uint32_t attributes,
                            const std::vector<unsigned char> &data, uint64_t size, uint32_t crc) {
-    return addInline(name, Z_DEFLATED, dos_time, attributes, data, size, crc);
+    return addInline(name, Z_DEFLATED, dosTime, attributes, data, size, crc);
 }
 
-bool ZipLayer::addInline(const std::string &name, uint16_t method, uint32_t dos_time, uint32_t attributes,
+bool ZipLayer::addInline(const std::string &name, uint16_t method, uint32_t dosTime, uint32_t attributes,
                          const std::vector<unsigned char> &data, uint64_t size, uint32_t crc) {
-    Entry e{name, static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0), method, dos_time, crc,
+    Entry e{name, static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0), method, dosTime, crc,
             attributes, data.size(), size, size_};
     Bytes h;
     h.u32(kLocalSignature);
     h.u16(kVersionPlain);
     h.u16(e.flags);
     h.u16(e.method);
-    h.u32(dos_time);
+    h.u32(dosTime);
     h.u32(crc);
     h.u32(data.size());
     h.u32(size);

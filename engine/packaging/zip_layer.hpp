@@ -30,14 +30,14 @@ public:
     // nextDataOffset(name): writes its local header. An entry of the zip64
     // size has a longer header, and its data is moved up to make room.
     // False with last error set.
-    bool addWritten(const std::string &name, uint32_t dos_time, uint32_t attributes, uint64_t size,
+    bool addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size,
                     uint32_t crc);
 
     // A folder entry (name ends in "\\").
-    bool addFolder(const std::string &name, uint32_t dos_time, uint32_t attributes);
+    bool addFolder(const std::string &name, uint32_t dosTime, uint32_t attributes);
 
     // An entry of raw deflate data, compressed from size bytes with CRC crc.
-    bool addDeflated(const std::string &name, uint32_t dos_time, uint32_t attributes,
+    bool addDeflated(const std::string &name, uint32_t dosTime, uint32_t attributes,
                      const std::vector<unsigned char> &data, uint64_t size, uint32_t crc);
 
     // Writes the central directory and the end records. Afterwards size()
@@ -49,9 +49,9 @@ public:
 
     // Entries at least this large get the zip64 local header, as ZipWriter
     // gives them (ZipWriter::kZip64Threshold); sizes and offsets at least
-    // field_limit go in zip64 fields. Tests lower both to reach the zip64
+    // fieldLimit go in zip64 fields. Tests lower both to reach the zip64
     // forms with small data; 0 restores the defaults.
-    static void SetZip64LimitsForTesting(uint64_t threshold, uint64_t field_limit);
+    static void SetZip64LimitsForTesting(uint64_t threshold, uint64_t fieldLimit);
 
 private:
     struct Entry {
@@ -62,7 +62,7 @@ private:
     };
     // An entry whose header and data are written here, small enough for
     // the 32-bit fields.
-    bool addInline(const std::string &name, uint16_t method, uint32_t dos_time, uint32_t attributes,
+    bool addInline(const std::string &name, uint16_t method, uint32_t dosTime, uint32_t attributes,
                    const std::vector<unsigned char> &data, uint64_t size, uint32_t crc);
     bool append(const std::vector<unsigned char> &bytes);
     bool moveUp(uint64_t from, uint64_t length, uint64_t by);

@@ -28,10 +28,10 @@ namespace {
 bool RoomFor(const std::string &folder, uint64_t bytes) {
     struct statvfs fs;
     if (statvfs(folder.c_str(), &fs) != 0) return true;  // unknown: the writes will tell
-    uint64_t free_bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-    if (bytes <= free_bytes) return true;
+    uint64_t freeBytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+    if (bytes <= freeBytes) return true;
     vt::DebugPrint("\n %llu bytes to unpack, %llu free in %s \n", static_cast<unsigned long long>(bytes),
-                   static_cast<unsigned long long>(free_bytes), folder.c_str());
+                   static_cast<unsigned long long>(freeBytes), folder.c_str());
     return false;
 }
 
@@ -73,17 +73,17 @@ std::string JoinParts(const std::vector<std::string> &parts) {
 ZipReader::~ZipReader() { close(); }
 
 void ZipReader::close() {
-    archive_fd_.reset();
+    archiveFd_.reset();
     entries_.clear();
     current_ = 0;
 }
 
 // minizip finds the end records (zip64 ones included) and where the central
 // directory begins; every record is then read and checked by ReadDirectory.
-bool ZipReader::readEntries(const std::string &archive, uint64_t file_size) {
+bool ZipReader::readEntries(const std::string &archive, uint64_t fileSize) {
     unzFile unz = unzOpen64(archive.c_str());
     if (!unz) {
-        if (IsEmptyArchive(archive_fd_.get(), static_cast<off_t>(file_size))) return true;
+        if (IsEmptyArchive(archiveFd_.get(), static_cast<off_t>(fileSize))) return true;
         return Fail(vt::Code::DAMAGED_FILE);
     }
     unz_global_info64 global{};
@@ -95,7 +95,7 @@ bool ZipReader::readEntries(const std::string &archive, uint64_t file_size) {
     unzClose(unz);
     if (!ok) return Fail(vt::Code::DAMAGED_FILE);
     if (global.number_entry == 0) return true;
-    return ReadDirectory(archive_fd_.get(), file_size, first, global.number_entry, &entries_, &problem_);
+    return ReadDirectory(archiveFd_.get(), fileSize, first, global.number_entry, &entries_, &problem_);
 }
 
 bool ZipReader::open(const std::string &archive) {
@@ -110,7 +110,7 @@ bool ZipReader::open(const std::string &archive) {
     }
     struct stat st;
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::DAMAGED_FILE);
-    archive_fd_ = std::move(fd);
+    archiveFd_ = std::move(fd);
     if (!readEntries(full, static_cast<uint64_t>(st.st_size))) {
         uint32_t code = GetLastError();
         close();
@@ -118,7 +118,7 @@ bool ZipReader::open(const std::string &archive) {
         return false;
     }
     current_ = entries_.size();
-    output_folder_ = ParentFolder(full);
+    outputFolder_ = ParentFolder(full);
     return true;
 }
 
@@ -158,11 +158,11 @@ bool ZipReader::currentInfo(ZipEntryInfo *out) {
     return true;
 }
 
-bool ZipReader::locate(std::string_view name, bool ignore_path) {
+bool ZipReader::locate(std::string_view name, bool ignorePath) {
     if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
     // Names stored with "/" match a name asked with "\\" and the other way round.
     const std::string normalized = NormalizeEntryName(name);
-    for (int pass = 0; pass < (ignore_path ? 2 : 1); ++pass) {
+    for (int pass = 0; pass < (ignorePath ? 2 : 1); ++pass) {
         for (size_t i = 0; i < entries_.size(); ++i) {
             const DirectoryEntry &e = entries_[i];
             if ((pass == 0 && vt::EqualsIgnoreCase(e.name, normalized)) ||
@@ -175,13 +175,13 @@ bool ZipReader::locate(std::string_view name, bool ignore_path) {
     return Fail(vt::Code::FILE_NOT_FOUND);
 }
 
-bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
-                               const std::string &save_as) {
+bool ZipReader::extractCurrent(const std::string &target, bool ignorePath,
+                               const std::string &saveAs) {
     if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
     if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
     if (target.empty()) return Fail(vt::Code::INVALID_PARAMETER);
-    output_folder_ = FullPath(target);
-    if (!CreateFolderTree(output_folder_)) return false;
+    outputFolder_ = FullPath(target);
+    if (!CreateFolderTree(outputFolder_)) return false;
 
     ZipEntryInfo info;
     if (!currentInfo(&info)) return false;
@@ -190,14 +190,14 @@ bool ZipReader::extractCurrent(const std::string &target, bool ignore_path,
         vt::DebugPrint("\n Entry %s would leave the target folder, refused \n", info.name.c_str());
         return Fail(vt::Code::INVALID_NAME);
     }
-    if (info.isFolder) return CreateFolderTree(JoinPath(output_folder_, JoinParts(parts)));
+    if (info.isFolder) return CreateFolderTree(JoinPath(outputFolder_, JoinParts(parts)));
 
     std::string relative;
-    if (!ignore_path) relative = JoinParts(parts);
-    else if (save_as.empty()) relative = parts.back();
-    else if (save_as.find('/') == std::string::npos && save_as != "." && save_as != "..") relative = save_as;
+    if (!ignorePath) relative = JoinParts(parts);
+    else if (saveAs.empty()) relative = parts.back();
+    else if (saveAs.find('/') == std::string::npos && saveAs != "." && saveAs != "..") relative = saveAs;
     else return Fail(vt::Code::INVALID_NAME);
-    std::string destination = JoinPath(output_folder_, relative);
+    std::string destination = JoinPath(outputFolder_, relative);
     if (!CreateFolderTree(ParentFolder(destination))) return false;
     if (!RoomFor(ParentFolder(destination), info.uncompressedSize)) return Fail(vt::Code::DISK_FULL);
     return extractFile(info, destination);
@@ -221,9 +221,9 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     return part.commit(destination, true);
 }
 
-bool ZipReader::copyCurrent(int out_fd) {
+bool ZipReader::copyCurrent(int outFd) {
     const DirectoryEntry &e = entries_[current_];
-    if (CopyEntryData(archive_fd_.get(), e, out_fd)) return true;
+    if (CopyEntryData(archiveFd_.get(), e, outFd)) return true;
     vt::DebugPrint("\n Entry %s is damaged \n", e.name.c_str());
     return false;
 }
@@ -241,7 +241,7 @@ bool ZipReader::checkCurrent() {
     return false;
 }
 
-bool ZipReader::extractAll(const std::string &target, bool ignore_path) {
+bool ZipReader::extractAll(const std::string &target, bool ignorePath) {
     if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
     if (target.empty()) return Fail(vt::Code::INVALID_PARAMETER);
     if (!CreateFolderTree(FullPath(target))) return false;
@@ -256,7 +256,7 @@ bool ZipReader::extractAll(const std::string &target, bool ignore_path) {
     for (current_ = 0; current_ < entries_.size(); ++current_) {
         // A long job's cancel ends the unpacking between two files.
         if (IsSignalled(CurrentCancelEvent())) return Fail(vt::Code::CANCELLED);
-        if (!extractCurrent(target, ignore_path)) return false;
+        if (!extractCurrent(target, ignorePath)) return false;
     }
     return true;
 }

@@ -53,7 +53,7 @@ public:
     // its system error.
     bool open(const std::string &archive);
     void close();
-    bool isOpen() const { return static_cast<bool>(archive_fd_); }
+    bool isOpen() const { return static_cast<bool>(archiveFd_); }
 
     // Why the last open() refused the archive ("" when it did not, or when
     // the file is no zip archive at all).
@@ -73,15 +73,15 @@ public:
     bool currentInfo(ZipEntryInfo *info);
 
     // Makes the entry called name current: first the whole stored name
-    // ("/" and "\\" alike, any case); then, with ignore_path, the first entry
+    // ("/" and "\\" alike, any case); then, with ignorePath, the first entry
     // whose last part equals name. False with last error 2 when none matches.
-    bool locate(std::string_view name, bool ignore_path);
+    bool locate(std::string_view name, bool ignorePath);
 
     // Extracts the current entry below target (created when missing). With
-    // ignore_path a file lands directly in target under its last name, or
-    // under save_as when given. A folder entry creates the folder.
-    bool extractCurrent(const std::string &target, bool ignore_path,
-                        const std::string &save_as = std::string());
+    // ignorePath a file lands directly in target under its last name, or
+    // under saveAs when given. A folder entry creates the folder.
+    bool extractCurrent(const std::string &target, bool ignorePath,
+                        const std::string &saveAs = std::string());
 
     // Reads the current entry whole without writing it anywhere, so that a
     // damaged entry (bad CRC, cut data, wrong size) shows. A folder entry
@@ -90,21 +90,21 @@ public:
 
     // Extracts every entry in stored order; the first failure ends it. An
     // archive without entries fails (1392).
-    bool extractAll(const std::string &target, bool ignore_path);
+    bool extractAll(const std::string &target, bool ignorePath);
 
-    const std::string &outputFolder() const { return output_folder_; }
+    const std::string &outputFolder() const { return outputFolder_; }
 
 private:
     bool move(bool first, const char *extension);
     bool extractFile(const ZipEntryInfo &info, const std::string &destination);
-    bool copyCurrent(int out_fd);
-    bool readEntries(const std::string &archive, uint64_t file_size);
+    bool copyCurrent(int outFd);
+    bool readEntries(const std::string &archive, uint64_t fileSize);
 
-    UniqueFd archive_fd_;
+    UniqueFd archiveFd_;
     std::vector<DirectoryEntry> entries_;
     size_t current_ = 0;  // entries_.size(): no current entry
     std::string problem_;
-    std::string output_folder_;
+    std::string outputFolder_;
 };
 
 }  // namespace vtbox

@@ -34,10 +34,10 @@ zipFile Handle(void *zip) { return static_cast<zipFile>(zip); }
 enum class EntryData { Folder, Deflate, Store, RawDeflated };
 
 // Opens one entry with the fixed settings of this system's archives.
-int OpenEntry(zipFile zip, const std::string &name, uint32_t dos_time, uint32_t attributes,
+int OpenEntry(zipFile zip, const std::string &name, uint32_t dosTime, uint32_t attributes,
               EntryData kind, bool zip64) {
     zip_fileinfo info{};
-    info.dosDate = dos_time;
+    info.dosDate = dosTime;
     info.internal_fa = 0;
     info.external_fa = attributes;
     uLong flags = IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0;
@@ -190,12 +190,12 @@ AddResult ZipWriter::broken(int err) {
     return AddResult::Broken;
 }
 
-bool ZipWriter::entryName(const std::string &path, bool ignore_path, std::string *name,
+bool ZipWriter::entryName(const std::string &path, bool ignorePath, std::string *name,
                           std::string *absolute) const {
     // On this system "/" starts an absolute path, as a drive letter does elsewhere.
     *absolute = (!path.empty() && path[0] == '/') ? FullPath(path) : FullPath(root_ + path);
     std::string relative;
-    if (ignore_path) {
+    if (ignorePath) {
         relative = LastName(*absolute);
     } else {
         // Relative paths were taken against the root, so both kinds must
@@ -209,17 +209,17 @@ bool ZipWriter::entryName(const std::string &path, bool ignore_path, std::string
     return true;
 }
 
-AddResult ZipWriter::addFile(const std::string &path, bool ignore_path) {
+AddResult ZipWriter::addFile(const std::string &path, bool ignorePath) {
     if (!zip_ || broken_) {
         SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return AddResult::Broken;
     }
-    if (!ignore_path && path.compare(0, 3, "../") == 0) {
+    if (!ignorePath && path.compare(0, 3, "../") == 0) {
         SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
         return AddResult::LeftOut;
     }
     std::string name, absolute;
-    if (!entryName(path, ignore_path, &name, &absolute)) {
+    if (!entryName(path, ignorePath, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
@@ -335,13 +335,13 @@ void ZipWriter::plan(const std::string &absolute, std::vector<PlannedItem> *item
     }
 }
 
-AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path, bool every_item) {
+AddResult ZipWriter::addFolder(const std::string &path, bool ignorePath, bool everyItem) {
     if (!zip_ || broken_) {
         SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return AddResult::Broken;
     }
     std::string name, absolute;
-    if (!entryName(path, ignore_path, &name, &absolute)) {
+    if (!entryName(path, ignorePath, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
@@ -395,7 +395,7 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignore_path, bool e
         if (r == AddResult::Broken) return r;
         if (r == AddResult::LeftOut) {
             vt::DebugPrint("\n %s left out \n", item.path.c_str());
-            if (every_item) {
+            if (everyItem) {
                 firstLeftOut_ = item.path;
                 return r;
             }

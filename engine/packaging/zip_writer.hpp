@@ -44,21 +44,21 @@ public:
     // After close: the bytes the last archive took (openAt only).
     uint64_t writtenSize() const;
 
-    // Adds one file. With ignore_path the entry carries the bare file name;
+    // Adds one file. With ignorePath the entry carries the bare file name;
     // otherwise the path (relative paths are taken against the root) must
     // lie under the root. Non-regular files are left out.
-    AddResult addFile(const std::string &path, bool ignore_path);
+    AddResult addFile(const std::string &path, bool ignorePath);
 
     // Adds a folder entry, then every file and subfolder below it whose name
     // does not begin with a dot. Items that cannot be read are left out and
     // the walk goes on; only a failure to write the archive breaks it. With
-    // every_item the first item left out ends the walk: the result is then
+    // everyItem the first item left out ends the walk: the result is then
     // LeftOut, with its error as the last error and its path in
     // firstLeftOut(). Lists folders with ListLocalFolder, which changes the
     // current folder.
-    AddResult addFolder(const std::string &path, bool ignore_path, bool every_item = false);
+    AddResult addFolder(const std::string &path, bool ignorePath, bool everyItem = false);
 
-    // The path of the item that ended addFolder with every_item.
+    // The path of the item that ended addFolder with everyItem.
     const std::string &firstLeftOut() const { return firstLeftOut_; }
 
     // Writes the central directory and closes. False (last error set) when
@@ -79,7 +79,7 @@ private:
     void plan(const std::string &absolute, std::vector<PlannedItem> *items);
     AddResult addFolderEntry(const std::string &absolute, const std::string &name);
     AddResult addDeflated(const std::string &path, DeflatedFile &file);
-    bool entryName(const std::string &path, bool ignore_path, std::string *name,
+    bool entryName(const std::string &path, bool ignorePath, std::string *name,
                    std::string *absolute) const;
     AddResult broken(int err);
 

@@ -60,7 +60,7 @@ TEST(ZipFolderTree, NamesEntriesFromTheFolderAndLeavesOutDotNames) {
 
     // Unpacking into BOX recreates the folder's files in place.
     vtbox::DeleteLocalTree(dir / "BOX/DATA", dir.path());
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "BOX/DATA.zip", dir / "BOX", {.delete_archive = true}), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "BOX/DATA.zip", dir / "BOX", {.deleteArchive = true}), 0u);
     EXPECT_EQ(ReadFile(dir / "BOX/DATA/B0000001.vtb"), "box one");
     EXPECT_EQ(ReadFile(dir / "BOX/DATA/sub/page"), "yes");
     EXPECT_FALSE(fs::exists(dir / "BOX/DATA/.hidden"));
@@ -105,7 +105,7 @@ TEST(ZipFolderTree, AnExistingTargetFailsAndKeepsItsBytes) {
     WriteFile(dir / "B0000001/P0000001/page", "new data");
     WriteFile(dir / "B0000001.vtb", "precious older archive");
     vttest::DebugCapture log;
-    EXPECT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byte_change = true}), 183u);
+    EXPECT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byteChange = true}), 183u);
     EXPECT_EQ(ReadFile(dir / "B0000001.vtb"), "precious older archive");
     EXPECT_EQ(log.text().find("bChangeLast32Bytes done "), std::string::npos);
     EXPECT_FALSE(HasPartFiles(dir.path()));
@@ -145,7 +145,7 @@ TEST(ChangeLast32Bytes, ChangedOnceIsRejectedChangedTwiceEqualsThePlainArchive) 
     WriteFile(dir / "B0000003/P0000001/D0000001.XML", PageBytes(700, 3));
     WriteFile(dir / "B0000003/P0000001/D0000001/PAGE0001.JPG", PageBytes(40000, 4));
     ASSERT_EQ(vtbox::ZipFolder(dir / "plain.zip", dir / "B0000003"), 0u);
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000003.vtb", dir / "B0000003", {.byte_change = true}), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000003.vtb", dir / "B0000003", {.byteChange = true}), 0u);
 
     const std::string plain = ReadFile(dir / "plain.zip");
     const std::string changed = ReadFile(dir / "B0000003.vtb");
@@ -182,17 +182,17 @@ TEST(UnzipArchive, ArchivesWithoutEntriesOrNotZipFailAndAreKept) {
     TempDir dir;
     ASSERT_TRUE(CraftArchive(dir / "empty.zip", {}));
     vttest::DebugCapture log;
-    EXPECT_NE(vtbox::UnzipArchive(dir / "empty.zip", dir / "out", {.delete_archive = true}), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "empty.zip", dir / "out", {.deleteArchive = true}), 0u);
     EXPECT_NE(log.text().find("\n\n *************** UNZIP FAILED ***************\n\n"),
               std::string::npos);
     EXPECT_TRUE(fs::exists(dir / "empty.zip"));
 
     log.clear();
     WriteFile(dir / "garbage.zip", PageBytes(4096, 5));
-    EXPECT_NE(vtbox::UnzipArchive(dir / "garbage.zip", dir / "out", {.delete_archive = true}), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "garbage.zip", dir / "out", {.deleteArchive = true}), 0u);
     EXPECT_NE(log.text().find("\n\n Not a valid zip file \n"), std::string::npos);
     EXPECT_TRUE(fs::exists(dir / "garbage.zip"));
-    EXPECT_NE(vtbox::UnzipArchive(dir / "missing.zip", dir / "out", {.delete_archive = true}), 0u);
+    EXPECT_NE(vtbox::UnzipArchive(dir / "missing.zip", dir / "out", {.deleteArchive = true}), 0u);
 }
 
 TEST(UnzipArchive, ForwardAndBackwardSlashEntriesLandInTheSameFolders) {
@@ -252,14 +252,14 @@ TEST(UnzipArchive, UndoesTheByteChangeAndDeletesOnlyAfterACompleteUnpack) {
     KeepCwd keep;
     TempDir dir;
     WriteFile(dir / "B0000009/P0000001/D0000001.XML", "record");
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000009.vtb", dir / "B0000009", {.byte_change = true}), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000009.vtb", dir / "B0000009", {.byteChange = true}), 0u);
     vtbox::DeleteLocalTree(dir / "B0000009", dir.path());
     ASSERT_EQ(vtbox::UnzipArchive(dir / "B0000009.vtb", "", vtbox::kUnpackBoxArchive), 0u);
     EXPECT_EQ(ReadFile(dir / "B0000009/P0000001/D0000001.XML"), "record");
     EXPECT_FALSE(fs::exists(dir / "B0000009.vtb"));
 
     // A failed unpack keeps the archive, with the change undone.
-    ASSERT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000009", {.byte_change = true}), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000009", {.byteChange = true}), 0u);
     WriteFile(dir / "blocked", "a file where a folder is needed");
     EXPECT_NE(vtbox::UnzipArchive(dir / "again.vtb", dir / "blocked", vtbox::kUnpackBoxArchive), 0u);
     vtbox::ZipReader reader;
@@ -270,14 +270,14 @@ TEST(ZipFolderTree, ACancelledJobEndsPackingAndUnpackingWithNothingHalfDone) {
     KeepCwd keep;
     TempDir dir;
     for (int i = 1; i <= 3; ++i) WriteFile(dir / ("B0000001/P0000001/D000000" + std::to_string(i) + ".XML"), "r");
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byte_change = true}), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byteChange = true}), 0u);
 
     HANDLE cancel = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     ASSERT_NE(cancel, nullptr);
     {
         vtbox::CancelScope scope(cancel);
         const uint32_t aborted = vt::code(vt::Code::CANCELLED);
-        EXPECT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000001", {.byte_change = true}), aborted);
+        EXPECT_EQ(vtbox::ZipFolder(dir / "again.vtb", dir / "B0000001", {.byteChange = true}), aborted);
         EXPECT_FALSE(fs::exists(dir / "again.vtb"));
         EXPECT_FALSE(HasPartFiles(dir.path()));
 
@@ -302,7 +302,7 @@ TEST(ZipSlip, EntriesThatWouldLeaveTheTargetAreRefused) {
         fs::create_directories(dir / "a/b/target");
         ASSERT_TRUE(CraftArchive(dir / "evil.zip", {{"fine.txt", "ok"}, {name, "escaped"}}));
         vttest::DebugCapture log;
-        EXPECT_NE(vtbox::UnzipArchive(dir / "evil.zip", dir / "a/b/target", {.delete_archive = true}), 0u);
+        EXPECT_NE(vtbox::UnzipArchive(dir / "evil.zip", dir / "a/b/target", {.deleteArchive = true}), 0u);
         // Refused as a whole before anything of it is unpacked.
         EXPECT_NE(log.text().find("leads out of its folder"), std::string::npos) << log.text();
         EXPECT_FALSE(fs::exists(dir / "a/b/target/fine.txt"));

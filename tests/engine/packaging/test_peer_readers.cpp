@@ -78,7 +78,7 @@ TEST_F(PeerReaders, AcceptTreeFlatAndUnchangedBoxArchives) {
     ASSERT_EQ(vtbox::ZipFolder(dir / "tree.zip", dir / "B0000005"), 0u);
     ExpectAccepted(dir / "tree.zip", tree_names);
 
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000005.vtb", dir / "B0000005", {.byte_change = true}), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000005.vtb", dir / "B0000005", {.byteChange = true}), 0u);
     EXPECT_NE(RunShell("unzip -tq " + Quote(dir / "B0000005.vtb")), 0);  // hidden until undone
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "B0000005.vtb"), 0u);
     ExpectAccepted(dir / "B0000005.vtb", tree_names);

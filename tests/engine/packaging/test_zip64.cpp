@@ -39,11 +39,11 @@ TEST(Zip64, AFileOver4GiBRoundTripsThroughABoxArchive) {
                       static_cast<ssize_t>(text.size()));
         close(fd);
     }
-    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byte_change = true}), 0u);
+    ASSERT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byteChange = true}), 0u);
     fs::remove_all(dir / "B0000001");
 
     // The box archive unpacks whole once the byte change is undone.
-    ASSERT_EQ(vtbox::UnzipArchive(dir / "B0000001.vtb", dir.path(), {.undo_byte_change = true}), 0u);
+    ASSERT_EQ(vtbox::UnzipArchive(dir / "B0000001.vtb", dir.path(), {.undoByteChange = true}), 0u);
     {
         vtbox::ZipReader reader;
         ASSERT_TRUE(reader.open(dir / "B0000001.vtb"));

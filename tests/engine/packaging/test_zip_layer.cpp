@@ -142,7 +142,7 @@ void MakeWorkTree(const fs::path &box) {
 std::map<std::string, std::string> UnpackBackup(const std::string &file, const fs::path &out) {
     EXPECT_EQ(vtbox::UnzipArchive(file, out), 0u);
     EXPECT_EQ(vtbox::UnzipArchive(out / "BOX/DATABASE.vtb", out / "BOX", vtbox::kUnpackBoxArchive), 0u);
-    EXPECT_EQ(vtbox::UnzipArchive(out / "BOX/DATA.zip", out / "BOX", {.delete_archive = true}), 0u);
+    EXPECT_EQ(vtbox::UnzipArchive(out / "BOX/DATA.zip", out / "BOX", {.deleteArchive = true}), 0u);
     for (const char *box : {"B0000001.vtb", "B0000002.vtb"})
         EXPECT_EQ(vtbox::UnzipArchive(out / "BOX/DATA" / box, out / "BOX/DATA", vtbox::kUnpackBoxArchive), 0u);
     return Snapshot(out / "BOX");
