@@ -68,23 +68,23 @@ struct FileCloser {
 
 // The description inside a backup file or document archive, loaded; kind
 // is 1 for a backup, 2 for an archive. Raises as vtBoxGetXMLInfo does.
-ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_folder, int *kind_out) {
+ReplyDocumentPtr LoadDescription(const char *archivePath, const char *workFolder, int *kindOut) {
     RemoveOnExit unpacked;
     int kind = 0;
     const char *name = nullptr;
     {
         ZipReader zip;
-        if (!zip.open(archive_path)) {
+        if (!zip.open(archivePath)) {
             const uint32_t code = GetLastError();
             OutputDebugStringA("\n\n Not a valid zip file \n");
             // A file this process may not read is no damaged file.
-            if (code != vt::code(vt::Code::DAMAGED_FILE)) Raise(code, std::string(archive_path) + " cannot be read");
-            Raise(vt::Code::DAMAGED_FILE, std::string(archive_path) + " is no backup file or document archive" +
+            if (code != vt::code(vt::Code::DAMAGED_FILE)) Raise(code, std::string(archivePath) + " cannot be read");
+            Raise(vt::Code::DAMAGED_FILE, std::string(archivePath) + " is no backup file or document archive" +
                                              (zip.problem().empty() ? "" : ": " + zip.problem()));
         }
         kind = ArchiveKindOf(zip);
         if (kind == 0)
-            Raise(vt::Code::DAMAGED_FILE, std::string(archive_path) + " is no backup file or document archive");
+            Raise(vt::Code::DAMAGED_FILE, std::string(archivePath) + " is no backup file or document archive");
         name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
         std::string saveAs = UniqueName(name);
         ZipEntryInfo entry;
@@ -92,17 +92,17 @@ ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_fold
         if (entry.uncompressedSize > kMaxDescriptionBytes)
             Raise(vt::Code::DAMAGED_FILE,
                   vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %llu", name,
-                             archive_path, static_cast<unsigned long long>(entry.uncompressedSize),
+                             archivePath, static_cast<unsigned long long>(entry.uncompressedSize),
                              static_cast<unsigned long long>(kMaxDescriptionBytes)));
-        if (!zip.extractCurrent(work_folder, true, saveAs)) {
+        if (!zip.extractCurrent(workFolder, true, saveAs)) {
             // Damage is the file's; a full or closed work folder is the local disk's.
             const uint32_t code = GetLastError();
             const bool damaged = code == vt::code(vt::Code::DAMAGED_FILE) || code == vt::code(vt::Code::NOT_SUPPORTED);
             Raise(damaged ? vt::code(vt::Code::DAMAGED_FILE) : code,
-                  std::string(damaged ? "the " : "cannot unpack the ") + name + " of " + archive_path +
-                      (damaged ? " is damaged" : std::string(" into ") + work_folder));
+                  std::string(damaged ? "the " : "cannot unpack the ") + name + " of " + archivePath +
+                      (damaged ? " is damaged" : std::string(" into ") + workFolder));
         }
-        unpacked.path = std::string(work_folder) + "/" + saveAs;
+        unpacked.path = std::string(workFolder) + "/" + saveAs;
     }
 
     std::unique_ptr<FILE, FileCloser> file(std::fopen(unpacked.path.c_str(), "rb"));
@@ -118,22 +118,22 @@ ReplyDocumentPtr LoadDescription(const char *archive_path, const char *work_fold
     file.reset();
     std::string why;
     ReplyDocumentPtr doc = LoadReplyDocument(block.get(), &why);
-    if (!doc) Raise(vt::Code::INVALID_DATA, std::string(name) + " of " + archive_path + " is refused: " + why);
+    if (!doc) Raise(vt::Code::INVALID_DATA, std::string(name) + " of " + archivePath + " is refused: " + why);
 
-    *kind_out = kind;
+    *kindOut = kind;
     return doc;
 }
 
 }  // namespace
 
-extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder, VTBACKUPINFO *info,
+extern "C" uint32_t vtBoxGetXMLInfo(const char *archivePath, const char *workFolder, VTBACKUPINFO *info,
                                     uint32_t *count, VTBOXBK **boxes, void **handle) {
     if (handle) *handle = nullptr;
     if (boxes) *boxes = nullptr;
-    bool valid = archive_path && work_folder && info && count && handle && boxes;
+    bool valid = archivePath && workFolder && info && count && handle && boxes;
     return RunExport("vtBoxGetXMLInfo", valid, [&] {
         int kind = 0;
-        ReplyDocumentPtr doc = LoadDescription(archive_path, work_folder, &kind);
+        ReplyDocumentPtr doc = LoadDescription(archivePath, workFolder, &kind);
         GlobalBlock array;
         std::string date;
         if (kind == 1) {
@@ -172,12 +172,12 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_f
     });
 }
 
-extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder,
-                                           int32_t *offset_minutes) {
-    bool valid = archive_path && work_folder && offset_minutes;
+extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archivePath, const char *workFolder,
+                                           int32_t *offsetMinutes) {
+    bool valid = archivePath && workFolder && offsetMinutes;
     return RunExport("vtBoxGetBackupTimeZone", valid, [&] {
         int kind = 0;
-        ReplyDocumentPtr doc = LoadDescription(archive_path, work_folder, &kind);
+        ReplyDocumentPtr doc = LoadDescription(archivePath, workFolder, &kind);
         const char *path = "BackupInfo/Timezone";
         if (kind != 1 || doc->Select(path).empty()) Raise(vt::Code::NOT_FOUND, "the description records no time zone");
         // "GMT+09:00", "GMT-05:30".
@@ -189,6 +189,6 @@ extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char 
             static_cast<size_t>(used) != text.size() || (sign != '+' && sign != '-') || hours > 14 || minutes > 59)
             Raise(vt::Code::INVALID_DATA, "the description's time zone \"" + text + "\" cannot be read");
         int32_t offset = static_cast<int32_t>(hours * 60 + minutes);
-        *offset_minutes = sign == '-' ? -offset : offset;
+        *offsetMinutes = sign == '-' ? -offset : offset;
     });
 }

@@ -18,9 +18,9 @@ public:
     DescriptionWriter &operator=(const DescriptionWriter &) = delete;
 
     void WriteHeader();
-    // local: the backup's local date and time; utc_offset_minutes: local time
+    // local: the backup's local date and time; utcOffsetMinutes: local time
     // minus UTC at that moment.
-    void WriteDevice(const VTENGVERSION &version, const SYSTEMTIME &local, int utc_offset_minutes);
+    void WriteDevice(const VTENGVERSION &version, const SYSTEMTIME &local, int utcOffsetMinutes);
     void BeginBoxes(uint32_t count);
     void WriteBox(const VTBOXEX &box);
     // Closes the list and the document (the last line has no line end) and
@@ -34,7 +34,7 @@ private:
 };
 
 // "GMT+09:00", "GMT-05:00", "GMT+05:30".
-std::string TimeZoneText(int utc_offset_minutes);
+std::string TimeZoneText(int utcOffsetMinutes);
 
 // Text with the XML markup characters as entity references.
 std::string EscapeXml(const std::string &text);
