@@ -112,8 +112,8 @@ private:
     }
 
     bool TakeOut(ZipReader &zip, uint32_t box, const std::string &label, const std::string &folder,
-                 const std::string &save_as) {
-        if (zip.extractCurrent(folder, true, save_as)) return true;
+                 const std::string &saveAs) {
+        if (zip.extractCurrent(folder, true, saveAs)) return true;
         NoteUnreadable(zip, box, label);
         return false;
     }
@@ -211,22 +211,22 @@ struct CheckFolder {
 
 }  // namespace
 
-extern "C" uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_folder, uint32_t *count,
+extern "C" uint32_t vtBoxCheckBackup(const char *backupFile, const char *workFolder, uint32_t *count,
                                      VTCHECKITEM **items, void **handle) {
     if (count) *count = 0;
     if (items) *items = nullptr;
     if (handle) *handle = nullptr;
-    bool valid = backup_file && *backup_file && work_folder && *work_folder && count && items && handle;
+    bool valid = backupFile && *backupFile && workFolder && *workFolder && count && items && handle;
     bool damaged = false;
     uint32_t rc = RunExport(kExport, valid, [&] {
         struct stat st;
-        if (::stat(backup_file, &st) != 0) {
+        if (::stat(backupFile, &st) != 0) {
             LastErrorFromErrno(errno);
-            Raise(GetLastError(), std::string(backup_file) + " cannot be read");
+            Raise(GetLastError(), std::string(backupFile) + " cannot be read");
         }
-        if (!S_ISREG(st.st_mode)) Raise(vt::Code::FILE_NOT_FOUND, std::string(backup_file) + " is not a file");
-        CheckFolder folder(work_folder);
-        BackupCheck check(FullPath(backup_file), folder.path);
+        if (!S_ISREG(st.st_mode)) Raise(vt::Code::FILE_NOT_FOUND, std::string(backupFile) + " is not a file");
+        CheckFolder folder(workFolder);
+        BackupCheck check(FullPath(backupFile), folder.path);
         check.Run();
         const auto &found = check.findings();
         if (found.empty()) return;
@@ -245,7 +245,7 @@ extern "C" uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_f
     });
     if (rc == 0 && damaged) {
         rc = vt::code(vt::Code::DAMAGED_FILE);
-        NoteFailure(rc, vt::Format("%u finding%s in %s", *count, *count == 1 ? "" : "s", backup_file));
+        NoteFailure(rc, vt::Format("%u finding%s in %s", *count, *count == 1 ? "" : "s", backupFile));
         SetLastError(rc);
     }
     return rc;

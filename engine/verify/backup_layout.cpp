@@ -134,13 +134,13 @@ private:
     // One part of a name below the inner folder (top level) or below a folder
     // (folder != 0): a record, a status file, or an entry folder and what
     // lies in it.
-    void PlaceInLevel(const std::vector<std::string> &p, size_t k, bool is_folder, uint32_t folder,
+    void PlaceInLevel(const std::vector<std::string> &p, size_t k, bool isFolder, uint32_t folder,
                       const std::string &where) {
         Level &level = folder == 0 ? tree_.top : tree_.inFolder[folder];
         const std::string &name = p[k];
         const bool leaf = k + 1 == p.size();
         int n;
-        if (leaf && !is_folder) {
+        if (leaf && !isFolder) {
             if (IsStatusFileName(name)) return;
             if ((n = EntryNumberFromRecordName(name, 'D')) > 0) level.documentRecords.insert(static_cast<uint32_t>(n));
             else if (folder == 0 && (n = EntryNumberFromRecordName(name, 'F')) > 0)
@@ -153,14 +153,14 @@ private:
             if (leaf) return;
             // A page folder holds page files and status files, nothing deeper.
             const std::string &page = p[k + 1];
-            if (k + 2 != p.size() || is_folder) Note(findings_, box_, where, "a folder inside a page folder");
+            if (k + 2 != p.size() || isFolder) Note(findings_, box_, where, "a folder inside a page folder");
             else if (!IsStatusFileName(page) && !IsPageFileName(page)) Note(findings_, box_, where, "is no page file");
             return;
         }
         if (folder == 0 && (n = FolderNumber(name, 'F')) > 0) {
             tree_.folderFolders.insert(static_cast<uint32_t>(n));
             tree_.inFolder[static_cast<uint32_t>(n)];
-            if (!leaf) PlaceInLevel(p, k + 1, is_folder, static_cast<uint32_t>(n), where);
+            if (!leaf) PlaceInLevel(p, k + 1, isFolder, static_cast<uint32_t>(n), where);
             return;
         }
         Note(findings_, box_, where, folder == 0 ? "not part of a box level" : "not part of a folder");
@@ -211,9 +211,9 @@ void CheckOuterLevel(const ZipReader &zip, const DescribedBoxes &boxes, BackupFi
     for (size_t i = 0; i < entries.size(); ++i) {
         const DirectoryEntry &e = entries[i];
         const std::vector<std::string> p = Parts(e);
-        const bool in_box = vt::EqualsIgnoreCase(p[0], kBoxTreeName);
-        if (in_box && p.size() == 1 && e.isFolder) continue;
-        if (in_box && p.size() == 2 && !e.isFolder) {
+        const bool inBox = vt::EqualsIgnoreCase(p[0], kBoxTreeName);
+        if (inBox && p.size() == 1 && e.isFolder) continue;
+        if (inBox && p.size() == 2 && !e.isFolder) {
             if (vt::EqualsIgnoreCase(p[1], kBackupDescriptionName)) {
                 description = true;
                 ok.mark(i, CheckSize(e, kMaxDescriptionBytes, "a description holds", 0, where, findings));
@@ -247,9 +247,9 @@ void CheckRecordsLevel(const ZipReader &zip, const DescribedBoxes &boxes, Backup
     for (size_t i = 0; i < entries.size(); ++i) {
         const DirectoryEntry &e = entries[i];
         const std::vector<std::string> p = Parts(e);
-        const bool in_folder = p[0] == kDatabaseFolderName;
-        if (in_folder && p.size() == 1 && e.isFolder) continue;
-        const int n = in_folder && p.size() == 2 && !e.isFolder ? EntryNumberFromRecordName(p[1], 'B') : -1;
+        const bool insideFolder = p[0] == kDatabaseFolderName;
+        if (insideFolder && p.size() == 1 && e.isFolder) continue;
+        const int n = insideFolder && p.size() == 2 && !e.isFolder ? EntryNumberFromRecordName(p[1], 'B') : -1;
         if (n <= 0) {
             Note(findings, 0, where + ": " + e.name, "not a box record");
             continue;
@@ -276,9 +276,9 @@ void CheckDataLevel(const ZipReader &zip, const DescribedBoxes &boxes, BackupFin
     for (size_t i = 0; i < entries.size(); ++i) {
         const DirectoryEntry &e = entries[i];
         const std::vector<std::string> p = Parts(e);
-        const bool in_folder = vt::EqualsIgnoreCase(p[0], kDataFolderName);
-        if (in_folder && p.size() == 1 && e.isFolder) continue;
-        const int n = in_folder && p.size() == 2 && !e.isFolder ? BoxNumberFromArchiveName(p[1]) : -1;
+        const bool insideFolder = vt::EqualsIgnoreCase(p[0], kDataFolderName);
+        if (insideFolder && p.size() == 1 && e.isFolder) continue;
+        const int n = insideFolder && p.size() == 2 && !e.isFolder ? BoxNumberFromArchiveName(p[1]) : -1;
         if (n <= 0) {
             Note(findings, 0, where + ": " + e.name, "not a box archive");
             continue;

@@ -46,11 +46,11 @@ void Open(ZipReader &zip, const std::string &path, const std::string &label) {
     Raise(code, "cannot unpack " + name + " of " + label + " into " + target);
 }
 
-// One entry, named name at its level, taken out into folder as save_as.
+// One entry, named name at its level, taken out into folder as saveAs.
 void TakeOut(ZipReader &zip, const std::string &name, const std::string &label, const std::string &folder,
-             const std::string &save_as) {
+             const std::string &saveAs) {
     if (!zip.locate(name, false)) Raise(vt::Code::DAMAGED_FILE, label + ": " + name + " is missing");
-    if (!zip.extractCurrent(folder, true, save_as)) RaiseUnpackFailure(zip, label, folder);
+    if (!zip.extractCurrent(folder, true, saveAs)) RaiseUnpackFailure(zip, label, folder);
 }
 
 void UndoByteChange(const std::string &archive) {
