@@ -6,19 +6,19 @@
 
 namespace vtbox {
 
-LongJob::LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progress_event, HANDLE cancel_event)
-    : cancel_scope_(cancel_event), name_(name), progress_(record, progress_event, cancel_event) {}
+LongJob::LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progressEvent, HANDLE cancelEvent)
+    : cancelScope_(cancelEvent), name_(name), progress_(record, progressEvent, cancelEvent) {}
 
 void LongJob::Start(const VTMFPSESSION *session) {
     OutputDebugStringA(("\n " + std::string(name_) + " STARTS").c_str());
-    if (session && !keep_alive_.Start(session)) Raise(vt::Code::INTERNAL_ERROR);
+    if (session && !keepAlive_.Start(session)) Raise(vt::Code::INTERNAL_ERROR);
 }
 
 void LongJob::Finish() {
     progress_.SetPercent(100);
     progress_.SetPhase(VTPHASE_FINISHED);
     progress_.Signal();
-    keep_alive_.Stop();
+    keepAlive_.Stop();
     OutputDebugStringA((std::string(name_) + " Complete... \n").c_str());
 }
 

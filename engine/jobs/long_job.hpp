@@ -14,7 +14,7 @@ namespace vtbox {
 class LongJob {
 public:
     // name is the export's, for its diagnostics lines. Zeroes the record.
-    LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progress_event, HANDLE cancel_event);
+    LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progressEvent, HANDLE cancelEvent);
 
     // Writes the start line; with a session, keeps its web session alive
     // until Finish or StopKeepAlive. Raises 1359 when that cannot start.
@@ -27,16 +27,16 @@ public:
     // The first step of the failure path: the failed phase, signalled.
     void MarkFailed();
     // Stops the keep-alive (waiting for its thread); never throws.
-    void StopKeepAlive() noexcept { keep_alive_.Stop(); }
+    void StopKeepAlive() noexcept { keepAlive_.Stop(); }
 
     Progress &progress() { return progress_; }
 
 private:
     // Requests and transfers of the job's thread end when the job is cancelled.
-    CancelScope cancel_scope_;
+    CancelScope cancelScope_;
     const char *name_;
     Progress progress_;
-    KeepAlive keep_alive_;
+    KeepAlive keepAlive_;
 };
 
 }  // namespace vtbox

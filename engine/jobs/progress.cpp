@@ -7,8 +7,8 @@
 
 namespace vtbox {
 
-Progress::Progress(VTPROGRESSINFO *record, HANDLE progress_event, HANDLE cancel_event)
-    : record_(record), event_(progress_event), cancel_(cancel_event) {
+Progress::Progress(VTPROGRESSINFO *record, HANDLE progressEvent, HANDLE cancelEvent)
+    : record_(record), event_(progressEvent), cancel_(cancelEvent) {
     std::memset(record_, 0, sizeof *record_);
 }
 

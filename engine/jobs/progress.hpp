@@ -12,7 +12,7 @@ namespace vtbox {
 class Progress {
 public:
     // Zeroes the caller's record. Either event may be null.
-    Progress(VTPROGRESSINFO *record, HANDLE progress_event, HANDLE cancel_event);
+    Progress(VTPROGRESSINFO *record, HANDLE progressEvent, HANDLE cancelEvent);
 
     void Signal();
     void SetPhase(int32_t phase) { record_->Phase = phase; }
