@@ -54,12 +54,12 @@ std::string EntryLabel(const std::string &folder) {
 
 class Backup {
 public:
-    Backup(VTMFPSESSION *session, const char *password, const char *ftp_user, const std::string &work,
-           const std::string &target, std::vector<uint32_t> boxes, HANDLE cancel, HANDLE progress_event,
+    Backup(VTMFPSESSION *session, const char *password, const char *ftpUser, const std::string &work,
+           const std::string &target, std::vector<uint32_t> boxes, HANDLE cancel, HANDLE progressEvent,
            VTPROGRESSINFO *record)
-        : session_(session), password_(password), ftpUser_(ftp_user), work_(work), tree_(work),
+        : session_(session), password_(password), ftpUser_(ftpUser), work_(work), tree_(work),
           box_(tree_.box()), target_(target), boxes_(std::move(boxes)),
-          job_("vtBoxBackup", record, progress_event, cancel), progress_(job_.progress()), file_(tree_) {}
+          job_("vtBoxBackup", record, progressEvent, cancel), progress_(job_.progress()), file_(tree_) {}
 
     void Run();
     void Fail() noexcept;
@@ -261,20 +261,20 @@ void Backup::Fail() noexcept {
 
 }  // namespace
 
-extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
-                                const char *work_folder, const char *target_file, uint32_t box_count,
-                                const uint32_t *box_numbers, HANDLE cancel_event, HANDLE progress_event,
+extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftpUser,
+                                const char *workFolder, const char *targetFile, uint32_t boxCount,
+                                const uint32_t *boxNumbers, HANDLE cancelEvent, HANDLE progressEvent,
                                 VTPROGRESSINFO *progress) {
-    bool valid = SessionIsOpen(session) && password && ftp_user && work_folder && *work_folder && target_file &&
-                 *target_file && progress && (box_count == 0 || box_numbers);
+    bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder && targetFile &&
+                 *targetFile && progress && (boxCount == 0 || boxNumbers);
     std::unique_ptr<Backup> backup;
     return RunExport("vtBoxBackup", valid, [&] {
         // A file without a box would pass for a backup (and, dated and
         // pruned, push real ones out): none is written.
-        if (box_count == 0) Raise(vt::Code::INVALID_PARAMETER, "no box is chosen: a backup holds at least one box");
-        std::vector<uint32_t> boxes(box_numbers, box_numbers + box_count);
-        backup = std::make_unique<Backup>(session, password, ftp_user, FullPath(work_folder), FullPath(target_file),
-                                          std::move(boxes), cancel_event, progress_event, progress);
+        if (boxCount == 0) Raise(vt::Code::INVALID_PARAMETER, "no box is chosen: a backup holds at least one box");
+        std::vector<uint32_t> boxes(boxNumbers, boxNumbers + boxCount);
+        backup = std::make_unique<Backup>(session, password, ftpUser, FullPath(workFolder), FullPath(targetFile),
+                                          std::move(boxes), cancelEvent, progressEvent, progress);
         backup->Run();
     },
     [&](uint32_t) noexcept {
