@@ -26,66 +26,66 @@ std::vector<std::u16string> Names(const EntryList &list) {
 
 }  // namespace
 
-void Restore::MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents) {
+void Restore::MergeBox(BoxWork &box, EntryList &deviceFolders, EntryList &deviceDocuments) {
     uint32_t number = box.info.BoxNo;
-    std::string device_inner;
-    if (ftp_->GetBoxInnerFolderName(number, &device_inner))
-        box.remote = Join(DeviceBoxFolder(number), device_inner);
+    std::string deviceInner;
+    if (ftp_->GetBoxInnerFolderName(number, &deviceInner))
+        box.remote = Join(DeviceBoxFolder(number), deviceInner);
 
-    EntryList local_folders, local_documents;
-    ReadLocalEntries(box.local, &local_folders, &local_documents);
+    EntryList localFolders, localDocuments;
+    ReadLocalEntries(box.local, &localFolders, &localDocuments);
     Step();
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     progress_.CheckCancel();
 
     // Everything that can refuse the box, before anything changes.
-    std::vector<std::u16string> top = Names(device_documents);
-    if (DocumentsAfterRestore(top, local_documents, replace_) > kMaxDocumentsPerLevel) {
+    std::vector<std::u16string> top = Names(deviceDocuments);
+    if (DocumentsAfterRestore(top, localDocuments, replace_) > kMaxDocumentsPerLevel) {
         progress_.SetFolderName("");
         FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
     }
     std::vector<FolderMerge> merges;
-    std::map<uint32_t, std::vector<std::u16string>> merged_names;
-    size_t new_folders = 0;
-    for (const auto &lf : local_folders) {
+    std::map<uint32_t, std::vector<std::u16string>> mergedNames;
+    size_t newFolders = 0;
+    for (const auto &lf : localFolders) {
         EntryList inside;
         ReadLocalEntries(Join(box.local, EntryName(lf.id, false)), nullptr, &inside);
-        auto same = std::find_if(device_folders.begin(), device_folders.end(),
+        auto same = std::find_if(deviceFolders.begin(), deviceFolders.end(),
                                  [&](const BoxEntry &df) { return df.name == lf.name; });
         size_t after = inside.size();
-        if (same != device_folders.end()) {
+        if (same != deviceFolders.end()) {
             merges.push_back({lf.id, same->id});
-            auto names = merged_names.find(same->id);
-            if (names == merged_names.end()) {
-                EntryList device_inside;
-                Check(ReadDeviceEntries(session_, password_, number, same->id, nullptr, &device_inside));
-                names = merged_names.emplace(same->id, Names(device_inside)).first;
+            auto names = mergedNames.find(same->id);
+            if (names == mergedNames.end()) {
+                EntryList deviceInside;
+                Check(ReadDeviceEntries(session_, password_, number, same->id, nullptr, &deviceInside));
+                names = mergedNames.emplace(same->id, Names(deviceInside)).first;
             }
             after = DocumentsAfterRestore(names->second, inside, replace_);
         } else {
-            ++new_folders;
+            ++newFolders;
         }
         if (after > kMaxDocumentsPerLevel) {
             progress_.SetFolderName(vt::Utf16ToUtf8(lf.name));
             FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
         }
     }
-    if (device_folders.size() + new_folders > kMaxFoldersPerBox) {
+    if (deviceFolders.size() + newFolders > kMaxFoldersPerBox) {
         progress_.SetFolderName("");
         FailLimit(VTPHASE_TOO_MANY_FOLDERS);
     }
     CheckDiskSpace(box);
 
     // The replaced top-level documents go as their replacements arrive.
-    for (const auto &d : device_documents) box.top_device_ids.insert(d.id);
-    ResolveDocumentClashes(box.local, 0, replace_, device_documents, local_documents, box.top_replaced);
+    for (const auto &d : deviceDocuments) box.topDeviceIds.insert(d.id);
+    ResolveDocumentClashes(box.local, 0, replace_, deviceDocuments, localDocuments, box.topReplaced);
     for (const auto &m : merges) MergeFolder(box, m);
 
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     progress_.CheckCancel();
-    RenumberNewFolders(box, device_folders);
+    RenumberNewFolders(box, deviceFolders);
     Step();
     progress_.Signal();
     progress_.CheckCancel();
@@ -93,36 +93,36 @@ void Restore::MergeBox(BoxWork &box, EntryList &device_folders, EntryList &devic
 
 void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     uint32_t number = box.info.BoxNo;
-    std::string local_folder = Join(box.local, EntryName(merge.local_id, false));
-    progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(local_folder)));
+    std::string localFolder = Join(box.local, EntryName(merge.localId, false));
+    progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(localFolder)));
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
 
-    EntryList device_documents, local_documents, replaced;
-    Check(ReadDeviceEntries(session_, password_, number, merge.device_id, nullptr, &device_documents));
-    std::set<uint32_t> on_device;
-    for (const auto &d : device_documents) on_device.insert(d.id);
-    ReadLocalEntries(local_folder, nullptr, &local_documents);
-    ResolveDocumentClashes(box.local, merge.local_id, replace_, device_documents, local_documents,
+    EntryList deviceDocuments, localDocuments, replaced;
+    Check(ReadDeviceEntries(session_, password_, number, merge.deviceId, nullptr, &deviceDocuments));
+    std::set<uint32_t> onDevice;
+    for (const auto &d : deviceDocuments) onDevice.insert(d.id);
+    ReadLocalEntries(localFolder, nullptr, &localDocuments);
+    ResolveDocumentClashes(box.local, merge.localId, replace_, deviceDocuments, localDocuments,
                            replaced);
     // The device's list is read afresh here: a second backup folder of the same
     // name counts on from the first.
-    if (device_documents.size() + local_documents.size() > kMaxDocumentsPerLevel)
+    if (deviceDocuments.size() + localDocuments.size() > kMaxDocumentsPerLevel)
         FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
 
-    ReadLocalEntries(local_folder, nullptr, &local_documents);
+    ReadLocalEntries(localFolder, nullptr, &localDocuments);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    LevelWork level{merge.device_id, Join(box.remote, EntryName(merge.device_id, false)),
-                    local_folder};
-    SendDocuments(box, level, local_documents, replaced, on_device, false);
+    LevelWork level{merge.deviceId, Join(box.remote, EntryName(merge.deviceId, false)),
+                    localFolder};
+    SendDocuments(box, level, localDocuments, replaced, onDevice, false);
     progress_.SetFolderName("");
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
 
     // Gone from the local tree, so that the new folders do not add it again.
-    ::unlink(RecordFileName(local_folder).c_str());
-    DeleteLocalTree(local_folder, box.local);
+    ::unlink(RecordFileName(localFolder).c_str());
+    DeleteLocalTree(localFolder, box.local);
     Step();
     progress_.Signal();
     progress_.CheckCancel();
@@ -130,13 +130,13 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
 
 // New folders keep their numbers where the device has none of them; the
 // others take the lowest numbers left.
-void Restore::RenumberNewFolders(BoxWork &box, const EntryList &device_folders) {
-    EntryList local_folders;
-    ReadLocalEntries(box.local, &local_folders, nullptr);
+void Restore::RenumberNewFolders(BoxWork &box, const EntryList &deviceFolders) {
+    EntryList localFolders;
+    ReadLocalEntries(box.local, &localFolders, nullptr);
     std::set<uint32_t> used;
-    for (const auto &df : device_folders) used.insert(df.id);
+    for (const auto &df : deviceFolders) used.insert(df.id);
     EntryList clashing;
-    for (const auto &lf : local_folders) {
+    for (const auto &lf : localFolders) {
         if (lf.id != 0 && used.insert(lf.id).second) continue;
         clashing.push_back(lf);
     }

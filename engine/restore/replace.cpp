@@ -43,7 +43,7 @@ public:
     Uncancellable &operator=(const Uncancellable &) = delete;
 
 private:
-    CancelScope no_cancel_{nullptr};
+    CancelScope noCancel_{nullptr};
     InternetSession *internet_;
     HANDLE previous_;
 };
@@ -60,18 +60,18 @@ uint32_t CodeInFlight() {
 }
 
 std::string Where(uint32_t box, const LevelWork &level, uint32_t number) {
-    return level.device_folder == 0 ? vt::Format("box %03u, number %03u", box, number)
-                                    : vt::Format("box %03u, folder %03u, number %03u", box, level.device_folder, number);
+    return level.deviceFolder == 0 ? vt::Format("box %03u, number %03u", box, number)
+                                    : vt::Format("box %03u, folder %03u, number %03u", box, level.deviceFolder, number);
 }
 
 }  // namespace
 
 void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
-                            const EntryList &replaced, std::set<uint32_t> on_device,
-                            bool cancel_before_upload) {
+                            const EntryList &replaced, std::set<uint32_t> onDevice,
+                            bool cancelBeforeUpload) {
     uint32_t b = box.info.BoxNo;
     std::map<uint32_t, BoxEntry> replaces;  // restored number -> the device's document it replaces
-    for (const auto &r : replaced) replaces[r.replaced_by] = r;
+    for (const auto &r : replaced) replaces[r.replacedBy] = r;
     // Replacements first: each leaves the level's count as it was, so the
     // level fills up only once they are done.
     std::stable_partition(documents.begin(), documents.end(),
@@ -79,53 +79,53 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
 
     for (const auto &d : documents) {
         // Nothing is ever made over a device document.
-        if (on_device.count(d.id))
+        if (onDevice.count(d.id))
             Raise(vt::Code::INTERNAL_ERROR, Where(b, level, d.id) + ": the number is taken on the device");
         auto old = replaces.find(d.id);
         if (old == replaces.end()) {
-            MakeDocument(b, level, d.id, cancel_before_upload);
-        } else if (on_device.size() < kMaxDocumentsPerLevel) {
-            MakeDocument(b, level, d.id, cancel_before_upload);
+            MakeDocument(b, level, d.id, cancelBeforeUpload);
+        } else if (onDevice.size() < kMaxDocumentsPerLevel) {
+            MakeDocument(b, level, d.id, cancelBeforeUpload);
             DeleteDocument(b, level, old->second.id);
         } else {
-            ReplaceAtFullLevel(b, level, d.id, old->second, cancel_before_upload);
+            ReplaceAtFullLevel(b, level, d.id, old->second, cancelBeforeUpload);
         }
-        on_device.insert(d.id);
-        if (old != replaces.end()) on_device.erase(old->second.id);
+        onDevice.insert(d.id);
+        if (old != replaces.end()) onDevice.erase(old->second.id);
         DocumentDone();
         progress_.CheckCancel();
     }
 }
 
-void Restore::MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancel_before_upload) {
+void Restore::MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancelBeforeUpload) {
     std::string name = EntryName(number, true);
-    MakeEntry(box, level.device_folder, number, Join(level.remote, name), Join(level.local, name),
-              cancel_before_upload);
+    MakeEntry(box, level.deviceFolder, number, Join(level.remote, name), Join(level.local, name),
+              cancelBeforeUpload);
 }
 
 void Restore::DeleteDocument(uint32_t box, const LevelWork &level, uint32_t number) {
-    Check(vtBoxDeleteDocument(session_, box, password_, level.device_folder, number),
+    Check(vtBoxDeleteDocument(session_, box, password_, level.deviceFolder, number),
           "deleting the replaced document (" + Where(box, level, number) + ")");
 }
 
 void Restore::ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
-                                 bool cancel_before_upload) {
-    const std::string old_remote = Join(level.remote, EntryName(old.id, true));
+                                 bool cancelBeforeUpload) {
+    const std::string oldRemote = Join(level.remote, EntryName(old.id, true));
     const std::string name = vt::Utf16ToUtf8(old.name);
     // What can be done before the old document goes is done first: the
     // level's listing read, the copy made. A failure up to here leaves the
     // device as it was.
     RemoteMayHave(Join(level.remote, EntryName(number, true)));
     progress_.CheckCancel();
-    RescueCopy copy(work_, RescuedDocument{session_->Host, box, level.device_folder, old.id, name, old_remote});
-    ftp_->GetFile(RecordFileName(old_remote), copy.record());
-    ftp_->DownloadTree(copy.pages(), old_remote);
+    RescueCopy copy(work_, RescuedDocument{session_->Host, box, level.deviceFolder, old.id, name, oldRemote});
+    ftp_->GetFile(RecordFileName(oldRemote), copy.record());
+    ftp_->DownloadTree(copy.pages(), oldRemote);
     vt::DebugPrint("\n The level is full: document %03u goes before its replacement %03u is made; "
                    "its copy is in %s \n", old.id, number, copy.folder().c_str());
     progress_.CheckCancel();
     try {
         DeleteDocument(box, level, old.id);
-        MakeDocument(box, level, number, cancel_before_upload);
+        MakeDocument(box, level, number, cancelBeforeUpload);
     } catch (...) {
         uint32_t code = CodeInFlight();
         std::string detail = FailureDetail();
@@ -155,17 +155,17 @@ Restore::PutBackResult Restore::PutBack(uint32_t box, const LevelWork &level, ui
         vt::DebugPrint("\n Putting document %03u back from %s \n", old.id, copy.c_str());
         // A fresh connection: the failure may have broken the old one.
         ftp_.reset();
-        ftp_ = ConnectFtpClient(session_, ftp_user_, password_, info_.EngineVersion, nullptr);
-        remote_levels_.erase(level.remote);
+        ftp_ = ConnectFtpClient(session_, ftpUser_, password_, info_.EngineVersion, nullptr);
+        remoteLevels_.erase(level.remote);
         EntryList listed;
-        Check(ReadDeviceEntries(session_, password_, box, level.device_folder, nullptr, &listed));
+        Check(ReadDeviceEntries(session_, password_, box, level.deviceFolder, nullptr, &listed));
         auto has = [&](uint32_t id) {
             return std::any_of(listed.begin(), listed.end(), [&](const BoxEntry &e) { return e.id == id; });
         };
         if (has(old.id)) return PutBackResult::StillThere;  // the delete never happened
         // A replacement left half made would take the room the old one needs.
         if (has(number)) DeleteDocument(box, level, number);
-        MakeEntry(box, level.device_folder, old.id, Join(level.remote, EntryName(old.id, true)), copy);
+        MakeEntry(box, level.deviceFolder, old.id, Join(level.remote, EntryName(old.id, true)), copy);
         return PutBackResult::PutBack;
     } catch (...) {
         vt::DebugPrint("\n Document %03u could not be put back; its copy stays in %s \n", old.id, copy.c_str());

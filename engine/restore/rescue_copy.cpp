@@ -59,8 +59,8 @@ void WriteNote(const std::string &path, const std::string &text) {
 
 }  // namespace
 
-RescueCopy::RescueCopy(const std::string &work_folder, const RescuedDocument &what)
-    : rescue_(JoinPath(work_folder, VTBOX_RESCUE_FOLDER)), item_(EntryName(what.document, true)) {
+RescueCopy::RescueCopy(const std::string &workFolder, const RescuedDocument &what)
+    : rescue_(JoinPath(workFolder, VTBOX_RESCUE_FOLDER)), item_(EntryName(what.document, true)) {
     if (::mkdir(rescue_.c_str(), 0700) != 0 && errno != EEXIST) RaiseErrno(errno, "cannot make " + rescue_);
     std::string base = JoinPath(rescue_, BoxFolderName(what.box) + "-" + FolderEntryName(what.folder) + "-" + item_);
     std::string path = base;

@@ -33,10 +33,10 @@ struct RescuedDocument {
 
 class RescueCopy {
 public:
-    // Makes the copy's folder under work_folder and writes its note; the
+    // Makes the copy's folder under workFolder and writes its note; the
     // record and pages are fetched into record() and pages() by the caller.
     // Raises with the system error when the folder or the note cannot be made.
-    RescueCopy(const std::string &work_folder, const RescuedDocument &what);
+    RescueCopy(const std::string &workFolder, const RescuedDocument &what);
     // Removes the copy unless Keep() was called.
     ~RescueCopy();
     RescueCopy(const RescueCopy &) = delete;

@@ -46,10 +46,10 @@ uint64_t TreeKilobytes(const std::string &folder) {
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code size_ec;
-        if (it->is_regular_file(size_ec)) {
-            uint64_t size = it->file_size(size_ec);
-            if (!size_ec) bytes += size;
+        std::error_code sizeEc;
+        if (it->is_regular_file(sizeEc)) {
+            uint64_t size = it->file_size(sizeEc);
+            if (!sizeEc) bytes += size;
         }
     }
     return (bytes + 1023) / 1024;
@@ -84,7 +84,7 @@ void Restore::Run() {
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.SetPercent(99);
     progress_.Signal();
-    DeleteLocalTree(box_root_, work_);
+    DeleteLocalTree(boxRoot_, work_);
     description_.reset();
     job_.Finish();
 }
@@ -97,7 +97,7 @@ void Restore::Fail(uint32_t code) noexcept {
         unpacking_.Join();
         description_.reset();
         struct stat st;
-        if (::lstat(box_root_.c_str(), &st) == 0) DeleteLocalTree(box_root_, work_);
+        if (::lstat(boxRoot_.c_str(), &st) == 0) DeleteLocalTree(boxRoot_, work_);
         job_.StopKeepAlive();
         if (code == vt::code(vt::Code::DEVICE_LIMIT)) progress_.SetPhase(phase);
     } catch (...) {
@@ -109,13 +109,13 @@ void Restore::Fail(uint32_t code) noexcept {
 // restore.
 void Restore::RemoveStaleWorkTree() {
     struct stat st;
-    if (::lstat(box_root_.c_str(), &st) != 0) return;
+    if (::lstat(boxRoot_.c_str(), &st) != 0) return;
     OutputDebugStringA("\n Removing an old BOX folder from the work folder \n");
     if (!S_ISDIR(st.st_mode)) {
-        if (::unlink(box_root_.c_str()) != 0) Raise(vt::Win32FromErrno(errno));
+        if (::unlink(boxRoot_.c_str()) != 0) Raise(vt::Win32FromErrno(errno));
         return;
     }
-    Check(DeleteLocalTree(box_root_, work_));
+    Check(DeleteLocalTree(boxRoot_, work_));
 }
 
 void Restore::ReadDescription() {
@@ -126,7 +126,7 @@ void Restore::ReadDescription() {
     description_.reset(handle);
     Check(rc);
     unpacker_.Describe(described, count);
-    int64_t docs_total = 0;
+    int64_t docsTotal = 0;
     for (uint32_t number : chosen_) {
         // Each box once, however often it is chosen or described.
         if (std::any_of(boxes_.begin(), boxes_.end(), [&](const VTBOXBK &b) { return b.BoxNo == number; }))
@@ -137,9 +137,9 @@ void Restore::ReadDescription() {
         if (!found) Raise(vt::Code::INVALID_PARAMETER);
         boxes_.push_back(*found);
         total_ += uint64_t{found->NumOfFolders} + found->NumOfDocs + 2;
-        docs_total += found->NumOfDocs;
+        docsTotal += found->NumOfDocs;
     }
-    progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docs_total, INT32_MAX));
+    progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docsTotal, INT32_MAX));
 }
 
 void Restore::Step() {
@@ -159,7 +159,7 @@ void Restore::DocumentDone() {
 
 void Restore::FailLimit(int32_t phase) {
     progress_.SetPhase(phase);
-    std::string where = vt::Format("box %03u", current_box_);
+    std::string where = vt::Format("box %03u", currentBox_);
     const char *folder = progress_.record().FolderName;
     if (folder[0] != '\0') where += vt::Format(", folder \"%s\"", folder);
     Raise(vt::Code::DEVICE_LIMIT,
@@ -170,14 +170,14 @@ void Restore::FailLimit(int32_t phase) {
 
 uint32_t Restore::UnpackBox(uint32_t number) {
     unpacker_.UnpackBox(number);
-    StampDocumentTime(Join(tree_.boxFolder(number), FindInnerFolder(work_, number)), device_time_);
+    StampDocumentTime(Join(tree_.boxFolder(number), FindInnerFolder(work_, number)), deviceTime_);
     return 0;
 }
 
 void Restore::RestoreBox(size_t index) {
     const VTBOXBK &info = boxes_[index];
     uint32_t number = info.BoxNo;
-    current_box_ = number;
+    currentBox_ = number;
     OutputDebugStringA(kBoxBanner);
     progress_.CheckCancel();
     progress_.SetPhase(VTPHASE_UNPACKING);
@@ -186,19 +186,19 @@ void Restore::RestoreBox(size_t index) {
     progress_.SetDocName("");
     progress_.Signal();
 
-    if (unpacked_ahead_ == number && unpacking_.Running()) {
+    if (unpackedAhead_ == number && unpacking_.Running()) {
         unpacking_.Wait();
     } else {
         unpacking_.Wait();
         Check(UnpackBox(number));
     }
-    unpacked_ahead_ = 0;
+    unpackedAhead_ = 0;
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     // The next box is unpacked while this one goes to the device.
     if (index + 1 < boxes_.size() && boxes_[index + 1].BoxNo != number) {
-        unpacked_ahead_ = boxes_[index + 1].BoxNo;
-        unpacking_.Start([this, next = unpacked_ahead_] { return UnpackBox(next); });
+        unpackedAhead_ = boxes_[index + 1].BoxNo;
+        unpacking_.Start([this, next = unpackedAhead_] { return UnpackBox(next); });
     }
 
     BoxWork box;
@@ -208,18 +208,18 @@ void Restore::RestoreBox(size_t index) {
     box.remote = Join(DeviceBoxFolder(number), inner);
     progress_.CheckCancel();
 
-    ftp_ = ConnectFtpClient(session_, ftp_user_, password_, info_.EngineVersion, cancel_);
-    remote_levels_.clear();
+    ftp_ = ConnectFtpClient(session_, ftpUser_, password_, info_.EngineVersion, cancel_);
+    remoteLevels_.clear();
 
-    EntryList device_folders, device_documents;
-    uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &device_folders, &device_documents);
+    EntryList deviceFolders, deviceDocuments;
+    uint32_t rc = ReadDeviceEntries(session_, password_, number, 0, &deviceFolders, &deviceDocuments);
     if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) {
         ClearFailureDetail();  // no such box on the device: it is made whole
         CheckNewBox(box);
         MakeBox(box);
     } else {
         Check(rc);
-        MergeBox(box, device_folders, device_documents);
+        MergeBox(box, deviceFolders, deviceDocuments);
     }
     UploadLevel(box);
 
@@ -250,10 +250,10 @@ void Restore::CheckNewBox(BoxWork &box) {
 
 void Restore::MakeBox(BoxWork &box) {
     uint32_t number = box.info.BoxNo;
-    std::string box_folder = DeviceBoxFolder(number);
-    ftp_->RemoveEntry(box_folder, true);
-    ftp_->FtpCreateFolder(box_folder);
-    ftp_->CreateEmptyFile(Join(box_folder, kCreateStatusFile));
+    std::string boxFolder = DeviceBoxFolder(number);
+    ftp_->RemoveEntry(boxFolder, true);
+    ftp_->FtpCreateFolder(boxFolder);
+    ftp_->CreateEmptyFile(Join(boxFolder, kCreateStatusFile));
     NoteRemote(box.remote, ftp_->FtpCreateFolder(box.remote) != 0);
     if (total_ != 0)
         progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>((steps_ * 94 + 94) / total_ + 5, 99)));
@@ -264,7 +264,7 @@ void Restore::MakeBox(BoxWork &box) {
     ftp_->RemoveEntry(record, false);
     ftp_->PutFile(record, tree_.boxRecord(number));
     Check(vtBoxDirSerialClusterChange(session_, number, password_, 0, 0, 2, 1));
-    ftp_->FtpReplaceStatusFile(box_folder);
+    ftp_->FtpReplaceStatusFile(boxFolder);
 
     steps_ += 2;
     if (total_ != 0)
@@ -305,25 +305,25 @@ void Restore::UploadLevel(BoxWork &box) {
     ReadLocalEntries(box.local, &folders, &documents);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.top_replaced, box.top_device_ids,
+    SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.topReplaced, box.topDeviceIds,
                   false);
     ReadLocalEntries(box.local, &folders, nullptr);
     for (const auto &f : folders) {
         std::string name = EntryName(f.id, false);
-        std::string local_folder = Join(box.local, name);
-        std::string remote_folder = Join(box.remote, name);
-        progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(local_folder)));
+        std::string localFolder = Join(box.local, name);
+        std::string remoteFolder = Join(box.remote, name);
+        progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(localFolder)));
         progress_.Signal();
-        MakeEntry(number, f.id, 0, remote_folder, local_folder);
+        MakeEntry(number, f.id, 0, remoteFolder, localFolder);
         Step();
         progress_.Signal();
 
         EntryList inside;
-        ReadLocalEntries(local_folder, nullptr, &inside);
+        ReadLocalEntries(localFolder, nullptr, &inside);
         progress_.CheckCancel();
         for (const auto &d : inside) {
             std::string doc = EntryName(d.id, true);
-            MakeEntry(number, f.id, d.id, Join(remote_folder, doc), Join(local_folder, doc), true);
+            MakeEntry(number, f.id, d.id, Join(remoteFolder, doc), Join(localFolder, doc), true);
             DocumentDone();
         }
         progress_.SetFolderName("");
@@ -335,21 +335,21 @@ void Restore::UploadLevel(BoxWork &box) {
 // folder or record left on the device under the entry's name is removed
 // first; where the device surely has none, nothing is sent for it.
 void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
-                        const std::string &local, bool cancel_before_upload) {
-    bool is_document = document != 0;
+                        const std::string &local, bool cancelBeforeUpload) {
+    bool isDocument = document != 0;
     const std::string record = RecordFileName(remote);
     if (RemoteMayHave(remote)) ftp_->RemoveEntry(remote, true);
     NoteRemote(remote, ftp_->FtpCreateFolder(remote) != 0);
     ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
     Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document,
-                                      is_document ? 0 : 2, is_document ? 0 : 1));
+                                      isDocument ? 0 : 2, isDocument ? 0 : 1));
     if (RemoteMayHave(record)) ftp_->RemoveEntry(record, false);
     ftp_->PutFile(record, RecordFileName(local));
     NoteRemote(record, false);
-    if (is_document) {
+    if (isDocument) {
         progress_.SetDocName(ReadRecordNameUtf8(RecordFileName(local)));
         progress_.Signal();
-        if (cancel_before_upload) progress_.CheckCancel();
+        if (cancelBeforeUpload) progress_.CheckCancel();
         ftp_->UploadFolderByFTP(local, remote);
     }
     ftp_->FtpReplaceStatusFile(remote);
@@ -359,8 +359,8 @@ bool Restore::RemoteMayHave(const std::string &path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash == 0) return true;
     const std::string level = path.substr(0, slash);
-    auto known = remote_levels_.find(level);
-    if (known == remote_levels_.end()) {
+    auto known = remoteLevels_.find(level);
+    if (known == remoteLevels_.end()) {
         // One listing of the level instead of a removal for every entry.
         FindList folders, files;
         try {
@@ -372,41 +372,41 @@ bool Restore::RemoteMayHave(const std::string &path) {
         std::set<std::string> names;
         for (const auto &f : folders) names.insert(f.cFileName);
         for (const auto &f : files) names.insert(f.cFileName);
-        known = remote_levels_.emplace(level, std::move(names)).first;
+        known = remoteLevels_.emplace(level, std::move(names)).first;
     }
     return known->second.count(path.substr(slash + 1)) != 0;
 }
 
-void Restore::NoteRemote(const std::string &path, bool fresh_level) {
+void Restore::NoteRemote(const std::string &path, bool freshLevel) {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos) {
-        auto known = remote_levels_.find(path.substr(0, slash));
-        if (known != remote_levels_.end()) known->second.insert(path.substr(slash + 1));
+        auto known = remoteLevels_.find(path.substr(0, slash));
+        if (known != remoteLevels_.end()) known->second.insert(path.substr(slash + 1));
     }
     // A folder that could not be made was there already: its content is not known.
-    if (fresh_level) remote_levels_[path].clear();
-    else remote_levels_.erase(path);
+    if (freshLevel) remoteLevels_[path].clear();
+    else remoteLevels_.erase(path);
 }
 
 namespace {
 
 // True when every chosen box is one the backup file describes, or when the
 // description cannot be read here (the restore then fails on it in order).
-bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_t box_count,
-                       const uint32_t *box_numbers) {
+bool BoxesAreDescribed(const char *backupFile, const char *workFolder, uint32_t boxCount,
+                       const uint32_t *boxNumbers) {
     VTBACKUPINFO info{};
     uint32_t count = 0;
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
-    if (vtBoxGetXMLInfo(backup_file, work_folder, &info, &count, &boxes, &handle) != 0) return true;
+    if (vtBoxGetXMLInfo(backupFile, workFolder, &info, &count, &boxes, &handle) != 0) return true;
     GlobalBlock owner(handle);
-    for (uint32_t i = 0; i < box_count; ++i) {
+    for (uint32_t i = 0; i < boxCount; ++i) {
         bool found = false;
-        for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == box_numbers[i];
+        for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == boxNumbers[i];
         if (!found) {
-            vt::DebugPrint("\n Box %03u is not in the backup file \n", box_numbers[i]);
+            vt::DebugPrint("\n Box %03u is not in the backup file \n", boxNumbers[i]);
             NoteFailure(vt::code(vt::Code::INVALID_PARAMETER),
-                        vt::Format("box %03u is not in %s", box_numbers[i], backup_file));
+                        vt::Format("box %03u is not in %s", boxNumbers[i], backupFile));
             return false;
         }
     }
@@ -418,25 +418,25 @@ bool BoxesAreDescribed(const char *backup_file, const char *work_folder, uint32_
 
 using namespace vtbox;
 
-extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
-                                 const char *work_folder, const char *backup_file,
-                                 uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
-                                 uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
+extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftpUser,
+                                 const char *workFolder, const char *backupFile,
+                                 uint32_t boxCount, const uint32_t *boxNumbers, uint32_t mode,
+                                 uint32_t deviceTime, HANDLE cancelEvent, HANDLE progressEvent,
                                  VTPROGRESSINFO *progress) {
-    bool valid = SessionIsOpen(session) && password && ftp_user && work_folder && *work_folder &&
-                 backup_file && *backup_file && progress && (box_count == 0 || box_numbers);
+    bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder &&
+                 backupFile && *backupFile && progress && (boxCount == 0 || boxNumbers);
     std::unique_ptr<Restore> job;
     bool started = false;  // a box the file does not describe is refused like an argument
     return RunExport(
         kRestoreExport, valid,
         [&] {
-            if (!BoxesAreDescribed(backup_file, work_folder, box_count, box_numbers))
+            if (!BoxesAreDescribed(backupFile, workFolder, boxCount, boxNumbers))
                 Raise(vt::Code::INVALID_PARAMETER);
             started = true;
             job = std::make_unique<Restore>(
-                session, password, ftp_user, FullPath(work_folder), FullPath(backup_file),
-                std::vector<uint32_t>(box_numbers, box_numbers + box_count), mode == kReplaceMode, device_time,
-                cancel_event, progress_event, progress);
+                session, password, ftpUser, FullPath(workFolder), FullPath(backupFile),
+                std::vector<uint32_t>(boxNumbers, boxNumbers + boxCount), mode == kReplaceMode, deviceTime,
+                cancelEvent, progressEvent, progress);
             job->Run();
         },
         [&](uint32_t rc) noexcept {
@@ -444,7 +444,7 @@ extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, co
                 job->Fail(rc);
             } else if (started) {
                 progress->Phase = VTPHASE_FAILED;
-                if (progress_event) SetEvent(progress_event);
+                if (progressEvent) SetEvent(progressEvent);
             }
         });
 }

@@ -21,23 +21,23 @@ namespace {
 // Keep-both names: this many units of the original name at most.
 constexpr size_t kKeepBothBaseUnits = 60;
 
-void ReadLevel(const std::string &level_folder, const char *pattern, char letter, uint32_t kind,
+void ReadLevel(const std::string &levelFolder, const char *pattern, char letter, uint32_t kind,
                EntryList *out) {
     out->clear();
     FindList files;
-    uint32_t rc = ListLocalFolder(level_folder, pattern, nullptr, &files);
+    uint32_t rc = ListLocalFolder(levelFolder, pattern, nullptr, &files);
     if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) Raise(rc);
     for (const auto &f : files) {
         int number = EntryNumberFromRecordName(f.cFileName, letter);
         if (number < 0 || (f.dwFileAttributes & vt::kAttrReparsePoint)) {
             vt::DebugPrint("\n Skipping %s in %s: not a record of the box \n", f.cFileName,
-                           level_folder.c_str());
+                           levelFolder.c_str());
             continue;
         }
         BoxEntry e;
         e.kind = kind;
         e.id = static_cast<uint32_t>(number);
-        e.name = ReadRecordName(level_folder + "/" + f.cFileName);
+        e.name = ReadRecordName(levelFolder + "/" + f.cFileName);
         out->push_back(std::move(e));
     }
 }
@@ -48,9 +48,9 @@ bool NameTaken(const EntryList &list, const std::u16string &name) {
 
 }  // namespace
 
-std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
+std::string FindInnerFolder(const std::string &workFolder, uint32_t box) {
     FindList folders;
-    ListLocalFolder(StoreTree(work_folder).boxFolder(box), kInnerFolderPattern, &folders, nullptr);
+    ListLocalFolder(StoreTree(workFolder).boxFolder(box), kInnerFolderPattern, &folders, nullptr);
     if (folders.empty()) {
         vt::DebugPrint("\n No inner folder in box %03u of the backup \n", box);
         Raise(vt::Code::PATH_NOT_FOUND);
@@ -63,9 +63,9 @@ std::string FindInnerFolder(const std::string &work_folder, uint32_t box) {
     return name;
 }
 
-void ReadLocalEntries(const std::string &level_folder, EntryList *folders, EntryList *documents) {
-    if (folders) ReadLevel(level_folder, kFolderRecordPattern, 'F', 0, folders);
-    if (documents) ReadLevel(level_folder, kDocumentRecordPattern, 'D', 1, documents);
+void ReadLocalEntries(const std::string &levelFolder, EntryList *folders, EntryList *documents) {
+    if (folders) ReadLevel(levelFolder, kFolderRecordPattern, 'F', 0, folders);
+    if (documents) ReadLevel(levelFolder, kDocumentRecordPattern, 'D', 1, documents);
 }
 
 uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box,
@@ -98,11 +98,11 @@ std::u16string KeepBothName(const std::u16string &name, uint32_t k) {
     return name.substr(0, keep) + suffix;
 }
 
-size_t DocumentsAfterRestore(std::vector<std::u16string> &device_names, const EntryList &local,
+size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local,
                              bool replace) {
     if (replace) {
         // Each local document replaces at most one device document of its name.
-        std::vector<std::u16string> original = device_names;
+        std::vector<std::u16string> original = deviceNames;
         std::vector<bool> gone(original.size(), false);
         for (const auto &l : local) {
             for (size_t i = 0; i < original.size(); ++i) {
@@ -112,12 +112,12 @@ size_t DocumentsAfterRestore(std::vector<std::u16string> &device_names, const En
                 }
             }
         }
-        device_names.clear();
+        deviceNames.clear();
         for (size_t i = 0; i < original.size(); ++i)
-            if (!gone[i]) device_names.push_back(original[i]);
+            if (!gone[i]) deviceNames.push_back(original[i]);
     }
-    for (const auto &l : local) device_names.push_back(l.name);
-    return device_names.size();
+    for (const auto &l : local) deviceNames.push_back(l.name);
+    return deviceNames.size();
 }
 
 std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
@@ -134,10 +134,10 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
         if (same == device.end()) continue;
         if (replace) {
             settled[i].replaces = true;
-            settled[i].replaced_id = same->id;
+            settled[i].replacedId = same->id;
             replacing[i] = replaced.size();
             replaced.push_back(*same);
-            replaced.back().replaced_by = l.id;
+            replaced.back().replacedBy = l.id;
             device.erase(same);
             continue;
         }
@@ -145,7 +145,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
             std::u16string candidate = KeepBothName(l.name, k);
             if (NameTaken(device, candidate) || NameTaken(local, candidate)) continue;
             l.name = std::move(candidate);
-            settled[i].new_name = l.name;
+            settled[i].newName = l.name;
             break;
         }
     }
@@ -158,7 +158,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
     for (const auto &d : device) used.insert(d.id);
     for (const auto &r : replaced) used.insert(r.id);
     EntryList clashing;
-    std::vector<size_t> clashing_index;
+    std::vector<size_t> clashingIndex;
     for (size_t i = 0; i < local.size(); ++i) {
         BoxEntry &l = local[i];
         if (l.id != 0 && used.count(l.id) == 0) {
@@ -166,7 +166,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
             device.push_back(std::move(l));
         } else {
             clashing.push_back(std::move(l));
-            clashing_index.push_back(i);
+            clashingIndex.push_back(i);
         }
     }
     local = std::move(clashing);
@@ -178,20 +178,20 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
         } while (used.count(j) != 0);
         if (j > kMaxEntryNumber) Raise(vt::Code::DEVICE_LIMIT);
         local[k].id = j;
-        settled[clashing_index[k]].new_id = j;
-        if (auto r = replacing.find(clashing_index[k]); r != replacing.end()) replaced[r->second].replaced_by = j;
+        settled[clashingIndex[k]].newId = j;
+        if (auto r = replacing.find(clashingIndex[k]); r != replacing.end()) replaced[r->second].replacedBy = j;
     }
     return settled;
 }
 
-void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool replace,
+void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace,
                             EntryList &device, EntryList &local, EntryList &replaced) {
-    std::string level = folder == 0 ? box_level : box_level + "/" + EntryName(folder, false);
+    std::string level = folder == 0 ? boxLevel : boxLevel + "/" + EntryName(folder, false);
     std::vector<SettledDocument> settled = SettleDocumentClashes(replace, device, local, replaced);
     for (const auto &s : settled)
-        if (s.new_name != s.old_name) WriteRecordName(level, s.old_id, s.new_name, true);
+        if (s.newName != s.oldName) WriteRecordName(level, s.oldId, s.newName, true);
     for (const auto &s : settled)
-        if (s.new_id != s.old_id) RenumberEntry(box_level, folder, s.old_id, s.new_id);
+        if (s.newId != s.oldId) RenumberEntry(boxLevel, folder, s.oldId, s.newId);
 }
 
 }  // namespace vtbox

@@ -18,7 +18,7 @@ struct BoxEntry {
     std::u16string name;  // at most 64 units from a record, 127 from the device
     // In a list of replaced device documents: the number of the restored
     // document that replaces this one (its final number at the level).
-    uint32_t replaced_by = 0;
+    uint32_t replacedBy = 0;
 };
 using EntryList = std::vector<BoxEntry>;
 
@@ -29,7 +29,7 @@ inline constexpr size_t kMaxFoldersPerBox = 100;
 // The name of the first folder matching "P*" in the local box folder. Raises
 // 3 when there is none, or when its name is not a plain name of letters,
 // digits, '_' and '-' (it becomes part of FTP paths).
-std::string FindInnerFolder(const std::string &work_folder, uint32_t box);
+std::string FindInnerFolder(const std::string &workFolder, uint32_t box);
 
 // The entries of a local level folder, in name order: folders from
 // "F0000???.XML" (when folders is given), documents from "D0000*.XML" (when
@@ -38,7 +38,7 @@ std::string FindInnerFolder(const std::string &work_folder, uint32_t box);
 // comes from the name and the name from the record. The folder becomes the
 // current folder.
 // Raises 161 when the folder cannot be entered, 2 when a record cannot be read.
-void ReadLocalEntries(const std::string &level_folder, EntryList *folders, EntryList *documents);
+void ReadLocalEntries(const std::string &levelFolder, EntryList *folders, EntryList *documents);
 
 // The device's entries of box's top level (folder 0) or of one folder:
 // folders to folders, everything else to documents (each when given).
@@ -53,17 +53,17 @@ uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t
 std::u16string KeepBothName(const std::u16string &name, uint32_t k);
 
 // How many documents a level holds once local has been restored into it.
-// device_names holds the level's names now and is brought up to date, so
+// deviceNames holds the level's names now and is brought up to date, so
 // that a second restore into the same level counts on from the first.
-size_t DocumentsAfterRestore(std::vector<std::u16string> &device_names, const EntryList &local,
+size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local,
                              bool replace);
 
 // What settling the clashes did to one local document.
 struct SettledDocument {
-    uint32_t old_id = 0, new_id = 0;
-    std::u16string old_name, new_name;
+    uint32_t oldId = 0, newId = 0;
+    std::u16string oldName, newName;
     bool replaces = false;     // replace mode: a device document of its name goes
-    uint32_t replaced_id = 0;  // that document's number
+    uint32_t replacedId = 0;  // that document's number
 };
 
 // The clash settling of ResolveDocumentClashes worked out in memory, nothing
@@ -74,9 +74,9 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
 
 // Settles the clashes of local documents with the device's at one level
 // (folder 0: the top level; otherwise the local folder "F0000<folder>") of
-// the local box level box_level.
+// the local box level boxLevel.
 //  - names: in replace mode the device's same-named document moves from
-//    device to replaced, its replaced_by the local document's final number
+//    device to replaced, its replacedBy the local document's final number
 //    (nothing is deleted here); otherwise the local document is renamed (record and
 //    list) with the lowest free keep-both counter.
 //  - numbers: a local document whose number the device does not use keeps
@@ -85,7 +85,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
 //    documents in replaced count as used: a replacement never takes the
 //    number of a document that is still on the device.
 // Raises 8260 when no number is left.
-void ResolveDocumentClashes(const std::string &box_level, uint32_t folder, bool replace,
+void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace,
                             EntryList &device, EntryList &local, EntryList &replaced);
 
 }  // namespace vtbox

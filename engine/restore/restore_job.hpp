@@ -33,34 +33,34 @@ struct BoxWork {
     std::string remote;  // the device's box level
     // The device's top-level documents before the restore, and those of them
     // that restored documents replace.
-    std::set<uint32_t> top_device_ids;
-    EntryList top_replaced;
+    std::set<uint32_t> topDeviceIds;
+    EntryList topReplaced;
 };
 
 // One level as its documents are sent: the device's folder number (0 for the
 // top level), and its paths on the device and here.
 struct LevelWork {
-    uint32_t device_folder = 0;
+    uint32_t deviceFolder = 0;
     std::string remote;
     std::string local;
 };
 
 // A backup folder that pours into the device folder of the same name.
 struct FolderMerge {
-    uint32_t local_id;
-    uint32_t device_id;
+    uint32_t localId;
+    uint32_t deviceId;
 };
 
 class Restore {
 public:
-    Restore(VTMFPSESSION *session, const char *password, const char *ftp_user, std::string work,
-            std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t device_time,
-            HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress)
-        : session_(session), password_(password), ftp_user_(ftp_user), work_(std::move(work)),
-          tree_(work_), box_root_(tree_.box()), backup_(std::move(backup)), unpacker_(backup_, tree_),
+    Restore(VTMFPSESSION *session, const char *password, const char *ftpUser, std::string work,
+            std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t deviceTime,
+            HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress)
+        : session_(session), password_(password), ftpUser_(ftpUser), work_(std::move(work)),
+          tree_(work_), boxRoot_(tree_.box()), backup_(std::move(backup)), unpacker_(backup_, tree_),
           chosen_(std::move(boxes)),
-          replace_(replace), device_time_(device_time), cancel_(cancel_event),
-          job_(kRestoreExport, progress, progress_event, cancel_event), progress_(job_.progress()) {}
+          replace_(replace), deviceTime_(deviceTime), cancel_(cancelEvent),
+          job_(kRestoreExport, progress, progressEvent, cancelEvent), progress_(job_.progress()) {}
 
     void Run();
     // The failure path: never throws.
@@ -76,25 +76,25 @@ private:
     // False only when the device's FTP server surely has no entry at path:
     // its level was made by this restore or has been listed once.
     bool RemoteMayHave(const std::string &path);
-    // path now exists on the device; fresh_level: it is a folder just made.
-    void NoteRemote(const std::string &path, bool fresh_level);
+    // path now exists on the device; freshLevel: it is a folder just made.
+    void NoteRemote(const std::string &path, bool freshLevel);
     void CheckNewBox(BoxWork &box);
     void MakeBox(BoxWork &box);
-    void MergeBox(BoxWork &box, EntryList &device_folders, EntryList &device_documents);
+    void MergeBox(BoxWork &box, EntryList &deviceFolders, EntryList &deviceDocuments);
     void MergeFolder(BoxWork &box, const FolderMerge &merge);
-    void RenumberNewFolders(BoxWork &box, const EntryList &device_folders);
+    void RenumberNewFolders(BoxWork &box, const EntryList &deviceFolders);
     void CheckDiskSpace(const BoxWork &box);
     void UploadLevel(BoxWork &box);
     void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
-                   const std::string &local, bool cancel_before_upload = false);
+                   const std::string &local, bool cancelBeforeUpload = false);
     // replace.cpp: the documents of one level, replacements first.
     void SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
-                       const EntryList &replaced, std::set<uint32_t> on_device, bool cancel_before_upload);
-    void MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancel_before_upload);
+                       const EntryList &replaced, std::set<uint32_t> onDevice, bool cancelBeforeUpload);
+    void MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancelBeforeUpload);
     void DeleteDocument(uint32_t box, const LevelWork &level, uint32_t number);
     // A replacement at a level with no room for one more document.
     void ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
-                            bool cancel_before_upload);
+                            bool cancelBeforeUpload);
     // After a failed replacement: puts old back on the device from copy
     // (unless the device still has it), removing what was made of the
     // replacement number. Never throws.
@@ -107,15 +107,15 @@ private:
 
     VTMFPSESSION *session_;
     const char *password_;
-    const char *ftp_user_;
+    const char *ftpUser_;
     std::string work_;
     StoreTree tree_;
-    std::string box_root_;
+    std::string boxRoot_;
     std::string backup_;
     BackupUnpacker unpacker_;  // every level checked before it is unpacked
     std::vector<uint32_t> chosen_;
     bool replace_;
-    uint32_t device_time_;
+    uint32_t deviceTime_;
     HANDLE cancel_;
     LongJob job_;
     Progress &progress_;
@@ -123,11 +123,11 @@ private:
     VTBACKUPINFO info_{};
     GlobalBlock description_;
     std::vector<VTBOXBK> boxes_;
-    uint32_t current_box_ = 0;
+    uint32_t currentBox_ = 0;
     BackgroundStep unpacking_;       // the next box, unpacked while this one uploads
-    uint32_t unpacked_ahead_ = 0;    // the box number it unpacks
+    uint32_t unpackedAhead_ = 0;    // the box number it unpacks
     // Names at remote levels (folders and files), as listed or made.
-    std::map<std::string, std::set<std::string>> remote_levels_;
+    std::map<std::string, std::set<std::string>> remoteLevels_;
     uint64_t steps_ = 0;  // progress steps done
     uint64_t total_ = 0;  // progress steps expected
 };

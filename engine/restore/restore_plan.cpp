@@ -66,22 +66,22 @@ public:
     const std::vector<VTRESTOREPLAN> &items() const { return items_; }
 
 private:
-    VTRESTOREPLAN &Add(uint32_t action, uint32_t folder, uint32_t entry, uint32_t new_no,
-                       const std::string &name, const std::string &new_name) {
+    VTRESTOREPLAN &Add(uint32_t action, uint32_t folder, uint32_t entry, uint32_t newNo,
+                       const std::string &name, const std::string &newName) {
         VTRESTOREPLAN p{};
         p.BoxNo = box_;
         p.Action = action;
         p.FolderNo = folder;
         p.EntryNo = entry;
-        p.NewNo = new_no;
+        p.NewNo = newNo;
         CopyField(p.Name, name);
-        CopyField(p.NewName, new_name);
+        CopyField(p.NewName, newName);
         items_.push_back(p);
         return items_.back();
     }
 
-    void Limit(uint32_t action, const std::u16string &folder_name, size_t count, size_t limit) {
-        VTRESTOREPLAN &p = Add(action, 0, 0, 0, Utf8(folder_name), "");
+    void Limit(uint32_t action, const std::u16string &folderName, size_t count, size_t limit) {
+        VTRESTOREPLAN &p = Add(action, 0, 0, 0, Utf8(folderName), "");
         p.Count = static_cast<uint32_t>(count);
         p.Limit = static_cast<uint32_t>(limit);
     }
@@ -91,8 +91,8 @@ private:
         unpacker_.UnpackBox(box_);
         std::string level = tree_.boxFolder(box_) + "/" + FindInnerFolder(work_, box_);
 
-        EntryList device_folders, device_documents;
-        uint32_t rc = ReadDeviceEntries(session_, password_, box_, 0, &device_folders, &device_documents);
+        EntryList deviceFolders, deviceDocuments;
+        uint32_t rc = ReadDeviceEntries(session_, password_, box_, 0, &deviceFolders, &deviceDocuments);
         std::string name(info.BoxName, strnlen(info.BoxName, sizeof info.BoxName));
         if (rc == vt::code(vt::Code::NOT_ON_DEVICE)) {
             Add(VTPLAN_NEW_BOX, 0, box_, box_, name, name);
@@ -100,7 +100,7 @@ private:
         } else {
             Check(rc);
             Add(VTPLAN_MERGE_BOX, 0, box_, box_, name, name);
-            PlanMerge(level, device_folders, device_documents);
+            PlanMerge(level, deviceFolders, deviceDocuments);
         }
         VTRESTOREPLAN &disk = Add(info.BoxUsedDisk < available_ ? VTPLAN_DISK_SPACE : VTPLAN_NO_DISK_SPACE,
                                   0, 0, 0, name, "");
@@ -131,10 +131,10 @@ private:
     void Settled(uint32_t folder, const std::vector<SettledDocument> &settled) {
         for (const auto &s : settled) {
             uint32_t action = s.replaces ? VTPLAN_REPLACE_DOCUMENT
-                              : s.new_name != s.old_name ? VTPLAN_RENAME_DOCUMENT
+                              : s.newName != s.oldName ? VTPLAN_RENAME_DOCUMENT
                                                          : VTPLAN_ADD_DOCUMENT;
-            VTRESTOREPLAN &p = Add(action, folder, s.old_id, s.new_id, Utf8(s.old_name), Utf8(s.new_name));
-            p.DeviceNo = s.replaced_id;
+            VTRESTOREPLAN &p = Add(action, folder, s.oldId, s.newId, Utf8(s.oldName), Utf8(s.newName));
+            p.DeviceNo = s.replacedId;
         }
     }
 
@@ -145,60 +145,60 @@ private:
     }
 
     // The limits as the restore checks them, before it changes anything.
-    void CheckMergeLimits(const std::string &level, const EntryList &local_folders,
-                          const EntryList &local_documents, const EntryList &device_folders,
-                          const EntryList &device_documents) {
-        std::vector<std::u16string> top = Names(device_documents);
-        size_t after = DocumentsAfterRestore(top, local_documents, replace_);
+    void CheckMergeLimits(const std::string &level, const EntryList &localFolders,
+                          const EntryList &localDocuments, const EntryList &deviceFolders,
+                          const EntryList &deviceDocuments) {
+        std::vector<std::u16string> top = Names(deviceDocuments);
+        size_t after = DocumentsAfterRestore(top, localDocuments, replace_);
         if (after > kMaxDocumentsPerLevel) Limit(VTPLAN_TOO_MANY_DOCUMENTS, u"", after, kMaxDocumentsPerLevel);
         std::map<uint32_t, std::vector<std::u16string>> merged;
-        size_t new_folders = 0;
-        for (const auto &lf : local_folders) {
+        size_t newFolders = 0;
+        for (const auto &lf : localFolders) {
             EntryList inside;
             ReadLocalEntries(level + "/" + EntryName(lf.id, false), nullptr, &inside);
-            auto same = std::find_if(device_folders.begin(), device_folders.end(),
+            auto same = std::find_if(deviceFolders.begin(), deviceFolders.end(),
                                      [&](const BoxEntry &df) { return df.name == lf.name; });
             size_t n = inside.size();
-            if (same != device_folders.end()) {
+            if (same != deviceFolders.end()) {
                 auto names = merged.find(same->id);
                 if (names == merged.end()) {
-                    EntryList device_inside;
-                    Check(ReadDeviceEntries(session_, password_, box_, same->id, nullptr, &device_inside));
-                    names = merged.emplace(same->id, Names(device_inside)).first;
+                    EntryList deviceInside;
+                    Check(ReadDeviceEntries(session_, password_, box_, same->id, nullptr, &deviceInside));
+                    names = merged.emplace(same->id, Names(deviceInside)).first;
                 }
                 n = DocumentsAfterRestore(names->second, inside, replace_);
             } else {
-                ++new_folders;
+                ++newFolders;
             }
             if (n > kMaxDocumentsPerLevel) Limit(VTPLAN_TOO_MANY_DOCUMENTS, lf.name, n, kMaxDocumentsPerLevel);
         }
-        if (device_folders.size() + new_folders > kMaxFoldersPerBox)
-            Limit(VTPLAN_TOO_MANY_FOLDERS, u"", device_folders.size() + new_folders, kMaxFoldersPerBox);
+        if (deviceFolders.size() + newFolders > kMaxFoldersPerBox)
+            Limit(VTPLAN_TOO_MANY_FOLDERS, u"", deviceFolders.size() + newFolders, kMaxFoldersPerBox);
     }
 
-    void PlanMerge(const std::string &level, EntryList &device_folders, EntryList &device_documents) {
-        EntryList local_folders, local_documents;
-        ReadLocalEntries(level, &local_folders, &local_documents);
-        CheckMergeLimits(level, local_folders, local_documents, device_folders, device_documents);
+    void PlanMerge(const std::string &level, EntryList &deviceFolders, EntryList &deviceDocuments) {
+        EntryList localFolders, localDocuments;
+        ReadLocalEntries(level, &localFolders, &localDocuments);
+        CheckMergeLimits(level, localFolders, localDocuments, deviceFolders, deviceDocuments);
 
         EntryList replaced;
-        Settled(0, SettleDocumentClashes(replace_, device_documents, local_documents, replaced));
+        Settled(0, SettleDocumentClashes(replace_, deviceDocuments, localDocuments, replaced));
 
         // Same-named folders pour into the device's; a later backup folder of
         // the same name meets what an earlier one brought.
         std::map<uint32_t, EntryList> poured;
-        std::set<uint32_t> merged_local;
-        for (const auto &lf : local_folders) {
-            auto same = std::find_if(device_folders.begin(), device_folders.end(),
+        std::set<uint32_t> mergedLocal;
+        for (const auto &lf : localFolders) {
+            auto same = std::find_if(deviceFolders.begin(), deviceFolders.end(),
                                      [&](const BoxEntry &df) { return df.name == lf.name; });
-            if (same == device_folders.end()) continue;
-            merged_local.insert(lf.id);
+            if (same == deviceFolders.end()) continue;
+            mergedLocal.insert(lf.id);
             Add(VTPLAN_MERGE_FOLDER, 0, lf.id, same->id, Utf8(lf.name), Utf8(same->name));
             auto it = poured.find(same->id);
             if (it == poured.end()) {
-                EntryList device_inside;
-                Check(ReadDeviceEntries(session_, password_, box_, same->id, nullptr, &device_inside));
-                it = poured.emplace(same->id, std::move(device_inside)).first;
+                EntryList deviceInside;
+                Check(ReadDeviceEntries(session_, password_, box_, same->id, nullptr, &deviceInside));
+                it = poured.emplace(same->id, std::move(deviceInside)).first;
             }
             EntryList inside, gone;
             ReadLocalEntries(level + "/" + EntryName(lf.id, false), nullptr, &inside);
@@ -208,11 +208,11 @@ private:
 
         // New folders keep free numbers; the others take the lowest left.
         std::set<uint32_t> used;
-        for (const auto &df : device_folders) used.insert(df.id);
+        for (const auto &df : deviceFolders) used.insert(df.id);
         std::vector<std::pair<BoxEntry, uint32_t>> added;
         EntryList clashing;
-        for (const auto &lf : local_folders) {
-            if (merged_local.count(lf.id)) continue;
+        for (const auto &lf : localFolders) {
+            if (mergedLocal.count(lf.id)) continue;
             if (lf.id != 0 && used.insert(lf.id).second) added.push_back({lf, lf.id});
             else clashing.push_back(lf);
         }
@@ -262,17 +262,17 @@ struct PlanFolder {
 
 }  // namespace
 
-extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password, const char *work_folder,
-                                    const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
+extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password, const char *workFolder,
+                                    const char *backupFile, uint32_t boxCount, const uint32_t *boxNumbers,
                                     uint32_t mode, uint32_t *count, VTRESTOREPLAN **items) {
     if (count) *count = 0;
     if (items) *items = nullptr;
-    bool valid = SessionIsOpen(session) && password && work_folder && *work_folder && backup_file &&
-                 *backup_file && count && items && (box_count == 0 || box_numbers);
+    bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile &&
+                 *backupFile && count && items && (boxCount == 0 || boxNumbers);
     return RunListExport(kExport, valid, [&] {
-        PlanFolder folder(work_folder);
-        RestorePlan plan(session, password, folder.path, FullPath(backup_file), mode == 1);
-        plan.Run(std::vector<uint32_t>(box_numbers, box_numbers + box_count));
+        PlanFolder folder(workFolder);
+        RestorePlan plan(session, password, folder.path, FullPath(backupFile), mode == 1);
+        plan.Run(std::vector<uint32_t>(boxNumbers, boxNumbers + boxCount));
         const auto &found = plan.items();
         // A block of at least one record, so that an empty plan still has a handle.
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTRESTOREPLAN) * std::max<size_t>(found.size(), 1)));

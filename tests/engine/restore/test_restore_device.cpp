@@ -863,13 +863,13 @@ std::string RepackBackup(SimDevice &sim, const std::string &backup, uint32_t box
     EXPECT_EQ(vtbox::UnzipArchive(backup, work.string()), 0u);
     fs::path data = work / "BOX/DATA";
     EXPECT_EQ(vtbox::UnzipArchive((work / "BOX/DATA.zip").string(), (work / "BOX").string(),
-                                  {.delete_archive = true}), 0u);
+                                  {.deleteArchive = true}), 0u);
     std::string box_name = vt::Format("B0000%03u", box);
     EXPECT_EQ(vtbox::UnzipArchive((data / (box_name + ".vtb")).string(), data.string(), vtbox::kUnpackBoxArchive),
               0u);
     edit(data / box_name / "P0000001");
     EXPECT_EQ(vtbox::ZipFolder((data / (box_name + ".vtb")).string(), (data / box_name).string(),
-                               {.byte_change = true}), 0u);
+                               {.byteChange = true}), 0u);
     fs::remove_all(data / box_name);
     EXPECT_EQ(vtbox::ZipFolder((work / "BOX/DATA.zip").string(), data.string()), 0u);
     fs::remove_all(data);
