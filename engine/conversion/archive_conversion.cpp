@@ -43,18 +43,18 @@ constexpr const char *kUnpackFolder = ".document";
 
 class ArchiveConversion {
 public:
-    ArchiveConversion(ConversionRequest request, std::string temp, HANDLE cancel, HANDLE progress_event,
+    ArchiveConversion(ConversionRequest request, std::string temp, HANDLE cancel, HANDLE progressEvent,
                       VTPROGRESSINFO *record)
-        : request_(std::move(request)), temp_(std::move(temp)), progress_(record, progress_event, cancel) {}
+        : request_(std::move(request)), temp_(std::move(temp)), progress_(record, progressEvent, cancel) {}
 
-    void Run(const char *source_as_given, const char *destination_as_given);
+    void Run(const char *sourceAsGiven, const char *destinationAsGiven);
     void Fail() {
         if (!work_.empty()) DeleteLocalTree(work_, temp_);
     }
 
 private:
     void MakeWorkFolder();
-    void ConvertDocument(const std::string &archive_name);
+    void ConvertDocument(const std::string &archiveName);
     std::string Description() const { return JoinPath(work_, kArchiveDescriptionName); }
 
     ConversionRequest request_;
@@ -76,19 +76,19 @@ void ArchiveConversion::MakeWorkFolder() {
     if (chdir(work_.c_str()) != 0) Raise(vt::Win32FromErrno(errno), "cannot enter " + work_);
 }
 
-void ArchiveConversion::ConvertDocument(const std::string &archive_name) {
+void ArchiveConversion::ConvertDocument(const std::string &archiveName) {
     OutputDebugStringA(std::string(76, '-').c_str());
     VTPROGRESSINFO &r = progress_.record();
     r.bDelete = 0;
     r.Flag = 0;
-    const std::string archive = JoinPath(work_, archive_name);
+    const std::string archive = JoinPath(work_, archiveName);
     const std::string unpacked = JoinPath(work_, kUnpackFolder);
     if (UnzipArchive(archive, unpacked) != 0) {
         OutputDebugStringA("\n UnZip 1 Failed  \n ");
-        Raise(vt::Code::INVALID_DATA, "cannot unpack the document archive " + archive_name);
+        Raise(vt::Code::INVALID_DATA, "cannot unpack the document archive " + archiveName);
     }
     const std::string record =
-        FindIgnoringCase(JoinPath(unpacked, archive_name.substr(0, archive_name.size() - 4) + kRecordExtension));
+        FindIgnoringCase(JoinPath(unpacked, archiveName.substr(0, archiveName.size() - 4) + kRecordExtension));
     RecordFields fields;
     ReadRecordFields(record, &fields);  // unreadable or missing: zeros, and the document stays
     progress_.SetDocName(vt::Utf16ToUtf8(fields.name));
@@ -102,9 +102,9 @@ void ArchiveConversion::ConvertDocument(const std::string &archive_name) {
     DeleteLocalTree(unpacked, work_);
 }
 
-void ArchiveConversion::Run(const char *source_as_given, const char *destination_as_given) {
+void ArchiveConversion::Run(const char *sourceAsGiven, const char *destinationAsGiven) {
     OutputDebugStringA("\n vtBoxConvertArchiveData Starts \n");
-    checks_ = StartConversion(request_, source_as_given, destination_as_given, 2,
+    checks_ = StartConversion(request_, sourceAsGiven, destinationAsGiven, 2,
                               "\n Could not Find the Src .ini File \n");
     MakeWorkFolder();
     if (UnzipArchive(request_.source, work_) != 0)
@@ -146,10 +146,10 @@ void ArchiveConversion::Run(const char *source_as_given, const char *destination
 
 }  // namespace
 
-extern "C" uint32_t vtBoxConvertArchiveData(const char *source, const char *destination, const char *temp_folder,
-                                            const char *source_version, const char *destination_version,
-                                            HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress) {
-    return RunConversionExport<ArchiveConversion>("vtBoxConvertArchiveData", source, destination, temp_folder,
-                                              source_version, destination_version, cancel_event,
-                                              progress_event, progress);
+extern "C" uint32_t vtBoxConvertArchiveData(const char *source, const char *destination, const char *tempFolder,
+                                            const char *sourceVersion, const char *destinationVersion,
+                                            HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress) {
+    return RunConversionExport<ArchiveConversion>("vtBoxConvertArchiveData", source, destination, tempFolder,
+                                              sourceVersion, destinationVersion, cancelEvent,
+                                              progressEvent, progress);
 }

@@ -52,11 +52,11 @@ void KeepOnly(const std::string &folder, uint32_t count, const VTBOXBK *boxes) {
 
 class BackupConversion {
 public:
-    BackupConversion(ConversionRequest request, const std::string &work, HANDLE cancel, HANDLE progress_event,
+    BackupConversion(ConversionRequest request, const std::string &work, HANDLE cancel, HANDLE progressEvent,
                      VTPROGRESSINFO *record)
-        : request_(std::move(request)), work_(work), tree_(work), progress_(record, progress_event, cancel) {}
+        : request_(std::move(request)), work_(work), tree_(work), progress_(record, progressEvent, cancel) {}
 
-    void Run(const char *source_as_given, const char *destination_as_given);
+    void Run(const char *sourceAsGiven, const char *destinationAsGiven);
     // Removes BOX once it is the conversion's: a failure before that (a
     // refused argument, a missing settings file) leaves the caller's BOX.
     void Fail() {
@@ -144,7 +144,7 @@ void BackupConversion::ConvertBox(VTBOXBK &box) {
     Check(ExtractBoxArchive(tree_.dataArchive(), tree_.data(), number));
     // The box archive stays (readable) until it is known whether anything
     // leaves the box.
-    Check(UnzipArchive(archive, tree_.data(), {.undo_byte_change = true}));
+    Check(UnzipArchive(archive, tree_.data(), {.undoByteChange = true}));
     const uint64_t removedBefore = removed_;
 
     const std::string level = JoinPath(tree_.boxFolder(number), FindInnerFolder(work_, number));
@@ -175,7 +175,7 @@ void BackupConversion::ConvertBox(VTBOXBK &box) {
         Check(ChangeLast32Bytes(archive));
     } else {
         std::remove(archive.c_str());
-        Check(ZipFolder(archive, tree_.boxFolder(number), {.byte_change = true}));
+        Check(ZipFolder(archive, tree_.boxFolder(number), {.byteChange = true}));
         DeleteLocalTree(tree_.boxFolder(number), work_);
     }
     OutputDebugStringA("\n****************************************************\n");
@@ -191,13 +191,13 @@ void BackupConversion::RewriteTotals() {
         Raise(GetLastError(), "cannot correct the totals in " + tree_.description());
 }
 
-void BackupConversion::Run(const char *source_as_given, const char *destination_as_given) {
+void BackupConversion::Run(const char *sourceAsGiven, const char *destinationAsGiven) {
     OutputDebugStringA("\n vtBoxConvertBackupData Starts \n");
     progress_.SetPercent(1);
     progress_.SetPhase(kPhaseConverting);
     progress_.Signal();
     progress_.CheckCancel();
-    checks_ = StartConversion(request_, source_as_given, destination_as_given, 1,
+    checks_ = StartConversion(request_, sourceAsGiven, destinationAsGiven, 1,
                               "\n Could not Find the Src .ini File \n");
 
     Step(3);
@@ -237,7 +237,7 @@ void BackupConversion::Run(const char *source_as_given, const char *destination_
     Check(ZipFolder(tree_.dataArchive(), tree_.data()));
     DeleteLocalTree(tree_.data(), work_);
     Step(92);
-    Check(ZipFolder(tree_.databaseArchive(), tree_.database(), {.byte_change = true}));
+    Check(ZipFolder(tree_.databaseArchive(), tree_.database(), {.byteChange = true}));
     DeleteLocalTree(tree_.database(), work_);
     Step(97);
     // The last step: once the destination is in place the conversion has
@@ -251,10 +251,10 @@ void BackupConversion::Run(const char *source_as_given, const char *destination_
 
 }  // namespace
 
-extern "C" uint32_t vtBoxConvertBackupData(const char *source, const char *destination, const char *work_folder,
-                                           const char *source_version, const char *destination_version,
-                                           HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress) {
-    return RunConversionExport<BackupConversion>("vtBoxConvertBackupData", source, destination, work_folder,
-                                              source_version, destination_version, cancel_event,
-                                              progress_event, progress);
+extern "C" uint32_t vtBoxConvertBackupData(const char *source, const char *destination, const char *workFolder,
+                                           const char *sourceVersion, const char *destinationVersion,
+                                           HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress) {
+    return RunConversionExport<BackupConversion>("vtBoxConvertBackupData", source, destination, workFolder,
+                                              sourceVersion, destinationVersion, cancelEvent,
+                                              progressEvent, progress);
 }

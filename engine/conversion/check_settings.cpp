@@ -47,8 +47,8 @@ bool IsRegularFile(const std::string &path) {
 
 }  // namespace
 
-std::string SettingsFileName(const std::string &source_version) {
-    std::string name = source_version;
+std::string SettingsFileName(const std::string &sourceVersion) {
+    std::string name = sourceVersion;
     for (char &c : name)
         if (c == '/') c = '_';
     return name + ".ini";
@@ -82,17 +82,17 @@ std::string FindSettingsFile(const std::string &name) {
     return {};
 }
 
-std::optional<CheckSettings> ReadCheckSettings(const std::string &source_version,
-                                               const std::string &destination_version) {
-    std::string path = FindSettingsFile(SettingsFileName(source_version));
+std::optional<CheckSettings> ReadCheckSettings(const std::string &sourceVersion,
+                                               const std::string &destinationVersion) {
+    std::string path = FindSettingsFile(SettingsFileName(sourceVersion));
     if (path.empty()) return std::nullopt;
     IniFile ini(path);
     if (!ini.load()) return std::nullopt;
     CheckSettings checks;
-    checks.color = ini.getBoolean(destination_version, "ColorCheck", false);
-    checks.widePaper = ini.getBoolean(destination_version, "WidePaperCheck", false);
-    checks.copyCompound = ini.getBoolean(destination_version, "CopyCompoundCheck", false);
-    checks.kSize = ini.getBoolean(destination_version, "K-SizeCheck", false);
+    checks.color = ini.getBoolean(destinationVersion, "ColorCheck", false);
+    checks.widePaper = ini.getBoolean(destinationVersion, "WidePaperCheck", false);
+    checks.copyCompound = ini.getBoolean(destinationVersion, "CopyCompoundCheck", false);
+    checks.kSize = ini.getBoolean(destinationVersion, "K-SizeCheck", false);
     return checks;
 }
 

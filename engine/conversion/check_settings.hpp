@@ -26,7 +26,7 @@ inline constexpr uint32_t kWidePaperBit = 2;
 inline constexpr uint32_t kCopyMixBit = 4;
 
 // "A/B V1.ini" for the version "A/B V1".
-std::string SettingsFileName(const std::string &source_version);
+std::string SettingsFileName(const std::string &sourceVersion);
 
 // Where a settings file is looked for, in order: the folder of the running
 // program, the current folder, the installed data folder
@@ -40,8 +40,8 @@ std::string FindSettingsFile(const std::string &name);
 // The checks for a conversion from source to destination; none when the
 // settings file is missing or does not load. A destination without a
 // section of its own has every check off.
-std::optional<CheckSettings> ReadCheckSettings(const std::string &source_version,
-                                               const std::string &destination_version);
+std::optional<CheckSettings> ReadCheckSettings(const std::string &sourceVersion,
+                                               const std::string &destinationVersion);
 
 // The summary mask: the bits of the checks that are on.
 uint32_t SummaryMask(const CheckSettings &checks);

@@ -7,17 +7,17 @@
 
 namespace vtbox {
 
-CheckSettings StartConversion(const ConversionRequest &r, const std::string &source_as_given,
-                              const std::string &destination_as_given, int kind, const char *missing_settings_line) {
+CheckSettings StartConversion(const ConversionRequest &r, const std::string &sourceAsGiven,
+                              const std::string &destinationAsGiven, int kind, const char *missingSettingsLine) {
     if (GetArchiveKind(r.source) != kind)
         Raise(vt::Code::INVALID_DATA, r.source + (kind == 1 ? " is no backup file" : " is no document archive"));
-    if (source_as_given == destination_as_given)
+    if (sourceAsGiven == destinationAsGiven)
         Raise(vt::Code::INVALID_PARAMETER, "the source and the destination are the same file");
     if (r.sourceVersion == r.destinationVersion)
         Raise(vt::Code::INVALID_PARAMETER, "the two engine versions are the same: nothing to convert");
     std::optional<CheckSettings> checks = ReadCheckSettings(r.sourceVersion, r.destinationVersion);
     if (!checks) {
-        OutputDebugStringA(missing_settings_line);
+        OutputDebugStringA(missingSettingsLine);
         const std::string name = SettingsFileName(r.sourceVersion);
         const std::string found = FindSettingsFile(name);
         Raise(vt::Code::NOT_SUPPORTED, found.empty() ? "no settings file \"" + name + "\" for engine version \"" +

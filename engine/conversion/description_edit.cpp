@@ -71,7 +71,7 @@ bool CreateTemp(const std::string &folder, TempFile *temp) {
 
 }  // namespace
 
-int ReplaceXmlElementsInOrder(const std::string &file, const std::string &temp_folder,
+int ReplaceXmlElementsInOrder(const std::string &file, const std::string &tempFolder,
                               const std::vector<std::pair<std::string, std::string>> &elements) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -79,7 +79,7 @@ int ReplaceXmlElementsInOrder(const std::string &file, const std::string &temp_f
         return -1;
     }
     TempFile temp;
-    if (!CreateTemp(temp_folder, &temp)) return -1;
+    if (!CreateTemp(tempFolder, &temp)) return -1;
     size_t next = 0;
     std::string line;
     bool written = true;
@@ -114,9 +114,9 @@ int ReplaceXmlElementsInOrder(const std::string &file, const std::string &temp_f
     return 0;
 }
 
-int ReplaceXmlElementLine(const std::string &file, const std::string &temp_folder, const std::string &name,
+int ReplaceXmlElementLine(const std::string &file, const std::string &tempFolder, const std::string &name,
                           const std::string &value) {
-    return ReplaceXmlElementsInOrder(file, temp_folder, {{name, value}});
+    return ReplaceXmlElementsInOrder(file, tempFolder, {{name, value}});
 }
 
 }  // namespace vtbox

@@ -67,7 +67,7 @@ uint32_t FreedSize(const RecordFields &f) {
     return freed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(freed);
 }
 
-void ReportDocument(Progress &progress, int32_t percent, bool clear_doc_name) {
+void ReportDocument(Progress &progress, int32_t percent, bool clearDocName) {
     VTPROGRESSINFO &r = progress.record();
     progress.SetPercent(percent);
     progress.Signal();
@@ -76,7 +76,7 @@ void ReportDocument(Progress &progress, int32_t percent, bool clear_doc_name) {
                    r.FolderName, r.DocName, r.bDelete, r.Flag);
     r.bDelete = 0;
     r.Flag = 0;
-    if (clear_doc_name) progress.SetDocName("");
+    if (clearDocName) progress.SetDocName("");
     progress.CheckCancel();
     PaceForWatcher(progress);
 }

@@ -42,11 +42,11 @@ uint32_t FreedSize(const RecordFields &fields);
 
 // The report after each document, from the record's bDelete and Flag: the
 // new percent is shown (the progress event set), the document's line is
-// logged, bDelete and Flag (and with clear_doc_name the document's name)
+// logged, bDelete and Flag (and with clearDocName the document's name)
 // are cleared, and a cancel raises 995. With a progress event the report
 // pauses (100 ms after a removal, 20 ms after every document) so that the
 // watcher sees each document; without one nobody watches and nothing waits.
-void ReportDocument(Progress &progress, int32_t percent, bool clear_doc_name);
+void ReportDocument(Progress &progress, int32_t percent, bool clearDocName);
 
 // The pause between steps for a watcher (20 ms), only when one watches.
 void PaceForWatcher(const Progress &progress);
