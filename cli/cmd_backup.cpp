@@ -132,17 +132,17 @@ int RunBackup(const Context &c) {
         return ReportProblem("the folder " + folder + " cannot be written to", kExitLocalDisk);
     // A device node, a FIFO or a link is never replaced by a backup (as root,
     // "-o /dev/null" would replace a system file).
-    struct stat link_st;
-    if (::lstat(o.output.c_str(), &link_st) == 0 && !S_ISREG(link_st.st_mode))
-        return ReportProblem(o.output + " is " + FileKindText(link_st.st_mode) +
+    struct stat linkSt;
+    if (::lstat(o.output.c_str(), &linkSt) == 0 && !S_ISREG(linkSt.st_mode))
+        return ReportProblem(o.output + " is " + FileKindText(linkSt.st_mode) +
                                  ", not a regular file; a backup never replaces one: choose a file name",
                              kExitLocalDisk);
     // A file made read-only is one somebody meant to keep (root may write it
     // all the same: its write bits say what was meant).
     struct stat st;
-    bool read_only = ::stat(o.output.c_str(), &st) == 0 &&
+    bool readOnly = ::stat(o.output.c_str(), &st) == 0 &&
                      ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(o.output.c_str(), W_OK) != 0);
-    if (read_only && !o.replaceReadOnly)
+    if (readOnly && !o.replaceReadOnly)
         return ReportProblem(o.output + " is read-only; give --replace-read-only to replace it, or choose another file",
                              kExitLocalDisk);
     // The backup holds every document of its boxes: only its owner reads it.
@@ -161,8 +161,8 @@ int RunBackup(const Context &c) {
     // only once it has been read back whole; under the name of a kept backup,
     // so that it stays when it cannot take its name.
     std::string written = o.verify ? work.path() + "/" VTBOX_KEPT_BACKUP : target;
-    std::string engine_work = work.path() + "/job";
-    fs::create_directory(engine_work, ec);
+    std::string engineWork = work.path() + "/job";
+    fs::create_directory(engineWork, ec);
 
     Summary summary;
     summary.command = "backup";
@@ -172,27 +172,27 @@ int RunBackup(const Context &c) {
 
     ExclusiveJob job(session, password, 0);
     uint32_t rc = job.Begin();
-    int exit_code = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
+    int exitCode = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
     if (rc == 0 && TerminationRequested()) rc = VTBOX_E_CANCELLED;
     VTPROGRESSINFO last{};
     if (rc == 0) {
         std::string detail;
-        TreeSize size(engine_work);
+        TreeSize size(engineWork);
         ProgressBar bar("backup", [&](const VTPROGRESSINFO &p) { return size(p); });
         rc = RunLongOperation(
             bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), engine_work.c_str(),
+                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), engineWork.c_str(),
                                    written.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status,
                                    progress);
             },
             &last, &detail);
         summary.detail = detail;
-        if (rc == VTBOX_E_CANCELLED) exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
-        else if (rc != 0) exit_code = ReportFailure("the backup", rc, detail, FailureSite::LocalDisk, &c.settings);
+        if (rc == VTBOX_E_CANCELLED) exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+        else if (rc != 0) exitCode = ReportFailure("the backup", rc, detail, FailureSite::LocalDisk, &c.settings);
         if (rc != 0) KeepCompleteBackup(work, o.output);
     } else if (rc == VTBOX_E_CANCELLED) {
-        exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+        exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }
     summary.code = rc;
     if (rc == VTBOX_E_CANCELLED) PrintError("the backup", rc, summary.detail);
@@ -202,7 +202,7 @@ int RunBackup(const Context &c) {
         if (!Output().quiet && !Output().json) std::fprintf(stderr, "backup: verifying %s\n", o.output.c_str());
         int verdict = VerifyQuietly(written, work.path());
         if (verdict != kExitDone) {
-            exit_code = verdict;
+            exitCode = verdict;
             summary.code = VTBOX_E_DAMAGED_FILE;
             fs::remove(written, ec);  // a damaged file is nothing to keep
             ReportProblem("the new backup is damaged; " +
@@ -210,26 +210,26 @@ int RunBackup(const Context &c) {
                                                                  : o.output + " was not written"),
                           verdict);
         } else if (std::rename(written.c_str(), target.c_str()) != 0) {
-            exit_code = ReportProblem("cannot put the backup in place as " + o.output + ": " + std::strerror(errno),
+            exitCode = ReportProblem("cannot put the backup in place as " + o.output + ": " + std::strerror(errno),
                                       kExitLocalDisk);
             KeepCompleteBackup(work, o.output);
         }
     }
-    if (exit_code == kExitDone && released != 0) {
+    if (exitCode == kExitDone && released != 0) {
         // The file is whole and in place; only the device is left as it was.
-        exit_code = kExitNotReleased;
+        exitCode = kExitNotReleased;
         std::fprintf(stderr, "vtbox: warning: the backup %s was written, but the device was not released\n",
                      o.output.c_str());
     }
-    if (exit_code == kExitDone || exit_code == kExitNotReleased) summary.size = fs::file_size(target, ec);
-    summary.exitCode = exit_code;
+    if (exitCode == kExitDone || exitCode == kExitNotReleased) summary.size = fs::file_size(target, ec);
+    summary.exitCode = exitCode;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (Output().json) PrintSummary(summary);
-    else if ((exit_code == kExitDone || exit_code == kExitNotReleased) && !Output().quiet)
+    else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet)
         std::printf("%s: %zu box%s backed up, %.1f MB\n", o.output.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     static_cast<double>(summary.size) / 1e6);
-    return exit_code;
+    return exitCode;
 }
 
 }  // namespace vtcli

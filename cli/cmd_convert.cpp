@@ -61,7 +61,7 @@ bool SourceVersion(const std::string &source, const std::string &work, std::stri
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(source.c_str(), work.c_str(), &info, &count, &boxes, &handle);
-    vt::GlobalBlock box_list(handle);
+    vt::GlobalBlock boxList(handle);
     if (rc != 0) {
         ReportFailure("reading the engine version of " + source, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
         return false;

@@ -23,7 +23,7 @@ int RunInfo(const Context &c) {
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(o.input.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
-    vt::GlobalBlock box_list(handle);
+    vt::GlobalBlock boxList(handle);
     if (rc != 0) return ReportFailure("reading " + o.input, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
     // The zone the description records for its date (backups only).
     int32_t offset = 0;

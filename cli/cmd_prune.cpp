@@ -56,7 +56,7 @@ bool FindBackups(const std::string &folder, const std::string &work, std::vector
         VTBOXBK *boxes = nullptr;
         void *handle = nullptr;
         uint32_t rc = vtBoxGetXMLInfo(path.c_str(), work.c_str(), &info, &count, &boxes, &handle);
-        vt::GlobalBlock box_list(handle);
+        vt::GlobalBlock boxList(handle);
         BackupDate date{info.Date.wYear, info.Date.wMonth, info.Date.wDay,
                         info.Date.wHour, info.Date.wMinute, info.Date.wSecond};
         std::string why;

@@ -49,7 +49,7 @@ int Describe(const std::string &file, FileDescription *out) {
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     uint32_t rc = vtBoxGetXMLInfo(file.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
-    vt::GlobalBlock box_list(handle);
+    vt::GlobalBlock boxList(handle);
     if (rc != 0) return ReportFailure("reading " + file, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
     if (info.Kind != 1)
         return ReportProblem(file + " is a document archive, not a backup file", kExitDamagedFile);
@@ -124,19 +124,19 @@ int RunRestore(const Context &c) {
     summary.file = input;
     summary.boxes = static_cast<uint32_t>(boxes.size());
     std::error_code ec;
-    uint64_t file_size = fs::file_size(input, ec);
-    summary.size = file_size;
+    uint64_t fileSize = fs::file_size(input, ec);
+    summary.size = fileSize;
     auto started = std::chrono::steady_clock::now();
 
     ExclusiveJob job(session, password, 1);
     uint32_t rc = job.Begin();
-    int exit_code = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
+    int exitCode = rc == 0 ? kExitDone : ExitCodeFor(rc, FailureSite::Device);
     if (rc == 0 && TerminationRequested()) rc = VTBOX_E_CANCELLED;
     VTPROGRESSINFO last{};
     if (rc == 0) {
         std::string detail;
         ProgressBar bar("restore", [&](const VTPROGRESSINFO &p) {
-            return file_size / 100 * static_cast<uint64_t>(std::clamp(p.Percent, 0, 100));
+            return fileSize / 100 * static_cast<uint64_t>(std::clamp(p.Percent, 0, 100));
         });
         rc = RunLongOperation(
             bar,
@@ -148,40 +148,40 @@ int RunRestore(const Context &c) {
             &last, &detail);
         summary.detail = detail;
         if (rc == VTBOX_E_CANCELLED) {
-            exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+            exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
             PrintError("the restore", rc, detail);
         } else if (rc != 0) {
-            exit_code = ReportFailure("the restore", rc, detail, FailureSite::Device, &c.settings);
+            exitCode = ReportFailure("the restore", rc, detail, FailureSite::Device, &c.settings);
             if (last.Phase == VTPHASE_TOO_MANY_DOCUMENTS)
                 std::fprintf(stderr, "vtbox: a folder of the box would hold more than 400 documents\n");
             else if (last.Phase == VTPHASE_TOO_MANY_FOLDERS)
                 std::fprintf(stderr, "vtbox: the box would hold more than 100 folders\n");
             // What was written before the failure stays on the device.
-            if (last.DocsDone > 0 && exit_code != kExitInterrupted) {
+            if (last.DocsDone > 0 && exitCode != kExitInterrupted) {
                 std::fprintf(stderr, "vtbox: %d document%s had been restored before the failure and stay on the device\n",
                              last.DocsDone, last.DocsDone == 1 ? "" : "s");
-                exit_code = kExitPartial;
+                exitCode = kExitPartial;
             }
         }
-        if (rc != 0 && ReportRescueCopies(use->path())) exit_code = kExitPartial;
+        if (rc != 0 && ReportRescueCopies(use->path())) exitCode = kExitPartial;
     } else if (rc == VTBOX_E_CANCELLED) {
-        exit_code = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+        exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
         PrintError("the restore", rc);
     }
     summary.code = rc;
     uint32_t released = job.End();
-    if (exit_code == kExitDone && released != 0) {
-        exit_code = kExitNotReleased;
+    if (exitCode == kExitDone && released != 0) {
+        exitCode = kExitNotReleased;
         std::fprintf(stderr, "vtbox: warning: the boxes were restored, but the device was not released\n");
     }
-    summary.exitCode = exit_code;
+    summary.exitCode = exitCode;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (o.json) PrintSummary(summary);
-    else if ((exit_code == kExitDone || exit_code == kExitNotReleased) && !Output().quiet)
+    else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet)
         std::printf("%s: %zu box%s restored (%s)\n", o.input.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     o.mode == 1 ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");
-    return exit_code;
+    return exitCode;
 }
 
 }  // namespace vtcli

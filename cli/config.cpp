@@ -66,12 +66,12 @@ bool Number(const std::string &where, const std::string &text, uint32_t min, uin
     return true;
 }
 
-bool ReadPasswordFile(const std::string &path, const std::string &named_by, std::string *password,
+bool ReadPasswordFile(const std::string &path, const std::string &namedBy, std::string *password,
                       std::string *error) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
-        *error = "cannot read the password file " + path + " (" + named_by + "): " + std::strerror(errno);
+        *error = "cannot read the password file " + path + " (" + namedBy + "): " + std::strerror(errno);
         if (fd >= 0) close(fd);
         return false;
     }
@@ -94,18 +94,18 @@ bool ReadPasswordFile(const std::string &path, const std::string &named_by, std:
     *password = text.substr(0, text.find('\n'));
     StripLineEnd(password);
     if (password->empty()) {
-        *error = "the password file " + path + " (" + named_by + ") holds no password on its first line";
+        *error = "the password file " + path + " (" + namedBy + ") holds no password on its first line";
         return false;
     }
     return true;
 }
 
-bool RunPasswordCommand(const std::string &command, const std::string &named_by, std::string *password,
+bool RunPasswordCommand(const std::string &command, const std::string &namedBy, std::string *password,
                         std::string *error) {
     std::fflush(nullptr);
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe) {
-        *error = "cannot run the password command (" + named_by + "): " + std::strerror(errno);
+        *error = "cannot run the password command (" + namedBy + "): " + std::strerror(errno);
         return false;
     }
     std::string text;
@@ -115,14 +115,14 @@ bool RunPasswordCommand(const std::string &command, const std::string &named_by,
         if (text.size() < 65536) text.append(buf, n);
     int status = pclose(pipe);
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *error = "the password command (" + named_by + ") failed" +
+        *error = "the password command (" + namedBy + ") failed" +
                  (status != -1 && WIFEXITED(status) ? " with exit code " + std::to_string(WEXITSTATUS(status)) : "");
         return false;
     }
     *password = text.substr(0, text.find('\n'));
     StripLineEnd(password);
     if (password->empty()) {
-        *error = "the password command (" + named_by + ") printed no password";
+        *error = "the password command (" + namedBy + ") printed no password";
         return false;
     }
     return true;

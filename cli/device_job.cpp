@@ -41,7 +41,7 @@ namespace {
 // accepts connections and never answers is given up after the timeout.
 struct Opening {
     std::mutex lock;
-    std::condition_variable done_signal;
+    std::condition_variable doneSignal;
     bool done = false;
     uint32_t rc = 0;
     bool opened = false;
@@ -65,7 +65,7 @@ int DeviceSession::OpenWhileHeld(const std::string &password) {
     return OpenSession(password, &version, true);
 }
 
-int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *version, bool busy_is_open) {
+int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *version, bool busyIsOpen) {
     auto opening = std::make_shared<Opening>();
     opening->session = session_;
     opening->password = password;
@@ -84,11 +84,11 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
         opening->held = held;
         opening->detail = detail;
         opening->done = true;
-        opening->done_signal.notify_all();
+        opening->doneSignal.notify_all();
     }).detach();
 
     std::unique_lock<std::mutex> hold(opening->lock);
-    if (!opening->done_signal.wait_for(hold, std::chrono::seconds(settings_.timeout), [&] { return opening->done; })) {
+    if (!opening->doneSignal.wait_for(hold, std::chrono::seconds(settings_.timeout), [&] { return opening->done; })) {
         // Nothing is locked yet: the stuck request is simply left behind.
         std::fprintf(stderr, "vtbox: connecting to %s failed: no answer within %u s\n", settings_.host.c_str(),
                      settings_.timeout);
@@ -104,19 +104,19 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
     // Ctrl-C ends a request in flight at once (null when signals are not held).
     if (opened) vtBoxSetRequestCancelEvent(&session_, StopEvent());
     *version = opening->version;
-    if (opening->rc == 0 || (busy_is_open && opened && opening->rc == VTBOX_E_DEVICE_IN_USE)) return 0;
-    int exit_code = ReportFailure(opened ? (opening->rc == VTBOX_E_WRONG_PASSWORD ? "logging in" : "reading the engine version")
+    if (opening->rc == 0 || (busyIsOpen && opened && opening->rc == VTBOX_E_DEVICE_IN_USE)) return 0;
+    int exitCode = ReportFailure(opened ? (opening->rc == VTBOX_E_WRONG_PASSWORD ? "logging in" : "reading the engine version")
                                          : "connecting to " + settings_.host,
                                   opening->rc, opening->detail, FailureSite::Device, &settings_);
     Close();
-    return exit_code;
+    return exitCode;
 }
 
-int OpenWithPassword(const Context &c, bool hold_signals, DeviceSession &session, std::string *password,
+int OpenWithPassword(const Context &c, bool holdSignals, DeviceSession &session, std::string *password,
                      VTENGVERSION *version) {
     std::string error;
     if (!ObtainPassword(c.options, c.file, password, &error)) return ReportProblem(error, kExitUsage);
-    if (hold_signals) HoldTerminationSignals();
+    if (holdSignals) HoldTerminationSignals();
     return session.Open(*password, version);
 }
 
@@ -223,7 +223,7 @@ uint32_t ExclusiveJob::End() {
             {"unlocking the device's panel", locked_,
              [&] { return vtBoxUnlockUiJob(session_.get(), password_.c_str(), mode_); }, kDeviceBusy, 0, {}},
         };
-        DWORD pause_ms = 500;
+        DWORD pauseMs = 500;
         for (int round = 0;; ++round) {
             bool left = false;
             for (Step &step : steps) {
@@ -240,8 +240,8 @@ uint32_t ExclusiveJob::End() {
                 }
                 left = true;
             }
-            if (!left || WaitForSingleObject(stop, pause_ms) == WAIT_OBJECT_0) break;
-            pause_ms = std::min<DWORD>(pause_ms * 2, 8000);
+            if (!left || WaitForSingleObject(stop, pauseMs) == WAIT_OBJECT_0) break;
+            pauseMs = std::min<DWORD>(pauseMs * 2, 8000);
         }
         for (const Step &step : steps) {
             if (!step.pending) continue;

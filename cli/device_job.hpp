@@ -32,17 +32,17 @@ public:
     uint32_t Close();
 
 private:
-    int OpenSession(const std::string &password, VTENGVERSION *version, bool busy_is_open);
+    int OpenSession(const std::string &password, VTENGVERSION *version, bool busyIsOpen);
     Settings settings_;
     VTMFPSESSION session_{};
     bool open_ = false;
 };
 
 // Reads the administrator password (ObtainPassword) and opens the session
-// with it. With hold_signals, Ctrl-C is held from then on so that a job can
+// with it. With holdSignals, Ctrl-C is held from then on so that a job can
 // still release the device (see HoldTerminationSignals). Prints what failed;
 // returns the exit code (0 when open).
-int OpenWithPassword(const Context &context, bool hold_signals, DeviceSession &session, std::string *password,
+int OpenWithPassword(const Context &context, bool holdSignals, DeviceSession &session, std::string *password,
                      VTENGVERSION *version);
 
 class ExclusiveJob {

@@ -58,7 +58,7 @@ void PrintText(const std::vector<VTRESTOREPLAN> &plan, bool replace) {
     for (const auto &p : plan) {
         std::string folder = p.FolderNo ? " in folder " + Number(p.FolderNo) : "";
         // Names come from the backup file and the device: never raw to a terminal.
-        std::string name = PlainText(p.Name), new_name = PlainText(p.NewName);
+        std::string name = PlainText(p.Name), newName = PlainText(p.NewName);
         switch (p.Action) {
         case VTPLAN_NEW_BOX:
             std::printf("box %s \"%s\": new on the device, restored whole\n", Number(p.BoxNo).c_str(), name.c_str());
@@ -77,7 +77,7 @@ void PrintText(const std::vector<VTRESTOREPLAN> &plan, bool replace) {
             break;
         case VTPLAN_RENAME_DOCUMENT:
             std::printf("  document %s \"%s\"%s: the name is taken; added as \"%s\" (number %s)\n",
-                        Number(p.EntryNo).c_str(), name.c_str(), folder.c_str(), new_name.c_str(), Number(p.NewNo).c_str());
+                        Number(p.EntryNo).c_str(), name.c_str(), folder.c_str(), newName.c_str(), Number(p.NewNo).c_str());
             break;
         case VTPLAN_ADD_FOLDER:
             std::printf("  folder %s \"%s\": added as folder %s\n", Number(p.EntryNo).c_str(), name.c_str(),
@@ -97,20 +97,20 @@ void PrintText(const std::vector<VTRESTOREPLAN> &plan, bool replace) {
 }
 
 std::string PlanJson(const std::vector<VTRESTOREPLAN> &plan, const std::string &mode, const Refusals &refusals,
-                     bool would_succeed, const std::string &file) {
+                     bool wouldSucceed, const std::string &file) {
     std::vector<std::string> boxes;
-    std::vector<std::string> all_refusals;
+    std::vector<std::string> allRefusals;
     for (uint32_t b : refusals.unknownBoxes) {
         JsonObject r;
         r.Add("box", b).Add("reason", "unknown-box").Add("text", "box " + Number(b) + " is not in the backup file");
-        all_refusals.push_back(r.str());
+        allRefusals.push_back(r.str());
     }
     if (!refusals.engineVersion.empty()) {
         JsonObject r;
         r.AddNull("box").Add("reason", "engine-version").Add("text", "the backup was made on engine \"" +
                                                                         refusals.engineVersion + "\", the device runs \"" +
                                                                         refusals.deviceEngineVersion + "\"");
-        all_refusals.push_back(r.str());
+        allRefusals.push_back(r.str());
     }
     size_t i = 0;
     while (i < plan.size()) {
@@ -128,7 +128,7 @@ std::string PlanJson(const std::vector<VTRESTOREPLAN> &plan, const std::string &
                 JsonObject r;
                 r.Add("box", p.BoxNo).Add("reason", ActionName(p.Action)).Add("text", RefusalText(p));
                 r.Add("count", p.Count).Add("limit", p.Limit);
-                all_refusals.push_back(r.str());
+                allRefusals.push_back(r.str());
                 continue;
             }
             JsonObject e;
@@ -146,36 +146,36 @@ std::string PlanJson(const std::vector<VTRESTOREPLAN> &plan, const std::string &
         boxes.push_back(box.str());
     }
     JsonObject out;
-    out.Add("file", file).Add("mode", mode).Add("wouldSucceed", would_succeed).AddRaw("refusals", JsonArray(all_refusals))
+    out.Add("file", file).Add("mode", mode).Add("wouldSucceed", wouldSucceed).AddRaw("refusals", JsonArray(allRefusals))
         .AddRaw("boxes", JsonArray(boxes));
     return out.str();
 }
 
 }  // namespace
 
-int RunDryRun(const Context &c, DeviceSession &session, const std::string &password, const std::string &work_folder,
+int RunDryRun(const Context &c, DeviceSession &session, const std::string &password, const std::string &workFolder,
               const std::vector<uint32_t> &boxes, const Refusals &refusals) {
     const Options &o = c.options;
     std::vector<VTRESTOREPLAN> plan;
     if (refusals.unknownBoxes.empty()) {
         uint32_t count = 0;
         VTRESTOREPLAN *items = nullptr;
-        vt::GlobalBlock block(vtBoxPlanRestore(session.get(), password.c_str(), work_folder.c_str(), o.input.c_str(),
+        vt::GlobalBlock block(vtBoxPlanRestore(session.get(), password.c_str(), workFolder.c_str(), o.input.c_str(),
                                          static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, &count, &items));
         if (!block)
             return ReportFailure("planning the restore", GetLastError(), vtBoxGetLastErrorText(),
                                  FailureSite::BackupFile, &c.settings);
         plan.assign(items, items + count);
     }
-    int exit_code = kExitDone;
-    if (!refusals.unknownBoxes.empty()) exit_code = kExitNotFound;
-    else if (!refusals.engineVersion.empty()) exit_code = kExitDamagedFile;
+    int exitCode = kExitDone;
+    if (!refusals.unknownBoxes.empty()) exitCode = kExitNotFound;
+    else if (!refusals.engineVersion.empty()) exitCode = kExitDamagedFile;
     for (const auto &p : plan)
-        if (IsRefusal(p.Action) && exit_code == kExitDone) exit_code = kExitFailure;
+        if (IsRefusal(p.Action) && exitCode == kExitDone) exitCode = kExitFailure;
 
     if (o.json) {
-        PrintJsonLine(PlanJson(plan, o.mode == 1 ? "replace" : "keep-both", refusals, exit_code == kExitDone, o.input));
-        return exit_code;
+        PrintJsonLine(PlanJson(plan, o.mode == 1 ? "replace" : "keep-both", refusals, exitCode == kExitDone, o.input));
+        return exitCode;
     }
     for (uint32_t b : refusals.unknownBoxes)
         std::printf("REFUSED: box %s is not in %s\n", Number(b).c_str(), o.input.c_str());
@@ -183,14 +183,14 @@ int RunDryRun(const Context &c, DeviceSession &session, const std::string &passw
         std::printf("REFUSED: the backup was made on engine \"%s\" but the device runs \"%s\"\n",
                     PlainText(refusals.engineVersion).c_str(), PlainText(refusals.deviceEngineVersion).c_str());
     PrintText(plan, o.mode == 1);
-    if (exit_code == kExitDone)
+    if (exitCode == kExitDone)
         std::printf("dry run: nothing was locked or written; the restore would go through\n");
     else
         std::printf("dry run: nothing was locked or written; the restore would be refused%s\n",
                     refusals.unknownBoxes.empty() && refusals.engineVersion.empty()
                         ? " at the first REFUSED box (boxes before it would be restored)"
                         : " before it touches the device");
-    return exit_code;
+    return exitCode;
 }
 
 }  // namespace vtcli

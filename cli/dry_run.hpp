@@ -20,6 +20,6 @@ struct Refusals {
 // Shows the plan (text, or one JSON object with --json); returns the exit
 // code the restore would end with as far as the plan can tell.
 int RunDryRun(const Context &context, DeviceSession &session, const std::string &password,
-              const std::string &work_folder, const std::vector<uint32_t> &boxes, const Refusals &refusals);
+              const std::string &workFolder, const std::vector<uint32_t> &boxes, const Refusals &refusals);
 
 }  // namespace vtcli

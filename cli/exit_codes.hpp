@@ -29,7 +29,7 @@ enum ExitCode : int {
 enum class FailureSite { Device, BackupFile, LocalDisk };
 
 // The exit code for an engine result code.
-int ExitCodeFor(uint32_t engine_code, FailureSite site);
+int ExitCodeFor(uint32_t engineCode, FailureSite site);
 
 // The table for --help and the README, one code a line.
 const char *ExitCodeTable();

@@ -10,8 +10,8 @@ namespace vtcli {
 
 namespace {
 
-std::string NextStep(uint32_t code, const std::string &detail, int exit_code, const Settings *s) {
-    switch (exit_code) {
+std::string NextStep(uint32_t code, const std::string &detail, int exitCode, const Settings *s) {
+    switch (exitCode) {
     case kExitWrongPassword:
         return "the device refused the administrator password: check --password-file, --password-command, "
                "VTBOX_PASSWORD or the configuration file";
@@ -54,16 +54,16 @@ std::string NextStep(uint32_t code, const std::string &detail, int exit_code, co
 int ReportFailure(const std::string &what, uint32_t code, const std::string &detail, FailureSite site,
                   const Settings *settings) {
     PrintError(what, code, detail);
-    int exit_code = ExitCodeFor(code, site);
-    std::string next = NextStep(code, detail, exit_code, settings);
+    int exitCode = ExitCodeFor(code, site);
+    std::string next = NextStep(code, detail, exitCode, settings);
     if (!next.empty()) std::fprintf(stderr, "vtbox: %s\n", PlainText(next).c_str());
-    return exit_code;
+    return exitCode;
 }
 
-int ReportProblem(const std::string &text, int exit_code) {
+int ReportProblem(const std::string &text, int exitCode) {
     // Problems name paths and names from files and the device.
     std::fprintf(stderr, "vtbox: %s\n", PlainText(text).c_str());
-    return exit_code;
+    return exitCode;
 }
 
 }  // namespace vtcli

@@ -18,6 +18,6 @@ int ReportFailure(const std::string &what, uint32_t code, const std::string &det
                   const Settings *settings = nullptr);
 
 // A failure of vtbox's own (not the engine's): "vtbox: <text>"; returns code.
-int ReportProblem(const std::string &text, int exit_code);
+int ReportProblem(const std::string &text, int exitCode);
 
 }  // namespace vtcli

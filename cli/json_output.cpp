@@ -80,10 +80,10 @@ std::string IsoUtc(const SYSTEMTIME &t) {
     return buf;
 }
 
-std::string IsoLocal(const SYSTEMTIME &t, const int32_t *offset_minutes) {
+std::string IsoLocal(const SYSTEMTIME &t, const int32_t *offsetMinutes) {
     char zone[16] = "";
-    if (offset_minutes) {
-        long offset = *offset_minutes;
+    if (offsetMinutes) {
+        long offset = *offsetMinutes;
         std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60 % 100,
                       std::labs(offset) % 60);
     }
@@ -93,8 +93,8 @@ std::string IsoLocal(const SYSTEMTIME &t, const int32_t *offset_minutes) {
     return buf;
 }
 
-const char *OutcomeOf(int exit_code) {
-    switch (exit_code) {
+const char *OutcomeOf(int exitCode) {
+    switch (exitCode) {
     case kExitDone: return "done";
     case kExitInterrupted:
     case kExitTerminated: return "cancelled";

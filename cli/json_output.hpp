@@ -50,7 +50,7 @@ void PrintJsonLine(const std::string &json);
 std::string IsoUtc(const SYSTEMTIME &t);
 // A local time with its offset from UTC in minutes, as
 // "2026-12-08T15:02:03+01:00"; without an offset, the bare local time.
-std::string IsoLocal(const SYSTEMTIME &t, const int32_t *offset_minutes);
+std::string IsoLocal(const SYSTEMTIME &t, const int32_t *offsetMinutes);
 
 // The last line of a long command with --json.
 struct Summary {
@@ -69,7 +69,7 @@ struct Summary {
 void PrintSummary(const Summary &summary);
 
 // The outcome word for an exit code.
-const char *OutcomeOf(int exit_code);
+const char *OutcomeOf(int exitCode);
 
 // The box object shared by boxes, info, verify and the restore plan.
 JsonObject BoxJson(uint32_t number, const std::string &name);

@@ -78,18 +78,18 @@ void BeginRelease() {
 }
 
 uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, VTPROGRESSINFO *last, std::string *detail) {
-    vt::OwnedHandle status_event = vt::NewEvent(false), cancel_event = vt::NewEvent(true);
-    HANDLE status = status_event.get(), cancel = cancel_event.get();
+    vt::OwnedHandle statusEvent = vt::NewEvent(false), cancelEvent = vt::NewEvent(true);
+    HANDLE status = statusEvent.get(), cancel = cancelEvent.get();
     g_cancel = cancel;
     if (g_terminate) SetEvent(cancel);  // asked to stop before the job began
     VTPROGRESSINFO progress{};
     std::atomic<bool> finished{false};
     uint32_t rc = 0;
-    std::string failure_detail;
+    std::string failureDetail;
     std::thread worker([&] {
         rc = operation(cancel, status, &progress);
         // The detail lives on this thread: take it before the thread ends.
-        if (rc != 0) failure_detail = vtBoxGetLastErrorText();
+        if (rc != 0) failureDetail = vtBoxGetLastErrorText();
         finished = true;
         SetEvent(status);
     });
@@ -100,7 +100,7 @@ uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, 
         display.Show(progress);
     }
     worker.join();
-    if (detail) *detail = failure_detail;
+    if (detail) *detail = failureDetail;
     display.Finish(progress, rc);
     if (last) *last = progress;
     g_cancel = nullptr;

@@ -214,18 +214,18 @@ struct Given {
 
 std::string ClosestMatch(const std::string &word, const std::vector<std::string> &candidates) {
     std::string best;
-    size_t best_distance = 0;
+    size_t bestDistance = 0;
     for (const auto &c : candidates) {
         size_t d = EditDistance(word, c);
         // A prefix of a candidate counts as close too ("--out" for "--output").
         if (c.size() > word.size() && word.size() >= 3 && c.compare(0, word.size(), word) == 0) d = 1;
-        if (best.empty() || d < best_distance) {
+        if (best.empty() || d < bestDistance) {
             best = c;
-            best_distance = d;
+            bestDistance = d;
         }
     }
     size_t allowed = std::max<size_t>(1, std::min<size_t>(2, word.size() / 3));
-    return !best.empty() && best_distance <= allowed ? best : std::string();
+    return !best.empty() && bestDistance <= allowed ? best : std::string();
 }
 
 bool ParseBoxList(const std::string &text, std::vector<uint32_t> *boxes, bool *all, std::string *error) {
@@ -282,14 +282,14 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         }
         const OptionSpec *known = nullptr;
         std::string value;
-        bool inline_value = false;
+        bool inlineValue = false;
         if (a[1] == '-') {
             std::string name = a.substr(2);
             size_t eq = name.find('=');
             if (eq != std::string::npos) {
                 value = name.substr(eq + 1);
                 name = name.substr(0, eq);
-                inline_value = true;
+                inlineValue = true;
             }
             if (name == "password") {
                 *error = "the password is never taken from the command line: use --password-file, "
@@ -310,7 +310,7 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
                     if (s.letter == a[1] && s.value) known = &s;
                 if (known) {
                     value = a.substr(2);
-                    inline_value = true;
+                    inlineValue = true;
                 }
             } else {
                 for (const auto &s : Specs())
@@ -322,13 +322,13 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
             }
         }
         std::string spelled = a[1] == '-' ? "--" + std::string(known->name) : a.substr(0, 2);
-        if (known->value && !inline_value) {
+        if (known->value && !inlineValue) {
             if (i + 1 >= argc) {
                 *error = spelled + " needs a value";
                 return false;
             }
             value = argv[++i];
-        } else if (!known->value && inline_value) {
+        } else if (!known->value && inlineValue) {
             *error = spelled + " takes no value";
             return false;
         }
@@ -364,15 +364,15 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
     if (o->command == "convert") return ParseConvert(positional, o, error);
     if (o->help) return true;
 
-    bool takes_file = o->command == "info" || o->command == "verify";
-    bool takes_folder = o->command == "prune";
-    if ((takes_file || takes_folder) && positional.size() >= 2 && o->input.empty()) {
+    bool takesFile = o->command == "info" || o->command == "verify";
+    bool takesFolder = o->command == "prune";
+    if ((takesFile || takesFolder) && positional.size() >= 2 && o->input.empty()) {
         o->input = positional[1];
         positional.erase(positional.begin() + 1);
     }
     if (positional.size() > 1) {
         *error = o->command +
-                 (takes_file ? " takes one backup file" : takes_folder ? " takes one folder" : " takes no arguments") +
+                 (takesFile ? " takes one backup file" : takesFolder ? " takes one folder" : " takes no arguments") +
                  "; unexpected \"" + positional[1] + "\"";
         return false;
     }
@@ -384,11 +384,11 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         *error = "restore needs --input, --boxes and --mode";
         return false;
     }
-    if (takes_file && o->input.empty()) {
+    if (takesFile && o->input.empty()) {
         *error = o->command + " needs the backup file";
         return false;
     }
-    if (takes_folder && (o->input.empty() || !o->prune.any())) {
+    if (takesFolder && (o->input.empty() || !o->prune.any())) {
         *error = "prune needs the folder and at least one of --keep-last, --keep-daily, --keep-weekly, --keep-monthly";
         return false;
     }

@@ -22,7 +22,7 @@ size_t DisplayWidth(const std::string &text);
 std::string FitToWidth(const std::string &text, size_t columns);
 
 // "1.5 MB/s", "2:05" and the like.
-std::string FormatRate(double bytes_per_second);
+std::string FormatRate(double bytesPerSecond);
 std::string FormatDuration(double seconds);
 
 class ProgressBar {

@@ -10,7 +10,7 @@
 
 namespace vtcli {
 
-Reach ProbeDevice(const std::string &host, uint32_t port, uint32_t timeout_ms) {
+Reach ProbeDevice(const std::string &host, uint32_t port, uint32_t timeoutMs) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -25,7 +25,7 @@ Reach ProbeDevice(const std::string &host, uint32_t port, uint32_t timeout_ms) {
         int err = rc == 0 ? 0 : errno;
         if (err == EINPROGRESS) {
             pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, static_cast<int>(timeout_ms)) == 1) {
+            if (poll(&p, 1, static_cast<int>(timeoutMs)) == 1) {
                 socklen_t len = sizeof err;
                 getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
             } else {

@@ -10,8 +10,8 @@ namespace vtcli {
 
 enum class Reach { NameNotFound, Refused, Unreachable, NoAnswer, Accepts };
 
-// Tries one TCP connection to host:port, waiting at most timeout_ms.
-Reach ProbeDevice(const std::string &host, uint32_t port, uint32_t timeout_ms);
+// Tries one TCP connection to host:port, waiting at most timeoutMs.
+Reach ProbeDevice(const std::string &host, uint32_t port, uint32_t timeoutMs);
 
 // The sentence for a probe's outcome; service names what listens there
 // ("the box web service", "the FTP server") and option the flag that sets it.

@@ -87,9 +87,9 @@ std::string PlainText(const std::string &text) {
     return out;
 }
 
-std::string FormatTime(const SYSTEMTIME &t, bool iso_utc) {
+std::string FormatTime(const SYSTEMTIME &t, bool isoUtc) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, iso_utc ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u",
+    std::snprintf(buf, sizeof buf, isoUtc ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u",
                   t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     return buf;
 }

@@ -23,6 +23,6 @@ std::string JsonString(const std::string &text);
 std::string PlainText(const std::string &text);
 
 // "2023-11-14 22:13:20" (and "T...Z" in ISO form for JSON, UTC times).
-std::string FormatTime(const SYSTEMTIME &t, bool iso_utc);
+std::string FormatTime(const SYSTEMTIME &t, bool isoUtc);
 
 }  // namespace vtcli

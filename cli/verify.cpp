@@ -24,12 +24,12 @@ struct Verdict {
     std::vector<VTCHECKITEM> findings;
 };
 
-Verdict Check(const std::string &file, const std::string &work_folder) {
+Verdict Check(const std::string &file, const std::string &workFolder) {
     Verdict v;
     uint32_t count = 0;
     VTCHECKITEM *items = nullptr;
     void *handle = nullptr;
-    v.rc = vtBoxCheckBackup(file.c_str(), work_folder.c_str(), &count, &items, &handle);
+    v.rc = vtBoxCheckBackup(file.c_str(), workFolder.c_str(), &count, &items, &handle);
     v.detail = vtBoxGetLastErrorText();
     vt::GlobalBlock findings(handle);
     if (findings) v.findings.assign(items, items + count);
@@ -57,8 +57,8 @@ void PrintFindings(const std::string &file, const std::vector<VTCHECKITEM> &find
 
 }  // namespace
 
-int VerifyQuietly(const std::string &file, const std::string &work_folder) {
-    Verdict v = Check(file, work_folder);
+int VerifyQuietly(const std::string &file, const std::string &workFolder) {
+    Verdict v = Check(file, workFolder);
     if (v.rc == 0) return kExitDone;
     if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty()) {
         PrintFindings(file, v.findings);
@@ -83,9 +83,9 @@ int RunVerify(const Context &c) {
     auto started = std::chrono::steady_clock::now();
     Verdict v = Check(file, use->path());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    int exit_code = kExitDone;
-    if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty()) exit_code = kExitDamagedFile;
-    else if (v.rc != 0) exit_code = ExitCodeFor(v.rc, FailureSite::BackupFile);
+    int exitCode = kExitDone;
+    if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty()) exitCode = kExitDamagedFile;
+    else if (v.rc != 0) exitCode = ExitCodeFor(v.rc, FailureSite::BackupFile);
 
     if (c.options.json) {
         std::vector<std::string> items;
@@ -97,18 +97,18 @@ int RunVerify(const Context &c) {
             items.push_back(o.str());
         }
         JsonObject out;
-        out.Add("file", file).Add("ok", v.rc == 0).Add("exitCode", exit_code).Add("code", v.rc);
+        out.Add("file", file).Add("ok", v.rc == 0).Add("exitCode", exitCode).Add("code", v.rc);
         if (v.rc != 0 && v.findings.empty()) out.Add("detail", v.detail);
         out.AddRaw("findings", JsonArray(items)).Add("size", static_cast<uint64_t>(std::filesystem::file_size(file, ec)))
             .Add("seconds", seconds);
         PrintJsonLine(out.str());
-        return exit_code;
+        return exitCode;
     }
-    if (exit_code == kExitDamagedFile) {
+    if (exitCode == kExitDamagedFile) {
         PrintFindings(file, v.findings);
         std::fprintf(stderr, "vtbox: %s is damaged: %zu finding%s\n", file.c_str(), v.findings.size(),
                      v.findings.size() == 1 ? "" : "s");
-        return exit_code;
+        return exitCode;
     }
     if (v.rc != 0) return ReportFailure("verifying " + file, v.rc, v.detail, FailureSite::BackupFile);
     if (!Output().quiet) std::printf("%s: whole; every archive and entry read, the description matches\n", file.c_str());

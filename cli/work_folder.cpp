@@ -53,14 +53,14 @@ void RemoveAllBut(const fs::path &folder, const std::vector<std::string> &kept) 
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
     for (const fs::path &entry : entries) {
         std::string path = entry.string();
-        bool is_kept = false, leads_to_kept = false;
+        bool isKept = false, leadsToKept = false;
         for (const std::string &k : kept) {
-            is_kept = is_kept || k == path;
-            leads_to_kept = leads_to_kept || k.rfind(path + "/", 0) == 0;
+            isKept = isKept || k == path;
+            leadsToKept = leadsToKept || k.rfind(path + "/", 0) == 0;
         }
-        if (is_kept) continue;
+        if (isKept) continue;
         std::error_code gone;
-        if (leads_to_kept && IsRealFolder(entry)) RemoveAllBut(entry, kept);
+        if (leadsToKept && IsRealFolder(entry)) RemoveAllBut(entry, kept);
         else fs::remove_all(entry, gone);
     }
 }
@@ -104,16 +104,16 @@ std::string FolderOf(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-WorkFolder::WorkFolder(const std::string &beside_file) {
-    ClearOnce(FolderOf(beside_file));
-    std::string tmpl = FolderOf(beside_file) + "/" + kPrefix + std::to_string(getpid()) + "-XXXXXX";
+WorkFolder::WorkFolder(const std::string &besideFile) {
+    ClearOnce(FolderOf(besideFile));
+    std::string tmpl = FolderOf(besideFile) + "/" + kPrefix + std::to_string(getpid()) + "-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     if (mkdtemp(name.data())) {
         path_ = fs::absolute(name.data()).string();
     } else {
         errno_ = errno;
-        error_ = "cannot make a work folder in " + FolderOf(beside_file) + ": " + std::strerror(errno);
+        error_ = "cannot make a work folder in " + FolderOf(besideFile) + ": " + std::strerror(errno);
     }
 }
 
@@ -138,19 +138,19 @@ WorkFolder::~WorkFolder() {
     else RemoveAllBut(path_, kept);
 }
 
-std::vector<std::string> KeptContent(const std::string &work_folder) {
+std::vector<std::string> KeptContent(const std::string &workFolder) {
     std::vector<std::string> kept;
-    if (!IsRealFolder(work_folder)) return kept;
-    KeptIn(work_folder, &kept);
+    if (!IsRealFolder(workFolder)) return kept;
+    KeptIn(workFolder, &kept);
     std::error_code ec;
-    for (fs::directory_iterator it(work_folder, ec), end; !ec && it != end; it.increment(ec))
+    for (fs::directory_iterator it(workFolder, ec), end; !ec && it != end; it.increment(ec))
         if (IsRealFolder(it->path()) && it->path().filename() != VTBOX_RESCUE_FOLDER) KeptIn(it->path(), &kept);
     return kept;
 }
 
-size_t RescuedDocuments(const std::string &work_folder) {
+size_t RescuedDocuments(const std::string &workFolder) {
     size_t count = 0;
-    for (const std::string &item : KeptContent(work_folder)) {
+    for (const std::string &item : KeptContent(workFolder)) {
         if (fs::path(item).filename() != VTBOX_RESCUE_FOLDER) continue;
         std::error_code ec;
         for (fs::directory_iterator it(item, ec), end; !ec && it != end; it.increment(ec)) count += IsRealFolder(it->path());
@@ -158,12 +158,12 @@ size_t RescuedDocuments(const std::string &work_folder) {
     return count;
 }
 
-std::string DescribeKeptContent(const std::string &work_folder) {
+std::string DescribeKeptContent(const std::string &workFolder) {
     std::string text;
-    for (const std::string &item : KeptContent(work_folder)) {
+    for (const std::string &item : KeptContent(workFolder)) {
         if (!text.empty()) text += "; ";
         if (fs::path(item).filename() == VTBOX_RESCUE_FOLDER) {
-            size_t n = RescuedDocuments(work_folder);
+            size_t n = RescuedDocuments(workFolder);
             text += "the only copy of " + std::to_string(n) + (n == 1 ? " document" : " documents") +
                     " that a restore in replace mode took off the device and could not put back, in " + item +
                     " (the NOTE.txt of each copy says what it is)";

@@ -16,7 +16,7 @@ namespace vtcli {
 // on standard error what it removed and what it kept (unless -q).
 class WorkFolder {
 public:
-    explicit WorkFolder(const std::string &beside_file);
+    explicit WorkFolder(const std::string &besideFile);
     WorkFolder(WorkFolder &&other) noexcept
         : path_(std::move(other.path_)), error_(std::move(other.error_)), errno_(other.errno_) {
         other.path_.clear();
@@ -49,13 +49,13 @@ std::string FolderOf(const std::string &path);
 // folder of a job): the restore's rescue copies of device documents
 // (VTBOX_RESCUE_FOLDER, when not empty) and a complete backup that could not
 // be put in place (VTBOX_KEPT_BACKUP). Their paths; links are never followed.
-std::vector<std::string> KeptContent(const std::string &work_folder);
+std::vector<std::string> KeptContent(const std::string &workFolder);
 
 // The documents that rescue copies under a work folder hold (their count).
-size_t RescuedDocuments(const std::string &work_folder);
+size_t RescuedDocuments(const std::string &workFolder);
 
 // What KeptContent found, in words for an administrator ("" when nothing).
-std::string DescribeKeptContent(const std::string &work_folder);
+std::string DescribeKeptContent(const std::string &workFolder);
 
 // The work folders that ended vtbox runs left in folder: only folders of our
 // own name and user whose process is gone. Those that hold KeptContent are kept, with
