@@ -14,14 +14,14 @@ extern "C" {
 #endif
 
 /*
- * Copies the text of id into buffer, cut to buffer_max - 1 bytes (never
+ * Copies the text of id into buffer, cut to bufferMax - 1 bytes (never
  * inside a UTF-8 sequence) and NUL-terminated. Returns the number of bytes
- * copied without the NUL; 0 (with an empty buffer when buffer_max > 0) when
- * the id has no text or buffer_max is below 1. The caller owns the buffer.
+ * copied without the NUL; 0 (with an empty buffer when bufferMax > 0) when
+ * the id has no text or bufferMax is below 1. The caller owns the buffer.
  */
-int32_t brLoadString(uint32_t id, char *buffer, int32_t buffer_max);
+int32_t brLoadString(uint32_t id, char *buffer, int32_t bufferMax);
 
-typedef int32_t (*BRLOADSTRING)(uint32_t id, char *buffer, int32_t buffer_max);
+typedef int32_t (*BRLOADSTRING)(uint32_t id, char *buffer, int32_t bufferMax);
 
 #define BRLANG_LOOKUP_SYMBOL "brLoadString"
 

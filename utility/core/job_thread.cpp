@@ -53,16 +53,16 @@ bool RemoveJobTempFolder(const std::string &path) {
     if (::chdir(ParentFolder(path).c_str()) != 0) ::chdir("/");
     std::error_code ec;
     const fs::path rescue = fs::path(path) / VTBOX_RESCUE_FOLDER, backup = fs::path(path) / VTBOX_KEPT_BACKUP;
-    const bool keep_rescue = fs::is_directory(fs::symlink_status(rescue, ec)) && !fs::is_empty(rescue, ec);
-    const bool keep_backup = fs::is_regular_file(fs::symlink_status(backup, ec));
-    if (!keep_rescue && !keep_backup) {
+    const bool keepRescue = fs::is_directory(fs::symlink_status(rescue, ec)) && !fs::is_empty(rescue, ec);
+    const bool keepBackup = fs::is_regular_file(fs::symlink_status(backup, ec));
+    if (!keepRescue && !keepBackup) {
         fs::remove_all(path, ec);
         return false;
     }
     std::vector<fs::path> entries;
     for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
     for (const fs::path &entry : entries)
-        if (!(keep_rescue && entry == rescue) && !(keep_backup && entry == backup)) fs::remove_all(entry, ec);
+        if (!(keepRescue && entry == rescue) && !(keepBackup && entry == backup)) fs::remove_all(entry, ec);
     return true;
 }
 

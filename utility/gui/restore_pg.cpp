@@ -150,7 +150,7 @@ void CRestorePg::ReadFile(const QString &path) {
         const QByteArray folder = FolderPart(path).toUtf8();
         rc = vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle);
     }
-    vt::GlobalBlock box_list(handle);
+    vt::GlobalBlock boxList(handle);
     ClearList();
     if (rc != 0 || info.Kind != kBackupKind) {
         Refuse(rc == VTBOX_E_ENGINE_TOO_NEW ? ids::kMsgEngineTooNew : ids::kMsgNotBackupFile);
