@@ -12,7 +12,7 @@ VT_FUZZ_TARGET(ftp_listing) {
   const ListingOutcome outcome = ParseListing(text, &folders, &files);
   if (outcome.code != 0) {
     VT_FUZZ_CHECK(folders.empty() && files.empty());
-    VT_FUZZ_CHECK(outcome.refused_name.size() < sizeof(vt::FindData::cFileName));
+    VT_FUZZ_CHECK(outcome.refusedName.size() < sizeof(vt::FindData::cFileName));
   }
   for (const FindList* list : {&folders, &files}) {
     for (const auto& entry : *list) {
