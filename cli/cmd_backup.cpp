@@ -2,9 +2,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,8 +20,8 @@
 #include "text_output.hpp"
 #include "verify.hpp"
 #include "vtBoxBRD.h"
-#include "work_folder.hpp"
 #include "vthandles.hpp"
+#include "work_folder.hpp"
 
 namespace vtcli {
 
@@ -115,8 +115,9 @@ const char *FileKindText(mode_t mode) {
 void KeepCompleteBackup(const WorkFolder &work, const std::string &output) {
     for (const std::string &kept : KeptContent(work.path()))
         if (fs::path(kept).filename() == VTBOX_KEPT_BACKUP)
-            std::fprintf(stderr, "vtbox: the complete backup is kept as %s; move it to %s (or where you want it) "
-                                 "yourself\n",
+            std::fprintf(stderr,
+                         "vtbox: the complete backup is kept as %s; move it to %s (or where you want it) "
+                         "yourself\n",
                          kept.c_str(), output.c_str());
 }
 
@@ -125,7 +126,8 @@ void KeepCompleteBackup(const WorkFolder &work, const std::string &output) {
 int RunBackup(const Context &c) {
     const Options &o = c.options;
     std::error_code ec;
-    if (fs::is_directory(o.output, ec)) return ReportProblem(o.output + " is a folder; give the backup file's name", kExitUsage);
+    if (fs::is_directory(o.output, ec))
+        return ReportProblem(o.output + " is a folder; give the backup file's name", kExitUsage);
     std::string folder = FolderOf(o.output);
     if (!fs::is_directory(folder, ec)) return ReportProblem("the folder " + folder + " does not exist", kExitNotFound);
     if (access(folder.c_str(), W_OK) != 0)
@@ -141,7 +143,7 @@ int RunBackup(const Context &c) {
     // all the same: its write bits say what was meant).
     struct stat st;
     bool readOnly = ::stat(o.output.c_str(), &st) == 0 &&
-                     ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(o.output.c_str(), W_OK) != 0);
+                    ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(o.output.c_str(), W_OK) != 0);
     if (readOnly && !o.replaceReadOnly)
         return ReportProblem(o.output + " is read-only; give --replace-read-only to replace it, or choose another file",
                              kExitLocalDisk);
@@ -182,14 +184,15 @@ int RunBackup(const Context &c) {
         rc = RunLongOperation(
             bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), engineWork.c_str(),
-                                   written.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status,
-                                   progress);
+                return vtBoxBackup(session.get(), password.c_str(), job.ftpUser(), engineWork.c_str(), written.c_str(),
+                                   static_cast<uint32_t>(boxes.size()), boxes.data(), cancel, status, progress);
             },
             &last, &detail);
         summary.detail = detail;
-        if (rc == VTBOX_E_CANCELLED) exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
-        else if (rc != 0) exitCode = ReportFailure("the backup", rc, detail, FailureSite::LocalDisk, &c.settings);
+        if (rc == VTBOX_E_CANCELLED)
+            exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+        else if (rc != 0)
+            exitCode = ReportFailure("the backup", rc, detail, FailureSite::LocalDisk, &c.settings);
         if (rc != 0) KeepCompleteBackup(work, o.output);
     } else if (rc == VTBOX_E_CANCELLED) {
         exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
@@ -205,13 +208,13 @@ int RunBackup(const Context &c) {
             exitCode = verdict;
             summary.code = VTBOX_E_DAMAGED_FILE;
             fs::remove(written, ec);  // a damaged file is nothing to keep
-            ReportProblem("the new backup is damaged; " +
-                              std::string(fs::exists(target, ec) ? "the older " + o.output + " was kept"
-                                                                 : o.output + " was not written"),
+            ReportProblem("the new backup is damaged; " + std::string(fs::exists(target, ec)
+                                                                          ? "the older " + o.output + " was kept"
+                                                                          : o.output + " was not written"),
                           verdict);
         } else if (std::rename(written.c_str(), target.c_str()) != 0) {
             exitCode = ReportProblem("cannot put the backup in place as " + o.output + ": " + std::strerror(errno),
-                                      kExitLocalDisk);
+                                     kExitLocalDisk);
             KeepCompleteBackup(work, o.output);
         }
     }
@@ -225,7 +228,8 @@ int RunBackup(const Context &c) {
     summary.exitCode = exitCode;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (Output().json) PrintSummary(summary);
+    if (Output().json)
+        PrintSummary(summary);
     else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet)
         std::printf("%s: %zu box%s backed up, %.1f MB\n", o.output.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     static_cast<double>(summary.size) / 1e6);

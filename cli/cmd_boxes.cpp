@@ -29,7 +29,8 @@ int RunBoxes(const Context &c) {
                                 .Add("lastUpdate", IsoUtc(boxes[i].LastUpdateDate))
                                 .str());
         JsonObject out;
-        out.Add("engineVersion", version.EngineVersion).Add("macAddress", version.MACAddress)
+        out.Add("engineVersion", version.EngineVersion)
+            .Add("macAddress", version.MACAddress)
             .AddRaw("boxes", JsonArray(items));
         PrintJsonLine(out.str());
     } else {

@@ -14,8 +14,8 @@
 #include "progress_bar.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
-#include "work_folder.hpp"
 #include "vthandles.hpp"
+#include "work_folder.hpp"
 
 namespace vtcli {
 
@@ -79,7 +79,10 @@ void PrintTally(const BoxTally &t, bool backup) {
 }
 
 JsonObject &AddTally(JsonObject &json, const BoxTally &t) {
-    return json.Add("kept", t.kept).Add("removed", t.removed).Add("colour", t.colour).Add("widePaper", t.widePaper)
+    return json.Add("kept", t.kept)
+        .Add("removed", t.removed)
+        .Add("colour", t.colour)
+        .Add("widePaper", t.widePaper)
         .Add("copyMix", t.copyMix);
 }
 
@@ -104,8 +107,8 @@ void PrintReport(const Options &o, const std::string &from, const ConversionRepo
     std::printf("%s: %s for %s (from %s)\n", o.destination.c_str(), backup ? "backup" : "document archive",
                 o.toVersion.c_str(), from.c_str());
     if (backup) {
-        std::printf("  %-4s %6s %8s %7s %11s %9s  %s\n", "Box", "Kept", "Removed", "Colour", "Wide paper",
-                    "Copy mix", "Name");
+        std::printf("  %-4s %6s %8s %7s %11s %9s  %s\n", "Box", "Kept", "Removed", "Colour", "Wide paper", "Copy mix",
+                    "Name");
         for (const BoxTally &t : report.Boxes()) PrintTally(t, true);
         std::printf("  all  ");
         BoxTally total = report.Total();

@@ -11,8 +11,8 @@
 #include "prune.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
-#include "work_folder.hpp"
 #include "vthandles.hpp"
+#include "work_folder.hpp"
 
 namespace vtcli {
 
@@ -57,7 +57,7 @@ bool FindBackups(const std::string &folder, const std::string &work, std::vector
         void *handle = nullptr;
         uint32_t rc = vtBoxGetXMLInfo(path.c_str(), work.c_str(), &info, &count, &boxes, &handle);
         vt::GlobalBlock boxList(handle);
-        BackupDate date{info.Date.wYear, info.Date.wMonth, info.Date.wDay,
+        BackupDate date{info.Date.wYear, info.Date.wMonth,  info.Date.wDay,
                         info.Date.wHour, info.Date.wMinute, info.Date.wSecond};
         std::string why;
         if (rc != 0) {
@@ -108,8 +108,13 @@ int RunPrune(const Context &c) {
         if (Output().json) {
             std::vector<std::string> rules;
             for (const std::string &r : v.reasons) rules.push_back(JsonString(r));
-            items.push_back(JsonObject().Add("file", v.name).Add("date", DateText(v.date)).Add("keep", v.keep)
-                                .Add("removed", gone).AddRaw("rules", JsonArray(rules)).str());
+            items.push_back(JsonObject()
+                                .Add("file", v.name)
+                                .Add("date", DateText(v.date))
+                                .Add("keep", v.keep)
+                                .Add("removed", gone)
+                                .AddRaw("rules", JsonArray(rules))
+                                .str());
         } else if (!Output().quiet) {
             std::string reasons;
             for (const std::string &r : v.reasons) reasons += (reasons.empty() ? "" : ", ") + r;
@@ -119,8 +124,8 @@ int RunPrune(const Context &c) {
         }
     }
     if (Output().json) {
-        PrintJsonLine(JsonObject().Add("folder", o.input).Add("dryRun", o.dryRun).AddRaw("backups", JsonArray(items))
-                          .str());
+        PrintJsonLine(
+            JsonObject().Add("folder", o.input).Add("dryRun", o.dryRun).AddRaw("backups", JsonArray(items)).str());
     } else if (!Output().quiet) {
         std::printf("%zu backup%s kept, %zu %s\n", kept, kept == 1 ? "" : "s", o.dryRun ? total - kept : removed,
                     o.dryRun ? "would be removed" : "removed");

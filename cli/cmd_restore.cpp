@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -17,8 +17,8 @@
 #include "progress_bar.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
-#include "work_folder.hpp"
 #include "vthandles.hpp"
+#include "work_folder.hpp"
 
 namespace vtcli {
 
@@ -51,8 +51,7 @@ int Describe(const std::string &file, FileDescription *out) {
     uint32_t rc = vtBoxGetXMLInfo(file.c_str(), work.path().c_str(), &info, &count, &boxes, &handle);
     vt::GlobalBlock boxList(handle);
     if (rc != 0) return ReportFailure("reading " + file, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
-    if (info.Kind != 1)
-        return ReportProblem(file + " is a document archive, not a backup file", kExitDamagedFile);
+    if (info.Kind != 1) return ReportProblem(file + " is a document archive, not a backup file", kExitDamagedFile);
     out->engineVersion = Trimmed(info.EngineVersion);
     for (uint32_t i = 0; i < count; ++i) out->boxes.push_back(boxes[i].BoxNo);
     return kExitDone;
@@ -141,9 +140,9 @@ int RunRestore(const Context &c) {
         rc = RunLongOperation(
             bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
-                return vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), use->path().c_str(),
-                                    input.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode,
-                                    job.deviceTime(), cancel, status, progress);
+                return vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), use->path().c_str(), input.c_str(),
+                                    static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, job.deviceTime(), cancel,
+                                    status, progress);
             },
             &last, &detail);
         summary.detail = detail;
@@ -158,7 +157,8 @@ int RunRestore(const Context &c) {
                 std::fprintf(stderr, "vtbox: the box would hold more than 100 folders\n");
             // What was written before the failure stays on the device.
             if (last.DocsDone > 0 && exitCode != kExitInterrupted) {
-                std::fprintf(stderr, "vtbox: %d document%s had been restored before the failure and stay on the device\n",
+                std::fprintf(stderr,
+                             "vtbox: %d document%s had been restored before the failure and stay on the device\n",
                              last.DocsDone, last.DocsDone == 1 ? "" : "s");
                 exitCode = kExitPartial;
             }
@@ -177,7 +177,8 @@ int RunRestore(const Context &c) {
     summary.exitCode = exitCode;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (o.json) PrintSummary(summary);
+    if (o.json)
+        PrintSummary(summary);
     else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet)
         std::printf("%s: %zu box%s restored (%s)\n", o.input.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     o.mode == 1 ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");

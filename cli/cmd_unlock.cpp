@@ -32,7 +32,8 @@ int RunUnlock(const Context &c) {
         uint32_t lock = vtBoxUnlockUiJob(own, password.c_str(), record->mode);
         own->SessionId = ownId;
         if (account == VTBOX_E_WRONG_PASSWORD || lock == VTBOX_E_WRONG_PASSWORD)
-            return ReportFailure("releasing the device", VTBOX_E_WRONG_PASSWORD, std::string(), FailureSite::Device, &s);
+            return ReportFailure("releasing the device", VTBOX_E_WRONG_PASSWORD, std::string(), FailureSite::Device,
+                                 &s);
         RemoveJobRecord(s.host, s.port);
         // No account to delete; that session no longer holds
         // the lock or has ended (the device's time-out came first).
@@ -48,8 +49,9 @@ int RunUnlock(const Context &c) {
     uint32_t deviceTime = 0;
     uint32_t rc = vtBoxLockUiJob(session.get(), password.c_str(), 0, &deviceTime);
     if (rc != 0)
-        return ReportFailure(record ? "releasing the device" : "checking the device's lock (no vtbox job of this computer holds it)",
-                             rc, vtBoxGetLastErrorText(), FailureSite::Device, &s);
+        return ReportFailure(
+            record ? "releasing the device" : "checking the device's lock (no vtbox job of this computer holds it)", rc,
+            vtBoxGetLastErrorText(), FailureSite::Device, &s);
     vtBoxUnlockUiJob(session.get(), password.c_str(), 0);
     if (!record) std::printf("the device %s is not locked; nothing to release\n", s.host.c_str());
     return kExitDone;

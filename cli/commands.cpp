@@ -50,7 +50,8 @@ int RunVersion(const Context &c) {
     Library platform = LibraryOf(reinterpret_cast<const void *>(&vtGetMessageText));
     if (c.options.json) {
         JsonObject out;
-        out.Add("program", "vtbox").Add("version", VTBOX_VERSION)
+        out.Add("program", "vtbox")
+            .Add("version", VTBOX_VERSION)
             .AddRaw("engine", JsonObject().Add("library", engine.path).Add("version", engine.version).str())
             .AddRaw("platform", JsonObject().Add("library", platform.path).Add("version", platform.version).str());
         PrintJsonLine(out.str());

@@ -38,8 +38,10 @@ std::optional<std::string> Env(const char *name) {
 std::string KeyName(std::string key) {
     if (key.rfind("VTBOX_", 0) == 0) key = key.substr(6);
     for (char &c : key) {
-        if (c == '_') c = '-';
-        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c == '_')
+            c = '-';
+        else if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return key;
 }
@@ -66,8 +68,7 @@ bool Number(const std::string &where, const std::string &text, uint32_t min, uin
     return true;
 }
 
-bool ReadPasswordFile(const std::string &path, const std::string &namedBy, std::string *password,
-                      std::string *error) {
+bool ReadPasswordFile(const std::string &path, const std::string &namedBy, std::string *password, std::string *error) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
@@ -162,8 +163,10 @@ bool Prompt(std::string *password, std::string *error) {
 
 bool LoadConfigFile(ConfigFile *file, std::string *error) {
     std::string user;
-    if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) user = std::string(xdg) + "/vtbox/vtbox.conf";
-    else if (const char *home = std::getenv("HOME"); home && *home) user = std::string(home) + "/.config/vtbox/vtbox.conf";
+    if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        user = std::string(xdg) + "/vtbox/vtbox.conf";
+    else if (const char *home = std::getenv("HOME"); home && *home)
+        user = std::string(home) + "/.config/vtbox/vtbox.conf";
     struct stat st {};
     std::string path;
     for (const std::string &candidate : {user, std::string("/etc/vtbox/vtbox.conf")})
@@ -177,8 +180,8 @@ bool LoadConfigFile(ConfigFile *file, std::string *error) {
         *error = "cannot read the configuration file " + path;
         return false;
     }
-    static const char *known[] = {"host", "port", "ftp-port", "timeout", "password", "password-file",
-                                  "password-command"};
+    static const char *known[] = {"host",     "port",          "ftp-port",        "timeout",
+                                  "password", "password-file", "password-command"};
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
@@ -190,7 +193,8 @@ bool LoadConfigFile(ConfigFile *file, std::string *error) {
         bool ok = false;
         for (const char *k : known) ok = ok || key == k;
         if (!ok) {
-            *error = path + ":" + std::to_string(number) + ": expected \"key = value\" with a key of host, port, "
+            *error = path + ":" + std::to_string(number) +
+                     ": expected \"key = value\" with a key of host, port, "
                      "ftp-port, timeout, password, password-file or password-command";
             return false;
         }
@@ -215,17 +219,22 @@ bool ResolveSettings(const Options &o, const ConfigFile &file, Settings *s, std:
         if (it != file.values.end()) return std::make_pair(it->second, file.path + ": " + key);
         return std::nullopt;
     };
-    if (o.host) s->host = *o.host;
-    else if (auto v = pick("VTBOX_HOST", "host")) s->host = v->first;
-    if (o.port) s->port = *o.port;
+    if (o.host)
+        s->host = *o.host;
+    else if (auto v = pick("VTBOX_HOST", "host"))
+        s->host = v->first;
+    if (o.port)
+        s->port = *o.port;
     else if (auto v = pick("VTBOX_PORT", "port")) {
         if (!Number(v->second, v->first, 1, 65535, &s->port, error)) return false;
     }
-    if (o.ftpPort) s->ftpPort = *o.ftpPort;
+    if (o.ftpPort)
+        s->ftpPort = *o.ftpPort;
     else if (auto v = pick("VTBOX_FTP_PORT", "ftp-port")) {
         if (!Number(v->second, v->first, 1, 65535, &s->ftpPort, error)) return false;
     }
-    if (o.timeout) s->timeout = *o.timeout;
+    if (o.timeout)
+        s->timeout = *o.timeout;
     else if (auto v = pick("VTBOX_TIMEOUT", "timeout")) {
         if (!Number(v->second, v->first, 1, 3600, &s->timeout, error)) return false;
     }

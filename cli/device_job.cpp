@@ -105,9 +105,10 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
     if (opened) vtBoxSetRequestCancelEvent(&session_, StopEvent());
     *version = opening->version;
     if (opening->rc == 0 || (busyIsOpen && opened && opening->rc == VTBOX_E_DEVICE_IN_USE)) return 0;
-    int exitCode = ReportFailure(opened ? (opening->rc == VTBOX_E_WRONG_PASSWORD ? "logging in" : "reading the engine version")
-                                         : "connecting to " + settings_.host,
-                                  opening->rc, opening->detail, FailureSite::Device, &settings_);
+    int exitCode =
+        ReportFailure(opened ? (opening->rc == VTBOX_E_WRONG_PASSWORD ? "logging in" : "reading the engine version")
+                             : "connecting to " + settings_.host,
+                      opening->rc, opening->detail, FailureSite::Device, &settings_);
     Close();
     return exitCode;
 }
@@ -157,7 +158,7 @@ unsigned ReleaseSeconds() {
 
 namespace {
 
-constexpr uint32_t kDeviceBusy = VTBOX_E_DEVICE_IN_USE;      // unlocking a mode not held (any more)
+constexpr uint32_t kDeviceBusy = VTBOX_E_DEVICE_IN_USE;            // unlocking a mode not held (any more)
 constexpr uint32_t kFtpAccountError = VTBOX_E_FTP_ACCOUNT_FAILED;  // deleting an account that is gone
 // The device no longer has the web session (Result 202): it ended it by
 // itself, and with it the lock and the FTP account, so nothing is left to
@@ -167,10 +168,11 @@ constexpr uint32_t kSessionGone = VTBOX_E_STORE_TIMEOUT;
 // Signals an event when a time has passed, unless dismissed first.
 class Deadline {
 public:
-    Deadline(HANDLE event, std::chrono::seconds after) : thread_([this, event, after] {
-        std::unique_lock<std::mutex> lock(m_);
-        if (!cv_.wait_for(lock, after, [this] { return dismissed_; })) SetEvent(event);
-    }) {}
+    Deadline(HANDLE event, std::chrono::seconds after)
+        : thread_([this, event, after] {
+              std::unique_lock<std::mutex> lock(m_);
+              if (!cv_.wait_for(lock, after, [this] { return dismissed_; })) SetEvent(event);
+          }) {}
     ~Deadline() {
         {
             std::lock_guard<std::mutex> lock(m_);
@@ -218,10 +220,18 @@ uint32_t ExclusiveJob::End() {
             std::string detail;
         };
         Step steps[] = {
-            {"deleting the FTP account", account_,
-             [&] { return vtBoxDeleteFTPAccount(session_.get(), password_.c_str()); }, kFtpAccountError, 0, {}},
-            {"unlocking the device's panel", locked_,
-             [&] { return vtBoxUnlockUiJob(session_.get(), password_.c_str(), mode_); }, kDeviceBusy, 0, {}},
+            {"deleting the FTP account",
+             account_,
+             [&] { return vtBoxDeleteFTPAccount(session_.get(), password_.c_str()); },
+             kFtpAccountError,
+             0,
+             {}},
+            {"unlocking the device's panel",
+             locked_,
+             [&] { return vtBoxUnlockUiJob(session_.get(), password_.c_str(), mode_); },
+             kDeviceBusy,
+             0,
+             {}},
         };
         DWORD pauseMs = 500;
         for (int round = 0;; ++round) {

@@ -46,7 +46,8 @@ std::string RefusalText(const VTRESTOREPLAN &p) {
         return where + " would hold " + std::to_string(p.Count) + " documents; the device takes " +
                std::to_string(p.Limit);
     case VTPLAN_TOO_MANY_FOLDERS:
-        return "the box would hold " + std::to_string(p.Count) + " folders; the device takes " + std::to_string(p.Limit);
+        return "the box would hold " + std::to_string(p.Count) + " folders; the device takes " +
+               std::to_string(p.Limit);
     case VTPLAN_NO_DISK_SPACE:
         return "the box needs " + std::to_string(p.Count) + " KB; the device has " + std::to_string(p.Limit) +
                " KB free";
@@ -77,7 +78,8 @@ void PrintText(const std::vector<VTRESTOREPLAN> &plan, bool replace) {
             break;
         case VTPLAN_RENAME_DOCUMENT:
             std::printf("  document %s \"%s\"%s: the name is taken; added as \"%s\" (number %s)\n",
-                        Number(p.EntryNo).c_str(), name.c_str(), folder.c_str(), newName.c_str(), Number(p.NewNo).c_str());
+                        Number(p.EntryNo).c_str(), name.c_str(), folder.c_str(), newName.c_str(),
+                        Number(p.NewNo).c_str());
             break;
         case VTPLAN_ADD_FOLDER:
             std::printf("  folder %s \"%s\": added as folder %s\n", Number(p.EntryNo).c_str(), name.c_str(),
@@ -87,9 +89,7 @@ void PrintText(const std::vector<VTRESTOREPLAN> &plan, bool replace) {
             std::printf("  folder %s \"%s\": merged into the device's folder %s of that name\n",
                         Number(p.EntryNo).c_str(), name.c_str(), Number(p.NewNo).c_str());
             break;
-        case VTPLAN_DISK_SPACE:
-            std::printf("  needs %u KB; the device has %u KB free\n", p.Count, p.Limit);
-            break;
+        case VTPLAN_DISK_SPACE: std::printf("  needs %u KB; the device has %u KB free\n", p.Count, p.Limit); break;
         default:
             if (IsRefusal(p.Action)) std::printf("  REFUSED: %s\n", RefusalText(p).c_str());
         }
@@ -107,9 +107,10 @@ std::string PlanJson(const std::vector<VTRESTOREPLAN> &plan, const std::string &
     }
     if (!refusals.engineVersion.empty()) {
         JsonObject r;
-        r.AddNull("box").Add("reason", "engine-version").Add("text", "the backup was made on engine \"" +
-                                                                        refusals.engineVersion + "\", the device runs \"" +
-                                                                        refusals.deviceEngineVersion + "\"");
+        r.AddNull("box")
+            .Add("reason", "engine-version")
+            .Add("text", "the backup was made on engine \"" + refusals.engineVersion + "\", the device runs \"" +
+                             refusals.deviceEngineVersion + "\"");
         allRefusals.push_back(r.str());
     }
     size_t i = 0;
@@ -132,8 +133,11 @@ std::string PlanJson(const std::vector<VTRESTOREPLAN> &plan, const std::string &
                 continue;
             }
             JsonObject e;
-            e.Add("action", ActionName(p.Action)).Add("number", p.EntryNo).Add("newNumber", p.NewNo)
-                .Add("name", p.Name).Add("newName", p.NewName);
+            e.Add("action", ActionName(p.Action))
+                .Add("number", p.EntryNo)
+                .Add("newNumber", p.NewNo)
+                .Add("name", p.Name)
+                .Add("newName", p.NewName);
             if (p.Action == VTPLAN_ADD_FOLDER || p.Action == VTPLAN_MERGE_FOLDER) {
                 folders.push_back(e.str());
             } else if (p.Action != VTPLAN_DISK_SPACE) {
@@ -146,7 +150,10 @@ std::string PlanJson(const std::vector<VTRESTOREPLAN> &plan, const std::string &
         boxes.push_back(box.str());
     }
     JsonObject out;
-    out.Add("file", file).Add("mode", mode).Add("wouldSucceed", wouldSucceed).AddRaw("refusals", JsonArray(allRefusals))
+    out.Add("file", file)
+        .Add("mode", mode)
+        .Add("wouldSucceed", wouldSucceed)
+        .AddRaw("refusals", JsonArray(allRefusals))
         .AddRaw("boxes", JsonArray(boxes));
     return out.str();
 }
@@ -161,15 +168,18 @@ int RunDryRun(const Context &c, DeviceSession &session, const std::string &passw
         uint32_t count = 0;
         VTRESTOREPLAN *items = nullptr;
         vt::GlobalBlock block(vtBoxPlanRestore(session.get(), password.c_str(), workFolder.c_str(), o.input.c_str(),
-                                         static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, &count, &items));
+                                               static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, &count,
+                                               &items));
         if (!block)
             return ReportFailure("planning the restore", GetLastError(), vtBoxGetLastErrorText(),
                                  FailureSite::BackupFile, &c.settings);
         plan.assign(items, items + count);
     }
     int exitCode = kExitDone;
-    if (!refusals.unknownBoxes.empty()) exitCode = kExitNotFound;
-    else if (!refusals.engineVersion.empty()) exitCode = kExitDamagedFile;
+    if (!refusals.unknownBoxes.empty())
+        exitCode = kExitNotFound;
+    else if (!refusals.engineVersion.empty())
+        exitCode = kExitDamagedFile;
     for (const auto &p : plan)
         if (IsRefusal(p.Action) && exitCode == kExitDone) exitCode = kExitFailure;
 

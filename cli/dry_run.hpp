@@ -12,9 +12,9 @@ namespace vtcli {
 
 // What the restore would refuse before it touches the device.
 struct Refusals {
-    std::string engineVersion;            // the file's, when the device runs another
+    std::string engineVersion;  // the file's, when the device runs another
     std::string deviceEngineVersion;
-    std::vector<uint32_t> unknownBoxes;   // chosen boxes the file does not hold
+    std::vector<uint32_t> unknownBoxes;  // chosen boxes the file does not hold
 };
 
 // Shows the plan (text, or one JSON object with --json); returns the exit

@@ -12,20 +12,34 @@ int ExitCodeFor(uint32_t code, FailureSite site) {
     // Another job holds the device (Result 105, 211, 212, HTTP 503), it is
     // busy (Result 201, 203, ...), its sessions are used up, or another
     // session's FTP account exists.
-    case VTBOX_E_DEVICE_IN_USE: case VTBOX_E_STORE_BUSY: case VTBOX_E_WEB_SESSION_FAILED: case VTBOX_E_FTP_ACCOUNT_FAILED: return kExitDeviceBusy;
+    case VTBOX_E_DEVICE_IN_USE:
+    case VTBOX_E_STORE_BUSY:
+    case VTBOX_E_WEB_SESSION_FAILED:
+    case VTBOX_E_FTP_ACCOUNT_FAILED: return kExitDeviceBusy;
     // No answer, refused, name not found, timed out, connection lost.
-    case VTBOX_E_DEVICE_NOT_AVAILABLE: case VTBOX_E_OFFLINE: case VTBOX_E_NET_TIMEOUT: case VTBOX_E_CONNECTION_FAILED: case VTBOX_E_NAME_NOT_RESOLVED: case VTBOX_E_CANNOT_CONNECT: case VTBOX_E_CONNECTION_ABORTED: case VTBOX_E_CONNECTION_RESET:
-        return kExitUnreachable;
+    case VTBOX_E_DEVICE_NOT_AVAILABLE:
+    case VTBOX_E_OFFLINE:
+    case VTBOX_E_NET_TIMEOUT:
+    case VTBOX_E_CONNECTION_FAILED:
+    case VTBOX_E_NAME_NOT_RESOLVED:
+    case VTBOX_E_CANNOT_CONNECT:
+    case VTBOX_E_CONNECTION_ABORTED:
+    case VTBOX_E_CONNECTION_RESET: return kExitUnreachable;
     case VTBOX_E_NOT_ON_DEVICE: return kExitNotFound;
-    case VTBOX_E_FILE_NOT_FOUND: case VTBOX_E_PATH_NOT_FOUND: return site == FailureSite::Device ? kExitFailure : kExitNotFound;
+    case VTBOX_E_FILE_NOT_FOUND:
+    case VTBOX_E_PATH_NOT_FOUND: return site == FailureSite::Device ? kExitFailure : kExitNotFound;
     // Damaged or no backup: no reply of a device maps to VTBOX_E_DAMAGED_FILE, so it is the
     // file's also in a restore (a box refused as damaged).
     case VTBOX_E_DAMAGED_FILE: return kExitDamagedFile;
     // Of an engine version that cannot be read.
-    case VTBOX_E_NOT_SUPPORTED: case VTBOX_E_ENGINE_TOO_NEW: return site == FailureSite::Device ? kExitFailure : kExitDamagedFile;
-    case VTBOX_E_BAD_FORMAT: case VTBOX_E_INVALID_DATA: return site == FailureSite::BackupFile ? kExitDamagedFile : kExitFailure;
+    case VTBOX_E_NOT_SUPPORTED:
+    case VTBOX_E_ENGINE_TOO_NEW: return site == FailureSite::Device ? kExitFailure : kExitDamagedFile;
+    case VTBOX_E_BAD_FORMAT:
+    case VTBOX_E_INVALID_DATA: return site == FailureSite::BackupFile ? kExitDamagedFile : kExitFailure;
     // Full, read-only or refused local disk.
-    case VTBOX_E_HANDLE_DISK_FULL: case VTBOX_E_DISK_FULL: case VTBOX_E_WRITE_PROTECTED: return kExitLocalDisk;
+    case VTBOX_E_HANDLE_DISK_FULL:
+    case VTBOX_E_DISK_FULL:
+    case VTBOX_E_WRITE_PROTECTED: return kExitLocalDisk;
     // Access denied: no reply of a device maps to it either; a file or
     // folder here that this user may not read or write.
     case VTBOX_E_ACCESS_DENIED: return kExitLocalDisk;

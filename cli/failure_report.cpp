@@ -26,9 +26,11 @@ std::string NextStep(uint32_t code, const std::string &detail, int exitCode, con
         if (ftp && reach != Reach::Accepts)
             return "the device's FTP server did not take the connection: " +
                    ReachText(reach, s->host, port, "the FTP server", "--ftp-port or VTBOX_FTP_PORT (default 21)");
-        if (ftp) return "the connection to the device's FTP server at " + s->host + ":" + std::to_string(port) +
-                        " broke off; try again";
-        if (code == VTBOX_E_CONNECTION_ABORTED || code == VTBOX_E_CONNECTION_RESET) return "the connection to the device broke off; try again";
+        if (ftp)
+            return "the connection to the device's FTP server at " + s->host + ":" + std::to_string(port) +
+                   " broke off; try again";
+        if (code == VTBOX_E_CONNECTION_ABORTED || code == VTBOX_E_CONNECTION_RESET)
+            return "the connection to the device broke off; try again";
         return ReachText(reach, s->host, port, "the box web service", "--port or VTBOX_PORT (default 8080)");
     }
     case kExitLocalDisk:
@@ -38,14 +40,16 @@ std::string NextStep(uint32_t code, const std::string &detail, int exitCode, con
         return "the local disk is full or read-only: make room on it (temporary files go to TMPDIR, else /tmp), or "
                "use a folder on another disk";
     case kExitDamagedFile:
-        if (code == VTBOX_E_DAMAGED_FILE) return "the backup file is damaged or no backup file: vtbox verify names what is wrong with it";
+        if (code == VTBOX_E_DAMAGED_FILE)
+            return "the backup file is damaged or no backup file: vtbox verify names what is wrong with it";
         break;
-    default:
-        break;
+    default: break;
     }
-    if (code == VTBOX_E_DEVICE_LIMIT) return "the device's limits (400 documents a level, 100 folders a box) would be passed: "
-                             "vtbox restore --dry-run shows where";
-    if (code == VTBOX_E_NO_DEVICE_SPACE) return "the device has too little free space for the box: delete documents on the device first";
+    if (code == VTBOX_E_DEVICE_LIMIT)
+        return "the device's limits (400 documents a level, 100 folders a box) would be passed: "
+               "vtbox restore --dry-run shows where";
+    if (code == VTBOX_E_NO_DEVICE_SPACE)
+        return "the device has too little free space for the box: delete documents on the device first";
     return {};
 }
 

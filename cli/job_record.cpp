@@ -71,9 +71,12 @@ std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
     unsigned long value = 0;
     int seen = 0;
     while (in >> key >> value) {
-        if (key == "session") r.sessionId = static_cast<uint32_t>(value), seen |= 1;
-        else if (key == "mode") r.mode = static_cast<uint32_t>(value), seen |= 2;
-        else if (key == "pid") r.pid = static_cast<int>(value), seen |= 4;
+        if (key == "session")
+            r.sessionId = static_cast<uint32_t>(value), seen |= 1;
+        else if (key == "mode")
+            r.mode = static_cast<uint32_t>(value), seen |= 2;
+        else if (key == "pid")
+            r.pid = static_cast<int>(value), seen |= 4;
     }
     if (seen != 7 || r.sessionId == 0 || r.mode > 1) return std::nullopt;
     return r;

@@ -57,11 +57,11 @@ struct Summary {
     std::string command;
     std::string outcome;  // done, failed, cancelled, partial, not-released
     int exitCode = 0;
-    uint32_t code = 0;    // the engine's result code
-    std::string text;     // its text, and the engine's detail
+    uint32_t code = 0;  // the engine's result code
+    std::string text;   // its text, and the engine's detail
     std::string detail;
     std::string file;
-    uint64_t size = 0;    // bytes of the file
+    uint64_t size = 0;  // bytes of the file
     uint32_t boxes = 0;
     int32_t documents = 0;
     double seconds = 0;

@@ -50,8 +50,9 @@ void SignalWatcher() {
             (void)!write(STDERR_FILENO, msg, sizeof msg - 1);
         } else if (HANDLE cancel = g_cancel.load()) {
             SetEvent(cancel);
-            const char msg[] = "\nvtbox: cancelling; the device is released once the job has stopped "
-                               "(Ctrl-C again to stop at once)\n";
+            const char msg[] =
+                "\nvtbox: cancelling; the device is released once the job has stopped "
+                "(Ctrl-C again to stop at once)\n";
             (void)!write(STDERR_FILENO, msg, sizeof msg - 1);
         }
     }
@@ -77,7 +78,8 @@ void BeginRelease() {
     if (g_signals >= 2) SetEvent(g_give_up);
 }
 
-uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, VTPROGRESSINFO *last, std::string *detail) {
+uint32_t RunLongOperation(ProgressBar &display, const LongOperation &operation, VTPROGRESSINFO *last,
+                          std::string *detail) {
     vt::OwnedHandle statusEvent = vt::NewEvent(false), cancelEvent = vt::NewEvent(true);
     HANDLE status = statusEvent.get(), cancel = cancelEvent.get();
     g_cancel = cancel;

@@ -1,8 +1,8 @@
 // vtbox: command-line front end over the engine's exports.
 #include <csignal>
 #include <cstdio>
-#include <exception>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -36,7 +36,8 @@ static int RunProgram(int argc, char **argv) {
 
     const std::string &command = c.options.command;
     if (command == "boxes" || command == "backup" || command == "restore" || command == "unlock") {
-        if (!vtcli::LoadConfigFile(&c.file, &error) || !vtcli::ResolveSettings(c.options, c.file, &c.settings, &error)) {
+        if (!vtcli::LoadConfigFile(&c.file, &error) ||
+            !vtcli::ResolveSettings(c.options, c.file, &c.settings, &error)) {
             std::fprintf(stderr, "vtbox: %s\n", error.c_str());
             return vtcli::kExitUsage;
         }

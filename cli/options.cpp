@@ -21,8 +21,8 @@ bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
     return true;
 }
 
-const std::vector<std::string> kCommands = {"boxes",   "backup",  "restore", "info", "verify",
-                                            "unlock",  "version", "convert", "prune"};
+const std::vector<std::string> kCommands = {"boxes",  "backup",  "restore", "info", "verify",
+                                            "unlock", "version", "convert", "prune"};
 const std::set<std::string> kDeviceCommands = {"boxes", "backup", "restore", "unlock"};
 
 // One option: its long name, its short letter (or 0), whether it takes a
@@ -56,11 +56,18 @@ bool Count(const std::string &name, const std::string &v, uint32_t *out, std::st
 const std::vector<OptionSpec> &Specs() {
     static const std::vector<OptionSpec> specs = {
         {"help", 'h', false, {}, [](Options *o, const std::string &, std::string *) { return o->help = true; }},
-        {"version", 0, false, {}, [](Options *o, const std::string &, std::string *) {
+        {"version",
+         0,
+         false,
+         {},
+         [](Options *o, const std::string &, std::string *) {
              o->command = "version";
              return true;
          }},
-        {"json", 0, false, {"boxes", "backup", "restore", "info", "verify", "version", "convert", "prune"},
+        {"json",
+         0,
+         false,
+         {"boxes", "backup", "restore", "info", "verify", "version", "convert", "prune"},
          [](Options *o, const std::string &, std::string *) { return o->json = true; }},
         {"quiet", 'q', false, {}, [](Options *o, const std::string &, std::string *) { return o->quiet = true; }},
         {"verbose", 'v', false, {}, [](Options *o, const std::string &, std::string *) { return o->verbose = true; }},
@@ -97,22 +104,36 @@ const std::vector<OptionSpec> &Specs() {
              o->timeout = s;
              return true;
          }},
-        {"boxes", 0, true, {"backup", "restore"},
+        {"boxes",
+         0,
+         true,
+         {"backup", "restore"},
          [](Options *o, const std::string &v, std::string *e) { return ParseBoxList(v, &o->boxes, &o->allBoxes, e); }},
-        {"output", 'o', true, {"backup"},
+        {"output",
+         'o',
+         true,
+         {"backup"},
          [](Options *o, const std::string &v, std::string *) {
              o->output = v;
              return true;
          }},
-        {"input", 'i', true, {"restore", "info", "verify"},
+        {"input",
+         'i',
+         true,
+         {"restore", "info", "verify"},
          [](Options *o, const std::string &v, std::string *) {
              o->input = v;
              return true;
          }},
-        {"mode", 0, true, {"restore"},
+        {"mode",
+         0,
+         true,
+         {"restore"},
          [](Options *o, const std::string &v, std::string *e) {
-             if (v == "replace") o->mode = 1;
-             else if (v == "keep-both") o->mode = 0;
+             if (v == "replace")
+                 o->mode = 1;
+             else if (v == "keep-both")
+                 o->mode = 0;
              else {
                  *e = "--mode is replace or keep-both, not \"" + v + "\"";
                  return false;
@@ -120,30 +141,58 @@ const std::vector<OptionSpec> &Specs() {
              o->modeGiven = true;
              return true;
          }},
-        {"verify", 0, false, {"backup"}, [](Options *o, const std::string &, std::string *) { return o->verify = true; }},
-        {"replace-read-only", 0, false, {"backup"},
+        {"verify",
+         0,
+         false,
+         {"backup"},
+         [](Options *o, const std::string &, std::string *) { return o->verify = true; }},
+        {"replace-read-only",
+         0,
+         false,
+         {"backup"},
          [](Options *o, const std::string &, std::string *) { return o->replaceReadOnly = true; }},
-        {"from", 0, true, {"convert"},
+        {"from",
+         0,
+         true,
+         {"convert"},
          [](Options *o, const std::string &v, std::string *) {
              o->fromVersion = v;
              return true;
          }},
-        {"to", 0, true, {"convert"},
+        {"to",
+         0,
+         true,
+         {"convert"},
          [](Options *o, const std::string &v, std::string *) {
              o->toVersion = v;
              return true;
          }},
-        {"dry-run", 'n', false, {"restore", "prune"},
+        {"dry-run",
+         'n',
+         false,
+         {"restore", "prune"},
          [](Options *o, const std::string &, std::string *) { return o->dryRun = true; }},
-        {"keep-last", 0, true, {"prune"},
+        {"keep-last",
+         0,
+         true,
+         {"prune"},
          [](Options *o, const std::string &v, std::string *e) { return Count("--keep-last", v, &o->prune.last, e); }},
-        {"keep-daily", 0, true, {"prune"},
+        {"keep-daily",
+         0,
+         true,
+         {"prune"},
          [](Options *o, const std::string &v, std::string *e) { return Count("--keep-daily", v, &o->prune.daily, e); }},
-        {"keep-weekly", 0, true, {"prune"},
+        {"keep-weekly",
+         0,
+         true,
+         {"prune"},
          [](Options *o, const std::string &v, std::string *e) {
              return Count("--keep-weekly", v, &o->prune.weekly, e);
          }},
-        {"keep-monthly", 0, true, {"prune"},
+        {"keep-monthly",
+         0,
+         true,
+         {"prune"},
          [](Options *o, const std::string &v, std::string *e) {
              return Count("--keep-monthly", v, &o->prune.monthly, e);
          }},
@@ -292,8 +341,9 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
                 inlineValue = true;
             }
             if (name == "password") {
-                *error = "the password is never taken from the command line: use --password-file, "
-                         "--password-command, VTBOX_PASSWORD or the prompt";
+                *error =
+                    "the password is never taken from the command line: use --password-file, "
+                    "--password-command, VTBOX_PASSWORD or the prompt";
                 return false;
             }
             for (const auto &s : Specs())
@@ -372,7 +422,9 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
     }
     if (positional.size() > 1) {
         *error = o->command +
-                 (takesFile ? " takes one backup file" : takesFolder ? " takes one folder" : " takes no arguments") +
+                 (takesFile     ? " takes one backup file"
+                  : takesFolder ? " takes one folder"
+                                : " takes no arguments") +
                  "; unexpected \"" + positional[1] + "\"";
         return false;
     }
@@ -471,7 +523,8 @@ std::string HelpText(const std::string &command) {
                "  Settings files (\"<version>.ini\", every \"/\" as \"_\") are looked for beside\n"
                "  vtbox, in the current folder, in <prefix>/share/vtbox/conversion and in the\n"
                "  folders of VTBOX_CONVERSION_PATH.\n";
-    if (command == "version") return "vtbox version [--json]\n  Versions of vtbox, the engine and the platform library.\n";
+    if (command == "version")
+        return "vtbox version [--json]\n  Versions of vtbox, the engine and the platform library.\n";
     if (command == "prune")
         return "vtbox prune DIR [--keep-last N] [--keep-daily N] [--keep-weekly N] [--keep-monthly N]\n"
                "      [-n|--dry-run] [--json]\n"

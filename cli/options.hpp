@@ -31,8 +31,8 @@ struct Options {
     std::string input;   // restore source, info and verify file, prune folder
     uint32_t mode = 0;   // restore: 1 replace, 0 keep both
     bool modeGiven = false;
-    bool verify = false;  // backup --verify
-    bool dryRun = false;  // restore and prune --dry-run
+    bool verify = false;           // backup --verify
+    bool dryRun = false;           // restore and prune --dry-run
     bool replaceReadOnly = false;  // backup: a read-only target may be replaced
     // convert: what (backup, archive, summary), the two files, the versions.
     std::string convertWhat;

@@ -15,7 +15,10 @@ bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::stri
         int value = 0, width = 2;
         switch (field) {
         case '%': result += '%'; continue;
-        case 'Y': value = when.tm_year + 1900; width = 4; break;
+        case 'Y':
+            value = when.tm_year + 1900;
+            width = 4;
+            break;
         case 'm': value = when.tm_mon + 1; break;
         case 'd': value = when.tm_mday; break;
         case 'H': value = when.tm_hour; break;

@@ -55,11 +55,10 @@ char32_t Decode(const std::string &s, size_t i, size_t *length) {
 
 int Columns(char32_t cp) {
     if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return 0;
-    if ((cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x200B && cp <= 0x200F) || (cp >= 0xFE00 && cp <= 0xFE0F))
-        return 0;
+    if ((cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x200B && cp <= 0x200F) || (cp >= 0xFE00 && cp <= 0xFE0F)) return 0;
     static const char32_t wide[][2] = {
-        {0x1100, 0x115F}, {0x2E80, 0x303E}, {0x3041, 0x33FF}, {0x3400, 0x4DBF}, {0x4E00, 0x9FFF},
-        {0xA000, 0xA4CF}, {0xAC00, 0xD7A3}, {0xF900, 0xFAFF}, {0xFE30, 0xFE4F}, {0xFF00, 0xFF60},
+        {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
+        {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},
         {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD},
     };
     for (const auto &r : wide)
@@ -99,16 +98,20 @@ std::string FitToWidth(const std::string &text, size_t columns) {
 
 std::string FormatRate(double bps) {
     char buf[32];
-    if (bps >= 1e6) std::snprintf(buf, sizeof buf, "%.1f MB/s", bps / 1e6);
-    else std::snprintf(buf, sizeof buf, "%.0f kB/s", bps / 1e3);
+    if (bps >= 1e6)
+        std::snprintf(buf, sizeof buf, "%.1f MB/s", bps / 1e6);
+    else
+        std::snprintf(buf, sizeof buf, "%.0f kB/s", bps / 1e3);
     return buf;
 }
 
 std::string FormatDuration(double seconds) {
     long s = std::lround(std::max(0.0, seconds));
     char buf[32];
-    if (s >= 3600) std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    else std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
     return buf;
 }
 
@@ -173,8 +176,10 @@ void ProgressBar::Show(const VTPROGRESSINFO &p) {
             .Add("documentsTotal", p.DocsTotal)
             .Add("bytes", Bytes(p))
             .Add("secondsElapsed", Seconds());
-        if (left >= 0) o.Add("secondsRemaining", left);
-        else o.AddNull("secondsRemaining");
+        if (left >= 0)
+            o.Add("secondsRemaining", left);
+        else
+            o.AddNull("secondsRemaining");
         PrintJsonLine(o.str());
         return;
     }

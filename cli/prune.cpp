@@ -53,8 +53,8 @@ void KeepPerPeriod(std::vector<PruneVerdict> &verdicts, uint32_t count, const ch
 
 bool IsValidDate(const BackupDate &d) {
     return d.year >= 1 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
-           d.day <= DaysInMonth(d.year, d.month) && d.hour >= 0 && d.hour <= 23 && d.minute >= 0 &&
-           d.minute <= 59 && d.second >= 0 && d.second <= 60;
+           d.day <= DaysInMonth(d.year, d.month) && d.hour >= 0 && d.hour <= 23 && d.minute >= 0 && d.minute <= 59 &&
+           d.second >= 0 && d.second <= 60;
 }
 
 std::vector<PruneVerdict> DecidePrune(std::vector<PruneCandidate> backups, const PruneRules &rules) {

@@ -37,8 +37,10 @@ Reach ProbeDevice(const std::string &host, uint32_t port, uint32_t timeoutMs) {
             result = Reach::Accepts;
             break;
         }
-        if (err == ECONNREFUSED) result = Reach::Refused;
-        else if ((err == EHOSTUNREACH || err == ENETUNREACH) && result != Reach::Refused) result = Reach::Unreachable;
+        if (err == ECONNREFUSED)
+            result = Reach::Refused;
+        else if ((err == EHOSTUNREACH || err == ENETUNREACH) && result != Reach::Refused)
+            result = Reach::Unreachable;
     }
     freeaddrinfo(list);
     return result;

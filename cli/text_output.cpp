@@ -34,8 +34,7 @@ std::string JsonString(const std::string &text) {
                 // Copy a well-formed UTF-8 sequence; anything else becomes U+FFFD.
                 size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
                 bool ok = len > 0 && i + len <= text.size();
-                for (size_t k = 1; ok && k < len; ++k)
-                    ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+                for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
                 if (ok) {
                     out.append(text, i, len);
                     i += len - 1;
@@ -89,8 +88,8 @@ std::string PlainText(const std::string &text) {
 
 std::string FormatTime(const SYSTEMTIME &t, bool isoUtc) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, isoUtc ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u",
-                  t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    std::snprintf(buf, sizeof buf, isoUtc ? "%04u-%02u-%02uT%02u:%02u:%02uZ" : "%04u-%02u-%02u %02u:%02u:%02u", t.wYear,
+                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     return buf;
 }
 

@@ -9,10 +9,10 @@
 #include "commands.hpp"
 #include "failure_report.hpp"
 #include "json_output.hpp"
-#include "vtBoxBRD.h"
-#include "work_folder.hpp"
 #include "text_output.hpp"
+#include "vtBoxBRD.h"
 #include "vthandles.hpp"
+#include "work_folder.hpp"
 
 namespace vtcli {
 
@@ -70,7 +70,8 @@ int VerifyQuietly(const std::string &file, const std::string &workFolder) {
 int RunVerify(const Context &c) {
     const std::string &file = c.options.input;
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
+    if (!std::filesystem::exists(file, ec))
+        return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
     WorkFolder work(file);
     std::unique_ptr<WorkFolder> elsewhere;
     const WorkFolder *use = &work;
@@ -84,22 +85,27 @@ int RunVerify(const Context &c) {
     Verdict v = Check(file, use->path());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     int exitCode = kExitDone;
-    if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty()) exitCode = kExitDamagedFile;
-    else if (v.rc != 0) exitCode = ExitCodeFor(v.rc, FailureSite::BackupFile);
+    if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty())
+        exitCode = kExitDamagedFile;
+    else if (v.rc != 0)
+        exitCode = ExitCodeFor(v.rc, FailureSite::BackupFile);
 
     if (c.options.json) {
         std::vector<std::string> items;
         for (const auto &f : v.findings) {
             JsonObject o;
-            if (f.BoxNo) o.Add("box", f.BoxNo);
-            else o.AddNull("box");
+            if (f.BoxNo)
+                o.Add("box", f.BoxNo);
+            else
+                o.AddNull("box");
             o.Add("entry", f.Entry).Add("text", f.Text);
             items.push_back(o.str());
         }
         JsonObject out;
         out.Add("file", file).Add("ok", v.rc == 0).Add("exitCode", exitCode).Add("code", v.rc);
         if (v.rc != 0 && v.findings.empty()) out.Add("detail", v.detail);
-        out.AddRaw("findings", JsonArray(items)).Add("size", static_cast<uint64_t>(std::filesystem::file_size(file, ec)))
+        out.AddRaw("findings", JsonArray(items))
+            .Add("size", static_cast<uint64_t>(std::filesystem::file_size(file, ec)))
             .Add("seconds", seconds);
         PrintJsonLine(out.str());
         return exitCode;
@@ -111,7 +117,8 @@ int RunVerify(const Context &c) {
         return exitCode;
     }
     if (v.rc != 0) return ReportFailure("verifying " + file, v.rc, v.detail, FailureSite::BackupFile);
-    if (!Output().quiet) std::printf("%s: whole; every archive and entry read, the description matches\n", file.c_str());
+    if (!Output().quiet)
+        std::printf("%s: whole; every archive and entry read, the description matches\n", file.c_str());
     return kExitDone;
 }
 

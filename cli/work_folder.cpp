@@ -60,8 +60,10 @@ void RemoveAllBut(const fs::path &folder, const std::vector<std::string> &kept) 
         }
         if (isKept) continue;
         std::error_code gone;
-        if (leadsToKept && IsRealFolder(entry)) RemoveAllBut(entry, kept);
-        else fs::remove_all(entry, gone);
+        if (leadsToKept && IsRealFolder(entry))
+            RemoveAllBut(entry, kept);
+        else
+            fs::remove_all(entry, gone);
     }
 }
 
@@ -91,8 +93,9 @@ void ClearOnce(const std::string &folder) {
     for (const auto &path : dead.removed)
         std::fprintf(stderr, "vtbox: removed %s, left by a vtbox run that was killed\n", path.c_str());
     for (const auto &path : dead.kept)
-        std::fprintf(stderr, "vtbox: kept %s, left by an earlier vtbox run: it holds %s; remove it once you "
-                             "no longer need it\n",
+        std::fprintf(stderr,
+                     "vtbox: kept %s, left by an earlier vtbox run: it holds %s; remove it once you "
+                     "no longer need it\n",
                      path.c_str(), DescribeKeptContent(path).c_str());
 }
 
@@ -134,8 +137,10 @@ WorkFolder::~WorkFolder() {
     if (path_.empty()) return;
     std::vector<std::string> kept = KeptContent(path_);
     std::error_code ec;
-    if (kept.empty()) fs::remove_all(path_, ec);
-    else RemoveAllBut(path_, kept);
+    if (kept.empty())
+        fs::remove_all(path_, ec);
+    else
+        RemoveAllBut(path_, kept);
 }
 
 std::vector<std::string> KeptContent(const std::string &workFolder) {
@@ -153,7 +158,8 @@ size_t RescuedDocuments(const std::string &workFolder) {
     for (const std::string &item : KeptContent(workFolder)) {
         if (fs::path(item).filename() != VTBOX_RESCUE_FOLDER) continue;
         std::error_code ec;
-        for (fs::directory_iterator it(item, ec), end; !ec && it != end; it.increment(ec)) count += IsRealFolder(it->path());
+        for (fs::directory_iterator it(item, ec), end; !ec && it != end; it.increment(ec))
+            count += IsRealFolder(it->path());
     }
     return count;
 }
@@ -183,8 +189,7 @@ DeadWorkFolders ClearDeadWorkFolders(const std::string &folder) {
         int pid = OwnerOf(entry.filename().string());
         struct stat st;
         // Another user's runs are theirs to clear (a shared temp folder).
-        if (pid == 0 || ::lstat(entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-            continue;
+        if (pid == 0 || ::lstat(entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
         if (pid == getpid() || VtboxProcessRuns(pid)) continue;
         std::vector<std::string> kept = KeptContent(entry.string());
         if (!kept.empty()) {

@@ -63,11 +63,13 @@ struct Fixture {
         collectionBytes = Fetch("/VaultraBox/Admin/boxnwGetFolderDocList?SID=" + Sid() + "&BNO=001&PWD=admin&FID=");
         canned = std::make_unique<vttest::CannedHttpServer>([this](const std::string &target) {
             if (target.find("boxnwConnect") != std::string::npos)
-                return vttest::CannedReply{200, "<BoxNwLib><Header><Version>Korvo-B V1.3.0.0</Version></Header><Message>"
-                                                "<Result>0</Result><SessionInfo><WebSessionID>7</WebSessionID></SessionInfo>"
-                                                "</Message></BoxNwLib>"};
+                return vttest::CannedReply{200,
+                                           "<BoxNwLib><Header><Version>Korvo-B V1.3.0.0</Version></Header><Message>"
+                                           "<Result>0</Result><SessionInfo><WebSessionID>7</WebSessionID></SessionInfo>"
+                                           "</Message></BoxNwLib>"};
             if (target.find("boxnwGetBoxList") != std::string::npos) return vttest::CannedReply{200, listBytes};
-            if (target.find("boxnwGetFolderDocList") != std::string::npos) return vttest::CannedReply{200, collectionBytes};
+            if (target.find("boxnwGetFolderDocList") != std::string::npos)
+                return vttest::CannedReply{200, collectionBytes};
             return vttest::CannedReply{200, "<BoxNwLib><Message><Result>0</Result></Message></BoxNwLib>"};
         });
         cannedSession = Session(canned->port());

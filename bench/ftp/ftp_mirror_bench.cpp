@@ -91,16 +91,14 @@ Tree Measure(const fs::path &root) {
     return t;
 }
 
-double Seconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 int RunWget(const std::string &url, const fs::path &into) {
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(into.c_str()) != 0) _exit(126);
-        execlp("wget", "wget", "-m", "-q", "-nH", "--no-passive-ftp", "-e", "robots=off",
-               url.c_str(), static_cast<char *>(nullptr));
+        execlp("wget", "wget", "-m", "-q", "-nH", "--no-passive-ftp", "-e", "robots=off", url.c_str(),
+               static_cast<char *>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -117,8 +115,8 @@ struct Server {
 };
 
 void Report(const char *who, const Tree &got, const Tree &want, double seconds) {
-    std::printf("%-22s %8.3f s  %8.1f files/s  %8.1f MB/s  %u/%u files%s\n", who, seconds,
-                got.files / seconds, got.bytes / seconds / 1e6, got.files, want.files,
+    std::printf("%-22s %8.3f s  %8.1f files/s  %8.1f MB/s  %u/%u files%s\n", who, seconds, got.files / seconds,
+                got.bytes / seconds / 1e6, got.files, want.files,
                 got.files == want.files && got.bytes == want.bytes ? "" : "  INCOMPLETE");
 }
 
@@ -145,15 +143,14 @@ int Bench(const Options &o, const Server &server, const Tree &want) {
     fs::create_directories(work / "wget");
     std::string root = server.remote_root;
     std::string url = "ftp://" + server.user + ":" + server.password + "@" + server.host + ":" +
-                      std::to_string(server.port) + "/" +
-                      (root[0] == '/' ? "%2F" + root.substr(1) : root) + "/";
+                      std::to_string(server.port) + "/" + (root[0] == '/' ? "%2F" + root.substr(1) : root) + "/";
     start = std::chrono::steady_clock::now();
     int rc = RunWget(url, work / "wget");
     double wget_s = Seconds(std::chrono::steady_clock::now() - start);
     if (rc != 0) std::fprintf(stderr, "wget exited with %d\n", rc);
 
-    std::printf("tree: %u files, %.1f MB (%s; %u x %u KB, %u x %u MB)\n", want.files,
-                want.bytes / 1e6, o.server.c_str(), o.small, o.small_kb, o.large, o.large_mb);
+    std::printf("tree: %u files, %.1f MB (%s; %u x %u KB, %u x %u MB)\n", want.files, want.bytes / 1e6,
+                o.server.c_str(), o.small, o.small_kb, o.large, o.large_mb);
     Report("engine DownloadTree", Measure(work / "engine"), want, engine_s);
     Report("wget -m", Measure(work / "wget"), want, wget_s);
     std::printf("wall time ratio engine/wget: %.2f\n", engine_s / wget_s);
@@ -172,12 +169,18 @@ int main(int argc, char **argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string k = argv[i];
         unsigned v = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
-        if (k == "--server") o.server = argv[i + 1];
-        else if (k == "--small") o.small = v;
-        else if (k == "--small-kb") o.small_kb = v;
-        else if (k == "--large") o.large = v;
-        else if (k == "--large-mb") o.large_mb = v;
-        else if (k == "--per-folder" && v > 0) o.per_folder = v;
+        if (k == "--server")
+            o.server = argv[i + 1];
+        else if (k == "--small")
+            o.small = v;
+        else if (k == "--small-kb")
+            o.small_kb = v;
+        else if (k == "--large")
+            o.large = v;
+        else if (k == "--large-mb")
+            o.large_mb = v;
+        else if (k == "--per-folder" && v > 0)
+            o.per_folder = v;
         else {
             std::fprintf(stderr, "unknown option %s\n", k.c_str());
             return 2;

@@ -46,11 +46,26 @@ public:
     DeviceProcess(const std::string &store, const Options &o) {
         int out[2];
         if (pipe(out) != 0) throw std::runtime_error("pipe");
-        std::vector<std::string> args = {VTBOX_DEVICESIM_PROGRAM, "--store", store, "--seed",
-                                         "--boxes", std::to_string(o.boxes), "--folders", std::to_string(o.folders),
-                                         "--docs", std::to_string(o.docs), "--pages", std::to_string(o.pages),
-                                         "--page-kb", std::to_string(o.page_kb), "--capacity-kb", "16777216",
-                                         "--http-port", "0", "--ftp-port", "0"};
+        std::vector<std::string> args = {VTBOX_DEVICESIM_PROGRAM,
+                                         "--store",
+                                         store,
+                                         "--seed",
+                                         "--boxes",
+                                         std::to_string(o.boxes),
+                                         "--folders",
+                                         std::to_string(o.folders),
+                                         "--docs",
+                                         std::to_string(o.docs),
+                                         "--pages",
+                                         std::to_string(o.pages),
+                                         "--page-kb",
+                                         std::to_string(o.page_kb),
+                                         "--capacity-kb",
+                                         "16777216",
+                                         "--http-port",
+                                         "0",
+                                         "--ftp-port",
+                                         "0"};
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -113,7 +128,8 @@ VTMFPSESSION Session(unsigned http_port) {
 }
 
 // One job as the utility runs it: session, lock, FTP account, the operation.
-uint32_t Job(unsigned http_port, uint32_t mode, const std::function<uint32_t(VTMFPSESSION &, const char *, uint32_t)> &op) {
+uint32_t Job(unsigned http_port, uint32_t mode,
+             const std::function<uint32_t(VTMFPSESSION &, const char *, uint32_t)> &op) {
     VTMFPSESSION s = Session(http_port);
     if (vtBoxOpenConnection(&s) != 0) return 200;
     uint32_t device_time = 0;
@@ -144,12 +160,18 @@ int main(int argc, char **argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string a = argv[i];
         unsigned v = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
-        if (a == "--boxes") o.boxes = v;
-        else if (a == "--folders") o.folders = v;
-        else if (a == "--docs") o.docs = v;
-        else if (a == "--pages") o.pages = v;
-        else if (a == "--page-kb") o.page_kb = v;
-        else if (a == "--rounds" && v > 0) o.rounds = v;
+        if (a == "--boxes")
+            o.boxes = v;
+        else if (a == "--folders")
+            o.folders = v;
+        else if (a == "--docs")
+            o.docs = v;
+        else if (a == "--pages")
+            o.pages = v;
+        else if (a == "--page-kb")
+            o.page_kb = v;
+        else if (a == "--rounds" && v > 0)
+            o.rounds = v;
         else {
             std::fprintf(stderr, "unknown option %s\n", a.c_str());
             return 2;
@@ -174,8 +196,8 @@ int main(int argc, char **argv) {
     Measure b = InChild([&] {
         return Job(device.http_port, 0, [&](VTMFPSESSION &s, const char *login, uint32_t) {
             VTPROGRESSINFO p;
-            return vtBoxBackup(&s, "admin", login, work.c_str(), backup.c_str(), count, boxes.data(), nullptr,
-                               nullptr, &p);
+            return vtBoxBackup(&s, "admin", login, work.c_str(), backup.c_str(), count, boxes.data(), nullptr, nullptr,
+                               &p);
         });
     });
     if (b.rc != 0) {
@@ -228,9 +250,10 @@ int main(int argc, char **argv) {
             std::printf("backup:  %7.2f s  %6.1f MB/s  peak %6.1f MB\n", b.seconds,
                         bytes_before / 1048576.0 / b.seconds, b.peak_kb / 1024.0);
         }
-        std::printf("round %u: restore into an emptied device %6.2f s (peak %5.1f MB), replace over itself %6.2f s "
-                    "(peak %5.1f MB): replace/restore %.2f\n",
-                    round, r.seconds, r.peak_kb / 1024.0, x.seconds, x.peak_kb / 1024.0, x.seconds / r.seconds);
+        std::printf(
+            "round %u: restore into an emptied device %6.2f s (peak %5.1f MB), replace over itself %6.2f s "
+            "(peak %5.1f MB): replace/restore %.2f\n",
+            round, r.seconds, r.peak_kb / 1024.0, x.seconds, x.peak_kb / 1024.0, x.seconds / r.seconds);
         ratios.push_back(x.seconds / r.seconds);
         best_restore = std::min(best_restore, r.seconds);
         best_replace = std::min(best_replace, x.seconds);

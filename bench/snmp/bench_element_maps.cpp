@@ -16,8 +16,8 @@
 
 namespace {
 
-std::string Line(const std::string &name, int number, const std::string &oid, const char *syntax,
-                 const char *access, const char *kind, const char *index = "") {
+std::string Line(const std::string &name, int number, const std::string &oid, const char *syntax, const char *access,
+                 const char *kind, const char *index = "") {
     return name + "\t" + std::to_string(number) + "\t" + oid + "\t\tAn element of the benchmark, described\t0\t0\t" +
            syntax + "\t" + access + "\t\t" + kind + (*index ? std::string("\t") + index : "") + "\n";
 }
@@ -34,10 +34,13 @@ std::unique_ptr<vttest::TempDir> Maps(int entries, bool tables) {
         case 0: map << Line("table" + std::to_string(n), n, base, "", "not-accessible", "table"); break;
         case 1: map << Line("entry" + std::to_string(n), n, base + ".1", "", "not-accessible", "row"); break;
         case 2:
-        case 3: map << Line("column" + std::to_string(n), n, base + ".1." + std::to_string(i % 10), "integer",
-                            "read-only", "dynamic", "3"); break;
-        default: map << Line("scalar" + std::to_string(n), n, base + "." + std::to_string(i % 10), "string",
-                             "read-write", "static");
+        case 3:
+            map << Line("column" + std::to_string(n), n, base + ".1." + std::to_string(i % 10), "integer", "read-only",
+                        "dynamic", "3");
+            break;
+        default:
+            map << Line("scalar" + std::to_string(n), n, base + "." + std::to_string(i % 10), "string", "read-write",
+                        "static");
         }
     }
     for (int i = 1; i < 5; ++i) std::ofstream(*dir / kx9::kMapFileNames[i]);

@@ -4,24 +4,24 @@
 
 #include <string>
 
-#include "devicesim/faults.h"
 #include "device_state.h"
+#include "devicesim/faults.h"
 #include "http_server.h"
 
 namespace devicesim {
 
-inline constexpr const char* kControlPrefix = "/devicesim/";
+inline constexpr const char *kControlPrefix = "/devicesim/";
 
 class ControlPage {
- public:
-  ControlPage(Faults& faults, Recorder& recorder) : faults_(faults), recorder_(recorder) {}
-  HttpReply Handle(const HttpRequest& request);
+public:
+    ControlPage(Faults &faults, Recorder &recorder) : faults_(faults), recorder_(recorder) {}
+    HttpReply Handle(const HttpRequest &request);
 
- private:
-  HttpReply SetFault(const HttpRequest& request);
-  HttpReply RecordsText();
-  Faults& faults_;
-  Recorder& recorder_;
+private:
+    HttpReply SetFault(const HttpRequest &request);
+    HttpReply RecordsText();
+    Faults &faults_;
+    Recorder &recorder_;
 };
 
 }  // namespace devicesim

@@ -57,9 +57,9 @@ public:
     Backup(VTMFPSESSION *session, const char *password, const char *ftpUser, const std::string &work,
            const std::string &target, std::vector<uint32_t> boxes, HANDLE cancel, HANDLE progressEvent,
            VTPROGRESSINFO *record)
-        : session_(session), password_(password), ftpUser_(ftpUser), work_(work), tree_(work),
-          box_(tree_.box()), target_(target), boxes_(std::move(boxes)),
-          job_("vtBoxBackup", record, progressEvent, cancel), progress_(job_.progress()), file_(tree_) {}
+        : session_(session), password_(password), ftpUser_(ftpUser), work_(work), tree_(work), box_(tree_.box()),
+          target_(target), boxes_(std::move(boxes)), job_("vtBoxBackup", record, progressEvent, cancel),
+          progress_(job_.progress()), file_(tree_) {}
 
     void Run();
     void Fail() noexcept;
@@ -127,8 +127,7 @@ void Backup::FetchBoxRecords() {
     progress_.CheckCancel();
     if (!boxes_.empty()) {
         client_ = Connect();
-        for (uint32_t box : boxes_)
-            client_->GetFile(DeviceBoxRecord(box), tree_.boxRecord(box));
+        for (uint32_t box : boxes_) client_->GetFile(DeviceBoxRecord(box), tree_.boxRecord(box));
         client_->Close();
         client_.reset();
     }
@@ -254,8 +253,7 @@ void Backup::Fail() noexcept {
         file_.discard();
         if (madeBox_) DeleteLocalTree(box_, work_);
         if (madeBoxZip_) unlink(tree_.packedBox().c_str());
-    } catch (...) {
-    }
+    } catch (...) {}
     job_.StopKeepAlive();
 }
 
@@ -268,16 +266,18 @@ extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, con
     bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder && targetFile &&
                  *targetFile && progress && (boxCount == 0 || boxNumbers);
     std::unique_ptr<Backup> backup;
-    return RunExport("vtBoxBackup", valid, [&] {
-        // A file without a box would pass for a backup (and, dated and
-        // pruned, push real ones out): none is written.
-        if (boxCount == 0) Raise(vt::Code::INVALID_PARAMETER, "no box is chosen: a backup holds at least one box");
-        std::vector<uint32_t> boxes(boxNumbers, boxNumbers + boxCount);
-        backup = std::make_unique<Backup>(session, password, ftpUser, FullPath(workFolder), FullPath(targetFile),
-                                          std::move(boxes), cancelEvent, progressEvent, progress);
-        backup->Run();
-    },
-    [&](uint32_t) noexcept {
-        if (backup) backup->Fail();
-    });
+    return RunExport(
+        "vtBoxBackup", valid,
+        [&] {
+            // A file without a box would pass for a backup (and, dated and
+            // pruned, push real ones out): none is written.
+            if (boxCount == 0) Raise(vt::Code::INVALID_PARAMETER, "no box is chosen: a backup holds at least one box");
+            std::vector<uint32_t> boxes(boxNumbers, boxNumbers + boxCount);
+            backup = std::make_unique<Backup>(session, password, ftpUser, FullPath(workFolder), FullPath(targetFile),
+                                              std::move(boxes), cancelEvent, progressEvent, progress);
+            backup->Run();
+        },
+        [&](uint32_t) noexcept {
+            if (backup) backup->Fail();
+        });
 }

@@ -10,8 +10,7 @@ BoxReply CallBox(VTMFPSESSION *session, const std::string &path) {
     if (!reply.buffer) RaiseLastError();
     std::string why;
     reply.doc = LoadReplyDocument(reply.buffer.get(), &why);
-    if (!reply.doc)
-        Raise(vt::Code::INVALID_DATA, "the reply to " + RequestForDetail(path) + " is refused: " + why);
+    if (!reply.doc) Raise(vt::Code::INVALID_DATA, "the reply to " + RequestForDetail(path) + " is refused: " + why);
     std::string result;
     try {
         result = NodeText(*reply.doc, "BoxNwLib/Message/Result");

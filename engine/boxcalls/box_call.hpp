@@ -18,9 +18,7 @@ struct BoxReply {
     ReplyDocumentPtr doc;
 
     // The reply's bytes as received.
-    std::string_view raw() const {
-        return {static_cast<const char *>(buffer.get()), GlobalSize(buffer.get())};
-    }
+    std::string_view raw() const { return {static_cast<const char *>(buffer.get()), GlobalSize(buffer.get())}; }
 };
 
 // Sends path and returns the checked reply. Raises the transport's code, 13

@@ -59,8 +59,7 @@ HGLOBAL vtBoxGetBoxList(VTMFPSESSION *s, uint32_t *count, VTBOX **boxes) {
     });
 }
 
-uint32_t vtBoxGetBoxProperty(VTMFPSESSION *s, uint32_t boxNo, const char *password, VTBOXEX *box,
-                             char *rawName) {
+uint32_t vtBoxGetBoxProperty(VTMFPSESSION *s, uint32_t boxNo, const char *password, VTBOXEX *box, char *rawName) {
     return RunExport("vtBoxGetBoxProperty", SessionIsOpen(s) && password && box, [&] {
         BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetBoxProperty?SID=%08u&BNO=%03u&PWD=%s",
                                            s->SessionId, boxNo, QueryValue(password).c_str()));
@@ -84,15 +83,15 @@ uint32_t vtBoxGetBoxProperty(VTMFPSESSION *s, uint32_t boxNo, const char *passwo
 
 uint32_t vtBoxDeleteAllBox(VTMFPSESSION *s, const char *password) {
     return RunExport("vtBoxDeleteAllBox", SessionIsOpen(s) && password, [&] {
-        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteAllBox?SID=%08u&PWD=%s", s->SessionId, QueryValue(password).c_str()));
+        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteAllBox?SID=%08u&PWD=%s", s->SessionId,
+                              QueryValue(password).c_str()));
     });
 }
 
-uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *s, const char *password, uint32_t *capacity,
-                              uint32_t *available) {
+uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *s, const char *password, uint32_t *capacity, uint32_t *available) {
     return RunExport("vtBoxGetBoxDiskSpace", SessionIsOpen(s) && password && capacity && available, [&] {
-        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetBoxDiskSpace?SID=%08u&PWD=%s",
-                                           s->SessionId, QueryValue(password).c_str()));
+        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetBoxDiskSpace?SID=%08u&PWD=%s", s->SessionId,
+                                           QueryValue(password).c_str()));
         *capacity = NodeNumber(*r.doc, "BoxNwLib/Message/DiskCapacity");
         *available = NodeNumber(*r.doc, "BoxNwLib/Message/DiskAvailability");
         vt::DebugPrint(" DiskCapacity = %d DiskAvailability = %d \n", static_cast<int>(*capacity),

@@ -54,20 +54,19 @@ void FillDocument(ReplyDocument &doc, size_t i, VTBOXELEMENT &e) {
     e.Duplex = MapDuplex(ItemChildNumber(doc, kDocs, i, "ScanDuplex"));
 }
 
-std::string FolderQuery(uint32_t folder) {
-    return folder ? vt::Format("F%07u", folder) : std::string();
-}
+std::string FolderQuery(uint32_t folder) { return folder ? vt::Format("F%07u", folder) : std::string(); }
 std::string DocQuery(uint32_t doc) { return doc ? vt::Format("D%07u", doc) : std::string(); }
 
 }  // namespace
 
 extern "C" {
 
-HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t boxNo, const char *password, uint32_t folderNo,
-                           uint32_t *count, VTBOXELEMENT **elements) {
+HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t boxNo, const char *password, uint32_t folderNo, uint32_t *count,
+                           VTBOXELEMENT **elements) {
     return RunListExport("vtBoxGetCollection", SessionIsOpen(s) && password && count && elements, [&] {
-        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetFolderDocList?SID=%08u&BNO=%03u&PWD=%s&FID=%s",
-                                           s->SessionId, boxNo, QueryValue(password).c_str(), FolderQuery(folderNo).c_str()));
+        BoxReply r =
+            CallBox(s, vt::Format("/VaultraBox/Admin/boxnwGetFolderDocList?SID=%08u&BNO=%03u&PWD=%s&FID=%s",
+                                  s->SessionId, boxNo, QueryValue(password).c_str(), FolderQuery(folderNo).c_str()));
         ReplyDocument &doc = *r.doc;
         std::string what = vt::Format("the list of box %03u", boxNo);
         uint64_t nf = ListCount(doc, "BoxNwLib/Message/Folders", "NumOfFolders", kFolders, what.c_str());
@@ -90,18 +89,17 @@ HGLOBAL vtBoxGetCollection(VTMFPSESSION *s, uint32_t boxNo, const char *password
     });
 }
 
-uint32_t vtBoxDeleteDocument(VTMFPSESSION *s, uint32_t boxNo, const char *password, uint32_t folderNo,
-                             uint32_t docNo) {
+uint32_t vtBoxDeleteDocument(VTMFPSESSION *s, uint32_t boxNo, const char *password, uint32_t folderNo, uint32_t docNo) {
     return RunExport("vtBoxDeleteDocument", SessionIsOpen(s) && password, [&] {
         if (docNo == 0) Raise(vt::Code::INVALID_PARAMETER);
-        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDeleteDoc?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s",
-                              s->SessionId, boxNo, QueryValue(password).c_str(), FolderQuery(folderNo).c_str(),
-                              DocQuery(docNo).c_str()));
+        CallBox(
+            s, vt::Format("/VaultraBox/Admin/boxnwDeleteDoc?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s", s->SessionId,
+                          boxNo, QueryValue(password).c_str(), FolderQuery(folderNo).c_str(), DocQuery(docNo).c_str()));
     });
 }
 
-uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *s, uint32_t boxNo, const char *password,
-                                     uint32_t folderNo, uint32_t docNo, uint32_t noc, uint32_t mod) {
+uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *s, uint32_t boxNo, const char *password, uint32_t folderNo,
+                                     uint32_t docNo, uint32_t noc, uint32_t mod) {
     return RunExport("vtBoxDirSerialClusterChange", SessionIsOpen(s) && password, [&] {
         CallBox(s, vt::Format("/VaultraBox/Admin/boxnwDirSerialClusterChange?SID=%08u&BNO=%03u&PWD=%s&FID=%s&DID=%s"
                               "&NOC=%01u&MOD=%01u",

@@ -12,7 +12,6 @@ using namespace vtbox;
 
 namespace {
 
-
 std::string Path(const char *page, const std::string &query) { return std::string(page) + query; }
 
 // Closes the transport when the scope ends, whatever happened.
@@ -31,14 +30,13 @@ uint32_t SessionNumber(VTMFPSESSION *s, const std::string &text) {
     size_t first = text.find_first_not_of(" \t\r\n");
     size_t last = text.find_last_not_of(" \t\r\n");
     std::string digits = first == std::string::npos ? "" : text.substr(first, last - first + 1);
-    bool number = !digits.empty() && digits.size() <= 10 &&
-                  digits.find_first_not_of("0123456789") == std::string::npos;
+    bool number = !digits.empty() && digits.size() <= 10 && digits.find_first_not_of("0123456789") == std::string::npos;
     uint64_t value = number ? std::stoull(digits) : 0;
     if (value == 0 || value > UINT32_MAX) {
         CloseTransport(s);
         s->SessionId = 0;
         Raise(vt::Code::BAD_FORMAT, "the device's WebSessionID \"" + text.substr(0, vt::Utf8PrefixLength(text, 40)) +
-                                       "\" is not a session number");
+                                        "\" is not a session number");
     }
     return static_cast<uint32_t>(value);
 }
@@ -105,8 +103,8 @@ uint32_t vtBoxLockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode, ui
     OutputDebugStringA("vtBoxLockUiJob() called\n");
     return RunExport("vtBoxLockUiJob", SessionIsOpen(s) && password && deviceTime, [&] {
         *deviceTime = 0;
-        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeIn?SID=%08u&PWD=%s&MOD=%01u",
-                                           s->SessionId, QueryValue(password).c_str(), mode));
+        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeIn?SID=%08u&PWD=%s&MOD=%01u", s->SessionId,
+                                           QueryValue(password).c_str(), mode));
         *deviceTime = NodeNumber(*r.doc, "BoxNwLib/Message/CurrentTime");
     });
 }
@@ -114,15 +112,15 @@ uint32_t vtBoxLockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode, ui
 uint32_t vtBoxUnlockUiJob(VTMFPSESSION *s, const char *password, uint32_t mode) {
     OutputDebugStringA("vtBoxUnlockUiJob() called\n");
     return RunExport("vtBoxUnlockUiJob", SessionIsOpen(s) && password, [&] {
-        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeOut?SID=%08u&PWD=%s&MOD=%01u",
-                              s->SessionId, QueryValue(password).c_str(), mode));
+        CallBox(s, vt::Format("/VaultraBox/Admin/boxnwBoxExModeOut?SID=%08u&PWD=%s&MOD=%01u", s->SessionId,
+                              QueryValue(password).c_str(), mode));
     });
 }
 
 uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *s, const char *password, char *loginName) {
     return RunExport("vtBoxCreateFTPAccount", SessionIsOpen(s) && password && loginName, [&] {
-        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwCreateFTPAccount?SID=%08u&PWD=%s",
-                                           s->SessionId, QueryValue(password).c_str()));
+        BoxReply r = CallBox(s, vt::Format("/VaultraBox/Admin/boxnwCreateFTPAccount?SID=%08u&PWD=%s", s->SessionId,
+                                           QueryValue(password).c_str()));
         std::string login = NodeText(*r.doc, "BoxNwLib/Message/LoginName");
         vt::CopyUtf8(loginName, 256, login);  // the caller's buffer holds 256 bytes
     });

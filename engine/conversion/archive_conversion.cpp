@@ -104,11 +104,9 @@ void ArchiveConversion::ConvertDocument(const std::string &archiveName) {
 
 void ArchiveConversion::Run(const char *sourceAsGiven, const char *destinationAsGiven) {
     OutputDebugStringA("\n vtBoxConvertArchiveData Starts \n");
-    checks_ = StartConversion(request_, sourceAsGiven, destinationAsGiven, 2,
-                              "\n Could not Find the Src .ini File \n");
+    checks_ = StartConversion(request_, sourceAsGiven, destinationAsGiven, 2, "\n Could not Find the Src .ini File \n");
     MakeWorkFolder();
-    if (UnzipArchive(request_.source, work_) != 0)
-        Raise(vt::Code::INVALID_DATA, "cannot unpack " + request_.source);
+    if (UnzipArchive(request_.source, work_) != 0) Raise(vt::Code::INVALID_DATA, "cannot unpack " + request_.source);
     const std::string found = FindIgnoringCase(Description());
     if (found != Description()) std::rename(found.c_str(), Description().c_str());
 
@@ -131,7 +129,8 @@ void ArchiveConversion::Run(const char *sourceAsGiven, const char *destinationAs
     progress_.record().Flag = 0;
     if (remaining_ == 0) {
         OutputDebugStringA("\n All the DOcument in Archive File are inconsistence..!! \n ");
-        Raise(vt::Code::NO_MORE_ITEMS, n == 0 ? "the archive holds no document" : "every document of the archive was removed");
+        Raise(vt::Code::NO_MORE_ITEMS,
+              n == 0 ? "the archive holds no document" : "every document of the archive was removed");
     }
     if (ReplaceXmlElementLine(Description(), temp_, "NumOfDocs", std::to_string(remaining_)) != 0)
         Raise(GetLastError(), "cannot write the document count into " + std::string(kArchiveDescriptionName));
@@ -150,6 +149,6 @@ extern "C" uint32_t vtBoxConvertArchiveData(const char *source, const char *dest
                                             const char *sourceVersion, const char *destinationVersion,
                                             HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress) {
     return RunConversionExport<ArchiveConversion>("vtBoxConvertArchiveData", source, destination, tempFolder,
-                                              sourceVersion, destinationVersion, cancelEvent,
-                                              progressEvent, progress);
+                                                  sourceVersion, destinationVersion, cancelEvent, progressEvent,
+                                                  progress);
 }

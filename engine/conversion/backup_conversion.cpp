@@ -197,8 +197,7 @@ void BackupConversion::Run(const char *sourceAsGiven, const char *destinationAsG
     progress_.SetPhase(kPhaseConverting);
     progress_.Signal();
     progress_.CheckCancel();
-    checks_ = StartConversion(request_, sourceAsGiven, destinationAsGiven, 1,
-                              "\n Could not Find the Src .ini File \n");
+    checks_ = StartConversion(request_, sourceAsGiven, destinationAsGiven, 1, "\n Could not Find the Src .ini File \n");
 
     Step(3);
     // The work folder is the conversion's: a BOX left by an earlier run that
@@ -255,6 +254,6 @@ extern "C" uint32_t vtBoxConvertBackupData(const char *source, const char *desti
                                            const char *sourceVersion, const char *destinationVersion,
                                            HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress) {
     return RunConversionExport<BackupConversion>("vtBoxConvertBackupData", source, destination, workFolder,
-                                              sourceVersion, destinationVersion, cancelEvent,
-                                              progressEvent, progress);
+                                                 sourceVersion, destinationVersion, cancelEvent, progressEvent,
+                                                 progress);
 }

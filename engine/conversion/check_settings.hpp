@@ -40,8 +40,7 @@ std::string FindSettingsFile(const std::string &name);
 // The checks for a conversion from source to destination; none when the
 // settings file is missing or does not load. A destination without a
 // section of its own has every check off.
-std::optional<CheckSettings> ReadCheckSettings(const std::string &sourceVersion,
-                                               const std::string &destinationVersion);
+std::optional<CheckSettings> ReadCheckSettings(const std::string &sourceVersion, const std::string &destinationVersion);
 
 // The summary mask: the bits of the checks that are on.
 uint32_t SummaryMask(const CheckSettings &checks);

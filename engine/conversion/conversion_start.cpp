@@ -20,9 +20,9 @@ CheckSettings StartConversion(const ConversionRequest &r, const std::string &sou
         OutputDebugStringA(missingSettingsLine);
         const std::string name = SettingsFileName(r.sourceVersion);
         const std::string found = FindSettingsFile(name);
-        Raise(vt::Code::NOT_SUPPORTED, found.empty() ? "no settings file \"" + name + "\" for engine version \"" +
-                                                          r.sourceVersion + "\""
-                                                    : "the settings file " + found + " does not load");
+        Raise(vt::Code::NOT_SUPPORTED,
+              found.empty() ? "no settings file \"" + name + "\" for engine version \"" + r.sourceVersion + "\""
+                            : "the settings file " + found + " does not load");
     }
     if (PathExists(r.destination))
         Raise(vt::Code::ALREADY_EXISTS, r.destination + " exists already and is not replaced");

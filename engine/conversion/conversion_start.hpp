@@ -32,16 +32,16 @@ CheckSettings StartConversion(const ConversionRequest &request, const std::strin
 // work folder, events, progress).Run(source, destination); whatever raises
 // has Fail() clean up (work folder, half-made destination) first.
 template <class Conversion>
-uint32_t RunConversionExport(const char *exportName, const char *source, const char *destination,
-                             const char *folder, const char *sourceVersion, const char *destinationVersion,
-                             HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress) {
+uint32_t RunConversionExport(const char *exportName, const char *source, const char *destination, const char *folder,
+                             const char *sourceVersion, const char *destinationVersion, HANDLE cancelEvent,
+                             HANDLE progressEvent, VTPROGRESSINFO *progress) {
     const bool valid = source && *source && destination && *destination && folder && *folder && sourceVersion &&
                        destinationVersion && progress;
     std::unique_ptr<Conversion> conversion;
     return RunExport(exportName, valid, [&] {
         ConversionRequest request{FullPath(source), FullPath(destination), sourceVersion, destinationVersion};
-        conversion = std::make_unique<Conversion>(std::move(request), FullPath(folder), cancelEvent, progressEvent,
-                                                  progress);
+        conversion =
+            std::make_unique<Conversion>(std::move(request), FullPath(folder), cancelEvent, progressEvent, progress);
         try {
             conversion->Run(source, destination);
         } catch (...) {

@@ -19,7 +19,7 @@ extern "C" uint32_t vtBoxGetConvertSummary(const char *sourceVersion, const char
         if (!settings) {
             OutputDebugStringA("\n Could not Find the Src engine .ini File \n");
             Raise(vt::Code::NOT_SUPPORTED, "no settings file \"" + SettingsFileName(sourceVersion) +
-                                              "\" that loads for engine version \"" + sourceVersion + "\"");
+                                               "\" that loads for engine version \"" + sourceVersion + "\"");
         }
         *checks = SummaryMask(*settings);
     });

@@ -56,9 +56,7 @@ bool IniFile::parse(const std::string &text) {
         if (mark == std::string::npos) continue;
         switch (line[mark]) {
         case ';':
-        case '#':
-            (sections_.empty() ? leading_ : sections_.back().comments).push_back(line);
-            break;
+        case '#': (sections_.empty() ? leading_ : sections_.back().comments).push_back(line); break;
         case '[': {
             const size_t close = line.rfind(']');
             if (close == std::string::npos || close < mark) break;

@@ -80,7 +80,7 @@ ReplyDocumentPtr LoadDescription(const char *archivePath, const char *workFolder
             // A file this process may not read is no damaged file.
             if (code != vt::code(vt::Code::DAMAGED_FILE)) Raise(code, std::string(archivePath) + " cannot be read");
             Raise(vt::Code::DAMAGED_FILE, std::string(archivePath) + " is no backup file or document archive" +
-                                             (zip.problem().empty() ? "" : ": " + zip.problem()));
+                                              (zip.problem().empty() ? "" : ": " + zip.problem()));
         }
         kind = ArchiveKindOf(zip);
         if (kind == 0)
@@ -91,8 +91,8 @@ ReplyDocumentPtr LoadDescription(const char *archivePath, const char *workFolder
         if (!zip.locate(name, true) || !zip.currentInfo(&entry)) RaiseLastError();
         if (entry.uncompressedSize > kMaxDescriptionBytes)
             Raise(vt::Code::DAMAGED_FILE,
-                  vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %llu", name,
-                             archivePath, static_cast<unsigned long long>(entry.uncompressedSize),
+                  vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %llu", name, archivePath,
+                             static_cast<unsigned long long>(entry.uncompressedSize),
                              static_cast<unsigned long long>(kMaxDescriptionBytes)));
         if (!zip.extractCurrent(workFolder, true, saveAs)) {
             // Damage is the file's; a full or closed work folder is the local disk's.
@@ -112,8 +112,8 @@ ReplyDocumentPtr LoadDescription(const char *archivePath, const char *workFolder
     GlobalBlock block(GlobalAlloc(GPTR, static_cast<size_t>(st.st_size)));
     if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
     std::memset(block.get(), ' ', static_cast<size_t>(st.st_size));
-    if (st.st_size > 0 && std::fread(block.get(), 1, static_cast<size_t>(st.st_size), file.get()) !=
-                              static_cast<size_t>(st.st_size))
+    if (st.st_size > 0 &&
+        std::fread(block.get(), 1, static_cast<size_t>(st.st_size), file.get()) != static_cast<size_t>(st.st_size))
         Raise(vt::Code::INVALID_DATA);
     file.reset();
     std::string why;
@@ -172,8 +172,7 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archivePath, const char *workFol
     });
 }
 
-extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archivePath, const char *workFolder,
-                                           int32_t *offsetMinutes) {
+extern "C" uint32_t vtBoxGetBackupTimeZone(const char *archivePath, const char *workFolder, int32_t *offsetMinutes) {
     bool valid = archivePath && workFolder && offsetMinutes;
     return RunExport("vtBoxGetBackupTimeZone", valid, [&] {
         int kind = 0;

@@ -15,17 +15,16 @@
 #include "session/report.hpp"
 #include "session/result.hpp"
 #include "store/layout.hpp"
+#include "vthandles.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtregistry.h"
-#include "vthandles.hpp"
 
 namespace vtbox {
 
 namespace {
 
-constexpr const char *kHyphenLine =
-    "------------------------------------------------------------------------";
+constexpr const char *kHyphenLine = "------------------------------------------------------------------------";
 // The last reply is logged from a buffer of this size (terminator included).
 constexpr size_t kResponseBuffer = 512;
 // A listing larger than this is not a listing of a box folder.
@@ -40,15 +39,15 @@ uint32_t ErrnoCode(int err) {
 std::string Printable(const std::string &name) {
     std::string out;
     for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) out += vt::Format("\\x%02X", c);
-        else out += static_cast<char>(c);
+        if (c < 0x20 || c == 0x7F)
+            out += vt::Format("\\x%02X", c);
+        else
+            out += static_cast<char>(c);
     }
     return out;
 }
 
-std::string Join(const std::string &folder, const std::string &name) {
-    return folder + "/" + name;
-}
+std::string Join(const std::string &folder, const std::string &name) { return folder + "/" + name; }
 
 }  // namespace
 
@@ -75,9 +74,8 @@ std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engineVersion) {
     }
 }
 
-std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user,
-                                               const char *password, const std::string &engineVersion,
-                                               HANDLE cancelEvent) {
+std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user, const char *password,
+                                               const std::string &engineVersion, HANDLE cancelEvent) {
     std::unique_ptr<BoxFtpClient> client = MakeFtpClient(engineVersion);
     client->SetCancelEvent(cancelEvent);
     client->Connect(session, user, password);
@@ -88,11 +86,10 @@ BoxFtpClient::~BoxFtpClient() {
     try {
         LogResponse("Last Ftp Response Before Closing");
         if (downloadCount_ != 0)
-            vt::DebugPrint("\n Total Files Downloaded = %u \n Total Download Size = %u ",
-                           downloadCount_, downloadBytes_);
+            vt::DebugPrint("\n Total Files Downloaded = %u \n Total Download Size = %u ", downloadCount_,
+                           downloadBytes_);
         if (uploadCount_ != 0)
-            vt::DebugPrint("\n Total Files Uploaded = %u \n Total Uplaoded Size = %u ", uploadCount_,
-                           uploadBytes_);
+            vt::DebugPrint("\n Total Files Uploaded = %u \n Total Uplaoded Size = %u ", uploadCount_, uploadBytes_);
         Close();
     } catch (...) {
         // A destructor reports nothing further; the connection goes with session_.
@@ -158,11 +155,12 @@ void BoxFtpClient::Connect(const VTMFPSESSION *session, const char *user, const 
         RaiseIfCancelled(rc, "the FTP login");
     }
     if (rc != 0) {
-        std::string server = session ? vt::Format("%.*s:%u", static_cast<int>(strnlen(session->Host, sizeof session->Host)),
-                                                  session->Host, FtpSession::DefaultPort())
-                                     : std::string("the device");
-        std::string why = session_ ? session_->DescribeFailure("the FTP login at " + server)
-                                   : "no FTP login name or password";
+        std::string server = session
+                                 ? vt::Format("%.*s:%u", static_cast<int>(strnlen(session->Host, sizeof session->Host)),
+                                              session->Host, FtpSession::DefaultPort())
+                                 : std::string("the device");
+        std::string why =
+            session_ ? session_->DescribeFailure("the FTP login at " + server) : "no FTP login name or password";
         session_.reset();  // no connection was made
         ReportFailure("InternetConnect", rc);
         if (rc == vt::code(vt::Code::FTP_LOGIN_REFUSED)) {
@@ -222,8 +220,7 @@ int BoxFtpClient::FtpChangeDirectory(const std::string &remotePath) {
     }
 }
 
-int BoxFtpClient::FtpListDirectory(const std::string &remotePath, FindList *folders,
-                                   FindList *files) {
+int BoxFtpClient::FtpListDirectory(const std::string &remotePath, FindList *folders, FindList *files) {
     if (folders) folders->clear();
     if (files) files->clear();
     try {
@@ -323,8 +320,7 @@ int BoxFtpClient::GetFile(const std::string &remotePath, const std::string &loca
     return 1;
 }
 
-uint32_t BoxFtpClient::Upload(const std::string &remotePath, const std::string &localPath,
-                              FtpType type) {
+uint32_t BoxFtpClient::Upload(const std::string &remotePath, const std::string &localPath, FtpType type) {
     UploadFile source(localPath);
     if (!source.Opened()) return ErrnoCode(source.OpenErrno());
     return Session().Upload(remotePath, type, source, source.Size());
@@ -350,8 +346,7 @@ int BoxFtpClient::PutFile(const std::string &remotePath, const std::string &loca
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         OutputDebugStringA("\n Just for Safety Deleting the File.. \n ");
         RemoveEntry(remotePath, false);
-        rc = source.Rewind() ? session.Upload(remotePath, FtpType::Ascii, source, source.Size())
-                             : ErrnoCode(errno);
+        rc = source.Rewind() ? session.Upload(remotePath, FtpType::Ascii, source, source.Size()) : ErrnoCode(errno);
         if (rc != 0) {
             OutputDebugStringA("\n Retying After 552 Error also Failed ...!! \n ");
             OutputDebugStringA("\n\n***********************************\n");
@@ -376,13 +371,11 @@ int BoxFtpClient::PutFileStreamed(const std::string &remotePath, const std::stri
     return 1;
 }
 
-int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder,
-                                      const std::string &remoteFolder) {
+int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder) {
     try {
         if (logLevel_ != 0) {
             OutputDebugStringA(kHyphenLine);
-            vt::DebugPrint("\t Downloading...%s --> %s", remoteFolder.c_str(),
-                           localFolder.c_str());
+            vt::DebugPrint("\t Downloading...%s --> %s", remoteFolder.c_str(), localFolder.c_str());
             OutputDebugStringA(kHyphenLine);
         }
         if (::mkdir(localFolder.c_str(), 0777) != 0 && errno != EEXIST)
@@ -393,8 +386,7 @@ int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder,
         if (!FtpListDirectory(remoteFolder, &folders, &files)) RaiseLastError();
         CheckCancel();
         for (const auto &folder : folders)
-            AddPendingFolder(Join(localFolder, folder.cFileName),
-                             Join(remoteFolder, folder.cFileName));
+            AddPendingFolder(Join(localFolder, folder.cFileName), Join(remoteFolder, folder.cFileName));
         for (const auto &file : files) {
             if (std::strcmp(file.cFileName, kUnlockStatusFile) == 0) continue;
             GetFile(Join(remoteFolder, file.cFileName), Join(localFolder, file.cFileName));
@@ -416,8 +408,7 @@ int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder,
     }
 }
 
-int BoxFtpClient::UploadFolderByFTP(const std::string &localFolder,
-                                    const std::string &remoteFolder) {
+int BoxFtpClient::UploadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder) {
     try {
         if (logLevel_ != 0) {
             OutputDebugStringA(kHyphenLine);

@@ -65,10 +65,8 @@ public:
     int PutFileStreamed(const std::string &remotePath, const std::string &localPath);
     // Whole folders: the download fetches the folder's files and queues its
     // subfolders (see DownloadTree); the upload sends the folder's own files.
-    int DownloadFolderByFTP(const std::string &localFolder,
-                                    const std::string &remoteFolder);
-    int UploadFolderByFTP(const std::string &localFolder,
-                                  const std::string &remoteFolder);
+    int DownloadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
+    int UploadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
     // Status files: an empty remote file (binary type), and the change of
     // "CREATE.STS" to "UNLOCK.STS" that marks an entry complete.
     int CreateEmptyFile(const std::string &remotePath);
@@ -134,8 +132,7 @@ std::unique_ptr<BoxFtpClient> MakeFtpClient(const std::string &engineVersion);
 
 // The same client, polling cancelEvent (may be null) and connected to the
 // session's host with user and password; raises as Connect does.
-std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user,
-                                               const char *password, const std::string &engineVersion,
-                                               HANDLE cancelEvent);
+std::unique_ptr<BoxFtpClient> ConnectFtpClient(const VTMFPSESSION *session, const char *user, const char *password,
+                                               const std::string &engineVersion, HANDLE cancelEvent);
 
 }  // namespace vtbox

@@ -66,8 +66,7 @@ ListingOutcome ParseListing(std::string_view text, FindList *folders, FindList *
         if (line.find_first_not_of(' ') == std::string_view::npos) continue;
 
         size_t lastBlank = line.rfind(' ');
-        std::string_view name =
-            lastBlank == std::string_view::npos ? line : line.substr(lastBlank + 1);
+        std::string_view name = lastBlank == std::string_view::npos ? line : line.substr(lastBlank + 1);
 
         if (!IsSafeEntryName(name)) {
             if (folders) folders->clear();

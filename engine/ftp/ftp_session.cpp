@@ -64,8 +64,8 @@ std::string UrlPath(const std::string &path) {
     }
     for (; i < path.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(path[i]);
-        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                     c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '.' || c == '_' || c == '~' || c == '/';
         if (plain) {
             out += static_cast<char>(c);
         } else {
@@ -79,9 +79,7 @@ std::string UrlPath(const std::string &path) {
 
 // Text that goes onto the control connection must not carry a line end of its
 // own (it would end the command early and start another).
-bool IsOneLine(const std::string &text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-}
+bool IsOneLine(const std::string &text) { return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos; }
 
 }  // namespace
 
@@ -106,7 +104,7 @@ struct FtpSession::Impl {
     // Local side of a transfer: the errno of a failed read or write.
     int localErrno = 0;
     FtpSink *sink = nullptr;
-    bool sinkRaw = false;     // the sink takes the data as received (debug callback)
+    bool sinkRaw = false;  // the sink takes the data as received (debug callback)
     bool sinkFailed = false;
     FtpSource *source = nullptr;
     uint64_t sunk = 0;
@@ -118,7 +116,7 @@ struct FtpSession::Impl {
     // earlier connections still in TIME_WAIT. Empty: a new port per transfer.
     std::vector<uint16_t> dataPorts;
     size_t nextPort = 0;
-    std::string portSpec;  // ":P-P" for CURLOPT_FTPPORT
+    std::string portSpec;     // ":P-P" for CURLOPT_FTPPORT
     bool sourceRead = false;  // the upload's source was read from
 
     // Transfer types. libcurl sends "TYPE I" before RETR/STOR and "TYPE A"
@@ -362,8 +360,8 @@ uint32_t FtpSession::Impl::PerformTransfer(char curlType, char wanted) {
     }
     uint32_t code = MapResult(rc, false);
     if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
-    if (code == 0 && sinkFailed) code = localErrno != 0 ? vt::Win32FromErrno(localErrno)
-                                                          : vt::code(vt::Code::INTERNAL_ERROR);
+    if (code == 0 && sinkFailed)
+        code = localErrno != 0 ? vt::Win32FromErrno(localErrno) : vt::code(vt::Code::INTERNAL_ERROR);
     SetLastError(code);
     return code;
 }
@@ -427,23 +425,15 @@ uint32_t FtpSession::Impl::Perform(bool opening) {
 uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
     using vt::Code;
     switch (rc) {
-    case CURLE_OK:
-        return 0;
-    case CURLE_LOGIN_DENIED:
-        return vt::code(Code::FTP_LOGIN_REFUSED);
+    case CURLE_OK: return 0;
+    case CURLE_LOGIN_DENIED: return vt::code(Code::FTP_LOGIN_REFUSED);
     case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
-        return vt::code(Code::NET_TIMEOUT);
-    case CURLE_OUT_OF_MEMORY:
-        return vt::code(Code::NOT_ENOUGH_MEMORY);
-    case CURLE_URL_MALFORMAT:
-        return vt::code(Code::INVALID_NAME);
-    case CURLE_COULDNT_RESOLVE_HOST:
-        return vt::code(Code::NAME_NOT_RESOLVED);
-    case CURLE_COULDNT_CONNECT:
-        return vt::code(opening ? Code::CONNECTION_FAILED : Code::CANNOT_CONNECT);
-    case CURLE_ABORTED_BY_CALLBACK:
-        return vt::code(cancelled ? Code::CANCELLED : Code::CONNECTION_FAILED);
+    case CURLE_FTP_ACCEPT_TIMEOUT: return vt::code(Code::NET_TIMEOUT);
+    case CURLE_OUT_OF_MEMORY: return vt::code(Code::NOT_ENOUGH_MEMORY);
+    case CURLE_URL_MALFORMAT: return vt::code(Code::INVALID_NAME);
+    case CURLE_COULDNT_RESOLVE_HOST: return vt::code(Code::NAME_NOT_RESOLVED);
+    case CURLE_COULDNT_CONNECT: return vt::code(opening ? Code::CONNECTION_FAILED : Code::CANNOT_CONNECT);
+    case CURLE_ABORTED_BY_CALLBACK: return vt::code(cancelled ? Code::CANCELLED : Code::CONNECTION_FAILED);
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
         if (listOverflow) return vt::code(Code::BUFFER_OVERFLOW);
@@ -456,8 +446,7 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
     case CURLE_FTP_ACCEPT_FAILED:
         // The server ended a transfer early (426, a closed data connection)
         // or the connection broke. A 4xx/5xx reply counts as a refusal.
-        if (refusedCode != 0 && rc == CURLE_PARTIAL_FILE && refusedCode != 426)
-            return vt::code(Code::SERVER_REFUSED);
+        if (refusedCode != 0 && rc == CURLE_PARTIAL_FILE && refusedCode != 426) return vt::code(Code::SERVER_REFUSED);
         return vt::code(Code::CONNECTION_ABORTED);
     case CURLE_QUOTE_ERROR:
     case CURLE_UPLOAD_FAILED:
@@ -471,8 +460,7 @@ uint32_t FtpSession::Impl::MapResult(CURLcode rc, bool opening) const {
         // The server refused; its reply says why (as the extended error of
         // the platform's FTP layer does).
         return vt::code(Code::SERVER_REFUSED);
-    default:
-        return vt::code(Code::CONNECTION_FAILED);
+    default: return vt::code(Code::CONNECTION_FAILED);
     }
 }
 
@@ -513,16 +501,15 @@ uint16_t FtpSession::DefaultPort() {
         char *end = nullptr;
         errno = 0;
         unsigned long port = std::strtoul(text, &end, 10);
-        if (errno == 0 && end && *end == '\0' && port >= 1 && port <= 65535)
-            return static_cast<uint16_t>(port);
+        if (errno == 0 && end && *end == '\0' && port >= 1 && port <= 65535) return static_cast<uint16_t>(port);
     }
     return 21;
 }
 
 uint32_t FtpSession::Open(const FtpLogin &login) {
     Impl &s = *impl_;
-    if (login.host.empty() || !IsOneLine(login.host) || !IsOneLine(login.user) ||
-        !IsOneLine(login.password) || login.host.find_first_of("/?#@ ") != std::string::npos) {
+    if (login.host.empty() || !IsOneLine(login.host) || !IsOneLine(login.user) || !IsOneLine(login.password) ||
+        login.host.find_first_of("/?#@ ") != std::string::npos) {
         SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
         return vt::code(vt::Code::INVALID_PARAMETER);
     }
@@ -622,8 +609,7 @@ uint32_t FtpSession::List(const std::string &text, std::string *data, size_t max
     return code;
 }
 
-uint32_t FtpSession::Download(const std::string &remotePath, FtpType type, FtpSink &sink,
-                              uint64_t *bytes) {
+uint32_t FtpSession::Download(const std::string &remotePath, FtpType type, FtpSink &sink, uint64_t *bytes) {
     Impl &s = *impl_;
     s.ResetCall();
     if (remotePath.empty() || remotePath.back() == '/') {
@@ -650,8 +636,7 @@ uint32_t FtpSession::Download(const std::string &remotePath, FtpType type, FtpSi
     return code;
 }
 
-uint32_t FtpSession::Upload(const std::string &remotePath, FtpType type, FtpSource &source,
-                            uint64_t size) {
+uint32_t FtpSession::Upload(const std::string &remotePath, FtpType type, FtpSource &source, uint64_t size) {
     Impl &s = *impl_;
     s.ResetCall();
     if (remotePath.empty() || remotePath.back() == '/') {

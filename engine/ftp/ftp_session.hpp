@@ -75,12 +75,10 @@ public:
     uint32_t List(const std::string &text, std::string *data, size_t maxBytes);
 
     // RETR of a remote path into sink; bytes counts what the sink accepted.
-    uint32_t Download(const std::string &remotePath, FtpType type, FtpSink &sink,
-                      uint64_t *bytes);
+    uint32_t Download(const std::string &remotePath, FtpType type, FtpSink &sink, uint64_t *bytes);
 
     // STOR of size bytes from source to a remote path.
-    uint32_t Upload(const std::string &remotePath, FtpType type, FtpSource &source,
-                    uint64_t size);
+    uint32_t Upload(const std::string &remotePath, FtpType type, FtpSource &source, uint64_t size);
 
     // How many local ports the data connections of one session take in turn.
     static constexpr size_t kDataPorts = 32;

@@ -41,13 +41,13 @@ extern "C" {
  * device, and finally to vtBoxCloseConnection. The session is open while
  * ConnectHandle is not NULL and SessionId is not 0. */
 typedef struct _VTMFPSESSION {
-    char Host[512];          /* device host name or dotted IPv4 text */
-    uint32_t Port;           /* box web service port (the utility uses 8080) */
-    uint8_t Reserved[1024];  /* never read or written */
-    uint32_t Reserved2;      /* set by the utility to 10000; never read */
-    void *InternetHandle;    /* engine: transport session */
-    void *ConnectHandle;     /* engine: connection to Host:Port */
-    uint32_t SessionId;      /* engine: web session number, 0 = none */
+    char Host[512];         /* device host name or dotted IPv4 text */
+    uint32_t Port;          /* box web service port (the utility uses 8080) */
+    uint8_t Reserved[1024]; /* never read or written */
+    uint32_t Reserved2;     /* set by the utility to 10000; never read */
+    void *InternetHandle;   /* engine: transport session */
+    void *ConnectHandle;    /* engine: connection to Host:Port */
+    uint32_t SessionId;     /* engine: web session number, 0 = none */
 } VTMFPSESSION;
 
 /* Engine version and MAC address of a device. */
@@ -104,15 +104,15 @@ typedef struct _VTBOXELEMENT {
 /* Progress of a long operation; written by the engine, read by the caller
  * whenever the progress event fires. */
 typedef struct _VTPROGRESSINFO {
-    int32_t Percent;   /* 0..100 */
+    int32_t Percent; /* 0..100 */
     int32_t DocsDone;
     int32_t DocsTotal;
     char BoxName[512];
     char FolderName[512];
     char DocName[512];
-    int32_t Phase;     /* see the VTPHASE_ values */
-    int32_t bDelete;   /* conversions: the current document was removed */
-    int32_t Flag;      /* conversions: filters that matched the current document */
+    int32_t Phase;   /* see the VTPHASE_ values */
+    int32_t bDelete; /* conversions: the current document was removed */
+    int32_t Flag;    /* conversions: filters that matched the current document */
 } VTPROGRESSINFO;
 
 enum {
@@ -167,18 +167,15 @@ VTBOX_API uint32_t vtBoxOpenConnection(VTMFPSESSION *session);
 VTBOX_API uint32_t vtBoxCloseConnection(VTMFPSESSION *session);
 /* Fills the caller's *version with the device's engine version and MAC
  * address, and so proves the password (VTBOX_E_WRONG_PASSWORD when it is wrong). */
-VTBOX_API uint32_t vtBoxGetEngineVersion(VTMFPSESSION *session, const char *password,
-                                         VTENGVERSION *version);
+VTBOX_API uint32_t vtBoxGetEngineVersion(VTMFPSESSION *session, const char *password, VTENGVERSION *version);
 /* Locks the device's panel for a job (mode 0 backup, 1 restore) and writes
  * the device's time (seconds since 1970, UTC) into the caller's *device_time. */
-VTBOX_API uint32_t vtBoxLockUiJob(VTMFPSESSION *session, const char *password, uint32_t mode,
-                                  uint32_t *device_time);
+VTBOX_API uint32_t vtBoxLockUiJob(VTMFPSESSION *session, const char *password, uint32_t mode, uint32_t *device_time);
 /* Releases the panel that vtBoxLockUiJob locked with the same mode. */
 VTBOX_API uint32_t vtBoxUnlockUiJob(VTMFPSESSION *session, const char *password, uint32_t mode);
 /* Creates the device's temporary FTP account and copies its login name,
  * cut to fit, into login_name, a caller buffer of 256 bytes. */
-VTBOX_API uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *session, const char *password,
-                                         char *login_name);
+VTBOX_API uint32_t vtBoxCreateFTPAccount(VTMFPSESSION *session, const char *password, char *login_name);
 /* Deletes the temporary FTP account that vtBoxCreateFTPAccount made. */
 VTBOX_API uint32_t vtBoxDeleteFTPAccount(VTMFPSESSION *session, const char *password);
 
@@ -197,14 +194,14 @@ VTBOX_API uint32_t vtBoxSetRequestCancelEvent(VTMFPSESSION *session, HANDLE canc
 VTBOX_API HGLOBAL vtBoxGetBoxList(VTMFPSESSION *session, uint32_t *count, VTBOX **boxes);
 /* Fills the caller's *box with one box's properties and, when raw_name (a
  * caller buffer of 256 bytes) is not NULL, the name as the reply spelled it. */
-VTBOX_API uint32_t vtBoxGetBoxProperty(VTMFPSESSION *session, uint32_t box_no,
-                                       const char *password, VTBOXEX *box, char *raw_name);
+VTBOX_API uint32_t vtBoxGetBoxProperty(VTMFPSESSION *session, uint32_t box_no, const char *password, VTBOXEX *box,
+                                       char *raw_name);
 /* Deletes every box of the device with everything in it. */
 VTBOX_API uint32_t vtBoxDeleteAllBox(VTMFPSESSION *session, const char *password);
 /* Writes the device's box storage capacity and what is still available (both
  * in KB) into the caller's *capacity and *available. */
-VTBOX_API uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *session, const char *password,
-                                        uint32_t *capacity, uint32_t *available);
+VTBOX_API uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *session, const char *password, uint32_t *capacity,
+                                        uint32_t *available);
 
 /* ---- folder and document calls --------------------------------------------- */
 
@@ -212,20 +209,17 @@ VTBOX_API uint32_t vtBoxGetBoxDiskSpace(VTMFPSESSION *session, const char *passw
  * or of one folder as one block of *count VTBOXELEMENT records (also given in
  * *elements), owned by the returned handle, which the caller frees with
  * GlobalFree; NULL on failure with the code as last error. */
-VTBOX_API HGLOBAL vtBoxGetCollection(VTMFPSESSION *session, uint32_t box_no,
-                                     const char *password, uint32_t folder_no, uint32_t *count,
-                                     VTBOXELEMENT **elements);
+VTBOX_API HGLOBAL vtBoxGetCollection(VTMFPSESSION *session, uint32_t box_no, const char *password, uint32_t folder_no,
+                                     uint32_t *count, VTBOXELEMENT **elements);
 /* Deletes one document (doc_no, not 0) of a box's top level (folder 0) or of
  * one folder. */
-VTBOX_API uint32_t vtBoxDeleteDocument(VTMFPSESSION *session, uint32_t box_no,
-                                       const char *password, uint32_t folder_no,
+VTBOX_API uint32_t vtBoxDeleteDocument(VTMFPSESSION *session, uint32_t box_no, const char *password, uint32_t folder_no,
                                        uint32_t doc_no);
 /* Tells the box service that an entry of a box (a folder, or a document at
  * the top level or in a folder) is being written, with the service's NOC and
  * MOD values (a document 0 and 0, a folder 2 and 1). */
-VTBOX_API uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *session, uint32_t box_no,
-                                               const char *password, uint32_t folder_no,
-                                               uint32_t doc_no, uint32_t noc, uint32_t mod);
+VTBOX_API uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *session, uint32_t box_no, const char *password,
+                                               uint32_t folder_no, uint32_t doc_no, uint32_t noc, uint32_t mod);
 
 /* ---- backup files ------------------------------------------------------------ */
 
@@ -234,16 +228,14 @@ VTBOX_API uint32_t vtBoxDirSerialClusterChange(VTMFPSESSION *session, uint32_t b
  * by *handle, which the caller frees with GlobalFree(*handle); for an archive,
  * *count is its document count and *boxes and *handle stay NULL. work_folder
  * is an existing folder used for a moment and left as it was. */
-VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder,
-                                   VTBACKUPINFO *info, uint32_t *count, VTBOXBK **boxes,
-                                   void **handle);
+VTBOX_API uint32_t vtBoxGetXMLInfo(const char *archive_path, const char *work_folder, VTBACKUPINFO *info,
+                                   uint32_t *count, VTBOXBK **boxes, void **handle);
 
 /* Writes into the caller's *offset_minutes the offset from UTC of the date in
  * a backup file's description (the local time of the computer that made it),
  * positive east of Greenwich; VTBOX_E_NOT_FOUND when the description records none;
  * work_folder as for vtBoxGetXMLInfo. */
-VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder,
-                                          int32_t *offset_minutes);
+VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *work_folder, int32_t *offset_minutes);
 
 /* What a failed long operation may leave in its work folder for the caller
  * to keep, as it may be the only copy of what it holds: */
@@ -265,9 +257,8 @@ VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *
  * failure's detail names it. A box_count of 0 is refused with VTBOX_E_INVALID_PARAMETER (no file is
  * made). */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
-                               const char *work_folder, const char *target_file,
-                               uint32_t box_count, const uint32_t *box_numbers,
-                               HANDLE cancel_event, HANDLE progress_event,
+                               const char *work_folder, const char *target_file, uint32_t box_count,
+                               const uint32_t *box_numbers, HANDLE cancel_event, HANDLE progress_event,
                                VTPROGRESSINFO *progress);
 
 /* Writes the chosen boxes of backup_file back into the device, mode 1
@@ -281,47 +272,47 @@ VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, cons
  * put back from there; a copy that could not be put back stays (the failure's
  * detail names it), also when the call is cancelled, and the caller keeps it. */
 VTBOX_API uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftp_user,
-                                const char *work_folder, const char *backup_file,
-                                uint32_t box_count, const uint32_t *box_numbers, uint32_t mode,
-                                uint32_t device_time, HANDLE cancel_event, HANDLE progress_event,
-                                VTPROGRESSINFO *progress);
+                                const char *work_folder, const char *backup_file, uint32_t box_count,
+                                const uint32_t *box_numbers, uint32_t mode, uint32_t device_time, HANDLE cancel_event,
+                                HANDLE progress_event, VTPROGRESSINFO *progress);
 
 /* ---- checking a backup file and planning a restore ------------------------ */
 
 /* One thing wrong with a backup file. */
 typedef struct _VTCHECKITEM {
-    uint32_t BoxNo;   /* the box concerned, 0 for the file as a whole */
-    char Entry[512];  /* the archive entry or record concerned, "" when none */
-    char Text[512];   /* what is wrong, in words */
+    uint32_t BoxNo;  /* the box concerned, 0 for the file as a whole */
+    char Entry[512]; /* the archive entry or record concerned, "" when none */
+    char Text[512];  /* what is wrong, in words */
 } VTCHECKITEM;
 
 /* What a restore would do with one entry of a box, one line of the plan. */
 typedef struct _VTRESTOREPLAN {
     uint32_t BoxNo;
-    uint32_t Action;    /* see the VTPLAN_ values */
-    uint32_t FolderNo;  /* documents: the folder they go to (0 = the box's top
+    uint32_t Action;   /* see the VTPLAN_ values */
+    uint32_t FolderNo; /* documents: the folder they go to (0 = the box's top
                          * level), as numbered on the device after the restore */
-    uint32_t EntryNo;   /* the folder's or document's number in the backup */
-    uint32_t NewNo;     /* the number it takes on the device */
-    uint32_t DeviceNo;  /* replace: the number of the device's document deleted */
-    char Name[256];     /* its name in the backup (UTF-8) */
-    char NewName[256];  /* the name it takes on the device (UTF-8) */
-    uint32_t Count;     /* limits: entries the level would hold; disk: KB the box needs */
-    uint32_t Limit;     /* limits: the device's limit; disk: KB the device has free */
+    uint32_t EntryNo;  /* the folder's or document's number in the backup */
+    uint32_t NewNo;    /* the number it takes on the device */
+    uint32_t DeviceNo; /* replace: the number of the device's document deleted */
+    char Name[256];    /* its name in the backup (UTF-8) */
+    char NewName[256]; /* the name it takes on the device (UTF-8) */
+    uint32_t Count;    /* limits: entries the level would hold; disk: KB the box needs */
+    uint32_t Limit;    /* limits: the device's limit; disk: KB the device has free */
 } VTRESTOREPLAN;
 
 enum {
-    VTPLAN_NEW_BOX = 1,           /* the device lacks the box: it is made whole */
-    VTPLAN_MERGE_BOX = 2,         /* the box exists: the backup is merged into it */
-    VTPLAN_ADD_DOCUMENT = 3,      /* a document is added under its name */
-    VTPLAN_REPLACE_DOCUMENT = 4,  /* replace mode: the device's document DeviceNo of that name goes once NewNo is complete */
-    VTPLAN_RENAME_DOCUMENT = 5,   /* keep-both mode: the document is added as NewName */
-    VTPLAN_ADD_FOLDER = 6,        /* a folder is added */
-    VTPLAN_MERGE_FOLDER = 7,      /* a folder pours into the device's folder NewNo of the same name */
-    VTPLAN_TOO_MANY_DOCUMENTS = 8,/* refused: a level would hold Count documents, above Limit */
-    VTPLAN_TOO_MANY_FOLDERS = 9,  /* refused: the box would hold Count folders, above Limit */
-    VTPLAN_DISK_SPACE = 10,       /* the box needs Count KB; the device has Limit KB free */
-    VTPLAN_NO_DISK_SPACE = 11     /* refused: Count KB needed is not below Limit KB free */
+    VTPLAN_NEW_BOX = 1,      /* the device lacks the box: it is made whole */
+    VTPLAN_MERGE_BOX = 2,    /* the box exists: the backup is merged into it */
+    VTPLAN_ADD_DOCUMENT = 3, /* a document is added under its name */
+    VTPLAN_REPLACE_DOCUMENT =
+        4, /* replace mode: the device's document DeviceNo of that name goes once NewNo is complete */
+    VTPLAN_RENAME_DOCUMENT = 5,    /* keep-both mode: the document is added as NewName */
+    VTPLAN_ADD_FOLDER = 6,         /* a folder is added */
+    VTPLAN_MERGE_FOLDER = 7,       /* a folder pours into the device's folder NewNo of the same name */
+    VTPLAN_TOO_MANY_DOCUMENTS = 8, /* refused: a level would hold Count documents, above Limit */
+    VTPLAN_TOO_MANY_FOLDERS = 9,   /* refused: the box would hold Count folders, above Limit */
+    VTPLAN_DISK_SPACE = 10,        /* the box needs Count KB; the device has Limit KB free */
+    VTPLAN_NO_DISK_SPACE = 11      /* refused: Count KB needed is not below Limit KB free */
 };
 
 /* Reads the whole backup file without a device: every entry of the file, of
@@ -334,8 +325,8 @@ enum {
  * owned by *handle (freed with GlobalFree(*handle), NULL when *count is 0), or
  * another code when the file cannot be read at all; work_folder is an
  * existing folder used for unpacking and left as it was. */
-VTBOX_API uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_folder,
-                                    uint32_t *count, VTCHECKITEM **items, void **handle);
+VTBOX_API uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_folder, uint32_t *count,
+                                    VTCHECKITEM **items, void **handle);
 
 /* Works out what vtBoxRestore would do with the chosen boxes of backup_file
  * in the given mode, reading the device's entries and free space only (no
@@ -344,9 +335,8 @@ VTBOX_API uint32_t vtBoxCheckBackup(const char *backup_file, const char *work_fo
  * returned handle, which the caller frees with GlobalFree; NULL on failure
  * with the code as last error (VTBOX_E_DAMAGED_FILE for a file vtBoxRestore would refuse as
  * damaged); work_folder as for vtBoxRestore. */
-VTBOX_API HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
-                                   const char *work_folder, const char *backup_file,
-                                   uint32_t box_count, const uint32_t *box_numbers,
+VTBOX_API HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password, const char *work_folder,
+                                   const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
                                    uint32_t mode, uint32_t *count, VTRESTOREPLAN **items);
 
 /* ---- whole-store packing ---------------------------------------------------- */
@@ -355,14 +345,12 @@ VTBOX_API HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
  * archive_path, which an older file gives way to only once the new one is
  * complete; *progress (may be NULL) takes the percentage and progress_event
  * (may be NULL) is signalled after each step; reserved is not read. */
-VTBOX_API uint32_t vtBoxZipAllVaultraData(const char *archive_path, const char *store_root,
-                                          void *reserved, HANDLE progress_event,
-                                          uint32_t *progress);
+VTBOX_API uint32_t vtBoxZipAllVaultraData(const char *archive_path, const char *store_root, void *reserved,
+                                          HANDLE progress_event, uint32_t *progress);
 /* Unpacks an archive that vtBoxZipAllVaultraData made into store_root/BOX,
  * box folders included, keeping the archive; progress as there. */
-VTBOX_API uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char *store_root,
-                                            void *reserved, HANDLE progress_event,
-                                            uint32_t *progress);
+VTBOX_API uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char *store_root, void *reserved,
+                                            HANDLE progress_event, uint32_t *progress);
 
 /* ---- conversion between engine versions ------------------------------------
  * Which documents a conversion drops comes from the settings file of the
@@ -384,23 +372,21 @@ VTBOX_API uint32_t vtBoxUnzipAllVaultraData(const char *archive_path, const char
  * like vtBoxBackup, with *progress written throughout, progress_event (may be
  * NULL; then nothing waits for a watcher) set after each change and VTBOX_E_CANCELLED when
  * cancel_event (may be NULL) is signalled. */
-VTBOX_API uint32_t vtBoxConvertBackupData(const char *source, const char *destination,
-                                          const char *work_folder, const char *source_version,
-                                          const char *destination_version, HANDLE cancel_event,
-                                          HANDLE progress_event, VTPROGRESSINFO *progress);
+VTBOX_API uint32_t vtBoxConvertBackupData(const char *source, const char *destination, const char *work_folder,
+                                          const char *source_version, const char *destination_version,
+                                          HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress);
 /* The same for a document archive (Archive.XML and one D0000nnn.zip per
  * document), working in a folder of its own made and removed in temp_folder;
  * 259 when no document would be left. */
-VTBOX_API uint32_t vtBoxConvertArchiveData(const char *source, const char *destination,
-                                           const char *temp_folder, const char *source_version,
-                                           const char *destination_version, HANDLE cancel_event,
-                                           HANDLE progress_event, VTPROGRESSINFO *progress);
+VTBOX_API uint32_t vtBoxConvertArchiveData(const char *source, const char *destination, const char *temp_folder,
+                                           const char *source_version, const char *destination_version,
+                                           HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress);
 /* Writes into the caller's *checks the VTCONVERT_ bits of the documents a
  * conversion from source_version to destination_version would drop (0 when
  * the settings file has no section for the destination), touching no file
  * but the settings file; *checks is 0 after a failure. */
-VTBOX_API uint32_t vtBoxGetConvertSummary(const char *source_version,
-                                          const char *destination_version, uint32_t *checks);
+VTBOX_API uint32_t vtBoxGetConvertSummary(const char *source_version, const char *destination_version,
+                                          uint32_t *checks);
 
 /* ---- failure detail --------------------------------------------------------- */
 

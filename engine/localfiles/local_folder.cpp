@@ -13,9 +13,7 @@
 namespace vtbox {
 
 namespace {
-bool IsDotName(const char *name) {
-    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
+bool IsDotName(const char *name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
 // Relative paths are taken against the current folder now, because the walk
 // below changes the current folder as it goes.
@@ -36,13 +34,14 @@ void RemoveTree(const std::string &folder, const std::string &stepInto) {
     }
     for (const auto &d : folders) RemoveTree(folder + "/" + d.cFileName, stepInto);
     if (chdir(stepInto.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
-    if (rmdir(folder.c_str()) != 0) vt::SetLastErrorFromErrno(errno);
-    else SetLastError(0);
+    if (rmdir(folder.c_str()) != 0)
+        vt::SetLastErrorFromErrno(errno);
+    else
+        SetLastError(0);
 }
 }  // namespace
 
-uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindList *folders,
-                         FindList *files) {
+uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindList *folders, FindList *files) {
     const std::string absolute = Absolute(folder);
     if (chdir(absolute.c_str()) != 0) {
         vt::SetLastErrorFromErrno(errno);

@@ -15,8 +15,7 @@ using FindList = std::vector<vt::FindData>;
 // pattern ("*" for all): folders (without "." and "..") into *folders and
 // everything else into *files, each when given. Returns 0, 161 when the folder
 // cannot be entered, or 1359 when nothing matches. The folder stays current.
-uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindList *folders,
-                         FindList *files);
+uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindList *folders, FindList *files);
 
 // Removes folder with everything in it, stepping into stepInto first so that
 // the folder is not in use. Returns the system error code of the final

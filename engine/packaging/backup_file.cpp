@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <algorithm>
 #include <vector>
 
 #include "localfiles/local_folder.hpp"
@@ -88,7 +88,9 @@ uint32_t BackupFileWriter::addDatabase() {
 
 // DATA.zip begins where the data of its entry in the file begins.
 ZipLayer &BackupFileWriter::dataLayer() {
-    if (!data_) data_ = std::make_unique<ZipLayer>(part_.fd(), outer_->nextDataOffset(EntryFor(tree_.dataArchive(), tree_.root())));
+    if (!data_)
+        data_ =
+            std::make_unique<ZipLayer>(part_.fd(), outer_->nextDataOffset(EntryFor(tree_.dataArchive(), tree_.root())));
     return *data_;
 }
 
@@ -101,7 +103,7 @@ uint32_t BackupFileWriter::finishData() {
     struct stat st;
     if (!StatFolder(tree_.data(), &st) ||
         !data.addFolder(EntryFor(tree_.data(), tree_.box()) + "\\", DosDateTimeFromUnix(st.st_mtime),
-                          DosAttributesOf(st)) ||
+                        DosAttributesOf(st)) ||
         !data.finish() ||
         !outer_->addWritten(EntryFor(tree_.dataArchive(), tree_.root()), DosDateTimeFromUnix(time(nullptr)),
                             vt::kAttrArchive, data.size(), data.crc())) {

@@ -13,7 +13,7 @@ namespace {
 constexpr size_t kWindow = 16;                   // files ahead of the writer
 constexpr uint64_t kMaxHeldBytes = 96ull << 20;  // compressed bytes ahead of the writer
 constexpr int kDefaultMemLevel = 8;
-constexpr size_t kBlock = 256 * 1024;            // read and output blocks
+constexpr size_t kBlock = 256 * 1024;  // read and output blocks
 
 struct Fd {
     int fd;
@@ -63,15 +63,16 @@ void DeflatePool::Work() {
         {
             std::unique_lock<std::mutex> lk(m_);
             room_.wait(lk, [&] {
-                return stop_ || next_ >= paths_.size() ||
-                       (next_ < taken_ + kWindow && heldBytes_ < kMaxHeldBytes);
+                return stop_ || next_ >= paths_.size() || (next_ < taken_ + kWindow && heldBytes_ < kMaxHeldBytes);
             });
             if (stop_ || next_ >= paths_.size()) return;
             index = next_++;
         }
         DeflatedFile result;
-        if (stream_[index]) result.state = DeflatedFile::State::Stream;
-        else Compress(index, &result);
+        if (stream_[index])
+            result.state = DeflatedFile::State::Stream;
+        else
+            Compress(index, &result);
         {
             std::lock_guard<std::mutex> g(m_);
             heldBytes_ += result.compressedSize;
@@ -98,7 +99,8 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
     // block at a time: a thread holds one block of the file and the
     // compressed bytes so far, not the file and its worst-case output.
     z_stream zs{};
-    if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, kDefaultMemLevel, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, kDefaultMemLevel, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
         out->state = DeflatedFile::State::ReadFailed;
         out->error = ENOMEM;
         return;
@@ -111,7 +113,8 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
     while (rc != Z_STREAM_END) {
         size_t n = 0;
         if (got < expected) {
-            ssize_t r = ::read(fd.fd, input.data(), static_cast<size_t>(std::min<uint64_t>(input.size(), expected - got)));
+            ssize_t r =
+                ::read(fd.fd, input.data(), static_cast<size_t>(std::min<uint64_t>(input.size(), expected - got)));
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) {
                 out->state = DeflatedFile::State::ReadFailed;
@@ -131,8 +134,9 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
         do {
             if (out->blocks.empty() || zs.avail_out == 0) {
                 // The first block fits a small file's whole stream.
-                size_t size = out->blocks.empty() ? std::min<size_t>(kBlock, deflateBound(&zs, static_cast<uLong>(expected)))
-                                                  : kBlock;
+                size_t size = out->blocks.empty()
+                                  ? std::min<size_t>(kBlock, deflateBound(&zs, static_cast<uLong>(expected)))
+                                  : kBlock;
                 out->blocks.emplace_back(size);
                 zs.next_out = out->blocks.back().data();
                 zs.avail_out = static_cast<uInt>(size);

@@ -18,10 +18,10 @@ namespace vtbox {
 
 struct DeflatedFile {
     enum class State { Pending, Done, Stream, Unreadable, ReadFailed } state = State::Pending;
-    int error = 0;                     // errno for Unreadable and ReadFailed
+    int error = 0;  // errno for Unreadable and ReadFailed
     struct stat st {};
-    uint64_t size = 0;                 // bytes of the file
-    uint32_t crc = 0;                  // CRC-32 of the file
+    uint64_t size = 0;  // bytes of the file
+    uint32_t crc = 0;   // CRC-32 of the file
     // The raw deflate stream in blocks of its own size, so that a file
     // being compressed never needs room for the worst case nor a copy.
     std::vector<std::vector<unsigned char>> blocks;
@@ -53,9 +53,9 @@ private:
     std::vector<DeflatedFile> results_;
     std::mutex m_;
     std::condition_variable ready_, room_;
-    size_t next_ = 0;        // next file for a worker
-    size_t taken_ = 0;       // files handed to the writer
-    uint64_t heldBytes_ = 0; // compressed bytes waiting for the writer
+    size_t next_ = 0;         // next file for a worker
+    size_t taken_ = 0;        // files handed to the writer
+    uint64_t heldBytes_ = 0;  // compressed bytes waiting for the writer
     bool stop_ = false;
     std::vector<std::thread> workers_;
 };

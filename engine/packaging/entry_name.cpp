@@ -13,9 +13,7 @@ std::string EntryNameFromRelativePath(std::string_view relative) {
     return name;
 }
 
-std::string NormalizeEntryName(std::string_view stored) {
-    return EntryNameFromRelativePath(stored);
-}
+std::string NormalizeEntryName(std::string_view stored) { return EntryNameFromRelativePath(stored); }
 
 bool SplitSafeEntryName(std::string_view name, std::vector<std::string> *parts) {
     parts->clear();
@@ -77,11 +75,9 @@ uint32_t DosDateTimeFromUnix(time_t when) {
         // 2107-12-31 23:59:58
         return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
     }
-    uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) |
-                    (static_cast<uint32_t>(local.tm_mon + 1) << 5) |
+    uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | (static_cast<uint32_t>(local.tm_mon + 1) << 5) |
                     static_cast<uint32_t>(local.tm_mday);
-    uint32_t time = (static_cast<uint32_t>(local.tm_hour) << 11) |
-                    (static_cast<uint32_t>(local.tm_min) << 5) |
+    uint32_t time = (static_cast<uint32_t>(local.tm_hour) << 11) | (static_cast<uint32_t>(local.tm_min) << 5) |
                     static_cast<uint32_t>(local.tm_sec / 2);
     return (date << 16) | time;
 }

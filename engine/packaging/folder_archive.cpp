@@ -136,8 +136,10 @@ uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byte
 namespace {
 
 uint32_t PackFolder(const std::string &target, const std::string &source, ZipOptions options) {
-    if (target.empty()) vt::DebugPrint("\n %s Zipping to %s.zip ", source.c_str(), source.c_str());
-    else vt::DebugPrint("\n %s Zipping to %s ", source.c_str(), target.c_str());
+    if (target.empty())
+        vt::DebugPrint("\n %s Zipping to %s.zip ", source.c_str(), source.c_str());
+    else
+        vt::DebugPrint("\n %s Zipping to %s ", source.c_str(), target.c_str());
     SetLastError(0);
     if (source.empty() || (options.flat && target.empty())) return Failed(vt::Code::INVALID_PARAMETER);
 

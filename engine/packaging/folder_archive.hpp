@@ -66,8 +66,7 @@ inline constexpr UnzipOptions kUnpackBoxArchive{.undoByteChange = true, .deleteA
 // Unpacks every entry of archive into target (empty: the archive's folder).
 // A failure keeps the archive and what was unpacked before the failing
 // entry. Entries that would reach outside target are refused.
-uint32_t UnzipArchive(const std::string &archive, const std::string &target,
-                      UnzipOptions options = {});
+uint32_t UnzipArchive(const std::string &archive, const std::string &target, UnzipOptions options = {});
 
 // Finds the box archive "B0000nnn.vtb" (any folder, any case) in archive and
 // writes it into target under that name.

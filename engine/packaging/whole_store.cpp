@@ -95,8 +95,7 @@ uint32_t ZipAll(const std::string &archive, const std::string &root, const Progr
     return 0;
 }
 
-uint32_t UnzipAll(const std::string &archive, const std::string &root,
-                  const ProgressWord &progress) {
+uint32_t UnzipAll(const std::string &archive, const std::string &root, const ProgressWord &progress) {
     vt::DebugPrint("\n vtBoxUnzipAllVaultraData START \n");
     progress.store(1);
     const StoreTree tree(root);
@@ -115,8 +114,7 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
     ListLocalFolder(data, kBoxArchivePattern, nullptr, &boxArchives);  // none found: n is 0
     const uint32_t n = static_cast<uint32_t>(boxArchives.size());
     for (uint32_t i = 0; i < n; ++i) {
-        if (uint32_t rc = UnzipArchive(data + "/" + boxArchives[i].cFileName, data, kUnpackBoxArchive))
-            return rc;
+        if (uint32_t rc = UnzipArchive(data + "/" + boxArchives[i].cFileName, data, kUnpackBoxArchive)) return rc;
         progress.store(7 + (8 * i) / n);
     }
     return 0;
@@ -125,22 +123,18 @@ uint32_t UnzipAll(const std::string &archive, const std::string &root,
 }  // namespace
 }  // namespace vtbox
 
-extern "C" uint32_t vtBoxZipAllVaultraData(const char *archivePath, const char *storeRoot,
-                                           void * /*reserved*/, HANDLE progressEvent,
-                                           uint32_t *progress) {
+extern "C" uint32_t vtBoxZipAllVaultraData(const char *archivePath, const char *storeRoot, void * /*reserved*/,
+                                           HANDLE progressEvent, uint32_t *progress) {
     const vtbox::ProgressWord word(progressEvent, progress);
-    return vtbox::RunStoreExport(archivePath, storeRoot,
-                                 [&](const std::string &archive, const std::string &root) {
-                                     return vtbox::ZipAll(archive, root, word);
-                                 });
+    return vtbox::RunStoreExport(archivePath, storeRoot, [&](const std::string &archive, const std::string &root) {
+        return vtbox::ZipAll(archive, root, word);
+    });
 }
 
-extern "C" uint32_t vtBoxUnzipAllVaultraData(const char *archivePath, const char *storeRoot,
-                                             void * /*reserved*/, HANDLE progressEvent,
-                                             uint32_t *progress) {
+extern "C" uint32_t vtBoxUnzipAllVaultraData(const char *archivePath, const char *storeRoot, void * /*reserved*/,
+                                             HANDLE progressEvent, uint32_t *progress) {
     const vtbox::ProgressWord word(progressEvent, progress);
-    return vtbox::RunStoreExport(archivePath, storeRoot,
-                                 [&](const std::string &archive, const std::string &root) {
-                                     return vtbox::UnzipAll(archive, root, word);
-                                 });
+    return vtbox::RunStoreExport(archivePath, storeRoot, [&](const std::string &archive, const std::string &root) {
+        return vtbox::UnzipAll(archive, root, word);
+    });
 }

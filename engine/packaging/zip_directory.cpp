@@ -27,8 +27,8 @@ constexpr size_t kBlockSize = 64 * 1024;
 
 uint16_t Le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Le32(const unsigned char *p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 uint64_t Le64(const unsigned char *p) {
     return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
@@ -69,7 +69,8 @@ char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 
 bool FoldedLess(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i)
-        if (Fold(a[i]) != Fold(b[i])) return static_cast<unsigned char>(Fold(a[i])) < static_cast<unsigned char>(Fold(b[i]));
+        if (Fold(a[i]) != Fold(b[i]))
+            return static_cast<unsigned char>(Fold(a[i])) < static_cast<unsigned char>(Fold(b[i]));
     return a.size() < b.size();
 }
 
@@ -129,8 +130,9 @@ bool CheckNames(const std::vector<DirectoryEntry> &entries, std::string *problem
         const DirectoryEntry &file = entries[order[k]];
         if (file.isFolder) continue;
         const std::string folder = std::string(PathOf(file)) + "\\";
-        auto it = std::lower_bound(order.begin() + static_cast<std::ptrdiff_t>(k) + 1, order.end(), folder,
-                                   [&](size_t e, const std::string &key) { return FoldedLess(PathOf(entries[e]), key); });
+        auto it =
+            std::lower_bound(order.begin() + static_cast<std::ptrdiff_t>(k) + 1, order.end(), folder,
+                             [&](size_t e, const std::string &key) { return FoldedLess(PathOf(entries[e]), key); });
         if (it != order.end() && FoldedStartsWith(PathOf(entries[*it]), folder))
             return Refuse(problem, file.name + " is a file, and " + entries[*it].name + " lies in it");
     }
@@ -239,8 +241,8 @@ bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t co
                                               static_cast<unsigned long long>(i + 1)));
         pos += e.record.recordSize;
         e.name = NormalizeEntryName(e.record.name);
-        e.isFolder = (e.record.externalAttributes & vt::kAttrDirectory) != 0 ||
-                     (!e.name.empty() && e.name.back() == '\\');
+        e.isFolder =
+            (e.record.externalAttributes & vt::kAttrDirectory) != 0 || (!e.name.empty() && e.name.back() == '\\');
         std::vector<std::string> parts;
         if (!SplitSafeEntryName(e.name, &parts))
             return Refuse(problem, "the name \"" + e.name + "\" leads out of its folder");
@@ -316,8 +318,7 @@ bool CopyEntryData(int fd, const DirectoryEntry &entry, int outFd) {
         if (ended && inflater.stream.avail_in > 0) return Corrupt();
     }
     // A stream that has not ended may yet hold more than it declares.
-    if (!ended || produced != record.uncompressedSize || static_cast<uint32_t>(crc) != record.crc)
-        return Corrupt();
+    if (!ended || produced != record.uncompressedSize || static_cast<uint32_t>(crc) != record.crc) return Corrupt();
     return true;
 }
 

@@ -61,9 +61,7 @@ void ZipLayer::SetZip64LimitsForTesting(uint64_t threshold, uint64_t limitForTes
     fieldLimit = limitForTesting ? limitForTesting : kPlaceholder32;
 }
 
-uint64_t ZipLayer::nextDataOffset(const std::string &name) const {
-    return base_ + size_ + kLocalSize + name.size();
-}
+uint64_t ZipLayer::nextDataOffset(const std::string &name) const { return base_ + size_ + kLocalSize + name.size(); }
 
 bool ZipLayer::append(const std::vector<unsigned char> &bytes) {
     if (!WriteAllAt(fd_, bytes.data(), bytes.size(), base_ + size_)) return false;
@@ -90,12 +88,12 @@ bool ZipLayer::moveUp(uint64_t from, uint64_t length, uint64_t by) {
     return true;
 }
 
-bool ZipLayer::addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size,
-                          uint32_t crc) {
+bool ZipLayer::addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size, uint32_t crc) {
     const bool zip64 = size >= zip64Threshold;
     const uint64_t limit = fieldLimit;
-    Entry e{name, static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0), 0, dosTime, crc, attributes,
-            size, size, size_};
+    Entry e{
+        name, static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0), 0, dosTime, crc, attributes, size, size,
+        size_};
     // The header of a zip64 entry holds the sizes in an extra field that the
     // data, written behind the shorter header, must make room for.
     if (zip64 && !moveUp(nextDataOffset(name), size, kZip64LocalExtra)) return false;
@@ -137,8 +135,11 @@ bool ZipLayer::addDeflated(const std::string &name, uint32_t dosTime, uint32_t a
 
 bool ZipLayer::addInline(const std::string &name, uint16_t method, uint32_t dosTime, uint32_t attributes,
                          const std::vector<unsigned char> &data, uint64_t size, uint32_t crc) {
-    Entry e{name, static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0), method, dosTime, crc,
-            attributes, data.size(), size, size_};
+    Entry e{name,        static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0),
+            method,      dosTime,
+            crc,         attributes,
+            data.size(), size,
+            size_};
     Bytes h;
     h.u32(kLocalSignature);
     h.u16(kVersionPlain);
@@ -165,7 +166,8 @@ bool ZipLayer::finish() {
 
     Bytes c;
     for (const Entry *e : order) {
-        const bool wideCompressed = e->compressed >= limit, wideSize = e->size >= limit, wideOffset = e->offset >= limit;
+        const bool wideCompressed = e->compressed >= limit, wideSize = e->size >= limit,
+                   wideOffset = e->offset >= limit;
         const bool zip64 = wideCompressed || wideSize || wideOffset;
         const uint16_t extra = static_cast<uint16_t>((wideSize + wideCompressed + wideOffset) * 8);
         c.u32(kCentralSignature);

@@ -30,8 +30,7 @@ public:
     // nextDataOffset(name): writes its local header. An entry of the zip64
     // size has a longer header, and its data is moved up to make room.
     // False with last error set.
-    bool addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size,
-                    uint32_t crc);
+    bool addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size, uint32_t crc);
 
     // A folder entry (name ends in "\\").
     bool addFolder(const std::string &name, uint32_t dosTime, uint32_t attributes);

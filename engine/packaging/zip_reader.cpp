@@ -175,8 +175,7 @@ bool ZipReader::locate(std::string_view name, bool ignorePath) {
     return Fail(vt::Code::FILE_NOT_FOUND);
 }
 
-bool ZipReader::extractCurrent(const std::string &target, bool ignorePath,
-                               const std::string &saveAs) {
+bool ZipReader::extractCurrent(const std::string &target, bool ignorePath, const std::string &saveAs) {
     if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
     if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
     if (target.empty()) return Fail(vt::Code::INVALID_PARAMETER);
@@ -193,10 +192,14 @@ bool ZipReader::extractCurrent(const std::string &target, bool ignorePath,
     if (info.isFolder) return CreateFolderTree(JoinPath(outputFolder_, JoinParts(parts)));
 
     std::string relative;
-    if (!ignorePath) relative = JoinParts(parts);
-    else if (saveAs.empty()) relative = parts.back();
-    else if (saveAs.find('/') == std::string::npos && saveAs != "." && saveAs != "..") relative = saveAs;
-    else return Fail(vt::Code::INVALID_NAME);
+    if (!ignorePath)
+        relative = JoinParts(parts);
+    else if (saveAs.empty())
+        relative = parts.back();
+    else if (saveAs.find('/') == std::string::npos && saveAs != "." && saveAs != "..")
+        relative = saveAs;
+    else
+        return Fail(vt::Code::INVALID_NAME);
     std::string destination = JoinPath(outputFolder_, relative);
     if (!CreateFolderTree(ParentFolder(destination))) return false;
     if (!RoomFor(ParentFolder(destination), info.uncompressedSize)) return Fail(vt::Code::DISK_FULL);

@@ -80,8 +80,7 @@ public:
     // Extracts the current entry below target (created when missing). With
     // ignorePath a file lands directly in target under its last name, or
     // under saveAs when given. A folder entry creates the folder.
-    bool extractCurrent(const std::string &target, bool ignorePath,
-                        const std::string &saveAs = std::string());
+    bool extractCurrent(const std::string &target, bool ignorePath, const std::string &saveAs = std::string());
 
     // Reads the current entry whole without writing it anywhere, so that a
     // damaged entry (bad CRC, cut data, wrong size) shows. A folder entry

@@ -25,7 +25,7 @@ namespace vtbox {
 namespace {
 
 constexpr size_t kBlockSize = 64 * 1024;
-constexpr uLong kMadeByDos = 0;           // host 0: names and attributes in the DOS way
+constexpr uLong kMadeByDos = 0;  // host 0: names and attributes in the DOS way
 constexpr int kDefaultMemLevel = 8;
 
 zipFile Handle(void *zip) { return static_cast<zipFile>(zip); }
@@ -34,8 +34,7 @@ zipFile Handle(void *zip) { return static_cast<zipFile>(zip); }
 enum class EntryData { Folder, Deflate, Store, RawDeflated };
 
 // Opens one entry with the fixed settings of this system's archives.
-int OpenEntry(zipFile zip, const std::string &name, uint32_t dosTime, uint32_t attributes,
-              EntryData kind, bool zip64) {
+int OpenEntry(zipFile zip, const std::string &name, uint32_t dosTime, uint32_t attributes, EntryData kind, bool zip64) {
     zip_fileinfo info{};
     info.dosDate = dosTime;
     info.internal_fa = 0;
@@ -47,9 +46,8 @@ int OpenEntry(zipFile zip, const std::string &name, uint32_t dosTime, uint32_t a
     int method = stored ? 0 : Z_DEFLATED;
     int level = stored ? 0 : Z_DEFAULT_COMPRESSION;
     int raw = kind == EntryData::RawDeflated ? 1 : 0;
-    return zipOpenNewFileInZip4_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                   method, level, raw, -MAX_WBITS, kDefaultMemLevel,
-                                   Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByDos, flags,
+    return zipOpenNewFileInZip4_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, raw,
+                                   -MAX_WBITS, kDefaultMemLevel, Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByDos, flags,
                                    zip64 ? 1 : 0);
 }
 
@@ -190,8 +188,7 @@ AddResult ZipWriter::broken(int err) {
     return AddResult::Broken;
 }
 
-bool ZipWriter::entryName(const std::string &path, bool ignorePath, std::string *name,
-                          std::string *absolute) const {
+bool ZipWriter::entryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const {
     // On this system "/" starts an absolute path, as a drive letter does elsewhere.
     *absolute = (!path.empty() && path[0] == '/') ? FullPath(path) : FullPath(root_ + path);
     std::string relative;
@@ -245,8 +242,7 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignorePath) {
     bool zip64 = static_cast<uint64_t>(st.st_size) >= kZip64Threshold;
     errno = 0;
     EntryData kind = IsArchiveName(name) ? EntryData::Store : EntryData::Deflate;
-    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st), kind,
-                  zip64) != ZIP_OK)
+    if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st), kind, zip64) != ZIP_OK)
         return broken(errno);
 
     std::vector<char> block(kBlockSize);
@@ -283,8 +279,8 @@ AddResult ZipWriter::addFolderEntry(const std::string &absolute, const std::stri
         return AddResult::LeftOut;
     }
     errno = 0;
-    if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st),
-                  EntryData::Folder, false) != ZIP_OK)
+    if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st), EntryData::Folder,
+                  false) != ZIP_OK)
         return broken(errno);
     errno = 0;
     if (zipCloseFileInZip(Handle(zip_)) != ZIP_OK) return broken(errno);
@@ -378,18 +374,13 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignorePath, bool ev
         } else {
             DeflatedFile file = pool.Take(next++);
             switch (file.state) {
-            case DeflatedFile::State::Done:
-                r = addDeflated(item.path, file);
-                break;
+            case DeflatedFile::State::Done: r = addDeflated(item.path, file); break;
             case DeflatedFile::State::Unreadable:
                 LastErrorFromErrno(file.error);
                 r = AddResult::LeftOut;
                 break;
-            case DeflatedFile::State::ReadFailed:
-                r = broken(file.error);
-                break;
-            default:
-                r = addFile(item.path, false);
+            case DeflatedFile::State::ReadFailed: r = broken(file.error); break;
+            default: r = addFile(item.path, false);
             }
         }
         if (r == AddResult::Broken) return r;

@@ -79,16 +79,15 @@ private:
     void plan(const std::string &absolute, std::vector<PlannedItem> *items);
     AddResult addFolderEntry(const std::string &absolute, const std::string &name);
     AddResult addDeflated(const std::string &path, DeflatedFile &file);
-    bool entryName(const std::string &path, bool ignorePath, std::string *name,
-                   std::string *absolute) const;
+    bool entryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const;
     AddResult broken(int err);
 
     struct Window;
 
-    void *zip_ = nullptr;  // zipFile
+    void *zip_ = nullptr;             // zipFile
     std::unique_ptr<Window> window_;  // the file region of openAt, else none
     std::string archive_;
-    std::string root_;     // full path, ends with "/"
+    std::string root_;  // full path, ends with "/"
     std::string firstLeftOut_;
     bool broken_ = false;
 };

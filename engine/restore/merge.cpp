@@ -29,8 +29,7 @@ std::vector<std::u16string> Names(const EntryList &list) {
 void Restore::MergeBox(BoxWork &box, EntryList &deviceFolders, EntryList &deviceDocuments) {
     uint32_t number = box.info.BoxNo;
     std::string deviceInner;
-    if (ftp_->GetBoxInnerFolderName(number, &deviceInner))
-        box.remote = Join(DeviceBoxFolder(number), deviceInner);
+    if (ftp_->GetBoxInnerFolderName(number, &deviceInner)) box.remote = Join(DeviceBoxFolder(number), deviceInner);
 
     EntryList localFolders, localDocuments;
     ReadLocalEntries(box.local, &localFolders, &localDocuments);
@@ -103,18 +102,15 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     std::set<uint32_t> onDevice;
     for (const auto &d : deviceDocuments) onDevice.insert(d.id);
     ReadLocalEntries(localFolder, nullptr, &localDocuments);
-    ResolveDocumentClashes(box.local, merge.localId, replace_, deviceDocuments, localDocuments,
-                           replaced);
+    ResolveDocumentClashes(box.local, merge.localId, replace_, deviceDocuments, localDocuments, replaced);
     // The device's list is read afresh here: a second backup folder of the same
     // name counts on from the first.
-    if (deviceDocuments.size() + localDocuments.size() > kMaxDocumentsPerLevel)
-        FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
+    if (deviceDocuments.size() + localDocuments.size() > kMaxDocumentsPerLevel) FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
 
     ReadLocalEntries(localFolder, nullptr, &localDocuments);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    LevelWork level{merge.deviceId, Join(box.remote, EntryName(merge.deviceId, false)),
-                    localFolder};
+    LevelWork level{merge.deviceId, Join(box.remote, EntryName(merge.deviceId, false)), localFolder};
     SendDocuments(box, level, localDocuments, replaced, onDevice, false);
     progress_.SetFolderName("");
     progress_.SetPhase(VTPHASE_TIDYING);

@@ -34,8 +34,7 @@ namespace {
 class Uncancellable {
 public:
     explicit Uncancellable(VTMFPSESSION *session)
-        : internet_(InternetOf(session)),
-          previous_(internet_ ? internet_->requestCancel.exchange(nullptr) : nullptr) {}
+        : internet_(InternetOf(session)), previous_(internet_ ? internet_->requestCancel.exchange(nullptr) : nullptr) {}
     ~Uncancellable() {
         if (internet_) internet_->requestCancel = previous_;
     }
@@ -61,14 +60,13 @@ uint32_t CodeInFlight() {
 
 std::string Where(uint32_t box, const LevelWork &level, uint32_t number) {
     return level.deviceFolder == 0 ? vt::Format("box %03u, number %03u", box, number)
-                                    : vt::Format("box %03u, folder %03u, number %03u", box, level.deviceFolder, number);
+                                   : vt::Format("box %03u, folder %03u, number %03u", box, level.deviceFolder, number);
 }
 
 }  // namespace
 
-void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
-                            const EntryList &replaced, std::set<uint32_t> onDevice,
-                            bool cancelBeforeUpload) {
+void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents, const EntryList &replaced,
+                            std::set<uint32_t> onDevice, bool cancelBeforeUpload) {
     uint32_t b = box.info.BoxNo;
     std::map<uint32_t, BoxEntry> replaces;  // restored number -> the device's document it replaces
     for (const auto &r : replaced) replaces[r.replacedBy] = r;
@@ -99,8 +97,7 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
 
 void Restore::MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancelBeforeUpload) {
     std::string name = EntryName(number, true);
-    MakeEntry(box, level.deviceFolder, number, Join(level.remote, name), Join(level.local, name),
-              cancelBeforeUpload);
+    MakeEntry(box, level.deviceFolder, number, Join(level.remote, name), Join(level.local, name), cancelBeforeUpload);
 }
 
 void Restore::DeleteDocument(uint32_t box, const LevelWork &level, uint32_t number) {
@@ -120,8 +117,10 @@ void Restore::ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t 
     RescueCopy copy(work_, RescuedDocument{session_->Host, box, level.deviceFolder, old.id, name, oldRemote});
     ftp_->GetFile(RecordFileName(oldRemote), copy.record());
     ftp_->DownloadTree(copy.pages(), oldRemote);
-    vt::DebugPrint("\n The level is full: document %03u goes before its replacement %03u is made; "
-                   "its copy is in %s \n", old.id, number, copy.folder().c_str());
+    vt::DebugPrint(
+        "\n The level is full: document %03u goes before its replacement %03u is made; "
+        "its copy is in %s \n",
+        old.id, number, copy.folder().c_str());
     progress_.CheckCancel();
     try {
         DeleteDocument(box, level, old.id);
@@ -131,9 +130,7 @@ void Restore::ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t 
         std::string detail = FailureDetail();
         std::string what = "the device's document \"" + name + "\" (" + Where(box, level, old.id) + ")";
         switch (PutBack(box, level, number, old, copy.pages())) {
-        case PutBackResult::StillThere:
-            what += " was not deleted";
-            break;
+        case PutBackResult::StillThere: what += " was not deleted"; break;
         case PutBackResult::PutBack:
             what += ", deleted to make room for its replacement, was put back as it was";
             break;
@@ -148,8 +145,8 @@ void Restore::ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t 
     }
 }
 
-Restore::PutBackResult Restore::PutBack(uint32_t box, const LevelWork &level, uint32_t number,
-                                        const BoxEntry &old, const std::string &copy) noexcept {
+Restore::PutBackResult Restore::PutBack(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
+                                        const std::string &copy) noexcept {
     try {
         Uncancellable guard(session_);
         vt::DebugPrint("\n Putting document %03u back from %s \n", old.id, copy.c_str());

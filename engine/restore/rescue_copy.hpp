@@ -23,12 +23,12 @@ inline constexpr const char *kRescueNoteName = "NOTE.txt";
 
 // Where one document came from, for its note and the messages about it.
 struct RescuedDocument {
-    std::string host;          // the device
+    std::string host;  // the device
     uint32_t box = 0;
-    uint32_t folder = 0;       // 0: the box's top level
+    uint32_t folder = 0;  // 0: the box's top level
     uint32_t document = 0;
-    std::string name;          // the document's display name (UTF-8)
-    std::string remote;        // its entry on the device (page folder path)
+    std::string name;    // the document's display name (UTF-8)
+    std::string remote;  // its entry on the device (page folder path)
 };
 
 class RescueCopy {
@@ -55,7 +55,7 @@ public:
 private:
     std::string rescue_;  // <work>/RESCUE
     std::string folder_;
-    std::string item_;    // "D0000ddd"
+    std::string item_;  // "D0000ddd"
     bool keep_ = false;
 };
 

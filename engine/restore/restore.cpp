@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <map>
-#include <set>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,8 +35,7 @@ namespace vtbox {
 
 namespace {
 
-constexpr const char *kBoxBanner =
-    "\n ################################# BOX ######################################\n";
+constexpr const char *kBoxBanner = "\n ################################# BOX ######################################\n";
 constexpr uint32_t kReplaceMode = 1;
 
 // The bytes of the regular files under folder, in KB rounded up (links are
@@ -129,8 +128,7 @@ void Restore::ReadDescription() {
     int64_t docsTotal = 0;
     for (uint32_t number : chosen_) {
         // Each box once, however often it is chosen or described.
-        if (std::any_of(boxes_.begin(), boxes_.end(), [&](const VTBOXBK &b) { return b.BoxNo == number; }))
-            continue;
+        if (std::any_of(boxes_.begin(), boxes_.end(), [&](const VTBOXBK &b) { return b.BoxNo == number; })) continue;
         const VTBOXBK *found = nullptr;
         for (uint32_t i = 0; i < count && !found; ++i)
             if (described[i].BoxNo == number) found = &described[i];
@@ -267,8 +265,7 @@ void Restore::MakeBox(BoxWork &box) {
     ftp_->FtpReplaceStatusFile(boxFolder);
 
     steps_ += 2;
-    if (total_ != 0)
-        progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>(steps_ * 94 / total_ + 5, 99)));
+    if (total_ != 0) progress_.SetPercent(static_cast<int32_t>(std::min<uint64_t>(steps_ * 94 / total_ + 5, 99)));
     progress_.Signal();
     progress_.CheckCancel();
 }
@@ -305,8 +302,7 @@ void Restore::UploadLevel(BoxWork &box) {
     ReadLocalEntries(box.local, &folders, &documents);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.topReplaced, box.topDeviceIds,
-                  false);
+    SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.topReplaced, box.topDeviceIds, false);
     ReadLocalEntries(box.local, &folders, nullptr);
     for (const auto &f : folders) {
         std::string name = EntryName(f.id, false);
@@ -341,8 +337,8 @@ void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const 
     if (RemoteMayHave(remote)) ftp_->RemoveEntry(remote, true);
     NoteRemote(remote, ftp_->FtpCreateFolder(remote) != 0);
     ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
-    Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document,
-                                      isDocument ? 0 : 2, isDocument ? 0 : 1));
+    Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document, isDocument ? 0 : 2,
+                                      isDocument ? 0 : 1));
     if (RemoteMayHave(record)) ftp_->RemoveEntry(record, false);
     ftp_->PutFile(record, RecordFileName(local));
     NoteRemote(record, false);
@@ -384,16 +380,17 @@ void Restore::NoteRemote(const std::string &path, bool freshLevel) {
         if (known != remoteLevels_.end()) known->second.insert(path.substr(slash + 1));
     }
     // A folder that could not be made was there already: its content is not known.
-    if (freshLevel) remoteLevels_[path].clear();
-    else remoteLevels_.erase(path);
+    if (freshLevel)
+        remoteLevels_[path].clear();
+    else
+        remoteLevels_.erase(path);
 }
 
 namespace {
 
 // True when every chosen box is one the backup file describes, or when the
 // description cannot be read here (the restore then fails on it in order).
-bool BoxesAreDescribed(const char *backupFile, const char *workFolder, uint32_t boxCount,
-                       const uint32_t *boxNumbers) {
+bool BoxesAreDescribed(const char *backupFile, const char *workFolder, uint32_t boxCount, const uint32_t *boxNumbers) {
     VTBACKUPINFO info{};
     uint32_t count = 0;
     VTBOXBK *boxes = nullptr;
@@ -419,24 +416,21 @@ bool BoxesAreDescribed(const char *backupFile, const char *workFolder, uint32_t 
 using namespace vtbox;
 
 extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftpUser,
-                                 const char *workFolder, const char *backupFile,
-                                 uint32_t boxCount, const uint32_t *boxNumbers, uint32_t mode,
-                                 uint32_t deviceTime, HANDLE cancelEvent, HANDLE progressEvent,
-                                 VTPROGRESSINFO *progress) {
-    bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder &&
-                 backupFile && *backupFile && progress && (boxCount == 0 || boxNumbers);
+                                 const char *workFolder, const char *backupFile, uint32_t boxCount,
+                                 const uint32_t *boxNumbers, uint32_t mode, uint32_t deviceTime, HANDLE cancelEvent,
+                                 HANDLE progressEvent, VTPROGRESSINFO *progress) {
+    bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder && backupFile &&
+                 *backupFile && progress && (boxCount == 0 || boxNumbers);
     std::unique_ptr<Restore> job;
     bool started = false;  // a box the file does not describe is refused like an argument
     return RunExport(
         kRestoreExport, valid,
         [&] {
-            if (!BoxesAreDescribed(backupFile, workFolder, boxCount, boxNumbers))
-                Raise(vt::Code::INVALID_PARAMETER);
+            if (!BoxesAreDescribed(backupFile, workFolder, boxCount, boxNumbers)) Raise(vt::Code::INVALID_PARAMETER);
             started = true;
-            job = std::make_unique<Restore>(
-                session, password, ftpUser, FullPath(workFolder), FullPath(backupFile),
-                std::vector<uint32_t>(boxNumbers, boxNumbers + boxCount), mode == kReplaceMode, deviceTime,
-                cancelEvent, progressEvent, progress);
+            job = std::make_unique<Restore>(session, password, ftpUser, FullPath(workFolder), FullPath(backupFile),
+                                            std::vector<uint32_t>(boxNumbers, boxNumbers + boxCount),
+                                            mode == kReplaceMode, deviceTime, cancelEvent, progressEvent, progress);
             job->Run();
         },
         [&](uint32_t rc) noexcept {

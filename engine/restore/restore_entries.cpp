@@ -21,8 +21,7 @@ namespace {
 // Keep-both names: this many units of the original name at most.
 constexpr size_t kKeepBothBaseUnits = 60;
 
-void ReadLevel(const std::string &levelFolder, const char *pattern, char letter, uint32_t kind,
-               EntryList *out) {
+void ReadLevel(const std::string &levelFolder, const char *pattern, char letter, uint32_t kind, EntryList *out) {
     out->clear();
     FindList files;
     uint32_t rc = ListLocalFolder(levelFolder, pattern, nullptr, &files);
@@ -30,8 +29,7 @@ void ReadLevel(const std::string &levelFolder, const char *pattern, char letter,
     for (const auto &f : files) {
         int number = EntryNumberFromRecordName(f.cFileName, letter);
         if (number < 0 || (f.dwFileAttributes & vt::kAttrReparsePoint)) {
-            vt::DebugPrint("\n Skipping %s in %s: not a record of the box \n", f.cFileName,
-                           levelFolder.c_str());
+            vt::DebugPrint("\n Skipping %s in %s: not a record of the box \n", f.cFileName, levelFolder.c_str());
             continue;
         }
         BoxEntry e;
@@ -68,8 +66,8 @@ void ReadLocalEntries(const std::string &levelFolder, EntryList *folders, EntryL
     if (documents) ReadLevel(levelFolder, kDocumentRecordPattern, 'D', 1, documents);
 }
 
-uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box,
-                           uint32_t folder, EntryList *folders, EntryList *documents) {
+uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box, uint32_t folder,
+                           EntryList *folders, EntryList *documents) {
     if (folders) folders->clear();
     if (documents) documents->clear();
     uint32_t count = 0;
@@ -98,8 +96,7 @@ std::u16string KeepBothName(const std::u16string &name, uint32_t k) {
     return name.substr(0, keep) + suffix;
 }
 
-size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local,
-                             bool replace) {
+size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local, bool replace) {
     if (replace) {
         // Each local document replaces at most one device document of its name.
         std::vector<std::u16string> original = deviceNames;
@@ -129,8 +126,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
     std::map<size_t, size_t> replacing;
     for (size_t i = 0; i < local.size(); ++i) {
         BoxEntry &l = local[i];
-        auto same = std::find_if(device.begin(), device.end(),
-                                 [&](const BoxEntry &d) { return d.name == l.name; });
+        auto same = std::find_if(device.begin(), device.end(), [&](const BoxEntry &d) { return d.name == l.name; });
         if (same == device.end()) continue;
         if (replace) {
             settled[i].replaces = true;
@@ -184,8 +180,8 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
     return settled;
 }
 
-void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace,
-                            EntryList &device, EntryList &local, EntryList &replaced) {
+void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace, EntryList &device,
+                            EntryList &local, EntryList &replaced) {
     std::string level = folder == 0 ? boxLevel : boxLevel + "/" + EntryName(folder, false);
     std::vector<SettledDocument> settled = SettleDocumentClashes(replace, device, local, replaced);
     for (const auto &s : settled)

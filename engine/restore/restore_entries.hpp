@@ -43,8 +43,8 @@ void ReadLocalEntries(const std::string &levelFolder, EntryList *folders, EntryL
 // The device's entries of box's top level (folder 0) or of one folder:
 // folders to folders, everything else to documents (each when given).
 // Returns 0 or the last error of vtBoxGetCollection (161: no such box).
-uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box,
-                           uint32_t folder, EntryList *folders, EntryList *documents);
+uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box, uint32_t folder,
+                           EntryList *folders, EntryList *documents);
 
 // The name a restored document takes in keep-both mode for counter k: the
 // first 60 units of name, "-" and k in at least three digits. When the
@@ -55,14 +55,13 @@ std::u16string KeepBothName(const std::u16string &name, uint32_t k);
 // How many documents a level holds once local has been restored into it.
 // deviceNames holds the level's names now and is brought up to date, so
 // that a second restore into the same level counts on from the first.
-size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local,
-                             bool replace);
+size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local, bool replace);
 
 // What settling the clashes did to one local document.
 struct SettledDocument {
     uint32_t oldId = 0, newId = 0;
     std::u16string oldName, newName;
-    bool replaces = false;     // replace mode: a device document of its name goes
+    bool replaces = false;    // replace mode: a device document of its name goes
     uint32_t replacedId = 0;  // that document's number
 };
 
@@ -85,7 +84,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
 //    documents in replaced count as used: a replacement never takes the
 //    number of a document that is still on the device.
 // Raises 8260 when no number is left.
-void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace,
-                            EntryList &device, EntryList &local, EntryList &replaced);
+void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace, EntryList &device,
+                            EntryList &local, EntryList &replaced);
 
 }  // namespace vtbox

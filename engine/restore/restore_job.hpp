@@ -53,12 +53,11 @@ struct FolderMerge {
 
 class Restore {
 public:
-    Restore(VTMFPSESSION *session, const char *password, const char *ftpUser, std::string work,
-            std::string backup, std::vector<uint32_t> boxes, bool replace, uint32_t deviceTime,
-            HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress)
-        : session_(session), password_(password), ftpUser_(ftpUser), work_(std::move(work)),
-          tree_(work_), boxRoot_(tree_.box()), backup_(std::move(backup)), unpacker_(backup_, tree_),
-          chosen_(std::move(boxes)),
+    Restore(VTMFPSESSION *session, const char *password, const char *ftpUser, std::string work, std::string backup,
+            std::vector<uint32_t> boxes, bool replace, uint32_t deviceTime, HANDLE cancelEvent, HANDLE progressEvent,
+            VTPROGRESSINFO *progress)
+        : session_(session), password_(password), ftpUser_(ftpUser), work_(std::move(work)), tree_(work_),
+          boxRoot_(tree_.box()), backup_(std::move(backup)), unpacker_(backup_, tree_), chosen_(std::move(boxes)),
           replace_(replace), deviceTime_(deviceTime), cancel_(cancelEvent),
           job_(kRestoreExport, progress, progressEvent, cancelEvent), progress_(job_.progress()) {}
 
@@ -88,8 +87,8 @@ private:
     void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                    const std::string &local, bool cancelBeforeUpload = false);
     // replace.cpp: the documents of one level, replacements first.
-    void SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents,
-                       const EntryList &replaced, std::set<uint32_t> onDevice, bool cancelBeforeUpload);
+    void SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents, const EntryList &replaced,
+                       std::set<uint32_t> onDevice, bool cancelBeforeUpload);
     void MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancelBeforeUpload);
     void DeleteDocument(uint32_t box, const LevelWork &level, uint32_t number);
     // A replacement at a level with no room for one more document.
@@ -124,8 +123,8 @@ private:
     GlobalBlock description_;
     std::vector<VTBOXBK> boxes_;
     uint32_t currentBox_ = 0;
-    BackgroundStep unpacking_;       // the next box, unpacked while this one uploads
-    uint32_t unpackedAhead_ = 0;    // the box number it unpacks
+    BackgroundStep unpacking_;    // the next box, unpacked while this one uploads
+    uint32_t unpackedAhead_ = 0;  // the box number it unpacks
     // Names at remote levels (folders and files), as listed or made.
     std::map<std::string, std::set<std::string>> remoteLevels_;
     uint64_t steps_ = 0;  // progress steps done

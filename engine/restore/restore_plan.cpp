@@ -35,10 +35,9 @@ std::string Utf8(const std::u16string &s) { return vt::Utf16ToUtf8(s); }
 
 class RestorePlan {
 public:
-    RestorePlan(VTMFPSESSION *session, const char *password, std::string work, std::string backup,
-                bool replace)
-        : session_(session), password_(password), work_(std::move(work)), tree_(work_),
-          backup_(std::move(backup)), unpacker_(backup_, tree_), replace_(replace) {}
+    RestorePlan(VTMFPSESSION *session, const char *password, std::string work, std::string backup, bool replace)
+        : session_(session), password_(password), work_(std::move(work)), tree_(work_), backup_(std::move(backup)),
+          unpacker_(backup_, tree_), replace_(replace) {}
 
     // The file is read and checked as the restore reads it: what the restore
     // would refuse, the plan refuses.
@@ -58,7 +57,8 @@ public:
             const VTBOXBK *found = nullptr;
             for (uint32_t i = 0; i < count && !found; ++i)
                 if (described[i].BoxNo == number) found = &described[i];
-            if (!found) Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", number, backup_.c_str()));
+            if (!found)
+                Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", number, backup_.c_str()));
             PlanBox(*found);
         }
     }
@@ -66,8 +66,8 @@ public:
     const std::vector<VTRESTOREPLAN> &items() const { return items_; }
 
 private:
-    VTRESTOREPLAN &Add(uint32_t action, uint32_t folder, uint32_t entry, uint32_t newNo,
-                       const std::string &name, const std::string &newName) {
+    VTRESTOREPLAN &Add(uint32_t action, uint32_t folder, uint32_t entry, uint32_t newNo, const std::string &name,
+                       const std::string &newName) {
         VTRESTOREPLAN p{};
         p.BoxNo = box_;
         p.Action = action;
@@ -102,8 +102,8 @@ private:
             Add(VTPLAN_MERGE_BOX, 0, box_, box_, name, name);
             PlanMerge(level, deviceFolders, deviceDocuments);
         }
-        VTRESTOREPLAN &disk = Add(info.BoxUsedDisk < available_ ? VTPLAN_DISK_SPACE : VTPLAN_NO_DISK_SPACE,
-                                  0, 0, 0, name, "");
+        VTRESTOREPLAN &disk =
+            Add(info.BoxUsedDisk < available_ ? VTPLAN_DISK_SPACE : VTPLAN_NO_DISK_SPACE, 0, 0, 0, name, "");
         disk.Count = info.BoxUsedDisk;
         disk.Limit = available_;
         available_ = info.BoxUsedDisk < available_ ? available_ - info.BoxUsedDisk : 0;
@@ -115,8 +115,7 @@ private:
         ReadLocalEntries(level, &folders, &documents);
         if (documents.size() > kMaxDocumentsPerLevel)
             Limit(VTPLAN_TOO_MANY_DOCUMENTS, u"", documents.size(), kMaxDocumentsPerLevel);
-        if (folders.size() > kMaxFoldersPerBox)
-            Limit(VTPLAN_TOO_MANY_FOLDERS, u"", folders.size(), kMaxFoldersPerBox);
+        if (folders.size() > kMaxFoldersPerBox) Limit(VTPLAN_TOO_MANY_FOLDERS, u"", folders.size(), kMaxFoldersPerBox);
         for (const auto &d : documents) Add(VTPLAN_ADD_DOCUMENT, 0, d.id, d.id, Utf8(d.name), Utf8(d.name));
         for (const auto &f : folders) {
             Add(VTPLAN_ADD_FOLDER, 0, f.id, f.id, Utf8(f.name), Utf8(f.name));
@@ -130,9 +129,9 @@ private:
 
     void Settled(uint32_t folder, const std::vector<SettledDocument> &settled) {
         for (const auto &s : settled) {
-            uint32_t action = s.replaces ? VTPLAN_REPLACE_DOCUMENT
+            uint32_t action = s.replaces               ? VTPLAN_REPLACE_DOCUMENT
                               : s.newName != s.oldName ? VTPLAN_RENAME_DOCUMENT
-                                                         : VTPLAN_ADD_DOCUMENT;
+                                                       : VTPLAN_ADD_DOCUMENT;
             VTRESTOREPLAN &p = Add(action, folder, s.oldId, s.newId, Utf8(s.oldName), Utf8(s.newName));
             p.DeviceNo = s.replacedId;
         }
@@ -145,9 +144,8 @@ private:
     }
 
     // The limits as the restore checks them, before it changes anything.
-    void CheckMergeLimits(const std::string &level, const EntryList &localFolders,
-                          const EntryList &localDocuments, const EntryList &deviceFolders,
-                          const EntryList &deviceDocuments) {
+    void CheckMergeLimits(const std::string &level, const EntryList &localFolders, const EntryList &localDocuments,
+                          const EntryList &deviceFolders, const EntryList &deviceDocuments) {
         std::vector<std::u16string> top = Names(deviceDocuments);
         size_t after = DocumentsAfterRestore(top, localDocuments, replace_);
         if (after > kMaxDocumentsPerLevel) Limit(VTPLAN_TOO_MANY_DOCUMENTS, u"", after, kMaxDocumentsPerLevel);
@@ -213,8 +211,10 @@ private:
         EntryList clashing;
         for (const auto &lf : localFolders) {
             if (mergedLocal.count(lf.id)) continue;
-            if (lf.id != 0 && used.insert(lf.id).second) added.push_back({lf, lf.id});
-            else clashing.push_back(lf);
+            if (lf.id != 0 && used.insert(lf.id).second)
+                added.push_back({lf, lf.id});
+            else
+                clashing.push_back(lf);
         }
         uint32_t j = 0;
         for (const auto &lf : clashing) {
@@ -267,8 +267,8 @@ extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
                                     uint32_t mode, uint32_t *count, VTRESTOREPLAN **items) {
     if (count) *count = 0;
     if (items) *items = nullptr;
-    bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile &&
-                 *backupFile && count && items && (boxCount == 0 || boxNumbers);
+    bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile && *backupFile &&
+                 count && items && (boxCount == 0 || boxNumbers);
     return RunListExport(kExport, valid, [&] {
         PlanFolder folder(workFolder);
         RestorePlan plan(session, password, folder.path, FullPath(backupFile), mode == 1);

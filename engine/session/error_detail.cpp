@@ -50,8 +50,10 @@ void Keep(uint32_t code, std::string text) {
 void NoteFailure(uint32_t code, std::string text) { Keep(code, std::move(text)); }
 
 void AddFailureContext(uint32_t code, const std::string &context) {
-    if (t_detail.code == code && !t_detail.text.empty()) Keep(code, context + ": " + t_detail.text);
-    else Keep(code, context);
+    if (t_detail.code == code && !t_detail.text.empty())
+        Keep(code, context + ": " + t_detail.text);
+    else
+        Keep(code, context);
 }
 
 void RetagFailure(uint32_t code) {

@@ -34,8 +34,7 @@ void ReportFailure(const char *operation, uint32_t code) {
     const char *name = operation ? operation : "";
     char text[kLineBuffer];
     if (vtGetMessageText(code, text, sizeof text) > 0) {
-        WriteCut(Printf("\n==> %s Failed With ERROR - %d : %s \n ", name, static_cast<int>(code),
-                        text));
+        WriteCut(Printf("\n==> %s Failed With ERROR - %d : %s \n ", name, static_cast<int>(code), text));
     } else {
         WriteCut(std::string("\n==> ") + name + " Failed With some ERROR n ");
     }
@@ -51,16 +50,13 @@ void LogModuleVersion(const char *moduleName) {
     void *fixedPtr = nullptr, *translation = nullptr;
     uint32_t fixedLen = 0, translationLen = 0;
     if (!vt::VerQueryValue(block.get(), "\\", &fixedPtr, &fixedLen) ||
-        !vt::VerQueryValue(block.get(), "\\VarFileInfo\\Translation", &translation,
-                           &translationLen))
+        !vt::VerQueryValue(block.get(), "\\VarFileInfo\\Translation", &translation, &translationLen))
         return;
     const auto *fixed = static_cast<const vt::FixedFileInfo *>(fixedPtr);
     char line[kLineBuffer];
     std::snprintf(line, sizeof line, " %12s ==> %2d.%2d.%2d.%2d ", moduleName,
-                  static_cast<int>(fixed->dwFileVersionMS >> 16),
-                  static_cast<int>(fixed->dwFileVersionMS & 0xFFFF),
-                  static_cast<int>(fixed->dwFileVersionLS >> 16),
-                  static_cast<int>(fixed->dwFileVersionLS & 0xFFFF));
+                  static_cast<int>(fixed->dwFileVersionMS >> 16), static_cast<int>(fixed->dwFileVersionMS & 0xFFFF),
+                  static_cast<int>(fixed->dwFileVersionLS >> 16), static_cast<int>(fixed->dwFileVersionLS & 0xFFFF));
     OutputDebugStringA(line);
 }
 

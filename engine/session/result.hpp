@@ -24,9 +24,7 @@ private:
 
 // Raises a result code. A step that failed without saying why (a system call
 // that left last error at 0) still fails: 0 is raised as 1359.
-[[noreturn]] inline void Raise(uint32_t code) {
-    throw BoxError(code != 0 ? code : vt::code(vt::Code::INTERNAL_ERROR));
-}
+[[noreturn]] inline void Raise(uint32_t code) { throw BoxError(code != 0 ? code : vt::code(vt::Code::INTERNAL_ERROR)); }
 [[noreturn]] inline void Raise(vt::Code code) { Raise(vt::code(code)); }
 
 // Raises a code and notes the failure's detail for the caller.
@@ -35,9 +33,7 @@ private:
     NoteFailure(code, std::move(detail));
     throw BoxError(code);
 }
-[[noreturn]] inline void Raise(vt::Code code, std::string detail) {
-    Raise(vt::code(code), std::move(detail));
-}
+[[noreturn]] inline void Raise(vt::Code code, std::string detail) { Raise(vt::code(code), std::move(detail)); }
 
 // Raises the thread's last error (as a failed system call leaves it).
 [[noreturn]] inline void RaiseLastError() { Raise(GetLastError()); }

@@ -29,7 +29,8 @@ uint32_t RefuseEngineVersion(VersionVerdict verdict, const std::string &text) {
         return vt::code(vt::Code::NOT_SUPPORTED);
     case VersionVerdict::New:
         vt::DebugPrint("Vaultra Version \"%s\" is New and Unsupported \n", text.c_str());
-        NoteFailure(vt::code(vt::Code::ENGINE_TOO_NEW), "engine version \"" + text + "\" is newer than this engine knows");
+        NoteFailure(vt::code(vt::Code::ENGINE_TOO_NEW),
+                    "engine version \"" + text + "\" is newer than this engine knows");
         return vt::code(vt::Code::ENGINE_TOO_NEW);
     case VersionVerdict::Unnumbered:
         // Without a version number nothing says the engine's formats are
@@ -37,8 +38,7 @@ uint32_t RefuseEngineVersion(VersionVerdict verdict, const std::string &text) {
         vt::DebugPrint("Vaultra Version \"%s\" has no version number and is Unsupported \n", text.c_str());
         NoteFailure(vt::code(vt::Code::ENGINE_TOO_NEW), "engine version \"" + text + "\" has no version number");
         return vt::code(vt::Code::ENGINE_TOO_NEW);
-    case VersionVerdict::Supported:
-        break;
+    case VersionVerdict::Supported: break;
     }
     return 0;
 }

@@ -28,8 +28,7 @@ std::string EntryName(uint32_t number, bool document) {
 std::string RecordFileName(const std::string &itemName) { return itemName + kRecordExtension; }
 
 int EntryNumberFromRecordName(std::string_view n, char letter) {
-    if (n.size() != 12 || n[0] != letter || n.substr(1, 4) != "0000" || n.substr(8) != kRecordExtension)
-        return -1;
+    if (n.size() != 12 || n[0] != letter || n.substr(1, 4) != "0000" || n.substr(8) != kRecordExtension) return -1;
     if (!IsDigit(n[5]) || !IsDigit(n[6]) || !IsDigit(n[7])) return -1;
     int number = (n[5] - '0') * 100 + (n[6] - '0') * 10 + (n[7] - '0');
     return number != 0 ? number : -1;  // 0 stands for "no entry" on the device

@@ -70,13 +70,13 @@ bool IsInnerFolderName(std::string_view name);
 bool IsPageFileName(std::string_view name);
 
 // Patterns for listing a local tree.
-inline constexpr const char *kBoxFolderPattern = "B0000*";      // box folders in DATA
-inline constexpr const char *kBoxArchivePattern = "*.vtb";      // box archives in DATA
-inline constexpr const char *kInnerFolderPattern = "P*";        // the inner folder of a box
+inline constexpr const char *kBoxFolderPattern = "B0000*";  // box folders in DATA
+inline constexpr const char *kBoxArchivePattern = "*.vtb";  // box archives in DATA
+inline constexpr const char *kInnerFolderPattern = "P*";    // the inner folder of a box
 inline constexpr const char *kFolderRecordPattern = "F0000???.XML";
 inline constexpr const char *kDocumentRecordPattern = "D0000*.XML";
-inline constexpr const char *kDocumentItemPattern = "D000*";    // documents' records and page folders
-inline constexpr const char *kFolderItemPattern = "F000*";      // folders' records and folders
+inline constexpr const char *kDocumentItemPattern = "D000*";  // documents' records and page folders
+inline constexpr const char *kFolderItemPattern = "F000*";    // folders' records and folders
 
 // ---- the device ------------------------------------------------------------
 
@@ -116,13 +116,13 @@ public:
     explicit StoreTree(std::string root) : root_(std::move(root)) {}
 
     const std::string &root() const { return root_; }
-    std::string box() const;              // <root>/BOX
-    std::string packedBox() const;        // <root>/BOX.zip
-    std::string description() const;      // <root>/BOX/Backup.XML
-    std::string database() const;         // <root>/BOX/DATABASE
-    std::string databaseArchive() const;  // <root>/BOX/DATABASE.vtb
-    std::string data() const;             // <root>/BOX/DATA
-    std::string dataArchive() const;      // <root>/BOX/DATA.zip
+    std::string box() const;                     // <root>/BOX
+    std::string packedBox() const;               // <root>/BOX.zip
+    std::string description() const;             // <root>/BOX/Backup.XML
+    std::string database() const;                // <root>/BOX/DATABASE
+    std::string databaseArchive() const;         // <root>/BOX/DATABASE.vtb
+    std::string data() const;                    // <root>/BOX/DATA
+    std::string dataArchive() const;             // <root>/BOX/DATA.zip
     std::string boxRecord(uint32_t box) const;   // <root>/BOX/DATABASE/B0000nnn.XML
     std::string boxFolder(uint32_t box) const;   // <root>/BOX/DATA/B0000nnn
     std::string boxArchive(uint32_t box) const;  // <root>/BOX/DATA/B0000nnn.vtb

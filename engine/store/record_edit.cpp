@@ -29,8 +29,7 @@ uint32_t ErrnoCode(int err) {
 // A record opened for writing, never through a symbolic link, never created.
 class RecordFile {
 public:
-    explicit RecordFile(const std::string &path)
-        : fd_(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC)) {}
+    explicit RecordFile(const std::string &path) : fd_(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC)) {}
     ~RecordFile() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -106,10 +105,9 @@ void StampRecord(const std::string &path, uint32_t deviceTime) {
         vt::DebugPrint("\n Cannot open %s to stamp its time \n", path.c_str());
         Raise(vt::Code::FILE_NOT_FOUND);
     }
-    const unsigned char stamp[4] = {static_cast<unsigned char>(deviceTime >> 24),
-                                    static_cast<unsigned char>(deviceTime >> 16),
-                                    static_cast<unsigned char>(deviceTime >> 8),
-                                    static_cast<unsigned char>(deviceTime)};
+    const unsigned char stamp[4] = {
+        static_cast<unsigned char>(deviceTime >> 24), static_cast<unsigned char>(deviceTime >> 16),
+        static_cast<unsigned char>(deviceTime >> 8), static_cast<unsigned char>(deviceTime)};
     if (!file.WriteAt(static_cast<off_t>(kRecordStampOffset), stamp, sizeof stamp)) {
         if (file.SeekFailed()) Raise(vt::Code::INVALID_DATA);
         Raise(ErrnoCode(errno));
@@ -119,8 +117,7 @@ void StampRecord(const std::string &path, uint32_t deviceTime) {
 
 }  // namespace
 
-void WriteRecordName(const std::string &folder, uint32_t number, const std::u16string &name,
-                     bool document) {
+void WriteRecordName(const std::string &folder, uint32_t number, const std::u16string &name, bool document) {
     std::string own = EntryName(number, document);
     unsigned char bytes[kRecordNameOffset + kRecordNameBytes] = {};
     std::memcpy(bytes, own.data(), kOwnNameBytes);
@@ -147,8 +144,7 @@ void StampDocumentTime(const std::string &folder, uint32_t deviceTime) {
     for (const auto &d : folders) StampDocumentTime(Join(folder, d.cFileName), deviceTime);
 }
 
-void RenumberEntry(const std::string &boxLevel, uint32_t folder, uint32_t document,
-                   uint32_t newNumber) {
+void RenumberEntry(const std::string &boxLevel, uint32_t folder, uint32_t document, uint32_t newNumber) {
     bool isDocument = document != 0;
     if (!isDocument && folder == 0) Raise(vt::Code::INVALID_PARAMETER);
     uint32_t oldNumber = isDocument ? document : folder;

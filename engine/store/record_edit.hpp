@@ -20,8 +20,7 @@ inline constexpr size_t kRecordNameUnits = 64;
 // Writes the own name and the display name (cut to 64 units, never inside a
 // surrogate pair, zero-filled) over bytes 0..136 of the record "<entry>.XML"
 // in folder. The record must exist: raises 2 otherwise; other bytes stay.
-void WriteRecordName(const std::string &folder, uint32_t number, const std::u16string &name,
-                     bool document);
+void WriteRecordName(const std::string &folder, uint32_t number, const std::u16string &name, bool document);
 
 // Writes time, big-endian, at offset 148 of every document record (files
 // matching "D000*") in folder, then in every subfolder matching "F000*".
@@ -37,7 +36,6 @@ void StampDocumentTime(const std::string &folder, uint32_t deviceTime);
 // numbers are equal. Existing entries are never replaced. When the record
 // cannot be rewritten, the folder rename is undone so that the two agree, and
 // the failure is raised (2 for a record that cannot be opened).
-void RenumberEntry(const std::string &boxLevel, uint32_t folder, uint32_t document,
-                   uint32_t newNumber);
+void RenumberEntry(const std::string &boxLevel, uint32_t folder, uint32_t document, uint32_t newNumber);
 
 }  // namespace vtbox

@@ -12,14 +12,14 @@ namespace vtbox {
 std::u16string ReadRecordName(const std::string &path, uint32_t *number) {
     if (number) {
         *number = 0;
-        if (path.size() >= 7) *number = static_cast<uint32_t>(std::strtoul(path.substr(path.size() - 7, 3).c_str(), nullptr, 10));
+        if (path.size() >= 7)
+            *number = static_cast<uint32_t>(std::strtoul(path.substr(path.size() - 7, 3).c_str(), nullptr, 10));
     }
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) Raise(vt::Code::FILE_NOT_FOUND, "cannot read the record " + path);
     unsigned char bytes[kRecordNameBytes] = {};
     size_t got = 0;
-    if (std::fseek(f, static_cast<long>(kRecordNameOffset), SEEK_SET) == 0)
-        got = std::fread(bytes, 1, sizeof bytes, f);
+    if (std::fseek(f, static_cast<long>(kRecordNameOffset), SEEK_SET) == 0) got = std::fread(bytes, 1, sizeof bytes, f);
     std::fclose(f);
     std::u16string name;
     for (size_t i = 0; i + 1 < got; i += 2) {

@@ -1,11 +1,11 @@
 #include "transport/box_transport.hpp"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,10 +19,10 @@
 #include "session/error_detail.hpp"
 #include "session/report.hpp"
 #include "session/waits.hpp"
+#include "vthandles.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtregistry.h"
-#include "vthandles.hpp"
 
 namespace vtbox {
 
@@ -83,8 +83,8 @@ std::string HostForUrl(const std::string &host) {
 // One request in flight: shared by the caller and the worker thread.
 struct Request {
     CURL *curl = nullptr;
-    std::atomic<bool> abandon{false};     // set by the caller when the device stopped answering
-    HANDLE jobCancel = nullptr;            // the job's cancel event, and the session's
+    std::atomic<bool> abandon{false};  // set by the caller when the device stopped answering
+    HANDLE jobCancel = nullptr;        // the job's cancel event, and the session's
     HANDLE sessionCancel = nullptr;
     bool cancelled = false;
     std::atomic<int64_t> lastActivityNs{0};
@@ -103,9 +103,7 @@ struct Request {
         if (curl) curl_easy_cleanup(curl);
         if (buffer) GlobalFree(buffer);
     }
-    void Touch() {
-        lastActivityNs = Clock::now().time_since_epoch().count();
-    }
+    void Touch() { lastActivityNs = Clock::now().time_since_epoch().count(); }
 };
 
 size_t OnHeader(char *data, size_t size, size_t n, void *user) {
@@ -168,22 +166,17 @@ DWORD SendRequestWorker(void *arg) {
     r->Touch();
     r->result = curl_easy_perform(r->curl);
     switch (r->result) {
-    case CURLE_OK:
-        return 0;
-    case CURLE_OPERATION_TIMEDOUT:
-        return vt::code(vt::Code::NET_TIMEOUT);
+    case CURLE_OK: return 0;
+    case CURLE_OPERATION_TIMEDOUT: return vt::code(vt::Code::NET_TIMEOUT);
     case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-        return vt::code(vt::Code::CANNOT_CONNECT);
+    case CURLE_COULDNT_RESOLVE_HOST: return vt::code(vt::Code::CANNOT_CONNECT);
     case CURLE_WRITE_ERROR:
-        return r->outOfMemory ? vt::code(vt::Code::NOT_ENOUGH_MEMORY)
-                              : vt::code(vt::Code::CONNECTION_FAILED);
+        return r->outOfMemory ? vt::code(vt::Code::NOT_ENOUGH_MEMORY) : vt::code(vt::Code::CONNECTION_FAILED);
     case CURLE_ABORTED_BY_CALLBACK:
         if (r->cancelled) return vt::code(vt::Code::CANCELLED);
         if (r->silenceExpired || r->deadlinePassed) return vt::code(vt::Code::NET_TIMEOUT);
         return vt::code(vt::Code::CONNECTION_FAILED);
-    default:
-        return vt::code(vt::Code::CONNECTION_FAILED);
+    default: return vt::code(vt::Code::CONNECTION_FAILED);
     }
 }
 
@@ -225,12 +218,8 @@ std::string NoProxyList() {
 
 }  // namespace
 
-InternetSession *InternetOf(const VTMFPSESSION *s) {
-    return static_cast<InternetSession *>(s->InternetHandle);
-}
-HttpConnection *ConnectionOf(const VTMFPSESSION *s) {
-    return static_cast<HttpConnection *>(s->ConnectHandle);
-}
+InternetSession *InternetOf(const VTMFPSESSION *s) { return static_cast<InternetSession *>(s->InternetHandle); }
+HttpConnection *ConnectionOf(const VTMFPSESSION *s) { return static_cast<HttpConnection *>(s->ConnectHandle); }
 
 void CloseTransport(VTMFPSESSION *s) {
     if (s->ConnectHandle) delete ConnectionOf(s);
@@ -265,8 +254,8 @@ std::string QueryValue(const std::string &value) {
     std::string out;
     out.reserve(value.size() * 3);
     for (unsigned char c : value) {
-        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                          c == '-' || c == '.' || c == '_' || c == '~';
+        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                          c == '.' || c == '_' || c == '~';
         if (unreserved) {
             out += static_cast<char>(c);
         } else {
@@ -329,8 +318,7 @@ std::string RequestForDetail(const std::string &path) {
 
 namespace {
 // Notes why a request got no usable reply.
-void NoteRequestFailure(uint32_t code, const HttpConnection &conn, const std::string &path,
-                        const std::string &why) {
+void NoteRequestFailure(uint32_t code, const HttpConnection &conn, const std::string &path, const std::string &why) {
     NoteFailure(code, why + " from " + HostForUrl(conn.host) + ":" + std::to_string(conn.port) + " on " +
                           RequestForDetail(path));
 }
@@ -430,11 +418,11 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
         bool brokeOff = req->used > 0 && (req->result == CURLE_PARTIAL_FILE || req->result == CURLE_RECV_ERROR);
         if (!brokeOff && MapHttpStatus(status) == 0) {
             ReportFailure("InternetReadFile ", exitCode);
-            NoteRequestFailure(vt::code(vt::Code::CONNECTION_FAILED), *conn, path,
-                               req->deadlinePassed ? vt::Format("the reply was not complete within %u s", deadlineMs / 1000)
-                               : req->silenceExpired
-                                   ? vt::Format("the reply stood still for %u s", timeoutMs / 1000)
-                                   : std::string("the reply broke off (") + curl_easy_strerror(req->result) + ")");
+            NoteRequestFailure(
+                vt::code(vt::Code::CONNECTION_FAILED), *conn, path,
+                req->deadlinePassed   ? vt::Format("the reply was not complete within %u s", deadlineMs / 1000)
+                : req->silenceExpired ? vt::Format("the reply stood still for %u s", timeoutMs / 1000)
+                                      : std::string("the reply broke off (") + curl_easy_strerror(req->result) + ")");
             SetLastError(vt::code(vt::Code::CONNECTION_FAILED));
             return nullptr;
         }
@@ -442,16 +430,15 @@ HGLOBAL SendBoxRequest(VTMFPSESSION *s, const std::string &path) {
     }
     if (exitCode != 0) {
         ReportFailure("HttpSendRequest", exitCode);
-        bool passOn = exitCode == vt::code(vt::Code::NET_TIMEOUT) ||
-                      exitCode == vt::code(vt::Code::CANNOT_CONNECT) ||
-                      exitCode == vt::code(vt::Code::NOT_ENOUGH_MEMORY) ||
-                      exitCode == vt::code(vt::Code::CANCELLED);
+        bool passOn = exitCode == vt::code(vt::Code::NET_TIMEOUT) || exitCode == vt::code(vt::Code::CANNOT_CONNECT) ||
+                      exitCode == vt::code(vt::Code::NOT_ENOUGH_MEMORY) || exitCode == vt::code(vt::Code::CANCELLED);
         uint32_t code = passOn ? exitCode : vt::code(vt::Code::CONNECTION_FAILED);
         std::string why = req->cancelled        ? std::string("cancelled while waiting for the reply")
                           : req->abandon        ? std::string("the device stopped answering")
                           : req->silenceExpired ? vt::Format("no reply within %u s", timeoutMs / 1000)
-                          : req->deadlinePassed ? vt::Format("no complete reply within %u s", deadlineMs / 1000)
-                                                : std::string("no HTTP reply (") + curl_easy_strerror(req->result) + ")";
+                          : req->deadlinePassed
+                              ? vt::Format("no complete reply within %u s", deadlineMs / 1000)
+                              : std::string("no HTTP reply (") + curl_easy_strerror(req->result) + ")";
         NoteRequestFailure(code, *conn, path, why);
         SetLastError(code);
         return nullptr;

@@ -63,10 +63,11 @@ public:
             const std::string last(EntryBaseName(entries[i].name));
             // The two archives go on disk under their own names; the
             // description is read where it lies.
-            if (vt::EqualsIgnoreCase(last, kBackupDescriptionName)) ReadEntry(outer, 0, OuterLabel());
-            else TakeOut(outer, 0, OuterLabel(), tree_.box(), vt::EqualsIgnoreCase(last, kDataArchiveName)
-                                                                      ? kDataArchiveName
-                                                                      : kDatabaseArchiveName);
+            if (vt::EqualsIgnoreCase(last, kBackupDescriptionName))
+                ReadEntry(outer, 0, OuterLabel());
+            else
+                TakeOut(outer, 0, OuterLabel(), tree_.box(),
+                        vt::EqualsIgnoreCase(last, kDataArchiveName) ? kDataArchiveName : kDatabaseArchiveName);
         }
         ReadRecords();
         ReadData();
@@ -101,7 +102,7 @@ private:
             Raise(rc, "cannot unpack " + name + " of " + label + " into " + work_);
         Note(box, label + ": " + name,
              rc == vt::code(vt::Code::NOT_SUPPORTED) ? "the entry is encrypted or packed in a way not read here"
-                                                    : "the entry is damaged (its data does not match its CRC)");
+                                                     : "the entry is damaged (its data does not match its CRC)");
     }
 
     // The current entry read against its CRC, written nowhere.

@@ -58,7 +58,8 @@ uint64_t RecordsBound(const DescribedBoxes &boxes) {
 
 uint64_t DataBound(const DescribedBoxes &boxes) {
     uint64_t bound = 2 * kEntryOverheadBytes;  // DATA\ and the end records
-    for (const auto &[number, box] : boxes) bound = Saturated(bound, Saturated(BoxBytesBound(box), kEntryOverheadBytes));
+    for (const auto &[number, box] : boxes)
+        bound = Saturated(bound, Saturated(BoxBytesBound(box), kEntryOverheadBytes));
     return bound;
 }
 
@@ -142,10 +143,12 @@ private:
         int n;
         if (leaf && !isFolder) {
             if (IsStatusFileName(name)) return;
-            if ((n = EntryNumberFromRecordName(name, 'D')) > 0) level.documentRecords.insert(static_cast<uint32_t>(n));
+            if ((n = EntryNumberFromRecordName(name, 'D')) > 0)
+                level.documentRecords.insert(static_cast<uint32_t>(n));
             else if (folder == 0 && (n = EntryNumberFromRecordName(name, 'F')) > 0)
                 tree_.folderRecords.insert(static_cast<uint32_t>(n));
-            else Note(findings_, box_, where, folder == 0 ? "not part of a box level" : "not part of a folder");
+            else
+                Note(findings_, box_, where, folder == 0 ? "not part of a box level" : "not part of a folder");
             return;
         }
         if ((n = FolderNumber(name, 'D')) > 0) {
@@ -153,8 +156,10 @@ private:
             if (leaf) return;
             // A page folder holds page files and status files, nothing deeper.
             const std::string &page = p[k + 1];
-            if (k + 2 != p.size() || isFolder) Note(findings_, box_, where, "a folder inside a page folder");
-            else if (!IsStatusFileName(page) && !IsPageFileName(page)) Note(findings_, box_, where, "is no page file");
+            if (k + 2 != p.size() || isFolder)
+                Note(findings_, box_, where, "a folder inside a page folder");
+            else if (!IsStatusFileName(page) && !IsPageFileName(page))
+                Note(findings_, box_, where, "is no page file");
             return;
         }
         if (folder == 0 && (n = FolderNumber(name, 'F')) > 0) {
@@ -264,7 +269,8 @@ void CheckRecordsLevel(const ZipReader &zip, const DescribedBoxes &boxes, Backup
     }
     for (const auto &[number, box] : boxes)
         if (!found.count(number))
-            Note(findings, number, where, "the box's record " + BoxFolderName(number) + kRecordExtension + " is missing");
+            Note(findings, number, where,
+                 "the box's record " + BoxFolderName(number) + kRecordExtension + " is missing");
 }
 
 void CheckDataLevel(const ZipReader &zip, const DescribedBoxes &boxes, BackupFindings *findings,
@@ -296,7 +302,8 @@ void CheckDataLevel(const ZipReader &zip, const DescribedBoxes &boxes, BackupFin
                              box, where, findings));
     }
     for (const auto &[number, box] : boxes)
-        if (!found.count(number)) Note(findings, number, where, "the box archive " + BoxArchiveName(number) + " is missing");
+        if (!found.count(number))
+            Note(findings, number, where, "the box archive " + BoxArchiveName(number) + " is missing");
 }
 
 bool CheckBoxLevel(const ZipReader &zip, const VTBOXBK &box, BackupFindings *findings) {

@@ -42,7 +42,8 @@ void Open(ZipReader &zip, const std::string &path, const std::string &label) {
     if (code == vt::code(vt::Code::DAMAGED_FILE))
         Raise(code, label + ": " + name + ": the entry is damaged (its data does not match its CRC)");
     if (code == vt::code(vt::Code::NOT_SUPPORTED))
-        Raise(vt::Code::DAMAGED_FILE, label + ": " + name + ": the entry is encrypted or packed in a way not read here");
+        Raise(vt::Code::DAMAGED_FILE,
+              label + ": " + name + ": the entry is encrypted or packed in a way not read here");
     Raise(code, "cannot unpack " + name + " of " + label + " into " + target);
 }
 

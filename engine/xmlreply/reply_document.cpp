@@ -92,15 +92,13 @@ uint32_t ReplyDocument::ReadNodeAttribute(const char *path, const char *name, st
     return 0;
 }
 
-uint32_t ReplyDocument::ReadItemAttribute(const char *path, size_t index, const char *name,
-                                          std::string *out) {
+uint32_t ReplyDocument::ReadItemAttribute(const char *path, size_t index, const char *name, std::string *out) {
     const auto &nodes = Select(path);
     if (index >= nodes.size() || !AttributeOf(nodes[index], name, out)) return kMissing;
     return 0;
 }
 
-uint32_t ReplyDocument::ReadItemChildText(const char *path, size_t index, const char *child,
-                                          std::string *out) {
+uint32_t ReplyDocument::ReadItemChildText(const char *path, size_t index, const char *child, std::string *out) {
     const auto &nodes = Select(path);
     if (index >= nodes.size()) return kMissing;
     xmlNodePtr c = FirstChildNamed(nodes[index], child);
@@ -109,8 +107,7 @@ uint32_t ReplyDocument::ReadItemChildText(const char *path, size_t index, const 
     return 0;
 }
 
-uint32_t ReplyDocument::ReadItemChildWideText(const char *path, size_t index, const char *child,
-                                              std::u16string *out) {
+uint32_t ReplyDocument::ReadItemChildWideText(const char *path, size_t index, const char *child, std::u16string *out) {
     std::string utf8;
     if (uint32_t rc = ReadItemChildText(path, index, child, &utf8)) return rc;
     *out = vt::Utf8ToUtf16(utf8);
@@ -217,8 +214,8 @@ void CheckBoxResult(const std::string &text) {
     Raise(vt::Code::INTERNAL_ERROR, detail);
 }
 
-uint32_t ListCount(ReplyDocument &doc, const char *listPath, const char *countAttribute,
-                   const char *itemsPath, const char *what) {
+uint32_t ListCount(ReplyDocument &doc, const char *listPath, const char *countAttribute, const char *itemsPath,
+                   const char *what) {
     std::string text = NodeAttribute(doc, listPath, countAttribute);
     int64_t stated = ParseNumber(text);
     size_t held = doc.Select(itemsPath).size();
@@ -263,13 +260,11 @@ uint32_t ItemChildNumber(ReplyDocument &doc, const char *path, size_t index, con
     return static_cast<uint32_t>(ParseNumber(ItemChildText(doc, path, index, child)));
 }
 
-void ItemChildTime(ReplyDocument &doc, const char *path, size_t index, const char *child,
-                   SYSTEMTIME *out) {
+void ItemChildTime(ReplyDocument &doc, const char *path, size_t index, const char *child, SYSTEMTIME *out) {
     ParseTime(ItemChildText(doc, path, index, child), out);
 }
 
-std::u16string ItemChildWideText(ReplyDocument &doc, const char *path, size_t index,
-                                 const char *child) {
+std::u16string ItemChildWideText(ReplyDocument &doc, const char *path, size_t index, const char *child) {
     std::u16string v;
     if (uint32_t rc = doc.ReadItemChildWideText(path, index, child, &v))
         Raise(rc, vt::Format("no %s/%s in item %zu", path, child, index + 1));

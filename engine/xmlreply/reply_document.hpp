@@ -28,8 +28,7 @@ public:
     uint32_t ReadNodeAttribute(const char *path, const char *name, std::string *out);
     uint32_t ReadItemAttribute(const char *path, size_t index, const char *name, std::string *out);
     uint32_t ReadItemChildText(const char *path, size_t index, const char *child, std::string *out);
-    uint32_t ReadItemChildWideText(const char *path, size_t index, const char *child,
-                                   std::u16string *out);
+    uint32_t ReadItemChildWideText(const char *path, size_t index, const char *child, std::u16string *out);
 
     // The nodes matching a path, in document order. The list for a path is
     // found once and kept, so that reading a list of n items costs n, not n².
@@ -62,8 +61,8 @@ void CheckBoxResult(const std::string &text);
 // off) when it agrees with the entries the list holds; raises 11 otherwise, so
 // that a reply or file that says 0 (or 2^32) and lists two is refused, not
 // read as empty. what names the list in the failure's detail.
-uint32_t ListCount(ReplyDocument &doc, const char *listPath, const char *countAttribute,
-                   const char *itemsPath, const char *what);
+uint32_t ListCount(ReplyDocument &doc, const char *listPath, const char *countAttribute, const char *itemsPath,
+                   const char *what);
 
 // The numeric and time forms of the lookups: raise 11 when the value is missing.
 uint32_t NodeNumber(ReplyDocument &doc, const char *path);
@@ -72,9 +71,7 @@ std::string NodeAttribute(ReplyDocument &doc, const char *path, const char *name
 std::string ItemAttribute(ReplyDocument &doc, const char *path, size_t index, const char *name);
 std::string ItemChildText(ReplyDocument &doc, const char *path, size_t index, const char *child);
 uint32_t ItemChildNumber(ReplyDocument &doc, const char *path, size_t index, const char *child);
-void ItemChildTime(ReplyDocument &doc, const char *path, size_t index, const char *child,
-                   SYSTEMTIME *out);
-std::u16string ItemChildWideText(ReplyDocument &doc, const char *path, size_t index,
-                                 const char *child);
+void ItemChildTime(ReplyDocument &doc, const char *path, size_t index, const char *child, SYSTEMTIME *out);
+std::u16string ItemChildWideText(ReplyDocument &doc, const char *path, size_t index, const char *child);
 
 }  // namespace vtbox

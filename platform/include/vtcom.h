@@ -122,8 +122,8 @@ typedef struct tagVARIANT {
     WORD wReserved2;
     WORD wReserved3;
     union {
-        LONG lVal;    /* VT_I4 */
-        BSTR bstrVal; /* VT_BSTR: owned by the VARIANT */
+        LONG lVal;        /* VT_I4 */
+        BSTR bstrVal;     /* VT_BSTR: owned by the VARIANT */
         void *brecord[2]; /* sizes the union as a record pair would; not used */
     };
 } VARIANT;
@@ -200,11 +200,9 @@ typedef HRESULT (*LPFNREGISTERSERVER)(void);
  * the library does not load, CO_E_ERRORINDLL when it lacks the export, or what
  * DllGetClassObject answered. context must include CLSCTX_INPROC_SERVER.
  */
-VTPLATFORM_API HRESULT vtCoGetClassObject(REFCLSID rclsid, DWORD context, void *reserved, REFIID riid,
-                                          void **ppv);
+VTPLATFORM_API HRESULT vtCoGetClassObject(REFCLSID rclsid, DWORD context, void *reserved, REFIID riid, void **ppv);
 /* vtCoGetClassObject for IClassFactory, then CreateInstance(outer, riid). */
-VTPLATFORM_API HRESULT vtCoCreateInstance(REFCLSID rclsid, IUnknown *outer, DWORD context, REFIID riid,
-                                          void **ppv);
+VTPLATFORM_API HRESULT vtCoCreateInstance(REFCLSID rclsid, IUnknown *outer, DWORD context, REFIID riid, void **ppv);
 /* Asks every library loaded by the calls above whether it can be unloaded
  * (DllCanUnloadNow) and unloads those that answer S_OK. Interface pointers
  * into an unloaded library must no longer be used. */

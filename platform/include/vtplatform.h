@@ -43,9 +43,9 @@ typedef void *HGLOBAL;
 /* A calendar time split into fields; always eight 16-bit words. */
 typedef struct _SYSTEMTIME {
     WORD wYear;
-    WORD wMonth;        /* 1..12 */
-    WORD wDayOfWeek;    /* 0 = Sunday */
-    WORD wDay;          /* 1..31 */
+    WORD wMonth;     /* 1..12 */
+    WORD wDayOfWeek; /* 0 = Sunday */
+    WORD wDay;       /* 1..31 */
     WORD wHour;
     WORD wMinute;
     WORD wSecond;
@@ -101,8 +101,7 @@ VTPLATFORM_API void vtSetDebugHook(VTDEBUGHOOK hook, void *context);
  * The attributes and the name are accepted for compatibility and ignored.
  * The caller closes the handle with CloseHandle. NULL with last error on failure.
  */
-VTPLATFORM_API HANDLE CreateEventA(void *attributes, BOOL manual_reset, BOOL initial_state,
-                                   const char *name);
+VTPLATFORM_API HANDLE CreateEventA(void *attributes, BOOL manual_reset, BOOL initial_state, const char *name);
 VTPLATFORM_API BOOL SetEvent(HANDLE event);
 VTPLATFORM_API BOOL ResetEvent(HANDLE event);
 
@@ -121,9 +120,8 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(void *parameter);
  * is raised to a safe minimum; flags must be 0. The caller closes the handle
  * with CloseHandle; closing does not stop the thread.
  */
-VTPLATFORM_API HANDLE CreateThread(void *attributes, size_t stack_size,
-                                   LPTHREAD_START_ROUTINE routine, void *parameter, DWORD flags,
-                                   DWORD *thread_id);
+VTPLATFORM_API HANDLE CreateThread(void *attributes, size_t stack_size, LPTHREAD_START_ROUTINE routine, void *parameter,
+                                   DWORD flags, DWORD *thread_id);
 /* The routine's return value once the thread has ended; STILL_ACTIVE before. */
 #define STILL_ACTIVE 259u
 VTPLATFORM_API BOOL GetExitCodeThread(HANDLE thread, DWORD *exit_code);

@@ -39,20 +39,18 @@ typedef int32_t LONG;
 #define REG_OPENED_EXISTING_KEY 2u
 
 /* Opens an existing key below key (a root or an open key). */
-VTPLATFORM_API LONG RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, DWORD access,
-                                  HKEY *result);
+VTPLATFORM_API LONG RegOpenKeyExA(HKEY key, const char *sub_key, DWORD options, DWORD access, HKEY *result);
 /* Opens a key, creating it and every missing parent. The class, options,
  * access and security arguments are accepted and ignored. */
-VTPLATFORM_API LONG RegCreateKeyExA(HKEY key, const char *sub_key, DWORD reserved,
-                                    char *key_class, DWORD options, DWORD access,
-                                    void *security, HKEY *result, DWORD *disposition);
+VTPLATFORM_API LONG RegCreateKeyExA(HKEY key, const char *sub_key, DWORD reserved, char *key_class, DWORD options,
+                                    DWORD access, void *security, HKEY *result, DWORD *disposition);
 /* Reads a value. data may be NULL to learn the size; REG_SZ data includes
  * its terminating NUL. */
-VTPLATFORM_API LONG RegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type,
-                                     uint8_t *data, DWORD *size);
+VTPLATFORM_API LONG RegQueryValueExA(HKEY key, const char *name, DWORD *reserved, DWORD *type, uint8_t *data,
+                                     DWORD *size);
 /* Writes a value (REG_SZ: text up to its first NUL; REG_DWORD: 4 bytes). */
-VTPLATFORM_API LONG RegSetValueExA(HKEY key, const char *name, DWORD reserved, DWORD type,
-                                   const uint8_t *data, DWORD size);
+VTPLATFORM_API LONG RegSetValueExA(HKEY key, const char *name, DWORD reserved, DWORD type, const uint8_t *data,
+                                   DWORD size);
 VTPLATFORM_API LONG RegDeleteValueA(HKEY key, const char *name);
 /* Deletes the key below key (or key itself when sub_key is NULL or empty)
  * with everything under it. */

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "vtcom.h"
-#include "vtregistry.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/text.hpp"
+#include "vtregistry.h"
 
 namespace {
 
@@ -61,7 +61,8 @@ std::string InprocServerPath(REFCLSID clsid) {
     if (RegQueryValueExA(k, nullptr, nullptr, &type, nullptr, &size) == 0 && type == REG_SZ && size > 1) {
         std::vector<uint8_t> data(size);
         if (RegQueryValueExA(k, nullptr, nullptr, &type, data.data(), &size) == 0)
-            path.assign(reinterpret_cast<const char *>(data.data()), strnlen(reinterpret_cast<const char *>(data.data()), size));
+            path.assign(reinterpret_cast<const char *>(data.data()),
+                        strnlen(reinterpret_cast<const char *>(data.data()), size));
     }
     RegCloseKey(k);
     return path;
@@ -72,9 +73,9 @@ std::string InprocServerPath(REFCLSID clsid) {
 extern "C" {
 
 void vtGuidToString(REFGUID g, char text[VT_GUID_TEXT_SIZE]) {
-    std::snprintf(text, VT_GUID_TEXT_SIZE, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g->Data1,
-                  g->Data2, g->Data3, g->Data4[0], g->Data4[1], g->Data4[2], g->Data4[3], g->Data4[4],
-                  g->Data4[5], g->Data4[6], g->Data4[7]);
+    std::snprintf(text, VT_GUID_TEXT_SIZE, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g->Data1, g->Data2,
+                  g->Data3, g->Data4[0], g->Data4[1], g->Data4[2], g->Data4[3], g->Data4[4], g->Data4[5], g->Data4[6],
+                  g->Data4[7]);
 }
 
 int vtGuidFromString(const char *text, GUID *guid) {
@@ -107,8 +108,10 @@ BSTR SysAllocStringLen(const OLECHAR *text, UINT length) {
     auto *header = static_cast<BstrHeader *>(block);
     header->bytes = static_cast<uint32_t>(bytes);
     auto *chars = reinterpret_cast<OLECHAR *>(header + 1);
-    if (text) std::memcpy(chars, text, bytes);
-    else std::memset(chars, 0, bytes);
+    if (text)
+        std::memcpy(chars, text, bytes);
+    else
+        std::memset(chars, 0, bytes);
     chars[length] = 0;
     return chars;
 }
@@ -166,8 +169,7 @@ HRESULT VariantCopy(VARIANT *dst, const VARIANT *src) {
     if (dst == src) return S_OK;
     VariantClear(dst);
     switch (src->vt) {
-    case VT_EMPTY:
-        return S_OK;
+    case VT_EMPTY: return S_OK;
     case VT_I4:
         dst->vt = VT_I4;
         dst->lVal = src->lVal;
@@ -182,8 +184,7 @@ HRESULT VariantCopy(VARIANT *dst, const VARIANT *src) {
         dst->bstrVal = copy;
         return S_OK;
     }
-    default:
-        return E_INVALIDARG;
+    default: return E_INVALIDARG;
     }
 }
 

@@ -14,16 +14,13 @@ thread_local DWORD t_lastError = 0;
 // Our own short texts, from the one table: a code cannot be there without one.
 const char *TextFor(Code c) {
 #define VTBOX_RESULT_TEXT(name, number, text) \
-    case Code::name:                         \
-        return text;
+    case Code::name: return text;
     switch (c) { VTBOX_RESULT_TABLE(VTBOX_RESULT_TEXT) }
 #undef VTBOX_RESULT_TEXT
     return nullptr;
 }
 
-bool IsKnownCode(uint32_t value) {
-    return TextFor(static_cast<Code>(value)) != nullptr;
-}
+bool IsKnownCode(uint32_t value) { return TextFor(static_cast<Code>(value)) != nullptr; }
 }  // namespace
 
 std::string MessageText(uint32_t value) {

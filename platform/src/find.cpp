@@ -49,8 +49,7 @@ bool MatchesFindPattern(std::string_view pattern, std::string_view name) {
     // "*.*" keeps its old meaning of "every name", dot or not.
     if (pattern == "*" || pattern == "*.*") return true;
     // A trailing ".*" also matches names without an extension.
-    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
-        name.find('.') == std::string_view::npos &&
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" && name.find('.') == std::string_view::npos &&
         Match(pattern.substr(0, pattern.size() - 2), name))
         return true;
     return Match(pattern, name);
@@ -63,9 +62,12 @@ bool DescribeFile(const std::string &path, FindData *out) {
         return false;
     }
     std::memset(out, 0, sizeof *out);
-    if (S_ISDIR(st.st_mode)) out->dwFileAttributes = kAttrDirectory;
-    else if (S_ISLNK(st.st_mode)) out->dwFileAttributes = kAttrReparsePoint;
-    else out->dwFileAttributes = kAttrArchive;
+    if (S_ISDIR(st.st_mode))
+        out->dwFileAttributes = kAttrDirectory;
+    else if (S_ISLNK(st.st_mode))
+        out->dwFileAttributes = kAttrReparsePoint;
+    else
+        out->dwFileAttributes = kAttrArchive;
     if (!(st.st_mode & S_IWUSR)) out->dwFileAttributes |= kAttrReadOnly;
     UnixToFileTime(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec), &out->ftCreationTime);
     UnixToFileTime(st.st_atim.tv_sec, static_cast<uint32_t>(st.st_atim.tv_nsec), &out->ftLastAccessTime);

@@ -33,8 +33,7 @@ HGLOBAL GlobalAlloc(DWORD flags, size_t bytes) {
         SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
     }
-    void *raw = (flags & GMEM_ZEROINIT) ? std::calloc(1, sizeof(Header) + bytes)
-                                        : std::malloc(sizeof(Header) + bytes);
+    void *raw = (flags & GMEM_ZEROINIT) ? std::calloc(1, sizeof(Header) + bytes) : std::malloc(sizeof(Header) + bytes);
     if (!raw) {
         SetLastError(vt::code(vt::Code::NOT_ENOUGH_MEMORY));
         return nullptr;
@@ -63,8 +62,7 @@ HGLOBAL GlobalReAlloc(HGLOBAL block, size_t bytes, DWORD flags) {
     }
     h = static_cast<Header *>(raw);
     h->size = bytes;
-    if ((flags & GMEM_ZEROINIT) && bytes > old)
-        std::memset(static_cast<char *>(DataOf(h)) + old, 0, bytes - old);
+    if ((flags & GMEM_ZEROINIT) && bytes > old) std::memset(static_cast<char *>(DataOf(h)) + old, 0, bytes - old);
     return DataOf(h);
 }
 
@@ -87,8 +85,10 @@ void *GlobalLock(HGLOBAL block) {
 
 BOOL GlobalUnlock(HGLOBAL block) {
     // Fixed blocks carry no lock count: unlocking reports "no longer locked".
-    if (!HeaderOf(block)) SetLastError(vt::code(vt::Code::INVALID_HANDLE));
-    else SetLastError(0);
+    if (!HeaderOf(block))
+        SetLastError(vt::code(vt::Code::INVALID_HANDLE));
+    else
+        SetLastError(0);
     return FALSE;
 }
 

@@ -39,9 +39,8 @@ constexpr DWORD kResourceTypeNotFound = 1813;
 // The magic is kept scrambled here so that this library's own image never
 // holds it and cannot be mistaken for a module with a record.
 std::string Magic() {
-    static const unsigned char scrambled[] = {0x0c, 0x0e, 0x18, 0x15, 0x02, 0x05, 0x0c, 0x1f,
-                                              0x08, 0x09, 0x13, 0x15, 0x14, 0x05, 0x08, 0x1f,
-                                              0x19, 0x15, 0x08, 0x1e, 0x05, 0x0c, 0x6b};
+    static const unsigned char scrambled[] = {0x0c, 0x0e, 0x18, 0x15, 0x02, 0x05, 0x0c, 0x1f, 0x08, 0x09, 0x13, 0x15,
+                                              0x14, 0x05, 0x08, 0x1f, 0x19, 0x15, 0x08, 0x1e, 0x05, 0x0c, 0x6b};
     std::string m;
     for (unsigned char c : scrambled) m += static_cast<char>(c ^ 0x5A);
     m += '\0';
@@ -119,8 +118,8 @@ bool ReadRecord(const std::string &path, EmbeddedRecord *out) {
             const char *p = base;
             const char *end = base + size;
             while (!found && p < end) {
-                auto *hit = static_cast<const char *>(
-                    memmem(p, static_cast<size_t>(end - p), magic.data(), magic.size()));
+                auto *hit =
+                    static_cast<const char *>(memmem(p, static_cast<size_t>(end - p), magic.data(), magic.size()));
                 if (!hit || static_cast<size_t>(end - hit) < sizeof(EmbeddedRecord)) break;
                 std::memcpy(out, hit, sizeof *out);
                 found = out->signature == 0xFEEF04BDu;

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "vtregistry.h"
 #include "vtplatform/errors.hpp"
+#include "vtregistry.h"
 
 namespace {
 
@@ -86,15 +86,12 @@ std::optional<std::string> NormalisePath(const std::string &base, const char *su
 
 std::string Directory() {
     if (const char *d = std::getenv("VTBOX_REGISTRY_DIR"); d && *d) return d;
-    if (const char *x = std::getenv("XDG_CONFIG_HOME"); x && *x)
-        return std::string(x) + "/vtbox/registry";
+    if (const char *x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/vtbox/registry";
     const char *home = std::getenv("HOME");
     return std::string(home && *home ? home : ".") + "/.config/vtbox/registry";
 }
 
-const char *RootName(Root r) {
-    return r == Root::ClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER";
-}
+const char *RootName(Root r) { return r == Root::ClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER"; }
 
 int MakeDirs(const std::string &dir) {
     std::string path;
@@ -308,9 +305,7 @@ bool Resolve(HKEY key, const char *sub, Root *root, std::string *path) {
     return true;
 }
 
-HKEY NewHandle(Root root, const std::string &path) {
-    return reinterpret_cast<HKEY>(new OpenKey{root, path});
-}
+HKEY NewHandle(Root root, const std::string &path) { return reinterpret_cast<HKEY>(new OpenKey{root, path}); }
 
 }  // namespace
 
@@ -329,8 +324,8 @@ LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD, DWORD, HKEY *result) {
     return kOk;
 }
 
-LONG RegCreateKeyExA(HKEY key, const char *subKey, DWORD, char *, DWORD, DWORD, void *,
-                     HKEY *result, DWORD *disposition) {
+LONG RegCreateKeyExA(HKEY key, const char *subKey, DWORD, char *, DWORD, DWORD, void *, HKEY *result,
+                     DWORD *disposition) {
     Root root;
     std::string path;
     if (!result || !Resolve(key, subKey, &root, &path)) return kInvalid;
@@ -361,8 +356,7 @@ LONG RegCreateKeyExA(HKEY key, const char *subKey, DWORD, char *, DWORD, DWORD, 
     return kOk;
 }
 
-LONG RegQueryValueExA(HKEY key, const char *name, DWORD *, DWORD *type, uint8_t *data,
-                      DWORD *size) {
+LONG RegQueryValueExA(HKEY key, const char *name, DWORD *, DWORD *type, uint8_t *data, DWORD *size) {
     Root root;
     std::string path;
     if (!Resolve(key, nullptr, &root, &path)) return kInvalid;
@@ -385,14 +379,15 @@ LONG RegQueryValueExA(HKEY key, const char *name, DWORD *, DWORD *type, uint8_t 
         *size = need;
         return kMoreData;
     }
-    if (v->second.type == REG_DWORD) std::memcpy(data, &v->second.number, 4);
-    else std::memcpy(data, v->second.text.c_str(), need);
+    if (v->second.type == REG_DWORD)
+        std::memcpy(data, &v->second.number, 4);
+    else
+        std::memcpy(data, v->second.text.c_str(), need);
     *size = need;
     return kOk;
 }
 
-LONG RegSetValueExA(HKEY key, const char *name, DWORD, DWORD type, const uint8_t *data,
-                    DWORD size) {
+LONG RegSetValueExA(HKEY key, const char *name, DWORD, DWORD type, const uint8_t *data, DWORD size) {
     Root root;
     std::string path;
     if (!Resolve(key, nullptr, &root, &path)) return kInvalid;
@@ -441,12 +436,13 @@ LONG RegDeleteTreeA(HKEY key, const char *subKey) {
     std::string lower = Lower(path);
     if (!lower.empty() && !hive.count(lower)) return kNotFound;
     for (auto it = hive.begin(); it != hive.end();) {
-        bool inside = lower.empty() ||
-                      it->first == lower ||
+        bool inside = lower.empty() || it->first == lower ||
                       (it->first.size() > lower.size() && it->first.compare(0, lower.size(), lower) == 0 &&
                        it->first[lower.size()] == '\\');
-        if (inside && !it->first.empty()) it = hive.erase(it);
-        else ++it;
+        if (inside && !it->first.empty())
+            it = hive.erase(it);
+        else
+            ++it;
     }
     if (lower.empty()) hive[""].values.clear();
     return Store(lock, hive, root);
@@ -465,10 +461,12 @@ LONG RegEnumKeyA(HKEY key, DWORD index, char *name, DWORD nameSize) {
     for (const auto &[lk, k] : hive) {
         if (lk.empty() || lk == lower) continue;
         std::string rest;
-        if (lower.empty()) rest = k.path;
+        if (lower.empty())
+            rest = k.path;
         else if (lk.size() > lower.size() && lk.compare(0, lower.size(), lower) == 0 && lk[lower.size()] == '\\')
             rest = k.path.substr(lower.size() + 1);
-        else continue;
+        else
+            continue;
         if (rest.find('\\') == std::string::npos) children.push_back(rest);
     }
     if (index >= children.size()) return kNoMoreItems;

@@ -31,8 +31,10 @@ public:
             std::lock_guard<std::mutex> g(m_);
             signalled_ = true;
         }
-        if (manual_) cv_.notify_all();
-        else cv_.notify_one();
+        if (manual_)
+            cv_.notify_all();
+        else
+            cv_.notify_one();
     }
     void Reset() {
         std::lock_guard<std::mutex> g(m_);
@@ -120,8 +122,7 @@ T *Lookup(HANDLE h) {
 
 void *ThreadMain(void *arg) {
     // The start block owns one reference to the shared state.
-    std::unique_ptr<std::shared_ptr<ThreadShared>> holder(
-        static_cast<std::shared_ptr<ThreadShared> *>(arg));
+    std::unique_ptr<std::shared_ptr<ThreadShared>> holder(static_cast<std::shared_ptr<ThreadShared> *>(arg));
     std::shared_ptr<ThreadShared> s = *holder;
     DWORD rc = s->routine(s->parameter);
     {
@@ -176,8 +177,8 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return w->Wait(milliseconds);
 }
 
-HANDLE CreateThread(void *, size_t stackSize, LPTHREAD_START_ROUTINE routine, void *parameter,
-                    DWORD flags, DWORD *threadId) {
+HANDLE CreateThread(void *, size_t stackSize, LPTHREAD_START_ROUTINE routine, void *parameter, DWORD flags,
+                    DWORD *threadId) {
     if (!routine || flags != 0) {
         SetLastError(vt::code(vt::Code::INVALID_PARAMETER));
         return nullptr;

@@ -79,17 +79,16 @@ bool FileTimeToSystemTime(const FILETIME *in, SYSTEMTIME *out) {
 
 bool SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out) {
     if (!in || !out) return false;
-    if (in->wYear < 1601 || in->wYear > 30827 || in->wMonth < 1 || in->wMonth > 12 || in->wDay < 1 ||
-        in->wDay > 31 || in->wHour > 23 || in->wMinute > 59 || in->wSecond > 59 ||
-        in->wMilliseconds > 999)
+    if (in->wYear < 1601 || in->wYear > 30827 || in->wMonth < 1 || in->wMonth > 12 || in->wDay < 1 || in->wDay > 31 ||
+        in->wHour > 23 || in->wMinute > 59 || in->wSecond > 59 || in->wMilliseconds > 999)
         return false;
     static const unsigned kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     bool leap = (in->wYear % 4 == 0 && in->wYear % 100 != 0) || in->wYear % 400 == 0;
     unsigned maxDay = kDaysIn[in->wMonth - 1] + ((in->wMonth == 2 && leap) ? 1 : 0);
     if (in->wDay > maxDay) return false;
     int64_t days = DaysFromCivil(in->wYear, in->wMonth, in->wDay) + kDays1601To1970;
-    uint64_t secs = static_cast<uint64_t>(days) * kSecondsPerDay + in->wHour * 3600ULL +
-                    in->wMinute * 60ULL + in->wSecond;
+    uint64_t secs =
+        static_cast<uint64_t>(days) * kSecondsPerDay + in->wHour * 3600ULL + in->wMinute * 60ULL + in->wSecond;
     *out = TicksToFileTime(secs * kTicksPerSecond + in->wMilliseconds * 10000ULL);
     return true;
 }
@@ -97,8 +96,7 @@ bool SystemTimeToFileTime(const SYSTEMTIME *in, FILETIME *out) {
 bool UnixToFileTime(int64_t seconds, uint32_t nanoseconds, FILETIME *out) {
     if (!out) return false;
     int64_t secs1601 = seconds + kEpochDifferenceSeconds;
-    if (secs1601 < 0 || static_cast<uint64_t>(secs1601) > (INT64_MAX / kTicksPerSecond) - 1)
-        return false;
+    if (secs1601 < 0 || static_cast<uint64_t>(secs1601) > (INT64_MAX / kTicksPerSecond) - 1) return false;
     *out = TicksToFileTime(static_cast<uint64_t>(secs1601) * kTicksPerSecond + nanoseconds / 100);
     return true;
 }
@@ -126,8 +124,7 @@ void GetSystemTime(SYSTEMTIME *out) {
 void GetLocalTime(SYSTEMTIME *out) {
     timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    SplitUnix(ts.tv_sec + LocalUtcOffsetMinutes(ts.tv_sec) * 60LL,
-              static_cast<uint32_t>(ts.tv_nsec / 1000000), out);
+    SplitUnix(ts.tv_sec + LocalUtcOffsetMinutes(ts.tv_sec) * 60LL, static_cast<uint32_t>(ts.tv_nsec / 1000000), out);
 }
 
 int LocalUtcOffsetMinutes(int64_t unixSeconds) {

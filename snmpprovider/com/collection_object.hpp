@@ -62,7 +62,7 @@ private:
     ElementObject *owner_;  // null for the schema
     RefCount refs_;         // the schema's own count
     LiveObject live_;
-    const int position_;    // the owner's entry, -1 for the schema
+    const int position_;  // the owner's entry, -1 for the schema
     std::vector<int32_t> members_;
     std::mutex m_;  // guards everything below
     std::map<int32_t, ComRef<IDSE_ELEMENT>> kept_;

@@ -54,15 +54,15 @@ struct Thunk<Iface, Method> {
 
 // The slots every element-like interface begins with, for object type Obj
 // whose members carry the slot names.
-#define KX9_ELEMENT_SLOTS(Iface, Obj)                                                                   \
-    &Thunk<Iface, &Obj::QueryInterface>::Call, &Thunk<Iface, &Obj::AddRef>::Call,                     \
-        &Thunk<Iface, &Obj::Release>::Call, &Thunk<Iface, &Obj::SetParent>::Call,                     \
-        &Thunk<Iface, &Obj::GetValue>::Call, &Thunk<Iface, &Obj::SetValue>::Call,                     \
-        &Thunk<Iface, &Obj::Abort>::Call, &Thunk<Iface, &Obj::get_ElementParent>::Call,               \
-        &Thunk<Iface, &Obj::get_ElementType>::Call, &Thunk<Iface, &Obj::get_ElementId>::Call,         \
-        &Thunk<Iface, &Obj::put_ElementId>::Call, &Thunk<Iface, &Obj::get_RefreshTime>::Call,         \
-        &Thunk<Iface, &Obj::get_ElementTimeout>::Call, &Thunk<Iface, &Obj::put_ElementTimeout>::Call, \
-        &Thunk<Iface, &Obj::get_ElementState>::Call, &Thunk<Iface, &Obj::get_ElementCollectionID>::Call
+#define KX9_ELEMENT_SLOTS(Iface, Obj) \
+    &Thunk<Iface, &Obj::QueryInterface>::Call, &Thunk<Iface, &Obj::AddRef>::Call, &Thunk<Iface, &Obj::Release>::Call, \
+        &Thunk<Iface, &Obj::SetParent>::Call, &Thunk<Iface, &Obj::GetValue>::Call, \
+        &Thunk<Iface, &Obj::SetValue>::Call, &Thunk<Iface, &Obj::Abort>::Call, \
+        &Thunk<Iface, &Obj::get_ElementParent>::Call, &Thunk<Iface, &Obj::get_ElementType>::Call, \
+        &Thunk<Iface, &Obj::get_ElementId>::Call, &Thunk<Iface, &Obj::put_ElementId>::Call, \
+        &Thunk<Iface, &Obj::get_RefreshTime>::Call, &Thunk<Iface, &Obj::get_ElementTimeout>::Call, \
+        &Thunk<Iface, &Obj::put_ElementTimeout>::Call, &Thunk<Iface, &Obj::get_ElementState>::Call, \
+        &Thunk<Iface, &Obj::get_ElementCollectionID>::Call
 
 // A reference held on any interface pointer (or on one of our objects that
 // has AddRef and Release members), given back when the holder dies.
@@ -93,12 +93,16 @@ public:
 
 private:
     static void Add(T *p) {
-        if constexpr (requires { p->lpVtbl; }) p->lpVtbl->AddRef(p);
-        else p->AddRef();
+        if constexpr (requires { p->lpVtbl; })
+            p->lpVtbl->AddRef(p);
+        else
+            p->AddRef();
     }
     static void Drop(T *p) {
-        if constexpr (requires { p->lpVtbl; }) p->lpVtbl->Release(p);
-        else p->Release();
+        if constexpr (requires { p->lpVtbl; })
+            p->lpVtbl->Release(p);
+        else
+            p->Release();
     }
     T *p_ = nullptr;
 };

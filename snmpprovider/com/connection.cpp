@@ -12,8 +12,8 @@ namespace {
 Variant ChildValue(IDSE_EP_ITERATOR *children, int number, ComRef<IDSE_SNMPSCALAR> *scalar) {
     ComRef<IDSE_ELEMENT> child;
     if (children->lpVtbl->FindElement(children, number, child.put()) != S_OK || !child) return {};
-    if (FAILED(child->lpVtbl->QueryInterface(child.get(), &IID_IDSE_SNMPSCALAR,
-                                             reinterpret_cast<void **>(scalar->put()))))
+    if (FAILED(
+            child->lpVtbl->QueryInterface(child.get(), &IID_IDSE_SNMPSCALAR, reinterpret_cast<void **>(scalar->put()))))
         return {};
     VARIANT v;
     VariantInit(&v);

@@ -12,8 +12,8 @@
 #include "operations.hpp"
 #include "schema.hpp"
 #include "snmp_layer.hpp"
-#include "vtplatform.h"
 #include "vthandles.hpp"
+#include "vtplatform.h"
 
 namespace kx9 {
 
@@ -76,9 +76,9 @@ private:
 
     std::unique_ptr<snmp::Snmp> snmp_;
     Schema schema_;
-    vt::OwnedHandle wake_;    // manual-reset, wakes the worker
+    vt::OwnedHandle wake_;  // manual-reset, wakes the worker
     vt::OwnedHandle worker_;
-    std::mutex queueLock_;     // held only while a request is copied in or out
+    std::mutex queueLock_;  // held only while a request is copied in or out
     std::deque<Request> queue_;
     bool stopped_ = false;
 };

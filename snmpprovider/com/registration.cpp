@@ -3,9 +3,9 @@
 #include <string>
 
 #include "provider.hpp"
+#include "vthandles.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtregistry.h"
-#include "vthandles.hpp"
 
 #define KX9_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -39,8 +39,8 @@ std::string ClsidText(const CLSID *clsid) {
 // is skipped (and said so); the others are still written.
 bool SetKey(const std::string &path, const std::string &value) {
     HKEY created = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                              nullptr, &created, nullptr);
+    LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                              &created, nullptr);
     if (rc == 0) {
         vt::RegistryKey key(created);
         rc = RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const uint8_t *>(value.c_str()),
@@ -53,7 +53,8 @@ bool SetKey(const std::string &path, const std::string &value) {
 // Deletes a key with everything under it; a key that is not there is no error.
 void DeleteTree(const std::string &path) {
     LONG rc = RegDeleteTreeA(HKEY_CLASSES_ROOT, path.c_str());
-    if (rc != 0 && rc != 2) vt::DebugPrint("KX9SNMPProvider: registry key %s not deleted (error %d)\n", path.c_str(), rc);
+    if (rc != 0 && rc != 2)
+        vt::DebugPrint("KX9SNMPProvider: registry key %s not deleted (error %d)\n", path.c_str(), rc);
 }
 
 }  // namespace

@@ -14,8 +14,10 @@ LiveObject::LiveObject(const LiveObject &) { ++g_liveObjects; }
 LiveObject::~LiveObject() { --g_liveObjects; }
 
 void LockServer(bool lock) {
-    if (lock) ++g_serverLocks;
-    else --g_serverLocks;
+    if (lock)
+        ++g_serverLocks;
+    else
+        --g_serverLocks;
 }
 
 bool CanUnload() { return g_liveObjects == 0 && g_serverLocks == 0; }

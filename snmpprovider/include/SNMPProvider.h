@@ -46,13 +46,15 @@ extern "C" {
 #define SNMPPROVIDERLib_VERSION_MAJOR 1
 #define SNMPPROVIDERLib_VERSION_MINOR 0
 
-static const GUID LIBID_SNMPPROVIDERLib = {0x09FBF251, 0xE114, 0x4AEF, {0xB9, 0x0E, 0x3D, 0xA0, 0x47, 0xBF, 0x90, 0x23}};
+static const GUID LIBID_SNMPPROVIDERLib = {
+    0x09FBF251, 0xE114, 0x4AEF, {0xB9, 0x0E, 0x3D, 0xA0, 0x47, 0xBF, 0x90, 0x23}};
 static const GUID IID_IDSE_EP = {0x60E5BBB8, 0x5393, 0x4ABC, {0xBA, 0xF8, 0x55, 0xCA, 0xC4, 0x06, 0x0A, 0x7F}};
 static const GUID IID_IDSE_EP_ITERATOR = {0x205FA73C, 0xBB13, 0x40E4, {0xAB, 0xD3, 0x46, 0x30, 0xB3, 0xEB, 0x9B, 0xEF}};
 static const GUID IID_IDSECallback = {0x97840C2A, 0x1A4E, 0x434E, {0x88, 0x87, 0x4A, 0x9C, 0xF6, 0x6F, 0xDF, 0x11}};
 static const GUID IID_IDSE_ELEMENT = {0x7E4BF838, 0x22AD, 0x45D7, {0x99, 0x7A, 0x96, 0x30, 0x14, 0xAF, 0x58, 0x44}};
 static const GUID CLSID_DSE_Provider = {0x87AC62E3, 0xDFDD, 0x454B, {0x91, 0x9A, 0x7D, 0x26, 0x73, 0x75, 0xBB, 0x5C}};
-static const GUID CLSID_DSE_SNMPElement = {0xA734A420, 0x1C5C, 0x4ED5, {0x8C, 0x20, 0xF4, 0xBF, 0x2B, 0x0B, 0x18, 0x65}};
+static const GUID CLSID_DSE_SNMPElement = {
+    0xA734A420, 0x1C5C, 0x4ED5, {0x8C, 0x20, 0xF4, 0xBF, 0x2B, 0x0B, 0x18, 0x65}};
 
 #define IDSE_EP_HELP "Element Provider Interface"
 #define IDSE_EP_ITERATOR_HELP "DSE EP Iterator Interface"
@@ -69,11 +71,7 @@ static const GUID CLSID_DSE_SNMPElement = {0xA734A420, 0x1C5C, 0x4ED5, {0x8C, 0x
 #define DSE_ElementState_HELP "current state of Operation on Element"
 #define DSE_ElementCollectionID_HELP "ID of the collection in which this element is contained"
 
-typedef enum DSE_ELEMENT_TYPE {
-    DSE_SCALAR = 0,
-    DSE_COMPOSITE = 1,
-    DSE_COLLECTION = 2
-} DSE_ELEMENT_TYPE;
+typedef enum DSE_ELEMENT_TYPE { DSE_SCALAR = 0, DSE_COMPOSITE = 1, DSE_COLLECTION = 2 } DSE_ELEMENT_TYPE;
 
 typedef enum DSE_ELEMENT_STATE {
     DSE_ELEMENT_NO_ERROR = 0,
@@ -94,23 +92,23 @@ typedef struct IDSE_EP IDSE_EP;
  * interfaces all begin with these, so any of them may be passed where an
  * IDSE_ELEMENT* is expected.
  */
-#define DSE_ELEMENT_SLOTS(T)                                                   \
-    HRESULT (*QueryInterface)(T *This, REFIID riid, void **ppvObject);         \
-    ULONG (*AddRef)(T *This);                                                  \
-    ULONG (*Release)(T *This);                                                 \
-    /*  1 */ HRESULT (*SetParent)(T *This, IDSE_ELEMENT *pParent);             \
-    /*  2 */ HRESULT (*GetValue)(T *This, IDSECallback *pCallback);            \
-    /*  3 */ HRESULT (*SetValue)(T *This, IDSECallback *pCallback);            \
-    /*  4 */ HRESULT (*Abort)(T *This);                                        \
-    /*  5 */ HRESULT (*get_ElementParent)(T *This, IDSE_ELEMENT **pParent);    \
-    /*  6 */ HRESULT (*get_ElementType)(T *This, DSE_ELEMENT_TYPE *pType);     \
-    /*  7 */ HRESULT (*get_ElementId)(T *This, int *pType);                    \
-    /*  8 */ HRESULT (*put_ElementId)(T *This, int ElementId);                 \
-    /*  9 */ HRESULT (*get_RefreshTime)(T *This, int *pTime);                  \
-    /* 10 */ HRESULT (*get_ElementTimeout)(T *This, int *pTimeout);            \
-    /* 11 */ HRESULT (*put_ElementTimeout)(T *This, int Timeout);              \
-    /* 12 */ HRESULT (*get_ElementState)(T *This, DSE_ELEMENT_STATE *pState);  \
-    /* 13 */ HRESULT (*get_ElementCollectionID)(T *This, int *pCollectionID)
+#define DSE_ELEMENT_SLOTS(T) \
+    HRESULT (*QueryInterface)(T * This, REFIID riid, void **ppvObject); \
+    ULONG (*AddRef)(T * This); \
+    ULONG (*Release)(T * This); \
+    /*  1 */ HRESULT (*SetParent)(T * This, IDSE_ELEMENT * pParent); \
+    /*  2 */ HRESULT (*GetValue)(T * This, IDSECallback * pCallback); \
+    /*  3 */ HRESULT (*SetValue)(T * This, IDSECallback * pCallback); \
+    /*  4 */ HRESULT (*Abort)(T * This); \
+    /*  5 */ HRESULT (*get_ElementParent)(T * This, IDSE_ELEMENT * *pParent); \
+    /*  6 */ HRESULT (*get_ElementType)(T * This, DSE_ELEMENT_TYPE * pType); \
+    /*  7 */ HRESULT (*get_ElementId)(T * This, int *pType); \
+    /*  8 */ HRESULT (*put_ElementId)(T * This, int ElementId); \
+    /*  9 */ HRESULT (*get_RefreshTime)(T * This, int *pTime); \
+    /* 10 */ HRESULT (*get_ElementTimeout)(T * This, int *pTimeout); \
+    /* 11 */ HRESULT (*put_ElementTimeout)(T * This, int Timeout); \
+    /* 12 */ HRESULT (*get_ElementState)(T * This, DSE_ELEMENT_STATE * pState); \
+    /* 13 */ HRESULT (*get_ElementCollectionID)(T * This, int *pCollectionID)
 
 /* "DSE Element Interface". */
 typedef struct IDSE_ELEMENTVtbl {
@@ -164,7 +162,8 @@ struct IDSE_EP {
 /* ---- companion interfaces (not in the type library) ----------------------- */
 
 static const GUID IID_IDSE_SNMPSCALAR = {0x2AF21E83, 0x5AC0, 0x48E7, {0xAE, 0x18, 0xDC, 0xA8, 0xCF, 0x58, 0x01, 0xD3}};
-static const GUID IID_IDSE_SNMPCOLLECTION = {0x6A100E06, 0x7E35, 0x4594, {0x88, 0x5B, 0xA2, 0x81, 0xF4, 0x6D, 0xC9, 0xD1}};
+static const GUID IID_IDSE_SNMPCOLLECTION = {
+    0x6A100E06, 0x7E35, 0x4594, {0x88, 0x5B, 0xA2, 0x81, 0xF4, 0x6D, 0xC9, 0xD1}};
 static const GUID IID_IDSE_SNMPQUEUED = {0xD995F7EB, 0x8245, 0x4068, {0xA5, 0x6C, 0xD2, 0x04, 0xCF, 0x3F, 0x73, 0xCA}};
 
 /* Element numbers of the device element and of its connection children. */

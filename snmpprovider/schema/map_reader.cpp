@@ -24,14 +24,26 @@ struct WordCode {
 };
 
 constexpr WordCode kSyntaxWords[] = {
-    {"integer", kSyntaxInteger},     {"integer32", kSyntaxInteger},   {"bits", kSyntaxBits},
-    {"string", kSyntaxString},       {"oid", kSyntaxOid},             {"IpAddress", kSyntaxIpAddress},
-    {"counter32", kSyntaxCounter32}, {"counter", kSyntaxCounter32},   {"gauge32", kSyntaxGauge32},
-    {"gauge", kSyntaxGauge32},       {"timeticks", kSyntaxTimeTicks}, {"opaque", kSyntaxOpaque},
-    {"counter64", kSyntaxCounter64}, {"unsigned32", kSyntaxUnsigned32}, {"DateAndTime", kSyntaxDateAndTime},
+    {"integer", kSyntaxInteger},
+    {"integer32", kSyntaxInteger},
+    {"bits", kSyntaxBits},
+    {"string", kSyntaxString},
+    {"oid", kSyntaxOid},
+    {"IpAddress", kSyntaxIpAddress},
+    {"counter32", kSyntaxCounter32},
+    {"counter", kSyntaxCounter32},
+    {"gauge32", kSyntaxGauge32},
+    {"gauge", kSyntaxGauge32},
+    {"timeticks", kSyntaxTimeTicks},
+    {"opaque", kSyntaxOpaque},
+    {"counter64", kSyntaxCounter64},
+    {"unsigned32", kSyntaxUnsigned32},
+    {"DateAndTime", kSyntaxDateAndTime},
 };
 constexpr WordCode kAccessWords[] = {
-    {"read-only", kAccessReadOnly}, {"read-write", kAccessReadWrite}, {"read-create", kAccessReadCreate},
+    {"read-only", kAccessReadOnly},
+    {"read-write", kAccessReadWrite},
+    {"read-create", kAccessReadCreate},
     {"not-accessible", kAccessNotAccessible},
 };
 constexpr WordCode kKindWords[] = {
@@ -178,7 +190,8 @@ bool ParseOid(std::string_view text, OidParts *oid) {
     size_t start = 0;
     for (;;) {
         size_t dot = text.find('.', start);
-        std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        std::string_view part =
+            text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
         if (part.empty() || part.size() > 10 || oid->size() == kMaxOidParts) return false;
         uint64_t v = 0;
         for (char c : part) {

@@ -9,12 +9,9 @@ int ElementTypeOfKind(int kind) {
     switch (kind) {
     case kKindDynamic:
     case kKindStatic:
-    case kKindFixed:
-        return 0;  // DSE_SCALAR
-    case kKindTable:
-        return 2;  // DSE_COLLECTION
-    default:
-        return 1;  // DSE_COMPOSITE: rows, roots and unknown kinds
+    case kKindFixed: return 0;  // DSE_SCALAR
+    case kKindTable: return 2;  // DSE_COLLECTION
+    default: return 1;          // DSE_COMPOSITE: rows, roots and unknown kinds
     }
 }
 

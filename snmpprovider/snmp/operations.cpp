@@ -21,8 +21,10 @@ int StateOf(int status) {
 
 snmp::CTarget TargetFor(const Operation &op, bool write) {
     snmp::CTarget target{snmp::GenAddress(op.address)};
-    if (write) target.set_writecommunity(op.community);
-    else target.set_readcommunity(op.community);
+    if (write)
+        target.set_writecommunity(op.community);
+    else
+        target.set_readcommunity(op.community);
     target.set_timeout(op.timeout);
     target.set_retry(op.retries);
     return target;
@@ -60,8 +62,7 @@ bool ValueBinding(const Variant &value, int syntax, snmp::Vb *vb) {
         // These travel as their own types; an INTEGER would be refused.
         vb->set_uint32(syntax, static_cast<uint32_t>(number));
         break;
-    default:
-        vb->set_int32(number);
+    default: vb->set_int32(number);
     }
     return true;
 }
@@ -77,17 +78,13 @@ bool AddInstance(const Operation &op, const ValueLists::Change &change, OidParts
         return true;
     }
     switch (op.indexSlots) {
-    case 0:
-        return true;
-    case 1:
-        oid->push_back(static_cast<uint32_t>(change.index + 1));
-        return true;
+    case 0: return true;
+    case 1: oid->push_back(static_cast<uint32_t>(change.index + 1)); return true;
     case 2:
         oid->push_back(static_cast<uint32_t>(change.list + 1));
         oid->push_back(static_cast<uint32_t>(change.index + 1));
         return true;
-    default:
-        return false;  // no place in the lists says where such a value belongs
+    default: return false;  // no place in the lists says where such a value belongs
     }
 }
 
@@ -117,16 +114,13 @@ Variant ConvertValue(const snmp::Vb &vb, int entrySyntax) {
     case snmp::kVbUInt32:
     case snmp::kVbCounter32:
     case snmp::kVbGauge32:
-    case snmp::kVbTimeTicks:
-        return Variant::Int(vb.int32_value());
+    case snmp::kVbTimeTicks: return Variant::Int(vb.int32_value());
     case snmp::kVbOctets:
         if (entrySyntax == kSyntaxDateAndTime) return Variant::Text(DateAndTimeText(vb.octets()));
         return Variant::Text(vb.get_printable_value());
     case snmp::kVbOid:
-    case snmp::kVbIpAddress:
-        return Variant::Text(vb.get_printable_value());
-    default:
-        return Variant();
+    case snmp::kVbIpAddress: return Variant::Text(vb.get_printable_value());
+    default: return Variant();
     }
 }
 
@@ -198,11 +192,13 @@ int Write(snmp::Snmp &session, const Operation &op, ValueLists &lists) {
         }
         snmp::Pdu pdu{vb};
         int status = session.set(pdu, target);
-        int state = status != snmp::kSuccess ? StateOf(status)
+        int state = status != snmp::kSuccess      ? StateOf(status)
                     : pdu.get_error_status() != 0 ? DSE_ELEMENT_OP_GEN_ERROR
                                                   : DSE_ELEMENT_NO_ERROR;
-        if (state == DSE_ELEMENT_NO_ERROR) lists.MarkWritten(change);
-        else if (result == DSE_ELEMENT_NO_ERROR) result = state;
+        if (state == DSE_ELEMENT_NO_ERROR)
+            lists.MarkWritten(change);
+        else if (result == DSE_ELEMENT_NO_ERROR)
+            result = state;
     }
     return result;
 }

@@ -105,15 +105,19 @@ Vb CopyBinding(const netsnmp_variable_list *v) {
     const bool hasNumber = v->val.integer && v->val_len >= sizeof(long);
     switch (v->type) {
     case ASN_INTEGER:
-        if (hasNumber) vb.set_int32(static_cast<int32_t>(*v->val.integer));
-        else vb.set_syntax_only(kVbNull);
+        if (hasNumber)
+            vb.set_int32(static_cast<int32_t>(*v->val.integer));
+        else
+            vb.set_syntax_only(kVbNull);
         break;
     case ASN_COUNTER:
     case ASN_GAUGE:
     case ASN_TIMETICKS:
     case ASN_UINTEGER:
-        if (hasNumber) vb.set_uint32(v->type, static_cast<uint32_t>(*v->val.integer));
-        else vb.set_syntax_only(kVbNull);
+        if (hasNumber)
+            vb.set_uint32(v->type, static_cast<uint32_t>(*v->val.integer));
+        else
+            vb.set_syntax_only(kVbNull);
         break;
     case ASN_OCTET_STR:
         vb.set_octets(v->val.string ? std::string(reinterpret_cast<const char *>(v->val.string), v->val_len) : "");
@@ -135,14 +139,16 @@ Vb CopyBinding(const netsnmp_variable_list *v) {
     }
     case ASN_COUNTER64:
         if (v->val.counter64 && v->val_len >= sizeof(struct counter64))
-            vb.set_counter64(uint64_t(v->val.counter64->high & 0xFFFFFFFFu) << 32 | (v->val.counter64->low & 0xFFFFFFFFu));
-        else vb.set_syntax_only(kVbNull);
+            vb.set_counter64(uint64_t(v->val.counter64->high & 0xFFFFFFFFu) << 32 |
+                             (v->val.counter64->low & 0xFFFFFFFFu));
+        else
+            vb.set_syntax_only(kVbNull);
         break;
     case ASN_OPAQUE:
-        vb.set_raw(kVbOpaque, v->val.string ? std::string(reinterpret_cast<const char *>(v->val.string), v->val_len) : "");
+        vb.set_raw(kVbOpaque,
+                   v->val.string ? std::string(reinterpret_cast<const char *>(v->val.string), v->val_len) : "");
         break;
-    default:
-        vb.set_syntax_only(v->type);
+    default: vb.set_syntax_only(v->type);
     }
     return vb;
 }
@@ -172,15 +178,10 @@ int OnResponse(int op, netsnmp_session *, int, netsnmp_pdu *pdu, void *magic) {
             }
         }
         break;
-    case NETSNMP_CALLBACK_OP_TIMED_OUT:
-        state->status = kTimeout;
-        break;
+    case NETSNMP_CALLBACK_OP_TIMED_OUT: state->status = kTimeout; break;
     case NETSNMP_CALLBACK_OP_SEND_FAILED:
-    case NETSNMP_CALLBACK_OP_DISCONNECT:
-        state->status = kTransportFailed;
-        break;
-    default:
-        return 1;  // a resend or a connect notice: the request goes on
+    case NETSNMP_CALLBACK_OP_DISCONNECT: state->status = kTransportFailed; break;
+    default: return 1;  // a resend or a connect notice: the request goes on
     }
     state->done = true;
     return 1;
@@ -208,10 +209,9 @@ bool AddBinding(netsnmp_pdu *pdu, int command, const Vb &vb) {
     }
     case kVbOctets:
     case kVbIpAddress:
-        return snmp_pdu_add_variable(pdu, name, parts.size(), static_cast<u_char>(vb.get_syntax()),
-                                     vb.octets().data(), vb.octets().size()) != nullptr;
-    default:
-        return false;
+        return snmp_pdu_add_variable(pdu, name, parts.size(), static_cast<u_char>(vb.get_syntax()), vb.octets().data(),
+                                     vb.octets().size()) != nullptr;
+    default: return false;
     }
 }
 
@@ -244,8 +244,7 @@ const char *StatusText(int status) {
 
 std::string Vb::get_printable_value() const {
     switch (syntax_) {
-    case kVbOid:
-        return oidValue_.get_printable();
+    case kVbOid: return oidValue_.get_printable();
     case kVbIpAddress:
         if (octets_.size() == 4) {
             char buf[16];
@@ -256,10 +255,8 @@ std::string Vb::get_printable_value() const {
         }
         return HexText(octets_);
     case kVbOctets:
-    case kVbOpaque:
-        return IsPrintableUtf8(octets_) ? octets_ : HexText(octets_);
-    default:
-        return {};
+    case kVbOpaque: return IsPrintableUtf8(octets_) ? octets_ : HexText(octets_);
+    default: return {};
     }
 }
 
@@ -378,8 +375,10 @@ int Snmp::Request(int command, Pdu &pdu, const CTarget &target, const std::strin
         int err = errno;
         {
             std::lock_guard<std::mutex> g(g_library);
-            if (ready > 0) snmp_sess_read2(session, &fds);
-            else if (ready == 0) snmp_sess_timeout(session);
+            if (ready > 0)
+                snmp_sess_read2(session, &fds);
+            else if (ready == 0)
+                snmp_sess_timeout(session);
         }
         netsnmp_large_fd_set_cleanup(&fds);
         if (ready < 0 && err != EINTR) {

@@ -19,12 +19,12 @@ namespace kx9::snmp {
 // Results of a request. 0 is success; the rest are failures.
 enum Status : int {
     kSuccess = 0,
-    kError = -1,               // the reply could not be used
+    kError = -1,                // the reply could not be used
     kResourceUnavailable = -2,  // memory or sockets
-    kTimeout = -5,             // no reply within the time-out and retries
-    kInvalidAddress = -6,      // the address is not one we accept
-    kTransportFailed = -7,     // the socket could not be opened or used
-    kCancelled = -8,           // the session was cancelled
+    kTimeout = -5,              // no reply within the time-out and retries
+    kInvalidAddress = -6,       // the address is not one we accept
+    kTransportFailed = -7,      // the socket could not be opened or used
+    kCancelled = -8,            // the session was cancelled
 };
 const char *StatusText(int status);
 

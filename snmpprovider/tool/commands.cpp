@@ -72,8 +72,8 @@ const char *StateText(DSE_ELEMENT_STATE s) {
 }
 
 std::string ValueText(const ReadValue &v, int syntax) {
-    if (v.type == VT_I4) return IsUnsignedSyntax(syntax) ? std::to_string(static_cast<uint32_t>(v.number))
-                                                         : std::to_string(v.number);
+    if (v.type == VT_I4)
+        return IsUnsignedSyntax(syntax) ? std::to_string(static_cast<uint32_t>(v.number)) : std::to_string(v.number);
     if (v.type == VT_BSTR) return v.text;
     return "";
 }
@@ -109,7 +109,8 @@ void PrintAligned(const std::vector<std::vector<std::string>> &rows) {
 
 const ElementInfo *Lookup(Session &session, const std::string &key) {
     const ElementInfo *info = session.Find(key);
-    if (!info) std::fprintf(stderr, "vtbox-snmp: no element \"%s\" in the maps (vtbox-snmp schema lists them)\n", key.c_str());
+    if (!info)
+        std::fprintf(stderr, "vtbox-snmp: no element \"%s\" in the maps (vtbox-snmp schema lists them)\n", key.c_str());
     return info;
 }
 
@@ -134,18 +135,20 @@ int RunSchema(Session &session, const Options &o) {
         std::printf("[");
         for (size_t i = 0; i < all.size(); ++i) {
             const ElementInfo &e = all[i];
-            std::printf("%s{\"number\":%d,\"name\":%s,\"oid\":%s,\"type\":\"%s\",\"syntax\":\"%s\",\"access\":\"%s\","
-                        "\"table\":%s,\"description\":%s}",
-                        i ? "," : "", e.number, JsonString(e.name).c_str(), JsonString(e.oid).c_str(), TypeWord(e.type),
-                        SyntaxWord(e.syntax), AccessWord(e.access),
-                        e.table ? std::to_string(e.table).c_str() : "null", JsonString(e.description).c_str());
+            std::printf(
+                "%s{\"number\":%d,\"name\":%s,\"oid\":%s,\"type\":\"%s\",\"syntax\":\"%s\",\"access\":\"%s\","
+                "\"table\":%s,\"description\":%s}",
+                i ? "," : "", e.number, JsonString(e.name).c_str(), JsonString(e.oid).c_str(), TypeWord(e.type),
+                SyntaxWord(e.syntax), AccessWord(e.access), e.table ? std::to_string(e.table).c_str() : "null",
+                JsonString(e.description).c_str());
         }
         std::printf("]\n");
         return 0;
     }
     std::vector<std::vector<std::string>> rows = {{"Number", "Name", "OID", "Type", "Syntax", "Access"}};
     for (const ElementInfo &e : all)
-        rows.push_back({std::to_string(e.number), e.name, e.oid, TypeWord(e.type), SyntaxWord(e.syntax), AccessWord(e.access)});
+        rows.push_back(
+            {std::to_string(e.number), e.name, e.oid, TypeWord(e.type), SyntaxWord(e.syntax), AccessWord(e.access)});
     PrintAligned(rows);
     return 0;
 }
@@ -180,18 +183,22 @@ int RunGet(Session &session, const Options &o) {
             for (const ReadValue &v : list) {
                 std::string name = v.instance.empty() ? e->name : e->name + "." + v.instance;
                 rows.push_back({std::to_string(e->number), name, ValueText(v, e->syntax)});
-                values += std::string(count++ ? "," : "") + "{\"instance\":" +
-                          (v.instance.empty() ? "null" : JsonString(v.instance)) + ",\"value\":" + ValueJson(v, e->syntax) + "}";
+                values += std::string(count++ ? "," : "") +
+                          "{\"instance\":" + (v.instance.empty() ? "null" : JsonString(v.instance)) +
+                          ",\"value\":" + ValueJson(v, e->syntax) + "}";
             }
         if (state != DSE_ELEMENT_NO_ERROR || count == 0) {
             rc = 1;
             rows.push_back({std::to_string(e->number), e->name, std::string("(") + StateText(state) + ")"});
         }
         json += std::string(json.size() > 1 ? "," : "") + "{\"number\":" + std::to_string(e->number) +
-                ",\"name\":" + JsonString(e->name) + ",\"state\":\"" + StateWord(state) + "\",\"values\":[" + values + "]}";
+                ",\"name\":" + JsonString(e->name) + ",\"state\":\"" + StateWord(state) + "\",\"values\":[" + values +
+                "]}";
     }
-    if (o.json) std::printf("%s]\n", json.c_str());
-    else PrintAligned(rows);
+    if (o.json)
+        std::printf("%s]\n", json.c_str());
+    else
+        PrintAligned(rows);
     return rc;
 }
 
@@ -243,7 +250,8 @@ int RunWalk(Session &session, const Options &o) {
             rows.push_back(std::move(row));
         }
         PrintAligned(rows);
-        if (state != DSE_ELEMENT_NO_ERROR) std::fprintf(stderr, "vtbox-snmp: %s: %s\n", info->name.c_str(), StateText(state));
+        if (state != DSE_ELEMENT_NO_ERROR)
+            std::fprintf(stderr, "vtbox-snmp: %s: %s\n", info->name.c_str(), StateText(state));
     }
     return state == DSE_ELEMENT_NO_ERROR ? 0 : 1;
 }
@@ -287,8 +295,8 @@ int RunSet(Session &session, const Options &o) {
             long long low = IsUnsignedSyntax(info->syntax) ? 0 : INT32_MIN;
             long long high = IsUnsignedSyntax(info->syntax) ? UINT32_MAX : INT32_MAX;
             if (text.empty() || *end != 0 || errno != 0 || n < low || n > high) {
-                std::fprintf(stderr, "vtbox-snmp: %s takes a number from %lld to %lld, not \"%s\"\n", info->name.c_str(),
-                             low, high, text.c_str());
+                std::fprintf(stderr, "vtbox-snmp: %s takes a number from %lld to %lld, not \"%s\"\n",
+                             info->name.c_str(), low, high, text.c_str());
                 clear();
                 return 1;
             }
@@ -322,8 +330,10 @@ int RunSet(Session &session, const Options &o) {
                 ",\"name\":" + JsonString(item.info->name) + ",\"state\":\"" + StateWord(state) + "\"}";
     }
     clear();
-    if (o.json) std::printf("%s]\n", json.c_str());
-    else PrintAligned(rows);
+    if (o.json)
+        std::printf("%s]\n", json.c_str());
+    else
+        PrintAligned(rows);
     return rc;
 }
 

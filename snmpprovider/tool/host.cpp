@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "vtregistry.h"
 #include "vthandles.hpp"
+#include "vtregistry.h"
 
 namespace vtsnmp {
 
@@ -73,7 +73,8 @@ std::vector<std::vector<ReadValue>> ValuesOf(IDSE_SNMPSCALAR *scalar) {
             }
             VariantClear(&v);
             BSTR instance = nullptr;
-            if (SUCCEEDED(scalar->lpVtbl->GetListInstance(scalar, i, j, &instance)) && instance) r.instance = Utf8(instance);
+            if (SUCCEEDED(scalar->lpVtbl->GetListInstance(scalar, i, j, &instance)) && instance)
+                r.instance = Utf8(instance);
             SysFreeString(instance);
             lists[i].push_back(std::move(r));
         }
@@ -202,8 +203,8 @@ bool Session::Open(const std::string &server, std::string *error) {
         }
         if (!CallRegistration(chosen, true, error)) return false;
     }
-    HRESULT hr = vtCoCreateInstance(&CLSID_DSE_Provider, nullptr, CLSCTX_INPROC_SERVER, &IID_IDSE_EP,
-                                    provider_.put_void());
+    HRESULT hr =
+        vtCoCreateInstance(&CLSID_DSE_Provider, nullptr, CLSCTX_INPROC_SERVER, &IID_IDSE_EP, provider_.put_void());
     if (FAILED(hr)) {
         *error = "the provider could not be created (" + HresultText(hr) + ")" +
                  (hr == E_FAIL ? ": its element maps did not load" : "");
@@ -273,7 +274,8 @@ bool Session::SetDevice(const DeviceSettings &d, std::string *error) {
     device_ = Element(DSE_DEVICE_ELEMENT);
     Ptr<IDSE_SNMPCOLLECTION> collection;
     Ptr<IDSE_EP_ITERATOR> children;
-    if (!device_ || FAILED(device_->lpVtbl->QueryInterface(device_.get(), &IID_IDSE_SNMPCOLLECTION, collection.put_void())) ||
+    if (!device_ ||
+        FAILED(device_->lpVtbl->QueryInterface(device_.get(), &IID_IDSE_SNMPCOLLECTION, collection.put_void())) ||
         FAILED(collection->lpVtbl->get_Iterator(collection.get(), children.put()))) {
         *error = "the maps hold no device element (number 990)";
         return false;

@@ -29,7 +29,9 @@ using vttest::SimDevice;
 enum class Op { Backup, Replace, KeepBoth };
 constexpr Op kOps[] = {Op::Backup, Op::Replace, Op::KeepBoth};
 
-const char *OpName(Op op) { return op == Op::Backup ? "backup" : op == Op::Replace ? "restore replace" : "restore keep-both"; }
+const char *OpName(Op op) {
+    return op == Op::Backup ? "backup" : op == Op::Replace ? "restore replace" : "restore keep-both";
+}
 
 // The exit codes of vtbox.
 constexpr int kDone = 0, kFailed = 1, kNotReleased = 3;
@@ -109,37 +111,95 @@ std::vector<Fault> Faults() {
     auto none = std::function<void()>();
     return {
         {"none", [=](SimDevice &, Op, const std::string &) { return none; }, kDone, kDone, true},
-        {"reply Result 203", [=](SimDevice &s, Op, const std::string &p) { s.faults().ForceResult(p, 203); return none; },
+        {"reply Result 203",
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().ForceResult(p, 203);
+             return none;
+         },
          kFailed, kFailed, true},
-        {"HTTP 503", [=](SimDevice &s, Op, const std::string &p) { s.faults().ForceHttpStatus(p, 503); return none; },
+        {"HTTP 503",
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().ForceHttpStatus(p, 503);
+             return none;
+         },
          kFailed, kFailed, true},
-        {"malformed reply", [=](SimDevice &s, Op, const std::string &p) { s.faults().MalformedReply(p); return none; },
+        {"malformed reply",
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().MalformedReply(p);
+             return none;
+         },
          kFailed, kFailed, true},
-        {"reply late, within its time", [=](SimDevice &s, Op, const std::string &p) { s.faults().DelayReply(p, 1, 1); return none; },
+        {"reply late, within its time",
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().DelayReply(p, 1, 1);
+             return none;
+         },
          kDone, kDone, true},
-        {"reply later than its time", [=](SimDevice &s, Op, const std::string &p) { s.faults().DelayReply(p, 4, 1); return none; },
+        {"reply later than its time",
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().DelayReply(p, 4, 1);
+             return none;
+         },
          kFailed, kFailed, true},
-        {"web service silent for 3 s", [=](SimDevice &s, Op, const std::string &p) { s.faults().GoSilentOn(p, 3); return none; },
+        {"web service silent for 3 s",
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().GoSilentOn(p, 3);
+             return none;
+         },
          kFailed, kFailed, true},
         {"web service silent at the release",
-         [=](SimDevice &s, Op, const std::string &) { s.faults().GoSilentOn("boxnwDeleteFTPAccount", 0); return none; },
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().GoSilentOn("boxnwDeleteFTPAccount", 0);
+             return none;
+         },
          kNotReleased, kNotReleased, false},
-        {"data connection dropped", [=](SimDevice &s, Op, const std::string &) { s.faults().DropDataConnection(4, 100); return none; },
+        {"data connection dropped",
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().DropDataConnection(4, 100);
+             return none;
+         },
          kFailed, kFailed, true},
-        {"552 once", [=](SimDevice &s, Op, const std::string &) { s.faults().FailStor(552, 3, false); return none; },
+        {"552 once",
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().FailStor(552, 3, false);
+             return none;
+         },
          kDone, kDone, true},
-        {"451 from the 3rd STOR on", [=](SimDevice &s, Op, const std::string &) { s.faults().FailStor(451, 3, true); return none; },
+        {"451 from the 3rd STOR on",
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().FailStor(451, 3, true);
+             return none;
+         },
          kDone, kFailed, true},
-        {"login refused", [=](SimDevice &s, Op, const std::string &) { s.faults().RefuseLogin(1); return none; },
+        {"login refused",
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().RefuseLogin(1);
+             return none;
+         },
          kFailed, kFailed, true},
-        {"folder creation refused", [=](SimDevice &s, Op, const std::string &) { s.faults().RefuseFolderCreation(); return none; },
+        {"folder creation refused",
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().RefuseFolderCreation();
+             return none;
+         },
          kDone, kFailed, true},
-        {"deletion refused", [=](SimDevice &s, Op, const std::string &) { s.faults().RefuseDeletion(); return none; },
+        {"deletion refused",
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().RefuseDeletion();
+             return none;
+         },
          kDone, kDone, true},
-        {"low disk", [=](SimDevice &s, Op, const std::string &) { s.faults().SetLowDisk(10); return none; },
+        {"low disk",
+         [=](SimDevice &s, Op, const std::string &) {
+             s.faults().SetLowDisk(10);
+             return none;
+         },
          kDone, kFailed, true},
         {"web service frozen for 3 s on a page",
-         [=](SimDevice &s, Op, const std::string &p) { s.faults().FreezeOn(p, devicesim::FreezeScope::Web, 3); return none; },
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().FreezeOn(p, devicesim::FreezeScope::Web, 3);
+             return none;
+         },
          kFailed, kFailed, true},
         {"FTP frozen mid-job",
          [=](SimDevice &s, Op, const std::string &) {
@@ -147,7 +207,10 @@ std::vector<Fault> Faults() {
          },
          kFailed, kFailed, true},
         {"device frozen on a page for good",
-         [=](SimDevice &s, Op, const std::string &p) { s.faults().FreezeOn(p, devicesim::FreezeScope::Device, 0); return none; },
+         [=](SimDevice &s, Op, const std::string &p) {
+             s.faults().FreezeOn(p, devicesim::FreezeScope::Device, 0);
+             return none;
+         },
          kFailed, kFailed, false},
         {"device frozen mid-job (a stopped process)",
          [=](SimDevice &s, Op, const std::string &) {
@@ -193,16 +256,20 @@ TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
             std::function<void()> at_first_page = fault.set(sim, op, page);
             std::vector<std::string> args =
                 op == Op::Backup ? std::vector<std::string>{"backup", "--boxes", "all", "--output", target}
-                                 : std::vector<std::string>{"restore", "--input", backup_file, "--boxes", "all",
-                                                            "--mode", op == Op::Replace ? "replace" : "keep-both"};
+                                 : std::vector<std::string>{"restore",
+                                                            "--input",
+                                                            backup_file,
+                                                            "--boxes",
+                                                            "all",
+                                                            "--mode",
+                                                            op == Op::Replace ? "replace" : "keep-both"};
             Result r;
             {
                 std::unique_ptr<AtFirstPage> trigger;
                 if (at_first_page) trigger = std::make_unique<AtFirstPage>(sim, at_first_page);
-                r = vttest::Vtbox(sim, args, "admin", {},
-                                  {{"TMPDIR", temp.string()},
-                                   {"VTBOX_NETWORK_TIMEOUT_MS", "2000"},
-                                   {"VTBOX_RELEASE_SECONDS", "4"}});
+                r = vttest::Vtbox(
+                    sim, args, "admin", {},
+                    {{"TMPDIR", temp.string()}, {"VTBOX_NETWORK_TIMEOUT_MS", "2000"}, {"VTBOX_RELEASE_SECONDS", "4"}});
             }
             ++runs;
             int expected = op == Op::Backup ? fault.backup : fault.restore;
@@ -241,8 +308,9 @@ TEST(FaultMatrix, EveryFaultAgainstEveryOperation) {
         }
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("[ figures  ] fault matrix: %zu fault kinds x %zu operations = %zu runs in %.0f s, %zu documents lost\n",
-                Faults().size(), std::size(kOps), runs, seconds, lost);
+    std::printf(
+        "[ figures  ] fault matrix: %zu fault kinds x %zu operations = %zu runs in %.0f s, %zu documents lost\n",
+        Faults().size(), std::size(kOps), runs, seconds, lost);
 }
 
 }  // namespace

@@ -21,9 +21,9 @@ bool Parse(std::vector<std::string> args, vtcli::Options *o, std::string *error)
 TEST(CliOptions, BackupAndRestoreCommandLines) {
     vtcli::Options o;
     std::string error;
-    ASSERT_TRUE(Parse({"--host=10.0.0.5", "--port", "8081", "backup", "--ftp-port=2121", "--boxes", "1-3,7,2",
-                       "-ob.zip", "--verify"},
-                      &o, &error))
+    ASSERT_TRUE(Parse(
+        {"--host=10.0.0.5", "--port", "8081", "backup", "--ftp-port=2121", "--boxes", "1-3,7,2", "-ob.zip", "--verify"},
+        &o, &error))
         << error;
     EXPECT_EQ(*o.host, "10.0.0.5");
     EXPECT_EQ(*o.port, 8081u);
@@ -93,10 +93,12 @@ TEST(CliOptions, ConvertNeedsNoDevice) {
     EXPECT_EQ(o.toVersion, "Korvo-C V1.3.0.0");
     vtcli::Options h;
     EXPECT_TRUE(Parse({"convert", "--help"}, &h, &error)) << error;
-    for (const std::vector<std::string> &bad :
-         {std::vector<std::string>{"convert"}, {"convert", "restore", "a", "b", "--to", "V"},
-          {"convert", "backup", "a", "--to", "V"}, {"convert", "archive", "a", "b"}, {"convert", "summary", "--to", "V"},
-          {"convert", "backup", "a", "b", "--to", "V", "--host", "h"}}) {
+    for (const std::vector<std::string> &bad : {std::vector<std::string>{"convert"},
+                                                {"convert", "restore", "a", "b", "--to", "V"},
+                                                {"convert", "backup", "a", "--to", "V"},
+                                                {"convert", "archive", "a", "b"},
+                                                {"convert", "summary", "--to", "V"},
+                                                {"convert", "backup", "a", "b", "--to", "V", "--host", "h"}}) {
         vtcli::Options x;
         EXPECT_FALSE(Parse(bad, &x, &error)) << bad.size();
     }
@@ -108,7 +110,8 @@ TEST(CliConversionReport, CountsPerBoxAndFilterWhateverTheNames) {
     vtcli::ConversionReport report;
     OutputDebugStringA("\n Converting Box -->7 Scans bDelete = 1 Flag = 7  \n");
     OutputDebugStringA("Deleting WidePaper Document ");
-    OutputDebugStringA("Doc Details---->>> Box = B , Folder = , Document = x bDelete = 1 Flag = 7  bDelete = 1 Flag = 3 ");
+    OutputDebugStringA(
+        "Doc Details---->>> Box = B , Folder = , Document = x bDelete = 1 Flag = 7  bDelete = 1 Flag = 3 ");
     OutputDebugStringA("Doc Details---->>> Box = B , Folder = F, Document = y bDelete = 0 Flag = 0 ");
     OutputDebugStringA("\n Converting Box -->12 Other  \n");
     OutputDebugStringA("Doc Details---->>> Box = O , Folder = , Document = z bDelete = 1 Flag = 4 ");
@@ -138,9 +141,9 @@ TEST(CliOutput, JsonStringsAreAlwaysValid) {
 // so the terminal never wraps it.
 TEST(CliProgressBar, FitsTheTerminalByDisplayWidth) {
     EXPECT_EQ(vtcli::DisplayWidth("abc"), 3u);
-    EXPECT_EQ(vtcli::DisplayWidth("\xe6\x9b\xb8\xe9\xa1\x9e"), 4u);      // two CJK characters
-    EXPECT_EQ(vtcli::DisplayWidth("Zu\xcc\x88rich"), 6u);                // u + combining diaeresis
-    EXPECT_EQ(vtcli::FitToWidth("ab\xe6\x9b\xb8", 3), "ab");             // a wide character is never halved
+    EXPECT_EQ(vtcli::DisplayWidth("\xe6\x9b\xb8\xe9\xa1\x9e"), 4u);  // two CJK characters
+    EXPECT_EQ(vtcli::DisplayWidth("Zu\xcc\x88rich"), 6u);            // u + combining diaeresis
+    EXPECT_EQ(vtcli::FitToWidth("ab\xe6\x9b\xb8", 3), "ab");         // a wide character is never halved
     EXPECT_EQ(vtcli::FitToWidth("ab\xe6\x9b\xb8", 4), "ab\xe6\x9b\xb8");
 
     VTPROGRESSINFO p{};

@@ -1,8 +1,8 @@
 // Retention of backups: which backups each rule keeps over a hundred days of
 // daily backups, and vtbox prune on a real folder of backup files mixed with
 // files it must leave alone.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,14 +72,13 @@ using Names = std::set<std::string>;
 TEST(PruneRules, EachRuleOverAHundredDays) {
     EXPECT_EQ(Kept({3, 0, 0, 0}), (Names{"2026-12-08 02:30", "2026-12-07 02:30", "2026-12-06 02:30"}));
     // The newest backup of a day is kept, not the day's first.
-    EXPECT_EQ(Kept({0, 7, 0, 0}), (Names{"2026-12-08 02:30", "2026-12-07 02:30", "2026-12-06 02:30",
-                                         "2026-12-05 02:30", "2026-12-04 02:30", "2026-12-03 02:30",
-                                         "2026-12-02 14:00"}));
+    EXPECT_EQ(Kept({0, 7, 0, 0}), (Names{"2026-12-08 02:30", "2026-12-07 02:30", "2026-12-06 02:30", "2026-12-05 02:30",
+                                         "2026-12-04 02:30", "2026-12-03 02:30", "2026-12-02 14:00"}));
     // Weeks run Monday to Sunday: 12-07..08, 11-30..12-06, 11-23..29, 11-16..22.
     EXPECT_EQ(Kept({0, 0, 4, 0}),
               (Names{"2026-12-08 02:30", "2026-12-06 02:30", "2026-11-29 02:30", "2026-11-22 14:00"}));
-    EXPECT_EQ(Kept({0, 0, 0, 5}), (Names{"2026-12-08 02:30", "2026-11-30 02:30", "2026-10-31 02:30",
-                                         "2026-09-30 02:30", "2026-08-31 02:30"}));
+    EXPECT_EQ(Kept({0, 0, 0, 5}), (Names{"2026-12-08 02:30", "2026-11-30 02:30", "2026-10-31 02:30", "2026-09-30 02:30",
+                                         "2026-08-31 02:30"}));
     // More periods asked for than there are: every period keeps its newest.
     EXPECT_EQ(Kept({0, 0, 0, 12}), Kept({0, 0, 0, 5}));
     EXPECT_EQ(Kept({0, 1000, 0, 0}).size(), 100u);
@@ -109,10 +108,9 @@ TEST(PruneRules, AWeekAcrossTheNewYearIsOneWeek) {
     // 2026-12-27 is the week before.
     auto kept = [](uint32_t weeks) {
         Names names;
-        for (const auto &v : vtcli::DecidePrune({{"thu", {2026, 12, 31, 9, 0, 0}},
-                                                 {"fri", {2027, 1, 1, 9, 0, 0}},
-                                                 {"sun", {2026, 12, 27, 9, 0, 0}}},
-                                                {0, 0, weeks, 0}))
+        for (const auto &v : vtcli::DecidePrune(
+                 {{"thu", {2026, 12, 31, 9, 0, 0}}, {"fri", {2027, 1, 1, 9, 0, 0}}, {"sun", {2026, 12, 27, 9, 0, 0}}},
+                 {0, 0, weeks, 0}))
             if (v.keep) names.insert(v.name);
         return names;
     };
@@ -217,7 +215,8 @@ std::map<std::string, std::string> Contents(const fs::path &folder) {
         } else if (e.is_regular_file()) {
             std::stringstream s;
             s << std::ifstream(e.path(), std::ios::binary).rdbuf();
-            files[rel] = std::to_string(s.str().size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(s.str()));
+            files[rel] =
+                std::to_string(s.str().size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(s.str()));
         }
     }
     return files;

@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -40,9 +40,9 @@ struct Run {
     std::map<std::string, std::string> env;  // "" value: unset
     int signal = 0;                          // sent after signal_after_ms
     int signal_after_ms = 0;
-    std::string out_file;                    // keep standard output here
-    std::function<bool()> ready = {};        // the signal waits for this first
-    std::vector<std::string> wrapper = {};   // a program that runs vtbox (setpriv, prlimit)
+    std::string out_file;                   // keep standard output here
+    std::function<bool()> ready = {};       // the signal waits for this first
+    std::vector<std::string> wrapper = {};  // a program that runs vtbox (setpriv, prlimit)
 };
 
 Result Launch(const Run &run) {
@@ -74,12 +74,18 @@ Result Launch(const Run &run) {
 // The environment of every run: the password, no configuration file, the
 // job records in the test's folder.
 std::map<std::string, std::string> BaseEnv(const std::string &dir, const std::string &password = "admin") {
-    return {{"VTBOX_PASSWORD", password}, {"XDG_CONFIG_HOME", dir + "/config"}, {"XDG_STATE_HOME", dir + "/state"},
-            {"VTBOX_HOST", ""}, {"VTBOX_PORT", ""}, {"VTBOX_PASSWORD_FILE", ""}, {"VTBOX_PASSWORD_COMMAND", ""}};
+    return {{"VTBOX_PASSWORD", password},
+            {"XDG_CONFIG_HOME", dir + "/config"},
+            {"XDG_STATE_HOME", dir + "/state"},
+            {"VTBOX_HOST", ""},
+            {"VTBOX_PORT", ""},
+            {"VTBOX_PASSWORD_FILE", ""},
+            {"VTBOX_PASSWORD_COMMAND", ""}};
 }
 
 std::vector<std::string> DeviceArgs(SimDevice &sim, std::vector<std::string> args) {
-    std::vector<std::string> full = {"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()),
+    std::vector<std::string> full = {"--host",     "127.0.0.1",
+                                     "--port",     std::to_string(sim.device->HttpPort()),
                                      "--ftp-port", std::to_string(sim.device->FtpPort())};
     full.insert(full.end(), args.begin(), args.end());
     return full;
@@ -91,8 +97,9 @@ bool SawPage(SimDevice &sim, const std::string &page);
 // (its FTP account made), however slowly the program starts.
 Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::string &password = "admin", int signal = 0,
              int signal_after_ms = 0) {
-    Run run{DeviceArgs(sim, std::move(args)), BaseEnv(sim.dir.path(), password), signal, signal_after_ms, {},
-            [&sim] { return SawPage(sim, "boxnwCreateFTPAccount"); }};
+    Run run{DeviceArgs(sim, std::move(args)), BaseEnv(sim.dir.path(), password), signal, signal_after_ms, {}, [&sim] {
+                return SawPage(sim, "boxnwCreateFTPAccount");
+            }};
     return Launch(run);
 }
 
@@ -258,9 +265,7 @@ TEST(VtboxExitCodes, WrongPasswordBusyAndNotFound) {
 TEST(VtboxExitCodes, UnreachableDevicesEachGetTheirWords) {
     SimDevice sim;
     vttest::TempDir dir;
-    auto run = [&](std::vector<std::string> args) {
-        return Launch({std::move(args), BaseEnv(dir.path()), 0, 0, {}});
-    };
+    auto run = [&](std::vector<std::string> args) { return Launch({std::move(args), BaseEnv(dir.path()), 0, 0, {}}); };
     Result refused = run({"--host", "127.0.0.1", "--port", std::to_string(ClosedPort()), "boxes"});
     EXPECT_EQ(refused.exitCode, 6) << refused.err;
     EXPECT_TRUE(Has(refused.err, "refuses connections on port")) << refused.err;
@@ -282,7 +287,10 @@ TEST(VtboxExitCodes, UnreachableDevicesEachGetTheirWords) {
     uint16_t ftp = ClosedPort();
     Result wrongFtp = Launch({{"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()), "--ftp-port",
                                std::to_string(ftp), "backup", "--boxes", "1", "-o", sim.dir / "b.zip"},
-                              BaseEnv(sim.dir.path()), 0, 0, {}});
+                              BaseEnv(sim.dir.path()),
+                              0,
+                              0,
+                              {}});
     EXPECT_EQ(wrongFtp.exitCode, 6) << wrongFtp.err;
     EXPECT_TRUE(Has(wrongFtp.err, "FTP server")) << wrongFtp.err;
     EXPECT_TRUE(Has(wrongFtp.err, "port " + std::to_string(ftp))) << wrongFtp.err;
@@ -338,11 +346,14 @@ TEST(VtboxExitCodes, LocalProblemsAndDamagedBoxesGetTheirClass) {
     const std::string file = sim.dir / "b.zip";
     fs::copy_file(fs::path(BACKUP_CORPUS_DIR) / "whole-long-description.zip", file);
     const std::vector<std::vector<std::string>> commands = {
-        {"info", file}, {"verify", file}, {"restore", "-n", "-i", file, "--boxes", "all", "--mode", "replace"},
+        {"info", file},
+        {"verify", file},
+        {"restore", "-n", "-i", file, "--boxes", "all", "--mode", "replace"},
         {"restore", "-i", file, "--boxes", "all", "--mode", "replace"}};
     auto run = [&](const std::vector<std::string> &args, std::vector<std::string> wrapper) {
         const bool local = args[0] == "info" || args[0] == "verify";
-        return Launch({local ? args : DeviceArgs(sim, args), BaseEnv(sim.dir.path()), 0, 0, {}, {}, std::move(wrapper)});
+        return Launch(
+            {local ? args : DeviceArgs(sim, args), BaseEnv(sim.dir.path()), 0, 0, {}, {}, std::move(wrapper)});
     };
 
     // Root reads every file: it runs here without the capabilities that let it.
@@ -397,8 +408,8 @@ TEST(Vtbox, JsonLinesParseAndAgree) {
     SimDevice sim;
     std::string file = sim.dir / "b.zip";
     std::string lines = sim.dir / "backup.jsonl";
-    Result r = Launch({DeviceArgs(sim, {"backup", "--json", "--boxes", "1,2", "-o", file}), BaseEnv(sim.dir.path()), 0,
-                       0, lines});
+    Result r = Launch(
+        {DeviceArgs(sim, {"backup", "--json", "--boxes", "1,2", "-o", file}), BaseEnv(sim.dir.path()), 0, 0, lines});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "") << "--json leaves standard error to failures";
     auto [rc, out] = Python(
@@ -408,7 +419,8 @@ TEST(Vtbox, JsonLinesParseAndAgree) {
         "types=[o['type'] for o in objs]\n"
         "assert len(types)>2 and types[-1]=='summary' and set(types[:-1])=={'status'}, types\n"
         "for o in objs[:-1]:\n"
-        "    for k in ('phase','percent','box','documentsDone','documentsTotal','bytes','secondsElapsed','secondsRemaining'):\n"
+        "    for k in "
+        "('phase','percent','box','documentsDone','documentsTotal','bytes','secondsElapsed','secondsRemaining'):\n"
         "        assert k in o, (k,o)\n"
         "assert max(o['bytes'] for o in objs[:-1])>0\n"
         "s=objs[-1]\n"
@@ -430,7 +442,8 @@ TEST(Vtbox, JsonLinesParseAndAgree) {
         "d=sys.argv[1].rsplit('/',1)[0]\n"
         "b=json.load(open(d+'/boxes.json')); i=json.load(open(d+'/info.json')); p=json.load(open(d+'/plan.json'))\n"
         "assert b['boxes'][0]['protected'] in (True,False) and i['boxes'][0]['protected'] in (True,False)\n"
-        "assert re.match(r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)$', b['boxes'][0]['lastUpdate'])\n"
+        "assert re.match(r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)$', "
+        "b['boxes'][0]['lastUpdate'])\n"
         "assert re.match(r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d(Z|[+-]\\d\\d:\\d\\d)$', i['date'])\n"
         "for x in (b['boxes'][0], i['boxes'][0], p['boxes'][0]):\n"
         "    assert x['number']==1 and x['name']==b['boxes'][0]['name'], x\n"
@@ -471,9 +484,9 @@ TEST(VtboxDryRun, ThePlanIsWhatTheRestoreDoesAndNothingIsTouched) {
     for (const char *mode : {"keep-both"}) {
         std::string plan = sim.dir / "plan.json";
         sim.device->ClearRecords();
-        Result dry = Launch({DeviceArgs(sim, {"restore", "--dry-run", "--json", "-i", file, "--boxes", "all", "--mode",
-                                              mode}),
-                             BaseEnv(sim.dir.path()), 0, 0, plan});
+        Result dry =
+            Launch({DeviceArgs(sim, {"restore", "--dry-run", "--json", "-i", file, "--boxes", "all", "--mode", mode}),
+                    BaseEnv(sim.dir.path()), 0, 0, plan});
         ASSERT_EQ(dry.exitCode, 0) << dry.err;
         devicesim::DeviceRecords seen = sim.device->Records();
         EXPECT_TRUE(seen.ftpCommands.empty()) << "the dry run used FTP";
@@ -491,7 +504,8 @@ TEST(VtboxDryRun, ThePlanIsWhatTheRestoreDoesAndNothingIsTouched) {
             "  for b in p['boxes']:\n"
             "    f.write('%d B %s\\n' % (b['number'], b['action']))\n"
             "    for x in b['folders']: f.write('%d F %d %s\\n' % (b['number'], x['newNumber'], x['newName']))\n"
-            "    for x in b['documents']: f.write('%d %d %d %s\\n' % (b['number'], x['folder'], x['newNumber'], x['newName']))\n",
+            "    for x in b['documents']: f.write('%d %d %d %s\\n' % (b['number'], x['folder'], x['newNumber'], "
+            "x['newName']))\n",
             plan);
         ASSERT_EQ(rc, 0) << out;
         std::stringstream planned;
@@ -740,7 +754,8 @@ TEST_F(VtboxConvert, BackupReportsWhatWentPerBox) {
     Result again = Local(sim, {"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0"});
     EXPECT_NE(again.exitCode, 0);
     EXPECT_NE(again.err.find("never replaced"), std::string::npos) << again.err;
-    Result unknown = Local(sim, {"convert", "backup", out, sim.dir / "d.zip", "--from", "Nobody V1.0.0.0", "--to", "X"});
+    Result unknown =
+        Local(sim, {"convert", "backup", out, sim.dir / "d.zip", "--from", "Nobody V1.0.0.0", "--to", "X"});
     EXPECT_NE(unknown.exitCode, 0);
     EXPECT_NE(unknown.err.find("error 50"), std::string::npos) << unknown.err;
     EXPECT_NE(unknown.err.find("Nobody V1.0.0.0.ini"), std::string::npos) << unknown.err;
@@ -766,8 +781,12 @@ TEST_F(VtboxConvert, CtrlCCancelsAndLeavesNothing) {
             if (e.path().filename().string().rfind(".vtbox-work", 0) == 0) return true;
         return false;
     };
-    Result r = Launch({{"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0"}, BaseEnv(sim.dir.path()), SIGINT, 0,
-                       {}, working});
+    Result r = Launch({{"convert", "backup", file, out, "--to", "Korvo-C V1.3.0.0"},
+                       BaseEnv(sim.dir.path()),
+                       SIGINT,
+                       0,
+                       {},
+                       working});
     EXPECT_EQ(r.exitCode, 130) << r.err;
     EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(out));

@@ -12,20 +12,20 @@
 #include <sstream>
 #include <thread>
 
+#include "devicesim/record_file.h"
 #include "sim_device.hpp"
 #include "vtbox_run.hpp"
-#include "devicesim/record_file.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/text.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using vttest::SimDevice;
-using vttest::Result;
-using vttest::Vtbox;
 using vttest::ExpectDeviceReleased;
+using vttest::Result;
 using vttest::Signal;
+using vttest::SimDevice;
+using vttest::Vtbox;
 
 bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
@@ -189,8 +189,7 @@ TEST(VtboxRelease, ASessionTheDeviceEndedNeedsNoRelease) {
     std::string file = sim.dir / "b.zip";
     // The download of the box stands still for 3 s, with no web request meanwhile.
     sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 3, 100, 3);
-    Result r = Vtbox(sim, {"backup", "--boxes", "1", "--output", file}, "admin", {},
-                     {{"VTBOX_RELEASE_SECONDS", "10"}});
+    Result r = Vtbox(sim, {"backup", "--boxes", "1", "--output", file}, "admin", {}, {{"VTBOX_RELEASE_SECONDS", "10"}});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(Has(r.err, "was not released")) << r.err;
     EXPECT_TRUE(fs::exists(file));
@@ -230,16 +229,17 @@ TEST(VtboxRelease, ABackupWrittenOnADeviceThatStaysSilentIsExit3) {
 // Freezes the whole device (connections accepted, nothing answered) once the
 // backup has begun to fetch page files.
 struct FreezeAtFirstPage {
-    explicit FreezeAtFirstPage(SimDevice &sim) : sim(sim), watcher([this] {
-        while (!stop) {
-            for (const auto &c : this->sim.device->Records().ftpCommands)
-                if (c.rfind("RETR", 0) == 0 && c.find("PAGE") != std::string::npos) {
-                    this->sim.faults().Freeze(devicesim::FreezeScope::Device, 0);
-                    return;
-                }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }) {}
+    explicit FreezeAtFirstPage(SimDevice &sim)
+        : sim(sim), watcher([this] {
+              while (!stop) {
+                  for (const auto &c : this->sim.device->Records().ftpCommands)
+                      if (c.rfind("RETR", 0) == 0 && c.find("PAGE") != std::string::npos) {
+                          this->sim.faults().Freeze(devicesim::FreezeScope::Device, 0);
+                          return;
+                      }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+              }
+          }) {}
     ~FreezeAtFirstPage() {
         stop = true;
         watcher.join();
@@ -258,7 +258,7 @@ TEST(VtboxCancel, AFrozenDeviceDoesNotHoldTheProgram) {
         double within;  // seconds from the first signal to the exit
     };
     const Case cases[] = {
-        {"Ctrl-C", {{2500, SIGINT}}, 2.0 + 1.0 + 1.0},    // the job, the release bound, a margin
+        {"Ctrl-C", {{2500, SIGINT}}, 2.0 + 1.0 + 1.0},  // the job, the release bound, a margin
         {"Ctrl-C twice", {{2500, SIGINT}, {2800, SIGINT}}, 2.0},
         {"SIGTERM", {{2500, SIGTERM}}, 2.0 + 1.0 + 1.0},
     };

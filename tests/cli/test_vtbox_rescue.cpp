@@ -71,7 +71,7 @@ TEST(VtboxRescue, NoDocumentIsLostWhateverStopsAReplacementAtAFullLevel) {
     struct Case {
         const char *what;
         std::function<void(SimDevice &, pid_t)> during;  // the freeze has been set before the run
-        bool copy_kept;                                    // the document could not be put back
+        bool copy_kept;                                  // the document could not be put back
         std::function<void(const Result &)> check;
     };
     const Case cases[] = {
@@ -80,8 +80,12 @@ TEST(VtboxRescue, NoDocumentIsLostWhateverStopsAReplacementAtAFullLevel) {
              EXPECT_TRUE(r.exitCode != 0 && r.exitCode != kPartial) << r.exitCode << r.err;
              EXPECT_TRUE(Has(r.err, "was put back as it was")) << r.err;
          }},
-        {"device killed", [](SimDevice &sim, pid_t) { WaitForTheFreeze(sim); sim.device->Stop(); }, true,
-         [](const Result &r) { EXPECT_EQ(r.exitCode, kPartial) << r.err; }},
+        {"device killed",
+         [](SimDevice &sim, pid_t) {
+             WaitForTheFreeze(sim);
+             sim.device->Stop();
+         },
+         true, [](const Result &r) { EXPECT_EQ(r.exitCode, kPartial) << r.err; }},
         {"device frozen", [](SimDevice &sim, pid_t) { WaitForTheFreeze(sim); }, true,
          [](const Result &r) {
              EXPECT_EQ(r.exitCode, kPartial) << r.err;
@@ -117,16 +121,17 @@ TEST(VtboxRescue, NoDocumentIsLostWhateverStopsAReplacementAtAFullLevel) {
         ASSERT_EQ(before.size(), 400u);
         std::string backup = sim.dir / "full.zip";
         fs::copy_file(made, backup);
-        if (c.during) sim.faults().FreezeAfter("boxnwDeleteDoc", devicesim::FreezeScope::Device, 0);
-        else sim.faults().DropDataConnectionAfter("boxnwDeleteDoc", 3, 100);  // the replacement's first page
+        if (c.during)
+            sim.faults().FreezeAfter("boxnwDeleteDoc", devicesim::FreezeScope::Device, 0);
+        else
+            sim.faults().DropDataConnectionAfter("boxnwDeleteDoc", 3, 100);  // the replacement's first page
 
         auto started = std::chrono::steady_clock::now();
-        Result r = vttest::Vtbox(
-            sim, {"restore", "--input", backup, "--boxes", "1", "--mode", "replace"}, "admin", {},
-            {{"VTBOX_NETWORK_TIMEOUT_MS", "1500"}, {"VTBOX_RELEASE_SECONDS", "2"}},
-            [&](pid_t pid) {
-                if (c.during) c.during(sim, pid);
-            });
+        Result r =
+            vttest::Vtbox(sim, {"restore", "--input", backup, "--boxes", "1", "--mode", "replace"}, "admin", {},
+                          {{"VTBOX_NETWORK_TIMEOUT_MS", "1500"}, {"VTBOX_RELEASE_SECONDS", "2"}}, [&](pid_t pid) {
+                              if (c.during) c.during(sim, pid);
+                          });
         sim.faults().Thaw();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // what a frozen device held back, done
         c.check(r);
@@ -138,10 +143,11 @@ TEST(VtboxRescue, NoDocumentIsLostWhateverStopsAReplacementAtAFullLevel) {
         lost_in_all += lost;
         EXPECT_EQ(lost, 0u);
         EXPECT_EQ(rescued.size(), c.copy_kept ? 1u : 0u);
-        std::printf("[ figures  ] %s: %zu documents on the device, %zu in the rescue copy, %zu lost (the run took "
-                    "%.1f s)\n",
-                    c.what, on_device.size(), rescued.size(), lost,
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+        std::printf(
+            "[ figures  ] %s: %zu documents on the device, %zu in the rescue copy, %zu lost (the run took "
+            "%.1f s)\n",
+            c.what, on_device.size(), rescued.size(), lost,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
         std::vector<fs::path> work = WorkFolders(sim.dir.path());
         if (!c.copy_kept) {
             EXPECT_TRUE(work.empty()) << "work folder left";

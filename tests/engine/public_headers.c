@@ -11,8 +11,7 @@
 _Static_assert(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME is eight 16-bit words");
 _Static_assert(offsetof(VTMFPSESSION, Port) == 512, "Port follows Host[512]");
 _Static_assert(offsetof(VTMFPSESSION, Reserved2) == 512 + 4 + 1024, "Reserved is 1024 bytes");
-_Static_assert(offsetof(VTMFPSESSION, SessionId) > offsetof(VTMFPSESSION, ConnectHandle),
-               "SessionId is last");
+_Static_assert(offsetof(VTMFPSESSION, SessionId) > offsetof(VTMFPSESSION, ConnectHandle), "SessionId is last");
 _Static_assert(sizeof(VTENGVERSION) == 1024, "two 512-byte texts");
 _Static_assert(offsetof(VTBOX, LastUpdateDate) == 4 + 256, "VTBOX layout");
 _Static_assert(sizeof(VTBOX) == 4 + 256 + 16 + 4 + 4, "VTBOX size");
@@ -42,17 +41,16 @@ int main(void) {
 
     /* Every named code has its text from the one table, as callers see it. */
     char text[128];
-#define CHECK_TEXT(name, number, meaning)                                                       \
+#define CHECK_TEXT(name, number, meaning) \
     if (vtGetMessageText(VTBOX_E_##name, text, sizeof text) == 0 || strcmp(text, meaning) != 0) { \
-        printf("no text for %s (%d)\n", #name, number);                                        \
-        ++failures;                                                                              \
+        printf("no text for %s (%d)\n", #name, number); \
+        ++failures; \
     }
     VTBOX_RESULT_TABLE(CHECK_TEXT)
 #undef CHECK_TEXT
     SetLastError(VTBOX_E_CANNOT_CONNECT);
     if (GetLastError() != 12029) ++failures;
 
-    printf("public headers: %s (session record %zu bytes)\n", failures ? "FAILED" : "ok",
-           sizeof(VTMFPSESSION));
+    printf("public headers: %s (session record %zu bytes)\n", failures ? "FAILED" : "ok", sizeof(VTMFPSESSION));
     return failures != 0;
 }

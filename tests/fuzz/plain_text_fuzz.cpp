@@ -7,34 +7,34 @@
 namespace {
 
 // Well-formed UTF-8 with no C0, DEL or C1 control character.
-bool Printable(const std::string& s, bool allow_c0) {
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      if ((c < 0x20 && !allow_c0) || c == 0x7F) return false;
-      ++i;
-      continue;
+bool Printable(const std::string &s, bool allow_c0) {
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            if ((c < 0x20 && !allow_c0) || c == 0x7F) return false;
+            ++i;
+            continue;
+        }
+        size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+        if (len == 0 || i + len > s.size()) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        if (c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) return false;
+        i += len;
     }
-    size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
-    if (len == 0 || i + len > s.size()) return false;
-    for (size_t k = 1; k < len; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    if (c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) return false;
-    i += len;
-  }
-  return true;
+    return true;
 }
 
 }  // namespace
 
 VT_FUZZ_TARGET(plain_text) {
-  std::string text(reinterpret_cast<const char*>(data), size);
-  std::string plain = vtcli::PlainText(text);
-  VT_FUZZ_CHECK(Printable(plain, false));
-  // Text that needs no escape comes out as it went in.
-  if (Printable(text, false)) VT_FUZZ_CHECK(plain == text);
-  std::string json = vtcli::JsonString(text);
-  VT_FUZZ_CHECK(json.size() >= 2 && json.front() == '"' && json.back() == '"');
-  for (char c : json) VT_FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
-  return 0;
+    std::string text(reinterpret_cast<const char *>(data), size);
+    std::string plain = vtcli::PlainText(text);
+    VT_FUZZ_CHECK(Printable(plain, false));
+    // Text that needs no escape comes out as it went in.
+    if (Printable(text, false)) VT_FUZZ_CHECK(plain == text);
+    std::string json = vtcli::JsonString(text);
+    VT_FUZZ_CHECK(json.size() >= 2 && json.front() == '"' && json.back() == '"');
+    for (char c : json) VT_FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
+    return 0;
 }

@@ -10,67 +10,67 @@
 namespace fs = std::filesystem;
 
 VT_FUZZ_TARGET(zip_reader) {
-  using namespace vtbox;
-  const fs::path root = vtfuzz::Scratch() / "zip";
-  const fs::path archive = root / "in" / "a.zip";
-  const fs::path out = root / "in" / "out";
-  static const bool prepared = [&] {
-    fs::create_directories(root / "in");
-    fs::create_directories(root / "outside");
-    vtfuzz::WriteFile(root / "outside" / "keep", "keep");
-    return true;
-  }();
-  (void)prepared;
-  vtfuzz::WriteFile(archive, std::string_view(reinterpret_cast<const char*>(data), size));
+    using namespace vtbox;
+    const fs::path root = vtfuzz::Scratch() / "zip";
+    const fs::path archive = root / "in" / "a.zip";
+    const fs::path out = root / "in" / "out";
+    static const bool prepared = [&] {
+        fs::create_directories(root / "in");
+        fs::create_directories(root / "outside");
+        vtfuzz::WriteFile(root / "outside" / "keep", "keep");
+        return true;
+    }();
+    (void)prepared;
+    vtfuzz::WriteFile(archive, std::string_view(reinterpret_cast<const char *>(data), size));
 
-  GetArchiveKind(archive.string());
-  {
-    ZipReader zip;
-    if (zip.open(archive.string())) {
-      zip.entryCount();
-      ZipEntryInfo info;
-      int entries = 0;
-      for (bool more = zip.gotoFirst(); more && entries < 64; more = zip.gotoNext(), ++entries) {
-        zip.currentInfo(&info);
-        zip.extractCurrent(out.string(), false);
-        zip.extractCurrent(out.string(), true);
-      }
-      if (zip.locate("Backup.XML", true)) zip.extractCurrent(out.string(), true, "saved.XML");
-      zip.extractAll((out / "all").string(), false);
-    }
-  }
-  // The archive judged as each level of a backup file; one the box check
-  // accepts (but for the description's counts) unpacks to a box's folder
-  // that holds no link.
-  {
-    ZipReader zip;
-    if (zip.open(archive.string())) {
-      DescribedBoxes boxes;
-      VTBOXBK box{};
-      box.BoxNo = 1;
-      box.BoxUsedDisk = 64;
-      boxes[1] = box;
-      BackupFindings findings;
-      CheckOuterLevel(zip, boxes, &findings);
-      CheckRecordsLevel(zip, boxes, &findings);
-      CheckDataLevel(zip, boxes, &findings);
-      findings.clear();
-      bool accepted = CheckBoxLevel(zip, box, &findings);
-      for (const auto& f : findings) accepted = accepted && f.entry == "BOX/Backup.XML";
-      if (accepted && zip.extractAll((out / "box").string(), false)) {
-        for (const auto& e : fs::recursive_directory_iterator(out / "box")) {
-          VT_FUZZ_CHECK(!e.is_symlink());
-          VT_FUZZ_CHECK(fs::relative(e.path(), out / "box").string().rfind("B0000001", 0) == 0);
+    GetArchiveKind(archive.string());
+    {
+        ZipReader zip;
+        if (zip.open(archive.string())) {
+            zip.entryCount();
+            ZipEntryInfo info;
+            int entries = 0;
+            for (bool more = zip.gotoFirst(); more && entries < 64; more = zip.gotoNext(), ++entries) {
+                zip.currentInfo(&info);
+                zip.extractCurrent(out.string(), false);
+                zip.extractCurrent(out.string(), true);
+            }
+            if (zip.locate("Backup.XML", true)) zip.extractCurrent(out.string(), true, "saved.XML");
+            zip.extractAll((out / "all").string(), false);
         }
-      }
     }
-  }
-  // Only the archive and what it unpacked, and all of it below out.
-  VT_FUZZ_CHECK((vtfuzz::Names(root) == std::set<std::string>{"in", "outside"}));
-  VT_FUZZ_CHECK((vtfuzz::Names(root / "outside") == std::set<std::string>{"keep"}));
-  VT_FUZZ_CHECK(vtfuzz::ReadFile(root / "outside" / "keep") == "keep");
-  for (const std::string& name : vtfuzz::Names(root / "in")) VT_FUZZ_CHECK(name == "a.zip" || name == "out");
-  std::error_code ec;
-  fs::remove_all(out, ec);
-  return 0;
+    // The archive judged as each level of a backup file; one the box check
+    // accepts (but for the description's counts) unpacks to a box's folder
+    // that holds no link.
+    {
+        ZipReader zip;
+        if (zip.open(archive.string())) {
+            DescribedBoxes boxes;
+            VTBOXBK box{};
+            box.BoxNo = 1;
+            box.BoxUsedDisk = 64;
+            boxes[1] = box;
+            BackupFindings findings;
+            CheckOuterLevel(zip, boxes, &findings);
+            CheckRecordsLevel(zip, boxes, &findings);
+            CheckDataLevel(zip, boxes, &findings);
+            findings.clear();
+            bool accepted = CheckBoxLevel(zip, box, &findings);
+            for (const auto &f : findings) accepted = accepted && f.entry == "BOX/Backup.XML";
+            if (accepted && zip.extractAll((out / "box").string(), false)) {
+                for (const auto &e : fs::recursive_directory_iterator(out / "box")) {
+                    VT_FUZZ_CHECK(!e.is_symlink());
+                    VT_FUZZ_CHECK(fs::relative(e.path(), out / "box").string().rfind("B0000001", 0) == 0);
+                }
+            }
+        }
+    }
+    // Only the archive and what it unpacked, and all of it below out.
+    VT_FUZZ_CHECK((vtfuzz::Names(root) == std::set<std::string>{"in", "outside"}));
+    VT_FUZZ_CHECK((vtfuzz::Names(root / "outside") == std::set<std::string>{"keep"}));
+    VT_FUZZ_CHECK(vtfuzz::ReadFile(root / "outside" / "keep") == "keep");
+    for (const std::string &name : vtfuzz::Names(root / "in")) VT_FUZZ_CHECK(name == "a.zip" || name == "out");
+    std::error_code ec;
+    fs::remove_all(out, ec);
+    return 0;
 }

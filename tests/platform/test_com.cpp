@@ -39,7 +39,7 @@ TEST(Bstr, LengthPrefixedTextConvertsToAndFromUtf8) {
     EXPECT_EQ(SysStringLen(text), 7u);
     char buf[8];
     EXPECT_EQ(vtSysStringToUtf8(text, buf, sizeof buf), 11u);  // the whole length, for sizing
-    EXPECT_STREQ(buf, "Grüße");                              // cut before the euro sign, not inside it
+    EXPECT_STREQ(buf, "Grüße");                                // cut before the euro sign, not inside it
     SysFreeString(text);
 }
 

@@ -40,9 +40,9 @@ TEST(Errors, MessageTextsAreCutSafelyAndUnknownCodesHaveNone) {
     EXPECT_GT(full, 4u);
     EXPECT_EQ(std::strlen(tiny), 4u);
     // Every code that the engine's own tables produce has a text.
-    for (uint32_t c : {2u, 8u, 11u, 12u, 13u, 50u, 58u, 87u, 100u, 161u, 170u, 995u, 1216u, 1344u,
-                       1359u, 1371u, 1392u, 1460u, 1605u, 2250u, 4319u, 4351u, 8260u, 12002u,
-                       12004u, 12014u, 12029u})
+    for (uint32_t c :
+         {2u,    8u,    11u,   12u,   13u,   50u,   58u,   87u,   100u,  161u,   170u,   995u,   1216u, 1344u,
+          1359u, 1371u, 1392u, 1460u, 1605u, 2250u, 4319u, 4351u, 8260u, 12002u, 12004u, 12014u, 12029u})
         EXPECT_FALSE(vt::MessageText(c).empty()) << c;
 }
 

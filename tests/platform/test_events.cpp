@@ -12,8 +12,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct EventHandle {
-    explicit EventHandle(bool manual, bool initial = false)
-        : h(CreateEventA(nullptr, manual, initial, nullptr)) {}
+    explicit EventHandle(bool manual, bool initial = false) : h(CreateEventA(nullptr, manual, initial, nullptr)) {}
     ~EventHandle() { CloseHandle(h); }
     HANDLE h;
 };
@@ -24,8 +23,10 @@ TEST(Events, AutoResetReleasesExactlyOneWaiterAndResets) {
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i)
         waiters.emplace_back([&] {
-            if (WaitForSingleObject(ev.h, 3000) == WAIT_OBJECT_0) ++woken;
-            else ++timedOut;
+            if (WaitForSingleObject(ev.h, 3000) == WAIT_OBJECT_0)
+                ++woken;
+            else
+                ++timedOut;
         });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(SetEvent(ev.h));

@@ -40,9 +40,7 @@ protected:
 TEST_F(Registry, ValuesSurviveReopenWithTheirTypes) {
     HKEY k;
     DWORD disp = 0;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
-                              &disp),
-              0);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, &disp), 0);
     EXPECT_EQ(disp, REG_CREATED_NEW_KEY);
     std::string tricky = "C:\\path \"quoted\"\nnext line\tand \xc3\xa9";
     EXPECT_EQ(SetSz(k, "Address", tricky), 0);

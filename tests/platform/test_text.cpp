@@ -14,7 +14,9 @@ TEST(Text, Utf16WithSurrogatePairsRoundTrips) {
 TEST(Text, InvalidInputBecomesReplacementCharacters) {
     // Lone surrogates in UTF-16.
     std::u16string lone = {u'a', 0xD800, u'b', 0xDC00};
-    EXPECT_EQ(vt::Utf16ToUtf8(lone), "a\xef\xbf\xbd" "b\xef\xbf\xbd");
+    EXPECT_EQ(vt::Utf16ToUtf8(lone),
+              "a\xef\xbf\xbd"
+              "b\xef\xbf\xbd");
     // Truncated, overlong and stray bytes in UTF-8.
     EXPECT_EQ(vt::Utf8ToUtf16("\xe4\xb8"), std::u16string(u"\ufffd\ufffd"));
     EXPECT_EQ(vt::Utf8ToUtf16("\xc0\xaf"), std::u16string(u"\ufffd\ufffd"));

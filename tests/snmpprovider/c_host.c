@@ -29,12 +29,12 @@ _Static_assert(sizeof(VARIANT) == 24 && offsetof(VARIANT, lVal) == 8, "VARIANT l
 _Static_assert(sizeof(GUID) == 16 && sizeof(DSE_ELEMENT_STATE) == 4, "sizes");
 
 static int failures;
-#define CHECK(cond)                                                  \
-    do {                                                             \
-        if (!(cond)) {                                               \
+#define CHECK(cond) \
+    do { \
+        if (!(cond)) { \
             fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                              \
-        }                                                            \
+            ++failures; \
+        } \
     } while (0)
 
 /* The host's callback object. */
@@ -48,8 +48,14 @@ static HRESULT CbQuery(IDSECallback *self, REFIID riid, void **ppv) {
     *ppv = self;
     return S_OK;
 }
-static ULONG CbAddRef(IDSECallback *self) { (void)self; return 2; }
-static ULONG CbRelease(IDSECallback *self) { (void)self; return 1; }
+static ULONG CbAddRef(IDSECallback *self) {
+    (void)self;
+    return 2;
+}
+static ULONG CbRelease(IDSECallback *self) {
+    (void)self;
+    return 1;
+}
 static HRESULT CbComplete(IDSECallback *self, IDSE_ELEMENT *by) {
     Callback *c = (Callback *)self;
     c->completed++;

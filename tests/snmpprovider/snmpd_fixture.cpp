@@ -134,10 +134,12 @@ Snmpd::Snmpd(const std::string &dir) {
             return;
         }
         int rc = 1;
-        Run(kTools + Program("snmpget") + " -v1 -c public -t 0.2 -r 0 " + address() + " 1.3.6.1.2.1.1.5.0 2>/dev/null", &rc);
+        Run(kTools + Program("snmpget") + " -v1 -c public -t 0.2 -r 0 " + address() + " 1.3.6.1.2.1.1.5.0 2>/dev/null",
+            &rc);
         if (rc == 0) {
             // The printer objects' helper starts with the first request for them.
-            Run(kTools + Program("snmpget") + " -v1 -c public -t 10 -r 0 " + address() + " 1.3.6.1.2.1.43.5.1.1.16.1 2>/dev/null");
+            Run(kTools + Program("snmpget") + " -v1 -c public -t 10 -r 0 " + address() +
+                " 1.3.6.1.2.1.43.5.1.1.16.1 2>/dev/null");
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -62,7 +62,8 @@ const IDSECallbackVtbl Recorder::kTable = {&Recorder::QueryInterface, &Recorder:
 
 std::string Shown(const ReadValue &v, int syntax) {
     if (v.type == VT_I4)
-        return vtsnmp::IsUnsignedSyntax(syntax) ? std::to_string(static_cast<uint32_t>(v.number)) : std::to_string(v.number);
+        return vtsnmp::IsUnsignedSyntax(syntax) ? std::to_string(static_cast<uint32_t>(v.number))
+                                                : std::to_string(v.number);
     return v.type == VT_BSTR ? v.text : "<empty>";
 }
 
@@ -135,13 +136,15 @@ TEST_F(Agent, DateAndTimeArrivesAsPrintableText) {
     ASSERT_EQ(date[0].size(), 1u);
     ASSERT_EQ(date[0][0].type, VT_BSTR);
     const std::string &text = date[0][0].text;
-    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\d{4}-\d{1,2}-\d{1,2},\d{1,2}:\d{1,2}:\d{1,2}\.\d(,[+-]\d{1,2}:\d{1,2})?)")))
+    EXPECT_TRUE(std::regex_match(
+        text, std::regex(R"(\d{4}-\d{1,2}-\d{1,2},\d{1,2}:\d{1,2}:\d{1,2}\.\d(,[+-]\d{1,2}:\d{1,2})?)")))
         << text;
     // The same day as the octets snmpget shows in hexadecimal.
     unsigned y1 = 0, y2 = 0, month = 0, day = 0;
     std::string hex = SnmpGet(snmpd_->address(), "1.3.6.1.2.1.25.1.2.0");
     ASSERT_EQ(std::sscanf(hex.c_str(), "%x %x %x %x", &y1, &y2, &month, &day), 4) << hex;
-    EXPECT_EQ(text.substr(0, text.find(',')), std::to_string(y1 << 8 | y2) + "-" + std::to_string(month) + "-" + std::to_string(day));
+    EXPECT_EQ(text.substr(0, text.find(',')),
+              std::to_string(y1 << 8 | y2) + "-" + std::to_string(month) + "-" + std::to_string(day));
 }
 
 TEST_F(Agent, TableReadThroughTheWorkerMatchesSnmpwalk) {
@@ -170,7 +173,7 @@ TEST_F(Agent, TableReadThroughTheWorkerMatchesSnmpwalk) {
         size_t walked = 0;
         for (const auto &[oid, shown] : walk) walked += oid.compare(0, prefix.size(), prefix) == 0;
         EXPECT_EQ(values.size(), walked) << column.name;  // column 1 must not run into 10 to 19
-        if (column.number > 510) continue;  // counters and states move between two walks
+        if (column.number > 510) continue;                // counters and states move between two walks
         for (const ReadValue &v : values) EXPECT_EQ(Shown(v, column.syntax), walk[prefix + v.instance]) << column.name;
     }
 }
@@ -222,8 +225,8 @@ TEST_F(Agent, AWriteToAColumnLandsOnTheRowItsValueWasReadAt) {
         int list, index;
         std::string instance;
     };
-    for (const Case &c : {Case{219, "1.3.6.1.2.1.43.5.1.1.16", 0, 2, "1000"},  // prtGeneralPrinterName
-                          Case{250, "1.3.6.1.2.1.43.8.2.1.13", 1, 0, "5.2"}}) {   // prtInputName
+    for (const Case &c : {Case{219, "1.3.6.1.2.1.43.5.1.1.16", 0, 2, "1000"},    // prtGeneralPrinterName
+                          Case{250, "1.3.6.1.2.1.43.8.2.1.13", 1, 0, "5.2"}}) {  // prtInputName
         SCOPED_TRACE(c.column);
         std::map<std::string, std::string> rows = SnmpWalk(snmpd_->address(), c.column);
         auto lists = Read(c.number);

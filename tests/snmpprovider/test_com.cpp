@@ -38,7 +38,8 @@ TEST_F(Com, RegisteringTwiceWritesTheSameKeysAndUnregisteringTwiceSucceeds) {
         const CLSID *clsid;
         std::string description, progId, independent;
     } classes[] = {
-        {&CLSID_DSE_Provider, "SNMPProvider's Element Provider", "SNMPProvider.DSE_Provider.1", "SNMPProvider.DSE_Provider"},
+        {&CLSID_DSE_Provider, "SNMPProvider's Element Provider", "SNMPProvider.DSE_Provider.1",
+         "SNMPProvider.DSE_Provider"},
         {&CLSID_DSE_SNMPElement, "SNMP Element", "SNMPProvider.DSE_SNMPElement.1", "SNMPProvider.DSE_SNMPElement"},
     };
     for (const Expect &c : classes) {
@@ -126,7 +127,8 @@ TEST_F(Com, CanUnloadNowWaitsForEveryLivingObjectAndLock) {
     {
         Ptr<IDSE_ELEMENT> element;
         Ptr<IClassFactory> elements = server.Factory(CLSID_DSE_SNMPElement);
-        ASSERT_EQ(elements->lpVtbl->CreateInstance(elements.get(), nullptr, &IID_IDSE_ELEMENT, element.put_void()), S_OK);
+        ASSERT_EQ(elements->lpVtbl->CreateInstance(elements.get(), nullptr, &IID_IDSE_ELEMENT, element.put_void()),
+                  S_OK);
         ASSERT_EQ(element->lpVtbl->put_ElementId(element.get(), 2), S_OK);
         ASSERT_EQ(element->lpVtbl->QueryInterface(element.get(), &IID_IDSE_SNMPSCALAR, scalar.put_void()), S_OK);
     }
@@ -171,7 +173,8 @@ TEST_F(Com, UnknownInterfacesAndAggregationAreRefused) {
     Ptr<IUnknown> outer;
     ASSERT_EQ(providers->lpVtbl->CreateInstance(providers.get(), nullptr, &IID_IUnknown, outer.put_void()), S_OK);
     void *out = &out;
-    EXPECT_EQ(elements->lpVtbl->CreateInstance(elements.get(), outer.get(), &IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(elements->lpVtbl->CreateInstance(elements.get(), outer.get(), &IID_IUnknown, &out),
+              CLASS_E_NOAGGREGATION);
     EXPECT_EQ(out, nullptr);
     out = &out;
     EXPECT_EQ(providers->lpVtbl->CreateInstance(providers.get(), nullptr, &IID_IClassFactory, &out), E_NOINTERFACE);

@@ -16,7 +16,8 @@ namespace {
 
 std::string Entry(const std::string &name, const std::string &id, const std::string &oid, const std::string &syntax,
                   const std::string &access, const std::string &kind, const std::string &indexes = "") {
-    std::string line = name + "\t" + id + "\t" + oid + "\t\tdescription\t0\t0\t" + syntax + "\t" + access + "\t\t" + kind;
+    std::string line =
+        name + "\t" + id + "\t" + oid + "\t\tdescription\t0\t0\t" + syntax + "\t" + access + "\t\t" + kind;
     if (!indexes.empty()) line += "\t" + indexes;
     return line + "\n";
 }
@@ -34,11 +35,12 @@ Loaded Read(const std::string &text) {
 }
 
 TEST(MapLines, CommentOnlyWhenDashesComeBeforeTheFirstTab) {
-    Loaded l = Read("-- a comment\n"
-                    "x--y\tnot an entry either\n" +
-                    Entry("root", "1", "1.3.6.1.2.1.25", "", "not-accessible", "root-OID") +
-                    "named\t5\t1.3.6.1.2.1.25.9\t\t-- a description with dashes\t0\t0\tinteger\tread-only\t\tstatic\n"
-                    "\n   \t \r\n");
+    Loaded l = Read(
+        "-- a comment\n"
+        "x--y\tnot an entry either\n" +
+        Entry("root", "1", "1.3.6.1.2.1.25", "", "not-accessible", "root-OID") +
+        "named\t5\t1.3.6.1.2.1.25.9\t\t-- a description with dashes\t0\t0\tinteger\tread-only\t\tstatic\n"
+        "\n   \t \r\n");
     ASSERT_TRUE(l.ok) << l.error;
     ASSERT_EQ(l.schema.size(), 2u);
     EXPECT_EQ(l.schema.at(1).name, "named");
@@ -114,9 +116,10 @@ TEST(MapLines, IndexSlotsInUseStopAtTheFirstNone) {
 }
 
 TEST(MapLines, StringValuesLoseTheirLastCharacterNumbersKeepNothing) {
-    Loaded l = Read("s\t1\t1.3\t\td\t0\t0\tstring\tread-write\tpublic;\tstatic\n"
-                    "n\t2\t1.4\t\td\t0\t0\tinteger\tread-write\t42\tstatic\n"
-                    "e\t3\t1.5\t\td\t0\t0\tstring\tread-write\t\tstatic\n");
+    Loaded l = Read(
+        "s\t1\t1.3\t\td\t0\t0\tstring\tread-write\tpublic;\tstatic\n"
+        "n\t2\t1.4\t\td\t0\t0\tinteger\tread-write\t42\tstatic\n"
+        "e\t3\t1.5\t\td\t0\t0\tstring\tread-write\t\tstatic\n");
     ASSERT_TRUE(l.ok) << l.error;
     EXPECT_EQ(l.schema.FindByElementId(1)->value, "public");
     EXPECT_EQ(l.schema.FindByElementId(2)->value, "");
@@ -142,7 +145,8 @@ TEST(MapLines, ANumberGivenAgainFailsTheLoadNamingTheFirstLine) {
 TEST(MapLines, AsManyEntriesAsTheBoundLoadAndOneMoreFails) {
     std::string text = Entry("root", "1", "1.3.6.1.4.1.9", "", "not-accessible", "root-OID");
     for (size_t n = 2; n <= kMaxSchemaEntries + 1; ++n)
-        text += "e\t" + std::to_string(n) + "\t1.3.6.1.4.1.9." + std::to_string(n) + "\t\t\t\t\tinteger\tread-only\t\tstatic\n";
+        text += "e\t" + std::to_string(n) + "\t1.3.6.1.4.1.9." + std::to_string(n) +
+                "\t\t\t\t\tinteger\tread-only\t\tstatic\n";
     const size_t lastLine = text.rfind("\ne\t") + 1;
     Loaded full = Read(text.substr(0, lastLine));
     ASSERT_TRUE(full.ok) << full.error;
@@ -288,9 +292,9 @@ TEST(MapFiles, ShippedMapsAreConsistent) {
     std::vector<int32_t> children;
     for (int c : schema.Children(device)) children.push_back(schema.at(c).elementId);
     EXPECT_EQ(children, (std::vector<int32_t>{995, 996, 997, 998, 999}));
-    EXPECT_EQ(OidText(schema.FindByElementId(2)->oid), "1.3.6.1.2.1.1.1.0");             // sysDescr
-    EXPECT_EQ(OidText(schema.FindByElementId(276)->oid), "1.3.6.1.2.1.43.10.2.1.4");      // prtMarkerLifeCount
-    EXPECT_EQ(schema.at(schema.FindByElementId(505)->table).name, "ifTable");            // ifDescr
+    EXPECT_EQ(OidText(schema.FindByElementId(2)->oid), "1.3.6.1.2.1.1.1.0");          // sysDescr
+    EXPECT_EQ(OidText(schema.FindByElementId(276)->oid), "1.3.6.1.2.1.43.10.2.1.4");  // prtMarkerLifeCount
+    EXPECT_EQ(schema.at(schema.FindByElementId(505)->table).name, "ifTable");         // ifDescr
 }
 
 }  // namespace

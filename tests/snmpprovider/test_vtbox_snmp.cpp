@@ -66,7 +66,8 @@ TEST_F(VtboxSnmp, WalkShowsATableByRows) {
     std::string json = Tool("walk --json " + Device() + " ifTable", &rc);
     EXPECT_EQ(rc, 0) << json;
     auto descr = SnmpWalk(snmpd_->address(), "1.3.6.1.2.1.2.2.1.2");
-    auto got = Json(json, {"len(d[\"rows\"])", "\";\".join(r[\"instance\"] + \"=\" + r[\"ifDescr\"] for r in d[\"rows\"])"});
+    auto got =
+        Json(json, {"len(d[\"rows\"])", "\";\".join(r[\"instance\"] + \"=\" + r[\"ifDescr\"] for r in d[\"rows\"])"});
     ASSERT_EQ(got.size(), 2u) << json;
     EXPECT_EQ(got[0], std::to_string(descr.size()));
     std::string expected;
@@ -123,7 +124,8 @@ TEST_F(VtboxSnmp, SchemaListsElementsAndBrokenMapsAreExplained) {
     int rc = -1;
     std::string out = Tool("schema", &rc);
     EXPECT_EQ(rc, 0);
-    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n2 +sysDescr +1\.3\.6\.1\.2\.1\.1\.1\.0 +scalar +string +read-only\n)")))
+    EXPECT_TRUE(
+        std::regex_search(out, std::regex(R"(\n2 +sysDescr +1\.3\.6\.1\.2\.1\.1\.1\.0 +scalar +string +read-only\n)")))
         << out.substr(0, 2000);
     EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n502 +ifTable +1\.3\.6\.1\.2\.1\.2\.2 +table )")));
 
@@ -133,7 +135,8 @@ TEST_F(VtboxSnmp, SchemaListsElementsAndBrokenMapsAreExplained) {
     fs::copy_file(KX9_SERVER, to / "libKX9SNMPProvider.so");
     for (const char *map : {"HRMap.txt", "PrintMap.txt", "TabsMap.txt", "TabsJMap.txt", "TabsNMap.txt"})
         fs::copy_file(from / map, to / map);
-    std::ofstream(to / "TabsJMap.txt", std::ios::app) << "jmBroken\t799\t1.3.6.1.4.1.2699.1.1.1.9..1\t\tx\t0\t0\tinteger\tread-only\t\tstatic\n";
+    std::ofstream(to / "TabsJMap.txt", std::ios::app)
+        << "jmBroken\t799\t1.3.6.1.4.1.2699.1.1.1.9..1\t\tx\t0\t0\tinteger\tread-only\t\tstatic\n";
     out = Tool("--server " + (to / "libKX9SNMPProvider.so").string() + " schema", &rc);
     EXPECT_EQ(rc, 1);
     EXPECT_NE(out.find("its element maps did not load"), std::string::npos) << out;

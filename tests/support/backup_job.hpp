@@ -50,8 +50,8 @@ inline BackupRun RunBackup(SimDevice &sim, const std::string &target, std::vecto
             }
         }
     });
-    run.rc = vtBoxBackup(&s, pw, login, work.c_str(), target.c_str(), static_cast<uint32_t>(boxes.size()),
-                         boxes.data(), cancel, status, &run.progress);
+    run.rc = vtBoxBackup(&s, pw, login, work.c_str(), target.c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(),
+                         cancel, status, &run.progress);
     run.detail = vtBoxGetLastErrorText();
     done = true;
     watcher.join();

@@ -29,7 +29,8 @@ class CannedDevice {
 public:
     CannedDevice() {
         pages["boxnwConnect"] = [](const std::string &) {
-            return CannedReply{200, Reply("<Result>0</Result><SessionInfo><WebSessionID>1234</WebSessionID></SessionInfo>")};
+            return CannedReply{200,
+                               Reply("<Result>0</Result><SessionInfo><WebSessionID>1234</WebSessionID></SessionInfo>")};
         };
         pages["boxnwDisconnect"] = [](const std::string &) { return CannedReply{200, Ok()}; };
         server = std::make_unique<CannedHttpServer>([this](const std::string &target) {

@@ -125,12 +125,13 @@ void CannedHttpServer::Serve(int fd) {
     if (reply.endless) {
         // No length: the body runs until the client stops reading.
         if (send_all("HTTP/1.0 200 Canned\r\nContent-Type: text/xml\r\n\r\n"))
-            while (!stopping_ && send_all(reply.body)) {
-            }
+            while (!stopping_ && send_all(reply.body)) {}
     } else {
         send_all(reply.raw ? reply.body
-                           : "HTTP/1.0 " + std::to_string(reply.status) + " Canned\r\nContent-Type: text/xml\r\n"
-                                 "Content-Length: " + std::to_string(reply.body.size()) + "\r\n\r\n" + reply.body);
+                           : "HTTP/1.0 " + std::to_string(reply.status) +
+                                 " Canned\r\nContent-Type: text/xml\r\n"
+                                 "Content-Length: " +
+                                 std::to_string(reply.body.size()) + "\r\n\r\n" + reply.body);
     }
     shutdown(fd, SHUT_WR);
     close(fd);

@@ -18,9 +18,7 @@ namespace vttest {
 
 namespace fs = std::filesystem;
 
-inline std::string OwnName(char letter, uint32_t number) {
-    return vt::Format("%c0000%03u", letter, number);
-}
+inline std::string OwnName(char letter, uint32_t number) { return vt::Format("%c0000%03u", letter, number); }
 
 inline std::vector<uint8_t> FileBytes(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);

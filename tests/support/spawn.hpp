@@ -18,8 +18,7 @@ namespace vttest {
 // would wait for it forever.
 // file_size_limit (bytes) is the child's RLIMIT_FSIZE, as "ulimit -f" sets it.
 inline pid_t Spawn(const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
-                   const std::string &outPath, const std::string &errPath,
-                   rlim_t file_size_limit = RLIM_INFINITY) {
+                   const std::string &outPath, const std::string &errPath, rlim_t file_size_limit = RLIM_INFINITY) {
     std::vector<std::string> environment;
     for (char **e = environ; *e; ++e) {
         const std::string entry(*e);

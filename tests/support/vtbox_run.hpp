@@ -47,8 +47,8 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
     bool local = !args.empty() && (args[0] == "info" || args[0] == "verify");
     std::vector<std::string> full = {VTBOX_PROGRAM};
     if (!local)
-        full.insert(full.end(), {"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()),
-                                 "--ftp-port", std::to_string(sim.device->FtpPort())});
+        full.insert(full.end(), {"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()), "--ftp-port",
+                                 std::to_string(sim.device->FtpPort())});
     full.insert(full.end(), args.begin(), args.end());
     std::fflush(nullptr);  // the child must not write this process's buffered output again
     std::map<std::string, std::string> childEnv(env.begin(), env.end());
@@ -76,8 +76,7 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
         ADD_FAILURE() << "vtbox still ran after 120 s";
     }
     Result r;
-    if (!signals.empty())
-        r.secondsAfterSignal = std::chrono::duration<double>(Clock::now() - first_signal).count();
+    if (!signals.empty()) r.secondsAfterSignal = std::chrono::duration<double>(Clock::now() - first_signal).count();
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::stringstream o, e;
     o << std::ifstream(outPath).rdbuf();

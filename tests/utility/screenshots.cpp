@@ -16,11 +16,11 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QMenu>
-#include <QMenuBar>
 #include <QTest>
 #include <cstdio>
 
@@ -29,17 +29,17 @@
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "br_file_dialog.hpp"
+#include "brd_registry.hpp"
+#include "device_session.hpp"
 #include "job_report.hpp"
+#include "language.hpp"
+#include "login_dlg.hpp"
+#include "message_box.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
 #include "result_dlg.hpp"
-#include "brd_registry.hpp"
-#include "device_session.hpp"
-#include "language.hpp"
-#include "login_dlg.hpp"
-#include "message_box.hpp"
 #include "select_devices_dlg.hpp"
 #include "text_ids.hpp"
 #include "va_property_sheet.hpp"
@@ -51,8 +51,10 @@ QDir g_out;
 // Saves a picture of the widget as it is now.
 void Grab(QWidget *widget, const char *name) {
     const QString path = g_out.filePath(QString::fromLatin1(name));
-    if (!widget->grab().save(path)) std::fprintf(stderr, "utility_screenshots: cannot write %s\n", qPrintable(path));
-    else std::printf("%s\n", qPrintable(path));
+    if (!widget->grab().save(path))
+        std::fprintf(stderr, "utility_screenshots: cannot write %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
 }
 
 // Saves it once it has settled.

@@ -1,6 +1,8 @@
 // Automatic backup against the simulated device, with a clock that the test
 // moves by hand: runs, missed runs, retries, deleted boxes, stopping, and
 // the log each schedule leaves.
+#include <QComboBox>
+#include <QDateEdit>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -9,10 +11,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QComboBox>
-#include <QDateEdit>
-#include <QTimeEdit>
 #include <QTest>
+#include <QTimeEdit>
 #include <cmath>
 #include <filesystem>
 
@@ -72,8 +72,7 @@ std::vector<uint32_t> BoxesInFile(const std::string &path) {
 // clock in the test's hands.
 class Scheduled {
 public:
-    explicit Scheduled(const vttest::SimOptions &o = SmallDevice())
-        : device(o), window(device.app, device.session) {
+    explicit Scheduled(const vttest::SimOptions &o = SmallDevice()) : device(o), window(device.app, device.session) {
         vtutil::ReplaceClock(&clock);
         device.Login();
         window.RefreshPages();
@@ -375,8 +374,7 @@ private slots:
         const qsizetype deleted = log.indexOf("[162]");
         QVERIFY(deleted > 0);
         QCOMPARE(log.at(deleted - 1), QString());
-        QCOMPARE(log.at(deleted + 3),
-                 "\t002 " + vtutil::BoxNameText(second.BoxName, sizeof second.BoxName));
+        QCOMPARE(log.at(deleted + 3), "\t002 " + vtutil::BoxNameText(second.BoxName, sizeof second.BoxName));
         QCOMPARE(log.at(deleted + 4), "[21] " + QString::fromStdString(s.Archive(1)));
     }
 

@@ -5,8 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -44,7 +44,8 @@ public:
                 percents.insert(progress->Bar()->value());
                 phases.insert(progress->PhaseLine()->text());
                 if (!progress->StatusLine()->text().isEmpty()) statusLines.insert(progress->StatusLine()->text());
-                if (!progress->DocumentsLine()->text().isEmpty()) documentLines.insert(progress->DocumentsLine()->text());
+                if (!progress->DocumentsLine()->text().isEmpty())
+                    documentLines.insert(progress->DocumentsLine()->text());
                 if (progress->Animation()->Playing()) sawAnimation = true;
             }
         });
@@ -67,9 +68,7 @@ vttest::SimOptions BusyDevice() {
 }
 
 struct Window {
-    explicit Window(vttest::UtilityDevice &device) : window(device.app, device.session) {
-        window.show();
-    }
+    explicit Window(vttest::UtilityDevice &device) : window(device.app, device.session) { window.show(); }
     vtutil::CBackupPage *Page() { return window.BackupPage(); }
     QLineEdit *Target() { return Page()->TargetEdit(); }
     vtutil::CBackupRestoreDlg window;
@@ -101,8 +100,10 @@ void ExpectDeviceReleased(vttest::UtilityDevice &device) {
 void PressCancel(vttest::ModalAnswerer &answerer, bool closeBox = false) {
     answerer.OnDialog<CProgressDlg>([closeBox](CProgressDlg *progress) {
         vttest::Later([progress, closeBox] {
-            if (closeBox) progress->close();
-            else progress->CancelButton()->click();
+            if (closeBox)
+                progress->close();
+            else
+                progress->CancelButton()->click();
         });
     });
 }
@@ -299,7 +300,8 @@ private slots:
         QCOMPARE(failure.caption, Text(43));
         QCOMPARE(failure.icon, QMessageBox::Critical);
         QVERIFY2(failure.text.startsWith(Text(52) + "\n"), qPrintable(failure.text));
-        QVERIFY(failure.text.endsWith(vtutil::ErrorTextFor(12029)) || failure.text.endsWith(vtutil::ErrorTextFor(12004)) ||
+        QVERIFY(failure.text.endsWith(vtutil::ErrorTextFor(12029)) ||
+                failure.text.endsWith(vtutil::ErrorTextFor(12004)) ||
                 failure.text.endsWith(vtutil::ErrorTextFor(1460)));
         QVERIFY(!fs::exists(target));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
@@ -431,7 +433,9 @@ private slots:
             QVERIFY2(line.startsWith(Text(81) + "  /"), qPrintable(line));
             QVERIFY(line.contains("  " + Text(82) + "  "));
             QVERIFY(line.endsWith("  MB") || line.endsWith("  KB"));
-            QVERIFY(QRegularExpression("^\\d{8}_\\d{6}$").match(dialog->ChosenPath().section('/', -1).section('.', 0, 0)).hasMatch());
+            QVERIFY(QRegularExpression("^\\d{8}_\\d{6}$")
+                        .match(dialog->ChosenPath().section('/', -1).section('.', 0, 0))
+                        .hasMatch());
             TypeFileName(dialog, "bad|name");
             vttest::Later([dialog] { dialog->accept(); });
         });

@@ -9,9 +9,9 @@
 #include <fstream>
 
 #include "brd_registry.hpp"
-#include "job_thread.hpp"
 #include "brlang.h"
 #include "error_text.hpp"
+#include "job_thread.hpp"
 #include "language.hpp"
 #include "status_line.hpp"
 #include "target_path.hpp"

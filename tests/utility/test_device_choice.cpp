@@ -1,8 +1,8 @@
 // The device choice: which rows of the registry table it lists, and a change
 // of device that the user cancels at the login.
 #include <QPushButton>
-#include <QTreeWidget>
 #include <QTest>
+#include <QTreeWidget>
 #include <fstream>
 
 #include "backup_page.hpp"

@@ -135,12 +135,8 @@ private slots:
         };
         const Refused refused[] = {
             // Another engine version is listed, but cannot be restored.
-            {dir / "other.zip", 138, 2},
-            {dir / "newer.zip", 140, 0},
-            {dir / "archive.zip", 102, 0},
-            {dir / "text.zip", 102, 0},
-            {"backup.zip", 180, 0},
-            {"//server/backup.zip", 179, 0},
+            {dir / "other.zip", 138, 2}, {dir / "newer.zip", 140, 0}, {dir / "archive.zip", 102, 0},
+            {dir / "text.zip", 102, 0},  {"backup.zip", 180, 0},      {"//server/backup.zip", 179, 0},
             {dir / "what?.zip", 181, 0},
         };
         vttest::ModalAnswerer answerer;

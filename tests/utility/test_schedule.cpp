@@ -148,8 +148,8 @@ private slots:
         const QString path = QString::fromStdString(dir / "state/vtbox/BKRT_Log.txt");
         const VTBOX boxes[] = {Box(1, "Office"), Box(2, "Sales"), Box(3, "Plans")};
         const vtutil::LoggedBoxes chosen{boxes, 3, {1, 3}};
-        vtutil::ScheduleFacts facts{"Print room", "127.0.0.1", "/b/Set.zip", vtutil::kRunWeekly,
-                                    At(2030, 5, 6, 10, 0), 0};
+        vtutil::ScheduleFacts facts{"Print room",       "127.0.0.1",           "/b/Set.zip",
+                                    vtutil::kRunWeekly, At(2030, 5, 6, 10, 0), 0};
         bool trailerWritten = false;
         {
             vtutil::UtilityLog log(path);
@@ -167,16 +167,51 @@ private slots:
             log.WriteAutoTrailer(vtutil::kTrailerStopped, &trailerWritten, At(2030, 5, 14, 9, 0), 0);
         }
         const QString stars(53, '*');
-        const QStringList expected = {
-            stars, "[151]", stars, "[152]", "[153] Print room", "[154] 127.0.0.1", "[21] /b/Set.zip", "[41] [145]",
-            "[40] Monday, May 06, 2030, 10:00", "[155] [149]", "[161]", "\t[157] [158]", "\t" + QString(26, '-'),
-            "\t001 Office", "\t003 Plans", stars,
-            "[159] 1", "[160] Monday, May 06, 2030, 10:00", "[161]", "\t[157] [158]", "\t" + QString(26, '-'),
-            "\t001 Office", "\t003 Plans", "[21] /b/Set_001.zip", "[163] 1024 KB",
-            "", QString(53, '-'), "[159] 2", "[160] Monday, May 13, 2030, 10:00", "[161]", "\t[157] [158]",
-            "\t" + QString(26, '-'), "\t001 Office", "", "[162]", "\t[157] [158]", "\t" + QString(26, '-'),
-            "\t003 Plans", "[21] /b/Set_002.zip", "[163] 1 MB",
-            stars, "[168] [166]\n[171] ", "[169] Monday, May 13, 2030, 10:02", "[170] 2 MB(s)", stars};
+        const QStringList expected = {stars,
+                                      "[151]",
+                                      stars,
+                                      "[152]",
+                                      "[153] Print room",
+                                      "[154] 127.0.0.1",
+                                      "[21] /b/Set.zip",
+                                      "[41] [145]",
+                                      "[40] Monday, May 06, 2030, 10:00",
+                                      "[155] [149]",
+                                      "[161]",
+                                      "\t[157] [158]",
+                                      "\t" + QString(26, '-'),
+                                      "\t001 Office",
+                                      "\t003 Plans",
+                                      stars,
+                                      "[159] 1",
+                                      "[160] Monday, May 06, 2030, 10:00",
+                                      "[161]",
+                                      "\t[157] [158]",
+                                      "\t" + QString(26, '-'),
+                                      "\t001 Office",
+                                      "\t003 Plans",
+                                      "[21] /b/Set_001.zip",
+                                      "[163] 1024 KB",
+                                      "",
+                                      QString(53, '-'),
+                                      "[159] 2",
+                                      "[160] Monday, May 13, 2030, 10:00",
+                                      "[161]",
+                                      "\t[157] [158]",
+                                      "\t" + QString(26, '-'),
+                                      "\t001 Office",
+                                      "",
+                                      "[162]",
+                                      "\t[157] [158]",
+                                      "\t" + QString(26, '-'),
+                                      "\t003 Plans",
+                                      "[21] /b/Set_002.zip",
+                                      "[163] 1 MB",
+                                      stars,
+                                      "[168] [166]\n[171] ",
+                                      "[169] Monday, May 13, 2030, 10:02",
+                                      "[170] 2 MB(s)",
+                                      stars};
         QCOMPARE(Lines(path), QString(expected.join('\n')).split('\n'));
 
         struct stat st {};
@@ -194,8 +229,8 @@ private slots:
             bool written = false;
             log.WriteAutoTrailer(vtutil::kTrailerFinishedBoxesDeleted, &written, At(2030, 5, 13, 10, 2), 1024.9);
         }
-        QCOMPARE(Lines(path).mid(1, 4), QStringList({"[168] [164]", "[171] ", "[169] Monday, May 13, 2030, 10:02",
-                                                      "[170] 1024 KB(s)"}));
+        QCOMPARE(Lines(path).mid(1, 4),
+                 QStringList({"[168] [164]", "[171] ", "[169] Monday, May 13, 2030, 10:02", "[170] 1024 KB(s)"}));
     }
 
     void TheLogNeverFollowsALink() {

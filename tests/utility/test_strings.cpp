@@ -2,6 +2,9 @@
 #include "brlang_table.hpp"
 
 namespace brlang {
-const Entry kEntries[] = {{1, "Ready"}, {2, "Z\xC3\xBC" "rich"}};
+const Entry kEntries[] = {{1, "Ready"},
+                          {2,
+                           "Z\xC3\xBC"
+                           "rich"}};
 const unsigned kEntryCount = 2;
 }  // namespace brlang

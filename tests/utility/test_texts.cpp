@@ -22,13 +22,13 @@
 #include "box_list.hpp"
 #include "br_file_dialog.hpp"
 #include "job_files.hpp"
+#include "language.hpp"
+#include "login_dlg.hpp"
+#include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
 #include "result_dlg.hpp"
-#include "language.hpp"
-#include "login_dlg.hpp"
-#include "modal_answerer.hpp"
 #include "select_devices_dlg.hpp"
 #include "status_bar.hpp"
 #include "utility_fixture.hpp"
@@ -54,10 +54,14 @@ public:
         Check(window->metaObject()->className() + QStringLiteral(" title"), window->windowTitle());
         for (QWidget *w : window->findChildren<QWidget *>()) {
             if (vtutil::ShowsData(w)) continue;
-            const QString where = QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') + w->objectName();
-            if (auto *label = qobject_cast<QLabel *>(w)) Check(where, label->text());
-            else if (auto *button = qobject_cast<QAbstractButton *>(w)) Check(where, button->text());
-            else if (auto *group = qobject_cast<QGroupBox *>(w)) Check(where, group->title());
+            const QString where =
+                QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') + w->objectName();
+            if (auto *label = qobject_cast<QLabel *>(w))
+                Check(where, label->text());
+            else if (auto *button = qobject_cast<QAbstractButton *>(w))
+                Check(where, button->text());
+            else if (auto *group = qobject_cast<QGroupBox *>(w))
+                Check(where, group->title());
             else if (auto *tabs = qobject_cast<QTabBar *>(w))
                 for (int i = 0; i < tabs->count(); ++i) Check(where, tabs->tabText(i));
             else if (auto *menu = qobject_cast<QMenu *>(w)) {
@@ -67,7 +71,8 @@ public:
         }
         // Headers of lists, also of lists that show data.
         for (QTreeWidget *list : window->findChildren<QTreeWidget *>())
-            for (int c = 0; c < list->columnCount(); ++c) Check(list->objectName() + " header", list->headerItem()->text(c));
+            for (int c = 0; c < list->columnCount(); ++c)
+                Check(list->objectName() + " header", list->headerItem()->text(c));
     }
 
     int Seen() const { return seen_; }
@@ -87,7 +92,8 @@ private slots:
 
     void EveryVisibleTextComesFromTheLibrary() {
         vttest::UtilityDevice device;
-        vttest::WriteBrdValues({{"Address0", "127.0.0.1"}, {"Name0", "Print room"}, {"Model0", "M"}, {"Location0", "L"}});
+        vttest::WriteBrdValues(
+            {{"Address0", "127.0.0.1"}, {"Name0", "Print room"}, {"Model0", "M"}, {"Location0", "L"}});
         vtutil::Language::Instance().ClearMissingIds();
         TextWalk walk;
 
@@ -151,9 +157,8 @@ private slots:
         // and next run, and the question before the schedule stops.
         vtutil::CAutoBackupDlg setUp(&window);
         walk.Walk(&setUp);
-        answerer.OnDialog<vtutil::CAutoBackupDlg>([](vtutil::CAutoBackupDlg *dlg) {
-            vttest::Later([dlg] { dlg->SetButton()->click(); });
-        });
+        answerer.OnDialog<vtutil::CAutoBackupDlg>(
+            [](vtutil::CAutoBackupDlg *dlg) { vttest::Later([dlg] { dlg->SetButton()->click(); }); });
         window.Action(vtutil::CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
         QVERIFY(window.AutoMode());
         walk.Check("stop button", window.ActionButton()->text());

@@ -18,8 +18,8 @@ BrdKey BrdKey::Open(DWORD access) {
 
 BrdKey BrdKey::Create() {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kBrdKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != 0)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kBrdKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != 0)
         key = nullptr;
     return BrdKey(key);
 }

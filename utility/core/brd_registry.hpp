@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "vtregistry.h"
 #include "vthandles.hpp"
+#include "vtregistry.h"
 
 namespace vtutil {
 

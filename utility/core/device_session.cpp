@@ -27,9 +27,7 @@ DeviceSession::~DeviceSession() {
     FreeBoxList();
 }
 
-void DeviceSession::SetPassword(const std::string &password) {
-    password_ = password.substr(0, kPasswordBytes);
-}
+void DeviceSession::SetPassword(const std::string &password) { password_ = password.substr(0, kPasswordBytes); }
 
 void DeviceSession::Report(uint32_t code) {
     if (!quiet_ && reporter_) reporter_(code);

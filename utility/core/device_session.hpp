@@ -17,10 +17,10 @@ namespace vtutil {
 
 // Why ConnectDevice runs.
 enum class ConnectReason {
-    Connect = 0,           // login, device change: a new session
-    Refresh = 7,           // reload the box list, reconnecting when that fails
-    ReloadAfterJob = 8,    // reload the box list; on failure the device counts as lost
-    BeforeAutomaticRun = 9 // reconnect before a scheduled run
+    Connect = 0,            // login, device change: a new session
+    Refresh = 7,            // reload the box list, reconnecting when that fails
+    ReloadAfterJob = 8,     // reload the box list; on failure the device counts as lost
+    BeforeAutomaticRun = 9  // reconnect before a scheduled run
 };
 
 class DeviceSession {

@@ -24,8 +24,10 @@ bool RunDiscovery() {
     process.start(program, {});
     // The caller's windows stay painted while the user works in the other
     // program; input to them is held back until it ends.
-    if (started && process.state() != QProcess::NotRunning) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    else if (process.error() == QProcess::FailedToStart) started = false;
+    if (started && process.state() != QProcess::NotRunning)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    else if (process.error() == QProcess::FailedToStart)
+        started = false;
     return started;
 }
 

@@ -9,7 +9,6 @@ namespace vtutil {
 
 namespace {
 
-
 // The outcome's line, and the detail on a line of its own when there is one.
 QString Lines(uint32_t outcomeId, const QString &detail) {
     QString text = Text(outcomeId);
@@ -29,8 +28,8 @@ JobReport Report(uint32_t captionId, const JobOutcome &outcome) {
 // in a box.
 QString LimitDetail(const JobOutcome &outcome) {
     if (outcome.lastPhase == VTPHASE_TOO_MANY_DOCUMENTS) {
-        const QString where = outcome.folderName.isEmpty() ? outcome.boxName
-                                                           : outcome.boxName + QLatin1Char('\\') + outcome.folderName;
+        const QString where =
+            outcome.folderName.isEmpty() ? outcome.boxName : outcome.boxName + QLatin1Char('\\') + outcome.folderName;
         return FormatText(Text(ids::kTooManyDocuments), where);
     }
     if (outcome.lastPhase == VTPHASE_TOO_MANY_FOLDERS) return FormatText(Text(ids::kTooManyFolders), outcome.boxName);
@@ -58,7 +57,8 @@ JobReport BackupReport(const JobOutcome &outcome) {
         report.icon = JobReport::Icon::Warning;
         break;
     default:
-        report.text = Lines(ids::kBackupFailed, outcome.result == VTBOX_E_PATH_NOT_FOUND ? Text(ids::kMsgFolderNotMade) : detail);
+        report.text =
+            Lines(ids::kBackupFailed, outcome.result == VTBOX_E_PATH_NOT_FOUND ? Text(ids::kMsgFolderNotMade) : detail);
         report.icon = JobReport::Icon::Error;
         break;
     }
@@ -78,7 +78,7 @@ JobReport RestoreReport(const JobOutcome &outcome) {
         break;
     default:
         report.text = Lines(ids::kRestoreFailed, outcome.result == VTBOX_E_DEVICE_LIMIT ? LimitDetail(outcome)
-                                                                                       : ErrorTextFor(outcome.result));
+                                                                                        : ErrorTextFor(outcome.result));
         report.icon = JobReport::Icon::Error;
         break;
     }

@@ -10,9 +10,9 @@ namespace vtutil {
 struct JobReport {
     enum class Icon { Information, Warning, Error };
     QString caption;
-    QString text;     // the outcome, and on a second line what went wrong
+    QString text;  // the outcome, and on a second line what went wrong
     Icon icon = Icon::Error;
-    QString details;  // more about the failure than the text says, behind "Show Details"
+    QString details;          // more about the failure than the text says, behind "Show Details"
     bool deviceLost = false;  // the job failed because the device no longer answers
 };
 

@@ -16,8 +16,8 @@
 #include "language.hpp"
 #include "status_line.hpp"
 #include "text_ids.hpp"
-#include "vtplatform/errors.hpp"
 #include "vthandles.hpp"
+#include "vtplatform/errors.hpp"
 
 namespace vtutil {
 
@@ -41,9 +41,7 @@ uint32_t MillisecondTicks() {
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-std::string ParentFolder(const std::string &path) {
-    return std::filesystem::path(path).parent_path().string();
-}
+std::string ParentFolder(const std::string &path) { return std::filesystem::path(path).parent_path().string(); }
 
 }  // namespace
 
@@ -102,9 +100,9 @@ void JobGate::Pass() {
 CJobThread::CJobThread(DeviceSession &session, JobRequest request, HANDLE waitForThread)
     : session_(session), request_(std::move(request)), waitForThread_(waitForThread) {
     const std::pair<int32_t, uint32_t> phases[] = {
-        {VTPHASE_PACKING, ids::kPhasePacking},     {VTPHASE_UNPACKING, ids::kPhaseUnpacking},
+        {VTPHASE_PACKING, ids::kPhasePacking},         {VTPHASE_UNPACKING, ids::kPhaseUnpacking},
         {VTPHASE_DOWNLOADING, ids::kPhaseDownloading}, {VTPHASE_UPLOADING, ids::kPhaseUploading},
-        {VTPHASE_PREPARING, ids::kPhasePreparing}, {VTPHASE_TIDYING, ids::kPhaseTidying},
+        {VTPHASE_PREPARING, ids::kPhasePreparing},     {VTPHASE_TIDYING, ids::kPhaseTidying},
         {VTPHASE_FAILED, ids::kPhaseFailed},
     };
     for (const auto &[phase, id] : phases) phaseTexts_[phase] = Text(id);
@@ -248,10 +246,8 @@ void CJobThread::ShowProgress(const VTPROGRESSINFO &progress) {
     emit StatusLineChanged(BuildStatusLine(FieldText(progress.BoxName, sizeof progress.BoxName),
                                            FieldText(progress.FolderName, sizeof progress.FolderName),
                                            FieldText(progress.DocName, sizeof progress.DocName)));
-    emit DocumentsLineChanged(QStringLiteral("%1 %2 / %3")
-                                  .arg(documentsLabel_)
-                                  .arg(progress.DocsDone)
-                                  .arg(progress.DocsTotal));
+    emit DocumentsLineChanged(
+        QStringLiteral("%1 %2 / %3").arg(documentsLabel_).arg(progress.DocsDone).arg(progress.DocsTotal));
 }
 
 void CJobThread::Finish(JobOutcome &outcome) {

@@ -26,7 +26,8 @@ QString HelpFilePath() {
 
 QString DiscoveryProgram() {
     if (!DiscoveryOverride().isEmpty()) return DiscoveryOverride();
-    const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("vtbox-discover"));
+    const QString besideProgram =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("vtbox-discover"));
     if (QFileInfo(besideProgram).isExecutable()) return besideProgram;
     return QStandardPaths::findExecutable(QStringLiteral("vtbox-discover"));
 }

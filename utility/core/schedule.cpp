@@ -22,7 +22,29 @@ constexpr uint32_t kMaxRetryCount = 12;
 constexpr int kDaysInWeek = 7;
 
 // Codes that another try a few minutes later cannot turn into success.
-constexpr uint32_t kFinalCodes[] = {VTBOX_E_TOO_MANY_OPEN_FILES, VTBOX_E_ACCESS_DENIED, VTBOX_E_INVALID_HANDLE, VTBOX_E_BAD_FORMAT, VTBOX_E_REQUEST_REFUSED, VTBOX_E_INVALID_DATA, VTBOX_E_FOLDER_IN_USE, VTBOX_E_READ_FAULT, VTBOX_E_FILE_IN_USE, VTBOX_E_END_OF_FILE, VTBOX_E_NOT_SUPPORTED, VTBOX_E_BAD_NET_RESPONSE, VTBOX_E_CANNOT_MAKE, VTBOX_E_INVALID_PARAMETER, VTBOX_E_DISK_FULL, VTBOX_E_CANCELLED, VTBOX_E_DISK_OPERATION_FAILED, VTBOX_E_WRONG_PASSWORD, VTBOX_E_INTERNAL_ERROR, VTBOX_E_ENGINE_TOO_NEW, VTBOX_E_OFFLINE, VTBOX_E_CONNECTION_FAILED, VTBOX_E_CANNOT_CONNECT};
+constexpr uint32_t kFinalCodes[] = {VTBOX_E_TOO_MANY_OPEN_FILES,
+                                    VTBOX_E_ACCESS_DENIED,
+                                    VTBOX_E_INVALID_HANDLE,
+                                    VTBOX_E_BAD_FORMAT,
+                                    VTBOX_E_REQUEST_REFUSED,
+                                    VTBOX_E_INVALID_DATA,
+                                    VTBOX_E_FOLDER_IN_USE,
+                                    VTBOX_E_READ_FAULT,
+                                    VTBOX_E_FILE_IN_USE,
+                                    VTBOX_E_END_OF_FILE,
+                                    VTBOX_E_NOT_SUPPORTED,
+                                    VTBOX_E_BAD_NET_RESPONSE,
+                                    VTBOX_E_CANNOT_MAKE,
+                                    VTBOX_E_INVALID_PARAMETER,
+                                    VTBOX_E_DISK_FULL,
+                                    VTBOX_E_CANCELLED,
+                                    VTBOX_E_DISK_OPERATION_FAILED,
+                                    VTBOX_E_WRONG_PASSWORD,
+                                    VTBOX_E_INTERNAL_ERROR,
+                                    VTBOX_E_ENGINE_TOO_NEW,
+                                    VTBOX_E_OFFLINE,
+                                    VTBOX_E_CONNECTION_FAILED,
+                                    VTBOX_E_CANNOT_CONNECT};
 
 QDate LocalDate(int64_t t) { return QDateTime::fromSecsSinceEpoch(t, Qt::LocalTime).date(); }
 
@@ -80,9 +102,12 @@ void AdvanceSchedule(ScheduleState &state, Advance kind, int64_t now) {
     }
     int64_t next = LocalMoment(date, timeOfDay);
     while (next <= minute) {
-        if (state.intervalCode == kRunDaily) date = date.addDays(1);
-        else if (state.intervalCode == kRunWeekly) date = date.addDays(kDaysInWeek);
-        else date = SameDayNextMonth(date);
+        if (state.intervalCode == kRunDaily)
+            date = date.addDays(1);
+        else if (state.intervalCode == kRunWeekly)
+            date = date.addDays(kDaysInWeek);
+        else
+            date = SameDayNextMonth(date);
         next = LocalMoment(date, timeOfDay);
     }
     state.nextRunTime = next;

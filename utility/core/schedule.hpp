@@ -39,7 +39,7 @@ enum EndReason : uint32_t {
 // How a run ended, as the result window shows it and the log writes it.
 enum OutcomeKind : int {
     kOutcomeFinished = 1,
-    kOutcomeCancelled = 2,     // also: the schedule was stopped
+    kOutcomeCancelled = 2,  // also: the schedule was stopped
     kOutcomeFailed = 3,
     kOutcomeRetriesUsedUp = 4,
     kOutcomeRetryPlanned = 5,
@@ -47,21 +47,21 @@ enum OutcomeKind : int {
 };
 
 struct ScheduleState {
-    bool autoMode = false;             // a schedule is set up and waiting or running
+    bool autoMode = false;  // a schedule is set up and waiting or running
     uint32_t intervalCode = kNoSchedule;
-    int64_t nextRunTime = 0;           // the next regular run
-    QTime timeOfDay;                   // of every regular run: the start's hour and minute
-    int64_t retryTime = 0;             // the planned retry, while retryPending
+    int64_t nextRunTime = 0;  // the next regular run
+    QTime timeOfDay;          // of every regular run: the start's hour and minute
+    int64_t retryTime = 0;    // the planned retry, while retryPending
     bool retryPending = false;
-    bool busy = false;                 // a run (or a question) is under way: ticks wait
-    uint32_t runCounter = 0;           // successful runs: numbers the backup files
-    uint32_t scheduleCounter = 0;      // scheduled runs started: numbers the log's blocks
+    bool busy = false;             // a run (or a question) is under way: ticks wait
+    uint32_t runCounter = 0;       // successful runs: numbers the backup files
+    uint32_t scheduleCounter = 0;  // scheduled runs started: numbers the log's blocks
     uint32_t endReason = kEndUnset;
-    bool boxesDeleted = false;         // the last run found chosen boxes deleted
-    uint32_t retryInterval = 5;        // minutes between a failed run and its retry
-    uint32_t retryCount = 12;          // retries of one scheduled run
-    std::vector<VTBOX> deletedBoxes;   // found by the last run, for the log
-    bool trailerWritten = false;       // the log's trailer of this schedule is written
+    bool boxesDeleted = false;        // the last run found chosen boxes deleted
+    uint32_t retryInterval = 5;       // minutes between a failed run and its retry
+    uint32_t retryCount = 12;         // retries of one scheduled run
+    std::vector<VTBOX> deletedBoxes;  // found by the last run, for the log
+    bool trailerWritten = false;      // the log's trailer of this schedule is written
 };
 
 enum class Advance { Regular, Retry };

@@ -28,7 +28,8 @@ QString FreeSpaceText(const QString &root, uint64_t bytesFree) {
     const bool inMb = bytesFree >= 2 * kMb;
     return QStringLiteral("%1  %2  %3  %4  %5")
         .arg(Text(ids::kFreeSpaceOn), root, Text(ids::kFreeSpaceIs),
-             QString::number(inMb ? bytesFree / kMb : bytesFree / kKb), inMb ? QStringLiteral("MB") : QStringLiteral("KB"));
+             QString::number(inMb ? bytesFree / kMb : bytesFree / kKb),
+             inMb ? QStringLiteral("MB") : QStringLiteral("KB"));
 }
 
 }  // namespace vtutil

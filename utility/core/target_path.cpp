@@ -13,7 +13,6 @@ namespace vtutil {
 
 namespace {
 
-
 bool HoldsRefusedCharacter(const QString &path) {
     for (const char *c = kRefusedPathCharacters; *c; ++c)
         if (path.contains(QLatin1Char(*c))) return true;
@@ -67,8 +66,10 @@ FolderState ProbeFolder(const QString &folder, uint32_t *code) {
     const QByteArray name = folder.toUtf8();
     struct stat st {};
     int err = 0;
-    if (::stat(name.constData(), &st) != 0) err = errno;
-    else if (!S_ISDIR(st.st_mode)) err = ENOTDIR;
+    if (::stat(name.constData(), &st) != 0)
+        err = errno;
+    else if (!S_ISDIR(st.st_mode))
+        err = ENOTDIR;
     if (err == 0) return FolderState::Exists;
     *code = vt::Win32FromErrno(err);
     if (err == ENOENT || err == ENOTDIR) return FolderState::Missing;
@@ -85,9 +86,12 @@ uint32_t CreateFolderLevels(const QString &folder) {
         if (path.at(end - 1) == '/') continue;  // the root, or "//" inside
         const QByteArray level = path.left(end);
         any = true;
-        if (::mkdir(level.constData(), 0777) == 0) result = 0;
-        else if (errno == EEXIST) result = IsFolder(level) ? VTBOX_E_ALREADY_EXISTS : VTBOX_E_IS_A_FOLDER;
-        else result = vt::Win32FromErrno(errno);
+        if (::mkdir(level.constData(), 0777) == 0)
+            result = 0;
+        else if (errno == EEXIST)
+            result = IsFolder(level) ? VTBOX_E_ALREADY_EXISTS : VTBOX_E_IS_A_FOLDER;
+        else
+            result = vt::Win32FromErrno(errno);
     }
     return any ? result : static_cast<uint32_t>(VTBOX_E_ALREADY_EXISTS);
 }
@@ -97,7 +101,8 @@ bool FolderIsReadOnly(const QString &folder) { return ::access(folder.toUtf8().c
 QString DefaultBackupName(const QDateTime &now) {
     const QDate d = now.date();
     const QTime t = now.time();
-    return QString::asprintf("%4d%02d%02d_%02d%02d%02d", d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+    return QString::asprintf("%4d%02d%02d_%02d%02d%02d", d.year(), d.month(), d.day(), t.hour(), t.minute(),
+                             t.second());
 }
 
 }  // namespace vtutil

@@ -55,8 +55,8 @@ int OpenLogFile(const QString &path, int mode) {
     if (dir < 0) return -1;
     const QByteArray name = QFile::encodeName(info.fileName());
     // Not blocking: a pipe planted under the name must not hold the program.
-    const int fd = ::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | mode,
-                            kFileMode);
+    const int fd =
+        ::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | mode, kFileMode);
     ::close(dir);
     if (fd < 0) return -1;
     struct stat st {};
@@ -85,18 +85,14 @@ QString RepeatText(uint32_t intervalCode) {
 
 QString TrailerText(int kind) {
     switch (kind) {
-    case kTrailerFinished:
-        return Text(ids::kLogFinished);
+    case kTrailerFinished: return Text(ids::kLogFinished);
     case kTrailerFinishedBoxesDeleted:
         return Text(ids::kLogFinished) + QLatin1Char('\n') + ShortText(Text(ids::kBoxesDeletedStopped));
-    case kTrailerFailed:
-        return Text(ids::kLogFailed);
-    case kTrailerStopped:
-        return Text(ids::kLogStopped);
+    case kTrailerFailed: return Text(ids::kLogFailed);
+    case kTrailerStopped: return Text(ids::kLogStopped);
     case kTrailerBoxesDeleted:
         return Text(ids::kLogFailed) + QLatin1Char('\n') + ShortText(Text(ids::kBoxesDeletedStopped));
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -150,7 +146,8 @@ void UtilityLog::WriteAutoHeader(const ScheduleFacts &facts, const LoggedBoxes &
     WriteLine(Pair(ids::kBackupFileGroup, facts.target.left(kTargetShown)));
     WriteLine(Pair(ids::kRepeatGroup, RepeatText(facts.intervalCode)));
     WriteLine(Pair(ids::kStartTimeGroup, ScheduleTimeText(facts.start)));
-    WriteLine(Pair(ids::kLogDeletedPolicy, Text(facts.continuePolicy == 1 ? ids::kGoOnWithOthers : ids::kStopTheSchedule)));
+    WriteLine(
+        Pair(ids::kLogDeletedPolicy, Text(facts.continuePolicy == 1 ? ids::kGoOnWithOthers : ids::kStopTheSchedule)));
     WriteLine(Text(ids::kLogBoxes));
     WriteBoxTable(boxes);
     WriteLine(kLogStarLine);
@@ -189,8 +186,10 @@ void UtilityLog::WriteRunEntry(const LoggedBoxes &boxes, const std::vector<VTBOX
 }
 
 void UtilityLog::WriteSizeLine(double kb) {
-    if (kb > kKbPerMb) WriteLine(Pair(ids::kLogSize, QString::number(static_cast<int64_t>(kb / kKbPerMb)) + " MB"));
-    else WriteLine(Pair(ids::kLogSize, QString::number(static_cast<int64_t>(kb)) + " KB"));
+    if (kb > kKbPerMb)
+        WriteLine(Pair(ids::kLogSize, QString::number(static_cast<int64_t>(kb / kKbPerMb)) + " MB"));
+    else
+        WriteLine(Pair(ids::kLogSize, QString::number(static_cast<int64_t>(kb)) + " KB"));
 }
 
 void UtilityLog::WriteAutoTrailer(int kind, bool *written, int64_t now, double totalKb) {
@@ -201,8 +200,10 @@ void UtilityLog::WriteAutoTrailer(int kind, bool *written, int64_t now, double t
     WriteLine(Text(ids::kLogScheduleEnded) + QLatin1Char(' ') + TrailerText(kind) + QLatin1Char(' '));
     WriteLine(Pair(ids::kLogEndedAt, ScheduleTimeText(now)));
     const int64_t wholeKb = static_cast<int64_t>(totalKb);
-    if (wholeKb > 1024) WriteLine(Pair(ids::kLogTotalSize, QString::number(wholeKb / 1024) + " MB(s)"));
-    else WriteLine(Pair(ids::kLogTotalSize, QString::number(wholeKb) + " KB(s)"));
+    if (wholeKb > 1024)
+        WriteLine(Pair(ids::kLogTotalSize, QString::number(wholeKb / 1024) + " MB(s)"));
+    else
+        WriteLine(Pair(ids::kLogTotalSize, QString::number(wholeKb) + " KB(s)"));
     WriteLine(kLogStarLine);
 }
 

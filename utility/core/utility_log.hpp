@@ -23,8 +23,8 @@ enum TrailerKind : int {
     kTrailerFinished = 1,
     kTrailerFinishedBoxesDeleted = 2,  // ended normally, but chosen boxes had been deleted
     kTrailerFailed = 3,
-    kTrailerStopped = 4,               // by the user, by exit, or after a cancel
-    kTrailerBoxesDeleted = 5,          // stopped because chosen boxes were deleted
+    kTrailerStopped = 4,       // by the user, by exit, or after a cancel
+    kTrailerBoxesDeleted = 5,  // stopped because chosen boxes were deleted
 };
 
 // The boxes a table lists: those of the box list whose numbers are chosen.

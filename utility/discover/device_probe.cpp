@@ -50,21 +50,21 @@ ConnectReply ParseConnectReply(const QByteArray &reply) {
     QString result, session;
     while (!xml.atEnd()) {
         switch (xml.readNext()) {
-        case QXmlStreamReader::StartElement:
-            path << xml.name().toString();
-            break;
+        case QXmlStreamReader::StartElement: path << xml.name().toString(); break;
         case QXmlStreamReader::EndElement:
             if (!path.isEmpty()) path.removeLast();
             break;
         case QXmlStreamReader::Characters: {
             const QString where = path.join(QLatin1Char('/'));
-            if (where == QLatin1String("BoxNwLib/Header/Version")) out.version += xml.text();
-            else if (where == QLatin1String("BoxNwLib/Message/Result")) result += xml.text();
-            else if (where == QLatin1String("BoxNwLib/Message/SessionInfo/WebSessionID")) session += xml.text();
+            if (where == QLatin1String("BoxNwLib/Header/Version"))
+                out.version += xml.text();
+            else if (where == QLatin1String("BoxNwLib/Message/Result"))
+                result += xml.text();
+            else if (where == QLatin1String("BoxNwLib/Message/SessionInfo/WebSessionID"))
+                session += xml.text();
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
     if (xml.hasError()) {
@@ -91,7 +91,8 @@ DeviceProbe::DeviceProbe(QString address, uint16_t port, QObject *parent)
     : QObject(parent), address_(std::move(address)), port_(port), timer_(new QTimer(this)) {
     result_.address = address_;
     timer_->setSingleShot(true);
-    connect(timer_, &QTimer::timeout, this, [this] { Fail(QStringLiteral("no answer within %1 s").arg(kTimeoutMs / 1000)); });
+    connect(timer_, &QTimer::timeout, this,
+            [this] { Fail(QStringLiteral("no answer within %1 s").arg(kTimeoutMs / 1000)); });
 }
 
 void DeviceProbe::Start() {
@@ -110,8 +111,8 @@ void DeviceProbe::Request(const QByteArray &target) {
     received_.clear();
     socket_ = new QTcpSocket(this);
     connect(socket_, &QTcpSocket::connected, this, [this, target] {
-        socket_->write("GET " + target + " HTTP/1.0\r\nHost: " + address_.toLatin1() + ':' +
-                       QByteArray::number(port_) + "\r\nConnection: close\r\n\r\n");
+        socket_->write("GET " + target + " HTTP/1.0\r\nHost: " + address_.toLatin1() + ':' + QByteArray::number(port_) +
+                       "\r\nConnection: close\r\n\r\n");
     });
     connect(socket_, &QTcpSocket::readyRead, this, [this] {
         received_ += socket_->readAll();

@@ -14,10 +14,10 @@ namespace vtdiscover {
 
 // What the device's answer to "open a session" said.
 struct ConnectReply {
-    bool ok = false;         // HTTP 200, Result 0 and a session number
+    bool ok = false;  // HTTP 200, Result 0 and a session number
     uint32_t sessionId = 0;
-    QString version;         // Header/Version: the engine version text
-    QString problem;         // why not ok
+    QString version;  // Header/Version: the engine version text
+    QString problem;  // why not ok
 };
 
 // Reads a whole HTTP/1.0 reply (status line, headers, XML body).

@@ -8,11 +8,11 @@
 //
 // The port is 8080, or VTBOX_HTTP_PORT. It never scans a network.
 #include <QApplication>
-#include <exception>
 #include <QCommandLineParser>
 #include <QEventLoop>
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 #include "device_probe.hpp"
@@ -39,7 +39,8 @@ int ChooseWithoutWindow(const QString &address, const QString &name, const QStri
     probe.Start();
     loop.exec();
     if (!result.answered) {
-        std::fprintf(stderr, "vtbox-discover: %s does not answer: %s\n", qPrintable(address), qPrintable(result.problem));
+        std::fprintf(stderr, "vtbox-discover: %s does not answer: %s\n", qPrintable(address),
+                     qPrintable(result.problem));
         return kNoAnswer;
     }
     std::vector<vtdiscover::KnownDevice> devices = vtdiscover::LoadKnownDevices();
@@ -65,20 +66,25 @@ static int RunProgram(int argc, char *argv[]) {
     for (int i = 1; i < argc; ++i)
         if (QByteArray(argv[i]) == "--choose") withoutWindow = true;
     std::unique_ptr<QCoreApplication> app;
-    if (withoutWindow) app = std::make_unique<QCoreApplication>(argc, argv);
-    else app = std::make_unique<QApplication>(argc, argv);
+    if (withoutWindow)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vtbox-discover"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Finds a device for the backup/restore utility."));
     parser.addHelpOption();
-    QCommandLineOption choose(QStringLiteral("choose"), QStringLiteral("Check ADDRESS and make it the chosen device, without a window."),
+    QCommandLineOption choose(QStringLiteral("choose"),
+                              QStringLiteral("Check ADDRESS and make it the chosen device, without a window."),
                               QStringLiteral("ADDRESS"));
-    QCommandLineOption name(QStringLiteral("name"), QStringLiteral("Name of the device chosen with --choose."), QStringLiteral("NAME"));
-    QCommandLineOption location(QStringLiteral("location"), QStringLiteral("Location of the device chosen with --choose."),
-                                QStringLiteral("TEXT"));
+    QCommandLineOption name(QStringLiteral("name"), QStringLiteral("Name of the device chosen with --choose."),
+                            QStringLiteral("NAME"));
+    QCommandLineOption location(QStringLiteral("location"),
+                                QStringLiteral("Location of the device chosen with --choose."), QStringLiteral("TEXT"));
     parser.addOptions({choose, name, location});
-    parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("Addresses to check at once."), QStringLiteral("[address...]"));
+    parser.addPositionalArgument(QStringLiteral("address"), QStringLiteral("Addresses to check at once."),
+                                 QStringLiteral("[address...]"));
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "vtbox-discover: %s\n", qPrintable(parser.errorText()));
         return kUsage;

@@ -35,7 +35,9 @@ bool HasBox(const std::vector<VTBOX> &boxes, uint32_t number) {
 
 // What the log says of a failed run: the short error text, or for a missing
 // folder the message that says so.
-QString FailureDetail(uint32_t code) { return code == kPathNotFound ? Text(ids::kMsgFolderNotMade) : ShortErrorText(code); }
+QString FailureDetail(uint32_t code) {
+    return code == kPathNotFound ? Text(ids::kMsgFolderNotMade) : ShortErrorText(code);
+}
 
 // The message of a passed start without its last line (the advice to
 // choose a later time, which a missed run cannot follow).
@@ -165,8 +167,10 @@ bool AutomaticBackup::PrepareRun(JobRequest *request, uint32_t *failure) {
         auto old = std::find_if(knownBoxes_.begin(), knownBoxes_.end(),
                                 [number](const VTBOX &box) { return box.BoxNo == number; });
         VTBOX gone{};
-        if (old != knownBoxes_.end()) gone = *old;
-        else gone.BoxNo = number;
+        if (old != knownBoxes_.end())
+            gone = *old;
+        else
+            gone.BoxNo = number;
         state_.deletedBoxes.push_back(gone);
     }
     knownBoxes_ = now;
@@ -242,9 +246,12 @@ void AutomaticBackup::Run() {
     if (state_.intervalCode == kNoSchedule) return;
     if (state_.intervalCode == kRunOnce && !state_.retryPending) {
         state_.autoMode = false;
-        if (!prepared || outcome.state == kJobFailed) state_.endReason = kEndFailed;
-        else if (outcome.state == kJobFinished) state_.endReason = kEndFinished;
-        else state_.endReason = kEndStopped;
+        if (!prepared || outcome.state == kJobFailed)
+            state_.endReason = kEndFailed;
+        else if (outcome.state == kJobFinished)
+            state_.endReason = kEndFinished;
+        else
+            state_.endReason = kEndStopped;
         StopSchedule();
         return;
     }
@@ -268,9 +275,12 @@ void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar
     } else {
         const QString detail = FailureDetail(code);
         kind = RunOutcomeKind(state, code, retriesSoFar, state_.retryCount);
-        if (kind == kOutcomeRetryPlanned) text = FormatText(Text(ids::kLogFailedRetry), detail);
-        else if (kind == kOutcomeRetriesUsedUp) text = Text(ids::kLogFailed) + QLatin1Char('\n') + Text(ids::kRetriesUsedUp);
-        else text = Text(ids::kLogFailed) + QLatin1Char('\n') + detail;
+        if (kind == kOutcomeRetryPlanned)
+            text = FormatText(Text(ids::kLogFailedRetry), detail);
+        else if (kind == kOutcomeRetriesUsedUp)
+            text = Text(ids::kLogFailed) + QLatin1Char('\n') + Text(ids::kRetriesUsedUp);
+        else
+            text = Text(ids::kLogFailed) + QLatin1Char('\n') + detail;
     }
     main_.ShowResult(kind, code);
     if (kind == kOutcomeFinished) {
@@ -307,8 +317,10 @@ void AutomaticBackup::StopSchedule() {
         main_.ShowResult(CResultDlg::kCancelled, 0);
     } else {
         int kind = kTrailerFinished;
-        if (state_.endReason == kEndFailed || state_.endReason == kEndStopped) kind = static_cast<int>(state_.endReason);
-        else if (state_.endReason == kEndFinished && state_.boxesDeleted) kind = kTrailerFinishedBoxesDeleted;
+        if (state_.endReason == kEndFailed || state_.endReason == kEndStopped)
+            kind = static_cast<int>(state_.endReason);
+        else if (state_.endReason == kEndFinished && state_.boxesDeleted)
+            kind = kTrailerFinishedBoxesDeleted;
         log.WriteAutoTrailer(kind, &state_.trailerWritten, Now(), app_.totalSizeKb);
     }
     log.Close();

@@ -148,8 +148,7 @@ bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *fail
     const QString folder = FolderPart(path_);
     uint32_t code = 0;
     switch (ProbeFolder(folder, &code)) {
-    case FolderState::Exists:
-        break;
+    case FolderState::Exists: break;
     case FolderState::Missing: {
         if (automatic) return false;
         if (ShowMessage(this, Text(ids::kMsgCreateFolder), Text(ids::kCaptionError), QMessageBox::Question,

@@ -25,8 +25,7 @@ void CBackupRestoreApp::LoadLanguage() {
     languageLoadedHere_ = Language::Instance().Load();
     if (languageLoadedHere_) return;
     // The one text that cannot come from the library.
-    QMessageBox box(QMessageBox::NoIcon, QString(), QStringLiteral("Coud not Load Language Library"),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, QString(), QStringLiteral("Coud not Load Language Library"), QMessageBox::Ok);
     box.exec();
 }
 

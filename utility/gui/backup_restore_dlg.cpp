@@ -24,8 +24,8 @@
 #include "message_box.hpp"
 #include "program_files.hpp"
 #include "restore_pg.hpp"
-#include "schedule.hpp"
 #include "result_dlg.hpp"
+#include "schedule.hpp"
 #include "select_devices_dlg.hpp"
 #include "status_bar.hpp"
 #include "text_ids.hpp"
@@ -167,16 +167,20 @@ int CBackupRestoreDlg::CountCheckedRows() const {
 }
 
 void CBackupRestoreDlg::OnPageChanged() {
-    if (BackupPageActive()) backupPage_->OnActivate();
-    else restorePage_->OnActivate();
+    if (BackupPageActive())
+        backupPage_->OnActivate();
+    else
+        restorePage_->OnActivate();
     UpdateMenuState();
 }
 
 bool CBackupRestoreDlg::AutoMode() const { return automatic_->Active(); }
 
 void CBackupRestoreDlg::OnAction() {
-    if (BackupPageActive()) backupPage_->Start();
-    else restorePage_->Start();
+    if (BackupPageActive())
+        backupPage_->Start();
+    else
+        restorePage_->Start();
 }
 
 void CBackupRestoreDlg::DestroyResult() {
@@ -243,8 +247,10 @@ void CBackupRestoreDlg::SetWaiting(bool waiting) {
         return;
     }
     action_->setText(Text(ids::kStartBackup));
-    if (result_) action_->setEnabled(false);
-    else backupPage_->OnActivate();
+    if (result_)
+        action_->setEnabled(false);
+    else
+        backupPage_->OnActivate();
     UpdateMenuState();
 }
 
@@ -265,8 +271,10 @@ void CBackupRestoreDlg::MarkSessionLost() {
 }
 
 void CBackupRestoreDlg::ShowConnectionState() {
-    if (session_.Connected()) status_->SetConnected(true);
-    else MarkSessionLost();
+    if (session_.Connected())
+        status_->SetConnected(true);
+    else
+        MarkSessionLost();
 }
 
 void CBackupRestoreDlg::showEvent(QShowEvent *event) {
@@ -275,8 +283,8 @@ void CBackupRestoreDlg::showEvent(QShowEvent *event) {
     sizedOnce_ = true;
     // The first size is also the smallest. It is wide enough for the status
     // bar to show a next run with the longest names whole in our font.
-    const QString longest = Text(ids::kNextBackup) + QLatin1Char(' ') +
-                            ScheduleTimeText(LocalMoment(QDate(2026, 9, 30), QTime(21, 0)));
+    const QString longest =
+        Text(ids::kNextBackup) + QLatin1Char(' ') + ScheduleTimeText(LocalMoment(QDate(2026, 9, 30), QTime(21, 0)));
     const QSize first(std::max(kFirstSize.width(), status_->WidthToShowWhole(longest) + width() - status_->width()),
                       kFirstSize.height());
     setMinimumSize(first);

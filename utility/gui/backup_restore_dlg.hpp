@@ -74,8 +74,18 @@ public:
     void SetWaiting(bool waiting);
 
     enum class Command {
-        BackupData, RestoreData, AutomaticBackup, Exit, SelectAll, ClearAll,
-        Refresh, DeviceDiscovery, DeviceSettings, InitialiseStorage, Help, About
+        BackupData,
+        RestoreData,
+        AutomaticBackup,
+        Exit,
+        SelectAll,
+        ClearAll,
+        Refresh,
+        DeviceDiscovery,
+        DeviceSettings,
+        InitialiseStorage,
+        Help,
+        About
     };
     QAction *Action(Command command) const;
     // File, Edit, View, Device, Help.

@@ -63,7 +63,8 @@ void BoxList::CheckOnly(const std::vector<uint32_t> &numbers) {
 }
 
 void BoxList::SetAllChecked(bool checked) {
-    for (int i = 0; i < topLevelItemCount(); ++i) topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
 }
 
 }  // namespace vtutil

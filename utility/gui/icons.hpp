@@ -6,11 +6,11 @@
 
 namespace vtutil::icons {
 
-QIcon Application();             // the program
-QIcon Connected();               // status bar: session open
-QIcon Disconnected();            // status bar: no session
-QIcon Box(bool isProtected);     // box lists
-QIcon Device();                  // device choice list
-QString AboutPicturePath();      // about box picture (SVG)
+QIcon Application();          // the program
+QIcon Connected();            // status bar: session open
+QIcon Disconnected();         // status bar: no session
+QIcon Box(bool isProtected);  // box lists
+QIcon Device();               // device choice list
+QString AboutPicturePath();   // about box picture (SVG)
 
 }  // namespace vtutil::icons

@@ -29,8 +29,10 @@ void ShowErrorCode(QWidget *parent, uint32_t code) {
 
 std::unique_ptr<QMessageBox> MakeReportBox(QWidget *parent, const JobReport &report) {
     QMessageBox::Icon icon = QMessageBox::Critical;
-    if (report.icon == JobReport::Icon::Information) icon = QMessageBox::Information;
-    else if (report.icon == JobReport::Icon::Warning) icon = QMessageBox::Warning;
+    if (report.icon == JobReport::Icon::Information)
+        icon = QMessageBox::Information;
+    else if (report.icon == JobReport::Icon::Warning)
+        icon = QMessageBox::Warning;
     auto box = std::make_unique<QMessageBox>(icon, report.caption, report.text, QMessageBox::Ok, parent);
     box->setTextFormat(Qt::PlainText);
     if (!report.details.isEmpty()) box->setDetailedText(report.details);

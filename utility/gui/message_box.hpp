@@ -16,8 +16,7 @@ struct JobReport;
 // shows over the box even while a wait cursor is up. Details, when given,
 // are behind "Show Details".
 QMessageBox::StandardButton ShowMessage(QWidget *parent, const QString &text, const QString &caption,
-                                        QMessageBox::Icon icon,
-                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                        QMessageBox::Icon icon, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
                                         const QString &details = {});
 

@@ -44,7 +44,8 @@ CProgressDlg::CProgressDlg(DeviceSession &session, JobRequest request, QWidget *
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setModal(true);
 
-    animation_ = new BusyAnimation(backup ? BusyAnimation::Direction::ToFile : BusyAnimation::Direction::ToDevice, this);
+    animation_ =
+        new BusyAnimation(backup ? BusyAnimation::Direction::ToFile : BusyAnimation::Direction::ToDevice, this);
     phaseLine_ = TextLine(this, "phase");
     phaseLine_->setText(Text(backup ? ids::kBackupStarting : ids::kRestoreStarting));
     bar_ = new QProgressBar(this);
@@ -89,15 +90,20 @@ void CProgressDlg::showEvent(QShowEvent *event) {
 
 void CProgressDlg::StartJob() {
     waitForThread_.reset(CreateEventA(nullptr, FALSE, FALSE, "WAITFORTHREAD"));
-    if (IsBackup(request_)) job_ = std::make_unique<CBackupThread>(session_, request_, waitForThread_.get());
-    else job_ = std::make_unique<CRestoreThread>(session_, request_, waitForThread_.get());
+    if (IsBackup(request_))
+        job_ = std::make_unique<CBackupThread>(session_, request_, waitForThread_.get());
+    else
+        job_ = std::make_unique<CRestoreThread>(session_, request_, waitForThread_.get());
 
     CJobThread *job = job_.get();
-    connect(job, &CJobThread::ProgressReset, this, [this](int range, int) {
-        bar_->setRange(0, range);
-        bar_->setValue(0);
-        update();
-    }, Qt::QueuedConnection);
+    connect(
+        job, &CJobThread::ProgressReset, this,
+        [this](int range, int) {
+            bar_->setRange(0, range);
+            bar_->setValue(0);
+            update();
+        },
+        Qt::QueuedConnection);
     connect(job, &CJobThread::AnimationStarted, animation_, &BusyAnimation::Play, Qt::QueuedConnection);
     connect(job, &CJobThread::PercentChanged, bar_, &QProgressBar::setValue, Qt::QueuedConnection);
     connect(job, &CJobThread::PhaseTextChanged, phaseLine_, &QLabel::setText, Qt::QueuedConnection);
@@ -108,7 +114,8 @@ void CProgressDlg::StartJob() {
     job->start();
     if (!job->isRunning() && !job->isFinished()) {
         // No thread: the job ends failed, once the modal run has begun.
-        QMetaObject::invokeMethod(this, [this] { OnEnded(JobOutcome{}); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { OnEnded(JobOutcome{}); }, Qt::QueuedConnection);
     }
 }
 

@@ -23,8 +23,8 @@
 #include "size_texts.hpp"
 #include "target_path.hpp"
 #include "text_ids.hpp"
-#include "widget_marks.hpp"
 #include "vthandles.hpp"
+#include "widget_marks.hpp"
 
 namespace vtutil {
 
@@ -96,8 +96,10 @@ void CRestorePg::OnCheckChanged() {
     ShowTotal();
     if (!PathIsZip() || !session_.Connected()) return;
     const int checked = list_->CountChecked();
-    if (checked == 0) main_.ActionButton()->setEnabled(false);
-    else if (targetValid_) main_.ActionButton()->setEnabled(true);
+    if (checked == 0)
+        main_.ActionButton()->setEnabled(false);
+    else if (targetValid_)
+        main_.ActionButton()->setEnabled(true);
 }
 
 void CRestorePg::ShowTotal() {
@@ -169,7 +171,8 @@ void CRestorePg::ReadFile(const QString &path) {
     ShowTotal();
 
     const QString fileVersion = FieldText(info.EngineVersion, sizeof info.EngineVersion);
-    const QString deviceVersion = FieldText(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion);
+    const QString deviceVersion =
+        FieldText(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion);
     if (fileVersion != deviceVersion) {
         Refuse(ids::kMsgOtherEngineVersion);
         return;

@@ -23,17 +23,13 @@ constexpr int kIconSize = 32;
 
 QString SecondLineText(int kind, uint32_t result) {
     switch (kind) {
-    case CResultDlg::kFailed:
-        return result == kPathNotFound ? Text(ids::kMsgFolderNotMade) : ErrorTextFor(result);
-    case CResultDlg::kRetriesUsedUp:
-        return Text(ids::kRetriesUsedUp);
+    case CResultDlg::kFailed: return result == kPathNotFound ? Text(ids::kMsgFolderNotMade) : ErrorTextFor(result);
+    case CResultDlg::kRetriesUsedUp: return Text(ids::kRetriesUsedUp);
     case CResultDlg::kRetryPlanned:
         return (result == kPathNotFound ? Text(ids::kMsgFolderNotMade) : ShortErrorText(result)) + QLatin1Char('\n') +
                Text(ids::kRetryPlanned);
-    case CResultDlg::kBoxesDeleted:
-        return Text(ids::kBoxesDeletedStopped);
-    default:
-        return {};
+    case CResultDlg::kBoxesDeleted: return Text(ids::kBoxesDeletedStopped);
+    default: return {};
     }
 }
 
@@ -49,16 +45,20 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     setWindowTitle(Text(good ? ids::kCaptionBackup : ids::kCaptionError));
 
     QStyle::StandardPixmap pixmap = QStyle::SP_MessageBoxCritical;
-    if (kind == kFinished) pixmap = QStyle::SP_MessageBoxInformation;
-    else if (kind == kCancelled) pixmap = QStyle::SP_MessageBoxWarning;
+    if (kind == kFinished)
+        pixmap = QStyle::SP_MessageBoxInformation;
+    else if (kind == kCancelled)
+        pixmap = QStyle::SP_MessageBoxWarning;
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
     icon->setPixmap(style()->standardIcon(pixmap, nullptr, this).pixmap(kIconSize, kIconSize));
     icon->setAlignment(Qt::AlignTop);
 
     uint32_t firstId = ids::kBackupFailed;
-    if (kind == kFinished) firstId = ids::kBackupFinished;
-    else if (kind == kCancelled) firstId = ids::kBackupCancelled;
+    if (kind == kFinished)
+        firstId = ids::kBackupFinished;
+    else if (kind == kCancelled)
+        firstId = ids::kBackupCancelled;
     first_ = new QLabel(Text(firstId), this);
     first_->setObjectName(QStringLiteral("first"));
     first_->setTextFormat(Qt::PlainText);

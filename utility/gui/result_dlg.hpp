@@ -15,11 +15,11 @@ class CResultDlg : public QDialog {
 public:
     enum Kind {
         kFinished = 1,
-        kCancelled = 2,      // cancelled, or the schedule was stopped
+        kCancelled = 2,  // cancelled, or the schedule was stopped
         kFailed = 3,
         kRetriesUsedUp = 4,
-        kRetryPlanned = 5,   // failed; the run will be tried again
-        kBoxesDeleted = 6,   // chosen boxes were deleted; the schedule stopped
+        kRetryPlanned = 5,  // failed; the run will be tried again
+        kBoxesDeleted = 6,  // chosen boxes were deleted; the schedule stopped
     };
     CResultDlg(int kind, uint32_t result, QWidget *parent = nullptr);
 

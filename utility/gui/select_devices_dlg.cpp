@@ -31,8 +31,8 @@ CSelectDevicesDlg::CSelectDevicesDlg(AppState &app, QWidget *parent) : QDialog(p
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setAllColumnsShowFocus(true);
-    list_->setHeaderLabels({Text(ids::kNameHeader), Text(ids::kAddressHeader), Text(ids::kModelHeader),
-                            Text(ids::kLocationHeader)});
+    list_->setHeaderLabels(
+        {Text(ids::kNameHeader), Text(ids::kAddressHeader), Text(ids::kModelHeader), Text(ids::kLocationHeader)});
     list_->setColumnWidth(kName, 120);
     list_->setColumnWidth(kAddress, 100);
     list_->setColumnWidth(kModel, 160);

@@ -56,8 +56,8 @@ void StatusBar::SetConnected(bool connected) {
 int StatusBar::WidthToShowWhole(const QString &activity) const {
     const QLabel *part = parts_[0];
     const QMargins margins = part->contentsMargins();
-    const int needed = part->fontMetrics().horizontalAdvance(activity) + margins.left() + margins.right() +
-                       2 * part->frameWidth();
+    const int needed =
+        part->fontMetrics().horizontalAdvance(activity) + margins.left() + margins.right() + 2 * part->frameWidth();
     int w = needed;  // part 0 is never wider than the bar
     while (StatusPartEdges(w, w)[0] < needed) ++w;
     return w;

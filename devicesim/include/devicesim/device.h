@@ -20,62 +20,62 @@ namespace devicesim {
 
 // The engine version text that switches the FTP server to the shell dialect
 // ("ls mkdir rmdir cd delete").
-inline constexpr const char* kShellDialectVersion = "Korvo-D V1.0.0.0";
+inline constexpr const char *kShellDialectVersion = "Korvo-D V1.0.0.0";
 
 struct DeviceOptions {
-  std::filesystem::path store;          // made (with SHR/BOX/DATABASE and DATA) when missing
-  std::string address = "127.0.0.1";   // both servers listen here
-  uint16_t httpPort = 0;                // 0: any free port (see Device::HttpPort)
-  uint16_t ftpPort = 0;
-  std::string password = "admin";      // administrator password
-  std::string engineVersion = "Korvo-B V1.3.0.0";
-  std::string mac = "02:00:5E:10:20:30";
-  uint32_t capacityKb = 1048576;        // disk capacity reported by the disk space page
-  bool listingCrLf = false;             // listing lines end in CR LF instead of a bare LF
-  bool busyAsHttp503 = false;           // exclusive mode refusals as HTTP 503, not Result 211/212
-  unsigned maxSessions = 64;            // web sessions open at once; more get Result 102
-  unsigned sessionIdleSeconds = 900;    // a session idle this long ends (0: never); jobs touch every 5 minutes
+    std::filesystem::path store;        // made (with SHR/BOX/DATABASE and DATA) when missing
+    std::string address = "127.0.0.1";  // both servers listen here
+    uint16_t httpPort = 0;              // 0: any free port (see Device::HttpPort)
+    uint16_t ftpPort = 0;
+    std::string password = "admin";  // administrator password
+    std::string engineVersion = "Korvo-B V1.3.0.0";
+    std::string mac = "02:00:5E:10:20:30";
+    uint32_t capacityKb = 1048576;      // disk capacity reported by the disk space page
+    bool listingCrLf = false;           // listing lines end in CR LF instead of a bare LF
+    bool busyAsHttp503 = false;         // exclusive mode refusals as HTTP 503, not Result 211/212
+    unsigned maxSessions = 64;          // web sessions open at once; more get Result 102
+    unsigned sessionIdleSeconds = 900;  // a session idle this long ends (0: never); jobs touch every 5 minutes
 };
 
 // One boxnwDirSerialClusterChange request as the device accepted it.
 struct SerialChangeCall {
-  uint32_t sid = 0;
-  unsigned box = 0, folder = 0, document = 0, noc = 0, mod = 0;
-  bool operator==(const SerialChangeCall&) const = default;
+    uint32_t sid = 0;
+    unsigned box = 0, folder = 0, document = 0, noc = 0, mod = 0;
+    bool operator==(const SerialChangeCall &) const = default;
 };
 
 // What the device saw, in arrival order (each list keeps its last 10000 items).
 struct DeviceRecords {
-  std::vector<std::string> httpRequests;  // request targets: path and query as received
-  std::vector<SerialChangeCall> serialChanges;
-  unsigned keepAlives = 0;                // boxnwGetBoxProperty requests with only a SID
-  std::vector<std::string> ftpCommands;   // command lines, PASS arguments masked as "****"
+    std::vector<std::string> httpRequests;  // request targets: path and query as received
+    std::vector<SerialChangeCall> serialChanges;
+    unsigned keepAlives = 0;               // boxnwGetBoxProperty requests with only a SID
+    std::vector<std::string> ftpCommands;  // command lines, PASS arguments masked as "****"
 };
 
 class Device {
- public:
-  explicit Device(DeviceOptions options);
-  ~Device();
-  Device(const Device&) = delete;
-  Device& operator=(const Device&) = delete;
+public:
+    explicit Device(DeviceOptions options);
+    ~Device();
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
 
-  // Binds both servers and starts serving. A device starts once.
-  void Start();
-  // Closes the listeners, ends every connection and joins every thread. Idempotent.
-  void Stop();
+    // Binds both servers and starts serving. A device starts once.
+    void Start();
+    // Closes the listeners, ends every connection and joins every thread. Idempotent.
+    void Stop();
 
-  uint16_t HttpPort() const;
-  uint16_t FtpPort() const;
-  const DeviceOptions& Options() const;
-  bool ShellDialect() const;
+    uint16_t HttpPort() const;
+    uint16_t FtpPort() const;
+    const DeviceOptions &Options() const;
+    bool ShellDialect() const;
 
-  Faults& GetFaults();
-  DeviceRecords Records() const;
-  void ClearRecords();
+    Faults &GetFaults();
+    DeviceRecords Records() const;
+    void ClearRecords();
 
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace devicesim

@@ -16,8 +16,8 @@
 namespace devicesim {
 
 inline constexpr size_t kEntryRecordSize = 512;
-inline constexpr size_t kEntryNameUnits = 64;    // display name field: bytes 9..136
-inline constexpr size_t kThumbnailNameMax = 255; // bytes 196..451, NUL-terminated
+inline constexpr size_t kEntryNameUnits = 64;     // display name field: bytes 9..136
+inline constexpr size_t kThumbnailNameMax = 255;  // bytes 196..451, NUL-terminated
 
 namespace entry_offset {
 inline constexpr size_t kOwnName = 0;         // 8 ASCII bytes, then byte 8 = 0
@@ -41,31 +41,31 @@ inline constexpr size_t kThumbnail = 196;     // 256 bytes, NUL-terminated
 }  // namespace entry_offset
 
 struct EntryRecord {
-  std::string ownName;         // "D0000001" or "F0000001" (at most 8 bytes are stored)
-  std::u16string displayName;  // at most 64 UTF-16 units are stored
-  uint32_t updateTime = 0;     // seconds since 1970 (UTC)
-  uint8_t mixFlags = 0;
-  uint32_t paperFlags = 0;
-  int16_t colourFlags = 0;
-  int16_t sizeTermA = 0;       // pages of the document
-  uint32_t sizeTermB = 0;      // page data in KB
-  uint32_t createTime = 0;
-  uint32_t accessTime = 0;
-  uint8_t docStatus = 0;
-  uint8_t sourceType = 0;
-  uint8_t colorMonoMix = 0;
-  uint8_t scanDuplex = 0;
-  uint16_t mResolution = 0;
-  uint16_t sResolution = 0;
-  uint8_t rotation = 0;
-  std::string thumbnail;       // file name inside the document's page folder
+    std::string ownName;         // "D0000001" or "F0000001" (at most 8 bytes are stored)
+    std::u16string displayName;  // at most 64 UTF-16 units are stored
+    uint32_t updateTime = 0;     // seconds since 1970 (UTC)
+    uint8_t mixFlags = 0;
+    uint32_t paperFlags = 0;
+    int16_t colourFlags = 0;
+    int16_t sizeTermA = 0;   // pages of the document
+    uint32_t sizeTermB = 0;  // page data in KB
+    uint32_t createTime = 0;
+    uint32_t accessTime = 0;
+    uint8_t docStatus = 0;
+    uint8_t sourceType = 0;
+    uint8_t colorMonoMix = 0;
+    uint8_t scanDuplex = 0;
+    uint16_t mResolution = 0;
+    uint16_t sResolution = 0;
+    uint8_t rotation = 0;
+    std::string thumbnail;  // file name inside the document's page folder
 
-  bool operator==(const EntryRecord&) const = default;
+    bool operator==(const EntryRecord &) const = default;
 };
 
 // Names longer than their field are cut (a UTF-16 name never in the middle of
 // a surrogate pair).
-std::vector<uint8_t> EncodeEntryRecord(const EntryRecord& record);
+std::vector<uint8_t> EncodeEntryRecord(const EntryRecord &record);
 
 // Tolerant: a short or foreign record reads as if zero-filled to full size.
 EntryRecord DecodeEntryRecord(std::span<const uint8_t> bytes);
@@ -85,20 +85,20 @@ inline constexpr size_t kWarning = 576;          // 448 bytes UTF-16LE: 223 unit
 }  // namespace box_offset
 
 struct BoxRecord {
-  std::string ownName;  // "B0000nnn"
-  uint32_t createTime = 0;
-  uint32_t updateTime = 0;
-  uint32_t protectedFlag = 0;
-  uint32_t preservationFlag = 0;
-  uint32_t preservationDays = 0;
-  std::u16string name;
-  std::u16string owner;
-  std::u16string warningNotice;
+    std::string ownName;  // "B0000nnn"
+    uint32_t createTime = 0;
+    uint32_t updateTime = 0;
+    uint32_t protectedFlag = 0;
+    uint32_t preservationFlag = 0;
+    uint32_t preservationDays = 0;
+    std::u16string name;
+    std::u16string owner;
+    std::u16string warningNotice;
 
-  bool operator==(const BoxRecord&) const = default;
+    bool operator==(const BoxRecord &) const = default;
 };
 
-std::vector<uint8_t> EncodeBoxRecord(const BoxRecord& record);
+std::vector<uint8_t> EncodeBoxRecord(const BoxRecord &record);
 BoxRecord DecodeBoxRecord(std::span<const uint8_t> bytes);
 
 }  // namespace devicesim

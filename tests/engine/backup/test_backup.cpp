@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <regex>
 
-#include "jobs/keep_alive.hpp"
-#include "packaging/zip_layer.hpp"
 #include "backup_job.hpp"
 #include "devicesim/seeding.h"
+#include "jobs/keep_alive.hpp"
+#include "packaging/zip_layer.hpp"
 
 namespace {
 
@@ -22,8 +22,8 @@ using vttest::SimDevice;
 
 std::string Unpack(const std::string &backup, const std::string &out) {
     std::string output;
-    int status = vttest::RunCommand("python3 " VTBOX_SUPPORT_DIR "/unpack_backup.py '" + backup + "' '" + out + "' 2>&1",
-                                    &output);
+    int status = vttest::RunCommand(
+        "python3 " VTBOX_SUPPORT_DIR "/unpack_backup.py '" + backup + "' '" + out + "' 2>&1", &output);
     EXPECT_EQ(status, 0) << output;
     return output;
 }
@@ -66,7 +66,8 @@ TEST(Backup, EveryRecordAndPageFileComesBackByteForByte) {
 
     std::string out = sim.dir / "unpacked";
     std::string log = Unpack(target, out);
-    EXPECT_NE(log.find("['BOX\\\\', 'BOX\\\\Backup.XML', 'BOX\\\\DATA.zip', 'BOX\\\\DATABASE.vtb']"), std::string::npos) << log;
+    EXPECT_NE(log.find("['BOX\\\\', 'BOX\\\\Backup.XML', 'BOX\\\\DATA.zip', 'BOX\\\\DATABASE.vtb']"), std::string::npos)
+        << log;
     // The box archives are stored in DATA.zip as they are: a second deflate
     // would only cost time.
     EXPECT_NE(log.find("\nDATA.zip [0]\n"), std::string::npos) << log;
@@ -99,7 +100,8 @@ TEST(Backup, ABackupWithZip64SizedArchivesReadsBackEverywhere) {
     std::string out = sim.dir / "unpacked";
     Unpack(target, out);  // every level, DATA.zip included
     fs::path store = fs::path(sim.storeRoot) / "SHR/BOX";
-    for (const char *box : {"B0000001", "B0000002"}) ExpectSameTree(store / "DATA" / box, fs::path(out) / "BOX/DATA" / box);
+    for (const char *box : {"B0000001", "B0000002"})
+        ExpectSameTree(store / "DATA" / box, fs::path(out) / "BOX/DATA" / box);
     std::string listing;
     EXPECT_EQ(vttest::RunCommand("unzip -tq '" + target + "' 2>&1", &listing), 0) << listing;
     // The engine's own reader, as a restore opens the file.

@@ -26,8 +26,8 @@ std::string BoxProp(int no, const std::string &name, int protectedFlag = 0) {
 }
 
 TEST_F(ListCalls, BoxListInReplyOrder) {
-    device.Answer("boxnwGetBoxList",
-                  Ok("<Boxes NumOfBoxes=\"2\">" + BoxProp(7, "Scans &amp; more") + BoxProp(2, "Faxes", 3) + "</Boxes>"));
+    device.Answer("boxnwGetBoxList", Ok("<Boxes NumOfBoxes=\"2\">" + BoxProp(7, "Scans &amp; more") +
+                                        BoxProp(2, "Faxes", 3) + "</Boxes>"));
     uint32_t count = 0;
     VTBOX *boxes = nullptr;
     HGLOBAL h = vtBoxGetBoxList(&s, &count, &boxes);
@@ -65,7 +65,8 @@ TEST_F(ListCalls, EmptyListIsAHandleAndShortListsFail) {
     // the list is refused, never read as empty.
     for (const char *stated : {"4000000000", "0", "4294967296", "-1", "1"}) {
         std::string listed = std::string(stated) == "4000000000" ? "" : BoxProp(1, "a") + BoxProp(2, "b");
-        device.Answer("boxnwGetBoxList", Ok("<Boxes NumOfBoxes=\"" + std::string(stated) + "\">" + listed + "</Boxes>"));
+        device.Answer("boxnwGetBoxList",
+                      Ok("<Boxes NumOfBoxes=\"" + std::string(stated) + "\">" + listed + "</Boxes>"));
         EXPECT_EQ(vtBoxGetBoxList(&s, &count, &boxes), nullptr) << stated;
         EXPECT_EQ(GetLastError(), 11u) << stated;
     }
@@ -94,11 +95,16 @@ TEST_F(ListCalls, RepliesOverOneMegabyteAreReadWhole) {
 }
 
 std::string PropertyReply(const std::string &name, int flag, int period) {
-    return Ok("<BoxProp BoxNo=\"3\"><BoxName>" + name + "</BoxName><BoxOwner>Kim</BoxOwner>"
+    return Ok("<BoxProp BoxNo=\"3\"><BoxName>" + name +
+              "</BoxName><BoxOwner>Kim</BoxOwner>"
               "<CreateDate>0</CreateDate><Protected>1</Protected><NumOfDocs>12</NumOfDocs>"
               "<NumOfFolders>2</NumOfFolders><LastUpdateDate>86400</LastUpdateDate><BoxUsedDisk>5120</BoxUsedDisk>"
-              "<PreservationPeriodFlag>" + std::to_string(flag) + "</PreservationPeriodFlag>"
-              "<PreservationPeriod>" + std::to_string(period) + "</PreservationPeriod>"
+              "<PreservationPeriodFlag>" +
+              std::to_string(flag) +
+              "</PreservationPeriodFlag>"
+              "<PreservationPeriod>" +
+              std::to_string(period) +
+              "</PreservationPeriod>"
               "<WarningNotice>Keep &lt;out&gt;</WarningNotice></BoxProp>");
 }
 
@@ -133,7 +139,8 @@ TEST_F(ListCalls, BoxPropertyFillsTheRecordAndTheRawName) {
 }
 
 TEST_F(ListCalls, DiskSpace) {
-    device.Answer("boxnwGetBoxDiskSpace", Ok("<DiskCapacity>1000000</DiskCapacity><DiskAvailability>250000</DiskAvailability>"));
+    device.Answer("boxnwGetBoxDiskSpace",
+                  Ok("<DiskCapacity>1000000</DiskCapacity><DiskAvailability>250000</DiskAvailability>"));
     uint32_t cap = 0, avail = 0;
     DebugCapture lines;
     ASSERT_EQ(vtBoxGetBoxDiskSpace(&s, "admin", &cap, &avail), 0u);
@@ -142,30 +149,35 @@ TEST_F(ListCalls, DiskSpace) {
     EXPECT_NE(lines.text().find(" DiskCapacity = 1000000 DiskAvailability = 250000 \n"), std::string::npos);
 }
 
-std::string Doc(const std::string &id, const std::string &name, int status, int size, int source, int mix,
-                int rotation, int m, int sres, int duplex) {
-    return "<DocProp DocID=\"" + id + "\"><DocName>" + name + "</DocName><CreateDate>10</CreateDate>"
-           "<LastUpdateDate>20</LastUpdateDate><DocStatus>" + std::to_string(status) + "</DocStatus>"
-           "<LastAccessDate>30</LastAccessDate><NumOfPages>4</NumOfPages><DocSize>" + std::to_string(size) +
-           "</DocSize><SourceType>" + std::to_string(source) + "</SourceType><ColorMonoMix>" + std::to_string(mix) +
-           "</ColorMonoMix><ThumbnailPath>/thumb/" + id + ".jpg</ThumbnailPath><ThumbnailRotation>" +
-           std::to_string(rotation) + "</ThumbnailRotation><MResolution>" + std::to_string(m) +
-           "</MResolution><SResolution>" + std::to_string(sres) + "</SResolution><ScanDuplex>" +
+std::string Doc(const std::string &id, const std::string &name, int status, int size, int source, int mix, int rotation,
+                int m, int sres, int duplex) {
+    return "<DocProp DocID=\"" + id + "\"><DocName>" + name +
+           "</DocName><CreateDate>10</CreateDate>"
+           "<LastUpdateDate>20</LastUpdateDate><DocStatus>" +
+           std::to_string(status) +
+           "</DocStatus>"
+           "<LastAccessDate>30</LastAccessDate><NumOfPages>4</NumOfPages><DocSize>" +
+           std::to_string(size) + "</DocSize><SourceType>" + std::to_string(source) + "</SourceType><ColorMonoMix>" +
+           std::to_string(mix) + "</ColorMonoMix><ThumbnailPath>/thumb/" + id +
+           ".jpg</ThumbnailPath><ThumbnailRotation>" + std::to_string(rotation) + "</ThumbnailRotation><MResolution>" +
+           std::to_string(m) + "</MResolution><SResolution>" + std::to_string(sres) + "</SResolution><ScanDuplex>" +
            std::to_string(duplex) + "</ScanDuplex></DocProp>";
 }
 
 std::string Folder(const std::string &id, const std::string &name, int docs) {
-    return "<FolderProp FolderID=\"" + id + "\"><FolderName>" + name + "</FolderName><CreateDate>1</CreateDate>"
-           "<LastUpdateDate>2</LastUpdateDate><NumOfDocs>" + std::to_string(docs) + "</NumOfDocs></FolderProp>";
+    return "<FolderProp FolderID=\"" + id + "\"><FolderName>" + name +
+           "</FolderName><CreateDate>1</CreateDate>"
+           "<LastUpdateDate>2</LastUpdateDate><NumOfDocs>" +
+           std::to_string(docs) + "</NumOfDocs></FolderProp>";
 }
 
 TEST_F(ListCalls, CollectionPutsFoldersFirstAndMapsValues) {
     // Documents come before folders in the reply; the array has folders first.
-    device.Answer("boxnwGetFolderDocList",
-                  Ok("<Documents NumOfDocs=\"2\">" +
-                     Doc("D0000005", "Report \xf0\x9f\x98\x80", 2, 3, 16, 8, 1, 600, 300, 3) +
-                     Doc("D0000009", "Other", 1, 1, 4, 1, 0, 600, 300, 2) +
-                     "</Documents><Folders NumOfFolders=\"1\">" + Folder("F0000012", "Invoices", 7) + "</Folders>"));
+    device.Answer(
+        "boxnwGetFolderDocList",
+        Ok("<Documents NumOfDocs=\"2\">" + Doc("D0000005", "Report \xf0\x9f\x98\x80", 2, 3, 16, 8, 1, 600, 300, 3) +
+           Doc("D0000009", "Other", 1, 1, 4, 1, 0, 600, 300, 2) + "</Documents><Folders NumOfFolders=\"1\">" +
+           Folder("F0000012", "Invoices", 7) + "</Folders>"));
     uint32_t count = 0;
     VTBOXELEMENT *e = nullptr;
     HGLOBAL h = vtBoxGetCollection(&s, 4, "admin", 0, &count, &e);
@@ -183,13 +195,13 @@ TEST_F(ListCalls, CollectionPutsFoldersFirstAndMapsValues) {
     EXPECT_EQ(d.Kind, 1u);
     EXPECT_EQ(d.Id, 5u);
     EXPECT_EQ(vt::Utf16View(reinterpret_cast<const char16_t *>(d.Name), 128), u"Report \U0001F600");
-    EXPECT_EQ(d.StatusFlag, 0u);   // DocStatus 2
-    EXPECT_EQ(d.DocSize, 3072u);   // kilobytes to bytes
-    EXPECT_EQ(d.SourceType, 10u);  // 16 -> 10
-    EXPECT_EQ(d.ColorMode, 1u);    // 8 -> 1
+    EXPECT_EQ(d.StatusFlag, 0u);     // DocStatus 2
+    EXPECT_EQ(d.DocSize, 3072u);     // kilobytes to bytes
+    EXPECT_EQ(d.SourceType, 10u);    // 16 -> 10
+    EXPECT_EQ(d.ColorMode, 1u);      // 8 -> 1
     EXPECT_EQ(d.XResolution, 300u);  // rotation 1 swaps
     EXPECT_EQ(d.YResolution, 600u);
-    EXPECT_EQ(d.Duplex, 2u);       // 3 -> 2
+    EXPECT_EQ(d.Duplex, 2u);  // 3 -> 2
     EXPECT_EQ(d.NumOfPages, 4u);
     EXPECT_EQ(d.LastAccessDate.wSecond, 30);
     EXPECT_STREQ(d.ThumbnailPath, "/thumb/D0000005.jpg");
@@ -199,7 +211,7 @@ TEST_F(ListCalls, CollectionPutsFoldersFirstAndMapsValues) {
     EXPECT_EQ(e[2].ColorMode, 2u);   // 1 -> 2
     EXPECT_EQ(e[2].XResolution, 600u);
     EXPECT_EQ(e[2].YResolution, 300u);
-    EXPECT_EQ(e[2].Duplex, 1u);      // 2 -> 1
+    EXPECT_EQ(e[2].Duplex, 1u);  // 2 -> 1
     GlobalFree(h);
 }
 
@@ -218,8 +230,8 @@ TEST_F(ListCalls, CollectionEdgeCases) {
     // A name longer than the field is cut, never between a surrogate pair.
     std::string longName;
     for (int i = 0; i < 70; ++i) longName += "\xf0\x9f\x98\x80";
-    device.Answer("boxnwGetFolderDocList",
-                  Ok("<Folders NumOfFolders=\"1\">" + Folder("F0000001", longName, 0) + "</Folders><Documents NumOfDocs=\"0\"/>"));
+    device.Answer("boxnwGetFolderDocList", Ok("<Folders NumOfFolders=\"1\">" + Folder("F0000001", longName, 0) +
+                                              "</Folders><Documents NumOfDocs=\"0\"/>"));
     h = vtBoxGetCollection(&s, 1, "admin", 0, &count, &e);
     ASSERT_NE(h, nullptr);
     auto name = vt::Utf16View(reinterpret_cast<const char16_t *>(e[0].Name), 128);
@@ -227,15 +239,16 @@ TEST_F(ListCalls, CollectionEdgeCases) {
     EXPECT_EQ(e[0].Name[126], 0);
     GlobalFree(h);
 
-    device.Answer("boxnwGetFolderDocList",
-                  Ok("<Folders NumOfFolders=\"2\">" + Folder("F0000001", "a", 0) + "</Folders><Documents NumOfDocs=\"0\"/>"));
+    device.Answer("boxnwGetFolderDocList", Ok("<Folders NumOfFolders=\"2\">" + Folder("F0000001", "a", 0) +
+                                              "</Folders><Documents NumOfDocs=\"0\"/>"));
     e = nullptr;
     EXPECT_EQ(vtBoxGetCollection(&s, 1, "admin", 0, &count, &e), nullptr);
     EXPECT_EQ(GetLastError(), 11u);
     EXPECT_EQ(e, nullptr);
     device.Answer("boxnwGetFolderDocList", Ok("<Folders NumOfFolders=\"0\"/><Documents NumOfDocs=\"4294967296\">" +
-                                                Doc("D0000001", "x", 0, 1, 0, 0, 0, 0, 0, 0) + "</Documents>"));
-    EXPECT_EQ(vtBoxGetCollection(&s, 1, "admin", 0, &count, &e), nullptr);  // a level read as empty would be overwritten
+                                              Doc("D0000001", "x", 0, 1, 0, 0, 0, 0, 0, 0) + "</Documents>"));
+    EXPECT_EQ(vtBoxGetCollection(&s, 1, "admin", 0, &count, &e),
+              nullptr);  // a level read as empty would be overwritten
     EXPECT_EQ(GetLastError(), 11u);
     device.Answer("boxnwGetFolderDocList", Reply("<Result>101</Result>"));
     EXPECT_EQ(vtBoxGetCollection(&s, 99, "admin", 0, &count, &e), nullptr);

@@ -4,8 +4,8 @@
 
 #include "canned_device.hpp"
 #include "debug_capture.hpp"
-#include "temp_dir.hpp"
 #include "session/waits.hpp"
+#include "temp_dir.hpp"
 #include "transport/box_transport.hpp"
 #include "vtregistry.h"
 
@@ -167,7 +167,8 @@ TEST_F(SessionCalls, ADeviceThatIsNotThereGives4319) {
 
 TEST_F(SessionCalls, AnOfflineComputerGives2250BeforeAnyHandle) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kInternetSettingsKey, 0, nullptr, 0, 0, nullptr, &key, nullptr), 0);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kInternetSettingsKey, 0, nullptr, 0, 0, nullptr, &key, nullptr),
+              0);
     DWORD one = 1;
     RegSetValueExA(key, vtbox::kOfflineValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&one), 4);
     RegCloseKey(key);
@@ -226,7 +227,8 @@ TEST_F(SessionCalls, EngineVersionPasswordAndAccountCalls) {
 
 TEST_F(SessionCalls, HttpStatusesBecomeTheirCodes) {
     ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
-    for (auto [status, code] : {std::pair{404, 2u}, {302, 12u}, {600, 12004u}, {500, 58u}, {405, 50u}, {400, 87u}, {199, 58u}}) {
+    for (auto [status, code] :
+         {std::pair{404, 2u}, {302, 12u}, {600, 12004u}, {500, 58u}, {405, 50u}, {400, 87u}, {199, 58u}}) {
         device.Answer("boxnwDeleteAllBox", "", status);
         EXPECT_EQ(vtBoxDeleteAllBox(&s, "admin"), code) << status;
     }

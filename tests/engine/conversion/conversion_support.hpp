@@ -68,9 +68,8 @@ inline ConversionRun Convert(Converter convert, const std::string &source, const
 // Makes a document archive of one level of a store with Python's zipfile.
 inline void MakeArchive(const std::string &level, const std::string &out, const std::string &version) {
     std::string output;
-    int rc = vttest::RunCommand("python3 " VTBOX_SUPPORT_DIR "/make_archive.py '" + level + "' '" + out + "' '" +
-                                    version + "' 2>&1",
-                                &output);
+    int rc = vttest::RunCommand(
+        "python3 " VTBOX_SUPPORT_DIR "/make_archive.py '" + level + "' '" + out + "' '" + version + "' 2>&1", &output);
     if (rc != 0) throw std::runtime_error("make_archive.py: " + output);
 }
 

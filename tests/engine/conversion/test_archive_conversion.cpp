@@ -12,8 +12,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vtconv::Convert;
 using vtconv::ConversionRun;
+using vtconv::Convert;
 
 // Box 1's top level: D0000001 colour and wide, D0000002 wide, D0000003 plain,
 // D0000004 with a colour byte the filter ignores (0x08 at 167).
@@ -27,7 +27,8 @@ protected:
         seed.pages = 1;
         seed.pageKb = 2;
         std::string error;
-        seed.colourDocs = devicesim::DocumentSelection::Parse("1.0.1,1.0.4=0x0800", devicesim::kColourFlag, 0xFFFF, error);
+        seed.colourDocs =
+            devicesim::DocumentSelection::Parse("1.0.1,1.0.4=0x0800", devicesim::kColourFlag, 0xFFFF, error);
         seed.wideDocs = devicesim::DocumentSelection::Parse("1.0.1-2", devicesim::kWidePaperFlag, 0xFFFFFFFF, error);
         seed.mixDocs = devicesim::DocumentSelection::Parse("none", devicesim::kCopyMixFlag, 0xFF, error);
         ASSERT_TRUE(devicesim::SeedStore(dir / "store", seed, error)) << error;
@@ -116,11 +117,13 @@ TEST_F(ArchiveConversion, ADocumentMatchedTwiceCountsOnceAndCarriesBothBits) {
 
 TEST_F(ArchiveConversion, FailuresLeaveNoResultAndNoWorkFolder) {
     // Every document removed.
-    vtconv::Python("import sys,zipfile\n"
-                   "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
-                   "[out.writestr(n, src.read(n)) for n in src.namelist() if n in (\"Archive.XML\",\"D0000001.zip\",\"D0000002.zip\")]\n"
-                   "out.close()",
-                   {source, dir / "flagged.zip"});
+    vtconv::Python(
+        "import sys,zipfile\n"
+        "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
+        "[out.writestr(n, src.read(n)) for n in src.namelist() if n in "
+        "(\"Archive.XML\",\"D0000001.zip\",\"D0000002.zip\")]\n"
+        "out.close()",
+        {source, dir / "flagged.zip"});
     vttest::DebugCapture log;
     ConversionRun run = Run("Test-D V1.0.0.0", false, dir / "flagged.zip");
     EXPECT_EQ(run.rc, 259u);
@@ -130,22 +133,25 @@ TEST_F(ArchiveConversion, FailuresLeaveNoResultAndNoWorkFolder) {
 
     // A backup file is no document archive.
     std::string backup = dir / "backup.zip";
-    vtconv::Python("import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1],\"w\"); z.writestr(\"BOX\\\\Backup.XML\",\"<BackupInfo/>\"); z.close()",
-                   {backup});
+    vtconv::Python(
+        "import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1],\"w\"); "
+        "z.writestr(\"BOX\\\\Backup.XML\",\"<BackupInfo/>\"); z.close()",
+        {backup});
     EXPECT_EQ(Run("Test-B V1.0.0.0", false, backup).rc, 13u);
-    EXPECT_EQ(Convert(vtBoxConvertArchiveData, source, source, dir / "temp", "Test-A V1.0.0.0", "Test-B V1.0.0.0",
-                      false).rc,
-              87u);
+    EXPECT_EQ(
+        Convert(vtBoxConvertArchiveData, source, source, dir / "temp", "Test-A V1.0.0.0", "Test-B V1.0.0.0", false).rc,
+        87u);
     EXPECT_EQ(Run("Test-A V1.0.0.0").rc, 87u);
-    EXPECT_EQ(Convert(vtBoxConvertArchiveData, source, result, dir / "temp", "Test-Z V1.0.0.0", "Test-B V1.0.0.0",
-                      false).rc,
-              50u);
+    EXPECT_EQ(
+        Convert(vtBoxConvertArchiveData, source, result, dir / "temp", "Test-Z V1.0.0.0", "Test-B V1.0.0.0", false).rc,
+        50u);
     // A damaged document archive.
-    vtconv::Python("import sys,zipfile\n"
-                   "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
-                   "[out.writestr(n, src.read(n) if n != \"D0000002.zip\" else b\"not a zip\") for n in src.namelist()]\n"
-                   "out.close()",
-                   {source, dir / "damaged.zip"});
+    vtconv::Python(
+        "import sys,zipfile\n"
+        "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
+        "[out.writestr(n, src.read(n) if n != \"D0000002.zip\" else b\"not a zip\") for n in src.namelist()]\n"
+        "out.close()",
+        {source, dir / "damaged.zip"});
     log.clear();
     EXPECT_EQ(Run("Test-B V1.0.0.0", false, dir / "damaged.zip").rc, 13u);
     EXPECT_NE(log.text().find("\n UnZip 1 Failed  \n "), std::string::npos);
@@ -162,13 +168,14 @@ TEST_F(ArchiveConversion, FailuresLeaveNoResultAndNoWorkFolder) {
 // What a document archive holds cannot take the place of the description or
 // of another document: each is unpacked on its own.
 TEST_F(ArchiveConversion, ADocumentArchiveCannotOverwriteItsNeighbours) {
-    vtconv::Python("import sys,zipfile\n"
-                   "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
-                   "[out.writestr(n, src.read(n)) for n in src.namelist() if n != \"D0000003.zip\"]\n"
-                   "import io; b=io.BytesIO(); d=zipfile.ZipFile(b,\"w\")\n"
-                   "d.writestr(\"Archive.XML\",\"<ArchiveInfo><Version>evil</Version></ArchiveInfo>\")\n"
-                   "d.writestr(\"D0000004.zip\",\"evil\"); d.close(); out.writestr(\"D0000003.zip\", b.getvalue()); out.close()",
-                   {source, dir / "hostile.zip"});
+    vtconv::Python(
+        "import sys,zipfile\n"
+        "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
+        "[out.writestr(n, src.read(n)) for n in src.namelist() if n != \"D0000003.zip\"]\n"
+        "import io; b=io.BytesIO(); d=zipfile.ZipFile(b,\"w\")\n"
+        "d.writestr(\"Archive.XML\",\"<ArchiveInfo><Version>evil</Version></ArchiveInfo>\")\n"
+        "d.writestr(\"D0000004.zip\",\"evil\"); d.close(); out.writestr(\"D0000003.zip\", b.getvalue()); out.close()",
+        {source, dir / "hostile.zip"});
     ConversionRun run = Run("Test-B V1.0.0.0", false, dir / "hostile.zip");
     ASSERT_EQ(run.rc, 0u) << run.detail;
     EXPECT_NE(vtconv::ZipMember(result, "Archive.XML").find("<Version>Test-B V1.0.0.0</Version>"), std::string::npos);

@@ -14,8 +14,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vtconv::Convert;
 using vtconv::ConversionRun;
+using vtconv::Convert;
 using vttest::ReadFile;
 
 constexpr const char *kFrom = "Korvo-B V1.3.0.0";  // the simulated device's version
@@ -77,8 +77,8 @@ protected:
         o.seed.pages = 1;
         o.seed.pageKb = 4;
         std::string error;
-        o.seed.wideDocs = devicesim::DocumentSelection::Parse("1.0.1,1.1.2,2.*.*", devicesim::kWidePaperFlag,
-                                                              0xFFFFFFFF, error);
+        o.seed.wideDocs =
+            devicesim::DocumentSelection::Parse("1.0.1,1.1.2,2.*.*", devicesim::kWidePaperFlag, 0xFFFFFFFF, error);
         o.seed.colourDocs = devicesim::DocumentSelection::Parse("1.0.2", devicesim::kColourFlag, 0xFFFF, error);
         o.seed.mixDocs = devicesim::DocumentSelection::Parse("none", devicesim::kCopyMixFlag, 0xFF, error);
         sim = std::make_unique<vttest::SimDevice>(o);
@@ -255,7 +255,8 @@ TEST_F(BackupConversion, RefusedBeforeAnythingIsUnpacked) {
     EXPECT_EQ(ReadFile(work + "/BOX/mine.txt"), "the caller's");
     fs::remove_all(work + "/BOX");
     EXPECT_TRUE(fs::is_empty(work));
-    EXPECT_EQ(vtBoxConvertBackupData(source.c_str(), nullptr, work.c_str(), kFrom, kTo, nullptr, nullptr, nullptr), 87u);
+    EXPECT_EQ(vtBoxConvertBackupData(source.c_str(), nullptr, work.c_str(), kFrom, kTo, nullptr, nullptr, nullptr),
+              87u);
 }
 
 TEST_F(BackupConversion, CancelDuringTheDocumentsLeavesNothing) {
@@ -276,14 +277,15 @@ TEST_F(BackupConversion, CancelDuringTheDocumentsLeavesNothing) {
 // its data archive in capitals converts like any other.
 TEST_F(BackupConversion, DescriptionAndNameCaseOfTheSource) {
     std::string broken = sim->dir / "broken.zip";
-    vtconv::Python("import sys,zipfile\n"
-                   "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
-                   "for n in src.namelist():\n"
-                   "  d=src.read(n)\n"
-                   "  if n.endswith(\"Backup.XML\"): d=d.replace(b\"NumOfBoxes=\\\"2\\\"\", b\"NumOfBoxes=\\\"5\\\"\")\n"
-                   "  out.writestr(n.replace(\"DATA.zip\",\"DATA.ZIP\").replace(\"Backup.XML\",\"BACKUP.xml\"), d)\n"
-                   "out.close()",
-                   {source, broken});
+    vtconv::Python(
+        "import sys,zipfile\n"
+        "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
+        "for n in src.namelist():\n"
+        "  d=src.read(n)\n"
+        "  if n.endswith(\"Backup.XML\"): d=d.replace(b\"NumOfBoxes=\\\"2\\\"\", b\"NumOfBoxes=\\\"5\\\"\")\n"
+        "  out.writestr(n.replace(\"DATA.zip\",\"DATA.ZIP\").replace(\"Backup.XML\",\"BACKUP.xml\"), d)\n"
+        "out.close()",
+        {source, broken});
     result = sim->dir / "r1.zip";
     ConversionRun run = Convert(vtBoxConvertBackupData, broken, result, work, kFrom, kTo, false);
     EXPECT_EQ(run.rc, 11u) << run.detail;
@@ -291,11 +293,13 @@ TEST_F(BackupConversion, DescriptionAndNameCaseOfTheSource) {
     EXPECT_FALSE(fs::exists(work + "/BOX"));
 
     std::string capitals = sim->dir / "capitals.zip";
-    vtconv::Python("import sys,zipfile\n"
-                   "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
-                   "[out.writestr(n.replace(\"DATA.zip\",\"DATA.ZIP\").replace(\"Backup.XML\",\"BACKUP.xml\"), src.read(n)) for n in src.namelist()]\n"
-                   "out.close()",
-                   {source, capitals});
+    vtconv::Python(
+        "import sys,zipfile\n"
+        "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
+        "[out.writestr(n.replace(\"DATA.zip\",\"DATA.ZIP\").replace(\"Backup.XML\",\"BACKUP.xml\"), src.read(n)) for n "
+        "in src.namelist()]\n"
+        "out.close()",
+        {source, capitals});
     run = Convert(vtBoxConvertBackupData, capitals, result, work, kFrom, kTo, false);
     ASSERT_EQ(run.rc, 0u) << run.detail;
     EXPECT_EQ(vtconv::ZipNames(result), "BOX\\\nBOX\\Backup.XML\nBOX\\DATA.zip\nBOX\\DATABASE.vtb\n");

@@ -8,8 +8,8 @@
 
 #include "conversion/description_edit.hpp"
 #include "conversion/document_filter.hpp"
-#include "session/result.hpp"
 #include "debug_capture.hpp"
+#include "session/result.hpp"
 #include "temp_dir.hpp"
 
 namespace {
@@ -149,11 +149,13 @@ protected:
 
 TEST_F(Edit, FirstElementLineTakesTheValueAndLinesEndInLineFeeds) {
     std::string file = dir / "Backup.XML";
-    Write(file, "<?xml version=\"1.0\"?>\r\n<BackupInfo>\r\n<EngineVersion>Korvo-B V1.3.0.0        </EngineVersion>\r\n"
-                "<EngineVersion>second</EngineVersion>\r\n</BackupInfo>");
+    Write(file,
+          "<?xml version=\"1.0\"?>\r\n<BackupInfo>\r\n<EngineVersion>Korvo-B V1.3.0.0        </EngineVersion>\r\n"
+          "<EngineVersion>second</EngineVersion>\r\n</BackupInfo>");
     ASSERT_EQ(vtbox::ReplaceXmlElementLine(file, dir.path(), "EngineVersion", "A&B <V1>"), 0);
-    EXPECT_EQ(Read(file), "<?xml version=\"1.0\"?>\n<BackupInfo>\n<EngineVersion>A&amp;B &lt;V1&gt;</EngineVersion>\n"
-                          "<EngineVersion>second</EngineVersion>\n</BackupInfo>\n");
+    EXPECT_EQ(Read(file),
+              "<?xml version=\"1.0\"?>\n<BackupInfo>\n<EngineVersion>A&amp;B &lt;V1&gt;</EngineVersion>\n"
+              "<EngineVersion>second</EngineVersion>\n</BackupInfo>\n");
     EXPECT_EQ(FilesIn(dir.path()), 1u);  // no temporary file left
 
     // No such element: the file is copied, with a line feed at its end.
@@ -175,15 +177,18 @@ TEST_F(Edit, OnlyTheElementChangesWhereANameOrALineHoldsMore) {
 
     // A box named after an element keeps its name; each box takes its own totals.
     file = dir / "Backup.XML";
-    Write(file, "<BoxProp>\n<BoxName>NumOfDocs BoxUsedDisk</BoxName>\n<NumOfDocs>5</NumOfDocs>\n"
-                "<BoxUsedDisk>100</BoxUsedDisk>\n</BoxProp>\n<BoxProp>\n<BoxName>b</BoxName>\n"
-                "<NumOfDocs>6</NumOfDocs>\n<BoxUsedDisk>200</BoxUsedDisk>\n</BoxProp>");
-    ASSERT_EQ(vtbox::ReplaceXmlElementsInOrder(
-                  file, dir.path(), {{"NumOfDocs", "4"}, {"BoxUsedDisk", "90"}, {"NumOfDocs", "0"}, {"BoxUsedDisk", "0"}}),
-              0);
-    EXPECT_EQ(Read(file), "<BoxProp>\n<BoxName>NumOfDocs BoxUsedDisk</BoxName>\n<NumOfDocs>4</NumOfDocs>\n"
-                          "<BoxUsedDisk>90</BoxUsedDisk>\n</BoxProp>\n<BoxProp>\n<BoxName>b</BoxName>\n"
-                          "<NumOfDocs>0</NumOfDocs>\n<BoxUsedDisk>0</BoxUsedDisk>\n</BoxProp>\n");
+    Write(file,
+          "<BoxProp>\n<BoxName>NumOfDocs BoxUsedDisk</BoxName>\n<NumOfDocs>5</NumOfDocs>\n"
+          "<BoxUsedDisk>100</BoxUsedDisk>\n</BoxProp>\n<BoxProp>\n<BoxName>b</BoxName>\n"
+          "<NumOfDocs>6</NumOfDocs>\n<BoxUsedDisk>200</BoxUsedDisk>\n</BoxProp>");
+    ASSERT_EQ(
+        vtbox::ReplaceXmlElementsInOrder(
+            file, dir.path(), {{"NumOfDocs", "4"}, {"BoxUsedDisk", "90"}, {"NumOfDocs", "0"}, {"BoxUsedDisk", "0"}}),
+        0);
+    EXPECT_EQ(Read(file),
+              "<BoxProp>\n<BoxName>NumOfDocs BoxUsedDisk</BoxName>\n<NumOfDocs>4</NumOfDocs>\n"
+              "<BoxUsedDisk>90</BoxUsedDisk>\n</BoxProp>\n<BoxProp>\n<BoxName>b</BoxName>\n"
+              "<NumOfDocs>0</NumOfDocs>\n<BoxUsedDisk>0</BoxUsedDisk>\n</BoxProp>\n");
 }
 
 }  // namespace

@@ -50,16 +50,17 @@ TEST(IniFile, ValuesReadAsLeadingDecimalNumbers) {
 
 TEST(IniFile, WhatALineIsComesFromItsFirstMark) {
     bool ok = false;
-    IniFile ini = Parsed("; ColorCheck=1 is only a comment\n"
-                         "[A]\n"
-                         "# ColorCheck=1\n"
-                         "plain text without marks\n"
-                         "Key=[not a section]\n"
-                         "[B no end\n"
-                         "  [C] = ignored\n"
-                         "   Indented=1\n"
-                         "x[D]\n",
-                         &ok);
+    IniFile ini = Parsed(
+        "; ColorCheck=1 is only a comment\n"
+        "[A]\n"
+        "# ColorCheck=1\n"
+        "plain text without marks\n"
+        "Key=[not a section]\n"
+        "[B no end\n"
+        "  [C] = ignored\n"
+        "   Indented=1\n"
+        "x[D]\n",
+        &ok);
     ASSERT_TRUE(ok);
     ASSERT_EQ(ini.sections().size(), 3u);
     EXPECT_EQ(ini.sections()[0].name, "A");
@@ -165,8 +166,7 @@ TEST_F(Settings, SummaryGivesTheBitsOfTheChecksThatAreOn) {
 // file loads with a section for each of the other versions.
 TEST_F(Settings, ShippedFilesLoadAndCoverEachOther) {
     std::vector<std::string> versions;
-    for (const auto &e : fs::directory_iterator(VTBOX_SETTINGS_DIR))
-        versions.push_back(e.path().stem().string());
+    for (const auto &e : fs::directory_iterator(VTBOX_SETTINGS_DIR)) versions.push_back(e.path().stem().string());
     ASSERT_GE(versions.size(), 2u);
     for (const std::string &from : versions) {
         IniFile ini(std::string(VTBOX_SETTINGS_DIR) + "/" + from + ".ini");

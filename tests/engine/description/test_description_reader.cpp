@@ -17,13 +17,14 @@ using vttest::KeepCwd;
 std::string BackupXml(const std::string &version, const std::string &boxes, int count) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BackupInfo>\r\n<EngineVersion>" + version +
            "</EngineVersion>\r\n<MACAddress>AA:BB</MACAddress>\r\n<BackupDate>2025/03/04 05:06:07</BackupDate>\r\n"
-           "<Timezone>GMT+01:00</Timezone>\r\n<Boxes NumOfBoxes=\"" + std::to_string(count) + "\">\r\n" + boxes +
-           "</Boxes>\r\n</BackupInfo>";
+           "<Timezone>GMT+01:00</Timezone>\r\n<Boxes NumOfBoxes=\"" +
+           std::to_string(count) + "\">\r\n" + boxes + "</Boxes>\r\n</BackupInfo>";
 }
 
 std::string Box(int no, const std::string &name, const std::string &prot) {
     return "<BoxProp>\r\n<BoxName>" + name + "</BoxName>\r\n<BoxNo>" + std::to_string(no) + "</BoxNo>\r\n<Protected>" +
-           prot + "</Protected>\r\n<NumOfFolders>3</NumOfFolders>\r\n<NumOfDocs>40</NumOfDocs>\r\n"
+           prot +
+           "</Protected>\r\n<NumOfFolders>3</NumOfFolders>\r\n<NumOfDocs>40</NumOfDocs>\r\n"
            "<BoxUsedDisk>900</BoxUsedDisk>\r\n</BoxProp>\r\n";
 }
 
@@ -61,7 +62,7 @@ protected:
 
 TEST_F(DescriptionReader, ABackupDescription) {
     std::string a = Pack("a", {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0" + std::string(24, ' '),
-                                                          Box(4, "A &amp; B", "yes") + Box(9, " Padded ", "Yes"), 2)}});
+                                                        Box(4, "A &amp; B", "yes") + Box(9, " Padded ", "Yes"), 2)}});
     ASSERT_EQ(Read(a), 0u);
     EXPECT_EQ(info.Kind, 1u);
     EXPECT_STREQ(info.EngineVersion, "Korvo-B V1.3.0.0");
@@ -88,9 +89,10 @@ TEST_F(DescriptionReader, ABackupDescription) {
 }
 
 TEST_F(DescriptionReader, AnArchiveDescriptionAndAFileWithBoth) {
-    std::string archive = Pack("arch", {{"Archive.XML",
-                                         "<ArchiveInfo><Version>Korvo-C V1.3.0.0</Version><MACAddress>M</MACAddress>"
-                                         "<NumOfDocs>17</NumOfDocs><ArchiveDate>2024/1/2</ArchiveDate></ArchiveInfo>"}});
+    std::string archive =
+        Pack("arch", {{"Archive.XML",
+                       "<ArchiveInfo><Version>Korvo-C V1.3.0.0</Version><MACAddress>M</MACAddress>"
+                       "<NumOfDocs>17</NumOfDocs><ArchiveDate>2024/1/2</ArchiveDate></ArchiveInfo>"}});
     ASSERT_EQ(Read(archive), 0u);
     EXPECT_EQ(info.Kind, 2u);
     EXPECT_EQ(count, 17u);
@@ -99,8 +101,8 @@ TEST_F(DescriptionReader, AnArchiveDescriptionAndAFileWithBoth) {
     EXPECT_EQ(info.Date.wDay, 2);
     EXPECT_EQ(info.Date.wHour, 0);  // missing parts stay 0
 
-    std::string both = Pack("both", {{"Archive.XML", "<ArchiveInfo/>"},
-                                     {"Backup.XML", BackupXml("Korvo-B V1.3.0.0", "", 0)}});
+    std::string both =
+        Pack("both", {{"Archive.XML", "<ArchiveInfo/>"}, {"Backup.XML", BackupXml("Korvo-B V1.3.0.0", "", 0)}});
     ASSERT_EQ(Read(both), 0u);
     EXPECT_EQ(info.Kind, 1u);
     EXPECT_EQ(count, 0u);
@@ -125,7 +127,8 @@ TEST_F(DescriptionReader, FilesThatAreNotDescriptions) {
     EXPECT_EQ(Read(Pack("broken", {{"Backup.XML", "<BackupInfo><Boxes NumOfBoxes=\"1\">"}})), 13u);
     EXPECT_EQ(Read(Pack("short", {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0", Box(1, "x", "no"), 2)}})), 11u);
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(Read(Pack("nomac", {{"Backup.XML", "<BackupInfo><EngineVersion>Korvo-B V1.3.0.0</EngineVersion></BackupInfo>"}})),
+    EXPECT_EQ(Read(Pack("nomac",
+                        {{"Backup.XML", "<BackupInfo><EngineVersion>Korvo-B V1.3.0.0</EngineVersion></BackupInfo>"}})),
               11u);
     EXPECT_TRUE(fs::is_empty(work));
 }

@@ -86,7 +86,8 @@ TEST(DescriptionWriter, TimeZonesAndLongVersions) {
         w.WriteDevice(v, SYSTEMTIME{}, 0);
         w.Finish();
     }
-    EXPECT_NE(ReadAll(dir / "Backup.XML").find("<EngineVersion>" + longVersion + "</EngineVersion>"), std::string::npos);
+    EXPECT_NE(ReadAll(dir / "Backup.XML").find("<EngineVersion>" + longVersion + "</EngineVersion>"),
+              std::string::npos);
 }
 
 TEST(DescriptionWriter, AFolderThatCannotBeWrittenRaisesItsError) {

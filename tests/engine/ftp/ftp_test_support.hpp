@@ -1,8 +1,8 @@
 // Shared pieces of the FTP client tests.
 #pragma once
 
-#include "temp_dir.hpp"
 #include <gtest/gtest.h>
+#include "temp_dir.hpp"
 
 #include <cstring>
 #include <filesystem>

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "ftp/ftp_client.hpp"
 #include "debug_capture.hpp"
+#include "ftp/ftp_client.hpp"
 #include "ftp_test_support.hpp"
 #include "temp_dir.hpp"
 #include "vtplatform.h"
@@ -24,12 +24,11 @@ protected:
 
 void SetFtpLog(DWORD level) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               0);
-    ASSERT_EQ(RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD,
-                             reinterpret_cast<const uint8_t *>(&level), sizeof level),
-              0);
+    ASSERT_EQ(
+        RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<const uint8_t *>(&level), sizeof level),
+        0);
     RegCloseKey(key);
 }
 
@@ -67,8 +66,7 @@ TEST_F(FtpClientState, PendingFoldersComeOutInByteOrderOfTheLocalPath) {
         order.emplace_back(local, remote);
     }
     std::vector<std::pair<std::string, std::string>> expected{
-        {"w/B", "/r/B"}, {"w/a", "/r/a"}, {"w/a/z", "/r/a/z"}, {"w/b", "/r/b-again"},
-        {"w/\xC3\xA9", "/r/e-acute"}};
+        {"w/B", "/r/B"}, {"w/a", "/r/a"}, {"w/a/z", "/r/a/z"}, {"w/b", "/r/b-again"}, {"w/\xC3\xA9", "/r/e-acute"}};
     EXPECT_EQ(order, expected);
 
     client.AddPendingFolder("x", "y");

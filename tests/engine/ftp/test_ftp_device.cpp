@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
-#include "ftp/ftp_client.hpp"
 #include "debug_capture.hpp"
 #include "devicesim/device.h"
 #include "devicesim/seeding.h"
+#include "ftp/ftp_client.hpp"
 #include "ftp_test_support.hpp"
 #include "temp_dir.hpp"
 #include "vsftpd_server.hpp"
@@ -60,11 +60,9 @@ size_t CountCommands(const std::vector<std::string> &commands, const std::string
 
 void SetFtpLog(DWORD level) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               0);
-    RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&level),
-                   sizeof level);
+    RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&level), sizeof level);
     RegCloseKey(key);
 }
 
@@ -88,8 +86,7 @@ protected:
         engine_version_ = o.engineVersion;
         device_ = std::make_unique<devicesim::Device>(o);
         device_->Start();
-        port_env_ = std::make_unique<vttest::ScopedEnv>("VTBOX_FTP_PORT",
-                                                        std::to_string(device_->FtpPort()));
+        port_env_ = std::make_unique<vttest::ScopedEnv>("VTBOX_FTP_PORT", std::to_string(device_->FtpPort()));
 
         session_ = vttest::LoopbackSession();
         session_.Port = device_->HttpPort();
@@ -131,8 +128,10 @@ TEST_P(FtpDevice, AWholeBoxIsMirroredByteForByte) {
     WriteAll(Store(kBox) / "D0000099.XML", AwkwardBytes(50));
     auto expected = Files(Store(kBox));
     for (auto it = expected.begin(); it != expected.end();) {
-        if (fs::path(it->first).filename() == "UNLOCK.STS") it = expected.erase(it);
-        else ++it;
+        if (fs::path(it->first).filename() == "UNLOCK.STS")
+            it = expected.erase(it);
+        else
+            ++it;
     }
     ASSERT_GT(expected.size(), 10u);
 
@@ -172,8 +171,7 @@ TEST_P(FtpDevice, TheStatusFileIsReplaced) {
     EXPECT_TRUE(fs::exists(Store(folder) / "UNLOCK.STS"));
     EXPECT_EQ(fs::file_size(Store(folder) / "UNLOCK.STS"), 0u);
     EXPECT_FALSE(fs::exists(Store(folder) / "CREATE.STS"));
-    EXPECT_EQ(CountCommands(Commands(), std::string(Word("DELE", "delete")) + " " + folder + "/CREATE.STS"),
-              1u);
+    EXPECT_EQ(CountCommands(Commands(), std::string(Word("DELE", "delete")) + " " + folder + "/CREATE.STS"), 1u);
 }
 
 TEST_P(FtpDevice, A552IsRetriedOnceAfterADelete) {
@@ -201,8 +199,7 @@ TEST_P(FtpDevice, A552IsRetriedOnceAfterADelete) {
 TEST_P(FtpDevice, A451Raises8260WithoutARetry) {
     WriteAll(local_ / "f.bin", "x");
     device_->GetFaults().FailStor(451, 1, false);
-    EXPECT_EQ(RaisedCode([&] { client_->PutFile(std::string(kBox) + "/X.DAT", local_ / "f.bin"); }),
-              8260u);
+    EXPECT_EQ(RaisedCode([&] { client_->PutFile(std::string(kBox) + "/X.DAT", local_ / "f.bin"); }), 8260u);
     EXPECT_EQ(CountCommands(Commands(), "STOR "), 1u);
     EXPECT_EQ(client_->UploadCount(), 0u);
 }
@@ -251,8 +248,7 @@ TEST_P(FtpDevice, AListedNameThatWouldLeaveTheFolderFailsTheDownload) {
     WriteAll(Store(folder) / "GOOD.XML", "inside");
     vttest::DebugCapture capture;
     EXPECT_EQ(RaisedCode([&] { client_->DownloadFolderByFTP(local_ / "F0000095", folder); }), 123u);
-    EXPECT_NE(capture.text().find("refused the entry \"..\\OUT.XML\""), std::string::npos)
-        << capture.text();
+    EXPECT_NE(capture.text().find("refused the entry \"..\\OUT.XML\""), std::string::npos) << capture.text();
     EXPECT_EQ(client_->DownloadCount(), 0u);
     EXPECT_EQ(Files(local_.path()).size(), 1u);  // the empty folder made for the download
 }
@@ -309,8 +305,7 @@ TEST_P(FtpDevice, TransferLinesFollowTheLogLevel) {
     capture.clear();
     logged->DownloadFolderByFTP(local_ / "again", kBox);
     std::string text = capture.text();
-    EXPECT_NE(text.find(std::string("\t Downloading...") + kBox + " --> " + (local_ / "again")),
-              std::string::npos)
+    EXPECT_NE(text.find(std::string("\t Downloading...") + kBox + " --> " + (local_ / "again")), std::string::npos)
         << text;
     EXPECT_EQ(text.find("226"), std::string::npos);  // level 1 shows no replies
 }
@@ -321,8 +316,7 @@ TEST_P(FtpDevice, TheDestructorLogsTheTotals) {
     uint32_t count = client_->DownloadCount();
     ASSERT_GT(count, 0u);
     client_.reset();
-    EXPECT_NE(capture.text().find("\n Total Files Downloaded = " + std::to_string(count) + " \n"),
-              std::string::npos);
+    EXPECT_NE(capture.text().find("\n Total Files Downloaded = " + std::to_string(count) + " \n"), std::string::npos);
     EXPECT_NE(capture.text().find("Closing the Ftp Connection....!!!"), std::string::npos);
     EXPECT_EQ(capture.text().find("Total Files Uploaded"), std::string::npos);
 }
@@ -357,9 +351,9 @@ std::vector<std::string> TypesAtTransfers(const std::vector<std::string> &comman
     std::string type = "?";
     std::vector<std::string> out;
     for (const auto &c : commands) {
-        if (c.rfind("TYPE ", 0) == 0) type = c.substr(5, 1);
-        else if (c.rfind("STOR ", 0) == 0 || c.rfind("RETR ", 0) == 0 ||
-                 c.rfind(std::string(list_word) + " ", 0) == 0)
+        if (c.rfind("TYPE ", 0) == 0)
+            type = c.substr(5, 1);
+        else if (c.rfind("STOR ", 0) == 0 || c.rfind("RETR ", 0) == 0 || c.rfind(std::string(list_word) + " ", 0) == 0)
             out.push_back(type);
     }
     return out;
@@ -401,10 +395,11 @@ TEST_P(FtpDevice, TransfersTakeAFewDataPortsInTurnAndSendTheTypeOnlyWhenItChange
     for (int i = 0; i < 3; ++i) expected.insert(expected.end(), per_document.begin(), per_document.end());
     EXPECT_EQ(TypesAtTransfers(commands, Word("LIST", "ls")), expected);
     // After the first document, two changes of type per document.
-    size_t first = CountCommands(std::vector<std::string>(commands.begin(),
-                                                          std::find(commands.begin(), commands.end(),
-                                                                    std::string(Word("MKD", "mkdir")) + " " + folder + "/D0000002")),
-                                 "TYPE ");
+    size_t first =
+        CountCommands(std::vector<std::string>(
+                          commands.begin(), std::find(commands.begin(), commands.end(),
+                                                      std::string(Word("MKD", "mkdir")) + " " + folder + "/D0000002")),
+                      "TYPE ");
     EXPECT_EQ(CountCommands(commands, "TYPE "), first + 4);
     const std::set<std::string> ports = PortArguments(commands);
 
@@ -438,8 +433,7 @@ TEST_P(FtpDevice, AServerThatCannotComeBackToAPortGetsANewPortForEachTransfer) {
     for (size_t i = 0; i < vtbox::FtpSession::kDataPorts + 8; ++i)
         client_->PutFile(folder + "/P" + std::to_string(i) + ".DAT", local_ / "p.bin");
     EXPECT_EQ(ReadAll(Store(folder) / "P0.DAT"), AwkwardBytes(2));
-    EXPECT_EQ(ReadAll(Store(folder) / ("P" + std::to_string(vtbox::FtpSession::kDataPorts) + ".DAT")),
-              AwkwardBytes(2));
+    EXPECT_EQ(ReadAll(Store(folder) / ("P" + std::to_string(vtbox::FtpSession::kDataPorts) + ".DAT")), AwkwardBytes(2));
     EXPECT_EQ(client_->UploadCount(), vtbox::FtpSession::kDataPorts + 8);
     // One refusal, the transfer made again, and no port used twice since.
     auto commands = Commands();
@@ -448,8 +442,8 @@ TEST_P(FtpDevice, AServerThatCannotComeBackToAPortGetsANewPortForEachTransfer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, FtpDevice,
-                         ::testing::Values(Setting{false, false}, Setting{true, false},
-                                           Setting{false, true}, Setting{true, true}),
+                         ::testing::Values(Setting{false, false}, Setting{true, false}, Setting{false, true},
+                                           Setting{true, true}),
                          SettingName);
 
 TEST(FtpNoServer, NothingListeningRaises12004) {
@@ -477,8 +471,7 @@ TEST(FtpNoServer, AServerThatNeverGreetsTimesOut) {
     auto client = vtbox::MakeFtpClient("");
     vttest::DebugCapture capture;
     EXPECT_EQ(RaisedCode([&] { client->Connect(&session, "u", "p"); }), 12004u);
-    EXPECT_NE(capture.text().find("InternetConnect Failed With ERROR - 12002"), std::string::npos)
-        << capture.text();
+    EXPECT_NE(capture.text().find("InternetConnect Failed With ERROR - 12002"), std::string::npos) << capture.text();
     ::close(fd);
 }
 

@@ -43,9 +43,9 @@ TEST(FtpListing, AShortExtensionMakesAFile) {
     EXPECT_EQ(Names(folders), Strings{"D0000001"});
     EXPECT_TRUE(files.empty());
 
-    ASSERT_EQ(ParseListing(kHead + Line("A.B") + Line("AB") + Line("X.") + Line(".XYZ") +
-                               Line("F0000001.ABCD"), &folders,
-                           &files).code,
+    ASSERT_EQ(ParseListing(kHead + Line("A.B") + Line("AB") + Line("X.") + Line(".XYZ") + Line("F0000001.ABCD"),
+                           &folders, &files)
+                  .code,
               0u);
     EXPECT_EQ(Names(files), (Strings{"A.B", ".XYZ"}));
     EXPECT_EQ(Names(folders), (Strings{"AB", "X.", "F0000001.ABCD"}));
@@ -57,8 +57,7 @@ TEST(FtpListing, AShortExtensionMakesAFile) {
 
 TEST(FtpListing, LineEndsOfEitherKindAndAMissingLastOne) {
     FindList folders, files;
-    std::string text = "total 8\r\n" + Line("F0000001", "\r\n") + Line("D0000001.XML", "\r\n") +
-                       Line("CREATE.STS", "");
+    std::string text = "total 8\r\n" + Line("F0000001", "\r\n") + Line("D0000001.XML", "\r\n") + Line("CREATE.STS", "");
     ASSERT_EQ(ParseListing(text, &folders, &files).code, 0u);
     EXPECT_EQ(Names(folders), Strings{"F0000001"});
     EXPECT_EQ(Names(files), (Strings{"D0000001.XML", "CREATE.STS"}));
@@ -83,8 +82,7 @@ TEST(FtpListing, EmptyLinesAndTheHeadCarryNoEntry) {
 
 TEST(FtpListing, ListsThatAreNotGivenAreSkipped) {
     FindList files;
-    ASSERT_EQ(ParseListing(kHead + Line("F0000001") + Line("D0000001.XML"), nullptr, &files).code,
-              0u);
+    ASSERT_EQ(ParseListing(kHead + Line("F0000001") + Line("D0000001.XML"), nullptr, &files).code, 0u);
     EXPECT_EQ(Names(files), Strings{"D0000001.XML"});
 }
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "ftp/ftp_client.hpp"
 #include "debug_capture.hpp"
+#include "ftp/ftp_client.hpp"
 #include "ftp_test_support.hpp"
 #include "temp_dir.hpp"
 #include "vsftpd_server.hpp"
@@ -81,8 +81,7 @@ TEST_F(FtpPeer, BinaryFilesTravelUnchangedBothWaysOverOneConnection) {
 
 TEST_F(FtpPeer, AFailedDownloadLeavesTheLocalFileAsItWas) {
     WriteAll(local_ / "keep.bin", "old");
-    EXPECT_EQ(RaisedCode([&] { client_->GetFile(Remote("missing.bin"), local_ / "keep.bin"); }),
-              12003u);
+    EXPECT_EQ(RaisedCode([&] { client_->GetFile(Remote("missing.bin"), local_ / "keep.bin"); }), 12003u);
     EXPECT_EQ(ReadAll(local_ / "keep.bin"), "old");
     EXPECT_EQ(client_->DownloadCount(), 0u);
     // Nothing half-written is left beside it, and the connection still serves.
@@ -175,11 +174,9 @@ TEST_F(FtpPeer, ListingDataIsTakenAsItArrived) {
     MakeTree(Remote("tree"));
     HKEY key = nullptr;
     DWORD level = 2;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
               0);
-    RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&level),
-                   sizeof level);
+    RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&level), sizeof level);
     RegCloseKey(key);
     client_ = vtbox::MakeFtpClient("");
     client_->Connect(&session_, "anonymous", "guest");

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "jobs/keep_alive.hpp"
 #include "canned_device.hpp"
+#include "jobs/keep_alive.hpp"
 
 namespace {
 

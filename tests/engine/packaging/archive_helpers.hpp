@@ -2,9 +2,9 @@
 // entry by entry (names no writer of ours would produce), entry listings.
 #pragma once
 
-#include "temp_dir.hpp"
 #include <minizip/zip.h>
 #include <zlib.h>
+#include "temp_dir.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -54,8 +54,7 @@ inline std::map<std::string, std::string> Snapshot(const fs::path &root) {
 
 // Writes an archive whose entries are exactly the given names and contents
 // (a name ending in "\\" or "/" is a folder entry), with the given DOS date.
-inline bool CraftArchive(const std::string &path,
-                         const std::vector<std::pair<std::string, std::string>> &entries,
+inline bool CraftArchive(const std::string &path, const std::vector<std::pair<std::string, std::string>> &entries,
                          unsigned long dos_date = 0x5A2F6000ul) {
     zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
     if (!zip) return false;
@@ -65,10 +64,10 @@ inline bool CraftArchive(const std::string &path,
         info.dosDate = dos_date;
         bool folder = !name.empty() && (name.back() == '\\' || name.back() == '/');
         info.external_fa = folder ? 0x10 : 0x20;
-        ok = ok && zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                                         Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0) == ZIP_OK;
-        ok = ok && (data.empty() ||
-                    zipWriteInFileInZip(zip, data.data(), static_cast<unsigned>(data.size())) == ZIP_OK);
+        ok = ok && zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                         Z_DEFAULT_COMPRESSION, 0) == ZIP_OK;
+        ok =
+            ok && (data.empty() || zipWriteInFileInZip(zip, data.data(), static_cast<unsigned>(data.size())) == ZIP_OK);
         ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
     }
     return zipClose(zip, nullptr) == ZIP_OK && ok;
@@ -90,7 +89,8 @@ inline std::string RawDeflate(const std::string &data) {
 }
 
 inline uint32_t Crc32(const std::string &data) {
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
 }
 
 // An archive laid down byte by byte, for central directories no writer
@@ -110,7 +110,12 @@ public:
     // is returned for central() (change its fields to lie).
     Record local(const std::string &name, const std::string &data, bool deflate = true) {
         const std::string stored = deflate ? RawDeflate(data) : data;
-        Record r{name, static_cast<uint16_t>(deflate ? 8 : 0), Crc32(data), stored.size(), data.size(), bytes_.size(),
+        Record r{name,
+                 static_cast<uint16_t>(deflate ? 8 : 0),
+                 Crc32(data),
+                 stored.size(),
+                 data.size(),
+                 bytes_.size(),
                  static_cast<uint32_t>(!name.empty() && name.back() == '\\' ? 0x10 : 0x20)};
         put32(bytes_, 0x04034b50);
         put16(bytes_, 20);
@@ -127,7 +132,9 @@ public:
     }
     void central(const Record &r) { records_.push_back(r); }
     // Both at once: an entry as any writer makes it.
-    void entry(const std::string &name, const std::string &data, bool deflate = true) { central(local(name, data, deflate)); }
+    void entry(const std::string &name, const std::string &data, bool deflate = true) {
+        central(local(name, data, deflate));
+    }
 
     // The file: the entries, the central directory and the end record.
     std::string finish() const {

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,8 +9,8 @@
 #include <ctime>
 
 #include "archive_helpers.hpp"
-#include "localfiles/local_folder.hpp"
 #include "debug_capture.hpp"
+#include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
 #include "session/waits.hpp"
@@ -183,8 +183,7 @@ TEST(UnzipArchive, ArchivesWithoutEntriesOrNotZipFailAndAreKept) {
     ASSERT_TRUE(CraftArchive(dir / "empty.zip", {}));
     vttest::DebugCapture log;
     EXPECT_NE(vtbox::UnzipArchive(dir / "empty.zip", dir / "out", {.deleteArchive = true}), 0u);
-    EXPECT_NE(log.text().find("\n\n *************** UNZIP FAILED ***************\n\n"),
-              std::string::npos);
+    EXPECT_NE(log.text().find("\n\n *************** UNZIP FAILED ***************\n\n"), std::string::npos);
     EXPECT_TRUE(fs::exists(dir / "empty.zip"));
 
     log.clear();
@@ -198,18 +197,16 @@ TEST(UnzipArchive, ArchivesWithoutEntriesOrNotZipFailAndAreKept) {
 TEST(UnzipArchive, ForwardAndBackwardSlashEntriesLandInTheSameFolders) {
     KeepCwd keep;
     TempDir dir;
-    ASSERT_TRUE(CraftArchive(dir / "mixed.zip", {{"BOX\\DATA\\a.bin", "A"},
-                                                  {"BOX/DATA/b.bin", "B"},
-                                                  {"BOX/DATA/sub/", ""},
-                                                  {"BOX\\DATA\\sub\\c.bin", "C"}}));
+    ASSERT_TRUE(CraftArchive(
+        dir / "mixed.zip",
+        {{"BOX\\DATA\\a.bin", "A"}, {"BOX/DATA/b.bin", "B"}, {"BOX/DATA/sub/", ""}, {"BOX\\DATA\\sub\\c.bin", "C"}}));
     ASSERT_EQ(vtbox::UnzipArchive(dir / "mixed.zip", dir / "out"), 0u);
-    EXPECT_EQ(Snapshot(dir / "out"),
-              (std::map<std::string, std::string>{{"BOX/", ""},
-                                                  {"BOX/DATA/", ""},
-                                                  {"BOX/DATA/a.bin", "A"},
-                                                  {"BOX/DATA/b.bin", "B"},
-                                                  {"BOX/DATA/sub/", ""},
-                                                  {"BOX/DATA/sub/c.bin", "C"}}));
+    EXPECT_EQ(Snapshot(dir / "out"), (std::map<std::string, std::string>{{"BOX/", ""},
+                                                                         {"BOX/DATA/", ""},
+                                                                         {"BOX/DATA/a.bin", "A"},
+                                                                         {"BOX/DATA/b.bin", "B"},
+                                                                         {"BOX/DATA/sub/", ""},
+                                                                         {"BOX/DATA/sub/c.bin", "C"}}));
 }
 
 TEST(UnzipArchive, AnEntryWithDosDateZeroKeepsItsWritingTime) {
@@ -295,8 +292,7 @@ TEST(ZipSlip, EntriesThatWouldLeaveTheTargetAreRefused) {
     KeepCwd keep;
     TempDir dir;
     const std::string outside = dir / "outside.txt";
-    const Names unsafe = {"..\\..\\x.txt", "../x.txt", "sub/../../x.txt", outside, "\\x.txt",
-                          "C:\\x.txt", "c:x.txt"};
+    const Names unsafe = {"..\\..\\x.txt", "../x.txt", "sub/../../x.txt", outside, "\\x.txt", "C:\\x.txt", "c:x.txt"};
     for (const auto &name : unsafe) {
         SCOPED_TRACE(name);
         fs::create_directories(dir / "a/b/target");
@@ -312,8 +308,7 @@ TEST(ZipSlip, EntriesThatWouldLeaveTheTargetAreRefused) {
         // Nothing but the target's own content anywhere in the temp folder.
         for (const auto &e : fs::recursive_directory_iterator(dir.path())) {
             std::string rel = fs::relative(e.path(), dir.path()).string();
-            EXPECT_TRUE(rel == "evil.zip" || rel == "a" || rel == "a/b" || rel.rfind("a/b/target", 0) == 0)
-                << rel;
+            EXPECT_TRUE(rel == "evil.zip" || rel == "a" || rel == "a/b" || rel.rfind("a/b/target", 0) == 0) << rel;
             EXPECT_EQ(rel.find("x.txt"), std::string::npos) << rel;
         }
         fs::remove_all(dir / "a");
@@ -358,12 +353,10 @@ TEST(UnzipArchive, ADeepEntryNameTakesMemoryOfItsLengthOnly) {
 TEST(ExtractBoxArchive, FindsTheBoxInAnyCaseAndWritesItIntoTheTarget) {
     KeepCwd keep;
     TempDir dir;
-    ASSERT_TRUE(CraftArchive(dir / "DATA.zip", {{"DATA\\", ""},
-                                                 {"DATA\\B0000017.vtb", "seventeen"},
-                                                 {"DATA\\b0000007.VTB", "seven"}}));
+    ASSERT_TRUE(CraftArchive(dir / "DATA.zip",
+                             {{"DATA\\", ""}, {"DATA\\B0000017.vtb", "seventeen"}, {"DATA\\b0000007.VTB", "seven"}}));
     ASSERT_EQ(vtbox::ExtractBoxArchive(dir / "DATA.zip", dir / "BOX/DATA", 7), 0u);
-    EXPECT_EQ(Snapshot(dir / "BOX/DATA"),
-              (std::map<std::string, std::string>{{"B0000007.vtb", "seven"}}));
+    EXPECT_EQ(Snapshot(dir / "BOX/DATA"), (std::map<std::string, std::string>{{"B0000007.vtb", "seven"}}));
 
     vttest::DebugCapture log;
     EXPECT_NE(vtbox::ExtractBoxArchive(dir / "DATA.zip", dir / "BOX/DATA", 8), 0u);
@@ -387,10 +380,9 @@ TEST(GetArchiveKind, TellsBackupFilesFromArchiveFiles) {
 TEST(ZipReader, WalksEntriesByExtensionAndSurvivesBrokenArchives) {
     KeepCwd keep;
     TempDir dir;
-    ASSERT_TRUE(CraftArchive(dir / "data.zip", {{"DATA\\", ""},
-                                                 {"DATA\\B0000001.vtb", "1"},
-                                                 {"DATA\\readme.txt", "r"},
-                                                 {"DATA/B0000002.VTB", "2"}}));
+    ASSERT_TRUE(CraftArchive(
+        dir / "data.zip",
+        {{"DATA\\", ""}, {"DATA\\B0000001.vtb", "1"}, {"DATA\\readme.txt", "r"}, {"DATA/B0000002.VTB", "2"}}));
     vtbox::ZipReader reader;
     ASSERT_TRUE(reader.open(dir / "data.zip"));
     EXPECT_EQ(reader.entryCount(), 4u);
@@ -425,8 +417,7 @@ TEST(ZipReader, WalksEntriesByExtensionAndSurvivesBrokenArchives) {
     }
     for (const auto &e : fs::directory_iterator(dir.path())) {
         std::string name = e.path().filename().string();
-        EXPECT_TRUE(name == "data.zip" || name == "cut.zip" || name == "noisy.zip" || name == "noisy")
-            << name;
+        EXPECT_TRUE(name == "data.zip" || name == "cut.zip" || name == "noisy.zip" || name == "noisy") << name;
     }
 }
 

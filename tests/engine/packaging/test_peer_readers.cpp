@@ -101,8 +101,7 @@ TEST_F(PeerReaders, AcceptEveryArchiveOfAWholeStore) {
     ASSERT_EQ(vtbox::UnzipArchive(archive, dir / "look"), 0u);
     ExpectAccepted(dir / "look/BOX/DATA.zip", "DATA\\\nDATA\\B0000001.vtb\nDATA\\B0000002.vtb\n");
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "look/BOX/DATABASE.vtb"), 0u);
-    ExpectAccepted(dir / "look/BOX/DATABASE.vtb",
-                   "DATABASE\\\nDATABASE\\B0000001.XML\nDATABASE\\B0000002.XML\n");
+    ExpectAccepted(dir / "look/BOX/DATABASE.vtb", "DATABASE\\\nDATABASE\\B0000001.XML\nDATABASE\\B0000002.XML\n");
     ASSERT_EQ(vtbox::UnzipArchive(dir / "look/BOX/DATA.zip", dir / "look/BOX"), 0u);
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "look/BOX/DATA/B0000002.vtb"), 0u);
     EXPECT_EQ(RunShell("unzip -tq " + Quote(dir / "look/BOX/DATA/B0000002.vtb")), 0);
@@ -124,9 +123,7 @@ TEST_F(PeerReaders, ArchivesMadeByPythonUnpackThroughUnzipArchive) {
         "    for top, dirs, files in os.walk('B0000004'):\n"
         "        z.write(top)\n"
         "        for f in files: z.write(os.path.join(top, f))\n";
-    ASSERT_EQ(RunShell("python3 -c " + Quote(script) + " " + Quote(dir / "src") + " " +
-                  Quote(dir / "python.zip")),
-              0);
+    ASSERT_EQ(RunShell("python3 -c " + Quote(script) + " " + Quote(dir / "src") + " " + Quote(dir / "python.zip")), 0);
     ASSERT_EQ(vtbox::UnzipArchive(dir / "python.zip", dir / "out"), 0u);
     EXPECT_EQ(Snapshot(dir / "out/B0000004"), Snapshot(dir / "src/B0000004"));
 }

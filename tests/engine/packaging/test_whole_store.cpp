@@ -42,8 +42,7 @@ private:
     static void Hook(const char *text, void *self) {
         auto *r = static_cast<ProgressRecorder *>(self);
         if (!std::strstr(text, "Zipping to")) return;
-        if (r->word_ != 0 && (r->seen_.empty() || r->seen_.back() != r->word_))
-            r->seen_.push_back(r->word_);
+        if (r->word_ != 0 && (r->seen_.empty() || r->seen_.back() != r->word_)) r->seen_.push_back(r->word_);
     }
     HANDLE event_;
     uint32_t word_ = 0;
@@ -85,8 +84,7 @@ TEST(WholeStore, FourBoxesPackWithTheirProgressAndUnpackByteForByte) {
 
     {
         ProgressRecorder progress;
-        ASSERT_EQ(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(),
-                                         progress.word()),
+        ASSERT_EQ(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word()),
                   0u);
         EXPECT_EQ(progress.values(), (Values{85, 87, 89, 91, 96, 97, 99}));
         EXPECT_TRUE(progress.signalled());
@@ -97,8 +95,7 @@ TEST(WholeStore, FourBoxesPackWithTheirProgressAndUnpackByteForByte) {
 
     {
         ProgressRecorder progress;
-        ASSERT_EQ(vtBoxUnzipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(),
-                                           progress.word()),
+        ASSERT_EQ(vtBoxUnzipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word()),
                   0u);
         EXPECT_EQ(progress.values(), (Values{1, 3, 5, 7, 9, 11, 13}));
     }
@@ -116,17 +113,14 @@ TEST(WholeStore, AnEmptyDataFolderStillGivesDataZipAndDatabase) {
     const std::string archive = (dir / "whole.zip");
 
     ProgressRecorder progress;
-    ASSERT_EQ(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(),
-                                     progress.word()),
-              0u);
+    ASSERT_EQ(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word()), 0u);
     EXPECT_EQ(progress.values(), (Values{96, 97, 99}));
     EXPECT_TRUE(fs::is_empty(root));
 
     ASSERT_EQ(vtbox::UnzipArchive(archive, dir / "look"), 0u);
     EXPECT_EQ(EntryNames(dir / "look/BOX/DATA.zip"), Names{"DATA\\"});
     ASSERT_EQ(vtbox::ChangeLast32Bytes(dir / "look/BOX/DATABASE.vtb"), 0u);
-    EXPECT_EQ(EntryNames(dir / "look/BOX/DATABASE.vtb"),
-              (Names{"DATABASE\\", "DATABASE\\B0000001.XML"}));
+    EXPECT_EQ(EntryNames(dir / "look/BOX/DATABASE.vtb"), (Names{"DATABASE\\", "DATABASE\\B0000001.XML"}));
 }
 
 TEST(WholeStore, AStepThatFailsStopsAndLeavesItsFolder) {
@@ -137,9 +131,7 @@ TEST(WholeStore, AStepThatFailsStopsAndLeavesItsFolder) {
     WriteFile(root / "BOX/DATA/B0000002.vtb", "someone else's file");
     const std::string archive = (root / "store.zip").string();
     ProgressRecorder progress;
-    EXPECT_EQ(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(),
-                                     progress.word()),
-              183u);
+    EXPECT_EQ(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word()), 183u);
     EXPECT_EQ(GetLastError(), 183u);
     EXPECT_EQ(progress.values(), Values{85});
     EXPECT_TRUE(fs::exists(root / "BOX/DATA/B0000001.vtb"));
@@ -161,8 +153,10 @@ TEST(WholeStore, AFileThatCannotBePackedFailsAndNothingIsRemoved) {
         MakeStore(root, 2);
         const bool name = std::string(kind) == "name";
         const fs::path odd = root / "BOX/DATA/B0000002/P0000001/D0000001" / (name ? "PAGE\\2.JPG" : "PAGE0002.JPG");
-        if (name) WriteFile(odd, "the only copy");
-        else ASSERT_EQ(mkfifo(odd.c_str(), 0600), 0);
+        if (name)
+            WriteFile(odd, "the only copy");
+        else
+            ASSERT_EQ(mkfifo(odd.c_str(), 0600), 0);
         const std::string archive = (root / "store.zip").string();
         ProgressRecorder progress;
         EXPECT_NE(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word()),
@@ -194,8 +188,7 @@ TEST(WholeStore, AnOuterArchiveThatIsNoZipEndsAfterProgressOne) {
     const std::string archive = dir / "store.zip";
     const std::string root = dir / "store";
     ProgressRecorder progress;
-    uint32_t rc = vtBoxUnzipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(),
-                                           progress.word());
+    uint32_t rc = vtBoxUnzipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word());
     EXPECT_NE(rc, 0u);
     EXPECT_EQ(GetLastError(), rc);
     EXPECT_EQ(progress.values(), Values{1});

@@ -23,8 +23,7 @@ constexpr uint64_t kBigSize = (4ull << 30) + 65536 + 5;
 // Marks the file at its start, across the 4 GiB line and at its end, so that
 // a size or offset cut to 32 bits shows.
 const std::vector<std::pair<uint64_t, std::string>> kMarks = {
-    {0, "start of a very large scan"}, {(4ull << 30) - 7, "across the 4 GiB line"},
-    {kBigSize - 12, "end-of-file."}};
+    {0, "start of a very large scan"}, {(4ull << 30) - 7, "across the 4 GiB line"}, {kBigSize - 12, "end-of-file."}};
 
 TEST(Zip64, AFileOver4GiBRoundTripsThroughABoxArchive) {
     KeepCwd keep;
@@ -35,8 +34,7 @@ TEST(Zip64, AFileOver4GiBRoundTripsThroughABoxArchive) {
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, static_cast<off_t>(kBigSize)), 0);
         for (const auto &[at, text] : kMarks)
-            ASSERT_EQ(pwrite(fd, text.data(), text.size(), static_cast<off_t>(at)),
-                      static_cast<ssize_t>(text.size()));
+            ASSERT_EQ(pwrite(fd, text.data(), text.size(), static_cast<off_t>(at)), static_cast<ssize_t>(text.size()));
         close(fd);
     }
     ASSERT_EQ(vtbox::ZipFolder(dir / "B0000001.vtb", dir / "B0000001", {.byteChange = true}), 0u);
@@ -57,8 +55,7 @@ TEST(Zip64, AFileOver4GiBRoundTripsThroughABoxArchive) {
     ASSERT_GE(fd, 0);
     for (const auto &[at, text] : kMarks) {
         std::string got(text.size(), '\0');
-        ASSERT_EQ(pread(fd, got.data(), got.size(), static_cast<off_t>(at)),
-                  static_cast<ssize_t>(got.size()));
+        ASSERT_EQ(pread(fd, got.data(), got.size(), static_cast<off_t>(at)), static_cast<ssize_t>(got.size()));
         EXPECT_EQ(got, text) << at;
     }
     close(fd);

@@ -37,8 +37,7 @@ std::string BuildArchive(const std::vector<Entry> &entries) {
     std::string file, central;
     for (const auto &e : entries) {
         const std::string stored = e.deflate ? RawDeflate(e.data) : e.data;
-        const uint32_t crc = crc32(0, reinterpret_cast<const Bytef *>(e.data.data()),
-                                   static_cast<uInt>(e.data.size()));
+        const uint32_t crc = crc32(0, reinterpret_cast<const Bytef *>(e.data.data()), static_cast<uInt>(e.data.size()));
         const uint64_t offset = file.size();
         Put32(file, 0x04034b50);
         Put16(file, 45);
@@ -110,8 +109,8 @@ TEST(Zip64Records, EntriesWithSizesAndOffsetOnlyInZip64FieldsUnpackWhole) {
     TempDir dir;
     const std::string page = PageBytes(200000, 7);
     WriteFile(dir / "big.zip", BuildArchive({{"BOX\\plain.txt", "32-bit fields", false, false},
-                                            {"BOX\\DATA.zip", page, true, true},
-                                            {"BOX/DATABASE.vtb", "stored, zip64", false, true}}));
+                                             {"BOX\\DATA.zip", page, true, true},
+                                             {"BOX/DATABASE.vtb", "stored, zip64", false, true}}));
     vtbox::ZipReader reader;
     ASSERT_TRUE(reader.open(dir / "big.zip"));
     ASSERT_TRUE(reader.locate("BOX\\DATA.zip", false));
@@ -121,11 +120,10 @@ TEST(Zip64Records, EntriesWithSizesAndOffsetOnlyInZip64FieldsUnpackWhole) {
     reader.close();
 
     ASSERT_EQ(vtbox::UnzipArchive(dir / "big.zip", dir / "out"), 0u);
-    EXPECT_EQ(Snapshot(dir / "out"), (std::map<std::string, std::string>{
-                                         {"BOX/", ""},
-                                         {"BOX/plain.txt", "32-bit fields"},
-                                         {"BOX/DATA.zip", page},
-                                         {"BOX/DATABASE.vtb", "stored, zip64"}}));
+    EXPECT_EQ(Snapshot(dir / "out"), (std::map<std::string, std::string>{{"BOX/", ""},
+                                                                         {"BOX/plain.txt", "32-bit fields"},
+                                                                         {"BOX/DATA.zip", page},
+                                                                         {"BOX/DATABASE.vtb", "stored, zip64"}}));
 }
 
 TEST(Zip64Records, ADamagedZip64EntryFailsWithoutAFile) {

@@ -96,8 +96,7 @@ TEST(ZipDirectory, NamesAtAnyLevelThatClashAreRefused) {
     };
     for (const Case &c : cases) {
         std::vector<std::pair<std::string, std::string>> entries;
-        for (const auto &name : c.names)
-            entries.emplace_back(name, name.back() == '\\' ? "" : "data");
+        for (const auto &name : c.names) entries.emplace_back(name, name.back() == '\\' ? "" : "data");
         ASSERT_TRUE(CraftArchive(dir / "names.zip", entries));
         vtbox::ZipReader zip;
         bool opened = zip.open(dir / "names.zip");

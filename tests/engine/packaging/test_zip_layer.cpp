@@ -24,8 +24,8 @@
 namespace {
 
 using namespace pkgtest;
-using vttest::TempDir;
 using vtbox::ZipLayer;
+using vttest::TempDir;
 
 struct LimitsForTest {
     LimitsForTest(uint64_t threshold, uint64_t field_limit) {

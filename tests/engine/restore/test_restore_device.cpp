@@ -9,11 +9,11 @@
 #include <set>
 #include <thread>
 
+#include "backup_job.hpp"
 #include "ftp/ftp_client.hpp"
 #include "jobs/keep_alive.hpp"
-#include "packaging/folder_archive.hpp"
-#include "backup_job.hpp"
 #include "level_files.hpp"
+#include "packaging/folder_archive.hpp"
 #include "vthandles.hpp"
 #include "vtregistry.h"
 
@@ -221,9 +221,12 @@ TEST(RestoreRoundTrip, EveryBoxComesBackByteForByteButTheTimeStamps) {
     auto calls = sim.device->Records().serialChanges;
     size_t boxes = 0, folders = 0, docs = 0;
     for (const auto &c : calls) {
-        if (c.folder == 0 && c.document == 0) boxes += c.noc == 2 && c.mod == 1;
-        else if (c.document == 0) folders += c.noc == 2 && c.mod == 1;
-        else docs += c.noc == 0 && c.mod == 0;
+        if (c.folder == 0 && c.document == 0)
+            boxes += c.noc == 2 && c.mod == 1;
+        else if (c.document == 0)
+            folders += c.noc == 2 && c.mod == 1;
+        else
+            docs += c.noc == 0 && c.mod == 0;
     }
     EXPECT_EQ(boxes, 3u);
     EXPECT_EQ(folders, 6u);
@@ -305,8 +308,8 @@ TEST_F(Merge, KeepBothAddsSuffixesAndMergesTheSameNamedFolder) {
     RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
     ASSERT_EQ(run.rc, 0u);
     std::u16string cut = std::u16string(60, u'\u00E9') + u"-001";
-    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{
-                                   {1, u"Report"}, {2, long_name}, {3, u"Report-001"}, {4, cut}}));
+    EXPECT_EQ(Names(top, 'D'),
+              (std::map<uint32_t, std::u16string>{{1, u"Report"}, {2, long_name}, {3, u"Report-001"}, {4, cut}}));
     // The folder was poured into the device's folder of that name: no new folder.
     EXPECT_EQ(Names(top, 'F').size(), 1u);
     auto inside = Names(top / "F0000001", 'D');
@@ -372,7 +375,8 @@ TEST(ReplaceLosesNothing, WhereverTheRestoreStops) {
     };
     std::vector<Stop> stops;
     for (int nth : {1, 2, 4, 7, 11})
-        stops.push_back({"STOR refused from this one on", [nth](SimDevice &sim) { sim.faults().FailStor(451, nth, true); }});
+        stops.push_back(
+            {"STOR refused from this one on", [nth](SimDevice &sim) { sim.faults().FailStor(451, nth, true); }});
     stops.push_back({"data connection dropped", [](SimDevice &sim) { sim.faults().DropDataConnection(5, 100); }});
     stops.push_back({"folder creation refused", [](SimDevice &sim) { sim.faults().RefuseFolderCreation(); }});
     for (const auto &stop : stops) {
@@ -475,7 +479,8 @@ TEST_F(Merge, ThePlanIsWhatTheRestoreThenDoes) {
             case VTPLAN_RENAME_DOCUMENT: {
                 ++documents;
                 const char *name = p.Action == VTPLAN_RENAME_DOCUMENT ? p.NewName : p.Name;
-                EXPECT_EQ(after[std::make_pair(p.FolderNo, p.NewNo)], name) << "document " << p.EntryNo << " in " << p.FolderNo;
+                EXPECT_EQ(after[std::make_pair(p.FolderNo, p.NewNo)], name)
+                    << "document " << p.EntryNo << " in " << p.FolderNo;
                 if (p.Action == VTPLAN_REPLACE_DOCUMENT) {
                     EXPECT_EQ(after.count(std::make_pair(p.FolderNo, p.DeviceNo)), 0u) << "replaced " << p.DeviceNo;
                 }
@@ -485,8 +490,7 @@ TEST_F(Merge, ThePlanIsWhatTheRestoreThenDoes) {
             case VTPLAN_MERGE_FOLDER:
                 EXPECT_EQ(after[std::make_pair(0u, 1000 + p.NewNo)], p.Name) << "folder " << p.EntryNo;
                 break;
-            default:
-                break;
+            default: break;
             }
         }
         EXPECT_EQ(documents, 4u);  // every document of the backup has its line
@@ -609,7 +613,8 @@ TEST(RestoreFailures, A451EndsWith8260InPhase4) {
 
 void SetFtpLog(DWORD level) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, vtbox::kFtpLogKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              0);
     RegSetValueExA(key, vtbox::kFtpLogValue, 0, REG_DWORD, reinterpret_cast<uint8_t *>(&level), sizeof level);
     RegCloseKey(key);
 }
@@ -757,8 +762,10 @@ struct CancelWhileOffTheDevice {
     }
     static void Hook(const char *text, void *p) {
         auto *self = static_cast<CancelWhileOffTheDevice *>(p);
-        if (std::strstr(text, "The level is full")) self->full = true;
-        else if (self->full && std::strstr(text, "Uploading...")) SetEvent(self->cancel);
+        if (std::strstr(text, "The level is full"))
+            self->full = true;
+        else if (self->full && std::strstr(text, "Uploading..."))
+            SetEvent(self->cancel);
     }
 };
 
@@ -862,14 +869,13 @@ std::string RepackBackup(SimDevice &sim, const std::string &backup, uint32_t box
     fs::create_directories(work);
     EXPECT_EQ(vtbox::UnzipArchive(backup, work.string()), 0u);
     fs::path data = work / "BOX/DATA";
-    EXPECT_EQ(vtbox::UnzipArchive((work / "BOX/DATA.zip").string(), (work / "BOX").string(),
-                                  {.deleteArchive = true}), 0u);
-    std::string box_name = vt::Format("B0000%03u", box);
-    EXPECT_EQ(vtbox::UnzipArchive((data / (box_name + ".vtb")).string(), data.string(), vtbox::kUnpackBoxArchive),
+    EXPECT_EQ(vtbox::UnzipArchive((work / "BOX/DATA.zip").string(), (work / "BOX").string(), {.deleteArchive = true}),
               0u);
+    std::string box_name = vt::Format("B0000%03u", box);
+    EXPECT_EQ(vtbox::UnzipArchive((data / (box_name + ".vtb")).string(), data.string(), vtbox::kUnpackBoxArchive), 0u);
     edit(data / box_name / "P0000001");
-    EXPECT_EQ(vtbox::ZipFolder((data / (box_name + ".vtb")).string(), (data / box_name).string(),
-                               {.byteChange = true}), 0u);
+    EXPECT_EQ(vtbox::ZipFolder((data / (box_name + ".vtb")).string(), (data / box_name).string(), {.byteChange = true}),
+              0u);
     fs::remove_all(data / box_name);
     EXPECT_EQ(vtbox::ZipFolder((work / "BOX/DATA.zip").string(), data.string()), 0u);
     fs::remove_all(data);
@@ -889,7 +895,9 @@ TEST(CraftedBackups, WhatIsNoPartOfABoxIsRefusedBeforeAnythingIsSent) {
     };
     const Craft crafts[] = {
         {"a stray file in a page folder",
-         [](const fs::path &l) { WriteBytes(l / "D0000001" / "evil name", {1, 2, 3}); }},
+         [](const fs::path &l) {
+             WriteBytes(l / "D0000001" / "evil name", {1, 2, 3});
+         }},
         {"a stray file at the level", [](const fs::path &l) { WriteBytes(l / "notes.txt", {1}); }},
         {"a link instead of a page folder",
          [](const fs::path &l) {

@@ -3,8 +3,8 @@
 
 #include <functional>
 
-#include "restore/restore_entries.hpp"
 #include "level_files.hpp"
+#include "restore/restore_entries.hpp"
 #include "session/result.hpp"
 #include "temp_dir.hpp"
 
@@ -46,7 +46,7 @@ TEST(KeepBothName, SuffixAfterTheFirstSixtyUnits) {
 TEST(DocumentsAfterRestore, ReplacedNamesCountOnceAndLevelsCountOn) {
     std::vector<std::u16string> device{u"A", u"B", u"A"};
     EntryList local{Doc(1, u"A"), Doc(2, u"C")};
-    EXPECT_EQ(vtbox::DocumentsAfterRestore(device, local, true), 4u);  // one A replaced
+    EXPECT_EQ(vtbox::DocumentsAfterRestore(device, local, true), 4u);   // one A replaced
     EXPECT_EQ(vtbox::DocumentsAfterRestore(device, local, false), 6u);  // counts on from there
 }
 

@@ -61,8 +61,8 @@ TEST(ManyDocuments, SixThousandDocumentsRestoredRightAfterTheirBackup) {
     std::string work = sim.dir / "work";
     VTPROGRESSINFO progress{};
     uint32_t boxes[] = {1, 2, 3, 4, 5};
-    uint32_t rc = vtBoxRestore(&s, "admin", login, work.c_str(), backup.c_str(), 5, boxes, 0, device_time,
-                               nullptr, nullptr, &progress);
+    uint32_t rc = vtBoxRestore(&s, "admin", login, work.c_str(), backup.c_str(), 5, boxes, 0, device_time, nullptr,
+                               nullptr, &progress);
     std::string detail = vtBoxGetLastErrorText();
     vtBoxDeleteFTPAccount(&s, "admin");
     vtBoxUnlockUiJob(&s, "admin", 1);

@@ -60,9 +60,8 @@ TEST(ExportBoundary, SuccessSetsLastErrorZero) {
 
 TEST(ExportBoundary, ListExportsHandOutTheBlockOrFreeIt) {
     DebugCapture cap;
-    HGLOBAL ok = vtbox::RunListExport("vtBoxGetBoxList", true, [] {
-        return vtbox::GlobalBlock(GlobalAlloc(GPTR, 64));
-    });
+    HGLOBAL ok =
+        vtbox::RunListExport("vtBoxGetBoxList", true, [] { return vtbox::GlobalBlock(GlobalAlloc(GPTR, 64)); });
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_EQ(GlobalSize(ok), 64u);
@@ -78,8 +77,7 @@ TEST(ExportBoundary, ListExportsHandOutTheBlockOrFreeIt) {
     EXPECT_EQ(failed, nullptr);
     EXPECT_EQ(GetLastError(), 11u);
 
-    EXPECT_EQ(vtbox::RunListExport("vtBoxGetCollection", false, [] { return vtbox::GlobalBlock(); }),
-              nullptr);
+    EXPECT_EQ(vtbox::RunListExport("vtBoxGetCollection", false, [] { return vtbox::GlobalBlock(); }), nullptr);
     EXPECT_EQ(GetLastError(), 87u);
 }
 

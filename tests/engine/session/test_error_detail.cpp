@@ -10,8 +10,7 @@
 namespace {
 
 TEST(FailureDetail, AnExportHandsOutTheDetailOfTheCodeItReturns) {
-    EXPECT_EQ(vtbox::RunExport("vtBoxX", true, [] { vtbox::Raise(2u, "cannot read the record /w/D0000001.XML"); }),
-              2u);
+    EXPECT_EQ(vtbox::RunExport("vtBoxX", true, [] { vtbox::Raise(2u, "cannot read the record /w/D0000001.XML"); }), 2u);
     EXPECT_STREQ(vtBoxGetLastErrorText(), "cannot read the record /w/D0000001.XML");
 
     // Context in front of what the step below noted for the same code.

@@ -16,8 +16,7 @@ using vttest::TempDir;
 TEST(ReportFailure, CodeWithAText) {
     DebugCapture cap;
     vtbox::ReportFailure("vtBoxGetBoxList", 1216);
-    EXPECT_EQ(cap.text(),
-              "\n==> vtBoxGetBoxList Failed With ERROR - 1216 : The password is not correct. \n ");
+    EXPECT_EQ(cap.text(), "\n==> vtBoxGetBoxList Failed With ERROR - 1216 : The password is not correct. \n ");
 }
 
 TEST(ReportFailure, CodeWithoutATextTakesTheSomeErrorForm) {
@@ -44,14 +43,13 @@ TEST(ReportFailure, LongLinesAreCutAt512Characters) {
 }
 
 // Writes a file that carries a module version record for a.b.c.d.
-void WriteModule(const std::string &path, uint16_t a, uint16_t b, uint16_t c, uint16_t d,
-                 bool withTranslation) {
+void WriteModule(const std::string &path, uint16_t a, uint16_t b, uint16_t c, uint16_t d, bool withTranslation) {
     std::ofstream out(path, std::ios::binary);
     out << std::string(300, '\x7f');  // something ahead of the record, as in a real image
     char magic[24] = "VTBOX_VERSION_RECORD_V1";
     out.write(magic, sizeof magic);
-    uint32_t words[5] = {0xFEEF04BDu, (uint32_t(a) << 16) | b, (uint32_t(c) << 16) | d,
-                         (uint32_t(a) << 16) | b, (uint32_t(c) << 16) | d};
+    uint32_t words[5] = {0xFEEF04BDu, (uint32_t(a) << 16) | b, (uint32_t(c) << 16) | d, (uint32_t(a) << 16) | b,
+                         (uint32_t(c) << 16) | d};
     out.write(reinterpret_cast<const char *>(words), sizeof words);
     uint16_t tail[4] = {static_cast<uint16_t>(withTranslation ? 1 : 0), 0x0409, 1200, 0};
     out.write(reinterpret_cast<const char *>(tail), sizeof tail);

@@ -3,9 +3,9 @@
 
 #include <functional>
 
-#include "store/record_edit.hpp"
 #include "level_files.hpp"
 #include "session/result.hpp"
+#include "store/record_edit.hpp"
 #include "temp_dir.hpp"
 
 namespace {

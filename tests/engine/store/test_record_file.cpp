@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "store/record_file.hpp"
 #include "session/result.hpp"
+#include "store/record_file.hpp"
 #include "temp_dir.hpp"
 
 namespace {

@@ -21,8 +21,7 @@ TEST(RequestLog, PasswordsNeverShow) {
     // Longer than six characters: nothing of it leaks.
     EXPECT_EQ(vtbox::RequestLogLine(&s, "/p?SID=00000007&PWD=averylongpassword&MOD=1"),
               "http://10.1.2.3:8080/p?SID=00000007&PWD=XXXXXX&MOD=1\n");
-    EXPECT_EQ(vtbox::RequestLogLine(&s, "/p?SID=00000007&PWD=ab"),
-              "http://10.1.2.3:8080/p?SID=00000007&PWD=XXXXXX\n");
+    EXPECT_EQ(vtbox::RequestLogLine(&s, "/p?SID=00000007&PWD=ab"), "http://10.1.2.3:8080/p?SID=00000007&PWD=XXXXXX\n");
     // Empty followed by another parameter: nothing to hide.
     EXPECT_EQ(vtbox::RequestLogLine(&s, "/p?SID=00000007&BNO=001&PWD=&FID="),
               "http://10.1.2.3:8080/p?SID=00000007&BNO=001&PWD=&FID=\n");

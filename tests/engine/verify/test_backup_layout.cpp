@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "archive_helpers.hpp"
-#include "temp_dir.hpp"
 #include "store/layout.hpp"
+#include "temp_dir.hpp"
 #include "verify/backup_layout.hpp"
 
 namespace {
@@ -85,17 +85,15 @@ TEST(BackupLayout, EachLevelHoldsNoMoreThanItsBound) {
         EXPECT_EQ(findings.empty(), extra == 0) << Texts(findings);
         findings = Judge(dir, {{"DATABASE\\B0000001.XML", vtbox::kMaxBoxRecordBytes + extra}}, levels.records());
         EXPECT_EQ(findings.empty(), extra == 0) << Texts(findings);
-        findings = Judge(dir,
-                         {{"BOX\\Backup.XML", vtbox::kMaxDescriptionBytes + extra},
-                          {"BOX\\DATABASE.vtb", 1},
-                          {"BOX\\DATA.zip", 1}},
-                         levels.outer());
+        findings = Judge(
+            dir,
+            {{"BOX\\Backup.XML", vtbox::kMaxDescriptionBytes + extra}, {"BOX\\DATABASE.vtb", 1}, {"BOX\\DATA.zip", 1}},
+            levels.outer());
         EXPECT_EQ(findings.empty(), extra == 0) << Texts(findings);
     }
     // DATA.zip in the file: what its described boxes may take, with room for headers.
-    auto findings =
-        Judge(dir, {{"BOX\\Backup.XML", 1}, {"BOX\\DATABASE.vtb", 1}, {"BOX\\DATA.zip", bound + 10 * 1024}},
-              levels.outer());
+    auto findings = Judge(dir, {{"BOX\\Backup.XML", 1}, {"BOX\\DATABASE.vtb", 1}, {"BOX\\DATA.zip", bound + 10 * 1024}},
+                          levels.outer());
     EXPECT_NE(Texts(findings).find("would unpack to"), std::string::npos) << Texts(findings);
 }
 
@@ -105,10 +103,9 @@ TEST(BackupLayout, WhichNamesMayDifferInCase) {
     TempDir dir;
     const Levels levels{{{1, Box(1, 100)}}};
     auto box = [&](const vtbox::ZipReader &z, vtbox::BackupFindings *f) { vtbox::CheckBoxLevel(z, Box(1, 100, 1), f); };
-    EXPECT_TRUE(
-        Judge(dir, {{"box\\", 0}, {"box\\backup.xml", 1}, {"box\\database.VTB", 1}, {"box\\Data.Zip", 1}},
-              levels.outer())
-            .empty());
+    EXPECT_TRUE(Judge(dir, {{"box\\", 0}, {"box\\backup.xml", 1}, {"box\\database.VTB", 1}, {"box\\Data.Zip", 1}},
+                      levels.outer())
+                    .empty());
     EXPECT_TRUE(Judge(dir, {{"data\\b0000001.VTB", 1}}, levels.data()).empty());
     EXPECT_FALSE(Judge(dir, {{"DATABASE\\b0000001.xml", 1}}, levels.records()).empty());
     for (const char *folder : {"b0000001", "B0000001"}) {

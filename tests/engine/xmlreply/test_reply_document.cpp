@@ -77,7 +77,8 @@ TEST(ReplyDocument, LookupsByPathItemAndAttribute) {
         "<Message><Result>0</Result><Boxes NumOfBoxes=\"2\">"
         "<BoxProp BoxNo=\"1\"><BoxName>A &amp; &lt;B&gt; \xc3\xa9</BoxName><LastUpdateDate>0</LastUpdateDate></BoxProp>"
         "<BoxProp BoxNo=\"12\"><BoxName>Second</BoxName><LastUpdateDate>-1</LastUpdateDate></BoxProp>"
-        "</Boxes></Message></BoxNwLib>" + std::string(1000, ' '));
+        "</Boxes></Message></BoxNwLib>" +
+        std::string(1000, ' '));
     ASSERT_NE(doc, nullptr);
     std::string v;
     EXPECT_EQ(doc->ReadNodeText("BoxNwLib/Header/Version", &v), 0u);

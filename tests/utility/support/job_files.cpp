@@ -48,7 +48,8 @@ void WriteBackupDescription(const std::string &path, const std::string &engineVe
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BackupInfo>\r\n<EngineVersion>" + engineVersion +
                       "</EngineVersion>\r\n<MACAddress>02:00:5E:10:20:30</MACAddress>\r\n"
                       "<BackupDate>2025/03/04 05:06:07</BackupDate>\r\n<Timezone>GMT+01:00</Timezone>\r\n"
-                      "<Boxes NumOfBoxes=\"" + std::to_string(boxes.size()) + "\">\r\n";
+                      "<Boxes NumOfBoxes=\"" +
+                      std::to_string(boxes.size()) + "\">\r\n";
     for (const DescribedBox &box : boxes)
         xml += "<BoxProp>\r\n<BoxName>" + box.name + "</BoxName>\r\n<BoxNo>" + std::to_string(box.number) +
                "</BoxNo>\r\n<Protected>" + (box.isProtected ? "yes" : "no") +
@@ -72,8 +73,9 @@ vtutil::JobOutcome RunJobWithoutWindow(vtutil::DeviceSession &session, vtutil::J
     else
         job = std::make_unique<vtutil::CRestoreThread>(session, std::move(request), nullptr);
     vtutil::JobOutcome outcome;
-    QObject::connect(job.get(), &vtutil::CJobThread::Ended, job.get(),
-                     [&outcome](const vtutil::JobOutcome &ended) { outcome = ended; }, Qt::DirectConnection);
+    QObject::connect(
+        job.get(), &vtutil::CJobThread::Ended, job.get(),
+        [&outcome](const vtutil::JobOutcome &ended) { outcome = ended; }, Qt::DirectConnection);
     job->start();
     job->wait();
     return outcome;

@@ -12,9 +12,7 @@ constexpr int kTickMs = 25;
 constexpr int kUnaskedTicks = 40;
 }  // namespace
 
-void Later(std::function<void()> action) {
-    QMetaObject::invokeMethod(qApp, std::move(action), Qt::QueuedConnection);
-}
+void Later(std::function<void()> action) { QMetaObject::invokeMethod(qApp, std::move(action), Qt::QueuedConnection); }
 
 ModalAnswerer::ModalAnswerer() {
     timer_.setInterval(kTickMs);
@@ -34,8 +32,10 @@ void ModalAnswerer::AnswerMessage(QMessageBox::StandardButton button, std::funct
         if (inspect) inspect(box);
         QAbstractButton *pressed = box->button(button);
         Later([box, pressed] {
-            if (pressed) pressed->click();
-            else box->reject();
+            if (pressed)
+                pressed->click();
+            else
+                box->reject();
         });
         return true;
     });
@@ -65,8 +65,10 @@ void ModalAnswerer::Tick() {
     QString what = modal->windowTitle();
     if (auto *box = qobject_cast<QMessageBox *>(modal)) what += QStringLiteral(": ") + box->text();
     unexpected_ << what;
-    if (auto *dialog = qobject_cast<QDialog *>(modal)) dialog->reject();
-    else modal->close();
+    if (auto *dialog = qobject_cast<QDialog *>(modal))
+        dialog->reject();
+    else
+        modal->close();
     unaskedTicks_ = 0;
 }
 

@@ -40,8 +40,7 @@ public:
 
     // Presses button on the next message box; inspect (may be empty) sees
     // the box first, while the program waits for the answer.
-    void AnswerMessage(QMessageBox::StandardButton button,
-                       std::function<void(QMessageBox *)> inspect = {});
+    void AnswerMessage(QMessageBox::StandardButton button, std::function<void(QMessageBox *)> inspect = {});
     // The next modal window of type T: act on it (the window stays open
     // unless act closes it; act answers through Later).
     template <typename T>

@@ -36,10 +36,8 @@ inline std::string ReadBrdValue(const char *name) {
 class UtilityDevice {
 public:
     explicit UtilityDevice(const SimOptions &options = SimOptions())
-        : sim(options),
-          httpPort("VTBOX_HTTP_PORT", std::to_string(sim.device->HttpPort())),
-          runtime("XDG_RUNTIME_DIR", MakeRuntimeFolder(sim.dir)),
-          state("XDG_STATE_HOME", sim.dir / "state") {
+        : sim(options), httpPort("VTBOX_HTTP_PORT", std::to_string(sim.device->HttpPort())),
+          runtime("XDG_RUNTIME_DIR", MakeRuntimeFolder(sim.dir)), state("XDG_STATE_HOME", sim.dir / "state") {
         app.deviceAddress = "127.0.0.1";
         app.deviceName = "Print room";
         WriteBrdValues({{vtutil::kLastSelectedIp, app.deviceAddress}, {vtutil::kLastSelectedName, app.deviceName}});
