@@ -66,7 +66,8 @@ TEST(EntryRecordFile, NamesAreCutToTheirField) {
     EXPECT_EQ(DecodeEntryRecord(b).displayName, std::u16string(64, u'x'));  // 64 units: no terminator
     EXPECT_EQ(b[137], 0);                                                   // nothing spills past the name field
 
-    r.displayName = std::u16string(63, u'y') + u"\U0001F600";  // surrogate pair at units 63 and 64
+    r.displayName.assign(63, u'y');
+    r.displayName.append(u"\U0001F600");  // surrogate pair at units 63 and 64
     EXPECT_EQ(DecodeEntryRecord(EncodeEntryRecord(r)).displayName, std::u16string(63, u'y'));
 }
 

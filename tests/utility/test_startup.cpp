@@ -85,8 +85,10 @@ private slots:
         // Without the name the device is not known: the discovery program
         // runs, and the device it chose is the one to log in to.
         vtutil::BrdKey::Open(KEY_ALL_ACCESS).Delete(vtutil::kLastSelectedName);
-        vtutil::SetDiscoveryProgram(FakeDiscovery(
-            device.sim.dir, std::string("exec '") + VTUTIL_DISCOVER_PROGRAM + "' --choose 127.0.0.1 --name Found"));
+        std::string chooser = "exec '";
+        chooser += VTUTIL_DISCOVER_PROGRAM;
+        chooser += "' --choose 127.0.0.1 --name Found";
+        vtutil::SetDiscoveryProgram(FakeDiscovery(device.sim.dir, chooser));
         vtutil::CBackupRestoreApp app;
         vttest::ModalAnswerer answerer;
         CancelLogin(answerer);

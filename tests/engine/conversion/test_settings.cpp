@@ -169,7 +169,7 @@ TEST_F(Settings, ShippedFilesLoadAndCoverEachOther) {
     for (const auto &e : fs::directory_iterator(VTBOX_SETTINGS_DIR)) versions.push_back(e.path().stem().string());
     ASSERT_GE(versions.size(), 2u);
     for (const std::string &from : versions) {
-        IniFile ini(std::string(VTBOX_SETTINGS_DIR) + "/" + from + ".ini");
+        IniFile ini((fs::path(VTBOX_SETTINGS_DIR) / (from + ".ini")).string());
         ASSERT_TRUE(ini.load()) << from;
         for (const std::string &to : versions) {
             if (to == from) continue;
