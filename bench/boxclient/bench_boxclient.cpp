@@ -11,9 +11,9 @@
 #include <fstream>
 
 #include "canned_http.hpp"
-#include "devicesim/device.h"
-#include "devicesim/record_file.h"
-#include "devicesim/seeding.h"
+#include "devicesim/device.hpp"
+#include "devicesim/record_file.hpp"
+#include "devicesim/seeding.hpp"
 #include "temp_dir.hpp"
 #include "transport/box_transport.hpp"
 #include "vtBoxBRD.h"

@@ -28,7 +28,7 @@
 #include "vsftpd_server.hpp"
 #include "vtBoxBRD.h"
 #ifdef VTBOX_BENCH_DEVICESIM
-#include "devicesim/device.h"
+#include "devicesim/device.hpp"
 #endif
 
 namespace fs = std::filesystem;

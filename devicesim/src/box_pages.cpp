@@ -1,9 +1,9 @@
-#include "box_pages.h"
+#include "box_pages.hpp"
 
 #include <cstdio>
 #include <ctime>
 
-#include "devicesim/text.h"
+#include "devicesim/text.hpp"
 
 namespace devicesim {
 

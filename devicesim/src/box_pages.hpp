@@ -5,12 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "device_state.h"
-#include "devicesim/device.h"
-#include "devicesim/faults.h"
-#include "http_server.h"
-#include "store.h"
-#include "xml_out.h"
+#include "device_state.hpp"
+#include "devicesim/device.hpp"
+#include "devicesim/faults.hpp"
+#include "http_server.hpp"
+#include "store.hpp"
+#include "xml_out.hpp"
 
 namespace devicesim {
 

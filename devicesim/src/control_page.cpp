@@ -1,6 +1,6 @@
-#include "control_page.h"
+#include "control_page.hpp"
 
-#include "box_pages.h"
+#include "box_pages.hpp"
 
 namespace devicesim {
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "device_state.h"
-#include "devicesim/faults.h"
-#include "http_server.h"
+#include "device_state.hpp"
+#include "devicesim/faults.hpp"
+#include "http_server.hpp"
 
 namespace devicesim {
 

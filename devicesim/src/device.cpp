@@ -1,14 +1,14 @@
-#include "devicesim/device.h"
+#include "devicesim/device.hpp"
 
 #include <mutex>
 #include <stdexcept>
 
-#include "box_pages.h"
-#include "control_page.h"
-#include "device_state.h"
-#include "ftp_server.h"
-#include "http_server.h"
-#include "store.h"
+#include "box_pages.hpp"
+#include "control_page.hpp"
+#include "device_state.hpp"
+#include "ftp_server.hpp"
+#include "http_server.hpp"
+#include "store.hpp"
 
 namespace devicesim {
 

@@ -1,4 +1,4 @@
-#include "device_state.h"
+#include "device_state.hpp"
 
 #include <cstdio>
 #include <vector>

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "devicesim/device.h"
+#include "devicesim/device.hpp"
 
 namespace devicesim {
 

@@ -1,4 +1,4 @@
-#include "devicesim/faults.h"
+#include "devicesim/faults.hpp"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "ftp_server.h"
+#include "ftp_server.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

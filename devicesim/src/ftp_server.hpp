@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "device_state.h"
-#include "devicesim/device.h"
-#include "devicesim/faults.h"
-#include "net.h"
-#include "store.h"
+#include "device_state.hpp"
+#include "devicesim/device.hpp"
+#include "devicesim/faults.hpp"
+#include "net.hpp"
+#include "store.hpp"
 
 namespace devicesim {
 

@@ -1,8 +1,8 @@
-#include "http_server.h"
+#include "http_server.hpp"
 
 #include <chrono>
 
-#include "xml_out.h"
+#include "xml_out.hpp"
 
 namespace devicesim {
 

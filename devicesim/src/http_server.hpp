@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "device_state.h"
-#include "devicesim/faults.h"
-#include "net.h"
+#include "device_state.hpp"
+#include "devicesim/faults.hpp"
+#include "net.hpp"
 
 namespace devicesim {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "devicesim/device.h"
-#include "devicesim/seeding.h"
+#include "devicesim/device.hpp"
+#include "devicesim/seeding.hpp"
 
 namespace {
 

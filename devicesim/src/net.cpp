@@ -1,4 +1,4 @@
-#include "net.h"
+#include "net.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

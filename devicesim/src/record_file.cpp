@@ -1,4 +1,4 @@
-#include "devicesim/record_file.h"
+#include "devicesim/record_file.hpp"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "devicesim/seeding.h"
+#include "devicesim/seeding.hpp"
 
 #include <cstdint>
 #include <fstream>
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "devicesim/record_file.h"
-#include "devicesim/text.h"
-#include "store.h"
+#include "devicesim/record_file.hpp"
+#include "devicesim/text.hpp"
+#include "store.hpp"
 
 namespace devicesim {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "devicesim/record_file.h"
+#include "devicesim/record_file.hpp"
 
 namespace devicesim {
 

@@ -1,4 +1,4 @@
-#include "devicesim/text.h"
+#include "devicesim/text.hpp"
 
 #include <cstdint>
 

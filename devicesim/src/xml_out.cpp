@@ -1,4 +1,4 @@
-#include "xml_out.h"
+#include "xml_out.hpp"
 
 namespace devicesim {
 

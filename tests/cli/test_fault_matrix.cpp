@@ -17,7 +17,7 @@
 #include <set>
 #include <thread>
 
-#include "devicesim/record_file.h"
+#include "devicesim/record_file.hpp"
 #include "sim_device.hpp"
 #include "vtbox_run.hpp"
 

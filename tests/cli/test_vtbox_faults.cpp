@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "devicesim/record_file.h"
+#include "devicesim/record_file.hpp"
 #include "sim_device.hpp"
 #include "vtbox_run.hpp"
 #include "vtplatform/diag.hpp"

@@ -3,7 +3,7 @@
 #include <future>
 #include <thread>
 
-#include "sim_support.h"
+#include "sim_support.hpp"
 
 namespace simtest {
 namespace {

@@ -2,7 +2,7 @@
 // active mode.
 #include <sys/stat.h>
 
-#include "sim_support.h"
+#include "sim_support.hpp"
 
 namespace simtest {
 namespace {

@@ -2,7 +2,7 @@
 // by Python's XML parser.
 #include <ctime>
 
-#include "sim_support.h"
+#include "sim_support.hpp"
 
 namespace simtest {
 namespace {

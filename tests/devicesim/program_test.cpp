@@ -8,7 +8,7 @@
 #include <thread>
 #include <tuple>
 
-#include "sim_support.h"
+#include "sim_support.hpp"
 
 extern char **environ;
 

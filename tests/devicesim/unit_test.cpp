@@ -7,16 +7,16 @@
 #include <fstream>
 #include <map>
 
-#include "box_pages.h"
-#include "control_page.h"
-#include "device_state.h"
-#include "devicesim/record_file.h"
-#include "devicesim/seeding.h"
-#include "devicesim/text.h"
-#include "ftp_server.h"
-#include "http_server.h"
-#include "store.h"
-#include "xml_out.h"
+#include "box_pages.hpp"
+#include "control_page.hpp"
+#include "device_state.hpp"
+#include "devicesim/record_file.hpp"
+#include "devicesim/seeding.hpp"
+#include "devicesim/text.hpp"
+#include "ftp_server.hpp"
+#include "http_server.hpp"
+#include "store.hpp"
+#include "xml_out.hpp"
 
 namespace devicesim {
 namespace {

@@ -1,7 +1,7 @@
 // Record files of the store (D0000nnn.XML, F0000nnn.XML, B0000nnn.XML): the
 // engine reads their names and edits them in place when it restores; the
 // simulated device decodes what clients upload.
-#include "devicesim/record_file.h"
+#include "devicesim/record_file.hpp"
 #include "fuzz_target.h"
 #include "session/result.hpp"
 #include "store/record_edit.hpp"

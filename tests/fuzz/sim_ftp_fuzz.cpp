@@ -5,10 +5,10 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "device_state.h"
-#include "ftp_server.h"
+#include "device_state.hpp"
+#include "ftp_server.hpp"
 #include "fuzz_target.h"
-#include "store.h"
+#include "store.hpp"
 
 namespace fs = std::filesystem;
 

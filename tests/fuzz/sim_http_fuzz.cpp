@@ -1,10 +1,10 @@
 // The simulated device's box web service: a request as bytes on a connection,
 // read, answered and recorded as the device does it, against a small store.
-#include "box_pages.h"
-#include "control_page.h"
-#include "devicesim/seeding.h"
+#include "box_pages.hpp"
+#include "control_page.hpp"
+#include "devicesim/seeding.hpp"
 #include "fuzz_target.h"
-#include "http_server.h"
+#include "http_server.hpp"
 
 namespace fs = std::filesystem;
 

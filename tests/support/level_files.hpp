@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "devicesim/record_file.h"
+#include "devicesim/record_file.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/text.hpp"
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "devicesim/device.h"
-#include "devicesim/seeding.h"
+#include "devicesim/device.hpp"
+#include "devicesim/seeding.hpp"
 #include "temp_dir.hpp"
 #include "vtBoxBRD.h"
 

@@ -12,7 +12,7 @@
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
-#include "devicesim/seeding.h"
+#include "devicesim/seeding.hpp"
 #include "job_files.hpp"
 #include "job_report.hpp"
 #include "language.hpp"

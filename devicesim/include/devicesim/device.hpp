@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "devicesim/faults.h"
+#include "devicesim/faults.hpp"
 
 namespace devicesim {
 

@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "backup_job.hpp"
-#include "devicesim/seeding.h"
+#include "devicesim/seeding.hpp"
 #include "jobs/keep_alive.hpp"
 #include "packaging/zip_layer.hpp"
 

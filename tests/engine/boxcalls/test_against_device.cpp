@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "debug_capture.hpp"
-#include "devicesim/seeding.h"
+#include "devicesim/seeding.hpp"
 #include "sim_device.hpp"
 #include "transport/box_transport.hpp"
 #include "vtplatform/text.hpp"

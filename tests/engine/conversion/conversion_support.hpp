@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "backup_job.hpp"
-#include "devicesim/seeding.h"
+#include "devicesim/seeding.hpp"
 #include "temp_dir.hpp"
 #include "vtBoxBRD.h"
 

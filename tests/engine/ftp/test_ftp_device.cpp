@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "debug_capture.hpp"
-#include "devicesim/device.h"
-#include "devicesim/seeding.h"
+#include "devicesim/device.hpp"
+#include "devicesim/seeding.hpp"
 #include "ftp/ftp_client.hpp"
 #include "ftp_test_support.hpp"
 #include "temp_dir.hpp"

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "device_session.hpp"
-#include "devicesim/record_file.h"
+#include "devicesim/record_file.hpp"
 
 namespace vttest {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "devicesim/device.h"
-#include "devicesim/seeding.h"
+#include "devicesim/device.hpp"
+#include "devicesim/seeding.hpp"
 
 namespace simtest {
 
