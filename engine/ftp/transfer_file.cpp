@@ -43,7 +43,7 @@ bool DownloadFile::Write(const char *data, size_t size) {
 }
 
 bool DownloadFile::Commit() {
-    if (!fd_.close()) return false;
+    if (!fd_.Close()) return false;
     if (::rename(temp_.c_str(), final_.c_str()) != 0) return false;
     temp_.clear();
     return true;

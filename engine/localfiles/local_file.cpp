@@ -208,7 +208,7 @@ void UniqueFd::reset() {
     fd_ = -1;
 }
 
-bool UniqueFd::close() {
+bool UniqueFd::Close() {
     if (fd_ < 0) return true;
     int rc = ::close(fd_);
     fd_ = -1;
@@ -219,15 +219,15 @@ bool UniqueFd::close() {
     return true;
 }
 
-PartFile::~PartFile() { discard(); }
+PartFile::~PartFile() { Discard(); }
 
-void PartFile::discard() {
+void PartFile::Discard() {
     fd_.reset();
     if (!path_.empty()) unlink(path_.c_str());
     path_.clear();
 }
 
-bool PartFile::create(const std::string &folder, bool keepOpen) {
+bool PartFile::Create(const std::string &folder, bool keepOpen) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device seed;
     std::mt19937 gen(seed());
@@ -241,7 +241,7 @@ bool PartFile::create(const std::string &folder, bool keepOpen) {
         if (fd >= 0) {
             path_ = candidate;
             fd_ = UniqueFd(fd);
-            if (!keepOpen) fd_.close();
+            if (!keepOpen) fd_.Close();
             return true;
         }
         if (errno != EEXIST) {
@@ -253,8 +253,8 @@ bool PartFile::create(const std::string &folder, bool keepOpen) {
     return false;
 }
 
-bool PartFile::commit(const std::string &finalPath, bool replace) {
-    if (fd_ && !fd_.close()) return false;
+bool PartFile::Commit(const std::string &finalPath, bool replace) {
+    if (fd_ && !fd_.Close()) return false;
     if (replace) {
         if (CheckReplaceableTarget(finalPath) != 0) return false;
         if (rename(path_.c_str(), finalPath.c_str()) != 0) {

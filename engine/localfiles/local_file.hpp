@@ -87,7 +87,7 @@ public:
     }
     void reset();
     // Closes now and reports a failed close (a late write error) as false.
-    bool close();
+    bool Close();
 
 private:
     int fd_ = -1;
@@ -105,18 +105,18 @@ public:
 
     // Creates the file (mode 0666 less the umask) in folder. When keepOpen
     // is set the descriptor stays open for fd(). False with last error set.
-    bool create(const std::string &folder, bool keepOpen);
+    bool Create(const std::string &folder, bool keepOpen);
     const std::string &path() const { return path_; }
     int fd() const { return fd_.get(); }
     // Closes the descriptor; false when the close reports a write error.
-    bool closeFd() { return fd_.close(); }
+    bool CloseFd() { return fd_.Close(); }
 
     // Gives the file its final name. Without replace an existing file is
     // never replaced (last error 183); with replace it is, in one step.
-    bool commit(const std::string &finalPath, bool replace);
+    bool Commit(const std::string &finalPath, bool replace);
 
     // Closes and removes the file now (as the destructor would).
-    void discard();
+    void Discard();
 
 private:
     std::string path_;

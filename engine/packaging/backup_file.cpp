@@ -59,7 +59,7 @@ bool StatFolder(const std::string &path, struct stat *st) {
 }  // namespace
 
 uint32_t BackupFileWriter::create() {
-    if (!part_.create(tree_.root(), true)) return FailureCode();
+    if (!part_.Create(tree_.root(), true)) return FailureCode();
     outer_ = std::make_unique<ZipLayer>(part_.fd(), 0);
     return 0;
 }
@@ -128,7 +128,7 @@ uint32_t BackupFileWriter::finish() {
              StatFolder(tree_.box(), &st) &&
              outer_->addFolder(EntryFor(tree_.box(), tree_.root()) + "\\", DosDateTimeFromUnix(st.st_mtime),
                                DosAttributesOf(st)) &&
-             outer_->finish() && part_.commit(tree_.packedBox(), false);
+             outer_->finish() && part_.Commit(tree_.packedBox(), false);
     }
     if (!ok) {
         uint32_t code = FailureCode();
@@ -141,7 +141,7 @@ uint32_t BackupFileWriter::finish() {
 void BackupFileWriter::discard() {
     data_.reset();
     outer_.reset();
-    part_.discard();
+    part_.Discard();
 }
 
 }  // namespace vtbox

@@ -109,7 +109,7 @@ uint32_t ChangeLast32Bytes(const std::string &archive) {
     struct stat st;
     if (fstat(fd.get(), &st) != 0) return LastErrorFromErrno(errno);
     if (uint32_t rc = ChangeLast32BytesAt(fd.get(), static_cast<uint64_t>(st.st_size))) return rc;
-    if (!fd.close()) return FailureCode();
+    if (!fd.Close()) return FailureCode();
     return 0;
 }
 
@@ -158,7 +158,7 @@ uint32_t PackFolder(const std::string &target, const std::string &source, ZipOpt
     }
 
     PartFile part;
-    if (!part.create(ParentFolder(archive), false)) {
+    if (!part.Create(ParentFolder(archive), false)) {
         if (options.flat) vt::DebugPrint("%s", kNotAZip);
         return FailureCode();
     }
@@ -168,7 +168,7 @@ uint32_t PackFolder(const std::string &target, const std::string &source, ZipOpt
         rc = ChangeLast32Bytes(part.path());
         if (rc != 0) return rc;
     }
-    if (!part.commit(archive, options.replaceTarget)) {
+    if (!part.Commit(archive, options.replaceTarget)) {
         uint32_t code = FailureCode();
         if (code == vt::code(vt::Code::ALREADY_EXISTS))
             vt::DebugPrint("\n %s already exists, not replaced \n", archive.c_str());

@@ -214,14 +214,14 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     // Written beside its final name and renamed at the end: a failed copy
     // leaves neither a half-written file nor a lost older one.
     PartFile part;
-    if (!part.create(ParentFolder(destination), true)) return false;
+    if (!part.Create(ParentFolder(destination), true)) return false;
     if (!copyCurrent(part.fd())) return false;
     time_t written;
     if (UnixFromDosDateTime(info.dosDateTime, &written)) {
         struct timespec times[2] = {{0, UTIME_OMIT}, {written, 0}};
         futimens(part.fd(), times);  // a time that cannot be set is no failure
     }
-    return part.commit(destination, true);
+    return part.Commit(destination, true);
 }
 
 bool ZipReader::copyCurrent(int outFd) {

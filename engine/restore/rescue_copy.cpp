@@ -53,7 +53,7 @@ std::string NoteText(const RescuedDocument &d, const std::string &item) {
 void WriteNote(const std::string &path, const std::string &text) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd) RaiseErrno(errno, "cannot write " + path);
-    if (!WriteAll(fd.get(), text.data(), text.size()) || !fd.close()) Raise(GetLastError(), "cannot write " + path);
+    if (!WriteAll(fd.get(), text.data(), text.size()) || !fd.Close()) Raise(GetLastError(), "cannot write " + path);
 }
 
 }  // namespace

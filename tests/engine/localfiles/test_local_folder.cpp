@@ -110,8 +110,8 @@ TEST(TargetFile, WhatIsNoRegularFileIsNeverReplaced) {
         EXPECT_EQ(vtbox::ReplaceTargetFile(finished, target), 5u) << target;
         EXPECT_TRUE(fs::exists(finished)) << target;
         vtbox::PartFile part;
-        ASSERT_TRUE(part.create(dir.path(), false));
-        EXPECT_FALSE(part.commit(target, true)) << target;
+        ASSERT_TRUE(part.Create(dir.path(), false));
+        EXPECT_FALSE(part.Commit(target, true)) << target;
         EXPECT_EQ(GetLastError(), 5u);
     }
     EXPECT_TRUE(fs::is_fifo(fifo));
