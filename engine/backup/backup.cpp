@@ -131,7 +131,7 @@ void Backup::FetchBoxRecords() {
         client_->Close();
         client_.reset();
     }
-    Check(file_.addDatabase());
+    Check(file_.AddDatabase());
     DeleteLocalTree(tree_.database(), work_);
     progress_.SetPercent(5);
     progress_.Signal();
@@ -187,7 +187,7 @@ void Backup::FetchBox(size_t index) {
     progress_.Signal();
     // Packed while the next box downloads (the box before must be done first).
     packing_.Start([this, box, local, work = work_] {
-        uint32_t rc = file_.addBox(box);
+        uint32_t rc = file_.AddBox(box);
         if (rc == 0) DeleteLocalTree(local, work);
         OutputDebugStringA((std::string(80, '#') + "\n").c_str());
         return rc;
@@ -207,7 +207,7 @@ void Backup::Run() {
     madeBox_ = true;
     MakeNewFolder(tree_.data());
     MakeNewFolder(tree_.database());
-    Check(file_.create(), "making the backup file in " + work_);
+    Check(file_.Create(), "making the backup file in " + work_);
     progress_.CheckCancel();
 
     WriteDescription();
@@ -218,7 +218,7 @@ void Backup::Run() {
     progress_.ClearNames();
     progress_.SetPhase(VTPHASE_PACKING);
     progress_.Signal();
-    Check(file_.finishData());
+    Check(file_.FinishData());
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
     progress_.CheckCancel();
@@ -229,7 +229,7 @@ void Backup::Run() {
     progress_.Signal();
     progress_.CheckCancel();
 
-    Check(file_.finish());
+    Check(file_.Finish());
     madeBoxZip_ = true;
     progress_.SetPhase(VTPHASE_TIDYING);
     progress_.Signal();
@@ -250,7 +250,7 @@ void Backup::Fail() noexcept {
         job_.MarkFailed();
         client_.reset();  // closes the connection and logs its totals
         packing_.Join();
-        file_.discard();
+        file_.Discard();
         if (madeBox_) DeleteLocalTree(box_, work_);
         if (madeBoxZip_) unlink(tree_.packedBox().c_str());
     } catch (...) {}

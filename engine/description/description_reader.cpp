@@ -74,7 +74,7 @@ ReplyDocumentPtr LoadDescription(const char *archivePath, const char *workFolder
     const char *name = nullptr;
     {
         ZipReader zip;
-        if (!zip.open(archivePath)) {
+        if (!zip.Open(archivePath)) {
             const uint32_t code = GetLastError();
             OutputDebugStringA("\n\n Not a valid zip file \n");
             // A file this process may not read is no damaged file.
@@ -88,13 +88,13 @@ ReplyDocumentPtr LoadDescription(const char *archivePath, const char *workFolder
         name = kind == 1 ? kBackupDescriptionName : kArchiveDescriptionName;
         std::string saveAs = UniqueName(name);
         ZipEntryInfo entry;
-        if (!zip.locate(name, true) || !zip.currentInfo(&entry)) RaiseLastError();
+        if (!zip.Locate(name, true) || !zip.CurrentInfo(&entry)) RaiseLastError();
         if (entry.uncompressedSize > kMaxDescriptionBytes)
             Raise(vt::Code::DAMAGED_FILE,
                   vt::Format("%s of %s would unpack to %llu bytes; a description holds at most %llu", name, archivePath,
                              static_cast<unsigned long long>(entry.uncompressedSize),
                              static_cast<unsigned long long>(kMaxDescriptionBytes)));
-        if (!zip.extractCurrent(workFolder, true, saveAs)) {
+        if (!zip.ExtractCurrent(workFolder, true, saveAs)) {
             // Damage is the file's; a full or closed work folder is the local disk's.
             const uint32_t code = GetLastError();
             const bool damaged = code == vt::code(vt::Code::DAMAGED_FILE) || code == vt::code(vt::Code::NOT_SUPPORTED);

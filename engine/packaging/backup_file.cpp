@@ -58,7 +58,7 @@ bool StatFolder(const std::string &path, struct stat *st) {
 
 }  // namespace
 
-uint32_t BackupFileWriter::create() {
+uint32_t BackupFileWriter::Create() {
     if (!part_.Create(tree_.root(), true)) return FailureCode();
     outer_ = std::make_unique<ZipLayer>(part_.fd(), 0);
     return 0;
@@ -66,7 +66,7 @@ uint32_t BackupFileWriter::create() {
 
 // A folder packed as a box archive (with the byte change) into the next
 // entry of layer, under name.
-uint32_t BackupFileWriter::packInto(ZipLayer &layer, const std::string &name, const std::string &folder) {
+uint32_t BackupFileWriter::PackInto(ZipLayer &layer, const std::string &name, const std::string &folder) {
     const uint64_t at = layer.nextDataOffset(name);
     uint64_t size = 0;
     if (uint32_t rc = ZipFolderAt(part_.fd(), at, folder, true, &size)) return rc;
@@ -74,7 +74,7 @@ uint32_t BackupFileWriter::packInto(ZipLayer &layer, const std::string &name, co
     // A box archive just packed is a file of its own today: it carries the
     // time it was finished and the attributes of a plain file.
     if (!CrcOfRegion(part_.fd(), at, size, &crc) ||
-        !layer.addWritten(name, DosDateTimeFromUnix(time(nullptr)), vt::kAttrArchive, size, crc)) {
+        !layer.AddWritten(name, DosDateTimeFromUnix(time(nullptr)), vt::kAttrArchive, size, crc)) {
         uint32_t code = FailureCode();
         AddFailureContext(code, "packing " + folder);
         return code;
@@ -82,30 +82,30 @@ uint32_t BackupFileWriter::packInto(ZipLayer &layer, const std::string &name, co
     return 0;
 }
 
-uint32_t BackupFileWriter::addDatabase() {
-    return packInto(*outer_, EntryFor(tree_.databaseArchive(), tree_.root()), tree_.database());
+uint32_t BackupFileWriter::AddDatabase() {
+    return PackInto(*outer_, EntryFor(tree_.databaseArchive(), tree_.root()), tree_.database());
 }
 
 // DATA.zip begins where the data of its entry in the file begins.
-ZipLayer &BackupFileWriter::dataLayer() {
+ZipLayer &BackupFileWriter::DataLayer() {
     if (!data_)
         data_ =
             std::make_unique<ZipLayer>(part_.fd(), outer_->nextDataOffset(EntryFor(tree_.dataArchive(), tree_.root())));
     return *data_;
 }
 
-uint32_t BackupFileWriter::addBox(uint32_t box) {
-    return packInto(dataLayer(), EntryFor(tree_.boxArchive(box), tree_.box()), tree_.boxFolder(box));
+uint32_t BackupFileWriter::AddBox(uint32_t box) {
+    return PackInto(DataLayer(), EntryFor(tree_.boxArchive(box), tree_.box()), tree_.boxFolder(box));
 }
 
-uint32_t BackupFileWriter::finishData() {
-    ZipLayer &data = dataLayer();
+uint32_t BackupFileWriter::FinishData() {
+    ZipLayer &data = DataLayer();
     struct stat st;
     if (!StatFolder(tree_.data(), &st) ||
-        !data.addFolder(EntryFor(tree_.data(), tree_.box()) + "\\", DosDateTimeFromUnix(st.st_mtime),
+        !data.AddFolder(EntryFor(tree_.data(), tree_.box()) + "\\", DosDateTimeFromUnix(st.st_mtime),
                         DosAttributesOf(st)) ||
-        !data.finish() ||
-        !outer_->addWritten(EntryFor(tree_.dataArchive(), tree_.root()), DosDateTimeFromUnix(time(nullptr)),
+        !data.Finish() ||
+        !outer_->AddWritten(EntryFor(tree_.dataArchive(), tree_.root()), DosDateTimeFromUnix(time(nullptr)),
                             vt::kAttrArchive, data.size(), data.crc())) {
         uint32_t code = FailureCode();
         AddFailureContext(code, "packing " + tree_.data() + " into " + tree_.dataArchive());
@@ -114,7 +114,7 @@ uint32_t BackupFileWriter::finishData() {
     return 0;
 }
 
-uint32_t BackupFileWriter::finish() {
+uint32_t BackupFileWriter::Finish() {
     const std::string description = tree_.description();
     DeflatePool pool({description}, {false});
     DeflatedFile file = pool.Take(0);
@@ -123,12 +123,12 @@ uint32_t BackupFileWriter::finish() {
     if (file.state != DeflatedFile::State::Done) {
         LastErrorFromErrno(file.error ? file.error : EIO);
     } else {
-        ok = outer_->addDeflated(EntryFor(description, tree_.root()), DosDateTimeFromUnix(file.st.st_mtime),
-                                 DosAttributesOf(file.st), file.joined(), file.size, file.crc) &&
+        ok = outer_->AddDeflated(EntryFor(description, tree_.root()), DosDateTimeFromUnix(file.st.st_mtime),
+                                 DosAttributesOf(file.st), file.Joined(), file.size, file.crc) &&
              StatFolder(tree_.box(), &st) &&
-             outer_->addFolder(EntryFor(tree_.box(), tree_.root()) + "\\", DosDateTimeFromUnix(st.st_mtime),
+             outer_->AddFolder(EntryFor(tree_.box(), tree_.root()) + "\\", DosDateTimeFromUnix(st.st_mtime),
                                DosAttributesOf(st)) &&
-             outer_->finish() && part_.Commit(tree_.packedBox(), false);
+             outer_->Finish() && part_.Commit(tree_.packedBox(), false);
     }
     if (!ok) {
         uint32_t code = FailureCode();
@@ -138,7 +138,7 @@ uint32_t BackupFileWriter::finish() {
     return 0;
 }
 
-void BackupFileWriter::discard() {
+void BackupFileWriter::Discard() {
     data_.reset();
     outer_.reset();
     part_.Discard();

@@ -34,28 +34,28 @@ public:
     explicit BackupFileWriter(const StoreTree &tree) : tree_(tree) {}
 
     // Creates the file in the tree's root folder. 0 or the system error.
-    uint32_t create();
+    uint32_t Create();
 
     // Packs the records folder (StoreTree::database()) into DATABASE.vtb.
     // Called once, before the first box.
-    uint32_t addDatabase();
+    uint32_t AddDatabase();
 
     // Packs the box folder (StoreTree::boxFolder(box)) into its box archive.
-    uint32_t addBox(uint32_t box);
+    uint32_t AddBox(uint32_t box);
 
     // Ends DATA.zip: its folder entry (DATA's time) and central directory.
-    uint32_t finishData();
+    uint32_t FinishData();
 
     // Adds the description and the BOX\ folder entry, ends the file and
     // gives it its name. The packed folders may be removed afterwards.
-    uint32_t finish();
+    uint32_t Finish();
 
     // Removes the unfinished file.
-    void discard();
+    void Discard();
 
 private:
-    ZipLayer &dataLayer();
-    uint32_t packInto(ZipLayer &layer, const std::string &name, const std::string &folder);
+    ZipLayer &DataLayer();
+    uint32_t PackInto(ZipLayer &layer, const std::string &name, const std::string &folder);
 
     StoreTree tree_;
     PartFile part_;

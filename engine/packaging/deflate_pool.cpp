@@ -23,7 +23,7 @@ struct Fd {
 };
 }  // namespace
 
-std::vector<unsigned char> DeflatedFile::joined() const {
+std::vector<unsigned char> DeflatedFile::Joined() const {
     std::vector<unsigned char> out;
     out.reserve(static_cast<size_t>(compressedSize));
     for (const auto &b : blocks) out.insert(out.end(), b.begin(), b.end());

@@ -27,7 +27,7 @@ struct DeflatedFile {
     std::vector<std::vector<unsigned char>> blocks;
     uint64_t compressedSize = 0;
     // The stream in one piece (small files).
-    std::vector<unsigned char> joined() const;
+    std::vector<unsigned char> Joined() const;
 };
 
 class DeflatePool {

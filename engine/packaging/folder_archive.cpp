@@ -55,34 +55,34 @@ bool IsFolder(const std::string &path) {
 
 uint32_t PackTree(PartFile &part, const std::string &source, bool everyItem) {
     ZipWriter writer;
-    if (!writer.open(part.path(), ParentFolder(source))) return FailureCode();
-    AddResult added = writer.addFolder(source, false, everyItem);
+    if (!writer.Open(part.path(), ParentFolder(source))) return FailureCode();
+    AddResult added = writer.AddFolder(source, false, everyItem);
     if (added == AddResult::Broken) return FailureCode();
     if (added == AddResult::LeftOut && everyItem) {
         uint32_t code = FailureCode();
         NoteFailure(code, writer.firstLeftOut() + " cannot be packed; nothing of " + source + " is removed");
         return code;
     }
-    if (!writer.close()) return FailureCode();
+    if (!writer.Close()) return FailureCode();
     return 0;
 }
 
 uint32_t PackFlat(PartFile &part, const std::string &source, const FindList &files) {
     ZipWriter writer;
-    if (!writer.open(part.path(), ParentFolder(part.path()))) {
+    if (!writer.Open(part.path(), ParentFolder(part.path()))) {
         vt::DebugPrint("%s", kNotAZip);
         return FailureCode();
     }
     for (const auto &f : files) {
-        if (writer.addFile(JoinPath(source, f.cFileName), true) != AddResult::Added) {
+        if (writer.AddFile(JoinPath(source, f.cFileName), true) != AddResult::Added) {
             vt::DebugPrint("%s", kNotAZip);
             uint32_t code = FailureCode();
-            writer.close();
+            writer.Close();
             SetLastError(code);
             return code;
         }
     }
-    if (!writer.close()) return FailureCode();
+    if (!writer.Close()) return FailureCode();
     return 0;
 }
 
@@ -119,8 +119,8 @@ uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byte
     const std::string folder = FullPath(source);
     uint32_t rc = 0;
     ZipWriter writer;
-    if (!IsFolder(folder) || !writer.openAt(fd, base, ParentFolder(folder)) ||
-        writer.addFolder(folder, false) == AddResult::Broken || !writer.close())
+    if (!IsFolder(folder) || !writer.OpenAt(fd, base, ParentFolder(folder)) ||
+        writer.AddFolder(folder, false) == AddResult::Broken || !writer.Close())
         rc = FailureCode();
     else if (byteChange)
         rc = ChangeLast32BytesAt(fd, base + writer.writtenSize());
@@ -199,17 +199,17 @@ uint32_t Unpack(const std::string &archive, const std::string &target, UnzipOpti
         if (rc != 0) return rc;
     }
     ZipReader reader;
-    if (!reader.open(full)) {
+    if (!reader.Open(full)) {
         vt::DebugPrint("%s", kNotAZip);
         return FailureCode();
     }
-    if (!reader.extractAll(folder, false)) {
+    if (!reader.ExtractAll(folder, false)) {
         uint32_t code = FailureCode();
         vt::DebugPrint("%s", kUnzipFailed);
-        reader.close();
+        reader.Close();
         return code;
     }
-    reader.close();
+    reader.Close();
     if (options.deleteArchive && unlink(full.c_str()) != 0)
         vt::DebugPrint("\n %s unpacked but not deleted \n", full.c_str());
     SetLastError(0);
@@ -229,33 +229,33 @@ uint32_t ExtractBoxArchive(const std::string &archive, const std::string &target
     vt::DebugPrint("Extracting %s --> %s", name.c_str(), target.c_str());
     SetLastError(0);
     ZipReader reader;
-    if (!reader.open(archive)) {
+    if (!reader.Open(archive)) {
         vt::DebugPrint("%s", kNotAZip);
         uint32_t code = FailureCode();
         NoteFailure(code, archive + " is no zip archive that can be read");
         return code;
     }
-    if (!reader.locate(name, true)) {
+    if (!reader.Locate(name, true)) {
         vt::DebugPrint("\n\n File to be extracted was not Found.. \n");
         uint32_t code = FailureCode();
         NoteFailure(code, "no " + name + " in " + archive);
         return code;
     }
     // Saved under the name asked for: on this system names differ by case.
-    if (!reader.extractCurrent(target, true, name)) {
+    if (!reader.ExtractCurrent(target, true, name)) {
         vt::DebugPrint("\n\n File cannot be extracted.. \n");
         uint32_t code = FailureCode();
         AddFailureContext(code, "taking " + name + " out of " + archive);
         return code;
     }
-    reader.close();
+    reader.Close();
     SetLastError(0);
     return 0;
 }
 
 int GetArchiveKind(const std::string &archive) {
     ZipReader reader;
-    if (!reader.open(archive)) {
+    if (!reader.Open(archive)) {
         vt::DebugPrint("%s", kNotAZip);
         return 0;
     }
@@ -263,8 +263,8 @@ int GetArchiveKind(const std::string &archive) {
 }
 
 int ArchiveKindOf(ZipReader &reader) {
-    if (reader.locate(kBackupDescriptionName, true)) return 1;
-    if (reader.locate(kArchiveDescriptionName, true)) return 2;
+    if (reader.Locate(kBackupDescriptionName, true)) return 1;
+    if (reader.Locate(kArchiveDescriptionName, true)) return 2;
     return 0;
 }
 

@@ -63,7 +63,7 @@ void ZipLayer::SetZip64LimitsForTesting(uint64_t threshold, uint64_t limitForTes
 
 uint64_t ZipLayer::nextDataOffset(const std::string &name) const { return base_ + size_ + kLocalSize + name.size(); }
 
-bool ZipLayer::append(const std::vector<unsigned char> &bytes) {
+bool ZipLayer::Append(const std::vector<unsigned char> &bytes) {
     if (!WriteAllAt(fd_, bytes.data(), bytes.size(), base_ + size_)) return false;
     crc_ = Combine(crc_, Crc(bytes), bytes.size());
     size_ += bytes.size();
@@ -72,7 +72,7 @@ bool ZipLayer::append(const std::vector<unsigned char> &bytes) {
 
 // Moves length bytes at from up by a few bytes, the last block first so that
 // nothing is overwritten before it has moved.
-bool ZipLayer::moveUp(uint64_t from, uint64_t length, uint64_t by) {
+bool ZipLayer::MoveUp(uint64_t from, uint64_t length, uint64_t by) {
     std::vector<unsigned char> block(static_cast<size_t>(std::min<uint64_t>(length, kMoveBlock)));
     uint64_t left = length;
     while (left > 0) {
@@ -88,7 +88,7 @@ bool ZipLayer::moveUp(uint64_t from, uint64_t length, uint64_t by) {
     return true;
 }
 
-bool ZipLayer::addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size, uint32_t crc) {
+bool ZipLayer::AddWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size, uint32_t crc) {
     const bool zip64 = size >= zip64Threshold;
     const uint64_t limit = fieldLimit;
     Entry e{
@@ -96,7 +96,7 @@ bool ZipLayer::addWritten(const std::string &name, uint32_t dosTime, uint32_t at
         size_};
     // The header of a zip64 entry holds the sizes in an extra field that the
     // data, written behind the shorter header, must make room for.
-    if (zip64 && !moveUp(nextDataOffset(name), size, kZip64LocalExtra)) return false;
+    if (zip64 && !MoveUp(nextDataOffset(name), size, kZip64LocalExtra)) return false;
 
     Bytes h;
     h.u32(kLocalSignature);
@@ -124,16 +124,16 @@ bool ZipLayer::addWritten(const std::string &name, uint32_t dosTime, uint32_t at
     return true;
 }
 
-bool ZipLayer::addFolder(const std::string &name, uint32_t dosTime, uint32_t attributes) {
-    return addInline(name, 0, dosTime, attributes, {}, 0, 0);
+bool ZipLayer::AddFolder(const std::string &name, uint32_t dosTime, uint32_t attributes) {
+    return AddInline(name, 0, dosTime, attributes, {}, 0, 0);
 }
 
-bool ZipLayer::addDeflated(const std::string &name, uint32_t dosTime, uint32_t attributes,
+bool ZipLayer::AddDeflated(const std::string &name, uint32_t dosTime, uint32_t attributes,
                            const std::vector<unsigned char> &data, uint64_t size, uint32_t crc) {
-    return addInline(name, Z_DEFLATED, dosTime, attributes, data, size, crc);
+    return AddInline(name, Z_DEFLATED, dosTime, attributes, data, size, crc);
 }
 
-bool ZipLayer::addInline(const std::string &name, uint16_t method, uint32_t dosTime, uint32_t attributes,
+bool ZipLayer::AddInline(const std::string &name, uint16_t method, uint32_t dosTime, uint32_t attributes,
                          const std::vector<unsigned char> &data, uint64_t size, uint32_t crc) {
     Entry e{name,        static_cast<uint16_t>(IsNonAsciiUtf8(name) ? kFlagUtf8Name : 0),
             method,      dosTime,
@@ -153,12 +153,12 @@ bool ZipLayer::addInline(const std::string &name, uint16_t method, uint32_t dosT
     h.u16(0);
     h.text(name);
     h.data().insert(h.data().end(), data.begin(), data.end());
-    if (!append(h.data())) return false;
+    if (!Append(h.data())) return false;
     entries_.push_back(std::move(e));
     return true;
 }
 
-bool ZipLayer::finish() {
+bool ZipLayer::Finish() {
     const uint64_t limit = fieldLimit;
     std::vector<const Entry *> order;
     for (const auto &e : entries_) order.push_back(&e);
@@ -221,7 +221,7 @@ bool ZipLayer::finish() {
     c.u32(centralSize);
     c.u32(central >= limit ? kPlaceholder32 : central);
     c.u16(0);  // comment
-    return append(c.data());
+    return Append(c.data());
 }
 
 }  // namespace vtbox

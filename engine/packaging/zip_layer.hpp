@@ -30,18 +30,18 @@ public:
     // nextDataOffset(name): writes its local header. An entry of the zip64
     // size has a longer header, and its data is moved up to make room.
     // False with last error set.
-    bool addWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size, uint32_t crc);
+    bool AddWritten(const std::string &name, uint32_t dosTime, uint32_t attributes, uint64_t size, uint32_t crc);
 
     // A folder entry (name ends in "\\").
-    bool addFolder(const std::string &name, uint32_t dosTime, uint32_t attributes);
+    bool AddFolder(const std::string &name, uint32_t dosTime, uint32_t attributes);
 
     // An entry of raw deflate data, compressed from size bytes with CRC crc.
-    bool addDeflated(const std::string &name, uint32_t dosTime, uint32_t attributes,
+    bool AddDeflated(const std::string &name, uint32_t dosTime, uint32_t attributes,
                      const std::vector<unsigned char> &data, uint64_t size, uint32_t crc);
 
     // Writes the central directory and the end records. Afterwards size()
     // and crc() describe the whole archive.
-    bool finish();
+    bool Finish();
 
     uint64_t size() const { return size_; }
     uint32_t crc() const { return crc_; }
@@ -61,10 +61,10 @@ private:
     };
     // An entry whose header and data are written here, small enough for
     // the 32-bit fields.
-    bool addInline(const std::string &name, uint16_t method, uint32_t dosTime, uint32_t attributes,
+    bool AddInline(const std::string &name, uint16_t method, uint32_t dosTime, uint32_t attributes,
                    const std::vector<unsigned char> &data, uint64_t size, uint32_t crc);
-    bool append(const std::vector<unsigned char> &bytes);
-    bool moveUp(uint64_t from, uint64_t length, uint64_t by);
+    bool Append(const std::vector<unsigned char> &bytes);
+    bool MoveUp(uint64_t from, uint64_t length, uint64_t by);
 
     int fd_;
     uint64_t base_;

@@ -70,9 +70,9 @@ std::string JoinParts(const std::vector<std::string> &parts) {
 
 }  // namespace
 
-ZipReader::~ZipReader() { close(); }
+ZipReader::~ZipReader() { Close(); }
 
-void ZipReader::close() {
+void ZipReader::Close() {
     archiveFd_.reset();
     entries_.clear();
     current_ = 0;
@@ -80,7 +80,7 @@ void ZipReader::close() {
 
 // minizip finds the end records (zip64 ones included) and where the central
 // directory begins; every record is then read and checked by ReadDirectory.
-bool ZipReader::readEntries(const std::string &archive, uint64_t fileSize) {
+bool ZipReader::ReadEntries(const std::string &archive, uint64_t fileSize) {
     unzFile unz = unzOpen64(archive.c_str());
     if (!unz) {
         if (IsEmptyArchive(archiveFd_.get(), static_cast<off_t>(fileSize))) return true;
@@ -98,8 +98,8 @@ bool ZipReader::readEntries(const std::string &archive, uint64_t fileSize) {
     return ReadDirectory(archiveFd_.get(), fileSize, first, global.number_entry, &entries_, &problem_);
 }
 
-bool ZipReader::open(const std::string &archive) {
-    close();
+bool ZipReader::Open(const std::string &archive) {
+    Close();
     problem_.clear();
     std::string full = FullPath(archive);
     // Say why a file cannot be read before minizip turns it into "no zip".
@@ -111,9 +111,9 @@ bool ZipReader::open(const std::string &archive) {
     struct stat st;
     if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(vt::Code::DAMAGED_FILE);
     archiveFd_ = std::move(fd);
-    if (!readEntries(full, static_cast<uint64_t>(st.st_size))) {
+    if (!ReadEntries(full, static_cast<uint64_t>(st.st_size))) {
         uint32_t code = GetLastError();
-        close();
+        Close();
         SetLastError(code);
         return false;
     }
@@ -122,10 +122,10 @@ bool ZipReader::open(const std::string &archive) {
     return true;
 }
 
-uint64_t ZipReader::entryCount() { return entries_.size(); }
+uint64_t ZipReader::EntryCount() { return entries_.size(); }
 
-bool ZipReader::move(bool first, const char *extension) {
-    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+bool ZipReader::Move(bool first, const char *extension) {
+    if (!IsOpen()) return Fail(vt::Code::INVALID_HANDLE);
     size_t next = first ? 0 : (current_ < entries_.size() ? current_ + 1 : entries_.size());
     for (; next < entries_.size(); ++next)
         if (!extension || vt::EqualsIgnoreCase(EntryExtension(entries_[next].name), extension)) break;
@@ -134,11 +134,11 @@ bool ZipReader::move(bool first, const char *extension) {
     return true;
 }
 
-bool ZipReader::gotoFirst(const char *extension) { return move(true, extension); }
-bool ZipReader::gotoNext(const char *extension) { return move(false, extension); }
+bool ZipReader::GotoFirst(const char *extension) { return Move(true, extension); }
+bool ZipReader::GotoNext(const char *extension) { return Move(false, extension); }
 
-bool ZipReader::currentInfo(ZipEntryInfo *out) {
-    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+bool ZipReader::CurrentInfo(ZipEntryInfo *out) {
+    if (!IsOpen()) return Fail(vt::Code::INVALID_HANDLE);
     if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
     const DirectoryEntry &e = entries_[current_];
     const CentralRecord &r = e.record;
@@ -158,8 +158,8 @@ bool ZipReader::currentInfo(ZipEntryInfo *out) {
     return true;
 }
 
-bool ZipReader::locate(std::string_view name, bool ignorePath) {
-    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+bool ZipReader::Locate(std::string_view name, bool ignorePath) {
+    if (!IsOpen()) return Fail(vt::Code::INVALID_HANDLE);
     // Names stored with "/" match a name asked with "\\" and the other way round.
     const std::string normalized = NormalizeEntryName(name);
     for (int pass = 0; pass < (ignorePath ? 2 : 1); ++pass) {
@@ -175,15 +175,15 @@ bool ZipReader::locate(std::string_view name, bool ignorePath) {
     return Fail(vt::Code::FILE_NOT_FOUND);
 }
 
-bool ZipReader::extractCurrent(const std::string &target, bool ignorePath, const std::string &saveAs) {
-    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+bool ZipReader::ExtractCurrent(const std::string &target, bool ignorePath, const std::string &saveAs) {
+    if (!IsOpen()) return Fail(vt::Code::INVALID_HANDLE);
     if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
     if (target.empty()) return Fail(vt::Code::INVALID_PARAMETER);
     outputFolder_ = FullPath(target);
     if (!CreateFolderTree(outputFolder_)) return false;
 
     ZipEntryInfo info;
-    if (!currentInfo(&info)) return false;
+    if (!CurrentInfo(&info)) return false;
     std::vector<std::string> parts;
     if (!SplitSafeEntryName(info.name, &parts)) {
         vt::DebugPrint("\n Entry %s would leave the target folder, refused \n", info.name.c_str());
@@ -203,10 +203,10 @@ bool ZipReader::extractCurrent(const std::string &target, bool ignorePath, const
     std::string destination = JoinPath(outputFolder_, relative);
     if (!CreateFolderTree(ParentFolder(destination))) return false;
     if (!RoomFor(ParentFolder(destination), info.uncompressedSize)) return Fail(vt::Code::DISK_FULL);
-    return extractFile(info, destination);
+    return ExtractFile(info, destination);
 }
 
-bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destination) {
+bool ZipReader::ExtractFile(const ZipEntryInfo &info, const std::string &destination) {
     if (info.flags & kFlagEncrypted) {
         vt::DebugPrint("\n Entry %s is encrypted, not extracted \n", info.name.c_str());
         return Fail(vt::Code::NOT_SUPPORTED);
@@ -215,7 +215,7 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     // leaves neither a half-written file nor a lost older one.
     PartFile part;
     if (!part.Create(ParentFolder(destination), true)) return false;
-    if (!copyCurrent(part.fd())) return false;
+    if (!CopyCurrent(part.fd())) return false;
     time_t written;
     if (UnixFromDosDateTime(info.dosDateTime, &written)) {
         struct timespec times[2] = {{0, UTIME_OMIT}, {written, 0}};
@@ -224,28 +224,28 @@ bool ZipReader::extractFile(const ZipEntryInfo &info, const std::string &destina
     return part.Commit(destination, true);
 }
 
-bool ZipReader::copyCurrent(int outFd) {
+bool ZipReader::CopyCurrent(int outFd) {
     const DirectoryEntry &e = entries_[current_];
     if (CopyEntryData(archiveFd_.get(), e, outFd)) return true;
     vt::DebugPrint("\n Entry %s is damaged \n", e.name.c_str());
     return false;
 }
 
-bool ZipReader::checkCurrent() {
+bool ZipReader::CheckCurrent() {
     ZipEntryInfo info;
-    if (!currentInfo(&info)) return false;
+    if (!CurrentInfo(&info)) return false;
     if (info.isFolder) return true;
     if (info.flags & kFlagEncrypted) return Fail(vt::Code::NOT_SUPPORTED);
     UniqueFd sink(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     if (!sink) return Fail(vt::Code::OPEN_FAILED);
-    if (copyCurrent(sink.get())) return true;
+    if (CopyCurrent(sink.get())) return true;
     // A sink that never fails leaves damage (or an unknown method) as the only cause.
     if (GetLastError() != vt::code(vt::Code::NOT_SUPPORTED)) SetLastError(vt::code(vt::Code::DAMAGED_FILE));
     return false;
 }
 
-bool ZipReader::extractAll(const std::string &target, bool ignorePath) {
-    if (!isOpen()) return Fail(vt::Code::INVALID_HANDLE);
+bool ZipReader::ExtractAll(const std::string &target, bool ignorePath) {
+    if (!IsOpen()) return Fail(vt::Code::INVALID_HANDLE);
     if (target.empty()) return Fail(vt::Code::INVALID_PARAMETER);
     if (!CreateFolderTree(FullPath(target))) return false;
     if (entries_.empty()) return Fail(vt::Code::DAMAGED_FILE);
@@ -259,7 +259,7 @@ bool ZipReader::extractAll(const std::string &target, bool ignorePath) {
     for (current_ = 0; current_ < entries_.size(); ++current_) {
         // A long job's cancel ends the unpacking between two files.
         if (IsSignalled(CurrentCancelEvent())) return Fail(vt::Code::CANCELLED);
-        if (!extractCurrent(target, ignorePath)) return false;
+        if (!ExtractCurrent(target, ignorePath)) return false;
     }
     return true;
 }

@@ -31,7 +31,7 @@ struct ZipEntryInfo {
 // Owns at most one archive opened for reading. Typical use:
 //
 //   ZipReader zip;
-//   if (zip.open(path) && zip.locate("Backup.XML", true)) zip.extractCurrent(work, true);
+//   if (zip.Open(path) && zip.Locate("Backup.XML", true)) zip.ExtractCurrent(work, true);
 //
 // Every failing call returns false with the thread's last error set (never 0).
 // Everything in the archive is untrusted: open() reads and checks the whole
@@ -51,9 +51,9 @@ public:
     // or whose list of entries fails the checks, fails with 1392 and
     // problem() says what is wrong; a file that cannot be opened fails with
     // its system error.
-    bool open(const std::string &archive);
-    void close();
-    bool isOpen() const { return static_cast<bool>(archiveFd_); }
+    bool Open(const std::string &archive);
+    void Close();
+    bool IsOpen() const { return static_cast<bool>(archiveFd_); }
 
     // Why the last open() refused the archive ("" when it did not, or when
     // the file is no zip archive at all).
@@ -63,41 +63,41 @@ public:
     const std::vector<DirectoryEntry> &entries() const { return entries_; }
 
     // The number of entries; 0 when none is open or the count cannot be read.
-    uint64_t entryCount();
+    uint64_t EntryCount();
 
     // Moves to the first or next entry; with an extension ("vtb", no dot,
     // any case) other entries are passed over. False at the end (last error 18).
-    bool gotoFirst(const char *extension = nullptr);
-    bool gotoNext(const char *extension = nullptr);
+    bool GotoFirst(const char *extension = nullptr);
+    bool GotoNext(const char *extension = nullptr);
 
-    bool currentInfo(ZipEntryInfo *info);
+    bool CurrentInfo(ZipEntryInfo *info);
 
     // Makes the entry called name current: first the whole stored name
     // ("/" and "\\" alike, any case); then, with ignorePath, the first entry
     // whose last part equals name. False with last error 2 when none matches.
-    bool locate(std::string_view name, bool ignorePath);
+    bool Locate(std::string_view name, bool ignorePath);
 
     // Extracts the current entry below target (created when missing). With
     // ignorePath a file lands directly in target under its last name, or
     // under saveAs when given. A folder entry creates the folder.
-    bool extractCurrent(const std::string &target, bool ignorePath, const std::string &saveAs = std::string());
+    bool ExtractCurrent(const std::string &target, bool ignorePath, const std::string &saveAs = std::string());
 
     // Reads the current entry whole without writing it anywhere, so that a
     // damaged entry (bad CRC, cut data, wrong size) shows. A folder entry
     // passes. False with 1392 for damage, 50 for an encrypted entry.
-    bool checkCurrent();
+    bool CheckCurrent();
 
     // Extracts every entry in stored order; the first failure ends it. An
     // archive without entries fails (1392).
-    bool extractAll(const std::string &target, bool ignorePath);
+    bool ExtractAll(const std::string &target, bool ignorePath);
 
     const std::string &outputFolder() const { return outputFolder_; }
 
 private:
-    bool move(bool first, const char *extension);
-    bool extractFile(const ZipEntryInfo &info, const std::string &destination);
-    bool copyCurrent(int outFd);
-    bool readEntries(const std::string &archive, uint64_t fileSize);
+    bool Move(bool first, const char *extension);
+    bool ExtractFile(const ZipEntryInfo &info, const std::string &destination);
+    bool CopyCurrent(int outFd);
+    bool ReadEntries(const std::string &archive, uint64_t fileSize);
 
     UniqueFd archiveFd_;
     std::vector<DirectoryEntry> entries_;

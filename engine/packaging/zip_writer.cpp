@@ -121,8 +121,8 @@ ZipWriter::~ZipWriter() {
     if (zip_) zipClose(Handle(zip_), nullptr);
 }
 
-bool ZipWriter::openAt(int fd, uint64_t base, const std::string &root) {
-    if (zip_) close();
+bool ZipWriter::OpenAt(int fd, uint64_t base, const std::string &root) {
+    if (zip_) Close();
     window_ = std::make_unique<Window>(Window{fd, base});
     archive_.clear();
     std::string full = FullPath(root);
@@ -149,8 +149,8 @@ bool ZipWriter::openAt(int fd, uint64_t base, const std::string &root) {
 
 uint64_t ZipWriter::writtenSize() const { return window_ ? window_->end : 0; }
 
-bool ZipWriter::open(const std::string &archive, const std::string &root, bool append) {
-    if (zip_) close();
+bool ZipWriter::Open(const std::string &archive, const std::string &root, bool append) {
+    if (zip_) Close();
     window_.reset();
     archive_ = FullPath(archive);
     std::string base = root.empty() ? ParentFolder(archive_) : FullPath(root);
@@ -167,7 +167,7 @@ bool ZipWriter::open(const std::string &archive, const std::string &root, bool a
     return true;
 }
 
-bool ZipWriter::close() {
+bool ZipWriter::Close() {
     if (!zip_) return !broken_;
     errno = 0;
     int rc = zipClose(Handle(zip_), nullptr);
@@ -182,13 +182,13 @@ bool ZipWriter::close() {
     return true;
 }
 
-AddResult ZipWriter::broken(int err) {
+AddResult ZipWriter::Broken(int err) {
     broken_ = true;
     LastErrorFromErrno(err);
     return AddResult::Broken;
 }
 
-bool ZipWriter::entryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const {
+bool ZipWriter::EntryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const {
     // On this system "/" starts an absolute path, as a drive letter does elsewhere.
     *absolute = (!path.empty() && path[0] == '/') ? FullPath(path) : FullPath(root_ + path);
     std::string relative;
@@ -206,7 +206,7 @@ bool ZipWriter::entryName(const std::string &path, bool ignorePath, std::string 
     return true;
 }
 
-AddResult ZipWriter::addFile(const std::string &path, bool ignorePath) {
+AddResult ZipWriter::AddFile(const std::string &path, bool ignorePath) {
     if (!zip_ || broken_) {
         SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return AddResult::Broken;
@@ -216,7 +216,7 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignorePath) {
         return AddResult::LeftOut;
     }
     std::string name, absolute;
-    if (!entryName(path, ignorePath, &name, &absolute)) {
+    if (!EntryName(path, ignorePath, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
@@ -243,7 +243,7 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignorePath) {
     errno = 0;
     EntryData kind = IsArchiveName(name) ? EntryData::Store : EntryData::Deflate;
     if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st), kind, zip64) != ZIP_OK)
-        return broken(errno);
+        return Broken(errno);
 
     std::vector<char> block(kBlockSize);
     for (;;) {
@@ -253,22 +253,22 @@ AddResult ZipWriter::addFile(const std::string &path, bool ignorePath) {
             // The entry already holds part of the file: the archive is no longer whole.
             int err = errno;
             zipCloseFileInZip(Handle(zip_));
-            return broken(err);
+            return Broken(err);
         }
         if (got == 0) break;
         errno = 0;
         if (zipWriteInFileInZip(Handle(zip_), block.data(), static_cast<unsigned>(got)) != ZIP_OK) {
             int err = errno;
             zipCloseFileInZip(Handle(zip_));
-            return broken(err);
+            return Broken(err);
         }
     }
     errno = 0;
-    if (zipCloseFileInZip(Handle(zip_)) != ZIP_OK) return broken(errno);
+    if (zipCloseFileInZip(Handle(zip_)) != ZIP_OK) return Broken(errno);
     return AddResult::Added;
 }
 
-AddResult ZipWriter::addFolderEntry(const std::string &absolute, const std::string &name) {
+AddResult ZipWriter::AddFolderEntry(const std::string &absolute, const std::string &name) {
     struct stat st;
     if (stat(absolute.c_str(), &st) != 0) {
         LastErrorFromErrno(errno);
@@ -281,15 +281,15 @@ AddResult ZipWriter::addFolderEntry(const std::string &absolute, const std::stri
     errno = 0;
     if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st), EntryData::Folder,
                   false) != ZIP_OK)
-        return broken(errno);
+        return Broken(errno);
     errno = 0;
-    if (zipCloseFileInZip(Handle(zip_)) != ZIP_OK) return broken(errno);
+    if (zipCloseFileInZip(Handle(zip_)) != ZIP_OK) return Broken(errno);
     return AddResult::Added;
 }
 
-AddResult ZipWriter::addDeflated(const std::string &path, DeflatedFile &file) {
+AddResult ZipWriter::AddDeflated(const std::string &path, DeflatedFile &file) {
     std::string name, absolute;
-    if (!entryName(path, false, &name, &absolute)) {
+    if (!EntryName(path, false, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
@@ -297,25 +297,25 @@ AddResult ZipWriter::addDeflated(const std::string &path, DeflatedFile &file) {
     errno = 0;
     if (OpenEntry(Handle(zip_), name, DosDateTimeFromUnix(file.st.st_mtime), DosAttributesOf(file.st),
                   EntryData::RawDeflated, false) != ZIP_OK)
-        return broken(errno);
+        return Broken(errno);
     for (const auto &block : file.blocks) {
         errno = 0;
         if (!block.empty() &&
             zipWriteInFileInZip(Handle(zip_), block.data(), static_cast<unsigned>(block.size())) != ZIP_OK) {
             int err = errno;
             zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc);
-            return broken(err);
+            return Broken(err);
         }
     }
     errno = 0;
-    if (zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc) != ZIP_OK) return broken(errno);
+    if (zipCloseFileInZipRaw64(Handle(zip_), file.size, file.crc) != ZIP_OK) return Broken(errno);
     return AddResult::Added;
 }
 
 // Lists a folder tree in the order its entries are written: the folder, its
 // files, then each subfolder in the same way. Names beginning with a dot are
 // not packed.
-void ZipWriter::plan(const std::string &absolute, std::vector<PlannedItem> *items) {
+void ZipWriter::Plan(const std::string &absolute, std::vector<PlannedItem> *items) {
     FindList folders, files;
     if (ListLocalFolder(absolute, "*.*", &folders, &files) == vt::code(vt::Code::NOT_ON_DEVICE)) {
         vt::DebugPrint("\n %s cannot be listed, its content is left out \n", absolute.c_str());
@@ -327,26 +327,26 @@ void ZipWriter::plan(const std::string &absolute, std::vector<PlannedItem> *item
         if (IsDotName(d.cFileName)) continue;
         std::string sub = JoinPath(absolute, d.cFileName);
         items->push_back({sub, true});
-        plan(sub, items);
+        Plan(sub, items);
     }
 }
 
-AddResult ZipWriter::addFolder(const std::string &path, bool ignorePath, bool everyItem) {
+AddResult ZipWriter::AddFolder(const std::string &path, bool ignorePath, bool everyItem) {
     if (!zip_ || broken_) {
         SetLastError(vt::code(vt::Code::INVALID_HANDLE));
         return AddResult::Broken;
     }
     std::string name, absolute;
-    if (!entryName(path, ignorePath, &name, &absolute)) {
+    if (!EntryName(path, ignorePath, &name, &absolute)) {
         vt::DebugPrint("\n %s cannot be named in the archive, left out \n", path.c_str());
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
     }
-    AddResult top = addFolderEntry(absolute, name);
+    AddResult top = AddFolderEntry(absolute, name);
     if (top != AddResult::Added) return top;
 
     std::vector<PlannedItem> items;
-    plan(absolute, &items);
+    Plan(absolute, &items);
     std::vector<std::string> paths;
     std::vector<bool> stream;
     for (const auto &item : items)
@@ -365,8 +365,8 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignorePath, bool ev
         AddResult r;
         if (item.folder) {
             std::string subName, subAbsolute;
-            if (entryName(item.path, false, &subName, &subAbsolute)) {
-                r = addFolderEntry(subAbsolute, subName);
+            if (EntryName(item.path, false, &subName, &subAbsolute)) {
+                r = AddFolderEntry(subAbsolute, subName);
             } else {
                 SetLastError(vt::code(vt::Code::INVALID_NAME));
                 r = AddResult::LeftOut;
@@ -374,13 +374,13 @@ AddResult ZipWriter::addFolder(const std::string &path, bool ignorePath, bool ev
         } else {
             DeflatedFile file = pool.Take(next++);
             switch (file.state) {
-            case DeflatedFile::State::Done: r = addDeflated(item.path, file); break;
+            case DeflatedFile::State::Done: r = AddDeflated(item.path, file); break;
             case DeflatedFile::State::Unreadable:
                 LastErrorFromErrno(file.error);
                 r = AddResult::LeftOut;
                 break;
-            case DeflatedFile::State::ReadFailed: r = broken(file.error); break;
-            default: r = addFile(item.path, false);
+            case DeflatedFile::State::ReadFailed: r = Broken(file.error); break;
+            default: r = AddFile(item.path, false);
             }
         }
         if (r == AddResult::Broken) return r;

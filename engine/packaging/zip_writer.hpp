@@ -33,21 +33,21 @@ public:
     // Creates the archive (replacing a file of that name; with append, adds
     // to an existing archive). Entry names are made relative to root, or to
     // the archive's own folder when root is empty. False with last error set.
-    bool open(const std::string &archive, const std::string &root, bool append = false);
+    bool Open(const std::string &archive, const std::string &root, bool append = false);
 
     // Creates the archive inside the open file fd, from offset base on (the
     // archive's own offsets count from there, so it reads as a whole archive
     // once taken out). Entry names are made relative to root. The descriptor
     // stays the caller's. False with last error set.
-    bool openAt(int fd, uint64_t base, const std::string &root);
+    bool OpenAt(int fd, uint64_t base, const std::string &root);
 
-    // After close: the bytes the last archive took (openAt only).
+    // After close: the bytes the last archive took (OpenAt only).
     uint64_t writtenSize() const;
 
     // Adds one file. With ignorePath the entry carries the bare file name;
     // otherwise the path (relative paths are taken against the root) must
     // lie under the root. Non-regular files are left out.
-    AddResult addFile(const std::string &path, bool ignorePath);
+    AddResult AddFile(const std::string &path, bool ignorePath);
 
     // Adds a folder entry, then every file and subfolder below it whose name
     // does not begin with a dot. Items that cannot be read are left out and
@@ -56,16 +56,16 @@ public:
     // LeftOut, with its error as the last error and its path in
     // firstLeftOut(). Lists folders with ListLocalFolder, which changes the
     // current folder.
-    AddResult addFolder(const std::string &path, bool ignorePath, bool everyItem = false);
+    AddResult AddFolder(const std::string &path, bool ignorePath, bool everyItem = false);
 
     // The path of the item that ended addFolder with everyItem.
     const std::string &firstLeftOut() const { return firstLeftOut_; }
 
     // Writes the central directory and closes. False (last error set) when
     // the archive could not be completed or an earlier write had failed.
-    bool close();
+    bool Close();
 
-    bool isOpen() const { return zip_ != nullptr; }
+    bool IsOpen() const { return zip_ != nullptr; }
 
     // Files at least this large are written with zip64 records. Deflate may
     // grow incompressible data a little, so the limit stays below 4 GiB.
@@ -76,11 +76,11 @@ private:
         std::string path;
         bool folder;
     };
-    void plan(const std::string &absolute, std::vector<PlannedItem> *items);
-    AddResult addFolderEntry(const std::string &absolute, const std::string &name);
-    AddResult addDeflated(const std::string &path, DeflatedFile &file);
-    bool entryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const;
-    AddResult broken(int err);
+    void Plan(const std::string &absolute, std::vector<PlannedItem> *items);
+    AddResult AddFolderEntry(const std::string &absolute, const std::string &name);
+    AddResult AddDeflated(const std::string &path, DeflatedFile &file);
+    bool EntryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const;
+    AddResult Broken(int err);
 
     struct Window;
 

@@ -58,7 +58,7 @@ public:
         if (!CreateFolderTree(tree_.box())) RaiseLastError();
         const auto &entries = outer.entries();
         size_t i = 0;
-        for (bool more = outer.gotoFirst(); more; more = outer.gotoNext(), ++i) {
+        for (bool more = outer.GotoFirst(); more; more = outer.GotoNext(), ++i) {
             if (!passed[i]) continue;
             const std::string last(EntryBaseName(entries[i].name));
             // The two archives go on disk under their own names; the
@@ -84,7 +84,7 @@ private:
     // An archive of one level, its list of entries checked as a zip. A file
     // that cannot be read here (no permission) is no finding.
     bool Open(ZipReader &zip, const std::string &path, uint32_t box, const std::string &label) {
-        if (zip.open(path)) return true;
+        if (zip.Open(path)) return true;
         const uint32_t rc = GetLastError();
         if (rc != vt::code(vt::Code::DAMAGED_FILE)) Raise(rc, path + " cannot be read");
         Note(box, label, zip.problem().empty() ? "no zip archive, or its end is damaged" : zip.problem());
@@ -96,7 +96,7 @@ private:
     void NoteUnreadable(ZipReader &zip, uint32_t box, const std::string &label) {
         const uint32_t rc = GetLastError();
         ZipEntryInfo info;
-        const std::string name = zip.currentInfo(&info) ? info.name : std::string();
+        const std::string name = zip.CurrentInfo(&info) ? info.name : std::string();
         if (IsDiskFull(rc)) Raise(rc, "no room to unpack " + name + " in " + work_);
         if (rc != vt::code(vt::Code::DAMAGED_FILE) && rc != vt::code(vt::Code::NOT_SUPPORTED))
             Raise(rc, "cannot unpack " + name + " of " + label + " into " + work_);
@@ -107,14 +107,14 @@ private:
 
     // The current entry read against its CRC, written nowhere.
     bool ReadEntry(ZipReader &zip, uint32_t box, const std::string &label) {
-        if (zip.checkCurrent()) return true;
+        if (zip.CheckCurrent()) return true;
         NoteUnreadable(zip, box, label);
         return false;
     }
 
     bool TakeOut(ZipReader &zip, uint32_t box, const std::string &label, const std::string &folder,
                  const std::string &saveAs) {
-        if (zip.extractCurrent(folder, true, saveAs)) return true;
+        if (zip.ExtractCurrent(folder, true, saveAs)) return true;
         NoteUnreadable(zip, box, label);
         return false;
     }
@@ -152,7 +152,7 @@ private:
         std::vector<bool> passed;
         CheckRecordsLevel(zip, boxes_, &findings_, &passed);
         size_t i = 0;
-        for (bool more = zip.gotoFirst(); more; more = zip.gotoNext(), ++i)
+        for (bool more = zip.GotoFirst(); more; more = zip.GotoNext(), ++i)
             if (passed[i]) ReadEntry(zip, 0, RecordsLabel());
     }
 
@@ -164,10 +164,10 @@ private:
         std::vector<bool> passed;
         CheckDataLevel(data, boxes_, &findings_, &passed);
         size_t i = 0;
-        for (bool more = data.gotoFirst(); more; more = data.gotoNext(), ++i) {
+        for (bool more = data.GotoFirst(); more; more = data.GotoNext(), ++i) {
             if (!passed[i]) continue;
             ZipEntryInfo info;
-            data.currentInfo(&info);
+            data.CurrentInfo(&info);
             const uint32_t box = static_cast<uint32_t>(BoxNumberFromArchiveName(EntryBaseName(info.name)));
             if (TakeOut(data, box, DataLabel(), tree_.data(), BoxArchiveName(box))) ReadBox(box);
         }
@@ -185,7 +185,7 @@ private:
         if (!Open(zip, archive, box, label)) return;
         // Data of a box larger than its description allows is not read.
         if (!CheckBoxLevel(zip, boxes_.at(box), &findings_)) return;
-        for (bool more = zip.gotoFirst(); more; more = zip.gotoNext()) ReadEntry(zip, box, label);
+        for (bool more = zip.GotoFirst(); more; more = zip.GotoNext()) ReadEntry(zip, box, label);
     }
 
     std::string file_, work_;

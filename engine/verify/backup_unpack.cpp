@@ -26,7 +26,7 @@ void RefuseAny(const BackupFindings &findings) {
 
 // An archive of one level opened, its list of entries checked as a zip.
 void Open(ZipReader &zip, const std::string &path, const std::string &label) {
-    if (zip.open(path)) return;
+    if (zip.Open(path)) return;
     const uint32_t code = GetLastError();
     if (code != vt::code(vt::Code::DAMAGED_FILE)) Raise(code, path + " cannot be read");
     Raise(code, label + ": " + (zip.problem().empty() ? "no zip archive, or its end is damaged" : zip.problem()));
@@ -37,7 +37,7 @@ void Open(ZipReader &zip, const std::string &path, const std::string &label) {
 [[noreturn]] void RaiseUnpackFailure(ZipReader &zip, const std::string &label, const std::string &target) {
     const uint32_t code = GetLastError();
     ZipEntryInfo info;
-    const std::string name = zip.currentInfo(&info) ? info.name : std::string("an entry");
+    const std::string name = zip.CurrentInfo(&info) ? info.name : std::string("an entry");
     SetLastError(code);
     if (code == vt::code(vt::Code::DAMAGED_FILE))
         Raise(code, label + ": " + name + ": the entry is damaged (its data does not match its CRC)");
@@ -50,8 +50,8 @@ void Open(ZipReader &zip, const std::string &path, const std::string &label) {
 // One entry, named name at its level, taken out into folder as saveAs.
 void TakeOut(ZipReader &zip, const std::string &name, const std::string &label, const std::string &folder,
              const std::string &saveAs) {
-    if (!zip.locate(name, false)) Raise(vt::Code::DAMAGED_FILE, label + ": " + name + " is missing");
-    if (!zip.extractCurrent(folder, true, saveAs)) RaiseUnpackFailure(zip, label, folder);
+    if (!zip.Locate(name, false)) Raise(vt::Code::DAMAGED_FILE, label + ": " + name + " is missing");
+    if (!zip.ExtractCurrent(folder, true, saveAs)) RaiseUnpackFailure(zip, label, folder);
 }
 
 void UndoByteChange(const std::string &archive) {
@@ -91,7 +91,7 @@ void BackupUnpacker::UnpackFile() {
         Open(records, archive, RecordsLabel());
         CheckRecordsLevel(records, boxes_, &findings);
         RefuseAny(findings);
-        if (!records.extractAll(tree_.box(), false)) RaiseUnpackFailure(records, RecordsLabel(), tree_.box());
+        if (!records.ExtractAll(tree_.box(), false)) RaiseUnpackFailure(records, RecordsLabel(), tree_.box());
     }
     ZipReader data;
     Open(data, tree_.dataArchive(), DataLabel());
@@ -109,8 +109,8 @@ void BackupUnpacker::UnpackBox(uint32_t box) const {
         ZipReader data;
         Open(data, tree_.dataArchive(), DataLabel());
         const std::string name = BoxArchiveName(box);
-        if (!data.locate(name, true)) Raise(vt::Code::DAMAGED_FILE, DataLabel() + ": " + name + " is missing");
-        if (!data.extractCurrent(tree_.data(), true, name)) RaiseUnpackFailure(data, DataLabel(), tree_.data());
+        if (!data.Locate(name, true)) Raise(vt::Code::DAMAGED_FILE, DataLabel() + ": " + name + " is missing");
+        if (!data.ExtractCurrent(tree_.data(), true, name)) RaiseUnpackFailure(data, DataLabel(), tree_.data());
     }
     UndoByteChange(archive);
     ZipReader zip;
@@ -118,7 +118,7 @@ void BackupUnpacker::UnpackBox(uint32_t box) const {
     BackupFindings findings;
     CheckBoxLevel(zip, described->second, &findings);
     RefuseAny(findings);
-    if (!zip.extractAll(tree_.data(), false)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
+    if (!zip.ExtractAll(tree_.data(), false)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
 }
 
 }  // namespace vtbox

@@ -26,17 +26,17 @@ VT_FUZZ_TARGET(zip_reader) {
     GetArchiveKind(archive.string());
     {
         ZipReader zip;
-        if (zip.open(archive.string())) {
-            zip.entryCount();
+        if (zip.Open(archive.string())) {
+            zip.EntryCount();
             ZipEntryInfo info;
             int entries = 0;
-            for (bool more = zip.gotoFirst(); more && entries < 64; more = zip.gotoNext(), ++entries) {
-                zip.currentInfo(&info);
-                zip.extractCurrent(out.string(), false);
-                zip.extractCurrent(out.string(), true);
+            for (bool more = zip.GotoFirst(); more && entries < 64; more = zip.GotoNext(), ++entries) {
+                zip.CurrentInfo(&info);
+                zip.ExtractCurrent(out.string(), false);
+                zip.ExtractCurrent(out.string(), true);
             }
-            if (zip.locate("Backup.XML", true)) zip.extractCurrent(out.string(), true, "saved.XML");
-            zip.extractAll((out / "all").string(), false);
+            if (zip.Locate("Backup.XML", true)) zip.ExtractCurrent(out.string(), true, "saved.XML");
+            zip.ExtractAll((out / "all").string(), false);
         }
     }
     // The archive judged as each level of a backup file; one the box check
@@ -44,7 +44,7 @@ VT_FUZZ_TARGET(zip_reader) {
     // that holds no link.
     {
         ZipReader zip;
-        if (zip.open(archive.string())) {
+        if (zip.Open(archive.string())) {
             DescribedBoxes boxes;
             VTBOXBK box{};
             box.BoxNo = 1;
@@ -57,7 +57,7 @@ VT_FUZZ_TARGET(zip_reader) {
             findings.clear();
             bool accepted = CheckBoxLevel(zip, box, &findings);
             for (const auto &f : findings) accepted = accepted && f.entry == "BOX/Backup.XML";
-            if (accepted && zip.extractAll((out / "box").string(), false)) {
+            if (accepted && zip.ExtractAll((out / "box").string(), false)) {
                 for (const auto &e : fs::recursive_directory_iterator(out / "box")) {
                     VT_FUZZ_CHECK(!e.is_symlink());
                     VT_FUZZ_CHECK(fs::relative(e.path(), out / "box").string().rfind("B0000001", 0) == 0);

@@ -107,8 +107,8 @@ public:
     };
 
     // A local header and data; the record that describes them, as written,
-    // is returned for central() (change its fields to lie).
-    Record local(const std::string &name, const std::string &data, bool deflate = true) {
+    // is returned for Central() (change its fields to lie).
+    Record Local(const std::string &name, const std::string &data, bool deflate = true) {
         const std::string stored = deflate ? RawDeflate(data) : data;
         Record r{name,
                  static_cast<uint16_t>(deflate ? 8 : 0),
@@ -130,14 +130,14 @@ public:
         bytes_ += name + stored;
         return r;
     }
-    void central(const Record &r) { records_.push_back(r); }
+    void Central(const Record &r) { records_.push_back(r); }
     // Both at once: an entry as any writer makes it.
-    void entry(const std::string &name, const std::string &data, bool deflate = true) {
-        central(local(name, data, deflate));
+    void Entry(const std::string &name, const std::string &data, bool deflate = true) {
+        Central(Local(name, data, deflate));
     }
 
     // The file: the entries, the central directory and the end record.
-    std::string finish() const {
+    std::string Finish() const {
         std::string file = bytes_, dir;
         for (const Record &r : records_) {
             put32(dir, 0x02014b50);
@@ -190,10 +190,10 @@ private:
 inline std::vector<std::string> EntryNames(const std::string &archive) {
     std::vector<std::string> names;
     vtbox::ZipReader reader;
-    if (!reader.open(archive)) return names;
-    for (bool more = reader.gotoFirst(); more; more = reader.gotoNext()) {
+    if (!reader.Open(archive)) return names;
+    for (bool more = reader.GotoFirst(); more; more = reader.GotoNext()) {
         vtbox::ZipEntryInfo info;
-        if (!reader.currentInfo(&info)) break;
+        if (!reader.CurrentInfo(&info)) break;
         names.push_back(info.name);
     }
     return names;

@@ -38,10 +38,10 @@ TEST(ZipFolderTree, EmptyFolderGivesOnlyItsOwnFolderEntry) {
     EXPECT_EQ(EntryNames(dir / "EMPTY.zip"), Names{"EMPTY\\"});
 
     vtbox::ZipReader reader;
-    ASSERT_TRUE(reader.open(dir / "EMPTY.zip"));
-    ASSERT_TRUE(reader.gotoFirst());
+    ASSERT_TRUE(reader.Open(dir / "EMPTY.zip"));
+    ASSERT_TRUE(reader.GotoFirst());
     vtbox::ZipEntryInfo info;
-    ASSERT_TRUE(reader.currentInfo(&info));
+    ASSERT_TRUE(reader.CurrentInfo(&info));
     EXPECT_TRUE(info.isFolder);
     EXPECT_EQ(info.externalAttributes & 0x10u, 0x10u);
 }
@@ -85,13 +85,13 @@ TEST(ZipFolderTree, EntriesCarryTheFilesModificationTime) {
 
     ASSERT_EQ(vtbox::ZipFolder(dir / "src.zip", dir / "SRC"), 0u);
     vtbox::ZipReader reader;
-    ASSERT_TRUE(reader.open(dir / "src.zip"));
-    ASSERT_TRUE(reader.locate("SRC\\scan.tif", false));
+    ASSERT_TRUE(reader.Open(dir / "src.zip"));
+    ASSERT_TRUE(reader.Locate("SRC\\scan.tif", false));
     vtbox::ZipEntryInfo info;
-    ASSERT_TRUE(reader.currentInfo(&info));
+    ASSERT_TRUE(reader.CurrentInfo(&info));
     EXPECT_EQ(info.dosDateTime, (41u << 25 | 3u << 21 | 4u << 16 | 5u << 11 | 6u << 5 | 4u));
     EXPECT_EQ(info.method, 8u);
-    reader.close();
+    reader.Close();
 
     ASSERT_EQ(vtbox::UnzipArchive(dir / "src.zip", dir / "out"), 0u);
     struct stat st;
@@ -159,7 +159,7 @@ TEST(ChangeLast32Bytes, ChangedOnceIsRejectedChangedTwiceEqualsThePlainArchive) 
 
     vttest::DebugCapture log;
     vtbox::ZipReader reader;
-    EXPECT_FALSE(reader.open(dir / "B0000003.vtb"));
+    EXPECT_FALSE(reader.Open(dir / "B0000003.vtb"));
     EXPECT_EQ(vtbox::GetArchiveKind(dir / "B0000003.vtb"), 0);
     EXPECT_NE(log.text().find("\n\n Not a valid zip file \n"), std::string::npos);
 
@@ -260,7 +260,7 @@ TEST(UnzipArchive, UndoesTheByteChangeAndDeletesOnlyAfterACompleteUnpack) {
     WriteFile(dir / "blocked", "a file where a folder is needed");
     EXPECT_NE(vtbox::UnzipArchive(dir / "again.vtb", dir / "blocked", vtbox::kUnpackBoxArchive), 0u);
     vtbox::ZipReader reader;
-    EXPECT_TRUE(reader.open(dir / "again.vtb"));
+    EXPECT_TRUE(reader.Open(dir / "again.vtb"));
 }
 
 TEST(ZipFolderTree, ACancelledJobEndsPackingAndUnpackingWithNothingHalfDone) {
@@ -384,28 +384,28 @@ TEST(ZipReader, WalksEntriesByExtensionAndSurvivesBrokenArchives) {
         dir / "data.zip",
         {{"DATA\\", ""}, {"DATA\\B0000001.vtb", "1"}, {"DATA\\readme.txt", "r"}, {"DATA/B0000002.VTB", "2"}}));
     vtbox::ZipReader reader;
-    ASSERT_TRUE(reader.open(dir / "data.zip"));
-    EXPECT_EQ(reader.entryCount(), 4u);
+    ASSERT_TRUE(reader.Open(dir / "data.zip"));
+    EXPECT_EQ(reader.EntryCount(), 4u);
     EXPECT_EQ(reader.outputFolder(), dir.path());
     vtbox::ZipEntryInfo info;
-    ASSERT_TRUE(reader.gotoFirst("vtb"));
-    ASSERT_TRUE(reader.currentInfo(&info));
+    ASSERT_TRUE(reader.GotoFirst("vtb"));
+    ASSERT_TRUE(reader.CurrentInfo(&info));
     EXPECT_EQ(info.name, "DATA\\B0000001.vtb");
     EXPECT_FALSE(info.isFolder);
-    ASSERT_TRUE(reader.gotoNext("vtb"));
-    ASSERT_TRUE(reader.currentInfo(&info));
+    ASSERT_TRUE(reader.GotoNext("vtb"));
+    ASSERT_TRUE(reader.CurrentInfo(&info));
     EXPECT_EQ(info.name, "DATA\\B0000002.VTB");
-    EXPECT_FALSE(reader.gotoNext("vtb"));
+    EXPECT_FALSE(reader.GotoNext("vtb"));
     EXPECT_EQ(GetLastError(), 18u);
-    EXPECT_TRUE(reader.locate("data\\b0000002.vtb", false));
-    EXPECT_FALSE(reader.locate("B0000002.vtb", false));
-    EXPECT_TRUE(reader.locate("B0000002.vtb", true));
+    EXPECT_TRUE(reader.Locate("data\\b0000002.vtb", false));
+    EXPECT_FALSE(reader.Locate("B0000002.vtb", false));
+    EXPECT_TRUE(reader.Locate("B0000002.vtb", true));
 
     // Cut archives and random bytes are refused, never crash.
     const std::string whole = ReadFile(dir / "data.zip");
     for (size_t cut : {size_t{0}, size_t{10}, whole.size() / 2, whole.size() - 22, whole.size() - 23}) {
         WriteFile(dir / "cut.zip", whole.substr(0, cut));
-        EXPECT_FALSE(reader.open(dir / "cut.zip")) << cut;
+        EXPECT_FALSE(reader.Open(dir / "cut.zip")) << cut;
         EXPECT_NE(GetLastError(), 0u);
     }
     for (unsigned seed = 0; seed < 50; ++seed) {

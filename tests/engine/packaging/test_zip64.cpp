@@ -44,10 +44,10 @@ TEST(Zip64, AFileOver4GiBRoundTripsThroughABoxArchive) {
     ASSERT_EQ(vtbox::UnzipArchive(dir / "B0000001.vtb", dir.path(), {.undoByteChange = true}), 0u);
     {
         vtbox::ZipReader reader;
-        ASSERT_TRUE(reader.open(dir / "B0000001.vtb"));
-        ASSERT_TRUE(reader.locate("B0000001\\huge.bin", false));
+        ASSERT_TRUE(reader.Open(dir / "B0000001.vtb"));
+        ASSERT_TRUE(reader.Locate("B0000001\\huge.bin", false));
         vtbox::ZipEntryInfo info;
-        ASSERT_TRUE(reader.currentInfo(&info));
+        ASSERT_TRUE(reader.CurrentInfo(&info));
         EXPECT_EQ(info.uncompressedSize, kBigSize);
     }
     EXPECT_EQ(fs::file_size(dir / "B0000001/huge.bin"), kBigSize);

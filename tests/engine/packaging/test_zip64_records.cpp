@@ -112,12 +112,12 @@ TEST(Zip64Records, EntriesWithSizesAndOffsetOnlyInZip64FieldsUnpackWhole) {
                                              {"BOX\\DATA.zip", page, true, true},
                                              {"BOX/DATABASE.vtb", "stored, zip64", false, true}}));
     vtbox::ZipReader reader;
-    ASSERT_TRUE(reader.open(dir / "big.zip"));
-    ASSERT_TRUE(reader.locate("BOX\\DATA.zip", false));
+    ASSERT_TRUE(reader.Open(dir / "big.zip"));
+    ASSERT_TRUE(reader.Locate("BOX\\DATA.zip", false));
     vtbox::ZipEntryInfo info;
-    ASSERT_TRUE(reader.currentInfo(&info));
+    ASSERT_TRUE(reader.CurrentInfo(&info));
     EXPECT_EQ(info.uncompressedSize, page.size());
-    reader.close();
+    reader.Close();
 
     ASSERT_EQ(vtbox::UnzipArchive(dir / "big.zip", dir / "out"), 0u);
     EXPECT_EQ(Snapshot(dir / "out"), (std::map<std::string, std::string>{{"BOX/", ""},

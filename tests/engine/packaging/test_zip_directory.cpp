@@ -21,7 +21,7 @@ constexpr uint32_t kCorrupt = 1392;
 std::string Refusal(const TempDir &dir, const std::string &bytes) {
     WriteFile(dir / "a.zip", bytes);
     vtbox::ZipReader zip;
-    if (zip.open(dir / "a.zip")) return "";
+    if (zip.Open(dir / "a.zip")) return "";
     EXPECT_EQ(GetLastError(), kCorrupt);
     return zip.problem().empty() ? "refused" : zip.problem();
 }
@@ -35,44 +35,44 @@ TEST(ZipDirectory, EntriesThatShareDataOrLeaveTheFileAreRefusedBeforeAnythingIsU
     const std::string page(64 * 1024, 'p');
 
     RawArchive shared;
-    RawArchive::Record one = shared.local("B0000001\\PAGE0001.DAT", page);
+    RawArchive::Record one = shared.Local("B0000001\\PAGE0001.DAT", page);
     for (int i = 1; i <= 5; ++i) {
         RawArchive::Record r = one;
         r.name = "B0000001\\PAGE000" + std::to_string(i) + ".DAT";
-        shared.central(r);
+        shared.Central(r);
     }
-    EXPECT_TRUE(Has(Refusal(dir, shared.finish()), "overlap"));
+    EXPECT_TRUE(Has(Refusal(dir, shared.Finish()), "overlap"));
     EXPECT_NE(vtbox::UnzipArchive(dir / "a.zip", dir / "out"), 0u);
     EXPECT_FALSE(fs::exists(dir / "out/B0000001"));
 
     // The second header inside the first entry's data.
     RawArchive inside;
-    RawArchive::Record first = inside.local("a.bin", page, false);
-    inside.central(first);
+    RawArchive::Record first = inside.Local("a.bin", page, false);
+    inside.Central(first);
     RawArchive::Record second = first;
     second.name = "b.bin";
     second.offset = first.offset + 100;
     second.compressed = second.size = 10;
-    inside.central(second);
-    EXPECT_FALSE(Refusal(dir, inside.finish()).empty());
+    inside.Central(second);
+    EXPECT_FALSE(Refusal(dir, inside.Finish()).empty());
 
     // Data said to run into the central directory, and a header behind it.
     RawArchive past;
-    RawArchive::Record longer = past.local("a.bin", "short", false);
+    RawArchive::Record longer = past.Local("a.bin", "short", false);
     longer.compressed = longer.size = 5000;
-    past.central(longer);
-    EXPECT_TRUE(Has(Refusal(dir, past.finish()), "outside the file"));
+    past.Central(longer);
+    EXPECT_TRUE(Has(Refusal(dir, past.Finish()), "outside the file"));
     RawArchive behind;
-    RawArchive::Record far = behind.local("a.bin", "x", false);
+    RawArchive::Record far = behind.Local("a.bin", "x", false);
     far.offset = 1u << 20;
-    behind.central(far);
-    EXPECT_TRUE(Has(Refusal(dir, behind.finish()), "outside the file"));
+    behind.Central(far);
+    EXPECT_TRUE(Has(Refusal(dir, behind.Finish()), "outside the file"));
 
     // Entries one after the other read as ever.
     RawArchive fine;
-    fine.entry("a.bin", page);
-    fine.entry("b.bin", "b", false);
-    EXPECT_EQ(Refusal(dir, fine.finish()), "");
+    fine.Entry("a.bin", page);
+    fine.Entry("b.bin", "b", false);
+    EXPECT_EQ(Refusal(dir, fine.Finish()), "");
     ASSERT_EQ(vtbox::UnzipArchive(dir / "a.zip", dir / "fine"), 0u);
     EXPECT_EQ(ReadFile(dir / "fine/a.bin"), page);
 }
@@ -99,7 +99,7 @@ TEST(ZipDirectory, NamesAtAnyLevelThatClashAreRefused) {
         for (const auto &name : c.names) entries.emplace_back(name, name.back() == '\\' ? "" : "data");
         ASSERT_TRUE(CraftArchive(dir / "names.zip", entries));
         vtbox::ZipReader zip;
-        bool opened = zip.open(dir / "names.zip");
+        bool opened = zip.Open(dir / "names.zip");
         SCOPED_TRACE(c.names.front() + " / " + c.names.back());
         if (*c.why == '\0') {
             EXPECT_TRUE(opened) << zip.problem();
@@ -116,8 +116,8 @@ TEST(ZipDirectory, NamesAtAnyLevelThatClashAreRefused) {
 TEST(ZipDirectory, NoMoreEntriesAreReadThanTheBoundOrTheFileHolds) {
     TempDir dir;
     RawArchive one;
-    one.entry("a.bin", "a", false);
-    std::string bytes = one.finish();
+    one.Entry("a.bin", "a", false);
+    std::string bytes = one.Finish();
     // Counts of the end record (on this disk, in all) raised to 65,535.
     const size_t end = bytes.size() - 22;
     for (size_t at : {end + 8, end + 10}) bytes[at] = bytes[at + 1] = '\xff';
@@ -161,26 +161,26 @@ TEST(ZipDirectory, DataThatInflatesBeyondItsDeclaredSizeIsDamage) {
     TempDir dir;
     const std::string page(100000, 'z');
     RawArchive longer;
-    RawArchive::Record r = longer.local("PAGE0001.DAT", page);
+    RawArchive::Record r = longer.Local("PAGE0001.DAT", page);
     r.size = 100;
     r.crc = Crc32(page.substr(0, 100));
-    longer.central(r);
-    WriteFile(dir / "long.zip", longer.finish());
+    longer.Central(r);
+    WriteFile(dir / "long.zip", longer.Finish());
 
     RawArchive trailing;
-    RawArchive::Record t = trailing.local("PAGE0001.DAT", RawDeflate("page") + std::string(64, 'x'), false);
+    RawArchive::Record t = trailing.Local("PAGE0001.DAT", RawDeflate("page") + std::string(64, 'x'), false);
     t.method = 8;
     t.size = 4;
     t.crc = Crc32("page");
-    trailing.central(t);
-    WriteFile(dir / "trailing.zip", trailing.finish());
+    trailing.Central(t);
+    WriteFile(dir / "trailing.zip", trailing.Finish());
 
     for (const char *name : {"long.zip", "trailing.zip"}) {
         SCOPED_TRACE(name);
         vtbox::ZipReader zip;
-        ASSERT_TRUE(zip.open(dir / name));
-        ASSERT_TRUE(zip.gotoFirst());
-        EXPECT_FALSE(zip.checkCurrent());
+        ASSERT_TRUE(zip.Open(dir / name));
+        ASSERT_TRUE(zip.GotoFirst());
+        EXPECT_FALSE(zip.CheckCurrent());
         EXPECT_EQ(GetLastError(), kCorrupt);
         EXPECT_NE(vtbox::UnzipArchive(dir / name, dir / "out"), 0u);
         EXPECT_FALSE(fs::exists(dir / "out/PAGE0001.DAT"));

@@ -52,7 +52,7 @@ void LayStored(ZipLayer &layer, int fd, const std::string &name, const std::stri
     ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(layer.nextDataOffset(name))),
               static_cast<ssize_t>(bytes.size()));
     struct stat st = Stat(path);
-    ASSERT_TRUE(layer.addWritten(name, vtbox::DosDateTimeFromUnix(st.st_mtime), vtbox::DosAttributesOf(st),
+    ASSERT_TRUE(layer.AddWritten(name, vtbox::DosDateTimeFromUnix(st.st_mtime), vtbox::DosAttributesOf(st),
                                  bytes.size(), Crc(bytes)));
 }
 
@@ -71,15 +71,15 @@ TEST(ZipLayer, WritesWhatZipWriterWritesForTheSameEntries) {
     ASSERT_EQ(pwrite(fd, std::string(77, 'x').data(), 77, 0), 77);
     ZipLayer layer(fd, 77);
     struct stat st = Stat(dir / "DATA");
-    ASSERT_TRUE(layer.addFolder("DATA\\", vtbox::DosDateTimeFromUnix(st.st_mtime), vtbox::DosAttributesOf(st)));
+    ASSERT_TRUE(layer.AddFolder("DATA\\", vtbox::DosDateTimeFromUnix(st.st_mtime), vtbox::DosAttributesOf(st)));
     LayStored(layer, fd, "DATA\\B0000001.vtb", dir / "DATA/B0000001.vtb");
     LayStored(layer, fd, "DATA\\B0000002.vtb", dir / "DATA/B0000002.vtb");
     vtbox::DeflatePool pool({dir / "DATA/notes.XML"}, {false});
     vtbox::DeflatedFile notes = pool.Take(0);
     ASSERT_EQ(notes.state, vtbox::DeflatedFile::State::Done);
-    ASSERT_TRUE(layer.addDeflated("DATA\\notes.XML", vtbox::DosDateTimeFromUnix(notes.st.st_mtime),
-                                  vtbox::DosAttributesOf(notes.st), notes.joined(), notes.size, notes.crc));
-    ASSERT_TRUE(layer.finish());
+    ASSERT_TRUE(layer.AddDeflated("DATA\\notes.XML", vtbox::DosDateTimeFromUnix(notes.st.st_mtime),
+                                  vtbox::DosAttributesOf(notes.st), notes.Joined(), notes.size, notes.crc));
+    ASSERT_TRUE(layer.Finish());
     close(fd);
 
     const std::string written = ReadFile(dir / "layer.bin");
@@ -114,8 +114,8 @@ TEST(ZipLayer, AZip64SizedEntryGetsMinizipsLongerHeaderAndItsDataMovesUp) {
     const std::string name = "DATA\\B0000009.vtb";
     ASSERT_EQ(pwrite(fd, data.data(), data.size(), static_cast<off_t>(layer.nextDataOffset(name))),
               static_cast<ssize_t>(data.size()));
-    ASSERT_TRUE(layer.addWritten(name, dos, 0x20, data.size(), Crc(data)));
-    ASSERT_TRUE(layer.finish());
+    ASSERT_TRUE(layer.AddWritten(name, dos, 0x20, data.size(), Crc(data)));
+    ASSERT_TRUE(layer.Finish());
     close(fd);
     EXPECT_TRUE(ReadFile(dir / "layer.zip") == ReadFile(dir / "reference.zip"));
 }
@@ -162,12 +162,12 @@ TEST(BackupFileWriter, ABackupFileUnpacksToTheTreeItWasWrittenFrom) {
         vtbox::StoreTree tree(dir.path());
         {
             vtbox::BackupFileWriter writer(tree);
-            ASSERT_EQ(writer.create(), 0u);
-            ASSERT_EQ(writer.addDatabase(), 0u);
-            ASSERT_EQ(writer.addBox(2), 0u);
-            ASSERT_EQ(writer.addBox(1), 0u);
-            ASSERT_EQ(writer.finishData(), 0u);
-            ASSERT_EQ(writer.finish(), 0u);
+            ASSERT_EQ(writer.Create(), 0u);
+            ASSERT_EQ(writer.AddDatabase(), 0u);
+            ASSERT_EQ(writer.AddBox(2), 0u);
+            ASSERT_EQ(writer.AddBox(1), 0u);
+            ASSERT_EQ(writer.FinishData(), 0u);
+            ASSERT_EQ(writer.Finish(), 0u);
         }
         // Only the finished file is new in the work folder.
         std::vector<std::string> names;
@@ -192,10 +192,10 @@ TEST(BackupFileWriter, ACancelledBackupFileLeavesNothing) {
     {
         vtbox::CancelScope scope(cancel);
         vtbox::BackupFileWriter writer(tree);
-        ASSERT_EQ(writer.create(), 0u);
-        ASSERT_EQ(writer.addDatabase(), 0u);
+        ASSERT_EQ(writer.Create(), 0u);
+        ASSERT_EQ(writer.AddDatabase(), 0u);
         SetEvent(cancel);
-        EXPECT_EQ(writer.addBox(1), 995u);
+        EXPECT_EQ(writer.AddBox(1), 995u);
     }  // gone without being finished
     CloseHandle(cancel);
     std::vector<std::string> names;

@@ -23,13 +23,13 @@ template <typename Check>
 std::vector<vtbox::BackupFinding> Judge(const TempDir &dir, const std::vector<Declared> &entries, Check check) {
     RawArchive raw;
     for (const auto &e : entries) {
-        RawArchive::Record r = raw.local(e.name, e.name.back() == '\\' ? "" : "x", false);
+        RawArchive::Record r = raw.Local(e.name, e.name.back() == '\\' ? "" : "x", false);
         r.size = e.size;
-        raw.central(r);
+        raw.Central(r);
     }
-    WriteFile(dir / "level.zip", raw.finish());
+    WriteFile(dir / "level.zip", raw.Finish());
     vtbox::ZipReader zip;
-    EXPECT_TRUE(zip.open(dir / "level.zip")) << zip.problem();
+    EXPECT_TRUE(zip.Open(dir / "level.zip")) << zip.problem();
     vtbox::BackupFindings findings;
     check(zip, &findings);
     return findings;
