@@ -87,12 +87,12 @@ std::optional<CheckSettings> ReadCheckSettings(const std::string &sourceVersion,
     std::string path = FindSettingsFile(SettingsFileName(sourceVersion));
     if (path.empty()) return std::nullopt;
     IniFile ini(path);
-    if (!ini.load()) return std::nullopt;
+    if (!ini.Load()) return std::nullopt;
     CheckSettings checks;
-    checks.color = ini.getBoolean(destinationVersion, "ColorCheck", false);
-    checks.widePaper = ini.getBoolean(destinationVersion, "WidePaperCheck", false);
-    checks.copyCompound = ini.getBoolean(destinationVersion, "CopyCompoundCheck", false);
-    checks.kSize = ini.getBoolean(destinationVersion, "K-SizeCheck", false);
+    checks.color = ini.GetBoolean(destinationVersion, "ColorCheck", false);
+    checks.widePaper = ini.GetBoolean(destinationVersion, "WidePaperCheck", false);
+    checks.copyCompound = ini.GetBoolean(destinationVersion, "CopyCompoundCheck", false);
+    checks.kSize = ini.GetBoolean(destinationVersion, "K-SizeCheck", false);
     return checks;
 }
 

@@ -18,7 +18,7 @@ bool SameName(const std::string &a, const std::string &b) { return vt::EqualsIgn
 
 }  // namespace
 
-bool IniFile::load() {
+bool IniFile::Load() {
     sections_.clear();
     leading_.clear();
     std::ifstream in(path_, std::ios::binary);
@@ -30,10 +30,10 @@ bool IniFile::load() {
         if (text.size() > kMaxBytes) return false;
     }
     if (in.bad()) return false;
-    return parse(text);
+    return Parse(text);
 }
 
-bool IniFile::parse(const std::string &text) {
+bool IniFile::Parse(const std::string &text) {
     sections_.clear();
     leading_.clear();
     size_t start = 0;
@@ -72,7 +72,7 @@ bool IniFile::parse(const std::string &text) {
     return !sections_.empty();
 }
 
-std::string IniFile::getValue(const std::string &section, const std::string &key, const std::string &def) const {
+std::string IniFile::GetValue(const std::string &section, const std::string &key, const std::string &def) const {
     for (const Section &s : sections_) {
         if (!SameName(s.name, section)) continue;
         for (const auto &[name, value] : s.keys)
@@ -96,12 +96,12 @@ int IniFile::ParseInteger(const std::string &text) {
     return static_cast<int>(value);
 }
 
-int IniFile::getInteger(const std::string &section, const std::string &key, int def) const {
-    return ParseInteger(getValue(section, key, std::to_string(def)));
+int IniFile::GetInteger(const std::string &section, const std::string &key, int def) const {
+    return ParseInteger(GetValue(section, key, std::to_string(def)));
 }
 
-bool IniFile::getBoolean(const std::string &section, const std::string &key, bool def) const {
-    return getInteger(section, key, def ? 1 : 0) != 0;
+bool IniFile::GetBoolean(const std::string &section, const std::string &key, bool def) const {
+    return GetInteger(section, key, def ? 1 : 0) != 0;
 }
 
 }  // namespace vtbox

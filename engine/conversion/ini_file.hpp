@@ -36,20 +36,20 @@ public:
     // Reads the file. False when it cannot be opened, is larger than
     // kMaxBytes, has a line starting with an unprintable character, or holds
     // no section.
-    bool load();
+    bool Load();
 
     // Parses text as the file's content would be (load uses it).
-    bool parse(const std::string &text);
+    bool Parse(const std::string &text);
 
     // The value of key in section, or def when either is missing. Sections
     // of the same name count as one, in file order; within them the first
     // key of the name counts.
-    std::string getValue(const std::string &section, const std::string &key, const std::string &def) const;
+    std::string GetValue(const std::string &section, const std::string &key, const std::string &def) const;
     // The value read as a decimal integer: leading blanks and a sign are
     // allowed, reading stops at the first other character, no digits give 0.
     // def is looked up as its decimal text.
-    int getInteger(const std::string &section, const std::string &key, int def) const;
-    bool getBoolean(const std::string &section, const std::string &key, bool def) const;
+    int GetInteger(const std::string &section, const std::string &key, int def) const;
+    bool GetBoolean(const std::string &section, const std::string &key, bool def) const;
 
     const std::string &path() const { return path_; }
     const std::vector<Section> &sections() const { return sections_; }

@@ -19,16 +19,16 @@ VT_FUZZ_TARGET(conversion_settings) {
     fs::create_directories(folder);
 
     IniFile ini("(bytes)");
-    const bool loaded = ini.parse(text);
+    const bool loaded = ini.Parse(text);
     VT_FUZZ_CHECK(loaded == !ini.sections().empty());
     for (const auto &section : ini.sections()) {
         VT_FUZZ_CHECK(section.name.find('\n') == std::string::npos);
         for (const auto &[key, value] : section.keys) {
             VT_FUZZ_CHECK(key.find_first_of("\n;#[=") == std::string::npos);
             // Every key is found in its section; the first of its name wins.
-            const std::string found = ini.getValue(section.name, key, "\x01missing");
+            const std::string found = ini.GetValue(section.name, key, "\x01missing");
             VT_FUZZ_CHECK(found != "\x01missing");
-            VT_FUZZ_CHECK(ini.getInteger(section.name, key, 0) == IniFile::ParseInteger(found));
+            VT_FUZZ_CHECK(ini.GetInteger(section.name, key, 0) == IniFile::ParseInteger(found));
         }
     }
 
@@ -39,9 +39,9 @@ VT_FUZZ_TARGET(conversion_settings) {
     const auto checks = ReadCheckSettings("Fuzz V1.0", destination);
     VT_FUZZ_CHECK(checks.has_value() == loaded);
     if (checks)
-        VT_FUZZ_CHECK(SummaryMask(*checks) == ((ini.getBoolean(destination, "ColorCheck", false) ? 1u : 0u) |
-                                               (ini.getBoolean(destination, "WidePaperCheck", false) ? 2u : 0u) |
-                                               (ini.getBoolean(destination, "CopyCompoundCheck", false) ? 4u : 0u)));
+        VT_FUZZ_CHECK(SummaryMask(*checks) == ((ini.GetBoolean(destination, "ColorCheck", false) ? 1u : 0u) |
+                                               (ini.GetBoolean(destination, "WidePaperCheck", false) ? 2u : 0u) |
+                                               (ini.GetBoolean(destination, "CopyCompoundCheck", false) ? 4u : 0u)));
 
     // As a description: the edit keeps every line, changes at most two, and
     // leaves no temporary file.

@@ -18,7 +18,7 @@ using vtbox::IniFile;
 
 IniFile Parsed(const std::string &text, bool *loaded = nullptr) {
     IniFile ini("(text)");
-    bool ok = ini.parse(text);
+    bool ok = ini.Parse(text);
     if (loaded) *loaded = ok;
     return ini;
 }
@@ -27,25 +27,25 @@ TEST(IniFile, NamesMatchWithoutRegardToCaseAndValuesAreTakenAsWritten) {
     bool ok = false;
     IniFile ini = Parsed("[korvo-x v1.0.0.0]\r\nCOLORCHECK=1\r\nWidePaperCheck = 1\r\nnote=a=b;c\n", &ok);
     ASSERT_TRUE(ok);
-    EXPECT_TRUE(ini.getBoolean("Korvo-X V1.0.0.0", "ColorCheck", false));
+    EXPECT_TRUE(ini.GetBoolean("Korvo-X V1.0.0.0", "ColorCheck", false));
     // Blanks around "=" belong to the name and the value: "WidePaperCheck "
     // is another key, and the check stays off.
-    EXPECT_FALSE(ini.getBoolean("Korvo-X V1.0.0.0", "WidePaperCheck", false));
-    EXPECT_EQ(ini.getValue("korvo-x v1.0.0.0", "WidePaperCheck ", "-"), " 1");
-    EXPECT_EQ(ini.getValue("KORVO-X V1.0.0.0", "note", "-"), "a=b;c");
-    EXPECT_EQ(ini.getValue("Korvo-Y", "ColorCheck", "none"), "none");
+    EXPECT_FALSE(ini.GetBoolean("Korvo-X V1.0.0.0", "WidePaperCheck", false));
+    EXPECT_EQ(ini.GetValue("korvo-x v1.0.0.0", "WidePaperCheck ", "-"), " 1");
+    EXPECT_EQ(ini.GetValue("KORVO-X V1.0.0.0", "note", "-"), "a=b;c");
+    EXPECT_EQ(ini.GetValue("Korvo-Y", "ColorCheck", "none"), "none");
 }
 
 TEST(IniFile, ValuesReadAsLeadingDecimalNumbers) {
     IniFile ini = Parsed("[s]\nTwo=2\nLetters=abc\nNegative= -3\nTrailing=12kg\nEmpty=\nPlus=+7\nHuge=99999999999\n");
-    EXPECT_TRUE(ini.getBoolean("s", "Two", false));
-    EXPECT_FALSE(ini.getBoolean("s", "Letters", true));
-    EXPECT_EQ(ini.getInteger("s", "Negative", 0), -3);
-    EXPECT_EQ(ini.getInteger("s", "Trailing", 0), 12);
-    EXPECT_EQ(ini.getInteger("s", "Empty", 5), 0);  // present but empty: no digits
-    EXPECT_EQ(ini.getInteger("s", "Plus", 0), 7);
-    EXPECT_EQ(ini.getInteger("s", "Huge", 0), INT_MAX);
-    EXPECT_EQ(ini.getInteger("s", "Missing", -4), -4);
+    EXPECT_TRUE(ini.GetBoolean("s", "Two", false));
+    EXPECT_FALSE(ini.GetBoolean("s", "Letters", true));
+    EXPECT_EQ(ini.GetInteger("s", "Negative", 0), -3);
+    EXPECT_EQ(ini.GetInteger("s", "Trailing", 0), 12);
+    EXPECT_EQ(ini.GetInteger("s", "Empty", 5), 0);  // present but empty: no digits
+    EXPECT_EQ(ini.GetInteger("s", "Plus", 0), 7);
+    EXPECT_EQ(ini.GetInteger("s", "Huge", 0), INT_MAX);
+    EXPECT_EQ(ini.GetInteger("s", "Missing", -4), -4);
 }
 
 TEST(IniFile, WhatALineIsComesFromItsFirstMark) {
@@ -66,13 +66,13 @@ TEST(IniFile, WhatALineIsComesFromItsFirstMark) {
     EXPECT_EQ(ini.sections()[0].name, "A");
     EXPECT_EQ(ini.sections()[0].comments.size(), 1u);
     EXPECT_EQ(ini.leadingComments().size(), 1u);
-    EXPECT_EQ(ini.getValue("A", "Key", ""), "[not a section]");
+    EXPECT_EQ(ini.GetValue("A", "Key", ""), "[not a section]");
     // An indented section line works; an indented key keeps its blanks.
     EXPECT_EQ(ini.sections()[1].name, "C");
-    EXPECT_EQ(ini.getValue("C", "Indented", "-"), "-");
-    EXPECT_EQ(ini.getValue("C", "   Indented", "-"), "1");
+    EXPECT_EQ(ini.GetValue("C", "Indented", "-"), "-");
+    EXPECT_EQ(ini.GetValue("C", "   Indented", "-"), "1");
     EXPECT_EQ(ini.sections()[2].name, "D");
-    EXPECT_FALSE(ini.getBoolean("A", "ColorCheck", false));
+    EXPECT_FALSE(ini.GetBoolean("A", "ColorCheck", false));
 }
 
 TEST(IniFile, LoadFailsWithoutSectionOrOnAnUnprintableFirstCharacter) {
@@ -87,7 +87,7 @@ TEST(IniFile, LoadFailsWithoutSectionOrOnAnUnprintableFirstCharacter) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failing on char 9\n");
     EXPECT_FALSE(ok);
     EXPECT_TRUE(tabbed.sections().empty());
-    EXPECT_FALSE(tabbed.getBoolean("A", "ColorCheck", false));
+    EXPECT_FALSE(tabbed.GetBoolean("A", "ColorCheck", false));
 
     testing::internal::CaptureStdout();
     Parsed("\xEF\xBB\xBF[A]\n", &ok);  // a byte-order mark is not printable either
@@ -95,13 +95,13 @@ TEST(IniFile, LoadFailsWithoutSectionOrOnAnUnprintableFirstCharacter) {
     EXPECT_FALSE(ok);
 
     vttest::TempDir dir;
-    EXPECT_FALSE(IniFile(dir / "missing.ini").load());
+    EXPECT_FALSE(IniFile(dir / "missing.ini").Load());
     std::ofstream(dir / "big.ini") << "[A]\n" << std::string(IniFile::kMaxBytes, ';') << "\n";
-    EXPECT_FALSE(IniFile(dir / "big.ini").load());
+    EXPECT_FALSE(IniFile(dir / "big.ini").Load());
     std::ofstream(dir / "ok.ini") << "[A]\r\nColorCheck=1\r\n";
     IniFile fromFile(dir / "ok.ini");
-    ASSERT_TRUE(fromFile.load());
-    EXPECT_TRUE(fromFile.getBoolean("a", "colorcheck", false));
+    ASSERT_TRUE(fromFile.Load());
+    EXPECT_TRUE(fromFile.GetBoolean("a", "colorcheck", false));
 }
 
 class Settings : public testing::Test {
@@ -170,7 +170,7 @@ TEST_F(Settings, ShippedFilesLoadAndCoverEachOther) {
     ASSERT_GE(versions.size(), 2u);
     for (const std::string &from : versions) {
         IniFile ini((fs::path(VTBOX_SETTINGS_DIR) / (from + ".ini")).string());
-        ASSERT_TRUE(ini.load()) << from;
+        ASSERT_TRUE(ini.Load()) << from;
         for (const std::string &to : versions) {
             if (to == from) continue;
             bool found = false;
