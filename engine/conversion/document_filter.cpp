@@ -37,16 +37,6 @@ void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 
 }  // namespace
 
-bool IsColourDocument(const RecordFields &f) {
-    return (static_cast<uint16_t>(f.colourFlags) & ((1u << 9) | (1u << 10))) != 0;
-}
-
-bool IsCopyMixDocument(const RecordFields &f) {
-    return (f.mixFlags & (1u << 1)) != 0 && (f.mixFlags & ((1u << 2) | (1u << 3) | (1u << 4))) != 0;
-}
-
-bool IsWidePaperDocument(const RecordFields &f) { return (f.paperFlags & ((1u << 14) | (1u << 15))) != 0; }
-
 FilterOutcome ApplyFilters(const RecordFields &fields, const CheckSettings &checks, FilterContext context) {
     const FilterLines &lines = LinesFor(context);
     FilterOutcome out;

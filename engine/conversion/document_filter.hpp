@@ -24,13 +24,8 @@ struct FilterOutcome {
     uint32_t flag = 0;
 };
 
-// The three tests, each on its own:
-//  colour:     bit 9 or 10 of the colour flags (the byte at 167: 0x02, 0x04)
-//  copy mix:   bit 1 of the mix flags and one of its bits 2 to 4
-//  wide paper: bit 14 or 15 of the paper flags (the byte at 162: 0x40, 0x80)
-bool IsColourDocument(const RecordFields &fields);
-bool IsCopyMixDocument(const RecordFields &fields);
-bool IsWidePaperDocument(const RecordFields &fields);
+// The three tests (IsColourDocument, IsCopyMixDocument, IsWidePaperDocument)
+// are the record's own (store/record_file.hpp).
 
 // Runs the filters whose checks are on, in the order colour, copy mix, wide
 // paper; each that matches writes its line to the diagnostics channel.

@@ -65,4 +65,14 @@ bool ReadRecordFields(const std::string &path, RecordFields *fields) {
     return true;
 }
 
+bool IsColourDocument(const RecordFields &f) {
+    return (static_cast<uint16_t>(f.colourFlags) & ((1u << 9) | (1u << 10))) != 0;
+}
+
+bool IsCopyMixDocument(const RecordFields &f) {
+    return (f.mixFlags & (1u << 1)) != 0 && (f.mixFlags & ((1u << 2) | (1u << 3) | (1u << 4))) != 0;
+}
+
+bool IsWidePaperDocument(const RecordFields &f) { return (f.paperFlags & ((1u << 14) | (1u << 15))) != 0; }
+
 }  // namespace vtbox

@@ -37,6 +37,15 @@ struct RecordFields {
 
 inline constexpr size_t kRecordFieldsBytes = 500;
 
+// What kind of document a record describes, each test on its own (the
+// conversions drop documents by them, and a backup's listing shows them):
+//  colour:     bit 9 or 10 of the colour flags (the byte at 167: 0x02, 0x04)
+//  copy mix:   bit 1 of the mix flags and one of its bits 2 to 4
+//  wide paper: bit 14 or 15 of the paper flags (the byte at 162: 0x40, 0x80)
+bool IsColourDocument(const RecordFields &fields);
+bool IsCopyMixDocument(const RecordFields &fields);
+bool IsWidePaperDocument(const RecordFields &fields);
+
 // Reads the fields of a record. A record that cannot be opened, or a short
 // one, leaves what it does not hold at zero; false when it cannot be opened.
 bool ReadRecordFields(const std::string &recordPath, RecordFields *fields);
