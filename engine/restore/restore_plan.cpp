@@ -3,11 +3,7 @@
 // its own in the work folder, one box at a time), reads the device's entries
 // and free space, and settles clashes with the restore's own rules, writing
 // only to its local copy.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <map>
 #include <set>
@@ -17,6 +13,7 @@
 #include "boxcalls/box_call.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
+#include "localfiles/scratch_folder.hpp"
 #include "restore/restore_entries.hpp"
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
@@ -244,22 +241,6 @@ private:
     std::vector<VTRESTOREPLAN> items_;
 };
 
-// A folder of its own inside the caller's work folder, gone at the end.
-struct PlanFolder {
-    std::string path;
-    explicit PlanFolder(const std::string &work) {
-        static std::atomic<unsigned> counter{0};
-        path = JoinPath(FullPath(work), vt::Format(".~vtplan%d-%u", static_cast<int>(getpid()), counter++));
-        if (::mkdir(path.c_str(), 0700) != 0) {
-            path.clear();
-            RaiseLastError();
-        }
-    }
-    ~PlanFolder() {
-        if (!path.empty()) DeleteLocalTree(path, ParentFolder(path));
-    }
-};
-
 }  // namespace
 
 extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password, const char *workFolder,
@@ -270,8 +251,8 @@ extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
     bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile && *backupFile &&
                  count && items && (boxCount == 0 || boxNumbers);
     return RunListExport(kExport, valid, [&] {
-        PlanFolder folder(workFolder);
-        RestorePlan plan(session, password, folder.path, FullPath(backupFile), mode == 1);
+        ScratchFolder folder(workFolder, "vtplan");
+        RestorePlan plan(session, password, folder.path(), FullPath(backupFile), mode == 1);
         plan.Run(std::vector<uint32_t>(boxNumbers, boxNumbers + boxCount));
         const auto &found = plan.items();
         // A block of at least one record, so that an empty plan still has a handle.

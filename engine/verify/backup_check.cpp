@@ -10,13 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 #include "boxcalls/box_call.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
+#include "localfiles/scratch_folder.hpp"
 #include "packaging/entry_name.hpp"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
@@ -194,22 +194,6 @@ private:
     DescribedBoxes boxes_;
 };
 
-// A folder of its own inside the caller's work folder, gone at the end.
-struct CheckFolder {
-    std::string path;
-    explicit CheckFolder(const std::string &work) {
-        static std::atomic<unsigned> counter{0};
-        path = JoinPath(FullPath(work), vt::Format(".~vtcheck%d-%u", static_cast<int>(getpid()), counter++));
-        if (::mkdir(path.c_str(), 0700) != 0) {
-            path.clear();
-            RaiseLastError();
-        }
-    }
-    ~CheckFolder() {
-        if (!path.empty()) DeleteLocalTree(path, ParentFolder(path));
-    }
-};
-
 }  // namespace
 
 extern "C" uint32_t vtBoxCheckBackup(const char *backupFile, const char *workFolder, uint32_t *count,
@@ -226,8 +210,8 @@ extern "C" uint32_t vtBoxCheckBackup(const char *backupFile, const char *workFol
             Raise(GetLastError(), std::string(backupFile) + " cannot be read");
         }
         if (!S_ISREG(st.st_mode)) Raise(vt::Code::FILE_NOT_FOUND, std::string(backupFile) + " is not a file");
-        CheckFolder folder(workFolder);
-        BackupCheck check(FullPath(backupFile), folder.path);
+        ScratchFolder folder(workFolder, "vtcheck");
+        BackupCheck check(FullPath(backupFile), folder.path());
         check.Run();
         const auto &found = check.findings();
         if (found.empty()) return;
