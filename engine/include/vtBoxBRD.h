@@ -339,6 +339,56 @@ VTBOX_API HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password, 
                                    const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
                                    uint32_t mode, uint32_t *count, VTRESTOREPLAN **items);
 
+/* ---- browsing a backup file -------------------------------------------------
+ * A backup file is read here without a device, through the same checks as
+ * vtBoxCheckBackup and vtBoxRestore: a file they call damaged is refused
+ * (VTBOX_E_DAMAGED_FILE), never shown as if it were whole. A part of the
+ * file is named by three numbers, as the file numbers it: a box (b, 0, 0),
+ * a folder (b, f, 0), a document (b, f, d), f 0 for the box's top level. */
+
+enum {
+    VTENTRY_FOLDER = 0, /* the values of VTBOXELEMENT's Kind */
+    VTENTRY_DOCUMENT = 1,
+    VTENTRY_BOX = 2
+};
+
+/* One part of a backup file, as vtBoxListBackup lists it. */
+typedef struct _VTBACKUPENTRY {
+    uint32_t Kind; /* VTENTRY_BOX, VTENTRY_FOLDER or VTENTRY_DOCUMENT */
+    uint32_t BoxNo;
+    uint32_t FolderNo;     /* a folder's own number; a document's folder (0: the top level) */
+    uint32_t DocNo;        /* a document's number; 0 for a box or folder */
+    char Name[256];        /* UTF-8: a box's from the description, the others' from their records */
+    uint32_t NumOfFolders; /* a box: its folders */
+    uint32_t NumOfDocs;    /* a box: all its documents; a folder: those in it */
+    uint32_t NumOfPages;   /* a document: the page count its record gives */
+    uint32_t NumOfFiles;   /* a document: its files in the backup (pages, thumbnail; no status file) */
+    uint64_t Size;         /* bytes of a document's files; of all its documents' for a folder or box */
+    SYSTEMTIME Date;       /* UTC: the record's last update; a box's latest entry; zeroed when none */
+    uint32_t ColourFlags;  /* a document's record: colour flags (16 bits), */
+    uint32_t PaperFlags;   /*   paper flags, */
+    uint32_t MixFlags;     /*   mix flags (8 bits), the bytes the conversions' filters read */
+    uint32_t Kinds;        /* the VTCONVERT_ bits of the filters the document meets */
+} VTBACKUPENTRY;
+
+/* A listing holds at most this many entries (about 66 MB): five boxes filled
+ * to the device's limits (100 folders of 400 documents and 400 more at the
+ * top level). A larger one is refused with VTBOX_E_MORE_DATA; list fewer
+ * boxes at a time. */
+#define VTBOX_MAX_LISTED_ENTRIES 200000u
+
+/* Lists what backup_file holds, without a device: for each chosen box
+ * (box_count 0: every box the description lists, in its order) the box, then
+ * its folders, each followed by its documents, then its top-level documents,
+ * by number, as one block of *count VTBACKUPENTRY records (also given in
+ * *items), owned by the returned handle, which the caller frees with
+ * GlobalFree; NULL on failure with the code as last error. Every entry of a
+ * listed box is read against its CRC; a box the file does not hold is
+ * VTBOX_E_NOT_FOUND. work_folder is an existing folder used for unpacking
+ * the records and left as it was. */
+VTBOX_API HGLOBAL vtBoxListBackup(const char *backup_file, const char *work_folder, uint32_t box_count,
+                                  const uint32_t *box_numbers, uint32_t *count, VTBACKUPENTRY **items);
+
 /* ---- whole-store packing ---------------------------------------------------- */
 
 /* Packs a local copy of the store (store_root/BOX, consumed on the way) into

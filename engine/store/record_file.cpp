@@ -57,6 +57,7 @@ bool ReadRecordFields(const std::string &path, RecordFields *fields) {
         if (unit == 0) break;
         fields->name += unit;
     }
+    fields->stamp = BigEndian32(bytes + kRecordStampOffset);
     fields->mixFlags = bytes[kMixOffset];
     fields->paperFlags = BigEndian32(bytes + kPaperOffset);
     fields->colourFlags = LittleEndian16(bytes + kColourOffset);

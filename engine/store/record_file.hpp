@@ -19,8 +19,10 @@ std::u16string ReadRecordName(const std::string &recordPath, uint32_t *number = 
 // The same name as UTF-8 text.
 std::string ReadRecordNameUtf8(const std::string &recordPath);
 
-// The fields of a document record that tell what kind of document it is and
-// how much room it takes on the device. They lie in its first 500 bytes:
+// The fields of a document record that tell what kind of document it is,
+// how much room it takes on the device and when it last changed. They lie in
+// its first 500 bytes:
+//   148  u32 BE        time stamp: last update, seconds since 1970 (UTC)
 //   157  u8            mix flags
 //   160  u32 BE        paper flags
 //   166  i16 LE        colour flags
@@ -28,6 +30,7 @@ std::string ReadRecordNameUtf8(const std::string &recordPath);
 //   172  u32 BE        size term B
 struct RecordFields {
     std::u16string name;  // the display name, as ReadRecordName reads it
+    uint32_t stamp = 0;
     uint8_t mixFlags = 0;
     uint32_t paperFlags = 0;
     int16_t colourFlags = 0;

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include "localfiles/local_file.hpp"
+#include "packaging/entry_name.hpp"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
 #include "session/result.hpp"
+#include "session/waits.hpp"
 #include "vtplatform.h"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
@@ -99,7 +101,7 @@ void BackupUnpacker::UnpackFile() {
     RefuseAny(findings);
 }
 
-void BackupUnpacker::UnpackBox(uint32_t box) const {
+void BackupUnpacker::UnpackBox(uint32_t box, BoxEntryFilter *filter) const {
     auto described = boxes_.find(box);
     if (described == boxes_.end())
         Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", box, backup_.c_str()));
@@ -118,7 +120,21 @@ void BackupUnpacker::UnpackBox(uint32_t box) const {
     BackupFindings findings;
     CheckBoxLevel(zip, described->second, &findings);
     RefuseAny(findings);
-    if (!zip.ExtractAll(tree_.data(), false)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
+    if (!filter) {
+        if (!zip.ExtractAll(tree_.data(), false)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
+        return;
+    }
+    filter->Examine(zip.entries());
+    const auto &entries = zip.entries();
+    size_t i = 0;
+    for (bool more = zip.GotoFirst(); more; more = zip.GotoNext(), ++i) {
+        if (IsSignalled(CurrentCancelEvent())) Raise(vt::Code::CANCELLED);
+        std::vector<std::string> parts;
+        SplitSafeEntryName(entries[i].name, &parts);  // the reader refused every name this would not split
+        const bool ok =
+            filter->Keep(parts, entries[i].isFolder) ? zip.ExtractCurrent(tree_.data(), false) : zip.CheckCurrent();
+        if (!ok) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
+    }
 }
 
 }  // namespace vtbox

@@ -8,12 +8,28 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "store/layout.hpp"
 #include "verify/backup_layout.hpp"
 #include "vtBoxBRD.h"
 
 namespace vtbox {
+
+// Which entries of a box archive a job writes out: a job that needs part of
+// a box (a listing, a restore of chosen documents) still has every entry read
+// whole against its CRC, so that it judges the box as the whole restore does,
+// but writes only what it keeps.
+class BoxEntryFilter {
+public:
+    virtual ~BoxEntryFilter() = default;
+    // Sees the box archive's list of entries, checked, before anything of it
+    // is unpacked; may raise to refuse the box.
+    virtual void Examine(const std::vector<DirectoryEntry> &entries) = 0;
+    // Whether the entry named by parts ("B0000nnn", the inner folder, ...)
+    // is written out.
+    virtual bool Keep(const std::vector<std::string> &parts, bool isFolder) const = 0;
+};
 
 class BackupUnpacker {
 public:
@@ -32,8 +48,9 @@ public:
     // Box box's archive taken out of DATA.zip into BOX/DATA, its byte change
     // undone, its level checked against the box's description and unpacked
     // into BOX/DATA/B0000nnn; the archive is removed whatever happens. May
-    // run on another thread than the rest, one box at a time.
-    void UnpackBox(uint32_t box) const;
+    // run on another thread than the rest, one box at a time. With a filter,
+    // only the entries it keeps are written; the others are read all the same.
+    void UnpackBox(uint32_t box, BoxEntryFilter *filter = nullptr) const;
 
 private:
     std::string backup_;

@@ -68,7 +68,7 @@ def changed(archive):
 def record(own, name):
     r = bytearray(512)
     r[0:8] = own.encode()
-    n = name.encode("utf-16-le")[:126]
+    n = name.encode("utf-16-le")[:128]  # 64 units fill the field: no terminator then
     r[9:9 + len(n)] = n
     struct.pack_into(">I", r, 148, 1700000000)
     return bytes(r)
@@ -170,6 +170,24 @@ def main():
     case.data_folder = "data\\"
     case.data_names[1] = "data\\b0000001.VTB"
     put("whole-data-names-in-another-case", case)
+    # Display names that must stay names wherever they are shown or used:
+    # parts of paths, separators, control characters, a name that fills its
+    # field, names given twice, an empty one.
+    hostile = Backup()
+    b, p = "B0000001", "B0000001\\P0000001"
+    names = ["..", "../../etc/passwd", "a/b\\c", "\x1b]0;owned\x07\r\n", "\U0001F600" * 32, "Report", "Report",
+             ".hidden", "", "CON"]
+    entries = [Entry(b + "\\"), Entry(p + "\\")]
+    for i, name in enumerate(names, 1):
+        own = "D%07d" % i
+        entries += [Entry(p + "\\%s.XML" % own, record(own, name)), Entry(p + "\\%s\\" % own),
+                    Entry(p + "\\%s\\PAGE0001.DAT" % own, page(i))]
+    entries += [Entry(p + "\\F0000001.XML", record("F0000001", "../..")), Entry(p + "\\F0000001\\"),
+                Entry(p + "\\F0000001\\D0000001.XML", record("D0000001", "..")),
+                Entry(p + "\\F0000001\\D0000001\\"),
+                Entry(p + "\\F0000001\\D0000001\\PAGE0001.DAT", page(99))]
+    hostile.boxes[1] = {"entries": entries, "docs": len(names) + 1, "folders": 1, "used": 16}
+    put("whole-hostile-names", hostile)
 
     # Page names the restore refuses: no extension, a blank.
     put("damaged-page-name", added(Entry(P + "D0000001\\notes", b"x")))

@@ -1,0 +1,201 @@
+// vtBoxListBackup and the listing behind it.
+#include "browse/backup_listing.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "boxcalls/box_call.hpp"
+#include "localfiles/local_file.hpp"
+#include "localfiles/local_folder.hpp"
+#include "localfiles/scratch_folder.hpp"
+#include "session/boundary.hpp"
+#include "vtplatform/diag.hpp"
+#include "vtplatform/text.hpp"
+#include "vtplatform/times.hpp"
+
+namespace vtbox {
+
+namespace {
+
+// Unpacks a box's records only, and measures the box against the budget
+// before anything of it is written.
+class RecordsFilter : public BoxEntryFilter {
+public:
+    RecordsFilter(uint32_t box, size_t budget) : box_(box), budget_(budget) {}
+
+    void Examine(const std::vector<DirectoryEntry> &entries) override {
+        contents_ = MapBoxContents(entries);
+        const size_t entriesOfBox = 1 + contents_.folders.size() + contents_.documents.size();
+        if (entriesOfBox > budget_)
+            Raise(vt::Code::MORE_DATA,
+                  vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); list "
+                             "fewer boxes at a time",
+                             box_, entriesOfBox - 1, VTBOX_MAX_LISTED_ENTRIES));
+        for (const auto &[number, record] : contents_.folders) records_.insert(record);
+        for (const auto &[key, document] : contents_.documents) records_.insert(document.record);
+    }
+
+    bool Keep(const std::vector<std::string> &parts, bool isFolder) const override {
+        if (isFolder || parts.size() < 3) return false;
+        std::string joined;
+        for (const auto &p : parts) joined += (joined.empty() ? "" : "/") + p;
+        return records_.count(joined) != 0;
+    }
+
+    const BoxContents &contents() const { return contents_; }
+
+private:
+    uint32_t box_;
+    size_t budget_;
+    BoxContents contents_;
+    std::set<std::string> records_;
+};
+
+}  // namespace
+
+BackupListing::BackupListing(const std::string &backupFile, const std::string &work)
+    : tree_(work), unpacker_(backupFile, tree_) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    uint32_t rc = vtBoxGetXMLInfo(backupFile.c_str(), work.c_str(), &info, &count, &boxes, &handle);
+    GlobalBlock owner(handle);
+    Check(rc);
+    if (info.Kind != 1) Raise(vt::Code::DAMAGED_FILE, backupFile + " is a document archive, not a backup file");
+    boxes_.assign(boxes, boxes + count);
+    unpacker_.Describe(boxes, count);
+    unpacker_.UnpackFile();
+}
+
+ListedBox BackupListing::ReadBox(uint32_t box, size_t budget) const {
+    ListedBox listed;
+    auto described = std::find_if(boxes_.begin(), boxes_.end(), [&](const VTBOXBK &b) { return b.BoxNo == box; });
+    if (described == boxes_.end()) Raise(vt::Code::NOT_FOUND, vt::Format("box %03u is not in the backup file", box));
+    listed.described = *described;
+
+    RecordsFilter filter(box, budget);
+    unpacker_.UnpackBox(box, &filter);
+    const std::string data = tree_.data();
+    for (const auto &[number, record] : filter.contents().folders) {
+        RecordFields fields;
+        if (!ReadRecordFields(JoinPath(data, record), &fields))
+            Raise(vt::Code::FILE_NOT_FOUND, "cannot read " + record);
+        listed.folders[number] = {fields.name, fields.stamp};
+    }
+    for (const auto &[key, entries] : filter.contents().documents) {
+        ListedDocument &d = listed.documents[key];
+        if (!ReadRecordFields(JoinPath(data, entries.record), &d.record))
+            Raise(vt::Code::FILE_NOT_FOUND, "cannot read " + entries.record);
+        d.bytes = entries.bytes;
+        d.files = static_cast<uint32_t>(entries.files.size());
+    }
+    DeleteLocalTree(tree_.boxFolder(box), tree_.root());
+    return listed;
+}
+
+}  // namespace vtbox
+
+using namespace vtbox;
+
+namespace {
+
+constexpr const char *kExport = "vtBoxListBackup";
+
+void SetDate(uint32_t stamp, SYSTEMTIME *out) {
+    if (stamp != 0) vt::UnixTimeToSystemTime(stamp, out);
+}
+
+VTBACKUPENTRY Entry(uint32_t kind, uint32_t box, uint32_t folder, uint32_t document, const std::string &name) {
+    VTBACKUPENTRY e{};
+    e.Kind = kind;
+    e.BoxNo = box;
+    e.FolderNo = folder;
+    e.DocNo = document;
+    CopyField(e.Name, name);
+    return e;
+}
+
+VTBACKUPENTRY DocumentEntry(uint32_t box, const DocumentKey &key, const ListedDocument &d) {
+    VTBACKUPENTRY e = Entry(VTENTRY_DOCUMENT, box, key.folder, key.number, vt::Utf16ToUtf8(d.record.name));
+    e.NumOfPages = d.pages();
+    e.NumOfFiles = d.files;
+    e.Size = d.bytes;
+    SetDate(d.record.stamp, &e.Date);
+    e.ColourFlags = static_cast<uint16_t>(d.record.colourFlags);
+    e.PaperFlags = d.record.paperFlags;
+    e.MixFlags = d.record.mixFlags;
+    e.Kinds = (IsColourDocument(d.record) ? VTCONVERT_COLOUR : 0) |
+              (IsWidePaperDocument(d.record) ? VTCONVERT_WIDE_PAPER : 0) |
+              (IsCopyMixDocument(d.record) ? VTCONVERT_COPY_MIX : 0);
+    return e;
+}
+
+// The box, its folders each followed by their documents, then its top-level documents.
+void AddBox(const ListedBox &box, std::vector<VTBACKUPENTRY> *out) {
+    const uint32_t number = box.described.BoxNo;
+    const size_t head = out->size();
+    out->push_back(
+        Entry(VTENTRY_BOX, number, 0, 0,
+              std::string(box.described.BoxName, strnlen(box.described.BoxName, sizeof box.described.BoxName))));
+    uint32_t latest = 0;
+    uint64_t boxBytes = 0;
+    for (const auto &[folder, f] : box.folders) {
+        const size_t at = out->size();
+        out->push_back(Entry(VTENTRY_FOLDER, number, folder, 0, vt::Utf16ToUtf8(f.name)));
+        SetDate(f.stamp, &(*out)[at].Date);
+        latest = std::max(latest, f.stamp);
+        for (auto d = box.documents.lower_bound({folder, 0}); d != box.documents.end() && d->first.folder == folder;
+             ++d) {
+            out->push_back(DocumentEntry(number, d->first, d->second));
+            ++(*out)[at].NumOfDocs;
+            (*out)[at].Size += d->second.bytes;
+        }
+    }
+    for (auto d = box.documents.begin(); d != box.documents.end() && d->first.folder == 0; ++d)
+        out->push_back(DocumentEntry(number, d->first, d->second));
+    for (const auto &[key, d] : box.documents) {
+        latest = std::max(latest, d.record.stamp);
+        boxBytes += d.bytes;
+    }
+    VTBACKUPENTRY &b = (*out)[head];
+    b.NumOfFolders = static_cast<uint32_t>(box.folders.size());
+    b.NumOfDocs = static_cast<uint32_t>(box.documents.size());
+    b.Size = boxBytes;
+    SetDate(latest, &b.Date);
+}
+
+}  // namespace
+
+extern "C" HGLOBAL vtBoxListBackup(const char *backupFile, const char *workFolder, uint32_t boxCount,
+                                   const uint32_t *boxNumbers, uint32_t *count, VTBACKUPENTRY **items) {
+    if (count) *count = 0;
+    if (items) *items = nullptr;
+    bool valid =
+        backupFile && *backupFile && workFolder && *workFolder && count && items && (boxCount == 0 || boxNumbers);
+    return RunListExport(kExport, valid, [&] {
+        ScratchFolder folder(workFolder, "vtlist");
+        BackupListing listing(FullPath(backupFile), folder.path());
+        std::vector<uint32_t> chosen;
+        for (uint32_t i = 0; i < boxCount; ++i)
+            if (std::find(chosen.begin(), chosen.end(), boxNumbers[i]) == chosen.end()) chosen.push_back(boxNumbers[i]);
+        if (boxCount == 0)
+            for (const VTBOXBK &b : listing.described())
+                if (std::find(chosen.begin(), chosen.end(), b.BoxNo) == chosen.end()) chosen.push_back(b.BoxNo);
+        std::vector<VTBACKUPENTRY> entries;
+        for (uint32_t box : chosen) {
+            if (entries.size() >= VTBOX_MAX_LISTED_ENTRIES)
+                Raise(vt::Code::MORE_DATA, vt::Format("more than %u folders and documents; list fewer boxes at a time",
+                                                      VTBOX_MAX_LISTED_ENTRIES));
+            AddBox(listing.ReadBox(box, VTBOX_MAX_LISTED_ENTRIES - entries.size()), &entries);
+        }
+        // A block of at least one record, so that an empty listing still has a handle.
+        GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBACKUPENTRY) * std::max<size_t>(entries.size(), 1)));
+        if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
+        std::copy(entries.begin(), entries.end(), static_cast<VTBACKUPENTRY *>(block.get()));
+        *count = static_cast<uint32_t>(entries.size());
+        *items = static_cast<VTBACKUPENTRY *>(block.get());
+        return block;
+    });
+}
