@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 
 #include "vtplatform.h"
 #include "vtplatform/errors.hpp"
@@ -77,6 +78,20 @@ uint32_t DeleteLocalTree(const std::string &folder, const std::string &stepInto)
     }
     RemoveTree(top, Absolute(stepInto));
     return GetLastError();
+}
+
+uint64_t TreeKilobytes(const std::string &folder) {
+    uint64_t bytes = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code sizeEc;
+        if (it->is_regular_file(sizeEc)) {
+            uint64_t size = it->file_size(sizeEc);
+            if (!sizeEc) bytes += size;
+        }
+    }
+    return (bytes + 1023) / 1024;
 }
 
 }  // namespace vtbox

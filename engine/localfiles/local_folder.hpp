@@ -23,4 +23,8 @@ uint32_t ListLocalFolder(const std::string &folder, const char *pattern, FindLis
 // those inside, and a link that stands in the folder's own place.
 uint32_t DeleteLocalTree(const std::string &folder, const std::string &stepInto);
 
+// The bytes of the regular files under folder, in KB rounded up (links are
+// not followed); 0 for a folder that cannot be read.
+uint64_t TreeKilobytes(const std::string &folder);
+
 }  // namespace vtbox

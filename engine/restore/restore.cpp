@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -37,22 +36,6 @@ namespace {
 
 constexpr const char *kBoxBanner = "\n ################################# BOX ######################################\n";
 constexpr uint32_t kReplaceMode = 1;
-
-// The bytes of the regular files under folder, in KB rounded up (links are
-// not followed).
-uint64_t TreeKilobytes(const std::string &folder) {
-    uint64_t bytes = 0;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code sizeEc;
-        if (it->is_regular_file(sizeEc)) {
-            uint64_t size = it->file_size(sizeEc);
-            if (!sizeEc) bytes += size;
-        }
-    }
-    return (bytes + 1023) / 1024;
-}
 
 }  // namespace
 
