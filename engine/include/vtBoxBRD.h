@@ -352,6 +352,14 @@ enum {
     VTENTRY_BOX = 2
 };
 
+/* A part of a backup file chosen for a job: a whole box, a whole folder or
+ * one document, by the numbers above (those of its VTBACKUPENTRY). */
+typedef struct _VTBACKUPITEM {
+    uint32_t BoxNo;
+    uint32_t FolderNo;
+    uint32_t DocNo;
+} VTBACKUPITEM;
+
 /* One part of a backup file, as vtBoxListBackup lists it. */
 typedef struct _VTBACKUPENTRY {
     uint32_t Kind; /* VTENTRY_BOX, VTENTRY_FOLDER or VTENTRY_DOCUMENT */
@@ -388,6 +396,29 @@ typedef struct _VTBACKUPENTRY {
  * the records and left as it was. */
 VTBOX_API HGLOBAL vtBoxListBackup(const char *backup_file, const char *work_folder, uint32_t box_count,
                                   const uint32_t *box_numbers, uint32_t *count, VTBACKUPENTRY **items);
+
+/* Writes the chosen parts of backup_file back into the device: whole boxes,
+ * whole folders and single documents (item_count VTBACKUPITEM records, at
+ * least one), with every rule of vtBoxRestore, its arguments and its
+ * ownership: each box is restored as a box that held only its chosen part,
+ * so that the device's other documents stay as they are (same numbers, same
+ * content) but where the mode settles a clash of names. A chosen document
+ * whose folder the device lacks (no folder of its name) brings its folder
+ * along, holding the chosen documents only. Every chosen folder and document
+ * is looked for before anything is sent: one the file does not hold fails
+ * with VTBOX_E_NOT_FOUND (its item in the failure's detail) and the device as
+ * it was. The space a box needs is what its chosen part takes. */
+VTBOX_API uint32_t vtBoxRestoreSelection(VTMFPSESSION *session, const char *password, const char *ftp_user,
+                                         const char *work_folder, const char *backup_file, uint32_t item_count,
+                                         const VTBACKUPITEM *items, uint32_t mode, uint32_t device_time,
+                                         HANDLE cancel_event, HANDLE progress_event, VTPROGRESSINFO *progress);
+
+/* Works out what vtBoxRestoreSelection would do, as vtBoxPlanRestore does
+ * for vtBoxRestore (no lock, no FTP account, nothing written to the device),
+ * with the same ownership of the returned block. */
+VTBOX_API HGLOBAL vtBoxPlanRestoreSelection(VTMFPSESSION *session, const char *password, const char *work_folder,
+                                            const char *backup_file, uint32_t item_count, const VTBACKUPITEM *items,
+                                            uint32_t mode, uint32_t *count, VTRESTOREPLAN **plan);
 
 /* ---- whole-store packing ---------------------------------------------------- */
 

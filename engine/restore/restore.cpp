@@ -1,8 +1,11 @@
-// vtBoxRestore: writes chosen boxes of a backup file back into the device.
+// vtBoxRestore: writes chosen boxes of a backup file back into the device;
+// vtBoxRestoreSelection: the same for chosen folders and documents of them.
 //
 // The backup is unpacked into BOX in the work folder, one box at a time
 // under BOX/DATA. A box the device lacks is made whole; a box it has is
-// merged level by level. Everything that can refuse a box (the device's
+// merged level by level. Of a box chosen in part, only the chosen part is
+// unpacked (browse/selection.hpp), and everything after works on that part
+// alone, with the same rules: it is a box restore of a smaller box. Everything that can refuse a box (the device's
 // document and folder limits, its free space) is checked before anything of
 // that box is sent, deleted or made.
 #include <sys/stat.h>
@@ -12,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -55,6 +59,7 @@ void Restore::Run() {
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     progress_.CheckCancel();
+    UnpackChosenParts();
     progress_.SetPercent(5);
     progress_.Signal();
     progress_.CheckCancel();
@@ -108,19 +113,44 @@ void Restore::ReadDescription() {
     description_.reset(handle);
     Check(rc);
     unpacker_.Describe(described, count);
-    int64_t docsTotal = 0;
-    for (uint32_t number : chosen_) {
-        // Each box once, however often it is chosen or described.
-        if (std::any_of(boxes_.begin(), boxes_.end(), [&](const VTBOXBK &b) { return b.BoxNo == number; })) continue;
+    // Each box once, however often it is chosen or described.
+    for (uint32_t number : selection_.boxes()) {
         const VTBOXBK *found = nullptr;
         for (uint32_t i = 0; i < count && !found; ++i)
             if (described[i].BoxNo == number) found = &described[i];
         if (!found) Raise(vt::Code::INVALID_PARAMETER);
         boxes_.push_back(*found);
+        // A box chosen in part counts what is chosen once it is unpacked.
+        if (!selection_.of(number).whole) continue;
         total_ += uint64_t{found->NumOfFolders} + found->NumOfDocs + 2;
-        docsTotal += found->NumOfDocs;
+        docsTotal_ += found->NumOfDocs;
     }
-    progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docsTotal, INT32_MAX));
+    progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docsTotal_, INT32_MAX));
+}
+
+// The chosen parts of boxes are unpacked before anything is sent, so that a
+// chosen folder or document that the file lacks refuses the restore while
+// the device is as it was.
+void Restore::UnpackChosenParts() {
+    for (const VTBOXBK &box : boxes_) {
+        const uint32_t number = box.BoxNo;
+        if (selection_.of(number).whole) continue;
+        progress_.CheckCancel();
+        Check(UnpackBox(number));
+        unpackedFirst_.insert(number);
+        const std::string level = Join(tree_.boxFolder(number), FindInnerFolder(work_, number));
+        EntryList folders, documents;
+        ReadLocalEntries(level, &folders, &documents);
+        uint64_t chosen = documents.size();
+        for (const auto &f : folders) {
+            EntryList inside;
+            ReadLocalEntries(Join(level, EntryName(f.id, false)), nullptr, &inside);
+            chosen += inside.size();
+        }
+        total_ += folders.size() + chosen + 2;
+        docsTotal_ += static_cast<int64_t>(chosen);
+    }
+    progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docsTotal_, INT32_MAX));
 }
 
 void Restore::Step() {
@@ -150,7 +180,13 @@ void Restore::FailLimit(int32_t phase) {
 }
 
 uint32_t Restore::UnpackBox(uint32_t number) {
-    unpacker_.UnpackBox(number);
+    const BoxSelection &chosen = selection_.of(number);
+    if (chosen.whole) {
+        unpacker_.UnpackBox(number);
+    } else {
+        SelectionFilter filter(number, chosen);
+        unpacker_.UnpackBox(number, &filter);
+    }
     StampDocumentTime(Join(tree_.boxFolder(number), FindInnerFolder(work_, number)), deviceTime_);
     return 0;
 }
@@ -167,7 +203,9 @@ void Restore::RestoreBox(size_t index) {
     progress_.SetDocName("");
     progress_.Signal();
 
-    if (unpackedAhead_ == number && unpacking_.Running()) {
+    if (unpackedFirst_.count(number)) {
+        unpacking_.Wait();
+    } else if (unpackedAhead_ == number && unpacking_.Running()) {
         unpacking_.Wait();
     } else {
         unpacking_.Wait();
@@ -177,13 +215,15 @@ void Restore::RestoreBox(size_t index) {
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     // The next box is unpacked while this one goes to the device.
-    if (index + 1 < boxes_.size() && boxes_[index + 1].BoxNo != number) {
+    if (index + 1 < boxes_.size() && boxes_[index + 1].BoxNo != number &&
+        !unpackedFirst_.count(boxes_[index + 1].BoxNo)) {
         unpackedAhead_ = boxes_[index + 1].BoxNo;
         unpacking_.Start([this, next = unpackedAhead_] { return UnpackBox(next); });
     }
 
     BoxWork box;
     box.info = info;
+    box.partial = !selection_.of(number).whole;
     std::string inner = FindInnerFolder(work_, number);
     box.local = Join(tree_.boxFolder(number), inner);
     box.remote = Join(DeviceBoxFolder(number), inner);
@@ -261,8 +301,10 @@ void Restore::CheckDiskSpace(const BoxWork &box) {
     // A cancel that lands on the request is a cancel, not a full disk.
     if (asked == vt::code(vt::Code::CANCELLED)) Raise(asked, "cancelled while asking the device's free space");
     if (asked != 0) available = 0;
-    // What the box really holds, unpacked, counts when the description says less.
-    uint64_t need = std::max<uint64_t>(box.info.BoxUsedDisk, TreeKilobytes(tree_.boxFolder(box.info.BoxNo)));
+    // What the box really holds, unpacked, counts when the description says
+    // less; of a box chosen in part, only what is chosen.
+    const uint64_t unpacked = TreeKilobytes(tree_.boxFolder(box.info.BoxNo));
+    uint64_t need = box.partial ? unpacked : std::max<uint64_t>(box.info.BoxUsedDisk, unpacked);
     if (!(need < available)) {
         vt::DebugPrint("\n Box %03u needs %llu KB, the device has %u KB \n", box.info.BoxNo,
                        static_cast<unsigned long long>(need), available);
@@ -373,20 +415,19 @@ namespace {
 
 // True when every chosen box is one the backup file describes, or when the
 // description cannot be read here (the restore then fails on it in order).
-bool BoxesAreDescribed(const char *backupFile, const char *workFolder, uint32_t boxCount, const uint32_t *boxNumbers) {
+bool BoxesAreDescribed(const char *backupFile, const char *workFolder, const std::vector<uint32_t> &chosen) {
     VTBACKUPINFO info{};
     uint32_t count = 0;
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     if (vtBoxGetXMLInfo(backupFile, workFolder, &info, &count, &boxes, &handle) != 0) return true;
     GlobalBlock owner(handle);
-    for (uint32_t i = 0; i < boxCount; ++i) {
+    for (uint32_t number : chosen) {
         bool found = false;
-        for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == boxNumbers[i];
+        for (uint32_t j = 0; j < count && !found; ++j) found = boxes[j].BoxNo == number;
         if (!found) {
-            vt::DebugPrint("\n Box %03u is not in the backup file \n", boxNumbers[i]);
-            NoteFailure(vt::code(vt::Code::INVALID_PARAMETER),
-                        vt::Format("box %03u is not in %s", boxNumbers[i], backupFile));
+            vt::DebugPrint("\n Box %03u is not in the backup file \n", number);
+            NoteFailure(vt::code(vt::Code::INVALID_PARAMETER), vt::Format("box %03u is not in %s", number, backupFile));
             return false;
         }
     }
@@ -398,22 +439,24 @@ bool BoxesAreDescribed(const char *backupFile, const char *workFolder, uint32_t 
 
 using namespace vtbox;
 
-extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftpUser,
-                                 const char *workFolder, const char *backupFile, uint32_t boxCount,
-                                 const uint32_t *boxNumbers, uint32_t mode, uint32_t deviceTime, HANDLE cancelEvent,
-                                 HANDLE progressEvent, VTPROGRESSINFO *progress) {
-    bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder && backupFile &&
-                 *backupFile && progress && (boxCount == 0 || boxNumbers);
+namespace {
+
+// The restore of a selection, framed as an export.
+uint32_t RunRestore(const char *name, bool valid, VTMFPSESSION *session, const char *password, const char *ftpUser,
+                    const char *workFolder, const char *backupFile, const std::function<Selection()> &choose,
+                    uint32_t mode, uint32_t deviceTime, HANDLE cancelEvent, HANDLE progressEvent,
+                    VTPROGRESSINFO *progress) {
     std::unique_ptr<Restore> job;
     bool started = false;  // a box the file does not describe is refused like an argument
     return RunExport(
-        kRestoreExport, valid,
+        name, valid,
         [&] {
-            if (!BoxesAreDescribed(backupFile, workFolder, boxCount, boxNumbers)) Raise(vt::Code::INVALID_PARAMETER);
+            Selection selection = choose();
+            if (!BoxesAreDescribed(backupFile, workFolder, selection.boxes())) Raise(vt::Code::INVALID_PARAMETER);
             started = true;
             job = std::make_unique<Restore>(session, password, ftpUser, FullPath(workFolder), FullPath(backupFile),
-                                            std::vector<uint32_t>(boxNumbers, boxNumbers + boxCount),
-                                            mode == kReplaceMode, deviceTime, cancelEvent, progressEvent, progress);
+                                            std::move(selection), mode == kReplaceMode, deviceTime, cancelEvent,
+                                            progressEvent, progress);
             job->Run();
         },
         [&](uint32_t rc) noexcept {
@@ -424,4 +467,29 @@ extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, co
                 if (progressEvent) SetEvent(progressEvent);
             }
         });
+}
+
+}  // namespace
+
+extern "C" uint32_t vtBoxRestore(VTMFPSESSION *session, const char *password, const char *ftpUser,
+                                 const char *workFolder, const char *backupFile, uint32_t boxCount,
+                                 const uint32_t *boxNumbers, uint32_t mode, uint32_t deviceTime, HANDLE cancelEvent,
+                                 HANDLE progressEvent, VTPROGRESSINFO *progress) {
+    bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder && backupFile &&
+                 *backupFile && progress && (boxCount == 0 || boxNumbers);
+    return RunRestore(
+        kRestoreExport, valid, session, password, ftpUser, workFolder, backupFile,
+        [&] { return Selection::WholeBoxes(boxNumbers, boxCount); }, mode, deviceTime, cancelEvent, progressEvent,
+        progress);
+}
+
+extern "C" uint32_t vtBoxRestoreSelection(VTMFPSESSION *session, const char *password, const char *ftpUser,
+                                          const char *workFolder, const char *backupFile, uint32_t itemCount,
+                                          const VTBACKUPITEM *items, uint32_t mode, uint32_t deviceTime,
+                                          HANDLE cancelEvent, HANDLE progressEvent, VTPROGRESSINFO *progress) {
+    bool valid = SessionIsOpen(session) && password && ftpUser && workFolder && *workFolder && backupFile &&
+                 *backupFile && progress && itemCount > 0 && items;
+    return RunRestore(
+        "vtBoxRestoreSelection", valid, session, password, ftpUser, workFolder, backupFile,
+        [&] { return Selection::FromItems(items, itemCount); }, mode, deviceTime, cancelEvent, progressEvent, progress);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "browse/selection.hpp"
 #include "ftp/ftp_client.hpp"
 #include "jobs/background_step.hpp"
 #include "jobs/long_job.hpp"
@@ -29,8 +30,9 @@ inline std::string Join(const std::string &folder, const std::string &name) { re
 // One chosen box, with the paths of its level on both sides.
 struct BoxWork {
     VTBOXBK info;
-    std::string local;   // the unpacked box level (inner folder)
-    std::string remote;  // the device's box level
+    bool partial = false;  // only chosen folders and documents of it are restored
+    std::string local;     // the unpacked box level (inner folder)
+    std::string remote;    // the device's box level
     // The device's top-level documents before the restore, and those of them
     // that restored documents replace.
     std::set<uint32_t> topDeviceIds;
@@ -54,11 +56,11 @@ struct FolderMerge {
 class Restore {
 public:
     Restore(VTMFPSESSION *session, const char *password, const char *ftpUser, std::string work, std::string backup,
-            std::vector<uint32_t> boxes, bool replace, uint32_t deviceTime, HANDLE cancelEvent, HANDLE progressEvent,
+            Selection selection, bool replace, uint32_t deviceTime, HANDLE cancelEvent, HANDLE progressEvent,
             VTPROGRESSINFO *progress)
         : session_(session), password_(password), ftpUser_(ftpUser), work_(std::move(work)), tree_(work_),
-          boxRoot_(tree_.box()), backup_(std::move(backup)), unpacker_(backup_, tree_), chosen_(std::move(boxes)),
-          replace_(replace), deviceTime_(deviceTime), cancel_(cancelEvent),
+          boxRoot_(tree_.box()), backup_(std::move(backup)), unpacker_(backup_, tree_),
+          selection_(std::move(selection)), replace_(replace), deviceTime_(deviceTime), cancel_(cancelEvent),
           job_(kRestoreExport, progress, progressEvent, cancelEvent), progress_(job_.progress()) {}
 
     void Run();
@@ -68,9 +70,10 @@ public:
 private:
     void RemoveStaleWorkTree();
     void ReadDescription();
+    void UnpackChosenParts();
     void RestoreBox(size_t index);
-    // Takes box number out of the data archive, checks and unpacks it and
-    // stamps its documents: 0, or it raises.
+    // Takes box number out of the data archive, checks and unpacks it (or
+    // the part of it chosen) and stamps its documents: 0, or it raises.
     uint32_t UnpackBox(uint32_t number);
     // False only when the device's FTP server surely has no entry at path:
     // its level was made by this restore or has been listed once.
@@ -112,7 +115,9 @@ private:
     std::string boxRoot_;
     std::string backup_;
     BackupUnpacker unpacker_;  // every level checked before it is unpacked
-    std::vector<uint32_t> chosen_;
+    Selection selection_;
+    std::set<uint32_t> unpackedFirst_;  // boxes whose chosen parts were unpacked before any box was sent
+    int64_t docsTotal_ = 0;
     bool replace_;
     uint32_t deviceTime_;
     HANDLE cancel_;

@@ -1,5 +1,5 @@
-// vtBoxPlanRestore: what a restore would do, worked out without changing the
-// device. It reads the backup as the restore does (unpacked into a folder of
+// vtBoxPlanRestore and vtBoxPlanRestoreSelection: what a restore would do,
+// worked out without changing the device. It reads the backup as the restore does (unpacked into a folder of
 // its own in the work folder, one box at a time), reads the device's entries
 // and free space, and settles clashes with the restore's own rules, writing
 // only to its local copy.
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "boxcalls/box_call.hpp"
+#include "browse/selection.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "localfiles/scratch_folder.hpp"
@@ -38,7 +39,7 @@ public:
 
     // The file is read and checked as the restore reads it: what the restore
     // would refuse, the plan refuses.
-    void Run(const std::vector<uint32_t> &chosen) {
+    void Run(const Selection &chosen) {
         VTBACKUPINFO info{};
         uint32_t count = 0;
         VTBOXBK *described = nullptr;
@@ -50,13 +51,13 @@ public:
         unpacker_.UnpackFile();
         uint32_t capacity = 0;
         if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available_) != 0) available_ = 0;
-        for (uint32_t number : chosen) {
+        for (uint32_t number : chosen.boxes()) {
             const VTBOXBK *found = nullptr;
             for (uint32_t i = 0; i < count && !found; ++i)
                 if (described[i].BoxNo == number) found = &described[i];
             if (!found)
                 Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", number, backup_.c_str()));
-            PlanBox(*found);
+            PlanBox(*found, chosen.of(number));
         }
     }
 
@@ -83,9 +84,10 @@ private:
         p.Limit = static_cast<uint32_t>(limit);
     }
 
-    void PlanBox(const VTBOXBK &info) {
+    void PlanBox(const VTBOXBK &info, const BoxSelection &chosen) {
         box_ = info.BoxNo;
-        unpacker_.UnpackBox(box_);
+        SelectionFilter filter(box_, chosen);
+        unpacker_.UnpackBox(box_, chosen.whole ? nullptr : &filter);
         std::string level = tree_.boxFolder(box_) + "/" + FindInnerFolder(work_, box_);
 
         EntryList deviceFolders, deviceDocuments;
@@ -99,11 +101,15 @@ private:
             Add(VTPLAN_MERGE_BOX, 0, box_, box_, name, name);
             PlanMerge(level, deviceFolders, deviceDocuments);
         }
-        VTRESTOREPLAN &disk =
-            Add(info.BoxUsedDisk < available_ ? VTPLAN_DISK_SPACE : VTPLAN_NO_DISK_SPACE, 0, 0, 0, name, "");
-        disk.Count = info.BoxUsedDisk;
+        // Of a box chosen in part, the space its chosen part takes, as the
+        // restore measures it.
+        const uint32_t need =
+            chosen.whole ? info.BoxUsedDisk
+                         : static_cast<uint32_t>(std::min<uint64_t>(TreeKilobytes(tree_.boxFolder(box_)), UINT32_MAX));
+        VTRESTOREPLAN &disk = Add(need < available_ ? VTPLAN_DISK_SPACE : VTPLAN_NO_DISK_SPACE, 0, 0, 0, name, "");
+        disk.Count = need;
         disk.Limit = available_;
-        available_ = info.BoxUsedDisk < available_ ? available_ - info.BoxUsedDisk : 0;
+        available_ = need < available_ ? available_ - need : 0;
         DeleteLocalTree(tree_.boxFolder(box_), work_);
     }
 
@@ -241,6 +247,22 @@ private:
     std::vector<VTRESTOREPLAN> items_;
 };
 
+// A plan of the chosen parts as one block of at least one record, so that an
+// empty plan still has a handle.
+GlobalBlock Plan(VTMFPSESSION *session, const char *password, const char *workFolder, const char *backupFile,
+                 const Selection &chosen, uint32_t mode, uint32_t *count, VTRESTOREPLAN **items) {
+    ScratchFolder folder(workFolder, "vtplan");
+    RestorePlan plan(session, password, folder.path(), FullPath(backupFile), mode == 1);
+    plan.Run(chosen);
+    const auto &found = plan.items();
+    GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTRESTOREPLAN) * std::max<size_t>(found.size(), 1)));
+    if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
+    std::copy(found.begin(), found.end(), static_cast<VTRESTOREPLAN *>(block.get()));
+    *count = static_cast<uint32_t>(found.size());
+    *items = static_cast<VTRESTOREPLAN *>(block.get());
+    return block;
+}
+
 }  // namespace
 
 extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password, const char *workFolder,
@@ -251,16 +273,20 @@ extern "C" HGLOBAL vtBoxPlanRestore(VTMFPSESSION *session, const char *password,
     bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile && *backupFile &&
                  count && items && (boxCount == 0 || boxNumbers);
     return RunListExport(kExport, valid, [&] {
-        ScratchFolder folder(workFolder, "vtplan");
-        RestorePlan plan(session, password, folder.path(), FullPath(backupFile), mode == 1);
-        plan.Run(std::vector<uint32_t>(boxNumbers, boxNumbers + boxCount));
-        const auto &found = plan.items();
-        // A block of at least one record, so that an empty plan still has a handle.
-        GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTRESTOREPLAN) * std::max<size_t>(found.size(), 1)));
-        if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
-        std::copy(found.begin(), found.end(), static_cast<VTRESTOREPLAN *>(block.get()));
-        *count = static_cast<uint32_t>(found.size());
-        *items = static_cast<VTRESTOREPLAN *>(block.get());
-        return block;
+        return Plan(session, password, workFolder, backupFile, Selection::WholeBoxes(boxNumbers, boxCount), mode, count,
+                    items);
+    });
+}
+
+extern "C" HGLOBAL vtBoxPlanRestoreSelection(VTMFPSESSION *session, const char *password, const char *workFolder,
+                                             const char *backupFile, uint32_t itemCount, const VTBACKUPITEM *items,
+                                             uint32_t mode, uint32_t *count, VTRESTOREPLAN **plan) {
+    if (count) *count = 0;
+    if (plan) *plan = nullptr;
+    bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile && *backupFile &&
+                 count && plan && itemCount > 0 && items;
+    return RunListExport("vtBoxPlanRestoreSelection", valid, [&] {
+        return Plan(session, password, workFolder, backupFile, Selection::FromItems(items, itemCount), mode, count,
+                    plan);
     });
 }

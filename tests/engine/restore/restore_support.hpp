@@ -77,6 +77,16 @@ inline RestoreRun RunRestore(SimDevice &sim, const std::string &backup, std::vec
         cancel);
 }
 
+// The same for chosen parts of the backup (vtBoxRestoreSelection).
+inline RestoreRun RunSelection(SimDevice &sim, const std::string &backup, std::vector<VTBACKUPITEM> items,
+                               uint32_t mode) {
+    return RunRestoreCall(sim, [&](VTMFPSESSION *s, const char *login, const char *work, uint32_t time, HANDLE c,
+                                   HANDLE status, VTPROGRESSINFO *progress) {
+        return vtBoxRestoreSelection(s, "admin", login, work, backup.c_str(), static_cast<uint32_t>(items.size()),
+                                     items.data(), mode, time, c, status, progress);
+    });
+}
+
 inline std::string MakeBackup(SimDevice &sim, std::vector<uint32_t> boxes) {
     std::string target = sim.dir / "backup.zip";
     BackupRun run = RunBackup(sim, target, std::move(boxes));
