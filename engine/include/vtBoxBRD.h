@@ -397,6 +397,54 @@ typedef struct _VTBACKUPENTRY {
 VTBOX_API HGLOBAL vtBoxListBackup(const char *backup_file, const char *work_folder, uint32_t box_count,
                                   const uint32_t *box_numbers, uint32_t *count, VTBACKUPENTRY **items);
 
+/* How a part of a backup file stands on the device now. */
+enum {
+    VTDIFF_ONLY_IN_BACKUP = 1, /* gone from the device since the backup */
+    VTDIFF_ONLY_ON_DEVICE = 2, /* new on the device since the backup */
+    VTDIFF_CHANGED = 3         /* in both, but different (Differs says how) */
+};
+#define VTDIFF_PAGES 1u /* the page counts differ */
+#define VTDIFF_SIZE 2u  /* the sizes differ, in whole KB (the device's unit) */
+#define VTDIFF_DATE 4u  /* the last update times differ */
+
+/* One difference between a backup file and the device. Folders are matched
+ * by name, as the restore merges them, and documents by name within them
+ * (those of one name by number first, then in order); a folder only on one
+ * side stands for its documents, a box only in the backup for all of it. */
+typedef struct _VTBACKUPDIFF {
+    uint32_t Change; /* VTDIFF_ONLY_IN_BACKUP, VTDIFF_ONLY_ON_DEVICE or VTDIFF_CHANGED */
+    uint32_t Kind;   /* VTENTRY_BOX, VTENTRY_FOLDER or VTENTRY_DOCUMENT */
+    uint32_t BoxNo;
+    uint32_t FolderNo;       /* as in VTBACKUPENTRY, in the backup (a document only on the device: the
+                              * backup's number of its folder); 0 for a folder only on the device */
+    uint32_t DocNo;          /* the document's number in the backup; 0 when only on the device */
+    uint32_t DeviceFolderNo; /* the same on the device; 0 for what is only in the backup */
+    uint32_t DeviceDocNo;
+    char FolderName[256]; /* a document's folder (UTF-8), "" at the box's top level */
+    char Name[256];       /* the folder's or document's name (UTF-8); a box's from the description */
+    uint32_t Differs;     /* VTDIFF_CHANGED: the VTDIFF_ bits of what differs */
+    uint32_t BackupPages;
+    uint32_t DevicePages;
+    uint64_t BackupSize; /* bytes */
+    uint64_t DeviceSize;
+    SYSTEMTIME BackupDate; /* UTC */
+    SYSTEMTIME DeviceDate;
+} VTBACKUPDIFF;
+
+/* Compares the chosen boxes of backup_file (box_count 0: every box it
+ * holds) with the device, reading the device's lists only (no lock, no FTP
+ * account, nothing written), and returns the differences, box by box, as one
+ * block of *count VTBACKUPDIFF records (also given in *items; *count 0 when
+ * the device holds what the backup holds), owned by the returned handle,
+ * which the caller frees with GlobalFree; NULL on failure with the code as
+ * last error. The backup is read as vtBoxListBackup reads it (a damaged file
+ * is VTBOX_E_DAMAGED_FILE); boxes of the device that the backup does not hold
+ * are not looked at. At most VTBOX_MAX_LISTED_ENTRIES differences
+ * (VTBOX_E_MORE_DATA beyond). work_folder as for vtBoxListBackup. */
+VTBOX_API HGLOBAL vtBoxCompareBackup(VTMFPSESSION *session, const char *password, const char *work_folder,
+                                     const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
+                                     uint32_t *count, VTBACKUPDIFF **items);
+
 /* Writes the chosen parts of backup_file back into the device: whole boxes,
  * whole folders and single documents (item_count VTBACKUPITEM records, at
  * least one), with every rule of vtBoxRestore, its arguments and its
