@@ -69,11 +69,20 @@ BackupListing::BackupListing(const std::string &backupFile, const std::string &w
     unpacker_.UnpackFile();
 }
 
-ListedBox BackupListing::ReadBox(uint32_t box, size_t budget) const {
-    ListedBox listed;
+const VTBOXBK &BackupListing::Described(uint32_t box) const {
     auto described = std::find_if(boxes_.begin(), boxes_.end(), [&](const VTBOXBK &b) { return b.BoxNo == box; });
     if (described == boxes_.end()) Raise(vt::Code::NOT_FOUND, vt::Format("box %03u is not in the backup file", box));
-    listed.described = *described;
+    return *described;
+}
+
+void BackupListing::Unpack(uint32_t box, BoxEntryFilter *filter) const {
+    Described(box);
+    unpacker_.UnpackBox(box, filter);
+}
+
+ListedBox BackupListing::ReadBox(uint32_t box, size_t budget) const {
+    ListedBox listed;
+    listed.described = Described(box);
 
     RecordsFilter filter(box, budget);
     unpacker_.UnpackBox(box, &filter);

@@ -3,7 +3,7 @@
 // (verify/backup_unpack): every entry of a listed box is read against its
 // CRC, but only the records are written, into a scratch folder, and read
 // there. vtBoxListBackup hands the listing out; the comparison with a device
-// reads the backup through it too.
+// and the extraction of documents read the backup through it too.
 #pragma once
 
 #include <cstdint>
@@ -54,7 +54,14 @@ public:
     // budget (the box's own entry counted).
     ListedBox ReadBox(uint32_t box, size_t budget) const;
 
+    // What filter keeps of one box, unpacked under tree().data() as the
+    // box archive names it (the chosen part of a box, say). Raises 1168 for
+    // a box the description does not list.
+    void Unpack(uint32_t box, BoxEntryFilter *filter) const;
+    const StoreTree &tree() const { return tree_; }
+
 private:
+    const VTBOXBK &Described(uint32_t box) const;
     StoreTree tree_;
     BackupUnpacker unpacker_;
     std::vector<VTBOXBK> boxes_;

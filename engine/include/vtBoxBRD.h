@@ -445,6 +445,37 @@ VTBOX_API HGLOBAL vtBoxCompareBackup(VTMFPSESSION *session, const char *password
                                      const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
                                      uint32_t *count, VTBACKUPDIFF **items);
 
+/* One document that vtBoxExtractDocuments wrote. */
+typedef struct _VTEXTRACTED {
+    uint32_t BoxNo;
+    uint32_t FolderNo;
+    uint32_t DocNo;
+    char Name[256];      /* the document's name (UTF-8), as its record gives it */
+    char Folder[256];    /* the folder made for it in the target folder: one name, made safe */
+    uint32_t NumOfFiles; /* files written into it: its record and its page files */
+    uint64_t Size;       /* their bytes */
+} VTEXTRACTED;
+
+/* Writes the documents of the chosen parts of backup_file (item_count
+ * VTBACKUPITEM records: a box or folder stands for its documents) into the
+ * existing folder target_folder, without a device: each document's record
+ * and page files (no status file) in a folder of its own named after the
+ * document, the name made safe (SafeLocalName: one name, never a path, no
+ * control character, never hidden, at most 200 bytes, "D0000nnn" when
+ * empty) and numbered " (2)", " (3)", ... when taken; nothing is ever
+ * written outside target_folder, over an existing file, or through a link.
+ * Each document's folder appears whole or not at all (written under a hidden
+ * name first); those written before a failure stay. Returns the documents
+ * as one block of *count VTEXTRACTED records (also given in *extracted),
+ * owned by the returned handle, which the caller frees with GlobalFree; NULL
+ * on failure with the code as last error (VTBOX_E_NOT_FOUND for a chosen
+ * part the file does not hold, looked for before anything is written;
+ * VTBOX_E_DAMAGED_FILE as for vtBoxListBackup). Files are made readable by
+ * their owner only, as backups are. work_folder as for vtBoxListBackup. */
+VTBOX_API HGLOBAL vtBoxExtractDocuments(const char *backup_file, const char *work_folder, const char *target_folder,
+                                        uint32_t item_count, const VTBACKUPITEM *items, uint32_t *count,
+                                        VTEXTRACTED **extracted);
+
 /* Writes the chosen parts of backup_file back into the device: whole boxes,
  * whole folders and single documents (item_count VTBACKUPITEM records, at
  * least one), with every rule of vtBoxRestore, its arguments and its
