@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "backup_listing.hpp"
 #include "commands.hpp"
 #include "device_job.hpp"
 #include "dry_run.hpp"
@@ -78,8 +79,19 @@ int RunRestore(const Context &c) {
     const Options &o = c.options;
     FileDescription description;
     if (int rc = Describe(o.input, &description)) return rc;
+    // --only: the parts the paths name, resolved in the file before anything
+    // else; their boxes are the boxes of the restore.
+    std::vector<VTBACKUPITEM> items;
+    if (!o.only.empty()) {
+        ListedFile listed;
+        std::vector<const VTBACKUPENTRY *> chosen;
+        if (int rc = ResolvePaths(o.input, o.only, &listed, &chosen)) return rc;
+        for (const auto *e : chosen) items.push_back(ItemOf(*e));
+    }
     std::vector<uint32_t> boxes;
-    for (uint32_t box : o.allBoxes ? description.boxes : o.boxes)  // each box once
+    std::vector<uint32_t> named;
+    for (const auto &item : items) named.push_back(item.BoxNo);
+    for (uint32_t box : !items.empty() ? named : o.allBoxes ? description.boxes : o.boxes)  // each box once
         if (std::find(boxes.begin(), boxes.end(), box) == boxes.end()) boxes.push_back(box);
     std::set<uint32_t> described(description.boxes.begin(), description.boxes.end());
     Refusals refusals;
@@ -115,7 +127,7 @@ int RunRestore(const Context &c) {
         if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
         use = elsewhere.get();
     }
-    if (o.dryRun) return RunDryRun(c, session, password, use->path(), boxes, refusals);
+    if (o.dryRun) return RunDryRun(c, session, password, use->path(), boxes, items, refusals);
     std::string input = fs::absolute(o.input).string();
 
     Summary summary;
@@ -140,6 +152,10 @@ int RunRestore(const Context &c) {
         rc = RunLongOperation(
             bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
+                if (!items.empty())
+                    return vtBoxRestoreSelection(session.get(), password.c_str(), job.ftpUser(), use->path().c_str(),
+                                                 input.c_str(), static_cast<uint32_t>(items.size()), items.data(),
+                                                 o.mode, job.deviceTime(), cancel, status, progress);
                 return vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), use->path().c_str(), input.c_str(),
                                     static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, job.deviceTime(), cancel,
                                     status, progress);
@@ -179,6 +195,10 @@ int RunRestore(const Context &c) {
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (o.json)
         PrintSummary(summary);
+    else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet && !items.empty())
+        std::printf("%s: %d document%s restored from %zu box%s (%s)\n", PlainText(o.input).c_str(), last.DocsDone,
+                    last.DocsDone == 1 ? "" : "s", boxes.size(), boxes.size() == 1 ? "" : "es",
+                    o.mode == 1 ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");
     else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet)
         std::printf("%s: %zu box%s restored (%s)\n", o.input.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     o.mode == 1 ? "same-named documents replaced" : "same-named documents kept, restored ones renamed");

@@ -69,6 +69,10 @@ int RunCommand(const Context &c) {
     if (command == "info") return RunInfo(c);
     if (command == "restore") return RunRestore(c);
     if (command == "verify") return RunVerify(c);
+    if (command == "ls") return RunLs(c);
+    if (command == "find") return RunFind(c);
+    if (command == "diff") return RunDiff(c);
+    if (command == "extract") return RunExtract(c);
     if (command == "unlock") return RunUnlock(c);
     if (command == "version") return RunVersion(c);
     if (command == "convert") return RunConvert(c);

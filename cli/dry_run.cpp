@@ -161,15 +161,18 @@ std::string PlanJson(const std::vector<VTRESTOREPLAN> &plan, const std::string &
 }  // namespace
 
 int RunDryRun(const Context &c, DeviceSession &session, const std::string &password, const std::string &workFolder,
-              const std::vector<uint32_t> &boxes, const Refusals &refusals) {
+              const std::vector<uint32_t> &boxes, const std::vector<VTBACKUPITEM> &chosen, const Refusals &refusals) {
     const Options &o = c.options;
     std::vector<VTRESTOREPLAN> plan;
     if (refusals.unknownBoxes.empty()) {
         uint32_t count = 0;
         VTRESTOREPLAN *items = nullptr;
-        vt::GlobalBlock block(vtBoxPlanRestore(session.get(), password.c_str(), workFolder.c_str(), o.input.c_str(),
-                                               static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, &count,
-                                               &items));
+        vt::GlobalBlock block(
+            chosen.empty() ? vtBoxPlanRestore(session.get(), password.c_str(), workFolder.c_str(), o.input.c_str(),
+                                              static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, &count, &items)
+                           : vtBoxPlanRestoreSelection(session.get(), password.c_str(), workFolder.c_str(),
+                                                       o.input.c_str(), static_cast<uint32_t>(chosen.size()),
+                                                       chosen.data(), o.mode, &count, &items));
         if (!block)
             return ReportFailure("planning the restore", GetLastError(), vtBoxGetLastErrorText(),
                                  FailureSite::BackupFile, &c.settings);

@@ -17,9 +17,11 @@ struct Refusals {
     std::vector<uint32_t> unknownBoxes;  // chosen boxes the file does not hold
 };
 
-// Shows the plan (text, or one JSON object with --json); returns the exit
+// Shows the plan (text, or one JSON object with --json) of the restore of
+// boxes, or of items when there are any (restore --only); returns the exit
 // code the restore would end with as far as the plan can tell.
 int RunDryRun(const Context &context, DeviceSession &session, const std::string &password,
-              const std::string &workFolder, const std::vector<uint32_t> &boxes, const Refusals &refusals);
+              const std::string &workFolder, const std::vector<uint32_t> &boxes, const std::vector<VTBACKUPITEM> &items,
+              const Refusals &refusals);
 
 }  // namespace vtcli

@@ -26,6 +26,9 @@ int ExitCodeFor(uint32_t code, FailureSite site) {
     case VTBOX_E_CONNECTION_ABORTED:
     case VTBOX_E_CONNECTION_RESET: return kExitUnreachable;
     case VTBOX_E_NOT_ON_DEVICE: return kExitNotFound;
+    // A box, folder or document that is not in the backup file (no reply of
+    // a device maps to it).
+    case VTBOX_E_NOT_FOUND: return kExitNotFound;
     case VTBOX_E_FILE_NOT_FOUND:
     case VTBOX_E_PATH_NOT_FOUND: return site == FailureSite::Device ? kExitFailure : kExitNotFound;
     // Damaged or no backup: no reply of a device maps to VTBOX_E_DAMAGED_FILE, so it is the
@@ -55,7 +58,7 @@ const char *ExitCodeTable() {
            "  4    wrong password\n"
            "  5    device busy or locked by another job\n"
            "  6    device unreachable: no answer, connection refused, name not found\n"
-           "  7    box or file not found\n"
+           "  7    box, file, or path in a backup file not found\n"
            "  8    damaged or foreign backup file\n"
            "  9    local disk full, a file-size limit reached, or a local file or folder\n"
            "       that may not be read or written\n"

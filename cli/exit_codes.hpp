@@ -13,7 +13,7 @@ enum ExitCode : int {
     kExitWrongPassword = 4,
     kExitDeviceBusy = 5,        // the device is busy or locked by another job
     kExitUnreachable = 6,       // no answer, connection refused, name not found
-    kExitNotFound = 7,          // a box or file that does not exist
+    kExitNotFound = 7,          // a box, file or path in a backup file that does not exist
     kExitDamagedFile = 8,       // a damaged or foreign backup file
     kExitLocalDisk = 9,         // the local disk is full or not writable
     kExitPartial = 10,          // a restore that wrote part of its boxes before it failed, or that keeps a

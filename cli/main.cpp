@@ -35,7 +35,7 @@ static int RunProgram(int argc, char **argv) {
     if (mode.verbose) setenv("VTBOX_DEBUG", "stderr", 1);
 
     const std::string &command = c.options.command;
-    if (command == "boxes" || command == "backup" || command == "restore" || command == "unlock") {
+    if (command == "boxes" || command == "backup" || command == "restore" || command == "diff" || command == "unlock") {
         if (!vtcli::LoadConfigFile(&c.file, &error) ||
             !vtcli::ResolveSettings(c.options, c.file, &c.settings, &error)) {
             std::fprintf(stderr, "vtbox: %s\n", error.c_str());

@@ -21,9 +21,9 @@ bool ParseNumber(const std::string &text, uint32_t max, uint32_t *out) {
     return true;
 }
 
-const std::vector<std::string> kCommands = {"boxes",  "backup",  "restore", "info", "verify",
-                                            "unlock", "version", "convert", "prune"};
-const std::set<std::string> kDeviceCommands = {"boxes", "backup", "restore", "unlock"};
+const std::vector<std::string> kCommands = {"boxes", "backup",  "restore", "info",    "verify",  "ls",   "find",
+                                            "diff",  "extract", "unlock",  "version", "convert", "prune"};
+const std::set<std::string> kDeviceCommands = {"boxes", "backup", "restore", "diff", "unlock"};
 
 // One option: its long name, its short letter (or 0), whether it takes a
 // value, and which commands take it (empty: every command).
@@ -67,7 +67,8 @@ const std::vector<OptionSpec> &Specs() {
         {"json",
          0,
          false,
-         {"boxes", "backup", "restore", "info", "verify", "version", "convert", "prune"},
+         {"boxes", "backup", "restore", "info", "verify", "ls", "find", "diff", "extract", "version", "convert",
+          "prune"},
          [](Options *o, const std::string &, std::string *) { return o->json = true; }},
         {"quiet", 'q', false, {}, [](Options *o, const std::string &, std::string *) { return o->quiet = true; }},
         {"verbose", 'v', false, {}, [](Options *o, const std::string &, std::string *) { return o->verbose = true; }},
@@ -107,12 +108,12 @@ const std::vector<OptionSpec> &Specs() {
         {"boxes",
          0,
          true,
-         {"backup", "restore"},
+         {"backup", "restore", "diff"},
          [](Options *o, const std::string &v, std::string *e) { return ParseBoxList(v, &o->boxes, &o->allBoxes, e); }},
         {"output",
          'o',
          true,
-         {"backup"},
+         {"backup", "extract"},
          [](Options *o, const std::string &v, std::string *) {
              o->output = v;
              return true;
@@ -139,6 +140,18 @@ const std::vector<OptionSpec> &Specs() {
                  return false;
              }
              o->modeGiven = true;
+             return true;
+         }},
+        {"only",
+         0,
+         true,
+         {"restore"},
+         [](Options *o, const std::string &v, std::string *e) {
+             if (v.empty()) {
+                 *e = "--only needs a path in the backup file (BOX, BOX/FOLDER or BOX/FOLDER/DOCUMENT)";
+                 return false;
+             }
+             o->only.push_back(v);
              return true;
          }},
         {"verify",
@@ -233,6 +246,32 @@ bool ParseConvert(const std::vector<std::string> &positional, Options *o, std::s
     o->destination = positional[3];
     if (o->toVersion.empty()) {
         *error = "convert " + o->convertWhat + " needs --to (the engine version to convert for)";
+        return false;
+    }
+    return true;
+}
+
+// ls FILE [PATH], find FILE PATTERN, extract FILE PATH... -o DIR.
+bool ParseBrowse(const std::vector<std::string> &positional, Options *o, std::string *error) {
+    if (o->help) return true;
+    const std::string &c = o->command;
+    if (positional.size() < 2) {
+        *error = c + " needs the backup file";
+        return false;
+    }
+    o->input = positional[1];
+    o->paths.assign(positional.begin() + 2, positional.end());
+    if (c == "ls" && o->paths.size() > 1) {
+        *error = "ls takes one path at most (BOX or BOX/FOLDER); unexpected \"" + o->paths[1] + "\"";
+        return false;
+    }
+    if (c == "find" && o->paths.size() != 1) {
+        *error = o->paths.empty() ? "find needs a pattern (\"*scan*\", quoted)"
+                                  : "find takes one pattern (quote it); unexpected \"" + o->paths[1] + "\"";
+        return false;
+    }
+    if (c == "extract" && (o->paths.empty() || o->output.empty())) {
+        *error = "extract needs what to extract (BOX, BOX/FOLDER or BOX/FOLDER/DOCUMENT) and -o DIR";
         return false;
     }
     return true;
@@ -414,12 +453,13 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
     if (o->command == "convert") return ParseConvert(positional, o, error);
     if (o->help) return true;
 
-    bool takesFile = o->command == "info" || o->command == "verify";
+    bool takesFile = o->command == "info" || o->command == "verify" || o->command == "diff";
     bool takesFolder = o->command == "prune";
     if ((takesFile || takesFolder) && positional.size() >= 2 && o->input.empty()) {
         o->input = positional[1];
         positional.erase(positional.begin() + 1);
     }
+    if (o->command == "ls" || o->command == "find" || o->command == "extract") return ParseBrowse(positional, o, error);
     if (positional.size() > 1) {
         *error = o->command +
                  (takesFile     ? " takes one backup file"
@@ -432,8 +472,12 @@ bool ParseOptions(int argc, char **argv, Options *o, std::string *error) {
         *error = "backup needs --boxes and --output";
         return false;
     }
-    if (o->command == "restore" && ((o->boxes.empty() && !o->allBoxes) || o->input.empty() || !o->modeGiven)) {
-        *error = "restore needs --input, --boxes and --mode";
+    if (o->command == "restore" && (o->boxes.empty() && !o->allBoxes) == o->only.empty()) {
+        *error = o->only.empty() ? "restore needs --boxes or --only" : "restore takes --boxes or --only, not both";
+        return false;
+    }
+    if (o->command == "restore" && (o->input.empty() || !o->modeGiven)) {
+        *error = "restore needs --input and --mode";
         return false;
     }
     if (takesFile && o->input.empty()) {
@@ -488,11 +532,46 @@ std::string HelpText(const std::string &command) {
     if (command == "restore")
         return "vtbox [device options] restore -i|--input FILE --boxes 1,2|1-3|all\n"
                "      --mode replace|keep-both [--dry-run] [--json]\n"
+               "vtbox [device options] restore -i|--input FILE --only PATH [--only PATH ...]\n"
+               "      --mode replace|keep-both [--dry-run] [--json]\n"
                "  Writes the chosen boxes of a backup file back into the device. replace deletes\n"
                "  the device's documents of the same name; keep-both renames the restored ones.\n"
+               "  --only restores just a box, a folder or a document (repeat it for more), by the\n"
+               "  rules of a whole box: the device's other documents stay as they are, and a\n"
+               "  document whose folder is gone brings its folder. PATH names the box by number\n"
+               "  and folders and documents by name or number, as vtbox ls shows them:\n"
+               "  --only \"3/Invoices/Scan 12\" or --only 3/F2/D17.\n"
                "  --dry-run (-n) shows what the restore would do, box by box, without locking or\n"
                "  writing anything.\n\n" +
                device + "\n" + output + "\n" + codes;
+    if (command == "ls")
+        return "vtbox ls FILE [BOX[/FOLDER]] [--json]\n"
+               "  Lists what a backup file holds, without a device, one line an entry: boxes,\n"
+               "  folders and documents with their paths by number (3/F2/D17) and by name\n"
+               "  (3/Invoices/Scan 12), pages, size, last update (UTC) and kind (colour, wide\n"
+               "  paper, copy mix). The file is read as verify reads it: a damaged file is\n"
+               "  refused (exit 8), and a path that is not in it exits 7.\n\n" +
+               output + "\n" + codes;
+    if (command == "find")
+        return "vtbox find FILE PATTERN [--json]\n"
+               "  Lists the folders and documents of every box of a backup file whose names\n"
+               "  match PATTERN, blind to case: * any text, ? one character, [abc] one of a set\n"
+               "  (quote the pattern: \"*invoice*\"). Exits 7 when nothing matches.\n\n" +
+               output + "\n" + codes;
+    if (command == "diff")
+        return "vtbox [device options] diff FILE [--boxes 1,2|1-3|all] [--json]\n"
+               "  Compares a backup file with the device, reading the device's lists only (no\n"
+               "  lock, nothing written): per box, the folders and documents deleted since the\n"
+               "  backup, new since, and changed (pages, size or last update). Exits 0 whether\n"
+               "  or not anything differs; --json tells which.\n\n" +
+               device + "\n" + output + "\n" + codes;
+    if (command == "extract")
+        return "vtbox extract FILE PATH [PATH ...] -o|--output DIR [--json]\n"
+               "  Writes documents of a backup file into DIR, without a device: each document's\n"
+               "  page files and record in a folder of its own named after it (the name made\n"
+               "  safe; \"Report (2)\" when taken). PATH is a box, a folder or a document, as\n"
+               "  for restore --only. Nothing in DIR is ever replaced; DIR is made if missing.\n\n" +
+               output + "\n" + codes;
     if (command == "info")
         return "vtbox info FILE [--json]\n"
                "  Shows the description of a backup or archive file: source device, date, boxes.\n"
@@ -538,9 +617,14 @@ std::string HelpText(const std::string &command) {
            "Commands:\n"
            "  boxes     list the device's boxes\n"
            "  backup    back boxes up into a file\n"
-           "  restore   write boxes of a backup file back into the device (--dry-run: plan only)\n"
+           "  restore   write boxes, folders or documents of a backup file back into the\n"
+           "            device (--dry-run: plan only)\n"
            "  info      describe a backup file\n"
            "  verify    read a whole backup file and report damage\n"
+           "  ls        list the boxes, folders and documents of a backup file\n"
+           "  find      find folders and documents of a backup file by name\n"
+           "  diff      compare a backup file with the device\n"
+           "  extract   write documents of a backup file into a local folder\n"
            "  unlock    release the device after a killed job\n"
            "  convert   convert a backup file or document archive for another engine version\n"
            "  version   show the versions (also --version)\n"

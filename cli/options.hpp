@@ -12,7 +12,8 @@
 namespace vtcli {
 
 struct Options {
-    std::string command;  // boxes, backup, restore, info, verify, unlock, version, convert, prune
+    std::string command;  // boxes, backup, restore, info, verify, ls, find, diff, extract, unlock, version, convert,
+                          // prune
     // Device and password; unset when not given on the command line (the
     // environment and the configuration file may still give them).
     std::optional<std::string> host;
@@ -27,9 +28,13 @@ struct Options {
     bool help = false;
     bool allBoxes = false;
     std::vector<uint32_t> boxes;
-    std::string output;  // backup target
-    std::string input;   // restore source, info and verify file, prune folder
-    uint32_t mode = 0;   // restore: 1 replace, 0 keep both
+    std::string output;  // backup target, extract folder
+    std::string input;   // restore source, the backup file of info, verify, ls, find, diff and extract, prune folder
+    // ls: the path listed (at most one); find: the pattern; extract: the
+    // paths of what is extracted.
+    std::vector<std::string> paths;
+    std::vector<std::string> only;  // restore --only: paths of the parts restored
+    uint32_t mode = 0;              // restore: 1 replace, 0 keep both
     bool modeGiven = false;
     bool verify = false;           // backup --verify
     bool dryRun = false;           // restore and prune --dry-run

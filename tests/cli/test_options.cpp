@@ -74,6 +74,13 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong) {
         {{"boxes", "-q", "-v"}, "exclude each other"},
         {{"boxes", "--host"}, "--host needs a value"},
         {{}, "no command"},
+        {{"restore", "-i", "b", "--boxes", "1", "--only", "1/D2", "--mode", "replace"}, "--boxes or --only, not both"},
+        {{"restore", "-i", "b", "--only", "", "--mode", "replace"}, "--only needs a path"},
+        {{"ls", "b.zip", "1/F1", "1/F2"}, "one path at most"},
+        {{"find", "b.zip"}, "find needs a pattern"},
+        {{"find", "b.zip", "a", "b"}, "one pattern (quote it)"},
+        {{"extract", "b.zip", "1/D1"}, "-o DIR"},
+        {{"ls", "--host", "h", "b.zip"}, "ls does not take --host"},
     };
     for (const Case &c : cases) {
         vtcli::Options o;

@@ -1,0 +1,162 @@
+#include "backup_listing.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "exit_codes.hpp"
+#include "failure_report.hpp"
+#include "text_output.hpp"
+#include "vthandles.hpp"
+#include "work_folder.hpp"
+
+namespace vtcli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool HasDate(const SYSTEMTIME &t) { return t.wYear != 0; }
+
+std::string Kinds(const VTBACKUPENTRY &e) {
+    std::string out;
+    auto add = [&](uint32_t bit, const char *word) {
+        if (e.Kinds & bit) out += (out.empty() ? "" : ",") + std::string(word);
+    };
+    add(VTCONVERT_COLOUR, "colour");
+    add(VTCONVERT_WIDE_PAPER, "wide");
+    add(VTCONVERT_COPY_MIX, "copy-mix");
+    return out;
+}
+
+std::string Count(uint32_t n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
+    if (!fs::is_regular_file(file, ec)) return ReportProblem(file + " is not a file", kExitNotFound);
+    // A box's archive is taken out of the file for a moment: beside the
+    // file, where there is room for it, as verify does.
+    WorkFolder work(file);
+    std::unique_ptr<WorkFolder> elsewhere;
+    const WorkFolder *use = &work;
+    if (!work.ok()) {
+        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
+        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
+        use = elsewhere.get();
+    }
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *described = nullptr;
+    void *handle = nullptr;
+    uint32_t rc = vtBoxGetXMLInfo(file.c_str(), use->path().c_str(), &info, &count, &described, &handle);
+    vt::GlobalBlock boxList(handle);
+    if (rc != 0) return ReportFailure("reading " + file, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
+    if (info.Kind != 1) return ReportProblem(file + " is a document archive, not a backup file", kExitDamagedFile);
+    for (uint32_t i = 0; i < count; ++i) {
+        out->described[described[i].BoxNo] = described[i];
+        out->order.push_back(described[i].BoxNo);
+    }
+    for (uint32_t box : boxes)
+        if (!out->described.count(box)) {
+            char n[8];
+            std::snprintf(n, sizeof n, "%03u", box);
+            return ReportProblem("box " + std::string(n) + " is not in " + file, kExitNotFound);
+        }
+    uint32_t entries = 0;
+    VTBACKUPENTRY *items = nullptr;
+    vt::GlobalBlock block(vtBoxListBackup(file.c_str(), use->path().c_str(), static_cast<uint32_t>(boxes.size()),
+                                          boxes.data(), &entries, &items));
+    if (!block)
+        return ReportFailure("reading " + file, GetLastError(), vtBoxGetLastErrorText(), FailureSite::BackupFile);
+    out->tree = BackupTree(std::vector<VTBACKUPENTRY>(items, items + entries));
+    return kExitDone;
+}
+
+int ResolvePaths(const std::string &file, const std::vector<std::string> &paths, ListedFile *listing,
+                 std::vector<const VTBACKUPENTRY *> *entries) {
+    std::vector<uint32_t> boxes;
+    std::string problem;
+    if (!BoxesOfPaths(paths, &boxes, &problem)) return ReportProblem(problem, kExitUsage);
+    if (int rc = ReadListing(file, boxes, listing)) return rc;
+    entries->clear();
+    for (const auto &path : paths) {
+        bool ambiguous = false;
+        const VTBACKUPENTRY *e = listing->tree.Resolve(path, &problem, &ambiguous);
+        if (!e) return ReportProblem(problem, ambiguous ? kExitUsage : kExitNotFound);
+        entries->push_back(e);
+    }
+    return kExitDone;
+}
+
+std::string SizeText(uint64_t bytes) {
+    char buf[32];
+    if (bytes < (10u << 20))
+        std::snprintf(buf, sizeof buf, "%llu KB", static_cast<unsigned long long>((bytes + 1023) / 1024));
+    else
+        std::snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+    return buf;
+}
+
+std::string EntryHeader() {
+    char line[160];
+    std::snprintf(line, sizeof line, "%-12s %-14s %9s  %-19s  %-15s %s", "PATH", "HOLDS", "SIZE", "UPDATED (UTC)",
+                  "KIND", "NAME");
+    return line;
+}
+
+std::string EntryLine(const BackupTree &tree, const VTBACKUPENTRY &e) {
+    std::string holds, name;
+    switch (e.Kind) {
+    case VTENTRY_BOX:
+        holds = Count(e.NumOfDocs, "document", "documents");
+        name = BackupTree::NumberPath(e) + "  (box \"" + PlainText(e.Name) + "\", " +
+               Count(e.NumOfFolders, "folder", "folders") + ")";
+        break;
+    case VTENTRY_FOLDER:
+        holds = Count(e.NumOfDocs, "document", "documents");
+        name = PlainText(tree.NamePath(e)) + "/";
+        break;
+    default: holds = Count(e.NumOfPages, "page", "pages"); name = PlainText(tree.NamePath(e));
+    }
+    const std::string kinds = Kinds(e);
+    char line[160];
+    std::snprintf(line, sizeof line, "%-12s %-14s %9s  %-19s  %-15s ", BackupTree::NumberPath(e).c_str(), holds.c_str(),
+                  SizeText(e.Size).c_str(), HasDate(e.Date) ? FormatTime(e.Date, false).c_str() : "-",
+                  kinds.empty() ? "-" : kinds.c_str());
+    return line + name;
+}
+
+JsonObject EntryJson(const BackupTree &tree, const VTBACKUPENTRY &e) {
+    JsonObject o;
+    o.Add("kind", e.Kind == VTENTRY_FOLDER ? "folder" : "document")
+        .Add("path", BackupTree::NumberPath(e))
+        .Add("namePath", tree.NamePath(e))
+        .Add("box", e.BoxNo)
+        .Add("folder", e.FolderNo);
+    if (e.Kind == VTENTRY_DOCUMENT) o.Add("number", e.DocNo);
+    o.Add("name", std::string(e.Name));
+    if (e.Kind == VTENTRY_FOLDER)
+        o.Add("documents", e.NumOfDocs);
+    else
+        o.Add("pages", e.NumOfPages).Add("files", e.NumOfFiles);
+    o.Add("size", e.Size);
+    if (HasDate(e.Date))
+        o.Add("lastUpdate", IsoUtc(e.Date));
+    else
+        o.AddNull("lastUpdate");
+    if (e.Kind == VTENTRY_DOCUMENT)
+        o.Add("colour", (e.Kinds & VTCONVERT_COLOUR) != 0)
+            .Add("widePaper", (e.Kinds & VTCONVERT_WIDE_PAPER) != 0)
+            .Add("copyMix", (e.Kinds & VTCONVERT_COPY_MIX) != 0)
+            .Add("colourFlags", e.ColourFlags)
+            .Add("paperFlags", e.PaperFlags)
+            .Add("mixFlags", e.MixFlags);
+    return o;
+}
+
+}  // namespace vtcli

@@ -1,0 +1,45 @@
+// What ls, find, extract, diff and restore --only share: a backup file's
+// listing read through the engine (vtBoxListBackup), the paths given on the
+// command line resolved in it, and an entry shown as a line or as JSON.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backup_paths.hpp"
+#include "json_output.hpp"
+#include "vtBoxBRD.h"
+
+namespace vtcli {
+
+struct ListedFile {
+    BackupTree tree{{}};
+    std::map<uint32_t, VTBOXBK> described;  // the description's boxes
+    std::vector<uint32_t> order;            // the description's box numbers, in its order
+};
+
+// Reads file's listing, of the chosen boxes only (all when none), in a work
+// folder beside it (else in the temp folder). Prints what failed; returns
+// the exit code (0 when read; 7 for a box the file does not hold).
+int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out);
+
+// Reads the listing of the boxes that paths begin with and resolves each
+// path to its entry. Prints what failed; returns the exit code (7 for a path
+// that is not in the file, 2 for one that names more than one entry).
+int ResolvePaths(const std::string &file, const std::vector<std::string> &paths, ListedFile *listing,
+                 std::vector<const VTBACKUPENTRY *> *entries);
+
+// Bytes as a person reads them: "0 KB", "33 KB", "12.5 MB".
+std::string SizeText(uint64_t bytes);
+
+// The header and one line of the table that ls and find print (names through
+// PlainText).
+std::string EntryHeader();
+std::string EntryLine(const BackupTree &tree, const VTBACKUPENTRY &entry);
+
+// A folder's or document's JSON object, as ls and find write it.
+JsonObject EntryJson(const BackupTree &tree, const VTBACKUPENTRY &entry);
+
+}  // namespace vtcli

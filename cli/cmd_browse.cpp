@@ -1,0 +1,171 @@
+// vtbox ls, find and extract: a backup file's boxes, folders and documents,
+// without a device.
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "backup_listing.hpp"
+#include "commands.hpp"
+#include "failure_report.hpp"
+#include "json_output.hpp"
+#include "name_pattern.hpp"
+#include "text_output.hpp"
+#include "vtBoxBRD.h"
+#include "vthandles.hpp"
+#include "work_folder.hpp"
+
+namespace vtcli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The box object of ls --json: the description's box, with what it holds.
+JsonObject BoxWithEntries(const ListedFile &f, const VTBACKUPENTRY &box, const std::vector<std::string> &entries) {
+    JsonObject o = BoxJson(box.BoxNo, box.Name);
+    auto d = f.described.find(box.BoxNo);
+    if (d != f.described.end())
+        o.Add("protected", d->second.Protected != 0)
+            .Add("folders", d->second.NumOfFolders)
+            .Add("documents", d->second.NumOfDocs)
+            .Add("usedKB", d->second.BoxUsedDisk);
+    o.Add("size", box.Size);
+    if (box.Date.wYear != 0)
+        o.Add("lastUpdate", IsoUtc(box.Date));
+    else
+        o.AddNull("lastUpdate");
+    return o.AddRaw("entries", JsonArray(entries));
+}
+
+}  // namespace
+
+int RunLs(const Context &c) {
+    const Options &o = c.options;
+    ListedFile f;
+    std::vector<const VTBACKUPENTRY *> shown;
+    if (o.paths.empty()) {
+        if (int rc = ReadListing(o.input, {}, &f)) return rc;
+        for (const auto &e : f.tree.entries()) shown.push_back(&e);
+    } else {
+        std::vector<const VTBACKUPENTRY *> at;
+        if (int rc = ResolvePaths(o.input, o.paths, &f, &at)) return rc;
+        shown = f.tree.Below(*at.front());
+    }
+    if (o.json) {
+        // Boxes as the other commands show them, each with its entries.
+        std::vector<std::string> boxes, entries;
+        const VTBACKUPENTRY *box = nullptr;
+        auto flush = [&] {
+            if (box) boxes.push_back(BoxWithEntries(f, *box, entries).str());
+            entries.clear();
+        };
+        for (const auto *e : shown) {
+            if (e->Kind == VTENTRY_BOX) {
+                flush();
+                box = e;
+                continue;
+            }
+            if (!box)  // a folder or document listed alone: its box comes along
+                for (const auto &b : f.tree.entries())
+                    if (b.Kind == VTENTRY_BOX && b.BoxNo == e->BoxNo) box = &b;
+            entries.push_back(EntryJson(f.tree, *e).str());
+        }
+        flush();
+        JsonObject out;
+        out.Add("file", o.input).AddRaw("boxes", JsonArray(boxes));
+        PrintJsonLine(out.str());
+        return kExitDone;
+    }
+    std::printf("%s\n", EntryHeader().c_str());
+    for (const auto *e : shown) std::printf("%s\n", EntryLine(f.tree, *e).c_str());
+    return kExitDone;
+}
+
+int RunFind(const Context &c) {
+    const Options &o = c.options;
+    ListedFile f;
+    if (int rc = ReadListing(o.input, {}, &f)) return rc;
+    const std::string &pattern = o.paths.front();
+    std::vector<const VTBACKUPENTRY *> found;
+    for (const auto &e : f.tree.entries())
+        if (e.Kind != VTENTRY_BOX && MatchesName(pattern, e.Name)) found.push_back(&e);
+    if (o.json) {
+        std::vector<std::string> items;
+        for (const auto *e : found) items.push_back(EntryJson(f.tree, *e).str());
+        JsonObject out;
+        out.Add("file", o.input).Add("pattern", pattern).AddRaw("matches", JsonArray(items));
+        PrintJsonLine(out.str());
+    } else if (!found.empty()) {
+        std::printf("%s\n", EntryHeader().c_str());
+        for (const auto *e : found) std::printf("%s\n", EntryLine(f.tree, *e).c_str());
+    }
+    if (found.empty()) {
+        if (!o.json && !Output().quiet)
+            std::fprintf(stderr, "vtbox: no folder or document of %s matches %s\n", PlainText(o.input).c_str(),
+                         PlainText(pattern).c_str());
+        return kExitNotFound;
+    }
+    return kExitDone;
+}
+
+int RunExtract(const Context &c) {
+    const Options &o = c.options;
+    ListedFile f;
+    std::vector<const VTBACKUPENTRY *> chosen;
+    if (int rc = ResolvePaths(o.input, o.paths, &f, &chosen)) return rc;
+    std::vector<VTBACKUPITEM> items;
+    for (const auto *e : chosen) items.push_back(ItemOf(*e));
+
+    std::error_code ec;
+    fs::create_directories(o.output, ec);
+    if (!fs::is_directory(o.output, ec))
+        return ReportProblem(o.output + " is not a folder, and none can be made there", kExitLocalDisk);
+    WorkFolder work(o.input);
+    std::unique_ptr<WorkFolder> elsewhere;
+    const WorkFolder *use = &work;
+    if (!work.ok()) {
+        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
+        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
+        use = elsewhere.get();
+    }
+    uint32_t count = 0;
+    VTEXTRACTED *written = nullptr;
+    vt::GlobalBlock block(vtBoxExtractDocuments(o.input.c_str(), use->path().c_str(), o.output.c_str(),
+                                                static_cast<uint32_t>(items.size()), items.data(), &count, &written));
+    if (!block)
+        return ReportFailure("extracting from " + o.input, GetLastError(), vtBoxGetLastErrorText(),
+                             FailureSite::BackupFile);
+    auto pathOf = [](const VTEXTRACTED &x) {
+        VTBACKUPENTRY e{};
+        e.Kind = VTENTRY_DOCUMENT;
+        e.BoxNo = x.BoxNo;
+        e.FolderNo = x.FolderNo;
+        e.DocNo = x.DocNo;
+        return BackupTree::NumberPath(e);
+    };
+    if (o.json) {
+        std::vector<std::string> documents;
+        for (uint32_t i = 0; i < count; ++i) {
+            JsonObject d;
+            d.Add("path", pathOf(written[i]))
+                .Add("name", std::string(written[i].Name))
+                .Add("folder", (fs::path(o.output) / written[i].Folder).string())
+                .Add("files", written[i].NumOfFiles)
+                .Add("size", written[i].Size);
+            documents.push_back(d.str());
+        }
+        JsonObject out;
+        out.Add("file", o.input).Add("target", o.output).AddRaw("documents", JsonArray(documents));
+        PrintJsonLine(out.str());
+        return kExitDone;
+    }
+    if (!Output().quiet) {
+        for (uint32_t i = 0; i < count; ++i)
+            std::printf("%-12s -> %s\n", pathOf(written[i]).c_str(),
+                        PlainText((fs::path(o.output) / written[i].Folder).string()).c_str());
+        std::printf("%u document%s extracted into %s\n", count, count == 1 ? "" : "s", PlainText(o.output).c_str());
+    }
+    return kExitDone;
+}
+
+}  // namespace vtcli
