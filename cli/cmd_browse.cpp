@@ -161,7 +161,7 @@ int RunExtract(const Context &c) {
     }
     if (!Output().quiet) {
         for (uint32_t i = 0; i < count; ++i)
-            std::printf("%-12s -> %s\n", pathOf(written[i]).c_str(),
+            std::printf("%-12s \"%s\" -> %s\n", pathOf(written[i]).c_str(), PlainText(written[i].Name).c_str(),
                         PlainText((fs::path(o.output) / written[i].Folder).string()).c_str());
         std::printf("%u document%s extracted into %s\n", count, count == 1 ? "" : "s", PlainText(o.output).c_str());
     }

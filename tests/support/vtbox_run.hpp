@@ -44,7 +44,8 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
     vttest::TempDir io;
     std::string outPath = io / "out", errPath = io / "err";
     // Commands that take no device take no device options either.
-    bool local = !args.empty() && (args[0] == "info" || args[0] == "verify");
+    bool local = !args.empty() && (args[0] == "info" || args[0] == "verify" || args[0] == "ls" || args[0] == "find" ||
+                                   args[0] == "extract");
     std::vector<std::string> full = {VTBOX_PROGRAM};
     if (!local)
         full.insert(full.end(), {"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()), "--ftp-port",

@@ -1,0 +1,273 @@
+// vtbox ls, find, diff, extract and restore --only against the simulated
+// device: one document deleted since a backup is named by diff and nothing
+// else, and brought back alone by restore --only; a dry run of a selection
+// changes nothing and plans what the restore then does; extract keeps
+// hostile names inside its folder; ls --json is read by Python.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "level_files.hpp"
+#include "sim_device.hpp"
+#include "vtbox_run.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vttest::Result;
+using vttest::SimDevice;
+using Files = std::map<std::string, std::vector<uint8_t>>;
+
+bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+Result Cli(SimDevice &sim, std::vector<std::string> args) {
+    return vttest::Vtbox(sim, std::move(args), "admin", {},
+                         {{"XDG_STATE_HOME", sim.dir / "state"}, {"XDG_CONFIG_HOME", sim.dir / "config"}});
+}
+
+std::string Backup(SimDevice &sim) {
+    const std::string file = sim.dir / "b.zip";
+    Result r = Cli(sim, {"backup", "--boxes", "all", "-o", file, "-q"});
+    if (r.exitCode != 0) throw std::runtime_error("backup failed: " + r.err);
+    sim.device->ClearRecords();
+    return file;
+}
+
+// Every file of the device's store under SHR/BOX.
+Files Snapshot(const SimDevice &sim) {
+    Files out;
+    const fs::path root = fs::path(sim.storeRoot) / "SHR/BOX";
+    for (const auto &e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) out[e.path().lexically_relative(root).string()] = vttest::FileBytes(e.path());
+    return out;
+}
+
+fs::path Level(const SimDevice &sim, uint32_t box) {
+    return fs::path(sim.storeRoot) / vt::Format("SHR/BOX/DATA/B0000%03u/P0000001", box);
+}
+
+void DeleteDocument(SimDevice &sim, uint32_t box, uint32_t folder, uint32_t document) {
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    ASSERT_EQ(vtBoxDeleteDocument(&s, box, "admin", folder, document), 0u);
+    vtBoxCloseConnection(&s);
+    sim.device->ClearRecords();
+}
+
+size_t Count(const SimDevice &sim, const std::string &what) {
+    size_t n = 0;
+    for (const auto &c : sim.device->Records().ftpCommands) n += c.rfind(what, 0) == 0;
+    for (const auto &r : sim.device->Records().httpRequests) n += Has(r, what);
+    return n;
+}
+
+// Nothing that changes the device, no lock and no FTP account.
+void ExpectOnlyRead(const SimDevice &sim) {
+    for (const char *what : {"STOR", "MKD", "DELE", "RMD", "RNFR", "boxnwDeleteDoc", "boxnwDirSerialClusterChange",
+                             "boxnwBoxExModeIn", "boxnwCreateFTPAccount"})
+        EXPECT_EQ(Count(sim, what), 0u) << what;
+}
+
+// Runs a Python script over a file: its exit code and output.
+std::pair<int, std::string> Python(const std::string &script, const std::string &file) {
+    vttest::TempDir dir;
+    std::ofstream(dir / "check.py") << script;
+    const std::string command = "python3 " + dir / "check.py" + " '" + file + "' > " + dir / "out" + " 2>&1";
+    const int status = std::system(command.c_str());
+    std::stringstream out;
+    out << std::ifstream(dir / "out").rdbuf();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out.str()};
+}
+
+std::string Save(SimDevice &sim, const std::string &name, const std::string &text) {
+    const std::string path = sim.dir / name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+const std::string kDeletedPath =
+    "1/" + devicesim::SeededFolderName(1, 2) + "/" + devicesim::SeededDocumentName(1, 2, 2);
+
+TEST(VtboxBrowse, DiffNamesTheDeletedDocumentAndNothingElse) {
+    SimDevice sim;
+    const std::string file = Backup(sim);
+    Result same = Cli(sim, {"diff", file});
+    ASSERT_EQ(same.exitCode, 0) << same.err;
+    EXPECT_TRUE(Has(same.out, "the device holds what")) << same.out;
+    DeleteDocument(sim, 1, 2, 2);
+
+    Result r = Cli(sim, {"diff", file});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "box 1:\n  deleted  1/F2/D2      " + kDeletedPath +
+                         "\n1 difference; vtbox restore -i FILE --only PATH brings back what was deleted\n");
+    ExpectOnlyRead(sim);
+    vttest::ExpectDeviceReleased(sim);
+
+    Result json = Cli(sim, {"diff", file, "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    auto [rc, said] = Python(
+        "import json,sys\n"
+        "d=json.load(open(sys.argv[1]))\n"
+        "assert d['same'] is False, d\n"
+        "[x]=d['differences']\n"
+        "assert (x['change'],x['kind'],x['path'],x['devicePath'])==('deleted','document','1/F2/D2',None), x\n"
+        "assert x['device'] is None and x['backup']['pages']==2, x\n",
+        Save(sim, "diff.json", json.out));
+    EXPECT_EQ(rc, 0) << said;
+}
+
+class VtboxRestoreOnly : public testing::TestWithParam<const char *> {};
+
+// The deleted document comes back under its own number, and every other
+// file of the device is byte for byte as it was: no document doubled, none
+// rewritten, none renumbered.
+TEST_P(VtboxRestoreOnly, BringsBackExactlyThatDocument) {
+    SimDevice sim;
+    const std::string file = Backup(sim);
+    const Files original = Snapshot(sim);
+    DeleteDocument(sim, 1, 2, 2);
+
+    Result r = Cli(sim, {"restore", "-i", file, "--only", kDeletedPath, "--mode", GetParam()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "1 document restored from 1 box")) << r.out;
+    Files now = Snapshot(sim);
+    const std::string record = "DATA/B0000001/P0000001/F0000002/D0000002.XML";
+    ASSERT_TRUE(now.count(record));
+    now[record] = original.at(record);  // but for the time stamp of the restore
+    EXPECT_EQ(now, original);
+    EXPECT_EQ(Count(sim, "boxnwDeleteDoc"), 0u);
+    vttest::ExpectDeviceReleased(sim);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, VtboxRestoreOnly, testing::Values("keep-both", "replace"), [](const auto &info) {
+    return std::string(info.param) == "replace" ? "Replace" : "KeepBoth";
+});
+
+// The dry run of a selection reads the device and changes nothing; the
+// restore then does what it planned, a folder that is gone coming back with
+// the chosen document.
+TEST(VtboxBrowse, DryRunOfASelectionPlansWhatTheRestoreDoes) {
+    SimDevice sim;
+    const std::string file = Backup(sim);
+    DeleteDocument(sim, 1, 0, 2);
+    fs::remove_all(Level(sim, 1) / "F0000001");
+    fs::remove(Level(sim, 1) / "F0000001.XML");
+    const Files before = Snapshot(sim);
+    const std::vector<std::string> only = {"--only", "1/D2", "--only", "1/F1/D3", "--only", "1/D3"};
+    std::vector<std::string> args = {"restore", "-i", file, "--mode", "keep-both", "-n", "--json"};
+    args.insert(args.end(), only.begin(), only.end());
+
+    Result plan = Cli(sim, args);
+    ASSERT_EQ(plan.exitCode, 0) << plan.err;
+    ExpectOnlyRead(sim);
+    EXPECT_EQ(Snapshot(sim), before);
+    auto [rc, said] = Python(
+        "import json,sys\n"
+        "d=json.load(open(sys.argv[1]))\n"
+        "assert d['wouldSucceed'] is True, d\n"
+        "[b]=d['boxes']\n"
+        "assert b['action']=='merge', b\n"
+        "print(sorted((e['action'],e['folder'],e['number'],e['newNumber'],e['newName']) for e in b['documents']))\n"
+        "print([(f['action'],f['number'],f['newNumber']) for f in b['folders']])\n",
+        Save(sim, "plan.json", plan.out));
+    ASSERT_EQ(rc, 0) << said;
+    const std::string d3 = devicesim::SeededDocumentName(1, 0, 3), d2 = devicesim::SeededDocumentName(1, 0, 2);
+    const std::string f13 = devicesim::SeededDocumentName(1, 1, 3);
+    auto py = [](const std::string &s) {  // as Python prints a str of these names
+        return "'" + s + "'";
+    };
+    EXPECT_EQ(said, "[('add', 0, 2, 2, " + py(d2) + "), ('add', 1, 3, 3, " + py(f13) + "), ('rename', 0, 3, 4, " +
+                        py(d3 + "-001") + ")]\n[('add', 1, 1)]\n");
+
+    args.erase(std::find(args.begin(), args.end(), "-n"));
+    Result restore = Cli(sim, args);
+    ASSERT_EQ(restore.exitCode, 0) << restore.err;
+    const auto top = vttest::CompleteDocumentsOf(Level(sim, 1));
+    EXPECT_EQ(top.size(), 4u);
+    EXPECT_EQ(vt::Utf16ToUtf8(vttest::ReadEntry(Level(sim, 1) / "D0000004.XML").displayName), d3 + "-001");
+    EXPECT_EQ(vt::Utf16ToUtf8(vttest::ReadEntry(Level(sim, 1) / "D0000002.XML").displayName), d2);
+    EXPECT_EQ(vt::Utf16ToUtf8(vttest::ReadEntry(Level(sim, 1) / "F0000001.XML").displayName),
+              devicesim::SeededFolderName(1, 1));
+    EXPECT_EQ(vttest::CompleteDocumentsOf(Level(sim, 1) / "F0000001").size(), 1u);
+    EXPECT_TRUE(fs::exists(Level(sim, 1) / "F0000001/D0000003.XML"));
+}
+
+// A path that is not in the file exits 7 before the device is asked for
+// anything but its password; one that names two entries exits 2.
+TEST(VtboxBrowse, APathNotInTheFileIsNotFound) {
+    SimDevice sim;
+    const std::string file = Backup(sim);
+    Result ls = Cli(sim, {"ls", file, "1/F9"});
+    EXPECT_EQ(ls.exitCode, 7) << ls.err;
+    EXPECT_TRUE(Has(ls.err, "\"1/F9\" is not in the file")) << ls.err;
+    Result restore = Cli(sim, {"restore", "-i", file, "--only", "1/Mappe/Doc", "--mode", "replace"});
+    EXPECT_EQ(restore.exitCode, 7) << restore.err;
+    EXPECT_EQ(Count(sim, "boxnwBoxExModeIn"), 0u);
+    EXPECT_EQ(Cli(sim, {"extract", file, "4/D1", "-o", sim.dir / "x"}).exitCode, 7);
+    EXPECT_EQ(Cli(sim, {"find", file, "*nothing*"}).exitCode, 7);
+    Result found = Cli(sim, {"find", file, "*1.2.?*"});
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_TRUE(Has(found.out, "1/F2/D1 ") && Has(found.out, "1/F2/D3 ") && !Has(found.out, "1/F1/")) << found.out;
+}
+
+// Names that are paths, controls, hidden or taken stay names: everything
+// lands in the target, and the terminal sees no control character.
+TEST(VtboxBrowse, ExtractKeepsHostileNamesInsideItsFolder) {
+    vttest::SimOptions o;
+    o.seedStore = false;
+    SimDevice sim(o);
+    const fs::path outer = sim.dir / "outer", target = outer / "target";
+    fs::create_directories(target);
+    const std::string file = std::string(BACKUP_CORPUS_DIR) + "/whole-hostile-names.zip";
+    Result r = Cli(sim, {"extract", file, "1", "-o", target});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "11 documents extracted")) << r.out;
+    EXPECT_FALSE(Has(r.out, "\x1b")) << "a name's escape sequence reached the terminal";
+    EXPECT_TRUE(Has(r.out, "1/D4         \"\\x1B]0;owned\\x07\\x0D\\x0A\" -> ")) << r.out;
+    EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(outer), {}), std::vector<fs::path>{target});
+    size_t folders = 0;
+    for (const auto &e : fs::recursive_directory_iterator(target)) {
+        const fs::path rel = e.path().lexically_relative(target);
+        EXPECT_FALSE(rel.empty() || *rel.begin() == "..") << e.path();
+        EXPECT_FALSE(e.is_symlink()) << e.path();
+        folders += e.is_directory();
+    }
+    EXPECT_EQ(folders, 11u);
+    for (const char *name : {"_..", "_.._.._etc_passwd", "a_b_c", "Report", "Report (2)", "_.hidden", "D0000009"})
+        EXPECT_TRUE(fs::is_directory(target / name)) << name;
+}
+
+// ls --json as a script reads it: every box with its entries, by the
+// conventions of the other commands.
+TEST(VtboxBrowse, LsJsonIsReadByPython) {
+    SimDevice sim;
+    const std::string file = Backup(sim);
+    Result r = Cli(sim, {"ls", file, "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto [rc, said] = Python(
+        "import json,sys\n"
+        "d=json.load(open(sys.argv[1]))\n"
+        "assert [b['number'] for b in d['boxes']]==[1,2,3], d['boxes']\n"
+        "for b in d['boxes']:\n"
+        "    assert set(b)>={'number','name','protected','folders','documents','usedKB','entries'}, b.keys()\n"
+        "    docs=[e for e in b['entries'] if e['kind']=='document']\n"
+        "    folders=[e for e in b['entries'] if e['kind']=='folder']\n"
+        "    assert len(docs)==b['documents']==9 and len(folders)==b['folders']==2, b\n"
+        "    for e in docs:\n"
+        "        assert e['path']==(f\"{b['number']}/F{e['folder']}/D{e['number']}\" if e['folder'] else\n"
+        "                           f\"{b['number']}/D{e['number']}\"), e\n"
+        "        assert e['pages']==2 and e['size']==2*16384+512 and e['lastUpdate'].endswith('Z'), e\n"
+        "        assert isinstance(e['colour'],bool) and e['colour']==bool(e['colourFlags'] & 0x600), e\n"
+        "        assert e['namePath'].startswith(str(b['number'])+'/') and e['namePath'].endswith(e['name']), e\n"
+        "assert d['boxes'][0]['protected'] is False and d['boxes'][2]['protected'] is True\n",
+        Save(sim, "ls.json", r.out));
+    EXPECT_EQ(rc, 0) << said;
+}
+
+}  // namespace
