@@ -3,7 +3,7 @@ _vtbox() {
     local cur prev words cword
     _init_completion -s || return
 
-    local commands="boxes backup restore info verify unlock convert version prune"
+    local commands="boxes backup restore info verify ls find diff extract unlock convert version prune"
     local device="--host --port --ftp-port --timeout --password-file --password-command"
     local output="--json --quiet --verbose"
 
@@ -11,13 +11,25 @@ _vtbox() {
         --host)
             _known_hosts_real -- "$cur"
             return ;;
-        --port | --ftp-port | --timeout | --keep-last | --keep-daily | --keep-weekly | --keep-monthly | --from | --to)
+        --port | --ftp-port | --timeout | --keep-last | --keep-daily | --keep-weekly | --keep-monthly | --from | --to | \
+            --only)
             return ;;
         --password-command)
             compopt -o filenames
             COMPREPLY=($(compgen -c -- "$cur"))
             return ;;
-        --password-file | --input | -i | --output | -o)
+        --output | -o)
+            # extract writes into a folder, backup a file.
+            local k
+            for ((k = 1; k < cword; k++)); do
+                if [[ ${words[k]} == extract ]]; then
+                    _filedir -d
+                    return
+                fi
+            done
+            _filedir
+            return ;;
+        --password-file | --input | -i)
             _filedir
             return ;;
         --boxes)
@@ -34,7 +46,7 @@ _vtbox() {
         case ${words[i]} in
             --host | --port | --ftp-port | --timeout | --password-file | --password-command | --boxes | \
                 --output | -o | --input | -i | --mode | --keep-last | --keep-daily | --keep-weekly | --keep-monthly | \
-                --from | --to)
+                --from | --to | --only)
                 ((i++)) ;;
             -*) ;;
             *)
@@ -54,8 +66,11 @@ _vtbox() {
             return ;;
         boxes) options="$device $output" ;;
         backup) options="$device $output --boxes --output --verify --replace-read-only" ;;
-        restore) options="$device $output --input --boxes --mode --dry-run" ;;
+        restore) options="$device $output --input --boxes --only --mode --dry-run" ;;
         info | verify) options="$output --input" ;;
+        ls | find) options="$output" ;;
+        diff) options="$device $output --boxes" ;;
+        extract) options="$output --output" ;;
         unlock) options="$device --quiet --verbose" ;;
         version) options="--json" ;;
         prune) options="$output --keep-last --keep-daily --keep-weekly --keep-monthly --dry-run" ;;
@@ -63,8 +78,19 @@ _vtbox() {
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
-    elif [[ $command == info || $command == verify ]]; then
+    elif [[ $command == info || $command == verify || $command == diff ]]; then
         _filedir '@(zip|ZIP)'
+    elif [[ $command == ls || $command == find || $command == extract ]]; then
+        # The backup file first; paths and patterns inside it are the user's.
+        local first="" j
+        for ((j = i + 1; j < cword; j++)); do
+            case ${words[j]} in
+                --output | -o) ((j++)) ;;
+                -*) ;;
+                *) first=${words[j]}; break ;;
+            esac
+        done
+        [[ -z $first ]] && _filedir '@(zip|ZIP)'
     elif [[ $command == prune ]]; then
         _filedir -d
     elif [[ $command == convert ]]; then
