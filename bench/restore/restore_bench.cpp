@@ -11,12 +11,6 @@
 // 300 documents, 300 MB of page data; 3 rounds. The device runs as its own
 // program (vtbox-devicesim), and each operation runs in a child process of
 // its own, so that the peak memory figures are the engine's alone.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -27,131 +21,17 @@
 #include <string>
 #include <vector>
 
+#include "bench_device.hpp"
 #include "temp_dir.hpp"
 #include "vtBoxBRD.h"
 
-extern char **environ;
-
-namespace fs = std::filesystem;
-
 namespace {
 
-struct Options {
-    unsigned boxes = 3, folders = 4, docs = 20, pages = 4, page_kb = 256, rounds = 3;
+using namespace benchrestore;
+
+struct Options : Seed {
+    unsigned rounds = 3;
 };
-
-// The simulated device as a child process on free loopback ports.
-class DeviceProcess {
-public:
-    DeviceProcess(const std::string &store, const Options &o) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        std::vector<std::string> args = {VTBOX_DEVICESIM_PROGRAM,
-                                         "--store",
-                                         store,
-                                         "--seed",
-                                         "--boxes",
-                                         std::to_string(o.boxes),
-                                         "--folders",
-                                         std::to_string(o.folders),
-                                         "--docs",
-                                         std::to_string(o.docs),
-                                         "--pages",
-                                         std::to_string(o.pages),
-                                         "--page-kb",
-                                         std::to_string(o.page_kb),
-                                         "--capacity-kb",
-                                         "16777216",
-                                         "--http-port",
-                                         "0",
-                                         "--ftp-port",
-                                         "0"};
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            throw std::runtime_error("cannot start the simulated device");
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        FILE *text = fdopen(out[0], "r");
-        char line[512];
-        while (fgets(line, sizeof line, text)) {
-            unsigned port = 0;
-            if (std::sscanf(line, "http port %u", &port) == 1) http_port = port;
-            if (std::sscanf(line, "ftp port %u", &port) == 1) ftp_port = port;
-            if (std::strncmp(line, "ftp dialect", 11) == 0) break;
-        }
-        fclose(text);
-        if (http_port == 0 || ftp_port == 0) throw std::runtime_error("the simulated device did not start");
-    }
-    ~DeviceProcess() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    unsigned http_port = 0, ftp_port = 0;
-
-private:
-    pid_t pid_ = 0;
-};
-
-struct Measure {
-    int rc = -1;
-    double seconds = 0;
-    long peak_kb = 0;
-};
-
-// Runs body in a child process: its exit code, wall time and peak memory.
-Measure InChild(const std::function<uint32_t()> &body) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) _exit(static_cast<int>(body() & 0xFF));
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    Measure m;
-    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    m.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    m.peak_kb = usage.ru_maxrss;
-    return m;
-}
-
-VTMFPSESSION Session(unsigned http_port) {
-    VTMFPSESSION s{};
-    std::strcpy(s.Host, "127.0.0.1");
-    s.Port = http_port;
-    s.Reserved2 = 10000;
-    return s;
-}
-
-// One job as the utility runs it: session, lock, FTP account, the operation.
-uint32_t Job(unsigned http_port, uint32_t mode,
-             const std::function<uint32_t(VTMFPSESSION &, const char *, uint32_t)> &op) {
-    VTMFPSESSION s = Session(http_port);
-    if (vtBoxOpenConnection(&s) != 0) return 200;
-    uint32_t device_time = 0;
-    char login[256] = {};
-    if (vtBoxLockUiJob(&s, "admin", mode, &device_time) != 0) return 201;
-    if (vtBoxCreateFTPAccount(&s, "admin", login) != 0) return 202;
-    uint32_t rc = op(s, login, device_time);
-    vtBoxDeleteFTPAccount(&s, "admin");
-    vtBoxUnlockUiJob(&s, "admin", mode);
-    vtBoxCloseConnection(&s);
-    return rc;
-}
-
-uint64_t TreeBytes(const fs::path &root, size_t *files) {
-    uint64_t bytes = 0;
-    for (const auto &e : fs::recursive_directory_iterator(root))
-        if (e.is_regular_file()) {
-            bytes += e.file_size();
-            ++*files;
-        }
-    return bytes;
-}
 
 }  // namespace
 
