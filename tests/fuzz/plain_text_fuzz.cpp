@@ -1,7 +1,10 @@
 // Names and texts from a device or a backup file as vtbox prints them in its
 // tables (PlainText) and its JSON (JsonString): nothing that reaches the
-// terminal may be a control character or broken UTF-8.
+// terminal may be a control character or broken UTF-8. The same names as
+// find matches them, and as extract makes local names of them.
+#include "browse/local_names.hpp"
 #include "fuzz_target.h"
+#include "name_pattern.hpp"
 #include "text_output.hpp"
 
 namespace {
@@ -36,5 +39,14 @@ VT_FUZZ_TARGET(plain_text) {
     std::string json = vtcli::JsonString(text);
     VT_FUZZ_CHECK(json.size() >= 2 && json.front() == '"' && json.back() == '"');
     for (char c : json) VT_FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
+
+    // A local name: one name, printable, never hidden, within its bound.
+    const std::string local = vtbox::SafeLocalName(text, "D0000001");
+    VT_FUZZ_CHECK(!local.empty() && local.size() <= vtbox::kMaxLocalNameBytes && local[0] != '.');
+    VT_FUZZ_CHECK(local.find('/') == std::string::npos && local.find('\\') == std::string::npos);
+    VT_FUZZ_CHECK(Printable(local, false));
+    // A name matches "*", and itself when it holds no pattern character.
+    VT_FUZZ_CHECK(vtcli::MatchesName("*", text));
+    if (text.find_first_of("*?[\\") == std::string::npos) VT_FUZZ_CHECK(vtcli::MatchesName(text, text));
     return 0;
 }

@@ -117,6 +117,13 @@ def zip_reader():
     box = [("B0000001\\", b"", False, 0x10), (level, b"", False, 0x10),
            (level + "D0000001.XML", b"D0000001" + b"\0" * 40, False, 0x20), (page, b"\x11" * 200 + b"page", True, 0x20)]
     put("zip_reader", "box", zip_archive(box))
+    # A folder holding a document, with status files at each level.
+    folder = level + "F0000002\\"
+    put("zip_reader", "box-with-folder", zip_archive(box + [
+        (level + "D0000001\\UNLOCK.STS", b"", False, 0x20), (level + "F0000002.XML", b"F0000002" + b"\0" * 40, False, 0x20),
+        (folder, b"", False, 0x10), (folder + "UNLOCK.STS", b"", False, 0x20),
+        (folder + "D0000003.XML", b"D0000003" + b"\0" * 40, False, 0x20),
+        (folder + "D0000003\\PAGE0001.DAT", b"\x33" * 100, True, 0x20)]))
     put("zip_reader", "duplicate-names", zip_archive(box + [(page, b"the other one", True, 0x20)]))
     put("zip_reader", "case-only-names", zip_archive(box + [(page.lower(), b"the other one", True, 0x20)]))
     put("zip_reader", "deep-name", zip_archive([("\\".join(["a"] * 700) + "\\PAGE0001.DAT", b"x", False, 0x20)]))
@@ -228,6 +235,8 @@ def element_map():
 def plain_text():
     put("plain_text", "names", "Box 1 R&D <caf\u00e9> \u6587\u66f8\n\tfake row\r\x1b[2J\x7f\u0085")
     put("plain_text", "bytes", b"ok \xc2\x9b31m \xff\xfe \xe6\x96 \xf0\x9f\x98\x80 end")
+    # A name as extract must not take it: a path up, hidden, and longer than a local name.
+    put("plain_text", "path-name", "../../.hidden/" + "\u20ac" * 80 + "[a-z]*?\\")
 
 
 def conversion_settings():

@@ -1,6 +1,9 @@
 // Zip archives as the reader opens, walks and unpacks them (zip64 entries
 // included), and as the backup checks judge them: nothing may be written
-// outside the folder unpacked into.
+// outside the folder unpacked into. A box archive the checks accept is mapped
+// as the listing and a restore of chosen documents map it.
+#include "browse/box_contents.hpp"
+#include "browse/selection.hpp"
 #include "fuzz_target.h"
 #include "packaging/folder_archive.hpp"
 #include "packaging/zip_reader.hpp"
@@ -8,6 +11,33 @@
 #include "verify/backup_layout.hpp"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// What the checks let pass maps to whole documents and folders (the listing,
+// a restore of chosen documents and the extraction read boxes through this
+// map), and a chosen document is found and kept.
+void CheckContents(const vtbox::ZipReader &zip) {
+    using namespace vtbox;
+    const BoxContents contents = MapBoxContents(zip.entries());
+    for (const auto &[key, document] : contents.documents) {
+        VT_FUZZ_CHECK(!document.record.empty());
+        VT_FUZZ_CHECK(key.folder == 0 || contents.folders.count(key.folder) == 1);
+        uint64_t bytes = 0;
+        for (const auto &file : document.files) bytes += file.bytes;
+        VT_FUZZ_CHECK(bytes == document.bytes);
+    }
+    if (contents.documents.empty()) return;
+    BoxSelection chosen;
+    chosen.documents.insert(contents.documents.begin()->first);
+    SelectionFilter filter(1, chosen);
+    filter.Examine(zip.entries());  // finds what it is given: raises nothing
+    size_t kept = 0;
+    for (const auto &e : zip.entries()) kept += filter.Keep(EntryParts(e), e.isFolder);
+    VT_FUZZ_CHECK(kept >= 1);
+}
+
+}  // namespace
 
 VT_FUZZ_TARGET(zip_reader) {
     using namespace vtbox;
@@ -57,6 +87,7 @@ VT_FUZZ_TARGET(zip_reader) {
             findings.clear();
             bool accepted = CheckBoxLevel(zip, box, &findings);
             for (const auto &f : findings) accepted = accepted && f.entry == "BOX/Backup.XML";
+            if (accepted) CheckContents(zip);
             if (accepted && zip.ExtractAll((out / "box").string(), false)) {
                 for (const auto &e : fs::recursive_directory_iterator(out / "box")) {
                     VT_FUZZ_CHECK(!e.is_symlink());
