@@ -5,9 +5,10 @@
 // under BOX/DATA. A box the device lacks is made whole; a box it has is
 // merged level by level. Of a box chosen in part, only the chosen part is
 // unpacked (browse/selection.hpp), and everything after works on that part
-// alone, with the same rules: it is a box restore of a smaller box. Everything that can refuse a box (the device's
-// document and folder limits, its free space) is checked before anything of
-// that box is sent, deleted or made.
+// alone, with the same rules: it is a box restore of a smaller box.
+// Everything that can refuse a box (the device's document and folder limits,
+// its free space) is checked before anything of that box is sent, deleted or
+// made.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,9 +204,7 @@ void Restore::RestoreBox(size_t index) {
     progress_.SetDocName("");
     progress_.Signal();
 
-    if (unpackedFirst_.count(number)) {
-        unpacking_.Wait();
-    } else if (unpackedAhead_ == number && unpacking_.Running()) {
+    if (unpackedFirst_.count(number) || (unpackedAhead_ == number && unpacking_.Running())) {
         unpacking_.Wait();
     } else {
         unpacking_.Wait();
