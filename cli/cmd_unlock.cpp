@@ -16,8 +16,8 @@ int RunUnlock(const Context &c) {
     if (!ObtainPassword(c.options, c.file, &password, &error)) return ReportProblem(error, kExitUsage);
     if (int rc = session.OpenWhileHeld(password)) return rc;
 
-    std::optional<JobRecord> record = ReadJobRecord(s.host, s.port);
-    if (record && VtboxProcessRuns(record->pid))
+    std::optional<vtjobs::JobRecord> record = vtjobs::ReadJobRecord(s.host, s.port);
+    if (record && vtjobs::VtboxProcessRuns(record->pid))
         return ReportProblem("the vtbox job " + std::to_string(record->pid) +
                                  " still runs and holds the device; stop it with Ctrl-C or kill " +
                                  std::to_string(record->pid) + " (it releases the device itself)",
@@ -34,7 +34,7 @@ int RunUnlock(const Context &c) {
         if (account == VTBOX_E_WRONG_PASSWORD || lock == VTBOX_E_WRONG_PASSWORD)
             return ReportFailure("releasing the device", VTBOX_E_WRONG_PASSWORD, std::string(), FailureSite::Device,
                                  &s);
-        RemoveJobRecord(s.host, s.port);
+        vtjobs::RemoveJobRecord(s.host, s.port);
         // No account to delete; that session no longer holds
         // the lock or has ended (the device's time-out came first).
         bool accountGone = account == 0 || account == VTBOX_E_FTP_ACCOUNT_FAILED || account == VTBOX_E_STORE_TIMEOUT;

@@ -135,7 +135,7 @@ uint32_t ExclusiveJob::Begin() {
     }
     locked_ = true;
     const Settings &s = session_.settings();
-    if (!WriteJobRecord(s.host, s.port, {session_.get()->SessionId, mode_, static_cast<int>(getpid())}))
+    if (!vtjobs::WriteJobRecord(s.host, s.port, {session_.get()->SessionId, mode_, static_cast<int>(getpid())}))
         std::fprintf(stderr, "vtbox: warning: cannot note the job for vtbox unlock\n");
     rc = vtBoxCreateFTPAccount(session_.get(), password_.c_str(), login_);
     if (rc != 0) {
@@ -261,7 +261,7 @@ uint32_t ExclusiveJob::End() {
         session_.Close();  // cut short by the stop event when the device does not answer
     }
     // A record stays while the device may still be held, for vtbox unlock.
-    if (first == 0) RemoveJobRecord(session_.settings().host, session_.settings().port);
+    if (first == 0) vtjobs::RemoveJobRecord(session_.settings().host, session_.settings().port);
     if (first) {
         std::fprintf(stderr,
                      "vtbox: warning: the device %s was not released: its panel may stay locked and its temporary "

@@ -190,7 +190,7 @@ DeadWorkFolders ClearDeadWorkFolders(const std::string &folder) {
         struct stat st;
         // Another user's runs are theirs to clear (a shared temp folder).
         if (pid == 0 || ::lstat(entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
-        if (pid == getpid() || VtboxProcessRuns(pid)) continue;
+        if (pid == getpid() || vtjobs::VtboxProcessRuns(pid)) continue;
         std::vector<std::string> kept = KeptContent(entry.string());
         if (!kept.empty()) {
             RemoveAllBut(entry, kept);

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace vtcli {
+namespace vtjobs {
 
 struct JobRecord {
     uint32_t sessionId = 0;
@@ -24,4 +24,4 @@ std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port);
 // True while a vtbox process of that number runs.
 bool VtboxProcessRuns(int pid);
 
-}  // namespace vtcli
+}  // namespace vtjobs

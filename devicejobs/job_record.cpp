@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace vtcli {
+namespace vtjobs {
 
 namespace {
 
@@ -92,4 +92,4 @@ bool VtboxProcessRuns(int pid) {
     return true;
 }
 
-}  // namespace vtcli
+}  // namespace vtjobs
