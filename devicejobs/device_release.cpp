@@ -95,9 +95,8 @@ ReleaseOutcome DeviceRelease::Run(bool account, bool locked, const std::function
         for (Step &step : steps) {
             if (!step.result.pending) continue;
             if (watch) watch(step.which);
-            const uint32_t rc = step.which == ReleaseStep::DeleteAccount
-                                    ? vtBoxDeleteFTPAccount(session_, password_)
-                                    : vtBoxUnlockUiJob(session_, password_, mode_);
+            const uint32_t rc = step.which == ReleaseStep::DeleteAccount ? vtBoxDeleteFTPAccount(session_, password_)
+                                                                         : vtBoxUnlockUiJob(session_, password_, mode_);
             if (rc == 0 || rc == kSessionGone || (round > 0 && rc == step.doneOnRetry)) {
                 step.result.pending = false;
                 continue;

@@ -15,6 +15,9 @@ namespace vtjobs {
 
 namespace {
 
+constexpr const char *kUtilityProgram = "VAULTRABackupRestore";
+constexpr size_t kCommBytes = 15;
+
 std::string Folder() {
     if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vtbox/jobs";
     if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/vtbox/jobs";
@@ -82,14 +85,17 @@ std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
     return r;
 }
 
-bool VtboxProcessRuns(int pid) {
-    if (pid <= 0) return false;
-    if (kill(pid, 0) != 0 && errno == ESRCH) return false;
-    // A number taken over by another program is no vtbox job.
+std::optional<JobProgram> RunningJobProgram(int pid) {
+    if (pid <= 0) return std::nullopt;
+    if (kill(pid, 0) != 0 && errno == ESRCH) return std::nullopt;
+    // A number taken over by another program is no job of ours. The kernel
+    // keeps the first 15 bytes of a program's name.
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
-    if (comm && std::getline(comm, name)) return name == "vtbox";
-    return true;
+    if (!comm || !std::getline(comm, name)) return JobProgram::Vtbox;
+    if (name == "vtbox") return JobProgram::Vtbox;
+    if (name == std::string(kUtilityProgram).substr(0, kCommBytes)) return JobProgram::Utility;
+    return std::nullopt;
 }
 
 }  // namespace vtjobs

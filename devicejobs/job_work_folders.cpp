@@ -125,7 +125,7 @@ DeadWorkFolders ClearDeadWorkFolders(const std::string &folder, const std::strin
         struct stat st;
         // Another user's runs are theirs to clear (a shared temp folder).
         if (pid == 0 || ::lstat(entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
-        if (pid == getpid() || VtboxProcessRuns(pid)) continue;
+        if (pid == getpid() || RunningJobProgram(pid)) continue;
         if (RemoveWorkFolder(entry.string())) {
             out.kept.push_back(entry.string());
             continue;
