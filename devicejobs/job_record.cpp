@@ -7,9 +7,11 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 namespace vtjobs {
 
@@ -17,6 +19,11 @@ namespace {
 
 constexpr const char *kUtilityProgram = "VAULTRABackupRestore";
 constexpr size_t kCommBytes = 15;
+// A record is three short lines ("session 4294967295", "mode 1", "pid
+// 4194304": 35 bytes); a longer file is none of ours.
+constexpr size_t kMaxRecordBytes = 128;
+// Linux numbers processes below 2^22.
+constexpr unsigned long long kMaxPid = 4194304;
 
 std::string Folder() {
     if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vtbox/jobs";
@@ -67,21 +74,31 @@ void RemoveJobRecord(const std::string &host, uint32_t port) {
 std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
     std::string path = PathFor(host, port);
     if (path.empty()) return std::nullopt;
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
+    std::string text(kMaxRecordBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxRecordBytes) return std::nullopt;
+    std::istringstream lines(text);
     JobRecord r;
     std::string key;
-    unsigned long value = 0;
+    unsigned long long value = 0;
     int seen = 0;
-    while (in >> key >> value) {
-        if (key == "session")
+    // A value out of its range spoils the record; other keys are passed over.
+    while (lines >> key >> value) {
+        if (key == "session") {
+            if (value == 0 || value > UINT32_MAX) return std::nullopt;
             r.sessionId = static_cast<uint32_t>(value), seen |= 1;
-        else if (key == "mode")
+        } else if (key == "mode") {
+            if (value > 1) return std::nullopt;
             r.mode = static_cast<uint32_t>(value), seen |= 2;
-        else if (key == "pid")
+        } else if (key == "pid") {
+            if (value > kMaxPid) return std::nullopt;
             r.pid = static_cast<int>(value), seen |= 4;
+        }
     }
-    if (seen != 7 || r.sessionId == 0 || r.mode > 1) return std::nullopt;
+    if (seen != 7) return std::nullopt;
     return r;
 }
 

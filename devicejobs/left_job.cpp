@@ -5,8 +5,7 @@ namespace vtjobs {
 bool JobHasEnded(const JobRecord &record) { return !RunningJobProgram(record.pid); }
 
 bool LeftJobRelease::Done() const {
-    const bool accountGone =
-        account == 0 || account == VTBOX_E_FTP_ACCOUNT_FAILED || account == VTBOX_E_STORE_TIMEOUT;
+    const bool accountGone = account == 0 || account == VTBOX_E_FTP_ACCOUNT_FAILED || account == VTBOX_E_STORE_TIMEOUT;
     const bool lockGone = lock == 0 || lock == VTBOX_E_DEVICE_IN_USE || lock == VTBOX_E_STORE_TIMEOUT;
     return accountGone && lockGone;
 }
