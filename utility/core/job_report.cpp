@@ -20,8 +20,25 @@ JobReport Report(uint32_t captionId, const JobOutcome &outcome) {
     JobReport report;
     report.caption = Text(captionId);
     report.details = outcome.detail;
-    report.deviceLost = outcome.state == kJobFailed && IsConnectionLoss(outcome.result);
+    // A device that did not answer its release in time counts as gone too:
+    // the user logs in again, which offers to release it.
+    report.deviceLost = (outcome.state == kJobFailed && IsConnectionLoss(outcome.result)) || !outcome.released;
     return report;
+}
+
+// The code whose text the report shows: the release's failure when it says
+// that the device is gone, else the job's own (when the release was given up,
+// the lines of the unreleased device speak for it).
+uint32_t ShownCode(const JobOutcome &outcome) {
+    return outcome.released || IsConnectionLoss(outcome.result) ? outcome.result : outcome.jobResult;
+}
+
+// Ends a report of a job whose device stayed unreleased with what that means
+// and what to do.
+void AddNotReleased(const JobOutcome &outcome, JobReport &report) {
+    if (outcome.released) return;
+    report.text += QLatin1Char('\n') + Text(ids::kNotReleased) + QLatin1Char('\n') + Text(ids::kNotReleasedWhatToDo);
+    if (report.icon == JobReport::Icon::Information) report.icon = JobReport::Icon::Warning;
 }
 
 // The restore's limits: too many documents in a folder, too many folders
@@ -33,7 +50,7 @@ QString LimitDetail(const JobOutcome &outcome) {
         return FormatText(Text(ids::kTooManyDocuments), where);
     }
     if (outcome.lastPhase == VTPHASE_TOO_MANY_FOLDERS) return FormatText(Text(ids::kTooManyFolders), outcome.boxName);
-    return ErrorTextFor(outcome.result);
+    return ErrorTextFor(ShownCode(outcome));
 }
 
 }  // namespace
@@ -44,9 +61,26 @@ QString FormatText(const QString &text, const QString &value) {
     return text.left(at) + value + text.mid(at + 2);
 }
 
+QString FormatValues(const QString &text, std::initializer_list<QString> values) {
+    QString out;
+    auto value = values.begin();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool placeholder = text[i] == QLatin1Char('%') && i + 1 < text.size() &&
+                                 (text[i + 1] == QLatin1Char('s') || text[i + 1] == QLatin1Char('d'));
+        if (placeholder && value != values.end()) {
+            out += *value++;
+            ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 JobReport BackupReport(const JobOutcome &outcome) {
     JobReport report = Report(ids::kCaptionBackup, outcome);
-    const QString detail = ErrorTextFor(outcome.result);
+    const uint32_t code = ShownCode(outcome);
+    const QString detail = ErrorTextFor(code);
     switch (outcome.state) {
     case kJobFinished:
         report.text = Lines(ids::kBackupFinished, detail);
@@ -57,31 +91,33 @@ JobReport BackupReport(const JobOutcome &outcome) {
         report.icon = JobReport::Icon::Warning;
         break;
     default:
-        report.text =
-            Lines(ids::kBackupFailed, outcome.result == VTBOX_E_PATH_NOT_FOUND ? Text(ids::kMsgFolderNotMade) : detail);
+        report.text = Lines(ids::kBackupFailed, code == VTBOX_E_PATH_NOT_FOUND ? Text(ids::kMsgFolderNotMade) : detail);
         report.icon = JobReport::Icon::Error;
         break;
     }
+    AddNotReleased(outcome, report);
     return report;
 }
 
 JobReport RestoreReport(const JobOutcome &outcome) {
     JobReport report = Report(ids::kCaptionRestore, outcome);
+    const uint32_t code = ShownCode(outcome);
     switch (outcome.state) {
     case kJobFinished:
-        report.text = Lines(ids::kRestoreFinished, ErrorTextFor(outcome.result));
+        report.text = Lines(ids::kRestoreFinished, ErrorTextFor(code));
         report.icon = JobReport::Icon::Information;
         break;
     case kJobCancelled:
-        report.text = Lines(ids::kRestoreCancelled, ErrorTextFor(outcome.result));
+        report.text = Lines(ids::kRestoreCancelled, ErrorTextFor(code));
         report.icon = JobReport::Icon::Warning;
         break;
     default:
-        report.text = Lines(ids::kRestoreFailed, outcome.result == VTBOX_E_DEVICE_LIMIT ? LimitDetail(outcome)
-                                                                                        : ErrorTextFor(outcome.result));
+        report.text =
+            Lines(ids::kRestoreFailed, code == VTBOX_E_DEVICE_LIMIT ? LimitDetail(outcome) : ErrorTextFor(code));
         report.icon = JobReport::Icon::Error;
         break;
     }
+    AddNotReleased(outcome, report);
     return report;
 }
 

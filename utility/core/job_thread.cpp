@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "device_release.hpp"
 #include "device_session.hpp"
 #include "language.hpp"
 #include "status_line.hpp"
@@ -98,7 +99,7 @@ void JobGate::Pass() {
 }
 
 CJobThread::CJobThread(DeviceSession &session, JobRequest request, HANDLE waitForThread)
-    : session_(session), request_(std::move(request)), waitForThread_(waitForThread) {
+    : session_(session), request_(std::move(request)), waitForThread_(waitForThread), stopRelease_(vt::NewEvent(true)) {
     const std::pair<int32_t, uint32_t> phases[] = {
         {VTPHASE_PACKING, ids::kPhasePacking},         {VTPHASE_UNPACKING, ids::kPhaseUnpacking},
         {VTPHASE_DOWNLOADING, ids::kPhaseDownloading}, {VTPHASE_UPLOADING, ids::kPhaseUploading},
@@ -122,6 +123,40 @@ void CJobThread::NoteEngineFailure(JobOutcome &outcome, uint32_t code) {
     // The engine keeps the detail per thread: read here, on the thread of
     // the call that failed, before the next call replaces it.
     outcome.detail = QString::fromUtf8(vtBoxGetLastErrorText());
+}
+
+void CJobThread::StopWaiting() {
+    if (stopRelease_) SetEvent(stopRelease_.get());
+}
+
+void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
+    outcome.jobResult = outcome.result;
+    outcome.jobDetail = outcome.detail;
+    const unsigned seconds = vtjobs::ReleaseSeconds();
+    emit ReleaseStarted(static_cast<int>(seconds));
+    VTMFPSESSION *record = session_.Record();
+    const std::string password = session_.Password();
+    vtjobs::ReleaseOutcome released;
+    {
+        vtjobs::DeviceRelease release(record, password.c_str(), LockMode(), stopRelease_.get(),
+                                      std::chrono::seconds(seconds));
+        released = release.Run(account, true,
+                               [this](vtjobs::ReleaseStep step) { emit ReleaseStepChanged(static_cast<int>(step)); });
+        // Given up: the session is ended as far as the device lets it (cut
+        // at once when it does not answer), so that nothing later waits on
+        // it; the job record keeps its number for a later release.
+        if (!released.Released()) vtBoxCloseConnection(record);
+    }
+    // The session goes on serving the window: its requests are not to be
+    // cut by this job's stop.
+    vtBoxSetRequestCancelEvent(record, nullptr);
+    // A step that failed for good replaces the job's code, the lock's last.
+    for (const vtjobs::ReleaseStepResult *step : {&released.account, &released.lock}) {
+        if (!step->pending) continue;
+        outcome.result = step->code;
+        outcome.detail = QString::fromStdString(step->detail);
+    }
+    outcome.released = released.Released();
 }
 
 void CJobThread::run() {
@@ -155,8 +190,11 @@ void CJobThread::run() {
     if (uint32_t rc = vtBoxCreateFTPAccount(record, password.c_str(), session_.FtpAccount())) {
         Fail(outcome, rc);
         NoteEngineFailure(outcome, rc);
-        vtBoxUnlockUiJob(record, password.c_str(), LockMode());
         RemoveJobTempFolder(workFolder_);
+        ReleaseDevice(outcome, false);
+        // The job's failure is the one to report: the lock was only undone.
+        outcome.result = outcome.jobResult;
+        outcome.detail = outcome.jobDetail;
         Finish(outcome);
         return;
     }
@@ -169,8 +207,7 @@ void CJobThread::run() {
     cancel.reset();
     RemoveJobTempFolder(workFolder_);
     // The device is always given back; a failure here is the job's result.
-    if (uint32_t rc = vtBoxDeleteFTPAccount(record, password.c_str())) NoteEngineFailure(outcome, rc);
-    if (uint32_t rc = vtBoxUnlockUiJob(record, password.c_str(), LockMode())) NoteEngineFailure(outcome, rc);
+    ReleaseDevice(outcome, true);
     Finish(outcome);
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "vtBoxBRD.h"
+#include "vthandles.hpp"
 
 namespace vtutil {
 
@@ -50,6 +51,14 @@ struct JobOutcome {
     int32_t state = kJobFailed;
     uint32_t result = 0;  // the engine's code, or that of the last clean-up step that failed
     QString detail;       // more about that failure than its code says, when known
+    // The code of the job before the release of the device had its say (the
+    // release's failure replaces it in result), and its detail.
+    uint32_t jobResult = 0;
+    QString jobDetail;
+    // The device was given back: false when its release was given up (the
+    // device did not answer in time, or the user stopped waiting), so that
+    // its panel may stay locked.
+    bool released = true;
     // Where the engine was when it ended (a restore's report names them).
     int32_t lastPhase = 0;
     QString boxName;
@@ -83,6 +92,9 @@ public:
 
     // A confirmed cancel; the watch loop acts on it once it passes the gate.
     void SetCancelFlag() { cancelFlag_ = true; }
+    // Stops waiting for the device at the job's end: the release ends at
+    // once, the request in flight included, and the device may stay locked.
+    void StopWaiting();
     JobGate &Gate() { return gate_; }
     const JobRequest &Request() const { return request_; }
 
@@ -96,6 +108,10 @@ signals:
     void PhaseTextChanged(const QString &text);
     void StatusLineChanged(const QString &text);
     void DocumentsLineChanged(const QString &text);
+    // The release of the device has begun; it is given up after seconds.
+    void ReleaseStarted(int seconds);
+    // The release tries this step now (vtjobs::ReleaseStep).
+    void ReleaseStepChanged(int step);
     // The close request: the job has ended and cleaned up.
     void Ended(const vtutil::JobOutcome &outcome);
 
@@ -119,8 +135,13 @@ private:
     void Fail(JobOutcome &outcome, uint32_t code);
     // A failing engine call on this thread: its code and the engine's detail.
     void NoteEngineFailure(JobOutcome &outcome, uint32_t code);
+    // Gives the device back, for a bounded time: the FTP account when account
+    // is set, then the panel lock.
+    void ReleaseDevice(JobOutcome &outcome, bool account);
 
     const HANDLE waitForThread_;
+    // Ends the release of the device (set by the user, or when its time is up).
+    vt::OwnedHandle stopRelease_;
     JobGate gate_;
     std::atomic<bool> cancelFlag_{false};
     VTPROGRESSINFO progress_{};

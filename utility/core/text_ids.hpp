@@ -151,6 +151,14 @@ inline constexpr uint32_t kGoOnWithOthers = 148;
 inline constexpr uint32_t kStopTheSchedule = 149;
 inline constexpr uint32_t kNextBackup = 174;
 
+// The release of the device at a job's end.
+inline constexpr uint32_t kReleasingAccount = 400;
+inline constexpr uint32_t kReleasingLock = 401;
+inline constexpr uint32_t kReleaseWaiting = 402;
+inline constexpr uint32_t kStopWaiting = 403;
+inline constexpr uint32_t kNotReleased = 404;
+inline constexpr uint32_t kNotReleasedWhatToDo = 405;
+
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;
 inline constexpr uint32_t kLogSchedule = 152;
