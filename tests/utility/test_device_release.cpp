@@ -1,15 +1,21 @@
 // The device around the utility's jobs, against the simulated device: a job
 // gives the device back within a bound however the device behaves, the user
-// may stop waiting for it, and the report says when it may stay locked.
+// may stop waiting for it, and the report says when it may stay locked; a
+// killed job's hold is released by the next login and by vtbox unlock.
+#include <signal.h>
+
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
+#include "job_files.hpp"
+#include "job_record.hpp"
 #include "language.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
@@ -25,9 +31,7 @@ namespace fs = std::filesystem;
 
 struct Window {
     explicit Window(vttest::UtilityDevice &device) : window(device.app, device.session) { window.show(); }
-    void Target(const std::string &path) {
-        window.BackupPage()->TargetEdit()->setText(QString::fromStdString(path));
-    }
+    void Target(const std::string &path) { window.BackupPage()->TargetEdit()->setText(QString::fromStdString(path)); }
     vtutil::CBackupRestoreDlg window;
 };
 
@@ -49,6 +53,27 @@ int SecondsLeft(CProgressDlg *progress) {
                             QRegularExpression::escape(around.value(1));
     const QRegularExpressionMatch match = QRegularExpression(pattern).match(progress->StatusLine()->text());
     return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// Starts a utility job in a process of its own and kills it (SIGKILL) once
+// the job holds the device; returns its process number (0 when it never got
+// that far). The FTP server stands still meanwhile, so that the job is surely
+// mid-way.
+int KillJobMidWay(vttest::UtilityDevice &device, const std::string &target) {
+    device.sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 1, 0, 0);
+    const size_t accounts = device.CountRequests("boxnwCreateFTPAccount?");
+    QProcess child;
+    child.start(VTUTIL_JOB_CHILD, {QString::fromStdString(target)});
+    int pid = 0;
+    if (child.waitForStarted()) {
+        for (int waited = 0; waited < 20000 && device.CountRequests("boxnwCreateFTPAccount?") == accounts; waited += 50)
+            QTest::qWait(50);
+        if (device.CountRequests("boxnwCreateFTPAccount?") > accounts) pid = static_cast<int>(child.processId());
+        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+        child.waitForFinished();
+    }
+    device.sim.faults().Thaw();
+    return pid;
 }
 
 }  // namespace
@@ -73,9 +98,8 @@ private slots:
 
         vttest::ModalAnswerer answerer;
         answerer.LetStay<CProgressDlg>();
-        answerer.OnDialog<CProgressDlg>([](CProgressDlg *progress) {
-            vttest::Later([progress] { progress->CancelButton()->click(); });
-        });
+        answerer.OnDialog<CProgressDlg>(
+            [](CProgressDlg *progress) { vttest::Later([progress] { progress->CancelButton()->click(); }); });
         QElapsedTimer sinceCancel;
         answerer.AnswerMessage(QMessageBox::Yes, [&](QMessageBox *) { sinceCancel.start(); });
         answerer.AnswerMessage(QMessageBox::Ok);
@@ -93,6 +117,9 @@ private slots:
         QVERIFY(!w.window.Status()->ShowsConnected());
         device.sim.faults().Thaw();
         QVERIFY2(DeviceLocked(device), "the report said the device may stay locked");
+        // Kept for a later release, as a job that has ended.
+        std::optional<vtjobs::JobRecord> record = vtjobs::ReadJobRecord("127.0.0.1", device.sim.device->HttpPort());
+        QVERIFY(record && record->pid == 0);
     }
 
     // A backup is written, but the device does not answer its release: the
@@ -138,6 +165,54 @@ private slots:
         QVERIFY2(report.text.startsWith(Text(51) + "\n"), qPrintable(report.text));
         QVERIFY2(report.text.endsWith(Text(404) + "\n" + Text(405)), qPrintable(report.text));
         QVERIFY(fs::exists(target));
+    }
+
+    // The utility killed mid-job leaves the device locked, its job record
+    // and its work folder. The next login offers to release the device; the
+    // next job beside it removes the folder; vtbox unlock releases it too.
+    void AKilledJobIsReleasedByTheNextLoginAndByVtboxUnlock() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        const std::string folder = device.sim.dir / "Backups";
+        fs::create_directories(folder);
+        const std::string target = folder + "/office.zip";
+        const uint32_t port = device.sim.device->HttpPort();
+
+        const int killed = KillJobMidWay(device, target);
+        QVERIFY(killed > 0);
+        std::optional<vtjobs::JobRecord> record = vtjobs::ReadJobRecord("127.0.0.1", port);
+        QVERIFY(record && record->pid == killed && record->mode == 0);
+        QVERIFY(DeviceLocked(device));
+        QCOMPARE(vttest::WorkFoldersIn(folder).size(), size_t(1));
+
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(407)); });
+        device.Login();
+        QVERIFY(answerer.Done());
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QVERIFY(device.session.Connected());
+        QVERIFY(!vtjobs::ReadJobRecord("127.0.0.1", port));
+        QVERIFY(!DeviceLocked(device));
+
+        vtutil::JobRequest request;
+        request.target = target;
+        request.boxes = {1};
+        QCOMPARE(vttest::RunJobWithoutWindow(device.session, request).state, vtutil::kJobFinished);
+        QVERIFY(vttest::WorkFoldersIn(folder).empty());
+
+        QVERIFY(KillJobMidWay(device, target) > 0);
+        QVERIFY(DeviceLocked(device));
+        QProcess vtbox;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("VTBOX_PASSWORD", "admin");
+        vtbox.setProcessEnvironment(env);
+        vtbox.start(VTBOX_PROGRAM, {"--host", "127.0.0.1", "--port", QString::number(port), "--ftp-port",
+                                    QString::number(device.sim.device->FtpPort()), "unlock"});
+        QVERIFY(vtbox.waitForFinished(60000));
+        const QString said = QString::fromUtf8(vtbox.readAllStandardOutput() + vtbox.readAllStandardError());
+        QVERIFY2(vtbox.exitCode() == 0 && said.contains("released the device"), qPrintable(said));
+        QVERIFY(!DeviceLocked(device));
+        QVERIFY(!vtjobs::ReadJobRecord("127.0.0.1", port));
     }
 };
 

@@ -20,6 +20,10 @@ JobReport Report(uint32_t captionId, const JobOutcome &outcome) {
     JobReport report;
     report.caption = Text(captionId);
     report.details = outcome.detail;
+    for (const QString &kept : outcome.keptWorkFolders) {
+        if (!report.details.isEmpty()) report.details += QLatin1Char('\n');
+        report.details += FormatText(Text(ids::kKeptWorkFolder), kept);
+    }
     // A device that did not answer its release in time counts as gone too:
     // the user logs in again, which offers to release it.
     report.deviceLost = (outcome.state == kJobFailed && IsConnectionLoss(outcome.result)) || !outcome.released;

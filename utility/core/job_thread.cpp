@@ -14,6 +14,8 @@
 
 #include "device_release.hpp"
 #include "device_session.hpp"
+#include "job_record.hpp"
+#include "job_work_folders.hpp"
 #include "language.hpp"
 #include "status_line.hpp"
 #include "text_ids.hpp"
@@ -47,30 +49,21 @@ std::string ParentFolder(const std::string &path) { return std::filesystem::path
 }  // namespace
 
 bool RemoveJobTempFolder(const std::string &path) {
-    namespace fs = std::filesystem;
     if (path.empty()) return false;
     if (::chdir(ParentFolder(path).c_str()) != 0) ::chdir("/");
-    std::error_code ec;
-    const fs::path rescue = fs::path(path) / VTBOX_RESCUE_FOLDER, backup = fs::path(path) / VTBOX_KEPT_BACKUP;
-    const bool keepRescue = fs::is_directory(fs::symlink_status(rescue, ec)) && !fs::is_empty(rescue, ec);
-    const bool keepBackup = fs::is_regular_file(fs::symlink_status(backup, ec));
-    if (!keepRescue && !keepBackup) {
-        fs::remove_all(path, ec);
-        return false;
-    }
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
-    for (const fs::path &entry : entries)
-        if (!(keepRescue && entry == rescue) && !(keepBackup && entry == backup)) fs::remove_all(entry, ec);
-    return true;
+    return vtjobs::RemoveWorkFolder(path);
 }
 
-uint32_t MakeJobTempFolder(const std::string &folder, std::string *path) {
+uint32_t MakeJobTempFolder(const std::string &folder, std::string *path, std::vector<std::string> *keptDead) {
     std::string base = folder;
     if (base.empty() || base.back() != '/') base += '/';
+    // Folders of killed jobs go first, but for what may be the only copy of something.
+    vtjobs::DeadWorkFolders dead = vtjobs::ClearDeadWorkFolders(base, kTempFolderName);
+    if (keptDead) *keptDead = std::move(dead.kept);
+    const std::string owner = std::to_string(::getpid()) + "-";
     const uint32_t ticks = MillisecondTicks();
     for (int i = 0; i < kTempFolderTries; ++i) {
-        std::string candidate = base + kTempFolderName + std::to_string(ticks + static_cast<uint32_t>(i));
+        std::string candidate = base + kTempFolderName + owner + std::to_string(ticks + static_cast<uint32_t>(i));
         if (::mkdir(candidate.c_str(), 0700) == 0) {
             *path = std::move(candidate);
             return 0;
@@ -136,6 +129,8 @@ void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
     emit ReleaseStarted(static_cast<int>(seconds));
     VTMFPSESSION *record = session_.Record();
     const std::string password = session_.Password();
+    // Kept before the session may be ended below.
+    const vtjobs::JobRecord ended{record->SessionId, LockMode(), 0};
     vtjobs::ReleaseOutcome released;
     {
         vtjobs::DeviceRelease release(record, password.c_str(), LockMode(), stopRelease_.get(),
@@ -157,6 +152,12 @@ void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
         outcome.detail = QString::fromStdString(step->detail);
     }
     outcome.released = released.Released();
+    // A device left held keeps its record, now of a job that has ended, for
+    // vtbox unlock and the next login.
+    if (outcome.released)
+        vtjobs::RemoveJobRecord(record->Host, record->Port);
+    else
+        vtjobs::WriteJobRecord(record->Host, record->Port, ended);
 }
 
 void CJobThread::run() {
@@ -171,7 +172,10 @@ void CJobThread::run() {
         Finish(outcome);
         return;
     }
-    if (uint32_t rc = MakeJobTempFolder(ParentFolder(request_.target), &workFolder_)) {
+    std::vector<std::string> keptDead;
+    const uint32_t made = MakeJobTempFolder(ParentFolder(request_.target), &workFolder_, &keptDead);
+    for (const std::string &kept : keptDead) outcome.keptWorkFolders << QString::fromStdString(kept);
+    if (uint32_t rc = made) {
         Fail(outcome, rc);
         Finish(outcome);
         return;
@@ -186,6 +190,10 @@ void CJobThread::run() {
         Finish(outcome);
         return;
     }
+    // A job killed from now on leaves this record behind, for a later
+    // release. Without it (the state folder cannot be written) the job still
+    // runs: only that help is lost.
+    vtjobs::WriteJobRecord(record->Host, record->Port, {record->SessionId, LockMode(), static_cast<int>(::getpid())});
     std::memset(session_.FtpAccount(), 0, DeviceSession::kFtpAccountBytes);
     if (uint32_t rc = vtBoxCreateFTPAccount(record, password.c_str(), session_.FtpAccount())) {
         Fail(outcome, rc);

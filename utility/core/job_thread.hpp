@@ -12,6 +12,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
@@ -59,6 +60,9 @@ struct JobOutcome {
     // device did not answer in time, or the user stopped waiting), so that
     // its panel may stay locked.
     bool released = true;
+    // Work folders of killed jobs beside this one's that were kept, as they
+    // hold what may be the only copy of something.
+    QStringList keptWorkFolders;
     // Where the engine was when it ended (a restore's report names them).
     int32_t lastPhase = 0;
     QString boxName;
@@ -174,18 +178,21 @@ protected:
     uint32_t CallEngine(HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) override;
 };
 
-// The hidden work folder of a job inside folder: ".$__B_R_Temp__$" and a
-// millisecond count, always a new folder. Returns 0 and the path, or the
-// system's code.
-uint32_t MakeJobTempFolder(const std::string &folder, std::string *path);
+// The hidden work folder of a job inside folder: ".$__B_R_Temp__$", the
+// process number, "-" and a millisecond count, always a new folder. The work
+// folders that killed jobs of the utility left there are removed first (see
+// vtjobs::ClearDeadWorkFolders); those kept, as they hold what may be the
+// only copy of something, are named in keptDead (may be null). Returns 0 and
+// the path, or the system's code.
+uint32_t MakeJobTempFolder(const std::string &folder, std::string *path, std::vector<std::string> *keptDead);
 
 // Leaves the work folder (the engine works in the process's current folder)
 // and removes it with anything a failed engine call left in it, but for what
-// may be the only copy of something: the restore's rescue copies of device
-// documents (VTBOX_RESCUE_FOLDER) and a complete backup that could not be put
-// in place (VTBOX_KEPT_BACKUP). The folder then stays with those alone, and
-// the engine's failure detail, which the job shows, names them. True when
-// the folder stays.
+// may be the only copy of something (vtjobs::KeptContent): the restore's
+// rescue copies of device documents and a complete backup that could not be
+// put in place. The folder then stays with those alone, and the engine's
+// failure detail, which the job shows, names them. True when the folder
+// stays.
 bool RemoveJobTempFolder(const std::string &path);
 
 }  // namespace vtutil

@@ -158,6 +158,8 @@ inline constexpr uint32_t kReleaseWaiting = 402;
 inline constexpr uint32_t kStopWaiting = 403;
 inline constexpr uint32_t kNotReleased = 404;
 inline constexpr uint32_t kNotReleasedWhatToDo = 405;
+inline constexpr uint32_t kKeptWorkFolder = 406;
+inline constexpr uint32_t kMsgReleaseLeftJob = 407;
 
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;

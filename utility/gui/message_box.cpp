@@ -47,6 +47,10 @@ void ShowReport(QWidget *parent, const JobReport &report) {
 void ReportSessionErrorsInMessageBoxes(DeviceSession &session) {
     // No owner: the failure may come while no window of ours is up.
     session.SetErrorReporter([](uint32_t code) { ShowErrorCode(nullptr, code); });
+    session.SetLeftJobQuestion([] {
+        return ShowMessage(nullptr, Text(ids::kMsgReleaseLeftJob), Text(ids::kCaptionError), QMessageBox::Question,
+                           QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+    });
 }
 
 WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }

@@ -29,7 +29,9 @@ std::unique_ptr<QMessageBox> MakeReportBox(QWidget *parent, const JobReport &rep
 // Shows it (modal).
 void ShowReport(QWidget *parent, const JobReport &report);
 
-// Makes the session report its connection failures in message boxes.
+// Makes the session report its connection failures in message boxes, and
+// ask there whether to release a device that a job of this computer left
+// held.
 void ReportSessionErrorsInMessageBoxes(DeviceSession &session);
 
 // The wait cursor for the life of the object.
