@@ -20,6 +20,7 @@
 #include "progress_dlg.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
+#include "status_bar.hpp"
 #include "utility_fixture.hpp"
 #include "va_property_sheet.hpp"
 
@@ -206,6 +207,70 @@ private slots:
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+    }
+
+    // The device goes off the network part-way through a restore, or only
+    // its FTP connection breaks: the report says how many documents it holds
+    // now and what completes the restore, and the window counts the device
+    // as gone.
+    void ARestoreCutShortSaysWhatItWrote_data() {
+        QTest::addColumn<bool>("offTheNetwork");
+        QTest::newRow("off the network") << true;
+        QTest::newRow("FTP connection dropped") << false;
+    }
+
+    void ARestoreCutShortSaysWhatItWrote() {
+        QFETCH(bool, offTheNetwork);
+        vttest::SimOptions options;
+        options.seed.boxes = 1;
+        options.seed.folders = 0;
+        options.seed.docs = 30;
+        vttest::UtilityDevice device(options);
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "1");
+        device.Login();
+        const std::string backup = Backup(device, {1});
+        const fs::path top = vttest::BoxLevel(device.sim, 1);
+        RestoreWindow w(device);
+        w.Choose(backup);
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<vtutil::CProgressDlg>();
+        answerer.OnDialog<vtutil::CRestoreModeDlg>([](vtutil::CRestoreModeDlg *mode) {
+            mode->KeepBothButton()->setChecked(true);
+            vttest::Later([mode] { mode->accept(); });
+        });
+        if (offTheNetwork) {
+            answerer.Then([&](QWidget *modal) {
+                auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
+                if (!progress || progress->DocumentsLine()->text().section(' ', 1, 1).toInt() < 3) return false;
+                device.sim.device->Stop();
+                return true;
+            });
+        } else {
+            // A few documents in (each is a few transfers: status files, its
+            // record, its pages).
+            device.sim.faults().DropDataConnection(12, 2);
+        }
+        answerer.AnswerMessage(QMessageBox::Ok);
+        {
+            vttest::KeepCwd keep;
+            w.window.ActionButton()->click();
+        }
+        QVERIFY2(answerer.Done(), qPrintable(answerer.Messages().empty() ? QString() : answerer.Messages()[0].text));
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        const QString text = answerer.Messages()[0].text;
+        const QStringList parts = Text(408).split("%d");
+        const qsizetype at = text.indexOf(parts[0]);
+        QVERIFY2(text.startsWith(Text(55) + "\n") && at > 0, qPrintable(text));
+        const int written = text.mid(at + parts[0].size()).section(parts[1], 0, 0).toInt();
+        // Each written document was added beside the device's own; one more
+        // may have been half made when the device went.
+        const int added = static_cast<int>(vttest::DocumentNames(top).size()) - 30;
+        QVERIFY2(written >= 1 && (added == written || added == written + 1),
+                 qPrintable(QString("%1 written, %2 added").arg(written).arg(added)));
+        QVERIFY(text.contains(parts[1] + "\n" + Text(409)));
+        QVERIFY(!device.session.Connected());
+        QVERIFY(!w.window.Status()->ShowsConnected());
+        QCOMPARE(w.List()->topLevelItemCount(), 0);
     }
 
     void TooManyDocumentsInAFolderNamesTheBoxAndFolder() {

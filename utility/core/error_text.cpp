@@ -30,6 +30,9 @@ constexpr uint32_t kConnectionLossCodes[] = {
     VTBOX_E_CONNECTION_FAILED,    VTBOX_E_REQUEST_REFUSED, VTBOX_E_NOT_SUPPORTED, VTBOX_E_BAD_NET_RESPONSE,
     VTBOX_E_DEVICE_NOT_AVAILABLE, VTBOX_E_NET_TIMEOUT,     VTBOX_E_STORE_TIMEOUT, VTBOX_E_CANNOT_CONNECT};
 
+constexpr uint32_t kConnectionBrokenCodes[] = {VTBOX_E_CONNECTION_ABORTED, VTBOX_E_CONNECTION_RESET,
+                                               VTBOX_E_FTP_DROPPED};
+
 }  // namespace
 
 QString ErrorTextFor(uint32_t code) {
@@ -52,6 +55,12 @@ QString ShortText(const QString &text) {
 
 bool IsConnectionLoss(uint32_t code) {
     for (uint32_t c : kConnectionLossCodes)
+        if (c == code) return true;
+    return false;
+}
+
+bool IsConnectionBroken(uint32_t code) {
+    for (uint32_t c : kConnectionBrokenCodes)
         if (c == code) return true;
     return false;
 }

@@ -22,4 +22,9 @@ QString ShortText(const QString &text);
 // lost (the device no longer answers).
 bool IsConnectionLoss(uint32_t code);
 
+// True for the codes of a connection to the device that broke in the middle
+// of a transfer (aborted, reset, the FTP connection dropped): after a job
+// the session counts as lost then too.
+bool IsConnectionBroken(uint32_t code);
+
 }  // namespace vtutil

@@ -26,7 +26,11 @@ JobReport Report(uint32_t captionId, const JobOutcome &outcome) {
     }
     // A device that did not answer its release in time counts as gone too:
     // the user logs in again, which offers to release it.
-    report.deviceLost = (outcome.state == kJobFailed && IsConnectionLoss(outcome.result)) || !outcome.released;
+    // So does a job whose connection broke mid-transfer: the device may be
+    // gone although it answered the release.
+    const bool lostCode = IsConnectionLoss(outcome.result) || IsConnectionLoss(outcome.jobResult) ||
+                          IsConnectionBroken(outcome.jobResult);
+    report.deviceLost = (outcome.state == kJobFailed && lostCode) || !outcome.released;
     return report;
 }
 
@@ -120,6 +124,12 @@ JobReport RestoreReport(const JobOutcome &outcome) {
             Lines(ids::kRestoreFailed, code == VTBOX_E_DEVICE_LIMIT ? LimitDetail(outcome) : ErrorTextFor(code));
         report.icon = JobReport::Icon::Error;
         break;
+    }
+    // What was written before the end stays on the device: a half restore.
+    if (outcome.state != kJobFinished && outcome.documentsDone > 0) {
+        report.text +=
+            QLatin1Char('\n') + FormatValues(Text(ids::kPartialRestore), {QString::number(outcome.documentsDone)});
+        report.text += QLatin1Char('\n') + Text(ids::kPartialRestoreWhatToDo);
     }
     AddNotReleased(outcome, report);
     return report;

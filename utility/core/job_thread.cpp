@@ -275,6 +275,7 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
     }
     // The engine has returned: the record holds where it ended.
     outcome.lastPhase = progress_.Phase;
+    outcome.documentsDone = std::max(progress_.DocsDone, 0);
     outcome.boxName = FieldText(progress_.BoxName, sizeof progress_.BoxName);
     outcome.folderName = FieldText(progress_.FolderName, sizeof progress_.FolderName);
 }

@@ -65,6 +65,8 @@ struct JobOutcome {
     QStringList keptWorkFolders;
     // Where the engine was when it ended (a restore's report names them).
     int32_t lastPhase = 0;
+    // Documents the engine had backed up or written to the device.
+    int32_t documentsDone = 0;
     QString boxName;
     QString folderName;
 };

@@ -161,6 +161,10 @@ inline constexpr uint32_t kNotReleasedWhatToDo = 405;
 inline constexpr uint32_t kKeptWorkFolder = 406;
 inline constexpr uint32_t kMsgReleaseLeftJob = 407;
 
+// A restore that ended part-way.
+inline constexpr uint32_t kPartialRestore = 408;
+inline constexpr uint32_t kPartialRestoreWhatToDo = 409;
+
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;
 inline constexpr uint32_t kLogSchedule = 152;
