@@ -2,6 +2,7 @@
 
 #include "error_text.hpp"
 #include "language.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vtresult.h"
 
@@ -67,22 +68,6 @@ QString FormatText(const QString &text, const QString &value) {
     const qsizetype at = text.indexOf(QStringLiteral("%s"));
     if (at < 0) return text;
     return text.left(at) + value + text.mid(at + 2);
-}
-
-QString FormatValues(const QString &text, std::initializer_list<QString> values) {
-    QString out;
-    auto value = values.begin();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const bool placeholder = text[i] == QLatin1Char('%') && i + 1 < text.size() &&
-                                 (text[i + 1] == QLatin1Char('s') || text[i + 1] == QLatin1Char('d'));
-        if (placeholder && value != values.end()) {
-            out += *value++;
-            ++i;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
 }
 
 JobReport BackupReport(const JobOutcome &outcome) {

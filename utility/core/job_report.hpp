@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QString>
-#include <initializer_list>
 
 #include "job_thread.hpp"
 
@@ -22,9 +21,5 @@ JobReport RestoreReport(const JobOutcome &outcome);
 
 // text with its first "%s" replaced by value (text as it is without one).
 QString FormatText(const QString &text, const QString &value);
-
-// text with its "%s" and "%d" replaced by values, in order; a placeholder
-// without a value stays as it is.
-QString FormatValues(const QString &text, std::initializer_list<QString> values);
 
 }  // namespace vtutil

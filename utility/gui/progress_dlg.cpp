@@ -13,9 +13,9 @@
 #include "busy_animation.hpp"
 #include "device_release.hpp"
 #include "icons.hpp"
-#include "job_report.hpp"
 #include "language.hpp"
 #include "message_box.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "widget_marks.hpp"
 
