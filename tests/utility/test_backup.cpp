@@ -88,10 +88,12 @@ std::vector<uint32_t> BoxesInFile(const std::string &path, std::string *version 
     return numbers;
 }
 
-// The device was given back: the lock and the FTP account of the job are gone.
+// The device was given back: the lock (a backup's, mode 0) and the FTP
+// account of the job are gone.
 void ExpectDeviceReleased(vttest::UtilityDevice &device) {
+    QCOMPARE(device.CountRequests("boxnwBoxExModeIn?", "&MOD=0"), size_t(1));
+    QCOMPARE(device.CountRequests("boxnwBoxExModeOut?", "&MOD=0"), size_t(1));
     QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
-    QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
     QCOMPARE(device.CountRequests("boxnwCreateFTPAccount?"), size_t(1));
     QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
 }

@@ -203,8 +203,10 @@ private slots:
         // The device's box list is read again: box 2 is back.
         QCOMPARE(w.window.BackupPage()->List()->topLevelItemCount(), 2);
         QVERIFY(device.session.Connected());
+        // Locked as a restore locks (mode 1), and given back.
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?", "&MOD=1"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?", "&MOD=1"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
-        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
     }
