@@ -1,6 +1,9 @@
 // The backup page and its job against the simulated device: a whole backup
 // from the page, cancelling, a device that drops off mid-job, and the checks
 // of the backup file as it is typed and when the job starts.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -24,6 +29,7 @@
 #include "progress_dlg.hpp"
 #include "restore_pg.hpp"
 #include "status_bar.hpp"
+#include "text_format.hpp"
 #include "utility_fixture.hpp"
 
 using vtutil::CProgressDlg;
@@ -346,6 +352,43 @@ private slots:
         QVERIFY(outcome.result != 0);
         QVERIFY2(outcome.detail.contains("boxnwDeleteFTPAccount"), qPrintable(outcome.detail));
         QVERIFY(!outcome.detail.contains("admin"));
+    }
+
+    // A folder that cannot be written to, for a job and for a new folder:
+    // the report says why, with the system's words and the code behind
+    // Show Details.
+    void AFailureReportCarriesTheSystemDetail() {
+        // /sys is a folder that nobody may make anything in, root included.
+        if (::mkdir("/sys/.vtbox-test", 0700) == 0 || errno == ENOENT) {
+            ::rmdir("/sys/.vtbox-test");
+            QSKIP("no read-only /sys here");
+        }
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        Window w(device);
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        QString details;
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
+        w.Target()->setText("/sys/office.zip");
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[0].text, Text(52) + "\n" + vtutil::ErrorTextFor(5));
+        QVERIFY2(details.startsWith(vtutil::FormatValues(Text(411), {"/sys", std::strerror(EPERM)})) ||
+                     details.startsWith(vtutil::FormatValues(Text(411), {"/sys", std::strerror(EACCES)})),
+                 qPrintable(details));
+        QVERIFY2(details.endsWith(vtutil::FailureDetails(5).section('\n', -1)), qPrintable(details));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(0));
+
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(139)); });
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
+        w.Target()->setText("/sys/new/office.zip");
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[2].text, Text(66));
+        QVERIFY2(details.contains("/sys/new") && details.contains(QString::number(5)), qPrintable(details));
+        QVERIFY(answerer.Unexpected().isEmpty());
     }
 
     void TheTypedFileIsChecked() {

@@ -107,7 +107,11 @@ private slots:
 
         vttest::ModalAnswerer answerer;
         answerer.AnswerMessage(QMessageBox::Yes);
-        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *) {
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) {
+            // What the engine knows of the failure, behind Show Details.
+            QVERIFY2(box->detailedText().contains("boxnwBoxExModeIn") &&
+                         box->detailedText().endsWith(vtutil::FailureDetails(1460).section('\n', -1)),
+                     qPrintable(box->detailedText()));
             // Already marked when the error shows.
             QVERIFY(!device.session.Connected());
             QCOMPARE(BackupRows(window), 0);

@@ -34,7 +34,7 @@ DeviceSession::~DeviceSession() {
 void DeviceSession::SetPassword(const std::string &password) { password_ = password.substr(0, kPasswordBytes); }
 
 void DeviceSession::Report(uint32_t code) {
-    if (!quiet_ && reporter_) reporter_(code);
+    if (!quiet_ && reporter_) reporter_(code, QString::fromUtf8(vtBoxGetLastErrorText()));
 }
 
 void DeviceSession::TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes) {

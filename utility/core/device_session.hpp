@@ -5,6 +5,7 @@
 // while the windows are blocked by their progress dialog.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,8 +31,9 @@ public:
     DeviceSession(const DeviceSession &) = delete;
     DeviceSession &operator=(const DeviceSession &) = delete;
 
-    // Reports a failed step of ConnectDevice (a result code) to the user.
-    using ErrorReporter = std::function<void(uint32_t code)>;
+    // Reports a failed step of ConnectDevice to the user: its result code
+    // and the engine's detail.
+    using ErrorReporter = std::function<void(uint32_t code, const QString &detail)>;
     void SetErrorReporter(ErrorReporter reporter) { reporter_ = std::move(reporter); }
     // Asked when the device says it is busy and a job of this computer that
     // no longer runs holds it (its job record says so): true releases the
@@ -80,6 +82,7 @@ public:
     char *FtpAccount() { return ftpAccount_; }
 
 private:
+    // Reports code with the engine's detail of the call that just failed.
     void Report(uint32_t code);
     // After the engine version was refused as busy: releases, once the user
     // agrees, what a job of this computer that no longer runs left on the

@@ -18,6 +18,11 @@ QString ShortErrorText(uint32_t code);
 // without either, the whole text.
 QString ShortText(const QString &text);
 
+// What a failure's report shows behind Show Details: the detail the engine
+// or the system gave (where and why it failed), then the code with the
+// platform's text for it ("Error 5: Access was denied."). Empty for 0.
+QString FailureDetails(uint32_t code, const QString &detail = {});
+
 // True for the codes after which a device command counts the session as
 // lost (the device no longer answers).
 bool IsConnectionLoss(uint32_t code);

@@ -20,7 +20,14 @@ QString Lines(uint32_t outcomeId, const QString &detail) {
 JobReport Report(uint32_t captionId, const JobOutcome &outcome) {
     JobReport report;
     report.caption = Text(captionId);
-    report.details = outcome.detail;
+    // The job's own failure, then the release's when that failed too.
+    if (outcome.released) {
+        report.details = FailureDetails(outcome.result, outcome.detail);
+    } else {
+        report.details = FailureDetails(outcome.jobResult, outcome.jobDetail);
+        if (!report.details.isEmpty()) report.details += QLatin1Char('\n');
+        report.details += FailureDetails(outcome.result, outcome.detail);
+    }
     for (const QString &kept : outcome.keptWorkFolders) {
         if (!report.details.isEmpty()) report.details += QLatin1Char('\n');
         report.details += FormatText(Text(ids::kKeptWorkFolder), kept);

@@ -18,6 +18,7 @@
 #include "job_work_folders.hpp"
 #include "language.hpp"
 #include "status_line.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vthandles.hpp"
 #include "vtplatform/errors.hpp"
@@ -102,6 +103,7 @@ CJobThread::CJobThread(DeviceSession &session, JobRequest request, HANDLE waitFo
     for (const auto &[phase, id] : phases) phaseTexts_[phase] = Text(id);
     phaseTexts_[kBlankPhase] = QString();
     documentsLabel_ = Text(ids::kDocumentsLine);
+    workFolderNotMade_ = Text(ids::kWorkFolderNotMade);
 }
 
 CJobThread::~CJobThread() { wait(); }
@@ -173,10 +175,14 @@ void CJobThread::run() {
         return;
     }
     std::vector<std::string> keptDead;
-    const uint32_t made = MakeJobTempFolder(ParentFolder(request_.target), &workFolder_, &keptDead);
+    const std::string folder = ParentFolder(request_.target);
+    const uint32_t made = MakeJobTempFolder(folder, &workFolder_, &keptDead);
+    const int why = errno;
     for (const std::string &kept : keptDead) outcome.keptWorkFolders << QString::fromStdString(kept);
     if (uint32_t rc = made) {
         Fail(outcome, rc);
+        outcome.detail = FormatValues(workFolderNotMade_,
+                                      {QString::fromStdString(folder), QString::fromLocal8Bit(std::strerror(why))});
         Finish(outcome);
         return;
     }

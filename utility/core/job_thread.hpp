@@ -158,6 +158,7 @@ private:
     // Texts looked up on the window's thread, before the job starts.
     std::map<int32_t, QString> phaseTexts_;
     QString documentsLabel_;
+    QString workFolderNotMade_;
 };
 
 class CBackupThread final : public CJobThread {

@@ -165,6 +165,11 @@ inline constexpr uint32_t kMsgReleaseLeftJob = 407;
 inline constexpr uint32_t kPartialRestore = 408;
 inline constexpr uint32_t kPartialRestoreWhatToDo = 409;
 
+// Show Details of a failure.
+inline constexpr uint32_t kErrorCodeLine = 410;
+inline constexpr uint32_t kWorkFolderNotMade = 411;
+inline constexpr uint32_t kFolderLine = 412;
+
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;
 inline constexpr uint32_t kLogSchedule = 152;
