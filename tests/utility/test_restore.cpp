@@ -21,6 +21,7 @@
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
 #include "status_bar.hpp"
+#include "text_format.hpp"
 #include "utility_fixture.hpp"
 #include "va_property_sheet.hpp"
 
@@ -190,7 +191,12 @@ private slots:
         QVERIFY(answerer.Done());
         QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
         QCOMPARE(answerer.Messages()[0].caption, Text(47));
-        QCOMPARE(answerer.Messages()[0].text, Text(54));
+        // Every restored document was added under a name of its own.
+        QVERIFY2(answerer.Messages()[0].text.startsWith(
+                     Text(54) + "\n" + vtutil::FormatValues(Text(413), {QString::fromStdString(backup)}) + "\n" +
+                     vtutil::FormatValues(Text(415), {"2", "4"}) + "\n" + vtutil::FormatValues(Text(416), {"0", "4"}) +
+                     "\n"),
+                 qPrintable(answerer.Messages()[0].text));
         QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Information);
         QCOMPARE(device.app.restoreMode, uint32_t(2));
 
@@ -209,6 +215,36 @@ private slots:
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+    }
+
+    // In replace mode the report tells the documents that took the place of
+    // their namesakes from those that were added: here one document was
+    // deleted on the device after the backup.
+    void AReplacingRestoreSaysWhatItReplacedAndAdded() {
+        vttest::SimOptions options;
+        options.seed.boxes = 1;
+        options.seed.folders = 0;
+        options.seed.docs = 3;
+        vttest::UtilityDevice device(options);
+        device.Login();
+        const std::string backup = Backup(device, {1});
+        const fs::path top = vttest::BoxLevel(device.sim, 1);
+        fs::remove_all(top / "D0000002");
+        fs::remove(top / "D0000002.XML");
+        RestoreWindow w(device);
+        w.Choose(backup);
+        vttest::ModalAnswerer answerer;
+        {
+            vttest::KeepCwd keep;
+            StartRestore(answerer, w, false);
+        }
+        QVERIFY(answerer.Done());
+        const QString text = answerer.Messages()[0].text;
+        QVERIFY2(text.contains(vtutil::FormatValues(Text(415), {"1", "3"}) + "\n" +
+                               vtutil::FormatValues(Text(416), {"2", "1"}) + "\n"),
+                 qPrintable(text));
+        QVERIFY2(text.section('\n', -1).startsWith(vtutil::FormatValues(Text(417), {""})), qPrintable(text));
+        QCOMPARE(vttest::DocumentNames(top).size(), size_t(3));
     }
 
     // The device goes off the network part-way through a restore, or only

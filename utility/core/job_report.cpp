@@ -1,7 +1,11 @@
 #include "job_report.hpp"
 
+#include <algorithm>
+#include <cmath>
+
 #include "error_text.hpp"
 #include "language.hpp"
+#include "size_texts.hpp"
 #include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vtresult.h"
@@ -57,6 +61,32 @@ void AddNotReleased(const JobOutcome &outcome, JobReport &report) {
     if (report.icon == JobReport::Icon::Information) report.icon = JobReport::Icon::Warning;
 }
 
+// "0:07", "12:34", "1:02:03".
+QString DurationText(double seconds) {
+    const int64_t whole = std::max<int64_t>(0, std::llround(seconds));
+    const int64_t hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
+    const QString tail = QStringLiteral("%1").arg(rest, 2, 10, QLatin1Char('0'));
+    if (hours == 0) return QString::number(minutes) + QLatin1Char(':') + tail;
+    return QString::number(hours) + QLatin1Char(':') + QStringLiteral("%1").arg(minutes, 2, 10, QLatin1Char('0')) +
+           QLatin1Char(':') + tail;
+}
+
+// What a finished job did, a line each: the file (and a backup's size), the
+// boxes and documents (and a restore's documents replaced and added), the
+// time taken.
+QString WhatWasDone(const JobOutcome &outcome, bool restore) {
+    QString text = FormatValues(Text(ids::kSummaryFile), {outcome.file});
+    if (!restore && outcome.fileBytes >= 0)
+        text += QLatin1Char('\n') + FormatValues(Text(ids::kSummarySize), {FileSizeText(outcome.fileBytes)});
+    text += QLatin1Char('\n') + FormatValues(Text(ids::kSummaryBoxes),
+                                             {QString::number(outcome.boxes), QString::number(outcome.documentsDone)});
+    if (restore && outcome.replaced >= 0)
+        text += QLatin1Char('\n') + FormatValues(Text(ids::kSummaryReplacedAdded),
+                                                 {QString::number(outcome.replaced), QString::number(outcome.added)});
+    text += QLatin1Char('\n') + FormatValues(Text(ids::kSummaryTime), {DurationText(outcome.seconds)});
+    return text;
+}
+
 // The restore's limits: too many documents in a folder, too many folders
 // in a box.
 QString LimitDetail(const JobOutcome &outcome) {
@@ -83,7 +113,8 @@ JobReport BackupReport(const JobOutcome &outcome) {
     const QString detail = ErrorTextFor(code);
     switch (outcome.state) {
     case kJobFinished:
-        report.text = Lines(ids::kBackupFinished, detail);
+        report.text = Lines(ids::kBackupFinished, WhatWasDone(outcome, false));
+        if (!detail.isEmpty()) report.text += QLatin1Char('\n') + detail;
         report.icon = JobReport::Icon::Information;
         break;
     case kJobCancelled:
@@ -104,7 +135,8 @@ JobReport RestoreReport(const JobOutcome &outcome) {
     const uint32_t code = ShownCode(outcome);
     switch (outcome.state) {
     case kJobFinished:
-        report.text = Lines(ids::kRestoreFinished, ErrorTextFor(code));
+        report.text = Lines(ids::kRestoreFinished, WhatWasDone(outcome, true));
+        if (code != 0) report.text += QLatin1Char('\n') + ErrorTextFor(code);
         report.icon = JobReport::Icon::Information;
         break;
     case kJobCancelled:

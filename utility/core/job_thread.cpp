@@ -162,8 +162,52 @@ void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
         vtjobs::WriteJobRecord(record->Host, record->Port, ended);
 }
 
+std::optional<uint64_t> CJobThread::CountDeviceDocuments() {
+    const std::string password = session_.Password();
+    uint64_t total = 0;
+    std::vector<uint32_t> boxes;
+    for (uint32_t box : request_.boxes) {
+        if (std::find(boxes.begin(), boxes.end(), box) != boxes.end()) continue;
+        boxes.push_back(box);
+        VTBOXEX properties{};
+        const uint32_t rc = vtBoxGetBoxProperty(session_.Record(), box, password.c_str(), &properties, nullptr);
+        if (rc == VTBOX_E_NOT_ON_DEVICE) continue;
+        if (rc != 0) return std::nullopt;
+        total += properties.NumOfDocs;
+    }
+    return total;
+}
+
+void CJobThread::NoteWhatWasDone(JobOutcome &outcome, std::optional<uint64_t> documentsBefore) {
+    if (outcome.state != kJobFinished) return;
+    if (request_.operation == JobOperation::Backup) {
+        struct stat st;
+        if (::stat(request_.target.c_str(), &st) == 0) outcome.fileBytes = st.st_size;
+        return;
+    }
+    const int64_t written = outcome.documentsDone;
+    if (request_.restoreMode != kRestoreReplace) {
+        // Every restored document got a name of its own.
+        outcome.replaced = 0;
+        outcome.added = written;
+        return;
+    }
+    // A document that replaced one of its name left the box's count as it
+    // was; one that found no namesake raised it.
+    std::optional<uint64_t> documentsAfter = CountDeviceDocuments();
+    if (!documentsBefore || !documentsAfter) return;
+    const int64_t grown = static_cast<int64_t>(*documentsAfter) - static_cast<int64_t>(*documentsBefore);
+    outcome.added = std::clamp<int64_t>(grown, 0, written);
+    outcome.replaced = written - outcome.added;
+}
+
 void CJobThread::run() {
     JobOutcome outcome;
+    started_ = std::chrono::steady_clock::now();
+    outcome.file = QString::fromStdString(request_.target);
+    std::vector<uint32_t> distinct = request_.boxes;
+    std::sort(distinct.begin(), distinct.end());
+    outcome.boxes = static_cast<int>(std::unique(distinct.begin(), distinct.end()) - distinct.begin());
     emit ProgressReset(kProgressRange, kProgressStep);
 
     Event status(CreateEventA(nullptr, FALSE, FALSE, "Status"));
@@ -215,7 +259,14 @@ void CJobThread::run() {
     session_.App().ftpAccountCopy.assign(session_.FtpAccount(),
                                          strnlen(session_.FtpAccount(), DeviceSession::kFtpAccountBytes));
 
+    // A restore in replace mode counts the documents of its boxes before and
+    // after, to tell the documents it replaced from those it added.
+    std::optional<uint64_t> documentsBefore;
+    if (request_.operation == JobOperation::Restore && request_.restoreMode == kRestoreReplace)
+        documentsBefore = CountDeviceDocuments();
+
     WatchWorker(status.get(), cancel.get(), outcome);
+    NoteWhatWasDone(outcome, documentsBefore);
 
     status.reset();
     cancel.reset();
@@ -303,6 +354,7 @@ void CJobThread::ShowProgress(const VTPROGRESSINFO &progress) {
 }
 
 void CJobThread::Finish(JobOutcome &outcome) {
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (waitForThread_) SetEvent(waitForThread_);
     emit Ended(outcome);
 }

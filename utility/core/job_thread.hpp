@@ -15,10 +15,12 @@
 #include <QStringList>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,17 @@ struct JobOutcome {
     int32_t lastPhase = 0;
     // Documents the engine had backed up or written to the device.
     int32_t documentsDone = 0;
+    // What the job did, for its report: the backup file written or read, its
+    // size once a backup has written it (-1: not known), the boxes chosen and
+    // the seconds from the job's start to its end.
+    QString file;
+    int64_t fileBytes = -1;
+    int boxes = 0;
+    double seconds = 0;
+    // A restore: of the documents written, those that took the place of the
+    // device's of the same name and those added (-1: not known).
+    int64_t replaced = -1;
+    int64_t added = -1;
     QString boxName;
     QString folderName;
 };
@@ -144,8 +157,15 @@ private:
     // Gives the device back, for a bounded time: the FTP account when account
     // is set, then the panel lock.
     void ReleaseDevice(JobOutcome &outcome, bool account);
+    // The documents the chosen boxes hold on the device (a box it lacks
+    // holds none); nothing when one cannot be read.
+    std::optional<uint64_t> CountDeviceDocuments();
+    // What a finished job did: the file's size, or the restore's documents
+    // replaced and added (documentsBefore: CountDeviceDocuments before it).
+    void NoteWhatWasDone(JobOutcome &outcome, std::optional<uint64_t> documentsBefore);
 
     const HANDLE waitForThread_;
+    std::chrono::steady_clock::time_point started_;
     // Ends the release of the device (set by the user, or when its time is up).
     vt::OwnedHandle stopRelease_;
     JobGate gate_;

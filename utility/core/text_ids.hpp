@@ -170,6 +170,13 @@ inline constexpr uint32_t kErrorCodeLine = 410;
 inline constexpr uint32_t kWorkFolderNotMade = 411;
 inline constexpr uint32_t kFolderLine = 412;
 
+// What a finished job did.
+inline constexpr uint32_t kSummaryFile = 413;
+inline constexpr uint32_t kSummarySize = 414;
+inline constexpr uint32_t kSummaryBoxes = 415;
+inline constexpr uint32_t kSummaryReplacedAdded = 416;
+inline constexpr uint32_t kSummaryTime = 417;
+
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;
 inline constexpr uint32_t kLogSchedule = 152;
