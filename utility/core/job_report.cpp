@@ -57,7 +57,9 @@ uint32_t ShownCode(const JobOutcome &outcome) {
 // and what to do.
 void AddNotReleased(const JobOutcome &outcome, JobReport &report) {
     if (outcome.released) return;
-    report.text += QLatin1Char('\n') + Text(ids::kNotReleased) + QLatin1Char('\n') + Text(ids::kNotReleasedWhatToDo);
+    // A paragraph of its own: it is about the device, not the job.
+    report.text +=
+        QStringLiteral("\n\n") + Text(ids::kNotReleased) + QLatin1Char('\n') + Text(ids::kNotReleasedWhatToDo);
     if (report.icon == JobReport::Icon::Information) report.icon = JobReport::Icon::Warning;
 }
 

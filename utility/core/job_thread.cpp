@@ -323,6 +323,8 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
         if (signalled) emit PercentChanged(std::clamp<int>(progress_.Percent, 0, kProgressRange));
         if (done) {
             worker.join();
+            // Where it ended, shown while the device is given back.
+            ShowProgress(progress_);
             outcome.result = workerResult_;
             outcome.detail = QString::fromStdString(workerDetail_);
             if (workerResult_ == 0) outcome.state = kJobFinished;

@@ -49,7 +49,7 @@ void ReportSessionErrorsInMessageBoxes(DeviceSession &session) {
     // No owner: the failure may come while no window of ours is up.
     session.SetErrorReporter([](uint32_t code, const QString &detail) { ShowErrorCode(nullptr, code, detail); });
     session.SetLeftJobQuestion([] {
-        return ShowMessage(nullptr, Text(ids::kMsgReleaseLeftJob), Text(ids::kCaptionError), QMessageBox::Question,
+        return ShowMessage(nullptr, Text(ids::kMsgReleaseLeftJob), Text(ids::kLoginTitle), QMessageBox::Question,
                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
     });
 }
