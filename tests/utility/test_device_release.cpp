@@ -112,7 +112,7 @@ private slots:
         QVERIFY2(sinceCancel.elapsed() < 15000, qPrintable(QString::number(sinceCancel.elapsed())));
         const vttest::SeenMessage &report = answerer.Messages()[1];
         QCOMPARE(report.icon, QMessageBox::Warning);
-        QCOMPARE(report.text, Text(53) + "\n" + Text(404) + "\n" + Text(405));
+        QCOMPARE(report.text, Text(53) + "\n\n" + Text(404) + "\n" + Text(405));
         QVERIFY(!fs::exists(device.sim.dir / "office.zip"));
         QVERIFY(!w.window.Status()->ShowsConnected());
         device.sim.faults().Thaw();
