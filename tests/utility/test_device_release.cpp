@@ -108,8 +108,9 @@ private slots:
         QVERIFY(answerer.Done());
         QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
         // The job sees the cancel at its next look (5 s at most), the request
-        // in flight ends within a second, then the release's 3 s.
-        QVERIFY2(sinceCancel.elapsed() < 15000, qPrintable(QString::number(sinceCancel.elapsed())));
+        // in flight ends within a second, then the release's 3 s: far below
+        // the release pages' own time-outs (minutes), which it used to wait.
+        QVERIFY2(sinceCancel.elapsed() < 30000, qPrintable(QString::number(sinceCancel.elapsed())));
         const vttest::SeenMessage &report = answerer.Messages()[1];
         QCOMPARE(report.icon, QMessageBox::Warning);
         QCOMPARE(report.text, Text(53) + "\n\n" + Text(404) + "\n" + Text(405));
@@ -159,7 +160,8 @@ private slots:
         QVERIFY(stopEnabled);
         QCOMPARE(waitingFor, Text(400));
         QVERIFY2(secondsLeft >= 590, qPrintable(QString::number(secondsLeft)));
-        QVERIFY2(sinceStop.elapsed() < 5000, qPrintable(QString::number(sinceStop.elapsed())));
+        // Long before the 600 s bound.
+        QVERIFY2(sinceStop.elapsed() < 30000, qPrintable(QString::number(sinceStop.elapsed())));
         const vttest::SeenMessage &report = answerer.Messages()[0];
         QCOMPARE(report.icon, QMessageBox::Warning);
         QVERIFY2(report.text.startsWith(Text(51) + "\n"), qPrintable(report.text));
