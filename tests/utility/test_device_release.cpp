@@ -102,6 +102,16 @@ private slots:
             [](CProgressDlg *progress) { vttest::Later([progress] { progress->CancelButton()->click(); }); });
         QElapsedTimer sinceCancel;
         answerer.AnswerMessage(QMessageBox::Yes, [&](QMessageBox *) { sinceCancel.start(); });
+        // While the device is waited for, the user may stop waiting (here the
+        // bound comes first).
+        bool stopOffered = false;
+        answerer.Then([&](QWidget *modal) {
+            auto *progress = qobject_cast<CProgressDlg *>(modal);
+            if (!progress || progress->CancelButton()->text() != Text(403) || !progress->CancelButton()->isEnabled())
+                return false;
+            stopOffered = true;
+            return true;
+        });
         answerer.AnswerMessage(QMessageBox::Ok);
         w.window.ActionButton()->click();
 
@@ -111,6 +121,7 @@ private slots:
         // in flight ends within a second, then the release's 3 s: far below
         // the release pages' own time-outs (minutes), which it used to wait.
         QVERIFY2(sinceCancel.elapsed() < 30000, qPrintable(QString::number(sinceCancel.elapsed())));
+        QVERIFY(stopOffered);
         const vttest::SeenMessage &report = answerer.Messages()[1];
         QCOMPARE(report.icon, QMessageBox::Warning);
         QCOMPARE(report.text, Text(53) + "\n\n" + Text(404) + "\n" + Text(405));

@@ -186,6 +186,9 @@ void CProgressDlg::OnCancel() {
             WaitForJobThread();
         }
         animation_->Close();
+        // The job has stopped its work and waits for the device: that wait
+        // the user may end.
+        if (releasing_ && !ended_) cancel_->setEnabled(true);
     } else {
         job_->Gate().Open();
         if (!ended_) {
