@@ -14,6 +14,7 @@
 #include "commands.hpp"
 #include "device_job.hpp"
 #include "failure_report.hpp"
+#include "job_work_folders.hpp"
 #include "json_output.hpp"
 #include "long_operation.hpp"
 #include "progress_bar.hpp"
@@ -113,7 +114,7 @@ const char *FileKindText(mode_t mode) {
 // A complete backup that could not take its name stays in the work folder
 // (the folder then outlives the run): says where.
 void KeepCompleteBackup(const WorkFolder &work, const std::string &output) {
-    for (const std::string &kept : KeptContent(work.path()))
+    for (const std::string &kept : vtjobs::KeptContent(work.path()))
         if (fs::path(kept).filename() == VTBOX_KEPT_BACKUP)
             std::fprintf(stderr,
                          "vtbox: the complete backup is kept as %s; move it to %s (or where you want it) "

@@ -13,6 +13,7 @@
 #include "device_job.hpp"
 #include "dry_run.hpp"
 #include "failure_report.hpp"
+#include "job_work_folders.hpp"
 #include "json_output.hpp"
 #include "long_operation.hpp"
 #include "progress_bar.hpp"
@@ -62,7 +63,7 @@ int Describe(const std::string &file, FileDescription *out) {
 // in the work folder (which then outlives the run): says where, and true
 // when there are any.
 bool ReportRescueCopies(const std::string &work) {
-    size_t n = RescuedDocuments(work);
+    size_t n = vtjobs::RescuedDocuments(work);
     if (n == 0) return false;
     std::fprintf(stderr,
                  "vtbox: %zu document%s of the device had to be deleted to make room for %s replacement%s and could "

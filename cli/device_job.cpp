@@ -2,17 +2,16 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "device_release.hpp"
 #include "failure_report.hpp"
 #include "job_record.hpp"
 #include "long_operation.hpp"
@@ -135,7 +134,7 @@ uint32_t ExclusiveJob::Begin() {
     }
     locked_ = true;
     const Settings &s = session_.settings();
-    if (!WriteJobRecord(s.host, s.port, {session_.get()->SessionId, mode_, static_cast<int>(getpid())}))
+    if (!vtjobs::WriteJobRecord(s.host, s.port, {session_.get()->SessionId, mode_, static_cast<int>(getpid())}))
         std::fprintf(stderr, "vtbox: warning: cannot note the job for vtbox unlock\n");
     rc = vtBoxCreateFTPAccount(session_.get(), password_.c_str(), login_);
     if (rc != 0) {
@@ -146,50 +145,6 @@ uint32_t ExclusiveJob::Begin() {
     account_ = true;
     return 0;
 }
-
-unsigned ReleaseSeconds() {
-    if (const char *text = std::getenv("VTBOX_RELEASE_SECONDS"); text && *text) {
-        char *end = nullptr;
-        unsigned long v = std::strtoul(text, &end, 10);
-        if (*end == '\0' && v >= 1 && v <= 3600) return static_cast<unsigned>(v);
-    }
-    return 60;
-}
-
-namespace {
-
-constexpr uint32_t kDeviceBusy = VTBOX_E_DEVICE_IN_USE;            // unlocking a mode not held (any more)
-constexpr uint32_t kFtpAccountError = VTBOX_E_FTP_ACCOUNT_FAILED;  // deleting an account that is gone
-// The device no longer has the web session (Result 202): it ended it by
-// itself, and with it the lock and the FTP account, so nothing is left to
-// release.
-constexpr uint32_t kSessionGone = VTBOX_E_STORE_TIMEOUT;
-
-// Signals an event when a time has passed, unless dismissed first.
-class Deadline {
-public:
-    Deadline(HANDLE event, std::chrono::seconds after)
-        : thread_([this, event, after] {
-              std::unique_lock<std::mutex> lock(m_);
-              if (!cv_.wait_for(lock, after, [this] { return dismissed_; })) SetEvent(event);
-          }) {}
-    ~Deadline() {
-        {
-            std::lock_guard<std::mutex> lock(m_);
-            dismissed_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool dismissed_ = false;
-    std::thread thread_;
-};
-
-}  // namespace
 
 uint32_t ExclusiveJob::End() {
     if (ended_) return 0;
@@ -205,63 +160,22 @@ uint32_t ExclusiveJob::End() {
     }
     uint32_t first = 0;
     {
-        Deadline deadline(stop, std::chrono::seconds(ReleaseSeconds()));
-        vtBoxSetRequestCancelEvent(session_.get(), stop);
-
-        // Rounds of one attempt per step still pending, with growing pauses
-        // between them. A retry may find a step done by an attempt whose reply
-        // was lost: that counts as done.
-        struct Step {
-            const char *what;
-            bool &pending;
-            std::function<uint32_t()> call;
-            uint32_t doneOnRetry;
-            uint32_t rc = 0;
-            std::string detail;
+        vtjobs::DeviceRelease release(session_.get(), password_.c_str(), mode_, stop,
+                                      std::chrono::seconds(vtjobs::ReleaseSeconds()));
+        const vtjobs::ReleaseOutcome outcome = release.Run(account_, locked_);
+        account_ = outcome.account.pending;
+        locked_ = outcome.lock.pending;
+        const std::pair<const char *, const vtjobs::ReleaseStepResult *> steps[] = {
+            {"deleting the FTP account", &outcome.account},
+            {"unlocking the device's panel", &outcome.lock},
         };
-        Step steps[] = {
-            {"deleting the FTP account",
-             account_,
-             [&] { return vtBoxDeleteFTPAccount(session_.get(), password_.c_str()); },
-             kFtpAccountError,
-             0,
-             {}},
-            {"unlocking the device's panel",
-             locked_,
-             [&] { return vtBoxUnlockUiJob(session_.get(), password_.c_str(), mode_); },
-             kDeviceBusy,
-             0,
-             {}},
-        };
-        DWORD pauseMs = 500;
-        for (int round = 0;; ++round) {
-            bool left = false;
-            for (Step &step : steps) {
-                if (!step.pending) continue;
-                uint32_t rc = step.call();
-                if (rc == 0 || rc == kSessionGone || (round > 0 && rc == step.doneOnRetry)) {
-                    step.pending = false;
-                    continue;
-                }
-                // A cancelled attempt says less than the failure before it.
-                if (rc != VTBOX_E_CANCELLED || step.rc == 0) {
-                    step.rc = rc;
-                    step.detail = vtBoxGetLastErrorText();
-                }
-                left = true;
-            }
-            if (!left || WaitForSingleObject(stop, pauseMs) == WAIT_OBJECT_0) break;
-            pauseMs = std::min<DWORD>(pauseMs * 2, 8000);
-        }
-        for (const Step &step : steps) {
-            if (!step.pending) continue;
-            if (!first) first = step.rc;
-            ReportFailure(step.what, step.rc, step.detail, FailureSite::Device);
-        }
+        for (const auto &[what, step] : steps)
+            if (step->pending) ReportFailure(what, step->code, step->detail, FailureSite::Device);
+        first = outcome.FirstCode();
         session_.Close();  // cut short by the stop event when the device does not answer
     }
     // A record stays while the device may still be held, for vtbox unlock.
-    if (first == 0) RemoveJobRecord(session_.settings().host, session_.settings().port);
+    if (first == 0) vtjobs::RemoveJobRecord(session_.settings().host, session_.settings().port);
     if (first) {
         std::fprintf(stderr,
                      "vtbox: warning: the device %s was not released: its panel may stay locked and its temporary "

@@ -78,7 +78,4 @@ private:
     bool ended_ = false;
 };
 
-// How long the release of the device is tried, in seconds.
-unsigned ReleaseSeconds();
-
 }  // namespace vtcli

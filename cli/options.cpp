@@ -585,8 +585,9 @@ std::string HelpText(const std::string &command) {
                output;
     if (command == "unlock")
         return "vtbox [device options] unlock\n"
-               "  Releases the panel lock and the temporary FTP account that a vtbox job killed\n"
-               "  on this computer (SIGKILL, power loss) left on the device.\n\n" +
+               "  Releases the panel lock and the temporary FTP account that a job of this\n"
+               "  computer left on the device: a vtbox or VAULTRABackupRestore job that was\n"
+               "  killed (SIGKILL, power loss), or one that could not release the device.\n\n" +
                device;
     if (command == "convert")
         return "vtbox convert backup SOURCE DESTINATION [--from VERSION] --to VERSION [--json]\n"

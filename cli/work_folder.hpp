@@ -6,13 +6,17 @@
 
 namespace vtcli {
 
+// The start of the name of vtbox's work folders.
+inline constexpr char kWorkFolderPrefix[] = ".vtbox-work-";
+
 // A hidden work folder made next to a file the job writes or reads
 // (".vtbox-work-<pid>-XXXXXX"), removed with everything in it when the
-// object ends, but for what it holds that must outlive the job (KeptContent):
+// object ends, but for what it holds that must outlive the job
+// (vtjobs::KeptContent):
 // that stays, in the folder, and nothing else does.
 //
 // Making one first clears the work folders that dead vtbox runs left in the
-// same folder (ClearDeadWorkFolders), once per folder and process, and says
+// same folder (vtjobs::ClearDeadWorkFolders), once per folder and process, and says
 // on standard error what it removed and what it kept (unless -q).
 class WorkFolder {
 public:
@@ -44,26 +48,8 @@ WorkFolder TempWorkFolder();
 // The folder part of a path ("." when it has none).
 std::string FolderOf(const std::string &path);
 
-// What a work folder holds that may be the only copy of something, in the
-// folder itself or in a folder right inside it (the engine's own work
-// folder of a job): the restore's rescue copies of device documents
-// (VTBOX_RESCUE_FOLDER, when not empty) and a complete backup that could not
-// be put in place (VTBOX_KEPT_BACKUP). Their paths; links are never followed.
-std::vector<std::string> KeptContent(const std::string &workFolder);
-
-// The documents that rescue copies under a work folder hold (their count).
-size_t RescuedDocuments(const std::string &workFolder);
-
-// What KeptContent found, in words for an administrator ("" when nothing).
+// What vtjobs::KeptContent found, in words for an administrator ("" when
+// nothing).
 std::string DescribeKeptContent(const std::string &workFolder);
-
-// The work folders that ended vtbox runs left in folder: only folders of our
-// own name and user whose process is gone. Those that hold KeptContent are kept, with
-// everything else in them removed; the others are removed whole.
-struct DeadWorkFolders {
-    std::vector<std::string> removed;
-    std::vector<std::string> kept;
-};
-DeadWorkFolders ClearDeadWorkFolders(const std::string &folder);
 
 }  // namespace vtcli

@@ -290,6 +290,7 @@ TEST(CliConfig, PasswordSourcesAndRefusals) {
 #include <algorithm>
 #include <fstream>
 
+#include "job_work_folders.hpp"
 #include "work_folder.hpp"
 
 namespace {
@@ -318,7 +319,7 @@ TEST(CliWorkFolder, ClearsOnlyTheFoldersOfDeadRunsAndKeepsWhatMayBeTheOnlyCopy) 
     std::string link = dir / (".vtbox-work-" + std::to_string(child) + "-Link12");
     fs::create_directory_symlink(other, link);
 
-    vtcli::DeadWorkFolders found = vtcli::ClearDeadWorkFolders(dir.path());
+    vtjobs::DeadWorkFolders found = vtjobs::ClearDeadWorkFolders(dir.path(), vtcli::kWorkFolderPrefix);
     std::sort(found.removed.begin(), found.removed.end());
     std::sort(found.kept.begin(), found.kept.end());
     EXPECT_EQ(found.removed, (std::vector<std::string>{dead, empty_rescue}));
@@ -328,7 +329,7 @@ TEST(CliWorkFolder, ClearsOnlyTheFoldersOfDeadRunsAndKeepsWhatMayBeTheOnlyCopy) 
     EXPECT_FALSE(fs::exists(rescued + "/BOX")) << "what is not kept goes";
     EXPECT_TRUE(fs::exists(backup + "/job/BOX.zip"));
     EXPECT_FALSE(fs::exists(backup + "/job/BOX"));
-    EXPECT_EQ(vtcli::RescuedDocuments(rescued), 1u);
+    EXPECT_EQ(vtjobs::RescuedDocuments(rescued), 1u);
     EXPECT_NE(vtcli::DescribeKeptContent(rescued).find("the only copy of 1 document"), std::string::npos);
     EXPECT_NE(vtcli::DescribeKeptContent(backup).find("a complete backup that could not be put in place, " + backup +
                                                       "/job/BOX.zip"),

@@ -4,13 +4,16 @@
 // and a restore from the pages: the file dialog, the progress window mid-job,
 // the restore mode question, the report of every outcome; the set-up of
 // automatic backup, the main window waiting for its first run, and the
-// result window of automatic runs of every kind.
+// result window of automatic runs of every kind; a device that does not
+// answer its release (the progress window waiting, the report), the next
+// login offering to release it, a restore cut short and a failure's details.
 //
 //   utility_screenshots OUTPUT_FOLDER PASSWORD BACKUP_FOLDER
 //
 // The backup is written into BACKUP_FOLDER.
 // The device is the chosen one of the registry store (VTBOX_REGISTRY_DIR,
 // VTBOX_HTTP_PORT); scripts/screenshots sets everything up.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -18,9 +21,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <cstdio>
 
@@ -80,6 +86,92 @@ void SaveReport(QWidget *parent, const vtutil::JobReport &report, const char *na
     std::unique_ptr<QMessageBox> box = vtutil::MakeReportBox(parent, report);
     box->show();
     Save(box.get(), name);
+}
+
+// Asks the simulated device's control page for a fault ("fault?kind=thaw").
+void DeviceFault(const vtutil::AppState &state, const QString &query) {
+    QNetworkAccessManager network;
+    const QUrl url(QStringLiteral("http://%1:%2/devicesim/%3")
+                       .arg(QString::fromStdString(state.deviceAddress))
+                       .arg(vtutil::BoxServicePort())
+                       .arg(query));
+    QNetworkReply *reply = network.get(QNetworkRequest(url));
+    QEventLoop wait;
+    QObject::connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    wait.exec();
+    if (reply->error() != QNetworkReply::NoError)
+        std::fprintf(stderr, "utility_screenshots: %s: %s\n", qPrintable(url.toString()),
+                     qPrintable(reply->errorString()));
+    reply->deleteLater();
+}
+
+// The whole screen, window frames and all, as the window manager shows it.
+void GrabScreen(const char *name) {
+    QTest::qWait(400);
+    const QString path = g_out.filePath(QString::fromLatin1(name));
+    if (!QGuiApplication::primaryScreen()->grabWindow(0).save(path))
+        std::fprintf(stderr, "utility_screenshots: cannot write %s\n", qPrintable(path));
+    else
+        std::printf("%s\n", qPrintable(path));
+}
+
+// A device that does not answer the release of a backup: the progress window
+// waiting for it, Stop Waiting, the report; then the next login, which finds
+// the device held and offers to release it. A restore cut short and a
+// failure's details, as the pages report them.
+void ReleasePictures(vtutil::CBackupRestoreDlg &window, vtutil::DeviceSession &session, vtutil::AppState &state,
+                     const QString &backupFolder, const QString &password) {
+    window.Sheet()->setCurrentIndex(0);
+    window.BackupPage()->TargetEdit()->setText(QDir(backupFolder).filePath(QStringLiteral("print-room-2.zip")));
+    DeviceFault(state, QStringLiteral("fault?kind=freeze&scope=device&page=boxnwDeleteFTPAccount"));
+    {
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<vtutil::CProgressDlg>();
+        answerer.Then([](QWidget *modal) {
+            auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
+            if (!progress || progress->CancelButton()->text() != vtutil::Text(vtutil::ids::kStopWaiting)) return false;
+            GrabScreen("screen-releasing.png");
+            Grab(progress, "progress-releasing.png");
+            vttest::Later([progress] { progress->CancelButton()->click(); });
+            return true;
+        });
+        answerer.AnswerMessage(QMessageBox::Ok, [](QMessageBox *box) { Grab(box, "message-not-released.png"); });
+        window.ActionButton()->click();
+        if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the release did not run as expected\n");
+    }
+    DeviceFault(state, QStringLiteral("fault?kind=thaw"));
+    {
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CLoginDlg>([password](vtutil::CLoginDlg *login) {
+            QTest::keyClicks(login->PasswordEdit(), password);
+            vttest::Later([login] { login->OkButton()->click(); });
+        });
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) {
+            GrabScreen("screen-release-left-job.png");
+            Grab(box, "message-release-left-job.png");
+        });
+        window.Action(vtutil::CBackupRestoreDlg::Command::Refresh)->trigger();
+        if (!answerer.Done() || !session.Connected())
+            std::fprintf(stderr, "utility_screenshots: the login did not release the device\n");
+    }
+
+    vtutil::JobOutcome partial;
+    partial.result = 12029;
+    partial.jobResult = 12029;
+    partial.documentsDone = 14;
+    partial.detail = QStringLiteral(
+        "the FTP upload of /SHR/BOX/DATA/B0000002/P0000001/D0000015/PAGE0001.DAT: "
+        "Couldn't connect to server");
+    SaveReport(&window, vtutil::RestoreReport(partial), "message-restore-partial.png");
+
+    vtutil::JobOutcome refused;
+    refused.result = 5;
+    refused.detail = QStringLiteral("The work folder could not be made in /srv/backups: Permission denied");
+    std::unique_ptr<QMessageBox> box = vtutil::MakeReportBox(&window, vtutil::BackupReport(refused));
+    box->show();
+    for (QAbstractButton *button : box->buttons())
+        if (box->buttonRole(button) == QMessageBox::ActionRole) button->click();
+    Save(box.get(), "message-details.png");
 }
 
 }  // namespace
@@ -236,6 +328,8 @@ int main(int argc, char *argv[]) {
     about.show();
     Save(&about, "about.png");
     about.hide();
+
+    ReleasePictures(window, session, state, backupFolder, QString::fromLocal8Bit(argv[2]));
 
     session.Close();
     return 0;

@@ -1,6 +1,9 @@
 // The backup page and its job against the simulated device: a whole backup
 // from the page, cancelling, a device that drops off mid-job, and the checks
 // of the backup file as it is typed and when the job starts.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -23,8 +28,11 @@
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
 #include "restore_pg.hpp"
+#include "size_texts.hpp"
 #include "status_bar.hpp"
+#include "text_format.hpp"
 #include "utility_fixture.hpp"
+#include "vthandles.hpp"
 
 using vtutil::CProgressDlg;
 using vtutil::Text;
@@ -88,10 +96,26 @@ std::vector<uint32_t> BoxesInFile(const std::string &path, std::string *version 
     return numbers;
 }
 
-// The device was given back: the lock and the FTP account of the job are gone.
+// The documents a backup file's description counts.
+int DocumentsInFile(const std::string &path) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    const std::string folder = fs::path(path).parent_path().string();
+    if (vtBoxGetXMLInfo(path.c_str(), folder.c_str(), &info, &count, &boxes, &handle) != 0) return -1;
+    vt::GlobalBlock owner(handle);
+    int documents = 0;
+    for (uint32_t i = 0; i < count; ++i) documents += static_cast<int>(boxes[i].NumOfDocs);
+    return documents;
+}
+
+// The device was given back: the lock (a backup's, mode 0) and the FTP
+// account of the job are gone.
 void ExpectDeviceReleased(vttest::UtilityDevice &device) {
+    QCOMPARE(device.CountRequests("boxnwBoxExModeIn?", "&MOD=0"), size_t(1));
+    QCOMPARE(device.CountRequests("boxnwBoxExModeOut?", "&MOD=0"), size_t(1));
     QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
-    QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
     QCOMPARE(device.CountRequests("boxnwCreateFTPAccount?"), size_t(1));
     QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
 }
@@ -157,8 +181,16 @@ private slots:
         QVERIFY(answerer.Done());
         QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
         QCOMPARE(answerer.Messages()[0].caption, Text(43));
-        QCOMPARE(answerer.Messages()[0].text, Text(51));
         QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Information);
+        // What was written: the file as typed, its size, the boxes with
+        // their documents, the time taken.
+        const QStringList lines = answerer.Messages()[0].text.split('\n');
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], Text(51));
+        QCOMPARE(lines[1], vtutil::FormatValues(Text(413), {QString::fromStdString(target)}));
+        QCOMPARE(lines[2], vtutil::FormatValues(Text(414), {vtutil::FileSizeText(fs::file_size(target))}));
+        QCOMPARE(lines[3], vtutil::FormatValues(Text(415), {"2", QString::number(DocumentsInFile(target))}));
+        QVERIFY2(lines[4].startsWith(vtutil::FormatValues(Text(417), {""})), qPrintable(lines[4]));
 
         // The window moved on and showed where the job was.
         QVERIFY2(watch.percents.size() >= 3, qPrintable(QString::number(watch.percents.size())));
@@ -203,7 +235,7 @@ private slots:
 
         QVERIFY(answerer.Done());
         QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
-        QCOMPARE(answerer.Messages()[1].text, Text(51));
+        QVERIFY(answerer.Messages()[1].text.startsWith(Text(51) + "\n"));
         QCOMPARE(BoxesInFile(target), (std::vector<uint32_t>{1, 2, 3}));
         ExpectDeviceReleased(device);
     }
@@ -258,7 +290,7 @@ private slots:
         w.window.ActionButton()->click();
 
         QVERIFY(answerer.Done());
-        QCOMPARE(answerer.Messages()[1].text, Text(51));
+        QVERIFY(answerer.Messages()[1].text.startsWith(Text(51) + "\n"));
         QCOMPARE(BoxesInFile(target), (std::vector<uint32_t>{1, 2, 3}));
         ExpectDeviceReleased(device);
     }
@@ -266,6 +298,7 @@ private slots:
     void ADeviceThatDropsOffMidJob() {
         vttest::KeepCwd keep;
         vttest::UtilityDevice device;
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "2");
         device.Login();
         // The download stalls part-way, so that the job is surely running
         // when the device goes.
@@ -300,9 +333,11 @@ private slots:
         QCOMPARE(failure.caption, Text(43));
         QCOMPARE(failure.icon, QMessageBox::Critical);
         QVERIFY2(failure.text.startsWith(Text(52) + "\n"), qPrintable(failure.text));
-        QVERIFY(failure.text.endsWith(vtutil::ErrorTextFor(12029)) ||
-                failure.text.endsWith(vtutil::ErrorTextFor(12004)) ||
-                failure.text.endsWith(vtutil::ErrorTextFor(1460)));
+        QVERIFY(failure.text.contains(vtutil::ErrorTextFor(12029)) ||
+                failure.text.contains(vtutil::ErrorTextFor(12004)) ||
+                failure.text.contains(vtutil::ErrorTextFor(1460)));
+        // Nothing answers the release either: the report says what that means.
+        QVERIFY2(failure.text.endsWith(Text(404) + "\n" + Text(405)), qPrintable(failure.text));
         QVERIFY(!fs::exists(target));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
     }
@@ -331,12 +366,53 @@ private slots:
         QCOMPARE(outcome.result, 1460u);
         QVERIFY2(outcome.detail.contains("boxnwBoxExModeIn"), qPrintable(outcome.detail));
 
-        device.sim.faults().ForceResult("boxnwDeleteFTPAccount", 100, 1);
+        // A release that keeps failing is given up after its bound, and its
+        // failure is the job's result.
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "2");
+        device.sim.faults().ForceHttpStatus("boxnwDeleteFTPAccount", 500);
         outcome = run();
         QCOMPARE(outcome.state, vtutil::kJobFinished);
-        QCOMPARE(outcome.result, 1460u);
+        QVERIFY(!outcome.released);
+        QVERIFY(outcome.result != 0);
         QVERIFY2(outcome.detail.contains("boxnwDeleteFTPAccount"), qPrintable(outcome.detail));
         QVERIFY(!outcome.detail.contains("admin"));
+    }
+
+    // A folder that cannot be written to, for a job and for a new folder:
+    // the report says why, with the system's words and the code behind
+    // Show Details.
+    void AFailureReportCarriesTheSystemDetail() {
+        // /sys is a folder that nobody may make anything in, root included.
+        if (::mkdir("/sys/.vtbox-test", 0700) == 0 || errno == ENOENT) {
+            ::rmdir("/sys/.vtbox-test");
+            QSKIP("no read-only /sys here");
+        }
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        Window w(device);
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        QString details;
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
+        w.Target()->setText("/sys/office.zip");
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[0].text, Text(52) + "\n" + vtutil::ErrorTextFor(5));
+        QVERIFY2(details.startsWith(vtutil::FormatValues(Text(411), {"/sys", std::strerror(EPERM)})) ||
+                     details.startsWith(vtutil::FormatValues(Text(411), {"/sys", std::strerror(EACCES)})),
+                 qPrintable(details));
+        QVERIFY2(details.endsWith(vtutil::FailureDetails(5).section('\n', -1)), qPrintable(details));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(0));
+
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(139)); });
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
+        w.Target()->setText("/sys/new/office.zip");
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[2].text, Text(66));
+        QVERIFY2(details.contains("/sys/new") && details.contains(QString::number(5)), qPrintable(details));
+        QVERIFY(answerer.Unexpected().isEmpty());
     }
 
     void TheTypedFileIsChecked() {
@@ -400,7 +476,7 @@ private slots:
         answerer.AnswerMessage(QMessageBox::Ok);
         w.window.ActionButton()->click();
         QVERIFY(answerer.Done());
-        QCOMPARE(answerer.Messages().back().text, Text(51));
+        QVERIFY(answerer.Messages().back().text.startsWith(Text(51) + "\n"));
         QCOMPARE(BoxesInFile(deeper + "/office.zip").size(), size_t(3));
 
         // The same file again: asked once while typed, not again at Start.
@@ -413,7 +489,7 @@ private slots:
         w.window.ActionButton()->click();
         QVERIFY(answerer.Done());
         QCOMPARE(answerer.Messages().size(), size_t(4));
-        QCOMPARE(answerer.Messages().back().text, Text(51));
+        QVERIFY(answerer.Messages().back().text.startsWith(Text(51) + "\n"));
         QVERIFY(answerer.Unexpected().isEmpty());
     }
 

@@ -50,7 +50,8 @@ private slots:
             QTest::keyClicks(dialog->PasswordEdit(), "wrong");
             vttest::Later([dialog] { dialog->OkButton()->click(); });
         });
-        answerer.AnswerMessage(QMessageBox::Ok);
+        QString details;
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
         answerer.OnDialog<CLoginDlg>([](CLoginDlg *dialog) {
             // Still open, emptied, waiting in the field.
             QVERIFY(dialog->PasswordEdit()->text().isEmpty());
@@ -66,6 +67,9 @@ private slots:
         QCOMPARE(answerer.Messages().size(), size_t(1));
         QCOMPARE(answerer.Messages()[0].text, vtutil::ErrorTextFor(1216));
         QCOMPARE(answerer.Messages()[0].caption, vtutil::Text(88));
+        // The engine's words for it and the code, behind Show Details.
+        QVERIFY2(details.contains("boxnwGetEngineVersion") && details.endsWith(vtutil::FailureDetails(1216)),
+                 qPrintable(details));
         QVERIFY(device.session.Connected());
         QCOMPARE(device.session.BoxCount(), uint32_t(3));
     }

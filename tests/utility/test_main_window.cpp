@@ -71,9 +71,10 @@ private slots:
         QVERIFY(device.session.Connected());
         QVERIFY(window.Status()->ShowsConnected());
         QCOMPARE(window.Status()->Activity(), vtutil::Text(34));
-        // The device was given back.
+        // The device was locked as a restore locks it, and given back.
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
-        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?", "&MOD=1"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?", "&MOD=1"), size_t(1));
     }
 
     // At the window's first size the next run's date and time are read
@@ -106,7 +107,11 @@ private slots:
 
         vttest::ModalAnswerer answerer;
         answerer.AnswerMessage(QMessageBox::Yes);
-        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *) {
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) {
+            // What the engine knows of the failure, behind Show Details.
+            QVERIFY2(box->detailedText().contains("boxnwBoxExModeIn") &&
+                         box->detailedText().endsWith(vtutil::FailureDetails(1460).section('\n', -1)),
+                     qPrintable(box->detailedText()));
             // Already marked when the error shows.
             QVERIFY(!device.session.Connected());
             QCOMPARE(BackupRows(window), 0);

@@ -20,6 +20,8 @@
 #include "progress_dlg.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
+#include "status_bar.hpp"
+#include "text_format.hpp"
 #include "utility_fixture.hpp"
 #include "va_property_sheet.hpp"
 
@@ -189,7 +191,12 @@ private slots:
         QVERIFY(answerer.Done());
         QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
         QCOMPARE(answerer.Messages()[0].caption, Text(47));
-        QCOMPARE(answerer.Messages()[0].text, Text(54));
+        // Every restored document was added under a name of its own.
+        QVERIFY2(answerer.Messages()[0].text.startsWith(
+                     Text(54) + "\n" + vtutil::FormatValues(Text(413), {QString::fromStdString(backup)}) + "\n" +
+                     vtutil::FormatValues(Text(415), {"2", "4"}) + "\n" + vtutil::FormatValues(Text(416), {"0", "4"}) +
+                     "\n"),
+                 qPrintable(answerer.Messages()[0].text));
         QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Information);
         QCOMPARE(device.app.restoreMode, uint32_t(2));
 
@@ -202,10 +209,106 @@ private slots:
         // The device's box list is read again: box 2 is back.
         QCOMPARE(w.window.BackupPage()->List()->topLevelItemCount(), 2);
         QVERIFY(device.session.Connected());
+        // Locked as a restore locks (mode 1), and given back.
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?", "&MOD=1"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?", "&MOD=1"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
-        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+    }
+
+    // In replace mode the report tells the documents that took the place of
+    // their namesakes from those that were added: here one document was
+    // deleted on the device after the backup.
+    void AReplacingRestoreSaysWhatItReplacedAndAdded() {
+        vttest::SimOptions options;
+        options.seed.boxes = 1;
+        options.seed.folders = 0;
+        options.seed.docs = 3;
+        vttest::UtilityDevice device(options);
+        device.Login();
+        const std::string backup = Backup(device, {1});
+        const fs::path top = vttest::BoxLevel(device.sim, 1);
+        fs::remove_all(top / "D0000002");
+        fs::remove(top / "D0000002.XML");
+        RestoreWindow w(device);
+        w.Choose(backup);
+        vttest::ModalAnswerer answerer;
+        {
+            vttest::KeepCwd keep;
+            StartRestore(answerer, w, false);
+        }
+        QVERIFY(answerer.Done());
+        const QString text = answerer.Messages()[0].text;
+        QVERIFY2(text.contains(vtutil::FormatValues(Text(415), {"1", "3"}) + "\n" +
+                               vtutil::FormatValues(Text(416), {"2", "1"}) + "\n"),
+                 qPrintable(text));
+        QVERIFY2(text.section('\n', -1).startsWith(vtutil::FormatValues(Text(417), {""})), qPrintable(text));
+        QCOMPARE(vttest::DocumentNames(top).size(), size_t(3));
+    }
+
+    // The device goes off the network part-way through a restore, or only
+    // its FTP connection breaks: the report says how many documents it holds
+    // now and what completes the restore, and the window counts the device
+    // as gone.
+    void ARestoreCutShortSaysWhatItWrote_data() {
+        QTest::addColumn<bool>("offTheNetwork");
+        QTest::newRow("off the network") << true;
+        QTest::newRow("FTP connection dropped") << false;
+    }
+
+    void ARestoreCutShortSaysWhatItWrote() {
+        QFETCH(bool, offTheNetwork);
+        vttest::SimOptions options;
+        options.seed.boxes = 1;
+        options.seed.folders = 0;
+        options.seed.docs = 30;
+        vttest::UtilityDevice device(options);
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "1");
+        device.Login();
+        const std::string backup = Backup(device, {1});
+        const fs::path top = vttest::BoxLevel(device.sim, 1);
+        RestoreWindow w(device);
+        w.Choose(backup);
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<vtutil::CProgressDlg>();
+        answerer.OnDialog<vtutil::CRestoreModeDlg>([](vtutil::CRestoreModeDlg *mode) {
+            mode->KeepBothButton()->setChecked(true);
+            vttest::Later([mode] { mode->accept(); });
+        });
+        if (offTheNetwork) {
+            answerer.Then([&](QWidget *modal) {
+                auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
+                if (!progress || progress->DocumentsLine()->text().section(' ', 1, 1).toInt() < 3) return false;
+                device.sim.device->Stop();
+                return true;
+            });
+        } else {
+            // A few documents in (each is a few transfers: status files, its
+            // record, its pages).
+            device.sim.faults().DropDataConnection(12, 2);
+        }
+        answerer.AnswerMessage(QMessageBox::Ok);
+        {
+            vttest::KeepCwd keep;
+            w.window.ActionButton()->click();
+        }
+        QVERIFY2(answerer.Done(), qPrintable(answerer.Messages().empty() ? QString() : answerer.Messages()[0].text));
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        const QString text = answerer.Messages()[0].text;
+        const QStringList parts = Text(408).split("%d");
+        const qsizetype at = text.indexOf(parts[0]);
+        QVERIFY2(text.startsWith(Text(55) + "\n") && at > 0, qPrintable(text));
+        const int written = text.mid(at + parts[0].size()).section(parts[1], 0, 0).toInt();
+        // Each written document was added beside the device's own; one more
+        // may have been half made when the device went.
+        const int added = static_cast<int>(vttest::DocumentNames(top).size()) - 30;
+        QVERIFY2(written >= 1 && (added == written || added == written + 1),
+                 qPrintable(QString("%1 written, %2 added").arg(written).arg(added)));
+        QVERIFY(text.contains(parts[1] + "\n" + Text(409)));
+        QVERIFY(!device.session.Connected());
+        QVERIFY(!w.window.Status()->ShowsConnected());
+        QCOMPARE(w.List()->topLevelItemCount(), 0);
     }
 
     void TooManyDocumentsInAFolderNamesTheBoxAndFolder() {

@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+
+#include "job_record.hpp"
+#include "left_job.hpp"
 
 namespace vtutil {
 
@@ -30,7 +34,7 @@ DeviceSession::~DeviceSession() {
 void DeviceSession::SetPassword(const std::string &password) { password_ = password.substr(0, kPasswordBytes); }
 
 void DeviceSession::Report(uint32_t code) {
-    if (!quiet_ && reporter_) reporter_(code);
+    if (!quiet_ && reporter_) reporter_(code, QString::fromUtf8(vtBoxGetLastErrorText()));
 }
 
 void DeviceSession::TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes) {
@@ -89,7 +93,14 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     }
     passwordRejected_ = false;
     engineInfo_ = VTENGVERSION{};
-    if (uint32_t rc = vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_)) {
+    uint32_t rc = vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_);
+    if (rc == VTBOX_E_DEVICE_IN_USE) rc = ReleaseLeftJob(rc);
+    if (rc == 0) {
+        // A record of an ended job whose device is free again is stale.
+        std::optional<vtjobs::JobRecord> left = vtjobs::ReadJobRecord(record_.Host, record_.Port);
+        if (left && vtjobs::JobHasEnded(*left)) vtjobs::RemoveJobRecord(record_.Host, record_.Port);
+    }
+    if (rc) {
         lastResult_ = rc;
         Report(rc);
         CloseRecord();
@@ -108,6 +119,16 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     lastResult_ = GetLastError();
     Report(lastResult_);
     CloseRecord();
+}
+
+uint32_t DeviceSession::ReleaseLeftJob(uint32_t rc) {
+    std::optional<vtjobs::JobRecord> left = vtjobs::ReadJobRecord(record_.Host, record_.Port);
+    if (!left || !vtjobs::JobHasEnded(*left) || quiet_ || !leftJobQuestion_ || !leftJobQuestion_()) return rc;
+    const vtjobs::LeftJobRelease release = vtjobs::ReleaseLeftJob(&record_, password_.c_str(), *left);
+    if (release.WrongPassword()) return VTBOX_E_WRONG_PASSWORD;
+    vtjobs::RemoveJobRecord(record_.Host, record_.Port);
+    engineInfo_ = VTENGVERSION{};
+    return vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_);
 }
 
 void DeviceSession::Close() {

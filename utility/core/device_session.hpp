@@ -5,6 +5,7 @@
 // while the windows are blocked by their progress dialog.
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,11 +31,17 @@ public:
     DeviceSession(const DeviceSession &) = delete;
     DeviceSession &operator=(const DeviceSession &) = delete;
 
-    // Reports a failed step of ConnectDevice (a result code) to the user.
-    using ErrorReporter = std::function<void(uint32_t code)>;
+    // Reports a failed step of ConnectDevice to the user: its result code
+    // and the engine's detail.
+    using ErrorReporter = std::function<void(uint32_t code, const QString &detail)>;
     void SetErrorReporter(ErrorReporter reporter) { reporter_ = std::move(reporter); }
-    // While quiet (automatic backup), failures are not reported; the
-    // automatic run reports them itself.
+    // Asked when the device says it is busy and a job of this computer that
+    // no longer runs holds it (its job record says so): true releases the
+    // device in that job's name and goes on connecting.
+    using LeftJobQuestion = std::function<bool()>;
+    void SetLeftJobQuestion(LeftJobQuestion question) { leftJobQuestion_ = std::move(question); }
+    // While quiet (automatic backup), failures are not reported and nothing
+    // is asked; the automatic run reports them itself.
     void SetQuiet(bool quiet) { quiet_ = quiet; }
 
     // Connects to the device at the application's address with Password,
@@ -75,7 +82,12 @@ public:
     char *FtpAccount() { return ftpAccount_; }
 
 private:
+    // Reports code with the engine's detail of the call that just failed.
     void Report(uint32_t code);
+    // After the engine version was refused as busy: releases, once the user
+    // agrees, what a job of this computer that no longer runs left on the
+    // device. The code of the engine version asked again, or rc.
+    uint32_t ReleaseLeftJob(uint32_t rc);
     void TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes);
     void FreeBoxList();
     bool RecordOpen() const;
@@ -83,6 +95,7 @@ private:
 
     AppState &app_;
     ErrorReporter reporter_;
+    LeftJobQuestion leftJobQuestion_;
     bool quiet_ = false;
 
     bool connected_ = false;

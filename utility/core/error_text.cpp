@@ -1,7 +1,9 @@
 #include "error_text.hpp"
 
 #include "language.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
+#include "vtplatform.h"
 #include "vtresult.h"
 
 namespace vtutil {
@@ -30,6 +32,12 @@ constexpr uint32_t kConnectionLossCodes[] = {
     VTBOX_E_CONNECTION_FAILED,    VTBOX_E_REQUEST_REFUSED, VTBOX_E_NOT_SUPPORTED, VTBOX_E_BAD_NET_RESPONSE,
     VTBOX_E_DEVICE_NOT_AVAILABLE, VTBOX_E_NET_TIMEOUT,     VTBOX_E_STORE_TIMEOUT, VTBOX_E_CANNOT_CONNECT};
 
+// The platform's texts are one short line each.
+constexpr size_t kMessageTextBytes = 256;
+
+constexpr uint32_t kConnectionBrokenCodes[] = {VTBOX_E_CONNECTION_ABORTED, VTBOX_E_CONNECTION_RESET,
+                                               VTBOX_E_FTP_DROPPED};
+
 }  // namespace
 
 QString ErrorTextFor(uint32_t code) {
@@ -42,6 +50,15 @@ QString ErrorTextFor(uint32_t code) {
     return Text(ids::kSomeError);
 }
 
+QString FailureDetails(uint32_t code, const QString &detail) {
+    if (code == 0) return detail;
+    char text[kMessageTextBytes];
+    vtGetMessageText(code, text, sizeof text);
+    QString details = detail;
+    if (!details.isEmpty()) details += QLatin1Char('\n');
+    return details + FormatValues(Text(ids::kErrorCodeLine), {QString::number(code), QString::fromUtf8(text)});
+}
+
 QString ShortErrorText(uint32_t code) { return ShortText(ErrorTextFor(code)); }
 
 QString ShortText(const QString &text) {
@@ -52,6 +69,12 @@ QString ShortText(const QString &text) {
 
 bool IsConnectionLoss(uint32_t code) {
     for (uint32_t c : kConnectionLossCodes)
+        if (c == code) return true;
+    return false;
+}
+
+bool IsConnectionBroken(uint32_t code) {
+    for (uint32_t c : kConnectionBrokenCodes)
         if (c == code) return true;
     return false;
 }

@@ -18,8 +18,18 @@ QString ShortErrorText(uint32_t code);
 // without either, the whole text.
 QString ShortText(const QString &text);
 
+// What a failure's report shows behind Show Details: the detail the engine
+// or the system gave (where and why it failed), then the code with the
+// platform's text for it ("Error 5: Access was denied."). Empty for 0.
+QString FailureDetails(uint32_t code, const QString &detail = {});
+
 // True for the codes after which a device command counts the session as
 // lost (the device no longer answers).
 bool IsConnectionLoss(uint32_t code);
+
+// True for the codes of a connection to the device that broke in the middle
+// of a transfer (aborted, reset, the FTP connection dropped): after a job
+// the session counts as lost then too.
+bool IsConnectionBroken(uint32_t code);
 
 }  // namespace vtutil

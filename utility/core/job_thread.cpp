@@ -12,9 +12,13 @@
 #include <system_error>
 #include <thread>
 
+#include "device_release.hpp"
 #include "device_session.hpp"
+#include "job_record.hpp"
+#include "job_work_folders.hpp"
 #include "language.hpp"
 #include "status_line.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vthandles.hpp"
 #include "vtplatform/errors.hpp"
@@ -46,30 +50,21 @@ std::string ParentFolder(const std::string &path) { return std::filesystem::path
 }  // namespace
 
 bool RemoveJobTempFolder(const std::string &path) {
-    namespace fs = std::filesystem;
     if (path.empty()) return false;
     if (::chdir(ParentFolder(path).c_str()) != 0) ::chdir("/");
-    std::error_code ec;
-    const fs::path rescue = fs::path(path) / VTBOX_RESCUE_FOLDER, backup = fs::path(path) / VTBOX_KEPT_BACKUP;
-    const bool keepRescue = fs::is_directory(fs::symlink_status(rescue, ec)) && !fs::is_empty(rescue, ec);
-    const bool keepBackup = fs::is_regular_file(fs::symlink_status(backup, ec));
-    if (!keepRescue && !keepBackup) {
-        fs::remove_all(path, ec);
-        return false;
-    }
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
-    for (const fs::path &entry : entries)
-        if (!(keepRescue && entry == rescue) && !(keepBackup && entry == backup)) fs::remove_all(entry, ec);
-    return true;
+    return vtjobs::RemoveWorkFolder(path);
 }
 
-uint32_t MakeJobTempFolder(const std::string &folder, std::string *path) {
+uint32_t MakeJobTempFolder(const std::string &folder, std::string *path, std::vector<std::string> *keptDead) {
     std::string base = folder;
     if (base.empty() || base.back() != '/') base += '/';
+    // Folders of killed jobs go first, but for what may be the only copy of something.
+    vtjobs::DeadWorkFolders dead = vtjobs::ClearDeadWorkFolders(base, kTempFolderName);
+    if (keptDead) *keptDead = std::move(dead.kept);
+    const std::string owner = std::to_string(::getpid()) + "-";
     const uint32_t ticks = MillisecondTicks();
     for (int i = 0; i < kTempFolderTries; ++i) {
-        std::string candidate = base + kTempFolderName + std::to_string(ticks + static_cast<uint32_t>(i));
+        std::string candidate = base + kTempFolderName + owner + std::to_string(ticks + static_cast<uint32_t>(i));
         if (::mkdir(candidate.c_str(), 0700) == 0) {
             *path = std::move(candidate);
             return 0;
@@ -98,7 +93,7 @@ void JobGate::Pass() {
 }
 
 CJobThread::CJobThread(DeviceSession &session, JobRequest request, HANDLE waitForThread)
-    : session_(session), request_(std::move(request)), waitForThread_(waitForThread) {
+    : session_(session), request_(std::move(request)), waitForThread_(waitForThread), stopRelease_(vt::NewEvent(true)) {
     const std::pair<int32_t, uint32_t> phases[] = {
         {VTPHASE_PACKING, ids::kPhasePacking},         {VTPHASE_UNPACKING, ids::kPhaseUnpacking},
         {VTPHASE_DOWNLOADING, ids::kPhaseDownloading}, {VTPHASE_UPLOADING, ids::kPhaseUploading},
@@ -108,6 +103,7 @@ CJobThread::CJobThread(DeviceSession &session, JobRequest request, HANDLE waitFo
     for (const auto &[phase, id] : phases) phaseTexts_[phase] = Text(id);
     phaseTexts_[kBlankPhase] = QString();
     documentsLabel_ = Text(ids::kDocumentsLine);
+    workFolderNotMade_ = Text(ids::kWorkFolderNotMade);
 }
 
 CJobThread::~CJobThread() { wait(); }
@@ -124,8 +120,94 @@ void CJobThread::NoteEngineFailure(JobOutcome &outcome, uint32_t code) {
     outcome.detail = QString::fromUtf8(vtBoxGetLastErrorText());
 }
 
+void CJobThread::StopWaiting() {
+    if (stopRelease_) SetEvent(stopRelease_.get());
+}
+
+void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
+    outcome.jobResult = outcome.result;
+    outcome.jobDetail = outcome.detail;
+    const unsigned seconds = vtjobs::ReleaseSeconds();
+    emit ReleaseStarted(static_cast<int>(seconds));
+    VTMFPSESSION *record = session_.Record();
+    const std::string password = session_.Password();
+    // Kept before the session may be ended below.
+    const vtjobs::JobRecord ended{record->SessionId, LockMode(), 0};
+    vtjobs::ReleaseOutcome released;
+    {
+        vtjobs::DeviceRelease release(record, password.c_str(), LockMode(), stopRelease_.get(),
+                                      std::chrono::seconds(seconds));
+        released = release.Run(account, true,
+                               [this](vtjobs::ReleaseStep step) { emit ReleaseStepChanged(static_cast<int>(step)); });
+        // Given up: the session is ended as far as the device lets it (cut
+        // at once when it does not answer), so that nothing later waits on
+        // it; the job record keeps its number for a later release.
+        if (!released.Released()) vtBoxCloseConnection(record);
+    }
+    // The session goes on serving the window: its requests are not to be
+    // cut by this job's stop.
+    vtBoxSetRequestCancelEvent(record, nullptr);
+    // A step that failed for good replaces the job's code, the lock's last.
+    for (const vtjobs::ReleaseStepResult *step : {&released.account, &released.lock}) {
+        if (!step->pending) continue;
+        outcome.result = step->code;
+        outcome.detail = QString::fromStdString(step->detail);
+    }
+    outcome.released = released.Released();
+    // A device left held keeps its record, now of a job that has ended, for
+    // vtbox unlock and the next login.
+    if (outcome.released)
+        vtjobs::RemoveJobRecord(record->Host, record->Port);
+    else
+        vtjobs::WriteJobRecord(record->Host, record->Port, ended);
+}
+
+std::optional<uint64_t> CJobThread::CountDeviceDocuments() {
+    const std::string password = session_.Password();
+    uint64_t total = 0;
+    std::vector<uint32_t> boxes;
+    for (uint32_t box : request_.boxes) {
+        if (std::find(boxes.begin(), boxes.end(), box) != boxes.end()) continue;
+        boxes.push_back(box);
+        VTBOXEX properties{};
+        const uint32_t rc = vtBoxGetBoxProperty(session_.Record(), box, password.c_str(), &properties, nullptr);
+        if (rc == VTBOX_E_NOT_ON_DEVICE) continue;
+        if (rc != 0) return std::nullopt;
+        total += properties.NumOfDocs;
+    }
+    return total;
+}
+
+void CJobThread::NoteWhatWasDone(JobOutcome &outcome, std::optional<uint64_t> documentsBefore) {
+    if (outcome.state != kJobFinished) return;
+    if (request_.operation == JobOperation::Backup) {
+        struct stat st;
+        if (::stat(request_.target.c_str(), &st) == 0) outcome.fileBytes = st.st_size;
+        return;
+    }
+    const int64_t written = outcome.documentsDone;
+    if (request_.restoreMode != kRestoreReplace) {
+        // Every restored document got a name of its own.
+        outcome.replaced = 0;
+        outcome.added = written;
+        return;
+    }
+    // A document that replaced one of its name left the box's count as it
+    // was; one that found no namesake raised it.
+    std::optional<uint64_t> documentsAfter = CountDeviceDocuments();
+    if (!documentsBefore || !documentsAfter) return;
+    const int64_t grown = static_cast<int64_t>(*documentsAfter) - static_cast<int64_t>(*documentsBefore);
+    outcome.added = std::clamp<int64_t>(grown, 0, written);
+    outcome.replaced = written - outcome.added;
+}
+
 void CJobThread::run() {
     JobOutcome outcome;
+    started_ = std::chrono::steady_clock::now();
+    outcome.file = QString::fromStdString(request_.target);
+    std::vector<uint32_t> distinct = request_.boxes;
+    std::sort(distinct.begin(), distinct.end());
+    outcome.boxes = static_cast<int>(std::unique(distinct.begin(), distinct.end()) - distinct.begin());
     emit ProgressReset(kProgressRange, kProgressStep);
 
     Event status(CreateEventA(nullptr, FALSE, FALSE, "Status"));
@@ -136,8 +218,15 @@ void CJobThread::run() {
         Finish(outcome);
         return;
     }
-    if (uint32_t rc = MakeJobTempFolder(ParentFolder(request_.target), &workFolder_)) {
+    std::vector<std::string> keptDead;
+    const std::string folder = ParentFolder(request_.target);
+    const uint32_t made = MakeJobTempFolder(folder, &workFolder_, &keptDead);
+    const int why = errno;
+    for (const std::string &kept : keptDead) outcome.keptWorkFolders << QString::fromStdString(kept);
+    if (uint32_t rc = made) {
         Fail(outcome, rc);
+        outcome.detail = FormatValues(workFolderNotMade_,
+                                      {QString::fromStdString(folder), QString::fromLocal8Bit(std::strerror(why))});
         Finish(outcome);
         return;
     }
@@ -151,26 +240,39 @@ void CJobThread::run() {
         Finish(outcome);
         return;
     }
+    // A job killed from now on leaves this record behind, for a later
+    // release. Without it (the state folder cannot be written) the job still
+    // runs: only that help is lost.
+    vtjobs::WriteJobRecord(record->Host, record->Port, {record->SessionId, LockMode(), static_cast<int>(::getpid())});
     std::memset(session_.FtpAccount(), 0, DeviceSession::kFtpAccountBytes);
     if (uint32_t rc = vtBoxCreateFTPAccount(record, password.c_str(), session_.FtpAccount())) {
         Fail(outcome, rc);
         NoteEngineFailure(outcome, rc);
-        vtBoxUnlockUiJob(record, password.c_str(), LockMode());
         RemoveJobTempFolder(workFolder_);
+        ReleaseDevice(outcome, false);
+        // The job's failure is the one to report: the lock was only undone.
+        outcome.result = outcome.jobResult;
+        outcome.detail = outcome.jobDetail;
         Finish(outcome);
         return;
     }
     session_.App().ftpAccountCopy.assign(session_.FtpAccount(),
                                          strnlen(session_.FtpAccount(), DeviceSession::kFtpAccountBytes));
 
+    // A restore in replace mode counts the documents of its boxes before and
+    // after, to tell the documents it replaced from those it added.
+    std::optional<uint64_t> documentsBefore;
+    if (request_.operation == JobOperation::Restore && request_.restoreMode == kRestoreReplace)
+        documentsBefore = CountDeviceDocuments();
+
     WatchWorker(status.get(), cancel.get(), outcome);
+    NoteWhatWasDone(outcome, documentsBefore);
 
     status.reset();
     cancel.reset();
     RemoveJobTempFolder(workFolder_);
     // The device is always given back; a failure here is the job's result.
-    if (uint32_t rc = vtBoxDeleteFTPAccount(record, password.c_str())) NoteEngineFailure(outcome, rc);
-    if (uint32_t rc = vtBoxUnlockUiJob(record, password.c_str(), LockMode())) NoteEngineFailure(outcome, rc);
+    ReleaseDevice(outcome, true);
     Finish(outcome);
 }
 
@@ -221,6 +323,8 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
         if (signalled) emit PercentChanged(std::clamp<int>(progress_.Percent, 0, kProgressRange));
         if (done) {
             worker.join();
+            // Where it ended, shown while the device is given back.
+            ShowProgress(progress_);
             outcome.result = workerResult_;
             outcome.detail = QString::fromStdString(workerDetail_);
             if (workerResult_ == 0) outcome.state = kJobFinished;
@@ -230,6 +334,7 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
     }
     // The engine has returned: the record holds where it ended.
     outcome.lastPhase = progress_.Phase;
+    outcome.documentsDone = std::max(progress_.DocsDone, 0);
     outcome.boxName = FieldText(progress_.BoxName, sizeof progress_.BoxName);
     outcome.folderName = FieldText(progress_.FolderName, sizeof progress_.FolderName);
 }
@@ -251,6 +356,7 @@ void CJobThread::ShowProgress(const VTPROGRESSINFO &progress) {
 }
 
 void CJobThread::Finish(JobOutcome &outcome) {
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (waitForThread_) SetEvent(waitForThread_);
     emit Ended(outcome);
 }

@@ -12,16 +12,20 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "vtBoxBRD.h"
+#include "vthandles.hpp"
 
 namespace vtutil {
 
@@ -50,8 +54,32 @@ struct JobOutcome {
     int32_t state = kJobFailed;
     uint32_t result = 0;  // the engine's code, or that of the last clean-up step that failed
     QString detail;       // more about that failure than its code says, when known
+    // The code of the job before the release of the device had its say (the
+    // release's failure replaces it in result), and its detail.
+    uint32_t jobResult = 0;
+    QString jobDetail;
+    // The device was given back: false when its release was given up (the
+    // device did not answer in time, or the user stopped waiting), so that
+    // its panel may stay locked.
+    bool released = true;
+    // Work folders of killed jobs beside this one's that were kept, as they
+    // hold what may be the only copy of something.
+    QStringList keptWorkFolders;
     // Where the engine was when it ended (a restore's report names them).
     int32_t lastPhase = 0;
+    // Documents the engine had backed up or written to the device.
+    int32_t documentsDone = 0;
+    // What the job did, for its report: the backup file written or read, its
+    // size once a backup has written it (-1: not known), the boxes chosen and
+    // the seconds from the job's start to its end.
+    QString file;
+    int64_t fileBytes = -1;
+    int boxes = 0;
+    double seconds = 0;
+    // A restore: of the documents written, those that took the place of the
+    // device's of the same name and those added (-1: not known).
+    int64_t replaced = -1;
+    int64_t added = -1;
     QString boxName;
     QString folderName;
 };
@@ -83,6 +111,9 @@ public:
 
     // A confirmed cancel; the watch loop acts on it once it passes the gate.
     void SetCancelFlag() { cancelFlag_ = true; }
+    // Stops waiting for the device at the job's end: the release ends at
+    // once, the request in flight included, and the device may stay locked.
+    void StopWaiting();
     JobGate &Gate() { return gate_; }
     const JobRequest &Request() const { return request_; }
 
@@ -96,6 +127,10 @@ signals:
     void PhaseTextChanged(const QString &text);
     void StatusLineChanged(const QString &text);
     void DocumentsLineChanged(const QString &text);
+    // The release of the device has begun; it is given up after seconds.
+    void ReleaseStarted(int seconds);
+    // The release tries this step now (vtjobs::ReleaseStep).
+    void ReleaseStepChanged(int step);
     // The close request: the job has ended and cleaned up.
     void Ended(const vtutil::JobOutcome &outcome);
 
@@ -119,8 +154,20 @@ private:
     void Fail(JobOutcome &outcome, uint32_t code);
     // A failing engine call on this thread: its code and the engine's detail.
     void NoteEngineFailure(JobOutcome &outcome, uint32_t code);
+    // Gives the device back, for a bounded time: the FTP account when account
+    // is set, then the panel lock.
+    void ReleaseDevice(JobOutcome &outcome, bool account);
+    // The documents the chosen boxes hold on the device (a box it lacks
+    // holds none); nothing when one cannot be read.
+    std::optional<uint64_t> CountDeviceDocuments();
+    // What a finished job did: the file's size, or the restore's documents
+    // replaced and added (documentsBefore: CountDeviceDocuments before it).
+    void NoteWhatWasDone(JobOutcome &outcome, std::optional<uint64_t> documentsBefore);
 
     const HANDLE waitForThread_;
+    std::chrono::steady_clock::time_point started_;
+    // Ends the release of the device (set by the user, or when its time is up).
+    vt::OwnedHandle stopRelease_;
     JobGate gate_;
     std::atomic<bool> cancelFlag_{false};
     VTPROGRESSINFO progress_{};
@@ -131,6 +178,7 @@ private:
     // Texts looked up on the window's thread, before the job starts.
     std::map<int32_t, QString> phaseTexts_;
     QString documentsLabel_;
+    QString workFolderNotMade_;
 };
 
 class CBackupThread final : public CJobThread {
@@ -153,18 +201,21 @@ protected:
     uint32_t CallEngine(HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) override;
 };
 
-// The hidden work folder of a job inside folder: ".$__B_R_Temp__$" and a
-// millisecond count, always a new folder. Returns 0 and the path, or the
-// system's code.
-uint32_t MakeJobTempFolder(const std::string &folder, std::string *path);
+// The hidden work folder of a job inside folder: ".$__B_R_Temp__$", the
+// process number, "-" and a millisecond count, always a new folder. The work
+// folders that killed jobs of the utility left there are removed first (see
+// vtjobs::ClearDeadWorkFolders); those kept, as they hold what may be the
+// only copy of something, are named in keptDead (may be null). Returns 0 and
+// the path, or the system's code.
+uint32_t MakeJobTempFolder(const std::string &folder, std::string *path, std::vector<std::string> *keptDead);
 
 // Leaves the work folder (the engine works in the process's current folder)
 // and removes it with anything a failed engine call left in it, but for what
-// may be the only copy of something: the restore's rescue copies of device
-// documents (VTBOX_RESCUE_FOLDER) and a complete backup that could not be put
-// in place (VTBOX_KEPT_BACKUP). The folder then stays with those alone, and
-// the engine's failure detail, which the job shows, names them. True when
-// the folder stays.
+// may be the only copy of something (vtjobs::KeptContent): the restore's
+// rescue copies of device documents and a complete backup that could not be
+// put in place. The folder then stays with those alone, and the engine's
+// failure detail, which the job shows, names them. True when the folder
+// stays.
 bool RemoveJobTempFolder(const std::string &path);
 
 }  // namespace vtutil

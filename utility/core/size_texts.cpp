@@ -24,6 +24,12 @@ QString TotalSizeText(uint64_t kb, bool anyChecked) {
     return label + QString::number(kb) + QStringLiteral(" KB");
 }
 
+QString FileSizeText(int64_t bytes) {
+    const uint64_t size = static_cast<uint64_t>(std::max<int64_t>(bytes, 0));
+    if (size >= kMb) return QString::number(static_cast<double>(size) / kMb, 'f', 1) + QStringLiteral(" MB");
+    return QString::number((size + kKb - 1) / kKb) + QStringLiteral(" KB");
+}
+
 QString FreeSpaceText(const QString &root, uint64_t bytesFree) {
     const bool inMb = bytesFree >= 2 * kMb;
     return QStringLiteral("%1  %2  %3  %4  %5")

@@ -151,6 +151,32 @@ inline constexpr uint32_t kGoOnWithOthers = 148;
 inline constexpr uint32_t kStopTheSchedule = 149;
 inline constexpr uint32_t kNextBackup = 174;
 
+// The release of the device at a job's end.
+inline constexpr uint32_t kReleasingAccount = 400;
+inline constexpr uint32_t kReleasingLock = 401;
+inline constexpr uint32_t kReleaseWaiting = 402;
+inline constexpr uint32_t kStopWaiting = 403;
+inline constexpr uint32_t kNotReleased = 404;
+inline constexpr uint32_t kNotReleasedWhatToDo = 405;
+inline constexpr uint32_t kKeptWorkFolder = 406;
+inline constexpr uint32_t kMsgReleaseLeftJob = 407;
+
+// A restore that ended part-way.
+inline constexpr uint32_t kPartialRestore = 408;
+inline constexpr uint32_t kPartialRestoreWhatToDo = 409;
+
+// Show Details of a failure.
+inline constexpr uint32_t kErrorCodeLine = 410;
+inline constexpr uint32_t kWorkFolderNotMade = 411;
+inline constexpr uint32_t kFolderLine = 412;
+
+// What a finished job did.
+inline constexpr uint32_t kSummaryFile = 413;
+inline constexpr uint32_t kSummarySize = 414;
+inline constexpr uint32_t kSummaryBoxes = 415;
+inline constexpr uint32_t kSummaryReplacedAdded = 416;
+inline constexpr uint32_t kSummaryTime = 417;
+
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;
 inline constexpr uint32_t kLogSchedule = 152;

@@ -21,6 +21,7 @@
 #include "progress_dlg.hpp"
 #include "status_bar.hpp"
 #include "target_path.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 
 namespace vtutil {
@@ -160,12 +161,13 @@ bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *fail
         if (made == 0 || (made == VTBOX_E_ALREADY_EXISTS && !FolderIsReadOnly(folder))) break;
         *failure = made;
         tell(made == VTBOX_E_ALREADY_EXISTS ? ids::kMsgFolderReadOnly : ids::kMsgFolderNotMade, ids::kCaptionBackup,
-             QMessageBox::Warning, ErrorTextFor(made));
+             QMessageBox::Warning, FailureDetails(made, FormatValues(Text(ids::kFolderLine), {folder})));
         return false;
     }
     case FolderState::Unusable:
         *failure = code;
-        tell(ids::kMsgRefusedCharacters, ids::kCaptionBackup, QMessageBox::Warning, ErrorTextFor(code));
+        tell(ids::kMsgRefusedCharacters, ids::kCaptionBackup, QMessageBox::Warning,
+             FailureDetails(code, FormatValues(Text(ids::kFolderLine), {folder})));
         return false;
     }
     request->target = path_.toStdString();

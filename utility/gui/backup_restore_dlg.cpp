@@ -386,22 +386,25 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     const std::string passwordText = session_.Password();
     const char *password = passwordText.c_str();
     if (uint32_t rc = vtBoxLockUiJob(session_.Record(), password, kRestoreLockMode, &session_.LockValue())) {
+        const QString detail = QString::fromUtf8(vtBoxGetLastErrorText());
         if (IsConnectionLoss(rc)) MarkSessionLost();
-        ShowErrorCode(this, rc);
+        ShowErrorCode(this, rc, detail);
         status_->SetActivity(Text(ids::kStatusReady));
         return;
     }
     const uint32_t deleted = vtBoxDeleteAllBox(session_.Record(), password);
     if (deleted != 0) {
-        ShowErrorCode(this, deleted);
+        ShowErrorCode(this, deleted, QString::fromUtf8(vtBoxGetLastErrorText()));
     } else {
         session_.ConnectDevice(ConnectReason::ReloadAfterJob);
         backupPage_->LoadList();
     }
-    if (vtBoxUnlockUiJob(session_.Record(), password, kRestoreLockMode) != 0) {
+    if (uint32_t unlocked = vtBoxUnlockUiJob(session_.Record(), password, kRestoreLockMode)) {
+        const QString detail = QString::fromUtf8(vtBoxGetLastErrorText());
         QString text = Text(ids::kSomeError);
         if (deleted == 0) text = Text(ids::kMsgNotReleased) + QLatin1Char('\n') + text;
-        ShowMessage(this, text, Text(ids::kCaptionError), QMessageBox::Warning);
+        ShowMessage(this, text, Text(ids::kCaptionError), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::NoButton,
+                    FailureDetails(unlocked, detail));
     }
     session_.ConnectDevice(ConnectReason::ReloadAfterJob);
     backupPage_->LoadList();

@@ -23,8 +23,9 @@ QMessageBox::StandardButton ShowMessage(QWidget *parent, const QString &text, co
     return static_cast<QMessageBox::StandardButton>(answer);
 }
 
-void ShowErrorCode(QWidget *parent, uint32_t code) {
-    ShowMessage(parent, ErrorTextFor(code), Text(ids::kCaptionError), QMessageBox::Critical);
+void ShowErrorCode(QWidget *parent, uint32_t code, const QString &detail) {
+    ShowMessage(parent, ErrorTextFor(code), Text(ids::kCaptionError), QMessageBox::Critical, QMessageBox::Ok,
+                QMessageBox::NoButton, FailureDetails(code, detail));
 }
 
 std::unique_ptr<QMessageBox> MakeReportBox(QWidget *parent, const JobReport &report) {
@@ -46,7 +47,11 @@ void ShowReport(QWidget *parent, const JobReport &report) {
 
 void ReportSessionErrorsInMessageBoxes(DeviceSession &session) {
     // No owner: the failure may come while no window of ours is up.
-    session.SetErrorReporter([](uint32_t code) { ShowErrorCode(nullptr, code); });
+    session.SetErrorReporter([](uint32_t code, const QString &detail) { ShowErrorCode(nullptr, code, detail); });
+    session.SetLeftJobQuestion([] {
+        return ShowMessage(nullptr, Text(ids::kMsgReleaseLeftJob), Text(ids::kLoginTitle), QMessageBox::Question,
+                           QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+    });
 }
 
 WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }

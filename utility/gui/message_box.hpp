@@ -20,8 +20,10 @@ QMessageBox::StandardButton ShowMessage(QWidget *parent, const QString &text, co
                                         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
                                         const QString &details = {});
 
-// ErrorTextFor(code) with the error caption and icon.
-void ShowErrorCode(QWidget *parent, uint32_t code);
+// ErrorTextFor(code) with the error caption and icon; behind Show Details
+// the failure's detail (the engine's, as vtBoxGetLastErrorText gave it right
+// after the call) and the code (FailureDetails).
+void ShowErrorCode(QWidget *parent, uint32_t code, const QString &detail = {});
 
 // The report of a job as a message box, not yet shown; the engine's
 // account of a failure, when there is one, is behind "Show Details".
@@ -29,7 +31,9 @@ std::unique_ptr<QMessageBox> MakeReportBox(QWidget *parent, const JobReport &rep
 // Shows it (modal).
 void ShowReport(QWidget *parent, const JobReport &report);
 
-// Makes the session report its connection failures in message boxes.
+// Makes the session report its connection failures in message boxes, and
+// ask there whether to release a device that a job of this computer left
+// held.
 void ReportSessionErrorsInMessageBoxes(DeviceSession &session);
 
 // The wait cursor for the life of the object.

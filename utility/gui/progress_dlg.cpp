@@ -8,11 +8,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "busy_animation.hpp"
+#include "device_release.hpp"
 #include "icons.hpp"
 #include "language.hpp"
 #include "message_box.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "widget_marks.hpp"
 
@@ -21,6 +24,8 @@ namespace vtutil {
 namespace {
 constexpr int kWidth = 400;
 constexpr DWORD kWaitSliceMs = 20;
+// The seconds left of the release are counted down once a second.
+constexpr int kReleaseTickMs = 1000;
 
 bool IsBackup(const JobRequest &request) { return request.operation == JobOperation::Backup; }
 
@@ -62,6 +67,8 @@ CProgressDlg::CProgressDlg(DeviceSession &session, JobRequest request, QWidget *
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     connect(cancel_, &QPushButton::clicked, this, &CProgressDlg::OnCancel);
+    releaseTicks_.setInterval(kReleaseTickMs);
+    connect(&releaseTicks_, &QTimer::timeout, this, &CProgressDlg::ShowReleaseWait);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -109,6 +116,8 @@ void CProgressDlg::StartJob() {
     connect(job, &CJobThread::PhaseTextChanged, phaseLine_, &QLabel::setText, Qt::QueuedConnection);
     connect(job, &CJobThread::StatusLineChanged, statusLine_, &QLabel::setText, Qt::QueuedConnection);
     connect(job, &CJobThread::DocumentsLineChanged, documentsLine_, &QLabel::setText, Qt::QueuedConnection);
+    connect(job, &CJobThread::ReleaseStarted, this, &CProgressDlg::OnReleaseStarted, Qt::QueuedConnection);
+    connect(job, &CJobThread::ReleaseStepChanged, this, &CProgressDlg::OnReleaseStep, Qt::QueuedConnection);
     connect(job, &CJobThread::Ended, this, &CProgressDlg::OnEnded, Qt::QueuedConnection);
 
     job->start();
@@ -119,9 +128,34 @@ void CProgressDlg::StartJob() {
     }
 }
 
+void CProgressDlg::OnReleaseStarted(int seconds) {
+    releasing_ = true;
+    releaseSeconds_ = seconds;
+    releaseStep_ = static_cast<int>(vtjobs::ReleaseStep::DeleteAccount);
+    releaseClock_.start();
+    cancel_->setText(Text(ids::kStopWaiting));
+    cancel_->setEnabled(!asking_);
+    ShowReleaseWait();
+    releaseTicks_.start();
+}
+
+void CProgressDlg::OnReleaseStep(int step) {
+    releaseStep_ = step;
+    ShowReleaseWait();
+}
+
+void CProgressDlg::ShowReleaseWait() {
+    if (!releasing_ || ended_) return;
+    phaseLine_->setText(Text(releaseStep_ == static_cast<int>(vtjobs::ReleaseStep::Unlock) ? ids::kReleasingLock
+                                                                                           : ids::kReleasingAccount));
+    const qint64 left = std::max<qint64>(0, releaseSeconds_ - releaseClock_.elapsed() / 1000);
+    statusLine_->setText(FormatValues(Text(ids::kReleaseWaiting), {QString::number(left)}));
+}
+
 void CProgressDlg::OnEnded(const JobOutcome &outcome) {
     outcome_ = outcome;
     ended_ = true;
+    releaseTicks_.stop();
     animation_->Close();
     // While the cancel question is up, the window ends once it is answered.
     if (!asking_) done(QDialog::Accepted);
@@ -129,6 +163,12 @@ void CProgressDlg::OnEnded(const JobOutcome &outcome) {
 
 void CProgressDlg::OnCancel() {
     if (ended_ || asking_ || !job_) return;
+    if (releasing_) {
+        // Nothing is left to cancel: the user no longer waits for the device.
+        cancel_->setEnabled(false);
+        job_->StopWaiting();
+        return;
+    }
     asking_ = true;
     job_->Gate().Close();
     cancel_->setEnabled(false);
@@ -138,12 +178,17 @@ void CProgressDlg::OnCancel() {
         ShowMessage(this, Text(backup ? ids::kAskCancelBackup : ids::kAskCancelRestore), Text(ids::kCaptionCancel),
                     QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (!ended_ && answer == QMessageBox::Yes) {
-        WaitCursor wait;
-        job_->SetCancelFlag();
-        job_->Gate().Open();
-        outcome_.state = kJobCancelled;
-        WaitForJobThread();
+        {
+            WaitCursor wait;
+            job_->SetCancelFlag();
+            job_->Gate().Open();
+            outcome_.state = kJobCancelled;
+            WaitForJobThread();
+        }
         animation_->Close();
+        // The job has stopped its work and waits for the device: that wait
+        // the user may end.
+        if (releasing_ && !ended_) cancel_->setEnabled(true);
     } else {
         job_->Gate().Open();
         if (!ended_) {
@@ -157,9 +202,10 @@ void CProgressDlg::OnCancel() {
 
 void CProgressDlg::WaitForJobThread() {
     // The window stays painted meanwhile; input waits until the job has
-    // stopped.
+    // stopped its work. Giving the device back may take long when the device
+    // does not answer: from then on the user may stop waiting.
     HANDLE event = waitForThread_.get();
-    while (!ended_) {
+    while (!ended_ && !releasing_) {
         if (event && WaitForSingleObject(event, kWaitSliceMs) == WAIT_OBJECT_0) break;
         QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents;
         // Without the event, the job's end arrives as an event.

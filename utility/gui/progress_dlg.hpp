@@ -1,10 +1,14 @@
 // The progress window of a backup or restore job. It starts the job thread
 // when it is first shown, shows what the job reports, offers Cancel, and
 // ends only when the job thread asks it to; the outcome stays in it for the
-// caller to report.
+// caller to report. While the job gives the device back at its end, the
+// window says what it waits for and for how much longer, and Cancel becomes
+// Stop Waiting.
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <memory>
 
 #include "job_thread.hpp"
@@ -56,6 +60,10 @@ protected:
 private:
     void StartJob();
     void OnCancel();
+    // The job gives the device back: what it waits for and for how long.
+    void OnReleaseStarted(int seconds);
+    void OnReleaseStep(int step);
+    void ShowReleaseWait();
     void OnEnded(const JobOutcome &outcome);
     void WaitForJobThread();
 
@@ -73,6 +81,12 @@ private:
     bool started_ = false;
     bool ended_ = false;
     bool asking_ = false;
+    // The job is releasing the device: Cancel stops waiting for it.
+    bool releasing_ = false;
+    int releaseStep_ = 0;
+    QElapsedTimer releaseClock_;
+    int releaseSeconds_ = 0;
+    QTimer releaseTicks_;
 };
 
 }  // namespace vtutil

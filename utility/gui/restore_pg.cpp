@@ -15,6 +15,7 @@
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "device_session.hpp"
+#include "error_text.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
 #include "message_box.hpp"
@@ -118,10 +119,11 @@ void CRestorePg::ShowTotal() {
     total_->setText(TotalSizeText(kb, any));
 }
 
-void CRestorePg::Refuse(uint32_t message) {
+void CRestorePg::Refuse(uint32_t message, const QString &details) {
     targetValid_ = false;
     main_.ActionButton()->setEnabled(false);
-    ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical);
+    ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical, QMessageBox::Ok,
+                QMessageBox::NoButton, details);
 }
 
 void CRestorePg::OnPathChanged(const QString &text) {
@@ -146,16 +148,19 @@ void CRestorePg::ReadFile(const QString &path) {
     VTBOXBK *boxes = nullptr;
     void *handle = nullptr;
     uint32_t rc;
+    QString detail;
     {
         WaitCursor wait;
         const QByteArray file = path.toUtf8();
         const QByteArray folder = FolderPart(path).toUtf8();
         rc = vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle);
+        detail = QString::fromUtf8(vtBoxGetLastErrorText());
     }
     vt::GlobalBlock boxList(handle);
     ClearList();
     if (rc != 0 || info.Kind != kBackupKind) {
-        Refuse(rc == VTBOX_E_ENGINE_TOO_NEW ? ids::kMsgEngineTooNew : ids::kMsgNotBackupFile);
+        Refuse(rc == VTBOX_E_ENGINE_TOO_NEW ? ids::kMsgEngineTooNew : ids::kMsgNotBackupFile,
+               FailureDetails(rc, detail));
         return;
     }
     {

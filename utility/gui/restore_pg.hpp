@@ -49,7 +49,7 @@ private:
     // Reads the file's description and lists its boxes.
     void ReadFile(const QString &path);
     void ShowTotal();
-    void Refuse(uint32_t message);
+    void Refuse(uint32_t message, const QString &details = {});
 
     CBackupRestoreDlg &main_;
     DeviceSession &session_;

@@ -50,10 +50,11 @@ public:
         session.ConnectDevice(vtutil::ConnectReason::Connect);
     }
 
-    size_t CountRequests(const std::string &page) const {
+    // Requests for page (whose query also holds part, "MOD=1", when given).
+    size_t CountRequests(const std::string &page, const std::string &part = {}) const {
         size_t n = 0;
         for (const std::string &target : sim.device->Records().httpRequests)
-            if (target.find(page) != std::string::npos) ++n;
+            if (target.find(page) != std::string::npos && target.find(part) != std::string::npos) ++n;
         return n;
     }
 

@@ -7,13 +7,23 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
-namespace vtcli {
+namespace vtjobs {
 
 namespace {
+
+constexpr const char *kUtilityProgram = "VAULTRABackupRestore";
+constexpr size_t kCommBytes = 15;
+// A record is three short lines ("session 4294967295", "mode 1", "pid
+// 4194304": 35 bytes); a longer file is none of ours.
+constexpr size_t kMaxRecordBytes = 128;
+// Linux numbers processes below 2^22.
+constexpr unsigned long long kMaxPid = 4194304;
 
 std::string Folder() {
     if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vtbox/jobs";
@@ -64,32 +74,45 @@ void RemoveJobRecord(const std::string &host, uint32_t port) {
 std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
     std::string path = PathFor(host, port);
     if (path.empty()) return std::nullopt;
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
+    std::string text(kMaxRecordBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxRecordBytes) return std::nullopt;
+    std::istringstream lines(text);
     JobRecord r;
     std::string key;
-    unsigned long value = 0;
+    unsigned long long value = 0;
     int seen = 0;
-    while (in >> key >> value) {
-        if (key == "session")
+    // A value out of its range spoils the record; other keys are passed over.
+    while (lines >> key >> value) {
+        if (key == "session") {
+            if (value == 0 || value > UINT32_MAX) return std::nullopt;
             r.sessionId = static_cast<uint32_t>(value), seen |= 1;
-        else if (key == "mode")
+        } else if (key == "mode") {
+            if (value > 1) return std::nullopt;
             r.mode = static_cast<uint32_t>(value), seen |= 2;
-        else if (key == "pid")
+        } else if (key == "pid") {
+            if (value > kMaxPid) return std::nullopt;
             r.pid = static_cast<int>(value), seen |= 4;
+        }
     }
-    if (seen != 7 || r.sessionId == 0 || r.mode > 1) return std::nullopt;
+    if (seen != 7) return std::nullopt;
     return r;
 }
 
-bool VtboxProcessRuns(int pid) {
-    if (pid <= 0) return false;
-    if (kill(pid, 0) != 0 && errno == ESRCH) return false;
-    // A number taken over by another program is no vtbox job.
+std::optional<JobProgram> RunningJobProgram(int pid) {
+    if (pid <= 0) return std::nullopt;
+    if (kill(pid, 0) != 0 && errno == ESRCH) return std::nullopt;
+    // A number taken over by another program is no job of ours. The kernel
+    // keeps the first 15 bytes of a program's name.
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
-    if (comm && std::getline(comm, name)) return name == "vtbox";
-    return true;
+    if (!comm || !std::getline(comm, name)) return JobProgram::Vtbox;
+    if (name == "vtbox") return JobProgram::Vtbox;
+    if (name == std::string(kUtilityProgram).substr(0, kCommBytes)) return JobProgram::Utility;
+    return std::nullopt;
 }
 
-}  // namespace vtcli
+}  // namespace vtjobs

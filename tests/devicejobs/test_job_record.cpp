@@ -1,0 +1,51 @@
+// The job record as vtbox and the utility share it: written and read back,
+// and refused when the file holds more than a record or values out of range.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "job_record.hpp"
+#include "temp_dir.hpp"
+
+namespace {
+
+TEST(JobRecord, ReadsWhatWasWrittenAndRefusesWhatNoJobWrites) {
+    vttest::TempDir dir;
+    vttest::ScopedEnv state("XDG_STATE_HOME", dir.path());
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {4294967295u, 1, 4194304}));
+    std::optional<vtjobs::JobRecord> read = vtjobs::ReadJobRecord("192.0.2.10", 8080);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->sessionId, 4294967295u);
+    EXPECT_EQ(read->mode, 1u);
+    EXPECT_EQ(read->pid, 4194304);
+    EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8081)) << "one record per device and port";
+
+    const std::string file = dir / "vtbox/jobs/192.0.2.10_8080";
+    const auto readText = [&](const std::string &text) {
+        std::ofstream(file, std::ios::trunc) << text;
+        return vtjobs::ReadJobRecord("192.0.2.10", 8080);
+    };
+    EXPECT_TRUE(readText("session 7\nmode 0\npid 0\nnote 1\n")) << "a key of a later version is passed over";
+    EXPECT_FALSE(readText("session 4294967296\nmode 0\npid 1\n"));
+    EXPECT_FALSE(readText("session 7\nmode 2\npid 1\n"));
+    EXPECT_FALSE(readText("session 7\nmode 0\npid 4194305\n"));
+    EXPECT_FALSE(readText("session 7\nmode 0\n"));
+    const std::string record = "session 7\nmode 0\npid 1\n";
+    EXPECT_TRUE(readText(record + std::string(128 - record.size(), ' ')));
+    EXPECT_FALSE(readText(record + std::string(129 - record.size(), ' '))) << "longer than a record";
+
+    vtjobs::RemoveJobRecord("192.0.2.10", 8080);
+    EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080));
+}
+
+TEST(JobRecord, OnlyOurJobProgramsCountAsRunning) {
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    EXPECT_FALSE(vtjobs::RunningJobProgram(child)) << "no process has the number";
+    EXPECT_FALSE(vtjobs::RunningJobProgram(0)) << "a job that has ended";
+    EXPECT_FALSE(vtjobs::RunningJobProgram(getpid())) << "this test is neither vtbox nor the utility";
+}
+
+}  // namespace
