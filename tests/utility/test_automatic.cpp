@@ -358,6 +358,40 @@ private slots:
         QVERIFY(fs::exists(s.Archive(1)));
     }
 
+    // A retry that fails for a reason waiting cannot cure ends that run's
+    // tries: the next regular run is a run of its own again (its heading,
+    // its number, its full budget), not a further retry.
+    void ARetryFailingForGoodClearsTheRetryCount() {
+        Scheduled s;
+        vttest::WriteBrdValues({{"RetryCount", "3"}, {"RetryInterval", "1"}});
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.device.sim.faults().ForceResult("boxnwBoxExModeIn", 100, 1);  // a time-out: tried again
+        s.TickAt(start);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kRetryPlanned));
+        QCOMPARE(s.device.app.retryCounter, 1u);
+        s.device.sim.faults().ForceResult("boxnwBoxExModeIn", 2, 1);  // a refused password: not tried again
+        s.TickAt(start + 60);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFailed));
+        QVERIFY(!s.window.Automatic()->State().retryPending);
+        QCOMPARE(s.device.app.retryCounter, 0u);
+
+        s.device.sim.faults().ForceResult("boxnwBoxExModeIn", 100, 1);
+        s.TickAt(At(2030, 5, 7, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kRetryPlanned));
+        QCOMPARE(s.device.app.retryCounter, 1u);
+        s.TickAt(At(2030, 5, 7, 10, 1));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QVERIFY(fs::exists(s.Archive(1)));
+
+        const QStringList log = s.Log();
+        QCOMPARE(log.count("[159] 1"), 1);
+        QCOMPARE(log.count("[159] 2"), 1);
+        QVERIFY(log.indexOf("[159] 2") > log.indexOf("[166]"));
+        QCOMPARE(log.count("[167]"), 2);
+    }
+
     void ABoxDeletedWhileTheScheduleGoesOn() {
         Scheduled s;
         const VTBOX second = s.device.session.BoxList()[1];

@@ -233,7 +233,10 @@ void AutomaticBackup::Run() {
         if (app_.retryCounter <= state_.retryCount && IsRetryableError(code)) {
             PlanRetry(state_, app_.retryCounter, Now());
         } else {
+            // This scheduled run is over: the next regular run starts its own
+            // count, its own log block and its full budget of retries.
             state_.retryPending = false;
+            app_.retryCounter = 0;
             AdvanceSchedule(state_, Advance::Regular, Now());
         }
     }
