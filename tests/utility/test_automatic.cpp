@@ -15,6 +15,7 @@
 #include <QTimeEdit>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 
 #include "auto_backup_dlg.hpp"
 #include "automatic_backup.hpp"
@@ -66,6 +67,11 @@ std::vector<uint32_t> BoxesInFile(const std::string &path) {
     for (uint32_t i = 0; i < count; ++i) numbers.push_back(boxes[i].BoxNo);
     GlobalFree(handle);
     return numbers;
+}
+
+std::string Contents(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A device, the main window logged in to it with the target typed, and the
@@ -223,6 +229,46 @@ private slots:
         QVERIFY(s.window.Sheet()->isEnabled());
         QCOMPARE(s.window.BackupPage()->List()->topLevelItemCount(), 3);
         QVERIFY(s.answerer.Unexpected().isEmpty());
+    }
+
+    // A second schedule on the same file name starts numbering after the
+    // first one's files, and says so in its log: nothing is replaced.
+    void ASecondScheduleKeepsTheFirstOnesFiles() {
+        Scheduled s;
+        const auto stop = [&s] {
+            s.answerer.AnswerMessage(QMessageBox::Yes);
+            s.window.ActionButton()->click();
+            QVERIFY(s.answerer.Done());
+            s.CloseResult();
+        };
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.TickAt(start);
+        s.CloseResult();
+        s.TickAt(At(2030, 5, 7, 10, 0));
+        s.CloseResult();
+        stop();
+        const std::string first = Contents(s.Archive(1)), second = Contents(s.Archive(2));
+        QVERIFY(!first.empty() && !second.empty());
+
+        s.window.BackupPage()->TargetEdit()->setText(QString::fromStdString(s.target));
+        s.clock.now = At(2030, 6, 1, 9, 0);
+        s.SetUp(At(2030, 6, 1, 10, 0), 1);
+        s.TickAt(At(2030, 6, 1, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        s.CloseResult();
+        s.TickAt(At(2030, 6, 2, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(Contents(s.Archive(1)), first);
+        QCOMPARE(Contents(s.Archive(2)), second);
+        QCOMPARE(BoxesInFile(s.Archive(3)), (std::vector<uint32_t>{1, 2, 3}));
+        QCOMPARE(BoxesInFile(s.Archive(4)), (std::vector<uint32_t>{1, 2, 3}));
+        const QStringList log = s.Log();
+        QCOMPARE(log.count("[400]"), 1);  // the first run of the new schedule only
+        QVERIFY(log.contains("[21] " + QString::fromStdString(s.Archive(3))));
+        QVERIFY(log.contains("[21] " + QString::fromStdString(s.Archive(4))));
+        QVERIFY(!log.contains("[21] " + QString::fromStdString(s.Archive(1))));
     }
 
     // Monthly from 31 January; then the program is closed, which ends the

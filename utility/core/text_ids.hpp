@@ -171,5 +171,6 @@ inline constexpr uint32_t kLogFailedRetry = 167;
 inline constexpr uint32_t kLogScheduleEnded = 168;
 inline constexpr uint32_t kLogEndedAt = 169;
 inline constexpr uint32_t kLogTotalSize = 170;
+inline constexpr uint32_t kLogNumberTaken = 400;
 
 }  // namespace vtutil::ids

@@ -21,6 +21,7 @@
 #include "status_bar.hpp"
 #include "target_path.hpp"
 #include "text_ids.hpp"
+#include "vtresult.h"
 
 namespace vtutil {
 
@@ -195,7 +196,7 @@ void AutomaticBackup::Run() {
     main_.DestroyResult();
     JobRequest request;
     uint32_t failure = 0;
-    const bool prepared = PrepareRun(&request, &failure);
+    bool prepared = PrepareRun(&request, &failure);
     if (!state_.autoMode) {
         state_.endReason = kEndUnset;
         StopSchedule();
@@ -204,11 +205,25 @@ void AutomaticBackup::Run() {
     const QString target = Target();
     if (app_.retryCounter == 0) ++state_.scheduleCounter;
 
+    // The run's file never replaces one on disk: a number that another
+    // schedule (or vtbox) took already is passed over, and the log says so.
+    const uint32_t number = prepared ? NextFreeRunNumber(target, state_.runCounter + 1) : 0;
+    const QString archive = NumberedArchiveName(target, number);
+    if (prepared && number == 0) {
+        prepared = false;
+        failure = VTBOX_E_ALREADY_EXISTS;
+    } else if (prepared && number != state_.runCounter + 1) {
+        UtilityLog log;
+        log.OpenForAppend();
+        log.WriteLine(FormatText(
+            FormatText(Text(ids::kLogNumberTaken), NumberedArchiveName(target, state_.runCounter + 1)), archive));
+    }
+
     const int64_t started = Now();
     JobOutcome outcome;
     state_.busy = true;
     if (prepared) {
-        request.target = NumberedArchiveName(target, state_.runCounter + 1).toStdString();
+        request.target = archive.toStdString();
         CProgressDlg progress(session_, std::move(request), &main_);
         progress.exec();
         outcome = progress.Outcome();
@@ -221,15 +236,15 @@ void AutomaticBackup::Run() {
         AdvanceSchedule(state_, Advance::Regular, Now());
         UtilityLog log;
         log.OpenForAppend();
-        log.WriteRunEntry(Logged(main_.BackupPage()->List()->CheckedNumbers()), state_.deletedBoxes, target, started,
-                          state_.runCounter);
+        log.WriteRunEntry(Logged(main_.BackupPage()->List()->CheckedNumbers()), state_.deletedBoxes, archive, started);
         log.Close();
-        Report(outcome.state, outcome.result, app_.retryCounter);
+        if (outcome.state == kJobFinished) state_.runCounter = number;
+        Report(outcome.state, outcome.result, app_.retryCounter, archive);
         app_.retryCounter = 0;
     } else {
         uint32_t code = prepared ? outcome.result : failure;
         if (!prepared && code == 0) code = session_.LastResult();
-        Report(kJobFailed, code, app_.retryCounter);
+        Report(kJobFailed, code, app_.retryCounter, QString());
         if (app_.retryCounter <= state_.retryCount && IsRetryableError(code)) {
             PlanRetry(state_, app_.retryCounter, Now());
         } else {
@@ -263,13 +278,12 @@ void AutomaticBackup::Run() {
     ShowNextRun(state_.retryPending ? state_.retryTime : state_.nextRunTime);
 }
 
-void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar) {
+void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive) {
     UtilityLog log;
     log.OpenForAppend();
     int kind = kOutcomeFailed;
     QString text;
     if (state == kJobFinished) {
-        ++state_.runCounter;
         kind = kOutcomeFinished;
         text = Text(ids::kLogFinished);
     } else if (state == kJobCancelled) {
@@ -287,8 +301,8 @@ void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar
     }
     main_.ShowResult(kind, code);
     if (kind == kOutcomeFinished) {
-        const QFileInfo archive(NumberedArchiveName(Target(), state_.runCounter));
-        const double kb = archive.exists() ? static_cast<double>(archive.size()) / kBytesPerKb : 0;
+        const QFileInfo file(archive);
+        const double kb = file.exists() ? static_cast<double>(file.size()) / kBytesPerKb : 0;
         log.WriteSizeLine(kb);
         app_.totalSizeKb += kb;
     }

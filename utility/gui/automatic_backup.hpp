@@ -50,8 +50,9 @@ public:
 private:
     bool PrepareRun(JobRequest *request, uint32_t *failure);
     void Run();
-    // Writes a run's outcome to the log and shows it in the result window.
-    void Report(int32_t state, uint32_t code, uint32_t retriesSoFar);
+    // Writes a run's outcome to the log and shows it in the result window;
+    // archive is the backup file a finished run wrote.
+    void Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive);
     void StopSchedule();
     void ShowNextRun(int64_t t);
     // The chosen boxes for the log's tables, from the last box list known.
