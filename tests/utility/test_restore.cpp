@@ -2,6 +2,11 @@
 // file's boxes look like, files that cannot be restored, a restore that keeps
 // both documents, a restore refused by the device's limits, and the backup
 // page's list after a restore.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -77,6 +82,36 @@ void StartRestore(vttest::ModalAnswerer &answerer, RestoreWindow &w, bool keepBo
     answerer.AnswerMessage(QMessageBox::Ok);
     w.window.ActionButton()->click();
 }
+
+// Makes a folder one that this process cannot write into, as a read-only
+// share is: for root, whom permissions do not stop, a read-only bind mount
+// of the folder onto itself in a mount namespace of the test's own.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const std::string &path) : path_(path) {
+        if (::geteuid() != 0) {
+            ok_ = ::chmod(path.c_str(), 0555) == 0;
+            return;
+        }
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return;
+        mounted_ = true;
+        ok_ = ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+    ~ReadOnlyFolder() {
+        if (mounted_)
+            ::umount2(path_.c_str(), MNT_DETACH);
+        else
+            ::chmod(path_.c_str(), 0755);
+    }
+    bool Ok() const { return ok_ && ::access(path_.c_str(), W_OK) != 0; }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+    bool ok_ = false;
+};
 
 }  // namespace
 
@@ -206,6 +241,40 @@ private slots:
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+    }
+
+    // A backup in a folder nobody can write to is listed and restored: the
+    // description is read and the job works in the temp folder.
+    void ABackupInAReadOnlyFolder() {
+        vttest::UtilityDevice device;
+        device.Login();
+        const std::string made = Backup(device, {1, 2});
+        const fs::path shelf = device.sim.dir / "shelf";
+        fs::create_directory(shelf);
+        fs::rename(made, shelf / "Backup.ZIP");
+        const fs::path temp = device.sim.dir / "tmp";
+        fs::create_directory(temp);
+        vttest::ScopedEnv tmpdir("TMPDIR", temp.string());
+        ReadOnlyFolder readOnly(shelf.string());
+        if (!readOnly.Ok()) QSKIP("no way to make a folder read-only here");
+        RemoveBox(device, 2);
+
+        RestoreWindow w(device);
+        vttest::ModalAnswerer answerer;
+        w.Choose(shelf / "Backup.ZIP");
+        QVERIFY(answerer.Messages().empty());
+        QCOMPARE(w.List()->topLevelItemCount(), 2);
+        QVERIFY(w.CanStart());
+        {
+            vttest::KeepCwd keep;
+            StartRestore(answerer, w, false);
+        }
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        QCOMPARE(answerer.Messages()[0].text, Text(54));
+        QCOMPARE(w.window.BackupPage()->List()->topLevelItemCount(), 3);  // box 2 is back
+        QVERIFY(fs::is_empty(temp));
+        QCOMPARE(fs::directory_iterator(shelf)->path().filename().string(), std::string("Backup.ZIP"));
     }
 
     void TooManyDocumentsInAFolderNamesTheBoxAndFolder() {

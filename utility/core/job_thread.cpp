@@ -136,7 +136,8 @@ void CJobThread::run() {
         Finish(outcome);
         return;
     }
-    if (uint32_t rc = MakeJobTempFolder(ParentFolder(request_.target), &workFolder_)) {
+    const std::string workParent = request_.workParent.empty() ? ParentFolder(request_.target) : request_.workParent;
+    if (uint32_t rc = MakeJobTempFolder(workParent, &workFolder_)) {
         Fail(outcome, rc);
         Finish(outcome);
         return;

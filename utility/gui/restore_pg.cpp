@@ -1,5 +1,7 @@
 #include "restore_pg.hpp"
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -8,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <cstring>
 
@@ -148,9 +151,14 @@ void CRestorePg::ReadFile(const QString &path) {
     uint32_t rc;
     {
         WaitCursor wait;
+        // The description is unpacked for a moment into a folder of our own:
+        // the backup's folder may be one nobody can write to (a read-only
+        // share, a disc).
+        const QTemporaryDir scratch(QDir(QDir::tempPath()).filePath(QStringLiteral("vtbox-read-XXXXXX")));
         const QByteArray file = path.toUtf8();
-        const QByteArray folder = FolderPart(path).toUtf8();
-        rc = vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle);
+        const QByteArray folder = scratch.path().toUtf8();
+        rc = scratch.isValid() ? vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle)
+                               : static_cast<uint32_t>(VTBOX_E_ACCESS_DENIED);
     }
     vt::GlobalBlock boxList(handle);
     ClearList();
@@ -209,6 +217,10 @@ void CRestorePg::Start() {
         return;
     }
     request.target = zipPath_.toStdString();
+    // The job works beside the file, or in the temp folder when the file's
+    // folder cannot be written to.
+    const QString folder = FolderPart(zipPath_);
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) request.workParent = QDir::tempPath().toStdString();
 
     CProgressDlg progress(session_, std::move(request), &main_);
     progress.exec();
