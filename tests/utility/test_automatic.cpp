@@ -438,6 +438,23 @@ private slots:
         QCOMPARE(log.count("[167]"), 2);
     }
 
+    // The file is written but the panel stays locked: the run is finished,
+    // and both the result window and the log say the device was not released.
+    void ARunWhoseDeviceWasNotReleased() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.device.sim.faults().ForceResult("boxnwBoxExModeOut", 100, 1);
+        s.TickAt(start);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(s.window.ResultWindow()->SecondLine()->text(), Text(401));
+        QVERIFY(fs::exists(s.Archive(1)));
+        const QStringList log = s.Log();
+        QCOMPARE(log.at(log.indexOf("[164]") + 1), QString("[401]"));
+        QVERIFY(!s.window.Automatic()->State().retryPending);
+    }
+
     void ABoxDeletedWhileTheScheduleGoesOn() {
         Scheduled s;
         const VTBOX second = s.device.session.BoxList()[1];

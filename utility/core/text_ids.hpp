@@ -129,6 +129,7 @@ inline constexpr uint32_t kViewLogFile = 150;
 inline constexpr uint32_t kBoxesDeletedStopped = 171;
 inline constexpr uint32_t kRetryPlanned = 172;
 inline constexpr uint32_t kRetriesUsedUp = 173;
+inline constexpr uint32_t kDeviceNotReleased = 401;
 
 // Automatic backup: the set-up dialog, the waiting main window, stopping.
 inline constexpr uint32_t kStopAutomatic = 35;

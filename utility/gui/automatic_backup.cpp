@@ -286,6 +286,8 @@ void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar
     if (state == kJobFinished) {
         kind = kOutcomeFinished;
         text = Text(ids::kLogFinished);
+        // The file is whole, but the device's panel may stay locked unseen.
+        if (code != 0) text += QLatin1Char('\n') + Text(ids::kDeviceNotReleased);
     } else if (state == kJobCancelled) {
         kind = kOutcomeCancelled;
         text = Text(ids::kBackupCancelled);

@@ -23,6 +23,7 @@ constexpr int kIconSize = 32;
 
 QString SecondLineText(int kind, uint32_t result) {
     switch (kind) {
+    case CResultDlg::kFinished: return result == 0 ? QString() : Text(ids::kDeviceNotReleased);
     case CResultDlg::kFailed: return result == kPathNotFound ? Text(ids::kMsgFolderNotMade) : ErrorTextFor(result);
     case CResultDlg::kRetriesUsedUp: return Text(ids::kRetriesUsedUp);
     case CResultDlg::kRetryPlanned:
@@ -45,9 +46,9 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     setWindowTitle(Text(good ? ids::kCaptionBackup : ids::kCaptionError));
 
     QStyle::StandardPixmap pixmap = QStyle::SP_MessageBoxCritical;
-    if (kind == kFinished)
+    if (kind == kFinished && result == 0)
         pixmap = QStyle::SP_MessageBoxInformation;
-    else if (kind == kCancelled)
+    else if (kind == kCancelled || kind == kFinished)
         pixmap = QStyle::SP_MessageBoxWarning;
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
