@@ -271,6 +271,28 @@ private slots:
         QVERIFY(!log.contains("[21] " + QString::fromStdString(s.Archive(1))));
     }
 
+    // A single run's result window is open after the schedule has ended:
+    // nothing the user does on the pages enables Start until it closes.
+    void StartStaysOffWhileAResultWindowIsOpen() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 0);
+        s.TickAt(start);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QVERIFY(!s.window.AutoMode());
+        QVERIFY(s.window.Sheet()->isEnabled());
+        s.window.Sheet()->setCurrentIndex(1);
+        s.window.Sheet()->setCurrentIndex(0);
+        QVERIFY(!s.window.ActionButton()->isEnabled());
+        s.window.BackupPage()->List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+        s.window.BackupPage()->List()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        QVERIFY(!s.window.ActionButton()->isEnabled());
+        s.CloseResult();
+        s.window.BackupPage()->TargetEdit()->setText(QString::fromStdString(s.device.sim.dir / "b/Other.zip"));
+        QVERIFY(s.window.ActionButton()->isEnabled());
+    }
+
     // Monthly from 31 January; then the program is closed, which ends the
     // schedule with the stopped trailer.
     void MonthlyFromTheLastOfJanuary() {

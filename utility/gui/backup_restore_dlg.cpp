@@ -183,6 +183,8 @@ void CBackupRestoreDlg::OnAction() {
         restorePage_->Start();
 }
 
+void CBackupRestoreDlg::EnableAction(bool enable) { action_->setEnabled(enable && !result_); }
+
 void CBackupRestoreDlg::DestroyResult() {
     if (!result_) return;
     result_->disconnect(this);

@@ -40,6 +40,10 @@ public:
     // Checked rows of the active page's list.
     int CountCheckedRows() const;
 
+    // Enables the action button as a page asks, but never while the result
+    // window of an automatic run is open.
+    void EnableAction(bool enable);
+
     // Reloads both pages (after a login or a change of device) and checks
     // every row of the active one.
     void RefreshPages();

@@ -89,10 +89,9 @@ void CRestorePg::ClearList() {
 }
 
 void CRestorePg::OnActivate() {
-    QPushButton *action = main_.ActionButton();
-    action->setText(Text(ids::kStartRestore));
+    main_.ActionButton()->setText(Text(ids::kStartRestore));
     if (!PathIsZip()) targetValid_ = false;
-    action->setEnabled(targetValid_ && list_->CountChecked() > 0 && session_.Connected());
+    main_.EnableAction(targetValid_ && list_->CountChecked() > 0 && session_.Connected());
 }
 
 void CRestorePg::OnCheckChanged() {
@@ -100,9 +99,9 @@ void CRestorePg::OnCheckChanged() {
     if (!PathIsZip() || !session_.Connected()) return;
     const int checked = list_->CountChecked();
     if (checked == 0)
-        main_.ActionButton()->setEnabled(false);
+        main_.EnableAction(false);
     else if (targetValid_)
-        main_.ActionButton()->setEnabled(true);
+        main_.EnableAction(true);
 }
 
 void CRestorePg::ShowTotal() {
@@ -123,18 +122,17 @@ void CRestorePg::ShowTotal() {
 
 void CRestorePg::Refuse(uint32_t message) {
     targetValid_ = false;
-    main_.ActionButton()->setEnabled(false);
+    main_.EnableAction(false);
     ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical);
 }
 
 void CRestorePg::OnPathChanged(const QString &text) {
-    QPushButton *action = main_.ActionButton();
     if (!EndsWithZip(text)) {
         targetValid_ = false;
-        action->setEnabled(false);
+        main_.EnableAction(false);
         return;
     }
-    if (list_->CountChecked() > 0 && session_.Connected() && targetValid_) action->setEnabled(true);
+    if (list_->CountChecked() > 0 && session_.Connected() && targetValid_) main_.EnableAction(true);
     if (uint32_t message = RestorePathMessage(text)) {
         ClearList();
         Refuse(message);
@@ -186,7 +184,7 @@ void CRestorePg::ReadFile(const QString &path) {
         return;
     }
     targetValid_ = true;
-    main_.ActionButton()->setEnabled(session_.Connected() && list_->CountChecked() > 0);
+    main_.EnableAction(session_.Connected() && list_->CountChecked() > 0);
 }
 
 void CRestorePg::Browse() {
@@ -237,7 +235,7 @@ void CRestorePg::Start() {
             session_.ConnectDevice(ConnectReason::ReloadAfterJob);
         }
         main_.BackupPage()->LoadList();
-        if (!session_.Connected()) main_.ActionButton()->setEnabled(false);
+        if (!session_.Connected()) main_.EnableAction(false);
     }
 }
 
