@@ -2,11 +2,6 @@
 // file's boxes look like, files that cannot be restored, a restore that keeps
 // both documents, a restore refused by the device's limits, and the backup
 // page's list after a restore.
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,6 +18,7 @@
 #include "language.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
+#include "read_only_folder.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
 #include "utility_fixture.hpp"
@@ -82,36 +78,6 @@ void StartRestore(vttest::ModalAnswerer &answerer, RestoreWindow &w, bool keepBo
     answerer.AnswerMessage(QMessageBox::Ok);
     w.window.ActionButton()->click();
 }
-
-// Makes a folder one that this process cannot write into, as a read-only
-// share is: for root, whom permissions do not stop, a read-only bind mount
-// of the folder onto itself in a mount namespace of the test's own.
-class ReadOnlyFolder {
-public:
-    explicit ReadOnlyFolder(const std::string &path) : path_(path) {
-        if (::geteuid() != 0) {
-            ok_ = ::chmod(path.c_str(), 0555) == 0;
-            return;
-        }
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0)
-            return;
-        mounted_ = true;
-        ok_ = ::mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-    }
-    ~ReadOnlyFolder() {
-        if (mounted_)
-            ::umount2(path_.c_str(), MNT_DETACH);
-        else
-            ::chmod(path_.c_str(), 0755);
-    }
-    bool Ok() const { return ok_ && ::access(path_.c_str(), W_OK) != 0; }
-
-private:
-    std::string path_;
-    bool mounted_ = false;
-    bool ok_ = false;
-};
 
 }  // namespace
 
@@ -255,7 +221,7 @@ private slots:
         const fs::path temp = device.sim.dir / "tmp";
         fs::create_directory(temp);
         vttest::ScopedEnv tmpdir("TMPDIR", temp.string());
-        ReadOnlyFolder readOnly(shelf.string());
+        vttest::ReadOnlyFolder readOnly(shelf.string());
         if (!readOnly.Ok()) QSKIP("no way to make a folder read-only here");
         RemoveBox(device, 2);
 

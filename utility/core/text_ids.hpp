@@ -67,6 +67,7 @@ inline constexpr uint32_t kMsgChooseDevice = 60;
 inline constexpr uint32_t kMsgConfirmInitialise = 63;
 inline constexpr uint32_t kMsgNotReleased = 118;
 inline constexpr uint32_t kSomeError = 114;
+inline constexpr uint32_t kMsgInstanceLockFailed = 402;
 
 // Backup and restore jobs: the pages' checks.
 inline constexpr uint32_t kMsgTickABox = 61;
