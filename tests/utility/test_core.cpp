@@ -61,6 +61,12 @@ private slots:
         QCOMPARE(vtutil::ShortErrorText(1216), QString("[68]"));
         QCOMPARE(vtutil::ShortErrorText(0), QString());
 
+        // Error texts are shown in boxes with OK alone: none may ask anything.
+        QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_LANGUAGE_LIBRARY));
+        for (uint32_t code = 1; code < 13000; ++code)
+            QVERIFY2(!vtutil::ErrorTextFor(code).contains('?'), qPrintable(QString::number(code)));
+        QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_PSEUDO_LIBRARY));
+
         // Without a library every text is empty, and nothing breaks.
         vtutil::Language::Instance().Unload();
         QCOMPARE(vtutil::ErrorTextFor(12029), QString("\n"));
