@@ -8,6 +8,7 @@
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "error_text.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "modal_answerer.hpp"
 #include "restore_pg.hpp"
@@ -58,7 +59,11 @@ private slots:
         ShowRestorePage(window);
 
         vttest::ModalAnswerer answerer;
-        answerer.AnswerMessage(QMessageBox::No);
+        answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) {
+            // The question names the device whose boxes go.
+            QVERIFY(box->text().startsWith(vtutil::FormatText(vtutil::Text(407), "Print room (127.0.0.1)") + "\n"));
+            QVERIFY(box->text().endsWith(vtutil::Text(63)));
+        });
         window.Action(Command::InitialiseStorage)->trigger();
         QCOMPARE(BoxesOnDevice(device).size(), size_t(3));
 
@@ -74,6 +79,25 @@ private slots:
         // The device was given back.
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
+    }
+
+    // The title names the device while connected; the status bar says how
+    // to connect while not.
+    void TheWindowNamesTheConnectedDevice() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        QCOMPARE(window.windowTitle(), vtutil::Text(19) + " - Print room (127.0.0.1)");
+        QCOMPARE(window.Status()->Activity(), vtutil::Text(34));
+        window.MarkSessionLost();
+        QCOMPARE(window.windowTitle(), vtutil::Text(19));
+        QCOMPARE(window.Status()->Activity(), vtutil::Text(406));
+
+        vttest::UtilityDevice offline;
+        vtutil::CBackupRestoreDlg unconnected(offline.app, offline.session);
+        QCOMPARE(unconnected.windowTitle(), vtutil::Text(19));
+        QCOMPARE(unconnected.Status()->Activity(), vtutil::Text(406));
     }
 
     // At the window's first size the next run's date and time are read

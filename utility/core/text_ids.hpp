@@ -58,6 +58,10 @@ inline constexpr uint32_t kAboutHolder = 101;
 inline constexpr uint32_t kStatusReady = 34;
 inline constexpr uint32_t kStatusRefreshing = 110;
 inline constexpr uint32_t kStatusInitialising = 111;
+inline constexpr uint32_t kStatusNotConnected = 406;
+inline constexpr uint32_t kMainTitleWithDevice = 404;
+inline constexpr uint32_t kDeviceNameAndAddress = 405;
+inline constexpr uint32_t kInitialiseWhichDevice = 407;
 
 // Captions and messages.
 inline constexpr uint32_t kCaptionError = 88;

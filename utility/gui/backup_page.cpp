@@ -66,6 +66,7 @@ void CBackupPage::LoadList() {
     list_->clear();
     main_.Status()->SetAddress(QString::fromStdString(session_.App().deviceAddress));
     main_.Status()->SetConnected(session_.Connected());
+    main_.ShowDeviceState();
     const VTBOX *boxes = session_.BoxList();
     const QSignalBlocker quiet(list_);
     for (uint32_t i = 0; boxes && i < session_.BoxCount(); ++i)

@@ -19,6 +19,7 @@
 #include "discovery.hpp"
 #include "error_text.hpp"
 #include "icons.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "message_box.hpp"
@@ -56,7 +57,6 @@ CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWid
 
     status_ = new StatusBar(this);
     setStatusBar(status_);
-    status_->SetActivity(Text(ids::kStatusReady));
 
     auto *central = new QWidget(this);
     sheet_ = new CVAPropertySheet(central);
@@ -92,6 +92,24 @@ CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWid
     backupPage_->LoadList();
     sheet_->setCurrentIndex(0);
     OnPageChanged();
+    ShowDeviceState();
+}
+
+QString CBackupRestoreDlg::DeviceText() const {
+    const QString name = QString::fromStdString(app_.deviceName), address = QString::fromStdString(app_.deviceAddress);
+    if (name.isEmpty() || name == address) return address;
+    return FormatText(FormatText(Text(ids::kDeviceNameAndAddress), name), address);
+}
+
+void CBackupRestoreDlg::ShowDeviceState(bool idleNow) {
+    setWindowTitle(session_.Connected()
+                       ? FormatText(FormatText(Text(ids::kMainTitleWithDevice), Text(ids::kMainTitle)), DeviceText())
+                       : Text(ids::kMainTitle));
+    // What a command in progress or a waiting schedule shows stays.
+    const QString ready = Text(ids::kStatusReady), notConnected = Text(ids::kStatusNotConnected);
+    const QString now = status_->Activity();
+    if (AutoMode() || !(idleNow || now.isEmpty() || now == ready || now == notConnected)) return;
+    status_->SetActivity(session_.Connected() ? ready : notConnected);
 }
 
 QAction *CBackupRestoreDlg::AddCommand(QMenu *menu, Command command, uint32_t textId,
@@ -270,6 +288,7 @@ void CBackupRestoreDlg::MarkSessionLost() {
     session_.MarkLost();
     backupPage_->ClearList();
     restorePage_->ClearList();
+    ShowDeviceState();
 }
 
 void CBackupRestoreDlg::ShowConnectionState() {
@@ -327,7 +346,7 @@ void CBackupRestoreDlg::OnRefresh() {
         if (login.exec() == QDialog::Accepted) RefreshPages();
     }
     UpdateMenuState();
-    status_->SetActivity(Text(ids::kStatusReady));
+    ShowDeviceState(true);
 }
 
 void CBackupRestoreDlg::LoginToChosenDevice(const PreviousDevice &previous, bool rewriteRegistry) {
@@ -380,7 +399,10 @@ void CBackupRestoreDlg::OnDeviceSettings() {
 }
 
 void CBackupRestoreDlg::OnInitialiseStorage() {
-    if (ShowMessage(this, Text(ids::kMsgConfirmInitialise), Text(ids::kCaptionInitialise), QMessageBox::Question,
+    // The question names the device whose every box it deletes.
+    const QString question = FormatText(Text(ids::kInitialiseWhichDevice), DeviceText()) + QStringLiteral("\n\n") +
+                             Text(ids::kMsgConfirmInitialise);
+    if (ShowMessage(this, question, Text(ids::kCaptionInitialise), QMessageBox::Question,
                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     status_->SetActivity(Text(ids::kStatusInitialising));
@@ -390,7 +412,7 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     if (uint32_t rc = vtBoxLockUiJob(session_.Record(), password, kRestoreLockMode, &session_.LockValue())) {
         if (IsConnectionLoss(rc)) MarkSessionLost();
         ShowErrorCode(this, rc);
-        status_->SetActivity(Text(ids::kStatusReady));
+        ShowDeviceState(true);
         return;
     }
     const uint32_t deleted = vtBoxDeleteAllBox(session_.Record(), password);
@@ -408,7 +430,7 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     session_.ConnectDevice(ConnectReason::ReloadAfterJob);
     backupPage_->LoadList();
     ShowConnectionState();
-    status_->SetActivity(Text(ids::kStatusReady));
+    ShowDeviceState(true);
 }
 
 void CBackupRestoreDlg::OnHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFilePath())); }

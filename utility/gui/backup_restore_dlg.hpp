@@ -49,6 +49,12 @@ public:
     void RefreshPages();
     // The device is gone: disconnected icon, no action, both lists empty.
     void MarkSessionLost();
+    // The window title names the connected device; the status bar, while the
+    // program is idle (or, with idleNow, once a command has ended), says
+    // "Ready" or how to connect.
+    void ShowDeviceState(bool idleNow = false);
+    // The device as the program names it: its name and its address.
+    QString DeviceText() const;
     // Enables the menu commands for the active page and the connection.
     void UpdateMenuState();
 
