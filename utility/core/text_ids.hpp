@@ -89,6 +89,10 @@ inline constexpr uint32_t kMsgNotFullPath = 180;
 inline constexpr uint32_t kMsgRefusedCharacters = 181;
 inline constexpr uint32_t kCaptionAutomatic = 39;
 inline constexpr uint32_t kTotalLabel = 107;
+inline constexpr uint32_t kBackupMadeOn = 408;
+inline constexpr uint32_t kBackupEngineVersion = 409;
+inline constexpr uint32_t kBackupMacAddress = 410;
+inline constexpr uint32_t kBothEngineVersions = 411;
 
 // Backup file dialog: the free-space line.
 inline constexpr uint32_t kFreeSpaceOn = 81;

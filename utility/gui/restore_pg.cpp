@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,8 +13,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
-#include <cstring>
 
+#include "backup_facts.hpp"
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
@@ -33,12 +34,16 @@ namespace vtutil {
 
 namespace {
 constexpr int kPathMaxLength = 228;
-constexpr int kBoxColumnWidth = 299;
 constexpr int kSizeColumn = 1;
 constexpr uint32_t kBackupKind = 1;
 
-QString FieldText(const char *field, size_t size) {
-    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, size)));
+QLabel *FactLabel(QWidget *parent, const char *name) {
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    MarkShowsData(label);
+    return label;
 }
 }  // namespace
 
@@ -60,8 +65,10 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     list_->setObjectName(QStringLiteral("restoreBoxes"));
     list_->setColumnCount(2);
     list_->setHeaderLabels({Text(ids::kNameHeader), Text(ids::kSizeHeader)});
-    list_->setColumnWidth(0, kBoxColumnWidth);
-    list_->header()->setStretchLastSection(true);
+    // The box names take what the sizes leave: names are long, sizes short.
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    list_->header()->setSectionResizeMode(kSizeColumn, QHeaderView::ResizeToContents);
     connect(list_, &QTreeWidget::itemChanged, this, &CRestorePg::OnCheckChanged);
 
     total_ = new QLabel(this);
@@ -70,8 +77,17 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     // A size after the library's label.
     MarkShowsData(total_);
 
+    made_ = FactLabel(this, "made");
+    engineVersion_ = FactLabel(this, "engineVersion");
+    macAddress_ = FactLabel(this, "macAddress");
+    auto *facts = new QFormLayout;
+    facts->addRow(Text(ids::kBackupMadeOn), made_);
+    facts->addRow(Text(ids::kBackupEngineVersion), engineVersion_);
+    facts->addRow(Text(ids::kBackupMacAddress), macAddress_);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group_);
+    layout->addLayout(facts);
     layout->addWidget(list_, 1);
     layout->addWidget(total_);
 }
@@ -86,6 +102,9 @@ void CRestorePg::Reload() {
 void CRestorePg::ClearList() {
     list_->clear();
     total_->clear();
+    made_->clear();
+    engineVersion_->clear();
+    macAddress_->clear();
 }
 
 void CRestorePg::OnActivate() {
@@ -175,12 +194,22 @@ void CRestorePg::ReadFile(const QString &path) {
         }
     }
     ShowTotal();
+    const BackupFacts facts = DescribeBackup(info);
+    made_->setText(facts.made);
+    engineVersion_->setText(facts.engineVersion);
+    macAddress_->setText(facts.macAddress);
 
     const QString fileVersion = FieldText(info.EngineVersion, sizeof info.EngineVersion);
     const QString deviceVersion =
         FieldText(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion);
     if (fileVersion != deviceVersion) {
-        Refuse(ids::kMsgOtherEngineVersion);
+        targetValid_ = false;
+        main_.EnableAction(false);
+        const QString both =
+            FormatText(FormatText(Text(ids::kBothEngineVersions), facts.engineVersion),
+                       ShownField(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion));
+        ShowMessage(this, Text(ids::kMsgOtherEngineVersion) + QLatin1Char('\n') + both, Text(ids::kCaptionError),
+                    QMessageBox::Critical);
         return;
     }
     targetValid_ = true;
