@@ -23,6 +23,7 @@ inline constexpr uint32_t kMenuDeviceDiscovery = 13;
 inline constexpr uint32_t kMenuDeviceSettings = 14;
 inline constexpr uint32_t kMenuHelp = 24;
 inline constexpr uint32_t kMenuInitialiseStorage = 120;
+inline constexpr uint32_t kMenuViewLog = 415;
 
 // Buttons and titles.
 inline constexpr uint32_t kOk = 15;
@@ -45,6 +46,13 @@ inline constexpr uint32_t kAddressHeader = 27;
 inline constexpr uint32_t kNameHeader = 28;
 inline constexpr uint32_t kModelHeader = 30;
 inline constexpr uint32_t kLocationHeader = 31;
+
+// The program's own file viewers.
+inline constexpr uint32_t kHelpTitle = 412;
+inline constexpr uint32_t kLogTitleViewer = 413;
+inline constexpr uint32_t kViewerFile = 414;
+inline constexpr uint32_t kViewerClose = 416;
+inline constexpr uint32_t kViewerNoFile = 417;
 
 // About box.
 inline constexpr uint32_t kAboutTitle = 97;

@@ -1,11 +1,9 @@
 #include "backup_restore_dlg.hpp"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -18,12 +16,12 @@
 #include "device_session.hpp"
 #include "discovery.hpp"
 #include "error_text.hpp"
+#include "file_viewer.hpp"
 #include "icons.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "message_box.hpp"
-#include "program_files.hpp"
 #include "restore_pg.hpp"
 #include "result_dlg.hpp"
 #include "schedule.hpp"
@@ -127,6 +125,7 @@ void CBackupRestoreDlg::BuildMenus() {
     AddCommand(file, Command::BackupData, ids::kMenuBackupData, &CBackupRestoreDlg::OnBackupData);
     AddCommand(file, Command::RestoreData, ids::kMenuRestoreData, &CBackupRestoreDlg::OnRestoreData);
     AddCommand(file, Command::AutomaticBackup, ids::kMenuAutomaticBackup, &CBackupRestoreDlg::OnAutomaticBackup);
+    AddCommand(file, Command::ViewLog, ids::kMenuViewLog, &CBackupRestoreDlg::OnViewLog);
     file->addSeparator();
     AddCommand(file, Command::Exit, ids::kMenuExit, &CBackupRestoreDlg::OnExit)
         ->setIcon(QIcon::fromTheme(QStringLiteral("application-exit")));
@@ -433,7 +432,9 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     ShowDeviceState(true);
 }
 
-void CBackupRestoreDlg::OnHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFilePath())); }
+void CBackupRestoreDlg::OnHelp() { OpenHelp(this); }
+
+void CBackupRestoreDlg::OnViewLog() { OpenLogFile(this); }
 
 void CBackupRestoreDlg::OnAbout() {
     CAboutDlg about(this);

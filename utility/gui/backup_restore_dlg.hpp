@@ -87,6 +87,7 @@ public:
         BackupData,
         RestoreData,
         AutomaticBackup,
+        ViewLog,
         Exit,
         SelectAll,
         ClearAll,
@@ -124,6 +125,7 @@ private:
     void OnDeviceSettings();
     void OnInitialiseStorage();
     void OnHelp();
+    void OnViewLog();
     void OnAbout();
     void OnExit();
     void OnAutomaticBackup();

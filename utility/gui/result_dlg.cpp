@@ -1,17 +1,15 @@
 #include "result_dlg.hpp"
 
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
-#include <QUrl>
 
 #include "error_text.hpp"
+#include "file_viewer.hpp"
 #include "icons.hpp"
 #include "language.hpp"
-#include "log_path.hpp"
 #include "text_ids.hpp"
 
 namespace vtutil {
@@ -93,6 +91,6 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     setMinimumWidth(340);
 }
 
-void CResultDlg::OnViewLog() { QDesktopServices::openUrl(QUrl::fromLocalFile(UtilityLogPath())); }
+void CResultDlg::OnViewLog() { OpenLogFile(this); }
 
 }  // namespace vtutil
