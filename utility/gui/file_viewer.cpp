@@ -122,9 +122,7 @@ CFileViewerDlg::CFileViewerDlg(Kind kind, const QString &path, const QString &ti
     resize(kViewerSize);
 }
 
-void OpenHelp(QWidget *parent) {
-    Open(CFileViewerDlg::Kind::Html, HelpFilePath(), Text(ids::kHelpTitle), parent);
-}
+void OpenHelp(QWidget *parent) { Open(CFileViewerDlg::Kind::Html, HelpFilePath(), Text(ids::kHelpTitle), parent); }
 
 void OpenLogFile(QWidget *parent) {
     Open(CFileViewerDlg::Kind::Text, UtilityLogPath(), Text(ids::kLogTitleViewer), parent);
