@@ -168,6 +168,20 @@ inline constexpr uint32_t kDeletedBoxesGroup = 147;
 inline constexpr uint32_t kGoOnWithOthers = 148;
 inline constexpr uint32_t kStopTheSchedule = 149;
 inline constexpr uint32_t kNextBackup = 174;
+// The schedule handed to the system, run with the program closed.
+inline constexpr uint32_t kOnlyWhileOpen = 419;
+inline constexpr uint32_t kRunWithProgramClosed = 420;
+inline constexpr uint32_t kNoSystemSchedule = 421;
+inline constexpr uint32_t kAlreadyWithProgramClosed = 422;
+inline constexpr uint32_t kRemove = 423;
+inline constexpr uint32_t kMsgReplaceSystemSchedule = 424;
+inline constexpr uint32_t kMsgSystemScheduleSet = 425;
+inline constexpr uint32_t kMsgSystemScheduleFailed = 426;
+inline constexpr uint32_t kMenuSystemSchedule = 427;
+inline constexpr uint32_t kNoneWithProgramClosed = 428;
+inline constexpr uint32_t kSystemScheduleText = 429;
+inline constexpr uint32_t kSystemScheduleTitle = 430;
+inline constexpr uint32_t kMsgSystemScheduleNotRemoved = 431;
 
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;

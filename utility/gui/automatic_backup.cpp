@@ -16,9 +16,11 @@
 #include "error_text.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
+#include "log_path.hpp"
 #include "message_box.hpp"
 #include "progress_dlg.hpp"
 #include "status_bar.hpp"
+#include "system_schedule.hpp"
 #include "target_path.hpp"
 #include "text_ids.hpp"
 #include "vtresult.h"
@@ -81,6 +83,10 @@ void AutomaticBackup::SetUp() {
     }
     CAutoBackupDlg setUp(&main_);
     if (setUp.exec() != QDialog::Accepted) return;
+    if (setUp.RunWithProgramClosed()) {
+        HandToSystem(setUp);
+        return;
+    }
 
     const RetrySettings retry = ReadRetrySettings();
     state_ = ScheduleState{};
@@ -117,6 +123,68 @@ void AutomaticBackup::SetUp() {
     main_.Status()->SetConnected(false);
     state_.autoMode = true;
     main_.SetWaiting(true);
+}
+
+QString AutomaticBackup::SystemScheduleDescription(const std::vector<uint32_t> &boxes, uint32_t intervalCode,
+                                                   int64_t start) const {
+    QStringList numbers;
+    for (uint32_t box : boxes) numbers << QString::number(box);
+    QString text = Text(ids::kSystemScheduleText);
+    for (const QString &value : {numbers.join(QStringLiteral(", ")), main_.DeviceText(), Target(),
+                                 Text(ids::kRepeatOnce + (intervalCode - kRunOnce)), ScheduleTimeText(start)})
+        text = FormatText(text, value);
+    return text;
+}
+
+void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
+    if (const std::optional<QString> installed = InstalledSystemSchedule()) {
+        if (ShowMessage(&main_, FormatText(Text(ids::kMsgReplaceSystemSchedule), *installed),
+                        Text(ids::kCaptionAutomatic), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                        QMessageBox::No) != QMessageBox::Yes)
+            return;
+    }
+    const std::vector<uint32_t> chosen = main_.BackupPage()->List()->CheckedNumbers();
+    const RetrySettings retry = ReadRetrySettings();
+    SystemSchedule schedule;
+    schedule.deviceAddress = QString::fromStdString(app_.deviceAddress);
+    schedule.httpPort = BoxServicePort();
+    bool numeric = false;
+    const uint32_t ftpPort = qEnvironmentVariable("VTBOX_FTP_PORT").toUInt(&numeric);
+    if (numeric && ftpPort > 0 && ftpPort < 65536) schedule.ftpPort = ftpPort;
+    schedule.boxes = chosen;
+    schedule.target = Target();
+    schedule.intervalCode = setUp.IntervalCode();
+    schedule.start = setUp.Start();
+    schedule.retryInterval = retry.interval;
+    schedule.retryCount = retry.count;
+    schedule.logPath = UtilityLogPath();
+    schedule.description = SystemScheduleDescription(chosen, schedule.intervalCode, schedule.start);
+    schedule.startedLabel = Text(ids::kLogStarted);
+    QString detail;
+    {
+        WaitCursor wait;
+        if (InstallSystemSchedule(schedule, session_.Password(), &detail) != 0) {
+            ShowMessage(&main_, Text(ids::kMsgSystemScheduleFailed), Text(ids::kCaptionAutomatic),
+                        QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton, detail);
+            return;
+        }
+    }
+    // Its log is the program's: the header now, each run's lines from vtbox.
+    UtilityLog log;
+    log.Empty();
+    log.OpenForAppend();
+    ScheduleFacts facts;
+    facts.deviceName = QString::fromStdString(app_.deviceName);
+    facts.deviceAddress = schedule.deviceAddress;
+    facts.target = schedule.target;
+    facts.intervalCode = schedule.intervalCode;
+    facts.start = schedule.start;
+    facts.continuePolicy = 0;  // vtbox refuses boxes the device no longer has
+    knownBoxes_.assign(session_.BoxList(), session_.BoxList() + session_.BoxCount());
+    log.WriteAutoHeader(facts, Logged(chosen));
+    log.Close();
+    ShowMessage(&main_, FormatText(Text(ids::kMsgSystemScheduleSet), schedule.description),
+                Text(ids::kCaptionAutomatic), QMessageBox::Information);
 }
 
 void AutomaticBackup::Tick() {

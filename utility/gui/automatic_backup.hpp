@@ -18,6 +18,7 @@
 namespace vtutil {
 
 struct AppState;
+class CAutoBackupDlg;
 class CBackupRestoreDlg;
 class DeviceSession;
 
@@ -48,6 +49,9 @@ public:
     QTimer *Timer() { return &timer_; }
 
 private:
+    // Set hands the schedule to the system: a timer that runs vtbox.
+    void HandToSystem(const CAutoBackupDlg &setUp);
+    QString SystemScheduleDescription(const std::vector<uint32_t> &boxes, uint32_t intervalCode, int64_t start) const;
     bool PrepareRun(JobRequest *request, uint32_t *failure);
     void Run();
     // Writes a run's outcome to the log and shows it in the result window;

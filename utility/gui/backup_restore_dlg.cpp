@@ -27,6 +27,7 @@
 #include "schedule.hpp"
 #include "select_devices_dlg.hpp"
 #include "status_bar.hpp"
+#include "system_schedule_dlg.hpp"
 #include "text_ids.hpp"
 #include "va_property_sheet.hpp"
 #include "widget_marks.hpp"
@@ -125,6 +126,7 @@ void CBackupRestoreDlg::BuildMenus() {
     AddCommand(file, Command::BackupData, ids::kMenuBackupData, &CBackupRestoreDlg::OnBackupData);
     AddCommand(file, Command::RestoreData, ids::kMenuRestoreData, &CBackupRestoreDlg::OnRestoreData);
     AddCommand(file, Command::AutomaticBackup, ids::kMenuAutomaticBackup, &CBackupRestoreDlg::OnAutomaticBackup);
+    AddCommand(file, Command::SystemSchedule, ids::kMenuSystemSchedule, &CBackupRestoreDlg::OnSystemSchedule);
     AddCommand(file, Command::ViewLog, ids::kMenuViewLog, &CBackupRestoreDlg::OnViewLog);
     file->addSeparator();
     AddCommand(file, Command::Exit, ids::kMenuExit, &CBackupRestoreDlg::OnExit)
@@ -444,5 +446,10 @@ void CBackupRestoreDlg::OnAbout() {
 void CBackupRestoreDlg::OnExit() { close(); }
 
 void CBackupRestoreDlg::OnAutomaticBackup() { automatic_->SetUp(); }
+
+void CBackupRestoreDlg::OnSystemSchedule() {
+    CSystemScheduleDlg schedule(this);
+    schedule.exec();
+}
 
 }  // namespace vtutil

@@ -87,6 +87,7 @@ public:
         BackupData,
         RestoreData,
         AutomaticBackup,
+        SystemSchedule,
         ViewLog,
         Exit,
         SelectAll,
@@ -129,6 +130,7 @@ private:
     void OnAbout();
     void OnExit();
     void OnAutomaticBackup();
+    void OnSystemSchedule();
     // A login for a newly chosen device; on Cancel the previous device is
     // put back (and reconnected when it was connected).
     struct PreviousDevice;
