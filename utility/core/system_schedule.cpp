@@ -117,8 +117,8 @@ bool WritePasswordFile(const QString &path, const std::string &password, QString
         return false;
     }
     const std::string line = password + "\n";
-    const bool written = ::fchmod(fd, 0600) == 0 &&
-                         ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    const bool written =
+        ::fchmod(fd, 0600) == 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
     const int err = errno;
     ::close(fd);
     if (!written) *detail = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
@@ -191,7 +191,8 @@ QString CalendarEvent(uint32_t intervalCode, int64_t start) {
 QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, const QString &passwordFile) {
     const ScheduledCommand command = ScheduledBackupCommand(schedule, vtbox, passwordFile);
     QStringList environment{EnvironmentWord(QStringLiteral("LC_ALL=C"))};
-    for (const auto &[name, value] : command.environment) environment << EnvironmentWord(name + QLatin1Char('=') + value);
+    for (const auto &[name, value] : command.environment)
+        environment << EnvironmentWord(name + QLatin1Char('=') + value);
     QString label = schedule.startedLabel;
     label.replace(QLatin1Char('%'), QStringLiteral("%%"));  // date's own fields
     const QString startedLine = QStringLiteral("+%n") + label + QStringLiteral(" %A, %B %d, %Y, %H:%M");
@@ -211,15 +212,17 @@ QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, co
     if (schedule.intervalCode != kRunOnce) {
         // The timer's event comes every day (week, month) from now on: the
         // runs before the chosen start are passed over.
-        const QString notBefore = QStringLiteral("test \"$(date +%s)\" -ge ") + QString::number(MinuteOf(schedule.start));
-        lines << QStringLiteral("ExecCondition=") + CommandLine(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), notBefore});
+        const QString notBefore =
+            QStringLiteral("test \"$(date +%s)\" -ge ") + QString::number(MinuteOf(schedule.start));
+        lines << QStringLiteral("ExecCondition=") +
+                     CommandLine(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), notBefore});
     }
-    lines << QStringLiteral("ExecStartPre=") + CommandLine(QStringLiteral("/usr/bin/env"), {QStringLiteral("date"), startedLine})
+    lines << QStringLiteral("ExecStartPre=") +
+                 CommandLine(QStringLiteral("/usr/bin/env"), {QStringLiteral("date"), startedLine})
           << QStringLiteral("ExecStart=") + CommandLine(command.program, command.arguments)
           << QStringLiteral("StandardOutput=append:") + Specifiers(schedule.logPath)
           << QStringLiteral("StandardError=append:") + Specifiers(schedule.logPath)
-          << QStringLiteral("Restart=on-failure")
-          << QStringLiteral("RestartSec=%1min").arg(schedule.retryInterval)
+          << QStringLiteral("Restart=on-failure") << QStringLiteral("RestartSec=%1min").arg(schedule.retryInterval)
           << QStringLiteral("RestartPreventExitStatus=") + QLatin1String(kFinalExitCodes)
           << QStringLiteral("TimeoutStartSec=6h") << QStringLiteral("TimeoutStopSec=150");
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
@@ -312,7 +315,8 @@ std::optional<QString> InstalledSystemSchedule() {
     const QStringList lines = QString::fromUtf8(file.read(kUnitReadBytes)).split(QLatin1Char('\n'));
     for (const QString &line : lines)
         if (line.startsWith(QStringLiteral("Description=")))
-            return line.mid(static_cast<qsizetype>(std::strlen("Description="))).replace(QStringLiteral("%%"), QStringLiteral("%"));
+            return line.mid(static_cast<qsizetype>(std::strlen("Description=")))
+                .replace(QStringLiteral("%%"), QStringLiteral("%"));
     return QString();
 }
 

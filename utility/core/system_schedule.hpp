@@ -33,7 +33,7 @@ struct SystemSchedule {
     uint32_t retryInterval = 5;  // minutes
     uint32_t retryCount = 12;
     QString logPath;
-    QString description;  // what the program shows of it
+    QString description;   // what the program shows of it
     QString startedLabel;  // the log's label before a run's start time
 };
 
