@@ -265,7 +265,7 @@ private slots:
         QCOMPARE(BoxesInFile(s.Archive(3)), (std::vector<uint32_t>{1, 2, 3}));
         QCOMPARE(BoxesInFile(s.Archive(4)), (std::vector<uint32_t>{1, 2, 3}));
         const QStringList log = s.Log();
-        QCOMPARE(log.count("[400]"), 1);  // the first run of the new schedule only
+        QCOMPARE(log.count("[500]"), 1);  // the first run of the new schedule only
         QVERIFY(log.contains("[21] " + QString::fromStdString(s.Archive(3))));
         QVERIFY(log.contains("[21] " + QString::fromStdString(s.Archive(4))));
         QVERIFY(!log.contains("[21] " + QString::fromStdString(s.Archive(1))));
@@ -470,10 +470,10 @@ private slots:
         s.device.sim.faults().ForceResult("boxnwBoxExModeOut", 100, 1);
         s.TickAt(start);
         QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
-        QCOMPARE(s.window.ResultWindow()->SecondLine()->text(), Text(401));
+        QCOMPARE(s.window.ResultWindow()->SecondLine()->text(), Text(501));
         QVERIFY(fs::exists(s.Archive(1)));
         const QStringList log = s.Log();
-        QCOMPARE(log.at(log.indexOf("[164]") + 1), QString("[401]"));
+        QCOMPARE(log.at(log.indexOf("[164]") + 1), QString("[501]"));
         QVERIFY(!s.window.Automatic()->State().retryPending);
     }
 

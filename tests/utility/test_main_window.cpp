@@ -66,7 +66,7 @@ private slots:
         vttest::ModalAnswerer answerer;
         answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) {
             // The question names the device whose boxes go.
-            QVERIFY(box->text().startsWith(vtutil::FormatText(vtutil::Text(407), "Print room (127.0.0.1)") + "\n"));
+            QVERIFY(box->text().startsWith(vtutil::FormatText(vtutil::Text(507), "Print room (127.0.0.1)") + "\n"));
             QVERIFY(box->text().endsWith(vtutil::Text(63)));
         });
         window.Action(Command::InitialiseStorage)->trigger();
@@ -97,12 +97,12 @@ private slots:
         QCOMPARE(window.Status()->Activity(), vtutil::Text(34));
         window.MarkSessionLost();
         QCOMPARE(window.windowTitle(), vtutil::Text(19));
-        QCOMPARE(window.Status()->Activity(), vtutil::Text(406));
+        QCOMPARE(window.Status()->Activity(), vtutil::Text(506));
 
         vttest::UtilityDevice offline;
         vtutil::CBackupRestoreDlg unconnected(offline.app, offline.session);
         QCOMPARE(unconnected.windowTitle(), vtutil::Text(19));
-        QCOMPARE(unconnected.Status()->Activity(), vtutil::Text(406));
+        QCOMPARE(unconnected.Status()->Activity(), vtutil::Text(506));
     }
 
     // Without a desktop opener, F1 shows the help in the program's own

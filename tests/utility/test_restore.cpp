@@ -170,7 +170,7 @@ private slots:
         w.Choose(dir / "other.zip");
         QCOMPARE(answerer.Messages().back().text,
                  Text(138) + "\n" +
-                     vtutil::FormatText(vtutil::FormatText(Text(411), "Korvo-C V1.4.2.0"),
+                     vtutil::FormatText(vtutil::FormatText(Text(511), "Korvo-C V1.4.2.0"),
                                         QString::fromStdString(kDeviceVersion)));
         QCOMPARE(w.Page()->EngineVersionLabel()->text(), QString("Korvo-C V1.4.2.0"));
         answerer.AnswerMessage(QMessageBox::Ok);

@@ -161,7 +161,7 @@ private slots:
         QCOMPARE(app.Run(), 1);
         QVERIFY(answerer.Done());
         QCOMPARE(answerer.Messages()[0].text,
-                 vtutil::FormatText(vtutil::Text(402), vtutil::SingleInstance::LockPath()) + "\n" +
+                 vtutil::FormatText(vtutil::Text(502), vtutil::SingleInstance::LockPath()) + "\n" +
                      vtutil::ErrorTextFor(VTBOX_E_ACCESS_DENIED));
         QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Critical);
     }

@@ -155,7 +155,7 @@ private slots:
         for (const char *name : {"b/Set_001.zip", "b/Set_002.zip"}) std::ofstream(h.device.sim.dir / name) << "kept";
         const int64_t start = vtutil::LocalMoment(QDate(2030, 5, 6), QTime(10, 0));
         h.clock.now = start - 3600;
-        h.HandOver(start, 1, [](QMessageBox *box) { QVERIFY(box->text().startsWith("[425]")); });
+        h.HandOver(start, 1, [](QMessageBox *box) { QVERIFY(box->text().startsWith("[525]")); });
         QVERIFY(h.answerer.Done());
         QVERIFY(h.answerer.Unexpected().isEmpty());
         QVERIFY(!h.window.AutoMode());
@@ -213,9 +213,9 @@ private slots:
 
         // Shown, then removed, from its own window.
         h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h](vtutil::CSystemScheduleDlg *dlg) {
-            QVERIFY(dlg->DescriptionLabel()->text().startsWith("[429]"));
+            QVERIFY(dlg->DescriptionLabel()->text().startsWith("[529]"));
             dlg->RemoveButton()->click();
-            QCOMPARE(dlg->DescriptionLabel()->text(), QString("[428]"));
+            QCOMPARE(dlg->DescriptionLabel()->text(), QString("[528]"));
             QVERIFY(!dlg->RemoveButton()->isEnabled());
             QVERIFY(h.Unit(".timer").isEmpty());
             QVERIFY(!QFile::exists(vtutil::SchedulePasswordFile()));
@@ -270,7 +270,7 @@ private slots:
         const int64_t start = vtutil::LocalMoment(QDate(2030, 5, 6), QTime(10, 0));
         h.clock.now = start - 3600;
         h.HandOver(start, 0, [](QMessageBox *box) {
-            QCOMPARE(box->text(), QString("[426]"));
+            QCOMPARE(box->text(), QString("[526]"));
             QVERIFY(box->detailedText().contains("Failed to connect to bus"));
         });
         QVERIFY(h.answerer.Done());
