@@ -526,8 +526,10 @@ std::string HelpText(const std::string &command) {
                "  it ends, also after a failure or Ctrl-C. With --verify the new file is read\n"
                "  back whole before it replaces an older FILE. A read-only FILE is refused\n"
                "  unless --replace-read-only is given. In FILE, %Y %m %d %H %M %S are the date\n"
-               "  and time the backup starts (%% is a percent sign):\n"
-               "  --output box-%Y%m%d-%H%M.zip\n\n" +
+               "  and time the backup starts, %N the run number: one after the highest that a\n"
+               "  file of that name carries (001 at first), never one that exists (%% is a\n"
+               "  percent sign):\n"
+               "  --output box-%Y%m%d-%H%M.zip    --output nightly_%N.zip\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "restore")
         return "vtbox [device options] restore -i|--input FILE --boxes 1,2|1-3|all\n"

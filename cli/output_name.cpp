@@ -1,11 +1,63 @@
 #include "output_name.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 namespace vtcli {
 
+namespace {
+
+constexpr size_t kLeastDigits = 3, kMostDigits = 9;
+
+std::string NumberText(uint64_t number) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%03llu", static_cast<unsigned long long>(number));
+    return text;
+}
+
+bool Taken(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The run number for prefix + number + suffix, both already expanded.
+bool FillRunNumber(const std::string &prefix, const std::string &suffix, std::string *out, std::string *error) {
+    namespace fs = std::filesystem;
+    const size_t slash = prefix.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : prefix.substr(0, slash));
+    const std::string stem = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+    uint64_t next = 1;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= stem.size() + suffix.size() || name.compare(0, stem.size(), stem) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string digits = name.substr(stem.size(), name.size() - stem.size() - suffix.size());
+        if (digits.size() < kLeastDigits || digits.size() > kMostDigits ||
+            !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+            continue;
+        next = std::max<uint64_t>(next, std::stoull(digits) + 1);
+    }
+    while (next <= kMaxRunNumber && Taken(prefix + NumberText(next) + suffix)) ++next;
+    if (next > kMaxRunNumber) {
+        *error = "no run number is left for " + prefix + "%N" + suffix + ": " + NumberText(kMaxRunNumber) +
+                 " is the highest";
+        return false;
+    }
+    *out = prefix + NumberText(next) + suffix;
+    return true;
+}
+
+}  // namespace
+
 bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::string *out, std::string *error) {
     std::string result;
+    size_t numberAt = std::string::npos;
     for (size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] != '%') {
             result += pattern[i];
@@ -15,6 +67,13 @@ bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::stri
         int value = 0, width = 2;
         switch (field) {
         case '%': result += '%'; continue;
+        case 'N':
+            if (numberAt != std::string::npos) {
+                *error = "the output name \"" + pattern + "\" holds %N twice; one run number is enough";
+                return false;
+            }
+            numberAt = result.size();
+            continue;
         case 'Y':
             value = when.tm_year + 1900;
             width = 4;
@@ -27,15 +86,23 @@ bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::stri
         default:
             *error = "the output name \"" + pattern + "\" holds " +
                      (field ? std::string("%") + field : std::string("a lone % at its end")) +
-                     "; the fields are %Y %m %d %H %M %S, and %% for a percent sign";
+                     "; the fields are %Y %m %d %H %M %S, %N for the run number, and %% for a percent sign";
             return false;
         }
         char text[16];
         std::snprintf(text, sizeof text, "%0*d", width, value);
         result += text;
     }
-    *out = result;
-    return true;
+    if (numberAt == std::string::npos) {
+        *out = result;
+        return true;
+    }
+    const std::string prefix = result.substr(0, numberAt), suffix = result.substr(numberAt);
+    if (suffix.find('/') != std::string::npos) {
+        *error = "the output name \"" + pattern + "\" holds %N in a folder's name; it numbers the file";
+        return false;
+    }
+    return FillRunNumber(prefix, suffix, out, error);
 }
 
 bool ExpandOutputNameNow(const std::string &pattern, std::string *out, std::string *error) {

@@ -1,16 +1,25 @@
 // Backup file names with date and time fields, so that each run of a
-// scheduled backup writes its own file.
+// scheduled backup writes its own file, and with a run number that never
+// names a file already there.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
 namespace vtcli {
 
+// The highest run number a name may carry: nine digits, as the utility's
+// automatic backup numbers its files.
+inline constexpr uint32_t kMaxRunNumber = 999999999;
+
 // The name with %Y %m %d %H %M %S replaced by the year, month, day, hour,
-// minute and second of `when`, and %% by a percent sign. Any other %
-// sequence (a lone % at the end too) is refused: false, with a message in
-// *error.
+// minute and second of `when`, %% by a percent sign, and %N (once, in the
+// file's name, not its folder) by the run number: three digits at least, one
+// after the highest number that a name of the same form (three to nine
+// digits in its place) carries in the folder, 001 when there is none, and
+// never a name that exists. Any other % sequence (a lone % at the end too)
+// is refused: false, with a message in *error.
 bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::string *out, std::string *error);
 
 // The same with the local time now.

@@ -150,6 +150,33 @@ TEST(OutputName, DateAndTimeFields) {
     }
 }
 
+// %N numbers the file past every number of its series in the folder (as
+// the utility's automatic backup does), and never names a file that exists.
+TEST(OutputName, RunNumber) {
+    vttest::TempDir dir;
+    std::tm when{};
+    when.tm_year = 2026 - 1900;
+    when.tm_mday = 5;
+    std::string out, error;
+    const std::string pattern = dir / "Set_%N.zip";
+    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error)) << error;
+    EXPECT_EQ(out, dir / "Set_001.zip");
+    for (const char *name : {"Set_001.zip", "Set_007.zip", "set_050.zip", "Set_60.zip", "Set_0000000099.zip"})
+        std::ofstream(dir / name) << "x";
+    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error)) << error;
+    EXPECT_EQ(out, dir / "Set_008.zip");
+    ASSERT_TRUE(vtcli::ExpandOutputName(dir / "%Y-%N-%%.zip", when, &out, &error)) << error;
+    EXPECT_EQ(out, dir / "2026-001-%.zip");
+    std::ofstream(dir / "Set_999999998.zip") << "x";
+    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error)) << error;
+    EXPECT_EQ(out, dir / "Set_999999999.zip");
+    std::ofstream(dir / "Set_999999999.zip") << "x";
+    EXPECT_FALSE(vtcli::ExpandOutputName(pattern, when, &out, &error));
+    EXPECT_NE(error.find("no run number is left"), std::string::npos) << error;
+    EXPECT_FALSE(vtcli::ExpandOutputName(dir / "%N/x.zip", when, &out, &error));
+    EXPECT_FALSE(vtcli::ExpandOutputName(dir / "%N-%N.zip", when, &out, &error));
+}
+
 // ---- vtbox prune on a folder ------------------------------------------------------
 
 std::string Description(const std::string &engine, const BackupDate &d) {

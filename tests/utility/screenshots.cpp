@@ -6,7 +6,9 @@
 // automatic backup, the main window waiting for its first run, and the
 // result window of automatic runs of every kind; a device that does not
 // answer its release (the progress window waiting, the report), the next
-// login offering to release it, a restore cut short and a failure's details.
+// login offering to release it, a restore cut short and a failure's details;
+// the schedule handed to the system, the program's own log and help viewers,
+// and the main window once the device is gone.
 //
 //   utility_screenshots OUTPUT_FOLDER PASSWORD BACKUP_FOLDER
 //
@@ -15,8 +17,10 @@
 // VTBOX_HTTP_PORT); scripts/screenshots sets everything up.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -37,8 +41,10 @@
 #include "br_file_dialog.hpp"
 #include "brd_registry.hpp"
 #include "device_session.hpp"
+#include "file_viewer.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
+#include "log_path.hpp"
 #include "login_dlg.hpp"
 #include "message_box.hpp"
 #include "modal_answerer.hpp"
@@ -47,6 +53,8 @@
 #include "restore_pg.hpp"
 #include "result_dlg.hpp"
 #include "select_devices_dlg.hpp"
+#include "system_schedule.hpp"
+#include "system_schedule_dlg.hpp"
 #include "text_ids.hpp"
 #include "va_property_sheet.hpp"
 
@@ -54,10 +62,22 @@ namespace {
 
 QDir g_out;
 
-// Saves a picture of the widget as it is now.
+// Saves a picture of the widget as it is now: on a real X server as the
+// screen shows it, with the window manager's frame and title; elsewhere the
+// widget alone.
 void Grab(QWidget *widget, const char *name) {
     const QString path = g_out.filePath(QString::fromLatin1(name));
-    if (!widget->grab().save(path))
+    QPixmap picture = widget->grab();
+    if (QGuiApplication::platformName() == QLatin1String("xcb") && widget->isWindow()) {
+        widget->raise();
+        widget->activateWindow();
+        // Until the window manager has framed it.
+        QTest::qWait(300);
+        for (int i = 0; i < 20 && widget->frameGeometry() == widget->geometry(); ++i) QTest::qWait(100);
+        const QRect frame = widget->frameGeometry();
+        picture = widget->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    }
+    if (!picture.save(path))
         std::fprintf(stderr, "utility_screenshots: cannot write %s\n", qPrintable(path));
     else
         std::printf("%s\n", qPrintable(path));
@@ -284,6 +304,7 @@ int main(int argc, char *argv[]) {
     {
         const std::pair<int, const char *> kinds[] = {
             {vtutil::CResultDlg::kFinished, "result-1-finished.png"},
+            {-vtutil::CResultDlg::kFinished, "result-1-not-released.png"},
             {vtutil::CResultDlg::kCancelled, "result-2-stopped.png"},
             {vtutil::CResultDlg::kFailed, "result-3-failed.png"},
             {vtutil::CResultDlg::kRetriesUsedUp, "result-4-retries-used-up.png"},
@@ -292,7 +313,9 @@ int main(int argc, char *argv[]) {
         };
         vtutil::CResultDlg *result = nullptr;
         for (const auto &[kind, name] : kinds) {
-            result = window.ShowResult(kind, 12029);
+            // Finished, but the device was not released (negative: the same
+            // kind with a release's failure).
+            result = kind < 0 ? window.ShowResult(-kind, 1460) : window.ShowResult(kind, kind == 1 ? 0 : 12029);
             Save(result, name);
         }
         result->accept();
@@ -316,13 +339,58 @@ int main(int argc, char *argv[]) {
     Save(&choose, "device-choice.png");
     choose.hide();
 
-    // The question before the storage is initialised, as the command asks it.
-    QMessageBox question(QMessageBox::Question, vtutil::Text(vtutil::ids::kCaptionInitialise),
-                         vtutil::Text(vtutil::ids::kMsgConfirmInitialise), QMessageBox::Yes | QMessageBox::No, &window);
-    question.setDefaultButton(QMessageBox::No);
-    question.show();
-    Save(&question, "message-initialise.png");
-    question.hide();
+    // The question before the storage is initialised, as the command asks it
+    // (answered No).
+    {
+        window.Sheet()->setCurrentIndex(1);
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) { Grab(box, "message-initialise.png"); });
+        window.Action(vtutil::CBackupRestoreDlg::Command::InitialiseStorage)->trigger();
+        window.Sheet()->setCurrentIndex(0);
+    }
+
+    // Automatic backup handed to the system, shown in its window. The
+    // service manager is a stand-in here (scripts/screenshots has none).
+    {
+        vtutil::SetSystemctlProgram(QStringLiteral("/bin/true"));
+        window.BackupPage()->TargetEdit()->setText(QDir(backupFolder).filePath(QStringLiteral("nightly.zip")));
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CAutoBackupDlg>([](vtutil::CAutoBackupDlg *setUp) {
+            setUp->RepeatList()->setCurrentIndex(1);
+            setUp->ProgramClosedBox()->setChecked(true);
+            Grab(setUp, "auto-setup-program-closed.png");
+            vttest::Later([setUp] { setUp->SetButton()->click(); });
+        });
+        answerer.AnswerMessage(QMessageBox::Ok, [](QMessageBox *box) { Grab(box, "message-program-closed.png"); });
+        window.Action(vtutil::CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
+        answerer.OnDialog<vtutil::CSystemScheduleDlg>([](vtutil::CSystemScheduleDlg *dlg) {
+            Grab(dlg, "system-schedule.png");
+            dlg->RemoveButton()->click();
+            vttest::Later([dlg] { dlg->reject(); });
+        });
+        window.Action(vtutil::CBackupRestoreDlg::Command::SystemSchedule)->trigger();
+        if (!answerer.Done())
+            std::fprintf(stderr, "utility_screenshots: the schedule was not handed over as expected\n");
+        vtutil::SetSystemctlProgram(QString());
+    }
+
+    // The program's own viewers, as without a desktop opener.
+    {
+        vtutil::CFileViewerDlg log(vtutil::CFileViewerDlg::Kind::Text, vtutil::UtilityLogPath(),
+                                   vtutil::Text(vtutil::ids::kLogTitleViewer), &window);
+        log.setAttribute(Qt::WA_DeleteOnClose, false);
+        log.show();
+        Save(&log, "viewer-log.png");
+        log.hide();
+        vtutil::CFileViewerDlg help(
+            vtutil::CFileViewerDlg::Kind::Html,
+            QFileInfo(QStringLiteral(VTUTIL_PROGRAM)).dir().filePath(QStringLiteral("backup.html")),
+            vtutil::Text(vtutil::ids::kHelpTitle), &window);
+        help.setAttribute(Qt::WA_DeleteOnClose, false);
+        help.show();
+        Save(&help, "viewer-help.png");
+        help.hide();
+    }
 
     vtutil::CAboutDlg about(&window);
     about.show();
@@ -330,6 +398,9 @@ int main(int argc, char *argv[]) {
     about.hide();
 
     ReleasePictures(window, session, state, backupFolder, QString::fromLocal8Bit(argv[2]));
+    // The device gone: the status bar says how to connect again.
+    window.MarkSessionLost();
+    Save(&window, "main-not-connected.png");
 
     session.Close();
     return 0;

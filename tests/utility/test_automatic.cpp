@@ -15,6 +15,7 @@
 #include <QTimeEdit>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 
 #include "auto_backup_dlg.hpp"
 #include "automatic_backup.hpp"
@@ -66,6 +67,11 @@ std::vector<uint32_t> BoxesInFile(const std::string &path) {
     for (uint32_t i = 0; i < count; ++i) numbers.push_back(boxes[i].BoxNo);
     GlobalFree(handle);
     return numbers;
+}
+
+std::string Contents(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A device, the main window logged in to it with the target typed, and the
@@ -225,6 +231,68 @@ private slots:
         QVERIFY(s.answerer.Unexpected().isEmpty());
     }
 
+    // A second schedule on the same file name starts numbering after the
+    // first one's files, and says so in its log: nothing is replaced.
+    void ASecondScheduleKeepsTheFirstOnesFiles() {
+        Scheduled s;
+        const auto stop = [&s] {
+            s.answerer.AnswerMessage(QMessageBox::Yes);
+            s.window.ActionButton()->click();
+            QVERIFY(s.answerer.Done());
+            s.CloseResult();
+        };
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.TickAt(start);
+        s.CloseResult();
+        s.TickAt(At(2030, 5, 7, 10, 0));
+        s.CloseResult();
+        stop();
+        const std::string first = Contents(s.Archive(1)), second = Contents(s.Archive(2));
+        QVERIFY(!first.empty() && !second.empty());
+
+        s.window.BackupPage()->TargetEdit()->setText(QString::fromStdString(s.target));
+        s.clock.now = At(2030, 6, 1, 9, 0);
+        s.SetUp(At(2030, 6, 1, 10, 0), 1);
+        s.TickAt(At(2030, 6, 1, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        s.CloseResult();
+        s.TickAt(At(2030, 6, 2, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(Contents(s.Archive(1)), first);
+        QCOMPARE(Contents(s.Archive(2)), second);
+        QCOMPARE(BoxesInFile(s.Archive(3)), (std::vector<uint32_t>{1, 2, 3}));
+        QCOMPARE(BoxesInFile(s.Archive(4)), (std::vector<uint32_t>{1, 2, 3}));
+        const QStringList log = s.Log();
+        QCOMPARE(log.count("[500]"), 1);  // the first run of the new schedule only
+        QVERIFY(log.contains("[21] " + QString::fromStdString(s.Archive(3))));
+        QVERIFY(log.contains("[21] " + QString::fromStdString(s.Archive(4))));
+        QVERIFY(!log.contains("[21] " + QString::fromStdString(s.Archive(1))));
+    }
+
+    // A single run's result window is open after the schedule has ended:
+    // nothing the user does on the pages enables Start until it closes.
+    void StartStaysOffWhileAResultWindowIsOpen() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 0);
+        s.TickAt(start);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QVERIFY(!s.window.AutoMode());
+        QVERIFY(s.window.Sheet()->isEnabled());
+        s.window.Sheet()->setCurrentIndex(1);
+        s.window.Sheet()->setCurrentIndex(0);
+        QVERIFY(!s.window.ActionButton()->isEnabled());
+        s.window.BackupPage()->List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+        s.window.BackupPage()->List()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        QVERIFY(!s.window.ActionButton()->isEnabled());
+        s.CloseResult();
+        s.window.BackupPage()->TargetEdit()->setText(QString::fromStdString(s.device.sim.dir / "b/Other.zip"));
+        QVERIFY(s.window.ActionButton()->isEnabled());
+    }
+
     // Monthly from 31 January; then the program is closed, which ends the
     // schedule with the stopped trailer.
     void MonthlyFromTheLastOfJanuary() {
@@ -356,6 +424,57 @@ private slots:
         s.TickAt(At(2030, 5, 7, 10, 0));
         QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
         QVERIFY(fs::exists(s.Archive(1)));
+    }
+
+    // A retry that fails for a reason waiting cannot cure ends that run's
+    // tries: the next regular run is a run of its own again (its heading,
+    // its number, its full budget), not a further retry.
+    void ARetryFailingForGoodClearsTheRetryCount() {
+        Scheduled s;
+        vttest::WriteBrdValues({{"RetryCount", "3"}, {"RetryInterval", "1"}});
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.device.sim.faults().ForceResult("boxnwBoxExModeIn", 100, 1);  // a time-out: tried again
+        s.TickAt(start);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kRetryPlanned));
+        QCOMPARE(s.device.app.retryCounter, 1u);
+        s.device.sim.faults().ForceResult("boxnwBoxExModeIn", 2, 1);  // a refused password: not tried again
+        s.TickAt(start + 60);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFailed));
+        QVERIFY(!s.window.Automatic()->State().retryPending);
+        QCOMPARE(s.device.app.retryCounter, 0u);
+
+        s.device.sim.faults().ForceResult("boxnwBoxExModeIn", 100, 1);
+        s.TickAt(At(2030, 5, 7, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kRetryPlanned));
+        QCOMPARE(s.device.app.retryCounter, 1u);
+        s.TickAt(At(2030, 5, 7, 10, 1));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QVERIFY(fs::exists(s.Archive(1)));
+
+        const QStringList log = s.Log();
+        QCOMPARE(log.count("[159] 1"), 1);
+        QCOMPARE(log.count("[159] 2"), 1);
+        QVERIFY(log.indexOf("[159] 2") > log.indexOf("[166]"));
+        QCOMPARE(log.count("[167]"), 2);
+    }
+
+    // The file is written but the panel stays locked: the run is finished,
+    // and both the result window and the log say the device was not released.
+    void ARunWhoseDeviceWasNotReleased() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.device.sim.faults().ForceResult("boxnwBoxExModeOut", 100, 1);
+        s.TickAt(start);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(s.window.ResultWindow()->SecondLine()->text(), Text(501));
+        QVERIFY(fs::exists(s.Archive(1)));
+        const QStringList log = s.Log();
+        QCOMPARE(log.at(log.indexOf("[164]") + 1), QString("[501]"));
+        QVERIFY(!s.window.Automatic()->State().retryPending);
     }
 
     void ABoxDeletedWhileTheScheduleGoesOn() {

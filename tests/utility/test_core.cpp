@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "backup_facts.hpp"
 #include "brd_registry.hpp"
 #include "brlang.h"
 #include "error_text.hpp"
@@ -51,6 +52,28 @@ private slots:
         QVERIFY(!fs::exists(backup + "/BOX"));
     }
 
+    // A description's texts are shown within their field, on one line, and
+    // no longer than the bound.
+    void TextsOfADescriptionAreShownBounded() {
+        char field[512];
+        std::memset(field, 'v', sizeof field);  // no NUL at all
+        QCOMPARE(vtutil::FieldText(field, sizeof field).size(), qsizetype(512));
+        const QString shown = vtutil::ShownField(field, sizeof field);
+        QCOMPARE(shown.size(), vtutil::kShownFieldChars);
+        QVERIFY(shown.endsWith("..."));
+        std::memset(field, 'v', vtutil::kShownFieldChars);
+        field[vtutil::kShownFieldChars] = '\0';
+        QCOMPARE(vtutil::ShownField(field, sizeof field), QString(vtutil::kShownFieldChars, 'v'));
+        std::strcpy(field, "V1\n\tV2\r");
+        QCOMPARE(vtutil::ShownField(field, sizeof field), QString("V1  V2 "));
+
+        VTBACKUPINFO info{};
+        info.Date = {2025, 2, 0, 30, 10, 5, 0, 0};  // 30 February
+        QVERIFY(vtutil::DescribeBackup(info).made.isEmpty());
+        info.Date = {2025, 3, 0, 5, 10, 5, 0, 0};
+        QCOMPARE(vtutil::DescribeBackup(info).made, QString("Wednesday, March 05, 2025, 10:05"));
+    }
+
     void ErrorTexts() {
         QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_PSEUDO_LIBRARY));
         QCOMPARE(vtutil::ErrorTextFor(0), QString());
@@ -60,6 +83,12 @@ private slots:
         QCOMPARE(vtutil::ShortErrorText(12029), QString("[67]"));
         QCOMPARE(vtutil::ShortErrorText(1216), QString("[68]"));
         QCOMPARE(vtutil::ShortErrorText(0), QString());
+
+        // Error texts are shown in boxes with OK alone: none may ask anything.
+        QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_LANGUAGE_LIBRARY));
+        for (uint32_t code = 1; code < 13000; ++code)
+            QVERIFY2(!vtutil::ErrorTextFor(code).contains('?'), qPrintable(QString::number(code)));
+        QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_PSEUDO_LIBRARY));
 
         // Without a library every text is empty, and nothing breaks.
         vtutil::Language::Instance().Unload();

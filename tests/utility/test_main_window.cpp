@@ -1,15 +1,21 @@
 // The main window's device commands against the simulated device.
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBrowser>
 
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "error_text.hpp"
+#include "file_viewer.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "modal_answerer.hpp"
+#include "program_files.hpp"
 #include "restore_pg.hpp"
 #include "status_bar.hpp"
 #include "utility_fixture.hpp"
@@ -58,7 +64,11 @@ private slots:
         ShowRestorePage(window);
 
         vttest::ModalAnswerer answerer;
-        answerer.AnswerMessage(QMessageBox::No);
+        answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) {
+            // The question names the device whose boxes go.
+            QVERIFY(box->text().startsWith(vtutil::FormatText(vtutil::Text(507), "Print room (127.0.0.1)") + "\n"));
+            QVERIFY(box->text().endsWith(vtutil::Text(63)));
+        });
         window.Action(Command::InitialiseStorage)->trigger();
         QCOMPARE(BoxesOnDevice(device).size(), size_t(3));
 
@@ -75,6 +85,46 @@ private slots:
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?", "&MOD=1"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?", "&MOD=1"), size_t(1));
+    }
+
+    // The title names the device while connected; the status bar says how
+    // to connect while not.
+    void TheWindowNamesTheConnectedDevice() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        QCOMPARE(window.windowTitle(), vtutil::Text(19) + " - Print room (127.0.0.1)");
+        QCOMPARE(window.Status()->Activity(), vtutil::Text(34));
+        window.MarkSessionLost();
+        QCOMPARE(window.windowTitle(), vtutil::Text(19));
+        QCOMPARE(window.Status()->Activity(), vtutil::Text(506));
+
+        vttest::UtilityDevice offline;
+        vtutil::CBackupRestoreDlg unconnected(offline.app, offline.session);
+        QCOMPARE(unconnected.windowTitle(), vtutil::Text(19));
+        QCOMPARE(unconnected.Status()->Activity(), vtutil::Text(506));
+    }
+
+    // Without a desktop opener, F1 shows the help in the program's own
+    // viewer; View Log File is on the File menu.
+    void HelpWithoutADesktopOpener() {
+        vttest::UtilityDevice device;
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        vtutil::SetDesktopOpener(QString::fromStdString(device.sim.dir / "no-opener"));
+        window.Action(Command::Help)->trigger();
+        vtutil::CFileViewerDlg *viewer = nullptr;
+        QTRY_VERIFY((viewer = window.findChild<vtutil::CFileViewerDlg *>()) != nullptr);
+        QCOMPARE(viewer->Path(), vtutil::HelpFilePath());
+        viewer->close();
+        // The help as the program finds it beside itself, as HTML.
+        const QString help = QFileInfo(VTUTIL_PROGRAM).dir().filePath("backup.html");
+        vtutil::CFileViewerDlg shown(vtutil::CFileViewerDlg::Kind::Html, help, "help");
+        QVERIFY(shown.Browser()->document()->toPlainText().contains("Restoring"));
+        QVERIFY(!shown.Browser()->document()->toPlainText().contains("<h2"));
+        QVERIFY(window.Menus()[0]->actions().contains(window.Action(Command::ViewLog)));
+        vtutil::SetDesktopOpener(QString());
     }
 
     // At the window's first size the next run's date and time are read

@@ -2,6 +2,7 @@
 // file's boxes look like, files that cannot be restored, a restore that keeps
 // both documents, a restore refused by the device's limits, and the backup
 // page's list after a restore.
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include "language.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
+#include "read_only_folder.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
 #include "status_bar.hpp"
@@ -100,6 +102,16 @@ private slots:
 
         QCOMPARE(w.List()->topLevelItemCount(), 3);
         QCOMPARE(w.List()->topLevelItem(0)->text(0), QString("001 Office"));
+        // What the file says of itself, as its description records it.
+        QCOMPARE(w.Page()->MadeLabel()->text(), QString("Tuesday, March 04, 2025, 05:06"));
+        QCOMPARE(w.Page()->EngineVersionLabel()->text(), QString::fromStdString(kDeviceVersion));
+        QCOMPARE(w.Page()->MacAddressLabel()->text(), QString("02:00:5E:10:20:30"));
+        // The names take the width that the sizes leave.
+        w.window.resize(900, 600);
+        QTest::qWait(50);
+        QHeaderView *header = w.List()->header();
+        QVERIFY(w.List()->columnWidth(0) > 500);
+        QCOMPARE(w.List()->columnWidth(0) + w.List()->columnWidth(1), header->width());
         QCOMPARE(w.SizeOf(0), QString("1500 KB"));
         QCOMPARE(w.SizeOf(1), QString("2 MB"));
         QCOMPARE(w.SizeOf(2), QString("1 KB"));
@@ -149,16 +161,27 @@ private slots:
             answerer.AnswerMessage(QMessageBox::Ok);
             w.Choose(r.path);
             QVERIFY(answerer.Done());
-            QCOMPARE(answerer.Messages().back().text, Text(r.message));
+            QVERIFY(answerer.Messages().back().text.startsWith(Text(r.message)));
             QCOMPARE(answerer.Messages().back().caption, Text(88));
             QCOMPARE(w.List()->topLevelItemCount(), r.rowsListed);
             QVERIFY2(!w.CanStart(), r.path.c_str());
             QVERIFY(!w.Page()->TargetValid());
         }
+        // Another engine version names both.
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.Choose(dir / "other.zip");
+        QCOMPARE(answerer.Messages().back().text,
+                 Text(138) + "\n" +
+                     vtutil::FormatText(vtutil::FormatText(Text(511), "Korvo-C V1.4.2.0"),
+                                        QString::fromStdString(kDeviceVersion)));
+        QCOMPARE(w.Page()->EngineVersionLabel()->text(), QString("Korvo-C V1.4.2.0"));
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.Choose(dir / "text.zip");
+        QVERIFY(w.Page()->EngineVersionLabel()->text().isEmpty());
         // A path that does not end in .zip yet is not read.
         w.Choose(dir / "good.zip.txt");
         QVERIFY(!w.CanStart());
-        QCOMPARE(answerer.Messages().size(), std::size(refused));
+        QCOMPARE(answerer.Messages().size(), std::size(refused) + 2);
         QVERIFY(answerer.Unexpected().isEmpty());
     }
 
@@ -309,6 +332,40 @@ private slots:
         QVERIFY(!device.session.Connected());
         QVERIFY(!w.window.Status()->ShowsConnected());
         QCOMPARE(w.List()->topLevelItemCount(), 0);
+    }
+
+    // A backup in a folder nobody can write to is listed and restored: the
+    // description is read and the job works in the temp folder.
+    void ABackupInAReadOnlyFolder() {
+        vttest::UtilityDevice device;
+        device.Login();
+        const std::string made = Backup(device, {1, 2});
+        const fs::path shelf = device.sim.dir / "shelf";
+        fs::create_directory(shelf);
+        fs::rename(made, shelf / "Backup.ZIP");
+        const fs::path temp = device.sim.dir / "tmp";
+        fs::create_directory(temp);
+        vttest::ScopedEnv tmpdir("TMPDIR", temp.string());
+        vttest::ReadOnlyFolder readOnly(shelf.string());
+        if (!readOnly.Ok()) QSKIP("no way to make a folder read-only here");
+        RemoveBox(device, 2);
+
+        RestoreWindow w(device);
+        vttest::ModalAnswerer answerer;
+        w.Choose(shelf / "Backup.ZIP");
+        QVERIFY(answerer.Messages().empty());
+        QCOMPARE(w.List()->topLevelItemCount(), 2);
+        QVERIFY(w.CanStart());
+        {
+            vttest::KeepCwd keep;
+            StartRestore(answerer, w, false);
+        }
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        QCOMPARE(answerer.Messages()[0].text, Text(54));
+        QCOMPARE(w.window.BackupPage()->List()->topLevelItemCount(), 3);  // box 2 is back
+        QVERIFY(fs::is_empty(temp));
+        QCOMPARE(fs::directory_iterator(shelf)->path().filename().string(), std::string("Backup.ZIP"));
     }
 
     void TooManyDocumentsInAFolderNamesTheBoxAndFolder() {

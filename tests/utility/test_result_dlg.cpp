@@ -1,17 +1,22 @@
 // The result window of automatic runs: one at a time, the action button held
 // while it is open, the log opened from it, and the refresh it owes the main
 // window when automatic backup ended meanwhile.
-#include <QDesktopServices>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBrowser>
 #include <QUrl>
+#include <filesystem>
+#include <fstream>
 
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "error_text.hpp"
+#include "file_viewer.hpp"
 #include "language.hpp"
+#include "program_files.hpp"
 #include "result_dlg.hpp"
 #include "status_bar.hpp"
 #include "utility_fixture.hpp"
@@ -21,16 +26,27 @@ using vtutil::Text;
 
 namespace {
 
-// Takes the URLs the program asks the desktop to open.
-class Opener : public QObject {
-    Q_OBJECT
-public:
-    Opener() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
-    ~Opener() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-    QList<QUrl> opened;
-public slots:
-    void Open(const QUrl &url) { opened << url; }
-};
+// A stand-in for the desktop's opener: notes each file it is given on a
+// line of `opened`, then exits with the given code (xdg-open's 3: no tool
+// for the file).
+QString FakeOpener(const vttest::TempDir &dir, int exitCode) {
+    const std::string path = dir / ("opener-" + std::to_string(exitCode));
+    std::ofstream(path) << "#!/bin/sh\necho \"$1\" >> '" << (dir / "opened") << "'\nexit " << exitCode << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return QString::fromStdString(path);
+}
+
+QStringList Opened(const vttest::TempDir &dir) {
+    QFile file(QString::fromStdString(dir / "opened"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+vtutil::CFileViewerDlg *Viewer() {
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *viewer = qobject_cast<vtutil::CFileViewerDlg *>(w); viewer && viewer->isVisible()) return viewer;
+    return nullptr;
+}
 
 int VisibleResultWindows() {
     int n = 0;
@@ -81,19 +97,60 @@ private slots:
     void ViewLogFileOpensTheLogAndStaysOpen() {
         vttest::TempDir dir;
         vttest::ScopedEnv state("XDG_STATE_HOME", dir / "state");
-        Opener opener;
+        const QString log = QString::fromStdString(dir / "state/vtbox/BKRT_Log.txt");
+        vtutil::SetDesktopOpener(FakeOpener(dir, 0));
         CResultDlg result(CResultDlg::kBoxesDeleted, 0);
         result.show();
         QCOMPARE(result.SecondLine()->text(), Text(171));
         result.ViewLogButton()->click();
-        QCOMPARE(opener.opened.size(), 1);
-        QCOMPARE(opener.opened[0].toLocalFile(), QString::fromStdString(dir / "state/vtbox/BKRT_Log.txt"));
+        QTRY_COMPARE(Opened(dir), QStringList{log});
         QVERIFY(result.isVisible());
+        QTest::qWait(100);
+        QVERIFY(!Viewer());
 
         // A state folder that is not absolute does not count.
-        vttest::ScopedEnv relative("XDG_STATE_HOME", "state");
+        {
+            vttest::ScopedEnv relative("XDG_STATE_HOME", "state");
+            result.ViewLogButton()->click();
+            QTRY_COMPARE(Opened(dir).size(), qsizetype(2));
+            QCOMPARE(Opened(dir)[1], QDir::homePath() + "/.local/state/vtbox/BKRT_Log.txt");
+        }
+
+        // An opener that cannot open it, or none at all: the program's own
+        // viewer shows the log, read-only, with its path.
+        QDir().mkpath(QFileInfo(log).absolutePath());
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Run 1\nFinished.\n");
+        file.close();
+        vtutil::SetDesktopOpener(FakeOpener(dir, 3));
         result.ViewLogButton()->click();
-        QCOMPARE(opener.opened[1].toLocalFile(), QDir::homePath() + "/.local/state/vtbox/BKRT_Log.txt");
+        QTRY_VERIFY(Viewer());
+        QCOMPARE(Viewer()->Path(), log);
+        QVERIFY(Viewer()->PathLabel()->text().endsWith(log));
+        QCOMPARE(Viewer()->Browser()->toPlainText(), QString("Run 1\nFinished.\n"));
+        QVERIFY(Viewer()->Browser()->isReadOnly());
+        Viewer()->close();
+        vtutil::SetDesktopOpener(QString::fromStdString(dir / "no-such-opener"));
+        result.ViewLogButton()->click();
+        QTRY_VERIFY(Viewer());
+        Viewer()->close();
+        vtutil::SetDesktopOpener(QString());
+    }
+
+    // The viewer reads a long log's last part only, from a whole line on.
+    void ALongLogIsReadFromItsEnd() {
+        vttest::TempDir dir;
+        const QString path = QString::fromStdString(dir / "log.txt");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 100; ++i) file.write(QByteArray::number(1000 + i) + "\n");
+        file.close();
+        QCOMPARE(vtutil::ReadLogTail(path, 500).size(), qsizetype(500));
+        QCOMPARE(vtutil::ReadLogTail(path, 499), "...\n" + vtutil::ReadLogTail(path, 500).mid(5));
+        QCOMPARE(vtutil::ReadLogTail(path, 12), QString("...\n1098\n1099\n"));
+        QCOMPARE(vtutil::ReadLogTail(path, 10), QString("...\n1098\n1099\n"));
+        QCOMPARE(vtutil::ReadLogTail(path, 9), QString("...\n1099\n"));
     }
 
     void ClosedAfterAutomaticBackupEndedItRefreshes() {

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QTest>
+#include <filesystem>
 
 #include "language.hpp"
 #include "schedule.hpp"
@@ -143,6 +144,36 @@ private slots:
         QVERIFY(vtutil::BeyondLastStartDate(QDate(2038, 1, 19)));
     }
 
+    // The number of a run's file passes over every number of the series
+    // that is on disk, whatever wrote it, and only names of the series count.
+    void ARunNumberIsNeverOneOnDisk() {
+        vttest::TempDir dir;
+        const QString target = QString::fromStdString(dir / "Set.zip");
+        const auto make = [&dir](const char *name) {
+            QFile(QString::fromStdString(dir / name)).open(QIODevice::WriteOnly);
+        };
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 1), 1u);
+        make("Set_001.zip");
+        make("Set_002.zip");
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 1), 3u);
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 7), 7u);
+        // Other case, too few digits, other names: not of the series.
+        make("set_050.zip");
+        make("Set_60.zip");
+        make("Set_070.zip.part");
+        make("Set_x080.zip");
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 1), 3u);
+        std::filesystem::create_directory(dir / "Set_1000.zip");
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 1), 1001u);
+        // Nine digits at most; a ten-digit name is not one of ours.
+        make("Set_0000000001.zip");
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 1), 1001u);
+        make("Set_999999998.zip");
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 1), vtutil::kMaxRunNumber);
+        make("Set_999999999.zip");
+        QCOMPARE(vtutil::NextFreeRunNumber(target, 1), 0u);
+    }
+
     void TheLogOfASchedule() {
         vttest::TempDir dir;
         const QString path = QString::fromStdString(dir / "state/vtbox/BKRT_Log.txt");
@@ -157,10 +188,10 @@ private slots:
             QVERIFY(log.OpenForAppend());
             log.WriteAutoHeader(facts, chosen);
             log.WriteRunHeading(0);
-            log.WriteRunEntry(chosen, {}, facts.target, At(2030, 5, 6, 10, 0), 0);
+            log.WriteRunEntry(chosen, {}, "/b/Set_001.zip", At(2030, 5, 6, 10, 0));
             log.WriteSizeLine(1024);
             log.WriteRunHeading(1);
-            log.WriteRunEntry({boxes, 3, {1}}, {Box(3, "Plans")}, facts.target, At(2030, 5, 13, 10, 0), 1);
+            log.WriteRunEntry({boxes, 3, {1}}, {Box(3, "Plans")}, "/b/Set_002.zip", At(2030, 5, 13, 10, 0));
             log.WriteSizeLine(1025.5);
             log.WriteAutoTrailer(vtutil::kTrailerBoxesDeleted, &trailerWritten, At(2030, 5, 13, 10, 2), 2049.5);
             // The trailer is written once per schedule.

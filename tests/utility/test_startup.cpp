@@ -11,12 +11,16 @@
 
 #include "backup_restore_app.hpp"
 #include "backup_restore_dlg.hpp"
+#include "error_text.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "modal_answerer.hpp"
 #include "program_files.hpp"
+#include "read_only_folder.hpp"
 #include "single_instance.hpp"
 #include "utility_fixture.hpp"
+#include "vtresult.h"
 
 using vtutil::CLoginDlg;
 
@@ -116,7 +120,7 @@ private slots:
     void SecondInstanceEndsAtOnce() {
         vttest::UtilityDevice device;
         vtutil::SingleInstance first;
-        QVERIFY(first.Acquire());
+        QCOMPARE(first.Acquire(), vtutil::SingleInstance::Result::Acquired);
 
         QProcess second;
         second.setProcessEnvironment(ProgramEnvironment());
@@ -135,12 +139,31 @@ private slots:
         // It holds the lock, with its process id written, while it waits at
         // the login.
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(vtutil::SingleInstance::LockPath()).size() > 0, 20000);
-        QVERIFY(!vtutil::SingleInstance().Acquire());
+        QCOMPARE(vtutil::SingleInstance().Acquire(), vtutil::SingleInstance::Result::AlreadyRunning);
         ::kill(static_cast<pid_t>(crashed.processId()), SIGKILL);
         QVERIFY(crashed.waitForFinished(10000));
         QVERIFY(QFile::exists(vtutil::SingleInstance::LockPath()));
 
-        QVERIFY(vtutil::SingleInstance().Acquire());
+        QCOMPARE(vtutil::SingleInstance().Acquire(), vtutil::SingleInstance::Result::Acquired);
+    }
+
+    // A lock file that cannot be made at all (the runtime folder is on a
+    // read-only file system) is no second instance: the program says why
+    // and fails.
+    void ALockThatCannotBeMadeIsSaid() {
+        vttest::UtilityDevice device;
+        const QString runtime = QFileInfo(vtutil::SingleInstance::LockPath()).absolutePath();
+        vttest::ReadOnlyFolder readOnly(runtime.toStdString());
+        if (!readOnly.Mounted()) QSKIP("needs a read-only file system (root, mount namespaces)");
+        vtutil::CBackupRestoreApp app;
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::Ok);
+        QCOMPARE(app.Run(), 1);
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[0].text,
+                 vtutil::FormatText(vtutil::Text(502), vtutil::SingleInstance::LockPath()) + "\n" +
+                     vtutil::ErrorTextFor(VTBOX_E_ACCESS_DENIED));
+        QCOMPARE(answerer.Messages()[0].icon, QMessageBox::Critical);
     }
 };
 

@@ -19,7 +19,7 @@ struct ErrorRow {
 // A row with a second id shows two lines; for a device that does not answer
 // they are the fact and what to check.
 constexpr ErrorRow kErrorRows[] = {
-    {VTBOX_E_PATH_NOT_FOUND, 139, 0},        {VTBOX_E_ACCESS_DENIED, 136, 0},      {VTBOX_E_NOT_ENOUGH_MEMORY, 131, 0},
+    {VTBOX_E_PATH_NOT_FOUND, 403, 0},        {VTBOX_E_ACCESS_DENIED, 136, 0},      {VTBOX_E_NOT_ENOUGH_MEMORY, 131, 0},
     {VTBOX_E_REQUEST_REFUSED, 128, 0},       {VTBOX_E_NOT_SUPPORTED, 138, 0},      {VTBOX_E_BAD_NET_RESPONSE, 128, 0},
     {VTBOX_E_DEVICE_IN_USE, 103, 0},         {VTBOX_E_DISK_FULL, 126, 0},          {VTBOX_E_STORE_BUSY, 115, 0},
     {VTBOX_E_ALREADY_EXISTS, 137, 0},        {VTBOX_E_WRONG_PASSWORD, 68, 0},      {VTBOX_E_NO_DEVICE_SPACE, 142, 0},

@@ -219,7 +219,7 @@ void CJobThread::run() {
         return;
     }
     std::vector<std::string> keptDead;
-    const std::string folder = ParentFolder(request_.target);
+    const std::string folder = request_.workParent.empty() ? ParentFolder(request_.target) : request_.workParent;
     const uint32_t made = MakeJobTempFolder(folder, &workFolder_, &keptDead);
     const int why = errno;
     for (const std::string &kept : keptDead) outcome.keptWorkFolders << QString::fromStdString(kept);

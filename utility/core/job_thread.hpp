@@ -48,6 +48,7 @@ struct JobRequest {
     std::string target;           // the backup file written, or read by a restore
     std::vector<uint32_t> boxes;  // the chosen box numbers
     uint32_t restoreMode = kRestoreReplace;
+    std::string workParent;  // where the job's work folder goes; empty: beside the target
 };
 
 struct JobOutcome {

@@ -12,6 +12,10 @@ QString &DiscoveryOverride() {
     static QString path;
     return path;
 }
+QString &OpenerOverride() {
+    static QString path;
+    return path;
+}
 }  // namespace
 
 QString HelpFilePath() {
@@ -33,5 +37,12 @@ QString DiscoveryProgram() {
 }
 
 void SetDiscoveryProgram(const QString &path) { DiscoveryOverride() = path; }
+
+QString DesktopOpener() {
+    if (!OpenerOverride().isEmpty()) return OpenerOverride();
+    return QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+}
+
+void SetDesktopOpener(const QString &path) { OpenerOverride() = path; }
 
 }  // namespace vtutil

@@ -1,5 +1,5 @@
 // Files the utility finds beside its program or in the installed folders:
-// the help, and the discovery program.
+// the help, and the discovery program; and the desktop's opener of files.
 #pragma once
 
 #include <QString>
@@ -14,5 +14,10 @@ QString HelpFilePath();
 // PATH; empty when there is none. SetDiscoveryProgram overrides the lookup.
 QString DiscoveryProgram();
 void SetDiscoveryProgram(const QString &path);
+
+// The desktop's opener of files: "xdg-open" on PATH; empty when there is
+// none. SetDesktopOpener overrides the lookup.
+QString DesktopOpener();
+void SetDesktopOpener(const QString &path);
 
 }  // namespace vtutil

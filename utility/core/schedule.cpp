@@ -1,6 +1,8 @@
 #include "schedule.hpp"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <algorithm>
 #include <cerrno>
@@ -140,6 +142,33 @@ QString NumberedArchiveName(const QString &target, uint32_t number) {
     const qsizetype dot = target.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot < 0 ? target : target.left(dot);
     return stem + QString::asprintf("_%.3u", number) + QStringLiteral(".zip");
+}
+
+uint32_t NextFreeRunNumber(const QString &target, uint32_t planned) {
+    // The series' names: the stem, an underscore, three to nine digits, ".zip".
+    constexpr qsizetype kLeastDigits = 3, kMostDigits = 9;
+    const QFileInfo first(NumberedArchiveName(target, 1));
+    const QString name = first.fileName();
+    const QString prefix = name.left(name.size() - QStringLiteral("001.zip").size());
+    const QString suffix = QStringLiteral(".zip");
+    uint64_t next = planned == 0 ? 1 : planned;
+    const QStringList entries =
+        first.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (!entry.startsWith(prefix) || !entry.endsWith(suffix)) continue;
+        const QStringView digits = QStringView(entry).mid(prefix.size(), entry.size() - prefix.size() - suffix.size());
+        if (digits.size() < kLeastDigits || digits.size() > kMostDigits) continue;
+        if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) continue;
+        next = std::max<uint64_t>(next, digits.toULongLong() + 1);
+    }
+    // A name that is not of the series' form but still takes the file's
+    // place (a link, a folder) is passed over as well.
+    const auto taken = [&target](uint64_t number) {
+        const QFileInfo file(NumberedArchiveName(target, static_cast<uint32_t>(number)));
+        return file.exists() || file.isSymLink();
+    };
+    while (next <= kMaxRunNumber && taken(next)) ++next;
+    return next > kMaxRunNumber ? 0 : static_cast<uint32_t>(next);
 }
 
 RetrySettings ParseRetrySettings(const std::optional<std::string> &interval, const std::optional<std::string> &count) {

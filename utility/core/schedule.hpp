@@ -54,7 +54,7 @@ struct ScheduleState {
     int64_t retryTime = 0;    // the planned retry, while retryPending
     bool retryPending = false;
     bool busy = false;             // a run (or a question) is under way: ticks wait
-    uint32_t runCounter = 0;       // successful runs: numbers the backup files
+    uint32_t runCounter = 0;       // the number of the last backup file a run wrote
     uint32_t scheduleCounter = 0;  // scheduled runs started: numbers the log's blocks
     uint32_t endReason = kEndUnset;
     bool boxesDeleted = false;        // the last run found chosen boxes deleted
@@ -96,6 +96,18 @@ OutcomeKind RunOutcomeKind(int32_t state, uint32_t code, uint32_t retriesSoFar, 
 // ".", then "_%.3d" and ".zip" ("/b/set.zip", 2 -> "/b/set_002.zip"). The
 // target keeps its case.
 QString NumberedArchiveName(const QString &target, uint32_t number);
+
+// The highest number a backup file may carry: nine digits, so that every
+// number a name can hold fits the counters.
+inline constexpr uint32_t kMaxRunNumber = 999999999;
+
+// The number of a run's backup file: `planned` (the run counter's next), or
+// when a file of the series already carries that number or a higher one, the
+// number after the highest one in the folder. Any name in the folder counts,
+// whichever schedule or program wrote it ("set_007.zip" holds 7): a run never
+// replaces a file, and a number seen on disk is never taken again. 0 when no
+// number up to kMaxRunNumber is left.
+uint32_t NextFreeRunNumber(const QString &target, uint32_t planned);
 
 // The retry settings, as decimal text: missing or unreadable values give 5
 // minutes and 12 retries; the interval is kept within 1..5 minutes and the

@@ -5,6 +5,7 @@
 
 #include <QLockFile>
 #include <QString>
+#include <cstdint>
 #include <memory>
 
 namespace vtutil {
@@ -14,14 +15,20 @@ inline constexpr const char *kInstanceName = "BackupRestoreUtilityRExists";
 class SingleInstance {
 public:
     SingleInstance();
-    // True when this process now holds the lock; false when another running
-    // instance holds it (or the runtime folder cannot be written).
-    bool Acquire();
+    enum class Result {
+        Acquired,        // this process now holds the lock
+        AlreadyRunning,  // another running instance holds it
+        Failed,          // the lock file cannot be made: the cause is in FailureCode
+    };
+    Result Acquire();
     // Where the lock lives.
     static QString LockPath();
+    // After Failed: the system's code for why the lock file cannot be made.
+    uint32_t FailureCode() const { return failureCode_; }
 
 private:
     std::unique_ptr<QLockFile> lock_;
+    uint32_t failureCode_ = 0;
 };
 
 }  // namespace vtutil

@@ -23,6 +23,7 @@ inline constexpr uint32_t kMenuDeviceDiscovery = 13;
 inline constexpr uint32_t kMenuDeviceSettings = 14;
 inline constexpr uint32_t kMenuHelp = 24;
 inline constexpr uint32_t kMenuInitialiseStorage = 120;
+inline constexpr uint32_t kMenuViewLog = 515;
 
 // Buttons and titles.
 inline constexpr uint32_t kOk = 15;
@@ -46,6 +47,13 @@ inline constexpr uint32_t kNameHeader = 28;
 inline constexpr uint32_t kModelHeader = 30;
 inline constexpr uint32_t kLocationHeader = 31;
 
+// The program's own file viewers.
+inline constexpr uint32_t kHelpTitle = 512;
+inline constexpr uint32_t kLogTitleViewer = 513;
+inline constexpr uint32_t kViewerFile = 514;
+inline constexpr uint32_t kViewerClose = 516;
+inline constexpr uint32_t kViewerNoFile = 517;
+
 // About box.
 inline constexpr uint32_t kAboutTitle = 97;
 inline constexpr uint32_t kAboutProduct = 29;
@@ -58,6 +66,10 @@ inline constexpr uint32_t kAboutHolder = 101;
 inline constexpr uint32_t kStatusReady = 34;
 inline constexpr uint32_t kStatusRefreshing = 110;
 inline constexpr uint32_t kStatusInitialising = 111;
+inline constexpr uint32_t kStatusNotConnected = 506;
+inline constexpr uint32_t kMainTitleWithDevice = 504;
+inline constexpr uint32_t kDeviceNameAndAddress = 505;
+inline constexpr uint32_t kInitialiseWhichDevice = 507;
 
 // Captions and messages.
 inline constexpr uint32_t kCaptionError = 88;
@@ -67,6 +79,7 @@ inline constexpr uint32_t kMsgChooseDevice = 60;
 inline constexpr uint32_t kMsgConfirmInitialise = 63;
 inline constexpr uint32_t kMsgNotReleased = 118;
 inline constexpr uint32_t kSomeError = 114;
+inline constexpr uint32_t kMsgInstanceLockFailed = 502;
 
 // Backup and restore jobs: the pages' checks.
 inline constexpr uint32_t kMsgTickABox = 61;
@@ -84,6 +97,10 @@ inline constexpr uint32_t kMsgNotFullPath = 180;
 inline constexpr uint32_t kMsgRefusedCharacters = 181;
 inline constexpr uint32_t kCaptionAutomatic = 39;
 inline constexpr uint32_t kTotalLabel = 107;
+inline constexpr uint32_t kBackupMadeOn = 508;
+inline constexpr uint32_t kBackupEngineVersion = 509;
+inline constexpr uint32_t kBackupMacAddress = 510;
+inline constexpr uint32_t kBothEngineVersions = 511;
 
 // Backup file dialog: the free-space line.
 inline constexpr uint32_t kFreeSpaceOn = 81;
@@ -129,6 +146,7 @@ inline constexpr uint32_t kViewLogFile = 150;
 inline constexpr uint32_t kBoxesDeletedStopped = 171;
 inline constexpr uint32_t kRetryPlanned = 172;
 inline constexpr uint32_t kRetriesUsedUp = 173;
+inline constexpr uint32_t kDeviceNotReleased = 501;
 
 // Automatic backup: the set-up dialog, the waiting main window, stopping.
 inline constexpr uint32_t kStopAutomatic = 35;
@@ -150,6 +168,20 @@ inline constexpr uint32_t kDeletedBoxesGroup = 147;
 inline constexpr uint32_t kGoOnWithOthers = 148;
 inline constexpr uint32_t kStopTheSchedule = 149;
 inline constexpr uint32_t kNextBackup = 174;
+// The schedule handed to the system, run with the program closed.
+inline constexpr uint32_t kOnlyWhileOpen = 519;
+inline constexpr uint32_t kRunWithProgramClosed = 520;
+inline constexpr uint32_t kNoSystemSchedule = 521;
+inline constexpr uint32_t kAlreadyWithProgramClosed = 522;
+inline constexpr uint32_t kRemove = 523;
+inline constexpr uint32_t kMsgReplaceSystemSchedule = 524;
+inline constexpr uint32_t kMsgSystemScheduleSet = 525;
+inline constexpr uint32_t kMsgSystemScheduleFailed = 526;
+inline constexpr uint32_t kMenuSystemSchedule = 527;
+inline constexpr uint32_t kNoneWithProgramClosed = 528;
+inline constexpr uint32_t kSystemScheduleText = 529;
+inline constexpr uint32_t kSystemScheduleTitle = 530;
+inline constexpr uint32_t kMsgSystemScheduleNotRemoved = 531;
 
 // The release of the device at a job's end.
 inline constexpr uint32_t kReleasingAccount = 400;
@@ -197,5 +229,6 @@ inline constexpr uint32_t kLogFailedRetry = 167;
 inline constexpr uint32_t kLogScheduleEnded = 168;
 inline constexpr uint32_t kLogEndedAt = 169;
 inline constexpr uint32_t kLogTotalSize = 170;
+inline constexpr uint32_t kLogNumberTaken = 500;
 
 }  // namespace vtutil::ids

@@ -169,8 +169,8 @@ void UtilityLog::WriteRunHeading(uint32_t scheduleCounter) {
     WriteLine(Text(ids::kLogRun) + QLatin1Char(' ') + QString::number(scheduleCounter + 1));
 }
 
-void UtilityLog::WriteRunEntry(const LoggedBoxes &boxes, const std::vector<VTBOX> &deleted, const QString &target,
-                               int64_t started, uint32_t runCounter) {
+void UtilityLog::WriteRunEntry(const LoggedBoxes &boxes, const std::vector<VTBOX> &deleted, const QString &archive,
+                               int64_t started) {
     if (!Language::Instance().Loaded()) return;
     WriteLine(Pair(ids::kLogStarted, ScheduleTimeText(started)));
     WriteLine(Text(ids::kLogBoxes));
@@ -182,7 +182,7 @@ void UtilityLog::WriteRunEntry(const LoggedBoxes &boxes, const std::vector<VTBOX
         WriteLine(kLogTableRule);
         for (const VTBOX &box : deleted) WriteLine(BoxLine(box.BoxNo, box.BoxName, sizeof box.BoxName));
     }
-    WriteLine(Pair(ids::kBackupFileGroup, NumberedArchiveName(target, runCounter + 1)));
+    WriteLine(Pair(ids::kBackupFileGroup, archive));
 }
 
 void UtilityLog::WriteSizeLine(double kb) {

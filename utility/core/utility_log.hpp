@@ -64,10 +64,10 @@ public:
     void WriteBoxTable(const LoggedBoxes &boxes);
     // The start of a run's block: scheduleCounter runs were started before.
     void WriteRunHeading(uint32_t scheduleCounter);
-    // After a run that was not a failure. runCounter counts the successful
-    // runs before this one; deleted are the boxes this run found deleted.
-    void WriteRunEntry(const LoggedBoxes &boxes, const std::vector<VTBOX> &deleted, const QString &target,
-                       int64_t started, uint32_t runCounter);
+    // After a run that was not a failure: archive is the run's backup file;
+    // deleted are the boxes this run found deleted.
+    void WriteRunEntry(const LoggedBoxes &boxes, const std::vector<VTBOX> &deleted, const QString &archive,
+                       int64_t started);
     // The size of a run's backup file.
     void WriteSizeLine(double kb);
     // Once per schedule: *written is set by the first call, and later calls

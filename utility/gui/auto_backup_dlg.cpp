@@ -1,11 +1,13 @@
 #include "auto_backup_dlg.hpp"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimeEdit>
@@ -13,10 +15,13 @@
 
 #include "clock.hpp"
 #include "icons.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "message_box.hpp"
 #include "schedule.hpp"
+#include "system_schedule.hpp"
 #include "text_ids.hpp"
+#include "widget_marks.hpp"
 
 namespace vtutil {
 
@@ -74,6 +79,27 @@ CAutoBackupDlg::CAutoBackupDlg(QWidget *parent) : QDialog(parent) {
     choices->addWidget(goOn_);
     choices->addWidget(stop_);
 
+    // Where the schedule runs: here, while the program stays open, or by
+    // the system with the program closed.
+    auto *whileOpen = new QLabel(Text(ids::kOnlyWhileOpen), this);
+    whileOpen->setObjectName(QStringLiteral("whileOpen"));
+    whileOpen->setWordWrap(true);
+    programClosed_ = new QCheckBox(Text(ids::kRunWithProgramClosed), this);
+    programClosed_->setObjectName(QStringLiteral("programClosed"));
+    const bool available = !VtboxProgram().isEmpty() && !SystemctlProgram().isEmpty();
+    programClosed_->setEnabled(available);
+    if (!available) programClosed_->setToolTip(Text(ids::kNoSystemSchedule));
+    // vtbox refuses boxes the device lacks: the choice is the program's own.
+    connect(programClosed_, &QCheckBox::toggled, deletedGroup, &QWidget::setDisabled);
+    existing_ = new QLabel(this);
+    existing_->setObjectName(QStringLiteral("existing"));
+    existing_->setWordWrap(true);
+    existing_->setTextFormat(Qt::PlainText);
+    MarkShowsData(existing_);
+    if (const std::optional<QString> installed = InstalledSystemSchedule())
+        existing_->setText(FormatText(Text(ids::kAlreadyWithProgramClosed), *installed));
+    existing_->setVisible(!existing_->text().isEmpty());
+
     auto *buttons = new QDialogButtonBox(this);
     set_ = buttons->addButton(Text(ids::kSet), QDialogButtonBox::AcceptRole);
     set_->setObjectName(QStringLiteral("set"));
@@ -87,12 +113,17 @@ CAutoBackupDlg::CAutoBackupDlg(QWidget *parent) : QDialog(parent) {
     layout->addWidget(startGroup);
     layout->addWidget(repeatGroup);
     layout->addWidget(deletedGroup);
+    layout->addWidget(whileOpen);
+    layout->addWidget(programClosed_);
+    layout->addWidget(existing_);
     layout->addSpacing(4);
     layout->addWidget(buttons);
     setMinimumWidth(340);
 }
 
 uint32_t CAutoBackupDlg::IntervalCode() const { return kRunOnce + static_cast<uint32_t>(repeat_->currentIndex()); }
+
+bool CAutoBackupDlg::RunWithProgramClosed() const { return programClosed_->isChecked(); }
 
 uint32_t CAutoBackupDlg::ContinuePolicy() const { return goOn_->isChecked() ? 1 : 0; }
 

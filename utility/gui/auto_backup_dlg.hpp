@@ -5,7 +5,9 @@
 #include <QDialog>
 #include <cstdint>
 
+class QCheckBox;
 class QComboBox;
+class QLabel;
 class QDateEdit;
 class QPushButton;
 class QRadioButton;
@@ -31,6 +33,12 @@ public:
     QRadioButton *GoOnButton() const { return goOn_; }
     QRadioButton *StopButton() const { return stop_; }
     QPushButton *SetButton() const { return set_; }
+    // Set hands the schedule to the system (a timer that runs vtbox) instead
+    // of running it in the program.
+    bool RunWithProgramClosed() const;
+    QCheckBox *ProgramClosedBox() const { return programClosed_; }
+    // The schedule handed to the system before, when there is one.
+    QLabel *ExistingLabel() const { return existing_; }
 
 private:
     void OnSet();
@@ -41,6 +49,8 @@ private:
     QRadioButton *goOn_;
     QRadioButton *stop_;
     QPushButton *set_;
+    QCheckBox *programClosed_;
+    QLabel *existing_;
     int64_t start_ = 0;
 };
 

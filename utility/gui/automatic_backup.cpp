@@ -16,11 +16,14 @@
 #include "error_text.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
+#include "log_path.hpp"
 #include "message_box.hpp"
 #include "progress_dlg.hpp"
 #include "status_bar.hpp"
+#include "system_schedule.hpp"
 #include "target_path.hpp"
 #include "text_ids.hpp"
+#include "vtresult.h"
 
 namespace vtutil {
 
@@ -80,6 +83,10 @@ void AutomaticBackup::SetUp() {
     }
     CAutoBackupDlg setUp(&main_);
     if (setUp.exec() != QDialog::Accepted) return;
+    if (setUp.RunWithProgramClosed()) {
+        HandToSystem(setUp);
+        return;
+    }
 
     const RetrySettings retry = ReadRetrySettings();
     state_ = ScheduleState{};
@@ -116,6 +123,68 @@ void AutomaticBackup::SetUp() {
     main_.Status()->SetConnected(false);
     state_.autoMode = true;
     main_.SetWaiting(true);
+}
+
+QString AutomaticBackup::SystemScheduleDescription(const std::vector<uint32_t> &boxes, uint32_t intervalCode,
+                                                   int64_t start) const {
+    QStringList numbers;
+    for (uint32_t box : boxes) numbers << QString::number(box);
+    QString text = Text(ids::kSystemScheduleText);
+    for (const QString &value : {numbers.join(QStringLiteral(", ")), main_.DeviceText(), Target(),
+                                 Text(ids::kRepeatOnce + (intervalCode - kRunOnce)), ScheduleTimeText(start)})
+        text = FormatText(text, value);
+    return text;
+}
+
+void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
+    if (const std::optional<QString> installed = InstalledSystemSchedule()) {
+        if (ShowMessage(&main_, FormatText(Text(ids::kMsgReplaceSystemSchedule), *installed),
+                        Text(ids::kCaptionAutomatic), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                        QMessageBox::No) != QMessageBox::Yes)
+            return;
+    }
+    const std::vector<uint32_t> chosen = main_.BackupPage()->List()->CheckedNumbers();
+    const RetrySettings retry = ReadRetrySettings();
+    SystemSchedule schedule;
+    schedule.deviceAddress = QString::fromStdString(app_.deviceAddress);
+    schedule.httpPort = BoxServicePort();
+    bool numeric = false;
+    const uint32_t ftpPort = qEnvironmentVariable("VTBOX_FTP_PORT").toUInt(&numeric);
+    if (numeric && ftpPort > 0 && ftpPort < 65536) schedule.ftpPort = ftpPort;
+    schedule.boxes = chosen;
+    schedule.target = Target();
+    schedule.intervalCode = setUp.IntervalCode();
+    schedule.start = setUp.Start();
+    schedule.retryInterval = retry.interval;
+    schedule.retryCount = retry.count;
+    schedule.logPath = UtilityLogPath();
+    schedule.description = SystemScheduleDescription(chosen, schedule.intervalCode, schedule.start);
+    schedule.startedLabel = Text(ids::kLogStarted);
+    QString detail;
+    {
+        WaitCursor wait;
+        if (InstallSystemSchedule(schedule, session_.Password(), &detail) != 0) {
+            ShowMessage(&main_, Text(ids::kMsgSystemScheduleFailed), Text(ids::kCaptionAutomatic),
+                        QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton, detail);
+            return;
+        }
+    }
+    // Its log is the program's: the header now, each run's lines from vtbox.
+    UtilityLog log;
+    log.Empty();
+    log.OpenForAppend();
+    ScheduleFacts facts;
+    facts.deviceName = QString::fromStdString(app_.deviceName);
+    facts.deviceAddress = schedule.deviceAddress;
+    facts.target = schedule.target;
+    facts.intervalCode = schedule.intervalCode;
+    facts.start = schedule.start;
+    facts.continuePolicy = 0;  // vtbox refuses boxes the device no longer has
+    knownBoxes_.assign(session_.BoxList(), session_.BoxList() + session_.BoxCount());
+    log.WriteAutoHeader(facts, Logged(chosen));
+    log.Close();
+    ShowMessage(&main_, FormatText(Text(ids::kMsgSystemScheduleSet), schedule.description),
+                Text(ids::kCaptionAutomatic), QMessageBox::Information);
 }
 
 void AutomaticBackup::Tick() {
@@ -195,7 +264,7 @@ void AutomaticBackup::Run() {
     main_.DestroyResult();
     JobRequest request;
     uint32_t failure = 0;
-    const bool prepared = PrepareRun(&request, &failure);
+    bool prepared = PrepareRun(&request, &failure);
     if (!state_.autoMode) {
         state_.endReason = kEndUnset;
         StopSchedule();
@@ -204,11 +273,25 @@ void AutomaticBackup::Run() {
     const QString target = Target();
     if (app_.retryCounter == 0) ++state_.scheduleCounter;
 
+    // The run's file never replaces one on disk: a number that another
+    // schedule (or vtbox) took already is passed over, and the log says so.
+    const uint32_t number = prepared ? NextFreeRunNumber(target, state_.runCounter + 1) : 0;
+    const QString archive = NumberedArchiveName(target, number);
+    if (prepared && number == 0) {
+        prepared = false;
+        failure = VTBOX_E_ALREADY_EXISTS;
+    } else if (prepared && number != state_.runCounter + 1) {
+        UtilityLog log;
+        log.OpenForAppend();
+        log.WriteLine(FormatText(
+            FormatText(Text(ids::kLogNumberTaken), NumberedArchiveName(target, state_.runCounter + 1)), archive));
+    }
+
     const int64_t started = Now();
     JobOutcome outcome;
     state_.busy = true;
     if (prepared) {
-        request.target = NumberedArchiveName(target, state_.runCounter + 1).toStdString();
+        request.target = archive.toStdString();
         CProgressDlg progress(session_, std::move(request), &main_);
         progress.exec();
         outcome = progress.Outcome();
@@ -221,19 +304,22 @@ void AutomaticBackup::Run() {
         AdvanceSchedule(state_, Advance::Regular, Now());
         UtilityLog log;
         log.OpenForAppend();
-        log.WriteRunEntry(Logged(main_.BackupPage()->List()->CheckedNumbers()), state_.deletedBoxes, target, started,
-                          state_.runCounter);
+        log.WriteRunEntry(Logged(main_.BackupPage()->List()->CheckedNumbers()), state_.deletedBoxes, archive, started);
         log.Close();
-        Report(outcome.state, outcome.result, app_.retryCounter);
+        if (outcome.state == kJobFinished) state_.runCounter = number;
+        Report(outcome.state, outcome.result, app_.retryCounter, archive);
         app_.retryCounter = 0;
     } else {
         uint32_t code = prepared ? outcome.result : failure;
         if (!prepared && code == 0) code = session_.LastResult();
-        Report(kJobFailed, code, app_.retryCounter);
+        Report(kJobFailed, code, app_.retryCounter, QString());
         if (app_.retryCounter <= state_.retryCount && IsRetryableError(code)) {
             PlanRetry(state_, app_.retryCounter, Now());
         } else {
+            // This scheduled run is over: the next regular run starts its own
+            // count, its own log block and its full budget of retries.
             state_.retryPending = false;
+            app_.retryCounter = 0;
             AdvanceSchedule(state_, Advance::Regular, Now());
         }
     }
@@ -260,15 +346,16 @@ void AutomaticBackup::Run() {
     ShowNextRun(state_.retryPending ? state_.retryTime : state_.nextRunTime);
 }
 
-void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar) {
+void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive) {
     UtilityLog log;
     log.OpenForAppend();
     int kind = kOutcomeFailed;
     QString text;
     if (state == kJobFinished) {
-        ++state_.runCounter;
         kind = kOutcomeFinished;
         text = Text(ids::kLogFinished);
+        // The file is whole, but the device's panel may stay locked unseen.
+        if (code != 0) text += QLatin1Char('\n') + Text(ids::kDeviceNotReleased);
     } else if (state == kJobCancelled) {
         kind = kOutcomeCancelled;
         text = Text(ids::kBackupCancelled);
@@ -284,8 +371,8 @@ void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar
     }
     main_.ShowResult(kind, code);
     if (kind == kOutcomeFinished) {
-        const QFileInfo archive(NumberedArchiveName(Target(), state_.runCounter));
-        const double kb = archive.exists() ? static_cast<double>(archive.size()) / kBytesPerKb : 0;
+        const QFileInfo file(archive);
+        const double kb = file.exists() ? static_cast<double>(file.size()) / kBytesPerKb : 0;
         log.WriteSizeLine(kb);
         app_.totalSizeKb += kb;
     }

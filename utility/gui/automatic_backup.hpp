@@ -18,6 +18,7 @@
 namespace vtutil {
 
 struct AppState;
+class CAutoBackupDlg;
 class CBackupRestoreDlg;
 class DeviceSession;
 
@@ -48,10 +49,14 @@ public:
     QTimer *Timer() { return &timer_; }
 
 private:
+    // Set hands the schedule to the system: a timer that runs vtbox.
+    void HandToSystem(const CAutoBackupDlg &setUp);
+    QString SystemScheduleDescription(const std::vector<uint32_t> &boxes, uint32_t intervalCode, int64_t start) const;
     bool PrepareRun(JobRequest *request, uint32_t *failure);
     void Run();
-    // Writes a run's outcome to the log and shows it in the result window.
-    void Report(int32_t state, uint32_t code, uint32_t retriesSoFar);
+    // Writes a run's outcome to the log and shows it in the result window;
+    // archive is the backup file a finished run wrote.
+    void Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive);
     void StopSchedule();
     void ShowNextRun(int64_t t);
     // The chosen boxes for the log's tables, from the last box list known.

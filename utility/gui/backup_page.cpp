@@ -67,6 +67,7 @@ void CBackupPage::LoadList() {
     list_->clear();
     main_.Status()->SetAddress(QString::fromStdString(session_.App().deviceAddress));
     main_.Status()->SetConnected(session_.Connected());
+    main_.ShowDeviceState();
     const VTBOX *boxes = session_.BoxList();
     const QSignalBlocker quiet(list_);
     for (uint32_t i = 0; boxes && i < session_.BoxCount(); ++i)
@@ -76,24 +77,22 @@ void CBackupPage::LoadList() {
 void CBackupPage::ClearList() { list_->clear(); }
 
 void CBackupPage::OnActivate() {
-    QPushButton *action = main_.ActionButton();
-    action->setText(Text(ids::kStartBackup));
-    action->setEnabled(TargetIsZip() && session_.Connected() && list_->CountChecked() > 0);
+    main_.ActionButton()->setText(Text(ids::kStartBackup));
+    main_.EnableAction(TargetIsZip() && session_.Connected() && list_->CountChecked() > 0);
 }
 
 void CBackupPage::OnCheckChanged() {
-    if (TargetIsZip() && session_.Connected()) main_.ActionButton()->setEnabled(list_->CountChecked() > 0);
+    if (TargetIsZip() && session_.Connected()) main_.EnableAction(list_->CountChecked() > 0);
 }
 
 void CBackupPage::OnTargetChanged(const QString &text) {
     main_.SetOverwriteConfirmed(false);
     if (text.size() < kShortestChecked) return;
-    QPushButton *action = main_.ActionButton();
     const bool zip = EndsWithZip(text);
     if (zip && session_.Connected()) {
         if (uint32_t message = TypedTargetMessage(text)) {
             ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical);
-            action->setEnabled(false);
+            main_.EnableAction(false);
             target_->clear();
             return;
         }
@@ -101,13 +100,13 @@ void CBackupPage::OnTargetChanged(const QString &text) {
             if (ShowMessage(this, Text(ids::kMsgFileExists), Text(ids::kCaptionError), QMessageBox::Question,
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
                 target_->clear();
-                action->setEnabled(false);
+                main_.EnableAction(false);
                 return;
             }
             main_.SetOverwriteConfirmed(true);
         }
     }
-    action->setEnabled(zip && session_.Connected() && main_.CountCheckedRows() > 0);
+    main_.EnableAction(zip && session_.Connected() && main_.CountCheckedRows() > 0);
 }
 
 void CBackupPage::Browse() {

@@ -8,6 +8,8 @@
 #include "brd_registry.hpp"
 #include "device_session.hpp"
 #include "discovery.hpp"
+#include "error_text.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "message_box.hpp"
@@ -53,9 +55,19 @@ void CBackupRestoreApp::RunMainWindow() {
 }
 
 int CBackupRestoreApp::Run() {
-    // A second start ends without a word.
-    if (!instance_.Acquire()) return 0;
+    // A second start ends without a word; a lock that cannot be made at
+    // all is said, with its cause.
+    const SingleInstance::Result lock = instance_.Acquire();
+    if (lock == SingleInstance::Result::AlreadyRunning) return 0;
     LoadLanguage();
+    if (lock == SingleInstance::Result::Failed) {
+        ShowMessage(nullptr,
+                    FormatText(Text(ids::kMsgInstanceLockFailed), SingleInstance::LockPath()) + QLatin1Char('\n') +
+                        ErrorTextFor(instance_.FailureCode()),
+                    Text(ids::kCaptionError), QMessageBox::Critical);
+        if (languageLoadedHere_) Language::Instance().Unload();
+        return 1;
+    }
     state_.startFolder = QDir::currentPath().toStdString();
     ReportSessionErrorsInMessageBoxes(*session_);
 

@@ -19,7 +19,8 @@ public:
     CBackupRestoreApp &operator=(const CBackupRestoreApp &) = delete;
 
     // Runs the program from start to end; returns the exit code. A second
-    // instance returns at once.
+    // instance returns 0 at once; one that cannot make its single-instance
+    // lock says why and returns 1.
     int Run();
 
     AppState &State() { return state_; }

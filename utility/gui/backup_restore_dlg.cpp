@@ -1,11 +1,9 @@
 #include "backup_restore_dlg.hpp"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -18,16 +16,18 @@
 #include "device_session.hpp"
 #include "discovery.hpp"
 #include "error_text.hpp"
+#include "file_viewer.hpp"
 #include "icons.hpp"
+#include "job_report.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "message_box.hpp"
-#include "program_files.hpp"
 #include "restore_pg.hpp"
 #include "result_dlg.hpp"
 #include "schedule.hpp"
 #include "select_devices_dlg.hpp"
 #include "status_bar.hpp"
+#include "system_schedule_dlg.hpp"
 #include "text_ids.hpp"
 #include "va_property_sheet.hpp"
 #include "widget_marks.hpp"
@@ -56,7 +56,6 @@ CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWid
 
     status_ = new StatusBar(this);
     setStatusBar(status_);
-    status_->SetActivity(Text(ids::kStatusReady));
 
     auto *central = new QWidget(this);
     sheet_ = new CVAPropertySheet(central);
@@ -92,6 +91,24 @@ CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWid
     backupPage_->LoadList();
     sheet_->setCurrentIndex(0);
     OnPageChanged();
+    ShowDeviceState();
+}
+
+QString CBackupRestoreDlg::DeviceText() const {
+    const QString name = QString::fromStdString(app_.deviceName), address = QString::fromStdString(app_.deviceAddress);
+    if (name.isEmpty() || name == address) return address;
+    return FormatText(FormatText(Text(ids::kDeviceNameAndAddress), name), address);
+}
+
+void CBackupRestoreDlg::ShowDeviceState(bool idleNow) {
+    setWindowTitle(session_.Connected()
+                       ? FormatText(FormatText(Text(ids::kMainTitleWithDevice), Text(ids::kMainTitle)), DeviceText())
+                       : Text(ids::kMainTitle));
+    // What a command in progress or a waiting schedule shows stays.
+    const QString ready = Text(ids::kStatusReady), notConnected = Text(ids::kStatusNotConnected);
+    const QString now = status_->Activity();
+    if (AutoMode() || !(idleNow || now.isEmpty() || now == ready || now == notConnected)) return;
+    status_->SetActivity(session_.Connected() ? ready : notConnected);
 }
 
 QAction *CBackupRestoreDlg::AddCommand(QMenu *menu, Command command, uint32_t textId,
@@ -109,6 +126,8 @@ void CBackupRestoreDlg::BuildMenus() {
     AddCommand(file, Command::BackupData, ids::kMenuBackupData, &CBackupRestoreDlg::OnBackupData);
     AddCommand(file, Command::RestoreData, ids::kMenuRestoreData, &CBackupRestoreDlg::OnRestoreData);
     AddCommand(file, Command::AutomaticBackup, ids::kMenuAutomaticBackup, &CBackupRestoreDlg::OnAutomaticBackup);
+    AddCommand(file, Command::SystemSchedule, ids::kMenuSystemSchedule, &CBackupRestoreDlg::OnSystemSchedule);
+    AddCommand(file, Command::ViewLog, ids::kMenuViewLog, &CBackupRestoreDlg::OnViewLog);
     file->addSeparator();
     AddCommand(file, Command::Exit, ids::kMenuExit, &CBackupRestoreDlg::OnExit)
         ->setIcon(QIcon::fromTheme(QStringLiteral("application-exit")));
@@ -182,6 +201,8 @@ void CBackupRestoreDlg::OnAction() {
     else
         restorePage_->Start();
 }
+
+void CBackupRestoreDlg::EnableAction(bool enable) { action_->setEnabled(enable && !result_); }
 
 void CBackupRestoreDlg::DestroyResult() {
     if (!result_) return;
@@ -268,6 +289,7 @@ void CBackupRestoreDlg::MarkSessionLost() {
     session_.MarkLost();
     backupPage_->ClearList();
     restorePage_->ClearList();
+    ShowDeviceState();
 }
 
 void CBackupRestoreDlg::ShowConnectionState() {
@@ -325,7 +347,7 @@ void CBackupRestoreDlg::OnRefresh() {
         if (login.exec() == QDialog::Accepted) RefreshPages();
     }
     UpdateMenuState();
-    status_->SetActivity(Text(ids::kStatusReady));
+    ShowDeviceState(true);
 }
 
 void CBackupRestoreDlg::LoginToChosenDevice(const PreviousDevice &previous, bool rewriteRegistry) {
@@ -378,7 +400,10 @@ void CBackupRestoreDlg::OnDeviceSettings() {
 }
 
 void CBackupRestoreDlg::OnInitialiseStorage() {
-    if (ShowMessage(this, Text(ids::kMsgConfirmInitialise), Text(ids::kCaptionInitialise), QMessageBox::Question,
+    // The question names the device whose every box it deletes.
+    const QString question = FormatText(Text(ids::kInitialiseWhichDevice), DeviceText()) + QStringLiteral("\n\n") +
+                             Text(ids::kMsgConfirmInitialise);
+    if (ShowMessage(this, question, Text(ids::kCaptionInitialise), QMessageBox::Question,
                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     status_->SetActivity(Text(ids::kStatusInitialising));
@@ -389,7 +414,7 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
         const QString detail = QString::fromUtf8(vtBoxGetLastErrorText());
         if (IsConnectionLoss(rc)) MarkSessionLost();
         ShowErrorCode(this, rc, detail);
-        status_->SetActivity(Text(ids::kStatusReady));
+        ShowDeviceState(true);
         return;
     }
     const uint32_t deleted = vtBoxDeleteAllBox(session_.Record(), password);
@@ -409,10 +434,12 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     session_.ConnectDevice(ConnectReason::ReloadAfterJob);
     backupPage_->LoadList();
     ShowConnectionState();
-    status_->SetActivity(Text(ids::kStatusReady));
+    ShowDeviceState(true);
 }
 
-void CBackupRestoreDlg::OnHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFilePath())); }
+void CBackupRestoreDlg::OnHelp() { OpenHelp(this); }
+
+void CBackupRestoreDlg::OnViewLog() { OpenLogFile(this); }
 
 void CBackupRestoreDlg::OnAbout() {
     CAboutDlg about(this);
@@ -422,5 +449,10 @@ void CBackupRestoreDlg::OnAbout() {
 void CBackupRestoreDlg::OnExit() { close(); }
 
 void CBackupRestoreDlg::OnAutomaticBackup() { automatic_->SetUp(); }
+
+void CBackupRestoreDlg::OnSystemSchedule() {
+    CSystemScheduleDlg schedule(this);
+    schedule.exec();
+}
 
 }  // namespace vtutil

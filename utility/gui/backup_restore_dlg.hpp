@@ -40,11 +40,21 @@ public:
     // Checked rows of the active page's list.
     int CountCheckedRows() const;
 
+    // Enables the action button as a page asks, but never while the result
+    // window of an automatic run is open.
+    void EnableAction(bool enable);
+
     // Reloads both pages (after a login or a change of device) and checks
     // every row of the active one.
     void RefreshPages();
     // The device is gone: disconnected icon, no action, both lists empty.
     void MarkSessionLost();
+    // The window title names the connected device; the status bar, while the
+    // program is idle (or, with idleNow, once a command has ended), says
+    // "Ready" or how to connect.
+    void ShowDeviceState(bool idleNow = false);
+    // The device as the program names it: its name and its address.
+    QString DeviceText() const;
     // Enables the menu commands for the active page and the connection.
     void UpdateMenuState();
 
@@ -77,6 +87,8 @@ public:
         BackupData,
         RestoreData,
         AutomaticBackup,
+        SystemSchedule,
+        ViewLog,
         Exit,
         SelectAll,
         ClearAll,
@@ -114,9 +126,11 @@ private:
     void OnDeviceSettings();
     void OnInitialiseStorage();
     void OnHelp();
+    void OnViewLog();
     void OnAbout();
     void OnExit();
     void OnAutomaticBackup();
+    void OnSystemSchedule();
     // A login for a newly chosen device; on Cancel the previous device is
     // put back (and reconnected when it was connected).
     struct PreviousDevice;

@@ -1,16 +1,20 @@
 #include "restore_pg.hpp"
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
-#include <cstring>
 
+#include "backup_facts.hpp"
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
@@ -31,12 +35,16 @@ namespace vtutil {
 
 namespace {
 constexpr int kPathMaxLength = 228;
-constexpr int kBoxColumnWidth = 299;
 constexpr int kSizeColumn = 1;
 constexpr uint32_t kBackupKind = 1;
 
-QString FieldText(const char *field, size_t size) {
-    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, size)));
+QLabel *FactLabel(QWidget *parent, const char *name) {
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    MarkShowsData(label);
+    return label;
 }
 }  // namespace
 
@@ -58,8 +66,10 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     list_->setObjectName(QStringLiteral("restoreBoxes"));
     list_->setColumnCount(2);
     list_->setHeaderLabels({Text(ids::kNameHeader), Text(ids::kSizeHeader)});
-    list_->setColumnWidth(0, kBoxColumnWidth);
-    list_->header()->setStretchLastSection(true);
+    // The box names take what the sizes leave: names are long, sizes short.
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    list_->header()->setSectionResizeMode(kSizeColumn, QHeaderView::ResizeToContents);
     connect(list_, &QTreeWidget::itemChanged, this, &CRestorePg::OnCheckChanged);
 
     total_ = new QLabel(this);
@@ -68,8 +78,17 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     // A size after the library's label.
     MarkShowsData(total_);
 
+    made_ = FactLabel(this, "made");
+    engineVersion_ = FactLabel(this, "engineVersion");
+    macAddress_ = FactLabel(this, "macAddress");
+    auto *facts = new QFormLayout;
+    facts->addRow(Text(ids::kBackupMadeOn), made_);
+    facts->addRow(Text(ids::kBackupEngineVersion), engineVersion_);
+    facts->addRow(Text(ids::kBackupMacAddress), macAddress_);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group_);
+    layout->addLayout(facts);
     layout->addWidget(list_, 1);
     layout->addWidget(total_);
 }
@@ -84,13 +103,15 @@ void CRestorePg::Reload() {
 void CRestorePg::ClearList() {
     list_->clear();
     total_->clear();
+    made_->clear();
+    engineVersion_->clear();
+    macAddress_->clear();
 }
 
 void CRestorePg::OnActivate() {
-    QPushButton *action = main_.ActionButton();
-    action->setText(Text(ids::kStartRestore));
+    main_.ActionButton()->setText(Text(ids::kStartRestore));
     if (!PathIsZip()) targetValid_ = false;
-    action->setEnabled(targetValid_ && list_->CountChecked() > 0 && session_.Connected());
+    main_.EnableAction(targetValid_ && list_->CountChecked() > 0 && session_.Connected());
 }
 
 void CRestorePg::OnCheckChanged() {
@@ -98,9 +119,9 @@ void CRestorePg::OnCheckChanged() {
     if (!PathIsZip() || !session_.Connected()) return;
     const int checked = list_->CountChecked();
     if (checked == 0)
-        main_.ActionButton()->setEnabled(false);
+        main_.EnableAction(false);
     else if (targetValid_)
-        main_.ActionButton()->setEnabled(true);
+        main_.EnableAction(true);
 }
 
 void CRestorePg::ShowTotal() {
@@ -121,19 +142,18 @@ void CRestorePg::ShowTotal() {
 
 void CRestorePg::Refuse(uint32_t message, const QString &details) {
     targetValid_ = false;
-    main_.ActionButton()->setEnabled(false);
+    main_.EnableAction(false);
     ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical, QMessageBox::Ok,
                 QMessageBox::NoButton, details);
 }
 
 void CRestorePg::OnPathChanged(const QString &text) {
-    QPushButton *action = main_.ActionButton();
     if (!EndsWithZip(text)) {
         targetValid_ = false;
-        action->setEnabled(false);
+        main_.EnableAction(false);
         return;
     }
-    if (list_->CountChecked() > 0 && session_.Connected() && targetValid_) action->setEnabled(true);
+    if (list_->CountChecked() > 0 && session_.Connected() && targetValid_) main_.EnableAction(true);
     if (uint32_t message = RestorePathMessage(text)) {
         ClearList();
         Refuse(message);
@@ -151,10 +171,15 @@ void CRestorePg::ReadFile(const QString &path) {
     QString detail;
     {
         WaitCursor wait;
+        // The description is unpacked for a moment into a folder of our own:
+        // the backup's folder may be one nobody can write to (a read-only
+        // share, a disc).
+        const QTemporaryDir scratch(QDir(QDir::tempPath()).filePath(QStringLiteral("vtbox-read-XXXXXX")));
         const QByteArray file = path.toUtf8();
-        const QByteArray folder = FolderPart(path).toUtf8();
-        rc = vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle);
-        detail = QString::fromUtf8(vtBoxGetLastErrorText());
+        const QByteArray folder = scratch.path().toUtf8();
+        rc = scratch.isValid() ? vtBoxGetXMLInfo(file.constData(), folder.constData(), &info, &count, &boxes, &handle)
+                               : static_cast<uint32_t>(VTBOX_E_ACCESS_DENIED);
+        detail = scratch.isValid() ? QString::fromUtf8(vtBoxGetLastErrorText()) : scratch.errorString();
     }
     vt::GlobalBlock boxList(handle);
     ClearList();
@@ -174,16 +199,26 @@ void CRestorePg::ReadFile(const QString &path) {
         }
     }
     ShowTotal();
+    const BackupFacts facts = DescribeBackup(info);
+    made_->setText(facts.made);
+    engineVersion_->setText(facts.engineVersion);
+    macAddress_->setText(facts.macAddress);
 
     const QString fileVersion = FieldText(info.EngineVersion, sizeof info.EngineVersion);
     const QString deviceVersion =
         FieldText(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion);
     if (fileVersion != deviceVersion) {
-        Refuse(ids::kMsgOtherEngineVersion);
+        targetValid_ = false;
+        main_.EnableAction(false);
+        const QString both =
+            FormatText(FormatText(Text(ids::kBothEngineVersions), facts.engineVersion),
+                       ShownField(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion));
+        ShowMessage(this, Text(ids::kMsgOtherEngineVersion) + QLatin1Char('\n') + both, Text(ids::kCaptionError),
+                    QMessageBox::Critical);
         return;
     }
     targetValid_ = true;
-    main_.ActionButton()->setEnabled(session_.Connected() && list_->CountChecked() > 0);
+    main_.EnableAction(session_.Connected() && list_->CountChecked() > 0);
 }
 
 void CRestorePg::Browse() {
@@ -214,6 +249,10 @@ void CRestorePg::Start() {
         return;
     }
     request.target = zipPath_.toStdString();
+    // The job works beside the file, or in the temp folder when the file's
+    // folder cannot be written to.
+    const QString folder = FolderPart(zipPath_);
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) request.workParent = QDir::tempPath().toStdString();
 
     CProgressDlg progress(session_, std::move(request), &main_);
     progress.exec();
@@ -230,7 +269,7 @@ void CRestorePg::Start() {
             session_.ConnectDevice(ConnectReason::ReloadAfterJob);
         }
         main_.BackupPage()->LoadList();
-        if (!session_.Connected()) main_.ActionButton()->setEnabled(false);
+        if (!session_.Connected()) main_.EnableAction(false);
     }
 }
 

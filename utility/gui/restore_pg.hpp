@@ -37,6 +37,10 @@ public:
     QLineEdit *PathEdit() const { return path_; }
     QPushButton *BrowseButton() const { return browse_; }
     QLabel *TotalLabel() const { return total_; }
+    // The chosen file's date, engine version and MAC address.
+    QLabel *MadeLabel() const { return made_; }
+    QLabel *EngineVersionLabel() const { return engineVersion_; }
+    QLabel *MacAddressLabel() const { return macAddress_; }
     // Set once the chosen file was read and matches the connected device.
     bool TargetValid() const { return targetValid_; }
     // The backup file of the last job.
@@ -58,6 +62,9 @@ private:
     QPushButton *browse_;
     BoxList *list_;
     QLabel *total_;
+    QLabel *made_;
+    QLabel *engineVersion_;
+    QLabel *macAddress_;
     bool targetValid_ = false;
     QString zipPath_;
 };

@@ -1,17 +1,15 @@
 #include "result_dlg.hpp"
 
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
-#include <QUrl>
 
 #include "error_text.hpp"
+#include "file_viewer.hpp"
 #include "icons.hpp"
 #include "language.hpp"
-#include "log_path.hpp"
 #include "text_ids.hpp"
 
 namespace vtutil {
@@ -23,6 +21,7 @@ constexpr int kIconSize = 32;
 
 QString SecondLineText(int kind, uint32_t result) {
     switch (kind) {
+    case CResultDlg::kFinished: return result == 0 ? QString() : Text(ids::kDeviceNotReleased);
     case CResultDlg::kFailed: return result == kPathNotFound ? Text(ids::kMsgFolderNotMade) : ErrorTextFor(result);
     case CResultDlg::kRetriesUsedUp: return Text(ids::kRetriesUsedUp);
     case CResultDlg::kRetryPlanned:
@@ -45,9 +44,9 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     setWindowTitle(Text(good ? ids::kCaptionBackup : ids::kCaptionError));
 
     QStyle::StandardPixmap pixmap = QStyle::SP_MessageBoxCritical;
-    if (kind == kFinished)
+    if (kind == kFinished && result == 0)
         pixmap = QStyle::SP_MessageBoxInformation;
-    else if (kind == kCancelled)
+    else if (kind == kCancelled || kind == kFinished)
         pixmap = QStyle::SP_MessageBoxWarning;
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
@@ -92,6 +91,6 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     setMinimumWidth(340);
 }
 
-void CResultDlg::OnViewLog() { QDesktopServices::openUrl(QUrl::fromLocalFile(UtilityLogPath())); }
+void CResultDlg::OnViewLog() { OpenLogFile(this); }
 
 }  // namespace vtutil

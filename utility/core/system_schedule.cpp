@@ -1,0 +1,323 @@
+#include "system_schedule.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "schedule.hpp"
+#include "vtresult.h"
+
+namespace vtutil {
+
+namespace {
+
+// How long systemctl may take to answer one request.
+constexpr int kSystemctlWaitMs = 30000;
+// The most of a timer unit that is read back for its description: far more
+// than the program ever writes.
+constexpr qint64 kUnitReadBytes = 64 * 1024;
+// Retries of one run end well before the next run of a daily schedule; the
+// service manager counts the run and its retries within this time.
+constexpr const char *kRetryWindow = "23h";
+// vtbox's exit codes that another try cannot change: usage (2), written but
+// not released (3), wrong password (4), box not found (7), damaged file
+// (8), local disk or file (9), nothing to back up (11), and a stop (130, 143).
+constexpr const char *kFinalExitCodes = "2 3 4 7 8 9 11 130 143";
+
+QString &VtboxOverride() {
+    static QString path;
+    return path;
+}
+QString &SystemctlOverride() {
+    static QString path;
+    return path;
+}
+
+QString ConfigHome() {
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    return QDir::isAbsolutePath(config) ? config : QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString UnitPath(const char *suffix) {
+    return QDir(UserUnitFolder()).filePath(QLatin1String(kSystemScheduleUnit) + QLatin1String(suffix));
+}
+
+// A value written into a unit file must stay on its line.
+bool HasControlCharacter(const QString &text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+}
+
+// '%' is a specifier everywhere in a unit file.
+QString Specifiers(const QString &text) {
+    QString out = text;
+    return out.replace(QLatin1Char('%'), QStringLiteral("%%"));
+}
+
+// A word of an Environment= line: quoted, C escapes; no '$' expansion there.
+QString EnvironmentWord(const QString &value) {
+    QString out = QStringLiteral("\"");
+    for (QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"')) out += QLatin1Char('\\');
+        out += c == QLatin1Char('%') ? QStringLiteral("%%") : QString(c);
+    }
+    return out + QLatin1Char('"');
+}
+
+QString CommandLine(const QString &program, const QStringList &arguments) {
+    QStringList words{UnitWord(program)};
+    for (const QString &argument : arguments) words << UnitWord(argument);
+    return words.join(QLatin1Char(' '));
+}
+
+bool RunSystemctl(const QStringList &arguments, QString *detail) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(SystemctlProgram(), QStringList{QStringLiteral("--user")} + arguments);
+    if (!process.waitForStarted(kSystemctlWaitMs)) {
+        *detail = process.errorString();
+        return false;
+    }
+    if (!process.waitForFinished(kSystemctlWaitMs)) {
+        process.kill();
+        process.waitForFinished();
+        *detail = QStringLiteral("systemctl --user %1: no answer within %2 s")
+                      .arg(arguments.join(QLatin1Char(' ')))
+                      .arg(kSystemctlWaitMs / 1000);
+        return false;
+    }
+    const QString said = QString::fromLocal8Bit(process.readAll()).trimmed();
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) return true;
+    *detail = QStringLiteral("systemctl --user %1: %2").arg(arguments.join(QLatin1Char(' ')), said);
+    return false;
+}
+
+// The password for vtbox: a file of this user alone, never reached through
+// a link planted under its name.
+bool WritePasswordFile(const QString &path, const std::string &password, QString *detail) {
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ::chmod(folder.constData(), 0700);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *detail = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    const std::string line = password + "\n";
+    const bool written =
+        ::fchmod(fd, 0600) == 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    const int err = errno;
+    ::close(fd);
+    if (!written) *detail = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+    return written;
+}
+
+bool WriteUnit(const QString &path, const QString &text, QString *detail) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0 && file.commit()) return true;
+    *detail = path + QStringLiteral(": ") + file.errorString();
+    return false;
+}
+
+void RemoveFiles() {
+    QFile::remove(UnitPath(".timer"));
+    QFile::remove(UnitPath(".service"));
+    QFile::remove(SchedulePasswordFile());
+}
+
+}  // namespace
+
+QString UnitWord(const QString &value) {
+    QString out = QStringLiteral("\"");
+    for (QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"'))
+            out += QLatin1Char('\\') + QString(c);
+        else if (c == QLatin1Char('%'))
+            out += QStringLiteral("%%");
+        else if (c == QLatin1Char('$'))
+            out += QStringLiteral("$$");
+        else
+            out += c;
+    }
+    return out + QLatin1Char('"');
+}
+
+ScheduledCommand ScheduledBackupCommand(const SystemSchedule &schedule, const QString &vtbox,
+                                        const QString &passwordFile) {
+    ScheduledCommand command;
+    command.program = vtbox;
+    QStringList boxes;
+    for (uint32_t box : schedule.boxes) boxes << QString::number(box);
+    // vtbox's %N numbers the files as automatic backup does: "set.zip"
+    // gives set_001.zip, set_002.zip, ...; a '%' of the name stays one.
+    const QString first = NumberedArchiveName(schedule.target, 1);
+    const QString stem = first.left(first.size() - QStringLiteral("001.zip").size());
+    QString output = stem;
+    output.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    command.arguments = {QStringLiteral("backup"), QStringLiteral("--boxes"), boxes.join(QLatin1Char(',')),
+                         QStringLiteral("--output"), output + QStringLiteral("%N.zip")};
+    command.environment[QStringLiteral("VTBOX_HOST")] = schedule.deviceAddress;
+    command.environment[QStringLiteral("VTBOX_PORT")] = QString::number(schedule.httpPort);
+    if (schedule.ftpPort) command.environment[QStringLiteral("VTBOX_FTP_PORT")] = QString::number(*schedule.ftpPort);
+    command.environment[QStringLiteral("VTBOX_PASSWORD_FILE")] = passwordFile;
+    return command;
+}
+
+QString CalendarEvent(uint32_t intervalCode, int64_t start) {
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(start, Qt::LocalTime);
+    const QLocale c = QLocale::c();
+    const QString time = c.toString(when.time(), QStringLiteral("HH:mm:00"));
+    switch (intervalCode) {
+    case kRunDaily: return QStringLiteral("*-*-* ") + time;
+    case kRunWeekly: return c.toString(when.date(), QStringLiteral("ddd")) + QStringLiteral(" *-*-* ") + time;
+    case kRunMonthly: return c.toString(when.date(), QStringLiteral("*-*-dd ")) + time;
+    default: return c.toString(when.date(), QStringLiteral("yyyy-MM-dd ")) + time;
+    }
+}
+
+QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, const QString &passwordFile) {
+    const ScheduledCommand command = ScheduledBackupCommand(schedule, vtbox, passwordFile);
+    QStringList environment{EnvironmentWord(QStringLiteral("LC_ALL=C"))};
+    for (const auto &[name, value] : command.environment)
+        environment << EnvironmentWord(name + QLatin1Char('=') + value);
+    QString label = schedule.startedLabel;
+    label.replace(QLatin1Char('%'), QStringLiteral("%%"));  // date's own fields
+    const QString startedLine = QStringLiteral("+%n") + label + QStringLiteral(" %A, %B %d, %Y, %H:%M");
+
+    QStringList lines{
+        QStringLiteral("# Written by VAULTRABackupRestore: its automatic backup, run with the program"),
+        QStringLiteral("# closed. The program shows it and removes it; edits here are lost then."),
+        QStringLiteral("[Unit]"),
+        QStringLiteral("Description=") + Specifiers(schedule.description),
+        QStringLiteral("StartLimitIntervalSec=") + QLatin1String(kRetryWindow),
+        QStringLiteral("StartLimitBurst=") + QString::number(schedule.retryCount + 1),
+        QString(),
+        QStringLiteral("[Service]"),
+        QStringLiteral("Type=oneshot"),
+        QStringLiteral("Environment=") + environment.join(QLatin1Char(' ')),
+    };
+    if (schedule.intervalCode != kRunOnce) {
+        // The timer's event comes every day (week, month) from now on: the
+        // runs before the chosen start are passed over.
+        const QString notBefore =
+            QStringLiteral("test \"$(date +%s)\" -ge ") + QString::number(MinuteOf(schedule.start));
+        lines << QStringLiteral("ExecCondition=") +
+                     CommandLine(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), notBefore});
+    }
+    lines << QStringLiteral("ExecStartPre=") +
+                 CommandLine(QStringLiteral("/usr/bin/env"), {QStringLiteral("date"), startedLine})
+          << QStringLiteral("ExecStart=") + CommandLine(command.program, command.arguments)
+          << QStringLiteral("StandardOutput=append:") + Specifiers(schedule.logPath)
+          << QStringLiteral("StandardError=append:") + Specifiers(schedule.logPath)
+          << QStringLiteral("Restart=on-failure") << QStringLiteral("RestartSec=%1min").arg(schedule.retryInterval)
+          << QStringLiteral("RestartPreventExitStatus=") + QLatin1String(kFinalExitCodes)
+          << QStringLiteral("TimeoutStartSec=6h") << QStringLiteral("TimeoutStopSec=150");
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString TimerUnitText(const SystemSchedule &schedule) {
+    const QStringList lines{
+        QStringLiteral("# Written by VAULTRABackupRestore: when its automatic backup runs."),
+        QStringLiteral("[Unit]"),
+        QStringLiteral("Description=") + Specifiers(schedule.description),
+        QString(),
+        QStringLiteral("[Timer]"),
+        QStringLiteral("OnCalendar=") + CalendarEvent(schedule.intervalCode, schedule.start),
+        QStringLiteral("AccuracySec=1s"),
+        // Runs missed while the computer was off are skipped, as the
+        // program's own schedule skips them.
+        QStringLiteral("Persistent=false"),
+        QString(),
+        QStringLiteral("[Install]"),
+        QStringLiteral("WantedBy=timers.target"),
+    };
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString UserUnitFolder() { return ConfigHome() + QStringLiteral("/systemd/user"); }
+
+QString SchedulePasswordFile() { return ConfigHome() + QStringLiteral("/vtbox/utility-schedule.password"); }
+
+QString VtboxProgram() {
+    if (!VtboxOverride().isEmpty()) return VtboxOverride();
+    const QString besideProgram = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("vtbox"));
+    if (QFileInfo(besideProgram).isExecutable()) return besideProgram;
+    return QStandardPaths::findExecutable(QStringLiteral("vtbox"));
+}
+
+QString SystemctlProgram() {
+    if (!SystemctlOverride().isEmpty()) return SystemctlOverride();
+    return QStandardPaths::findExecutable(QStringLiteral("systemctl"));
+}
+
+void SetVtboxProgram(const QString &path) { VtboxOverride() = path; }
+void SetSystemctlProgram(const QString &path) { SystemctlOverride() = path; }
+
+uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string &password, QString *detail) {
+    const QString vtbox = VtboxProgram();
+    if (vtbox.isEmpty() || SystemctlProgram().isEmpty()) {
+        *detail = vtbox.isEmpty() ? QStringLiteral("vtbox was not found") : QStringLiteral("systemctl was not found");
+        return VTBOX_E_NOT_FOUND;
+    }
+    for (const QString &value : {schedule.deviceAddress, schedule.target, schedule.logPath, schedule.description,
+                                 schedule.startedLabel, vtbox, SchedulePasswordFile()}) {
+        if (!HasControlCharacter(value)) continue;
+        *detail = QStringLiteral("a line break or control character in \"%1\"").arg(value.simplified());
+        return VTBOX_E_INVALID_PARAMETER;
+    }
+    if (!QDir().mkpath(UserUnitFolder())) {
+        *detail = UserUnitFolder() + QStringLiteral(": cannot be made");
+        return VTBOX_E_ACCESS_DENIED;
+    }
+    if (!WritePasswordFile(SchedulePasswordFile(), password, detail) ||
+        !WriteUnit(UnitPath(".service"), ServiceUnitText(schedule, vtbox, SchedulePasswordFile()), detail) ||
+        !WriteUnit(UnitPath(".timer"), TimerUnitText(schedule), detail)) {
+        RemoveFiles();
+        return VTBOX_E_ACCESS_DENIED;
+    }
+    const QString timer = QLatin1String(kSystemScheduleUnit) + QStringLiteral(".timer");
+    if (!RunSystemctl({QStringLiteral("daemon-reload")}, detail) ||
+        !RunSystemctl({QStringLiteral("enable"), QStringLiteral("--now"), timer}, detail)) {
+        RemoveFiles();
+        QString ignored;
+        RunSystemctl({QStringLiteral("daemon-reload")}, &ignored);
+        return VTBOX_E_NOT_SUPPORTED;
+    }
+    return 0;
+}
+
+uint32_t RemoveSystemSchedule(QString *detail) {
+    const QString timer = QLatin1String(kSystemScheduleUnit) + QStringLiteral(".timer");
+    const bool stopped = SystemctlProgram().isEmpty() ||
+                         RunSystemctl({QStringLiteral("disable"), QStringLiteral("--now"), timer}, detail);
+    RemoveFiles();
+    QString ignored;
+    if (!SystemctlProgram().isEmpty()) RunSystemctl({QStringLiteral("daemon-reload")}, &ignored);
+    return stopped ? 0 : static_cast<uint32_t>(VTBOX_E_NOT_SUPPORTED);
+}
+
+std::optional<QString> InstalledSystemSchedule() {
+    QFile file(UnitPath(".timer"));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QStringList lines = QString::fromUtf8(file.read(kUnitReadBytes)).split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        if (line.startsWith(QStringLiteral("Description=")))
+            return line.mid(static_cast<qsizetype>(std::strlen("Description=")))
+                .replace(QStringLiteral("%%"), QStringLiteral("%"));
+    return QString();
+}
+
+}  // namespace vtutil

@@ -1,0 +1,29 @@
+// The backup scheduled to run with the program closed (a systemd timer of
+// the user's, set up from the automatic backup dialog): what it does, and a
+// button that removes it.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+namespace vtutil {
+
+class CSystemScheduleDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CSystemScheduleDlg(QWidget *parent = nullptr);
+
+    QLabel *DescriptionLabel() const { return description_; }
+    QPushButton *RemoveButton() const { return remove_; }
+
+private:
+    void ShowInstalled();
+    void OnRemove();
+
+    QLabel *description_;
+    QPushButton *remove_;
+};
+
+}  // namespace vtutil
