@@ -314,7 +314,8 @@ TEST_F(PruneFolder, DryRunThenPrune) {
     for (const std::string &when : Kept({0, 7, 4, 5})) expected.insert(nameOf.at(when));
     auto after = Contents(folder);
     for (const auto &[name, bytes] : before) {
-        bool isDatedBackup = std::any_of(nameOf.begin(), nameOf.end(), [&, n = name](auto &p) { return p.second == n; });
+        bool isDatedBackup =
+            std::any_of(nameOf.begin(), nameOf.end(), [&, n = name](auto &p) { return p.second == n; });
         if (!isDatedBackup)
             EXPECT_EQ(after[name], bytes) << name << " is no backup of the folder and must stay as it was";
         else

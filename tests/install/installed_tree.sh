@@ -100,7 +100,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     offered_options=$(complete_words --host h "$c" --)
     for option in $options; do
       grep -qx -- "$option" <<<"$offered_options" || fail "bash does not complete $option after $c"
-      grep -q -- "'$option\[\|'(-[a-z] $option)'\|{-[a-z],$option}" "$zsh_completion" ||
+      grep -q -- "'\*\?$option\[\|'(-[a-z] $option)'\|{-[a-z],$option}" "$zsh_completion" ||
         fail "zsh does not complete $option"
     done
   done

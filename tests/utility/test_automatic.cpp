@@ -467,8 +467,11 @@ private slots:
         const int64_t start = At(2030, 5, 6, 10, 0);
         s.clock.now = start - 60;
         s.SetUp(start, 1);
-        s.device.sim.faults().ForceResult("boxnwBoxExModeOut", 100, 1);
+        // The device refuses every unlock; the release gives up after its bound.
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "1");
+        s.device.sim.faults().ForceResult("boxnwBoxExModeOut", 203);
         s.TickAt(start);
+        s.device.sim.faults().Clear();
         QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
         QCOMPARE(s.window.ResultWindow()->SecondLine()->text(), Text(501));
         QVERIFY(fs::exists(s.Archive(1)));
