@@ -62,8 +62,8 @@ Selection Selection::FromItems(const VTBACKUPITEM *items, uint32_t count) {
             box.folders.clear();
             box.documents.clear();
         }
-        std::erase_if(box.documents,
-                      [&](const DocumentKey &k) { return k.folder != 0 && box.folders.count(k.folder); });
+        const auto &folders = box.folders;
+        std::erase_if(box.documents, [&](const DocumentKey &k) { return k.folder != 0 && folders.count(k.folder); });
     }
     return s;
 }
