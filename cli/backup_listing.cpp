@@ -41,19 +41,13 @@ int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, Lis
     if (!fs::is_regular_file(file, ec)) return ReportProblem(file + " is not a file", kExitNotFound);
     // A box's archive is taken out of the file for a moment: beside the
     // file, where there is room for it, as verify does.
-    WorkFolder work(file);
-    std::unique_ptr<WorkFolder> elsewhere;
-    const WorkFolder *use = &work;
-    if (!work.ok()) {
-        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
-        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
-        use = elsewhere.get();
-    }
+    WorkFolder work = WorkFolderFor(file);
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     VTBACKUPINFO info{};
     uint32_t count = 0;
     VTBOXBK *described = nullptr;
     void *handle = nullptr;
-    uint32_t rc = vtBoxGetXMLInfo(file.c_str(), use->path().c_str(), &info, &count, &described, &handle);
+    uint32_t rc = vtBoxGetXMLInfo(file.c_str(), work.path().c_str(), &info, &count, &described, &handle);
     vt::GlobalBlock boxList(handle);
     if (rc != 0) return ReportFailure("reading " + file, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
     if (info.Kind != 1) return ReportProblem(file + " is a document archive, not a backup file", kExitDamagedFile);
@@ -69,7 +63,7 @@ int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, Lis
         }
     uint32_t entries = 0;
     VTBACKUPENTRY *items = nullptr;
-    vt::GlobalBlock block(vtBoxListBackup(file.c_str(), use->path().c_str(), static_cast<uint32_t>(boxes.size()),
+    vt::GlobalBlock block(vtBoxListBackup(file.c_str(), work.path().c_str(), static_cast<uint32_t>(boxes.size()),
                                           boxes.data(), &entries, &items));
     if (!block)
         return ReportFailure("reading " + file, GetLastError(), vtBoxGetLastErrorText(), FailureSite::BackupFile);

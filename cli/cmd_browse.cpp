@@ -120,17 +120,11 @@ int RunExtract(const Context &c) {
     fs::create_directories(o.output, ec);
     if (!fs::is_directory(o.output, ec))
         return ReportProblem(o.output + " is not a folder, and none can be made there", kExitLocalDisk);
-    WorkFolder work(o.input);
-    std::unique_ptr<WorkFolder> elsewhere;
-    const WorkFolder *use = &work;
-    if (!work.ok()) {
-        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
-        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
-        use = elsewhere.get();
-    }
+    WorkFolder work = WorkFolderFor(o.input);
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     uint32_t count = 0;
     VTEXTRACTED *written = nullptr;
-    vt::GlobalBlock block(vtBoxExtractDocuments(o.input.c_str(), use->path().c_str(), o.output.c_str(),
+    vt::GlobalBlock block(vtBoxExtractDocuments(o.input.c_str(), work.path().c_str(), o.output.c_str(),
                                                 static_cast<uint32_t>(items.size()), items.data(), &count, &written));
     if (!block)
         return ReportFailure("extracting from " + o.input, GetLastError(), vtBoxGetLastErrorText(),

@@ -123,18 +123,12 @@ int RunDiff(const Context &c) {
     std::string password;
     VTENGVERSION version{};
     if (int rc = OpenWithPassword(c, false, session, &password, &version)) return rc;
-    WorkFolder work(o.input);
-    std::unique_ptr<WorkFolder> elsewhere;
-    const WorkFolder *use = &work;
-    if (!work.ok()) {
-        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
-        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
-        use = elsewhere.get();
-    }
+    WorkFolder work = WorkFolderFor(o.input);
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     const std::vector<uint32_t> boxes = o.allBoxes ? std::vector<uint32_t>{} : o.boxes;
     uint32_t count = 0;
     VTBACKUPDIFF *items = nullptr;
-    vt::GlobalBlock block(vtBoxCompareBackup(session.get(), password.c_str(), use->path().c_str(), o.input.c_str(),
+    vt::GlobalBlock block(vtBoxCompareBackup(session.get(), password.c_str(), work.path().c_str(), o.input.c_str(),
                                              static_cast<uint32_t>(boxes.size()), boxes.data(), &count, &items));
     if (!block) {
         const uint32_t rc = GetLastError();

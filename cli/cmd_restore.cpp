@@ -120,15 +120,9 @@ int RunRestore(const Context &c) {
                                      "\"; a backup can only be restored into a device of the same engine version",
                                  kExitDamagedFile);
     }
-    WorkFolder work(o.input);
-    std::unique_ptr<WorkFolder> elsewhere;
-    const WorkFolder *use = &work;
-    if (!work.ok()) {
-        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
-        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
-        use = elsewhere.get();
-    }
-    if (o.dryRun) return RunDryRun(c, session, password, use->path(), boxes, items, refusals);
+    WorkFolder work = WorkFolderFor(o.input);
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
+    if (o.dryRun) return RunDryRun(c, session, password, work.path(), boxes, items, refusals);
     std::string input = fs::absolute(o.input).string();
 
     Summary summary;
@@ -154,10 +148,10 @@ int RunRestore(const Context &c) {
             bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
                 if (!items.empty())
-                    return vtBoxRestoreSelection(session.get(), password.c_str(), job.ftpUser(), use->path().c_str(),
+                    return vtBoxRestoreSelection(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(),
                                                  input.c_str(), static_cast<uint32_t>(items.size()), items.data(),
                                                  o.mode, job.deviceTime(), cancel, status, progress);
-                return vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), use->path().c_str(), input.c_str(),
+                return vtBoxRestore(session.get(), password.c_str(), job.ftpUser(), work.path().c_str(), input.c_str(),
                                     static_cast<uint32_t>(boxes.size()), boxes.data(), o.mode, job.deviceTime(), cancel,
                                     status, progress);
             },
@@ -180,7 +174,7 @@ int RunRestore(const Context &c) {
                 exitCode = kExitPartial;
             }
         }
-        if (rc != 0 && ReportRescueCopies(use->path())) exitCode = kExitPartial;
+        if (rc != 0 && ReportRescueCopies(work.path())) exitCode = kExitPartial;
     } else if (rc == VTBOX_E_CANCELLED) {
         exitCode = TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
         PrintError("the restore", rc);

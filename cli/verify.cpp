@@ -72,17 +72,10 @@ int RunVerify(const Context &c) {
     std::error_code ec;
     if (!std::filesystem::exists(file, ec))
         return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
-    WorkFolder work(file);
-    std::unique_ptr<WorkFolder> elsewhere;
-    const WorkFolder *use = &work;
-    if (!work.ok()) {
-        // A file in a folder we cannot write to is checked in the temp folder.
-        elsewhere = std::make_unique<WorkFolder>(TempWorkFolder());
-        if (!elsewhere->ok()) return ReportProblem(elsewhere->error(), kExitLocalDisk);
-        use = elsewhere.get();
-    }
+    WorkFolder work = WorkFolderFor(file);
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     auto started = std::chrono::steady_clock::now();
-    Verdict v = Check(file, use->path());
+    Verdict v = Check(file, work.path());
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     int exitCode = kExitDone;
     if (v.rc == VTBOX_E_DAMAGED_FILE && !v.findings.empty())

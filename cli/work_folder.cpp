@@ -63,6 +63,12 @@ WorkFolder::WorkFolder(const std::string &besideFile) {
     }
 }
 
+WorkFolder WorkFolderFor(const std::string &file) {
+    WorkFolder beside(file);
+    if (beside.ok()) return beside;
+    return TempWorkFolder();
+}
+
 WorkFolder TempWorkFolder() {
     std::error_code ec;
     fs::path temp = fs::temp_directory_path(ec);

@@ -45,6 +45,11 @@ private:
 // usable folder the object is not ok() and error() says so.
 WorkFolder TempWorkFolder();
 
+// A work folder for reading a file: beside it, where there is room for what
+// is taken out of it, else in the temp folder (the file's folder may be one
+// nobody can write to). Not ok() when neither can be made; error() says why.
+WorkFolder WorkFolderFor(const std::string &file);
+
 // The folder part of a path ("." when it has none).
 std::string FolderOf(const std::string &path);
 
