@@ -40,8 +40,7 @@ QString DateText(const SYSTEMTIME &t) {
     const QDate date(t.wYear, t.wMonth, t.wDay);
     const QTime time(t.wHour, t.wMinute, t.wSecond);
     if (t.wYear == 0 || !date.isValid() || !time.isValid()) return {};
-    return QLocale::c().toString(QDateTime(date, time, Qt::UTC).toLocalTime(),
-                                 QStringLiteral("yyyy-MM-dd HH:mm"));
+    return QLocale::c().toString(QDateTime(date, time, Qt::UTC).toLocalTime(), QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 QString BytesText(uint64_t bytes) {
@@ -270,9 +269,9 @@ void CChooseDocumentsDlg::SetShownChecked(bool checked) {
 
 void CChooseDocumentsDlg::ShowChoice() {
     const DocumentChoice choice = Choice();
-    summary_->setText(FormatValues(Text(ids::kChooserSummary), {QString::number(choice.documents),
-                                                                QString::number(choice.ofDocuments),
-                                                                BytesText(choice.bytes)}));
+    summary_->setText(FormatValues(
+        Text(ids::kChooserSummary),
+        {QString::number(choice.documents), QString::number(choice.ofDocuments), BytesText(choice.bytes)}));
     ok_->setEnabled(!choice.items.empty());
 }
 
