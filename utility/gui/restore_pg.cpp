@@ -288,6 +288,7 @@ void CRestorePg::ApplyChoice(QTreeWidgetItem *row, const DocumentChoice &choice)
     if (choice.wholeBox) {
         choices_.erase(box);
         row->setText(0, boxText);
+        row->setToolTip(0, QString());
         row->setText(kSizeColumn, BoxSizeText(row->data(kSizeColumn, kBoxKbRole).toUInt()));
         row->setData(kSizeColumn, Qt::UserRole, row->data(kSizeColumn, kBoxKbRole));
     } else {
@@ -299,6 +300,8 @@ void CRestorePg::ApplyChoice(QTreeWidgetItem *row, const DocumentChoice &choice)
         row->setText(0, boxText + QLatin1Char(' ') +
                             FormatValues(Text(ids::kChosenDocuments),
                                          {QString::number(choice.documents), QString::number(choice.ofDocuments)}));
+        // A long box name hides the end of the row: the whole of it on hover.
+        row->setToolTip(0, row->text(0));
         row->setText(kSizeColumn, BoxSizeText(KbOf(choice.bytes)));
         row->setData(kSizeColumn, Qt::UserRole, KbOf(choice.bytes));
     }
