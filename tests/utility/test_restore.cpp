@@ -2,7 +2,8 @@
 // file's boxes look like, files that cannot be restored, a restore that keeps
 // both documents, a restore refused by the device's limits, the backup
 // page's list after a restore, and the chooser of documents: one document
-// restored alone, the filter, a file damaged where the documents are.
+// restored alone, the filter, a listing that does not hang together, a file
+// damaged where the documents are.
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -524,6 +525,37 @@ private slots:
         QVERIFY(FilesUnder(vttest::BoxLevel(device.sim, 2)) == otherBox);
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
+    }
+
+    // A listing that does not hang together is not shown in part: a
+    // document of a folder it does not list, an entry of another box, no box
+    // first, a document without a number.
+    void AListingThatDoesNotHangTogetherIsNotShown() {
+        auto entry = [](uint32_t kind, uint32_t box, uint32_t folder, uint32_t doc) {
+            VTBACKUPENTRY e{};
+            e.Kind = kind;
+            e.BoxNo = box;
+            e.FolderNo = folder;
+            e.DocNo = doc;
+            return e;
+        };
+        const VTBACKUPENTRY box = entry(VTENTRY_BOX, 1, 0, 0);
+        const VTBACKUPENTRY folder = entry(VTENTRY_FOLDER, 1, 1, 0);
+        const std::vector<std::vector<VTBACKUPENTRY>> broken = {
+            {box, folder, entry(VTENTRY_DOCUMENT, 1, 2, 1)},
+            {box, folder, entry(VTENTRY_DOCUMENT, 2, 1, 1)},
+            {folder, entry(VTENTRY_DOCUMENT, 1, 1, 1)},
+            {box, entry(VTENTRY_DOCUMENT, 1, 0, 0)},
+            {},
+        };
+        for (const auto &listing : broken) {
+            vtutil::CChooseDocumentsDlg chooser(listing, "001", {}, nullptr);
+            QVERIFY(!chooser.Listed());
+            QCOMPARE(chooser.Tree()->topLevelItemCount(), 0);
+        }
+        vtutil::CChooseDocumentsDlg whole({box, folder, entry(VTENTRY_DOCUMENT, 1, 1, 1)}, "001", {{1, 0, 0}});
+        QVERIFY(whole.Listed());
+        QVERIFY(whole.Choice().wholeBox);
     }
 
     // A file damaged where a box's documents are: its boxes are listed, but
