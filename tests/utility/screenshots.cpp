@@ -2,7 +2,8 @@
 // test): the login dialog, the main window on each page and enlarged, the
 // Device menu, the device choice, a question, the about box, and a backup
 // and a restore from the pages: the file dialog, the progress window mid-job,
-// the restore mode question, the report of every outcome; the set-up of
+// the restore mode question, the report of every outcome, the chooser of
+// documents (ticked in part, then filtered) and the page it leaves; the set-up of
 // automatic backup, the main window waiting for its first run, and the
 // result window of automatic runs of every kind; a device that does not
 // answer its release (the progress window waiting, the report), the next
@@ -32,6 +33,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTest>
+#include <QTreeWidget>
 #include <cstdio>
 
 #include "about_dlg.hpp"
@@ -40,6 +42,7 @@
 #include "backup_restore_dlg.hpp"
 #include "br_file_dialog.hpp"
 #include "brd_registry.hpp"
+#include "choose_documents_dlg.hpp"
 #include "device_session.hpp"
 #include "file_viewer.hpp"
 #include "job_report.hpp"
@@ -266,6 +269,32 @@ int main(int argc, char *argv[]) {
         window.ActionButton()->click();
         if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the restore did not run as expected\n");
     }
+
+    // The chooser of documents on the first box: a folder ticked in part
+    // and a document of the top level; then filtered; and the page with the
+    // choice. The file is read again afterwards, which undoes the choice.
+    window.RestorePage()->PathEdit()->clear();
+    window.RestorePage()->PathEdit()->setText(backupFile);
+    {
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CChooseDocumentsDlg>([](vtutil::CChooseDocumentsDlg *chooser) {
+            QTreeWidget *tree = chooser->Tree();
+            QTreeWidgetItem *folder = tree->topLevelItem(0);
+            folder->setExpanded(true);
+            folder->setCheckState(0, Qt::Checked);
+            if (folder->childCount() > 1) folder->child(1)->setCheckState(0, Qt::Unchecked);
+            tree->topLevelItem(tree->topLevelItemCount() - 1)->setCheckState(0, Qt::Checked);
+            Grab(chooser, "choose-documents.png");
+            QTest::keyClicks(chooser->FilterEdit(), QStringLiteral("doc 1.2."));
+            Grab(chooser, "choose-documents-filtered.png");
+            vttest::Later([chooser] { chooser->OkButton()->click(); });
+        });
+        window.RestorePage()->ChooseButton()->click();
+        if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the chooser did not run as expected\n");
+        Save(&window, "main-restore-chosen.png");
+    }
+    window.RestorePage()->PathEdit()->clear();
+    window.RestorePage()->PathEdit()->setText(backupFile);
 
     // The other outcomes, as the pages report them.
     vtutil::JobOutcome failed;

@@ -1,18 +1,25 @@
 // The restore page and its job against the simulated device: what a backup
 // file's boxes look like, files that cannot be restored, a restore that keeps
-// both documents, a restore refused by the device's limits, and the backup
-// page's list after a restore.
+// both documents, a restore refused by the device's limits, the backup
+// page's list after a restore, and the chooser of documents: one document
+// restored alone, the filter, a listing that does not hang together, a file
+// damaged where the documents are.
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTreeWidget>
 #include <fstream>
+#include <map>
+#include <set>
 
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
+#include "choose_documents_dlg.hpp"
 #include "devicesim/seeding.hpp"
 #include "job_files.hpp"
 #include "job_report.hpp"
@@ -80,6 +87,24 @@ void StartRestore(vttest::ModalAnswerer &answerer, RestoreWindow &w, bool keepBo
     });
     answerer.AnswerMessage(QMessageBox::Ok);
     w.window.ActionButton()->click();
+}
+
+// Every file under a level, by its path there, with its bytes.
+std::map<std::string, std::string> FilesUnder(const fs::path &level) {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(level)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        files[entry.path().lexically_relative(level).string()] = {std::istreambuf_iterator<char>(in), {}};
+    }
+    return files;
+}
+
+// The rows a chooser shows now, by name.
+QStringList ShownRows(QTreeWidget *tree) {
+    QStringList shown;
+    for (QTreeWidgetItemIterator it(tree, QTreeWidgetItemIterator::NotHidden); *it; ++it) shown << (*it)->text(0);
+    return shown;
 }
 
 }  // namespace
@@ -396,6 +421,177 @@ private slots:
         QCOMPARE(vttest::DocumentNames(folder).size(), size_t(399));
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
         QVERIFY(device.session.Connected());
+    }
+
+    // A document deleted on the device after the backup is chosen alone and
+    // comes back, keeping both: every other document of the box stays as it
+    // was (same numbers, same bytes, no second copy). On the way, the
+    // chooser's ticks and its filter.
+    void TheChooserRestoresOneTickedDocument() {
+        vttest::SimOptions options;
+        options.seed.boxes = 2;
+        options.seed.folders = 2;
+        options.seed.docs = 3;
+        vttest::UtilityDevice device(options);
+        device.Login();
+        const std::string backup = Backup(device, {1, 2});
+        const fs::path top = vttest::BoxLevel(device.sim, 1);
+        fs::remove_all(top / "D0000002");
+        fs::remove(top / "D0000002.XML");
+        const std::map<std::string, std::string> before = FilesUnder(top);
+        const std::map<std::string, std::string> otherBox = FilesUnder(vttest::BoxLevel(device.sim, 2));
+        const QString lost = QString::fromStdString(devicesim::SeededDocumentName(1, 0, 2));
+
+        RestoreWindow w(device);
+        w.Choose(backup);
+        QVERIFY(w.Page()->ChooseButton()->isEnabled());
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CChooseDocumentsDlg>([&lost](vtutil::CChooseDocumentsDlg *chooser) {
+            QTreeWidget *tree = chooser->Tree();
+            // The folders, each with its documents, then the top level's.
+            QCOMPARE(tree->topLevelItemCount(), 5);
+            QTreeWidgetItem *folder = tree->topLevelItem(0);
+            QCOMPARE(folder->childCount(), 3);
+            QCOMPARE(tree->topLevelItem(3)->text(0), lost);
+            QCOMPARE(tree->topLevelItem(3)->text(vtutil::CChooseDocumentsDlg::kPagesColumn), QString("2"));
+            QVERIFY(!tree->topLevelItem(3)->text(vtutil::CChooseDocumentsDlg::kDateColumn).isEmpty());
+            // Nothing is ticked at first; a folder ticks its documents, and
+            // shows partly ticked once one of them is not.
+            QVERIFY(!chooser->OkButton()->isEnabled());
+            folder->setCheckState(0, Qt::Checked);
+            QCOMPARE(folder->child(2)->checkState(0), Qt::Checked);
+            folder->child(1)->setCheckState(0, Qt::Unchecked);
+            QCOMPARE(folder->checkState(0), Qt::PartiallyChecked);
+            QCOMPARE(chooser->Choice().documents, 2);
+            QCOMPARE(chooser->Choice().ofDocuments, 9);
+            chooser->ClearAllButton()->click();
+            QCOMPARE(folder->checkState(0), Qt::Unchecked);
+
+            // Any case: the lost document alone shows, and Select All ticks
+            // only what shows. A folder's name shows the folder whole.
+            QTest::keyClicks(chooser->FilterEdit(), lost.left(9).toUpper());
+            QCOMPARE(ShownRows(tree), QStringList{lost});
+            chooser->SelectAllButton()->click();
+            chooser->FilterEdit()->setText(QString::fromStdString(devicesim::SeededFolderName(1, 2)).toLower());
+            QCOMPARE(ShownRows(tree).size(), 4);
+            chooser->FilterEdit()->setText("no such name");
+            QVERIFY(ShownRows(tree).isEmpty());
+            chooser->FilterEdit()->clear();
+            QCOMPARE(ShownRows(tree).size(), 11);
+            QCoreApplication::processEvents();
+            const vtutil::DocumentChoice choice = chooser->Choice();
+            QVERIFY(!choice.wholeBox);
+            QCOMPARE(choice.documents, 1);
+            QCOMPARE(choice.items.size(), size_t(1));
+            QVERIFY(chooser->OkButton()->isEnabled());
+            vttest::Later([chooser] { chooser->OkButton()->click(); });
+        });
+        const fs::path cwd = fs::current_path();
+        w.Page()->ChooseButton()->click();
+        QVERIFY(answerer.Done());
+        // The engine read the box in a folder that is gone now: the program
+        // is not left in it.
+        QCOMPARE(fs::current_path(), cwd);
+        // The box's row says what was chosen of it.
+        QVERIFY2(w.List()->topLevelItem(0)->text(0).endsWith(vtutil::FormatValues(Text(608), {"1", "9"})),
+                 qPrintable(w.List()->topLevelItem(0)->text(0)));
+        QCOMPARE(w.List()->CheckedNumbers(), std::vector<uint32_t>{1});
+        QVERIFY(w.CanStart());
+
+        {
+            vttest::KeepCwd keep;
+            StartRestore(answerer, w, true);
+        }
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        QVERIFY2(answerer.Messages()[0].text.startsWith(Text(54) + "\n"), qPrintable(answerer.Messages()[0].text));
+
+        const std::map<std::string, std::string> after = FilesUnder(top);
+        std::set<std::string> added;
+        for (const auto &[path, bytes] : after) {
+            const auto was = before.find(path);
+            if (was == before.end())
+                added.insert(fs::path(path).begin()->stem().string());
+            else
+                QVERIFY2(was->second == bytes, path.c_str());
+        }
+        for (const auto &[path, bytes] : before) QVERIFY2(after.count(path), path.c_str());
+        // One new document, with the lost one's name and the box's others.
+        QCOMPARE(added.size(), size_t(1));
+        const std::vector<std::string> names = vttest::DocumentNames(top);
+        QCOMPARE(names.size(), size_t(3));
+        QCOMPARE(std::count(names.begin(), names.end(), lost.toStdString()), 1);
+        // The first choice cleared box 2's tick: it is as it was.
+        QVERIFY(FilesUnder(vttest::BoxLevel(device.sim, 2)) == otherBox);
+        QCOMPARE(device.CountRequests("boxnwBoxExModeOut?"), size_t(1));
+        QCOMPARE(device.CountRequests("boxnwDeleteFTPAccount?"), size_t(1));
+    }
+
+    // A listing that does not hang together is not shown in part: a
+    // document of a folder it does not list, an entry of another box, no box
+    // first, a document without a number.
+    void AListingThatDoesNotHangTogetherIsNotShown() {
+        auto entry = [](uint32_t kind, uint32_t box, uint32_t folder, uint32_t doc) {
+            VTBACKUPENTRY e{};
+            e.Kind = kind;
+            e.BoxNo = box;
+            e.FolderNo = folder;
+            e.DocNo = doc;
+            return e;
+        };
+        const VTBACKUPENTRY box = entry(VTENTRY_BOX, 1, 0, 0);
+        const VTBACKUPENTRY folder = entry(VTENTRY_FOLDER, 1, 1, 0);
+        const std::vector<std::vector<VTBACKUPENTRY>> broken = {
+            {box, folder, entry(VTENTRY_DOCUMENT, 1, 2, 1)},
+            {box, folder, entry(VTENTRY_DOCUMENT, 2, 1, 1)},
+            {folder, entry(VTENTRY_DOCUMENT, 1, 1, 1)},
+            {box, entry(VTENTRY_DOCUMENT, 1, 0, 0)},
+            {},
+        };
+        for (const auto &listing : broken) {
+            vtutil::CChooseDocumentsDlg chooser(listing, "001", {}, nullptr);
+            QVERIFY(!chooser.Listed());
+            QCOMPARE(chooser.Tree()->topLevelItemCount(), 0);
+        }
+        vtutil::CChooseDocumentsDlg whole({box, folder, entry(VTENTRY_DOCUMENT, 1, 1, 1)}, "001", {{1, 0, 0}});
+        QVERIFY(whole.Listed());
+        QVERIFY(whole.Choice().wholeBox);
+    }
+
+    // A file damaged where a box's documents are: its boxes are listed, but
+    // the chooser is refused with the engine's detail behind Show Details,
+    // and nothing is left in the temp folder.
+    void AChooserOnADamagedFileIsRefused() {
+        vttest::SimOptions options;
+        options.seed.boxes = 1;
+        options.seed.folders = 0;
+        options.seed.docs = 2;
+        vttest::UtilityDevice device(options);
+        device.Login();
+        const std::string backup = Backup(device, {1});
+        const std::string damaged = device.sim.dir / "damaged.zip";
+        QCOMPARE(QProcess::execute("python3", {VTUTIL_DAMAGE_SCRIPT, QString::fromStdString(backup),
+                                               QString::fromStdString(damaged), "box:1"}),
+                 0);
+        const fs::path temp = device.sim.dir / "tmp";
+        fs::create_directory(temp);
+        vttest::ScopedEnv tmpdir("TMPDIR", temp.string());
+
+        RestoreWindow w(device);
+        vttest::ModalAnswerer answerer;
+        w.Choose(damaged);
+        QVERIFY(answerer.Messages().empty());
+        QVERIFY(w.Page()->ChooseButton()->isEnabled());
+        QString details;
+        answerer.AnswerMessage(QMessageBox::Ok, [&details](QMessageBox *box) { details = box->detailedText(); });
+        w.Page()->ChooseButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages()[0].text, Text(610));
+        QCOMPARE(answerer.Messages()[0].caption, Text(88));
+        QVERIFY2(details.contains(QString::number(VTBOX_E_DAMAGED_FILE)), qPrintable(details));
+        QVERIFY(w.Page()->Choices().empty());
+        QVERIFY(fs::is_empty(temp));
+        QVERIFY(answerer.Unexpected().isEmpty());
     }
 };
 

@@ -21,6 +21,7 @@
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "br_file_dialog.hpp"
+#include "choose_documents_dlg.hpp"
 #include "job_files.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
@@ -133,6 +134,15 @@ private slots:
         walk.Walk(&window);
         vtutil::CRestoreModeDlg mode(&window);
         walk.Walk(&mode);
+        // The chooser of documents, on a box of one folder with one document.
+        VTBACKUPENTRY box{}, folder{}, document{};
+        box.Kind = VTENTRY_BOX;
+        folder.Kind = VTENTRY_FOLDER;
+        document.Kind = VTENTRY_DOCUMENT;
+        box.BoxNo = folder.BoxNo = document.BoxNo = folder.FolderNo = document.FolderNo = document.DocNo = 1;
+        vtutil::CChooseDocumentsDlg chooser({box, folder, document}, "001 Office", {}, &window);
+        QVERIFY(chooser.Listed());
+        walk.Walk(&chooser);
         for (int kind = vtutil::CResultDlg::kFinished; kind <= vtutil::CResultDlg::kBoxesDeleted; ++kind) {
             vtutil::CResultDlg result(kind, 12029, &window);
             walk.Walk(&result);

@@ -370,6 +370,11 @@ uint32_t CBackupThread::CallEngine(HANDLE cancel, HANDLE status, VTPROGRESSINFO 
 
 uint32_t CRestoreThread::CallEngine(HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {
     const std::string &ftpUser = session_.App().ftpAccountCopy;
+    if (!request_.items.empty())
+        return vtBoxRestoreSelection(session_.Record(), session_.Password().c_str(), ftpUser.c_str(),
+                                     workFolder_.c_str(), request_.target.c_str(),
+                                     static_cast<uint32_t>(request_.items.size()), request_.items.data(),
+                                     request_.restoreMode, session_.LockValue(), cancel, status, progress);
     return vtBoxRestore(session_.Record(), session_.Password().c_str(), ftpUser.c_str(), workFolder_.c_str(),
                         request_.target.c_str(), static_cast<uint32_t>(request_.boxes.size()), request_.boxes.data(),
                         request_.restoreMode, session_.LockValue(), cancel, status, progress);

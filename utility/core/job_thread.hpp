@@ -47,6 +47,10 @@ struct JobRequest {
     JobOperation operation = JobOperation::Backup;
     std::string target;           // the backup file written, or read by a restore
     std::vector<uint32_t> boxes;  // the chosen box numbers
+    // A restore of chosen parts of those boxes (vtBoxRestoreSelection): whole
+    // boxes, whole folders and single documents. Empty: the boxes whole
+    // (vtBoxRestore).
+    std::vector<VTBACKUPITEM> items;
     uint32_t restoreMode = kRestoreReplace;
     std::string workParent;  // where the job's work folder goes; empty: beside the target
 };

@@ -209,6 +209,19 @@ inline constexpr uint32_t kSummaryBoxes = 415;
 inline constexpr uint32_t kSummaryReplacedAdded = 416;
 inline constexpr uint32_t kSummaryTime = 417;
 
+// The restore page's chooser of documents.
+inline constexpr uint32_t kChooseDocuments = 600;
+inline constexpr uint32_t kChooserTitle = 601;
+inline constexpr uint32_t kChooserFilter = 602;
+inline constexpr uint32_t kPagesHeader = 603;
+inline constexpr uint32_t kDateHeader = 604;
+inline constexpr uint32_t kChooserSummary = 605;
+inline constexpr uint32_t kChooserSelectAll = 606;
+inline constexpr uint32_t kChooserClearAll = 607;
+inline constexpr uint32_t kChosenDocuments = 608;
+inline constexpr uint32_t kMsgDocumentsNotRead = 609;
+inline constexpr uint32_t kMsgDocumentsDamaged = 610;
+
 // The log of automatic backup.
 inline constexpr uint32_t kLogTitle = 151;
 inline constexpr uint32_t kLogSchedule = 152;

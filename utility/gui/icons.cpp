@@ -1,5 +1,8 @@
 #include "icons.hpp"
 
+#include <QApplication>
+#include <QStyle>
+
 // The resources live in a static library: registered by hand, once, before
 // the first icon is made.
 static void RegisterResources() {
@@ -36,6 +39,14 @@ QIcon Box(bool isProtected) {
 }
 
 QIcon Device() { return Themed("printer", "device"); }
+
+// The desktop theme's, else the widget style's own.
+QIcon Folder() {
+    return QIcon::fromTheme(QStringLiteral("folder"), QApplication::style()->standardIcon(QStyle::SP_DirIcon));
+}
+QIcon Document() {
+    return QIcon::fromTheme(QStringLiteral("text-x-generic"), QApplication::style()->standardIcon(QStyle::SP_FileIcon));
+}
 
 QString AboutPicturePath() {
     RegisterResources();

@@ -11,6 +11,8 @@ QIcon Connected();            // status bar: session open
 QIcon Disconnected();         // status bar: no session
 QIcon Box(bool isProtected);  // box lists
 QIcon Device();               // device choice list
+QIcon Folder();               // a box's folder, in the chooser of documents
+QIcon Document();             // a document, in the chooser of documents
 QString AboutPicturePath();   // about box picture (SVG)
 
 }  // namespace vtutil::icons

@@ -13,11 +13,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstdint>
 
 #include "backup_facts.hpp"
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
+#include "box_listing.hpp"
 #include "device_session.hpp"
 #include "error_text.hpp"
 #include "job_report.hpp"
@@ -27,6 +30,7 @@
 #include "restore_mode_dlg.hpp"
 #include "size_texts.hpp"
 #include "target_path.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vthandles.hpp"
 #include "widget_marks.hpp"
@@ -37,6 +41,13 @@ namespace {
 constexpr int kPathMaxLength = 228;
 constexpr int kSizeColumn = 1;
 constexpr uint32_t kBackupKind = 1;
+// What a box's row keeps of the file's own, for when its choice of
+// documents is undone: the row's text and the box's size in KB.
+constexpr int kBoxTextRole = Qt::UserRole + 1;
+constexpr int kBoxKbRole = Qt::UserRole + 1;
+
+// KB as the size column counts them, rounded up.
+uint32_t KbOf(uint64_t bytes) { return static_cast<uint32_t>(std::min<uint64_t>((bytes + 1023) / 1024, UINT32_MAX)); }
 
 QLabel *FactLabel(QWidget *parent, const char *name) {
     auto *label = new QLabel(parent);
@@ -71,6 +82,12 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     list_->header()->setSectionResizeMode(kSizeColumn, QHeaderView::ResizeToContents);
     connect(list_, &QTreeWidget::itemChanged, this, &CRestorePg::OnCheckChanged);
+    connect(list_, &QTreeWidget::currentItemChanged, this, &CRestorePg::EnableChooser);
+
+    choose_ = new QPushButton(Text(ids::kChooseDocuments), this);
+    choose_->setObjectName(QStringLiteral("chooseDocuments"));
+    choose_->setEnabled(false);
+    connect(choose_, &QPushButton::clicked, this, &CRestorePg::ChooseDocuments);
 
     total_ = new QLabel(this);
     total_->setObjectName(QStringLiteral("total"));
@@ -90,7 +107,10 @@ CRestorePg::CRestorePg(CBackupRestoreDlg &main, DeviceSession &session, QWidget 
     layout->addWidget(group_);
     layout->addLayout(facts);
     layout->addWidget(list_, 1);
-    layout->addWidget(total_);
+    auto *below = new QHBoxLayout;
+    below->addWidget(choose_);
+    below->addWidget(total_, 1);
+    layout->addLayout(below);
 }
 
 bool CRestorePg::PathIsZip() const { return EndsWithZip(path_->text()); }
@@ -106,13 +126,18 @@ void CRestorePg::ClearList() {
     made_->clear();
     engineVersion_->clear();
     macAddress_->clear();
+    choices_.clear();
+    EnableChooser();
 }
 
 void CRestorePg::OnActivate() {
     main_.ActionButton()->setText(Text(ids::kStartRestore));
     if (!PathIsZip()) targetValid_ = false;
     main_.EnableAction(targetValid_ && list_->CountChecked() > 0 && session_.Connected());
+    EnableChooser();
 }
+
+void CRestorePg::EnableChooser() { choose_->setEnabled(targetValid_ && list_->currentItem() != nullptr); }
 
 void CRestorePg::OnCheckChanged() {
     ShowTotal();
@@ -143,6 +168,7 @@ void CRestorePg::ShowTotal() {
 void CRestorePg::Refuse(uint32_t message, const QString &details) {
     targetValid_ = false;
     main_.EnableAction(false);
+    EnableChooser();
     ShowMessage(this, Text(message), Text(ids::kCaptionError), QMessageBox::Critical, QMessageBox::Ok,
                 QMessageBox::NoButton, details);
 }
@@ -151,6 +177,7 @@ void CRestorePg::OnPathChanged(const QString &text) {
     if (!EndsWithZip(text)) {
         targetValid_ = false;
         main_.EnableAction(false);
+        EnableChooser();
         return;
     }
     if (list_->CountChecked() > 0 && session_.Connected() && targetValid_) main_.EnableAction(true);
@@ -196,7 +223,11 @@ void CRestorePg::ReadFile(const QString &path) {
                 list_->AddBox(box.BoxNo, BoxNameText(box.BoxName, sizeof box.BoxName), box.Protected != 0);
             item->setText(kSizeColumn, BoxSizeText(box.BoxUsedDisk));
             item->setData(kSizeColumn, Qt::UserRole, box.BoxUsedDisk);
+            item->setData(0, kBoxTextRole, item->text(0));
+            item->setData(kSizeColumn, kBoxKbRole, box.BoxUsedDisk);
         }
+        // The chooser works on the selected box: there is always one.
+        if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
     }
     ShowTotal();
     const BackupFacts facts = DescribeBackup(info);
@@ -210,6 +241,7 @@ void CRestorePg::ReadFile(const QString &path) {
     if (fileVersion != deviceVersion) {
         targetValid_ = false;
         main_.EnableAction(false);
+        EnableChooser();
         const QString both =
             FormatText(FormatText(Text(ids::kBothEngineVersions), facts.engineVersion),
                        ShownField(session_.EngineInfo().EngineVersion, sizeof session_.EngineInfo().EngineVersion));
@@ -219,6 +251,63 @@ void CRestorePg::ReadFile(const QString &path) {
     }
     targetValid_ = true;
     main_.EnableAction(session_.Connected() && list_->CountChecked() > 0);
+    EnableChooser();
+}
+
+void CRestorePg::ChooseDocuments() {
+    QTreeWidgetItem *row = list_->currentItem();
+    if (!row || !targetValid_) return;
+    const uint32_t box = BoxList::Number(row);
+    BoxListing listing;
+    {
+        WaitCursor wait;
+        listing = ReadBoxListing(path_->text(), box);
+    }
+    if (listing.result != 0) {
+        ShowMessage(
+            this, Text(listing.result == VTBOX_E_DAMAGED_FILE ? ids::kMsgDocumentsDamaged : ids::kMsgDocumentsNotRead),
+            Text(ids::kCaptionError), QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton,
+            FailureDetails(listing.result, listing.detail));
+        return;
+    }
+    const auto earlier = choices_.find(box);
+    CChooseDocumentsDlg chooser(listing.entries, row->data(0, kBoxTextRole).toString(),
+                                earlier != choices_.end() ? earlier->second.items : std::vector<VTBACKUPITEM>{}, this);
+    if (!chooser.Listed()) {
+        ShowMessage(this, Text(ids::kMsgDocumentsNotRead), Text(ids::kCaptionError), QMessageBox::Critical);
+        return;
+    }
+    if (chooser.exec() != QDialog::Accepted) return;
+    ApplyChoice(row, chooser.Choice());
+}
+
+void CRestorePg::ApplyChoice(QTreeWidgetItem *row, const DocumentChoice &choice) {
+    const uint32_t box = BoxList::Number(row);
+    const QSignalBlocker quiet(list_);
+    const QString boxText = row->data(0, kBoxTextRole).toString();
+    if (choice.wholeBox) {
+        choices_.erase(box);
+        row->setText(0, boxText);
+        row->setToolTip(0, QString());
+        row->setText(kSizeColumn, BoxSizeText(row->data(kSizeColumn, kBoxKbRole).toUInt()));
+        row->setData(kSizeColumn, Qt::UserRole, row->data(kSizeColumn, kBoxKbRole));
+    } else {
+        // The first choice of documents clears the other boxes, which the
+        // file's list starts with all ticked: restoring one document must
+        // not restore every box beside it. Ticked again, they go whole.
+        if (choices_.empty()) list_->SetAllChecked(false);
+        choices_[box] = choice;
+        row->setText(0, boxText + QLatin1Char(' ') +
+                            FormatValues(Text(ids::kChosenDocuments),
+                                         {QString::number(choice.documents), QString::number(choice.ofDocuments)}));
+        // A long box name hides the end of the row: the whole of it on hover.
+        row->setToolTip(0, row->text(0));
+        row->setText(kSizeColumn, BoxSizeText(KbOf(choice.bytes)));
+        row->setData(kSizeColumn, Qt::UserRole, KbOf(choice.bytes));
+    }
+    // The documents were chosen to be restored.
+    row->setCheckState(0, Qt::Checked);
+    OnCheckChanged();
 }
 
 void CRestorePg::Browse() {
@@ -242,6 +331,19 @@ void CRestorePg::Start() {
     JobRequest request;
     request.operation = JobOperation::Restore;
     request.boxes = list_->CheckedNumbers();
+    // A box narrowed to documents goes as its chosen parts, the others whole;
+    // without any choice the restore is one of whole boxes.
+    const bool narrowed = std::any_of(request.boxes.begin(), request.boxes.end(),
+                                      [this](uint32_t box) { return choices_.count(box) != 0; });
+    if (narrowed) {
+        for (uint32_t box : request.boxes) {
+            const auto choice = choices_.find(box);
+            if (choice == choices_.end())
+                request.items.push_back({box, 0, 0});
+            else
+                request.items.insert(request.items.end(), choice->second.items.begin(), choice->second.items.end());
+        }
+    }
     request.restoreMode = session_.App().restoreMode;
     // Any case, as the file was read: a file named "X.ZIP" is a backup too.
     if (!zipPath_.contains(QStringLiteral(".zip"), Qt::CaseInsensitive)) {

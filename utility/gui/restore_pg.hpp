@@ -1,14 +1,20 @@
 // The restore page: a backup file and the boxes it holds, each with a check
-// box and its size. Its Start asks how to treat documents of the same name,
+// box and its size. "Choose documents..." narrows a box to folders and
+// documents of it. Its Start asks how to treat documents of the same name,
 // runs a restore job behind the progress window and reports how it ended.
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
+#include <map>
+
+#include "choose_documents_dlg.hpp"
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTreeWidgetItem;
 
 namespace vtutil {
 
@@ -32,10 +38,14 @@ public:
     void Start();
     // Chooses an existing backup file.
     void Browse();
+    // Opens the chooser of documents on the selected box; what it leaves
+    // ticked is what a restore writes of that box.
+    void ChooseDocuments();
 
     BoxList *List() const { return list_; }
     QLineEdit *PathEdit() const { return path_; }
     QPushButton *BrowseButton() const { return browse_; }
+    QPushButton *ChooseButton() const { return choose_; }
     QLabel *TotalLabel() const { return total_; }
     // The chosen file's date, engine version and MAC address.
     QLabel *MadeLabel() const { return made_; }
@@ -45,6 +55,8 @@ public:
     bool TargetValid() const { return targetValid_; }
     // The backup file of the last job.
     const QString &ZipPath() const { return zipPath_; }
+    // The boxes narrowed to chosen documents, by number.
+    const std::map<uint32_t, DocumentChoice> &Choices() const { return choices_; }
 
 private:
     bool PathIsZip() const;
@@ -54,12 +66,17 @@ private:
     void ReadFile(const QString &path);
     void ShowTotal();
     void Refuse(uint32_t message, const QString &details = {});
+    // Chooser: enabled for the selected box of a file that can be restored.
+    void EnableChooser();
+    // Shows a box's row as the choice leaves it: narrowed, or whole again.
+    void ApplyChoice(QTreeWidgetItem *row, const DocumentChoice &choice);
 
     CBackupRestoreDlg &main_;
     DeviceSession &session_;
     QGroupBox *group_;
     QLineEdit *path_;
     QPushButton *browse_;
+    QPushButton *choose_;
     BoxList *list_;
     QLabel *total_;
     QLabel *made_;
@@ -67,6 +84,7 @@ private:
     QLabel *macAddress_;
     bool targetValid_ = false;
     QString zipPath_;
+    std::map<uint32_t, DocumentChoice> choices_;
 };
 
 }  // namespace vtutil
