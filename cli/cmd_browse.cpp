@@ -1,5 +1,6 @@
 // vtbox ls, find and extract: a backup file's boxes, folders and documents,
 // without a device.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -8,6 +9,7 @@
 #include "commands.hpp"
 #include "failure_report.hpp"
 #include "json_output.hpp"
+#include "long_operation.hpp"
 #include "name_pattern.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
@@ -110,6 +112,9 @@ int RunFind(const Context &c) {
 
 int RunExtract(const Context &c) {
     const Options &o = c.options;
+    // Ctrl-C from here on cancels the extraction, which removes the document
+    // it was writing: the target holds whole documents only.
+    HoldTerminationSignals();
     ListedFile f;
     std::vector<const VTBACKUPENTRY *> chosen;
     if (int rc = ResolvePaths(o.input, o.paths, &f, &chosen)) return rc;
@@ -124,8 +129,15 @@ int RunExtract(const Context &c) {
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     uint32_t count = 0;
     VTEXTRACTED *written = nullptr;
-    vt::GlobalBlock block(vtBoxExtractDocuments(o.input.c_str(), work.path().c_str(), o.output.c_str(),
-                                                static_cast<uint32_t>(items.size()), items.data(), &count, &written));
+    vt::GlobalBlock block;
+    if (!TerminationRequested())
+        block.reset(vtBoxExtractDocuments(o.input.c_str(), work.path().c_str(), o.output.c_str(),
+                                          static_cast<uint32_t>(items.size()), items.data(), StopEvent(), &count,
+                                          &written));
+    if (!block && (TerminationRequested() || GetLastError() == VTBOX_E_CANCELLED)) {
+        std::fprintf(stderr, "vtbox: the extraction was cancelled; the documents written before it are whole\n");
+        return TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
+    }
     if (!block)
         return ReportFailure("extracting from " + o.input, GetLastError(), vtBoxGetLastErrorText(),
                              FailureSite::BackupFile);

@@ -26,6 +26,7 @@
 #include "localfiles/local_file.hpp"
 #include "localfiles/scratch_folder.hpp"
 #include "session/boundary.hpp"
+#include "session/waits.hpp"
 #include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
 
@@ -46,11 +47,36 @@ constexpr mode_t kFolderMode = 0700;
 
 [[noreturn]] void RaiseErrno(int err, const std::string &detail) { Raise(LastErrorFromErrno(err), detail); }
 
+// Ends the extraction with a cancel once cancel is signalled.
+void CheckCancel(HANDLE cancel) {
+    if (IsSignalled(cancel)) Raise(vt::Code::CANCELLED, "the extraction was cancelled");
+}
+
+// The chosen parts of a box as a filter that looks at the cancel event before
+// each entry, so that a large box stops unpacking soon after a cancel.
+class CancellableFilter : public BoxEntryFilter {
+public:
+    CancellableFilter(BoxEntryFilter &inner, HANDLE cancel) : inner_(inner), cancel_(cancel) {}
+    void Examine(const std::vector<DirectoryEntry> &entries) override {
+        CheckCancel(cancel_);
+        inner_.Examine(entries);
+    }
+    bool Keep(const std::vector<std::string> &parts, bool isFolder) const override {
+        CheckCancel(cancel_);
+        return inner_.Keep(parts, isFolder);
+    }
+
+private:
+    BoxEntryFilter &inner_;
+    HANDLE cancel_;
+};
+
 // A document's folder while it is being written: a hidden name in the target,
 // removed with what it holds unless it took its final name.
 class PendingFolder {
 public:
-    PendingFolder(int target, const std::string &targetPath) : target_(target), targetPath_(targetPath) {
+    PendingFolder(int target, const std::string &targetPath, HANDLE cancel)
+        : target_(target), targetPath_(targetPath), cancel_(cancel) {
         static std::atomic<unsigned> counter{0};
         for (unsigned tries = 0; fd_.get() < 0; ++tries) {
             name_ = vt::Format(".vtbox-extract-%d-%u", static_cast<int>(getpid()), counter++);
@@ -91,6 +117,7 @@ public:
         uint64_t bytes = 0;
         char buffer[1 << 16];
         for (;;) {
+            CheckCancel(cancel_);
             const ssize_t got = read(in.get(), buffer, sizeof buffer);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) RaiseErrno(errno, "cannot read " + from);
@@ -137,6 +164,7 @@ private:
 
     int target_;
     std::string targetPath_;
+    HANDLE cancel_;
     std::string name_;
     UniqueFd fd_;
     std::vector<std::string> files_;
@@ -144,7 +172,8 @@ private:
 
 class Extraction {
 public:
-    Extraction(const BackupListing &listing, std::string target) : listing_(listing), targetPath_(std::move(target)) {}
+    Extraction(const BackupListing &listing, std::string target, HANDLE cancel)
+        : listing_(listing), targetPath_(std::move(target)), cancel_(cancel) {}
 
     void Run(const Selection &chosen) {
         // Every chosen part is unpacked, and so looked for, before anything
@@ -152,14 +181,18 @@ public:
         std::vector<std::unique_ptr<SelectionFilter>> filters;
         for (uint32_t box : chosen.boxes()) {
             filters.push_back(std::make_unique<SelectionFilter>(box, chosen.of(box)));
-            listing_.Unpack(box, filters.back().get());
+            CancellableFilter cancellable(*filters.back(), cancel_);
+            listing_.Unpack(box, &cancellable);
         }
         target_ = UniqueFd(open(targetPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!target_) RaiseErrno(errno, "cannot open the folder " + targetPath_);
         for (size_t i = 0; i < filters.size(); ++i) {
             const uint32_t box = chosen.boxes()[i];
             for (const auto &[key, entries] : filters[i]->contents().documents)
-                if (chosen.of(box).HasDocument(key)) Write(box, key, entries);
+                if (chosen.of(box).HasDocument(key)) {
+                    CheckCancel(cancel_);
+                    Write(box, key, entries);
+                }
         }
     }
 
@@ -170,7 +203,7 @@ private:
         const std::string data = listing_.tree().data();
         const std::string record = JoinPath(data, entries.record);
         const std::string name = ReadRecordNameUtf8(record);
-        PendingFolder folder(target_.get(), targetPath_);
+        PendingFolder folder(target_.get(), targetPath_, cancel_);
         VTEXTRACTED e{};
         e.BoxNo = box;
         e.FolderNo = key.folder;
@@ -188,6 +221,7 @@ private:
 
     const BackupListing &listing_;
     std::string targetPath_;
+    HANDLE cancel_;
     UniqueFd target_;
     std::vector<VTEXTRACTED> written_;
 };
@@ -195,8 +229,8 @@ private:
 }  // namespace
 
 extern "C" HGLOBAL vtBoxExtractDocuments(const char *backupFile, const char *workFolder, const char *targetFolder,
-                                         uint32_t itemCount, const VTBACKUPITEM *items, uint32_t *count,
-                                         VTEXTRACTED **extracted) {
+                                         uint32_t itemCount, const VTBACKUPITEM *items, HANDLE cancelEvent,
+                                         uint32_t *count, VTEXTRACTED **extracted) {
     if (count) *count = 0;
     if (extracted) *extracted = nullptr;
     bool valid = backupFile && *backupFile && workFolder && *workFolder && targetFolder && *targetFolder &&
@@ -205,7 +239,7 @@ extern "C" HGLOBAL vtBoxExtractDocuments(const char *backupFile, const char *wor
         const Selection chosen = Selection::FromItems(items, itemCount);
         ScratchFolder folder(workFolder, "vtextract");
         BackupListing listing(FullPath(backupFile), folder.path());
-        Extraction extraction(listing, FullPath(targetFolder));
+        Extraction extraction(listing, FullPath(targetFolder), cancelEvent);
         extraction.Run(chosen);
         const auto &found = extraction.written();
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTEXTRACTED) * std::max<size_t>(found.size(), 1)));

@@ -471,10 +471,13 @@ typedef struct _VTEXTRACTED {
  * on failure with the code as last error (VTBOX_E_NOT_FOUND for a chosen
  * part the file does not hold, looked for before anything is written;
  * VTBOX_E_DAMAGED_FILE as for vtBoxListBackup). Files are made readable by
- * their owner only, as backups are. work_folder as for vtBoxListBackup. */
+ * their owner only, as backups are. work_folder as for vtBoxListBackup.
+ * cancel_event (may be NULL) ends the extraction with VTBOX_E_CANCELLED
+ * between entries, documents and blocks of a file; the document being
+ * written then is removed, those written before stay. */
 VTBOX_API HGLOBAL vtBoxExtractDocuments(const char *backup_file, const char *work_folder, const char *target_folder,
-                                        uint32_t item_count, const VTBACKUPITEM *items, uint32_t *count,
-                                        VTEXTRACTED **extracted);
+                                        uint32_t item_count, const VTBACKUPITEM *items, HANDLE cancel_event,
+                                        uint32_t *count, VTEXTRACTED **extracted);
 
 /* Writes the chosen parts of backup_file back into the device: whole boxes,
  * whole folders and single documents (item_count VTBACKUPITEM records, at

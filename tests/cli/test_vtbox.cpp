@@ -794,4 +794,46 @@ TEST_F(VtboxConvert, CtrlCCancelsAndLeavesNothing) {
         EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "left behind: " << e.path();
 }
 
+// Ctrl-C while documents are being written out of a backup: the one being
+// written goes, those before it stay whole, nothing hidden is left behind.
+TEST(VtboxExtract, CtrlCLeavesWholeDocumentsOnly) {
+    vttest::SimOptions o;
+    o.seed.boxes = 1;
+    o.seed.folders = 0;
+    o.seed.docs = 40;
+    o.seed.pages = 2;
+    o.seed.pageKb = 1024;  // 80 MB to write: long enough to be interrupted
+    SimDevice sim(o);
+    const std::string file = sim.dir / "b.zip";
+    const fs::path target = sim.dir / "out";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1", "--output", file}).exitCode, 0);
+    auto writing = [&] {
+        std::error_code ec;
+        for (const auto &e : fs::directory_iterator(target, ec))
+            if (e.path().filename().string().rfind(".vtbox-extract-", 0) == 0) return true;
+        return false;
+    };
+    // What each document's folder holds when nothing stops the extraction.
+    const fs::path whole = sim.dir / "whole";
+    ASSERT_EQ(Local(sim, {"extract", file, "1", "-o", whole}).exitCode, 0);
+    auto files = [](const fs::path &folder) {
+        std::map<std::string, uintmax_t> out;
+        for (const auto &e : fs::directory_iterator(folder)) out[e.path().filename().string()] = e.file_size();
+        return out;
+    };
+
+    Result r = Launch({{"extract", file, "1", "-o", target}, BaseEnv(sim.dir.path()), SIGINT, 0, {}, writing});
+    EXPECT_EQ(r.exitCode, 130) << r.err;
+    EXPECT_TRUE(Has(r.err, "the extraction was cancelled")) << r.err;
+    size_t written = 0;
+    for (const auto &e : fs::directory_iterator(target)) {
+        EXPECT_NE(e.path().filename().string()[0], '.') << "left behind: " << e.path();
+        EXPECT_EQ(files(e.path()), files(whole / e.path().filename())) << e.path();
+        ++written;
+    }
+    EXPECT_LT(written, 40u);
+    for (const auto &e : fs::directory_iterator(sim.dir.path()))
+        EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "left behind: " << e.path();
+}
+
 }  // namespace

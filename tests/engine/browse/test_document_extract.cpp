@@ -25,13 +25,15 @@ struct Extracted {
     std::vector<VTEXTRACTED> documents;
 };
 
-Extracted Extract(const std::string &file, const std::string &target, const std::vector<VTBACKUPITEM> &items) {
+Extracted Extract(const std::string &file, const std::string &target, const std::vector<VTBACKUPITEM> &items,
+                  HANDLE cancel = nullptr) {
     vttest::TempDir work;
     Extracted x;
     uint32_t count = 0;
     VTEXTRACTED *written = nullptr;
     vt::GlobalBlock block(vtBoxExtractDocuments(file.c_str(), work.path().c_str(), target.c_str(),
-                                                static_cast<uint32_t>(items.size()), items.data(), &count, &written));
+                                                static_cast<uint32_t>(items.size()), items.data(), cancel, &count,
+                                                &written));
     x.rc = block ? 0 : GetLastError();
     x.detail = vtBoxGetLastErrorText();
     if (block) x.documents.assign(written, written + count);
@@ -111,14 +113,19 @@ TEST(ExtractDocuments, HostileNamesStayInsideTheTarget) {
     EXPECT_EQ(x.documents[0].Size, 512u + 600u);
 }
 
-// A chosen part the file lacks, or a damaged file: nothing is written.
-TEST(ExtractDocuments, NothingIsWrittenForAMissingPartOrADamagedFile) {
+// A chosen part the file lacks, a damaged file or a cancel: nothing is
+// written.
+TEST(ExtractDocuments, NothingIsWrittenForAMissingPartADamagedFileOrACancel) {
     vttest::TempDir target;
     Extracted missing = Extract(Corpus("whole-plain"), target.path(), {{1, 0, 1}, {1, 1, 7}});
     EXPECT_EQ(missing.rc, static_cast<uint32_t>(VTBOX_E_NOT_FOUND));
     EXPECT_NE(missing.detail.find("box 001, folder 001, document 007"), std::string::npos) << missing.detail;
     Extracted damaged = Extract(Corpus("damaged-page-crc"), target.path(), {{1, 0, 1}});
     EXPECT_EQ(damaged.rc, static_cast<uint32_t>(VTBOX_E_DAMAGED_FILE));
+    vt::OwnedHandle cancel = vt::NewEvent(true);
+    SetEvent(cancel.get());
+    Extracted cancelled = Extract(Corpus("whole-plain"), target.path(), {{1, 0, 0}}, cancel.get());
+    EXPECT_EQ(cancelled.rc, static_cast<uint32_t>(VTBOX_E_CANCELLED));
     EXPECT_TRUE(fs::is_empty(target.path()));
 }
 
