@@ -300,10 +300,7 @@ void Restore::CheckDiskSpace(const BoxWork &box) {
     // A cancel that lands on the request is a cancel, not a full disk.
     if (asked == vt::code(vt::Code::CANCELLED)) Raise(asked, "cancelled while asking the device's free space");
     if (asked != 0) available = 0;
-    // What the box really holds, unpacked, counts when the description says
-    // less; of a box chosen in part, only what is chosen.
-    const uint64_t unpacked = TreeKilobytes(tree_.boxFolder(box.info.BoxNo));
-    uint64_t need = box.partial ? unpacked : std::max<uint64_t>(box.info.BoxUsedDisk, unpacked);
+    const uint64_t need = SpaceABoxNeeds(box.info, box.partial, TreeKilobytes(tree_.boxFolder(box.info.BoxNo)));
     if (!(need < available)) {
         vt::DebugPrint("\n Box %03u needs %llu KB, the device has %u KB \n", box.info.BoxNo,
                        static_cast<unsigned long long>(need), available);

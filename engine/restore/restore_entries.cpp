@@ -66,6 +66,10 @@ void ReadLocalEntries(const std::string &levelFolder, EntryList *folders, EntryL
     if (documents) ReadLevel(levelFolder, kDocumentRecordPattern, 'D', 1, documents);
 }
 
+uint64_t SpaceABoxNeeds(const VTBOXBK &described, bool partial, uint64_t unpackedKb) {
+    return partial ? unpackedKb : std::max<uint64_t>(described.BoxUsedDisk, unpackedKb);
+}
+
 uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box, uint32_t folder,
                            EntryList *folders, EntryList *documents) {
     if (folders) folders->clear();

@@ -26,6 +26,13 @@ using EntryList = std::vector<BoxEntry>;
 inline constexpr size_t kMaxDocumentsPerLevel = 400;
 inline constexpr size_t kMaxFoldersPerBox = 100;
 
+// The space, in KB, that restoring a box takes on the device, given what its
+// unpacked folder holds (unpackedKb): that, or what the description says the
+// box uses when it says more; of a box chosen in part, what is chosen. The
+// restore and its plan both ask this before they trust the device's free
+// space with a box.
+uint64_t SpaceABoxNeeds(const VTBOXBK &described, bool partial, uint64_t unpackedKb);
+
 // The name of the first folder matching "P*" in the local box folder. Raises
 // 3 when there is none, or when its name is not a plain name of letters,
 // digits, '_' and '-' (it becomes part of FTP paths).

@@ -101,11 +101,9 @@ private:
             Add(VTPLAN_MERGE_BOX, 0, box_, box_, name, name);
             PlanMerge(level, deviceFolders, deviceDocuments);
         }
-        // Of a box chosen in part, the space its chosen part takes, as the
-        // restore measures it.
-        const uint32_t need =
-            chosen.whole ? info.BoxUsedDisk
-                         : static_cast<uint32_t>(std::min<uint64_t>(TreeKilobytes(tree_.boxFolder(box_)), UINT32_MAX));
+        // The space the box takes, as the restore measures it.
+        const uint32_t need = static_cast<uint32_t>(
+            std::min<uint64_t>(SpaceABoxNeeds(info, !chosen.whole, TreeKilobytes(tree_.boxFolder(box_))), UINT32_MAX));
         VTRESTOREPLAN &disk = Add(need < available_ ? VTPLAN_DISK_SPACE : VTPLAN_NO_DISK_SPACE, 0, 0, 0, name, "");
         disk.Count = need;
         disk.Limit = available_;

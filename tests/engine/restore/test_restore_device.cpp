@@ -752,10 +752,13 @@ TEST(CraftedBackups, WhatIsNoPartOfABoxIsRefusedBeforeAnythingIsSent) {
     }
 }
 
+bool DryRunGoesThrough(SimDevice &sim, const std::string &file, std::vector<uint32_t> boxes, std::string *said);
+
 // A box whose pages unpack to more than the description says, within the
 // margin it is given, is measured by what it really holds before the
-// device's free space is trusted with it; beyond the margin the box is
-// damaged, and refused before anything of it is unpacked or sent.
+// device's free space is trusted with it, by the restore and its dry run
+// alike; beyond the margin the box is damaged, and refused before anything
+// of it is unpacked or sent.
 TEST(CraftedBackups, WhatABoxHoldsIsMeasuredAndBoundByItsDescription) {
     SimOptions o;
     o.seed.boxes = 1;
@@ -766,6 +769,8 @@ TEST(CraftedBackups, WhatABoxHoldsIsMeasuredAndBoundByItsDescription) {
         WriteBytes(l / "D0000001/PAGE0009.DAT", std::vector<uint8_t>(3u << 20, 0));
     });
     sim.faults().SetLowDisk(1024);
+    std::string said;
+    EXPECT_FALSE(DryRunGoesThrough(sim, crafted, {1}, &said)) << said;
     RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
     EXPECT_EQ(run.rc, 1344u);
     EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
