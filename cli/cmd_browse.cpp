@@ -112,9 +112,6 @@ int RunFind(const Context &c) {
 
 int RunExtract(const Context &c) {
     const Options &o = c.options;
-    // Ctrl-C from here on cancels the extraction, which removes the document
-    // it was writing: the target holds whole documents only.
-    HoldTerminationSignals();
     ListedFile f;
     std::vector<const VTBACKUPENTRY *> chosen;
     if (int rc = ResolvePaths(o.input, o.paths, &f, &chosen)) return rc;
@@ -127,6 +124,10 @@ int RunExtract(const Context &c) {
         return ReportProblem(o.output + " is not a folder, and none can be made there", kExitLocalDisk);
     WorkFolder work = WorkFolderFor(o.input);
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
+    // Ctrl-C from here on cancels the extraction, which removes the document
+    // it was writing: the target holds whole documents only. (Before, it
+    // ends the program at once: nothing is in the target yet.)
+    HoldTerminationSignals();
     uint32_t count = 0;
     VTEXTRACTED *written = nullptr;
     vt::GlobalBlock block;
