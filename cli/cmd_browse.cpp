@@ -124,6 +124,7 @@ int RunExtract(const Context &c) {
         return ReportProblem(o.output + " is not a folder, and none can be made there", kExitLocalDisk);
     WorkFolder work = WorkFolderFor(o.input);
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
+    ClearDeadExtractions(o.output);
     // Ctrl-C from here on cancels the extraction, which removes the document
     // it was writing: the target holds whole documents only. (Before, it
     // ends the program at once: nothing is in the target yet.)

@@ -21,17 +21,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Clears dead work folders in folder once per process, saying what it did.
-void ClearOnce(const std::string &folder) {
+// Clears the folders named with prefix that dead runs left in folder, once
+// per folder and process, saying what it did.
+void ClearOnce(const std::string &folder, const std::string &prefix) {
     static std::mutex lock;
     static std::set<std::string> done;
     std::error_code ec;
     std::string key = fs::weakly_canonical(folder, ec).string();
     {
         std::lock_guard<std::mutex> hold(lock);
-        if (!done.insert(key.empty() ? folder : key).second) return;
+        if (!done.insert(prefix + (key.empty() ? folder : key)).second) return;
     }
-    vtjobs::DeadWorkFolders dead = vtjobs::ClearDeadWorkFolders(folder, kWorkFolderPrefix);
+    vtjobs::DeadWorkFolders dead = vtjobs::ClearDeadWorkFolders(folder, prefix);
     if (Output().quiet) return;
     for (const auto &path : dead.removed)
         std::fprintf(stderr, "vtbox: removed %s, left by a vtbox run that was killed\n", path.c_str());
@@ -44,6 +45,8 @@ void ClearOnce(const std::string &folder) {
 
 }  // namespace
 
+void ClearDeadExtractions(const std::string &target) { ClearOnce(target, kExtractFolderPrefix); }
+
 std::string FolderOf(const std::string &path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -51,7 +54,7 @@ std::string FolderOf(const std::string &path) {
 }
 
 WorkFolder::WorkFolder(const std::string &besideFile) {
-    ClearOnce(FolderOf(besideFile));
+    ClearOnce(FolderOf(besideFile), kWorkFolderPrefix);
     std::string tmpl = FolderOf(besideFile) + "/" + kWorkFolderPrefix + std::to_string(getpid()) + "-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');

@@ -9,6 +9,10 @@ namespace vtcli {
 // The start of the name of vtbox's work folders.
 inline constexpr char kWorkFolderPrefix[] = ".vtbox-work-";
 
+// The start of the name of a document's folder while vtBoxExtractDocuments
+// writes it (".vtbox-extract-<pid>-<n>").
+inline constexpr char kExtractFolderPrefix[] = ".vtbox-extract-";
+
 // A hidden work folder made next to a file the job writes or reads
 // (".vtbox-work-<pid>-XXXXXX"), removed with everything in it when the
 // object ends, but for what it holds that must outlive the job
@@ -49,6 +53,10 @@ WorkFolder TempWorkFolder();
 // is taken out of it, else in the temp folder (the file's folder may be one
 // nobody can write to). Not ok() when neither can be made; error() says why.
 WorkFolder WorkFolderFor(const std::string &file);
+
+// Removes the half-written documents' folders that killed extractions left
+// in target, saying so (unless -q).
+void ClearDeadExtractions(const std::string &target);
 
 // The folder part of a path ("." when it has none).
 std::string FolderOf(const std::string &path);

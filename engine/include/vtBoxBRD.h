@@ -464,8 +464,9 @@ typedef struct _VTEXTRACTED {
  * control character, never hidden, at most 200 bytes, "D0000nnn" when
  * empty) and numbered " (2)", " (3)", ... when taken; nothing is ever
  * written outside target_folder, over an existing file, or through a link.
- * Each document's folder appears whole or not at all (written under a hidden
- * name first); those written before a failure stay. Returns the documents
+ * Each document's folder appears whole or not at all (written under the hidden
+ * name ".vtbox-extract-<process number>-<n>" first); those written before a
+ * failure stay. Returns the documents
  * as one block of *count VTEXTRACTED records (also given in *extracted),
  * owned by the returned handle, which the caller frees with GlobalFree; NULL
  * on failure with the code as last error (VTBOX_E_NOT_FOUND for a chosen

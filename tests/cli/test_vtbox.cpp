@@ -834,6 +834,21 @@ TEST(VtboxExtract, CtrlCLeavesWholeDocumentsOnly) {
     EXPECT_LT(written, 40u);
     for (const auto &e : fs::directory_iterator(sim.dir.path()))
         EXPECT_EQ(e.path().filename().string().find(".vtbox-work"), std::string::npos) << "left behind: " << e.path();
+
+    // What a killed extraction left (its process is gone) goes at the next
+    // extraction into the same folder; the documents stay.
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const fs::path left = target / (".vtbox-extract-" + std::to_string(gone) + "-0");
+    fs::create_directories(left);
+    std::ofstream(left / "PAGE0001.DAT") << "half";
+    r = Local(sim, {"extract", file, "1/D1", "-o", target});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Has(r.err, "removed " + left.string())) << r.err;
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(target), fs::directory_iterator())),
+              written + 1);
 }
 
 }  // namespace
