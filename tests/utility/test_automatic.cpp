@@ -5,6 +5,7 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -478,6 +479,32 @@ private slots:
         const QStringList log = s.Log();
         QCOMPARE(log.at(log.indexOf("[164]") + 1), QString("[501]"));
         QVERIFY(!s.window.Automatic()->State().retryPending);
+    }
+
+    // The device freezes right after a run gave it back: the end of the
+    // session between runs is given up after the release's bound, not the end
+    // page's time-out (minutes), the log says the device ends it by itself,
+    // and the schedule goes on.
+    void ADeviceFrozenAfterARunIsLeftWithinTheBound() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "2");
+        s.device.sim.faults().FreezeAfter("boxnwBoxExModeOut", devicesim::FreezeScope::Device, 0);
+        QElapsedTimer run;
+        run.start();
+        s.TickAt(start);
+        const qint64 took = run.elapsed();
+        s.device.sim.faults().Thaw();
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(s.window.ResultWindow()->SecondLine()->text(), QString());
+        QVERIFY(fs::exists(s.Archive(1)));
+        QVERIFY2(took < 60000, qPrintable(QString::number(took)));
+        const QStringList log = s.Log();
+        QCOMPARE(log.count("[620]"), 1);
+        QVERIFY(log.indexOf("[620]") > log.indexOf("[164]"));
+        QVERIFY(s.window.AutoMode());
     }
 
     void ABoxDeletedWhileTheScheduleGoesOn() {

@@ -1,11 +1,14 @@
 #include "device_session.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 
+#include "device_release.hpp"
 #include "job_record.hpp"
 #include "left_job.hpp"
+#include "session_close.hpp"
 
 namespace vtutil {
 
@@ -52,8 +55,10 @@ void DeviceSession::FreeBoxList() {
 
 bool DeviceSession::RecordOpen() const { return record_.ConnectHandle != nullptr || record_.SessionId != 0; }
 
-void DeviceSession::CloseRecord() {
-    if (RecordOpen()) vtBoxCloseConnection(&record_);
+bool DeviceSession::CloseRecord() {
+    // A device that froze while idle would hold the program (its exit, a
+    // change of device) for the end page's whole time-out.
+    return !RecordOpen() || vtjobs::CloseSession(&record_, std::chrono::seconds(vtjobs::ReleaseSeconds()));
 }
 
 void DeviceSession::ConnectDevice(ConnectReason reason) {
@@ -131,12 +136,12 @@ uint32_t DeviceSession::ReleaseLeftJob(uint32_t rc) {
     return vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_);
 }
 
-void DeviceSession::Close() {
-    CloseRecord();
+bool DeviceSession::Close() {
     connected_ = false;
+    return CloseRecord();
 }
 
-void DeviceSession::CloseBetweenRuns() { CloseRecord(); }
+bool DeviceSession::CloseBetweenRuns() { return CloseRecord(); }
 
 void DeviceSession::MarkLost() {
     connected_ = false;

@@ -48,12 +48,15 @@ public:
     // reads the engine version and the box list. Afterwards Connected tells
     // whether device commands are allowed.
     void ConnectDevice(ConnectReason reason);
-    // Ends the engine session (if one is open) and clears Connected.
-    void Close();
+    // Ends the engine session (if one is open) and clears Connected. A
+    // device that does not answer is waited for the release's bound
+    // (vtjobs::ReleaseSeconds) at most: false when the end was given up and
+    // the session left to the device's idle time-out.
+    bool Close();
     // Ends the engine session between two runs of automatic backup, leaving
     // the device free; Connected keeps its value (the next run connects
-    // again) and so does the box list.
-    void CloseBetweenRuns();
+    // again) and so does the box list. Bounded, and false, as Close.
+    bool CloseBetweenRuns();
     // The device is gone: Connected = 0 and no boxes. The engine session is
     // released at the next connect or at the end.
     void MarkLost();
@@ -91,7 +94,8 @@ private:
     void TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes);
     void FreeBoxList();
     bool RecordOpen() const;
-    void CloseRecord();
+    // Ends the engine session within the bound; false when given up.
+    bool CloseRecord();
 
     AppState &app_;
     ErrorReporter reporter_;

@@ -243,5 +243,6 @@ inline constexpr uint32_t kLogScheduleEnded = 168;
 inline constexpr uint32_t kLogEndedAt = 169;
 inline constexpr uint32_t kLogTotalSize = 170;
 inline constexpr uint32_t kLogNumberTaken = 500;
+inline constexpr uint32_t kLogSessionLeft = 620;
 
 }  // namespace vtutil::ids

@@ -12,6 +12,7 @@
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "clock.hpp"
+#include "device_release.hpp"
 #include "device_session.hpp"
 #include "error_text.hpp"
 #include "job_report.hpp"
@@ -22,6 +23,7 @@
 #include "status_bar.hpp"
 #include "system_schedule.hpp"
 #include "target_path.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vtresult.h"
 
@@ -117,7 +119,7 @@ void AutomaticBackup::SetUp() {
     ShowNextRun(state_.nextRunTime);
     timer_.start();
     // The device stays free between runs; each run connects again.
-    session_.CloseBetweenRuns();
+    LeaveDevice();
     session_.SetQuiet(true);
     app_.totalSizeKb = 0;
     main_.Status()->SetConnected(false);
@@ -341,9 +343,16 @@ void AutomaticBackup::Run() {
         StopSchedule();
         return;
     }
-    session_.CloseBetweenRuns();
+    LeaveDevice();
     main_.Status()->SetConnected(false);
     ShowNextRun(state_.retryPending ? state_.retryTime : state_.nextRunTime);
+}
+
+void AutomaticBackup::LeaveDevice() {
+    if (session_.CloseBetweenRuns()) return;
+    UtilityLog log;
+    log.OpenForAppend();
+    log.WriteLine(FormatValues(Text(ids::kLogSessionLeft), {QString::number(vtjobs::ReleaseSeconds())}));
 }
 
 void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive) {

@@ -58,6 +58,9 @@ private:
     // archive is the backup file a finished run wrote.
     void Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive);
     void StopSchedule();
+    // Ends the session between runs; the log says when a device that did
+    // not answer was left to end it by itself.
+    void LeaveDevice();
     void ShowNextRun(int64_t t);
     // The chosen boxes for the log's tables, from the last box list known.
     LoggedBoxes Logged(const std::vector<uint32_t> &chosen) const;
