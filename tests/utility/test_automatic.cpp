@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -419,11 +420,32 @@ private slots:
         QCOMPARE(s.window.Automatic()->State().nextRunTime, At(2030, 5, 7, 10, 0));
         const QStringList log = s.Log();
         QCOMPARE(log.at(log.indexOf("[166]") + 1), vtutil::ShortErrorText(1216));
+        // Behind Show Details, the engine's account of the failure, then its code.
+        const auto details = [&s] {
+            CResultDlg *result = s.window.ResultWindow();
+            if (!result->DetailsButton()) return QString("<no details>");
+            result->DetailsButton()->click();
+            return result->Details()->isVisible() && result->DetailsButton()->text() == Text(622)
+                       ? result->Details()->toPlainText()
+                       : QString("<hidden>");
+        };
+        QVERIFY(!s.window.ResultWindow()->Details()->isVisible());
+        QString shown = details();
+        QVERIFY2(shown.endsWith("\n" + vtutil::FailureDetails(1216)) && shown.contains("Result 2"), qPrintable(shown));
 
-        // The next day's run goes through and takes the first number.
+        // The next day's login is refused: its detail is the session's.
         s.CloseResult();
+        s.device.sim.faults().ForceResult("boxnwGetEngineVersion", 2, 1);
         s.TickAt(At(2030, 5, 7, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFailed));
+        shown = details();
+        QVERIFY2(shown.endsWith("\n" + vtutil::FailureDetails(1216)) && shown.contains("Result 2"), qPrintable(shown));
+
+        // The day after goes through and takes the first number.
+        s.CloseResult();
+        s.TickAt(At(2030, 5, 8, 10, 0));
         QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QVERIFY(!s.window.ResultWindow()->DetailsButton());
         QVERIFY(fs::exists(s.Archive(1)));
     }
 

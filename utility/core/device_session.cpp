@@ -37,7 +37,8 @@ DeviceSession::~DeviceSession() {
 void DeviceSession::SetPassword(const std::string &password) { password_ = password.substr(0, kPasswordBytes); }
 
 void DeviceSession::Report(uint32_t code) {
-    if (!quiet_ && reporter_) reporter_(code, QString::fromUtf8(vtBoxGetLastErrorText()));
+    lastDetail_ = QString::fromUtf8(vtBoxGetLastErrorText());
+    if (!quiet_ && reporter_) reporter_(code, lastDetail_);
 }
 
 void DeviceSession::TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes) {
@@ -86,6 +87,7 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     record_.Port = BoxServicePort();
     record_.Reserved2 = kSessionReserved2;
     lastResult_ = 0;
+    lastDetail_.clear();
     FreeBoxList();
 
     if (uint32_t rc = vtBoxOpenConnection(&record_)) {

@@ -66,6 +66,9 @@ public:
     void SetConnected(bool connected) { connected_ = connected; }
     bool PasswordRejected() const { return passwordRejected_; }
     uint32_t LastResult() const { return lastResult_; }
+    // The engine's detail of the step that failed with LastResult (kept
+    // while quiet too, for the automatic run's report).
+    const QString &LastDetail() const { return lastDetail_; }
     const VTENGVERSION &EngineInfo() const { return engineInfo_; }
 
     // The administrator password as typed (at most 255 bytes are kept).
@@ -109,6 +112,7 @@ private:
     std::string password_;
     uint32_t lockValue_ = 0;
     uint32_t lastResult_ = 0;
+    QString lastDetail_;
     VTMFPSESSION record_{};
     uint32_t boxCount_ = 0;
     VTBOX *boxList_ = nullptr;

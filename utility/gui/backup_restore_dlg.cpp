@@ -213,9 +213,9 @@ void CBackupRestoreDlg::DestroyResult() {
     delete result_;
 }
 
-CResultDlg *CBackupRestoreDlg::ShowResult(int kind, uint32_t result) {
+CResultDlg *CBackupRestoreDlg::ShowResult(int kind, uint32_t result, const QString &details) {
     DestroyResult();
-    result_ = new CResultDlg(kind, result, this);
+    result_ = new CResultDlg(kind, result, details, this);
     connect(result_, &QDialog::finished, this, &CBackupRestoreDlg::OnResultClosed);
     action_->setEnabled(false);
     result_->adjustSize();
