@@ -1,10 +1,9 @@
 #include "device_release.hpp"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
+
+#include "deadline.hpp"
 
 namespace vtjobs {
 
@@ -24,30 +23,6 @@ constexpr uint32_t kFtpAccountError = VTBOX_E_FTP_ACCOUNT_FAILED;  // deleting a
 constexpr uint32_t kSessionGone = VTBOX_E_STORE_TIMEOUT;
 
 }  // namespace
-
-// Signals an event when a time has passed, unless dismissed first.
-class DeviceRelease::Deadline {
-public:
-    Deadline(HANDLE event, std::chrono::seconds after)
-        : thread_([this, event, after] {
-              std::unique_lock<std::mutex> lock(m_);
-              if (!cv_.wait_for(lock, after, [this] { return dismissed_; })) SetEvent(event);
-          }) {}
-    ~Deadline() {
-        {
-            std::lock_guard<std::mutex> lock(m_);
-            dismissed_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool dismissed_ = false;
-    std::thread thread_;
-};
 
 unsigned ReleaseSeconds() {
     if (const char *text = std::getenv("VTBOX_RELEASE_SECONDS"); text && *text) {

@@ -16,6 +16,8 @@
 
 namespace vtjobs {
 
+class Deadline;
+
 // How long a release is tried: $VTBOX_RELEASE_SECONDS (1 to 3600), else 60.
 unsigned ReleaseSeconds();
 
@@ -61,7 +63,6 @@ public:
     ReleaseOutcome Run(bool account, bool locked, const std::function<void(ReleaseStep)> &watch = {});
 
 private:
-    class Deadline;
     VTMFPSESSION *session_;
     const char *password_;
     uint32_t mode_;

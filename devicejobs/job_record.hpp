@@ -15,7 +15,7 @@ namespace vtjobs {
 
 struct JobRecord {
     uint32_t sessionId = 0;
-    uint32_t mode = 0;  // 0 backup, 1 restore
+    uint32_t mode = 0;  // 0 backup, 1 restore or Initialise Storage
     // The process that runs the job; 0 once the job has ended without
     // releasing the device while its program runs on (the utility).
     int pid = 0;

@@ -5,10 +5,12 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -418,11 +420,32 @@ private slots:
         QCOMPARE(s.window.Automatic()->State().nextRunTime, At(2030, 5, 7, 10, 0));
         const QStringList log = s.Log();
         QCOMPARE(log.at(log.indexOf("[166]") + 1), vtutil::ShortErrorText(1216));
+        // Behind Show Details, the engine's account of the failure, then its code.
+        const auto details = [&s] {
+            CResultDlg *result = s.window.ResultWindow();
+            if (!result->DetailsButton()) return QString("<no details>");
+            result->DetailsButton()->click();
+            return result->Details()->isVisible() && result->DetailsButton()->text() == Text(622)
+                       ? result->Details()->toPlainText()
+                       : QString("<hidden>");
+        };
+        QVERIFY(!s.window.ResultWindow()->Details()->isVisible());
+        QString shown = details();
+        QVERIFY2(shown.endsWith("\n" + vtutil::FailureDetails(1216)) && shown.contains("Result 2"), qPrintable(shown));
 
-        // The next day's run goes through and takes the first number.
+        // The next day's login is refused: its detail is the session's.
         s.CloseResult();
+        s.device.sim.faults().ForceResult("boxnwGetEngineVersion", 2, 1);
         s.TickAt(At(2030, 5, 7, 10, 0));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFailed));
+        shown = details();
+        QVERIFY2(shown.endsWith("\n" + vtutil::FailureDetails(1216)) && shown.contains("Result 2"), qPrintable(shown));
+
+        // The day after goes through and takes the first number.
+        s.CloseResult();
+        s.TickAt(At(2030, 5, 8, 10, 0));
         QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QVERIFY(!s.window.ResultWindow()->DetailsButton());
         QVERIFY(fs::exists(s.Archive(1)));
     }
 
@@ -478,6 +501,32 @@ private slots:
         const QStringList log = s.Log();
         QCOMPARE(log.at(log.indexOf("[164]") + 1), QString("[501]"));
         QVERIFY(!s.window.Automatic()->State().retryPending);
+    }
+
+    // The device freezes right after a run gave it back: the end of the
+    // session between runs is given up after the release's bound, not the end
+    // page's time-out (minutes), the log says the device ends it by itself,
+    // and the schedule goes on.
+    void ADeviceFrozenAfterARunIsLeftWithinTheBound() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "2");
+        s.device.sim.faults().FreezeAfter("boxnwBoxExModeOut", devicesim::FreezeScope::Device, 0);
+        QElapsedTimer run;
+        run.start();
+        s.TickAt(start);
+        const qint64 took = run.elapsed();
+        s.device.sim.faults().Thaw();
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(s.window.ResultWindow()->SecondLine()->text(), QString());
+        QVERIFY(fs::exists(s.Archive(1)));
+        QVERIFY2(took < 60000, qPrintable(QString::number(took)));
+        const QStringList log = s.Log();
+        QCOMPARE(log.count("[620]"), 1);
+        QVERIFY(log.indexOf("[620]") > log.indexOf("[164]"));
+        QVERIFY(s.window.AutoMode());
     }
 
     void ABoxDeletedWhileTheScheduleGoesOn() {

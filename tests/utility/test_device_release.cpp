@@ -1,7 +1,8 @@
 // The device around the utility's jobs, against the simulated device: a job
 // gives the device back within a bound however the device behaves, the user
 // may stop waiting for it, and the report says when it may stay locked; a
-// killed job's hold is released by the next login and by vtbox unlock.
+// killed job's hold is released by the next login and by vtbox unlock; the
+// program's exit does not wait on a device that froze.
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -13,10 +14,12 @@
 #include <QTest>
 
 #include "backup_page.hpp"
+#include "backup_restore_app.hpp"
 #include "backup_restore_dlg.hpp"
 #include "job_files.hpp"
 #include "job_record.hpp"
 #include "language.hpp"
+#include "login_dlg.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
 #include "status_bar.hpp"
@@ -178,6 +181,39 @@ private slots:
         QVERIFY2(report.text.startsWith(Text(51) + "\n"), qPrintable(report.text));
         QVERIFY2(report.text.endsWith(Text(404) + "\n" + Text(405)), qPrintable(report.text));
         QVERIFY(fs::exists(target));
+    }
+
+    // The device freezes while the program sits connected and idle; the
+    // user exits. The end of the session is waited for the release's bound,
+    // not for the end page's own time-out (minutes).
+    void ExitFromADeviceFrozenWhileIdleEndsWithinTheBound() {
+        vttest::UtilityDevice device;
+        vttest::ScopedEnv bound("VTBOX_RELEASE_SECONDS", "2");
+        vtutil::CBackupRestoreApp app;
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CLoginDlg>([](vtutil::CLoginDlg *dialog) {
+            QTest::keyClicks(dialog->PasswordEdit(), "admin");
+            vttest::Later([dialog] { dialog->OkButton()->click(); });
+        });
+        bool wasConnected = false;
+        QElapsedTimer sinceExit;
+        answerer.OnWindow<vtutil::CBackupRestoreDlg>([&](vtutil::CBackupRestoreDlg *window) {
+            wasConnected = window->Status()->ShowsConnected();
+            device.sim.faults().Freeze(devicesim::FreezeScope::Device, 0);
+            vttest::Later([&sinceExit, window] {
+                sinceExit.start();
+                window->close();
+            });
+        });
+
+        QCOMPARE(app.Run(), 0);
+        const qint64 took = sinceExit.elapsed();
+        device.sim.faults().Thaw();
+        QVERIFY(wasConnected);
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        // The 2 s bound and the second a cut request takes; the end page
+        // itself would have waited 250 s.
+        QVERIFY2(took < 30000, qPrintable(QString::number(took)));
     }
 
     // The utility killed mid-job leaves the device locked, its job record

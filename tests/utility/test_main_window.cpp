@@ -1,4 +1,6 @@
 // The main window's device commands against the simulated device.
+#include <unistd.h>
+
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
@@ -6,12 +8,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
+#include <atomic>
+#include <thread>
 
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "error_text.hpp"
 #include "file_viewer.hpp"
+#include "job_record.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
 #include "modal_answerer.hpp"
@@ -85,6 +90,53 @@ private slots:
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?", "&MOD=1"), size_t(1));
         QCOMPARE(device.CountRequests("boxnwBoxExModeOut?", "&MOD=1"), size_t(1));
+    }
+
+    // While Initialise Storage holds the device, its job record names this
+    // process and the restore's lock mode, so that a program killed then
+    // leaves the device to vtbox unlock and the next login; once the device
+    // is given back the record goes, and when it is not, the record stays as
+    // that of an ended job.
+    void InitialiseStorageKeepsAJobRecordWhileItHoldsTheDevice() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        ShowRestorePage(window);
+        const uint32_t port = device.sim.device->HttpPort();
+        device.sim.faults().DelayReply("boxnwDeleteAllBox", 2, 1);
+
+        // The window's thread waits on the device meanwhile: the record is
+        // looked at from another one.
+        std::atomic<bool> stop{false};
+        std::optional<vtjobs::JobRecord> seen;
+        std::thread watch([&] {
+            while (!stop && !seen) {
+                seen = vtjobs::ReadJobRecord("127.0.0.1", port);
+                if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::Yes);
+        window.Action(Command::InitialiseStorage)->trigger();
+        stop = true;
+        watch.join();
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QVERIFY(BoxesOnDevice(device).empty());
+        QVERIFY(seen);
+        QCOMPARE(seen->pid, static_cast<int>(::getpid()));
+        QCOMPARE(seen->mode, 1u);
+        QVERIFY(seen->sessionId != 0);
+        QVERIFY(!vtjobs::ReadJobRecord("127.0.0.1", port));
+
+        // Result 203: the device refuses the unlock.
+        device.sim.faults().ForceResult("boxnwBoxExModeOut", 203, 1);
+        answerer.AnswerMessage(QMessageBox::Yes);
+        answerer.AnswerMessage(QMessageBox::Ok);
+        window.Action(Command::InitialiseStorage)->trigger();
+        QVERIFY(answerer.Done());
+        std::optional<vtjobs::JobRecord> left = vtjobs::ReadJobRecord("127.0.0.1", port);
+        QVERIFY(left && left->pid == 0 && left->mode == 1);
     }
 
     // The title names the device while connected; the status bar says how

@@ -22,6 +22,7 @@
 #include "box_list.hpp"
 #include "br_file_dialog.hpp"
 #include "choose_documents_dlg.hpp"
+#include "error_text.hpp"
 #include "job_files.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
@@ -144,7 +145,7 @@ private slots:
         QVERIFY(chooser.Listed());
         walk.Walk(&chooser);
         for (int kind = vtutil::CResultDlg::kFinished; kind <= vtutil::CResultDlg::kBoxesDeleted; ++kind) {
-            vtutil::CResultDlg result(kind, 12029, &window);
+            vtutil::CResultDlg result(kind, 12029, vtutil::FailureDetails(12029), &window);
             walk.Walk(&result);
         }
 

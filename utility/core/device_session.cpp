@@ -1,11 +1,14 @@
 #include "device_session.hpp"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 
+#include "device_release.hpp"
 #include "job_record.hpp"
 #include "left_job.hpp"
+#include "session_close.hpp"
 
 namespace vtutil {
 
@@ -34,7 +37,8 @@ DeviceSession::~DeviceSession() {
 void DeviceSession::SetPassword(const std::string &password) { password_ = password.substr(0, kPasswordBytes); }
 
 void DeviceSession::Report(uint32_t code) {
-    if (!quiet_ && reporter_) reporter_(code, QString::fromUtf8(vtBoxGetLastErrorText()));
+    lastDetail_ = QString::fromUtf8(vtBoxGetLastErrorText());
+    if (!quiet_ && reporter_) reporter_(code, lastDetail_);
 }
 
 void DeviceSession::TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes) {
@@ -52,8 +56,10 @@ void DeviceSession::FreeBoxList() {
 
 bool DeviceSession::RecordOpen() const { return record_.ConnectHandle != nullptr || record_.SessionId != 0; }
 
-void DeviceSession::CloseRecord() {
-    if (RecordOpen()) vtBoxCloseConnection(&record_);
+bool DeviceSession::CloseRecord() {
+    // A device that froze while idle would hold the program (its exit, a
+    // change of device) for the end page's whole time-out.
+    return !RecordOpen() || vtjobs::CloseSession(&record_, std::chrono::seconds(vtjobs::ReleaseSeconds()));
 }
 
 void DeviceSession::ConnectDevice(ConnectReason reason) {
@@ -81,6 +87,7 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     record_.Port = BoxServicePort();
     record_.Reserved2 = kSessionReserved2;
     lastResult_ = 0;
+    lastDetail_.clear();
     FreeBoxList();
 
     if (uint32_t rc = vtBoxOpenConnection(&record_)) {
@@ -131,12 +138,12 @@ uint32_t DeviceSession::ReleaseLeftJob(uint32_t rc) {
     return vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_);
 }
 
-void DeviceSession::Close() {
-    CloseRecord();
+bool DeviceSession::Close() {
     connected_ = false;
+    return CloseRecord();
 }
 
-void DeviceSession::CloseBetweenRuns() { CloseRecord(); }
+bool DeviceSession::CloseBetweenRuns() { return CloseRecord(); }
 
 void DeviceSession::MarkLost() {
     connected_ = false;

@@ -48,12 +48,15 @@ public:
     // reads the engine version and the box list. Afterwards Connected tells
     // whether device commands are allowed.
     void ConnectDevice(ConnectReason reason);
-    // Ends the engine session (if one is open) and clears Connected.
-    void Close();
+    // Ends the engine session (if one is open) and clears Connected. A
+    // device that does not answer is waited for the release's bound
+    // (vtjobs::ReleaseSeconds) at most: false when the end was given up and
+    // the session left to the device's idle time-out.
+    bool Close();
     // Ends the engine session between two runs of automatic backup, leaving
     // the device free; Connected keeps its value (the next run connects
-    // again) and so does the box list.
-    void CloseBetweenRuns();
+    // again) and so does the box list. Bounded, and false, as Close.
+    bool CloseBetweenRuns();
     // The device is gone: Connected = 0 and no boxes. The engine session is
     // released at the next connect or at the end.
     void MarkLost();
@@ -63,6 +66,9 @@ public:
     void SetConnected(bool connected) { connected_ = connected; }
     bool PasswordRejected() const { return passwordRejected_; }
     uint32_t LastResult() const { return lastResult_; }
+    // The engine's detail of the step that failed with LastResult (kept
+    // while quiet too, for the automatic run's report).
+    const QString &LastDetail() const { return lastDetail_; }
     const VTENGVERSION &EngineInfo() const { return engineInfo_; }
 
     // The administrator password as typed (at most 255 bytes are kept).
@@ -91,7 +97,8 @@ private:
     void TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes);
     void FreeBoxList();
     bool RecordOpen() const;
-    void CloseRecord();
+    // Ends the engine session within the bound; false when given up.
+    bool CloseRecord();
 
     AppState &app_;
     ErrorReporter reporter_;
@@ -105,6 +112,7 @@ private:
     std::string password_;
     uint32_t lockValue_ = 0;
     uint32_t lastResult_ = 0;
+    QString lastDetail_;
     VTMFPSESSION record_{};
     uint32_t boxCount_ = 0;
     VTBOX *boxList_ = nullptr;

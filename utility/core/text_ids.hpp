@@ -143,6 +143,8 @@ inline constexpr uint32_t kRestoreCancelled = 56;
 inline constexpr uint32_t kTooManyDocuments = 175;
 inline constexpr uint32_t kTooManyFolders = 176;
 inline constexpr uint32_t kViewLogFile = 150;
+inline constexpr uint32_t kShowDetails = 621;
+inline constexpr uint32_t kHideDetails = 622;
 inline constexpr uint32_t kBoxesDeletedStopped = 171;
 inline constexpr uint32_t kRetryPlanned = 172;
 inline constexpr uint32_t kRetriesUsedUp = 173;
@@ -243,5 +245,6 @@ inline constexpr uint32_t kLogScheduleEnded = 168;
 inline constexpr uint32_t kLogEndedAt = 169;
 inline constexpr uint32_t kLogTotalSize = 170;
 inline constexpr uint32_t kLogNumberTaken = 500;
+inline constexpr uint32_t kLogSessionLeft = 620;
 
 }  // namespace vtutil::ids

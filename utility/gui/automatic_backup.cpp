@@ -12,6 +12,7 @@
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "clock.hpp"
+#include "device_release.hpp"
 #include "device_session.hpp"
 #include "error_text.hpp"
 #include "job_report.hpp"
@@ -22,6 +23,7 @@
 #include "status_bar.hpp"
 #include "system_schedule.hpp"
 #include "target_path.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vtresult.h"
 
@@ -117,7 +119,7 @@ void AutomaticBackup::SetUp() {
     ShowNextRun(state_.nextRunTime);
     timer_.start();
     // The device stays free between runs; each run connects again.
-    session_.CloseBetweenRuns();
+    LeaveDevice();
     session_.SetQuiet(true);
     app_.totalSizeKb = 0;
     main_.Status()->SetConnected(false);
@@ -307,12 +309,16 @@ void AutomaticBackup::Run() {
         log.WriteRunEntry(Logged(main_.BackupPage()->List()->CheckedNumbers()), state_.deletedBoxes, archive, started);
         log.Close();
         if (outcome.state == kJobFinished) state_.runCounter = number;
-        Report(outcome.state, outcome.result, app_.retryCounter, archive);
+        Report(outcome.state, outcome.result, outcome.detail, app_.retryCounter, archive);
         app_.retryCounter = 0;
     } else {
         uint32_t code = prepared ? outcome.result : failure;
-        if (!prepared && code == 0) code = session_.LastResult();
-        Report(kJobFailed, code, app_.retryCounter, QString());
+        QString detail = prepared ? outcome.detail : QString();
+        if (!prepared && (code == 0 || code == session_.LastResult())) {
+            code = session_.LastResult();
+            detail = session_.LastDetail();
+        }
+        Report(kJobFailed, code, detail, app_.retryCounter, QString());
         if (app_.retryCounter <= state_.retryCount && IsRetryableError(code)) {
             PlanRetry(state_, app_.retryCounter, Now());
         } else {
@@ -341,12 +347,20 @@ void AutomaticBackup::Run() {
         StopSchedule();
         return;
     }
-    session_.CloseBetweenRuns();
+    LeaveDevice();
     main_.Status()->SetConnected(false);
     ShowNextRun(state_.retryPending ? state_.retryTime : state_.nextRunTime);
 }
 
-void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive) {
+void AutomaticBackup::LeaveDevice() {
+    if (session_.CloseBetweenRuns()) return;
+    UtilityLog log;
+    log.OpenForAppend();
+    log.WriteLine(FormatValues(Text(ids::kLogSessionLeft), {QString::number(vtjobs::ReleaseSeconds())}));
+}
+
+void AutomaticBackup::Report(int32_t state, uint32_t code, const QString &detail, uint32_t retriesSoFar,
+                             const QString &archive) {
     UtilityLog log;
     log.OpenForAppend();
     int kind = kOutcomeFailed;
@@ -360,16 +374,18 @@ void AutomaticBackup::Report(int32_t state, uint32_t code, uint32_t retriesSoFar
         kind = kOutcomeCancelled;
         text = Text(ids::kBackupCancelled);
     } else {
-        const QString detail = FailureDetail(code);
+        const QString why = FailureDetail(code);
         kind = RunOutcomeKind(state, code, retriesSoFar, state_.retryCount);
         if (kind == kOutcomeRetryPlanned)
-            text = FormatText(Text(ids::kLogFailedRetry), detail);
+            text = FormatText(Text(ids::kLogFailedRetry), why);
         else if (kind == kOutcomeRetriesUsedUp)
             text = Text(ids::kLogFailed) + QLatin1Char('\n') + Text(ids::kRetriesUsedUp);
         else
-            text = Text(ids::kLogFailed) + QLatin1Char('\n') + detail;
+            text = Text(ids::kLogFailed) + QLatin1Char('\n') + why;
     }
-    main_.ShowResult(kind, code);
+    // Whatever went wrong (the run, or the release after it) carries its
+    // detail, as every other failure report does.
+    main_.ShowResult(kind, code, code != 0 ? FailureDetails(code, detail) : QString());
     if (kind == kOutcomeFinished) {
         const QFileInfo file(archive);
         const double kb = file.exists() ? static_cast<double>(file.size()) / kBytesPerKb : 0;

@@ -54,10 +54,14 @@ private:
     QString SystemScheduleDescription(const std::vector<uint32_t> &boxes, uint32_t intervalCode, int64_t start) const;
     bool PrepareRun(JobRequest *request, uint32_t *failure);
     void Run();
-    // Writes a run's outcome to the log and shows it in the result window;
-    // archive is the backup file a finished run wrote.
-    void Report(int32_t state, uint32_t code, uint32_t retriesSoFar, const QString &archive);
+    // Writes a run's outcome to the log and shows it in the result window,
+    // with the failure's detail (the engine's account of code) behind Show
+    // Details; archive is the backup file a finished run wrote.
+    void Report(int32_t state, uint32_t code, const QString &detail, uint32_t retriesSoFar, const QString &archive);
     void StopSchedule();
+    // Ends the session between runs; the log says when a device that did
+    // not answer was left to end it by itself.
+    void LeaveDevice();
     void ShowNextRun(int64_t t);
     // The chosen boxes for the log's tables, from the last box list known.
     LoggedBoxes Logged(const std::vector<uint32_t> &chosen) const;

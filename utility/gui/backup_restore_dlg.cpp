@@ -1,5 +1,7 @@
 #include "backup_restore_dlg.hpp"
 
+#include <unistd.h>
+
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -18,6 +20,7 @@
 #include "error_text.hpp"
 #include "file_viewer.hpp"
 #include "icons.hpp"
+#include "job_record.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
 #include "login_dlg.hpp"
@@ -210,9 +213,9 @@ void CBackupRestoreDlg::DestroyResult() {
     delete result_;
 }
 
-CResultDlg *CBackupRestoreDlg::ShowResult(int kind, uint32_t result) {
+CResultDlg *CBackupRestoreDlg::ShowResult(int kind, uint32_t result, const QString &details) {
     DestroyResult();
-    result_ = new CResultDlg(kind, result, this);
+    result_ = new CResultDlg(kind, result, details, this);
     connect(result_, &QDialog::finished, this, &CBackupRestoreDlg::OnResultClosed);
     action_->setEnabled(false);
     result_->adjustSize();
@@ -417,6 +420,13 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
         ShowDeviceState(true);
         return;
     }
+    // Until the panel is unlocked, a program killed meanwhile leaves this
+    // record for vtbox unlock and the next login, which release the device
+    // in its name.
+    const std::string host = session_.Record()->Host;
+    const uint32_t port = session_.Record()->Port;
+    const uint32_t sessionId = session_.Record()->SessionId;
+    vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, static_cast<int>(::getpid())});
     const uint32_t deleted = vtBoxDeleteAllBox(session_.Record(), password);
     if (deleted != 0) {
         ShowErrorCode(this, deleted, QString::fromUtf8(vtBoxGetLastErrorText()));
@@ -424,7 +434,13 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
         session_.ConnectDevice(ConnectReason::ReloadAfterJob);
         backupPage_->LoadList();
     }
-    if (uint32_t unlocked = vtBoxUnlockUiJob(session_.Record(), password, kRestoreLockMode)) {
+    const uint32_t unlocked = vtBoxUnlockUiJob(session_.Record(), password, kRestoreLockMode);
+    // A device left locked keeps the record, now of a job that has ended.
+    if (unlocked == 0)
+        vtjobs::RemoveJobRecord(host, port);
+    else
+        vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, 0});
+    if (unlocked) {
         const QString detail = QString::fromUtf8(vtBoxGetLastErrorText());
         QString text = Text(ids::kSomeError);
         if (deleted == 0) text = Text(ids::kMsgNotReleased) + QLatin1Char('\n') + text;

@@ -66,7 +66,7 @@ public:
     // The result window of automatic runs: one at a time (a new one ends the
     // one before), modeless, centred on this window. While it is open the
     // action button is disabled.
-    CResultDlg *ShowResult(int kind, uint32_t result);
+    CResultDlg *ShowResult(int kind, uint32_t result, const QString &details = {});
     CResultDlg *ResultWindow() const { return result_; }
     // Ends the result window without the steps of its closing (a new run
     // is about to start).

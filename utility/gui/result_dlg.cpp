@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
 
@@ -18,6 +19,8 @@ namespace {
 
 constexpr uint32_t kPathNotFound = 3;
 constexpr int kIconSize = 32;
+// Lines of details shown at once; longer ones scroll.
+constexpr int kDetailsLines = 6;
 
 QString SecondLineText(int kind, uint32_t result) {
     switch (kind) {
@@ -34,7 +37,8 @@ QString SecondLineText(int kind, uint32_t result) {
 
 }  // namespace
 
-CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(parent), kind_(kind), result_(result) {
+CResultDlg::CResultDlg(int kind, uint32_t result, const QString &details, QWidget *parent)
+    : QDialog(parent), kind_(kind), result_(result) {
     setObjectName(QStringLiteral("result"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     setModal(false);
@@ -76,6 +80,18 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(viewLog_);
+    if (!details.isEmpty()) {
+        detailsButton_ = new QPushButton(Text(ids::kShowDetails), this);
+        detailsButton_->setObjectName(QStringLiteral("showDetails"));
+        detailsButton_->setAutoDefault(false);
+        connect(detailsButton_, &QPushButton::clicked, this, &CResultDlg::OnToggleDetails);
+        buttons->addWidget(detailsButton_);
+        details_ = new QPlainTextEdit(details, this);
+        details_->setObjectName(QStringLiteral("details"));
+        details_->setReadOnly(true);
+        details_->setFixedHeight(details_->fontMetrics().lineSpacing() * kDetailsLines);
+        details_->hide();
+    }
     buttons->addStretch(1);
     buttons->addWidget(ok_);
 
@@ -88,9 +104,17 @@ CResultDlg::CResultDlg(int kind, uint32_t result, QWidget *parent) : QDialog(par
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
     grid->addLayout(buttons, 3, 0, 1, 2);
+    if (details_) grid->addWidget(details_, 4, 0, 1, 2);
     setMinimumWidth(340);
 }
 
 void CResultDlg::OnViewLog() { OpenLogFile(this); }
+
+void CResultDlg::OnToggleDetails() {
+    const bool show = !details_->isVisible();
+    details_->setVisible(show);
+    detailsButton_->setText(Text(show ? ids::kHideDetails : ids::kShowDetails));
+    adjustSize();
+}
 
 }  // namespace vtutil

@@ -1,11 +1,13 @@
 // The result window of an automatic backup run: modeless, one at a time,
-// with the outcome in two lines and a button that opens the log.
+// with the outcome in two lines, a button that opens the log and, for a
+// failure, Show Details with the engine's or the system's account of it.
 #pragma once
 
 #include <QDialog>
 #include <cstdint>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace vtutil {
@@ -21,23 +23,30 @@ public:
         kRetryPlanned = 5,  // failed; the run will be tried again
         kBoxesDeleted = 6,  // chosen boxes were deleted; the schedule stopped
     };
-    CResultDlg(int kind, uint32_t result, QWidget *parent = nullptr);
+    // details (FailureDetails) are behind Show Details; none: no such button.
+    CResultDlg(int kind, uint32_t result, const QString &details = {}, QWidget *parent = nullptr);
 
     int Kind() const { return kind_; }
     uint32_t Result() const { return result_; }
     QLabel *FirstLine() const { return first_; }
     QLabel *SecondLine() const { return second_; }
     QPushButton *ViewLogButton() const { return viewLog_; }
+    // Null when there are no details.
+    QPushButton *DetailsButton() const { return detailsButton_; }
+    QPlainTextEdit *Details() const { return details_; }
     QPushButton *OkButton() const { return ok_; }
 
 private:
     void OnViewLog();
+    void OnToggleDetails();
 
     int kind_;
     uint32_t result_;
     QLabel *first_;
     QLabel *second_;
     QPushButton *viewLog_;
+    QPushButton *detailsButton_ = nullptr;
+    QPlainTextEdit *details_ = nullptr;
     QPushButton *ok_;
 };
 
