@@ -16,6 +16,7 @@
 #include "job_record.hpp"
 #include "long_operation.hpp"
 #include "reachability.hpp"
+#include "session_close.hpp"
 #include "vthandles.hpp"
 
 namespace vtcli {
@@ -28,10 +29,10 @@ DeviceSession::DeviceSession(const Settings &settings) : settings_(settings) {
 
 DeviceSession::~DeviceSession() { Close(); }
 
-uint32_t DeviceSession::Close() {
-    if (!open_) return 0;
+bool DeviceSession::Close(HANDLE stop) {
+    if (!open_) return true;
     open_ = false;
-    return vtBoxCloseConnection(&session_);
+    return vtjobs::CloseSession(&session_, std::chrono::seconds(vtjobs::ReleaseSeconds()), stop ? stop : GiveUpEvent());
 }
 
 namespace {
@@ -172,7 +173,7 @@ uint32_t ExclusiveJob::End() {
         for (const auto &[what, step] : steps)
             if (step->pending) ReportFailure(what, step->code, step->detail, FailureSite::Device);
         first = outcome.FirstCode();
-        session_.Close();  // cut short by the stop event when the device does not answer
+        session_.Close(stop);  // within what is left of the release's bound
     }
     // A record stays while the device may still be held, for vtbox unlock.
     if (first == 0) vtjobs::RemoveJobRecord(session_.settings().host, session_.settings().port);

@@ -28,8 +28,12 @@ public:
     int OpenWhileHeld(const std::string &password);
     VTMFPSESSION *get() { return &session_; }
     const Settings &settings() const { return settings_; }
-    // Ends the web session if it is open; 0 or the failure's code.
-    uint32_t Close();
+    // Ends the web session if it is open, waiting for the device no longer
+    // than the release's bound (VTBOX_RELEASE_SECONDS) and no longer once
+    // stop is set (null: the give-up event of a held Ctrl-C, if any). A device
+    // that does not answer is left to end the session by itself: a session
+    // without a job holds nothing there. False when it was left so.
+    bool Close(HANDLE stop = nullptr);
 
 private:
     int OpenSession(const std::string &password, VTENGVERSION *version, bool busyIsOpen);

@@ -226,6 +226,20 @@ TEST(VtboxRelease, ABackupWrittenOnADeviceThatStaysSilentIsExit3) {
     sim.faults().Clear();
 }
 
+// A device that freezes once it has answered, before the end of the session:
+// vtbox leaves the session to the device within the release's bound rather
+// than wait the end page's time-out (minutes).
+TEST(VtboxRelease, ADeviceFrozenAtTheEndOfTheSessionIsLeftWithinTheBound) {
+    SimDevice sim;
+    sim.faults().FreezeOn("boxnwDisconnect", devicesim::FreezeScope::Web, 0);
+    const auto start = std::chrono::steady_clock::now();
+    Result r = Vtbox(sim, {"boxes"}, "admin", {}, {{"VTBOX_RELEASE_SECONDS", "2"}});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 30.0) << r.err;
+    EXPECT_TRUE(Has(r.out, "Box 1")) << r.out;
+    sim.faults().Thaw();
+}
+
 // Freezes the whole device (connections accepted, nothing answered) once the
 // backup has begun to fetch page files.
 struct FreezeAtFirstPage {
