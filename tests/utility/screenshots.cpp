@@ -44,6 +44,7 @@
 #include "brd_registry.hpp"
 #include "choose_documents_dlg.hpp"
 #include "device_session.hpp"
+#include "error_text.hpp"
 #include "file_viewer.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
@@ -343,9 +344,19 @@ int main(int argc, char *argv[]) {
         vtutil::CResultDlg *result = nullptr;
         for (const auto &[kind, name] : kinds) {
             // Finished, but the device was not released (negative: the same
-            // kind with a release's failure).
-            result = kind < 0 ? window.ShowResult(-kind, 1460) : window.ShowResult(kind, kind == 1 ? 0 : 12029);
+            // kind with a release's failure). A failure carries the engine's
+            // account of it behind Show Details.
+            const uint32_t code = kind < 0 ? 1460 : kind == 1 ? 0 : 12029;
+            const QString detail = kind < 0
+                                       ? QStringLiteral("unlocking the panel: the device did not answer within 60 s")
+                                       : QStringLiteral("connecting to 192.0.2.10:8080: no answer (connect timed out)");
+            result = window.ShowResult(kind < 0 ? -kind : kind, code,
+                                       code == 0 ? QString() : vtutil::FailureDetails(code, detail));
             Save(result, name);
+            if (kind == vtutil::CResultDlg::kFailed && result->DetailsButton()) {
+                result->DetailsButton()->click();
+                Save(result, "result-3-failed-details.png");
+            }
         }
         result->accept();
     }
