@@ -44,6 +44,7 @@
 #include "brd_registry.hpp"
 #include "choose_documents_dlg.hpp"
 #include "device_session.hpp"
+#include "device_wait_dlg.hpp"
 #include "file_viewer.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
@@ -221,6 +222,7 @@ int main(int argc, char *argv[]) {
     state.deviceName = chosen->name;
     vtutil::DeviceSession session(state);
     vtutil::ReportSessionErrorsInMessageBoxes(session);
+    vtutil::WaitForDeviceWithDialog(session);
 
     vtutil::CLoginDlg login(session);
     login.show();
