@@ -25,9 +25,9 @@ enum class DeviceWait { Connect, Login, BoxList, Close, Lock, DeleteAll, Unlock 
 
 // How one call ended.
 struct DeviceCallResult {
-    uint32_t code = 0;    // the engine's result; VTBOX_E_CANCELLED when stopped
-    std::string detail;   // the engine's detail of a failure (its last error text)
-    bool stopped = false; // the user stopped waiting
+    uint32_t code = 0;     // the engine's result; VTBOX_E_CANCELLED when stopped
+    std::string detail;    // the engine's detail of a failure (its last error text)
+    bool stopped = false;  // the user stopped waiting
 };
 
 class DeviceCall {
