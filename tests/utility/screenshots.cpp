@@ -44,6 +44,7 @@
 #include "brd_registry.hpp"
 #include "choose_documents_dlg.hpp"
 #include "device_session.hpp"
+#include "device_wait_dlg.hpp"
 #include "error_text.hpp"
 #include "file_viewer.hpp"
 #include "job_report.hpp"
@@ -139,6 +140,23 @@ void GrabScreen(const char *name) {
         std::printf("%s\n", qPrintable(path));
 }
 
+// A device that stops answering while the box list is read again (F5): the
+// wait dialog, and the message once the user stopped waiting.
+void WaitPictures(vtutil::CBackupRestoreDlg &window, const vtutil::AppState &state) {
+    DeviceFault(state, QStringLiteral("fault?kind=freeze&scope=web&page=boxnwGetBoxList"));
+    vttest::ModalAnswerer answerer;
+    answerer.OnDialog<vtutil::CDeviceWaitDlg>([](vtutil::CDeviceWaitDlg *wait) {
+        GrabScreen("screen-device-wait.png");
+        Grab(wait, "device-wait.png");
+        vttest::Later([wait] { wait->CancelButton()->click(); });
+    });
+    answerer.AnswerMessage(QMessageBox::Ok, [](QMessageBox *box) { Grab(box, "message-device-did-not-answer.png"); });
+    window.Action(vtutil::CBackupRestoreDlg::Command::Refresh)->trigger();
+    if (!answerer.Done())
+        std::fprintf(stderr, "utility_screenshots: the wait for the device did not run as expected\n");
+    DeviceFault(state, QStringLiteral("fault?kind=thaw"));
+}
+
 // A device that does not answer the release of a backup: the progress window
 // waiting for it, Stop Waiting, the report; then the next login, which finds
 // the device held and offers to release it. A restore cut short and a
@@ -222,6 +240,7 @@ int main(int argc, char *argv[]) {
     state.deviceName = chosen->name;
     vtutil::DeviceSession session(state);
     vtutil::ReportSessionErrorsInMessageBoxes(session);
+    vtutil::WaitForDeviceWithDialog(session);
 
     vtutil::CLoginDlg login(session);
     login.show();
@@ -438,6 +457,7 @@ int main(int argc, char *argv[]) {
     about.hide();
 
     ReleasePictures(window, session, state, backupFolder, QString::fromLocal8Bit(argv[2]));
+    WaitPictures(window, state);
     // The device gone: the status bar says how to connect again.
     window.MarkSessionLost();
     Save(&window, "main-not-connected.png");

@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -14,11 +15,13 @@
 #include "backup_page.hpp"
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
+#include "device_wait_dlg.hpp"
 #include "error_text.hpp"
 #include "file_viewer.hpp"
 #include "job_record.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
+#include "login_dlg.hpp"
 #include "modal_answerer.hpp"
 #include "program_files.hpp"
 #include "restore_pg.hpp"
@@ -32,6 +35,22 @@ namespace {
 
 int BackupRows(vtutil::CBackupRestoreDlg &window) { return window.BackupPage()->List()->topLevelItemCount(); }
 int RestoreRows(vtutil::CBackupRestoreDlg &window) { return window.RestorePage()->List()->topLevelItemCount(); }
+
+// Far below the page time-outs of a frozen device (minutes to hours), and far
+// above the second a cancelled request takes.
+constexpr qint64 kPromptEndMs = 30000;
+
+// Clicks Cancel on the next wait dialog once it says waitText, noting when,
+// and that the event loop ran while the window waited (ticks counted by a
+// timer).
+void CancelWait(vttest::ModalAnswerer &answerer, const QString &waitText, const int &ticks, QElapsedTimer &clicked) {
+    answerer.OnDialog<vtutil::CDeviceWaitDlg>([waitText, &ticks, &clicked](vtutil::CDeviceWaitDlg *wait) {
+        QCOMPARE(wait->WaitLine()->text(), waitText);
+        QVERIFY(ticks > 0);
+        clicked.start();
+        vttest::Later([wait] { wait->CancelButton()->click(); });
+    });
+}
 
 // Initialise storage is a command of the restore page.
 void ShowRestorePage(vtutil::CBackupRestoreDlg &window) {
@@ -117,6 +136,7 @@ private slots:
             }
         });
         vttest::ModalAnswerer answerer;
+        answerer.LetStay<vtutil::CDeviceWaitDlg>();
         answerer.AnswerMessage(QMessageBox::Yes);
         window.Action(Command::InitialiseStorage)->trigger();
         stop = true;
@@ -251,6 +271,95 @@ private slots:
         QCOMPARE(BackupRows(window), 3);
         QCOMPARE(window.BackupPage()->List()->CountChecked(), 3);
         QCOMPARE(window.Status()->Activity(), vtutil::Text(34));
+    }
+
+    // A device that accepts connections and never answers: refresh waits with
+    // a live window, and Cancel ends the wait long before the page's time-out.
+    void RefreshOnAFrozenDeviceCanBeStopped() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        device.sim.faults().Freeze(devicesim::FreezeScope::Web, 0);
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(50);
+
+        const QString name = "Print room (127.0.0.1)";
+        QElapsedTimer clicked;
+        vttest::ModalAnswerer answerer;
+        CancelWait(answerer, vtutil::FormatText(vtutil::Text(633), name), ticks, clicked);
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) {
+            QCOMPARE(box->text(), vtutil::FormatText(vtutil::Text(639), name));
+            QVERIFY(clicked.elapsed() < kPromptEndMs);
+            QVERIFY(!device.session.Connected());
+        });
+        window.Action(Command::Refresh)->trigger();
+
+        QVERIFY(answerer.Done());
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QVERIFY(device.session.Stopped());
+        QCOMPARE(device.session.LastResult(), VTBOX_E_CANCELLED);
+        // Stopped means stopped: no new connection was tried behind the user's back.
+        QCOMPARE(device.CountRequests("boxnwConnect"), size_t(1));
+        QCOMPARE(BackupRows(window), 0);
+        QVERIFY(!window.Status()->ShowsConnected());
+        QVERIFY(!window.Action(Command::InitialiseStorage)->isEnabled());
+
+        // The device answers again: F5 logs in anew, as after any lost device.
+        device.sim.faults().Thaw();
+        answerer.OnDialog<vtutil::CLoginDlg>([](vtutil::CLoginDlg *login) {
+            login->PasswordEdit()->setText("admin");
+            vttest::Later([login] { login->accept(); });
+        });
+        window.Action(Command::Refresh)->trigger();
+        QVERIFY(answerer.Done());
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QVERIFY(device.session.Connected());
+        QCOMPARE(BackupRows(window), 3);
+    }
+
+    // Initialising a device that froze while deleting: each wait can be
+    // stopped, the message says what state the device may be in, and the job
+    // record stays for the release of the panel.
+    void InitialiseStorageOnAFrozenDeviceCanBeStopped() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        ShowRestorePage(window);
+        device.sim.faults().FreezeOn("boxnwDeleteAllBox", devicesim::FreezeScope::Web, 0);
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(50);
+
+        const QString name = "Print room (127.0.0.1)";
+        QElapsedTimer clicked;
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::Yes);
+        CancelWait(answerer, vtutil::FormatText(vtutil::Text(636), name), ticks, clicked);
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) {
+            QCOMPARE(box->text(), vtutil::FormatText(vtutil::Text(639), name) + "\n\n" + vtutil::Text(640));
+            QVERIFY(clicked.elapsed() < kPromptEndMs);
+        });
+        // Still frozen: the unlock waits too, and is stopped likewise.
+        CancelWait(answerer, vtutil::FormatText(vtutil::Text(637), name), ticks, clicked);
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) {
+            QCOMPARE(box->text(), vtutil::FormatText(vtutil::Text(639), name));
+        });
+        window.Action(Command::InitialiseStorage)->trigger();
+
+        QVERIFY(answerer.Done());
+        QVERIFY(answerer.Unexpected().isEmpty());
+        QVERIFY(!device.session.Connected());
+        QVERIFY(!window.Status()->ShowsConnected());
+        QCOMPARE(RestoreRows(window), 0);
+        // The panel may still be locked: the record of an ended job names it.
+        std::optional<vtjobs::JobRecord> left = vtjobs::ReadJobRecord("127.0.0.1", device.sim.device->HttpPort());
+        QVERIFY(left && left->pid == 0 && left->mode == 1);
+        device.sim.faults().Thaw();
     }
 };
 

@@ -36,9 +36,49 @@ DeviceSession::~DeviceSession() {
 
 void DeviceSession::SetPassword(const std::string &password) { password_ = password.substr(0, kPasswordBytes); }
 
-void DeviceSession::Report(uint32_t code) {
-    lastDetail_ = QString::fromUtf8(vtBoxGetLastErrorText());
+void DeviceSession::Report(uint32_t code, const std::string &detail) {
+    lastDetail_ = QString::fromUtf8(detail.c_str());
     if (!quiet_ && reporter_) reporter_(code, lastDetail_);
+}
+
+DeviceCallResult DeviceSession::Run(DeviceWait what, VTMFPSESSION *session, DeviceCall::Call call) {
+    if (runner_) return runner_(what, session, std::move(call));
+    DeviceCallResult result;
+    result.code = call(nullptr);
+    if (result.code) result.detail = vtBoxGetLastErrorText();
+    return result;
+}
+
+void DeviceSession::StopWaiting() {
+    stopped_ = true;
+    connected_ = false;
+    lastResult_ = VTBOX_E_CANCELLED;
+    lastDetail_.clear();
+    FreeBoxList();
+}
+
+bool DeviceSession::LoadBoxList() {
+    HGLOBAL block = nullptr;
+    uint32_t count = 0;
+    VTBOX *boxes = nullptr;
+    const DeviceCallResult listed = Run(DeviceWait::BoxList, &record_, [&](HANDLE) -> uint32_t {
+        block = vtBoxGetBoxList(&record_, &count, &boxes);
+        return block ? 0 : GetLastError();
+    });
+    if (listed.stopped) {
+        // A list that arrived as the user stopped is not taken either.
+        vt::GlobalBlock dropped(block);
+        StopWaiting();
+        return false;
+    }
+    if (!block) {
+        lastResult_ = listed.code;
+        lastDetail_ = QString::fromUtf8(listed.detail.c_str());
+        return false;
+    }
+    TakeBoxList(block, count, boxes);
+    connected_ = true;
+    return true;
 }
 
 void DeviceSession::TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes) {
@@ -63,14 +103,9 @@ bool DeviceSession::CloseRecord() {
 }
 
 void DeviceSession::ConnectDevice(ConnectReason reason) {
+    stopped_ = false;
     if (reason == ConnectReason::Refresh || reason == ConnectReason::ReloadAfterJob) {
-        uint32_t count = 0;
-        VTBOX *boxes = nullptr;
-        if (HGLOBAL block = vtBoxGetBoxList(&record_, &count, &boxes)) {
-            TakeBoxList(block, count, boxes);
-            connected_ = true;
-            return;
-        }
+        if (LoadBoxList() || stopped_) return;
         if (reason == ConnectReason::ReloadAfterJob) {
             connected_ = false;
             FreeBoxList();
@@ -79,8 +114,18 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     }
     // A record left open by a lost connection is released here too, so that
     // its transport handles are not overwritten.
-    CloseRecord();
     connected_ = false;
+    if (RecordOpen()) {
+        const DeviceCallResult closed = Run(DeviceWait::Close, &record_, [this](HANDLE stop) -> uint32_t {
+            return vtjobs::CloseSession(&record_, std::chrono::seconds(vtjobs::ReleaseSeconds()), stop)
+                       ? 0
+                       : VTBOX_E_CANCELLED;
+        });
+        if (closed.stopped) {
+            StopWaiting();
+            return;
+        }
+    }
 
     record_ = VTMFPSESSION{};
     std::strncpy(record_.Host, app_.deviceAddress.c_str(), sizeof record_.Host - 1);
@@ -90,18 +135,50 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     lastDetail_.clear();
     FreeBoxList();
 
-    if (uint32_t rc = vtBoxOpenConnection(&record_)) {
-        lastResult_ = rc;
-        Report(rc);
+    // The connection is opened on a record of the call's own: no session
+    // exists yet to take a cancel event, so a user who stops waiting leaves
+    // the call to end by itself, and it then ends what it opened.
+    struct Opening {
+        VTMFPSESSION record;
+        std::string detail;
+    };
+    auto opening = std::make_shared<Opening>(Opening{record_, {}});
+    const DeviceCallResult opened = Run(DeviceWait::Connect, nullptr, [opening](HANDLE stop) -> uint32_t {
+        uint32_t rc = vtBoxOpenConnection(&opening->record);
+        if (rc) opening->detail = vtBoxGetLastErrorText();
+        if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) rc = VTBOX_E_CANCELLED;
         // A failure after the device gave out its session number leaves that
         // session open on the device: end it now.
-        CloseRecord();
+        if (rc) vtjobs::CloseSession(&opening->record, std::chrono::seconds(vtjobs::ReleaseSeconds()));
+        return rc;
+    });
+    if (opened.stopped) {
+        StopWaiting();
         return;
     }
+    if (opened.code) {
+        lastResult_ = opened.code;
+        Report(opened.code, opening->detail);
+        return;
+    }
+    record_ = opening->record;
     passwordRejected_ = false;
     engineInfo_ = VTENGVERSION{};
-    uint32_t rc = vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_);
-    if (rc == VTBOX_E_DEVICE_IN_USE) rc = ReleaseLeftJob(rc);
+    VTENGVERSION version{};
+    DeviceCallResult login = Run(DeviceWait::Login, &record_, [this, &version](HANDLE) {
+        return vtBoxGetEngineVersion(&record_, password_.c_str(), &version);
+    });
+    if (login.stopped) {
+        StopWaiting();
+        return;
+    }
+    engineInfo_ = version;
+    uint32_t rc = login.code;
+    std::string detail = login.detail;
+    if (rc == VTBOX_E_DEVICE_IN_USE) {
+        rc = ReleaseLeftJob(rc);
+        if (rc) detail = vtBoxGetLastErrorText();
+    }
     if (rc == 0) {
         // A record of an ended job whose device is free again is stale.
         std::optional<vtjobs::JobRecord> left = vtjobs::ReadJobRecord(record_.Host, record_.Port);
@@ -109,22 +186,15 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     }
     if (rc) {
         lastResult_ = rc;
-        Report(rc);
+        Report(rc, detail);
         CloseRecord();
         passwordRejected_ = rc == VTBOX_E_WRONG_PASSWORD;
         return;
     }
-    uint32_t count = 0;
-    VTBOX *boxes = nullptr;
-    if (HGLOBAL block = vtBoxGetBoxList(&record_, &count, &boxes)) {
-        TakeBoxList(block, count, boxes);
-        connected_ = true;
-        return;
-    }
+    if (LoadBoxList() || stopped_) return;
     // Kept like the codes of the steps before, so that a caller that
     // reports LastResult names this failure too instead of "0".
-    lastResult_ = GetLastError();
-    Report(lastResult_);
+    Report(lastResult_, lastDetail_.toStdString());
     CloseRecord();
 }
 

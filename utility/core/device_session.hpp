@@ -2,7 +2,9 @@
 // device, the box list, and the values that jobs take from it.
 //
 // All calls are made on the thread that owns the object; jobs use it only
-// while the windows are blocked by their progress dialog.
+// while the windows are blocked by their progress dialog. The device calls of
+// ConnectDevice go through the call runner, which the windows set so that
+// they stay live while the device is slow to answer.
 #pragma once
 
 #include <QString>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "app_state.hpp"
+#include "device_call.hpp"
 #include "vtBoxBRD.h"
 #include "vthandles.hpp"
 
@@ -43,11 +46,21 @@ public:
     // While quiet (automatic backup), failures are not reported and nothing
     // is asked; the automatic run reports them itself.
     void SetQuiet(bool quiet) { quiet_ = quiet; }
+    // Runs one device call and waits for it (see DeviceCall): the windows'
+    // runner waits with a live window and lets the user stop waiting. Without
+    // one, the call runs on this thread and cannot be stopped.
+    using CallRunner = std::function<DeviceCallResult(DeviceWait what, VTMFPSESSION *session, DeviceCall::Call call)>;
+    void SetCallRunner(CallRunner runner) { runner_ = std::move(runner); }
+    DeviceCallResult Run(DeviceWait what, VTMFPSESSION *session, DeviceCall::Call call);
 
     // Connects to the device at the application's address with Password,
     // reads the engine version and the box list. Afterwards Connected tells
-    // whether device commands are allowed.
+    // whether device commands are allowed. When the user stops waiting for
+    // the device, the session is not connected, LastResult is
+    // VTBOX_E_CANCELLED, Stopped is set and nothing is reported (the runner
+    // has said so); the engine session is ended at the next connect.
     void ConnectDevice(ConnectReason reason);
+    bool Stopped() const { return stopped_; }
     // Ends the engine session (if one is open) and clears Connected. A
     // device that does not answer is waited for the release's bound
     // (vtjobs::ReleaseSeconds) at most: false when the end was given up and
@@ -89,7 +102,11 @@ public:
 
 private:
     // Reports code with the engine's detail of the call that just failed.
-    void Report(uint32_t code);
+    void Report(uint32_t code, const std::string &detail);
+    // The user stopped waiting: not connected, no boxes.
+    void StopWaiting();
+    // The box list read through the runner; false when it failed.
+    bool LoadBoxList();
     // After the engine version was refused as busy: releases, once the user
     // agrees, what a job of this computer that no longer runs left on the
     // device. The code of the engine version asked again, or rc.
@@ -104,6 +121,8 @@ private:
     ErrorReporter reporter_;
     LeftJobQuestion leftJobQuestion_;
     bool quiet_ = false;
+    CallRunner runner_;
+    bool stopped_ = false;
 
     bool connected_ = false;
     bool passwordRejected_ = false;

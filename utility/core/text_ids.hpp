@@ -247,4 +247,17 @@ inline constexpr uint32_t kLogTotalSize = 170;
 inline constexpr uint32_t kLogNumberTaken = 500;
 inline constexpr uint32_t kLogSessionLeft = 620;
 
+// The wait dialog of a device call that is slow to answer.
+inline constexpr uint32_t kWaitDeviceTitle = 630;
+inline constexpr uint32_t kWaitConnect = 631;
+inline constexpr uint32_t kWaitLogin = 632;
+inline constexpr uint32_t kWaitBoxList = 633;
+inline constexpr uint32_t kWaitClose = 634;
+inline constexpr uint32_t kWaitLock = 635;
+inline constexpr uint32_t kWaitDeleteAll = 636;
+inline constexpr uint32_t kWaitUnlock = 637;
+inline constexpr uint32_t kWaitStopping = 638;
+inline constexpr uint32_t kMsgDeviceDidNotAnswer = 639;
+inline constexpr uint32_t kMsgInitialiseStopped = 640;
+
 }  // namespace vtutil::ids

@@ -7,6 +7,7 @@
 #include "backup_restore_dlg.hpp"
 #include "brd_registry.hpp"
 #include "device_session.hpp"
+#include "device_wait_dlg.hpp"
 #include "discovery.hpp"
 #include "error_text.hpp"
 #include "job_report.hpp"
@@ -70,6 +71,7 @@ int CBackupRestoreApp::Run() {
     }
     state_.startFolder = QDir::currentPath().toStdString();
     ReportSessionErrorsInMessageBoxes(*session_);
+    WaitForDeviceWithDialog(*session_);
 
     if (FindDevice()) {
         CLoginDlg login(*session_);

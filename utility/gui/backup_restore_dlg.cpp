@@ -16,6 +16,7 @@
 #include "box_list.hpp"
 #include "brd_registry.hpp"
 #include "device_session.hpp"
+#include "device_wait_dlg.hpp"
 #include "discovery.hpp"
 #include "error_text.hpp"
 #include "file_viewer.hpp"
@@ -97,11 +98,7 @@ CBackupRestoreDlg::CBackupRestoreDlg(AppState &app, DeviceSession &session, QWid
     ShowDeviceState();
 }
 
-QString CBackupRestoreDlg::DeviceText() const {
-    const QString name = QString::fromStdString(app_.deviceName), address = QString::fromStdString(app_.deviceAddress);
-    if (name.isEmpty() || name == address) return address;
-    return FormatText(FormatText(Text(ids::kDeviceNameAndAddress), name), address);
-}
+QString CBackupRestoreDlg::DeviceText() const { return DeviceDisplayName(app_); }
 
 void CBackupRestoreDlg::ShowDeviceState(bool idleNow) {
     setWindowTitle(session_.Connected()
@@ -412,43 +409,65 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     status_->SetActivity(Text(ids::kStatusInitialising));
     WaitCursor wait;
     const std::string passwordText = session_.Password();
-    const char *password = passwordText.c_str();
-    if (uint32_t rc = vtBoxLockUiJob(session_.Record(), password, kRestoreLockMode, &session_.LockValue())) {
-        const QString detail = QString::fromUtf8(vtBoxGetLastErrorText());
-        if (IsConnectionLoss(rc)) MarkSessionLost();
-        ShowErrorCode(this, rc, detail);
+    VTMFPSESSION *record = session_.Record();
+    // Each device call waits with a live window, and the user may stop
+    // waiting: then the session counts as lost, and for the deletion and the
+    // unlock the message says what state the device may be in.
+    const QString device = DeviceText(), stoppedState = Text(ids::kMsgInitialiseStopped);
+    const DeviceCallResult locked = RunWithWaitDialog(device, DeviceWait::Lock, record, [&](HANDLE) {
+        return vtBoxLockUiJob(record, passwordText.c_str(), kRestoreLockMode, &session_.LockValue());
+    });
+    if (locked.code) {
+        if (locked.stopped || IsConnectionLoss(locked.code)) MarkSessionLost();
+        if (locked.stopped)
+            SayDeviceDidNotAnswer(device);
+        else
+            ShowErrorCode(this, locked.code, QString::fromStdString(locked.detail));
         ShowDeviceState(true);
         return;
     }
     // Until the panel is unlocked, a program killed meanwhile leaves this
     // record for vtbox unlock and the next login, which release the device
     // in its name.
-    const std::string host = session_.Record()->Host;
-    const uint32_t port = session_.Record()->Port;
-    const uint32_t sessionId = session_.Record()->SessionId;
+    const std::string host = record->Host;
+    const uint32_t port = record->Port;
+    const uint32_t sessionId = record->SessionId;
     vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, static_cast<int>(::getpid())});
-    const uint32_t deleted = vtBoxDeleteAllBox(session_.Record(), password);
-    if (deleted != 0) {
-        ShowErrorCode(this, deleted, QString::fromUtf8(vtBoxGetLastErrorText()));
+    const DeviceCallResult deleted = RunWithWaitDialog(
+        device, DeviceWait::DeleteAll, record, [&](HANDLE) { return vtBoxDeleteAllBox(record, passwordText.c_str()); });
+    if (deleted.stopped) {
+        MarkSessionLost();
+        SayDeviceDidNotAnswer(device, stoppedState);
+    } else if (deleted.code != 0) {
+        ShowErrorCode(this, deleted.code, QString::fromStdString(deleted.detail));
     } else {
         session_.ConnectDevice(ConnectReason::ReloadAfterJob);
         backupPage_->LoadList();
     }
-    const uint32_t unlocked = vtBoxUnlockUiJob(session_.Record(), password, kRestoreLockMode);
+    // The unlock is tried after a stopped deletion too: a device that
+    // answers again is given back at once.
+    const DeviceCallResult unlocked = RunWithWaitDialog(device, DeviceWait::Unlock, record, [&](HANDLE) {
+        return vtBoxUnlockUiJob(record, passwordText.c_str(), kRestoreLockMode);
+    });
     // A device left locked keeps the record, now of a job that has ended.
-    if (unlocked == 0)
+    if (unlocked.code == 0)
         vtjobs::RemoveJobRecord(host, port);
     else
         vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, 0});
-    if (unlocked) {
-        const QString detail = QString::fromUtf8(vtBoxGetLastErrorText());
-        QString text = Text(ids::kSomeError);
-        if (deleted == 0) text = Text(ids::kMsgNotReleased) + QLatin1Char('\n') + text;
-        ShowMessage(this, text, Text(ids::kCaptionError), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::NoButton,
-                    FailureDetails(unlocked, detail));
+    if (unlocked.stopped) {
+        MarkSessionLost();
+        SayDeviceDidNotAnswer(device, deleted.stopped ? QString() : stoppedState);
     }
-    session_.ConnectDevice(ConnectReason::ReloadAfterJob);
-    backupPage_->LoadList();
+    if (unlocked.code && !unlocked.stopped) {
+        QString text = Text(ids::kSomeError);
+        if (deleted.code == 0) text = Text(ids::kMsgNotReleased) + QLatin1Char('\n') + text;
+        ShowMessage(this, text, Text(ids::kCaptionError), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::NoButton,
+                    FailureDetails(unlocked.code, QString::fromStdString(unlocked.detail)));
+    }
+    if (!deleted.stopped && !unlocked.stopped) {
+        session_.ConnectDevice(ConnectReason::ReloadAfterJob);
+        backupPage_->LoadList();
+    }
     ShowConnectionState();
     ShowDeviceState(true);
 }

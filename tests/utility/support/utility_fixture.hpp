@@ -11,6 +11,7 @@
 #include "app_state.hpp"
 #include "brd_registry.hpp"
 #include "device_session.hpp"
+#include "device_wait_dlg.hpp"
 #include "message_box.hpp"
 #include "sim_device.hpp"
 
@@ -42,6 +43,7 @@ public:
         app.deviceName = "Print room";
         WriteBrdValues({{vtutil::kLastSelectedIp, app.deviceAddress}, {vtutil::kLastSelectedName, app.deviceName}});
         vtutil::ReportSessionErrorsInMessageBoxes(session);
+        vtutil::WaitForDeviceWithDialog(session);
     }
 
     // Logs in without a dialog.
