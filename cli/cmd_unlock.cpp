@@ -36,8 +36,10 @@ int RunUnlock(const Context &c) {
         if (release.WrongPassword())
             return ReportFailure("releasing the device", VTBOX_E_WRONG_PASSWORD, std::string(), FailureSite::Device,
                                  &s);
-        vtjobs::RemoveJobRecord(s.host, s.port);
+        // The record goes once nothing of the job is left; until then it is
+        // what lets a later vtbox unlock or login release the device.
         if (release.Done()) {
+            vtjobs::RemoveJobRecord(s.host, s.port);
             const std::string process = record->pid > 0 ? " of process " + std::to_string(record->pid) : std::string();
             std::printf("released the device %s: the %s job%s (session %u) had %s\n", s.host.c_str(),
                         record->mode == 1 ? "restore" : "backup", process.c_str(), record->sessionId,
@@ -52,6 +54,7 @@ int RunUnlock(const Context &c) {
             record ? "releasing the device" : "checking the device's lock (no job of this computer holds it)", rc,
             vtBoxGetLastErrorText(), FailureSite::Device, &s);
     vtBoxUnlockUiJob(session.get(), password.c_str(), 0);
+    if (record) vtjobs::RemoveJobRecord(s.host, s.port);  // the device is free whatever the release said
     if (!record) std::printf("the device %s is not locked; nothing to release\n", s.host.c_str());
     return kExitDone;
 }

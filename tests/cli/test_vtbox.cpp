@@ -634,6 +634,12 @@ TEST(VtboxUnlock, ReleasesWhatAKilledBackupLeft) {
         work_folders += Has(e.path().filename().string(), ".vtbox-work-");
     EXPECT_EQ(work_folders, 1u);
 
+    // A device that refuses the unlock keeps the job's record, so that the
+    // next vtbox unlock can still release it.
+    sim.faults().ForceResult("boxnwBoxExModeOut", 203);
+    Result refused = Vtbox(sim, {"unlock"});
+    EXPECT_NE(refused.exitCode, 0) << refused.out;
+    sim.faults().Clear();
     Result unlock = Vtbox(sim, {"unlock"});
     EXPECT_EQ(unlock.exitCode, 0) << unlock.err;
     EXPECT_TRUE(Has(unlock.out, "released the device")) << unlock.out;
