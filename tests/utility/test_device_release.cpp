@@ -234,6 +234,20 @@ private slots:
         QVERIFY(DeviceLocked(device));
         QCOMPARE(vttest::WorkFoldersIn(folder).size(), size_t(1));
 
+        // A device that refuses the release keeps the job's record, so that
+        // the next login can still offer it.
+        {
+            device.sim.faults().ForceResult("boxnwBoxExModeOut", 203);
+            vttest::ModalAnswerer refused;
+            refused.AnswerMessage(QMessageBox::Yes);
+            device.Login();
+            device.sim.faults().Clear();
+            QVERIFY(refused.Done());
+            QVERIFY(!device.session.Connected());
+            QVERIFY(vtjobs::ReadJobRecord("127.0.0.1", port));
+            QVERIFY(DeviceLocked(device));
+        }
+
         vttest::ModalAnswerer answerer;
         answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(407)); });
         device.Login();

@@ -176,8 +176,11 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     uint32_t rc = login.code;
     std::string detail = login.detail;
     if (rc == VTBOX_E_DEVICE_IN_USE) {
-        rc = ReleaseLeftJob(rc);
-        if (rc) detail = vtBoxGetLastErrorText();
+        rc = ReleaseLeftJob(rc, &detail);
+        if (stopped_ || rc == VTBOX_E_CANCELLED) {
+            StopWaiting();
+            return;
+        }
     }
     if (rc == 0) {
         // A record of an ended job whose device is free again is stale.
@@ -198,14 +201,28 @@ void DeviceSession::ConnectDevice(ConnectReason reason) {
     CloseRecord();
 }
 
-uint32_t DeviceSession::ReleaseLeftJob(uint32_t rc) {
+uint32_t DeviceSession::ReleaseLeftJob(uint32_t rc, std::string *detail) {
     std::optional<vtjobs::JobRecord> left = vtjobs::ReadJobRecord(record_.Host, record_.Port);
     if (!left || !vtjobs::JobHasEnded(*left) || quiet_ || !leftJobQuestion_ || !leftJobQuestion_()) return rc;
-    const vtjobs::LeftJobRelease release = vtjobs::ReleaseLeftJob(&record_, password_.c_str(), *left);
+    // Off the window's thread, as every call that waits for the device.
+    vtjobs::LeftJobRelease release;
+    const DeviceCallResult released = Run(DeviceWait::Unlock, &record_, [&](HANDLE) -> uint32_t {
+        release = vtjobs::ReleaseLeftJob(&record_, password_.c_str(), *left);
+        return 0;
+    });
+    if (released.stopped) return VTBOX_E_CANCELLED;
     if (release.WrongPassword()) return VTBOX_E_WRONG_PASSWORD;
-    vtjobs::RemoveJobRecord(record_.Host, record_.Port);
-    engineInfo_ = VTENGVERSION{};
-    return vtBoxGetEngineVersion(&record_, password_.c_str(), &engineInfo_);
+    // The record stays until nothing of the job is left: it is what lets the
+    // next login or vtbox unlock release the device.
+    if (release.Done()) vtjobs::RemoveJobRecord(record_.Host, record_.Port);
+    VTENGVERSION version{};
+    const DeviceCallResult login = Run(DeviceWait::Login, &record_, [this, &version](HANDLE) {
+        return vtBoxGetEngineVersion(&record_, password_.c_str(), &version);
+    });
+    if (login.stopped) return VTBOX_E_CANCELLED;
+    engineInfo_ = version;
+    *detail = login.detail;
+    return login.code;
 }
 
 bool DeviceSession::Close() {

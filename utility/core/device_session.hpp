@@ -109,8 +109,10 @@ private:
     bool LoadBoxList();
     // After the engine version was refused as busy: releases, once the user
     // agrees, what a job of this computer that no longer runs left on the
-    // device. The code of the engine version asked again, or rc.
-    uint32_t ReleaseLeftJob(uint32_t rc);
+    // device. The code of the engine version asked again (its failure's
+    // account in *detail), VTBOX_E_CANCELLED when the user stopped waiting,
+    // or rc.
+    uint32_t ReleaseLeftJob(uint32_t rc, std::string *detail);
     void TakeBoxList(HGLOBAL block, uint32_t count, VTBOX *boxes);
     void FreeBoxList();
     bool RecordOpen() const;
