@@ -69,7 +69,7 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
     auto opening = std::make_shared<Opening>();
     opening->session = session_;
     opening->password = password;
-    std::thread([opening] {
+    std::thread worker([opening] {
         uint32_t rc = vtBoxOpenConnection(&opening->session);
         bool opened = rc == 0;
         bool held = opening->session.ConnectHandle != nullptr && opening->session.SessionId != 0;
@@ -85,7 +85,7 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
         opening->detail = detail;
         opening->done = true;
         opening->doneSignal.notify_all();
-    }).detach();
+    });
 
     std::unique_lock<std::mutex> hold(opening->lock);
     if (!opening->doneSignal.wait_for(hold, std::chrono::seconds(settings_.timeout), [&] { return opening->done; })) {
@@ -96,8 +96,12 @@ int DeviceSession::OpenSession(const std::string &password, VTENGVERSION *versio
         std::fprintf(stderr, "vtbox: %s\n",
                      ReachText(reach, settings_.host, settings_.port, "the box web service", "--port").c_str());
         std::fflush(nullptr);
-        _exit(kExitUnreachable);
+        _exit(kExitUnreachable);  // the stuck request is left with the process
     }
+    // Joined, so that the thread's own state (the TLS library's, say) is gone
+    // with it before the program goes on and ends.
+    hold.unlock();
+    worker.join();
     session_ = opening->session;
     open_ = opening->held;
     bool opened = opening->opened;

@@ -24,7 +24,7 @@ DeviceCall::DeviceCall(VTMFPSESSION *session, Call call)
     : shared_(std::make_shared<Shared>()), leavable_(session == nullptr) {
     shared_->session = session;
     shared_->call = std::move(call);
-    std::thread([shared = shared_] {
+    worker_ = std::thread([shared = shared_] {
         if (shared->session) vtBoxSetRequestCancelEvent(shared->session, shared->stop.get());
         const uint32_t code = shared->call(shared->stop.get());
         // The engine keeps its last error text per thread: taken here, before
@@ -40,13 +40,18 @@ DeviceCall::DeviceCall(VTMFPSESSION *session, Call call)
         shared->call = nullptr;  // what the call captured goes with the thread
         shared->returned = true;
         SetEvent(shared->done.get());
-    }).detach();
+    });
 }
 
 DeviceCall::~DeviceCall() {
-    if (leavable_ && shared_->stopRequested) return;
-    Stop();
-    WaitForSingleObject(shared_->done.get(), INFINITE);
+    if (leavable_ && shared_->stopRequested && !shared_->returned) {
+        worker_.detach();  // left to end on its own, with what it shares
+        return;
+    }
+    if (!shared_->returned) Stop();
+    // Joined, not only waited for: the thread's own state (the TLS library's,
+    // say) goes with it before the caller goes on.
+    worker_.join();
 }
 
 bool DeviceCall::Finished() const { return shared_->returned || (leavable_ && shared_->stopRequested); }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "vtBoxBRD.h"
 
@@ -59,6 +60,7 @@ private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
     bool leavable_;
+    std::thread worker_;
 };
 
 }  // namespace vtutil
