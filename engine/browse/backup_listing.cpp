@@ -56,16 +56,9 @@ private:
 
 BackupListing::BackupListing(const std::string &backupFile, const std::string &work)
     : tree_(work), unpacker_(backupFile, tree_) {
-    VTBACKUPINFO info{};
-    uint32_t count = 0;
-    VTBOXBK *boxes = nullptr;
-    void *handle = nullptr;
-    uint32_t rc = vtBoxGetXMLInfo(backupFile.c_str(), work.c_str(), &info, &count, &boxes, &handle);
-    GlobalBlock owner(handle);
-    Check(rc);
+    const VTBACKUPINFO info = unpacker_.ReadDescription(work);
     if (info.Kind != 1) Raise(vt::Code::DAMAGED_FILE, backupFile + " is a document archive, not a backup file");
-    boxes_.assign(boxes, boxes + count);
-    unpacker_.Describe(boxes, count);
+    boxes_ = unpacker_.described();
     unpacker_.UnpackFile();
 }
 

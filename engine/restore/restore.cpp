@@ -73,7 +73,6 @@ void Restore::Run() {
     progress_.SetPercent(99);
     progress_.Signal();
     DeleteLocalTree(boxRoot_, work_);
-    description_.reset();
     job_.Finish();
 }
 
@@ -83,7 +82,6 @@ void Restore::Fail(uint32_t code) noexcept {
         job_.MarkFailed();
         ftp_.reset();
         unpacking_.Join();
-        description_.reset();
         struct stat st;
         if (::lstat(boxRoot_.c_str(), &st) == 0) DeleteLocalTree(boxRoot_, work_);
         job_.StopKeepAlive();
@@ -107,17 +105,12 @@ void Restore::RemoveStaleWorkTree() {
 }
 
 void Restore::ReadDescription() {
-    uint32_t count = 0;
-    VTBOXBK *described = nullptr;
-    void *handle = nullptr;
-    uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work_.c_str(), &info_, &count, &described, &handle);
-    description_.reset(handle);
-    Check(rc);
-    unpacker_.Describe(described, count);
+    info_ = unpacker_.ReadDescription(work_);
+    const std::vector<VTBOXBK> &described = unpacker_.described();
     // Each box once, however often it is chosen or described.
     for (uint32_t number : selection_.boxes()) {
         const VTBOXBK *found = nullptr;
-        for (uint32_t i = 0; i < count && !found; ++i)
+        for (size_t i = 0; i < described.size() && !found; ++i)
             if (described[i].BoxNo == number) found = &described[i];
         if (!found) Raise(vt::Code::INVALID_PARAMETER);
         boxes_.push_back(*found);

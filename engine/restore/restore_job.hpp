@@ -125,7 +125,6 @@ private:
     Progress &progress_;
     std::unique_ptr<BoxFtpClient> ftp_;
     VTBACKUPINFO info_{};
-    GlobalBlock description_;
     std::vector<VTBOXBK> boxes_;
     uint32_t currentBox_ = 0;
     BackgroundStep unpacking_;    // the next box, unpacked while this one uploads

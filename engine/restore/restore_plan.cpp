@@ -40,20 +40,14 @@ public:
     // The file is read and checked as the restore reads it: what the restore
     // would refuse, the plan refuses.
     void Run(const Selection &chosen) {
-        VTBACKUPINFO info{};
-        uint32_t count = 0;
-        VTBOXBK *described = nullptr;
-        void *handle = nullptr;
-        uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work_.c_str(), &info, &count, &described, &handle);
-        GlobalBlock owner(handle);
-        Check(rc);
-        unpacker_.Describe(described, count);
+        unpacker_.ReadDescription(work_);
+        const std::vector<VTBOXBK> &described = unpacker_.described();
         unpacker_.UnpackFile();
         uint32_t capacity = 0;
         if (vtBoxGetBoxDiskSpace(session_, password_, &capacity, &available_) != 0) available_ = 0;
         for (uint32_t number : chosen.boxes()) {
             const VTBOXBK *found = nullptr;
-            for (uint32_t i = 0; i < count && !found; ++i)
+            for (size_t i = 0; i < described.size() && !found; ++i)
                 if (described[i].BoxNo == number) found = &described[i];
             if (!found)
                 Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", number, backup_.c_str()));

@@ -73,6 +73,19 @@ void BackupUnpacker::Describe(const VTBOXBK *boxes, uint32_t count) {
     RefuseAny(findings);
 }
 
+VTBACKUPINFO BackupUnpacker::ReadDescription(const std::string &work) {
+    VTBACKUPINFO info{};
+    uint32_t count = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    const uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work.c_str(), &info, &count, &boxes, &handle);
+    described_.assign(boxes, boxes + (boxes ? count : 0));
+    if (handle) GlobalFree(handle);
+    Check(rc);
+    Describe(described_.data(), static_cast<uint32_t>(described_.size()));
+    return info;
+}
+
 void BackupUnpacker::UnpackFile() {
     BackupFindings findings;
     {

@@ -39,6 +39,12 @@ public:
     // The description's box list (vtBoxGetXMLInfo), checked: each box once.
     void Describe(const VTBOXBK *boxes, uint32_t count);
 
+    // Reads the file's description (vtBoxGetXMLInfo, through work) and
+    // Describes its boxes, which described() then lists in the file's order.
+    // Raises the description reader's code.
+    VTBACKUPINFO ReadDescription(const std::string &work);
+    const std::vector<VTBOXBK> &described() const { return described_; }
+
     // The backup file's own level checked; DATABASE.vtb and DATA.zip taken
     // out into BOX under those names (whatever their case in the file); the
     // box records checked and unpacked into BOX/DATABASE (DATABASE.vtb is
@@ -56,6 +62,7 @@ private:
     std::string backup_;
     StoreTree tree_;
     DescribedBoxes boxes_;
+    std::vector<VTBOXBK> described_;
 };
 
 }  // namespace vtbox
