@@ -234,6 +234,12 @@ def main():
     bomb = added(Entry(P + "D0000001\\PAGE0002.DAT", bytes(5 << 20)))
     bomb.boxes[1]["used"] = 1
     put("damaged-beyond-declared-size", bomb)
+    # Within what the description lets a box unpack to, though it says less:
+    # whole, and measured by what it holds before the device's space is
+    # trusted with it (the dry run as the restore).
+    understated = added(Entry(P + "D0000001\\PAGE0002.DAT", bytes(3 << 20)))
+    understated.boxes[1]["used"] = 1
+    put("whole-understated-size", understated)
     put("damaged-inflates-beyond-its-size",
         added(Entry(P + "D0000001\\PAGE0002.DAT", bytes(4096), usize=16, crc=zlib.crc32(bytes(16)))))
     put("damaged-page-crc", added(Entry(P + "D0000001\\PAGE0002.DAT", page(9), crc=zlib.crc32(page(9)) ^ 1)))

@@ -774,6 +774,11 @@ TEST(CraftedBackups, WhatABoxHoldsIsMeasuredAndBoundByItsDescription) {
     RestoreRun run = RunRestore(sim, crafted, {1}, kKeepBoth);
     EXPECT_EQ(run.rc, 1344u);
     EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
+    // The same for the corpus's file that says its box uses 1 KB and holds 3 MB.
+    const std::string understated = std::string(BACKUP_CORPUS_DIR) + "/whole-understated-size.zip";
+    EXPECT_FALSE(DryRunGoesThrough(sim, understated, {1}, &said)) << said;
+    EXPECT_EQ(RunRestore(sim, understated, {1}, kKeepBoth).rc, 1344u);
+    EXPECT_EQ(CountCommands(sim, "STOR"), 0u);
 
     // 64 MB of zeros, far more than the box's description lets it hold.
     sim.faults().Clear();
