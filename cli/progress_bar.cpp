@@ -161,7 +161,12 @@ std::string ProgressBar::BarLine(const VTPROGRESSINFO &p, size_t width) const {
     return FitToWidth(text + Line(p), width > 1 ? width - 1 : 0);
 }
 
-void ProgressBar::Show(const VTPROGRESSINFO &p) {
+void ProgressBar::Show(const VTPROGRESSINFO &live) {
+    // The engine goes on writing the record while it is shown: one copy,
+    // read once, so that a line and what is remembered of it agree. Read
+    // field by field, a line could show 97% while 100% and "finished" were
+    // remembered as shown, and the finished line was then never printed.
+    const VTPROGRESSINFO p = live;
     const OutputMode &mode = Output();
     if (mode.json) {
         JsonObject o;
