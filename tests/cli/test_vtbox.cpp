@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "closed_port.hpp"
 #include "level_files.hpp"
 #include "sim_device.hpp"
 #include "spawn.hpp"
@@ -111,19 +112,6 @@ Result Local(SimDevice &sim, std::vector<std::string> args) {
 }
 
 bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-// A loopback port that nothing listens on.
-uint16_t ClosedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 bool SawPage(SimDevice &sim, const std::string &page) {
     for (const auto &t : sim.device->Records().httpRequests)
@@ -268,7 +256,8 @@ TEST(VtboxExitCodes, UnreachableDevicesEachGetTheirWords) {
     SimDevice sim;
     vttest::TempDir dir;
     auto run = [&](std::vector<std::string> args) { return Launch({std::move(args), BaseEnv(dir.path()), 0, 0, {}}); };
-    Result refused = run({"--host", "127.0.0.1", "--port", std::to_string(ClosedPort()), "boxes"});
+    vttest::ClosedPort closed;
+    Result refused = run({"--host", "127.0.0.1", "--port", std::to_string(closed.port()), "boxes"});
     EXPECT_EQ(refused.exitCode, 6) << refused.err;
     EXPECT_TRUE(Has(refused.err, "refuses connections on port")) << refused.err;
 
@@ -286,7 +275,8 @@ TEST(VtboxExitCodes, UnreachableDevicesEachGetTheirWords) {
     EXPECT_TRUE(Has(silent.err, "accepts connections but the box web service never answers")) << silent.err;
 
     // A wrong FTP port: the words name FTP and the port tried.
-    uint16_t ftp = ClosedPort();
+    vttest::ClosedPort closedFtp;
+    const uint16_t ftp = closedFtp.port();
     Result wrongFtp = Launch({{"--host", "127.0.0.1", "--port", std::to_string(sim.device->HttpPort()), "--ftp-port",
                                std::to_string(ftp), "backup", "--boxes", "1", "-o", sim.dir / "b.zip"},
                               BaseEnv(sim.dir.path()),

@@ -94,13 +94,30 @@ std::string SnmpGet(const std::string &address, const std::string &oid) {
 }
 
 Snmpd::Snmpd(const std::string &dir) {
+    // The port was free a moment ago; another process may take it before
+    // snmpd binds it. snmpd then ends at start, or (when the other process is
+    // an agent too) someone else answers: another port, a few times.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (Start(dir, attempt)) return;
+        Stop();
+    }
+}
+
+bool Snmpd::Start(const std::string &dir, int attempt) {
+    error_.clear();
     port_ = FreeUdpPort();
+    // Our own agent is told from another by the system description it gives.
+    const std::string mark =
+        "vttest-" + std::to_string(getpid()) + "-" + std::to_string(port_) + "-" + std::to_string(attempt);
     const std::string conf = dir + "/snmpd.conf";
     std::ofstream(conf) << "rocommunity public 127.0.0.1\n"
                            // One community line per community: a second would not widen the first.
                            "view writable included .1.3.6.1.2.1.1\n"
                            "view writable included .1.3.6.1.2.1.43\n"
                            "rwcommunity private 127.0.0.1 -V writable\n"
+                           "sysdescr "
+                        << mark
+                        << "\n"
                            "pass_persist .1.3.6.1.2.1.43 /usr/bin/env python3 " KX9_PRINTER_PASS "\n";
     const std::string snmpd = Program("snmpd"), log = dir + "/snmpd.log", persist = dir + "/persist";
     const std::string listen = "udp:" + address();
@@ -119,9 +136,9 @@ Snmpd::Snmpd(const std::string &dir) {
     }
     if (pid_ < 0) {
         error_ = "fork failed";
-        return;
+        return false;
     }
-    // Ready once it answers.
+    // Ready once it answers with its own mark.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
@@ -131,23 +148,29 @@ Snmpd::Snmpd(const std::string &dir) {
             std::stringstream text;
             text << in.rdbuf();
             error_ = "snmpd ended at start: " + text.str();
-            return;
+            return false;
         }
         int rc = 1;
-        Run(kTools + Program("snmpget") + " -v1 -c public -t 0.2 -r 0 " + address() + " 1.3.6.1.2.1.1.5.0 2>/dev/null",
-            &rc);
-        if (rc == 0) {
+        std::string descr = Run(kTools + Program("snmpget") + " -v1 -c public -t 0.2 -r 0 -Oqv " + address() +
+                                    " 1.3.6.1.2.1.1.1.0 2>/dev/null",
+                                &rc);
+        if (rc == 0 && descr.find(mark) != std::string::npos) {
             // The printer objects' helper starts with the first request for them.
             Run(kTools + Program("snmpget") + " -v1 -c public -t 10 -r 0 " + address() +
                 " 1.3.6.1.2.1.43.5.1.1.16.1 2>/dev/null");
-            return;
+            return true;
+        }
+        if (rc == 0) {
+            error_ = "another agent answers on " + address();
+            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     error_ = "snmpd did not answer on " + address();
+    return false;
 }
 
-Snmpd::~Snmpd() {
+void Snmpd::Stop() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         int status = 0;
@@ -158,7 +181,10 @@ Snmpd::~Snmpd() {
             waitpid(pid_, &status, 0);
         }
     }
+    pid_ = -1;
 }
+
+Snmpd::~Snmpd() { Stop(); }
 
 SilentAgent::SilentAgent() {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);

@@ -25,6 +25,10 @@ public:
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
 private:
+    // One start on a newly chosen port; false when snmpd could not take it.
+    bool Start(const std::string &workDir, int attempt);
+    void Stop();
+
     pid_t pid_ = -1;
     unsigned port_ = 0;
     std::string error_;

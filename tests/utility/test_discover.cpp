@@ -37,7 +37,8 @@ private slots:
         QCOMPARE(device.CountRequests("boxnwDisconnect?SID="), size_t(1));
 
         QString output;
-        vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(vttest::ClosedPort()));
+        vttest::ClosedPort closed;
+        vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(closed.port()));
         QCOMPARE(Choose({"127.0.0.1", "--name", "Elsewhere"}, &output), 1);
         QVERIFY2(output.contains("does not answer"), qPrintable(output));
         QCOMPARE(vttest::ReadBrdValue(vtutil::kLastSelectedName), std::string("Print room"));

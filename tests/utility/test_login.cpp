@@ -92,7 +92,8 @@ private slots:
     // window, open but unconnected.
     void SilentDeviceOpensTheMainWindowUnconnected() {
         vttest::UtilityDevice device;
-        vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(vttest::ClosedPort()));
+        vttest::ClosedPort closed;
+        vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(closed.port()));
         vtutil::CBackupRestoreApp app;
         vttest::ModalAnswerer answerer;
         answerer.OnDialog<CLoginDlg>([](CLoginDlg *dialog) {

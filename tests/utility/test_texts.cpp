@@ -105,7 +105,8 @@ private slots:
         // A failed login shows a message box on the way.
         vttest::ModalAnswerer answerer;
         {
-            vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(vttest::ClosedPort()));
+            vttest::ClosedPort closed;
+            vttest::ScopedEnv nobody("VTBOX_HTTP_PORT", std::to_string(closed.port()));
             answerer.AnswerMessage(QMessageBox::Ok,
                                    [&walk](QMessageBox *box) { walk.Check("message box", box->text()); });
             login.PasswordEdit()->setText("admin");

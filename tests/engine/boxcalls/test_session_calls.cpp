@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "canned_device.hpp"
+#include "closed_port.hpp"
 #include "debug_capture.hpp"
 #include "session/waits.hpp"
 #include "temp_dir.hpp"
@@ -154,10 +155,8 @@ TEST_F(SessionCalls, ASessionNumberThatIsZeroOrNoNumberFailsTheOpenAndClosesLoca
 TEST_F(SessionCalls, ADeviceThatIsNotThereGives4319) {
     VTMFPSESSION rec{};
     std::strcpy(rec.Host, "127.0.0.1");
-    {
-        CannedDevice gone;
-        rec.Port = gone.server->port();
-    }  // nothing listens there now
+    vttest::ClosedPort closed;
+    rec.Port = closed.port();
     DebugCapture cap;
     EXPECT_EQ(vtBoxOpenConnection(&rec), 4319u);
     EXPECT_EQ(rec.ConnectHandle, nullptr);

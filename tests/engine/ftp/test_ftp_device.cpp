@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "closed_port.hpp"
 #include "debug_capture.hpp"
 #include "devicesim/device.hpp"
 #include "devicesim/seeding.hpp"
@@ -418,11 +419,15 @@ TEST_P(FtpDevice, TransfersTakeAFewDataPortsInTurnAndSendTheTypeOnlyWhenItChange
     EXPECT_LE(CountCommands(commands, "TYPE "), 1u);
 
     // The data connections of the session come back to a few local ports,
-    // taken in turn.
-    for (size_t i = 0; i < 2 * vtbox::FtpSession::kDataPorts; ++i) client_->CreateEmptyFile(folder + "/E.STS");
+    // taken in turn. Another process on the machine may take one of them
+    // meanwhile, and the session then picks a new set once: at most two sets
+    // of ports for many more transfers, where a port for each transfer would
+    // give as many ports as transfers.
+    for (size_t i = 0; i < 3 * vtbox::FtpSession::kDataPorts; ++i) client_->CreateEmptyFile(folder + "/E.STS");
     std::set<std::string> all = PortArguments(Commands());
     all.insert(ports.begin(), ports.end());
-    EXPECT_EQ(all.size(), vtbox::FtpSession::kDataPorts);
+    EXPECT_GE(all.size(), vtbox::FtpSession::kDataPorts);
+    EXPECT_LE(all.size(), 2 * vtbox::FtpSession::kDataPorts);
 }
 
 TEST_P(FtpDevice, AServerThatCannotComeBackToAPortGetsANewPortForEachTransfer) {
@@ -447,7 +452,8 @@ INSTANTIATE_TEST_SUITE_P(Dialects, FtpDevice,
                          SettingName);
 
 TEST(FtpNoServer, NothingListeningRaises12004) {
-    vttest::ScopedEnv port("VTBOX_FTP_PORT", std::to_string(vttest::FreeLoopbackPort()));
+    vttest::ClosedPort closed;
+    vttest::ScopedEnv port("VTBOX_FTP_PORT", std::to_string(closed.port()));
     VTMFPSESSION session = vttest::LoopbackSession();
     auto client = vtbox::MakeFtpClient("");
     vttest::DebugCapture capture;

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +27,8 @@ namespace vttest {
 
 inline const char *kVsftpdProgram = "/usr/sbin/vsftpd";
 
-// A port that nothing listens on right now.
+// A port that nothing listens on right now (another process may take it
+// before the server binds it: the server's greeting tells whose it is).
 inline uint16_t FreeLoopbackPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -42,16 +44,26 @@ inline uint16_t FreeLoopbackPort() {
     return port;
 }
 
-inline bool CanConnect(uint16_t port) {
+// Whether the server on the port greets with the given words: a server that
+// another process started on the same port greets otherwise.
+inline bool GreetsWith(uint16_t port, const std::string &words) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return false;
+    timeval wait{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    std::string greeting;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        char buf[256];
+        ssize_t n;
+        while (greeting.find('\n') == std::string::npos && (n = ::recv(fd, buf, sizeof buf, 0)) > 0)
+            greeting.append(buf, static_cast<size_t>(n));
+    }
     ::close(fd);
-    return ok;
+    return greeting.find(words) != std::string::npos;
 }
 
 class VsftpdServer {
@@ -61,7 +73,9 @@ public:
         if (!fs::exists(kVsftpdProgram)) throw std::runtime_error("vsftpd is not installed");
         fs::create_directories(root());
         fs::create_directories(dir_ / "empty");
-        for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) Start();
+        // A port taken by another process between the choice and the
+        // server's bind makes the server give up: another port, a few times.
+        for (int attempt = 0; attempt < 8 && pid_ <= 0; ++attempt) Start();
         if (pid_ <= 0) throw std::runtime_error("vsftpd did not start");
     }
     ~VsftpdServer() { Stop(); }
@@ -91,6 +105,7 @@ public:
 private:
     void Start() {
         port_ = FreeLoopbackPort();
+        const std::string banner = "vttest " + dir_.filename().string() + " " + std::to_string(port_);
         std::string conf = dir_ / "vsftpd.conf";
         {
             std::ofstream out(conf);
@@ -104,6 +119,7 @@ private:
                 << "port_enable=YES\npasv_enable=NO\nconnect_from_port_20=NO\n"
                 << "secure_chroot_dir=" << (dir_ / "empty").string() << "\n"
                 << "seccomp_sandbox=NO\ndirmessage_enable=NO\n"
+                << "ftpd_banner=" << banner << "\n"
                 << "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
                 << "vsftpd_log_file=" << (dir_ / "vsftpd.log").string() << "\n";
         }
@@ -118,7 +134,7 @@ private:
         pid_ = pid;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (CanConnect(port_)) return;
+            if (GreetsWith(port_, banner)) return;
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) break;  // it gave up (port taken?)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

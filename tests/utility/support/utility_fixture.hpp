@@ -4,25 +4,18 @@
 // the life of the object, and the device is the chosen one.
 #pragma once
 
-#include <QTcpServer>
 #include <memory>
 #include <string>
 
 #include "app_state.hpp"
 #include "brd_registry.hpp"
+#include "closed_port.hpp"
 #include "device_session.hpp"
 #include "device_wait_dlg.hpp"
 #include "message_box.hpp"
 #include "sim_device.hpp"
 
 namespace vttest {
-
-// A loopback port that nothing listens on (it was free a moment ago).
-inline uint16_t ClosedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
 
 // Writes values under the utility's key, creating it.
 inline void WriteBrdValues(std::initializer_list<std::pair<std::string, std::string>> values) {
