@@ -233,9 +233,19 @@ TEST_F(Faults, FaultsAfterAPageStartOnceItIsAnswered) {
 
 TEST_F(Faults, StoppingEndsAFreeze) {
     const std::string sid = Connect();
-    F().Freeze(devicesim::FreezeScope::Device, 0);
+    // The freeze begins with the request, so that the device is known to
+    // hold it (it is recorded first) before it is stopped, however slowly
+    // curl starts.
+    F().FreezeOn("boxnwGetBoxList", devicesim::FreezeScope::Device, 0);
     auto held = std::async(std::launch::async, [&] { return CurlExit(BoxList(sid), 60); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto seen = [&] {
+        for (const auto &t : device->Records().httpRequests)
+            if (t.find("boxnwGetBoxList") != std::string::npos) return true;
+        return false;
+    };
+    for (int i = 0; i < 3000 && !seen(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(seen());
+    ASSERT_TRUE(F().Frozen(true));
     const auto start = std::chrono::steady_clock::now();
     device->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
