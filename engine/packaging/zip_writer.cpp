@@ -325,7 +325,7 @@ bool ZipWriter::Plan(const std::string &absolute, bool everyItem, std::vector<Pl
     // An empty folder lists as "nothing found"; anything else means its
     // content is unknown.
     if (rc != 0 && (rc == vt::code(vt::Code::NOT_ON_DEVICE) || GetLastError() != vt::code(vt::Code::FILE_NOT_FOUND))) {
-        const uint32_t error = rc == vt::code(vt::Code::NOT_ON_DEVICE) ? GetLastError() : rc;
+        const uint32_t error = GetLastError();  // the system's reason, kept by the listing
         vt::DebugPrint("\n %s cannot be listed, its content is left out \n", absolute.c_str());
         if (everyItem) {
             SetLastError(error != 0 ? error : vt::code(vt::Code::ACCESS_DENIED));
