@@ -6,11 +6,11 @@
 // The source is checked first: its description and its document archives,
 // nothing else, as many as the description counts; each document archive
 // holds its own record and folder, nothing else. It is unpacked into a work
-// folder of its own under the temporary folder; each document archive is unpacked on its own to read its record
-// and is dropped when a filter matches; the description gets the new version
-// and count, and the files left are packed into the destination, which
-// appears only when whole. The source is never changed; the work folder is
-// removed on every path.
+// folder of its own under the temporary folder; each document archive is
+// unpacked on its own to read its record and is dropped when a filter
+// matches; the description gets the new version and count, and the files
+// left are packed into the destination, which appears only when whole. The
+// source is never changed; the work folder is removed on every path.
 #include <unistd.h>
 
 #include <cerrno>
