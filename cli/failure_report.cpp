@@ -10,7 +10,50 @@ namespace vtcli {
 
 namespace {
 
+// The reply of the device's FTP server that a failure's detail names
+// ("FTP 553 on STOR ..."), 0 when it names none.
+int FtpReplyOf(const std::string &detail) {
+    for (size_t at = detail.find("FTP "); at != std::string::npos; at = detail.find("FTP ", at + 1)) {
+        const std::string digits = detail.substr(at + 4, 3);
+        if (digits.size() == 3 && digits.find_first_not_of("0123456789") == std::string::npos &&
+            detail.compare(at + 7, 4, " on ") == 0)
+            return std::stoi(digits);
+    }
+    return 0;
+}
+
+// What the device's FTP server said by a refusal, and what to do about it.
+std::string FtpReplyAdvice(int reply) {
+    const std::string server = "the device's FTP server ";
+    switch (reply) {
+    case 421: return server + "closed the session (421): the device may be restarting or busy; try again later";
+    case 425:
+        return server +
+               "could not open a data connection (425): a firewall between here and the device may stop the "
+               "connections it makes back; try again";
+    case 426: return server + "cut a transfer off (426): try again";
+    case 450: return server + "could not reach a file just then (450): try again later";
+    case 451:
+        return server +
+               "could not store a file because of an error of its own (451): this is no limit of the box; "
+               "try again later, and if it recurs, look at the device";
+    case 452:
+    case 552:
+        return server + "had no room for a file (" + std::to_string(reply) + "): delete documents on the device first";
+    case 530: return server + "refused the job's login (530): another job may have ended the FTP account; try again";
+    case 550: return server + "refused the command (550): no such file or folder, or no access to it";
+    case 553:
+        return server +
+               "could not create the file there (553): a folder it belongs in is missing, as when the "
+               "device refused to make it; try again, and if it recurs, look at the device";
+    default: return server + "refused the command (" + std::to_string(reply) + ")";
+    }
+}
+
 std::string NextStep(uint32_t code, const std::string &detail, int exitCode, const Settings *s) {
+    // A refusal from the FTP server: its reply says what went wrong.
+    if (code == VTBOX_E_SERVER_REFUSED || code == VTBOX_E_DEVICE_LIMIT)
+        if (int reply = FtpReplyOf(detail)) return FtpReplyAdvice(reply);
     switch (exitCode) {
     case kExitWrongPassword:
         return "the device refused the administrator password: check --password-file, --password-command, "

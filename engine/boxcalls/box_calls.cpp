@@ -1,5 +1,6 @@
 // The box list and the box-level calls.
 #include <cstring>
+#include <set>
 
 #include "boxcalls/box_call.hpp"
 #include "session/boundary.hpp"
@@ -46,9 +47,13 @@ HGLOBAL vtBoxGetBoxList(VTMFPSESSION *s, uint32_t *count, VTBOX **boxes) {
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBOX) * static_cast<size_t>(n)));
         if (!block) RaiseLastError();
         auto *array = static_cast<VTBOX *>(block.get());
+        std::set<uint32_t> listed;
         for (uint32_t i = 0; i < n; ++i) {
             VTBOX &b = array[i];
-            b.BoxNo = static_cast<uint32_t>(ParseNumber(ItemAttribute(doc, kBoxItems, i, "BoxNo")));
+            b.BoxNo = ParseBoxNumber(ItemAttribute(doc, kBoxItems, i, "BoxNo"), "the box list");
+            // A number listed twice would send two jobs to one box.
+            if (!listed.insert(b.BoxNo).second)
+                Raise(vt::Code::BAD_FORMAT, vt::Format("the box list names box %03u twice", b.BoxNo));
             CopyField(b.BoxName, ItemChildText(doc, kBoxItems, i, "BoxName"));
             ItemChildTime(doc, kBoxItems, i, "LastUpdateDate", &b.LastUpdateDate);
             b.Reserved0 = 0;

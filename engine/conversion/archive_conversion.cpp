@@ -3,16 +3,19 @@
 // "Archive.XML" and one "D0000nnn.zip" per document, which holds the
 // document's record "D0000nnn.XML" and its folder "D0000nnn".
 //
-// The source is unpacked into a work folder of its own under the temporary
-// folder; each document archive is unpacked on its own to read its record
-// and is dropped when a filter matches; the description gets the new version
-// and count, and the files left are packed into the destination, which
-// appears only when whole. The source is never changed; the work folder is
-// removed on every path.
+// The source is checked first: its description and its document archives,
+// nothing else, as many as the description counts; each document archive
+// holds its own record and folder, nothing else. It is unpacked into a work
+// folder of its own under the temporary folder; each document archive is
+// unpacked on its own to read its record and is dropped when a filter
+// matches; the description gets the new version and count, and the files
+// left are packed into the destination, which appears only when whole. The
+// source is never changed; the work folder is removed on every path.
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,7 +26,9 @@
 #include "jobs/progress.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
+#include "packaging/entry_name.hpp"
 #include "packaging/folder_archive.hpp"
+#include "packaging/zip_reader.hpp"
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
 #include "store/record_file.hpp"
@@ -36,6 +41,22 @@ using namespace vtbox;
 namespace {
 
 constexpr const char *kDocumentArchivePattern = "D000*.zip";
+constexpr const char *kDocumentArchiveExtension = ".zip";
+
+// The document number of a document archive's bare name, "D0000nnn.zip"
+// (the extension in any case), nnn from 001 to 999; 0 for any other name.
+uint32_t DocumentArchiveNumber(const std::string &name) {
+    const size_t stem = name.size() - std::strlen(kDocumentArchiveExtension);
+    if (name.size() <= std::strlen(kDocumentArchiveExtension) ||
+        !vt::EqualsIgnoreCase(name.substr(stem), kDocumentArchiveExtension))
+        return 0;
+    const int number = EntryNumberFromRecordName(name.substr(0, stem) + kRecordExtension, 'D');
+    return number > 0 ? static_cast<uint32_t>(number) : 0;
+}
+
+[[noreturn]] void RefuseEntry(const std::string &where, const std::string &entry, const std::string &what) {
+    Raise(vt::Code::DAMAGED_FILE, where + ": the entry \"" + entry + "\" is no part of " + what);
+}
 // Each document archive is unpacked here, inside the work folder, so that
 // what it holds can never take the place of the description or of another
 // document archive.
@@ -54,6 +75,7 @@ public:
 
 private:
     void MakeWorkFolder();
+    void CheckSource();
     void ConvertDocument(const std::string &archiveName);
     std::string Description() const { return JoinPath(work_, kArchiveDescriptionName); }
 
@@ -76,6 +98,37 @@ void ArchiveConversion::MakeWorkFolder() {
     if (chdir(work_.c_str()) != 0) Raise(vt::Win32FromErrno(errno), "cannot enter " + work_);
 }
 
+// The file's own level, before anything of it is unpacked: one description,
+// the document archives by bare name and nothing else (no folder, no other
+// file), and as many of them as the description counts (NumOfDocs), so that
+// the converted count is the converted file's.
+void ArchiveConversion::CheckSource() {
+    ZipReader zip;
+    if (!zip.Open(request_.source))
+        Raise(vt::Code::INVALID_DATA,
+              "cannot unpack " + request_.source + (zip.problem().empty() ? std::string() : ": " + zip.problem()));
+    bool description = false;
+    uint32_t documents = 0;
+    for (const DirectoryEntry &e : zip.entries()) {
+        if (!e.isFolder && !description && vt::EqualsIgnoreCase(e.name, kArchiveDescriptionName))
+            description = true;
+        else if (!e.isFolder && DocumentArchiveNumber(e.name) != 0)
+            ++documents;
+        else
+            RefuseEntry(request_.source, e.name, "a document archive");
+    }
+    VTBACKUPINFO info{};
+    uint32_t counted = 0;
+    VTBOXBK *boxes = nullptr;
+    void *handle = nullptr;
+    const uint32_t rc = vtBoxGetXMLInfo(request_.source.c_str(), work_.c_str(), &info, &counted, &boxes, &handle);
+    if (handle) GlobalFree(handle);
+    Check(rc);
+    if (counted != documents)
+        Raise(vt::Code::DAMAGED_FILE, vt::Format("%s: its description counts %u documents (NumOfDocs) but it holds %u",
+                                                 request_.source.c_str(), counted, documents));
+}
+
 void ArchiveConversion::ConvertDocument(const std::string &archiveName) {
     OutputDebugStringA(std::string(76, '-').c_str());
     VTPROGRESSINFO &r = progress_.record();
@@ -83,6 +136,23 @@ void ArchiveConversion::ConvertDocument(const std::string &archiveName) {
     r.Flag = 0;
     const std::string archive = JoinPath(work_, archiveName);
     const std::string unpacked = JoinPath(work_, kUnpackFolder);
+    ZipReader document;
+    if (document.Open(archive)) {
+        // The document's record "D0000nnn.XML" and its folder "D0000nnn\"
+        // with the pages in it; anything else would be packed, unfiltered,
+        // into no document of the result.
+        const std::string own = DocumentEntryName(DocumentArchiveNumber(archiveName));
+        for (const DirectoryEntry &e : document.entries()) {
+            std::vector<std::string> parts;
+            SplitSafeEntryName(e.name, &parts);  // the reader refused every name this would not split
+            const bool record =
+                parts.size() == 1 && !e.isFolder && vt::EqualsIgnoreCase(parts[0], own + kRecordExtension);
+            const bool inFolder = !parts.empty() && vt::EqualsIgnoreCase(parts[0], own) &&
+                                  (parts.size() == 1 ? e.isFolder : parts.size() == 2 && !e.isFolder);
+            if (!record && !inFolder) RefuseEntry(archiveName, e.name, "the document " + own);
+        }
+        document.Close();
+    }
     if (UnzipArchive(archive, unpacked) != 0) {
         OutputDebugStringA("\n UnZip 1 Failed  \n ");
         Raise(vt::Code::INVALID_DATA, "cannot unpack the document archive " + archiveName);
@@ -106,6 +176,7 @@ void ArchiveConversion::Run(const char *sourceAsGiven, const char *destinationAs
     OutputDebugStringA("\n vtBoxConvertArchiveData Starts \n");
     checks_ = StartConversion(request_, sourceAsGiven, destinationAsGiven, 2, "\n Could not Find the Src .ini File \n");
     MakeWorkFolder();
+    CheckSource();
     if (UnzipArchive(request_.source, work_) != 0) Raise(vt::Code::INVALID_DATA, "cannot unpack " + request_.source);
     const std::string found = FindIgnoringCase(Description());
     if (found != Description()) std::rename(found.c_str(), Description().c_str());

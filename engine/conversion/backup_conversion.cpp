@@ -1,14 +1,17 @@
 // vtBoxConvertBackupData: a backup file made on one engine version turned
 // into one for another, without the documents the destination cannot hold.
 //
-// The source is unpacked into <work>/BOX (store/layout.hpp), the
-// description gets the new version, each box is unpacked in turn, filtered
-// and packed again, the totals of the description are corrected, and BOX is
-// packed into the destination, which appears only when whole. The source is
-// never changed; BOX is removed on every path.
+// The source is unpacked into <work>/BOX (store/layout.hpp) through the
+// checks verify and the restore use (verify/backup_unpack.hpp), so that a
+// file verify calls damaged is refused here too; the description gets the
+// new version, each box is unpacked in turn, filtered and packed again, the
+// totals of the description are corrected, and BOX is packed into the
+// destination, which appears only when whole. The source is never changed;
+// BOX is removed on every path.
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -26,6 +29,7 @@
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
 #include "store/record_file.hpp"
+#include "verify/backup_unpack.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"
@@ -37,11 +41,14 @@ namespace {
 constexpr int32_t kPhaseConverting = VTPHASE_CONVERTING;
 constexpr int32_t kPhasePacking = VTPHASE_PACKING;
 const std::string kDashes(76, '-');
+// Inside BOX, beside DATA: where a box archive waits while its box is
+// converted. BOX is packed only once it is gone.
+constexpr const char *kKeptFolder = ".kept";
 
 // Removes from folder every item but the box archives of the listed boxes.
-void KeepOnly(const std::string &folder, uint32_t count, const VTBOXBK *boxes) {
+void KeepOnly(const std::string &folder, const std::vector<VTBOXBK> &boxes) {
     std::vector<std::string> keep;
-    for (uint32_t i = 0; i < count; ++i) keep.push_back(BoxArchiveName(boxes[i].BoxNo));
+    for (const VTBOXBK &box : boxes) keep.push_back(BoxArchiveName(box.BoxNo));
     FindList folders, files;
     ListLocalFolder(folder, "*", &folders, &files);
     for (const auto &f : folders) DeleteLocalTree(JoinPath(folder, f.cFileName), folder);
@@ -54,7 +61,8 @@ class BackupConversion {
 public:
     BackupConversion(ConversionRequest request, const std::string &work, HANDLE cancel, HANDLE progressEvent,
                      VTPROGRESSINFO *record)
-        : request_(std::move(request)), work_(work), tree_(work), progress_(record, progressEvent, cancel) {}
+        : request_(std::move(request)), work_(work), tree_(work), progress_(record, progressEvent, cancel),
+          unpacker_(request_.source, tree_) {}
 
     void Run(const char *sourceAsGiven, const char *destinationAsGiven);
     // Removes BOX once it is the conversion's: a failure before that (a
@@ -69,7 +77,7 @@ private:
         progress_.Signal();
         progress_.CheckCancel();
     }
-    void ReadBoxList();
+    void UnpackDescription();
     void ConvertBox(VTBOXBK &box);
     void ConvertDocument(VTBOXBK &box, const std::string &level, uint32_t document, FilterContext context);
     void RewriteTotals();
@@ -80,22 +88,20 @@ private:
     StoreTree tree_;
     Progress progress_;
     CheckSettings checks_;
-    GlobalBlock boxList_;
-    VTBOXBK *boxes_ = nullptr;
-    uint32_t boxCount_ = 0;
+    BackupUnpacker unpacker_;
+    std::vector<VTBOXBK> boxes_;
     uint64_t total_ = 0, done_ = 0, removed_ = 0;
     bool ownsBox_ = false;
 };
 
-void BackupConversion::ReadBoxList() {
-    VTBACKUPINFO info{};
-    void *handle = nullptr;
-    uint32_t rc = vtBoxGetXMLInfo(request_.source.c_str(), work_.c_str(), &info, &boxCount_, &boxes_, &handle);
-    boxList_.reset(handle);
-    // Without the box list nothing could be converted: the conversion stops
-    // rather than pack the source again under the new version.
-    if (rc != 0) Raise(rc);
-    if (!boxes_) boxCount_ = 0;
+// The description taken out into BOX, where its version and totals are
+// rewritten. The outer level was checked before: it holds one description.
+void BackupConversion::UnpackDescription() {
+    ZipReader zip;
+    if (!zip.Open(request_.source)) Raise(GetLastError(), "cannot read " + request_.source);
+    if (!zip.Locate(std::string(kBoxTreeName) + "\\" + kBackupDescriptionName, false) ||
+        !zip.ExtractCurrent(tree_.box(), true, kBackupDescriptionName))
+        Raise(GetLastError(), "cannot unpack the description of " + request_.source + " into " + tree_.box());
 }
 
 int32_t BackupConversion::DocumentPercent() const {
@@ -141,10 +147,13 @@ void BackupConversion::ConvertBox(VTBOXBK &box) {
 
     const uint32_t number = box.BoxNo;
     const std::string archive = tree_.boxArchive(number);
-    Check(ExtractBoxArchive(tree_.dataArchive(), tree_.data(), number));
-    // The box archive stays (readable) until it is known whether anything
-    // leaves the box.
-    Check(UnzipArchive(archive, tree_.data(), {.undoByteChange = true}));
+    // The box archive as it came, kept aside until it is known whether
+    // anything leaves the box; the box itself is unpacked through the checks
+    // the restore makes, against its description.
+    const std::string kept = JoinPath(tree_.box(), kKeptFolder);
+    if (!CreateFolderTree(kept)) Raise(GetLastError(), "cannot make " + kept);
+    Check(ExtractBoxArchive(tree_.dataArchive(), kept, number));
+    unpacker_.UnpackBox(number);
     const uint64_t removedBefore = removed_;
 
     const std::string level = JoinPath(tree_.boxFolder(number), FindInnerFolder(work_, number));
@@ -171,21 +180,21 @@ void BackupConversion::ConvertBox(VTBOXBK &box) {
     if (removed_ == removedBefore) {
         // Nothing left the box: the archive it came in holds what packing it
         // again would, and keeping it spares compressing the box once more.
-        DeleteLocalTree(tree_.boxFolder(number), work_);
-        Check(ChangeLast32Bytes(archive));
+        if (std::rename(JoinPath(kept, BoxArchiveName(number)).c_str(), archive.c_str()) != 0)
+            Raise(vt::Win32FromErrno(errno), "cannot move the box archive into " + tree_.data());
     } else {
-        std::remove(archive.c_str());
         Check(ZipFolder(archive, tree_.boxFolder(number), {.byteChange = true}));
-        DeleteLocalTree(tree_.boxFolder(number), work_);
     }
+    DeleteLocalTree(tree_.boxFolder(number), work_);
+    DeleteLocalTree(kept, work_);
     OutputDebugStringA("\n****************************************************\n");
 }
 
 void BackupConversion::RewriteTotals() {
     std::vector<std::pair<std::string, std::string>> totals;
-    for (uint32_t i = 0; i < boxCount_; ++i) {
-        totals.emplace_back("NumOfDocs", std::to_string(boxes_[i].NumOfDocs));
-        totals.emplace_back("BoxUsedDisk", std::to_string(boxes_[i].BoxUsedDisk));
+    for (const VTBOXBK &box : boxes_) {
+        totals.emplace_back("NumOfDocs", std::to_string(box.NumOfDocs));
+        totals.emplace_back("BoxUsedDisk", std::to_string(box.BoxUsedDisk));
     }
     if (ReplaceXmlElementsInOrder(tree_.description(), work_, totals) != 0)
         Raise(GetLastError(), "cannot correct the totals in " + tree_.description());
@@ -208,18 +217,21 @@ void BackupConversion::Run(const char *sourceAsGiven, const char *destinationAsG
         OutputDebugStringA("\n Removing an old BOX folder from the work folder \n");
         DeleteLocalTree(tree_.box(), work_);
     }
-    Check(UnzipArchive(request_.source, work_));
-    tree_.AdoptNameCase();
+    // The box list is the description's, checked (each box once); without
+    // it nothing could be converted, so the conversion stops rather than
+    // pack the source again under the new version.
+    unpacker_.ReadDescription(work_);
+    boxes_ = unpacker_.described();
+    unpacker_.UnpackFile();
+    UnpackDescription();
     Step(7);
-    Check(UnzipArchive(tree_.databaseArchive(), tree_.box(), kUnpackBoxArchive));
     Step(12);
-    ReadBoxList();
     if (ReplaceXmlElementLine(tree_.description(), work_, "EngineVersion", request_.destinationVersion) != 0)
         Raise(GetLastError(), "cannot write the new engine version into " + tree_.description());
 
-    for (uint32_t i = 0; i < boxCount_; ++i) total_ += boxes_[i].NumOfDocs;
+    for (const VTBOXBK &box : boxes_) total_ += box.NumOfDocs;
     progress_.record().DocsTotal = static_cast<int32_t>(std::min<uint64_t>(total_, INT32_MAX));
-    for (uint32_t i = 0; i < boxCount_; ++i) ConvertBox(boxes_[i]);
+    for (VTBOXBK &box : boxes_) ConvertBox(box);
     progress_.ClearNames();
 
     RewriteTotals();
@@ -231,7 +243,7 @@ void BackupConversion::Run(const char *sourceAsGiven, const char *destinationAsG
     // DATA is packed again from the converted box archives alone: the old
     // DATA.zip goes, and so does anything the description does not name.
     std::remove(tree_.dataArchive().c_str());
-    KeepOnly(tree_.data(), boxCount_, boxes_);
+    KeepOnly(tree_.data(), boxes_);
 
     Check(ZipFolder(tree_.dataArchive(), tree_.data()));
     DeleteLocalTree(tree_.data(), work_);

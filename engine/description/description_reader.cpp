@@ -147,7 +147,7 @@ extern "C" uint32_t vtBoxGetXMLInfo(const char *archivePath, const char *workFol
             auto *bk = static_cast<VTBOXBK *>(array.get());
             for (uint32_t i = 0; i < n; ++i) {
                 CopyField(bk[i].BoxName, Trim(ItemChildText(*doc, items, i, "BoxName")));
-                bk[i].BoxNo = ItemChildNumber(*doc, items, i, "BoxNo");
+                bk[i].BoxNo = ParseBoxNumber(ItemChildText(*doc, items, i, "BoxNo"), "the description");
                 bk[i].NumOfFolders = ItemChildNumber(*doc, items, i, "NumOfFolders");
                 bk[i].NumOfDocs = ItemChildNumber(*doc, items, i, "NumOfDocs");
                 bk[i].BoxUsedDisk = ItemChildNumber(*doc, items, i, "BoxUsedDisk");

@@ -442,6 +442,9 @@ int BoxFtpClient::CreateEmptyFile(const std::string &remotePath) {
     uint32_t rc = Session().Upload(remotePath, FtpType::Binary, nothing, 0);
     LogResponse(remotePath.c_str());
     RaiseIfCancelled(rc, "STOR " + remotePath);
+    // A refusal is the server's answer on a working connection (553 where a
+    // folder it would go in was not made): it keeps its own code and reply.
+    if (rc == vt::code(vt::Code::SERVER_REFUSED)) RaiseFailed(rc, "STOR " + remotePath);
     if (rc != 0) RaiseFailed(vt::code(vt::Code::CONNECTION_FAILED), "STOR " + remotePath);
     return 0;
 }

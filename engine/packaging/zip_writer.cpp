@@ -314,21 +314,36 @@ AddResult ZipWriter::AddDeflated(const std::string &path, DeflatedFile &file) {
 
 // Lists a folder tree in the order its entries are written: the folder, its
 // files, then each subfolder in the same way. Names beginning with a dot are
-// not packed.
-void ZipWriter::Plan(const std::string &absolute, std::vector<PlannedItem> *items) {
+// not packed, unless every item must go in (a tree that is removed once
+// packed keeps nothing that is not in its archive). A folder that cannot be
+// listed is left out with its content; with everyItem that ends the walk:
+// false, its path in *unlisted.
+bool ZipWriter::Plan(const std::string &absolute, bool everyItem, std::vector<PlannedItem> *items,
+                     std::string *unlisted) {
     FindList folders, files;
-    if (ListLocalFolder(absolute, "*.*", &folders, &files) == vt::code(vt::Code::NOT_ON_DEVICE)) {
+    const uint32_t rc = ListLocalFolder(absolute, "*.*", &folders, &files);
+    // An empty folder lists as "nothing found"; anything else means its
+    // content is unknown.
+    if (rc != 0 && (rc == vt::code(vt::Code::NOT_ON_DEVICE) || GetLastError() != vt::code(vt::Code::FILE_NOT_FOUND))) {
+        const uint32_t error = GetLastError();  // the system's reason, kept by the listing
         vt::DebugPrint("\n %s cannot be listed, its content is left out \n", absolute.c_str());
-        return;
+        if (everyItem) {
+            SetLastError(error != 0 ? error : vt::code(vt::Code::ACCESS_DENIED));
+            *unlisted = absolute;
+            return false;
+        }
+        return true;
     }
+    const auto packed = [everyItem](const char *name) { return everyItem || !IsDotName(name); };
     for (const auto &f : files)
-        if (!IsDotName(f.cFileName)) items->push_back({JoinPath(absolute, f.cFileName), false});
+        if (packed(f.cFileName)) items->push_back({JoinPath(absolute, f.cFileName), false});
     for (const auto &d : folders) {
-        if (IsDotName(d.cFileName)) continue;
+        if (!packed(d.cFileName)) continue;
         std::string sub = JoinPath(absolute, d.cFileName);
         items->push_back({sub, true});
-        Plan(sub, items);
+        if (!Plan(sub, everyItem, items, unlisted)) return false;
     }
+    return true;
 }
 
 AddResult ZipWriter::AddFolder(const std::string &path, bool ignorePath, bool everyItem) {
@@ -346,7 +361,11 @@ AddResult ZipWriter::AddFolder(const std::string &path, bool ignorePath, bool ev
     if (top != AddResult::Added) return top;
 
     std::vector<PlannedItem> items;
-    Plan(absolute, &items);
+    std::string unlisted;
+    if (!Plan(absolute, everyItem, &items, &unlisted)) {
+        firstLeftOut_ = unlisted;
+        return AddResult::LeftOut;
+    }
     std::vector<std::string> paths;
     std::vector<bool> stream;
     for (const auto &item : items)

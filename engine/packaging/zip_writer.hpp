@@ -52,10 +52,11 @@ public:
     // Adds a folder entry, then every file and subfolder below it whose name
     // does not begin with a dot. Items that cannot be read are left out and
     // the walk goes on; only a failure to write the archive breaks it. With
-    // everyItem the first item left out ends the walk: the result is then
-    // LeftOut, with its error as the last error and its path in
-    // firstLeftOut(). Lists folders with ListLocalFolder, which changes the
-    // current folder.
+    // everyItem, names beginning with a dot go in too, and the first item
+    // left out (a folder that cannot be listed among them) ends the walk: the
+    // result is then LeftOut, with its error as the last error and its path
+    // in firstLeftOut(). Lists folders with ListLocalFolder, which changes
+    // the current folder.
     AddResult AddFolder(const std::string &path, bool ignorePath, bool everyItem = false);
 
     // The path of the item that ended addFolder with everyItem.
@@ -76,7 +77,7 @@ private:
         std::string path;
         bool folder;
     };
-    void Plan(const std::string &absolute, std::vector<PlannedItem> *items);
+    bool Plan(const std::string &absolute, bool everyItem, std::vector<PlannedItem> *items, std::string *unlisted);
     AddResult AddFolderEntry(const std::string &absolute, const std::string &name);
     AddResult AddDeflated(const std::string &path, DeflatedFile &file);
     bool EntryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const;

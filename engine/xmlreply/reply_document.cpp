@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "session/result.hpp"
+#include "store/layout.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 #include "vtplatform/text.hpp"
@@ -162,6 +163,22 @@ int64_t ParseNumber(const std::string &text) {
     errno = 0;
     long long v = std::strtoll(text.c_str(), nullptr, 10);
     return v;
+}
+
+uint32_t ParseBoxNumber(const std::string &text, const std::string &what) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    uint32_t value = 0;
+    bool ok = first != std::string::npos;
+    for (size_t i = first; ok && i <= last; ++i) {
+        const char c = text[i];
+        // Stops at the first digit that would pass the bound: no wrap.
+        ok = c >= '0' && c <= '9' && (value = value * 10 + static_cast<uint32_t>(c - '0')) <= kMaxEntryNumber;
+    }
+    if (!ok || value == 0)
+        Raise(kMissing, vt::Format("%s names box \"%s\"; box numbers run from 1 to %u", what.c_str(),
+                                   text.substr(0, vt::Utf8PrefixLength(text, 24)).c_str(), kMaxEntryNumber));
+    return value;
 }
 
 void ParseTime(const std::string &text, SYSTEMTIME *out) {

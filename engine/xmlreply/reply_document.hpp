@@ -53,6 +53,12 @@ ReplyDocumentPtr LoadReplyDocument(const char *data, size_t size, std::string *w
 int64_t ParseNumber(const std::string &text);
 void ParseTime(const std::string &text, SYSTEMTIME *out);
 
+// A box number as the device and a description write it: decimal digits
+// only, blanks around them aside, from 1 to kMaxEntryNumber (the device's
+// three-digit box names). Anything else (a sign, a fraction, 0, 1000, a
+// number that would wrap) raises 11, with what naming the value's place.
+uint32_t ParseBoxNumber(const std::string &text, const std::string &what);
+
 // Maps a reply's Result text to a result code: returns for success, raises
 // the mapped code otherwise (printing the device's constant name first).
 void CheckBoxResult(const std::string &text);

@@ -79,7 +79,7 @@
     X(OFFLINE, 2250, "This computer is not connected to a network.") \
     X(DEVICE_NOT_AVAILABLE, 4319, "The device is not available.") \
     X(WEB_SESSION_FAILED, 4351, "The device could not set up a web session.") \
-    X(DEVICE_LIMIT, 8260, "The device refused the data: a limit was exceeded.") \
+    X(DEVICE_LIMIT, 8260, "The device refused the data: a limit was exceeded, or its FTP server refused an upload.") \
     X(OUT_OF_HANDLES, 12001, "No more connection handles could be created.") \
     X(NET_TIMEOUT, 12002, "The request timed out.") \
     X(SERVER_REFUSED, 12003, "The server returned extended error information.") \

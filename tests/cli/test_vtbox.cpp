@@ -321,6 +321,20 @@ TEST(VtboxExitCodes, LocalDiskDamagedFileAndPartialRestore) {
     sim.faults().Clear();
     EXPECT_EQ(partial.exitCode, 10) << partial.err;
     EXPECT_TRUE(Has(partial.err, "had been restored before the failure and stay on the device")) << partial.err;
+    // Each FTP refusal in its own words: a 451 is the server's own error,
+    // none of the box's limits.
+    EXPECT_TRUE(Has(partial.err, "error of its own (451)")) << partial.err;
+    EXPECT_FALSE(Has(partial.err, "400 documents")) << partial.err;
+    ExpectDeviceReleased(sim);
+
+    // A folder the device refused to make, then the 553 for a file in it: a
+    // refusal on a working connection, not an unreachable device.
+    sim.faults().RefuseFolderCreation();
+    Result refused = Vtbox(sim, {"restore", "-i", file, "--boxes", "1", "--mode", "keep-both"});
+    sim.faults().Clear();
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_TRUE(Has(refused.err, "could not create the file there (553)")) << refused.err;
+    EXPECT_FALSE(Has(refused.err, "broke off")) << refused.err;
     ExpectDeviceReleased(sim);
 }
 

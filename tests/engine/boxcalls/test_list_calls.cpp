@@ -19,10 +19,13 @@ protected:
     VTMFPSESSION s = device.Session();
 };
 
-std::string BoxProp(int no, const std::string &name, int protectedFlag = 0) {
-    return "<BoxProp BoxNo=\"" + std::to_string(no) + "\"><BoxName>" + name +
+std::string BoxProp(const std::string &no, const std::string &name, int protectedFlag = 0) {
+    return "<BoxProp BoxNo=\"" + no + "\"><BoxName>" + name +
            "</BoxName><LastUpdateDate>1700000000</LastUpdateDate><Protected>" + std::to_string(protectedFlag) +
            "</Protected></BoxProp>";
+}
+std::string BoxProp(int no, const std::string &name, int protectedFlag = 0) {
+    return BoxProp(std::to_string(no), name, protectedFlag);
 }
 
 TEST_F(ListCalls, BoxListInReplyOrder) {
@@ -79,18 +82,47 @@ TEST_F(ListCalls, EmptyListIsAHandleAndShortListsFail) {
     EXPECT_EQ(GetLastError(), 13u);
 }
 
+// The device numbers its boxes 1 to 999, each once: a list with another
+// number, or one number twice, is a bad reply, never a box to back up.
+TEST_F(ListCalls, BoxNumbersOutOfRangeOrRepeatedAreBadReplies) {
+    uint32_t count = 0;
+    VTBOX *boxes = nullptr;
+    for (const char *no : {"1000", "-5", "0", "4294967297", "7x", "", " ", "+3", "1.5"}) {
+        device.Answer("boxnwGetBoxList",
+                      Ok("<Boxes NumOfBoxes=\"2\">" + BoxProp(1, "a") + BoxProp(no, "b") + "</Boxes>"));
+        EXPECT_EQ(vtBoxGetBoxList(&s, &count, &boxes), nullptr) << no;
+        EXPECT_EQ(GetLastError(), 11u) << no;
+        EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("box numbers run from 1 to 999"), std::string::npos)
+            << vtBoxGetLastErrorText();
+    }
+    device.Answer("boxnwGetBoxList", Ok("<Boxes NumOfBoxes=\"3\">" + BoxProp(4, "a") + BoxProp(9, "b") +
+                                        BoxProp("004", "c") + "</Boxes>"));
+    EXPECT_EQ(vtBoxGetBoxList(&s, &count, &boxes), nullptr);
+    EXPECT_EQ(GetLastError(), 11u);
+    EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("names box 004 twice"), std::string::npos)
+        << vtBoxGetLastErrorText();
+
+    device.Answer("boxnwGetBoxList",
+                  Ok("<Boxes NumOfBoxes=\"2\">" + BoxProp(" 007 ", "a") + BoxProp(999, "b") + "</Boxes>"));
+    HGLOBAL h = vtBoxGetBoxList(&s, &count, &boxes);
+    ASSERT_NE(h, nullptr) << vtBoxGetLastErrorText();
+    EXPECT_EQ(boxes[0].BoxNo, 7u);
+    EXPECT_EQ(boxes[1].BoxNo, 999u);
+    GlobalFree(h);
+}
+
 TEST_F(ListCalls, RepliesOverOneMegabyteAreReadWhole) {
     std::string items;
     const std::string longName(1200, 'n');
-    for (int i = 1; i <= 1000; ++i) items += BoxProp(i, longName + std::to_string(i));
-    device.Answer("boxnwGetBoxList", Ok("<Boxes NumOfBoxes=\"1000\">" + items + "</Boxes>"));
+    for (int i = 1; i <= 999; ++i) items += BoxProp(i, longName + std::to_string(i));
+    device.Answer("boxnwGetBoxList", Ok("<Boxes NumOfBoxes=\"999\">" + items + "</Boxes>"));
     uint32_t count = 0;
     VTBOX *boxes = nullptr;
     HGLOBAL h = vtBoxGetBoxList(&s, &count, &boxes);
     ASSERT_NE(h, nullptr) << GetLastError();
-    ASSERT_EQ(count, 1000u);
-    EXPECT_EQ(boxes[999].BoxNo, 1000u);
-    EXPECT_EQ(std::string(boxes[999].BoxName), std::string(255, 'n'));  // cut to the field
+    ASSERT_EQ(count, 999u);
+    EXPECT_EQ(boxes[998].BoxNo, 999u);
+    EXPECT_EQ(std::string(boxes[998].BoxName), std::string(255, 'n'));  // cut to the field
     GlobalFree(h);
 }
 

@@ -120,8 +120,8 @@ TEST_F(ArchiveConversion, FailuresLeaveNoResultAndNoWorkFolder) {
     vtconv::Python(
         "import sys,zipfile\n"
         "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
-        "[out.writestr(n, src.read(n)) for n in src.namelist() if n in "
-        "(\"Archive.XML\",\"D0000001.zip\",\"D0000002.zip\")]\n"
+        "[out.writestr(n, src.read(n).replace(b\"<NumOfDocs>4<\", b\"<NumOfDocs>2<\")) for n in src.namelist() "
+        "if n in (\"Archive.XML\",\"D0000001.zip\",\"D0000002.zip\")]\n"
         "out.close()",
         {source, dir / "flagged.zip"});
     vttest::DebugCapture log;
@@ -165,21 +165,36 @@ TEST_F(ArchiveConversion, FailuresLeaveNoResultAndNoWorkFolder) {
     EXPECT_TRUE(TempIsEmpty());
 }
 
-// What a document archive holds cannot take the place of the description or
-// of another document: each is unpacked on its own.
-TEST_F(ArchiveConversion, ADocumentArchiveCannotOverwriteItsNeighbours) {
-    vtconv::Python(
-        "import sys,zipfile\n"
-        "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\")\n"
-        "[out.writestr(n, src.read(n)) for n in src.namelist() if n != \"D0000003.zip\"]\n"
-        "import io; b=io.BytesIO(); d=zipfile.ZipFile(b,\"w\")\n"
-        "d.writestr(\"Archive.XML\",\"<ArchiveInfo><Version>evil</Version></ArchiveInfo>\")\n"
-        "d.writestr(\"D0000004.zip\",\"evil\"); d.close(); out.writestr(\"D0000003.zip\", b.getvalue()); out.close()",
-        {source, dir / "hostile.zip"});
-    ConversionRun run = Run("Test-B V1.0.0.0", false, dir / "hostile.zip");
-    ASSERT_EQ(run.rc, 0u) << run.detail;
-    EXPECT_NE(vtconv::ZipMember(result, "Archive.XML").find("<Version>Test-B V1.0.0.0</Version>"), std::string::npos);
-    EXPECT_EQ(vtconv::ZipMember(result, "D0000004.zip"), vtconv::ZipMember(source, "D0000004.zip"));
+// A file whose description does not count what it holds, or that holds
+// anything but its description and its documents (beside them, or inside a
+// document archive), is damaged: refused before anything is converted.
+TEST_F(ArchiveConversion, WhatTheFileDoesNotAccountForIsRefused) {
+    const std::string edit =
+        "import sys,io,zipfile\n"
+        "src=zipfile.ZipFile(sys.argv[1]); out=zipfile.ZipFile(sys.argv[2],\"w\"); kind=sys.argv[3]\n"
+        "for n in src.namelist():\n"
+        "  data=src.read(n)\n"
+        "  if kind==\"count\" and n==\"Archive.XML\": data=data.replace(b\"<NumOfDocs>4<\", b\"<NumOfDocs>99<\")\n"
+        "  if kind==\"inner\" and n==\"D0000003.zip\":\n"
+        "    b=io.BytesIO(); d=zipfile.ZipFile(b,\"w\"); i=zipfile.ZipFile(io.BytesIO(data))\n"
+        "    [d.writestr(m, i.read(m)) for m in i.namelist()]\n"
+        "    d.writestr(\"D0000004.zip\",\"evil\"); d.close(); data=b.getvalue()\n"
+        "  out.writestr(n, data)\n"
+        "if kind==\"outer\": out.writestr(\"notes.txt\",\"beside the documents\")\n"
+        "out.close()";
+    for (const char *kind : {"count", "inner", "outer"}) {
+        SCOPED_TRACE(kind);
+        const std::string crafted = dir / (std::string(kind) + ".zip");
+        vtconv::Python(edit, {source, crafted, kind});
+        ConversionRun run = Run("Test-B V1.0.0.0", false, crafted);
+        EXPECT_EQ(run.rc, 1392u) << run.detail;
+        EXPECT_NE(run.detail.find(std::string(kind) == "count" ? "counts 99 documents (NumOfDocs) but it holds 4"
+                                                               : "is no part of"),
+                  std::string::npos)
+            << run.detail;
+        EXPECT_FALSE(fs::exists(result));
+        EXPECT_TRUE(TempIsEmpty());
+    }
 }
 
 }  // namespace

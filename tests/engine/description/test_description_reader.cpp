@@ -127,6 +127,16 @@ TEST_F(DescriptionReader, FilesThatAreNotDescriptions) {
     EXPECT_EQ(Read(Pack("broken", {{"Backup.XML", "<BackupInfo><Boxes NumOfBoxes=\"1\">"}})), 13u);
     EXPECT_EQ(Read(Pack("short", {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0", Box(1, "x", "no"), 2)}})), 11u);
     EXPECT_EQ(handle, nullptr);
+    // A box number is read as written, never wrapped into the device's range.
+    for (const std::string no : {"-4294967295", "0", "1000", "4294967297", "1e2"}) {
+        std::string box = Box(1, "x", "no");
+        box.replace(box.find("<BoxNo>1<") + 7, 1, no);
+        EXPECT_EQ(Read(Pack("number" + std::to_string(no.size()) + no.substr(0, 1),
+                            {{"Backup.XML", BackupXml("Korvo-B V1.3.0.0", box, 1)}})),
+                  11u)
+            << no;
+        EXPECT_EQ(handle, nullptr) << no;
+    }
     EXPECT_EQ(Read(Pack("nomac",
                         {{"Backup.XML", "<BackupInfo><EngineVersion>Korvo-B V1.3.0.0</EngineVersion></BackupInfo>"}})),
               11u);

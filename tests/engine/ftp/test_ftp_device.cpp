@@ -18,6 +18,7 @@
 #include "devicesim/seeding.hpp"
 #include "ftp/ftp_client.hpp"
 #include "ftp_test_support.hpp"
+#include "session/error_detail.hpp"
 #include "temp_dir.hpp"
 #include "vsftpd_server.hpp"
 #include "vtBoxBRD.h"
@@ -173,6 +174,14 @@ TEST_P(FtpDevice, TheStatusFileIsReplaced) {
     EXPECT_EQ(fs::file_size(Store(folder) / "UNLOCK.STS"), 0u);
     EXPECT_FALSE(fs::exists(Store(folder) / "CREATE.STS"));
     EXPECT_EQ(CountCommands(Commands(), std::string(Word("DELE", "delete")) + " " + folder + "/CREATE.STS"), 1u);
+
+    // In a folder the device refused to make, the status file is refused
+    // (553) on a connection that still works: a refusal, not a lost connection.
+    device_->GetFaults().RefuseFolderCreation(1);
+    const std::string refused = std::string(kBox) + "/F0000092";
+    EXPECT_EQ(client_->FtpCreateFolder(refused), 0);
+    EXPECT_EQ(RaisedCode([&] { client_->CreateEmptyFile(refused + "/CREATE.STS"); }), 12003u);
+    EXPECT_NE(vtbox::FailureDetail().find("FTP 553"), std::string::npos) << vtbox::FailureDetail();
 }
 
 TEST_P(FtpDevice, A552IsRetriedOnceAfterADelete) {

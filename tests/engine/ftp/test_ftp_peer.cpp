@@ -123,8 +123,8 @@ TEST_F(FtpPeer, StatusFilesFollowTheDeviceConvention) {
     vttest::DebugCapture capture;
     EXPECT_EQ(client_->FtpReplaceStatusFile(Remote("D0000001")), 0);
     EXPECT_NE(capture.text().find("FtpDeleteFile Failed With ERROR - 1359"), std::string::npos);
-    // An empty file that cannot be made raises 12004.
-    EXPECT_EQ(RaisedCode([&] { client_->CreateEmptyFile(Remote("nofolder/UNLOCK.STS")); }), 12004u);
+    // An empty file the server refuses (no such folder) raises its refusal.
+    EXPECT_EQ(RaisedCode([&] { client_->CreateEmptyFile(Remote("nofolder/UNLOCK.STS")); }), 12003u);
 }
 
 // A small box tree: records, page folders, status files.

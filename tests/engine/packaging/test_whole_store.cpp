@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -74,11 +77,39 @@ bool AnyLeftover(const fs::path &root) {
     return false;
 }
 
+// While it lives, this thread is held to the folders' permissions even as
+// root: the capabilities that let root read any folder are taken out of its
+// effective set (and put back from the permitted one afterwards).
+class NoFolderOverride {
+public:
+    NoFolderOverride() {
+        if (geteuid() != 0) return;
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        if (syscall(SYS_capget, &header, saved_) != 0) return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        lowered_ = syscall(SYS_capset, &header, lowered) == 0;
+    }
+    ~NoFolderOverride() {
+        if (!lowered_) return;
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        syscall(SYS_capset, &header, saved_);
+    }
+
+private:
+    __user_cap_data_struct saved_[2] = {};
+    bool lowered_ = false;
+};
+
 TEST(WholeStore, FourBoxesPackWithTheirProgressAndUnpackByteForByte) {
     KeepCwd keep;
     TempDir dir;
     const fs::path root = dir / "store";
     MakeStore(root, 4);
+    // Hidden names are the store's too: packing removes them with their folder.
+    WriteFile(root / "BOX/DATA/B0000002/P0000001/.note", "hidden file");
+    WriteFile(root / "BOX/DATA/B0000003/.cache/PAGE0001.JPG", PageBytes(700, 3));
+    WriteFile(root / "BOX/DATABASE/.B0000001.XML", "hidden record");
     const auto before = Snapshot(root / "BOX");
     const std::string archive = (root / "store.zip").string();
 
@@ -142,25 +173,33 @@ TEST(WholeStore, AStepThatFailsStopsAndLeavesItsFolder) {
 }
 
 // Packing consumes the store: a file that cannot go into its archive (a
-// name no entry can carry, a FIFO) fails the step and its folder stays, with
-// the file in it.
-TEST(WholeStore, AFileThatCannotBePackedFailsAndNothingIsRemoved) {
+// name no entry can carry, a FIFO) or a folder that cannot be listed fails
+// the step and its folder stays, with everything in it.
+TEST(WholeStore, AnItemThatCannotBePackedFailsAndNothingIsRemoved) {
     KeepCwd keep;
-    for (const char *kind : {"name", "fifo"}) {
+    for (const char *kind : {"name", "fifo", "unlisted"}) {
         SCOPED_TRACE(kind);
         TempDir dir;
         const fs::path root = dir / "store";
         MakeStore(root, 2);
-        const bool name = std::string(kind) == "name";
-        const fs::path odd = root / "BOX/DATA/B0000002/P0000001/D0000001" / (name ? "PAGE\\2.JPG" : "PAGE0002.JPG");
-        if (name)
-            WriteFile(odd, "the only copy");
-        else
+        const std::string k = kind;
+        const fs::path odd =
+            root / "BOX/DATA/B0000002/P0000001/D0000001" / (k == "name" ? "PAGE\\2.JPG" : "PAGE0002.JPG");
+        if (k == "fifo")
             ASSERT_EQ(mkfifo(odd.c_str(), 0600), 0);
+        else
+            WriteFile(odd, "the only copy");
+        const fs::path locked = odd.parent_path();
+        if (k == "unlisted") ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+        uint32_t rc;
         const std::string archive = (root / "store.zip").string();
-        ProgressRecorder progress;
-        EXPECT_NE(vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word()),
-                  0u);
+        {
+            NoFolderOverride asUser;  // root reads any folder otherwise
+            ProgressRecorder progress;
+            rc = vtBoxZipAllVaultraData(archive.c_str(), root.c_str(), nullptr, progress.event(), progress.word());
+        }
+        chmod(locked.c_str(), 0755);
+        EXPECT_NE(rc, 0u);
         EXPECT_NE(std::string(vtBoxGetLastErrorText()).find("cannot be packed"), std::string::npos)
             << vtBoxGetLastErrorText();
         EXPECT_TRUE(fs::exists(fs::symlink_status(odd)));
