@@ -60,6 +60,9 @@ inline ConversionRun Convert(Converter convert, const std::string &source, const
     run.detail = vtBoxGetLastErrorText();
     done = true;
     if (watcher.joinable()) watcher.join();
+    // The watcher may have stopped looking before the last signal came: the
+    // record as the conversion left it is what a caller sees last.
+    if (watch) run.seen.push_back(run.progress);
     if (status) CloseHandle(status);
     CloseHandle(cancel);
     return run;

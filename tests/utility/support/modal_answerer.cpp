@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDialog>
 
+#include "device_wait_dlg.hpp"
+
 namespace vttest {
 
 namespace {
@@ -16,6 +18,10 @@ void Later(std::function<void()> action) { QMetaObject::invokeMethod(qApp, std::
 
 ModalAnswerer::ModalAnswerer() {
     timer_.setInterval(kTickMs);
+    // The wait for a device shows once a call takes a moment, which a loaded
+    // machine may make any call take: the program closes it itself when the
+    // call returns, and a test that means to cancel it asks for it.
+    LetStay<vtutil::CDeviceWaitDlg>();
     connect(&timer_, &QTimer::timeout, this, &ModalAnswerer::Tick);
     timer_.start();
 }
