@@ -10,12 +10,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
+#include <sstream>
+
+#include "bounded_file.hpp"
 
 namespace vtcli {
 
 namespace {
+
+// A configuration file is a few lines of settings; 64 KiB is hundreds of
+// times any real one, and a larger file (or one that grows while it is
+// read) is refused before it fills memory.
+constexpr size_t kMaxConfigFileBytes = 64 * 1024;
+// Only the first line of a password file is the password; the rest may be
+// notes, but a file this size is no password file.
+constexpr size_t kMaxPasswordFileBytes = 64 * 1024;
 
 std::string Trim(const std::string &s) {
     size_t a = s.find_first_not_of(" \t\r\n");
@@ -69,29 +79,17 @@ bool Number(const std::string &where, const std::string &text, uint32_t min, uin
 }
 
 bool ReadPasswordFile(const std::string &path, const std::string &namedBy, std::string *password, std::string *error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string text, why;
     struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        *error = "cannot read the password file " + path + " (" + namedBy + "): " + std::strerror(errno);
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        close(fd);
-        *error = "the password file " + path + " is not a file";
+    if (!vtjobs::ReadLocalFile(path, kMaxPasswordFileBytes, vtjobs::LinkRule::Follow, &text, &why, &st)) {
+        *error = "cannot read the password file " + path + " (" + namedBy + "): " + why;
         return false;
     }
     if (OthersMayRead(st)) {
-        close(fd);
         *error = "the password file " + path + " can be read by others (mode " + Mode(st) +
                  "); make it private with: chmod 600 " + path;
         return false;
     }
-    std::string text;
-    char buf[512];
-    ssize_t n;
-    while (text.find('\n') == std::string::npos && (n = read(fd, buf, sizeof buf)) > 0) text.append(buf, n);
-    close(fd);
     *password = text.substr(0, text.find('\n'));
     StripLineEnd(password);
     if (password->empty()) {
@@ -175,11 +173,12 @@ bool LoadConfigFile(ConfigFile *file, std::string *error) {
             break;
         }
     if (path.empty()) return true;
-    std::ifstream in(path);
-    if (!in) {
-        *error = "cannot read the configuration file " + path;
+    std::string text, why;
+    if (!vtjobs::ReadLocalFile(path, kMaxConfigFileBytes, vtjobs::LinkRule::Follow, &text, &why, &st)) {
+        *error = "cannot read the configuration file " + path + ": " + why;
         return false;
     }
+    std::istringstream in(text);
     static const char *known[] = {"host",     "port",          "ftp-port",        "timeout",
                                   "password", "password-file", "password-command"};
     std::string line;

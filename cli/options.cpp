@@ -507,7 +507,8 @@ std::string HelpText(const std::string &command) {
         "file ($XDG_CONFIG_HOME/vtbox/vtbox.conf, else /etc/vtbox/vtbox.conf; lines\n"
         "\"key = value\" with the keys host, port, ftp-port, timeout, password,\n"
         "password-file, password-command). A file that holds a password must not be\n"
-        "readable by others.\n";
+        "readable by others; the file and a password file are regular files of at\n"
+        "most 64 KiB.\n";
     const std::string output =
         "Output options:\n"
         "  --json                 JSON on standard output (JSON lines for backup and restore)\n"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -280,6 +281,39 @@ TEST(CliConfig, PasswordSourcesAndRefusals) {
     vtcli::ConfigFile bad;
     EXPECT_FALSE(vtcli::LoadConfigFile(&bad, &error));
     EXPECT_NE(error.find("vtbox.conf:1"), std::string::npos) << error;
+}
+
+// Local files a job reads are read within a bound and never waited on: a
+// FIFO at a name nobody watches would hold a timer's run for ever, and a
+// huge file would be read into memory before it is refused.
+TEST(CliConfig, LocalFilesAreBoundedRegularFilesNeverWaitedOn) {
+    Scene s;
+    std::string error, password;
+    const std::string conf = s.dir / "vtbox/vtbox.conf";
+    ASSERT_EQ(mkfifo(conf.c_str(), 0600), 0);
+    vtcli::ConfigFile fifo;
+    EXPECT_FALSE(vtcli::LoadConfigFile(&fifo, &error));
+    EXPECT_NE(error.find("vtbox.conf: not a regular file"), std::string::npos) << error;
+    unlink(conf.c_str());
+
+    const std::string line = "host = h\n";
+    s.Write("vtbox/vtbox.conf", line + std::string(64 * 1024 - line.size(), '#'), 0600);
+    vtcli::ConfigFile full;
+    ASSERT_TRUE(vtcli::LoadConfigFile(&full, &error)) << error;
+    EXPECT_EQ(full.values["host"], "h");
+    ASSERT_EQ(truncate(conf.c_str(), 64 * 1024 + 1), 0);
+    vtcli::ConfigFile over;
+    EXPECT_FALSE(vtcli::LoadConfigFile(&over, &error));
+    EXPECT_NE(error.find("larger than 65536 bytes"), std::string::npos) << error;
+    unlink(conf.c_str());
+
+    const std::string pipe = s.dir / "pw";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    vtcli::Options o;
+    ASSERT_TRUE(Parse({"--password-file", pipe, "boxes"}, &o, &error));
+    vtcli::ConfigFile none;
+    EXPECT_FALSE(vtcli::ObtainPassword(o, none, &password, &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 }  // namespace
