@@ -501,6 +501,8 @@ std::string HelpText(const std::string &command) {
         "  --password-file F      the administrator password: first line of F (mode 600)\n"
         "                                                                   VTBOX_PASSWORD_FILE\n"
         "  --password-command C   the password: first line C prints         VTBOX_PASSWORD_COMMAND\n"
+        "                         (within 30 s, VTBOX_PASSWORD_COMMAND_SECONDS, and 64 KiB;\n"
+        "                         beyond either it is stopped and vtbox exits 2)\n"
         "The password comes from --password-file or --password-command, else from\n"
         "VTBOX_PASSWORD, the variables above, the configuration file, or a prompt;\n"
         "never from the command line. Flags beat the environment, which beats the\n"
