@@ -1,21 +1,67 @@
 #include "config.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
+#include <sstream>
+
+#include "bounded_file.hpp"
 
 namespace vtcli {
 
 namespace {
+
+// A configuration file is a few lines of settings; 64 KiB is hundreds of
+// times any real one, and a larger file (or one that grows while it is
+// read) is refused before it fills memory.
+constexpr size_t kMaxConfigFileBytes = 64 * 1024;
+// Only the first line of a password file is the password; the rest may be
+// notes, but a file this size is no password file.
+constexpr size_t kMaxPasswordFileBytes = 64 * 1024;
+// A password command prints the password on its first line, and a password
+// manager perhaps a few lines of notes after it; more than this is not a
+// password, and a command that goes on printing (or never ends its line) is
+// stopped instead of being read into memory and sent to the device.
+constexpr size_t kMaxPasswordCommandBytes = 64 * 1024;
+// How long a password command may take, unless VTBOX_PASSWORD_COMMAND_SECONDS
+// says otherwise (1 to 3600): a password manager answers in a moment, and a
+// command that hangs must not hold a job that nobody watches for ever (a
+// timer whose run never ends never runs again).
+constexpr unsigned kDefaultPasswordCommandSeconds = 30;
+constexpr unsigned long kMaxPasswordCommandSeconds = 3600;
+// How often the wait for the command looks for a Ctrl-C that is held back.
+constexpr int kSignalLookMs = 50;
+
+unsigned PasswordCommandSeconds() {
+    if (const char *text = std::getenv("VTBOX_PASSWORD_COMMAND_SECONDS"); text && *text) {
+        char *end = nullptr;
+        errno = 0;
+        const unsigned long v = std::strtoul(text, &end, 10);
+        if (*end == '\0' && errno == 0 && v >= 1 && v <= kMaxPasswordCommandSeconds) return static_cast<unsigned>(v);
+    }
+    return kDefaultPasswordCommandSeconds;
+}
+
+// Whether Ctrl-C (or SIGTERM, SIGHUP) came while they are held.
+bool StopSignalPending() {
+    sigset_t pending;
+    sigpending(&pending);
+    return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+           sigismember(&pending, SIGHUP) == 1;
+}
 
 std::string Trim(const std::string &s) {
     size_t a = s.find_first_not_of(" \t\r\n");
@@ -69,29 +115,17 @@ bool Number(const std::string &where, const std::string &text, uint32_t min, uin
 }
 
 bool ReadPasswordFile(const std::string &path, const std::string &namedBy, std::string *password, std::string *error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string text, why;
     struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        *error = "cannot read the password file " + path + " (" + namedBy + "): " + std::strerror(errno);
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        close(fd);
-        *error = "the password file " + path + " is not a file";
+    if (!vtjobs::ReadLocalFile(path, kMaxPasswordFileBytes, vtjobs::LinkRule::Follow, &text, &why, &st)) {
+        *error = "cannot read the password file " + path + " (" + namedBy + "): " + why;
         return false;
     }
     if (OthersMayRead(st)) {
-        close(fd);
         *error = "the password file " + path + " can be read by others (mode " + Mode(st) +
                  "); make it private with: chmod 600 " + path;
         return false;
     }
-    std::string text;
-    char buf[512];
-    ssize_t n;
-    while (text.find('\n') == std::string::npos && (n = read(fd, buf, sizeof buf)) > 0) text.append(buf, n);
-    close(fd);
     *password = text.substr(0, text.find('\n'));
     StripLineEnd(password);
     if (password->empty()) {
@@ -101,23 +135,130 @@ bool ReadPasswordFile(const std::string &path, const std::string &namedBy, std::
     return true;
 }
 
+// The password command's output: a pipe read until the command closes it,
+// within the time limit and the byte bound.
+enum class CommandEnd { Closed, TimedOut, TooMuch, Stopped, Broken };
+
+CommandEnd ReadCommandOutput(int fd, std::chrono::seconds limit, std::string *text) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    char buf[4096];
+    for (;;) {
+        if (StopSignalPending()) return CommandEnd::Stopped;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return CommandEnd::TimedOut;
+        // Short slices: a Ctrl-C held back meanwhile is seen within one.
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), kSignalLookMs)));
+        if (ready < 0 && errno != EINTR) return CommandEnd::Broken;
+        if (ready <= 0) continue;
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) return CommandEnd::Broken;
+        if (n == 0) return CommandEnd::Closed;
+        if (text->size() + static_cast<size_t>(n) > kMaxPasswordCommandBytes) return CommandEnd::TooMuch;
+        text->append(buf, static_cast<size_t>(n));
+    }
+}
+
+// Waits for the command to end; one that closed its output but runs on is
+// stopped once the time limit has passed.
+int WaitForCommand(pid_t pid, std::chrono::steady_clock::time_point deadline, bool *stopped) {
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) return status;
+        if (done < 0 && errno != EINTR) return -1;
+        if (!*stopped && (std::chrono::steady_clock::now() >= deadline || StopSignalPending())) {
+            kill(-pid, SIGKILL);
+            *stopped = true;
+        }
+        if (*stopped) {
+            while (waitpid(pid, &status, 0) < 0)
+                if (errno != EINTR) return -1;
+            return status;
+        }
+        usleep(kSignalLookMs * 1000);
+    }
+}
+
 bool RunPasswordCommand(const std::string &command, const std::string &namedBy, std::string *password,
                         std::string *error) {
-    std::fflush(nullptr);
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        *error = "cannot run the password command (" + namedBy + "): " + std::strerror(errno);
+    const std::string failed = "the password command (" + namedBy + ") failed: ";
+    const std::chrono::seconds limit(PasswordCommandSeconds());
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        *error = failed + "it cannot be started: " + std::strerror(errno);
         return false;
     }
+    // Ctrl-C and the like are held while the command runs, so that the
+    // command is stopped with vtbox and never left behind; they take effect
+    // once it has ended.
+    sigset_t stopSignals, before;
+    sigemptyset(&stopSignals);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, sig);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &before);
+    // Made before fork: the child only calls what is safe after it.
+    char shell[] = "/bin/sh", name[] = "sh", dashC[] = "-c";
+    std::string commandText = command;
+    char *argv[] = {name, dashC, commandText.data(), nullptr};
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // A group of its own: whatever the command starts ends with it.
+        setpgid(0, 0);
+        dup2(out[1], STDOUT_FILENO);
+        signal(SIGPIPE, SIG_DFL);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        execv(shell, argv);
+        _exit(127);
+    }
+    const int forkError = errno;
+    close(out[1]);
+    if (pid < 0) {
+        close(out[0]);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        *error = failed + "it cannot be started: " + std::strerror(forkError);
+        return false;
+    }
+    setpgid(pid, pid);  // also here, so that the kill below finds the group whichever runs first
     std::string text;
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        if (text.size() < 65536) text.append(buf, n);
-    int status = pclose(pipe);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *error = "the password command (" + namedBy + ") failed" +
-                 (status != -1 && WIFEXITED(status) ? " with exit code " + std::to_string(WEXITSTATUS(status)) : "");
+    const CommandEnd end = ReadCommandOutput(out[0], limit, &text);
+    close(out[0]);
+    bool stopped = false;
+    if (end != CommandEnd::Closed) {
+        kill(-pid, SIGKILL);
+        stopped = true;
+    }
+    const int status = WaitForCommand(pid, deadline, &stopped);
+    const bool stopSignal = StopSignalPending();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);  // a held Ctrl-C ends vtbox here, as it would have at once
+    if (end == CommandEnd::TimedOut || (end == CommandEnd::Closed && stopped && !stopSignal)) {
+        *error = failed + "it gave no answer within " + std::to_string(limit.count()) +
+                 " s and was stopped (VTBOX_PASSWORD_COMMAND_SECONDS sets the limit)";
+        return false;
+    }
+    if (end == CommandEnd::TooMuch) {
+        *error = failed + "it printed more than " + std::to_string(kMaxPasswordCommandBytes) +
+                 " bytes and was stopped; a password is its first line";
+        return false;
+    }
+    if (end == CommandEnd::Stopped || stopSignal) {
+        *error = failed + "vtbox was asked to stop";
+        return false;
+    }
+    if (end == CommandEnd::Broken || status == -1) {
+        *error = failed + "its output cannot be read: " + std::strerror(errno);
+        return false;
+    }
+    if (WIFSIGNALED(status)) {
+        *error = failed + "it was killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
+                 strsignal(WTERMSIG(status)) + ")";
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        *error = failed + "it ended with exit code " + std::to_string(WEXITSTATUS(status));
         return false;
     }
     *password = text.substr(0, text.find('\n'));
@@ -175,11 +316,12 @@ bool LoadConfigFile(ConfigFile *file, std::string *error) {
             break;
         }
     if (path.empty()) return true;
-    std::ifstream in(path);
-    if (!in) {
-        *error = "cannot read the configuration file " + path;
+    std::string text, why;
+    if (!vtjobs::ReadLocalFile(path, kMaxConfigFileBytes, vtjobs::LinkRule::Follow, &text, &why, &st)) {
+        *error = "cannot read the configuration file " + path + ": " + why;
         return false;
     }
+    std::istringstream in(text);
     static const char *known[] = {"host",     "port",          "ftp-port",        "timeout",
                                   "password", "password-file", "password-command"};
     std::string line;

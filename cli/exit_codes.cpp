@@ -53,7 +53,8 @@ int ExitCodeFor(uint32_t code, FailureSite site) {
 const char *ExitCodeTable() {
     return "  0    done\n"
            "  1    other failure\n"
-           "  2    usage: bad command line or configuration\n"
+           "  2    usage: bad command line or configuration, or no password (the password\n"
+           "       command failed)\n"
            "  3    backup written, but the device was not released\n"
            "  4    wrong password\n"
            "  5    device busy or locked by another job\n"

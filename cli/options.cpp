@@ -501,13 +501,16 @@ std::string HelpText(const std::string &command) {
         "  --password-file F      the administrator password: first line of F (mode 600)\n"
         "                                                                   VTBOX_PASSWORD_FILE\n"
         "  --password-command C   the password: first line C prints         VTBOX_PASSWORD_COMMAND\n"
+        "                         (within 30 s, VTBOX_PASSWORD_COMMAND_SECONDS, and 64 KiB;\n"
+        "                         beyond either it is stopped and vtbox exits 2)\n"
         "The password comes from --password-file or --password-command, else from\n"
         "VTBOX_PASSWORD, the variables above, the configuration file, or a prompt;\n"
         "never from the command line. Flags beat the environment, which beats the\n"
         "file ($XDG_CONFIG_HOME/vtbox/vtbox.conf, else /etc/vtbox/vtbox.conf; lines\n"
         "\"key = value\" with the keys host, port, ftp-port, timeout, password,\n"
         "password-file, password-command). A file that holds a password must not be\n"
-        "readable by others.\n";
+        "readable by others; the file and a password file are regular files of at\n"
+        "most 64 KiB.\n";
     const std::string output =
         "Output options:\n"
         "  --json                 JSON on standard output (JSON lines for backup and restore)\n"

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -43,15 +44,17 @@ std::string Where(const VTCHECKITEM &f) {
         std::snprintf(box, sizeof box, "box %03u", f.BoxNo);
         where = box;
     }
-    if (f.Entry[0]) where += (where.empty() ? "" : ", ") + std::string(f.Entry);
+    // The entry's name is the file's own: escaped like every name from it.
+    if (f.Entry[0])
+        where += (where.empty() ? "" : ", ") + PlainText(std::string(f.Entry, strnlen(f.Entry, sizeof f.Entry)));
     return where;
 }
 
 void PrintFindings(const std::string &file, const std::vector<VTCHECKITEM> &findings) {
     for (const auto &f : findings) {
         std::string where = Where(f);
-        std::fprintf(stderr, "vtbox: %s: %s%s%s\n", file.c_str(), where.c_str(), where.empty() ? "" : ": ",
-                     PlainText(f.Text).c_str());
+        std::fprintf(stderr, "vtbox: %s: %s%s%s\n", PlainText(file).c_str(), where.c_str(), where.empty() ? "" : ": ",
+                     PlainText(std::string(f.Text, strnlen(f.Text, sizeof f.Text))).c_str());
     }
 }
 
@@ -105,13 +108,13 @@ int RunVerify(const Context &c) {
     }
     if (exitCode == kExitDamagedFile) {
         PrintFindings(file, v.findings);
-        std::fprintf(stderr, "vtbox: %s is damaged: %zu finding%s\n", file.c_str(), v.findings.size(),
+        std::fprintf(stderr, "vtbox: %s is damaged: %zu finding%s\n", PlainText(file).c_str(), v.findings.size(),
                      v.findings.size() == 1 ? "" : "s");
         return exitCode;
     }
     if (v.rc != 0) return ReportFailure("verifying " + file, v.rc, v.detail, FailureSite::BackupFile);
     if (!Output().quiet)
-        std::printf("%s: whole; every archive and entry read, the description matches\n", file.c_str());
+        std::printf("%s: whole; every archive and entry read, the description matches\n", PlainText(file).c_str());
     return kExitDone;
 }
 

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "bounded_file.hpp"
+
 namespace vtjobs {
 
 namespace {
@@ -74,12 +76,10 @@ void RemoveJobRecord(const std::string &host, uint32_t port) {
 std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
     std::string path = PathFor(host, port);
     if (path.empty()) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text(kMaxRecordBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxRecordBytes) return std::nullopt;
+    // A FIFO, a link or anything but a record at the name is no record:
+    // unlock and the login go on as when there is none, never waiting.
+    std::string text, error;
+    if (!ReadLocalFile(path, kMaxRecordBytes, LinkRule::Refuse, &text, &error)) return std::nullopt;
     std::istringstream lines(text);
     JobRecord r;
     std::string key;

@@ -25,6 +25,18 @@ size_t SequenceLength(std::string_view name, size_t i) {
     return len;
 }
 
+// Whether the character at name[i] (len bytes) is a bidirectional control:
+// U+061C, U+200E, U+200F, U+202A..U+202E or U+2066..U+2069. Kept in a file
+// name, it shows the name in another order in every file manager and shell
+// ("gpj.exe" read backwards).
+bool IsBidiControl(std::string_view name, size_t i, size_t len) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(name[i + k]); };
+    if (len == 2) return byte(0) == 0xD8 && byte(1) == 0x9C;
+    if (len != 3 || byte(0) != 0xE2) return false;
+    const unsigned cp = 0x2000u | (static_cast<unsigned>(byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+    return cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
 }  // namespace
 
 std::string SafeLocalName(std::string_view name, std::string_view fallback) {
@@ -34,7 +46,7 @@ std::string SafeLocalName(std::string_view name, std::string_view fallback) {
         const size_t len = SequenceLength(name, i);
         const bool control =
             c < 0x20 || c == 0x7F || (c == 0xC2 && len == 2 && static_cast<unsigned char>(name[i + 1]) < 0xA0);
-        if (len == 0 || control || c == '/' || c == '\\') {
+        if (len == 0 || control || IsBidiControl(name, i, len) || c == '/' || c == '\\') {
             out += '_';
             i += len == 0 ? 1 : len;
             continue;

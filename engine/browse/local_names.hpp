@@ -12,8 +12,8 @@ namespace vtbox {
 // keeps it within the 255 bytes of a name on Linux file systems.
 inline constexpr size_t kMaxLocalNameBytes = 200;
 
-// One name, never a path: "/" and "\\", control characters (C0, DEL, C1) and
-// bytes that are not UTF-8 become "_"; a name that begins with "." gets "_"
+// One name, never a path: "/" and "\\", control characters (C0, DEL, C1),
+// bidirectional controls and bytes that are not UTF-8 become "_"; a name that begins with "." gets "_"
 // in front (never ".", "..", nor hidden); an empty name becomes fallback;
 // the result is cut to kMaxLocalNameBytes, never inside a character.
 std::string SafeLocalName(std::string_view name, std::string_view fallback);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -178,7 +179,7 @@ struct Scene {
     std::vector<std::unique_ptr<vttest::ScopedEnv>> env;
     Scene() {
         for (const char *name : {"VTBOX_HOST", "VTBOX_PORT", "VTBOX_FTP_PORT", "VTBOX_PASSWORD", "VTBOX_PASSWORD_FILE",
-                                 "VTBOX_PASSWORD_COMMAND", "VTBOX_TIMEOUT"}) {
+                                 "VTBOX_PASSWORD_COMMAND", "VTBOX_TIMEOUT", "VTBOX_PASSWORD_COMMAND_SECONDS"}) {
             env.push_back(std::make_unique<vttest::ScopedEnv>(name, ""));
             unsetenv(name);
         }
@@ -280,6 +281,88 @@ TEST(CliConfig, PasswordSourcesAndRefusals) {
     vtcli::ConfigFile bad;
     EXPECT_FALSE(vtcli::LoadConfigFile(&bad, &error));
     EXPECT_NE(error.find("vtbox.conf:1"), std::string::npos) << error;
+}
+
+// Local files a job reads are read within a bound and never waited on: a
+// FIFO at a name nobody watches would hold a timer's run for ever, and a
+// huge file would be read into memory before it is refused.
+TEST(CliConfig, LocalFilesAreBoundedRegularFilesNeverWaitedOn) {
+    Scene s;
+    std::string error, password;
+    const std::string conf = s.dir / "vtbox/vtbox.conf";
+    ASSERT_EQ(mkfifo(conf.c_str(), 0600), 0);
+    vtcli::ConfigFile fifo;
+    EXPECT_FALSE(vtcli::LoadConfigFile(&fifo, &error));
+    EXPECT_NE(error.find("vtbox.conf: not a regular file"), std::string::npos) << error;
+    unlink(conf.c_str());
+
+    const std::string line = "host = h\n";
+    s.Write("vtbox/vtbox.conf", line + std::string(64 * 1024 - line.size(), '#'), 0600);
+    vtcli::ConfigFile full;
+    ASSERT_TRUE(vtcli::LoadConfigFile(&full, &error)) << error;
+    EXPECT_EQ(full.values["host"], "h");
+    ASSERT_EQ(truncate(conf.c_str(), 64 * 1024 + 1), 0);
+    vtcli::ConfigFile over;
+    EXPECT_FALSE(vtcli::LoadConfigFile(&over, &error));
+    EXPECT_NE(error.find("larger than 65536 bytes"), std::string::npos) << error;
+    unlink(conf.c_str());
+
+    const std::string pipe = s.dir / "pw";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    vtcli::Options o;
+    ASSERT_TRUE(Parse({"--password-file", pipe, "boxes"}, &o, &error));
+    vtcli::ConfigFile none;
+    EXPECT_FALSE(vtcli::ObtainPassword(o, none, &password, &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+}
+
+// A password command is stopped, its whole group with it, when it takes too
+// long or prints too much; vtbox says which, and sends nothing.
+TEST(CliConfig, APasswordCommandIsStoppedAtItsBounds) {
+    Scene s;
+    setenv("VTBOX_PASSWORD_COMMAND_SECONDS", "1", 1);
+    vtcli::Options plain;
+    vtcli::ConfigFile none;
+    std::string error, password;
+    ASSERT_TRUE(Parse({"boxes"}, &plain, &error));
+    const auto run = [&](const std::string &command) {
+        setenv("VTBOX_PASSWORD_COMMAND", command.c_str(), 1);
+        password.clear();
+        return vtcli::ObtainPassword(plain, none, &password, &error);
+    };
+    // A command that hangs, and what it started that would outlive it.
+    const std::string child = s.dir / "child";
+    EXPECT_FALSE(run("sleep 1000 & echo $! > '" + child + "'; wait"));
+    EXPECT_NE(error.find("the password command (VTBOX_PASSWORD_COMMAND) failed: it gave no answer within 1 s"),
+              std::string::npos)
+        << error;
+    std::string pid;
+    std::ifstream(child) >> pid;
+    ASSERT_FALSE(pid.empty());
+    // Gone, or a zombie its new parent has yet to collect.
+    const auto gone = [&] {
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        const size_t close = text.rfind(')');
+        return !stat.is_open() || text.empty() || (close != std::string::npos && text.compare(close + 2, 1, "Z") == 0);
+    };
+    for (int i = 0; i < 1000 && !gone(); ++i) usleep(10000);
+    EXPECT_TRUE(gone()) << "the command's child " << pid << " runs on";
+
+    EXPECT_FALSE(run("exec >&-; sleep 1000")) << "its output closed, the command runs on";
+    EXPECT_NE(error.find("no answer within 1 s"), std::string::npos) << error;
+
+    // 64 KiB of output at most, the password on its first line.
+    EXPECT_TRUE(run("printf 'pw\\n'; head -c 65533 /dev/zero")) << error;
+    EXPECT_EQ(password, "pw");
+    EXPECT_FALSE(run("printf 'pw\\n'; head -c 65534 /dev/zero"));
+    EXPECT_NE(error.find("it printed more than 65536 bytes"), std::string::npos) << error;
+    EXPECT_FALSE(run("cat /dev/zero")) << "a line without end";
+    EXPECT_TRUE(password.empty());
+
+    EXPECT_FALSE(run("kill -9 $$"));
+    EXPECT_NE(error.find("it was killed by signal 9"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -558,14 +558,15 @@ TEST(VtboxDryRun, ThePlanIsWhatTheRestoreDoesAndNothingIsTouched) {
 // A box that would pass the device's 400 documents a level: the dry run
 // shows the refusal with its counts, and the restore is refused the same way
 // before it sends anything.
-// A record name may hold anything: a title change, a screen clear, a bare CR
-// and a C1 control. None reaches the output raw, in the plan or the
-// restore's progress lines.
+// A record name may hold anything: a title change, a screen clear, a bare CR,
+// a C1 control and a right-to-left override. None reaches the output raw, in
+// the plan, the restore's progress lines, ls, find, diff, extract (nor the
+// extracted folder's name) or verify's findings about an entry of that name.
 TEST(VtboxDryRun, NamesFromTheFileNeverReachTheTerminalRaw) {
     SimDevice sim;
     fs::path record = fs::path(sim.storeRoot) / "SHR/BOX/DATA/B0000001/P0000001/D0000001.XML";
     std::vector<uint8_t> bytes = vttest::FileBytes(record);
-    std::u16string hostile = u"\x1b]0;owned\x07\r\x1b[2JScan\u009b1m";
+    std::u16string hostile = u"\x1b]0;owned\x07\r\x1b[2JScan\u009b1m\u202Egpj.exe";
     ASSERT_GE(bytes.size(), 137u);
     std::fill(bytes.begin() + 9, bytes.begin() + 137, 0);
     for (size_t i = 0; i < hostile.size(); ++i) {
@@ -576,15 +577,43 @@ TEST(VtboxDryRun, NamesFromTheFileNeverReachTheTerminalRaw) {
     std::string file = sim.dir / "b.zip";
     ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1", "-o", file}).exitCode, 0);
     auto raw = [](const std::string &text) {
-        return text.find_first_of("\x1b\x07\r") != std::string::npos || Has(text, "\xc2\x9b");
+        return text.find_first_of("\x1b\x07\r") != std::string::npos || Has(text, "\xc2\x9b") ||
+               Has(text, "\xe2\x80\xae");
     };
+    const std::string shown = "\\x1B]0;owned\\x07\\x0D\\x1B[2JScan\\xC2\\x9B1m\\u202Egpj.exe";
     Result dry = Vtbox(sim, {"restore", "--dry-run", "-i", file, "--boxes", "1", "--mode", "keep-both"});
     ASSERT_EQ(dry.exitCode, 0) << dry.err;
-    EXPECT_TRUE(Has(dry.out, "\\x1B]0;owned\\x07\\x0D\\x1B[2JScan")) << dry.out;
+    EXPECT_TRUE(Has(dry.out, shown)) << dry.out;
     EXPECT_FALSE(raw(dry.out)) << dry.out;
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"ls", file, "1"}, {"find", file, "*gpj*"}, {"extract", file, "1/D1", "-o", sim.dir / "x"}}) {
+        Result r = Local(sim, args);
+        EXPECT_EQ(r.exitCode, 0) << args[0] << "\n" << r.err;
+        EXPECT_TRUE(Has(r.out, shown)) << args[0] << "\n" << r.out;
+        EXPECT_FALSE(raw(r.out + r.err)) << args[0] << "\n" << r.out;
+    }
+    for (const auto &e : fs::directory_iterator(sim.dir / "x"))
+        EXPECT_FALSE(raw(e.path().filename().string())) << "extracted as " << e.path();
+    // An entry of that name where none belongs.
+    fs::copy_file(file, file + ".stray");
+    auto [rc, said] = Python(
+        "import sys,zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1],'a') as z:\n"
+        "    z.writestr('BOX/\\x1b]0;owned\\x07\\u202Egpj.exe','x')\n",
+        file + ".stray");
+    ASSERT_EQ(rc, 0) << said;
+    Result verify = Local(sim, {"verify", file + ".stray"});
+    EXPECT_EQ(verify.exitCode, 8) << verify.err;
+    EXPECT_TRUE(Has(verify.err, "\\x1B]0;owned\\x07\\u202Egpj.exe: no part of a backup file")) << verify.err;
+    EXPECT_FALSE(raw(verify.err)) << verify.err;
+
     Result restore = Vtbox(sim, {"restore", "-i", file, "--boxes", "1", "--mode", "keep-both"});
     ASSERT_EQ(restore.exitCode, 0) << restore.err;
     EXPECT_FALSE(raw(restore.err + restore.out)) << restore.err;
+    Result diff = Vtbox(sim, {"diff", file});
+    EXPECT_EQ(diff.exitCode, 0) << diff.err;
+    EXPECT_TRUE(Has(diff.out, "\\u202Egpj.exe")) << diff.out;
+    EXPECT_FALSE(raw(diff.out + diff.err)) << diff.out;
 }
 
 TEST(VtboxDryRun, ShowsTheDocumentLimitAsTheRestoreMeetsIt) {

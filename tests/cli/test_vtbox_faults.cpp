@@ -58,13 +58,14 @@ TEST(VtboxFaults, ABrokenTempFolderIsSaidPlainly) {
 
 TEST(VtboxFaults, InfoShowsControlCharactersOfNamesEscaped) {
     SimDevice sim;
-    SetBoxName(sim, 2, u"Evil\nFake row\tx");
+    SetBoxName(sim, 2, u"Evil\nFake row\tx\u2067\u200f");
     std::string file = sim.dir / "b.zip";
     ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "2", "--output", file}).exitCode, 0);
     Result r = Vtbox(sim, {"info", file});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(Has(r.out, "Evil\\x0AFake row\\x09x\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Evil\\x0AFake row\\x09x\\u2067\\u200F\n")) << r.out;
     EXPECT_FALSE(Has(r.out, "Evil\n")) << r.out;
+    EXPECT_FALSE(Has(r.out, "\xe2\x81\xa7") || Has(r.out, "\xe2\x80\x8f")) << "a bidirectional control, raw";
 }
 
 TEST(VtboxFaults, AReadOnlyTargetIsKeptUnlessReplacingItIsAsked) {

@@ -1,8 +1,10 @@
 // The job record as vtbox and the utility share it: written and read back,
 // and refused when the file holds more than a record or values out of range.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "job_record.hpp"
@@ -34,6 +36,18 @@ TEST(JobRecord, ReadsWhatWasWrittenAndRefusesWhatNoJobWrites) {
     const std::string record = "session 7\nmode 0\npid 1\n";
     EXPECT_TRUE(readText(record + std::string(128 - record.size(), ' ')));
     EXPECT_FALSE(readText(record + std::string(129 - record.size(), ' '))) << "longer than a record";
+    // Only a record of our own at the name: a FIFO is passed over, never
+    // waited on, and so is a link, wherever it points.
+    const std::string elsewhere = dir / "elsewhere";
+    std::ofstream(elsewhere) << record;
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(elsewhere, file);
+    EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080)) << "a link";
+    std::filesystem::remove(file);
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080)) << "a FIFO";
+    std::filesystem::remove(file);
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {7, 0, 1}));
 
     vtjobs::RemoveJobRecord("192.0.2.10", 8080);
     EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080));

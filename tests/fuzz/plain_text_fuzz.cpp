@@ -9,7 +9,7 @@
 
 namespace {
 
-// Well-formed UTF-8 with no C0, DEL or C1 control character.
+// Well-formed UTF-8 with no C0, DEL, C1 or bidirectional control character.
 bool Printable(const std::string &s, bool allow_c0) {
     for (size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
@@ -23,6 +23,15 @@ bool Printable(const std::string &s, bool allow_c0) {
         for (size_t k = 1; k < len; ++k)
             if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
         if (c == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0) return false;
+        const unsigned char d = static_cast<unsigned char>(s[i + 1]);
+        const unsigned char e = len >= 3 ? static_cast<unsigned char>(s[i + 2]) : 0;
+        // Overlong forms and surrogates are no characters.
+        if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
+            return false;
+        // No bidirectional control: U+061C, U+200E, U+200F, U+202A..U+202E, U+2066..U+2069.
+        if (len == 2 && c == 0xD8 && d == 0x9C) return false;
+        if (c == 0xE2 && d == 0x80 && (e == 0x8E || e == 0x8F || (e >= 0xAA && e <= 0xAE))) return false;
+        if (c == 0xE2 && d == 0x81 && e >= 0xA6 && e <= 0xA9) return false;
         i += len;
     }
     return true;

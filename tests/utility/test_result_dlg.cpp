@@ -1,6 +1,8 @@
 // The result window of automatic runs: one at a time, the action button held
 // while it is open, the log opened from it, and the refresh it owes the main
 // window when automatic backup ended meanwhile.
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -151,6 +153,10 @@ private slots:
         QCOMPARE(vtutil::ReadLogTail(path, 12), QString("...\n1098\n1099\n"));
         QCOMPARE(vtutil::ReadLogTail(path, 10), QString("...\n1098\n1099\n"));
         QCOMPARE(vtutil::ReadLogTail(path, 9), QString("...\n1099\n"));
+        // A FIFO planted at the log's name shows as no log, and never holds the window.
+        const std::string fifo = dir / "fifo.txt";
+        QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+        QCOMPARE(vtutil::ReadLogTail(QString::fromStdString(fifo)), QString());
     }
 
     void ClosedAfterAutomaticBackupEndedItRefreshes() {

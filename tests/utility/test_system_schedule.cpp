@@ -262,6 +262,66 @@ private slots:
         vtutil::SetSystemctlProgram(QString());
     }
 
+    // Nothing planted at the password's name receives it or holds the
+    // program: a link, a hard link, a FIFO; a linked folder is not made
+    // private through the link. A FIFO at a unit's name is not waited on.
+    void ThePasswordFileIsAlwaysMadeNew() {
+        vtutil::SystemSchedule s;
+        s.deviceAddress = "printer.example";
+        s.boxes = {1};
+        s.target = "/srv/a.zip";
+        s.intervalCode = vtutil::kRunDaily;
+        s.start = vtutil::LocalMoment(QDate(2030, 5, 8), QTime(21, 30));
+        s.logPath = "/var/log/a.txt";
+        vtutil::SetVtboxProgram("/bin/true");
+        vtutil::SetSystemctlProgram("/bin/true");
+        vttest::TempDir dir;
+        vttest::ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
+        const std::string elsewhere = dir / "elsewhere";
+        fs::create_directories(elsewhere);
+        fs::permissions(elsewhere, fs::perms(0755));
+        fs::create_directories(dir / "config");
+        fs::create_directory_symlink(elsewhere, dir / "config/vtbox");
+        QString detail;
+        QCOMPARE(vtutil::InstallSystemSchedule(s, "pw", &detail), uint32_t(VTBOX_E_ACCESS_DENIED));
+        QCOMPARE(fs::status(elsewhere).permissions(), fs::perms(0755));
+        QVERIFY(fs::is_empty(elsewhere));
+
+        fs::remove(dir / "config/vtbox");
+        fs::create_directories(dir / "config/vtbox");
+        const std::string password = QFile::encodeName(vtutil::SchedulePasswordFile()).toStdString();
+        const std::string other = dir / "other";
+        const auto plant = [&](int kind) {
+            fs::remove(password);
+            std::ofstream(other, std::ios::trunc) << "notes\n";
+            if (kind == 0) fs::create_hard_link(other, password);
+            if (kind == 1) fs::create_symlink(other, password);
+            if (kind == 2) QCOMPARE(::mkfifo(password.c_str(), 0600), 0);
+        };
+        for (int kind : {0, 1, 2}) {
+            plant(kind);
+            QCOMPARE(vtutil::InstallSystemSchedule(s, "pw", &detail), 0u);
+            QCOMPARE(ReadText(QString::fromStdString(other)), QString("notes\n"));
+            QVERIFY(fs::is_regular_file(fs::symlink_status(password)));
+            QCOMPARE(ReadText(vtutil::SchedulePasswordFile()), QString("pw\n"));
+            struct stat st {};
+            QCOMPARE(::stat(password.c_str(), &st), 0);
+            QCOMPARE(st.st_mode & 0777, 0600u);
+            QCOMPARE(st.st_nlink, nlink_t(1));
+        }
+        QCOMPARE(fs::status(dir / "config/vtbox").permissions(), fs::perms(0700));
+
+        const std::string timer =
+            QFile::encodeName(vtutil::UserUnitFolder()).toStdString() + "/vtbox-utility-backup.timer";
+        fs::remove(timer);
+        QCOMPARE(::mkfifo(timer.c_str(), 0600), 0);
+        QCOMPARE(vtutil::InstalledSystemSchedule(), std::optional<QString>(QString()));
+        vtutil::RemoveSystemSchedule(&detail);
+        QVERIFY(!vtutil::InstalledSystemSchedule());
+        vtutil::SetVtboxProgram(QString());
+        vtutil::SetSystemctlProgram(QString());
+    }
+
     // A service manager that cannot be reached: the program says so, with
     // systemctl's words behind Show Details, and leaves no file behind.
     void WithoutAServiceManagerNothingIsLeft() {

@@ -11,12 +11,14 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "bounded_file.hpp"
 #include "schedule.hpp"
 #include "vtresult.h"
 
@@ -27,8 +29,11 @@ namespace {
 // How long systemctl may take to answer one request.
 constexpr int kSystemctlWaitMs = 30000;
 // The most of a timer unit that is read back for its description: far more
-// than the program ever writes.
-constexpr qint64 kUnitReadBytes = 64 * 1024;
+// than the program ever writes; a larger file is none of its units.
+constexpr size_t kUnitReadBytes = 64 * 1024;
+// A new password file's temporary name is random; a clash with a name that
+// is there already is tried again this often before the write fails.
+constexpr int kPartNameAttempts = 16;
 // Retries of one run end well before the next run of a daily schedule; the
 // service manager counts the run and its retries within this time.
 constexpr const char *kRetryWindow = "23h";
@@ -104,25 +109,67 @@ bool RunSystemctl(const QStringList &arguments, QString *detail) {
     return false;
 }
 
-// The password for vtbox: a file of this user alone, never reached through
-// a link planted under its name.
+// The password for vtbox: a file of this user alone, in a folder of this
+// user alone. It is always made new under a name of its own and then put in
+// place, so that nothing planted at its name (a link to another file, a
+// hard link that another user can read, a FIFO) receives the password or
+// holds the program; and the folder is opened without following a link
+// before its mode is changed.
 bool WritePasswordFile(const QString &path, const std::string &password, QString *detail) {
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    ::chmod(folder.constData(), 0700);
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *detail = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    const QFileInfo info(path);
+    const QString folderPath = info.absolutePath();
+    const auto fail = [&](const QString &what, int err) {
+        *detail = what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+        return false;
+    };
+    QDir().mkpath(folderPath);
+    const int dir = ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0 && errno == ELOOP) {
+        *detail = folderPath + QStringLiteral(": a symbolic link; the password is not written through it");
         return false;
     }
+    if (dir < 0) return fail(folderPath, errno);
+    struct stat st {};
+    if (::fstat(dir, &st) != 0) {
+        const int err = errno;
+        ::close(dir);
+        return fail(folderPath, err);
+    }
+    if (st.st_uid != ::geteuid()) {
+        ::close(dir);
+        *detail = folderPath + QStringLiteral(": belongs to another user");
+        return false;
+    }
+    if ((st.st_mode & 077) != 0 && ::fchmod(dir, 0700) != 0) {
+        const int err = errno;
+        ::close(dir);
+        return fail(folderPath, err);
+    }
+    const QByteArray name = QFile::encodeName(info.fileName());
+    QByteArray part;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < kPartNameAttempts; ++attempt) {
+        part = "." + name + "." + QByteArray::number(QRandomGenerator::system()->generate(), 36) + ".part";
+        fd = ::openat(dir, part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        const int err = errno;
+        ::close(dir);
+        return fail(path, err);
+    }
     const std::string line = password + "\n";
-    const bool written =
-        ::fchmod(fd, 0600) == 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    const int err = errno;
-    ::close(fd);
-    if (!written) *detail = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
-    return written;
+    bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && ::fsync(fd) == 0;
+    int err = errno;
+    written = ::close(fd) == 0 && written;
+    if (written && ::renameat(dir, part.constData(), dir, name.constData()) != 0) {
+        written = false;
+        err = errno;
+    }
+    if (!written) ::unlinkat(dir, part.constData(), 0);
+    ::close(dir);
+    if (!written) return fail(path, err);
+    return true;
 }
 
 bool WriteUnit(const QString &path, const QString &text, QString *detail) {
@@ -310,9 +357,15 @@ uint32_t RemoveSystemSchedule(QString *detail) {
 }
 
 std::optional<QString> InstalledSystemSchedule() {
-    QFile file(UnitPath(".timer"));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QStringList lines = QString::fromUtf8(file.read(kUnitReadBytes)).split(QLatin1Char('\n'));
+    std::string text, error;
+    if (!vtjobs::ReadLocalFile(QFile::encodeName(UnitPath(".timer")).toStdString(), kUnitReadBytes,
+                               vtjobs::LinkRule::Follow, &text, &error)) {
+        // Something else at the unit's name is shown as a schedule without
+        // its description, so that it can be removed.
+        if (errno == ENOENT) return std::nullopt;
+        return QString();
+    }
+    const QStringList lines = QString::fromStdString(text).split(QLatin1Char('\n'));
     for (const QString &line : lines)
         if (line.startsWith(QStringLiteral("Description=")))
             return line.mid(static_cast<qsizetype>(std::strlen("Description=")))

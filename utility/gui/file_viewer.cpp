@@ -1,5 +1,7 @@
 #include "file_viewer.hpp"
 
+#include <unistd.h>
+
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "bounded_file.hpp"
 #include "icons.hpp"
 #include "language.hpp"
 #include "log_path.hpp"
@@ -65,8 +68,16 @@ void Open(CFileViewerDlg::Kind kind, const QString &path, const QString &title, 
 }  // namespace
 
 QString ReadLogTail(const QString &path, qint64 maxBytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
+    // A FIFO or a device at the log's name is shown as no log, never waited on.
+    struct stat st {};
+    std::string error;
+    const int fd = vtjobs::OpenLocalFile(QFile::encodeName(path).toStdString(), vtjobs::LinkRule::Follow, &st, &error);
+    if (fd < 0) return {};
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
     const qint64 size = file.size();
     if (size <= maxBytes) return QString::fromUtf8(file.read(maxBytes));
     // One byte more than shown, to tell whether the part begins a line.

@@ -149,6 +149,11 @@ TEST(LocalNames, AreCutAtTheirBoundNeverInsideACharacter) {
               vtbox::kMaxLocalNameBytes);
     // Bytes that are no UTF-8, and a C1 control, become "_".
     EXPECT_EQ(vtbox::SafeLocalName("a\xFF\xC2\x85z\xC3", "x"), "a__z_");
+    // A bidirectional control would show the name in another order.
+    EXPECT_EQ(vtbox::SafeLocalName("a\xE2\x80\xAE"
+                                   "exe.gpj\xE2\x81\xA6\xD8\x9C",
+                                   "x"),
+              "a_exe.gpj__");
 }
 
 }  // namespace
