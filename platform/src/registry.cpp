@@ -15,7 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -54,6 +54,13 @@ constexpr LONG kNotFound = 2;
 constexpr LONG kInvalid = 87;
 constexpr LONG kMoreData = 234;
 constexpr LONG kNoMoreItems = 259;
+// A store or lock file that is not a regular file, or a store larger than
+// any store written here: the store is refused rather than read.
+constexpr LONG kInvalidData = 13;
+// The largest store read: a store holds a few keys of settings and records of
+// a few hundred bytes; 4 MiB is thousands of times that, and a file beyond it
+// is no store of ours.
+constexpr off_t kMaxStoreBytes = 4 << 20;
 
 std::string Lower(std::string s) {
     for (char &c : s)
@@ -218,11 +225,18 @@ public:
         }
         file_ = dir_ + "/" + RootName(root) + ".reg";
         std::string lockPath = file_ + ".lock";
-        fd_ = exclusive ? ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)
-                        : ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+        // Never waited on (a FIFO planted at the name), never through a link.
+        const int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+        fd_ = exclusive ? ::open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0600)
+                        : ::open(lockPath.c_str(), O_RDONLY | flags);
         if (fd_ < 0) {
             if (!exclusive && (errno == ENOENT || errno == ENOTDIR)) return;  // nothing written yet
             error_ = static_cast<LONG>(vt::Win32FromErrno(errno));
+            return;
+        }
+        struct stat st {};
+        if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            error_ = kInvalidData;
             return;
         }
         while (flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
@@ -245,14 +259,41 @@ private:
     LONG error_ = 0;
 };
 
-Hive Load(const std::string &file) {
-    std::ifstream in(file);
-    if (!in) {
-        Hive h;
-        h[""] = Key{};
-        return h;
+// Reads the store under its lock into *hive: a store never written reads as
+// empty; one that is not a regular file, or larger than any store, is refused
+// (kInvalidData) so that nothing is written over what could not be read.
+LONG Load(const std::string &file, Hive *hive) {
+    hive->clear();
+    (*hive)[""] = Key{};
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return errno == ENOENT ? kOk : static_cast<LONG>(vt::Win32FromErrno(errno));
+    struct stat st {};
+    std::string text;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxStoreBytes;
+    if (ok) {
+        text.resize(static_cast<size_t>(st.st_size) + 1);
+        size_t got = 0;
+        for (;;) {
+            ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            got += static_cast<size_t>(n);
+            if (got > static_cast<size_t>(kMaxStoreBytes)) {
+                ok = false;  // grew past the bound while read
+                break;
+            }
+            if (got == text.size()) text.resize(std::min(text.size() * 2, static_cast<size_t>(kMaxStoreBytes) + 1));
+        }
+        text.resize(got);
     }
-    return Parse(in);
+    ::close(fd);
+    if (!ok) return kInvalidData;
+    std::istringstream in(text);
+    *hive = Parse(in);
+    return kOk;
 }
 
 LONG Store(const HiveLock &lock, const Hive &hive, Root root) {
@@ -318,7 +359,8 @@ LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD, DWORD, HKEY *result) {
     *result = nullptr;
     HiveLock lock(root, false);
     if (lock.error()) return lock.error();
-    Hive hive = Load(lock.file());
+    Hive hive;
+    if (LONG loaded = Load(lock.file(), &hive)) return loaded;
     if (!path.empty() && !hive.count(Lower(path))) return kNotFound;
     *result = NewHandle(root, path);
     return kOk;
@@ -332,7 +374,8 @@ LONG RegCreateKeyExA(HKEY key, const char *subKey, DWORD, char *, DWORD, DWORD, 
     *result = nullptr;
     HiveLock lock(root, true);
     if (lock.error()) return lock.error();
-    Hive hive = Load(lock.file());
+    Hive hive;
+    if (LONG loaded = Load(lock.file(), &hive)) return loaded;
     bool created = false;
     // Create every missing key along the path.
     std::string prefix;
@@ -363,7 +406,8 @@ LONG RegQueryValueExA(HKEY key, const char *name, DWORD *, DWORD *type, uint8_t 
     if (data && !size) return kInvalid;
     HiveLock lock(root, false);
     if (lock.error()) return lock.error();
-    Hive hive = Load(lock.file());
+    Hive hive;
+    if (LONG loaded = Load(lock.file(), &hive)) return loaded;
     auto k = hive.find(Lower(path));
     if (k == hive.end()) return kNotFound;
     auto v = k->second.values.find(Lower(name ? name : ""));
@@ -404,7 +448,8 @@ LONG RegSetValueExA(HKEY key, const char *name, DWORD, DWORD type, const uint8_t
     }
     HiveLock lock(root, true);
     if (lock.error()) return lock.error();
-    Hive hive = Load(lock.file());
+    Hive hive;
+    if (LONG loaded = Load(lock.file(), &hive)) return loaded;
     auto k = hive.find(Lower(path));
     if (k == hive.end()) return kNotFound;  // deleted by someone else meanwhile
     auto existing = k->second.values.find(Lower(v.name));
@@ -419,7 +464,8 @@ LONG RegDeleteValueA(HKEY key, const char *name) {
     if (!Resolve(key, nullptr, &root, &path)) return kInvalid;
     HiveLock lock(root, true);
     if (lock.error()) return lock.error();
-    Hive hive = Load(lock.file());
+    Hive hive;
+    if (LONG loaded = Load(lock.file(), &hive)) return loaded;
     auto k = hive.find(Lower(path));
     if (k == hive.end()) return kNotFound;
     if (!k->second.values.erase(Lower(name ? name : ""))) return kNotFound;
@@ -432,7 +478,8 @@ LONG RegDeleteTreeA(HKEY key, const char *subKey) {
     if (!Resolve(key, subKey, &root, &path)) return kInvalid;
     HiveLock lock(root, true);
     if (lock.error()) return lock.error();
-    Hive hive = Load(lock.file());
+    Hive hive;
+    if (LONG loaded = Load(lock.file(), &hive)) return loaded;
     std::string lower = Lower(path);
     if (!lower.empty() && !hive.count(lower)) return kNotFound;
     for (auto it = hive.begin(); it != hive.end();) {
@@ -454,7 +501,8 @@ LONG RegEnumKeyA(HKEY key, DWORD index, char *name, DWORD nameSize) {
     if (!name || !nameSize || !Resolve(key, nullptr, &root, &path)) return kInvalid;
     HiveLock lock(root, false);
     if (lock.error()) return lock.error();
-    Hive hive = Load(lock.file());
+    Hive hive;
+    if (LONG loaded = Load(lock.file(), &hive)) return loaded;
     std::string lower = Lower(path);
     if (!lower.empty() && !hive.count(lower)) return kNotFound;
     std::vector<std::string> children;

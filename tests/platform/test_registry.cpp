@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "temp_dir.hpp"
@@ -77,6 +79,44 @@ TEST_F(Registry, MissingKeysAndValuesReadAsMissing) {
     EXPECT_EQ(RegDeleteValueA(k, "Gone"), 0);
     GetSz(k, "Gone", &rc);
     EXPECT_EQ(rc, 2);
+    RegCloseKey(k);
+}
+
+// A store or lock file that is a FIFO, a link or larger than any store is
+// refused at once with 13: never waited on, never written over.
+TEST_F(Registry, AStoreThatIsNoRegularFileIsRefusedNotWaitedOn) {
+    namespace fs = std::filesystem;
+    const std::string store = dir.path() + "/HKEY_CURRENT_USER.reg", lock = store + ".lock";
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, 0, nullptr, &k, nullptr), 0);
+    ASSERT_EQ(SetSz(k, "Address", "10.0.0.5"), 0);
+    fs::rename(store, store + ".kept");
+
+    ASSERT_EQ(mkfifo(store.c_str(), 0600), 0);
+    EXPECT_EQ(GetSz(k, "Address"), "<missing>");
+    EXPECT_EQ(SetSz(k, "Address", "x"), 13);
+    EXPECT_TRUE(fs::is_fifo(store));
+    fs::remove(store);
+
+    fs::create_symlink(store + ".kept", store);
+    EXPECT_NE(SetSz(k, "Address", "x"), 0);
+    EXPECT_TRUE(fs::is_symlink(store));
+    fs::remove(store);
+
+    std::ofstream(store) << "# vtbox registry";
+    fs::resize_file(store, (4u << 20) + 1);  // sparse: one byte past the bound
+    EXPECT_EQ(SetSz(k, "Address", "x"), 13);
+    EXPECT_EQ(fs::file_size(store), (4u << 20) + 1);
+    fs::resize_file(store, 4u << 20);  // at the bound: read (NUL bytes, no keys)
+    EXPECT_EQ(SetSz(k, "Address", "x"), 2);
+    fs::remove(store);
+
+    fs::rename(store + ".kept", store);
+    fs::remove(lock);
+    ASSERT_EQ(mkfifo(lock.c_str(), 0600), 0);
+    EXPECT_EQ(SetSz(k, "Address", "x"), 13);
+    fs::remove(lock);
+    EXPECT_EQ(GetSz(k, "Address"), "10.0.0.5");
     RegCloseKey(k);
 }
 
