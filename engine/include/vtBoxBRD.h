@@ -254,8 +254,10 @@ VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *
  * (mode 0) and the FTP account ftp_user for the whole call, and work_folder
  * is left as it was, but for a complete backup that cannot be put in place
  * as target_file: it stays in work_folder as VTBOX_KEPT_BACKUP, and the
- * failure's detail names it. A box_count of 0 is refused with VTBOX_E_INVALID_PARAMETER (no file is
- * made). */
+ * failure's detail names it. The backup's work tree is work_folder/BOX, made
+ * new: a BOX already there is the caller's, left as it was, and the call fails
+ * with VTBOX_E_ALREADY_EXISTS, the detail naming it. A box_count of 0 is
+ * refused with VTBOX_E_INVALID_PARAMETER (no file is made). */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                const char *work_folder, const char *target_file, uint32_t box_count,
                                const uint32_t *box_numbers, HANDLE cancel_event, HANDLE progress_event,
@@ -265,9 +267,11 @@ VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, cons
  * replacing same-named documents and any other value keeping both (the
  * restored ones renamed); runs synchronously like vtBoxBackup, with the lock
  * (mode 1) held by the caller and device_time the time vtBoxLockUiJob
- * returned; the file and work_folder are left as they were, but for rescue
- * copies: a device document that has to go before its replacement is on the
- * device (its level holds the device's limit of documents) is first copied
+ * returned; the file and work_folder are left as they were (a BOX already in
+ * work_folder too: the call then fails with VTBOX_E_ALREADY_EXISTS, the
+ * detail naming it, as vtBoxBackup does), but for rescue copies: a device
+ * document that has to go before its replacement is on the device (its level
+ * holds the device's limit of documents) is first copied
  * into work_folder/VTBOX_RESCUE_FOLDER, and when the replacement fails it is
  * put back from there; a copy that could not be put back stays (the failure's
  * detail names it), also when the call is cancelled, and the caller keeps it. */

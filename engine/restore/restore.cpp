@@ -50,7 +50,7 @@ void Restore::Run() {
     progress_.SetPercent(1);
     progress_.Signal();
 
-    RemoveStaleWorkTree();
+    MakeWorkTree();
     // The description first: what the file may hold is measured by it.
     ReadDescription();
     progress_.SetPercent(2);
@@ -82,8 +82,7 @@ void Restore::Fail(uint32_t code) noexcept {
         job_.MarkFailed();
         ftp_.reset();
         unpacking_.Join();
-        struct stat st;
-        if (::lstat(boxRoot_.c_str(), &st) == 0) DeleteLocalTree(boxRoot_, work_);
+        if (madeBox_) DeleteLocalTree(boxRoot_, work_);
         job_.StopKeepAlive();
         if (code == vt::code(vt::Code::DEVICE_LIMIT)) progress_.SetPhase(phase);
     } catch (...) {
@@ -91,17 +90,16 @@ void Restore::Fail(uint32_t code) noexcept {
     }
 }
 
-// A BOX left by a process that died mid-way would mix old entries into this
-// restore.
-void Restore::RemoveStaleWorkTree() {
-    struct stat st;
-    if (::lstat(boxRoot_.c_str(), &st) != 0) return;
-    OutputDebugStringA("\n Removing an old BOX folder from the work folder \n");
-    if (!S_ISDIR(st.st_mode)) {
-        if (::unlink(boxRoot_.c_str()) != 0) Raise(vt::Win32FromErrno(errno));
-        return;
+// BOX is made new: a BOX already in the work folder is the caller's (or a
+// link to what is), and is left as it was.
+void Restore::MakeWorkTree() {
+    if (::mkdir(boxRoot_.c_str(), 0777) != 0) {
+        const int error = errno;
+        Raise(vt::Win32FromErrno(error),
+              error == EEXIST ? "cannot make the folder " + boxRoot_ + ": it is there already, and is left as it was"
+                              : "cannot make the folder " + boxRoot_);
     }
-    Check(DeleteLocalTree(boxRoot_, work_));
+    madeBox_ = true;
 }
 
 void Restore::ReadDescription() {

@@ -68,7 +68,7 @@ public:
     void Fail(uint32_t code) noexcept;
 
 private:
-    void RemoveStaleWorkTree();
+    void MakeWorkTree();
     void ReadDescription();
     void UnpackChosenParts();
     void RestoreBox(size_t index);
@@ -113,6 +113,7 @@ private:
     std::string work_;
     StoreTree tree_;
     std::string boxRoot_;
+    bool madeBox_ = false;  // BOX is this call's: a BOX the caller had is left alone
     std::string backup_;
     BackupUnpacker unpacker_;  // every level checked before it is unpacked
     Selection selection_;

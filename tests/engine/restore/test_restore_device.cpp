@@ -80,11 +80,18 @@ TEST(RestoreRoundTrip, AShellDialectDevice) {
     auto original = Snapshot(sim);
     std::string backup = MakeBackup(sim, {1});
     DeleteAllBoxes(sim);
-    // A BOX folder left over by a process that died: none of it is restored.
+    // A BOX the caller has in the work folder ends the restore at once (183)
+    // and stays as it was; nothing of it is restored.
     fs::path stale = sim.dir / "work/BOX/DATA/B0000001/P0000001";
     fs::create_directories(stale);
     AddEntry(stale, 'D', 99, "left over");
     RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    EXPECT_EQ(run.rc, 183u);
+    EXPECT_NE(run.detail.find(std::string(sim.dir / "work/BOX")), std::string::npos) << run.detail;
+    EXPECT_TRUE(fs::exists(stale / "D0000099.XML"));
+    ExpectNothingSent(sim);
+    fs::remove_all(sim.dir / "work/BOX");
+    run = RunRestore(sim, backup, {1}, kReplace);
     ASSERT_EQ(run.rc, 0u);
     ExpectRestoredStore(original, Snapshot(sim), run.device_time);
     ExpectWorkFolderEmpty(sim);
