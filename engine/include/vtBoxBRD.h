@@ -257,7 +257,8 @@ VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *
  * failure's detail names it. The backup's work tree is work_folder/BOX, made
  * new: a BOX already there is the caller's, left as it was, and the call fails
  * with VTBOX_E_ALREADY_EXISTS, the detail naming it. A box_count of 0 is
- * refused with VTBOX_E_INVALID_PARAMETER (no file is made). */
+ * refused with VTBOX_E_INVALID_PARAMETER (no file is made); a box number
+ * given more than once is backed up once, where it first comes. */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                const char *work_folder, const char *target_file, uint32_t box_count,
                                const uint32_t *box_numbers, HANDLE cancel_event, HANDLE progress_event,
