@@ -61,6 +61,7 @@ void Restore::Run() {
     progress_.Signal();
     progress_.CheckCancel();
     UnpackChosenParts();
+    CheckLaterBoxes();
     progress_.SetPercent(5);
     progress_.Signal();
     progress_.CheckCancel();
@@ -143,6 +144,20 @@ void Restore::UnpackChosenParts() {
         docsTotal_ += static_cast<int64_t>(chosen);
     }
     progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docsTotal_, INT32_MAX));
+}
+
+// Every box is judged before anything is sent: a box that the file holds
+// damaged refuses the restore while the device is as it was, as verify and
+// the dry run refuse the file. The first box is judged as it is unpacked,
+// before anything of it goes, and a chosen part was unpacked already; the
+// others are read here, one archive at a time, and unpacked again in turn.
+void Restore::CheckLaterBoxes() {
+    for (size_t i = 1; i < boxes_.size(); ++i) {
+        const uint32_t number = boxes_[i].BoxNo;
+        if (unpackedFirst_.count(number) || number == boxes_[0].BoxNo) continue;
+        progress_.CheckCancel();
+        unpacker_.CheckBox(number);
+    }
 }
 
 void Restore::Step() {

@@ -71,6 +71,7 @@ private:
     void MakeWorkTree();
     void ReadDescription();
     void UnpackChosenParts();
+    void CheckLaterBoxes();
     void RestoreBox(size_t index);
     // Takes box number out of the data archive, checks and unpacks it (or
     // the part of it chosen) and stamps its documents: 0, or it raises.
