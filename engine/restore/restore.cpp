@@ -354,19 +354,19 @@ void Restore::UploadLevel(BoxWork &box) {
 }
 
 // One entry on the device: its folder marked as being written, the service
-// told, the record sent, a document's pages sent, then marked complete. A
-// folder or record left on the device under the entry's name is removed
-// first; where the device surely has none, nothing is sent for it.
+// told, the record sent, a document's pages sent, then marked complete. The
+// entry's number is one the device does not use: nothing is ever made over,
+// or removed for, what the device has under that number, listed or not.
 void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                         const std::string &local, bool cancelBeforeUpload) {
     bool isDocument = document != 0;
     const std::string record = RecordFileName(remote);
-    if (RemoteMayHave(remote)) ftp_->RemoveEntry(remote, true);
+    if (RemoteMayHave(remote) || RemoteMayHave(record))
+        Raise(vt::Code::INTERNAL_ERROR, remote + ": the number is taken on the device, or its level cannot be listed");
     NoteRemote(remote, ftp_->FtpCreateFolder(remote) != 0);
     ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
     Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document, isDocument ? 0 : 2,
                                       isDocument ? 0 : 1));
-    if (RemoteMayHave(record)) ftp_->RemoveEntry(record, false);
     ftp_->PutFile(record, RecordFileName(local));
     NoteRemote(record, false);
     if (isDocument) {
@@ -378,26 +378,39 @@ void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const 
     ftp_->FtpReplaceStatusFile(remote);
 }
 
-bool Restore::RemoteMayHave(const std::string &path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return true;
-    const std::string level = path.substr(0, slash);
+const std::set<std::string> &Restore::RemoteNames(const std::string &level) {
     auto known = remoteLevels_.find(level);
     if (known == remoteLevels_.end()) {
-        // One listing of the level instead of a removal for every entry.
         FindList folders, files;
-        try {
-            ftp_->FtpListDirectory(level, &folders, &files);
-        } catch (const BoxError &) {
-            ClearFailureDetail();  // not known, then: every removal is sent
-            return true;
-        }
+        ftp_->FtpListDirectory(level, &folders, &files);
         std::set<std::string> names;
         for (const auto &f : folders) names.insert(f.cFileName);
         for (const auto &f : files) names.insert(f.cFileName);
         known = remoteLevels_.emplace(level, std::move(names)).first;
     }
-    return known->second.count(path.substr(slash + 1)) != 0;
+    return known->second;
+}
+
+bool Restore::RemoteMayHave(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    try {
+        // One listing of the level instead of a look for every entry.
+        return RemoteNames(path.substr(0, slash)).count(path.substr(slash + 1)) != 0;
+    } catch (const BoxError &) {
+        ClearFailureDetail();  // not known, then
+        return true;
+    }
+}
+
+std::set<uint32_t> Restore::NumbersInUse(const std::string &level, char letter) {
+    std::set<uint32_t> numbers;
+    for (const std::string &name : RemoteNames(level)) {
+        int n = EntryNumberFromRecordName(name, letter);
+        if (n < 0) n = EntryNumberFromRecordName(name + kRecordExtension, letter);
+        if (n > 0) numbers.insert(static_cast<uint32_t>(n));
+    }
+    return numbers;
 }
 
 void Restore::NoteRemote(const std::string &path, bool freshLevel) {

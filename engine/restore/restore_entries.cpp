@@ -81,8 +81,20 @@ uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t
         uint32_t rc = GetLastError();
         return rc != 0 ? rc : vt::code(vt::Code::INTERNAL_ERROR);
     }
+    // A number given twice leaves one entry unlisted: the restore would take
+    // its number for free and make an entry over it.
+    std::set<std::pair<bool, uint32_t>> seen;
     for (uint32_t i = 0; i < count; ++i) {
         const VTBOXELEMENT &el = elements[i];
+        if (!seen.insert({el.Kind == 0, el.Id}).second) {
+            const uint32_t rc = vt::code(vt::Code::BAD_FORMAT);
+            NoteFailure(
+                rc, vt::Format("the device lists %s %03u twice in box %03u, %s", el.Kind == 0 ? "folder" : "document",
+                               el.Id, box, folder == 0 ? "top level" : ("folder " + FolderEntryName(folder)).c_str()));
+            if (folders) folders->clear();
+            if (documents) documents->clear();
+            return rc;
+        }
         BoxEntry e;
         e.kind = el.Kind;
         e.id = el.Id;
@@ -122,7 +134,7 @@ size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const Ent
 }
 
 std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
-                                                   EntryList &replaced) {
+                                                   EntryList &replaced, const std::set<uint32_t> &taken) {
     std::vector<SettledDocument> settled;
     for (const auto &l : local) settled.push_back({l.id, l.id, l.name, l.name});
 
@@ -154,7 +166,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
     // stays. A replaced document still holds its number until its replacement
     // is complete, so that number is not free for the replacement: each
     // replacement is made once, under a free number, before the old one goes.
-    std::set<uint32_t> used;
+    std::set<uint32_t> used = taken;
     for (const auto &d : device) used.insert(d.id);
     for (const auto &r : replaced) used.insert(r.id);
     EntryList clashing;
@@ -185,9 +197,9 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
 }
 
 void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace, EntryList &device,
-                            EntryList &local, EntryList &replaced) {
+                            EntryList &local, EntryList &replaced, const std::set<uint32_t> &taken) {
     std::string level = folder == 0 ? boxLevel : boxLevel + "/" + EntryName(folder, false);
-    std::vector<SettledDocument> settled = SettleDocumentClashes(replace, device, local, replaced);
+    std::vector<SettledDocument> settled = SettleDocumentClashes(replace, device, local, replaced, taken);
     for (const auto &s : settled)
         if (s.newName != s.oldName) WriteRecordName(level, s.oldId, s.newName, true);
     for (const auto &s : settled)

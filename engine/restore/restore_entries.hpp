@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,9 @@ void ReadLocalEntries(const std::string &levelFolder, EntryList *folders, EntryL
 
 // The device's entries of box's top level (folder 0) or of one folder:
 // folders to folders, everything else to documents (each when given).
-// Returns 0 or the last error of vtBoxGetCollection (161: no such box).
+// Returns 0 or the last error of vtBoxGetCollection (161: no such box); a
+// list that gives one folder or document number twice is a bad reply (11,
+// with the detail noted).
 uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box, uint32_t folder,
                            EntryList *folders, EntryList *documents);
 
@@ -76,7 +79,7 @@ struct SettledDocument {
 // written: device, local and replaced change as described there, and the
 // result lists every local document in its original order.
 std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
-                                                   EntryList &replaced);
+                                                   EntryList &replaced, const std::set<uint32_t> &taken = {});
 
 // Settles the clashes of local documents with the device's at one level
 // (folder 0: the top level; otherwise the local folder "F0000<folder>") of
@@ -89,9 +92,11 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
 //    it (and moves into device, its number now used); the others, in order,
 //    take the lowest free numbers (RenumberEntry). The numbers of the
 //    documents in replaced count as used: a replacement never takes the
-//    number of a document that is still on the device.
+//    number of a document that is still on the device. So do the numbers in
+//    taken: those the device's files show in use (a folder or record of the
+//    number) where its list leaves them out.
 // Raises 8260 when no number is left.
 void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace, EntryList &device,
-                            EntryList &local, EntryList &replaced);
+                            EntryList &local, EntryList &replaced, const std::set<uint32_t> &taken = {});
 
 }  // namespace vtbox

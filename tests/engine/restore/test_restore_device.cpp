@@ -346,20 +346,42 @@ TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
     EXPECT_EQ(ReadEntry(top / "D0000004.XML").ownName, "D0000004");
 }
 
-TEST_F(Merge, AnEntryLeftOnTheDeviceIsRemovedFirstAndNoOtherIs) {
-    // An empty folder where the restored Report-001 will go, which the box
-    // service does not list (it has no record).
-    fs::create_directories(top / "D0000003");
+// A number the device uses is never free, whether its list gives it or not:
+// a document the list leaves out, and a page folder without its record (a
+// cut entry), are skipped for the next free numbers, and keep-both removes
+// nothing. A list that gives a number twice is a bad reply, before anything
+// is sent.
+TEST_F(Merge, KeepBothSkipsNumbersTheListLeavesOutAndRemovesNothing) {
+    AddEntry(top, 'D', 3, "left out of the list");
+    AddEntry(top, 'D', 4, "device four");
+    fs::create_directories(top / "D0000005");
+    auto pages3 = FileBytes(top / "D0000003/PAGE0001.DAT");
+    sim.faults().LeaveOutOfLists('D', 3);
     ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
     std::string level = "/SHR/BOX/DATA/B0000001/P0000001";
-    EXPECT_EQ(CountCommands(sim, "RMD " + level + "/D0000003"), 1u);
-    EXPECT_EQ(CountCommands(sim, "RMD " + level + "/D0000004"), 0u);
-    EXPECT_EQ(CountCommands(sim, "DELE " + level + "/D0000003.XML"), 0u);
-    EXPECT_EQ(CountCommands(sim, "DELE " + level + "/D0000004.XML"), 0u);
+    EXPECT_EQ(CountCommands(sim, "RMD "), 0u);
+    for (const auto &c : sim.device->Records().ftpCommands)
+        EXPECT_FALSE(c.rfind("DELE ", 0) == 0 && !c.ends_with("/CREATE.STS")) << c;
     auto commands = sim.device->Records().ftpCommands;
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST " + level), 1);  // listed once
-    EXPECT_EQ(Names(top, 'D').size(), 4u);
-    EXPECT_TRUE(fs::exists(top / "D0000003/UNLOCK.STS"));
+    std::u16string cut = std::u16string(60, u'\u00E9') + u"-001";
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{1, u"Report"},
+                                                                   {2, long_name},
+                                                                   {3, u"left out of the list"},
+                                                                   {4, u"device four"},
+                                                                   {6, u"Report-001"},
+                                                                   {7, cut}}));
+    EXPECT_EQ(FileBytes(top / "D0000003/PAGE0001.DAT"), pages3);
+    EXPECT_TRUE(fs::is_directory(top / "D0000005"));
+
+    sim.faults().Clear();
+    sim.faults().RepeatInLists('D', 4);
+    sim.device->ClearRecords();
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 11u);
+    EXPECT_NE(run.detail.find("document 004 twice"), std::string::npos) << run.detail;
+    ExpectNothingSent(sim);
+    ExpectWorkFolderEmpty(sim);
 }
 
 TEST_F(Merge, ANewFolderTakesAFreeNumber) {
