@@ -306,11 +306,11 @@ typedef struct _VTRESTOREPLAN {
 } VTRESTOREPLAN;
 
 enum {
-    VTPLAN_NEW_BOX = 1,      /* the device lacks the box: it is made whole */
-    VTPLAN_MERGE_BOX = 2,    /* the box exists: the backup is merged into it */
-    VTPLAN_ADD_DOCUMENT = 3, /* a document is added under its name */
-    VTPLAN_REPLACE_DOCUMENT =
-        4, /* replace mode: the device's document DeviceNo of that name goes once NewNo is complete */
+    VTPLAN_NEW_BOX = 1,            /* the device lacks the box: it is made whole */
+    VTPLAN_MERGE_BOX = 2,          /* the box exists: the backup is merged into it */
+    VTPLAN_ADD_DOCUMENT = 3,       /* a document is added under its name */
+    VTPLAN_REPLACE_DOCUMENT = 4,   /* replace mode: the device's document DeviceNo of that name goes once NewNo
+                                  * is complete; one line for each device document of the name */
     VTPLAN_RENAME_DOCUMENT = 5,    /* keep-both mode: the document is added as NewName */
     VTPLAN_ADD_FOLDER = 6,         /* a folder is added */
     VTPLAN_MERGE_FOLDER = 7,       /* a folder pours into the device's folder NewNo of the same name */

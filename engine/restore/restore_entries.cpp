@@ -114,20 +114,12 @@ std::u16string KeepBothName(const std::u16string &name, uint32_t k) {
 
 size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local, bool replace) {
     if (replace) {
-        // Each local document replaces at most one device document of its name.
-        std::vector<std::u16string> original = deviceNames;
-        std::vector<bool> gone(original.size(), false);
-        for (const auto &l : local) {
-            for (size_t i = 0; i < original.size(); ++i) {
-                if (!gone[i] && original[i] == l.name) {
-                    gone[i] = true;
-                    break;
-                }
-            }
-        }
-        deviceNames.clear();
-        for (size_t i = 0; i < original.size(); ++i)
-            if (!gone[i]) deviceNames.push_back(original[i]);
+        // Every device document of a name the local ones carry goes.
+        std::set<std::u16string> names;
+        for (const auto &l : local) names.insert(l.name);
+        deviceNames.erase(std::remove_if(deviceNames.begin(), deviceNames.end(),
+                                         [&](const std::u16string &n) { return names.count(n) != 0; }),
+                          deviceNames.end());
     }
     for (const auto &l : local) deviceNames.push_back(l.name);
     return deviceNames.size();
@@ -138,19 +130,28 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
     std::vector<SettledDocument> settled;
     for (const auto &l : local) settled.push_back({l.id, l.id, l.name, l.name});
 
-    // Names. replacing: a local document's index -> its entry in replaced.
-    std::map<size_t, size_t> replacing;
+    // Names. replacing: a local document's index -> its entries in replaced.
+    std::map<size_t, std::vector<size_t>> replacing;
     for (size_t i = 0; i < local.size(); ++i) {
         BoxEntry &l = local[i];
         auto same = std::find_if(device.begin(), device.end(), [&](const BoxEntry &d) { return d.name == l.name; });
         if (same == device.end()) continue;
         if (replace) {
+            // Every device document of the name goes, so that a restore run
+            // again after one that was cut between a replacement and the
+            // deletion of its old document leaves the name once.
             settled[i].replaces = true;
-            settled[i].replacedId = same->id;
-            replacing[i] = replaced.size();
-            replaced.push_back(*same);
-            replaced.back().replacedBy = l.id;
-            device.erase(same);
+            for (auto d = same; d != device.end();) {
+                if (d->name != l.name) {
+                    ++d;
+                    continue;
+                }
+                settled[i].replacedIds.push_back(d->id);
+                replacing[i].push_back(replaced.size());
+                replaced.push_back(*d);
+                replaced.back().replacedBy = l.id;
+                d = device.erase(d);
+            }
             continue;
         }
         for (uint32_t k = 1;; ++k) {
@@ -191,7 +192,8 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
         if (j > kMaxEntryNumber) Raise(vt::Code::DEVICE_LIMIT);
         local[k].id = j;
         settled[clashingIndex[k]].newId = j;
-        if (auto r = replacing.find(clashingIndex[k]); r != replacing.end()) replaced[r->second].replacedBy = j;
+        if (auto r = replacing.find(clashingIndex[k]); r != replacing.end())
+            for (size_t at : r->second) replaced[at].replacedBy = j;
     }
     return settled;
 }

@@ -384,6 +384,58 @@ TEST_F(Merge, KeepBothSkipsNumbersTheListLeavesOutAndRemovesNothing) {
     ExpectWorkFolderEmpty(sim);
 }
 
+// A replace-mode restore cut after a replacement is complete, before its
+// old document is deleted, leaves the name twice; the same restore run again
+// leaves each name of the backup once, the pages the backup's, and every
+// document of another name where it was. Its dry run says so beforehand.
+TEST_F(Merge, ARerunAfterACutReplaceLeavesEachNameOnce) {
+    AddEntry(top, 'D', 9, "not in the backup");
+    // The device's levels: folder number -> the numbers of each document name.
+    auto levels = [&] {
+        std::map<uint32_t, std::map<std::u16string, std::set<uint32_t>>> out;
+        for (uint32_t folder : {0u, 1u})
+            for (const auto &[number, name] : Names(folder == 0 ? top : top / "F0000001", 'D'))
+                out[folder][name].insert(number);
+        return out;
+    };
+    auto before = levels();
+    sim.faults().ForceResult("boxnwDeleteDoc", 1, 1);
+    ASSERT_NE(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    uint32_t folder = 0;
+    std::u16string twice;
+    std::set<uint32_t> numbers;
+    for (const auto &[f, names] : levels())
+        for (const auto &[name, at] : names)
+            if (at.size() > 1) folder = f, twice = name, numbers = at;
+    ASSERT_EQ(numbers.size(), 2u) << "the cut restore left no name twice";
+
+    // The dry run names both documents of the name as replaced.
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    std::string work = sim.dir / "work";
+    uint32_t box = 1, count = 0;
+    VTRESTOREPLAN *items = nullptr;
+    HGLOBAL block = vtBoxPlanRestore(&s, "admin", work.c_str(), backup.c_str(), 1, &box, kReplace, &count, &items);
+    ASSERT_NE(block, nullptr) << vtBoxGetLastErrorText();
+    std::set<uint32_t> planned;
+    for (uint32_t i = 0; i < count; ++i)
+        if (items[i].Action == VTPLAN_REPLACE_DOCUMENT && items[i].FolderNo == folder &&
+            std::string(items[i].Name) == vt::Utf16ToUtf8(twice))
+            planned.insert(items[i].DeviceNo);
+    GlobalFree(block);
+    vtBoxCloseConnection(&s);
+    EXPECT_EQ(planned, numbers);
+
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    auto after = levels();
+    for (const auto &[f, names] : before) {
+        ASSERT_EQ(after[f].size(), names.size()) << "folder " << f;
+        for (const auto &[name, at] : after[f]) EXPECT_EQ(at.size(), 1u) << "folder " << f;
+    }
+    EXPECT_EQ(after[0][u"not in the backup"], std::set<uint32_t>{9});
+    ExpectWorkFolderEmpty(sim);
+}
+
 TEST_F(Merge, ANewFolderTakesAFreeNumber) {
     WriteName(top / "F0000001.XML", u"renamed on the device");
     ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
@@ -591,6 +643,20 @@ TEST_F(FullLevel, EveryReplacementArrivesAndNoCopyStays) {
     EXPECT_EQ(CompleteDocumentsOf(top), before);
     EXPECT_EQ(Names(top, 'D').size(), 400u);
     EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 400u);
+    ExpectWorkFolderEmpty(sim);
+}
+
+// The same rerun at a level that the leftover fills to the limit: the
+// first replacement goes by way of a rescue copy, and the leftover after it.
+TEST_F(FullLevel, ARerunAfterACutReplaceLeavesEachNameOnce) {
+    fs::remove_all(top / "D0000400");
+    fs::remove(top / "D0000400.XML");
+    sim.faults().ForceResult("boxnwDeleteDoc", 1, 1);
+    ASSERT_NE(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    ASSERT_EQ(Names(top, 'D').size(), 400u);
+    RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    ASSERT_EQ(run.rc, 0u) << run.detail;
+    EXPECT_EQ(CompleteDocumentsOf(top), before);
     ExpectWorkFolderEmpty(sim);
 }
 
