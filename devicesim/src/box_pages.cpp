@@ -227,6 +227,14 @@ HttpReply BoxPages::GetFolderDocList(const Call &call) {
         if (!inner || !FileExists(*inner / (EntryName('F', *folder) + ".XML"))) return ResultOnly(204);
         docs = store_.ListEntries(*inner / EntryName('F', *folder), 'D');
     }
+    auto listed = [&](std::vector<StoreEntry> &entries, char letter) {
+        std::vector<StoreEntry> out;
+        for (const auto &e : entries)
+            for (unsigned n = faults_.TimesListed(letter, e.number); n > 0; --n) out.push_back(e);
+        entries = std::move(out);
+    };
+    listed(folders, 'F');
+    listed(docs, 'D');
     XmlOut x = ReplyFrame(options_.engineVersion, 0);
     x.Open("Folders", {{"NumOfFolders", std::to_string(folders.size())}});
     for (const auto &f : folders) WriteFolder(x, f);

@@ -129,6 +129,14 @@ HttpReply ControlPage::SetFault(const HttpRequest &r) {
     } else if (kind == "low-disk") {
         if (!value || *value < 0 || *value > 0xFFFFFFFFll) return Text(400, "value (KB) is required");
         faults_.SetLowDisk(static_cast<uint32_t>(*value));
+    } else if (kind == "unlisted" || kind == "listed-twice") {
+        const std::string letter = r.Param("letter").value_or("");
+        if ((letter != "D" && letter != "F") || !value || *value < 1 || *value > 999)
+            return Text(400, "letter (D or F) and value (the entry's number, 1-999) are required");
+        if (kind == "unlisted")
+            faults_.LeaveOutOfLists(letter[0], static_cast<unsigned>(*value));
+        else
+            faults_.RepeatInLists(letter[0], static_cast<unsigned>(*value));
     } else {
         return Text(400, "unknown fault kind '" + kind + "'");
     }

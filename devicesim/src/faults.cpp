@@ -172,6 +172,22 @@ void Faults::SetLowDisk(uint32_t availableKb) {
     lowDisk_ = availableKb;
 }
 
+void Faults::LeaveOutOfLists(char letter, unsigned number) {
+    std::lock_guard lock(mutex_);
+    listed_[{letter, number}] = 0;
+}
+
+void Faults::RepeatInLists(char letter, unsigned number) {
+    std::lock_guard lock(mutex_);
+    listed_[{letter, number}] = 2;
+}
+
+unsigned Faults::TimesListed(char letter, unsigned number) {
+    std::lock_guard lock(mutex_);
+    auto it = listed_.find({letter, number});
+    return it == listed_.end() ? 1 : it->second;
+}
+
 void Faults::Clear() {
     std::lock_guard lock(mutex_);
     results_.clear();
@@ -195,6 +211,7 @@ void Faults::Clear() {
     mkdirRefusals_ = 0;
     deleteRefusals_ = 0;
     lowDisk_.reset();
+    listed_.clear();
     cv_.notify_all();
 }
 

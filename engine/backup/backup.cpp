@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -272,7 +273,11 @@ extern "C" uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, con
             // A file without a box would pass for a backup (and, dated and
             // pruned, push real ones out): none is written.
             if (boxCount == 0) Raise(vt::Code::INVALID_PARAMETER, "no box is chosen: a backup holds at least one box");
-            std::vector<uint32_t> boxes(boxNumbers, boxNumbers + boxCount);
+            // A box given twice is backed up once: its description and archive
+            // twice would make a file that verify and the restore refuse.
+            std::vector<uint32_t> boxes;
+            for (uint32_t i = 0; i < boxCount; ++i)
+                if (std::find(boxes.begin(), boxes.end(), boxNumbers[i]) == boxes.end()) boxes.push_back(boxNumbers[i]);
             backup = std::make_unique<Backup>(session, password, ftpUser, FullPath(workFolder), FullPath(targetFile),
                                               std::move(boxes), cancelEvent, progressEvent, progress);
             backup->Run();

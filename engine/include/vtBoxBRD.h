@@ -254,8 +254,11 @@ VTBOX_API uint32_t vtBoxGetBackupTimeZone(const char *archive_path, const char *
  * (mode 0) and the FTP account ftp_user for the whole call, and work_folder
  * is left as it was, but for a complete backup that cannot be put in place
  * as target_file: it stays in work_folder as VTBOX_KEPT_BACKUP, and the
- * failure's detail names it. A box_count of 0 is refused with VTBOX_E_INVALID_PARAMETER (no file is
- * made). */
+ * failure's detail names it. The backup's work tree is work_folder/BOX, made
+ * new: a BOX already there is the caller's, left as it was, and the call fails
+ * with VTBOX_E_ALREADY_EXISTS, the detail naming it. A box_count of 0 is
+ * refused with VTBOX_E_INVALID_PARAMETER (no file is made); a box number
+ * given more than once is backed up once, where it first comes. */
 VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, const char *ftp_user,
                                const char *work_folder, const char *target_file, uint32_t box_count,
                                const uint32_t *box_numbers, HANDLE cancel_event, HANDLE progress_event,
@@ -265,9 +268,11 @@ VTBOX_API uint32_t vtBoxBackup(VTMFPSESSION *session, const char *password, cons
  * replacing same-named documents and any other value keeping both (the
  * restored ones renamed); runs synchronously like vtBoxBackup, with the lock
  * (mode 1) held by the caller and device_time the time vtBoxLockUiJob
- * returned; the file and work_folder are left as they were, but for rescue
- * copies: a device document that has to go before its replacement is on the
- * device (its level holds the device's limit of documents) is first copied
+ * returned; the file and work_folder are left as they were (a BOX already in
+ * work_folder too: the call then fails with VTBOX_E_ALREADY_EXISTS, the
+ * detail naming it, as vtBoxBackup does), but for rescue copies: a device
+ * document that has to go before its replacement is on the device (its level
+ * holds the device's limit of documents) is first copied
  * into work_folder/VTBOX_RESCUE_FOLDER, and when the replacement fails it is
  * put back from there; a copy that could not be put back stays (the failure's
  * detail names it), also when the call is cancelled, and the caller keeps it. */
@@ -301,11 +306,11 @@ typedef struct _VTRESTOREPLAN {
 } VTRESTOREPLAN;
 
 enum {
-    VTPLAN_NEW_BOX = 1,      /* the device lacks the box: it is made whole */
-    VTPLAN_MERGE_BOX = 2,    /* the box exists: the backup is merged into it */
-    VTPLAN_ADD_DOCUMENT = 3, /* a document is added under its name */
-    VTPLAN_REPLACE_DOCUMENT =
-        4, /* replace mode: the device's document DeviceNo of that name goes once NewNo is complete */
+    VTPLAN_NEW_BOX = 1,            /* the device lacks the box: it is made whole */
+    VTPLAN_MERGE_BOX = 2,          /* the box exists: the backup is merged into it */
+    VTPLAN_ADD_DOCUMENT = 3,       /* a document is added under its name */
+    VTPLAN_REPLACE_DOCUMENT = 4,   /* replace mode: the device's document DeviceNo of that name goes once NewNo
+                                  * is complete; one line for each device document of the name */
     VTPLAN_RENAME_DOCUMENT = 5,    /* keep-both mode: the document is added as NewName */
     VTPLAN_ADD_FOLDER = 6,         /* a folder is added */
     VTPLAN_MERGE_FOLDER = 7,       /* a folder pours into the device's folder NewNo of the same name */

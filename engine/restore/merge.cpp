@@ -78,13 +78,14 @@ void Restore::MergeBox(BoxWork &box, EntryList &deviceFolders, EntryList &device
 
     // The replaced top-level documents go as their replacements arrive.
     for (const auto &d : deviceDocuments) box.topDeviceIds.insert(d.id);
-    ResolveDocumentClashes(box.local, 0, replace_, deviceDocuments, localDocuments, box.topReplaced);
+    ResolveDocumentClashes(box.local, 0, replace_, deviceDocuments, localDocuments, box.topReplaced,
+                           NumbersInUse(box.remote, 'D'));
     for (const auto &m : merges) MergeFolder(box, m);
 
     progress_.SetPhase(VTPHASE_PREPARING);
     progress_.Signal();
     progress_.CheckCancel();
-    RenumberNewFolders(box, deviceFolders);
+    RenumberNewFolders(box, deviceFolders, NumbersInUse(box.remote, 'F'));
     Step();
     progress_.Signal();
     progress_.CheckCancel();
@@ -102,7 +103,9 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     std::set<uint32_t> onDevice;
     for (const auto &d : deviceDocuments) onDevice.insert(d.id);
     ReadLocalEntries(localFolder, nullptr, &localDocuments);
-    ResolveDocumentClashes(box.local, merge.localId, replace_, deviceDocuments, localDocuments, replaced);
+    LevelWork level{merge.deviceId, Join(box.remote, EntryName(merge.deviceId, false)), localFolder};
+    ResolveDocumentClashes(box.local, merge.localId, replace_, deviceDocuments, localDocuments, replaced,
+                           NumbersInUse(level.remote, 'D'));
     // The device's list is read afresh here: a second backup folder of the same
     // name counts on from the first.
     if (deviceDocuments.size() + localDocuments.size() > kMaxDocumentsPerLevel) FailLimit(VTPHASE_TOO_MANY_DOCUMENTS);
@@ -110,7 +113,6 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     ReadLocalEntries(localFolder, nullptr, &localDocuments);
     progress_.SetPhase(VTPHASE_UPLOADING);
     progress_.Signal();
-    LevelWork level{merge.deviceId, Join(box.remote, EntryName(merge.deviceId, false)), localFolder};
     SendDocuments(box, level, localDocuments, replaced, onDevice, false);
     progress_.SetFolderName("");
     progress_.SetPhase(VTPHASE_TIDYING);
@@ -124,12 +126,11 @@ void Restore::MergeFolder(BoxWork &box, const FolderMerge &merge) {
     progress_.CheckCancel();
 }
 
-// New folders keep their numbers where the device has none of them; the
-// others take the lowest numbers left.
-void Restore::RenumberNewFolders(BoxWork &box, const EntryList &deviceFolders) {
+// New folders keep their numbers where the device has none of them (used:
+// the numbers its files show in use); the others take the lowest numbers left.
+void Restore::RenumberNewFolders(BoxWork &box, const EntryList &deviceFolders, std::set<uint32_t> used) {
     EntryList localFolders;
     ReadLocalEntries(box.local, &localFolders, nullptr);
-    std::set<uint32_t> used;
     for (const auto &df : deviceFolders) used.insert(df.id);
     EntryList clashing;
     for (const auto &lf : localFolders) {

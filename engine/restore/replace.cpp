@@ -4,6 +4,8 @@
 // use, the numbers of the documents it replaces included. So a replacement is
 // made once, complete, before the document it replaces is deleted, and a
 // failure or a cancel part-way leaves the old document, the new one, or both.
+// A replacement takes the place of every device document of its name, so
+// the same restore run again removes an old one left beside its replacement.
 //
 // A level that holds the device's limit has no room for both. There the old
 // document is copied from the device into the work folder first (a rescue
@@ -14,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "restore/rescue_copy.hpp"
 #include "restore/restore_job.hpp"
@@ -68,8 +71,9 @@ std::string Where(uint32_t box, const LevelWork &level, uint32_t number) {
 void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents, const EntryList &replaced,
                             std::set<uint32_t> onDevice, bool cancelBeforeUpload) {
     uint32_t b = box.info.BoxNo;
-    std::map<uint32_t, BoxEntry> replaces;  // restored number -> the device's document it replaces
-    for (const auto &r : replaced) replaces[r.replacedBy] = r;
+    // restored number -> the device's documents of its name, which it replaces
+    std::map<uint32_t, std::vector<BoxEntry>> replaces;
+    for (const auto &r : replaced) replaces[r.replacedBy].push_back(r);
     // Replacements first: each leaves the level's count as it was, so the
     // level fills up only once they are done.
     std::stable_partition(documents.begin(), documents.end(),
@@ -82,14 +86,24 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
         auto old = replaces.find(d.id);
         if (old == replaces.end()) {
             MakeDocument(b, level, d.id, cancelBeforeUpload);
-        } else if (onDevice.size() < kMaxDocumentsPerLevel) {
-            MakeDocument(b, level, d.id, cancelBeforeUpload);
-            DeleteDocument(b, level, old->second.id);
+            onDevice.insert(d.id);
         } else {
-            ReplaceAtFullLevel(b, level, d.id, old->second, cancelBeforeUpload);
+            const std::vector<BoxEntry> &olds = old->second;
+            size_t deleted = 0;
+            if (onDevice.size() < kMaxDocumentsPerLevel) {
+                MakeDocument(b, level, d.id, cancelBeforeUpload);
+            } else {
+                ReplaceAtFullLevel(b, level, d.id, olds.front(), cancelBeforeUpload);
+                onDevice.erase(olds.front().id);
+                deleted = 1;
+            }
+            onDevice.insert(d.id);
+            // The replacement is complete: the old documents of its name go.
+            for (; deleted < olds.size(); ++deleted) {
+                DeleteDocument(b, level, olds[deleted].id);
+                onDevice.erase(olds[deleted].id);
+            }
         }
-        onDevice.insert(d.id);
-        if (old != replaces.end()) onDevice.erase(old->second.id);
         DocumentDone();
         progress_.CheckCancel();
     }

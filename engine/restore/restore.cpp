@@ -50,7 +50,7 @@ void Restore::Run() {
     progress_.SetPercent(1);
     progress_.Signal();
 
-    RemoveStaleWorkTree();
+    MakeWorkTree();
     // The description first: what the file may hold is measured by it.
     ReadDescription();
     progress_.SetPercent(2);
@@ -61,6 +61,7 @@ void Restore::Run() {
     progress_.Signal();
     progress_.CheckCancel();
     UnpackChosenParts();
+    CheckLaterBoxes();
     progress_.SetPercent(5);
     progress_.Signal();
     progress_.CheckCancel();
@@ -82,8 +83,7 @@ void Restore::Fail(uint32_t code) noexcept {
         job_.MarkFailed();
         ftp_.reset();
         unpacking_.Join();
-        struct stat st;
-        if (::lstat(boxRoot_.c_str(), &st) == 0) DeleteLocalTree(boxRoot_, work_);
+        if (madeBox_) DeleteLocalTree(boxRoot_, work_);
         job_.StopKeepAlive();
         if (code == vt::code(vt::Code::DEVICE_LIMIT)) progress_.SetPhase(phase);
     } catch (...) {
@@ -91,17 +91,16 @@ void Restore::Fail(uint32_t code) noexcept {
     }
 }
 
-// A BOX left by a process that died mid-way would mix old entries into this
-// restore.
-void Restore::RemoveStaleWorkTree() {
-    struct stat st;
-    if (::lstat(boxRoot_.c_str(), &st) != 0) return;
-    OutputDebugStringA("\n Removing an old BOX folder from the work folder \n");
-    if (!S_ISDIR(st.st_mode)) {
-        if (::unlink(boxRoot_.c_str()) != 0) Raise(vt::Win32FromErrno(errno));
-        return;
+// BOX is made new: a BOX already in the work folder is the caller's (or a
+// link to what is), and is left as it was.
+void Restore::MakeWorkTree() {
+    if (::mkdir(boxRoot_.c_str(), 0777) != 0) {
+        const int error = errno;
+        Raise(vt::Win32FromErrno(error),
+              error == EEXIST ? "cannot make the folder " + boxRoot_ + ": it is there already, and is left as it was"
+                              : "cannot make the folder " + boxRoot_);
     }
-    Check(DeleteLocalTree(boxRoot_, work_));
+    madeBox_ = true;
 }
 
 void Restore::ReadDescription() {
@@ -145,6 +144,20 @@ void Restore::UnpackChosenParts() {
         docsTotal_ += static_cast<int64_t>(chosen);
     }
     progress_.record().DocsTotal = static_cast<int32_t>(std::min<int64_t>(docsTotal_, INT32_MAX));
+}
+
+// Every box is judged before anything is sent: a box that the file holds
+// damaged refuses the restore while the device is as it was, as verify and
+// the dry run refuse the file. The first box is judged as it is unpacked,
+// before anything of it goes, and a chosen part was unpacked already; the
+// others are read here, one archive at a time, and unpacked again in turn.
+void Restore::CheckLaterBoxes() {
+    for (size_t i = 1; i < boxes_.size(); ++i) {
+        const uint32_t number = boxes_[i].BoxNo;
+        if (unpackedFirst_.count(number) || number == boxes_[0].BoxNo) continue;
+        progress_.CheckCancel();
+        unpacker_.CheckBox(number);
+    }
 }
 
 void Restore::Step() {
@@ -341,19 +354,19 @@ void Restore::UploadLevel(BoxWork &box) {
 }
 
 // One entry on the device: its folder marked as being written, the service
-// told, the record sent, a document's pages sent, then marked complete. A
-// folder or record left on the device under the entry's name is removed
-// first; where the device surely has none, nothing is sent for it.
+// told, the record sent, a document's pages sent, then marked complete. The
+// entry's number is one the device does not use: nothing is ever made over,
+// or removed for, what the device has under that number, listed or not.
 void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                         const std::string &local, bool cancelBeforeUpload) {
     bool isDocument = document != 0;
     const std::string record = RecordFileName(remote);
-    if (RemoteMayHave(remote)) ftp_->RemoveEntry(remote, true);
+    if (RemoteMayHave(remote) || RemoteMayHave(record))
+        Raise(vt::Code::INTERNAL_ERROR, remote + ": the number is taken on the device, or its level cannot be listed");
     NoteRemote(remote, ftp_->FtpCreateFolder(remote) != 0);
     ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
     Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document, isDocument ? 0 : 2,
                                       isDocument ? 0 : 1));
-    if (RemoteMayHave(record)) ftp_->RemoveEntry(record, false);
     ftp_->PutFile(record, RecordFileName(local));
     NoteRemote(record, false);
     if (isDocument) {
@@ -365,26 +378,39 @@ void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const 
     ftp_->FtpReplaceStatusFile(remote);
 }
 
-bool Restore::RemoteMayHave(const std::string &path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return true;
-    const std::string level = path.substr(0, slash);
+const std::set<std::string> &Restore::RemoteNames(const std::string &level) {
     auto known = remoteLevels_.find(level);
     if (known == remoteLevels_.end()) {
-        // One listing of the level instead of a removal for every entry.
         FindList folders, files;
-        try {
-            ftp_->FtpListDirectory(level, &folders, &files);
-        } catch (const BoxError &) {
-            ClearFailureDetail();  // not known, then: every removal is sent
-            return true;
-        }
+        ftp_->FtpListDirectory(level, &folders, &files);
         std::set<std::string> names;
         for (const auto &f : folders) names.insert(f.cFileName);
         for (const auto &f : files) names.insert(f.cFileName);
         known = remoteLevels_.emplace(level, std::move(names)).first;
     }
-    return known->second.count(path.substr(slash + 1)) != 0;
+    return known->second;
+}
+
+bool Restore::RemoteMayHave(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    try {
+        // One listing of the level instead of a look for every entry.
+        return RemoteNames(path.substr(0, slash)).count(path.substr(slash + 1)) != 0;
+    } catch (const BoxError &) {
+        ClearFailureDetail();  // not known, then
+        return true;
+    }
+}
+
+std::set<uint32_t> Restore::NumbersInUse(const std::string &level, char letter) {
+    std::set<uint32_t> numbers;
+    for (const std::string &name : RemoteNames(level)) {
+        int n = EntryNumberFromRecordName(name, letter);
+        if (n < 0) n = EntryNumberFromRecordName(name + kRecordExtension, letter);
+        if (n > 0) numbers.insert(static_cast<uint32_t>(n));
+    }
+    return numbers;
 }
 
 void Restore::NoteRemote(const std::string &path, bool freshLevel) {

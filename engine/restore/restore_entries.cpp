@@ -81,8 +81,20 @@ uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t
         uint32_t rc = GetLastError();
         return rc != 0 ? rc : vt::code(vt::Code::INTERNAL_ERROR);
     }
+    // A number given twice leaves one entry unlisted: the restore would take
+    // its number for free and make an entry over it.
+    std::set<std::pair<bool, uint32_t>> seen;
     for (uint32_t i = 0; i < count; ++i) {
         const VTBOXELEMENT &el = elements[i];
+        if (!seen.insert({el.Kind == 0, el.Id}).second) {
+            const uint32_t rc = vt::code(vt::Code::BAD_FORMAT);
+            NoteFailure(
+                rc, vt::Format("the device lists %s %03u twice in box %03u, %s", el.Kind == 0 ? "folder" : "document",
+                               el.Id, box, folder == 0 ? "top level" : ("folder " + FolderEntryName(folder)).c_str()));
+            if (folders) folders->clear();
+            if (documents) documents->clear();
+            return rc;
+        }
         BoxEntry e;
         e.kind = el.Kind;
         e.id = el.Id;
@@ -102,43 +114,44 @@ std::u16string KeepBothName(const std::u16string &name, uint32_t k) {
 
 size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local, bool replace) {
     if (replace) {
-        // Each local document replaces at most one device document of its name.
-        std::vector<std::u16string> original = deviceNames;
-        std::vector<bool> gone(original.size(), false);
-        for (const auto &l : local) {
-            for (size_t i = 0; i < original.size(); ++i) {
-                if (!gone[i] && original[i] == l.name) {
-                    gone[i] = true;
-                    break;
-                }
-            }
-        }
-        deviceNames.clear();
-        for (size_t i = 0; i < original.size(); ++i)
-            if (!gone[i]) deviceNames.push_back(original[i]);
+        // Every device document of a name the local ones carry goes.
+        std::set<std::u16string> names;
+        for (const auto &l : local) names.insert(l.name);
+        deviceNames.erase(std::remove_if(deviceNames.begin(), deviceNames.end(),
+                                         [&](const std::u16string &n) { return names.count(n) != 0; }),
+                          deviceNames.end());
     }
     for (const auto &l : local) deviceNames.push_back(l.name);
     return deviceNames.size();
 }
 
 std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
-                                                   EntryList &replaced) {
+                                                   EntryList &replaced, const std::set<uint32_t> &taken) {
     std::vector<SettledDocument> settled;
     for (const auto &l : local) settled.push_back({l.id, l.id, l.name, l.name});
 
-    // Names. replacing: a local document's index -> its entry in replaced.
-    std::map<size_t, size_t> replacing;
+    // Names. replacing: a local document's index -> its entries in replaced.
+    std::map<size_t, std::vector<size_t>> replacing;
     for (size_t i = 0; i < local.size(); ++i) {
         BoxEntry &l = local[i];
         auto same = std::find_if(device.begin(), device.end(), [&](const BoxEntry &d) { return d.name == l.name; });
         if (same == device.end()) continue;
         if (replace) {
+            // Every device document of the name goes, so that a restore run
+            // again after one that was cut between a replacement and the
+            // deletion of its old document leaves the name once.
             settled[i].replaces = true;
-            settled[i].replacedId = same->id;
-            replacing[i] = replaced.size();
-            replaced.push_back(*same);
-            replaced.back().replacedBy = l.id;
-            device.erase(same);
+            for (auto d = same; d != device.end();) {
+                if (d->name != l.name) {
+                    ++d;
+                    continue;
+                }
+                settled[i].replacedIds.push_back(d->id);
+                replacing[i].push_back(replaced.size());
+                replaced.push_back(*d);
+                replaced.back().replacedBy = l.id;
+                d = device.erase(d);
+            }
             continue;
         }
         for (uint32_t k = 1;; ++k) {
@@ -154,7 +167,7 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
     // stays. A replaced document still holds its number until its replacement
     // is complete, so that number is not free for the replacement: each
     // replacement is made once, under a free number, before the old one goes.
-    std::set<uint32_t> used;
+    std::set<uint32_t> used = taken;
     for (const auto &d : device) used.insert(d.id);
     for (const auto &r : replaced) used.insert(r.id);
     EntryList clashing;
@@ -179,15 +192,16 @@ std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &devi
         if (j > kMaxEntryNumber) Raise(vt::Code::DEVICE_LIMIT);
         local[k].id = j;
         settled[clashingIndex[k]].newId = j;
-        if (auto r = replacing.find(clashingIndex[k]); r != replacing.end()) replaced[r->second].replacedBy = j;
+        if (auto r = replacing.find(clashingIndex[k]); r != replacing.end())
+            for (size_t at : r->second) replaced[at].replacedBy = j;
     }
     return settled;
 }
 
 void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace, EntryList &device,
-                            EntryList &local, EntryList &replaced) {
+                            EntryList &local, EntryList &replaced, const std::set<uint32_t> &taken) {
     std::string level = folder == 0 ? boxLevel : boxLevel + "/" + EntryName(folder, false);
-    std::vector<SettledDocument> settled = SettleDocumentClashes(replace, device, local, replaced);
+    std::vector<SettledDocument> settled = SettleDocumentClashes(replace, device, local, replaced, taken);
     for (const auto &s : settled)
         if (s.newName != s.oldName) WriteRecordName(level, s.oldId, s.newName, true);
     for (const auto &s : settled)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,9 @@ void ReadLocalEntries(const std::string &levelFolder, EntryList *folders, EntryL
 
 // The device's entries of box's top level (folder 0) or of one folder:
 // folders to folders, everything else to documents (each when given).
-// Returns 0 or the last error of vtBoxGetCollection (161: no such box).
+// Returns 0 or the last error of vtBoxGetCollection (161: no such box); a
+// list that gives one folder or document number twice is a bad reply (11,
+// with the detail noted).
 uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t box, uint32_t folder,
                            EntryList *folders, EntryList *documents);
 
@@ -59,7 +62,8 @@ uint32_t ReadDeviceEntries(VTMFPSESSION *session, const char *password, uint32_t
 // the record's 64 units; a surrogate pair is never split.
 std::u16string KeepBothName(const std::u16string &name, uint32_t k);
 
-// How many documents a level holds once local has been restored into it.
+// How many documents a level holds once local has been restored into it (in
+// replace mode every device document of a name that local carries goes).
 // deviceNames holds the level's names now and is brought up to date, so
 // that a second restore into the same level counts on from the first.
 size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const EntryList &local, bool replace);
@@ -68,30 +72,34 @@ size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const Ent
 struct SettledDocument {
     uint32_t oldId = 0, newId = 0;
     std::u16string oldName, newName;
-    bool replaces = false;    // replace mode: a device document of its name goes
-    uint32_t replacedId = 0;  // that document's number
+    bool replaces = false;              // replace mode: the device documents of its name go
+    std::vector<uint32_t> replacedIds;  // their numbers
 };
 
 // The clash settling of ResolveDocumentClashes worked out in memory, nothing
 // written: device, local and replaced change as described there, and the
 // result lists every local document in its original order.
 std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
-                                                   EntryList &replaced);
+                                                   EntryList &replaced, const std::set<uint32_t> &taken = {});
 
 // Settles the clashes of local documents with the device's at one level
 // (folder 0: the top level; otherwise the local folder "F0000<folder>") of
 // the local box level boxLevel.
-//  - names: in replace mode the device's same-named document moves from
-//    device to replaced, its replacedBy the local document's final number
-//    (nothing is deleted here); otherwise the local document is renamed (record and
-//    list) with the lowest free keep-both counter.
+//  - names: in replace mode every device document of the local document's
+//    name (the first local one of that name) moves from device to replaced,
+//    its replacedBy the local document's final number (nothing is deleted
+//    here): a level never keeps an old copy beside its replacement, and no
+//    document of another name goes; otherwise the local document is renamed
+//    (record and list) with the lowest free keep-both counter.
 //  - numbers: a local document whose number the device does not use keeps
 //    it (and moves into device, its number now used); the others, in order,
 //    take the lowest free numbers (RenumberEntry). The numbers of the
 //    documents in replaced count as used: a replacement never takes the
-//    number of a document that is still on the device.
+//    number of a document that is still on the device. So do the numbers in
+//    taken: those the device's files show in use (a folder or record of the
+//    number) where its list leaves them out.
 // Raises 8260 when no number is left.
 void ResolveDocumentClashes(const std::string &boxLevel, uint32_t folder, bool replace, EntryList &device,
-                            EntryList &local, EntryList &replaced);
+                            EntryList &local, EntryList &replaced, const std::set<uint32_t> &taken = {});
 
 }  // namespace vtbox

@@ -68,9 +68,10 @@ public:
     void Fail(uint32_t code) noexcept;
 
 private:
-    void RemoveStaleWorkTree();
+    void MakeWorkTree();
     void ReadDescription();
     void UnpackChosenParts();
+    void CheckLaterBoxes();
     void RestoreBox(size_t index);
     // Takes box number out of the data archive, checks and unpacks it (or
     // the part of it chosen) and stamps its documents: 0, or it raises.
@@ -78,13 +79,19 @@ private:
     // False only when the device's FTP server surely has no entry at path:
     // its level was made by this restore or has been listed once.
     bool RemoteMayHave(const std::string &path);
+    // The names at a remote level, listed once (raises when it cannot be listed).
+    const std::set<std::string> &RemoteNames(const std::string &level);
+    // The numbers of entries ('D' documents, 'F' folders) that the device's
+    // files at level show in use, a folder or a record of the number, listed
+    // by the box service or not: none of them is free for a restored entry.
+    std::set<uint32_t> NumbersInUse(const std::string &level, char letter);
     // path now exists on the device; freshLevel: it is a folder just made.
     void NoteRemote(const std::string &path, bool freshLevel);
     void CheckNewBox(BoxWork &box);
     void MakeBox(BoxWork &box);
     void MergeBox(BoxWork &box, EntryList &deviceFolders, EntryList &deviceDocuments);
     void MergeFolder(BoxWork &box, const FolderMerge &merge);
-    void RenumberNewFolders(BoxWork &box, const EntryList &deviceFolders);
+    void RenumberNewFolders(BoxWork &box, const EntryList &deviceFolders, std::set<uint32_t> used);
     void CheckDiskSpace(const BoxWork &box);
     void UploadLevel(BoxWork &box);
     void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
@@ -113,6 +120,7 @@ private:
     std::string work_;
     StoreTree tree_;
     std::string boxRoot_;
+    bool madeBox_ = false;  // BOX is this call's: a BOX the caller had is left alone
     std::string backup_;
     BackupUnpacker unpacker_;  // every level checked before it is unpacked
     Selection selection_;

@@ -128,7 +128,11 @@ private:
                               : s.newName != s.oldName ? VTPLAN_RENAME_DOCUMENT
                                                        : VTPLAN_ADD_DOCUMENT;
             VTRESTOREPLAN &p = Add(action, folder, s.oldId, s.newId, Utf8(s.oldName), Utf8(s.newName));
-            p.DeviceNo = s.replacedId;
+            if (s.replacedIds.empty()) continue;
+            p.DeviceNo = s.replacedIds.front();
+            // One line for each device document of the name that goes.
+            for (size_t i = 1; i < s.replacedIds.size(); ++i)
+                Add(action, folder, s.oldId, s.newId, Utf8(s.oldName), Utf8(s.newName)).DeviceNo = s.replacedIds[i];
         }
     }
 

@@ -114,7 +114,11 @@ void BackupUnpacker::UnpackFile() {
     RefuseAny(findings);
 }
 
-void BackupUnpacker::UnpackBox(uint32_t box, BoxEntryFilter *filter) const {
+void BackupUnpacker::UnpackBox(uint32_t box, BoxEntryFilter *filter) const { ReadBox(box, filter, true); }
+
+void BackupUnpacker::CheckBox(uint32_t box) const { ReadBox(box, nullptr, false); }
+
+void BackupUnpacker::ReadBox(uint32_t box, BoxEntryFilter *filter, bool unpack) const {
     auto described = boxes_.find(box);
     if (described == boxes_.end())
         Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", box, backup_.c_str()));
@@ -133,19 +137,22 @@ void BackupUnpacker::UnpackBox(uint32_t box, BoxEntryFilter *filter) const {
     BackupFindings findings;
     CheckBoxLevel(zip, described->second, &findings);
     RefuseAny(findings);
-    if (!filter) {
+    if (unpack && !filter) {
         if (!zip.ExtractAll(tree_.data(), false)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
         return;
     }
-    filter->Examine(zip.entries());
+    if (filter) filter->Examine(zip.entries());
     const auto &entries = zip.entries();
     size_t i = 0;
     for (bool more = zip.GotoFirst(); more; more = zip.GotoNext(), ++i) {
         if (IsSignalled(CurrentCancelEvent())) Raise(vt::Code::CANCELLED);
-        std::vector<std::string> parts;
-        SplitSafeEntryName(entries[i].name, &parts);  // the reader refused every name this would not split
-        const bool ok =
-            filter->Keep(parts, entries[i].isFolder) ? zip.ExtractCurrent(tree_.data(), false) : zip.CheckCurrent();
+        bool keep = false;
+        if (unpack) {
+            std::vector<std::string> parts;
+            SplitSafeEntryName(entries[i].name, &parts);  // the reader refused every name this would not split
+            keep = filter->Keep(parts, entries[i].isFolder);
+        }
+        const bool ok = keep ? zip.ExtractCurrent(tree_.data(), false) : zip.CheckCurrent();
         if (!ok) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
     }
 }

@@ -58,7 +58,14 @@ public:
     // only the entries it keeps are written; the others are read all the same.
     void UnpackBox(uint32_t box, BoxEntryFilter *filter = nullptr) const;
 
+    // Box box judged as UnpackBox judges it (its level checked, every entry
+    // read against its CRC), with nothing of it unpacked: only its archive
+    // lies in BOX/DATA for the while, and is removed whatever happens.
+    void CheckBox(uint32_t box) const;
+
 private:
+    void ReadBox(uint32_t box, BoxEntryFilter *filter, bool unpack) const;
+
     std::string backup_;
     StoreTree tree_;
     DescribedBoxes boxes_;

@@ -100,6 +100,12 @@ public:
     // The disk space page reports this availability (KB) instead of capacity - used.
     void SetLowDisk(uint32_t availableKb);
 
+    // The folder and document lists (boxnwGetFolderDocList) at every level
+    // leave out the entry of this kind ('F' or 'D') and number, though it is
+    // in the store, or give it twice.
+    void LeaveOutOfLists(char letter, unsigned number);
+    void RepeatInLists(char letter, unsigned number);
+
     // Clears every fault and ends a silence and a freeze.
     void Clear();
 
@@ -129,6 +135,8 @@ public:
     bool TakeFolderCreationRefusal();
     bool TakeDeletionRefusal();
     std::optional<uint32_t> LowDisk();
+    // How many times the lists give the entry: 0, 1 or 2.
+    unsigned TimesListed(char letter, unsigned number);
     void Shutdown();
 
 private:
@@ -182,6 +190,7 @@ private:
     int mkdirRefusals_ = 0;
     int deleteRefusals_ = 0;
     std::optional<uint32_t> lowDisk_;
+    std::map<std::pair<char, unsigned>, unsigned> listed_;  // entries listed other than once
 };
 
 }  // namespace devicesim

@@ -198,6 +198,15 @@ def main():
     put("damaged-two-inner-folders", added(Entry("B0000001\\P0000002\\D0000009.XML", record("D0000009", "x"))))
     put("damaged-outside-box-folder", added(Entry("B0000002\\x.DAT", b"x")))
     put("damaged-deep-name", added(Entry(P + "\\".join(["a"] * 2000) + "\\PAGE0001.DAT", b"x")))
+    # Damage in a box after the first: nothing of the first may go before it is found.
+    later_deep = Backup((1, 2))
+    later_deep.boxes[2]["entries"].append(
+        Entry("B0000002\\P0000001\\" + "\\".join(["a"] * 2000) + "\\PAGE0001.DAT", b"x"))
+    put("damaged-deep-name-in-second-box", later_deep)
+    later_crc = Backup((1, 2))
+    later_crc.boxes[2]["entries"].append(
+        Entry("B0000002\\P0000001\\D0000001\\PAGE0002.DAT", page(9), crc=zlib.crc32(page(9)) ^ 1))
+    put("damaged-page-crc-in-second-box", later_crc)
     missing = Backup()
     missing.records = []
     put("damaged-database-record-missing", missing)

@@ -80,11 +80,18 @@ TEST(RestoreRoundTrip, AShellDialectDevice) {
     auto original = Snapshot(sim);
     std::string backup = MakeBackup(sim, {1});
     DeleteAllBoxes(sim);
-    // A BOX folder left over by a process that died: none of it is restored.
+    // A BOX the caller has in the work folder ends the restore at once (183)
+    // and stays as it was; nothing of it is restored.
     fs::path stale = sim.dir / "work/BOX/DATA/B0000001/P0000001";
     fs::create_directories(stale);
     AddEntry(stale, 'D', 99, "left over");
     RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    EXPECT_EQ(run.rc, 183u);
+    EXPECT_NE(run.detail.find(std::string(sim.dir / "work/BOX")), std::string::npos) << run.detail;
+    EXPECT_TRUE(fs::exists(stale / "D0000099.XML"));
+    ExpectNothingSent(sim);
+    fs::remove_all(sim.dir / "work/BOX");
+    run = RunRestore(sim, backup, {1}, kReplace);
     ASSERT_EQ(run.rc, 0u);
     ExpectRestoredStore(original, Snapshot(sim), run.device_time);
     ExpectWorkFolderEmpty(sim);
@@ -339,20 +346,94 @@ TEST_F(Merge, UsedNumbersMoveToTheLowestFreeOnesAndFreeOnesStay) {
     EXPECT_EQ(ReadEntry(top / "D0000004.XML").ownName, "D0000004");
 }
 
-TEST_F(Merge, AnEntryLeftOnTheDeviceIsRemovedFirstAndNoOtherIs) {
-    // An empty folder where the restored Report-001 will go, which the box
-    // service does not list (it has no record).
-    fs::create_directories(top / "D0000003");
+// A number the device uses is never free, whether its list gives it or not:
+// a document the list leaves out, and a page folder without its record (a
+// cut entry), are skipped for the next free numbers, and keep-both removes
+// nothing. A list that gives a number twice is a bad reply, before anything
+// is sent.
+TEST_F(Merge, KeepBothSkipsNumbersTheListLeavesOutAndRemovesNothing) {
+    AddEntry(top, 'D', 3, "left out of the list");
+    AddEntry(top, 'D', 4, "device four");
+    fs::create_directories(top / "D0000005");
+    auto pages3 = FileBytes(top / "D0000003/PAGE0001.DAT");
+    sim.faults().LeaveOutOfLists('D', 3);
     ASSERT_EQ(RunRestore(sim, backup, {1}, kKeepBoth).rc, 0u);
     std::string level = "/SHR/BOX/DATA/B0000001/P0000001";
-    EXPECT_EQ(CountCommands(sim, "RMD " + level + "/D0000003"), 1u);
-    EXPECT_EQ(CountCommands(sim, "RMD " + level + "/D0000004"), 0u);
-    EXPECT_EQ(CountCommands(sim, "DELE " + level + "/D0000003.XML"), 0u);
-    EXPECT_EQ(CountCommands(sim, "DELE " + level + "/D0000004.XML"), 0u);
+    EXPECT_EQ(CountCommands(sim, "RMD "), 0u);
+    for (const auto &c : sim.device->Records().ftpCommands)
+        EXPECT_FALSE(c.rfind("DELE ", 0) == 0 && !c.ends_with("/CREATE.STS")) << c;
     auto commands = sim.device->Records().ftpCommands;
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST " + level), 1);  // listed once
-    EXPECT_EQ(Names(top, 'D').size(), 4u);
-    EXPECT_TRUE(fs::exists(top / "D0000003/UNLOCK.STS"));
+    std::u16string cut = std::u16string(60, u'\u00E9') + u"-001";
+    EXPECT_EQ(Names(top, 'D'), (std::map<uint32_t, std::u16string>{{1, u"Report"},
+                                                                   {2, long_name},
+                                                                   {3, u"left out of the list"},
+                                                                   {4, u"device four"},
+                                                                   {6, u"Report-001"},
+                                                                   {7, cut}}));
+    EXPECT_EQ(FileBytes(top / "D0000003/PAGE0001.DAT"), pages3);
+    EXPECT_TRUE(fs::is_directory(top / "D0000005"));
+
+    sim.faults().Clear();
+    sim.faults().RepeatInLists('D', 4);
+    sim.device->ClearRecords();
+    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+    EXPECT_EQ(run.rc, 11u);
+    EXPECT_NE(run.detail.find("document 004 twice"), std::string::npos) << run.detail;
+    ExpectNothingSent(sim);
+    ExpectWorkFolderEmpty(sim);
+}
+
+// A replace-mode restore cut after a replacement is complete, before its
+// old document is deleted, leaves the name twice; the same restore run again
+// leaves each name of the backup once, the pages the backup's, and every
+// document of another name where it was. Its dry run says so beforehand.
+TEST_F(Merge, ARerunAfterACutReplaceLeavesEachNameOnce) {
+    AddEntry(top, 'D', 9, "not in the backup");
+    // The device's levels: folder number -> the numbers of each document name.
+    auto levels = [&] {
+        std::map<uint32_t, std::map<std::u16string, std::set<uint32_t>>> out;
+        for (uint32_t folder : {0u, 1u})
+            for (const auto &[number, name] : Names(folder == 0 ? top : top / "F0000001", 'D'))
+                out[folder][name].insert(number);
+        return out;
+    };
+    auto before = levels();
+    sim.faults().ForceResult("boxnwDeleteDoc", 1, 1);
+    ASSERT_NE(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    uint32_t folder = 0;
+    std::u16string twice;
+    std::set<uint32_t> numbers;
+    for (const auto &[f, names] : levels())
+        for (const auto &[name, at] : names)
+            if (at.size() > 1) folder = f, twice = name, numbers = at;
+    ASSERT_EQ(numbers.size(), 2u) << "the cut restore left no name twice";
+
+    // The dry run names both documents of the name as replaced.
+    VTMFPSESSION s = sim.Session();
+    ASSERT_EQ(vtBoxOpenConnection(&s), 0u);
+    std::string work = sim.dir / "work";
+    uint32_t box = 1, count = 0;
+    VTRESTOREPLAN *items = nullptr;
+    HGLOBAL block = vtBoxPlanRestore(&s, "admin", work.c_str(), backup.c_str(), 1, &box, kReplace, &count, &items);
+    ASSERT_NE(block, nullptr) << vtBoxGetLastErrorText();
+    std::set<uint32_t> planned;
+    for (uint32_t i = 0; i < count; ++i)
+        if (items[i].Action == VTPLAN_REPLACE_DOCUMENT && items[i].FolderNo == folder &&
+            std::string(items[i].Name) == vt::Utf16ToUtf8(twice))
+            planned.insert(items[i].DeviceNo);
+    GlobalFree(block);
+    vtBoxCloseConnection(&s);
+    EXPECT_EQ(planned, numbers);
+
+    ASSERT_EQ(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    auto after = levels();
+    for (const auto &[f, names] : before) {
+        ASSERT_EQ(after[f].size(), names.size()) << "folder " << f;
+        for (const auto &[name, at] : after[f]) EXPECT_EQ(at.size(), 1u) << "folder " << f;
+    }
+    EXPECT_EQ(after[0][u"not in the backup"], std::set<uint32_t>{9});
+    ExpectWorkFolderEmpty(sim);
 }
 
 TEST_F(Merge, ANewFolderTakesAFreeNumber) {
@@ -562,6 +643,20 @@ TEST_F(FullLevel, EveryReplacementArrivesAndNoCopyStays) {
     EXPECT_EQ(CompleteDocumentsOf(top), before);
     EXPECT_EQ(Names(top, 'D').size(), 400u);
     EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 400u);
+    ExpectWorkFolderEmpty(sim);
+}
+
+// The same rerun at a level that the leftover fills to the limit: the
+// first replacement goes by way of a rescue copy, and the leftover after it.
+TEST_F(FullLevel, ARerunAfterACutReplaceLeavesEachNameOnce) {
+    fs::remove_all(top / "D0000400");
+    fs::remove(top / "D0000400.XML");
+    sim.faults().ForceResult("boxnwDeleteDoc", 1, 1);
+    ASSERT_NE(RunRestore(sim, backup, {1}, kReplace).rc, 0u);
+    ASSERT_EQ(Names(top, 'D').size(), 400u);
+    RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+    ASSERT_EQ(run.rc, 0u) << run.detail;
+    EXPECT_EQ(CompleteDocumentsOf(top), before);
     ExpectWorkFolderEmpty(sim);
 }
 

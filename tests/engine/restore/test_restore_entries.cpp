@@ -46,8 +46,8 @@ TEST(KeepBothName, SuffixAfterTheFirstSixtyUnits) {
 TEST(DocumentsAfterRestore, ReplacedNamesCountOnceAndLevelsCountOn) {
     std::vector<std::u16string> device{u"A", u"B", u"A"};
     EntryList local{Doc(1, u"A"), Doc(2, u"C")};
-    EXPECT_EQ(vtbox::DocumentsAfterRestore(device, local, true), 4u);   // one A replaced
-    EXPECT_EQ(vtbox::DocumentsAfterRestore(device, local, false), 6u);  // counts on from there
+    EXPECT_EQ(vtbox::DocumentsAfterRestore(device, local, true), 3u);   // every A replaced
+    EXPECT_EQ(vtbox::DocumentsAfterRestore(device, local, false), 5u);  // counts on from there
 }
 
 TEST_F(Level, ReadLocalEntriesTakesOnlyTheDevicesRecordNames) {
@@ -111,13 +111,16 @@ TEST_F(Level, KeepBothRenamesRecordAndTakesTheNextFreeSuffix) {
     EXPECT_EQ(std::count(names.begin(), names.end(), u"Report"), 0);
 }
 
-TEST_F(Level, ReplaceMovesTheDevicesDocumentAndKeepsTheName) {
+TEST_F(Level, ReplaceMovesEveryDeviceDocumentOfTheNameAndKeepsIt) {
     AddEntry(level, 'D', 4, "Report");
     EntryList device{Doc(1, u"Report"), Doc(2, u"Report")}, local, replaced;
     vtbox::ReadLocalEntries(level.string(), nullptr, &local);
     vtbox::ResolveDocumentClashes(level.string(), 0, true, device, local, replaced);
-    ASSERT_EQ(replaced.size(), 1u);
-    EXPECT_EQ(replaced[0].id, 1u);  // only the first of the name
+    // Every device document of the name goes once the replacement, under a
+    // number neither holds, is complete.
+    ASSERT_EQ(Ids(replaced), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(replaced[0].replacedBy, 4u);
+    EXPECT_EQ(replaced[1].replacedBy, 4u);
     EXPECT_EQ(ReadEntry(level / "D0000004.XML").displayName, u"Report");
 }
 
