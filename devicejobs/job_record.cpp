@@ -53,7 +53,12 @@ bool WriteJobRecord(const std::string &host, uint32_t port, const JobRecord &r) 
     std::string path = PathFor(host, port);
     if (path.empty() || !MakeFolders(Folder())) return false;
     std::string part = path + ".part";
-    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Made new: a .part that a killed writer left, or a link planted there,
+    // is removed (the link itself, not what it points to) and never written
+    // through.
+    constexpr int kNew = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open(part.c_str(), kNew, 0600);
+    if (fd < 0 && errno == EEXIST && unlink(part.c_str()) == 0) fd = open(part.c_str(), kNew, 0600);
     if (fd < 0) return false;
     std::string text = "session " + std::to_string(r.sessionId) + "\nmode " + std::to_string(r.mode) + "\npid " +
                        std::to_string(r.pid) + "\n";

@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "job_record.hpp"
 #include "temp_dir.hpp"
@@ -37,6 +39,24 @@ TEST(JobRecord, ReadsWhatWasWrittenAndRefusesWhatNoJobWrites) {
 
     vtjobs::RemoveJobRecord("192.0.2.10", 8080);
     EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080));
+
+    // A link planted where the record is written first, and a hard link to
+    // another file there: neither target is written, and the record is made.
+    const std::string victim = dir / "victim", other = dir / "other";
+    std::ofstream(victim) << "keep";
+    std::ofstream(other) << "keep too";
+    std::filesystem::create_symlink(victim, file + ".part");
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {7, 0, 1}));
+    std::filesystem::create_hard_link(other, file + ".part");
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {8, 0, 1}));
+    for (const auto &[path, text] : {std::pair{victim, "keep"}, std::pair{other, "keep too"}}) {
+        std::stringstream kept;
+        kept << std::ifstream(path).rdbuf();
+        EXPECT_EQ(kept.str(), text) << path;
+    }
+    ASSERT_TRUE(vtjobs::ReadJobRecord("192.0.2.10", 8080));
+    EXPECT_EQ(vtjobs::ReadJobRecord("192.0.2.10", 8080)->sessionId, 8u);
+    EXPECT_FALSE(std::filesystem::is_symlink(file)) << "the record is a file of its own";
 }
 
 TEST(JobRecord, OnlyOurJobProgramsCountAsRunning) {
