@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "exit_codes.hpp"
+#include "failure_report.hpp"
 #include "json_output.hpp"
 #include "output_name.hpp"
 #include "vtBoxBRD.h"
@@ -36,11 +37,10 @@ Library LibraryOf(const void *symbol) {
 int RunBackupNamed(const Context &c) {
     Context named = c;
     std::string error;
-    if (!ExpandOutputNameNow(c.options.output, &named.options.output, &error)) {
-        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    return RunBackup(named);
+    RunNumber number;
+    if (!ExpandOutputNameNow(c.options.output, &named.options.output, &error, &number))
+        return ReportProblem(error, kExitUsage);
+    return RunBackup(named, number);
 }
 
 }  // namespace

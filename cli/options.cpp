@@ -527,8 +527,10 @@ std::string HelpText(const std::string &command) {
                "  back whole before it replaces an older FILE. A read-only FILE is refused\n"
                "  unless --replace-read-only is given. In FILE, %Y %m %d %H %M %S are the date\n"
                "  and time the backup starts, %N the run number: one after the highest that a\n"
-               "  file of that name carries (001 at first), never one that exists (%% is a\n"
-               "  percent sign):\n"
+               "  file of that name carries (001 at first), never one that exists, taken once\n"
+               "  the file is complete without replacing any file (a job beside this one may\n"
+               "  have taken it: then the next; the name printed is the one used). %% is a\n"
+               "  percent sign:\n"
                "  --output box-%Y%m%d-%H%M.zip    --output nightly_%N.zip\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "restore")

@@ -163,14 +163,29 @@ TEST(OutputName, RunNumber) {
     EXPECT_EQ(out, dir / "Set_001.zip");
     for (const char *name : {"Set_001.zip", "Set_007.zip", "set_050.zip", "Set_60.zip", "Set_0000000099.zip"})
         std::ofstream(dir / name) << "x";
-    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error)) << error;
+    vtcli::RunNumber number;
+    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error, &number)) << error;
     EXPECT_EQ(out, dir / "Set_008.zip");
+    // Another job took the number meanwhile: the finished file takes the
+    // next one, and the other job's file stays as it was.
+    std::ofstream(dir / "Set_008.zip") << "the other job's";
+    std::ofstream(dir / "finished") << "this job's";
+    std::string placed;
+    ASSERT_TRUE(vtcli::TakeRunNumber(dir / "finished", number, &placed, &error)) << error;
+    EXPECT_EQ(placed, dir / "Set_009.zip");
+    std::stringstream other;
+    other << std::ifstream(dir / "Set_008.zip").rdbuf();
+    EXPECT_EQ(other.str(), "the other job's");
+    EXPECT_FALSE(fs::exists(dir / "finished"));
     ASSERT_TRUE(vtcli::ExpandOutputName(dir / "%Y-%N-%%.zip", when, &out, &error)) << error;
     EXPECT_EQ(out, dir / "2026-001-%.zip");
     std::ofstream(dir / "Set_999999998.zip") << "x";
-    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error)) << error;
+    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error, &number)) << error;
     EXPECT_EQ(out, dir / "Set_999999999.zip");
     std::ofstream(dir / "Set_999999999.zip") << "x";
+    std::ofstream(dir / "finished") << "x";
+    EXPECT_FALSE(vtcli::TakeRunNumber(dir / "finished", number, &placed, &error)) << "no number is left";
+    EXPECT_TRUE(fs::exists(dir / "finished"));
     EXPECT_FALSE(vtcli::ExpandOutputName(pattern, when, &out, &error));
     EXPECT_NE(error.find("no run number is left"), std::string::npos) << error;
     EXPECT_FALSE(vtcli::ExpandOutputName(dir / "%N/x.zip", when, &out, &error));
