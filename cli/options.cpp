@@ -164,6 +164,7 @@ const std::vector<OptionSpec> &Specs() {
          false,
          {"backup"},
          [](Options *o, const std::string &, std::string *) { return o->replaceReadOnly = true; }},
+        {"force", 0, false, {"unlock"}, [](Options *o, const std::string &, std::string *) { return o->force = true; }},
         {"from",
          0,
          true,
@@ -588,10 +589,15 @@ std::string HelpText(const std::string &command) {
                "  every document and folder. Exits 8 when something is wrong.\n\n" +
                output;
     if (command == "unlock")
-        return "vtbox [device options] unlock\n"
+        return "vtbox [device options] unlock [--force]\n"
                "  Releases the panel lock and the temporary FTP account that a job of this\n"
                "  computer left on the device: a vtbox or VAULTRABackupRestore job that was\n"
-               "  killed (SIGKILL, power loss), or one that could not release the device.\n\n" +
+               "  killed (SIGKILL, power loss), or one that could not release the device.\n"
+               "  Only a web session that still has the job's FTP account is released: a\n"
+               "  restarted device, or another computer's job, may hold the session number\n"
+               "  now. When nothing ties the session to the job and the device is locked,\n"
+               "  unlock says what it found and exits 5; --force then releases the session\n"
+               "  the job's record names all the same (the job holding it fails).\n\n" +
                device;
     if (command == "convert")
         return "vtbox convert backup SOURCE DESTINATION [--from VERSION] --to VERSION [--json]\n"

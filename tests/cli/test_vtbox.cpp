@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "job_record.hpp"
 #include "level_files.hpp"
 #include "sim_device.hpp"
 #include "spawn.hpp"
@@ -656,6 +657,75 @@ TEST(VtboxUnlock, ReleasesWhatAKilledBackupLeft) {
     EXPECT_TRUE(Has(next.err, "left by a vtbox run that was killed")) << next.err;
     for (const auto &e : fs::directory_iterator(sim.dir.path()))
         EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << e.path();
+}
+
+// Jobs that run at once. Another computer's job holds a device under the
+// session number that a dead job of this computer's record names: unlock
+// leaves it alone. And two backups started together into one folder with a
+// run number, from two devices, each keep their file, under two numbers.
+TEST(VtboxUnlock, JobsAtOnceKeepTheirDeviceAndTheirFiles) {
+    SimDevice first, second;
+    {
+        VTMFPSESSION other = second.Session();
+        ASSERT_EQ(vtBoxOpenConnection(&other), 0u);
+        uint32_t t = 0;
+        char login[256] = {};
+        ASSERT_EQ(vtBoxLockUiJob(&other, "admin", 0, &t), 0u);
+        ASSERT_EQ(vtBoxCreateFTPAccount(&other, "admin", login), 0u);
+        pid_t dead = fork();
+        if (dead == 0) _exit(0);
+        waitpid(dead, nullptr, 0);
+        {
+            vttest::ScopedEnv state("XDG_STATE_HOME", second.dir / "state");
+            ASSERT_TRUE(vtjobs::WriteJobRecord("127.0.0.1", second.device->HttpPort(),
+                                               {other.SessionId, 0, dead, "vtbkup9999"}));
+        }
+        Result unlock = Vtbox(second, {"unlock"});
+        EXPECT_EQ(unlock.exitCode, 5) << unlock.out << unlock.err;
+        EXPECT_TRUE(Has(unlock.err, "session " + std::to_string(other.SessionId) + " now has the FTP account " + login +
+                                        ", not the job's vtbkup9999"))
+            << unlock.err;
+        EXPECT_TRUE(Has(unlock.err, "vtbox unlock --force")) << unlock.err;
+        // The other job still has its account and its lock.
+        EXPECT_EQ(vtBoxDeleteFTPAccount(&other, "admin"), 0u);
+        EXPECT_EQ(vtBoxUnlockUiJob(&other, "admin", 0), 0u);
+        vtBoxCloseConnection(&other);
+    }
+
+    const fs::path folder = fs::path(first.dir.path()) / "backups";
+    fs::create_directories(folder);
+    const std::string pattern = folder / "n_%N.zip";
+    // The first backup has its name in mind and waits for the device, while
+    // the second one runs from start to end.
+    first.faults().FreezeOn("boxnwGetBoxProperty", devicesim::FreezeScope::Web, 0);
+    vttest::TempDir io;
+    const pid_t pid = vttest::Spawn(
+        [&] {
+            std::vector<std::string> full = {VTBOX_PROGRAM};
+            for (const auto &a : DeviceArgs(first, {"backup", "--json", "--boxes", "1", "-o", pattern}))
+                full.push_back(a);
+            return full;
+        }(),
+        BaseEnv(first.dir.path()), io / "out", io / "err");
+    for (int i = 0; i < 3000 && !SawPage(first, "boxnwGetBoxProperty"); ++i) usleep(10000);
+    Result together = Vtbox(second, {"backup", "--boxes", "2", "-o", pattern});
+    first.faults().Thaw();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::stringstream out, err;
+    out << std::ifstream(io / "out").rdbuf();
+    err << std::ifstream(io / "err").rdbuf();
+    ASSERT_EQ(together.exitCode, 0) << together.err;
+    EXPECT_TRUE(Has(together.out, folder / "n_001.zip")) << together.out;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err.str();
+    EXPECT_TRUE(Has(out.str(), "\"file\":\"" + (folder / "n_002.zip").string() + "\"")) << out.str();
+    std::set<std::string> files;
+    for (const auto &e : fs::directory_iterator(folder)) files.insert(e.path().filename());
+    EXPECT_EQ(files, (std::set<std::string>{"n_001.zip", "n_002.zip"}));
+    EXPECT_TRUE(Has(Local(first, {"info", folder / "n_002.zip"}).out, "\n  001 ")) << "the first device's box";
+    EXPECT_TRUE(Has(Local(first, {"info", folder / "n_001.zip"}).out, "\n  002 ")) << "the second device's box";
+    ExpectDeviceReleased(first);
+    ExpectDeviceReleased(second);
 }
 
 size_t BoxCount(SimDevice &sim) {
