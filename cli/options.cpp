@@ -622,6 +622,7 @@ std::string HelpText(const std::string &command) {
                "  weeks (Monday to Sunday) and months that have one, and removes the other\n"
                "  backups in DIR. The date is the one in each file's description. Files that\n"
                "  are not backups are left alone, and the newest backup is never removed.\n"
+               "  A backup dated after now is kept and named, and counts for no rule.\n"
                "  --dry-run prints what would be kept and removed, and removes nothing.\n\n" +
                output;
     return "vtbox - backup and restore of a printer's document boxes\n\n"
