@@ -62,7 +62,9 @@ int RunVersion(const Context &c) {
     return 0;
 }
 
-int RunCommand(const Context &c) {
+namespace {
+
+int RunNamedCommand(const Context &c) {
     const std::string &command = c.options.command;
     if (command == "boxes") return RunBoxes(c);
     if (command == "backup") return RunBackupNamed(c);
@@ -79,6 +81,17 @@ int RunCommand(const Context &c) {
     if (command == "prune") return RunPrune(c);
     std::fprintf(stderr, "vtbox: unknown command %s\n", command.c_str());
     return 2;
+}
+
+}  // namespace
+
+int RunCommand(const Context &c) {
+    const std::string &command = c.options.command;
+    const int exitCode = RunNamedCommand(c);
+    // backup and restore end in their summary; the plan of a dry run is its
+    // own result.
+    EndJsonOutput(command, exitCode, command == "backup" || (command == "restore" && !c.options.dryRun));
+    return exitCode;
 }
 
 }  // namespace vtcli

@@ -511,7 +511,8 @@ std::string HelpText(const std::string &command) {
         "readable by others.\n";
     const std::string output =
         "Output options:\n"
-        "  --json                 JSON on standard output (JSON lines for backup and restore)\n"
+        "  --json                 JSON on standard output (JSON lines for backup and restore);\n"
+        "                         a run that stops before its result ends in the summary line\n"
         "  -q, --quiet            errors only\n"
         "  -v, --verbose          the engine's diagnostic lines too\n";
     const std::string codes = std::string("Exit codes:\n") + ExitCodeTable();

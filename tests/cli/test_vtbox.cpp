@@ -455,6 +455,50 @@ TEST(Vtbox, JsonLinesParseAndAgree) {
     EXPECT_EQ(rc2, 0) << out2;
 }
 
+// Every --json run ends in a line a script can read, however early it
+// stops: the summary, with the exit code and the failure's words.
+TEST(Vtbox, JsonEndsInASummaryWhateverHappens) {
+    SimDevice sim;
+    const std::string file = sim.dir / "b.zip", config = sim.dir / "bad-config";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1", "-o", file}).exitCode, 0);
+    fs::create_directories(config + "/vtbox");
+    std::ofstream(config + "/vtbox/vtbox.conf") << "colour = red\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string password;
+        int exitCode;
+        std::map<std::string, std::string> env = {};
+        int signal = 0;
+    };
+    const Case cases[] = {
+        {{"backup", "--json", "--boxes", "1", "-o", sim.dir / "c.zip"}, "wrong", 4},
+        {{"backup", "--json", "--boxes", "1,9", "-o", sim.dir / "c.zip"}, "admin", 7},
+        {{"restore", "--json", "-i", file, "--boxes", "2", "--mode", "replace"}, "admin", 7},
+        {{"restore", "--json", "-i", file, "--boxes", "1", "--mode", "replace"}, "wrong", 4},
+        {{"diff", "--json", file}, "wrong", 4},
+        {{"diff", "--json", sim.dir / "none.zip"}, "admin", 7},
+        {{"boxes", "--json"}, "admin", 2, {{"XDG_CONFIG_HOME", config}}},
+        {{"diff", "--json", file}, "admin", 130, {}, SIGINT},
+    };
+    for (const Case &c : cases) {
+        const std::string what = c.args[0] + " " + c.args.back() + (c.signal ? " (Ctrl-C)" : "");
+        // Ctrl-C while the device is slow to answer.
+        if (c.signal) sim.faults().DelayReply("boxnwGetFolderDocList", 5);
+        ::Run run{DeviceArgs(sim, c.args), BaseEnv(sim.dir.path(), c.password), c.signal, 0, {}, [&sim] {
+                      return SawPage(sim, "boxnwGetFolderDocList");
+                  }};
+        for (const auto &[k, v] : c.env) run.env[k] = v;
+        Result r = Launch(run);
+        EXPECT_EQ(r.exitCode, c.exitCode) << what << ": " << r.err;
+        const size_t last = r.out.size() < 2 ? std::string::npos : r.out.rfind('\n', r.out.size() - 2);
+        const std::string line = r.out.substr(last == std::string::npos ? 0 : last + 1);
+        for (const std::string &part : {"{\"type\":\"summary\",\"command\":\"" + c.args[0] + "\"",
+                                        ",\"exitCode\":" + std::to_string(c.exitCode) + ","})
+            EXPECT_TRUE(Has(line, part)) << what << ": " << r.out;
+        EXPECT_FALSE(Has(line, "\"text\":\"\"")) << what << ": " << line;
+    }
+}
+
 // The device's documents of a box level: number -> name.
 std::map<uint32_t, std::string> DeviceLevel(SimDevice &sim, uint32_t box, uint32_t folder, bool folders) {
     std::map<uint32_t, std::string> out;
