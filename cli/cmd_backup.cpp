@@ -124,7 +124,7 @@ void KeepCompleteBackup(const WorkFolder &work, const std::string &output) {
 
 }  // namespace
 
-int RunBackup(const Context &c) {
+int RunBackup(const Context &c, const RunNumber &number) {
     const Options &o = c.options;
     std::error_code ec;
     if (fs::is_directory(o.output, ec))
@@ -160,10 +160,15 @@ int RunBackup(const Context &c) {
     WorkFolder work(o.output);
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     std::string target = fs::absolute(o.output).string();
+    // The name the file ends up with: another run number than o.output's
+    // when a job running beside this one took that number first.
+    std::string shown = o.output;
     // With --verify the file is made in the work folder and takes its name
     // only once it has been read back whole; under the name of a kept backup,
-    // so that it stays when it cannot take its name.
-    std::string written = o.verify ? work.path() + "/" VTBOX_KEPT_BACKUP : target;
+    // so that it stays when it cannot take its name. So is a file with a run
+    // number, whose name is taken only once the file is complete.
+    const bool placeLater = o.verify || number.numbered;
+    std::string written = placeLater ? work.path() + "/" VTBOX_KEPT_BACKUP : target;
     std::string engineWork = work.path() + "/job";
     fs::create_directory(engineWork, ec);
 
@@ -202,28 +207,40 @@ int RunBackup(const Context &c) {
     if (rc == VTBOX_E_CANCELLED) PrintError("the backup", rc, summary.detail);
     uint32_t released = job.End();
 
-    if (rc == 0 && o.verify) {
-        if (!Output().quiet && !Output().json) std::fprintf(stderr, "backup: verifying %s\n", o.output.c_str());
-        int verdict = VerifyQuietly(written, work.path());
+    if (rc == 0 && placeLater) {
+        int verdict = kExitDone;
+        if (o.verify) {
+            if (!Output().quiet && !Output().json) std::fprintf(stderr, "backup: verifying %s\n", o.output.c_str());
+            verdict = VerifyQuietly(written, work.path());
+        }
+        std::string error;
         if (verdict != kExitDone) {
             exitCode = verdict;
             summary.code = VTBOX_E_DAMAGED_FILE;
             fs::remove(written, ec);  // a damaged file is nothing to keep
-            ReportProblem("the new backup is damaged; " + std::string(fs::exists(target, ec)
+            ReportProblem("the new backup is damaged; " + std::string(!number.numbered && fs::exists(target, ec)
                                                                           ? "the older " + o.output + " was kept"
                                                                           : o.output + " was not written"),
                           verdict);
+        } else if (number.numbered) {
+            if (TakeRunNumber(written, number, &target, &error)) {
+                shown = target;
+            } else {
+                exitCode = ReportProblem(error, kExitLocalDisk);
+                KeepCompleteBackup(work, o.output);
+            }
         } else if (std::rename(written.c_str(), target.c_str()) != 0) {
             exitCode = ReportProblem("cannot put the backup in place as " + o.output + ": " + std::strerror(errno),
                                      kExitLocalDisk);
             KeepCompleteBackup(work, o.output);
         }
+        summary.file = target;
     }
     if (exitCode == kExitDone && released != 0) {
         // The file is whole and in place; only the device is left as it was.
         exitCode = kExitNotReleased;
         std::fprintf(stderr, "vtbox: warning: the backup %s was written, but the device was not released\n",
-                     o.output.c_str());
+                     shown.c_str());
     }
     if (exitCode == kExitDone || exitCode == kExitNotReleased) summary.size = fs::file_size(target, ec);
     summary.exitCode = exitCode;
@@ -232,7 +249,7 @@ int RunBackup(const Context &c) {
     if (Output().json)
         PrintSummary(summary);
     else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet)
-        std::printf("%s: %zu box%s backed up, %.1f MB\n", o.output.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
+        std::printf("%s: %zu box%s backed up, %.1f MB\n", shown.c_str(), boxes.size(), boxes.size() == 1 ? "" : "es",
                     static_cast<double>(summary.size) / 1e6);
     return exitCode;
 }

@@ -1,6 +1,7 @@
 // vtbox prune: removes the backups of a folder that no retention rule keeps.
 #include <cctype>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ std::string DateText(const BackupDate &d) {
     return text;
 }
 
+// More than any zone's offset from UTC (+14:00, -12:00) apart: a day.
+constexpr std::time_t kLongestDay = 26 * 3600;
+
 bool LooksLikeZip(const fs::path &p) {
     std::string ext = p.extension().string();
     for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -38,6 +42,7 @@ bool LooksLikeZip(const fs::path &p) {
 // that is not such a backup is named on standard error, so that a file kept
 // for good by its age does not go unnoticed.
 bool FindBackups(const std::string &folder, const std::string &work, std::vector<PruneCandidate> *backups) {
+    const std::time_t now = std::time(nullptr);
     std::error_code ec;
     fs::directory_iterator it(folder, ec), end;
     if (ec) {
@@ -69,9 +74,17 @@ bool FindBackups(const std::string &folder, const std::string &work, std::vector
         } else if (!IsValidDate(date)) {
             why = "its description has no valid date";
         }
-        if (why.empty())
-            backups->push_back({path.filename().string(), date});
-        else if (LooksLikeZip(path))
+        if (why.empty()) {
+            // Only a date past the local time of a day ago can lie ahead of
+            // now in some zone; its description's zone, if it has one, says.
+            bool future = DatedAfter(date, nullptr, now - kLongestDay);
+            if (future) {
+                int32_t offset = 0;
+                const bool zoned = vtBoxGetBackupTimeZone(path.c_str(), work.c_str(), &offset) == 0;
+                future = DatedAfter(date, zoned ? &offset : nullptr, now);
+            }
+            backups->push_back({path.filename().string(), date, future});
+        } else if (LooksLikeZip(path))
             std::fprintf(stderr, "vtbox: left alone: %s (%s)\n", PlainText(path.string()).c_str(), why.c_str());
     }
     return true;
@@ -92,6 +105,11 @@ int RunPrune(const Context &c) {
     size_t removed = 0, kept = 0, total = backups.size();
     std::vector<std::string> items;
     for (const PruneVerdict &v : DecidePrune(std::move(backups), o.prune)) {
+        if (v.future)
+            std::fprintf(stderr,
+                         "vtbox: %s is dated %s, after now: it is kept, and counts for no rule (the clock of the "
+                         "computer that made it was wrong, or this one's is)\n",
+                         PlainText(v.name).c_str(), DateText(v.date).c_str());
         bool gone = false;
         kept += v.keep;
         if (!v.keep && !o.dryRun) {
@@ -113,6 +131,7 @@ int RunPrune(const Context &c) {
                                 .Add("date", DateText(v.date))
                                 .Add("keep", v.keep)
                                 .Add("removed", gone)
+                                .Add("future", v.future)
                                 .AddRaw("rules", JsonArray(rules))
                                 .str());
         } else if (!Output().quiet) {

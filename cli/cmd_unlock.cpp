@@ -31,7 +31,28 @@ int RunUnlock(const Context &c) {
                                  pid + " (it releases the device itself)",
                              kExitDeviceBusy);
     }
-    if (record) {
+    const std::string job = record ? std::string(record->mode == 1 ? "restore" : "backup") + " job" +
+                                         (record->pid > 0 ? " of process " + std::to_string(record->pid) : "") +
+                                         " (session " + std::to_string(record->sessionId) + ")"
+                                   : std::string();
+    // What the record names is released only when the session is still the
+    // job's: releasing a session another job has now makes that job fail.
+    std::string untied;
+    if (record && !c.options.force) {
+        const vtjobs::LeftJobCheck check = vtjobs::CheckLeftJob(session.get(), password.c_str(), *record);
+        if (check.tie == vtjobs::LeftJobTie::Unknown)
+            return ReportFailure("asking the device about the session of the " + job, check.code,
+                                 vtBoxGetLastErrorText(), FailureSite::Device, &s);
+        if (check.tie == vtjobs::LeftJobTie::Gone) {
+            vtjobs::RemoveJobRecord(s.host, s.port);
+            std::printf("the %s has left nothing on the device %s: %s\n", job.c_str(), s.host.c_str(),
+                        check.found.c_str());
+            record.reset();
+        } else if (check.tie == vtjobs::LeftJobTie::Untied) {
+            untied = check.found;
+        }
+    }
+    if (record && untied.empty()) {
         const vtjobs::LeftJobRelease release = vtjobs::ReleaseLeftJob(session.get(), password.c_str(), *record);
         if (release.WrongPassword())
             return ReportFailure("releasing the device", VTBOX_E_WRONG_PASSWORD, std::string(), FailureSite::Device,
@@ -40,22 +61,30 @@ int RunUnlock(const Context &c) {
         // what lets a later vtbox unlock or login release the device.
         if (release.Done()) {
             vtjobs::RemoveJobRecord(s.host, s.port);
-            const std::string process = record->pid > 0 ? " of process " + std::to_string(record->pid) : std::string();
-            std::printf("released the device %s: the %s job%s (session %u) had %s\n", s.host.c_str(),
-                        record->mode == 1 ? "restore" : "backup", process.c_str(), record->sessionId,
+            std::printf("released the device %s: the %s had %s\n", s.host.c_str(), job.c_str(),
                         release.ReleasedSomething() ? "left it locked" : "already been released by the device");
         }
     }
     // Whatever the record said, the device must now be free.
     uint32_t deviceTime = 0;
     uint32_t rc = vtBoxLockUiJob(session.get(), password.c_str(), 0, &deviceTime);
+    if (rc == VTBOX_E_DEVICE_IN_USE && !untied.empty())
+        return ReportProblem("the device " + s.host + " is locked, but not by anything tied to the " + job +
+                                 " that this computer's job record names: " + untied +
+                                 ". It was left as it is; vtbox unlock --force releases that session all the same "
+                                 "(a job that holds it then fails)",
+                             kExitDeviceBusy);
     if (rc != 0)
         return ReportFailure(
             record ? "releasing the device" : "checking the device's lock (no job of this computer holds it)", rc,
             vtBoxGetLastErrorText(), FailureSite::Device, &s);
     vtBoxUnlockUiJob(session.get(), password.c_str(), 0);
     if (record) vtjobs::RemoveJobRecord(s.host, s.port);  // the device is free whatever the release said
-    if (!record) std::printf("the device %s is not locked; nothing to release\n", s.host.c_str());
+    if (!untied.empty())
+        std::printf("the device %s is not locked; nothing to release (the job record of the %s was old: %s)\n",
+                    s.host.c_str(), job.c_str(), untied.c_str());
+    else if (!record)
+        std::printf("the device %s is not locked; nothing to release\n", s.host.c_str());
     return kExitDone;
 }
 

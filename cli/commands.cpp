@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "exit_codes.hpp"
+#include "failure_report.hpp"
 #include "json_output.hpp"
 #include "output_name.hpp"
 #include "vtBoxBRD.h"
@@ -36,11 +37,10 @@ Library LibraryOf(const void *symbol) {
 int RunBackupNamed(const Context &c) {
     Context named = c;
     std::string error;
-    if (!ExpandOutputNameNow(c.options.output, &named.options.output, &error)) {
-        std::fprintf(stderr, "vtbox: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    return RunBackup(named);
+    RunNumber number;
+    if (!ExpandOutputNameNow(c.options.output, &named.options.output, &error, &number))
+        return ReportProblem(error, kExitUsage);
+    return RunBackup(named, number);
 }
 
 }  // namespace
@@ -62,7 +62,9 @@ int RunVersion(const Context &c) {
     return 0;
 }
 
-int RunCommand(const Context &c) {
+namespace {
+
+int RunNamedCommand(const Context &c) {
     const std::string &command = c.options.command;
     if (command == "boxes") return RunBoxes(c);
     if (command == "backup") return RunBackupNamed(c);
@@ -79,6 +81,17 @@ int RunCommand(const Context &c) {
     if (command == "prune") return RunPrune(c);
     std::fprintf(stderr, "vtbox: unknown command %s\n", command.c_str());
     return 2;
+}
+
+}  // namespace
+
+int RunCommand(const Context &c) {
+    const std::string &command = c.options.command;
+    const int exitCode = RunNamedCommand(c);
+    // backup and restore end in their summary; the plan of a dry run is its
+    // own result.
+    EndJsonOutput(command, exitCode, command == "backup" || (command == "restore" && !c.options.dryRun));
+    return exitCode;
 }
 
 }  // namespace vtcli

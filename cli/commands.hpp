@@ -2,6 +2,7 @@
 
 #include "config.hpp"
 #include "options.hpp"
+#include "output_name.hpp"
 
 namespace vtcli {
 
@@ -17,7 +18,9 @@ struct Context {
 int RunCommand(const Context &context);
 
 int RunBoxes(const Context &context);
-int RunBackup(const Context &context);
+// The backup to context.options.output; with a run number (%N), the file
+// takes the number at the end, never replacing a file (TakeRunNumber).
+int RunBackup(const Context &context, const RunNumber &number);
 int RunInfo(const Context &context);
 int RunRestore(const Context &context);
 int RunVerify(const Context &context);

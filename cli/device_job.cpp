@@ -139,7 +139,7 @@ uint32_t ExclusiveJob::Begin() {
     }
     locked_ = true;
     const Settings &s = session_.settings();
-    if (!vtjobs::WriteJobRecord(s.host, s.port, {session_.get()->SessionId, mode_, static_cast<int>(getpid())}))
+    if (!vtjobs::WriteJobRecord(s.host, s.port, {session_.get()->SessionId, mode_, static_cast<int>(getpid()), {}}))
         std::fprintf(stderr, "vtbox: warning: cannot note the job for vtbox unlock\n");
     rc = vtBoxCreateFTPAccount(session_.get(), password_.c_str(), login_);
     if (rc != 0) {
@@ -148,6 +148,9 @@ uint32_t ExclusiveJob::Begin() {
         return rc;
     }
     account_ = true;
+    // The account's name ties the session to this job for vtbox unlock.
+    if (!vtjobs::WriteJobRecord(s.host, s.port, {session_.get()->SessionId, mode_, static_cast<int>(getpid()), login_}))
+        std::fprintf(stderr, "vtbox: warning: cannot note the job for vtbox unlock\n");
     return 0;
 }
 
@@ -164,6 +167,7 @@ uint32_t ExclusiveJob::End() {
         stop = own.get();
     }
     uint32_t first = 0;
+    const uint32_t sessionId = session_.get()->SessionId;  // Close clears it
     {
         vtjobs::DeviceRelease release(session_.get(), password_.c_str(), mode_, stop,
                                       std::chrono::seconds(vtjobs::ReleaseSeconds()));
@@ -180,7 +184,12 @@ uint32_t ExclusiveJob::End() {
         session_.Close(stop);  // within what is left of the release's bound
     }
     // A record stays while the device may still be held, for vtbox unlock.
-    if (first == 0) vtjobs::RemoveJobRecord(session_.settings().host, session_.settings().port);
+    const Settings &s = session_.settings();
+    if (first == 0) vtjobs::RemoveJobRecord(s.host, s.port);
+    // The account went but the lock stays: nothing ties the session to this
+    // job any more, and the record no longer says it does.
+    if (first != 0 && !account_ && login_[0] != '\0')
+        vtjobs::WriteJobRecord(s.host, s.port, {sessionId, mode_, static_cast<int>(getpid()), {}});
     if (first) {
         std::fprintf(stderr,
                      "vtbox: warning: the device %s was not released: its panel may stay locked and its temporary "

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "json_output.hpp"
 #include "reachability.hpp"
 #include "text_output.hpp"
 #include "vtresult.h"
@@ -101,6 +102,7 @@ std::string NextStep(uint32_t code, const std::string &detail, int exitCode, con
 int ReportFailure(const std::string &what, uint32_t code, const std::string &detail, FailureSite site,
                   const Settings *settings) {
     PrintError(what, code, detail);
+    NoteFailure(code, std::string(), detail.empty() ? what : what + ": " + detail);
     int exitCode = ExitCodeFor(code, site);
     std::string next = NextStep(code, detail, exitCode, settings);
     if (!next.empty()) std::fprintf(stderr, "vtbox: %s\n", PlainText(next).c_str());
@@ -110,6 +112,7 @@ int ReportFailure(const std::string &what, uint32_t code, const std::string &det
 int ReportProblem(const std::string &text, int exitCode) {
     // Problems name paths and names from files and the device.
     std::fprintf(stderr, "vtbox: %s\n", PlainText(text).c_str());
+    NoteFailure(0, text, std::string());
     return exitCode;
 }
 

@@ -1,12 +1,61 @@
 #include "json_output.hpp"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "exit_codes.hpp"
 #include "text_output.hpp"
+#include "vtresult.h"
 
 namespace vtcli {
+
+namespace {
+
+// What standard output has had of a --json run, and the failure reported last.
+struct JsonEnd {
+    bool printed = false;  // a JSON line
+    bool summary = false;
+    uint32_t code = 0;
+    std::string text, detail;
+};
+JsonEnd &End() {
+    static JsonEnd end;
+    return end;
+}
+
+// The summary lines a termination signal writes, made beforehand: a signal
+// handler may not build them. A line cut by the signal is ended first.
+constexpr size_t kSignalLineBytes = 1024;
+struct SignalLine {
+    char text[kSignalLineBytes];
+    size_t length = 0;
+    int exitCode = 0;
+};
+SignalLine g_interrupted, g_terminated;
+std::atomic<bool> g_midLine{false};
+
+void WriteAll(const char *data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = write(STDOUT_FILENO, data, length);
+        if (n <= 0) return;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+void OnTerminationSignal(int sig) {
+    const SignalLine &line = sig == SIGTERM ? g_terminated : g_interrupted;
+    if (g_midLine) WriteAll("\n", 1);
+    WriteAll(line.text, line.length);
+    _exit(line.exitCode);
+}
+
+}  // namespace
 
 OutputMode &Output() {
     static OutputMode mode;
@@ -68,9 +117,12 @@ std::string JsonArray(const std::vector<std::string> &items) {
 }
 
 void PrintJsonLine(const std::string &json) {
+    End().printed = true;
+    g_midLine = true;
     std::fputs(json.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+    g_midLine = false;
 }
 
 std::string IsoUtc(const SYSTEMTIME &t) {
@@ -105,6 +157,7 @@ const char *OutcomeOf(int exitCode) {
 }
 
 void PrintSummary(const Summary &s) {
+    End().summary = true;
     char text[512] = "";
     if (s.code != 0 && vtGetMessageText(s.code, text, sizeof text) == 0) text[0] = '\0';
     JsonObject o;
@@ -121,6 +174,58 @@ void PrintSummary(const Summary &s) {
         .Add("documents", s.documents)
         .Add("seconds", s.seconds);
     PrintJsonLine(o.str());
+}
+
+void NoteFailure(uint32_t code, const std::string &text, const std::string &detail) {
+    End().code = code;
+    End().text = text;
+    End().detail = detail;
+}
+
+void EndJsonOutput(const std::string &command, int exitCode, bool summaryAlways) {
+    const JsonEnd &end = End();
+    if (!Output().json || end.summary || (end.printed && !summaryAlways)) return;
+    Summary s;
+    s.command = command;
+    s.exitCode = exitCode;
+    s.code = end.code == 0 && (exitCode == kExitInterrupted || exitCode == kExitTerminated)
+                 ? uint32_t{VTBOX_E_CANCELLED}
+                 : end.code;
+    s.text = end.text;
+    s.detail = end.detail;
+    PrintSummary(s);
+}
+
+void SummaryOnTerminationSignal(const std::string &command) {
+    if (!Output().json) return;
+    for (auto [line, exitCode] :
+         {std::pair{&g_interrupted, int{kExitInterrupted}}, std::pair{&g_terminated, int{kExitTerminated}}}) {
+        char text[512] = "";
+        if (vtGetMessageText(VTBOX_E_CANCELLED, text, sizeof text) == 0) text[0] = '\0';
+        const std::string json = JsonObject()
+                                     .Add("type", "summary")
+                                     .Add("command", command)
+                                     .Add("outcome", OutcomeOf(exitCode))
+                                     .Add("exitCode", exitCode)
+                                     .Add("code", uint32_t{VTBOX_E_CANCELLED})
+                                     .Add("text", std::string(text))
+                                     .Add("detail", "stopped by a signal")
+                                     .Add("file", "")
+                                     .Add("size", uint64_t{0})
+                                     .Add("boxes", uint32_t{0})
+                                     .Add("documents", int32_t{0})
+                                     .Add("seconds", 0.0)
+                                     .str() +
+                                 "\n";
+        line->exitCode = exitCode;
+        if (json.size() > sizeof line->text) continue;
+        std::memcpy(line->text, json.data(), json.size());
+        line->length = json.size();
+    }
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
 JsonObject BoxJson(uint32_t number, const std::string &name) {

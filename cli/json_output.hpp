@@ -71,6 +71,22 @@ void PrintSummary(const Summary &summary);
 // The outcome word for an exit code.
 const char *OutcomeOf(int exitCode);
 
+// The failure a command reported last (ReportFailure, ReportProblem), for
+// the summary that ends a --json command which stopped before its own.
+void NoteFailure(uint32_t code, const std::string &text, const std::string &detail);
+
+// Ends the standard output of a --json command (nothing without --json) so
+// that it always ends in a line a script can read: the summary, with the
+// failure noted last, when the command wrote no JSON at all (it failed
+// early), or when it is one whose output always ends in its summary
+// (backup, restore) and it wrote none.
+void EndJsonOutput(const std::string &command, int exitCode, bool summaryAlways);
+
+// From now until termination signals are held (HoldTerminationSignals), a
+// termination signal ends a --json run with the cancelled summary of
+// command (exit 130, 143 for SIGTERM) instead of nothing.
+void SummaryOnTerminationSignal(const std::string &command);
+
 // The box object shared by boxes, info, verify and the restore plan.
 JsonObject BoxJson(uint32_t number, const std::string &name);
 

@@ -8,8 +8,12 @@
 
 #include "commands.hpp"
 #include "exit_codes.hpp"
+#include "failure_report.hpp"
 #include "json_output.hpp"
 #include "options.hpp"
+
+// The command being run, for the summary of a failure nothing foresaw.
+static std::string g_command;
 
 static int RunProgram(int argc, char **argv) {
     vtcli::Context c;
@@ -33,12 +37,16 @@ static int RunProgram(int argc, char **argv) {
     mode.verbose = c.options.verbose;
     // The engine's diagnostic lines go to standard error with -v.
     if (mode.verbose) setenv("VTBOX_DEBUG", "stderr", 1);
+    // A script reading --json is told of every end, Ctrl-C included.
+    vtcli::SummaryOnTerminationSignal(c.options.command);
 
     const std::string &command = c.options.command;
+    g_command = command;
     if (command == "boxes" || command == "backup" || command == "restore" || command == "diff" || command == "unlock") {
         if (!vtcli::LoadConfigFile(&c.file, &error) ||
             !vtcli::ResolveSettings(c.options, c.file, &c.settings, &error)) {
-            std::fprintf(stderr, "vtbox: %s\n", error.c_str());
+            vtcli::ReportProblem(error, vtcli::kExitUsage);
+            vtcli::EndJsonOutput(command, vtcli::kExitUsage, true);
             return vtcli::kExitUsage;
         }
         // The engine reads the FTP port from here.
@@ -58,8 +66,13 @@ int main(int argc, char **argv) {
         return RunProgram(argc, argv);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "vtbox: %s\n", e.what());
+        vtcli::NoteFailure(0, e.what(), std::string());
     } catch (...) {
         std::fprintf(stderr, "vtbox: an unexpected failure\n");
+        vtcli::NoteFailure(0, "an unexpected failure", std::string());
     }
-    return 1;
+    try {
+        vtcli::EndJsonOutput(g_command, vtcli::kExitFailure, true);
+    } catch (...) {}
+    return vtcli::kExitFailure;
 }

@@ -164,6 +164,7 @@ const std::vector<OptionSpec> &Specs() {
          false,
          {"backup"},
          [](Options *o, const std::string &, std::string *) { return o->replaceReadOnly = true; }},
+        {"force", 0, false, {"unlock"}, [](Options *o, const std::string &, std::string *) { return o->force = true; }},
         {"from",
          0,
          true,
@@ -513,7 +514,8 @@ std::string HelpText(const std::string &command) {
         "most 64 KiB.\n";
     const std::string output =
         "Output options:\n"
-        "  --json                 JSON on standard output (JSON lines for backup and restore)\n"
+        "  --json                 JSON on standard output (JSON lines for backup and restore);\n"
+        "                         a run that stops before its result ends in the summary line\n"
         "  -q, --quiet            errors only\n"
         "  -v, --verbose          the engine's diagnostic lines too\n";
     const std::string codes = std::string("Exit codes:\n") + ExitCodeTable();
@@ -530,8 +532,10 @@ std::string HelpText(const std::string &command) {
                "  back whole before it replaces an older FILE. A read-only FILE is refused\n"
                "  unless --replace-read-only is given. In FILE, %Y %m %d %H %M %S are the date\n"
                "  and time the backup starts, %N the run number: one after the highest that a\n"
-               "  file of that name carries (001 at first), never one that exists (%% is a\n"
-               "  percent sign):\n"
+               "  file of that name carries (001 at first), never one that exists, taken once\n"
+               "  the file is complete without replacing any file (a job beside this one may\n"
+               "  have taken it: then the next; the name printed is the one used). %% is a\n"
+               "  percent sign:\n"
                "  --output box-%Y%m%d-%H%M.zip    --output nightly_%N.zip\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "restore")
@@ -589,10 +593,15 @@ std::string HelpText(const std::string &command) {
                "  every document and folder. Exits 8 when something is wrong.\n\n" +
                output;
     if (command == "unlock")
-        return "vtbox [device options] unlock\n"
+        return "vtbox [device options] unlock [--force]\n"
                "  Releases the panel lock and the temporary FTP account that a job of this\n"
                "  computer left on the device: a vtbox or VAULTRABackupRestore job that was\n"
-               "  killed (SIGKILL, power loss), or one that could not release the device.\n\n" +
+               "  killed (SIGKILL, power loss), or one that could not release the device.\n"
+               "  Only a web session that still has the job's FTP account is released: a\n"
+               "  restarted device, or another computer's job, may hold the session number\n"
+               "  now. When nothing ties the session to the job and the device is locked,\n"
+               "  unlock says what it found and exits 5; --force then releases the session\n"
+               "  the job's record names all the same (the job holding it fails).\n\n" +
                device;
     if (command == "convert")
         return "vtbox convert backup SOURCE DESTINATION [--from VERSION] --to VERSION [--json]\n"
@@ -617,6 +626,7 @@ std::string HelpText(const std::string &command) {
                "  weeks (Monday to Sunday) and months that have one, and removes the other\n"
                "  backups in DIR. The date is the one in each file's description. Files that\n"
                "  are not backups are left alone, and the newest backup is never removed.\n"
+               "  A backup dated after now is kept and named, and counts for no rule.\n"
                "  --dry-run prints what would be kept and removed, and removes nothing.\n\n" +
                output;
     return "vtbox - backup and restore of a printer's document boxes\n\n"

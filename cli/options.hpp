@@ -39,6 +39,7 @@ struct Options {
     bool verify = false;           // backup --verify
     bool dryRun = false;           // restore and prune --dry-run
     bool replaceReadOnly = false;  // backup: a read-only target may be replaced
+    bool force = false;            // unlock: release the session a job record names, tied to the job or not
     // convert: what (backup, archive, summary), the two files, the versions.
     std::string convertWhat;
     std::string source, destination;

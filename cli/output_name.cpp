@@ -1,10 +1,14 @@
 #include "output_name.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 namespace vtcli {
@@ -24,8 +28,10 @@ bool Taken(const std::string &path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// The run number for prefix + number + suffix, both already expanded.
-bool FillRunNumber(const std::string &prefix, const std::string &suffix, std::string *out, std::string *error) {
+// The run number for prefix + number + suffix, both already expanded: one
+// after the highest of the folder, and not a name that exists; 0 when none
+// is left.
+uint64_t NextRunNumber(const std::string &prefix, const std::string &suffix) {
     namespace fs = std::filesystem;
     const size_t slash = prefix.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : prefix.substr(0, slash));
@@ -44,18 +50,30 @@ bool FillRunNumber(const std::string &prefix, const std::string &suffix, std::st
         next = std::max<uint64_t>(next, std::stoull(digits) + 1);
     }
     while (next <= kMaxRunNumber && Taken(prefix + NumberText(next) + suffix)) ++next;
-    if (next > kMaxRunNumber) {
-        *error = "no run number is left for " + prefix + "%N" + suffix + ": " + NumberText(kMaxRunNumber) +
-                 " is the highest";
-        return false;
-    }
-    *out = prefix + NumberText(next) + suffix;
-    return true;
+    return next <= kMaxRunNumber ? next : 0;
+}
+
+std::string NoNumberLeft(const std::string &prefix, const std::string &suffix) {
+    return "no run number is left for " + prefix + "%N" + suffix + ": " + NumberText(kMaxRunNumber) + " is the highest";
+}
+
+// Gives from the name to, unless to exists: 0, EEXIST, or another errno
+// value (from then stays).
+int MoveWithoutReplacing(const std::string &from, const std::string &to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the no-replace rename: a hard link is made only
+    // where no name is, and the file's old name goes once it has the new one.
+    if (::link(from.c_str(), to.c_str()) != 0) return errno;
+    ::unlink(from.c_str());
+    return 0;
 }
 
 }  // namespace
 
-bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::string *out, std::string *error) {
+bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::string *out, std::string *error,
+                      RunNumber *number) {
+    if (number) *number = RunNumber();
     std::string result;
     size_t numberAt = std::string::npos;
     for (size_t i = 0; i < pattern.size(); ++i) {
@@ -102,14 +120,39 @@ bool ExpandOutputName(const std::string &pattern, const std::tm &when, std::stri
         *error = "the output name \"" + pattern + "\" holds %N in a folder's name; it numbers the file";
         return false;
     }
-    return FillRunNumber(prefix, suffix, out, error);
+    const uint64_t next = NextRunNumber(prefix, suffix);
+    if (next == 0) {
+        *error = NoNumberLeft(prefix, suffix);
+        return false;
+    }
+    *out = prefix + NumberText(next) + suffix;
+    if (number) *number = RunNumber{prefix, suffix, true};
+    return true;
 }
 
-bool ExpandOutputNameNow(const std::string &pattern, std::string *out, std::string *error) {
+bool ExpandOutputNameNow(const std::string &pattern, std::string *out, std::string *error, RunNumber *number) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return ExpandOutputName(pattern, local, out, error);
+    return ExpandOutputName(pattern, local, out, error, number);
+}
+
+bool TakeRunNumber(const std::string &finished, const RunNumber &number, std::string *placed, std::string *error) {
+    uint64_t next = NextRunNumber(number.prefix, number.suffix);
+    for (; next != 0 && next <= kMaxRunNumber; ++next) {
+        const std::string name = number.prefix + NumberText(next) + number.suffix;
+        const int rc = MoveWithoutReplacing(finished, name);
+        if (rc == 0) {
+            *placed = name;
+            return true;
+        }
+        if (rc != EEXIST) {
+            *error = "cannot put the backup in place as " + name + ": " + std::strerror(rc);
+            return false;
+        }
+    }
+    *error = NoNumberLeft(number.prefix, number.suffix);
+    return false;
 }
 
 }  // namespace vtcli

@@ -37,11 +37,16 @@ int64_t WeekOf(const BackupDate &d) {
 
 int64_t MonthOf(const BackupDate &d) { return int64_t{d.year} * 12 + d.month - 1; }
 
+int64_t SecondsOf(const BackupDate &d) {
+    return DayOf(d) * 86400 + int64_t{d.hour} * 3600 + int64_t{d.minute} * 60 + d.second;
+}
+
 // Keeps the first (newest) backup of each period until `count` periods have one.
 template <typename PeriodOf>
 void KeepPerPeriod(std::vector<PruneVerdict> &verdicts, uint32_t count, const char *reason, PeriodOf periodOf) {
     std::set<int64_t> seen;
     for (PruneVerdict &v : verdicts) {
+        if (v.future) continue;
         if (seen.size() >= count) break;
         if (!seen.insert(periodOf(v.date)).second) continue;
         v.keep = true;
@@ -57,20 +62,36 @@ bool IsValidDate(const BackupDate &d) {
            d.second >= 0 && d.second <= 60;
 }
 
+bool DatedAfter(const BackupDate &date, const int32_t *offsetMinutes, std::time_t now) {
+    if (offsetMinutes) return SecondsOf(date) - int64_t{*offsetMinutes} * 60 > static_cast<int64_t>(now);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const BackupDate here{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                          local.tm_hour,        local.tm_min,     local.tm_sec};
+    return SecondsOf(date) > SecondsOf(here);
+}
+
 std::vector<PruneVerdict> DecidePrune(std::vector<PruneCandidate> backups, const PruneRules &rules) {
     std::sort(backups.begin(), backups.end(), [](const PruneCandidate &a, const PruneCandidate &b) {
         if (Key(a.date) != Key(b.date)) return Key(a.date) > Key(b.date);
         return a.name > b.name;
     });
     std::vector<PruneVerdict> verdicts;
-    for (PruneCandidate &b : backups) verdicts.push_back({std::move(b.name), b.date, false, {}});
-    if (verdicts.empty()) return verdicts;
-
-    verdicts.front().keep = true;
-    verdicts.front().reasons.push_back("newest");
-    for (size_t i = 0; i < verdicts.size() && i < rules.last; ++i) {
-        verdicts[i].keep = true;
-        verdicts[i].reasons.push_back("last");
+    for (PruneCandidate &b : backups) {
+        verdicts.push_back({std::move(b.name), b.date, b.future, b.future, {}});
+        if (b.future) verdicts.back().reasons.push_back("future");
+    }
+    size_t counted = 0;
+    for (PruneVerdict &v : verdicts) {
+        if (v.future) continue;
+        if (counted == 0) {
+            v.keep = true;
+            v.reasons.push_back("newest");
+        }
+        if (counted++ < rules.last) {
+            v.keep = true;
+            v.reasons.push_back("last");
+        }
     }
     KeepPerPeriod(verdicts, rules.daily, "daily", DayOf);
     KeepPerPeriod(verdicts, rules.weekly, "weekly", WeekOf);

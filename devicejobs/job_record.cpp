@@ -21,8 +21,9 @@ namespace {
 
 constexpr const char *kUtilityProgram = "VAULTRABackupRestore";
 constexpr size_t kCommBytes = 15;
-// A record is three short lines ("session 4294967295", "mode 1", "pid
-// 4194304": 35 bytes); a longer file is none of ours.
+// A record is four short lines ("session 4294967295", "mode 1", "pid
+// 4194304": 35 bytes, and "login " with at most 64 bytes: 106 in all); a
+// longer file is none of ours.
 constexpr size_t kMaxRecordBytes = 128;
 // Linux numbers processes below 2^22.
 constexpr unsigned long long kMaxPid = 4194304;
@@ -49,16 +50,36 @@ bool MakeFolders(const std::string &path) {
     return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+bool ParseNumber(const std::string &text, unsigned long long *value) {
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    *value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
 }  // namespace
+
+bool RecordableLogin(const std::string &login) {
+    if (login.empty() || login.size() > kMaxRecordLoginBytes) return false;
+    for (unsigned char c : login)
+        if (!std::isalnum(c) && c != '.' && c != '_' && c != '-' && c != '@') return false;
+    return true;
+}
 
 bool WriteJobRecord(const std::string &host, uint32_t port, const JobRecord &r) {
     std::string path = PathFor(host, port);
     if (path.empty() || !MakeFolders(Folder())) return false;
     std::string part = path + ".part";
-    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Made new: a .part that a killed writer left, or a link planted there,
+    // is removed (the link itself, not what it points to) and never written
+    // through.
+    constexpr int kNew = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = open(part.c_str(), kNew, 0600);
+    if (fd < 0 && errno == EEXIST && unlink(part.c_str()) == 0) fd = open(part.c_str(), kNew, 0600);
     if (fd < 0) return false;
     std::string text = "session " + std::to_string(r.sessionId) + "\nmode " + std::to_string(r.mode) + "\npid " +
                        std::to_string(r.pid) + "\n";
+    if (RecordableLogin(r.login)) text += "login " + r.login + "\n";
     bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ok = close(fd) == 0 && ok;
     if (!ok || rename(part.c_str(), path.c_str()) != 0) {
@@ -82,18 +103,28 @@ std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
     if (!ReadLocalFile(path, kMaxRecordBytes, LinkRule::Refuse, &text, &error)) return std::nullopt;
     std::istringstream lines(text);
     JobRecord r;
-    std::string key;
-    unsigned long long value = 0;
+    std::string line;
     int seen = 0;
     // A value out of its range spoils the record; other keys are passed over.
-    while (lines >> key >> value) {
+    while (std::getline(lines, line)) {
+        const size_t blank = line.find(' ');
+        const std::string key = line.substr(0, blank);
+        const std::string word = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+        unsigned long long value = 0;
+        if (key == "login") {
+            if (!RecordableLogin(word)) return std::nullopt;
+            r.login = word;
+            continue;
+        }
+        if (key != "session" && key != "mode" && key != "pid") continue;
+        if (!ParseNumber(word, &value)) return std::nullopt;
         if (key == "session") {
             if (value == 0 || value > UINT32_MAX) return std::nullopt;
             r.sessionId = static_cast<uint32_t>(value), seen |= 1;
         } else if (key == "mode") {
             if (value > 1) return std::nullopt;
             r.mode = static_cast<uint32_t>(value), seen |= 2;
-        } else if (key == "pid") {
+        } else {
             if (value > kMaxPid) return std::nullopt;
             r.pid = static_cast<int>(value), seen |= 4;
         }

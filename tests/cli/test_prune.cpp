@@ -118,6 +118,36 @@ TEST(PruneRules, AWeekAcrossTheNewYearIsOneWeek) {
     EXPECT_EQ(kept(2), (Names{"fri", "sun"}));
 }
 
+// Backups dated after now (a clock that was wrong once) are kept, but count
+// for no rule: as "the newest" they would push every real backup out.
+TEST(PruneRules, DatesAfterNowCountForNothing) {
+    std::vector<vtcli::PruneCandidate> candidates;
+    for (const auto &item : Hundred().items) candidates.push_back({item.when, item.date});
+    candidates.push_back({"2031", {2031, 1, 1, 0, 0, 0}, true});
+    candidates.push_back({"2030", {2030, 6, 1, 0, 0, 0}, true});
+    std::map<std::string, std::vector<std::string>> kept;
+    for (const auto &v : vtcli::DecidePrune(candidates, {2, 1, 0, 0}))
+        if (v.keep) kept[v.name] = v.reasons;
+    EXPECT_EQ(kept, (std::map<std::string, std::vector<std::string>>{
+                        {"2031", {"future"}},
+                        {"2030", {"future"}},
+                        {"2026-12-08 02:30", {"newest", "last", "daily"}},
+                        {"2026-12-07 02:30", {"last"}},
+                    }));
+    // The description's zone decides where it has one: 10:00 at UTC+02:00
+    // is 08:00 UTC.
+    std::tm eight{};
+    eight.tm_year = 2026 - 1900;
+    eight.tm_mon = 11;
+    eight.tm_mday = 9;
+    eight.tm_hour = 8;
+    const std::time_t now = timegm(&eight);
+    const int32_t east = 120, west = -60;
+    EXPECT_FALSE(vtcli::DatedAfter({2026, 12, 9, 10, 0, 0}, &east, now));
+    EXPECT_TRUE(vtcli::DatedAfter({2026, 12, 9, 10, 0, 1}, &east, now));
+    EXPECT_TRUE(vtcli::DatedAfter({2026, 12, 9, 7, 30, 0}, &west, now));
+}
+
 TEST(PruneRules, OnlyRealDatesArePlaced) {
     EXPECT_TRUE(vtcli::IsValidDate({2024, 2, 29, 23, 59, 59}));
     EXPECT_FALSE(vtcli::IsValidDate({2026, 2, 29, 0, 0, 0}));
@@ -163,14 +193,29 @@ TEST(OutputName, RunNumber) {
     EXPECT_EQ(out, dir / "Set_001.zip");
     for (const char *name : {"Set_001.zip", "Set_007.zip", "set_050.zip", "Set_60.zip", "Set_0000000099.zip"})
         std::ofstream(dir / name) << "x";
-    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error)) << error;
+    vtcli::RunNumber number;
+    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error, &number)) << error;
     EXPECT_EQ(out, dir / "Set_008.zip");
+    // Another job took the number meanwhile: the finished file takes the
+    // next one, and the other job's file stays as it was.
+    std::ofstream(dir / "Set_008.zip") << "the other job's";
+    std::ofstream(dir / "finished") << "this job's";
+    std::string placed;
+    ASSERT_TRUE(vtcli::TakeRunNumber(dir / "finished", number, &placed, &error)) << error;
+    EXPECT_EQ(placed, dir / "Set_009.zip");
+    std::stringstream other;
+    other << std::ifstream(dir / "Set_008.zip").rdbuf();
+    EXPECT_EQ(other.str(), "the other job's");
+    EXPECT_FALSE(fs::exists(dir / "finished"));
     ASSERT_TRUE(vtcli::ExpandOutputName(dir / "%Y-%N-%%.zip", when, &out, &error)) << error;
     EXPECT_EQ(out, dir / "2026-001-%.zip");
     std::ofstream(dir / "Set_999999998.zip") << "x";
-    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error)) << error;
+    ASSERT_TRUE(vtcli::ExpandOutputName(pattern, when, &out, &error, &number)) << error;
     EXPECT_EQ(out, dir / "Set_999999999.zip");
     std::ofstream(dir / "Set_999999999.zip") << "x";
+    std::ofstream(dir / "finished") << "x";
+    EXPECT_FALSE(vtcli::TakeRunNumber(dir / "finished", number, &placed, &error)) << "no number is left";
+    EXPECT_TRUE(fs::exists(dir / "finished"));
     EXPECT_FALSE(vtcli::ExpandOutputName(pattern, when, &out, &error));
     EXPECT_NE(error.find("no run number is left"), std::string::npos) << error;
     EXPECT_FALSE(vtcli::ExpandOutputName(dir / "%N/x.zip", when, &out, &error));
@@ -338,6 +383,23 @@ TEST_F(PruneFolder, DryRunThenPrune) {
     Outcome again = Vtbox(args);
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_EQ(Contents(folder), after);
+}
+
+TEST(PruneFuture, NamedKeptAndPushesNothingOut) {
+    vttest::TempDir dir;
+    const fs::path folder = fs::path(dir.path()) / "backups";
+    fs::create_directories(folder);
+    Pack(dir / "scratch", folder / "old.zip", "Backup.XML", Description("Korvo-B V1.3.0.0", {2024, 1, 1, 0, 0, 0}));
+    Pack(dir / "scratch", folder / "recent.zip", "Backup.XML", Description("Korvo-B V1.3.0.0", {2025, 1, 1, 0, 0, 0}));
+    Pack(dir / "scratch", folder / "ahead.zip", "Backup.XML", Description("Korvo-B V1.3.0.0", {2999, 1, 1, 0, 0, 0}));
+    Outcome r = Vtbox({"prune", folder.string(), "--keep-last", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(folder / "recent.zip")) << r.out;
+    EXPECT_TRUE(fs::exists(folder / "ahead.zip")) << r.out;
+    EXPECT_FALSE(fs::exists(folder / "old.zip")) << r.out;
+    EXPECT_NE(r.out.find("keep          2999-01-01 00:00:00  ahead.zip  future\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("keep          2025-01-01 00:00:00  recent.zip  newest, last\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("ahead.zip is dated 2999-01-01 00:00:00, after now"), std::string::npos) << r.err;
 }
 
 TEST_F(PruneFolder, UsageAndMissingFolder) {

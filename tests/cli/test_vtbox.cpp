@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "closed_port.hpp"
+#include "job_record.hpp"
 #include "level_files.hpp"
 #include "sim_device.hpp"
 #include "spawn.hpp"
@@ -458,6 +459,50 @@ TEST(Vtbox, JsonLinesParseAndAgree) {
     EXPECT_EQ(rc2, 0) << out2;
 }
 
+// Every --json run ends in a line a script can read, however early it
+// stops: the summary, with the exit code and the failure's words.
+TEST(Vtbox, JsonEndsInASummaryWhateverHappens) {
+    SimDevice sim;
+    const std::string file = sim.dir / "b.zip", config = sim.dir / "bad-config";
+    ASSERT_EQ(Vtbox(sim, {"backup", "--boxes", "1", "-o", file}).exitCode, 0);
+    fs::create_directories(config + "/vtbox");
+    std::ofstream(config + "/vtbox/vtbox.conf") << "colour = red\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string password;
+        int exitCode;
+        std::map<std::string, std::string> env = {};
+        int signal = 0;
+    };
+    const Case cases[] = {
+        {{"backup", "--json", "--boxes", "1", "-o", sim.dir / "c.zip"}, "wrong", 4},
+        {{"backup", "--json", "--boxes", "1,9", "-o", sim.dir / "c.zip"}, "admin", 7},
+        {{"restore", "--json", "-i", file, "--boxes", "2", "--mode", "replace"}, "admin", 7},
+        {{"restore", "--json", "-i", file, "--boxes", "1", "--mode", "replace"}, "wrong", 4},
+        {{"diff", "--json", file}, "wrong", 4},
+        {{"diff", "--json", sim.dir / "none.zip"}, "admin", 7},
+        {{"boxes", "--json"}, "admin", 2, {{"XDG_CONFIG_HOME", config}}},
+        {{"diff", "--json", file}, "admin", 130, {}, SIGINT},
+    };
+    for (const Case &c : cases) {
+        const std::string what = c.args[0] + " " + c.args.back() + (c.signal ? " (Ctrl-C)" : "");
+        // Ctrl-C while the device is slow to answer.
+        if (c.signal) sim.faults().DelayReply("boxnwGetFolderDocList", 5);
+        ::Run run{DeviceArgs(sim, c.args), BaseEnv(sim.dir.path(), c.password), c.signal, 0, {}, [&sim] {
+                      return SawPage(sim, "boxnwGetFolderDocList");
+                  }};
+        for (const auto &[k, v] : c.env) run.env[k] = v;
+        Result r = Launch(run);
+        EXPECT_EQ(r.exitCode, c.exitCode) << what << ": " << r.err;
+        const size_t last = r.out.size() < 2 ? std::string::npos : r.out.rfind('\n', r.out.size() - 2);
+        const std::string line = r.out.substr(last == std::string::npos ? 0 : last + 1);
+        for (const std::string &part : {"{\"type\":\"summary\",\"command\":\"" + c.args[0] + "\"",
+                                        ",\"exitCode\":" + std::to_string(c.exitCode) + ","})
+            EXPECT_TRUE(Has(line, part)) << what << ": " << r.out;
+        EXPECT_FALSE(Has(line, "\"text\":\"\"")) << what << ": " << line;
+    }
+}
+
 // The device's documents of a box level: number -> name.
 std::map<uint32_t, std::string> DeviceLevel(SimDevice &sim, uint32_t box, uint32_t folder, bool folders) {
     std::map<uint32_t, std::string> out;
@@ -689,6 +734,75 @@ TEST(VtboxUnlock, ReleasesWhatAKilledBackupLeft) {
     EXPECT_TRUE(Has(next.err, "left by a vtbox run that was killed")) << next.err;
     for (const auto &e : fs::directory_iterator(sim.dir.path()))
         EXPECT_FALSE(Has(e.path().filename().string(), ".vtbox-work")) << e.path();
+}
+
+// Jobs that run at once. Another computer's job holds a device under the
+// session number that a dead job of this computer's record names: unlock
+// leaves it alone. And two backups started together into one folder with a
+// run number, from two devices, each keep their file, under two numbers.
+TEST(VtboxUnlock, JobsAtOnceKeepTheirDeviceAndTheirFiles) {
+    SimDevice first, second;
+    {
+        VTMFPSESSION other = second.Session();
+        ASSERT_EQ(vtBoxOpenConnection(&other), 0u);
+        uint32_t t = 0;
+        char login[256] = {};
+        ASSERT_EQ(vtBoxLockUiJob(&other, "admin", 0, &t), 0u);
+        ASSERT_EQ(vtBoxCreateFTPAccount(&other, "admin", login), 0u);
+        pid_t dead = fork();
+        if (dead == 0) _exit(0);
+        waitpid(dead, nullptr, 0);
+        {
+            vttest::ScopedEnv state("XDG_STATE_HOME", second.dir / "state");
+            ASSERT_TRUE(vtjobs::WriteJobRecord("127.0.0.1", second.device->HttpPort(),
+                                               {other.SessionId, 0, dead, "vtbkup9999"}));
+        }
+        Result unlock = Vtbox(second, {"unlock"});
+        EXPECT_EQ(unlock.exitCode, 5) << unlock.out << unlock.err;
+        EXPECT_TRUE(Has(unlock.err, "session " + std::to_string(other.SessionId) + " now has the FTP account " + login +
+                                        ", not the job's vtbkup9999"))
+            << unlock.err;
+        EXPECT_TRUE(Has(unlock.err, "vtbox unlock --force")) << unlock.err;
+        // The other job still has its account and its lock.
+        EXPECT_EQ(vtBoxDeleteFTPAccount(&other, "admin"), 0u);
+        EXPECT_EQ(vtBoxUnlockUiJob(&other, "admin", 0), 0u);
+        vtBoxCloseConnection(&other);
+    }
+
+    const fs::path folder = fs::path(first.dir.path()) / "backups";
+    fs::create_directories(folder);
+    const std::string pattern = folder / "n_%N.zip";
+    // The first backup has its name in mind and waits for the device, while
+    // the second one runs from start to end.
+    first.faults().FreezeOn("boxnwGetBoxProperty", devicesim::FreezeScope::Web, 0);
+    vttest::TempDir io;
+    const pid_t pid = vttest::Spawn(
+        [&] {
+            std::vector<std::string> full = {VTBOX_PROGRAM};
+            for (const auto &a : DeviceArgs(first, {"backup", "--json", "--boxes", "1", "-o", pattern}))
+                full.push_back(a);
+            return full;
+        }(),
+        BaseEnv(first.dir.path()), io / "out", io / "err");
+    for (int i = 0; i < 3000 && !SawPage(first, "boxnwGetBoxProperty"); ++i) usleep(10000);
+    Result together = Vtbox(second, {"backup", "--boxes", "2", "-o", pattern});
+    first.faults().Thaw();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::stringstream out, err;
+    out << std::ifstream(io / "out").rdbuf();
+    err << std::ifstream(io / "err").rdbuf();
+    ASSERT_EQ(together.exitCode, 0) << together.err;
+    EXPECT_TRUE(Has(together.out, folder / "n_001.zip")) << together.out;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err.str();
+    EXPECT_TRUE(Has(out.str(), "\"file\":\"" + (folder / "n_002.zip").string() + "\"")) << out.str();
+    std::set<std::string> files;
+    for (const auto &e : fs::directory_iterator(folder)) files.insert(e.path().filename());
+    EXPECT_EQ(files, (std::set<std::string>{"n_001.zip", "n_002.zip"}));
+    EXPECT_TRUE(Has(Local(first, {"info", folder / "n_002.zip"}).out, "\n  001 ")) << "the first device's box";
+    EXPECT_TRUE(Has(Local(first, {"info", folder / "n_001.zip"}).out, "\n  002 ")) << "the second device's box";
+    ExpectDeviceReleased(first);
+    ExpectDeviceReleased(second);
 }
 
 size_t BoxCount(SimDevice &sim) {

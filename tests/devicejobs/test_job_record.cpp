@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "job_record.hpp"
 #include "temp_dir.hpp"
@@ -15,7 +16,7 @@ namespace {
 TEST(JobRecord, ReadsWhatWasWrittenAndRefusesWhatNoJobWrites) {
     vttest::TempDir dir;
     vttest::ScopedEnv state("XDG_STATE_HOME", dir.path());
-    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {4294967295u, 1, 4194304}));
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {4294967295u, 1, 4194304, {}}));
     std::optional<vtjobs::JobRecord> read = vtjobs::ReadJobRecord("192.0.2.10", 8080);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->sessionId, 4294967295u);
@@ -29,6 +30,14 @@ TEST(JobRecord, ReadsWhatWasWrittenAndRefusesWhatNoJobWrites) {
         return vtjobs::ReadJobRecord("192.0.2.10", 8080);
     };
     EXPECT_TRUE(readText("session 7\nmode 0\npid 0\nnote 1\n")) << "a key of a later version is passed over";
+    // The FTP login name: kept as written, refused when no device's name
+    // could be it; one the device gave that a record cannot keep is left out.
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {7, 0, 1, std::string(64, 'v')}));
+    EXPECT_EQ(vtjobs::ReadJobRecord("192.0.2.10", 8080)->login, std::string(64, 'v'));
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {7, 0, 1, "vt/../x"}));
+    EXPECT_EQ(vtjobs::ReadJobRecord("192.0.2.10", 8080)->login, "");
+    EXPECT_FALSE(readText("session 7\nmode 0\npid 1\nlogin " + std::string(65, 'v') + "\n"));
+    EXPECT_FALSE(readText("session 7\nmode 0\npid 1\nlogin a b\n"));
     EXPECT_FALSE(readText("session 4294967296\nmode 0\npid 1\n"));
     EXPECT_FALSE(readText("session 7\nmode 2\npid 1\n"));
     EXPECT_FALSE(readText("session 7\nmode 0\npid 4194305\n"));
@@ -51,6 +60,24 @@ TEST(JobRecord, ReadsWhatWasWrittenAndRefusesWhatNoJobWrites) {
 
     vtjobs::RemoveJobRecord("192.0.2.10", 8080);
     EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080));
+
+    // A link planted where the record is written first, and a hard link to
+    // another file there: neither target is written, and the record is made.
+    const std::string victim = dir / "victim", other = dir / "other";
+    std::ofstream(victim) << "keep";
+    std::ofstream(other) << "keep too";
+    std::filesystem::create_symlink(victim, file + ".part");
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {7, 0, 1, {}}));
+    std::filesystem::create_hard_link(other, file + ".part");
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {8, 0, 1, {}}));
+    for (const auto &[path, text] : {std::pair{victim, "keep"}, std::pair{other, "keep too"}}) {
+        std::stringstream kept;
+        kept << std::ifstream(path).rdbuf();
+        EXPECT_EQ(kept.str(), text) << path;
+    }
+    ASSERT_TRUE(vtjobs::ReadJobRecord("192.0.2.10", 8080));
+    EXPECT_EQ(vtjobs::ReadJobRecord("192.0.2.10", 8080)->sessionId, 8u);
+    EXPECT_FALSE(std::filesystem::is_symlink(file)) << "the record is a file of its own";
 }
 
 TEST(JobRecord, OnlyOurJobProgramsCountAsRunning) {

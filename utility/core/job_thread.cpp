@@ -132,7 +132,7 @@ void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
     VTMFPSESSION *record = session_.Record();
     const std::string password = session_.Password();
     // Kept before the session may be ended below.
-    const vtjobs::JobRecord ended{record->SessionId, LockMode(), 0};
+    vtjobs::JobRecord ended{record->SessionId, LockMode(), 0, {}};
     vtjobs::ReleaseOutcome released;
     {
         vtjobs::DeviceRelease release(record, password.c_str(), LockMode(), stopRelease_.get(),
@@ -158,8 +158,12 @@ void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
     // vtbox unlock and the next login.
     if (outcome.released)
         vtjobs::RemoveJobRecord(record->Host, record->Port);
-    else
+    else {
+        // With the account's name while the account stays, which ties the
+        // session to this job.
+        if (account && released.account.pending) ended.login = session_.App().ftpAccountCopy;
         vtjobs::WriteJobRecord(record->Host, record->Port, ended);
+    }
 }
 
 std::optional<uint64_t> CJobThread::CountDeviceDocuments() {
@@ -243,7 +247,8 @@ void CJobThread::run() {
     // A job killed from now on leaves this record behind, for a later
     // release. Without it (the state folder cannot be written) the job still
     // runs: only that help is lost.
-    vtjobs::WriteJobRecord(record->Host, record->Port, {record->SessionId, LockMode(), static_cast<int>(::getpid())});
+    vtjobs::WriteJobRecord(record->Host, record->Port,
+                           {record->SessionId, LockMode(), static_cast<int>(::getpid()), {}});
     std::memset(session_.FtpAccount(), 0, DeviceSession::kFtpAccountBytes);
     if (uint32_t rc = vtBoxCreateFTPAccount(record, password.c_str(), session_.FtpAccount())) {
         Fail(outcome, rc);
@@ -258,6 +263,10 @@ void CJobThread::run() {
     }
     session_.App().ftpAccountCopy.assign(session_.FtpAccount(),
                                          strnlen(session_.FtpAccount(), DeviceSession::kFtpAccountBytes));
+    // The account's name ties the session to this job for a later release.
+    vtjobs::WriteJobRecord(
+        record->Host, record->Port,
+        {record->SessionId, LockMode(), static_cast<int>(::getpid()), session_.App().ftpAccountCopy});
 
     // A restore in replace mode counts the documents of its boxes before and
     // after, to tell the documents it replaced from those it added.

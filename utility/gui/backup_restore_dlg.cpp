@@ -432,7 +432,7 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     const std::string host = record->Host;
     const uint32_t port = record->Port;
     const uint32_t sessionId = record->SessionId;
-    vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, static_cast<int>(::getpid())});
+    vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, static_cast<int>(::getpid()), {}});
     const DeviceCallResult deleted = RunWithWaitDialog(
         device, DeviceWait::DeleteAll, record, [&](HANDLE) { return vtBoxDeleteAllBox(record, passwordText.c_str()); });
     if (deleted.stopped) {
@@ -453,7 +453,7 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
     if (unlocked.code == 0)
         vtjobs::RemoveJobRecord(host, port);
     else
-        vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, 0});
+        vtjobs::WriteJobRecord(host, port, {sessionId, kRestoreLockMode, 0, {}});
     if (unlocked.stopped) {
         MarkSessionLost();
         SayDeviceDidNotAnswer(device, deleted.stopped ? QString() : stoppedState);
