@@ -128,7 +128,7 @@ size_t DocumentsAfterRestore(std::vector<std::u16string> &deviceNames, const Ent
 std::vector<SettledDocument> SettleDocumentClashes(bool replace, EntryList &device, EntryList &local,
                                                    EntryList &replaced, const std::set<uint32_t> &taken) {
     std::vector<SettledDocument> settled;
-    for (const auto &l : local) settled.push_back({l.id, l.id, l.name, l.name});
+    for (const auto &l : local) settled.push_back({l.id, l.id, l.name, l.name, false, {}});
 
     // Names. replacing: a local document's index -> its entries in replaced.
     std::map<size_t, std::vector<size_t>> replacing;

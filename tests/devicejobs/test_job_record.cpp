@@ -56,7 +56,7 @@ TEST(JobRecord, ReadsWhatWasWrittenAndRefusesWhatNoJobWrites) {
     ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
     EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080)) << "a FIFO";
     std::filesystem::remove(file);
-    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {7, 0, 1}));
+    ASSERT_TRUE(vtjobs::WriteJobRecord("192.0.2.10", 8080, {7, 0, 1, {}}));
 
     vtjobs::RemoveJobRecord("192.0.2.10", 8080);
     EXPECT_FALSE(vtjobs::ReadJobRecord("192.0.2.10", 8080));

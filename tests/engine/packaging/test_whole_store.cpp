@@ -185,10 +185,11 @@ TEST(WholeStore, AnItemThatCannotBePackedFailsAndNothingIsRemoved) {
         const std::string k = kind;
         const fs::path odd =
             root / "BOX/DATA/B0000002/P0000001/D0000001" / (k == "name" ? "PAGE\\2.JPG" : "PAGE0002.JPG");
-        if (k == "fifo")
+        if (k == "fifo") {
             ASSERT_EQ(mkfifo(odd.c_str(), 0600), 0);
-        else
+        } else {
             WriteFile(odd, "the only copy");
+        }
         const fs::path locked = odd.parent_path();
         if (k == "unlisted") ASSERT_EQ(chmod(locked.c_str(), 0), 0);
         uint32_t rc;
