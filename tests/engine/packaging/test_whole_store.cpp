@@ -191,7 +191,9 @@ TEST(WholeStore, AnItemThatCannotBePackedFailsAndNothingIsRemoved) {
             WriteFile(odd, "the only copy");
         }
         const fs::path locked = odd.parent_path();
-        if (k == "unlisted") ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+        if (k == "unlisted") {
+            ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+        }
         uint32_t rc;
         const std::string archive = (root / "store.zip").string();
         {
