@@ -71,7 +71,7 @@ _vtbox() {
         ls | find) options="$output" ;;
         diff) options="$device $output --boxes" ;;
         extract) options="$output --output" ;;
-        unlock) options="$device --quiet --verbose" ;;
+        unlock) options="$device --force --quiet --verbose" ;;
         version) options="--json" ;;
         prune) options="$output --keep-last --keep-daily --keep-weekly --keep-monthly --dry-run" ;;
         convert) options="--from --to --json" ;;
