@@ -141,7 +141,7 @@ TEST_P(VtboxRescue, NoDocumentIsLostWhateverStopsAReplacementAtAFullLevel) {
 
     auto started = std::chrono::steady_clock::now();
     Result r = vttest::Vtbox(sim, {"restore", "--input", backup, "--boxes", "1", "--mode", "replace"}, "admin", {},
-                             {{"VTBOX_NETWORK_TIMEOUT_MS", "1500"}, {"VTBOX_RELEASE_SECONDS", "2"}}, [&](pid_t pid) {
+                             {{"VTBOX_NETWORK_TIMEOUT_MS", "8000"}, {"VTBOX_RELEASE_SECONDS", "2"}}, [&](pid_t pid) {
                                  if (c.during) c.during(sim, pid);
                              });
     sim.faults().Thaw();
