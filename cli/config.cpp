@@ -18,7 +18,7 @@
 #include <optional>
 #include <sstream>
 
-#include "bounded_file.hpp"
+#include "vtplatform/local_file.hpp"
 
 namespace vtcli {
 
@@ -117,7 +117,7 @@ bool Number(const std::string &where, const std::string &text, uint32_t min, uin
 bool ReadPasswordFile(const std::string &path, const std::string &namedBy, std::string *password, std::string *error) {
     std::string text, why;
     struct stat st {};
-    if (!vtjobs::ReadLocalFile(path, kMaxPasswordFileBytes, vtjobs::LinkRule::Follow, &text, &why, &st)) {
+    if (!vt::ReadLocalFile(path, kMaxPasswordFileBytes, vt::LinkRule::Follow, &text, &why, &st)) {
         *error = "cannot read the password file " + path + " (" + namedBy + "): " + why;
         return false;
     }
@@ -317,7 +317,7 @@ bool LoadConfigFile(ConfigFile *file, std::string *error) {
         }
     if (path.empty()) return true;
     std::string text, why;
-    if (!vtjobs::ReadLocalFile(path, kMaxConfigFileBytes, vtjobs::LinkRule::Follow, &text, &why, &st)) {
+    if (!vt::ReadLocalFile(path, kMaxConfigFileBytes, vt::LinkRule::Follow, &text, &why, &st)) {
         *error = "cannot read the configuration file " + path + ": " + why;
         return false;
     }

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "bounded_file.hpp"
+#include "vtplatform/local_file.hpp"
 
 namespace vtjobs {
 
@@ -100,7 +100,7 @@ std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
     // A FIFO, a link or anything but a record at the name is no record:
     // unlock and the login go on as when there is none, never waiting.
     std::string text, error;
-    if (!ReadLocalFile(path, kMaxRecordBytes, LinkRule::Refuse, &text, &error)) return std::nullopt;
+    if (!vt::ReadLocalFile(path, kMaxRecordBytes, vt::LinkRule::Refuse, &text, &error)) return std::nullopt;
     std::istringstream lines(text);
     JobRecord r;
     std::string line;

@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "vtplatform/errors.hpp"
+#include "vtplatform/local_file.hpp"
 #include "vtregistry.h"
 
 namespace {
@@ -60,7 +60,7 @@ constexpr LONG kInvalidData = 13;
 // The largest store read: a store holds a few keys of settings and records of
 // a few hundred bytes; 4 MiB is thousands of times that, and a file beyond it
 // is no store of ours.
-constexpr off_t kMaxStoreBytes = 4 << 20;
+constexpr size_t kMaxStoreBytes = 4 << 20;
 
 std::string Lower(std::string s) {
     for (char &c : s)
@@ -265,32 +265,12 @@ private:
 LONG Load(const std::string &file, Hive *hive) {
     hive->clear();
     (*hive)[""] = Key{};
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) return errno == ENOENT ? kOk : static_cast<LONG>(vt::Win32FromErrno(errno));
-    struct stat st {};
-    std::string text;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxStoreBytes;
-    if (ok) {
-        text.resize(static_cast<size_t>(st.st_size) + 1);
-        size_t got = 0;
-        for (;;) {
-            ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                ok = n == 0;
-                break;
-            }
-            got += static_cast<size_t>(n);
-            if (got > static_cast<size_t>(kMaxStoreBytes)) {
-                ok = false;  // grew past the bound while read
-                break;
-            }
-            if (got == text.size()) text.resize(std::min(text.size() * 2, static_cast<size_t>(kMaxStoreBytes) + 1));
-        }
-        text.resize(got);
+    std::string text, why;
+    if (!vt::ReadLocalFile(file, kMaxStoreBytes, vt::LinkRule::Refuse, &text, &why)) {
+        if (errno == ENOENT) return kOk;
+        if (errno == ELOOP || errno == EINVAL || errno == EFBIG) return kInvalidData;
+        return static_cast<LONG>(vt::Win32FromErrno(errno));
     }
-    ::close(fd);
-    if (!ok) return kInvalidData;
     std::istringstream in(text);
     *hive = Parse(in);
     return kOk;

@@ -18,8 +18,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "bounded_file.hpp"
 #include "schedule.hpp"
+#include "vtplatform/local_file.hpp"
 #include "vtresult.h"
 
 namespace vtutil {
@@ -358,8 +358,8 @@ uint32_t RemoveSystemSchedule(QString *detail) {
 
 std::optional<QString> InstalledSystemSchedule() {
     std::string text, error;
-    if (!vtjobs::ReadLocalFile(QFile::encodeName(UnitPath(".timer")).toStdString(), kUnitReadBytes,
-                               vtjobs::LinkRule::Follow, &text, &error)) {
+    if (!vt::ReadLocalFile(QFile::encodeName(UnitPath(".timer")).toStdString(), kUnitReadBytes, vt::LinkRule::Follow,
+                           &text, &error)) {
         // Something else at the unit's name is shown as a schedule without
         // its description, so that it can be removed.
         if (errno == ENOENT) return std::nullopt;

@@ -14,12 +14,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "bounded_file.hpp"
 #include "icons.hpp"
 #include "language.hpp"
 #include "log_path.hpp"
 #include "program_files.hpp"
 #include "text_ids.hpp"
+#include "vtplatform/local_file.hpp"
 #include "widget_marks.hpp"
 
 namespace vtutil {
@@ -71,7 +71,7 @@ QString ReadLogTail(const QString &path, qint64 maxBytes) {
     // A FIFO or a device at the log's name is shown as no log, never waited on.
     struct stat st {};
     std::string error;
-    const int fd = vtjobs::OpenLocalFile(QFile::encodeName(path).toStdString(), vtjobs::LinkRule::Follow, &st, &error);
+    const int fd = vt::OpenLocalFile(QFile::encodeName(path).toStdString(), vt::LinkRule::Follow, &st, &error);
     if (fd < 0) return {};
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {

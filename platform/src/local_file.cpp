@@ -1,4 +1,4 @@
-#include "bounded_file.hpp"
+#include "vtplatform/local_file.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace vtjobs {
+namespace vt {
 
 int OpenLocalFile(const std::string &path, LinkRule links, struct stat *st, std::string *error) {
     int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -80,4 +80,4 @@ bool ReadLocalFile(const std::string &path, size_t maxBytes, LinkRule links, std
     return true;
 }
 
-}  // namespace vtjobs
+}  // namespace vt

@@ -1,5 +1,5 @@
-// How vtbox and the utility read their own local files (the configuration
-// file, password files, the job record, the schedule's units): a name may
+// How our programs read their own local files (the registry store, vtbox's
+// configuration and password files, the job record, the schedule's units): a name may
 // hold anything another user or a mistake put there, so the file is opened
 // without blocking (a FIFO or a terminal at the name must not hold a job
 // that nobody watches), must be a regular file, and is read only up to a
@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <string>
 
-namespace vtjobs {
+namespace vt {
 
 // Whether a symbolic link at the name itself is followed. Folders above it
 // are followed either way.
@@ -33,4 +33,4 @@ int OpenLocalFile(const std::string &path, LinkRule links, struct stat *st, std:
 bool ReadLocalFile(const std::string &path, size_t maxBytes, LinkRule links, std::string *text, std::string *error,
                    struct stat *st = nullptr);
 
-}  // namespace vtjobs
+}  // namespace vt
