@@ -156,8 +156,10 @@ const char *OutcomeOf(int exitCode) {
     }
 }
 
-void PrintSummary(const Summary &s) {
-    End().summary = true;
+namespace {
+
+// The summary as one JSON line, without its line end.
+std::string SummaryJson(const Summary &s) {
     char text[512] = "";
     if (s.code != 0 && vtGetMessageText(s.code, text, sizeof text) == 0) text[0] = '\0';
     JsonObject o;
@@ -173,7 +175,14 @@ void PrintSummary(const Summary &s) {
         .Add("boxes", s.boxes)
         .Add("documents", s.documents)
         .Add("seconds", s.seconds);
-    PrintJsonLine(o.str());
+    return o.str();
+}
+
+}  // namespace
+
+void PrintSummary(const Summary &s) {
+    End().summary = true;
+    PrintJsonLine(SummaryJson(s));
 }
 
 void NoteFailure(uint32_t code, const std::string &text, const std::string &detail) {
@@ -200,23 +209,12 @@ void SummaryOnTerminationSignal(const std::string &command) {
     if (!Output().json) return;
     for (auto [line, exitCode] :
          {std::pair{&g_interrupted, int{kExitInterrupted}}, std::pair{&g_terminated, int{kExitTerminated}}}) {
-        char text[512] = "";
-        if (vtGetMessageText(VTBOX_E_CANCELLED, text, sizeof text) == 0) text[0] = '\0';
-        const std::string json = JsonObject()
-                                     .Add("type", "summary")
-                                     .Add("command", command)
-                                     .Add("outcome", OutcomeOf(exitCode))
-                                     .Add("exitCode", exitCode)
-                                     .Add("code", uint32_t{VTBOX_E_CANCELLED})
-                                     .Add("text", std::string(text))
-                                     .Add("detail", "stopped by a signal")
-                                     .Add("file", "")
-                                     .Add("size", uint64_t{0})
-                                     .Add("boxes", uint32_t{0})
-                                     .Add("documents", int32_t{0})
-                                     .Add("seconds", 0.0)
-                                     .str() +
-                                 "\n";
+        Summary cancelled;
+        cancelled.command = command;
+        cancelled.exitCode = exitCode;
+        cancelled.code = VTBOX_E_CANCELLED;
+        cancelled.detail = "stopped by a signal";
+        const std::string json = SummaryJson(cancelled) + "\n";
         line->exitCode = exitCode;
         if (json.size() > sizeof line->text) continue;
         std::memcpy(line->text, json.data(), json.size());
