@@ -35,10 +35,8 @@ constexpr const char *kExport = "vtBoxCheckBackup";
 // The codes the description reader gives for what is wrong with the file
 // itself: damaged, malformed, or of an engine version that cannot be read.
 bool IsFileFault(uint32_t rc) {
-    for (vt::Code c : {vt::Code::DAMAGED_FILE, vt::Code::BAD_FORMAT, vt::Code::INVALID_DATA, vt::Code::NOT_SUPPORTED,
-                       vt::Code::ENGINE_TOO_NEW})
-        if (rc == vt::code(c)) return true;
-    return false;
+    return DescriptionIsDamaged(rc) || rc == vt::code(vt::Code::NOT_SUPPORTED) ||
+           rc == vt::code(vt::Code::ENGINE_TOO_NEW);
 }
 
 bool IsDiskFull(uint32_t rc) {

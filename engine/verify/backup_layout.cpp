@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "packaging/entry_name.hpp"
+#include "session/result.hpp"
 #include "store/layout.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/text.hpp"
@@ -198,6 +199,12 @@ std::string OuterLabel() { return "the backup file"; }
 std::string RecordsLabel() { return "BOX/DATABASE.vtb"; }
 std::string DataLabel() { return "BOX/DATA.zip"; }
 std::string BoxLabel(uint32_t box) { return DataLabel() + ": " + BoxArchiveName(box); }
+
+bool DescriptionIsDamaged(uint32_t rc) {
+    for (vt::Code c : {vt::Code::DAMAGED_FILE, vt::Code::BAD_FORMAT, vt::Code::INVALID_DATA})
+        if (rc == vt::code(c)) return true;
+    return false;
+}
 
 void CheckDescription(const VTBOXBK *boxes, uint32_t count, DescribedBoxes *described, BackupFindings *findings) {
     described->clear();

@@ -63,6 +63,11 @@ std::string RecordsLabel();
 std::string DataLabel();
 std::string BoxLabel(uint32_t box);
 
+// Whether the description reader's code rc says that the file's description
+// is no description this system writes (malformed, or values out of their
+// range): the file is damaged, for verify, the restore and the listing alike.
+bool DescriptionIsDamaged(uint32_t rc);
+
 // The description's box list: each box once. Fills described.
 void CheckDescription(const VTBOXBK *boxes, uint32_t count, DescribedBoxes *described, BackupFindings *findings);
 

@@ -81,6 +81,9 @@ VTBACKUPINFO BackupUnpacker::ReadDescription(const std::string &work) {
     const uint32_t rc = vtBoxGetXMLInfo(backup_.c_str(), work.c_str(), &info, &count, &boxes, &handle);
     described_.assign(boxes, boxes + (boxes ? count : 0));
     if (handle) GlobalFree(handle);
+    if (rc != 0 && DescriptionIsDamaged(rc))
+        Raise(vt::Code::DAMAGED_FILE,
+              vt::Format("BOX/Backup.XML: the description cannot be read (error %u): ", rc) + vtBoxGetLastErrorText());
     Check(rc);
     Describe(described_.data(), static_cast<uint32_t>(described_.size()));
     return info;

@@ -106,6 +106,7 @@ class Backup:
         self.outer_extra = []         # more entries of the backup file
         self.data_names = {}          # a box archive's name in DATA.zip
         self.padding = 0              # bytes of an XML comment in the description
+        self.box_no_text = {}         # a box's BoxNo as the description writes it, when not its number
 
     def description(self):
         lines = ['<?xml version="1.0" encoding="UTF-8"?>', "<BackupInfo>",
@@ -114,7 +115,7 @@ class Backup:
                  "<Timezone>GMT+00:00</Timezone>", '<Boxes NumOfBoxes="%d">' % len(self.listed)]
         for n in self.listed:
             b = self.boxes[n]
-            lines += ["<BoxProp>", "<BoxName>Box %d</BoxName>" % n, "<BoxNo>%d</BoxNo>" % n,
+            lines += ["<BoxProp>", "<BoxName>Box %d</BoxName>" % n, "<BoxNo>%s</BoxNo>" % self.box_no_text.get(n, n),
                       "<Protected>no</Protected>", "<NumOfFolders>%d</NumOfFolders>" % b["folders"],
                       "<NumOfDocs>%d</NumOfDocs>" % b["docs"], "<BoxUsedDisk>%d</BoxUsedDisk>" % b["used"],
                       "</BoxProp>"]
@@ -188,6 +189,21 @@ def main():
                 Entry(p + "\\F0000001\\D0000001\\PAGE0001.DAT", page(99))]
     hostile.boxes[1] = {"entries": entries, "docs": len(names) + 1, "folders": 1, "used": 16}
     put("whole-hostile-names", hostile)
+    # Names that turn the text around them on a terminal (bidirectional
+    # overrides and isolates, marks): shown escaped, never kept in a folder's name.
+    bidi = Backup()
+    bidi_names = ["\u202etxt.exe", "a\u2066b\u2069c", "\u200fReport\u200e", "\u061cx\u202ay\u202c"]
+    entries = [Entry(b + "\\"), Entry(p + "\\")]
+    for i, name in enumerate(bidi_names, 1):
+        own = "D%07d" % i
+        entries += [Entry(p + "\\%s.XML" % own, record(own, name)), Entry(p + "\\%s\\" % own),
+                    Entry(p + "\\%s\\PAGE0001.DAT" % own, page(i))]
+    bidi.boxes[1] = {"entries": entries, "docs": len(bidi_names), "folders": 0, "used": 8}
+    put("whole-bidi-names", bidi)
+    # A box number that only a reader that wraps takes for box 1.
+    wrapped = Backup()
+    wrapped.box_no_text[1] = "-4294967295"
+    put("damaged-box-number-wraps", wrapped)
 
     # Page names the restore refuses: no extension, a blank.
     put("damaged-page-name", added(Entry(P + "D0000001\\notes", b"x")))
