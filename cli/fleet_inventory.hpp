@@ -46,12 +46,12 @@ struct DeviceConfig {
     Setting<std::string> backupRoot;       // absolute; the device's files go in backupRoot/name
     Setting<std::string> fileName;         // vtbox's output-name pattern inside that folder
     Setting<uint32_t> keepLast, keepDaily, keepWeekly, keepMonthly;
-    Setting<uint64_t> staleAfterSeconds;   // 36 h
-    Setting<uint64_t> timeLimitSeconds;    // device-time-limit, 6 h
-    Setting<uint32_t> retries;             // 2
-    Setting<uint64_t> retryDelaySeconds;   // 10 min
+    Setting<uint64_t> staleAfterSeconds;     // 36 h
+    Setting<uint64_t> timeLimitSeconds;      // device-time-limit, 6 h
+    Setting<uint32_t> retries;               // 2
+    Setting<uint64_t> retryDelaySeconds;     // 10 min
     Setting<uint64_t> hookTimeLimitSeconds;  // 60 s
-    Setting<bool> verify;                  // read the new file back whole
+    Setting<bool> verify;                    // read the new file back whole
     // Hooks: argument lists (no shell), empty when not set.
     Setting<std::vector<std::string>> onSuccess, onFailure, onFinish;
 
@@ -60,8 +60,8 @@ struct DeviceConfig {
 
 // Settings of the whole run, from the [fleet] table.
 struct RunConfig {
-    Setting<uint32_t> jobs;                // 4
-    Setting<std::string> metricsFile;      // "" for none
+    Setting<uint32_t> jobs;            // 4
+    Setting<std::string> metricsFile;  // "" for none
     Setting<std::vector<std::string>> onRunEnd;
     Setting<uint64_t> hookTimeLimitSeconds;  // for on-run-end
 };

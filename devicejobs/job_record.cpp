@@ -29,6 +29,13 @@ constexpr size_t kMaxRecordBytes = 128;
 constexpr unsigned long long kMaxPid = 4194304;
 
 std::string Folder() {
+    // Under a systemd service with StateDirectory= (the fleet's), the job
+    // records live in that folder, where the next run looks for them; the
+    // first path is ours when the unit names several.
+    if (const char *service = std::getenv("STATE_DIRECTORY"); service && *service) {
+        std::string first(service);
+        return first.substr(0, first.find(':')) + "/jobs";
+    }
     if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vtbox/jobs";
     if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/vtbox/jobs";
     return {};
