@@ -439,7 +439,8 @@ private:
         for (Job &j : jobs_) {
             if (Busy() >= jobsAtOnce_) return;
             if (j.step != Step::Waiting || now < j.notBefore) continue;
-            if (j.begun && TimeLimitReached(j)) {
+            if (OutOfTime(j)) {
+                j.reason = OutOfTimeText(j) + "; the last attempt: " + j.reason;
                 End(j);
                 continue;
             }
@@ -447,17 +448,13 @@ private:
         }
     }
 
-    bool TimeLimitReached(Job &j) {
-        if (!j.begun) return false;
-        if (Clock::now() - j.firstStart < std::chrono::seconds(j.device->timeLimitSeconds.value)) return false;
-        if (!j.timedOut) {
-            j.timedOut = true;
-            j.reason = "not done within device-time-limit (" + FormatDuration(j.device->timeLimitSeconds.value) +
-                       ")" + (j.reason.empty() ? "" : "; last: " + j.reason);
-            if (j.outcome.empty() || j.outcome == "done") j.outcome = "failed";
-            if (j.exitCode == 0) j.exitCode = kExitInterrupted;
-        }
-        return true;
+    // The device's time (device-time-limit) runs from its first attempt,
+    // through its retries.
+    static bool OutOfTime(const Job &j) {
+        return j.begun && Clock::now() - j.firstStart >= std::chrono::seconds(j.device->timeLimitSeconds.value);
+    }
+    static std::string OutOfTimeText(const Job &j) {
+        return "not done within device-time-limit (" + FormatDuration(j.device->timeLimitSeconds.value) + ")";
     }
 
     // The device's vtbox arguments: its settings, all given here.
@@ -618,8 +615,10 @@ private:
                 }
                 return;
             }
-            if (!j.cancelSent && j.step == Step::Work && !verifyRun_ && TimeLimitReached(j)) {
+            if (!j.cancelSent && j.step == Step::Work && !verifyRun_ && OutOfTime(j)) {
+                // Cancelled as Ctrl-C cancels vtbox: it releases the device.
                 j.child->Signal(SIGINT);
+                j.timedOut = true;
                 j.cancelSent = true;
                 j.killAt = now + std::chrono::seconds(ReleaseSeconds() + kCancelGraceSeconds);
             } else if (j.cancelSent && now >= j.killAt) {
@@ -678,15 +677,15 @@ private:
             }
             j.outcome = verifyRun_ ? (rc == 0 ? "verified" : "failed") : OutcomeOf(rc);
             if (rc != 0) j.reason = ReasonOf(child->errorTail(), summary, rc, child->endSignal());
-            if (j.timedOut || (j.cancelSent && !stopSignal_)) {
-                j.timedOut = false;
-                TimeLimitReached(j);
+            if (j.timedOut && rc != 0) {
+                j.outcome = "failed";
+                j.reason = OutOfTimeText(j) + ": " + j.reason;
             }
             // Unreachable or busy: tried again later, unless the run stops or
             // the time is up. A wrong password, a damaged reply or a full
             // disk would fail the same way again.
             const bool retry = !verifyRun_ && (rc == kExitUnreachable || rc == kExitDeviceBusy) &&
-                               j.attempts <= j.device->retries.value && !stopSignal_ && !j.timedOut;
+                               j.attempts <= j.device->retries.value && !stopSignal_ && !OutOfTime(j);
             if (retry) {
                 j.step = Step::Waiting;
                 j.phase = "retry wait";
