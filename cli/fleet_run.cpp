@@ -53,11 +53,24 @@ constexpr size_t kMaxReasonBytes = 600;
 // files go, the language, and vtbox's own tuning. Never a device setting
 // (VTBOX_HOST, VTBOX_PASSWORD and the like): each device's come from the
 // inventory alone.
-constexpr const char *kInherited[] = {
-    "PATH",          "HOME",         "USER",           "LOGNAME",         "LANG",
-    "LANGUAGE",      "TZ",           "TMPDIR",         "XDG_STATE_HOME",  "STATE_DIRECTORY",
-    "XDG_RUNTIME_DIR", "VTBOX_DEBUG", "VTBOX_CONVERSION_PATH", "VTBOX_MODULE_PATH", "VTBOX_NETWORK_TIMEOUT_MS",
-    "VTBOX_PASSWORD_COMMAND_SECONDS", "VTBOX_REGISTRY_DIR", "VTBOX_RELEASE_SECONDS"};
+constexpr const char *kInherited[] = {"PATH",
+                                      "HOME",
+                                      "USER",
+                                      "LOGNAME",
+                                      "LANG",
+                                      "LANGUAGE",
+                                      "TZ",
+                                      "TMPDIR",
+                                      "XDG_STATE_HOME",
+                                      "STATE_DIRECTORY",
+                                      "XDG_RUNTIME_DIR",
+                                      "VTBOX_DEBUG",
+                                      "VTBOX_CONVERSION_PATH",
+                                      "VTBOX_MODULE_PATH",
+                                      "VTBOX_NETWORK_TIMEOUT_MS",
+                                      "VTBOX_PASSWORD_COMMAND_SECONDS",
+                                      "VTBOX_REGISTRY_DIR",
+                                      "VTBOX_RELEASE_SECONDS"};
 
 int ReleaseSeconds() {
     if (const char *text = std::getenv("VTBOX_RELEASE_SECONDS"); text && *text) {
@@ -197,9 +210,9 @@ struct Job {
     uint64_t size = 0;
     int64_t documents = -1;
     double seconds = 0;
-    bool success = false;   // a good backup was written
-    bool recorded = false;  // counted, and kept in the state
-    std::vector<std::string> notes;  // prune and hooks that failed
+    bool success = false;                                                // a good backup was written
+    bool recorded = false;                                               // counted, and kept in the state
+    std::vector<std::string> notes;                                      // prune and hooks that failed
     std::deque<std::pair<std::string, std::vector<std::string>>> hooks;  // still to run: which, argv
     std::string hookName;
 };
@@ -423,7 +436,8 @@ private:
                         if (fd >= 0) fds.push_back({fd, POLLIN, 0});
             poll(fds.data(), fds.size(), kTickMs);
             signalfd_siginfo info{};
-            while (read(sfd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) Stop(static_cast<int>(info.ssi_signo));
+            while (read(sfd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+                Stop(static_cast<int>(info.ssi_signo));
             for (Job &j : jobs_) Watch(j);
             display_.Draw(jobs_, Elapsed());
         }
@@ -550,7 +564,8 @@ private:
                 return;
             }
             argv = DeviceArgs(d);
-            argv.insert(argv.end(), {"--json", "backup", "--boxes", d.boxes.value, "--output", folder + "/" + d.fileName.value});
+            argv.insert(argv.end(),
+                        {"--json", "backup", "--boxes", d.boxes.value, "--output", folder + "/" + d.fileName.value});
             if (opt_.verify || d.verify.value) argv.push_back("--verify");
         }
         j.step = Step::Work;
@@ -691,18 +706,18 @@ private:
                 j.phase = "retry wait";
                 j.notBefore = Clock::now() + std::chrono::seconds(j.device->retryDelaySeconds.value);
                 display_.Event(j, "retry",
-                               "attempt " + std::to_string(j.attempts) + " failed (" + j.reason + "); trying again in " +
-                                   FormatDuration(j.device->retryDelaySeconds.value));
+                               "attempt " + std::to_string(j.attempts) + " failed (" + j.reason +
+                                   "); trying again in " + FormatDuration(j.device->retryDelaySeconds.value));
                 return;
             }
             if (j.success && !verifyRun_) {
                 const DeviceConfig &d = *j.device;
                 if (d.keepLast.value || d.keepDaily.value || d.keepWeekly.value || d.keepMonthly.value) {
                     std::vector<std::string> argv = {opt_.program, "prune", d.Folder()};
-                    for (auto [flag, n] : {std::pair{"--keep-last", d.keepLast.value},
-                                           std::pair{"--keep-daily", d.keepDaily.value},
-                                           std::pair{"--keep-weekly", d.keepWeekly.value},
-                                           std::pair{"--keep-monthly", d.keepMonthly.value}})
+                    for (auto [flag, n] :
+                         {std::pair{"--keep-last", d.keepLast.value}, std::pair{"--keep-daily", d.keepDaily.value},
+                          std::pair{"--keep-weekly", d.keepWeekly.value},
+                          std::pair{"--keep-monthly", d.keepMonthly.value}})
                         if (n) argv.insert(argv.end(), {flag, std::to_string(n)});
                     j.step = Step::Prune;
                     j.phase = "prune";
@@ -716,16 +731,16 @@ private:
         }
         case Step::Prune:
             if (rc != 0)
-                j.notes.push_back("pruning " + j.device->Folder() + " failed: " +
-                                  ReasonOf(child->errorTail(), summary, rc, child->endSignal()));
+                j.notes.push_back("pruning " + j.device->Folder() +
+                                  " failed: " + ReasonOf(child->errorTail(), summary, rc, child->endSignal()));
             Settle(j);
             return;
         case Step::Hook:
             if (rc != 0) {
                 std::string why = j.hookTermSent ? "was stopped after its time limit of " +
                                                        FormatDuration(j.device->hookTimeLimitSeconds.value)
-                                 : child->endSignal() ? "was ended by signal " + std::to_string(child->endSignal())
-                                                      : "failed with exit code " + std::to_string(rc);
+                                  : child->endSignal() ? "was ended by signal " + std::to_string(child->endSignal())
+                                                       : "failed with exit code " + std::to_string(rc);
                 j.notes.push_back("hook " + j.hookName + " " + why);
                 Warn(name + ": hook " + j.hookName + " " + why);
             }
@@ -793,10 +808,10 @@ private:
             j.hooks.pop_front();
             std::vector<std::string> env = env_;
             const DeviceConfig &d = *j.device;
-            for (const std::string &e : {"VTBOX_DEVICE=" + d.name, "VTBOX_HOST=" + d.host, "VTBOX_GROUP=" + d.group,
-                                         "VTBOX_OUTCOME=" + j.outcome, "VTBOX_EXIT_CODE=" + std::to_string(j.exitCode),
-                                         "VTBOX_FILE=" + j.file, "VTBOX_SIZE=" + std::to_string(j.size),
-                                         "VTBOX_REASON=" + j.reason})
+            for (const std::string &e :
+                 {"VTBOX_DEVICE=" + d.name, "VTBOX_HOST=" + d.host, "VTBOX_GROUP=" + d.group,
+                  "VTBOX_OUTCOME=" + j.outcome, "VTBOX_EXIT_CODE=" + std::to_string(j.exitCode), "VTBOX_FILE=" + j.file,
+                  "VTBOX_SIZE=" + std::to_string(j.size), "VTBOX_REASON=" + j.reason})
                 env.push_back(e);
             j.step = Step::Hook;
             j.phase = which;
@@ -862,7 +877,9 @@ private:
                                                     : int{kExitDone};
             s.Add("type", "summary")
                 .Add("command", command)
-                .Add("outcome", stopSignal_ ? "cancelled" : figures_.failed ? "failed" : "done")
+                .Add("outcome", stopSignal_       ? "cancelled"
+                                : figures_.failed ? "failed"
+                                                  : "done")
                 .Add("exitCode", rc)
                 .Add("inventory", inv_.path)
                 .Add("devices", figures_.devices)
@@ -1026,7 +1043,10 @@ int RunFleetStatus(const Inventory &inventory, bool json) {
         std::string what = newest.file.empty() ? std::string("(no backup file)") : newest.file;
         if (!s.last.reason.empty() && s.last.exitCode != 0) what += ": " + s.last.reason;
         std::printf("%-24s %-6s %-16s %10s %-12s  %s\n", d.name.c_str(),
-                    !d.enabled.value ? "off" : isStale ? "STALE" : "no", TimeText(s.success.time).c_str(),
+                    !d.enabled.value ? "off"
+                    : isStale        ? "STALE"
+                                     : "no",
+                    TimeText(s.success.time).c_str(),
                     age >= 0 ? FormatDuration(static_cast<uint64_t>(age)).c_str() : "-",
                     s.last.outcome.empty() ? "-" : s.last.outcome.c_str(), what.c_str());
     }

@@ -82,9 +82,9 @@ protected:
     // A [[device]] table for a simulated device, with extra lines.
     std::string Device(const std::string &name, const std::string &extra = "") {
         vttest::SimDevice &s = *sims.at(name);
-        return "[[device]]\nname = \"" + name + "\"\nhost = \"" + s.address + "\"\nport = " +
-               std::to_string(s.device->HttpPort()) + "\nftp-port = " + std::to_string(s.device->FtpPort()) + "\n" +
-               extra + "\n";
+        return "[[device]]\nname = \"" + name + "\"\nhost = \"" + s.address +
+               "\"\nport = " + std::to_string(s.device->HttpPort()) +
+               "\nftp-port = " + std::to_string(s.device->FtpPort()) + "\n" + extra + "\n";
     }
 
     std::string Defaults(const std::string &extra = "") {
@@ -133,7 +133,8 @@ protected:
     // process it names.
     pid_t WaitForJob(const std::string &name) {
         vttest::SimDevice &s = *sims.at(name);
-        std::string record = dir / "state" / "vtbox" / "jobs" / (s.address + "_" + std::to_string(s.device->HttpPort()));
+        std::string record =
+            dir / "state" / "vtbox" / "jobs" / (s.address + "_" + std::to_string(s.device->HttpPort()));
         for (int i = 0; i < 1500; ++i) {
             std::string text = Slurp(record);
             size_t at = text.find("pid ");
@@ -166,7 +167,8 @@ const vtcli::JsonFields *Row(const std::vector<vtcli::JsonFields> &lines, const 
 // JSON, the state and the metrics; the good backups are whole; every device
 // is released.
 TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
-    for (const char *n : {"good-1", "good-2", "good-3", "wrong-password", "frozen", "locked", "no-password", "read-only"})
+    for (const char *n :
+         {"good-1", "good-2", "good-3", "wrong-password", "frozen", "locked", "no-password", "read-only"})
         Add(n);
     vttest::ClosedPort closed;
     Write(dir / "pw" / "wrong", "not-the-password\n");
@@ -180,9 +182,10 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
 
     const std::string hookLog = dir / "hooks.log";
     std::string inventory =
-        Defaults("on-finish = [\"/bin/sh\", \"-c\", \"echo \\\"$VTBOX_DEVICE $VTBOX_OUTCOME $VTBOX_EXIT_CODE "
-                 "$VTBOX_GROUP\\\" >> " +
-                 hookLog + "\"]") +
+        Defaults(
+            "on-finish = [\"/bin/sh\", \"-c\", \"echo \\\"$VTBOX_DEVICE $VTBOX_OUTCOME $VTBOX_EXIT_CODE "
+            "$VTBOX_GROUP\\\" >> " +
+            hookLog + "\"]") +
         "[group.site-a]\nkeep-last = 1\n\n" + Device("good-1", "group = \"site-a\"") +
         Device("good-2", "group = \"site-a\"") +
         Device("good-3", "on-success = [\"/bin/sleep\", \"30\"]\nhook-time-limit = \"1s\"") +
@@ -197,8 +200,8 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
 
     // The bounding set loses the override of file permissions, so that the
     // read-only folder is read-only for a test run as root too.
-    std::vector<std::string> args = {"fleet", "backup", dir / "fleet.toml", "--jobs", "4", "--json",
-                                     "--metrics", metrics};
+    std::vector<std::string> args = {"fleet", "backup", dir / "fleet.toml", "--jobs",
+                                     "4",     "--json", "--metrics",        metrics};
     std::vector<std::string> asUser;
     if (geteuid() == 0) asUser = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search,-fowner"};
     Run r = Vtbox(args, {}, asUser);
@@ -215,10 +218,14 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
     // Each device's own exit code and words; the busy and the silent one
     // were tried again, the others not.
     const std::map<std::string, std::pair<int, std::string>> expected = {
-        {"silent", {6, "refuses connections"}},        {"wrong-password", {4, "password"}},
-        {"frozen", {130, "device-time-limit"}},        {"locked", {5, "another job holds the device"}},
-        {"no-password", {2, "password command"}},      {"read-only", {9, "read-only"}},
-        {"good-1", {0, ""}},                           {"good-2", {0, ""}},
+        {"silent", {6, "refuses connections"}},
+        {"wrong-password", {4, "password"}},
+        {"frozen", {130, "device-time-limit"}},
+        {"locked", {5, "another job holds the device"}},
+        {"no-password", {2, "password command"}},
+        {"read-only", {9, "read-only"}},
+        {"good-1", {0, ""}},
+        {"good-2", {0, ""}},
         {"good-3", {0, ""}}};
     const std::string prom = Slurp(metrics);
     for (const auto &[device, want] : expected) {
