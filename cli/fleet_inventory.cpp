@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <toml++/toml.h>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include <map>
 #include <set>
 #include <string_view>
-#include <toml++/toml.h>
 
 #include "json_output.hpp"
 #include "options.hpp"
@@ -55,7 +55,20 @@ constexpr uint64_t kMaxRetries = 100;
 constexpr uint64_t kMaxJobs = 64;
 
 // How a value is read and checked.
-enum class Kind { Flag, Number, Duration, Text, Host, Name, Boxes, AbsolutePath, FileName, Command, Path, OptionalPath };
+enum class Kind {
+    Flag,
+    Number,
+    Duration,
+    Text,
+    Host,
+    Name,
+    Boxes,
+    AbsolutePath,
+    FileName,
+    Command,
+    Path,
+    OptionalPath
+};
 
 struct KeySpec {
     const char *key;
@@ -238,8 +251,9 @@ uint64_t CheckedDuration(const KeySpec &spec, const toml::node &node, int line) 
     uint64_t seconds = 0;
     if (const auto *i = node.as_integer()) {
         if (i->get() < 0 || static_cast<uint64_t>(i->get()) > kMaxDurationSeconds)
-            Refuse(line, spec.key, "must be from " + FormatDuration(spec.min) + " to " + FormatDuration(spec.max) +
-                                       ", not " + std::to_string(i->get()) + " seconds");
+            Refuse(line, spec.key,
+                   "must be from " + FormatDuration(spec.min) + " to " + FormatDuration(spec.max) + ", not " +
+                       std::to_string(i->get()) + " seconds");
         seconds = static_cast<uint64_t>(i->get());
     } else if (const auto *s = node.as_string()) {
         if (!ParseDuration(s->get(), &seconds))
@@ -247,11 +261,13 @@ uint64_t CheckedDuration(const KeySpec &spec, const toml::node &node, int line) 
                    "must be a duration such as \"90s\", \"45m\", \"36h\", \"2d\" or \"1h30m\", at most a year, not " +
                        Quoted(s->get()));
     } else {
-        Refuse(line, spec.key, std::string("must be a duration (\"36h\") or a number of seconds, not ") + TypeName(node));
+        Refuse(line, spec.key,
+               std::string("must be a duration (\"36h\") or a number of seconds, not ") + TypeName(node));
     }
     if (seconds < spec.min || seconds > spec.max)
-        Refuse(line, spec.key, "must be from " + FormatDuration(spec.min) + " to " + FormatDuration(spec.max) + ", not " +
-                                   FormatDuration(seconds));
+        Refuse(line, spec.key,
+               "must be from " + FormatDuration(spec.min) + " to " + FormatDuration(spec.max) + ", not " +
+                   FormatDuration(seconds));
     return seconds;
 }
 
@@ -283,7 +299,9 @@ Value ReadValue(const KeySpec &spec, const toml::node &node, int line) {
         if (const auto *s = node.as_string(); s && s->get().empty()) break;
         [[fallthrough]];
     case Kind::Path:
+        // Absolute: a fleet runs from a timer, whose current folder is nobody's choice.
         v.text = CheckedText(key, node, line);
+        if (v.text[0] != '/') Refuse(line, key, "must be an absolute path, not " + Quoted(v.text));
         if (v.text.size() > kMaxPathLength) Refuse(line, key, "is longer than a path may be");
         break;
     case Kind::Name:
@@ -295,8 +313,7 @@ Value ReadValue(const KeySpec &spec, const toml::node &node, int line) {
         break;
     case Kind::Host:
         v.text = CheckedText(key, node, line);
-        if (!SafeHost(v.text))
-            Refuse(line, key, Quoted(v.text) + " is not a host name or address");
+        if (!SafeHost(v.text)) Refuse(line, key, Quoted(v.text) + " is not a host name or address");
         break;
     case Kind::Boxes: {
         v.text = CheckedText(key, node, line);
@@ -344,8 +361,9 @@ Value ReadValue(const KeySpec &spec, const toml::node &node, int line) {
     }
     case Kind::Command: {
         const auto *a = node.as_array();
-        if (!a) Refuse(line, key, std::string("must be an array of strings (a program and its arguments), not ") +
-                                      TypeName(node));
+        if (!a)
+            Refuse(line, key,
+                   std::string("must be an array of strings (a program and its arguments), not ") + TypeName(node));
         if (a->empty()) Refuse(line, key, "must name a program: [\"/path/to/program\", \"argument\", ...]");
         for (const auto &word : *a) {
             const auto *s = word.as_string();
@@ -383,8 +401,7 @@ Level ReadLevel(const std::string &path, const toml::table &table, const std::ve
             const std::string near = ClosestMatch(key, allowed);
             Refuse(line, key, "unknown key" + (near.empty() ? std::string() : "; did you mean " + near + "?"));
         }
-        if (spec->deviceOnly && origin != Origin::Device)
-            Refuse(line, key, "belongs in a [[device]] table only");
+        if (spec->deviceOnly && origin != Origin::Device) Refuse(line, key, "belongs in a [[device]] table only");
         level.values[key] = ReadValue(*spec, node, line);
     }
     // One source of the password a level.
@@ -422,11 +439,13 @@ void Resolve(Setting<T> *out, const char *key, T builtin, const std::vector<cons
     out->from = Source{};
 }
 
-void ResolveNumber(Setting<uint32_t> *out, const char *key, uint32_t builtin, const std::vector<const Level *> &levels) {
+void ResolveNumber(Setting<uint32_t> *out, const char *key, uint32_t builtin,
+                   const std::vector<const Level *> &levels) {
     Resolve(out, key, builtin, levels, [](const Value &v) { return static_cast<uint32_t>(v.number); });
 }
 
-void ResolveSeconds(Setting<uint64_t> *out, const char *key, uint64_t builtin, const std::vector<const Level *> &levels) {
+void ResolveSeconds(Setting<uint64_t> *out, const char *key, uint64_t builtin,
+                    const std::vector<const Level *> &levels) {
     Resolve(out, key, builtin, levels, [](const Value &v) { return v.number; });
 }
 
@@ -455,13 +474,14 @@ void ResolveDevice(const std::vector<const Level *> &levels, DeviceConfig *d) {
     // The password comes whole from the most specific level that gives one.
     const Level *passwordLevel = nullptr;
     for (const Level *level : levels)
-        if (!passwordLevel && (level->Find("password") || level->Find("password-file") ||
-                               level->Find("password-command")))
+        if (!passwordLevel &&
+            (level->Find("password") || level->Find("password-file") || level->Find("password-command")))
             passwordLevel = level;
     if (!passwordLevel)
         Refuse(d->line, "password",
-               "device " + d->name + " has no password: give password-file, password-command or password for it, "
-               "its group or [defaults]");
+               "device " + d->name +
+                   " has no password: give password-file, password-command or password for it, "
+                   "its group or [defaults]");
     const std::vector<const Level *> passwordLevels = {passwordLevel};
     ResolveText(&d->password, "password", "", passwordLevels);
     ResolveText(&d->passwordFile, "password-file", "", passwordLevels);
@@ -568,7 +588,8 @@ void Load(const std::string &path, const std::string &text, bool othersMayRead, 
         }
     }
 
-    if (!devices || devices->empty()) Refuse(0, "", "the inventory names no device (a [[device]] table with its name and host)");
+    if (!devices || devices->empty())
+        Refuse(0, "", "the inventory names no device (a [[device]] table with its name and host)");
     if (devices->size() > kMaxDevices)
         Refuse(devicesLine, "device", "more than " + std::to_string(kMaxDevices) + " devices in one inventory");
 
@@ -615,8 +636,8 @@ std::string Words(const std::vector<std::string> &words) {
     for (const auto &w : words) {
         if (!out.empty()) out += ' ';
         const bool plain = !w.empty() && std::all_of(w.begin(), w.end(), [](char c) {
-            return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("_./:=@%+,-").find(c) !=
-                                                                       std::string_view::npos;
+            return std::isalnum(static_cast<unsigned char>(c)) ||
+                   std::string_view("_./:=@%+,-").find(c) != std::string_view::npos;
         });
         if (plain) {
             out += w;
@@ -799,8 +820,9 @@ bool LoadInventory(const std::string &path, Inventory *out, std::string *error) 
         *error = path;
         if (r.line > 0) *error += ":" + std::to_string(r.line);
         *error += ": ";
-        if (!r.key.empty()) *error += PlainText(r.key) + ": ";
-        *error += r.what;
+        if (!r.key.empty()) *error += r.key + ": ";
+        // The parser's words may quote the file.
+        *error = PlainText(*error + r.what);
         return false;
     }
     *out = std::move(inv);
@@ -815,7 +837,11 @@ std::string CheckReport(const Inventory &inventory, bool json) {
         out += JsonSettings(run, RunRows(inventory.run)) + "\n";
         for (const auto &d : inventory.devices) {
             JsonObject device;
-            device.Add("type", "device").Add("name", d.name).Add("line", d.line).Add("host", d.host).Add("group", d.group);
+            device.Add("type", "device")
+                .Add("name", d.name)
+                .Add("line", d.line)
+                .Add("host", d.host)
+                .Add("group", d.group);
             device.Add("folder", d.Folder());
             out += JsonSettings(device, DeviceRows(d)) + "\n";
         }

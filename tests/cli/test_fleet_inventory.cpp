@@ -23,9 +23,10 @@ std::string Write(const vttest::TempDir &dir, const std::string &text, mode_t mo
 }
 
 // A sound start that each case below spoils in one place.
-const std::string kBase = "[defaults]\n"                  // 1
-                          "backup-root = \"/srv/b\"\n"     // 2
-                          "password-file = \"/etc/p\"\n";  // 3
+const std::string kBase =
+    "[defaults]\n"                   // 1
+    "backup-root = \"/srv/b\"\n"     // 2
+    "password-file = \"/etc/p\"\n";  // 3
 
 std::string Devices(size_t count) {
     std::string text = kBase;
@@ -44,7 +45,8 @@ TEST(FleetInventory, EachFaultNamesItsLineAndKey) {
     const std::string dev = "[[device]]\nname = \"a\"\nhost = \"h\"\n";  // lines 4-6 after kBase
     const std::vector<Case> cases = {
         {"toml that does not parse", kBase + dev + "port = = 3\n", 7, "", ""},
-        {"unknown key, with a suggestion", kBase + dev + "keep-dialy = 3\n", 7, "keep-dialy", "did you mean keep-daily?"},
+        {"unknown key, with a suggestion", kBase + dev + "keep-dialy = 3\n", 7, "keep-dialy",
+         "did you mean keep-daily?"},
         {"unknown table", kBase + "[defualts]\n" + dev, 4, "defualts", "did you mean defaults?"},
         {"run key outside [fleet]", "jobs = 3\n" + kBase + dev, 1, "jobs", "belongs in [fleet]"},
         {"device-only key in [defaults]", "[defaults]\nhost = \"h\"\n" + dev, 2, "host", "[[device]] table only"},
@@ -66,6 +68,7 @@ TEST(FleetInventory, EachFaultNamesItsLineAndKey) {
         {"two passwords at one level", kBase + dev + "password-file = \"/p\"\npassword-command = \"pass a\"\n", 8,
          "password-command", "password-file is given here too (line 7)"},
         {"relative backup-root", kBase + dev + "backup-root = \"b\"\n", 7, "backup-root", "absolute path"},
+        {"relative password-file", kBase + dev + "password-file = \"%n.pw\"\n", 7, "password-file", "absolute path"},
         {"boxes vtbox refuses", kBase + dev + "boxes = \"3-1\"\n", 7, "boxes", "\"3-1\""},
         {"file-name with a folder", kBase + dev + "file-name = \"x/%n.zip\"\n", 7, "file-name", "without '/'"},
         {"file-name with an unknown field", kBase + dev + "file-name = \"%n-%Q.zip\"\n", 7, "file-name",
@@ -103,33 +106,38 @@ TEST(FleetInventory, EachFaultNamesItsLineAndKey) {
 
 TEST(FleetInventory, DeviceBeatsGroupBeatsDefaultsBeatsBuiltIn) {
     const std::string name64(64, 'n');
-    const std::string text = "[defaults]\n"                                  // 1
-                             "backup-root = \"/srv/b/\"\n"                   // 2
-                             "password-file = \"/etc/p\"\n"                  // 3
-                             "keep-daily = 3\n"                              // 4
-                             "port = 81\n"                                   // 5
-                             "stale-after = \"1d12h\"\n"                     // 6
-                             "[group.berlin]\n"                              // 7
-                             "password-command = \"pass show b\"\n"          // 8
-                             "port = 82\n"                                   // 9
-                             "retry-delay = \"365d\"\n"                      // 10
-                             "file-name = \"%n%N" + std::string(182, 'z') + "\"\n"  // 11
-                             "[[device]]\n"                                  // 12
-                             "name = \"a\"\n"                                // 13
-                             "host = \"10.0.0.1\"\n"                         // 14
-                             "group = \"berlin\"\n"                          // 15
-                             "port = 83\n"                                   // 16
-                             "on-success = [\"curl\", \"-fsS\", \"it's\"]\n"  // 17
-                             "[[device]]\n"                                  // 18
-                             "name = \"" + name64 + "\"\n"                   // 19
-                             "host = \"[::1]\"\n"                            // 20
-                             "group = \"berlin\"\n"                          // 21
-                             "timeout = 3600\n"                              // 22
-                             "[[device]]\n"                                  // 23
-                             "name = \"c\"\n"                                // 24
-                             "host = \"h\"\n"                                // 25
-                             "[fleet]\n"                                     // 26
-                             "jobs = 64\n";                                  // 27
+    const std::string text =
+        "[defaults]\n"                          // 1
+        "backup-root = \"/srv/b/\"\n"           // 2
+        "password-file = \"/etc/p\"\n"          // 3
+        "keep-daily = 3\n"                      // 4
+        "port = 81\n"                           // 5
+        "stale-after = \"1d12h\"\n"             // 6
+        "[group.berlin]\n"                      // 7
+        "password-command = \"pass show b\"\n"  // 8
+        "port = 82\n"                           // 9
+        "retry-delay = \"365d\"\n"              // 10
+        "file-name = \"%n%N" +
+        std::string(182, 'z') +
+        "\"\n"                                           // 11
+        "[[device]]\n"                                   // 12
+        "name = \"a\"\n"                                 // 13
+        "host = \"10.0.0.1\"\n"                          // 14
+        "group = \"berlin\"\n"                           // 15
+        "port = 83\n"                                    // 16
+        "on-success = [\"curl\", \"-fsS\", \"it's\"]\n"  // 17
+        "[[device]]\n"                                   // 18
+        "name = \"" +
+        name64 +
+        "\"\n"                  // 19
+        "host = \"[::1]\"\n"    // 20
+        "group = \"berlin\"\n"  // 21
+        "timeout = 3600\n"      // 22
+        "[[device]]\n"          // 23
+        "name = \"c\"\n"        // 24
+        "host = \"h\"\n"        // 25
+        "[fleet]\n"             // 26
+        "jobs = 64\n";          // 27
     vttest::TempDir dir;
     const std::string path = Write(dir, text);
     Inventory inv;
@@ -185,31 +193,33 @@ TEST(FleetInventory, DeviceBeatsGroupBeatsDefaultsBeatsBuiltIn) {
 }
 
 TEST(FleetInventory, FillsNameAndHostAndKeepsAnInlinePasswordPrivate) {
-    const std::string text = "[defaults]\n"                                             // 1
-                             "backup-root = \"/b\"\n"                                   // 2
-                             "password-file = \"/etc/vtbox/%n@%h.pw\"\n"                // 3
-                             "file-name = \"%n-100%%-%Y.zip\"\n"                        // 4
-                             "[group.g]\n"                                              // 5
-                             "password-command = \"pass show %h/%n %%n date +%s\"\n"    // 6
-                             "[[device]]\n"                                             // 7
-                             "name = \"a\"\n"                                           // 8
-                             "host = \"pr.example.org\"\n"                              // 9
-                             "[[device]]\n"                                             // 10
-                             "name = \"b\"\n"                                           // 11
-                             "host = \"10.0.0.2\"\n"                                    // 12
-                             "group = \"g\"\n"                                          // 13
-                             "[[device]]\n"                                             // 14
-                             "name = \"c\"\n"                                           // 15
-                             "host = \"h\"\n"                                           // 16
-                             "password = \"s3cret\"\n";                                 // 17
+    const std::string text =
+        "[defaults]\n"                                           // 1
+        "backup-root = \"/b\"\n"                                 // 2
+        "password-file = \"/etc/vtbox/%n@%h.pw\"\n"              // 3
+        "file-name = \"%n-100%%-%Y.zip\"\n"                      // 4
+        "[group.g]\n"                                            // 5
+        "password-command = \"pass show %h/%n %%n date +%s\"\n"  // 6
+        "[[device]]\n"                                           // 7
+        "name = \"a\"\n"                                         // 8
+        "host = \"pr.example.org\"\n"                            // 9
+        "[[device]]\n"                                           // 10
+        "name = \"b\"\n"                                         // 11
+        "host = \"10.0.0.2\"\n"                                  // 12
+        "group = \"g\"\n"                                        // 13
+        "[[device]]\n"                                           // 14
+        "name = \"c\"\n"                                         // 15
+        "host = \"h\"\n"                                         // 16
+        "password = \"s3cret\"\n";                               // 17
     vttest::TempDir dir;
     Inventory inv;
     std::string error;
     // Group and others may read it: the inline password is refused, naming the mode.
     std::string path = Write(dir, text, 0640);
     ASSERT_FALSE(LoadInventory(path, &inv, &error));
-    EXPECT_EQ(error, path + ":17: password: the inventory holds a password and can be read by others (mode 640); make "
-                            "it private with: chmod 600 " +
+    EXPECT_EQ(error, path +
+                         ":17: password: the inventory holds a password and can be read by others (mode 640); make "
+                         "it private with: chmod 600 " +
                          path + ", or use password-file or password-command");
     // Without the inline password the same file is sound.
     path = Write(dir, text.substr(0, text.rfind("password = ")), 0644);
