@@ -10,8 +10,8 @@
 namespace vtcli::fleet {
 
 // Where a resolved setting came from: the built-in default, [defaults], the
-// device's group, or the device's own table.
-enum class Origin { Builtin, Defaults, Group, Device };
+// device's group, or the device's own table; a run setting from [fleet].
+enum class Origin { Builtin, Defaults, Group, Device, Fleet };
 
 struct Source {
     Origin origin = Origin::Builtin;
@@ -73,9 +73,10 @@ struct Inventory {
     RunConfig run;
 };
 
-// Reads and resolves the inventory. False with "FILE:LINE: key KEY: what is
-// wrong" (or "FILE: ..." where no line applies) in *error for anything that
-// is not a sound inventory.
+// Reads and resolves the inventory. False with "FILE:LINE: KEY: what is
+// wrong" (or "FILE:LINE: what is wrong" for TOML that does not parse, "FILE:
+// what is wrong" where no line applies) in *error for anything that is not a
+// sound inventory.
 bool LoadInventory(const std::string &path, Inventory *out, std::string *error);
 
 // "1h30m", "36h", "2d", "90s", "45m" or a bare number of seconds; false for
@@ -85,7 +86,7 @@ bool ParseDuration(const std::string &text, uint64_t *seconds);
 std::string FormatDuration(uint64_t seconds);
 
 // How "fleet check" shows where a value came from: "built-in",
-// "defaults:12", "group berlin:20", "device:31".
+// "defaults:12", "group berlin:20", "device:31", "fleet:3" (a run setting).
 std::string SourceText(const Source &source);
 
 // What "fleet check" prints: one row per device with every setting and its
