@@ -143,6 +143,19 @@ std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
 std::optional<JobProgram> RunningJobProgram(int pid) {
     if (pid <= 0) return std::nullopt;
     if (kill(pid, 0) != 0 && errno == ESRCH) return std::nullopt;
+    // A killed job that nobody has reaped yet (its parent killed too, and a
+    // first process that does not reap, as in many containers) is a zombie:
+    // it has ended, whatever its number and name still say.
+    {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (stat && std::getline(stat, line)) {
+            const size_t close = line.rfind(')');
+            if (close != std::string::npos && close + 2 < line.size() &&
+                (line[close + 2] == 'Z' || line[close + 2] == 'X'))
+                return std::nullopt;
+        }
+    }
     // A number taken over by another program is no job of ours. The kernel
     // keeps the first 15 bytes of a program's name.
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");

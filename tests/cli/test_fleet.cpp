@@ -50,7 +50,7 @@ std::vector<vtcli::JsonFields> JsonLines(const std::string &text) {
     return out;
 }
 
-struct Run {
+struct RunResult {
     int exitCode = -1;
     std::string out, err;
 };
@@ -71,7 +71,7 @@ protected:
     void SetUp() override {
         mkdir((dir / "pw").c_str(), 0700);
         mkdir((dir / "root").c_str(), 0700);
-        Write(dir / "pw" / "admin", "admin\n");
+        Write(dir / "pw/admin", "admin\n");
     }
 
     vttest::SimDevice &Add(const std::string &name) {
@@ -88,13 +88,13 @@ protected:
     }
 
     std::string Defaults(const std::string &extra = "") {
-        return "[defaults]\nbackup-root = \"" + dir / "root" + "\"\npassword-file = \"" + dir / "pw" / "admin" +
+        return "[defaults]\nbackup-root = \"" + dir / "root" + "\"\npassword-file = \"" + dir / "pw/admin" +
                "\"\nretries = 1\nretry-delay = \"1s\"\nkeep-last = 2\n" + extra + "\n";
     }
 
     // Runs vtbox fleet; during (when given) runs on this thread once it has
     // started, with its process id.
-    Run Vtbox(const std::vector<std::string> &args, const std::function<void(pid_t)> &during = {},
+    RunResult Vtbox(const std::vector<std::string> &args, const std::function<void(pid_t)> &during = {},
               const std::vector<std::string> &prefix = {}) {
         vttest::TempDir io;
         std::vector<std::string> full = prefix;
@@ -122,7 +122,7 @@ protected:
             waitpid(pid, &status, 0);
             ADD_FAILURE() << "vtbox fleet still ran after 180 s";
         }
-        Run r;
+        RunResult r;
         r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         r.out = Slurp(io / "out");
         r.err = Slurp(io / "err");
@@ -134,7 +134,7 @@ protected:
     pid_t WaitForJob(const std::string &name) {
         vttest::SimDevice &s = *sims.at(name);
         std::string record =
-            dir / "state" / "vtbox" / "jobs" / (s.address + "_" + std::to_string(s.device->HttpPort()));
+            dir / ("state/vtbox/jobs/" + s.address + "_" + std::to_string(s.device->HttpPort()));
         for (int i = 0; i < 1500; ++i) {
             std::string text = Slurp(record);
             size_t at = text.find("pid ");
@@ -171,14 +171,14 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
          {"good-1", "good-2", "good-3", "wrong-password", "frozen", "locked", "no-password", "read-only"})
         Add(n);
     vttest::ClosedPort closed;
-    Write(dir / "pw" / "wrong", "not-the-password\n");
+    Write(dir / "pw/wrong", "not-the-password\n");
     sims["frozen"]->faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 1, 1, 0);
     // Another job holds this one.
     VTMFPSESSION other = sims["locked"]->Session();
     ASSERT_EQ(vtBoxOpenConnection(&other), 0u);
     uint32_t deviceTime = 0;
     ASSERT_EQ(vtBoxLockUiJob(&other, "admin", 0, &deviceTime), 0u);
-    mkdir((dir / "root" / "read-only").c_str(), 0500);
+    mkdir((dir / "root/read-only").c_str(), 0500);
 
     const std::string hookLog = dir / "hooks.log";
     std::string inventory =
@@ -190,12 +190,12 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
         Device("good-2", "group = \"site-a\"") +
         Device("good-3", "on-success = [\"/bin/sleep\", \"30\"]\nhook-time-limit = \"1s\"") +
         "[[device]]\nname = \"silent\"\nhost = \"127.0.0.1\"\nport = " + std::to_string(closed.port()) + "\n\n" +
-        Device("wrong-password", "password-file = \"" + dir / "pw" / "wrong" + "\"") +
+        Device("wrong-password", "password-file = \"" + dir / "pw/wrong" + "\"") +
         Device("frozen", "device-time-limit = \"4s\"") + Device("locked") +
         Device("no-password", "password-command = \"exit 3\"") + Device("read-only") +
         "[[device]]\nname = \"switched-off\"\nhost = \"127.0.0.1\"\nenabled = false\n";
     Write(dir / "fleet.toml", inventory);
-    const std::string metrics = dir / "metrics" / "fleet.prom";
+    const std::string metrics = dir / "metrics/fleet.prom";
     mkdir((dir / "metrics").c_str(), 0755);
 
     // The bounding set loses the override of file permissions, so that the
@@ -204,7 +204,7 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
                                      "4",     "--json", "--metrics",        metrics};
     std::vector<std::string> asUser;
     if (geteuid() == 0) asUser = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search,-fowner"};
-    Run r = Vtbox(args, {}, asUser);
+    RunResult r = Vtbox(args, {}, asUser);
     vtBoxUnlockUiJob(&other, "admin", 0);
     vtBoxCloseConnection(&other);
     EXPECT_EQ(r.exitCode, 12) << r.out << r.err;
@@ -240,8 +240,8 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
         EXPECT_NE(prom.find("vtbox_fleet_device_last_exit_code{device=\"" + device + "\""), std::string::npos);
         if (want.first == 0) {
             const std::string file = row->Text("file");
-            EXPECT_EQ(file.rfind(dir / "root" / device / (device + "-"), 0), 0u) << file;
-            Run verify = Vtbox({"verify", file});
+            EXPECT_EQ(file.rfind(dir / ("root/" + device + "/" + device + "-"), 0), 0u) << file;
+            RunResult verify = Vtbox({"verify", file});
             EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
         }
         if (sims.count(device)) vttest::ExpectDeviceReleased(*sims[device]);
@@ -261,7 +261,7 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
 
     // The state keeps each device's reason, and status names the stale ones:
     // every device that failed has never had a good backup.
-    Run status = Vtbox({"fleet", "status", dir / "fleet.toml", "--json"});
+    RunResult status = Vtbox({"fleet", "status", dir / "fleet.toml", "--json"});
     EXPECT_EQ(status.exitCode, 13) << status.err;
     for (const auto &l : JsonLines(status.out)) {
         if (l.Text("type") != "device") continue;
@@ -283,8 +283,8 @@ TEST_F(Fleet, StopsAndARunKilledOutright) {
     sims["first"]->faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 1, 1, 0);
     Write(dir / "fleet.toml", Defaults() + Device("first") + Device("second") + Device("third"));
 
-    Run second;
-    Run r = Vtbox({"fleet", "backup", dir / "fleet.toml", "--jobs", "1"}, [&](pid_t fleet) {
+    RunResult second;
+    RunResult r = Vtbox({"fleet", "backup", dir / "fleet.toml", "--jobs", "1"}, [&](pid_t fleet) {
         WaitForJob("first");
         second = Vtbox({"fleet", "backup", dir / "fleet.toml"});
         EXPECT_NE(second.err.find("(process " + std::to_string(fleet) + ")"), std::string::npos) << second.err;
@@ -302,14 +302,14 @@ TEST_F(Fleet, StopsAndARunKilledOutright) {
     // whole control group is killed.
     sims["first"]->faults().Thaw();
     sims["first"]->faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 1, 1, 0);
-    Run killed = Vtbox({"fleet", "backup", dir / "fleet.toml", "--device", "first"}, [&](pid_t fleet) {
+    RunResult killed = Vtbox({"fleet", "backup", dir / "fleet.toml", "--device", "first"}, [&](pid_t fleet) {
         pid_t job = WaitForJob("first");
         kill(job, SIGKILL);
         kill(fleet, SIGKILL);
     });
     EXPECT_EQ(killed.exitCode, 128 + SIGKILL);
     sims["first"]->faults().Thaw();
-    Run next = Vtbox({"fleet", "backup", dir / "fleet.toml", "--device", "first", "--json"});
+    RunResult next = Vtbox({"fleet", "backup", dir / "fleet.toml", "--device", "first", "--json"});
     EXPECT_EQ(next.exitCode, 0) << next.out << next.err;
     bool unlocked = false;
     for (const auto &l : JsonLines(next.out)) unlocked = unlocked || l.Text("event") == "unlock";
