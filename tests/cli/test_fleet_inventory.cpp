@@ -194,6 +194,12 @@ TEST(FleetInventory, DeviceBeatsGroupBeatsDefaultsBeatsBuiltIn) {
         << json;
     EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 4);  // [fleet] and three devices
 
+    // Durations as the design writes them, and as check shows them back.
+    uint64_t seconds = 0;
+    EXPECT_TRUE(ParseDuration("1h30m", &seconds) && FormatDuration(seconds) == "1h30m");
+    EXPECT_TRUE(ParseDuration("90", &seconds) && FormatDuration(seconds) == "1m30s");
+    EXPECT_FALSE(ParseDuration("30m1h", &seconds) || ParseDuration("1h1h", &seconds) || ParseDuration("h", &seconds));
+
     // As many devices and groups as an inventory may hold (one more is refused above).
     ASSERT_TRUE(LoadInventory(Write(dir, Devices(10000) + Groups(10000)), &inv, &error)) << error;
     EXPECT_EQ(inv.devices.size(), 10000u);
