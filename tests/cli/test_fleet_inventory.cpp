@@ -34,6 +34,12 @@ std::string Devices(size_t count) {
     return text;
 }
 
+std::string Groups(size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += "[group.g" + std::to_string(i) + "]\n";
+    return text;
+}
+
 TEST(FleetInventory, EachFaultNamesItsLineAndKey) {
     struct Case {
         const char *what;
@@ -88,6 +94,7 @@ TEST(FleetInventory, EachFaultNamesItsLineAndKey) {
         {"one [device] table", kBase + "[device]\nname = \"a\"\n", 4, "device", "[[device]] tables"},
         {"no device", kBase, 0, "", "names no device"},
         {"one device over the bound", Devices(10001), 4, "device", "more than 10000 devices"},
+        {"one group over the bound", kBase + dev + Groups(10001), 7, "group", "more than 10000 groups"},
         {"file over its bound", kBase + dev + "#" + std::string(1024 * 1024, 'x') + "\n", 0, "", "larger than"},
     };
     vttest::TempDir dir;
@@ -187,9 +194,16 @@ TEST(FleetInventory, DeviceBeatsGroupBeatsDefaultsBeatsBuiltIn) {
         << json;
     EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 4);  // [fleet] and three devices
 
-    // As many devices as an inventory may hold (one more is refused above).
-    ASSERT_TRUE(LoadInventory(Write(dir, Devices(10000)), &inv, &error)) << error;
+    // Durations as the design writes them, and as check shows them back.
+    uint64_t seconds = 0;
+    EXPECT_TRUE(ParseDuration("1h30m", &seconds) && FormatDuration(seconds) == "1h30m");
+    EXPECT_TRUE(ParseDuration("90", &seconds) && FormatDuration(seconds) == "1m30s");
+    EXPECT_FALSE(ParseDuration("30m1h", &seconds) || ParseDuration("1h1h", &seconds) || ParseDuration("h", &seconds));
+
+    // As many devices and groups as an inventory may hold (one more is refused above).
+    ASSERT_TRUE(LoadInventory(Write(dir, Devices(10000) + Groups(10000)), &inv, &error)) << error;
     EXPECT_EQ(inv.devices.size(), 10000u);
+    EXPECT_EQ(inv.groups.size(), 10000u);
 }
 
 TEST(FleetInventory, FillsNameAndHostAndKeepsAnInlinePasswordPrivate) {
