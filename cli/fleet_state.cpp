@@ -138,31 +138,32 @@ const toml::table *SubTable(const toml::table &entry, const char *key, const std
     return node ? node->as_table() : nullptr;
 }
 
+bool ReadAttempt(const toml::table &table, const std::string &where, Attempt *a, std::string *why) {
+    const EntryReader r(table, where);
+    int64_t value = a->time;
+    if (!r.Integer("time", kTimeMin, kTimeMax, &value, why)) return false;
+    a->time = static_cast<std::time_t>(value);
+    value = a->exitCode;
+    if (!r.Integer("exit-code", std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &value, why))
+        return false;
+    a->exitCode = static_cast<int>(value);
+    return r.Text("outcome", &a->outcome, why) && r.Text("reason", &a->reason, why) &&
+           r.Seconds("seconds", &a->seconds, why);
+}
+
 bool ReadDevice(const std::string &name, const toml::table &entry, DeviceState *out, std::string *why) {
     const std::string where = "device." + name;
     bool ok = true;
     const toml::table *last = SubTable(entry, "last", where, &ok, why);
     const toml::table *success = SubTable(entry, "success", where, &ok, why);
+    const toml::table *verify = SubTable(entry, "verify", where, &ok, why);
     if (!ok) return false;
-    int64_t value = 0;
-    if (last) {
-        const EntryReader r(*last, where + ".last");
-        Attempt &a = out->last;
-        value = a.time;
-        if (!r.Integer("time", kTimeMin, kTimeMax, &value, why)) return false;
-        a.time = static_cast<std::time_t>(value);
-        value = a.exitCode;
-        if (!r.Integer("exit-code", std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), &value, why))
-            return false;
-        a.exitCode = static_cast<int>(value);
-        if (!r.Text("outcome", &a.outcome, why) || !r.Text("reason", &a.reason, why) ||
-            !r.Seconds("seconds", &a.seconds, why))
-            return false;
-    }
+    if (last && !ReadAttempt(*last, where + ".last", &out->last, why)) return false;
+    if (verify && !ReadAttempt(*verify, where + ".verify", &out->verify, why)) return false;
     if (success) {
         const EntryReader r(*success, where + ".success");
         Success &s = out->success;
-        value = s.time;
+        int64_t value = s.time;
         if (!r.Integer("time", kTimeMin, kTimeMax, &value, why)) return false;
         s.time = static_cast<std::time_t>(value);
         value = 0;
@@ -314,22 +315,25 @@ bool SaveState(const Inventory &inventory, const FleetState &state, std::string 
     root.insert("inventory", Utf8(inventory.path));
     toml::table devices;
     for (const auto &[name, device] : state.devices) {
-        const Attempt &a = device.last;
         const Success &s = device.success;
-        std::string reason = Utf8(a.reason);
-        reason.resize(vt::Utf8PrefixLength(reason, kMaxReasonBytes));
-        toml::table last{{"time", static_cast<int64_t>(a.time)},
-                         {"outcome", Utf8(a.outcome)},
-                         {"exit-code", static_cast<int64_t>(a.exitCode)},
-                         {"reason", reason},
-                         {"seconds", SavedSeconds(a.seconds)}};
+        auto attempt = [](const Attempt &a) {
+            std::string reason = Utf8(a.reason);
+            reason.resize(vt::Utf8PrefixLength(reason, kMaxReasonBytes));
+            return toml::table{{"time", static_cast<int64_t>(a.time)},
+                               {"outcome", Utf8(a.outcome)},
+                               {"exit-code", static_cast<int64_t>(a.exitCode)},
+                               {"reason", reason},
+                               {"seconds", SavedSeconds(a.seconds)}};
+        };
         toml::table success{
             {"time", static_cast<int64_t>(s.time)},
             {"file", Utf8(s.file)},
             {"size", static_cast<int64_t>(std::min<uint64_t>(s.size, std::numeric_limits<int64_t>::max()))},
             {"documents", std::max<int64_t>(s.documents, -1)},
             {"seconds", SavedSeconds(s.seconds)}};
-        devices.insert(Utf8(name), toml::table{{"last", std::move(last)}, {"success", std::move(success)}});
+        toml::table entry{{"last", attempt(device.last)}, {"success", std::move(success)}};
+        if (device.verify.time) entry.insert("verify", attempt(device.verify));
+        devices.insert(Utf8(name), std::move(entry));
     }
     root.insert("device", std::move(devices));
     std::ostringstream out;

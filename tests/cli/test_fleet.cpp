@@ -95,7 +95,7 @@ protected:
     // Runs vtbox fleet; during (when given) runs on this thread once it has
     // started, with its process id.
     RunResult Vtbox(const std::vector<std::string> &args, const std::function<void(pid_t)> &during = {},
-              const std::vector<std::string> &prefix = {}) {
+                    const std::vector<std::string> &prefix = {}) {
         vttest::TempDir io;
         std::vector<std::string> full = prefix;
         full.push_back(VTBOX_PROGRAM);
@@ -133,8 +133,7 @@ protected:
     // process it names.
     pid_t WaitForJob(const std::string &name) {
         vttest::SimDevice &s = *sims.at(name);
-        std::string record =
-            dir / ("state/vtbox/jobs/" + s.address + "_" + std::to_string(s.device->HttpPort()));
+        std::string record = dir / ("state/vtbox/jobs/" + s.address + "_" + std::to_string(s.device->HttpPort()));
         for (int i = 0; i < 1500; ++i) {
             std::string text = Slurp(record);
             size_t at = text.find("pid ");

@@ -79,7 +79,8 @@ std::string Show(const DeviceState &s) {
     std::ostringstream out;
     out << s.last.time << "|" << s.last.outcome << "|" << s.last.exitCode << "|" << s.last.reason << "|"
         << s.last.seconds << "|" << s.success.time << "|" << s.success.file << "|" << s.success.size << "|"
-        << s.success.documents << "|" << s.success.seconds;
+        << s.success.documents << "|" << s.success.seconds << "|" << s.verify.time << "|" << s.verify.outcome << "|"
+        << s.verify.exitCode << "|" << s.verify.reason;
     return out.str();
 }
 
@@ -115,8 +116,10 @@ TEST(FleetState, ReadsBackWhatItWroteAndRebuildsWhatItCannotTrust) {
 
     FleetState saved;
     saved.devices["berlin-2nd-floor"] = {{1765000000, "failed", 3, "wrong password for \"admin\"\nsee \xff", 12.5},
-                                         {1764900000, "/srv/b/berlin-2nd-floor/x.zip", 123456789, 42, 300.25}};
+                                         {1764900000, "/srv/b/berlin-2nd-floor/x.zip", 123456789, 42, 300.25},
+                                         {}};
     saved.devices["hq.mailroom"].last = {1765000100, "done", 0, "", 1};
+    saved.devices["hq.mailroom"].verify = {1765000150, "failed", 8, "damaged: DATA.zip", 3};
     saved.devices["retired"].last = {1765000200, "done", 0, "", 1};
     ASSERT_TRUE(SaveState(inventory, saved, &error)) << error;
     EXPECT_EQ(Mode(path), 0600u);
@@ -146,7 +149,7 @@ TEST(FleetState, ReadsBackWhatItWroteAndRebuildsWhatItCannotTrust) {
     SetTime(dir / "elsewhere.zip", 1765200000);
     fs::create_symlink(dir / "elsewhere.zip", folder + "/z-link.zip");
     Write(folder + "/notes.txt", "notes");
-    const std::string rebuilt = Show({{}, {1765100000, folder + "/a-newer.zip", 5, -1, 0}});
+    const std::string rebuilt = Show({{}, {1765100000, folder + "/a-newer.zip", 5, -1, 0}, {}});
 
     const std::string head = "format = \"vtbox-fleet-state 1\"\ninventory = \"" + inventory.path + "\"\n";
     Write(dir / "victim", "not ours");
@@ -268,8 +271,8 @@ TEST(FleetMetrics, PromtoolAcceptsThemAndTheNodeExporterServesThem) {
     inventory.devices[2].enabled.value = false;
     const std::time_t now = std::time(nullptr);
     FleetState state;
-    state.devices["berlin-2nd-floor"] = {{now - 50, "done", 0, "", 61.5},
-                                         {now - 60, dir / "backups/berlin-2nd-floor/b.zip", 7340032, 120, 58.25}};
+    state.devices["berlin-2nd-floor"] = {
+        {now - 50, "done", 0, "", 61.5}, {now - 60, dir / "backups/berlin-2nd-floor/b.zip", 7340032, 120, 58.25}, {}};
     state.devices["hq-mailroom"].last = {now - 40, "failed", 3, "wrong password", 2};
     RunFigures run{now - 100, 2, 2, 1, 100, true};
     const std::string text = MetricsText(inventory, state, run);
