@@ -146,6 +146,8 @@ std::string ReasonOf(const std::string &errorTail, const JsonFields &summary, in
         at = end + 1;
         if (line.rfind("vtbox: ", 0) != 0) continue;
         line = line.substr(7);
+        // What vtbox says while it stops is no reason.
+        if (line.rfind("cancelling;", 0) == 0) continue;
         reason += (reason.empty() ? "" : "; ") + line;
     }
     if (reason.empty()) {
