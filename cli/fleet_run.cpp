@@ -284,7 +284,7 @@ public:
     static void AddRow(JsonObject &o, const Job &j) {
         o.Add("outcome", j.outcome).Add("exitCode", j.exitCode).Add("reason", j.reason).Add("file", j.file);
         o.Add("size", j.size).Add("documents", j.documents).Add("seconds", j.seconds);
-        o.Add("notes", JsonArray([&] {
+        o.AddRaw("notes", JsonArray([&] {
                   std::vector<std::string> quoted;
                   for (const std::string &n : j.notes) quoted.push_back(Quoted(n));
                   return quoted;
