@@ -55,7 +55,15 @@ private:
 
 }  // namespace
 
-std::string MetricsText(const Inventory &inventory, const FleetState &state, const RunFigures &run) {
+std::string MetricsText(const Inventory &inventory, const FleetState &state, const RunFigures *current) {
+    RunFigures last;
+    last.started = state.run.started;
+    last.devices = state.run.devices;
+    last.failed = state.run.failed;
+    last.seconds = state.run.seconds;
+    last.finished = state.run.ended != 0;
+    const RunFigures &run = current ? *current : last;
+    const bool anyRun = current || state.run.ended;
     const std::time_t now = std::time(nullptr);
     struct Row {
         const DeviceConfig *device;
@@ -100,6 +108,16 @@ std::string MetricsText(const Inventory &inventory, const FleetState &state, con
          [](const Row &r) { return Number(static_cast<int64_t>(r.device->staleAfterSeconds.value)); });
     each("vtbox_fleet_device_up_to_date", "1 when the device has a good backup within its stale-after, else 0.",
          [now](const Row &r) { return std::string(IsStale(*r.device, r.state, now) ? "0" : "1"); });
+    each("vtbox_fleet_device_last_verify_timestamp_seconds",
+         "When fleet verify last read the device's newest backup (no sample when never).", [](const Row &r) {
+             return r.state.verify.time ? Number(static_cast<int64_t>(r.state.verify.time)) : std::string();
+         });
+    each("vtbox_fleet_device_last_verify_exit_code",
+         "The exit code of the last fleet verify of the device's newest backup (0: whole; no sample when never).",
+         [](const Row &r) {
+             return r.state.verify.time ? Number(static_cast<int64_t>(r.state.verify.exitCode)) : std::string();
+         });
+    if (!anyRun) return w.text();
     w.Family("vtbox_fleet_run_devices", "The devices of the last (or the running) fleet run.");
     w.Sample("", Number(static_cast<int64_t>(run.devices)));
     w.Family("vtbox_fleet_run_failed_devices", "The devices that failed in the last (or the running) fleet run.");

@@ -22,7 +22,9 @@ struct RunFigures {
     bool finished = false;
 };
 
-std::string MetricsText(const Inventory &inventory, const FleetState &state, const RunFigures &run);
+// run: the backup run going on (or just ended); without one (a verify run)
+// the run's figures are the last backup run's that the state keeps.
+std::string MetricsText(const Inventory &inventory, const FleetState &state, const RunFigures *run);
 
 bool WriteMetrics(const std::string &path, const std::string &text, std::string *error);
 

@@ -285,10 +285,10 @@ public:
         o.Add("outcome", j.outcome).Add("exitCode", j.exitCode).Add("reason", j.reason).Add("file", j.file);
         o.Add("size", j.size).Add("documents", j.documents).Add("seconds", j.seconds);
         o.AddRaw("notes", JsonArray([&] {
-                  std::vector<std::string> quoted;
-                  for (const std::string &n : j.notes) quoted.push_back(Quoted(n));
-                  return quoted;
-              }()));
+                     std::vector<std::string> quoted;
+                     for (const std::string &n : j.notes) quoted.push_back(Quoted(n));
+                     return quoted;
+                 }()));
     }
     static std::string Quoted(const std::string &text) {
         JsonObject o;
@@ -374,6 +374,11 @@ public:
         if (!Loop(&error)) return Problem(error, kExitFailure);
         figures_.finished = true;
         figures_.seconds = Elapsed();
+        if (!verifyRun_) {
+            state_.run = {figures_.started, std::time(nullptr), figures_.devices, figures_.failed, figures_.seconds};
+            std::string saveError;
+            if (!SaveState(inv_, state_, &saveError)) Warn("the fleet's state file was not written: " + saveError);
+        }
         WriteMetricsNow();
         Report();
         const int rc = stopSignal_ == SIGINT    ? int{kExitInterrupted}
@@ -851,7 +856,8 @@ private:
         if (metricsPath_.empty()) return;
         figures_.seconds = Elapsed();
         std::string error;
-        if (!WriteMetrics(metricsPath_, MetricsText(inv_, state_, figures_), &error) && !metricsWarned_) {
+        if (!WriteMetrics(metricsPath_, MetricsText(inv_, state_, verifyRun_ ? nullptr : &figures_), &error) &&
+            !metricsWarned_) {
             metricsWarned_ = true;
             Warn("the metrics file " + metricsPath_ + " was not written: " + error);
         }

@@ -258,6 +258,25 @@ FleetState LoadState(const Inventory &inventory, std::string *problem) {
         *problem = Rebuilding(path, "is damaged (device is not a table)");
         return Rebuilt(inventory);
     }
+    if (const toml::node *run = root.get("run")) {
+        std::string why;
+        int64_t started = 0, ended = 0, count = 0, failed = 0;
+        const bool ok = run->is_table();
+        static const toml::table kNone;
+        const EntryReader r(ok ? *run->as_table() : kNone, "run");
+        if (!ok || !r.Integer("started", kTimeMin, kTimeMax, &started, &why) ||
+            !r.Integer("ended", kTimeMin, kTimeMax, &ended, &why) ||
+            !r.Integer("devices", 0, std::numeric_limits<uint32_t>::max(), &count, &why) ||
+            !r.Integer("failed", 0, std::numeric_limits<uint32_t>::max(), &failed, &why) ||
+            !r.Seconds("seconds", &state.run.seconds, &why)) {
+            *problem = Rebuilding(path, "is damaged (" + (ok ? why : std::string("run is not a table")) + ")");
+            return Rebuilt(inventory);
+        }
+        state.run.started = static_cast<std::time_t>(started);
+        state.run.ended = static_cast<std::time_t>(ended);
+        state.run.devices = static_cast<uint32_t>(count);
+        state.run.failed = static_cast<uint32_t>(failed);
+    }
     for (const DeviceConfig &device : inventory.devices) {
         const toml::node *entry = devices ? devices->as_table()->get(device.name) : nullptr;
         if (!entry) continue;
@@ -336,6 +355,12 @@ bool SaveState(const Inventory &inventory, const FleetState &state, std::string 
         devices.insert(Utf8(name), std::move(entry));
     }
     root.insert("device", std::move(devices));
+    if (state.run.ended)
+        root.insert("run", toml::table{{"started", static_cast<int64_t>(state.run.started)},
+                                       {"ended", static_cast<int64_t>(state.run.ended)},
+                                       {"devices", static_cast<int64_t>(state.run.devices)},
+                                       {"failed", static_cast<int64_t>(state.run.failed)},
+                                       {"seconds", SavedSeconds(state.run.seconds)}});
     std::ostringstream out;
     out << root << "\n";
     const std::string text = out.str();

@@ -37,8 +37,17 @@ struct DeviceState {
     Attempt verify;   // the last "fleet verify" of its newest file (outcome verified or failed)
 };
 
+// The last fleet backup run that ended, for the metrics that a verify run
+// writes (which must not pass for a backup run's).
+struct RunRecord {
+    std::time_t started = 0, ended = 0;  // 0: none ended yet
+    uint32_t devices = 0, failed = 0;
+    double seconds = 0;
+};
+
 struct FleetState {
     std::map<std::string, DeviceState> devices;  // by device name
+    RunRecord run;
 };
 
 // The state folder: $STATE_DIRECTORY (systemd's StateDirectory=) when set,

@@ -271,6 +271,13 @@ TEST_F(Fleet, EveryFaultEndsWithItsOwnReasonAndTheOthersAreWhole) {
         EXPECT_EQ(l.Integer("lastExitCode"), expected.at(device).first);
         EXPECT_NE(l.Text("lastReason").find(expected.at(device).second), std::string::npos);
     }
+
+    // A verify run adds its outcome and leaves the backup run's figures.
+    RunResult verify = Vtbox({"fleet", "verify", dir / "fleet.toml", "--device", "good-1", "--metrics", metrics});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+    const std::string after = Slurp(metrics);
+    EXPECT_NE(after.find("vtbox_fleet_device_last_verify_exit_code{device=\"good-1\""), std::string::npos) << after;
+    EXPECT_NE(after.find("vtbox_fleet_run_failed_devices 6"), std::string::npos) << after;
 }
 
 // Ctrl-C ends a run as it ends one vtbox: nothing new starts, the running

@@ -120,6 +120,7 @@ TEST(FleetState, ReadsBackWhatItWroteAndRebuildsWhatItCannotTrust) {
                                          {}};
     saved.devices["hq.mailroom"].last = {1765000100, "done", 0, "", 1};
     saved.devices["hq.mailroom"].verify = {1765000150, "failed", 8, "damaged: DATA.zip", 3};
+    saved.run = {1765000000, 1765000300, 3, 1, 300.5};
     saved.devices["retired"].last = {1765000200, "done", 0, "", 1};
     ASSERT_TRUE(SaveState(inventory, saved, &error)) << error;
     EXPECT_EQ(Mode(path), 0600u);
@@ -135,6 +136,9 @@ TEST(FleetState, ReadsBackWhatItWroteAndRebuildsWhatItCannotTrust) {
     EXPECT_EQ(Show(loaded.devices["berlin-2nd-floor"]), Show(saved.devices["berlin-2nd-floor"]));
     EXPECT_EQ(Show(loaded.devices["hq.mailroom"]), Show(saved.devices["hq.mailroom"]));
     EXPECT_EQ(loaded.devices.count("retired"), 0u);
+    EXPECT_EQ(loaded.run.ended, 1765000300);
+    EXPECT_EQ(loaded.run.failed, 1u);
+    EXPECT_DOUBLE_EQ(loaded.run.seconds, 300.5);
 
     // The first device's folder: two backups (the newer by time, not by
     // name, is its last success), a newer link and a newer file that is no
@@ -275,7 +279,7 @@ TEST(FleetMetrics, PromtoolAcceptsThemAndTheNodeExporterServesThem) {
         {now - 50, "done", 0, "", 61.5}, {now - 60, dir / "backups/berlin-2nd-floor/b.zip", 7340032, 120, 58.25}, {}};
     state.devices["hq-mailroom"].last = {now - 40, "failed", 3, "wrong password", 2};
     RunFigures run{now - 100, 2, 2, 1, 100, true};
-    const std::string text = MetricsText(inventory, state, run);
+    const std::string text = MetricsText(inventory, state, &run);
 
     // The device never backed up: no success, not up to date, and its
     // labels escaped; the disabled one has no rows.
