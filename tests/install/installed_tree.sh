@@ -74,7 +74,7 @@ grep "file=$stage/$pkglibdir/libbrlang.so .*generating link map" "$work/gui.err"
   fail "the utility did not load $pkglibdir/libbrlang.so"
 
 echo "== manuals and completion"
-for page in vtbox VAULTRABackupRestore vtbox-discover vtbox-snmp vtbox-devicesim; do
+for page in vtbox vtbox-fleet VAULTRABackupRestore vtbox-discover vtbox-snmp vtbox-devicesim; do
   zcat "$stage/$mandir/man1/$page.1.gz" >"$work/page" || fail "no manual page for $page"
   sed 's/\\-/-/g' "$work/page" | grep -i '^\.TH "'"$page"'"' >/dev/null || fail "$page.1 is no manual page of $page"
 done
