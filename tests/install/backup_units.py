@@ -231,9 +231,17 @@ def main():
             name, _, path = specifiers(credential, unit_values).partition(":")
             shutil.copy(path, os.path.join(unit_values["d"], name))
             os.chmod(os.path.join(unit_values["d"], name), 0o400)  # as systemd hands it over
+        states = []
         for line in values(service, "StateDirectory"):
             for state in specifiers(line, unit_values).split():
-                os.makedirs(os.path.join(unit_values["S"], state), exist_ok=True)
+                states.append(os.path.join(unit_values["S"], state))
+                os.makedirs(states[-1], exist_ok=True)
+        # systemd names every state folder in one variable, which vtbox
+        # would take for its own state folder.
+        env["STATE_DIRECTORY"] = ":".join(states)
+        for line in values(service, "UnsetEnvironment"):
+            for name in line.split():
+                env.pop(name, None)
         cwd = specifiers(one("WorkingDirectory"), unit_values)
         writable = specifiers(one("ReadWritePaths"), unit_values)
 
