@@ -3,7 +3,7 @@ _vtbox() {
     local cur prev words cword
     _init_completion -s || return
 
-    local commands="boxes backup restore info verify ls find diff extract unlock convert version prune"
+    local commands="boxes backup restore info verify ls find diff extract unlock convert version prune fleet"
     local device="--host --port --ftp-port --timeout --password-file --password-command"
     local output="--json --quiet --verbose"
 
@@ -12,7 +12,36 @@ _vtbox() {
             _known_hosts_real -- "$cur"
             return ;;
         --port | --ftp-port | --timeout | --keep-last | --keep-daily | --keep-weekly | --keep-monthly | --from | --to | \
-            --only)
+            --only | --jobs)
+            return ;;
+        --metrics)
+            _filedir prom
+            return ;;
+        --group | --device)
+            # The groups and device names of the inventory on the line: the
+            # first word after "fleet COMMAND" that is no option nor its value.
+            local k inventory="" seen=0
+            for ((k = 1; k < cword - 1; k++)); do
+                case ${words[k]} in
+                    --jobs | --group | --device | --metrics | --host | --port | --ftp-port | --timeout | \
+                        --password-file | --password-command)
+                        ((k++)) ;;
+                    -*) ;;
+                    *)
+                        ((seen++))
+                        if ((seen == 3)); then
+                            inventory=${words[k]}
+                            break
+                        fi ;;
+                esac
+            done
+            inventory=${inventory/#\~/$HOME}
+            [[ -r $inventory ]] || return
+            if [[ $prev == --group ]]; then
+                COMPREPLY=($(compgen -W "$(sed -n 's/^[[:space:]]*\[group\.\([A-Za-z0-9._-]*\)\].*/\1/p' "$inventory")" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "$(sed -n 's/^[[:space:]]*name[[:space:]]*=[[:space:]]*"\([A-Za-z0-9._-]*\)".*/\1/p' "$inventory")" -- "$cur"))
+            fi
             return ;;
         --password-command)
             compopt -o filenames
@@ -46,7 +75,7 @@ _vtbox() {
         case ${words[i]} in
             --host | --port | --ftp-port | --timeout | --password-file | --password-command | --boxes | \
                 --output | -o | --input | -i | --mode | --keep-last | --keep-daily | --keep-weekly | --keep-monthly | \
-                --from | --to | --only)
+                --from | --to | --only | --jobs | --group | --device | --metrics)
                 ((i++)) ;;
             -*) ;;
             *)
@@ -75,8 +104,40 @@ _vtbox() {
         version) options="--json" ;;
         prune) options="$output --keep-last --keep-daily --keep-weekly --keep-monthly --dry-run" ;;
         convert) options="--from --to --json" ;;
+        fleet) ;;
     esac
-    if [[ $cur == -* ]]; then
+    if [[ $command == fleet ]]; then
+        # What to do first, then the inventory.
+        local what="" j
+        for ((j = i + 1; j < cword; j++)); do
+            case ${words[j]} in
+                --jobs | --group | --device | --metrics) ((j++)) ;;
+                -*) ;;
+                *) what=${words[j]}; break ;;
+            esac
+        done
+        case $what in
+            check | status) options="--json --quiet --verbose" ;;
+            backup) options="--jobs --group --device --verify --json --metrics --quiet --verbose" ;;
+            verify) options="--group --device --json --metrics --quiet --verbose" ;;
+            *) options="--jobs --group --device --verify --json --metrics --quiet --verbose" ;;
+        esac
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
+        elif [[ -z $what ]]; then
+            COMPREPLY=($(compgen -W "check backup status verify" -- "$cur"))
+        else
+            local inventory="" k
+            for ((k = j + 1; k < cword; k++)); do
+                case ${words[k]} in
+                    --jobs | --group | --device | --metrics) ((k++)) ;;
+                    -*) ;;
+                    *) inventory=${words[k]}; break ;;
+                esac
+            done
+            [[ -z $inventory ]] && _filedir toml
+        fi
+    elif [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
     elif [[ $command == info || $command == verify || $command == diff ]]; then
         _filedir '@(zip|ZIP)'

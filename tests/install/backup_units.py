@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""The unattended backup units: systemd-analyze verify passes on both, and the
-service's command lines, expanded as systemd expands them (specifiers, the
-unit's environment and the instance's file, the password as a credential),
-back up the simulated device and prune the folder when run by hand.
+"""The unattended backup units: systemd-analyze verify passes on every one, the
+one-device service's command lines, expanded as systemd expands them
+(specifiers, the unit's environment and the instance's file, the password as a
+credential), back up the simulated device and prune the folder when run by
+hand, and the fleet's units run vtbox fleet on the instance's inventory without
+a shell, with the example inventory keeping to the inventory's keys.
 
 usage: backup_units.py STAGE BINDIR UNITDIR DOCDIR CONFIGURED_BINDIR
 """
@@ -14,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import tomllib
 
 def fail(message):
     print("FAIL: " + message, file=sys.stderr)
@@ -88,11 +91,70 @@ def start_device(bin_dir, work):
     fail("the simulated device did not start: " + text)
 
 
+# The keys an inventory may hold: those of a device, which [defaults] and a
+# group may give too (but name, host and group), and those of the run.
+DEVICE_KEYS = {"name", "host", "group", "enabled", "port", "ftp-port", "timeout", "password", "password-file",
+               "password-command", "boxes", "backup-root", "file-name", "keep-last", "keep-daily", "keep-weekly",
+               "keep-monthly", "stale-after", "device-time-limit", "retries", "retry-delay", "hook-time-limit",
+               "verify", "on-success", "on-failure", "on-finish"}
+FLEET_KEYS = {"jobs", "metrics-file", "on-run-end", "hook-time-limit"}
+
+
+def check_fleet_units(service_sections, timer_sections, configured_vtbox, example, staged_vtbox, work):
+    service, timer = service_sections["Service"], timer_sections["Timer"]
+
+    def one(key):
+        v = values(service, key)
+        if len(v) != 1:
+            fail("the fleet service has %d %s= lines" % (len(v), key))
+        return v[0]
+    # The instance's inventory, handed to vtbox itself: no shell between.
+    argv = shlex.split(one("ExecStart"))
+    if argv != [configured_vtbox, "fleet", "backup", "%E/vtbox/fleet/%i.toml"]:
+        fail("the fleet service runs %s" % argv)
+    if values(service, "ExecStartPre") or values(service, "ExecStartPost"):
+        fail("the fleet service runs more than vtbox fleet")
+    if one("Type") != "oneshot" or "vtbox" not in one("StateDirectory").split():
+        fail("the fleet service is no oneshot keeping its state in StateDirectory=vtbox")
+    if one("NoNewPrivileges") != "yes" or one("ProtectSystem") != "strict" or one("User") in ("", "root", "0"):
+        fail("the fleet service is not hardened")
+    # A stop goes to the fleet run alone, which cancels its devices' jobs;
+    # a signal to every process would reach each job twice.
+    if one("KillSignal") != "SIGINT" or one("KillMode") != "mixed":
+        fail("a stop of the fleet service is not the fleet run's Ctrl-C")
+    if values(timer, "Persistent") != ["true"] or len(values(timer, "OnCalendar")) != 1 or \
+            not values(timer, "RandomizedDelaySec"):
+        fail("the fleet timer is not a nightly one with a random delay that catches up after a boot")
+
+    inventory = tomllib.load(open(example, "rb"))
+    for table, keys in [("defaults", inventory.get("defaults", {}))] + \
+            [("group." + g, t) for g, t in inventory.get("group", {}).items()]:
+        unknown = set(keys) - (DEVICE_KEYS - {"name", "host", "group"})
+        if unknown:
+            fail("the example inventory's [%s] holds %s" % (table, sorted(unknown)))
+    for device in inventory.get("device", []):
+        if set(device) - DEVICE_KEYS or not {"name", "host"} <= set(device):
+            fail("the example inventory's device %s" % device)
+        if device.get("group", "") not in inventory.get("group", {}).keys() | {""}:
+            fail("the example inventory's device %s names a group it lacks" % device["name"])
+    if set(inventory.get("fleet", {})) - FLEET_KEYS or set(inventory) - {"fleet", "defaults", "group", "device"}:
+        fail("the example inventory holds keys of no inventory")
+    # Where the command is built in, it reads the example as it is.
+    help_text = subprocess.run([staged_vtbox, "--help"], capture_output=True, text=True).stdout
+    if re.search(r"^  fleet ", help_text, re.M):
+        r = subprocess.run([staged_vtbox, "fleet", "check", example], capture_output=True, text=True,
+                           env={"PATH": "/usr/bin:/bin", "HOME": work})
+        if r.returncode != 0:
+            fail("vtbox fleet check of the example inventory exited %d:\n%s%s" % (r.returncode, r.stdout, r.stderr))
+
+
 def main():
     stage, bindir, unitdir, docdir, configured_bindir = sys.argv[1:6]
     bin_dir = os.path.join(stage, bindir)
     service_text = open(os.path.join(stage, unitdir, "vtbox-backup@.service"), encoding="utf-8").read()
     timer_text = open(os.path.join(stage, unitdir, "vtbox-backup@.timer"), encoding="utf-8").read()
+    fleet_service_text = open(os.path.join(stage, unitdir, "vtbox-fleet@.service"), encoding="utf-8").read()
+    fleet_timer_text = open(os.path.join(stage, unitdir, "vtbox-fleet@.timer"), encoding="utf-8").read()
     example = os.path.join(stage, docdir, "examples", "instance.conf")
     configured_vtbox = configured_bindir + "/vtbox"
     staged_vtbox = os.path.join(bin_dir, "vtbox")
@@ -108,12 +170,19 @@ def main():
             open(os.path.join(units, "vtbox-backup@.service"), "w").write(
                 service_text.replace(configured_vtbox, staged_vtbox))
             open(os.path.join(units, "vtbox-backup@.timer"), "w").write(timer_text)
+            open(os.path.join(units, "vtbox-fleet@.service"), "w").write(
+                fleet_service_text.replace(configured_vtbox, staged_vtbox))
+            open(os.path.join(units, "vtbox-fleet@.timer"), "w").write(fleet_timer_text)
             r = subprocess.run([analyze, "verify", "--man=no", "vtbox-backup@printroom.service",
-                                "vtbox-backup@printroom.timer"], cwd=units, capture_output=True, text=True)
+                                "vtbox-backup@printroom.timer", "vtbox-fleet@berlin.service",
+                                "vtbox-fleet@berlin.timer"], cwd=units, capture_output=True, text=True)
             if r.returncode != 0 or r.stdout.strip() or r.stderr.strip():
                 fail("systemd-analyze verify:\n" + r.stdout + r.stderr)
         else:
             print("systemd-analyze is not installed: the units are not verified (scripts/install-deps installs it)")
+
+        check_fleet_units(sections(fleet_service_text), sections(fleet_timer_text), configured_vtbox,
+                          os.path.join(stage, docdir, "examples", "fleet-example.toml"), staged_vtbox, work)
 
         service = sections(service_text)["Service"]
         timer = sections(timer_text)["Timer"]
@@ -162,9 +231,17 @@ def main():
             name, _, path = specifiers(credential, unit_values).partition(":")
             shutil.copy(path, os.path.join(unit_values["d"], name))
             os.chmod(os.path.join(unit_values["d"], name), 0o400)  # as systemd hands it over
+        states = []
         for line in values(service, "StateDirectory"):
             for state in specifiers(line, unit_values).split():
-                os.makedirs(os.path.join(unit_values["S"], state), exist_ok=True)
+                states.append(os.path.join(unit_values["S"], state))
+                os.makedirs(states[-1], exist_ok=True)
+        # systemd names every state folder in one variable, which vtbox
+        # would take for its own state folder.
+        env["STATE_DIRECTORY"] = ":".join(states)
+        for line in values(service, "UnsetEnvironment"):
+            for name in line.split():
+                env.pop(name, None)
         cwd = specifiers(one("WorkingDirectory"), unit_values)
         writable = specifiers(one("ReadWritePaths"), unit_values)
 

@@ -74,7 +74,7 @@ grep "file=$stage/$pkglibdir/libbrlang.so .*generating link map" "$work/gui.err"
   fail "the utility did not load $pkglibdir/libbrlang.so"
 
 echo "== manuals and completion"
-for page in vtbox VAULTRABackupRestore vtbox-discover vtbox-snmp vtbox-devicesim; do
+for page in vtbox vtbox-fleet VAULTRABackupRestore vtbox-discover vtbox-snmp vtbox-devicesim; do
   zcat "$stage/$mandir/man1/$page.1.gz" >"$work/page" || fail "no manual page for $page"
   sed 's/\\-/-/g' "$work/page" | grep -i '^\.TH "'"$page"'"' >/dev/null || fail "$page.1 is no manual page of $page"
 done
@@ -105,6 +105,13 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
     done
   done
   grep -qx keep-both <<<"$(complete_words restore --mode "")" || fail "bash does not complete the restore modes"
+  grep -qx status <<<"$(complete_words fleet "")" || fail "bash does not complete the fleet commands"
+  printf '[group.floor2]\n[[device]]\nname = "lab-1"\n' >"$work/site.toml"
+  offered=$(cd "$work" && complete_words fleet backup "")
+  grep -qx site.toml <<<"$offered" && ! grep -qx backup.zip <<<"$offered" ||
+    fail "bash does not complete the inventory alone: $offered"
+  grep -qx floor2 <<<"$(cd "$work" && complete_words fleet backup site.toml --group "")" ||
+    fail "bash does not complete the inventory's groups"
 else
   echo "bash-completion is not installed: the bash completion is not tried (scripts/install-deps installs it)"
 fi
