@@ -817,8 +817,9 @@ private:
             const DeviceConfig &d = *j.device;
             for (const std::string &e :
                  {"VTBOX_DEVICE=" + d.name, "VTBOX_HOST=" + d.host, "VTBOX_GROUP=" + d.group,
-                  "VTBOX_OUTCOME=" + j.outcome, "VTBOX_EXIT_CODE=" + std::to_string(j.exitCode), "VTBOX_FILE=" + j.file,
-                  "VTBOX_SIZE=" + std::to_string(j.size), "VTBOX_REASON=" + j.reason})
+                  "VTBOX_OUTCOME=" + j.outcome, "VTBOX_EXIT_CODE=" + std::to_string(j.exitCode),
+                  "VTBOX_FILE=" + (j.success ? j.file : std::string()),
+                  "VTBOX_SIZE=" + (j.success ? std::to_string(j.size) : std::string()), "VTBOX_REASON=" + j.reason})
                 env.push_back(e);
             j.step = Step::Hook;
             j.phase = which;

@@ -117,10 +117,10 @@ _vtbox() {
             esac
         done
         case $what in
-            check | status) options="--json --quiet --verbose" ;;
-            backup) options="--jobs --group --device --verify --json --metrics --quiet --verbose" ;;
-            verify) options="--group --device --json --metrics --quiet --verbose" ;;
-            *) options="--jobs --group --device --verify --json --metrics --quiet --verbose" ;;
+            check | status) options="--json" ;;
+            backup) options="--jobs --group --device --verify --json --metrics" ;;
+            verify) options="--group --device --json --metrics" ;;
+            *) options="--jobs --group --device --verify --json --metrics" ;;
         esac
         if [[ $cur == -* ]]; then
             COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
