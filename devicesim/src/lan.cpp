@@ -48,9 +48,9 @@ unsigned LanState::OpenDataConnections() const {
 
 Pacer::Pacer(Faults &faults, unsigned rateKbps)
     : faults_(faults), bytesPerSecond_(uint64_t{std::min(rateKbps, kMaxRateKbps)} * 1000 / 8),
-      piece_(bytesPerSecond_ == 0 ? kDataBlock
-                                  : static_cast<size_t>(std::clamp<uint64_t>(bytesPerSecond_ / kPiecesPerSecond, 1,
-                                                                             kDataBlock))),
+      piece_(bytesPerSecond_ == 0
+                 ? kDataBlock
+                 : static_cast<size_t>(std::clamp<uint64_t>(bytesPerSecond_ / kPiecesPerSecond, 1, kDataBlock))),
       due_(Clock::now()) {}
 
 Pacer::Clock::duration Pacer::TimeOf(uint64_t bytes) const {
