@@ -15,7 +15,7 @@
 #     --latency-ms N       the devices' delay per reply (default 2)
 #     --rate-kbps N        their bandwidth per data connection (default 40000: 40 Mbit/s)
 #     --start-only         start the devices, write the inventory, check that every device answers and
-#                          that the inventory reads as TOML, print it, stop
+#                          that the inventory reads as TOML (and passes vtbox fleet check), print it, stop
 #
 # Devices listen on 127.0.0.2 and up, each on free ports; one whose address
 # cannot be bound runs on 127.0.0.1. Each has a password of its own, given to
@@ -146,7 +146,7 @@ run_fleet() {
   local label=$1 jobs=$2 rc=0 before after
   rm -rf "$work/backups" "$work/state" && mkdir -p "$work/backups" "$work/state"
   before=$(load)
-  env XDG_STATE_HOME="$work/state" PATH="$build/cli:$PATH" \
+  env -u STATE_DIRECTORY XDG_STATE_HOME="$work/state" PATH="$build/cli:$PATH" \
     python3 "$here/peak_rss.py" "$work/peaks" -- /usr/bin/time -v -o "$work/time" \
     "$vtbox" fleet backup "$work/fleet.toml" --jobs "$jobs" >"$work/run-$label.log" 2>&1 || rc=$?
   after=$(load)
@@ -187,6 +187,12 @@ if [ "$start_only" = 1 ]; then
     [[ $greeting == 220* ]] && answered=$((answered + 1))
   done <"$work/devices"
   echo "answered (web service and FTP): $answered of $devices"
+  if [ -x "$vtbox" ]; then
+    rc=0
+    "$vtbox" fleet check "$work/fleet.toml" >"$work/check.out" 2>&1 || rc=$?
+    echo "vtbox fleet check: exit $rc"
+    [ "$rc" -eq 0 ] || head -3 "$work/check.out"
+  fi
   head -20 "$work/fleet.toml"
   exit 0
 fi
