@@ -304,17 +304,25 @@ bool Prompt(std::string *password, std::string *error) {
 
 bool LoadConfigFile(ConfigFile *file, std::string *error) {
     std::string user;
-    if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        user = std::string(xdg) + "/vtbox/vtbox.conf";
-    else if (const char *home = std::getenv("HOME"); home && *home)
-        user = std::string(home) + "/.config/vtbox/vtbox.conf";
+    // VTBOX_CONFIG names the file instead, or "none" for none: a fleet run
+    // gives each device's vtbox every setting itself, and nothing of the
+    // user's own file may change or fail it.
     struct stat st {};
     std::string path;
-    for (const std::string &candidate : {user, std::string("/etc/vtbox/vtbox.conf")})
-        if (!candidate.empty() && stat(candidate.c_str(), &st) == 0) {
-            path = candidate;
-            break;
-        }
+    if (const char *named = std::getenv("VTBOX_CONFIG"); named && *named) {
+        if (std::strcmp(named, "none") == 0) return true;
+        path = named;  // the file named, or a failure: never another one
+    } else {
+        if (const char *xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+            user = std::string(xdg) + "/vtbox/vtbox.conf";
+        else if (const char *home = std::getenv("HOME"); home && *home)
+            user = std::string(home) + "/.config/vtbox/vtbox.conf";
+        for (const std::string &candidate : {user, std::string("/etc/vtbox/vtbox.conf")})
+            if (!candidate.empty() && stat(candidate.c_str(), &st) == 0) {
+                path = candidate;
+                break;
+            }
+    }
     if (path.empty()) return true;
     std::string text, why;
     if (!vt::ReadLocalFile(path, kMaxConfigFileBytes, vt::LinkRule::Follow, &text, &why, &st)) {

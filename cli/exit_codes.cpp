@@ -66,6 +66,8 @@ const char *ExitCodeTable() {
            "  10   partial: a restore wrote some documents, then failed, or keeps the only\n"
            "       copy of a document it took off the device\n"
            "  11   nothing to back up: the device has no boxes (no file written)\n"
+           "  12   fleet backup or verify: one or more devices failed (the report says which)\n"
+           "  13   fleet status: one or more devices have no good backup within stale-after\n"
            "  130  interrupted (Ctrl-C)\n"
            "  143  terminated (SIGTERM)\n";
 }

@@ -19,6 +19,8 @@ enum ExitCode : int {
     kExitPartial = 10,          // a restore that wrote part of its boxes before it failed, or that keeps a
                                 // rescue copy of a document it could not put back
     kExitNothingToBackUp = 11,  // the device has no box to back up: no file was written
+    kExitFleetFailed = 12,      // vtbox fleet backup or verify: one or more devices failed (the report says which)
+    kExitFleetStale = 13,       // vtbox fleet status: one or more devices have no good backup within stale-after
     kExitInterrupted = 130,     // Ctrl-C (SIGINT)
     kExitTerminated = 143,      // SIGTERM
 };

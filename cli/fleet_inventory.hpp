@@ -10,8 +10,8 @@
 namespace vtcli::fleet {
 
 // Where a resolved setting came from: the built-in default, [defaults], the
-// device's group, or the device's own table.
-enum class Origin { Builtin, Defaults, Group, Device };
+// device's group, or the device's own table; a run setting from [fleet].
+enum class Origin { Builtin, Defaults, Group, Device, Fleet };
 
 struct Source {
     Origin origin = Origin::Builtin;
@@ -46,12 +46,12 @@ struct DeviceConfig {
     Setting<std::string> backupRoot;       // absolute; the device's files go in backupRoot/name
     Setting<std::string> fileName;         // vtbox's output-name pattern inside that folder
     Setting<uint32_t> keepLast, keepDaily, keepWeekly, keepMonthly;
-    Setting<uint64_t> staleAfterSeconds;   // 36 h
-    Setting<uint64_t> timeLimitSeconds;    // device-time-limit, 6 h
-    Setting<uint32_t> retries;             // 2
-    Setting<uint64_t> retryDelaySeconds;   // 10 min
+    Setting<uint64_t> staleAfterSeconds;     // 36 h
+    Setting<uint64_t> timeLimitSeconds;      // device-time-limit, 6 h
+    Setting<uint32_t> retries;               // 2
+    Setting<uint64_t> retryDelaySeconds;     // 10 min
     Setting<uint64_t> hookTimeLimitSeconds;  // 60 s
-    Setting<bool> verify;                  // read the new file back whole
+    Setting<bool> verify;                    // read the new file back whole
     // Hooks: argument lists (no shell), empty when not set.
     Setting<std::vector<std::string>> onSuccess, onFailure, onFinish;
 
@@ -60,8 +60,8 @@ struct DeviceConfig {
 
 // Settings of the whole run, from the [fleet] table.
 struct RunConfig {
-    Setting<uint32_t> jobs;                // 4
-    Setting<std::string> metricsFile;      // "" for none
+    Setting<uint32_t> jobs;            // 4
+    Setting<std::string> metricsFile;  // "" for none
     Setting<std::vector<std::string>> onRunEnd;
     Setting<uint64_t> hookTimeLimitSeconds;  // for on-run-end
 };
@@ -73,9 +73,10 @@ struct Inventory {
     RunConfig run;
 };
 
-// Reads and resolves the inventory. False with "FILE:LINE: key KEY: what is
-// wrong" (or "FILE: ..." where no line applies) in *error for anything that
-// is not a sound inventory.
+// Reads and resolves the inventory. False with "FILE:LINE: KEY: what is
+// wrong" (or "FILE:LINE: what is wrong" for TOML that does not parse, "FILE:
+// what is wrong" where no line applies) in *error for anything that is not a
+// sound inventory.
 bool LoadInventory(const std::string &path, Inventory *out, std::string *error);
 
 // "1h30m", "36h", "2d", "90s", "45m" or a bare number of seconds; false for
@@ -85,7 +86,7 @@ bool ParseDuration(const std::string &text, uint64_t *seconds);
 std::string FormatDuration(uint64_t seconds);
 
 // How "fleet check" shows where a value came from: "built-in",
-// "defaults:12", "group berlin:20", "device:31".
+// "defaults:12", "group berlin:20", "device:31", "fleet:3" (a run setting).
 std::string SourceText(const Source &source);
 
 // What "fleet check" prints: one row per device with every setting and its

@@ -18,7 +18,7 @@ struct RunFigures {
     uint32_t devices = 0;  // devices of this run (after --group / --device)
     uint32_t done = 0;     // ended so far
     uint32_t failed = 0;
-    double seconds = 0;    // so far
+    double seconds = 0;  // so far
     bool finished = false;
 };
 

@@ -19,21 +19,22 @@ struct Attempt {
     std::time_t time = 0;  // when it ended (0: never)
     std::string outcome;   // done, failed, cancelled, partial, not-released, verified, damaged
     int exitCode = 0;
-    std::string reason;    // in vtbox's words; "" after a success
+    std::string reason;  // in vtbox's words; "" after a success
     double seconds = 0;
 };
 
 struct Success {
-    std::time_t time = 0;  // when the backup was complete (0: never)
-    std::string file;      // absolute
-    uint64_t size = 0;     // bytes
+    std::time_t time = 0;    // when the backup was complete (0: never)
+    std::string file;        // absolute
+    uint64_t size = 0;       // bytes
     int64_t documents = -1;  // -1 when not known (a state rebuilt from the folder)
     double seconds = 0;
 };
 
 struct DeviceState {
-    Attempt last;
-    Success success;
+    Attempt last;     // the last backup
+    Success success;  // the last good backup
+    Attempt verify;   // the last "fleet verify" of its newest file (outcome verified or failed)
 };
 
 struct FleetState {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cmd_fleet.hpp"
 #include "commands.hpp"
 #include "exit_codes.hpp"
 #include "failure_report.hpp"
@@ -16,6 +17,11 @@
 static std::string g_command;
 
 static int RunProgram(int argc, char **argv) {
+    // The fleet has a command line of its own.
+    if (argc >= 2 && std::string(argv[1]) == "fleet") {
+        g_command = "fleet";
+        return vtcli::RunFleetCommand(argc, argv);
+    }
     vtcli::Context c;
     std::string error;
     if (!vtcli::ParseOptions(argc, argv, &c.options, &error)) {

@@ -644,7 +644,9 @@ std::string HelpText(const std::string &command) {
            "  unlock    release the device after a killed job\n"
            "  convert   convert a backup file or document archive for another engine version\n"
            "  version   show the versions (also --version)\n"
-           "  prune     remove old backups from a folder\n\n"
+           "  prune     remove old backups from a folder\n"
+           "  fleet     back up many devices of an inventory, with state and metrics\n"
+           "            (vtbox fleet --help)\n\n"
            "vtbox COMMAND --help shows a command's options. Options may stand before or\n"
            "after the command, as --name value or --name=value.\n\n" +
            device + "\n" + output + "\n" + codes;

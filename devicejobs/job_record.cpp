@@ -29,6 +29,13 @@ constexpr size_t kMaxRecordBytes = 128;
 constexpr unsigned long long kMaxPid = 4194304;
 
 std::string Folder() {
+    // Under a systemd service with StateDirectory= (the fleet's), the job
+    // records live in that folder, where the next run looks for them; the
+    // first path is ours when the unit names several.
+    if (const char *service = std::getenv("STATE_DIRECTORY"); service && *service) {
+        std::string first(service);
+        return first.substr(0, first.find(':')) + "/jobs";
+    }
     if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vtbox/jobs";
     if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/vtbox/jobs";
     return {};
@@ -136,6 +143,19 @@ std::optional<JobRecord> ReadJobRecord(const std::string &host, uint32_t port) {
 std::optional<JobProgram> RunningJobProgram(int pid) {
     if (pid <= 0) return std::nullopt;
     if (kill(pid, 0) != 0 && errno == ESRCH) return std::nullopt;
+    // A killed job that nobody has reaped yet (its parent killed too, and a
+    // first process that does not reap, as in many containers) is a zombie:
+    // it has ended, whatever its number and name still say.
+    {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (stat && std::getline(stat, line)) {
+            const size_t close = line.rfind(')');
+            if (close != std::string::npos && close + 2 < line.size() &&
+                (line[close + 2] == 'Z' || line[close + 2] == 'X'))
+                return std::nullopt;
+        }
+    }
     // A number taken over by another program is no job of ours. The kernel
     // keeps the first 15 bytes of a program's name.
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");

@@ -7,7 +7,7 @@
 // killed (SIGKILL, power loss), or that could not release the device, leaves
 // it behind; vtbox unlock and the utility's login use it to release what the
 // job held. One file per device under $XDG_STATE_HOME/vtbox/jobs (else
-// ~/.local/state/vtbox/jobs), mode 600.
+// ~/.local/state/vtbox/jobs; under a service, $STATE_DIRECTORY/jobs), mode 600.
 #pragma once
 
 #include <cstdint>

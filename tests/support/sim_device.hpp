@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@ struct SimOptions {
     bool busyAsHttp503 = false;
     bool listingCrLf = false;
     unsigned sessionIdleSeconds = 900;
+    std::string address = "127.0.0.1";  // any of 127.0.0.0/8, for many devices side by side
 };
 
 class SimDevice {
@@ -39,6 +41,7 @@ public:
         d.busyAsHttp503 = o.busyAsHttp503;
         d.listingCrLf = o.listingCrLf;
         d.sessionIdleSeconds = o.sessionIdleSeconds;
+        d.address = address = o.address;
         device = std::make_unique<devicesim::Device>(d);
         device->Start();
         ftpPort = std::make_unique<ScopedEnv>("VTBOX_FTP_PORT", std::to_string(device->FtpPort()));
@@ -46,7 +49,7 @@ public:
 
     VTMFPSESSION Session() const {
         VTMFPSESSION s{};
-        std::strcpy(s.Host, "127.0.0.1");
+        std::snprintf(s.Host, sizeof s.Host, "%s", address.c_str());
         s.Port = device->HttpPort();
         s.Reserved2 = 10000;
         return s;
@@ -58,6 +61,7 @@ public:
     TempDir dir;
     ScopedEnv registry{"VTBOX_REGISTRY_DIR", dir / "registry"};
     std::string storeRoot;
+    std::string address;
     std::unique_ptr<devicesim::Device> device;
     std::unique_ptr<ScopedEnv> ftpPort;
 };
