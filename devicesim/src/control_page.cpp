@@ -40,6 +40,8 @@ HttpReply ControlPage::Handle(const HttpRequest &request) {
         return Text(200, "OK");
     }
     if (what == "records") return RecordsText();
+    if (what == "lan") return SetLan(request);
+    if (what == "counts") return CountsText();
     if (what == "clear-records") {
         recorder_.Clear();
         return Text(200, "OK");
@@ -153,6 +155,45 @@ HttpReply ControlPage::RecordsText() {
                " noc=" + std::to_string(s.noc) + " mod=" + std::to_string(s.mod) + "\n";
     out += "keepalives " + std::to_string(records.keepAlives) + "\n";
     for (const auto &c : records.ftpCommands) out += "ftp " + c + "\n";
+    return {200, "text/plain; charset=utf-8", out};
+}
+
+HttpReply ControlPage::SetLan(const HttpRequest &r) {
+    LanModel lan = lan_.Get();
+    struct Key {
+        const char *name;
+        unsigned LanModel::*field;
+        unsigned max;
+    };
+    bool any = false;
+    for (const Key &k :
+         {Key{"latency-ms", &LanModel::latencyMs, kMaxLatencyMs}, Key{"rate-kbps", &LanModel::rateKbps, kMaxRateKbps},
+          Key{"max-data-connections", &LanModel::maxDataConnections, kMaxDataConnectionsLimit}}) {
+        auto text = r.Param(k.name);
+        if (!text) continue;
+        auto n = ParseDecimal(*text);
+        if (!n || *n > k.max)
+            return Text(400, std::string(k.name) + " must be a number from 0 to " + std::to_string(k.max));
+        lan.*(k.field) = *n;
+        any = true;
+    }
+    if (!any) return Text(400, "give latency-ms, rate-kbps or max-data-connections");
+    lan_.Set(lan);
+    return Text(200, "OK");
+}
+
+HttpReply ControlPage::CountsText() {
+    const LanModel lan = lan_.Get();
+    const DeviceRecords records = recorder_.Snapshot();
+    std::string out = "latency-ms " + std::to_string(lan.latencyMs) + "\nrate-kbps " + std::to_string(lan.rateKbps) +
+                      "\nmax-data-connections " + std::to_string(lan.maxDataConnections) + "\ndata-connections " +
+                      std::to_string(lan_.OpenDataConnections()) + "\n";
+    out += "ftp-commands " + std::to_string(records.ftpCommandTotal) + "\n";
+    for (const auto &[verb, n] : records.ftpCommandCounts)
+        out += "ftp-command " + verb + " " + std::to_string(n) + "\n";
+    out += "box-requests " + std::to_string(records.boxRequestTotal) + "\n";
+    for (const auto &[page, n] : records.boxRequestCounts)
+        out += "box-request " + page + " " + std::to_string(n) + "\n";
     return {200, "text/plain; charset=utf-8", out};
 }
 

@@ -7,6 +7,7 @@
 #include "device_state.hpp"
 #include "devicesim/faults.hpp"
 #include "http_server.hpp"
+#include "lan.hpp"
 
 namespace devicesim {
 
@@ -14,14 +15,17 @@ inline constexpr const char *kControlPrefix = "/devicesim/";
 
 class ControlPage {
 public:
-    ControlPage(Faults &faults, Recorder &recorder) : faults_(faults), recorder_(recorder) {}
+    ControlPage(Faults &faults, Recorder &recorder, LanState &lan) : faults_(faults), recorder_(recorder), lan_(lan) {}
     HttpReply Handle(const HttpRequest &request);
 
 private:
     HttpReply SetFault(const HttpRequest &request);
     HttpReply RecordsText();
+    HttpReply SetLan(const HttpRequest &request);
+    HttpReply CountsText();
     Faults &faults_;
     Recorder &recorder_;
+    LanState &lan_;
 };
 
 }  // namespace devicesim

@@ -8,6 +8,7 @@
 #include "device_state.hpp"
 #include "ftp_server.hpp"
 #include "http_server.hpp"
+#include "lan.hpp"
 #include "store.hpp"
 
 namespace devicesim {
@@ -15,13 +16,14 @@ namespace devicesim {
 struct Device::Impl {
     explicit Impl(DeviceOptions o)
         : options(std::move(o)), store(options.store), state(options.maxSessions, options.sessionIdleSeconds),
-          pages(store, state, recorder, faults, options), control(faults, recorder) {}
+          lan(options.lan), pages(store, state, recorder, faults, options), control(faults, recorder, lan) {}
 
     DeviceOptions options;
     Store store;
     DeviceState state;
     Recorder recorder;
     Faults faults;
+    LanState lan;
     BoxPages pages;
     ControlPage control;
     std::unique_ptr<HttpServer> http;
@@ -47,10 +49,10 @@ void Device::Start() {
     }
     Impl &d = *impl_;
     d.http = std::make_unique<HttpServer>(
-        d.options.address, d.options.httpPort, d.options.engineVersion, d.faults, d.recorder,
+        d.options.address, d.options.httpPort, d.options.engineVersion, d.faults, d.recorder, d.lan,
         [&d](const HttpRequest &r) { return d.pages.Handle(r); }, kControlPrefix,
         [&d](const HttpRequest &r) { return d.control.Handle(r); });
-    d.ftp = std::make_unique<FtpServer>(d.options, d.store, d.state, d.faults, d.recorder);
+    d.ftp = std::make_unique<FtpServer>(d.options, d.store, d.state, d.faults, d.recorder, d.lan);
     try {
         d.http->Start();
         d.ftp->Start();
@@ -76,6 +78,8 @@ uint16_t Device::FtpPort() const { return impl_->ftp ? impl_->ftp->Port() : 0; }
 const DeviceOptions &Device::Options() const { return impl_->options; }
 bool Device::ShellDialect() const { return impl_->options.engineVersion == kShellDialectVersion; }
 Faults &Device::GetFaults() { return impl_->faults; }
+void Device::SetLan(const LanModel &lan) { impl_->lan.Set(lan); }
+LanModel Device::Lan() const { return impl_->lan.Get(); }
 DeviceRecords Device::Records() const { return impl_->recorder.Snapshot(); }
 void Device::ClearRecords() { impl_->recorder.Clear(); }
 

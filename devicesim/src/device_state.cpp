@@ -1,5 +1,6 @@
 #include "device_state.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -105,11 +106,38 @@ void Keep(std::vector<T> &list, T item) {
     if (list.size() >= kMaxRecords) list.erase(list.begin());
     list.push_back(std::move(item));
 }
+
+// The name a count goes under: a plain word of bounded length, one of the
+// first kMaxCountedNames seen, else kOtherName.
+void Count(std::map<std::string, uint64_t> &counts, uint64_t &total, const std::string &name) {
+    ++total;
+    const bool plain =
+        !name.empty() && name.size() <= kMaxCountedNameLength && std::all_of(name.begin(), name.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+                   c == '-';
+        });
+    auto it = plain ? counts.find(name) : counts.end();
+    if (it != counts.end()) {
+        ++it->second;
+        return;
+    }
+    // kOtherName holds a place of its own beside the named ones.
+    const size_t named = counts.size() - counts.count(kOtherName);
+    ++counts[plain && named < kMaxCountedNames ? name : std::string(kOtherName)];
+}
+
+std::string UpperAscii(std::string text) {
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
 }  // namespace
 
 void Recorder::Http(const std::string &target) {
     std::lock_guard lock(mutex_);
     Keep(records_.httpRequests, target);
+    const std::string path = target.substr(0, target.find('?'));
+    Count(records_.boxRequestCounts, records_.boxRequestTotal, path.substr(path.rfind('/') + 1));
 }
 
 void Recorder::Serial(const SerialChangeCall &call) {
@@ -125,6 +153,7 @@ void Recorder::KeepAlive() {
 void Recorder::Ftp(const std::string &line) {
     std::lock_guard lock(mutex_);
     Keep(records_.ftpCommands, line);
+    Count(records_.ftpCommandCounts, records_.ftpCommandTotal, UpperAscii(line.substr(0, line.find(' '))));
 }
 
 DeviceRecords Recorder::Snapshot() const {

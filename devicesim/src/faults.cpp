@@ -264,9 +264,10 @@ bool Faults::WaitWhileSilent() {
     return !stopping_;
 }
 
-bool Faults::Sleep(unsigned seconds) {
+bool Faults::Sleep(unsigned seconds) { return SleepUntil(Clock::now() + std::chrono::seconds(seconds)); }
+
+bool Faults::SleepUntil(Clock::time_point until) {
     std::unique_lock lock(mutex_);
-    const auto until = Clock::now() + std::chrono::seconds(seconds);
     while (!stopping_ && Clock::now() < until) cv_.wait_until(lock, until);
     return !stopping_;
 }

@@ -19,7 +19,10 @@ constexpr size_t kMaxCommandLine = 4096;
 constexpr int kControlTimeoutSeconds = 300;
 constexpr int kDataTimeoutSeconds = 30;
 constexpr int kDataConnectTimeoutMs = 10000;
-constexpr size_t kBlock = 64 * 1024;
+// The receive buffer of a paced data connection: small, so that a paced
+// upload backs up at the client, as on a LAN, instead of filling megabytes of
+// loopback buffers at once.
+constexpr int kPacedReceiveBuffer = 64 * 1024;
 
 bool IEquals(const std::string &a, const char *b) { return ::strcasecmp(a.c_str(), b) == 0; }
 
@@ -153,6 +156,31 @@ private:
     bool started_ = false;
 };
 
+// A data connection, holding its place among those the LAN model allows at once.
+class DataConnection {
+public:
+    DataConnection() = default;
+    // Holds a place taken with LanState::OpenData; gives it back when reset.
+    explicit DataConnection(LanState &lan) : lan_(&lan) {}
+    DataConnection(DataConnection &&other) noexcept : fd_(std::move(other.fd_)), lan_(other.lan_) {
+        other.lan_ = nullptr;
+    }
+    DataConnection &operator=(DataConnection &&) = delete;
+    ~DataConnection() { Reset(); }
+    void Attach(Fd fd) { fd_ = std::move(fd); }
+    bool Valid() const { return fd_.Valid(); }
+    int Get() const { return fd_.Get(); }
+    void Reset() {
+        fd_.Reset();
+        if (lan_) lan_->CloseData();
+        lan_ = nullptr;
+    }
+
+private:
+    Fd fd_;
+    LanState *lan_ = nullptr;
+};
+
 // One control connection.
 class FtpServer::Session {
 public:
@@ -160,12 +188,16 @@ public:
     void Run();
 
 private:
-    // A frozen server holds its replies back.
-    bool Reply(const std::string &line) { return s_.faults_.WaitWhileFrozen(false) && SendAll(fd_, line + "\r\n"); }
+    // A frozen server holds its replies back; a device on a LAN answers after its latency.
+    bool Reply(const std::string &line) {
+        return s_.faults_.WaitWhileFrozen(false) && s_.lan_.Delay(s_.faults_) && SendAll(fd_, line + "\r\n");
+    }
     // False ends the session.
     bool Dispatch(const std::string &verb, const std::string &argument);
     std::optional<fs::path> Resolve(const std::string &argument, std::string *virtualPath = nullptr);
-    Fd OpenData();
+    // The data connection to the address PORT or EPRT gave, or an invalid one
+    // after the refusal (425) has been sent.
+    DataConnection OpenData();
     void List(const std::string &argument);
     void Retrieve(const std::string &argument);
     void Store(const std::string &argument);
@@ -174,11 +206,11 @@ private:
     void ChangeFolder(const std::string &argument);
     void DeleteFile(const std::string &argument);
     void SetPort(const std::string &argument, bool extended);
-    // Sends bytes on the data connection, `sent` bytes into the transfer,
-    // honouring a drop at byte `dropAfter` and the freezes. False when dropped
-    // or failed.
+    // Sends bytes on the data connection, `sent` bytes into the transfer, at
+    // the pacer's rate, honouring a drop at byte `dropAfter` and the freezes.
+    // False when dropped or failed.
     bool SendData(int dataFd, const char *bytes, size_t size, uint64_t &sent, std::optional<uint64_t> dropAfter,
-                  TransferGate &gate);
+                  TransferGate &gate, Pacer &pacer);
 
     FtpServer &s_;
     int fd_;
@@ -305,35 +337,43 @@ void FtpServer::Session::SetPort(const std::string &argument, bool extended) {
     Reply(std::string("200 ") + (extended ? "EPRT" : "PORT") + " command successful.");
 }
 
-Fd FtpServer::Session::OpenData() {
+DataConnection FtpServer::Session::OpenData() {
     if (!dataTarget_) {
         Reply("425 Use PORT or EPRT first.");
-        return Fd();
+        return {};
     }
+    // An embedded server with all its data connections in use refuses at once.
+    if (!s_.lan_.OpenData()) {
+        dataTarget_.reset();
+        Reply("425 Can't open data connection.");
+        return {};
+    }
+    DataConnection data(s_.lan_);  // the place goes back with every refusal below
     const sockaddr_storage &target = *dataTarget_;
     const uint16_t port = ntohs(target.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 &>(target).sin6_port
                                                              : reinterpret_cast<const sockaddr_in &>(target).sin_port);
     if (s_.faults_.TakeReusedPortRefusal(port)) {
         dataTarget_.reset();
         Reply("425 Can't open data connection.");
-        return Fd();
+        return {};
     }
-    Fd data = ConnectTcp(*dataTarget_, kDataConnectTimeoutMs);
+    Fd fd = ConnectTcp(*dataTarget_, kDataConnectTimeoutMs, s_.lan_.Get().rateKbps != 0 ? kPacedReceiveBuffer : 0);
     dataTarget_.reset();
-    if (!data.Valid()) {
+    if (!fd.Valid()) {
         Reply("425 Can't open data connection.");
-        return Fd();
+        return {};
     }
-    SetReceiveTimeout(data.Get(), kDataTimeoutSeconds);
+    SetReceiveTimeout(fd.Get(), kDataTimeoutSeconds);
+    data.Attach(std::move(fd));
     return data;
 }
 
 bool FtpServer::Session::SendData(int dataFd, const char *bytes, size_t size, uint64_t &sent,
-                                  std::optional<uint64_t> dropAfter, TransferGate &gate) {
+                                  std::optional<uint64_t> dropAfter, TransferGate &gate, Pacer &pacer) {
     for (size_t off = 0; off < size;) {
-        uint64_t piece = std::min<uint64_t>(size - off, gate.Room(sent));
+        uint64_t piece = std::min<uint64_t>({size - off, gate.Room(sent), pacer.Piece()});
         if (dropAfter) piece = std::min(piece, *dropAfter > sent ? *dropAfter - sent : 0);
-        if (!SendAll(dataFd, bytes + off, static_cast<size_t>(piece))) return false;
+        if (!pacer.Pace(piece) || !SendAll(dataFd, bytes + off, static_cast<size_t>(piece))) return false;
         off += static_cast<size_t>(piece);
         sent += piece;
         if (dropAfter && sent >= *dropAfter) return false;
@@ -376,15 +416,16 @@ void FtpServer::Session::List(const std::string &argument) {
     std::string text = "total " + std::to_string(kb) + eol;
     for (const auto &i : items) text += ListingLine(i.name, i.info.folder, i.info.size, i.info.mtime) + eol;
 
-    Fd data = OpenData();
+    DataConnection data = OpenData();
     if (!data.Valid()) return;
     s_.connections_.Track(data.Get());
     Reply("150 Here comes the directory listing.");
     const std::optional<uint64_t> drop = s_.faults_.TakeDataDrop(text.size());
     TransferGate gate(s_.faults_);
+    Pacer pacer(s_.faults_, s_.lan_.Get().rateKbps);
     uint64_t sent = 0;
     // A listing shorter than the cut is still a dropped transfer.
-    const bool ok = SendData(data.Get(), text.data(), text.size(), sent, drop, gate) && !drop;
+    const bool ok = SendData(data.Get(), text.data(), text.size(), sent, drop, gate, pacer) && !drop;
     s_.connections_.Untrack(data.Get());
     data.Reset();
     Reply(ok ? "226 Directory send OK." : "426 Connection closed; transfer aborted.");
@@ -402,23 +443,24 @@ void FtpServer::Session::Retrieve(const std::string &argument) {
         Reply("550 Failed to open file.");
         return;
     }
-    Fd data = OpenData();
+    DataConnection data = OpenData();
     if (!data.Valid()) return;
     s_.connections_.Track(data.Get());
     Reply("150 Opening BINARY mode data connection for " + local->filename().string() + " (" +
           std::to_string(info.size) + " bytes).");
     const std::optional<uint64_t> drop = s_.faults_.TakeDataDrop(info.size);
     TransferGate gate(s_.faults_);
+    Pacer pacer(s_.faults_, s_.lan_.Get().rateKbps);
     uint64_t sent = 0;
     bool ok = true;
-    std::vector<char> buf(kBlock);
+    std::vector<char> buf(kDataBlock);
     while (ok) {
         ssize_t n = ::read(file.Get(), buf.data(), buf.size());
         if (n <= 0) {
             ok = n == 0;
             break;
         }
-        ok = SendData(data.Get(), buf.data(), static_cast<size_t>(n), sent, drop, gate);
+        ok = SendData(data.Get(), buf.data(), static_cast<size_t>(n), sent, drop, gate, pacer);
     }
     if (drop && ok) ok = false;  // an empty file or one shorter than the cut: still a dropped transfer
     s_.connections_.Untrack(data.Get());
@@ -448,7 +490,7 @@ void FtpServer::Session::Store(const std::string &argument) {
         Reply("553 Could not create file.");
         return;
     }
-    Fd data = OpenData();
+    DataConnection data = OpenData();
     if (!data.Valid()) {
         file.Reset();
         if (!existing.exists) ::unlink(local->c_str());
@@ -459,16 +501,17 @@ void FtpServer::Session::Store(const std::string &argument) {
     // The size of an upload is unknown up front: a drop without a byte count cuts after 1 KB.
     const std::optional<uint64_t> drop = s_.faults_.TakeDataDrop(2048);
     TransferGate gate(s_.faults_);
+    Pacer pacer(s_.faults_, s_.lan_.Get().rateKbps);
     uint64_t received = 0;
     bool ok = true;
-    std::vector<char> buf(kBlock);
+    std::vector<char> buf(kDataBlock);
     for (;;) {
         // A freeze stops the reading: the client's sends back up and stall.
         if (!gate.Pass(received)) {
             ok = false;
             break;
         }
-        const size_t room = static_cast<size_t>(std::min<uint64_t>(buf.size(), gate.Room(received)));
+        const size_t room = static_cast<size_t>(std::min<uint64_t>({buf.size(), gate.Room(received), pacer.Piece()}));
         ssize_t n = ::recv(data.Get(), buf.data(), room, 0);
         if (n < 0) {
             ok = false;  // time-out or reset: the upload did not end cleanly
@@ -483,6 +526,11 @@ void FtpServer::Session::Store(const std::string &argument) {
         }
         received += chunk;
         if (drop && received >= *drop) break;
+        // Paced after the read: the next read waits, the client's sends back up.
+        if (!pacer.Pace(static_cast<uint64_t>(n))) {
+            ok = false;
+            break;
+        }
     }
     if (drop || s_.stop_) ok = false;  // a device going down mid-upload does not keep it
     s_.connections_.Untrack(data.Get());
@@ -543,8 +591,9 @@ void FtpServer::Session::DeleteFile(const std::string &argument) {
     Reply("250 Delete operation successful.");
 }
 
-FtpServer::FtpServer(const DeviceOptions &options, Store &store, DeviceState &state, Faults &faults, Recorder &recorder)
-    : options_(options), store_(store), state_(state), faults_(faults), recorder_(recorder),
+FtpServer::FtpServer(const DeviceOptions &options, Store &store, DeviceState &state, Faults &faults, Recorder &recorder,
+                     LanState &lan)
+    : options_(options), store_(store), state_(state), faults_(faults), recorder_(recorder), lan_(lan),
       dialect_(options.engineVersion == kShellDialectVersion ? kShellDialect : kListDialect) {}
 
 void FtpServer::Start() {

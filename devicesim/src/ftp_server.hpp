@@ -12,6 +12,7 @@
 #include "device_state.hpp"
 #include "devicesim/device.hpp"
 #include "devicesim/faults.hpp"
+#include "lan.hpp"
 #include "net.hpp"
 #include "store.hpp"
 
@@ -43,7 +44,8 @@ bool ParseEprtArgument(const std::string &argument, sockaddr_storage &target);
 
 class FtpServer {
 public:
-    FtpServer(const DeviceOptions &options, Store &store, DeviceState &state, Faults &faults, Recorder &recorder);
+    FtpServer(const DeviceOptions &options, Store &store, DeviceState &state, Faults &faults, Recorder &recorder,
+              LanState &lan);
     ~FtpServer() { Stop(); }
     void Start();
     void Stop();
@@ -64,6 +66,7 @@ private:
     DeviceState &state_;
     Faults &faults_;
     Recorder &recorder_;
+    LanState &lan_;
     const FtpDialect &dialect_;
     std::atomic<uint16_t> port_{0};
     Fd listen_;

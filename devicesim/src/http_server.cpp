@@ -142,9 +142,9 @@ std::string Malform(const std::string &body) {
 }
 
 HttpServer::HttpServer(std::string address, uint16_t port, std::string version, Faults &faults, Recorder &recorder,
-                       Handler pages, std::string controlPrefix, Handler control)
+                       LanState &lan, Handler pages, std::string controlPrefix, Handler control)
     : address_(std::move(address)), version_(std::move(version)), port_(port), faults_(faults), recorder_(recorder),
-      pages_(std::move(pages)), controlPrefix_(std::move(controlPrefix)), control_(std::move(control)) {}
+      lan_(lan), pages_(std::move(pages)), controlPrefix_(std::move(controlPrefix)), control_(std::move(control)) {}
 
 void HttpServer::Start() {
     listen_ = ListenTcp(address_, port_);
@@ -213,8 +213,9 @@ void HttpServer::Serve(int fd, bool loopbackPeer) {
         }
         if (reply.status == 200) reply = Answer(request, answer);
     }
-    // A freeze that began while the page ran holds its reply back.
-    if (answer && !IsControl(request) && !faults_.WaitWhileFrozen(true)) return;
+    // A device on a LAN answers after its latency; a freeze that began while
+    // the page ran holds its reply back.
+    if (answer && !IsControl(request) && !(lan_.Delay(faults_) && faults_.WaitWhileFrozen(true))) return;
     if (!answer || stop_) return;
     std::string head = request.version + " " + std::to_string(reply.status) + " " + ReasonPhrase(reply.status) +
                        "\r\nContent-Type: " + reply.contentType +

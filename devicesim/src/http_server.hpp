@@ -19,6 +19,7 @@
 
 #include "device_state.hpp"
 #include "devicesim/faults.hpp"
+#include "lan.hpp"
 #include "net.hpp"
 
 namespace devicesim {
@@ -68,8 +69,9 @@ public:
     using Handler = std::function<HttpReply(const HttpRequest &)>;
     // Paths that begin with `controlPrefix` go to `control` and bypass faults and records.
     // `version` is the Header/Version text of replies with a forced Result.
+    // Every reply but the control page's waits the LAN model's latency.
     HttpServer(std::string address, uint16_t port, std::string version, Faults &faults, Recorder &recorder,
-               Handler pages, std::string controlPrefix, Handler control);
+               LanState &lan, Handler pages, std::string controlPrefix, Handler control);
     ~HttpServer() { Stop(); }
 
     void Start();
@@ -90,6 +92,7 @@ private:
     std::atomic<uint16_t> port_;
     Faults &faults_;
     Recorder &recorder_;
+    LanState &lan_;
     Handler pages_;
     std::string controlPrefix_;
     Handler control_;

@@ -35,7 +35,15 @@ void Usage(std::FILE *out) {
         "  --capacity-kb N        disk capacity reported by the disk space page\n"
         "  --listing-crlf         end FTP listing lines with CR LF instead of LF\n"
         "  --busy-503             refuse other sessions during exclusive mode with HTTP 503\n"
-        "  --session-idle S       end web sessions idle for S seconds (default 900; 0 = never)\n",
+        "  --session-idle S       end web sessions idle for S seconds (default 900; 0 = never)\n"
+        "A device on a LAN (default: none of it, loopback speed; also set on the control page,\n"
+        "/devicesim/lan?latency-ms=N&rate-kbps=N&max-data-connections=N, counts on /devicesim/counts):\n"
+        "  --latency-ms N         wait N ms before each FTP reply and box service reply (0-10000)\n"
+        "  --rate-kbps N          bandwidth of each FTP data connection, kilobits a second\n"
+        "                         (0 = unlimited, at most 10000000)\n"
+        "  --max-data-connections N\n"
+        "                         FTP data connections open at once; beyond them a data command\n"
+        "                         gets 425 at once (0 = unlimited, at most 64)\n",
         out);
 }
 
@@ -138,6 +146,12 @@ static int RunProgram(int argc, char **argv) {
             options.listingCrLf = true;
         } else if (arg == "--session-idle") {
             options.sessionIdleSeconds = static_cast<unsigned>(number(86400 * 365));
+        } else if (arg == "--latency-ms") {
+            options.lan.latencyMs = static_cast<unsigned>(number(devicesim::kMaxLatencyMs));
+        } else if (arg == "--rate-kbps") {
+            options.lan.rateKbps = static_cast<unsigned>(number(devicesim::kMaxRateKbps));
+        } else if (arg == "--max-data-connections") {
+            options.lan.maxDataConnections = static_cast<unsigned>(number(devicesim::kMaxDataConnectionsLimit));
         } else if (arg == "--busy-503") {
             options.busyAsHttp503 = true;
         } else {

@@ -80,9 +80,10 @@ Fd AcceptWithTimeout(int listenFd, int timeoutMs, sockaddr_storage *peer) {
     return fd;
 }
 
-Fd ConnectTcp(const sockaddr_storage &peer, int timeoutMs) {
+Fd ConnectTcp(const sockaddr_storage &peer, int timeoutMs, int receiveBuffer) {
     Fd fd(::socket(peer.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) return Fd();
+    if (receiveBuffer > 0) ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     const socklen_t len = peer.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     if (::connect(fd.Get(), reinterpret_cast<const sockaddr *>(&peer), len) != 0) {
         if (errno != EINPROGRESS) return Fd();

@@ -47,8 +47,10 @@ uint16_t LocalPort(int fd);
 // Waits up to timeoutMs for a connection; an invalid Fd when none came.
 Fd AcceptWithTimeout(int listenFd, int timeoutMs, sockaddr_storage *peer);
 
-// Connects to a peer with a time-out; an invalid Fd on failure.
-Fd ConnectTcp(const sockaddr_storage &peer, int timeoutMs);
+// Connects to a peer with a time-out; an invalid Fd on failure. A receive
+// buffer size other than 0 is set before connecting, so that the window the
+// peer sees follows it.
+Fd ConnectTcp(const sockaddr_storage &peer, int timeoutMs, int receiveBuffer = 0);
 
 bool SendAll(int fd, const void *data, size_t size);
 inline bool SendAll(int fd, const std::string &text) { return SendAll(fd, text.data(), text.size()); }

@@ -5,13 +5,19 @@ usage: ftpl.py PORT OP...   with OP one of
   rawlist:COMMAND      (the listing bytes, repr)
   get:REMOTE           (prints "GOT n")     put:REMOTE:LOCALFILE
   putascii:REMOTE:LOCALFILE, getascii:REMOTE:LOCALFILE  (TYPE A, raw bytes)
+  holdstor:REMOTE:COMMAND  an upload whose data connection stays open and idle
+                       while a second connection, logged in as the last login
+                       op, runs the listing COMMAND ("OTHER ..." lines); then
+                       the upload sends 4 bytes and ends
 Every failure prints "ERR <server reply>" and the script goes on.
 """
 import ftplib
 import sys
 
+port = int(sys.argv[1])
+credentials = ("", "")
 ftp = ftplib.FTP()
-ftp.connect("127.0.0.1", int(sys.argv[1]), timeout=20)
+ftp.connect("127.0.0.1", port, timeout=20)
 ftp.set_pasv(False)
 print("WELCOME " + ftp.getwelcome())
 for op in sys.argv[2:]:
@@ -19,6 +25,7 @@ for op in sys.argv[2:]:
     try:
         if kind == "login":
             user, _, password = rest.partition(":")
+            credentials = (user, password)
             print(ftp.login(user, password))
         elif kind == "raw":
             print(ftp.sendcmd(rest))
@@ -68,6 +75,20 @@ for op in sys.argv[2:]:
             remote, _, local = rest.partition(":")
             with open(local, "rb") as f:
                 print(ftp.storbinary("STOR " + remote, f))
+        elif kind == "holdstor":
+            remote, _, command = rest.partition(":")
+            with ftp.transfercmd("STOR " + remote) as conn:
+                other = ftplib.FTP()
+                other.connect("127.0.0.1", port, timeout=20)
+                other.set_pasv(False)
+                other.login(*credentials)
+                try:
+                    print("OTHER " + other.retrlines(command, lambda line: None))
+                except ftplib.all_errors as e:
+                    print("OTHER ERR %s" % e)
+                other.quit()
+                conn.sendall(b"held")
+            print(ftp.voidresp())
         else:
             print("ERR unknown op " + op)
     except ftplib.all_errors as e:

@@ -3,6 +3,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -239,11 +240,72 @@ TEST_F(ProgramTest, SeedsFlaggedDocumentsAndFreezesThroughTheControlPage) {
     EXPECT_EQ(p.Terminate(), 0);
 }
 
+// The LAN model: replies wait the latency and are counted all the same; a
+// data connection beyond the limit is refused at once; a paced transfer takes
+// at least its size over the rate. Only lower bounds of time are asserted.
+TEST_F(ProgramTest, BehavesAsADeviceOnALan) {
+    using Clock = std::chrono::steady_clock;
+    constexpr int kLatencyMs = 40;
+    auto args = BaseArgs();
+    for (const char *a : {"--seed", "--boxes", "1", "--folders", "0", "--docs", "1", "--pages", "1", "--page-kb", "8",
+                          "--latency-ms", "40", "--max-data-connections", "1"})
+        args.push_back(a);
+    Program p(args);
+    ASSERT_NE(p.httpPort, 0) << p.Banner();
+    const std::string sid = Sid(p);
+    const std::string login =
+        QueryXml(Url(p, "/VaultraBox/Admin/boxnwCreateFTPAccount?SID=" + sid + "&PWD=admin"), {"Message/LoginName"})
+            .at(0);
+    const std::string loginOp = "login:" + login + ":admin";
+    auto counts = Lines(Control(p, "counts"));
+    EXPECT_TRUE(Contains(counts, "box-request boxnwConnect 1"));
+    EXPECT_TRUE(Contains(counts, "latency-ms 40"));
+    EXPECT_EQ(Control(p, "clear-records"), "OK\n");
+
+    auto start = Clock::now();
+    const std::string list = Url(p, "/VaultraBox/Admin/boxnwGetBoxList?SID=" + sid);
+    EXPECT_EQ(QueryXml(list, {"Message/Result"}).at(0), "0");
+    EXPECT_EQ(QueryXml(list, {"Message/Result"}).at(0), "0");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(2 * kLatencyMs));
+    start = Clock::now();
+    // Six replies: the greeting, USER, PASS, two NOOPs and QUIT.
+    auto out = Ftp(p, {loginOp, "raw:NOOP", "raw:noop"});
+    EXPECT_EQ(out.at(3), "200 NOOP ok.");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(6 * kLatencyMs));
+    counts = Lines(Control(p, "counts"));
+    for (const char *line : {"ftp-commands 5", "ftp-command NOOP 2", "ftp-command USER 1", "ftp-command QUIT 1",
+                             "box-requests 2", "box-request boxnwGetBoxList 2"})
+        EXPECT_EQ(std::count(counts.begin(), counts.end(), line), 1) << line << "\n" << Control(p, "counts");
+    EXPECT_FALSE(Contains(counts, "boxnwConnect"));
+
+    // An upload holds the one data connection: a listing on a second
+    // connection is refused, and works once the upload has ended.
+    out = Ftp(p, {loginOp, "holdstor:/SHR/BOX/held.bin:LIST /SHR/BOX", "list:LIST /SHR/BOX"});
+    EXPECT_TRUE(Contains(out, "OTHER ERR 425 Can't open data connection.")) << ::testing::PrintToString(out);
+    EXPECT_TRUE(Contains(out, "226 Transfer complete."));
+    EXPECT_TRUE(Contains(out, " held.bin"));
+    EXPECT_EQ(ReadFile(dir.Path() / "store/SHR/BOX/held.bin"), "held");
+
+    // 8 KB at 64 kbit/s: at least 1.024 s, whatever the load.
+    EXPECT_EQ(Control(p, "lan?rate-kbps=64&latency-ms=0&max-data-connections=0"), "OK\n");
+    start = Clock::now();
+    out = Ftp(p, {loginOp, "get:/SHR/BOX/DATA/B0000001/P0000001/D0000001/PAGE0001.DAT"});
+    EXPECT_EQ(out.at(2), "GOT 8192");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(8192 * 8 / 64 - 50));
+    counts = Lines(Control(p, "counts"));
+    EXPECT_EQ(std::count(counts.begin(), counts.end(), "rate-kbps 64"), 1);
+    EXPECT_EQ(std::count(counts.begin(), counts.end(), "data-connections 0"), 1);
+
+    EXPECT_EQ(Control(p, "lan?latency-ms=10001").rfind("latency-ms must be", 0), 0u);
+    EXPECT_EQ(p.Terminate(), 0);
+}
+
 TEST_F(ProgramTest, RefusesBadOptions) {
     EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --http-port 70000 --store x 2>/dev/null").exitCode, 2);
     EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --frobnicate 2>/dev/null").exitCode, 2);
     EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --http-port 1 2>/dev/null").exitCode, 2);  // no store
     EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --store x --colour-docs 1.x.1 2>/dev/null").exitCode, 2);
+    EXPECT_EQ(Shell(std::string(DEVICESIM_PROGRAM) + " --store x --latency-ms 10001 2>/dev/null").exitCode, 2);
 }
 
 }  // namespace

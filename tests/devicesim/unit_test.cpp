@@ -15,6 +15,7 @@
 #include "devicesim/text.hpp"
 #include "ftp_server.hpp"
 #include "http_server.hpp"
+#include "lan.hpp"
 #include "store.hpp"
 #include "xml_out.hpp"
 
@@ -340,7 +341,8 @@ TEST(SeedSelection, ItemsRangesAndValues) {
 TEST(ControlPageAccess, OnlyLoopbackClients) {
     Faults faults;
     Recorder recorder;
-    ControlPage page(faults, recorder);
+    LanState lan({});
+    ControlPage page(faults, recorder, lan);
     HttpRequest r;
     ASSERT_TRUE(ParseRequestLine("GET /devicesim/fault?kind=low-disk&value=1 HTTP/1.0", r));
     r.loopbackPeer = false;
@@ -354,7 +356,8 @@ TEST(ControlPageAccess, OnlyLoopbackClients) {
 TEST(ControlPageAccess, FaultsAfterAPageWaitForThatPage) {
     Faults faults;
     Recorder recorder;
-    ControlPage page(faults, recorder);
+    LanState lan({});
+    ControlPage page(faults, recorder, lan);
     for (const char *line : {"GET /devicesim/fault?kind=freeze&scope=web&after=boxnwDeleteDoc HTTP/1.0",
                              "GET /devicesim/fault?kind=ftp-drop&after=boxnwDeleteDoc&nth=2&bytes=7 HTTP/1.0"}) {
         HttpRequest r;
@@ -370,6 +373,55 @@ TEST(ControlPageAccess, FaultsAfterAPageWaitForThatPage) {
     EXPECT_FALSE(faults.Frozen(false));
     EXPECT_EQ(faults.TakeDataDrop(100), std::nullopt);
     EXPECT_EQ(faults.TakeDataDrop(100), 7u);
+}
+
+HttpReply Control(ControlPage &page, const std::string &target) {
+    HttpRequest r;
+    EXPECT_TRUE(ParseRequestLine("GET /devicesim/" + target + " HTTP/1.0", r)) << target;
+    r.loopbackPeer = true;
+    return page.Handle(r);
+}
+
+TEST(ControlPageAccess, LanModelAndCountsStayWithinTheirBounds) {
+    Faults faults;
+    Recorder recorder;
+    LanState lan({});
+    ControlPage page(faults, recorder, lan);
+    EXPECT_EQ(Control(page, "lan?latency-ms=10000&rate-kbps=10000000&max-data-connections=64").status, 200);
+    EXPECT_EQ(lan.Get(), (LanModel{kMaxLatencyMs, kMaxRateKbps, kMaxDataConnectionsLimit}));
+    for (const char *bad : {"lan?latency-ms=10001", "lan?rate-kbps=10000001", "lan?max-data-connections=65",
+                            "lan?latency-ms=-1", "lan"}) {
+        EXPECT_EQ(Control(page, bad).status, 400) << bad;
+    }
+    EXPECT_EQ(lan.Get().latencyMs, kMaxLatencyMs);  // a refused request changes nothing
+    // One data connection allowed: the second waits for the first to end.
+    EXPECT_EQ(Control(page, "lan?max-data-connections=1").status, 200);
+    EXPECT_TRUE(lan.OpenData());
+    EXPECT_FALSE(lan.OpenData());
+    lan.CloseData();
+    EXPECT_TRUE(lan.OpenData());
+
+    // Verbs of either dialect count upper-cased; beyond kMaxCountedNames
+    // names, and for a name that is not a plain word, the count goes on under
+    // one name.
+    recorder.Ftp("ls /SHR");
+    recorder.Ftp("LS");
+    for (size_t i = 1; i < kMaxCountedNames; ++i) recorder.Ftp("V" + std::to_string(i) + " x");
+    recorder.Ftp("ONEMORE");
+    recorder.Ftp(std::string(kMaxCountedNameLength + 1, 'A'));
+    recorder.Ftp("X\x01");
+    recorder.Http("/VaultraBox/Admin/boxnwGetBoxList?SID=1");
+    recorder.Http("/VaultraBox/Admin/boxnwGetBoxList");
+    recorder.Http("/" + std::string(kMaxCountedNameLength, 'p'));
+    const std::string text = Control(page, "counts").body;
+    for (const std::string &line : std::vector<std::string>{
+             "ftp-commands 68\n", "ftp-command LS 2\n", "ftp-command V63 1\n", "ftp-command (other) 3\n",
+             "box-requests 3\n", "box-request boxnwGetBoxList 2\n",
+             "box-request " + std::string(kMaxCountedNameLength, 'p') + " 1\n", "max-data-connections 1\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+    EXPECT_EQ(recorder.Snapshot().ftpCommandCounts.size(), kMaxCountedNames + 1);
+    EXPECT_EQ(Control(page, "clear-records").status, 200);
+    EXPECT_NE(Control(page, "counts").body.find("ftp-commands 0\nbox-requests 0\n"), std::string::npos);
 }
 
 TEST(WebSessions, IdleSessionsEndWithWhatTheyHold) {

@@ -45,7 +45,8 @@ VT_FUZZ_TARGET(sim_ftp) {
     VT_FUZZ_CHECK(state.CreateFtpAccount(state.OpenSession()) == "vtbkup0001");  // the login the corpus uses
     Recorder recorder;
     Faults faults;
-    FtpServer server(options, store, state, faults, recorder);
+    LanState lan(options.lan);
+    FtpServer server(options, store, state, faults, recorder, lan);
     // No PORT can name the peer of a socket pair, so no data connection is made.
     const sockaddr_storage peer{};
     const std::string reply = vtfuzz::Converse(std::string_view(reinterpret_cast<const char *>(data), size),

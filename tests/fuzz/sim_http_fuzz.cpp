@@ -42,9 +42,10 @@ VT_FUZZ_TARGET(sim_http) {
     Recorder recorder;
     Faults faults;  // set by the control page for this request only
     BoxPages pages(store, state, recorder, faults, options);
-    ControlPage control(faults, recorder);
+    LanState lan(options.lan);
+    ControlPage control(faults, recorder, lan);
     HttpServer server(
-        options.address, 0, options.engineVersion, faults, recorder,
+        options.address, 0, options.engineVersion, faults, recorder, lan,
         [&](const HttpRequest &r) { return pages.Handle(r); }, kControlPrefix,
         [&](const HttpRequest &r) { return control.Handle(r); });
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,24 @@ namespace devicesim {
 // The engine version text that switches the FTP server to the shell dialect
 // ("ls mkdir rmdir cd delete").
 inline constexpr const char *kShellDialectVersion = "Korvo-D V1.0.0.0";
+
+// A device on a LAN rather than on loopback: how long each reply takes and how
+// fast and how many data connections move. All zero (the default) is
+// loopback speed. Set at start (DeviceOptions::lan), changed while running
+// (Device::SetLan, or the control page's "lan" entry).
+struct LanModel {
+    unsigned latencyMs = 0;           // before each FTP reply and each box service reply
+    unsigned rateKbps = 0;            // per FTP data connection, kilobits (1000 bits) a second; 0 unlimited
+    unsigned maxDataConnections = 0;  // FTP data connections open at once; 0 unlimited; more get 425
+    bool operator==(const LanModel &) const = default;
+};
+
+// Bounds of the LAN model's values: a reply later than 10 s is a failing
+// device, not a slow one (the faults delay replies for longer); 10 Gbit/s is
+// beyond any printer's interface; the FTP server serves 64 connections at once.
+inline constexpr unsigned kMaxLatencyMs = 10000;
+inline constexpr unsigned kMaxRateKbps = 10000000;
+inline constexpr unsigned kMaxDataConnectionsLimit = 64;
 
 struct DeviceOptions {
     std::filesystem::path store;        // made (with SHR/BOX/DATABASE and DATA) when missing
@@ -35,6 +54,7 @@ struct DeviceOptions {
     bool busyAsHttp503 = false;         // exclusive mode refusals as HTTP 503, not Result 211/212
     unsigned maxSessions = 64;          // web sessions open at once; more get Result 102
     unsigned sessionIdleSeconds = 900;  // a session idle this long ends (0: never); jobs touch every 5 minutes
+    LanModel lan;                       // loopback speed unless set
 };
 
 // One boxnwDirSerialClusterChange request as the device accepted it.
@@ -50,7 +70,23 @@ struct DeviceRecords {
     std::vector<SerialChangeCall> serialChanges;
     unsigned keepAlives = 0;               // boxnwGetBoxProperty requests with only a SID
     std::vector<std::string> ftpCommands;  // command lines, PASS arguments masked as "****"
+    // Counts of every FTP command (by verb, upper-cased) and every box service
+    // request (by page, the last part of its path), however many there were.
+    // Names that are not plain words, and names beyond the first
+    // kMaxCountedNames of a kind, are counted under kOtherName.
+    uint64_t ftpCommandTotal = 0;
+    std::map<std::string, uint64_t> ftpCommandCounts;
+    uint64_t boxRequestTotal = 0;
+    std::map<std::string, uint64_t> boxRequestCounts;
 };
+
+// Distinct names counted per kind: every verb of both dialects and every page
+// fit many times over, while a client sending made-up words cannot grow the
+// counts without end.
+inline constexpr size_t kMaxCountedNames = 64;
+// The longest name counted by itself (a verb or a page name).
+inline constexpr size_t kMaxCountedNameLength = 40;
+inline constexpr const char *kOtherName = "(other)";
 
 class Device {
 public:
@@ -70,6 +106,11 @@ public:
     bool ShellDialect() const;
 
     Faults &GetFaults();
+    // The LAN model from now on: latency for the next reply, rate and limit
+    // for the next data connection. Values above the bounds are capped.
+    void SetLan(const LanModel &lan);
+    LanModel Lan() const;
+    // Records and counts; ClearRecords clears both.
     DeviceRecords Records() const;
     void ClearRecords();
 

@@ -120,6 +120,7 @@ public:
     bool WaitWhileSilent();
     // Sleeps, waking early when the device stops; false when stopping.
     bool Sleep(unsigned seconds);
+    bool SleepUntil(std::chrono::steady_clock::time_point until);
     // Waits while the web service (web true) or the FTP server is frozen;
     // false when the device is stopping.
     bool WaitWhileFrozen(bool web);
