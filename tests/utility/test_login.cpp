@@ -52,13 +52,21 @@ private slots:
         });
         QString details;
         answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
-        answerer.OnDialog<CLoginDlg>([](CLoginDlg *dialog) {
-            // Still open, emptied, waiting in the field.
-            QVERIFY(dialog->PasswordEdit()->text().isEmpty());
-            QVERIFY(!dialog->OkButton()->isEnabled());
-            QCOMPARE(dialog->focusWidget(), dialog->PasswordEdit());
+        // Still open, emptied, waiting in the field. The answerer's timer may
+        // see the dialog again while the message box's own loop is still
+        // ending, before the dialog has gone on to empty its field: the
+        // step waits for the emptied field (a dialog that never empties it
+        // is closed as unexpected, and the login fails).
+        answerer.Then([](QWidget *modal) {
+            auto *dialog = qobject_cast<CLoginDlg *>(modal);
+            if (!dialog || !dialog->isVisible() || !dialog->PasswordEdit()->text().isEmpty()) return false;
+            [&] {
+                QVERIFY(!dialog->OkButton()->isEnabled());
+                QCOMPARE(dialog->focusWidget(), dialog->PasswordEdit());
+            }();
             QTest::keyClicks(dialog->PasswordEdit(), "admin");
             vttest::Later([dialog] { dialog->OkButton()->click(); });
+            return true;
         });
 
         QCOMPARE(login.exec(), int(QDialog::Accepted));
