@@ -70,15 +70,15 @@ enum class Kind {
     OptionalPath
 };
 
-struct KeySpec {
+struct KeyRule {
     const char *key;
     Kind kind;
     uint64_t min = 0, max = 0;  // Number and Duration
     bool deviceOnly = false;    // name, host, group
 };
 
-const std::vector<KeySpec> &DeviceKeys() {
-    static const std::vector<KeySpec> keys = {
+const std::vector<KeyRule> &DeviceKeys() {
+    static const std::vector<KeyRule> keys = {
         {"name", Kind::Name, 0, 0, true},
         {"host", Kind::Host, 0, 0, true},
         {"group", Kind::Name, 0, 0, true},
@@ -109,8 +109,8 @@ const std::vector<KeySpec> &DeviceKeys() {
     return keys;
 }
 
-const std::vector<KeySpec> &FleetKeys() {
-    static const std::vector<KeySpec> keys = {
+const std::vector<KeyRule> &FleetKeys() {
+    static const std::vector<KeyRule> keys = {
         {"jobs", Kind::Number, 1, kMaxJobs},
         {"metrics-file", Kind::OptionalPath},
         {"on-run-end", Kind::Command},
@@ -247,35 +247,35 @@ std::string CheckedText(const std::string &key, const toml::node &node, int line
 }
 
 // "1h30m", "36h", ... or an integer number of seconds, within the key's range.
-uint64_t CheckedDuration(const KeySpec &spec, const toml::node &node, int line) {
+uint64_t CheckedDuration(const KeyRule &rule, const toml::node &node, int line) {
     uint64_t seconds = 0;
     if (const auto *i = node.as_integer()) {
         if (i->get() < 0 || static_cast<uint64_t>(i->get()) > kMaxDurationSeconds)
-            Refuse(line, spec.key,
-                   "must be from " + FormatDuration(spec.min) + " to " + FormatDuration(spec.max) + ", not " +
+            Refuse(line, rule.key,
+                   "must be from " + FormatDuration(rule.min) + " to " + FormatDuration(rule.max) + ", not " +
                        std::to_string(i->get()) + " seconds");
         seconds = static_cast<uint64_t>(i->get());
     } else if (const auto *s = node.as_string()) {
         if (!ParseDuration(s->get(), &seconds))
-            Refuse(line, spec.key,
+            Refuse(line, rule.key,
                    "must be a duration such as \"90s\", \"45m\", \"36h\", \"2d\" or \"1h30m\", at most a year, not " +
                        Quoted(s->get()));
     } else {
-        Refuse(line, spec.key,
+        Refuse(line, rule.key,
                std::string("must be a duration (\"36h\") or a number of seconds, not ") + TypeName(node));
     }
-    if (seconds < spec.min || seconds > spec.max)
-        Refuse(line, spec.key,
-               "must be from " + FormatDuration(spec.min) + " to " + FormatDuration(spec.max) + ", not " +
+    if (seconds < rule.min || seconds > rule.max)
+        Refuse(line, rule.key,
+               "must be from " + FormatDuration(rule.min) + " to " + FormatDuration(rule.max) + ", not " +
                    FormatDuration(seconds));
     return seconds;
 }
 
-Value ReadValue(const KeySpec &spec, const toml::node &node, int line) {
+Value ReadValue(const KeyRule &rule, const toml::node &node, int line) {
     Value v;
     v.line = line;
-    const std::string key = spec.key;
-    switch (spec.kind) {
+    const std::string key = rule.key;
+    switch (rule.kind) {
     case Kind::Flag: {
         const auto *b = node.as_boolean();
         if (!b) Refuse(line, key, std::string("must be true or false, not ") + TypeName(node));
@@ -285,14 +285,14 @@ Value ReadValue(const KeySpec &spec, const toml::node &node, int line) {
     case Kind::Number: {
         const auto *i = node.as_integer();
         if (!i) Refuse(line, key, std::string("must be an integer, not ") + TypeName(node));
-        if (i->get() < 0 || static_cast<uint64_t>(i->get()) < spec.min || static_cast<uint64_t>(i->get()) > spec.max)
+        if (i->get() < 0 || static_cast<uint64_t>(i->get()) < rule.min || static_cast<uint64_t>(i->get()) > rule.max)
             Refuse(line, key,
-                   "must be from " + std::to_string(spec.min) + " to " + std::to_string(spec.max) + ", not " +
+                   "must be from " + std::to_string(rule.min) + " to " + std::to_string(rule.max) + ", not " +
                        std::to_string(i->get()));
         v.number = static_cast<uint64_t>(i->get());
         break;
     }
-    case Kind::Duration: v.number = CheckedDuration(spec, node, line); break;
+    case Kind::Duration: v.number = CheckedDuration(rule, node, line); break;
     case Kind::Text: v.text = CheckedText(key, node, line); break;
     case Kind::OptionalPath:
         // "" says none.
@@ -382,27 +382,27 @@ Value ReadValue(const KeySpec &spec, const toml::node &node, int line) {
 }
 
 // The keys of a level, checked; an unknown key with the closest known one.
-Level ReadLevel(const std::string &path, const toml::table &table, const std::vector<KeySpec> &specs, Origin origin,
+Level ReadLevel(const std::string &path, const toml::table &table, const std::vector<KeyRule> &rules, Origin origin,
                 const std::string &group, bool othersMayRead, const std::string &mode) {
     Level level;
     level.origin = origin;
     level.group = group;
     level.line = LineOf(table.source());
     std::vector<std::string> allowed;
-    for (const auto &s : specs)
+    for (const auto &s : rules)
         if (!s.deviceOnly || origin == Origin::Device) allowed.push_back(s.key);
     for (auto &&[k, node] : table) {
         const std::string key(k.str());
         const int line = k.source().begin.line ? LineOf(k.source()) : LineOf(node.source());
-        const KeySpec *spec = nullptr;
-        for (const auto &s : specs)
-            if (key == s.key) spec = &s;
-        if (!spec) {
+        const KeyRule *rule = nullptr;
+        for (const auto &s : rules)
+            if (key == s.key) rule = &s;
+        if (!rule) {
             const std::string near = ClosestMatch(key, allowed);
             Refuse(line, key, "unknown key" + (near.empty() ? std::string() : "; did you mean " + near + "?"));
         }
-        if (spec->deviceOnly && origin != Origin::Device) Refuse(line, key, "belongs in a [[device]] table only");
-        level.values[key] = ReadValue(*spec, node, line);
+        if (rule->deviceOnly && origin != Origin::Device) Refuse(line, key, "belongs in a [[device]] table only");
+        level.values[key] = ReadValue(*rule, node, line);
     }
     // One source of the password a level.
     const Value *first = nullptr;

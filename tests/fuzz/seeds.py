@@ -254,6 +254,17 @@ def conversion_settings():
         '<BoxUsedDisk>9</BoxUsedDisk>\r\n</BoxProp>\r\n</Boxes>\r\n</BackupInfo>')
 
 
+def json_line():
+    # A device job's summary line, escapes of every kind, and what is refused whole: nesting
+    # deeper than the bound, a lone surrogate, a second value after the object.
+    put("json_line", "summary", '{"type":"summary","command":"backup","outcome":"failed","exitCode":6,"code":4319,'
+        '"text":"The device is not available.","detail":"no reply","file":"","size":0,"seconds":0.000}')
+    put("json_line", "escapes", '{"a\\u00e9":"\\"q\\" \\\\ \\/ \\b\\f\\n\\r\\t \\ud83d\\ude00","n":[1,{"x":null}],"t":true}')
+    put("json_line", "deep", '{"a":' + "[" * 40 + "]" * 40 + "}")
+    put("json_line", "lone-surrogate", '{"a":"\\ud800"}')
+    put("json_line", "two-values", '{"a":1} {"b":2}')
+
+
 for make in (xmlreply, ftp_listing, zip_reader, record_file, description, registry, sim_http, sim_ftp,
-             element_map, plain_text, conversion_settings):
+             element_map, plain_text, conversion_settings, json_line):
     make()
