@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "child_process.hpp"
+#include "device_release.hpp"
 #include "exit_codes.hpp"
 #include "fleet_metrics.hpp"
 #include "fleet_state.hpp"
@@ -71,15 +72,6 @@ constexpr const char *kInherited[] = {"PATH",
                                       "VTBOX_PASSWORD_COMMAND_SECONDS",
                                       "VTBOX_REGISTRY_DIR",
                                       "VTBOX_RELEASE_SECONDS"};
-
-int ReleaseSeconds() {
-    if (const char *text = std::getenv("VTBOX_RELEASE_SECONDS"); text && *text) {
-        char *end = nullptr;
-        long v = std::strtol(text, &end, 10);
-        if (*end == '\0' && v >= 1 && v <= 3600) return static_cast<int>(v);
-    }
-    return 60;
-}
 
 std::vector<std::string> BaseEnvironment() {
     std::vector<std::string> env;
@@ -309,12 +301,8 @@ private:
 class RunLock {
 public:
     bool Take(const Inventory &inventory, int *holder, std::string *error) {
-        std::string path = StatePath(inventory);
-        path = path.substr(0, path.size() - std::strlen(".state")) + ".lock";
-        std::string folder = path.substr(0, path.rfind('/'));
-        for (size_t at = 1; (at = folder.find('/', at)) != std::string::npos; ++at)
-            mkdir(folder.substr(0, at).c_str(), 0700);
-        mkdir(folder.c_str(), 0700);
+        const std::string path = LockPath(inventory);
+        if (!MakePrivateFolders(path.substr(0, path.rfind('/')), error)) return false;
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             *error = "cannot open the run's lock file " + path + ": " + std::strerror(errno);
@@ -612,7 +600,7 @@ private:
                 j.child->Signal(SIGINT);
                 if (!j.cancelSent) {
                     j.cancelSent = true;
-                    j.killAt = Clock::now() + std::chrono::seconds(ReleaseSeconds() + kCancelGraceSeconds);
+                    j.killAt = Clock::now() + std::chrono::seconds(vtjobs::ReleaseSeconds() + kCancelGraceSeconds);
                 }
             }
         }
@@ -642,7 +630,7 @@ private:
                 j.child->Signal(SIGINT);
                 j.timedOut = true;
                 j.cancelSent = true;
-                j.killAt = now + std::chrono::seconds(ReleaseSeconds() + kCancelGraceSeconds);
+                j.killAt = now + std::chrono::seconds(vtjobs::ReleaseSeconds() + kCancelGraceSeconds);
             } else if (j.cancelSent && now >= j.killAt) {
                 j.child->Signal(SIGKILL);
             }

@@ -63,18 +63,6 @@ uint32_t Fnv1a32(const std::string &text) {
     return hash;
 }
 
-bool MakeFolders(const std::string &path, std::string *error) {
-    for (size_t at = 1;; ++at) {
-        at = path.find('/', at);
-        const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            *error = part + ": could not make the folder: " + std::strerror(errno);
-            return false;
-        }
-        if (at == std::string::npos) return true;
-    }
-}
-
 // Reading one device's entry: a key that is missing keeps its default; one
 // of the wrong type or out of its range spoils the whole file.
 class EntryReader {
@@ -214,6 +202,23 @@ std::string StatePath(const Inventory &inventory) {
     return folder + "/fleet/" + stem + "-" + hash + ".state";
 }
 
+std::string LockPath(const Inventory &inventory) {
+    const std::string state = StatePath(inventory);
+    return state.substr(0, state.size() - std::strlen(".state")) + ".lock";
+}
+
+bool MakePrivateFolders(const std::string &path, std::string *error) {
+    for (size_t at = 1;; ++at) {
+        at = path.find('/', at);
+        const std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            *error = part + ": could not make the folder: " + std::strerror(errno);
+            return false;
+        }
+        if (at == std::string::npos) return true;
+    }
+}
+
 FleetState LoadState(const Inventory &inventory, std::string *problem) {
     problem->clear();
     const std::string path = StatePath(inventory);
@@ -328,7 +333,7 @@ bool SaveState(const Inventory &inventory, const FleetState &state, std::string 
         *error = "no state folder (none of STATE_DIRECTORY, XDG_STATE_HOME and HOME is set)";
         return false;
     }
-    if (!MakeFolders(path.substr(0, path.rfind('/')), error)) return false;
+    if (!MakePrivateFolders(path.substr(0, path.rfind('/')), error)) return false;
     toml::table root;
     root.insert("format", kStateFormat);
     root.insert("inventory", Utf8(inventory.path));
