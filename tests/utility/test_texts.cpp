@@ -3,6 +3,7 @@
 // finds nothing else (apart from widgets that show data), and every id the
 // windows asked for is in the table.
 #include <QAbstractButton>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
+#include <map>
 
 #include "about_dlg.hpp"
 #include "auto_backup_dlg.hpp"
@@ -193,6 +195,33 @@ private slots:
         QVERIFY2(walk.Strays().isEmpty(), qPrintable(walk.Strays().join('\n')));
         QVERIFY(walk.Seen() > 80);
         QVERIFY(vtutil::Language::Instance().MissingIds().empty());
+    }
+
+    // One list (text_ids.hpp) names every id with its meaning. An id under
+    // two names, a text that no name has or a name without a text means that
+    // some window shows words meant for something else.
+    void EveryIdHasOneMeaning() {
+        QFile list(QStringLiteral(VTUTIL_TEXT_IDS_HEADER));
+        QVERIFY(list.open(QIODevice::ReadOnly | QIODevice::Text));
+        static const QRegularExpression named(QStringLiteral("constexpr uint32_t (k\\w+) = (\\d+);"));
+        std::map<uint32_t, QString> names;
+        QStringList faults;
+        for (auto it = named.globalMatch(QString::fromUtf8(list.readAll())); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            auto [at, added] = names.emplace(m.captured(2).toUInt(), m.captured(1));
+            if (!added) faults << QStringLiteral("%1 is both %2 and %3").arg(m.captured(2), at->second, m.captured(1));
+        }
+        QVERIFY(names.size() > 200);
+        for (uint32_t id : vtutil::ErrorTextIds())
+            if (!names.count(id)) faults << QStringLiteral("the error table shows %1, which no name has").arg(id);
+        constexpr uint32_t kLargestId = 65535;
+        for (uint32_t id = 1; id <= kLargestId; ++id) {
+            const bool hasText = !vtutil::Text(id).isEmpty();
+            if (hasText && !names.count(id)) faults << QStringLiteral("text %1 has no name").arg(id);
+            if (!hasText && names.count(id)) faults << names[id] + QStringLiteral(" has no text");
+        }
+        vtutil::Language::Instance().ClearMissingIds();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 
     void UnknownIdsAreNoted() {

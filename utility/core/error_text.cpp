@@ -17,15 +17,31 @@ struct ErrorRow {
 };
 
 // A row with a second id shows two lines; for a device that does not answer
-// they are the fact and what to check.
+// they are the fact and what to check. Rows name their texts (text_ids.hpp),
+// never a bare number, so that no row can show a text meant for something
+// else.
 constexpr ErrorRow kErrorRows[] = {
-    {VTBOX_E_PATH_NOT_FOUND, 403, 0},        {VTBOX_E_ACCESS_DENIED, 136, 0},      {VTBOX_E_NOT_ENOUGH_MEMORY, 131, 0},
-    {VTBOX_E_REQUEST_REFUSED, 128, 0},       {VTBOX_E_NOT_SUPPORTED, 138, 0},      {VTBOX_E_BAD_NET_RESPONSE, 128, 0},
-    {VTBOX_E_DEVICE_IN_USE, 103, 0},         {VTBOX_E_DISK_FULL, 126, 0},          {VTBOX_E_STORE_BUSY, 115, 0},
-    {VTBOX_E_ALREADY_EXISTS, 137, 0},        {VTBOX_E_WRONG_PASSWORD, 68, 0},      {VTBOX_E_NO_DEVICE_SPACE, 142, 0},
-    {VTBOX_E_STORE_TIMEOUT, 117, 0},         {VTBOX_E_ENGINE_TOO_NEW, 140, 0},     {VTBOX_E_OFFLINE, 132, 0},
-    {VTBOX_E_DEVICE_NOT_AVAILABLE, 67, 125}, {VTBOX_E_WEB_SESSION_FAILED, 116, 0}, {VTBOX_E_NET_TIMEOUT, 67, 125},
-    {VTBOX_E_CONNECTION_FAILED, 128, 0},     {VTBOX_E_INVALID_OPTION, 67, 125},    {VTBOX_E_CANNOT_CONNECT, 67, 125},
+    {VTBOX_E_PATH_NOT_FOUND, ids::kErrorPathNotFound, 0},
+    {VTBOX_E_ACCESS_DENIED, ids::kErrorAccessDenied, 0},
+    {VTBOX_E_NOT_ENOUGH_MEMORY, ids::kErrorNoMemory, 0},
+    {VTBOX_E_REQUEST_REFUSED, ids::kErrorUnusableReply, 0},
+    {VTBOX_E_NOT_SUPPORTED, ids::kMsgOtherEngineVersion, 0},
+    {VTBOX_E_BAD_NET_RESPONSE, ids::kErrorUnusableReply, 0},
+    {VTBOX_E_DEVICE_IN_USE, ids::kErrorDeviceInUse, 0},
+    {VTBOX_E_DISK_FULL, ids::kErrorDiskFull, 0},
+    {VTBOX_E_STORE_BUSY, ids::kErrorDeviceBusy, 0},
+    {VTBOX_E_ALREADY_EXISTS, ids::kErrorAlreadyExists, 0},
+    {VTBOX_E_WRONG_PASSWORD, ids::kErrorWrongPassword, 0},
+    {VTBOX_E_NO_DEVICE_SPACE, ids::kErrorNoDeviceSpace, 0},
+    {VTBOX_E_STORE_TIMEOUT, ids::kErrorTimeout, 0},
+    {VTBOX_E_ENGINE_TOO_NEW, ids::kMsgEngineTooNew, 0},
+    {VTBOX_E_OFFLINE, ids::kErrorNotConnected, 0},
+    {VTBOX_E_DEVICE_NOT_AVAILABLE, ids::kErrorNoAnswer, ids::kErrorNoAnswerWhatToCheck},
+    {VTBOX_E_WEB_SESSION_FAILED, ids::kErrorNoWebSession, 0},
+    {VTBOX_E_NET_TIMEOUT, ids::kErrorNoAnswer, ids::kErrorNoAnswerWhatToCheck},
+    {VTBOX_E_CONNECTION_FAILED, ids::kErrorUnusableReply, 0},
+    {VTBOX_E_INVALID_OPTION, ids::kErrorNoAnswer, ids::kErrorNoAnswerWhatToCheck},
+    {VTBOX_E_CANNOT_CONNECT, ids::kErrorNoAnswer, ids::kErrorNoAnswerWhatToCheck},
 };
 
 constexpr uint32_t kConnectionLossCodes[] = {
@@ -57,6 +73,16 @@ QString FailureDetails(uint32_t code, const QString &detail) {
     QString details = detail;
     if (!details.isEmpty()) details += QLatin1Char('\n');
     return details + FormatValues(Text(ids::kErrorCodeLine), {QString::number(code), QString::fromUtf8(text)});
+}
+
+std::vector<uint32_t> ErrorTextIds() {
+    std::vector<uint32_t> used;
+    for (const ErrorRow &row : kErrorRows) {
+        used.push_back(row.first);
+        if (row.second) used.push_back(row.second);
+    }
+    used.push_back(ids::kSomeError);
+    return used;
 }
 
 QString ShortErrorText(uint32_t code) { return ShortText(ErrorTextFor(code)); }

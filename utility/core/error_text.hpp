@@ -4,12 +4,16 @@
 
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 namespace vtutil {
 
 // The message text for an engine result code; empty for 0. Codes without a
 // row of their own get the text for any other error.
 QString ErrorTextFor(uint32_t code);
+
+// The ids of every text ErrorTextFor can give.
+std::vector<uint32_t> ErrorTextIds();
 
 // ShortText(ErrorTextFor(code)). For one-line reports.
 QString ShortErrorText(uint32_t code);

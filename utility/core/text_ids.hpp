@@ -1,5 +1,11 @@
 // Ids of the language library's texts, by what they are (the table with the
 // texts is utility/brlang/strings_en.txt).
+//
+// Every id the program asks for is named here once, with the one meaning its
+// text has: an id given a second meaning shows the wrong words wherever the
+// first is used (a failed restore once read "Stop Waiting"). The texts test
+// reads this list and fails on an id under two names, a name without a text
+// and a text without a name.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +86,23 @@ inline constexpr uint32_t kMsgConfirmInitialise = 63;
 inline constexpr uint32_t kMsgNotReleased = 118;
 inline constexpr uint32_t kSomeError = 114;
 inline constexpr uint32_t kMsgInstanceLockFailed = 502;
+
+// Texts of the engine's result codes (error_text.cpp); a few are messages too.
+inline constexpr uint32_t kErrorNoAnswer = 67;
+inline constexpr uint32_t kErrorWrongPassword = 68;
+inline constexpr uint32_t kErrorDeviceInUse = 103;
+inline constexpr uint32_t kErrorDeviceBusy = 115;
+inline constexpr uint32_t kErrorNoWebSession = 116;
+inline constexpr uint32_t kErrorTimeout = 117;
+inline constexpr uint32_t kErrorNoAnswerWhatToCheck = 125;
+inline constexpr uint32_t kErrorDiskFull = 126;
+inline constexpr uint32_t kErrorUnusableReply = 128;
+inline constexpr uint32_t kErrorNoMemory = 131;
+inline constexpr uint32_t kErrorNotConnected = 132;
+inline constexpr uint32_t kErrorAccessDenied = 136;
+inline constexpr uint32_t kErrorAlreadyExists = 137;
+inline constexpr uint32_t kErrorNoDeviceSpace = 142;
+inline constexpr uint32_t kErrorPathNotFound = 503;
 
 // Backup and restore jobs: the pages' checks.
 inline constexpr uint32_t kMsgTickABox = 61;
