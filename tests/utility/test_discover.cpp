@@ -1,9 +1,13 @@
 // vtbox-discover against the simulated device: a device that answers is
 // recorded with the engine version it reports; one that does not answer, or
-// answers with nonsense, is not.
+// answers with nonsense, is not. In the window, a name typed into the list
+// is kept and the address cannot be edited.
+#include <QLineEdit>
 #include <QProcess>
 #include <QTest>
+#include <QTreeWidget>
 
+#include "discover_dlg.hpp"
 #include "utility_fixture.hpp"
 
 namespace {
@@ -55,7 +59,39 @@ private slots:
         QCOMPARE(vttest::ReadBrdValue(vtutil::kLastSelectedName), std::string("Print room"));
         QVERIFY(vtutil::ReadDeviceTable(vtutil::BrdKey::Open(KEY_READ)).empty());
     }
+
+    void KeepsTheNameTypedAndOpensNoEditorOnTheAddress() {
+        vttest::UtilityDevice device;
+        vttest::WriteBrdValues(
+            {{"Address0", "127.0.0.1"}, {"Name0", "Print room"}, {"Model0", "M"}, {"Location0", "Hall"}});
+        // The list used to be rebuilt under the editor that was committing.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("edit"), QRegularExpression::CaseInsensitiveOption));
+        vtdiscover::DiscoverDlg dialog(static_cast<uint16_t>(device.sim.device->HttpPort()), {});
+        dialog.show();
+        auto *list = dialog.findChild<QTreeWidget *>(QStringLiteral("devices"));
+        QVERIFY(list);
+        QTreeWidgetItem *row = list->topLevelItem(0);
+        QVERIFY(row);
+        auto editor = [list] { return list->viewport()->findChild<QLineEdit *>(); };
+
+        list->setCurrentItem(row, 1);
+        list->editItem(row, 1);
+        QVERIFY(!editor());
+        QCOMPARE(row->text(1), QString("127.0.0.1"));
+
+        list->editItem(row, 0);
+        QLineEdit *name = editor();
+        QVERIFY(name);
+        name->setText(QStringLiteral("Front desk"));
+        QTest::keyClick(name, Qt::Key_Return);
+        QTRY_VERIFY(!editor());
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("Front desk"));
+        list->setCurrentItem(list->topLevelItem(0));
+        dialog.accept();
+        QCOMPARE(vttest::ReadBrdValue(vtutil::kLastSelectedName), std::string("Front desk"));
+        QCOMPARE(vttest::ReadBrdValue(vtutil::kLastSelectedIp), std::string("127.0.0.1"));
+    }
 };
 
-QTEST_GUILESS_MAIN(DiscoverTest)
+QTEST_MAIN(DiscoverTest)
 #include "test_discover.moc"

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -17,6 +18,18 @@ namespace vtdiscover {
 
 namespace {
 enum Column { kName, kAddress, kModel, kLocation };
+
+// Opens an editor on the name and the location only: the address is what
+// the device was checked at, and the model is what it answered.
+class UserColumnsDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                          const QModelIndex &index) const override {
+        if (index.column() != kName && index.column() != kLocation) return nullptr;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+};
 }  // namespace
 
 DiscoverDlg::DiscoverDlg(uint16_t port, const QStringList &addresses, QWidget *parent)
@@ -48,6 +61,7 @@ DiscoverDlg::DiscoverDlg(uint16_t port, const QStringList &addresses, QWidget *p
     list_->setColumnWidth(kAddress, 120);
     list_->setColumnWidth(kModel, 150);
     list_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    list_->setItemDelegate(new UserColumnsDelegate(list_));
 
     auto *hint = new QLabel(tr("Double-click a name or location to change it."), this);
     hint->setEnabled(false);
@@ -111,7 +125,9 @@ void DiscoverDlg::OnItemEdited() {
         devices_[i].location = RegistryText(item->text(kLocation));
         if (devices_[i].name.isEmpty()) devices_[i].name = devices_[i].address;
     }
-    Rebuild();
+    // Not at once: the edit that changed the row is still being committed,
+    // and its editor belongs to the row that a rebuild would remove.
+    QMetaObject::invokeMethod(this, &DiscoverDlg::Rebuild, Qt::QueuedConnection);
 }
 
 void DiscoverDlg::CheckAddresses() {
