@@ -405,7 +405,9 @@ private slots:
         QVERIFY2(details.endsWith(vtutil::FailureDetails(5).section('\n', -1)), qPrintable(details));
         QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(0));
 
-        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(139)); });
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) {
+            QCOMPARE(box->text(), vtutil::FormatValues(Text(139), {"/sys/new/"}));
+        });
         answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
         w.Target()->setText("/sys/new/office.zip");
         w.window.ActionButton()->click();
@@ -449,8 +451,10 @@ private slots:
         // An existing file: No keeps it and empties the field.
         const std::string existing = device.sim.dir / "kept.zip";
         std::ofstream(existing) << "older";
-        answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) {
-            QCOMPARE(box->text(), Text(74));
+        answerer.AnswerMessage(QMessageBox::No, [&existing](QMessageBox *box) {
+            // A question about the file named, not an error.
+            QCOMPARE(box->text(), vtutil::FormatValues(Text(74), {QString::fromStdString(existing)}));
+            QCOMPARE(box->windowTitle(), Text(43));
             QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
         });
         w.Target()->setText(QString::fromStdString(existing));
@@ -466,13 +470,29 @@ private slots:
         device.Login();
         Window w(device);
 
-        // A folder two levels deep that does not exist: asked at Start, made.
-        const std::string deeper = device.sim.dir / "new/deeper";
+        // A folder the system cannot examine (a link to itself): said so,
+        // with the system's reason; nothing is asked or made.
+        const std::string loop = device.sim.dir / "loop";
+        std::filesystem::create_symlink("loop", loop);
         vttest::ModalAnswerer answerer;
         answerer.LetStay<CProgressDlg>();
+        w.Target()->setText(QString::fromStdString(loop + "/office.zip"));
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(answerer.Messages().back().text,
+                 vtutil::FormatValues(Text(418), {QString::fromStdString(loop + "/"), std::strerror(ELOOP)}));
+        QCOMPARE(answerer.Messages().back().caption, Text(43));
+        QCOMPARE(device.CountRequests("boxnwBoxExModeIn?"), size_t(0));
+
+        // A folder two levels deep that does not exist: asked at Start, made.
+        const std::string deeper = device.sim.dir / "new/deeper";
         w.Target()->setText(QString::fromStdString(deeper + "/office.zip"));
-        QVERIFY(answerer.Messages().empty());
-        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(139)); });
+        QCOMPARE(answerer.Messages().size(), size_t(1));
+        answerer.AnswerMessage(QMessageBox::Yes, [&deeper](QMessageBox *box) {
+            QCOMPARE(box->text(), vtutil::FormatValues(Text(139), {QString::fromStdString(deeper + "/")}));
+            QCOMPARE(box->windowTitle(), Text(43));
+        });
         answerer.AnswerMessage(QMessageBox::Ok);
         w.window.ActionButton()->click();
         QVERIFY(answerer.Done());
@@ -481,14 +501,16 @@ private slots:
 
         // The same file again: asked once while typed, not again at Start.
         w.Target()->clear();
-        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(74)); });
+        answerer.AnswerMessage(QMessageBox::Yes, [&deeper](QMessageBox *box) {
+            QCOMPARE(box->text(), vtutil::FormatValues(Text(74), {QString::fromStdString(deeper + "/office.zip")}));
+        });
         w.Target()->setText(QString::fromStdString(deeper + "/office.zip"));
         QVERIFY(answerer.Done());
         QVERIFY(w.window.ActionButton()->isEnabled());
         answerer.AnswerMessage(QMessageBox::Ok);
         w.window.ActionButton()->click();
         QVERIFY(answerer.Done());
-        QCOMPARE(answerer.Messages().size(), size_t(4));
+        QCOMPARE(answerer.Messages().size(), size_t(5));
         QVERIFY(answerer.Messages().back().text.startsWith(Text(51) + "\n"));
         QVERIFY(answerer.Unexpected().isEmpty());
     }

@@ -162,6 +162,11 @@ private slots:
         uint32_t code = 0;
         QCOMPARE(vtutil::ProbeFolder(root + "/a/file/d/", &code), vtutil::FolderState::Missing);
         QCOMPARE(vtutil::ProbeFolder(root + "/a/b/", &code), vtutil::FolderState::Exists);
+        // A folder the system cannot look at: its reason comes back.
+        std::filesystem::create_symlink("loop", (root + "/loop").toStdString());
+        QString reason;
+        QCOMPARE(vtutil::ProbeFolder(root + "/loop/", &code, &reason), vtutil::FolderState::Unusable);
+        QCOMPARE(reason, QString::fromLocal8Bit(std::strerror(ELOOP)));
     }
 
     void RegistryValues() {

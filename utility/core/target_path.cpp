@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "text_ids.hpp"
 #include "vtplatform/errors.hpp"
@@ -61,8 +62,9 @@ QString FolderPart(const QString &path) {
     return slash < 0 ? QString() : path.left(slash + 1);
 }
 
-FolderState ProbeFolder(const QString &folder, uint32_t *code) {
+FolderState ProbeFolder(const QString &folder, uint32_t *code, QString *reason) {
     *code = 0;
+    if (reason) reason->clear();
     const QByteArray name = folder.toUtf8();
     struct stat st {};
     int err = 0;
@@ -73,6 +75,7 @@ FolderState ProbeFolder(const QString &folder, uint32_t *code) {
     if (err == 0) return FolderState::Exists;
     *code = vt::Win32FromErrno(err);
     if (err == ENOENT || err == ENOTDIR) return FolderState::Missing;
+    if (reason) *reason = QString::fromLocal8Bit(std::strerror(err));
     return FolderState::Unusable;
 }
 

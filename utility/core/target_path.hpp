@@ -42,8 +42,9 @@ QString FolderPart(const QString &path);
 // Whether a folder can be written into as it is.
 enum class FolderState { Exists, Missing, Unusable };
 // Missing for a folder that does not exist (or a level above it is not a
-// folder); Unusable with the system's code in *code for any other failure.
-FolderState ProbeFolder(const QString &folder, uint32_t *code);
+// folder); Unusable with the system's code in *code for any other failure,
+// and the system's words for it in *reason when given ("Permission denied").
+FolderState ProbeFolder(const QString &folder, uint32_t *code, QString *reason = nullptr);
 
 // Creates a folder and every missing level above it, from the top down; a
 // level that exists or cannot be made is passed over. Returns the result of

@@ -118,6 +118,7 @@ inline constexpr uint32_t kMsgEngineTooNew = 140;
 inline constexpr uint32_t kMsgNetworkPath = 179;
 inline constexpr uint32_t kMsgNotFullPath = 180;
 inline constexpr uint32_t kMsgRefusedCharacters = 181;
+inline constexpr uint32_t kMsgFolderNotExamined = 418;
 inline constexpr uint32_t kCaptionAutomatic = 39;
 inline constexpr uint32_t kTotalLabel = 107;
 inline constexpr uint32_t kBackupMadeOn = 508;

@@ -97,8 +97,7 @@ void CBackupPage::OnTargetChanged(const QString &text) {
             return;
         }
         if (QFileInfo::exists(text)) {
-            if (ShowMessage(this, Text(ids::kMsgFileExists), Text(ids::kCaptionError), QMessageBox::Question,
-                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+            if (AskReplaceFile(text) != QMessageBox::Yes) {
                 target_->clear();
                 main_.EnableAction(false);
                 return;
@@ -107,6 +106,12 @@ void CBackupPage::OnTargetChanged(const QString &text) {
         }
     }
     main_.EnableAction(zip && session_.Connected() && main_.CountCheckedRows() > 0);
+}
+
+QMessageBox::StandardButton CBackupPage::AskReplaceFile(const QString &path) {
+    // A question, not a failure: under the job's caption, naming the file.
+    return ShowMessage(this, FormatValues(Text(ids::kMsgFileExists), {path}), Text(ids::kCaptionBackup),
+                       QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
 }
 
 void CBackupPage::Browse() {
@@ -128,9 +133,9 @@ bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *fail
     uint32_t ignored = 0;
     if (!failure) failure = &ignored;
     *failure = VTBOX_E_PATH_NOT_FOUND;
-    auto tell = [&](uint32_t message, uint32_t caption, QMessageBox::Icon icon, const QString &details = {}) {
+    auto tell = [&](const QString &message, uint32_t caption, QMessageBox::Icon icon, const QString &details = {}) {
         if (automatic) return;
-        ShowMessage(this, Text(message), Text(caption), icon, QMessageBox::Ok, QMessageBox::NoButton, details);
+        ShowMessage(this, message, Text(caption), icon, QMessageBox::Ok, QMessageBox::NoButton, details);
         target_->setFocus();
     };
     request->operation = JobOperation::Backup;
@@ -138,35 +143,39 @@ bool CBackupPage::PrepareJob(bool automatic, JobRequest *request, uint32_t *fail
     // The file is written under the name as typed: names are case-sensitive.
     path_ = target_->text();
     if (uint32_t message = ZipNameMessage(path_)) {
-        tell(message, ids::kCaptionBackup, QMessageBox::Warning);
+        tell(Text(message), ids::kCaptionBackup, QMessageBox::Warning);
         return false;
     }
     if (NotALocalFolder(path_)) {
-        tell(ids::kMsgNotFullPath, ids::kCaptionError, QMessageBox::Critical);
+        tell(Text(ids::kMsgNotFullPath), ids::kCaptionError, QMessageBox::Critical);
         return false;
     }
     const QString folder = FolderPart(path_);
     uint32_t code = 0;
-    switch (ProbeFolder(folder, &code)) {
+    QString reason;
+    switch (ProbeFolder(folder, &code, &reason)) {
     case FolderState::Exists: break;
     case FolderState::Missing: {
         if (automatic) return false;
-        if (ShowMessage(this, Text(ids::kMsgCreateFolder), Text(ids::kCaptionError), QMessageBox::Question,
-                        QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+        if (ShowMessage(this, FormatValues(Text(ids::kMsgCreateFolder), {folder}), Text(ids::kCaptionBackup),
+                        QMessageBox::Question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
             target_->clear();
             return false;
         }
         const uint32_t made = CreateFolderLevels(folder);
         if (made == 0 || (made == VTBOX_E_ALREADY_EXISTS && !FolderIsReadOnly(folder))) break;
         *failure = made;
-        tell(made == VTBOX_E_ALREADY_EXISTS ? ids::kMsgFolderReadOnly : ids::kMsgFolderNotMade, ids::kCaptionBackup,
-             QMessageBox::Warning, FailureDetails(made, FormatValues(Text(ids::kFolderLine), {folder})));
+        tell(Text(made == VTBOX_E_ALREADY_EXISTS ? ids::kMsgFolderReadOnly : ids::kMsgFolderNotMade),
+             ids::kCaptionBackup, QMessageBox::Warning,
+             FailureDetails(made, FormatValues(Text(ids::kFolderLine), {folder})));
         return false;
     }
     case FolderState::Unusable:
         *failure = code;
-        tell(ids::kMsgRefusedCharacters, ids::kCaptionBackup, QMessageBox::Warning,
-             FailureDetails(code, FormatValues(Text(ids::kFolderLine), {folder})));
+        // Not the folder's name is at fault but what the system said when
+        // asked about it (no access to a level above it, a loop of links).
+        tell(FormatValues(Text(ids::kMsgFolderNotExamined), {folder, reason}), ids::kCaptionBackup,
+             QMessageBox::Warning, FailureDetails(code, FormatValues(Text(ids::kFolderLine), {folder})));
         return false;
     }
     request->target = path_.toStdString();
@@ -188,10 +197,7 @@ void CBackupPage::Start() {
     }
     JobRequest request;
     if (!PrepareJob(false, &request)) return;
-    if (!main_.OverwriteConfirmed() && QFileInfo::exists(path_) &&
-        ShowMessage(this, Text(ids::kMsgFileExists), Text(ids::kCaptionError), QMessageBox::Question,
-                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-        return;
+    if (!main_.OverwriteConfirmed() && QFileInfo::exists(path_) && AskReplaceFile(path_) != QMessageBox::Yes) return;
 
     CProgressDlg progress(session_, std::move(request), &main_);
     progress.exec();

@@ -3,6 +3,7 @@
 // progress window and reports how it ended.
 #pragma once
 
+#include <QMessageBox>
 #include <QWidget>
 
 #include "job_thread.hpp"
@@ -53,6 +54,8 @@ private:
     void OnCheckChanged();
     void OnTargetChanged(const QString &text);
     bool TargetIsZip() const;
+    // Whether to replace the file at path; No is the default.
+    QMessageBox::StandardButton AskReplaceFile(const QString &path);
 
     CBackupRestoreDlg &main_;
     DeviceSession &session_;
