@@ -51,7 +51,11 @@ public:
                 if (!progress || !progress->isVisible()) continue;
                 percents.insert(progress->Bar()->value());
                 phases.insert(progress->PhaseLine()->text());
-                if (!progress->StatusLine()->text().isEmpty()) statusLines.insert(progress->StatusLine()->text());
+                const QLabel *where = progress->StatusLine();
+                if (!where->text().isEmpty()) statusLines.insert(where->text());
+                if (QFontMetrics(where->font()).horizontalAdvance(where->text()) > where->contentsRect().width())
+                    overflowed = true;
+                if (!progress->FiguresLine()->text().isEmpty()) figuresLines.insert(progress->FiguresLine()->text());
                 if (!progress->DocumentsLine()->text().isEmpty())
                     documentLines.insert(progress->DocumentsLine()->text());
                 if (progress->Animation()->Playing()) sawAnimation = true;
@@ -60,8 +64,9 @@ public:
         timer_.start(10);
     }
     std::set<int> percents;
-    std::set<QString> phases, statusLines, documentLines;
+    std::set<QString> phases, statusLines, documentLines, figuresLines;
     bool sawAnimation = false;
+    bool overflowed = false;  // a status line wider than its room
 
 private:
     QTimer timer_;
@@ -196,6 +201,18 @@ private slots:
         QVERIFY2(watch.percents.size() >= 3, qPrintable(QString::number(watch.percents.size())));
         QVERIFY(watch.phases.count(Text(92)));
         QVERIFY(!watch.statusLines.empty());
+        // The names use the line's room and are cut only where they would
+        // leave it: beside the long seeded box name (some 45 characters) a
+        // document's name shows in part, where a cut to 30 characters left
+        // only "...".
+        QVERIFY(!watch.overflowed);
+        QVERIFY(std::any_of(watch.statusLines.begin(), watch.statusLines.end(),
+                            [](const QString &line) { return line.contains("\\Doc "); }));
+        // Elapsed time, then time left and speed once there is a pace.
+        QVERIFY(std::any_of(watch.figuresLines.begin(), watch.figuresLines.end(), [](const QString &line) {
+            auto label = [](uint32_t id) { return Text(id).section('%', 0, 0); };
+            return line.startsWith(label(419)) && line.contains(label(420)) && line.contains(label(421));
+        }));
         QVERIFY(watch.documentLines.size() >= 2);
         for (const QString &line : watch.documentLines) QVERIFY(line.startsWith(Text(113) + " "));
         QVERIFY(watch.sawAnimation);

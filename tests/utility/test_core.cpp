@@ -1,6 +1,6 @@
 // The utility's core without a screen or a device: error texts, the
 // language lookup, the registry values, the progress window's status line
-// and the names a backup file may have.
+// and figures, and the names a backup file may have.
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -12,6 +12,7 @@
 #include "brd_registry.hpp"
 #include "brlang.h"
 #include "error_text.hpp"
+#include "job_figures.hpp"
 #include "job_thread.hpp"
 #include "language.hpp"
 #include "status_line.hpp"
@@ -131,6 +132,49 @@ private slots:
         const QString wide = QString::fromUtf8("\xF0\x9F\x93\x84");  // one character, two units
         const QString cut = BuildStatusLine(box, QString(20, 'f') + wide + QString(10, 'f'), "");
         QCOMPARE(cut, box + " " + QString(20, 'f') + "...");
+
+        // Fitted to a room: cut only as far as the room needs, in the same order.
+        auto within = [](qsizetype room) { return [room](const QString &line) { return line.size() <= room; }; };
+        const QString folder = "Plans 2026", document = "Report of March";
+        QCOMPARE(vtutil::FitStatusLine(box, folder, document, within(60)), box + " " + folder + "\\" + document);
+        QCOMPARE(vtutil::FitStatusLine(box, folder, document, within(32)), box + " Pla...\\" + document);
+        QCOMPARE(vtutil::FitStatusLine(box, folder, document, within(22)), box + " ...\\Repor...");
+        QCOMPARE(vtutil::FitStatusLine(QString(40, 'b'), folder, document, within(20)),
+                 QString(9, 'b') + "... ...\\...");
+        QCOMPARE(vtutil::FitStatusLine(box, "", "", within(4)), QString("... "));
+    }
+
+    void JobFigures() {
+        using vtutil::JobFigures;
+        QCOMPARE(vtutil::DurationText(59.6), QString("1:00"));
+        QCOMPARE(vtutil::DurationText(3725), QString("1:02:05"));
+        QCOMPARE(vtutil::SpeedText(1.5 * 1024 * 1024), QString("1.5 MB/s"));
+        QCOMPARE(vtutil::SpeedText(850 * 1024), QString("850 KB/s"));
+        // No pace yet: nothing done, or too little time to tell.
+        QCOMPARE(vtutil::SecondsLeft(JobFigures{30, 0, -1}), -1.0);
+        QCOMPARE(vtutil::SecondsLeft(JobFigures{0.5, 40, -1}), -1.0);
+        QCOMPARE(vtutil::SecondsLeft(JobFigures{10, 25, -1}), 30.0);
+        QCOMPARE(vtutil::SecondsLeft(JobFigures{10, 100, -1}), 0.0);
+
+        QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_LANGUAGE_LIBRARY));
+        QCOMPARE(vtutil::FiguresLine(JobFigures{0.4, 0, -1}), QString("Elapsed: 0:00"));
+        QCOMPARE(vtutil::FiguresLine(JobFigures{10, 25, 10 * 1024 * 1024}),
+                 QString("Elapsed: 0:10   Time left: 0:30   Speed: 1.0 MB/s"));
+        QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_PSEUDO_LIBRARY));
+
+        // A backup's work folder: its files, not what a link points at.
+        vttest::TempDir dir;
+        const std::string work = dir / "work";
+        std::filesystem::create_directories(work + "/box");
+        std::ofstream(work + "/a.dat") << std::string(3000, 'a');
+        std::ofstream(work + "/box/b.dat") << std::string(1000, 'b');
+        std::ofstream(dir / "outside.dat") << std::string(5000, 'o');
+        std::filesystem::create_symlink(dir / "outside.dat", work + "/link");
+        vtutil::FolderBytes bytes(work);
+        QCOMPARE(bytes.Read(3), int64_t(4000));
+        // Packing removes what it packed: what has moved does not shrink.
+        std::filesystem::remove(work + "/a.dat");
+        QCOMPARE(bytes.Read(1), int64_t(4000));
     }
 
     void BackupFileNames() {

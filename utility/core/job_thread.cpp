@@ -17,7 +17,6 @@
 #include "job_record.hpp"
 #include "job_work_folders.hpp"
 #include "language.hpp"
-#include "status_line.hpp"
 #include "text_format.hpp"
 #include "text_ids.hpp"
 #include "vthandles.hpp"
@@ -235,6 +234,13 @@ void CJobThread::run() {
         return;
     }
 
+    if (request_.operation == JobOperation::Backup) {
+        workBytes_.Reset(workFolder_);
+    } else {
+        struct stat st {};
+        if (::stat(request_.target.c_str(), &st) == 0) fileBytes_ = st.st_size;
+    }
+
     VTMFPSESSION *record = session_.Record();
     const std::string password = session_.Password();
     if (uint32_t rc = vtBoxLockUiJob(record, password.c_str(), LockMode(), &session_.LockValue())) {
@@ -357,11 +363,19 @@ void CJobThread::ShowProgress(const VTPROGRESSINFO &progress) {
         auto text = phaseTexts_.find(phase);
         if (text != phaseTexts_.end()) emit PhaseTextChanged(text->second);
     }
-    emit StatusLineChanged(BuildStatusLine(FieldText(progress.BoxName, sizeof progress.BoxName),
-                                           FieldText(progress.FolderName, sizeof progress.FolderName),
-                                           FieldText(progress.DocName, sizeof progress.DocName)));
+    emit WhereChanged(FieldText(progress.BoxName, sizeof progress.BoxName),
+                      FieldText(progress.FolderName, sizeof progress.FolderName),
+                      FieldText(progress.DocName, sizeof progress.DocName));
     emit DocumentsLineChanged(
         QStringLiteral("%1 %2 / %3").arg(documentsLabel_).arg(progress.DocsDone).arg(progress.DocsTotal));
+    const int percent = std::clamp<int>(progress.Percent, 0, kProgressRange);
+    int64_t bytes = -1;
+    if (request_.operation == JobOperation::Backup)
+        bytes = workBytes_.Read(progress.Phase);
+    else if (fileBytes_ >= 0)
+        bytes = fileBytes_ / kProgressRange * percent;
+    emit FiguresChanged(std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count(), percent,
+                        bytes);
 }
 
 void CJobThread::Finish(JobOutcome &outcome) {

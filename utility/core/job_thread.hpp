@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "job_figures.hpp"
 #include "vtBoxBRD.h"
 #include "vthandles.hpp"
 
@@ -130,7 +131,11 @@ signals:
     void AnimationStarted();
     void PercentChanged(int percent);
     void PhaseTextChanged(const QString &text);
-    void StatusLineChanged(const QString &text);
+    // Where the job is, uncut, for a window that fits the names to its room.
+    void WhereChanged(const QString &box, const QString &folder, const QString &document);
+    // The job's figures (JobFigures): seconds since its start, the engine's
+    // percent and the bytes moved so far (-1: not known).
+    void FiguresChanged(double seconds, int percent, qint64 bytes);
     void DocumentsLineChanged(const QString &text);
     // The release of the device has begun; it is given up after seconds.
     void ReleaseStarted(int seconds);
@@ -183,6 +188,10 @@ private:
     // Texts looked up on the window's thread, before the job starts.
     std::map<int32_t, QString> phaseTexts_;
     QString documentsLabel_;
+    // What has moved so far: a backup's work folder grows with the boxes
+    // that came in; a restore has sent its share of the file's bytes.
+    FolderBytes workBytes_;
+    int64_t fileBytes_ = -1;
     QString workFolderNotMade_;
 };
 

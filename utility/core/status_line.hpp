@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 namespace vtutil {
 
@@ -10,5 +11,12 @@ namespace vtutil {
 // cut (ending in "...") until the line is near 30 characters. Lengths count
 // characters, not bytes, so that a cut never splits a character.
 QString BuildStatusLine(QString box, QString folder, QString document);
+
+// The same line cut only as far as it must be to fit (fits tells whether a
+// line does, in the room a window has): the folder first, then the
+// document, then the box, each to the longest start that fits followed by
+// "...". A line that does not fit even then comes back with all three cut.
+QString FitStatusLine(const QString &box, const QString &folder, const QString &document,
+                      const std::function<bool(const QString &)> &fits);
 
 }  // namespace vtutil

@@ -148,6 +148,9 @@ inline constexpr uint32_t kAskCancelBackup = 49;
 inline constexpr uint32_t kAskCancelRestore = 50;
 inline constexpr uint32_t kCaptionCancel = 108;
 inline constexpr uint32_t kDocumentsLine = 113;
+inline constexpr uint32_t kFiguresElapsed = 419;
+inline constexpr uint32_t kFiguresTimeLeft = 420;
+inline constexpr uint32_t kFiguresSpeed = 421;
 // Phase texts: phases 1 to 5, then 7 and 8 (phase 6 shows an empty line).
 inline constexpr uint32_t kPhasePacking = 90;
 inline constexpr uint32_t kPhaseUnpacking = 91;

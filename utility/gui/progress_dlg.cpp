@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,8 +14,10 @@
 #include "busy_animation.hpp"
 #include "device_release.hpp"
 #include "icons.hpp"
+#include "job_figures.hpp"
 #include "language.hpp"
 #include "message_box.hpp"
+#include "status_line.hpp"
 #include "text_format.hpp"
 #include "text_ids.hpp"
 #include "widget_marks.hpp"
@@ -22,7 +25,8 @@
 namespace vtutil {
 
 namespace {
-constexpr int kWidth = 400;
+// Room for a box, a folder and a document name of some 25 characters each.
+constexpr int kWidth = 460;
 constexpr DWORD kWaitSliceMs = 20;
 // The seconds left of the release are counted down once a second.
 constexpr int kReleaseTickMs = 1000;
@@ -63,6 +67,9 @@ CProgressDlg::CProgressDlg(DeviceSession &session, JobRequest request, QWidget *
     MarkShowsData(statusLine_);
     documentsLine_ = TextLine(this, "documents");
     MarkShowsData(documentsLine_);
+    // Elapsed time, time left and speed: figures in the language's labels.
+    figuresLine_ = TextLine(this, "figures");
+    MarkShowsData(figuresLine_);
     cancel_ = new QPushButton(Text(ids::kCancel), this);
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
@@ -79,6 +86,7 @@ CProgressDlg::CProgressDlg(DeviceSession &session, JobRequest request, QWidget *
     layout->addWidget(bar_);
     layout->addWidget(statusLine_);
     layout->addWidget(documentsLine_);
+    layout->addWidget(figuresLine_);
     layout->addSpacing(6);
     layout->addLayout(buttons);
     setFixedWidth(kWidth);
@@ -114,7 +122,13 @@ void CProgressDlg::StartJob() {
     connect(job, &CJobThread::AnimationStarted, animation_, &BusyAnimation::Play, Qt::QueuedConnection);
     connect(job, &CJobThread::PercentChanged, bar_, &QProgressBar::setValue, Qt::QueuedConnection);
     connect(job, &CJobThread::PhaseTextChanged, phaseLine_, &QLabel::setText, Qt::QueuedConnection);
-    connect(job, &CJobThread::StatusLineChanged, statusLine_, &QLabel::setText, Qt::QueuedConnection);
+    connect(job, &CJobThread::WhereChanged, this, &CProgressDlg::OnWhereChanged, Qt::QueuedConnection);
+    connect(
+        job, &CJobThread::FiguresChanged, figuresLine_,
+        [this](double seconds, int percent, qint64 bytes) {
+            if (!releasing_) figuresLine_->setText(vtutil::FiguresLine(JobFigures{seconds, percent, bytes}));
+        },
+        Qt::QueuedConnection);
     connect(job, &CJobThread::DocumentsLineChanged, documentsLine_, &QLabel::setText, Qt::QueuedConnection);
     connect(job, &CJobThread::ReleaseStarted, this, &CProgressDlg::OnReleaseStarted, Qt::QueuedConnection);
     connect(job, &CJobThread::ReleaseStepChanged, this, &CProgressDlg::OnReleaseStep, Qt::QueuedConnection);
@@ -128,12 +142,33 @@ void CProgressDlg::StartJob() {
     }
 }
 
+void CProgressDlg::OnWhereChanged(const QString &box, const QString &folder, const QString &document) {
+    box_ = box;
+    folder_ = folder;
+    document_ = document;
+    FitWhere();
+}
+
+void CProgressDlg::FitWhere() {
+    if (releasing_ || (box_.isEmpty() && folder_.isEmpty() && document_.isEmpty())) return;
+    const QFontMetrics metrics(statusLine_->font());
+    const int room = statusLine_->contentsRect().width();
+    statusLine_->setText(FitStatusLine(box_, folder_, document_,
+                                       [&](const QString &line) { return metrics.horizontalAdvance(line) <= room; }));
+}
+
+void CProgressDlg::resizeEvent(QResizeEvent *event) {
+    QDialog::resizeEvent(event);
+    FitWhere();
+}
+
 void CProgressDlg::OnReleaseStarted(int seconds) {
     releasing_ = true;
     releaseSeconds_ = seconds;
     releaseStep_ = static_cast<int>(vtjobs::ReleaseStep::DeleteAccount);
     releaseClock_.start();
     cancel_->setText(Text(ids::kStopWaiting));
+    figuresLine_->clear();
     cancel_->setEnabled(!asking_);
     ShowReleaseWait();
     releaseTicks_.start();

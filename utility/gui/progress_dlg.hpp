@@ -41,6 +41,7 @@ public:
     QLabel *PhaseLine() const { return phaseLine_; }
     QLabel *StatusLine() const { return statusLine_; }
     QLabel *DocumentsLine() const { return documentsLine_; }
+    QLabel *FiguresLine() const { return figuresLine_; }
     QProgressBar *Bar() const { return bar_; }
     QPushButton *CancelButton() const { return cancel_; }
     // The job thread, once the window has been shown.
@@ -56,6 +57,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     // Escape does nothing.
     void keyPressEvent(QKeyEvent *event) override;
+    // The names are fitted again to the line's room.
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void StartJob();
@@ -66,6 +69,9 @@ private:
     void ShowReleaseWait();
     void OnEnded(const JobOutcome &outcome);
     void WaitForJobThread();
+    void OnWhereChanged(const QString &box, const QString &folder, const QString &document);
+    // The names, cut only as far as the line's room needs.
+    void FitWhere();
 
     DeviceSession &session_;
     JobRequest request_;
@@ -74,6 +80,9 @@ private:
     QProgressBar *bar_;
     QLabel *statusLine_;
     QLabel *documentsLine_;
+    QLabel *figuresLine_;
+    // Where the job is, as the job gave it.
+    QString box_, folder_, document_;
     QPushButton *cancel_;
     vt::OwnedHandle waitForThread_;
     std::unique_ptr<CJobThread> job_;
