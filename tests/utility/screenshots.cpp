@@ -2,6 +2,8 @@
 // test): the login dialog, the main window on each page and enlarged, the
 // Device menu, the device choice, a question, the about box, and a backup
 // and a restore from the pages: the file dialog, the progress window mid-job,
+// the questions before a backup (a folder to make, a file to replace) and a
+// folder that cannot be examined,
 // the restore mode question, the report of every outcome, the chooser of
 // documents (ticked in part, then filtered) and the page it leaves; the set-up of
 // automatic backup, the main window waiting for its first run, and the
@@ -21,6 +23,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -271,6 +274,24 @@ int main(int argc, char *argv[]) {
         WatchJob(answerer, "progress-backup.png", "message-backup-finished.png");
         window.ActionButton()->click();
         if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the backup did not run as expected\n");
+    }
+
+    // The questions and the message before a backup starts: a folder to
+    // make, a folder the system cannot look at, a file to replace.
+    {
+        vttest::ModalAnswerer answerer;
+        answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) { Grab(box, "question-create-folder.png"); });
+        window.BackupPage()->TargetEdit()->setText(QDir(backupFolder).filePath(QStringLiteral("2026/print-room.zip")));
+        window.ActionButton()->click();
+        const QString loop = QDir(backupFolder).filePath(QStringLiteral("loop"));
+        QFile::link(QStringLiteral("loop"), loop);
+        answerer.AnswerMessage(QMessageBox::Ok, [](QMessageBox *box) { Grab(box, "message-folder-unusable.png"); });
+        window.BackupPage()->TargetEdit()->setText(loop + QStringLiteral("/print-room.zip"));
+        window.ActionButton()->click();
+        QFile::remove(loop);
+        answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { Grab(box, "question-replace-file.png"); });
+        window.BackupPage()->TargetEdit()->setText(backupFile);
+        if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the questions did not come as expected\n");
     }
 
     // The restore page with the file's boxes, the question before a restore,
