@@ -26,8 +26,7 @@ constexpr double kBytesPerMb = 1024.0 * 1024.0;
 
 QString DurationText(double seconds) {
     const long long s = std::llround(std::max(0.0, seconds));
-    if (s >= 3600)
-        return QString::asprintf("%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    if (s >= 3600) return QString::asprintf("%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
     return QString::asprintf("%lld:%02lld", s / 60, s % 60);
 }
 
@@ -47,14 +46,12 @@ QString FiguresLine(const JobFigures &figures) {
     const double left = SecondsLeft(figures);
     if (left >= 0) line += QStringLiteral("   ") + FormatValues(Text(ids::kFiguresTimeLeft), {DurationText(left)});
     if (figures.bytes >= 0 && figures.seconds >= kShortestPaceSeconds)
-        line += QStringLiteral("   ") +
-                FormatValues(Text(ids::kFiguresSpeed), {SpeedText(static_cast<double>(figures.bytes) / figures.seconds)});
+        line += QStringLiteral("   ") + FormatValues(Text(ids::kFiguresSpeed),
+                                                     {SpeedText(static_cast<double>(figures.bytes) / figures.seconds)});
     return line;
 }
 
-void FolderBytes::Reset(std::string folder) {
-    *this = FolderBytes(std::move(folder));
-}
+void FolderBytes::Reset(std::string folder) { *this = FolderBytes(std::move(folder)); }
 
 int64_t FolderBytes::Read(int32_t phase) {
     const auto now = std::chrono::steady_clock::now();
