@@ -67,7 +67,7 @@ public:
     // subfolders (see DownloadTree); the upload sends the folder's own files.
     int DownloadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
     int UploadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
-    // Status files: an empty remote file (binary type), and the change of
+    // Status files: an empty remote file (under the type in force), and the change of
     // "CREATE.STS" to "UNLOCK.STS" that marks an entry complete.
     int CreateEmptyFile(const std::string &remotePath);
     int FtpReplaceStatusFile(const std::string &remoteFolder);
