@@ -98,6 +98,9 @@ public:
     uint32_t UploadBytes() const { return uploadBytes_; }
     uint32_t UploadCount() const { return uploadCount_; }
     bool IsConnected() const { return session_ != nullptr; }
+    // The code of the server's last complete reply (425: it had no data
+    // connection to give), or 0 before any.
+    int LastReplyCode() const { return session_ ? session_->LastReplyCode() : 0; }
     const FtpVerbs &Verbs() const { return verbs_; }
 
 private:
