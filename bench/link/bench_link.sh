@@ -14,12 +14,14 @@
 #                          the seeded store (default 1, 4, 100, 2, 16: 500 documents of 2 pages)
 #     --latency "MS..."    the delays per reply measured (default "2 10")
 #     --rate-kbps N        bandwidth per data connection (default 40000: 40 Mbit/s)
-#     --vtbox-args "..."   more options for every vtbox run (for example --ftp-connections 4)
+#     --connections N      also a backup over N FTP connections (VTBOX_FTP_CONNECTIONS) while the device
+#                          allows N data connections at once (default 4; 1: none)
+#     --vtbox-args "..."   more options for every vtbox run
 #     --no-lftp            leave the lftp runs out
 set -euo pipefail
 build=build-bench
 boxes=1 folders=4 docs=100 pages=2 page_kb=16
-latencies="2 10" rate=40000 extra="" with_lftp=1
+latencies="2 10" rate=40000 extra="" with_lftp=1 connections=4
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -31,6 +33,7 @@ while [ $# -gt 0 ]; do
     --latency) latencies=$2; shift 2 ;;
     --rate-kbps) rate=$2; shift 2 ;;
     --vtbox-args) extra=$2; shift 2 ;;
+    --connections) connections=$2; shift 2 ;;
     --no-lftp) with_lftp=0; shift ;;
     *) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2 ;;
   esac
@@ -139,12 +142,22 @@ for lat in $latencies; do
   echo "$lat ms per reply:"
   timed backup "$vtbox" "${dev[@]}" "${more[@]}" backup --boxes "$all" --output "$work/b.zip"
   row "vtbox backup" "$(secs)" "$ndocs" "$(floor "$ndocs" "$min_backup" "$lat")"
+  if [ "$connections" -gt 1 ]; then
+    # The floor of N connections is the floor over N: each waits its share.
+    control "lan?max-data-connections=$connections"
+    timed backup env VTBOX_FTP_CONNECTIONS="$connections" "$vtbox" "${dev[@]}" "${more[@]}" backup --boxes "$all" \
+      --output "$work/b$connections.zip"
+    row "vtbox backup, $connections connections" "$(secs)" "$ndocs" \
+      "$(awk -v f="$(floor "$ndocs" "$min_backup" "$lat")" -v n="$connections" 'BEGIN { printf "%.2f", f / n }')"
+    control "lan?max-data-connections=0"
+  fi
   if [ "$with_lftp" = 1 ]; then
     lftp_mirror 1
     row "lftp mirror" "$(secs)" "$ndocs" "$(floor "$ndocs" "$min_backup" "$lat")"
     control "lan?max-data-connections=4"
     lftp_mirror 4
-    row "lftp mirror --parallel=4" "$(secs)" "$ndocs" "$(floor "$ndocs" "$min_backup" "$lat")"
+    row "lftp mirror --parallel=4" "$(secs)" "$ndocs" \
+      "$(awk -v f="$(floor "$ndocs" "$min_backup" "$lat")" 'BEGIN { printf "%.2f", f / 4 }')"
     control "lan?max-data-connections=0"
   fi
   empty_device
@@ -158,6 +171,6 @@ for lat in $latencies; do
   awk -v a="$(secs)" -v b="$restore_secs" 'BEGIN { printf "  %-28s %8.2f\n", "replace / restore", a / b }'
   timed one "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --only 1/D1 --mode replace
   row "vtbox one document" "$(secs)" 1 "$(floor 1 "$min_replace" "$lat")"
-  echo "  commands per document, by verb (backup, lftp, restore, replace, one document):"
+  echo "  commands per document, by verb (each row above in turn):"
   cat "$work/detail"
 done
