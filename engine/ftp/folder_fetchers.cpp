@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
 
 #include "session/result.hpp"
 #include "session/waits.hpp"
@@ -28,7 +29,11 @@ size_t ConfiguredFtpConnections() {
 FolderFetchers::FolderFetchers(size_t count, Connector connect, HANDLE cancelEvent) {
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < count; ++i) {
-        threads_.emplace_back([this, connect, cancelEvent] { Run(connect, cancelEvent); });
+        try {
+            threads_.emplace_back([this, connect, cancelEvent] { Run(connect, cancelEvent); });
+        } catch (const std::system_error &) {
+            break;  // no thread to be had: fewer fetchers, down to none
+        }
         ++alive_;
     }
 }
