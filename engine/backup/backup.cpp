@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "description/description_writer.hpp"
+#include "ftp/folder_fetchers.hpp"
 #include "ftp/ftp_client.hpp"
 #include "jobs/background_step.hpp"
 #include "jobs/long_job.hpp"
@@ -152,32 +153,64 @@ void Backup::FetchBox(size_t index) {
 
     const std::string local = tree_.boxFolder(box);
     MakeNewFolder(local);
+    // Documents' folders go to further connections where the job may use
+    // them; this one lists the box meanwhile.
+    std::unique_ptr<FolderFetchers> fetchers;
+    if (size_t connections = ConfiguredFtpConnections(); connections > 1)
+        fetchers = std::make_unique<FolderFetchers>(
+            connections - 1, [this] { return Connect(); }, progress_.cancelEvent());
+    // Folders that the fetchers gave back are fetched here, and counted once.
+    auto takeBack = [&](std::vector<FolderFetchers::Folder> left) {
+        for (auto &f : left) client_->AddPendingFolder(f.first, f.second);
+        done_ -= static_cast<double>(left.size());
+        progress_.record().DocsDone -= static_cast<int32_t>(left.size());
+    };
+    auto fetchHere = [&](const std::string &folder, const std::string &remote) {
+        try {
+            client_->DownloadFolderByFTP(folder, remote);
+        } catch (const BoxError &e) {
+            // The device has no data connection left for this one: one
+            // connection from here on, this folder again.
+            if (!fetchers || e.code() == vt::code(vt::Code::CANCELLED) || client_->LastReplyCode() != 425) throw;
+            ClearFailureDetail();
+            takeBack(fetchers->Stop());
+            fetchers.reset();
+            client_->DownloadFolderByFTP(folder, remote);
+        }
+    };
     // The whole tree, folder by folder in the order of their local paths.
     client_->ClearPendingFolders();
     client_->AddPendingFolder(local, DeviceBoxFolder(box));
-    while (!client_->IsPendingEmpty()) {
-        client_->CheckCancel();
-        std::string folder, remote;
-        client_->PeekPendingFolder(&folder, &remote);
-        client_->RemoveFirstPendingFolder();
-        if (folder.find(kDocumentEntryPrefix) != std::string::npos) {
-            progress_.SetDocName(EntryLabel(folder));
-            progress_.record().DocsDone += 1;
-        } else {
-            progress_.SetDocName("");
-        }
-        // A folder entry's own folder: its path ends in "F0000nnn".
-        size_t f = folder.find(kFolderEntryPrefix);
-        if (f != std::string::npos && folder.size() - f == FolderEntryName(0).size())
-            progress_.SetFolderName(EntryLabel(folder));
-        progress_.Signal();
+    for (;;) {
+        while (!client_->IsPendingEmpty()) {
+            client_->CheckCancel();
+            std::string folder, remote;
+            client_->PeekPendingFolder(&folder, &remote);
+            client_->RemoveFirstPendingFolder();
+            const bool isDocument = folder.find(kDocumentEntryPrefix) != std::string::npos;
+            if (isDocument) {
+                progress_.SetDocName(EntryLabel(folder));
+                progress_.record().DocsDone += 1;
+            } else {
+                progress_.SetDocName("");
+            }
+            // A folder entry's own folder: its path ends in "F0000nnn".
+            size_t f = folder.find(kFolderEntryPrefix);
+            if (f != std::string::npos && folder.size() - f == FolderEntryName(0).size())
+                progress_.SetFolderName(EntryLabel(folder));
+            progress_.Signal();
 
-        client_->DownloadFolderByFTP(folder, remote);
-        done_ += 1;
-        int32_t percent = total_ > 0 ? static_cast<int32_t>(done_ * 90 / total_ + 5) : 95;
-        progress_.SetPercent(percent);
-        if (percent < 100) progress_.Signal();
-        progress_.CheckCancel();
+            if (!isDocument || !fetchers || !fetchers->Add(folder, remote)) fetchHere(folder, remote);
+            done_ += 1;
+            int32_t percent = total_ > 0 ? static_cast<int32_t>(done_ * 90 / total_ + 5) : 95;
+            progress_.SetPercent(percent);
+            if (percent < 100) progress_.Signal();
+            progress_.CheckCancel();
+        }
+        if (!fetchers) break;
+        // Every folder in before the box is packed.
+        takeBack(fetchers->Finish());
+        fetchers.reset();
     }
     client_->Close();
     client_.reset();

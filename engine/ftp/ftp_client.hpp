@@ -67,7 +67,7 @@ public:
     // subfolders (see DownloadTree); the upload sends the folder's own files.
     int DownloadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
     int UploadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
-    // Status files: an empty remote file (binary type), and the change of
+    // Status files: an empty remote file (under the type in force), and the change of
     // "CREATE.STS" to "UNLOCK.STS" that marks an entry complete.
     int CreateEmptyFile(const std::string &remotePath);
     int FtpReplaceStatusFile(const std::string &remoteFolder);
@@ -98,6 +98,9 @@ public:
     uint32_t UploadBytes() const { return uploadBytes_; }
     uint32_t UploadCount() const { return uploadCount_; }
     bool IsConnected() const { return session_ != nullptr; }
+    // The code of the server's last complete reply (425: it had no data
+    // connection to give), or 0 before any.
+    int LastReplyCode() const { return session_ ? session_->LastReplyCode() : 0; }
     const FtpVerbs &Verbs() const { return verbs_; }
 
 private:

@@ -650,7 +650,15 @@ uint32_t FtpSession::Upload(const std::string &remotePath, FtpType type, FtpSour
     // just before STOR when the server is not in it already.
     curl_easy_setopt(s.curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(s.curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    uint32_t code = s.PerformTransfer('I', type == FtpType::Ascii ? 'A' : 'I');
+    char wanted = type == FtpType::Ascii ? 'A' : 'I';
+    // An empty file is the same in either type: it goes under the type the
+    // server is in, so that a status file between two ASCII transfers costs
+    // no TYPE before it and none after.
+    if (size == 0) {
+        char inForce = s.libType == 'I' ? s.wireType : s.libType == Impl::kUnknown ? Impl::kUnknown : 'I';
+        if (inForce == 'A' || inForce == 'I') wanted = inForce;
+    }
+    uint32_t code = s.PerformTransfer('I', wanted);
     curl_easy_setopt(s.curl, CURLOPT_UPLOAD, 0L);
     s.source = nullptr;
     return code;

@@ -13,7 +13,8 @@
 // for each transfer, and the transfer is made again.
 //
 // Transfer types: files are sent and fetched under "TYPE A" or "TYPE I" as the
-// caller asks, and a TYPE command goes on the wire only when the type changes.
+// caller asks, and a TYPE command goes on the wire only when the type changes;
+// an empty upload goes under whichever type is in force.
 // Bytes are never converted on this side in either type: the device (and
 // servers set up like it) transfer raw bytes under TYPE A, and the record and
 // page files are binary. Listing data and ASCII downloads are taken as they

@@ -95,6 +95,35 @@ TEST(Backup, EveryRecordAndPageFileComesBackByteForByte) {
     if (handle) GlobalFree(handle);
 }
 
+TEST(Backup, DocumentsComeInOverFurtherConnectionsOnlyWhereTheDeviceGivesThem) {
+    // Three connections asked for: the documents come in over them, and the
+    // backup is the same tree. A device with one data connection refuses the
+    // others' transfers (425): the backup falls back to one connection and
+    // still holds every file.
+    vttest::ScopedEnv connections("VTBOX_FTP_CONNECTIONS", "3");
+    for (const char *limit : {"none", "one data connection"}) {
+        SimDevice sim;
+        devicesim::LanModel lan;
+        if (std::string(limit) == "one data connection") lan.maxDataConnections = 1;
+        sim.device->SetLan(lan);
+        std::string target = sim.dir / "backup.zip";
+        BackupRun run = RunBackup(sim, target, {2, 1});
+        ASSERT_EQ(run.rc, 0u) << limit << ": " << run.detail;
+        EXPECT_EQ(run.progress.DocsDone, run.progress.DocsTotal) << limit;
+        std::string out = sim.dir / "unpacked";
+        Unpack(target, out);
+        fs::path store = fs::path(sim.storeRoot) / "SHR/BOX";
+        for (const char *box : {"B0000001", "B0000002"})
+            ExpectSameTree(store / "DATA" / box, fs::path(out) / "BOX/DATA" / box);
+        size_t logins = 0;
+        for (const auto &c : sim.device->Records().ftpCommands) logins += c.rfind("USER ", 0) == 0;
+        // The box records' connection, and per box its own and two more.
+        if (std::string(limit) == "none") {
+            EXPECT_EQ(logins, 1u + 2u * 3u);
+        }
+    }
+}
+
 TEST(Backup, ABackupWithZip64SizedArchivesReadsBackEverywhere) {
     // Limits lowered so that both outer levels take every zip64 form: long
     // local headers, sizes, offsets and end records in 64-bit fields.
