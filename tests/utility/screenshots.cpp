@@ -323,7 +323,7 @@ int main(int argc, char *argv[]) {
     // backups under the restore page's Browse.
     {
         vtjobs::HistoryEntry vtbox;
-        vtbox.started = QDateTime::currentSecsSinceEpoch() - 3600;
+        vtbox.started = QDateTime::currentSecsSinceEpoch();
         vtbox.operation = vtjobs::HistoryOperation::Restore;
         vtbox.outcome = vtjobs::HistoryOutcome::Failed;
         vtbox.device = "192.0.2.10";

@@ -5,6 +5,7 @@
 // restored alone, the filter, a listing that does not hang together, a file
 // damaged where the documents are; the recent jobs, and a restore started
 // from them.
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -618,7 +619,7 @@ private slots:
         QVERIFY(answerer.Done());
         // A restore of vtbox's that stopped half way, written as vtbox does.
         vtjobs::HistoryEntry vtbox;
-        vtbox.started = 1700000000;
+        vtbox.started = QDateTime::currentSecsSinceEpoch();
         vtbox.operation = vtjobs::HistoryOperation::Restore;
         vtbox.outcome = vtjobs::HistoryOutcome::Partial;
         vtbox.device = "192.0.2.7";

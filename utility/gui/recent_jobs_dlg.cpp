@@ -79,8 +79,7 @@ bool IsRegularFile(const std::string &path) {
 // A file a restore can start from: a backup's that finished, or the file a
 // restore read; either way one that is still there.
 bool Restorable(const vtjobs::HistoryEntry &e) {
-    const bool whole =
-        e.outcome == vtjobs::HistoryOutcome::Done || e.outcome == vtjobs::HistoryOutcome::NotReleased;
+    const bool whole = e.outcome == vtjobs::HistoryOutcome::Done || e.outcome == vtjobs::HistoryOutcome::NotReleased;
     return (e.operation == vtjobs::HistoryOperation::Restore || whole) && IsRegularFile(e.file);
 }
 
@@ -97,9 +96,10 @@ CRecentJobsDlg::CRecentJobsDlg(CBackupRestoreDlg &main) : QDialog(&main), main_(
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setAllColumnsShowFocus(true);
     list_->setColumnCount(ColumnCount);
+    // The outcome comes early, where it is seen without scrolling.
+    constexpr uint32_t kHeaders[ColumnCount] = {0, 1, 7, 2, 3, 4, 5, 6, 8, 9};
     QStringList headers;
-    for (int column = 0; column < ColumnCount; ++column)
-        headers << Text(ids::kRecentWhenHeader + static_cast<uint32_t>(column));
+    for (uint32_t header : kHeaders) headers << Text(ids::kRecentWhenHeader + header);
     list_->setHeaderLabels(headers);
     layout->addWidget(list_);
     note_ = new QLabel(this);
@@ -119,12 +119,17 @@ CRecentJobsDlg::CRecentJobsDlg(CBackupRestoreDlg &main) : QDialog(&main), main_(
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &CRecentJobsDlg::OnSelectionChanged);
 
     Fill();
-    resize(980, 420);
+    resize(1100, 420);
 }
 
 void CRecentJobsDlg::Fill() {
     std::string problem;
     entries_ = vtjobs::ReadJobHistory(&problem);
+    // The history is in the order the jobs ended; the list goes by their
+    // start, as its When column says.
+    std::stable_sort(
+        entries_.begin(), entries_.end(),
+        [](const vtjobs::HistoryEntry &a, const vtjobs::HistoryEntry &b) { return a.started > b.started; });
     list_->clear();
     QList<QTreeWidgetItem *> rows;
     for (size_t i = 0; i < entries_.size(); ++i) {
@@ -134,7 +139,9 @@ void CRecentJobsDlg::Fill() {
         row->setText(When, QLocale().toString(QDateTime::fromSecsSinceEpoch(e.started), QLocale::ShortFormat));
         row->setText(Job, JobText(e));
         row->setText(Device, QString::fromStdString(e.device));
+        row->setToolTip(Device, row->text(Device));
         row->setText(Boxes, BoxesText(e.boxes));
+        row->setToolTip(Boxes, row->text(Boxes));
         row->setText(File, QString::fromStdString(e.file));
         row->setToolTip(File, row->text(File));
         if (e.bytes >= 0) row->setText(Size, FileSizeText(e.bytes));
@@ -144,13 +151,17 @@ void CRecentJobsDlg::Fill() {
         row->setText(TimeTaken, DurationText(e.seconds));
         row->setText(Reason, QString::fromStdString(e.reason));
         row->setToolTip(Reason, row->text(Reason));
-        for (int column : {Size, Documents, TimeTaken}) row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+        for (int column : {Size, Documents, TimeTaken})
+            row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
         rows << row;
     }
     list_->addTopLevelItems(rows);
     for (int column = 0; column < ColumnCount; ++column) list_->resizeColumnToContents(column);
-    // A long path or reason is seen whole on hover; the others keep room.
-    list_->setColumnWidth(File, std::min(list_->columnWidth(File), 260));
+    // A long device, box list, path or reason is seen whole on hover; the
+    // others keep their room.
+    list_->setColumnWidth(Device, std::min(list_->columnWidth(Device), 160));
+    list_->setColumnWidth(Boxes, std::min(list_->columnWidth(Boxes), 110));
+    list_->setColumnWidth(File, std::min(list_->columnWidth(File), 220));
     list_->setColumnWidth(Reason, std::min(list_->columnWidth(Reason), 320));
     if (!problem.empty())
         note_->setText(FormatText(Text(ids::kRecentUnreadable), QString::fromStdString(problem)));

@@ -20,7 +20,7 @@ class CBackupRestoreDlg;
 class CRecentJobsDlg : public QDialog {
     Q_OBJECT
 public:
-    enum Column { When, Job, Device, Boxes, File, Size, Documents, Outcome, TimeTaken, Reason, ColumnCount };
+    enum Column { When, Job, Outcome, Device, Boxes, File, Size, Documents, TimeTaken, Reason, ColumnCount };
 
     explicit CRecentJobsDlg(CBackupRestoreDlg &main);
 
