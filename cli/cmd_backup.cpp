@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "commands.hpp"
 #include "device_job.hpp"
 #include "failure_report.hpp"
+#include "job_history_entry.hpp"
 #include "job_work_folders.hpp"
 #include "json_output.hpp"
 #include "long_operation.hpp"
@@ -177,6 +179,7 @@ int RunBackup(const Context &c, const RunNumber &number) {
     summary.file = target;
     summary.boxes = static_cast<uint32_t>(boxes.size());
     auto started = std::chrono::steady_clock::now();
+    const std::time_t startedAt = std::time(nullptr);
 
     ExclusiveJob job(session, password, 0);
     uint32_t rc = job.Begin();
@@ -246,6 +249,7 @@ int RunBackup(const Context &c, const RunNumber &number) {
     summary.exitCode = exitCode;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    RecordInHistory(summary, c.settings, boxes, startedAt);
     if (Output().json)
         PrintSummary(summary);
     else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet)

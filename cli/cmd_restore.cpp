@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -13,6 +14,7 @@
 #include "device_job.hpp"
 #include "dry_run.hpp"
 #include "failure_report.hpp"
+#include "job_history_entry.hpp"
 #include "job_work_folders.hpp"
 #include "json_output.hpp"
 #include "long_operation.hpp"
@@ -133,6 +135,7 @@ int RunRestore(const Context &c) {
     uint64_t fileSize = fs::file_size(input, ec);
     summary.size = fileSize;
     auto started = std::chrono::steady_clock::now();
+    const std::time_t startedAt = std::time(nullptr);
 
     ExclusiveJob job(session, password, 1);
     uint32_t rc = job.Begin();
@@ -188,6 +191,7 @@ int RunRestore(const Context &c) {
     summary.exitCode = exitCode;
     summary.documents = last.DocsDone;
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    RecordInHistory(summary, c.settings, boxes, startedAt);
     if (o.json)
         PrintSummary(summary);
     else if ((exitCode == kExitDone || exitCode == kExitNotReleased) && !Output().quiet && !items.empty())

@@ -191,6 +191,8 @@ void NoteFailure(uint32_t code, const std::string &text, const std::string &deta
     End().detail = detail;
 }
 
+std::string NotedFailureText() { return End().text; }
+
 void EndJsonOutput(const std::string &command, int exitCode, bool summaryAlways) {
     const JsonEnd &end = End();
     if (!Output().json || end.summary || (end.printed && !summaryAlways)) return;

@@ -74,6 +74,8 @@ const char *OutcomeOf(int exitCode);
 // The failure a command reported last (ReportFailure, ReportProblem), for
 // the summary that ends a --json command which stopped before its own.
 void NoteFailure(uint32_t code, const std::string &text, const std::string &detail);
+// The words of the failure noted last (empty when it had only a code).
+std::string NotedFailureText();
 
 // Ends the standard output of a --json command (nothing without --json) so
 // that it always ends in a line a script can read: the summary, with the

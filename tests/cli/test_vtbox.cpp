@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "closed_port.hpp"
+#include "job_history.hpp"
 #include "job_record.hpp"
 #include "level_files.hpp"
 #include "sim_device.hpp"
@@ -337,6 +338,27 @@ TEST(VtboxExitCodes, LocalDiskDamagedFileAndPartialRestore) {
     EXPECT_TRUE(Has(refused.err, "could not create the file there (553)")) << refused.err;
     EXPECT_FALSE(Has(refused.err, "broke off")) << refused.err;
     ExpectDeviceReleased(sim);
+
+    // The user's job history holds each job that took the device, newest
+    // first, with what it did and why it failed; what was refused before
+    // the device was taken is no job.
+    vttest::ScopedEnv state("XDG_STATE_HOME", sim.dir / "state");
+    const auto jobs = vtjobs::ReadJobHistory();
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[0].operation, vtjobs::HistoryOperation::Restore);
+    EXPECT_EQ(jobs[0].outcome, vtjobs::HistoryOutcome::Failed);
+    EXPECT_TRUE(Has(jobs[0].reason, "FTP 553")) << jobs[0].reason;
+    EXPECT_EQ(jobs[1].outcome, vtjobs::HistoryOutcome::Partial);
+    EXPECT_GT(jobs[1].documents, 0);
+    EXPECT_TRUE(Has(jobs[1].reason, "FTP 451")) << jobs[1].reason;
+    EXPECT_EQ(jobs[2].operation, vtjobs::HistoryOperation::Backup);
+    EXPECT_EQ(jobs[2].outcome, vtjobs::HistoryOutcome::Done);
+    EXPECT_EQ(jobs[2].program, vtjobs::HistoryProgram::Vtbox);
+    EXPECT_EQ(jobs[2].file, file);
+    EXPECT_EQ(jobs[2].bytes, static_cast<int64_t>(fs::file_size(file)));
+    EXPECT_EQ(jobs[2].boxes, (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(jobs[2].device, "127.0.0.1:" + std::to_string(sim.device->HttpPort()));
+    EXPECT_TRUE(jobs[2].reason.empty());
 }
 
 // Problems on the local side get the local-disk code and their own words,

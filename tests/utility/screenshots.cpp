@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,6 +58,7 @@
 #include "message_box.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
+#include "recent_jobs_dlg.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
 #include "result_dlg.hpp"
@@ -336,6 +338,44 @@ int main(int argc, char *argv[]) {
     }
     window.RestorePage()->PathEdit()->clear();
     window.RestorePage()->PathEdit()->setText(backupFile);
+
+    // The recent jobs: the backup and the restore above, and a restore of
+    // vtbox's that failed; the File menu that opens them, and the recent
+    // backups under the restore page's Browse.
+    {
+        vtjobs::HistoryEntry vtbox;
+        vtbox.started = QDateTime::currentSecsSinceEpoch();
+        vtbox.operation = vtjobs::HistoryOperation::Restore;
+        vtbox.outcome = vtjobs::HistoryOutcome::Failed;
+        vtbox.device = "192.0.2.10";
+        vtbox.boxes = {1, 2};
+        vtbox.file = QDir(backupFolder).filePath(QStringLiteral("weekly.zip")).toStdString();
+        vtbox.documents = 0;
+        vtbox.seconds = 4.2;
+        vtbox.reason = "The device does not answer (12002): no answer within 60 seconds";
+        vtjobs::AppendJobHistory(vtbox);
+        if (QMenu *file = window.Menus().value(0)) {
+            file->popup(window.mapToGlobal(QPoint(10, 30)));
+            Save(file, "menu-file.png");
+            file->hide();
+        }
+        vttest::ModalAnswerer answerer;
+        answerer.OnDialog<vtutil::CRecentJobsDlg>([](vtutil::CRecentJobsDlg *recent) {
+            recent->List()->setCurrentItem(recent->List()->topLevelItem(1));
+            Grab(recent, "recent-jobs.png");
+            vttest::Later([recent] { recent->reject(); });
+        });
+        window.Action(vtutil::CBackupRestoreDlg::Command::RecentJobs)->trigger();
+        answerer.Then([](QWidget *) {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu || !menu->isVisible()) return false;
+            Grab(menu, "menu-recent-files.png");
+            vttest::Later([menu] { menu->close(); });
+            return true;
+        });
+        window.RestorePage()->BrowseButton()->click();
+        if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the recent jobs did not show as expected\n");
+    }
 
     // The other outcomes, as the pages report them.
     vtutil::JobOutcome failed;

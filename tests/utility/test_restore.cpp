@@ -3,10 +3,13 @@
 // both documents, a restore refused by the device's limits, the backup
 // page's list after a restore, and the chooser of documents: one document
 // restored alone, the filter, a listing that does not hang together, a file
-// damaged where the documents are.
+// damaged where the documents are; the recent jobs, and a restore started
+// from them.
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,13 +25,16 @@
 #include "choose_documents_dlg.hpp"
 #include "devicesim/seeding.hpp"
 #include "job_files.hpp"
+#include "job_history.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
 #include "read_only_folder.hpp"
+#include "recent_jobs_dlg.hpp"
 #include "restore_mode_dlg.hpp"
 #include "restore_pg.hpp"
+#include "size_texts.hpp"
 #include "status_bar.hpp"
 #include "text_format.hpp"
 #include "utility_fixture.hpp"
@@ -591,6 +597,91 @@ private slots:
         QVERIFY2(details.contains(QString::number(VTBOX_E_DAMAGED_FILE)), qPrintable(details));
         QVERIFY(w.Page()->Choices().empty());
         QVERIFY(fs::is_empty(temp));
+        QVERIFY(answerer.Unexpected().isEmpty());
+    }
+
+    // Every job lands in the one history that vtbox writes too. Recent Jobs
+    // lists them newest first with what they did, takes a backup back to
+    // the restore page, and Browse offers the recent backups first.
+    void RecentJobsListsTheJobsAndRestoresFromThem() {
+        vttest::KeepCwd keep;
+        vttest::UtilityDevice device;
+        device.Login();
+        RestoreWindow w(device);
+        w.window.Sheet()->setCurrentWidget(w.window.BackupPage());
+        const std::string target = device.sim.dir / "office.zip";
+        w.window.BackupPage()->List()->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+        w.window.BackupPage()->TargetEdit()->setText(QString::fromStdString(target));
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<vtutil::CProgressDlg>();
+        answerer.AnswerMessage(QMessageBox::Ok);
+        w.window.ActionButton()->click();
+        QVERIFY(answerer.Done());
+        // A restore of vtbox's that stopped half way, written as vtbox does.
+        vtjobs::HistoryEntry vtbox;
+        vtbox.started = QDateTime::currentSecsSinceEpoch();
+        vtbox.operation = vtjobs::HistoryOperation::Restore;
+        vtbox.outcome = vtjobs::HistoryOutcome::Partial;
+        vtbox.device = "192.0.2.7";
+        vtbox.file = device.sim.dir / "gone.zip";
+        vtbox.reason = "The device refused the file (451)";
+        QVERIFY(vtjobs::AppendJobHistory(vtbox));
+
+        QTreeWidget *list = nullptr;
+        answerer.OnDialog<vtutil::CRecentJobsDlg>([&](vtutil::CRecentJobsDlg *recent) {
+            list = recent->List();
+            QCOMPARE(list->topLevelItemCount(), 2);
+            QTreeWidgetItem *failed = list->topLevelItem(0);
+            QCOMPARE(failed->text(vtutil::CRecentJobsDlg::Job), vtutil::FormatText(Text(713), Text(716)));
+            QCOMPARE(failed->text(vtutil::CRecentJobsDlg::Outcome), Text(720));
+            QCOMPARE(failed->text(vtutil::CRecentJobsDlg::Reason), QString::fromStdString(vtbox.reason));
+            QVERIFY(failed->isSelected());
+            QVERIFY(!recent->RestoreButton()->isEnabled());
+            QVERIFY(!recent->OpenFolderButton()->isEnabled());
+            QTreeWidgetItem *made = list->topLevelItem(1);
+            QCOMPARE(made->text(vtutil::CRecentJobsDlg::Job), vtutil::FormatText(Text(712), Text(714)));
+            QCOMPARE(made->text(vtutil::CRecentJobsDlg::Device), w.window.DeviceText());
+            QCOMPARE(made->text(vtutil::CRecentJobsDlg::Boxes), QString("001, 003"));
+            QCOMPARE(made->text(vtutil::CRecentJobsDlg::File), QString::fromStdString(target));
+            QCOMPARE(made->text(vtutil::CRecentJobsDlg::Size), vtutil::FileSizeText(fs::file_size(target)));
+            QCOMPARE(made->text(vtutil::CRecentJobsDlg::Outcome), Text(717));
+            QVERIFY(made->text(vtutil::CRecentJobsDlg::Reason).isEmpty());
+            list->setCurrentItem(made);
+            QVERIFY(recent->OpenFolderButton()->isEnabled());
+            QVERIFY(recent->RestoreButton()->isEnabled());
+            vttest::Later([recent] { recent->RestoreButton()->click(); });
+        });
+        w.window.Action(vtutil::CBackupRestoreDlg::Command::RecentJobs)->trigger();
+        QVERIFY(answerer.Done());
+        QVERIFY(list);
+        QCOMPARE(w.window.Sheet()->currentWidget(), w.Page());
+        QCOMPARE(w.Page()->PathEdit()->text(), QString::fromStdString(target));
+        QVERIFY(w.Page()->TargetValid());
+        QCOMPARE(w.List()->topLevelItemCount(), 2);
+
+        // The restore is recorded too; Browse then offers the backup first,
+        // once, and the file dialog after it.
+        StartRestore(answerer, w, true);
+        QVERIFY(answerer.Done());
+        QCOMPARE(vtjobs::ReadJobHistory().front().operation, vtjobs::HistoryOperation::Restore);
+        QCOMPARE(vtjobs::ReadJobHistory().front().outcome, vtjobs::HistoryOutcome::Done);
+        w.Page()->PathEdit()->clear();
+        QStringList offered;
+        answerer.Then([&](QWidget *) {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu || !menu->isVisible()) return false;
+            for (QAction *action : menu->actions())
+                if (!action->isSeparator()) offered << action->text();
+            vttest::Later([menu] {
+                QTest::keyClick(menu, Qt::Key_Down);
+                QTest::keyClick(menu, Qt::Key_Return);
+            });
+            return true;
+        });
+        w.Page()->BrowseButton()->click();
+        QVERIFY(answerer.Done());
+        QCOMPARE(offered, (QStringList{QString::fromStdString(target), Text(728)}));
+        QCOMPARE(w.Page()->PathEdit()->text(), QString::fromStdString(target));
         QVERIFY(answerer.Unexpected().isEmpty());
     }
 };

@@ -1,9 +1,13 @@
 #include "job_report.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 #include "error_text.hpp"
+#include "job_history.hpp"
 #include "language.hpp"
 #include "size_texts.hpp"
 #include "text_format.hpp"
@@ -63,7 +67,8 @@ void AddNotReleased(const JobOutcome &outcome, JobReport &report) {
     if (report.icon == JobReport::Icon::Information) report.icon = JobReport::Icon::Warning;
 }
 
-// "0:07", "12:34", "1:02:03".
+}  // namespace
+
 QString DurationText(double seconds) {
     const int64_t whole = std::max<int64_t>(0, std::llround(seconds));
     const int64_t hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
@@ -72,6 +77,8 @@ QString DurationText(double seconds) {
     return QString::number(hours) + QLatin1Char(':') + QStringLiteral("%1").arg(minutes, 2, 10, QLatin1Char('0')) +
            QLatin1Char(':') + tail;
 }
+
+namespace {
 
 // What a finished job did, a line each: the file (and a backup's size), the
 // boxes and documents (and a restore's documents replaced and added), the
@@ -159,6 +166,41 @@ JobReport RestoreReport(const JobOutcome &outcome) {
     }
     AddNotReleased(outcome, report);
     return report;
+}
+
+bool RecordJob(JobOperation operation, const std::vector<uint32_t> &boxes, const JobOutcome &outcome,
+               const QString &device, bool scheduled) {
+    const bool restore = operation == JobOperation::Restore;
+    vtjobs::HistoryEntry entry;
+    entry.started = static_cast<int64_t>(std::time(nullptr)) - std::llround(std::max(0.0, outcome.seconds));
+    entry.operation = restore ? vtjobs::HistoryOperation::Restore : vtjobs::HistoryOperation::Backup;
+    entry.program = scheduled ? vtjobs::HistoryProgram::UtilitySchedule : vtjobs::HistoryProgram::Utility;
+    if (outcome.state == kJobFinished)
+        entry.outcome = outcome.released ? vtjobs::HistoryOutcome::Done : vtjobs::HistoryOutcome::NotReleased;
+    else if (outcome.state == kJobCancelled)
+        entry.outcome = vtjobs::HistoryOutcome::Cancelled;
+    else
+        entry.outcome =
+            restore && outcome.documentsDone > 0 ? vtjobs::HistoryOutcome::Partial : vtjobs::HistoryOutcome::Failed;
+    entry.device = device.toStdString();
+    entry.boxes = boxes;
+    entry.file = outcome.file.toStdString();
+    if (restore) {
+        struct stat st;
+        if (::stat(entry.file.c_str(), &st) == 0) entry.bytes = st.st_size;
+    } else {
+        entry.bytes = outcome.fileBytes;
+    }
+    entry.documents = outcome.documentsDone;
+    entry.seconds = outcome.seconds;
+    // The words the user was shown, without the outcome's own line.
+    if (entry.outcome == vtjobs::HistoryOutcome::NotReleased) {
+        entry.reason = Text(ids::kNotReleased).simplified().toStdString();
+    } else if (entry.outcome != vtjobs::HistoryOutcome::Done) {
+        const JobReport report = restore ? RestoreReport(outcome) : BackupReport(outcome);
+        entry.reason = report.text.section(QLatin1Char('\n'), 1).simplified().toStdString();
+    }
+    return vtjobs::AppendJobHistory(entry);
 }
 
 }  // namespace vtutil

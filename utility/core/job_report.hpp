@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
+#include <vector>
 
 #include "job_thread.hpp"
 
@@ -18,6 +20,16 @@ struct JobReport {
 
 JobReport BackupReport(const JobOutcome &outcome);
 JobReport RestoreReport(const JobOutcome &outcome);
+
+// Adds the ended job to the user's job history (job_history.hpp), which
+// vtbox writes too: the boxes chosen, the device as the window names it,
+// and whether the schedule ran it. A history that cannot be written costs
+// the job nothing: false, and the job's report stands as it is.
+bool RecordJob(JobOperation operation, const std::vector<uint32_t> &boxes, const JobOutcome &outcome,
+               const QString &device, bool scheduled);
+
+// A time taken: "0:07", "12:34", "1:02:03".
+QString DurationText(double seconds);
 
 // text with its first "%s" replaced by value (text as it is without one).
 QString FormatText(const QString &text, const QString &value);

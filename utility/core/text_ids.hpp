@@ -287,4 +287,27 @@ inline constexpr uint32_t kWaitStopping = 638;
 inline constexpr uint32_t kMsgDeviceDidNotAnswer = 639;
 inline constexpr uint32_t kMsgInitialiseStopped = 640;
 
+// The window of recent jobs and the recent files under the restore page's
+// Browse.
+inline constexpr uint32_t kMenuRecentJobs = 700;
+inline constexpr uint32_t kRecentJobsTitle = 701;
+inline constexpr uint32_t kRecentWhenHeader = 702;  // to 711, a header per column
+inline constexpr uint32_t kRecentBackupJob = 712;
+inline constexpr uint32_t kRecentRestoreJob = 713;
+inline constexpr uint32_t kRecentByHand = 714;
+inline constexpr uint32_t kRecentBySchedule = 715;
+inline constexpr uint32_t kRecentByVtbox = 716;
+inline constexpr uint32_t kRecentFinished = 717;
+inline constexpr uint32_t kRecentFailed = 718;
+inline constexpr uint32_t kRecentCancelled = 719;
+inline constexpr uint32_t kRecentPartial = 720;
+inline constexpr uint32_t kRecentNotReleased = 721;
+inline constexpr uint32_t kRecentOpenFolder = 722;
+inline constexpr uint32_t kRecentRestore = 723;
+inline constexpr uint32_t kRecentNoJobs = 724;
+inline constexpr uint32_t kRecentUnreadable = 725;
+inline constexpr uint32_t kRecentFileGone = 726;
+inline constexpr uint32_t kRecentNoOpener = 727;
+inline constexpr uint32_t kBrowseOtherFile = 728;
+
 }  // namespace vtutil::ids

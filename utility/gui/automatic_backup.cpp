@@ -294,10 +294,12 @@ void AutomaticBackup::Run() {
     state_.busy = true;
     if (prepared) {
         request.target = archive.toStdString();
+        const std::vector<uint32_t> boxes = request.boxes;
         CProgressDlg progress(session_, std::move(request), &main_);
         progress.exec();
         outcome = progress.Outcome();
         progress.DeleteJob();
+        RecordJob(JobOperation::Backup, boxes, outcome, main_.DeviceText(), true);
     }
     state_.busy = false;
 

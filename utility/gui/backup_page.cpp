@@ -199,10 +199,12 @@ void CBackupPage::Start() {
     if (!PrepareJob(false, &request)) return;
     if (!main_.OverwriteConfirmed() && QFileInfo::exists(path_) && AskReplaceFile(path_) != QMessageBox::Yes) return;
 
+    const std::vector<uint32_t> boxes = request.boxes;
     CProgressDlg progress(session_, std::move(request), &main_);
     progress.exec();
     const JobOutcome outcome = progress.Outcome();
     progress.DeleteJob();
+    RecordJob(JobOperation::Backup, boxes, outcome, main_.DeviceText(), false);
 
     const JobReport report = BackupReport(outcome);
     if (report.deviceLost) main_.MarkSessionLost();

@@ -26,6 +26,7 @@
 #include "language.hpp"
 #include "login_dlg.hpp"
 #include "message_box.hpp"
+#include "recent_jobs_dlg.hpp"
 #include "restore_pg.hpp"
 #include "result_dlg.hpp"
 #include "schedule.hpp"
@@ -128,6 +129,7 @@ void CBackupRestoreDlg::BuildMenus() {
     AddCommand(file, Command::AutomaticBackup, ids::kMenuAutomaticBackup, &CBackupRestoreDlg::OnAutomaticBackup);
     AddCommand(file, Command::SystemSchedule, ids::kMenuSystemSchedule, &CBackupRestoreDlg::OnSystemSchedule);
     AddCommand(file, Command::ViewLog, ids::kMenuViewLog, &CBackupRestoreDlg::OnViewLog);
+    AddCommand(file, Command::RecentJobs, ids::kMenuRecentJobs, &CBackupRestoreDlg::OnRecentJobs);
     file->addSeparator();
     AddCommand(file, Command::Exit, ids::kMenuExit, &CBackupRestoreDlg::OnExit)
         ->setIcon(QIcon::fromTheme(QStringLiteral("application-exit")));
@@ -475,6 +477,11 @@ void CBackupRestoreDlg::OnInitialiseStorage() {
 void CBackupRestoreDlg::OnHelp() { OpenHelp(this); }
 
 void CBackupRestoreDlg::OnViewLog() { OpenLogFile(this); }
+
+void CBackupRestoreDlg::OnRecentJobs() {
+    CRecentJobsDlg recent(*this);
+    recent.exec();
+}
 
 void CBackupRestoreDlg::OnAbout() {
     CAboutDlg about(this);

@@ -89,6 +89,7 @@ public:
         AutomaticBackup,
         SystemSchedule,
         ViewLog,
+        RecentJobs,
         Exit,
         SelectAll,
         ClearAll,
@@ -127,6 +128,7 @@ private:
     void OnInitialiseStorage();
     void OnHelp();
     void OnViewLog();
+    void OnRecentJobs();
     void OnAbout();
     void OnExit();
     void OnAutomaticBackup();

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
@@ -23,6 +24,7 @@
 #include "box_listing.hpp"
 #include "device_session.hpp"
 #include "error_text.hpp"
+#include "job_history.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
 #include "message_box.hpp"
@@ -38,6 +40,13 @@
 namespace vtutil {
 
 namespace {
+
+// The recent backups offered under Browse: a menu that fits below the
+// button on a small screen, each path cut in its middle to a width that
+// keeps the folder's start and the file's name.
+constexpr size_t kRecentFilesOffered = 8;
+constexpr int kRecentFileShownPixels = 480;
+
 constexpr int kPathMaxLength = 228;
 constexpr int kSizeColumn = 1;
 constexpr uint32_t kBackupKind = 1;
@@ -311,6 +320,29 @@ void CRestorePg::ApplyChoice(QTreeWidgetItem *row, const DocumentChoice &choice)
 }
 
 void CRestorePg::Browse() {
+    // The backups made lately come first; the file dialog is one entry
+    // further, and the only choice when there are none.
+    const std::vector<std::string> recent = vtjobs::RecentBackupFiles(vtjobs::ReadJobHistory(), kRecentFilesOffered);
+    if (!recent.empty()) {
+        QMenu menu(this);
+        menu.setObjectName(QStringLiteral("recentBackupFiles"));
+        const QFontMetrics metrics(menu.font());
+        for (const std::string &file : recent) {
+            const QString path = QString::fromStdString(file);
+            QString shown = metrics.elidedText(path, Qt::ElideMiddle, kRecentFileShownPixels);
+            QAction *entry = menu.addAction(shown.replace(QLatin1Char('&'), QStringLiteral("&&")));
+            entry->setData(path);
+            entry->setToolTip(path);
+        }
+        menu.addSeparator();
+        QAction *other = menu.addAction(Text(ids::kBrowseOtherFile));
+        QAction *chosen = menu.exec(browse_->mapToGlobal(QPoint(0, browse_->height())));
+        if (!chosen) return;
+        if (chosen != other) {
+            path_->setText(chosen->data().toString());
+            return;
+        }
+    }
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("restoreFileDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -356,10 +388,12 @@ void CRestorePg::Start() {
     const QString folder = FolderPart(zipPath_);
     if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) request.workParent = QDir::tempPath().toStdString();
 
+    const std::vector<uint32_t> boxes = request.boxes;
     CProgressDlg progress(session_, std::move(request), &main_);
     progress.exec();
     const JobOutcome outcome = progress.Outcome();
     progress.DeleteJob();
+    RecordJob(JobOperation::Restore, boxes, outcome, main_.DeviceText(), false);
 
     const JobReport report = RestoreReport(outcome);
     if (report.deviceLost) main_.MarkSessionLost();
