@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
+#include <unordered_map>
 
 #include "boxcalls/box_call.hpp"
 #include "localfiles/local_file.hpp"
@@ -18,38 +18,74 @@ namespace vtbox {
 
 namespace {
 
-// Unpacks a box's records only, and measures the box against the budget
-// before anything of it is written.
+// Takes a box's records in memory, and measures the box against the budget
+// before anything of it is read. Nothing of the box is written out.
 class RecordsFilter : public BoxEntryFilter {
 public:
-    RecordsFilter(uint32_t box, size_t budget) : box_(box), budget_(budget) {}
+    RecordsFilter(uint32_t box, size_t budget, ListedBox *listed) : box_(box), budget_(budget), listed_(listed) {}
 
     void Examine(const std::vector<DirectoryEntry> &entries) override {
-        contents_ = MapBoxContents(entries);
-        const size_t entriesOfBox = 1 + contents_.folders.size() + contents_.documents.size();
-        if (entriesOfBox > budget_)
-            Raise(vt::Code::MORE_DATA,
-                  vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); list "
-                             "fewer boxes at a time",
-                             box_, entriesOfBox - 1, VTBOX_MAX_LISTED_ENTRIES));
-        for (const auto &[number, record] : contents_.folders) records_.insert(record);
-        for (const auto &[key, document] : contents_.documents) records_.insert(document.record);
-    }
-
-    bool Keep(const std::vector<std::string> &parts, bool isFolder) const override {
-        if (isFolder || parts.size() < 3) return false;
+        // The box's mapped contents are dropped once the listing's skeleton
+        // is made of them: a full box's map is several times its listing.
+        std::unordered_map<std::string, Target> byRecord;
+        {
+            const BoxContents contents = MapBoxContents(entries);
+            const size_t entriesOfBox = 1 + contents.folders.size() + contents.documents.size();
+            if (entriesOfBox > budget_)
+                Raise(vt::Code::MORE_DATA,
+                      vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); "
+                                 "list fewer boxes at a time",
+                                 box_, entriesOfBox - 1, VTBOX_MAX_LISTED_ENTRIES));
+            for (const auto &[number, record] : contents.folders) {
+                listed_->folders[number];
+                byRecord.emplace(record, Target{true, {number, 0}});
+            }
+            for (const auto &[key, document] : contents.documents) {
+                ListedDocument &d = listed_->documents[key];
+                d.bytes = document.bytes;
+                d.files = static_cast<uint32_t>(document.files.size());
+                byRecord.emplace(document.record, Target{false, key});
+            }
+        }
         std::string joined;
-        for (const auto &p : parts) joined += (joined.empty() ? "" : "/") + p;
-        return records_.count(joined) != 0;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].isFolder) continue;
+            joined.clear();
+            for (const auto &p : EntryParts(entries[i])) joined += (joined.empty() ? "" : "/") + p;
+            auto found = byRecord.find(joined);
+            if (found != byRecord.end()) targets_.emplace(i, found->second);
+        }
     }
 
-    const BoxContents &contents() const { return contents_; }
+    bool Keep(const std::vector<std::string> &, bool) const override { return false; }
+
+    size_t Takes(size_t index) const override { return targets_.count(index) ? kRecordFieldsBytes : 0; }
+
+    void Take(size_t index, const std::string &head) override {
+        const Target &t = targets_.at(index);
+        if (t.folder) {
+            RecordFields fields;
+            ParseRecordFields(head, &fields);
+            listed_->folders[t.key.folder] = {fields.name, fields.stamp};
+        } else {
+            ParseRecordFields(head, &listed_->documents[t.key].record);
+        }
+        ++taken_;
+    }
+
+    // Whether every record the box's list named was read.
+    bool complete() const { return taken_ == targets_.size(); }
 
 private:
+    struct Target {
+        bool folder;  // a folder's record (key.folder is its number), else a document's
+        DocumentKey key;
+    };
     uint32_t box_;
     size_t budget_;
-    BoxContents contents_;
-    std::set<std::string> records_;
+    ListedBox *listed_;
+    std::unordered_map<size_t, Target> targets_;
+    size_t taken_ = 0;  // each entry is read once
 };
 
 }  // namespace
@@ -76,24 +112,9 @@ void BackupListing::Unpack(uint32_t box, BoxEntryFilter *filter) const {
 ListedBox BackupListing::ReadBox(uint32_t box, size_t budget) const {
     ListedBox listed;
     listed.described = Described(box);
-
-    RecordsFilter filter(box, budget);
+    RecordsFilter filter(box, budget, &listed);
     unpacker_.UnpackBox(box, &filter);
-    const std::string data = tree_.data();
-    for (const auto &[number, record] : filter.contents().folders) {
-        RecordFields fields;
-        if (!ReadRecordFields(JoinPath(data, record), &fields))
-            Raise(vt::Code::FILE_NOT_FOUND, "cannot read " + record);
-        listed.folders[number] = {fields.name, fields.stamp};
-    }
-    for (const auto &[key, entries] : filter.contents().documents) {
-        ListedDocument &d = listed.documents[key];
-        if (!ReadRecordFields(JoinPath(data, entries.record), &d.record))
-            Raise(vt::Code::FILE_NOT_FOUND, "cannot read " + entries.record);
-        d.bytes = entries.bytes;
-        d.files = static_cast<uint32_t>(entries.files.size());
-    }
-    DeleteLocalTree(tree_.boxFolder(box), tree_.root());
+    if (!filter.complete()) Raise(vt::Code::FILE_NOT_FOUND, vt::Format("box %03u: a record was not read", box));
     return listed;
 }
 
