@@ -241,6 +241,10 @@ bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t co
                                               static_cast<unsigned long long>(i + 1)));
         pos += e.record.recordSize;
         e.name = NormalizeEntryName(e.record.name);
+        // The stored spelling is kept once, as e.name: a box filled to the
+        // device's limits lists some 250,000 entries, and every byte an
+        // entry keeps counts that many times.
+        std::string().swap(e.record.name);
         e.isFolder =
             (e.record.externalAttributes & vt::kAttrDirectory) != 0 || (!e.name.empty() && e.name.back() == '\\');
         std::vector<std::string> parts;

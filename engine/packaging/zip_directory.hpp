@@ -19,7 +19,7 @@ namespace vtbox {
 
 // What the central record says about one entry, zip64 fields applied.
 struct CentralRecord {
-    std::string name;  // as stored
+    std::string name;  // as stored (emptied in a DirectoryEntry, whose name holds it)
     std::string comment;
     uint64_t localHeaderOffset = 0;
     uint64_t compressedSize = 0;
