@@ -60,8 +60,10 @@ public:
     void Unpack(uint32_t box, BoxEntryFilter *filter) const;
     const StoreTree &tree() const { return tree_; }
 
-private:
+    // The description's box. Raises 1168 for a box it does not list.
     const VTBOXBK &Described(uint32_t box) const;
+
+private:
     StoreTree tree_;
     BackupUnpacker unpacker_;
     std::vector<VTBOXBK> boxes_;
