@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 
 #include "boxcalls/box_call.hpp"
 #include "localfiles/local_file.hpp"
@@ -25,44 +24,37 @@ public:
     RecordsFilter(uint32_t box, size_t budget, ListedBox *listed) : box_(box), budget_(budget), listed_(listed) {}
 
     void Examine(const std::vector<DirectoryEntry> &entries) override {
-        // The box's mapped contents are dropped once the listing's skeleton
-        // is made of them: a full box's map is several times its listing.
-        std::unordered_map<std::string, Target> byRecord;
-        {
-            const BoxContents contents = MapBoxContents(entries);
-            const size_t entriesOfBox = 1 + contents.folders.size() + contents.documents.size();
-            if (entriesOfBox > budget_)
-                Raise(vt::Code::MORE_DATA,
-                      vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); "
-                                 "list fewer boxes at a time",
-                                 box_, entriesOfBox - 1, VTBOX_MAX_LISTED_ENTRIES));
-            for (const auto &[number, record] : contents.folders) {
-                listed_->folders[number];
-                byRecord.emplace(record, Target{true, {number, 0}});
-            }
-            for (const auto &[key, document] : contents.documents) {
-                ListedDocument &d = listed_->documents[key];
-                d.bytes = document.bytes;
-                d.files = static_cast<uint32_t>(document.files.size());
-                byRecord.emplace(document.record, Target{false, key});
-            }
+        // The box's map is dropped once the listing's skeleton is made of it.
+        const BoxContents contents = MapBoxContents(entries, false);
+        const size_t entriesOfBox = 1 + contents.folders.size() + contents.documents.size();
+        if (entriesOfBox > budget_)
+            Raise(vt::Code::MORE_DATA,
+                  vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); "
+                             "list fewer boxes at a time",
+                             box_, entriesOfBox - 1, VTBOX_MAX_LISTED_ENTRIES));
+        targets_.reserve(entriesOfBox);
+        for (const auto &[number, index] : contents.folderRecords) {
+            listed_->folders[number];
+            targets_.push_back({index, {true, {number, 0}}});
         }
-        std::string joined;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].isFolder) continue;
-            joined.clear();
-            for (const auto &p : EntryParts(entries[i])) joined += (joined.empty() ? "" : "/") + p;
-            auto found = byRecord.find(joined);
-            if (found != byRecord.end()) targets_.emplace(i, found->second);
+        for (const auto &[key, document] : contents.documents) {
+            ListedDocument &d = listed_->documents[key];
+            d.bytes = document.bytes;
+            d.files = document.fileCount;
+            targets_.push_back({document.recordIndex, {false, key}});
         }
+        // The entries are read in their order: so are the records taken.
+        std::sort(targets_.begin(), targets_.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     }
 
     bool Keep(const std::vector<std::string> &, bool) const override { return false; }
 
-    size_t Takes(size_t index) const override { return targets_.count(index) ? kRecordFieldsBytes : 0; }
+    size_t Takes(size_t index) const override {
+        return next_ < targets_.size() && targets_[next_].first == index ? kRecordFieldsBytes : 0;
+    }
 
-    void Take(size_t index, const std::string &head) override {
-        const Target &t = targets_.at(index);
+    void Take(size_t, const std::string &head) override {
+        const Target &t = targets_[next_++].second;
         if (t.folder) {
             RecordFields fields;
             ParseRecordFields(head, &fields);
@@ -70,11 +62,10 @@ public:
         } else {
             ParseRecordFields(head, &listed_->documents[t.key].record);
         }
-        ++taken_;
     }
 
     // Whether every record the box's list named was read.
-    bool complete() const { return taken_ == targets_.size(); }
+    bool complete() const { return next_ == targets_.size(); }
 
 private:
     struct Target {
@@ -84,8 +75,8 @@ private:
     uint32_t box_;
     size_t budget_;
     ListedBox *listed_;
-    std::unordered_map<size_t, Target> targets_;
-    size_t taken_ = 0;  // each entry is read once
+    std::vector<std::pair<size_t, Target>> targets_;  // by the record's place in the list of entries
+    size_t next_ = 0;                                 // the next record to take
 };
 
 }  // namespace
