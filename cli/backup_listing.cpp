@@ -35,14 +35,11 @@ std::string Count(uint32_t n, const char *one, const char *many) {
 
 }  // namespace
 
-int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out) {
-    std::error_code ec;
-    if (!fs::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
-    if (!fs::is_regular_file(file, ec)) return ReportProblem(file + " is not a file", kExitNotFound);
-    // A box's archive is taken out of the file for a moment: beside the
-    // file, where there is room for it, as verify does.
-    WorkFolder work = WorkFolderFor(file);
-    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
+namespace {
+
+// Reads file's description into out. Prints what failed; returns the exit code.
+int ReadDescription(const std::string &file, const std::vector<uint32_t> &boxes, const WorkFolder &work,
+                    ListedFile *out) {
     VTBACKUPINFO info{};
     uint32_t count = 0;
     VTBOXBK *described = nullptr;
@@ -61,13 +58,53 @@ int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, Lis
             std::snprintf(n, sizeof n, "%03u", box);
             return ReportProblem("box " + std::string(n) + " is not in " + file, kExitNotFound);
         }
-    uint32_t entries = 0;
-    VTBACKUPENTRY *items = nullptr;
-    vt::GlobalBlock block(vtBoxListBackup(file.c_str(), work.path().c_str(), static_cast<uint32_t>(boxes.size()),
-                                          boxes.data(), &entries, &items));
-    if (!block)
+    return kExitDone;
+}
+
+// What WalkListing hands the engine's callback: the caller's sink, and the
+// names of the current box's folders, which come before their documents.
+struct Walk {
+    const EntrySink *each;
+    std::map<uint32_t, std::string> folderNames;
+};
+
+uint32_t OnEntry(const VTBACKUPENTRY *e, void *context) {
+    auto *walk = static_cast<Walk *>(context);
+    if (e->Kind == VTENTRY_BOX) walk->folderNames.clear();
+    if (e->Kind == VTENTRY_FOLDER) walk->folderNames[e->FolderNo] = e->Name;
+    const char *folderName = nullptr;
+    if (e->Kind == VTENTRY_DOCUMENT) {
+        auto f = walk->folderNames.find(e->FolderNo);
+        if (f != walk->folderNames.end()) folderName = f->second.c_str();
+    }
+    (*walk->each)(*e, BackupTree::NamePath(*e, folderName));
+    return 0;
+}
+
+}  // namespace
+
+int WalkListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out, const EntrySink &each) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
+    if (!fs::is_regular_file(file, ec)) return ReportProblem(file + " is not a file", kExitNotFound);
+    // A box's archive is taken out of the file for a moment: beside the
+    // file, where there is room for it, as verify does.
+    WorkFolder work = WorkFolderFor(file);
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
+    if (int rc = ReadDescription(file, boxes, work, out)) return rc;
+    Walk walk{&each, {}};
+    if (vtBoxListBackupEach(file.c_str(), work.path().c_str(), static_cast<uint32_t>(boxes.size()), boxes.data(),
+                            OnEntry, &walk) != 0)
         return ReportFailure("reading " + file, GetLastError(), vtBoxGetLastErrorText(), FailureSite::BackupFile);
-    out->tree = BackupTree(std::vector<VTBACKUPENTRY>(items, items + entries));
+    return kExitDone;
+}
+
+int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out) {
+    std::vector<VTBACKUPENTRY> entries;
+    if (int rc =
+            WalkListing(file, boxes, out, [&](const VTBACKUPENTRY &e, const std::string &) { entries.push_back(e); }))
+        return rc;
+    out->tree = BackupTree(std::move(entries));
     return kExitDone;
 }
 
@@ -103,7 +140,9 @@ std::string EntryHeader() {
     return line;
 }
 
-std::string EntryLine(const BackupTree &tree, const VTBACKUPENTRY &e) {
+std::string EntryLine(const BackupTree &tree, const VTBACKUPENTRY &e) { return EntryLine(tree.NamePath(e), e); }
+
+std::string EntryLine(const std::string &namePath, const VTBACKUPENTRY &e) {
     std::string holds, name;
     switch (e.Kind) {
     case VTENTRY_BOX:
@@ -113,9 +152,9 @@ std::string EntryLine(const BackupTree &tree, const VTBACKUPENTRY &e) {
         break;
     case VTENTRY_FOLDER:
         holds = Count(e.NumOfDocs, "document", "documents");
-        name = PlainText(tree.NamePath(e)) + "/";
+        name = PlainText(namePath) + "/";
         break;
-    default: holds = Count(e.NumOfPages, "page", "pages"); name = PlainText(tree.NamePath(e));
+    default: holds = Count(e.NumOfPages, "page", "pages"); name = PlainText(namePath);
     }
     const std::string kinds = Kinds(e);
     char line[160];
@@ -125,11 +164,13 @@ std::string EntryLine(const BackupTree &tree, const VTBACKUPENTRY &e) {
     return line + name;
 }
 
-JsonObject EntryJson(const BackupTree &tree, const VTBACKUPENTRY &e) {
+JsonObject EntryJson(const BackupTree &tree, const VTBACKUPENTRY &e) { return EntryJson(tree.NamePath(e), e); }
+
+JsonObject EntryJson(const std::string &namePath, const VTBACKUPENTRY &e) {
     JsonObject o;
     o.Add("kind", e.Kind == VTENTRY_FOLDER ? "folder" : "document")
         .Add("path", BackupTree::NumberPath(e))
-        .Add("namePath", tree.NamePath(e))
+        .Add("namePath", namePath)
         .Add("box", e.BoxNo)
         .Add("folder", e.FolderNo);
     if (e.Kind == VTENTRY_DOCUMENT) o.Add("number", e.DocNo);

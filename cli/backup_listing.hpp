@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,9 +21,18 @@ struct ListedFile {
     std::vector<uint32_t> order;            // the description's box numbers, in its order
 };
 
-// Reads file's listing, of the chosen boxes only (all when none), in a work
-// folder beside it (else in the temp folder). Prints what failed; returns
-// the exit code (0 when read; 7 for a box the file does not hold).
+// An entry of a listing as it is read, with its path of names.
+using EntrySink = std::function<void(const VTBACKUPENTRY &entry, const std::string &namePath)>;
+
+// Reads file's description into out (its tree left empty) and hands each
+// entry of the chosen boxes (all when none) to each as it is read, in a work
+// folder beside the file (else in the temp folder): a box at a time is held,
+// whatever the file holds. A damaged box is found when it is reached, after
+// the entries before it were handed out. Prints what failed; returns the
+// exit code (0 when read; 7 for a box the file does not hold).
+int WalkListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out, const EntrySink &each);
+
+// The same, with the entries kept in out->tree.
 int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out);
 
 // Reads the listing of the boxes that paths begin with and resolves each
@@ -38,8 +48,10 @@ std::string SizeText(uint64_t bytes);
 // PlainText).
 std::string EntryHeader();
 std::string EntryLine(const BackupTree &tree, const VTBACKUPENTRY &entry);
+std::string EntryLine(const std::string &namePath, const VTBACKUPENTRY &entry);
 
 // A folder's or document's JSON object, as ls and find write it.
 JsonObject EntryJson(const BackupTree &tree, const VTBACKUPENTRY &entry);
+JsonObject EntryJson(const std::string &namePath, const VTBACKUPENTRY &entry);
 
 }  // namespace vtcli

@@ -52,20 +52,27 @@ std::string BackupTree::NumberPath(const VTBACKUPENTRY &e) {
     return path;
 }
 
+BackupTree::BackupTree(std::vector<VTBACKUPENTRY> entries) : entries_(std::move(entries)) {
+    for (size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i].Kind == VTENTRY_FOLDER)
+            folders_.emplace(std::make_pair(entries_[i].BoxNo, entries_[i].FolderNo), i);
+}
+
 const VTBACKUPENTRY *BackupTree::Folder(uint32_t box, uint32_t folder) const {
-    for (const auto &e : entries_)
-        if (e.Kind == VTENTRY_FOLDER && e.BoxNo == box && e.FolderNo == folder) return &e;
-    return nullptr;
+    auto found = folders_.find({box, folder});
+    return found == folders_.end() ? nullptr : &entries_[found->second];
+}
+
+std::string BackupTree::NamePath(const VTBACKUPENTRY &e, const char *folderName) {
+    std::string path = BoxText(e.BoxNo);
+    if (e.Kind == VTENTRY_BOX) return path;
+    if (e.Kind == VTENTRY_DOCUMENT && e.FolderNo != 0) path += "/" + std::string(folderName ? folderName : "");
+    return path + "/" + e.Name;
 }
 
 std::string BackupTree::NamePath(const VTBACKUPENTRY &e) const {
-    std::string path = BoxText(e.BoxNo);
-    if (e.Kind == VTENTRY_BOX) return path;
-    if (e.Kind == VTENTRY_DOCUMENT && e.FolderNo != 0) {
-        const VTBACKUPENTRY *folder = Folder(e.BoxNo, e.FolderNo);
-        path += "/" + std::string(folder ? folder->Name : "");
-    }
-    return path + "/" + e.Name;
+    const VTBACKUPENTRY *folder = e.Kind == VTENTRY_DOCUMENT ? Folder(e.BoxNo, e.FolderNo) : nullptr;
+    return NamePath(e, folder ? folder->Name : nullptr);
 }
 
 std::vector<const VTBACKUPENTRY *> BackupTree::Candidates(uint32_t box, uint32_t folder, bool foldersOnly,

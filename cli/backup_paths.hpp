@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ namespace vtcli {
 // The entries of a listing (vtBoxListBackup), with the lookups paths need.
 class BackupTree {
 public:
-    explicit BackupTree(std::vector<VTBACKUPENTRY> entries) : entries_(std::move(entries)) {}
+    explicit BackupTree(std::vector<VTBACKUPENTRY> entries);
 
     const std::vector<VTBACKUPENTRY> &entries() const { return entries_; }
 
@@ -24,6 +25,9 @@ public:
     // "3", "3/Invoices", "3/Invoices/Scan 12": the box's number and the
     // names, as they are (not escaped: PlainText before printing them).
     std::string NamePath(const VTBACKUPENTRY &entry) const;
+    // The same with the name of a document's folder given (null: unnamed),
+    // for entries read one at a time.
+    static std::string NamePath(const VTBACKUPENTRY &entry, const char *folderName);
 
     // The entry a path names, or null. Each part after the box is a name of
     // the level (as it is, or as PlainText shows it) or a number ("F2",
@@ -41,6 +45,7 @@ private:
     std::vector<const VTBACKUPENTRY *> Candidates(uint32_t box, uint32_t folder, bool foldersOnly,
                                                   const std::string &part) const;
     std::vector<VTBACKUPENTRY> entries_;
+    std::map<std::pair<uint32_t, uint32_t>, size_t> folders_;  // (box, folder) -> its entry
 };
 
 // The box numbers that paths begin with, each once, in order; false with

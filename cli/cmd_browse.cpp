@@ -22,8 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The box object of ls --json: the description's box, with what it holds.
-JsonObject BoxWithEntries(const ListedFile &f, const VTBACKUPENTRY &box, const std::vector<std::string> &entries) {
+// The box object of ls --json: the description's box, with what it holds
+// (its entries follow).
+JsonObject BoxHead(const ListedFile &f, const VTBACKUPENTRY &box) {
     JsonObject o = BoxJson(box.BoxNo, box.Name);
     auto d = f.described.find(box.BoxNo);
     if (d != f.described.end())
@@ -36,23 +37,66 @@ JsonObject BoxWithEntries(const ListedFile &f, const VTBACKUPENTRY &box, const s
         o.Add("lastUpdate", IsoUtc(box.Date));
     else
         o.AddNull("lastUpdate");
-    return o.AddRaw("entries", JsonArray(entries));
+    return o;
+}
+
+JsonObject BoxWithEntries(const ListedFile &f, const VTBACKUPENTRY &box, const std::vector<std::string> &entries) {
+    return BoxHead(f, box).AddRaw("entries", JsonArray(entries));
+}
+
+// The text of o without its closing brace, for members that follow.
+std::string Opened(const JsonObject &o) {
+    std::string text = o.str();
+    text.pop_back();
+    return text;
+}
+
+// ls of a whole file, written as the listing is read: a box at a time is
+// held, whatever the file holds.
+int ListWhole(const Options &o) {
+    ListedFile f;
+    if (o.json) {
+        JsonLineWriter line;
+        line.Write(Opened(JsonObject().Add("file", o.input)) + ",\"boxes\":[");
+        bool firstBox = true, firstEntry = true;
+        int rc = WalkListing(o.input, {}, &f, [&](const VTBACKUPENTRY &e, const std::string &namePath) {
+            if (e.Kind == VTENTRY_BOX) {
+                line.Write(std::string(firstBox ? "" : "]},") + Opened(BoxHead(f, e)) + ",\"entries\":[");
+                firstBox = false;
+                firstEntry = true;
+                return;
+            }
+            line.Write((firstEntry ? "" : ",") + EntryJson(namePath, e).str());
+            firstEntry = false;
+        });
+        if (rc) return rc;
+        line.Write(firstBox ? "]}" : "]}]}");
+        line.Finish();
+        return kExitDone;
+    }
+    bool headed = false;
+    auto head = [&] {
+        if (!headed) std::printf("%s\n", EntryHeader().c_str());
+        headed = true;
+    };
+    int rc = WalkListing(o.input, {}, &f, [&](const VTBACKUPENTRY &e, const std::string &namePath) {
+        head();
+        std::printf("%s\n", EntryLine(namePath, e).c_str());
+    });
+    if (rc) return rc;
+    head();
+    return kExitDone;
 }
 
 }  // namespace
 
 int RunLs(const Context &c) {
     const Options &o = c.options;
+    if (o.paths.empty()) return ListWhole(o);
     ListedFile f;
-    std::vector<const VTBACKUPENTRY *> shown;
-    if (o.paths.empty()) {
-        if (int rc = ReadListing(o.input, {}, &f)) return rc;
-        for (const auto &e : f.tree.entries()) shown.push_back(&e);
-    } else {
-        std::vector<const VTBACKUPENTRY *> at;
-        if (int rc = ResolvePaths(o.input, o.paths, &f, &at)) return rc;
-        shown = f.tree.Below(*at.front());
-    }
+    std::vector<const VTBACKUPENTRY *> at;
+    if (int rc = ResolvePaths(o.input, o.paths, &f, &at)) return rc;
+    const std::vector<const VTBACKUPENTRY *> shown = f.tree.Below(*at.front());
     if (o.json) {
         // Boxes as the other commands show them, each with its entries.
         std::vector<std::string> boxes, entries;
@@ -85,23 +129,30 @@ int RunLs(const Context &c) {
 
 int RunFind(const Context &c) {
     const Options &o = c.options;
-    ListedFile f;
-    if (int rc = ReadListing(o.input, {}, &f)) return rc;
     const std::string &pattern = o.paths.front();
-    std::vector<const VTBACKUPENTRY *> found;
-    for (const auto &e : f.tree.entries())
-        if (e.Kind != VTENTRY_BOX && MatchesName(pattern, e.Name)) found.push_back(&e);
+    // Matches are written as they are found.
+    ListedFile f;
+    JsonLineWriter line;
+    size_t found = 0;
+    int rc = WalkListing(o.input, {}, &f, [&](const VTBACKUPENTRY &e, const std::string &namePath) {
+        if (e.Kind == VTENTRY_BOX || !MatchesName(pattern, e.Name)) return;
+        if (o.json) {
+            if (found == 0)
+                line.Write(Opened(JsonObject().Add("file", o.input).Add("pattern", pattern)) + ",\"matches\":[");
+            line.Write((found ? "," : "") + EntryJson(namePath, e).str());
+        } else {
+            if (found == 0) std::printf("%s\n", EntryHeader().c_str());
+            std::printf("%s\n", EntryLine(namePath, e).c_str());
+        }
+        ++found;
+    });
+    if (rc) return rc;
     if (o.json) {
-        std::vector<std::string> items;
-        for (const auto *e : found) items.push_back(EntryJson(f.tree, *e).str());
-        JsonObject out;
-        out.Add("file", o.input).Add("pattern", pattern).AddRaw("matches", JsonArray(items));
-        PrintJsonLine(out.str());
-    } else if (!found.empty()) {
-        std::printf("%s\n", EntryHeader().c_str());
-        for (const auto *e : found) std::printf("%s\n", EntryLine(f.tree, *e).c_str());
+        line.Write(found ? "]}"
+                         : Opened(JsonObject().Add("file", o.input).Add("pattern", pattern)) + ",\"matches\":[]}");
+        line.Finish();
     }
-    if (found.empty()) {
+    if (found == 0) {
         if (!o.json && !Output().quiet)
             std::fprintf(stderr, "vtbox: no folder or document of %s matches %s\n", PlainText(o.input).c_str(),
                          PlainText(pattern).c_str());

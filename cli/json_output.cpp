@@ -125,6 +125,28 @@ void PrintJsonLine(const std::string &json) {
     g_midLine = false;
 }
 
+void JsonLineWriter::Write(const std::string &part) {
+    begun_ = true;
+    g_midLine = true;
+    std::fputs(part.c_str(), stdout);
+}
+
+void JsonLineWriter::Finish() {
+    if (!begun_) return;
+    End().printed = true;
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    g_midLine = false;
+    begun_ = false;
+}
+
+JsonLineWriter::~JsonLineWriter() {
+    if (!begun_) return;
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    g_midLine = false;
+}
+
 std::string IsoUtc(const SYSTEMTIME &t) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,

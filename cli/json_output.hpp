@@ -46,6 +46,24 @@ std::string JsonArray(const std::vector<std::string> &items);
 // One JSON text and a line end on standard output, flushed at once.
 void PrintJsonLine(const std::string &json);
 
+// One JSON text written on standard output a part at a time, as its parts
+// are made, so that a long one is never held whole. Finish writes the line end;
+// a writer destroyed before Finish (the command failed part-way) ends the
+// unfinished line, so that what follows (the summary) stands on a line of
+// its own.
+class JsonLineWriter {
+public:
+    JsonLineWriter() = default;
+    JsonLineWriter(const JsonLineWriter &) = delete;
+    JsonLineWriter &operator=(const JsonLineWriter &) = delete;
+    ~JsonLineWriter();
+    void Write(const std::string &part);
+    void Finish();
+
+private:
+    bool begun_ = false;
+};
+
 // A UTC time as "2026-12-08T14:02:03Z".
 std::string IsoUtc(const SYSTEMTIME &t);
 // A local time with its offset from UTC in minutes, as

@@ -558,8 +558,9 @@ std::string HelpText(const std::string &command) {
                "  Lists what a backup file holds, without a device, one line an entry: boxes,\n"
                "  folders and documents with their paths by number (3/F2/D17) and by name\n"
                "  (3/Invoices/Scan 12), pages, size, last update (UTC) and kind (colour, wide\n"
-               "  paper, copy mix). The file is read as verify reads it: a damaged file is\n"
-               "  refused (exit 8), and a path that is not in it exits 7.\n\n" +
+               "  paper, copy mix). The file is read as verify reads it, a box at a time, and\n"
+               "  each entry is written as it is read: a damaged file is refused (exit 8; a\n"
+               "  damaged box after the boxes before it), and a path that is not in it exits 7.\n\n" +
                output + "\n" + codes;
     if (command == "find")
         return "vtbox find FILE PATTERN [--json]\n"

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 
 #include "boxcalls/box_call.hpp"
 #include "localfiles/local_file.hpp"
@@ -18,38 +17,66 @@ namespace vtbox {
 
 namespace {
 
-// Unpacks a box's records only, and measures the box against the budget
-// before anything of it is written.
+// Takes a box's records in memory, and measures the box against the budget
+// before anything of it is read. Nothing of the box is written out.
 class RecordsFilter : public BoxEntryFilter {
 public:
-    RecordsFilter(uint32_t box, size_t budget) : box_(box), budget_(budget) {}
+    RecordsFilter(uint32_t box, size_t budget, ListedBox *listed) : box_(box), budget_(budget), listed_(listed) {}
 
     void Examine(const std::vector<DirectoryEntry> &entries) override {
-        contents_ = MapBoxContents(entries);
-        const size_t entriesOfBox = 1 + contents_.folders.size() + contents_.documents.size();
+        // The box's map is dropped once the listing's skeleton is made of it.
+        const BoxContents contents = MapBoxContents(entries, false);
+        const size_t entriesOfBox = 1 + contents.folders.size() + contents.documents.size();
         if (entriesOfBox > budget_)
             Raise(vt::Code::MORE_DATA,
-                  vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); list "
-                             "fewer boxes at a time",
+                  vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); "
+                             "list fewer boxes at a time",
                              box_, entriesOfBox - 1, VTBOX_MAX_LISTED_ENTRIES));
-        for (const auto &[number, record] : contents_.folders) records_.insert(record);
-        for (const auto &[key, document] : contents_.documents) records_.insert(document.record);
+        targets_.reserve(entriesOfBox);
+        for (const auto &[number, index] : contents.folderRecords) {
+            listed_->folders[number];
+            targets_.push_back({index, {true, {number, 0}}});
+        }
+        for (const auto &[key, document] : contents.documents) {
+            ListedDocument &d = listed_->documents[key];
+            d.bytes = document.bytes;
+            d.files = document.fileCount;
+            targets_.push_back({document.recordIndex, {false, key}});
+        }
+        // The entries are read in their order: so are the records taken.
+        std::sort(targets_.begin(), targets_.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     }
 
-    bool Keep(const std::vector<std::string> &parts, bool isFolder) const override {
-        if (isFolder || parts.size() < 3) return false;
-        std::string joined;
-        for (const auto &p : parts) joined += (joined.empty() ? "" : "/") + p;
-        return records_.count(joined) != 0;
+    bool Keep(const std::vector<std::string> &, bool) const override { return false; }
+
+    size_t Takes(size_t index) const override {
+        return next_ < targets_.size() && targets_[next_].first == index ? kRecordFieldsBytes : 0;
     }
 
-    const BoxContents &contents() const { return contents_; }
+    void Take(size_t, const std::string &head) override {
+        const Target &t = targets_[next_++].second;
+        if (t.folder) {
+            RecordFields fields;
+            ParseRecordFields(head, &fields);
+            listed_->folders[t.key.folder] = {fields.name, fields.stamp};
+        } else {
+            ParseRecordFields(head, &listed_->documents[t.key].record);
+        }
+    }
+
+    // Whether every record the box's list named was read.
+    bool complete() const { return next_ == targets_.size(); }
 
 private:
+    struct Target {
+        bool folder;  // a folder's record (key.folder is its number), else a document's
+        DocumentKey key;
+    };
     uint32_t box_;
     size_t budget_;
-    BoxContents contents_;
-    std::set<std::string> records_;
+    ListedBox *listed_;
+    std::vector<std::pair<size_t, Target>> targets_;  // by the record's place in the list of entries
+    size_t next_ = 0;                                 // the next record to take
 };
 
 }  // namespace
@@ -76,24 +103,9 @@ void BackupListing::Unpack(uint32_t box, BoxEntryFilter *filter) const {
 ListedBox BackupListing::ReadBox(uint32_t box, size_t budget) const {
     ListedBox listed;
     listed.described = Described(box);
-
-    RecordsFilter filter(box, budget);
+    RecordsFilter filter(box, budget, &listed);
     unpacker_.UnpackBox(box, &filter);
-    const std::string data = tree_.data();
-    for (const auto &[number, record] : filter.contents().folders) {
-        RecordFields fields;
-        if (!ReadRecordFields(JoinPath(data, record), &fields))
-            Raise(vt::Code::FILE_NOT_FOUND, "cannot read " + record);
-        listed.folders[number] = {fields.name, fields.stamp};
-    }
-    for (const auto &[key, entries] : filter.contents().documents) {
-        ListedDocument &d = listed.documents[key];
-        if (!ReadRecordFields(JoinPath(data, entries.record), &d.record))
-            Raise(vt::Code::FILE_NOT_FOUND, "cannot read " + entries.record);
-        d.bytes = entries.bytes;
-        d.files = static_cast<uint32_t>(entries.files.size());
-    }
-    DeleteLocalTree(tree_.boxFolder(box), tree_.root());
+    if (!filter.complete()) Raise(vt::Code::FILE_NOT_FOUND, vt::Format("box %03u: a record was not read", box));
     return listed;
 }
 
@@ -134,38 +146,76 @@ VTBACKUPENTRY DocumentEntry(uint32_t box, const DocumentKey &key, const ListedDo
     return e;
 }
 
-// The box, its folders each followed by their documents, then its top-level documents.
-void AddBox(const ListedBox &box, std::vector<VTBACKUPENTRY> *out) {
+// The box, its folders each followed by their documents, then its
+// top-level documents, handed to emit one at a time: the box's entry first,
+// with what its documents add up to.
+template <typename Emit>
+void EmitBox(const ListedBox &box, Emit &&emit) {
     const uint32_t number = box.described.BoxNo;
-    const size_t head = out->size();
-    out->push_back(
+    VTBACKUPENTRY b =
         Entry(VTENTRY_BOX, number, 0, 0,
-              std::string(box.described.BoxName, strnlen(box.described.BoxName, sizeof box.described.BoxName))));
+              std::string(box.described.BoxName, strnlen(box.described.BoxName, sizeof box.described.BoxName)));
     uint32_t latest = 0;
-    uint64_t boxBytes = 0;
-    for (const auto &[folder, f] : box.folders) {
-        const size_t at = out->size();
-        out->push_back(Entry(VTENTRY_FOLDER, number, folder, 0, vt::Utf16ToUtf8(f.name)));
-        SetDate(f.stamp, &(*out)[at].Date);
-        latest = std::max(latest, f.stamp);
-        for (auto d = box.documents.lower_bound({folder, 0}); d != box.documents.end() && d->first.folder == folder;
-             ++d) {
-            out->push_back(DocumentEntry(number, d->first, d->second));
-            ++(*out)[at].NumOfDocs;
-            (*out)[at].Size += d->second.bytes;
-        }
-    }
-    for (auto d = box.documents.begin(); d != box.documents.end() && d->first.folder == 0; ++d)
-        out->push_back(DocumentEntry(number, d->first, d->second));
+    for (const auto &[folder, f] : box.folders) latest = std::max(latest, f.stamp);
     for (const auto &[key, d] : box.documents) {
         latest = std::max(latest, d.record.stamp);
-        boxBytes += d.bytes;
+        b.Size += d.bytes;
     }
-    VTBACKUPENTRY &b = (*out)[head];
     b.NumOfFolders = static_cast<uint32_t>(box.folders.size());
     b.NumOfDocs = static_cast<uint32_t>(box.documents.size());
-    b.Size = boxBytes;
     SetDate(latest, &b.Date);
+    emit(b);
+    for (const auto &[folder, f] : box.folders) {
+        VTBACKUPENTRY e = Entry(VTENTRY_FOLDER, number, folder, 0, vt::Utf16ToUtf8(f.name));
+        SetDate(f.stamp, &e.Date);
+        auto first = box.documents.lower_bound({folder, 0});
+        auto end = first;
+        for (; end != box.documents.end() && end->first.folder == folder; ++end) {
+            ++e.NumOfDocs;
+            e.Size += end->second.bytes;
+        }
+        emit(e);
+        for (auto d = first; d != end; ++d) emit(DocumentEntry(number, d->first, d->second));
+    }
+    for (auto d = box.documents.begin(); d != box.documents.end() && d->first.folder == 0; ++d)
+        emit(DocumentEntry(number, d->first, d->second));
+}
+
+// The chosen boxes of a listing, each once, in the order given (none: the
+// description's), read one at a time and handed to emit entry by entry.
+// Raises 234 past VTBOX_MAX_LISTED_ENTRIES.
+template <typename Emit>
+void ListBoxes(const char *backupFile, const char *workFolder, uint32_t boxCount, const uint32_t *boxNumbers,
+               Emit &&emit) {
+    ScratchFolder folder(workFolder, "vtlist");
+    BackupListing listing(FullPath(backupFile), folder.path());
+    std::vector<uint32_t> chosen;
+    for (uint32_t i = 0; i < boxCount; ++i)
+        if (std::find(chosen.begin(), chosen.end(), boxNumbers[i]) == chosen.end()) chosen.push_back(boxNumbers[i]);
+    if (boxCount == 0)
+        for (const VTBOXBK &b : listing.described())
+            if (std::find(chosen.begin(), chosen.end(), b.BoxNo) == chosen.end()) chosen.push_back(b.BoxNo);
+    // Every chosen box is one the file holds, and the description's counts
+    // (which each box's read holds it to) fit the bound, before anything is
+    // handed out.
+    uint64_t declared = 0;
+    for (uint32_t box : chosen) {
+        const VTBOXBK &b = listing.Described(box);
+        declared += 1ull + b.NumOfFolders + b.NumOfDocs;
+    }
+    if (declared > VTBOX_MAX_LISTED_ENTRIES)
+        Raise(vt::Code::MORE_DATA,
+              vt::Format("more than %u folders and documents; list fewer boxes at a time", VTBOX_MAX_LISTED_ENTRIES));
+    size_t listed = 0;
+    for (uint32_t box : chosen) {
+        if (listed >= VTBOX_MAX_LISTED_ENTRIES)
+            Raise(vt::Code::MORE_DATA, vt::Format("more than %u folders and documents; list fewer boxes at a time",
+                                                  VTBOX_MAX_LISTED_ENTRIES));
+        EmitBox(listing.ReadBox(box, VTBOX_MAX_LISTED_ENTRIES - listed), [&](const VTBACKUPENTRY &e) {
+            ++listed;
+            emit(e);
+        });
+    }
 }
 
 }  // namespace
@@ -177,21 +227,8 @@ extern "C" HGLOBAL vtBoxListBackup(const char *backupFile, const char *workFolde
     bool valid =
         backupFile && *backupFile && workFolder && *workFolder && count && items && (boxCount == 0 || boxNumbers);
     return RunListExport(kExport, valid, [&] {
-        ScratchFolder folder(workFolder, "vtlist");
-        BackupListing listing(FullPath(backupFile), folder.path());
-        std::vector<uint32_t> chosen;
-        for (uint32_t i = 0; i < boxCount; ++i)
-            if (std::find(chosen.begin(), chosen.end(), boxNumbers[i]) == chosen.end()) chosen.push_back(boxNumbers[i]);
-        if (boxCount == 0)
-            for (const VTBOXBK &b : listing.described())
-                if (std::find(chosen.begin(), chosen.end(), b.BoxNo) == chosen.end()) chosen.push_back(b.BoxNo);
         std::vector<VTBACKUPENTRY> entries;
-        for (uint32_t box : chosen) {
-            if (entries.size() >= VTBOX_MAX_LISTED_ENTRIES)
-                Raise(vt::Code::MORE_DATA, vt::Format("more than %u folders and documents; list fewer boxes at a time",
-                                                      VTBOX_MAX_LISTED_ENTRIES));
-            AddBox(listing.ReadBox(box, VTBOX_MAX_LISTED_ENTRIES - entries.size()), &entries);
-        }
+        ListBoxes(backupFile, workFolder, boxCount, boxNumbers, [&](const VTBACKUPENTRY &e) { entries.push_back(e); });
         // A block of at least one record, so that an empty listing still has a handle.
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBACKUPENTRY) * std::max<size_t>(entries.size(), 1)));
         if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
@@ -199,5 +236,15 @@ extern "C" HGLOBAL vtBoxListBackup(const char *backupFile, const char *workFolde
         *count = static_cast<uint32_t>(entries.size());
         *items = static_cast<VTBACKUPENTRY *>(block.get());
         return block;
+    });
+}
+
+extern "C" uint32_t vtBoxListBackupEach(const char *backupFile, const char *workFolder, uint32_t boxCount,
+                                        const uint32_t *boxNumbers, VTLISTENTRYPROC entryProc, void *context) {
+    bool valid = backupFile && *backupFile && workFolder && *workFolder && entryProc && (boxCount == 0 || boxNumbers);
+    return RunExport("vtBoxListBackupEach", valid, [&] {
+        ListBoxes(backupFile, workFolder, boxCount, boxNumbers, [&](const VTBACKUPENTRY &e) {
+            if (entryProc(&e, context) != 0) Raise(vt::Code::CANCELLED, "the caller ended the listing");
+        });
     });
 }

@@ -1,8 +1,8 @@
 // A backup file's boxes, folders and documents with what their records say,
 // read without a device through the checks that verify and the restore use
 // (verify/backup_unpack): every entry of a listed box is read against its
-// CRC, but only the records are written, into a scratch folder, and read
-// there. vtBoxListBackup hands the listing out; the comparison with a device
+// CRC, and the records' first bytes are taken in memory; nothing of a box
+// is written but its archive, for the while it is read. vtBoxListBackup hands the listing out; the comparison with a device
 // and the extraction of documents read the backup through it too.
 #pragma once
 
@@ -60,8 +60,10 @@ public:
     void Unpack(uint32_t box, BoxEntryFilter *filter) const;
     const StoreTree &tree() const { return tree_; }
 
-private:
+    // The description's box. Raises 1168 for a box it does not list.
     const VTBOXBK &Described(uint32_t box) const;
+
+private:
     StoreTree tree_;
     BackupUnpacker unpacker_;
     std::vector<VTBOXBK> boxes_;

@@ -26,9 +26,15 @@ std::vector<std::string> EntryParts(const DirectoryEntry &entry) {
     return parts;
 }
 
-BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries) {
+BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool withFiles) {
     BoxContents box;
-    for (const DirectoryEntry &e : entries) {
+    auto addFile = [&](DocumentEntries &d, const std::vector<std::string> &p, const DirectoryEntry &e) {
+        if (withFiles) d.files.push_back({p.back(), Joined(p), e.record.uncompressedSize});
+        ++d.fileCount;
+        d.bytes += e.record.uncompressedSize;
+    };
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const DirectoryEntry &e = entries[i];
         const std::vector<std::string> p = EntryParts(e);
         // B0000nnn / inner / ...: below the inner folder lie the box's entries.
         if (p.size() < 3 || !IsInnerFolderName(p[1])) continue;
@@ -37,22 +43,23 @@ BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries) {
         const std::string &name = p.back();
         int n, f;
         if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
-            box.documents[{0, static_cast<uint32_t>(n)}].record = Joined(p);
+            DocumentEntries &d = box.documents[{0, static_cast<uint32_t>(n)}];
+            d.record = Joined(p);
+            d.recordIndex = i;
         } else if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'F')) > 0) {
             box.folders[static_cast<uint32_t>(n)] = Joined(p);
+            box.folderRecords[static_cast<uint32_t>(n)] = i;
         } else if (p.size() == 4 && (n = FolderNumber(p[2], 'D')) > 0) {
             if (IsStatusFileName(name)) continue;
-            DocumentEntries &d = box.documents[{0, static_cast<uint32_t>(n)}];
-            d.files.push_back({name, Joined(p), e.record.uncompressedSize});
-            d.bytes += e.record.uncompressedSize;
+            addFile(box.documents[{0, static_cast<uint32_t>(n)}], p, e);
         } else if (p.size() >= 4 && (f = FolderNumber(p[2], 'F')) > 0) {
             const uint32_t folder = static_cast<uint32_t>(f);
             if (p.size() == 4 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
-                box.documents[{folder, static_cast<uint32_t>(n)}].record = Joined(p);
-            } else if (p.size() == 5 && (n = FolderNumber(p[3], 'D')) > 0 && !IsStatusFileName(name)) {
                 DocumentEntries &d = box.documents[{folder, static_cast<uint32_t>(n)}];
-                d.files.push_back({name, Joined(p), e.record.uncompressedSize});
-                d.bytes += e.record.uncompressedSize;
+                d.record = Joined(p);
+                d.recordIndex = i;
+            } else if (p.size() == 5 && (n = FolderNumber(p[3], 'D')) > 0 && !IsStatusFileName(name)) {
+                addFile(box.documents[{folder, static_cast<uint32_t>(n)}], p, e);
             }
         }
     }

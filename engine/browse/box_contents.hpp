@@ -34,19 +34,24 @@ struct DocumentFile {
 struct DocumentEntries {
     std::string record;  // the record's entry, parts joined by "/"
     std::vector<DocumentFile> files;
-    uint64_t bytes = 0;  // all files together (the record left out)
+    uint32_t fileCount = 0;         // its files, named in files or not
+    uint64_t bytes = 0;             // all files together (the record left out)
+    size_t recordIndex = SIZE_MAX;  // the record's place in the list of entries
 };
 
 struct BoxContents {
-    std::string inner;                        // the inner folder's name
-    std::map<uint32_t, std::string> folders;  // number -> the record's entry
+    std::string inner;                         // the inner folder's name
+    std::map<uint32_t, std::string> folders;   // number -> the record's entry
+    std::map<uint32_t, size_t> folderRecords;  // number -> the record's place in the list of entries
     std::map<DocumentKey, DocumentEntries> documents;
 };
 
 // Maps a box archive's checked entries (names split by SplitSafeEntryName).
 // Entries that are no part of a folder or document (status files, the box
-// and inner folders) are passed over.
-BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries);
+// and inner folders) are passed over. Without withFiles a document's files
+// are counted and measured but not named (a listing needs no more, and a
+// full box names some 100,000 files).
+BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool withFiles = true);
 
 // The parts of an entry's name as SplitSafeEntryName gives them, for an
 // entry of a checked list (the reader refused every name it would not split).

@@ -402,6 +402,20 @@ typedef struct _VTBACKUPENTRY {
 VTBOX_API HGLOBAL vtBoxListBackup(const char *backup_file, const char *work_folder, uint32_t box_count,
                                   const uint32_t *box_numbers, uint32_t *count, VTBACKUPENTRY **items);
 
+/* Called by vtBoxListBackupEach with each entry in turn (valid for the call
+ * only) and the caller's context; nonzero ends the listing. */
+typedef uint32_t (*VTLISTENTRYPROC)(const VTBACKUPENTRY *entry, void *context);
+
+/* Lists what backup_file holds as vtBoxListBackup does, with the same checks,
+ * order and bound, but hands each entry to entry_proc as it is read instead
+ * of keeping the listing: a box at a time is held, whatever the file holds.
+ * A box the file does not hold, or more entries than the bound the
+ * description declares, fail before any entry is handed out; a damaged box
+ * fails when it is reached, after the boxes before it. Returns 0, or the
+ * code (also the last error): VTBOX_E_CANCELLED when entry_proc ended it. */
+VTBOX_API uint32_t vtBoxListBackupEach(const char *backup_file, const char *work_folder, uint32_t box_count,
+                                       const uint32_t *box_numbers, VTLISTENTRYPROC entry_proc, void *context);
+
 /* How a part of a backup file stands on the device now. */
 enum {
     VTDIFF_ONLY_IN_BACKUP = 1, /* gone from the device since the backup */

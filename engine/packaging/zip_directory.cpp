@@ -241,6 +241,10 @@ bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t co
                                               static_cast<unsigned long long>(i + 1)));
         pos += e.record.recordSize;
         e.name = NormalizeEntryName(e.record.name);
+        // The stored spelling is kept once, as e.name: a box filled to the
+        // device's limits lists some 250,000 entries, and every byte an
+        // entry keeps counts that many times.
+        std::string().swap(e.record.name);
         e.isFolder =
             (e.record.externalAttributes & vt::kAttrDirectory) != 0 || (!e.name.empty() && e.name.back() == '\\');
         std::vector<std::string> parts;
@@ -267,6 +271,11 @@ bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t co
 }
 
 bool CopyEntryData(int fd, const DirectoryEntry &entry, int outFd) {
+    return ReadEntryData(fd, entry,
+                         [outFd](const unsigned char *data, size_t size) { return WriteAll(outFd, data, size); });
+}
+
+bool ReadEntryData(int fd, const DirectoryEntry &entry, const EntryDataSink &sink) {
     const CentralRecord &record = entry.record;
     if (record.method != 0 && record.method != Z_DEFLATED) {
         SetLastError(vt::code(vt::Code::NOT_SUPPORTED));
@@ -295,7 +304,7 @@ bool CopyEntryData(int fd, const DirectoryEntry &entry, int outFd) {
             produced += chunk;
             if (produced > record.uncompressedSize) return Corrupt();
             crc = crc32(crc, in.data(), static_cast<uInt>(chunk));
-            if (!WriteAll(outFd, in.data(), chunk)) return false;
+            if (!sink(in.data(), chunk)) return false;
             continue;
         }
         inflater.stream.next_in = in.data();
@@ -311,7 +320,7 @@ bool CopyEntryData(int fd, const DirectoryEntry &entry, int outFd) {
             produced += made;
             if (produced > record.uncompressedSize) return Corrupt();
             crc = crc32(crc, out.data(), static_cast<uInt>(made));
-            if (!WriteAll(outFd, out.data(), made)) return false;
+            if (!sink(out.data(), made)) return false;
             ended = rc == Z_STREAM_END;
             if (rc == Z_OK && made == 0 && inflater.stream.avail_in == 0) break;
         }

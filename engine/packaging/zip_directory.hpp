@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,7 @@ namespace vtbox {
 
 // What the central record says about one entry, zip64 fields applied.
 struct CentralRecord {
-    std::string name;  // as stored
+    std::string name;  // as stored (emptied in a DirectoryEntry, whose name holds it)
     std::string comment;
     uint64_t localHeaderOffset = 0;
     uint64_t compressedSize = 0;
@@ -73,5 +74,13 @@ bool ReadDirectory(int archiveFd, uint64_t fileSize, uint64_t firstCentral, uint
 // less than the uncompressed size, or does not match the CRC; an unknown
 // method fails with 50. False with last error set.
 bool CopyEntryData(int archiveFd, const DirectoryEntry &entry, int outFd);
+
+// Where ReadEntryData hands the data, a block at a time; false stops the
+// read (with last error set by the sink).
+using EntryDataSink = std::function<bool(const unsigned char *data, size_t size)>;
+
+// Reads the entry's data as CopyEntryData does, checked the same way, and
+// hands it to sink instead of a file.
+bool ReadEntryData(int archiveFd, const DirectoryEntry &entry, const EntryDataSink &sink);
 
 }  // namespace vtbox

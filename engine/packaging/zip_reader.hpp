@@ -87,6 +87,11 @@ public:
     // passes. False with 1392 for damage, 50 for an encrypted entry.
     bool CheckCurrent();
 
+    // Reads the current entry whole as CheckCurrent does, and keeps its
+    // first keep bytes in *head (all of it when shorter), so that a small
+    // entry is taken in without a file made for it. Fails as CheckCurrent.
+    bool ReadCurrent(std::string *head, size_t keep);
+
     // Extracts every entry in stored order; the first failure ends it. An
     // archive without entries fails (1392).
     bool ExtractAll(const std::string &target, bool ignorePath);

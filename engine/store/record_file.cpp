@@ -1,5 +1,6 @@
 #include "store/record_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -50,8 +51,16 @@ bool ReadRecordFields(const std::string &path, RecordFields *fields) {
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     unsigned char bytes[kRecordFieldsBytes] = {};
-    std::fread(bytes, 1, sizeof bytes, f);  // a short record reads as zeros past its end
+    const size_t got = std::fread(bytes, 1, sizeof bytes, f);
     std::fclose(f);
+    ParseRecordFields(std::string_view(reinterpret_cast<const char *>(bytes), got), fields);
+    return true;
+}
+
+void ParseRecordFields(std::string_view head, RecordFields *fields) {
+    *fields = RecordFields{};
+    unsigned char bytes[kRecordFieldsBytes] = {};  // a short record reads as zeros past its end
+    std::copy_n(head.begin(), std::min(head.size(), sizeof bytes), bytes);
     for (size_t i = kRecordNameOffset; i + 1 < kRecordNameOffset + kRecordNameBytes; i += 2) {
         char16_t unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
         if (unit == 0) break;
@@ -63,7 +72,6 @@ bool ReadRecordFields(const std::string &path, RecordFields *fields) {
     fields->colourFlags = LittleEndian16(bytes + kColourOffset);
     fields->sizeA = LittleEndian16(bytes + kSizeAOffset);
     fields->sizeB = BigEndian32(bytes + kSizeBOffset);
-    return true;
 }
 
 bool IsColourDocument(const RecordFields &f) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vtbox {
 
@@ -52,5 +53,9 @@ bool IsWidePaperDocument(const RecordFields &fields);
 // Reads the fields of a record. A record that cannot be opened, or a short
 // one, leaves what it does not hold at zero; false when it cannot be opened.
 bool ReadRecordFields(const std::string &recordPath, RecordFields *fields);
+
+// The same fields from a record's first bytes, as read from an archive (at
+// most kRecordFieldsBytes of them are looked at; what head lacks is zero).
+void ParseRecordFields(std::string_view head, RecordFields *fields);
 
 }  // namespace vtbox

@@ -146,9 +146,16 @@ void BackupUnpacker::ReadBox(uint32_t box, BoxEntryFilter *filter, bool unpack) 
     }
     if (filter) filter->Examine(zip.entries());
     const auto &entries = zip.entries();
+    std::string head;
     size_t i = 0;
     for (bool more = zip.GotoFirst(); more; more = zip.GotoNext(), ++i) {
         if (IsSignalled(CurrentCancelEvent())) Raise(vt::Code::CANCELLED);
+        const size_t taken = filter ? filter->Takes(i) : 0;
+        if (taken > 0) {
+            if (!zip.ReadCurrent(&head, taken)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
+            filter->Take(i, head);
+            continue;
+        }
         bool keep = false;
         if (unpack) {
             std::vector<std::string> parts;

@@ -29,6 +29,12 @@ public:
     // Whether the entry named by parts ("B0000nnn", the inner folder, ...)
     // is written out.
     virtual bool Keep(const std::vector<std::string> &parts, bool isFolder) const = 0;
+    // How many of the first bytes of the entry at index (of the list
+    // Examine saw) the filter takes in memory through Take, instead of a
+    // file; 0 for none. A taken entry is read whole against its CRC all the
+    // same, and is not written out.
+    virtual size_t Takes(size_t /*index*/) const { return 0; }
+    virtual void Take(size_t /*index*/, const std::string & /*head*/) {}
 };
 
 class BackupUnpacker {

@@ -5,6 +5,7 @@
 // hostile names inside its folder; ls --json is read by Python.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -268,6 +269,41 @@ TEST(VtboxBrowse, LsJsonIsReadByPython) {
         "assert d['boxes'][0]['protected'] is False and d['boxes'][2]['protected'] is True\n",
         Save(sim, "ls.json", r.out));
     EXPECT_EQ(rc, 0) << said;
+}
+
+// ls and find write as they read: a file of four full boxes takes no more
+// memory than one of a single such box (each 2,400 documents; holding the
+// whole listing, as they once did, costs some 15 MB more), and what they
+// write is all of it.
+TEST(VtboxBrowse, ListingsHoldOneBoxAtATime) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory aside, so peaks follow what was ever allocated";
+#endif
+    vttest::SimOptions o;
+    o.seedStore = false;
+    SimDevice sim(o);
+    std::map<int, std::string> files;
+    for (int boxes : {1, 4}) {
+        files[boxes] = sim.dir / ("large" + std::to_string(boxes) + ".zip");
+        const std::string command =
+            "python3 " LARGE_BACKUP_SCRIPT " '" + files[boxes] + "' " + std::to_string(boxes) + " 6";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    std::map<int, long> peak;
+    for (const auto &[boxes, file] : files) {
+        SCOPED_TRACE(file);
+        Result ls = Cli(sim, {"ls", file, "--json"});
+        ASSERT_EQ(ls.exitCode, 0) << ls.err;
+        EXPECT_EQ(std::count(ls.out.begin(), ls.out.end(), '\n'), 1);
+        const std::string last = "\"path\":\"" + std::to_string(boxes) + "/F6/D400\"";
+        EXPECT_TRUE(Has(ls.out, last) && ls.out.size() >= 6 && ls.out.substr(ls.out.size() - 6) == "}]}]}\n")
+            << ls.out.substr(ls.out.size() - std::min<size_t>(ls.out.size(), 200));
+        Result find = Cli(sim, {"find", file, "Scan 6-*"});
+        ASSERT_EQ(find.exitCode, 0) << find.err;
+        EXPECT_EQ(std::count(find.out.begin(), find.out.end(), '\n'), 1 + 400 * boxes);
+        peak[boxes] = std::max(ls.peakKB, find.peakKB);
+    }
+    EXPECT_LT(peak[4], peak[1] + 4096) << "one box: " << peak[1] << " KB, four boxes: " << peak[4] << " KB";
 }
 
 }  // namespace

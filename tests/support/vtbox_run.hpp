@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ struct Result {
     int exitCode = -1;
     std::string out, err;
     double secondsAfterSignal = 0;  // from the first signal sent to the exit
+    long peakKB = 0;                // the program's peak resident memory (its ru_maxrss)
 };
 
 // A signal sent at_ms after the start.
@@ -66,9 +68,10 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
     }
     // A program that hangs is ended after two minutes, and the run fails.
     int status = 0;
+    struct rusage usage {};
     bool ended = false;
     while (!ended && Clock::now() - start < std::chrono::seconds(120)) {
-        ended = waitpid(pid, &status, WNOHANG) == pid;
+        ended = wait4(pid, &status, WNOHANG, &usage) == pid;
         if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (!ended) {
@@ -79,6 +82,7 @@ inline Result Vtbox(SimDevice &sim, std::vector<std::string> args, const std::st
     Result r;
     if (!signals.empty()) r.secondsAfterSignal = std::chrono::duration<double>(Clock::now() - first_signal).count();
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.peakKB = usage.ru_maxrss;
     std::stringstream o, e;
     o << std::ifstream(outPath).rdbuf();
     e << std::ifstream(errPath).rdbuf();

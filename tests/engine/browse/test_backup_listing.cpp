@@ -60,6 +60,27 @@ TEST(BackupListing, ABoxItsFoldersWithTheirDocumentsThenItsTopLevel) {
     EXPECT_EQ(std::vector<int>({d.wYear, d.wMonth, d.wDay, d.wHour, d.wMinute, d.wSecond}),
               std::vector<int>({2023, 11, 14, 22, 13, 20}));
     EXPECT_TRUE(Empty(work.path())) << "the work folder is left as it was";
+
+    // Entry by entry, the same entries in the same order; a caller that ends
+    // the listing gets no more, and the work folder is left as it was.
+    struct Seen {
+        std::vector<std::string> lines;
+        size_t stopAt;
+    };
+    auto collect = [](const VTBACKUPENTRY *e, void *context) -> uint32_t {
+        auto *seen = static_cast<Seen *>(context);
+        seen->lines.push_back(Line(*e));
+        return seen->lines.size() == seen->stopAt ? 1u : 0u;
+    };
+    Seen all{{}, 0};
+    ASSERT_EQ(vtBoxListBackupEach(Corpus("whole-plain").c_str(), work.path().c_str(), 0, nullptr, collect, &all), 0u)
+        << vtBoxGetLastErrorText();
+    EXPECT_EQ(all.lines, lines);
+    Seen two{{}, 2};
+    EXPECT_EQ(vtBoxListBackupEach(Corpus("whole-plain").c_str(), work.path().c_str(), 0, nullptr, collect, &two),
+              static_cast<uint32_t>(VTBOX_E_CANCELLED));
+    EXPECT_EQ(two.lines.size(), 2u);
+    EXPECT_TRUE(Empty(work.path()));
 }
 
 TEST(BackupListing, OnlyTheChosenBoxesAndNeverOneTheFileLacks) {

@@ -33,7 +33,7 @@ class Entry:
 
 def zip_bytes(entries):
     """A zip archive laid down byte by byte (names kept as given, "\\" too)."""
-    out, central, offsets = b"", b"", {}
+    out, central, offsets = bytearray(), bytearray(), {}
     for e in entries:
         name = e.name.encode("utf-8")
         data = e.data if e.data is not None else b""
@@ -54,7 +54,7 @@ def zip_bytes(entries):
         central += struct.pack("<IHHHHIIIIHHHHHII", 0x02014B50, 20, 20, 0, method, DOS_TIME, crc, stored_len, usize,
                                len(name), 0, 0, 0, 0, attrs, offset) + name
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(out), 0)
-    return out + central + end
+    return bytes(out + central + end)
 
 
 def changed(archive):
