@@ -54,9 +54,12 @@ uint32_t ShownCode(const JobOutcome &outcome) {
 }
 
 // Ends a report of a job whose device stayed unreleased with what that means
-// and what to do.
+// and what to do; one that was cancelled says that the device is free again.
 void AddNotReleased(const JobOutcome &outcome, JobReport &report) {
-    if (outcome.released) return;
+    if (outcome.released) {
+        if (outcome.state == kJobCancelled) report.text += QStringLiteral("\n\n") + Text(ids::kCancelledReleased);
+        return;
+    }
     // A paragraph of its own: it is about the device, not the job.
     report.text +=
         QStringLiteral("\n\n") + Text(ids::kNotReleased) + QLatin1Char('\n') + Text(ids::kNotReleasedWhatToDo);
