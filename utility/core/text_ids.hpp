@@ -264,5 +264,6 @@ inline constexpr uint32_t kWaitUnlock = 637;
 inline constexpr uint32_t kWaitStopping = 638;
 inline constexpr uint32_t kMsgDeviceDidNotAnswer = 639;
 inline constexpr uint32_t kMsgInitialiseStopped = 640;
+inline constexpr uint32_t kWaitEndSession = 655;
 
 }  // namespace vtutil::ids
