@@ -14,6 +14,7 @@
 #include "session/result.hpp"
 #include "session/waits.hpp"
 #include "vtplatform.h"
+#include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
 
 namespace vtbox {
@@ -87,6 +88,8 @@ struct FtpSession::Impl {
     CURL *curl = nullptr;
     std::string baseUrl;  // "ftp://host:port/"
     char errorText[CURL_ERROR_SIZE] = {};
+    // The last call's result, whose words go into a failure's detail.
+    CURLcode lastResult = CURLE_OK;
 
     // Replies: lines gather in `partial` until the final line of a reply.
     bool capturing = false;
@@ -358,6 +361,7 @@ uint32_t FtpSession::Impl::PerformTransfer(char curlType, char wanted) {
         wireType = kUnknown;
         libType = kUnknown;
     }
+    lastResult = rc;
     uint32_t code = MapResult(rc, false);
     if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
     if (code == 0 && sinkFailed)
@@ -416,6 +420,7 @@ uint32_t FtpSession::Impl::Perform(bool opening) {
         libType = kNone;
         wireType = kUnknown;
     }
+    lastResult = rc;
     uint32_t code = MapResult(rc, opening);
     if (cancelled || rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_FTP_ACCEPT_TIMEOUT) broken = true;
     SetLastError(code);
@@ -491,7 +496,11 @@ std::string FtpSession::DescribeFailure(const std::string &command) const {
     if (s.refusedCode != 0) return "FTP " + std::to_string(s.refusedCode) + " on " + command;
     if (s.listOverflow) return "the reply to " + command + " is too long";
     if (s.localErrno != 0) return command + ": " + std::strerror(s.localErrno) + " on this side";
-    if (s.errorText[0] != '\0') return command + ": " + s.errorText;
+    // libcurl's own line is for whoever reads the diagnostics: it may be
+    // about the library's inner steps ("sa_addr inet_ntop() failed ..."),
+    // not about what failed. The detail gets libcurl's words for its result.
+    if (s.errorText[0] != '\0') vt::DebugPrint(" FTP %s: %s \n", command.c_str(), s.errorText);
+    if (s.lastResult != CURLE_OK) return command + ": " + curl_easy_strerror(s.lastResult);
     return command + " failed";
 }
 

@@ -162,6 +162,38 @@ void WaitPictures(vtutil::CBackupRestoreDlg &window, const vtutil::AppState &sta
     DeviceFault(state, QStringLiteral("fault?kind=thaw"));
 }
 
+// A device slow to lock its panel: the progress window counting the wait
+// down, "Stopping..." once the cancel is confirmed, and the report of the
+// cancelled backup.
+void CancelPictures(vtutil::CBackupRestoreDlg &window, vtutil::AppState &state, const QString &backupFolder) {
+    window.Sheet()->setCurrentIndex(0);
+    window.BackupPage()->TargetEdit()->setText(QDir(backupFolder).filePath(QStringLiteral("print-room-3.zip")));
+    DeviceFault(state, QStringLiteral("fault?kind=delay&page=boxnwBoxExModeIn&seconds=5&times=1"));
+    vttest::ModalAnswerer answerer;
+    answerer.LetStay<vtutil::CProgressDlg>();
+    answerer.Then([](QWidget *modal) {
+        auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
+        if (!progress || progress->PhaseLine()->text() != vtutil::Text(vtutil::ids::kJobLocking)) return false;
+        Grab(progress, "progress-locking.png");
+        vttest::Later([progress] { progress->CancelButton()->click(); });
+        return true;
+    });
+    answerer.AnswerMessage(QMessageBox::Yes);
+    answerer.Then([](QWidget *modal) {
+        auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
+        if (!progress || qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) return false;
+        // The release follows within a second: whichever shows first.
+        const QString line = progress->PhaseLine()->text();
+        if (line != vtutil::Text(vtutil::ids::kWaitStopping) && line != vtutil::Text(vtutil::ids::kReleasingAccount))
+            return false;
+        Grab(progress, "progress-stopping.png");
+        return true;
+    });
+    answerer.AnswerMessage(QMessageBox::Ok, [](QMessageBox *box) { Grab(box, "message-backup-cancelled.png"); });
+    window.ActionButton()->click();
+    if (!answerer.Done()) std::fprintf(stderr, "utility_screenshots: the cancel did not run as expected\n");
+}
+
 // A device that does not answer the release of a backup: the progress window
 // waiting for it, Stop Waiting, the report; then the next login, which finds
 // the device held and offers to release it. A restore cut short and a
@@ -517,6 +549,7 @@ int main(int argc, char *argv[]) {
     Save(&about, "about.png");
     about.hide();
 
+    CancelPictures(window, state, backupFolder);
     ReleasePictures(window, session, state, backupFolder, QString::fromLocal8Bit(argv[2]));
     WaitPictures(window, state);
     // The device gone: the status bar says how to connect again.

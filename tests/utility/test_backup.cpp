@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -275,9 +276,9 @@ private slots:
 
         QVERIFY(answerer.Done());
         QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
-        // The cancellation, without a detail.
+        // The cancellation, without a detail, and the device given back.
         QCOMPARE(answerer.Messages()[1].caption, Text(43));
-        QCOMPARE(answerer.Messages()[1].text, Text(53));
+        QCOMPARE(answerer.Messages()[1].text, Text(53) + "\n\n" + Text(654));
         QCOMPARE(answerer.Messages()[1].icon, QMessageBox::Warning);
         QVERIFY(!fs::exists(target));
         QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
@@ -310,6 +311,96 @@ private slots:
         QVERIFY(answerer.Messages()[1].text.startsWith(Text(51) + "\n"));
         QCOMPARE(BoxesInFile(target), (std::vector<uint32_t>{1, 2, 3}));
         ExpectDeviceReleased(device);
+    }
+
+    // A device that stops answering at any step of the job. A confirmed
+    // cancel says "Stopping..." at once with Cancel disabled, cuts the wait,
+    // and the job ends cancelled, saying whether the device was released;
+    // with nobody there, the wait ends by itself after its bound.
+    void CancelEndsEveryWaitOfAFrozenDevice_data() {
+        QTest::addColumn<QString>("page");  // frozen from its next request on; empty: the FTP transfers
+        QTest::addColumn<int>("shown");     // the first line that the cancel waits for
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("lock") << "boxnwBoxExModeIn" << 650 << true;
+        QTest::newRow("account") << "boxnwCreateFTPAccount" << 651 << true;
+        QTest::newRow("listing") << "boxnwGetBoxProperty" << 94 << true;
+        QTest::newRow("transfer") << "" << 92 << true;
+        QTest::newRow("lock, nobody there") << "boxnwBoxExModeIn" << 650 << false;
+    }
+
+    void CancelEndsEveryWaitOfAFrozenDevice() {
+        QFETCH(QString, page);
+        QFETCH(int, shown);
+        QFETCH(bool, cancel);
+        vttest::KeepCwd keep;
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "4");
+        vttest::UtilityDevice device;
+        device.Login();
+        Window w(device);
+        const std::string target = device.sim.dir / "office.zip";
+        w.Target()->setText(QString::fromStdString(target));
+        if (page.isEmpty())
+            device.sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 1, 0, 0);
+        else
+            device.sim.faults().FreezeOn(page.toStdString(), devicesim::FreezeScope::Web, 0);
+
+        // What the window shows from the confirmed cancel on.
+        bool confirmed = false;
+        QStringList afterYes;
+        QElapsedTimer sinceYes;
+        QTimer sample;
+        QObject::connect(&sample, &QTimer::timeout, [&] {
+            // Not while the question is still up.
+            if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) return;
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                auto *progress = qobject_cast<CProgressDlg *>(top);
+                if (!confirmed || !progress || !progress->isVisible()) continue;
+                const QString seen = progress->PhaseLine()->text();
+                if (afterYes.isEmpty() || afterYes.last() != seen) afterYes << seen;
+                // Only the release's Stop Waiting may be pressed.
+                if (progress->CancelButton()->isEnabled()) QCOMPARE(progress->CancelButton()->text(), Text(403));
+            }
+        });
+        sample.start(5);
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<CProgressDlg>();
+        QString details;
+        if (cancel) {
+            answerer.Then([&](QWidget *modal) {
+                auto *progress = qobject_cast<CProgressDlg *>(modal);
+                if (!progress || progress->PhaseLine()->text() != Text(shown)) return false;
+                vttest::Later([progress] { progress->CancelButton()->click(); });
+                return true;
+            });
+            answerer.AnswerMessage(QMessageBox::Yes, [&](QMessageBox *) {
+                confirmed = true;
+                sinceYes.start();
+            });
+        }
+        answerer.AnswerMessage(QMessageBox::Ok, [&](QMessageBox *box) { details = box->detailedText(); });
+        w.window.ActionButton()->click();
+        const qint64 seconds = sinceYes.isValid() ? sinceYes.elapsed() / 1000 : -1;
+        device.sim.faults().Thaw();
+
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        const vttest::SeenMessage &end = answerer.Messages().back();
+        QCOMPARE(end.caption, Text(43));
+        QVERIFY(!fs::exists(target));
+        QVERIFY(vttest::WorkFoldersIn(device.sim.dir.path()).empty());
+        if (!cancel) {
+            QVERIFY2(end.text.startsWith(Text(52) + "\n" + vtutil::ErrorTextFor(12002)), qPrintable(end.text));
+            QVERIFY2(details.contains(vtutil::FormatValues(Text(653), {"4"})), qPrintable(details));
+            QVERIFY2(end.text.endsWith(Text(404) + "\n" + Text(405)), qPrintable(end.text));
+            return;
+        }
+        qInfo("from the confirmed cancel to the end: %lld s", seconds);
+        QVERIFY2(!afterYes.isEmpty() && afterYes[0] == Text(638), qPrintable(afterYes.join(" | ")));
+        for (const QString &line : afterYes.mid(1)) QVERIFY2(line == Text(400) || line == Text(401), qPrintable(line));
+        QCOMPARE(end.icon, QMessageBox::Warning);
+        // Only the FTP server froze in a transfer: the release is answered.
+        const QString left = page.isEmpty() ? Text(654) : Text(404) + "\n" + Text(405);
+        QVERIFY2(end.text == Text(53) + "\n\n" + left, qPrintable(end.text));
     }
 
     void ADeviceThatDropsOffMidJob() {

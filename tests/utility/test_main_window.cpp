@@ -320,6 +320,38 @@ private slots:
         QCOMPARE(BackupRows(window), 3);
     }
 
+    // Ending the session on a frozen device (between automatic runs, at exit,
+    // at a change of device) waits with a live window, and Cancel ends the
+    // wait at once without a message: the device ends the session itself.
+    void EndingTheSessionOnAFrozenDeviceCanBeStopped() {
+        vttest::UtilityDevice device;
+        device.Login();
+        vtutil::CBackupRestoreDlg window(device.app, device.session);
+        window.show();
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(50);
+        const QString waitText = vtutil::FormatText(vtutil::Text(655), "Print room (127.0.0.1)");
+
+        for (bool betweenRuns : {true, false}) {
+            device.sim.faults().Freeze(devicesim::FreezeScope::Web, 0);
+            QElapsedTimer clicked;
+            vttest::ModalAnswerer answerer;
+            CancelWait(answerer, waitText, ticks, clicked);
+            const bool ended = betweenRuns ? device.session.CloseBetweenRuns() : device.session.Close();
+            QVERIFY(!ended);
+            QVERIFY(clicked.isValid() && clicked.elapsed() < kPromptEndMs);
+            QVERIFY(answerer.Done());
+            QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+            // The next automatic run connects again by itself.
+            QCOMPARE(device.session.Connected(), betweenRuns);
+            device.sim.faults().Thaw();
+            device.session.ConnectDevice(vtutil::ConnectReason::Connect);
+            QVERIFY(device.session.Connected());
+        }
+    }
+
     // Initialising a device that froze while deleting: each wait can be
     // stopped, the message says what state the device may be in, and the job
     // record stays for the release of the panel.

@@ -301,6 +301,43 @@ private slots:
         QCOMPARE(vttest::DocumentNames(top).size(), size_t(3));
     }
 
+    // A replace-mode restore counts the device's documents before it starts,
+    // with the device locked: on a device that froze then, a confirmed cancel
+    // ends the count and the job, which says the device was not released.
+    void CancelEndsTheCountOfAFrozenDevice() {
+        vttest::UtilityDevice device;
+        vttest::ScopedEnv releaseBound("VTBOX_RELEASE_SECONDS", "3");
+        device.Login();
+        const std::string backup = Backup(device, {1});
+        RestoreWindow w(device);
+        w.Choose(backup);
+        // The next request after the account is the first count's.
+        device.sim.faults().FreezeAfter("boxnwCreateFTPAccount", devicesim::FreezeScope::Web, 0);
+        vttest::ModalAnswerer answerer;
+        answerer.LetStay<vtutil::CProgressDlg>();
+        answerer.OnDialog<vtutil::CRestoreModeDlg>(
+            [](vtutil::CRestoreModeDlg *mode) { vttest::Later([mode] { mode->accept(); }); });
+        answerer.Then([](QWidget *modal) {
+            auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
+            if (!progress || progress->PhaseLine()->text() != Text(652)) return false;
+            vttest::Later([progress] { progress->CancelButton()->click(); });
+            return true;
+        });
+        answerer.AnswerMessage(QMessageBox::Yes);
+        answerer.AnswerMessage(QMessageBox::Ok);
+        {
+            vttest::KeepCwd keep;
+            w.window.ActionButton()->click();
+        }
+        device.sim.faults().Thaw();
+        QVERIFY(answerer.Done());
+        QVERIFY2(answerer.Unexpected().isEmpty(), qPrintable(answerer.Unexpected().join('\n')));
+        const QString text = answerer.Messages().back().text;
+        QVERIFY2(text == Text(56) + "\n\n" + Text(404) + "\n" + Text(405), qPrintable(text));
+        // Nothing was written.
+        QCOMPARE(device.CountRequests("boxnwCreateBox"), size_t(0));
+    }
+
     // The device goes off the network part-way through a restore, or only
     // its FTP connection breaks: the report says how many documents it holds
     // now and what completes the restore, and the window counts the device

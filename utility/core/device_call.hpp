@@ -22,7 +22,9 @@
 namespace vtutil {
 
 // What a slow call waits for; the wait dialog names it.
-enum class DeviceWait { Connect, Login, BoxList, Close, Lock, DeleteAll, Unlock };
+// Close: the session left open before a new one; EndSession: the session
+// ended at exit, at a change of device or between automatic runs.
+enum class DeviceWait { Connect, Login, BoxList, Close, Lock, DeleteAll, Unlock, EndSession };
 
 // How one call ended.
 struct DeviceCallResult {

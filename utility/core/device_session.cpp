@@ -30,7 +30,8 @@ uint32_t BoxServicePort() {
 DeviceSession::DeviceSession(AppState &app) : app_(app) {}
 
 DeviceSession::~DeviceSession() {
-    CloseRecord();
+    // Without the windows' runner: they may be gone by now.
+    if (RecordOpen()) vtjobs::CloseSession(&record_, std::chrono::seconds(vtjobs::ReleaseSeconds()));
     FreeBoxList();
 }
 
@@ -97,9 +98,15 @@ void DeviceSession::FreeBoxList() {
 bool DeviceSession::RecordOpen() const { return record_.ConnectHandle != nullptr || record_.SessionId != 0; }
 
 bool DeviceSession::CloseRecord() {
+    if (!RecordOpen()) return true;
     // A device that froze while idle would hold the program (its exit, a
-    // change of device) for the end page's whole time-out.
-    return !RecordOpen() || vtjobs::CloseSession(&record_, std::chrono::seconds(vtjobs::ReleaseSeconds()));
+    // change of device) for the end page's whole time-out: the end is
+    // bounded, and waited for through the runner, off the window's thread.
+    const DeviceCallResult closed = Run(DeviceWait::EndSession, &record_, [this](HANDLE stop) -> uint32_t {
+        return vtjobs::CloseSession(&record_, std::chrono::seconds(vtjobs::ReleaseSeconds()), stop) ? 0
+                                                                                                    : VTBOX_E_CANCELLED;
+    });
+    return closed.code == 0;
 }
 
 void DeviceSession::ConnectDevice(ConnectReason reason) {
@@ -230,7 +237,12 @@ bool DeviceSession::Close() {
     return CloseRecord();
 }
 
-bool DeviceSession::CloseBetweenRuns() { return CloseRecord(); }
+bool DeviceSession::CloseBetweenRuns() {
+    const bool connected = connected_;
+    const bool closed = CloseRecord();
+    connected_ = connected;
+    return closed;
+}
 
 void DeviceSession::MarkLost() {
     connected_ = false;

@@ -61,8 +61,9 @@ public:
     // has said so); the engine session is ended at the next connect.
     void ConnectDevice(ConnectReason reason);
     bool Stopped() const { return stopped_; }
-    // Ends the engine session (if one is open) and clears Connected. A
-    // device that does not answer is waited for the release's bound
+    // Ends the engine session (if one is open) and clears Connected, through
+    // the call runner (the windows' wait dialog, whose Cancel stops waiting).
+    // A device that does not answer is waited for the release's bound
     // (vtjobs::ReleaseSeconds) at most: false when the end was given up and
     // the session left to the device's idle time-out.
     bool Close();

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "error_text.hpp"
+#include "job_figures.hpp"
 #include "job_history.hpp"
 #include "language.hpp"
 #include "size_texts.hpp"
@@ -58,27 +59,17 @@ uint32_t ShownCode(const JobOutcome &outcome) {
 }
 
 // Ends a report of a job whose device stayed unreleased with what that means
-// and what to do.
+// and what to do; one that was cancelled says that the device is free again.
 void AddNotReleased(const JobOutcome &outcome, JobReport &report) {
-    if (outcome.released) return;
+    if (outcome.released) {
+        if (outcome.state == kJobCancelled) report.text += QStringLiteral("\n\n") + Text(ids::kCancelledReleased);
+        return;
+    }
     // A paragraph of its own: it is about the device, not the job.
     report.text +=
         QStringLiteral("\n\n") + Text(ids::kNotReleased) + QLatin1Char('\n') + Text(ids::kNotReleasedWhatToDo);
     if (report.icon == JobReport::Icon::Information) report.icon = JobReport::Icon::Warning;
 }
-
-}  // namespace
-
-QString DurationText(double seconds) {
-    const int64_t whole = std::max<int64_t>(0, std::llround(seconds));
-    const int64_t hours = whole / 3600, minutes = whole / 60 % 60, rest = whole % 60;
-    const QString tail = QStringLiteral("%1").arg(rest, 2, 10, QLatin1Char('0'));
-    if (hours == 0) return QString::number(minutes) + QLatin1Char(':') + tail;
-    return QString::number(hours) + QLatin1Char(':') + QStringLiteral("%1").arg(minutes, 2, 10, QLatin1Char('0')) +
-           QLatin1Char(':') + tail;
-}
-
-namespace {
 
 // What a finished job did, a line each: the file (and a backup's size), the
 // boxes and documents (and a restore's documents replaced and added), the

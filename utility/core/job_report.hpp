@@ -28,9 +28,6 @@ JobReport RestoreReport(const JobOutcome &outcome);
 bool RecordJob(JobOperation operation, const std::vector<uint32_t> &boxes, const JobOutcome &outcome,
                const QString &device, bool scheduled);
 
-// A time taken: "0:07", "12:34", "1:02:03".
-QString DurationText(double seconds);
-
 // text with its first "%s" replaced by value (text as it is without one).
 QString FormatText(const QString &text, const QString &value);
 

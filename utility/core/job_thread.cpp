@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "deadline.hpp"
 #include "device_release.hpp"
 #include "device_session.hpp"
 #include "job_record.hpp"
@@ -103,6 +104,7 @@ CJobThread::CJobThread(DeviceSession &session, JobRequest request, HANDLE waitFo
     phaseTexts_[kBlankPhase] = QString();
     documentsLabel_ = Text(ids::kDocumentsLine);
     workFolderNotMade_ = Text(ids::kWorkFolderNotMade);
+    deviceDidNotAnswer_ = Text(ids::kJobDeviceDidNotAnswer);
 }
 
 CJobThread::~CJobThread() { wait(); }
@@ -112,11 +114,42 @@ void CJobThread::Fail(JobOutcome &outcome, uint32_t code) {
     outcome.result = code;
 }
 
-void CJobThread::NoteEngineFailure(JobOutcome &outcome, uint32_t code) {
-    outcome.result = code;
-    // The engine keeps the detail per thread: read here, on the thread of
-    // the call that failed, before the next call replaces it.
-    outcome.detail = QString::fromUtf8(vtBoxGetLastErrorText());
+void CJobThread::SetCancelFlag() {
+    std::lock_guard lock(cancelMutex_);
+    cancelFlag_ = true;
+    if (engineCancel_) SetEvent(engineCancel_.get());
+    if (callStop_) SetEvent(callStop_);
+}
+
+uint32_t CJobThread::BoundedCall(JobWait what, const std::function<uint32_t()> &call, QString *detail) {
+    const unsigned seconds = vtjobs::ReleaseSeconds();
+    vt::OwnedHandle stop(vt::NewEvent(true));
+    {
+        std::lock_guard lock(cancelMutex_);
+        callStop_ = stop.get();
+        if (cancelFlag_) SetEvent(callStop_);
+    }
+    emit DeviceWaitStarted(static_cast<int>(what), static_cast<int>(seconds));
+    VTMFPSESSION *record = session_.Record();
+    uint32_t rc = 0;
+    {
+        vtjobs::Deadline deadline(stop.get(), std::chrono::seconds(seconds));
+        vtBoxSetRequestCancelEvent(record, stop.get());
+        rc = call();
+        if (rc && detail) *detail = QString::fromUtf8(vtBoxGetLastErrorText());
+        vtBoxSetRequestCancelEvent(record, nullptr);
+    }
+    {
+        std::lock_guard lock(cancelMutex_);
+        callStop_ = nullptr;
+    }
+    emit DeviceWaitEnded();
+    // Cut, and not by the user: the device did not answer within the bound.
+    if (rc == VTBOX_E_CANCELLED && !cancelFlag_) {
+        rc = VTBOX_E_NET_TIMEOUT;
+        if (detail) *detail = FormatValues(deviceDidNotAnswer_, {QString::number(seconds)});
+    }
+    return rc;
 }
 
 void CJobThread::StopWaiting() {
@@ -165,19 +198,29 @@ void CJobThread::ReleaseDevice(JobOutcome &outcome, bool account) {
     }
 }
 
-std::optional<uint64_t> CJobThread::CountDeviceDocuments() {
+std::optional<uint64_t> CJobThread::CountDeviceDocuments(JobWait what) {
     const std::string password = session_.Password();
     uint64_t total = 0;
     std::vector<uint32_t> boxes;
-    for (uint32_t box : request_.boxes) {
-        if (std::find(boxes.begin(), boxes.end(), box) != boxes.end()) continue;
-        boxes.push_back(box);
-        VTBOXEX properties{};
-        const uint32_t rc = vtBoxGetBoxProperty(session_.Record(), box, password.c_str(), &properties, nullptr);
-        if (rc == VTBOX_E_NOT_ON_DEVICE) continue;
-        if (rc != 0) return std::nullopt;
-        total += properties.NumOfDocs;
-    }
+    // One bound for all the boxes: the box page's own time-out is hours,
+    // with the device locked meanwhile.
+    const uint32_t rc = BoundedCall(
+        what,
+        [&]() -> uint32_t {
+            for (uint32_t box : request_.boxes) {
+                if (std::find(boxes.begin(), boxes.end(), box) != boxes.end()) continue;
+                boxes.push_back(box);
+                VTBOXEX properties{};
+                const uint32_t got =
+                    vtBoxGetBoxProperty(session_.Record(), box, password.c_str(), &properties, nullptr);
+                if (got == VTBOX_E_NOT_ON_DEVICE) continue;
+                if (got != 0) return got;
+                total += properties.NumOfDocs;
+            }
+            return 0;
+        },
+        nullptr);
+    if (rc != 0) return std::nullopt;
     return total;
 }
 
@@ -197,7 +240,7 @@ void CJobThread::NoteWhatWasDone(JobOutcome &outcome, std::optional<uint64_t> do
     }
     // A document that replaced one of its name left the box's count as it
     // was; one that found no namesake raised it.
-    std::optional<uint64_t> documentsAfter = CountDeviceDocuments();
+    std::optional<uint64_t> documentsAfter = CountDeviceDocuments(JobWait::CountAfter);
     if (!documentsBefore || !documentsAfter) return;
     const int64_t grown = static_cast<int64_t>(*documentsAfter) - static_cast<int64_t>(*documentsBefore);
     outcome.added = std::clamp<int64_t>(grown, 0, written);
@@ -215,8 +258,11 @@ void CJobThread::run() {
 
     Event status(CreateEventA(nullptr, FALSE, FALSE, "Status"));
     // Manual reset: every place in the engine that polls it sees the cancel.
-    Event cancel(CreateEventA(nullptr, TRUE, FALSE, "Cancel"));
-    if (!status || !cancel) {
+    {
+        std::lock_guard lock(cancelMutex_);
+        engineCancel_.reset(CreateEventA(nullptr, TRUE, cancelFlag_ ? TRUE : FALSE, "Cancel"));
+    }
+    if (!status || !engineCancel_) {
         Fail(outcome, GetLastError());
         Finish(outcome);
         return;
@@ -243,11 +289,27 @@ void CJobThread::run() {
 
     VTMFPSESSION *record = session_.Record();
     const std::string password = session_.Password();
-    if (uint32_t rc = vtBoxLockUiJob(record, password.c_str(), LockMode(), &session_.LockValue())) {
-        Fail(outcome, rc);
-        NoteEngineFailure(outcome, rc);
+    // Each step waits here while the user is asked whether to cancel, so
+    // that none begins on a device the user is about to stop using.
+    gate_.Pass();
+    QString detail;
+    uint32_t locked = VTBOX_E_CANCELLED;
+    if (!Cancelled())
+        locked = BoundedCall(
+            JobWait::Lock, [&] { return vtBoxLockUiJob(record, password.c_str(), LockMode(), &session_.LockValue()); },
+            &detail);
+    if (locked != 0) {
         RemoveJobTempFolder(workFolder_);
-        Finish(outcome);
+        if (locked != VTBOX_E_CANCELLED && locked != VTBOX_E_NET_TIMEOUT) {
+            // Refused: nothing was locked.
+            Fail(outcome, locked);
+            outcome.detail = detail;
+            Finish(outcome);
+            return;
+        }
+        // Cut: the device may have locked its panel all the same, so it is
+        // unlocked within the release's bound.
+        EndBeforeTheWork(outcome, locked, detail, false);
         return;
     }
     // A job killed from now on leaves this record behind, for a later
@@ -256,15 +318,17 @@ void CJobThread::run() {
     vtjobs::WriteJobRecord(record->Host, record->Port,
                            {record->SessionId, LockMode(), static_cast<int>(::getpid()), {}});
     std::memset(session_.FtpAccount(), 0, DeviceSession::kFtpAccountBytes);
-    if (uint32_t rc = vtBoxCreateFTPAccount(record, password.c_str(), session_.FtpAccount())) {
-        Fail(outcome, rc);
-        NoteEngineFailure(outcome, rc);
+    gate_.Pass();
+    uint32_t account = VTBOX_E_CANCELLED;
+    if (!Cancelled())
+        account = BoundedCall(
+            JobWait::Account, [&] { return vtBoxCreateFTPAccount(record, password.c_str(), session_.FtpAccount()); },
+            &detail);
+    if (account != 0) {
         RemoveJobTempFolder(workFolder_);
-        ReleaseDevice(outcome, false);
-        // The job's failure is the one to report: the lock was only undone.
-        outcome.result = outcome.jobResult;
-        outcome.detail = outcome.jobDetail;
-        Finish(outcome);
+        // An account whose making was cut may exist on the device: its
+        // deletion is tried with the unlock.
+        EndBeforeTheWork(outcome, account, detail, account == VTBOX_E_CANCELLED || account == VTBOX_E_NET_TIMEOUT);
         return;
     }
     session_.App().ftpAccountCopy.assign(session_.FtpAccount(),
@@ -277,31 +341,50 @@ void CJobThread::run() {
     // A restore in replace mode counts the documents of its boxes before and
     // after, to tell the documents it replaced from those it added.
     std::optional<uint64_t> documentsBefore;
-    if (request_.operation == JobOperation::Restore && request_.restoreMode == kRestoreReplace)
-        documentsBefore = CountDeviceDocuments();
+    gate_.Pass();
+    if (request_.operation == JobOperation::Restore && request_.restoreMode == kRestoreReplace && !Cancelled())
+        documentsBefore = CountDeviceDocuments(JobWait::CountBefore);
 
-    WatchWorker(status.get(), cancel.get(), outcome);
-    NoteWhatWasDone(outcome, documentsBefore);
+    if (Cancelled()) {
+        outcome.state = kJobCancelled;
+        outcome.result = 0;
+    } else {
+        WatchWorker(status.get(), engineCancel_.get(), outcome);
+        NoteWhatWasDone(outcome, documentsBefore);
+    }
 
     status.reset();
-    cancel.reset();
     RemoveJobTempFolder(workFolder_);
     // The device is always given back; a failure here is the job's result.
     ReleaseDevice(outcome, true);
     Finish(outcome);
 }
 
+void CJobThread::EndBeforeTheWork(JobOutcome &outcome, uint32_t code, const QString &detail, bool account) {
+    if (code == VTBOX_E_CANCELLED && Cancelled()) {
+        outcome.state = kJobCancelled;
+        outcome.result = 0;
+    } else {
+        Fail(outcome, code);
+        outcome.detail = detail;
+    }
+    ReleaseDevice(outcome, account);
+    // The job's end is the one to report: the release only undid its start,
+    // unless it was given up, which the report adds.
+    if (outcome.released) {
+        outcome.result = outcome.jobResult;
+        outcome.detail = outcome.jobDetail;
+    }
+    Finish(outcome);
+}
+
 void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) {
     progress_ = VTPROGRESSINFO{};
-    // Reset here rather than on the worker, so that a cancel confirmed while
-    // the worker is starting is never lost.
-    ResetEvent(cancel);
     std::thread worker;
     try {
         worker = std::thread([this, status, cancel] {
             const uint32_t rc = CallEngine(cancel, status, &progress_);
             if (rc != 0) workerDetail_ = vtBoxGetLastErrorText();
-            ResetEvent(cancel);
             ResetEvent(status);
             workerResult_ = rc;
             workerDone_ = true;
@@ -320,6 +403,7 @@ void CJobThread::WatchWorker(HANDLE status, HANDLE cancel, JobOutcome &outcome) 
         const bool signalled = WaitForSingleObject(status, kStatusWaitMs) == WAIT_OBJECT_0;
         gate_.Pass();
         if (cancelFlag_) {
+            // Set already by SetCancelFlag; again for a flag set without it.
             SetEvent(cancel);
             worker.join();
             // A worker that finished before it saw the cancel has written

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,10 @@
 namespace vtutil {
 
 class DeviceSession;
+
+// The device calls a job makes around its long engine call, each bounded and
+// cut short by a confirmed cancel (the release has signals of its own).
+enum class JobWait { Lock = 1, Account = 2, CountBefore = 3, CountAfter = 4 };
 
 // The progress window's operation codes.
 enum class JobOperation : uint32_t { Backup = 301, Restore = 302 };
@@ -115,8 +120,10 @@ public:
     // Waits until the thread has ended.
     ~CJobThread() override;
 
-    // A confirmed cancel; the watch loop acts on it once it passes the gate.
-    void SetCancelFlag() { cancelFlag_ = true; }
+    // A confirmed cancel: the device call in flight ends within about a
+    // second, and the job goes on to give the device back. May be called
+    // from any thread.
+    void SetCancelFlag();
     // Stops waiting for the device at the job's end: the release ends at
     // once, the request in flight included, and the device may stay locked.
     void StopWaiting();
@@ -141,6 +148,10 @@ signals:
     void ReleaseStarted(int seconds);
     // The release tries this step now (vtjobs::ReleaseStep).
     void ReleaseStepChanged(int step);
+    // A device call of the job's own (JobWait) has begun; it is given up
+    // after seconds. DeviceWaitEnded: it has returned.
+    void DeviceWaitStarted(int what, int seconds);
+    void DeviceWaitEnded();
     // The close request: the job has ended and cleaned up.
     void Ended(const vtutil::JobOutcome &outcome);
 
@@ -162,14 +173,23 @@ private:
     void ShowProgress(const VTPROGRESSINFO &progress);
     void Finish(JobOutcome &outcome);
     void Fail(JobOutcome &outcome, uint32_t code);
-    // A failing engine call on this thread: its code and the engine's detail.
-    void NoteEngineFailure(JobOutcome &outcome, uint32_t code);
+    // Ends a job whose lock or account step did not work (code, detail):
+    // cancelled when the user cut it, failed otherwise; the device is given
+    // back first (the FTP account too when account is set).
+    void EndBeforeTheWork(JobOutcome &outcome, uint32_t code, const QString &detail, bool account);
     // Gives the device back, for a bounded time: the FTP account when account
     // is set, then the panel lock.
     void ReleaseDevice(JobOutcome &outcome, bool account);
+    // Runs call, a device call on the session, within the bound of a device
+    // wait (vtjobs::ReleaseSeconds): the session's requests are cut once the
+    // bound has passed or the job is cancelled, whichever comes first. Returns
+    // the call's code; a call cut by the bound returns VTBOX_E_NET_TIMEOUT
+    // with a detail that says so in *detail.
+    uint32_t BoundedCall(JobWait what, const std::function<uint32_t()> &call, QString *detail);
+    bool Cancelled() const { return cancelFlag_; }
     // The documents the chosen boxes hold on the device (a box it lacks
-    // holds none); nothing when one cannot be read.
-    std::optional<uint64_t> CountDeviceDocuments();
+    // holds none); nothing when one cannot be read in time.
+    std::optional<uint64_t> CountDeviceDocuments(JobWait what);
     // What a finished job did: the file's size, or the restore's documents
     // replaced and added (documentsBefore: CountDeviceDocuments before it).
     void NoteWhatWasDone(JobOutcome &outcome, std::optional<uint64_t> documentsBefore);
@@ -180,6 +200,11 @@ private:
     vt::OwnedHandle stopRelease_;
     JobGate gate_;
     std::atomic<bool> cancelFlag_{false};
+    // What a confirmed cancel signals: the engine's cancel event for the
+    // long call, and the stop of the bounded device call in flight.
+    std::mutex cancelMutex_;
+    vt::OwnedHandle engineCancel_;
+    HANDLE callStop_ = nullptr;
     VTPROGRESSINFO progress_{};
     std::atomic<bool> workerDone_{false};
     uint32_t workerResult_ = 0;
@@ -193,6 +218,7 @@ private:
     FolderBytes workBytes_;
     int64_t fileBytes_ = -1;
     QString workFolderNotMade_;
+    QString deviceDidNotAnswer_;
 };
 
 class CBackupThread final : public CJobThread {

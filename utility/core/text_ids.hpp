@@ -229,6 +229,11 @@ inline constexpr uint32_t kPartialRestoreWhatToDo = 409;
 // Show Details of a failure.
 inline constexpr uint32_t kErrorCodeLine = 410;
 inline constexpr uint32_t kWorkFolderNotMade = 411;
+inline constexpr uint32_t kJobLocking = 650;
+inline constexpr uint32_t kJobMakingAccount = 651;
+inline constexpr uint32_t kJobCounting = 652;
+inline constexpr uint32_t kJobDeviceDidNotAnswer = 653;
+inline constexpr uint32_t kCancelledReleased = 654;
 inline constexpr uint32_t kFolderLine = 412;
 
 // What a finished job did.
@@ -286,6 +291,7 @@ inline constexpr uint32_t kWaitUnlock = 637;
 inline constexpr uint32_t kWaitStopping = 638;
 inline constexpr uint32_t kMsgDeviceDidNotAnswer = 639;
 inline constexpr uint32_t kMsgInitialiseStopped = 640;
+inline constexpr uint32_t kWaitEndSession = 655;
 
 // The window of recent jobs and the recent files under the restore page's
 // Browse.

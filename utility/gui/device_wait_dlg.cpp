@@ -32,6 +32,7 @@ uint32_t WaitTextId(DeviceWait what) {
     case DeviceWait::Lock: return ids::kWaitLock;
     case DeviceWait::DeleteAll: return ids::kWaitDeleteAll;
     case DeviceWait::Unlock: return ids::kWaitUnlock;
+    case DeviceWait::EndSession: return ids::kWaitEndSession;
     }
     return ids::kWaitConnect;
 }
@@ -117,7 +118,9 @@ void WaitForDeviceWithDialog(DeviceSession &session) {
     session.SetCallRunner([&session](DeviceWait what, VTMFPSESSION *record, DeviceCall::Call call) {
         const QString device = DeviceDisplayName(session.App());
         DeviceCallResult result = RunWithWaitDialog(device, what, record, std::move(call));
-        if (result.stopped) {
+        // An end of the session that is not waited for leaves nothing to
+        // say: the device ends the session after its idle time.
+        if (result.stopped && what != DeviceWait::EndSession) {
             session.MarkLost();
             SayDeviceDidNotAnswer(device);
         }

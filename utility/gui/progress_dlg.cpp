@@ -28,8 +28,8 @@ namespace {
 // Room for a box, a folder and a document name of some 25 characters each.
 constexpr int kWidth = 460;
 constexpr DWORD kWaitSliceMs = 20;
-// The seconds left of the release are counted down once a second.
-constexpr int kReleaseTickMs = 1000;
+// The seconds left of a wait for the device are counted down once a second.
+constexpr int kWaitTickMs = 1000;
 
 bool IsBackup(const JobRequest &request) { return request.operation == JobOperation::Backup; }
 
@@ -74,8 +74,8 @@ CProgressDlg::CProgressDlg(DeviceSession &session, JobRequest request, QWidget *
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     connect(cancel_, &QPushButton::clicked, this, &CProgressDlg::OnCancel);
-    releaseTicks_.setInterval(kReleaseTickMs);
-    connect(&releaseTicks_, &QTimer::timeout, this, &CProgressDlg::ShowReleaseWait);
+    waitTicks_.setInterval(kWaitTickMs);
+    connect(&waitTicks_, &QTimer::timeout, this, &CProgressDlg::ShowDeviceWait);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -121,15 +121,24 @@ void CProgressDlg::StartJob() {
         Qt::QueuedConnection);
     connect(job, &CJobThread::AnimationStarted, animation_, &BusyAnimation::Play, Qt::QueuedConnection);
     connect(job, &CJobThread::PercentChanged, bar_, &QProgressBar::setValue, Qt::QueuedConnection);
-    connect(job, &CJobThread::PhaseTextChanged, phaseLine_, &QLabel::setText, Qt::QueuedConnection);
+    // Once the cancel is confirmed, progress sent before it no longer shows.
+    const auto unlessStopping = [this](QLabel *line) {
+        return [this, line](const QString &text) {
+            if (!stopping_ && !deviceWait_) line->setText(text);
+        };
+    };
+    connect(job, &CJobThread::PhaseTextChanged, this, unlessStopping(phaseLine_), Qt::QueuedConnection);
     connect(job, &CJobThread::WhereChanged, this, &CProgressDlg::OnWhereChanged, Qt::QueuedConnection);
     connect(
         job, &CJobThread::FiguresChanged, figuresLine_,
         [this](double seconds, int percent, qint64 bytes) {
-            if (!releasing_) figuresLine_->setText(vtutil::FiguresLine(JobFigures{seconds, percent, bytes}));
+            if (!releasing_ && !stopping_)
+                figuresLine_->setText(vtutil::FiguresLine(JobFigures{seconds, percent, bytes}));
         },
         Qt::QueuedConnection);
-    connect(job, &CJobThread::DocumentsLineChanged, documentsLine_, &QLabel::setText, Qt::QueuedConnection);
+    connect(job, &CJobThread::DocumentsLineChanged, this, unlessStopping(documentsLine_), Qt::QueuedConnection);
+    connect(job, &CJobThread::DeviceWaitStarted, this, &CProgressDlg::OnDeviceWaitStarted, Qt::QueuedConnection);
+    connect(job, &CJobThread::DeviceWaitEnded, this, &CProgressDlg::OnDeviceWaitEnded, Qt::QueuedConnection);
     connect(job, &CJobThread::ReleaseStarted, this, &CProgressDlg::OnReleaseStarted, Qt::QueuedConnection);
     connect(job, &CJobThread::ReleaseStepChanged, this, &CProgressDlg::OnReleaseStep, Qt::QueuedConnection);
     connect(job, &CJobThread::Ended, this, &CProgressDlg::OnEnded, Qt::QueuedConnection);
@@ -150,7 +159,7 @@ void CProgressDlg::OnWhereChanged(const QString &box, const QString &folder, con
 }
 
 void CProgressDlg::FitWhere() {
-    if (releasing_ || (box_.isEmpty() && folder_.isEmpty() && document_.isEmpty())) return;
+    if (releasing_ || stopping_ || deviceWait_ || (box_.isEmpty() && folder_.isEmpty() && document_.isEmpty())) return;
     const QFontMetrics metrics(statusLine_->font());
     const int room = statusLine_->contentsRect().width();
     statusLine_->setText(FitStatusLine(box_, folder_, document_,
@@ -164,33 +173,64 @@ void CProgressDlg::resizeEvent(QResizeEvent *event) {
 
 void CProgressDlg::OnReleaseStarted(int seconds) {
     releasing_ = true;
-    releaseSeconds_ = seconds;
+    deviceWait_ = 0;
+    waitSeconds_ = seconds;
     releaseStep_ = static_cast<int>(vtjobs::ReleaseStep::DeleteAccount);
-    releaseClock_.start();
+    waitClock_.start();
     cancel_->setText(Text(ids::kStopWaiting));
     figuresLine_->clear();
     cancel_->setEnabled(!asking_);
-    ShowReleaseWait();
-    releaseTicks_.start();
+    ShowDeviceWait();
+    waitTicks_.start();
 }
 
 void CProgressDlg::OnReleaseStep(int step) {
     releaseStep_ = step;
-    ShowReleaseWait();
+    ShowDeviceWait();
 }
 
-void CProgressDlg::ShowReleaseWait() {
-    if (!releasing_ || ended_) return;
-    phaseLine_->setText(Text(releaseStep_ == static_cast<int>(vtjobs::ReleaseStep::Unlock) ? ids::kReleasingLock
-                                                                                           : ids::kReleasingAccount));
-    const qint64 left = std::max<qint64>(0, releaseSeconds_ - releaseClock_.elapsed() / 1000);
+void CProgressDlg::OnDeviceWaitStarted(int what, int seconds) {
+    if (stopping_ || releasing_) return;
+    deviceWait_ = what;
+    waitSeconds_ = seconds;
+    waitClock_.start();
+    ShowDeviceWait();
+    waitTicks_.start();
+}
+
+void CProgressDlg::OnDeviceWaitEnded() {
+    if (!deviceWait_) return;
+    deviceWait_ = 0;
+    waitTicks_.stop();
+    if (stopping_) return;
+    statusLine_->clear();
+    FitWhere();
+}
+
+void CProgressDlg::ShowDeviceWait() {
+    if (ended_ || (!releasing_ && !deviceWait_)) return;
+    uint32_t line = ids::kReleasingAccount;
+    if (releasing_) {
+        if (releaseStep_ == static_cast<int>(vtjobs::ReleaseStep::Unlock)) line = ids::kReleasingLock;
+    } else if (stopping_) {
+        return;
+    } else {
+        switch (static_cast<JobWait>(deviceWait_)) {
+        case JobWait::Lock: line = ids::kJobLocking; break;
+        case JobWait::Account: line = ids::kJobMakingAccount; break;
+        case JobWait::CountBefore:
+        case JobWait::CountAfter: line = ids::kJobCounting; break;
+        }
+    }
+    phaseLine_->setText(Text(line));
+    const qint64 left = std::max<qint64>(0, waitSeconds_ - waitClock_.elapsed() / 1000);
     statusLine_->setText(FormatValues(Text(ids::kReleaseWaiting), {QString::number(left)}));
 }
 
 void CProgressDlg::OnEnded(const JobOutcome &outcome) {
     outcome_ = outcome;
     ended_ = true;
-    releaseTicks_.stop();
+    waitTicks_.stop();
     animation_->Close();
     // While the cancel question is up, the window ends once it is answered.
     if (!asking_) done(QDialog::Accepted);
@@ -213,6 +253,14 @@ void CProgressDlg::OnCancel() {
         ShowMessage(this, Text(backup ? ids::kAskCancelBackup : ids::kAskCancelRestore), Text(ids::kCaptionCancel),
                     QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (!ended_ && answer == QMessageBox::Yes) {
+        // Said at once: the job may take a second to stop its work, and
+        // longer to give the device back.
+        stopping_ = true;
+        if (!releasing_) {
+            waitTicks_.stop();
+            phaseLine_->setText(Text(ids::kWaitStopping));
+            statusLine_->clear();
+        }
         {
             WaitCursor wait;
             job_->SetCancelFlag();

@@ -66,7 +66,11 @@ private:
     // The job gives the device back: what it waits for and for how long.
     void OnReleaseStarted(int seconds);
     void OnReleaseStep(int step);
-    void ShowReleaseWait();
+    // A device call of the job's own at its start or end (JobWait).
+    void OnDeviceWaitStarted(int what, int seconds);
+    void OnDeviceWaitEnded();
+    // What the job waits for and the seconds left of its bound.
+    void ShowDeviceWait();
     void OnEnded(const JobOutcome &outcome);
     void WaitForJobThread();
     void OnWhereChanged(const QString &box, const QString &folder, const QString &document);
@@ -90,12 +94,17 @@ private:
     bool started_ = false;
     bool ended_ = false;
     bool asking_ = false;
+    // A cancel was confirmed: the job's progress is no longer shown, only
+    // "Stopping..." and then the release.
+    bool stopping_ = false;
     // The job is releasing the device: Cancel stops waiting for it.
     bool releasing_ = false;
     int releaseStep_ = 0;
-    QElapsedTimer releaseClock_;
-    int releaseSeconds_ = 0;
-    QTimer releaseTicks_;
+    // The device call at the job's start or end that is waited for (JobWait), 0: none.
+    int deviceWait_ = 0;
+    QElapsedTimer waitClock_;
+    int waitSeconds_ = 0;
+    QTimer waitTicks_;
 };
 
 }  // namespace vtutil

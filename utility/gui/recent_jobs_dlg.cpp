@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "backup_restore_dlg.hpp"
+#include "job_figures.hpp"
 #include "job_report.hpp"
 #include "language.hpp"
 #include "message_box.hpp"

@@ -468,6 +468,12 @@ TEST(FtpNoServer, NothingListeningRaises12004) {
     vttest::DebugCapture capture;
     EXPECT_EQ(RaisedCode([&] { client->Connect(&session, "u", "p"); }), 12004u);
     EXPECT_NE(capture.text().find("==> InternetConnect Failed With ERROR"), std::string::npos);
+    // libcurl's own line goes to the diagnostics; the detail a person reads
+    // gets the words for its result.
+    const std::string detail = vtbox::FailureDetail();
+    EXPECT_NE(detail.find("Couldn't connect to server"), std::string::npos) << detail;
+    EXPECT_EQ(detail.find("port " + std::to_string(closed.port())), std::string::npos) << detail;
+    EXPECT_NE(capture.text().find("port " + std::to_string(closed.port())), std::string::npos) << capture.text();
 }
 
 TEST(FtpNoServer, AServerThatNeverGreetsTimesOut) {
