@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimeEdit>
+#include <QTimer>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "clock.hpp"
+#include "device_wait_dlg.hpp"
 #include "error_text.hpp"
 #include "language.hpp"
 #include "modal_answerer.hpp"
@@ -231,6 +233,29 @@ private slots:
         QVERIFY(s.window.Sheet()->isEnabled());
         QCOMPARE(s.window.BackupPage()->List()->topLevelItemCount(), 3);
         QVERIFY(s.answerer.Unexpected().isEmpty());
+    }
+
+    // The device is slow to take the connection: the timer beats while the
+    // run waits for it, and starts no second run.
+    void ATimerBeatWhileARunConnectsStartsNothing() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.device.sim.faults().DelayReply("*", 2, 1);
+        s.answerer.LetStay<vtutil::CDeviceWaitDlg>();
+        bool beat = false;
+        QTimer::singleShot(300, &s.window, [&] {
+            beat = true;
+            s.window.Automatic()->Tick();
+        });
+        s.TickAt(start);
+        QVERIFY(beat);
+        QCOMPARE(s.Runs(), size_t(1));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(s.CountInLog("[159] 1"), 1);
+        QCOMPARE(s.CountInLog("[164]"), 1);
+        QVERIFY(!fs::exists(s.Archive(2)));
     }
 
     // A second schedule on the same file name starts numbering after the

@@ -263,6 +263,13 @@ bool AutomaticBackup::PrepareRun(JobRequest *request, uint32_t *failure) {
 }
 
 void AutomaticBackup::Run() {
+    // Busy from the first step: connecting waits in a loop of its own, in
+    // which the timer goes on beating.
+    state_.busy = true;
+    struct NotBusy {
+        ScheduleState &state;
+        ~NotBusy() { state.busy = false; }
+    } notBusy{state_};
     main_.DestroyResult();
     JobRequest request;
     uint32_t failure = 0;
@@ -291,7 +298,6 @@ void AutomaticBackup::Run() {
 
     const int64_t started = Now();
     JobOutcome outcome;
-    state_.busy = true;
     if (prepared) {
         request.target = archive.toStdString();
         CProgressDlg progress(session_, std::move(request), &main_);
@@ -299,7 +305,6 @@ void AutomaticBackup::Run() {
         outcome = progress.Outcome();
         progress.DeleteJob();
     }
-    state_.busy = false;
 
     if (prepared && outcome.state != kJobFailed) {
         state_.retryPending = false;
