@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimeEdit>
@@ -246,9 +247,9 @@ private slots:
         QCOMPARE(Setting(unit, "StandardError"), QString("append:/var/log/x%%y.txt"));
         QCOMPARE(UnitWords(Setting(unit, "ExecStartPre"), true).last(),
                  QString("+%nStarted: 50%% %A, %B %d, %Y, %H:%M"));
-        QCOMPARE(vtutil::CalendarEvent(vtutil::kRunWeekly, s.start), QString("Wed *-*-* 21:30:00"));
-        QCOMPARE(vtutil::CalendarEvent(vtutil::kRunMonthly, s.start), QString("*-*-08 21:30:00"));
-        QCOMPARE(vtutil::CalendarEvent(vtutil::kRunOnce, s.start), QString("2030-05-08 21:30:00"));
+        QCOMPARE(vtutil::CalendarEvents(vtutil::kRunWeekly, s.start), QStringList("Wed *-*-* 21:30:00"));
+        QCOMPARE(vtutil::CalendarEvents(vtutil::kRunMonthly, s.start), QStringList("*-*-08 21:30:00"));
+        QCOMPARE(vtutil::CalendarEvents(vtutil::kRunOnce, s.start), QStringList("2030-05-08 21:30:00"));
         // A line break would end the setting and start another.
         s.target = "/srv/a.zip\nExecStartPost=/bin/rm -rf /";
         QString detail;
@@ -260,6 +261,45 @@ private slots:
         QVERIFY(!fs::exists(dir / "config/systemd/user/vtbox-utility-backup.service"));
         vtutil::SetVtboxProgram(QString());
         vtutil::SetSystemctlProgram(QString());
+    }
+
+    // Monthly on the 29th, 30th or 31st: the timer runs on the days the
+    // program's own schedule does, rolling over where a month lacks the day,
+    // as systemd itself reads the timer's events.
+    void AMonthlyTimerRunsOnTheProgramsDays() {
+        const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+        const auto form = [](int64_t t) {
+            return QDateTime::fromSecsSinceEpoch(t, Qt::LocalTime).toString("yyyy-MM-dd HH:mm");
+        };
+        for (const QDate &first : {QDate(2032, 11, 29), QDate(2031, 12, 30), QDate(2031, 1, 31), QDate(2031, 5, 31)}) {
+            const int64_t start = vtutil::LocalMoment(first, QTime(22, 0));
+            vtutil::ScheduleState state;
+            state.intervalCode = vtutil::kRunMonthly;
+            state.nextRunTime = start;
+            state.timeOfDay = QTime(22, 0);
+            QStringList program;
+            for (int run = 0; run < 10; ++run) {
+                program << form(state.nextRunTime);
+                vtutil::AdvanceSchedule(state, vtutil::Advance::Regular, state.nextRunTime);
+            }
+            if (first == QDate(2031, 1, 31))
+                QCOMPARE(program.mid(0, 3), QStringList({"2031-01-31 22:00", "2031-03-03 22:00", "2031-04-03 22:00"}));
+            if (first == QDate(2031, 12, 30)) QCOMPARE(program.at(2), QString("2032-03-01 22:00"));
+            if (analyze.isEmpty()) continue;
+            QProcess calendar;
+            calendar.start(analyze, QStringList{"calendar", "--iterations=10"} +
+                                        vtutil::CalendarEvents(vtutil::kRunMonthly, start));
+            QVERIFY(calendar.waitForFinished(60000));
+            const QString out = QString::fromUtf8(calendar.readAll());
+            QVERIFY2(calendar.exitCode() == 0, qPrintable(out));
+            QStringList timer;
+            const QRegularExpression elapse(R"((?:Next elapse|Iter\. #\d+): \w+ (\d{4}-\d\d-\d\d \d\d:\d\d))");
+            for (auto it = elapse.globalMatch(out); it.hasNext();) timer << it.next().captured(1);
+            timer.sort();
+            timer.removeDuplicates();
+            QCOMPARE(timer.mid(0, 10), program);
+        }
+        if (analyze.isEmpty()) QSKIP("systemd-analyze is not on this computer: the program's days only");
     }
 
     // Nothing planted at the password's name receives it or holds the

@@ -41,6 +41,11 @@ constexpr const char *kRetryWindow = "23h";
 // not released (3), wrong password (4), box not found (7), damaged file
 // (8), local disk or file (9), nothing to back up (11), and a stop (130, 143).
 constexpr const char *kFinalExitCodes = "2 3 4 7 8 9 11 130 143";
+// Every month has the days up to the 28th; a monthly schedule on a later day
+// rolls over in the months that lack it.
+constexpr int kDaysEveryMonthHas = 28;
+// The last year systemd's calendar events name.
+constexpr int kLastCalendarYear = 2199;
 
 QString &VtboxOverride() {
     static QString path;
@@ -223,16 +228,41 @@ ScheduledCommand ScheduledBackupCommand(const SystemSchedule &schedule, const QS
     return command;
 }
 
-QString CalendarEvent(uint32_t intervalCode, int64_t start) {
+QStringList CalendarEvents(uint32_t intervalCode, int64_t start) {
     const QDateTime when = QDateTime::fromSecsSinceEpoch(start, Qt::LocalTime);
     const QLocale c = QLocale::c();
     const QString time = c.toString(when.time(), QStringLiteral("HH:mm:00"));
+    const QDate first = when.date();
     switch (intervalCode) {
-    case kRunDaily: return QStringLiteral("*-*-* ") + time;
-    case kRunWeekly: return c.toString(when.date(), QStringLiteral("ddd")) + QStringLiteral(" *-*-* ") + time;
-    case kRunMonthly: return c.toString(when.date(), QStringLiteral("*-*-dd ")) + time;
-    default: return c.toString(when.date(), QStringLiteral("yyyy-MM-dd ")) + time;
+    case kRunDaily: return {QStringLiteral("*-*-* ") + time};
+    case kRunWeekly: return {c.toString(first, QStringLiteral("ddd")) + QStringLiteral(" *-*-* ") + time};
+    case kRunMonthly: break;
+    default: return {c.toString(first, QStringLiteral("yyyy-MM-dd ")) + time};
     }
+    const auto day = [](int d) { return QStringLiteral("%1").arg(d, 2, 10, QLatin1Char('0')); };
+    if (first.day() <= kDaysEveryMonthHas) return {QStringLiteral("*-*-") + day(first.day()) + QLatin1Char(' ') + time};
+    // The program's schedule keeps the start's day until a month lacks it,
+    // rolls over into the next month, and keeps the day it rolled over to
+    // from then on: the months up to the roll-over, by year, then that day.
+    const auto months = [&day](int from, int to) {
+        return from == to ? day(from) : day(from) + QStringLiteral("..") + day(to);
+    };
+    QStringList events;
+    QDate month(first.year(), first.month(), 1);
+    for (;;) {
+        int to = month.month();
+        while (to < 12 && QDate(month.year(), to + 1, 1).daysInMonth() >= first.day()) ++to;
+        events << QStringLiteral("%1-%2-%3 ").arg(month.year()).arg(months(month.month(), to), day(first.day())) + time;
+        // Every January has the day: a year that ends with it goes on.
+        month = to < 12 ? QDate(month.year(), to + 1, 1) : QDate(month.year() + 1, 1, 1);
+        if (to < 12) break;
+    }
+    // month lacks the day: the run rolls over into the next.
+    const QDate rolled = month.addDays(first.day() - 1);
+    events << QStringLiteral("%1-%2-%3 ").arg(rolled.year()).arg(months(rolled.month(), 12), day(rolled.day())) + time;
+    events << QStringLiteral("%1..%2-*-%3 ").arg(rolled.year() + 1).arg(kLastCalendarYear).arg(day(rolled.day())) +
+                  time;
+    return events;
 }
 
 QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, const QString &passwordFile) {
@@ -276,13 +306,17 @@ QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, co
 }
 
 QString TimerUnitText(const SystemSchedule &schedule) {
-    const QStringList lines{
+    const QStringList head{
         QStringLiteral("# Written by VAULTRABackupRestore: when its automatic backup runs."),
         QStringLiteral("[Unit]"),
         QStringLiteral("Description=") + Specifiers(schedule.description),
         QString(),
         QStringLiteral("[Timer]"),
-        QStringLiteral("OnCalendar=") + CalendarEvent(schedule.intervalCode, schedule.start),
+    };
+    QStringList lines = head;
+    for (const QString &event : CalendarEvents(schedule.intervalCode, schedule.start))
+        lines << QStringLiteral("OnCalendar=") + event;
+    lines << QStringList{
         QStringLiteral("AccuracySec=1s"),
         // Runs missed while the computer was off are skipped, as the
         // program's own schedule skips them.

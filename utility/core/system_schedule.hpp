@@ -46,10 +46,12 @@ struct ScheduledCommand {
 ScheduledCommand ScheduledBackupCommand(const SystemSchedule &schedule, const QString &vtbox,
                                         const QString &passwordFile);
 
-// The timer's calendar event for a schedule: once at the start, or every
-// day, week (on the start's weekday) or month (on the start's day; months
-// without that day are passed over) at the start's time of day.
-QString CalendarEvent(uint32_t intervalCode, int64_t start);
+// The timer's calendar events for a schedule: once at the start, or every
+// day, week (on the start's weekday) or month at the start's time of day.
+// A monthly schedule runs on the days the program's own schedule runs: the
+// start's day while the months have it, then the day that the first month
+// without it rolls over to (31 January: 3 March, then the 3rd).
+QStringList CalendarEvents(uint32_t intervalCode, int64_t start);
 
 // A value as one word of a unit file's command line or setting: quoted, with
 // the characters systemd would read otherwise ('%', '$', '\', '"') escaped.
