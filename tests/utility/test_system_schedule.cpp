@@ -120,6 +120,15 @@ struct Handed {
             dlg->TimeEdit()->setTime(when.time());
             dlg->RepeatList()->setCurrentIndex(repeat);
             QVERIFY(dlg->ProgramClosedBox()->isEnabled());
+            // The window shows what will happen: who runs it, and that a
+            // deleted box stops it; clearing the box brings the user's choice back.
+            QCOMPARE(dlg->WhereLabel()->text(), QString("[519]"));
+            QVERIFY(dlg->GoOnButton()->isChecked());
+            dlg->ProgramClosedBox()->setChecked(true);
+            QCOMPARE(dlg->WhereLabel()->text(), QString("[551]"));
+            QVERIFY(dlg->StopButton()->isChecked() && !dlg->StopButton()->isEnabled());
+            dlg->ProgramClosedBox()->setChecked(false);
+            QVERIFY(dlg->GoOnButton()->isChecked() && dlg->GoOnButton()->isEnabled());
             dlg->ProgramClosedBox()->setChecked(true);
             vttest::Later([dlg] { dlg->SetButton()->click(); });
         });

@@ -17,6 +17,9 @@ struct JobReport {
 };
 
 JobReport BackupReport(const JobOutcome &outcome);
+// What a finished backup did, a line each: file, size, boxes and documents,
+// time taken.
+QString BackupSummary(const JobOutcome &outcome);
 JobReport RestoreReport(const JobOutcome &outcome);
 
 // text with its first "%s" replaced by value (text as it is without one).

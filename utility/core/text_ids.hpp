@@ -184,6 +184,9 @@ inline constexpr uint32_t kNoneWithProgramClosed = 528;
 inline constexpr uint32_t kSystemScheduleText = 529;
 inline constexpr uint32_t kSystemScheduleTitle = 530;
 inline constexpr uint32_t kMsgSystemScheduleNotRemoved = 531;
+// The schedule's own result window and set-up.
+inline constexpr uint32_t kScheduleStopped = 550;
+inline constexpr uint32_t kRunsWithProgramClosed = 551;
 
 // The release of the device at a job's end.
 inline constexpr uint32_t kReleasingAccount = 400;

@@ -20,6 +20,7 @@
 #include "log_path.hpp"
 #include "message_box.hpp"
 #include "progress_dlg.hpp"
+#include "result_dlg.hpp"
 #include "status_bar.hpp"
 #include "system_schedule.hpp"
 #include "target_path.hpp"
@@ -83,6 +84,13 @@ void AutomaticBackup::SetUp() {
         ShowMessage(&main_, Text(ids::kMsgNeedZipAndLogin), Text(ids::kCaptionAutomatic), QMessageBox::Critical);
         return;
     }
+    // The target as Start Backup checks it: a folder that is not there is
+    // made when the user says so, and then made again by a run that finds
+    // it gone.
+    uint32_t code = 0;
+    const bool folderMissing = ProbeFolder(FolderPart(Target()), &code) == FolderState::Missing;
+    JobRequest check;
+    if (!main_.BackupPage()->PrepareJob(false, &check)) return;
     CAutoBackupDlg setUp(&main_);
     if (setUp.exec() != QDialog::Accepted) return;
     if (setUp.RunWithProgramClosed()) {
@@ -95,6 +103,7 @@ void AutomaticBackup::SetUp() {
     state_.retryInterval = retry.interval;
     state_.retryCount = retry.count;
     state_.intervalCode = setUp.IntervalCode();
+    state_.makeFolder = folderMissing;
     state_.timeOfDay = QDateTime::fromSecsSinceEpoch(setUp.Start(), Qt::LocalTime).time();
     app_.automaticStart = setUp.Start();
     app_.continuePolicy = setUp.ContinuePolicy();
@@ -259,6 +268,9 @@ bool AutomaticBackup::PrepareRun(JobRequest *request, uint32_t *failure) {
         return false;
     }
     main_.Status()->SetConnected(true);
+    const QString folder = FolderPart(Target());
+    uint32_t code = 0;
+    if (state_.makeFolder && ProbeFolder(folder, &code) == FolderState::Missing) CreateFolderLevels(folder);
     return page->PrepareJob(true, request, failure);
 }
 
@@ -315,6 +327,9 @@ void AutomaticBackup::Run() {
         log.Close();
         if (outcome.state == kJobFinished) state_.runCounter = number;
         Report(outcome.state, outcome.result, outcome.detail, app_.retryCounter, archive);
+        // The same facts as a backup made by hand.
+        if (outcome.state == kJobFinished && main_.ResultWindow())
+            main_.ResultWindow()->SetSummary(BackupSummary(outcome));
         app_.retryCounter = 0;
     } else {
         uint32_t code = prepared ? outcome.result : failure;
@@ -422,7 +437,7 @@ void AutomaticBackup::StopSchedule() {
         state_.busy = false;
         if (answer != QMessageBox::Yes) return;
         log.WriteAutoTrailer(kTrailerStopped, &state_.trailerWritten, Now(), app_.totalSizeKb);
-        main_.ShowResult(CResultDlg::kCancelled, 0);
+        main_.ShowResult(CResultDlg::kStopped, 0);
     } else {
         int kind = kTrailerFinished;
         if (state_.endReason == kEndFailed || state_.endReason == kEndStopped)
