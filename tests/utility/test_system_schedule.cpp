@@ -112,8 +112,9 @@ struct Handed {
     }
 
     // The set-up window, as a user fills it in to hand the schedule over;
-    // answer is the message that follows.
-    void HandOver(int64_t start, int repeat, std::function<void(QMessageBox *)> answer) {
+    // answer is the message that follows (after Yes to replacing the
+    // installed one when replacing).
+    void HandOver(int64_t start, int repeat, std::function<void(QMessageBox *)> answer, bool replacing = false) {
         const QDateTime when = QDateTime::fromSecsSinceEpoch(start, Qt::LocalTime);
         answerer.OnDialog<vtutil::CAutoBackupDlg>([=](vtutil::CAutoBackupDlg *dlg) {
             dlg->DateEdit()->setDate(when.date());
@@ -132,6 +133,7 @@ struct Handed {
             dlg->ProgramClosedBox()->setChecked(true);
             vttest::Later([dlg] { dlg->SetButton()->click(); });
         });
+        if (replacing) answerer.AnswerMessage(QMessageBox::Yes);
         answerer.AnswerMessage(QMessageBox::Ok, std::move(answer));
         window.Action(CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
     }
@@ -387,6 +389,21 @@ private slots:
         QVERIFY(h.Unit(".timer").isEmpty());
         QVERIFY(!QFile::exists(vtutil::SchedulePasswordFile()));
         QVERIFY(!h.window.AutoMode());
+
+        // A schedule that is there stays whole when its replacement fails,
+        // and the message says so.
+        vtutil::SetSystemctlProgram(FakeSystemctl(h.device.sim.dir, 0));
+        h.HandOver(start, 1, [](QMessageBox *) {});
+        const QString timer = h.Unit(".timer"), service = h.Unit(".service");
+        QVERIFY(!timer.isEmpty());
+        vtutil::SetSystemctlProgram(FakeSystemctl(h.device.sim.dir, 1));
+        h.device.session.SetPassword("other");
+        h.HandOver(
+            start + 86400, 3, [](QMessageBox *box) { QCOMPARE(box->text(), QString("[552]")); }, true);
+        QVERIFY(h.answerer.Done());
+        QCOMPARE(h.Unit(".timer"), timer);
+        QCOMPARE(h.Unit(".service"), service);
+        QCOMPARE(ReadText(vtutil::SchedulePasswordFile()), QString("admin\n"));
     }
 };
 

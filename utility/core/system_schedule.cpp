@@ -184,6 +184,25 @@ bool WriteUnit(const QString &path, const QString &text, QString *detail) {
     return false;
 }
 
+// The files of the schedule installed before, kept while a new one is put in
+// place: a failure puts them back.
+struct InstalledFiles {
+    std::optional<std::string> timer, service, password;
+};
+
+std::optional<std::string> ReadIfThere(const QString &path) {
+    std::string text, error;
+    if (!vt::ReadLocalFile(QFile::encodeName(path).toStdString(), kUnitReadBytes, vt::LinkRule::Refuse, &text, &error))
+        return std::nullopt;
+    return text;
+}
+
+bool WriteBack(const QString &path, const std::string &text) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.data(), static_cast<qint64>(text.size())) >= 0 &&
+           file.commit();
+}
+
 void RemoveFiles() {
     QFile::remove(UnitPath(".timer"));
     QFile::remove(UnitPath(".service"));
@@ -359,6 +378,22 @@ uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string
         *detail = QStringLiteral("a line break or control character in \"%1\"").arg(value.simplified());
         return VTBOX_E_INVALID_PARAMETER;
     }
+    InstalledFiles before;
+    before.timer = ReadIfThere(UnitPath(".timer"));
+    before.service = ReadIfThere(UnitPath(".service"));
+    before.password = ReadIfThere(SchedulePasswordFile());
+    // A failure takes the new files away and puts the old schedule's back.
+    const auto restore = [&before] {
+        RemoveFiles();
+        if (before.service) WriteBack(UnitPath(".service"), *before.service);
+        if (before.timer) WriteBack(UnitPath(".timer"), *before.timer);
+        if (before.password) {
+            std::string password = *before.password;
+            if (!password.empty() && password.back() == '\n') password.pop_back();
+            QString ignored;
+            WritePasswordFile(SchedulePasswordFile(), password, &ignored);
+        }
+    };
     if (!QDir().mkpath(UserUnitFolder())) {
         *detail = UserUnitFolder() + QStringLiteral(": cannot be made");
         return VTBOX_E_ACCESS_DENIED;
@@ -366,15 +401,16 @@ uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string
     if (!WritePasswordFile(SchedulePasswordFile(), password, detail) ||
         !WriteUnit(UnitPath(".service"), ServiceUnitText(schedule, vtbox, SchedulePasswordFile()), detail) ||
         !WriteUnit(UnitPath(".timer"), TimerUnitText(schedule), detail)) {
-        RemoveFiles();
+        restore();
         return VTBOX_E_ACCESS_DENIED;
     }
     const QString timer = QLatin1String(kSystemScheduleUnit) + QStringLiteral(".timer");
     if (!RunSystemctl({QStringLiteral("daemon-reload")}, detail) ||
         !RunSystemctl({QStringLiteral("enable"), QStringLiteral("--now"), timer}, detail)) {
-        RemoveFiles();
+        restore();
         QString ignored;
         RunSystemctl({QStringLiteral("daemon-reload")}, &ignored);
+        if (before.timer) RunSystemctl({QStringLiteral("enable"), QStringLiteral("--now"), timer}, &ignored);
         return VTBOX_E_NOT_SUPPORTED;
     }
     return 0;

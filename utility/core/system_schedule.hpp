@@ -73,7 +73,8 @@ void SetSystemctlProgram(const QString &path);
 
 // Writes the units and the password file, and enables and starts the timer.
 // Returns 0, or the code of the failing step with what systemctl or the
-// system said in *detail; a failure leaves none of the files behind.
+// system said in *detail; a failure leaves none of the new files behind and
+// the schedule installed before (if any) as it was.
 uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string &password, QString *detail);
 // Stops and disables the timer and removes the files. 0 or a code, with
 // *detail.

@@ -187,6 +187,7 @@ inline constexpr uint32_t kMsgSystemScheduleNotRemoved = 531;
 // The schedule's own result window and set-up.
 inline constexpr uint32_t kScheduleStopped = 550;
 inline constexpr uint32_t kRunsWithProgramClosed = 551;
+inline constexpr uint32_t kMsgSystemScheduleKept = 552;
 
 // The release of the device at a job's end.
 inline constexpr uint32_t kReleasingAccount = 400;

@@ -148,7 +148,8 @@ QString AutomaticBackup::SystemScheduleDescription(const std::vector<uint32_t> &
 }
 
 void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
-    if (const std::optional<QString> installed = InstalledSystemSchedule()) {
+    const std::optional<QString> installed = InstalledSystemSchedule();
+    if (installed) {
         if (ShowMessage(&main_, FormatText(Text(ids::kMsgReplaceSystemSchedule), *installed),
                         Text(ids::kCaptionAutomatic), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
                         QMessageBox::No) != QMessageBox::Yes)
@@ -175,8 +176,11 @@ void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
     {
         WaitCursor wait;
         if (InstallSystemSchedule(schedule, session_.Password(), &detail) != 0) {
-            ShowMessage(&main_, Text(ids::kMsgSystemScheduleFailed), Text(ids::kCaptionAutomatic),
-                        QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton, detail);
+            ShowMessage(&main_,
+                        installed ? FormatText(Text(ids::kMsgSystemScheduleKept), *installed)
+                                  : Text(ids::kMsgSystemScheduleFailed),
+                        Text(ids::kCaptionAutomatic), QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton,
+                        detail);
             return;
         }
     }
