@@ -83,6 +83,7 @@ QString ReadText(const QString &path) {
 QString FakeSystemctl(const vttest::TempDir &dir, int exitCode) {
     const std::string path = dir / ("systemctl-" + std::to_string(exitCode));
     std::ofstream(path) << "#!/bin/sh\necho \"$*\" >> '" << (dir / "systemctl.calls") << "'\n"
+                        << "case \"$*\" in *show*) echo 'Tue 2030-05-07 10:00:00 CEST'; exit 0;; esac\n"
                         << "echo 'Failed to connect to bus: No medium found' >&2\nexit " << exitCode << "\n";
     fs::permissions(path, fs::perms::owner_all);
     return QString::fromStdString(path);
@@ -178,9 +179,11 @@ private slots:
         QCOMPARE(Setting(timer, "Persistent"), QString("false"));
         QCOMPARE(Setting(service, "StartLimitBurst"), QString("13"));
         QCOMPARE(Setting(service, "RestartSec"), QString("5min"));
-        const QString log = QString::fromStdString(h.device.sim.dir / "state/vtbox/BKRT_Log.txt");
+        // Its own log: the program's schedules' log is not touched.
+        const QString log = QString::fromStdString(h.device.sim.dir / "state/vtbox/BKRT_Log_ProgramClosed.txt");
         QCOMPARE(Setting(service, "StandardOutput"), "append:" + log);
         QVERIFY(ReadText(log).startsWith(QString(53, '*') + "\n[151]\n"));
+        QVERIFY(!fs::exists(h.device.sim.dir / "state/vtbox/BKRT_Log.txt"));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(vtutil::SchedulePasswordFile()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
@@ -203,12 +206,28 @@ private slots:
         for (const QString &assignment : UnitWords(Setting(service, "Environment"), false))
             env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
         const QStringList command = UnitWords(Setting(service, "ExecStart"), true);
-        QProcess run;
-        run.setProcessEnvironment(env);
-        run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start(command.first(), command.mid(1));
-        QVERIFY(run.waitForFinished(120000));
-        QVERIFY2(run.exitCode() == 0, run.readAll().constData());
+        // Its lines in the log, as the service writes them: the start, what
+        // vtbox says (no progress lines), the outcome.
+        const auto step = [&](const char *key, const QProcessEnvironment &with) {
+            const QStringList words = UnitWords(Setting(service, key), true);
+            QProcess process;
+            process.setProcessEnvironment(with);
+            process.setStandardOutputFile(log, QIODevice::Append);
+            process.setStandardErrorFile(log, QIODevice::Append);
+            process.start(words.first(), words.mid(1));
+            return process.waitForFinished(120000) ? process.exitCode() : -1;
+        };
+        const qsizetype headerLines = ReadText(log).count('\n');
+        QCOMPARE(step("ExecStartPre", env), 0);
+        QCOMPARE(step("ExecStart", env), 0);
+        env.insert("SERVICE_RESULT", "success");
+        QCOMPARE(step("ExecStopPost", env), 0);
+        const QStringList runLines = ReadText(log).split('\n').mid(headerLines);
+        QVERIFY2(runLines.size() <= 6 && runLines.contains("[164]"), qPrintable(runLines.join('|')));
+        const vtutil::LastRun last = vtutil::ReadLastRun(log, "[160]", "[164]", "[166]");
+        QCOMPARE(last.outcome, QString("[164]"));
+        QCOMPARE(last.file, QString::fromStdString(h.device.sim.dir / "b/Set_003.zip"));
+        QVERIFY(last.when.contains(", 20"));
         QVERIFY(fs::exists(h.device.sim.dir / "b/Set_003.zip"));
         for (const char *name : {"b/Set_001.zip", "b/Set_002.zip"})
             QCOMPARE(ReadText(QString::fromStdString(h.device.sim.dir / name)), QString("kept"));
@@ -224,18 +243,27 @@ private slots:
         QCOMPARE(QProcess::execute(condition[0], condition.mid(1)), 1);
 
         // Shown, then removed, from its own window.
-        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h](vtutil::CSystemScheduleDlg *dlg) {
+        QString runs;
+        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h, &runs](vtutil::CSystemScheduleDlg *dlg) {
+            vttest::Later([dlg] { dlg->reject(); });
             QVERIFY(dlg->DescriptionLabel()->text().startsWith("[529]"));
+            runs = dlg->RunsLabel()->text();
+            // Remove asks first: No keeps it.
+            dlg->RemoveButton()->click();
+            QVERIFY(!h.Unit(".timer").isEmpty());
             dlg->RemoveButton()->click();
             QCOMPARE(dlg->DescriptionLabel()->text(), QString("[528]"));
             QVERIFY(!dlg->RemoveButton()->isEnabled());
             QVERIFY(h.Unit(".timer").isEmpty());
             QVERIFY(!QFile::exists(vtutil::SchedulePasswordFile()));
-            vttest::Later([dlg] { dlg->reject(); });
         });
+        h.answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) { QCOMPARE(box->text(), QString("[557]")); });
+        h.answerer.AnswerMessage(QMessageBox::Yes);
         h.window.Action(CBackupRestoreDlg::Command::SystemSchedule)->trigger();
         QVERIFY(h.answerer.Done());
         QVERIFY(h.Calls().contains("--user disable --now vtbox-utility-backup.timer"));
+        // Its last run from its log, its next from systemd.
+        QCOMPARE(runs, QString("[553]\n[413]\n[555]"));
     }
 
     // Names with blanks, quotes, backslashes, '%' and '$' reach vtbox as
@@ -252,7 +280,7 @@ private slots:
         s.startedLabel = "Started: 50%";
         const QString unit = vtutil::ServiceUnitText(s, "/opt/vt box/vtbox", "/home/u/.config/vtbox/p");
         QCOMPARE(UnitWords(Setting(unit, "ExecStart"), true),
-                 QStringList({"/opt/vt box/vtbox", "backup", "--boxes", "1,12", "--output",
+                 QStringList({"/opt/vt box/vtbox", "backup", "--no-progress", "--boxes", "1,12", "--output",
                               R"(/srv/back ups/a "b" c\d 100%% $HOME_%N.zip)"}));
         QCOMPARE(Setting(unit, "Description"), QString("100%% sure"));
         QCOMPARE(Setting(unit, "StandardError"), QString("append:/var/log/x%%y.txt"));

@@ -12,12 +12,14 @@
 #include <QLocale>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "log_path.hpp"
 #include "schedule.hpp"
 #include "vtplatform/local_file.hpp"
 #include "vtresult.h"
@@ -41,6 +43,15 @@ constexpr const char *kRetryWindow = "23h";
 // not released (3), wrong password (4), box not found (7), damaged file
 // (8), local disk or file (9), nothing to back up (11), and a stop (130, 143).
 constexpr const char *kFinalExitCodes = "2 3 4 7 8 9 11 130 143";
+// The last line of a run in the log: the outcome, as the program's runs
+// write it; a run passed over before its start (the condition) writes none.
+constexpr const char *kOutcomeLine =
+    "if [ \"$SERVICE_RESULT\" = success ]; then echo \"$1\"; "
+    "elif [ \"$SERVICE_RESULT\" != exec-condition ]; then echo \"$2 ($EXIT_CODE $EXIT_STATUS)\"; fi";
+// The most of the schedule's log read for its last run: years of runs.
+constexpr size_t kLogReadBytes = 4 * 1024 * 1024;
+// The most of systemctl's answer kept: one timestamp.
+constexpr qsizetype kShowReadBytes = 256;
 // Every month has the days up to the 28th; a monthly schedule on a later day
 // rolls over in the months that lack it.
 constexpr int kDaysEveryMonthHas = 28;
@@ -238,7 +249,9 @@ ScheduledCommand ScheduledBackupCommand(const SystemSchedule &schedule, const QS
     const QString stem = first.left(first.size() - QStringLiteral("001.zip").size());
     QString output = stem;
     output.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    command.arguments = {QStringLiteral("backup"), QStringLiteral("--boxes"), boxes.join(QLatin1Char(',')),
+    // The log takes a run's result, not its progress on the way.
+    command.arguments = {QStringLiteral("backup"),   QStringLiteral("--no-progress"),
+                         QStringLiteral("--boxes"),  boxes.join(QLatin1Char(',')),
                          QStringLiteral("--output"), output + QStringLiteral("%N.zip")};
     command.environment[QStringLiteral("VTBOX_HOST")] = schedule.deviceAddress;
     command.environment[QStringLiteral("VTBOX_PORT")] = QString::number(schedule.httpPort);
@@ -316,6 +329,10 @@ QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, co
     lines << QStringLiteral("ExecStartPre=") +
                  CommandLine(QStringLiteral("/usr/bin/env"), {QStringLiteral("date"), startedLine})
           << QStringLiteral("ExecStart=") + CommandLine(command.program, command.arguments)
+          << QStringLiteral("ExecStopPost=") +
+                 CommandLine(QStringLiteral("/bin/sh"),
+                             {QStringLiteral("-c"), QLatin1String(kOutcomeLine), QStringLiteral("sh"),
+                              schedule.finishedLabel, schedule.failedLabel})
           << QStringLiteral("StandardOutput=append:") + Specifiers(schedule.logPath)
           << QStringLiteral("StandardError=append:") + Specifiers(schedule.logPath)
           << QStringLiteral("Restart=on-failure") << QStringLiteral("RestartSec=%1min").arg(schedule.retryInterval)
@@ -349,6 +366,51 @@ QString TimerUnitText(const SystemSchedule &schedule) {
 
 QString UserUnitFolder() { return ConfigHome() + QStringLiteral("/systemd/user"); }
 
+QString SystemScheduleLogPath() {
+    return QFileInfo(UtilityLogPath()).dir().filePath(QStringLiteral("BKRT_Log_ProgramClosed.txt"));
+}
+
+LastRun ReadLastRun(const QString &log, const QString &startedLabel, const QString &finishedLabel,
+                    const QString &failedLabel) {
+    std::string text, error;
+    LastRun last;
+    if (!vt::ReadLocalFile(QFile::encodeName(log).toStdString(), kLogReadBytes, vt::LinkRule::Refuse, &text, &error))
+        return last;
+    // The newest run is the block after the last start line: its time, the
+    // file vtbox names in its result line, and the last outcome line.
+    const QStringList lines = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).split('\n');
+    const QString started = startedLabel + QLatin1Char(' ');
+    qsizetype at = lines.size();
+    while (at > 0 && !lines[at - 1].startsWith(started)) --at;
+    if (at == 0) return last;
+    last.when = lines[at - 1].mid(started.size());
+    static const QRegularExpression result(QStringLiteral("^(.+): \\d+ box(es)? backed up"));
+    for (qsizetype i = at; i < lines.size(); ++i) {
+        const QRegularExpressionMatch match = result.match(lines[i]);
+        if (match.hasMatch()) last.file = match.captured(1);
+        if (lines[i] == finishedLabel || lines[i].startsWith(failedLabel + QStringLiteral(" (")))
+            last.outcome = lines[i];
+    }
+    return last;
+}
+
+QString SystemScheduleNextRun() {
+    if (SystemctlProgram().isEmpty()) return {};
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(SystemctlProgram(), {QStringLiteral("--user"), QStringLiteral("show"),
+                                       QLatin1String(kSystemScheduleUnit) + QStringLiteral(".timer"),
+                                       QStringLiteral("--property=NextElapseUSecRealtime"), QStringLiteral("--value")});
+    if (!process.waitForFinished(kSystemctlWaitMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return {};
+    const QString value = QString::fromLocal8Bit(process.readAllStandardOutput().left(kShowReadBytes)).trimmed();
+    return HasControlCharacter(value) ? QString() : value;
+}
+
 QString SchedulePasswordFile() { return ConfigHome() + QStringLiteral("/vtbox/utility-schedule.password"); }
 
 QString VtboxProgram() {
@@ -372,8 +434,9 @@ uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string
         *detail = vtbox.isEmpty() ? QStringLiteral("vtbox was not found") : QStringLiteral("systemctl was not found");
         return VTBOX_E_NOT_FOUND;
     }
-    for (const QString &value : {schedule.deviceAddress, schedule.target, schedule.logPath, schedule.description,
-                                 schedule.startedLabel, vtbox, SchedulePasswordFile()}) {
+    for (const QString &value :
+         {schedule.deviceAddress, schedule.target, schedule.logPath, schedule.description, schedule.startedLabel,
+          schedule.finishedLabel, schedule.failedLabel, vtbox, SchedulePasswordFile()}) {
         if (!HasControlCharacter(value)) continue;
         *detail = QStringLiteral("a line break or control character in \"%1\"").arg(value.simplified());
         return VTBOX_E_INVALID_PARAMETER;

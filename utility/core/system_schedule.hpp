@@ -33,9 +33,29 @@ struct SystemSchedule {
     uint32_t retryInterval = 5;  // minutes
     uint32_t retryCount = 12;
     QString logPath;
-    QString description;   // what the program shows of it
-    QString startedLabel;  // the log's label before a run's start time
+    QString description;    // what the program shows of it
+    QString startedLabel;   // the log's label before a run's start time
+    QString finishedLabel;  // the log's outcome line of a finished run
+    QString failedLabel;    // ... of a failed one, followed by systemd's exit code and status
 };
+
+// The log of the schedule run with the program closed: its own, beside the
+// program's, so that neither empties the other.
+QString SystemScheduleLogPath();
+
+// The newest run the log tells of: its start time as written, its outcome
+// line, and the backup file it wrote; empty fields where the log says none.
+struct LastRun {
+    QString when;
+    QString outcome;
+    QString file;
+};
+LastRun ReadLastRun(const QString &log, const QString &startedLabel, const QString &finishedLabel,
+                    const QString &failedLabel);
+
+// When systemd runs the timer next, in systemd's words; empty when it does
+// not say.
+QString SystemScheduleNextRun();
 
 // The one command of a run: vtbox's arguments and environment.
 struct ScheduledCommand {

@@ -169,9 +169,11 @@ void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
     schedule.start = setUp.Start();
     schedule.retryInterval = retry.interval;
     schedule.retryCount = retry.count;
-    schedule.logPath = UtilityLogPath();
+    schedule.logPath = SystemScheduleLogPath();
     schedule.description = SystemScheduleDescription(chosen, schedule.intervalCode, schedule.start);
     schedule.startedLabel = Text(ids::kLogStarted);
+    schedule.finishedLabel = Text(ids::kLogFinished);
+    schedule.failedLabel = Text(ids::kLogFailed);
     QString detail;
     {
         WaitCursor wait;
@@ -184,8 +186,9 @@ void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
             return;
         }
     }
-    // Its log is the program's: the header now, each run's lines from vtbox.
-    UtilityLog log;
+    // Its own log, which the program's schedules leave alone: the header
+    // now, each run's few lines from the service.
+    UtilityLog log(schedule.logPath);
     log.Empty();
     log.OpenForAppend();
     ScheduleFacts facts;
