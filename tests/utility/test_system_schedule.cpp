@@ -245,9 +245,8 @@ private slots:
         // Shown, then removed, from its own window.
         QString runs;
         h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h, &runs](vtutil::CSystemScheduleDlg *dlg) {
-            vttest::Later([dlg] { dlg->reject(); });
-            QVERIFY(dlg->DescriptionLabel()->text().startsWith("[529]"));
             runs = dlg->RunsLabel()->text();
+            QVERIFY(dlg->DescriptionLabel()->text().startsWith("[529]"));
             // Remove asks first: No keeps it.
             dlg->RemoveButton()->click();
             QVERIFY(!h.Unit(".timer").isEmpty());
@@ -256,6 +255,7 @@ private slots:
             QVERIFY(!dlg->RemoveButton()->isEnabled());
             QVERIFY(h.Unit(".timer").isEmpty());
             QVERIFY(!QFile::exists(vtutil::SchedulePasswordFile()));
+            vttest::Later([dlg] { dlg->reject(); });
         });
         h.answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) { QCOMPARE(box->text(), QString("[557]")); });
         h.answerer.AnswerMessage(QMessageBox::Yes);
