@@ -16,6 +16,7 @@ namespace vtcli {
 struct OutputMode {
     bool json = false;
     bool quiet = false;
+    bool noProgress = false;  // the result and errors, without the progress on the way
     bool verbose = false;
 };
 OutputMode &Output();

@@ -40,6 +40,7 @@ static int RunProgram(int argc, char **argv) {
     vtcli::OutputMode &mode = vtcli::Output();
     mode.json = c.options.json;
     mode.quiet = c.options.quiet;
+    mode.noProgress = c.options.noProgress;
     mode.verbose = c.options.verbose;
     // The engine's diagnostic lines go to standard error with -v.
     if (mode.verbose) setenv("VTBOX_DEBUG", "stderr", 1);

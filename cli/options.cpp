@@ -71,6 +71,11 @@ const std::vector<OptionSpec> &Specs() {
           "prune"},
          [](Options *o, const std::string &, std::string *) { return o->json = true; }},
         {"quiet", 'q', false, {}, [](Options *o, const std::string &, std::string *) { return o->quiet = true; }},
+        {"no-progress",
+         0,
+         false,
+         {"backup", "restore"},
+         [](Options *o, const std::string &, std::string *) { return o->noProgress = true; }},
         {"verbose", 'v', false, {}, [](Options *o, const std::string &, std::string *) { return o->verbose = true; }},
         {"host", 0, true, kDeviceCommands,
          [](Options *o, const std::string &v, std::string *e) {
@@ -517,6 +522,7 @@ std::string HelpText(const std::string &command) {
         "  --json                 JSON on standard output (JSON lines for backup and restore);\n"
         "                         a run that stops before its result ends in the summary line\n"
         "  -q, --quiet            errors only\n"
+        "  --no-progress          backup, restore: the result and errors, no progress lines\n"
         "  -v, --verbose          the engine's diagnostic lines too\n";
     const std::string codes = std::string("Exit codes:\n") + ExitCodeTable();
     if (command == "boxes")

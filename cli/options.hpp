@@ -24,6 +24,7 @@ struct Options {
     std::optional<uint32_t> timeout;  // seconds to wait for the device to answer at all
     bool json = false;
     bool quiet = false;
+    bool noProgress = false;
     bool verbose = false;
     bool help = false;
     bool allBoxes = false;

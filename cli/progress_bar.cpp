@@ -188,7 +188,7 @@ void ProgressBar::Show(const VTPROGRESSINFO &live) {
         PrintJsonLine(o.str());
         return;
     }
-    if (mode.quiet) return;
+    if (mode.quiet || mode.noProgress) return;
     if (terminal_) {
         std::string text = BarLine(p, TerminalWidth());
         size_t width = DisplayWidth(text);

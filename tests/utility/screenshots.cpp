@@ -452,6 +452,7 @@ int main(int argc, char *argv[]) {
             {vtutil::CResultDlg::kRetriesUsedUp, "result-4-retries-used-up.png"},
             {vtutil::CResultDlg::kRetryPlanned, "result-5-retry.png"},
             {vtutil::CResultDlg::kBoxesDeleted, "result-6-boxes-deleted.png"},
+            {vtutil::CResultDlg::kStopped, "result-7-schedule-stopped.png"},
         };
         vtutil::CResultDlg *result = nullptr;
         for (const auto &[kind, name] : kinds) {
@@ -464,6 +465,15 @@ int main(int argc, char *argv[]) {
                                        : QStringLiteral("connecting to 192.0.2.10:8080: no answer (connect timed out)");
             result = window.ShowResult(kind < 0 ? -kind : kind, code,
                                        code == 0 ? QString() : vtutil::FailureDetails(code, detail));
+            if (kind == vtutil::CResultDlg::kFinished || kind == -vtutil::CResultDlg::kFinished) {
+                vtutil::JobOutcome done;
+                done.file = QDir(backupFolder).filePath(QStringLiteral("nightly_001.zip"));
+                done.fileBytes = 3 * 1024 * 1024 + 123456;
+                done.boxes = 3;
+                done.documentsDone = 42;
+                done.seconds = 75;
+                result->SetSummary(vtutil::BackupSummary(done));
+            }
             Save(result, name);
             if (kind == vtutil::CResultDlg::kFailed && result->DetailsButton()) {
                 result->DetailsButton()->click();
@@ -520,6 +530,8 @@ int main(int argc, char *argv[]) {
             dlg->RemoveButton()->click();
             vttest::Later([dlg] { dlg->reject(); });
         });
+        answerer.AnswerMessage(QMessageBox::Yes,
+                               [](QMessageBox *box) { Grab(box, "message-remove-program-closed.png"); });
         window.Action(vtutil::CBackupRestoreDlg::Command::SystemSchedule)->trigger();
         if (!answerer.Done())
             std::fprintf(stderr, "utility_screenshots: the schedule was not handed over as expected\n");

@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimeEdit>
+#include <QTimer>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -25,12 +26,15 @@
 #include "backup_restore_dlg.hpp"
 #include "box_list.hpp"
 #include "clock.hpp"
+#include "device_wait_dlg.hpp"
 #include "error_text.hpp"
 #include "language.hpp"
 #include "modal_answerer.hpp"
 #include "progress_dlg.hpp"
 #include "result_dlg.hpp"
+#include "size_texts.hpp"
 #include "status_bar.hpp"
+#include "text_format.hpp"
 #include "utility_fixture.hpp"
 #include "va_property_sheet.hpp"
 
@@ -178,6 +182,13 @@ private slots:
         QCOMPARE(s.Runs(), size_t(1));
         QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
         QCOMPARE(BoxesInFile(s.Archive(1)), (std::vector<uint32_t>{1, 2, 3}));
+        // The same facts as a backup by hand: file, size, boxes, documents, time.
+        const QStringList summary = s.window.ResultWindow()->Summary()->text().split('\n');
+        QCOMPARE(summary.size(), 4);
+        QCOMPARE(summary[0], vtutil::FormatValues(Text(413), {QString::fromStdString(s.Archive(1))}));
+        QCOMPARE(summary[1], vtutil::FormatValues(Text(414), {vtutil::FileSizeText(fs::file_size(s.Archive(1)))}));
+        QCOMPARE(summary[2], vtutil::FormatValues(Text(415), {"3", "3"}));
+        QVERIFY(summary[3].startsWith(vtutil::FormatValues(Text(417), {""})));
         QCOMPARE(s.window.Automatic()->State().nextRunTime, At(2030, 5, 7, 10, 0));
         QVERIFY(!s.window.ActionButton()->isEnabled());  // while the result shows
         s.CloseResult();
@@ -204,7 +215,9 @@ private slots:
         s.window.ActionButton()->click();
         QVERIFY(s.answerer.Done());
         QVERIFY(!s.window.AutoMode());
-        QCOMPARE(s.ResultKind(), int(CResultDlg::kCancelled));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kStopped));
+        QCOMPARE(s.window.ResultWindow()->FirstLine()->text(), Text(550));
+        QVERIFY(s.window.ResultWindow()->Summary()->text().isEmpty());
         QVERIFY(!s.window.Automatic()->Timer()->isActive());
         QCOMPARE(s.window.ActionButton()->text(), Text(177));
         QVERIFY(s.window.RefreshAfterAutomatic());
@@ -230,6 +243,48 @@ private slots:
         QVERIFY(s.device.session.Connected());
         QVERIFY(s.window.Sheet()->isEnabled());
         QCOMPARE(s.window.BackupPage()->List()->topLevelItemCount(), 3);
+        QVERIFY(s.answerer.Unexpected().isEmpty());
+    }
+
+    // The device is slow to take the connection: the timer beats while the
+    // run waits for it, and starts no second run.
+    void ATimerBeatWhileARunConnectsStartsNothing() {
+        Scheduled s;
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.SetUp(start, 1);
+        s.device.sim.faults().DelayReply("*", 2, 1);
+        s.answerer.LetStay<vtutil::CDeviceWaitDlg>();
+        bool beat = false;
+        QTimer::singleShot(300, &s.window, [&] {
+            beat = true;
+            s.window.Automatic()->Tick();
+        });
+        s.TickAt(start);
+        QVERIFY(beat);
+        QCOMPARE(s.Runs(), size_t(1));
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(s.CountInLog("[159] 1"), 1);
+        QCOMPARE(s.CountInLog("[164]"), 1);
+        QVERIFY(!fs::exists(s.Archive(2)));
+    }
+
+    // A target in a folder that is not there: the set-up asks, as Start
+    // Backup does, and makes it; a run that finds it gone makes it again.
+    void ATargetFolderMadeAtSetUpIsMadeAgainByARun() {
+        Scheduled s;
+        const std::string folder = s.device.sim.dir / "b/new/deeper";
+        s.target = folder + "/Set.zip";
+        s.window.BackupPage()->TargetEdit()->setText(QString::fromStdString(s.target));
+        const int64_t start = At(2030, 5, 6, 10, 0);
+        s.clock.now = start - 60;
+        s.answerer.AnswerMessage(QMessageBox::Yes, [](QMessageBox *box) { QCOMPARE(box->text(), Text(139)); });
+        s.SetUp(start, 1);
+        QVERIFY(fs::is_directory(folder));
+        fs::remove_all(s.device.sim.dir / "b/new");
+        s.TickAt(start);
+        QCOMPARE(s.ResultKind(), int(CResultDlg::kFinished));
+        QCOMPARE(BoxesInFile(folder + "/Set_001.zip"), (std::vector<uint32_t>{1, 2, 3}));
         QVERIFY(s.answerer.Unexpected().isEmpty());
     }
 

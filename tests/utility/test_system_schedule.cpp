@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimeEdit>
@@ -82,6 +83,7 @@ QString ReadText(const QString &path) {
 QString FakeSystemctl(const vttest::TempDir &dir, int exitCode) {
     const std::string path = dir / ("systemctl-" + std::to_string(exitCode));
     std::ofstream(path) << "#!/bin/sh\necho \"$*\" >> '" << (dir / "systemctl.calls") << "'\n"
+                        << "case \"$*\" in *show*) echo 'Tue 2030-05-07 10:00:00 CEST'; exit 0;; esac\n"
                         << "echo 'Failed to connect to bus: No medium found' >&2\nexit " << exitCode << "\n";
     fs::permissions(path, fs::perms::owner_all);
     return QString::fromStdString(path);
@@ -111,17 +113,28 @@ struct Handed {
     }
 
     // The set-up window, as a user fills it in to hand the schedule over;
-    // answer is the message that follows.
-    void HandOver(int64_t start, int repeat, std::function<void(QMessageBox *)> answer) {
+    // answer is the message that follows (after Yes to replacing the
+    // installed one when replacing).
+    void HandOver(int64_t start, int repeat, std::function<void(QMessageBox *)> answer, bool replacing = false) {
         const QDateTime when = QDateTime::fromSecsSinceEpoch(start, Qt::LocalTime);
         answerer.OnDialog<vtutil::CAutoBackupDlg>([=](vtutil::CAutoBackupDlg *dlg) {
             dlg->DateEdit()->setDate(when.date());
             dlg->TimeEdit()->setTime(when.time());
             dlg->RepeatList()->setCurrentIndex(repeat);
             QVERIFY(dlg->ProgramClosedBox()->isEnabled());
+            // The window shows what will happen: who runs it, and that a
+            // deleted box stops it; clearing the box brings the user's choice back.
+            QCOMPARE(dlg->WhereLabel()->text(), QString("[519]"));
+            QVERIFY(dlg->GoOnButton()->isChecked());
+            dlg->ProgramClosedBox()->setChecked(true);
+            QCOMPARE(dlg->WhereLabel()->text(), QString("[551]"));
+            QVERIFY(dlg->StopButton()->isChecked() && !dlg->StopButton()->isEnabled());
+            dlg->ProgramClosedBox()->setChecked(false);
+            QVERIFY(dlg->GoOnButton()->isChecked() && dlg->GoOnButton()->isEnabled());
             dlg->ProgramClosedBox()->setChecked(true);
             vttest::Later([dlg] { dlg->SetButton()->click(); });
         });
+        if (replacing) answerer.AnswerMessage(QMessageBox::Yes);
         answerer.AnswerMessage(QMessageBox::Ok, std::move(answer));
         window.Action(CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
     }
@@ -166,9 +179,11 @@ private slots:
         QCOMPARE(Setting(timer, "Persistent"), QString("false"));
         QCOMPARE(Setting(service, "StartLimitBurst"), QString("13"));
         QCOMPARE(Setting(service, "RestartSec"), QString("5min"));
-        const QString log = QString::fromStdString(h.device.sim.dir / "state/vtbox/BKRT_Log.txt");
+        // Its own log: the program's schedules' log is not touched.
+        const QString log = QString::fromStdString(h.device.sim.dir / "state/vtbox/BKRT_Log_ProgramClosed.txt");
         QCOMPARE(Setting(service, "StandardOutput"), "append:" + log);
         QVERIFY(ReadText(log).startsWith(QString(53, '*') + "\n[151]\n"));
+        QVERIFY(!fs::exists(h.device.sim.dir / "state/vtbox/BKRT_Log.txt"));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(vtutil::SchedulePasswordFile()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
@@ -191,12 +206,28 @@ private slots:
         for (const QString &assignment : UnitWords(Setting(service, "Environment"), false))
             env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
         const QStringList command = UnitWords(Setting(service, "ExecStart"), true);
-        QProcess run;
-        run.setProcessEnvironment(env);
-        run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start(command.first(), command.mid(1));
-        QVERIFY(run.waitForFinished(120000));
-        QVERIFY2(run.exitCode() == 0, run.readAll().constData());
+        // Its lines in the log, as the service writes them: the start, what
+        // vtbox says (no progress lines), the outcome.
+        const auto step = [&](const char *key, const QProcessEnvironment &with) {
+            const QStringList words = UnitWords(Setting(service, key), true);
+            QProcess process;
+            process.setProcessEnvironment(with);
+            process.setStandardOutputFile(log, QIODevice::Append);
+            process.setStandardErrorFile(log, QIODevice::Append);
+            process.start(words.first(), words.mid(1));
+            return process.waitForFinished(120000) ? process.exitCode() : -1;
+        };
+        const qsizetype headerLines = ReadText(log).count('\n');
+        QCOMPARE(step("ExecStartPre", env), 0);
+        QCOMPARE(step("ExecStart", env), 0);
+        env.insert("SERVICE_RESULT", "success");
+        QCOMPARE(step("ExecStopPost", env), 0);
+        const QStringList runLines = ReadText(log).split('\n').mid(headerLines);
+        QVERIFY2(runLines.size() <= 6 && runLines.contains("[164]"), qPrintable(runLines.join('|')));
+        const vtutil::LastRun last = vtutil::ReadLastRun(log, "[160]", "[164]", "[166]");
+        QCOMPARE(last.outcome, QString("[164]"));
+        QCOMPARE(last.file, QString::fromStdString(h.device.sim.dir / "b/Set_003.zip"));
+        QVERIFY(last.when.contains(", 20"));
         QVERIFY(fs::exists(h.device.sim.dir / "b/Set_003.zip"));
         for (const char *name : {"b/Set_001.zip", "b/Set_002.zip"})
             QCOMPARE(ReadText(QString::fromStdString(h.device.sim.dir / name)), QString("kept"));
@@ -212,8 +243,13 @@ private slots:
         QCOMPARE(QProcess::execute(condition[0], condition.mid(1)), 1);
 
         // Shown, then removed, from its own window.
-        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h](vtutil::CSystemScheduleDlg *dlg) {
+        QString runs;
+        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h, &runs](vtutil::CSystemScheduleDlg *dlg) {
+            runs = dlg->RunsLabel()->text();
             QVERIFY(dlg->DescriptionLabel()->text().startsWith("[529]"));
+            // Remove asks first: No keeps it.
+            dlg->RemoveButton()->click();
+            QVERIFY(!h.Unit(".timer").isEmpty());
             dlg->RemoveButton()->click();
             QCOMPARE(dlg->DescriptionLabel()->text(), QString("[528]"));
             QVERIFY(!dlg->RemoveButton()->isEnabled());
@@ -221,9 +257,13 @@ private slots:
             QVERIFY(!QFile::exists(vtutil::SchedulePasswordFile()));
             vttest::Later([dlg] { dlg->reject(); });
         });
+        h.answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) { QCOMPARE(box->text(), QString("[557]")); });
+        h.answerer.AnswerMessage(QMessageBox::Yes);
         h.window.Action(CBackupRestoreDlg::Command::SystemSchedule)->trigger();
         QVERIFY(h.answerer.Done());
         QVERIFY(h.Calls().contains("--user disable --now vtbox-utility-backup.timer"));
+        // Its last run from its log, its next from systemd.
+        QCOMPARE(runs, QString("[553]\n[413]\n[555]"));
     }
 
     // Names with blanks, quotes, backslashes, '%' and '$' reach vtbox as
@@ -240,15 +280,15 @@ private slots:
         s.startedLabel = "Started: 50%";
         const QString unit = vtutil::ServiceUnitText(s, "/opt/vt box/vtbox", "/home/u/.config/vtbox/p");
         QCOMPARE(UnitWords(Setting(unit, "ExecStart"), true),
-                 QStringList({"/opt/vt box/vtbox", "backup", "--boxes", "1,12", "--output",
+                 QStringList({"/opt/vt box/vtbox", "backup", "--no-progress", "--boxes", "1,12", "--output",
                               R"(/srv/back ups/a "b" c\d 100%% $HOME_%N.zip)"}));
         QCOMPARE(Setting(unit, "Description"), QString("100%% sure"));
         QCOMPARE(Setting(unit, "StandardError"), QString("append:/var/log/x%%y.txt"));
         QCOMPARE(UnitWords(Setting(unit, "ExecStartPre"), true).last(),
                  QString("+%nStarted: 50%% %A, %B %d, %Y, %H:%M"));
-        QCOMPARE(vtutil::CalendarEvent(vtutil::kRunWeekly, s.start), QString("Wed *-*-* 21:30:00"));
-        QCOMPARE(vtutil::CalendarEvent(vtutil::kRunMonthly, s.start), QString("*-*-08 21:30:00"));
-        QCOMPARE(vtutil::CalendarEvent(vtutil::kRunOnce, s.start), QString("2030-05-08 21:30:00"));
+        QCOMPARE(vtutil::CalendarEvents(vtutil::kRunWeekly, s.start), QStringList("Wed *-*-* 21:30:00"));
+        QCOMPARE(vtutil::CalendarEvents(vtutil::kRunMonthly, s.start), QStringList("*-*-08 21:30:00"));
+        QCOMPARE(vtutil::CalendarEvents(vtutil::kRunOnce, s.start), QStringList("2030-05-08 21:30:00"));
         // A line break would end the setting and start another.
         s.target = "/srv/a.zip\nExecStartPost=/bin/rm -rf /";
         QString detail;
@@ -260,6 +300,45 @@ private slots:
         QVERIFY(!fs::exists(dir / "config/systemd/user/vtbox-utility-backup.service"));
         vtutil::SetVtboxProgram(QString());
         vtutil::SetSystemctlProgram(QString());
+    }
+
+    // Monthly on the 29th, 30th or 31st: the timer runs on the days the
+    // program's own schedule does, rolling over where a month lacks the day,
+    // as systemd itself reads the timer's events.
+    void AMonthlyTimerRunsOnTheProgramsDays() {
+        const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
+        const auto form = [](int64_t t) {
+            return QDateTime::fromSecsSinceEpoch(t, Qt::LocalTime).toString("yyyy-MM-dd HH:mm");
+        };
+        for (const QDate &first : {QDate(2032, 11, 29), QDate(2031, 12, 30), QDate(2031, 1, 31), QDate(2031, 5, 31)}) {
+            const int64_t start = vtutil::LocalMoment(first, QTime(22, 0));
+            vtutil::ScheduleState state;
+            state.intervalCode = vtutil::kRunMonthly;
+            state.nextRunTime = start;
+            state.timeOfDay = QTime(22, 0);
+            QStringList program;
+            for (int run = 0; run < 10; ++run) {
+                program << form(state.nextRunTime);
+                vtutil::AdvanceSchedule(state, vtutil::Advance::Regular, state.nextRunTime);
+            }
+            if (first == QDate(2031, 1, 31))
+                QCOMPARE(program.mid(0, 3), QStringList({"2031-01-31 22:00", "2031-03-03 22:00", "2031-04-03 22:00"}));
+            if (first == QDate(2031, 12, 30)) QCOMPARE(program.at(2), QString("2032-03-01 22:00"));
+            if (analyze.isEmpty()) continue;
+            QProcess calendar;
+            calendar.start(analyze, QStringList{"calendar", "--iterations=10"} +
+                                        vtutil::CalendarEvents(vtutil::kRunMonthly, start));
+            QVERIFY(calendar.waitForFinished(60000));
+            const QString out = QString::fromUtf8(calendar.readAll());
+            QVERIFY2(calendar.exitCode() == 0, qPrintable(out));
+            QStringList timer;
+            const QRegularExpression elapse(R"((?:Next elapse|Iter\. #\d+): \w+ (\d{4}-\d\d-\d\d \d\d:\d\d))");
+            for (auto it = elapse.globalMatch(out); it.hasNext();) timer << it.next().captured(1);
+            timer.sort();
+            timer.removeDuplicates();
+            QCOMPARE(timer.mid(0, 10), program);
+        }
+        if (analyze.isEmpty()) QSKIP("systemd-analyze is not on this computer: the program's days only");
     }
 
     // Nothing planted at the password's name receives it or holds the
@@ -338,6 +417,21 @@ private slots:
         QVERIFY(h.Unit(".timer").isEmpty());
         QVERIFY(!QFile::exists(vtutil::SchedulePasswordFile()));
         QVERIFY(!h.window.AutoMode());
+
+        // A schedule that is there stays whole when its replacement fails,
+        // and the message says so.
+        vtutil::SetSystemctlProgram(FakeSystemctl(h.device.sim.dir, 0));
+        h.HandOver(start, 1, [](QMessageBox *) {});
+        const QString timer = h.Unit(".timer"), service = h.Unit(".service");
+        QVERIFY(!timer.isEmpty());
+        vtutil::SetSystemctlProgram(FakeSystemctl(h.device.sim.dir, 1));
+        h.device.session.SetPassword("other");
+        h.HandOver(
+            start + 86400, 3, [](QMessageBox *box) { QCOMPARE(box->text(), QString("[552]")); }, true);
+        QVERIFY(h.answerer.Done());
+        QCOMPARE(h.Unit(".timer"), timer);
+        QCOMPARE(h.Unit(".service"), service);
+        QCOMPARE(ReadText(vtutil::SchedulePasswordFile()), QString("admin\n"));
     }
 };
 

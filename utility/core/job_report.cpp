@@ -107,6 +107,8 @@ QString FormatText(const QString &text, const QString &value) {
     return text.left(at) + value + text.mid(at + 2);
 }
 
+QString BackupSummary(const JobOutcome &outcome) { return WhatWasDone(outcome, false); }
+
 JobReport BackupReport(const JobOutcome &outcome) {
     JobReport report = Report(ids::kCaptionBackup, outcome);
     const uint32_t code = ShownCode(outcome);

@@ -19,6 +19,9 @@ struct JobReport {
 };
 
 JobReport BackupReport(const JobOutcome &outcome);
+// What a finished backup did, a line each: file, size, boxes and documents,
+// time taken.
+QString BackupSummary(const JobOutcome &outcome);
 JobReport RestoreReport(const JobOutcome &outcome);
 
 // Adds the ended job to the user's job history (job_history.hpp), which

@@ -62,6 +62,7 @@ struct ScheduleState {
     uint32_t retryCount = 12;         // retries of one scheduled run
     std::vector<VTBOX> deletedBoxes;  // found by the last run, for the log
     bool trailerWritten = false;      // the log's trailer of this schedule is written
+    bool makeFolder = false;          // the user had the target's folder made at set-up: runs make it again
 };
 
 enum class Advance { Regular, Retry };

@@ -12,12 +12,14 @@
 #include <QLocale>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "log_path.hpp"
 #include "schedule.hpp"
 #include "vtplatform/local_file.hpp"
 #include "vtresult.h"
@@ -41,6 +43,20 @@ constexpr const char *kRetryWindow = "23h";
 // not released (3), wrong password (4), box not found (7), damaged file
 // (8), local disk or file (9), nothing to back up (11), and a stop (130, 143).
 constexpr const char *kFinalExitCodes = "2 3 4 7 8 9 11 130 143";
+// The last line of a run in the log: the outcome, as the program's runs
+// write it; a run passed over before its start (the condition) writes none.
+constexpr const char *kOutcomeLine =
+    "if [ \"$SERVICE_RESULT\" = success ]; then echo \"$1\"; "
+    "elif [ \"$SERVICE_RESULT\" != exec-condition ]; then echo \"$2 ($EXIT_CODE $EXIT_STATUS)\"; fi";
+// The most of the schedule's log read for its last run: years of runs.
+constexpr size_t kLogReadBytes = 4 * 1024 * 1024;
+// The most of systemctl's answer kept: one timestamp.
+constexpr qsizetype kShowReadBytes = 256;
+// Every month has the days up to the 28th; a monthly schedule on a later day
+// rolls over in the months that lack it.
+constexpr int kDaysEveryMonthHas = 28;
+// The last year systemd's calendar events name.
+constexpr int kLastCalendarYear = 2199;
 
 QString &VtboxOverride() {
     static QString path;
@@ -179,6 +195,25 @@ bool WriteUnit(const QString &path, const QString &text, QString *detail) {
     return false;
 }
 
+// The files of the schedule installed before, kept while a new one is put in
+// place: a failure puts them back.
+struct InstalledFiles {
+    std::optional<std::string> timer, service, password;
+};
+
+std::optional<std::string> ReadIfThere(const QString &path) {
+    std::string text, error;
+    if (!vt::ReadLocalFile(QFile::encodeName(path).toStdString(), kUnitReadBytes, vt::LinkRule::Refuse, &text, &error))
+        return std::nullopt;
+    return text;
+}
+
+bool WriteBack(const QString &path, const std::string &text) {
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.data(), static_cast<qint64>(text.size())) >= 0 &&
+           file.commit();
+}
+
 void RemoveFiles() {
     QFile::remove(UnitPath(".timer"));
     QFile::remove(UnitPath(".service"));
@@ -214,7 +249,9 @@ ScheduledCommand ScheduledBackupCommand(const SystemSchedule &schedule, const QS
     const QString stem = first.left(first.size() - QStringLiteral("001.zip").size());
     QString output = stem;
     output.replace(QLatin1Char('%'), QStringLiteral("%%"));
-    command.arguments = {QStringLiteral("backup"), QStringLiteral("--boxes"), boxes.join(QLatin1Char(',')),
+    // The log takes a run's result, not its progress on the way.
+    command.arguments = {QStringLiteral("backup"),   QStringLiteral("--no-progress"),
+                         QStringLiteral("--boxes"),  boxes.join(QLatin1Char(',')),
                          QStringLiteral("--output"), output + QStringLiteral("%N.zip")};
     command.environment[QStringLiteral("VTBOX_HOST")] = schedule.deviceAddress;
     command.environment[QStringLiteral("VTBOX_PORT")] = QString::number(schedule.httpPort);
@@ -223,16 +260,41 @@ ScheduledCommand ScheduledBackupCommand(const SystemSchedule &schedule, const QS
     return command;
 }
 
-QString CalendarEvent(uint32_t intervalCode, int64_t start) {
+QStringList CalendarEvents(uint32_t intervalCode, int64_t start) {
     const QDateTime when = QDateTime::fromSecsSinceEpoch(start, Qt::LocalTime);
     const QLocale c = QLocale::c();
     const QString time = c.toString(when.time(), QStringLiteral("HH:mm:00"));
+    const QDate first = when.date();
     switch (intervalCode) {
-    case kRunDaily: return QStringLiteral("*-*-* ") + time;
-    case kRunWeekly: return c.toString(when.date(), QStringLiteral("ddd")) + QStringLiteral(" *-*-* ") + time;
-    case kRunMonthly: return c.toString(when.date(), QStringLiteral("*-*-dd ")) + time;
-    default: return c.toString(when.date(), QStringLiteral("yyyy-MM-dd ")) + time;
+    case kRunDaily: return {QStringLiteral("*-*-* ") + time};
+    case kRunWeekly: return {c.toString(first, QStringLiteral("ddd")) + QStringLiteral(" *-*-* ") + time};
+    case kRunMonthly: break;
+    default: return {c.toString(first, QStringLiteral("yyyy-MM-dd ")) + time};
     }
+    const auto day = [](int d) { return QStringLiteral("%1").arg(d, 2, 10, QLatin1Char('0')); };
+    if (first.day() <= kDaysEveryMonthHas) return {QStringLiteral("*-*-") + day(first.day()) + QLatin1Char(' ') + time};
+    // The program's schedule keeps the start's day until a month lacks it,
+    // rolls over into the next month, and keeps the day it rolled over to
+    // from then on: the months up to the roll-over, by year, then that day.
+    const auto months = [&day](int from, int to) {
+        return from == to ? day(from) : day(from) + QStringLiteral("..") + day(to);
+    };
+    QStringList events;
+    QDate month(first.year(), first.month(), 1);
+    for (;;) {
+        int to = month.month();
+        while (to < 12 && QDate(month.year(), to + 1, 1).daysInMonth() >= first.day()) ++to;
+        events << QStringLiteral("%1-%2-%3 ").arg(month.year()).arg(months(month.month(), to), day(first.day())) + time;
+        // Every January has the day: a year that ends with it goes on.
+        month = to < 12 ? QDate(month.year(), to + 1, 1) : QDate(month.year() + 1, 1, 1);
+        if (to < 12) break;
+    }
+    // month lacks the day: the run rolls over into the next.
+    const QDate rolled = month.addDays(first.day() - 1);
+    events << QStringLiteral("%1-%2-%3 ").arg(rolled.year()).arg(months(rolled.month(), 12), day(rolled.day())) + time;
+    events << QStringLiteral("%1..%2-*-%3 ").arg(rolled.year() + 1).arg(kLastCalendarYear).arg(day(rolled.day())) +
+                  time;
+    return events;
 }
 
 QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, const QString &passwordFile) {
@@ -267,6 +329,10 @@ QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, co
     lines << QStringLiteral("ExecStartPre=") +
                  CommandLine(QStringLiteral("/usr/bin/env"), {QStringLiteral("date"), startedLine})
           << QStringLiteral("ExecStart=") + CommandLine(command.program, command.arguments)
+          << QStringLiteral("ExecStopPost=") +
+                 CommandLine(QStringLiteral("/bin/sh"),
+                             {QStringLiteral("-c"), QLatin1String(kOutcomeLine), QStringLiteral("sh"),
+                              schedule.finishedLabel, schedule.failedLabel})
           << QStringLiteral("StandardOutput=append:") + Specifiers(schedule.logPath)
           << QStringLiteral("StandardError=append:") + Specifiers(schedule.logPath)
           << QStringLiteral("Restart=on-failure") << QStringLiteral("RestartSec=%1min").arg(schedule.retryInterval)
@@ -276,13 +342,17 @@ QString ServiceUnitText(const SystemSchedule &schedule, const QString &vtbox, co
 }
 
 QString TimerUnitText(const SystemSchedule &schedule) {
-    const QStringList lines{
+    const QStringList head{
         QStringLiteral("# Written by VAULTRABackupRestore: when its automatic backup runs."),
         QStringLiteral("[Unit]"),
         QStringLiteral("Description=") + Specifiers(schedule.description),
         QString(),
         QStringLiteral("[Timer]"),
-        QStringLiteral("OnCalendar=") + CalendarEvent(schedule.intervalCode, schedule.start),
+    };
+    QStringList lines = head;
+    for (const QString &event : CalendarEvents(schedule.intervalCode, schedule.start))
+        lines << QStringLiteral("OnCalendar=") + event;
+    lines << QStringList{
         QStringLiteral("AccuracySec=1s"),
         // Runs missed while the computer was off are skipped, as the
         // program's own schedule skips them.
@@ -295,6 +365,51 @@ QString TimerUnitText(const SystemSchedule &schedule) {
 }
 
 QString UserUnitFolder() { return ConfigHome() + QStringLiteral("/systemd/user"); }
+
+QString SystemScheduleLogPath() {
+    return QFileInfo(UtilityLogPath()).dir().filePath(QStringLiteral("BKRT_Log_ProgramClosed.txt"));
+}
+
+LastRun ReadLastRun(const QString &log, const QString &startedLabel, const QString &finishedLabel,
+                    const QString &failedLabel) {
+    std::string text, error;
+    LastRun last;
+    if (!vt::ReadLocalFile(QFile::encodeName(log).toStdString(), kLogReadBytes, vt::LinkRule::Refuse, &text, &error))
+        return last;
+    // The newest run is the block after the last start line: its time, the
+    // file vtbox names in its result line, and the last outcome line.
+    const QStringList lines = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).split('\n');
+    const QString started = startedLabel + QLatin1Char(' ');
+    qsizetype at = lines.size();
+    while (at > 0 && !lines[at - 1].startsWith(started)) --at;
+    if (at == 0) return last;
+    last.when = lines[at - 1].mid(started.size());
+    static const QRegularExpression result(QStringLiteral("^(.+): \\d+ box(es)? backed up"));
+    for (qsizetype i = at; i < lines.size(); ++i) {
+        const QRegularExpressionMatch match = result.match(lines[i]);
+        if (match.hasMatch()) last.file = match.captured(1);
+        if (lines[i] == finishedLabel || lines[i].startsWith(failedLabel + QStringLiteral(" (")))
+            last.outcome = lines[i];
+    }
+    return last;
+}
+
+QString SystemScheduleNextRun() {
+    if (SystemctlProgram().isEmpty()) return {};
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(SystemctlProgram(), {QStringLiteral("--user"), QStringLiteral("show"),
+                                       QLatin1String(kSystemScheduleUnit) + QStringLiteral(".timer"),
+                                       QStringLiteral("--property=NextElapseUSecRealtime"), QStringLiteral("--value")});
+    if (!process.waitForFinished(kSystemctlWaitMs)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return {};
+    const QString value = QString::fromLocal8Bit(process.readAllStandardOutput().left(kShowReadBytes)).trimmed();
+    return HasControlCharacter(value) ? QString() : value;
+}
 
 QString SchedulePasswordFile() { return ConfigHome() + QStringLiteral("/vtbox/utility-schedule.password"); }
 
@@ -319,12 +434,29 @@ uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string
         *detail = vtbox.isEmpty() ? QStringLiteral("vtbox was not found") : QStringLiteral("systemctl was not found");
         return VTBOX_E_NOT_FOUND;
     }
-    for (const QString &value : {schedule.deviceAddress, schedule.target, schedule.logPath, schedule.description,
-                                 schedule.startedLabel, vtbox, SchedulePasswordFile()}) {
+    for (const QString &value :
+         {schedule.deviceAddress, schedule.target, schedule.logPath, schedule.description, schedule.startedLabel,
+          schedule.finishedLabel, schedule.failedLabel, vtbox, SchedulePasswordFile()}) {
         if (!HasControlCharacter(value)) continue;
         *detail = QStringLiteral("a line break or control character in \"%1\"").arg(value.simplified());
         return VTBOX_E_INVALID_PARAMETER;
     }
+    InstalledFiles before;
+    before.timer = ReadIfThere(UnitPath(".timer"));
+    before.service = ReadIfThere(UnitPath(".service"));
+    before.password = ReadIfThere(SchedulePasswordFile());
+    // A failure takes the new files away and puts the old schedule's back.
+    const auto restore = [&before] {
+        RemoveFiles();
+        if (before.service) WriteBack(UnitPath(".service"), *before.service);
+        if (before.timer) WriteBack(UnitPath(".timer"), *before.timer);
+        if (before.password) {
+            std::string password = *before.password;
+            if (!password.empty() && password.back() == '\n') password.pop_back();
+            QString ignored;
+            WritePasswordFile(SchedulePasswordFile(), password, &ignored);
+        }
+    };
     if (!QDir().mkpath(UserUnitFolder())) {
         *detail = UserUnitFolder() + QStringLiteral(": cannot be made");
         return VTBOX_E_ACCESS_DENIED;
@@ -332,15 +464,16 @@ uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string
     if (!WritePasswordFile(SchedulePasswordFile(), password, detail) ||
         !WriteUnit(UnitPath(".service"), ServiceUnitText(schedule, vtbox, SchedulePasswordFile()), detail) ||
         !WriteUnit(UnitPath(".timer"), TimerUnitText(schedule), detail)) {
-        RemoveFiles();
+        restore();
         return VTBOX_E_ACCESS_DENIED;
     }
     const QString timer = QLatin1String(kSystemScheduleUnit) + QStringLiteral(".timer");
     if (!RunSystemctl({QStringLiteral("daemon-reload")}, detail) ||
         !RunSystemctl({QStringLiteral("enable"), QStringLiteral("--now"), timer}, detail)) {
-        RemoveFiles();
+        restore();
         QString ignored;
         RunSystemctl({QStringLiteral("daemon-reload")}, &ignored);
+        if (before.timer) RunSystemctl({QStringLiteral("enable"), QStringLiteral("--now"), timer}, &ignored);
         return VTBOX_E_NOT_SUPPORTED;
     }
     return 0;

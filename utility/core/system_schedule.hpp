@@ -33,9 +33,29 @@ struct SystemSchedule {
     uint32_t retryInterval = 5;  // minutes
     uint32_t retryCount = 12;
     QString logPath;
-    QString description;   // what the program shows of it
-    QString startedLabel;  // the log's label before a run's start time
+    QString description;    // what the program shows of it
+    QString startedLabel;   // the log's label before a run's start time
+    QString finishedLabel;  // the log's outcome line of a finished run
+    QString failedLabel;    // ... of a failed one, followed by systemd's exit code and status
 };
+
+// The log of the schedule run with the program closed: its own, beside the
+// program's, so that neither empties the other.
+QString SystemScheduleLogPath();
+
+// The newest run the log tells of: its start time as written, its outcome
+// line, and the backup file it wrote; empty fields where the log says none.
+struct LastRun {
+    QString when;
+    QString outcome;
+    QString file;
+};
+LastRun ReadLastRun(const QString &log, const QString &startedLabel, const QString &finishedLabel,
+                    const QString &failedLabel);
+
+// When systemd runs the timer next, in systemd's words; empty when it does
+// not say.
+QString SystemScheduleNextRun();
 
 // The one command of a run: vtbox's arguments and environment.
 struct ScheduledCommand {
@@ -46,10 +66,12 @@ struct ScheduledCommand {
 ScheduledCommand ScheduledBackupCommand(const SystemSchedule &schedule, const QString &vtbox,
                                         const QString &passwordFile);
 
-// The timer's calendar event for a schedule: once at the start, or every
-// day, week (on the start's weekday) or month (on the start's day; months
-// without that day are passed over) at the start's time of day.
-QString CalendarEvent(uint32_t intervalCode, int64_t start);
+// The timer's calendar events for a schedule: once at the start, or every
+// day, week (on the start's weekday) or month at the start's time of day.
+// A monthly schedule runs on the days the program's own schedule runs: the
+// start's day while the months have it, then the day that the first month
+// without it rolls over to (31 January: 3 March, then the 3rd).
+QStringList CalendarEvents(uint32_t intervalCode, int64_t start);
 
 // A value as one word of a unit file's command line or setting: quoted, with
 // the characters systemd would read otherwise ('%', '$', '\', '"') escaped.
@@ -71,7 +93,8 @@ void SetSystemctlProgram(const QString &path);
 
 // Writes the units and the password file, and enables and starts the timer.
 // Returns 0, or the code of the failing step with what systemctl or the
-// system said in *detail; a failure leaves none of the files behind.
+// system said in *detail; a failure leaves none of the new files behind and
+// the schedule installed before (if any) as it was.
 uint32_t InstallSystemSchedule(const SystemSchedule &schedule, const std::string &password, QString *detail);
 // Stops and disables the timer and removes the files. 0 or a code, with
 // *detail.

@@ -211,6 +211,15 @@ inline constexpr uint32_t kNoneWithProgramClosed = 528;
 inline constexpr uint32_t kSystemScheduleText = 529;
 inline constexpr uint32_t kSystemScheduleTitle = 530;
 inline constexpr uint32_t kMsgSystemScheduleNotRemoved = 531;
+// The schedule's own result window and set-up.
+inline constexpr uint32_t kScheduleStopped = 550;
+inline constexpr uint32_t kRunsWithProgramClosed = 551;
+inline constexpr uint32_t kMsgSystemScheduleKept = 552;
+inline constexpr uint32_t kSystemScheduleLastRun = 553;
+inline constexpr uint32_t kSystemScheduleNoRunYet = 554;
+inline constexpr uint32_t kSystemScheduleNextRun = 555;
+inline constexpr uint32_t kSystemScheduleNextUnknown = 556;
+inline constexpr uint32_t kMsgRemoveSystemSchedule = 557;
 
 // The release of the device at a job's end.
 inline constexpr uint32_t kReleasingAccount = 400;

@@ -81,7 +81,7 @@ CAutoBackupDlg::CAutoBackupDlg(QWidget *parent) : QDialog(parent) {
 
     // Where the schedule runs: here, while the program stays open, or by
     // the system with the program closed.
-    auto *whileOpen = new QLabel(Text(ids::kOnlyWhileOpen), this);
+    auto *whileOpen = whileOpen_ = new QLabel(Text(ids::kOnlyWhileOpen), this);
     whileOpen->setObjectName(QStringLiteral("whileOpen"));
     whileOpen->setWordWrap(true);
     programClosed_ = new QCheckBox(Text(ids::kRunWithProgramClosed), this);
@@ -89,8 +89,18 @@ CAutoBackupDlg::CAutoBackupDlg(QWidget *parent) : QDialog(parent) {
     const bool available = !VtboxProgram().isEmpty() && !SystemctlProgram().isEmpty();
     programClosed_->setEnabled(available);
     if (!available) programClosed_->setToolTip(Text(ids::kNoSystemSchedule));
-    // vtbox refuses boxes the device lacks: the choice is the program's own.
-    connect(programClosed_, &QCheckBox::toggled, deletedGroup, &QWidget::setDisabled);
+    // vtbox refuses boxes the device lacks, so a run of the system's stops
+    // there: the choice shows that, and comes back when the box is cleared.
+    connect(programClosed_, &QCheckBox::toggled, this, [this, deletedGroup, whileOpen](bool closed) {
+        deletedGroup->setDisabled(closed);
+        if (closed) {
+            goOnChosen_ = goOn_->isChecked();
+            stop_->setChecked(true);
+        } else {
+            (goOnChosen_ ? goOn_ : stop_)->setChecked(true);
+        }
+        whileOpen->setText(Text(closed ? ids::kRunsWithProgramClosed : ids::kOnlyWhileOpen));
+    });
     existing_ = new QLabel(this);
     existing_->setObjectName(QStringLiteral("existing"));
     existing_->setWordWrap(true);

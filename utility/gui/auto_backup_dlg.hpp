@@ -39,6 +39,8 @@ public:
     QCheckBox *ProgramClosedBox() const { return programClosed_; }
     // The schedule handed to the system before, when there is one.
     QLabel *ExistingLabel() const { return existing_; }
+    // Where the schedule runs, as the box is ticked or not.
+    QLabel *WhereLabel() const { return whileOpen_; }
 
 private:
     void OnSet();
@@ -51,7 +53,9 @@ private:
     QPushButton *set_;
     QCheckBox *programClosed_;
     QLabel *existing_;
+    QLabel *whileOpen_;
     int64_t start_ = 0;
+    bool goOnChosen_ = true;  // the user's choice, while the system's run takes Stop
 };
 
 }  // namespace vtutil

@@ -20,6 +20,7 @@
 #include "log_path.hpp"
 #include "message_box.hpp"
 #include "progress_dlg.hpp"
+#include "result_dlg.hpp"
 #include "status_bar.hpp"
 #include "system_schedule.hpp"
 #include "target_path.hpp"
@@ -83,6 +84,13 @@ void AutomaticBackup::SetUp() {
         ShowMessage(&main_, Text(ids::kMsgNeedZipAndLogin), Text(ids::kCaptionAutomatic), QMessageBox::Critical);
         return;
     }
+    // The target as Start Backup checks it: a folder that is not there is
+    // made when the user says so, and then made again by a run that finds
+    // it gone.
+    uint32_t code = 0;
+    const bool folderMissing = ProbeFolder(FolderPart(Target()), &code) == FolderState::Missing;
+    JobRequest check;
+    if (!main_.BackupPage()->PrepareJob(false, &check)) return;
     CAutoBackupDlg setUp(&main_);
     if (setUp.exec() != QDialog::Accepted) return;
     if (setUp.RunWithProgramClosed()) {
@@ -95,6 +103,7 @@ void AutomaticBackup::SetUp() {
     state_.retryInterval = retry.interval;
     state_.retryCount = retry.count;
     state_.intervalCode = setUp.IntervalCode();
+    state_.makeFolder = folderMissing;
     state_.timeOfDay = QDateTime::fromSecsSinceEpoch(setUp.Start(), Qt::LocalTime).time();
     app_.automaticStart = setUp.Start();
     app_.continuePolicy = setUp.ContinuePolicy();
@@ -139,7 +148,8 @@ QString AutomaticBackup::SystemScheduleDescription(const std::vector<uint32_t> &
 }
 
 void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
-    if (const std::optional<QString> installed = InstalledSystemSchedule()) {
+    const std::optional<QString> installed = InstalledSystemSchedule();
+    if (installed) {
         if (ShowMessage(&main_, FormatText(Text(ids::kMsgReplaceSystemSchedule), *installed),
                         Text(ids::kCaptionAutomatic), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
                         QMessageBox::No) != QMessageBox::Yes)
@@ -159,20 +169,26 @@ void AutomaticBackup::HandToSystem(const CAutoBackupDlg &setUp) {
     schedule.start = setUp.Start();
     schedule.retryInterval = retry.interval;
     schedule.retryCount = retry.count;
-    schedule.logPath = UtilityLogPath();
+    schedule.logPath = SystemScheduleLogPath();
     schedule.description = SystemScheduleDescription(chosen, schedule.intervalCode, schedule.start);
     schedule.startedLabel = Text(ids::kLogStarted);
+    schedule.finishedLabel = Text(ids::kLogFinished);
+    schedule.failedLabel = Text(ids::kLogFailed);
     QString detail;
     {
         WaitCursor wait;
         if (InstallSystemSchedule(schedule, session_.Password(), &detail) != 0) {
-            ShowMessage(&main_, Text(ids::kMsgSystemScheduleFailed), Text(ids::kCaptionAutomatic),
-                        QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton, detail);
+            ShowMessage(&main_,
+                        installed ? FormatText(Text(ids::kMsgSystemScheduleKept), *installed)
+                                  : Text(ids::kMsgSystemScheduleFailed),
+                        Text(ids::kCaptionAutomatic), QMessageBox::Critical, QMessageBox::Ok, QMessageBox::NoButton,
+                        detail);
             return;
         }
     }
-    // Its log is the program's: the header now, each run's lines from vtbox.
-    UtilityLog log;
+    // Its own log, which the program's schedules leave alone: the header
+    // now, each run's few lines from the service.
+    UtilityLog log(schedule.logPath);
     log.Empty();
     log.OpenForAppend();
     ScheduleFacts facts;
@@ -259,10 +275,20 @@ bool AutomaticBackup::PrepareRun(JobRequest *request, uint32_t *failure) {
         return false;
     }
     main_.Status()->SetConnected(true);
+    const QString folder = FolderPart(Target());
+    uint32_t code = 0;
+    if (state_.makeFolder && ProbeFolder(folder, &code) == FolderState::Missing) CreateFolderLevels(folder);
     return page->PrepareJob(true, request, failure);
 }
 
 void AutomaticBackup::Run() {
+    // Busy from the first step: connecting waits in a loop of its own, in
+    // which the timer goes on beating.
+    state_.busy = true;
+    struct NotBusy {
+        ScheduleState &state;
+        ~NotBusy() { state.busy = false; }
+    } notBusy{state_};
     main_.DestroyResult();
     JobRequest request;
     uint32_t failure = 0;
@@ -291,7 +317,6 @@ void AutomaticBackup::Run() {
 
     const int64_t started = Now();
     JobOutcome outcome;
-    state_.busy = true;
     if (prepared) {
         request.target = archive.toStdString();
         const std::vector<uint32_t> boxes = request.boxes;
@@ -301,7 +326,6 @@ void AutomaticBackup::Run() {
         progress.DeleteJob();
         RecordJob(JobOperation::Backup, boxes, outcome, main_.DeviceText(), true);
     }
-    state_.busy = false;
 
     if (prepared && outcome.state != kJobFailed) {
         state_.retryPending = false;
@@ -312,6 +336,9 @@ void AutomaticBackup::Run() {
         log.Close();
         if (outcome.state == kJobFinished) state_.runCounter = number;
         Report(outcome.state, outcome.result, outcome.detail, app_.retryCounter, archive);
+        // The same facts as a backup made by hand.
+        if (outcome.state == kJobFinished && main_.ResultWindow())
+            main_.ResultWindow()->SetSummary(BackupSummary(outcome));
         app_.retryCounter = 0;
     } else {
         uint32_t code = prepared ? outcome.result : failure;
@@ -419,7 +446,7 @@ void AutomaticBackup::StopSchedule() {
         state_.busy = false;
         if (answer != QMessageBox::Yes) return;
         log.WriteAutoTrailer(kTrailerStopped, &state_.trailerWritten, Now(), app_.totalSizeKb);
-        main_.ShowResult(CResultDlg::kCancelled, 0);
+        main_.ShowResult(CResultDlg::kStopped, 0);
     } else {
         int kind = kTrailerFinished;
         if (state_.endReason == kEndFailed || state_.endReason == kEndStopped)

@@ -44,13 +44,13 @@ CResultDlg::CResultDlg(int kind, uint32_t result, const QString &details, QWidge
     setModal(false);
     setWindowIcon(icons::Application());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    const bool good = kind == kFinished || kind == kCancelled;
+    const bool good = kind == kFinished || kind == kCancelled || kind == kStopped;
     setWindowTitle(Text(good ? ids::kCaptionBackup : ids::kCaptionError));
 
     QStyle::StandardPixmap pixmap = QStyle::SP_MessageBoxCritical;
     if (kind == kFinished && result == 0)
         pixmap = QStyle::SP_MessageBoxInformation;
-    else if (kind == kCancelled || kind == kFinished)
+    else if (kind == kCancelled || kind == kStopped || kind == kFinished)
         pixmap = QStyle::SP_MessageBoxWarning;
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("icon"));
@@ -62,9 +62,16 @@ CResultDlg::CResultDlg(int kind, uint32_t result, const QString &details, QWidge
         firstId = ids::kBackupFinished;
     else if (kind == kCancelled)
         firstId = ids::kBackupCancelled;
+    else if (kind == kStopped)
+        firstId = ids::kScheduleStopped;
     first_ = new QLabel(Text(firstId), this);
     first_->setObjectName(QStringLiteral("first"));
     first_->setTextFormat(Qt::PlainText);
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("summary"));
+    summary_->setTextFormat(Qt::PlainText);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summary_->hide();
     second_ = new QLabel(SecondLineText(kind, result), this);
     second_->setObjectName(QStringLiteral("second"));
     second_->setTextFormat(Qt::PlainText);
@@ -98,14 +105,21 @@ CResultDlg::CResultDlg(int kind, uint32_t result, const QString &details, QWidge
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(15, 15, 15, 12);
     grid->setHorizontalSpacing(15);
-    grid->addWidget(icon, 0, 0, 2, 1);
+    grid->addWidget(icon, 0, 0, 3, 1);
     grid->addWidget(first_, 0, 1);
-    grid->addWidget(second_, 1, 1, Qt::AlignTop);
+    grid->addWidget(summary_, 1, 1);
+    grid->addWidget(second_, 2, 1, Qt::AlignTop);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(2, 1);
-    grid->addLayout(buttons, 3, 0, 1, 2);
-    if (details_) grid->addWidget(details_, 4, 0, 1, 2);
+    grid->setRowStretch(3, 1);
+    grid->addLayout(buttons, 4, 0, 1, 2);
+    if (details_) grid->addWidget(details_, 5, 0, 1, 2);
     setMinimumWidth(340);
+}
+
+void CResultDlg::SetSummary(const QString &summary) {
+    summary_->setText(summary);
+    summary_->setVisible(!summary.isEmpty());
+    adjustSize();
 }
 
 void CResultDlg::OnViewLog() { OpenLogFile(this); }

@@ -22,6 +22,7 @@ public:
         kRetriesUsedUp = 4,
         kRetryPlanned = 5,  // failed; the run will be tried again
         kBoxesDeleted = 6,  // chosen boxes were deleted; the schedule stopped
+        kStopped = 7,       // the user stopped the schedule
     };
     // details (FailureDetails) are behind Show Details; none: no such button.
     CResultDlg(int kind, uint32_t result, const QString &details = {}, QWidget *parent = nullptr);
@@ -30,6 +31,10 @@ public:
     uint32_t Result() const { return result_; }
     QLabel *FirstLine() const { return first_; }
     QLabel *SecondLine() const { return second_; }
+    // What a finished run did (file, size, boxes, documents, time), between
+    // the two lines; empty until given.
+    void SetSummary(const QString &summary);
+    QLabel *Summary() const { return summary_; }
     QPushButton *ViewLogButton() const { return viewLog_; }
     // Null when there are no details.
     QPushButton *DetailsButton() const { return detailsButton_; }
@@ -43,6 +48,7 @@ private:
     int kind_;
     uint32_t result_;
     QLabel *first_;
+    QLabel *summary_;
     QLabel *second_;
     QPushButton *viewLog_;
     QPushButton *detailsButton_ = nullptr;

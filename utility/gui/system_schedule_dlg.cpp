@@ -9,6 +9,7 @@
 #include "language.hpp"
 #include "message_box.hpp"
 #include "system_schedule.hpp"
+#include "text_format.hpp"
 #include "text_ids.hpp"
 #include "widget_marks.hpp"
 
@@ -27,6 +28,13 @@ CSystemScheduleDlg::CSystemScheduleDlg(QWidget *parent) : QDialog(parent) {
     description_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     MarkShowsData(description_);
 
+    runs_ = new QLabel(this);
+    runs_->setObjectName(QStringLiteral("runs"));
+    runs_->setTextFormat(Qt::PlainText);
+    runs_->setWordWrap(true);
+    runs_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    MarkShowsData(runs_);
+
     auto *buttons = new QDialogButtonBox(this);
     remove_ = buttons->addButton(Text(ids::kRemove), QDialogButtonBox::ActionRole);
     remove_->setObjectName(QStringLiteral("remove"));
@@ -39,6 +47,7 @@ CSystemScheduleDlg::CSystemScheduleDlg(QWidget *parent) : QDialog(parent) {
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(description_);
+    layout->addWidget(runs_);
     layout->addSpacing(8);
     layout->addWidget(buttons);
     setMinimumWidth(420);
@@ -49,9 +58,28 @@ void CSystemScheduleDlg::ShowInstalled() {
     const std::optional<QString> installed = InstalledSystemSchedule();
     description_->setText(installed ? *installed : Text(ids::kNoneWithProgramClosed));
     remove_->setEnabled(installed.has_value());
+    runs_->setVisible(installed.has_value());
+    if (!installed) return;
+    const LastRun last =
+        ReadLastRun(SystemScheduleLogPath(), Text(ids::kLogStarted), Text(ids::kLogFinished), Text(ids::kLogFailed));
+    QStringList lines;
+    if (last.when.isEmpty()) {
+        lines << Text(ids::kSystemScheduleNoRunYet);
+    } else {
+        // A run still under way has no outcome line yet.
+        lines << FormatValues(Text(ids::kSystemScheduleLastRun), {last.when, last.outcome});
+        if (!last.file.isEmpty()) lines << FormatValues(Text(ids::kSummaryFile), {last.file});
+    }
+    const QString next = SystemScheduleNextRun();
+    lines << (next.isEmpty() ? Text(ids::kSystemScheduleNextUnknown)
+                             : FormatValues(Text(ids::kSystemScheduleNextRun), {next}));
+    runs_->setText(lines.join(QLatin1Char('\n')));
 }
 
 void CSystemScheduleDlg::OnRemove() {
+    if (ShowMessage(this, Text(ids::kMsgRemoveSystemSchedule), Text(ids::kSystemScheduleTitle), QMessageBox::Question,
+                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
     QString detail;
     uint32_t rc;
     {

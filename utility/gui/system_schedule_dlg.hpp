@@ -1,6 +1,6 @@
 // The backup scheduled to run with the program closed (a systemd timer of
-// the user's, set up from the automatic backup dialog): what it does, and a
-// button that removes it.
+// the user's, set up from the automatic backup dialog): what it does, when it
+// ran last and runs next, and a button that removes it.
 #pragma once
 
 #include <QDialog>
@@ -16,6 +16,8 @@ public:
     explicit CSystemScheduleDlg(QWidget *parent = nullptr);
 
     QLabel *DescriptionLabel() const { return description_; }
+    // Its last run (time, outcome, file) and its next, from systemd.
+    QLabel *RunsLabel() const { return runs_; }
     QPushButton *RemoveButton() const { return remove_; }
 
 private:
@@ -23,6 +25,7 @@ private:
     void OnRemove();
 
     QLabel *description_;
+    QLabel *runs_;
     QPushButton *remove_;
 };
 
