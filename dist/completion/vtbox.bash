@@ -94,8 +94,8 @@ _vtbox() {
             fi
             return ;;
         boxes) options="$device $output" ;;
-        backup) options="$device $output --boxes --output --verify --replace-read-only" ;;
-        restore) options="$device $output --input --boxes --only --mode --dry-run" ;;
+        backup) options="$device $output --boxes --output --verify --replace-read-only --no-progress" ;;
+        restore) options="$device $output --input --boxes --only --mode --dry-run --no-progress" ;;
         info | verify) options="$output --input" ;;
         ls | find) options="$output" ;;
         diff) options="$device $output --boxes" ;;

@@ -244,21 +244,26 @@ private slots:
 
         // Shown, then removed, from its own window.
         QString runs;
-        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h, &runs](vtutil::CSystemScheduleDlg *dlg) {
+        // Remove asks first: No keeps it, Yes removes it. Each click goes
+        // through Later so that the question is answered by the next step.
+        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&runs](vtutil::CSystemScheduleDlg *dlg) {
             runs = dlg->RunsLabel()->text();
             QVERIFY(dlg->DescriptionLabel()->text().startsWith("[529]"));
-            // Remove asks first: No keeps it.
-            dlg->RemoveButton()->click();
+            vttest::Later([dlg] { dlg->RemoveButton()->click(); });
+        });
+        h.answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) { QCOMPARE(box->text(), QString("[557]")); });
+        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h](vtutil::CSystemScheduleDlg *dlg) {
             QVERIFY(!h.Unit(".timer").isEmpty());
-            dlg->RemoveButton()->click();
+            vttest::Later([dlg] { dlg->RemoveButton()->click(); });
+        });
+        h.answerer.AnswerMessage(QMessageBox::Yes);
+        h.answerer.OnDialog<vtutil::CSystemScheduleDlg>([&h](vtutil::CSystemScheduleDlg *dlg) {
             QCOMPARE(dlg->DescriptionLabel()->text(), QString("[528]"));
             QVERIFY(!dlg->RemoveButton()->isEnabled());
             QVERIFY(h.Unit(".timer").isEmpty());
             QVERIFY(!QFile::exists(vtutil::SchedulePasswordFile()));
             vttest::Later([dlg] { dlg->reject(); });
         });
-        h.answerer.AnswerMessage(QMessageBox::No, [](QMessageBox *box) { QCOMPARE(box->text(), QString("[557]")); });
-        h.answerer.AnswerMessage(QMessageBox::Yes);
         h.window.Action(CBackupRestoreDlg::Command::SystemSchedule)->trigger();
         QVERIFY(h.answerer.Done());
         QVERIFY(h.Calls().contains("--user disable --now vtbox-utility-backup.timer"));
