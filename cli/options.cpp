@@ -522,7 +522,6 @@ std::string HelpText(const std::string &command) {
         "  --json                 JSON on standard output (JSON lines for backup and restore);\n"
         "                         a run that stops before its result ends in the summary line\n"
         "  -q, --quiet            errors only\n"
-        "  --no-progress          backup, restore: the result and errors, no progress lines\n"
         "  -v, --verbose          the engine's diagnostic lines too\n";
     const std::string codes = std::string("Exit codes:\n") + ExitCodeTable();
     if (command == "boxes")
@@ -531,7 +530,7 @@ std::string HelpText(const std::string &command) {
                device + "\n" + output;
     if (command == "backup")
         return "vtbox [device options] backup --boxes 1,2,5|1-3,7|all -o|--output FILE [--verify] [--json]\n"
-               "      [--replace-read-only]\n"
+               "      [--replace-read-only] [--no-progress]\n"
                "  Backs the chosen boxes up into FILE (a zip file, mode 600). The device's panel\n"
                "  is locked and a temporary FTP account made for the job; both are undone when\n"
                "  it ends, also after a failure or Ctrl-C. With --verify the new file is read\n"
@@ -542,13 +541,14 @@ std::string HelpText(const std::string &command) {
                "  the file is complete without replacing any file (a job beside this one may\n"
                "  have taken it: then the next; the name printed is the one used). %% is a\n"
                "  percent sign:\n"
-               "  --output box-%Y%m%d-%H%M.zip    --output nightly_%N.zip\n\n" +
+               "  --output box-%Y%m%d-%H%M.zip    --output nightly_%N.zip\n"
+               "  --no-progress leaves the progress lines out: the result and errors stay.\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "restore")
         return "vtbox [device options] restore -i|--input FILE --boxes 1,2|1-3|all\n"
-               "      --mode replace|keep-both [--dry-run] [--json]\n"
+               "      --mode replace|keep-both [--dry-run] [--json] [--no-progress]\n"
                "vtbox [device options] restore -i|--input FILE --only PATH [--only PATH ...]\n"
-               "      --mode replace|keep-both [--dry-run] [--json]\n"
+               "      --mode replace|keep-both [--dry-run] [--json] [--no-progress]\n"
                "  Writes the chosen boxes of a backup file back into the device. replace deletes\n"
                "  the device's documents of the same name; keep-both renames the restored ones.\n"
                "  --only restores just a box, a folder or a document (repeat it for more), by the\n"
@@ -557,7 +557,8 @@ std::string HelpText(const std::string &command) {
                "  and folders and documents by name or number, as vtbox ls shows them:\n"
                "  --only \"3/Invoices/Scan 12\" or --only 3/F2/D17.\n"
                "  --dry-run (-n) shows what the restore would do, box by box, without locking or\n"
-               "  writing anything.\n\n" +
+               "  writing anything.\n"
+               "  --no-progress leaves the progress lines out: the result and errors stay.\n\n" +
                device + "\n" + output + "\n" + codes;
     if (command == "ls")
         return "vtbox ls FILE [BOX[/FOLDER]] [--json]\n"

@@ -368,9 +368,12 @@ private slots:
             vttest::Later([mode] { mode->accept(); });
         });
         if (offTheNetwork) {
+            // The restore holds a few documents in until the device is gone,
+            // however fast the machine runs it.
+            device.sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 12, 0, 60);
             answerer.Then([&](QWidget *modal) {
                 auto *progress = qobject_cast<vtutil::CProgressDlg *>(modal);
-                if (!progress || progress->DocumentsLine()->text().section(' ', 1, 1).toInt() < 3) return false;
+                if (!progress || progress->DocumentsLine()->text().section(' ', 1, 1).toInt() < 1) return false;
                 device.sim.device->Stop();
                 return true;
             });

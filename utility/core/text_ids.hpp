@@ -306,7 +306,17 @@ inline constexpr uint32_t kWaitEndSession = 655;
 // Browse.
 inline constexpr uint32_t kMenuRecentJobs = 700;
 inline constexpr uint32_t kRecentJobsTitle = 701;
-inline constexpr uint32_t kRecentWhenHeader = 702;  // to 711, a header per column
+// Recent jobs window: a header per column.
+inline constexpr uint32_t kRecentWhenHeader = 702;
+inline constexpr uint32_t kRecentJobHeader = 703;
+inline constexpr uint32_t kRecentDeviceHeader = 704;
+inline constexpr uint32_t kRecentBoxesHeader = 705;
+inline constexpr uint32_t kRecentFileHeader = 706;
+inline constexpr uint32_t kRecentSizeHeader = 707;
+inline constexpr uint32_t kRecentDocumentsHeader = 708;
+inline constexpr uint32_t kRecentOutcomeHeader = 709;
+inline constexpr uint32_t kRecentTimeTakenHeader = 710;
+inline constexpr uint32_t kRecentReasonHeader = 711;
 inline constexpr uint32_t kRecentBackupJob = 712;
 inline constexpr uint32_t kRecentRestoreJob = 713;
 inline constexpr uint32_t kRecentByHand = 714;

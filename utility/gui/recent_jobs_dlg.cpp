@@ -98,9 +98,12 @@ CRecentJobsDlg::CRecentJobsDlg(CBackupRestoreDlg &main) : QDialog(&main), main_(
     list_->setAllColumnsShowFocus(true);
     list_->setColumnCount(ColumnCount);
     // The outcome comes early, where it is seen without scrolling.
-    constexpr uint32_t kHeaders[ColumnCount] = {0, 1, 7, 2, 3, 4, 5, 6, 8, 9};
+    constexpr uint32_t kHeaders[ColumnCount] = {
+        ids::kRecentWhenHeader,      ids::kRecentJobHeader,   ids::kRecentOutcomeHeader, ids::kRecentDeviceHeader,
+        ids::kRecentBoxesHeader,     ids::kRecentFileHeader,  ids::kRecentSizeHeader,    ids::kRecentDocumentsHeader,
+        ids::kRecentTimeTakenHeader, ids::kRecentReasonHeader};
     QStringList headers;
-    for (uint32_t header : kHeaders) headers << Text(ids::kRecentWhenHeader + header);
+    for (uint32_t header : kHeaders) headers << Text(header);
     list_->setHeaderLabels(headers);
     layout->addWidget(list_);
     note_ = new QLabel(this);
