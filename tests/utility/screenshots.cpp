@@ -525,13 +525,16 @@ int main(int argc, char *argv[]) {
         });
         answerer.AnswerMessage(QMessageBox::Ok, [](QMessageBox *box) { Grab(box, "message-program-closed.png"); });
         window.Action(vtutil::CBackupRestoreDlg::Command::AutomaticBackup)->trigger();
+        // The question before Remove is answered by the step after, so the
+        // click goes through Later.
         answerer.OnDialog<vtutil::CSystemScheduleDlg>([](vtutil::CSystemScheduleDlg *dlg) {
             Grab(dlg, "system-schedule.png");
-            dlg->RemoveButton()->click();
-            vttest::Later([dlg] { dlg->reject(); });
+            vttest::Later([dlg] { dlg->RemoveButton()->click(); });
         });
         answerer.AnswerMessage(QMessageBox::Yes,
                                [](QMessageBox *box) { Grab(box, "message-remove-program-closed.png"); });
+        answerer.OnDialog<vtutil::CSystemScheduleDlg>(
+            [](vtutil::CSystemScheduleDlg *dlg) { vttest::Later([dlg] { dlg->reject(); }); });
         window.Action(vtutil::CBackupRestoreDlg::Command::SystemSchedule)->trigger();
         if (!answerer.Done())
             std::fprintf(stderr, "utility_screenshots: the schedule was not handed over as expected\n");
