@@ -276,7 +276,7 @@ TEST(VtboxBrowse, LsJsonIsReadByPython) {
 // whole listing, as they once did, costs some 15 MB more), and what they
 // write is all of it.
 TEST(VtboxBrowse, ListingsHoldOneBoxAtATime) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VTTEST_ADDRESS_SANITIZER)
     GTEST_SKIP() << "AddressSanitizer keeps freed memory aside, so peaks follow what was ever allocated";
 #endif
     vttest::SimOptions o;

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -296,12 +297,22 @@ private slots:
         const std::string target = device.sim.dir / "office.zip";
         w.Target()->setText(QString::fromStdString(target));
 
+        // Cancel is pressed once the engine's work has begun (the steps
+        // before it wait while the question is up); the first download is
+        // held until then.
+        device.sim.faults().FreezeInTransfer(devicesim::FreezeScope::Ftp, 1, 0, 0);
         vttest::ModalAnswerer answerer;
         answerer.LetStay<CProgressDlg>();
-        PressCancel(answerer);
+        answerer.Then([&](QWidget *modal) {
+            auto *progress = qobject_cast<CProgressDlg *>(modal);
+            if (!progress || progress->PhaseLine()->text() != Text(92)) return false;
+            vttest::Later([progress] { progress->CancelButton()->click(); });
+            return true;
+        });
         answerer.AnswerMessage(QMessageBox::Yes, [&](QMessageBox *) {
             // The engine goes on while the question is up; answer once it
             // has moved the finished file into place.
+            device.sim.faults().Thaw();
             QTRY_VERIFY_WITH_TIMEOUT(fs::exists(target), 20000);
         });
         answerer.AnswerMessage(QMessageBox::Ok);
@@ -346,12 +357,14 @@ private slots:
 
         // What the window shows from the confirmed cancel on.
         bool confirmed = false;
+        QPointer<QMessageBox> question;
         QStringList afterYes;
         QElapsedTimer sinceYes;
         QTimer sample;
         QObject::connect(&sample, &QTimer::timeout, [&] {
-            // Not while the question is still up.
-            if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) return;
+            // Not while the question is still there: a closed box's loop may
+            // still run a turn before the window goes on from its answer.
+            if (question || qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) return;
             for (QWidget *top : QApplication::topLevelWidgets()) {
                 auto *progress = qobject_cast<CProgressDlg *>(top);
                 if (!confirmed || !progress || !progress->isVisible()) continue;
@@ -372,7 +385,8 @@ private slots:
                 vttest::Later([progress] { progress->CancelButton()->click(); });
                 return true;
             });
-            answerer.AnswerMessage(QMessageBox::Yes, [&](QMessageBox *) {
+            answerer.AnswerMessage(QMessageBox::Yes, [&](QMessageBox *box) {
+                question = box;
                 confirmed = true;
                 sinceYes.start();
             });
