@@ -29,6 +29,7 @@
 #include "json_output.hpp"
 #include "json_reader.hpp"
 #include "left_job.hpp"
+#include "state_folder.hpp"
 
 extern char **environ;
 
@@ -302,7 +303,7 @@ class RunLock {
 public:
     bool Take(const Inventory &inventory, int *holder, std::string *error) {
         const std::string path = LockPath(inventory);
-        if (!MakePrivateFolders(path.substr(0, path.rfind('/')), error)) return false;
+        if (!vtjobs::MakePrivateFolders(path.substr(0, path.rfind('/')), error)) return false;
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             *error = "cannot open the run's lock file " + path + ": " + std::strerror(errno);

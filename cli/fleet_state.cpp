@@ -18,6 +18,7 @@
 #include <toml++/toml.h>
 
 #include "replace_file.hpp"
+#include "state_folder.hpp"
 #include "text_output.hpp"
 #include "vtplatform/local_file.hpp"
 #include "vtplatform/text.hpp"
@@ -180,20 +181,8 @@ double SavedSeconds(double seconds) { return std::isfinite(seconds) && seconds >
 
 }  // namespace
 
-std::string StateFolder() {
-    // systemd gives a list when a unit names several folders; the first is
-    // the unit's own. A relative value is no folder (as the XDG rules say).
-    if (const char *dir = std::getenv("STATE_DIRECTORY"); dir && *dir == '/') {
-        const std::string list(dir);
-        return list.substr(0, list.find(':'));
-    }
-    if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state == '/') return std::string(state) + "/vtbox";
-    if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/vtbox";
-    return {};
-}
-
 std::string StatePath(const Inventory &inventory) {
-    const std::string folder = StateFolder();
+    const std::string folder = vtjobs::StateFolder();
     if (folder.empty()) return {};
     std::string stem = std::filesystem::path(inventory.path).stem().string();
     stem.resize(vt::Utf8PrefixLength(stem, kMaxStemBytes));
@@ -205,18 +194,6 @@ std::string StatePath(const Inventory &inventory) {
 std::string LockPath(const Inventory &inventory) {
     const std::string state = StatePath(inventory);
     return state.substr(0, state.size() - std::strlen(".state")) + ".lock";
-}
-
-bool MakePrivateFolders(const std::string &path, std::string *error) {
-    for (size_t at = 1;; ++at) {
-        at = path.find('/', at);
-        const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            *error = part + ": could not make the folder: " + std::strerror(errno);
-            return false;
-        }
-        if (at == std::string::npos) return true;
-    }
 }
 
 FleetState LoadState(const Inventory &inventory, std::string *problem) {
@@ -333,7 +310,7 @@ bool SaveState(const Inventory &inventory, const FleetState &state, std::string 
         *error = "no state folder (none of STATE_DIRECTORY, XDG_STATE_HOME and HOME is set)";
         return false;
     }
-    if (!MakePrivateFolders(path.substr(0, path.rfind('/')), error)) return false;
+    if (!vtjobs::MakePrivateFolders(path.substr(0, path.rfind('/')), error)) return false;
     toml::table root;
     root.insert("format", kStateFormat);
     root.insert("inventory", Utf8(inventory.path));

@@ -50,19 +50,11 @@ struct FleetState {
     RunRecord run;
 };
 
-// The state folder: $STATE_DIRECTORY (systemd's StateDirectory=) when set,
-// else $XDG_STATE_HOME/vtbox, else ~/.local/state/vtbox.
-std::string StateFolder();
-
 // The inventory's state file: STATE/fleet/<stem>-<8 hex of its path>.state.
 std::string StatePath(const Inventory &inventory);
 
 // The inventory's lock file beside it (STEM-XXXXXXXX.lock): one run at a time.
 std::string LockPath(const Inventory &inventory);
-
-// Makes the folder and those above it that are missing, mode 0700. False
-// with the reason.
-bool MakePrivateFolders(const std::string &path, std::string *error);
 
 // Reads the state file. A missing file is an empty state. A file that is
 // damaged, too large or written for another inventory is not read: *problem

@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 
+#include "state_folder.hpp"
 #include "vtplatform/local_file.hpp"
 #include "vtplatform/text.hpp"
 
@@ -40,27 +41,6 @@ struct Words {
     const char *program[3] = {"vtbox", "utility", "utility-schedule"};
 };
 constexpr Words kWords;
-
-std::string StateFolder() {
-    // As vtbox's state file: systemd gives a list when a unit names several
-    // folders, the first being the unit's own; a relative value is no
-    // folder (as the XDG rules say).
-    if (const char *dir = std::getenv("STATE_DIRECTORY"); dir && *dir == '/') {
-        const std::string list(dir);
-        return list.substr(0, list.find(':'));
-    }
-    if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state == '/') return std::string(state) + "/vtbox";
-    if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/vtbox";
-    return {};
-}
-
-bool MakeFolders(const std::string &path) {
-    for (size_t at = 1; (at = path.find('/', at)) != std::string::npos; ++at) {
-        std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
-}
 
 std::string Cut(const std::string &text, size_t max) { return text.substr(0, vt::Utf8PrefixLength(text, max)); }
 
@@ -295,7 +275,7 @@ std::string JobHistoryPath() {
 bool AppendJobHistory(const HistoryEntry &entry, std::string *error) {
     const std::string folder = StateFolder();
     if (folder.empty()) return Fail(error, "no state folder (none of STATE_DIRECTORY, XDG_STATE_HOME and HOME is set)");
-    if (!MakeFolders(folder)) return Fail(error, folder + ": could not make the folder: " + std::strerror(errno));
+    if (!MakePrivateFolders(folder, error)) return false;
     const std::string path = folder + "/history";
     HistoryLock lock(path + ".lock");
     if (!lock.held()) return Fail(error, path + ".lock: another program holds the history, or it cannot be locked");

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "state_folder.hpp"
 #include "vtplatform/local_file.hpp"
 
 namespace vtjobs {
@@ -29,16 +30,8 @@ constexpr size_t kMaxRecordBytes = 128;
 constexpr unsigned long long kMaxPid = 4194304;
 
 std::string Folder() {
-    // Under a systemd service with StateDirectory= (the fleet's), the job
-    // records live in that folder, where the next run looks for them; the
-    // first path is ours when the unit names several.
-    if (const char *service = std::getenv("STATE_DIRECTORY"); service && *service) {
-        std::string first(service);
-        return first.substr(0, first.find(':')) + "/jobs";
-    }
-    if (const char *state = std::getenv("XDG_STATE_HOME"); state && *state) return std::string(state) + "/vtbox/jobs";
-    if (const char *home = std::getenv("HOME"); home && *home) return std::string(home) + "/.local/state/vtbox/jobs";
-    return {};
+    const std::string state = StateFolder();
+    return state.empty() ? state : state + "/jobs";
 }
 
 std::string PathFor(const std::string &host, uint32_t port) {
@@ -47,14 +40,6 @@ std::string PathFor(const std::string &host, uint32_t port) {
     std::string name;
     for (char c : host) name += (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') ? c : '_';
     return folder + "/" + name + "_" + std::to_string(port);
-}
-
-bool MakeFolders(const std::string &path) {
-    for (size_t at = 1; (at = path.find('/', at)) != std::string::npos; ++at) {
-        std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
 bool ParseNumber(const std::string &text, unsigned long long *value) {
@@ -75,7 +60,7 @@ bool RecordableLogin(const std::string &login) {
 
 bool WriteJobRecord(const std::string &host, uint32_t port, const JobRecord &r) {
     std::string path = PathFor(host, port);
-    if (path.empty() || !MakeFolders(Folder())) return false;
+    if (path.empty() || !MakePrivateFolders(Folder())) return false;
     std::string part = path + ".part";
     // Made new: a .part that a killed writer left, or a link planted there,
     // is removed (the link itself, not what it points to) and never written
