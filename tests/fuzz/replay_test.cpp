@@ -11,8 +11,8 @@ namespace {
 namespace fs = std::filesystem;
 
 const char *const kTargets[] = {
-    "xmlreply", "ftp_listing", "zip_reader",  "record_file", "description",         "registry",
-    "sim_http", "sim_ftp",     "element_map", "plain_text",  "conversion_settings", "json_line"};
+    "xmlreply", "ftp_listing", "zip_reader", "record_file",         "description", "registry",   "sim_http",
+    "sim_ftp",  "element_map", "plain_text", "conversion_settings", "json_line",   "job_history"};
 
 class Corpus : public ::testing::TestWithParam<const char *> {};
 

@@ -265,6 +265,21 @@ def json_line():
     put("json_line", "two-values", '{"a":1} {"b":2}')
 
 
+def job_history():
+    # A history as written (escapes, counts not known, a later version's field), and lines the
+    # reader passes over: a box 0, a number too long, a bad escape, a line without its end.
+    head = "# vtbox job history: one job a line, oldest first\n"
+    put("job_history", "written", head +
+        "1765000000\tbackup\tdone\tvtbox\toffice (10.0.0.7)\t1,2,3\t/b/office.zip\t4096\t12\t3.5\t\n"
+        "1765000100\trestore\tfailed\tutility\ta\\tb\\x01\t7\t/b/x\\ny.zip\t-\t-\t0.0\tno reply\textra\n"
+        "1765000200\tbackup\tnot-released\tutility-schedule\t\t\t\t-\t0\t10.0\tlocked\n")
+    put("job_history", "passed-over", head +
+        "1765000000\tbackup\tdone\tvtbox\td\t0\tf\t1\t1\t1.0\t\n"
+        "1765000000\tbackup\tdone\tvtbox\td\t1\tf\t1234567890123456789\t1\t1.0\t\n"
+        "1765000000\tbackup\tdone\tvtbox\td\\q\t1\tf\t1\t1\t1.0\t\n"
+        "1765000000\tbackup\tdone\tvtbox\td\t1\tf\t1\t1\t1.0\tcut")
+
+
 for make in (xmlreply, ftp_listing, zip_reader, record_file, description, registry, sim_http, sim_ftp,
-             element_map, plain_text, conversion_settings, json_line):
+             element_map, plain_text, conversion_settings, json_line, job_history):
     make()
