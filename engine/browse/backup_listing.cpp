@@ -23,7 +23,7 @@ class RecordsFilter : public BoxEntryFilter {
 public:
     RecordsFilter(uint32_t box, size_t budget, ListedBox *listed) : box_(box), budget_(budget), listed_(listed) {}
 
-    void Examine(const std::vector<DirectoryEntry> &entries) override {
+    void Examine(const DirectoryList &entries) override {
         // The box's map is dropped once the listing's skeleton is made of it.
         const BoxContents contents = MapBoxContents(entries, false);
         const size_t entriesOfBox = 1 + contents.folders.size() + contents.documents.size();

@@ -26,12 +26,12 @@ std::vector<std::string> EntryParts(const DirectoryEntry &entry) {
     return parts;
 }
 
-BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool withFiles) {
+BoxContents MapBoxContents(const DirectoryList &entries, bool withFiles) {
     BoxContents box;
     auto addFile = [&](DocumentEntries &d, const std::vector<std::string> &p, const DirectoryEntry &e) {
-        if (withFiles) d.files.push_back({p.back(), Joined(p), e.record.uncompressedSize});
+        if (withFiles) d.files.push_back({p.back(), Joined(p), e.uncompressedSize});
         ++d.fileCount;
-        d.bytes += e.record.uncompressedSize;
+        d.bytes += e.uncompressedSize;
     };
     for (size_t i = 0; i < entries.size(); ++i) {
         const DirectoryEntry &e = entries[i];

@@ -51,7 +51,7 @@ struct BoxContents {
 // and inner folders) are passed over. Without withFiles a document's files
 // are counted and measured but not named (a listing needs no more, and a
 // full box names some 100,000 files).
-BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool withFiles = true);
+BoxContents MapBoxContents(const DirectoryList &entries, bool withFiles = true);
 
 // The parts of an entry's name as SplitSafeEntryName gives them, for an
 // entry of a checked list (the reader refused every name it would not split).
