@@ -44,10 +44,10 @@ BoxContents MapBoxContents(const DirectoryList &entries, bool withFiles) {
         int n, f;
         if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
             DocumentEntries &d = box.documents[{0, static_cast<uint32_t>(n)}];
-            d.record = Joined(p);
+            if (withFiles) d.record = Joined(p);
             d.recordIndex = i;
         } else if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'F')) > 0) {
-            box.folders[static_cast<uint32_t>(n)] = Joined(p);
+            if (withFiles) box.folders[static_cast<uint32_t>(n)] = Joined(p);
             box.folderRecords[static_cast<uint32_t>(n)] = i;
         } else if (p.size() == 4 && (n = FolderNumber(p[2], 'D')) > 0) {
             if (IsStatusFileName(name)) continue;
@@ -56,7 +56,7 @@ BoxContents MapBoxContents(const DirectoryList &entries, bool withFiles) {
             const uint32_t folder = static_cast<uint32_t>(f);
             if (p.size() == 4 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
                 DocumentEntries &d = box.documents[{folder, static_cast<uint32_t>(n)}];
-                d.record = Joined(p);
+                if (withFiles) d.record = Joined(p);
                 d.recordIndex = i;
             } else if (p.size() == 5 && (n = FolderNumber(p[3], 'D')) > 0 && !IsStatusFileName(name)) {
                 addFile(box.documents[{folder, static_cast<uint32_t>(n)}], p, e);
