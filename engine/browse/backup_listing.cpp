@@ -23,10 +23,11 @@ class RecordsFilter : public BoxEntryFilter {
 public:
     RecordsFilter(uint32_t box, size_t budget, ListedBox *listed) : box_(box), budget_(budget), listed_(listed) {}
 
-    void Examine(const std::vector<DirectoryEntry> &entries) override {
-        // The box's map is dropped once the listing's skeleton is made of it.
-        const BoxContents contents = MapBoxContents(entries, false);
-        const size_t entriesOfBox = 1 + contents.folders.size() + contents.documents.size();
+    void Examine(const DirectoryList &entries) override {
+        // The box's map is dropped as the listing's skeleton is made of it,
+        // a document at a time, so that the two are never held whole at once.
+        BoxContents contents = MapBoxContents(entries, false);
+        const size_t entriesOfBox = 1 + contents.folderRecords.size() + contents.documents.size();
         if (entriesOfBox > budget_)
             Raise(vt::Code::MORE_DATA,
                   vt::Format("box %03u holds %zu folders and documents, more than a listing takes (%u in all); "
@@ -35,13 +36,14 @@ public:
         targets_.reserve(entriesOfBox);
         for (const auto &[number, index] : contents.folderRecords) {
             listed_->folders[number];
-            targets_.push_back({index, {true, {number, 0}}});
+            targets_.push_back({static_cast<uint32_t>(index), {true, {number, 0}}});
         }
-        for (const auto &[key, document] : contents.documents) {
-            ListedDocument &d = listed_->documents[key];
-            d.bytes = document.bytes;
-            d.files = document.fileCount;
-            targets_.push_back({document.recordIndex, {false, key}});
+        while (!contents.documents.empty()) {
+            const auto node = contents.documents.extract(contents.documents.begin());
+            ListedDocument &d = listed_->documents[node.key()];
+            d.bytes = node.mapped().bytes;
+            d.files = node.mapped().fileCount;
+            targets_.push_back({static_cast<uint32_t>(node.mapped().recordIndex), {false, node.key()}});
         }
         // The entries are read in their order: so are the records taken.
         std::sort(targets_.begin(), targets_.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -75,8 +77,9 @@ private:
     uint32_t box_;
     size_t budget_;
     ListedBox *listed_;
-    std::vector<std::pair<size_t, Target>> targets_;  // by the record's place in the list of entries
-    size_t next_ = 0;                                 // the next record to take
+    // By the record's place in the list of entries (at most kMaxArchiveEntries).
+    std::vector<std::pair<uint32_t, Target>> targets_;
+    size_t next_ = 0;  // the next record to take
 };
 
 }  // namespace

@@ -26,12 +26,12 @@ std::vector<std::string> EntryParts(const DirectoryEntry &entry) {
     return parts;
 }
 
-BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool withFiles) {
+BoxContents MapBoxContents(const DirectoryList &entries, bool withFiles) {
     BoxContents box;
     auto addFile = [&](DocumentEntries &d, const std::vector<std::string> &p, const DirectoryEntry &e) {
-        if (withFiles) d.files.push_back({p.back(), Joined(p), e.record.uncompressedSize});
+        if (withFiles) d.files.push_back({p.back(), Joined(p), e.uncompressedSize});
         ++d.fileCount;
-        d.bytes += e.record.uncompressedSize;
+        d.bytes += e.uncompressedSize;
     };
     for (size_t i = 0; i < entries.size(); ++i) {
         const DirectoryEntry &e = entries[i];
@@ -44,10 +44,10 @@ BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool with
         int n, f;
         if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
             DocumentEntries &d = box.documents[{0, static_cast<uint32_t>(n)}];
-            d.record = Joined(p);
+            if (withFiles) d.record = Joined(p);
             d.recordIndex = i;
         } else if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'F')) > 0) {
-            box.folders[static_cast<uint32_t>(n)] = Joined(p);
+            if (withFiles) box.folders[static_cast<uint32_t>(n)] = Joined(p);
             box.folderRecords[static_cast<uint32_t>(n)] = i;
         } else if (p.size() == 4 && (n = FolderNumber(p[2], 'D')) > 0) {
             if (IsStatusFileName(name)) continue;
@@ -56,7 +56,7 @@ BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool with
             const uint32_t folder = static_cast<uint32_t>(f);
             if (p.size() == 4 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
                 DocumentEntries &d = box.documents[{folder, static_cast<uint32_t>(n)}];
-                d.record = Joined(p);
+                if (withFiles) d.record = Joined(p);
                 d.recordIndex = i;
             } else if (p.size() == 5 && (n = FolderNumber(p[3], 'D')) > 0 && !IsStatusFileName(name)) {
                 addFile(box.documents[{folder, static_cast<uint32_t>(n)}], p, e);

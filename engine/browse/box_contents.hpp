@@ -49,9 +49,10 @@ struct BoxContents {
 // Maps a box archive's checked entries (names split by SplitSafeEntryName).
 // Entries that are no part of a folder or document (status files, the box
 // and inner folders) are passed over. Without withFiles a document's files
-// are counted and measured but not named (a listing needs no more, and a
-// full box names some 100,000 files).
-BoxContents MapBoxContents(const std::vector<DirectoryEntry> &entries, bool withFiles = true);
+// are counted and measured but not named, and records are known by their
+// place alone (folderRecords, recordIndex; folders stays empty): a listing
+// needs no more, and a full box names some 100,000 files and 40,000 records.
+BoxContents MapBoxContents(const DirectoryList &entries, bool withFiles = true);
 
 // The parts of an entry's name as SplitSafeEntryName gives them, for an
 // entry of a checked list (the reader refused every name it would not split).

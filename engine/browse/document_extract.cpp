@@ -57,7 +57,7 @@ void CheckCancel(HANDLE cancel) {
 class CancellableFilter : public BoxEntryFilter {
 public:
     CancellableFilter(BoxEntryFilter &inner, HANDLE cancel) : inner_(inner), cancel_(cancel) {}
-    void Examine(const std::vector<DirectoryEntry> &entries) override {
+    void Examine(const DirectoryList &entries) override {
         CheckCancel(cancel_);
         inner_.Examine(entries);
     }

@@ -68,7 +68,7 @@ Selection Selection::FromItems(const VTBACKUPITEM *items, uint32_t count) {
     return s;
 }
 
-void SelectionFilter::Examine(const std::vector<DirectoryEntry> &entries) {
+void SelectionFilter::Examine(const DirectoryList &entries) {
     contents_ = MapBoxContents(entries);
     for (uint32_t f : chosen_.folders)
         if (!contents_.folders.count(f))

@@ -59,7 +59,7 @@ private:
 class SelectionFilter : public BoxEntryFilter {
 public:
     SelectionFilter(uint32_t box, const BoxSelection &chosen) : box_(box), chosen_(chosen) {}
-    void Examine(const std::vector<DirectoryEntry> &entries) override;
+    void Examine(const DirectoryList &entries) override;
     bool Keep(const std::vector<std::string> &parts, bool isFolder) const override;
     // What the archive holds, as Examine mapped it.
     const BoxContents &contents() const { return contents_; }

@@ -112,10 +112,10 @@ void ArchiveConversion::CheckSource() {
     for (const DirectoryEntry &e : zip.entries()) {
         if (!e.isFolder && !description && vt::EqualsIgnoreCase(e.name, kArchiveDescriptionName))
             description = true;
-        else if (!e.isFolder && DocumentArchiveNumber(e.name) != 0)
+        else if (!e.isFolder && DocumentArchiveNumber(std::string(e.name)) != 0)
             ++documents;
         else
-            RefuseEntry(request_.source, e.name, "a document archive");
+            RefuseEntry(request_.source, std::string(e.name), "a document archive");
     }
     VTBACKUPINFO info{};
     uint32_t counted = 0;
@@ -149,7 +149,7 @@ void ArchiveConversion::ConvertDocument(const std::string &archiveName) {
                 parts.size() == 1 && !e.isFolder && vt::EqualsIgnoreCase(parts[0], own + kRecordExtension);
             const bool inFolder = !parts.empty() && vt::EqualsIgnoreCase(parts[0], own) &&
                                   (parts.size() == 1 ? e.isFolder : parts.size() == 2 && !e.isFolder);
-            if (!record && !inFolder) RefuseEntry(archiveName, e.name, "the document " + own);
+            if (!record && !inFolder) RefuseEntry(archiveName, std::string(e.name), "the document " + own);
         }
         document.Close();
     }

@@ -522,6 +522,24 @@ VTBOX_API HGLOBAL vtBoxPlanRestoreSelection(VTMFPSESSION *session, const char *p
                                             const char *backup_file, uint32_t item_count, const VTBACKUPITEM *items,
                                             uint32_t mode, uint32_t *count, VTRESTOREPLAN **plan);
 
+/* Called by vtBoxPlanRestoreEach with each line of the plan in turn (valid
+ * for the call only) and the caller's context; nonzero ends the plan. */
+typedef uint32_t (*VTPLANITEMPROC)(const VTRESTOREPLAN *item, void *context);
+
+/* Works out what vtBoxRestore would do with the chosen boxes (item_count 0)
+ * or vtBoxRestoreSelection with the chosen items (item_count above 0; the
+ * boxes are then not looked at), with the same checks and the same lines in
+ * the same order as vtBoxPlanRestore and vtBoxPlanRestoreSelection, but
+ * hands each line to item_proc as it is worked out instead of keeping the
+ * plan: a box at a time is held, whatever the file holds. A file refused as
+ * a whole fails before any line is handed out; a damaged box fails when it
+ * is reached, after the lines of the boxes before it. Returns 0, or the code
+ * (also the last error): VTBOX_E_CANCELLED when item_proc ended it. */
+VTBOX_API uint32_t vtBoxPlanRestoreEach(VTMFPSESSION *session, const char *password, const char *work_folder,
+                                        const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
+                                        uint32_t item_count, const VTBACKUPITEM *items, uint32_t mode,
+                                        VTPLANITEMPROC item_proc, void *context);
+
 /* ---- whole-store packing ---------------------------------------------------- */
 
 /* Packs a local copy of the store (store_root/BOX, consumed on the way) into

@@ -134,7 +134,8 @@ bool CheckNames(const std::vector<DirectoryEntry> &entries, std::string *problem
             std::lower_bound(order.begin() + static_cast<std::ptrdiff_t>(k) + 1, order.end(), folder,
                              [&](size_t e, const std::string &key) { return FoldedLess(PathOf(entries[e]), key); });
         if (it != order.end() && FoldedStartsWith(PathOf(entries[*it]), folder))
-            return Refuse(problem, file.name + " is a file, and " + entries[*it].name + " lies in it");
+            return Refuse(problem,
+                          std::string(file.name) + " is a file, and " + std::string(entries[*it].name) + " lies in it");
     }
     return true;
 }
@@ -144,16 +145,16 @@ bool CheckNames(const std::vector<DirectoryEntry> &entries, std::string *problem
 bool CheckRegions(const std::vector<DirectoryEntry> &entries, std::string *problem) {
     std::vector<size_t> order(entries.size());
     std::iota(order.begin(), order.end(), size_t{0});
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return entries[a].record.localHeaderOffset < entries[b].record.localHeaderOffset;
-    });
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return entries[a].localHeaderOffset < entries[b].localHeaderOffset; });
     for (size_t k = 0; k < order.size(); ++k) {
         const DirectoryEntry &e = entries[order[k]];
-        const uint64_t end = e.dataOffset + e.record.compressedSize;  // checked to lie in the file
+        const uint64_t end = e.dataOffset() + e.compressedSize;  // checked to lie in the file
         if (k + 1 < order.size()) {
             const DirectoryEntry &next = entries[order[k + 1]];
-            if (end > next.record.localHeaderOffset)
-                return Refuse(problem, "the data of " + e.name + " and of " + next.name + " overlap");
+            if (end > next.localHeaderOffset)
+                return Refuse(problem,
+                              "the data of " + std::string(e.name) + " and of " + std::string(next.name) + " overlap");
         }
     }
     return true;
@@ -220,9 +221,9 @@ bool ReadCentralRecord(int fd, uint64_t centralPos, CentralRecord *record) {
     return true;
 }
 
-bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t count,
-                   std::vector<DirectoryEntry> *entries, std::string *problem) {
-    entries->clear();
+bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t count, DirectoryList *list,
+                   std::string *problem) {
+    list->clear();
     problem->clear();
     if (count > kMaxArchiveEntries)
         return Refuse(problem, vt::Format("the archive lists %llu entries; at most %llu are read",
@@ -232,42 +233,64 @@ bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t co
     if (count > (fileSize - firstCentral) / kCentralSize)
         return Refuse(problem, vt::Format("the archive lists %llu entries, more than the file can hold",
                                           static_cast<unsigned long long>(count)));
-    entries->reserve(static_cast<size_t>(count));
+    std::vector<DirectoryEntry> &entries = list->entries_;
+    std::vector<char> &names = list->names_;
+    entries.reserve(static_cast<size_t>(count));
+    // Where each name begins in names, until the block has stopped growing
+    // and the entries can view it.
+    std::vector<size_t> nameAt;
+    nameAt.reserve(static_cast<size_t>(count));
     uint64_t pos = firstCentral;
+    CentralRecord r;
+    std::vector<std::string> parts;
     for (uint64_t i = 0; i < count; ++i) {
-        DirectoryEntry e;
-        if (!ReadCentralRecord(fd, pos, &e.record))
+        if (!ReadCentralRecord(fd, pos, &r))
             return Refuse(problem, vt::Format("the list of entries is damaged at its entry %llu",
                                               static_cast<unsigned long long>(i + 1)));
-        pos += e.record.recordSize;
-        e.name = NormalizeEntryName(e.record.name);
-        // The stored spelling is kept once, as e.name: a box filled to the
-        // device's limits lists some 250,000 entries, and every byte an
-        // entry keeps counts that many times.
-        std::string().swap(e.record.name);
-        e.isFolder =
-            (e.record.externalAttributes & vt::kAttrDirectory) != 0 || (!e.name.empty() && e.name.back() == '\\');
-        std::vector<std::string> parts;
-        if (!SplitSafeEntryName(e.name, &parts))
-            return Refuse(problem, "the name \"" + e.name + "\" leads out of its folder");
+        pos += r.recordSize;
+        const std::string name = NormalizeEntryName(r.name);
+        const bool isFolder =
+            (r.externalAttributes & vt::kAttrDirectory) != 0 || (!name.empty() && name.back() == '\\');
+        if (!SplitSafeEntryName(name, &parts))
+            return Refuse(problem, "the name \"" + name + "\" leads out of its folder");
         // One spelling for a path: "a\\.\\b" or "a\\\\b" would unpack onto "a\\b".
-        if (!IsPlainPath(e.name, parts)) return Refuse(problem, "the name \"" + e.name + "\" is no plain path");
+        if (!IsPlainPath(name, parts)) return Refuse(problem, "the name \"" + name + "\" is no plain path");
 
         // The local header, and where the data behind it begins.
-        const uint64_t local = e.record.localHeaderOffset;
+        const uint64_t local = r.localHeaderOffset;
         unsigned char head[kLocalSize];
         if (local >= firstCentral || kLocalSize > firstCentral - local)
-            return Refuse(problem, "the header of " + e.name + " lies outside the file's entries");
+            return Refuse(problem, "the header of " + name + " lies outside the file's entries");
         if (!ReadExactly(fd, head, sizeof head, local) || Le32(head) != kLocalSignature)
-            return Refuse(problem, "the header of " + e.name + " is damaged");
-        e.dataOffset = local + kLocalSize + Le16(head + 26) + Le16(head + 28);
-        if (e.dataOffset > firstCentral || e.record.compressedSize > firstCentral - e.dataOffset)
-            return Refuse(problem, "the data of " + e.name + " lies outside the file's entries");
-        entries->push_back(std::move(e));
+            return Refuse(problem, "the header of " + name + " is damaged");
+        const uint64_t dataOffset = local + kLocalSize + Le16(head + 26) + Le16(head + 28);
+        if (dataOffset > firstCentral || r.compressedSize > firstCentral - dataOffset)
+            return Refuse(problem, "the data of " + name + " lies outside the file's entries");
+
+        DirectoryEntry e;
+        e.localHeaderOffset = local;
+        e.headerSize = static_cast<uint32_t>(dataOffset - local);
+        e.compressedSize = r.compressedSize;
+        e.uncompressedSize = r.uncompressedSize;
+        e.crc = r.crc;
+        e.dosDateTime = r.dosDateTime;
+        e.externalAttributes = r.externalAttributes;
+        e.flags = r.flags;
+        e.method = r.method;
+        e.commentSize = static_cast<uint16_t>(r.comment.size());  // read by a 16-bit length
+        e.isFolder = isFolder;
+        nameAt.push_back(names.size());
+        names.insert(names.end(), name.begin(), name.end());
+        names.insert(names.end(), r.comment.begin(), r.comment.end());
+        entries.push_back(e);
+        // The views are made below; the size is kept in the meantime.
+        entries.back().name = std::string_view(names.data(), name.size());
     }
+    for (size_t i = 0; i < entries.size(); ++i)
+        entries[i].name = std::string_view(names.data() + nameAt[i], entries[i].name.size());
     if (pos > fileSize || fileSize - pos < kEndRecordSize)
         return Refuse(problem, "the list of entries runs past the end of the file");
-    return CheckRegions(*entries, problem) && CheckNames(*entries, problem);
+    return CheckRegions(entries, problem) && CheckNames(entries, problem);
 }
 
 bool CopyEntryData(int fd, const DirectoryEntry &entry, int outFd) {
@@ -276,7 +299,7 @@ bool CopyEntryData(int fd, const DirectoryEntry &entry, int outFd) {
 }
 
 bool ReadEntryData(int fd, const DirectoryEntry &entry, const EntryDataSink &sink) {
-    const CentralRecord &record = entry.record;
+    const DirectoryEntry &record = entry;
     if (record.method != 0 && record.method != Z_DEFLATED) {
         SetLastError(vt::code(vt::Code::NOT_SUPPORTED));
         return false;
@@ -284,7 +307,7 @@ bool ReadEntryData(int fd, const DirectoryEntry &entry, const EntryDataSink &sin
     // An empty file some writers keep as a deflated entry without bytes.
     if (record.compressedSize == 0 && record.uncompressedSize == 0 && record.crc == 0) return true;
     std::vector<unsigned char> in(kBlockSize), out(kBlockSize);
-    uint64_t at = entry.dataOffset, left = record.compressedSize, produced = 0;
+    uint64_t at = entry.dataOffset(), left = record.compressedSize, produced = 0;
     uLong crc = crc32(0L, Z_NULL, 0);
     Inflater inflater;
     if (record.method == Z_DEFLATED && !inflater.ready) {

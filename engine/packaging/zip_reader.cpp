@@ -142,18 +142,16 @@ bool ZipReader::CurrentInfo(ZipEntryInfo *out) {
     if (!IsOpen()) return Fail(vt::Code::INVALID_HANDLE);
     if (current_ >= entries_.size()) return Fail(vt::Code::NO_MORE_FILES);
     const DirectoryEntry &e = entries_[current_];
-    const CentralRecord &r = e.record;
+    const DirectoryEntry &r = e;
     out->name = e.name;
-    out->comment.assign(r.comment, 0, vt::Utf8PrefixLength(r.comment, kMaxComment));
-    out->versionMadeBy = r.versionMadeBy;
-    out->versionNeeded = r.versionNeeded;
+    const std::string_view comment = e.comment();
+    out->comment.assign(comment.substr(0, vt::Utf8PrefixLength(comment, kMaxComment)));
     out->flags = r.flags;
     out->method = r.method;
     out->dosDateTime = r.dosDateTime;
     out->crc = r.crc;
     out->compressedSize = r.compressedSize;
     out->uncompressedSize = r.uncompressedSize;
-    out->internalAttributes = r.internalAttributes;
     out->externalAttributes = r.externalAttributes;
     out->isFolder = e.isFolder;
     return true;
@@ -228,7 +226,7 @@ bool ZipReader::ExtractFile(const ZipEntryInfo &info, const std::string &destina
 bool ZipReader::CopyCurrent(int outFd) {
     const DirectoryEntry &e = entries_[current_];
     if (CopyEntryData(archiveFd_.get(), e, outFd)) return true;
-    vt::DebugPrint("\n Entry %s is damaged \n", e.name.c_str());
+    vt::DebugPrint("\n Entry %.*s is damaged \n", static_cast<int>(e.name.size()), e.name.data());
     return false;
 }
 
@@ -249,7 +247,7 @@ bool ZipReader::ReadCurrent(std::string *head, size_t keep) {
         return true;
     };
     if (ReadEntryData(archiveFd_.get(), e, sink)) return true;
-    vt::DebugPrint("\n Entry %s is damaged \n", e.name.c_str());
+    vt::DebugPrint("\n Entry %.*s is damaged \n", static_cast<int>(e.name.size()), e.name.data());
     if (GetLastError() != vt::code(vt::Code::NOT_SUPPORTED)) SetLastError(vt::code(vt::Code::DAMAGED_FILE));
     return false;
 }
@@ -262,7 +260,7 @@ bool ZipReader::ExtractAll(const std::string &target, bool ignorePath) {
     // The whole archive must fit before anything is unpacked.
     uint64_t total = 0;
     for (const auto &e : entries_) {
-        const uint64_t size = e.record.uncompressedSize;
+        const uint64_t size = e.uncompressedSize;
         total = total + size < total ? UINT64_MAX : total + size;
     }
     if (!RoomFor(FullPath(target), total)) return Fail(vt::Code::DISK_FULL);

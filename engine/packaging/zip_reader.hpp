@@ -15,15 +15,12 @@ namespace vtbox {
 struct ZipEntryInfo {
     std::string name;     // as stored, every "/" turned into "\\"
     std::string comment;  // at most 255 bytes
-    uint32_t versionMadeBy = 0;
-    uint32_t versionNeeded = 0;
     uint32_t flags = 0;
     uint32_t method = 0;
     uint32_t dosDateTime = 0;  // date in the high 16 bits, time in the low 16
     uint32_t crc = 0;
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;
-    uint32_t internalAttributes = 0;
     uint32_t externalAttributes = 0;
     bool isFolder = false;  // directory bit 0x10, or a name that ends in a separator
 };
@@ -60,7 +57,7 @@ public:
     const std::string &problem() const { return problem_; }
 
     // The checked list of entries, in stored order.
-    const std::vector<DirectoryEntry> &entries() const { return entries_; }
+    const DirectoryList &entries() const { return entries_; }
 
     // The number of entries; 0 when none is open or the count cannot be read.
     uint64_t EntryCount();
@@ -105,7 +102,7 @@ private:
     bool ReadEntries(const std::string &archive, uint64_t fileSize);
 
     UniqueFd archiveFd_;
-    std::vector<DirectoryEntry> entries_;
+    DirectoryList entries_;
     size_t current_ = 0;  // entries_.size(): no current entry
     std::string problem_;
     std::string outputFolder_;

@@ -5,6 +5,7 @@
 // only to its local copy.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -31,11 +32,15 @@ constexpr const char *kExport = "vtBoxPlanRestore";
 
 std::string Utf8(const std::u16string &s) { return vt::Utf16ToUtf8(s); }
 
+// Where the plan's lines go, each once it is complete, in the plan's order.
+using PlanSink = std::function<void(const VTRESTOREPLAN &)>;
+
 class RestorePlan {
 public:
-    RestorePlan(VTMFPSESSION *session, const char *password, std::string work, std::string backup, bool replace)
+    RestorePlan(VTMFPSESSION *session, const char *password, std::string work, std::string backup, bool replace,
+                PlanSink sink)
         : session_(session), password_(password), work_(std::move(work)), tree_(work_), backup_(std::move(backup)),
-          unpacker_(backup_, tree_), replace_(replace) {}
+          unpacker_(backup_, tree_), replace_(replace), sink_(std::move(sink)) {}
 
     // The file is read and checked as the restore reads it: what the restore
     // would refuse, the plan refuses.
@@ -53,11 +58,17 @@ public:
                 Raise(vt::Code::INVALID_PARAMETER, vt::Format("box %03u is not in %s", number, backup_.c_str()));
             PlanBox(*found, chosen.of(number));
         }
+        Hand();
     }
 
-    const std::vector<VTRESTOREPLAN> &items() const { return items_; }
-
 private:
+    // The line before the one being made is complete: it goes to the sink.
+    void Hand() {
+        if (!pending_) return;
+        pending_ = false;
+        sink_(item_);
+    }
+
     VTRESTOREPLAN &Add(uint32_t action, uint32_t folder, uint32_t entry, uint32_t newNo, const std::string &name,
                        const std::string &newName) {
         VTRESTOREPLAN p{};
@@ -68,8 +79,12 @@ private:
         p.NewNo = newNo;
         CopyField(p.Name, name);
         CopyField(p.NewName, newName);
-        items_.push_back(p);
-        return items_.back();
+        // A line is finished (a count, a limit, the document replaced) by
+        // the caller until the next one is begun.
+        Hand();
+        item_ = p;
+        pending_ = true;
+        return item_;
     }
 
     void Limit(uint32_t action, const std::u16string &folderName, size_t count, size_t limit) {
@@ -240,7 +255,9 @@ private:
     bool replace_;
     uint32_t box_ = 0;
     uint32_t available_ = 0;
-    std::vector<VTRESTOREPLAN> items_;
+    PlanSink sink_;
+    VTRESTOREPLAN item_{};  // the line being made
+    bool pending_ = false;  // item_ is yet to be handed to the sink
 };
 
 // A plan of the chosen parts as one block of at least one record, so that an
@@ -248,9 +265,10 @@ private:
 GlobalBlock Plan(VTMFPSESSION *session, const char *password, const char *workFolder, const char *backupFile,
                  const Selection &chosen, uint32_t mode, uint32_t *count, VTRESTOREPLAN **items) {
     ScratchFolder folder(workFolder, "vtplan");
-    RestorePlan plan(session, password, folder.path(), FullPath(backupFile), mode == 1);
+    std::vector<VTRESTOREPLAN> found;
+    RestorePlan plan(session, password, folder.path(), FullPath(backupFile), mode == 1,
+                     [&](const VTRESTOREPLAN &item) { found.push_back(item); });
     plan.Run(chosen);
-    const auto &found = plan.items();
     GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTRESTOREPLAN) * std::max<size_t>(found.size(), 1)));
     if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
     std::copy(found.begin(), found.end(), static_cast<VTRESTOREPLAN *>(block.get()));
@@ -284,5 +302,23 @@ extern "C" HGLOBAL vtBoxPlanRestoreSelection(VTMFPSESSION *session, const char *
     return RunListExport("vtBoxPlanRestoreSelection", valid, [&] {
         return Plan(session, password, workFolder, backupFile, Selection::FromItems(items, itemCount), mode, count,
                     plan);
+    });
+}
+
+extern "C" uint32_t vtBoxPlanRestoreEach(VTMFPSESSION *session, const char *password, const char *workFolder,
+                                         const char *backupFile, uint32_t boxCount, const uint32_t *boxNumbers,
+                                         uint32_t itemCount, const VTBACKUPITEM *items, uint32_t mode,
+                                         VTPLANITEMPROC itemProc, void *context) {
+    bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile && *backupFile &&
+                 itemProc && (boxCount == 0 || boxNumbers) && (itemCount == 0 || items);
+    return RunExport("vtBoxPlanRestoreEach", valid, [&] {
+        const Selection chosen =
+            itemCount > 0 ? Selection::FromItems(items, itemCount) : Selection::WholeBoxes(boxNumbers, boxCount);
+        ScratchFolder folder(workFolder, "vtplan");
+        RestorePlan plan(session, password, folder.path(), FullPath(backupFile), mode == 1,
+                         [&](const VTRESTOREPLAN &item) {
+                             if (itemProc(&item, context) != 0) Raise(vt::Code::CANCELLED, "the caller ended the plan");
+                         });
+        plan.Run(chosen);
     });
 }

@@ -33,9 +33,9 @@ std::string Bytes(uint64_t n) { return vt::Format("%llu bytes", static_cast<unsi
 // An entry of an outer level larger than its bound.
 bool CheckSize(const DirectoryEntry &e, uint64_t bound, const std::string &why, uint32_t box, const std::string &where,
                BackupFindings *findings) {
-    if (e.record.uncompressedSize <= bound) return true;
-    Note(findings, box, where + ": " + e.name,
-         "would unpack to " + Bytes(e.record.uncompressedSize) + "; " + why + " at most " + Bytes(bound));
+    if (e.uncompressedSize <= bound) return true;
+    Note(findings, box, where + ": " + std::string(e.name),
+         "would unpack to " + Bytes(e.uncompressedSize) + "; " + why + " at most " + Bytes(bound));
     return false;
 }
 
@@ -94,7 +94,7 @@ public:
 
     void Place(const DirectoryEntry &e) {
         const std::vector<std::string> p = Parts(e);
-        const std::string where = where_ + ": " + e.name;
+        const std::string where = where_ + ": " + std::string(e.name);
         if (p[0] != folder_) return Note(findings_, box_, where, "lies outside the box's folder " + folder_);
         if (p.size() == 1) {
             if (!e.isFolder) Note(findings_, box_, where, "not part of a box");
@@ -243,7 +243,7 @@ void CheckOuterLevel(const ZipReader &zip, const DescribedBoxes &boxes, BackupFi
                 continue;
             }
         }
-        Note(findings, 0, where + ": " + e.name, "no part of a backup file");
+        Note(findings, 0, where + ": " + std::string(e.name), "no part of a backup file");
     }
     if (!description) Note(findings, 0, "BOX/Backup.XML", "missing or unreadable in the backup file");
     if (!records) Note(findings, 0, RecordsLabel(), "missing or unreadable in the backup file");
@@ -263,12 +263,13 @@ void CheckRecordsLevel(const ZipReader &zip, const DescribedBoxes &boxes, Backup
         if (insideFolder && p.size() == 1 && e.isFolder) continue;
         const int n = insideFolder && p.size() == 2 && !e.isFolder ? EntryNumberFromRecordName(p[1], 'B') : -1;
         if (n <= 0) {
-            Note(findings, 0, where + ": " + e.name, "not a box record");
+            Note(findings, 0, where + ": " + std::string(e.name), "not a box record");
             continue;
         }
         const uint32_t box = static_cast<uint32_t>(n);
         if (!boxes.count(box)) {
-            Note(findings, box, where + ": " + e.name, "the record of a box the description does not list");
+            Note(findings, box, where + ": " + std::string(e.name),
+                 "the record of a box the description does not list");
             continue;
         }
         found.insert(box);
@@ -293,7 +294,7 @@ void CheckDataLevel(const ZipReader &zip, const DescribedBoxes &boxes, BackupFin
         if (insideFolder && p.size() == 1 && e.isFolder) continue;
         const int n = insideFolder && p.size() == 2 && !e.isFolder ? BoxNumberFromArchiveName(p[1]) : -1;
         if (n <= 0) {
-            Note(findings, 0, where + ": " + e.name, "not a box archive");
+            Note(findings, 0, where + ": " + std::string(e.name), "not a box archive");
             continue;
         }
         const uint32_t box = static_cast<uint32_t>(n);
@@ -318,7 +319,7 @@ bool CheckBoxLevel(const ZipReader &zip, const VTBOXBK &box, BackupFindings *fin
     uint64_t total = 0;
     for (const DirectoryEntry &e : zip.entries()) {
         check.Place(e);
-        total = Saturated(total, e.record.uncompressedSize);
+        total = Saturated(total, e.uncompressedSize);
     }
     check.Finish(box);
     const uint64_t bound = BoxBytesBound(box);

@@ -25,7 +25,7 @@ public:
     virtual ~BoxEntryFilter() = default;
     // Sees the box archive's list of entries, checked, before anything of it
     // is unpacked; may raise to refuse the box.
-    virtual void Examine(const std::vector<DirectoryEntry> &entries) = 0;
+    virtual void Examine(const DirectoryList &entries) = 0;
     // Whether the entry named by parts ("B0000nnn", the inner folder, ...)
     // is written out.
     virtual bool Keep(const std::vector<std::string> &parts, bool isFolder) const = 0;

@@ -271,39 +271,69 @@ TEST(VtboxBrowse, LsJsonIsReadByPython) {
     EXPECT_EQ(rc, 0) << said;
 }
 
-// ls and find write as they read: a file of four full boxes takes no more
-// memory than one of a single such box (each 2,400 documents; holding the
-// whole listing, as they once did, costs some 15 MB more), and what they
-// write is all of it.
-TEST(VtboxBrowse, ListingsHoldOneBoxAtATime) {
+// ls, find, verify and the restore's dry run write as they read: a file of
+// four full boxes takes no more memory than one of a single such box
+// (holding the whole listing or plan, as they once did, costs some 15 MB
+// more for ls of boxes of 2,400 documents, 4 MB for the dry run of boxes of
+// 800), and what they write is all of it. Within a box, what each document
+// costs them is bounded too: a box filled to the device's limits (101 levels
+// of 400) stays within 32 MB only while a document of one page costs no more
+// than this (its three entries with their names, and its place in the
+// listing).
+TEST(VtboxBrowse, ReadingCommandsHoldOneBoxAtATime) {
 #if defined(VTTEST_ADDRESS_SANITIZER)
     GTEST_SKIP() << "AddressSanitizer keeps freed memory aside, so peaks follow what was ever allocated";
 #endif
+    constexpr long kMaxBytesPerDocument = 640;
     vttest::SimOptions o;
     o.seedStore = false;
     SimDevice sim(o);
-    std::map<int, std::string> files;
-    for (int boxes : {1, 4}) {
-        files[boxes] = sim.dir / ("large" + std::to_string(boxes) + ".zip");
+    auto make = [&](int boxes, int folders) {
+        const std::string file = sim.dir / vt::Format("large%dx%d.zip", boxes, folders);
         const std::string command =
-            "python3 " LARGE_BACKUP_SCRIPT " '" + files[boxes] + "' " + std::to_string(boxes) + " 6";
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    }
+            "python3 " LARGE_BACKUP_SCRIPT " '" + file + "' " + std::to_string(boxes) + " " + std::to_string(folders);
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return file;
+    };
+    // By the boxes of 2,400 documents a file holds; 0 for one box of 40,400.
     std::map<int, long> peak;
-    for (const auto &[boxes, file] : files) {
+    for (const auto &[boxes, file] : std::map<int, std::string>{{1, make(1, 6)}, {4, make(4, 6)}, {0, make(1, 101)}}) {
         SCOPED_TRACE(file);
         Result ls = Cli(sim, {"ls", file, "--json"});
         ASSERT_EQ(ls.exitCode, 0) << ls.err;
         EXPECT_EQ(std::count(ls.out.begin(), ls.out.end(), '\n'), 1);
-        const std::string last = "\"path\":\"" + std::to_string(boxes) + "/F6/D400\"";
+        const std::string last =
+            "\"path\":\"" + std::to_string(std::max(boxes, 1)) + (boxes ? "/F6/D400\"" : "/F101/D400\"");
         EXPECT_TRUE(Has(ls.out, last) && ls.out.size() >= 6 && ls.out.substr(ls.out.size() - 6) == "}]}]}\n")
             << ls.out.substr(ls.out.size() - std::min<size_t>(ls.out.size(), 200));
         Result find = Cli(sim, {"find", file, "Scan 6-*"});
         ASSERT_EQ(find.exitCode, 0) << find.err;
-        EXPECT_EQ(std::count(find.out.begin(), find.out.end(), '\n'), 1 + 400 * boxes);
-        peak[boxes] = std::max(ls.peakKB, find.peakKB);
+        EXPECT_EQ(std::count(find.out.begin(), find.out.end(), '\n'), 1 + 400 * std::max(boxes, 1));
+        Result verify = Cli(sim, {"verify", "--input", file});
+        ASSERT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+        peak[boxes] = std::max({ls.peakKB, find.peakKB, verify.peakKB});
     }
     EXPECT_LT(peak[4], peak[1] + 4096) << "one box: " << peak[1] << " KB, four boxes: " << peak[4] << " KB";
+    const long perDocument = (peak[0] - peak[1]) * 1024 / (40400 - 2400);
+    EXPECT_LE(perDocument, kMaxBytesPerDocument)
+        << "a box of 2,400 documents: " << peak[1] << " KB, one of 40,400: " << peak[0] << " KB";
+
+    // The dry run unpacks what it plans, so its boxes are smaller. The device
+    // is empty: every document of the file is planned as added.
+    std::map<int, long> planPeak;
+    for (int boxes : {1, 4}) {
+        Result dry = Cli(sim, {"restore", "--dry-run", "-i", make(boxes, 2), "--boxes", "all", "--mode", "keep-both"});
+        ASSERT_EQ(dry.exitCode, 0) << dry.err;
+        size_t added = 0;
+        for (size_t at = dry.out.find("\n  document "); at != std::string::npos;
+             at = dry.out.find("\n  document ", at + 1))
+            ++added;
+        EXPECT_EQ(added, 800u * boxes);
+        EXPECT_TRUE(Has(dry.out, "the restore would go through")) << dry.out.substr(0, 300);
+        planPeak[boxes] = dry.peakKB;
+    }
+    EXPECT_LT(planPeak[4], planPeak[1] + 2048)
+        << "dry run of one box: " << planPeak[1] << " KB, of four: " << planPeak[4] << " KB";
 }
 
 }  // namespace

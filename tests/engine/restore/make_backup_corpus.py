@@ -53,8 +53,15 @@ def zip_bytes(entries):
         attrs = 0x10 if e.data is None else 0x20
         central += struct.pack("<IHHHHIIIIHHHHHII", 0x02014B50, 20, 20, 0, method, DOS_TIME, crc, stored_len, usize,
                                len(name), 0, 0, 0, 0, attrs, offset) + name
-    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central), len(out), 0)
-    return bytes(out + central + end)
+    count = len(entries)
+    zip64 = b""
+    if count > 0xFFFF:  # the end record's 16-bit counts hold no more: a zip64 end record holds them
+        at = len(out) + len(central)
+        zip64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, len(central), len(out))
+        zip64 += struct.pack("<IIQI", 0x07064B50, 0, at, 1)
+        count = 0xFFFF
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central), len(out), 0)
+    return bytes(out + central + zip64 + end)
 
 
 def changed(archive):
