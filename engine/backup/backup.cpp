@@ -154,7 +154,8 @@ void Backup::FetchBox(size_t index) {
     const std::string local = tree_.boxFolder(box);
     MakeNewFolder(local);
     // Documents' folders go to further connections where the job may use
-    // them; this one lists the box meanwhile.
+    // them; this one lists the box meanwhile, and fetches documents too
+    // whenever the fetchers have enough queued.
     std::unique_ptr<FolderFetchers> fetchers;
     if (size_t connections = ConfiguredFtpConnections(); connections > 1)
         fetchers = std::make_unique<FolderFetchers>(
@@ -165,14 +166,23 @@ void Backup::FetchBox(size_t index) {
         done_ -= static_cast<double>(left.size());
         progress_.record().DocsDone -= static_cast<int32_t>(left.size());
     };
-    auto fetchHere = [&](const std::string &folder, const std::string &remote) {
+    // This connection fetches documents too until the device first refuses
+    // it a data connection; from then on it leaves them to the fetchers.
+    bool helping = true;
+    auto fetchHere = [&](const std::string &folder, const std::string &remote, bool isDocument) {
         try {
             client_->DownloadFolderByFTP(folder, remote);
         } catch (const BoxError &e) {
-            // The device has no data connection left for this one: one
-            // connection from here on, this folder again.
             if (!fetchers || e.code() == vt::code(vt::Code::CANCELLED) || client_->LastReplyCode() != 425) throw;
             ClearFailureDetail();
+            // The device has no data connection left for this one: a document
+            // goes to the fetchers, whose connections it serves; a listing
+            // refused, or no fetcher left, makes it one connection from here
+            // on, this folder again.
+            if (isDocument && helping) {
+                helping = false;
+                if (fetchers->Add(folder, remote, true)) return;
+            }
             takeBack(fetchers->Stop());
             fetchers.reset();
             client_->DownloadFolderByFTP(folder, remote);
@@ -200,7 +210,8 @@ void Backup::FetchBox(size_t index) {
                 progress_.SetFolderName(EntryLabel(folder));
             progress_.Signal();
 
-            if (!isDocument || !fetchers || !fetchers->Add(folder, remote)) fetchHere(folder, remote);
+            if (!isDocument || !fetchers || !fetchers->Add(folder, remote, !helping))
+                fetchHere(folder, remote, isDocument);
             done_ += 1;
             int32_t percent = total_ > 0 ? static_cast<int32_t>(done_ * 90 / total_ + 5) : 95;
             progress_.SetPercent(percent);
@@ -208,7 +219,13 @@ void Backup::FetchBox(size_t index) {
             progress_.CheckCancel();
         }
         if (!fetchers) break;
-        // Every folder in before the box is packed.
+        // This connection fetches what is still queued beside the fetchers,
+        // then waits for the last of theirs: every folder in before the box
+        // is packed.
+        if (FolderFetchers::Folder queued; helping && fetchers->Take(&queued)) {
+            fetchHere(queued.first, queued.second, true);
+            continue;
+        }
         takeBack(fetchers->Finish());
         fetchers.reset();
     }
