@@ -18,10 +18,13 @@
 #                          allows N data connections at once (default 4; 1: none)
 #     --vtbox-args "..."   more options for every vtbox run
 #     --no-lftp            leave the lftp runs out
+#     --no-restore         leave the restore runs out (the backups alone)
+#     --no-single          leave the one-connection backup out (with --no-restore: the backup over
+#                          --connections alone, for large stores)
 set -euo pipefail
 build=build-bench
 boxes=1 folders=4 docs=100 pages=2 page_kb=16
-latencies="2 10" rate=40000 extra="" with_lftp=1 connections=4
+latencies="2 10" rate=40000 extra="" with_lftp=1 with_restore=1 with_single=1 connections=4
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -35,6 +38,8 @@ while [ $# -gt 0 ]; do
     --vtbox-args) extra=$2; shift 2 ;;
     --connections) connections=$2; shift 2 ;;
     --no-lftp) with_lftp=0; shift ;;
+    --no-restore) with_restore=0; shift ;;
+    --no-single) with_single=0; shift ;;
     *) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
@@ -140,8 +145,10 @@ for lat in $latencies; do
   control "lan?latency-ms=$lat&rate-kbps=$rate&max-data-connections=0"
   : >"$work/detail"
   echo "$lat ms per reply:"
-  timed backup "$vtbox" "${dev[@]}" "${more[@]}" backup --boxes "$all" --output "$work/b.zip"
-  row "vtbox backup" "$(secs)" "$ndocs" "$(floor "$ndocs" "$min_backup" "$lat")"
+  if [ "$with_single" = 1 ] || [ "$with_restore" = 1 ]; then
+    timed backup "$vtbox" "${dev[@]}" "${more[@]}" backup --boxes "$all" --output "$work/b.zip"
+    row "vtbox backup" "$(secs)" "$ndocs" "$(floor "$ndocs" "$min_backup" "$lat")"
+  fi
   if [ "$connections" -gt 1 ]; then
     # The floor of N connections is the floor over N: each waits its share.
     control "lan?max-data-connections=$connections"
@@ -159,6 +166,11 @@ for lat in $latencies; do
     row "lftp mirror --parallel=4" "$(secs)" "$ndocs" \
       "$(awk -v f="$(floor "$ndocs" "$min_backup" "$lat")" 'BEGIN { printf "%.2f", f / 4 }')"
     control "lan?max-data-connections=0"
+  fi
+  if [ "$with_restore" = 0 ]; then
+    echo "  commands per document, by verb (each row above in turn):"
+    cat "$work/detail"
+    continue
   fi
   empty_device
   timed restore "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --boxes "$all" --mode replace

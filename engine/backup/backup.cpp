@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,7 +156,8 @@ void Backup::FetchBox(size_t index) {
     const std::string local = tree_.boxFolder(box);
     MakeNewFolder(local);
     // Documents' folders go to further connections where the job may use
-    // them; this one lists the box meanwhile.
+    // them; this one lists the box and fetches its levels' own files
+    // meanwhile, and documents too whenever the fetchers have enough queued.
     std::unique_ptr<FolderFetchers> fetchers;
     if (size_t connections = ConfiguredFtpConnections(); connections > 1)
         fetchers = std::make_unique<FolderFetchers>(
@@ -165,18 +168,55 @@ void Backup::FetchBox(size_t index) {
         done_ -= static_cast<double>(left.size());
         progress_.record().DocsDone -= static_cast<int32_t>(left.size());
     };
-    auto fetchHere = [&](const std::string &folder, const std::string &remote) {
+    // This connection fetches documents too until the device first refuses
+    // it a data connection; from then on it leaves them to the fetchers.
+    bool helping = true;
+    // Runs one step on this connection. The device has no data connection
+    // left for it: a document goes to the fetchers, whose connections it
+    // serves; anything else refused, or no fetcher left, makes it one
+    // connection from here on, the step again.
+    auto onThisConnection = [&](const std::function<void()> &step, const FolderFetchers::Folder *document) {
         try {
-            client_->DownloadFolderByFTP(folder, remote);
+            step();
         } catch (const BoxError &e) {
-            // The device has no data connection left for this one: one
-            // connection from here on, this folder again.
             if (!fetchers || e.code() == vt::code(vt::Code::CANCELLED) || client_->LastReplyCode() != 425) throw;
             ClearFailureDetail();
+            if (document && helping) {
+                helping = false;
+                if (fetchers->Add(document->first, document->second, true)) return;
+            }
             takeBack(fetchers->Stop());
             fetchers.reset();
-            client_->DownloadFolderByFTP(folder, remote);
+            step();
         }
+    };
+    auto fetchDocumentHere = [&](const std::string &folder, const std::string &remote) {
+        FolderFetchers::Folder document(folder, remote);
+        onThisConnection([&] { client_->DownloadFolderByFTP(folder, remote); }, &document);
+    };
+    // With fetchers, a level's own files (the records of its documents and
+    // folders) are not fetched as the level is listed, which would leave the
+    // fetchers idle until they all were: each entry's record comes just
+    // before the entry is handed on (its name is the progress label), and
+    // any other file of the level once the box is listed.
+    struct LevelFile {
+        std::string localFolder, remoteFolder, name;
+    };
+    std::map<std::string, LevelFile> levelFiles;  // by local path
+    auto fetchLevelFile = [&](std::map<std::string, LevelFile>::iterator at) {
+        LevelFile file = std::move(at->second);
+        levelFiles.erase(at);
+        onThisConnection([&] { client_->GetFolderFile(file.localFolder, file.remoteFolder, file.name); }, nullptr);
+    };
+    auto listLevelHere = [&](const std::string &folder, const std::string &remote) {
+        std::vector<std::string> files;
+        onThisConnection(
+            [&] {
+                files.clear();
+                client_->ListFolderForDownload(folder, remote, &files);
+            },
+            nullptr);
+        for (const auto &name : files) levelFiles.emplace(folder + "/" + name, LevelFile{folder, remote, name});
     };
     // The whole tree, folder by folder in the order of their local paths.
     client_->ClearPendingFolders();
@@ -187,6 +227,8 @@ void Backup::FetchBox(size_t index) {
             std::string folder, remote;
             client_->PeekPendingFolder(&folder, &remote);
             client_->RemoveFirstPendingFolder();
+            if (auto record = levelFiles.find(RecordFileName(folder)); record != levelFiles.end())
+                fetchLevelFile(record);
             const bool isDocument = folder.find(kDocumentEntryPrefix) != std::string::npos;
             if (isDocument) {
                 progress_.SetDocName(EntryLabel(folder));
@@ -200,15 +242,33 @@ void Backup::FetchBox(size_t index) {
                 progress_.SetFolderName(EntryLabel(folder));
             progress_.Signal();
 
-            if (!isDocument || !fetchers || !fetchers->Add(folder, remote)) fetchHere(folder, remote);
+            if (isDocument && fetchers && fetchers->Add(folder, remote, !helping)) {
+                // handed on
+            } else if (isDocument) {
+                fetchDocumentHere(folder, remote);
+            } else if (fetchers) {
+                listLevelHere(folder, remote);
+            } else {
+                client_->DownloadFolderByFTP(folder, remote);
+            }
             done_ += 1;
             int32_t percent = total_ > 0 ? static_cast<int32_t>(done_ * 90 / total_ + 5) : 95;
             progress_.SetPercent(percent);
             if (percent < 100) progress_.Signal();
             progress_.CheckCancel();
         }
+        if (!levelFiles.empty()) {
+            fetchLevelFile(levelFiles.begin());
+            continue;
+        }
         if (!fetchers) break;
-        // Every folder in before the box is packed.
+        // This connection fetches what is still queued beside the fetchers,
+        // then waits for the last of theirs: every folder in before the box
+        // is packed.
+        if (FolderFetchers::Folder queued; helping && fetchers->Take(&queued)) {
+            fetchDocumentHere(queued.first, queued.second);
+            continue;
+        }
         takeBack(fetchers->Finish());
         fetchers.reset();
     }

@@ -116,12 +116,22 @@ std::vector<FolderFetchers::Folder> FolderFetchers::TakeQueue() {
     return left;
 }
 
-bool FolderFetchers::Add(const std::string &local, const std::string &remote) {
+bool FolderFetchers::Add(const std::string &local, const std::string &remote, bool wait) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return failedCode_ != 0 || alive_ == 0 || queue_.size() < kQueued; });
+    if (wait) changed_.wait(lock, [&] { return failedCode_ != 0 || alive_ == 0 || queue_.size() < kQueued; });
     if (failedCode_ != 0) RaiseFailure();
-    if (alive_ == 0) return false;
+    if (alive_ == 0 || queue_.size() >= kQueued) return false;
     queue_.emplace_back(local, remote);
+    changed_.notify_all();
+    return true;
+}
+
+bool FolderFetchers::Take(Folder *folder) {
+    std::lock_guard lock(mutex_);
+    if (failedCode_ != 0) RaiseFailure();
+    if (queue_.empty()) return false;
+    *folder = std::move(queue_.front());
+    queue_.pop_front();
     changed_.notify_all();
     return true;
 }

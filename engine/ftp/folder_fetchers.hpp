@@ -47,10 +47,17 @@ public:
     FolderFetchers(const FolderFetchers &) = delete;
     FolderFetchers &operator=(const FolderFetchers &) = delete;
 
-    // Queues a folder (waiting while kQueued wait already). False when no
-    // fetcher runs any more: the caller fetches the folder itself. Raises the
-    // failure of a fetcher, with its detail.
-    bool Add(const std::string &local, const std::string &remote);
+    // Queues a folder. False when no fetcher runs any more, or (unless wait)
+    // when kQueued wait already: the caller fetches the folder itself, on its
+    // own connection, instead of waiting while it could work. With wait, it
+    // waits for room instead. Raises the failure of a fetcher, with its
+    // detail.
+    bool Add(const std::string &local, const std::string &remote, bool wait = false);
+    // Takes the first queued folder back for the caller to fetch itself
+    // (so that the job's own connection shares the last of a box instead of
+    // waiting for the fetchers): false when none is queued. Raises a
+    // fetcher's failure.
+    bool Take(Folder *folder);
     // Waits until every queued folder is fetched or no fetcher runs; raises
     // a fetcher's failure. Returns the folders left for the caller.
     std::vector<Folder> Finish();
@@ -59,7 +66,8 @@ public:
     std::vector<Folder> Stop();
 
     // Folders queued at most: the job's own connection lists ahead of the
-    // fetchers by this much, no more, so that memory stays flat.
+    // fetchers by this much, no more, so that memory stays flat; beyond it,
+    // that connection fetches documents itself.
     static constexpr size_t kQueued = 64;
 
 private:

@@ -372,6 +372,16 @@ int BoxFtpClient::PutFileStreamed(const std::string &remotePath, const std::stri
 }
 
 int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder) {
+    return DownloadFolder(localFolder, remoteFolder, nullptr);
+}
+
+int BoxFtpClient::ListFolderForDownload(const std::string &localFolder, const std::string &remoteFolder,
+                                        std::vector<std::string> *files) {
+    return DownloadFolder(localFolder, remoteFolder, files);
+}
+
+int BoxFtpClient::DownloadFolder(const std::string &localFolder, const std::string &remoteFolder,
+                                 std::vector<std::string> *later) {
     try {
         if (logLevel_ != 0) {
             OutputDebugStringA(kHyphenLine);
@@ -389,10 +399,11 @@ int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder, const std:
             AddPendingFolder(Join(localFolder, folder.cFileName), Join(remoteFolder, folder.cFileName));
         for (const auto &file : files) {
             if (std::strcmp(file.cFileName, kUnlockStatusFile) == 0) continue;
-            GetFile(Join(remoteFolder, file.cFileName), Join(localFolder, file.cFileName));
-            // The listing gives no sizes: count what arrived.
-            downloadBytes_ += static_cast<uint32_t>(lastGetBytes_);
-            CheckCancel();
+            if (later) {
+                later->push_back(file.cFileName);
+                continue;
+            }
+            GetFolderFile(localFolder, remoteFolder, file.cFileName);
         }
         return 0;
     } catch (const BoxError &e) {
@@ -406,6 +417,14 @@ int BoxFtpClient::DownloadFolderByFTP(const std::string &localFolder, const std:
         ReportFailure("DownloadFolderByFTP", vt::code(vt::Code::INTERNAL_ERROR));
         Raise(vt::Code::INTERNAL_ERROR);
     }
+}
+
+void BoxFtpClient::GetFolderFile(const std::string &localFolder, const std::string &remoteFolder,
+                                 const std::string &name) {
+    GetFile(Join(remoteFolder, name), Join(localFolder, name));
+    // The listing gives no sizes: count what arrived.
+    downloadBytes_ += static_cast<uint32_t>(lastGetBytes_);
+    CheckCancel();
 }
 
 int BoxFtpClient::UploadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder) {

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ftp/ftp_session.hpp"
 #include "ftp/ftp_verbs.hpp"
@@ -66,6 +67,15 @@ public:
     // Whole folders: the download fetches the folder's files and queues its
     // subfolders (see DownloadTree); the upload sends the folder's own files.
     int DownloadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
+    // The first half of DownloadFolderByFTP: the folder made here, listed,
+    // its subfolders queued, and the names of its files (the status file
+    // left out) given back for GetFolderFile to fetch when the caller
+    // chooses. Raises as DownloadFolderByFTP does.
+    int ListFolderForDownload(const std::string &localFolder, const std::string &remoteFolder,
+                              std::vector<std::string> *files);
+    // One file of a folder being downloaded, counted in the totals; raises
+    // as GetFile does, and 995 when cancelled.
+    void GetFolderFile(const std::string &localFolder, const std::string &remoteFolder, const std::string &name);
     int UploadFolderByFTP(const std::string &localFolder, const std::string &remoteFolder);
     // Status files: an empty remote file (under the type in force), and the change of
     // "CREATE.STS" to "UNLOCK.STS" that marks an entry complete.
@@ -105,6 +115,10 @@ public:
 
 private:
     FtpSession &Session();  // raises 6 before Connect or after Close
+    // DownloadFolderByFTP, with the files' names left in later (when given)
+    // instead of fetched.
+    int DownloadFolder(const std::string &localFolder, const std::string &remoteFolder,
+                       std::vector<std::string> *later);
     uint32_t Upload(const std::string &remotePath, const std::string &localPath, FtpType type);
     void RaiseToLevel2() { logLevel_ = 2; }
     // Notes why the last command failed (as the session tells it) and raises code.

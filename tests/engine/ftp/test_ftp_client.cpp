@@ -1,13 +1,19 @@
 // The FTP client's own state: dialects, log level, pending-folder queue,
-// cancellation, and what it does before it is connected. No sockets here.
+// cancellation, and what it does before it is connected; the queue of the
+// further connections' fetchers. No sockets here.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "debug_capture.hpp"
+#include "ftp/folder_fetchers.hpp"
 #include "ftp/ftp_client.hpp"
 #include "ftp_test_support.hpp"
+#include "session/result.hpp"
 #include "temp_dir.hpp"
 #include "vtplatform.h"
 #include "vtregistry.h"
@@ -122,3 +128,38 @@ TEST(FtpPort, TwentyOneUnlessTheEnvironmentNamesAValidPort) {
 }
 
 }  // namespace
+
+TEST(FolderFetchers, AFullQueueOrNoFetcherLeavesTheFolderToTheCallerWithoutWaiting) {
+    // Fetchers still connecting take nothing from the queue: past kQueued the
+    // caller's own connection is told to fetch the folder itself rather than
+    // wait, and it may take queued folders back in their order. Once the
+    // fetchers are gone (their connections failed), what is left comes back.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool go = false;
+    auto connect = [&]() -> std::unique_ptr<vtbox::BoxFtpClient> {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return go; });
+        vtbox::Raise(vt::Code::CONNECTION_FAILED, "no connection for the test");
+    };
+    vtbox::FolderFetchers fetchers(2, connect, nullptr);
+    const size_t queued = vtbox::FolderFetchers::kQueued;
+    for (size_t i = 0; i < queued; ++i)
+        ASSERT_TRUE(fetchers.Add("local" + std::to_string(i), "remote" + std::to_string(i))) << i;
+    EXPECT_FALSE(fetchers.Add("one more", "one more"));
+    vtbox::FolderFetchers::Folder taken;
+    ASSERT_TRUE(fetchers.Take(&taken));
+    EXPECT_EQ(taken, vtbox::FolderFetchers::Folder("local0", "remote0"));
+    EXPECT_TRUE(fetchers.Add("one more", "one more"));  // room again
+    {
+        std::lock_guard lock(mutex);
+        go = true;
+    }
+    released.notify_all();
+    std::vector<vtbox::FolderFetchers::Folder> left = fetchers.Finish();
+    ASSERT_EQ(left.size(), queued);
+    EXPECT_EQ(left.front().first, "local1");
+    EXPECT_EQ(left.back().first, "one more");
+    EXPECT_FALSE(fetchers.Add("after", "after", true));  // no fetcher runs: never waits
+    EXPECT_FALSE(fetchers.Take(&taken));
+}
