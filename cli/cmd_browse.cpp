@@ -44,24 +44,17 @@ JsonObject BoxWithEntries(const ListedFile &f, const VTBACKUPENTRY &box, const s
     return BoxHead(f, box).AddRaw("entries", JsonArray(entries));
 }
 
-// The text of o without its closing brace, for members that follow.
-std::string Opened(const JsonObject &o) {
-    std::string text = o.str();
-    text.pop_back();
-    return text;
-}
-
 // ls of a whole file, written as the listing is read: a box at a time is
 // held, whatever the file holds.
 int ListWhole(const Options &o) {
     ListedFile f;
     if (o.json) {
         JsonLineWriter line;
-        line.Write(Opened(JsonObject().Add("file", o.input)) + ",\"boxes\":[");
+        line.Write(JsonObject().Add("file", o.input).opened() + ",\"boxes\":[");
         bool firstBox = true, firstEntry = true;
         int rc = WalkListing(o.input, {}, &f, [&](const VTBACKUPENTRY &e, const std::string &namePath) {
             if (e.Kind == VTENTRY_BOX) {
-                line.Write(std::string(firstBox ? "" : "]},") + Opened(BoxHead(f, e)) + ",\"entries\":[");
+                line.Write(std::string(firstBox ? "" : "]},") + BoxHead(f, e).opened() + ",\"entries\":[");
                 firstBox = false;
                 firstEntry = true;
                 return;
@@ -138,7 +131,7 @@ int RunFind(const Context &c) {
         if (e.Kind == VTENTRY_BOX || !MatchesName(pattern, e.Name)) return;
         if (o.json) {
             if (found == 0)
-                line.Write(Opened(JsonObject().Add("file", o.input).Add("pattern", pattern)) + ",\"matches\":[");
+                line.Write(JsonObject().Add("file", o.input).Add("pattern", pattern).opened() + ",\"matches\":[");
             line.Write((found ? "," : "") + EntryJson(namePath, e).str());
         } else {
             if (found == 0) std::printf("%s\n", EntryHeader().c_str());
@@ -149,7 +142,7 @@ int RunFind(const Context &c) {
     if (rc) return rc;
     if (o.json) {
         line.Write(found ? "]}"
-                         : Opened(JsonObject().Add("file", o.input).Add("pattern", pattern)) + ",\"matches\":[]}");
+                         : JsonObject().Add("file", o.input).Add("pattern", pattern).opened() + ",\"matches\":[]}");
         line.Finish();
     }
     if (found == 0) {

@@ -94,13 +94,6 @@ void PrintLine(const VTRESTOREPLAN &p, bool replace) {
     }
 }
 
-// An object's text without its closing brace, for members written after it.
-std::string Opened(const JsonObject &o) {
-    std::string text = o.str();
-    text.pop_back();
-    return text;
-}
-
 // The plan as one JSON object, written a line of the plan at a time: a box's
 // documents as they come, its folders (at most a box's) and its space when
 // the box ends, the refusals (a few a box) and the verdict last.
@@ -128,7 +121,7 @@ public:
             EndBox();
             Begin();
             line_.Write(std::string(boxes_++ ? "," : "") +
-                        Opened(BoxJson(p.BoxNo, p.Name).Add("action", ActionName(p.Action))) + ",\"documents\":[");
+                        BoxJson(p.BoxNo, p.Name).Add("action", ActionName(p.Action)).opened() + ",\"documents\":[");
             documents_ = 0;
             inBox_ = true;
             return;
@@ -171,7 +164,7 @@ private:
     void Begin() {
         if (begun_) return;
         begun_ = true;
-        line_.Write(Opened(JsonObject().Add("file", file_).Add("mode", mode_)) + ",\"boxes\":[");
+        line_.Write(JsonObject().Add("file", file_).Add("mode", mode_).opened() + ",\"boxes\":[");
     }
 
     void EndBox() {

@@ -35,6 +35,9 @@ public:
     // value is JSON already (an object or an array).
     JsonObject &AddRaw(const char *key, const std::string &json);
     std::string str() const { return "{" + body_ + "}"; }
+    // The text without its closing brace, for members written after it (by a
+    // JsonLineWriter, a part at a time).
+    std::string opened() const { return "{" + body_; }
 
 private:
     void Key(const char *key);
