@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <new>
 #include <string>
 
 #include "cmd_fleet.hpp"
@@ -71,6 +72,9 @@ int main(int argc, char **argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     try {
         return RunProgram(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "vtbox: not enough memory to go on\n");
+        vtcli::NoteFailure(0, "not enough memory to go on", std::string());
     } catch (const std::exception &e) {
         std::fprintf(stderr, "vtbox: %s\n", e.what());
         vtcli::NoteFailure(0, e.what(), std::string());

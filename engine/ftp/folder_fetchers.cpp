@@ -73,11 +73,9 @@ void FolderFetchers::Run(Connector connect, HANDLE cancelEvent) {
         std::string detail;
         try {
             client->DownloadTree(folder.first, folder.second);
-        } catch (const BoxError &e) {
-            code = e.code();
-            detail = FailureDetail();
         } catch (...) {
-            code = vt::code(vt::Code::INTERNAL_ERROR);
+            code = CodeInFlight();
+            detail = FailureDetail();
         }
         ClearFailureDetail();
         lock.lock();

@@ -197,7 +197,7 @@ int BoxFtpClient::FtpCreateFolder(const std::string &remotePath) {
         throw;
     } catch (...) {
         RaiseToLevel2();
-        Raise(vt::Code::INTERNAL_ERROR);
+        Raise(CodeInFlight());
     }
 }
 
@@ -216,7 +216,7 @@ int BoxFtpClient::FtpChangeDirectory(const std::string &remotePath) {
         throw;
     } catch (...) {
         RaiseToLevel2();
-        Raise(vt::Code::INTERNAL_ERROR);
+        Raise(CodeInFlight());
     }
 }
 
@@ -259,8 +259,8 @@ int BoxFtpClient::FtpListDirectory(const std::string &remotePath, FindList *fold
         if (folders) folders->clear();
         if (files) files->clear();
         RaiseToLevel2();
-        ReportFailure("FtpListDirectory", vt::code(vt::Code::INTERNAL_ERROR));
-        Raise(vt::Code::INTERNAL_ERROR);
+        ReportFailure("FtpListDirectory", CodeInFlight());
+        Raise(CodeInFlight());
     }
 }
 
@@ -414,8 +414,8 @@ int BoxFtpClient::DownloadFolder(const std::string &localFolder, const std::stri
     } catch (...) {
         RaiseToLevel2();
         LogResponse("Ftp Response After Error in DownloadFolder");
-        ReportFailure("DownloadFolderByFTP", vt::code(vt::Code::INTERNAL_ERROR));
-        Raise(vt::Code::INTERNAL_ERROR);
+        ReportFailure("DownloadFolderByFTP", CodeInFlight());
+        Raise(CodeInFlight());
     }
 }
 
@@ -451,8 +451,8 @@ int BoxFtpClient::UploadFolderByFTP(const std::string &localFolder, const std::s
     } catch (...) {
         RaiseToLevel2();
         LogResponse("Ftp Response After Error in UploadFolderByFTP");
-        ReportFailure("UploadFolderByFTP", vt::code(vt::Code::INTERNAL_ERROR));
-        Raise(vt::Code::INTERNAL_ERROR);
+        ReportFailure("UploadFolderByFTP", CodeInFlight());
+        Raise(CodeInFlight());
     }
 }
 

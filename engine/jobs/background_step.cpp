@@ -16,10 +16,8 @@ void BackgroundStep::Start(std::function<uint32_t()> step) {
         CancelScope scope(cancel);
         try {
             code_ = step();
-        } catch (const BoxError &e) {
-            code_ = e.code();
         } catch (...) {
-            code_ = vt::code(vt::Code::INTERNAL_ERROR);
+            code_ = CodeInFlight();
         }
         // The detail lives with the thread that noted it: carried over by Wait.
         if (code_ != 0) detail_ = FailureDetail();

@@ -6,13 +6,13 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <new>
 #include <string>
 
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "packaging/folder_archive.hpp"
 #include "session/error_detail.hpp"
+#include "session/result.hpp"
 #include "store/layout.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"
@@ -48,10 +48,8 @@ uint32_t RunStoreExport(const char *archivePath, const char *storeRoot, Body &&b
     uint32_t rc;
     try {
         rc = body(FullPath(archivePath), FullPath(storeRoot));
-    } catch (const std::bad_alloc &) {
-        rc = vt::code(vt::Code::NOT_ENOUGH_MEMORY);
     } catch (...) {
-        rc = vt::code(vt::Code::INTERNAL_ERROR);
+        rc = CodeInFlight();
     }
     SettleFailureDetail(rc);
     SetLastError(rc);

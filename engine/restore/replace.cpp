@@ -50,17 +50,6 @@ private:
     HANDLE previous_;
 };
 
-// The code of the exception being handled (call inside a catch block).
-uint32_t CodeInFlight() {
-    try {
-        throw;
-    } catch (const BoxError &e) {
-        return e.code();
-    } catch (...) {
-        return vt::code(vt::Code::INTERNAL_ERROR);
-    }
-}
-
 std::string Where(uint32_t box, const LevelWork &level, uint32_t number) {
     return level.deviceFolder == 0 ? vt::Format("box %03u, number %03u", box, number)
                                    : vt::Format("box %03u, folder %03u, number %03u", box, level.deviceFolder, number);

@@ -33,10 +33,8 @@ uint32_t RunGuarded(const char *name, Body &&body, FailurePath &&onFailure = {})
     ClearFailureDetail();
     try {
         std::forward<Body>(body)();
-    } catch (const BoxError &e) {
-        rc = e.code();
     } catch (...) {
-        rc = vt::code(vt::Code::INTERNAL_ERROR);
+        rc = CodeInFlight();
     }
     // Whatever the body held has been released by now (RAII); report once,
     // then let the export tidy up what outlives the body.

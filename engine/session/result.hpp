@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -34,6 +35,22 @@ private:
     throw BoxError(code);
 }
 [[noreturn]] inline void Raise(vt::Code code, std::string detail) { Raise(vt::code(code), std::move(detail)); }
+
+// The code of the exception being handled (call inside a catch block): a
+// BoxError's own code, 8 when memory could not be had (so that an
+// administrator reads "not enough memory" rather than an internal error), and
+// 1359 for anything else.
+inline uint32_t CodeInFlight() noexcept {
+    try {
+        throw;
+    } catch (const BoxError &e) {
+        return e.code();
+    } catch (const std::bad_alloc &) {
+        return vt::code(vt::Code::NOT_ENOUGH_MEMORY);
+    } catch (...) {
+        return vt::code(vt::Code::INTERNAL_ERROR);
+    }
+}
 
 // Raises the thread's last error (as a failed system call leaves it).
 [[noreturn]] inline void RaiseLastError() { Raise(GetLastError()); }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <stdexcept>
 
 #include "debug_capture.hpp"
@@ -41,8 +42,10 @@ TEST(ExportBoundary, RaisedCodeIsReportedOnceReleasedAndReturned) {
               "exist on the device. \n ");
 }
 
-TEST(ExportBoundary, AnythingElseBecomes1359AndARaisedZeroIsNoSuccess) {
+// Memory that could not be had is said as such (8), not as an internal error.
+TEST(ExportBoundary, NoMemoryIs8AnythingElse1359AndARaisedZeroIsNoSuccess) {
     DebugCapture cap;
+    EXPECT_EQ(vtbox::RunExport("vtBoxM", true, [] { throw std::bad_alloc(); }), 8u);
     EXPECT_EQ(vtbox::RunExport("vtBoxA", true, [] { throw std::runtime_error("boom"); }), 1359u);
     EXPECT_EQ(vtbox::RunExport("vtBoxB", true, [] { vtbox::Raise(0u); }), 1359u);
     std::string text = cap.text();
