@@ -10,7 +10,6 @@
 #include "json_output.hpp"
 #include "text_output.hpp"
 #include "vtBoxBRD.h"
-#include "vthandles.hpp"
 #include "work_folder.hpp"
 
 namespace vtcli {
@@ -126,42 +125,51 @@ int RunDiff(const Context &c) {
     WorkFolder work = WorkFolderFor(o.input);
     if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
     const std::vector<uint32_t> boxes = o.allBoxes ? std::vector<uint32_t>{} : o.boxes;
-    uint32_t count = 0;
-    VTBACKUPDIFF *items = nullptr;
-    vt::GlobalBlock block(vtBoxCompareBackup(session.get(), password.c_str(), work.path().c_str(), o.input.c_str(),
-                                             static_cast<uint32_t>(boxes.size()), boxes.data(), &count, &items));
-    if (!block) {
+    // Each difference is written as it is found: one box of the file is held,
+    // whatever the file holds.
+    struct Written {
+        const Options &o;
+        JsonLineWriter line;
+        uint32_t count = 0;
+        uint32_t box = 0;
+    } w{o, {}, 0, 0};
+    if (o.json) w.line.Write(JsonObject().Add("file", o.input).opened() + ",\"differences\":[");
+    auto write = [](const VTBACKUPDIFF *item, void *context) -> uint32_t {
+        Written &w = *static_cast<Written *>(context);
+        const VTBACKUPDIFF &d = *item;
+        if (w.o.json) {
+            w.line.Write((w.count ? "," : "") + DiffJson(d));
+        } else if (d.Kind == VTENTRY_BOX) {
+            std::printf("box %u \"%s\": deleted from the device since the backup\n", d.BoxNo,
+                        PlainText(d.Name).c_str());
+        } else {
+            if (d.BoxNo != w.box) std::printf("box %u:\n", d.BoxNo);
+            const bool isNew = d.Change == VTDIFF_ONLY_ON_DEVICE;
+            std::string what = PlainText(NamePath(d)) + (d.Kind == VTENTRY_FOLDER ? "/" : "");
+            if (isNew) what += "  (numbered " + PathOn(d, true) + " on the device)";
+            if (d.Change == VTDIFF_CHANGED) what += "  " + DiffersText(d);
+            if (d.Kind == VTENTRY_FOLDER && d.Change == VTDIFF_ONLY_IN_BACKUP)
+                what += "  (the folder, with its documents)";
+            std::printf("  %-8s %-12s %s\n", ChangeWord(d.Change), isNew ? "-" : PathOn(d, false).c_str(),
+                        what.c_str());
+        }
+        w.box = d.BoxNo;
+        ++w.count;
+        return 0;
+    };
+    if (vtBoxCompareBackupEach(session.get(), password.c_str(), work.path().c_str(), o.input.c_str(),
+                               static_cast<uint32_t>(boxes.size()), boxes.data(), write, &w) != 0) {
         const uint32_t rc = GetLastError();
         // A box or a damaged file is the file's fault, anything else the device's.
         const bool file = rc == VTBOX_E_DAMAGED_FILE || rc == VTBOX_E_NOT_FOUND;
         return ReportFailure("comparing " + o.input + " with the device", rc, vtBoxGetLastErrorText(),
                              file ? FailureSite::BackupFile : FailureSite::Device, &c.settings);
     }
+    const uint32_t count = w.count;
     if (o.json) {
-        std::vector<std::string> differences;
-        for (uint32_t i = 0; i < count; ++i) differences.push_back(DiffJson(items[i]));
-        JsonObject out;
-        out.Add("file", o.input).Add("same", count == 0).AddRaw("differences", JsonArray(differences));
-        PrintJsonLine(out.str());
+        w.line.Write("],\"same\":" + std::string(count == 0 ? "true" : "false") + "}");
+        w.line.Finish();
         return kExitDone;
-    }
-    uint32_t box = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const VTBACKUPDIFF &d = items[i];
-        if (d.Kind == VTENTRY_BOX) {
-            std::printf("box %u \"%s\": deleted from the device since the backup\n", d.BoxNo,
-                        PlainText(d.Name).c_str());
-            box = d.BoxNo;
-            continue;
-        }
-        if (d.BoxNo != box) std::printf("box %u:\n", d.BoxNo);
-        box = d.BoxNo;
-        const bool isNew = d.Change == VTDIFF_ONLY_ON_DEVICE;
-        std::string what = PlainText(NamePath(d)) + (d.Kind == VTENTRY_FOLDER ? "/" : "");
-        if (isNew) what += "  (numbered " + PathOn(d, true) + " on the device)";
-        if (d.Change == VTDIFF_CHANGED) what += "  " + DiffersText(d);
-        if (d.Kind == VTENTRY_FOLDER && d.Change == VTDIFF_ONLY_IN_BACKUP) what += "  (the folder, with its documents)";
-        std::printf("  %-8s %-12s %s\n", ChangeWord(d.Change), isNew ? "-" : PathOn(d, false).c_str(), what.c_str());
     }
     if (Output().quiet) return kExitDone;
     if (count == 0)

@@ -1,9 +1,11 @@
-// vtBoxCompareBackup: a backup file against the device now, read-only. The
+// vtBoxCompareBackup and vtBoxCompareBackupEach: a backup file against the device now, read-only. The
 // backup is read through the listing (browse/backup_listing), the device
 // through its lists (vtBoxGetCollection) and nothing else.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "boxcalls/box_call.hpp"
@@ -80,11 +82,21 @@ struct Named {
     std::u16string name;
 };
 
+// Sets boxes of the backup against the device and hands each difference to
+// emit as soon as it is whole (the next one begun, or its box done).
 class Comparison {
 public:
-    Comparison(VTMFPSESSION *session, const char *password) : session_(session), password_(password) {}
+    using Emit = std::function<void(const VTBACKUPDIFF &)>;
+    Comparison(VTMFPSESSION *session, const char *password, Emit emit)
+        : session_(session), password_(password), emit_(std::move(emit)) {}
 
     void Box(const ListedBox &box) {
+        BoxDifferences(box);
+        Flush();
+    }
+
+private:
+    void BoxDifferences(const ListedBox &box) {
         box_ = box.described.BoxNo;
         std::vector<VTBOXELEMENT> top;
         const uint32_t rc = DeviceLevel(session_, password_, box_, 0, &top);
@@ -129,9 +141,6 @@ public:
         }
     }
 
-    const std::vector<VTBACKUPDIFF> &items() const { return items_; }
-
-private:
     // The documents of one level: the backup's folder (0: the top level)
     // against the device's list of the level that matched it.
     void Level(const ListedBox &box, uint32_t folder, const std::u16string &folderName,
@@ -198,23 +207,53 @@ private:
         return d;
     }
 
+    // The next difference, to be filled in; the one before goes out.
     VTBACKUPDIFF &Add(uint32_t change, uint32_t kind) {
-        if (items_.size() >= VTBOX_MAX_LISTED_ENTRIES)
+        Flush();
+        if (count_ >= VTBOX_MAX_LISTED_ENTRIES)
             Raise(vt::Code::MORE_DATA,
                   vt::Format("more than %u differences; compare fewer boxes at a time", VTBOX_MAX_LISTED_ENTRIES));
-        VTBACKUPDIFF d{};
-        d.Change = change;
-        d.Kind = kind;
-        d.BoxNo = box_;
-        items_.push_back(d);
-        return items_.back();
+        ++count_;
+        pending_ = VTBACKUPDIFF{};
+        pending_.Change = change;
+        pending_.Kind = kind;
+        pending_.BoxNo = box_;
+        hasPending_ = true;
+        return pending_;
+    }
+
+    void Flush() {
+        if (!hasPending_) return;
+        hasPending_ = false;
+        emit_(pending_);
     }
 
     VTMFPSESSION *session_;
     const char *password_;
+    Emit emit_;
     uint32_t box_ = 0;
-    std::vector<VTBACKUPDIFF> items_;
+    size_t count_ = 0;
+    VTBACKUPDIFF pending_{};
+    bool hasPending_ = false;
 };
+
+// Compares the chosen boxes (none: every box the description lists), each
+// once, in the order given, one box of the backup held at a time.
+void CompareBoxes(VTMFPSESSION *session, const char *password, const char *workFolder, const char *backupFile,
+                  uint32_t boxCount, const uint32_t *boxNumbers, Comparison::Emit emit) {
+    ScratchFolder folder(workFolder, "vtdiff");
+    BackupListing listing(FullPath(backupFile), folder.path());
+    std::vector<uint32_t> chosen(boxNumbers, boxNumbers + boxCount);
+    if (boxCount == 0)
+        for (const VTBOXBK &b : listing.described()) chosen.push_back(b.BoxNo);
+    Comparison comparison(session, password, std::move(emit));
+    std::vector<uint32_t> done;
+    for (uint32_t box : chosen) {
+        if (std::find(done.begin(), done.end(), box) != done.end()) continue;
+        done.push_back(box);
+        comparison.Box(listing.ReadBox(box, VTBOX_MAX_LISTED_ENTRIES));
+    }
+}
 
 }  // namespace
 
@@ -226,19 +265,9 @@ extern "C" HGLOBAL vtBoxCompareBackup(VTMFPSESSION *session, const char *passwor
     bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile && *backupFile &&
                  count && items && (boxCount == 0 || boxNumbers);
     return RunListExport(kExport, valid, [&] {
-        ScratchFolder folder(workFolder, "vtdiff");
-        BackupListing listing(FullPath(backupFile), folder.path());
-        std::vector<uint32_t> chosen(boxNumbers, boxNumbers + boxCount);
-        if (boxCount == 0)
-            for (const VTBOXBK &b : listing.described()) chosen.push_back(b.BoxNo);
-        Comparison comparison(session, password);
-        std::vector<uint32_t> done;
-        for (uint32_t box : chosen) {
-            if (std::find(done.begin(), done.end(), box) != done.end()) continue;
-            done.push_back(box);
-            comparison.Box(listing.ReadBox(box, VTBOX_MAX_LISTED_ENTRIES));
-        }
-        const auto &found = comparison.items();
+        std::vector<VTBACKUPDIFF> found;
+        CompareBoxes(session, password, workFolder, backupFile, boxCount, boxNumbers,
+                     [&](const VTBACKUPDIFF &d) { found.push_back(d); });
         // A block of at least one record, so that no difference still has a handle.
         GlobalBlock block(GlobalAlloc(GPTR, sizeof(VTBACKUPDIFF) * std::max<size_t>(found.size(), 1)));
         if (!block) Raise(vt::Code::NOT_ENOUGH_MEMORY);
@@ -246,5 +275,17 @@ extern "C" HGLOBAL vtBoxCompareBackup(VTMFPSESSION *session, const char *passwor
         *count = static_cast<uint32_t>(found.size());
         *items = static_cast<VTBACKUPDIFF *>(block.get());
         return block;
+    });
+}
+
+extern "C" uint32_t vtBoxCompareBackupEach(VTMFPSESSION *session, const char *password, const char *workFolder,
+                                           const char *backupFile, uint32_t boxCount, const uint32_t *boxNumbers,
+                                           VTDIFFPROC diffProc, void *context) {
+    bool valid = SessionIsOpen(session) && password && workFolder && *workFolder && backupFile && *backupFile &&
+                 diffProc && (boxCount == 0 || boxNumbers);
+    return RunExport("vtBoxCompareBackupEach", valid, [&] {
+        CompareBoxes(session, password, workFolder, backupFile, boxCount, boxNumbers, [&](const VTBACKUPDIFF &d) {
+            if (diffProc(&d, context) != 0) Raise(vt::Code::CANCELLED, "the caller ended the comparison");
+        });
     });
 }

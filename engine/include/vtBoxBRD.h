@@ -464,6 +464,20 @@ VTBOX_API HGLOBAL vtBoxCompareBackup(VTMFPSESSION *session, const char *password
                                      const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
                                      uint32_t *count, VTBACKUPDIFF **items);
 
+/* Called by vtBoxCompareBackupEach with each difference in turn (valid for
+ * the call only) and the caller's context; nonzero ends the comparison. */
+typedef uint32_t (*VTDIFFPROC)(const VTBACKUPDIFF *difference, void *context);
+
+/* Compares as vtBoxCompareBackup does, with the same checks, order and bound,
+ * but hands each difference to diff_proc as it is found instead of keeping
+ * them: one box of the backup is held at a time, whatever the file holds,
+ * and the differences of the boxes before a failure have been handed out.
+ * Returns 0, or the code (also the last error): VTBOX_E_CANCELLED when
+ * diff_proc ended it. */
+VTBOX_API uint32_t vtBoxCompareBackupEach(VTMFPSESSION *session, const char *password, const char *work_folder,
+                                          const char *backup_file, uint32_t box_count, const uint32_t *box_numbers,
+                                          VTDIFFPROC diff_proc, void *context);
+
 /* One document that vtBoxExtractDocuments wrote. */
 typedef struct _VTEXTRACTED {
     uint32_t BoxNo;

@@ -2,6 +2,8 @@
 // since a backup, and nothing else; read without a lock or an FTP account.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -33,6 +35,30 @@ Compared Compare(SimDevice &sim, const std::string &backup, std::vector<uint32_t
     c.rc = block ? 0 : GetLastError();
     c.detail = vtBoxGetLastErrorText();
     if (block) c.items.assign(items, items + count);
+    // Handed out one at a time, the same differences in the same order; a
+    // caller that stops after the first gets no more.
+    struct Handed {
+        std::vector<VTBACKUPDIFF> items;
+        bool stopAtFirst = false;
+    } handed;
+    auto take = [](const VTBACKUPDIFF *d, void *context) -> uint32_t {
+        auto &h = *static_cast<Handed *>(context);
+        h.items.push_back(*d);
+        return h.stopAtFirst ? 1 : 0;
+    };
+    EXPECT_EQ(vtBoxCompareBackupEach(&s, "admin", work.c_str(), backup.c_str(), static_cast<uint32_t>(boxes.size()),
+                                     boxes.data(), take, &handed),
+              c.rc);
+    EXPECT_EQ(handed.items.size(), c.items.size());
+    for (size_t i = 0; i < std::min(handed.items.size(), c.items.size()); ++i)
+        EXPECT_EQ(std::memcmp(&handed.items[i], &c.items[i], sizeof(VTBACKUPDIFF)), 0) << "difference " << i;
+    if (c.rc == 0 && !c.items.empty()) {
+        handed = {{}, true};
+        EXPECT_EQ(vtBoxCompareBackupEach(&s, "admin", work.c_str(), backup.c_str(), static_cast<uint32_t>(boxes.size()),
+                                         boxes.data(), take, &handed),
+                  static_cast<uint32_t>(VTBOX_E_CANCELLED));
+        EXPECT_EQ(handed.items.size(), 1u);
+    }
     vtBoxCloseConnection(&s);
     EXPECT_EQ(fs::directory_iterator(work), fs::directory_iterator()) << "the work folder is left as it was";
     return c;
