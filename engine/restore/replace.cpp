@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ftp/folder_fetchers.hpp"
 #include "restore/rescue_copy.hpp"
 #include "restore/restore_job.hpp"
 #include "session/result.hpp"
@@ -61,12 +62,28 @@ uint32_t CodeInFlight() {
     }
 }
 
-std::string Where(uint32_t box, const LevelWork &level, uint32_t number) {
-    return level.deviceFolder == 0 ? vt::Format("box %03u, number %03u", box, number)
-                                   : vt::Format("box %03u, folder %03u, number %03u", box, level.deviceFolder, number);
+std::string Where(uint32_t box, uint32_t folder, uint32_t number) {
+    return folder == 0 ? vt::Format("box %03u, number %03u", box, number)
+                       : vt::Format("box %03u, folder %03u, number %03u", box, folder, number);
 }
 
+// The server's reply when it has no data connection to give.
+constexpr int kNoDataConnection = 425;
+
 }  // namespace
+
+DocumentSenders *Restore::Senders(size_t documents) {
+    if (!sendersAsked_ && documents > 1) {
+        sendersAsked_ = true;
+        helping_ = true;
+        if (size_t connections = ConfiguredFtpConnections(); connections > 1)
+            senders_ = std::make_unique<DocumentSenders>(
+                connections - 1,
+                [this] { return ConnectFtpClient(session_, ftpUser_, password_, info_.EngineVersion, cancel_); },
+                [this](BoxFtpClient &ftp, DocumentSend &document) { SendSteps(ftp, document); }, cancel_);
+    }
+    return senders_.get();
+}
 
 void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents, const EntryList &replaced,
                             std::set<uint32_t> onDevice, bool cancelBeforeUpload) {
@@ -79,33 +96,90 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
     std::stable_partition(documents.begin(), documents.end(),
                           [&](const BoxEntry &d) { return replaces.count(d.id) != 0; });
 
-    for (const auto &d : documents) {
-        // Nothing is ever made over a device document.
-        if (onDevice.count(d.id))
-            Raise(vt::Code::INTERNAL_ERROR, Where(b, level, d.id) + ": the number is taken on the device");
-        auto old = replaces.find(d.id);
-        if (old == replaces.end()) {
-            MakeDocument(b, level, d.id, cancelBeforeUpload);
-            onDevice.insert(d.id);
-        } else {
-            const std::vector<BoxEntry> &olds = old->second;
-            size_t deleted = 0;
-            if (onDevice.size() < kMaxDocumentsPerLevel) {
-                MakeDocument(b, level, d.id, cancelBeforeUpload);
-            } else {
+    DocumentSenders *senders = Senders(documents.size());
+    // A document complete: the documents it replaced are gone from the level.
+    auto completed = [&](const DocumentSend &document) {
+        for (uint32_t id : document.replaced) onDevice.erase(id);
+        DocumentDone();
+    };
+    auto collect = [&] {
+        if (senders)
+            for (const auto &document : senders->Done()) completed(document);
+    };
+    // A document on the job's connection. Refused a data connection while
+    // senders run, it goes to them as far as it got, and this connection
+    // leaves the documents to them from then on; alone, the refusal fails.
+    auto sendHere = [&](DocumentSend document) {
+        try {
+            SendSteps(*ftp_, document);
+        } catch (const BoxError &e) {
+            if (!senders || e.code() == vt::code(vt::Code::CANCELLED) || ftp_->LastReplyCode() != kNoDataConnection)
+                throw;
+            ClearFailureDetail();
+            helping_ = false;
+            if (senders->HandBack(document)) return;
+            SendSteps(*ftp_, document);
+        }
+        completed(document);
+    };
+    auto sendLeft = [&](std::vector<DocumentSend> left) {
+        for (auto &document : left) sendHere(std::move(document));
+        collect();
+    };
+
+    try {
+        for (const auto &d : documents) {
+            // Nothing is ever made over a device document.
+            if (onDevice.count(d.id))
+                Raise(vt::Code::INTERNAL_ERROR,
+                      Where(b, level.deviceFolder, d.id) + ": the number is taken on the device");
+            // The level's room counts the documents in flight, each of which
+            // holds a place until the documents it replaces are gone.
+            collect();
+            while (senders && onDevice.size() >= kMaxDocumentsPerLevel && senders->InFlight() > 0)
+                sendLeft(senders->WaitForOne());
+            auto old = replaces.find(d.id);
+            if (old != replaces.end() && onDevice.size() >= kMaxDocumentsPerLevel) {
+                // No room beside the old document, and nothing else in flight.
+                const std::vector<BoxEntry> &olds = old->second;
                 ReplaceAtFullLevel(b, level, d.id, olds.front(), cancelBeforeUpload);
                 onDevice.erase(olds.front().id);
-                deleted = 1;
+                onDevice.insert(d.id);
+                for (size_t i = 1; i < olds.size(); ++i) {
+                    DeleteDocument(b, level.deviceFolder, olds[i].id);
+                    onDevice.erase(olds[i].id);
+                }
+                DocumentDone();
+            } else {
+                std::string name = EntryName(d.id, true);
+                DocumentSend document = PrepareDocument(b, level.deviceFolder, d.id, Join(level.remote, name),
+                                                        Join(level.local, name), cancelBeforeUpload);
+                if (old != replaces.end())
+                    for (const auto &o : old->second) document.replaced.push_back(o.id);
+                onDevice.insert(d.id);
+                if (!senders || !senders->Add(document, !helping_)) sendHere(std::move(document));
             }
-            onDevice.insert(d.id);
-            // The replacement is complete: the old documents of its name go.
-            for (; deleted < olds.size(); ++deleted) {
-                DeleteDocument(b, level, olds[deleted].id);
-                onDevice.erase(olds[deleted].id);
-            }
+            collect();
+            progress_.CheckCancel();
         }
-        DocumentDone();
-        progress_.CheckCancel();
+        // The level ends with all its documents complete: this connection
+        // takes what is still queued, then the last ones sent are waited for.
+        while (senders) {
+            if (DocumentSend queued; helping_ && senders->Take(&queued)) {
+                sendHere(std::move(queued));
+                collect();
+                continue;
+            }
+            std::vector<DocumentSend> left = senders->Finish();
+            collect();
+            if (left.empty()) break;
+            sendLeft(std::move(left));
+        }
+    } catch (...) {
+        // The first failure stops the handing out: the documents being sent
+        // end, the others are never begun.
+        senders_.reset();
+        throw;
     }
 }
 
@@ -114,9 +188,9 @@ void Restore::MakeDocument(uint32_t box, const LevelWork &level, uint32_t number
     MakeEntry(box, level.deviceFolder, number, Join(level.remote, name), Join(level.local, name), cancelBeforeUpload);
 }
 
-void Restore::DeleteDocument(uint32_t box, const LevelWork &level, uint32_t number) {
-    Check(vtBoxDeleteDocument(session_, box, password_, level.deviceFolder, number),
-          "deleting the replaced document (" + Where(box, level, number) + ")");
+void Restore::DeleteDocument(uint32_t box, uint32_t folder, uint32_t number) const {
+    Check(vtBoxDeleteDocument(session_, box, password_, folder, number),
+          "deleting the replaced document (" + Where(box, folder, number) + ")");
 }
 
 void Restore::ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
@@ -137,12 +211,12 @@ void Restore::ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t 
         old.id, number, copy.folder().c_str());
     progress_.CheckCancel();
     try {
-        DeleteDocument(box, level, old.id);
+        DeleteDocument(box, level.deviceFolder, old.id);
         MakeDocument(box, level, number, cancelBeforeUpload);
     } catch (...) {
         uint32_t code = CodeInFlight();
         std::string detail = FailureDetail();
-        std::string what = "the device's document \"" + name + "\" (" + Where(box, level, old.id) + ")";
+        std::string what = "the device's document \"" + name + "\" (" + Where(box, level.deviceFolder, old.id) + ")";
         switch (PutBack(box, level, number, old, copy.pages())) {
         case PutBackResult::StillThere: what += " was not deleted"; break;
         case PutBackResult::PutBack:
@@ -175,7 +249,7 @@ Restore::PutBackResult Restore::PutBack(uint32_t box, const LevelWork &level, ui
         };
         if (has(old.id)) return PutBackResult::StillThere;  // the delete never happened
         // A replacement left half made would take the room the old one needs.
-        if (has(number)) DeleteDocument(box, level, number);
+        if (has(number)) DeleteDocument(box, level.deviceFolder, number);
         MakeEntry(box, level.deviceFolder, old.id, Join(level.remote, EntryName(old.id, true)), copy);
         return PutBackResult::PutBack;
     } catch (...) {
