@@ -147,8 +147,7 @@ std::vector<DocumentSend> DocumentSenders::Done() {
 
 std::vector<DocumentSend> DocumentSenders::WaitForOne() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock,
-                  [&] { return Failed() || !done_.empty() || alive_ == 0 || (busy_ == 0 && queue_.empty()); });
+    changed_.wait(lock, [&] { return Failed() || !done_.empty() || alive_ == 0 || (busy_ == 0 && queue_.empty()); });
     if (Failed()) RaiseFailure();
     if (alive_ == 0) return TakeQueue();
     return {};

@@ -85,48 +85,72 @@ DocumentSenders *Restore::Senders(size_t documents) {
     return senders_.get();
 }
 
+void Restore::CollectDocuments(std::set<uint32_t> *onDevice) {
+    if (!senders_) return;
+    for (const auto &document : senders_->Done()) {
+        // Complete: the documents it replaced are gone from its level.
+        if (onDevice)
+            for (uint32_t id : document.replaced) onDevice->erase(id);
+        DocumentDone();
+    }
+}
+
+void Restore::SendHere(DocumentSend document, std::set<uint32_t> *onDevice) {
+    try {
+        SendSteps(*ftp_, document);
+    } catch (const BoxError &e) {
+        if (!senders_ || e.code() == vt::code(vt::Code::CANCELLED) || ftp_->LastReplyCode() != kNoDataConnection) throw;
+        ClearFailureDetail();
+        helping_ = false;
+        if (senders_->HandBack(document)) return;
+        SendSteps(*ftp_, document);
+    }
+    if (onDevice)
+        for (uint32_t id : document.replaced) onDevice->erase(id);
+    DocumentDone();
+}
+
+void Restore::SendLeft(std::vector<DocumentSend> left, std::set<uint32_t> *onDevice) {
+    for (auto &document : left) SendHere(std::move(document), onDevice);
+    CollectDocuments(onDevice);
+}
+
+void Restore::FinishDocuments(std::set<uint32_t> *onDevice) {
+    try {
+        // This connection takes what is still queued, then the last ones
+        // sent are waited for.
+        while (senders_) {
+            if (DocumentSend queued; helping_ && senders_->Take(&queued)) {
+                SendHere(std::move(queued), onDevice);
+                CollectDocuments(onDevice);
+                continue;
+            }
+            std::vector<DocumentSend> left = senders_->Finish();
+            CollectDocuments(onDevice);
+            if (left.empty()) break;
+            SendLeft(std::move(left), onDevice);
+        }
+    } catch (...) {
+        senders_.reset();
+        throw;
+    }
+}
+
 void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents, const EntryList &replaced,
-                            std::set<uint32_t> onDevice, bool cancelBeforeUpload) {
+                            std::set<uint32_t> onDevice, bool cancelBeforeUpload, bool leaveInFlight) {
     uint32_t b = box.info.BoxNo;
     // restored number -> the device's documents of its name, which it replaces
     std::map<uint32_t, std::vector<BoxEntry>> replaces;
     for (const auto &r : replaced) replaces[r.replacedBy].push_back(r);
+    // Documents left in flight are counted by whoever collects them, without
+    // this level's count: they must replace nothing.
+    if (leaveInFlight && !replaces.empty()) Raise(vt::Code::INTERNAL_ERROR, "replacements left in flight");
     // Replacements first: each leaves the level's count as it was, so the
     // level fills up only once they are done.
     std::stable_partition(documents.begin(), documents.end(),
                           [&](const BoxEntry &d) { return replaces.count(d.id) != 0; });
 
     DocumentSenders *senders = Senders(documents.size());
-    // A document complete: the documents it replaced are gone from the level.
-    auto completed = [&](const DocumentSend &document) {
-        for (uint32_t id : document.replaced) onDevice.erase(id);
-        DocumentDone();
-    };
-    auto collect = [&] {
-        if (senders)
-            for (const auto &document : senders->Done()) completed(document);
-    };
-    // A document on the job's connection. Refused a data connection while
-    // senders run, it goes to them as far as it got, and this connection
-    // leaves the documents to them from then on; alone, the refusal fails.
-    auto sendHere = [&](DocumentSend document) {
-        try {
-            SendSteps(*ftp_, document);
-        } catch (const BoxError &e) {
-            if (!senders || e.code() == vt::code(vt::Code::CANCELLED) || ftp_->LastReplyCode() != kNoDataConnection)
-                throw;
-            ClearFailureDetail();
-            helping_ = false;
-            if (senders->HandBack(document)) return;
-            SendSteps(*ftp_, document);
-        }
-        completed(document);
-    };
-    auto sendLeft = [&](std::vector<DocumentSend> left) {
-        for (auto &document : left) sendHere(std::move(document));
-        collect();
-    };
-
     try {
         for (const auto &d : documents) {
             // Nothing is ever made over a device document.
@@ -135,9 +159,9 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
                       Where(b, level.deviceFolder, d.id) + ": the number is taken on the device");
             // The level's room counts the documents in flight, each of which
             // holds a place until the documents it replaces are gone.
-            collect();
+            CollectDocuments(&onDevice);
             while (senders && onDevice.size() >= kMaxDocumentsPerLevel && senders->InFlight() > 0)
-                sendLeft(senders->WaitForOne());
+                SendLeft(senders->WaitForOne(), &onDevice);
             auto old = replaces.find(d.id);
             if (old != replaces.end() && onDevice.size() >= kMaxDocumentsPerLevel) {
                 // No room beside the old document, and nothing else in flight.
@@ -157,23 +181,10 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
                 if (old != replaces.end())
                     for (const auto &o : old->second) document.replaced.push_back(o.id);
                 onDevice.insert(d.id);
-                if (!senders || !senders->Add(document, !helping_)) sendHere(std::move(document));
+                if (!senders || !senders->Add(document, !helping_)) SendHere(std::move(document), &onDevice);
             }
-            collect();
+            CollectDocuments(&onDevice);
             progress_.CheckCancel();
-        }
-        // The level ends with all its documents complete: this connection
-        // takes what is still queued, then the last ones sent are waited for.
-        while (senders) {
-            if (DocumentSend queued; helping_ && senders->Take(&queued)) {
-                sendHere(std::move(queued));
-                collect();
-                continue;
-            }
-            std::vector<DocumentSend> left = senders->Finish();
-            collect();
-            if (left.empty()) break;
-            sendLeft(std::move(left));
         }
     } catch (...) {
         // The first failure stops the handing out: the documents being sent
@@ -181,6 +192,7 @@ void Restore::SendDocuments(const BoxWork &box, const LevelWork &level, EntryLis
         senders_.reset();
         throw;
     }
+    if (!leaveInFlight) FinishDocuments(&onDevice);
 }
 
 void Restore::MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancelBeforeUpload) {

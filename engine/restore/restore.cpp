@@ -334,6 +334,9 @@ void Restore::UploadLevel(BoxWork &box) {
     progress_.Signal();
     SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.topReplaced, box.topDeviceIds, false);
     ReadLocalEntries(box.local, &folders, nullptr);
+    // The new folders are made first, with nothing in flight, and their
+    // documents then go as one stream: no connection waits for the last
+    // documents of each folder before the next folder is made.
     for (const auto &f : folders) {
         std::string name = EntryName(f.id, false);
         std::string localFolder = Join(box.local, name);
@@ -341,15 +344,27 @@ void Restore::UploadLevel(BoxWork &box) {
         progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(localFolder)));
         progress_.Signal();
         MakeEntry(number, f.id, 0, remoteFolder, localFolder);
+        KnowLevel(remoteFolder);
         Step();
         progress_.Signal();
-
-        EntryList inside;
-        ReadLocalEntries(localFolder, nullptr, &inside);
-        progress_.CheckCancel();
-        SendDocuments(box, LevelWork{f.id, remoteFolder, localFolder}, inside, {}, {}, true);
-        progress_.SetFolderName("");
     }
+    try {
+        for (const auto &f : folders) {
+            std::string name = EntryName(f.id, false);
+            std::string localFolder = Join(box.local, name);
+            progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(localFolder)));
+            progress_.Signal();
+            EntryList inside;
+            ReadLocalEntries(localFolder, nullptr, &inside);
+            progress_.CheckCancel();
+            SendDocuments(box, LevelWork{f.id, Join(box.remote, name), localFolder}, inside, {}, {}, true, true);
+        }
+    } catch (...) {
+        senders_.reset();  // nothing more is begun
+        throw;
+    }
+    FinishDocuments(nullptr);
+    progress_.SetFolderName("");
 }
 
 // One entry on the device: its folder marked as being written, the service
@@ -444,6 +459,14 @@ const std::set<std::string> &Restore::RemoteNames(const std::string &level) {
         known = remoteLevels_.emplace(level, std::move(names)).first;
     }
     return known->second;
+}
+
+void Restore::KnowLevel(const std::string &level) {
+    try {
+        RemoteNames(level);
+    } catch (const BoxError &) {
+        ClearFailureDetail();  // asked again, and refused, by the first entry made in it
+    }
 }
 
 bool Restore::RemoteMayHave(const std::string &path) {

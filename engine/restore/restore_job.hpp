@@ -110,8 +110,23 @@ private:
     // document when more than one connection is configured.
     DocumentSenders *Senders(size_t documents);
     // replace.cpp: the documents of one level, replacements first.
+    // Documents are spread over the connections the job may use; each level
+    // ends with all of them complete, unless leaveInFlight (a level that
+    // replaces nothing), and then FinishDocuments ends them.
     void SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents, const EntryList &replaced,
-                       std::set<uint32_t> onDevice, bool cancelBeforeUpload);
+                       std::set<uint32_t> onDevice, bool cancelBeforeUpload, bool leaveInFlight = false);
+    // The job's side of the senders. onDevice (may be null) is the level's
+    // count, from which a complete document's replaced ones go.
+    void CollectDocuments(std::set<uint32_t> *onDevice);
+    // A document on the job's connection. Refused a data connection while
+    // senders run, it goes to them as far as it got, and this connection
+    // leaves the documents to them from then on; alone, the refusal fails.
+    void SendHere(DocumentSend document, std::set<uint32_t> *onDevice);
+    void SendLeft(std::vector<DocumentSend> left, std::set<uint32_t> *onDevice);
+    // Waits until every document handed out is complete.
+    void FinishDocuments(std::set<uint32_t> *onDevice);
+    // Lists a remote level now, while nothing is in flight, unless it is known.
+    void KnowLevel(const std::string &level);
     void MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancelBeforeUpload);
     // Deletes a device document (folder 0: the box's top level); may run on any thread.
     void DeleteDocument(uint32_t box, uint32_t folder, uint32_t number) const;
