@@ -23,7 +23,8 @@
 #     --no-lftp            leave the lftp runs out
 #     --no-restore         leave the restore runs out (the backups alone)
 #     --no-single          leave the one-connection backup out (with --no-restore: the backup over
-#                          --connections alone, for large stores)
+#                          --connections alone, for large stores), and the one-connection restore
+#                          and replace (their backup is still made)
 set -euo pipefail
 build=build-bench
 boxes=1 folders=4 docs=100 pages=2 page_kb=16
@@ -198,7 +199,7 @@ for lat in $latencies; do
     control "lan?max-data-connections=0"
   }
   for _ in $(seq 1 "$rounds"); do
-    restore_rows 1
+    [ "$with_single" = 0 ] || restore_rows 1
     [ "$connections" -le 1 ] || restore_rows "$connections"
   done
   timed one "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --only 1/D1 --mode replace
