@@ -14,17 +14,21 @@
 #                          the seeded store (default 1, 4, 100, 2, 16: 500 documents of 2 pages)
 #     --latency "MS..."    the delays per reply measured (default "2 10")
 #     --rate-kbps N        bandwidth per data connection (default 40000: 40 Mbit/s)
-#     --connections N      also a backup over N FTP connections (VTBOX_FTP_CONNECTIONS) while the device
-#                          allows N data connections at once (default 4; 1: none)
+#     --connections N      also a backup, a restore and a replace over N FTP connections
+#                          (VTBOX_FTP_CONNECTIONS) while the device allows N data connections at once
+#                          (default 4; 1: none)
+#     --rounds N           the restore and replace rows N times in turn (default 1), to tell a
+#                          difference between them from the machine's noise
 #     --vtbox-args "..."   more options for every vtbox run
 #     --no-lftp            leave the lftp runs out
 #     --no-restore         leave the restore runs out (the backups alone)
 #     --no-single          leave the one-connection backup out (with --no-restore: the backup over
-#                          --connections alone, for large stores)
+#                          --connections alone, for large stores), and the one-connection restore
+#                          and replace (their backup is still made)
 set -euo pipefail
 build=build-bench
 boxes=1 folders=4 docs=100 pages=2 page_kb=16
-latencies="2 10" rate=40000 extra="" with_lftp=1 with_restore=1 with_single=1 connections=4
+latencies="2 10" rate=40000 extra="" with_lftp=1 with_restore=1 with_single=1 connections=4 rounds=1
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -37,6 +41,7 @@ while [ $# -gt 0 ]; do
     --rate-kbps) rate=$2; shift 2 ;;
     --vtbox-args) extra=$2; shift 2 ;;
     --connections) connections=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
     --no-lftp) with_lftp=0; shift ;;
     --no-restore) with_restore=0; shift ;;
     --no-single) with_single=0; shift ;;
@@ -172,15 +177,31 @@ for lat in $latencies; do
     cat "$work/detail"
     continue
   fi
-  empty_device
-  timed restore "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --boxes "$all" --mode replace
-  [ "$(docs_on_device)" = "$ndocs" ] || { echo "the restore left $(docs_on_device) of $ndocs documents" >&2; exit 1; }
-  row "vtbox restore (emptied)" "$(secs)" "$ndocs" "$(floor "$ndocs" "$min_restore" "$lat")"
-  restore_secs=$(secs)
-  timed replace "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --boxes "$all" --mode replace
-  [ "$(docs_on_device)" = "$ndocs" ] || { echo "the replace left $(docs_on_device) of $ndocs documents" >&2; exit 1; }
-  row "vtbox replace over itself" "$(secs)" "$ndocs" "$(floor "$ndocs" "$min_replace" "$lat")"
-  awk -v a="$(secs)" -v b="$restore_secs" 'BEGIN { printf "  %-28s %8.2f\n", "replace / restore", a / b }'
+  # restore_rows N: a restore into an emptied device and a replace over
+  # itself over N connections; the floor of N is the floor over N.
+  restore_rows() {
+    local n=$1 label="" env=() restore_secs
+    if [ "$n" -gt 1 ]; then
+      label=", $n connections" env=(env VTBOX_FTP_CONNECTIONS="$n")
+      control "lan?max-data-connections=$n"
+    fi
+    empty_device
+    timed restore "${env[@]}" "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --boxes "$all" --mode replace
+    [ "$(docs_on_device)" = "$ndocs" ] || { echo "the restore left $(docs_on_device) of $ndocs documents" >&2; exit 1; }
+    row "vtbox restore (emptied)$label" "$(secs)" "$ndocs" \
+      "$(awk -v f="$(floor "$ndocs" "$min_restore" "$lat")" -v n="$n" 'BEGIN { printf "%.2f", f / n }')"
+    restore_secs=$(secs)
+    timed replace "${env[@]}" "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --boxes "$all" --mode replace
+    [ "$(docs_on_device)" = "$ndocs" ] || { echo "the replace left $(docs_on_device) of $ndocs documents" >&2; exit 1; }
+    row "vtbox replace over itself$label" "$(secs)" "$ndocs" \
+      "$(awk -v f="$(floor "$ndocs" "$min_replace" "$lat")" -v n="$n" 'BEGIN { printf "%.2f", f / n }')"
+    awk -v a="$(secs)" -v b="$restore_secs" -v l="replace / restore$label" 'BEGIN { printf "  %-28s %8.2f\n", l, a / b }'
+    control "lan?max-data-connections=0"
+  }
+  for _ in $(seq 1 "$rounds"); do
+    [ "$with_single" = 0 ] || restore_rows 1
+    [ "$connections" -le 1 ] || restore_rows "$connections"
+  done
   timed one "$vtbox" "${dev[@]}" "${more[@]}" restore -i "$work/b.zip" --only 1/D1 --mode replace
   row "vtbox one document" "$(secs)" 1 "$(floor 1 "$min_replace" "$lat")"
   echo "  commands per document, by verb (each row above in turn):"

@@ -81,6 +81,7 @@ void Restore::Fail(uint32_t code) noexcept {
     try {
         int32_t phase = progress_.record().Phase;
         job_.MarkFailed();
+        senders_.reset();
         ftp_.reset();
         unpacking_.Join();
         if (madeBox_) DeleteLocalTree(boxRoot_, work_);
@@ -249,6 +250,8 @@ void Restore::RestoreBox(size_t index) {
     }
     UploadLevel(box);
 
+    senders_.reset();
+    sendersAsked_ = false;
     ftp_->Close();
     ftp_.reset();
     progress_.CheckCancel();
@@ -331,6 +334,9 @@ void Restore::UploadLevel(BoxWork &box) {
     progress_.Signal();
     SendDocuments(box, LevelWork{0, box.remote, box.local}, documents, box.topReplaced, box.topDeviceIds, false);
     ReadLocalEntries(box.local, &folders, nullptr);
+    // The new folders are made first, with nothing in flight, and their
+    // documents then go as one stream: no connection waits for the last
+    // documents of each folder before the next folder is made.
     for (const auto &f : folders) {
         std::string name = EntryName(f.id, false);
         std::string localFolder = Join(box.local, name);
@@ -338,19 +344,27 @@ void Restore::UploadLevel(BoxWork &box) {
         progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(localFolder)));
         progress_.Signal();
         MakeEntry(number, f.id, 0, remoteFolder, localFolder);
+        KnowLevel(remoteFolder);
         Step();
         progress_.Signal();
-
-        EntryList inside;
-        ReadLocalEntries(localFolder, nullptr, &inside);
-        progress_.CheckCancel();
-        for (const auto &d : inside) {
-            std::string doc = EntryName(d.id, true);
-            MakeEntry(number, f.id, d.id, Join(remoteFolder, doc), Join(localFolder, doc), true);
-            DocumentDone();
-        }
-        progress_.SetFolderName("");
     }
+    try {
+        for (const auto &f : folders) {
+            std::string name = EntryName(f.id, false);
+            std::string localFolder = Join(box.local, name);
+            progress_.SetFolderName(ReadRecordNameUtf8(RecordFileName(localFolder)));
+            progress_.Signal();
+            EntryList inside;
+            ReadLocalEntries(localFolder, nullptr, &inside);
+            progress_.CheckCancel();
+            SendDocuments(box, LevelWork{f.id, Join(box.remote, name), localFolder}, inside, {}, {}, true, true);
+        }
+    } catch (...) {
+        senders_.reset();  // nothing more is begun
+        throw;
+    }
+    FinishDocuments(nullptr);
+    progress_.SetFolderName("");
 }
 
 // One entry on the device: its folder marked as being written, the service
@@ -359,23 +373,79 @@ void Restore::UploadLevel(BoxWork &box) {
 // or removed for, what the device has under that number, listed or not.
 void Restore::MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                         const std::string &local, bool cancelBeforeUpload) {
-    bool isDocument = document != 0;
+    if (document != 0) {
+        DocumentSend sent = PrepareDocument(box, folder, document, remote, local, cancelBeforeUpload);
+        SendSteps(*ftp_, sent);
+        return;
+    }
     const std::string record = RecordFileName(remote);
     if (RemoteMayHave(remote) || RemoteMayHave(record))
         Raise(vt::Code::INTERNAL_ERROR, remote + ": the number is taken on the device, or its level cannot be listed");
     NoteRemote(remote, ftp_->FtpCreateFolder(remote) != 0);
     ftp_->CreateEmptyFile(Join(remote, kCreateStatusFile));
-    Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, document, isDocument ? 0 : 2,
-                                      isDocument ? 0 : 1));
+    Check(vtBoxDirSerialClusterChange(session_, box, password_, folder, 0, 2, 1));
     ftp_->PutFile(record, RecordFileName(local));
     NoteRemote(record, false);
-    if (isDocument) {
-        progress_.SetDocName(ReadRecordNameUtf8(RecordFileName(local)));
-        progress_.Signal();
-        if (cancelBeforeUpload) progress_.CheckCancel();
-        ftp_->UploadFolderByFTP(local, remote);
-    }
     ftp_->FtpReplaceStatusFile(remote);
+}
+
+DocumentSend Restore::PrepareDocument(uint32_t box, uint32_t folder, uint32_t number, const std::string &remote,
+                                      const std::string &local, bool cancelBeforeUpload) {
+    const std::string record = RecordFileName(remote);
+    if (RemoteMayHave(remote) || RemoteMayHave(record))
+        Raise(vt::Code::INTERNAL_ERROR, remote + ": the number is taken on the device, or its level cannot be listed");
+    // Taken from now on, whichever connection makes it; what the document's
+    // folder holds is not known here.
+    NoteRemote(remote, false);
+    NoteRemote(record, false);
+    progress_.SetDocName(ReadRecordNameUtf8(RecordFileName(local)));
+    progress_.Signal();
+    DocumentSend sent;
+    sent.box = box;
+    sent.folder = folder;
+    sent.number = number;
+    sent.remote = remote;
+    sent.local = local;
+    sent.cancelBeforeUpload = cancelBeforeUpload;
+    return sent;
+}
+
+void Restore::SendSteps(BoxFtpClient &ftp, DocumentSend &document) const {
+    // Each step counts once it is done, so that a document refused a data
+    // connection part-way goes on elsewhere from the step refused.
+    enum : uint32_t { kFolder, kCreateStatus, kServiceTold, kRecord, kPages, kUnlocked };
+    const std::string &remote = document.remote;
+    if (document.done == kFolder) {
+        ftp.CheckCancel();
+        ftp.FtpCreateFolder(remote);
+        document.done = kCreateStatus;
+    }
+    if (document.done == kCreateStatus) {
+        ftp.CreateEmptyFile(Join(remote, kCreateStatusFile));
+        document.done = kServiceTold;
+    }
+    if (document.done == kServiceTold) {
+        Check(vtBoxDirSerialClusterChange(session_, document.box, password_, document.folder, document.number, 0, 0));
+        document.done = kRecord;
+    }
+    if (document.done == kRecord) {
+        ftp.PutFile(RecordFileName(remote), RecordFileName(document.local));
+        document.done = kPages;
+    }
+    if (document.done == kPages) {
+        if (document.cancelBeforeUpload) ftp.CheckCancel();
+        ftp.UploadFolderByFTP(document.local, remote);
+        document.done = kUnlocked;
+    }
+    if (document.done == kUnlocked) {
+        ftp.FtpReplaceStatusFile(remote);
+        document.done = kUnlocked + 1;
+    }
+    // Complete: the device's documents it replaces go.
+    for (size_t i = document.done - (kUnlocked + 1); i < document.replaced.size(); ++i) {
+        DeleteDocument(document.box, document.folder, document.replaced[i]);
+        ++document.done;
+    }
 }
 
 const std::set<std::string> &Restore::RemoteNames(const std::string &level) {
@@ -389,6 +459,14 @@ const std::set<std::string> &Restore::RemoteNames(const std::string &level) {
         known = remoteLevels_.emplace(level, std::move(names)).first;
     }
     return known->second;
+}
+
+void Restore::KnowLevel(const std::string &level) {
+    try {
+        RemoteNames(level);
+    } catch (const BoxError &) {
+        ClearFailureDetail();  // asked again, and refused, by the first entry made in it
+    }
 }
 
 bool Restore::RemoteMayHave(const std::string &path) {

@@ -15,6 +15,7 @@
 #include "ftp/ftp_client.hpp"
 #include "jobs/background_step.hpp"
 #include "jobs/long_job.hpp"
+#include "restore/document_senders.hpp"
 #include "restore/restore_entries.hpp"
 #include "session/boundary.hpp"
 #include "store/layout.hpp"
@@ -96,11 +97,39 @@ private:
     void UploadLevel(BoxWork &box);
     void MakeEntry(uint32_t box, uint32_t folder, uint32_t document, const std::string &remote,
                    const std::string &local, bool cancelBeforeUpload = false);
+    // What the job's thread does for a document before any of its steps: its
+    // number checked free on the device, its names noted, its progress label.
+    DocumentSend PrepareDocument(uint32_t box, uint32_t folder, uint32_t number, const std::string &remote,
+                                 const std::string &local, bool cancelBeforeUpload);
+    // A document's steps on the connection ftp, from the first not done: its
+    // folder, CREATE.STS, the service told, its record and pages, UNLOCK.STS
+    // with CREATE.STS deleted, then the documents it replaces deleted. Runs on
+    // any connection's thread: it touches only the session's box service.
+    void SendSteps(BoxFtpClient &ftp, DocumentSend &document) const;
+    // The senders of this box, made at its first level of more than one
+    // document when more than one connection is configured.
+    DocumentSenders *Senders(size_t documents);
     // replace.cpp: the documents of one level, replacements first.
+    // Documents are spread over the connections the job may use; each level
+    // ends with all of them complete, unless leaveInFlight (a level that
+    // replaces nothing), and then FinishDocuments ends them.
     void SendDocuments(const BoxWork &box, const LevelWork &level, EntryList documents, const EntryList &replaced,
-                       std::set<uint32_t> onDevice, bool cancelBeforeUpload);
+                       std::set<uint32_t> onDevice, bool cancelBeforeUpload, bool leaveInFlight = false);
+    // The job's side of the senders. onDevice (may be null) is the level's
+    // count, from which a complete document's replaced ones go.
+    void CollectDocuments(std::set<uint32_t> *onDevice);
+    // A document on the job's connection. Refused a data connection while
+    // senders run, it goes to them as far as it got, and this connection
+    // leaves the documents to them from then on; alone, the refusal fails.
+    void SendHere(DocumentSend document, std::set<uint32_t> *onDevice);
+    void SendLeft(std::vector<DocumentSend> left, std::set<uint32_t> *onDevice);
+    // Waits until every document handed out is complete.
+    void FinishDocuments(std::set<uint32_t> *onDevice);
+    // Lists a remote level now, while nothing is in flight, unless it is known.
+    void KnowLevel(const std::string &level);
     void MakeDocument(uint32_t box, const LevelWork &level, uint32_t number, bool cancelBeforeUpload);
-    void DeleteDocument(uint32_t box, const LevelWork &level, uint32_t number);
+    // Deletes a device document (folder 0: the box's top level); may run on any thread.
+    void DeleteDocument(uint32_t box, uint32_t folder, uint32_t number) const;
     // A replacement at a level with no room for one more document.
     void ReplaceAtFullLevel(uint32_t box, const LevelWork &level, uint32_t number, const BoxEntry &old,
                             bool cancelBeforeUpload);
@@ -132,6 +161,12 @@ private:
     LongJob job_;
     Progress &progress_;
     std::unique_ptr<BoxFtpClient> ftp_;
+    // Further connections that send documents beside ftp_, and whether ftp_
+    // sends documents too (until the device first refuses it a data
+    // connection while they run).
+    std::unique_ptr<DocumentSenders> senders_;
+    bool sendersAsked_ = false;
+    bool helping_ = true;
     VTBACKUPINFO info_{};
     std::vector<VTBOXBK> boxes_;
     uint32_t currentBox_ = 0;

@@ -201,6 +201,58 @@ std::multiset<std::string> CompleteDocuments(const SimDevice &sim) {
     return out;
 }
 
+// Files the store holds under a name, anywhere below its boxes.
+size_t FilesNamed(const SimDevice &sim, const std::string &name) {
+    size_t n = 0;
+    for (const auto &e : fs::recursive_directory_iterator(fs::path(sim.storeRoot) / "SHR/BOX"))
+        n += e.path().filename() == name;
+    return n;
+}
+
+// Three connections asked for: the documents of three boxes go out over
+// them, into an emptied device and then each replacing itself, and every
+// one arrives whole. A device with one data connection (here one of the
+// shell dialect) refuses the others' transfers (425) part-way through a
+// document: that document is finished on another connection, and the
+// restore goes on down to one.
+TEST(RestoreRoundTrip, DocumentsGoOutOverFurtherConnectionsOnlyWhereTheDeviceGivesThem) {
+    vttest::ScopedEnv connections("VTBOX_FTP_CONNECTIONS", "3");
+    for (const char *limit : {"none", "one data connection"}) {
+        SCOPED_TRACE(limit);
+        SimOptions o;
+        if (std::string(limit) == "one data connection") o.engineVersion = "Korvo-D V1.0.0.0";
+        SimDevice sim(o);
+        devicesim::LanModel lan;
+        if (std::string(limit) == "one data connection") lan.maxDataConnections = 1;
+        sim.device->SetLan(lan);
+        auto original = Snapshot(sim);
+        std::vector<std::string> view = DeviceView(sim);
+        std::string backup = MakeBackup(sim, {1, 2, 3});
+        DeleteAllBoxes(sim);
+
+        RestoreRun run = RunRestore(sim, backup, {1, 2, 3}, kKeepBoth);
+        ASSERT_EQ(run.rc, 0u) << run.detail;
+        ExpectRestoredStore(original, Snapshot(sim), run.device_time);
+        EXPECT_EQ(DeviceView(sim), view);
+        EXPECT_EQ(run.progress.DocsDone, 27);
+        EXPECT_EQ(run.progress.Percent, 100);
+        EXPECT_EQ(sim.device->Records().serialChanges.size(), 36u);
+        if (std::string(limit) == "none") {
+            EXPECT_GT(CountCommands(sim, "USER "), 3u);
+        }
+
+        sim.device->ClearRecords();
+        auto restored = CompleteDocuments(sim);
+        run = RunRestore(sim, backup, {1, 2, 3}, kReplace);
+        ASSERT_EQ(run.rc, 0u) << run.detail;
+        EXPECT_EQ(CompleteDocuments(sim), restored);
+        EXPECT_EQ(FilesNamed(sim, "CREATE.STS"), 0u);
+        EXPECT_EQ(CountRequests(sim, "boxnwDeleteDoc"), 27u);
+        EXPECT_EQ(run.progress.DocsDone, 27);
+        ExpectWorkFolderEmpty(sim);
+    }
+}
+
 // A replace-mode restore that stops part-way, whatever stops it, leaves every
 // document the device had: the old one, its replacement complete, or both.
 TEST(ReplaceLosesNothing, WhereverTheRestoreStops) {
@@ -214,23 +266,27 @@ TEST(ReplaceLosesNothing, WhereverTheRestoreStops) {
             {"STOR refused from this one on", [nth](SimDevice &sim) { sim.faults().FailStor(451, nth, true); }});
     stops.push_back({"data connection dropped", [](SimDevice &sim) { sim.faults().DropDataConnection(5, 100); }});
     stops.push_back({"folder creation refused", [](SimDevice &sim) { sim.faults().RefuseFolderCreation(); }});
-    for (const auto &stop : stops) {
-        SCOPED_TRACE(stop.what);
-        SimOptions o;
-        o.seed.boxes = 1;
-        o.seed.folders = 1;
-        o.seed.docs = 3;
-        SimDevice sim(o);
-        std::string backup = MakeBackup(sim, {1});
-        auto before = CompleteDocuments(sim);
-        stop.fault(sim);
-        RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
-        EXPECT_NE(run.rc, 0u);
-        auto after = CompleteDocuments(sim);
-        for (const auto &doc : before)
-            EXPECT_GE(after.count(doc), 1u) << "lost: " << doc.substr(0, doc.find('|', doc.find('|') + 1));
-        ExpectWorkFolderEmpty(sim);
-    }
+    // Over three connections too: a failure on one ends the documents in
+    // flight on the others, and begins no other.
+    for (const char *connections : {"1", "3"})
+        for (const auto &stop : stops) {
+            SCOPED_TRACE(std::string(stop.what) + ", connections " + connections);
+            vttest::ScopedEnv env("VTBOX_FTP_CONNECTIONS", connections);
+            SimOptions o;
+            o.seed.boxes = 1;
+            o.seed.folders = 1;
+            o.seed.docs = 3;
+            SimDevice sim(o);
+            std::string backup = MakeBackup(sim, {1});
+            auto before = CompleteDocuments(sim);
+            stop.fault(sim);
+            RestoreRun run = RunRestore(sim, backup, {1}, kReplace);
+            EXPECT_NE(run.rc, 0u);
+            auto after = CompleteDocuments(sim);
+            for (const auto &doc : before)
+                EXPECT_GE(after.count(doc), 1u) << "lost: " << doc.substr(0, doc.find('|', doc.find('|') + 1));
+            ExpectWorkFolderEmpty(sim);
+        }
 }
 
 // Names that changed places: the backup's Report is at 2 and its Other at 1,
@@ -512,12 +568,18 @@ TEST(RestoreFailures, A451EndsWith8260InPhase4) {
     o.seed.boxes = 1;
     SimDevice sim(o);
     std::string backup = MakeBackup(sim, {1});
-    DeleteAllBoxes(sim);
-    sim.faults().FailStor(451, 8, true);
-    RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
-    EXPECT_EQ(run.rc, 8260u);
-    EXPECT_EQ(run.progress.Phase, 4);
-    ExpectWorkFolderEmpty(sim);
+    // On the job's connection or on another, the refusal keeps its code.
+    for (const char *connections : {"1", "3"}) {
+        SCOPED_TRACE(std::string("connections ") + connections);
+        vttest::ScopedEnv env("VTBOX_FTP_CONNECTIONS", connections);
+        DeleteAllBoxes(sim);
+        sim.faults().FailStor(451, 8, true);
+        RestoreRun run = RunRestore(sim, backup, {1}, kKeepBoth);
+        EXPECT_EQ(run.rc, 8260u);
+        EXPECT_EQ(run.progress.Phase, 4);
+        EXPECT_NE(run.detail.find("451"), std::string::npos) << run.detail;
+        ExpectWorkFolderEmpty(sim);
+    }
 }
 
 void SetFtpLog(DWORD level) {
