@@ -71,17 +71,35 @@ bool IsDotName(const char *name) { return name[0] == '.'; }
 }  // namespace
 
 // A region of an open file from a base offset on, as minizip's file: every
-// position minizip uses counts from the base.
+// position minizip uses counts from the base. minizip writes a local header a
+// field at a time, a dozen writes an entry; they gather in one buffer and go
+// out together, so that a box of many small documents does not cost a system
+// call per header field.
 struct ZipWriter::Window {
-    int fd;
-    uint64_t base;
+    // Writes gather up to this many bytes before they go out; larger writes
+    // (a block of compressed data) go straight to the file.
+    static constexpr size_t kGatherBytes = 64 * 1024;
+
+    int fd = -1;
+    uint64_t base = 0;
     uint64_t pos = 0;
-    uint64_t end = 0;  // the furthest byte written
+    uint64_t end = 0;  // the furthest byte written, gathered ones included
     int error = 0;
+    std::vector<unsigned char> gathered;  // bytes for the region from gatheredAt on
+    uint64_t gatheredAt = 0;
+
+    bool Flush() {
+        if (gathered.empty()) return error == 0;
+        const bool ok = WriteAllAt(fd, gathered.data(), gathered.size(), base + gatheredAt);
+        if (!ok && error == 0) error = errno;
+        gathered.clear();
+        return ok && error == 0;
+    }
 
     static voidpf Open(voidpf opaque, const void *, int) { return opaque; }
     static uLong Read(voidpf, voidpf stream, void *buf, uLong size) {
         auto *w = static_cast<Window *>(stream);
+        if (!w->Flush()) return 0;
         ssize_t got = pread(w->fd, buf, size, static_cast<off_t>(w->base + w->pos));
         if (got < 0) {
             w->error = errno;
@@ -92,9 +110,22 @@ struct ZipWriter::Window {
     }
     static uLong Write(voidpf, voidpf stream, const void *buf, uLong size) {
         auto *w = static_cast<Window *>(stream);
-        if (!WriteAllAt(w->fd, buf, size, w->base + w->pos)) {
-            w->error = errno;
+        if (w->error != 0) return 0;
+        // Only a write that continues or overwrites the gathered bytes joins them.
+        if (!w->gathered.empty() && (w->pos < w->gatheredAt || w->pos > w->gatheredAt + w->gathered.size()) &&
+            !w->Flush())
             return 0;
+        if (w->gathered.empty() && size >= kGatherBytes) {
+            if (!WriteAllAt(w->fd, buf, size, w->base + w->pos)) {
+                w->error = errno;
+                return 0;
+            }
+        } else {
+            if (w->gathered.empty()) w->gatheredAt = w->pos;
+            const size_t at = static_cast<size_t>(w->pos - w->gatheredAt);
+            if (at + size > w->gathered.size()) w->gathered.resize(at + size);
+            std::memcpy(w->gathered.data() + at, buf, size);
+            if (w->gathered.size() >= kGatherBytes && !w->Flush()) return 0;
         }
         w->pos += size;
         w->end = std::max(w->end, w->pos);
@@ -111,7 +142,16 @@ struct ZipWriter::Window {
         }
         return 0;
     }
-    static int Close(voidpf, voidpf) { return 0; }
+    // Everything gathered goes out when minizip closes the file: a write that
+    // fails then fails the close.
+    static int Close(voidpf, voidpf stream) {
+        auto *w = static_cast<Window *>(stream);
+        if (!w->Flush()) {
+            errno = w->error;
+            return -1;
+        }
+        return 0;
+    }
     static int Error(voidpf, voidpf stream) { return static_cast<Window *>(stream)->error; }
 };
 
@@ -123,7 +163,9 @@ ZipWriter::~ZipWriter() {
 
 bool ZipWriter::OpenAt(int fd, uint64_t base, const std::string &root) {
     if (zip_) Close();
-    window_ = std::make_unique<Window>(Window{fd, base});
+    window_ = std::make_unique<Window>();
+    window_->fd = fd;
+    window_->base = base;
     archive_.clear();
     std::string full = FullPath(root);
     root_ = full == "/" ? full : full + "/";
