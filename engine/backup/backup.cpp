@@ -25,6 +25,7 @@
 #include "ftp/ftp_client.hpp"
 #include "jobs/background_step.hpp"
 #include "jobs/long_job.hpp"
+#include "localfiles/held_files.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "localfiles/target_file.hpp"
@@ -34,6 +35,7 @@
 #include "store/record_file.hpp"
 #include "vtplatform/diag.hpp"
 #include "vtplatform/errors.hpp"
+#include "vtplatform/text.hpp"
 #include "vtplatform/times.hpp"
 
 using namespace vtbox;
@@ -44,12 +46,18 @@ void MakeNewFolder(const std::string &path) {
     if (mkdir(path.c_str(), 0777) != 0) Raise(vt::Win32FromErrno(errno), "cannot make the folder " + path);
 }
 
-// The display name of the entry whose folder is being fetched. Only a label
-// for the progress record: a record that cannot be read leaves it empty
-// rather than failing the backup.
-std::string EntryLabel(const std::string &folder) {
+// The display name of the entry whose folder is being fetched, from its
+// record, held or in the work tree. Only a label for the progress record: a
+// record that cannot be read leaves it empty rather than failing the backup.
+std::string EntryLabel(const HeldFiles &held, const std::string &folder) {
+    const std::string record = RecordFileName(folder);
+    if (std::string head; held.Head(record, kRecordFieldsBytes, &head)) {
+        RecordFields fields;
+        ParseRecordFields(head, &fields);
+        return vt::Utf16ToUtf8(fields.name);
+    }
     try {
-        return ReadRecordNameUtf8(RecordFileName(folder));
+        return ReadRecordNameUtf8(record);
     } catch (const BoxError &) {
         ClearFailureDetail();  // not a failure of the backup
         return {};
@@ -63,7 +71,7 @@ public:
            VTPROGRESSINFO *record)
         : session_(session), password_(password), ftpUser_(ftpUser), work_(work), tree_(work), box_(tree_.box()),
           target_(target), boxes_(std::move(boxes)), job_("vtBoxBackup", record, progressEvent, cancel),
-          progress_(job_.progress()), file_(tree_) {}
+          progress_(job_.progress()), file_(tree_, &held_) {}
 
     void Run();
     void Fail() noexcept;
@@ -87,14 +95,21 @@ private:
     std::vector<VTBOXEX> properties_;
     std::unique_ptr<BoxFtpClient> client_;
     double total_ = 0, done_ = 0;
+    // Small downloaded files, kept from their download until packed; before
+    // the file and the packing, which use it, so that it outlives them.
+    HeldFiles held_;
     BackupFileWriter file_;
     bool madeBox_ = false;  // BOX is this call's: a BOX the caller had is left alone
     bool madeBoxZip_ = false;
     BackgroundStep packing_;  // the box before, packed while this one downloads
 };
 
+// Every connection of the job, the fetchers' too, keeps small files in
+// memory, and the packer takes them from there.
 std::unique_ptr<BoxFtpClient> Backup::Connect() {
-    return ConnectFtpClient(session_, ftpUser_, password_, version_.EngineVersion, progress_.cancelEvent());
+    auto client = ConnectFtpClient(session_, ftpUser_, password_, version_.EngineVersion, progress_.cancelEvent());
+    client->SetHeldFiles(&held_);
+    return client;
 }
 
 void Backup::WriteDescription() {
@@ -137,6 +152,7 @@ void Backup::FetchBoxRecords() {
     }
     Check(file_.AddDatabase());
     DeleteLocalTree(tree_.database(), work_);
+    held_.DropUnder(tree_.database());
     progress_.SetPercent(5);
     progress_.Signal();
     progress_.CheckCancel();
@@ -231,7 +247,7 @@ void Backup::FetchBox(size_t index) {
                 fetchLevelFile(record);
             const bool isDocument = folder.find(kDocumentEntryPrefix) != std::string::npos;
             if (isDocument) {
-                progress_.SetDocName(EntryLabel(folder));
+                progress_.SetDocName(EntryLabel(held_, folder));
                 progress_.record().DocsDone += 1;
             } else {
                 progress_.SetDocName("");
@@ -239,7 +255,7 @@ void Backup::FetchBox(size_t index) {
             // A folder entry's own folder: its path ends in "F0000nnn".
             size_t f = folder.find(kFolderEntryPrefix);
             if (f != std::string::npos && folder.size() - f == FolderEntryName(0).size())
-                progress_.SetFolderName(EntryLabel(folder));
+                progress_.SetFolderName(EntryLabel(held_, folder));
             progress_.Signal();
 
             if (isDocument && fetchers && fetchers->Add(folder, remote, !helping)) {
@@ -283,6 +299,7 @@ void Backup::FetchBox(size_t index) {
     packing_.Start([this, box, local, work = work_] {
         uint32_t rc = file_.AddBox(box);
         if (rc == 0) DeleteLocalTree(local, work);
+        held_.DropUnder(local);
         OutputDebugStringA((std::string(80, '#') + "\n").c_str());
         return rc;
     });

@@ -292,14 +292,10 @@ int BoxFtpClient::GetBoxInnerFolderName(uint32_t box, std::string *name) {
 
 int BoxFtpClient::GetFile(const std::string &remotePath, const std::string &localPath) {
     FtpSession &session = Session();
-    DownloadFile part(localPath);
     uint32_t rc = 0;
     uint64_t bytes = 0;
     bool localFailure = false;  // this side could not write the file
-    if (!part.Opened()) {
-        rc = ErrnoCode(part.OpenErrno());
-        localFailure = true;
-    } else {
+    auto fetchInto = [&](auto &part) {
         rc = session.Download(remotePath, FtpType::Ascii, part, &bytes);
         if (rc != 0) {
             localFailure = session.LocalErrno() != 0;
@@ -307,6 +303,15 @@ int BoxFtpClient::GetFile(const std::string &remotePath, const std::string &loca
             rc = ErrnoCode(errno);
             localFailure = true;
         }
+    };
+    if (held_) {
+        HeldDownload part(*held_, localPath);
+        fetchInto(part);
+    } else if (DownloadFile part(localPath); !part.Opened()) {
+        rc = ErrnoCode(part.OpenErrno());
+        localFailure = true;
+    } else {
+        fetchInto(part);
     }
     LogResponse(localPath.c_str());
     if (rc != 0) {

@@ -19,6 +19,7 @@
 
 #include "ftp/ftp_session.hpp"
 #include "ftp/ftp_verbs.hpp"
+#include "localfiles/held_files.hpp"
 #include "localfiles/local_folder.hpp"
 #include "vtBoxBRD.h"
 #include "vtplatform.h"
@@ -60,7 +61,8 @@ public:
     // The name of the first folder inside box box's data folder: 1 when found.
     int GetBoxInnerFolderName(uint32_t box, std::string *name);
     // Single files. GetFile replaces localPath only once the whole file has
-    // arrived; a failed download leaves no file behind. Both raise on failure.
+    // arrived (or, with held files, keeps it there under that path); a failed
+    // download leaves no file behind. Both raise on failure.
     int GetFile(const std::string &remotePath, const std::string &localPath);
     int PutFile(const std::string &remotePath, const std::string &localPath);
     int PutFileStreamed(const std::string &remotePath, const std::string &localPath);
@@ -101,6 +103,10 @@ public:
 
     // The event polled by CheckCancel; null means no cancellation. Not owned.
     void SetCancelEvent(HANDLE cancelEvent) { cancelEvent_ = cancelEvent; }
+    // Where GetFile keeps the files it fetches while they are small enough
+    // (the rest go to their local paths); null: every file to its path. Not
+    // owned: it outlives the client.
+    void SetHeldFiles(HeldFiles *held) { held_ = held; }
 
     uint32_t LogLevel() const { return logLevel_; }
     uint32_t DownloadBytes() const { return downloadBytes_; }
@@ -129,6 +135,7 @@ private:
 
     std::unique_ptr<FtpSession> session_;
     HANDLE cancelEvent_ = nullptr;
+    HeldFiles *held_ = nullptr;
     uint32_t logLevel_ = 0;
     uint32_t downloadBytes_ = 0;
     uint32_t downloadCount_ = 0;

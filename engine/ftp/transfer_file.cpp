@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 
 namespace vtbox {
 
@@ -46,6 +47,54 @@ bool DownloadFile::Commit() {
     if (!fd_.Close()) return false;
     if (::rename(temp_.c_str(), final_.c_str()) != 0) return false;
     temp_.clear();
+    return true;
+}
+
+HeldDownload::HeldDownload(HeldFiles &held, const std::string &finalPath) : held_(held), final_(finalPath) {
+    if (!HeldFiles::Holdable(finalPath)) Spill();
+}
+
+HeldDownload::~HeldDownload() {
+    if (!disk_ && !committed_) held_.Release(bytes_.size());
+}
+
+bool HeldDownload::Spill() {
+    disk_ = std::make_unique<DownloadFile>(final_);
+    const bool ok = disk_->Opened() && disk_->Write(bytes_.data(), bytes_.size());
+    const int err = disk_->Opened() ? errno : disk_->OpenErrno();
+    held_.Release(bytes_.size());
+    bytes_ = std::string();
+    errno = err;
+    return ok;
+}
+
+bool HeldDownload::Write(const char *data, size_t size) {
+    if (!disk_) {
+        if (held_.Reserve(bytes_.size(), size)) {
+            bytes_.append(data, size);
+            return true;
+        }
+        if (!Spill()) return false;
+    }
+    if (!disk_->Opened()) {
+        errno = disk_->OpenErrno();
+        return false;
+    }
+    return disk_->Write(data, size);
+}
+
+bool HeldDownload::Commit() {
+    if (disk_) {
+        if (!disk_->Opened()) {
+            errno = disk_->OpenErrno();
+            return false;
+        }
+        if (!disk_->Commit()) return false;
+        held_.Drop(final_);
+        return true;
+    }
+    held_.Put(final_, std::move(bytes_), time(nullptr));
+    committed_ = true;
     return true;
 }
 

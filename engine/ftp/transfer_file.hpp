@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ftp/ftp_session.hpp"
+#include "localfiles/held_files.hpp"
 #include "localfiles/local_file.hpp"
 
 namespace vtbox {
@@ -31,6 +33,33 @@ private:
     std::string temp_;
     UniqueFd fd_;
     int errno_ = 0;
+};
+
+// A download kept in memory (HeldFiles) while it stays within the held
+// files' bounds; once it would pass one, what came so far goes into a
+// DownloadFile and the rest follows it there.
+class HeldDownload : public FtpSink {
+public:
+    HeldDownload(HeldFiles &held, const std::string &finalPath);
+    // What an unfinished file reserved is released; its temporary file goes.
+    ~HeldDownload() override;
+    HeldDownload(const HeldDownload &) = delete;
+    HeldDownload &operator=(const HeldDownload &) = delete;
+
+    // False with errno set when the work tree refuses the file.
+    bool Write(const char *data, size_t size) override;
+    // Hands the file to the held files, or puts it in place on disk (then
+    // it is no longer held from an earlier try); false with errno set.
+    bool Commit();
+
+private:
+    bool Spill();
+
+    HeldFiles &held_;
+    std::string final_;
+    std::string bytes_;
+    std::unique_ptr<DownloadFile> disk_;
+    bool committed_ = false;
 };
 
 // A local regular file, read from its start.

@@ -69,7 +69,7 @@ uint32_t BackupFileWriter::Create() {
 uint32_t BackupFileWriter::PackInto(ZipLayer &layer, const std::string &name, const std::string &folder) {
     const uint64_t at = layer.nextDataOffset(name);
     uint64_t size = 0;
-    if (uint32_t rc = ZipFolderAt(part_.fd(), at, folder, true, &size)) return rc;
+    if (uint32_t rc = ZipFolderAt(part_.fd(), at, folder, true, &size, held_)) return rc;
     uint32_t crc = 0;
     // A box archive just packed is a file of its own today: it carries the
     // time it was finished and the attributes of a plain file.

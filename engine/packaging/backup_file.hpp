@@ -29,9 +29,13 @@
 
 namespace vtbox {
 
+class HeldFiles;
+
 class BackupFileWriter {
 public:
-    explicit BackupFileWriter(const StoreTree &tree) : tree_(tree) {}
+    // Files that held holds (when given) are packed from there as if they
+    // lay in the folders packed; it outlives the writer.
+    explicit BackupFileWriter(const StoreTree &tree, HeldFiles *held = nullptr) : tree_(tree), held_(held) {}
 
     // Creates the file in the tree's root folder. 0 or the system error.
     uint32_t Create();
@@ -58,6 +62,7 @@ private:
     uint32_t PackInto(ZipLayer &layer, const std::string &name, const std::string &folder);
 
     StoreTree tree_;
+    HeldFiles *held_;
     PartFile part_;
     std::unique_ptr<ZipLayer> outer_, data_;
 };

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+
+#include "localfiles/held_files.hpp"
 
 namespace vtbox {
 
@@ -30,8 +33,8 @@ std::vector<unsigned char> DeflatedFile::Joined() const {
     return out;
 }
 
-DeflatePool::DeflatePool(std::vector<std::string> paths, std::vector<bool> stream)
-    : paths_(std::move(paths)), stream_(std::move(stream)), results_(paths_.size()) {
+DeflatePool::DeflatePool(std::vector<std::string> paths, std::vector<bool> stream, HeldFiles *held)
+    : paths_(std::move(paths)), stream_(std::move(stream)), held_(held), results_(paths_.size()) {
     unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     unsigned threads = std::min({cores, 4u, static_cast<unsigned>(paths_.size())});
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
@@ -82,19 +85,12 @@ void DeflatePool::Work() {
     }
 }
 
-void DeflatePool::Compress(size_t index, DeflatedFile *out) {
-    // Not blocking: a FIFO is handed to the writer, which leaves it out.
-    Fd fd{::open(paths_[index].c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    if (fd.fd < 0 || fstat(fd.fd, &out->st) != 0) {
-        out->state = DeflatedFile::State::Unreadable;
-        out->error = errno;
-        return;
-    }
-    if (!S_ISREG(out->st.st_mode) || static_cast<uint64_t>(out->st.st_size) > kMaxPooledSize) {
-        // Not for the pool: the writer looks at it itself.
-        out->state = DeflatedFile::State::Stream;
-        return;
-    }
+namespace {
+
+// Deflates expected bytes that read gives (a count, 0 at the end, -1 with
+// errno on failure) into out's blocks, with their size and CRC.
+template <typename Read>
+void Deflate(uint64_t expected, Read read, DeflatedFile *out) {
     // The same raw deflate stream the zip layer would write itself, made a
     // block at a time: a thread holds one block of the file and the
     // compressed bytes so far, not the file and its worst-case output.
@@ -105,7 +101,6 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
         out->error = ENOMEM;
         return;
     }
-    const uint64_t expected = static_cast<uint64_t>(out->st.st_size);
     std::vector<unsigned char> input(static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(expected, 1), kBlock)));
     uLong crc = crc32(0L, Z_NULL, 0);
     uint64_t got = 0;
@@ -113,8 +108,7 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
     while (rc != Z_STREAM_END) {
         size_t n = 0;
         if (got < expected) {
-            ssize_t r =
-                ::read(fd.fd, input.data(), static_cast<size_t>(std::min<uint64_t>(input.size(), expected - got)));
+            ssize_t r = read(input.data(), static_cast<size_t>(std::min<uint64_t>(input.size(), expected - got)));
             if (r < 0 && errno == EINTR) continue;
             if (r < 0) {
                 out->state = DeflatedFile::State::ReadFailed;
@@ -163,6 +157,56 @@ void DeflatePool::Compress(size_t index, DeflatedFile *out) {
     last.resize(last.size() - zs.avail_out);
     last.shrink_to_fit();
     out->state = DeflatedFile::State::Done;
+}
+
+}  // namespace
+
+void DeflatePool::Compress(size_t index, DeflatedFile *out) {
+    if (held_) {
+        std::string bytes;
+        time_t when = 0;
+        if (held_->Take(paths_[index], &bytes, &when)) {
+            const size_t size = bytes.size();
+            CompressHeld(std::move(bytes), when, out);
+            held_->Release(size);
+            return;
+        }
+    }
+    // Not blocking: a FIFO is handed to the writer, which leaves it out.
+    Fd fd{::open(paths_[index].c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (fd.fd < 0 || fstat(fd.fd, &out->st) != 0) {
+        out->state = DeflatedFile::State::Unreadable;
+        out->error = errno;
+        return;
+    }
+    if (!S_ISREG(out->st.st_mode) || static_cast<uint64_t>(out->st.st_size) > kMaxPooledSize) {
+        // Not for the pool: the writer looks at it itself.
+        out->state = DeflatedFile::State::Stream;
+        return;
+    }
+    Deflate(
+        static_cast<uint64_t>(out->st.st_size),
+        [&](unsigned char *buffer, size_t size) { return ::read(fd.fd, buffer, size); }, out);
+}
+
+// A held file is packed as the file it stands for would be: a plain file
+// that this process made (mode 0644, as a download is), last written when it
+// came in.
+void DeflatePool::CompressHeld(std::string bytes, time_t when, DeflatedFile *out) {
+    out->st = {};
+    out->st.st_mode = S_IFREG | 0644;
+    out->st.st_size = static_cast<off_t>(bytes.size());
+    out->st.st_mtime = when;
+    size_t at = 0;
+    Deflate(
+        bytes.size(),
+        [&](unsigned char *buffer, size_t size) {
+            const size_t n = std::min(size, bytes.size() - at);
+            std::memcpy(buffer, bytes.data() + at, n);
+            at += n;
+            return static_cast<ssize_t>(n);
+        },
+        out);
 }
 
 }  // namespace vtbox

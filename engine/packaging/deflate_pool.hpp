@@ -9,12 +9,15 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace vtbox {
+
+class HeldFiles;
 
 struct DeflatedFile {
     enum class State { Pending, Done, Stream, Unreadable, ReadFailed } state = State::Pending;
@@ -36,7 +39,8 @@ public:
     static constexpr uint64_t kMaxPooledSize = 32ull << 20;
 
     // stream[i] true: the writer streams file i itself (e.g. kept uncompressed).
-    DeflatePool(std::vector<std::string> paths, std::vector<bool> stream);
+    // A path that held (when given) holds is taken from there, not read.
+    DeflatePool(std::vector<std::string> paths, std::vector<bool> stream, HeldFiles *held = nullptr);
     ~DeflatePool();
     DeflatePool(const DeflatePool &) = delete;
     DeflatePool &operator=(const DeflatePool &) = delete;
@@ -47,9 +51,11 @@ public:
 private:
     void Work();
     void Compress(size_t index, DeflatedFile *out);
+    void CompressHeld(std::string bytes, time_t when, DeflatedFile *out);
 
     std::vector<std::string> paths_;
     std::vector<bool> stream_;
+    HeldFiles *held_;
     std::vector<DeflatedFile> results_;
     std::mutex m_;
     std::condition_variable ready_, room_;

@@ -113,12 +113,14 @@ uint32_t ChangeLast32Bytes(const std::string &archive) {
     return 0;
 }
 
-uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byteChange, uint64_t *size) {
+uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byteChange, uint64_t *size,
+                     HeldFiles *held) {
     vt::DebugPrint("\n %s Zipping in place ", source.c_str());
     SetLastError(0);
     const std::string folder = FullPath(source);
     uint32_t rc = 0;
     ZipWriter writer;
+    writer.SetHeldFiles(held);
     if (!IsFolder(folder) || !writer.OpenAt(fd, base, ParentFolder(folder)) ||
         writer.AddFolder(folder, false) == AddResult::Broken || !writer.Close())
         rc = FailureCode();

@@ -13,6 +13,8 @@
 
 namespace vtbox {
 
+class HeldFiles;
+
 // What ZipFolder is asked for beyond a plain archive of the folder's tree,
 // named at the call: ZipFolder(target, folder, {.byteChange = true}).
 struct ZipOptions {
@@ -49,8 +51,10 @@ uint32_t ZipFolder(const std::string &target, const std::string &source, ZipOpti
 // Packs source's tree (as ZipFolder's tree form does) into the open file fd
 // from offset base on, as an archive of its own: its offsets count from base.
 // With byteChange the finished archive gets the byte change. *size gets the
-// bytes written. The caller owns the file and removes it on failure.
-uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byteChange, uint64_t *size);
+// bytes written. The caller owns the file and removes it on failure. Files
+// that held holds (when given) are packed from there (ZipWriter::SetHeldFiles).
+uint32_t ZipFolderAt(int fd, uint64_t base, const std::string &source, bool byteChange, uint64_t *size,
+                     HeldFiles *held = nullptr);
 
 // What UnzipArchive is asked for beyond unpacking, named at the call.
 struct UnzipOptions {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "localfiles/held_files.hpp"
 #include "localfiles/local_file.hpp"
 #include "localfiles/local_folder.hpp"
 #include "packaging/deflate_pool.hpp"
@@ -52,36 +53,42 @@ int OpenEntry(zipFile zip, const std::string &name, uint32_t dosTime, uint32_t a
 }
 
 // Archives (box archives, data archives) gain nothing from a second deflate.
-bool IsArchiveName(const std::string &name) {
-    auto endsWith = [&](const char *suffix) {
-        size_t n = std::strlen(suffix);
-        if (name.size() < n) return false;
-        for (size_t i = 0; i < n; ++i) {
-            char c = name[name.size() - n + i];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != suffix[i]) return false;
-        }
-        return true;
-    };
-    return endsWith(".vtb") || endsWith(".zip");
-}
+bool IsArchiveName(const std::string &name) { return HeldFiles::IsArchiveName(name); }
 
 bool IsDotName(const char *name) { return name[0] == '.'; }
 
 }  // namespace
 
 // A region of an open file from a base offset on, as minizip's file: every
-// position minizip uses counts from the base.
+// position minizip uses counts from the base. minizip writes a local header a
+// field at a time, a dozen writes an entry; they gather in one buffer and go
+// out together, so that a box of many small documents does not cost a system
+// call per header field.
 struct ZipWriter::Window {
-    int fd;
-    uint64_t base;
+    // Writes gather up to this many bytes before they go out; larger writes
+    // (a block of compressed data) go straight to the file.
+    static constexpr size_t kGatherBytes = 64 * 1024;
+
+    int fd = -1;
+    uint64_t base = 0;
     uint64_t pos = 0;
-    uint64_t end = 0;  // the furthest byte written
+    uint64_t end = 0;  // the furthest byte written, gathered ones included
     int error = 0;
+    std::vector<unsigned char> gathered;  // bytes for the region from gatheredAt on
+    uint64_t gatheredAt = 0;
+
+    bool Flush() {
+        if (gathered.empty()) return error == 0;
+        const bool ok = WriteAllAt(fd, gathered.data(), gathered.size(), base + gatheredAt);
+        if (!ok && error == 0) error = errno;
+        gathered.clear();
+        return ok && error == 0;
+    }
 
     static voidpf Open(voidpf opaque, const void *, int) { return opaque; }
     static uLong Read(voidpf, voidpf stream, void *buf, uLong size) {
         auto *w = static_cast<Window *>(stream);
+        if (!w->Flush()) return 0;
         ssize_t got = pread(w->fd, buf, size, static_cast<off_t>(w->base + w->pos));
         if (got < 0) {
             w->error = errno;
@@ -92,9 +99,22 @@ struct ZipWriter::Window {
     }
     static uLong Write(voidpf, voidpf stream, const void *buf, uLong size) {
         auto *w = static_cast<Window *>(stream);
-        if (!WriteAllAt(w->fd, buf, size, w->base + w->pos)) {
-            w->error = errno;
+        if (w->error != 0) return 0;
+        // Only a write that continues or overwrites the gathered bytes joins them.
+        if (!w->gathered.empty() && (w->pos < w->gatheredAt || w->pos > w->gatheredAt + w->gathered.size()) &&
+            !w->Flush())
             return 0;
+        if (w->gathered.empty() && size >= kGatherBytes) {
+            if (!WriteAllAt(w->fd, buf, size, w->base + w->pos)) {
+                w->error = errno;
+                return 0;
+            }
+        } else {
+            if (w->gathered.empty()) w->gatheredAt = w->pos;
+            const size_t at = static_cast<size_t>(w->pos - w->gatheredAt);
+            if (at + size > w->gathered.size()) w->gathered.resize(at + size);
+            std::memcpy(w->gathered.data() + at, buf, size);
+            if (w->gathered.size() >= kGatherBytes && !w->Flush()) return 0;
         }
         w->pos += size;
         w->end = std::max(w->end, w->pos);
@@ -111,7 +131,16 @@ struct ZipWriter::Window {
         }
         return 0;
     }
-    static int Close(voidpf, voidpf) { return 0; }
+    // Everything gathered goes out when minizip closes the file: a write that
+    // fails then fails the close.
+    static int Close(voidpf, voidpf stream) {
+        auto *w = static_cast<Window *>(stream);
+        if (!w->Flush()) {
+            errno = w->error;
+            return -1;
+        }
+        return 0;
+    }
     static int Error(voidpf, voidpf stream) { return static_cast<Window *>(stream)->error; }
 };
 
@@ -123,7 +152,9 @@ ZipWriter::~ZipWriter() {
 
 bool ZipWriter::OpenAt(int fd, uint64_t base, const std::string &root) {
     if (zip_) Close();
-    window_ = std::make_unique<Window>(Window{fd, base});
+    window_ = std::make_unique<Window>();
+    window_->fd = fd;
+    window_->base = base;
     archive_.clear();
     std::string full = FullPath(root);
     root_ = full == "/" ? full : full + "/";
@@ -268,7 +299,16 @@ AddResult ZipWriter::AddFile(const std::string &path, bool ignorePath) {
     return AddResult::Added;
 }
 
-AddResult ZipWriter::AddFolderEntry(const std::string &absolute, const std::string &name) {
+// A folder's time is that of the last change of its content: a file held
+// instead of written there changed it when it came.
+time_t ZipWriter::HeldLatestIn(const std::string &folder) const {
+    time_t latest = 0;
+    if (held_)
+        for (const auto &file : held_->ListIn(folder)) latest = std::max(latest, file.when);
+    return latest;
+}
+
+AddResult ZipWriter::AddFolderEntry(const std::string &absolute, const std::string &name, time_t heldLatest) {
     struct stat st;
     if (stat(absolute.c_str(), &st) != 0) {
         LastErrorFromErrno(errno);
@@ -279,8 +319,8 @@ AddResult ZipWriter::AddFolderEntry(const std::string &absolute, const std::stri
         return AddResult::LeftOut;
     }
     errno = 0;
-    if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(st.st_mtime), DosAttributesOf(st), EntryData::Folder,
-                  false) != ZIP_OK)
+    if (OpenEntry(Handle(zip_), name + "\\", DosDateTimeFromUnix(std::max(st.st_mtime, heldLatest)),
+                  DosAttributesOf(st), EntryData::Folder, false) != ZIP_OK)
         return Broken(errno);
     errno = 0;
     if (zipCloseFileInZip(Handle(zip_)) != ZIP_OK) return Broken(errno);
@@ -335,12 +375,23 @@ bool ZipWriter::Plan(const std::string &absolute, bool everyItem, std::vector<Pl
         return true;
     }
     const auto packed = [everyItem](const char *name) { return everyItem || !IsDotName(name); };
+    std::vector<std::string> names;
     for (const auto &f : files)
-        if (packed(f.cFileName)) items->push_back({JoinPath(absolute, f.cFileName), false});
+        if (packed(f.cFileName)) names.emplace_back(f.cFileName);
+    if (held_) {
+        // Held files take their places among the folder's own, in the
+        // order of its listing; a name in both is one file.
+        for (const auto &f : held_->ListIn(absolute))
+            if (packed(f.name.c_str())) names.push_back(f.name);
+        std::sort(names.begin(), names.end(),
+                  [](const std::string &a, const std::string &b) { return vt::ComesFirstInListing(a, b); });
+        names.erase(std::unique(names.begin(), names.end()), names.end());
+    }
+    for (const auto &name : names) items->push_back({JoinPath(absolute, name), false});
     for (const auto &d : folders) {
         if (!packed(d.cFileName)) continue;
         std::string sub = JoinPath(absolute, d.cFileName);
-        items->push_back({sub, true});
+        items->push_back({sub, true, HeldLatestIn(sub)});
         if (!Plan(sub, everyItem, items, unlisted)) return false;
     }
     return true;
@@ -357,7 +408,7 @@ AddResult ZipWriter::AddFolder(const std::string &path, bool ignorePath, bool ev
         SetLastError(vt::code(vt::Code::INVALID_NAME));
         return AddResult::LeftOut;
     }
-    AddResult top = AddFolderEntry(absolute, name);
+    AddResult top = AddFolderEntry(absolute, name, HeldLatestIn(absolute));
     if (top != AddResult::Added) return top;
 
     std::vector<PlannedItem> items;
@@ -373,7 +424,7 @@ AddResult ZipWriter::AddFolder(const std::string &path, bool ignorePath, bool ev
             paths.push_back(item.path);
             stream.push_back(IsArchiveName(item.path));
         }
-    DeflatePool pool(paths, stream);
+    DeflatePool pool(paths, stream, held_);
     size_t next = 0;
     for (const auto &item : items) {
         // A long job's cancel ends the packing between two files.
@@ -385,7 +436,7 @@ AddResult ZipWriter::AddFolder(const std::string &path, bool ignorePath, bool ev
         if (item.folder) {
             std::string subName, subAbsolute;
             if (EntryName(item.path, false, &subName, &subAbsolute)) {
-                r = AddFolderEntry(subAbsolute, subName);
+                r = AddFolderEntry(subAbsolute, subName, item.heldLatest);
             } else {
                 SetLastError(vt::code(vt::Code::INVALID_NAME));
                 r = AddResult::LeftOut;

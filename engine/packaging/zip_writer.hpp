@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace vtbox {
+
+class HeldFiles;
 
 // What became of one item that the writer was asked to add.
 enum class AddResult {
@@ -59,6 +62,11 @@ public:
     // the current folder.
     AddResult AddFolder(const std::string &path, bool ignorePath, bool everyItem = false);
 
+    // Files that AddFolder finds in held as well as in the folders it lists
+    // (the held one wins: it came last): they are packed as if they had been
+    // read from their paths. Null: only what the folders hold. Not owned.
+    void SetHeldFiles(HeldFiles *held) { held_ = held; }
+
     // The path of the item that ended addFolder with everyItem.
     const std::string &firstLeftOut() const { return firstLeftOut_; }
 
@@ -76,9 +84,11 @@ private:
     struct PlannedItem {
         std::string path;
         bool folder;
+        time_t heldLatest = 0;  // a folder's: when the last file held in it came
     };
     bool Plan(const std::string &absolute, bool everyItem, std::vector<PlannedItem> *items, std::string *unlisted);
-    AddResult AddFolderEntry(const std::string &absolute, const std::string &name);
+    AddResult AddFolderEntry(const std::string &absolute, const std::string &name, time_t heldLatest = 0);
+    time_t HeldLatestIn(const std::string &folder) const;
     AddResult AddDeflated(const std::string &path, DeflatedFile &file);
     bool EntryName(const std::string &path, bool ignorePath, std::string *name, std::string *absolute) const;
     AddResult Broken(int err);
@@ -91,6 +101,7 @@ private:
     std::string root_;  // full path, ends with "/"
     std::string firstLeftOut_;
     bool broken_ = false;
+    HeldFiles *held_ = nullptr;
 };
 
 }  // namespace vtbox

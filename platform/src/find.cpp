@@ -85,6 +85,13 @@ bool DescribeFile(const std::string &path, FindData *out) {
     return true;
 }
 
+bool ComesFirstInListing(std::string_view x, std::string_view y) {
+    for (size_t i = 0; i < x.size() && i < y.size(); ++i)
+        if (Fold(x[i]) != Fold(y[i])) return Fold(x[i]) < Fold(y[i]);
+    if (x.size() != y.size()) return x.size() < y.size();
+    return x < y;
+}
+
 HANDLE FindFirstFile(const char *pattern, FindData *first) {
     if (!pattern || !*pattern || !first) {
         SetLastError(code(Code::INVALID_PARAMETER));
@@ -116,13 +123,8 @@ HANDLE FindFirstFile(const char *pattern, FindData *first) {
     // The system's own file store lists names in case-folded order; keep
     // that, so that everything built from a listing comes out the same on
     // every run.
-    std::sort(search->entries.begin(), search->entries.end(), [](const FindData &a, const FindData &b) {
-        std::string_view x(a.cFileName), y(b.cFileName);
-        for (size_t i = 0; i < x.size() && i < y.size(); ++i)
-            if (Fold(x[i]) != Fold(y[i])) return Fold(x[i]) < Fold(y[i]);
-        if (x.size() != y.size()) return x.size() < y.size();
-        return x < y;
-    });
+    std::sort(search->entries.begin(), search->entries.end(),
+              [](const FindData &a, const FindData &b) { return ComesFirstInListing(a.cFileName, b.cFileName); });
     if (search->entries.empty()) {
         SetLastError(code(Code::FILE_NOT_FOUND));
         return nullptr;

@@ -34,6 +34,10 @@ struct FindData {  // WIN32_FIND_DATAA
 // True when name matches pattern in the Windows sense.
 bool MatchesFindPattern(std::string_view pattern, std::string_view name);
 
+// The order FindFirstFile and FindNextFile give names in: case-folded, then
+// shorter first, then by bytes.
+bool ComesFirstInListing(std::string_view a, std::string_view b);
+
 // Fills a find-data record for a path (lstat: a link is described, not its
 // target). The record's name is the last component. False with last error set.
 bool DescribeFile(const std::string &path, FindData *out);

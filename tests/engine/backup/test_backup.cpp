@@ -6,10 +6,12 @@
 
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "backup_job.hpp"
 #include "devicesim/seeding.hpp"
 #include "jobs/keep_alive.hpp"
+#include "localfiles/held_files.hpp"
 #include "packaging/zip_layer.hpp"
 
 namespace {
@@ -121,6 +123,66 @@ TEST(Backup, DocumentsComeInOverFurtherConnectionsOnlyWhereTheDeviceGivesThem) {
         if (std::string(limit) == "none") {
             EXPECT_EQ(logins, 1u + 2u * 3u);
         }
+    }
+}
+
+// Every entry of every level of a backup, one line each, with the entry's
+// time (last field) checked to lie within the run and then left out: the
+// rest must not depend on where the downloaded files were kept.
+std::vector<std::string> ListEntries(const std::string &backup, time_t from, time_t to) {
+    std::string output;
+    EXPECT_EQ(vttest::RunCommand("python3 " VTBOX_SUPPORT_DIR "/list_backup.py '" + backup + "' 2>&1", &output), 0)
+        << output;
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        size_t bar = line.rfind('|');
+        time_t when = static_cast<time_t>(std::stoll(line.substr(bar + 1)));
+        // DOS times step by 2 seconds.
+        EXPECT_TRUE(when >= from - 2 && when <= to + 2) << line;
+        lines.push_back(line.substr(0, bar));
+    }
+    return lines;
+}
+
+TEST(Backup, FilesKeptInMemoryArePackedAsTheWorkTreeWouldPackThem) {
+    // Small files are packed from memory, the others from the work tree: the
+    // backup is the same file either way, entry by entry. Bounds lowered so
+    // that a page of exactly the per-file bound is held and one a byte larger
+    // is not, and that the bound on all held files sends the rest of a box
+    // to disk; a file named as an archive is never held. Over one connection, and over three on a device that gives one
+    // data connection, where refused folders are fetched again.
+    constexpr size_t kFileBound = 16 * 1024;  // the seeded pages' size
+    SimDevice sim;
+    fs::path doc = fs::path(sim.storeRoot) / "SHR/BOX/DATA/B0000001/P0000001/D0000002";
+    std::ofstream(doc / "PAGE0003.DAT") << std::string(kFileBound + 1, 'x');
+    std::ofstream(doc / "NOTES.ZIP") << "not really an archive";
+    std::ofstream(doc / "EMPTY.DAT");
+    struct Bounds {
+        ~Bounds() {
+            vtbox::HeldFiles::SetBoundsForTesting(vtbox::HeldFiles::kMaxFileBytes, vtbox::HeldFiles::kMaxHeldBytes);
+        }
+    } restore;
+    for (const char *connections : {"1", "3"}) {
+        vttest::ScopedEnv env("VTBOX_FTP_CONNECTIONS", connections);
+        devicesim::LanModel lan;
+        if (std::string(connections) == "3") lan.maxDataConnections = 1;
+        sim.device->SetLan(lan);
+        std::vector<std::string> listed[2];
+        for (int held : {0, 1}) {
+            vtbox::HeldFiles::SetBoundsForTesting(held ? kFileBound : 0, held ? 6 * kFileBound : 0);
+            std::string target = sim.dir / ("backup" + std::to_string(held) + ".zip");
+            time_t from = time(nullptr);
+            BackupRun run = RunBackup(sim, target, {1, 2});
+            ASSERT_EQ(run.rc, 0u) << connections << ": " << run.detail;
+            EXPECT_FALSE(fs::exists(sim.dir / "work/BOX"));
+            listed[held] = ListEntries(target, from, time(nullptr));
+        }
+        EXPECT_EQ(listed[0], listed[1]) << connections << " connection(s)";
+        std::string all;
+        for (const auto &line : listed[1]) all += line + "\n";
+        for (const char *name : {"D0000002\\PAGE0003.DAT|8|", "D0000002\\NOTES.ZIP|0|", "D0000002\\EMPTY.DAT|8|"})
+            EXPECT_NE(all.find(name), std::string::npos) << name << " in\n" << all;
     }
 }
 
