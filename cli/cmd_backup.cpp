@@ -73,37 +73,6 @@ int ChooseBoxes(const Options &o, DeviceSession &session, std::vector<uint32_t> 
     return kExitDone;
 }
 
-// Bytes downloaded so far: the work tree's size, read at each change of
-// phase and otherwise at most five times a second, and never more often than
-// keeps the walk under a twentieth of the time (a tree of many thousand small
-// documents takes a while to walk). The tree only grows until packing
-// starts, so the largest size seen is what has moved.
-class TreeSize {
-public:
-    explicit TreeSize(std::string root) : root_(std::move(root)) {}
-    uint64_t operator()(const VTPROGRESSINFO &p) {
-        auto now = std::chrono::steady_clock::now();
-        if (p.Phase == phase_ && now - last_ < interval_) return bytes_;
-        phase_ = p.Phase;
-        uint64_t total = 0;
-        std::error_code ec;
-        for (fs::recursive_directory_iterator it(root_, ec), end; !ec && it != end; it.increment(ec)) {
-            std::error_code e2;
-            if (it->is_regular_file(e2)) total += it->file_size(e2);
-        }
-        last_ = std::chrono::steady_clock::now();
-        interval_ = std::max<std::chrono::steady_clock::duration>(std::chrono::milliseconds(200), (last_ - now) * 20);
-        return bytes_ = std::max(bytes_, total);
-    }
-
-private:
-    std::string root_;
-    uint64_t bytes_ = 0;
-    int32_t phase_ = -1;
-    std::chrono::steady_clock::time_point last_{};
-    std::chrono::steady_clock::duration interval_ = std::chrono::milliseconds(200);
-};
-
 const char *FileKindText(mode_t mode) {
     if (S_ISLNK(mode)) return "a symbolic link";
     if (S_ISFIFO(mode)) return "a FIFO";
@@ -188,8 +157,9 @@ int RunBackup(const Context &c, const RunNumber &number) {
     VTPROGRESSINFO last{};
     if (rc == 0) {
         std::string detail;
-        TreeSize size(engineWork);
-        ProgressBar bar("backup", [&](const VTPROGRESSINFO &p) { return size(p); });
+        // Bytes downloaded so far, as the engine counts them: small files
+        // never reach the work tree, so its size would say less.
+        ProgressBar bar("backup", [](const VTPROGRESSINFO &) { return vtBoxGetDownloadedBytes(); });
         rc = RunLongOperation(
             bar,
             [&](HANDLE cancel, HANDLE status, VTPROGRESSINFO *progress) {

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,8 @@
 namespace vtbox {
 
 namespace {
+
+std::atomic<uint64_t> downloaded{0};
 
 constexpr uint32_t kTimeoutMs = 10000;
 
@@ -217,6 +220,7 @@ int FtpSession::Impl::OnDebug(CURL *, curl_infotype type, char *data, size_t siz
             return 0;
         }
         impl->sunk += size;
+        downloaded.fetch_add(size, std::memory_order_relaxed);
         return 0;
     }
     if (!impl->listData) return 0;
@@ -244,6 +248,7 @@ size_t FtpSession::Impl::OnWrite(char *data, size_t size, size_t count, void *se
         return 0;
     }
     impl->sunk += n;
+    downloaded.fetch_add(n, std::memory_order_relaxed);
     return n;
 }
 
@@ -490,6 +495,10 @@ FtpSession::~FtpSession() {
 const std::string &FtpSession::LastResponse() const { return impl_->lastReply; }
 int FtpSession::LastReplyCode() const { return impl_->lastCode; }
 int FtpSession::LocalErrno() const { return impl_->localErrno; }
+
+uint64_t DownloadedBytes() { return downloaded.load(std::memory_order_relaxed); }
+
+void ResetDownloadedBytes() { downloaded.store(0, std::memory_order_relaxed); }
 
 std::string FtpSession::DescribeFailure(const std::string &command) const {
     const Impl &s = *impl_;

@@ -55,6 +55,12 @@ public:
     virtual long long Read(char *buffer, size_t size) = 0;
 };
 
+// The bytes that this process's FTP downloads have brought in since the last
+// reset, on every connection: a long operation resets it when it starts, and
+// a caller reads it for its progress (vtBoxGetDownloadedBytes).
+uint64_t DownloadedBytes();
+void ResetDownloadedBytes();
+
 class FtpSession {
 public:
     // Raises 8 when no handle can be had.

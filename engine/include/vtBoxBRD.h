@@ -613,6 +613,14 @@ VTBOX_API uint32_t vtBoxGetConvertSummary(const char *source_version, const char
  * thread. */
 VTBOX_API const char *vtBoxGetLastErrorText(void);
 
+/* ---- progress ----------------------------------------------------------------- */
+
+/* Returns the bytes that the long operation running in this process (or the
+ * last one) has downloaded from the device so far, over all its connections.
+ * Any thread may call it while the operation runs, as often as it likes: it
+ * reads one counter. Nothing to free. */
+VTBOX_API uint64_t vtBoxGetDownloadedBytes(void);
+
 #ifdef __cplusplus
 }
 #endif

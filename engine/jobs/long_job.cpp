@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "ftp/ftp_session.hpp"
 #include "session/result.hpp"
 
 namespace vtbox {
@@ -11,6 +12,7 @@ LongJob::LongJob(const char *name, VTPROGRESSINFO *record, HANDLE progressEvent,
 
 void LongJob::Start(const VTMFPSESSION *session) {
     OutputDebugStringA(("\n " + std::string(name_) + " STARTS").c_str());
+    ResetDownloadedBytes();
     if (session && !keepAlive_.Start(session)) Raise(vt::Code::INTERNAL_ERROR);
 }
 
@@ -28,3 +30,5 @@ void LongJob::MarkFailed() {
 }
 
 }  // namespace vtbox
+
+extern "C" uint64_t vtBoxGetDownloadedBytes(void) { return vtbox::DownloadedBytes(); }

@@ -1,9 +1,14 @@
 // The FTP client's own state: dialects, log level, pending-folder queue,
 // cancellation, and what it does before it is connected; the queue of the
-// further connections' fetchers. No sockets here.
+// further connections' fetchers; a download kept in memory or written to its
+// file by the held files' bounds. No sockets here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +17,7 @@
 #include "debug_capture.hpp"
 #include "ftp/folder_fetchers.hpp"
 #include "ftp/ftp_client.hpp"
+#include "ftp/transfer_file.hpp"
 #include "ftp_test_support.hpp"
 #include "session/result.hpp"
 #include "temp_dir.hpp"
@@ -162,4 +168,71 @@ TEST(FolderFetchers, AFullQueueOrNoFetcherLeavesTheFolderToTheCallerWithoutWaiti
     EXPECT_EQ(left.back().first, "one more");
     EXPECT_FALSE(fetchers.Add("after", "after", true));  // no fetcher runs: never waits
     EXPECT_FALSE(fetchers.Take(&taken));
+}
+
+namespace {
+std::string FetchInto(vtbox::HeldFiles &held, const std::string &path, size_t size, bool commit = true) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + i % 23);
+    vtbox::HeldDownload part(held, path);
+    // In the pieces libcurl hands over.
+    for (size_t at = 0; at < size; at += 16 * 1024)
+        EXPECT_TRUE(part.Write(bytes.data() + at, std::min<size_t>(16 * 1024, size - at)));
+    if (commit) {
+        EXPECT_TRUE(part.Commit());
+    }
+    return bytes;
+}
+
+bool OnlyFileIs(const std::string &folder, const std::string &name) {
+    size_t files = 0;
+    for (const auto &e : std::filesystem::directory_iterator(folder)) {
+        if (e.path().filename() != name) return false;
+        ++files;
+    }
+    return files == 1;
+}
+}  // namespace
+
+TEST(HeldDownload, AFileIsHeldUpToEachBoundAndWrittenWholeBeyondIt) {
+    using vtbox::HeldFiles;
+    vttest::TempDir dir;
+    HeldFiles held;
+    std::string taken;
+    time_t when = 0;
+    const std::string folder = dir.path();
+    // Exactly the per-file bound stays in memory; a byte more goes to disk
+    // whole, under its name and nothing else.
+    std::string atBound = FetchInto(held, folder + "/atBound", HeldFiles::kMaxFileBytes);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    ASSERT_TRUE(held.Take(folder + "/atBound", &taken, &when));
+    EXPECT_EQ(taken, atBound);
+    EXPECT_GT(when, 0);
+    held.Release(taken.size());
+    std::string beyond = FetchInto(held, folder + "/beyond", HeldFiles::kMaxFileBytes + 1);
+    EXPECT_FALSE(held.Take(folder + "/beyond", &taken, &when));
+    EXPECT_TRUE(OnlyFileIs(folder, "beyond"));
+    std::ifstream in(folder + "/beyond", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), beyond);
+    std::filesystem::remove(folder + "/beyond");
+
+    // Files named as archives are never held.
+    FetchInto(held, folder + "/X.ZIP", 10);
+    EXPECT_TRUE(OnlyFileIs(folder, "X.ZIP"));
+    std::filesystem::remove(folder + "/X.ZIP");
+
+    // The bound on all held files: full, the next file goes to disk; a file
+    // fetched and not kept, or one taken and let go, makes room again.
+    const size_t files = HeldFiles::kMaxHeldBytes / HeldFiles::kMaxFileBytes;
+    for (size_t i = 0; i < files; ++i) FetchInto(held, folder + "/h" + std::to_string(i), HeldFiles::kMaxFileBytes);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    FetchInto(held, folder + "/full", 1);
+    EXPECT_TRUE(OnlyFileIs(folder, "full"));
+    std::filesystem::remove(folder + "/full");
+    held.DropUnder(folder);
+    for (size_t i = 0; i <= files; ++i) FetchInto(held, folder + "/unfinished", HeldFiles::kMaxFileBytes, false);
+    FetchInto(held, folder + "/after", HeldFiles::kMaxFileBytes);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    ASSERT_EQ(held.ListIn(folder).size(), 1u);
+    EXPECT_EQ(held.ListIn(folder)[0].name, "after");
 }
