@@ -161,20 +161,6 @@ private slots:
         QCOMPARE(vtutil::FiguresLine(JobFigures{10, 25, 10 * 1024 * 1024}),
                  QString("Elapsed: 0:10   Time left: 0:30   Speed: 1.0 MB/s"));
         QVERIFY(vtutil::Language::Instance().LoadFrom(VTUTIL_PSEUDO_LIBRARY));
-
-        // A backup's work folder: its files, not what a link points at.
-        vttest::TempDir dir;
-        const std::string work = dir / "work";
-        std::filesystem::create_directories(work + "/box");
-        std::ofstream(work + "/a.dat") << std::string(3000, 'a');
-        std::ofstream(work + "/box/b.dat") << std::string(1000, 'b');
-        std::ofstream(dir / "outside.dat") << std::string(5000, 'o');
-        std::filesystem::create_symlink(dir / "outside.dat", work + "/link");
-        vtutil::FolderBytes bytes(work);
-        QCOMPARE(bytes.Read(3), int64_t(4000));
-        // Packing removes what it packed: what has moved does not shrink.
-        std::filesystem::remove(work + "/a.dat");
-        QCOMPARE(bytes.Read(1), int64_t(4000));
     }
 
     void BackupFileNames() {

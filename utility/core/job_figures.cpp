@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <system_error>
 
 #include "language.hpp"
 #include "text_format.hpp"
@@ -15,10 +13,6 @@ namespace {
 
 // Below a second the pace is noise: no time left, no speed.
 constexpr double kShortestPaceSeconds = 1.0;
-// The least time between two walks of the work folder.
-constexpr std::chrono::milliseconds kShortestWalkInterval{200};
-// A walk may take a twentieth of the job's time at most.
-constexpr int kWalkShare = 20;
 constexpr double kBytesPerKb = 1024.0;
 constexpr double kBytesPerMb = 1024.0 * 1024.0;
 
@@ -49,30 +43,6 @@ QString FiguresLine(const JobFigures &figures) {
         line += QStringLiteral("   ") + FormatValues(Text(ids::kFiguresSpeed),
                                                      {SpeedText(static_cast<double>(figures.bytes) / figures.seconds)});
     return line;
-}
-
-void FolderBytes::Reset(std::string folder) { *this = FolderBytes(std::move(folder)); }
-
-int64_t FolderBytes::Read(int32_t phase) {
-    const auto now = std::chrono::steady_clock::now();
-    if (folder_.empty() || (phase == phase_ && now - last_ < interval_)) return bytes_;
-    phase_ = phase;
-    uint64_t total = 0;
-    std::error_code ec;
-    namespace fs = std::filesystem;
-    // Never through a link: the tree is the engine's, and a link is not its data.
-    for (fs::recursive_directory_iterator it(folder_, fs::directory_options::none, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::error_code e;
-        if (!it->is_regular_file(e) || it->is_symlink(e)) continue;
-        const uintmax_t size = it->file_size(e);
-        // A file removed meanwhile has no size (and file_size's error value is not one).
-        if (!e) total += size;
-    }
-    last_ = std::chrono::steady_clock::now();
-    interval_ = std::max<std::chrono::steady_clock::duration>(kShortestWalkInterval, (last_ - now) * kWalkShare);
-    bytes_ = std::max<int64_t>(bytes_, static_cast<int64_t>(total));
-    return bytes_;
 }
 
 }  // namespace vtutil

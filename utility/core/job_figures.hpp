@@ -4,9 +4,7 @@
 #pragma once
 
 #include <QString>
-#include <chrono>
 #include <cstdint>
-#include <string>
 
 namespace vtutil {
 
@@ -29,24 +27,5 @@ double SecondsLeft(const JobFigures &figures);
 // "Elapsed: 1:05   Time left: 2:10   Speed: 1.5 MB/s" from the language's
 // three labels; the time left and the speed are left out while unknown.
 QString FiguresLine(const JobFigures &figures);
-
-// Bytes under a folder so far: the work folder of a backup, which only grows
-// while the boxes come in, so the largest size seen is what has moved. The
-// walk is repeated at a change of phase and otherwise no more often than
-// keeps it a twentieth of the time (a tree of thousands of small documents
-// takes a while to walk).
-class FolderBytes {
-public:
-    explicit FolderBytes(std::string folder = {}) : folder_(std::move(folder)) {}
-    void Reset(std::string folder);
-    int64_t Read(int32_t phase);
-
-private:
-    std::string folder_;
-    int64_t bytes_ = 0;
-    int32_t phase_ = -1;
-    std::chrono::steady_clock::time_point last_{};
-    std::chrono::steady_clock::duration interval_{};
-};
 
 }  // namespace vtutil

@@ -280,9 +280,7 @@ void CJobThread::run() {
         return;
     }
 
-    if (request_.operation == JobOperation::Backup) {
-        workBytes_.Reset(workFolder_);
-    } else {
+    if (request_.operation != JobOperation::Backup) {
         struct stat st {};
         if (::stat(request_.target.c_str(), &st) == 0) fileBytes_ = st.st_size;
     }
@@ -455,7 +453,7 @@ void CJobThread::ShowProgress(const VTPROGRESSINFO &progress) {
     const int percent = std::clamp<int>(progress.Percent, 0, kProgressRange);
     int64_t bytes = -1;
     if (request_.operation == JobOperation::Backup)
-        bytes = workBytes_.Read(progress.Phase);
+        bytes = static_cast<int64_t>(vtBoxGetDownloadedBytes());  // small files never reach the work folder
     else if (fileBytes_ >= 0)
         bytes = fileBytes_ / kProgressRange * percent;
     emit FiguresChanged(std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count(), percent,

@@ -213,9 +213,8 @@ private:
     // Texts looked up on the window's thread, before the job starts.
     std::map<int32_t, QString> phaseTexts_;
     QString documentsLabel_;
-    // What has moved so far: a backup's work folder grows with the boxes
-    // that came in; a restore has sent its share of the file's bytes.
-    FolderBytes workBytes_;
+    // What a restore has moved so far is its share of the file's bytes (a
+    // backup's is the engine's count of the bytes downloaded).
     int64_t fileBytes_ = -1;
     QString workFolderNotMade_;
     QString deviceDidNotAnswer_;
