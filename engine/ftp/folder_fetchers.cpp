@@ -26,16 +26,32 @@ size_t ConfiguredFtpConnections() {
     return static_cast<size_t>(n);
 }
 
+size_t StartConnectionThreads(size_t count, std::vector<std::thread> *threads, const std::function<void()> &run) {
+    size_t started = 0;
+    for (; started < count; ++started) {
+        try {
+            threads->emplace_back(run);
+        } catch (const std::system_error &) {
+            break;  // no thread to be had: fewer connections, down to none
+        }
+    }
+    return started;
+}
+
+std::unique_ptr<BoxFtpClient> FurtherConnection(const std::function<std::unique_ptr<BoxFtpClient>()> &connect) {
+    try {
+        return connect();
+    } catch (...) {
+        vt::DebugPrint("\n A further FTP connection could not be made (%s); going on without it \n",
+                       FailureDetail().c_str());
+        ClearFailureDetail();
+        return nullptr;
+    }
+}
+
 FolderFetchers::FolderFetchers(size_t count, Connector connect, HANDLE cancelEvent) {
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < count; ++i) {
-        try {
-            threads_.emplace_back([this, connect, cancelEvent] { Run(connect, cancelEvent); });
-        } catch (const std::system_error &) {
-            break;  // no thread to be had: fewer fetchers, down to none
-        }
-        ++alive_;
-    }
+    alive_ = StartConnectionThreads(count, &threads_, [this, connect, cancelEvent] { Run(connect, cancelEvent); });
 }
 
 FolderFetchers::~FolderFetchers() {
@@ -51,15 +67,8 @@ FolderFetchers::~FolderFetchers() {
 
 void FolderFetchers::Run(Connector connect, HANDLE cancelEvent) {
     CancelScope scope(cancelEvent);
-    std::unique_ptr<BoxFtpClient> client;
-    try {
-        client = connect();
-    } catch (...) {
-        // One connection fewer: the folders go to the others.
-        vt::DebugPrint("\n A further FTP connection could not be made (%s); going on without it \n",
-                       FailureDetail().c_str());
-        ClearFailureDetail();
-    }
+    // Without it the folders go to the others.
+    std::unique_ptr<BoxFtpClient> client = FurtherConnection(connect);
     std::unique_lock lock(mutex_);
     while (client) {
         changed_.wait(lock, [&] { return stopping_ || failedCode_ != 0 || !queue_.empty(); });

@@ -34,6 +34,15 @@ inline constexpr size_t kMaxFtpConnections = 8;
 // from 1 to kMaxFtpConnections, else 1.
 size_t ConfiguredFtpConnections();
 
+// Starts up to count threads running run, as many as the system gives (each
+// added to threads); returns how many started. The fetchers of a backup and
+// the senders of a restore start theirs so.
+size_t StartConnectionThreads(size_t count, std::vector<std::thread> *threads, const std::function<void()> &run);
+
+// A further FTP connection made by connect, or null when it could not be
+// made: the job goes on with the connections it has (the reason is logged).
+std::unique_ptr<BoxFtpClient> FurtherConnection(const std::function<std::unique_ptr<BoxFtpClient>()> &connect);
+
 class FolderFetchers {
 public:
     using Connector = std::function<std::unique_ptr<BoxFtpClient>()>;

@@ -1,8 +1,8 @@
 #include "restore/document_senders.hpp"
 
-#include <system_error>
 #include <utility>
 
+#include "ftp/folder_fetchers.hpp"
 #include "session/result.hpp"
 #include "session/waits.hpp"
 #include "vtplatform/diag.hpp"
@@ -18,14 +18,7 @@ constexpr int kNoDataConnection = 425;
 DocumentSenders::DocumentSenders(size_t count, Connector connect, Sender send, HANDLE cancelEvent)
     : send_(std::move(send)) {
     std::lock_guard lock(mutex_);
-    for (size_t i = 0; i < count; ++i) {
-        try {
-            threads_.emplace_back([this, connect, cancelEvent] { Run(connect, cancelEvent); });
-        } catch (const std::system_error &) {
-            break;  // no thread to be had: fewer senders, down to none
-        }
-        ++alive_;
-    }
+    alive_ = StartConnectionThreads(count, &threads_, [this, connect, cancelEvent] { Run(connect, cancelEvent); });
 }
 
 DocumentSenders::~DocumentSenders() {
@@ -41,15 +34,8 @@ DocumentSenders::~DocumentSenders() {
 
 void DocumentSenders::Run(const Connector &connect, HANDLE cancelEvent) {
     CancelScope scope(cancelEvent);
-    std::unique_ptr<BoxFtpClient> client;
-    try {
-        client = connect();
-    } catch (...) {
-        // One connection fewer: the documents go to the others.
-        vt::DebugPrint("\n A further FTP connection could not be made (%s); going on without it \n",
-                       FailureDetail().c_str());
-        ClearFailureDetail();
-    }
+    // Without it the documents go to the others.
+    std::unique_ptr<BoxFtpClient> client = FurtherConnection(connect);
     std::unique_lock lock(mutex_);
     while (client) {
         changed_.wait(lock, [&] { return stopping_ || Failed() || !queue_.empty(); });
