@@ -81,12 +81,25 @@ uint32_t OnEntry(const VTBACKUPENTRY *e, void *context) {
     return 0;
 }
 
-}  // namespace
-
-int WalkListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out, const EntrySink &each) {
+// Prints what is wrong with file when it is no file to read; returns the exit code.
+int CheckFile(const std::string &file) {
     std::error_code ec;
     if (!fs::exists(file, ec)) return ReportProblem("the backup file " + file + " does not exist", kExitNotFound);
     if (!fs::is_regular_file(file, ec)) return ReportProblem(file + " is not a file", kExitNotFound);
+    return kExitDone;
+}
+
+}  // namespace
+
+int ReadDescribedBoxes(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out) {
+    if (int rc = CheckFile(file)) return rc;
+    WorkFolder work = WorkFolderFor(file);
+    if (!work.ok()) return ReportProblem(work.error(), kExitLocalDisk);
+    return ReadDescription(file, boxes, work, out);
+}
+
+int WalkListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out, const EntrySink &each) {
+    if (int rc = CheckFile(file)) return rc;
     // A box's archive is taken out of the file for a moment: beside the
     // file, where there is room for it, as verify does.
     WorkFolder work = WorkFolderFor(file);

@@ -32,7 +32,12 @@ using EntrySink = std::function<void(const VTBACKUPENTRY &entry, const std::stri
 // exit code (0 when read; 7 for a box the file does not hold).
 int WalkListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out, const EntrySink &each);
 
-// The same, with the entries kept in out->tree.
+// Reads file's description into out (its tree left empty), as WalkListing
+// does before any entry, and reads no box. Prints what failed; returns the
+// exit code (7 for a box the file does not hold).
+int ReadDescribedBoxes(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out);
+
+// WalkListing, with the entries kept in out->tree.
 int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, ListedFile *out);
 
 // Reads the listing of the boxes that paths begin with and resolves each

@@ -1,7 +1,9 @@
 // vtbox ls, find and extract: a backup file's boxes, folders and documents,
 // without a device.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -154,13 +156,107 @@ int RunFind(const Context &c) {
     return kExitDone;
 }
 
+namespace {
+
+// The items that paths name, resolved as ResolvePaths resolves them while
+// holding of the listing only what a path could name: the boxes, their
+// folders, and the documents whose name or number is a part of a path. A
+// path that does not resolve there is resolved again in the whole listing,
+// which says what is wrong as every other command says it.
+int ResolveItems(const std::string &file, const std::vector<std::string> &paths, std::vector<VTBACKUPITEM> *items) {
+    std::vector<uint32_t> boxes;
+    std::string problem;
+    if (!BoxesOfPaths(paths, &boxes, &problem)) return ReportProblem(problem, kExitUsage);
+    // Whole boxes ("3", "3/") need the description alone.
+    if (std::all_of(paths.begin(), paths.end(), [](const std::string &p) {
+            const size_t slash = p.find('/');
+            return slash == std::string::npos || slash + 1 == p.size();
+        })) {
+        ListedFile f;
+        if (int rc = ReadDescribedBoxes(file, boxes, &f)) return rc;
+        items->clear();
+        for (uint32_t box : boxes) items->push_back({box, 0, 0});
+        return kExitDone;
+    }
+    std::set<std::string> parts;
+    std::set<unsigned long> numbers;  // of parts that may be "D17": more than Resolve takes, never fewer
+    for (const auto &path : paths)
+        for (size_t at = 0; at <= path.size();) {
+            const size_t slash = std::min(path.find('/', at), path.size());
+            const std::string part = path.substr(at, slash - at);
+            parts.insert(part);
+            if (part.size() >= 2 && part.size() <= 9 && (part[0] == 'D' || part[0] == 'd') &&
+                part.find_first_not_of("0123456789", 1) == std::string::npos)
+                numbers.insert(std::strtoul(part.c_str() + 1, nullptr, 10));
+            at = slash + 1;
+        }
+    ListedFile f;
+    std::vector<VTBACKUPENTRY> kept;
+    if (int rc = WalkListing(file, boxes, &f, [&](const VTBACKUPENTRY &e, const std::string &) {
+            if (e.Kind != VTENTRY_DOCUMENT || numbers.count(e.DocNo) || parts.count(e.Name) ||
+                parts.count(PlainText(e.Name)))
+                kept.push_back(e);
+        }))
+        return rc;
+    const BackupTree tree(std::move(kept));
+    items->clear();
+    for (const auto &path : paths) {
+        bool ambiguous = false;
+        const VTBACKUPENTRY *e = tree.Resolve(path, &problem, &ambiguous);
+        if (!e) {
+            ListedFile whole;
+            std::vector<const VTBACKUPENTRY *> resolved;
+            if (int rc = ResolvePaths(file, paths, &whole, &resolved)) return rc;
+            items->clear();
+            for (const auto *r : resolved) items->push_back(ItemOf(*r));
+            return kExitDone;
+        }
+        items->push_back(ItemOf(*e));
+    }
+    return kExitDone;
+}
+
+// What vtBoxExtractDocumentsEach hands each written document to: the
+// document shown at once, as a line or as the next object of the JSON.
+struct ExtractOutput {
+    const Options *o;
+    JsonLineWriter *line;
+    uint32_t count = 0;
+};
+
+uint32_t OnExtracted(const VTEXTRACTED *x, void *context) {
+    auto *out = static_cast<ExtractOutput *>(context);
+    const Options &o = *out->o;
+    VTBACKUPENTRY e{};
+    e.Kind = VTENTRY_DOCUMENT;
+    e.BoxNo = x->BoxNo;
+    e.FolderNo = x->FolderNo;
+    e.DocNo = x->DocNo;
+    const std::string path = BackupTree::NumberPath(e);
+    if (o.json) {
+        if (out->count == 0)
+            out->line->Write(JsonObject().Add("file", o.input).Add("target", o.output).opened() + ",\"documents\":[");
+        JsonObject d;
+        d.Add("path", path)
+            .Add("name", std::string(x->Name))
+            .Add("folder", (fs::path(o.output) / x->Folder).string())
+            .Add("files", x->NumOfFiles)
+            .Add("size", x->Size);
+        out->line->Write((out->count ? "," : "") + d.str());
+    } else if (!Output().quiet) {
+        std::printf("%-12s \"%s\" -> %s\n", path.c_str(), PlainText(x->Name).c_str(),
+                    PlainText((fs::path(o.output) / x->Folder).string()).c_str());
+    }
+    ++out->count;
+    return 0;
+}
+
+}  // namespace
+
 int RunExtract(const Context &c) {
     const Options &o = c.options;
-    ListedFile f;
-    std::vector<const VTBACKUPENTRY *> chosen;
-    if (int rc = ResolvePaths(o.input, o.paths, &f, &chosen)) return rc;
     std::vector<VTBACKUPITEM> items;
-    for (const auto *e : chosen) items.push_back(ItemOf(*e));
+    if (int rc = ResolveItems(o.input, o.paths, &items)) return rc;
 
     std::error_code ec;
     fs::create_directories(o.output, ec);
@@ -171,52 +267,32 @@ int RunExtract(const Context &c) {
     ClearDeadExtractions(o.output);
     // Ctrl-C from here on cancels the extraction, which removes the document
     // it was writing: the target holds whole documents only. (Before, it
-    // ends the program at once: nothing is in the target yet.)
+    // ends the program at once: nothing is in the target yet.) Each document
+    // is shown as it is written, so that one box of the file is held at a time.
     HoldTerminationSignals();
-    uint32_t count = 0;
-    VTEXTRACTED *written = nullptr;
-    vt::GlobalBlock block;
+    JsonLineWriter line;
+    ExtractOutput out{&o, &line};
+    uint32_t rc = VTBOX_E_CANCELLED;
     if (!TerminationRequested())
-        block.reset(vtBoxExtractDocuments(o.input.c_str(), work.path().c_str(), o.output.c_str(),
-                                          static_cast<uint32_t>(items.size()), items.data(), StopEvent(), &count,
-                                          &written));
-    if (!block && (TerminationRequested() || GetLastError() == VTBOX_E_CANCELLED)) {
+        rc = vtBoxExtractDocumentsEach(o.input.c_str(), work.path().c_str(), o.output.c_str(),
+                                       static_cast<uint32_t>(items.size()), items.data(), StopEvent(), OnExtracted,
+                                       &out);
+    if (rc != 0 && (TerminationRequested() || rc == VTBOX_E_CANCELLED)) {
         std::fprintf(stderr, "vtbox: the extraction was cancelled; the documents written before it are whole\n");
         return TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }
-    if (!block)
-        return ReportFailure("extracting from " + o.input, GetLastError(), vtBoxGetLastErrorText(),
-                             FailureSite::BackupFile);
-    auto pathOf = [](const VTEXTRACTED &x) {
-        VTBACKUPENTRY e{};
-        e.Kind = VTENTRY_DOCUMENT;
-        e.BoxNo = x.BoxNo;
-        e.FolderNo = x.FolderNo;
-        e.DocNo = x.DocNo;
-        return BackupTree::NumberPath(e);
-    };
+    if (rc != 0)
+        return ReportFailure("extracting from " + o.input, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
     if (o.json) {
-        std::vector<std::string> documents;
-        for (uint32_t i = 0; i < count; ++i) {
-            JsonObject d;
-            d.Add("path", pathOf(written[i]))
-                .Add("name", std::string(written[i].Name))
-                .Add("folder", (fs::path(o.output) / written[i].Folder).string())
-                .Add("files", written[i].NumOfFiles)
-                .Add("size", written[i].Size);
-            documents.push_back(d.str());
-        }
-        JsonObject out;
-        out.Add("file", o.input).Add("target", o.output).AddRaw("documents", JsonArray(documents));
-        PrintJsonLine(out.str());
+        line.Write(out.count
+                       ? "]}"
+                       : JsonObject().Add("file", o.input).Add("target", o.output).opened() + ",\"documents\":[]}");
+        line.Finish();
         return kExitDone;
     }
-    if (!Output().quiet) {
-        for (uint32_t i = 0; i < count; ++i)
-            std::printf("%-12s \"%s\" -> %s\n", pathOf(written[i]).c_str(), PlainText(written[i].Name).c_str(),
-                        PlainText((fs::path(o.output) / written[i].Folder).string()).c_str());
-        std::printf("%u document%s extracted into %s\n", count, count == 1 ? "" : "s", PlainText(o.output).c_str());
-    }
+    if (!Output().quiet)
+        std::printf("%u document%s extracted into %s\n", out.count, out.count == 1 ? "" : "s",
+                    PlainText(o.output).c_str());
     return kExitDone;
 }
 

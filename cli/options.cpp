@@ -587,7 +587,8 @@ std::string HelpText(const std::string &command) {
                "  Writes documents of a backup file into DIR, without a device: each document's\n"
                "  page files and record in a folder of its own named after it (the name made\n"
                "  safe; \"Report (2)\" when taken). PATH is a box, a folder or a document, as\n"
-               "  ls prints it. Nothing in DIR is ever replaced; DIR is made if missing.\n\n" +
+               "  ls prints it. Nothing in DIR is ever replaced; DIR is made if missing. Each\n"
+               "  document is shown as it is written, a box at a time.\n\n" +
                output + "\n" + codes;
     if (command == "info")
         return "vtbox info FILE [--json]\n"

@@ -2,7 +2,7 @@
 # Time and peak memory of the commands that read or write a backup, at
 # growing sizes of one kind of store, on the simulated device on loopback:
 # backup, restore into an emptied device, its dry run, ls, ls --json, find,
-# verify and diff. Prints each command's wall time, time per document and
+# verify, diff and extract. Prints each command's wall time, time per document and
 # peak resident memory, size by size, and the load.
 #
 #   bench/scale/bench_scale.sh [BUILD_DIR] [SIZES...]
@@ -65,6 +65,9 @@ for n in "${sizes[@]}"; do
   run find "$n" "$vtbox" find "$work/b.zip" "*-1*"
   run verify "$n" "$vtbox" verify --input "$work/b.zip"
   run diff "$n" "$vtbox" "${dev[@]}" diff "$work/b.zip"
+  mapfile -t chosen < <(ls "$work/store/SHR/BOX/DATA" | sed -n 's/^B0*\([0-9][0-9]*\)$/\1/p')
+  run extract "$n" "$vtbox" extract "$work/b.zip" "${chosen[@]}" -o "$work/x"
+  rm -rf "$work/x"
   s=$(curl -s "http://127.0.0.1:$http/VaultraBox/boxnwConnect" | sed -n 's:.*<WebSessionID>\([0-9]*\)<.*:\1:p')
   curl -s "http://127.0.0.1:$http/VaultraBox/Admin/boxnwDeleteAllBox?SID=$s&PWD=admin" >/dev/null
   curl -s "http://127.0.0.1:$http/VaultraBox/boxnwDisconnect?SID=$s" >/dev/null || true

@@ -26,41 +26,55 @@ std::vector<std::string> EntryParts(const DirectoryEntry &entry) {
     return parts;
 }
 
+EntryRole RoleOf(const std::vector<std::string> &p, bool isFolder) {
+    EntryRole role;
+    // B0000nnn / inner / ...: below the inner folder lie the box's entries.
+    if (isFolder || p.size() < 3 || !IsInnerFolderName(p[1])) return role;
+    const std::string &name = p.back();
+    auto as = [&](EntryRole::Kind kind, int folder, int number) {
+        role.kind = kind;
+        role.key = {static_cast<uint32_t>(folder), static_cast<uint32_t>(number)};
+        return role;
+    };
+    int n, f;
+    if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'D')) > 0) return as(EntryRole::DocumentRecord, 0, n);
+    if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'F')) > 0) return as(EntryRole::FolderRecord, n, 0);
+    if (p.size() == 4 && (n = FolderNumber(p[2], 'D')) > 0)
+        return IsStatusFileName(name) ? role : as(EntryRole::DocumentFile, 0, n);
+    if (p.size() >= 4 && (f = FolderNumber(p[2], 'F')) > 0) {
+        if (p.size() == 4 && (n = EntryNumberFromRecordName(name, 'D')) > 0) return as(EntryRole::DocumentRecord, f, n);
+        if (p.size() == 5 && (n = FolderNumber(p[3], 'D')) > 0 && !IsStatusFileName(name))
+            return as(EntryRole::DocumentFile, f, n);
+    }
+    return role;
+}
+
 BoxContents MapBoxContents(const DirectoryList &entries, bool withFiles) {
     BoxContents box;
-    auto addFile = [&](DocumentEntries &d, const std::vector<std::string> &p, const DirectoryEntry &e) {
-        if (withFiles) d.files.push_back({p.back(), Joined(p), e.uncompressedSize});
-        ++d.fileCount;
-        d.bytes += e.uncompressedSize;
-    };
     for (size_t i = 0; i < entries.size(); ++i) {
         const DirectoryEntry &e = entries[i];
         const std::vector<std::string> p = EntryParts(e);
-        // B0000nnn / inner / ...: below the inner folder lie the box's entries.
-        if (p.size() < 3 || !IsInnerFolderName(p[1])) continue;
-        if (box.inner.empty()) box.inner = p[1];
-        if (e.isFolder) continue;
-        const std::string &name = p.back();
-        int n, f;
-        if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
-            DocumentEntries &d = box.documents[{0, static_cast<uint32_t>(n)}];
+        if (box.inner.empty() && p.size() >= 3 && IsInnerFolderName(p[1])) box.inner = p[1];
+        const EntryRole role = RoleOf(p, e.isFolder);
+        switch (role.kind) {
+        case EntryRole::FolderRecord:
+            if (withFiles) box.folders[role.key.folder] = Joined(p);
+            box.folderRecords[role.key.folder] = i;
+            break;
+        case EntryRole::DocumentRecord: {
+            DocumentEntries &d = box.documents[role.key];
             if (withFiles) d.record = Joined(p);
             d.recordIndex = i;
-        } else if (p.size() == 3 && (n = EntryNumberFromRecordName(name, 'F')) > 0) {
-            if (withFiles) box.folders[static_cast<uint32_t>(n)] = Joined(p);
-            box.folderRecords[static_cast<uint32_t>(n)] = i;
-        } else if (p.size() == 4 && (n = FolderNumber(p[2], 'D')) > 0) {
-            if (IsStatusFileName(name)) continue;
-            addFile(box.documents[{0, static_cast<uint32_t>(n)}], p, e);
-        } else if (p.size() >= 4 && (f = FolderNumber(p[2], 'F')) > 0) {
-            const uint32_t folder = static_cast<uint32_t>(f);
-            if (p.size() == 4 && (n = EntryNumberFromRecordName(name, 'D')) > 0) {
-                DocumentEntries &d = box.documents[{folder, static_cast<uint32_t>(n)}];
-                if (withFiles) d.record = Joined(p);
-                d.recordIndex = i;
-            } else if (p.size() == 5 && (n = FolderNumber(p[3], 'D')) > 0 && !IsStatusFileName(name)) {
-                addFile(box.documents[{folder, static_cast<uint32_t>(n)}], p, e);
-            }
+            break;
+        }
+        case EntryRole::DocumentFile: {
+            DocumentEntries &d = box.documents[role.key];
+            if (withFiles) d.files.push_back({p.back(), Joined(p), e.uncompressedSize});
+            ++d.fileCount;
+            d.bytes += e.uncompressedSize;
+            break;
+        }
+        case EntryRole::Other: break;
         }
     }
     return box;

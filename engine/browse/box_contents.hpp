@@ -46,6 +46,17 @@ struct BoxContents {
     std::map<DocumentKey, DocumentEntries> documents;
 };
 
+// What an entry of a box archive is to the box's folders and documents.
+struct EntryRole {
+    enum Kind { Other, FolderRecord, DocumentRecord, DocumentFile } kind = Other;
+    DocumentKey key;  // a folder's record: key.folder is its number
+};
+
+// The role of the entry named by parts (as EntryParts gives them): a
+// folder's or a document's record, or a file of a document's page folder
+// (never a status file); anything else, folders included, is Other.
+EntryRole RoleOf(const std::vector<std::string> &parts, bool isFolder);
+
 // Maps a box archive's checked entries (names split by SplitSafeEntryName).
 // Entries that are no part of a folder or document (status files, the box
 // and inner folders) are passed over. Without withFiles a document's files

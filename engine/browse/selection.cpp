@@ -68,14 +68,18 @@ Selection Selection::FromItems(const VTBACKUPITEM *items, uint32_t count) {
     return s;
 }
 
+void CheckChosenParts(uint32_t box, const BoxSelection &chosen, const BoxContents &contents) {
+    for (uint32_t f : chosen.folders)
+        if (!contents.folderRecords.count(f))
+            Raise(vt::Code::NOT_FOUND, ItemText(box, f, 0) + " is not in the backup file");
+    for (const DocumentKey &d : chosen.documents)
+        if (!contents.documents.count(d) || (d.folder != 0 && !contents.folderRecords.count(d.folder)))
+            Raise(vt::Code::NOT_FOUND, ItemText(box, d.folder, d.number) + " is not in the backup file");
+}
+
 void SelectionFilter::Examine(const DirectoryList &entries) {
     contents_ = MapBoxContents(entries);
-    for (uint32_t f : chosen_.folders)
-        if (!contents_.folders.count(f))
-            Raise(vt::Code::NOT_FOUND, ItemText(box_, f, 0) + " is not in the backup file");
-    for (const DocumentKey &d : chosen_.documents)
-        if (!contents_.documents.count(d) || (d.folder != 0 && !contents_.folders.count(d.folder)))
-            Raise(vt::Code::NOT_FOUND, ItemText(box_, d.folder, d.number) + " is not in the backup file");
+    CheckChosenParts(box_, chosen_, contents_);
 }
 
 bool SelectionFilter::Keep(const std::vector<std::string> &p, bool isFolder) const {

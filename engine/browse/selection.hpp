@@ -51,6 +51,11 @@ private:
     std::map<uint32_t, BoxSelection> chosen_;
 };
 
+// Raises 1168 (VTBOX_E_NOT_FOUND), with the item in the detail, for a chosen
+// folder or document that contents lacks (its folder records and documents
+// are looked at; it may hold no more than the chosen documents found).
+void CheckChosenParts(uint32_t box, const BoxSelection &chosen, const BoxContents &contents);
+
 // The filter that unpacks one box's chosen part: the box and inner folders,
 // the records and folders of the needed folders, and the chosen documents
 // with everything in their page folders. Examine refuses, with 1168

@@ -504,14 +504,34 @@ typedef struct _VTEXTRACTED {
  * owned by the returned handle, which the caller frees with GlobalFree; NULL
  * on failure with the code as last error (VTBOX_E_NOT_FOUND for a chosen
  * part the file does not hold, looked for before anything is written;
- * VTBOX_E_DAMAGED_FILE as for vtBoxListBackup). Files are made readable by
- * their owner only, as backups are. work_folder as for vtBoxListBackup.
- * cancel_event (may be NULL) ends the extraction with VTBOX_E_CANCELLED
- * between entries, documents and blocks of a file; the document being
- * written then is removed, those written before stay. */
+ * VTBOX_E_DAMAGED_FILE as for vtBoxListBackup). Boxes are read one at a
+ * time, in the order first named, and each document is written as soon as
+ * its entries have been read against their CRCs, by number within its box:
+ * a box found damaged part-way keeps the documents written before. Files
+ * are made readable by their owner only, as backups are. work_folder as
+ * for vtBoxListBackup (it holds, for the while, the box archive being read
+ * and the chosen documents not yet written). cancel_event (may be NULL)
+ * ends the extraction with VTBOX_E_CANCELLED between entries, documents and
+ * blocks of a file; the document being written then is removed, those
+ * written before stay. */
 VTBOX_API HGLOBAL vtBoxExtractDocuments(const char *backup_file, const char *work_folder, const char *target_folder,
                                         uint32_t item_count, const VTBACKUPITEM *items, HANDLE cancel_event,
                                         uint32_t *count, VTEXTRACTED **extracted);
+
+/* Called by vtBoxExtractDocumentsEach with each document in turn, once it
+ * has its final name in the target folder (valid for the call only), and
+ * the caller's context; nonzero ends the extraction. */
+typedef uint32_t (*VTEXTRACTPROC)(const VTEXTRACTED *document, void *context);
+
+/* Extracts as vtBoxExtractDocuments does, with the same checks, rules and
+ * order, but hands each document to document_proc as it is written instead
+ * of keeping them: one box of the file is held at a time, whatever the file
+ * holds, and the documents written before a failure have been handed out.
+ * Returns 0, or the code (also the last error): VTBOX_E_CANCELLED when
+ * document_proc ended it (the documents written so far stay). */
+VTBOX_API uint32_t vtBoxExtractDocumentsEach(const char *backup_file, const char *work_folder,
+                                             const char *target_folder, uint32_t item_count, const VTBACKUPITEM *items,
+                                             HANDLE cancel_event, VTEXTRACTPROC document_proc, void *context);
 
 /* Writes the chosen parts of backup_file back into the device: whole boxes,
  * whole folders and single documents (item_count VTBACKUPITEM records, at

@@ -154,6 +154,7 @@ void BackupUnpacker::ReadBox(uint32_t box, BoxEntryFilter *filter, bool unpack) 
         if (taken > 0) {
             if (!zip.ReadCurrent(&head, taken)) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
             filter->Take(i, head);
+            filter->Passed(i);
             continue;
         }
         bool keep = false;
@@ -164,6 +165,7 @@ void BackupUnpacker::ReadBox(uint32_t box, BoxEntryFilter *filter, bool unpack) 
         }
         const bool ok = keep ? zip.ExtractCurrent(tree_.data(), false) : zip.CheckCurrent();
         if (!ok) RaiseUnpackFailure(zip, BoxLabel(box), tree_.data());
+        if (filter) filter->Passed(i);
     }
 }
 

@@ -35,6 +35,10 @@ public:
     // same, and is not written out.
     virtual size_t Takes(size_t /*index*/) const { return 0; }
     virtual void Take(size_t /*index*/, const std::string & /*head*/) {}
+    // Called once the entry at index has been read against its CRC and,
+    // when kept, written out; in the order of the entries, so that a filter
+    // may use what is complete while the rest of the box is read.
+    virtual void Passed(size_t /*index*/) {}
 };
 
 class BackupUnpacker {

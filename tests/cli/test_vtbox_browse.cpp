@@ -271,7 +271,7 @@ TEST(VtboxBrowse, LsJsonIsReadByPython) {
     EXPECT_EQ(rc, 0) << said;
 }
 
-// ls, find, verify and the restore's dry run write as they read: a file of
+// ls, find, verify, extract and the restore's dry run write as they read: a file of
 // four full boxes takes no more memory than one of a single such box
 // (holding the whole listing or plan, as they once did, costs some 15 MB
 // more for ls of boxes of 2,400 documents, 4 MB for the dry run of boxes of
@@ -312,17 +312,33 @@ TEST(VtboxBrowse, ReadingCommandsHoldOneBoxAtATime) {
         Result verify = Cli(sim, {"verify", "--input", file});
         ASSERT_EQ(verify.exitCode, 0) << verify.out << verify.err;
         peak[boxes] = std::max({ls.peakKB, find.peakKB, verify.peakKB});
+        if (boxes) continue;
+        // One folder of the full box, by its name: the box is read whole
+        // all the same, and the path resolved in its listing.
+        Result x = Cli(sim, {"extract", file, "1/Folder 101", "-o", sim.dir / "x"});
+        ASSERT_EQ(x.exitCode, 0) << x.err;
+        EXPECT_TRUE(Has(x.out, "\n400 documents extracted into ")) << x.err;
+        peak[boxes] = std::max(peak[boxes], x.peakKB);
     }
     EXPECT_LT(peak[4], peak[1] + 4096) << "one box: " << peak[1] << " KB, four boxes: " << peak[4] << " KB";
     const long perDocument = (peak[0] - peak[1]) * 1024 / (40400 - 2400);
     EXPECT_LE(perDocument, kMaxBytesPerDocument)
         << "a box of 2,400 documents: " << peak[1] << " KB, one of 40,400: " << peak[0] << " KB";
 
-    // The dry run unpacks what it plans, so its boxes are smaller. The device
-    // is empty: every document of the file is planned as added.
-    std::map<int, long> planPeak;
+    // The dry run and the extraction write what they read, so their boxes
+    // are smaller. The device is empty: every document of the file is
+    // planned as added.
+    std::map<int, long> planPeak, extractPeak;
     for (int boxes : {1, 4}) {
-        Result dry = Cli(sim, {"restore", "--dry-run", "-i", make(boxes, 2), "--boxes", "all", "--mode", "keep-both"});
+        const std::string file = make(boxes, 2);
+        std::vector<std::string> extract = {"extract", file, "-o", sim.dir / vt::Format("x%d", boxes)};
+        for (int b = 1; b <= boxes; ++b) extract.push_back(std::to_string(b));
+        Result x = Cli(sim, extract);
+        ASSERT_EQ(x.exitCode, 0) << x.err;
+        EXPECT_EQ(std::count(x.out.begin(), x.out.end(), '\n'), 800 * boxes + 1);
+        EXPECT_TRUE(Has(x.out, vt::Format("\n%d documents extracted into ", 800 * boxes))) << x.err;
+        extractPeak[boxes] = x.peakKB;
+        Result dry = Cli(sim, {"restore", "--dry-run", "-i", file, "--boxes", "all", "--mode", "keep-both"});
         ASSERT_EQ(dry.exitCode, 0) << dry.err;
         size_t added = 0;
         for (size_t at = dry.out.find("\n  document "); at != std::string::npos;
@@ -334,6 +350,8 @@ TEST(VtboxBrowse, ReadingCommandsHoldOneBoxAtATime) {
     }
     EXPECT_LT(planPeak[4], planPeak[1] + 2048)
         << "dry run of one box: " << planPeak[1] << " KB, of four: " << planPeak[4] << " KB";
+    EXPECT_LT(extractPeak[4], extractPeak[1] + 2048)
+        << "extract of one box: " << extractPeak[1] << " KB, of four: " << extractPeak[4] << " KB";
 }
 
 }  // namespace

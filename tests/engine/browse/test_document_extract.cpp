@@ -41,6 +41,40 @@ Extracted Extract(const std::string &file, const std::string &target, const std:
     return x;
 }
 
+// The same through vtBoxExtractDocumentsEach, whose callback ends it after
+// stopAfter documents (0: never).
+Extracted ExtractEach(const std::string &file, const std::string &target, const std::vector<VTBACKUPITEM> &items,
+                      size_t stopAfter = 0) {
+    vttest::TempDir work;
+    struct Handed {
+        std::vector<VTEXTRACTED> documents;
+        size_t stopAfter;
+    } handed{{}, stopAfter};
+    Extracted x;
+    x.rc = vtBoxExtractDocumentsEach(
+        file.c_str(), work.path().c_str(), target.c_str(), static_cast<uint32_t>(items.size()), items.data(), nullptr,
+        [](const VTEXTRACTED *d, void *context) -> uint32_t {
+            auto *h = static_cast<Handed *>(context);
+            h->documents.push_back(*d);
+            return h->documents.size() == h->stopAfter ? 1 : 0;
+        },
+        &handed);
+    EXPECT_EQ(x.rc, x.rc ? GetLastError() : 0u) << "the code is also the last error";
+    x.detail = vtBoxGetLastErrorText();
+    x.documents = std::move(handed.documents);
+    EXPECT_TRUE(fs::is_empty(work.path())) << "the work folder is left as it was";
+    return x;
+}
+
+// A written document as a line, every field of its record.
+std::vector<std::string> Lines(const std::vector<VTEXTRACTED> &documents) {
+    std::vector<std::string> out;
+    for (const auto &d : documents)
+        out.push_back(std::to_string(d.BoxNo) + "/" + std::to_string(d.FolderNo) + "/" + std::to_string(d.DocNo) + " " +
+                      d.Name + " -> " + d.Folder + " " + std::to_string(d.NumOfFiles) + " " + std::to_string(d.Size));
+    return out;
+}
+
 std::string Corpus(const char *name) { return std::string(BACKUP_CORPUS_DIR) + "/" + name + ".zip"; }
 
 std::string Bytes(const fs::path &file) {
@@ -120,6 +154,12 @@ TEST(ExtractDocuments, NothingIsWrittenForAMissingPartADamagedFileOrACancel) {
     Extracted missing = Extract(Corpus("whole-plain"), target.path(), {{1, 0, 1}, {1, 1, 7}});
     EXPECT_EQ(missing.rc, static_cast<uint32_t>(VTBOX_E_NOT_FOUND));
     EXPECT_NE(missing.detail.find("box 001, folder 001, document 007"), std::string::npos) << missing.detail;
+    // Boxes are written one at a time: the second box's parts are looked for
+    // before the first box's documents are written.
+    Extracted later = ExtractEach(Corpus("whole-two-boxes"), target.path(), {{1, 0, 0}, {2, 1, 7}});
+    EXPECT_EQ(later.rc, static_cast<uint32_t>(VTBOX_E_NOT_FOUND));
+    EXPECT_NE(later.detail.find("box 002, folder 001, document 007"), std::string::npos) << later.detail;
+    EXPECT_TRUE(later.documents.empty());
     Extracted damaged = Extract(Corpus("damaged-page-crc"), target.path(), {{1, 0, 1}});
     EXPECT_EQ(damaged.rc, static_cast<uint32_t>(VTBOX_E_DAMAGED_FILE));
     vt::OwnedHandle cancel = vt::NewEvent(true);
@@ -127,6 +167,46 @@ TEST(ExtractDocuments, NothingIsWrittenForAMissingPartADamagedFileOrACancel) {
     Extracted cancelled = Extract(Corpus("whole-plain"), target.path(), {{1, 0, 0}}, cancel.get());
     EXPECT_EQ(cancelled.rc, static_cast<uint32_t>(VTBOX_E_CANCELLED));
     EXPECT_TRUE(fs::is_empty(target.path()));
+}
+
+// Both exports write the same documents under the same names in the same
+// order, by number within each box, also where the box archive gives a
+// document's last page after the documents that follow it; the callback
+// sees each as it is written, and may end the extraction there.
+TEST(ExtractDocuments, EachDocumentIsHandedOutAsItIsWritten) {
+    for (const char *name : {"whole-hostile-names", "whole-understated-size", "whole-two-boxes"}) {
+        SCOPED_TRACE(name);
+        vttest::TempDir block, each;
+        const std::vector<VTBACKUPITEM> items = {{2, 0, 0}, {1, 0, 0}};
+        const bool twoBoxes = std::string(name) == "whole-two-boxes";
+        Extracted a = Extract(Corpus(name), block.path(), twoBoxes ? items : std::vector<VTBACKUPITEM>{{1, 0, 0}});
+        Extracted b = ExtractEach(Corpus(name), each.path(), twoBoxes ? items : std::vector<VTBACKUPITEM>{{1, 0, 0}});
+        ASSERT_EQ(a.rc, 0u) << a.detail;
+        ASSERT_EQ(b.rc, 0u) << b.detail;
+        EXPECT_EQ(Lines(a.documents), Lines(b.documents));
+        EXPECT_EQ(Tree(block.path()), Tree(each.path()));
+        if (std::string(name) == "whole-understated-size") {
+            EXPECT_EQ(Lines(b.documents), (std::vector<std::string>{"1/0/1 Report -> Report 3 3146840",
+                                                                    "1/1/2 Invoice -> Invoice 2 1112"}));
+        }
+        if (twoBoxes) {
+            EXPECT_EQ(b.documents.front().BoxNo, 2u) << "boxes come in the order first named";
+        }
+    }
+    // Ended by the caller after the first document: that one stays, whole,
+    // and nothing else is left in the target.
+    vttest::TempDir target;
+    Extracted stopped = ExtractEach(Corpus("whole-hostile-names"), target.path(), {{1, 0, 0}}, 1);
+    EXPECT_EQ(stopped.rc, static_cast<uint32_t>(VTBOX_E_CANCELLED));
+    ASSERT_EQ(stopped.documents.size(), 1u);
+    EXPECT_EQ(Tree(target.path()), (std::set<std::string>{"_..", "_../D0000001.XML", "_../PAGE0001.DAT"}));
+    // A box found damaged keeps the documents of the boxes before it.
+    vttest::TempDir partly;
+    Extracted damaged = ExtractEach(Corpus("damaged-page-crc-in-second-box"), partly.path(), {{1, 0, 0}, {2, 0, 0}});
+    EXPECT_EQ(damaged.rc, static_cast<uint32_t>(VTBOX_E_DAMAGED_FILE));
+    EXPECT_EQ(Lines(damaged.documents),
+              (std::vector<std::string>{"1/0/1 Report -> Report 2 1112", "1/1/2 Invoice -> Invoice 2 1112"}));
+    EXPECT_EQ(Tree(partly.path()).size(), 6u);
 }
 
 // A document in a folder, chosen alone, comes out alone.
