@@ -259,7 +259,7 @@ int RunExtract(const Context &c) {
     if (int rc = ResolveItems(o.input, o.paths, &items)) return rc;
 
     std::error_code ec;
-    fs::create_directories(o.output, ec);
+    const bool made = fs::create_directories(o.output, ec);
     if (!fs::is_directory(o.output, ec))
         return ReportProblem(o.output + " is not a folder, and none can be made there", kExitLocalDisk);
     WorkFolder work = WorkFolderFor(o.input);
@@ -277,6 +277,9 @@ int RunExtract(const Context &c) {
         rc = vtBoxExtractDocumentsEach(o.input.c_str(), work.path().c_str(), o.output.c_str(),
                                        static_cast<uint32_t>(items.size()), items.data(), StopEvent(), OnExtracted,
                                        &out);
+    // A target made for this extraction goes again when nothing came of it:
+    // a damaged box is found only once the target is there.
+    if (rc != 0 && made && out.count == 0) fs::remove(o.output, ec);
     if (rc != 0 && (TerminationRequested() || rc == VTBOX_E_CANCELLED)) {
         std::fprintf(stderr, "vtbox: the extraction was cancelled; the documents written before it are whole\n");
         return TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;

@@ -417,6 +417,12 @@ TEST(VtboxExitCodes, LocalProblemsAndDamagedBoxesGetTheirClass) {
     EXPECT_TRUE(Has(r.err, "vtbox verify names what is wrong")) << r.err;
     for (const auto &c : sim.device->Records().ftpCommands) EXPECT_NE(c.rfind("STOR", 0), 0u) << c;
     ExpectDeviceReleased(sim);
+    // Extracted, it is the same damaged file, found once the target is made:
+    // the target made for it goes again.
+    Result x = Local(sim, {"extract", damaged, "1", "-o", sim.dir / "x"});
+    EXPECT_EQ(x.exitCode, 8) << x.err;
+    EXPECT_TRUE(Has(x.err, "is no page file")) << x.err;
+    EXPECT_FALSE(fs::exists(sim.dir / "x"));
 }
 
 TEST(VtboxExitCodes, CtrlCAndSigtermCancelAndReleaseTheDevice) {
