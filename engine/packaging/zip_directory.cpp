@@ -102,6 +102,12 @@ std::string_view PathOf(const DirectoryEntry &e) {
 // spelled in two cases. Sorted without regard to case, the paths that share
 // a folder stand together, so comparing neighbours finds every clash; the
 // memory is that of the names, however deep they are.
+// A box's entry names ("F0000001\\D0000001\\PAGE0001.DAT") take some 30
+// bytes; the names block is reserved at this much an entry, the size of the
+// entry itself, so that a list that claims many entries and holds few costs
+// no more in names than in entries.
+constexpr uint64_t kNameBytesReserved = 64;
+
 bool CheckNames(const std::vector<DirectoryEntry> &entries, std::string *problem) {
     std::vector<size_t> order(entries.size());
     std::iota(order.begin(), order.end(), size_t{0});
@@ -236,6 +242,12 @@ bool ReadDirectory(int fd, uint64_t fileSize, uint64_t firstCentral, uint64_t co
     std::vector<DirectoryEntry> &entries = list->entries_;
     std::vector<char> &names = list->names_;
     entries.reserve(static_cast<size_t>(count));
+    // The names and comments take at most what the central records leave
+    // beside their fixed parts: reserved at once, up to kNameBytesReserved an
+    // entry, so that a long list's block is not grown and copied through
+    // blocks of half its size, which the heap keeps afterwards.
+    names.reserve(static_cast<size_t>(
+        std::min<uint64_t>(fileSize - firstCentral - count * kCentralSize, count * kNameBytesReserved)));
     // Where each name begins in names, until the block has stopped growing
     // and the entries can view it.
     std::vector<size_t> nameAt;
