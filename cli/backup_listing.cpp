@@ -1,8 +1,11 @@
 #include "backup_listing.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include "exit_codes.hpp"
 #include "failure_report.hpp"
@@ -134,6 +137,78 @@ int ResolvePaths(const std::string &file, const std::vector<std::string> &paths,
         if (!e) return ReportProblem(problem, ambiguous ? kExitUsage : kExitNotFound);
         entries->push_back(e);
     }
+    return kExitDone;
+}
+
+namespace {
+
+// Resolves paths as ResolvePaths does, holding of the listing only what a
+// path could name (see ResolveItems): copies of the entries, in the order of
+// paths. A path that does not resolve there is resolved again in the whole
+// listing, which says what is wrong as ResolvePaths says it.
+int ResolveEntries(const std::string &file, const std::vector<std::string> &paths,
+                   std::vector<VTBACKUPENTRY> *entries) {
+    std::vector<uint32_t> boxes;
+    std::string problem;
+    if (!BoxesOfPaths(paths, &boxes, &problem)) return ReportProblem(problem, kExitUsage);
+    std::set<std::string> parts;
+    std::set<unsigned long> numbers;  // of parts that may be "D17": more than Resolve takes, never fewer
+    for (const auto &path : paths)
+        for (size_t at = 0; at <= path.size();) {
+            const size_t slash = std::min(path.find('/', at), path.size());
+            const std::string part = path.substr(at, slash - at);
+            parts.insert(part);
+            if (part.size() >= 2 && part.size() <= 9 && (part[0] == 'D' || part[0] == 'd') &&
+                part.find_first_not_of("0123456789", 1) == std::string::npos)
+                numbers.insert(std::strtoul(part.c_str() + 1, nullptr, 10));
+            at = slash + 1;
+        }
+    ListedFile f;
+    std::vector<VTBACKUPENTRY> kept;
+    if (int rc = WalkListing(file, boxes, &f, [&](const VTBACKUPENTRY &e, const std::string &) {
+            if (e.Kind != VTENTRY_DOCUMENT || numbers.count(e.DocNo) || parts.count(e.Name) ||
+                parts.count(PlainText(e.Name)))
+                kept.push_back(e);
+        }))
+        return rc;
+    const BackupTree tree(std::move(kept));
+    entries->clear();
+    for (const auto &path : paths) {
+        bool ambiguous = false;
+        const VTBACKUPENTRY *e = tree.Resolve(path, &problem, &ambiguous);
+        if (!e) {
+            ListedFile whole;
+            std::vector<const VTBACKUPENTRY *> resolved;
+            if (int rc = ResolvePaths(file, paths, &whole, &resolved)) return rc;
+            entries->clear();
+            for (const auto *r : resolved) entries->push_back(*r);
+            return kExitDone;
+        }
+        entries->push_back(*e);
+    }
+    return kExitDone;
+}
+
+}  // namespace
+
+int ResolveItems(const std::string &file, const std::vector<std::string> &paths, std::vector<VTBACKUPITEM> *items) {
+    std::vector<uint32_t> boxes;
+    std::string problem;
+    if (!BoxesOfPaths(paths, &boxes, &problem)) return ReportProblem(problem, kExitUsage);
+    items->clear();
+    // Whole boxes ("3", "3/") need the description alone.
+    if (std::all_of(paths.begin(), paths.end(), [](const std::string &p) {
+            const size_t slash = p.find('/');
+            return slash == std::string::npos || slash + 1 == p.size();
+        })) {
+        ListedFile f;
+        if (int rc = ReadDescribedBoxes(file, boxes, &f)) return rc;
+        for (uint32_t box : boxes) items->push_back({box, 0, 0});
+        return kExitDone;
+    }
+    std::vector<VTBACKUPENTRY> entries;
+    if (int rc = ResolveEntries(file, paths, &entries)) return rc;
+    for (const auto &e : entries) items->push_back(ItemOf(e));
     return kExitDone;
 }
 

@@ -46,6 +46,14 @@ int ReadListing(const std::string &file, const std::vector<uint32_t> &boxes, Lis
 int ResolvePaths(const std::string &file, const std::vector<std::string> &paths, ListedFile *listing,
                  std::vector<const VTBACKUPENTRY *> *entries);
 
+// The items that paths name (ItemOf the entries ResolvePaths gives, with the
+// same messages and exit codes), holding of the listing only what a path
+// could name: the boxes, their folders, and the documents whose name or
+// number is a part of a path, so that a box at the device's limits costs its
+// folders, not its documents. Paths of whole boxes ("3", "3/") need the
+// file's description alone.
+int ResolveItems(const std::string &file, const std::vector<std::string> &paths, std::vector<VTBACKUPITEM> *items);
+
 // Bytes as a person reads them: "0 KB", "33 KB", "12.5 MB".
 std::string SizeText(uint64_t bytes);
 

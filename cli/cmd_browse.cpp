@@ -1,11 +1,8 @@
 // vtbox ls, find and extract: a backup file's boxes, folders and documents,
 // without a device.
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <set>
 
 #include "backup_listing.hpp"
 #include "commands.hpp"
@@ -40,10 +37,6 @@ JsonObject BoxHead(const ListedFile &f, const VTBACKUPENTRY &box) {
     else
         o.AddNull("lastUpdate");
     return o;
-}
-
-JsonObject BoxWithEntries(const ListedFile &f, const VTBACKUPENTRY &box, const std::vector<std::string> &entries) {
-    return BoxHead(f, box).AddRaw("entries", JsonArray(entries));
 }
 
 // ls of a whole file, written as the listing is read: a box at a time is
@@ -88,38 +81,43 @@ int ListWhole(const Options &o) {
 int RunLs(const Context &c) {
     const Options &o = c.options;
     if (o.paths.empty()) return ListWhole(o);
+    std::vector<VTBACKUPITEM> at;
+    if (int rc = ResolveItems(o.input, o.paths, &at)) return rc;
+    // The first path's part and what lies below it, written as its box is
+    // read: the box is never held whole.
+    const VTBACKUPITEM shown = at.front();
+    auto inside = [&shown](const VTBACKUPENTRY &e) {
+        if (shown.FolderNo == 0 && shown.DocNo == 0) return true;  // the box
+        if (shown.DocNo == 0) return e.Kind != VTENTRY_BOX && e.FolderNo == shown.FolderNo;
+        return e.Kind == VTENTRY_DOCUMENT && e.FolderNo == shown.FolderNo && e.DocNo == shown.DocNo;
+    };
     ListedFile f;
-    std::vector<const VTBACKUPENTRY *> at;
-    if (int rc = ResolvePaths(o.input, o.paths, &f, &at)) return rc;
-    const std::vector<const VTBACKUPENTRY *> shown = f.tree.Below(*at.front());
     if (o.json) {
-        // Boxes as the other commands show them, each with its entries.
-        std::vector<std::string> boxes, entries;
-        const VTBACKUPENTRY *box = nullptr;
-        auto flush = [&] {
-            if (box) boxes.push_back(BoxWithEntries(f, *box, entries).str());
-            entries.clear();
-        };
-        for (const auto *e : shown) {
-            if (e->Kind == VTENTRY_BOX) {
-                flush();
-                box = e;
-                continue;
+        // The box as the other commands show it, with the entries.
+        JsonLineWriter line;
+        bool firstEntry = true;
+        int rc = WalkListing(o.input, {shown.BoxNo}, &f, [&](const VTBACKUPENTRY &e, const std::string &namePath) {
+            if (e.Kind == VTENTRY_BOX) {
+                line.Write(JsonObject().Add("file", o.input).opened() + ",\"boxes\":[" + BoxHead(f, e).opened() +
+                           ",\"entries\":[");
+                return;
             }
-            if (!box)  // a folder or document listed alone: its box comes along
-                for (const auto &b : f.tree.entries())
-                    if (b.Kind == VTENTRY_BOX && b.BoxNo == e->BoxNo) box = &b;
-            entries.push_back(EntryJson(f.tree, *e).str());
-        }
-        flush();
-        JsonObject out;
-        out.Add("file", o.input).AddRaw("boxes", JsonArray(boxes));
-        PrintJsonLine(out.str());
+            if (!inside(e)) return;
+            line.Write((firstEntry ? "" : ",") + EntryJson(namePath, e).str());
+            firstEntry = false;
+        });
+        if (rc) return rc;
+        line.Write("]}]}");
+        line.Finish();
         return kExitDone;
     }
-    std::printf("%s\n", EntryHeader().c_str());
-    for (const auto *e : shown) std::printf("%s\n", EntryLine(f.tree, *e).c_str());
-    return kExitDone;
+    bool headed = false;
+    return WalkListing(o.input, {shown.BoxNo}, &f, [&](const VTBACKUPENTRY &e, const std::string &namePath) {
+        if (!inside(e)) return;
+        if (!headed) std::printf("%s\n", EntryHeader().c_str());
+        headed = true;
+        std::printf("%s\n", EntryLine(namePath, e).c_str());
+    });
 }
 
 int RunFind(const Context &c) {
@@ -157,64 +155,6 @@ int RunFind(const Context &c) {
 }
 
 namespace {
-
-// The items that paths name, resolved as ResolvePaths resolves them while
-// holding of the listing only what a path could name: the boxes, their
-// folders, and the documents whose name or number is a part of a path. A
-// path that does not resolve there is resolved again in the whole listing,
-// which says what is wrong as every other command says it.
-int ResolveItems(const std::string &file, const std::vector<std::string> &paths, std::vector<VTBACKUPITEM> *items) {
-    std::vector<uint32_t> boxes;
-    std::string problem;
-    if (!BoxesOfPaths(paths, &boxes, &problem)) return ReportProblem(problem, kExitUsage);
-    // Whole boxes ("3", "3/") need the description alone.
-    if (std::all_of(paths.begin(), paths.end(), [](const std::string &p) {
-            const size_t slash = p.find('/');
-            return slash == std::string::npos || slash + 1 == p.size();
-        })) {
-        ListedFile f;
-        if (int rc = ReadDescribedBoxes(file, boxes, &f)) return rc;
-        items->clear();
-        for (uint32_t box : boxes) items->push_back({box, 0, 0});
-        return kExitDone;
-    }
-    std::set<std::string> parts;
-    std::set<unsigned long> numbers;  // of parts that may be "D17": more than Resolve takes, never fewer
-    for (const auto &path : paths)
-        for (size_t at = 0; at <= path.size();) {
-            const size_t slash = std::min(path.find('/', at), path.size());
-            const std::string part = path.substr(at, slash - at);
-            parts.insert(part);
-            if (part.size() >= 2 && part.size() <= 9 && (part[0] == 'D' || part[0] == 'd') &&
-                part.find_first_not_of("0123456789", 1) == std::string::npos)
-                numbers.insert(std::strtoul(part.c_str() + 1, nullptr, 10));
-            at = slash + 1;
-        }
-    ListedFile f;
-    std::vector<VTBACKUPENTRY> kept;
-    if (int rc = WalkListing(file, boxes, &f, [&](const VTBACKUPENTRY &e, const std::string &) {
-            if (e.Kind != VTENTRY_DOCUMENT || numbers.count(e.DocNo) || parts.count(e.Name) ||
-                parts.count(PlainText(e.Name)))
-                kept.push_back(e);
-        }))
-        return rc;
-    const BackupTree tree(std::move(kept));
-    items->clear();
-    for (const auto &path : paths) {
-        bool ambiguous = false;
-        const VTBACKUPENTRY *e = tree.Resolve(path, &problem, &ambiguous);
-        if (!e) {
-            ListedFile whole;
-            std::vector<const VTBACKUPENTRY *> resolved;
-            if (int rc = ResolvePaths(file, paths, &whole, &resolved)) return rc;
-            items->clear();
-            for (const auto *r : resolved) items->push_back(ItemOf(*r));
-            return kExitDone;
-        }
-        items->push_back(ItemOf(*e));
-    }
-    return kExitDone;
-}
 
 // What vtBoxExtractDocumentsEach hands each written document to: the
 // document shown at once, as a line or as the next object of the JSON.

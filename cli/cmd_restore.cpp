@@ -86,10 +86,7 @@ int RunRestore(const Context &c) {
     // else; their boxes are the boxes of the restore.
     std::vector<VTBACKUPITEM> items;
     if (!o.only.empty()) {
-        ListedFile listed;
-        std::vector<const VTBACKUPENTRY *> chosen;
-        if (int rc = ResolvePaths(o.input, o.only, &listed, &chosen)) return rc;
-        for (const auto *e : chosen) items.push_back(ItemOf(*e));
+        if (int rc = ResolveItems(o.input, o.only, &items)) return rc;
     }
     std::vector<uint32_t> boxes;
     std::vector<uint32_t> named;

@@ -271,11 +271,11 @@ TEST(VtboxBrowse, LsJsonIsReadByPython) {
     EXPECT_EQ(rc, 0) << said;
 }
 
-// ls, find, verify, extract and the restore's dry run write as they read: a file of
-// four full boxes takes no more memory than one of a single such box
-// (holding the whole listing or plan, as they once did, costs some 15 MB
-// more for ls of boxes of 2,400 documents, 4 MB for the dry run of boxes of
-// 800), and what they write is all of it. Within a box, what each document
+// ls (of a file or of a path), find, verify, extract and the restore's dry
+// run write as they read: a file of four full boxes takes no more memory
+// than one of a single such box (holding the whole listing or plan, as they
+// once did, costs some 15 MB more for ls of boxes of 2,400 documents, 4 MB
+// for the dry run of boxes of 800), and what they write is all of it. Within a box, what each document
 // costs them is bounded too: a box filled to the device's limits (101 levels
 // of 400) stays within 32 MB only while a document of one page costs no more
 // than this (its three entries with their names, and its place in the
@@ -313,12 +313,15 @@ TEST(VtboxBrowse, ReadingCommandsHoldOneBoxAtATime) {
         ASSERT_EQ(verify.exitCode, 0) << verify.out << verify.err;
         peak[boxes] = std::max({ls.peakKB, find.peakKB, verify.peakKB});
         if (boxes) continue;
-        // One folder of the full box, by its name: the box is read whole
-        // all the same, and the path resolved in its listing.
+        // One folder of the full box, by its name, listed and extracted: the
+        // box is read whole all the same, and the path resolved in it.
         Result x = Cli(sim, {"extract", file, "1/Folder 101", "-o", sim.dir / "x"});
         ASSERT_EQ(x.exitCode, 0) << x.err;
         EXPECT_TRUE(Has(x.out, "\n400 documents extracted into ")) << x.err;
-        peak[boxes] = std::max(peak[boxes], x.peakKB);
+        Result folder = Cli(sim, {"ls", file, "1/Folder 101"});
+        ASSERT_EQ(folder.exitCode, 0) << folder.err;
+        EXPECT_EQ(std::count(folder.out.begin(), folder.out.end(), '\n'), 402);
+        peak[boxes] = std::max({peak[boxes], x.peakKB, folder.peakKB});
     }
     EXPECT_LT(peak[4], peak[1] + 4096) << "one box: " << peak[1] << " KB, four boxes: " << peak[4] << " KB";
     const long perDocument = (peak[0] - peak[1]) * 1024 / (40400 - 2400);
