@@ -217,13 +217,13 @@ int RunExtract(const Context &c) {
         rc = vtBoxExtractDocumentsEach(o.input.c_str(), work.path().c_str(), o.output.c_str(),
                                        static_cast<uint32_t>(items.size()), items.data(), StopEvent(), OnExtracted,
                                        &out);
-    // A target made for this extraction goes again when nothing came of it:
-    // a damaged box is found only once the target is there.
-    if (rc != 0 && made && out.count == 0) fs::remove(o.output, ec);
     if (rc != 0 && (TerminationRequested() || rc == VTBOX_E_CANCELLED)) {
         std::fprintf(stderr, "vtbox: the extraction was cancelled; the documents written before it are whole\n");
         return TerminationSignal() == SIGTERM ? kExitTerminated : kExitInterrupted;
     }
+    // A target made for this extraction goes again when a failure left
+    // nothing in it: a damaged box is found only once the target is there.
+    if (rc != 0 && made && out.count == 0) fs::remove(o.output, ec);
     if (rc != 0)
         return ReportFailure("extracting from " + o.input, rc, vtBoxGetLastErrorText(), FailureSite::BackupFile);
     if (o.json) {
