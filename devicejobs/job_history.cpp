@@ -233,20 +233,30 @@ bool ReadLines(const std::string &path, std::vector<std::string> *lines, std::st
     return true;
 }
 
-// Holds the lock file's lock for its life.
+// Holds the lock file's lock for its life. The wait for it ends when the
+// holder is stuck: kHistoryLockWaitMs with no append finished meanwhile (the
+// history file replaced), however many writers go before this one.
 class HistoryLock {
 public:
-    explicit HistoryLock(const std::string &path) {
+    HistoryLock(const std::string &path, const std::string &history) {
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd_ < 0) return;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHistoryLockWaitMs);
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHistoryLockWaitMs);
+        std::string seen = Stamp(history);
         while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until) {
-                close(fd_);
-                fd_ = -1;
-                return;
+            if (errno != EWOULDBLOCK && errno != EINTR) break;
+            const auto now = std::chrono::steady_clock::now();
+            std::string stamp = Stamp(history);
+            if (stamp != seen) {
+                seen = std::move(stamp);
+                until = now + std::chrono::milliseconds(kHistoryLockWaitMs);
             }
+            if (now >= until) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            close(fd_);
+            fd_ = -1;
         }
     }
     ~HistoryLock() {
@@ -257,6 +267,15 @@ public:
     bool held() const { return fd_ >= 0; }
 
 private:
+    // Which file stands at path, and when it was written: changes with
+    // every append that ends.
+    static std::string Stamp(const std::string &path) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) return {};
+        return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) +
+               "." + std::to_string(st.st_mtim.tv_nsec);
+    }
+
     int fd_ = -1;
 };
 
@@ -277,7 +296,7 @@ bool AppendJobHistory(const HistoryEntry &entry, std::string *error) {
     if (folder.empty()) return Fail(error, "no state folder (none of STATE_DIRECTORY, XDG_STATE_HOME and HOME is set)");
     if (!MakePrivateFolders(folder, error)) return false;
     const std::string path = folder + "/history";
-    HistoryLock lock(path + ".lock");
+    HistoryLock lock(path + ".lock", path);
     if (!lock.held()) return Fail(error, path + ".lock: another program holds the history, or it cannot be locked");
 
     std::vector<std::string> lines;

@@ -64,7 +64,9 @@ inline constexpr uint32_t kMaxHistoryBoxNumber = 999;
 inline constexpr double kMaxHistorySeconds = 315576000;
 // How long an append waits for another one to end. A writer holds the lock
 // while it writes one small file; one that holds it longer is stuck, and a
-// job never waits long for its line in the history.
+// job never waits long for its line in the history. Each append that ends
+// meanwhile starts the wait anew: jobs that end at the same moment (a fleet)
+// queue for the lock, and none gives up while the others go on.
 inline constexpr int kHistoryLockWaitMs = 3000;
 
 // The history file's path; empty when no state folder can be named (none of

@@ -1,6 +1,8 @@
 // The job history as vtbox and the utility share it: what is written reads
 // back whole, the file stays within its bounds, a line that no writer made
 // is passed over, and writers at the same moment lose no job.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -196,6 +198,31 @@ TEST(JobHistory, WritersAtTheSameMomentLoseNoJob) {
     for (const HistoryEntry &e : read) seen.insert(e.started);
     EXPECT_EQ(read.size(), static_cast<size_t>(kWriters * kJobs));
     EXPECT_EQ(seen.size(), static_cast<size_t>(kWriters * kJobs));
+
+    // A queue that lasts longer than the wait: the lock held past
+    // kHistoryLockWaitMs while appends end one after another (the file
+    // replaced) does not make the next writer give up.
+    const std::string path = vtjobs::JobHistoryPath();
+    const int lock = open((path + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    const pid_t late = fork();
+    if (late == 0) {
+        close(lock);  // the lock stays with the parent alone
+        _exit(vtjobs::AppendJobHistory(Job(9999)) ? 0 : 1);
+    }
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    for (int held = 0; held < vtjobs::kHistoryLockWaitMs + 1000; held += 400) {
+        usleep(400 * 1000);
+        std::ofstream(path + ".other") << text.str();
+        std::filesystem::rename(path + ".other", path);
+    }
+    close(lock);
+    int status = 0;
+    ASSERT_EQ(waitpid(late, &status, 0), late);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(vtjobs::ReadJobHistory().front().started, 9999);
 }
 
 TEST(JobHistory, OffersEachFinishedBackupThatStillExistsOnce) {
